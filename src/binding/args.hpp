@@ -1,0 +1,28 @@
+// Argument binding for METH_FASTCALL | METH_KEYWORDS callables, with the
+// TypeError texts of the whole module in one place.
+#pragma once
+
+#include "handle.hpp"
+
+namespace vellomar::py {
+
+// The description of one callable. Every parameter is positional-or-keyword;
+// at most `required` leading parameters are required.
+struct Signature {
+  static constexpr int max_params = 2;
+  const char *callable; // "Message.segment()" or "parse()"
+  const char *names[max_params];
+  int count;
+  int required;
+  // Interned keyword names, made on first use and kept for the process.
+  mutable PyObject *interned[max_params] = {nullptr, nullptr};
+};
+
+// Binds `args`/`kwnames` to the parameters of `sig`: `bound[i]` is the
+// argument given for parameter i (borrowed) or nullptr. Returns false with
+// TypeError set when the arguments do not fit: surplus positional arguments,
+// then the first duplicate or unknown keyword, then a missing argument.
+bool bind(const Signature &sig, PyObject *const *args, Py_ssize_t nargs,
+          PyObject *kwnames, PyObject **bound);
+
+} // namespace vellomar::py

@@ -1,0 +1,56 @@
+#include "convert.hpp"
+
+namespace vellomar::py {
+namespace {
+
+// Replaces a pending exception of exactly TypeError by a new TypeError
+// "argument '{param}': {str(old)}"; any other exception stays as it is.
+void name_argument_in_type_error(const char *param) {
+  if (PyErr_Occurred() != PyExc_TypeError) // exactly TypeError, no subclass
+    return;
+  Ref old = Ref::steal(take_raised_exception());
+  Ref text = Ref::steal(PyObject_Str(old.get()));
+  if (!text)
+    return;
+  PyErr_Format(PyExc_TypeError, "argument '%s': %U", param, text.get());
+}
+
+} // namespace
+
+bool to_text(PyObject *obj, const char *param, std::string_view &out) {
+  if (!PyUnicode_Check(obj)) {
+    Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(obj)));
+    if (qualname)
+      PyErr_Format(PyExc_TypeError,
+                   "argument '%s': '%U' object cannot be converted to 'PyString'", param,
+                   qualname.get());
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char *data = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (!data)
+    return false;
+  out = std::string_view(data, static_cast<size_t>(size));
+  return true;
+}
+
+bool to_index(PyObject *obj, const char *param, uint64_t &out) {
+  Ref number;
+  if (!PyLong_Check(obj)) {
+    number = Ref::steal(PyNumber_Index(obj));
+    if (!number) {
+      name_argument_in_type_error(param);
+      return false;
+    }
+    obj = number.get();
+  }
+  unsigned long long value = PyLong_AsUnsignedLongLong(obj);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    name_argument_in_type_error(param);
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+} // namespace vellomar::py

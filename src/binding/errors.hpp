@@ -1,0 +1,47 @@
+// Raising of core errors, the panic exception, and the guard that every entry
+// point runs its body in, so that no C++ exception reaches the interpreter.
+#pragma once
+
+#include <exception>
+#include <new>
+
+#include "../core/result.hpp"
+#include "handle.hpp"
+
+namespace vellomar::py {
+
+// Raises `error` as its Python exception, with the message as the only
+// argument. Always returns nullptr, for `return raise(e);`.
+[[gnu::cold]] PyObject *raise(const Error &error);
+
+// Raises PanicException (derived from BaseException, created on first use)
+// with `message` as its only argument.
+[[gnu::cold]] void raise_panic(const char *message);
+
+// Runs `body` and returns its result; on any C++ exception sets the Python
+// error and returns `failure`: std::bad_alloc becomes MemoryError,
+// ErrorAlreadySet keeps the error already set, anything else PanicException.
+template <class R, class F> R guard(R failure, F &&body) noexcept {
+  try {
+    return body();
+  } catch (const ErrorAlreadySet &) {
+  } catch (const std::bad_alloc &) {
+    PyErr_NoMemory();
+  } catch (const std::exception &e) {
+    raise_panic(e.what());
+  } catch (...) {
+    raise_panic("unknown internal failure");
+  }
+  return failure;
+}
+
+// The value of `result`, or raise its error and throw ErrorAlreadySet.
+template <class T> T unwrap(Result<T> &&result) {
+  if (!result) {
+    raise(result.error());
+    throw ErrorAlreadySet{};
+  }
+  return std::move(result).value();
+}
+
+} // namespace vellomar::py

@@ -1,0 +1,179 @@
+// Instances that hold one C++ value, their types, their borrow state, and the
+// adapters that turn plain C++ member bodies into CPython slots and methods.
+// Every adapter runs its body inside guard(), under the borrow the member
+// needs.
+#pragma once
+
+#include <new>
+#include <utility>
+
+#include "args.hpp"
+#include "errors.hpp"
+
+namespace vellomar::py {
+
+// Borrow state of one instance: > 0 shared borrows, -1 one exclusive borrow.
+// Under the GIL, with no calls back into Python inside a member, a conflict
+// arises only through re-entrant use of the same iterator.
+struct BorrowState {
+  Py_ssize_t flag = 0;
+};
+
+class SharedBorrow {
+public:
+  explicit SharedBorrow(BorrowState &state) : state_(state) {
+    if (state_.flag < 0) {
+      PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+      throw ErrorAlreadySet{};
+    }
+    ++state_.flag;
+  }
+  ~SharedBorrow() { --state_.flag; }
+  SharedBorrow(const SharedBorrow &) = delete;
+  SharedBorrow &operator=(const SharedBorrow &) = delete;
+
+private:
+  BorrowState &state_;
+};
+
+class ExclusiveBorrow {
+public:
+  explicit ExclusiveBorrow(BorrowState &state) : state_(state) {
+    if (state_.flag != 0) {
+      PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+      throw ErrorAlreadySet{};
+    }
+    state_.flag = -1;
+  }
+  ~ExclusiveBorrow() { state_.flag = 0; }
+  ExclusiveBorrow(const ExclusiveBorrow &) = delete;
+  ExclusiveBorrow &operator=(const ExclusiveBorrow &) = delete;
+
+private:
+  BorrowState &state_;
+};
+
+// The layout of every instance: the object header, the borrow state and the
+// C++ value, constructed by placement new and destroyed in dealloc.
+template <class T> struct Instance {
+  PyObject_HEAD BorrowState borrow;
+  T value;
+};
+
+template <class T> Instance<T> *instance(PyObject *self) {
+  return reinterpret_cast<Instance<T> *>(self);
+}
+
+// A new instance of `type` owning `value` (a new reference).
+template <class T> Ref wrap(PyTypeObject *type, T &&value) {
+  PyObject *obj = type->tp_alloc(type, 0);
+  if (!obj)
+    throw ErrorAlreadySet{};
+  auto *inst = instance<std::decay_t<T>>(obj);
+  new (&inst->borrow) BorrowState();
+  new (&inst->value) std::decay_t<T>(std::forward<T>(value));
+  return Ref::steal(obj);
+}
+
+template <class T> void dealloc(PyObject *self) {
+  instance<T>(self)->value.~T();
+  PyTypeObject *type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type); // heap types are owned by their instances
+}
+
+// Creates a heap type named "builtins.{name}" holding a T: not subclassable,
+// no __dict__, no weak references, no GC, and a tp_new that refuses with
+// "No constructor defined for {name}". `slots` ends with {0, nullptr}; the
+// tp_new, tp_dealloc and tp_doc slots are added here.
+PyTypeObject *make_type(const char *qualified_name, int basicsize, const char *doc,
+                        destructor dealloc_fn, PyType_Slot *slots);
+
+template <class T>
+PyTypeObject *make_type(const char *qualified_name, const char *doc,
+                        PyType_Slot *slots) {
+  return make_type(qualified_name, static_cast<int>(sizeof(Instance<T>)), doc,
+                   &dealloc<T>, slots);
+}
+
+// ---------------------------------------------------------------------------
+// Adapters. Each is instantiated with a plain function taking the held value.
+
+// Property getter: Ref body(const T&).
+template <class T, Ref (*Body)(const T &)> PyObject *getter(PyObject *self, void *) {
+  return guard<PyObject *>(nullptr, [&] {
+    SharedBorrow b(instance<T>(self)->borrow);
+    return Body(instance<T>(self)->value).release();
+  });
+}
+
+// Method without arguments (METH_NOARGS): Ref body(const T&).
+template <class T, Ref (*Body)(const T &)>
+PyObject *method_noargs(PyObject *self, PyObject *) {
+  return guard<PyObject *>(nullptr, [&] {
+    SharedBorrow b(instance<T>(self)->borrow);
+    return Body(instance<T>(self)->value).release();
+  });
+}
+
+// Method with arguments (METH_FASTCALL | METH_KEYWORDS): the arguments are
+// bound by `Sig` first, then the instance is borrowed, then
+// Ref body(const T&, PyObject** bound) converts and runs. A body returns an
+// empty Ref when it has set an error.
+template <class T, const Signature &Sig, Ref (*Body)(const T &, PyObject **)>
+PyObject *method(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                 PyObject *kwnames) {
+  return guard<PyObject *>(nullptr, [&]() -> PyObject * {
+    PyObject *bound[Signature::max_params];
+    if (!bind(Sig, args, nargs, kwnames, bound))
+      return nullptr;
+    SharedBorrow b(instance<T>(self)->borrow);
+    return Body(instance<T>(self)->value, bound).release();
+  });
+}
+
+// Unary slot (tp_str, tp_repr, tp_iter): Ref body(const T&).
+template <class T, Ref (*Body)(const T &)> PyObject *unary(PyObject *self) {
+  return guard<PyObject *>(nullptr, [&] {
+    SharedBorrow b(instance<T>(self)->borrow);
+    return Body(instance<T>(self)->value).release();
+  });
+}
+
+// Mapping length: size_t body(const T&).
+template <class T, size_t (*Body)(const T &)> Py_ssize_t length(PyObject *self) {
+  return guard<Py_ssize_t>(-1, [&] {
+    SharedBorrow b(instance<T>(self)->borrow);
+    return static_cast<Py_ssize_t>(Body(instance<T>(self)->value));
+  });
+}
+
+// Mapping subscript: Ref body(const T&, PyObject* key).
+template <class T, Ref (*Body)(const T &, PyObject *)>
+PyObject *subscript(PyObject *self, PyObject *key) {
+  return guard<PyObject *>(nullptr, [&] {
+    SharedBorrow b(instance<T>(self)->borrow);
+    return Body(instance<T>(self)->value, key).release();
+  });
+}
+
+// Iterator __next__ under an exclusive borrow: Ref body(T&); an empty Ref
+// with no error set ends the iteration.
+template <class T, Ref (*Body)(T &)> PyObject *next(PyObject *self) {
+  return guard<PyObject *>(nullptr, [&] {
+    ExclusiveBorrow b(instance<T>(self)->borrow);
+    return Body(instance<T>(self)->value).release();
+  });
+}
+
+// A fast-call function as the PyCFunction that PyMethodDef stores; the
+// METH_FASTCALL flag tells the interpreter its real type.
+using FastCall = PyObject *(*)(PyObject *, PyObject *const *, Py_ssize_t, PyObject *);
+inline PyCFunction as_cfunction(FastCall f) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+// The iterator's __iter__: itself.
+PyObject *self_iter(PyObject *self);
+
+} // namespace vellomar::py

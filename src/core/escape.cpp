@@ -1,0 +1,125 @@
+#include "escape.hpp"
+
+namespace vellomar {
+namespace {
+
+void append_delimiter(std::string &out, const Delimiter &d) {
+  out.append(d.bytes, d.size);
+}
+
+// Length of the UTF-8 character whose first byte is `lead` (1 for a stray
+// continuation byte, so that malformed input still advances).
+size_t char_length(unsigned char lead) {
+  if (lead < 0xC0)
+    return 1;
+  if (lead < 0xE0)
+    return 2;
+  if (lead < 0xF0)
+    return 3;
+  return 4;
+}
+
+int hex_value(std::string_view ch) {
+  if (ch.size() != 1)
+    return -1;
+  char c = ch[0];
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+// Hex data is read in pairs of characters and each valid pair appends the
+// character U+0000..U+00FF of that value (the data is Latin-1).
+void append_hex(std::string &out, std::string_view digits) {
+  size_t i = 0;
+  while (i < digits.size()) {
+    size_t first_len = char_length(static_cast<unsigned char>(digits[i]));
+    if (i + first_len >= digits.size())
+      return; // odd final character: ignored
+    std::string_view first = digits.substr(i, first_len);
+    size_t j = i + first_len;
+    size_t second_len = char_length(static_cast<unsigned char>(digits[j]));
+    std::string_view second = digits.substr(j, second_len);
+    i = j + second_len;
+    int lo = hex_value(second);
+    if (lo < 0)
+      continue;
+    int value;
+    if (first == "+")
+      value = lo;
+    else if (int hi = hex_value(first); hi >= 0)
+      value = hi * 16 + lo;
+    else
+      continue;
+    Delimiter ch = Delimiter::from_byte(static_cast<unsigned char>(value));
+    out.append(ch.bytes, ch.size);
+  }
+}
+
+void append_sequence(std::string &out, std::string_view content,
+                     const EncodingCharacters &enc) {
+  if (content.size() == 1) {
+    switch (content[0]) {
+    case 'F':
+      return append_delimiter(out, enc.field);
+    case 'S':
+      return append_delimiter(out, enc.component);
+    case 'T':
+      return append_delimiter(out, enc.sub_component);
+    case 'R':
+      return append_delimiter(out, enc.repetition);
+    case 'E':
+      return append_delimiter(out, enc.escape);
+    default:
+      break;
+    }
+  }
+  if (content == ".br") {
+    out.push_back('\n');
+    return;
+  }
+  if (!content.empty() && content[0] == 'X') {
+    append_hex(out, content.substr(1));
+    return;
+  }
+  append_delimiter(out, enc.escape);
+  out.append(content);
+  append_delimiter(out, enc.escape);
+}
+
+} // namespace
+
+void append_decoded(std::string &out, std::string_view text,
+                    const EncodingCharacters &enc) {
+  const Delimiter &esc = enc.escape;
+  out.reserve(out.size() + text.size());
+  size_t i = 0;
+  for (;;) {
+    size_t open = find_delimiter(text, esc, i);
+    if (open == std::string_view::npos) {
+      out.append(text.substr(i));
+      return;
+    }
+    out.append(text.substr(i, open - i));
+    size_t close = find_delimiter(text, esc, open + esc.size);
+    if (close == std::string_view::npos) {
+      // Unterminated: the escape character and the rest stay as written.
+      out.append(text.substr(open));
+      return;
+    }
+    append_sequence(out, text.substr(open + esc.size, close - open - esc.size), enc);
+    i = close + esc.size;
+  }
+}
+
+std::string decode_escapes(std::string_view text, const EncodingCharacters &enc) {
+  std::string out;
+  append_decoded(out, text, enc);
+  return out;
+}
+
+} // namespace vellomar

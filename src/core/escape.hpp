@@ -1,0 +1,32 @@
+// Escape sequence decoding: the raw text of one value to the text the user sees.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "text.hpp"
+
+namespace vellomar {
+
+// Appends the decoded form of `text` to `out`. Never fails: unknown or
+// unterminated sequences are kept as written, invalid hex pairs dropped.
+void append_decoded(std::string &out, std::string_view text,
+                    const EncodingCharacters &enc);
+
+// The decoded form of `text`.
+std::string decode_escapes(std::string_view text, const EncodingCharacters &enc);
+
+// The decoded form of `text` without copying in the common case: `text`
+// itself when it holds no escape character, otherwise the decoded text
+// written into `scratch`.
+inline std::string_view decoded_view(std::string_view text,
+                                     const EncodingCharacters &enc,
+                                     std::string &scratch) {
+  if (!contains(text, enc.escape))
+    return text;
+  scratch.clear();
+  append_decoded(scratch, text, enc);
+  return scratch;
+}
+
+} // namespace vellomar

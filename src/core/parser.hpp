@@ -1,0 +1,17 @@
+// The message parser: text of one HL7 v2 message to its record.
+#pragma once
+
+#include <string_view>
+
+#include "records.hpp"
+#include "result.hpp"
+
+namespace vellomar {
+
+// Parses one message, removing an MLLP frame first. Fails (ValueError) with
+// one of "Empty message", "No segments found", "Message must start with MSH
+// segment, got: '...'" and "MSH segment too short to extract encoding
+// characters", checked in that order. Any text that passes them parses.
+Result<Message> parse_message(std::string_view raw);
+
+} // namespace vellomar

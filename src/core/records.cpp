@@ -1,0 +1,82 @@
+#include "records.hpp"
+
+#include <string>
+
+namespace vellomar {
+
+Error index_out_of_range(std::string_view what, uint64_t index, size_t count) {
+  std::string message;
+  message.reserve(64);
+  message.append(what);
+  message.append(" index ");
+  message.append(std::to_string(index));
+  message.append(" out of range (1..");
+  message.append(std::to_string(count));
+  message.append(")");
+  return Error{ErrorKind::index_error, std::move(message)};
+}
+
+Result<std::string> ComponentView::sub_component(uint64_t index) const {
+  size_t count = sub_component_count();
+  if (index == 0 || index > count)
+    return index_out_of_range("Sub-component", index, count);
+  if (literal)
+    return std::string(text);
+  return decode_escapes(nth_piece(text, enc->sub_component, index - 1), *enc);
+}
+
+Result<Component> FieldView::component(uint64_t index) const {
+  size_t count = component_count();
+  if (index == 0 || index > count)
+    return index_out_of_range("Component", index, count);
+  return Component::copy_of(component_at(index - 1));
+}
+
+Result<Field> SegmentView::field(uint64_t index) const {
+  size_t count = field_count();
+  if (index == 0 || index > count)
+    return index_out_of_range("Field", index, count);
+  return Field::copy_of(field_at(index - 1));
+}
+
+Segment Segment::copy_of(const SegmentView &v) {
+  Segment s;
+  s.enc_ = *v.enc;
+  s.msh_ = v.msh;
+  s.name_length_ = static_cast<uint32_t>(v.name.size());
+  // The line runs from the name to the end of the last stored field.
+  const char *start = v.name.data();
+  const char *end = v.name.data() + v.name.size();
+  if (v.span_count > 0) {
+    const Span &last = v.spans[v.span_count - 1];
+    end = v.base + last.offset + last.length;
+  }
+  s.line_.assign(start, end);
+  s.spans_.resize(v.span_count);
+  auto shift = static_cast<uint32_t>(start - v.base);
+  for (size_t i = 0; i < v.span_count; ++i)
+    s.spans_[i] = Span{v.spans[i].offset - shift, v.spans[i].length};
+  return s;
+}
+
+bool Message::find_segment(std::string_view name, SegmentView &out) const {
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const SegmentEntry &e = segments[i];
+    if (e.name_length == name.size() &&
+        std::string_view(raw.data() + e.line.offset, e.name_length) == name) {
+      out = segment_at(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+Result<Segment> Message::segment(std::string_view name) const {
+  SegmentView view;
+  if (!find_segment(name, view))
+    return Error{ErrorKind::key_error,
+                 "Segment '" + std::string(name) + "' not found"};
+  return Segment::copy_of(view);
+}
+
+} // namespace vellomar

@@ -1,0 +1,214 @@
+// The records of a parsed message and the four navigation operations.
+//
+// A message is held compactly: its raw text once, plus an index of the byte
+// ranges of its segments and fields. Components, repetitions and
+// sub-components are cut from a field's raw text when they are asked for, and
+// values are escape-decoded on the way out, so a value without escapes never
+// exists as a separate string. Records never change after parsing.
+//
+// The *View types point into a record and live no longer than it; the owned
+// records (Segment, Field, Component) copy their own slice of text, so a child
+// handed out never keeps its parent alive.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "escape.hpp"
+#include "result.hpp"
+#include "text.hpp"
+
+namespace vellomar {
+
+struct Span {
+  uint32_t offset = 0;
+  uint32_t length = 0;
+};
+
+class Component;
+class Field;
+class Segment;
+
+// "{what} index {index} out of range (1..{count})"
+Error index_out_of_range(std::string_view what, uint64_t index, size_t count);
+
+// A component: its raw text. A literal component (that of MSH-1) is its text
+// as it stands: one sub-component, nothing cut or decoded.
+struct ComponentView {
+  std::string_view text;
+  const EncodingCharacters *enc = nullptr;
+  bool literal = false;
+
+  std::string_view value(std::string &scratch) const {
+    return literal ? text : decoded_view(text, *enc, scratch);
+  }
+  size_t sub_component_count() const {
+    return literal ? 1 : count_pieces(text, enc->sub_component);
+  }
+  // Calls f(decoded sub-component) for each sub-component in order.
+  template <class F> void for_each_sub_component(F &&f) const {
+    if (literal) {
+      f(text);
+      return;
+    }
+    std::string scratch;
+    cut(text, enc->sub_component,
+        [&](std::string_view piece) { f(decoded_view(piece, *enc, scratch)); });
+  }
+  Result<std::string> sub_component(uint64_t index) const;
+};
+
+// A field, or one repetition of a field: its raw text. The literal field is
+// MSH-1, the field separator itself.
+struct FieldView {
+  std::string_view text;
+  const EncodingCharacters *enc = nullptr;
+  bool literal = false;
+
+  std::string_view value(std::string &scratch) const {
+    return literal ? text : decoded_view(text, *enc, scratch);
+  }
+  // The components belong to the first repetition.
+  std::string_view first_repetition() const {
+    if (literal)
+      return text;
+    size_t end = find_delimiter(text, enc->repetition);
+    return end == std::string_view::npos ? text : text.substr(0, end);
+  }
+  size_t component_count() const {
+    return literal ? 1 : count_pieces(first_repetition(), enc->component);
+  }
+  ComponentView component_at(size_t i) const {
+    if (literal)
+      return {text, enc, true};
+    return {nth_piece(first_repetition(), enc->component, i), enc, false};
+  }
+  template <class F> void for_each_component(F &&f) const {
+    if (literal) {
+      f(ComponentView{text, enc, true});
+      return;
+    }
+    cut(first_repetition(), enc->component,
+        [&](std::string_view piece) { f(ComponentView{piece, enc, false}); });
+  }
+  // No repetitions when the text holds no repetition separator; otherwise one
+  // per piece, the first included, so never exactly one.
+  size_t repetition_count() const {
+    if (literal || !contains(text, enc->repetition))
+      return 0;
+    return count_pieces(text, enc->repetition);
+  }
+  template <class F> void for_each_repetition(F &&f) const {
+    if (literal || !contains(text, enc->repetition))
+      return;
+    cut(text, enc->repetition,
+        [&](std::string_view piece) { f(FieldView{piece, enc, false}); });
+  }
+  Result<Component> component(uint64_t index) const;
+};
+
+// A segment: its name and the ranges of its fields, relative to `base`. In an
+// MSH segment the field separator itself is MSH-1 and is not stored: field
+// numbers are shifted by one and field 1 is the literal separator field.
+struct SegmentView {
+  std::string_view name;
+  const char *base = nullptr;
+  const Span *spans = nullptr;
+  size_t span_count = 0;
+  bool msh = false;
+  const EncodingCharacters *enc = nullptr;
+
+  size_t field_count() const { return span_count + (msh ? 1 : 0); }
+  FieldView field_at(size_t i) const {
+    if (msh) {
+      if (i == 0)
+        return {enc->field.view(), enc, true};
+      --i;
+    }
+    const Span &s = spans[i];
+    return {std::string_view(base + s.offset, s.length), enc, false};
+  }
+  template <class F> void for_each_field(F &&f) const {
+    for (size_t i = 0, n = field_count(); i < n; ++i)
+      f(field_at(i));
+  }
+  Result<Field> field(uint64_t index) const;
+};
+
+class Component {
+public:
+  static Component copy_of(const ComponentView &v) {
+    return Component(std::string(v.text), *v.enc, v.literal);
+  }
+  ComponentView view() const { return {text_, &enc_, literal_}; }
+
+private:
+  Component(std::string text, const EncodingCharacters &enc, bool literal)
+      : text_(std::move(text)), enc_(enc), literal_(literal) {}
+  std::string text_;
+  EncodingCharacters enc_;
+  bool literal_;
+};
+
+class Field {
+public:
+  static Field copy_of(const FieldView &v) {
+    return Field(std::string(v.text), *v.enc, v.literal);
+  }
+  FieldView view() const { return {text_, &enc_, literal_}; }
+
+private:
+  Field(std::string text, const EncodingCharacters &enc, bool literal)
+      : text_(std::move(text)), enc_(enc), literal_(literal) {}
+  std::string text_;
+  EncodingCharacters enc_;
+  bool literal_;
+};
+
+class Segment {
+public:
+  static Segment copy_of(const SegmentView &v);
+  SegmentView view() const {
+    return {std::string_view(line_).substr(0, name_length_),
+            line_.data(), spans_.data(), spans_.size(), msh_, &enc_};
+  }
+
+private:
+  Segment() = default;
+  std::string line_;
+  std::vector<Span> spans_;
+  uint32_t name_length_ = 0;
+  bool msh_ = false;
+  EncodingCharacters enc_;
+};
+
+struct SegmentEntry {
+  Span line;            // the whole line within raw
+  uint32_t name_length; // bytes of the line before its first field separator
+  uint32_t first_span;  // index of its first stored field in field_spans
+  uint32_t span_count;  // stored fields (MSH-1 not included)
+  bool msh;
+};
+
+struct Message {
+  std::string raw;
+  EncodingCharacters enc;
+  std::vector<SegmentEntry> segments;
+  std::vector<Span> field_spans; // offsets into raw
+
+  size_t segment_count() const { return segments.size(); }
+  SegmentView segment_at(size_t i) const {
+    const SegmentEntry &e = segments[i];
+    return {std::string_view(raw.data() + e.line.offset, e.name_length),
+            raw.data(), field_spans.data() + e.first_span, e.span_count, e.msh,
+            &enc};
+  }
+  // The first segment named `name` (same bytes), or nullptr-like: returns
+  // false when there is none.
+  bool find_segment(std::string_view name, SegmentView &out) const;
+  Result<Segment> segment(std::string_view name) const;
+};
+
+} // namespace vellomar

@@ -1,0 +1,61 @@
+#include "text.hpp"
+
+namespace vellomar {
+namespace {
+
+// Length in bytes of the White_Space character that starts at `p`, or 0.
+size_t white_space_at(const unsigned char *p, size_t left) {
+  unsigned char b = p[0];
+  if ((b >= 0x09 && b <= 0x0D) || b == 0x20)
+    return 1;
+  if (b == 0xC2 && left >= 2)
+    return (p[1] == 0x85 || p[1] == 0xA0) ? 2 : 0;
+  if (left < 3)
+    return 0;
+  if (b == 0xE1)
+    return (p[1] == 0x9A && p[2] == 0x80) ? 3 : 0;
+  if (b == 0xE2 && p[1] == 0x80)
+    return ((p[2] >= 0x80 && p[2] <= 0x8A) || p[2] == 0xA8 || p[2] == 0xA9 ||
+            p[2] == 0xAF)
+               ? 3
+               : 0;
+  if (b == 0xE2 && p[1] == 0x81)
+    return p[2] == 0x9F ? 3 : 0;
+  if (b == 0xE3)
+    return (p[1] == 0x80 && p[2] == 0x80) ? 3 : 0;
+  return 0;
+}
+
+// Length of the White_Space character that ends just before `end`, or 0.
+size_t white_space_before(const unsigned char *begin, const unsigned char *end) {
+  size_t left = static_cast<size_t>(end - begin);
+  if (left >= 1 && white_space_at(end - 1, 1) == 1)
+    return 1;
+  if (left >= 2 && white_space_at(end - 2, 2) == 2)
+    return 2;
+  if (left >= 3 && white_space_at(end - 3, 3) == 3)
+    return 3;
+  return 0;
+}
+
+} // namespace
+
+std::string_view trim_white_space(std::string_view text) {
+  auto begin = reinterpret_cast<const unsigned char *>(text.data());
+  auto end = begin + text.size();
+  while (begin < end) {
+    size_t n = white_space_at(begin, static_cast<size_t>(end - begin));
+    if (n == 0)
+      break;
+    begin += n;
+  }
+  while (end > begin) {
+    size_t n = white_space_before(begin, end);
+    if (n == 0)
+      break;
+    end -= n;
+  }
+  return {reinterpret_cast<const char *>(begin), static_cast<size_t>(end - begin)};
+}
+
+} // namespace vellomar

@@ -1,0 +1,160 @@
+// Field and Component.
+#include "classes.hpp"
+
+namespace vellomar::module {
+namespace {
+
+using py::Ref;
+
+// ---------------------------------------------------------------- Field
+
+Ref field_value(const Field &f) { return value_str(f.view()); }
+
+Ref components(const Field &f) {
+  FieldView view = f.view();
+  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(view.component_count())));
+  Py_ssize_t i = 0;
+  view.for_each_component([&](const ComponentView &c) {
+    PyList_SET_ITEM(list.get(), i++, new_component(c).release());
+  });
+  return list;
+}
+
+Ref repetitions(const Field &f) {
+  FieldView view = f.view();
+  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(view.repetition_count())));
+  Py_ssize_t i = 0;
+  view.for_each_repetition([&](const FieldView &r) {
+    PyList_SET_ITEM(list.get(), i++, new_field(r).release());
+  });
+  return list;
+}
+
+// Component lookup shared by component(index) and field[index].
+Ref component_at_key(const Field &f, PyObject *key) {
+  uint64_t index = 0;
+  if (!py::to_index(key, "index", index))
+    return {};
+  FieldView view = f.view();
+  size_t count = view.component_count();
+  if (index == 0 || index > count)
+    return Ref::steal(py::raise(index_out_of_range("Component", index, count)));
+  return new_component(view.component_at(index - 1));
+}
+
+const py::Signature component_sig{"Field.component()", {"index"}, 1, 1};
+Ref component(const Field &f, PyObject **args) { return component_at_key(f, args[0]); }
+
+size_t field_length(const Field &f) { return f.view().component_count(); }
+
+Ref field_repr(const Field &f) {
+  std::string scratch;
+  return wrapped_str("Field('", f.view().value(scratch), "')");
+}
+
+PyGetSetDef field_getset[] = {
+    {"value", py::getter<Field, field_value>, nullptr, "", nullptr},
+    {"components", py::getter<Field, components>, nullptr, "", nullptr},
+    {"repetitions", py::getter<Field, repetitions>, nullptr, "", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef field_methods[] = {
+    {"component",
+     py::as_cfunction(py::method<Field, component_sig, component>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "component($self, index)\n--\n\nReturn component at 1-based index."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot field_slots[] = {
+    {Py_tp_getset, field_getset},
+    {Py_tp_methods, field_methods},
+    {Py_mp_length, reinterpret_cast<void *>(py::length<Field, field_length>)},
+    {Py_mp_subscript, reinterpret_cast<void *>(py::subscript<Field, component_at_key>)},
+    {Py_tp_str, reinterpret_cast<void *>(py::unary<Field, field_value>)},
+    {Py_tp_repr, reinterpret_cast<void *>(py::unary<Field, field_repr>)},
+    {0, nullptr},
+};
+
+// ------------------------------------------------------------ Component
+
+Ref component_value(const Component &c) { return value_str(c.view()); }
+
+Ref sub_components(const Component &c) {
+  ComponentView view = c.view();
+  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(view.sub_component_count())));
+  Py_ssize_t i = 0;
+  view.for_each_sub_component([&](std::string_view text) {
+    PyList_SET_ITEM(list.get(), i++, py::str(text).release());
+  });
+  return list;
+}
+
+const py::Signature sub_component_sig{"Component.sub_component()", {"index"}, 1, 1};
+Ref sub_component(const Component &c, PyObject **args) {
+  uint64_t index = 0;
+  if (!py::to_index(args[0], "index", index))
+    return {};
+  auto result = c.view().sub_component(index);
+  if (!result)
+    return Ref::steal(py::raise(result.error()));
+  return py::str(result.value());
+}
+
+Ref component_repr(const Component &c) {
+  std::string scratch;
+  return wrapped_str("Component('", c.view().value(scratch), "')");
+}
+
+PyGetSetDef component_getset[] = {
+    {"value", py::getter<Component, component_value>, nullptr, "", nullptr},
+    {"sub_components", py::getter<Component, sub_components>, nullptr, "", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef component_methods[] = {
+    {"sub_component",
+     py::as_cfunction(
+         py::method<Component, sub_component_sig, sub_component>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "sub_component($self, index)\n--\n\nReturn sub-component at 1-based index."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot component_slots[] = {
+    {Py_tp_getset, component_getset},
+    {Py_tp_methods, component_methods},
+    {Py_tp_str, reinterpret_cast<void *>(py::unary<Component, component_value>)},
+    {Py_tp_repr, reinterpret_cast<void *>(py::unary<Component, component_repr>)},
+    {0, nullptr},
+};
+
+} // namespace
+
+py::Ref new_field(const FieldView &view) {
+  return py::wrap(types.field, Field::copy_of(view));
+}
+
+py::Ref new_component(const ComponentView &view) {
+  return py::wrap(types.component, Component::copy_of(view));
+}
+
+PyTypeObject *create_field_type() {
+  return py::make_type<Field>(
+      "builtins.Field",
+      "A single field within an HL7v2 segment.\n\n"
+      "Fields may contain components (separated by `^`) and repetitions (separated\n"
+      "by `~`).",
+      field_slots);
+}
+
+PyTypeObject *create_component_type() {
+  return py::make_type<Component>(
+      "builtins.Component",
+      "A single component within an HL7v2 field.\n\n"
+      "Components may contain sub-components separated by `&`.",
+      component_slots);
+}
+
+} // namespace vellomar::module

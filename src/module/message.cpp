@@ -1,0 +1,133 @@
+// Message and MessageIterator.
+#include "classes.hpp"
+
+namespace vellomar::module {
+namespace {
+
+using py::Ref;
+
+Ref raw(const MessagePtr &m) { return py::str(m->raw); }
+
+Ref segments(const MessagePtr &m) {
+  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(m->segment_count())));
+  for (size_t i = 0; i < m->segment_count(); ++i)
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                    new_segment(m->segment_at(i)).release());
+  return list;
+}
+
+const py::Signature segment_sig{"Message.segment()", {"name"}, 1, 1};
+Ref segment(const MessagePtr &m, PyObject **args) {
+  std::string_view name;
+  if (!py::to_text(args[0], "name", name))
+    return {};
+  SegmentView view;
+  if (!m->find_segment(name, view))
+    return Ref::steal(py::raise(
+        Error{ErrorKind::key_error, "Segment '" + std::string(name) + "' not found"}));
+  return new_segment(view);
+}
+
+const py::Signature segments_by_name_sig{"Message.segments_by_name()", {"name"}, 1, 1};
+Ref segments_by_name(const MessagePtr &m, PyObject **args) {
+  std::string_view name;
+  if (!py::to_text(args[0], "name", name))
+    return {};
+  Ref list = Ref::check(PyList_New(0));
+  for (size_t i = 0; i < m->segment_count(); ++i) {
+    SegmentView view = m->segment_at(i);
+    if (view.name == name && PyList_Append(list.get(), new_segment(view).get()) < 0)
+      throw py::ErrorAlreadySet{};
+  }
+  return list;
+}
+
+size_t length(const MessagePtr &m) { return m->segment_count(); }
+
+Ref iter(const MessagePtr &m) {
+  return py::wrap(types.message_iterator, MessageIteratorState{m, 0});
+}
+
+Ref repr(const MessagePtr &m) {
+  std::string text = "Message(segments=[";
+  for (size_t i = 0; i < m->segment_count(); ++i) {
+    if (i)
+      text += ", ";
+    text += m->segment_at(i).name;
+  }
+  text += "])";
+  return py::str(text);
+}
+
+Ref iterator_next(MessageIteratorState &it) {
+  if (it.position >= it.message->segment_count())
+    return {};
+  Ref segment = new_segment(it.message->segment_at(it.position));
+  ++it.position;
+  return segment;
+}
+
+PyGetSetDef message_getset[] = {
+    {"raw", py::getter<MessagePtr, raw>, nullptr, "", nullptr},
+    {"segments", py::getter<MessagePtr, segments>, nullptr, "", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef message_methods[] = {
+    {"segment",
+     py::as_cfunction(py::method<MessagePtr, segment_sig, segment>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "segment($self, name)\n--\n\nReturn the first segment matching the given name."},
+    {"segments_by_name",
+     py::as_cfunction(
+         py::method<MessagePtr, segments_by_name_sig, segments_by_name>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "segments_by_name($self, name)\n--\n\nReturn all segments matching the given "
+     "name."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot message_slots[] = {
+    {Py_tp_getset, message_getset},
+    {Py_tp_methods, message_methods},
+    {Py_mp_length, reinterpret_cast<void *>(py::length<MessagePtr, length>)},
+    {Py_tp_iter, reinterpret_cast<void *>(py::unary<MessagePtr, iter>)},
+    {Py_tp_repr, reinterpret_cast<void *>(py::unary<MessagePtr, repr>)},
+    {0, nullptr},
+};
+
+PyType_Slot message_iterator_slots[] = {
+    {Py_tp_iter, reinterpret_cast<void *>(py::self_iter)},
+    {Py_tp_iternext,
+     reinterpret_cast<void *>(py::next<MessageIteratorState, iterator_next>)},
+    {0, nullptr},
+};
+
+} // namespace
+
+Types types;
+
+py::Ref new_message(Message &&message) {
+  return py::wrap(types.message, std::make_shared<const Message>(std::move(message)));
+}
+
+py::Ref wrapped_str(std::string_view open, std::string_view text,
+                    std::string_view close) {
+  std::string out;
+  out.reserve(open.size() + text.size() + close.size());
+  out.append(open).append(text).append(close);
+  return py::str(out);
+}
+
+PyTypeObject *create_message_type() {
+  return py::make_type<MessagePtr>("builtins.Message", "A parsed HL7v2 message.",
+                                   message_slots);
+}
+
+PyTypeObject *create_message_iterator_type() {
+  return py::make_type<MessageIteratorState>("builtins.MessageIterator",
+                                             "Iterator over segments in a message.",
+                                             message_iterator_slots);
+}
+
+} // namespace vellomar::module

@@ -1,0 +1,105 @@
+// Segment and SegmentIterator.
+#include "classes.hpp"
+
+namespace vellomar::module {
+namespace {
+
+using py::Ref;
+
+Ref name(const Segment &s) { return py::str(s.view().name); }
+
+Ref fields(const Segment &s) {
+  SegmentView view = s.view();
+  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(view.field_count())));
+  for (size_t i = 0; i < view.field_count(); ++i)
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                    new_field(view.field_at(i)).release());
+  return list;
+}
+
+// Field lookup shared by field(index) and seg[index].
+Ref field_at_key(const Segment &s, PyObject *key) {
+  uint64_t index = 0;
+  if (!py::to_index(key, "index", index))
+    return {};
+  SegmentView view = s.view();
+  if (index == 0 || index > view.field_count())
+    return Ref::steal(py::raise(index_out_of_range("Field", index, view.field_count())));
+  return new_field(view.field_at(index - 1));
+}
+
+const py::Signature field_sig{"Segment.field()", {"index"}, 1, 1};
+Ref field(const Segment &s, PyObject **args) { return field_at_key(s, args[0]); }
+
+size_t length(const Segment &s) { return s.view().field_count(); }
+
+Ref iter(const Segment &s) {
+  return py::wrap(types.segment_iterator, SegmentIteratorState{s, 0});
+}
+
+Ref repr(const Segment &s) {
+  SegmentView view = s.view();
+  return wrapped_str("Segment('", view.name,
+                     "', fields=" + std::to_string(view.field_count()) + ")");
+}
+
+Ref iterator_next(SegmentIteratorState &it) {
+  SegmentView view = it.segment.view();
+  if (it.position >= view.field_count())
+    return {};
+  Ref field = new_field(view.field_at(it.position));
+  ++it.position;
+  return field;
+}
+
+PyGetSetDef segment_getset[] = {
+    {"name", py::getter<Segment, name>, nullptr, "", nullptr},
+    {"fields", py::getter<Segment, fields>, nullptr, "", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef segment_methods[] = {
+    {"field", py::as_cfunction(py::method<Segment, field_sig, field>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "field($self, index)\n--\n\nReturn field at 1-based index.\n\n"
+     "For MSH, field(1) returns the field separator \"|\"."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot segment_slots[] = {
+    {Py_tp_getset, segment_getset},
+    {Py_tp_methods, segment_methods},
+    {Py_mp_length, reinterpret_cast<void *>(py::length<Segment, length>)},
+    {Py_mp_subscript, reinterpret_cast<void *>(py::subscript<Segment, field_at_key>)},
+    {Py_tp_iter, reinterpret_cast<void *>(py::unary<Segment, iter>)},
+    {Py_tp_str, reinterpret_cast<void *>(py::unary<Segment, name>)},
+    {Py_tp_repr, reinterpret_cast<void *>(py::unary<Segment, repr>)},
+    {0, nullptr},
+};
+
+PyType_Slot segment_iterator_slots[] = {
+    {Py_tp_iter, reinterpret_cast<void *>(py::self_iter)},
+    {Py_tp_iternext,
+     reinterpret_cast<void *>(py::next<SegmentIteratorState, iterator_next>)},
+    {0, nullptr},
+};
+
+} // namespace
+
+py::Ref new_segment(const SegmentView &view) {
+  return py::wrap(types.segment, Segment::copy_of(view));
+}
+
+PyTypeObject *create_segment_type() {
+  return py::make_type<Segment>(
+      "builtins.Segment", "A single segment within an HL7v2 message (e.g. MSH, PID, OBX).",
+      segment_slots);
+}
+
+PyTypeObject *create_segment_iterator_type() {
+  return py::make_type<SegmentIteratorState>(
+      "builtins.SegmentIterator", "Iterator over fields in a segment.",
+      segment_iterator_slots);
+}
+
+} // namespace vellomar::module

@@ -35,13 +35,13 @@ template <class R, class F> R guard(R failure, F &&body) noexcept {
   return failure;
 }
 
-// The value of `result`, or raise its error and throw ErrorAlreadySet.
-template <class T> T unwrap(Result<T> &&result) {
-  if (!result) {
-    raise(result.error());
-    throw ErrorAlreadySet{};
-  }
-  return std::move(result).value();
+// Converts the value of `result` with `convert`, or raises its error and
+// returns an empty Ref. Lookups that callers expect to fail (an unknown
+// segment, an index out of range) take this path, not a C++ throw.
+template <class T, class F> Ref convert_or_raise(Result<T> &&result, F &&convert) {
+  if (!result)
+    return Ref::steal(raise(result.error()));
+  return convert(std::move(result).value());
 }
 
 } // namespace vellomar::py

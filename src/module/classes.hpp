@@ -57,4 +57,41 @@ template <class View> py::Ref value_str(const View &view) {
 py::Ref wrapped_str(std::string_view open, std::string_view text,
                     std::string_view close);
 
+// ---------------------------------------------------------- serialization
+// Method bodies of to_dict and to_json (serialize.cpp), for the method tables
+// of Message, Segment and Field.
+
+py::Ref message_to_dict(const MessagePtr &message);
+py::Ref message_to_json(const MessagePtr &message);
+py::Ref segment_to_dict(const Segment &segment);
+py::Ref field_to_dict(const Field &field);
+
+// ------------------------------------------- module functions beside parse
+// parse_batch (batch.cpp), parse_datetime and parse_date (timestamps.cpp),
+// registered in module.cpp's function table.
+
+PyObject *parse_batch(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
+                      PyObject *kwnames);
+PyObject *parse_datetime(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
+                         PyObject *kwnames);
+PyObject *parse_date(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
+                     PyObject *kwnames);
+
+// --------------------------------------------------------- message queries
+// Terser paths, header properties and the ACK (message_query.cpp), for the
+// tables of Message in message.cpp.
+
+extern const py::Signature message_get_sig; // get(path)
+py::Ref message_get(const MessagePtr &m, PyObject **args);
+py::Ref message_subscript(const MessagePtr &m, PyObject *key); // msg[path]
+
+py::Ref header_message_type(const MessagePtr &m); // (MSH-9.1, MSH-9.2)
+py::Ref header_control_id(const MessagePtr &m);   // MSH-10
+py::Ref header_version(const MessagePtr &m);      // MSH-12
+py::Ref header_sending_application(const MessagePtr &m); // MSH-3
+py::Ref header_sending_facility(const MessagePtr &m);    // MSH-4
+
+extern const py::Signature message_ack_sig; // ack(ack_code="AA", text="")
+py::Ref message_ack(const MessagePtr &m, PyObject **args);
+
 } // namespace vellomar::module

@@ -70,6 +70,16 @@ Ref iterator_next(MessageIteratorState &it) {
 PyGetSetDef message_getset[] = {
     {"raw", py::getter<MessagePtr, raw>, nullptr, "", nullptr},
     {"segments", py::getter<MessagePtr, segments>, nullptr, "", nullptr},
+    {"message_type", py::getter<MessagePtr, header_message_type>, nullptr,
+     "Message type, e.g. (\"ADT\", \"A01\").", nullptr},
+    {"control_id", py::getter<MessagePtr, header_control_id>, nullptr,
+     "Message control ID from MSH-10.", nullptr},
+    {"version", py::getter<MessagePtr, header_version>, nullptr,
+     "HL7 version from MSH-12.", nullptr},
+    {"sending_application", py::getter<MessagePtr, header_sending_application>,
+     nullptr, "Sending application from MSH-3.", nullptr},
+    {"sending_facility", py::getter<MessagePtr, header_sending_facility>, nullptr,
+     "Sending facility from MSH-4.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -84,6 +94,19 @@ PyMethodDef message_methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "segments_by_name($self, name)\n--\n\nReturn all segments matching the given "
      "name."},
+    {"to_dict", py::method_noargs<MessagePtr, message_to_dict>, METH_NOARGS,
+     "to_dict($self)\n--\n\nSerialize the entire message to a Python dict."},
+    {"to_json", py::method_noargs<MessagePtr, message_to_json>, METH_NOARGS,
+     "to_json($self)\n--\n\nSerialize the entire message to a JSON string."},
+    {"get", py::as_cfunction(py::method<MessagePtr, message_get_sig, message_get>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "get($self, path)\n--\n\nTerser path access method. Same as bracket notation."},
+    {"ack", py::as_cfunction(py::method<MessagePtr, message_ack_sig, message_ack>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "ack($self, ack_code=\"AA\", text=\"\")\n--\n\n"
+     "Generate an ACK response message.\n\n"
+     "`ack_code`: \"AA\" (accept), \"AE\" (error), \"AR\" (reject). Default: \"AA\".\n"
+     "`text`: Optional text message for MSA-3."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -91,6 +114,8 @@ PyType_Slot message_slots[] = {
     {Py_tp_getset, message_getset},
     {Py_tp_methods, message_methods},
     {Py_mp_length, reinterpret_cast<void *>(py::length<MessagePtr, length>)},
+    {Py_mp_subscript,
+     reinterpret_cast<void *>(py::subscript<MessagePtr, message_subscript>)},
     {Py_tp_iter, reinterpret_cast<void *>(py::unary<MessagePtr, iter>)},
     {Py_tp_repr, reinterpret_cast<void *>(py::unary<MessagePtr, repr>)},
     {0, nullptr},

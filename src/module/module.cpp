@@ -39,6 +39,24 @@ PyMethodDef function_defs[] = {
      "2.5\\\\rPID|1||MRN||DOE^JOHN\")\n"
      "print(msg.segment(\"PID\").field(5).component(1))  # \"DOE\"\n"
      "```"},
+    {"parse_batch", py::as_cfunction(parse_batch), METH_FASTCALL | METH_KEYWORDS,
+     "parse_batch(raw)\n--\n\n"
+     "Parse a batch of HL7v2 messages from a raw string.\n\n"
+     "Handles:\n"
+     "- FHS/BHS/BTS/FTS wrapped files (batch headers/trailers are stripped)\n"
+     "- Multiple messages separated by `MSH` segment headers\n\n"
+     "Returns a list of parsed `Message` objects."},
+    {"parse_datetime", py::as_cfunction(parse_datetime), METH_FASTCALL | METH_KEYWORDS,
+     "parse_datetime(raw)\n--\n\n"
+     "Parse an HL7v2 timestamp string into a Python `datetime.datetime`.\n\n"
+     "Handles full and partial timestamps:\n"
+     "- `\"20230101\"` \u2192 `datetime(2023, 1, 1)`\n"
+     "- `\"20230101120000\"` \u2192 `datetime(2023, 1, 1, 12, 0, 0)`\n"
+     "- `\"20230101120000.123\"` \u2192 `datetime(2023, 1, 1, 12, 0, 0, 123000)`\n"
+     "- `\"20230101120000-0500\"` \u2192 `datetime(2023, 1, 1, 12, 0, 0, tzinfo=...)`"},
+    {"parse_date", py::as_cfunction(parse_date), METH_FASTCALL | METH_KEYWORDS,
+     "parse_date(raw)\n--\n\n"
+     "Parse an HL7v2 timestamp into just a Python `datetime.date`."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,28 @@
+// The JSON text of a whole message: every member of every record, indented by
+// two spaces, the same text that Python's
+// json.dumps(value, indent=2, ensure_ascii=False) gives for the equivalent
+// nested dicts and lists.
+//
+//   Message   {"raw", "segments"}
+//   Segment   {"name", "fields"}
+//   Field     {"value", "components", "repetitions"}  (all always present)
+//   Component {"value", "sub_components"}
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "records.hpp"
+
+namespace vellomar {
+
+// Writes the message in one pass into one buffer. Never fails: the records
+// hold valid UTF-8 only, so every value can be written.
+std::string write_message_json(const Message &message);
+
+// Appends `text` as a JSON string: quotation mark and backslash escaped with
+// a backslash, the short escapes \b \t \n \f \r, any other byte below 0x20 as
+// \u00xx (lower-case hex); everything else, "/" and U+007F included, as is.
+void append_json_string(std::string &out, std::string_view text);
+
+} // namespace vellomar

@@ -147,7 +147,7 @@ private:
 // stands in the output up to three times (field, component, sub-component),
 // and an empty field alone takes about 230 bytes of keys and indentation.
 size_t estimated_size(const Message &m) {
-  return m.raw.size() * 8 + m.field_spans.size() * 336 + m.segments.size() * 96 + 64;
+  return m.raw.size() * 8 + m.field_ends.size() * 336 + m.segments.size() * 96 + 64;
 }
 
 } // namespace

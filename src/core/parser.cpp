@@ -68,7 +68,7 @@ private:
 };
 
 using SegmentScratch = Scratch<SegmentEntry, 64>;
-using SpanScratch = Scratch<Span, 512>;
+using FieldScratch = Scratch<uint32_t, 1024>;
 
 // Bit i is set when block[i] is a CR, an LF or the field separator; `len`
 // bytes are looked at (at most 64).
@@ -101,61 +101,47 @@ uint64_t special_bytes(const unsigned char *block, size_t len, unsigned char sep
 // Builds the segment and field index of `m.raw`: one pass that finds every
 // line end and field separator 64 bytes at a time and visits only those.
 void index_single_byte_separator(const Message &m, SegmentScratch &segments,
-                                 SpanScratch &spans) {
+                                 FieldScratch &ends) {
   const auto *const base = reinterpret_cast<const unsigned char *>(m.raw.data());
   const auto n = static_cast<uint32_t>(m.raw.size());
   const auto sep = static_cast<unsigned char>(m.enc.field.bytes[0]);
 
   uint32_t line_start = 0;
-  uint32_t field_start = 0;
   bool in_fields = false; // a separator was seen on this line
-  SegmentEntry entry{};
-
-  auto end_line = [&](uint32_t at) {
-    if (in_fields) {
-      spans.push_back(Span{field_start, at - field_start});
-      entry.span_count = static_cast<uint32_t>(spans.size()) - entry.first_span;
-    } else if (at == line_start) {
-      return; // an empty line is no segment
-    } else {
-      entry = SegmentEntry{};
-      entry.name_length = at - line_start;
-      entry.first_span = static_cast<uint32_t>(spans.size());
-    }
-    entry.line = Span{line_start, at - line_start};
-    segments.push_back(entry);
+  auto start_segment = [&](uint32_t name_end) {
+    segments.push_back(SegmentEntry{line_start, name_end - line_start,
+                                    static_cast<uint32_t>(ends.size())});
   };
-  auto visit = [&](uint32_t at) {
-    unsigned char c = base[at];
-    if (c == '\r' || c == '\n') { // never the separator: the header line has none
-      end_line(at);
-      line_start = at + 1;
-      in_fields = false;
-    } else if (!in_fields) {
-      in_fields = true;
-      entry = SegmentEntry{};
-      entry.name_length = at - line_start;
-      entry.first_span = static_cast<uint32_t>(spans.size());
-      // The text test for MSH is on the line, not on the name.
-      entry.msh = n - line_start >= 3 && std::memcmp(base + line_start, "MSH", 3) == 0;
-      field_start = at + 1;
-    } else {
-      spans.push_back(Span{field_start, at - field_start});
-      field_start = at + 1;
-    }
+  auto end_line = [&](uint32_t at) {
+    if (in_fields)
+      ends.push_back(at);
+    else if (at > line_start) // an empty line is no segment
+      start_segment(at);
+    line_start = at + 1;
+    in_fields = false;
   };
 
   for (uint32_t block = 0; block < n; block += 64) {
     uint32_t len = std::min<uint32_t>(64, n - block);
-    for (uint64_t mask = special_bytes(base + block, len, sep); mask; mask &= mask - 1)
-      visit(block + static_cast<uint32_t>(std::countr_zero(mask)));
+    for (uint64_t mask = special_bytes(base + block, len, sep); mask; mask &= mask - 1) {
+      const uint32_t at = block + static_cast<uint32_t>(std::countr_zero(mask));
+      const unsigned char c = base[at];
+      if (c == '\r' || c == '\n') { // never the separator: the header line has none
+        end_line(at);
+      } else if (in_fields) {
+        ends.push_back(at);
+      } else {
+        start_segment(at);
+        in_fields = true;
+      }
+    }
   }
   end_line(n);
 }
 
 // The same index for a two-byte (non-ASCII) field separator.
 void index_any_separator(const Message &m, SegmentScratch &segments,
-                         SpanScratch &spans) {
+                         FieldScratch &ends) {
   const Delimiter &sep = m.enc.field;
   auto offset = [&](std::string_view piece) {
     return static_cast<uint32_t>(piece.data() - m.raw.data());
@@ -163,19 +149,13 @@ void index_any_separator(const Message &m, SegmentScratch &segments,
   LineSplitter lines(m.raw);
   std::string_view line;
   while (lines.next(line)) {
-    SegmentEntry entry{};
-    entry.line = Span{offset(line), static_cast<uint32_t>(line.size())};
-    entry.first_span = static_cast<uint32_t>(spans.size());
-    size_t name_end = find_delimiter(line, sep);
-    entry.name_length = static_cast<uint32_t>(std::min(name_end, line.size()));
-    if (name_end != std::string_view::npos) {
-      entry.msh = line.substr(0, 3) == "MSH";
+    size_t name_end = std::min(find_delimiter(line, sep), line.size());
+    segments.push_back(SegmentEntry{offset(line), static_cast<uint32_t>(name_end),
+                                    static_cast<uint32_t>(ends.size())});
+    if (name_end < line.size())
       cut(line.substr(name_end + sep.size), sep, [&](std::string_view piece) {
-        spans.push_back(Span{offset(piece), static_cast<uint32_t>(piece.size())});
+        ends.push_back(offset(piece) + static_cast<uint32_t>(piece.size()));
       });
-    }
-    entry.span_count = static_cast<uint32_t>(spans.size()) - entry.first_span;
-    segments.push_back(entry);
   }
 }
 
@@ -207,13 +187,13 @@ Result<Message> parse_message(std::string_view raw) {
   // The index is built in scratch space and then copied into vectors of
   // exactly the right size: one allocation each, nothing wasted.
   SegmentScratch segments;
-  SpanScratch spans;
+  FieldScratch ends;
   if (m.enc.field.size == 1)
-    index_single_byte_separator(m, segments, spans);
+    index_single_byte_separator(m, segments, ends);
   else
-    index_any_separator(m, segments, spans);
+    index_any_separator(m, segments, ends);
   segments.copy_to(m.segments);
-  spans.copy_to(m.field_spans);
+  ends.copy_to(m.field_ends);
   return m;
 }
 

@@ -46,16 +46,12 @@ Segment Segment::copy_of(const SegmentView &v) {
   s.name_length_ = static_cast<uint32_t>(v.name.size());
   // The line runs from the name to the end of the last stored field.
   const char *start = v.name.data();
-  const char *end = v.name.data() + v.name.size();
-  if (v.span_count > 0) {
-    const Span &last = v.spans[v.span_count - 1];
-    end = v.base + last.offset + last.length;
-  }
+  const char *end = v.stored ? v.base + v.ends[v.stored - 1] : start + v.name.size();
   s.line_.assign(start, end);
-  s.spans_.resize(v.span_count);
-  auto shift = static_cast<uint32_t>(start - v.base);
-  for (size_t i = 0; i < v.span_count; ++i)
-    s.spans_[i] = Span{v.spans[i].offset - shift, v.spans[i].length};
+  s.ends_.resize(v.stored);
+  const auto shift = static_cast<uint32_t>(start - v.base);
+  for (size_t i = 0; i < v.stored; ++i)
+    s.ends_[i] = v.ends[i] - shift;
   return s;
 }
 
@@ -63,7 +59,7 @@ bool Message::find_segment(std::string_view name, SegmentView &out) const {
   for (size_t i = 0; i < segments.size(); ++i) {
     const SegmentEntry &e = segments[i];
     if (e.name_length == name.size() &&
-        std::string_view(raw.data() + e.line.offset, e.name_length) == name) {
+        std::string_view(raw.data() + e.offset, e.name_length) == name) {
       out = segment_at(i);
       return true;
     }

@@ -22,11 +22,6 @@
 
 namespace vellomar {
 
-struct Span {
-  uint32_t offset = 0;
-  uint32_t length = 0;
-};
-
 class Component;
 class Field;
 class Segment;
@@ -109,26 +104,30 @@ struct FieldView {
   Result<Component> component(uint64_t index) const;
 };
 
-// A segment: its name and the ranges of its fields, relative to `base`. In an
-// MSH segment the field separator itself is MSH-1 and is not stored: field
-// numbers are shifted by one and field 1 is the literal separator field.
+// A segment: its name and the end offsets of its stored fields, relative to
+// `base`. A field starts just after the separator that ends the one before
+// it (the first one just after the name). In an MSH segment the field
+// separator itself is MSH-1 and is not stored: field numbers are shifted by
+// one and field 1 is the literal separator field.
 struct SegmentView {
   std::string_view name;
   const char *base = nullptr;
-  const Span *spans = nullptr;
-  size_t span_count = 0;
+  const uint32_t *ends = nullptr;
+  size_t stored = 0;
   bool msh = false;
   const EncodingCharacters *enc = nullptr;
 
-  size_t field_count() const { return span_count + (msh ? 1 : 0); }
+  size_t field_count() const { return stored + (msh ? 1 : 0); }
   FieldView field_at(size_t i) const {
     if (msh) {
       if (i == 0)
         return {enc->field.view(), enc, true};
       --i;
     }
-    const Span &s = spans[i];
-    return {std::string_view(base + s.offset, s.length), enc, false};
+    const size_t start =
+        (i == 0 ? static_cast<size_t>(name.data() - base) + name.size() : ends[i - 1]) +
+        enc->field.size;
+    return {std::string_view(base + start, ends[i] - start), enc, false};
   }
   template <class F> void for_each_field(F &&f) const {
     for (size_t i = 0, n = field_count(); i < n; ++i)
@@ -136,6 +135,12 @@ struct SegmentView {
   }
   Result<Field> field(uint64_t index) const;
 };
+
+// Whether a line gets the MSH-1 field: it begins with "MSH" (tested on the
+// text, not on the name) and holds a field separator.
+inline bool is_msh_line(std::string_view line, bool has_fields) {
+  return has_fields && line.substr(0, 3) == "MSH";
+}
 
 class Component {
 public:
@@ -172,41 +177,47 @@ public:
   static Segment copy_of(const SegmentView &v);
   SegmentView view() const {
     return {std::string_view(line_).substr(0, name_length_),
-            line_.data(), spans_.data(), spans_.size(), msh_, &enc_};
+            line_.data(), ends_.data(), ends_.size(), msh_, &enc_};
   }
 
 private:
   Segment() = default;
   std::string line_;
-  std::vector<Span> spans_;
+  std::vector<uint32_t> ends_; // relative to line_
   uint32_t name_length_ = 0;
   bool msh_ = false;
   EncodingCharacters enc_;
 };
 
+// One segment of a message. Its stored fields are field_ends[first_field]
+// up to the next segment's first_field; its line ends with its last field
+// (or its name when it has none).
 struct SegmentEntry {
-  Span line;            // the whole line within raw
-  uint32_t name_length; // bytes of the line before its first field separator
-  uint32_t first_span;  // index of its first stored field in field_spans
-  uint32_t span_count;  // stored fields (MSH-1 not included)
-  bool msh;
+  uint32_t offset;      // start of the line within raw
+  uint32_t name_length; // bytes before the first field separator
+  uint32_t first_field; // index of its first field in field_ends
 };
 
 struct Message {
   std::string raw;
   EncodingCharacters enc;
   std::vector<SegmentEntry> segments;
-  std::vector<Span> field_spans; // offsets into raw
+  std::vector<uint32_t> field_ends; // end offset in raw of every stored field
 
   size_t segment_count() const { return segments.size(); }
   SegmentView segment_at(size_t i) const {
     const SegmentEntry &e = segments[i];
-    return {std::string_view(raw.data() + e.line.offset, e.name_length),
-            raw.data(), field_spans.data() + e.first_span, e.span_count, e.msh,
-            &enc};
+    const size_t next = i + 1 < segments.size() ? segments[i + 1].first_field
+                                                : field_ends.size();
+    const size_t stored = next - e.first_field;
+    const uint32_t *ends = field_ends.data() + e.first_field;
+    const size_t line_end = stored ? ends[stored - 1] : e.offset + e.name_length;
+    std::string_view line(raw.data() + e.offset, line_end - e.offset);
+    return {line.substr(0, e.name_length), raw.data(), ends, stored,
+            is_msh_line(line, stored > 0), &enc};
   }
-  // The first segment named `name` (same bytes), or nullptr-like: returns
-  // false when there is none.
+  // Sets `out` to the first segment named `name` (same bytes) and returns
+  // true, or returns false when there is none.
   bool find_segment(std::string_view name, SegmentView &out) const;
   Result<Segment> segment(std::string_view name) const;
 };

@@ -62,6 +62,14 @@ def test_single_message_matches_parse(raw):
     assert msg.raw == expected.raw.rstrip("\r")
 
 
+def test_each_message_keeps_its_own_delimiters():
+    # Short and long message texts alike carry their own encoding characters.
+    long_field = "x" * 40
+    raw = "MSH|^~#&|#F#\rMSH#^~\\&#\\F\\\rMSH|^~\\&|" + long_field + "\\S\\"
+    assert [m.segments[0].field(3).value for m in _core.parse_batch(raw)] == [
+        "|", "#", long_field + "^"]
+
+
 @pytest.mark.parametrize(
     "raw, error",
     [

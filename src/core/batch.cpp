@@ -57,12 +57,14 @@ Result<std::vector<Message>> parse_batch(std::string_view raw) {
   std::vector<std::string> texts = split_batch(raw);
   std::vector<Message> messages;
   messages.reserve(texts.size());
-  for (const std::string &text : texts) {
+  for (std::string &text : texts) {
     std::string_view trimmed = trim_white_space(text);
     // Only lines that stood before the first MSH line can fail this.
     if (!starts_with(trimmed, "MSH"))
       continue;
-    auto parsed = parse_message(trimmed);
+    if (trimmed.size() != text.size())
+      text = std::string(trimmed);
+    auto parsed = parse_message(std::move(text));
     if (!parsed)
       return Error{ErrorKind::value_error,
                    "Error parsing message in batch: " + parsed.error().message};

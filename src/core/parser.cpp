@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 #include <limits>
+#include <optional>
 #include <new>
 #include <type_traits>
 
@@ -159,16 +160,11 @@ void index_any_separator(const Message &m, SegmentScratch &segments,
   }
 }
 
-} // namespace
-
-Result<Message> parse_message(std::string_view raw) {
-  if (raw.empty())
-    return value_error("Empty message");
-  std::string_view text = strip_mllp_frame(raw);
+// The four checks, in order, on the text inside any frame; on success sets
+// `first` to the header line.
+std::optional<Error> check_message(std::string_view text, std::string_view &first) {
   if (text.empty())
     return value_error("Empty message");
-
-  std::string_view first;
   if (!LineSplitter(text).next(first))
     return value_error("No segments found");
   if (first.substr(0, 3) != "MSH")
@@ -176,14 +172,18 @@ Result<Message> parse_message(std::string_view raw) {
                        std::string(utf8_prefix(first, 10)) + "'");
   if (first.size() < 8)
     return value_error("MSH segment too short to extract encoding characters");
-
   // Ranges are 32-bit: a larger text cannot be indexed.
   if (text.size() > std::numeric_limits<uint32_t>::max())
     throw std::bad_alloc();
+  return std::nullopt;
+}
 
+// The message whose raw text is `raw` (taken over, not copied), which has
+// passed the checks.
+Message build_message(std::string raw, const EncodingCharacters &enc) {
   Message m;
-  m.enc = read_encoding_characters(first);
-  m.raw.assign(text);
+  m.enc = enc;
+  m.raw = std::move(raw);
   // The index is built in scratch space and then copied into vectors of
   // exactly the right size: one allocation each, nothing wasted.
   SegmentScratch segments;
@@ -195,6 +195,32 @@ Result<Message> parse_message(std::string_view raw) {
   segments.copy_to(m.segments);
   ends.copy_to(m.field_ends);
   return m;
+}
+
+} // namespace
+
+Result<Message> parse_message(std::string_view raw) {
+  if (raw.empty())
+    return value_error("Empty message");
+  std::string_view text = strip_mllp_frame(raw);
+  std::string_view first;
+  if (auto error = check_message(text, first))
+    return std::move(*error);
+  return build_message(std::string(text), read_encoding_characters(first));
+}
+
+Result<Message> parse_message(std::string &&raw) {
+  if (raw.empty())
+    return value_error("Empty message");
+  std::string_view text = strip_mllp_frame(raw);
+  std::string_view first;
+  if (auto error = check_message(text, first))
+    return std::move(*error);
+  // Read before the move: a short string's bytes do not move with it.
+  const EncodingCharacters enc = read_encoding_characters(first);
+  if (text.size() != raw.size())
+    return build_message(std::string(text), enc);
+  return build_message(std::move(raw), enc);
 }
 
 } // namespace vellomar

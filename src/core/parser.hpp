@@ -1,6 +1,7 @@
 // The message parser: text of one HL7 v2 message to its record.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "records.hpp"
@@ -13,5 +14,9 @@ namespace vellomar {
 // segment, got: '...'" and "MSH segment too short to extract encoding
 // characters", checked in that order. Any text that passes them parses.
 Result<Message> parse_message(std::string_view raw);
+
+// The same, taking over `raw` as the message's raw text instead of copying
+// it (unless a frame has to be cut off).
+Result<Message> parse_message(std::string &&raw);
 
 } // namespace vellomar

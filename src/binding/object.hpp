@@ -5,6 +5,7 @@
 #pragma once
 
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "args.hpp"
@@ -65,20 +66,27 @@ template <class T> Instance<T> *instance(PyObject *self) {
 }
 
 // A new instance of `type` owning `value` (a new reference).
+// The types are not GC-tracked and their members are constructed here, so the
+// object memory needs neither zero-filling nor tracking: PyObject_Init sets
+// the header (and takes the reference a heap type's instance holds).
 template <class T> Ref wrap(PyTypeObject *type, T &&value) {
-  PyObject *obj = type->tp_alloc(type, 0);
+  using Value = std::decay_t<T>;
+  static_assert(std::is_nothrow_constructible_v<Value, T &&>,
+                "the value is moved in after the object exists: it must not throw");
+  PyObject *obj = static_cast<PyObject *>(PyObject_Malloc(sizeof(Instance<Value>)));
   if (!obj)
-    throw ErrorAlreadySet{};
-  auto *inst = instance<std::decay_t<T>>(obj);
+    throw std::bad_alloc();
+  PyObject_Init(obj, type);
+  auto *inst = instance<Value>(obj);
   new (&inst->borrow) BorrowState();
-  new (&inst->value) std::decay_t<T>(std::forward<T>(value));
+  new (&inst->value) Value(std::forward<T>(value));
   return Ref::steal(obj);
 }
 
 template <class T> void dealloc(PyObject *self) {
   instance<T>(self)->value.~T();
   PyTypeObject *type = Py_TYPE(self);
-  type->tp_free(self);
+  PyObject_Free(self); // allocated by wrap()
   Py_DECREF(type); // heap types are owned by their instances
 }
 

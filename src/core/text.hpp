@@ -52,6 +52,13 @@ inline size_t find_delimiter(std::string_view text, const Delimiter &d,
   if (d.size == 1) {
     if (p >= end)
       return std::string_view::npos;
+    // Most values are a few bytes long: a plain loop beats a call to memchr.
+    if (end - p < 16) {
+      for (; p < end; ++p)
+        if (*p == d.bytes[0])
+          return static_cast<size_t>(p - begin);
+      return std::string_view::npos;
+    }
     auto hit = static_cast<const char *>(std::memchr(p, d.bytes[0], static_cast<size_t>(end - p)));
     return hit ? static_cast<size_t>(hit - begin) : std::string_view::npos;
   }

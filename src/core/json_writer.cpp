@@ -1,6 +1,8 @@
 #include "json_writer.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace vellomar {
 namespace {
@@ -22,165 +24,196 @@ constexpr std::array<char, 256> make_escape_table() {
 }
 constexpr std::array<char, 256> escape_table = make_escape_table();
 
-// The walk keeps the buffer, the current nesting level and one scratch
-// string for decoded values.
+// The deepest nesting is a sub-component string of a repetition: level 10.
+constexpr size_t max_level = 12;
+constexpr std::string_view spaces = "                                                ";
+static_assert(spaces.size() >= 2 * max_level);
+
+// The walk writes through a raw pointer into `out`, which is grown (rarely)
+// by ensure() before each piece; finish() cuts it to the written length.
 class JsonWriter {
 public:
-  explicit JsonWriter(std::string &out) : out_(out) {}
+  explicit JsonWriter(std::string &out, size_t estimate) : out_(out) {
+    out_.resize(estimate);
+    p_ = out_.data();
+    end_ = p_ + out_.size();
+  }
 
   void message(const Message &m) {
-    begin_object();
-    key("raw");
-    append_json_string(out_, m.raw);
-    key("segments");
-    begin_array();
-    for (size_t i = 0; i < m.segment_count(); ++i) {
-      element();
-      segment(m.segment_at(i));
-    }
-    end_array();
-    end_object();
+    put('{');
+    key(1, "raw");
+    string(m.raw);
+    put(',');
+    key(1, "segments");
+    array(1, m.segment_count(), [&](size_t i) { segment(2, m.segment_at(i)); });
+    newline(0);
+    put('}');
   }
+
+  void finish() { out_.resize(static_cast<size_t>(p_ - out_.data())); }
 
 private:
-  void segment(const SegmentView &s) {
-    begin_object();
-    key("name");
-    append_json_string(out_, s.name);
-    key("fields");
-    begin_array();
-    s.for_each_field([&](const FieldView &f) {
-      element();
-      field(f);
-    });
-    end_array();
-    end_object();
+  void segment(size_t level, const SegmentView &s) {
+    put('{');
+    key(level + 1, "name");
+    string(s.name);
+    put(',');
+    key(level + 1, "fields");
+    array(level + 1, s.field_count(),
+          [&](size_t i) { field(level + 2, s.field_at(i)); });
+    newline(level);
+    put('}');
   }
 
-  void field(const FieldView &f) {
-    begin_object();
-    key("value");
-    append_json_string(out_, f.value(scratch_));
-    key("components");
-    begin_array();
+  void field(size_t level, const FieldView &f) {
+    put('{');
+    key(level + 1, "value");
+    string(f.value(scratch_));
+    put(',');
+    key(level + 1, "components");
+    open_array();
+    bool any = false;
     f.for_each_component([&](const ComponentView &c) {
-      element();
-      component(c);
+      element(level + 2, any);
+      component(level + 2, c);
     });
-    end_array();
-    key("repetitions");
-    begin_array();
+    close_array(level + 1, any);
+    put(',');
+    key(level + 1, "repetitions");
+    open_array();
+    any = false;
     f.for_each_repetition([&](const FieldView &r) {
-      element();
-      field(r);
+      element(level + 2, any);
+      field(level + 2, r);
     });
-    end_array();
-    end_object();
+    close_array(level + 1, any);
+    newline(level);
+    put('}');
   }
 
-  void component(const ComponentView &c) {
-    begin_object();
-    key("value");
-    append_json_string(out_, c.value(scratch_));
-    key("sub_components");
-    begin_array();
+  void component(size_t level, const ComponentView &c) {
+    put('{');
+    key(level + 1, "value");
+    string(c.value(scratch_));
+    put(',');
+    key(level + 1, "sub_components");
+    open_array();
+    bool any = false;
     c.for_each_sub_component([&](std::string_view text) {
-      element();
-      append_json_string(out_, text);
+      element(level + 2, any);
+      string(text);
     });
-    end_array();
-    end_object();
+    close_array(level + 1, any);
+    newline(level);
+    put('}');
   }
 
-  // Objects always have members here; arrays may be empty and are then
-  // written "[]", so an array learns whether it had elements as it goes.
-  void begin_object() {
-    out_.push_back('{');
-    ++level_;
-    first_ = true;
+  // An array of `count` elements at `level`, each written by write(i).
+  template <class F> void array(size_t level, size_t count, F &&write) {
+    open_array();
+    bool any = false;
+    for (size_t i = 0; i < count; ++i) {
+      element(level + 1, any);
+      write(i);
+    }
+    close_array(level, any);
   }
-  void end_object() {
-    --level_;
-    newline();
-    out_.push_back('}');
-    first_ = false;
+  void open_array() { put('['); }
+  // "," before every element after the first, then its line.
+  void element(size_t level, bool &any) {
+    if (any)
+      put(',');
+    any = true;
+    newline(level);
   }
-  void key(std::string_view name) {
-    separator();
-    out_.push_back('"');
-    out_.append(name);
-    out_.append("\": ");
+  // An empty array is written "[]".
+  void close_array(size_t level, bool any) {
+    if (any)
+      newline(level);
+    put(']');
   }
-  void begin_array() {
-    out_.push_back('[');
-    ++level_;
-    first_ = true;
+  // A member's line up to its value: indentation, "name": and a space.
+  void key(size_t level, std::string_view name) {
+    newline(level);
+    ensure(name.size() + 4);
+    *p_++ = '"';
+    std::memcpy(p_, name.data(), name.size());
+    p_ += name.size();
+    std::memcpy(p_, "\": ", 3);
+    p_ += 3;
   }
-  void end_array() {
-    --level_;
-    if (!first_)
-      newline();
-    out_.push_back(']');
-    first_ = false;
+  void newline(size_t level) {
+    const size_t width = 2 * level;
+    ensure(width + 1);
+    *p_++ = '\n';
+    std::memcpy(p_, spaces.data(), width);
+    p_ += width;
   }
-  void element() { separator(); }
+  // A JSON string: room for the text as it is is made first, and more at
+  // each escape, so that a long value without escapes costs one copy.
+  void string(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    ensure(text.size() + 2);
+    *p_++ = '"';
+    const char *s = text.data();
+    const char *end = s + text.size();
+    while (s < end) {
+      const char *run = s;
+      while (s < end && !escape_table[static_cast<unsigned char>(*s)])
+        ++s;
+      std::memcpy(p_, run, static_cast<size_t>(s - run));
+      p_ += s - run;
+      if (s == end)
+        break;
+      const auto byte = static_cast<unsigned char>(*s++);
+      ensure(static_cast<size_t>(end - s) + 7);
+      *p_++ = '\\';
+      *p_++ = escape_table[byte];
+      if (escape_table[byte] == 'u') {
+        *p_++ = '0';
+        *p_++ = '0';
+        *p_++ = hex[byte >> 4];
+        *p_++ = hex[byte & 0x0F];
+      }
+    }
+    *p_++ = '"';
+  }
+  void put(char c) {
+    ensure(1);
+    *p_++ = c;
+  }
 
-  // "," before every member or element after the first, then a new line.
-  void separator() {
-    if (!first_)
-      out_.push_back(',');
-    first_ = false;
-    newline();
+  void ensure(size_t n) {
+    if (static_cast<size_t>(end_ - p_) < n)
+      grow(n);
   }
-  void newline() {
-    out_.push_back('\n');
-    out_.append(2 * level_, ' ');
+  [[gnu::noinline]] void grow(size_t n) {
+    const size_t used = static_cast<size_t>(p_ - out_.data());
+    out_.resize(std::max(2 * out_.size(), used + n));
+    p_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
   }
 
   std::string &out_;
+  char *p_ = nullptr;
+  char *end_ = nullptr;
   std::string scratch_;
-  size_t level_ = 0;
-  bool first_ = true; // nothing written yet at the current level
 };
 
-// A rough estimate of the text, so that the buffer seldom grows: each value
+// An estimate of the text, so that the buffer seldom grows: each value
 // stands in the output up to three times (field, component, sub-component),
 // and an empty field alone takes about 230 bytes of keys and indentation.
 size_t estimated_size(const Message &m) {
-  return m.raw.size() * 8 + m.field_ends.size() * 336 + m.segments.size() * 96 + 64;
+  return m.raw.size() * 4 + m.field_ends.size() * 300 + m.segments.size() * 96 + 64;
 }
 
 } // namespace
 
-void append_json_string(std::string &out, std::string_view text) {
-  static constexpr char hex[] = "0123456789abcdef";
-  out.push_back('"');
-  const char *p = text.data();
-  const char *end = p + text.size();
-  const char *run = p; // start of the bytes copied as they are
-  for (; p < end; ++p) {
-    char kind = escape_table[static_cast<unsigned char>(*p)];
-    if (!kind)
-      continue;
-    out.append(run, static_cast<size_t>(p - run));
-    out.push_back('\\');
-    out.push_back(kind);
-    if (kind == 'u') {
-      auto byte = static_cast<unsigned char>(*p);
-      out.append("00");
-      out.push_back(hex[byte >> 4]);
-      out.push_back(hex[byte & 0x0F]);
-    }
-    run = p + 1;
-  }
-  out.append(run, static_cast<size_t>(end - run));
-  out.push_back('"');
-}
-
 std::string write_message_json(const Message &message) {
   std::string out;
-  out.reserve(estimated_size(message));
-  JsonWriter(out).message(message);
+  JsonWriter writer(out, estimated_size(message));
+  writer.message(message);
+  writer.finish();
   return out;
 }
 

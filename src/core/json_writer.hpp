@@ -17,12 +17,10 @@
 namespace vellomar {
 
 // Writes the message in one pass into one buffer. Never fails: the records
-// hold valid UTF-8 only, so every value can be written.
+// hold valid UTF-8 only, so every value can be written. Strings escape the
+// quotation mark and backslash with a backslash, use \b \t \n \f \r, write
+// any other byte below 0x20 as \u00xx (lower-case hex) and everything else,
+// "/" and U+007F included, as it is.
 std::string write_message_json(const Message &message);
-
-// Appends `text` as a JSON string: quotation mark and backslash escaped with
-// a backslash, the short escapes \b \t \n \f \r, any other byte below 0x20 as
-// \u00xx (lower-case hex); everything else, "/" and U+007F included, as is.
-void append_json_string(std::string &out, std::string_view text);
 
 } // namespace vellomar

@@ -7,3 +7,6 @@ from . import _core
 from ._core import *  # noqa: F403
 
 __all__ = list(_core.__all__)
+
+# The one place that holds the version; the build reads it from here.
+__version__ = "0.1.0"

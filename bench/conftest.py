@@ -1,0 +1,3 @@
+# The benchmark is no test suite: pytest collects nothing here, even when
+# pointed at this directory.
+collect_ignore_glob = ["*"]

@@ -1,0 +1,731 @@
+#!/usr/bin/env python3
+"""Benchmark of vellomar against the pure-Python HL7 v2 parsers and plain floors.
+
+Usage:
+    python bench/run.py            # the full run (a few minutes)
+    python bench/run.py --quick    # a smoke run (well under a minute)
+    python bench/run.py --json out.json
+
+The peers `hl7` (python-hl7) and `hl7apy` are used when they are importable
+(``pip install -e '.[bench]'``); nothing is installed by this script. Every
+contender first has to extract the same values from the same messages; the
+run stops if one disagrees. Then every case runs a fixed number of
+iterations, several times over, all in this one process; the table shows the
+median time per operation with its spread (min..max), throughput, and the
+ratio of each time to vellomar's in the same case. Memory retained per parsed
+message is measured in fresh subprocesses from the growth of the resident set.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import sysconfig
+import tempfile
+import time
+from dataclasses import dataclass, field
+from importlib import metadata
+from itertools import repeat
+from pathlib import Path
+from typing import Any, Callable
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+import corpus  # noqa: E402
+
+# ---------------------------------------------------------------------------
+# Contenders: each parses text to its own message object and exposes the same
+# three reads through its public API.
+
+
+class Vellomar:
+    name = "vellomar"
+    module = "vellomar"
+
+    def __init__(self) -> None:
+        import vellomar
+
+        self.parse = vellomar.parse
+        self.parse_batch = vellomar.parse_batch
+
+    @staticmethod
+    def pid_5_1(msg: Any) -> str:
+        return msg["PID-5-1"]
+
+    @staticmethod
+    def leaves(msg: Any) -> list[str]:
+        """Every sub-component value of every repetition, MSH-1 and MSH-2 as one value each."""
+        out: list[str] = []
+        for seg in msg:
+            fields = iter(seg)
+            if seg.name == "MSH":
+                out.append(next(fields).value)
+                out.append(next(fields).value)
+            for fld in fields:
+                for rep in fld.repetitions or (fld,):
+                    for comp in rep.components:
+                        out.extend(comp.sub_components)
+        return out
+
+
+def _hl7_collect(node: Any, out: list[str]) -> None:
+    for child in node:
+        if isinstance(child, str):
+            out.append(child)
+        else:
+            _hl7_collect(child, out)
+
+
+class PythonHl7:
+    name = "hl7"
+    module = "hl7"
+
+    def __init__(self) -> None:
+        import hl7
+
+        self.parse = hl7.parse
+        self.parse_file = hl7.parse_file
+
+    @staticmethod
+    def pid_5_1(msg: Any) -> str:
+        return msg["PID.F5.R1.C1"]
+
+    @staticmethod
+    def leaves(msg: Any) -> list[str]:
+        out: list[str] = []
+        for seg in msg:
+            for fld in seg[1:]:  # item 0 is the segment name
+                _hl7_collect(fld, out)
+        return out
+
+
+def _apy_collect(element: Any, out: list[str]) -> None:
+    children = element.children
+    if children:
+        for child in children:
+            _apy_collect(child, out)
+    else:
+        out.append(element.to_er7())
+
+
+class Hl7apy:
+    name = "hl7apy"
+    module = "hl7apy"
+
+    def __init__(self) -> None:
+        from hl7apy.parser import parse_message
+
+        def parse(text: str) -> Any:
+            return parse_message(text, find_groups=False)
+
+        self.parse = parse
+
+    @staticmethod
+    def pid_5_1(msg: Any) -> str:
+        return msg.pid.pid_5.pid_5_1.to_er7()
+
+    @staticmethod
+    def leaves(msg: Any) -> list[str]:
+        out: list[str] = []
+        for seg in msg.children:
+            fields = iter(seg.children)
+            if seg.name == "MSH":  # the encoding characters, unescaped
+                out.append(next(fields).value)
+                out.append(next(fields).value)
+            for fld in fields:
+                _apy_collect(fld, out)
+        return out
+
+
+CONTENDERS = {cls.name: cls for cls in (Vellomar, PythonHl7, Hl7apy)}
+DISTRIBUTIONS = {"vellomar": "vellomar", "hl7": "hl7", "hl7apy": "hl7apy"}
+
+
+def load_contenders(names: list[str]) -> tuple[dict[str, Any], dict[str, str]]:
+    loaded: dict[str, Any] = {}
+    missing: dict[str, str] = {}
+    for name in names:
+        try:
+            loaded[name] = CONTENDERS[name]()
+        except ImportError as exc:
+            missing[name] = str(exc)
+    return loaded, missing
+
+
+# ---------------------------------------------------------------------------
+# Floors: what plain Python costs for the same bytes.
+
+
+def split_chain(text: str) -> list:
+    """A bare str.split chain: segments, fields, repetitions, components, sub-components."""
+    return [[[[c.split("&") for c in r.split("^")] for r in f.split("~")]
+             for f in s.split("|")] for s in text.split("\r") if s]
+
+
+# ---------------------------------------------------------------------------
+# Agreement: every contender extracts the same values before anything is timed.
+
+
+def check_agreement(contenders: dict[str, Any], texts: dict[str, str]) -> list[str]:
+    """Compares PID-5-1 and the non-empty leaf values against vellomar's.
+
+    hl7apy leaves empty values out of its tree, so only non-empty leaves are
+    compared. The message with escape sequences is compared by count only:
+    the peers hand out values with the escapes as written, vellomar decodes
+    them.
+    """
+    problems = []
+    ref = contenders["vellomar"]
+    for key in ("adt", "oru", "escaped", "oru_1mb"):
+        text = texts[key]
+        ref_msg = ref.parse(text)
+        want_pid = ref.pid_5_1(ref_msg)
+        want_leaves = [v for v in ref.leaves(ref_msg) if v]
+        for name, c in contenders.items():
+            if name == "vellomar":
+                continue
+            msg = c.parse(text)
+            got_pid = c.pid_5_1(msg)
+            got_leaves = [v for v in c.leaves(msg) if v]
+            if key != "escaped" and got_pid != want_pid:
+                problems.append(f"{name} {key}: PID-5-1 {got_pid!r} != {want_pid!r}")
+            if len(got_leaves) != len(want_leaves):
+                problems.append(f"{name} {key}: {len(got_leaves)} non-empty leaves != {len(want_leaves)}")
+            elif key != "escaped" and got_leaves != want_leaves:
+                diff = next(i for i, (a, b) in enumerate(zip(got_leaves, want_leaves)) if a != b)
+                problems.append(f"{name} {key}: leaf {diff} {got_leaves[diff]!r} != {want_leaves[diff]!r}")
+    # The batch road must give the messages that single parses give.
+    batch_text = corpus.batch(count=50)
+    body = batch_text[batch_text.index("MSH|"):batch_text.index("BTS|")]
+    singles = [ref.parse("MSH|" + part) for part in body.split("MSH|")[1:]]
+    messages = ref.parse_batch(batch_text)
+    if [ref.leaves(m) for m in messages] != [ref.leaves(m) for m in singles]:
+        problems.append("vellomar parse_batch: the messages differ from single parses")
+    if "hl7" in contenders:
+        peer = contenders["hl7"].parse_file(batch_text)
+        peer_messages = [m for b in peer for m in b]
+        if [contenders["hl7"].pid_5_1(m) for m in peer_messages] != [ref.pid_5_1(m) for m in messages]:
+            problems.append("hl7 parse_file: PID-5-1 of the batch messages differ")
+    return problems
+
+
+# ---------------------------------------------------------------------------
+# Timing.
+
+
+@dataclass
+class Entry:
+    contender: str
+    iterations: int
+    times: list[float] = field(default_factory=list)  # seconds per operation, one per repeat
+
+    @property
+    def median(self) -> float:
+        return statistics.median(self.times)
+
+
+@dataclass
+class Case:
+    key: str
+    title: str
+    nbytes: int  # input bytes per operation (0: not a throughput case)
+    messages: int  # messages per operation
+    runs: list[tuple[str, Callable[[int], None], int]]  # contender, runner(n), iterations
+    entries: list[Entry] = field(default_factory=list)
+
+
+def measure(runner: Callable[[int], None], iterations: int, repeats: int) -> list[float]:
+    runner(max(1, iterations // 10))  # warm-up
+    times = []
+    for _ in range(repeats):
+        gc.collect()
+        start = time.perf_counter_ns()
+        runner(iterations)
+        times.append((time.perf_counter_ns() - start) / iterations / 1e9)
+    return times
+
+
+def loop(fn: Callable, *args: Any) -> Callable[[int], None]:
+    """A runner calling fn(*args) n times, with as little loop overhead as Python allows."""
+    if len(args) == 1:
+        (a,) = args
+
+        def run1(n: int) -> None:
+            for _ in repeat(None, n):
+                fn(a)
+
+        return run1
+
+    def run(n: int) -> None:
+        for _ in repeat(None, n):
+            fn(*args)
+
+    return run
+
+
+def build_cases(contenders: dict[str, Any], texts: dict[str, str], quick: bool) -> list[Case]:
+    v = contenders["vellomar"]
+    peers = {k: c for k, c in contenders.items() if k != "vellomar"}
+    scale = 10 if quick else 1
+
+    def it(n: int) -> int:
+        return max(1, n // scale)
+
+    # Iterations per contender, chosen so that one repeat takes roughly
+    # 0.05 to 0.5 s on a 2-core EPYC; hl7apy is ~20x slower than python-hl7.
+    peer_iters = {"hl7": 1, "hl7apy": 1 / 20}
+
+    def peer_runs(make: Callable[[Any], Callable[[int], None]], base: int) -> list:
+        return [(k, make(c), max(1, int(it(base) * peer_iters[k]))) for k, c in peers.items()]
+
+    cases: list[Case] = []
+    parsed = {k: {n: c.parse(texts[k]) for n, c in contenders.items()}
+              for k in ("adt", "oru", "escaped")}
+
+    for key, title, v_iters, p_iters in (
+        ("adt", "parse ADT^A01", 20000, 60),
+        ("oru", "parse ORU^R01, 20 OBX", 10000, 20),
+        ("escaped", "parse ADT^A01, escapes", 20000, 60),
+        ("oru_1mb", "parse ORU, 1 MB base64 OBX-5", 200, 20),
+    ):
+        text = texts[key]
+        runs = [("vellomar", loop(v.parse, text), it(v_iters))]
+        runs += peer_runs(lambda c, t=text: loop(c.parse, t), p_iters)
+        if key != "escaped":
+            runs.append(("floor: len(encode)", loop(lambda t: len(t.encode()), text), it(v_iters * 10 if key != "oru_1mb" else 2000)))
+            runs.append(("floor: str.split", loop(split_chain, text), it(2000 if key != "oru_1mb" else 200)))
+        cases.append(Case(f"parse_{key}", f"{title} ({len(text.encode()):,} B)", len(text.encode()), 1, runs))
+
+    adt = texts["adt"]
+    nb = len(adt.encode())
+
+    def parse_then(c: Any, read: Callable[[Any], Any]) -> Callable[[str], Any]:
+        parse = c.parse
+
+        def f(t: str) -> Any:
+            return read(parse(t))
+
+        return f
+
+    runs = [("vellomar", loop(parse_then(v, v.pid_5_1), adt), it(20000))]
+    runs += peer_runs(lambda c: loop(parse_then(c, c.pid_5_1), adt), 60)
+    cases.append(Case("parse_pid", "parse + PID-5-1 (ADT)", nb, 1, runs))
+
+    runs = [("vellomar", loop(v.pid_5_1, parsed["adt"]["vellomar"]), it(200000))]
+    runs += [(k, loop(c.pid_5_1, parsed["adt"][k]), it(20000 if k == "hl7" else 500)) for k, c in peers.items()]
+    cases.append(Case("pid", "PID-5-1 alone (parsed ADT)", 0, 1, runs))
+
+    runs = [("vellomar", loop(parse_then(v, v.leaves), adt), it(2000))]
+    runs += peer_runs(lambda c: loop(parse_then(c, c.leaves), adt), 60)
+    cases.append(Case("parse_walk", "parse + walk of every leaf (ADT)", nb, 1, runs))
+
+    for key, title in (("adt", "walk of every leaf (parsed ADT)"), ("oru", "walk of every leaf (parsed ORU)")):
+        runs = [("vellomar", loop(v.leaves, parsed[key]["vellomar"]), it(2000))]
+        runs += [(k, loop(c.leaves, parsed[key][k]), it(2000 if k == "hl7" else 100)) for k, c in peers.items()]
+        cases.append(Case(f"walk_{key}", title, 0, 1, runs))
+
+    oru_msg = parsed["oru"]["vellomar"]
+    adt_msg = parsed["adt"]["vellomar"]
+    oru_nb = len(texts["oru"].encode())
+    cases.append(Case("to_dict_adt", "to_dict (ADT)", nb, 1,
+                      [("vellomar", loop(type(adt_msg).to_dict, adt_msg), it(5000))]))
+    cases.append(Case("to_dict_oru", "to_dict (ORU)", oru_nb, 1, [
+        ("vellomar", loop(type(oru_msg).to_dict, oru_msg), it(2000)),
+        ("json.loads(to_json())", loop(lambda m: json.loads(m.to_json()), oru_msg), it(500)),
+    ]))
+    cases.append(Case("to_json_adt", "to_json (ADT)", nb, 1,
+                      [("vellomar", loop(type(adt_msg).to_json, adt_msg), it(5000))]))
+    cases.append(Case("to_json_oru", "to_json (ORU)", oru_nb, 1,
+                      [("vellomar", loop(type(oru_msg).to_json, oru_msg), it(2000))]))
+    big_msg = v.parse(texts["oru_1mb"])
+    cases.append(Case("to_json_1mb", "to_json (ORU, 1 MB base64)", len(texts["oru_1mb"].encode()), 1,
+                      [("vellomar", loop(type(big_msg).to_json, big_msg), it(100))]))
+
+    b1k = corpus.batch(count=1_000)
+    runs = [("vellomar", loop(v.parse_batch, b1k), it(100))]
+    if "hl7" in peers:
+        runs.append(("hl7", loop(peers["hl7"].parse_file, b1k), 1))
+    cases.append(Case("batch_1k", "parse_batch, 1,000 ADT (hl7: parse_file)", len(b1k.encode()), 1_000, runs))
+    b10k = texts["batch"]
+    cases.append(Case("batch_10k", "parse_batch, 10,000 ADT", len(b10k.encode()), 10_000, [
+        ("vellomar", loop(v.parse_batch, b10k), 5 if not quick else 1),
+        ("floor: len(encode)", loop(lambda t: len(t.encode()), b10k), 20 if not quick else 2),
+    ]))
+    b100k = corpus.batch(count=100_000)
+    cases.append(Case("batch_100k", "parse_batch, 100,000 ADT", len(b100k.encode()), 100_000, [
+        ("vellomar", loop(v.parse_batch, b100k), 1),
+    ]))
+    return cases
+
+
+def run_cases(cases: list[Case], repeats: int, progress: bool) -> None:
+    for case in cases:
+        for contender, runner, iterations in case.runs:
+            if progress:
+                print(f"  {case.title:<48} {contender:<22} x{iterations}", file=sys.stderr, flush=True)
+            case.entries.append(Entry(contender, iterations, measure(runner, iterations, repeats)))
+        case.runs = []  # drop the closures and the texts they hold
+
+
+# ---------------------------------------------------------------------------
+# Memory: bytes retained per parsed message, from RSS growth in a fresh process.
+
+
+def rss_bytes() -> int:
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def memory_child(contender: str, path: str) -> None:
+    """Runs in a fresh interpreter: parses every text of `path` and holds the results."""
+    c = CONTENDERS[contender]()
+    # The texts are read as one block and split, so that no freed holes are
+    # left in the heap for the parsed messages to fill unseen.
+    with open(path, encoding="ascii", newline="") as f:
+        block = f.read()
+    texts = block.split("\n")
+    del block
+    text_bytes = sum(len(t) for t in texts)  # ASCII: one byte per character
+    c.parse(corpus.adt_a01(1))  # warm-up: lazy imports, tables, caches
+    gc.collect()
+    before = rss_bytes()
+    held = [c.parse(t) for t in texts]
+    gc.collect()
+    after = rss_bytes()
+    print(json.dumps({"contender": contender, "messages": len(held),
+                      "text_bytes_per_message": text_bytes / len(held),
+                      "rss_growth": after - before,
+                      "bytes_per_message": (after - before) / len(held)}))
+
+
+def measure_memory(names: list[str], quick: bool) -> list[dict]:
+    counts = {"vellomar": 100_000, "hl7": 5_000, "hl7apy": 200}
+    if quick:
+        counts = {"vellomar": 20_000, "hl7": 500, "hl7apy": 20}
+    results = []
+    series = corpus.adt_series(max(counts[n] for n in names))
+    with tempfile.TemporaryDirectory(prefix="vellomar-bench-") as tmp:
+        for name in names:
+            path = os.path.join(tmp, f"{name}.txt")
+            with open(path, "w", encoding="ascii", newline="") as f:
+                f.write("\n".join(series[: counts[name]]))
+            proc = subprocess.run([sys.executable, str(Path(__file__).resolve()), "--memory-child", name, path],
+                                  capture_output=True, text=True, check=False)
+            if proc.returncode != 0:
+                results.append({"contender": name, "error": proc.stderr.strip().splitlines()[-1:]})
+                continue
+            results.append(json.loads(proc.stdout))
+    return results
+
+
+# ---------------------------------------------------------------------------
+# The machine, the interpreter, the build and the peers.
+
+
+def cpu_model() -> str:
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or platform.machine()
+
+
+def elf_build_id(path: Path) -> bytes | None:
+    """The GNU build ID note of an ELF file, or None."""
+    try:
+        data = path.read_bytes()
+    except OSError:
+        return None
+    # Note header: name size 4, descriptor size 20, type 3 (NT_GNU_BUILD_ID), "GNU\0".
+    at = data.find(b"\x04\x00\x00\x00\x14\x00\x00\x00\x03\x00\x00\x00GNU\x00")
+    return data[at + 16: at + 36] if at >= 0 else None
+
+
+def vellomar_build(build_dir: str | None = None) -> dict[str, str]:
+    """Compiler and flags of the imported extension, from a build directory of this
+    checkout holding the same binary (same GNU build ID) when there is one."""
+    import vellomar._core as core
+
+    so = Path(core.__file__).resolve()
+    info = {"module": str(so)}
+    try:
+        data = so.read_bytes()
+        at = data.find(b"GCC: (")
+        if at < 0:
+            at = data.find(b"clang version")
+        if at >= 0:
+            info["compiler"] = data[at: data.find(b"\0", at)].decode(errors="replace")
+    except OSError:
+        pass
+    build_id = elf_build_id(so)
+    if build_dir:
+        candidates = [Path(build_dir) / so.name]
+    else:
+        candidates = sorted(HERE.parent.glob(f"build/*/{so.name}"), key=lambda p: p.stat().st_mtime, reverse=True)
+    for built in candidates:
+        if not build_dir and (build_id is None or elf_build_id(built) != build_id):
+            continue
+        build_dir = built.parent
+        info["build_dir"] = str(build_dir)
+        ninja = build_dir / "build.ninja"
+        flags_make = build_dir / "CMakeFiles" / "vellomar_core.dir" / "flags.make"
+        if ninja.exists():
+            text = ninja.read_text()
+            at = text.find("FLAGS = ", text.find("vellomar_core.dir/src/core/parser.cpp.o:"))
+            if at >= 0:
+                info["flags"] = text[at + 8: text.find("\n", at)].strip()
+        elif flags_make.exists():
+            for line in flags_make.read_text().splitlines():
+                if line.startswith("CXX_FLAGS"):
+                    info["flags"] = line.split("=", 1)[1].strip()
+        break
+    return info
+
+
+def environment(contenders: dict[str, Any], missing: dict[str, str], build_dir: str | None) -> dict[str, Any]:
+    versions = {}
+    for name in CONTENDERS:
+        try:
+            versions[name] = metadata.version(DISTRIBUTIONS[name])
+        except metadata.PackageNotFoundError:
+            versions[name] = "not installed"
+    config_args = sysconfig.get_config_var("CONFIG_ARGS") or ""
+    return {
+        "cpu": cpu_model(),
+        "cores": os.cpu_count(),
+        "load_average": os.getloadavg() if hasattr(os, "getloadavg") else None,
+        "platform": platform.platform(),
+        "python": sys.version.replace("\n", " "),
+        "python_compiler": platform.python_compiler(),
+        "python_cflags": sysconfig.get_config_var("CFLAGS"),
+        "python_pgo": "--enable-optimizations" in config_args,
+        "python_lto": "--with-lto" in config_args,
+        "python_gil": getattr(sys, "_is_gil_enabled", lambda: True)(),
+        "vellomar_build": vellomar_build(build_dir) if "vellomar" in contenders else {},
+        "versions": versions,
+        "missing": missing,
+    }
+
+
+# ---------------------------------------------------------------------------
+# Reporting.
+
+
+def fmt_time(seconds: float) -> str:
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("µs", 1e-6), ("ns", 1e-9)):
+        if seconds >= scale or unit == "ns":
+            value = seconds / scale
+            return f"{value:.3g} {unit}" if value < 100 else f"{value:.0f} {unit}"
+    raise AssertionError
+
+
+def fmt_ratio(value: float) -> str:
+    return f"{value:,.0f}" if value >= 100 else f"{value:.3g}"
+
+
+def fmt_mbs(value: float) -> str:
+    return f"{value:,.0f}" if value >= 100 else f"{value:.3g}"
+
+
+def fmt_rate(value: float) -> str:
+    if value >= 1e6:
+        return f"{value / 1e6:.2f}M"
+    if value >= 1e3:
+        return f"{value / 1e3:.1f}k"
+    return f"{value:.1f}"
+
+
+def summarise(cases: list[Case]) -> dict[str, dict[str, dict]]:
+    out: dict[str, dict[str, dict]] = {}
+    for case in cases:
+        ref = next((e for e in case.entries if e.contender == "vellomar"), None)
+        rows = {}
+        for e in case.entries:
+            med = e.median
+            rows[e.contender] = {
+                "iterations": e.iterations,
+                "repeats": len(e.times),
+                "median_s": med,
+                "min_s": min(e.times),
+                "max_s": max(e.times),
+                "times_s": e.times,
+                "mb_per_s": case.nbytes / med / 1e6 if case.nbytes else None,
+                "messages_per_s": case.messages / med,
+                "ratio_to_vellomar": med / ref.median if ref else None,
+            }
+        out[case.key] = {"title": case.title, "bytes": case.nbytes, "messages": case.messages, "results": rows}
+    return out
+
+
+def print_table(summary: dict, env: dict, memory: list[dict], targets: list[dict], out=sys.stdout) -> None:
+    p = lambda *a: print(*a, file=out)  # noqa: E731
+    b = env["vellomar_build"]
+    p(f"machine:  {env['cpu']}, {env['cores']} cores, {env['platform']}")
+    if env["load_average"]:
+        p("load:     %.2f %.2f %.2f (1/5/15 min, at start)" % tuple(env["load_average"]))
+    p(f"python:   {env['python']}")
+    p(f"          built by {env['python_compiler']}, CFLAGS {env['python_cflags']}, "
+      f"PGO {'on' if env['python_pgo'] else 'off'}, LTO {'on' if env['python_lto'] else 'off'}")
+    p(f"vellomar: {env['versions']['vellomar']} at {b.get('module', '?')}")
+    p(f"          {b.get('compiler', 'compiler unknown')}, flags: {b.get('flags', 'unknown (build directory not found)')}")
+    p("peers:    " + ", ".join(f"{k} {env['versions'][k]}" for k in CONTENDERS if k != "vellomar"))
+    for name, why in env["missing"].items():
+        p(f"          {name} not importable: {why}")
+    p("")
+    header = f"{'case':<44} {'contender':<22} {'median':>9} {'min..max':>21} {'MB/s':>8} {'msg/s':>8} {'x vellomar':>10}"
+    p(header)
+    p("-" * len(header))
+    for case in summary.values():
+        first = True
+        for name, r in case["results"].items():
+            spread = f"{fmt_time(r['min_s'])}..{fmt_time(r['max_s'])}"
+            mbs = fmt_mbs(r["mb_per_s"]) if r["mb_per_s"] is not None else ""
+            ratio = fmt_ratio(r["ratio_to_vellomar"]) if r["ratio_to_vellomar"] is not None else ""
+            title = case["title"] if first else ""
+            p(f"{title:<44.44} {name:<22.22} {fmt_time(r['median_s']):>9} {spread:>21} {mbs:>8} "
+              f"{fmt_rate(r['messages_per_s']):>8} {ratio:>10}")
+            first = False
+    p("")
+    p("x vellomar: median time of the row / median time of vellomar in the same case (above 1: slower than vellomar).")
+    if memory:
+        p("")
+        p(f"{'memory retained per parsed ADT (RSS growth)':<44} {'messages':>9} {'bytes/msg':>10} {'x text':>7} {'x vellomar':>10}")
+        ref = next((m for m in memory if m["contender"] == "vellomar" and "error" not in m), None)
+        for m in memory:
+            if "error" in m:
+                p(f"  {m['contender']:<42} failed: {m['error']}")
+                continue
+            ratio = f"{m['bytes_per_message'] / ref['bytes_per_message']:.3g}" if ref else ""
+            p(f"  {m['contender']:<42} {m['messages']:>9,} {m['bytes_per_message']:>10,.0f} "
+              f"{m['bytes_per_message'] / m['text_bytes_per_message']:>7.2f} {ratio:>10}")
+    p("")
+    p(f"{'target':<58} {'measured':>12} {'goal':>9}  result")
+    for t in targets:
+        p(f"{t['target']:<58} {t['measured']:>12} {t['goal']:>9}  {t['result']}")
+
+
+def evaluate_targets(summary: dict, memory: list[dict]) -> list[dict]:
+    def res(case: str, who: str = "vellomar") -> dict | None:
+        return summary.get(case, {}).get("results", {}).get(who)
+
+    targets = []
+
+    def ratio_target(text: str, case: str, peer: str, goal: float) -> None:
+        r = res(case, peer)
+        if r is None or res(case) is None:
+            targets.append({"target": text, "measured": "n/a", "goal": f">= {goal:g}x", "result": f"n/a ({peer} not run)"})
+            return
+        value = r["ratio_to_vellomar"]
+        targets.append({"target": text, "measured": f"{fmt_ratio(value)}x", "goal": f">= {goal:g}x",
+                        "result": "PASS" if value >= goal else "FAIL", "value": value})
+
+    def rate_target(text: str, case: str, goal: float) -> None:
+        r = res(case)
+        if r is None:
+            targets.append({"target": text, "measured": "n/a", "goal": f">= {goal:g}", "result": "n/a"})
+            return
+        value = r["mb_per_s"]
+        targets.append({"target": text, "measured": f"{value:.1f} MB/s", "goal": f">= {goal:g}",
+                        "result": "PASS" if value >= goal else "FAIL", "value": value})
+
+    ratio_target("parse ADT: times faster than python-hl7", "parse_adt", "hl7", 200)
+    rate_target("parse ADT: MB/s", "parse_adt", 400)
+    ratio_target("parse + PID-5-1: times faster than python-hl7", "parse_pid", "hl7", 100)
+    ratio_target("PID-5-1 alone: times faster than python-hl7", "pid", "hl7", 10)
+    ratio_target("parse + walk: times faster than python-hl7", "parse_walk", "hl7", 10)
+    ratio_target("walk alone (ADT): times faster than python-hl7", "walk_adt", "hl7", 1)
+    rate_target("to_json ORU: MB/s of input", "to_json_oru", 300)
+    ratio_target("to_dict ORU: times faster than json.loads(to_json())", "to_dict_oru", "json.loads(to_json())", 3)
+    rate_target("parse_batch 10,000 ADT: MB/s", "batch_10k", 300)
+    a, b = res("batch_10k"), res("batch_100k")
+    if a and b:
+        value = b["median_s"] / a["median_s"]
+        targets.append({"target": "parse_batch 100,000 / 10,000 time (linear: 10)", "measured": f"{value:.2f}x",
+                        "goal": "<= 11x", "result": "PASS" if value <= 11 else "FAIL", "value": value})
+    mem = next((m for m in memory if m["contender"] == "vellomar" and "error" not in m), None)
+    if mem:
+        value = mem["bytes_per_message"] / mem["text_bytes_per_message"]
+        targets.append({"target": "memory retained per parsed ADT: times its text", "measured": f"{value:.2f}x",
+                        "goal": "<= 3x", "result": "PASS" if value <= 3 else "FAIL", "value": value})
+    else:
+        targets.append({"target": "memory retained per parsed ADT: times its text", "measured": "n/a",
+                        "goal": "<= 3x", "result": "n/a (not measured)"})
+    return targets
+
+
+# ---------------------------------------------------------------------------
+
+
+def main(argv: list[str] | None = None) -> int:
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--quick", action="store_true", help="fewer iterations and repeats: a smoke run")
+    ap.add_argument("--repeats", type=int, help="repeats per case (default 7, quick 3)")
+    ap.add_argument("--json", metavar="FILE", help="also write the results as JSON to FILE ('-': stdout)")
+    ap.add_argument("--build-dir", help="build directory of the imported extension, for its compiler flags "
+                    "(default: the build/* directory of this checkout holding the same binary)")
+    ap.add_argument("--no-memory", action="store_true", help="skip the memory subprocesses")
+    ap.add_argument("--contenders", default=",".join(CONTENDERS),
+                    help="comma-separated subset of %s (vellomar is always run)" % ", ".join(CONTENDERS))
+    ap.add_argument("--memory-child", nargs=2, metavar=("CONTENDER", "FILE"), help=argparse.SUPPRESS)
+    args = ap.parse_args(argv)
+
+    if args.memory_child:
+        memory_child(*args.memory_child)
+        return 0
+
+    names = ["vellomar"] + [n for n in args.contenders.split(",") if n in CONTENDERS and n != "vellomar"]
+    contenders, missing = load_contenders(names)
+    if "vellomar" not in contenders:
+        print(f"vellomar is not importable: {missing['vellomar']}", file=sys.stderr)
+        return 2
+    env = environment(contenders, missing, args.build_dir)
+    repeats = args.repeats or (3 if args.quick else 7)
+    table_out = sys.stderr if args.json == "-" else sys.stdout
+
+    texts = corpus.corpus()
+    texts["batch"] = corpus.batch(count=10_000)
+    problems = check_agreement(contenders, texts)
+    if problems:
+        print("contenders disagree; nothing timed:", file=sys.stderr)
+        for line in problems:
+            print("  " + line, file=sys.stderr)
+        return 1
+    print(f"agreement: {', '.join(contenders)} extract the same PID-5-1 and leaf values "
+          f"from the ADT, ORU and 1 MB ORU (escaped ADT: same leaf count)", file=table_out)
+
+    cases = build_cases(contenders, texts, args.quick)
+    del texts
+    run_cases(cases, repeats, progress=True)
+    summary = summarise(cases)
+    del cases
+    gc.collect()
+
+    memory = [] if args.no_memory else measure_memory(list(contenders), args.quick)
+    targets = evaluate_targets(summary, memory)
+    print(f"\n{repeats} repeats per row; {'quick' if args.quick else 'full'} run\n", file=table_out)
+    print_table(summary, env, memory, targets, out=table_out)
+
+    if args.json:
+        doc = {"environment": env, "quick": args.quick, "repeats": repeats, "cases": summary,
+               "memory": memory, "targets": targets}
+        if args.json == "-":
+            json.dump(doc, sys.stdout, indent=2)
+            print()
+        else:
+            with open(args.json, "w") as f:
+                json.dump(doc, f, indent=2)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

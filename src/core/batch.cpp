@@ -11,7 +11,10 @@ bool starts_with(std::string_view line, std::string_view prefix) {
   return line.substr(0, prefix.size()) == prefix;
 }
 
+// FHS, BHS, BTS and FTS lines are dropped wherever they stand.
 bool is_envelope(std::string_view line) {
+  if (line.size() < 3 || (line[0] != 'F' && line[0] != 'B'))
+    return false;
   return starts_with(line, "FHS") || starts_with(line, "BHS") ||
          starts_with(line, "BTS") || starts_with(line, "FTS");
 }
@@ -31,25 +34,37 @@ std::string_view unframed(std::string_view line) {
 
 std::vector<std::string> split_batch(std::string_view raw) {
   std::vector<std::string> texts;
-  std::string current;
-  LineSplitter lines(trim_white_space(raw));
+  // The lines of the message being collected, joined by carriage returns into
+  // one string of exactly the right size when the next MSH line (or the end)
+  // closes it.
+  std::vector<std::string_view> lines;
+  auto close_message = [&] {
+    if (lines.empty())
+      return;
+    size_t size = lines.size() - 1;
+    for (std::string_view line : lines)
+      size += line.size();
+    std::string text;
+    text.reserve(size);
+    for (std::string_view line : lines) {
+      if (!text.empty())
+        text.push_back('\r');
+      text.append(line);
+    }
+    texts.push_back(std::move(text));
+    lines.clear();
+  };
+  LineSplitter splitter(trim_white_space(raw));
   std::string_view line;
-  while (lines.next(line)) {
+  while (splitter.next(line)) {
     line = unframed(line);
     if (line.empty() || is_envelope(line))
       continue;
-    if (starts_with(line, "MSH")) {
-      if (!current.empty())
-        texts.push_back(std::move(current));
-      current.assign(line);
-      continue;
-    }
-    if (!current.empty())
-      current.push_back('\r');
-    current.append(line);
+    if (starts_with(line, "MSH"))
+      close_message();
+    lines.push_back(line);
   }
-  if (!current.empty())
-    texts.push_back(std::move(current));
+  close_message();
   return texts;
 }
 

@@ -16,11 +16,8 @@ const py::Signature parse_batch_sig{"parse_batch()", {"raw"}, 1, 1};
 PyObject *parse_batch(PyObject *, PyObject *const *args, Py_ssize_t nargs,
                       PyObject *kwnames) {
   return py::guard<PyObject *>(nullptr, [&]() -> PyObject * {
-    PyObject *bound[py::Signature::max_params];
-    if (!py::bind(parse_batch_sig, args, nargs, kwnames, bound))
-      return nullptr;
     std::string_view raw;
-    if (!py::to_text(bound[0], "raw", raw))
+    if (!bind_raw(parse_batch_sig, args, nargs, kwnames, raw))
       return nullptr;
     auto parsed = vellomar::parse_batch(raw);
     if (!parsed)

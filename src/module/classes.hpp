@@ -53,6 +53,11 @@ template <class View> py::Ref value_str(const View &view) {
   return py::str(view.value(scratch));
 }
 
+// Binds the one argument `raw` of a module function described by `sig` and
+// converts it to text; false with the error set.
+bool bind_raw(const py::Signature &sig, PyObject *const *args, Py_ssize_t nargs,
+              PyObject *kwnames, std::string_view &raw);
+
 // "{open}{text}{close}" as a new str, e.g. Field('DOE').
 py::Ref wrapped_str(std::string_view open, std::string_view text,
                     std::string_view close);

@@ -3,6 +3,13 @@
 #include "classes.hpp"
 
 namespace vellomar::module {
+
+bool bind_raw(const py::Signature &sig, PyObject *const *args, Py_ssize_t nargs,
+              PyObject *kwnames, std::string_view &raw) {
+  PyObject *bound[py::Signature::max_params];
+  return py::bind(sig, args, nargs, kwnames, bound) && py::to_text(bound[0], "raw", raw);
+}
+
 namespace {
 
 using py::Ref;
@@ -13,11 +20,8 @@ const py::Signature parse_sig{"parse()", {"raw"}, 1, 1};
 
 PyObject *parse(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
   return py::guard<PyObject *>(nullptr, [&]() -> PyObject * {
-    PyObject *bound[py::Signature::max_params];
-    if (!py::bind(parse_sig, args, nargs, kwnames, bound))
-      return nullptr;
     std::string_view raw;
-    if (!py::to_text(bound[0], "raw", raw))
+    if (!bind_raw(parse_sig, args, nargs, kwnames, raw))
       return nullptr;
     auto result = parse_message(raw);
     if (!result)

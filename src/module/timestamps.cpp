@@ -14,21 +14,28 @@ using py::Ref;
 
 Ref integer(long value) { return Ref::check(PyLong_FromLong(value)); }
 
-Ref attribute(const Ref &object, const char *name) {
-  return Ref::check(PyObject_GetAttrString(object.get(), name));
+// An attribute name, interned once and kept for the process: a fresh string
+// per call would fill the interpreter's attribute cache with one-off keys.
+struct Name {
+  const char *text;
+  PyObject *interned = nullptr;
+};
+Name datetime_name{"datetime"}, date_name{"date"}, timezone_name{"timezone"},
+    timedelta_name{"timedelta"};
+
+Ref attribute(const Ref &object, Name &name) {
+  if (!name.interned) {
+    name.interned = PyUnicode_InternFromString(name.text);
+    if (!name.interned)
+      throw py::ErrorAlreadySet{};
+  }
+  return Ref::check(PyObject_GetAttr(object.get(), name.interned));
 }
 
 // callable(*args), the arguments borrowed; a new reference.
 Ref call(const Ref &callable, std::initializer_list<PyObject *> args) {
   return Ref::check(
       PyObject_Vectorcall(callable.get(), args.begin(), args.size(), nullptr));
-}
-
-// Binds and converts the one argument `raw` of `sig`; false with the error set.
-bool bind_raw(const py::Signature &sig, PyObject *const *args, Py_ssize_t nargs,
-              PyObject *kwnames, std::string_view &raw) {
-  PyObject *bound[py::Signature::max_params];
-  return py::bind(sig, args, nargs, kwnames, bound) && py::to_text(bound[0], "raw", raw);
 }
 
 const py::Signature parse_datetime_sig{"parse_datetime()", {"raw"}, 1, 1};
@@ -39,14 +46,14 @@ Ref new_datetime(const DateTimeParts &t) {
   Ref module = Ref::check(PyImport_ImportModule("datetime"));
   Ref tz;
   if (t.offset_minutes) {
-    Ref timezone = attribute(module, "timezone");
-    Ref timedelta = attribute(module, "timedelta");
+    Ref timezone = attribute(module, timezone_name);
+    Ref timedelta = attribute(module, timedelta_name);
     Ref days = integer(0);
     Ref seconds = integer(static_cast<long>(*t.offset_minutes) * 60);
     Ref delta = call(timedelta, {days.get(), seconds.get()});
     tz = call(timezone, {delta.get()});
   }
-  Ref datetime = attribute(module, "datetime");
+  Ref datetime = attribute(module, datetime_name);
   Ref year = integer(t.year), month = integer(t.month), day = integer(t.day);
   Ref hour = integer(t.hour), minute = integer(t.minute), second = integer(t.second);
   Ref microsecond = integer(t.microsecond);
@@ -60,7 +67,7 @@ Ref new_datetime(const DateTimeParts &t) {
 // datetime.date(year, month, day)
 Ref new_date(const DateParts &d) {
   Ref module = Ref::check(PyImport_ImportModule("datetime"));
-  Ref date = attribute(module, "date");
+  Ref date = attribute(module, date_name);
   Ref year = integer(d.year), month = integer(d.month), day = integer(d.day);
   return call(date, {year.get(), month.get(), day.get()});
 }

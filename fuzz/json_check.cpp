@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "check.hpp"
+#include "reference.hpp"
 
 namespace fuzz::json {
 namespace {
@@ -122,24 +123,6 @@ private:
     return true;
   }
 
-  static void append_utf8(std::string &out, uint32_t cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-
   bool string(std::string &out) {
     ++pos_; // opening quote
     out.clear();
@@ -202,7 +185,7 @@ private:
             return fault("high surrogate without low surrogate");
           cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         }
-        append_utf8(out, cp);
+        fuzz::ref::append_utf8(out, static_cast<char32_t>(cp));
         break;
       }
       default:

@@ -20,6 +20,7 @@ using Text = std::u32string;
 // invalid input.
 bool decode_utf8(std::string_view in, Text &out);
 std::string encode_utf8(const Text &in);
+void append_utf8(std::string &out, char32_t cp);
 
 struct Enc {
   char32_t field, component, repetition, escape, sub_component;

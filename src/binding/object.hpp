@@ -140,6 +140,19 @@ PyObject *method(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
   });
 }
 
+// Module function (METH_FASTCALL | METH_KEYWORDS): the arguments are bound by
+// `Sig`, then Ref body(PyObject** bound) converts and runs.
+template <const Signature &Sig, Ref (*Body)(PyObject **)>
+PyObject *function(PyObject *, PyObject *const *args, Py_ssize_t nargs,
+                   PyObject *kwnames) {
+  return guard<PyObject *>(nullptr, [&]() -> PyObject * {
+    PyObject *bound[Signature::max_params];
+    if (!bind(Sig, args, nargs, kwnames, bound))
+      return nullptr;
+    return Body(bound).release();
+  });
+}
+
 // Unary slot (tp_str, tp_repr, tp_iter): Ref body(const T&).
 template <class T, Ref (*Body)(const T &)> PyObject *unary(PyObject *self) {
   return guard<PyObject *>(nullptr, [&] {

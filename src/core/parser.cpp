@@ -197,30 +197,29 @@ Message build_message(std::string raw, const EncodingCharacters &enc) {
   return m;
 }
 
+// Checks the text inside any frame of `raw` and builds its message, whose raw
+// text `take_text` makes from that text.
+template <class TakeText>
+Result<Message> parse_checked(std::string_view raw, TakeText &&take_text) {
+  std::string_view text = strip_mllp_frame(raw);
+  std::string_view first;
+  if (auto error = check_message(text, first))
+    return std::move(*error);
+  // Read before the text is taken: a short string's bytes do not move with it.
+  const EncodingCharacters enc = read_encoding_characters(first);
+  return build_message(take_text(text), enc);
+}
+
 } // namespace
 
 Result<Message> parse_message(std::string_view raw) {
-  if (raw.empty())
-    return value_error("Empty message");
-  std::string_view text = strip_mllp_frame(raw);
-  std::string_view first;
-  if (auto error = check_message(text, first))
-    return std::move(*error);
-  return build_message(std::string(text), read_encoding_characters(first));
+  return parse_checked(raw, [](std::string_view text) { return std::string(text); });
 }
 
 Result<Message> parse_message(std::string &&raw) {
-  if (raw.empty())
-    return value_error("Empty message");
-  std::string_view text = strip_mllp_frame(raw);
-  std::string_view first;
-  if (auto error = check_message(text, first))
-    return std::move(*error);
-  // Read before the move: a short string's bytes do not move with it.
-  const EncodingCharacters enc = read_encoding_characters(first);
-  if (text.size() != raw.size())
-    return build_message(std::string(text), enc);
-  return build_message(std::move(raw), enc);
+  return parse_checked(raw, [&](std::string_view text) {
+    return text.size() == raw.size() ? std::move(raw) : std::string(text);
+  });
 }
 
 } // namespace vellomar

@@ -53,11 +53,6 @@ template <class View> py::Ref value_str(const View &view) {
   return py::str(view.value(scratch));
 }
 
-// Binds the one argument `raw` of a module function described by `sig` and
-// converts it to text; false with the error set.
-bool bind_raw(const py::Signature &sig, PyObject *const *args, Py_ssize_t nargs,
-              PyObject *kwnames, std::string_view &raw);
-
 // "{open}{text}{close}" as a new str, e.g. Field('DOE').
 py::Ref wrapped_str(std::string_view open, std::string_view text,
                     std::string_view close);
@@ -75,12 +70,11 @@ py::Ref field_to_dict(const Field &field);
 // parse_batch (batch.cpp), parse_datetime and parse_date (timestamps.cpp),
 // registered in module.cpp's function table.
 
-PyObject *parse_batch(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
-                      PyObject *kwnames);
-PyObject *parse_datetime(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
-                         PyObject *kwnames);
-PyObject *parse_date(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
-                     PyObject *kwnames);
+// Bodies for py::function: each takes the bound argument `raw`.
+extern const py::Signature parse_batch_sig, parse_datetime_sig, parse_date_sig;
+py::Ref parse_batch(PyObject **args);
+py::Ref parse_datetime(PyObject **args);
+py::Ref parse_date(PyObject **args);
 
 // --------------------------------------------------------- message queries
 // Terser paths, header properties and the ACK (message_query.cpp), for the

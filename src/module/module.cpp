@@ -4,12 +4,6 @@
 
 namespace vellomar::module {
 
-bool bind_raw(const py::Signature &sig, PyObject *const *args, Py_ssize_t nargs,
-              PyObject *kwnames, std::string_view &raw) {
-  PyObject *bound[py::Signature::max_params];
-  return py::bind(sig, args, nargs, kwnames, bound) && py::to_text(bound[0], "raw", raw);
-}
-
 namespace {
 
 using py::Ref;
@@ -18,20 +12,16 @@ using py::Ref;
 
 const py::Signature parse_sig{"parse()", {"raw"}, 1, 1};
 
-PyObject *parse(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-  return py::guard<PyObject *>(nullptr, [&]() -> PyObject * {
-    std::string_view raw;
-    if (!bind_raw(parse_sig, args, nargs, kwnames, raw))
-      return nullptr;
-    auto result = parse_message(raw);
-    if (!result)
-      return py::raise(result.error());
-    return new_message(std::move(result).value()).release();
-  });
+Ref parse(PyObject **args) {
+  std::string_view raw;
+  if (!py::to_text(args[0], "raw", raw))
+    return {};
+  return py::convert_or_raise(parse_message(raw),
+                              [](Message &&message) { return new_message(std::move(message)); });
 }
 
 PyMethodDef function_defs[] = {
-    {"parse", py::as_cfunction(parse), METH_FASTCALL | METH_KEYWORDS,
+    {"parse", py::as_cfunction(py::function<parse_sig, parse>), METH_FASTCALL | METH_KEYWORDS,
      "parse(raw)\n--\n\n"
      "Parse a raw HL7v2 message string into a `Message` object.\n\n"
      "Handles MLLP-framed input automatically. Supports `\\r`, `\\n`, and `\\r\\n`\n"
@@ -43,14 +33,14 @@ PyMethodDef function_defs[] = {
      "2.5\\\\rPID|1||MRN||DOE^JOHN\")\n"
      "print(msg.segment(\"PID\").field(5).component(1))  # \"DOE\"\n"
      "```"},
-    {"parse_batch", py::as_cfunction(parse_batch), METH_FASTCALL | METH_KEYWORDS,
+    {"parse_batch", py::as_cfunction(py::function<parse_batch_sig, parse_batch>), METH_FASTCALL | METH_KEYWORDS,
      "parse_batch(raw)\n--\n\n"
      "Parse a batch of HL7v2 messages from a raw string.\n\n"
      "Handles:\n"
      "- FHS/BHS/BTS/FTS wrapped files (batch headers/trailers are stripped)\n"
      "- Multiple messages separated by `MSH` segment headers\n\n"
      "Returns a list of parsed `Message` objects."},
-    {"parse_datetime", py::as_cfunction(parse_datetime), METH_FASTCALL | METH_KEYWORDS,
+    {"parse_datetime", py::as_cfunction(py::function<parse_datetime_sig, parse_datetime>), METH_FASTCALL | METH_KEYWORDS,
      "parse_datetime(raw)\n--\n\n"
      "Parse an HL7v2 timestamp string into a Python `datetime.datetime`.\n\n"
      "Handles full and partial timestamps:\n"
@@ -58,7 +48,7 @@ PyMethodDef function_defs[] = {
      "- `\"20230101120000\"` \u2192 `datetime(2023, 1, 1, 12, 0, 0)`\n"
      "- `\"20230101120000.123\"` \u2192 `datetime(2023, 1, 1, 12, 0, 0, 123000)`\n"
      "- `\"20230101120000-0500\"` \u2192 `datetime(2023, 1, 1, 12, 0, 0, tzinfo=...)`"},
-    {"parse_date", py::as_cfunction(parse_date), METH_FASTCALL | METH_KEYWORDS,
+    {"parse_date", py::as_cfunction(py::function<parse_date_sig, parse_date>), METH_FASTCALL | METH_KEYWORDS,
      "parse_date(raw)\n--\n\n"
      "Parse an HL7v2 timestamp into just a Python `datetime.date`."},
     {nullptr, nullptr, 0, nullptr},

@@ -38,8 +38,6 @@ Ref call(const Ref &callable, std::initializer_list<PyObject *> args) {
       PyObject_Vectorcall(callable.get(), args.begin(), args.size(), nullptr));
 }
 
-const py::Signature parse_datetime_sig{"parse_datetime()", {"raw"}, 1, 1};
-const py::Signature parse_date_sig{"parse_date()", {"raw"}, 1, 1};
 
 // datetime.datetime(year, ..., microsecond[, timezone(timedelta(0, m * 60))])
 Ref new_datetime(const DateTimeParts &t) {
@@ -74,30 +72,21 @@ Ref new_date(const DateParts &d) {
 
 } // namespace
 
-PyObject *parse_datetime(PyObject *, PyObject *const *args, Py_ssize_t nargs,
-                         PyObject *kwnames) {
-  return py::guard<PyObject *>(nullptr, [&]() -> PyObject * {
-    std::string_view raw;
-    if (!bind_raw(parse_datetime_sig, args, nargs, kwnames, raw))
-      return nullptr;
-    auto parts = vellomar::parse_datetime(raw);
-    if (!parts)
-      return py::raise(parts.error());
-    return new_datetime(parts.value()).release();
-  });
+const py::Signature parse_datetime_sig{"parse_datetime()", {"raw"}, 1, 1};
+const py::Signature parse_date_sig{"parse_date()", {"raw"}, 1, 1};
+
+Ref parse_datetime(PyObject **args) {
+  std::string_view raw;
+  if (!py::to_text(args[0], "raw", raw))
+    return {};
+  return py::convert_or_raise(vellomar::parse_datetime(raw), new_datetime);
 }
 
-PyObject *parse_date(PyObject *, PyObject *const *args, Py_ssize_t nargs,
-                     PyObject *kwnames) {
-  return py::guard<PyObject *>(nullptr, [&]() -> PyObject * {
-    std::string_view raw;
-    if (!bind_raw(parse_date_sig, args, nargs, kwnames, raw))
-      return nullptr;
-    auto parts = vellomar::parse_date(raw);
-    if (!parts)
-      return py::raise(parts.error());
-    return new_date(parts.value()).release();
-  });
+Ref parse_date(PyObject **args) {
+  std::string_view raw;
+  if (!py::to_text(args[0], "raw", raw))
+    return {};
+  return py::convert_or_raise(vellomar::parse_date(raw), new_date);
 }
 
 } // namespace vellomar::module

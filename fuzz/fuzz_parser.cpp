@@ -264,7 +264,7 @@ FUZZ_ENTRY {
 
   // The JSON text: strict JSON in exactly Python's indented form, linear in
   // size.
-  std::string json = write_message_json(m);
+  const std::string json(write_message_json(m).view());
   std::string error;
   FUZZ_CHECK(fuzz::json::validate(json, error, utf8), error + " in " + show(json, 400));
   FUZZ_CHECK(json.size() <= 512 * raw.size() + 1024, std::to_string(json.size()));

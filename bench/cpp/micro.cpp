@@ -164,10 +164,10 @@ void run_input(const Input &in, int repeats, size_t budget) {
   });
   print_row(in.name, "decode_escapes (whole text)", bytes, decode, pass.median_ns);
 
-  std::string json = write_message_json(msg);
+  const std::string json(write_message_json(msg).view());
   Timing writer = time_case(std::max<size_t>(1, iterations / 8), repeats, [&] {
-    std::string s = write_message_json(msg);
-    keep(s.data());
+    const auto s = write_message_json(msg);
+    keep(s.data.get());
   });
   char label[64];
   std::snprintf(label, sizeof label, "write_message_json (%.1fx out)",

@@ -25,40 +25,72 @@ constexpr std::array<char, 256> make_escape_table() {
 constexpr std::array<char, 256> escape_table = make_escape_table();
 
 // The deepest nesting is a sub-component string of a repetition: level 10.
-constexpr size_t max_level = 12;
-constexpr std::string_view spaces = "                                                ";
-static_assert(spaces.size() >= 2 * max_level);
+// Indentation is copied as a fixed 32 bytes and the pointer moved by its real
+// width, so the copy compiles to two stores.
+constexpr size_t indent_copy = 32;
+constexpr std::string_view spaces = "                                ";
+static_assert(spaces.size() == indent_copy && 2 * 10 <= indent_copy);
 
-// The walk writes through a raw pointer into `out`, which is grown (rarely)
-// by ensure() before each piece; finish() cuts it to the written length.
+// Keys are copied the same way: quoted, with ": " after them, padded.
+constexpr size_t key_copy = 24;
+struct Key {
+  char text[key_copy];
+  size_t size;
+};
+constexpr Key make_key(std::string_view name) {
+  Key key{};
+  key.text[0] = '"';
+  for (size_t i = 0; i < name.size(); ++i)
+    key.text[1 + i] = name[i];
+  key.text[1 + name.size()] = '"';
+  key.text[2 + name.size()] = ':';
+  key.text[3 + name.size()] = ' ';
+  key.size = name.size() + 4;
+  return key;
+}
+constexpr Key raw_key = make_key("raw"), segments_key = make_key("segments"),
+              name_key = make_key("name"), fields_key = make_key("fields"),
+              value_key = make_key("value"), components_key = make_key("components"),
+              repetitions_key = make_key("repetitions"),
+              sub_components_key = make_key("sub_components");
+static_assert(sub_components_key.size <= key_copy);
+
+// The walk writes through a raw pointer into an uninitialised buffer. Room is
+// checked only where it can run out: strings make their own room, and after
+// every string and at every array element at least `slack` bytes are free.
+// The structure written between two such points (closing brackets, keys,
+// indentation) is far smaller, so it is written unchecked.
+constexpr size_t slack = 1024;
+
 class JsonWriter {
 public:
-  explicit JsonWriter(std::string &out, size_t estimate) : out_(out) {
-    out_.resize(estimate);
-    p_ = out_.data();
-    end_ = p_ + out_.size();
-  }
+  explicit JsonWriter(size_t estimate)
+      : buffer_(new char[std::max(estimate, slack)]), p_(buffer_.get()),
+        end_(p_ + std::max(estimate, slack)) {}
 
   void message(const Message &m) {
     put('{');
-    key(1, "raw");
+    key(1, raw_key);
     string(m.raw);
     put(',');
-    key(1, "segments");
+    key(1, segments_key);
     array(1, m.segment_count(), [&](size_t i) { segment(2, m.segment_at(i)); });
     newline(0);
     put('}');
   }
 
-  void finish() { out_.resize(static_cast<size_t>(p_ - out_.data())); }
+  JsonText finish() {
+    const auto size = static_cast<size_t>(p_ - buffer_.get());
+    return JsonText{std::move(buffer_), size};
+  }
 
 private:
   void segment(size_t level, const SegmentView &s) {
     put('{');
-    key(level + 1, "name");
+    key(level + 1, name_key);
     string(s.name);
     put(',');
-    key(level + 1, "fields");
+    key(level + 1, fields_key);
     array(level + 1, s.field_count(),
           [&](size_t i) { field(level + 2, s.field_at(i)); });
     newline(level);
@@ -67,10 +99,10 @@ private:
 
   void field(size_t level, const FieldView &f) {
     put('{');
-    key(level + 1, "value");
+    key(level + 1, value_key);
     string(f.value(scratch_));
     put(',');
-    key(level + 1, "components");
+    key(level + 1, components_key);
     open_array();
     bool any = false;
     f.for_each_component([&](const ComponentView &c) {
@@ -79,7 +111,7 @@ private:
     });
     close_array(level + 1, any);
     put(',');
-    key(level + 1, "repetitions");
+    key(level + 1, repetitions_key);
     open_array();
     any = false;
     f.for_each_repetition([&](const FieldView &r) {
@@ -93,10 +125,10 @@ private:
 
   void component(size_t level, const ComponentView &c) {
     put('{');
-    key(level + 1, "value");
+    key(level + 1, value_key);
     string(c.value(scratch_));
     put(',');
-    key(level + 1, "sub_components");
+    key(level + 1, sub_components_key);
     open_array();
     bool any = false;
     c.for_each_sub_component([&](std::string_view text) {
@@ -121,6 +153,7 @@ private:
   void open_array() { put('['); }
   // "," before every element after the first, then its line.
   void element(size_t level, bool &any) {
+    ensure(slack);
     if (any)
       put(',');
     any = true;
@@ -133,27 +166,22 @@ private:
     put(']');
   }
   // A member's line up to its value: indentation, "name": and a space.
-  void key(size_t level, std::string_view name) {
+  void key(size_t level, const Key &key) {
     newline(level);
-    ensure(name.size() + 4);
-    *p_++ = '"';
-    std::memcpy(p_, name.data(), name.size());
-    p_ += name.size();
-    std::memcpy(p_, "\": ", 3);
-    p_ += 3;
+    std::memcpy(p_, key.text, key_copy);
+    p_ += key.size;
   }
   void newline(size_t level) {
-    const size_t width = 2 * level;
-    ensure(width + 1);
     *p_++ = '\n';
-    std::memcpy(p_, spaces.data(), width);
-    p_ += width;
+    std::memcpy(p_, spaces.data(), indent_copy);
+    p_ += 2 * level;
   }
-  // A JSON string: room for the text as it is is made first, and more at
-  // each escape, so that a long value without escapes costs one copy.
+  // A JSON string: room for the text as it is (and the slack after it) is
+  // made first, and more at each escape, so that a long value without
+  // escapes costs one copy.
   void string(std::string_view text) {
     static constexpr char hex[] = "0123456789abcdef";
-    ensure(text.size() + 2);
+    ensure(text.size() + 2 + slack);
     *p_++ = '"';
     const char *s = text.data();
     const char *end = s + text.size();
@@ -166,7 +194,7 @@ private:
       if (s == end)
         break;
       const auto byte = static_cast<unsigned char>(*s++);
-      ensure(static_cast<size_t>(end - s) + 7);
+      ensure(static_cast<size_t>(end - s) + 7 + slack);
       *p_++ = '\\';
       *p_++ = escape_table[byte];
       if (escape_table[byte] == 'u') {
@@ -178,43 +206,42 @@ private:
     }
     *p_++ = '"';
   }
-  void put(char c) {
-    ensure(1);
-    *p_++ = c;
-  }
+  void put(char c) { *p_++ = c; }
 
   void ensure(size_t n) {
     if (static_cast<size_t>(end_ - p_) < n)
       grow(n);
   }
   [[gnu::noinline]] void grow(size_t n) {
-    const size_t used = static_cast<size_t>(p_ - out_.data());
-    out_.resize(std::max(2 * out_.size(), used + n));
-    p_ = out_.data() + used;
-    end_ = out_.data() + out_.size();
+    const auto used = static_cast<size_t>(p_ - buffer_.get());
+    const size_t capacity = std::max(2 * static_cast<size_t>(end_ - buffer_.get()), used + n);
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    std::memcpy(bigger.get(), buffer_.get(), used);
+    buffer_ = std::move(bigger);
+    p_ = buffer_.get() + used;
+    end_ = buffer_.get() + capacity;
   }
 
-  std::string &out_;
-  char *p_ = nullptr;
-  char *end_ = nullptr;
+  std::unique_ptr<char[]> buffer_;
+  char *p_;
+  char *end_;
   std::string scratch_;
 };
 
-// An estimate of the text, so that the buffer seldom grows: each value
-// stands in the output up to three times (field, component, sub-component),
-// and an empty field alone takes about 230 bytes of keys and indentation.
+// A generous estimate of the text, so that the buffer seldom grows (pages of
+// it that are never written cost nothing): each value stands in the output up
+// to three times (field, component, sub-component), and an empty field alone
+// takes about 230 bytes of keys and indentation.
 size_t estimated_size(const Message &m) {
-  return m.raw.size() * 4 + m.field_ends.size() * 300 + m.segments.size() * 96 + 64;
+  return m.raw.size() * 8 + m.field_ends.size() * 400 + m.segments.size() * 128 + 64;
 }
 
 } // namespace
 
-std::string write_message_json(const Message &message) {
-  std::string out;
-  JsonWriter writer(out, estimated_size(message));
+JsonText write_message_json(const Message &message) {
+  JsonWriter writer(estimated_size(message));
   writer.message(message);
-  writer.finish();
-  return out;
+  return writer.finish();
 }
 
 } // namespace vellomar

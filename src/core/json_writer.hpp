@@ -9,7 +9,8 @@
 //   Component {"value", "sub_components"}
 #pragma once
 
-#include <string>
+#include <cstddef>
+#include <memory>
 #include <string_view>
 
 #include "records.hpp"
@@ -21,6 +22,11 @@ namespace vellomar {
 // quotation mark and backslash with a backslash, use \b \t \n \f \r, write
 // any other byte below 0x20 as \u00xx (lower-case hex) and everything else,
 // "/" and U+007F included, as it is.
-std::string write_message_json(const Message &message);
+struct JsonText {
+  std::unique_ptr<char[]> data;
+  size_t size = 0;
+  std::string_view view() const { return {data.get(), size}; }
+};
+JsonText write_message_json(const Message &message);
 
 } // namespace vellomar

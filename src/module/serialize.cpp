@@ -83,7 +83,7 @@ Ref message_to_dict(const MessagePtr &message) {
 }
 
 Ref message_to_json(const MessagePtr &message) {
-  return py::str(write_message_json(*message));
+  return py::str(write_message_json(*message).view());
 }
 
 Ref segment_to_dict(const Segment &segment) {

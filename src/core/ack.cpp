@@ -6,7 +6,7 @@ Result<std::string> make_ack(const Message &message, std::string_view ack_code,
                              std::string_view text, std::string_view timestamp) {
   SegmentView msh;
   if (!message.find_segment("MSH", msh))
-    return Error{ErrorKind::key_error, "Segment 'MSH' not found"};
+    return segment_not_found("MSH");
 
   // Raw text of MSH-`number`, or `fallback` when the header is shorter. MSH-1
   // is the field separator itself.

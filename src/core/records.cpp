@@ -16,6 +16,12 @@ Error index_out_of_range(std::string_view what, uint64_t index, size_t count) {
   return Error{ErrorKind::index_error, std::move(message)};
 }
 
+Error segment_not_found(std::string_view name) {
+  std::string message = "Segment '";
+  message.append(name).append("' not found");
+  return Error{ErrorKind::key_error, std::move(message)};
+}
+
 Result<std::string> ComponentView::sub_component(uint64_t index) const {
   size_t count = sub_component_count();
   if (index == 0 || index > count)
@@ -70,8 +76,7 @@ bool Message::find_segment(std::string_view name, SegmentView &out) const {
 Result<Segment> Message::segment(std::string_view name) const {
   SegmentView view;
   if (!find_segment(name, view))
-    return Error{ErrorKind::key_error,
-                 "Segment '" + std::string(name) + "' not found"};
+    return segment_not_found(name);
   return Segment::copy_of(view);
 }
 

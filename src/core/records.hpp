@@ -29,6 +29,9 @@ class Segment;
 // "{what} index {index} out of range (1..{count})"
 Error index_out_of_range(std::string_view what, uint64_t index, size_t count);
 
+// KeyError "Segment '{name}' not found"
+Error segment_not_found(std::string_view name);
+
 // A component: its raw text. A literal component (that of MSH-1) is its text
 // as it stands: one sub-component, nothing cut or decoded.
 struct ComponentView {

@@ -3,12 +3,6 @@
 namespace vellomar {
 namespace {
 
-Error segment_not_found(std::string_view name) {
-  std::string message = "Segment '";
-  message.append(name).append("' not found");
-  return Error{ErrorKind::key_error, std::move(message)};
-}
-
 Error invalid_index(std::string_view what, std::string_view piece) {
   std::string message = "Invalid ";
   message.append(what).append(" index: '").append(piece).append("'");

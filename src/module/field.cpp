@@ -35,11 +35,9 @@ Ref component_at_key(const Field &f, PyObject *key) {
   uint64_t index = 0;
   if (!py::to_index(key, "index", index))
     return {};
-  FieldView view = f.view();
-  size_t count = view.component_count();
-  if (index == 0 || index > count)
-    return Ref::steal(py::raise(index_out_of_range("Component", index, count)));
-  return new_component(view.component_at(index - 1));
+  return py::convert_or_raise(f.view().component(index), [](Component &&component) {
+    return py::wrap(types.component, std::move(component));
+  });
 }
 
 const py::Signature component_sig{"Field.component()", {"index"}, 1, 1};
@@ -98,10 +96,8 @@ Ref sub_component(const Component &c, PyObject **args) {
   uint64_t index = 0;
   if (!py::to_index(args[0], "index", index))
     return {};
-  auto result = c.view().sub_component(index);
-  if (!result)
-    return Ref::steal(py::raise(result.error()));
-  return py::str(result.value());
+  return py::convert_or_raise(c.view().sub_component(index),
+                              [](const std::string &text) { return py::str(text); });
 }
 
 Ref component_repr(const Component &c) {

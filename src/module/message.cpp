@@ -21,11 +21,9 @@ Ref segment(const MessagePtr &m, PyObject **args) {
   std::string_view name;
   if (!py::to_text(args[0], "name", name))
     return {};
-  SegmentView view;
-  if (!m->find_segment(name, view))
-    return Ref::steal(py::raise(
-        Error{ErrorKind::key_error, "Segment '" + std::string(name) + "' not found"}));
-  return new_segment(view);
+  return py::convert_or_raise(m->segment(name), [](Segment &&segment) {
+    return py::wrap(types.segment, std::move(segment));
+  });
 }
 
 const py::Signature segments_by_name_sig{"Message.segments_by_name()", {"name"}, 1, 1};

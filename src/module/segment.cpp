@@ -22,10 +22,9 @@ Ref field_at_key(const Segment &s, PyObject *key) {
   uint64_t index = 0;
   if (!py::to_index(key, "index", index))
     return {};
-  SegmentView view = s.view();
-  if (index == 0 || index > view.field_count())
-    return Ref::steal(py::raise(index_out_of_range("Field", index, view.field_count())));
-  return new_field(view.field_at(index - 1));
+  return py::convert_or_raise(s.view().field(index), [](Field &&field) {
+    return py::wrap(types.field, std::move(field));
+  });
 }
 
 const py::Signature field_sig{"Segment.field()", {"index"}, 1, 1};

@@ -1,8 +1,14 @@
 import pathlib
 
 import pytest
+from hypothesis import settings
 
 import vellomar
+
+# Examples are timed by nothing: a busy machine or a sanitizer build must not
+# turn a slow example into a failure.
+settings.register_profile("vellomar", deadline=None)
+settings.load_profile("vellomar")
 
 CORPUS = pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus"
 

@@ -55,7 +55,7 @@ def messages(draw):
     return _core.parse(head + "\r" + rest)
 
 
-@settings(max_examples=400)
+@settings(max_examples=400, deadline=None)
 @given(messages())
 def test_serialization_matches_the_public_tree(msg):
     assert msg.to_json() == json.dumps(message_record(msg), indent=2, ensure_ascii=False)

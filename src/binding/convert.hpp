@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
 
 #include "handle.hpp"
@@ -51,5 +52,18 @@ inline PyObject *new_str(std::string_view text) {
 
 // new_str that throws ErrorAlreadySet on failure, for building results.
 inline Ref str(std::string_view text) { return Ref::check(new_str(text)); }
+
+// A new list of `count` items: `fill(append)` calls append(Ref) once per
+// item, in order. Appending more than `count` items is an internal failure.
+template <class Fill> Ref new_list(size_t count, Fill &&fill) {
+  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(count)));
+  size_t i = 0;
+  fill([&](Ref item) {
+    if (i == count)
+      throw std::logic_error("list longer than counted");
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i++), item.release());
+  });
+  return list;
+}
 
 } // namespace vellomar::py

@@ -13,11 +13,10 @@ py::Ref parse_batch(PyObject **args) {
   if (!py::to_text(args[0], "raw", raw))
     return {};
   return py::convert_or_raise(vellomar::parse_batch(raw), [](std::vector<Message> &&messages) {
-    py::Ref list = py::Ref::check(PyList_New(static_cast<Py_ssize_t>(messages.size())));
-    for (size_t i = 0; i < messages.size(); ++i)
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                      new_message(std::move(messages[i])).release());
-    return list;
+    return py::new_list(messages.size(), [&](auto append) {
+      for (Message &message : messages)
+        append(new_message(std::move(message)));
+    });
   });
 }
 

@@ -12,22 +12,16 @@ Ref field_value(const Field &f) { return value_str(f.view()); }
 
 Ref components(const Field &f) {
   FieldView view = f.view();
-  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(view.component_count())));
-  Py_ssize_t i = 0;
-  view.for_each_component([&](const ComponentView &c) {
-    PyList_SET_ITEM(list.get(), i++, new_component(c).release());
+  return py::new_list(view.component_count(), [&](auto append) {
+    view.for_each_component([&](const ComponentView &c) { append(new_component(c)); });
   });
-  return list;
 }
 
 Ref repetitions(const Field &f) {
   FieldView view = f.view();
-  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(view.repetition_count())));
-  Py_ssize_t i = 0;
-  view.for_each_repetition([&](const FieldView &r) {
-    PyList_SET_ITEM(list.get(), i++, new_field(r).release());
+  return py::new_list(view.repetition_count(), [&](auto append) {
+    view.for_each_repetition([&](const FieldView &r) { append(new_field(r)); });
   });
-  return list;
 }
 
 // Component lookup shared by component(index) and field[index].
@@ -83,12 +77,9 @@ Ref component_value(const Component &c) { return value_str(c.view()); }
 
 Ref sub_components(const Component &c) {
   ComponentView view = c.view();
-  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(view.sub_component_count())));
-  Py_ssize_t i = 0;
-  view.for_each_sub_component([&](std::string_view text) {
-    PyList_SET_ITEM(list.get(), i++, py::str(text).release());
+  return py::new_list(view.sub_component_count(), [&](auto append) {
+    view.for_each_sub_component([&](std::string_view text) { append(py::str(text)); });
   });
-  return list;
 }
 
 const py::Signature sub_component_sig{"Component.sub_component()", {"index"}, 1, 1};

@@ -9,11 +9,10 @@ using py::Ref;
 Ref raw(const MessagePtr &m) { return py::str(m->raw); }
 
 Ref segments(const MessagePtr &m) {
-  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(m->segment_count())));
-  for (size_t i = 0; i < m->segment_count(); ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                    new_segment(m->segment_at(i)).release());
-  return list;
+  return py::new_list(m->segment_count(), [&](auto append) {
+    for (size_t i = 0; i < m->segment_count(); ++i)
+      append(new_segment(m->segment_at(i)));
+  });
 }
 
 const py::Signature segment_sig{"Message.segment()", {"name"}, 1, 1};

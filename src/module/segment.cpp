@@ -10,11 +10,9 @@ Ref name(const Segment &s) { return py::str(s.view().name); }
 
 Ref fields(const Segment &s) {
   SegmentView view = s.view();
-  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(view.field_count())));
-  for (size_t i = 0; i < view.field_count(); ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                    new_field(view.field_at(i)).release());
-  return list;
+  return py::new_list(view.field_count(), [&](auto append) {
+    view.for_each_field([&](const FieldView &f) { append(new_field(f)); });
+  });
 }
 
 // Field lookup shared by field(index) and seg[index].

@@ -36,21 +36,15 @@ Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
   Ref dict = Ref::check(PyDict_New());
   set_item(dict, keys.value, py::str(f.value(scratch)));
 
-  Ref components = Ref::check(PyList_New(static_cast<Py_ssize_t>(f.component_count())));
-  Py_ssize_t i = 0;
-  f.for_each_component([&](const ComponentView &c) {
-    PyList_SET_ITEM(components.get(), i++, py::str(c.value(scratch)).release());
-  });
-  set_item(dict, keys.components, components);
-
-  if (size_t count = f.repetition_count(); count > 0) {
-    Ref repetitions = Ref::check(PyList_New(static_cast<Py_ssize_t>(count)));
-    Py_ssize_t j = 0;
-    f.for_each_repetition([&](const FieldView &r) {
-      PyList_SET_ITEM(repetitions.get(), j++, field_dict(r, keys, scratch).release());
-    });
-    set_item(dict, keys.repetitions, repetitions);
-  }
+  set_item(dict, keys.components, py::new_list(f.component_count(), [&](auto append) {
+             f.for_each_component(
+                 [&](const ComponentView &c) { append(py::str(c.value(scratch))); });
+           }));
+  if (size_t count = f.repetition_count(); count > 0)
+    set_item(dict, keys.repetitions, py::new_list(count, [&](auto append) {
+               f.for_each_repetition(
+                   [&](const FieldView &r) { append(field_dict(r, keys, scratch)); });
+             }));
   return dict;
 }
 
@@ -58,11 +52,10 @@ Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
 Ref segment_dict(const SegmentView &s, const Keys &keys, std::string &scratch) {
   Ref dict = Ref::check(PyDict_New());
   set_item(dict, keys.name, py::str(s.name));
-  Ref fields = Ref::check(PyList_New(static_cast<Py_ssize_t>(s.field_count())));
-  for (size_t i = 0; i < s.field_count(); ++i)
-    PyList_SET_ITEM(fields.get(), static_cast<Py_ssize_t>(i),
-                    field_dict(s.field_at(i), keys, scratch).release());
-  set_item(dict, keys.fields, fields);
+  set_item(dict, keys.fields, py::new_list(s.field_count(), [&](auto append) {
+             s.for_each_field(
+                 [&](const FieldView &f) { append(field_dict(f, keys, scratch)); });
+           }));
   return dict;
 }
 
@@ -73,12 +66,10 @@ Ref message_to_dict(const MessagePtr &message) {
   Keys keys;
   std::string scratch;
   Ref dict = Ref::check(PyDict_New());
-  Ref segments =
-      Ref::check(PyList_New(static_cast<Py_ssize_t>(message->segment_count())));
-  for (size_t i = 0; i < message->segment_count(); ++i)
-    PyList_SET_ITEM(segments.get(), static_cast<Py_ssize_t>(i),
-                    segment_dict(message->segment_at(i), keys, scratch).release());
-  set_item(dict, keys.segments, segments);
+  set_item(dict, keys.segments, py::new_list(message->segment_count(), [&](auto append) {
+             for (size_t i = 0; i < message->segment_count(); ++i)
+               append(segment_dict(message->segment_at(i), keys, scratch));
+           }));
   return dict;
 }
 

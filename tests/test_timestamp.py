@@ -54,8 +54,23 @@ def test_parse_datetime(raw, expected):
 
 
 @pytest.mark.parametrize(
-    "raw, message",
+    "raw, expected",
     [
+        ("20230115", dt.date(2023, 1, 15)),
+        ("20230115123000.5+0100", dt.date(2023, 1, 15)),
+        ("2023+115", dt.date(2023, 1, 15)),
+        ("20230101+05", dt.date(2023, 1, 1)),
+        ("20230101XXXXXX", dt.date(2023, 1, 1)),
+        ("\t20240229\n", dt.date(2024, 2, 29)),
+    ],
+)
+def test_parse_date(raw, expected):
+    result = _core.parse_date(raw)
+    assert type(result) is dt.date
+    assert result == expected
+
+
+DATETIME_ERRORS = [
         ("202", "Timestamp too short: '202'"),
         (" 20 +0100 ", "Timestamp too short: '20 '"),
         ("\x1c20230101", "Invalid year in '\x1c20230101'"),
@@ -76,35 +91,9 @@ def test_parse_datetime(raw, expected):
         ("20230101250000+9999", "Invalid time: 25:0:0.0"),
         ("20230101120000+2400", "Invalid timezone offset: 1440 minutes"),
         ("20230101120000-2400", "Invalid timezone offset: -1440 minutes"),
-    ],
-)
-def test_parse_datetime_errors(raw, message):
-    with pytest.raises(ValueError) as info:
-        _core.parse_datetime(raw)
-    assert type(info.value) is ValueError
-    assert info.value.args == (message,)
+]
 
-
-@pytest.mark.parametrize(
-    "raw, expected",
-    [
-        ("20230115", dt.date(2023, 1, 15)),
-        ("20230115123000.5+0100", dt.date(2023, 1, 15)),
-        ("2023+115", dt.date(2023, 1, 15)),
-        ("20230101+05", dt.date(2023, 1, 1)),
-        ("20230101XXXXXX", dt.date(2023, 1, 1)),
-        ("\t20240229\n", dt.date(2024, 2, 29)),
-    ],
-)
-def test_parse_date(raw, expected):
-    result = _core.parse_date(raw)
-    assert type(result) is dt.date
-    assert result == expected
-
-
-@pytest.mark.parametrize(
-    "raw, message",
-    [
+DATE_ERRORS = [
         ("2023011", "Timestamp too short for date: '2023011'"),
         (" 2023011 ", "Timestamp too short for date: ' 2023011 '"),
         ("2023011+0100", "Timestamp too short for date: '2023011+0100'"),
@@ -112,11 +101,18 @@ def test_parse_date(raw, expected):
         ("2023-01-01", "Invalid month in '2023-01-01'"),
         ("202301-1", "Invalid day in '202301-1'"),
         ("2023010é", "Invalid day in '2023010é'"),
-    ],
+]
+
+
+@pytest.mark.parametrize(
+    "function, raw, message",
+    [(_core.parse_datetime, raw, message) for raw, message in DATETIME_ERRORS]
+    + [(_core.parse_date, raw, message) for raw, message in DATE_ERRORS],
 )
-def test_parse_date_errors(raw, message):
+def test_timestamp_errors(function, raw, message):
     with pytest.raises(ValueError) as info:
-        _core.parse_date(raw)
+        function(raw)
+    assert type(info.value) is ValueError
     assert info.value.args == (message,)
 
 

@@ -22,21 +22,25 @@ PyObject *raise(const Error &error) {
   return nullptr;
 }
 
-void raise_panic(const char *message) {
+PyObject *panic_type() {
   // Created once; lives until the process ends.
-  static PyObject *panic_type = nullptr;
-  if (!panic_type) {
-    panic_type = PyErr_NewExceptionWithDoc(
+  static PyObject *type = nullptr;
+  if (!type)
+    type = PyErr_NewExceptionWithDoc(
         "vellomar.PanicException",
         "An unexpected internal failure of vellomar. Derived from BaseException,\n"
         "so `except Exception` does not catch it.",
         PyExc_BaseException, nullptr);
-    if (!panic_type)
-      return;
-  }
+  return type;
+}
+
+void raise_panic(const char *message) {
+  PyObject *type = panic_type();
+  if (!type)
+    return;
   Ref text = Ref::steal(PyUnicode_FromString(message));
   if (text)
-    PyErr_SetObject(panic_type, text.get());
+    PyErr_SetObject(type, text.get());
 }
 
 } // namespace vellomar::py

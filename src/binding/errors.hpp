@@ -18,6 +18,10 @@ namespace vellomar::py {
 // with `message` as its only argument.
 [[gnu::cold]] void raise_panic(const char *message);
 
+// The PanicException class, made on first use (a borrowed reference; nullptr
+// with the error set when it cannot be made).
+PyObject *panic_type();
+
 // Runs `body` and returns its result; on any C++ exception sets the Python
 // error and returns `failure`: std::bad_alloc becomes MemoryError,
 // ErrorAlreadySet keeps the error already set, anything else PanicException.

@@ -1,12 +1,34 @@
 """vellomar: a fast HL7 v2 message parser with a C++ core.
 
-Everything public comes from the extension module :mod:`vellomar._core`.
+The message classes and parse functions come from the extension module
+:mod:`vellomar._core`; the package adds its own functions beside them.
 """
+
+import importlib.machinery as _machinery
+import importlib.util as _util
+import sys as _sys
 
 from . import _core
 from ._core import *  # noqa: F403
 
-__all__ = list(_core.__all__)
+
+def _load_ops():  # type: ignore[no-untyped-def]
+    # The private entry _ops sits in _core's own library file (so that both
+    # share one set of classes); it is loaded from that file under its name.
+    name = __name__ + "._ops"
+    loader = _machinery.ExtensionFileLoader(name, _core.__file__)
+    spec = _util.spec_from_file_location(name, _core.__file__, loader=loader)
+    module = _util.module_from_spec(spec)  # type: ignore[arg-type]
+    _sys.modules[name] = module
+    return module
+
+
+_ops = _load_ops()
+PanicException = _ops.PanicException
+
+from .charsets import decode  # noqa: E402
+
+__all__ = [*_core.__all__, "PanicException", "decode"]
 
 # The one place that holds the version; the build reads it from here.
 __version__ = "0.1.0"

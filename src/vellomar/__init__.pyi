@@ -1,6 +1,7 @@
 """vellomar: a fast HL7 v2 message parser with a C++ core.
 
-Everything public comes from the extension module :mod:`vellomar._core`.
+The message classes and parse functions come from the extension module
+:mod:`vellomar._core`; the package adds its own functions beside them.
 """
 
 from ._core import (
@@ -15,6 +16,9 @@ from ._core import (
     parse_date as parse_date,
     parse_datetime as parse_datetime,
 )
+from .charsets import decode as decode
+
+class PanicException(BaseException): ...
 
 __all__ = [
     "Message",
@@ -27,6 +31,8 @@ __all__ = [
     "parse_batch",
     "parse_datetime",
     "parse_date",
+    "PanicException",
+    "decode",
 ]
 
 __version__: str

@@ -1,0 +1,47 @@
+// The private extension entry vellomar._ops. It lives in the same shared
+// library as _core, and the package loads it from _core's file under its own
+// name, so it shares _core's classes, their instances' layout and the one
+// PanicException class. _core itself keeps exactly its own members.
+#include "../module/classes.hpp"
+#include "ops.hpp"
+
+namespace vellomar::ops {
+
+namespace {
+
+using py::Ref;
+
+PyMethodDef function_defs[] = {
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_ops",
+    "Internal functions of the vellomar package; use the package's own names.",
+    0,
+    function_defs,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+PyObject *init() {
+  if (!module::types.message) {
+    PyErr_SetString(PyExc_ImportError, "vellomar._ops needs vellomar._core imported first");
+    return nullptr;
+  }
+  Ref module = Ref::check(PyModule_Create(&module_def));
+  PyObject *panic = py::panic_type();
+  if (!panic || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0)
+    throw py::ErrorAlreadySet{};
+  return module.release();
+}
+
+} // namespace
+} // namespace vellomar::ops
+
+PyMODINIT_FUNC PyInit__ops() {
+  return vellomar::py::guard<PyObject *>(nullptr, vellomar::ops::init);
+}

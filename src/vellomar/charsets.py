@@ -1,0 +1,74 @@
+"""Decoding of HL7 v2 bytes by the character set the message names in MSH-18."""
+
+from __future__ import annotations
+
+import codecs
+import re
+
+__all__ = ["decode", "charset_of"]
+
+# MSH-18 names in use (HL7 table 0211 and common variants) and their codecs.
+# Any other name is tried as a Python codec name ("UTF-8", "windows-1252").
+_HL7_CHARSETS = {
+    "ASCII": "ascii",
+    "ISO IR6": "ascii",
+    "ISO IR100": "latin-1",
+    "ISO IR192": "utf-8",
+    "ISO IR87": "iso2022_jp",
+    "ISO IR159": "iso2022_jp_2",
+    "UNICODE": "utf-8",
+    "UNICODE UTF-8": "utf-8",
+    "UNICODE UTF-16": "utf-16",
+    "UNICODE UTF-32": "utf-32",
+    "GB 18030-2000": "gb18030",
+    "KS X 1001": "euc_kr",
+    "BIG-5": "big5",
+}
+_ISO_8859 = re.compile(r"8859/(\d{1,2})")
+# The first MSH line: at the start, after a line end or an MLLP start block.
+_MSH = re.compile(rb"(?:^|[\r\n\x0b])MSH(.)")
+
+
+def charset_of(data: bytes) -> str | None:
+    """The character set named in MSH-18 of the first MSH segment of `data`
+    (its first repetition and component, stripped), or None when there is none."""
+    found = _MSH.search(data)
+    if not found:
+        return None
+    separator = found.group(1)
+    line = re.split(rb"[\r\n\x1c]", data[found.end() :], maxsplit=1)[0]
+    fields = line.split(separator)
+    # fields[0] is MSH-2; MSH-n is fields[n - 2].
+    if len(fields) < 17:
+        return None
+    value = fields[16]
+    delimiters = fields[0][:2]  # component and repetition separators
+    for delimiter in delimiters:
+        value = value.split(bytes([delimiter]), 1)[0]
+    name = value.decode("ascii", "replace").strip()
+    return name or None
+
+
+def codec_for(charset: str) -> str:
+    """The Python codec for an MSH-18 character set name; LookupError names it
+    when neither HL7 nor Python knows it."""
+    name = " ".join(charset.upper().split())
+    if name in _HL7_CHARSETS:
+        return _HL7_CHARSETS[name]
+    iso = _ISO_8859.fullmatch(name)
+    candidate = f"iso8859-{iso.group(1)}" if iso else charset
+    try:
+        return codecs.lookup(candidate).name
+    except LookupError:
+        raise LookupError(f"Unknown character set in MSH-18: '{charset}'") from None
+
+
+def decode(data: bytes, default: str = "utf-8") -> str:
+    """Decode HL7 v2 bytes with the character set named in MSH-18, or with
+    `default` when the first MSH segment names none.
+
+    Bytes that do not decode raise UnicodeDecodeError (its `start` is the
+    offset of the first bad byte); an unknown MSH-18 name raises LookupError.
+    """
+    charset = charset_of(data)
+    return data.decode(codec_for(charset) if charset else default)

@@ -30,5 +30,15 @@ from .charsets import decode  # noqa: E402
 
 __all__ = [*_core.__all__, "PanicException", "decode"]
 
+
+def __getattr__(name: str):  # type: ignore[no-untyped-def]
+    # vellomar.mllp is imported when first used, so that the command line
+    # and plain parsing do not pay for asyncio and ssl.
+    if name == "mllp":
+        import importlib
+
+        return importlib.import_module(".mllp", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
 # The one place that holds the version; the build reads it from here.
 __version__ = "0.1.0"

@@ -501,6 +501,8 @@ def build_parser() -> argparse.ArgumentParser:
     ack.add_argument("--text", default="", help="MSA-3 text message (default: empty)")
     ack.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
     ack.set_defaults(handler=_ack_handler, parser=ack)
+    from .cli_mllp import register as register_mllp  # noqa: PLC0415 (imports this module)
+    register_mllp(commands)
     return parser
 
 

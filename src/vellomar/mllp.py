@@ -33,7 +33,7 @@ from collections.abc import Awaitable, Callable, Coroutine, Iterable
 from dataclasses import dataclass
 from pathlib import Path
 from types import TracebackType
-from typing import Any, Generator, Generic, Protocol, TypeVar, Union
+from typing import Any, Generator, Generic, Protocol, TypeVar, Union, cast
 
 from ._core import Message, parse
 from .charsets import charset_of, codec_for, decode
@@ -127,7 +127,8 @@ class _Store:
     after an fsync that covers it. Appends that arrive while a write is on
     disk are written together by the next one (group commit)."""
 
-    def __init__(self, directory: str | os.PathLike[str]) -> None:
+    def __init__(self, directory: str | os.PathLike[str], stats: Stats) -> None:
+        self._stats = stats
         Path(directory).mkdir(parents=True, exist_ok=True)
         self.path = Path(directory) / STORE_FILE
         self._fd = os.open(self.path, os.O_RDWR | os.O_CREAT | os.O_APPEND, 0o644)
@@ -161,6 +162,7 @@ class _Store:
                     for waiter in waiters:
                         waiter.set_exception(error)
                 else:
+                    self._stats.fsyncs += 1
                     for waiter in waiters:
                         waiter.set_result(None)
         finally:
@@ -214,6 +216,7 @@ class Stats:
     oversized: int = 0
     refused: int = 0
     timed_out: int = 0
+    fsyncs: int = 0
 
 
 class _Oversized(bytes):
@@ -234,19 +237,18 @@ class _Connection(asyncio.Protocol):
         self._outbox: collections.deque[
             tuple[asyncio.Future[None] | None, bytes, Message | None, str]
         ] = collections.deque()
-        self._wake: asyncio.Future[None] | None = None
-        self._busy = False
+        self._busy = False  # a task is finishing an answer
         self._closing = False
         self._write_paused = False
         self._read_paused = False
         self._progress = self._loop.time()
         self._timer: asyncio.TimerHandle | None = None
-        self._worker: asyncio.Task[None] | None = None
+        self._task: asyncio.Task[None] | None = None
 
     # -- connection life
 
     def connection_made(self, transport: asyncio.BaseTransport) -> None:
-        assert isinstance(transport, asyncio.Transport)
+        transport = cast(asyncio.Transport, transport)
         server = self._server
         peer = transport.get_extra_info("peername")
         self._peer = f"{peer[0]}:{peer[1]}" if peer else "?"
@@ -264,7 +266,6 @@ class _Connection(asyncio.Protocol):
         server._connections.add(self)
         server.stats.connections += 1
         log.info("%s: connected", self._peer)
-        self._worker = self._loop.create_task(self._work())
         self._timer = self._loop.call_at(self._progress + server._idle_timeout, self._check_idle)
 
     def connection_lost(self, exc: Exception | None) -> None:
@@ -274,8 +275,8 @@ class _Connection(asyncio.Protocol):
         self._server._forget(self)
         if self._timer is not None:
             self._timer.cancel()
-        if self._worker is not None:
-            self._worker.cancel()
+        if self._task is not None:
+            self._task.cancel()
         if self._in_frame:
             log.warning("%s: disconnected in the middle of a frame; it is dropped", self._peer)
         log.info("%s: disconnected", self._peer)
@@ -377,11 +378,8 @@ class _Connection(asyncio.Protocol):
                 self._after_end = True
             self._progress = self._loop.time()
             self._inbox.append(frame)
-        if self._inbox:
-            self._update_reading()
-            wake = self._wake
-            if wake is not None and not wake.done():
-                wake.set_result(None)
+        if self._inbox and not self._busy:
+            self._answer_waiting()
 
     def _skip(self, count: int) -> None:
         if count > 0:
@@ -390,23 +388,30 @@ class _Connection(asyncio.Protocol):
 
     # -- answers
 
-    async def _work(self) -> None:
+    def _answer_waiting(self) -> None:
+        """Answer the frames received, here and now while the handler answers
+        at once; an awaitable answer is finished by a task that carries on."""
         inbox = self._inbox
-        while True:
-            if not inbox:
-                if self._closing and self._idle() and self._transport is not None:
-                    self._transport.close()
-                self._wake = self._loop.create_future()
-                await self._wake
-                continue
-            self._busy = True
-            try:
-                await self._answer(inbox.popleft())
-            finally:
-                self._busy = False
-            self._update_reading()
+        while inbox and self._transport is not None:
+            pending = self._answer(inbox.popleft())
+            if pending is not None:
+                self._busy = True
+                self._task = self._loop.create_task(self._finish(pending))
+                break
+        self._update_reading()
+        if self._closing and self._idle() and self._transport is not None:
+            self._transport.close()
 
-    async def _answer(self, frame: bytes) -> None:
+    async def _finish(self, pending: Awaitable[None]) -> None:
+        try:
+            await pending
+        finally:
+            self._busy = False
+        self._answer_waiting()
+
+    def _answer(self, frame: bytes) -> Awaitable[None] | None:
+        """Answer `frame`; or return what finishes the answer when the
+        handler's result has to be awaited."""
         server = self._server
         server.stats.messages += 1
         codec = "utf-8"
@@ -424,23 +429,41 @@ class _Connection(asyncio.Protocol):
             except LookupError:
                 text = frame.decode("latin-1")
             self._reply(None, reject(text, str(error)), None, codec)
-            return
+            return None
         stored = server._store.append(frame) if server._store is not None else None
         try:
             result = server._handler(message)
-            if inspect.isawaitable(result):
-                result = await result
-            if result is None:
-                ack = message.ack("AA")
-            elif isinstance(result, str):
-                ack = result
-            else:
-                raise TypeError(f"the handler returned {type(result).__name__}, not str or None")
         except Exception as error:
-            server.stats.errors += 1
-            log.warning("%s: handler failed: %r", self._peer, error)
-            ack = message.ack("AE", escape(str(error) or type(error).__name__, message.raw))
-        self._reply(stored, ack, message, codec)
+            result = error
+        if inspect.isawaitable(result):
+            return self._finish_answer(result, message, stored, codec)
+        self._reply(stored, self._ack(result, message), message, codec)
+        return None
+
+    async def _finish_answer(
+        self,
+        result: Awaitable[str | None],
+        message: Message,
+        stored: asyncio.Future[None] | None,
+        codec: str,
+    ) -> None:
+        try:
+            outcome: str | None | Exception = await result
+        except Exception as error:
+            outcome = error
+        self._reply(stored, self._ack(outcome, message), message, codec)
+
+    def _ack(self, result: object, message: Message) -> str:
+        """The ACK for the handler's `result` (None, a text, or the exception it raised)."""
+        if result is None:
+            return message.ack("AA")
+        if isinstance(result, str):
+            return result
+        if not isinstance(result, Exception):
+            result = TypeError(f"the handler returned {type(result).__name__}, not str or None")
+        self._server.stats.errors += 1
+        log.warning("%s: handler failed: %r", self._peer, result)
+        return message.ack("AE", escape(str(result) or type(result).__name__, message.raw))
 
     def _reply(
         self, stored: asyncio.Future[None] | None, ack: str, message: Message | None, codec: str
@@ -535,13 +558,13 @@ class Server:
         self._allow = (
             None if allow is None else [ipaddress.ip_network(net, strict=False) for net in allow]
         )
+        self.stats = Stats()
         store = options["store"]
-        self._store = _Store(store) if store is not None else None
+        self._store = _Store(store, self.stats) if store is not None else None
         self._connections: set[_Connection] = set()
         self._closing = False
         self._all_gone: asyncio.Event = asyncio.Event()
         self._server: asyncio.Server | None = None
-        self.stats = Stats()
 
     @property
     def sockets(self) -> tuple[Any, ...]:

@@ -1,0 +1,292 @@
+#!/usr/bin/env python3
+"""Load run of MLLP listeners: vellomar's and python-hl7's asyncio server.
+
+Usage:
+    python bench/mllp.py                      # 1 and 20 connections, 5,000 messages each
+    python bench/mllp.py --messages 2000 --connections 1,20
+    python bench/mllp.py --json out.json
+
+Each listener runs in a subprocess of its own; this process is the client,
+the same for every listener: each connection sends a 1.1 KB ADT^A01 and
+waits for its ACK before sending the next (as interface engines do), and the
+time from the send to the whole ACK is its latency. Listeners:
+
+- python-hl7: `hl7.mllp.start_hl7_server`, handler reads the parsed message,
+  `create_ack`, writes it and drains;
+- vellomar: `vellomar.mllp.serve` with a handler that returns None (parse,
+  AA ACK, write), on asyncio and, when installed, on uvloop;
+- vellomar --store: the same with `store=DIR`, every ACK after its fsync.
+
+A message is lost when its ACK does not come (or acknowledges another
+control ID) within 10 s. The client runs on uvloop when it is installed
+(for every listener alike). pyperf is not used: it times a function, while
+this is a load of concurrent requests whose latency distribution matters.
+"""
+
+from __future__ import annotations
+
+import argparse
+import asyncio
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from importlib import metadata
+from pathlib import Path
+from typing import Any
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+import corpus  # noqa: E402
+
+START, END, CR = b"\x0b", b"\x1c", b"\r"
+ACK_TIMEOUT = 10.0
+
+
+# ---------------------------------------------------------------------------
+# Listeners (each in its own process: `mllp.py serve KIND`)
+
+
+async def _serve_vellomar(store: str | None, ready: Any) -> dict[str, Any]:
+    import vellomar.mllp
+
+    async with vellomar.mllp.serve(lambda message: None, port=0, store=store) as server:
+        ready(server.port)
+        await _until_stdin_closes()
+    return vars(server.stats)
+
+
+async def _serve_hl7(store: str | None, ready: Any) -> dict[str, Any]:
+    import hl7
+    import hl7.mllp
+
+    count = 0
+
+    async def on_connection(reader: Any, writer: Any) -> None:
+        nonlocal count
+        try:
+            while not writer.is_closing():
+                message = await reader.readmessage()
+                writer.writemessage(message.create_ack())
+                await writer.drain()
+                count += 1
+        except (asyncio.IncompleteReadError, ConnectionError):
+            pass
+        finally:
+            writer.close()
+
+    server = await hl7.mllp.start_hl7_server(on_connection, "127.0.0.1", 0)
+    ready(server.sockets[0].getsockname()[1])
+    await _until_stdin_closes()
+    server.close()
+    return {"messages": count}
+
+
+async def _until_stdin_closes() -> None:
+    await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
+
+
+def serve(kind: str, use_uvloop: bool, store: str | None) -> None:
+    def ready(port: int) -> None:
+        print(port, flush=True)
+
+    body = _serve_hl7 if kind == "hl7" else _serve_vellomar
+    if use_uvloop:
+        import uvloop
+
+        stats = uvloop.run(body(store, ready))
+    else:
+        stats = asyncio.run(body(store, ready))
+    print(json.dumps(stats), flush=True)
+
+
+# ---------------------------------------------------------------------------
+# The client
+
+
+class _Sender(asyncio.Protocol):
+    """One connection: keep `window` messages on the way, each ACK timed
+    from its message's send."""
+
+    def __init__(
+        self, messages: list[bytes], ids: list[bytes], window: int, done: asyncio.Future[None]
+    ) -> None:
+        self.messages, self.ids, self.window, self.done = messages, ids, window, done
+        self.latencies: list[float] = []
+        self.sent_at: list[float] = []
+        self.acked = 0
+        self.answered = 0
+        self.buffer = b""
+
+    def connection_made(self, transport: Any) -> None:
+        self.transport = transport
+        self._send()
+
+    def _send(self) -> None:
+        if self.answered == len(self.messages):
+            self.transport.close()
+            if not self.done.done():
+                self.done.set_result(None)
+            return
+        while len(self.sent_at) < min(self.answered + self.window, len(self.messages)):
+            self.sent_at.append(time.perf_counter())
+            self.transport.write(self.messages[len(self.sent_at) - 1])
+
+    def data_received(self, data: bytes) -> None:
+        self.buffer += data
+        while (end := self.buffer.find(END)) >= 0:
+            now = time.perf_counter()
+            frame, self.buffer = self.buffer[:end], self.buffer[end + 2 :]
+            if b"MSA|AA|" + self.ids[self.answered] in frame:
+                self.acked += 1
+                self.latencies.append(now - self.sent_at[self.answered])
+            self.answered += 1
+        self._send()
+
+    def connection_lost(self, exc: Exception | None) -> None:
+        if not self.done.done():
+            self.done.set_result(None)
+
+
+async def load(port: int, messages: list[str], connections: int, window: int) -> dict[str, Any]:
+    loop = asyncio.get_running_loop()
+    share = len(messages) // connections
+    senders = []
+    waits = []
+    started = time.perf_counter()
+    for number in range(connections):
+        texts = messages[number * share : (number + 1) * share]
+        frames = [START + text.encode() + END + CR for text in texts]
+        ids = [text.split("\r", 1)[0].split("|")[9].encode() for text in texts]
+        done: asyncio.Future[None] = loop.create_future()
+        sender = _Sender(frames, ids, window, done)
+        await loop.create_connection(lambda sender=sender: sender, "127.0.0.1", port)
+        senders.append(sender)
+        waits.append(done)
+    # Each connection must make progress: a silent one is cut after the timeout.
+    while not all(wait.done() for wait in waits):
+        before = sum(sender.answered for sender in senders)
+        await asyncio.wait(waits, timeout=ACK_TIMEOUT)
+        if sum(sender.answered for sender in senders) == before:
+            break
+    elapsed = time.perf_counter() - started
+    for sender in senders:
+        sender.transport.abort()
+    latencies = sorted(x for sender in senders for x in sender.latencies)
+    acked = sum(sender.acked for sender in senders)
+    return {
+        "connections": connections,
+        "window": window,
+        "messages": share * connections,
+        "per_second": acked / elapsed,
+        "p50_ms": 1000 * latencies[len(latencies) // 2] if latencies else float("nan"),
+        "p99_ms": 1000 * latencies[int(len(latencies) * 0.99)] if latencies else float("nan"),
+        "lost": share * connections - acked,
+    }
+
+
+def run_listener(
+    kind: str,
+    use_uvloop: bool,
+    store: bool,
+    messages: list[str],
+    loads: list[tuple[int, int]],
+    repeat: int,
+) -> tuple[list[dict[str, Any]], dict[str, Any]]:
+    """Each load (connections, window) `repeat` times against one listener
+    process; for each load the run of median throughput."""
+    with tempfile.TemporaryDirectory() as directory:
+        command = [sys.executable, __file__, "serve", kind]
+        command += ["--uvloop"] * use_uvloop + ["--store", directory] * store
+        process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        assert process.stdout is not None and process.stdin is not None
+        try:
+            port = int(process.stdout.readline())
+            rows = []
+            for connections, window in loads:
+                runs = [_client_run(port, messages, connections, window) for _ in range(repeat)]
+                runs.sort(key=lambda run: run["per_second"])
+                rows.append(runs[len(runs) // 2])
+        finally:
+            process.stdin.close()
+            process.wait(30)
+        server_stats = json.loads(process.stdout.read() or "{}")
+        if store:
+            stored = (Path(directory) / "messages.hl7").read_bytes().count(b"\x1c\r\n")
+            server_stats["stored"] = stored
+    return rows, server_stats
+
+
+def _client_run(port: int, messages: list[str], connections: int, window: int) -> dict[str, Any]:
+    try:
+        import uvloop
+    except ImportError:
+        return asyncio.run(load(port, messages, connections, window))
+    return uvloop.run(load(port, messages, connections, window))
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    commands = parser.add_subparsers(dest="command")
+    server = commands.add_parser("serve")
+    server.add_argument("kind", choices=["vellomar", "hl7"])
+    server.add_argument("--uvloop", action="store_true")
+    server.add_argument("--store")
+    parser.add_argument("--messages", type=int, default=3000, help="messages per run")
+    parser.add_argument("--repeat", type=int, default=3, help="runs per load (median shown)")
+    parser.add_argument("--window", type=int, default=8, help="messages on the way per "
+                        "connection in the pipelined store load")
+    parser.add_argument("--json", help="write the figures to this file")
+    args = parser.parse_args()
+    if args.command == "serve":
+        serve(args.kind, args.uvloop, args.store)
+        return
+
+    messages = corpus.adt_series(args.messages)
+    try:
+        import uvloop  # noqa: F401
+
+        loops = [False, True]
+    except ImportError:
+        loops = [False]
+    plain = [(1, 1), (20, 1)]
+    stored = [(20, 1), (20, args.window)]
+    listeners = [("hl7", False, False, plain)]
+    listeners += [("vellomar", loop, False, plain) for loop in loops]
+    listeners += [("vellomar", loop, True, stored) for loop in loops]
+
+    uv = f", uvloop {metadata.version('uvloop')}" if len(loops) > 1 else ", no uvloop"
+    print(f"# {platform.python_implementation()} {platform.python_version()}, "
+          f"{platform.machine()}, {os.cpu_count()} CPUs, load average "
+          f"{os.getloadavg()[0]:.1f}; hl7 {metadata.version('hl7')}{uv}")
+    print(f"# {args.messages} ADT^A01 of {len(messages[0].encode())} bytes per run, median "
+          f"of {args.repeat} runs; client on {'uvloop' if len(loops) > 1 else 'asyncio'}; "
+          "window: messages on the way per connection")
+    print(f"{'listener':<26}{'conns':>6}{'window':>7}{'msg/s':>9}{'p50 ms':>9}{'p99 ms':>9}"
+          f"{'lost':>6}{'x hl7':>7}")
+    results = []
+    base: dict[int, float] = {}
+    for kind, use_uvloop, store, loads in listeners:
+        name = kind + (" uvloop" if use_uvloop else " asyncio") + (" --store" if store else "")
+        rows, stats = run_listener(kind, use_uvloop, store, messages, loads, args.repeat)
+        for row in rows:
+            if kind == "hl7":
+                base[row["connections"]] = row["per_second"]
+            ratio = row["per_second"] / base[row["connections"]]
+            print(f"{name:<26}{row['connections']:>6}{row['window']:>7}{row['per_second']:>9.0f}"
+                  f"{row['p50_ms']:>9.2f}{row['p99_ms']:>9.2f}{row['lost']:>6}{ratio:>7.1f}")
+            results.append({"listener": name, **row})
+        if store:
+            print(f"{'':<26}stored {stats['stored']} messages in {stats['fsyncs']} fsyncs")
+        results.append({"listener": name, "server": stats})
+    if args.json:
+        Path(args.json).write_text(json.dumps(results, indent=2))
+
+
+if __name__ == "__main__":
+    main()

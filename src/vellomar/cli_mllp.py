@@ -103,7 +103,14 @@ def _listen(args: argparse.Namespace) -> None:
     elif args.tls_key or args.tls_client_ca:
         args.parser.error("--tls-key and --tls-client-ca need --tls-cert")
     try:
-        status = asyncio.run(_serve(args, context))
+        import uvloop  # the optional extra: a faster event loop
+
+        loop_factory: Any = uvloop.new_event_loop
+    except ImportError:
+        loop_factory = None
+    try:
+        with asyncio.Runner(loop_factory=loop_factory) as runner:
+            status = runner.run(_serve(args, context))
     except (OSError, ValueError) as error:
         sys.stderr.write(f"{PROG}: {error}\n")
         status = 1

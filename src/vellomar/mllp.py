@@ -33,7 +33,7 @@ from collections.abc import Awaitable, Callable, Coroutine, Iterable
 from dataclasses import dataclass
 from pathlib import Path
 from types import TracebackType
-from typing import Any, Generator, Generic, Protocol, TypeVar, Union, cast
+from typing import Any, Generator, Generic, TypeVar, Union, cast
 
 from ._core import Message, parse
 from .charsets import charset_of, codec_for, decode
@@ -219,8 +219,13 @@ class Stats:
     fsyncs: int = 0
 
 
-class _Oversized(bytes):
+class _Oversized:
     """The first `max_message_bytes` of a frame that was longer."""
+
+    __slots__ = ("head",)
+
+    def __init__(self, head: bytes) -> None:
+        self.head = head
 
 
 class _Connection(asyncio.Protocol):
@@ -233,7 +238,7 @@ class _Connection(asyncio.Protocol):
         self._in_frame = False
         self._oversized = False
         self._after_end = False
-        self._inbox: collections.deque[bytes] = collections.deque()
+        self._inbox: collections.deque[bytes | _Oversized] = collections.deque()
         self._outbox: collections.deque[
             tuple[asyncio.Future[None] | None, bytes, Message | None, str]
         ] = collections.deque()
@@ -367,7 +372,7 @@ class _Connection(asyncio.Protocol):
                     buffer += data[position:stop]
             if end < 0:
                 break
-            frame = _Oversized(buffer) if self._oversized else bytes(buffer)
+            frame = _Oversized(bytes(buffer)) if self._oversized else bytes(buffer)
             buffer.clear()
             self._in_frame = self._oversized = False
             position = end + 1
@@ -409,14 +414,15 @@ class _Connection(asyncio.Protocol):
             self._busy = False
         self._answer_waiting()
 
-    def _answer(self, frame: bytes) -> Awaitable[None] | None:
-        """Answer `frame`; or return what finishes the answer when the
-        handler's result has to be awaited."""
+    def _answer(self, received: bytes | _Oversized) -> Awaitable[None] | None:
+        """Answer the frame `received`; or return what finishes the answer
+        when the handler's result has to be awaited."""
         server = self._server
         server.stats.messages += 1
         codec = "utf-8"
+        frame = received.head if isinstance(received, _Oversized) else received
         try:
-            if isinstance(frame, _Oversized):
+            if frame is not received:
                 server.stats.oversized += 1
                 raise ValueError(f"Message larger than {server._max_message_bytes} bytes")
             codec = _codec(frame, server._encoding)
@@ -431,6 +437,7 @@ class _Connection(asyncio.Protocol):
             self._reply(None, reject(text, str(error)), None, codec)
             return None
         stored = server._store.append(frame) if server._store is not None else None
+        result: object
         try:
             result = server._handler(message)
         except Exception as error:
@@ -497,10 +504,25 @@ class _Connection(asyncio.Protocol):
                 self._transport.close()
 
 
-class _Closable(Protocol):
-    async def aclose(self) -> None: ...
+class _Closable:
+    """`async with` for an object that has `aclose()`."""
+
+    async def aclose(self) -> None:
+        raise NotImplementedError
+
+    async def __aenter__(self: _Self) -> _Self:
+        return self
+
+    async def __aexit__(
+        self,
+        kind: type[BaseException] | None,
+        value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None:
+        await self.aclose()
 
 
+_Self = TypeVar("_Self", bound=_Closable)
 _T = TypeVar("_T", bound=_Closable)
 
 
@@ -519,12 +541,7 @@ class _Opening(Generic[_T]):
         self._result = await self._coroutine
         return self._result
 
-    async def __aexit__(
-        self,
-        kind: type[BaseException] | None,
-        value: BaseException | None,
-        traceback: TracebackType | None,
-    ) -> None:
+    async def __aexit__(self, *exception: object) -> None:
         if self._result is not None:
             await self._result.aclose()
 
@@ -538,7 +555,7 @@ def _allowed(peer: Any, networks: list[ipaddress.IPv4Network | ipaddress.IPv6Net
     return any(address in network for network in networks)
 
 
-class Server:
+class Server(_Closable):
     """A running MLLP listener; made by `serve`.
 
     `port` is the bound port (useful with port=0), `sockets` the listening
@@ -565,16 +582,13 @@ class Server:
         self._closing = False
         self._all_gone: asyncio.Event = asyncio.Event()
         self._server: asyncio.Server | None = None
+        self.port = 0  # the port bound first (stays known after closing)
 
     @property
     def sockets(self) -> tuple[Any, ...]:
         assert self._server is not None
         return tuple(self._server.sockets)
 
-    @property
-    def port(self) -> int:
-        port: int = self.sockets[0].getsockname()[1]
-        return port
 
     @property
     def store_path(self) -> Path | None:
@@ -683,6 +697,7 @@ async def _start(
         ssl=ssl,
         ssl_handshake_timeout=idle_timeout if ssl is not None else None,
     )
+    server.port = server._server.sockets[0].getsockname()[1]
     return server
 
 
@@ -691,15 +706,14 @@ async def _start(
 
 
 def _encode(message: str | bytes | Message) -> bytes:
-    if isinstance(message, Message):
-        message = message.raw
     if isinstance(message, bytes):
         return message
-    charset = charset_of(message[:4096].encode("utf-8", "replace"))
-    return message.encode(codec_for(charset) if charset else "utf-8")
+    text = message if isinstance(message, str) else message.raw
+    charset = charset_of(text[:4096].encode("utf-8", "replace"))
+    return text.encode(codec_for(charset) if charset else "utf-8")
 
 
-class Connection:
+class Connection(_Closable):
     """An MLLP client connection; made by `connect`."""
 
     def __init__(

@@ -1,0 +1,319 @@
+"""vellomar.mllp, `vellomar listen` and `vellomar send`, on loopback only."""
+
+import asyncio
+import contextlib
+import functools
+import io
+import re
+import signal
+import ssl
+import subprocess
+import sys
+from pathlib import Path
+
+import hl7.mllp
+import pytest
+import trustme
+from hypothesis import given, strategies as st
+
+import vellomar
+from vellomar import cli, mllp
+
+MSG = "MSH|^~\\&|SND|FAC|RCV|FAC|20230101||ADT^A01|{}|P|2.5\rPID|1||MRN||DOE^JOHN"
+
+
+def frame(data):
+    return b"\x0b" + (data.encode() if isinstance(data, str) else data) + b"\x1c\r"
+
+
+def run(coroutine):
+    return asyncio.run(asyncio.wait_for(coroutine, 60))
+
+
+def looped(test):
+    """Run the async test `test` in an event loop of its own."""
+    return functools.wraps(test)(lambda *args, **kwargs: run(test(*args, **kwargs)))
+
+
+async def exchange(port, data, answers):
+    """Write `data` raw and read `answers` ACKs as (MSA-1, MSA-2, MSA-3)."""
+    reader, writer = await asyncio.open_connection("127.0.0.1", port)
+    writer.write(data)
+    acks = []
+    for _ in range(answers):
+        await reader.readuntil(b"\x0b")
+        ack = vellomar.parse((await reader.readuntil(b"\x1c"))[:-1].decode())
+        acks.append(tuple(ack[f"MSA-{n}"] for n in (1, 2, 3)))
+    writer.close()
+    return acks
+
+
+@pytest.mark.parametrize("asynchronous", [False, True])
+@pytest.mark.parametrize(
+    "result, expected",
+    [
+        (None, ("AA", "1", "")),
+        ("MSH|^~\\&|R|F|S|F|||ACK|A1|P|2.5\rMSA|CA|1|own", ("CA", "1", "own")),
+        (RuntimeError("no bed | ward ^ 3\rnow"), ("AE", "1", "no bed | ward ^ 3 now")),
+        (KeyError(), ("AE", "1", "KeyError")),
+        (42, ("AE", "1", "the handler returned int, not str or None")),
+    ],
+)
+@looped
+async def test_handler_result_makes_the_ack(result, asynchronous, expected):
+    def answer(message):
+        if isinstance(result, Exception):
+            raise result
+        return result
+
+    async def answer_later(message):
+        return answer(message)
+
+    async with mllp.serve(answer_later if asynchronous else answer, port=0) as server:
+        ack = await mllp.send("127.0.0.1", server.port, MSG.format(1))
+    assert (ack["MSA-1"], ack["MSA-2"], ack["MSA-3"]) == expected
+    assert len(ack.segments) == 2
+
+
+@pytest.mark.parametrize(
+    "data, expected",
+    [
+        (b"PID|1", ("AR", "", "Message must start with MSH segment, got: 'PID|1'")),
+        (b"\r\n", ("AR", "", "No segments found")),
+        (b"MSH|^~\\&|S|F||||||7|P\rPID|\xff", ("AR", "7", "'utf-8' codec can't decode byte 0xff in position 26: invalid start byte")),  # noqa: E501
+        (b"MSH|^~\\&|||||||ADT|7|P|2.5||||||KLINGON", ("AR", "7", "Unknown character set in MSH-18: 'KLINGON'")),  # noqa: E501
+        (b"MSH|^~\\&|||||||ADT|7|P|2.5||||||ASCII\rPID|\xe9", ("AR", "7", "'ascii' codec can't decode byte 0xe9 in position 42: ordinal not in range(128)")),  # noqa: E501
+        (b"MSH|^~\\&|||||||ADT|7|P|2.5||||||8859/1\rPID|\xe9", ("AA", "7", "True")),
+        (b"MSH|^~\\&|||||||ADT|7|P|2.5||||||UNICODE UTF-8\rPID|\xc3\xa9", ("AA", "7", "True")),
+    ],
+)
+@looped
+async def test_messages_that_do_not_decode_or_parse_get_ar(data, expected):
+    server = await mllp.serve(lambda msg: msg.ack("AA", str(msg["PID-1"] == "\xe9")), port=0)
+    async with server:
+        assert await exchange(server.port, frame(data), 1) == [expected]
+
+
+@looped
+async def test_hundred_pipelined_messages_are_answered_in_order():
+    async with mllp.serve(lambda message: None, port=0) as server:
+        data = b"".join(frame(MSG.format(n)) for n in range(100))
+        acks = await exchange(server.port, data, 100)
+    assert acks == [("AA", str(n), "") for n in range(100)]
+
+
+@looped
+async def test_twenty_connections_at_once():
+    async def client(port, number):
+        async with mllp.connect("127.0.0.1", port) as connection:
+            return [(await connection.send(MSG.format(f"{number}.{n}")))["MSA-2"] for n in range(10)]
+
+    async with mllp.serve(lambda message: None, port=0) as server:
+        answers = await asyncio.gather(*(client(server.port, c) for c in range(20)))
+    assert answers == [[f"{c}.{n}" for n in range(10)] for c in range(20)]
+    assert (server.stats.connections, server.stats.messages) == (20, 200)
+
+
+LONG = MSG.format(4) + "\rNTE|" + "x" * 300
+
+
+@pytest.mark.parametrize(
+    "data, expected, counts",
+    [
+        (b"noise" + frame(MSG.format(1)), [("AA", "1", "")], {"skipped_bytes": 5}),
+        (b"\x0b" + MSG.format(1).encode() + b"\x1c" + frame(MSG.format(2)), [("AA", "1", ""), ("AA", "2", "")], {}),  # noqa: E501
+        (b"\x0bMSH|cut" + frame(MSG.format(3)), [("AA", "3", "")], {"skipped_bytes": 8}),
+        (frame(LONG) + frame(MSG.format(5)), [("AR", "4", "Message larger than 200 bytes"), ("AA", "5", "")], {"oversized": 1}),  # noqa: E501
+    ],
+)
+@looped
+async def test_framing_faults(data, expected, counts):
+    async with mllp.serve(lambda message: None, port=0, max_message_bytes=200) as server:
+        assert await exchange(server.port, data, len(expected)) == expected
+    assert {name: getattr(server.stats, name) for name in counts} == counts
+
+
+@pytest.mark.parametrize("trickle", [False, True])
+@looped
+async def test_idle_or_trickling_connection_is_closed(trickle):
+    async with mllp.serve(lambda message: None, port=0, idle_timeout=0.3) as server:
+        reader, writer = await asyncio.open_connection("127.0.0.1", server.port)
+        for byte in b"\x0bMSH|^~\\&|...................................." if trickle else b"":
+            writer.write(bytes([byte]))  # at most 5 s; the listener cuts after 0.3 s
+            await asyncio.sleep(0.1)
+            if reader.at_eof():
+                break
+        assert await asyncio.wait_for(reader.read(), 10) == b""
+        writer.close()
+        # The listener itself is unharmed.
+        assert (await mllp.send("127.0.0.1", server.port, MSG.format(1)))["MSA-1"] == "AA"
+    assert (server.stats.timed_out, server.stats.messages) == (1, 1)
+
+
+@looped
+async def test_disconnect_mid_frame_loses_only_that_frame():
+    async with mllp.serve(lambda message: None, port=0) as server:
+        async with mllp.connect("127.0.0.1", server.port) as other:
+            reader, writer = await asyncio.open_connection("127.0.0.1", server.port)
+            writer.write(frame(MSG.format(1)) + b"\x0bMSH|^~\\&|half")
+            await reader.readuntil(b"\x1c")
+            writer.close()
+            assert (await other.send(MSG.format(2)))["MSA-2"] == "2"
+    assert server.stats.messages == 2
+
+
+@pytest.mark.parametrize("options", [{"allow": ["10.0.0.0/8", "::1"]}, {"max_connections": 1}])
+@looped
+async def test_refused_connections(options):
+    async with mllp.serve(lambda message: None, port=0, **options) as server:
+        async with mllp.connect("127.0.0.1", server.port) as first:
+            if "allow" not in options:
+                assert (await first.send(MSG.format(1)))["MSA-1"] == "AA"
+            with pytest.raises(ConnectionError) as error:
+                await mllp.send("127.0.0.1", server.port, MSG.format(2))
+    where = f"127.0.0.1:{server.port}"
+    assert str(error.value) == f"connection closed by {where} before the ACK arrived"
+    assert server.stats.refused == 1 + ("allow" in options)
+
+
+@pytest.mark.parametrize(
+    "answer, error, text",
+    [
+        (None, TimeoutError, "no ACK from {} within 0.2 s"),
+        (b"\x0bMSH|^~\\&", ConnectionError, "connection closed by {} before the ACK arrived"),
+    ],
+)
+@looped
+async def test_client_errors(answer, error, text):
+    async def listener(reader, writer):
+        with contextlib.closing(writer):
+            await reader.readuntil(b"\x1c")
+            writer.write(answer or await reader.read())  # None: silence until the client leaves
+
+    server = await asyncio.start_server(listener, "127.0.0.1", 0)
+    port = server.sockets[0].getsockname()[1]
+    with pytest.raises(error) as raised:
+        await mllp.send("127.0.0.1", port, MSG.format(1), timeout=0.2)
+    server.close()
+    assert str(raised.value) == text.format(f"127.0.0.1:{port}")
+
+
+@looped
+async def test_tls_with_client_certificate():
+    ca = trustme.CA()
+    server_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    ca.issue_cert("127.0.0.1").configure_cert(server_context)
+    ca.configure_trust(server_context)
+    server_context.verify_mode = ssl.CERT_REQUIRED
+    client_context = ssl.create_default_context()
+    ca.configure_trust(client_context)
+    ca.issue_cert("client@example.org").configure_cert(client_context)
+
+    async with mllp.serve(lambda m: None, port=0, ssl=server_context) as server:
+        ack = await mllp.send("127.0.0.1", server.port, MSG.format(1), ssl=client_context)
+    assert ack["MSA-1"] == "AA"
+
+
+def blocking_send(port, text):
+    with mllp.BlockingClient("127.0.0.1", port) as client:
+        return client.send(text)
+
+
+@looped
+async def test_blocking_client_and_interop_with_python_hl7():
+    async def foreign_listener(reader, writer):
+        with contextlib.suppress(asyncio.IncompleteReadError), contextlib.closing(writer):
+            while True:
+                writer.writemessage((await reader.readmessage()).create_ack())
+                await writer.drain()
+
+    foreign = await hl7.mllp.start_hl7_server(foreign_listener, "127.0.0.1", 0)
+    ack = await mllp.send("127.0.0.1", foreign.sockets[0].getsockname()[1], MSG.format(1))
+    foreign.close()
+    async with mllp.serve(lambda message: None, port=0) as server:
+        reader, writer = await hl7.mllp.open_hl7_connection("127.0.0.1", server.port)
+        writer.writemessage(hl7.parse(MSG.format(2)))
+        theirs = await reader.readmessage()
+        writer.close()
+        blocking = await asyncio.to_thread(blocking_send, server.port, MSG.format(3))
+    assert (ack["MSA-2"], str(theirs.segment("MSA")[2]), blocking["MSA-2"]) == ("1", "2", "3")
+
+
+@contextlib.contextmanager
+def listener(*args):
+    """`vellomar listen` in a subprocess, stopped by Ctrl-C on the way out."""
+    command = [sys.executable, "-m", "vellomar", "listen", "--port", "0", *args]
+    with subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE) as process:
+        try:
+            yield process, int(process.stderr.readline().split()[3].rsplit(b":", 1)[1])
+        finally:
+            process.send_signal(signal.SIGINT)
+            process.wait(30)
+
+
+def test_mllp_send_of_python_hl7_against_vellomar_listen(tmp_path):
+    (tmp_path / "in.hl7").write_bytes(frame(MSG.format(1)) + frame(MSG.format(2)))
+    with listener() as (process, port):
+        command = [Path(sys.executable).with_name("mllp_send"), "-p", str(port)]
+        out = subprocess.run([*command, "-f", tmp_path / "in.hl7", "127.0.0.1"],
+                             capture_output=True, text=True, timeout=30).stdout
+    assert process.returncode == 0
+    assert re.findall(r"MSA\|[^\n\x1c]*", out) == ["MSA|AA|1|", "MSA|AA|2|"]
+
+
+def test_acknowledged_messages_survive_sigkill(tmp_path):
+    texts = [MSG.format(n) + "\rNTE|" + "\xe9" * (n % 300) for n in range(1000)]
+    acked = set()
+
+    async def load(port, numbers, kill=None):
+        """Pipeline the messages; SIGKILL the listener after 50 ACKs."""
+        reader, writer = await asyncio.open_connection("127.0.0.1", port)
+        writer.write(b"".join(frame(texts[n]) for n in numbers))
+        with contextlib.suppress(asyncio.IncompleteReadError, ConnectionError):
+            for number in numbers:
+                await reader.readuntil(b"\x1c")
+                acked.add(number)
+                if kill and len(acked) >= 50 and kill.returncode is None:
+                    kill.send_signal(signal.SIGKILL)
+                    kill.wait(30)
+        writer.close()
+
+    for attempt in range(2):
+        with listener("--store", str(tmp_path), "--quiet") as (process, port):
+            run(load(port, [n for n in range(1000) if n not in acked], attempt == 0 and process))
+        if attempt == 0:
+            assert 50 <= len(acked) < 1000
+    stored = (tmp_path / "messages.hl7").read_bytes()
+    assert len(acked) == 1000
+    assert all(frame(text) + b"\n" in stored for text in texts)
+    assert {m.raw for m in vellomar.parse_batch(stored.decode())} == set(texts)
+
+
+def send_command(port, path):
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out), pytest.raises(SystemExit) as status:
+        cli.main(["send", f"127.0.0.1:{port}", str(path)])
+    return status.value.code, out.getvalue()
+
+
+@pytest.mark.parametrize(
+    "control_ids, expected",
+    [(["1", "2"], (0, "AA 1\nAA 2\n")), (["1", "bad"], (1, "AA 1\nAE bad no\n"))],
+)
+@looped
+async def test_send_command(tmp_path, control_ids, expected):
+    def handler(message):
+        if message.control_id == "bad":
+            raise ValueError("no")
+
+    (tmp_path / "in.hl7").write_text("\n".join(MSG.format(n) for n in control_ids))
+    async with mllp.serve(handler, port=0) as server:
+        assert await asyncio.to_thread(send_command, server.port, tmp_path / "in.hl7") == expected
+
+
+@given(st.text())
+def test_escaped_text_comes_back_from_the_ack(text):
+    message = vellomar.parse(MSG.format(1))
+    ack = vellomar.parse(message.ack("AE", mllp.escape(text, message.raw)))
+    assert len(ack.segments) == 2
+    assert ack["MSA-3"] == text.replace("\r", " ").replace("\n", " ")

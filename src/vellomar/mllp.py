@@ -690,13 +690,17 @@ async def _start(
     server = Server(handler, **options)
     idle_timeout = options["idle_timeout"]
     loop = asyncio.get_running_loop()
-    server._server = await loop.create_server(
-        lambda: _Connection(server),
-        host,
-        port,
-        ssl=ssl,
-        ssl_handshake_timeout=idle_timeout if ssl is not None else None,
-    )
+    try:
+        server._server = await loop.create_server(
+            lambda: _Connection(server),
+            host,
+            port,
+            ssl=ssl,
+            ssl_handshake_timeout=idle_timeout if ssl is not None else None,
+        )
+    except BaseException:
+        await server.wait_closed()  # closes the store
+        raise
     server.port = server._server.sockets[0].getsockname()[1]
     return server
 

@@ -145,7 +145,6 @@ async def test_idle_or_trickling_connection_is_closed(trickle):
                 break
         assert await asyncio.wait_for(reader.read(), 10) == b""
         writer.close()
-        # The listener itself is unharmed.
         assert (await mllp.send("127.0.0.1", server.port, MSG.format(1)))["MSA-1"] == "AA"
     assert (server.stats.timed_out, server.stats.messages) == (1, 1)
 
@@ -219,6 +218,7 @@ def blocking_send(port, text):
         return client.send(text)
 
 
+@pytest.mark.filterwarnings("ignore:datetime.datetime.utcnow:DeprecationWarning")  # in hl7
 @looped
 async def test_blocking_client_and_interop_with_python_hl7():
     async def foreign_listener(reader, writer):

@@ -20,7 +20,7 @@ from typing import Any, TextIO
 
 from ._core import Message, parse_batch
 from .charsets import decode
-from .cli import PROG, PROGRESS_THRESHOLD, Progress, _header, _is_terminal, _visible
+from .cli import PROG, PROGRESS_THRESHOLD, Progress, _encoding, _header, _is_terminal, _visible
 from .mllp import DEFAULT_PORT, TIMEOUT, BlockingClient, serve
 
 
@@ -60,6 +60,7 @@ def register(commands: Any) -> None:
     )
     listen.add_argument(
         "--encoding",
+        type=_encoding,
         help="decode every message with this codec (default: by MSH-18, else UTF-8)",
     )
     listen.add_argument(
@@ -92,16 +93,20 @@ def register(commands: Any) -> None:
 # listen
 
 
+def _server_context(args: argparse.Namespace) -> ssl.SSLContext | None:
+    if not args.tls_cert:
+        if args.tls_key or args.tls_client_ca:
+            args.parser.error("--tls-key and --tls-client-ca need --tls-cert")
+        return None
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(args.tls_cert, args.tls_key)
+    if args.tls_client_ca:
+        context.load_verify_locations(args.tls_client_ca)
+        context.verify_mode = ssl.CERT_REQUIRED
+    return context
+
+
 def _listen(args: argparse.Namespace) -> None:
-    context = None
-    if args.tls_cert:
-        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-        context.load_cert_chain(args.tls_cert, args.tls_key)
-        if args.tls_client_ca:
-            context.load_verify_locations(args.tls_client_ca)
-            context.verify_mode = ssl.CERT_REQUIRED
-    elif args.tls_key or args.tls_client_ca:
-        args.parser.error("--tls-key and --tls-client-ca need --tls-cert")
     try:
         import uvloop  # the optional extra: a faster event loop
 
@@ -109,6 +114,7 @@ def _listen(args: argparse.Namespace) -> None:
     except ImportError:
         loop_factory = None
     try:
+        context = _server_context(args)
         with asyncio.Runner(loop_factory=loop_factory) as runner:
             status = runner.run(_serve(args, context))
     except (OSError, ValueError) as error:

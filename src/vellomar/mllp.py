@@ -21,6 +21,7 @@ fsync, and it does so with one buffer scan per chunk received.
 from __future__ import annotations
 
 import asyncio
+import codecs
 import collections
 import concurrent.futures
 import inspect
@@ -571,6 +572,8 @@ class Server(_Closable):
         self._idle_timeout: float = options["idle_timeout"]
         self._max_connections: int = options["max_connections"]
         self._encoding: str | None = options["encoding"]
+        if self._encoding is not None:
+            codecs.lookup(self._encoding)  # LookupError now rather than an AR per message
         allow = options["allow"]
         self._allow = (
             None if allow is None else [ipaddress.ip_network(net, strict=False) for net in allow]

@@ -27,6 +27,7 @@ _HL7_CHARSETS = {
 _ISO_8859 = re.compile(r"8859/(\d{1,2})")
 # The first MSH line: at the start, after a line end or an MLLP start block.
 _MSH = re.compile(rb"(?:^|[\r\n\x0b])MSH(.)")
+_LINE_END = re.compile(rb"[\r\n\x1c]")
 
 
 def charset_of(data: bytes) -> str | None:
@@ -36,7 +37,9 @@ def charset_of(data: bytes) -> str | None:
     if not found:
         return None
     separator = found.group(1)
-    line = re.split(rb"[\r\n\x1c]", data[found.end() :], maxsplit=1)[0]
+    # Only the MSH line is sliced, so a long message is not copied.
+    end = _LINE_END.search(data, found.end())
+    line = data[found.end() : end.start() if end else len(data)]
     fields = line.split(separator)
     # fields[0] is MSH-2; MSH-n is fields[n - 2].
     if len(fields) < 17:

@@ -736,9 +736,13 @@ class Connection(_Closable):
         """Send one message (text, bytes as they are, or a Message's raw
         text) and return its parsed ACK. TimeoutError when no whole ACK
         arrives within the timeout, ConnectionError when the listener closes
-        first, ValueError when the answer is not an HL7 message."""
+        first, ValueError when the answer is not an HL7 message. After a
+        timeout the connection is closed: a late ACK must not be taken for
+        the answer to the next message."""
         data = START + _encode(message) + END + CR
         async with self._lock:
+            if self._writer.is_closing():
+                raise ConnectionError(f"connection to {self._peer} is closed")
             try:
                 async with asyncio.timeout(self._timeout):
                     self._writer.write(data)
@@ -748,6 +752,7 @@ class Connection(_Closable):
                     await self._reader.readuntil(START)
                     frame = (await self._reader.readuntil(END))[:-1]
             except TimeoutError:
+                self._writer.close()
                 raise TimeoutError(
                     f"no ACK from {self._peer} within {self._timeout:g} s"
                 ) from None

@@ -158,10 +158,11 @@ async def _serve(args: argparse.Namespace, context: ssl.SSLContext | None) -> in
             await asyncio.wait_for(stop.wait(), 1.0)
         except TimeoutError:
             pass
-        if args.quiet:
-            now = time.monotonic()
+        now = time.monotonic()
+        if args.quiet and count:
             out.write(f"{count} messages, {count / max(now - shown, 1e-9):.0f}/s\n")
             out.flush()
+        if args.quiet:
             count, shown = 0, now
     await server.aclose()
     stats = server.stats

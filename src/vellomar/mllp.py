@@ -115,6 +115,10 @@ def _codec(data: bytes, encoding: str | None) -> str:
     return codec_for(charset) if charset else "utf-8"
 
 
+def _address(host: str, port: int) -> str:
+    return f"[{host}]:{port}" if ":" in host else f"{host}:{port}"
+
+
 def _frame(text: str, codec: str) -> bytes:
     return START + text.encode(codec, "replace") + END + CR
 
@@ -257,7 +261,7 @@ class _Connection(asyncio.Protocol):
         transport = cast(asyncio.Transport, transport)
         server = self._server
         peer = transport.get_extra_info("peername")
-        self._peer = f"{peer[0]}:{peer[1]}" if peer else "?"
+        self._peer = _address(peer[0], peer[1]) if peer else "?"
         why = None
         if server._allow is not None and not _allowed(peer, server._allow):
             why = "not in the allow-list"
@@ -793,7 +797,7 @@ def connect(
 async def _open(
     host: str, port: int, ssl: _ssl.SSLContext | bool | None, timeout: float, limit: int
 ) -> Connection:
-    peer = f"{host}:{port}"
+    peer = _address(host, port)
     try:
         reader, writer = await asyncio.wait_for(
             asyncio.open_connection(host, port, ssl=ssl or None, limit=limit), timeout

@@ -48,6 +48,8 @@ __all__ = [
     "Connection",
     "BlockingClient",
     "STORE_FILE",
+    "escape",
+    "reject",
 ]
 
 log = logging.getLogger("vellomar.mllp")

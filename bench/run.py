@@ -369,7 +369,8 @@ def vellomar_build(build_dir: str | None = None) -> dict[str, str]:
     if build_dir:
         candidates = [Path(build_dir) / so.name]
     else:
-        candidates = sorted(HERE.parent.glob(f"build/*/{so.name}"), key=lambda p: p.stat().st_mtime, reverse=True)
+        candidates = sorted([*HERE.parent.glob(f"build/{so.name}"), *HERE.parent.glob(f"build/*/{so.name}")],
+                            key=lambda p: p.stat().st_mtime, reverse=True)
     for built in candidates:
         if not build_dir and (build_id is None or elf_build_id(built) != build_id):
             continue

@@ -2,8 +2,8 @@
 """Benchmark of vellomar against the pure-Python HL7 v2 parsers and plain floors.
 
 Usage:
-    python bench/run.py            # the full run (about 10 minutes on 2 cores)
-    python bench/run.py --quick    # a smoke run in one process (well under a minute)
+    python bench/run.py            # the full run (about 15 minutes on 2 busy cores)
+    python bench/run.py --quick    # a smoke run in one process (a minute or two)
     python bench/run.py --json out.json
     python bench/run.py -o pyperf.json   # and any other pyperf option
 

@@ -2,7 +2,8 @@
 
     import common
 
-    common.runner().argparser.add_argument("--size", type=int)  # a script's own option
+    ap = common.runner(processes=10).argparser  # pyperf's defaults, on the first call
+    ap.add_argument("--size", type=int)     # a script's own options, before args()
     args = common.args()                    # pyperf's options, --quick and the script's
     medians = common.medians({
         "parse": lambda: vellomar.parse(text),                  # timed as it is

@@ -2,18 +2,20 @@
 """Benchmark of vellomar against the pure-Python HL7 v2 parsers and plain floors.
 
 Usage:
-    python bench/run.py            # the full run (a few minutes)
-    python bench/run.py --quick    # a smoke run (well under a minute)
+    python bench/run.py            # the full run (about 15 minutes on 2 busy cores)
+    python bench/run.py --quick    # a smoke run in one process (a minute or two)
     python bench/run.py --json out.json
+    python bench/run.py -o pyperf.json   # and any other pyperf option
 
 The peers `hl7` (python-hl7) and `hl7apy` are used when they are importable
 (``pip install -e '.[bench]'``); nothing is installed by this script. Every
 contender first has to extract the same values from the same messages; the
-run stops if one disagrees. Then every case runs a fixed number of
-iterations, several times over, all in this one process; the table shows the
-median time per operation with its spread (min..max), throughput, and the
-ratio of each time to vellomar's in the same case. Memory retained per parsed
-message is measured in fresh subprocesses from the growth of the resident set.
+run stops if one disagrees. Then pyperf times every case (see common.py); the
+table shows the median time per operation with the fastest and slowest value,
+throughput, and the ratio of each time to vellomar's in the same case. Memory
+retained per parsed message is measured in fresh subprocesses from the growth
+of the resident set, which pyperf does not measure (its --track-memory gives
+the peak of a whole worker, texts and all).
 """
 
 from __future__ import annotations
@@ -22,22 +24,18 @@ import argparse
 import gc
 import json
 import os
-import platform
-import statistics
 import subprocess
 import sys
 import sysconfig
 import tempfile
-import time
-from dataclasses import dataclass, field
 from importlib import metadata
-from itertools import repeat
 from pathlib import Path
 from typing import Any, Callable
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
+import common  # noqa: E402
 import corpus  # noqa: E402
 
 # ---------------------------------------------------------------------------
@@ -47,7 +45,6 @@ import corpus  # noqa: E402
 
 class Vellomar:
     name = "vellomar"
-    module = "vellomar"
 
     def __init__(self) -> None:
         import vellomar
@@ -85,7 +82,6 @@ def _hl7_collect(node: Any, out: list[str]) -> None:
 
 class PythonHl7:
     name = "hl7"
-    module = "hl7"
 
     def __init__(self) -> None:
         import hl7
@@ -117,7 +113,6 @@ def _apy_collect(element: Any, out: list[str]) -> None:
 
 class Hl7apy:
     name = "hl7apy"
-    module = "hl7apy"
 
     def __init__(self) -> None:
         from hl7apy.parser import parse_message
@@ -145,7 +140,6 @@ class Hl7apy:
 
 
 CONTENDERS = {cls.name: cls for cls in (Vellomar, PythonHl7, Hl7apy)}
-DISTRIBUTIONS = {"vellomar": "vellomar", "hl7": "hl7", "hl7apy": "hl7apy"}
 
 
 def load_contenders(names: list[str]) -> tuple[dict[str, Any], dict[str, str]]:
@@ -217,161 +211,73 @@ def check_agreement(contenders: dict[str, Any], texts: dict[str, str]) -> list[s
 
 
 # ---------------------------------------------------------------------------
-# Timing.
+# Cases: (key, title, input bytes per operation (0: no throughput), messages
+# per operation, {contender: case for common.benchmarks}).
 
 
-@dataclass
-class Entry:
-    contender: str
-    iterations: int
-    times: list[float] = field(default_factory=list)  # seconds per operation, one per repeat
-
-    @property
-    def median(self) -> float:
-        return statistics.median(self.times)
+def given(value: Any) -> Callable[[], Any]:
+    return lambda: value
 
 
-@dataclass
-class Case:
-    key: str
-    title: str
-    nbytes: int  # input bytes per operation (0: not a throughput case)
-    messages: int  # messages per operation
-    runs: list[tuple[str, Callable[[int], None], int]]  # contender, runner(n), iterations
-    entries: list[Entry] = field(default_factory=list)
-
-
-def measure(runner: Callable[[int], None], iterations: int, repeats: int) -> list[float]:
-    runner(max(1, iterations // 10))  # warm-up
-    times = []
-    for _ in range(repeats):
-        gc.collect()
-        start = time.perf_counter_ns()
-        runner(iterations)
-        times.append((time.perf_counter_ns() - start) / iterations / 1e9)
-    return times
-
-
-def loop(fn: Callable, *args: Any) -> Callable[[int], None]:
-    """A runner calling fn(*args) n times, with as little loop overhead as Python allows."""
-    if len(args) == 1:
-        (a,) = args
-
-        def run1(n: int) -> None:
-            for _ in repeat(None, n):
-                fn(a)
-
-        return run1
-
-    def run(n: int) -> None:
-        for _ in repeat(None, n):
-            fn(*args)
-
-    return run
-
-
-def build_cases(contenders: dict[str, Any], texts: dict[str, str], quick: bool) -> list[Case]:
+def build_cases(contenders: dict[str, Any], texts: dict[str, str], worker: bool) -> list[tuple]:
     v = contenders["vellomar"]
-    peers = {k: c for k, c in contenders.items() if k != "vellomar"}
-    scale = 10 if quick else 1
+    cases: list[tuple] = []
 
-    def it(n: int) -> int:
-        return max(1, n // scale)
-
-    # Iterations per contender, chosen so that one repeat takes roughly
-    # 0.05 to 0.5 s on a 2-core EPYC; hl7apy is ~20x slower than python-hl7.
-    peer_iters = {"hl7": 1, "hl7apy": 1 / 20}
-
-    def peer_runs(make: Callable[[Any], Callable[[int], None]], base: int) -> list:
-        return [(k, make(c), max(1, int(it(base) * peer_iters[k]))) for k, c in peers.items()]
-
-    cases: list[Case] = []
-    parsed = {k: {n: c.parse(texts[k]) for n, c in contenders.items()}
-              for k in ("adt", "oru", "escaped")}
-
-    for key, title, v_iters, p_iters in (
-        ("adt", "parse ADT^A01", 20000, 60),
-        ("oru", "parse ORU^R01, 20 OBX", 10000, 20),
-        ("escaped", "parse ADT^A01, escapes", 20000, 60),
-        ("oru_1mb", "parse ORU, 1 MB base64 OBX-5", 200, 20),
-    ):
-        text = texts[key]
-        runs = [("vellomar", loop(v.parse, text), it(v_iters))]
-        runs += peer_runs(lambda c, t=text: loop(c.parse, t), p_iters)
-        if key != "escaped":
-            runs.append(("floor: len(encode)", loop(lambda t: len(t.encode()), text), it(v_iters * 10 if key != "oru_1mb" else 2000)))
-            runs.append(("floor: str.split", loop(split_chain, text), it(2000 if key != "oru_1mb" else 200)))
-        cases.append(Case(f"parse_{key}", f"{title} ({len(text.encode()):,} B)", len(text.encode()), 1, runs))
-
-    adt = texts["adt"]
-    nb = len(adt.encode())
+    def add(key: str, title: str, nbytes: int, rows: dict, messages: int = 1) -> None:
+        cases.append((key, title, nbytes, messages, rows))
 
     def parse_then(c: Any, read: Callable[[Any], Any]) -> Callable[[str], Any]:
         parse = c.parse
+        return lambda t: read(parse(t))
 
-        def f(t: str) -> Any:
-            return read(parse(t))
+    def encoded_len(t: str) -> int:
+        return len(t.encode())
 
-        return f
+    for key, title in (("adt", "parse ADT^A01"), ("oru", "parse ORU^R01, 20 OBX"),
+                       ("escaped", "parse ADT^A01, escapes"), ("oru_1mb", "parse ORU, 1 MB base64 OBX-5")):
+        text = texts[key]
+        rows = {n: (c.parse, given(text)) for n, c in contenders.items()}
+        if key != "escaped":
+            rows |= {"floor: len(encode)": (encoded_len, given(text)), "floor: str.split": (split_chain, given(text))}
+        add(f"parse_{key}", f"{title} ({len(text.encode()):,} B)", len(text.encode()), rows)
 
-    runs = [("vellomar", loop(parse_then(v, v.pid_5_1), adt), it(20000))]
-    runs += peer_runs(lambda c: loop(parse_then(c, c.pid_5_1), adt), 60)
-    cases.append(Case("parse_pid", "parse + PID-5-1 (ADT)", nb, 1, runs))
+    adt, oru = texts["adt"], texts["oru"]
+    nb, oru_nb = len(adt.encode()), len(oru.encode())
+    add("parse_pid", "parse + PID-5-1 (ADT)", nb,
+        {n: (parse_then(c, c.pid_5_1), given(adt)) for n, c in contenders.items()})
+    add("pid", "PID-5-1 alone (parsed ADT)", 0,
+        {n: (c.pid_5_1, lambda c=c: c.parse(adt)) for n, c in contenders.items()})
+    add("parse_walk", "parse + walk of every leaf (ADT)", nb,
+        {n: (parse_then(c, c.leaves), given(adt)) for n, c in contenders.items()})
+    for key, text in (("adt", adt), ("oru", oru)):
+        add(f"walk_{key}", f"walk of every leaf (parsed {key.upper()})", 0,
+            {n: (c.leaves, lambda c=c, t=text: c.parse(t)) for n, c in contenders.items()})
 
-    runs = [("vellomar", loop(v.pid_5_1, parsed["adt"]["vellomar"]), it(200000))]
-    runs += [(k, loop(c.pid_5_1, parsed["adt"][k]), it(20000 if k == "hl7" else 500)) for k, c in peers.items()]
-    cases.append(Case("pid", "PID-5-1 alone (parsed ADT)", 0, 1, runs))
+    msg_type = type(v.parse(adt))
+    add("to_dict_adt", "to_dict (ADT)", nb, {"vellomar": (msg_type.to_dict, lambda: v.parse(adt))})
+    add("to_dict_oru", "to_dict (ORU)", oru_nb, {
+        "vellomar": (msg_type.to_dict, lambda: v.parse(oru)),
+        "json.loads(to_json())": (lambda m: json.loads(m.to_json()), lambda: v.parse(oru))})
+    add("to_json_adt", "to_json (ADT)", nb, {"vellomar": (msg_type.to_json, lambda: v.parse(adt))})
+    add("to_json_oru", "to_json (ORU)", oru_nb, {"vellomar": (msg_type.to_json, lambda: v.parse(oru))})
+    add("to_json_1mb", "to_json (ORU, 1 MB base64)", len(texts["oru_1mb"].encode()),
+        {"vellomar": (msg_type.to_json, lambda: v.parse(texts["oru_1mb"]))})
 
-    runs = [("vellomar", loop(parse_then(v, v.leaves), adt), it(2000))]
-    runs += peer_runs(lambda c: loop(parse_then(c, c.leaves), adt), 60)
-    cases.append(Case("parse_walk", "parse + walk of every leaf (ADT)", nb, 1, runs))
+    # A batch is made only in the process that times it; its size only in the main process.
+    def batch(count: int) -> Callable[[], str]:
+        return lambda: corpus.batch(count=count)
 
-    for key, title in (("adt", "walk of every leaf (parsed ADT)"), ("oru", "walk of every leaf (parsed ORU)")):
-        runs = [("vellomar", loop(v.leaves, parsed[key]["vellomar"]), it(2000))]
-        runs += [(k, loop(c.leaves, parsed[key][k]), it(2000 if k == "hl7" else 100)) for k, c in peers.items()]
-        cases.append(Case(f"walk_{key}", title, 0, 1, runs))
+    def size(count: int) -> int:
+        return 0 if worker else len(corpus.batch(count=count).encode())
 
-    oru_msg = parsed["oru"]["vellomar"]
-    adt_msg = parsed["adt"]["vellomar"]
-    oru_nb = len(texts["oru"].encode())
-    cases.append(Case("to_dict_adt", "to_dict (ADT)", nb, 1,
-                      [("vellomar", loop(type(adt_msg).to_dict, adt_msg), it(5000))]))
-    cases.append(Case("to_dict_oru", "to_dict (ORU)", oru_nb, 1, [
-        ("vellomar", loop(type(oru_msg).to_dict, oru_msg), it(2000)),
-        ("json.loads(to_json())", loop(lambda m: json.loads(m.to_json()), oru_msg), it(500)),
-    ]))
-    cases.append(Case("to_json_adt", "to_json (ADT)", nb, 1,
-                      [("vellomar", loop(type(adt_msg).to_json, adt_msg), it(5000))]))
-    cases.append(Case("to_json_oru", "to_json (ORU)", oru_nb, 1,
-                      [("vellomar", loop(type(oru_msg).to_json, oru_msg), it(2000))]))
-    big_msg = v.parse(texts["oru_1mb"])
-    cases.append(Case("to_json_1mb", "to_json (ORU, 1 MB base64)", len(texts["oru_1mb"].encode()), 1,
-                      [("vellomar", loop(type(big_msg).to_json, big_msg), it(100))]))
-
-    b1k = corpus.batch(count=1_000)
-    runs = [("vellomar", loop(v.parse_batch, b1k), it(100))]
-    if "hl7" in peers:
-        runs.append(("hl7", loop(peers["hl7"].parse_file, b1k), 1))
-    cases.append(Case("batch_1k", "parse_batch, 1,000 ADT (hl7: parse_file)", len(b1k.encode()), 1_000, runs))
-    b10k = texts["batch"]
-    cases.append(Case("batch_10k", "parse_batch, 10,000 ADT", len(b10k.encode()), 10_000, [
-        ("vellomar", loop(v.parse_batch, b10k), 5 if not quick else 1),
-        ("floor: len(encode)", loop(lambda t: len(t.encode()), b10k), 20 if not quick else 2),
-    ]))
-    b100k = corpus.batch(count=100_000)
-    cases.append(Case("batch_100k", "parse_batch, 100,000 ADT", len(b100k.encode()), 100_000, [
-        ("vellomar", loop(v.parse_batch, b100k), 1),
-    ]))
+    rows = {"vellomar": (v.parse_batch, batch(1_000))}
+    if "hl7" in contenders:
+        rows["hl7"] = (contenders["hl7"].parse_file, batch(1_000))
+    add("batch_1k", "parse_batch, 1,000 ADT (hl7: parse_file)", size(1_000), rows, 1_000)
+    add("batch_10k", "parse_batch, 10,000 ADT", size(10_000), {
+        "vellomar": (v.parse_batch, batch(10_000)), "floor: len(encode)": (encoded_len, batch(10_000))}, 10_000)
+    add("batch_100k", "parse_batch, 100,000 ADT", size(100_000), {"vellomar": (v.parse_batch, batch(100_000))}, 100_000)
     return cases
-
-
-def run_cases(cases: list[Case], repeats: int, progress: bool) -> None:
-    for case in cases:
-        for contender, runner, iterations in case.runs:
-            if progress:
-                print(f"  {case.title:<48} {contender:<22} x{iterations}", file=sys.stderr, flush=True)
-            case.entries.append(Entry(contender, iterations, measure(runner, iterations, repeats)))
-        case.runs = []  # drop the closures and the texts they hold
 
 
 # ---------------------------------------------------------------------------
@@ -426,18 +332,7 @@ def measure_memory(names: list[str], quick: bool) -> list[dict]:
 
 
 # ---------------------------------------------------------------------------
-# The machine, the interpreter, the build and the peers.
-
-
-def cpu_model() -> str:
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or platform.machine()
+# The machine, the interpreter (from pyperf's metadata), the build and the peers.
 
 
 def elf_build_id(path: Path) -> bytes | None:
@@ -471,7 +366,8 @@ def vellomar_build(build_dir: str | None = None) -> dict[str, str]:
     if build_dir:
         candidates = [Path(build_dir) / so.name]
     else:
-        candidates = sorted(HERE.parent.glob(f"build/*/{so.name}"), key=lambda p: p.stat().st_mtime, reverse=True)
+        candidates = sorted([*HERE.parent.glob(f"build/{so.name}"), *HERE.parent.glob(f"build/*/{so.name}")],
+                            key=lambda p: p.stat().st_mtime, reverse=True)
     for built in candidates:
         if not build_dir and (build_id is None or elf_build_id(built) != build_id):
             continue
@@ -492,25 +388,20 @@ def vellomar_build(build_dir: str | None = None) -> dict[str, str]:
     return info
 
 
-def environment(contenders: dict[str, Any], missing: dict[str, str], build_dir: str | None) -> dict[str, Any]:
+def environment(meta: dict, load: tuple, contenders: dict[str, Any], missing: dict[str, str], build_dir: str | None) -> dict:
     versions = {}
     for name in CONTENDERS:
         try:
-            versions[name] = metadata.version(DISTRIBUTIONS[name])
+            versions[name] = metadata.version(name)
         except metadata.PackageNotFoundError:
             versions[name] = "not installed"
     config_args = sysconfig.get_config_var("CONFIG_ARGS") or ""
     return {
-        "cpu": cpu_model(),
-        "cores": os.cpu_count(),
-        "load_average": os.getloadavg() if hasattr(os, "getloadavg") else None,
-        "platform": platform.platform(),
-        "python": sys.version.replace("\n", " "),
-        "python_compiler": platform.python_compiler(),
-        "python_cflags": sysconfig.get_config_var("CFLAGS"),
+        "pyperf": {k: meta[k] for k in ("cpu_model_name", "cpu_count", "platform", "python_version",
+                                        "python_compiler", "python_cflags", "perf_version") if k in meta},
+        "load_average": load,
         "python_pgo": "--enable-optimizations" in config_args,
         "python_lto": "--with-lto" in config_args,
-        "python_gil": getattr(sys, "_is_gil_enabled", lambda: True)(),
         "vellomar_build": vellomar_build(build_dir) if "vellomar" in contenders else {},
         "versions": versions,
         "missing": missing,
@@ -529,11 +420,7 @@ def fmt_time(seconds: float) -> str:
     raise AssertionError
 
 
-def fmt_ratio(value: float) -> str:
-    return f"{value:,.0f}" if value >= 100 else f"{value:.3g}"
-
-
-def fmt_mbs(value: float) -> str:
+def fmt_num(value: float) -> str:
     return f"{value:,.0f}" if value >= 100 else f"{value:.3g}"
 
 
@@ -545,40 +432,33 @@ def fmt_rate(value: float) -> str:
     return f"{value:.1f}"
 
 
-def summarise(cases: list[Case]) -> dict[str, dict[str, dict]]:
-    out: dict[str, dict[str, dict]] = {}
-    for case in cases:
-        ref = next((e for e in case.entries if e.contender == "vellomar"), None)
-        rows = {}
-        for e in case.entries:
-            med = e.median
-            rows[e.contender] = {
-                "iterations": e.iterations,
-                "repeats": len(e.times),
-                "median_s": med,
-                "min_s": min(e.times),
-                "max_s": max(e.times),
-                "times_s": e.times,
-                "mb_per_s": case.nbytes / med / 1e6 if case.nbytes else None,
-                "messages_per_s": case.messages / med,
-                "ratio_to_vellomar": med / ref.median if ref else None,
-            }
-        out[case.key] = {"title": case.title, "bytes": case.nbytes, "messages": case.messages, "results": rows}
+def summarise(cases: list[tuple], benches: dict) -> dict[str, dict]:
+    out = {}
+    for key, title, nbytes, messages, rows in cases:
+        ref = benches[f"{key}: vellomar"].median()
+        results = {}
+        for name in rows:
+            b = benches[f"{key}: {name}"]
+            values, med = b.get_values(), b.median()
+            results[name] = {
+                "values": len(values), "median_s": med, "min_s": min(values), "max_s": max(values),
+                "mb_per_s": nbytes / med / 1e6 if nbytes else None, "messages_per_s": messages / med,
+                "ratio_to_vellomar": med / ref}
+        out[key] = {"title": title, "bytes": nbytes, "messages": messages, "results": results}
     return out
 
 
 def print_table(summary: dict, env: dict, memory: list[dict], targets: list[dict], out=sys.stdout) -> None:
     p = lambda *a: print(*a, file=out)  # noqa: E731
-    b = env["vellomar_build"]
-    p(f"machine:  {env['cpu']}, {env['cores']} cores, {env['platform']}")
-    if env["load_average"]:
-        p("load:     %.2f %.2f %.2f (1/5/15 min, at start)" % tuple(env["load_average"]))
-    p(f"python:   {env['python']}")
-    p(f"          built by {env['python_compiler']}, CFLAGS {env['python_cflags']}, "
+    b, m = env["vellomar_build"], env["pyperf"]
+    p(f"machine:  {m.get('cpu_model_name')}, {m.get('cpu_count')} cores, {m.get('platform')}")
+    p("load:     %.2f %.2f %.2f (1/5/15 min, at start)" % tuple(env["load_average"]))
+    p(f"python:   {m.get('python_version')}, built by {m.get('python_compiler')}, CFLAGS {m.get('python_cflags')}, "
       f"PGO {'on' if env['python_pgo'] else 'off'}, LTO {'on' if env['python_lto'] else 'off'}")
     p(f"vellomar: {env['versions']['vellomar']} at {b.get('module', '?')}")
     p(f"          {b.get('compiler', 'compiler unknown')}, flags: {b.get('flags', 'unknown (build directory not found)')}")
-    p("peers:    " + ", ".join(f"{k} {env['versions'][k]}" for k in CONTENDERS if k != "vellomar"))
+    p("peers:    " + ", ".join(f"{k} {env['versions'][k]}" for k in CONTENDERS if k != "vellomar")
+      + f"; timed by pyperf {m.get('perf_version')}")
     for name, why in env["missing"].items():
         p(f"          {name} not importable: {why}")
     p("")
@@ -586,15 +466,11 @@ def print_table(summary: dict, env: dict, memory: list[dict], targets: list[dict
     p(header)
     p("-" * len(header))
     for case in summary.values():
-        first = True
-        for name, r in case["results"].items():
+        for i, (name, r) in enumerate(case["results"].items()):
             spread = f"{fmt_time(r['min_s'])}..{fmt_time(r['max_s'])}"
-            mbs = fmt_mbs(r["mb_per_s"]) if r["mb_per_s"] is not None else ""
-            ratio = fmt_ratio(r["ratio_to_vellomar"]) if r["ratio_to_vellomar"] is not None else ""
-            title = case["title"] if first else ""
-            p(f"{title:<44.44} {name:<22.22} {fmt_time(r['median_s']):>9} {spread:>21} {mbs:>8} "
-              f"{fmt_rate(r['messages_per_s']):>8} {ratio:>10}")
-            first = False
+            mbs = fmt_num(r["mb_per_s"]) if r["mb_per_s"] is not None else ""
+            p(f"{case['title'] if i == 0 else '':<44.44} {name:<22.22} {fmt_time(r['median_s']):>9} {spread:>21} "
+              f"{mbs:>8} {fmt_rate(r['messages_per_s']):>8} {fmt_num(r['ratio_to_vellomar']):>10}")
     p("")
     p("x vellomar: median time of the row / median time of vellomar in the same case (above 1: slower than vellomar).")
     if memory:
@@ -615,61 +491,42 @@ def print_table(summary: dict, env: dict, memory: list[dict], targets: list[dict
 
 
 def evaluate_targets(summary: dict, memory: list[dict]) -> list[dict]:
-    def res(case: str, who: str = "vellomar") -> dict | None:
-        return summary.get(case, {}).get("results", {}).get(who)
+    def res(case: str, who: str = "vellomar", field: str = "ratio_to_vellomar") -> float | None:
+        r = summary.get(case, {}).get("results", {}).get(who)
+        return r and r[field]
 
-    targets = []
-
-    def ratio_target(text: str, case: str, peer: str, goal: float) -> None:
-        r = res(case, peer)
-        if r is None or res(case) is None:
-            targets.append({"target": text, "measured": "n/a", "goal": f">= {goal:g}x", "result": f"n/a ({peer} not run)"})
-            return
-        value = r["ratio_to_vellomar"]
-        targets.append({"target": text, "measured": f"{fmt_ratio(value)}x", "goal": f">= {goal:g}x",
-                        "result": "PASS" if value >= goal else "FAIL", "value": value})
-
-    def rate_target(text: str, case: str, goal: float) -> None:
-        r = res(case)
-        if r is None:
-            targets.append({"target": text, "measured": "n/a", "goal": f">= {goal:g}", "result": "n/a"})
-            return
-        value = r["mb_per_s"]
-        targets.append({"target": text, "measured": f"{value:.1f} MB/s", "goal": f">= {goal:g}",
-                        "result": "PASS" if value >= goal else "FAIL", "value": value})
-
-    ratio_target("parse ADT: times faster than python-hl7", "parse_adt", "hl7", 200)
-    rate_target("parse ADT: MB/s", "parse_adt", 400)
-    ratio_target("parse + PID-5-1: times faster than python-hl7", "parse_pid", "hl7", 100)
-    ratio_target("PID-5-1 alone: times faster than python-hl7", "pid", "hl7", 10)
-    ratio_target("parse + walk: times faster than python-hl7", "parse_walk", "hl7", 10)
-    ratio_target("walk alone (ADT): times faster than python-hl7", "walk_adt", "hl7", 1)
-    rate_target("to_json ORU: MB/s of input", "to_json_oru", 300)
-    ratio_target("to_dict ORU: times faster than json.loads(to_json())", "to_dict_oru", "json.loads(to_json())", 3)
-    rate_target("parse_batch 10,000 ADT: MB/s", "batch_10k", 300)
-    a, b = res("batch_10k"), res("batch_100k")
-    if a and b:
-        value = b["median_s"] / a["median_s"]
-        targets.append({"target": "parse_batch 100,000 / 10,000 time (linear: 10)", "measured": f"{value:.2f}x",
-                        "goal": "<= 11x", "result": "PASS" if value <= 11 else "FAIL", "value": value})
+    a, b = res("batch_10k", field="median_s"), res("batch_100k", field="median_s")
     mem = next((m for m in memory if m["contender"] == "vellomar" and "error" not in m), None)
-    if mem:
-        value = mem["bytes_per_message"] / mem["text_bytes_per_message"]
-        targets.append({"target": "memory retained per parsed ADT: times its text", "measured": f"{value:.2f}x",
-                        "goal": "<= 3x", "result": "PASS" if value <= 3 else "FAIL", "value": value})
-    else:
-        targets.append({"target": "memory retained per parsed ADT: times its text", "measured": "n/a",
-                        "goal": "<= 3x", "result": "n/a (not measured)"})
+    rows = [  # target, measured value (None: not run), unit, at least (True) or at most, goal
+        ("parse ADT: times faster than python-hl7", res("parse_adt", "hl7"), "x", True, 200),
+        ("parse ADT: MB/s", res("parse_adt", field="mb_per_s"), " MB/s", True, 400),
+        ("parse + PID-5-1: times faster than python-hl7", res("parse_pid", "hl7"), "x", True, 100),
+        ("PID-5-1 alone: times faster than python-hl7", res("pid", "hl7"), "x", True, 10),
+        ("parse + walk: times faster than python-hl7", res("parse_walk", "hl7"), "x", True, 10),
+        ("walk alone (ADT): times faster than python-hl7", res("walk_adt", "hl7"), "x", True, 1),
+        ("to_json ORU: MB/s of input", res("to_json_oru", field="mb_per_s"), " MB/s", True, 300),
+        ("to_dict ORU: times faster than json.loads(to_json())",
+         res("to_dict_oru", "json.loads(to_json())"), "x", True, 3),
+        ("parse_batch 10,000 ADT: MB/s", res("batch_10k", field="mb_per_s"), " MB/s", True, 300),
+        ("parse_batch 100,000 / 10,000 time (linear: 10)", a and b and b / a, "x", False, 11),
+        ("memory retained per parsed ADT: times its text",
+         mem and mem["bytes_per_message"] / mem["text_bytes_per_message"], "x", False, 3),
+    ]
+    targets = []
+    for text, value, unit, at_least, goal in rows:
+        passed = value is not None and (value >= goal if at_least else value <= goal)
+        targets.append({"target": text, "value": value, "measured": "n/a" if value is None else fmt_num(value) + unit,
+                        "goal": f"{'>=' if at_least else '<='} {goal:g}{'x' if unit == 'x' else ''}",
+                        "result": "n/a (not run)" if value is None else "PASS" if passed else "FAIL"})
     return targets
 
 
 # ---------------------------------------------------------------------------
 
 
-def main(argv: list[str] | None = None) -> int:
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--quick", action="store_true", help="fewer iterations and repeats: a smoke run")
-    ap.add_argument("--repeats", type=int, help="repeats per case (default 7, quick 3)")
+def main() -> int:
+    ap = common.runner(processes=10).argparser
+    ap.description, ap.formatter_class = __doc__, argparse.RawDescriptionHelpFormatter
     ap.add_argument("--json", metavar="FILE", help="also write the results as JSON to FILE ('-': stdout)")
     ap.add_argument("--build-dir", help="build directory of the imported extension, for its compiler flags "
                     "(default: the build/* directory of this checkout holding the same binary)")
@@ -677,7 +534,7 @@ def main(argv: list[str] | None = None) -> int:
     ap.add_argument("--contenders", default=",".join(CONTENDERS),
                     help="comma-separated subset of %s (vellomar is always run)" % ", ".join(CONTENDERS))
     ap.add_argument("--memory-child", nargs=2, metavar=("CONTENDER", "FILE"), help=argparse.SUPPRESS)
-    args = ap.parse_args(argv)
+    args = common.args()
 
     if args.memory_child:
         memory_child(*args.memory_child)
@@ -688,42 +545,41 @@ def main(argv: list[str] | None = None) -> int:
     if "vellomar" not in contenders:
         print(f"vellomar is not importable: {missing['vellomar']}", file=sys.stderr)
         return 2
-    env = environment(contenders, missing, args.build_dir)
-    repeats = args.repeats or (3 if args.quick else 7)
     table_out = sys.stderr if args.json == "-" else sys.stdout
-
+    load = os.getloadavg()
     texts = corpus.corpus()
-    texts["batch"] = corpus.batch(count=10_000)
-    problems = check_agreement(contenders, texts)
-    if problems:
-        print("contenders disagree; nothing timed:", file=sys.stderr)
-        for line in problems:
-            print("  " + line, file=sys.stderr)
-        return 1
-    print(f"agreement: {', '.join(contenders)} extract the same PID-5-1 and leaf values "
-          f"from the ADT, ORU and 1 MB ORU (escaped ADT: same leaf count)", file=table_out)
+    if not args.worker:
+        problems = check_agreement(contenders, texts)
+        if problems:
+            print("contenders disagree; nothing timed:", file=sys.stderr)
+            for line in problems:
+                print("  " + line, file=sys.stderr)
+            return 1
+        print(f"agreement: {', '.join(contenders)} extract the same PID-5-1 and leaf values "
+              f"from the ADT, ORU and 1 MB ORU (escaped ADT: same leaf count)", file=table_out)
 
-    cases = build_cases(contenders, texts, args.quick)
+    cases = build_cases(contenders, texts, args.worker)
     del texts
-    run_cases(cases, repeats, progress=True)
-    summary = summarise(cases)
-    del cases
+    benches = common.benchmarks({f"{key}: {name}": case for key, _, _, _, rows in cases
+                                 for name, case in rows.items()})
+    if benches is None:  # a pyperf worker
+        return 0
+    summary = summarise(cases, benches)
+    env = environment(next(iter(benches.values())).get_metadata(), load, contenders, missing, args.build_dir)
+    del cases, benches
     gc.collect()
 
     memory = [] if args.no_memory else measure_memory(list(contenders), args.quick)
     targets = evaluate_targets(summary, memory)
-    print(f"\n{repeats} repeats per row; {'quick' if args.quick else 'full'} run\n", file=table_out)
+    how = "quick run in one process" if args.in_process else "full run, one process per value set"
+    print(f"\npyperf: {args.processes} processes x {args.values} values per row, loops calibrated; {how}\n",
+          file=table_out)
     print_table(summary, env, memory, targets, out=table_out)
 
     if args.json:
-        doc = {"environment": env, "quick": args.quick, "repeats": repeats, "cases": summary,
-               "memory": memory, "targets": targets}
-        if args.json == "-":
-            json.dump(doc, sys.stdout, indent=2)
-            print()
-        else:
-            with open(args.json, "w") as f:
-                json.dump(doc, f, indent=2)
+        doc = {"environment": env, "quick": args.quick, "cases": summary, "memory": memory, "targets": targets}
+        text = json.dumps(doc, indent=2) + "\n"
+        sys.stdout.write(text) if args.json == "-" else Path(args.json).write_text(text)
     return 0
 
 

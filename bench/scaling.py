@@ -1,18 +1,25 @@
 """Growth of the running time with the size of hostile inputs.
 
-For each kind of input the size is doubled a few times and the best of a few
-timings is printed with the ratio to the previous size. Linear time shows as
-ratios near 2; a quadratic path would show ratios near 4. Nothing is asserted:
-this is a measuring script, not a test.
+For each kind of input the size is doubled a few times; pyperf times the
+work on each size (see common.py) and the median is printed with the ratio to
+the previous size. Linear time shows as ratios near 2; a quadratic path would
+show ratios near 4. Nothing is asserted: this is a measuring script, not a test.
 
-    python bench/scaling.py [--steps N] [--scale F]
+    python bench/scaling.py [--steps N] [--scale F] [--quick] [pyperf options]
 """
 
-import argparse
 import gc
-import time
+import sys
+from pathlib import Path
 
 import vellomar
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import common  # noqa: E402
+
+# The cyclic garbage collector is off in every process, as in timeit: its
+# passes over the many containers of to_dict would otherwise dominate.
+gc.disable()
 
 HEADER = "MSH|^~\\&|SEND|FAC|RECV|FAC|20230101||ADT^A01|1|P|2.5"
 
@@ -66,40 +73,26 @@ CASES = {
 }
 
 
-def best_time(work, data, repeats):
-    # The cyclic garbage collector is off while timing, as in timeit: its
-    # passes over the many containers of to_dict would otherwise dominate.
-    best = float("inf")
-    gc.collect()
-    gc.disable()
-    try:
-        for _ in range(repeats):
-            start = time.perf_counter()
-            work(data)
-            best = min(best, time.perf_counter() - start)
-    finally:
-        gc.enable()
-    return best
-
-
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--steps", type=int, default=4, help="number of sizes (each double the last)")
-    parser.add_argument("--scale", type=float, default=1.0, help="factor on every base size")
-    parser.add_argument("--repeats", type=int, default=5)
-    args = parser.parse_args()
-    print(f"{'input':40} {'n':>10} {'seconds':>10} {'ratio':>6}")
-    worst = 0.0
-    for name, (base, build, work) in CASES.items():
-        previous = None
-        for step in range(args.steps):
-            n = int(base * args.scale) << step
-            seconds = best_time(work, build(n), args.repeats)
-            ratio = seconds / previous if previous else None
-            if ratio:
-                worst = max(worst, ratio)
-            print(f"{name:40} {n:>10} {seconds:>10.4f} {f'{ratio:.2f}' if ratio else '':>6}")
-            previous = seconds
+    ap = common.runner(processes=3).argparser
+    ap.description = __doc__.splitlines()[0]
+    ap.add_argument("--steps", type=int, default=4, help="number of sizes (each double the last)")
+    ap.add_argument("--scale", type=float, default=1.0, help="factor on every base size")
+    args = common.args()
+    sizes = {(name, step): int(base * args.scale) << step
+             for name, (base, _, _) in CASES.items() for step in range(args.steps)}
+    medians = common.medians({f"{name}, n={n}": (CASES[name][2], lambda b=CASES[name][1], n=n: b(n))
+                              for (name, _), n in sizes.items()})
+    if medians is None:  # a pyperf worker
+        return
+    print(f"{'input':40} {'n':>10} {'ms':>10} {'ratio':>6}")
+    worst = previous = 0.0
+    for (name, step), n in sizes.items():
+        seconds = medians[f"{name}, n={n}"]
+        ratio = seconds / previous if step else None
+        worst = max(worst, ratio or 0.0)
+        print(f"{name:40} {n:>10} {seconds * 1e3:>10.3f} {f'{ratio:.2f}' if ratio else '':>6}")
+        previous = seconds
     print(f"largest ratio for a doubling: {worst:.2f} (2 is linear, 4 quadratic)")
 
 

@@ -3,7 +3,7 @@
 // A path names one string of a message: a segment by name with an optional
 // 0-based repetition in parentheses, then a field, a component and a
 // sub-component by 1-based number, joined by hyphens. Lookups run on views of
-// the message; only the selected string is copied out.
+// the message; the selected string is handed out as a view.
 #pragma once
 
 #include <cstdint>

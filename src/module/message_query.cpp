@@ -46,7 +46,6 @@ Ref header_message_type(const MessagePtr &m) {
   });
 }
 
-
 // --------------------------------------------------------------------- ACK
 
 namespace {

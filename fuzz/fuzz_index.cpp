@@ -1,8 +1,6 @@
-// The index scan at the top of its offset range: the first byte k picks a
-// text of 65,535 - k bytes, filled by repeating the rest of the input, which
-// the scan with 16-bit offsets must index exactly as the 32-bit scan of
-// messages does. A block counter that wrapped would scan forever; the sinks
-// stop it at more entries than a correct scan can make.
+// The index scan at the top of its offset range: a text of 65,535 - k bytes (k is
+// the first byte, the rest of the input is repeated) indexed with 16-bit offsets must
+// equal the 32-bit scan's index. The sinks make a wrapped block counter's rescan fail.
 #include <limits>
 #include <string>
 #include <vector>
@@ -22,9 +20,7 @@ template <class T> struct Bounded : std::vector<T> {
 };
 
 FUZZ_ENTRY {
-  if (size == 0)
-    return 0;
-  std::string text(std::numeric_limits<uint16_t>::max() - data[0], 'A');
+  std::string text(std::numeric_limits<uint16_t>::max() - (size ? data[0] : 0), 'A');
   for (size_t i = 0; size > 1 && i < text.size(); ++i)
     text[i] = static_cast<char>(data[1 + i % (size - 1)]);
   Bounded<SegmentEntry> narrow_segments(text.size()), segments(text.size());

@@ -12,15 +12,13 @@ using py::Ref;
 
 const py::Signature parse_sig{"parse()", {"raw"}, 1, 1};
 
-// A non-ASCII text is encoded straight into the string the message keeps.
 Ref parse(PyObject **args) {
-  std::string encoded;
+  Ref encoded; // the UTF-8 of a non-ASCII text, for the duration of the call
   std::string_view raw;
   if (!py::to_text_uncached(args[0], "raw", encoded, raw))
     return {};
-  return py::convert_or_raise(
-      encoded.empty() ? parse_message(raw) : parse_message(std::move(encoded)),
-      [](Message &&message) { return new_message(std::move(message)); });
+  return py::convert_or_raise(parse_message(raw),
+                              [](Message &&message) { return new_message(std::move(message)); });
 }
 
 PyMethodDef function_defs[] = {

@@ -9,7 +9,7 @@
 #
 # Environment:
 #   FUZZ_SECONDS   fuzzing time per target in seconds (default 30; 0 replays only)
-#   FUZZ_TARGETS   targets to run (default: all five)
+#   FUZZ_TARGETS   targets to run (default: all six)
 #   FUZZ_KEEP      directory that keeps the inputs found while fuzzing
 #                  (default: a temporary directory, removed at the end)
 #
@@ -20,7 +20,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-30}
-targets=${FUZZ_TARGETS:-"fuzz_parser fuzz_escape fuzz_terser fuzz_timestamp fuzz_batch"}
+targets=${FUZZ_TARGETS:-"fuzz_parser fuzz_escape fuzz_terser fuzz_timestamp fuzz_batch fuzz_index"}
 jobs=$(nproc 2>/dev/null || echo 2)
 artifacts=$PWD/build/fuzz-artifacts
 
@@ -68,8 +68,8 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 echo "--- replaying the seed corpus"
 for t in $targets; do
-  printf '%-16s g++: %s' "$t" "$(build/fuzz-gcc/fuzz/"$t" "fuzz/corpus/$t")"
-  build/fuzz-clang/fuzz/"$t" -runs=0 "fuzz/corpus/$t" >"build/fuzz-clang/$t.replay.log" 2>&1 ||
+  printf '%-16s g++: %s' "$t" "$(timeout 120 build/fuzz-gcc/fuzz/"$t" "fuzz/corpus/$t")"
+  build/fuzz-clang/fuzz/"$t" -runs=0 -timeout=60 "fuzz/corpus/$t" >"build/fuzz-clang/$t.replay.log" 2>&1 ||
     { cat "build/fuzz-clang/$t.replay.log"; exit 1; }
   echo ", libFuzzer: $(grep -o 'Done [0-9]* runs' "build/fuzz-clang/$t.replay.log")"
 done

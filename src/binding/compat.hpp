@@ -25,4 +25,15 @@ inline PyObject *take_raised_exception() {
 #endif
 }
 
+// Makes a str's canonical storage available (false with the error set);
+// every str is in that form from 3.12 on.
+inline bool ready(PyObject *str) {
+#if PY_VERSION_HEX < 0x030C0000
+  return PyUnicode_READY(str) == 0;
+#else
+  (void)str;
+  return true;
+#endif
+}
+
 } // namespace vellomar::py

@@ -17,6 +17,29 @@ void name_argument_in_type_error(const char *param) {
 
 } // namespace
 
+bool to_text_uncached(PyObject *obj, const char *param, Ref &holder,
+                      std::string_view &out) {
+  if (!PyUnicode_Check(obj))
+    return to_text(obj, param, out); // raises its TypeError
+  if (!ready(obj))
+    return false;
+  if (PyUnicode_IS_ASCII(obj)) {
+    out = std::string_view(static_cast<const char *>(PyUnicode_DATA(obj)),
+                           static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
+    return true;
+  }
+  // The interpreter's UTF-8 encoder writes into a bytes object of our own
+  // (faster, copy included, than an encoder of ours writing straight into
+  // the message's string) and raises its own UnicodeEncodeError for a lone
+  // surrogate.
+  holder = Ref::steal(PyUnicode_AsUTF8String(obj));
+  if (!holder)
+    return false;
+  out = std::string_view(PyBytes_AS_STRING(holder.get()),
+                         static_cast<size_t>(PyBytes_GET_SIZE(holder.get())));
+  return true;
+}
+
 bool to_text(PyObject *obj, const char *param, std::string_view &out) {
   if (!PyUnicode_Check(obj)) {
     Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(obj)));

@@ -16,6 +16,14 @@ namespace vellomar::py {
 // UnicodeEncodeError (unchanged) for lone surrogates.
 bool to_text(PyObject *obj, const char *param, std::string_view &out);
 
+// The UTF-8 text of a `str` argument that is copied into a record (a
+// message's text), without leaving a UTF-8 copy cached on the str: that cache
+// would double a non-ASCII str's size for as long as it lives. An ASCII str
+// is viewed in place; any other str is encoded into a bytes object that
+// `holder` keeps and `out` views. Errors as to_text.
+bool to_text_uncached(PyObject *obj, const char *param, Ref &holder,
+                      std::string_view &out);
+
 // An unsigned 64-bit index, through __index__ for non-int objects. Returns
 // false with the error set; a TypeError (exactly) is rewritten as
 // "argument '{param}': {message}", OverflowError passes unchanged.

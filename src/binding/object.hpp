@@ -107,17 +107,14 @@ PyTypeObject *make_type(const char *qualified_name, const char *doc,
 // ---------------------------------------------------------------------------
 // Adapters. Each is instantiated with a plain function taking the held value.
 
-// Property getter: Ref body(const T&).
-template <class T, Ref (*Body)(const T &)> PyObject *getter(PyObject *self, void *) {
-  return guard<PyObject *>(nullptr, [&] {
-    SharedBorrow b(instance<T>(self)->borrow);
-    return Body(instance<T>(self)->value).release();
-  });
-}
-
-// Method without arguments (METH_NOARGS): Ref body(const T&).
-template <class T, Ref (*Body)(const T &)>
-PyObject *method_noargs(PyObject *self, PyObject *) {
+// Everything that runs on the instance alone, Ref body(const T&): property
+// getters, methods without arguments (METH_NOARGS) and the unary slots
+// (tp_str, tp_repr, tp_iter). The trailing parameters stand for what the
+// interpreter passes besides the instance (a getter's closure, the NULL
+// argument of METH_NOARGS) and are ignored; they are deduced from the type
+// of the table entry the adapter is stored in, and are none for a slot.
+template <class T, Ref (*Body)(const T &), class... Ignored>
+PyObject *unary(PyObject *self, Ignored...) {
   return guard<PyObject *>(nullptr, [&] {
     SharedBorrow b(instance<T>(self)->borrow);
     return Body(instance<T>(self)->value).release();
@@ -150,14 +147,6 @@ PyObject *function(PyObject *, PyObject *const *args, Py_ssize_t nargs,
     if (!bind(Sig, args, nargs, kwnames, bound))
       return nullptr;
     return Body(bound).release();
-  });
-}
-
-// Unary slot (tp_str, tp_repr, tp_iter): Ref body(const T&).
-template <class T, Ref (*Body)(const T &)> PyObject *unary(PyObject *self) {
-  return guard<PyObject *>(nullptr, [&] {
-    SharedBorrow b(instance<T>(self)->borrow);
-    return Body(instance<T>(self)->value).release();
   });
 }
 

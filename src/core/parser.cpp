@@ -1,7 +1,6 @@
 #include "parser.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <vector>
 #include <limits>
@@ -9,6 +8,7 @@
 #include <new>
 #include <type_traits>
 
+#include "index.hpp"
 #include "mllp.hpp"
 
 #if defined(__SSE2__)
@@ -71,75 +71,6 @@ private:
 using SegmentScratch = Scratch<SegmentEntry, 64>;
 using FieldScratch = Scratch<uint32_t, 1024>;
 
-// Bit i is set when block[i] is a CR, an LF or the field separator; `len`
-// bytes are looked at (at most 64).
-uint64_t special_bytes(const unsigned char *block, size_t len, unsigned char sep) {
-#if defined(__SSE2__)
-  if (len == 64) {
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
-    uint64_t mask = 0;
-    for (int k = 0; k < 4; ++k) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
-      __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
-                                 _mm_cmpeq_epi8(v, fs));
-      mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(hit)))
-              << (16 * k);
-    }
-    return mask;
-  }
-#endif
-  uint64_t mask = 0;
-  for (size_t i = 0; i < len; ++i) {
-    unsigned char c = block[i];
-    if (c == '\r' || c == '\n' || c == sep)
-      mask |= uint64_t{1} << i;
-  }
-  return mask;
-}
-
-// Builds the segment and field index of `m.raw`: one pass that finds every
-// line end and field separator 64 bytes at a time and visits only those.
-void index_single_byte_separator(const Message &m, SegmentScratch &segments,
-                                 FieldScratch &ends) {
-  const auto *const base = reinterpret_cast<const unsigned char *>(m.raw.data());
-  const auto n = static_cast<uint32_t>(m.raw.size());
-  const auto sep = static_cast<unsigned char>(m.enc.field.bytes[0]);
-
-  uint32_t line_start = 0;
-  bool in_fields = false; // a separator was seen on this line
-  auto start_segment = [&](uint32_t name_end) {
-    segments.push_back(SegmentEntry{line_start, name_end - line_start,
-                                    static_cast<uint32_t>(ends.size())});
-  };
-  auto end_line = [&](uint32_t at) {
-    if (in_fields)
-      ends.push_back(at);
-    else if (at > line_start) // an empty line is no segment
-      start_segment(at);
-    line_start = at + 1;
-    in_fields = false;
-  };
-
-  for (uint32_t block = 0; block < n; block += 64) {
-    uint32_t len = std::min<uint32_t>(64, n - block);
-    for (uint64_t mask = special_bytes(base + block, len, sep); mask; mask &= mask - 1) {
-      const uint32_t at = block + static_cast<uint32_t>(std::countr_zero(mask));
-      const unsigned char c = base[at];
-      if (c == '\r' || c == '\n') { // never the separator: the header line has none
-        end_line(at);
-      } else if (in_fields) {
-        ends.push_back(at);
-      } else {
-        start_segment(at);
-        in_fields = true;
-      }
-    }
-  }
-  end_line(n);
-}
-
 // The same index for a two-byte (non-ASCII) field separator.
 void index_any_separator(const Message &m, SegmentScratch &segments,
                          FieldScratch &ends) {
@@ -189,7 +120,8 @@ Message build_message(std::string raw, const EncodingCharacters &enc) {
   SegmentScratch segments;
   FieldScratch ends;
   if (m.enc.field.size == 1)
-    index_single_byte_separator(m, segments, ends);
+    index_single_byte_separator<uint32_t>(
+        m.raw, static_cast<unsigned char>(m.enc.field.bytes[0]), segments, ends);
   else
     index_any_separator(m, segments, ends);
   segments.copy_to(m.segments);
@@ -211,6 +143,33 @@ Result<Message> parse_checked(std::string_view raw, TakeText &&take_text) {
 }
 
 } // namespace
+
+// Bit i is set when block[i] is a CR, an LF or the field separator.
+uint64_t special_bytes(const unsigned char *block, size_t len, unsigned char sep) {
+#if defined(__SSE2__)
+  if (len == 64) {
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
+    uint64_t mask = 0;
+    for (int k = 0; k < 4; ++k) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
+      __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
+                                 _mm_cmpeq_epi8(v, fs));
+      mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(hit)))
+              << (16 * k);
+    }
+    return mask;
+  }
+#endif
+  uint64_t mask = 0;
+  for (size_t i = 0; i < len; ++i) {
+    unsigned char c = block[i];
+    if (c == '\r' || c == '\n' || c == sep)
+      mask |= uint64_t{1} << i;
+  }
+  return mask;
+}
 
 Result<Message> parse_message(std::string_view raw) {
   return parse_checked(raw, [](std::string_view text) { return std::string(text); });

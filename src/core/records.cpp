@@ -22,13 +22,14 @@ Error segment_not_found(std::string_view name) {
   return Error{ErrorKind::key_error, std::move(message)};
 }
 
-Result<std::string> ComponentView::sub_component(uint64_t index) const {
+Result<std::string_view> ComponentView::sub_component(uint64_t index,
+                                                      std::string &scratch) const {
   size_t count = sub_component_count();
   if (index == 0 || index > count)
     return index_out_of_range("Sub-component", index, count);
   if (literal)
-    return std::string(text);
-  return decode_escapes(nth_piece(text, enc->sub_component, index - 1), *enc);
+    return text;
+  return decoded_view(nth_piece(text, enc->sub_component, index - 1), *enc, scratch);
 }
 
 Result<Component> FieldView::component(uint64_t index) const {

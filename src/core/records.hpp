@@ -55,7 +55,14 @@ struct ComponentView {
     cut(text, enc->sub_component,
         [&](std::string_view piece) { f(decoded_view(piece, *enc, scratch)); });
   }
-  Result<std::string> sub_component(uint64_t index) const;
+  // The decoded sub-component at 1-based `index`, as a view into the text or
+  // into `scratch`; IndexError "Sub-component index {i} out of range
+  // (1..{count})" otherwise.
+  Result<std::string_view> sub_component(uint64_t index, std::string &scratch) const;
+  Result<std::string> sub_component(uint64_t index) const {
+    std::string scratch;
+    return owned(sub_component(index, scratch));
+  }
 };
 
 // A field, or one repetition of a field: its raw text. The literal field is

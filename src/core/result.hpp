@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -32,5 +33,12 @@ public:
 private:
   std::variant<T, Error> state_;
 };
+
+// An owned copy of the text that a lookup returned as a view, or its error.
+inline Result<std::string> owned(Result<std::string_view> &&found) {
+  if (!found)
+    return std::move(found).error();
+  return std::string(found.value());
+}
 
 } // namespace vellomar

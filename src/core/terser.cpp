@@ -9,12 +9,6 @@ Error invalid_index(std::string_view what, std::string_view piece) {
   return Error{ErrorKind::value_error, std::move(message)};
 }
 
-// The decoded value of a field or component as an owned string.
-template <class View> std::string owned_value(const View &view) {
-  std::string scratch;
-  return std::string(view.value(scratch));
-}
-
 // The first four pieces of a path cut at every "-"; later pieces are never
 // looked at.
 struct PathPieces {
@@ -57,7 +51,8 @@ bool parse_path_number(std::string_view text, uint64_t &out) {
   return true;
 }
 
-Result<std::string> terser_get(const Message &message, std::string_view path) {
+Result<std::string_view> terser_get(const Message &message, std::string_view path,
+                                    std::string &scratch) {
   if (path.empty())
     return Error{ErrorKind::value_error, "Empty terser path"};
   const PathPieces pieces = cut_path(path);
@@ -104,7 +99,7 @@ Result<std::string> terser_get(const Message &message, std::string_view path) {
   }
   const SegmentView segment = message.segment_at(selected);
   if (pieces.count == 1)
-    return std::string(segment.name);
+    return segment.name;
 
   uint64_t number = 0;
   if (!parse_path_number(pieces.piece[1], number))
@@ -114,7 +109,7 @@ Result<std::string> terser_get(const Message &message, std::string_view path) {
     return index_out_of_range("Field", number, field_count);
   const FieldView field = segment.field_at(number - 1);
   if (pieces.count == 2)
-    return owned_value(field);
+    return field.value(scratch);
 
   if (!parse_path_number(pieces.piece[2], number))
     return invalid_index("component", pieces.piece[2]);
@@ -123,11 +118,11 @@ Result<std::string> terser_get(const Message &message, std::string_view path) {
     return index_out_of_range("Component", number, component_count);
   const ComponentView component = field.component_at(number - 1);
   if (pieces.count == 3)
-    return owned_value(component);
+    return component.value(scratch);
 
   if (!parse_path_number(pieces.piece[3], number))
     return invalid_index("sub-component", pieces.piece[3]);
-  return component.sub_component(number);
+  return component.sub_component(number, scratch);
 }
 
 Result<FieldView> header_field(const Message &message, uint64_t number) {

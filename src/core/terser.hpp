@@ -3,7 +3,7 @@
 // A path names one string of a message: a segment by name with an optional
 // 0-based repetition in parentheses, then a field, a component and a
 // sub-component by 1-based number, joined by hyphens. Lookups run on views of
-// the message; only the selected string is copied out.
+// the message; the selected string is handed out as a view.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,16 @@ namespace vellomar {
 // repetition {n} not found (have {count})"; then for field, component and
 // sub-component in turn ValueError "Invalid {what} index: '{piece}'" and the
 // IndexError "{What} index {i} out of range (1..{count})". Pieces after the
-// fourth are ignored.
-Result<std::string> terser_get(const Message &message, std::string_view path);
+// fourth are ignored. The string is a view into `message` or, where escapes
+// were decoded, into `scratch`: the lookup itself copies nothing.
+Result<std::string_view> terser_get(const Message &message, std::string_view path,
+                                    std::string &scratch);
+
+// The same string as an owned copy.
+inline Result<std::string> terser_get(const Message &message, std::string_view path) {
+  std::string scratch;
+  return owned(terser_get(message, path, scratch));
+}
 
 // Reads a path number: an optional single "+", then one or more ASCII digits
 // (leading zeros allowed) whose value fits in 64 unsigned bits. Returns false

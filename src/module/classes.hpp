@@ -6,6 +6,7 @@
 #include "../binding/convert.hpp"
 #include "../binding/object.hpp"
 #include "../core/records.hpp"
+#include "../core/terser.hpp"
 
 namespace vellomar::module {
 
@@ -85,10 +86,13 @@ py::Ref message_get(const MessagePtr &m, PyObject **args);
 py::Ref message_subscript(const MessagePtr &m, PyObject *key); // msg[path]
 
 py::Ref header_message_type(const MessagePtr &m); // (MSH-9.1, MSH-9.2)
-py::Ref header_control_id(const MessagePtr &m);   // MSH-10
-py::Ref header_version(const MessagePtr &m);      // MSH-12
-py::Ref header_sending_application(const MessagePtr &m); // MSH-3
-py::Ref header_sending_facility(const MessagePtr &m);    // MSH-4
+
+// The decoded value of MSH-`Number` as a new str (control_id is MSH-10,
+// version MSH-12, sending_application MSH-3, sending_facility MSH-4); the
+// lookup's KeyError or IndexError is raised unchanged.
+template <uint64_t Number> py::Ref header_str(const MessagePtr &m) {
+  return py::convert_or_raise(header_field(*m, Number), value_str<FieldView>);
+}
 
 extern const py::Signature message_ack_sig; // ack(ack_code="AA", text="")
 py::Ref message_ack(const MessagePtr &m, PyObject **args);

@@ -45,9 +45,9 @@ Ref field_repr(const Field &f) {
 }
 
 PyGetSetDef field_getset[] = {
-    {"value", py::getter<Field, field_value>, nullptr, "", nullptr},
-    {"components", py::getter<Field, components>, nullptr, "", nullptr},
-    {"repetitions", py::getter<Field, repetitions>, nullptr, "", nullptr},
+    {"value", py::unary<Field, field_value>, nullptr, "", nullptr},
+    {"components", py::unary<Field, components>, nullptr, "", nullptr},
+    {"repetitions", py::unary<Field, repetitions>, nullptr, "", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -56,7 +56,7 @@ PyMethodDef field_methods[] = {
      py::as_cfunction(py::method<Field, component_sig, component>),
      METH_FASTCALL | METH_KEYWORDS,
      "component($self, index)\n--\n\nReturn component at 1-based index."},
-    {"to_dict", py::method_noargs<Field, field_to_dict>, METH_NOARGS,
+    {"to_dict", py::unary<Field, field_to_dict>, METH_NOARGS,
      "to_dict($self)\n--\n\nSerialize to a Python dict."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -87,8 +87,8 @@ Ref sub_component(const Component &c, PyObject **args) {
   uint64_t index = 0;
   if (!py::to_index(args[0], "index", index))
     return {};
-  return py::convert_or_raise(c.view().sub_component(index),
-                              [](const std::string &text) { return py::str(text); });
+  std::string scratch;
+  return py::convert_or_raise(c.view().sub_component(index, scratch), py::str);
 }
 
 Ref component_repr(const Component &c) {
@@ -97,8 +97,8 @@ Ref component_repr(const Component &c) {
 }
 
 PyGetSetDef component_getset[] = {
-    {"value", py::getter<Component, component_value>, nullptr, "", nullptr},
-    {"sub_components", py::getter<Component, sub_components>, nullptr, "", nullptr},
+    {"value", py::unary<Component, component_value>, nullptr, "", nullptr},
+    {"sub_components", py::unary<Component, sub_components>, nullptr, "", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

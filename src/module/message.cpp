@@ -65,17 +65,17 @@ Ref iterator_next(MessageIteratorState &it) {
 }
 
 PyGetSetDef message_getset[] = {
-    {"raw", py::getter<MessagePtr, raw>, nullptr, "", nullptr},
-    {"segments", py::getter<MessagePtr, segments>, nullptr, "", nullptr},
-    {"message_type", py::getter<MessagePtr, header_message_type>, nullptr,
+    {"raw", py::unary<MessagePtr, raw>, nullptr, "", nullptr},
+    {"segments", py::unary<MessagePtr, segments>, nullptr, "", nullptr},
+    {"message_type", py::unary<MessagePtr, header_message_type>, nullptr,
      "Message type, e.g. (\"ADT\", \"A01\").", nullptr},
-    {"control_id", py::getter<MessagePtr, header_control_id>, nullptr,
+    {"control_id", py::unary<MessagePtr, header_str<10>>, nullptr,
      "Message control ID from MSH-10.", nullptr},
-    {"version", py::getter<MessagePtr, header_version>, nullptr,
+    {"version", py::unary<MessagePtr, header_str<12>>, nullptr,
      "HL7 version from MSH-12.", nullptr},
-    {"sending_application", py::getter<MessagePtr, header_sending_application>,
+    {"sending_application", py::unary<MessagePtr, header_str<3>>,
      nullptr, "Sending application from MSH-3.", nullptr},
-    {"sending_facility", py::getter<MessagePtr, header_sending_facility>, nullptr,
+    {"sending_facility", py::unary<MessagePtr, header_str<4>>, nullptr,
      "Sending facility from MSH-4.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -91,9 +91,9 @@ PyMethodDef message_methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "segments_by_name($self, name)\n--\n\nReturn all segments matching the given "
      "name."},
-    {"to_dict", py::method_noargs<MessagePtr, message_to_dict>, METH_NOARGS,
+    {"to_dict", py::unary<MessagePtr, message_to_dict>, METH_NOARGS,
      "to_dict($self)\n--\n\nSerialize the entire message to a Python dict."},
-    {"to_json", py::method_noargs<MessagePtr, message_to_json>, METH_NOARGS,
+    {"to_json", py::unary<MessagePtr, message_to_json>, METH_NOARGS,
      "to_json($self)\n--\n\nSerialize the entire message to a JSON string."},
     {"get", py::as_cfunction(py::method<MessagePtr, message_get_sig, message_get>),
      METH_FASTCALL | METH_KEYWORDS,

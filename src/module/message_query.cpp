@@ -15,12 +15,13 @@ using py::Ref;
 
 namespace {
 
+// The selected string is copied once, into the new str.
 Ref terser_str(const MessagePtr &m, PyObject *path_arg) {
   std::string_view path;
   if (!py::to_text(path_arg, "path", path))
     return {};
-  return py::convert_or_raise(terser_get(*m, path),
-                              [](const std::string &text) { return py::str(text); });
+  std::string scratch;
+  return py::convert_or_raise(terser_get(*m, path, scratch), py::str);
 }
 
 } // namespace
@@ -35,17 +36,6 @@ Ref message_subscript(const MessagePtr &m, PyObject *key) { return terser_str(m,
 
 // ------------------------------------------------------- header properties
 
-namespace {
-
-// The decoded value of MSH-`number` as a new str; the lookup's KeyError or
-// IndexError is raised unchanged.
-Ref header_value(const MessagePtr &m, uint64_t number) {
-  return py::convert_or_raise(header_field(*m, number),
-                              [](const FieldView &field) { return value_str(field); });
-}
-
-} // namespace
-
 Ref header_message_type(const MessagePtr &m) {
   return py::convert_or_raise(header_field(*m, 9), [](const FieldView &field) {
     // Only the first repetition has components; a missing one is empty.
@@ -55,11 +45,6 @@ Ref header_message_type(const MessagePtr &m) {
     return Ref::check(PyTuple_Pack(2, code.get(), event.get()));
   });
 }
-
-Ref header_control_id(const MessagePtr &m) { return header_value(m, 10); }
-Ref header_version(const MessagePtr &m) { return header_value(m, 12); }
-Ref header_sending_application(const MessagePtr &m) { return header_value(m, 3); }
-Ref header_sending_facility(const MessagePtr &m) { return header_value(m, 4); }
 
 // --------------------------------------------------------------------- ACK
 

@@ -13,8 +13,9 @@ using py::Ref;
 const py::Signature parse_sig{"parse()", {"raw"}, 1, 1};
 
 Ref parse(PyObject **args) {
+  Ref encoded; // the UTF-8 of a non-ASCII text, for the duration of the call
   std::string_view raw;
-  if (!py::to_text(args[0], "raw", raw))
+  if (!py::to_text_uncached(args[0], "raw", encoded, raw))
     return {};
   return py::convert_or_raise(parse_message(raw),
                               [](Message &&message) { return new_message(std::move(message)); });

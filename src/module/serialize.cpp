@@ -12,22 +12,31 @@ namespace {
 
 using py::Ref;
 
-// The dictionary keys, made once per call and shared by every dict it builds.
+// The dictionary keys (interned strings), made at the first call. The
+// references are kept for the process and never released, so that no
+// destructor touches them after the interpreter has gone.
 struct Keys {
-  Ref segments = key("segments");
-  Ref name = key("name");
-  Ref fields = key("fields");
-  Ref value = key("value");
-  Ref components = key("components");
-  Ref repetitions = key("repetitions");
+  PyObject *segments = key("segments");
+  PyObject *name = key("name");
+  PyObject *fields = key("fields");
+  PyObject *value = key("value");
+  PyObject *components = key("components");
+  PyObject *repetitions = key("repetitions");
 
-  static Ref key(const char *text) {
-    return Ref::check(PyUnicode_InternFromString(text));
+  static PyObject *key(const char *text) {
+    return Ref::check(PyUnicode_InternFromString(text)).release();
   }
 };
 
-void set_item(const Ref &dict, const Ref &key, const Ref &value) {
-  if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0)
+// A failure while making them leaves the static unmade, to be tried again at
+// the next call.
+const Keys &dict_keys() {
+  static const Keys made;
+  return made;
+}
+
+void set_item(const Ref &dict, PyObject *key, const Ref &value) {
+  if (PyDict_SetItem(dict.get(), key, value.get()) < 0)
     throw py::ErrorAlreadySet{};
 }
 
@@ -63,7 +72,7 @@ Ref segment_dict(const SegmentView &s, const Keys &keys, std::string &scratch) {
 
 // {"segments"}
 Ref message_to_dict(const MessagePtr &message) {
-  Keys keys;
+  const Keys &keys = dict_keys();
   std::string scratch;
   Ref dict = Ref::check(PyDict_New());
   set_item(dict, keys.segments, py::new_list(message->segment_count(), [&](auto append) {
@@ -78,13 +87,13 @@ Ref message_to_json(const MessagePtr &message) {
 }
 
 Ref segment_to_dict(const Segment &segment) {
-  Keys keys;
+  const Keys &keys = dict_keys();
   std::string scratch;
   return segment_dict(segment.view(), keys, scratch);
 }
 
 Ref field_to_dict(const Field &field) {
-  Keys keys;
+  const Keys &keys = dict_keys();
   std::string scratch;
   return field_dict(field.view(), keys, scratch);
 }

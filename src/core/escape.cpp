@@ -123,3 +123,60 @@ std::string decode_escapes(std::string_view text, const EncodingCharacters &enc)
 }
 
 } // namespace vellomar
+
+namespace vellomar {
+
+void append_escaped(std::string &out, std::string_view text,
+                    const EncodingCharacters &enc) {
+  // The letters of the delimiters' sequences, in the order the decoder's
+  // switch reads them; a message whose delimiters coincide gets the first.
+  const struct {
+    const Delimiter *delimiter;
+    char letter;
+  } named[] = {{&enc.field, 'F'},
+               {&enc.component, 'S'},
+               {&enc.sub_component, 'T'},
+               {&enc.repetition, 'R'},
+               {&enc.escape, 'E'}};
+  out.reserve(out.size() + text.size());
+  size_t run = 0; // start of the bytes not yet appended
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    std::string_view code;
+    char letter = 0;
+    size_t length = 1;
+    if (c == '\n')
+      code = ".br";
+    else if (c == '\r')
+      code = "X0D";
+    else if (c == '\x0b')
+      code = "X0B";
+    else if (c == '\x1c')
+      code = "X1C";
+    else
+      for (const auto &entry : named) {
+        const Delimiter &d = *entry.delimiter;
+        if (c == d.bytes[0] && (d.size == 1 || (i + 1 < text.size() && text[i + 1] == d.bytes[1]))) {
+          letter = entry.letter;
+          length = d.size;
+          break;
+        }
+      }
+    if (code.empty() && !letter) {
+      ++i;
+      continue;
+    }
+    out.append(text.substr(run, i - run));
+    out.append(enc.escape.view());
+    if (letter)
+      out.push_back(letter);
+    else
+      out.append(code);
+    out.append(enc.escape.view());
+    i += length;
+    run = i;
+  }
+  out.append(text.substr(run));
+}
+
+} // namespace vellomar

@@ -29,4 +29,12 @@ inline std::string_view decoded_view(std::string_view text,
   return scratch;
 }
 
+// Appends `text` escaped for a value of a message with delimiters `enc`: each
+// of the five delimiters becomes its sequence (\F\, \S\, \T\, \R\, \E\),
+// an LF becomes \.br\, and CR, 0x0B and 0x1C become \X0D\, \X0B\ and
+// \X1C\ (a CR written as \.br\ would read back as LF; the MLLP bytes could
+// be taken for a frame). Decoding the result gives `text` back.
+void append_escaped(std::string &out, std::string_view text,
+                    const EncodingCharacters &enc);
+
 } // namespace vellomar

@@ -57,6 +57,36 @@ bool parse_path_number(std::string_view text, uint64_t &out) {
   return true;
 }
 
+Result<size_t> find_segment(const Message &message, std::string_view name,
+                            uint64_t repetition) {
+  // One pass over the segments: how many carry the name, and which one is
+  // the requested repetition.
+  size_t count = 0;
+  size_t selected = 0;
+  for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
+    const SegmentEntry &e = message.segments[i];
+    if (e.name_length == name.size() &&
+        std::string_view(message.raw.data() + e.offset, e.name_length) == name) {
+      if (count == repetition)
+        selected = i;
+      ++count;
+    }
+  }
+  if (count == 0)
+    return segment_not_found(name);
+  if (repetition >= count) {
+    std::string text = "Segment '";
+    text.append(name)
+        .append("' repetition ")
+        .append(std::to_string(repetition))
+        .append(" not found (have ")
+        .append(std::to_string(count))
+        .append(")");
+    return Error{ErrorKind::index_error, std::move(text)};
+  }
+  return selected;
+}
+
 Result<std::string> terser_get(const Message &message, std::string_view path) {
   if (path.empty())
     return Error{ErrorKind::value_error, "Empty terser path"};
@@ -79,30 +109,10 @@ Result<std::string> terser_get(const Message &message, std::string_view path) {
       repetition = 0;
   }
 
-  // One pass over the segments: how many carry the name, and which one is
-  // the requested repetition.
-  size_t count = 0;
-  size_t selected = 0;
-  for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
-    if (message.segment_at(i).name == name) {
-      if (count == repetition)
-        selected = i;
-      ++count;
-    }
-  }
-  if (count == 0)
-    return segment_not_found(name);
-  if (repetition >= count) {
-    std::string text = "Segment '";
-    text.append(name)
-        .append("' repetition ")
-        .append(std::to_string(repetition))
-        .append(" not found (have ")
-        .append(std::to_string(count))
-        .append(")");
-    return Error{ErrorKind::index_error, std::move(text)};
-  }
-  const SegmentView segment = message.segment_at(selected);
+  auto selected = find_segment(message, name, repetition);
+  if (!selected)
+    return std::move(selected).error();
+  const SegmentView segment = message.segment_at(selected.value());
   if (pieces.count == 1)
     return std::string(segment.name);
 

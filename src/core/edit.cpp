@@ -1,0 +1,349 @@
+#include "edit.hpp"
+
+#include <algorithm>
+
+#include "escape.hpp"
+#include "terser.hpp"
+
+namespace vellomar {
+namespace {
+
+// Larger numbers would pad a message by megabytes; no HL7 structure has
+// anywhere near this many elements.
+constexpr uint64_t max_number = 65535;
+
+Error value_error(std::string_view what, std::string_view text) {
+  std::string message(what);
+  message.append(": '").append(text).append("'");
+  return Error{ErrorKind::value_error, std::move(message)};
+}
+
+Error invalid_index(std::string_view what, std::string_view piece) {
+  std::string message = "Invalid ";
+  message.append(what).append(" index");
+  return value_error(message, piece);
+}
+
+// A path of the edit grammar, read but not yet resolved against a message.
+struct EditPath {
+  std::string_view name;
+  uint64_t segment_repetition = 0;
+  bool append = false;
+  size_t numbers = 0;        // 1 field, 2 component, 3 sub-component
+  uint64_t number[3] = {};   // 1-based field, component, sub-component
+  bool has_repetition = false;
+  uint64_t repetition = 0;   // 0-based field repetition
+};
+
+// Splits "NAME(inner)" into name and inner; false when the parentheses are
+// not exactly one pair closing the piece. Without parentheses inner is empty
+// and `bracketed` false.
+bool split_parenthesised(std::string_view piece, std::string_view &name,
+                         std::string_view &inner, bool &bracketed) {
+  const size_t open = piece.find('(');
+  bracketed = open != std::string_view::npos;
+  if (!bracketed) {
+    name = piece;
+    return piece.find(')') == std::string_view::npos;
+  }
+  if (piece.back() != ')' || piece.find(')') != piece.size() - 1)
+    return false;
+  name = piece.substr(0, open);
+  inner = piece.substr(open + 1, piece.size() - open - 2);
+  return true;
+}
+
+bool read_number(std::string_view text, uint64_t low, uint64_t &out) {
+  uint64_t value = 0;
+  if (!parse_path_number(text, value) || value < low || value > max_number)
+    return false;
+  out = value;
+  return true;
+}
+
+Result<EditPath> parse_edit_path(std::string_view path) {
+  if (path.empty())
+    return Error{ErrorKind::value_error, "Empty terser path"};
+  std::string_view pieces[4];
+  size_t count = 0;
+  for (size_t start = 0;;) {
+    if (count == 4)
+      return value_error("Path has more than four parts", path);
+    const size_t hyphen = path.find('-', start);
+    pieces[count++] = path.substr(start, hyphen - start);
+    if (hyphen == std::string_view::npos)
+      break;
+    start = hyphen + 1;
+  }
+
+  EditPath out;
+  std::string_view inner;
+  bool bracketed = false;
+  if (!split_parenthesised(pieces[0], out.name, inner, bracketed))
+    return value_error("Invalid segment repetition", pieces[0]);
+  if (bracketed) {
+    out.append = inner == "+";
+    if (!out.append && !read_number(inner, 0, out.segment_repetition))
+      return value_error("Invalid segment repetition", pieces[0]);
+  }
+  if (count == 1)
+    return value_error("Path names no field", path);
+
+  std::string_view field;
+  if (!split_parenthesised(pieces[1], field, inner, out.has_repetition) ||
+      !read_number(field, 1, out.number[0]) ||
+      (out.has_repetition && !read_number(inner, 0, out.repetition)) ||
+      out.repetition == max_number)
+    return invalid_index("field", pieces[1]);
+  static constexpr std::string_view what[] = {"component", "sub-component"};
+  for (size_t i = 2; i < count; ++i)
+    if (!read_number(pieces[i], 1, out.number[i - 1]))
+      return invalid_index(what[i - 2], pieces[i]);
+  out.numbers = count - 1;
+  return out;
+}
+
+// Whether a segment numbers its fields from the field separator (MSH-1) on.
+bool numbers_from_separator(std::string_view name) { return name.substr(0, 3) == "MSH"; }
+
+// One change resolved against the message. `index` holds 0-based piece
+// numbers down the levels of the line: the field (the name is piece 0), the
+// field repetition, the component and the sub-component; the first `depth`
+// are used, and the value replaces the piece that the last one names.
+struct Target {
+  size_t segment; // index in the message; count + k for the k-th appended one
+  size_t depth;
+  uint32_t index[4];
+  std::string_view name;
+  std::string_view path;
+  std::string value; // escaped
+};
+
+bool operator<(const Target &a, const Target &b) {
+  if (a.segment != b.segment)
+    return a.segment < b.segment;
+  return std::lexicographical_compare(a.index, a.index + a.depth, b.index, b.index + b.depth);
+}
+
+// `outer` names the same element as `inner` or one that contains it.
+bool contains(const Target &outer, const Target &inner) {
+  return outer.segment == inner.segment && outer.depth <= inner.depth &&
+         std::equal(outer.index, outer.index + outer.depth, inner.index);
+}
+
+// Appends `text` (a piece at `level`, cut at delimiters[level]) with the
+// changes [begin, end) applied; they all lie inside it and are sorted. A piece
+// missing from the text is taken as empty and reached by padding.
+void rewrite(std::string &out, std::string_view text, const Delimiter *const *delimiters,
+             size_t level, const Target *begin, const Target *end) {
+  if (begin->depth == level) { // the piece itself (alone: conflicts were refused)
+    out.append(begin->value);
+    return;
+  }
+  const Delimiter &d = *delimiters[level];
+  size_t copied = 0; // text[0, copied) is in `out`
+  size_t start = 0;  // start of piece `index` in text, while `present`
+  size_t index = 0;
+  bool present = true;
+  for (const Target *group = begin; group != end;) {
+    const uint32_t want = group->index[level];
+    const Target *group_end = group;
+    while (group_end != end && group_end->index[level] == want)
+      ++group_end;
+    for (; index < want; ++index) {
+      if (present) {
+        const size_t hit = find_delimiter(text, d, start);
+        if (hit == std::string_view::npos) {
+          out.append(text.substr(copied));
+          copied = text.size();
+          present = false;
+        } else {
+          start = hit + d.size;
+        }
+      }
+      if (!present)
+        out.append(d.view());
+    }
+    std::string_view piece;
+    if (present) {
+      const size_t piece_end = std::min(find_delimiter(text, d, start), text.size());
+      out.append(text.substr(copied, start - copied));
+      piece = text.substr(start, piece_end - start);
+      // `start` stays at this piece: the next group's search steps over it.
+      copied = piece_end;
+    }
+    rewrite(out, piece, delimiters, level + 1, group, group_end);
+    group = group_end;
+  }
+  if (present)
+    out.append(text.substr(copied));
+}
+
+} // namespace
+
+Result<std::string> edit_text(const Message &message, const std::vector<Change> &changes) {
+  const EncodingCharacters &enc = message.enc;
+  std::vector<Target> targets;
+  targets.reserve(changes.size());
+  std::vector<std::string_view> appended;
+  size_t value_bytes = 0;
+  for (const Change &change : changes) {
+    auto parsed = parse_edit_path(change.path);
+    if (!parsed)
+      return std::move(parsed).error();
+    const EditPath &p = parsed.value();
+    Target t{0, 0, {}, p.name, change.path, {}};
+    if (p.append) {
+      const bool valid = p.name.size() == 3 && std::all_of(p.name.begin(), p.name.end(), [](char c) {
+                           return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+                         });
+      if (!valid)
+        return value_error("Invalid segment name", p.name);
+      if (numbers_from_separator(p.name))
+        return value_error("An MSH segment cannot be appended", change.path);
+      auto known = std::find(appended.begin(), appended.end(), p.name);
+      t.segment = message.segment_count() + static_cast<size_t>(known - appended.begin());
+      if (known == appended.end())
+        appended.push_back(p.name);
+    } else {
+      auto found = find_segment(message, p.name, p.segment_repetition);
+      if (!found)
+        return std::move(found).error();
+      t.segment = found.value();
+    }
+    uint64_t field_piece = p.number[0];
+    if (numbers_from_separator(p.name)) {
+      if (field_piece <= 2)
+        return value_error("MSH-1 and MSH-2 hold the delimiters and cannot be set", change.path);
+      --field_piece;
+    }
+    t.index[0] = static_cast<uint32_t>(field_piece);
+    t.index[1] = static_cast<uint32_t>(p.repetition);
+    t.index[2] = static_cast<uint32_t>(p.number[1] - (p.numbers > 1));
+    t.index[3] = static_cast<uint32_t>(p.number[2] - (p.numbers > 2));
+    t.depth = p.numbers == 1 ? (p.has_repetition ? 2 : 1) : p.numbers + 1;
+    if (change.value)
+      append_escaped(t.value, *change.value, enc);
+    value_bytes += t.value.size();
+    targets.push_back(std::move(t));
+  }
+
+  std::sort(targets.begin(), targets.end());
+  for (size_t i = 1; i < targets.size(); ++i)
+    if (contains(targets[i - 1], targets[i])) {
+      std::string text = "Conflicting changes: '";
+      text.append(targets[i - 1].path).append("' and '").append(targets[i].path).append("'");
+      return Error{ErrorKind::value_error, std::move(text)};
+    }
+
+  const std::string &raw = message.raw;
+  // A line ends with its last field, or with its name when it has none.
+  auto line_end = [&](size_t i) -> size_t {
+    const SegmentView view = message.segment_at(i);
+    return view.stored ? view.ends[view.stored - 1]
+                       : static_cast<size_t>(view.name.data() - raw.data()) + view.name.size();
+  };
+  // Appended segments follow the last one, after the line break the message
+  // uses after its first segment.
+  std::string_view line_break = "\r";
+  if (const size_t first_end = line_end(0); first_end < raw.size())
+    line_break = raw.compare(first_end, 2, "\r\n") == 0 ? std::string_view("\r\n")
+                                                         : std::string_view(raw).substr(first_end, 1);
+  const Delimiter *const delimiters[4] = {&enc.field, &enc.repetition, &enc.component,
+                                          &enc.sub_component};
+  std::string out;
+  out.reserve(raw.size() + value_bytes + 16 * targets.size());
+  size_t copied = 0;
+  const size_t last_end = line_end(message.segment_count() - 1);
+  for (auto group = targets.begin(); group != targets.end();) {
+    auto group_end = group;
+    while (group_end != targets.end() && group_end->segment == group->segment)
+      ++group_end;
+    std::string_view line;
+    if (group->segment < message.segment_count()) {
+      const size_t start = message.segments[group->segment].offset;
+      const size_t end = line_end(group->segment);
+      out.append(raw, copied, start - copied);
+      line = std::string_view(raw).substr(start, end - start);
+      copied = end;
+    } else {
+      out.append(raw, copied, last_end - copied);
+      copied = last_end;
+      out.append(line_break);
+      line = group->name;
+    }
+    rewrite(out, line, delimiters, 0, &*group, &*group + (group_end - group));
+    group = group_end;
+  }
+  out.append(raw, copied);
+  return out;
+}
+
+Result<std::vector<std::string>> field_values(const Message &message, std::string_view path) {
+  auto parsed = parse_edit_path(path);
+  if (!parsed)
+    return std::move(parsed).error();
+  const EditPath &p = parsed.value();
+  if (p.has_repetition)
+    return value_error("Path names a field repetition", path);
+  if (p.append)
+    return value_error("Invalid segment repetition", path.substr(0, path.find('-')));
+  auto found = find_segment(message, p.name, p.segment_repetition);
+  if (!found)
+    return std::move(found).error();
+  const SegmentView segment = message.segment_at(found.value());
+  std::vector<std::string> out;
+  if (p.number[0] > segment.field_count())
+    return out;
+  const FieldView field = segment.field_at(p.number[0] - 1);
+  std::string scratch;
+  auto add = [&](const FieldView &repetition) {
+    if (p.numbers == 1) {
+      out.emplace_back(repetition.value(scratch));
+    } else if (p.number[1] > repetition.component_count()) {
+      out.emplace_back();
+    } else {
+      const ComponentView component = repetition.component_at(p.number[1] - 1);
+      if (p.numbers == 2)
+        out.emplace_back(component.value(scratch));
+      else if (p.number[2] > component.sub_component_count())
+        out.emplace_back();
+      else
+        out.push_back(component.sub_component(p.number[2]).value());
+    }
+  };
+  if (field.repetition_count() == 0)
+    add(field);
+  else
+    field.for_each_repetition(add);
+  return out;
+}
+
+Result<EncodingCharacters> delimiters_from_text(std::string_view msh2) {
+  Delimiter found[4];
+  size_t count = 0;
+  for (size_t i = 0; i < msh2.size() && count < 4; ++count) {
+    const auto lead = static_cast<unsigned char>(msh2[i]);
+    if (lead < 0x80) {
+      found[count] = Delimiter::from_byte(lead);
+      ++i;
+    } else if ((lead == 0xC2 || lead == 0xC3) && i + 1 < msh2.size()) {
+      // U+0080..U+00FF: the Latin-1 value of the two-byte form.
+      const auto trail = static_cast<unsigned char>(msh2[i + 1]);
+      found[count] = Delimiter::from_byte(static_cast<unsigned char>(((lead & 0x03) << 6) | (trail & 0x3F)));
+      i += 2;
+    } else {
+      return value_error("Delimiters must be characters below U+0100, got", msh2);
+    }
+  }
+  if (count < 4)
+    return value_error("Delimiters need four characters (MSH-2), got", msh2);
+  EncodingCharacters enc;
+  enc.component = found[0];
+  enc.repetition = found[1];
+  enc.escape = found[2];
+  enc.sub_component = found[3];
+  return enc;
+}
+
+} // namespace vellomar

@@ -1,0 +1,61 @@
+// Changing a message: values stored by path, spliced into its raw text, and
+// the values of a path across the repetitions of a field.
+//
+// Edit paths extend the terser grammar by repetitions:
+//   SEG[(n)]-F[(r)][-C[-S]]   or   SEG(+)-F[(r)][-C[-S]]
+// n is the 0-based repetition of the segment, r the 0-based repetition of the
+// field, and "(+)" names one new segment appended after the last one (every
+// change naming SEG(+) in one edit goes into that same new segment). Numbers
+// are 1..65535 for field, component and sub-component and 0..65534 for the
+// field repetition; more is refused rather than padded. Without "(r)" a field
+// path names the whole field (all its repetitions) and a component path the
+// first repetition's component, as in lookups.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records.hpp"
+#include "result.hpp"
+
+namespace vellomar {
+
+struct Change {
+  std::string_view path;
+  std::optional<std::string_view> value; // nullopt empties the element
+};
+
+// The raw text of `message` with every change applied: each value escaped
+// with the message's own delimiters and stored at its path, padding with
+// empty elements past the end of a segment, a field, a repetition or a
+// component. Text outside the changed elements is copied byte for byte.
+// Failures, the first in the order of `changes` (conflicts afterwards):
+// ValueError for a malformed path ("Empty terser path", "Invalid segment
+// repetition: '...'", "Invalid {field,component,sub-component} index: '...'",
+// "Path names no field: '...'", "Path has more than four parts: '...'",
+// "Invalid segment name: '...'"), for "MSH-1 and MSH-2 hold the delimiters
+// and cannot be set: '...'" and "An MSH segment cannot be appended: '...'";
+// KeyError "Segment '{name}' not found"; IndexError "Segment '{name}'
+// repetition {n} not found (have {count})"; ValueError "Conflicting changes:
+// '{a}' and '{b}'" when two paths name the same element or one lies inside
+// the other.
+Result<std::string> edit_text(const Message &message, const std::vector<Change> &changes);
+
+// The decoded value at `path` (edit grammar without "(r)" and "(+)") in every
+// repetition of the field, in order; a field that does not repeat is its own
+// one repetition. Empty when the segment has no such field; "" for a
+// repetition lacking the component or sub-component. Errors as edit_text, plus
+// ValueError "Path names a field repetition: '...'" and "Path names no field:
+// '...'".
+Result<std::vector<std::string>> field_values(const Message &message, std::string_view path);
+
+// The delimiters named by an MSH-2 text: component, repetition, escape and
+// sub-component (further characters ignored), with "|" as field separator.
+// ValueError "Delimiters need four characters (MSH-2), got: '...'" for a
+// shorter text, "Delimiters must be characters below U+0100, got: '...'" when
+// one of the four is not.
+Result<EncodingCharacters> delimiters_from_text(std::string_view msh2);
+
+} // namespace vellomar

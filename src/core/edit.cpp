@@ -1,6 +1,7 @@
 #include "edit.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "escape.hpp"
 #include "terser.hpp"
@@ -35,71 +36,63 @@ struct EditPath {
   uint64_t repetition = 0;   // 0-based field repetition
 };
 
-// Splits "NAME(inner)" into name and inner; false when the parentheses are
-// not exactly one pair closing the piece. Without parentheses inner is empty
-// and `bracketed` false.
-bool split_parenthesised(std::string_view piece, std::string_view &name,
-                         std::string_view &inner, bool &bracketed) {
-  const size_t open = piece.find('(');
-  bracketed = open != std::string_view::npos;
-  if (!bracketed) {
-    name = piece;
-    return piece.find(')') == std::string_view::npos;
-  }
-  if (piece.back() != ')' || piece.find(')') != piece.size() - 1)
-    return false;
-  name = piece.substr(0, open);
-  inner = piece.substr(open + 1, piece.size() - open - 2);
-  return true;
-}
-
-bool read_number(std::string_view text, uint64_t low, uint64_t &out) {
+// Reads a number at path[i] (an optional "+", then digits) into `out` and
+// moves i past it; false when there is none or it lies outside low..max_number.
+bool take_number(std::string_view path, size_t &i, uint64_t low, uint64_t &out) {
+  if (i < path.size() && path[i] == '+')
+    ++i;
+  const size_t digits = i;
   uint64_t value = 0;
-  if (!parse_path_number(text, value) || value < low || value > max_number)
+  for (; i < path.size() && path[i] >= '0' && path[i] <= '9'; ++i)
+    value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(path[i] - '0'), max_number + 1);
+  if (i == digits || value < low || value > max_number)
     return false;
   out = value;
   return true;
 }
 
+// One pass over the path, no copies: paths are read once per change.
 Result<EditPath> parse_edit_path(std::string_view path) {
   if (path.empty())
     return Error{ErrorKind::value_error, "Empty terser path"};
-  std::string_view pieces[4];
-  size_t count = 0;
-  for (size_t start = 0;;) {
-    if (count == 4)
-      return value_error("Path has more than four parts", path);
+  const size_t n = path.size();
+  auto piece_at = [&](size_t start) {
     const size_t hyphen = path.find('-', start);
-    pieces[count++] = path.substr(start, hyphen - start);
-    if (hyphen == std::string_view::npos)
-      break;
-    start = hyphen + 1;
-  }
-
+    return path.substr(start, hyphen == std::string_view::npos ? hyphen : hyphen - start);
+  };
   EditPath out;
-  std::string_view inner;
-  bool bracketed = false;
-  if (!split_parenthesised(pieces[0], out.name, inner, bracketed))
-    return value_error("Invalid segment repetition", pieces[0]);
-  if (bracketed) {
-    out.append = inner == "+";
-    if (!out.append && !read_number(inner, 0, out.segment_repetition))
-      return value_error("Invalid segment repetition", pieces[0]);
+  size_t i = 0;
+  while (i < n && path[i] != '-' && path[i] != '(' && path[i] != ')')
+    ++i;
+  out.name = path.substr(0, i);
+  if (i < n && path[i] != '-') { // "(n)" or "(+)" must close the segment piece
+    bool valid = path[i++] == '(';
+    if (valid && path.substr(i, 2) == "+)") {
+      out.append = true;
+      i += 2;
+    } else {
+      valid = valid && take_number(path, i, 0, out.segment_repetition) && i < n && path[i++] == ')';
+    }
+    if (!valid || (i < n && path[i] != '-'))
+      return value_error("Invalid segment repetition", piece_at(0));
   }
-  if (count == 1)
+  if (i == n)
     return value_error("Path names no field", path);
-
-  std::string_view field;
-  if (!split_parenthesised(pieces[1], field, inner, out.has_repetition) ||
-      !read_number(field, 1, out.number[0]) ||
-      (out.has_repetition && !read_number(inner, 0, out.repetition)) ||
-      out.repetition == max_number)
-    return invalid_index("field", pieces[1]);
-  static constexpr std::string_view what[] = {"component", "sub-component"};
-  for (size_t i = 2; i < count; ++i)
-    if (!read_number(pieces[i], 1, out.number[i - 1]))
-      return invalid_index(what[i - 2], pieces[i]);
-  out.numbers = count - 1;
+  static constexpr std::string_view what[] = {"field", "component", "sub-component"};
+  for (size_t k = 0; k < 3 && i < n; ++k) {
+    const size_t start = ++i; // past the hyphen
+    bool valid = take_number(path, i, 1, out.number[k]);
+    if (valid && k == 0 && i < n && path[i] == '(') {
+      out.has_repetition = true;
+      valid = take_number(path, ++i, 0, out.repetition) && out.repetition < max_number &&
+              i < n && path[i++] == ')';
+    }
+    if (!valid || (i < n && path[i] != '-'))
+      return invalid_index(what[k], piece_at(start));
+    out.numbers = k + 1;
+  }
+  if (i < n)
+    return value_error("Path has more than four parts", path);
   return out;
 }
 
@@ -116,7 +109,9 @@ struct Target {
   uint32_t index[4];
   std::string_view name;
   std::string_view path;
-  std::string value; // escaped
+  std::string_view value; // escaped: the given text itself, or a piece of a buffer
+  size_t escaped_at;      // where in that buffer, or npos
+  size_t escaped_size;
 };
 
 bool operator<(const Target &a, const Target &b) {
@@ -131,13 +126,24 @@ bool contains(const Target &outer, const Target &inner) {
          std::equal(outer.index, outer.index + outer.depth, inner.index);
 }
 
+// The output, written through a cursor into a buffer sized beforehand to an
+// upper bound: one allocation, and no capacity checks on the way.
+struct Writer {
+  char *p;
+  void put(std::string_view text) {
+    if (!text.empty())
+      std::memcpy(p, text.data(), text.size());
+    p += text.size();
+  }
+};
+
 // Appends `text` (a piece at `level`, cut at delimiters[level]) with the
 // changes [begin, end) applied; they all lie inside it and are sorted. A piece
 // missing from the text is taken as empty and reached by padding.
-void rewrite(std::string &out, std::string_view text, const Delimiter *const *delimiters,
+void rewrite(Writer &out, std::string_view text, const Delimiter *const *delimiters,
              size_t level, const Target *begin, const Target *end) {
   if (begin->depth == level) { // the piece itself (alone: conflicts were refused)
-    out.append(begin->value);
+    out.put(begin->value);
     return;
   }
   const Delimiter &d = *delimiters[level];
@@ -154,7 +160,7 @@ void rewrite(std::string &out, std::string_view text, const Delimiter *const *de
       if (present) {
         const size_t hit = find_delimiter(text, d, start);
         if (hit == std::string_view::npos) {
-          out.append(text.substr(copied));
+          out.put(text.substr(copied));
           copied = text.size();
           present = false;
         } else {
@@ -162,12 +168,12 @@ void rewrite(std::string &out, std::string_view text, const Delimiter *const *de
         }
       }
       if (!present)
-        out.append(d.view());
+        out.put(d.view());
     }
     std::string_view piece;
     if (present) {
       const size_t piece_end = std::min(find_delimiter(text, d, start), text.size());
-      out.append(text.substr(copied, start - copied));
+      out.put(text.substr(copied, start - copied));
       piece = text.substr(start, piece_end - start);
       // `start` stays at this piece: the next group's search steps over it.
       copied = piece_end;
@@ -176,7 +182,39 @@ void rewrite(std::string &out, std::string_view text, const Delimiter *const *de
     group = group_end;
   }
   if (present)
-    out.append(text.substr(copied));
+    out.put(text.substr(copied));
+}
+
+// Appends text[copied, line_end) with the changes [begin, end) applied to its
+// fields, updating `copied`. The line's stored fields end at `ends` (offsets
+// in `text`), the first one starting at `first_start`; the changes are sorted
+// and piece p of the line (p >= 1) is stored field p - 1. The fields are
+// found through the index, not by cutting the line.
+void rewrite_fields(Writer &out, std::string_view text, size_t &copied, size_t line_end,
+                    const uint32_t *ends, size_t stored, size_t first_start,
+                    const Delimiter *const *delimiters, const Target *begin, const Target *end) {
+  const Delimiter &separator = *delimiters[0];
+  size_t last = stored; // the last piece in the output so far, once past the stored ones
+  for (const Target *group = begin; group != end;) {
+    const uint32_t piece = group->index[0];
+    const Target *group_end = group;
+    while (group_end != end && group_end->index[0] == piece)
+      ++group_end;
+    std::string_view field;
+    if (piece <= stored) {
+      const size_t start = piece == 1 ? first_start : ends[piece - 2] + separator.size;
+      out.put(text.substr(copied, start - copied));
+      field = text.substr(start, ends[piece - 1] - start);
+      copied = ends[piece - 1];
+    } else {
+      out.put(text.substr(copied, line_end - copied));
+      copied = line_end;
+      for (; last < piece; ++last)
+        out.put(separator.view());
+    }
+    rewrite(out, field, delimiters, 1, group, group_end);
+    group = group_end;
+  }
 }
 
 } // namespace
@@ -186,13 +224,15 @@ Result<std::string> edit_text(const Message &message, const std::vector<Change> 
   std::vector<Target> targets;
   targets.reserve(changes.size());
   std::vector<std::string_view> appended;
+  const Escaper escaper(enc);
+  std::string escaped; // the values that needed escaping, one after another
   size_t value_bytes = 0;
   for (const Change &change : changes) {
     auto parsed = parse_edit_path(change.path);
     if (!parsed)
       return std::move(parsed).error();
     const EditPath &p = parsed.value();
-    Target t{0, 0, {}, p.name, change.path, {}};
+    Target t{0, 0, {}, p.name, change.path, {}, std::string_view::npos, 0};
     if (p.append) {
       const bool valid = p.name.size() == 3 && std::all_of(p.name.begin(), p.name.end(), [](char c) {
                            return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -222,11 +262,23 @@ Result<std::string> edit_text(const Message &message, const std::vector<Change> 
     t.index[2] = static_cast<uint32_t>(p.number[1] - (p.numbers > 1));
     t.index[3] = static_cast<uint32_t>(p.number[2] - (p.numbers > 2));
     t.depth = p.numbers == 1 ? (p.has_repetition ? 2 : 1) : p.numbers + 1;
-    if (change.value)
-      append_escaped(t.value, *change.value, enc);
-    value_bytes += t.value.size();
-    targets.push_back(std::move(t));
+    if (change.value) {
+      const std::string_view text = *change.value;
+      if (escaper.is_plain(text)) {
+        t.value = text;
+      } else {
+        t.escaped_at = escaped.size();
+        escaper.append(escaped, text);
+        t.escaped_size = escaped.size() - t.escaped_at;
+      }
+    }
+    value_bytes += t.value.size() + t.escaped_size;
+    targets.push_back(t);
   }
+  // The buffer is complete: point the escaped values into it.
+  for (Target &t : targets)
+    if (t.escaped_at != std::string_view::npos)
+      t.value = std::string_view(escaped).substr(t.escaped_at, t.escaped_size);
 
   std::sort(targets.begin(), targets.end());
   for (size_t i = 1; i < targets.size(); ++i)
@@ -251,32 +303,39 @@ Result<std::string> edit_text(const Message &message, const std::vector<Change> 
                                                          : std::string_view(raw).substr(first_end, 1);
   const Delimiter *const delimiters[4] = {&enc.field, &enc.repetition, &enc.component,
                                           &enc.sub_component};
-  std::string out;
-  out.reserve(raw.size() + value_bytes + 16 * targets.size());
+  // Padding steps over at most as many delimiters as the indexes count.
+  size_t bound = raw.size() + value_bytes + appended.size() * (2 + 3);
+  for (const Target &t : targets)
+    bound += 2 * (size_t{t.index[0]} + t.index[1] + t.index[2] + t.index[3]);
+  std::string text(bound, '\0');
+  Writer out{text.data()};
   size_t copied = 0;
   const size_t last_end = line_end(message.segment_count() - 1);
   for (auto group = targets.begin(); group != targets.end();) {
     auto group_end = group;
     while (group_end != targets.end() && group_end->segment == group->segment)
       ++group_end;
-    std::string_view line;
+    const Target *first = &*group;
+    const Target *last = first + (group_end - group);
     if (group->segment < message.segment_count()) {
-      const size_t start = message.segments[group->segment].offset;
-      const size_t end = line_end(group->segment);
-      out.append(raw, copied, start - copied);
-      line = std::string_view(raw).substr(start, end - start);
-      copied = end;
+      const SegmentView view = message.segment_at(group->segment);
+      const size_t first_start =
+          static_cast<size_t>(view.name.data() - raw.data()) + view.name.size() + enc.field.size;
+      rewrite_fields(out, raw, copied, line_end(group->segment), view.ends, view.stored,
+                     first_start, delimiters, first, last);
     } else {
-      out.append(raw, copied, last_end - copied);
+      out.put(std::string_view(raw).substr(copied, last_end - copied));
       copied = last_end;
-      out.append(line_break);
-      line = group->name;
+      out.put(line_break);
+      size_t name_copied = 0;
+      rewrite_fields(out, group->name, name_copied, group->name.size(), nullptr, 0, 0,
+                     delimiters, first, last);
     }
-    rewrite(out, line, delimiters, 0, &*group, &*group + (group_end - group));
     group = group_end;
   }
-  out.append(raw, copied);
-  return out;
+  out.put(std::string_view(raw).substr(copied));
+  text.resize(static_cast<size_t>(out.p - text.data()));
+  return text;
 }
 
 Result<std::vector<std::string>> field_values(const Message &message, std::string_view path) {

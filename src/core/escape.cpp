@@ -126,55 +126,57 @@ std::string decode_escapes(std::string_view text, const EncodingCharacters &enc)
 
 namespace vellomar {
 
-void append_escaped(std::string &out, std::string_view text,
-                    const EncodingCharacters &enc) {
-  // The letters of the delimiters' sequences, in the order the decoder's
-  // switch reads them; a message whose delimiters coincide gets the first.
-  const struct {
-    const Delimiter *delimiter;
-    char letter;
-  } named[] = {{&enc.field, 'F'},
-               {&enc.component, 'S'},
-               {&enc.sub_component, 'T'},
-               {&enc.repetition, 'R'},
-               {&enc.escape, 'E'}};
+namespace {
+
+// The sequences written between escape characters, by code; code 1 marks the
+// first byte of a two-byte delimiter, which is looked at more closely.
+constexpr std::string_view escape_sequences[] = {"", "", "F", "S", "T", "R", "E", ".br", "X0D", "X0B", "X1C"};
+constexpr unsigned char two_byte_lead = 1;
+
+} // namespace
+
+Escaper::Escaper(const EncodingCharacters &enc) : enc_(enc), code_{} {
+  code_[static_cast<unsigned char>('\n')] = 7;
+  code_[static_cast<unsigned char>('\r')] = 8;
+  code_[0x0b] = 9;
+  code_[0x1c] = 10;
+  // Backwards, so that of delimiters that coincide the first one counts, in
+  // the order the decoder reads them.
+  const Delimiter *delimiters[] = {&enc.field, &enc.component, &enc.sub_component,
+                                   &enc.repetition, &enc.escape};
+  for (unsigned char code = 6; code >= 2; --code) {
+    const Delimiter &d = *delimiters[code - 2];
+    code_[static_cast<unsigned char>(d.bytes[0])] = d.size == 1 ? code : two_byte_lead;
+  }
+}
+
+void Escaper::append(std::string &out, std::string_view text) const {
+  const Delimiter *delimiters[] = {&enc_.field, &enc_.component, &enc_.sub_component,
+                                   &enc_.repetition, &enc_.escape};
   out.reserve(out.size() + text.size());
   size_t run = 0; // start of the bytes not yet appended
-  for (size_t i = 0; i < text.size();) {
-    const char c = text[i];
-    std::string_view code;
-    char letter = 0;
-    size_t length = 1;
-    if (c == '\n')
-      code = ".br";
-    else if (c == '\r')
-      code = "X0D";
-    else if (c == '\x0b')
-      code = "X0B";
-    else if (c == '\x1c')
-      code = "X1C";
-    else
-      for (const auto &entry : named) {
-        const Delimiter &d = *entry.delimiter;
-        if (c == d.bytes[0] && (d.size == 1 || (i + 1 < text.size() && text[i + 1] == d.bytes[1]))) {
-          letter = entry.letter;
-          length = d.size;
-          break;
-        }
-      }
-    if (code.empty() && !letter) {
-      ++i;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char code = code_[static_cast<unsigned char>(text[i])];
+    if (!code)
       continue;
+    size_t length = 1;
+    if (code == two_byte_lead) {
+      code = 0;
+      for (unsigned char k = 0; k < 5 && !code; ++k) {
+        const Delimiter &d = *delimiters[k];
+        if (d.size == 2 && text[i] == d.bytes[0] && i + 1 < text.size() && text[i + 1] == d.bytes[1])
+          code = static_cast<unsigned char>(k + 2);
+      }
+      if (!code)
+        continue;
+      length = 2;
     }
     out.append(text.substr(run, i - run));
-    out.append(enc.escape.view());
-    if (letter)
-      out.push_back(letter);
-    else
-      out.append(code);
-    out.append(enc.escape.view());
-    i += length;
-    run = i;
+    out.append(enc_.escape.view());
+    out.append(escape_sequences[code]);
+    out.append(enc_.escape.view());
+    i += length - 1;
+    run = i + 1;
   }
   out.append(text.substr(run));
 }

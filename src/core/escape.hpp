@@ -29,12 +29,33 @@ inline std::string_view decoded_view(std::string_view text,
   return scratch;
 }
 
-// Appends `text` escaped for a value of a message with delimiters `enc`: each
-// of the five delimiters becomes its sequence (\F\, \S\, \T\, \R\, \E\),
-// an LF becomes \.br\, and CR, 0x0B and 0x1C become \X0D\, \X0B\ and
-// \X1C\ (a CR written as \.br\ would read back as LF; the MLLP bytes could
-// be taken for a frame). Decoding the result gives `text` back.
-void append_escaped(std::string &out, std::string_view text,
-                    const EncodingCharacters &enc);
+// Escaping of values for a message with delimiters `enc`: each of the five
+// delimiters becomes its sequence (\F\, \S\, \T\, \R\, \E\), an LF becomes
+// \.br\, and CR, 0x0B and 0x1C become \X0D\, \X0B\ and \X1C\ (a CR written
+// as \.br\ would read back as LF; the MLLP bytes could be taken for a
+// frame). Decoding an escaped text gives it back. Made once per set of
+// delimiters: a table of the bytes that start something to escape, so that
+// plain text costs one lookup per byte.
+class Escaper {
+public:
+  explicit Escaper(const EncodingCharacters &enc);
+  void append(std::string &out, std::string_view text) const;
+  // Whether `text` is its own escaped form.
+  bool is_plain(std::string_view text) const {
+    for (char c : text)
+      if (code_[static_cast<unsigned char>(c)])
+        return false;
+    return true;
+  }
+
+private:
+  EncodingCharacters enc_;
+  unsigned char code_[256]; // index into the sequences; 0 plain
+};
+
+inline void append_escaped(std::string &out, std::string_view text,
+                           const EncodingCharacters &enc) {
+  Escaper(enc).append(out, text);
+}
 
 } // namespace vellomar

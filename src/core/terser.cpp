@@ -1,5 +1,7 @@
 #include "terser.hpp"
 
+#include <cstring>
+
 namespace vellomar {
 namespace {
 
@@ -65,8 +67,10 @@ Result<size_t> find_segment(const Message &message, std::string_view name,
   size_t selected = 0;
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
+    // Names are short: the first byte rules most segments out without a call.
     if (e.name_length == name.size() &&
-        std::string_view(message.raw.data() + e.offset, e.name_length) == name) {
+        (name.empty() || (message.raw[e.offset] == name[0] &&
+                          std::memcmp(message.raw.data() + e.offset, name.data(), name.size()) == 0))) {
       if (count == repetition)
         selected = i;
       ++count;

@@ -26,7 +26,7 @@ import sys
 from collections.abc import Callable, Iterator, Sequence
 from typing import TextIO
 
-from . import __version__
+from . import __version__, cli_edit
 from ._core import Field, Message, parse, parse_batch
 
 PROG = "vellomar"
@@ -501,6 +501,7 @@ def build_parser() -> argparse.ArgumentParser:
     ack.add_argument("--text", default="", help="MSA-3 text message (default: empty)")
     ack.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
     ack.set_defaults(handler=_ack_handler, parser=ack)
+    cli_edit.register(commands)
     return parser
 
 

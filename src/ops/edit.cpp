@@ -57,14 +57,18 @@ Ref edit(PyObject **args) {
       if (!add_change(key, value, changes))
         return {};
   } else {
-    if (!PyMapping_Check(mapping) || PyUnicode_Check(mapping)) {
+    // Any object with items() giving pairs will do, as for dict(changes).
+    items = Ref::steal(PyMapping_Items(mapping));
+    if (!items) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        return {};
+      PyErr_Clear();
       Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(mapping)));
       if (qualname)
         PyErr_Format(PyExc_TypeError, "argument 'changes': '%U' object is not a mapping",
                      qualname.get());
       return {};
     }
-    items = Ref::check(PyMapping_Items(mapping));
     for (Py_ssize_t i = 0, n = PyList_GET_SIZE(items.get()); i < n; ++i) {
       PyObject *item = PyList_GET_ITEM(items.get(), i);
       if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {

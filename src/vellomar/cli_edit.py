@@ -15,7 +15,7 @@ from __future__ import annotations
 import argparse
 import re
 import sys
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, BinaryIO
 
 from ._core import Message, parse, parse_batch
@@ -36,9 +36,10 @@ def _messages(text: str) -> list[Message]:
     return parse_batch(text)
 
 
-def rewrite(text: str, changes: dict[str, str]) -> str:
-    """`text` (a file's content) with every message changed, in its own form."""
-    edited = iter([edit(message, changes) for message in _messages(text)])
+def rewrite(text: str, change: Callable[[Message], Message]) -> str:
+    """`text` (a file's content) with every message replaced by `change(message)`,
+    in the file's own form: envelope lines, line ends and MLLP frames kept."""
+    edited = iter([change(message) for message in _messages(text)])
     eol = "\r\n" if "\r\n" in text else "\r" if "\r" in text else "\n"
     framed = "\x0b" in text
     frame_end = "\r\x1c\r" if "\r\x1c" in text else "\x1c\r"
@@ -68,10 +69,11 @@ def run(changes: dict[str, str], files: Sequence[str], output: str | None, encod
                     with open(name, "rb") as file:
                         data = file.read()
                 codec = encoding or codec_for(charset_of(data) or "utf-8")
-                sink.write(rewrite(data.decode(codec), changes).encode(codec))
+                text = rewrite(data.decode(codec), lambda message: edit(message, changes))
+                sink.write(text.encode(codec))
             except (OSError, LookupError, ValueError, KeyError, IndexError) as error:
-                text = error.args[0] if isinstance(error, KeyError) else error
-                sys.stderr.write(f"{PROG}: {label}: {text}\n")
+                reason = error.args[0] if isinstance(error, KeyError) else error
+                sys.stderr.write(f"{PROG}: {label}: {reason}\n")
                 status = 1
         sink.flush()
     except BrokenPipeError:

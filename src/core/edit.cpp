@@ -1,9 +1,12 @@
 #include "edit.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "escape.hpp"
+#include "parser.hpp"
 #include "terser.hpp"
 
 namespace vellomar {
@@ -185,16 +188,40 @@ void rewrite(Writer &out, std::string_view text, const Delimiter *const *delimit
     out.put(text.substr(copied));
 }
 
+// Where the output's fields end (offsets from `base`), for the new index.
+struct FieldEnds {
+  const char *base;
+  std::vector<uint32_t> &ends;
+  void at(const Writer &out) { ends.push_back(static_cast<uint32_t>(out.p - base)); }
+  // Stored fields [from, to) of a line whose text from `copied` on has not
+  // been written yet: they land where `out` stands now, plus their distance.
+  void shifted(const Writer &out, size_t copied, const uint32_t *line_ends, size_t from,
+               size_t to) {
+    if (from >= to)
+      return;
+    const auto shift = static_cast<uint32_t>(static_cast<size_t>(out.p - base) - copied);
+    const size_t at = ends.size();
+    ends.resize(at + (to - from));
+    uint32_t *dst = ends.data() + at;
+    for (size_t k = from; k < to; ++k)
+      *dst++ = line_ends[k] + shift;
+  }
+};
+
 // Appends text[copied, line_end) with the changes [begin, end) applied to its
-// fields, updating `copied`. The line's stored fields end at `ends` (offsets
-// in `text`), the first one starting at `first_start`; the changes are sorted
-// and piece p of the line (p >= 1) is stored field p - 1. The fields are
-// found through the index, not by cutting the line.
-void rewrite_fields(Writer &out, std::string_view text, size_t &copied, size_t line_end,
-                    const uint32_t *ends, size_t stored, size_t first_start,
+// fields, updating `copied`, and records where every field of the new line
+// ends. The line's stored fields end at `ends` (offsets in `text`), the first
+// one starting at `first_start`; the changes are sorted and piece p of the
+// line (p >= 1) is stored field p - 1. The fields are found through the index
+// and no field separator is ever written inside a field, so the new line's
+// fields end where the old ones did (shifted) or where a change or padding
+// wrote them.
+void rewrite_fields(Writer &out, FieldEnds &new_ends, std::string_view text, size_t &copied,
+                    size_t line_end, const uint32_t *ends, size_t stored, size_t first_start,
                     const Delimiter *const *delimiters, const Target *begin, const Target *end) {
   const Delimiter &separator = *delimiters[0];
   size_t last = stored; // the last piece in the output so far, once past the stored ones
+  size_t recorded = 0;  // stored fields whose end is recorded
   for (const Target *group = begin; group != end;) {
     const uint32_t piece = group->index[0];
     const Target *group_end = group;
@@ -202,24 +229,32 @@ void rewrite_fields(Writer &out, std::string_view text, size_t &copied, size_t l
       ++group_end;
     std::string_view field;
     if (piece <= stored) {
+      new_ends.shifted(out, copied, ends, recorded, piece - 1);
       const size_t start = piece == 1 ? first_start : ends[piece - 2] + separator.size;
       out.put(text.substr(copied, start - copied));
       field = text.substr(start, ends[piece - 1] - start);
       copied = ends[piece - 1];
     } else {
+      new_ends.shifted(out, copied, ends, recorded, stored);
       out.put(text.substr(copied, line_end - copied));
       copied = line_end;
-      for (; last < piece; ++last)
+      for (; last < piece; ++last) {
         out.put(separator.view());
+        if (last + 1 < piece)
+          new_ends.at(out); // an empty padding field ends where the next begins
+      }
     }
+    recorded = piece;
     rewrite(out, field, delimiters, 1, group, group_end);
+    new_ends.at(out);
     group = group_end;
   }
+  new_ends.shifted(out, copied, ends, std::min(recorded, stored), stored);
 }
 
 } // namespace
 
-Result<std::string> edit_text(const Message &message, const std::vector<Change> &changes) {
+Result<Message> edit_message(const Message &message, const std::vector<Change> &changes) {
   const EncodingCharacters &enc = message.enc;
   std::vector<Target> targets;
   targets.reserve(changes.size());
@@ -289,11 +324,16 @@ Result<std::string> edit_text(const Message &message, const std::vector<Change> 
     }
 
   const std::string &raw = message.raw;
+  auto stored_fields = [&](size_t i) -> size_t {
+    const size_t end = i + 1 < message.segment_count() ? message.segments[i + 1].first_field
+                                                        : message.field_ends.size();
+    return end - message.segments[i].first_field;
+  };
   // A line ends with its last field, or with its name when it has none.
   auto line_end = [&](size_t i) -> size_t {
-    const SegmentView view = message.segment_at(i);
-    return view.stored ? view.ends[view.stored - 1]
-                       : static_cast<size_t>(view.name.data() - raw.data()) + view.name.size();
+    const SegmentEntry &e = message.segments[i];
+    const size_t stored = stored_fields(i);
+    return stored ? message.field_ends[e.first_field + stored - 1] : e.offset + e.name_length;
   };
   // Appended segments follow the last one, after the line break the message
   // uses after its first segment.
@@ -309,33 +349,92 @@ Result<std::string> edit_text(const Message &message, const std::vector<Change> 
     bound += 2 * (size_t{t.index[0]} + t.index[1] + t.index[2] + t.index[3]);
   std::string text(bound, '\0');
   Writer out{text.data()};
+  const char *const base = text.data();
+
+  // The index of the new text is built on the way: an untouched segment
+  // keeps its entries, moved by the change in length before it; a changed or
+  // appended line is indexed afresh from the output as the parser does.
+  // Delimiters that are line breaks would make padding start new lines; such
+  // a message is indexed by the parser instead.
+  const bool index_here = [&] {
+    for (const Delimiter *d : delimiters)
+      if (d->bytes[0] == '\r' || d->bytes[0] == '\n')
+        return false;
+    return true;
+  }();
+  Message result;
+  result.enc = enc;
+  result.segments.reserve(message.segment_count() + appended.size());
+  result.field_ends.reserve(message.field_ends.size() + 8 * targets.size());
+  FieldEnds new_ends{base, result.field_ends};
+  auto add_segment = [&](size_t start, uint32_t name_length) {
+    result.segments.push_back(SegmentEntry{static_cast<uint32_t>(start), name_length,
+                                           static_cast<uint32_t>(result.field_ends.size())});
+  };
+
   size_t copied = 0;
-  const size_t last_end = line_end(message.segment_count() - 1);
+  const size_t count = message.segment_count();
+  const size_t last_end = line_end(count - 1);
+  size_t next = 0; // the first segment not yet in the new index
+  // Adds the entries of the untouched segments [next, to): their text from
+  // `copied` on lands where `out` stands, plus its distance from `copied`.
+  auto copy_untouched = [&](size_t to) {
+    if (next >= to)
+      return;
+    const auto shift = static_cast<uint32_t>(static_cast<size_t>(out.p - base) - copied);
+    const uint32_t first_field = message.segments[next].first_field;
+    const uint32_t end_field = to < count ? message.segments[to].first_field
+                                          : static_cast<uint32_t>(message.field_ends.size());
+    // Modulo 2**32, like the offsets themselves.
+    const uint32_t field_shift = static_cast<uint32_t>(result.field_ends.size()) - first_field;
+    for (size_t k = next; k < to; ++k) {
+      const SegmentEntry &e = message.segments[k];
+      result.segments.push_back(
+          SegmentEntry{e.offset + shift, e.name_length, e.first_field + field_shift});
+    }
+    const size_t at = result.field_ends.size();
+    result.field_ends.resize(at + (end_field - first_field));
+    uint32_t *dst = result.field_ends.data() + at;
+    for (uint32_t k = first_field; k < end_field; ++k)
+      *dst++ = message.field_ends[k] + shift;
+    next = to;
+  };
   for (auto group = targets.begin(); group != targets.end();) {
+    const size_t i = group->segment;
     auto group_end = group;
-    while (group_end != targets.end() && group_end->segment == group->segment)
+    while (group_end != targets.end() && group_end->segment == i)
       ++group_end;
-    const Target *first = &*group;
+    const Target *first = targets.data() + (group - targets.begin());
     const Target *last = first + (group_end - group);
-    if (group->segment < message.segment_count()) {
-      const SegmentView view = message.segment_at(group->segment);
-      const size_t first_start =
-          static_cast<size_t>(view.name.data() - raw.data()) + view.name.size() + enc.field.size;
-      rewrite_fields(out, raw, copied, line_end(group->segment), view.ends, view.stored,
-                     first_start, delimiters, first, last);
-    } else {
+    group = group_end;
+    if (i >= count) {
+      copy_untouched(count);
       out.put(std::string_view(raw).substr(copied, last_end - copied));
       copied = last_end;
       out.put(line_break);
+      add_segment(static_cast<size_t>(out.p - base), static_cast<uint32_t>(first->name.size()));
       size_t name_copied = 0;
-      rewrite_fields(out, group->name, name_copied, group->name.size(), nullptr, 0, 0,
+      rewrite_fields(out, new_ends, first->name, name_copied, first->name.size(), nullptr, 0, 0,
                      delimiters, first, last);
+      continue;
     }
-    group = group_end;
+    copy_untouched(i);
+    const SegmentEntry &e = message.segments[i];
+    add_segment(static_cast<size_t>(out.p - base) + (e.offset - copied), e.name_length);
+    rewrite_fields(out, new_ends, raw, copied, line_end(i), message.field_ends.data() + e.first_field,
+                   stored_fields(i), e.offset + e.name_length + enc.field.size, delimiters, first,
+                   last);
+    next = i + 1;
   }
+  copy_untouched(count);
   out.put(std::string_view(raw).substr(copied));
-  text.resize(static_cast<size_t>(out.p - text.data()));
-  return text;
+  text.resize(static_cast<size_t>(out.p - base));
+  if (text.size() > UINT32_MAX)
+    throw std::bad_alloc(); // beyond the 32-bit offsets of the index
+  if (!index_here)
+    return parse_message(std::move(text));
+  result.raw = std::move(text);
+  return result;
 }
 
 Result<std::vector<std::string>> field_values(const Message &message, std::string_view path) {

@@ -27,10 +27,11 @@ struct Change {
   std::optional<std::string_view> value; // nullopt empties the element
 };
 
-// The raw text of `message` with every change applied: each value escaped
+// `message` with every change applied to its raw text: each value escaped
 // with the message's own delimiters and stored at its path, padding with
 // empty elements past the end of a segment, a field, a repetition or a
-// component. Text outside the changed elements is copied byte for byte.
+// component. Text outside the changed elements is copied byte for byte; the
+// result is indexed as the parser would index its text.
 // Failures, the first in the order of `changes` (conflicts afterwards):
 // ValueError for a malformed path ("Empty terser path", "Invalid segment
 // repetition: '...'", "Invalid {field,component,sub-component} index: '...'",
@@ -41,12 +42,12 @@ struct Change {
 // repetition {n} not found (have {count})"; ValueError "Conflicting changes:
 // '{a}' and '{b}'" when two paths name the same element or one lies inside
 // the other.
-Result<std::string> edit_text(const Message &message, const std::vector<Change> &changes);
+Result<Message> edit_message(const Message &message, const std::vector<Change> &changes);
 
 // The decoded value at `path` (edit grammar without "(r)" and "(+)") in every
 // repetition of the field, in order; a field that does not repeat is its own
 // one repetition. Empty when the segment has no such field; "" for a
-// repetition lacking the component or sub-component. Errors as edit_text, plus
+// repetition lacking the component or sub-component. Errors as edit_message, plus
 // ValueError "Path names a field repetition: '...'" and "Path names no field:
 // '...'".
 Result<std::vector<std::string>> field_values(const Message &message, std::string_view path);

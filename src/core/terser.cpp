@@ -1,7 +1,5 @@
 #include "terser.hpp"
 
-#include <cstring>
-
 namespace vellomar {
 namespace {
 
@@ -61,34 +59,31 @@ bool parse_path_number(std::string_view text, uint64_t &out) {
 
 Result<size_t> find_segment(const Message &message, std::string_view name,
                             uint64_t repetition) {
-  // One pass over the segments: how many carry the name, and which one is
-  // the requested repetition.
+  // One pass over the segments, stopping at the requested repetition; the
+  // count of those carrying the name is needed only when there is none.
   size_t count = 0;
-  size_t selected = 0;
+  const char *const raw = message.raw.data();
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
-    // Names are short: the first byte rules most segments out without a call.
-    if (e.name_length == name.size() &&
-        (name.empty() || (message.raw[e.offset] == name[0] &&
-                          std::memcmp(message.raw.data() + e.offset, name.data(), name.size()) == 0))) {
-      if (count == repetition)
-        selected = i;
-      ++count;
-    }
+    if (e.name_length != name.size())
+      continue;
+    // Names are a few bytes: compared in place, not by a call.
+    size_t k = 0;
+    while (k < name.size() && raw[e.offset + k] == name[k])
+      ++k;
+    if (k == name.size() && count++ == repetition)
+      return i;
   }
   if (count == 0)
     return segment_not_found(name);
-  if (repetition >= count) {
-    std::string text = "Segment '";
-    text.append(name)
-        .append("' repetition ")
-        .append(std::to_string(repetition))
-        .append(" not found (have ")
-        .append(std::to_string(count))
-        .append(")");
-    return Error{ErrorKind::index_error, std::move(text)};
-  }
-  return selected;
+  std::string text = "Segment '";
+  text.append(name)
+      .append("' repetition ")
+      .append(std::to_string(repetition))
+      .append(" not found (have ")
+      .append(std::to_string(count))
+      .append(")");
+  return Error{ErrorKind::index_error, std::move(text)};
 }
 
 Result<std::string> terser_get(const Message &message, std::string_view path) {

@@ -1,6 +1,5 @@
 // edit, values and escape: the bindings of the core's editing functions.
 #include "../core/edit.hpp"
-#include "../core/parser.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
 
@@ -79,12 +78,7 @@ Ref edit(PyObject **args) {
         return {};
     }
   }
-  auto text = edit_text(*message, changes);
-  if (!text)
-    return Ref::steal(py::raise(text.error()));
-  // The spliced text is indexed afresh by the parser: it still begins with
-  // the untouched header, so it passes the parser's checks.
-  return py::convert_or_raise(parse_message(std::move(text).value()), [](Message &&m) {
+  return py::convert_or_raise(edit_message(*message, changes), [](Message &&m) {
     return module::new_message(std::move(m));
   });
 }

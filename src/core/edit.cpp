@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "escape.hpp"
 #include "parser.hpp"
 #include "terser.hpp"
@@ -55,7 +59,9 @@ bool take_number(std::string_view path, size_t &i, uint64_t low, uint64_t &out) 
 }
 
 // One pass over the path, no copies: paths are read once per change.
-Result<EditPath> parse_edit_path(std::string_view path) {
+// Reads `path` into `out`; the error when it is malformed. (No Result: a
+// path is read per change, and most are fine.)
+std::optional<Error> parse_edit_path(std::string_view path, EditPath &out) {
   if (path.empty())
     return Error{ErrorKind::value_error, "Empty terser path"};
   const size_t n = path.size();
@@ -63,7 +69,6 @@ Result<EditPath> parse_edit_path(std::string_view path) {
     const size_t hyphen = path.find('-', start);
     return path.substr(start, hyphen == std::string_view::npos ? hyphen : hyphen - start);
   };
-  EditPath out;
   size_t i = 0;
   while (i < n && path[i] != '-' && path[i] != '(' && path[i] != ')')
     ++i;
@@ -96,7 +101,7 @@ Result<EditPath> parse_edit_path(std::string_view path) {
   }
   if (i < n)
     return value_error("Path has more than four parts", path);
-  return out;
+  return std::nullopt;
 }
 
 // Whether a segment numbers its fields from the field separator (MSH-1) on.
@@ -188,23 +193,27 @@ void rewrite(Writer &out, std::string_view text, const Delimiter *const *delimit
     out.put(text.substr(copied));
 }
 
-// Where the output's fields end (offsets from `base`), for the new index.
+// Where the output's fields end (offsets from `base`), for the new index,
+// written into room reserved beforehand.
 struct FieldEnds {
   const char *base;
-  std::vector<uint32_t> &ends;
-  void at(const Writer &out) { ends.push_back(static_cast<uint32_t>(out.p - base)); }
+  uint32_t *p;
+  void at(const Writer &out) { *p++ = static_cast<uint32_t>(out.p - base); }
   // Stored fields [from, to) of a line whose text from `copied` on has not
   // been written yet: they land where `out` stands now, plus their distance.
   void shifted(const Writer &out, size_t copied, const uint32_t *line_ends, size_t from,
                size_t to) {
-    if (from >= to)
-      return;
     const auto shift = static_cast<uint32_t>(static_cast<size_t>(out.p - base) - copied);
-    const size_t at = ends.size();
-    ends.resize(at + (to - from));
-    uint32_t *dst = ends.data() + at;
-    for (size_t k = from; k < to; ++k)
-      *dst++ = line_ends[k] + shift;
+    size_t k = from;
+#if defined(__SSE2__)
+    // Most of a message's field ends pass through here: four at a time.
+    const __m128i add = _mm_set1_epi32(static_cast<int>(shift));
+    for (; k + 4 <= to; k += 4, p += 4)
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(p),
+                       _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(line_ends + k)), add));
+#endif
+    for (; k < to; ++k)
+      *p++ = line_ends[k] + shift;
   }
 };
 
@@ -254,19 +263,21 @@ void rewrite_fields(Writer &out, FieldEnds &new_ends, std::string_view text, siz
 
 } // namespace
 
-Result<Message> edit_message(const Message &message, const std::vector<Change> &changes) {
+Result<Message> edit_message(const Message &message, std::span<const Change> changes) {
   const EncodingCharacters &enc = message.enc;
-  std::vector<Target> targets;
-  targets.reserve(changes.size());
+  SmallVector<Target, 16> pending;
   std::vector<std::string_view> appended;
   const Escaper escaper(enc);
   std::string escaped; // the values that needed escaping, one after another
   size_t value_bytes = 0;
+  bool have_last = false;
+  std::string_view last_name; // the segment found for the change before
+  uint64_t last_repetition = 0;
+  size_t last_segment = 0;
   for (const Change &change : changes) {
-    auto parsed = parse_edit_path(change.path);
-    if (!parsed)
-      return std::move(parsed).error();
-    const EditPath &p = parsed.value();
+    EditPath p;
+    if (auto error = parse_edit_path(change.path, p))
+      return std::move(*error);
     Target t{0, 0, {}, p.name, change.path, {}, std::string_view::npos, 0};
     if (p.append) {
       const bool valid = p.name.size() == 3 && std::all_of(p.name.begin(), p.name.end(), [](char c) {
@@ -280,11 +291,16 @@ Result<Message> edit_message(const Message &message, const std::vector<Change> &
       t.segment = message.segment_count() + static_cast<size_t>(known - appended.begin());
       if (known == appended.end())
         appended.push_back(p.name);
+    } else if (have_last && p.name == last_name && p.segment_repetition == last_repetition) {
+      t.segment = last_segment; // changes to one segment usually come together
     } else {
       auto found = find_segment(message, p.name, p.segment_repetition);
       if (!found)
         return std::move(found).error();
-      t.segment = found.value();
+      t.segment = last_segment = found.value();
+      last_name = p.name;
+      last_repetition = p.segment_repetition;
+      have_last = true;
     }
     uint64_t field_piece = p.number[0];
     if (numbers_from_separator(p.name)) {
@@ -308,14 +324,17 @@ Result<Message> edit_message(const Message &message, const std::vector<Change> &
       }
     }
     value_bytes += t.value.size() + t.escaped_size;
-    targets.push_back(t);
+    pending.push_back(t);
   }
+  const std::span<Target> targets = pending.items();
   // The buffer is complete: point the escaped values into it.
   for (Target &t : targets)
     if (t.escaped_at != std::string_view::npos)
       t.value = std::string_view(escaped).substr(t.escaped_at, t.escaped_size);
 
-  std::sort(targets.begin(), targets.end());
+  // Changes usually come in the message's order.
+  if (!std::is_sorted(targets.begin(), targets.end()))
+    std::sort(targets.begin(), targets.end());
   for (size_t i = 1; i < targets.size(); ++i)
     if (contains(targets[i - 1], targets[i])) {
       std::string text = "Conflicting changes: '";
@@ -365,11 +384,16 @@ Result<Message> edit_message(const Message &message, const std::vector<Change> &
   Message result;
   result.enc = enc;
   result.segments.reserve(message.segment_count() + appended.size());
-  result.field_ends.reserve(message.field_ends.size() + 8 * targets.size());
-  FieldEnds new_ends{base, result.field_ends};
+  // A change adds at most as many fields as its field number.
+  size_t field_bound = message.field_ends.size();
+  for (const Target &t : targets)
+    field_bound += t.index[0] + size_t{1};
+  result.field_ends.resize(field_bound);
+  uint32_t *const field_base = result.field_ends.data();
+  FieldEnds new_ends{base, field_base};
   auto add_segment = [&](size_t start, uint32_t name_length) {
     result.segments.push_back(SegmentEntry{static_cast<uint32_t>(start), name_length,
-                                           static_cast<uint32_t>(result.field_ends.size())});
+                                           static_cast<uint32_t>(new_ends.p - field_base)});
   };
 
   size_t copied = 0;
@@ -386,17 +410,13 @@ Result<Message> edit_message(const Message &message, const std::vector<Change> &
     const uint32_t end_field = to < count ? message.segments[to].first_field
                                           : static_cast<uint32_t>(message.field_ends.size());
     // Modulo 2**32, like the offsets themselves.
-    const uint32_t field_shift = static_cast<uint32_t>(result.field_ends.size()) - first_field;
+    const uint32_t field_shift = static_cast<uint32_t>(new_ends.p - field_base) - first_field;
     for (size_t k = next; k < to; ++k) {
       const SegmentEntry &e = message.segments[k];
       result.segments.push_back(
           SegmentEntry{e.offset + shift, e.name_length, e.first_field + field_shift});
     }
-    const size_t at = result.field_ends.size();
-    result.field_ends.resize(at + (end_field - first_field));
-    uint32_t *dst = result.field_ends.data() + at;
-    for (uint32_t k = first_field; k < end_field; ++k)
-      *dst++ = message.field_ends[k] + shift;
+    new_ends.shifted(out, copied, message.field_ends.data(), first_field, end_field);
     next = to;
   };
   for (auto group = targets.begin(); group != targets.end();) {
@@ -404,7 +424,7 @@ Result<Message> edit_message(const Message &message, const std::vector<Change> &
     auto group_end = group;
     while (group_end != targets.end() && group_end->segment == i)
       ++group_end;
-    const Target *first = targets.data() + (group - targets.begin());
+    const Target *first = &*group;
     const Target *last = first + (group_end - group);
     group = group_end;
     if (i >= count) {
@@ -433,15 +453,15 @@ Result<Message> edit_message(const Message &message, const std::vector<Change> &
     throw std::bad_alloc(); // beyond the 32-bit offsets of the index
   if (!index_here)
     return parse_message(std::move(text));
+  result.field_ends.resize(static_cast<size_t>(new_ends.p - field_base));
   result.raw = std::move(text);
   return result;
 }
 
 Result<std::vector<std::string>> field_values(const Message &message, std::string_view path) {
-  auto parsed = parse_edit_path(path);
-  if (!parsed)
-    return std::move(parsed).error();
-  const EditPath &p = parsed.value();
+  EditPath p;
+  if (auto error = parse_edit_path(path, p))
+    return std::move(*error);
   if (p.has_repetition)
     return value_error("Path names a field repetition", path);
   if (p.append)

@@ -13,14 +13,47 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "records.hpp"
 #include "result.hpp"
 
 namespace vellomar {
+
+// A growing sequence of trivially copyable items that stays on the stack up
+// to N of them: an edit usually has a handful of changes, and a heap
+// allocation would cost as much as a change.
+template <class T, size_t N> class SmallVector {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+  SmallVector() {}
+  void push_back(const T &item) {
+    if (size_ < N) {
+      inline_.items[size_] = item;
+    } else {
+      if (size_ == N)
+        heap_.assign(inline_.items, inline_.items + N);
+      heap_.push_back(item);
+    }
+    ++size_;
+  }
+  T *data() { return size_ <= N ? inline_.items : heap_.data(); }
+  size_t size() const { return size_; }
+  std::span<T> items() { return {data(), size_}; }
+
+private:
+  union Inline {
+    Inline() {} // left uninitialised: only pushed items are read
+    T items[N];
+  } inline_;
+  std::vector<T> heap_;
+  size_t size_ = 0;
+};
 
 struct Change {
   std::string_view path;
@@ -42,7 +75,7 @@ struct Change {
 // repetition {n} not found (have {count})"; ValueError "Conflicting changes:
 // '{a}' and '{b}'" when two paths name the same element or one lies inside
 // the other.
-Result<Message> edit_message(const Message &message, const std::vector<Change> &changes);
+Result<Message> edit_message(const Message &message, std::span<const Change> changes);
 
 // The decoded value at `path` (edit grammar without "(r)" and "(+)") in every
 // repetition of the field, in order; a field that does not repeat is its own

@@ -128,52 +128,61 @@ namespace vellomar {
 
 namespace {
 
-// The sequences written between escape characters, by code; code 1 marks the
-// first byte of a two-byte delimiter, which is looked at more closely.
-constexpr std::string_view escape_sequences[] = {"", "", "F", "S", "T", "R", "E", ".br", "X0D", "X0B", "X1C"};
-constexpr unsigned char two_byte_lead = 1;
+// The sequences written between escape characters.
+constexpr std::string_view delimiter_letters[] = {"F", "S", "T", "R", "E"};
 
 } // namespace
 
-Escaper::Escaper(const EncodingCharacters &enc) : enc_(enc), code_{} {
-  code_[static_cast<unsigned char>('\n')] = 7;
-  code_[static_cast<unsigned char>('\r')] = 8;
-  code_[0x0b] = 9;
-  code_[0x1c] = 10;
-  // Backwards, so that of delimiters that coincide the first one counts, in
-  // the order the decoder reads them.
-  const Delimiter *delimiters[] = {&enc.field, &enc.component, &enc.sub_component,
-                                   &enc.repetition, &enc.escape};
-  for (unsigned char code = 6; code >= 2; --code) {
-    const Delimiter &d = *delimiters[code - 2];
-    code_[static_cast<unsigned char>(d.bytes[0])] = d.size == 1 ? code : two_byte_lead;
+Escaper::Escaper(const EncodingCharacters &enc) : enc_(enc) {
+  for (unsigned char b : {'\n', '\r', '\x0b', '\x1c'})
+    marked_[b >> 6] |= uint64_t{1} << (b & 63);
+  for (const Delimiter *d : {&enc.field, &enc.component, &enc.sub_component, &enc.repetition,
+                             &enc.escape}) {
+    const auto b = static_cast<unsigned char>(d->bytes[0]);
+    marked_[b >> 6] |= uint64_t{1} << (b & 63);
   }
 }
 
 void Escaper::append(std::string &out, std::string_view text) const {
+  // In the order the decoder reads them, so that of delimiters that coincide
+  // the first one counts.
   const Delimiter *delimiters[] = {&enc_.field, &enc_.component, &enc_.sub_component,
                                    &enc_.repetition, &enc_.escape};
   out.reserve(out.size() + text.size());
   size_t run = 0; // start of the bytes not yet appended
   for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char code = code_[static_cast<unsigned char>(text[i])];
-    if (!code)
+    if (!marked(text[i]))
       continue;
+    std::string_view code;
     size_t length = 1;
-    if (code == two_byte_lead) {
-      code = 0;
-      for (unsigned char k = 0; k < 5 && !code; ++k) {
-        const Delimiter &d = *delimiters[k];
-        if (d.size == 2 && text[i] == d.bytes[0] && i + 1 < text.size() && text[i + 1] == d.bytes[1])
-          code = static_cast<unsigned char>(k + 2);
+    for (size_t k = 0; k < 5 && code.empty(); ++k) {
+      const Delimiter &d = *delimiters[k];
+      if (text.substr(i, d.size) == d.view()) {
+        code = delimiter_letters[k];
+        length = d.size;
       }
-      if (!code)
+    }
+    if (code.empty()) {
+      switch (text[i]) {
+      case '\n':
+        code = ".br";
+        break;
+      case '\r':
+        code = "X0D";
+        break;
+      case '\x0b':
+        code = "X0B";
+        break;
+      case '\x1c':
+        code = "X1C";
+        break;
+      default: // the first byte of a two-byte delimiter, not followed by the second
         continue;
-      length = 2;
+      }
     }
     out.append(text.substr(run, i - run));
     out.append(enc_.escape.view());
-    out.append(escape_sequences[code]);
+    out.append(code);
     out.append(enc_.escape.view());
     i += length - 1;
     run = i + 1;

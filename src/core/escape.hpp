@@ -1,6 +1,7 @@
 // Escape sequence decoding: the raw text of one value to the text the user sees.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -43,14 +44,18 @@ public:
   // Whether `text` is its own escaped form.
   bool is_plain(std::string_view text) const {
     for (char c : text)
-      if (code_[static_cast<unsigned char>(c)])
+      if (marked(c))
         return false;
     return true;
   }
 
 private:
+  bool marked(char c) const {
+    const auto b = static_cast<unsigned char>(c);
+    return (marked_[b >> 6] >> (b & 63)) & 1;
+  }
   EncodingCharacters enc_;
-  unsigned char code_[256]; // index into the sequences; 0 plain
+  uint64_t marked_[4] = {}; // bytes that may start something to escape
 };
 
 inline void append_escaped(std::string &out, std::string_view text,

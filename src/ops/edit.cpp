@@ -23,7 +23,7 @@ const Message *to_message(PyObject *obj, const char *param) {
 }
 
 // Reads one (path, value) pair into `changes`; false with the error set.
-bool add_change(PyObject *key, PyObject *value, std::vector<Change> &changes) {
+bool add_change(PyObject *key, PyObject *value, SmallVector<Change, 16> &changes) {
   Change change;
   if (!py::to_text(key, "changes", change.path))
     return false;
@@ -46,10 +46,9 @@ Ref edit(PyObject **args) {
   if (!message)
     return {};
   PyObject *mapping = args[1];
-  std::vector<Change> changes;
+  SmallVector<Change, 16> changes;
   Ref items;
   if (PyDict_Check(mapping)) {
-    changes.reserve(static_cast<size_t>(PyDict_GET_SIZE(mapping)));
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(mapping, &pos, &key, &value))
@@ -78,7 +77,7 @@ Ref edit(PyObject **args) {
         return {};
     }
   }
-  return py::convert_or_raise(edit_message(*message, changes), [](Message &&m) {
+  return py::convert_or_raise(edit_message(*message, changes.items()), [](Message &&m) {
     return module::new_message(std::move(m));
   });
 }

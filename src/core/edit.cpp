@@ -58,9 +58,8 @@ bool take_number(std::string_view path, size_t &i, uint64_t low, uint64_t &out) 
   return true;
 }
 
-// One pass over the path, no copies: paths are read once per change.
-// Reads `path` into `out`; the error when it is malformed. (No Result: a
-// path is read per change, and most are fine.)
+// Reads `path` into `out` in one pass, without copies; returns the error when
+// it is malformed (no Result: a path is read per change, and most are fine).
 std::optional<Error> parse_edit_path(std::string_view path, EditPath &out) {
   if (path.empty())
     return Error{ErrorKind::value_error, "Empty terser path"};
@@ -334,7 +333,7 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
 
   // Changes usually come in the message's order.
   if (!std::is_sorted(targets.begin(), targets.end()))
-    std::sort(targets.begin(), targets.end());
+    std::stable_sort(targets.begin(), targets.end()); // conflicts named in the given order
   for (size_t i = 1; i < targets.size(); ++i)
     if (contains(targets[i - 1], targets[i])) {
       std::string text = "Conflicting changes: '";

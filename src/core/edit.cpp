@@ -45,7 +45,7 @@ struct EditPath {
 
 // Reads a number at path[i] (an optional "+", then digits) into `out` and
 // moves i past it; false when there is none or it lies outside low..max_number.
-bool take_number(std::string_view path, size_t &i, uint64_t low, uint64_t &out) {
+inline bool take_number(std::string_view path, size_t &i, uint64_t low, uint64_t &out) {
   if (i < path.size() && path[i] == '+')
     ++i;
   const size_t digits = i;
@@ -68,8 +68,12 @@ std::optional<Error> parse_edit_path(std::string_view path, EditPath &out) {
     const size_t hyphen = path.find('-', start);
     return path.substr(start, hyphen == std::string_view::npos ? hyphen : hyphen - start);
   };
+  auto in_name = [](char c) { return c != '-' && c != '(' && c != ')'; };
   size_t i = 0;
-  while (i < n && path[i] != '-' && path[i] != '(' && path[i] != ')')
+  // Most paths begin with a three-character name and a hyphen.
+  if (n > 3 && path[3] == '-' && in_name(path[0]) && in_name(path[1]) && in_name(path[2]))
+    i = 3;
+  while (i < n && in_name(path[i]))
     ++i;
   out.name = path.substr(0, i);
   if (i < n && path[i] != '-') { // "(n)" or "(+)" must close the segment piece
@@ -192,6 +196,38 @@ void rewrite(Writer &out, std::string_view text, const Delimiter *const *delimit
     out.put(text.substr(copied));
 }
 
+// The same for a field with one change, the common case: the element's range
+// is found level by level and the field written as the text before it, any
+// padding, the value and the text after it.
+void rewrite_one(Writer &out, std::string_view text, const Delimiter *const *delimiters,
+                 const Target &t) {
+  size_t start = 0;         // the piece reached so far: text[start, end)
+  size_t end = text.size();
+  for (size_t level = 1; level < t.depth; ++level) {
+    const Delimiter &d = *delimiters[level];
+    const std::string_view within = text.substr(0, end);
+    uint32_t index = 0;
+    for (size_t hit; index < t.index[level]; ++index, start = hit + d.size)
+      if ((hit = find_delimiter(within, d, start)) == std::string_view::npos)
+        break;
+    if (index < t.index[level]) { // missing: padded at the end of the piece reached
+      out.put(within);
+      for (; index < t.index[level]; ++index)
+        out.put(d.view());
+      for (size_t deeper = level + 1; deeper < t.depth; ++deeper)
+        for (uint32_t k = 0; k < t.index[deeper]; ++k)
+          out.put(delimiters[deeper]->view());
+      out.put(t.value);
+      out.put(text.substr(end));
+      return;
+    }
+    end = std::min(find_delimiter(within, d, start), end);
+  }
+  out.put(text.substr(0, start));
+  out.put(t.value);
+  out.put(text.substr(end));
+}
+
 // Where the output's fields end (offsets from `base`), for the new index,
 // written into room reserved beforehand.
 struct FieldEnds {
@@ -253,7 +289,10 @@ void rewrite_fields(Writer &out, FieldEnds &new_ends, std::string_view text, siz
       }
     }
     recorded = piece;
-    rewrite(out, field, delimiters, 1, group, group_end);
+    if (group_end - group == 1)
+      rewrite_one(out, field, delimiters, *group);
+    else
+      rewrite(out, field, delimiters, 1, group, group_end);
     new_ends.at(out);
     group = group_end;
   }

@@ -134,13 +134,18 @@ constexpr std::string_view delimiter_letters[] = {"F", "S", "T", "R", "E"};
 } // namespace
 
 Escaper::Escaper(const EncodingCharacters &enc) : enc_(enc) {
-  for (unsigned char b : {'\n', '\r', '\x0b', '\x1c'})
+  // LF, CR, 0x0B and 0x1C, then the first bytes of the delimiters.
+  marked_[0] = (uint64_t{1} << '\n') | (uint64_t{1} << '\r') | (uint64_t{1} << 0x0b) |
+               (uint64_t{1} << 0x1c);
+  auto mark = [&](const Delimiter &d) {
+    const auto b = static_cast<unsigned char>(d.bytes[0]);
     marked_[b >> 6] |= uint64_t{1} << (b & 63);
-  for (const Delimiter *d : {&enc.field, &enc.component, &enc.sub_component, &enc.repetition,
-                             &enc.escape}) {
-    const auto b = static_cast<unsigned char>(d->bytes[0]);
-    marked_[b >> 6] |= uint64_t{1} << (b & 63);
-  }
+  };
+  mark(enc.field);
+  mark(enc.component);
+  mark(enc.sub_component);
+  mark(enc.repetition);
+  mark(enc.escape);
 }
 
 void Escaper::append(std::string &out, std::string_view text) const {

@@ -22,14 +22,25 @@ const Message *to_message(PyObject *obj, const char *param) {
   return nullptr;
 }
 
+// The text of a str: paths and values are mostly short ASCII strings, whose
+// characters are their UTF-8, read in place; any other goes through to_text.
+bool change_text(PyObject *obj, std::string_view &out) {
+  if (PyUnicode_CheckExact(obj) && PyUnicode_IS_COMPACT_ASCII(obj)) {
+    out = std::string_view(static_cast<const char *>(PyUnicode_DATA(obj)),
+                           static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
+    return true;
+  }
+  return py::to_text(obj, "changes", out);
+}
+
 // Reads one (path, value) pair into `changes`; false with the error set.
 bool add_change(PyObject *key, PyObject *value, SmallVector<Change, 16> &changes) {
   Change change;
-  if (!py::to_text(key, "changes", change.path))
+  if (!change_text(key, change.path))
     return false;
   if (value != Py_None) {
     std::string_view text;
-    if (!py::to_text(value, "changes", text))
+    if (!change_text(value, text))
       return false;
     change.value = text;
   }

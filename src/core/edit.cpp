@@ -408,11 +408,12 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
   Writer out{text.data()};
   const char *const base = text.data();
 
-  // The index of the new text is built on the way: an untouched segment
-  // keeps its entries, moved by the change in length before it; a changed or
-  // appended line is indexed afresh from the output as the parser does.
-  // Delimiters that are line breaks would make padding start new lines; such
-  // a message is indexed by the parser instead.
+  // The index of the new text is built on the way, as the parser would build
+  // it: an untouched segment keeps its entries, moved by the change in length
+  // before it; in a changed or appended line the fields end where the old
+  // ones did (moved) or where a change or padding wrote them. Delimiters that
+  // are line breaks would make padding start new lines; such a message is
+  // indexed by the parser instead.
   const bool index_here = [&] {
     for (const Delimiter *d : delimiters)
       if (d->bytes[0] == '\r' || d->bytes[0] == '\n')

@@ -13,6 +13,7 @@ lacks, say) is not written at all: one line on standard error, exit status 1.
 from __future__ import annotations
 
 import argparse
+import codecs
 import re
 import sys
 from collections.abc import Callable, Sequence
@@ -56,7 +57,10 @@ def rewrite(text: str, change: Callable[[Message], Message]) -> str:
     return "".join(out)
 
 
-def run(changes: dict[str, str], files: Sequence[str], output: str | None, encoding: str | None) -> int:
+def run(
+    changes: dict[str, str], files: Sequence[str], output: str | None, encoding: str | None
+) -> int:
+    """Write every file changed to `output` (standard output when None); the exit status."""
     status = 0
     sink: BinaryIO = open(output, "wb") if output else sys.stdout.buffer
     try:
@@ -69,8 +73,13 @@ def run(changes: dict[str, str], files: Sequence[str], output: str | None, encod
                     with open(name, "rb") as file:
                         data = file.read()
                 codec = encoding or codec_for(charset_of(data) or "utf-8")
-                text = rewrite(data.decode(codec), lambda message: edit(message, changes))
-                sink.write(text.encode(codec))
+                # A UTF-8 byte order mark is kept but not read as part of MSH.
+                utf8 = codecs.lookup(codec).name == "utf-8"
+                bom = codecs.BOM_UTF8 if utf8 and data.startswith(codecs.BOM_UTF8) else b""
+                text = rewrite(data[len(bom) :].decode(codec), lambda m: edit(m, changes))
+                if not text:
+                    raise ValueError("no HL7 message found")
+                sink.write(bom + text.encode(codec))
             except (OSError, LookupError, ValueError, KeyError, IndexError) as error:
                 reason = error.args[0] if isinstance(error, KeyError) else error
                 sys.stderr.write(f"{PROG}: {label}: {reason}\n")
@@ -89,7 +98,11 @@ class _Run(argparse.Action):
     with the exit status, as --version does: `vellomar.cli.main` returns it."""
 
     def __call__(
-        self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any, option_string: str | None = None
+        self,
+        parser: argparse.ArgumentParser,
+        namespace: argparse.Namespace,
+        values: Any,
+        option_string: str | None = None,
     ) -> None:
         words = list(values)
         if "--" not in words:
@@ -127,11 +140,15 @@ def register(commands: Any) -> None:
         "Paths may name field repetitions, PID-3(1)-1, and append a segment, ZZZ(+)-1. "
         "Options come before the first PATH=VALUE.",
     )
-    command.add_argument("-o", "--output", metavar="OUT", help="write to OUT instead of standard output")
+    command.add_argument(
+        "-o", "--output", metavar="OUT", help="write to OUT instead of standard output"
+    )
     command.add_argument(
         "--encoding",
         default=None,
         type=_encoding,
         help="codec of the files (default: the character set named in MSH-18, else utf-8)",
     )
-    command.add_argument("words", nargs=argparse.REMAINDER, action=_Run, metavar="PATH=VALUE... -- FILE...")
+    command.add_argument(
+        "words", nargs=argparse.REMAINDER, action=_Run, metavar="PATH=VALUE... -- FILE..."
+    )

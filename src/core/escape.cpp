@@ -123,3 +123,76 @@ std::string decode_escapes(std::string_view text, const EncodingCharacters &enc)
 }
 
 } // namespace vellomar
+
+namespace vellomar {
+
+namespace {
+
+// The sequences written between escape characters.
+constexpr std::string_view delimiter_letters[] = {"F", "S", "T", "R", "E"};
+
+} // namespace
+
+Escaper::Escaper(const EncodingCharacters &enc) : enc_(enc) {
+  // LF, CR, 0x0B and 0x1C, then the first bytes of the delimiters.
+  marked_[0] = (uint64_t{1} << '\n') | (uint64_t{1} << '\r') | (uint64_t{1} << 0x0b) |
+               (uint64_t{1} << 0x1c);
+  auto mark = [&](const Delimiter &d) {
+    const auto b = static_cast<unsigned char>(d.bytes[0]);
+    marked_[b >> 6] |= uint64_t{1} << (b & 63);
+  };
+  mark(enc.field);
+  mark(enc.component);
+  mark(enc.sub_component);
+  mark(enc.repetition);
+  mark(enc.escape);
+}
+
+void Escaper::append(std::string &out, std::string_view text) const {
+  // In the order the decoder reads them, so that of delimiters that coincide
+  // the first one counts.
+  const Delimiter *delimiters[] = {&enc_.field, &enc_.component, &enc_.sub_component,
+                                   &enc_.repetition, &enc_.escape};
+  out.reserve(out.size() + text.size());
+  size_t run = 0; // start of the bytes not yet appended
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!marked(text[i]))
+      continue;
+    std::string_view code;
+    size_t length = 1;
+    for (size_t k = 0; k < 5 && code.empty(); ++k) {
+      const Delimiter &d = *delimiters[k];
+      if (text.substr(i, d.size) == d.view()) {
+        code = delimiter_letters[k];
+        length = d.size;
+      }
+    }
+    if (code.empty()) {
+      switch (text[i]) {
+      case '\n':
+        code = ".br";
+        break;
+      case '\r':
+        code = "X0D";
+        break;
+      case '\x0b':
+        code = "X0B";
+        break;
+      case '\x1c':
+        code = "X1C";
+        break;
+      default: // the first byte of a two-byte delimiter, not followed by the second
+        continue;
+      }
+    }
+    out.append(text.substr(run, i - run));
+    out.append(enc_.escape.view());
+    out.append(code);
+    out.append(enc_.escape.view());
+    i += length - 1;
+    run = i + 1;
+  }
+  out.append(text.substr(run));
+}
+
+} // namespace vellomar

@@ -1,6 +1,7 @@
 // Escape sequence decoding: the raw text of one value to the text the user sees.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,39 @@ inline std::string_view decoded_view(std::string_view text,
   scratch.clear();
   append_decoded(scratch, text, enc);
   return scratch;
+}
+
+// Escaping of values for a message with delimiters `enc`: each of the five
+// delimiters becomes its sequence (\F\, \S\, \T\, \R\, \E\), an LF becomes
+// \.br\, and CR, 0x0B and 0x1C become \X0D\, \X0B\ and \X1C\ (a CR written
+// as \.br\ would read back as LF; the MLLP bytes could be taken for a
+// frame). Decoding an escaped text gives it back. Made once per set of
+// delimiters: a table of the bytes that start something to escape, so that
+// plain text costs one lookup per byte.
+class Escaper {
+public:
+  explicit Escaper(const EncodingCharacters &enc);
+  void append(std::string &out, std::string_view text) const;
+  // Whether `text` is its own escaped form.
+  bool is_plain(std::string_view text) const {
+    for (char c : text)
+      if (marked(c))
+        return false;
+    return true;
+  }
+
+private:
+  bool marked(char c) const {
+    const auto b = static_cast<unsigned char>(c);
+    return (marked_[b >> 6] >> (b & 63)) & 1;
+  }
+  EncodingCharacters enc_;
+  uint64_t marked_[4] = {}; // bytes that may start something to escape
+};
+
+inline void append_escaped(std::string &out, std::string_view text,
+                           const EncodingCharacters &enc) {
+  Escaper(enc).append(out, text);
 }
 
 } // namespace vellomar

@@ -51,6 +51,35 @@ bool parse_path_number(std::string_view text, uint64_t &out) {
   return true;
 }
 
+Result<size_t> find_segment(const Message &message, std::string_view name,
+                            uint64_t repetition) {
+  // One pass over the segments, stopping at the requested repetition; the
+  // count of those carrying the name is needed only when there is none.
+  size_t count = 0;
+  const char *const raw = message.raw.data();
+  for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
+    const SegmentEntry &e = message.segments[i];
+    if (e.name_length != name.size())
+      continue;
+    // Names are a few bytes: compared in place, not by a call.
+    size_t k = 0;
+    while (k < name.size() && raw[e.offset + k] == name[k])
+      ++k;
+    if (k == name.size() && count++ == repetition)
+      return i;
+  }
+  if (count == 0)
+    return segment_not_found(name);
+  std::string text = "Segment '";
+  text.append(name)
+      .append("' repetition ")
+      .append(std::to_string(repetition))
+      .append(" not found (have ")
+      .append(std::to_string(count))
+      .append(")");
+  return Error{ErrorKind::index_error, std::move(text)};
+}
+
 Result<std::string_view> terser_get(const Message &message, std::string_view path,
                                     std::string &scratch) {
   if (path.empty())
@@ -74,30 +103,10 @@ Result<std::string_view> terser_get(const Message &message, std::string_view pat
       repetition = 0;
   }
 
-  // One pass over the segments: how many carry the name, and which one is
-  // the requested repetition.
-  size_t count = 0;
-  size_t selected = 0;
-  for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
-    if (message.segment_at(i).name == name) {
-      if (count == repetition)
-        selected = i;
-      ++count;
-    }
-  }
-  if (count == 0)
-    return segment_not_found(name);
-  if (repetition >= count) {
-    std::string text = "Segment '";
-    text.append(name)
-        .append("' repetition ")
-        .append(std::to_string(repetition))
-        .append(" not found (have ")
-        .append(std::to_string(count))
-        .append(")");
-    return Error{ErrorKind::index_error, std::move(text)};
-  }
-  const SegmentView segment = message.segment_at(selected);
+  auto selected = find_segment(message, name, repetition);
+  if (!selected)
+    return std::move(selected).error();
+  const SegmentView segment = message.segment_at(selected.value());
   if (pieces.count == 1)
     return segment.name;
 

@@ -33,6 +33,12 @@ inline Result<std::string> terser_get(const Message &message, std::string_view p
   return owned(terser_get(message, path, scratch));
 }
 
+// The index of the segment that is repetition `repetition` (0-based) of
+// those named `name`, or KeyError "Segment '{name}' not found" or IndexError
+// "Segment '{name}' repetition {n} not found (have {count})".
+Result<size_t> find_segment(const Message &message, std::string_view name,
+                            uint64_t repetition);
+
 // Reads a path number: an optional single "+", then one or more ASCII digits
 // (leading zeros allowed) whose value fits in 64 unsigned bits. Returns false
 // for anything else, leaving `out` unchanged.

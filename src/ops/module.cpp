@@ -33,6 +33,8 @@ PyObject *init() {
     return nullptr;
   }
   Ref module = Ref::check(PyModule_Create(&module_def));
+  if (PyModule_AddFunctions(module.get(), edit_defs) < 0)
+    throw py::ErrorAlreadySet{};
   PyObject *panic = py::panic_type();
   if (!panic || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0)
     throw py::ErrorAlreadySet{};

@@ -10,4 +10,7 @@ namespace vellomar::ops {
 // Each concern file adds one declaration of its PyMethodDef entries here and
 // one line in module.cpp's table.
 
+// edit.cpp: edit, values, escape (ended by a null entry; added at init).
+extern PyMethodDef edit_defs[];
+
 } // namespace vellomar::ops

@@ -28,7 +28,12 @@ PanicException = _ops.PanicException
 
 from .charsets import decode  # noqa: E402
 
-__all__ = [*_core.__all__, "PanicException", "decode"]
+# Editing lives in the core: each is the C function itself, no Python layer.
+edit = _ops.edit
+values = _ops.values
+escape = _ops.escape
+
+__all__ = [*_core.__all__, "PanicException", "decode", "edit", "values", "escape"]
 
 
 def __getattr__(name: str):  # type: ignore[no-untyped-def]

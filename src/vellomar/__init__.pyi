@@ -4,6 +4,8 @@ The message classes and parse functions come from the extension module
 :mod:`vellomar._core`; the package adds its own functions beside them.
 """
 
+from collections.abc import Mapping
+
 from ._core import (
     Component as Component,
     Field as Field,
@@ -21,6 +23,10 @@ from .charsets import decode as decode
 
 class PanicException(BaseException): ...
 
+def edit(message: Message, changes: Mapping[str, str | None]) -> Message: ...
+def values(message: Message, path: str) -> list[str]: ...
+def escape(text: str, delimiters: Message | str) -> str: ...
+
 __all__ = [
     "Message",
     "Segment",
@@ -34,6 +40,9 @@ __all__ = [
     "parse_date",
     "PanicException",
     "decode",
+    "edit",
+    "values",
+    "escape",
 ]
 
 __version__: str

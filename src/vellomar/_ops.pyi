@@ -1,2 +1,9 @@
 # Internal functions of the package; use the package's own names.
+from collections.abc import Mapping
+
 from . import PanicException as PanicException
+from ._core import Message
+
+def edit(message: Message, changes: Mapping[str, str | None]) -> Message: ...
+def values(message: Message, path: str) -> list[str]: ...
+def escape(text: str, delimiters: Message | str) -> str: ...

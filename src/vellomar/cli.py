@@ -26,7 +26,7 @@ import sys
 from collections.abc import Callable, Iterator, Sequence
 from typing import TextIO
 
-from . import __version__
+from . import __version__, cli_edit
 from ._core import Field, Message, parse, parse_batch
 
 PROG = "vellomar"
@@ -503,6 +503,7 @@ def build_parser() -> argparse.ArgumentParser:
     ack.set_defaults(handler=_ack_handler, parser=ack)
     from .cli_mllp import register as register_mllp  # noqa: PLC0415 (imports this module)
     register_mllp(commands)
+    cli_edit.register(commands)
     return parser
 
 

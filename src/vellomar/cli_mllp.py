@@ -108,7 +108,7 @@ def _server_context(args: argparse.Namespace) -> ssl.SSLContext | None:
 
 def _listen(args: argparse.Namespace) -> None:
     try:
-        import uvloop  # the optional extra: a faster event loop
+        import uvloop  # type: ignore[import-not-found,unused-ignore]  # optional extra
 
         loop_factory: Any = uvloop.new_event_loop
     except ImportError:

@@ -1,0 +1,154 @@
+// edit, values and escape: the bindings of the core's editing functions.
+#include "../core/edit.hpp"
+#include "../module/classes.hpp"
+#include "ops.hpp"
+
+namespace vellomar::ops {
+namespace {
+
+using module::MessagePtr;
+using py::Ref;
+
+// The record of a Message argument (borrowed from `obj`), or nullptr with
+// TypeError "argument '{param}': '{type}' object cannot be converted to
+// 'Message'".
+const Message *to_message(PyObject *obj, const char *param) {
+  if (Py_IS_TYPE(obj, module::types.message))
+    return py::instance<MessagePtr>(obj)->value.get();
+  Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(obj)));
+  if (qualname)
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to 'Message'",
+                 param, qualname.get());
+  return nullptr;
+}
+
+// The text of a str: paths and values are mostly short ASCII strings, whose
+// characters are their UTF-8, read in place; any other goes through to_text.
+bool change_text(PyObject *obj, std::string_view &out) {
+  if (PyUnicode_CheckExact(obj) && PyUnicode_IS_COMPACT_ASCII(obj)) {
+    out = std::string_view(static_cast<const char *>(PyUnicode_DATA(obj)),
+                           static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
+    return true;
+  }
+  return py::to_text(obj, "changes", out);
+}
+
+// Reads one (path, value) pair into `changes`; false with the error set.
+bool add_change(PyObject *key, PyObject *value, SmallVector<Change, 16> &changes) {
+  Change change;
+  if (!change_text(key, change.path))
+    return false;
+  if (value != Py_None) {
+    std::string_view text;
+    if (!change_text(value, text))
+      return false;
+    change.value = text;
+  }
+  changes.push_back(change);
+  return true;
+}
+
+const py::Signature edit_sig{"edit()", {"message", "changes"}, 2, 2};
+
+// The text views of `changes` stay valid while the dict (or the item list)
+// holds its keys and values, that is to the end of this call.
+Ref edit(PyObject **args) {
+  const Message *message = to_message(args[0], "message");
+  if (!message)
+    return {};
+  PyObject *mapping = args[1];
+  SmallVector<Change, 16> changes;
+  Ref items;
+  if (PyDict_Check(mapping)) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(mapping, &pos, &key, &value))
+      if (!add_change(key, value, changes))
+        return {};
+  } else {
+    // Any object with items() giving pairs will do, as for dict(changes).
+    items = Ref::steal(PyMapping_Items(mapping));
+    if (!items) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        return {};
+      PyErr_Clear();
+      Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(mapping)));
+      if (qualname)
+        PyErr_Format(PyExc_TypeError, "argument 'changes': '%U' object is not a mapping",
+                     qualname.get());
+      return {};
+    }
+    for (Py_ssize_t i = 0, n = PyList_GET_SIZE(items.get()); i < n; ++i) {
+      PyObject *item = PyList_GET_ITEM(items.get(), i);
+      if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+        PyErr_SetString(PyExc_TypeError, "argument 'changes': items() must give pairs");
+        return {};
+      }
+      if (!add_change(PyTuple_GET_ITEM(item, 0), PyTuple_GET_ITEM(item, 1), changes))
+        return {};
+    }
+  }
+  return py::convert_or_raise(edit_message(*message, changes.items()), [](Message &&m) {
+    return module::new_message(std::move(m));
+  });
+}
+
+const py::Signature values_sig{"values()", {"message", "path"}, 2, 2};
+
+Ref values(PyObject **args) {
+  const Message *message = to_message(args[0], "message");
+  std::string_view path;
+  if (!message || !py::to_text(args[1], "path", path))
+    return {};
+  return py::convert_or_raise(field_values(*message, path), [](std::vector<std::string> &&list) {
+    return py::new_list(list.size(), [&](auto append) {
+      for (const std::string &value : list)
+        append(py::str(value));
+    });
+  });
+}
+
+const py::Signature escape_sig{"escape()", {"text", "delimiters"}, 2, 2};
+
+Ref escape(PyObject **args) {
+  std::string_view text;
+  if (!py::to_text(args[0], "text", text))
+    return {};
+  EncodingCharacters enc;
+  if (PyUnicode_Check(args[1])) {
+    std::string_view msh2;
+    if (!py::to_text(args[1], "delimiters", msh2))
+      return {};
+    auto read = delimiters_from_text(msh2);
+    if (!read)
+      return Ref::steal(py::raise(read.error()));
+    enc = read.value();
+  } else if (const Message *message = to_message(args[1], "delimiters")) {
+    enc = message->enc;
+  } else {
+    return {};
+  }
+  std::string out;
+  append_escaped(out, text, enc);
+  return py::str(out);
+}
+
+} // namespace
+
+PyMethodDef edit_defs[] = {
+    {"edit", py::as_cfunction(py::function<edit_sig, edit>), METH_FASTCALL | METH_KEYWORDS,
+     "edit(message, changes)\n--\n\n"
+     "A new Message: `message` with each path of `changes` set to its value\n"
+     "(escaped on the way in), or emptied for None; untouched text is kept\n"
+     "byte for byte."},
+    {"values", py::as_cfunction(py::function<values_sig, values>), METH_FASTCALL | METH_KEYWORDS,
+     "values(message, path)\n--\n\n"
+     "The decoded value at `path` in every repetition of the field, in order."},
+    {"escape", py::as_cfunction(py::function<escape_sig, escape>), METH_FASTCALL | METH_KEYWORDS,
+     "escape(text, delimiters)\n--\n\n"
+     "`text` escaped for a value, with the delimiters of a Message or of an\n"
+     "MSH-2 string (field separator '|')."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+} // namespace vellomar::ops

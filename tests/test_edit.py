@@ -1,0 +1,175 @@
+"""Changing messages: edit, values, escape and the `edit` command."""
+
+import pathlib
+import re
+
+import pytest
+from hypothesis import given, strategies as st
+
+import vellomar
+from vellomar import cli
+
+from conftest import ADT, corpus_files
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
+PID = "PID|1||MRN||DOE^JOHN~SMITH^JANE"
+
+
+@given(st.text(), st.sampled_from(["MSH|^~\\&", "MSH#$*@!", "MSH|^~\\&#"]))
+def test_escape_round_trip(text, header):
+    message = vellomar.parse(header)
+    escaped = vellomar.escape(text, message)
+    assert vellomar.parse(f"{header}\rZZZ{header[3]}{escaped}").segments[1].field(1).value == text
+    assert header[3] != "|" or vellomar.escape(text, header[4:]) == escaped
+
+
+@pytest.mark.parametrize(
+    "changes, pid",
+    [
+        ({"PID-5-1": "O|BRIEN"}, "PID|1||MRN||O\\F\\BRIEN^JOHN~SMITH^JANE"),
+        ({"PID-5": "A^B\r\n\\"}, "PID|1||MRN||A\\S\\B\\X0D\\\\.br\\\\E\\"),
+        ({"PID-5": None, "PID-1": ""}, "PID|||MRN||"),
+        ({"PID-8": "F"}, PID + "|||F"),
+        ({"PID-3-4-2": "X"}, "PID|1||MRN^^^&X||DOE^JOHN~SMITH^JANE"),
+        ({"PID-5(1)-2": "ANN", "PID-5-3": "Q"}, "PID|1||MRN||DOE^JOHN^Q~SMITH^ANN"),
+        ({"PID-5(3)": "X", "PID(0)-3(1)": "Y"}, "PID|1||MRN~Y||DOE^JOHN~SMITH^JANE~~X"),
+        ({"ZZZ(+)-2": "a", "ZZZ(+)-1-2": "b", "ZZ1(+)-1": ""}, PID + "\rZZZ|^b|a\rZZ1|"),
+    ],
+)
+def test_edit_splices(msg, changes, pid):
+    out = vellomar.edit(msg, changes)
+    assert (out.raw, out.to_json()) == (ADT.split("\r")[0] + "\r" + pid, vellomar.parse(out.raw).to_json())
+
+
+@pytest.mark.parametrize(
+    "changes, error, text",
+    [
+        ({"MSH-2": "x"}, ValueError, "MSH-1 and MSH-2 hold the delimiters and cannot be set: 'MSH-2'"),
+        ({"PID-5": "x", "PID-5(1)-1": "y"}, ValueError, "Conflicting changes: 'PID-5' and 'PID-5(1)-1'"),
+        ({"PID-5-1": "x", "PID-05(0)-1": "y"}, ValueError, "Conflicting changes: 'PID-5-1' and 'PID-05(0)-1'"),
+        ({"ZZZ(+)-1": "x", "ZZZ(+)-1-1": "y"}, ValueError, "Conflicting changes: 'ZZZ(+)-1' and 'ZZZ(+)-1-1'"),
+        ({"ZZZ-1": "x"}, KeyError, "Segment 'ZZZ' not found"),
+        ({"PID(1)-1": "x"}, IndexError, "Segment 'PID' repetition 1 not found (have 1)"),
+        ({"": "x"}, ValueError, "Empty terser path"),
+        ({"PID": "x"}, ValueError, "Path names no field: 'PID'"),
+        ({"PID(x)-1": "x"}, ValueError, "Invalid segment repetition: 'PID(x)'"),
+        ({"PID(+)x-1": "x"}, ValueError, "Invalid segment repetition: 'PID(+)x'"),
+        ({"PID-0": "x"}, ValueError, "Invalid field index: '0'"),
+        ({"PID-3(1": "x"}, ValueError, "Invalid field index: '3(1'"),
+        ({"PID-65536": "x"}, ValueError, "Invalid field index: '65536'"),
+        ({"PID-1-x": "x"}, ValueError, "Invalid component index: 'x'"),
+        ({"PID-1-1-": "x"}, ValueError, "Invalid sub-component index: ''"),
+        ({"PID-1-1-1-1": "x"}, ValueError, "Path has more than four parts: 'PID-1-1-1-1'"),
+        ({"Z|Z(+)-1": "x"}, ValueError, "Invalid segment name: 'Z|Z'"),
+        ({"MSH(+)-3": "x"}, ValueError, "An MSH segment cannot be appended: 'MSH(+)-3'"),
+        ({"PID-1": 1}, TypeError, "argument 'changes': 'int' object cannot be converted to 'PyString'"),
+        ([], TypeError, "argument 'changes': 'list' object is not a mapping"),
+    ],
+)
+def test_edit_errors(msg, changes, error, text):
+    with pytest.raises(error) as raised:
+        vellomar.edit(msg, changes)
+    assert raised.value.args == (text,)
+
+
+# A path into the example ADT (segment name and repetition, field, then
+# optional field repetition, component and sub-component), reaching past the
+# end of each level, with the value to store.
+EXAMPLE = vellomar.parse((EXAMPLES / "adt_a01.hl7").read_text())
+NAMES = [(s.name, n) for s in EXAMPLE for n in range(len(EXAMPLE.segments_by_name(s.name)))]
+PATHS = st.tuples(
+    st.sampled_from(NAMES), st.integers(3, 30), st.one_of(st.none(), st.integers(0, 3)),
+    st.one_of(st.none(), st.integers(1, 6)), st.one_of(st.none(), st.integers(1, 3)),
+)
+
+
+@given(st.lists(st.tuples(PATHS, st.one_of(st.none(), st.text())), max_size=4))
+def test_edit_round_trip(changes):
+    targets, edits = {}, {}
+    for ((name, n), field, rep, comp, sub), value in changes:
+        targets.setdefault((name, n, field), (rep, comp, sub if comp else None, value))
+    for (name, n, field), (rep, comp, sub, value) in targets.items():
+        path = f"{name}({n})-{field}" + (f"({rep})" if rep is not None else "")
+        edits[path + "".join(f"-{i}" for i in (comp, sub) if i)] = value
+    out = vellomar.edit(EXAMPLE, edits)
+    assert out.to_json() == vellomar.parse(out.raw).to_json()
+    for (name, n, field), (rep, comp, sub, value) in targets.items():
+        getter, value = f"{name}({n})-{field}" + "".join(f"-{i}" for i in (comp, sub) if i), value or ""
+        node = out.segments_by_name(name)[n].field(field)
+        if rep is not None:
+            assert vellomar.values(out, getter)[rep] == value
+            node = (node.repetitions or [node])[rep]
+        elif comp is None:
+            assert out[getter] == value
+        node = node.component(comp) if comp else node
+        assert (node.sub_components[sub - 1] if sub else node.value) == value
+    # Lines that no change names keep their bytes; in the others, so do the
+    # fields that no change names.
+    lines = zip(NAMES, re.split("[\r\n]+", EXAMPLE.raw), re.split("[\r\n]+", out.raw), EXAMPLE, out)
+    for (name, n), line, new_line, before, after in lines:
+        if not any(key[:2] == (name, n) for key in targets):
+            assert new_line == line
+        for field in range(1, len(before) + 1):
+            if (name, n, field) not in targets:
+                assert after.field(field).to_dict() == before.field(field).to_dict()
+
+
+def test_edit_nothing_keeps_the_text():
+    for path in corpus_files() + [EXAMPLES / "adt_a01.hl7"]:
+        for message in vellomar.parse_batch(path.read_text(errors="replace")):
+            assert vellomar.edit(message, {}).raw == message.raw
+
+
+@pytest.mark.parametrize(
+    "path, result",
+    [
+        ("PID-5", ["DOE^JOHN", "SMITH^JANE"]),
+        ("PID-5-1", ["DOE", "SMITH"]),
+        ("PID-5-3-2", ["", ""]),
+        ("PID-9", []),
+        ("MSH-1", ["|"]),
+        ("ZZZ-1", KeyError("Segment 'ZZZ' not found")),
+        ("PID-5(1)", ValueError("Path names a field repetition: 'PID-5(1)'")),
+    ],
+)
+def test_values(msg, path, result):
+    if isinstance(result, Exception):
+        with pytest.raises(type(result)) as raised:
+            vellomar.values(msg, path)
+        assert raised.value.args == result.args
+    else:
+        assert vellomar.values(msg, path) == result
+
+
+def test_values_follow_repetitions():
+    for message in [EXAMPLE, *(m for p in corpus_files() for m in vellomar.parse_batch(p.read_text(errors="replace")))]:
+        for index, segment in enumerate(message):
+            n = [s.name for s in message.segments[:index]].count(segment.name)
+            for number, field in enumerate(segment.fields, 1):
+                expected = [r.value for r in field.repetitions] or [field.value]
+                assert vellomar.values(message, f"{segment.name}({n})-{number}") == expected
+
+
+@pytest.mark.parametrize(
+    "delimiters, error, text",
+    [
+        ("^~", ValueError, "Delimiters need four characters (MSH-2), got: '^~'"),
+        ("^~\\\u20ac", ValueError, "Delimiters must be characters below U+0100, got: '^~\\\u20ac'"),
+        (1, TypeError, "argument 'delimiters': 'int' object cannot be converted to 'Message'"),
+    ],
+)
+def test_escape_errors(delimiters, error, text):
+    with pytest.raises(error) as raised:
+        vellomar.escape("x", delimiters)
+    assert raised.value.args == (text,)
+
+
+@pytest.mark.parametrize("name", ["adt_batch.hl7", "orm_o01_mllp.hl7", "adt_a01.hl7"])
+def test_cli_edit_keeps_the_form(tmp_path, name):
+    data = (EXAMPLES / name).read_bytes()
+    out = tmp_path / "out.hl7"
+    status = cli.main(["edit", "-o", str(out), "MSH-4=GOODHEALTH", "--", str(EXAMPLES / name)])
+    assert (status, out.read_bytes()) == (0, data)
+    assert cli.main(["edit", "-o", str(out), "PID-19=", "MSH-5=AR|CH", "--", str(EXAMPLES / name)]) == 0
+    expected = [vellomar.edit(m, {"PID-19": None, "MSH-5": "AR|CH"}).raw for m in vellomar.parse_batch(data.decode())]
+    assert [m.raw for m in vellomar.parse_batch(out.read_text())] == expected

@@ -12,6 +12,8 @@ namespace {
 using py::Ref;
 
 PyMethodDef function_defs[] = {
+    {"read_messages", py::as_cfunction(py::function<read_messages_sig, read_messages>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -17,6 +17,7 @@ from ._core import (
     parse_datetime as parse_datetime,
 )
 from .charsets import decode as decode
+from .read import MessageError as MessageError, Reader as Reader, read as read
 
 class PanicException(BaseException): ...
 
@@ -33,6 +34,9 @@ __all__ = [
     "parse_date",
     "PanicException",
     "decode",
+    "read",
+    "Reader",
+    "MessageError",
 ]
 
 __version__: str

@@ -15,4 +15,8 @@ namespace vellomar::ops {
 extern const py::Signature read_messages_sig;
 py::Ref read_messages(PyObject **args);
 
+// table.cpp: table_state(names, paths, rows), the state behind vellomar.Table.
+extern const py::Signature table_state_sig;
+py::Ref table_state(PyObject **args);
+
 } // namespace vellomar::ops

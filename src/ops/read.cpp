@@ -33,13 +33,7 @@ Ref next_message(ReadState &state) {
       ++state.skipped;
       continue;
     }
-    const std::string &reason = parsed.error().message;
-    Ref error = Ref::check(PyObject_CallFunction(
-        state.error_type.get(), "KKs#", static_cast<unsigned long long>(state.ordinal),
-        static_cast<unsigned long long>(offset), reason.data(),
-        static_cast<Py_ssize_t>(reason.size())));
-    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.get())), error.get());
-    return {};
+    raise_message_error(state.error_type.get(), state.ordinal, offset, parsed.error().message);
   }
   return {};
 }

@@ -21,6 +21,16 @@ std::string raised_text() {
 
 } // namespace
 
+void raise_message_error(PyObject *error_type, uint64_t ordinal, uint64_t offset,
+                         const std::string &reason) {
+  py::Ref error = py::Ref::check(PyObject_CallFunction(
+      error_type, "KKs#", static_cast<unsigned long long>(ordinal),
+      static_cast<unsigned long long>(offset), reason.data(),
+      static_cast<Py_ssize_t>(reason.size())));
+  PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.get())), error.get());
+  throw py::ErrorAlreadySet{};
+}
+
 bool to_codec(PyObject *obj, Codec &out) {
   if (obj == Py_None)
     return true;

@@ -51,6 +51,11 @@ private:
   uint64_t position_ = 0;
 };
 
+// Raises error_type(ordinal, offset, reason) (vellomar.MessageError) by
+// throwing ErrorAlreadySet.
+[[noreturn]] void raise_message_error(PyObject *error_type, uint64_t ordinal, uint64_t offset,
+                                      const std::string &reason);
+
 // The codec argument of the _ops functions: None, or a codec name.
 bool to_codec(PyObject *obj, Codec &out);
 

@@ -18,6 +18,7 @@ from ._core import (
 )
 from .charsets import decode as decode
 from .read import MessageError as MessageError, Reader as Reader, read as read
+from .table import Table as Table, table as table
 
 class PanicException(BaseException): ...
 
@@ -37,6 +38,8 @@ __all__ = [
     "read",
     "Reader",
     "MessageError",
+    "table",
+    "Table",
 ]
 
 __version__: str

@@ -1,6 +1,7 @@
 #include "charset.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +17,32 @@ bool is_stripped(unsigned char c) {
   return c == ' ' || (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x1F);
 }
 
+// Position of the first field separator, CR, LF or 0x1C in `text` at or
+// after `from` (the size of `text` when none): 16 bytes at a time, as this
+// runs over the header line of every message read.
+size_t next_special(std::string_view text, size_t from, char separator) {
+  const size_t n = text.size();
+#if defined(__SSE2__)
+  const __m128i sep = _mm_set1_epi8(separator);
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i fs = _mm_set1_epi8('\x1c');
+  for (; from + 16 <= n; from += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + from));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sep), _mm_cmpeq_epi8(v, cr)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, fs)));
+    if (const int mask = _mm_movemask_epi8(hit))
+      return from + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+  }
+#endif
+  for (; from < n; ++from) {
+    const char c = text[from];
+    if (c == separator || c == '\r' || c == '\n' || c == '\x1c')
+      return from;
+  }
+  return n;
+}
+
 } // namespace
 
 std::string_view header_charset(std::string_view text) {
@@ -27,10 +54,9 @@ std::string_view header_charset(std::string_view text) {
   size_t field = 0, start = 4, delimiters_end = text.size();
   std::string_view value;
   for (size_t i = 4;; ++i) {
+    i = next_special(text, i, separator);
     const char c = i < text.size() ? text[i] : '\r';
     const bool line_end = c == '\r' || c == '\n' || c == '\x1c';
-    if (!line_end && c != separator)
-      continue;
     if (field == 0)
       delimiters_end = i;
     if (field == 16) {

@@ -217,8 +217,16 @@ bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &tex
   bool closed = false;
   if (starts_with(line, "MSH"))
     closed = close_text(text, offset);
-  if (size_ == 0)
-    text_at_ = at;
+  if (!located_) {
+    // The text's offset is that of its first byte that trimming keeps.
+    std::string_view kept = may_start_white_space(static_cast<unsigned char>(line.front()))
+                                ? trim_white_space_start(line)
+                                : line;
+    if (!kept.empty()) {
+      text_at_ = at + (line.size() - kept.size());
+      located_ = true;
+    }
+  }
   const size_t before = size_;
   size_ += line.size() + (size_ ? 1 : 0);
   lines_.push_back(line);
@@ -255,6 +263,7 @@ bool BatchCutter::close_text(std::string &text, uint64_t &offset) {
   }
   lines_.clear();
   size_ = 0;
+  located_ = false;
   last_end_ = last_start_ = 0;
   last_tail_ = false;
   offset = text_at_;

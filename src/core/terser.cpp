@@ -1,5 +1,7 @@
 #include "terser.hpp"
 
+#include <optional>
+
 namespace vellomar {
 namespace {
 
@@ -31,7 +33,97 @@ PathPieces cut_path(std::string_view path) {
   return out;
 }
 
+// Segment part: "NAME" or "NAME(rep)..."; an unreadable repetition is 0.
+std::optional<Error> read_segment_part(std::string_view part, std::string_view &name,
+                                       uint64_t &repetition) {
+  name = part;
+  repetition = 0;
+  size_t open = part.find('(');
+  size_t close = part.find(')');
+  if (open != std::string_view::npos && close != std::string_view::npos) {
+    if (close < open) {
+      std::string text = "Invalid segment repetition: '";
+      text.append(part).append("'");
+      return Error{ErrorKind::value_error, std::move(text)};
+    }
+    name = part.substr(0, open);
+    if (!parse_path_number(part.substr(open + 1, close - open - 1), repetition))
+      repetition = 0;
+  }
+  return std::nullopt;
+}
+
+// Piece `index` (0-based) of `text` cut at `d`; false when it has fewer.
+bool piece_at(std::string_view text, const Delimiter &d, uint64_t index, std::string_view &out) {
+  size_t start = 0;
+  for (uint64_t i = 0; i < index; ++i) {
+    const size_t hit = find_delimiter(text, d, start);
+    if (hit == std::string_view::npos)
+      return false;
+    start = hit + d.size;
+  }
+  const size_t end = find_delimiter(text, d, start);
+  out = text.substr(start, end == std::string_view::npos ? end : end - start);
+  return true;
+}
+
+constexpr std::string_view index_names[3] = {"field", "component", "sub-component"};
+
 } // namespace
+
+Result<TerserPath> parse_terser_path(std::string_view path) {
+  if (path.empty())
+    return Error{ErrorKind::value_error, "Empty terser path"};
+  const PathPieces pieces = cut_path(path);
+  TerserPath out;
+  std::string_view name;
+  if (auto error = read_segment_part(pieces.piece[0], name, out.repetition))
+    return std::move(*error);
+  out.segment = std::string(name);
+  out.depth = pieces.count - 1;
+  for (size_t i = 0; i < out.depth; ++i)
+    if (!parse_path_number(pieces.piece[i + 1], out.index[i]) || out.index[i] == 0)
+      return invalid_index(index_names[i], pieces.piece[i + 1]);
+  return out;
+}
+
+bool select_value(const SegmentView &segment, const TerserPath &path, std::string &scratch,
+                  std::string_view &out) {
+  if (path.depth == 0) {
+    out = segment.name;
+    return true;
+  }
+  if (path.index[0] > segment.field_count())
+    return false;
+  const FieldView field = segment.field_at(path.index[0] - 1);
+  if (path.depth == 1) {
+    out = field.value(scratch);
+    return true;
+  }
+  // A walk to the wanted piece, which is missing when the delimiters run out
+  // first: one scan instead of a count and a cut.
+  ComponentView component{{}, field.enc, field.literal};
+  if (field.literal) {
+    if (path.index[1] != 1)
+      return false;
+    component.text = field.text;
+  } else if (!piece_at(field.first_repetition(), field.enc->component, path.index[1] - 1,
+                       component.text)) {
+    return false;
+  }
+  if (path.depth == 2) {
+    out = component.value(scratch);
+    return true;
+  }
+  if (component.literal) {
+    out = component.text;
+    return path.index[2] == 1;
+  }
+  if (!piece_at(component.text, component.enc->sub_component, path.index[2] - 1, out))
+    return false;
+  out = decoded_view(out, *component.enc, scratch);
+  return true;
+}
 
 bool parse_path_number(std::string_view text, uint64_t &out) {
   if (!text.empty() && text.front() == '+')
@@ -86,22 +178,10 @@ Result<std::string_view> terser_get(const Message &message, std::string_view pat
     return Error{ErrorKind::value_error, "Empty terser path"};
   const PathPieces pieces = cut_path(path);
 
-  // Segment part: "NAME" or "NAME(rep)..."; an unreadable repetition is 0.
-  std::string_view segment_part = pieces.piece[0];
-  std::string_view name = segment_part;
+  std::string_view name;
   uint64_t repetition = 0;
-  size_t open = segment_part.find('(');
-  size_t close = segment_part.find(')');
-  if (open != std::string_view::npos && close != std::string_view::npos) {
-    if (close < open) {
-      std::string text = "Invalid segment repetition: '";
-      text.append(segment_part).append("'");
-      return Error{ErrorKind::value_error, std::move(text)};
-    }
-    name = segment_part.substr(0, open);
-    if (!parse_path_number(segment_part.substr(open + 1, close - open - 1), repetition))
-      repetition = 0;
-  }
+  if (auto error = read_segment_part(pieces.piece[0], name, repetition))
+    return std::move(*error);
 
   auto selected = find_segment(message, name, repetition);
   if (!selected)

@@ -13,4 +13,13 @@ namespace vellomar::ops {
 // edit.cpp: edit, values, escape (ended by a null entry; added at init).
 extern PyMethodDef edit_defs[];
 
+// read.cpp: read_messages(read, close, codec_for, encoding, skip,
+// error_type), the iterator behind vellomar.Reader.
+extern const py::Signature read_messages_sig;
+py::Ref read_messages(PyObject **args);
+
+// table.cpp: table_state(names, paths, rows), the state behind vellomar.Table.
+extern const py::Signature table_state_sig;
+py::Ref table_state(PyObject **args);
+
 } // namespace vellomar::ops

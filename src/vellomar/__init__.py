@@ -27,13 +27,18 @@ _ops = _load_ops()
 PanicException = _ops.PanicException
 
 from .charsets import decode  # noqa: E402
+from .read import MessageError, Reader, read  # noqa: E402
+from .table import Table, table  # noqa: E402
 
 # Editing lives in the core: each is the C function itself, no Python layer.
 edit = _ops.edit
 values = _ops.values
 escape = _ops.escape
 
-__all__ = [*_core.__all__, "PanicException", "decode", "edit", "values", "escape"]
+__all__ = [
+    *_core.__all__, "PanicException", "decode", "read", "Reader", "MessageError", "table", "Table",
+    "edit", "values", "escape",
+]
 
 
 def __getattr__(name: str):  # type: ignore[no-untyped-def]

@@ -20,6 +20,8 @@ from ._core import (
 )
 from . import mllp as mllp
 from .charsets import decode as decode
+from .read import MessageError as MessageError, Reader as Reader, read as read
+from .table import Table as Table, table as table
 
 class PanicException(BaseException): ...
 
@@ -43,6 +45,11 @@ __all__ = [
     "edit",
     "values",
     "escape",
+    "read",
+    "Reader",
+    "MessageError",
+    "table",
+    "Table",
 ]
 
 __version__: str

@@ -26,7 +26,7 @@ import sys
 from collections.abc import Callable, Iterator, Sequence
 from typing import TextIO
 
-from . import __version__, cli_edit
+from . import __version__
 from ._core import Field, Message, parse, parse_batch
 
 PROG = "vellomar"
@@ -501,9 +501,11 @@ def build_parser() -> argparse.ArgumentParser:
     ack.add_argument("--text", default="", help="MSA-3 text message (default: empty)")
     ack.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
     ack.set_defaults(handler=_ack_handler, parser=ack)
-    from .cli_mllp import register as register_mllp  # noqa: PLC0415 (imports this module)
-    register_mllp(commands)
-    cli_edit.register(commands)
+    # Commands in modules of their own (they import this module's helpers).
+    from . import cli_edit, cli_mllp, cli_table  # noqa: PLC0415
+
+    for module in (cli_mllp, cli_edit, cli_table):
+        module.register(commands)
     return parser
 
 

@@ -1,5 +1,7 @@
 #include "terser.hpp"
 
+#include <algorithm>
+
 namespace vellomar {
 namespace {
 
@@ -137,6 +139,33 @@ Result<FieldView> header_field(const Message &message, uint64_t number) {
   if (number == 0 || number > msh.field_count())
     return index_out_of_range("Field", number, msh.field_count());
   return msh.field_at(number - 1);
+}
+
+std::optional<Error> check_terser_path(std::string_view path) {
+  if (path.empty())
+    return Error{ErrorKind::value_error, "Empty terser path"};
+  const PathPieces pieces = cut_path(path);
+  const std::string_view segment_part = pieces.piece[0];
+  const std::string_view name = segment_part.substr(0, segment_part.find('('));
+  auto name_char = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+  if (name.size() != 3 || !std::all_of(name.begin(), name.end(), name_char)) {
+    std::string text = "Invalid segment name: '";
+    text.append(name).append("'");
+    return Error{ErrorKind::value_error, std::move(text)};
+  }
+  uint64_t number = 0;
+  if (segment_part.size() > name.size() &&
+      (segment_part.back() != ')' ||
+       !parse_path_number(segment_part.substr(4, segment_part.size() - 5), number))) {
+    std::string text = "Invalid segment repetition: '";
+    text.append(segment_part).append("'");
+    return Error{ErrorKind::value_error, std::move(text)};
+  }
+  static constexpr std::string_view what[] = {"field", "component", "sub-component"};
+  for (size_t i = 1; i < pieces.count; ++i)
+    if (!parse_path_number(pieces.piece[i], number))
+      return invalid_index(what[i - 1], pieces.piece[i]);
+  return std::nullopt;
 }
 
 } // namespace vellomar

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,5 +35,13 @@ bool parse_path_number(std::string_view text, uint64_t &out);
 // Fails with KeyError "Segment 'MSH' not found" or IndexError "Field index
 // {number} out of range (1..{count})".
 Result<FieldView> header_field(const Message &message, uint64_t number);
+
+// The syntax error of `path` that no message can answer, or nothing: ValueError
+// "Empty terser path"; "Invalid segment name: '{name}'" unless the name is
+// three ASCII capital letters or digits; "Invalid segment repetition:
+// '{part}'" unless a "(" after the name holds a path number and closes the
+// part; then "Invalid {what} index: '{piece}'" as terser_get words it. Pieces
+// after the fourth are ignored, as terser_get ignores them.
+std::optional<Error> check_terser_path(std::string_view path);
 
 } // namespace vellomar

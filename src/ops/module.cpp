@@ -12,6 +12,7 @@ namespace {
 using py::Ref;
 
 PyMethodDef function_defs[] = {
+    check_path_def(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,4 +10,8 @@ namespace vellomar::ops {
 // Each concern file adds one declaration of its PyMethodDef entries here and
 // one line in module.cpp's table.
 
+// Built by a function so that the table never reads another file's statics
+// before they are initialised.
+PyMethodDef check_path_def(); // paths.cpp
+
 } // namespace vellomar::ops

@@ -1,2 +1,3 @@
 # Internal functions of the package; use the package's own names.
 from . import PanicException as PanicException
+def check_path(path: str) -> str | None: ...

@@ -28,6 +28,7 @@ from typing import TextIO
 
 from . import __version__
 from ._core import Field, Message, parse, parse_batch
+from ._ops import check_path
 
 PROG = "vellomar"
 
@@ -48,8 +49,6 @@ _WHITE_SPACE = (
 _ENVELOPE = ("FHS", "BHS", "BTS", "FTS")
 _LINE_BREAKS = re.compile(r"[\r\n]+")
 _MLLP_BLOCKS = re.compile(r"[\x0b\x1c]")
-_NUMBER = re.compile(r"\+?[0-9]+")
-_MAX_INDEX = 2**64 - 1
 
 
 class InputError(Exception):
@@ -323,17 +322,6 @@ def _tsv_value(value: str) -> str:
     return (
         value.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
     )
-
-
-def check_path(path: str) -> str | None:
-    """Why the terser path `path` can never be answered, or None if it can."""
-    if not path:
-        return "Empty terser path"
-    pieces = path.split("-")
-    for kind, piece in zip(("field", "component", "sub-component"), pieces[1:4]):
-        if not _NUMBER.fullmatch(piece) or int(piece) > _MAX_INDEX:
-            return f"Invalid {kind} index: '{piece}'"
-    return None
 
 
 # ---------------------------------------------------------------------------

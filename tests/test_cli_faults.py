@@ -5,6 +5,7 @@ import pathlib
 
 import pytest
 
+import vellomar
 from vellomar import cli
 
 ADT = str(pathlib.Path(__file__).resolve().parents[1] / "examples" / "adt_a01.hl7")
@@ -35,3 +36,34 @@ def test_mistyped_path_is_a_usage_error(capsys, path, error):
 
 def test_absent_paths_are_empty_cells(capsys):
     assert run(capsys, "get", "ZZZ-1", "PID-99", "OBX(3)-5", "PID-5-1", "--", ADT) == (0, "\t\t\tNGUYEN\n", "")
+
+
+def five_messages(tmp_path, newline="\r"):
+    """Five messages, the 2nd and 4th broken; the others hold a two-byte character."""
+    texts = [f"MSH|^~\\&|A|B|||||X|{n}{newline}PID|{n}||Zoë" if n % 2 else ("MSH|^~", "MSH|^")[n // 4] for n in range(1, 6)]
+    data = newline.join(texts).encode()
+    path = tmp_path / "five.hl7"
+    path.write_bytes(data)
+    return str(path), texts, [len(newline.join(texts[:n] + [""]).encode()) for n in range(5)]
+
+
+@pytest.mark.parametrize("newline", ["\r", "\n", "\r\n"])
+def test_bad_messages_do_not_end_the_file(capsys, tmp_path, newline):
+    path, _, offsets = five_messages(tmp_path, newline)
+    status, out, err = run(capsys, "get", "-H", "MSH-10", "PID-1", "--", path, ADT)
+    assert (status, out) == (1, f"{path}\t1\t1\t1\n{path}\t3\t3\t3\n{path}\t5\t5\t5\n{ADT}\t1\tMSG00017\t1\n")
+    too_short = "MSH segment too short to extract encoding characters"
+    assert err == "".join(f"vellomar: {path}: message {n} at byte {offsets[n - 1]}: {too_short}\n" for n in (2, 4))
+
+
+@pytest.mark.parametrize("copies", [0, 1, 2])
+def test_show_json_is_one_document_naming_file_and_message(capsys, tmp_path, copies):
+    path, texts, _ = five_messages(tmp_path)
+    empty = tmp_path / "empty.hl7"
+    empty.write_bytes(b"FHS|^~\\&\rFTS|0")
+    files = [path] * copies + [str(empty)]
+    records = [{"file": path, "message": n, **json.loads(vellomar.parse(texts[n - 1]).to_json())} for _ in range(copies) for n in (1, 3, 5)]
+    _, out, _ = run(capsys, "show", "--json", *files)
+    assert out == json.dumps(records, indent=2, ensure_ascii=False) + "\n" and json.loads(out) == records
+    _, out, _ = run(capsys, "show", "--ndjson", *files)
+    assert [json.loads(line) for line in out.splitlines()] == records

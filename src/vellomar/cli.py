@@ -55,10 +55,6 @@ class InputError(Exception):
     """A file that cannot be read, or a message in it that does not parse."""
 
 
-class PathError(Exception):
-    """A terser path that a message answers with a syntax error."""
-
-
 # ---------------------------------------------------------------------------
 # Reading messages
 
@@ -133,15 +129,18 @@ def _chunks(text: str, size: int) -> Iterator[tuple[int, str]]:
         start = cut
 
 
-def _single_message(text: str) -> Iterator[tuple[Message, float]]:
-    yield parse(text), 1.0
+def _single_message(text: str) -> Iterator[tuple[Message | ValueError, float]]:
+    try:
+        yield parse(text), 1.0
+    except ValueError as error:
+        yield error, 1.0
 
 
-def _batch_messages(text: str) -> Iterator[tuple[Message, float]]:
+def _batch_messages(text: str) -> Iterator[tuple[Message | ValueError, float]]:
     """The messages of one piece of a batch, each with the share of the piece
     read so far. When the piece does not parse, its messages are parsed one
-    by one so that the ones before the bad one are still delivered and the
-    bad one raises its own error."""
+    by one so that every good one is still delivered and each bad one gives
+    its own error."""
     try:
         messages = parse_batch(text)
     except ValueError:
@@ -153,17 +152,15 @@ def _batch_messages(text: str) -> Iterator[tuple[Message, float]]:
     for message_text in _split_batch(text):
         body = message_text.strip(_WHITE_SPACE)
         if body.startswith("MSH"):
-            yield parse(body), 1.0
+            yield from _single_message(body)
 
 
 def iter_messages(
     text: str, chunk_size: int = CHUNK_SIZE
-) -> Iterator[tuple[int, int, Message]]:
-    """Every message of a file's text as (number, offset reached, message).
-
-    Numbers count from 1. A message that does not parse raises InputError
-    naming its number; the messages before it have been delivered.
-    """
+) -> Iterator[tuple[int, int, Message | ValueError]]:
+    """Every message of a file's text as (number, offset reached, message),
+    with the parser's error in place of a message that does not parse.
+    Numbers count from 1."""
     if not text.strip(_WHITE_SPACE):
         raise InputError("empty input")
     # MLLP start and end blocks never occur inside a message, so they split
@@ -189,13 +186,7 @@ def iter_messages(
         for piece_end, piece in pieces:
             piece_start = unit_start + piece_end - len(piece)
             messages = _single_message(piece) if single else _batch_messages(piece)
-            while True:
-                try:
-                    message, share = next(messages)
-                except StopIteration:
-                    break
-                except ValueError as error:
-                    raise InputError(f"message {number + 1}: {error}") from None
+            for message, share in messages:
                 number += 1
                 yield number, piece_start + int(len(piece) * share), message
     if number == 0:
@@ -331,11 +322,42 @@ def _tsv_value(value: str) -> str:
 Handler = Callable[[str, int, Message], str]
 
 
+def _record_head(name: str, number: int, pretty: bool) -> str:
+    """The text that opens the JSON record of a message, up to its own keys:
+    "file" (the name given on the command line) and "message" (its number)."""
+    name_json = json.dumps(name, ensure_ascii=False)
+    if pretty:
+        return f'{{\n  "file": {name_json},\n  "message": {number},\n  '
+    return f'{{"file":{name_json},"message":{number},'
+
+
+class JsonArray:
+    """`show --json`: every message of every file as one element of one JSON
+    array, so that the whole output is one document. An element is the
+    message's JSON form preceded by the keys "file" and "message"; the text is
+    the one `json.dumps(records, indent=2, ensure_ascii=False)` writes."""
+
+    def __init__(self) -> None:
+        self.separator = "[\n  "
+
+    def __call__(self, name: str, number: int, message: Message) -> str:
+        # The JSON form opens with "{\n  " and has no line break inside a value.
+        record = _record_head(name, number, True) + message.to_json()[4:]
+        text = self.separator + record.replace("\n", "\n  ")
+        self.separator = ",\n  "
+        return text
+
+    def finish(self) -> str:
+        return "[]\n" if self.separator.startswith("[") else "\n]\n"
+
+
 def _show_handler(args: argparse.Namespace) -> Handler:
     if args.json:
-        return lambda name, number, message: message.to_json() + "\n"
+        return JsonArray()
     if args.ndjson:
-        return lambda name, number, message: compact_json(message) + "\n"
+        return lambda name, number, message: (
+            _record_head(name, number, False) + compact_json(message)[1:] + "\n"
+        )
     separator = ""
 
     def tree(name: str, number: int, message: Message) -> str:
@@ -355,12 +377,11 @@ def _get_handler(args: argparse.Namespace) -> Handler:
     def values(name: str, number: int, message: Message) -> str:
         cells = [name, str(number)] if args.with_filename else []
         for path in paths:
+            # The paths' syntax was checked before any file was read.
             try:
                 cells.append(_tsv_value(message[path]))
             except (KeyError, IndexError):
                 cells.append("")
-            except ValueError as error:
-                raise PathError(f"invalid path {path!r}: {error}") from None
         return "\t".join(cells) + "\n"
 
     return values
@@ -387,17 +408,28 @@ def _run(args: argparse.Namespace, handler: Handler, stdout: TextIO, stderr: Tex
                 stderr, label, len(text), progress_allowed and len(text) >= PROGRESS_THRESHOLD
             )
             for number, reached, message in iter_messages(text):
-                _write(stdout, handler(label, number, message))
+                if isinstance(message, ValueError):
+                    progress.clear()
+                    _report(stdout, stderr, label, f"message {number}: {message}")
+                    status = 1
+                else:
+                    _write(stdout, handler(label, number, message))
                 progress.update(reached)
-        except (InputError, PathError) as error:
+        except InputError as error:
             progress.clear()
-            stdout.flush()
-            stderr.write(f"{PROG}: {label}: {error}\n")
+            _report(stdout, stderr, label, str(error))
             status = 1
-            if isinstance(error, PathError):
-                break
         progress.clear()
+    finish = getattr(handler, "finish", None)
+    if finish is not None:
+        _write(stdout, finish())
     return status
+
+
+def _report(stdout: TextIO, stderr: TextIO, label: str, problem: str) -> None:
+    """One line on standard error, after the output written so far."""
+    stdout.flush()
+    stderr.write(f"{PROG}: {label}: {problem}\n")
 
 
 def _write(stream: TextIO, text: str) -> None:
@@ -447,9 +479,14 @@ def build_parser() -> argparse.ArgumentParser:
         "sub-components (PID-3-4-1) and repetitions (PID-3[2]).",
     )
     form = show.add_mutually_exclusive_group()
-    form.add_argument("--json", action="store_true", help="print the JSON form of each message")
     form.add_argument(
-        "--ndjson", action="store_true", help="print each message as compact JSON on one line"
+        "--json",
+        action="store_true",
+        help="print one JSON array of records: \"file\", \"message\" (its number in the "
+        "file), then the message's JSON form",
+    )
+    form.add_argument(
+        "--ndjson", action="store_true", help="print the same records as compact JSON, one per line"
     )
     show.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
     show.set_defaults(handler=_show_handler, parser=show)

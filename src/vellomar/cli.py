@@ -373,16 +373,24 @@ def _show_handler(args: argparse.Namespace) -> Handler:
 
 def _get_handler(args: argparse.Namespace) -> Handler:
     paths: list[str] = args.paths
+    with_filename: bool = args.with_filename
 
     def values(name: str, number: int, message: Message) -> str:
-        cells = [name, str(number)] if args.with_filename else []
+        cells = []
         for path in paths:
             # The paths' syntax was checked before any file was read.
             try:
-                cells.append(_tsv_value(message[path]))
+                cells.append(message[path])
             except (KeyError, IndexError):
                 cells.append("")
-        return "\t".join(cells) + "\n"
+        line = "\t".join(cells)
+        # Values rarely hold a character to escape: look at the whole line
+        # once (a tab beyond the separators is in a value) before any cell.
+        if "\\" in line or "\n" in line or "\r" in line or line.count("\t") >= len(cells):
+            line = "\t".join(map(_tsv_value, cells))
+        if with_filename:
+            return f"{name}\t{number}\t{line}\n"
+        return line + "\n"
 
     return values
 

@@ -12,7 +12,12 @@ namespace {
 using py::Ref;
 
 PyMethodDef function_defs[] = {
-    check_path_def(),
+    {"read_messages", py::as_cfunction(py::function<read_messages_sig, read_messages>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"table_state", py::as_cfunction(py::function<table_state_sig, table_state>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"check_path", py::as_cfunction(py::function<check_path_sig, check_path>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,8 +10,17 @@ namespace vellomar::ops {
 // Each concern file adds one declaration of its PyMethodDef entries here and
 // one line in module.cpp's table.
 
-// Built by a function so that the table never reads another file's statics
-// before they are initialised.
-PyMethodDef check_path_def(); // paths.cpp
+// read.cpp: read_messages(read, codec_for, encoding, skip, error_type), the
+// iterator behind vellomar.Reader.
+extern const py::Signature read_messages_sig;
+py::Ref read_messages(PyObject **args);
+
+// table.cpp: table_state(names, paths, rows), the state behind vellomar.Table.
+extern const py::Signature table_state_sig;
+py::Ref table_state(PyObject **args);
+
+// paths.cpp: check_path(path), the syntax error of a terser path or None.
+extern const py::Signature check_path_sig;
+py::Ref check_path(PyObject **args);
 
 } // namespace vellomar::ops

@@ -6,8 +6,6 @@
 
 namespace vellomar::ops {
 
-namespace {
-
 using py::Ref;
 
 const py::Signature check_path_sig{"check_path()", {"path"}, 1, 1};
@@ -19,15 +17,6 @@ Ref check_path(PyObject **args) {
     return {};
   std::optional<Error> error = check_terser_path(path);
   return error ? py::str(error->message) : Ref::borrow(Py_None);
-}
-
-} // namespace
-
-PyMethodDef check_path_def() {
-  return {"check_path", py::as_cfunction(py::function<check_path_sig, check_path>),
-          METH_FASTCALL | METH_KEYWORDS,
-          "check_path(path)\n--\n\n"
-          "The syntax error of a terser path as text, or None when a message may answer it."};
 }
 
 } // namespace vellomar::ops

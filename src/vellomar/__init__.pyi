@@ -17,6 +17,8 @@ from ._core import (
     parse_datetime as parse_datetime,
 )
 from .charsets import decode as decode
+from .read import MessageError as MessageError, Reader as Reader, read as read
+from .table import Table as Table, table as table
 
 class PanicException(BaseException): ...
 
@@ -33,6 +35,11 @@ __all__ = [
     "parse_date",
     "PanicException",
     "decode",
+    "read",
+    "Reader",
+    "MessageError",
+    "table",
+    "Table",
 ]
 
 __version__: str

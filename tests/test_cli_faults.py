@@ -1,7 +1,10 @@
 """The command line on mistyped paths, bad messages and several messages as JSON."""
 
+import io
 import json
 import pathlib
+import sys
+import types
 
 import pytest
 
@@ -67,3 +70,26 @@ def test_show_json_is_one_document_naming_file_and_message(capsys, tmp_path, cop
     assert out == json.dumps(records, indent=2, ensure_ascii=False) + "\n" and json.loads(out) == records
     _, out, _ = run(capsys, "show", "--ndjson", *files)
     assert [json.loads(line) for line in out.splitlines()] == records
+
+
+class Trickle:
+    """Standard input that hands out at most 100 bytes a call and notes how
+    many output lines had been written at each call."""
+
+    def __init__(self, data):
+        self.data, self.lines_written = data, []
+
+    def read(self, size=-1):
+        self.lines_written.append(sys.stdout.getvalue().count("\n"))
+        size = len(self.data) if size is None or size < 0 else min(size, 100)
+        chunk, self.data = self.data[:size], self.data[size:]
+        return chunk
+
+
+def test_output_starts_before_the_input_is_read(monkeypatch):
+    stdin = Trickle("".join(f"MSH|^~\\&|A|B|||||X|{n}\rPID|{n}\r" for n in range(50)).encode())
+    monkeypatch.setattr(sys, "stdin", types.SimpleNamespace(buffer=stdin))
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
+    assert cli.main(["get", "MSH-10", "--", "-"]) == 0
+    assert sys.stdout.getvalue() == "".join(f"{n}\n" for n in range(50))
+    assert 0 < stdin.lines_written[len(stdin.lines_written) // 2] < 50

@@ -7,9 +7,10 @@ import sys
 import types
 
 import pytest
+from hypothesis import given, strategies as st
 
 import vellomar
-from vellomar import cli
+from vellomar import _ops, cli
 
 ADT = str(pathlib.Path(__file__).resolve().parents[1] / "examples" / "adt_a01.hl7")
 
@@ -93,3 +94,23 @@ def test_output_starts_before_the_input_is_read(monkeypatch):
     assert cli.main(["get", "MSH-10", "--", "-"]) == 0
     assert sys.stdout.getvalue() == "".join(f"{n}\n" for n in range(50))
     assert 0 < stdin.lines_written[len(stdin.lines_written) // 2] < 50
+
+
+ORU = vellomar.parse(pathlib.Path(ADT).with_name("oru_r01.hl7").read_text())
+PATH = st.builds(
+    lambda segment, numbers: "-".join([segment, *numbers]),
+    st.sampled_from(["MSH", "PID", "OBX", "OBX(1)", "OBX(9)", "NTE", "ZZZ"]),
+    st.lists(st.integers(1, 12).map(str), max_size=3),
+)
+
+
+@given(st.lists(PATH, min_size=1, max_size=4))
+def test_get_line_agrees_with_lookups(paths):
+    def cell(path):
+        try:
+            value = ORU[path]
+        except LookupError:
+            return ""
+        return value.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
+
+    assert _ops.tsv_line(ORU, tuple(paths)) == "\t".join(map(cell, paths)) + "\n"

@@ -1,9 +1,7 @@
 #include "table.hpp"
 
 namespace vellomar {
-namespace {
 
-// The `repetition`-th segment named `name` (0-based), if any.
 bool find_segment(const Message &message, std::string_view name, uint64_t repetition,
                   SegmentView &out) {
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
@@ -16,8 +14,6 @@ bool find_segment(const Message &message, std::string_view name, uint64_t repeti
   }
   return false;
 }
-
-} // namespace
 
 void StringColumn::append(std::string_view value) {
   data.append(value);

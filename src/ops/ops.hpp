@@ -23,4 +23,8 @@ py::Ref table_state(PyObject **args);
 extern const py::Signature check_path_sig;
 py::Ref check_path(PyObject **args);
 
+// tsv.cpp: tsv_line(message, paths), the line that `get` prints.
+extern const py::Signature tsv_line_sig;
+py::Ref tsv_line(PyObject **args);
+
 } // namespace vellomar::ops

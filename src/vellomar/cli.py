@@ -21,7 +21,6 @@ from __future__ import annotations
 import argparse
 import codecs
 import json
-import io
 import os
 import stat
 import sys
@@ -54,7 +53,7 @@ def _open(name: str) -> tuple[BinaryIO, int]:
     try:
         status = os.fstat(file.fileno())
         size = status.st_size if stat.S_ISREG(status.st_mode) else 0
-    except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+    except (AttributeError, OSError, ValueError):  # no file descriptor
         size = 0
     return file, size
 

@@ -12,8 +12,7 @@ ATOMS = ["MSH|^~\\&|A", "PID|1", "\r", "\n", "\r\n", "\x0b", "\x1c", " ", "\t", 
          "BTS|1", "\xa0", "\u2028", "é", "MS", "H", "\x0bMSH|^~\\&|B|\x1c\r"]
 
 
-class Trickle:
-    """A binary file that hands out at most `size` bytes per read."""
+class Trickle:  # a binary file that hands out at most `size` bytes per read
 
     def __init__(self, data: bytes, size: int) -> None:
         self.file, self.size = io.BytesIO(data), size

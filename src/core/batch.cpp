@@ -197,7 +197,9 @@ bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &tex
     line = trimmed;
     at_start_ = false;
   }
-  const bool tail = !blank && trim_white_space_end(line).size() != line.size();
+  const auto last = static_cast<unsigned char>(line.back());
+  const bool tail = !blank && (last <= 0x20 || last >= 0x80) &&
+                    trim_white_space_end(line).size() != line.size();
   line = unframed(line, at);
   if (!blank)
     last_tail_ = false;

@@ -6,7 +6,8 @@ bool find_segment(const Message &message, std::string_view name, uint64_t repeti
                   SegmentView &out) {
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
-    if (std::string_view(message.raw.data() + e.offset, e.name_length) == name &&
+    if (e.name_length == name.size() && (name.empty() || message.raw[e.offset] == name[0]) &&
+        std::string_view(message.raw.data() + e.offset, e.name_length) == name &&
         repetition-- == 0) {
       out = message.segment_at(i);
       return true;

@@ -313,7 +313,12 @@ def _each_message(
     """Hands every message of `reader` to `handler` and reports each bad one;
     True when the file held messages and none was bad."""
     good = True
+    # Every next() returns or raises one message, so `number` is the reader's
+    # ordinal, kept here to spare a property lookup per message.
+    number = 0
+    write = stdout.write
     while True:
+        number += 1
         try:
             message = next(reader)
         except StopIteration:
@@ -323,10 +328,14 @@ def _each_message(
             _report(stdout, stderr, label, _problem(error, skipped))
             good = False
             continue
-        _write(stdout, handler(label, reader.ordinal, message))
+        text = handler(label, number, message)
+        try:
+            write(text)
+        except UnicodeEncodeError:
+            _write(stdout, text)
         if progress.enabled:
             progress.update(skipped + reader.position)
-    if reader.ordinal == 0:
+    if number == 1:
         _report(stdout, stderr, label, "no HL7 message found")
         return False
     return good
@@ -339,6 +348,7 @@ def _report(stdout: TextIO, stderr: TextIO, label: str, problem: str) -> None:
 
 
 def _write(stream: TextIO, text: str) -> None:
+    """Writes `text`, with what the stream cannot encode as backslash escapes."""
     try:
         stream.write(text)
     except UnicodeEncodeError:

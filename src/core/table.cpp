@@ -1,33 +1,16 @@
 #include "table.hpp"
 
 namespace vellomar {
-namespace {
 
-// Whether the `length` bytes at `at` are `name`; byte by byte, as segment
-// names are three letters, too short for a call to memcmp.
-bool same_name(const char *at, size_t length, std::string_view name) {
-  if (length != name.size())
-    return false;
-  for (size_t i = 0; i < length; ++i)
-    if (at[i] != name[i])
-      return false;
-  return true;
-}
-
-// The `repetition`-th segment named `name` (0-based), if any.
 bool find_segment(const Message &message, std::string_view name, uint64_t repetition,
                   SegmentView &out) {
-  for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
-    const SegmentEntry &e = message.segments[i];
-    if (same_name(message.raw.data() + e.offset, e.name_length, name) && repetition-- == 0) {
-      out = message.segment_at(i);
-      return true;
-    }
-  }
-  return false;
+  size_t count = 0;
+  const size_t index = segment_index(message, name, repetition, count);
+  if (index == no_segment)
+    return false;
+  out = message.segment_at(index);
+  return true;
 }
-
-} // namespace
 
 void StringColumn::append(std::string_view value) {
   data.append(value);
@@ -95,7 +78,7 @@ void TableBuilder::add(const Message &message) {
   bool first = true;
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
-    if (!same_name(message.raw.data() + e.offset, e.name_length, rows_segment_))
+    if (std::string_view(message.raw.data() + e.offset, e.name_length) != rows_segment_)
       continue;
     if (first) { // the message's own values, the same in each of its rows
       first = false;

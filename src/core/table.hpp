@@ -15,6 +15,10 @@
 
 namespace vellomar {
 
+// The `repetition`-th segment named `name` (0-based) in `out`, if any.
+bool find_segment(const Message &message, std::string_view name, uint64_t repetition,
+                  SegmentView &out);
+
 struct StringColumn {
   std::vector<int64_t> offsets{0}; // rows + 1 entries
   std::string data;

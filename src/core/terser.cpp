@@ -1,5 +1,6 @@
 #include "terser.hpp"
 
+#include <algorithm>
 #include <optional>
 
 namespace vellomar {
@@ -143,11 +144,10 @@ bool parse_path_number(std::string_view text, uint64_t &out) {
   return true;
 }
 
-Result<size_t> find_segment(const Message &message, std::string_view name,
-                            uint64_t repetition) {
-  // One pass over the segments, stopping at the requested repetition; the
-  // count of those carrying the name is needed only when there is none.
-  size_t count = 0;
+size_t segment_index(const Message &message, std::string_view name, uint64_t repetition,
+                     size_t &count) {
+  // One pass over the segments, stopping at the requested repetition.
+  count = 0;
   const char *const raw = message.raw.data();
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
@@ -160,6 +160,15 @@ Result<size_t> find_segment(const Message &message, std::string_view name,
     if (k == name.size() && count++ == repetition)
       return i;
   }
+  return no_segment;
+}
+
+Result<size_t> find_segment(const Message &message, std::string_view name,
+                            uint64_t repetition) {
+  size_t count = 0;
+  const size_t index = segment_index(message, name, repetition, count);
+  if (index != no_segment)
+    return index;
   if (count == 0)
     return segment_not_found(name);
   std::string text = "Segment '";
@@ -221,6 +230,28 @@ Result<FieldView> header_field(const Message &message, uint64_t number) {
   if (number == 0 || number > msh.field_count())
     return index_out_of_range("Field", number, msh.field_count());
   return msh.field_at(number - 1);
+}
+
+std::optional<Error> check_terser_path(std::string_view path) {
+  Result<TerserPath> parsed = parse_terser_path(path);
+  if (!parsed)
+    return std::move(parsed).error();
+  const std::string_view part = path.substr(0, path.find('-'));
+  const std::string_view name = part.substr(0, part.find('('));
+  auto name_char = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+  if (name.size() != 3 || !std::all_of(name.begin(), name.end(), name_char)) {
+    std::string text = "Invalid segment name: '";
+    text.append(name).append("'");
+    return Error{ErrorKind::value_error, std::move(text)};
+  }
+  uint64_t repetition = 0;
+  if (part.size() > 3 &&
+      (part.back() != ')' || !parse_path_number(part.substr(4, part.size() - 5), repetition))) {
+    std::string text = "Invalid segment repetition: '";
+    text.append(part).append("'");
+    return Error{ErrorKind::value_error, std::move(text)};
+  }
+  return std::nullopt;
 }
 
 } // namespace vellomar

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,7 +35,12 @@ inline Result<std::string> terser_get(const Message &message, std::string_view p
 }
 
 // The index of the segment that is repetition `repetition` (0-based) of
-// those named `name`, or KeyError "Segment '{name}' not found" or IndexError
+// those named `name`, or no_segment with `count` the number so named.
+constexpr size_t no_segment = static_cast<size_t>(-1);
+size_t segment_index(const Message &message, std::string_view name, uint64_t repetition,
+                     size_t &count);
+
+// The same index, or KeyError "Segment '{name}' not found" or IndexError
 // "Segment '{name}' repetition {n} not found (have {count})".
 Result<size_t> find_segment(const Message &message, std::string_view name,
                             uint64_t repetition);
@@ -69,5 +75,12 @@ bool parse_path_number(std::string_view text, uint64_t &out);
 // Fails with KeyError "Segment 'MSH' not found" or IndexError "Field index
 // {number} out of range (1..{count})".
 Result<FieldView> header_field(const Message &message, uint64_t number);
+
+// The syntax error of `path` that no message can answer, or nothing: first
+// the errors of parse_terser_path, then "Invalid segment name: '{name}'"
+// unless the name is three ASCII capital letters or digits, then "Invalid
+// segment repetition: '{part}'" unless anything after the name is a path
+// number in parentheses that ends the segment part. All are ValueErrors.
+std::optional<Error> check_terser_path(std::string_view path);
 
 } // namespace vellomar

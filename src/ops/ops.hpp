@@ -22,4 +22,12 @@ py::Ref read_messages(PyObject **args);
 extern const py::Signature table_state_sig;
 py::Ref table_state(PyObject **args);
 
+// paths.cpp: check_path(path), the syntax error of a terser path or None.
+extern const py::Signature check_path_sig;
+py::Ref check_path(PyObject **args);
+
+// tsv.cpp: tsv_line(message, paths), the line that `get` prints.
+extern const py::Signature tsv_line_sig;
+py::Ref tsv_line(PyObject **args);
+
 } // namespace vellomar::ops

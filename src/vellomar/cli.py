@@ -6,13 +6,14 @@
 
 A FILE holds one message (MLLP-framed or not), a stream of MLLP frames, or a
 batch with or without FHS/BHS envelopes; `-` is standard input. Files are read
-as bytes and decoded as UTF-8 (a byte order mark is dropped); bytes that are
-not UTF-8 are an error naming the file and the offset, unless another codec is
-chosen with --encoding.
+in pieces through `vellomar.read`, which cuts and decodes each message (by its
+MSH-18 unless --encoding names a codec); a leading UTF-8 byte order mark is
+dropped. A message that does not parse or decode is reported with its file,
+number and byte offset, and the file is read on.
 
-Exit status: 0 when every file was read, 1 when a file could not be read or
-held a message that does not parse (one line on standard error for each), 2
-for a command line that does not make sense.
+Exit status: 0 when every message of every file was processed, 1 when a file
+could not be read, held no message or held a bad message (one line on
+standard error for each), 2 for a command line that does not make sense.
 """
 
 from __future__ import annotations
@@ -21,13 +22,15 @@ import argparse
 import codecs
 import json
 import os
-import re
+import stat
 import sys
-from collections.abc import Callable, Iterator, Sequence
-from typing import TextIO
+from collections.abc import Callable, Sequence
+from typing import BinaryIO, TextIO
 
 from . import __version__
-from ._core import Field, Message, parse, parse_batch
+from ._core import Field, Message
+from ._ops import check_path, tsv_line
+from .read import MessageError, Reader, read
 
 PROG = "vellomar"
 
@@ -35,172 +38,42 @@ PROG = "vellomar"
 # terminal (and standard output is not the same screen).
 PROGRESS_THRESHOLD = 4 * 1024 * 1024
 
-# A large batch is handed to the parser in pieces of about this many
-# characters, each cut at the start of an MSH line, so that progress can be
-# shown and output starts early.
-CHUNK_SIZE = 1024 * 1024
-
-# The characters that the parser trims around a batch and around each message.
-_WHITE_SPACE = (
-    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"
-    "\u2007\u2008\u2009\u200a\u2028\u2029\u202f\u205f\u3000"
-)
-_ENVELOPE = ("FHS", "BHS", "BTS", "FTS")
-_LINE_BREAKS = re.compile(r"[\r\n]+")
-_MLLP_BLOCKS = re.compile(r"[\x0b\x1c]")
-_NUMBER = re.compile(r"\+?[0-9]+")
-_MAX_INDEX = 2**64 - 1
-
-
-class InputError(Exception):
-    """A file that cannot be read, or a message in it that does not parse."""
-
-
-class PathError(Exception):
-    """A terser path that a message answers with a syntax error."""
-
 
 # ---------------------------------------------------------------------------
 # Reading messages
 
 
-def read_text(name: str, encoding: str) -> str:
-    """The decoded content of the file `name` (`-` is standard input)."""
-    try:
-        if name == "-":
-            stdin = sys.stdin
-            buffer = getattr(stdin, "buffer", None)
-            data: bytes | str = buffer.read() if buffer is not None else stdin.read()
-        else:
-            with open(name, "rb") as file:
-                data = file.read()
-    except OSError as error:
-        raise InputError(error.strerror or str(error)) from None
-    if isinstance(data, str):
-        return data
-    if codecs.lookup(encoding).name == "utf-8":
-        encoding = "utf-8-sig"
-    try:
-        return data.decode(encoding)
-    except UnicodeDecodeError as error:
-        byte = data[error.start]
-        raise InputError(
-            f"not valid {error.encoding.removesuffix('-sig')}: byte 0x{byte:02x} at offset "
-            f"{error.start} (choose the file's encoding with --encoding, e.g. --encoding cp1252)"
-        ) from None
-
-
-def _msh_lines(text: str) -> int:
-    return text.startswith("MSH") + text.count("\rMSH") + text.count("\nMSH")
-
-
-def _has_envelope(text: str) -> bool:
-    return any(
-        text.startswith(tag) or f"\r{tag}" in text or f"\n{tag}" in text
-        for tag in _ENVELOPE
-    )
-
-
-def _split_batch(text: str) -> Iterator[str]:
-    """The message texts of a batch, cut as `parse_batch` cuts them."""
-    current: list[str] = []
-    for line in _LINE_BREAKS.split(text.strip(_WHITE_SPACE)):
-        head = line[:3]
-        if not line or head in _ENVELOPE:
-            continue
-        if head == "MSH" and current:
-            yield "\r".join(current)
-            current = []
-        current.append(line)
-    if current:
-        yield "\r".join(current)
-
-
-def _chunks(text: str, size: int) -> Iterator[tuple[int, str]]:
-    """Pieces of `text` of about `size` characters, each but the first
-    starting with an MSH line, with the offset where each ends."""
-    start = 0
-    while start < len(text):
-        cut = len(text)
-        if len(text) - start > size:
-            found = [
-                at + 1
-                for at in (text.find("\rMSH", start + size), text.find("\nMSH", start + size))
-                if at >= 0
-            ]
-            if found:
-                cut = min(found)
-        yield cut, text[start:cut]
-        start = cut
-
-
-def _single_message(text: str) -> Iterator[tuple[Message, float]]:
-    yield parse(text), 1.0
-
-
-def _batch_messages(text: str) -> Iterator[tuple[Message, float]]:
-    """The messages of one piece of a batch, each with the share of the piece
-    read so far. When the piece does not parse, its messages are parsed one
-    by one so that the ones before the bad one are still delivered and the
-    bad one raises its own error."""
-    try:
-        messages = parse_batch(text)
-    except ValueError:
-        pass
+def _open(name: str) -> tuple[BinaryIO, int]:
+    """The binary file of the FILE argument `name` (`-` is standard input)
+    and its size in bytes when known (0 otherwise)."""
+    if name == "-":
+        file: BinaryIO = sys.stdin.buffer
     else:
-        for number, message in enumerate(messages, 1):
-            yield message, number / len(messages)
-        return
-    for message_text in _split_batch(text):
-        body = message_text.strip(_WHITE_SPACE)
-        if body.startswith("MSH"):
-            yield parse(body), 1.0
+        file = open(name, "rb")  # noqa: SIM115 (closed by _run)
+    try:
+        status = os.fstat(file.fileno())
+        size = status.st_size if stat.S_ISREG(status.st_mode) else 0
+    except (AttributeError, OSError, ValueError):  # no file descriptor
+        size = 0
+    return file, size
 
 
-def iter_messages(
-    text: str, chunk_size: int = CHUNK_SIZE
-) -> Iterator[tuple[int, int, Message]]:
-    """Every message of a file's text as (number, offset reached, message).
+def _skip_bom(file: BinaryIO) -> int:
+    """Reads past a UTF-8 byte order mark that opens `file`, which is no part
+    of its first message; returns the number of bytes skipped."""
+    peek = getattr(file, "peek", None)
+    if peek is not None and peek(3)[:3] == codecs.BOM_UTF8:
+        file.read(3)
+        return 3
+    return 0
 
-    Numbers count from 1. A message that does not parse raises InputError
-    naming its number; the messages before it have been delivered.
-    """
-    if not text.strip(_WHITE_SPACE):
-        raise InputError("empty input")
-    # MLLP start and end blocks never occur inside a message, so they split
-    # a stream of frames into the texts of its messages.
-    if "\x0b" in text or "\x1c" in text:
-        units: list[tuple[int, str]] = []
-        offset = 0
-        for piece in _MLLP_BLOCKS.split(text):
-            offset += len(piece) + 1
-            if piece.strip(_WHITE_SPACE):
-                units.append((min(offset, len(text)), piece))
-    else:
-        units = [(len(text), text)]
 
-    number = 0
-    for unit_end, unit in units:
-        unit_start = unit_end - len(unit)
-        # One MSH line and no envelope: a single message, which `parse` reads
-        # as it stands (its raw text keeps its line ends) and which must begin
-        # with MSH. Anything else is a batch.
-        single = _msh_lines(unit) <= 1 and not _has_envelope(unit)
-        pieces = [(len(unit), unit)] if single else _chunks(unit, chunk_size)
-        for piece_end, piece in pieces:
-            piece_start = unit_start + piece_end - len(piece)
-            messages = _single_message(piece) if single else _batch_messages(piece)
-            while True:
-                try:
-                    message, share = next(messages)
-                except StopIteration:
-                    break
-                except ValueError as error:
-                    raise InputError(f"message {number + 1}: {error}") from None
-                number += 1
-                yield number, piece_start + int(len(piece) * share), message
-    if number == 0:
-        raise InputError("no HL7 message found")
+def _problem(error: MessageError, skipped: int) -> str:
+    """The error line's text for a bad message, its offset counted in the file."""
+    problem = f"message {error.ordinal} at byte {error.offset + skipped}: {error.reason}"
+    if "codec can't decode" in error.reason:
+        problem += " (choose the encoding with --encoding, e.g. --encoding cp1252)"
+    return problem
 
 
 # ---------------------------------------------------------------------------
@@ -319,23 +192,6 @@ def compact_json(message: Message) -> str:
     return json.dumps(json.loads(message.to_json()), ensure_ascii=False, separators=(",", ":"))
 
 
-def _tsv_value(value: str) -> str:
-    return (
-        value.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
-    )
-
-
-def check_path(path: str) -> str | None:
-    """Why the terser path `path` can never be answered, or None if it can."""
-    if not path:
-        return "Empty terser path"
-    pieces = path.split("-")
-    for kind, piece in zip(("field", "component", "sub-component"), pieces[1:4]):
-        if not _NUMBER.fullmatch(piece) or int(piece) > _MAX_INDEX:
-            return f"Invalid {kind} index: '{piece}'"
-    return None
-
-
 # ---------------------------------------------------------------------------
 # Commands
 
@@ -343,11 +199,42 @@ def check_path(path: str) -> str | None:
 Handler = Callable[[str, int, Message], str]
 
 
+def _record_head(name: str, number: int, pretty: bool) -> str:
+    """The text that opens the JSON record of a message, up to its own keys:
+    "file" (the name given on the command line) and "message" (its number)."""
+    name_json = json.dumps(name, ensure_ascii=False)
+    if pretty:
+        return f'{{\n  "file": {name_json},\n  "message": {number},\n  '
+    return f'{{"file":{name_json},"message":{number},'
+
+
+class JsonArray:
+    """`show --json`: every message of every file as one element of one JSON
+    array, so that the whole output is one document. An element is the
+    message's JSON form preceded by the keys "file" and "message"; the text is
+    the one `json.dumps(records, indent=2, ensure_ascii=False)` writes."""
+
+    def __init__(self) -> None:
+        self.separator = "[\n  "
+
+    def __call__(self, name: str, number: int, message: Message) -> str:
+        # The JSON form opens with "{\n  " and has no line break inside a value.
+        record = _record_head(name, number, True) + message.to_json()[4:]
+        text = self.separator + record.replace("\n", "\n  ")
+        self.separator = ",\n  "
+        return text
+
+    def finish(self) -> str:
+        return "[]\n" if self.separator.startswith("[") else "\n]\n"
+
+
 def _show_handler(args: argparse.Namespace) -> Handler:
     if args.json:
-        return lambda name, number, message: message.to_json() + "\n"
+        return JsonArray()
     if args.ndjson:
-        return lambda name, number, message: compact_json(message) + "\n"
+        return lambda name, number, message: (
+            _record_head(name, number, False) + compact_json(message)[1:] + "\n"
+        )
     separator = ""
 
     def tree(name: str, number: int, message: Message) -> str:
@@ -362,18 +249,15 @@ def _show_handler(args: argparse.Namespace) -> Handler:
 
 
 def _get_handler(args: argparse.Namespace) -> Handler:
-    paths: list[str] = args.paths
+    # The paths' syntax was checked before any file was read. The line is
+    # built in one call (lookups, escaping, tabs): that is most of the time
+    # `get` spends on each message.
+    paths = tuple(args.paths)
+    with_filename: bool = args.with_filename
 
     def values(name: str, number: int, message: Message) -> str:
-        cells = [name, str(number)] if args.with_filename else []
-        for path in paths:
-            try:
-                cells.append(_tsv_value(message[path]))
-            except (KeyError, IndexError):
-                cells.append("")
-            except ValueError as error:
-                raise PathError(f"invalid path {path!r}: {error}") from None
-        return "\t".join(cells) + "\n"
+        line = tsv_line(message, paths)
+        return f"{name}\t{number}\t{line}" if with_filename else line
 
     return values
 
@@ -393,26 +277,78 @@ def _run(args: argparse.Namespace, handler: Handler, stdout: TextIO, stderr: Tex
     for name in args.files:
         label = "<stdin>" if name == "-" else name
         progress = Progress(stderr, label, 0, False)
+        file = None
         try:
-            text = read_text(name, args.encoding)
+            file, size = _open(name)
+            skipped = _skip_bom(file)
             progress = Progress(
-                stderr, label, len(text), progress_allowed and len(text) >= PROGRESS_THRESHOLD
+                stderr, label, size, progress_allowed and size >= PROGRESS_THRESHOLD
             )
-            for number, reached, message in iter_messages(text):
-                _write(stdout, handler(label, number, message))
-                progress.update(reached)
-        except (InputError, PathError) as error:
+            reader = read(file, encoding=args.encoding)
+            if not _each_message(reader, skipped, label, handler, progress, stdout, stderr):
+                status = 1
+        except OSError as error:
             progress.clear()
-            stdout.flush()
-            stderr.write(f"{PROG}: {label}: {error}\n")
+            _report(stdout, stderr, label, error.strerror or str(error))
             status = 1
-            if isinstance(error, PathError):
-                break
+        finally:
+            if file is not None and name != "-":
+                file.close()
         progress.clear()
+    finish = getattr(handler, "finish", None)
+    if finish is not None:
+        _write(stdout, finish())
     return status
 
 
+def _each_message(
+    reader: Reader,
+    skipped: int,
+    label: str,
+    handler: Handler,
+    progress: Progress,
+    stdout: TextIO,
+    stderr: TextIO,
+) -> bool:
+    """Hands every message of `reader` to `handler` and reports each bad one;
+    True when the file held messages and none was bad."""
+    good = True
+    # Every next() returns or raises one message, so `number` is the reader's
+    # ordinal, kept here to spare a property lookup per message.
+    number = 0
+    write = stdout.write
+    while True:
+        number += 1
+        try:
+            message = next(reader)
+        except StopIteration:
+            break
+        except MessageError as error:
+            progress.clear()
+            _report(stdout, stderr, label, _problem(error, skipped))
+            good = False
+            continue
+        text = handler(label, number, message)
+        try:
+            write(text)
+        except UnicodeEncodeError:
+            _write(stdout, text)
+        if progress.enabled:
+            progress.update(skipped + reader.position)
+    if number == 1:
+        _report(stdout, stderr, label, "no HL7 message found")
+        return False
+    return good
+
+
+def _report(stdout: TextIO, stderr: TextIO, label: str, problem: str) -> None:
+    """One line on standard error, after the output written so far."""
+    stdout.flush()
+    stderr.write(f"{PROG}: {label}: {problem}\n")
+
+
 def _write(stream: TextIO, text: str) -> None:
+    """Writes `text`, with what the stream cannot encode as backslash escapes."""
     try:
         stream.write(text)
     except UnicodeEncodeError:
@@ -439,14 +375,15 @@ def build_parser() -> argparse.ArgumentParser:
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument(
         "--encoding",
-        default="utf-8",
         type=_encoding,
-        help="text encoding of the files (default: utf-8; bytes that do not decode are an error)",
+        help="codec of every message (default: the one each message's MSH-18 names, "
+        "UTF-8 when it names none; bytes that do not decode make the message bad)",
     )
     common.add_argument(
         "--no-progress",
         action="store_true",
-        help="never draw a progress bar (otherwise drawn on a terminal for inputs over 4 MB)",
+        help="never draw a progress bar (otherwise drawn on standard error for a FILE of "
+        "4 MiB or more when standard error is a terminal and standard output is not)",
     )
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
@@ -459,9 +396,14 @@ def build_parser() -> argparse.ArgumentParser:
         "sub-components (PID-3-4-1) and repetitions (PID-3[2]).",
     )
     form = show.add_mutually_exclusive_group()
-    form.add_argument("--json", action="store_true", help="print the JSON form of each message")
     form.add_argument(
-        "--ndjson", action="store_true", help="print each message as compact JSON on one line"
+        "--json",
+        action="store_true",
+        help="print one JSON array of records: \"file\", \"message\" (its number in the "
+        "file), then the message's JSON form",
+    )
+    form.add_argument(
+        "--ndjson", action="store_true", help="print the same records as compact JSON, one per line"
     )
     show.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
     show.set_defaults(handler=_show_handler, parser=show)

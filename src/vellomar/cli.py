@@ -58,19 +58,9 @@ def _open(name: str) -> tuple[BinaryIO, int]:
     return file, size
 
 
-def _skip_bom(file: BinaryIO) -> int:
-    """Reads past a UTF-8 byte order mark that opens `file`, which is no part
-    of its first message; returns the number of bytes skipped."""
-    peek = getattr(file, "peek", None)
-    if peek is not None and peek(3)[:3] == codecs.BOM_UTF8:
-        file.read(3)
-        return 3
-    return 0
-
-
-def _problem(error: MessageError, skipped: int) -> str:
+def _problem(error: MessageError) -> str:
     """The error line's text for a bad message, its offset counted in the file."""
-    problem = f"message {error.ordinal} at byte {error.offset + skipped}: {error.reason}"
+    problem = f"message {error.ordinal} at byte {error.offset}: {error.reason}"
     if "codec can't decode" in error.reason:
         problem += " (choose the encoding with --encoding, e.g. --encoding cp1252)"
     return problem
@@ -280,12 +270,11 @@ def _run(args: argparse.Namespace, handler: Handler, stdout: TextIO, stderr: Tex
         file = None
         try:
             file, size = _open(name)
-            skipped = _skip_bom(file)
             progress = Progress(
                 stderr, label, size, progress_allowed and size >= PROGRESS_THRESHOLD
             )
             reader = read(file, encoding=args.encoding)
-            if not _each_message(reader, skipped, label, handler, progress, stdout, stderr):
+            if not _each_message(reader, label, handler, progress, stdout, stderr):
                 status = 1
         except OSError as error:
             progress.clear()
@@ -303,7 +292,6 @@ def _run(args: argparse.Namespace, handler: Handler, stdout: TextIO, stderr: Tex
 
 def _each_message(
     reader: Reader,
-    skipped: int,
     label: str,
     handler: Handler,
     progress: Progress,
@@ -325,7 +313,7 @@ def _each_message(
             break
         except MessageError as error:
             progress.clear()
-            _report(stdout, stderr, label, _problem(error, skipped))
+            _report(stdout, stderr, label, _problem(error))
             good = False
             continue
         text = handler(label, number, message)
@@ -334,7 +322,7 @@ def _each_message(
         except UnicodeEncodeError:
             _write(stdout, text)
         if progress.enabled:
-            progress.update(skipped + reader.position)
+            progress.update(reader.position)
     if number == 1:
         _report(stdout, stderr, label, "no HL7 message found")
         return False

@@ -31,6 +31,24 @@ class MessageError(ValueError):
         return (type(self), (self.ordinal, self.offset, self.reason))
 
 
+def without_bom(
+    read: Callable[[int], bytes],
+) -> tuple[Callable[[int], bytes], Callable[[int, int, str], MessageError], int]:
+    """`read` past a UTF-8 byte order mark that opens the stream (no part of
+    its first message, which would otherwise not start with MSH), the error
+    type for the state, counting offsets from the stream's own start, and
+    the number of bytes passed over."""
+    head = read(3)
+    if head == codecs.BOM_UTF8:
+        return read, lambda ordinal, offset, reason: MessageError(ordinal, offset + 3, reason), 3
+    pending = [head] if head else []
+
+    def read_on(size: int) -> bytes:
+        return pending.pop() + read(size) if pending else read(size)
+
+    return read_on, MessageError, 0
+
+
 class Reader:
     """The messages of a source, read in chunks and cut as `parse_batch` cuts
     a batch; memory stays bounded by the largest message.
@@ -40,7 +58,7 @@ class Reader:
     the bad messages passed over with errors="skip".
     """
 
-    __slots__ = ("_state", "_file")
+    __slots__ = ("_state", "_file", "_skipped_bytes")
 
     def __init__(
         self,
@@ -59,11 +77,12 @@ class Reader:
             read = file.read
         else:
             read = source.read
+        read, error_type, self._skipped_bytes = without_bom(read)
         # The state closes the file it reads at the end itself, so that a
         # `for` loop can run on it directly, without a Python call per message.
         close = None if self._file is None else self._file.close
         self._state = _ops.read_messages(
-            read, close, codec_for, codec, errors == "skip", MessageError
+            read, close, codec_for, codec, errors == "skip", error_type
         )
 
     def __iter__(self) -> Iterator[Message]:
@@ -90,11 +109,11 @@ class Reader:
 
     @property
     def offset(self) -> int:
-        return self._state.offset
+        return self._state.offset + self._skipped_bytes
 
     @property
     def position(self) -> int:
-        return self._state.position
+        return self._state.position + self._skipped_bytes
 
     @property
     def skipped(self) -> int:

@@ -4,13 +4,13 @@ from __future__ import annotations
 
 import io
 import os
-from collections.abc import Iterable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import IO, Any, Union
 
 from . import _ops
 from ._core import Message
 from .charsets import codec_for
-from .read import MessageError
+from .read import MessageError, without_bom
 
 __all__ = ["table", "Table"]
 
@@ -86,16 +86,21 @@ def table(
     return Table(state, names)
 
 
+def _add_stream(state: _ops.TableState, read: Callable[[int], bytes]) -> None:
+    read, error_type, _ = without_bom(read)
+    state.add_stream(read, codec_for, None, error_type)
+
+
 def _add(state: _ops.TableState, source: Any) -> None:
     if isinstance(source, str) and _is_text(source):
         state.add_text(source, MessageError)
     elif isinstance(source, (bytes, bytearray, memoryview)):
-        state.add_stream(io.BytesIO(source).read, codec_for, None, MessageError)
+        _add_stream(state, io.BytesIO(source).read)
     elif isinstance(source, (str, os.PathLike)):
         with open(source, "rb", buffering=0) as file:
-            state.add_stream(file.read, codec_for, None, MessageError)
+            _add_stream(state, file.read)
     elif hasattr(source, "read"):
-        state.add_stream(source.read, codec_for, None, MessageError)
+        _add_stream(state, source.read)
     elif isinstance(source, Message):
         state.add_messages(iter((source,)))
     elif isinstance(source, Iterable):

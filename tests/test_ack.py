@@ -23,16 +23,14 @@ def stamped_ack(msg, *args, **kwargs):
     (ADT, (), {}, "MSH|^~\\&|RECV|FAC|SENDER|FAC|{T}||ACK|ACK123|P|2.5\rMSA|AA|123|"),
     (ADT, ("AE", "Bad PID"), {}, "\rMSA|AE|123|Bad PID"), (ADT, (), {"text": "x"}, "\rMSA|AA|123|x"),
     (ADT, (), {"ack_code": "AR"}, "\rMSA|AR|123|"), (ADT, ("",), {}, "\rMSA||123|"),
-    (ADT, ("AE", "a|b"), {}, "\rMSA|AE|123|a|b"),
-    ("MSH|^~\\&|A", (), {}, "MSH|^~\\&|||A||{T}||ACK|ACK|P|2.5\rMSA|AA||"),
+    (ADT, ("AE", "a|b"), {}, "\rMSA|AE|123|a|b"), ("MSH|^~\\&|A", (), {}, "MSH|^~\\&|||A||{T}||ACK|ACK|P|2.5\rMSA|AA||"),
     ("MSH|^~\\&", (), {}, "MSH|^~\\&|||||{T}||ACK|ACK|P|2.5\rMSA|AA||"),
     ("MSH#^~\\&#S#F#R#G#20230101##ADT^A01#9#P#2.4", (), {}, "MSH#^~\\&#R#G#S#F#{T}##ACK#ACK9#P#2.4\rMSA#AA#9#"),
     ("MSH|^~\\&|S|F|R|G|T||ADT|123|P", (), {}, "MSH|^~\\&|R|G|S|F|{T}||ACK|ACK123|P|2.5\rMSA|AA|123|"),
     ("MSH|^~\\&|S|F|R|G|T||ADT|123|P|", (), {}, "MSH|^~\\&|R|G|S|F|{T}||ACK|ACK123|P|\rMSA|AA|123|"),
     ("MSH|^~\\&|APP^SITE|F|R|G|T||ADT|1|T|2.3|x", (), {}, "MSH|^~\\&|R|G|APP^SITE|F|{T}||ACK|ACK1|P|2.3\rMSA|AA|1|"),
     # Copied fields keep their escape sequences, the separator's included.
-    ("MSH|^~\\&|A\\F\\B|F\\S\\G|R||T||ADT|A\\F\\B|P|2.5", (), {},
-     "MSH|^~\\&|R||A\\F\\B|F\\S\\G|{T}||ACK|ACKA\\F\\B|P|2.5\rMSA|AA|A\\F\\B|"),
+    ("MSH|^~\\&|A\\F\\B|F\\S\\G|R||T||ADT|A\\F\\B|P|2.5", (), {}, "MSH|^~\\&|R||A\\F\\B|F\\S\\G|{T}||ACK|ACKA\\F\\B|P|2.5\rMSA|AA|A\\F\\B|"),
     ("MSH|^~\\F\\&|S||||T||ADT|1", (), {}, "MSH|^~\\F\\&|||S||{T}||ACK|ACK1|P|2.5\rMSA|AA|1|"),
     ("MSH|^~\\&|S\rMSH|^~\\&|LATER|X||||ADT|9", (), {}, "MSH|^~\\&|||S||{T}||ACK|ACK|P|2.5\rMSA|AA||"),
 ])

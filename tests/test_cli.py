@@ -20,17 +20,14 @@ TWO = "MSH|^~\\&|A|B|||||X\rPID|1\rMSH|^~\\&|C|D\rPID|2"
 
 @pytest.fixture
 def run(capsys):
-    def run(*argv):
-        status = cli.main(list(argv))
-        return (status, *capsys.readouterr())
-    return run
+    return lambda *argv: (cli.main(list(argv)), *capsys.readouterr())
 
 
 @pytest.fixture
 def write(tmp_path):
     def write(data, name="in.hl7"):
-        (tmp_path / name).write_bytes(data if isinstance(data, bytes) else data.encode())
-        return str(tmp_path / name)
+        (path := tmp_path / name).write_bytes(data if isinstance(data, bytes) else data.encode())
+        return str(path)
     return write
 
 
@@ -53,12 +50,7 @@ def test_show_json_and_ndjson(run, path, parser):
     status, out, _ = run("show", "--ndjson", path)
     assert status == 0 and [json.loads(line) for line in out.splitlines()] == expected
     status, out, _ = run("show", "--json", path)
-    decoder, documents, at = json.JSONDecoder(), [], 0
-    while at < len(out):
-        document, at = decoder.raw_decode(out, at)
-        documents.append(document)
-        at += 1
-    assert status == 0 and out.startswith('{\n  "raw": ') and documents == expected
+    assert status == 0 and out.startswith('{\n  "raw": ') and json.loads(f"[{out.replace(chr(10) + '{', ',{')}]") == expected
 
 
 @pytest.mark.parametrize("data", [TWO, TWO.replace("\r", "\n"), "\ufeff" + TWO, "\x0b" + TWO.replace("\rMSH", "\x1c\r\x0bMSH") + "\x1c\r",
@@ -88,8 +80,8 @@ def test_ack_and_stdin(run, monkeypatch):
 ])
 def test_bad_input_is_reported_and_the_rest_read(run, write, data, error):
     bad = write(data) if data is not None else "/nonexistent.hl7"
-    assert run("get", "MSH-3", "--", bad, write(TWO, "good.hl7")) == (1, ("A\nC\n" if b"PID|3" not in (data or b"") else "A\nC\nA\nC\n"),
-                                                                       f"vellomar: {bad}: {error}\n")
+    good = "A\nC\n" * (2 if b"PID|3" in (data or b"") else 1)  # messages before the bad one are printed
+    assert run("get", "MSH-3", "--", bad, write(TWO, "good.hl7")) == (1, good, f"vellomar: {bad}: {error}\n")
     assert run("get", "--encoding", "latin-1", "MSH-3", "--", write(b"MSH|^~\\&|caf\xe9")) == (0, "caf\xe9\n", "")
 
 
@@ -135,17 +127,3 @@ def test_chunked_reading_matches_parse_batch(messages, newline, chunk_size):
     text = newline.join("\r".join(messages).split("\r"))
     got = [(number, m.raw) for number, _, m in cli.iter_messages(text, chunk_size)]
     assert got == [(n, m.raw) for n, m in enumerate(vellomar.parse_batch(text), 1)]
-
-
-@given(st.lists(st.sampled_from(["PID", "PID(1)", "1", "+5", "005", "", "x", " 5", "3(2)", "9" * 20, "+"]), min_size=1, max_size=5))
-def test_check_path_agrees_with_the_core(pieces):
-    path = "-".join(pieces)
-    msg = vellomar.parse("MSH|^~\\&\r" + "\r".join(["|".join([path.split("-")[0].split("(")[0]] + ["^".join(["&".join("abc")] * 9)] * 9)] * 3))
-    try:
-        msg[path]
-        core = None
-    except ValueError as error:
-        core = str(error)
-    except LookupError:
-        core = None
-    assert cli.check_path(path) == core

@@ -4,6 +4,7 @@ memory nor resident memory, and must leave the reference counts of its
 arguments and instance as they were. Two control cases leak on purpose and
 must be caught."""
 
+import ctypes
 import gc
 import json
 import os
@@ -20,75 +21,56 @@ CONTROLS = ["control: object", "control: heap block"]
 RAW = "MSH|^~\\&|SEND|FAC|RECV|FAC|20230101||ADT^A01|CTRL1|P|2.5\rPID|1||MRN||DOE&JR^JOHN~SMITH^JANE\rOBX|1|ST|C||v\\F\\x\\XE9\\"
 
 
-def raised(call):
-    try:
-        call()
-    except TypeError:
-        return True
-
-
 def fresh(text):
     """A new str equal to `text`, never an interned one, so that its count is its own."""
     return "".join([text[:1], text[1:]])
 
 
 def cases():
-    """name -> (call, exception it raises or None, objects whose counts must hold)."""
-    import ctypes
-
+    """name -> (call, objects whose counts must hold); error paths are grouped per callable."""
     import vellomar
+    from conftest import raises
     from vellomar import _core
 
     raw, bad, path, surrogate = fresh(RAW), fresh("MSH|^~\\"), fresh("PID-5-1-2"), fresh("MSH|\ud800")
     msg, no_msh, short = vellomar.parse(raw), vellomar.parse(fresh("MSH\u00a6^~\\&\u00a6A")), vellomar.parse(fresh("MSH|^~\\&"))
     seg = msg.segment("PID")
     field, comp, big, neg, name, two = seg.field(5), seg.field(5)[1], 10**6, -(10**6), fresh("OBX"), int("2")
-    classes = tuple(getattr(_core, n) for n in ("Message", "Segment", "Field", "Component", "MessageIterator", "SegmentIterator"))
-    stamp, batch, kept = fresh("20230101120000.5-0500"), fresh(RAW + "\r" + RAW), []
-    table = {
-        "parse": (lambda: vellomar.parse(raw=raw), None, (raw,)), "parse error": (lambda: vellomar.parse(bad), ValueError, (bad,)),
-        "parse type": (lambda: vellomar.parse(big), TypeError, (big,)), "parse surrogate": (lambda: vellomar.parse(surrogate), UnicodeEncodeError, (surrogate,)),
-        "parse binding": (lambda: vellomar.parse(raw, raw=raw), TypeError, (raw,)), "parse missing": (lambda: vellomar.parse(), TypeError, ()),
-        "parse_batch": (lambda: vellomar.parse_batch(batch), None, (batch,)), "parse_batch error": (lambda: vellomar.parse_batch(raw + bad), ValueError, ()),
-        "parse_datetime": (lambda: vellomar.parse_datetime(stamp), None, (stamp,)), "parse_datetime error": (lambda: vellomar.parse_datetime(bad), ValueError, (bad,)),
-        "parse_datetime year 0": (lambda: vellomar.parse_datetime("00000101"), ValueError, ()), "parse_date": (lambda: vellomar.parse_date(stamp), None, (stamp,)),
-        "parse_date error": (lambda: vellomar.parse_date(bad), ValueError, (bad,)), "parse_date type": (lambda: vellomar.parse_date(raw=big), TypeError, (big,)),
+    stamp, batch, bad_paths, kept = fresh("20230101120000.5-0500"), fresh(RAW + "\r" + RAW), [fresh(p) for p in ("PID-x", "ZZZ-1", "PID-99")], []
+    each = lambda *calls: lambda: [raises(c) for c in calls]  # noqa: E731
+    return {
+        "parse": (lambda: (vellomar.parse(raw=raw), vellomar.parse_batch(batch)), (raw, batch)),
+        "parse errors": (each(lambda: vellomar.parse(bad), lambda: vellomar.parse(big), lambda: vellomar.parse(surrogate),
+                              lambda: vellomar.parse(raw, raw=raw), vellomar.parse, lambda: vellomar.parse_batch(raw + bad)),
+                         (raw, bad, big, surrogate)),
+        "timestamps": (lambda: (vellomar.parse_datetime(stamp), vellomar.parse_date(raw=stamp)), (stamp,)),
+        "timestamp errors": (each(lambda: vellomar.parse_datetime(bad), lambda: vellomar.parse_datetime("00000101"),
+                                  lambda: vellomar.parse_date(bad), lambda: vellomar.parse_date(raw=big)), (bad, big)),
         "properties": (lambda: (msg.raw, msg.segments, seg.name, seg.fields, field.value, field.components, field.repetitions,
-                                comp.value, comp.sub_components), None, (msg, seg, field, comp)),
-        "header": (lambda: (msg.message_type, msg.control_id, msg.version, msg.sending_application, msg.sending_facility), None, (msg,)),
-        "header no MSH": (lambda: no_msh.message_type, KeyError, (no_msh,)), "header short": (lambda: short.version, IndexError, (short,)),
-        "attribute set": (lambda: setattr(msg, "raw", raw), AttributeError, (msg, raw)),
-        "segment": (lambda: msg.segment(name), None, (msg, name)), "segment missing": (lambda: msg.segment(raw), KeyError, (msg, raw)),
-        "segment type": (lambda: msg.segment(big), TypeError, (msg, big)), "segment binding": (lambda: msg.segment(name, name), TypeError, (msg, name)),
-        "segments_by_name": (lambda: msg.segments_by_name(name=name), None, (msg, name)),
-        "to_dict": (lambda: (msg.to_dict(), seg.to_dict(), field.to_dict()), None, (msg, seg, field)),
-        "to_json": (lambda: msg.to_json(), None, (msg,)), "to_dict binding": (lambda: msg.to_dict(raw), TypeError, (msg, raw)),
-        "get": (lambda: (msg.get(path=path), msg[path]), None, (msg, path)), "get invalid": (lambda: msg[fresh("PID-x")], ValueError, (msg,)),
-        "get missing": (lambda: msg.get(fresh("ZZZ-1")), KeyError, (msg,)), "get range": (lambda: msg[fresh("PID-99")], IndexError, (msg,)),
-        "get type": (lambda: msg[big], TypeError, (msg, big)), "ack": (lambda: msg.ack(name, text=raw), None, (msg, name, raw)),
-        "ack type": (lambda: msg.ack(ack_code=big), TypeError, (msg, big)), "ack no MSH": (lambda: no_msh.ack(), KeyError, (no_msh,)),
-        "slots": (lambda: (len(msg), repr(msg), str(msg), len(seg), repr(seg), str(field), repr(field), repr(comp)), None, (msg, seg, field, comp)),
-        "iterators": (lambda: ([s for s in msg], [f for f in seg]), None, (msg, seg)),
-        "exhausted iterators": (lambda: [next(it, None) for it in (iter(msg), iter(seg)) for _ in range(14)], None, (msg, seg)),
-        "field": (lambda: (seg.field(two), seg[two], field.component(two), field[two], comp.sub_component(1)), None, (seg, field, comp, two)),
-        "index range": (lambda: seg.field(big), IndexError, (seg, big)), "index negative": (lambda: field[neg], OverflowError, (field, neg)),
-        "index type": (lambda: comp.sub_component(name), TypeError, (comp, name)),
-        "constructors": (lambda: [raised(cls) for cls in classes], None, classes),
-        CONTROLS[0]: (lambda: kept.append(bytearray(32)), None, ()),
-        CONTROLS[1]: (lambda: ctypes.CDLL(None).malloc(48), None, ()),
+                                comp.value, comp.sub_components), (msg, seg, field, comp)),
+        "header": (lambda: (msg.message_type, msg.control_id, msg.version, msg.sending_application, msg.sending_facility), (msg,)),
+        "header errors": (each(lambda: no_msh.message_type, lambda: short.version, lambda: setattr(msg, "raw", raw)), (no_msh, short, msg, raw)),
+        "segment": (lambda: (msg.segment(name), msg.segments_by_name(name=name)), (msg, name)),
+        "segment errors": (each(lambda: msg.segment(raw), lambda: msg.segment(big), lambda: msg.segment(name, name)), (msg, raw, big, name)),
+        "serialize": (lambda: (msg.to_dict(), seg.to_dict(), field.to_dict(), msg.to_json(), raises(lambda: msg.to_dict(raw))), (msg, seg, field, raw)),
+        "get": (lambda: (msg.get(path=path), msg[path]), (msg, path)),
+        "get errors": (each(*(lambda p=p: msg[p] for p in bad_paths), lambda: msg.get(big)), (msg, big, *bad_paths)),
+        "ack": (lambda: (msg.ack(name, text=raw), raises(lambda: msg.ack(ack_code=big)), raises(no_msh.ack)), (msg, no_msh, name, raw, big)),
+        "slots": (lambda: (len(msg), repr(msg), str(msg), len(seg), repr(seg), str(field), repr(field), repr(comp)), (msg, seg, field, comp)),
+        "iterators": (lambda: [next(it, None) for it in (iter(msg), iter(seg)) for _ in range(14)], (msg, seg)),
+        "index": (lambda: (seg.field(two), seg[two], field.component(two), field[two], comp.sub_component(1)), (seg, field, comp, two)),
+        "index errors": (each(lambda: seg.field(big), lambda: field[neg], lambda: comp.sub_component(name)), (seg, field, comp, big, neg, name)),
+        "constructors": (each(*map(_core.__dict__.get, _core.__all__[:6])), tuple(map(_core.__dict__.get, _core.__all__[:6]))),
+        CONTROLS[0]: (lambda: kept.append(bytearray(32)), ()),
+        CONTROLS[1]: (lambda: ctypes.CDLL(None).malloc(48), ()),
     }
-    return table
 
 
 def settle():
     """Frees what only caches hold: cycles, the type attribute cache, free heap pages."""
     gc.collect()
     getattr(sys, "_clear_internal_caches", sys._clear_type_cache)()
-    try:
-        import ctypes
-        ctypes.CDLL(None).malloc_trim(0)
-    except (OSError, AttributeError):
-        pass
+    ctypes.CDLL(None).malloc_trim(0)
 
 
 def rss():
@@ -96,30 +78,18 @@ def rss():
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def measure(call, exc, tracked):
-    def once():
-        try:
+def measure(call, tracked):
+    def repeat(count, read):
+        for _ in range(count):
             call()
-        except BaseException as e:
-            if exc is None or type(e) is not exc:
-                raise
-    for _ in range(WARM):
-        once()
-    settle()
+        settle()
+        return read()
+    repeat(WARM, int)
     counts, before = [sys.getrefcount(o) for o in tracked], rss()
-    for _ in range(RSS_CALLS):
-        once()
-    settle()
-    grown = rss() - before
+    grown = repeat(RSS_CALLS, rss) - before
     tracemalloc.start()
-    for _ in range(WARM):
-        once()
-    settle()
-    start = tracemalloc.get_traced_memory()[0]
-    for _ in range(CALLS):
-        once()
-    settle()
-    traced = tracemalloc.get_traced_memory()[0] - start
+    start = repeat(WARM, lambda: tracemalloc.get_traced_memory()[0])
+    traced = repeat(CALLS, lambda: tracemalloc.get_traced_memory()[0]) - start
     tracemalloc.stop()
     after = [sys.getrefcount(o) for o in tracked]
     return {"rss": grown, "traced": traced, "refs": [a - c for a, c in zip(after, counts)]}

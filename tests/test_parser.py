@@ -30,18 +30,14 @@ def test_parse_errors(raw, message):
     (SB + MSG + EB + "\r", MSG, [("MSH", ["|", "^~\\&", "A", "B"]), ("PID", ["1"])]),
     (SB + MSG + EB, MSG, [("MSH", ["|", "^~\\&", "A", "B"]), ("PID", ["1"])]),
     ("MSH|^~\\&\r\nPID|1\r\n\r\n", None, [("MSH", ["|", "^~\\&"]), ("PID", ["1"])]),
-    ("\r\n\nMSH|^~\\&\n\rA|1\nB|2\r\nC|\x00\n\rD\r\r\n", None,
-     [("MSH", ["|", "^~\\&"]), ("A", ["1"]), ("B", ["2"]), ("C", ["\x00"]), ("D", [])]),
-    ("MSH|^~\\&\r PID|1\rPID|\rZ|a|\r|x\rMSH|A|B\rMSHX|A\rMSH", None,
-     [("MSH", ["|", "^~\\&"]), (" PID", ["1"]), ("PID", [""]), ("Z", ["a", ""]), ("", ["x"]),
-      ("MSH", ["|", "A", "B"]), ("MSHX", ["|", "A"]), ("MSH", [])]),  # every MSH line has MSH-1
+    ("\r\n\nMSH|^~\\&\n\rA|1\nB|2\r\nC|\x00\n\rD\r\r\n", None, [("MSH", ["|", "^~\\&"]), ("A", ["1"]), ("B", ["2"]), ("C", ["\x00"]), ("D", [])]),
+    ("MSH|^~\\&\r PID|1\rPID|\rZ|a|\r|x\rMSH|A|B\rMSHX|A\rMSH", None, [("MSH", ["|", "^~\\&"]), (" PID", ["1"]), ("PID", [""]), ("Z", ["a", ""]), ("", ["x"]), ("MSH", ["|", "A", "B"]), ("MSHX", ["|", "A"]), ("MSH", [])]),  # every MSH line has MSH-1
     ("MSH#^~\\&#A#B|C", None, [("MSH", ["#", "^~\\&", "A", "B|C"])]),
     ("MSH|^~\\|A&B|C", None, [("MSH", ["|", "^~\\", "A&B", "C"])]),
     ("MSH¦^~\\&¦A\rPID¦1", None, [("MSH¦^~\\&¦A", []), ("PID¦1", [])]),
     # Bytes 3..7 of "MSHé^~\&" are C3 A9 5E 7E 5C: separators U+00C3 and U+00A9.
     ("MSHé^~\\&\rZZZÃa©bÃc", None, [("MSHé^~\\&", []), ("ZZZ", ["a©b", "c"])]),
-    ("MSH|^~\\&\rZ\x00Z|\x01\x0b\x1c\x7f\u2028\ufeff|🩺^\U0010FFFF\\F\\",
-     None, [("MSH", ["|", "^~\\&"]), ("Z\x00Z", ["\x01\x0b\x1c\x7f\u2028\ufeff", "🩺^\U0010FFFF|"])]),
+    ("MSH|^~\\&\rZ\x00Z|\x01\x0b\x1c\x7f\u2028\ufeff|🩺^\U0010FFFF\\F\\", None, [("MSH", ["|", "^~\\&"]), ("Z\x00Z", ["\x01\x0b\x1c\x7f\u2028\ufeff", "🩺^\U0010FFFF|"])]),
 ])
 def test_segments_and_fields(raw, kept, shape):
     msg = vellomar.parse(type("Text", (str,), {})(raw))  # a str subclass is accepted
@@ -51,8 +47,7 @@ def test_segments_and_fields(raw, kept, shape):
 
 @pytest.mark.parametrize("raw, path, components, repetitions, subs", [
     ("MSH|^~\\&", (0, 2), ["", ""], ["^", "\\&"], [[""], [""]]),  # MSH-2 is cut like any field
-    ("MSH|^~\\&|A", (0, 1), ["|"], [], [["|"]]),
-    ("MSH|^~\\|A&B|C", (0, 1), ["|"], [], [["|"]]),
+    ("MSH|^~\\&|A", (0, 1), ["|"], [], [["|"]]), ("MSH|^~\\|A&B|C", (0, 1), ["|"], [], [["|"]]),
     ("MSH|^&&^|A&B^C", (0, 3), ["A"], ["A", "B^C"], [["A"]]),  # repetition = sub-component separator
     ("MSH|^~\\&\rPID|A\\S\\B", (1, 1), ["A^B"], [], [["A^B"]]),  # escaped delimiters never cut
     ("MSH|^~\\&\rZ|a\\T\\b&c\\F\\^d~e\\R\\", (1, 1), ["a&b&c|", "d"], ["a&b&c|^d", "e~"], [["a&b", "c|"], ["d"]]),

@@ -21,6 +21,7 @@ INT = "argument 'index': '{}' object cannot be interpreted as an integer"
 NO_MSH = "MSH\u00e9^~\\&|A"  # no field separator in the header line: no segment is named MSH
 MSG = vellomar.parse(ADT)
 PID = MSG.segment("PID")
+ODD, BAD_INDEX = type("In", (), {"__qualname__": "Out.In"})(), type("Bad", (), {"__index__": lambda s: 1 / 0})()
 
 
 def test_module():
@@ -44,7 +45,6 @@ def test_subinterpreter_is_refused():
 def test_class_properties(name):
     cls = getattr(_core, name)
     assert (cls.__module__, cls.__qualname__, repr(cls)) == ("builtins", name, f"<class 'builtins.{name}'>")
-    assert raises(cls) == (TypeError, (f"No constructor defined for {name}",))
     assert raises(lambda: type("Sub", (cls,), {}))[0] is TypeError
 
 
@@ -73,7 +73,8 @@ def test_documentation():
         "Parse an HL7v2 timestamp into just a Python `datetime.date`.")
 
 
-@pytest.mark.parametrize("call, exc, message", [
+ERRORS = [  # (call, exception type, its text; None for the interpreter's own)
+    *[(getattr(_core, name), T, f"No constructor defined for {name}") for name in CLASSES],
     (lambda: vellomar.parse(), T, "parse() missing 1 required positional argument: 'raw'"),
     (lambda: vellomar.parse("a", "b"), T, "parse() takes 1 positional arguments but 2 were given"),
     (lambda: vellomar.parse(text="x"), T, "parse() got an unexpected keyword argument 'text'"),
@@ -84,7 +85,7 @@ def test_documentation():
     (lambda: vellomar.parse_datetime(1), T, CONV.format("raw", "int")),
     (lambda: vellomar.parse_date("a", "b"), T, "parse_date() takes 1 positional arguments but 2 were given"),
     (lambda: vellomar.parse_datetime(text="x"), T, "parse_datetime() got an unexpected keyword argument 'text'"),
-    (lambda: vellomar.parse(type("In", (), {"__qualname__": "Out.In"})()), T, CONV.format("raw", "Out.In")),
+    (lambda: vellomar.parse(ODD), T, CONV.format("raw", "Out.In")),
     (lambda: MSG.segment(), T, "Message.segment() missing 1 required positional argument: 'name'"),
     (lambda: MSG.segment(1, 2, x=3), T, "Message.segment() takes 1 positional arguments but 2 were given"),
     (lambda: MSG.segment(x=3), T, "Message.segment() got an unexpected keyword argument 'x'"),
@@ -113,8 +114,11 @@ def test_documentation():
     (lambda: PID[5][1].sub_component(0), I, "Sub-component index 0 out of range (1..1)"),
     (lambda: vellomar.parse("MSH|^~\\&\rZZZ").segments[1].field(1), I, "Field index 1 out of range (1..0)"),
     (lambda: vellomar.parse(NO_MSH).ack(), K, "Segment 'MSH' not found"),
-    (lambda: PID.field(type("Bad", (), {"__index__": lambda s: 1 / 0})()), ZeroDivisionError, ("division by zero")),
-])
+    (lambda: PID.field(BAD_INDEX), ZeroDivisionError, ("division by zero")),
+]
+
+
+@pytest.mark.parametrize("call, exc, message", ERRORS)
 def test_binding_and_lookup_errors(call, exc, message):
     assert raises(call) == (exc, (message,)) if message else raises(call)[0] is exc
 

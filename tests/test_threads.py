@@ -26,22 +26,19 @@ def workload(shared):
 
 @pytest.fixture
 def run_threads():
-    old = sys.getswitchinterval()
+    """Runs target(i) in four threads started together, switching as often as the interpreter can."""
+    old, errors = sys.getswitchinterval(), []
     sys.setswitchinterval(1e-6)
 
-    def run(target, count=4):
-        errors, barrier = [], threading.Barrier(count)
+    def run(target):
+        barrier = threading.Barrier(4)
 
         def body(i):
-            try:
-                barrier.wait()
-                target(i)
-            except BaseException as e:  # noqa: B036 (PanicException included)
-                errors.append(e)
-        threads = [threading.Thread(target=body, args=(i,)) for i in range(count)]
-        [t.start() for t in threads]
-        [t.join() for t in threads]
-        assert errors == []
+            barrier.wait()
+            errors.append(raises(lambda: target(i)))  # None when target returns
+        threads = [threading.Thread(target=body, args=(i,)) for i in range(4)]
+        [t.start() for t in threads] + [t.join() for t in threads]
+        assert errors == [None] * 4
     yield run
     sys.setswitchinterval(old)
 

@@ -1,8 +1,7 @@
-// The batch splitter and parser on arbitrary bytes. Oracles: every text is
-// non-empty, single-CR separated, and (after the first) begins with "MSH"; no
-// text grows; parse_batch gives exactly the messages that parse_message gives
-// for the texts that begin with "MSH" after trimming, up to the first failure,
-// which it reports with the batch prefix.
+// The batch splitter and parser. Oracles: every text is non-empty, its lines
+// joined by single CRs, and (after the first) begins with "MSH"; no text grows;
+// parse_batch gives what parse_message gives for each text that begins with
+// "MSH" after trimming, up to the first failure, reported with the batch prefix.
 #include <string>
 
 #include "batch.hpp"
@@ -19,16 +18,14 @@ FUZZ_ENTRY {
   std::vector<Message> expected;
   std::string failure;
   size_t total = 0;
-  for (size_t i = 0; i < texts.size(); ++i) {
-    const std::string &t = texts[i];
+  for (const std::string &t : texts) {
     FUZZ_CHECK(!t.empty() && t.find('\n') == t.npos && t.find("\r\r") == t.npos && t.front() != '\r' &&
-                   t.back() != '\r' && (i == 0 || t.starts_with("MSH")), t);
+                   t.back() != '\r' && (total == 0 || t.starts_with("MSH")), t);
     total += t.size();
     std::string_view trimmed = trim_white_space(t);
     if (!trimmed.starts_with("MSH") || !failure.empty())
       continue;
-    auto one = parse_message(trimmed);
-    if (one)
+    if (auto one = parse_message(trimmed); one)
       expected.push_back(std::move(one).value());
     else
       failure = "Error parsing message in batch: " + one.error().message;

@@ -23,12 +23,11 @@ FUZZ_ENTRY {
       found = found || e.message.starts_with(t);
     return found && e.kind == ErrorKind::value_error;
   };
-  if (auto date = parse_date(raw); !date)
-    FUZZ_CHECK(starts(date.error(), {"Timestamp too short for date: '", "Invalid year in '", "Invalid month in '",
-                                     "Invalid day in '"}), date.error().message);
-  else
-    FUZZ_CHECK(date.value().year >= -999 && date.value().year <= 9999 && date.value().month >= 0 &&
-                   date.value().month <= 99 && date.value().day >= 0 && date.value().day <= 99, raw);
+  auto date = parse_date(raw);
+  FUZZ_CHECK(date ? (date.value().year >= -999 && date.value().year <= 9999 && date.value().month >= 0 &&
+                     date.value().month <= 99 && date.value().day >= 0 && date.value().day <= 99)
+                  : starts(date.error(), {"Timestamp too short for date: '", "Invalid year in '", "Invalid month in '",
+                                          "Invalid day in '"}), raw);
   auto stamp = parse_datetime(raw);
   if (!stamp) {
     FUZZ_CHECK(starts(stamp.error(), {"Timestamp too short: '", "Invalid year in '", "Invalid date: ",

@@ -5,26 +5,17 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
-#include <unistd.h>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
-static char current[4096]; // the input being run, for the report
-
-extern "C" void report_input(int signal) {
-  (void)!write(2, "\nwhile running ", 15), (void)!write(2, current, std::strlen(current)), (void)!write(2, "\n", 1);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
+static std::filesystem::path current; // the input being run, named when an oracle aborts
 
 int main(int argc, char **argv) {
-  std::signal(SIGABRT, report_input);
+  std::signal(SIGABRT, [](int) { std::fprintf(stderr, "\nwhile running %s\n", current.c_str()); });
   std::vector<std::filesystem::path> files;
   for (int i = 1; i < argc; ++i)
     if (!std::filesystem::is_directory(argv[i]))
@@ -35,14 +26,13 @@ int main(int argc, char **argv) {
           files.push_back(entry.path());
   std::sort(files.begin(), files.end());
   for (const auto &file : files) {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(current = file, std::ios::binary);
     // Exactly the input's size, so that a read past its end is seen by AddressSanitizer.
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof())
+    if (in.bad() || !in.is_open())
       return std::fprintf(stderr, "cannot read %s\n", file.c_str()), 1;
-    std::snprintf(current, sizeof current, "%s", file.c_str());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
-  std::printf("replayed %zu inputs\n", files.size());
+  std::printf("replayed %zu inputs", files.size());
   return 0;
 }

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The pytest suite against an AddressSanitizer + UBSan build of the extension (VELLOMAR_SANITIZE=ON),
-# in its own virtual environment (SANITIZE_VENV, default a temporary one) and build directory.
-#   PYTHON=python3 tests/sanitize.sh [pytest arguments...]
-# g++ builds it so that the preloaded runtime is the one it was built against. Python's allocator is
-# bypassed so that ASan sees every allocation; leak detection is off (the interpreter keeps objects to
-# the end); libstdc++ is preloaded after the runtime so that it finds the real __cxa_throw.
+# PYTHON=python3 tests/sanitize.sh [pytest arguments...]: the suite against an ASan + UBSan build (g++, so
+# that the runtime preloaded is the one it was built against) in its own venv (SANITIZE_VENV or a temporary
+# one). Python's allocator is bypassed so that ASan sees every allocation; no leak detection (the interpreter
+# keeps objects to the end); libstdc++ is preloaded after the runtime so that it finds the real __cxa_throw.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
@@ -12,8 +10,7 @@ tag=$("$PYTHON" -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
 venv=${SANITIZE_VENV:-$(mktemp -d)/venv}
 [ -n "${SANITIZE_VENV:-}" ] || trap 'rm -rf "$(dirname "$venv")"' EXIT
 echo "=== sanitizer build: $("$PYTHON" --version), $(g++ --version | head -n1) ==="
-"$PYTHON" -m venv "$venv"
-"$venv/bin/python" -m pip install -q --upgrade pip
+"$PYTHON" -m venv "$venv" && "$venv/bin/python" -m pip install -q --upgrade pip
 CXX=g++ "$venv/bin/python" -m pip install -q -Cbuild-dir="build/sanitize-$tag" -Ccmake.define.VELLOMAR_SANITIZE=ON \
   -Ccmake.define.CMAKE_CXX_FLAGS=-g '.[test]'
 asan=$(g++ -print-file-name=libasan.so)

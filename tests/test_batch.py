@@ -12,7 +12,7 @@ TWO = ["MSH|^~\\&|A|B\rPID|1", "MSH|^~\\&|C|D\rPID|2"]
 SHORT = "Error parsing message in batch: MSH segment too short to extract encoding characters"
 
 
-@pytest.mark.parametrize("raw, raws", [
+BATCHES = [
     ("", []), (" \t\r\n\u3000", []), ("ZZZ|1", []), ("BHS|1\rBTS|0", []), ("\r".join(LINES), TWO),
     ("\n".join(LINES), TWO), ("\r\n\r\n".join(LINES) + "\r\n", TWO), ("\n\r".join(LINES), TWO),
     ("ZZZ|1\rNTE|x\r" + "\r".join(TWO), TWO), ("MSH|^~\\&|A|B\rBHS|x\rPID|1\rFTS\rMSH|^~\\&|C|D\rPID|2", TWO),
@@ -25,7 +25,10 @@ SHORT = "Error parsing message in batch: MSH segment too short to extract encodi
     ("MSH|^~\\&|A|B\r" + SB + SB + "PID|1" + EB + EB, ["MSH|^~\\&|A|B\r" + SB + "PID|1" + EB]),
     ("MSH|^~#&|#F#\rMSH#^~\\&#\\F\\\rMSH|^~\\&|" + "x" * 40, ["MSH|^~#&|#F#", "MSH#^~\\&#\\F\\", "MSH|^~\\&|" + "x" * 40]),
     (TWO[0] + "\rMSH|^\rPID|2", SHORT), (TWO[0] + "\rMSH|^~\\&\r" + SB + "MSH|^~" + EB, SHORT),
-])
+]
+
+
+@pytest.mark.parametrize("raw, raws", BATCHES)
 def test_messages_of_a_batch(raw, raws):
     if isinstance(raws, str):
         assert raises(lambda: vellomar.parse_batch(raw)) == (ValueError, (raws,))

@@ -14,19 +14,22 @@ MSH_GOT = "Message must start with MSH segment, got: '{}'"
 SHORT = "MSH segment too short to extract encoding characters"
 
 
-@pytest.mark.parametrize("raw, message", [
+PARSE_ERRORS = [
     ("", "Empty message"), (SB + EB + "\r", "Empty message"), ("\r\n\r\n", "No segments found"),
     (SB + "\n" + EB, "No segments found"), (SB + EB, MSH_GOT.format(SB + EB)), (" ", MSH_GOT.format(" ")),
     ("PID|1||MRN||DOE", MSH_GOT.format("PID|1||MRN")), ("msh|^~\\&|A", MSH_GOT.format("msh|^~\\&|A")),
     ("MS", MSH_GOT.format("MS")), (SB + MSG + EB + "\n", MSH_GOT.format(SB + "MSH|^~\\&|")),
     ("PIDéééééééé", MSH_GOT.format("PIDééé")), ("ZZ€€€€", MSH_GOT.format("ZZ€€")),  # whole characters only
     ("😀😀😀", MSH_GOT.format("😀😀")), ("MSH|^~\\", SHORT), ("\r\nMSH", SHORT),
-])
+]
+
+
+@pytest.mark.parametrize("raw, message", PARSE_ERRORS)
 def test_parse_errors(raw, message):
     assert raises(lambda: vellomar.parse(raw)) == (ValueError, (message,))
 
 
-@pytest.mark.parametrize("raw, kept, shape", [
+SHAPES = [
     (SB + MSG + EB + "\r", MSG, [("MSH", ["|", "^~\\&", "A", "B"]), ("PID", ["1"])]),
     (SB + MSG + EB, MSG, [("MSH", ["|", "^~\\&", "A", "B"]), ("PID", ["1"])]),
     ("MSH|^~\\&\r\nPID|1\r\n\r\n", None, [("MSH", ["|", "^~\\&"]), ("PID", ["1"])]),
@@ -38,7 +41,10 @@ def test_parse_errors(raw, message):
     # Bytes 3..7 of "MSHé^~\&" are C3 A9 5E 7E 5C: separators U+00C3 and U+00A9.
     ("MSHé^~\\&\rZZZÃa©bÃc", None, [("MSHé^~\\&", []), ("ZZZ", ["a©b", "c"])]),
     ("MSH|^~\\&\rZ\x00Z|\x01\x0b\x1c\x7f\u2028\ufeff|🩺^\U0010FFFF\\F\\", None, [("MSH", ["|", "^~\\&"]), ("Z\x00Z", ["\x01\x0b\x1c\x7f\u2028\ufeff", "🩺^\U0010FFFF|"])]),
-])
+]
+
+
+@pytest.mark.parametrize("raw, kept, shape", SHAPES)
 def test_segments_and_fields(raw, kept, shape):
     msg = vellomar.parse(type("Text", (str,), {})(raw))  # a str subclass is accepted
     assert msg.raw == (raw if kept is None else kept)
@@ -62,14 +68,17 @@ def test_lone_surrogate_raises_the_interpreters_error():
     assert raises(lambda: vellomar.parse("MSH|^~\\&|\ud800"))[0] is UnicodeEncodeError
 
 
-@pytest.mark.parametrize("raw, decoded", [
+ESCAPES = [
     ("a\\F\\b", "a|b"), ("\\S\\\\T\\\\R\\\\E\\", "^&~\\"), ("\\\\", "\\\\"), ("\\\\F\\", "\\\\F\\"),
     ("abc\\", "abc\\"), ("a\\Fb", "a\\Fb"), ("\\.br\\", "\n"), ("\\.BR\\", "\\.BR\\"), ("\\.sp\\", "\\.sp\\"),
     ("\\H\\b\\N\\", "\\H\\b\\N\\"), ("\\f\\", "\\f\\"), ("\\x41\\", "\\x41\\"), ("\\Zxyz\\", "\\Zxyz\\"),
     ("\\X4142\\", "AB"), ("\\X414\\", "A"), ("\\X\\", ""), ("\\X4\\", ""), ("\\XC3A9\\", "Ã©"),
     ("\\XZZ41\\", "A"), ("\\X+4\\", "\x04"), ("\\X-4\\", ""), ("\\X00\\", "\x00"), ("\\Xé41\\", ""),
     ("\\Xéé41\\", "A"), ("\\X/0:0@0G0`0g0\\", ""), ("é\\F\\ü", "é|ü"), ("\\E\\" * 3, "\\" * 3),
-])
+]
+
+
+@pytest.mark.parametrize("raw, decoded", ESCAPES)
 def test_escape_sequences(raw, decoded):
     assert value_of(raw) == decoded
 

@@ -11,7 +11,7 @@ V, K, I = ((lambda text, e=e: (e, (text,))) for e in (ValueError, KeyError, Inde
 RICH = BASE[:BASE.index("\r")] + "\rPID|1||A^B~C^D||DOE&JR^JOHN\rOBX|1||first\rOBX|2||se\\F\\c^&x"
 
 
-@pytest.mark.parametrize("text, path, expected", [
+PATHS = [
     (BASE, "PID-5", "DOE^JOHN"), (BASE, "PID-5-2", "JOHN"), (BASE, "PID-5-1-1", "DOE"), (BASE, "PID", "PID"),
     (BASE, "PID(0)", "PID"), (BASE, "MSH-1", "|"), (BASE, "MSH-2", "^~\\&"), (BASE, "MSH-9-2", "A01"),
     (BASE, "PID-+5", "DOE^JOHN"), (BASE, "PID-005", "DOE^JOHN"), (BASE, "PID-5-1-1-x", "DOE"),
@@ -38,7 +38,10 @@ RICH = BASE[:BASE.index("\r")] + "\rPID|1||A^B~C^D||DOE&JR^JOHN\rOBX|1||first\rO
     (BASE, "MSH-1-1-2", I("Sub-component index 2 out of range (1..1)")),
     (BASE, "PID(1-3", K("Segment 'PID(1' not found")), (BASE, "PID(-1)-3", K("Segment 'PID(' not found")),
     (BASE, "P)ID(1", V("Invalid segment repetition: 'P)ID(1'")), (BASE, ")(-1", V("Invalid segment repetition: ')('")),
-])
+]
+
+
+@pytest.mark.parametrize("text, path, expected", PATHS)
 def test_paths(text, path, expected):
     msg = vellomar.parse(text)
     for lookup in (msg.__getitem__, msg.get, lambda p: msg.get(path=p)):

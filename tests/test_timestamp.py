@@ -19,7 +19,7 @@ def tz(minutes):
     return dt.timezone(dt.timedelta(minutes=minutes))
 
 
-@pytest.mark.parametrize("function, raw, expected", [
+VALUES = [
     (parse_datetime, "2023", D(2023, 1, 1)), (parse_datetime, "202301011230", D(2023, 1, 1, 12, 30)),
     (parse_datetime, "20230101120000.123", D(2023, 1, 1, 12, 0, 0, 123000)),
     (parse_datetime, "20230101120000.1234567", D(2023, 1, 1, 12, 0, 0, 123456)),
@@ -30,18 +30,22 @@ def tz(minutes):
     (parse_datetime, "+023", D(23, 1, 1)), (parse_datetime, "202302011", D(2023, 2, 1)),
     (parse_datetime, "20240229", D(2024, 2, 29)), (parse_datetime, "20000229", D(2000, 2, 29)),
     (parse_datetime, "20230101120000+0099", D(2023, 1, 1, 12, tzinfo=tz(99))),
+    (parse_datetime, "20230101120000-2359", D(2023, 1, 1, 12, tzinfo=tz(-1439))),
     (parse_datetime, "20230101120000+-1-5", D(2023, 1, 1, 12, tzinfo=tz(-65))),
     (parse_datetime, "20230101-0530", D(2023, 1, 1, tzinfo=tz(-330))),
     (parse_datetime, "20230101+05", D(2023, 1, 1)), (parse_datetime, "2023010101+05", D(2023, 1, 1, 1)),
     (parse_date, "20230115123000.5+0100", T(2023, 1, 15)), (parse_date, "2023+115", T(2023, 1, 15)),
     (parse_date, "20230101XXXXXX", T(2023, 1, 1)), (parse_date, "\t20240229\n", T(2024, 2, 29)),
-])
+]
+
+
+@pytest.mark.parametrize("function, raw, expected", VALUES)
 def test_values(function, raw, expected):
     result = function(raw=raw)
     assert (result, type(result), getattr(result, "tzinfo", None)) == (expected, type(expected), getattr(expected, "tzinfo", None))
 
 
-@pytest.mark.parametrize("function, raw, message", [
+ERRORS = [
     (parse_datetime, "202", "Timestamp too short: '202'"), (parse_datetime, " 20 +0100 ", "Timestamp too short: '20 '"),
     (parse_datetime, "\x1c20230101", "Invalid year in '\x1c20230101'"),
     (parse_datetime, "２０２３0101", "Invalid year in '２０２３0101'"), (parse_datetime, "20X3-0100", "Invalid year in '20X3'"),
@@ -60,7 +64,10 @@ def test_values(function, raw, expected):
     (parse_date, "2023011+0100", "Timestamp too short for date: '2023011+0100'"),
     (parse_date, "2O230101", "Invalid year in '2O230101'"), (parse_date, "2023-01-01", "Invalid month in '2023-01-01'"),
     (parse_date, "202301-1", "Invalid day in '202301-1'"), (parse_date, "2023010é", "Invalid day in '2023010é'"),
-])
+]
+
+
+@pytest.mark.parametrize("function, raw, message", ERRORS)
 def test_errors(function, raw, message):
     assert raises(lambda: function(raw)) == (ValueError, (message,))
 

@@ -8,34 +8,25 @@ import vellomar
 from vellomar import Component, Field, Message, Segment, parse
 
 
-def use(msg: Message) -> None:
-    assert_type((msg.raw, msg.segments, msg.segment("PID"), msg.segments_by_name(name="OBX"), len(msg)),
-                tuple[str, list[Segment], Segment, list[Segment], int])
-    for segment in msg:
-        assert_type((segment, segment.name, segment.fields, segment.field(5), segment[5]),
-                    tuple[Segment, str, list[Field], Field, Field])
-        for field in segment:
-            assert_type((field.value, field.components, field.repetitions, field[1], field.component(index=1)),
-                        tuple[str, list[Component], list[Field], Component, Component])
-            assert_type((field[1].sub_components, field[1].sub_component(1)), tuple[list[str], str])
-    assert_type((msg["PID-5-1"], msg.get(path="OBX(1)-5"), msg.message_type, msg.control_id, msg.version),
-                tuple[str, str, tuple[str, str], str, str])
-    assert_type((msg.sending_application, msg.sending_facility, msg.ack(), msg.ack("AE", text="x"), msg.to_json()),
-                tuple[str, str, str, str, str])
+def use(msg: Message, seg: Segment, field: Field) -> None:
+    assert_type((msg.raw, msg.segments, msg.segment("PID"), msg.segments_by_name(name="OBX"), len(msg), [s for s in msg]),
+                tuple[str, list[Segment], Segment, list[Segment], int, list[Segment]])
+    assert_type((seg.name, seg.fields, seg.field(5), seg[5], [f for f in seg]), tuple[str, list[Field], Field, Field, list[Field]])
+    assert_type((field.value, field.components, field.repetitions, field[1], field.component(index=1)),
+                tuple[str, list[Component], list[Field], Component, Component])
+    assert_type((field[1].sub_components, field[1].sub_component(1)), tuple[list[str], str])
+    assert_type((msg["PID-5-1"], msg.get(path="OBX(1)-5"), msg.message_type, msg.control_id, msg.version, msg.sending_application,
+                 msg.sending_facility, msg.ack(), msg.ack("AE", text="x"), msg.to_json()),
+                tuple[str, str, tuple[str, str], str, str, str, str, str, str, str])
     first = msg.to_dict()["segments"][0]["fields"][0]
     assert_type((first["components"], [r["value"] for r in first.get("repetitions", [])]), tuple[list[str], list[str]])
-    assert_type(msg.segment("PID").to_dict()["fields"], list[vellomar._core._FieldDict])
-    assert_type((parse("MSH|^~\\&"), vellomar.parse_batch(""), vellomar.parse_datetime("2023"), vellomar.parse_date("")),
-                tuple[Message, list[Message], datetime.datetime, datetime.date])
-    assert_type(vellomar.__version__, str)
-
-
-def misuse(msg: Message, field: Field) -> None:
+    assert_type(seg.to_dict()["fields"], list[vellomar._core._FieldDict])
+    assert_type((parse("MSH|^~\\&"), vellomar.parse_batch(""), vellomar.parse_datetime("2023"), vellomar.parse_date(""),
+                 vellomar.__version__), tuple[Message, list[Message], datetime.datetime, datetime.date, str])
     parse(b"MSH|")  # type: ignore[arg-type]
     msg.segment(5)  # type: ignore[arg-type]
-    msg.segment("PID").field("5")  # type: ignore[arg-type]
+    seg.field("5")  # type: ignore[arg-type]
     msg[5]  # type: ignore[index]
-    msg.ack(None)  # type: ignore[arg-type]
     msg.ack(code="AE")  # type: ignore[call-arg]
     msg.raw = "x"  # type: ignore[misc]
     msg.anything = 1  # type: ignore[attr-defined]

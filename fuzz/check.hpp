@@ -1,24 +1,23 @@
-// Shared by the fuzz targets: the entry point, an oracle check that aborts
-// showing the text concerned (libFuzzer and the replay main then report the
-// input), and strict UTF-8 validation, which the JSON library does for us.
+// Shared by the fuzz targets: the entry point, an oracle check that aborts showing
+// the text concerned (the runner then names the input), strict UTF-8 validation.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <string_view>
-
-#include <nlohmann/json.hpp>
+#include <nlohmann/json.hpp> // also std::string, std::string_view, uint8_t
 
 #define FUZZ_ENTRY extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-#define FUZZ_CHECK(cond, text) do { if (!(cond)) fuzz::fail(__FILE__, __LINE__, #cond, text); } while (0)
+#define FUZZ_CHECK(cond, text) fuzz::check(cond, #cond, text, __FILE__, __LINE__)
 
 namespace fuzz {
 
-[[noreturn]] inline void fail(const char *file, int line, const char *what, std::string_view text) {
-  auto shown = nlohmann::json(std::string(text)).dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
-  std::fprintf(stderr, "%s:%d: oracle failed: %s\n  on %s\n", file, line, what, shown.c_str());
+inline void check(bool ok, const char *what, std::string_view text, const char *file,
+                  int line) {
+  if (ok)
+    return;
+  auto shown = nlohmann::json(std::string(text))
+                   .dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+  std::fprintf(stderr, "%s:%d: oracle failed: %s\n  on %s\n", file, line, what,
+               shown.c_str());
   std::abort();
 }
 

@@ -1,8 +1,7 @@
 // Terser paths: the input is a message, NUL, a path (or a path alone, into a
 // fixed message). Oracles: the path given fails, if at all, with a documented
-// text for its kind; and the path of every field, component and sub-component
-// (up to the third of each) of every segment selects what navigation finds,
-// the header fields of the first MSH included.
+// text; the path of every field, component and sub-component (up to the third
+// of each) selects what navigation finds, as header_field does for MSH-n.
 #include <map>
 
 #include "check.hpp"
@@ -12,9 +11,10 @@
 using namespace vellomar;
 
 FUZZ_ENTRY {
-  std::string_view input(reinterpret_cast<const char *>(data), size), path = input,
-      text = "MSH|^~\\&|SEND|FAC|RECV|FAC|20230101120000||ADT^A01^ADT_A01|MSG1|P|2.5\rPID|1||MRN^^^H&1.2&ISO~ALT||"
-             "DOE&JR^JOHN^\\T\\X||19800101|M\rOBX|1|ST|3^Code&Sub||v\\F\\1\rOBX|2|ST|4^Other||v2\r(|x\r|empty name";
+  std::string_view input(reinterpret_cast<const char *>(data), size),
+      path = input,
+      text = "MSH|^~\\&|A|B|C|D|2023||ADT^A01|1|P|2.5\rPID|1||M^^^H&1~A||D&J^X\\T\\\r"
+             "OBX|1|x\rOBX|2|y^z\r(|x\r|no name";
   if (size_t nul = input.rfind('\0'); nul != input.npos)
     text = input.substr(0, nul), path = input.substr(nul + 1);
   auto parsed = parse_message(text);
@@ -22,11 +22,10 @@ FUZZ_ENTRY {
     return 0;
   const Message &m = parsed.value();
   if (auto got = terser_get(m, path); !got) {
-    const std::string &e = got.error().message;
-    ErrorKind kind = got.error().kind;
-    FUZZ_CHECK(kind != ErrorKind::value_error || e == "Empty terser path" || (e.starts_with("Invalid ") && e.ends_with("'")), e);
-    FUZZ_CHECK(kind != ErrorKind::key_error || (e.starts_with("Segment '") && e.ends_with("' not found")), e);
-    FUZZ_CHECK(kind != ErrorKind::index_error || (e.ends_with(")") && (e.starts_with("Segment '") || e.find(" index ") != e.npos)), e);
+    std::string_view e = got.error().message;
+    FUZZ_CHECK(e == "Empty terser path" || e.starts_with("Invalid ") ||
+                   e.starts_with("Segment '") || e.find(" index ") != e.npos,
+               e);
   }
   std::map<std::string_view, uint64_t> seen;
   std::string scratch;
@@ -44,12 +43,16 @@ FUZZ_ENTRY {
     for (size_t f = 1; f <= std::min<size_t>(s.field_count(), 3); ++f) {
       std::string field = segment + "-" + std::to_string(f);
       agrees(field, s.field_at(f - 1).value(scratch));
-      FUZZ_CHECK(s.name != "MSH" || repetition || header_field(m, f).value().text == s.field_at(f - 1).text, field);
-      for (size_t c = 1; c <= std::min<size_t>(s.field_at(f - 1).component_count(), 3); ++c) {
+      FUZZ_CHECK(s.name != "MSH" || repetition ||
+                     header_field(m, f).value().text == s.field_at(f - 1).text,
+                 field);
+      for (size_t c = 1; c <= std::min<size_t>(s.field_at(f - 1).component_count(), 3);
+           ++c) {
         ComponentView component = s.field_at(f - 1).component_at(c - 1);
         agrees(field + "-" + std::to_string(c), component.value(scratch));
         for (size_t k = 1; k <= std::min<size_t>(component.sub_component_count(), 3); ++k)
-          agrees(field + "-" + std::to_string(c) + "-" + std::to_string(k), component.sub_component(k).value());
+          agrees(field + "-" + std::to_string(c) + "-" + std::to_string(k),
+                 component.sub_component(k).value());
       }
     }
   }

@@ -1,29 +1,23 @@
 #!/usr/bin/env bash
-# Fuzz smoke: builds the targets with ASan+UBSan by g++ with the replay main (build/fuzz-gcc) and by
-# clang with libFuzzer (build/fuzz-clang), replays corpus/<target>/ through both, then fuzzes each for
-# FUZZ_SECONDS (default 30; 0 replays only); FUZZ_TARGETS picks targets. clang, its runtime and
-# nlohmann-json come from Debian's packages when missing. A finding stops the run with its input under
-# build/fuzz-artifacts/: replay it with build/fuzz-gcc/fuzz/<target> FILE, add it to corpus/<target>/
-# and add a test.
+# Fuzz smoke: builds the targets with ASan+UBSan by g++ with the replay main and by clang with libFuzzer
+# (Debian's packages are installed when missing), replays corpus/<target>/ through both, then fuzzes each for
+# FUZZ_SECONDS (default 30; 0 replays only); FUZZ_TARGETS picks targets. A finding stops the run, its input under
+# build/fuzz-artifacts/: replay it with build/fuzz-gcc/fuzz/<target> FILE, add it to corpus/ and add a test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-30}
 targets=${FUZZ_TARGETS:-"fuzz_parser fuzz_escape fuzz_terser fuzz_timestamp fuzz_batch"}
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
-apt_install() {
-  [ -n "${updated:-}" ] || { as_root apt-get update -qq >/dev/null; updated=1; }
+apt_install() {  # the package lists are updated once, quietly
+  [ -n "${updated:-}" ] || as_root apt-get update -qq >/dev/null && updated=1
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "$@" >/dev/null
 }
-libfuzzer_works() {  # does clang++ link a libFuzzer target with both sanitizers?
-  echo 'extern "C" int LLVMFuzzerTestOneInput(const char *, unsigned long) { return 0; }' |
-    clang++ -x c++ -fsanitize=fuzzer,address,undefined - -o /dev/null >/dev/null 2>&1
-}
-command -v cmake >/dev/null || apt_install cmake
-command -v g++ >/dev/null || apt_install g++
-[ -f /usr/include/nlohmann/json.hpp ] || apt_install nlohmann-json3-dev
-command -v clang++ >/dev/null || apt_install clang
-libfuzzer_works || apt_install "libclang-rt-$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p')-dev" || true
-libfuzzer_works || { echo "clang++ cannot link libFuzzer targets" >&2; exit 1; }
+# clang's recommended packages hold libFuzzer and the sanitizer runtimes.
+for need in cmake:cmake g++:g++ clang++:clang /usr/include/nlohmann/json.hpp:nlohmann-json3-dev; do
+  [ -e "${need%:*}" ] || command -v "${need%:*}" >/dev/null || apt_install "${need#*:}"
+done
+echo 'extern "C" int LLVMFuzzerTestOneInput(const char *, unsigned long) { return 0; }' |
+  clang++ -x c++ -fsanitize=fuzzer,address,undefined - -o /dev/null || { echo "clang++ cannot link libFuzzer targets" >&2; exit 1; }
 
 for build in gcc:g++ clang:clang++; do
   cmake -S . -B "build/fuzz-${build%:*}" -DVELLOMAR_FUZZ=ON -DVELLOMAR_SANITIZE=ON -DCMAKE_CXX_COMPILER="${build#*:}" \
@@ -38,8 +32,8 @@ for t in $targets; do
   log=build/fuzz-clang/$t.log && mkdir -p "$work/$t"
   printf '%-16s g++ %s' "$t" "$(build/fuzz-gcc/fuzz/"$t" "fuzz/corpus/$t")"
   # New inputs go to the first directory; the committed corpus is only read.
-  build/fuzz-clang/fuzz/"$t" -max_total_time="$seconds" -runs=$((seconds > 0 ? -1 : 0)) -timeout=10 \
-    -dict=fuzz/hl7.dict -print_final_stats=1 -artifact_prefix="$PWD/build/fuzz-artifacts/$t-" "$work/$t" "fuzz/corpus/$t" \
+  build/fuzz-clang/fuzz/"$t" -max_total_time="$seconds" -runs=$((seconds > 0 ? -1 : 0)) -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$PWD/build/fuzz-artifacts/$t-" "$work/$t" "fuzz/corpus/$t" \
     >"$log" 2>&1 || { tail -n 60 "$log"; echo "FINDING in $t: input saved under build/fuzz-artifacts" >&2; exit 1; }
   echo ", libFuzzer $(sed -n 's/^stat::number_of_executed_units: *//p' "$log") executions in $seconds s, 0 findings"
 done

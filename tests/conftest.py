@@ -8,8 +8,7 @@ import vellomar
 settings.register_profile("vellomar", deadline=None)
 settings.load_profile("vellomar")
 
-CORPUS = pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus"
-CORPUS_FILES = sorted(CORPUS.glob("*.hl7")) if CORPUS.is_dir() else []
+CORPUS_FILES = sorted((pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus").glob("*.hl7"))  # may be none
 ADT = "MSH|^~\\&|SENDER|FAC|RECV|FAC|20230101||ADT^A01|123|P|2.5\rPID|1||MRN||DOE^JOHN~SMITH^JANE"
 
 

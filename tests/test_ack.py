@@ -12,10 +12,8 @@ from conftest import ADT
 
 def stamped_ack(msg, *args, **kwargs):
     """The reply with its timestamp, 14 digits naming a local second within the call, replaced by "{T}"."""
-    before = int(time.time())
-    reply = msg.ack(*args, **kwargs)
-    window = {time.strftime("%Y%m%d%H%M%S", time.localtime(t)) for t in range(before, int(time.time()) + 1)}
-    [stamp] = [s for s in window if s in reply]
+    before, reply = int(time.time()), msg.ack(*args, **kwargs)
+    [stamp] = {time.strftime("%Y%m%d%H%M%S", time.localtime(t)) for t in range(before, int(time.time()) + 1)} & set(re.findall(r"\d{14}", reply))
     return reply.replace(stamp, "{T}", 1)
 
 

@@ -24,8 +24,8 @@ ODD, BAD_INDEX = type("In", (), {"__qualname__": "Out.In"})(), type("Bad", (), {
 
 
 def test_module():
-    assert _core.__all__ == CLASSES + ["parse", "parse_batch", "parse_datetime", "parse_date"] and all(getattr(vellomar, n) is getattr(_core, n) for n in _core.__all__)
-    assert _core.__doc__ == "vellomar \u2014 High-performance HL7v2 message parser."
+    assert _core.__all__ == CLASSES + ["parse", "parse_batch", "parse_datetime", "parse_date"]
+    assert all(getattr(vellomar, name) is getattr(_core, name) for name in _core.__all__)
     del sys.modules["vellomar._core"]
     try:
         assert importlib.import_module("vellomar._core") is _core
@@ -35,8 +35,7 @@ def test_module():
 
 def test_subinterpreter_is_refused():
     pytest.importorskip("_xxsubinterpreters")
-    code = ("import _xxsubinterpreters as i, vellomar\niid = i.create()\ntry:\n"
-            "    i.run_string(iid, 'import vellomar._core')\nexcept Exception as e:\n    print(e)")
+    code = "import _xxsubinterpreters as i, vellomar\ntry: i.run_string(i.create(), 'import vellomar._core')\nexcept Exception as e: print(e)"
     assert "ImportError" in subprocess.run([sys.executable, "-c", code], capture_output=True, text=True).stdout
 
 
@@ -49,22 +48,18 @@ def test_classes(name, obj):
     assert raises(lambda: setattr(obj, "anything", 1))[0] is AttributeError
 
 
-@pytest.mark.parametrize("obj, attr", [
+PROPERTIES = [
     (MSG, "raw"), (MSG, "segments"), (PID, "name"), (PID, "fields"), (PID[5], "value"), (PID[5], "components"),
     (PID[5], "repetitions"), (PID[5][1], "value"), (PID[5][1], "sub_components"), (MSG, "message_type"),
     (MSG, "control_id"), (MSG, "version"), (MSG, "sending_application"), (MSG, "sending_facility"),
-])
+]
+
+
+@pytest.mark.parametrize("obj, attr", PROPERTIES)
 def test_properties_are_read_only_and_fresh(obj, attr):
     assert raises(lambda: setattr(obj, attr, "x"))[0] is AttributeError
     assert raises(lambda: delattr(obj, attr))[0] is AttributeError
     assert getattr(obj, attr) is not getattr(obj, attr) or attr in ("raw", "name", "value")
-
-
-def test_documentation():
-    assert [_core.Message.__doc__, _core.Message.raw.__doc__, _core.Message.control_id.__doc__, _core.Message.get.__doc__,
-            _core.parse_date.__doc__] == ["A parsed HL7v2 message.", "", "Message control ID from MSH-10.",
-                                          "Terser path access method. Same as bracket notation.",
-                                          "Parse an HL7v2 timestamp into just a Python `datetime.date`."]
 
 
 ERRORS = [  # (call, exception type, its text; None for the interpreter's own)
@@ -92,7 +87,8 @@ ERRORS = [  # (call, exception type, its text; None for the interpreter's own)
     (lambda: MSG.ack("AA", "", "x"), T, "Message.ack() takes from 0 to 2 positional arguments but 3 were given"),
     (lambda: vellomar.parse(NO_MSH).ack(None, code=1), T, "Message.ack() got an unexpected keyword argument 'code'"),
     (lambda: vellomar.parse(NO_MSH).ack("", 1, text=1), T, "Message.ack() got multiple values for argument 'text'"),
-    (lambda: MSG.to_json(indent=2), T, None), (lambda: MSG.to_dict(1), T, None),  # interpreter's texts
+    (lambda: MSG.to_json(indent=2), T, None), (lambda: MSG.to_dict(1), T, None),  # the interpreter's texts
+    (lambda: iter(PID[5]), T, None), (lambda: len(PID[5][1]), T, None), (lambda: PID[5][1][1], T, None),
     (lambda: PID.field(), T, "Segment.field() missing 1 required positional argument: 'index'"),
     (lambda: PID.field("5"), T, INT.format("str")), (lambda: PID[1:2], T, INT.format("slice")),
     (lambda: PID[5].component(1, 2), T, "Field.component() takes 1 positional arguments but 2 were given"),
@@ -143,8 +139,6 @@ def test_navigation_and_string_forms():
     assert (repr(quote), repr(quote[1])) == ("Field('O'BRIEN\nx')", "Component('O'BRIEN\nx')")
     z = vellomar.parse("MSH|^~\\&\rZZZ").segments[1]
     assert (len(z), bool(z), repr(z), list(z)) == (0, False, "Segment('ZZZ', fields=0)", [])
-    for misuse in (lambda: iter(f), lambda: len(c), lambda: c[1]):
-        assert raises(misuse)[0] is TypeError
     segments = m.segments
     segments.clear()
     assert len(m) == 6
@@ -163,34 +157,21 @@ def test_iterators_hand_out_independent_copies(obj):
 
 
 HEAD = "MSH|^~\\&|SENDER|FAC|RECV|FAC|20230101||{}|{}|P|{}"
-MISSING = (KeyError, ("Segment 'MSH' not found",))
+PROPS = ("message_type", "control_id", "version", "sending_application", "sending_facility")
+RANGE = [(I, (f"Field index {n} out of range (1..{{}})",)) for n in (9, 10, 12, 3, 4)]
 
 
-@pytest.mark.parametrize("text, prop, expected", [
-    (ADT, "message_type", ("ADT", "A01")), (ADT, "control_id", "123"), (ADT, "version", "2.5"),
-    (ADT, "sending_application", "SENDER"), (ADT, "sending_facility", "FAC"), (HEAD.format("", "", ""), "message_type", ("", "")),
-    (HEAD.format("ACK", "", ""), "message_type", ("ACK", "")), (HEAD.format("ADT^A01^X~ORM^O01", "", ""), "message_type", ("ADT", "A01")),
-    (HEAD.format("A\\S\\B^C\\T\\D", "", ""), "message_type", ("A^B", "C&D")), ("MSH|^~\\&|A|F&G~H", "sending_facility", "F&G~H"),
-    ("MSH|^~\\&|APP^SITE", "sending_application", "APP^SITE"), (HEAD.format("", "A\\F\\B", "2.5.1^U"), "control_id", "A|B"),
-    (HEAD.format("", "", "2.5.1^U"), "version", "2.5.1^U"), (ADT + "\rMSH|^~\\&|LATER", "sending_application", "SENDER"),
-    ("MSH|^~\\&|A", "control_id", (I, ("Field index 10 out of range (1..3)",))),
-    ("MSH|^~\\&|A", "message_type", (I, ("Field index 9 out of range (1..3)",))),
-    ("MSH|^~\\&|S|F|R|G|T||ADT|123|P", "version", (I, ("Field index 12 out of range (1..11)",))),
-    ("MSH|^~\\&", "sending_application", (I, ("Field index 3 out of range (1..2)",))),
-    ("MSH|^~\\&|A", "sending_facility", (I, ("Field index 4 out of range (1..3)",))),
-    (NO_MSH, "control_id", MISSING), (NO_MSH, "message_type", MISSING), (NO_MSH, "version", MISSING),
+@pytest.mark.parametrize("text, expected", [
+    (ADT + "\rMSH|^~\\&|LATER", (("ADT", "A01"), "123", "2.5", "SENDER", "FAC")),  # the first MSH segment
+    (HEAD.format("A\\S\\B^C\\T\\D~ORM^O01", "A\\F\\B", "2.5.1^U"), (("A^B", "C&D"), "A|B", "2.5.1^U", "SENDER", "FAC")),
+    (HEAD.format("ADT^A01^X", "", ""), (("ADT", "A01"), "", "", "SENDER", "FAC")),
+    (HEAD.format("ACK", "", ""), (("ACK", ""), "", "", "SENDER", "FAC")), (HEAD.format("", "", ""), (("", ""), "", "", "SENDER", "FAC")),
+    ("MSH|^~\\&|APP^SITE|F&G~H", (*RANGE[:3], "APP^SITE", "F&G~H")), ("MSH|^~\\&", RANGE),
+    ("MSH|^~\\&|S|F|R|G|T||ADT|123|P", (("ADT", ""), "123", RANGE[2], "S", "F")),
+    (NO_MSH, [(KeyError, ("Segment 'MSH' not found",))] * 5),
 ])
-def test_header_properties(text, prop, expected):
+def test_header_properties(text, expected):
     msg = vellomar.parse(text)
-    assert (raises(lambda: getattr(msg, prop)) or getattr(msg, prop)) == expected
-
-
-def test_reference_counts_of_arguments_unchanged():
-    name, raw, path, index = "PID", "MSH|^~\\&|A", "PID-5-1", 10**6
-    before = [sys.getrefcount(x) for x in (name, raw, path, index, MSG)]
-    for _ in range(100):
-        MSG.segment(name), vellomar.parse(raw), MSG[path], vellomar.parse_batch(raw)
-        for fails in (lambda: MSG.segment(raw), lambda: vellomar.parse(raw, raw=raw), lambda: PID.field(index),
-                      lambda: MSG[raw], lambda: vellomar.parse_date(raw), lambda: MSG.ack(index)):
-            assert raises(fails) is not None
-    assert [sys.getrefcount(x) for x in (name, raw, path, index, MSG)] == before
+    count = str(len(msg.segments[0]))
+    got = [raises(lambda: getattr(msg, p)) or getattr(msg, p) for p in PROPS]
+    assert got == [(e[0], (e[1][0].format(count),)) if e in RANGE else e for e in expected]

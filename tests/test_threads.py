@@ -27,16 +27,13 @@ def workload(shared):
 @pytest.fixture
 def run_threads():
     """Runs target(i) in four threads started together, switching as often as the interpreter can."""
-    old, errors = sys.getswitchinterval(), []
+    old, errors, barrier = sys.getswitchinterval(), [], threading.Barrier(4)
     sys.setswitchinterval(1e-6)
 
     def run(target):
-        barrier = threading.Barrier(4)
-
-        def body(i):
-            barrier.wait()
-            errors.append(raises(lambda: target(i)))  # None when target returns
-        threads = [threading.Thread(target=body, args=(i,)) for i in range(4)]
+        # Each thread waits for the others, then runs target(i): what it raises, or None, is kept.
+        threads = [threading.Thread(target=lambda i=i: errors.append((barrier.wait(), raises(lambda: target(i)))[1]))
+                   for i in range(4)]
         [t.start() for t in threads] + [t.join() for t in threads]
         assert errors == [None] * 4
     yield run

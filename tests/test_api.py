@@ -1,5 +1,5 @@
-"""The module and its six classes: names, documentation, binding errors,
-navigation, lookups, string forms, iteration, copies, reference counts."""
+"""The module and its six classes: names, binding and lookup errors, navigation,
+string forms, iteration, copies that outlive their parents, header properties."""
 
 import gc
 import importlib

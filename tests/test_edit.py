@@ -9,7 +9,7 @@ from hypothesis import given, strategies as st
 import vellomar
 from vellomar import cli
 
-from conftest import ADT, corpus_files
+from conftest import ADT, CORPUS_FILES
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
 PID = "PID|1||MRN||DOE^JOHN~SMITH^JANE"
@@ -115,7 +115,7 @@ def test_edit_round_trip(changes):
 
 
 def test_edit_nothing_keeps_the_text():
-    for path in corpus_files() + [EXAMPLES / "adt_a01.hl7"]:
+    for path in CORPUS_FILES + [EXAMPLES / "adt_a01.hl7"]:
         for message in vellomar.parse_batch(path.read_text(errors="replace")):
             assert vellomar.edit(message, {}).raw == message.raw
 
@@ -142,7 +142,7 @@ def test_values(msg, path, result):
 
 
 def test_values_follow_repetitions():
-    for message in [EXAMPLE, *(m for p in corpus_files() for m in vellomar.parse_batch(p.read_text(errors="replace")))]:
+    for message in [EXAMPLE, *(m for p in CORPUS_FILES for m in vellomar.parse_batch(p.read_text(errors="replace")))]:
         for index, segment in enumerate(message):
             n = [s.name for s in message.segments[:index]].count(segment.name)
             for number, field in enumerate(segment.fields, 1):

@@ -27,7 +27,7 @@ FUZZ_ENTRY {
   Bounded<uint32_t> narrow_ends(text.size()), ends(text.size());
   index_single_byte_separator<uint16_t>(text, '|', narrow_segments, narrow_ends);
   index_single_byte_separator<uint32_t>(text, '|', segments, ends);
-  const std::string tail = fuzz::show(text.substr(text.size() - 64));
+  const std::string tail = text.substr(text.size() - 64);
   FUZZ_CHECK(narrow_ends == ends && narrow_segments.size() == segments.size(), tail);
   for (size_t i = 0; i < segments.size(); ++i)
     FUZZ_CHECK(narrow_segments[i].offset == segments[i].offset &&

@@ -107,53 +107,38 @@ PyTypeObject *make_type(const char *qualified_name, const char *doc,
 // ---------------------------------------------------------------------------
 // Adapters. Each is instantiated with a plain function taking the held value.
 
-// Everything that runs on the instance alone, Ref body(const T&): property
-// getters, methods without arguments (METH_NOARGS) and the unary slots
-// (tp_str, tp_repr, tp_iter). The trailing parameters stand for what the
-// interpreter passes besides the instance (a getter's closure, the NULL
-// argument of METH_NOARGS) and are ignored; they are deduced from the type
-// of the table entry the adapter is stored in, and are none for a slot.
-template <class T, Ref (*Body)(const T &), class... Ignored>
-PyObject *unary(PyObject *self, Ignored...) {
+// The borrow a member body runs under: shared for a body reading the held
+// value (const T&), exclusive for one that changes it (T&).
+template <class T, auto Body, class... Args>
+using BorrowFor = std::conditional_t<std::is_invocable_v<decltype(Body), const T &, Args...>,
+                                     SharedBorrow, ExclusiveBorrow>;
+
+// Everything that runs on the instance alone, Ref body(const T&) or
+// Ref body(T&): property getters, methods without arguments (METH_NOARGS)
+// and the unary slots (tp_str, tp_repr, tp_iter). The trailing parameters
+// stand for what the interpreter passes besides the instance (a getter's
+// closure, the NULL argument of METH_NOARGS) and are ignored; they are
+// deduced from the type of the table entry the adapter is stored in, and are
+// none for a slot.
+template <class T, auto Body, class... Ignored> PyObject *unary(PyObject *self, Ignored...) {
   return guard<PyObject *>(nullptr, [&] {
-    SharedBorrow b(instance<T>(self)->borrow);
+    BorrowFor<T, Body> b(instance<T>(self)->borrow);
     return Body(instance<T>(self)->value).release();
   });
 }
 
 // Method with arguments (METH_FASTCALL | METH_KEYWORDS): the arguments are
 // bound by `Sig` first, then the instance is borrowed, then
-// Ref body(const T&, PyObject** bound) converts and runs. A body returns an
-// empty Ref when it has set an error.
-template <class T, const Signature &Sig, Ref (*Body)(const T &, PyObject **)>
+// Ref body(const T& or T&, PyObject** bound) converts and runs. A body
+// returns an empty Ref when it has set an error.
+template <class T, const Signature &Sig, auto Body>
 PyObject *method(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                  PyObject *kwnames) {
   return guard<PyObject *>(nullptr, [&]() -> PyObject * {
     PyObject *bound[Signature::max_params];
     if (!bind(Sig, args, nargs, kwnames, bound))
       return nullptr;
-    SharedBorrow b(instance<T>(self)->borrow);
-    return Body(instance<T>(self)->value, bound).release();
-  });
-}
-
-// The same two for members that change the held value, under an exclusive
-// borrow: Ref body(T&) and Ref body(T&, PyObject**).
-template <class T, Ref (*Body)(T &)> PyObject *method_noargs_mut(PyObject *self, PyObject *) {
-  return guard<PyObject *>(nullptr, [&] {
-    ExclusiveBorrow b(instance<T>(self)->borrow);
-    return Body(instance<T>(self)->value).release();
-  });
-}
-
-template <class T, const Signature &Sig, Ref (*Body)(T &, PyObject **)>
-PyObject *method_mut(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                     PyObject *kwnames) {
-  return guard<PyObject *>(nullptr, [&]() -> PyObject * {
-    PyObject *bound[Signature::max_params];
-    if (!bind(Sig, args, nargs, kwnames, bound))
-      return nullptr;
-    ExclusiveBorrow b(instance<T>(self)->borrow);
+    BorrowFor<T, Body, PyObject **> b(instance<T>(self)->borrow);
     return Body(instance<T>(self)->value, bound).release();
   });
 }

@@ -238,21 +238,21 @@ Ref arrow_stream(TableState &state, PyObject **) {
 // ------------------------------------------------------------------- type
 
 PyMethodDef state_methods[] = {
-    {"add_text", py::as_cfunction(py::method_mut<TableState, add_text_sig, add_text>),
+    {"add_text", py::as_cfunction(py::method<TableState, add_text_sig, add_text>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"add_stream", py::as_cfunction(py::method_mut<TableState, add_stream_sig, add_stream>),
+    {"add_stream", py::as_cfunction(py::method<TableState, add_stream_sig, add_stream>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"add_messages",
-     py::as_cfunction(py::method_mut<TableState, add_messages_sig, add_messages>),
+     py::as_cfunction(py::method<TableState, add_messages_sig, add_messages>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"arrow_stream",
-     py::as_cfunction(py::method_mut<TableState, arrow_stream_sig, arrow_stream>),
+     py::as_cfunction(py::method<TableState, arrow_stream_sig, arrow_stream>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"to_pydict", reinterpret_cast<PyCFunction>(py::method_noargs_mut<TableState, to_pydict>),
+    {"to_pydict", py::unary<TableState, to_pydict, PyObject *>,
      METH_NOARGS, nullptr},
-    {"to_pylist", reinterpret_cast<PyCFunction>(py::method_noargs_mut<TableState, to_pylist>),
+    {"to_pylist", py::unary<TableState, to_pylist, PyObject *>,
      METH_NOARGS, nullptr},
-    {"rows", reinterpret_cast<PyCFunction>(py::method_noargs_mut<TableState, rows>),
+    {"rows", py::unary<TableState, rows, PyObject *>,
      METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -12,6 +12,10 @@ namespace {
 using py::Ref;
 
 PyMethodDef function_defs[] = {
+    {"record_state", py::as_cfunction(record_state), METH_FASTCALL | METH_KEYWORDS,
+     "record_state($module, record)\n--\n\n"},
+    {"record_from_state", py::as_cfunction(record_from_state), METH_FASTCALL | METH_KEYWORDS,
+     "record_from_state($module, state)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

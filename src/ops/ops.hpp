@@ -10,4 +10,8 @@ namespace vellomar::ops {
 // Each concern file adds one declaration of its PyMethodDef entries here and
 // one line in module.cpp's table.
 
+// pickle.cpp: record_state(record), record_from_state(state). Constant-initialised
+// pointers, so the table may copy them during dynamic initialisation.
+extern const py::FastCall record_state, record_from_state;
+
 } // namespace vellomar::ops

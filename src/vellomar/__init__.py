@@ -26,6 +26,7 @@ def _load_ops():  # type: ignore[no-untyped-def]
 _ops = _load_ops()
 PanicException = _ops.PanicException
 
+from . import _pickling  # noqa: E402,F401  (registers the reducers)
 from .charsets import decode  # noqa: E402
 
 __all__ = [*_core.__all__, "PanicException", "decode"]

@@ -1,2 +1,6 @@
 # Internal functions of the package; use the package's own names.
 from . import PanicException as PanicException
+from ._core import Component, Field, Message, Segment
+
+def record_state(record: Message | Segment | Field | Component) -> str: ...
+def record_from_state(state: str) -> Message | Segment | Field | Component: ...

@@ -33,3 +33,13 @@ __all__ = [*_core.__all__, "PanicException", "decode"]
 
 # The one place that holds the version; the build reads it from here.
 __version__ = "0.1.0"
+
+
+def __getattr__(name: str) -> object:
+    # vellomar.dask needs dask, so it is imported on first use rather than
+    # with the package.
+    if name == "dask":
+        import importlib
+
+        return importlib.import_module(".dask", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -16,6 +16,7 @@ from ._core import (
     parse_date as parse_date,
     parse_datetime as parse_datetime,
 )
+from . import dask as dask
 from .charsets import decode as decode
 
 class PanicException(BaseException): ...

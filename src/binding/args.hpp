@@ -9,13 +9,13 @@ namespace vellomar::py {
 // The description of one callable. Every parameter is positional-or-keyword;
 // at most `required` leading parameters are required.
 struct Signature {
-  static constexpr int max_params = 2;
+  static constexpr int max_params = 5;
   const char *callable; // "Message.segment()" or "parse()"
   const char *names[max_params];
   int count;
   int required;
   // Interned keyword names, made on first use and kept for the process.
-  mutable PyObject *interned[max_params] = {nullptr, nullptr};
+  mutable PyObject *interned[max_params] = {};
 };
 
 // Binds `args`/`kwnames` to the parameters of `sig`: `bound[i]` is the

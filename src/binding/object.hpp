@@ -140,6 +140,27 @@ PyObject *method(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
   });
 }
 
+// The same two for members that change the held value, under an exclusive
+// borrow: Ref body(T&) and Ref body(T&, PyObject**).
+template <class T, Ref (*Body)(T &)> PyObject *method_noargs_mut(PyObject *self, PyObject *) {
+  return guard<PyObject *>(nullptr, [&] {
+    ExclusiveBorrow b(instance<T>(self)->borrow);
+    return Body(instance<T>(self)->value).release();
+  });
+}
+
+template <class T, const Signature &Sig, Ref (*Body)(T &, PyObject **)>
+PyObject *method_mut(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                     PyObject *kwnames) {
+  return guard<PyObject *>(nullptr, [&]() -> PyObject * {
+    PyObject *bound[Signature::max_params];
+    if (!bind(Sig, args, nargs, kwnames, bound))
+      return nullptr;
+    ExclusiveBorrow b(instance<T>(self)->borrow);
+    return Body(instance<T>(self)->value, bound).release();
+  });
+}
+
 // Module function (METH_FASTCALL | METH_KEYWORDS): the arguments are bound by
 // `Sig`, then Ref body(PyObject** bound) converts and runs.
 template <const Signature &Sig, Ref (*Body)(PyObject **)>

@@ -1,5 +1,7 @@
 #include "batch.hpp"
 
+#include <cstring>
+
 #include "mllp.hpp"
 #include "parser.hpp"
 #include "text.hpp"
@@ -21,64 +23,263 @@ bool is_envelope(std::string_view line) {
 
 // A line without the MLLP bytes that frame it: the start block where a frame
 // opens the line and the end block where a frame closes it. Inside the line
-// both bytes are ordinary characters.
-std::string_view unframed(std::string_view line) {
-  if (!line.empty() && line.front() == mllp_start_block)
+// both bytes are ordinary characters. `at` follows the line's first byte.
+std::string_view unframed(std::string_view line, uint64_t &at) {
+  if (!line.empty() && line.front() == mllp_start_block) {
     line.remove_prefix(1);
+    ++at;
+  }
   if (!line.empty() && line.back() == mllp_end_block)
     line.remove_suffix(1);
   return line;
 }
 
+// Whether a byte can begin a White_Space character (ASCII or the lead byte of
+// one of the multi-byte ones): most lines begin with a letter and are known
+// to hold more than White_Space without a trim.
+bool may_start_white_space(unsigned char b) {
+  return (b >= 0x09 && b <= 0x0D) || b == 0x20 || b == 0xC2 || (b >= 0xE1 && b <= 0xE3);
+}
+
+size_t position_of(const char *hit, const char *begin, size_t none) {
+  return hit ? static_cast<size_t>(hit - begin) : none;
+}
+
 } // namespace
+
+void BatchCutter::feed(std::string_view chunk) {
+  chunk_ = chunk;
+  pos_ = 0;
+  // Marked as before the start: next_break() searches on first use.
+  cr_ = lf_ = 0;
+  searched_ = false;
+}
+
+// The first CR or LF at or after pos_ in chunk_ (its size when none); each
+// byte kind is searched for once per stretch, not once per line.
+size_t BatchCutter::next_break() {
+  const char *begin = chunk_.data();
+  const size_t n = chunk_.size();
+  if (!searched_) {
+    searched_ = true;
+    cr_ = position_of(static_cast<const char *>(std::memchr(begin, '\r', n)), begin, n);
+    lf_ = position_of(static_cast<const char *>(std::memchr(begin, '\n', n)), begin, n);
+  }
+  if (cr_ < pos_)
+    cr_ = position_of(static_cast<const char *>(std::memchr(begin + pos_, '\r', n - pos_)),
+                      begin, n);
+  if (lf_ < pos_)
+    lf_ = position_of(static_cast<const char *>(std::memchr(begin + pos_, '\n', n - pos_)),
+                      begin, n);
+  return cr_ < lf_ ? cr_ : lf_;
+}
+
+// Copies the lines viewed in lines_ into owned_, before the bytes they view
+// go away.
+void BatchCutter::keep_lines() {
+  for (std::string_view line : lines_) {
+    if (!owned_.empty())
+      owned_.push_back('\r');
+    owned_.append(line);
+  }
+  lines_.clear();
+}
+
+// Sets `line` to the next non-empty line and `at` to its stream offset;
+// returns false when no complete line is left in what was fed.
+bool BatchCutter::next_line(std::string_view &line, uint64_t &at) {
+  while (pos_ < chunk_.size()) {
+    const size_t end = next_break();
+    if (end == chunk_.size())
+      break;
+    const size_t start = pos_;
+    pos_ = end + 1;
+    if (!partial_.empty() && !partial_used_) {
+      partial_.append(chunk_.data() + start, end - start);
+      partial_used_ = true;
+      line = partial_;
+      at = partial_at_;
+      return true;
+    }
+    if (end > start) {
+      line = chunk_.substr(start, end - start);
+      at = base_ + start;
+      return true;
+    }
+  }
+  if (finished_) {
+    // The last line of the stream needs no line end.
+    if (pos_ < chunk_.size()) {
+      const size_t start = pos_;
+      pos_ = chunk_.size();
+      if (partial_.empty() || partial_used_) {
+        line = chunk_.substr(start);
+        at = base_ + start;
+        return true;
+      }
+      partial_.append(chunk_.substr(start));
+    }
+    if (partial_.empty() || partial_used_)
+      return false;
+    partial_used_ = true;
+    line = partial_;
+    at = partial_at_;
+    return true;
+  }
+  // The chunk is used up: keep what its remaining bytes and views hold.
+  keep_lines();
+  if (partial_used_) {
+    partial_.clear();
+    partial_used_ = false;
+  }
+  if (pos_ < chunk_.size()) {
+    if (partial_.empty())
+      partial_at_ = base_ + pos_;
+    partial_.append(chunk_.substr(pos_));
+  }
+  base_ += chunk_.size();
+  chunk_ = {};
+  pos_ = 0;
+  return false;
+}
+
+bool BatchCutter::next(std::string &text, uint64_t &offset) {
+  std::string_view line;
+  uint64_t at = 0;
+  while (next_line(line, at))
+    if (take_line(line, at, text, offset))
+      return true;
+  if (!finished_ || closed_)
+    return false;
+  closed_ = true;
+  // The trim at the end of the stream: White_Space after the last line that
+  // holds anything else goes, and that line loses its own trailing
+  // White_Space before its frame bytes are dropped.
+  if (size_ == 0)
+    return false;
+  std::string last;
+  if (last_tail_) {
+    keep_lines();
+    std::string_view tail(owned_);
+    tail = tail.substr(last_start_, last_end_ - last_start_);
+    const bool separated = last_start_ > 0;
+    if (separated)
+      tail.remove_prefix(1);
+    tail = trim_white_space_end(tail);
+    if (!tail.empty() && tail.back() == mllp_end_block)
+      tail.remove_suffix(1);
+    last.assign(tail);
+    owned_.resize(last_start_);
+    size_ = last_start_;
+    if (!last.empty()) {
+      lines_.push_back(last);
+      size_ += last.size() + (separated ? 1 : 0);
+    }
+  } else if (last_end_ < size_) {
+    keep_lines();
+    owned_.resize(last_end_);
+    size_ = last_end_;
+  }
+  return close_text(text, offset);
+}
+
+// Handles one line; returns true when it closed a text into `text`.
+bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &text,
+                            uint64_t &offset) {
+  const bool blank = may_start_white_space(static_cast<unsigned char>(line.front())) &&
+                     trim_white_space(line).empty();
+  if (at_start_) {
+    // The trim at the start of the stream.
+    if (blank)
+      return false;
+    std::string_view trimmed = trim_white_space_start(line);
+    at += line.size() - trimmed.size();
+    line = trimmed;
+    at_start_ = false;
+  }
+  const bool tail = !blank && trim_white_space_end(line).size() != line.size();
+  line = unframed(line, at);
+  if (!blank)
+    last_tail_ = false;
+  if (line.empty() || is_envelope(line)) {
+    if (!blank)
+      last_end_ = size_;
+    return false;
+  }
+  bool closed = false;
+  if (starts_with(line, "MSH"))
+    closed = close_text(text, offset);
+  if (size_ == 0)
+    text_at_ = at;
+  const size_t before = size_;
+  size_ += line.size() + (size_ ? 1 : 0);
+  lines_.push_back(line);
+  if (!blank) {
+    last_start_ = before;
+    last_end_ = size_;
+    last_tail_ = tail;
+  }
+  return closed;
+}
+
+// Moves the current text, if any, into `text`.
+bool BatchCutter::close_text(std::string &text, uint64_t &offset) {
+  if (size_ == 0)
+    return false;
+  if (owned_.empty()) {
+    text.clear();
+    text.reserve(size_);
+  } else {
+    text = std::move(owned_);
+    owned_.clear();
+    text.reserve(size_);
+  }
+  for (std::string_view line : lines_) {
+    if (!text.empty())
+      text.push_back('\r');
+    text.append(line);
+  }
+  lines_.clear();
+  size_ = 0;
+  last_end_ = last_start_ = 0;
+  last_tail_ = false;
+  offset = text_at_;
+  return true;
+}
 
 std::vector<std::string> split_batch(std::string_view raw) {
   std::vector<std::string> texts;
-  // The lines of the message being collected, joined by carriage returns into
-  // one string of exactly the right size when the next MSH line (or the end)
-  // closes it.
-  std::vector<std::string_view> lines;
-  auto close_message = [&] {
-    if (lines.empty())
-      return;
-    size_t size = lines.size() - 1;
-    for (std::string_view line : lines)
-      size += line.size();
-    std::string text;
-    text.reserve(size);
-    for (std::string_view line : lines) {
-      if (!text.empty())
-        text.push_back('\r');
-      text.append(line);
-    }
+  BatchCutter cutter;
+  cutter.feed(raw);
+  cutter.finish();
+  std::string text;
+  uint64_t offset = 0;
+  while (cutter.next(text, offset))
     texts.push_back(std::move(text));
-    lines.clear();
-  };
-  LineSplitter splitter(trim_white_space(raw));
-  std::string_view line;
-  while (splitter.next(line)) {
-    line = unframed(line);
-    if (line.empty() || is_envelope(line))
-      continue;
-    if (starts_with(line, "MSH"))
-      close_message();
-    lines.push_back(line);
-  }
-  close_message();
   return texts;
 }
 
+bool trim_message_text(std::string &text) {
+  std::string_view trimmed = trim_white_space(text);
+  if (!starts_with(trimmed, "MSH"))
+    return false;
+  if (trimmed.data() != text.data())
+    text = std::string(trimmed);
+  else
+    text.resize(trimmed.size());
+  return true;
+}
+
 Result<std::vector<Message>> parse_batch(std::string_view raw) {
-  std::vector<std::string> texts = split_batch(raw);
   std::vector<Message> messages;
-  messages.reserve(texts.size());
-  for (std::string &text : texts) {
-    std::string_view trimmed = trim_white_space(text);
-    // Only lines that stood before the first MSH line can fail this.
-    if (!starts_with(trimmed, "MSH"))
+  BatchCutter cutter;
+  cutter.feed(raw);
+  cutter.finish();
+  std::string text;
+  uint64_t offset = 0;
+  while (cutter.next(text, offset)) {
+    if (!trim_message_text(text))
       continue;
-    if (trimmed.size() != text.size())
-      text = std::string(trimmed);
     auto parsed = parse_message(std::move(text));
     if (!parsed)
       return Error{ErrorKind::value_error,

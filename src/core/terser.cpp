@@ -1,5 +1,7 @@
 #include "terser.hpp"
 
+#include <optional>
+
 namespace vellomar {
 namespace {
 
@@ -37,7 +39,76 @@ PathPieces cut_path(std::string_view path) {
   return out;
 }
 
+// Segment part: "NAME" or "NAME(rep)..."; an unreadable repetition is 0.
+std::optional<Error> read_segment_part(std::string_view part, std::string_view &name,
+                                       uint64_t &repetition) {
+  name = part;
+  repetition = 0;
+  size_t open = part.find('(');
+  size_t close = part.find(')');
+  if (open != std::string_view::npos && close != std::string_view::npos) {
+    if (close < open) {
+      std::string text = "Invalid segment repetition: '";
+      text.append(part).append("'");
+      return Error{ErrorKind::value_error, std::move(text)};
+    }
+    name = part.substr(0, open);
+    if (!parse_path_number(part.substr(open + 1, close - open - 1), repetition))
+      repetition = 0;
+  }
+  return std::nullopt;
+}
+
+constexpr std::string_view index_names[3] = {"field", "component", "sub-component"};
+
 } // namespace
+
+Result<TerserPath> parse_terser_path(std::string_view path) {
+  if (path.empty())
+    return Error{ErrorKind::value_error, "Empty terser path"};
+  const PathPieces pieces = cut_path(path);
+  TerserPath out;
+  std::string_view name;
+  if (auto error = read_segment_part(pieces.piece[0], name, out.repetition))
+    return std::move(*error);
+  out.segment = std::string(name);
+  out.depth = pieces.count - 1;
+  for (size_t i = 0; i < out.depth; ++i)
+    if (!parse_path_number(pieces.piece[i + 1], out.index[i]) || out.index[i] == 0)
+      return invalid_index(index_names[i], pieces.piece[i + 1]);
+  return out;
+}
+
+bool select_value(const SegmentView &segment, const TerserPath &path, std::string &scratch,
+                  std::string_view &out) {
+  if (path.depth == 0) {
+    out = segment.name;
+    return true;
+  }
+  if (path.index[0] > segment.field_count())
+    return false;
+  const FieldView field = segment.field_at(path.index[0] - 1);
+  if (path.depth == 1) {
+    out = field.value(scratch);
+    return true;
+  }
+  if (path.index[1] > field.component_count())
+    return false;
+  const ComponentView component = field.component_at(path.index[1] - 1);
+  if (path.depth == 2) {
+    out = component.value(scratch);
+    return true;
+  }
+  if (component.literal) {
+    out = component.text;
+    return path.index[2] == 1;
+  }
+  const Delimiter &sub = component.enc->sub_component;
+  if (path.index[2] > count_pieces(component.text, sub))
+    return false;
+  out = decoded_view(nth_piece(component.text, sub, path.index[2] - 1), *component.enc, scratch);
+  return true;
+}
 
 bool parse_path_number(std::string_view text, uint64_t &out) {
   if (!text.empty() && text.front() == '+')
@@ -62,22 +133,10 @@ Result<std::string> terser_get(const Message &message, std::string_view path) {
     return Error{ErrorKind::value_error, "Empty terser path"};
   const PathPieces pieces = cut_path(path);
 
-  // Segment part: "NAME" or "NAME(rep)..."; an unreadable repetition is 0.
-  std::string_view segment_part = pieces.piece[0];
-  std::string_view name = segment_part;
+  std::string_view name;
   uint64_t repetition = 0;
-  size_t open = segment_part.find('(');
-  size_t close = segment_part.find(')');
-  if (open != std::string_view::npos && close != std::string_view::npos) {
-    if (close < open) {
-      std::string text = "Invalid segment repetition: '";
-      text.append(segment_part).append("'");
-      return Error{ErrorKind::value_error, std::move(text)};
-    }
-    name = segment_part.substr(0, open);
-    if (!parse_path_number(segment_part.substr(open + 1, close - open - 1), repetition))
-      repetition = 0;
-  }
+  if (auto error = read_segment_part(pieces.piece[0], name, repetition))
+    return std::move(*error);
 
   // One pass over the segments: how many carry the name, and which one is
   // the requested repetition.

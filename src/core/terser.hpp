@@ -25,6 +25,27 @@ namespace vellomar {
 // fourth are ignored.
 Result<std::string> terser_get(const Message &message, std::string_view path);
 
+// A path read once, for lookups in many messages: the segment name and
+// repetition, and `depth` numbers (field, component, sub-component; 0 to 3).
+struct TerserPath {
+  std::string segment;
+  uint64_t repetition = 0;
+  size_t depth = 0;
+  uint64_t index[3] = {0, 0, 0};
+};
+
+// Reads `path` by the rules of terser_get, failing with its ValueErrors
+// ("Empty terser path", "Invalid segment repetition: '{part}'", "Invalid
+// {what} index: '{piece}'"); an index of 0, which can select nothing, is
+// an invalid index too.
+Result<TerserPath> parse_terser_path(std::string_view path);
+
+// The decoded value that `path` selects in `segment` (one that carries the
+// path's segment name), in `out` (a view into the segment or `scratch`);
+// false when the field, component or sub-component is missing.
+bool select_value(const SegmentView &segment, const TerserPath &path, std::string &scratch,
+                  std::string_view &out);
+
 // Reads a path number: an optional single "+", then one or more ASCII digits
 // (leading zeros allowed) whose value fits in 64 unsigned bits. Returns false
 // for anything else, leaving `out` unchanged.

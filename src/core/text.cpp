@@ -40,7 +40,7 @@ size_t white_space_before(const unsigned char *begin, const unsigned char *end) 
 
 } // namespace
 
-std::string_view trim_white_space(std::string_view text) {
+std::string_view trim_white_space_start(std::string_view text) {
   auto begin = reinterpret_cast<const unsigned char *>(text.data());
   auto end = begin + text.size();
   while (begin < end) {
@@ -49,13 +49,23 @@ std::string_view trim_white_space(std::string_view text) {
       break;
     begin += n;
   }
+  return {reinterpret_cast<const char *>(begin), static_cast<size_t>(end - begin)};
+}
+
+std::string_view trim_white_space_end(std::string_view text) {
+  auto begin = reinterpret_cast<const unsigned char *>(text.data());
+  auto end = begin + text.size();
   while (end > begin) {
     size_t n = white_space_before(begin, end);
     if (n == 0)
       break;
     end -= n;
   }
-  return {reinterpret_cast<const char *>(begin), static_cast<size_t>(end - begin)};
+  return {text.data(), static_cast<size_t>(end - begin)};
+}
+
+std::string_view trim_white_space(std::string_view text) {
+  return trim_white_space_end(trim_white_space_start(text));
 }
 
 } // namespace vellomar

@@ -173,8 +173,10 @@ private:
   size_t lf_ = npos_;
 };
 
-// Unicode White_Space trim of both ends of UTF-8 text.
+// Unicode White_Space trim of both ends of UTF-8 text, or of one end.
 std::string_view trim_white_space(std::string_view text);
+std::string_view trim_white_space_start(std::string_view text);
+std::string_view trim_white_space_end(std::string_view text);
 
 // The first `max_bytes` bytes of UTF-8 `text`, cut back to a character
 // boundary so that the result stays valid UTF-8.

@@ -12,10 +12,14 @@ namespace {
 using py::Ref;
 
 PyMethodDef function_defs[] = {
-    {"record_state", py::as_cfunction(record_state), METH_FASTCALL | METH_KEYWORDS,
-     "record_state($module, record)\n--\n\n"},
-    {"record_from_state", py::as_cfunction(record_from_state), METH_FASTCALL | METH_KEYWORDS,
-     "record_from_state($module, state)\n--\n\n"},
+    {"read_messages", py::as_cfunction(py::function<read_messages_sig, read_messages>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"table_state", py::as_cfunction(py::function<table_state_sig, table_state>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"record_state", py::as_cfunction(py::function<record_state_sig, record_state>),
+     METH_FASTCALL | METH_KEYWORDS, "record_state($module, record)\n--\n\n"},
+    {"record_from_state", py::as_cfunction(py::function<record_from_state_sig, record_from_state>),
+     METH_FASTCALL | METH_KEYWORDS, "record_from_state($module, state)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

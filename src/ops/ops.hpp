@@ -10,8 +10,19 @@ namespace vellomar::ops {
 // Each concern file adds one declaration of its PyMethodDef entries here and
 // one line in module.cpp's table.
 
-// pickle.cpp: record_state(record), record_from_state(state). Constant-initialised
-// pointers, so the table may copy them during dynamic initialisation.
-extern const py::FastCall record_state, record_from_state;
+// read.cpp: read_messages(read, codec_for, encoding, skip, error_type), the
+// iterator behind vellomar.Reader.
+extern const py::Signature read_messages_sig;
+py::Ref read_messages(PyObject **args);
+
+// table.cpp: table_state(names, paths, rows), the state behind vellomar.Table.
+extern const py::Signature table_state_sig;
+py::Ref table_state(PyObject **args);
+
+// pickle.cpp: record_state(record) and record_from_state(state), the halves
+// of the reducers that the package registers for pickling.
+extern const py::Signature record_state_sig, record_from_state_sig;
+py::Ref record_state(PyObject **args);
+py::Ref record_from_state(PyObject **args);
 
 } // namespace vellomar::ops

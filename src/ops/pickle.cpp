@@ -20,8 +20,10 @@ template <class T> Ref state_of(PyObject *obj) {
     return py::str(vellomar::record_state(value));
 }
 
+} // namespace
+
 const py::Signature record_state_sig{"record_state()", {"record"}, 1, 1};
-Ref record_state_fn(PyObject **args) {
+Ref record_state(PyObject **args) {
   PyObject *obj = args[0];
   PyTypeObject *type = Py_TYPE(obj);
   if (type == module::types.message)
@@ -39,7 +41,7 @@ Ref record_state_fn(PyObject **args) {
 }
 
 const py::Signature record_from_state_sig{"record_from_state()", {"state"}, 1, 1};
-Ref record_from_state_fn(PyObject **args) {
+Ref record_from_state(PyObject **args) {
   std::string_view text;
   if (!py::to_text(args[0], "state", text))
     return {};
@@ -63,10 +65,5 @@ Ref record_from_state_fn(PyObject **args) {
   }
   throw std::logic_error("unknown record kind");
 }
-
-} // namespace
-
-const py::FastCall record_state = py::function<record_state_sig, record_state_fn>;
-const py::FastCall record_from_state = py::function<record_from_state_sig, record_from_state_fn>;
 
 } // namespace vellomar::ops

@@ -28,8 +28,12 @@ PanicException = _ops.PanicException
 
 from . import _pickling  # noqa: E402,F401  (registers the reducers)
 from .charsets import decode  # noqa: E402
+from .read import MessageError, Reader, read  # noqa: E402
+from .table import Table, table  # noqa: E402
 
-__all__ = [*_core.__all__, "PanicException", "decode"]
+__all__ = [
+    *_core.__all__, "PanicException", "decode", "read", "Reader", "MessageError", "table", "Table",
+]
 
 # The one place that holds the version; the build reads it from here.
 __version__ = "0.1.0"

@@ -18,6 +18,8 @@ from ._core import (
 )
 from . import dask as dask
 from .charsets import decode as decode
+from .read import MessageError as MessageError, Reader as Reader, read as read
+from .table import Table as Table, table as table
 
 class PanicException(BaseException): ...
 
@@ -34,6 +36,11 @@ __all__ = [
     "parse_date",
     "PanicException",
     "decode",
+    "read",
+    "Reader",
+    "MessageError",
+    "table",
+    "Table",
 ]
 
 __version__: str

@@ -501,6 +501,7 @@ def build_parser() -> argparse.ArgumentParser:
     ack.add_argument("--text", default="", help="MSA-3 text message (default: empty)")
     ack.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
     ack.set_defaults(handler=_ack_handler, parser=ack)
+    __import__(f"{__package__}.cli_table", fromlist=["register"]).register(commands)
     return parser
 
 

@@ -1,0 +1,109 @@
+#include "table.hpp"
+
+namespace vellomar {
+namespace {
+
+// The `repetition`-th segment named `name` (0-based), if any.
+bool find_segment(const Message &message, std::string_view name, uint64_t repetition,
+                  SegmentView &out) {
+  for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
+    const SegmentEntry &e = message.segments[i];
+    if (std::string_view(message.raw.data() + e.offset, e.name_length) == name &&
+        repetition-- == 0) {
+      out = message.segment_at(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace
+
+void StringColumn::append(std::string_view value) {
+  data.append(value);
+  offsets.push_back(static_cast<int64_t>(data.size()));
+  if (!validity.empty()) {
+    const size_t row = rows() - 1;
+    if (row / 8 >= validity.size())
+      validity.push_back(0);
+    validity[row / 8] = static_cast<uint8_t>(validity[row / 8] | (1u << (row % 8)));
+  }
+}
+
+void StringColumn::append_null() {
+  const size_t row = rows();
+  offsets.push_back(static_cast<int64_t>(data.size()));
+  if (validity.empty()) // every row before this one has a value
+    validity.assign(row / 8 + 1, 0xFF);
+  if (row / 8 >= validity.size())
+    validity.push_back(0);
+  validity[row / 8] = static_cast<uint8_t>(validity[row / 8] & ~(1u << (row % 8)));
+  ++nulls;
+}
+
+Result<TableBuilder> TableBuilder::create(const std::vector<std::string_view> &paths,
+                                          std::string_view rows) {
+  TableBuilder builder;
+  for (std::string_view text : paths) {
+    auto path = parse_terser_path(text);
+    if (!path)
+      return std::move(path).error();
+    builder.per_row_.push_back(!rows.empty() && path.value().segment == rows);
+    builder.paths_.push_back(std::move(path).value());
+  }
+  builder.rows_segment_ = std::string(rows);
+  builder.columns_.resize(paths.size());
+  builder.values_.resize(paths.size());
+  builder.present_.resize(paths.size());
+  return builder;
+}
+
+void TableBuilder::add(const Message &message) {
+  std::string scratch;
+  std::string_view value;
+  // Consecutive paths on the same segment (PID-3, PID-5, ...) look it up once.
+  const TerserPath *last = nullptr;
+  SegmentView segment;
+  bool found = false;
+  auto select = [&](const TerserPath &path) {
+    if (!last || last->segment != path.segment || last->repetition != path.repetition)
+      found = find_segment(message, path.segment, path.repetition, segment);
+    last = &path;
+    return found && select_value(segment, path, scratch, value);
+  };
+
+  if (rows_segment_.empty()) {
+    for (size_t c = 0; c < paths_.size(); ++c) {
+      if (select(paths_[c]))
+        columns_[c].append(value);
+      else
+        columns_[c].append_null();
+    }
+    ++rows_;
+    return;
+  }
+  bool first = true;
+  for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
+    const SegmentEntry &e = message.segments[i];
+    if (std::string_view(message.raw.data() + e.offset, e.name_length) != rows_segment_)
+      continue;
+    if (first) { // the message's own values, the same in each of its rows
+      first = false;
+      for (size_t c = 0; c < paths_.size(); ++c)
+        if (!per_row_[c] && (present_[c] = select(paths_[c])))
+          values_[c].assign(value);
+    }
+    const SegmentView occurrence = message.segment_at(i);
+    for (size_t c = 0; c < paths_.size(); ++c) {
+      bool present = per_row_[c] ? select_value(occurrence, paths_[c], scratch, value)
+                                 : static_cast<bool>(present_[c]);
+      if (!present)
+        columns_[c].append_null();
+      else
+        columns_[c].append(per_row_[c] ? value : std::string_view(values_[c]));
+    }
+    ++rows_;
+  }
+}
+
+} // namespace vellomar

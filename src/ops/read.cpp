@@ -1,0 +1,92 @@
+// The iterator behind vellomar.Reader: messages of a byte stream, one at a
+// time, with the ordinal and offset of the last one and the bytes read.
+#include "../module/classes.hpp"
+#include "ops.hpp"
+#include "source.hpp"
+
+namespace vellomar::ops {
+namespace {
+
+using py::Ref;
+
+struct ReadState {
+  ByteSource source;
+  Ref error_type; // called as error_type(ordinal, offset, reason)
+  bool skip;
+  uint64_t ordinal = 0;
+  uint64_t offset = 0;
+  uint64_t skipped = 0;
+};
+
+// The next message; a bad one is raised as error_type or, when skipping,
+// counted and passed over. An empty Ref without an error ends the iteration.
+Ref next_message(ReadState &state) {
+  std::string text;
+  uint64_t offset = 0;
+  while (state.source.next_text(text, offset)) {
+    ++state.ordinal;
+    state.offset = offset;
+    auto parsed = state.source.parse(std::move(text));
+    if (parsed)
+      return module::new_message(std::move(parsed).value());
+    if (state.skip) {
+      ++state.skipped;
+      continue;
+    }
+    raise_message_error(state.error_type.get(), state.ordinal, offset, parsed.error().message);
+  }
+  return {};
+}
+
+Ref ordinal(const ReadState &s) { return Ref::check(PyLong_FromUnsignedLongLong(s.ordinal)); }
+Ref offset(const ReadState &s) { return Ref::check(PyLong_FromUnsignedLongLong(s.offset)); }
+Ref skipped(const ReadState &s) { return Ref::check(PyLong_FromUnsignedLongLong(s.skipped)); }
+Ref position(const ReadState &s) {
+  return Ref::check(PyLong_FromUnsignedLongLong(s.source.position()));
+}
+
+PyGetSetDef state_getset[] = {
+    {"ordinal", py::getter<ReadState, ordinal>, nullptr, nullptr, nullptr},
+    {"offset", py::getter<ReadState, offset>, nullptr, nullptr, nullptr},
+    {"skipped", py::getter<ReadState, skipped>, nullptr, nullptr, nullptr},
+    {"position", py::getter<ReadState, position>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot state_slots[] = {
+    {Py_tp_getset, state_getset},
+    {Py_tp_iter, reinterpret_cast<void *>(py::self_iter)},
+    {Py_tp_iternext, reinterpret_cast<void *>(py::next<ReadState, next_message>)},
+    {0, nullptr},
+};
+
+PyTypeObject *state_type() {
+  // Made on first use; lives until the process ends.
+  static PyTypeObject *type = nullptr;
+  if (!type)
+    type = py::make_type<ReadState>("vellomar._ops.ReadState",
+                                    "Messages of a byte stream (vellomar.Reader's state).",
+                                    state_slots);
+  if (!type)
+    throw py::ErrorAlreadySet{};
+  return type;
+}
+
+} // namespace
+
+const py::Signature read_messages_sig{
+    "read_messages()", {"read", "codec_for", "encoding", "skip", "error_type"}, 5, 5};
+
+Ref read_messages(PyObject **args) {
+  Codec fixed;
+  if (!to_codec(args[2], fixed))
+    return {};
+  int skip = PyObject_IsTrue(args[3]);
+  if (skip < 0)
+    return {};
+  PyObject *codec_for = args[2] == Py_None ? args[1] : Py_None;
+  return py::wrap(state_type(), ReadState{ByteSource(args[0], codec_for, std::move(fixed)),
+                                          Ref::borrow(args[4]), skip != 0});
+}
+
+} // namespace vellomar::ops

@@ -1,0 +1,62 @@
+// Messages from a stream of bytes, for the reader and for tables: the core's
+// batch cutter fed from a Python `read` method, each text decoded by its
+// MSH-18 (or one fixed codec) and parsed. UTF-8 texts are checked and parsed
+// in place; other codecs go through the interpreter's decoders.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+
+#include "../binding/convert.hpp"
+#include "../core/batch.hpp"
+
+namespace vellomar::ops {
+
+// A codec as the source uses it: UTF-8 (checked here), another one named for
+// the interpreter, or an unknown character set with its LookupError text.
+struct Codec {
+  bool utf8 = true;
+  std::string name;
+  std::string error;
+};
+
+class ByteSource {
+public:
+  // `read`: a callable read(size) -> bytes, b"" at the end. `codec_for`:
+  // a callable from an MSH-18 name to a codec name (LookupError for unknown
+  // names), or None to decode every message with `fixed`.
+  ByteSource(PyObject *read, PyObject *codec_for, Codec fixed)
+      : read_(py::Ref::borrow(read)), codec_for_(py::Ref::borrow(codec_for)),
+        fixed_(std::move(fixed)) {}
+
+  // Sets `text` to the next message text (trimmed, beginning with "MSH") and
+  // `offset` to its stream offset; false at the end of the stream. Raises
+  // (ErrorAlreadySet) what read() raises.
+  bool next_text(std::string &text, uint64_t &offset);
+  // The message of a text, or the decoder's or parser's error text.
+  Result<Message> parse(std::string &&text);
+
+  uint64_t position() const { return position_; }
+
+private:
+  const Codec &codec_of(std::string_view text);
+
+  py::Ref read_;
+  py::Ref codec_for_;
+  Codec fixed_;
+  std::unordered_map<std::string, Codec> codecs_;
+  py::Ref chunk_; // the bytes the cutter is viewing
+  BatchCutter cutter_;
+  bool ended_ = false;
+  uint64_t position_ = 0;
+};
+
+// Raises error_type(ordinal, offset, reason) (vellomar.MessageError) by
+// throwing ErrorAlreadySet.
+[[noreturn]] void raise_message_error(PyObject *error_type, uint64_t ordinal, uint64_t offset,
+                                      const std::string &reason);
+
+// The codec argument of the _ops functions: None, or a codec name.
+bool to_codec(PyObject *obj, Codec &out);
+
+} // namespace vellomar::ops

@@ -1,0 +1,120 @@
+"""Streaming reading of files of HL7 v2 messages of any size."""
+
+from __future__ import annotations
+
+import codecs
+import os
+from collections.abc import Callable
+from typing import IO, Literal
+
+from . import _ops
+from ._core import Message
+from .charsets import codec_for
+
+__all__ = ["read", "Reader", "MessageError"]
+
+
+class MessageError(ValueError):
+    """A message of a source that does not decode or parse.
+
+    `ordinal` is its 1-based position among the messages of the source,
+    `offset` the byte offset of its first byte in the source.
+    """
+
+    def __init__(self, ordinal: int, offset: int, reason: str) -> None:
+        super().__init__(f"Message {ordinal} at byte {offset}: {reason}")
+        self.ordinal = ordinal
+        self.offset = offset
+        self.reason = reason
+
+    def __reduce__(self) -> tuple[type[MessageError], tuple[int, int, str]]:
+        return (type(self), (self.ordinal, self.offset, self.reason))
+
+
+class Reader:
+    """The messages of a source, read in chunks and cut as `parse_batch` cuts
+    a batch; memory stays bounded by the largest message.
+
+    After each message: `ordinal` and `offset` of the message last returned
+    (or raised), `position` the bytes read from the source so far, `skipped`
+    the bad messages passed over with errors="skip".
+    """
+
+    __slots__ = ("_state", "_file")
+
+    def __init__(
+        self,
+        source: str | os.PathLike[str] | IO[bytes],
+        *,
+        encoding: str | None = None,
+        errors: Literal["raise", "skip"] = "raise",
+    ) -> None:
+        self._file: IO[bytes] | None = None
+        if errors not in ("raise", "skip"):
+            raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
+        codec = None if encoding is None else codecs.lookup(encoding).name
+        read: Callable[[int], bytes]
+        if isinstance(source, (str, os.PathLike)):
+            self._file = file = open(source, "rb", buffering=0)  # noqa: SIM115
+            read = file.read
+        else:
+            read = source.read
+        self._state = _ops.read_messages(read, codec_for, codec, errors == "skip", MessageError)
+
+    def __iter__(self) -> Reader:
+        return self
+
+    def __next__(self) -> Message:
+        try:
+            return next(self._state)
+        except StopIteration:
+            self.close()
+            raise
+
+    def close(self) -> None:
+        """Closes the file that the reader opened (not a file object it was given)."""
+        if self._file is not None:
+            self._file.close()
+
+    def __del__(self) -> None:
+        self.close()
+
+    def __enter__(self) -> Reader:
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self.close()
+
+    @property
+    def ordinal(self) -> int:
+        return self._state.ordinal
+
+    @property
+    def offset(self) -> int:
+        return self._state.offset
+
+    @property
+    def position(self) -> int:
+        return self._state.position
+
+    @property
+    def skipped(self) -> int:
+        return self._state.skipped
+
+
+def read(
+    source: str | os.PathLike[str] | IO[bytes],
+    *,
+    encoding: str | None = None,
+    errors: Literal["raise", "skip"] = "raise",
+) -> Reader:
+    """Iterate the messages of a file: plain, batch (FHS/BHS/BTS/FTS) or
+    MLLP-framed, of any size.
+
+    `source` is a path or a binary file object. With `encoding=None` each
+    message is decoded by its MSH-18 (UTF-8 when it names none), otherwise
+    with `encoding`. A bad message raises `MessageError` when reached and the
+    reader goes on with the next one; `errors="skip"` passes over bad
+    messages and counts them in `reader.skipped`.
+    """
+    return Reader(source, encoding=encoding, errors=errors)

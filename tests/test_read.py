@@ -1,0 +1,102 @@
+import io
+from pathlib import Path
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+import vellomar
+
+CORPUS = Path(__file__).resolve().parents[2] / "shared" / "corpus"
+ATOMS = ["MSH|^~\\&|A", "PID|1", "\r", "\n", "\r\n", "\x0b", "\x1c", " ", "\t", "FHS|",
+         "BTS|1", "\xa0", "\u2028", "é", "MS", "H", "\x0bMSH|^~\\&|B|\x1c\r"]
+
+
+class Trickle:  # a binary file that hands out at most `size` bytes per read
+
+    def __init__(self, data: bytes, size: int) -> None:
+        self.file, self.size = io.BytesIO(data), size
+
+    def read(self, n: int) -> bytes:
+        return self.file.read(min(n, self.size))
+
+
+@given(st.lists(st.sampled_from(ATOMS), max_size=14).map("".join), st.integers(1, 9))
+def test_read_cuts_like_parse_batch(text, size):
+    data = text.encode()
+    reader, got = vellomar.read(Trickle(data, size)), []
+    try:
+        for message in reader:
+            assert data[reader.offset : reader.offset + 3] == b"MSH"
+            got.append(message.raw)
+    except vellomar.MessageError as error:
+        with pytest.raises(ValueError) as batch_error:
+            vellomar.parse_batch(text)
+        assert str(batch_error.value) == f"Error parsing message in batch: {error.reason}"
+    else:
+        assert got == [message.raw for message in vellomar.parse_batch(text)]
+    assert reader.position == len(data)
+
+
+def test_read_files_like_parse_batch(tmp_path):
+    if not CORPUS.is_dir():
+        pytest.skip("sample corpus not present")
+    paths = sorted(CORPUS.glob("*.hl7"))
+    batch = tmp_path / "batch.hl7"
+    batch.write_bytes(b"".join(b"\x0b" + p.read_bytes().strip() + b"\x1c\r\n" for p in paths))
+    for path in [*paths, batch]:
+        expected = vellomar.parse_batch(vellomar.decode(path.read_bytes()))
+        assert [m.raw for m in vellomar.read(path)] == [m.raw for m in expected]
+
+
+BAD = (b"MSH|^~\\&|a\rPID|\xe9\r\nMSH|^~\\&|b|||||||||||||||XX\r\x0bMSH|^\x1c\r"
+       b"MSH|^~\\&|c|||||||||||||||8859/1\rPID|\xe9\r")
+
+
+@pytest.mark.parametrize(
+    "errors, encoding, outcomes",
+    [
+        ("raise", None, [
+            "Message 1 at byte 0: 'utf-8' codec can't decode byte 0xe9 in position 15: "
+            "unexpected end of data",
+            "Message 2 at byte 18: Unknown character set in MSH-18: 'XX'",
+            "Message 3 at byte 47: MSH segment too short to extract encoding characters",
+            "MSH|^~\\&|c|||||||||||||||8859/1\rPID|é",
+        ]),
+        ("raise", "cp1252", [
+            "MSH|^~\\&|a\rPID|é",
+            "MSH|^~\\&|b|||||||||||||||XX",
+            "Message 3 at byte 47: MSH segment too short to extract encoding characters",
+            "MSH|^~\\&|c|||||||||||||||8859/1\rPID|é",
+        ]),
+        ("skip", None, ["MSH|^~\\&|c|||||||||||||||8859/1\rPID|é"]),
+    ],
+)
+def test_read_bad_messages(errors, encoding, outcomes):
+    reader, got = vellomar.read(io.BytesIO(BAD), encoding=encoding, errors=errors), []
+    while True:
+        try:
+            got.append(next(reader).raw)
+        except vellomar.MessageError as error:
+            assert (error.ordinal, error.offset) == (reader.ordinal, reader.offset)
+            got.append(str(error))
+        except StopIteration:
+            break
+    assert got == outcomes
+    assert reader.skipped == (3 if errors == "skip" else 0)
+
+
+@pytest.mark.parametrize(
+    "source, kwargs, error, text",
+    [
+        (io.BytesIO(), {"errors": "ignore"}, ValueError,
+         "errors must be 'raise' or 'skip', not 'ignore'"),
+        (io.BytesIO(), {"encoding": "hl7"}, LookupError, "unknown encoding: hl7"),
+        (io.StringIO("MSH"), {}, TypeError,
+         "read() returned 'str', not 'bytes': open the file in binary mode"),
+    ],
+)
+def test_read_refuses(source, kwargs, error, text):
+    with pytest.raises(error) as raised:
+        list(vellomar.read(source, **kwargs))
+    assert str(raised.value) == text

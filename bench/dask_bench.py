@@ -81,6 +81,7 @@ def main() -> None:
         mb = os.path.getsize(path) / 1e6
         print(f"file: {mb:,.0f} MB, blocksize {args.blocksize}, {os.cpu_count()} cores, "
               f"Python {sys.version.split()[0]}, median of {args.repeat}")
+        print("load average (1, 5, 15 min) at the start: %.1f %.1f %.1f" % os.getloadavg())
 
         rows = []
         single = timed(lambda: rows.append(pyarrow.table(vellomar.table(path, COLUMNS)).num_rows),
@@ -94,6 +95,7 @@ def main() -> None:
             results[workers] = seconds
             print(f"read_hl7, {workers} worker(s):      {seconds:6.2f} s  {mb / seconds:7.1f} MB/s")
         print(f"two workers / one worker: {results[1] / results[2]:.2f}x (target >= 1.6x)")
+        print("load average (1, 5, 15 min) at the end: %.1f %.1f %.1f" % os.getloadavg())
 
 
 if __name__ == "__main__":

@@ -102,8 +102,7 @@ class _BlockReader:
             start = _message_start(file, offset, size)
             end = _message_start(file, offset + length, size)
             file.seek(start)
-            data = file.read(end - start) if end > start else b""
-        return _partition(data, self.columns, self.rows)
+            return _partition(_Range(file, end - start), self.columns, self.rows)
 
 
 def _message_start(file: Any, offset: int, size: int) -> int:
@@ -127,9 +126,26 @@ def _message_start(file: Any, offset: int, size: int) -> int:
 
 
 def _partition(
-    data: bytes, columns: dict[str, str] | list[str], rows: str | None
+    source: bytes | _Range, columns: dict[str, str] | list[str], rows: str | None
 ) -> _pd.DataFrame:
-    # The bytes go to the table whole (each message decoded by its MSH-18),
-    # and through Arrow's C stream to pandas without a Python object per
-    # value.
-    return _pa.table(vellomar.table(data, columns, rows=rows)).to_pandas()
+    # The table reads the range in chunks (each message decoded by its
+    # MSH-18); the columns go through Arrow's C stream to pandas without a
+    # Python object per value.
+    return _pa.table(vellomar.table(source, columns, rows=rows)).to_pandas()
+
+
+class _Range:
+    """The next ``length`` bytes of a binary file, as a binary file. Read in
+    chunks, a block never exists whole in memory: fresh large allocations
+    cost page faults, all the more in Dask's workers, which hand memory back
+    to the system early."""
+
+    def __init__(self, file: Any, length: int) -> None:
+        self._file = file
+        self._left = length
+
+    def read(self, size: int = -1) -> bytes:
+        size = self._left if size is None or size < 0 else min(size, self._left)
+        data = self._file.read(size) if size else b""
+        self._left -= len(data)
+        return data

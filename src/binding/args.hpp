@@ -9,7 +9,7 @@ namespace vellomar::py {
 // The description of one callable. Every parameter is positional-or-keyword;
 // at most `required` leading parameters are required.
 struct Signature {
-  static constexpr int max_params = 5;
+  static constexpr int max_params = 6;
   const char *callable; // "Message.segment()" or "parse()"
   const char *names[max_params];
   int count;

@@ -9,8 +9,14 @@
 namespace vellomar {
 namespace {
 
+// Byte by byte: the prefixes are three letters, too short for a call to memcmp.
 bool starts_with(std::string_view line, std::string_view prefix) {
-  return line.substr(0, prefix.size()) == prefix;
+  if (line.size() < prefix.size())
+    return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (line[i] != prefix[i])
+      return false;
+  return true;
 }
 
 // FHS, BHS, BTS and FTS lines are dropped wherever they stand.
@@ -197,7 +203,9 @@ bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &tex
     line = trimmed;
     at_start_ = false;
   }
-  const bool tail = !blank && trim_white_space_end(line).size() != line.size();
+  const auto last = static_cast<unsigned char>(line.back());
+  const bool tail = !blank && (last <= 0x20 || last >= 0x80) &&
+                    trim_white_space_end(line).size() != line.size();
   line = unframed(line, at);
   if (!blank)
     last_tail_ = false;
@@ -209,8 +217,16 @@ bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &tex
   bool closed = false;
   if (starts_with(line, "MSH"))
     closed = close_text(text, offset);
-  if (size_ == 0)
-    text_at_ = at;
+  if (!located_) {
+    // The text's offset is that of its first byte that trimming keeps.
+    std::string_view kept = may_start_white_space(static_cast<unsigned char>(line.front()))
+                                ? trim_white_space_start(line)
+                                : line;
+    if (!kept.empty()) {
+      text_at_ = at + (line.size() - kept.size());
+      located_ = true;
+    }
+  }
   const size_t before = size_;
   size_ += line.size() + (size_ ? 1 : 0);
   lines_.push_back(line);
@@ -234,13 +250,20 @@ bool BatchCutter::close_text(std::string &text, uint64_t &offset) {
     owned_.clear();
     text.reserve(size_);
   }
-  for (std::string_view line : lines_) {
+  // Lines that stand one CR apart in the source (the common case) are
+  // copied as one run.
+  for (size_t i = 0; i < lines_.size();) {
+    const char *begin = lines_[i].data();
+    const char *end = begin + lines_[i].size();
+    for (++i; i < lines_.size() && lines_[i].data() == end + 1 && *end == '\r'; ++i)
+      end = lines_[i].data() + lines_[i].size();
     if (!text.empty())
       text.push_back('\r');
-    text.append(line);
+    text.append(begin, static_cast<size_t>(end - begin));
   }
   lines_.clear();
   size_ = 0;
+  located_ = false;
   last_end_ = last_start_ = 0;
   last_tail_ = false;
   offset = text_at_;

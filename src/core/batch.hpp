@@ -33,7 +33,7 @@ public:
   // No bytes follow: next() now also returns the last text.
   void finish() { finished_ = true; }
   // Sets `text` to the next complete text and `offset` to the stream offset
-  // of its first byte and returns true; returns false when the bytes fed so
+  // of its first byte that a White_Space trim keeps, and returns true; returns false when the bytes fed so
   // far hold no further complete text.
   bool next(std::string &text, uint64_t &offset);
 
@@ -63,6 +63,7 @@ private:
   std::vector<std::string_view> lines_;
   size_t size_ = 0;
   uint64_t text_at_ = 0;
+  bool located_ = false; // text_at_ is known: a line kept more than White_Space
 
   // The trim at the end of the stream reaches back to the last line that
   // holds more than White_Space: the current text is cut back to just after

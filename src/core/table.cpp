@@ -3,13 +3,23 @@
 namespace vellomar {
 namespace {
 
+// Whether the `length` bytes at `at` are `name`; byte by byte, as segment
+// names are three letters, too short for a call to memcmp.
+bool same_name(const char *at, size_t length, std::string_view name) {
+  if (length != name.size())
+    return false;
+  for (size_t i = 0; i < length; ++i)
+    if (at[i] != name[i])
+      return false;
+  return true;
+}
+
 // The `repetition`-th segment named `name` (0-based), if any.
 bool find_segment(const Message &message, std::string_view name, uint64_t repetition,
                   SegmentView &out) {
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
-    if (std::string_view(message.raw.data() + e.offset, e.name_length) == name &&
-        repetition-- == 0) {
+    if (same_name(message.raw.data() + e.offset, e.name_length, name) && repetition-- == 0) {
       out = message.segment_at(i);
       return true;
     }
@@ -85,7 +95,7 @@ void TableBuilder::add(const Message &message) {
   bool first = true;
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
-    if (std::string_view(message.raw.data() + e.offset, e.name_length) != rows_segment_)
+    if (!same_name(message.raw.data() + e.offset, e.name_length, rows_segment_))
       continue;
     if (first) { // the message's own values, the same in each of its rows
       first = false;

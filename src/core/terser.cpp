@@ -59,6 +59,20 @@ std::optional<Error> read_segment_part(std::string_view part, std::string_view &
   return std::nullopt;
 }
 
+// Piece `index` (0-based) of `text` cut at `d`; false when it has fewer.
+bool piece_at(std::string_view text, const Delimiter &d, uint64_t index, std::string_view &out) {
+  size_t start = 0;
+  for (uint64_t i = 0; i < index; ++i) {
+    const size_t hit = find_delimiter(text, d, start);
+    if (hit == std::string_view::npos)
+      return false;
+    start = hit + d.size;
+  }
+  const size_t end = find_delimiter(text, d, start);
+  out = text.substr(start, end == std::string_view::npos ? end : end - start);
+  return true;
+}
+
 constexpr std::string_view index_names[3] = {"field", "component", "sub-component"};
 
 } // namespace
@@ -92,9 +106,17 @@ bool select_value(const SegmentView &segment, const TerserPath &path, std::strin
     out = field.value(scratch);
     return true;
   }
-  if (path.index[1] > field.component_count())
+  // A walk to the wanted piece, which is missing when the delimiters run out
+  // first: one scan instead of a count and a cut.
+  ComponentView component{{}, field.enc, field.literal};
+  if (field.literal) {
+    if (path.index[1] != 1)
+      return false;
+    component.text = field.text;
+  } else if (!piece_at(field.first_repetition(), field.enc->component, path.index[1] - 1,
+                       component.text)) {
     return false;
-  const ComponentView component = field.component_at(path.index[1] - 1);
+  }
   if (path.depth == 2) {
     out = component.value(scratch);
     return true;
@@ -103,10 +125,9 @@ bool select_value(const SegmentView &segment, const TerserPath &path, std::strin
     out = component.text;
     return path.index[2] == 1;
   }
-  const Delimiter &sub = component.enc->sub_component;
-  if (path.index[2] > count_pieces(component.text, sub))
+  if (!piece_at(component.text, component.enc->sub_component, path.index[2] - 1, out))
     return false;
-  out = decoded_view(nth_piece(component.text, sub, path.index[2] - 1), *component.enc, scratch);
+  out = decoded_view(out, *component.enc, scratch);
   return true;
 }
 

@@ -10,8 +10,8 @@ namespace vellomar::ops {
 // Each concern file adds one declaration of its PyMethodDef entries here and
 // one line in module.cpp's table.
 
-// read.cpp: read_messages(read, codec_for, encoding, skip, error_type), the
-// iterator behind vellomar.Reader.
+// read.cpp: read_messages(read, close, codec_for, encoding, skip,
+// error_type), the iterator behind vellomar.Reader.
 extern const py::Signature read_messages_sig;
 py::Ref read_messages(PyObject **args);
 

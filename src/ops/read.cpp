@@ -11,6 +11,7 @@ using py::Ref;
 
 struct ReadState {
   ByteSource source;
+  Ref close;      // called once at the end of the stream, unless None
   Ref error_type; // called as error_type(ordinal, offset, reason)
   bool skip;
   uint64_t ordinal = 0;
@@ -34,6 +35,11 @@ Ref next_message(ReadState &state) {
       continue;
     }
     raise_message_error(state.error_type.get(), state.ordinal, offset, parsed.error().message);
+  }
+  if (state.close.get() != Py_None) {
+    Ref close = std::move(state.close);
+    state.close = Ref::borrow(Py_None);
+    Ref::check(PyObject_CallNoArgs(close.get()));
   }
   return {};
 }
@@ -75,18 +81,19 @@ PyTypeObject *state_type() {
 } // namespace
 
 const py::Signature read_messages_sig{
-    "read_messages()", {"read", "codec_for", "encoding", "skip", "error_type"}, 5, 5};
+    "read_messages()", {"read", "close", "codec_for", "encoding", "skip", "error_type"}, 6, 6};
 
 Ref read_messages(PyObject **args) {
   Codec fixed;
-  if (!to_codec(args[2], fixed))
+  if (!to_codec(args[3], fixed))
     return {};
-  int skip = PyObject_IsTrue(args[3]);
+  int skip = PyObject_IsTrue(args[4]);
   if (skip < 0)
     return {};
-  PyObject *codec_for = args[2] == Py_None ? args[1] : Py_None;
+  PyObject *codec_for = args[3] == Py_None ? args[2] : Py_None;
   return py::wrap(state_type(), ReadState{ByteSource(args[0], codec_for, std::move(fixed)),
-                                          Ref::borrow(args[4]), skip != 0});
+                                          Ref::borrow(args[1]), Ref::borrow(args[5]),
+                                          skip != 0});
 }
 
 } // namespace vellomar::ops

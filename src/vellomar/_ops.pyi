@@ -20,6 +20,7 @@ class ReadState(Iterator[Message]):
 
 def read_messages(
     read: Callable[[int], bytes],
+    close: Callable[[], object] | None,
     codec_for: Callable[[str], str],
     encoding: str | None,
     skip: bool,

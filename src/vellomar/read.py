@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import codecs
 import os
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
 from typing import IO, Literal
 
 from . import _ops
@@ -59,25 +59,24 @@ class Reader:
             read = file.read
         else:
             read = source.read
-        self._state = _ops.read_messages(read, codec_for, codec, errors == "skip", MessageError)
+        # The state closes the file it reads at the end itself, so that a
+        # `for` loop can run on it directly, without a Python call per message.
+        close = None if self._file is None else self._file.close
+        self._state = _ops.read_messages(
+            read, close, codec_for, codec, errors == "skip", MessageError
+        )
 
-    def __iter__(self) -> Reader:
-        return self
+    def __iter__(self) -> Iterator[Message]:
+        return self._state
 
     def __next__(self) -> Message:
-        try:
-            return next(self._state)
-        except StopIteration:
-            self.close()
-            raise
+        return next(self._state)
 
     def close(self) -> None:
-        """Closes the file that the reader opened (not a file object it was given)."""
+        """Closes the file that the reader opened (not a file object it was
+        given); the reader closes it itself at the end of the file."""
         if self._file is not None:
             self._file.close()
-
-    def __del__(self) -> None:
-        self.close()
 
     def __enter__(self) -> Reader:
         return self

@@ -69,8 +69,12 @@ def read_hl7(
     size = None if blocksize is None else _parse_bytes(blocksize)
     if size is not None and size < 1:
         raise ValueError(f"blocksize must be positive, not {blocksize!r}")
-    # The columns are checked here, on the client, before any task runs.
-    columns = dict(columns) if isinstance(columns, Mapping) else list(columns)
+    # The columns are checked here, on the client, before any task runs (a
+    # str is left for the table to refuse).
+    if isinstance(columns, Mapping):
+        columns = dict(columns)
+    elif not isinstance(columns, str):
+        columns = list(columns)
     meta = _partition(b"", columns, rows)
     blocks = []
     for path in paths:  # a glob comes sorted; a list keeps its order

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "../binding/collector.hpp"
 #include "../binding/convert.hpp"
 #include "../binding/object.hpp"
 #include "../core/records.hpp"

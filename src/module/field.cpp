@@ -56,7 +56,7 @@ PyMethodDef field_methods[] = {
      py::as_cfunction(py::method<Field, component_sig, component>),
      METH_FASTCALL | METH_KEYWORDS,
      "component($self, index)\n--\n\nReturn component at 1-based index."},
-    {"to_dict", py::unary<Field, field_to_dict>, METH_NOARGS,
+    {"to_dict", py::unary<Field, py::collector_paused<Field, field_to_dict>>, METH_NOARGS,
      "to_dict($self)\n--\n\nSerialize to a Python dict."},
     {nullptr, nullptr, 0, nullptr},
 };

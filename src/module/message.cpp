@@ -91,7 +91,7 @@ PyMethodDef message_methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "segments_by_name($self, name)\n--\n\nReturn all segments matching the given "
      "name."},
-    {"to_dict", py::unary<MessagePtr, message_to_dict>, METH_NOARGS,
+    {"to_dict", py::unary<MessagePtr, py::collector_paused<MessagePtr, message_to_dict>>, METH_NOARGS,
      "to_dict($self)\n--\n\nSerialize the entire message to a Python dict."},
     {"to_json", py::unary<MessagePtr, message_to_json>, METH_NOARGS,
      "to_json($self)\n--\n\nSerialize the entire message to a JSON string."},

@@ -60,7 +60,7 @@ PyMethodDef segment_methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "field($self, index)\n--\n\nReturn field at 1-based index.\n\n"
      "For MSH, field(1) returns the field separator \"|\"."},
-    {"to_dict", py::unary<Segment, segment_to_dict>, METH_NOARGS,
+    {"to_dict", py::unary<Segment, py::collector_paused<Segment, segment_to_dict>>, METH_NOARGS,
      "to_dict($self)\n--\n\nSerialize to a Python dict."},
     {nullptr, nullptr, 0, nullptr},
 };

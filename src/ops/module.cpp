@@ -20,6 +20,10 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"tsv_line", py::as_cfunction(py::function<tsv_line_sig, tsv_line>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"record_state", py::as_cfunction(py::function<record_state_sig, record_state>),
+     METH_FASTCALL | METH_KEYWORDS, "record_state($module, record)\n--\n\n"},
+    {"record_from_state", py::as_cfunction(py::function<record_from_state_sig, record_from_state>),
+     METH_FASTCALL | METH_KEYWORDS, "record_from_state($module, state)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -30,4 +30,10 @@ py::Ref check_path(PyObject **args);
 extern const py::Signature tsv_line_sig;
 py::Ref tsv_line(PyObject **args);
 
+// pickle.cpp: record_state(record) and record_from_state(state), the halves
+// of the reducers that the package registers for pickling.
+extern const py::Signature record_state_sig, record_from_state_sig;
+py::Ref record_state(PyObject **args);
+py::Ref record_from_state(PyObject **args);
+
 } // namespace vellomar::ops

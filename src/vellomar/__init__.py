@@ -26,6 +26,7 @@ def _load_ops():  # type: ignore[no-untyped-def]
 _ops = _load_ops()
 PanicException = _ops.PanicException
 
+from . import _pickling  # noqa: E402,F401  (registers the reducers)
 from .charsets import decode  # noqa: E402
 from .read import MessageError, Reader, read  # noqa: E402
 from .table import Table, table  # noqa: E402
@@ -41,14 +42,16 @@ __all__ = [
 ]
 
 
-def __getattr__(name: str):  # type: ignore[no-untyped-def]
-    # vellomar.mllp is imported when first used, so that the command line
-    # and plain parsing do not pay for asyncio and ssl.
-    if name == "mllp":
-        import importlib
-
-        return importlib.import_module(".mllp", __name__)
-    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
-
 # The one place that holds the version; the build reads it from here.
 __version__ = "0.1.0"
+
+
+def __getattr__(name: str) -> object:
+    # vellomar.mllp and vellomar.dask are imported when first used: plain
+    # parsing and the command line do not pay for asyncio and ssl, and dask
+    # is an optional extra.
+    if name in ("mllp", "dask"):
+        import importlib
+
+        return importlib.import_module(f".{name}", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -18,6 +18,7 @@ from ._core import (
     parse_date as parse_date,
     parse_datetime as parse_datetime,
 )
+from . import dask as dask
 from . import mllp as mllp
 from .charsets import decode as decode
 from .read import MessageError as MessageError, Reader as Reader, read as read

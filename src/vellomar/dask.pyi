@@ -1,0 +1,14 @@
+import os
+from collections.abc import Iterable, Mapping, Sequence
+from typing import Any
+
+__all__ = ["read_hl7"]
+
+# A dask.dataframe.DataFrame (Any, so that type checking needs no dask).
+def read_hl7(
+    paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
+    columns: Mapping[str, str] | Sequence[str],
+    *,
+    rows: str | None = None,
+    blocksize: int | str | None = "64MiB",
+) -> Any: ...

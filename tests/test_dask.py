@@ -1,0 +1,63 @@
+"""vellomar.dask.read_hl7 on two worker processes, against vellomar.table."""
+
+import operator
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+distributed = pytest.importorskip("distributed")
+pytest.importorskip("dask.dataframe")
+
+import vellomar  # noqa: E402
+import vellomar.dask  # noqa: E402
+
+COLUMNS = {"id": "MSH-10", "mrn": "PID-3-1", "test": "OBX-3-1", "value": "OBX-5"}
+
+
+def archive(count, end, frame):
+    """ORU messages with 0 to 3 OBX each, some without PID-3."""
+    for i in range(count):
+        lines = [f"MSH|^~\\&|LAB|F|EHR|F|2024||ORU^R01|ID{i}|P|2.5", f"PID|1||M{i}" if i % 5 else "PID|1"]
+        text = end.join(lines + [f"OBX|{j}|ST|T{j}^Test||{i * j}" for j in range(i % 4)]) + end
+        yield f"\x0b{text}\x1c\r" if frame else text
+
+
+def records(df):
+    return df.astype(object).where(df.notna(), None).to_dict("records")
+
+
+@settings(max_examples=25)
+@given(st.integers(1, 300), st.sampled_from(["\r", "\n", "\r\n"]), st.booleans())
+def test_any_blocksize(tmp_path_factory, blocksize, end, frame):
+    path = tmp_path_factory.mktemp("hl7") / "a.hl7"
+    path.write_text("".join(archive(12, end, frame)), newline="")
+    ddf = vellomar.dask.read_hl7(path, COLUMNS, rows="OBX", blocksize=blocksize)
+    assert records(ddf.compute(scheduler="sync")) == vellomar.table(path, COLUMNS, rows="OBX").to_pylist()
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                  dashboard_address=None) as cluster, distributed.Client(cluster, timeout=60) as c:
+        yield c
+
+
+@pytest.mark.parametrize(("end", "frame", "envelope", "rows"), [
+    ("\r", False, False, None), ("\r\n", False, True, "OBX"), ("\n", True, False, "OBX"), ("\r", True, True, None)])
+def test_equal_to_table(tmp_path, client, end, frame, envelope, rows):
+    texts = list(archive(60, end, frame))
+    for k, part in enumerate((texts[:35], texts[35:])):
+        body = "".join(part)
+        if envelope:
+            body = f"FHS|^~\\&{end}BHS|^~\\&{end}{body}BTS|{len(part)}{end}FTS|1{end}"
+        (tmp_path / f"part{k}.hl7").write_text(body, newline="")
+    ddf = vellomar.dask.read_hl7(str(tmp_path / "*.hl7"), COLUMNS, rows=rows, blocksize=97)
+    got = client.compute(ddf).result(timeout=120)
+    expected = [r for k in (0, 1) for r in vellomar.table(tmp_path / f"part{k}.hl7", COLUMNS, rows=rows).to_pylist()]
+    assert ddf.npartitions > 20 and records(got) == expected
+
+
+def test_message_shipped_to_a_worker(client):
+    msg = vellomar.parse("MSH|^~\\&|A|B\rPID|1||MRN||DOE^JOHN")
+    assert client.submit(operator.methodcaller("to_json"), msg).result(timeout=60) == msg.to_json()

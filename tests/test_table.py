@@ -64,7 +64,7 @@ def test_table_arrow(rows):
     "source, columns, error, text",
     [
         (BATCH, [""], ValueError, "Empty terser path"),
-        (BATCH, ["PID)1(-3"], ValueError, "Invalid segment repetition: 'PID)1('"),
+        (BATCH, ["PID)1(-3"], ValueError, "Invalid segment repetition: 'PID)1('"), (BATCH, ["pid-3"], ValueError, "Invalid segment name: 'pid'"),
         (BATCH, ["PID-3", "PID-x"], ValueError, "Invalid field index: 'x'"),
         (BATCH, {"a": "PID-3-0"}, ValueError, "Invalid component index: '0'"),
         ("no-such-file.hl7", ["PID-1-1-y"], ValueError, "Invalid sub-component index: 'y'"),
@@ -78,6 +78,8 @@ def test_table_refuses(source, columns, error, text):
     with pytest.raises(error) as raised:
         vellomar.table(source, columns)
     assert type(raised.value) is error and str(raised.value) == text
+    with pytest.raises(ValueError, match="^Invalid segment name: 'obx'$"):
+        vellomar.table(BATCH, ["PID-3"], rows="obx")
 
 
 @pytest.mark.parametrize(

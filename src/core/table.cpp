@@ -37,7 +37,12 @@ void StringColumn::append_null() {
 Result<TableBuilder> TableBuilder::create(const std::vector<std::string_view> &paths,
                                           std::string_view rows) {
   TableBuilder builder;
+  if (!rows.empty() && (rows.size() != 3 || check_terser_path(rows)))
+    return Error{ErrorKind::value_error, "Invalid segment name: '" + std::string(rows) + "'"};
   for (std::string_view text : paths) {
+    // A path that no message can answer would give a column of nulls.
+    if (std::optional<Error> error = check_terser_path(text))
+      return std::move(*error);
     auto path = parse_terser_path(text);
     if (!path)
       return std::move(path).error();

@@ -24,6 +24,8 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, "record_state($module, record)\n--\n\n"},
     {"record_from_state", py::as_cfunction(py::function<record_from_state_sig, record_from_state>),
      METH_FASTCALL | METH_KEYWORDS, "record_from_state($module, state)\n--\n\n"},
+    {"charset_of", py::as_cfunction(py::function<charset_of_sig, charset_of>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

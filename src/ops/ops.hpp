@@ -36,4 +36,8 @@ extern const py::Signature record_state_sig, record_from_state_sig;
 py::Ref record_state(PyObject **args);
 py::Ref record_from_state(PyObject **args);
 
+// charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes.
+extern const py::Signature charset_of_sig;
+py::Ref charset_of(PyObject **args);
+
 } // namespace vellomar::ops

@@ -5,6 +5,8 @@ from __future__ import annotations
 import codecs
 import re
 
+from . import _ops
+
 __all__ = ["decode", "charset_of"]
 
 # MSH-18 names in use (HL7 table 0211 and common variants) and their codecs.
@@ -25,31 +27,12 @@ _HL7_CHARSETS = {
     "BIG-5": "big5",
 }
 _ISO_8859 = re.compile(r"8859/(\d{1,2})")
-# The first MSH line: at the start, after a line end or an MLLP start block.
-_MSH = re.compile(rb"(?:^|[\r\n\x0b])MSH(.)")
-_LINE_END = re.compile(rb"[\r\n\x1c]")
 
 
 def charset_of(data: bytes) -> str | None:
     """The character set named in MSH-18 of the first MSH segment of `data`
     (its first repetition and component, stripped), or None when there is none."""
-    found = _MSH.search(data)
-    if not found:
-        return None
-    separator = found.group(1)
-    # Only the MSH line is sliced, so a long message is not copied.
-    end = _LINE_END.search(data, found.end())
-    line = data[found.end() : end.start() if end else len(data)]
-    fields = line.split(separator)
-    # fields[0] is MSH-2; MSH-n is fields[n - 2].
-    if len(fields) < 17:
-        return None
-    value = fields[16]
-    delimiters = fields[0][:2]  # component and repetition separators
-    for delimiter in delimiters:
-        value = value.split(bytes([delimiter]), 1)[0]
-    name = value.decode("ascii", "replace").strip()
-    return name or None
+    return _ops.charset_of(data)
 
 
 def codec_for(charset: str) -> str:

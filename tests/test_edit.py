@@ -173,3 +173,21 @@ def test_cli_edit_keeps_the_form(tmp_path, name):
     assert cli.main(["edit", "-o", str(out), "PID-19=", "MSH-5=AR|CH", "--", str(EXAMPLES / name)]) == 0
     expected = [vellomar.edit(m, {"PID-19": None, "MSH-5": "AR|CH"}).raw for m in vellomar.parse_batch(data.decode())]
     assert [m.raw for m in vellomar.parse_batch(out.read_text())] == expected
+
+
+def test_pseudonymise_recipe(tmp_path, monkeypatch, capsysbinary):
+    monkeypatch.syspath_prepend(str(EXAMPLES))
+    import pseudonymise
+
+    (key := tmp_path / "key").write_bytes(b"secret")
+    original = vellomar.parse((EXAMPLES / "adt_a01.hl7").read_text())
+    (tmp_path / "framed.hl7").write_text(f"\x0b{original.raw}\x1c\r")
+    outputs = []
+    for name in (EXAMPLES / "adt_a01.hl7", tmp_path / "framed.hl7"):
+        assert pseudonymise.main(["--key-file", str(key), str(name)]) == 0
+        outputs.append(capsysbinary.readouterr().out.decode())
+    assert outputs[1].startswith("\x0b") and outputs[1].endswith("\x1c\r")  # the file keeps its form
+    a, b = (vellomar.parse_batch(out)[0] for out in outputs)
+    for path in ("PID-3-1", "PID-5-1", "PID-5-2", "PID-11-1", "NK1-2-1"):
+        assert a[path] == b[path] != original[path] and a[path][:2] in ("ID", "NA", "AD")  # one patient, one pseudonym
+    assert (a["PID-7"][:4], a["MSH-10"], len(a.segments)) == (original["PID-7"][:4], original["MSH-10"], len(original.segments))

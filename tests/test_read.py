@@ -100,3 +100,14 @@ def test_read_refuses(source, kwargs, error, text):
     with pytest.raises(error) as raised:
         list(vellomar.read(source, **kwargs))
     assert str(raised.value) == text
+
+
+@pytest.mark.parametrize("size", [1, 2, 3, 4, 1 << 20])
+def test_read_passes_over_a_byte_order_mark(size):
+    data = b"\xef\xbb\xbfMSH|^~\\&|A\rMSH|^\rMSH|^~\\&|B"
+    reader = vellomar.read(Trickle(data, size))
+    assert (next(reader).raw, reader.offset) == ("MSH|^~\\&|A", 3)
+    with pytest.raises(vellomar.MessageError, match=r"^Message 2 at byte 14: "):
+        next(reader)
+    assert ([m.raw for m in reader], reader.position) == (["MSH|^~\\&|B"], len(data))
+    assert vellomar.table(Trickle(data.replace(b"MSH|^\r", b""), size), ["MSH-3"]).to_pydict() == {"MSH-3": ["A", "B"]}

@@ -39,6 +39,9 @@ def without_bom(
     type for the state, counting offsets from the stream's own start, and
     the number of bytes passed over."""
     head = read(3)
+    # Reads may be short; a text file's str is left for the state to refuse.
+    while isinstance(head, bytes) and 0 < len(head) < 3 and (more := read(3 - len(head))):
+        head += more
     if head == codecs.BOM_UTF8:
         return read, lambda ordinal, offset, reason: MessageError(ordinal, offset + 3, reason), 3
     pending = [head] if head else []

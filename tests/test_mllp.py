@@ -298,7 +298,8 @@ def send_command(port, path):
 
 @pytest.mark.parametrize(
     "control_ids, expected",
-    [(["1", "2"], (0, "AA 1\nAA 2\n")), (["1", "bad"], (1, "AA 1\nAE bad no\n"))],
+    [(["1", "2"], (0, "AA 1\nAA 2\n")), (["1", "bad"], (1, "AA 1\nAE bad no\n")),
+     (["1", "MSH|^", "2"], (1, "AA 1\nAA 2\n"))],  # a broken message is reported, the rest sent
 )
 @looped
 async def test_send_command(tmp_path, control_ids, expected):
@@ -306,7 +307,7 @@ async def test_send_command(tmp_path, control_ids, expected):
         if message.control_id == "bad":
             raise ValueError("no")
 
-    (tmp_path / "in.hl7").write_text("\n".join(MSG.format(n) for n in control_ids))
+    (tmp_path / "in.hl7").write_text("\n".join(n if n[:3] == "MSH" else MSG.format(n) for n in control_ids))
     async with mllp.serve(handler, port=0) as server:
         assert await asyncio.to_thread(send_command, server.port, tmp_path / "in.hl7") == expected
 

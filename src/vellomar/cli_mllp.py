@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import argparse
 import asyncio
+import contextlib
 import logging
 import signal
 import ssl
@@ -18,10 +19,12 @@ import sys
 import time
 from typing import Any, TextIO
 
-from ._core import Message, parse_batch
-from .charsets import decode
-from .cli import PROG, PROGRESS_THRESHOLD, Progress, _encoding, _header, _is_terminal, _visible
+from ._core import Message
+from .cli import (
+    PROG, PROGRESS_THRESHOLD, Progress, _encoding, _header, _is_terminal, _open, _problem, _visible,
+)
 from .mllp import DEFAULT_PORT, TIMEOUT, BlockingClient, serve
+from .read import MessageError, read
 
 
 def register(commands: Any) -> None:
@@ -177,17 +180,6 @@ async def _serve(args: argparse.Namespace, context: ssl.SSLContext | None) -> in
 # send
 
 
-def _messages_of(path: str) -> list[Message]:
-    """The messages of the file `path` (`-`: standard input), each decoded
-    by its MSH-18 (default UTF-8)."""
-    if path == "-":
-        data = sys.stdin.buffer.read()
-    else:
-        with open(path, "rb") as file:
-            data = file.read()
-    return parse_batch(decode(data))
-
-
 def _client_context(args: argparse.Namespace) -> ssl.SSLContext | None:
     if not (args.tls or args.tls_ca or args.tls_cert):
         return None
@@ -224,32 +216,40 @@ def _send_files(
         for name in args.files:
             label = "<stdin>" if name == "-" else name
             try:
-                messages = _messages_of(name)
-            except (OSError, ValueError) as error:
-                err.write(f"{PROG}: {label}: {error}\n")
+                file, size = _open(name)
+            except OSError as error:
+                err.write(f"{PROG}: {label}: {error.strerror or error}\n")
                 status = 1
                 continue
-            size = sum(len(message.raw) for message in messages)
-            progress = Progress(
-                err,
-                label,
-                len(messages),
+            enabled = (
                 not args.no_progress
                 and size >= PROGRESS_THRESHOLD
                 and _is_terminal(err)
-                and not _is_terminal(out),
+                and not _is_terminal(out)
             )
-            for number, message in enumerate(messages, 1):
-                try:
-                    ack = client.send(message.raw)
-                except (OSError, ValueError) as error:
-                    progress.clear()
-                    err.write(f"{PROG}: {label}: message {number}: no ACK: {error}\n")
-                    return 1
-                code, acknowledged, text = (_value(ack, f"MSA-{n}") for n in (1, 2, 3))
-                out.write(" ".join(_visible(v) for v in (code, acknowledged, text) if v) + "\n")
-                if code not in ("AA", "CA"):
-                    status = 1
-                progress.update(number)
+            progress = Progress(err, label, size, enabled)
+            with file if name != "-" else contextlib.nullcontext():
+                reader = read(file)
+                while True:
+                    try:
+                        message = next(reader)
+                    except StopIteration:
+                        break
+                    except MessageError as error:
+                        progress.clear()
+                        err.write(f"{PROG}: {label}: {_problem(error)}\n")
+                        status = 1
+                        continue
+                    try:
+                        ack = client.send(message.raw)
+                    except (OSError, ValueError) as error:
+                        progress.clear()
+                        err.write(f"{PROG}: {label}: message {reader.ordinal}: no ACK: {error}\n")
+                        return 1
+                    code, acknowledged, text = (_value(ack, f"MSA-{n}") for n in (1, 2, 3))
+                    out.write(" ".join(_visible(v) for v in (code, acknowledged, text) if v) + "\n")
+                    if code not in ("AA", "CA"):
+                        status = 1
+                    progress.update(reader.position)
             progress.clear()
     return status

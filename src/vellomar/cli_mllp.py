@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import argparse
 import asyncio
-import contextlib
 import logging
 import signal
 import ssl
@@ -20,11 +19,8 @@ import time
 from typing import Any, TextIO
 
 from ._core import Message
-from .cli import (
-    PROG, PROGRESS_THRESHOLD, Progress, _encoding, _header, _is_terminal, _open, _problem, _visible,
-)
+from .cli import PROG, _encoding, _header, _run, _visible
 from .mllp import DEFAULT_PORT, TIMEOUT, BlockingClient, serve
-from .read import MessageError, read
 
 
 def register(commands: Any) -> None:
@@ -203,53 +199,37 @@ def _send(args: argparse.Namespace) -> None:
     raise SystemExit(_send_files(args, host.strip("[]"), int(port), sys.stdout, sys.stderr))
 
 
+class _NoAnswer(Exception):
+    """A message that got no ACK: sending stops there."""
+
+
 def _send_files(
     args: argparse.Namespace, host: str, port: int, out: TextIO, err: TextIO
 ) -> int:
-    status = 0
     try:
         client = BlockingClient(host, port, ssl=_client_context(args), timeout=args.timeout)
     except (OSError, ssl.SSLError) as error:
         err.write(f"{PROG}: {args.address}: {error}\n")
         return 1
+    refused = False
+
+    def send_one(label: str, number: int, message: Message) -> str:
+        nonlocal refused
+        try:
+            ack = client.send(message.raw)
+        except (OSError, ValueError) as error:
+            raise _NoAnswer(f"{label}: message {number}: no ACK: {error}") from None
+        code, acknowledged, text = (_value(ack, f"MSA-{n}") for n in (1, 2, 3))
+        refused |= code not in ("AA", "CA")
+        return " ".join(_visible(v) for v in (code, acknowledged, text) if v) + "\n"
+
+    # Files are read, and their bad messages reported, as by the other commands.
+    args.encoding = None
     with client:
-        for name in args.files:
-            label = "<stdin>" if name == "-" else name
-            try:
-                file, size = _open(name)
-            except OSError as error:
-                err.write(f"{PROG}: {label}: {error.strerror or error}\n")
-                status = 1
-                continue
-            enabled = (
-                not args.no_progress
-                and size >= PROGRESS_THRESHOLD
-                and _is_terminal(err)
-                and not _is_terminal(out)
-            )
-            progress = Progress(err, label, size, enabled)
-            with file if name != "-" else contextlib.nullcontext():
-                reader = read(file)
-                while True:
-                    try:
-                        message = next(reader)
-                    except StopIteration:
-                        break
-                    except MessageError as error:
-                        progress.clear()
-                        err.write(f"{PROG}: {label}: {_problem(error)}\n")
-                        status = 1
-                        continue
-                    try:
-                        ack = client.send(message.raw)
-                    except (OSError, ValueError) as error:
-                        progress.clear()
-                        err.write(f"{PROG}: {label}: message {reader.ordinal}: no ACK: {error}\n")
-                        return 1
-                    code, acknowledged, text = (_value(ack, f"MSA-{n}") for n in (1, 2, 3))
-                    out.write(" ".join(_visible(v) for v in (code, acknowledged, text) if v) + "\n")
-                    if code not in ("AA", "CA"):
-                        status = 1
-                    progress.update(reader.position)
-            progress.clear()
-    return status
+        try:
+            status = _run(args, send_one, out, err)
+        except _NoAnswer as error:
+            out.flush()
+            err.write(f"{PROG}: {error}\n")
+            return 1
+    return 1 if refused else status

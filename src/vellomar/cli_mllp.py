@@ -167,7 +167,8 @@ async def _serve(args: argparse.Namespace, context: ssl.SSLContext | None) -> in
     stats = server.stats
     sys.stderr.write(
         f"{PROG}: stopped after {time.monotonic() - started:.0f} s: {stats.messages} messages, "
-        f"{stats.rejected} rejected, {stats.connections} connections\n"
+        f"{stats.rejected} rejected, {stats.connections} "
+        f"connection{'' if stats.connections == 1 else 's'}\n"
     )
     return 0
 

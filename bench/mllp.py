@@ -30,7 +30,6 @@ import asyncio
 import json
 import os
 import platform
-import statistics
 import subprocess
 import sys
 import tempfile

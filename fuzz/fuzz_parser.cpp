@@ -10,12 +10,12 @@
 using namespace vellomar;
 
 void walk(const FieldView &f, bool repetition) {
-  std::string scratch, other;
+  std::string scratch, other, piece;
   size_t seen = 0, reps = 0;
   f.for_each_component([&](const ComponentView &c) {
     size_t k = 0;
     c.for_each_sub_component([&](std::string_view sub) {
-      FUZZ_CHECK(c.sub_component(++k).value() == sub, c.text);
+      FUZZ_CHECK(c.sub_component(++k, piece).value() == sub, c.text);
     });
     FUZZ_CHECK(f.component(++seen).value().view().value(scratch) == c.value(other),
                c.text);

@@ -21,7 +21,8 @@ FUZZ_ENTRY {
   if (!parsed)
     return 0;
   const Message &m = parsed.value();
-  if (auto got = terser_get(m, path); !got) {
+  std::string found; // the scratch of terser lookups
+  if (auto got = terser_get(m, path, found); !got) {
     std::string_view e = got.error().message;
     FUZZ_CHECK(e == "Empty terser path" || e.starts_with("Invalid ") ||
                    e.starts_with("Segment '") || e.find(" index ") != e.npos,
@@ -30,7 +31,7 @@ FUZZ_ENTRY {
   std::map<std::string_view, uint64_t> seen;
   std::string scratch;
   auto agrees = [&](const std::string &p, std::string_view expected) {
-    auto got = terser_get(m, p);
+    auto got = terser_get(m, p, found);
     FUZZ_CHECK(got.ok() && got.value() == expected, p);
   };
   for (size_t i = 0; i < m.segment_count(); ++i) {
@@ -52,7 +53,7 @@ FUZZ_ENTRY {
         agrees(field + "-" + std::to_string(c), component.value(scratch));
         for (size_t k = 1; k <= std::min<size_t>(component.sub_component_count(), 3); ++k)
           agrees(field + "-" + std::to_string(c) + "-" + std::to_string(k),
-                 component.sub_component(k).value());
+                 component.sub_component(k, scratch).value());
       }
     }
   }

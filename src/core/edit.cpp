@@ -526,7 +526,7 @@ Result<std::vector<std::string>> field_values(const Message &message, std::strin
       else if (p.number[2] > component.sub_component_count())
         out.emplace_back();
       else
-        out.push_back(component.sub_component(p.number[2]).value());
+        out.emplace_back(component.sub_component(p.number[2], scratch).value());
     }
   };
   if (field.repetition_count() == 0)

@@ -59,10 +59,6 @@ struct ComponentView {
   // into `scratch`; IndexError "Sub-component index {i} out of range
   // (1..{count})" otherwise.
   Result<std::string_view> sub_component(uint64_t index, std::string &scratch) const;
-  Result<std::string> sub_component(uint64_t index) const {
-    std::string scratch;
-    return owned(sub_component(index, scratch));
-  }
 };
 
 // A field, or one repetition of a field: its raw text. The literal field is

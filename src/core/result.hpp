@@ -34,11 +34,4 @@ private:
   std::variant<T, Error> state_;
 };
 
-// An owned copy of the text that a lookup returned as a view, or its error.
-inline Result<std::string> owned(Result<std::string_view> &&found) {
-  if (!found)
-    return std::move(found).error();
-  return std::string(found.value());
-}
-
 } // namespace vellomar

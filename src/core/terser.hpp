@@ -28,12 +28,6 @@ namespace vellomar {
 Result<std::string_view> terser_get(const Message &message, std::string_view path,
                                     std::string &scratch);
 
-// The same string as an owned copy.
-inline Result<std::string> terser_get(const Message &message, std::string_view path) {
-  std::string scratch;
-  return owned(terser_get(message, path, scratch));
-}
-
 // The index of the segment that is repetition `repetition` (0-based) of
 // those named `name`, or no_segment with `count` the number so named.
 constexpr size_t no_segment = static_cast<size_t>(-1);

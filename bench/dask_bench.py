@@ -65,7 +65,7 @@ def on_cluster(path: Path, workers: int, repeat: int, blocksize: str) -> tuple[f
     time over wall time: below the worker count when the machine is shared),
     and the row count."""
     with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                  host="127.0.0.1", dashboard_address=None) as cluster, \
+                                  host="127.0.0.1", dashboard_address=":0") as cluster, \
             distributed.Client(cluster) as client:
         ddf = vellomar.dask.read_hl7(str(path), COLUMNS, blocksize=blocksize)
         counts = []

@@ -90,10 +90,26 @@ def test_bad_input_is_reported_and_the_rest_read(run, write, data, error):
     (["show", "--json", "--ndjson", ADT], "vellomar show: error: argument --ndjson: not allowed with argument --json"),
     (["show", "--encoding", "nope", ADT], "vellomar show: error: argument --encoding: unknown encoding: nope"),
     (["ack"], "vellomar ack: error: the following arguments are required: FILE"),
+    (["get", "MSH-3", "--", ADT, "--bogus"], "vellomar: error: unrecognized arguments: --bogus"),  # nothing printed first
+    (["edit", "MSH-3=X", "--", ADT, "--encoding", "nope"], "vellomar edit: error: argument --encoding: unknown encoding: nope"),
+    (["listen", "--port", "99999"], "vellomar listen: error: argument --port: not a port number (0 to 65535): 99999"),
 ])
 def test_usage_errors(run, argv, error):
     status, out, err = run(*argv)
     assert (status, out, err.splitlines()[-1]) == (2, "", error)
+
+
+@pytest.mark.parametrize("variants", [
+    [["get", "-H", "MSH-3", "MSH-4", "--", ADT], ["get", "MSH-3", "-H", "MSH-4", "--", ADT], ["get", "MSH-3", "MSH-4", "--", ADT, "-H"]],
+    [["table", "--format", "ndjson", "x=MSH-3", "--", ADT], ["table", "x=MSH-3", "--format", "ndjson", "--", ADT],
+     ["table", "x=MSH-3", "--", ADT, "--format", "ndjson"]],
+    [["edit", "--encoding", "latin-1", "MSH-3=X", "--", ADT], ["edit", "MSH-3=X", "--encoding", "latin-1", "--", ADT],
+     ["edit", "MSH-3=X", "--", ADT, "--encoding", "latin-1"]],
+    [["show", "--ndjson", ADT, ADT], ["show", ADT, "--ndjson", ADT]],
+])
+def test_options_anywhere(run, variants):
+    first = run(*variants[0])
+    assert first[0] == 0 and first[1] and all(run(*argv) == first for argv in variants[1:])
 
 
 def test_version_and_python_dash_m(run, tmp_path):

@@ -111,17 +111,22 @@ def parse(
             split = argv.index("--", command)
             argv, tail = argv[:split], argv[split + 1 :]
     args, extras = parser.parse_known_args(argv)
+    # argparse gives a list positional only its first run of words; the runs
+    # after an option come back as extras and join it, in order, so options
+    # may stand anywhere among the words.
     if not getattr(args, "files_after_dashes", False):
-        if extras:
+        if extras and isinstance(getattr(args, "files", None), list):
+            args.files += _positionals(parser, extras)
+        elif extras:
             parser.error(f"unrecognized arguments: {' '.join(extras)}")
         return args
-    words = args.words + _positionals(parser, extras)
+    words = list(args.words or ()) + _positionals(parser, extras)
     files = None
     if tail is not None:
         # Options may follow the files; the command's parser reads them into
         # the same namespace (what came before `--` stays unless repeated).
         args, extras = args.parser.parse_known_args(tail, namespace=args)
-        files = args.words + _positionals(parser, extras)
+        files = list(args.words or ()) + _positionals(parser, extras)
     args.words, args.files = words, files
     return args
 

@@ -47,7 +47,7 @@ def register(commands: Any) -> None:
         "after '--' and write the files out in their own form (batch envelope, line "
         "ends, MLLP frames). Values are escaped as needed; PATH= empties the element. "
         "Paths may name field repetitions, PID-3(1)-1, and append a segment, ZZZ(+)-1. "
-        "Options come before the first PATH=VALUE.",
+        "Options may stand before, among and after the PATH=VALUE words, and after the files.",
     )
     command.add_argument(
         "-o", "--output", metavar="OUT", help="write to OUT instead of standard output"

@@ -6,7 +6,7 @@ import codecs
 import io
 import os
 from collections.abc import Callable, Iterable
-from typing import IO, Literal
+from typing import IO, Literal, cast
 
 from . import _ops
 from ._core import Message, parse
@@ -50,14 +50,16 @@ def write(
     if line_end not in _LINE_ENDS:
         raise ValueError(f"line_end must be '\\r', '\\n' or '\\r\\n', not {line_end!r}")
     fixed = None if encoding is None else codecs.lookup(encoding).name
-    if isinstance(messages, (Message, str)):
-        messages = (messages,)
+    items = cast(
+        "Iterable[Message | str]",
+        (messages,) if isinstance(messages, (Message, str)) else messages,
+    )
     if isinstance(target, (str, os.PathLike)):
         with AtomicFile(target) as file:
-            return _write_all(file.write, messages, framing == "mllp", line_end, fixed)
+            return _write_all(file.write, items, framing == "mllp", line_end, fixed)
     if isinstance(target, io.TextIOBase):
         raise TypeError("write() needs a binary file: open it with mode 'wb'")
-    return _write_all(target.write, messages, framing == "mllp", line_end, fixed)
+    return _write_all(target.write, items, framing == "mllp", line_end, fixed)
 
 
 def _write_all(

@@ -15,10 +15,11 @@ import errno
 import os
 import secrets
 import stat
+from collections.abc import Callable
 from types import TracebackType
 from typing import IO, Any
 
-__all__ = ["AtomicFile", "WriteError"]
+__all__ = ["AtomicFile", "WriteError", "write_all"]
 
 
 class WriteError(OSError):
@@ -29,6 +30,20 @@ class WriteError(OSError):
 
 def _error(error: OSError, path: str) -> WriteError:
     return WriteError(error.errno, error.strerror or str(error), path)
+
+
+def write_all(write: Callable[[Any], int | None], data: bytes) -> None:
+    """Writes all of `data` with a binary file's `write`. A buffered file that
+    meets a full disk in the middle of a large write returns the short count
+    instead of raising; the rest is written on, so that the failure raises
+    rather than leaving a silently truncated file."""
+    count = write(data)
+    view = memoryview(data)
+    while count is not None and count < len(view):  # None: a file that does not count
+        if count <= 0:
+            raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
+        view = view[count:]
+        count = write(view)
 
 
 class AtomicFile:
@@ -86,7 +101,10 @@ class AtomicFile:
 
     def write(self, data: Any) -> int:
         try:
-            return self._file.write(data)
+            if isinstance(data, str):
+                return self._file.write(data)
+            write_all(self._file.write, data)
+            return len(data)
         except OSError as error:
             raise _error(error, self.path) from None
 

@@ -10,7 +10,7 @@ from typing import IO, Literal, cast
 
 from . import _ops
 from ._core import Message, parse
-from ._files import AtomicFile
+from ._files import AtomicFile, write_all
 from .charsets import codec_for
 from .read import MessageError
 
@@ -59,7 +59,8 @@ def write(
             return _write_all(file.write, items, framing == "mllp", line_end, fixed)
     if isinstance(target, io.TextIOBase):
         raise TypeError("write() needs a binary file: open it with mode 'wb'")
-    return _write_all(target.write, items, framing == "mllp", line_end, fixed)
+    put = target.write
+    return _write_all(lambda data: write_all(put, data), items, framing == "mllp", line_end, fixed)
 
 
 def _write_all(

@@ -135,7 +135,9 @@ def execute(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     """Runs the command of `args`; its exit status. The one place where a
     command's problems become lines on standard error and exit statuses."""
     try:
-        return int(args.run(args, stdout, stderr))
+        status = int(args.run(args, stdout, stderr))
+        stdout.flush()  # a failure to write the last of the output is reported too
+        return status
     except UsageError as error:
         parser: argparse.ArgumentParser = args.parser
         parser.print_usage(stderr)
@@ -150,18 +152,27 @@ def execute(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
         return 130
     except BrokenPipeError:
         # The reader went away (`vellomar show big.hl7 | head`): stop quietly.
-        try:
-            devnull = os.open(os.devnull, os.O_WRONLY)
-            os.dup2(devnull, stdout.fileno())
-        except (AttributeError, OSError, ValueError):
-            pass
+        _drop_output(stdout)
         return 1
     except OSError as error:
         # Reading errors are the commands' own; what is left is a failed write:
         # of an output file (WriteError names it) or of standard output.
         name = error.filename if isinstance(error, WriteError) else "<stdout>"
+        if name == "<stdout>":
+            _drop_output(stdout)
         stderr.write(f"{PROG}: {name}: {error.strerror or error}\n")
         return 1
+
+
+def _drop_output(stdout: TextIO) -> None:
+    """Points standard output at the null device, so that the interpreter's
+    last flush of what is still buffered cannot fail once more at exit."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, stdout.fileno())
+        os.close(devnull)
+    except (AttributeError, OSError, ValueError):
+        pass
 
 
 def _flush(stream: TextIO) -> None:
@@ -391,6 +402,10 @@ def _each_message(
             write(text)
         except UnicodeEncodeError:
             write_text(stdout, text)
+        except BrokenPipeError:
+            raise
+        except OSError as error:  # a full disk under standard output
+            raise WriteError(error.errno, error.strerror, "<stdout>") from None
         if progress.enabled:
             progress.update(reader.position)
     if number == 1:

@@ -22,7 +22,7 @@ from collections.abc import Callable
 from typing import Any, BinaryIO, TextIO
 
 from .._core import Message, parse
-from .._files import WriteError
+from .._files import write_all
 from .._ops import edit
 from ..read import MessageError, read
 from ..writer import write
@@ -166,9 +166,7 @@ def _edit_file(
         else:
             with open(name, "rb") as file:
                 data = file.read()
-        sink.write(rewrite(data, lambda m: edit(m, changes), encoding))
-    except (WriteError, BrokenPipeError):
-        raise  # the output failed: the run ends
+        result = rewrite(data, lambda m: edit(m, changes), encoding)
     except MessageError as error:
         reason = problem(error)
     except OSError as error:
@@ -176,6 +174,8 @@ def _edit_file(
     except (LookupError, ValueError, KeyError, IndexError) as error:
         reason = str(error.args[0] if isinstance(error, KeyError) else error)
     else:
+        # A failure to write is no fault of this file: it ends the run.
+        write_all(sink.write, result)
         return True
     sink.flush()  # what was written before the error line
     stderr.write(f"{PROG}: {label}: {reason}\n")

@@ -2,6 +2,7 @@
 checker must infer; each `# type: ignore[...]` marks a misuse it must reject (unused ignores fail the run)."""
 
 import datetime
+import io
 from typing import assert_type
 
 import vellomar
@@ -23,6 +24,8 @@ def use(msg: Message, seg: Segment, field: Field) -> None:
     assert_type(seg.to_dict()["fields"], list[vellomar._core._FieldDict])
     assert_type((parse("MSH|^~\\&"), vellomar.parse_batch(""), vellomar.parse_datetime("2023"), vellomar.parse_date(""),
                  vellomar.__version__), tuple[Message, list[Message], datetime.datetime, datetime.date, str])
+    assert_type((vellomar.write(io.BytesIO(), [msg, "MSH|^~\\&"]), vellomar.write("out.hl7", msg, framing="mllp")), tuple[int, int])
+    vellomar.write("out.hl7", [msg], framing="tcp")  # type: ignore[arg-type]
     parse(b"MSH|")  # type: ignore[arg-type]
     msg.segment(5)  # type: ignore[arg-type]
     seg.field("5")  # type: ignore[arg-type]

@@ -60,7 +60,7 @@ def add_command(
     name: str,
     run: Run,
     *,
-    words: tuple[str, str] | None = None,
+    words: tuple[str, str | None] | None = None,
     **options: Any,
 ) -> argparse.ArgumentParser:
     """Declares the command `name` (`options` as `add_parser` takes them) run

@@ -40,7 +40,7 @@ def register(commands: Any) -> None:
         commands,
         "edit",
         run,
-        words=("PATH=VALUE", "the value to set at a terser path (PATH= empties it)"),
+        words=("PATH=VALUE... -- FILE...", None),
         usage=f"{PROG} edit [-h] [-o OUT] [--encoding ENCODING] PATH=VALUE... -- FILE...",
         help="set values by terser path and write the messages out",
         description="Set the values at the paths in every message of the files given "

@@ -34,7 +34,7 @@ def register(commands: Any) -> None:
         commands,
         "table",
         run,
-        words=("NAME=PATH", "a column: its name and the terser path of its values"),
+        words=("NAME=PATH... -- FILE...", None),
         usage=f"{PROG} table [-h] NAME=PATH... -- FILE... [--rows SEG] "
         "[--format {csv,ndjson,parquet}] [-o OUT]",
         help="write a table of terser path values (CSV, NDJSON or Parquet)",

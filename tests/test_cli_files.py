@@ -33,6 +33,7 @@ def run(tmp_path, command, src, out, *, before=""):
     ("in.hl7", "no/out.hl7", (2, "vellomar: no/out.hl7: No such file or directory\n")),
     ("in.hl7", "dir", (2, "vellomar: dir: Is a directory\n")),
     ("missing.hl7", "old.hl7", (1, "vellomar: missing.hl7: No such file or directory\n")),
+    ("in.hl7", "/dev/null", (0, "")),  # a device is written directly, not replaced
 ])
 def test_output_replaced_only_when_whole(tmp_path, command, src, out, expected):
     (tmp_path / "in.hl7").write_bytes(LATIN + UTF8)

@@ -66,36 +66,49 @@ class AtomicFile:
         self.path = os.fspath(path)
         # A symbolic link is written through: its target gets the new content.
         target = os.path.realpath(self.path)
-        if os.path.isdir(target):
+        try:
+            status: os.stat_result | None = os.stat(self.path)
+        except OSError:
+            status = None  # a new file: the umask decides its mode, as for open()
+        if status is not None and stat.S_ISDIR(status.st_mode):
             raise WriteError(errno.EISDIR, os.strerror(errno.EISDIR), self.path)
         self._directory = os.path.dirname(target)
         self._target = target
-        try:
-            mode_bits = stat.S_IMODE(os.stat(target).st_mode)
-        except OSError:
-            mode_bits = None  # a new file: the umask decides, as for open()
-        for _ in range(100):
-            temp = os.path.join(
-                self._directory, f".{os.path.basename(target)}.{secrets.token_hex(4)}.tmp"
-            )
+        self._open = True
+        # A device or a pipe (/dev/stdout, a FIFO) cannot be replaced by a
+        # rename, and holds no old content to keep: it is written directly.
+        self._temp: str | None = None
+        if status is not None and not stat.S_ISREG(status.st_mode):
             try:
-                fd = os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0), 0o666)
-                break
+                self._file: IO[Any] = open(  # noqa: SIM115 (closed by commit/discard)
+                    self.path, mode, encoding=encoding, newline=newline
+                )
+            except OSError as error:
+                raise _error(error, self.path) from None
+            return
+        fd, self._temp = self._create_temp()
+        try:
+            if status is not None:
+                os.chmod(fd, stat.S_IMODE(status.st_mode))  # the old file's permissions
+            self._file = os.fdopen(fd, mode, encoding=encoding, newline=newline)
+        except BaseException:
+            os.close(fd)
+            os.unlink(self._temp)
+            raise
+
+    def _create_temp(self) -> tuple[int, str]:
+        """A new, empty temporary file beside the destination: its descriptor and path."""
+        flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0)
+        for _ in range(100):
+            name = f".{os.path.basename(self._target)}.{secrets.token_hex(4)}.tmp"
+            temp = os.path.join(self._directory, name)
+            try:
+                return os.open(temp, flags, 0o666), temp
             except FileExistsError:
                 continue
             except OSError as error:
                 raise _error(error, self.path) from None
-        else:  # pragma: no cover (100 random names taken)
-            raise WriteError(errno.EEXIST, os.strerror(errno.EEXIST), self.path)
-        self._temp: str | None = temp
-        try:
-            if mode_bits is not None:
-                os.chmod(fd, mode_bits)  # the new file keeps the old one's permissions
-            self._file: IO[Any] = os.fdopen(fd, mode, encoding=encoding, newline=newline)
-        except BaseException:
-            os.close(fd)
-            os.unlink(temp)
-            raise
+        raise WriteError(errno.EEXIST, os.strerror(errno.EEXIST), self.path)  # pragma: no cover
 
     # The file interface the writers need (csv, pyarrow, codecs).
 
@@ -128,20 +141,25 @@ class AtomicFile:
 
     @property
     def closed(self) -> bool:
-        return self._temp is None
+        return not self._open
 
     def commit(self) -> None:
         """Makes the written data the destination's content."""
-        if self._temp is None:
+        if not self._open:
             raise ValueError("I/O operation on closed file.")
         try:
             self._file.flush()
-            os.fsync(self._file.fileno())
+            if self._temp is not None:
+                os.fsync(self._file.fileno())
             self._file.close()
-            os.replace(self._temp, self._target)
+            if self._temp is not None:
+                os.replace(self._temp, self._target)
         except OSError as error:
             self.discard()
             raise _error(error, self.path) from None
+        self._open = False
+        if self._temp is None:
+            return
         self._temp = None
         # The rename itself survives a crash only once the directory is synced;
         # some file systems cannot sync a directory, which loses nothing written.
@@ -158,17 +176,19 @@ class AtomicFile:
 
     def discard(self) -> None:
         """Drops what was written; the destination keeps its old content."""
-        if self._temp is None:
+        if not self._open:
             return
-        temp, self._temp = self._temp, None
+        self._open = False
         try:
             self._file.close()
         except OSError:
             pass  # the data is thrown away anyway
-        try:
-            os.unlink(temp)
-        except FileNotFoundError:
-            pass
+        if self._temp is not None:
+            try:
+                os.unlink(self._temp)
+            except FileNotFoundError:
+                pass
+            self._temp = None
 
     close = discard  # closing without commit() keeps the old file
 

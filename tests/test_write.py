@@ -1,6 +1,8 @@
 """vellomar.write: the inverse of read, and a path never half-written."""
 
 import io
+import subprocess
+import sys
 
 import pytest
 from conftest import CORPUS_FILES
@@ -64,3 +66,19 @@ def test_a_path_is_replaced_only_when_whole(tmp_path):
     assert (path.read_bytes(), len(list(tmp_path.iterdir()))) == (b"old", 1)
     assert vellomar.write(path, vellomar.parse(LATIN)) == 1  # one message alone
     assert path.read_bytes() == LATIN.encode("latin-1") + b"\r"
+
+
+def test_a_killed_writer_leaves_the_old_file(tmp_path):
+    (path := tmp_path / "out.hl7").write_bytes(b"old")
+    code = ("import sys, time, vellomar\n"
+            "def slow():\n"
+            "    for n in range(200000):\n"
+            "        if n == 100000:  # two batches handed to the file by now\n"
+            "            print('half', flush=True)\n"
+            "            time.sleep(60)\n"
+            "        yield 'MSH|^~\\\\&\\rPID|%d' % n\n"
+            "vellomar.write(sys.argv[1], slow())\n")
+    with subprocess.Popen([sys.executable, "-c", code, str(path)], stdout=subprocess.PIPE) as writer:
+        assert writer.stdout.readline() == b"half\n"
+        writer.kill()
+    assert path.read_bytes() == b"old"

@@ -42,28 +42,43 @@ Ref message_bytes(PyObject **args) {
   if (framed < 0)
     return {};
   const Message &message = *py::instance<module::MessagePtr>(args[0])->value;
-  // Size first, fill once.
+  // Size first, fill once: the segment lines each followed by `line_end`,
+  // written at `p` (which then points past them).
   size_t size = 0;
   for (size_t i = 0; i < message.segment_count(); ++i)
     size += line_of(message.segment_at(i)).size() + line_end.size();
-  std::string text;
-  text.reserve(size);
-  for (size_t i = 0; i < message.segment_count(); ++i) {
-    text += line_of(message.segment_at(i));
-    text += line_end;
-  }
-  Ref body;
-  if (codec == "utf-8") {
-    body = Ref::check(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-  } else {
-    Ref decoded = Ref::check(
-        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-    const std::string name(codec);
-    body = Ref::check(PyUnicode_AsEncodedString(decoded.get(), name.c_str(), "strict"));
-    if (!PyBytes_Check(body.get())) {
-      PyErr_Format(PyExc_TypeError, "codec '%s' did not give bytes", name.c_str());
-      return {};
+  const auto fill = [&](char *p) {
+    for (size_t i = 0; i < message.segment_count(); ++i) {
+      const std::string_view line = line_of(message.segment_at(i));
+      std::memcpy(p, line.data(), line.size());
+      p += line.size();
+      std::memcpy(p, line_end.data(), line_end.size());
+      p += line_end.size();
     }
+  };
+  const size_t frame = framed ? 3 : 0;
+  if (codec == "utf-8") {
+    // The text is held as UTF-8: copied straight into the result.
+    Ref out = Ref::check(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size + frame)));
+    char *p = PyBytes_AS_STRING(out.get());
+    if (framed)
+      *p++ = '\x0b';
+    fill(p);
+    if (framed) {
+      p[size] = '\x1c';
+      p[size + 1] = '\r';
+    }
+    return out;
+  }
+  std::string text(size, '\0');
+  fill(text.data());
+  Ref decoded = Ref::check(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+  const std::string name(codec);
+  Ref body = Ref::check(PyUnicode_AsEncodedString(decoded.get(), name.c_str(), "strict"));
+  if (!PyBytes_Check(body.get())) {
+    PyErr_Format(PyExc_TypeError, "codec '%s' did not give bytes", name.c_str());
+    return {};
   }
   if (!framed)
     return body;

@@ -4,6 +4,7 @@
 // UTF-8 goes through the interpreter's encoder.
 #include <cstring>
 
+#include "../core/batch.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
 
@@ -20,6 +21,38 @@ std::string_view line_of(const SegmentView &segment) {
   return {segment.name.data(), static_cast<size_t>(end - segment.name.data())};
 }
 
+// Whether the reader, cutting the written text, gets back this one message
+// with these lines: the core cutter itself is asked, so that a segment which
+// would start a message (a second MSH line) or be left out (an envelope
+// segment, MLLP block bytes at a line's ends) is found by the one rule.
+bool reads_back(const Message &message) {
+  // Most messages need no cutting: a line can only start a message or be
+  // left out when it begins like MSH or an envelope segment (or with White_Space
+  // or a non-ASCII byte, which the cutter's trims may read as White_Space), or
+  // when the text holds an MLLP block byte. This filter only lets the common
+  // case skip the cutter; the cutter decides.
+  bool plain = true;
+  for (size_t i = 0; plain && i < message.segment_count(); ++i) {
+    const std::string_view line = line_of(message.segment_at(i));
+    const auto first = static_cast<unsigned char>(line.empty() ? ' ' : line[0]);
+    plain = (i == 0 || (first > ' ' && first < 0x80 && first != 'M' && first != 'F' && first != 'B')) &&
+            line.find('\x0b') == std::string_view::npos && // memchr, not a per-byte loop
+            line.find('\x1c') == std::string_view::npos;
+  }
+  if (plain)
+    return true;
+  std::string joined;
+  for (size_t i = 0; i < message.segment_count(); ++i) {
+    if (i)
+      joined += '\r';
+    joined += line_of(message.segment_at(i));
+  }
+  std::vector<std::string> texts = split_batch(joined);
+  if (texts.size() != 1 || !trim_message_text(texts[0]) || !trim_message_text(joined))
+    return false;
+  return texts[0] == joined;
+}
+
 } // namespace
 
 const py::Signature message_bytes_sig{
@@ -28,7 +61,8 @@ const py::Signature message_bytes_sig{
 // A new bytes object: the segments of `message` (a Message) each followed by
 // `line_end`, between "\x0b" and "\x1c\r" when `framed` is true, encoded
 // with `codec` (a codec name; "utf-8" copies the text as it is held).
-// TypeError for other argument types; the encoder's UnicodeEncodeError or
+// TypeError for other argument types; ValueError for a message that the
+// reader would not give back as it is; the encoder's UnicodeEncodeError or
 // LookupError as the interpreter raises them.
 Ref message_bytes(PyObject **args) {
   if (Py_TYPE(args[0]) != module::types.message) {
@@ -42,6 +76,13 @@ Ref message_bytes(PyObject **args) {
   if (framed < 0)
     return {};
   const Message &message = *py::instance<module::MessagePtr>(args[0])->value;
+  if (!reads_back(message)) {
+    PyErr_SetString(PyExc_ValueError,
+                    "Message would not read back as written: a segment after MSH starts a "
+                    "message or is left out by the reader (MSH, FHS, BHS, BTS, FTS, MLLP block "
+                    "bytes)");
+    return {};
+  }
   // Size first, fill once: the segment lines each followed by `line_end`,
   // written at `p` (which then points past them).
   size_t size = 0;

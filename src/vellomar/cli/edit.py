@@ -28,8 +28,12 @@ from ..read import MessageError, read
 from ..writer import write
 from ._base import PROG, UsageError, add_command, encoding_type, open_output, problem
 
-_ENVELOPE = (b"FHS", b"BHS", b"BTS", b"FTS")
-_LINE_BREAKS = re.compile(rb"[\r\n]+")
+# An envelope line (which the reader leaves out of messages), without the
+# MLLP block bytes around it; the regular expression engine scans the bytes,
+# so that a large file costs no Python loop over its lines.
+_ENVELOPE_LINE = re.compile(
+    rb"(?:^|(?<=[\r\n]))[\x0b\x1c]*((?:FHS|BHS|BTS|FTS)[^\r\n]*?)[\x0b\x1c]*(?=[\r\n]|\Z)"
+)
 # A message with every delimiter and no segment but MSH: changes that are
 # wrong for it for any reason but a missing segment are wrong for all.
 _PROBE = parse("MSH|^~\\&")
@@ -106,10 +110,8 @@ def rewrite(
 def _envelope(data: bytes, eol: str, out: BinaryIO) -> None:
     """Writes the FHS/BHS/BTS/FTS lines of `data` (which the reader leaves out
     of messages) as they are, each followed by `eol`."""
-    for line in _LINE_BREAKS.split(data):
-        line = line.strip(b"\x0b\x1c")
-        if line[:3] in _ENVELOPE:
-            out.write(line + eol.encode())
+    for line in _ENVELOPE_LINE.finditer(data):
+        out.write(line[1] + eol.encode())
 
 
 def _changes(args: argparse.Namespace) -> dict[str, str]:

@@ -68,3 +68,11 @@ def test_edit_sees_the_messages_read_sees(tmp_path, capsys, data):
     expected = [vellomar.edit(m, {"PID-5-1": "Zoë"}).raw for m in vellomar.read(src)]
     assert [m.raw for m in vellomar.read(tmp_path / "out.hl7")] == expected
     assert capsys.readouterr().err == ""
+
+
+def test_edit_names_the_message_its_codec_cannot_hold(tmp_path, capsys):
+    (src := tmp_path / "in.hl7").write_bytes(UTF8 + LATIN.replace(b"8859/1", b"ASCII"))
+    assert cli.main(["edit", "-o", str(tmp_path / "out.hl7"), "PID-5-1=Zoë", "--", str(src)]) == 1
+    assert capsys.readouterr().err == (f"vellomar: {src}: message 2 at byte 15: 'ascii' codec can't encode character '\\xeb' "
+                                       "in position 41: ordinal not in range(128)\n")
+    assert not (tmp_path / "out.hl7").exists()

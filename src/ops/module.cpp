@@ -26,6 +26,12 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, "record_from_state($module, state)\n--\n\n"},
     {"charset_of", py::as_cfunction(py::function<charset_of_sig, charset_of>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"load_definitions", py::as_cfunction(py::function<load_definitions_sig, load_definitions>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"structure", py::as_cfunction(py::function<structure_sig, structure>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"validate", py::as_cfunction(py::function<validate_sig, validate>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

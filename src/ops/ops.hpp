@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../binding/object.hpp"
+#include "../core/definitions.hpp"
 
 namespace vellomar::ops {
 
@@ -39,5 +40,13 @@ py::Ref record_from_state(PyObject **args);
 // charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes.
 extern const py::Signature charset_of_sig;
 py::Ref charset_of(PyObject **args);
+
+// structure.cpp: load_definitions(text), structure(message, version) and
+// validate(message, version); definitions() is the loaded record or null.
+extern const py::Signature load_definitions_sig, structure_sig, validate_sig;
+py::Ref load_definitions(PyObject **args);
+py::Ref structure(PyObject **args);
+py::Ref validate(PyObject **args);
+const Definitions *definitions();
 
 } // namespace vellomar::ops

@@ -1,0 +1,216 @@
+#include "definitions.hpp"
+
+#include <algorithm>
+#include <charconv>
+
+namespace vellomar {
+namespace {
+
+// The space-separated words of a line.
+std::vector<std::string_view> words(std::string_view line) {
+  std::vector<std::string_view> out;
+  size_t at = 0;
+  while (at < line.size()) {
+    size_t end = line.find(' ', at);
+    if (end == std::string_view::npos)
+      end = line.size();
+    if (end > at)
+      out.push_back(line.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
+}
+
+bool read_number(std::string_view text, uint32_t &out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// Splits the cardinality suffix off `token` ("NTE*", "XPN+", "OBX{0,3}").
+bool read_cardinality(std::string_view &token, Cardinality &out) {
+  if (token.empty())
+    return false;
+  switch (token.back()) {
+  case '?': out = {0, 1}; token.remove_suffix(1); return true;
+  case '*': out = {0, 0}; token.remove_suffix(1); return true;
+  case '+': out = {1, 0}; token.remove_suffix(1); return true;
+  case '}': {
+    size_t open = token.rfind('{');
+    size_t comma = token.rfind(',');
+    if (open == std::string_view::npos || comma == std::string_view::npos || comma < open)
+      return false;
+    if (!read_number(token.substr(open + 1, comma - open - 1), out.min) ||
+        !read_number(token.substr(comma + 1, token.size() - comma - 2), out.max))
+      return false;
+    token = token.substr(0, open);
+    return true;
+  }
+  default: out = {1, 1}; return true;
+  }
+}
+
+TypeRef read_type(std::string_view token) {
+  size_t colon = token.find(':');
+  if (colon == std::string_view::npos)
+    return {std::string(token), {}};
+  return {std::string(token.substr(0, colon)), std::string(token.substr(colon + 1))};
+}
+
+void add_starts(GroupDef &group) {
+  for (const StructureElement &child : group.children) {
+    if (child.group)
+      group.starts.insert(group.starts.end(), child.group->starts.begin(),
+                          child.group->starts.end());
+    else
+      group.starts.push_back(child.name);
+    if (child.cardinality.min > 0)
+      break;
+  }
+}
+
+} // namespace
+
+bool GroupDef::starts_with(std::string_view segment) const {
+  return std::find(starts.begin(), starts.end(), segment) != starts.end();
+}
+
+const GroupDef *VersionDefinitions::structure_of(std::string_view type, std::string_view event,
+                                                 std::string_view structure,
+                                                 std::string &structure_name) const {
+  if (const GroupDef *named = find(structures, structure)) {
+    structure_name = structure;
+    return named;
+  }
+  structure_name.assign(type).append("_").append(event);
+  if (const GroupDef *own = find(structures, structure_name))
+    return own;
+  auto shared = shared_events.find(structure_name);
+  if (shared == shared_events.end())
+    return nullptr;
+  structure_name = shared->second;
+  return find(structures, structure_name);
+}
+
+const VersionDefinitions *Definitions::version(std::string_view name) const {
+  for (const VersionDefinitions &v : versions_)
+    if (v.name == name)
+      return &v;
+  return nullptr;
+}
+
+Result<Definitions> Definitions::parse(std::string_view text) {
+  Definitions defs;
+  size_t line_number = 0;
+  auto fail = [&](std::string_view reason) {
+    return Error{ErrorKind::value_error,
+                 "Definitions line " + std::to_string(line_number) + ": " + std::string(reason)};
+  };
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos)
+      end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    ++line_number;
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::vector<std::string_view> w = words(line);
+    if (w[0] == "V") {
+      for (size_t i = 1; i < w.size(); ++i)
+        defs.versions_.push_back(VersionDefinitions{std::string(w[i]), {}, {}, {}, {}, {}, {}});
+      continue;
+    }
+    uint64_t mask = 0;
+    if (w.size() < 3 || w[0].size() != 1 ||
+        std::from_chars(w[1].data(), w[1].data() + w[1].size(), mask, 16).ec != std::errc())
+      return fail("expected a kind, a version mask and a name");
+    const std::string name(w[2]);
+    auto each_version = [&](auto &&f) {
+      for (size_t i = 0; i < defs.versions_.size(); ++i)
+        if (mask >> i & 1)
+          f(defs.versions_[i]);
+    };
+    switch (w[0][0]) {
+    case 'L': // name is the first type: the words are pairs
+      for (size_t i = 2; i + 1 < w.size(); i += 2) {
+        uint32_t length = 0;
+        if (!read_number(w[i + 1], length))
+          return fail("bad length");
+        each_version([&](VersionDefinitions &v) { v.lengths[std::string(w[i])] = length; });
+      }
+      break;
+    case 'M': {
+      // Groups open with "[NAME" and close with "]card"; the root is the
+      // structure itself.
+      std::vector<GroupDef *> open;
+      GroupDef &root = defs.groups_.emplace_back();
+      root.name = name;
+      open.push_back(&root);
+      for (size_t i = 3; i < w.size(); ++i) {
+        std::string_view token = w[i];
+        if (token[0] == '[') {
+          GroupDef &group = defs.groups_.emplace_back();
+          group.name = token.substr(1);
+          open.push_back(&group);
+          continue;
+        }
+        Cardinality cardinality;
+        if (token[0] == ']') {
+          token.remove_prefix(1);
+          if (open.size() < 2 || (!token.empty() && !read_cardinality(token, cardinality)) ||
+              !token.empty())
+            return fail("bad group end");
+          GroupDef *group = open.back();
+          open.pop_back();
+          add_starts(*group);
+          open.back()->children.push_back({group->name, cardinality, group});
+          continue;
+        }
+        if (!read_cardinality(token, cardinality))
+          return fail("bad cardinality");
+        open.back()->children.push_back({std::string(token), cardinality, nullptr});
+      }
+      if (open.size() != 1)
+        return fail("unclosed group");
+      add_starts(root);
+      each_version([&](VersionDefinitions &v) { v.structures[name] = &root; });
+      break;
+    }
+    case 'E':
+      each_version([&](VersionDefinitions &v) { v.shared_events[name] = std::string(w[3]); });
+      break;
+    case 'S': {
+      std::vector<FieldDef> &fields = defs.segments_.emplace_back();
+      for (size_t i = 3; i < w.size(); ++i) {
+        std::string_view token = w[i];
+        FieldDef field;
+        if (!read_cardinality(token, field.cardinality))
+          return fail("bad cardinality");
+        field.type = read_type(token);
+        fields.push_back(std::move(field));
+      }
+      each_version([&](VersionDefinitions &v) { v.segments[name] = &fields; });
+      break;
+    }
+    case 'D': {
+      std::vector<TypeRef> &components = defs.composites_.emplace_back();
+      for (size_t i = 3; i < w.size(); ++i)
+        components.push_back(read_type(w[i]));
+      each_version([&](VersionDefinitions &v) { v.composites[name] = &components; });
+      break;
+    }
+    case 'T': {
+      std::vector<std::string> &values = defs.tables_.emplace_back(w.begin() + 3, w.end());
+      std::sort(values.begin(), values.end());
+      each_version([&](VersionDefinitions &v) { v.tables[name] = &values; });
+      break;
+    }
+    default:
+      return fail("unknown kind");
+    }
+  }
+  return defs;
+}
+
+} // namespace vellomar

@@ -1,0 +1,104 @@
+// The HL7 v2 definitions that structures and validation walk: message
+// structures with their groups, the events that share a structure, segment
+// fields, composite types, primitive lengths and HL7 tables, per version.
+//
+// They are read once from the package's data file (generated from reference
+// data by tools/definitions.py; the format is described there) into records
+// that the versions sharing a definition share.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "result.hpp"
+
+namespace vellomar {
+
+// How often an element may occur; max 0 means without limit.
+struct Cardinality {
+  uint32_t min = 1;
+  uint32_t max = 1;
+  bool allows(uint64_t count) const { return max == 0 || count <= max; }
+};
+
+struct GroupDef;
+
+// A segment of a group, or a child group (`group` set).
+struct StructureElement {
+  std::string name;
+  Cardinality cardinality;
+  const GroupDef *group = nullptr;
+};
+
+struct GroupDef {
+  std::string name;
+  std::vector<StructureElement> children;
+  // The segments that can come first in the group: the first child's, and the
+  // next child's while the ones before are optional.
+  std::vector<std::string> starts;
+  bool starts_with(std::string_view segment) const;
+};
+
+// A field, component or sub-component: its type and HL7 table ("" for none).
+struct TypeRef {
+  std::string type;
+  std::string table;
+};
+
+struct FieldDef {
+  TypeRef type;
+  Cardinality cardinality;
+};
+
+// Hash lookups by string_view without making a string.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+template <class T>
+using TextMap = std::unordered_map<std::string, T, TextHash, std::equal_to<>>;
+
+struct VersionDefinitions {
+  std::string name;                                 // "2.5.1"
+  TextMap<const GroupDef *> structures;            // the root group of each
+  TextMap<std::string> shared_events;              // ADT_A08 -> ADT_A01
+  TextMap<const std::vector<FieldDef> *> segments;
+  TextMap<const std::vector<TypeRef> *> composites;
+  TextMap<const std::vector<std::string> *> tables; // sorted values
+  TextMap<uint32_t> lengths;                        // primitive types; 0: no limit
+
+  template <class T> static T find(const TextMap<T> &map, std::string_view key) {
+    auto it = map.find(key);
+    return it == map.end() ? T{} : it->second;
+  }
+  // The structure of a message whose MSH-9 reads type^event^structure: the
+  // structure it names when known, else TYPE_EVENT, else the structure that
+  // event shares; null when none is known.
+  const GroupDef *structure_of(std::string_view type, std::string_view event,
+                               std::string_view structure, std::string &structure_name) const;
+};
+
+class Definitions {
+public:
+  // Reads the data file's text; ValueError "Definitions line {n}: {reason}"
+  // for a line that does not read.
+  static Result<Definitions> parse(std::string_view text);
+
+  // The definitions of `version` ("2.5.1"), or null.
+  const VersionDefinitions *version(std::string_view name) const;
+  const std::vector<VersionDefinitions> &versions() const { return versions_; }
+
+private:
+  std::vector<VersionDefinitions> versions_;
+  // Records shared by the versions' maps; a deque keeps their addresses.
+  std::deque<GroupDef> groups_;
+  std::deque<std::vector<FieldDef>> segments_;
+  std::deque<std::vector<TypeRef>> composites_;
+  std::deque<std::vector<std::string>> tables_;
+};
+
+} // namespace vellomar

@@ -1,0 +1,304 @@
+#include "validate.hpp"
+
+#include <algorithm>
+
+namespace vellomar {
+namespace {
+
+bool is_digits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int number(std::string_view text) {
+  int n = 0;
+  for (char c : text)
+    n = n * 10 + (c - '0');
+  return n;
+}
+
+bool is_number(std::string_view text) { // [+-]digits[.digits]
+  if (!text.empty() && (text[0] == '+' || text[0] == '-'))
+    text.remove_prefix(1);
+  size_t dot = text.find('.');
+  if (dot == std::string_view::npos)
+    return is_digits(text);
+  std::string_view whole = text.substr(0, dot), fraction = text.substr(dot + 1);
+  return (whole.empty() || is_digits(whole)) && (fraction.empty() || is_digits(fraction)) &&
+         !(whole.empty() && fraction.empty());
+}
+
+// Splits a "+ZZZZ" or "-ZZZZ" offset off a time; false when it is malformed.
+bool cut_offset(std::string_view &text) {
+  size_t sign = text.find_first_of("+-");
+  if (sign == std::string_view::npos)
+    return true;
+  std::string_view offset = text.substr(sign + 1);
+  text = text.substr(0, sign);
+  return offset.size() == 4 && is_digits(offset) && number(offset.substr(0, 2)) < 24 &&
+         number(offset.substr(2)) < 60;
+}
+
+bool is_date(std::string_view text) { // YYYY[MM[DD]]
+  if ((text.size() != 4 && text.size() != 6 && text.size() != 8) || !is_digits(text))
+    return false;
+  if (text.size() == 4)
+    return true;
+  const int month = number(text.substr(4, 2));
+  if (month < 1 || month > 12)
+    return false;
+  if (text.size() == 6)
+    return true;
+  const int year = number(text.substr(0, 4)), day = number(text.substr(6, 2));
+  static constexpr int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day >= 1 && day <= (month == 2 && !leap ? 28 : days[month - 1]);
+}
+
+bool is_clock(std::string_view text) { // HH[MM[SS[.S{1,4}]]], no offset
+  size_t dot = text.find('.');
+  std::string_view whole = text.substr(0, dot);
+  if ((whole.size() != 2 && whole.size() != 4 && whole.size() != 6) || !is_digits(whole))
+    return false;
+  if (number(whole.substr(0, 2)) > 23 || (whole.size() >= 4 && number(whole.substr(2, 2)) > 59) ||
+      (whole.size() == 6 && number(whole.substr(4, 2)) > 59))
+    return false;
+  if (dot == std::string_view::npos)
+    return true;
+  std::string_view fraction = text.substr(dot + 1);
+  return whole.size() == 6 && fraction.size() <= 4 && is_digits(fraction);
+}
+
+bool is_time(std::string_view text) {
+  return cut_offset(text) && is_clock(text);
+}
+
+bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZZZ]
+  if (!cut_offset(text))
+    return false;
+  std::string_view date = text.substr(0, std::min<size_t>(8, text.size()));
+  if (!is_date(date))
+    return false;
+  return text.size() == date.size() || (date.size() == 8 && is_clock(text.substr(8)));
+}
+
+class Validator {
+public:
+  Validator(const VersionDefinitions &v, const Message &m, std::vector<Finding> &out)
+      : v_(v), m_(m), out_(out) {}
+
+  void segment(size_t index, std::string_view label) {
+    const std::vector<FieldDef> *fields = VersionDefinitions::find(v_.segments, segment_name(m_, index));
+    if (!fields)
+      return;
+    const SegmentView seg = m_.segment_at(index);
+    label_ = label;
+    for (size_t f = seg.msh ? 2 : 0; f < fields->size(); ++f) {
+      const FieldDef &def = (*fields)[f];
+      const FieldView field = f < seg.field_count() ? seg.field_at(f) : FieldView{{}, &m_.enc, false};
+      const size_t number = f + 1;
+      if (field.text.empty()) {
+        if (def.cardinality.min > 0)
+          add(true, 101, at(number), "Required field " + at(number) + " is missing");
+        continue;
+      }
+      const size_t repetitions = std::max<size_t>(1, field.repetition_count());
+      if (!def.cardinality.allows(repetitions))
+        add(true, 102, at(number),
+            "Field " + at(number) + " repeats " + std::to_string(repetitions) +
+                " times; at most " + std::to_string(def.cardinality.max) + " allowed");
+      field_ = number;
+      repetition_ = 0;
+      cut(field.text, m_.enc.repetition, [&](std::string_view rep) {
+        value(def.type, rep, 0);
+        ++repetition_;
+      });
+    }
+  }
+
+private:
+  std::string at(size_t field, size_t repetition = 0) const {
+    std::string s = label_ + "-" + std::to_string(field);
+    if (repetition)
+      s += "(" + std::to_string(repetition) + ")";
+    return s;
+  }
+
+  void add(bool error, uint16_t code, std::string location, std::string text) {
+    out_.push_back({error, code, std::move(location), std::move(text)});
+  }
+
+  // depth 0: a field repetition, 1: a component, 2: a sub-component.
+  void value(const TypeRef &type, std::string_view text, int depth) {
+    if (text.empty() || text == "\"\"") // "" is the explicit null
+      return;
+    if (depth < 2) {
+      if (const std::vector<TypeRef> *parts = VersionDefinitions::find(v_.composites, type.type)) {
+        const Delimiter &d = depth == 0 ? m_.enc.component : m_.enc.sub_component;
+        size_t i = 0;
+        cut(text, d, [&](std::string_view piece) {
+          if (i >= parts->size())
+            return false;
+          parts_[depth] = ++i;
+          // The time stamp of a TS is a DTM whatever type a version gives it.
+          if (i == 1 && type.type == "TS")
+            primitive(date_time_, piece, depth + 1);
+          else
+            value((*parts)[i - 1], piece, depth + 1);
+          return true;
+        });
+        return;
+      }
+    }
+    primitive(type, text, depth);
+  }
+
+  // The location of the value being checked: its field repetition and the
+  // first `depth` component numbers.
+  std::string where(int depth) const {
+    std::string s = at(field_, repetition_);
+    for (int i = 0; i < depth; ++i)
+      s += "-" + std::to_string(parts_[i]);
+    return s;
+  }
+
+  void primitive(const TypeRef &type, std::string_view text, int depth) {
+    const std::string &t = type.type;
+    const uint32_t limit = VersionDefinitions::find(v_.lengths, t);
+    if (limit && text.size() > limit) {
+      const std::string location = where(depth);
+      add(false, 104, location,
+          "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
+              t + " allows " + std::to_string(limit));
+    }
+    bool good = true;
+    if (t == "NM")
+      good = is_number(text);
+    else if (t == "SI")
+      good = is_digits(text);
+    else if (t == "DT")
+      good = is_date(text);
+    else if (t == "TM")
+      good = is_time(text);
+    else if (t == "DTM")
+      good = is_date_time(text);
+    if (!good) {
+      const std::string location = where(depth);
+      add(true, 102, location,
+          "Value '" + std::string(text) + "' of " + location + " is not a valid " + t);
+      return;
+    }
+    if ((t == "ID" || t == "IS") && !type.table.empty()) {
+      const std::vector<std::string> *values = VersionDefinitions::find(v_.tables, type.table);
+      if (values && !std::binary_search(values->begin(), values->end(), text)) {
+        // IS tables are user-defined: a site may add its own values.
+        const std::string location = where(depth);
+        add(t == "ID", 103, location,
+            "Value '" + std::string(text) + "' of " + location + " is not in table " +
+                type.table);
+      }
+    }
+  }
+
+  const VersionDefinitions &v_;
+  const Message &m_;
+  std::vector<Finding> &out_;
+  std::string label_;
+  size_t field_ = 0, repetition_ = 0;
+  size_t parts_[2] = {0, 0};
+  const TypeRef date_time_{"DTM", {}};
+};
+
+std::string element_path(const MessageStructure &s, uint32_t node, std::string_view name) {
+  std::string path = group_path(s, node);
+  return path.append("/").append(name);
+}
+
+void check_cardinality(const MessageStructure &s, std::vector<Finding> &out) {
+  for (uint32_t n = 0; n < s.nodes.size(); ++n) {
+    const GroupNode &node = s.nodes[n];
+    if (!node.def)
+      continue;
+    for (size_t i = 0; i < node.counts.size(); ++i) {
+      const StructureElement &e = node.def->children[i];
+      const uint32_t count = node.counts[i];
+      const char *what = e.group ? "Group " : "Segment ";
+      if (count < e.cardinality.min)
+        out.push_back({true, 100, element_path(s, n, e.name),
+                       what + e.name + " is missing" +
+                           (node.def == s.nodes[0].def ? "" : " from group " + std::string(node.name))});
+      else if (!e.cardinality.allows(count))
+        out.push_back({true, 100, element_path(s, n, e.name),
+                       what + e.name + " occurs " + std::to_string(count) +
+                           " times; at most " + std::to_string(e.cardinality.max) + " allowed"});
+    }
+  }
+}
+
+} // namespace
+
+std::string group_path(const MessageStructure &s, uint32_t node) {
+  if (node == 0)
+    return {};
+  const GroupNode &n = s.nodes[node];
+  uint32_t repetition = 0;
+  for (const GroupNode::Item &item : s.nodes[n.parent].items) {
+    if (item.group && item.index == node)
+      break;
+    if (item.group && s.nodes[item.index].def == n.def)
+      ++repetition;
+  }
+  std::string path = group_path(s, n.parent);
+  path.append("/").append(n.name);
+  if (repetition)
+    path.append("(").append(std::to_string(repetition)).append(")");
+  return path;
+}
+
+std::vector<Finding> validate_message(const Definitions &defs, const Message &message,
+                                      std::string_view version) {
+  std::vector<Finding> out;
+  const MessageKind kind = message_kind(defs, message, version);
+  if (!kind.definitions) {
+    out.push_back({true, 203, "MSH-12", "Unsupported version '" + kind.version + "'"});
+    return out;
+  }
+  if (!kind.structure) {
+    const std::string prefix = kind.type + "_";
+    bool type_known = false;
+    for (const auto &entry : kind.definitions->structures)
+      type_known = type_known || entry.first.starts_with(prefix);
+    if (type_known)
+      out.push_back({true, 201, "MSH-9-2",
+                     "Unsupported event '" + kind.event + "' of message type " + kind.type});
+    else
+      out.push_back({true, 200, "MSH-9-1", "Unsupported message type '" + kind.type + "'"});
+  }
+  const MessageStructure structure = match_structure(message, kind);
+  // Each segment's label: its name, with its repetition among the segments
+  // of that name when it is not the first.
+  std::vector<std::pair<std::string_view, size_t>> seen;
+  Validator validator(*kind.definitions, message, out);
+  size_t next_unexpected = 0;
+  for (uint32_t i = 0; i < message.segment_count(); ++i) {
+    std::string_view name = segment_name(message, i);
+    auto it = std::find_if(seen.begin(), seen.end(), [&](auto &p) { return p.first == name; });
+    size_t repetition = it == seen.end() ? 0 : ++it->second;
+    if (it == seen.end())
+      seen.push_back({name, 0});
+    std::string label(name);
+    if (repetition)
+      label += "(" + std::to_string(repetition) + ")";
+    if (next_unexpected < structure.unexpected.size() && structure.unexpected[next_unexpected] == i) {
+      ++next_unexpected;
+      if (!name.starts_with('Z')) // Z segments are a site's own: allowed anywhere
+        out.push_back({true, 100, label,
+                       "Segment " + label + " is not expected here in " + structure.name});
+    }
+    validator.segment(i, label);
+  }
+  check_cardinality(structure, out);
+  return out;
+}
+
+} // namespace vellomar

@@ -191,9 +191,10 @@ private:
     if ((t == "ID" || t == "IS") && !type.table.empty()) {
       const std::vector<std::string> *values = VersionDefinitions::find(v_.tables, type.table);
       if (values && !std::binary_search(values->begin(), values->end(), text)) {
-        // IS tables are user-defined: a site may add its own values.
+        // IS tables are user-defined, and coded elements name coding systems
+        // that sites extend (table 0396): only an ID field is an error.
         const std::string location = where(depth);
-        add(t == "ID", 103, location,
+        add(t == "ID" && depth == 0, 103, location,
             "Value '" + std::string(text) + "' of " + location + " is not in table " +
                 type.table);
       }

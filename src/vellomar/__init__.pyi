@@ -23,6 +23,15 @@ from . import mllp as mllp
 from .charsets import decode as decode
 from .read import MessageError as MessageError, Reader as Reader, read as read
 from .table import Table as Table, table as table
+from .structure import (
+    Finding as Finding,
+    Group as Group,
+    SegmentRef as SegmentRef,
+    ack as ack,
+    get as get,
+    structure as structure,
+    validate as validate,
+)
 
 class PanicException(BaseException): ...
 
@@ -51,6 +60,13 @@ __all__ = [
     "MessageError",
     "table",
     "Table",
+    "structure",
+    "validate",
+    "get",
+    "ack",
+    "Finding",
+    "Group",
+    "SegmentRef",
 ]
 
 __version__: str

@@ -11,7 +11,7 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 from importlib import resources
-from typing import Union
+from typing import Any, TypeVar, Union
 
 from . import _ops
 from ._core import Message, parse
@@ -85,13 +85,13 @@ def structure(message: Message | str, *, version: str | None = None) -> Group:
     names = [segment.name for segment in msg.segments] if unexpected or root else []
     odd = set(unexpected)
 
-    def build(node: tuple[str, list[object]]) -> Group:
+    def build(node: tuple[str, list[Any]]) -> Group:
         children: list[Group | SegmentRef] = []
         for item in node[1]:
             if isinstance(item, int):
                 children.append(SegmentRef(names[item], item, item not in odd))
             else:
-                children.append(build(item))  # type: ignore[arg-type]
+                children.append(build(item))
         return Group(node[0], tuple(children), known)
 
     return build(root)
@@ -108,14 +108,17 @@ def validate(message: Message | str, *, version: str | None = None) -> list[Find
 _STEP = re.compile(r"([A-Za-z0-9_]+)(?:\((\d+)\))?\Z")
 
 
-def _pick(group: Group, kind: type, name: str, repetition: int) -> Group | SegmentRef:
+_T = TypeVar("_T", Group, SegmentRef)
+
+
+def _pick(group: Group, kind: type[_T], name: str, repetition: int) -> _T:
     found = [c for c in group.children if isinstance(c, kind) and c.name == name]
     what = "Group" if kind is Group else "Segment"
     if not found:
         raise KeyError(f"{what} '{name}' not found")
     if repetition >= len(found):
         raise IndexError(f"{what} '{name}' repetition {repetition} not found (have {len(found)})")
-    return found[repetition]  # type: ignore[no-any-return]
+    return found[repetition]
 
 
 def get(message: Message | str, path: str, *, version: str | None = None) -> str:
@@ -133,13 +136,13 @@ def get(message: Message | str, path: str, *, version: str | None = None) -> str
         match = _STEP.match(step)
         if not match:
             raise ValueError(f"Invalid group: '{step}'")
-        node = _pick(node, Group, match[1], int(match[2] or 0))  # type: ignore[assignment]
+        node = _pick(node, Group, match[1], int(match[2] or 0))
     match = _STEP.match(segment_part)
     if not match:
         raise ValueError(f"Invalid segment name: '{segment_part}'")
     segment = _pick(node, SegmentRef, match[1], int(match[2] or 0))
     # The segment's repetition among all segments of its name in the message.
-    names = [s.name for s in msg.segments[: segment.index]]  # type: ignore[union-attr]
+    names = [s.name for s in msg.segments[: segment.index]]
     return msg.get(f"{segment.name}({names.count(segment.name)}){dash}{rest}")
 
 
@@ -177,7 +180,7 @@ def ack(
     if code is None:
         code = "AR" if any(f.severity == "error" for f in findings) else "AA"
     out = [msg.ack(code, text)]
-    version = msg.get("MSH-12-1") if len(msg.segments[0].fields) >= 12 else ""  # type: ignore[index]
+    version = msg.get("MSH-12-1") if len(msg.segments[0].fields) >= 12 else ""
     old_style = version[:3] in ("2.3", "2.4")
     field = msg.get("MSH-1")
     for finding in findings:
@@ -193,4 +196,4 @@ def ack(
 
 
 def escape_value(text: str, message: Message) -> str:
-    return _ops.escape(text, message)  # type: ignore[no-any-return]
+    return _ops.escape(text, message)

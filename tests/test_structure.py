@@ -146,3 +146,18 @@ def test_ack_with_error_segments(text, version, errors):
     assert reply["MSA-1"] == "AR"
     assert reply.raw.split("\r")[2:] == errors
     assert vellomar.parse(vellomar.ack(ADT))["MSA-1"] == "AA"
+
+
+@pytest.mark.parametrize("options, texts, status, out", [
+    ([], [ADT, ADT.replace("PID|1|", "PID|one|")], 1,
+     "F: message 1: valid\nF: message 2: error 102 PID-1: Value 'one' of PID-1 is not a valid SI\n"),
+    (["--hl7-version", "2.9"], [ADT], 1, "F: message 1: error 203 MSH-12: Unsupported version '2.9'\n"),
+    (["--json"], [ADT], 0, '[\n  {"file": "F", "message": 1, "findings": []}\n]\n'),
+])
+def test_validate_command(tmp_path, capsys, monkeypatch, options, texts, status, out):
+    from vellomar import cli
+
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "F").write_text("\n".join(texts))
+    assert cli.main(["validate", *options, "F"]) == status
+    assert capsys.readouterr().out == out

@@ -161,3 +161,22 @@ def test_validate_command(tmp_path, capsys, monkeypatch, options, texts, status,
     (tmp_path / "F").write_text("\n".join(texts))
     assert cli.main(["validate", *options, "F"]) == status
     assert capsys.readouterr().out == out
+
+
+def test_listener_validates():
+    import asyncio
+
+    from vellomar import mllp
+
+    handled = []
+
+    async def exchange():
+        async with mllp.serve(handled.append, port=0, validate=True) as server:
+            good = await mllp.send("127.0.0.1", server.port, ADT)
+            bad = await mllp.send("127.0.0.1", server.port, ADT.replace("PID|1|", "PID|one|"))
+        return good, bad
+
+    good, bad = asyncio.run(asyncio.wait_for(exchange(), 60))
+    assert [m.raw for m in handled] == [ADT]
+    assert (good["MSA-1"], len(good.segments)) == ("AA", 2)
+    assert (bad["MSA-1"], bad["ERR-3-1"], bad["ERR-2"]) == ("AR", "102", "PID^1^1^1")

@@ -39,6 +39,7 @@ class ServerConfig:
     store: Path | None = None
     max_pending_messages: int = MAX_PENDING_MESSAGES
     max_pending_bytes: int = MAX_PENDING_BYTES
+    validate: bool = False
 
 
 def networks(allow: Iterable[str | Network] | None) -> tuple[Network, ...] | None:

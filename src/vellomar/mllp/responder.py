@@ -11,6 +11,7 @@ from collections.abc import Awaitable, Callable
 from typing import NamedTuple
 
 from .._core import Message
+from ..structure import ack as findings_ack, validate
 from .ack import encode, error_ack, message_codec, parse_bytes, reject
 from .common import log
 from .config import Handler, ServerConfig, Stats
@@ -118,6 +119,12 @@ class Responder:
                 text = frame.decode("latin-1")
             self._reply(None, reject(text, str(error)), None, codec, len(frame))
             return None
+        if self._config.validate:
+            findings = validate(message)
+            if any(finding.severity == "error" for finding in findings):
+                stats.rejected += 1
+                self._reply(None, findings_ack(message, "AR", findings), message, codec, len(frame))
+                return None
         stored = self._store.append(frame) if self._store is not None else None
         result: object
         try:

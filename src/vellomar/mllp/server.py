@@ -122,6 +122,7 @@ def serve(
     max_connections: int = MAX_CONNECTIONS,
     encoding: str | None = None,
     store: str | os.PathLike[str] | None = None,
+    validate: bool = False,
 ) -> Opening[Server]:
     """Listen for MLLP connections on `host`:`port` (loopback unless another
     address is asked for; port 0 lets the system choose: see `Server.port`).
@@ -132,7 +133,9 @@ def serve(
     it returns, or AE with the text of the exception it raises. A message
     that does not decode or parse, or is longer than `max_message_bytes`,
     gets AR with the reason in MSA-3. With `store=DIR` each message is
-    appended to DIR/messages.hl7 and on disk before its ACK leaves.
+    appended to DIR/messages.hl7 and on disk before its ACK leaves. With
+    `validate=True` a message with an error by `vellomar.validate` gets AR
+    with one ERR segment per finding, and is neither stored nor handed on.
 
     `ssl` is a server-side SSLContext (ask for client certificates through
     it); `allow` lists the client networks let in ("10.0.0.0/8");
@@ -149,6 +152,7 @@ def serve(
         max_connections=max_connections,
         encoding=codec_name(encoding),
         store=None if store is None else Path(store),
+        validate=validate,
     )
     return Opening(start(handler, config))
 

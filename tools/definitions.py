@@ -11,7 +11,7 @@ definition the versions share is written once:
     E mask ADT_A08 ADT_A01             events that share another event's structure
     S mask PID SI? CX? CX+ ...         segments: one token per field
     D mask XPN FN ST ST IS:0200 ...    composite types: one token per component
-    T mask 0001 A F M N O U            HL7 tables and their values
+    T mask 0001 A F M N O U            HL7 tables and their values (%XX escapes)
 
 A structure element is a segment name or a group `[NAME ...]`, followed by its
 cardinality: nothing for exactly one, `?` at most one, `*` any number, `+`
@@ -111,11 +111,18 @@ def records(version: str) -> list[tuple[str, str, str]]:
         tokens = [type_token(ref[2], ref[4]) for _, ref, _, _ in children]
         out.append(("D", name, " ".join(tokens)))
     for number, (_, values) in tables.items():
-        # Ranges written as prose ("E1 ... E9") are no value a message holds.
-        kept = sorted({v for v in values if v.isascii() and v.isprintable() and " " not in v and v})
+        kept = sorted({quote(v) for v in values if v})
         out.append(("T", number.removeprefix("HL7"), " ".join(kept)))
     out.extend(("E", event, target) for event, target in shared_events(version, messages))
     return out
+
+
+def quote(value: str) -> str:
+    # Table values may hold spaces ("UNICODE UTF-8"): bytes outside printable
+    # ASCII, and the space and % themselves, are written %XX.
+    return "".join(
+        chr(b) if 0x21 <= b <= 0x7E and b != 0x25 else f"%{b:02X}" for b in value.encode()
+    )
 
 
 def shape(children: tuple) -> tuple:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <type_traits>
 
 namespace vellomar {
 namespace {
@@ -49,11 +50,38 @@ bool read_cardinality(std::string_view &token, Cardinality &out) {
   }
 }
 
-TypeRef read_type(std::string_view token) {
-  size_t colon = token.find(':');
-  if (colon == std::string_view::npos)
-    return {std::string(token), {}};
-  return {std::string(token.substr(0, colon)), std::string(token.substr(colon + 1))};
+template <class T> void put(std::vector<T> &by_number, uint16_t number, std::type_identity_t<T> value) {
+  if (by_number.size() <= number)
+    by_number.resize(number + 1u);
+  by_number[number] = value;
+}
+
+Primitive primitive_of(std::string_view type) {
+  static constexpr std::pair<std::string_view, Primitive> known[] = {
+      {"NM", Primitive::nm}, {"SI", Primitive::si},   {"DT", Primitive::dt},
+      {"TM", Primitive::tm}, {"DTM", Primitive::dtm}, {"ID", Primitive::id},
+      {"IS", Primitive::is}, {"TS", Primitive::ts}};
+  for (const auto &[name, kind] : known)
+    if (name == type)
+      return kind;
+  return Primitive::other;
+}
+
+// A table value: %XX stands for the byte XX (a space, %, or one outside
+// printable ASCII); a malformed escape is kept as written.
+std::string unquote(std::string_view word) {
+  std::string out;
+  for (size_t i = 0; i < word.size(); ++i) {
+    unsigned byte = 0;
+    if (word[i] == '%' && i + 3 <= word.size() &&
+        std::from_chars(word.data() + i + 1, word.data() + i + 3, byte, 16).ptr == word.data() + i + 3) {
+      out.push_back(static_cast<char>(byte));
+      i += 2;
+    } else {
+      out.push_back(word[i]);
+    }
+  }
+  return out;
 }
 
 void add_starts(GroupDef &group) {
@@ -91,6 +119,67 @@ const GroupDef *VersionDefinitions::structure_of(std::string_view type, std::str
   return find(structures, structure_name);
 }
 
+uint16_t Definitions::type_number(std::string_view name) {
+  auto [it, added] = type_numbers_.try_emplace(std::string(name), type_names_.size());
+  if (added) {
+    type_names_.emplace_back(name);
+    primitives_.push_back(primitive_of(name));
+  }
+  return it->second;
+}
+
+uint16_t Definitions::table_number(std::string_view name) {
+  if (name.empty())
+    return 0;
+  auto [it, added] = table_numbers_.try_emplace(std::string(name), table_names_.size());
+  if (added)
+    table_names_.emplace_back(name);
+  return it->second;
+}
+
+TypeRef Definitions::read_type(std::string_view token) {
+  size_t colon = token.find(':');
+  if (colon == std::string_view::npos)
+    return {type_number(token), 0};
+  return {type_number(token.substr(0, colon)), table_number(token.substr(colon + 1))};
+}
+
+void Definitions::summarise(VersionDefinitions &v) const {
+  // Whether a leaf has anything to check, lowering `shortest` to its limit.
+  auto leaf = [&](const TypeRef &t, uint32_t &shortest) {
+    const uint32_t limit = VersionDefinitions::at(v.lengths, t.type);
+    if (limit)
+      shortest = std::min(shortest, limit);
+    switch (primitives_[t.type]) {
+    case Primitive::nm: case Primitive::si: case Primitive::dt: case Primitive::tm:
+    case Primitive::dtm: case Primitive::ts: return true;
+    case Primitive::id: case Primitive::is: return t.table && VersionDefinitions::at(v.tables, t.table);
+    default: return false;
+    }
+  };
+  v.checked.assign(v.composites.size(), 0);
+  v.shortest.assign(v.composites.size(), UINT32_MAX);
+  for (size_t type = 0; type < v.composites.size(); ++type) {
+    const std::vector<TypeRef> *parts = v.composites[type];
+    if (!parts)
+      continue;
+    bool checked = primitives_[type] == Primitive::ts; // its first part is read as DTM
+    uint32_t shortest = UINT32_MAX;
+    for (const TypeRef &part : *parts) {
+      // A composite part is cut once more, into leaves.
+      if (const std::vector<TypeRef> *subs = VersionDefinitions::at(v.composites, part.type)) {
+        checked |= primitives_[part.type] == Primitive::ts;
+        for (const TypeRef &sub : *subs)
+          checked |= leaf(sub, shortest);
+      } else {
+        checked |= leaf(part, shortest);
+      }
+    }
+    v.checked[type] = checked;
+    v.shortest[type] = shortest;
+  }
+}
+
 const VersionDefinitions *Definitions::version(std::string_view name) const {
   for (const VersionDefinitions &v : versions_)
     if (v.name == name)
@@ -118,7 +207,8 @@ Result<Definitions> Definitions::parse(std::string_view text) {
     std::vector<std::string_view> w = words(line);
     if (w[0] == "V") {
       for (size_t i = 1; i < w.size(); ++i)
-        defs.versions_.push_back(VersionDefinitions{std::string(w[i]), {}, {}, {}, {}, {}, {}});
+        defs.versions_.emplace_back().name = w[i];
+      defs.type_number("DTM"); // the time stamp of TS, whatever a version calls it
       continue;
     }
     uint64_t mask = 0;
@@ -137,7 +227,8 @@ Result<Definitions> Definitions::parse(std::string_view text) {
         uint32_t length = 0;
         if (!read_number(w[i + 1], length))
           return fail("bad length");
-        each_version([&](VersionDefinitions &v) { v.lengths[std::string(w[i])] = length; });
+        const uint16_t type = defs.type_number(w[i]);
+        each_version([&](VersionDefinitions &v) { put(v.lengths, type, length); });
       }
       break;
     case 'M': {
@@ -187,7 +278,7 @@ Result<Definitions> Definitions::parse(std::string_view text) {
         FieldDef field;
         if (!read_cardinality(token, field.cardinality))
           return fail("bad cardinality");
-        field.type = read_type(token);
+        field.type = defs.read_type(token);
         fields.push_back(std::move(field));
       }
       each_version([&](VersionDefinitions &v) { v.segments[name] = &fields; });
@@ -196,20 +287,26 @@ Result<Definitions> Definitions::parse(std::string_view text) {
     case 'D': {
       std::vector<TypeRef> &components = defs.composites_.emplace_back();
       for (size_t i = 3; i < w.size(); ++i)
-        components.push_back(read_type(w[i]));
-      each_version([&](VersionDefinitions &v) { v.composites[name] = &components; });
+        components.push_back(defs.read_type(w[i]));
+      const uint16_t type = defs.type_number(name);
+      each_version([&](VersionDefinitions &v) { put(v.composites, type, &components); });
       break;
     }
     case 'T': {
-      std::vector<std::string> &values = defs.tables_.emplace_back(w.begin() + 3, w.end());
+      std::vector<std::string> &values = defs.tables_.emplace_back();
+      for (size_t i = 3; i < w.size(); ++i)
+        values.push_back(unquote(w[i]));
       std::sort(values.begin(), values.end());
-      each_version([&](VersionDefinitions &v) { v.tables[name] = &values; });
+      const uint16_t table = defs.table_number(name);
+      each_version([&](VersionDefinitions &v) { put(v.tables, table, &values); });
       break;
     }
     default:
       return fail("unknown kind");
     }
   }
+  for (VersionDefinitions &v : defs.versions_)
+    defs.summarise(v);
   return defs;
 }
 

@@ -43,10 +43,16 @@ struct GroupDef {
   bool starts_with(std::string_view segment) const;
 };
 
-// A field, component or sub-component: its type and HL7 table ("" for none).
+// The primitive types whose values validation reads; every other type is
+// `other` (a composite, or text).
+enum class Primitive : uint8_t { other, nm, si, dt, tm, dtm, id, is, ts };
+
+// A field, component or sub-component: its type and HL7 table, as numbers
+// given by Definitions (table 0: none), so that validation looks them up
+// by index.
 struct TypeRef {
-  std::string type;
-  std::string table;
+  uint16_t type = 0;
+  uint16_t table = 0;
 };
 
 struct FieldDef {
@@ -63,17 +69,27 @@ template <class T>
 using TextMap = std::unordered_map<std::string, T, TextHash, std::equal_to<>>;
 
 struct VersionDefinitions {
-  std::string name;                                 // "2.5.1"
-  TextMap<const GroupDef *> structures;            // the root group of each
-  TextMap<std::string> shared_events;              // ADT_A08 -> ADT_A01
+  std::string name;                      // "2.5.1"
+  TextMap<const GroupDef *> structures; // the root group of each
+  TextMap<std::string> shared_events;   // ADT_A08 -> ADT_A01
   TextMap<const std::vector<FieldDef> *> segments;
-  TextMap<const std::vector<TypeRef> *> composites;
-  TextMap<const std::vector<std::string> *> tables; // sorted values
-  TextMap<uint32_t> lengths;                        // primitive types; 0: no limit
+  // By type number: its components when composite, its maximum length (0: no limit).
+  std::vector<const std::vector<TypeRef> *> composites;
+  std::vector<uint32_t> lengths;
+  // By table number: its sorted values.
+  std::vector<const std::vector<std::string> *> tables;
+  // By type number, for composites: whether any part has a format or table
+  // to check, and the shortest length limit of its parts (UINT32_MAX: none),
+  // so that a value no check can fault is passed over without being cut.
+  std::vector<uint8_t> checked;
+  std::vector<uint32_t> shortest;
 
   template <class T> static T find(const TextMap<T> &map, std::string_view key) {
     auto it = map.find(key);
     return it == map.end() ? T{} : it->second;
+  }
+  template <class T> static T at(const std::vector<T> &by_number, uint16_t number) {
+    return number < by_number.size() ? by_number[number] : T{};
   }
   // The structure of a message whose MSH-9 reads type^event^structure: the
   // structure it names when known, else TYPE_EVENT, else the structure that
@@ -92,8 +108,25 @@ public:
   const VersionDefinitions *version(std::string_view name) const;
   const std::vector<VersionDefinitions> &versions() const { return versions_; }
 
+  const std::string &type_name(uint16_t type) const { return type_names_[type]; }
+  Primitive primitive(uint16_t type) const { return primitives_[type]; }
+  const std::string &table_name(uint16_t table) const { return table_names_[table]; }
+  // The number of a type read from the data (0 for one it never names).
+  uint16_t type_number_of(std::string_view name) const {
+    auto it = type_numbers_.find(name);
+    return it == type_numbers_.end() ? 0 : it->second;
+  }
+
 private:
+  uint16_t type_number(std::string_view name);
+  void summarise(VersionDefinitions &v) const;
+  uint16_t table_number(std::string_view name);
+  TypeRef read_type(std::string_view token);
+
   std::vector<VersionDefinitions> versions_;
+  TextMap<uint16_t> type_numbers_, table_numbers_;
+  std::vector<std::string> type_names_{""}, table_names_{""}; // number 0: none
+  std::vector<Primitive> primitives_{Primitive::other};
   // Records shared by the versions' maps; a deque keeps their addresses.
   std::deque<GroupDef> groups_;
   std::deque<std::vector<FieldDef>> segments_;

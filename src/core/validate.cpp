@@ -84,8 +84,9 @@ bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZ
 
 class Validator {
 public:
-  Validator(const VersionDefinitions &v, const Message &m, std::vector<Finding> &out)
-      : v_(v), m_(m), out_(out) {}
+  Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
+            std::vector<Finding> &out)
+      : defs_(defs), v_(v), m_(m), out_(out), date_time_{defs.type_number_of("DTM"), 0} {}
 
   void segment(size_t index, std::string_view label) {
     const std::vector<FieldDef> *fields = VersionDefinitions::find(v_.segments, segment_name(m_, index));
@@ -133,7 +134,9 @@ private:
     if (text.empty() || text == "\"\"") // "" is the explicit null
       return;
     if (depth < 2) {
-      if (const std::vector<TypeRef> *parts = VersionDefinitions::find(v_.composites, type.type)) {
+      if (const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type)) {
+        if (!v_.checked[type.type] && text.size() <= v_.shortest[type.type])
+          return;
         const Delimiter &d = depth == 0 ? m_.enc.component : m_.enc.sub_component;
         size_t i = 0;
         cut(text, d, [&](std::string_view piece) {
@@ -141,7 +144,7 @@ private:
             return false;
           parts_[depth] = ++i;
           // The time stamp of a TS is a DTM whatever type a version gives it.
-          if (i == 1 && type.type == "TS")
+          if (i == 1 && defs_.primitive(type.type) == Primitive::ts)
             primitive(date_time_, piece, depth + 1);
           else
             value((*parts)[i - 1], piece, depth + 1);
@@ -163,51 +166,51 @@ private:
   }
 
   void primitive(const TypeRef &type, std::string_view text, int depth) {
-    const std::string &t = type.type;
-    const uint32_t limit = VersionDefinitions::find(v_.lengths, t);
+    const uint32_t limit = VersionDefinitions::at(v_.lengths, type.type);
     if (limit && text.size() > limit) {
       const std::string location = where(depth);
       add(false, 104, location,
           "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
-              t + " allows " + std::to_string(limit));
+              defs_.type_name(type.type) + " allows " + std::to_string(limit));
     }
+    const Primitive kind = defs_.primitive(type.type);
     bool good = true;
-    if (t == "NM")
-      good = is_number(text);
-    else if (t == "SI")
-      good = is_digits(text);
-    else if (t == "DT")
-      good = is_date(text);
-    else if (t == "TM")
-      good = is_time(text);
-    else if (t == "DTM")
-      good = is_date_time(text);
+    switch (kind) {
+    case Primitive::nm: good = is_number(text); break;
+    case Primitive::si: good = is_digits(text); break;
+    case Primitive::dt: good = is_date(text); break;
+    case Primitive::tm: good = is_time(text); break;
+    case Primitive::dtm: good = is_date_time(text); break;
+    default: break;
+    }
     if (!good) {
       const std::string location = where(depth);
       add(true, 102, location,
-          "Value '" + std::string(text) + "' of " + location + " is not a valid " + t);
+          "Value '" + std::string(text) + "' of " + location + " is not a valid " +
+              defs_.type_name(type.type));
       return;
     }
-    if ((t == "ID" || t == "IS") && !type.table.empty()) {
-      const std::vector<std::string> *values = VersionDefinitions::find(v_.tables, type.table);
+    if ((kind == Primitive::id || kind == Primitive::is) && type.table) {
+      const std::vector<std::string> *values = VersionDefinitions::at(v_.tables, type.table);
       if (values && !std::binary_search(values->begin(), values->end(), text)) {
         // IS tables are user-defined, and coded elements name coding systems
         // that sites extend (table 0396): only an ID field is an error.
         const std::string location = where(depth);
-        add(t == "ID" && depth == 0, 103, location,
+        add(kind == Primitive::id && depth == 0, 103, location,
             "Value '" + std::string(text) + "' of " + location + " is not in table " +
-                type.table);
+                defs_.table_name(type.table));
       }
     }
   }
 
+  const Definitions &defs_;
   const VersionDefinitions &v_;
   const Message &m_;
   std::vector<Finding> &out_;
   std::string label_;
   size_t field_ = 0, repetition_ = 0;
   size_t parts_[2] = {0, 0};
-  const TypeRef date_time_{"DTM", {}};
+  const TypeRef date_time_;
 };
 
 std::string element_path(const MessageStructure &s, uint32_t node, std::string_view name) {
@@ -279,7 +282,7 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
   // Each segment's label: its name, with its repetition among the segments
   // of that name when it is not the first.
   std::vector<std::pair<std::string_view, size_t>> seen;
-  Validator validator(*kind.definitions, message, out);
+  Validator validator(defs, *kind.definitions, message, out);
   size_t next_unexpected = 0;
   for (uint32_t i = 0; i < message.segment_count(); ++i) {
     std::string_view name = segment_name(message, i);

@@ -180,3 +180,21 @@ def test_listener_validates():
     assert [m.raw for m in handled] == [ADT]
     assert (good["MSA-1"], len(good.segments)) == ("AA", 2)
     assert (bad["MSA-1"], bad["ERR-3-1"], bad["ERR-2"]) == ("AR", "102", "PID^1^1^1")
+
+
+@pytest.mark.parametrize("text, expected", [
+    # Each row reads its own group first, then the enclosing ones; never a sibling's.
+    (ORU, [("MRN1", "CBC panel", "Hemoglobin", "hemolysed sample", "O1", None),
+           ("MRN1", "CBC panel", "Leukocytes", "order 1 note", "O1", None),
+           ("MRN1", "Chemistry", "Glucose", "fasting", None, None),
+           ("MRN1", "Chemistry", "Creatinine", "patient note", None, "custom"),
+           ("MRN2", "Potassium", "Potassium", None, None, None)]),
+    # An unknown structure reads the message's occurrence, as without groups.
+    (ORU.replace("ORU^R01^ORU_R01", "ZRU^Z01"), [
+        ("MRN1", "CBC panel", test, "patient note", "O1", "custom")
+        for test in ("Hemoglobin", "Leukocytes", "Glucose", "Creatinine", "Potassium")]),
+])
+def test_rows_read_their_group(text, expected):
+    columns = ["PID-3", "OBR-4-2", "OBX-3-2", "NTE-3", "ORC-2", "ZDS-1"]
+    rows = vellomar.table(text, columns, rows="OBX").to_pylist()
+    assert [tuple(row[c] for c in columns) for row in rows] == expected

@@ -1,5 +1,9 @@
 #include "table.hpp"
 
+#include <optional>
+
+#include "structure.hpp"
+
 namespace vellomar {
 
 bool find_segment(const Message &message, std::string_view name, uint64_t repetition,
@@ -140,25 +144,43 @@ void TableBuilder::add_rows(const Message &message) {
     ++rows_;
     return;
   }
+  std::optional<MessageStructure> groups;
   bool first = true;
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
     if (std::string_view(message.raw.data() + e.offset, e.name_length) != rows_segment_)
       continue;
-    if (first) { // the message's own values, the same in each of its rows
+    if (first) {
       first = false;
-      for (size_t c = 0; c < paths_.size(); ++c)
+      if (options_.definitions) {
+        const MessageKind kind = message_kind(*options_.definitions, message, {});
+        if (kind.structure)
+          groups = match_structure(message, kind);
+      }
+      // Without its structure, the message's own values, the same in each row.
+      for (size_t c = 0; !groups && c < paths_.size(); ++c)
         if (!per_row_[c] && (present_[c] = select(paths_[c])))
           values_[c].assign(value);
     }
     const SegmentView occurrence = message.segment_at(i);
     for (size_t c = 0; c < paths_.size(); ++c) {
-      bool present = per_row_[c] ? select_value(occurrence, paths_[c], scratch, value)
-                                 : static_cast<bool>(present_[c]);
-      if (!present)
-        columns_[c].append_null();
+      bool present;
+      if (per_row_[c]) {
+        present = select_value(occurrence, paths_[c], scratch, value);
+      } else if (groups) {
+        const TerserPath &path = paths_[c];
+        const uint32_t at = row_segment(*groups, message, static_cast<uint32_t>(i), path.segment,
+                                        path.repetition);
+        present = at != no_row_segment &&
+                  select_value(message.segment_at(at), path, scratch, value);
+      } else {
+        present = present_[c];
+        value = values_[c];
+      }
+      if (present)
+        columns_[c].append(value);
       else
-        columns_[c].append(per_row_[c] ? value : std::string_view(values_[c]));
+        columns_[c].append_null();
     }
     ++rows_;
   }

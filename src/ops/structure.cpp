@@ -55,6 +55,8 @@ Ref load_definitions(PyObject **args) {
   std::string_view text;
   if (!py::to_text(args[0], "text", text))
     return {};
+  if (loaded) // tables being built point into them: they stay for the process
+    return Ref::borrow(Py_None);
   Result<Definitions> parsed = Definitions::parse(text);
   if (!parsed)
     return Ref::steal(py::raise(parsed.error()));

@@ -432,7 +432,7 @@ Ref table_state(PyObject **args) {
   unsigned long long max_rows = SIZE_MAX, max_bytes = SIZE_MAX;
   if (args[5] != Py_None && !PyArg_ParseTuple(args[5], "KK:budget", &max_rows, &max_bytes))
     return {};
-  const TableOptions options{bad == BadMessages::keep, provenance != 0};
+  const TableOptions options{bad == BadMessages::keep, provenance != 0, definitions()};
   if (names.size() != paths.size() + options.reasons + 3 * options.provenance) {
     PyErr_SetString(PyExc_ValueError, "table_state(): one name for every column");
     return {};

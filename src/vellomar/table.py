@@ -11,6 +11,7 @@ from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from typing import IO, Any, Literal, Union
 
 from . import _ops
+from .structure import load_definitions
 from ._core import Message
 from .charsets import codec_for
 from .read import MessageError, without_bom
@@ -191,6 +192,8 @@ class _Build:
         self.names = names + extra
         self.encoding = None if encoding is None else codecs.lookup(encoding).name
         self.fallback = None if fallback_encoding is None else codecs.lookup(fallback_encoding).name
+        if rows is not None:  # rows read their group's segments (see row_segment)
+            load_definitions()
         self.state = _ops.table_state(self.names, paths, rows, errors, provenance, budget)
 
     def take(self) -> Table:

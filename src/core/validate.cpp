@@ -82,6 +82,17 @@ bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZ
   return text.size() == date.size() || (date.size() == 8 && is_clock(text.substr(8)));
 }
 
+// Most tables hold a few short codes: a scan that compares lengths and first
+// bytes before any memcmp beats a binary search of strings.
+bool in_table(const std::vector<std::string> &values, std::string_view text) {
+  if (values.size() > 16)
+    return std::binary_search(values.begin(), values.end(), text);
+  for (const std::string &value : values)
+    if (value.size() == text.size() && value[0] == text[0] && value == text)
+      return true;
+  return false;
+}
+
 class Validator {
 public:
   Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
@@ -131,7 +142,7 @@ private:
 
   // depth 0: a field repetition, 1: a component, 2: a sub-component.
   void value(const TypeRef &type, std::string_view text, int depth) {
-    if (text.empty() || text == "\"\"") // "" is the explicit null
+    if (text.empty() || (text.size() == 2 && text[0] == '"' && text[1] == '"')) // "" is the explicit null
       return;
     if (depth < 2) {
       if (const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type)) {
@@ -192,7 +203,7 @@ private:
     }
     if ((kind == Primitive::id || kind == Primitive::is) && type.table) {
       const std::vector<std::string> *values = VersionDefinitions::at(v_.tables, type.table);
-      if (values && !std::binary_search(values->begin(), values->end(), text)) {
+      if (values && !in_table(*values, text)) {
         // IS tables are user-defined, and coded elements name coding systems
         // that sites extend (table 0396): only an ID field is an error.
         const std::string location = where(depth);

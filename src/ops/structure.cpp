@@ -80,20 +80,31 @@ Ref structure(PyObject **args) {
   return Ref::check(PyTuple_Pack(3, root.get(), s.known ? Py_True : Py_False, unexpected.get()));
 }
 
-const py::Signature validate_sig{"validate()", {"message", "version"}, 2, 1};
-// A new list of (severity, code, location, text) tuples.
+const py::Signature validate_sig{"validate()", {"message", "version", "finding"}, 3, 3};
+// A new list of (severity, code, location, text) tuples of the tuple
+// subclass `finding` (the package's Finding), made as tuple() makes them:
+// without running Python code per finding.
 Ref validate(PyObject **args) {
   std::string_view version;
   const Message *message = message_and_version(args, "validate()", version);
   if (!message)
     return {};
+  if (!PyType_Check(args[2]) ||
+      !PyType_IsSubtype(reinterpret_cast<PyTypeObject *>(args[2]), &PyTuple_Type)) {
+    PyErr_SetString(PyExc_TypeError, "validate() takes a tuple subclass for the findings");
+    return {};
+  }
+  auto *finding = reinterpret_cast<PyTypeObject *>(args[2]);
   const std::vector<Finding> findings = validate_message(*loaded, *message, version);
   return py::new_list(findings.size(), [&](auto append) {
     for (const Finding &f : findings) {
       Ref severity = py::str(f.error ? "error" : "warning");
       Ref code = Ref::check(PyLong_FromLong(f.code));
       Ref location = py::str(f.location), text = py::str(f.text);
-      append(Ref::check(PyTuple_Pack(4, severity.get(), code.get(), location.get(), text.get())));
+      Ref items =
+          Ref::check(PyTuple_Pack(4, severity.get(), code.get(), location.get(), text.get()));
+      Ref call = Ref::check(PyTuple_Pack(1, items.get())); // tuple(iterable)
+      append(Ref::check(PyTuple_Type.tp_new(finding, call.get(), nullptr)));
     }
   });
 }

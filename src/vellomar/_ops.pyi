@@ -1,6 +1,6 @@
 # Internal functions of the package; use the package's own names.
 from collections.abc import Callable, Iterator, Mapping
-from typing import Any, final, type_check_only
+from typing import Any, TypeVar, final, type_check_only
 
 from . import Message as Message, PanicException as PanicException
 from ._core import Component, Field, Segment
@@ -70,6 +70,7 @@ def charset_of(data: bytes) -> str | None: ...
 def load_definitions(text: str) -> None: ...
 
 _Node = tuple[str, list[int | _Node]]
+_F = TypeVar("_F", bound=tuple[str, int, str, str])
 
 def structure(message: Message, version: str | None = None) -> tuple[_Node, bool, list[int]]: ...
-def validate(message: Message, version: str | None = None) -> list[tuple[str, int, str, str]]: ...
+def validate(message: Message, version: str | None, finding: type[_F]) -> list[_F]: ...

@@ -11,7 +11,7 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 from importlib import resources
-from typing import Any, TypeVar, Union
+from typing import Any, NamedTuple, TypeVar, Union
 
 from . import _ops
 from ._core import Message, parse
@@ -30,10 +30,10 @@ def load_definitions() -> None:
         _loaded = True
 
 
-@dataclass(frozen=True, slots=True)
-class Finding:
+class Finding(NamedTuple):
     """One result of `validate`: severity "error" or "warning", a code of HL7
-    table 0357, the location as a path and a text."""
+    table 0357, the location as a path and a text. (A named tuple: the core
+    makes them without running Python code.)"""
 
     severity: str
     code: int
@@ -102,7 +102,7 @@ def validate(message: Message | str, *, version: str | None = None) -> list[Find
     (MSH-12 when None), in message order; [] for a valid message. Text that
     does not parse raises as `parse` does."""
     load_definitions()
-    return [Finding(*f) for f in _ops.validate(_message(message), version)]
+    return _ops.validate(_message(message), version, Finding)
 
 
 _STEP = re.compile(r"([A-Za-z0-9_]+)(?:\((\d+)\))?\Z")

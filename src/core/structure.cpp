@@ -61,8 +61,8 @@ private:
     const GroupDef *def = out_.nodes[top.node].def->children[child].group;
     const auto index = static_cast<uint32_t>(out_.nodes.size());
     out_.nodes.push_back(node(def, def->name, top.node));
+    out_.nodes.back().repetition = out_.nodes[top.node].counts[child]++;
     out_.nodes[top.node].items.push_back({true, index});
-    out_.nodes[top.node].counts[child]++;
     top.position = child;
     stack_.push_back({index, npos});
   }
@@ -125,10 +125,12 @@ private:
 };
 
 // The `repetition`-th segment named `name` within `node`, descending only
-// into child groups that cannot repeat; counts down `repetition`.
+// into child groups that cannot repeat; counts down `repetition` and sets
+// `held` when the node holds one at all.
 uint32_t find_in(const MessageStructure &s, const Message &message, uint32_t node,
-                 uint32_t skip, std::string_view name, uint64_t &repetition, bool &held) {
-  for (const GroupNode::Item &item : s.nodes[node].items) {
+                 std::string_view name, uint64_t &repetition, bool &held) {
+  const GroupNode &n = s.nodes[node];
+  for (const GroupNode::Item &item : n.items) {
     if (!item.group) {
       if (segment_name(message, item.index) == name) {
         held = true;
@@ -138,17 +140,13 @@ uint32_t find_in(const MessageStructure &s, const Message &message, uint32_t nod
       continue;
     }
     const GroupNode &child = s.nodes[item.index];
-    if (item.index == skip || !child.def)
-      continue;
-    // The cardinality of the child in its parent's definition.
-    const GroupDef *parent = s.nodes[node].def;
     bool repeats = true;
-    for (const StructureElement &e : parent->children)
+    for (const StructureElement &e : n.def->children)
       if (e.group == child.def)
         repeats = e.cardinality.max != 1;
     if (repeats)
       continue;
-    uint32_t found = find_in(s, message, item.index, skip, name, repetition, held);
+    uint32_t found = find_in(s, message, item.index, name, repetition, held);
     if (found != no_row_segment)
       return found;
   }
@@ -185,17 +183,28 @@ MessageStructure match_structure(const Message &message, const MessageKind &kind
   return out;
 }
 
-uint32_t row_segment(const MessageStructure &s, const Message &message, uint32_t row,
-                     std::string_view name, uint64_t repetition) {
-  uint32_t skip = no_row_segment;
-  for (uint32_t node = s.segment_node[row];; node = s.nodes[node].parent) {
+uint32_t RowSegments::find(uint32_t row, size_t path, std::string_view name,
+                           uint64_t repetition) {
+  // A group that holds no such segment answers as the group around it does,
+  // so every group passed on the way up gets the answer found.
+  uint32_t node = s_.segment_node[row], result = no_row_segment, start = node;
+  for (;; node = s_.nodes[node].parent) {
+    uint32_t &known = memo_[node * paths_ + path];
+    if (known != unknown) {
+      result = known;
+      break;
+    }
     bool held = false;
     uint64_t left = repetition;
-    uint32_t found = find_in(s, message, node, skip, name, left, held);
-    if (held || node == 0)
-      return found;
-    skip = node;
+    const uint32_t found = find_in(s_, message_, node, name, left, held);
+    if (held || node == 0) {
+      result = known = found;
+      break;
+    }
   }
+  for (node = start; memo_[node * paths_ + path] == unknown; node = s_.nodes[node].parent)
+    memo_[node * paths_ + path] = result;
+  return result;
 }
 
 } // namespace vellomar

@@ -23,6 +23,7 @@ struct GroupNode {
   const GroupDef *def = nullptr; // null for the one flat group of an unknown structure
   std::string_view name;
   uint32_t parent = 0;          // the message's node is its own parent
+  uint32_t repetition = 0;      // 0-based among its parent's occurrences of this group
   std::vector<uint32_t> counts; // occurrences of each child of def
   std::vector<Item> items;
 };
@@ -58,10 +59,24 @@ MessageStructure match_structure(const Message &message, const MessageKind &kind
 // innermost group holding `row`, then in each enclosing group, taking the
 // first group that holds such a segment directly or in a child group that
 // cannot repeat (a group that repeats belongs to its own occurrence: another
-// order, another observation). no_row_segment when none has one.
+// order, another observation). no_row_segment when none has one. Each
+// group is searched once per path, however many rows share it.
 constexpr uint32_t no_row_segment = UINT32_MAX;
-uint32_t row_segment(const MessageStructure &structure, const Message &message, uint32_t row,
-                     std::string_view name, uint64_t repetition);
+class RowSegments {
+public:
+  RowSegments(const MessageStructure &structure, const Message &message, size_t paths)
+      : s_(structure), message_(message), paths_(paths),
+        memo_(structure.nodes.size() * paths, unknown) {}
+  // `path` numbers the (name, repetition) pair, 0 to paths - 1.
+  uint32_t find(uint32_t row, size_t path, std::string_view name, uint64_t repetition);
+
+private:
+  static constexpr uint32_t unknown = UINT32_MAX - 1;
+  const MessageStructure &s_;
+  const Message &message_;
+  size_t paths_;
+  std::vector<uint32_t> memo_; // by node, then path
+};
 
 // A segment's name as it stands in the message.
 inline std::string_view segment_name(const Message &message, size_t index) {

@@ -145,6 +145,7 @@ void TableBuilder::add_rows(const Message &message) {
     return;
   }
   std::optional<MessageStructure> groups;
+  std::optional<RowSegments> scope;
   bool first = true;
   for (size_t i = 0, n = message.segment_count(); i < n; ++i) {
     const SegmentEntry &e = message.segments[i];
@@ -154,8 +155,10 @@ void TableBuilder::add_rows(const Message &message) {
       first = false;
       if (options_.definitions) {
         const MessageKind kind = message_kind(*options_.definitions, message, {});
-        if (kind.structure)
+        if (kind.structure) {
           groups = match_structure(message, kind);
+          scope.emplace(*groups, message, paths_.size());
+        }
       }
       // Without its structure, the message's own values, the same in each row.
       for (size_t c = 0; !groups && c < paths_.size(); ++c)
@@ -169,8 +172,7 @@ void TableBuilder::add_rows(const Message &message) {
         present = select_value(occurrence, paths_[c], scratch, value);
       } else if (groups) {
         const TerserPath &path = paths_[c];
-        const uint32_t at = row_segment(*groups, message, static_cast<uint32_t>(i), path.segment,
-                                        path.repetition);
+        const uint32_t at = scope->find(static_cast<uint32_t>(i), c, path.segment, path.repetition);
         present = at != no_row_segment &&
                   select_value(message.segment_at(at), path, scratch, value);
       } else {

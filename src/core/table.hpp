@@ -77,7 +77,7 @@ struct TableOptions {
   bool reasons = false;    // why a message kept as a row did not parse
   bool provenance = false; // file, message number and byte offset of each row
   // In rows mode, a path on another segment reads the occurrence in the
-  // row's own group or the nearest enclosing one (row_segment) in messages
+  // row's own group or the nearest enclosing one (RowSegments) in messages
   // whose structure these definitions know; otherwise the message's.
   const Definitions *definitions = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "validate.hpp"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace vellomar {
 namespace {
@@ -256,17 +257,10 @@ std::string group_path(const MessageStructure &s, uint32_t node) {
   if (node == 0)
     return {};
   const GroupNode &n = s.nodes[node];
-  uint32_t repetition = 0;
-  for (const GroupNode::Item &item : s.nodes[n.parent].items) {
-    if (item.group && item.index == node)
-      break;
-    if (item.group && s.nodes[item.index].def == n.def)
-      ++repetition;
-  }
   std::string path = group_path(s, n.parent);
   path.append("/").append(n.name);
-  if (repetition)
-    path.append("(").append(std::to_string(repetition)).append(")");
+  if (n.repetition)
+    path.append("(").append(std::to_string(n.repetition)).append(")");
   return path;
 }
 
@@ -292,15 +286,13 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
   const MessageStructure structure = match_structure(message, kind);
   // Each segment's label: its name, with its repetition among the segments
   // of that name when it is not the first.
-  std::vector<std::pair<std::string_view, size_t>> seen;
+  std::unordered_map<std::string_view, size_t> seen;
   Validator validator(defs, *kind.definitions, message, out);
   size_t next_unexpected = 0;
   for (uint32_t i = 0; i < message.segment_count(); ++i) {
     std::string_view name = segment_name(message, i);
-    auto it = std::find_if(seen.begin(), seen.end(), [&](auto &p) { return p.first == name; });
-    size_t repetition = it == seen.end() ? 0 : ++it->second;
-    if (it == seen.end())
-      seen.push_back({name, 0});
+    auto [it, first] = seen.try_emplace(name, 0);
+    const size_t repetition = first ? 0 : ++it->second;
     std::string label(name);
     if (repetition)
       label += "(" + std::to_string(repetition) + ")";

@@ -198,3 +198,23 @@ def test_rows_read_their_group(text, expected):
     columns = ["PID-3", "OBR-4-2", "OBX-3-2", "NTE-3", "ORC-2", "ZDS-1"]
     rows = vellomar.table(text, columns, rows="OBX").to_pylist()
     assert [tuple(row[c] for c in columns) for row in rows] == expected
+
+
+def test_definitions_that_do_not_read_fail_with_their_line():
+    import subprocess
+    import sys
+
+    # A fresh interpreter: the package's own definitions are read once per process.
+    script = (
+        "from vellomar import _ops\n"
+        "for text in ['V 2.5\\nM 1 X [G A', 'V 2.5\\n \\nE 1 ADT_A08', 'V 2.5\\nM 1 X A ]', "
+        "'V 2.5\\nS 1 PID SI{1,x}', 'V 2.5\\nQ 1 X', 'V 2.5\\nL 1 ST x']:\n"
+        "    try:\n        _ops.load_definitions(text)\n"
+        "    except ValueError as error:\n        print(error)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    assert out.stdout.splitlines() == [
+        "Definitions line 2: unclosed group", "Definitions line 3: expected an event and its structure",
+        "Definitions line 2: bad group end", "Definitions line 2: bad cardinality",
+        "Definitions line 2: unknown kind", "Definitions line 2: bad length",
+    ]

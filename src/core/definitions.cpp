@@ -205,6 +205,8 @@ Result<Definitions> Definitions::parse(std::string_view text) {
     if (line.empty() || line[0] == '#')
       continue;
     std::vector<std::string_view> w = words(line);
+    if (w.empty())
+      continue;
     if (w[0] == "V") {
       for (size_t i = 1; i < w.size(); ++i)
         defs.versions_.emplace_back().name = w[i];
@@ -269,6 +271,8 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       break;
     }
     case 'E':
+      if (w.size() != 4)
+        return fail("expected an event and its structure");
       each_version([&](VersionDefinitions &v) { v.shared_events[name] = std::string(w[3]); });
       break;
     case 'S': {

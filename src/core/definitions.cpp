@@ -98,6 +98,31 @@ void add_starts(GroupDef &group) {
 
 } // namespace
 
+uint64_t CodeTable::pack(std::string_view value) {
+  uint64_t out = value.size();
+  for (char c : value)
+    out = out << 8 | static_cast<unsigned char>(c);
+  return out << 8 * (7 - value.size()); // the length stays in the top byte
+}
+
+void CodeTable::add(std::string_view value) {
+  if (value.size() <= 7)
+    codes_.push_back(pack(value));
+  else
+    long_values_.emplace_back(value);
+}
+
+void CodeTable::sort() {
+  std::sort(codes_.begin(), codes_.end());
+  std::sort(long_values_.begin(), long_values_.end());
+}
+
+bool CodeTable::contains(std::string_view value) const {
+  if (value.size() <= 7)
+    return std::binary_search(codes_.begin(), codes_.end(), pack(value));
+  return std::binary_search(long_values_.begin(), long_values_.end(), value);
+}
+
 bool GroupDef::starts_with(std::string_view segment) const {
   return std::find(starts.begin(), starts.end(), segment) != starts.end();
 }
@@ -142,42 +167,6 @@ TypeRef Definitions::read_type(std::string_view token) {
   if (colon == std::string_view::npos)
     return {type_number(token), 0};
   return {type_number(token.substr(0, colon)), table_number(token.substr(colon + 1))};
-}
-
-void Definitions::summarise(VersionDefinitions &v) const {
-  // Whether a leaf has anything to check, lowering `shortest` to its limit.
-  auto leaf = [&](const TypeRef &t, uint32_t &shortest) {
-    const uint32_t limit = VersionDefinitions::at(v.lengths, t.type);
-    if (limit)
-      shortest = std::min(shortest, limit);
-    switch (primitives_[t.type]) {
-    case Primitive::nm: case Primitive::si: case Primitive::dt: case Primitive::tm:
-    case Primitive::dtm: case Primitive::ts: return true;
-    case Primitive::id: case Primitive::is: return t.table && VersionDefinitions::at(v.tables, t.table);
-    default: return false;
-    }
-  };
-  v.checked.assign(v.composites.size(), 0);
-  v.shortest.assign(v.composites.size(), UINT32_MAX);
-  for (size_t type = 0; type < v.composites.size(); ++type) {
-    const std::vector<TypeRef> *parts = v.composites[type];
-    if (!parts)
-      continue;
-    bool checked = primitives_[type] == Primitive::ts; // its first part is read as DTM
-    uint32_t shortest = UINT32_MAX;
-    for (const TypeRef &part : *parts) {
-      // A composite part is cut once more, into leaves.
-      if (const std::vector<TypeRef> *subs = VersionDefinitions::at(v.composites, part.type)) {
-        checked |= primitives_[part.type] == Primitive::ts;
-        for (const TypeRef &sub : *subs)
-          checked |= leaf(sub, shortest);
-      } else {
-        checked |= leaf(part, shortest);
-      }
-    }
-    v.checked[type] = checked;
-    v.shortest[type] = shortest;
-  }
 }
 
 const VersionDefinitions *Definitions::version(std::string_view name) const {
@@ -285,7 +274,9 @@ Result<Definitions> Definitions::parse(std::string_view text) {
         field.type = defs.read_type(token);
         fields.push_back(std::move(field));
       }
-      each_version([&](VersionDefinitions &v) { v.segments[name] = &fields; });
+      each_version([&](VersionDefinitions &v) {
+        v.segments[VersionDefinitions::segment_key(name)] = &fields;
+      });
       break;
     }
     case 'D': {
@@ -297,10 +288,10 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       break;
     }
     case 'T': {
-      std::vector<std::string> &values = defs.tables_.emplace_back();
+      CodeTable &values = defs.tables_.emplace_back();
       for (size_t i = 3; i < w.size(); ++i)
-        values.push_back(unquote(w[i]));
-      std::sort(values.begin(), values.end());
+        values.add(unquote(w[i]));
+      values.sort();
       const uint16_t table = defs.table_number(name);
       each_version([&](VersionDefinitions &v) { put(v.tables, table, &values); });
       break;
@@ -309,8 +300,6 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       return fail("unknown kind");
     }
   }
-  for (VersionDefinitions &v : defs.versions_)
-    defs.summarise(v);
   return defs;
 }
 

@@ -55,6 +55,22 @@ struct TypeRef {
   uint16_t table = 0;
 };
 
+// The values of an HL7 table. Values are mostly codes of a few bytes: those
+// of up to seven bytes are kept as sorted integers (the bytes and the length
+// packed), so that a lookup is a binary search of integers; longer ones as
+// sorted strings.
+class CodeTable {
+public:
+  void add(std::string_view value);
+  void sort();
+  bool contains(std::string_view value) const;
+
+private:
+  static uint64_t pack(std::string_view value); // value.size() <= 7
+  std::vector<uint64_t> codes_;
+  std::vector<std::string> long_values_;
+};
+
 struct FieldDef {
   TypeRef type;
   Cardinality cardinality;
@@ -72,17 +88,27 @@ struct VersionDefinitions {
   std::string name;                      // "2.5.1"
   TextMap<const GroupDef *> structures; // the root group of each
   TextMap<std::string> shared_events;   // ADT_A08 -> ADT_A01
-  TextMap<const std::vector<FieldDef> *> segments;
+  // By segment name packed as segment_key does.
+  std::unordered_map<uint32_t, const std::vector<FieldDef> *> segments;
   // By type number: its components when composite, its maximum length (0: no limit).
   std::vector<const std::vector<TypeRef> *> composites;
   std::vector<uint32_t> lengths;
-  // By table number: its sorted values.
-  std::vector<const std::vector<std::string> *> tables;
-  // By type number, for composites: whether any part has a format or table
-  // to check, and the shortest length limit of its parts (UINT32_MAX: none),
-  // so that a value no check can fault is passed over without being cut.
-  std::vector<uint8_t> checked;
-  std::vector<uint32_t> shortest;
+  // By table number: its values.
+  std::vector<const CodeTable *> tables;
+
+  // The fields of a segment, or null for a name the version does not define.
+  const std::vector<FieldDef> *segment(std::string_view id) const {
+    auto it = segments.find(segment_key(id));
+    return it == segments.end() ? nullptr : it->second;
+  }
+  // Segment names are three bytes; any other length is no key of the map.
+  static uint32_t segment_key(std::string_view id) {
+    if (id.size() != 3)
+      return 0;
+    return static_cast<uint32_t>(static_cast<unsigned char>(id[0])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
+           static_cast<unsigned char>(id[2]);
+  }
 
   template <class T> static T find(const TextMap<T> &map, std::string_view key) {
     auto it = map.find(key);
@@ -119,7 +145,6 @@ public:
 
 private:
   uint16_t type_number(std::string_view name);
-  void summarise(VersionDefinitions &v) const;
   uint16_t table_number(std::string_view name);
   TypeRef read_type(std::string_view token);
 
@@ -131,7 +156,7 @@ private:
   std::deque<GroupDef> groups_;
   std::deque<std::vector<FieldDef>> segments_;
   std::deque<std::vector<TypeRef>> composites_;
-  std::deque<std::vector<std::string>> tables_;
+  std::deque<CodeTable> tables_;
 };
 
 } // namespace vellomar

@@ -1,6 +1,8 @@
 #include "validate.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <unordered_map>
 
 namespace vellomar {
@@ -83,49 +85,38 @@ bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZ
   return text.size() == date.size() || (date.size() == 8 && is_clock(text.substr(8)));
 }
 
-// Most tables hold a few short codes: a scan that compares lengths and first
-// bytes before any memcmp beats a binary search of strings.
-bool in_table(const std::vector<std::string> &values, std::string_view text) {
-  if (values.size() > 16)
-    return std::binary_search(values.begin(), values.end(), text);
-  for (const std::string &value : values)
-    if (value.size() == text.size() && value[0] == text[0] && value == text)
-      return true;
-  return false;
-}
-
 class Validator {
 public:
   Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
             std::vector<Finding> &out)
-      : defs_(defs), v_(v), m_(m), out_(out), date_time_{defs.type_number_of("DTM"), 0} {}
+      : defs_(defs), v_(v), m_(m), out_(out), date_time_{defs.type_number_of("DTM"), 0} {
+    int i = 0;
+    for (const Delimiter *d : {&m.enc.repetition, &m.enc.component, &m.enc.sub_component}) {
+      marks_[static_cast<unsigned char>(d->bytes[0])] = true;
+      spread_[i++] = 0x0101010101010101ull * static_cast<unsigned char>(d->bytes[0]);
+    }
+  }
 
   void segment(size_t index, std::string_view label) {
-    const std::vector<FieldDef> *fields = VersionDefinitions::find(v_.segments, segment_name(m_, index));
+    const std::vector<FieldDef> *fields = v_.segment(segment_name(m_, index));
     if (!fields)
       return;
     const SegmentView seg = m_.segment_at(index);
     label_ = label;
     for (size_t f = seg.msh ? 2 : 0; f < fields->size(); ++f) {
       const FieldDef &def = (*fields)[f];
-      const FieldView field = f < seg.field_count() ? seg.field_at(f) : FieldView{{}, &m_.enc, false};
-      const size_t number = f + 1;
-      if (field.text.empty()) {
+      const std::string_view text = f < seg.field_count() ? seg.field_at(f).text : std::string_view{};
+      field_ = f + 1;
+      if (text.empty()) {
         if (def.cardinality.min > 0)
-          add(true, 101, at(number), "Required field " + at(number) + " is missing");
+          add(true, 101, at(field_), "Required field " + at(field_) + " is missing");
         continue;
       }
-      const size_t repetitions = std::max<size_t>(1, field.repetition_count());
+      const size_t repetitions = field(def.type, text);
       if (!def.cardinality.allows(repetitions))
-        add(true, 102, at(number),
-            "Field " + at(number) + " repeats " + std::to_string(repetitions) +
+        add(true, 102, at(field_),
+            "Field " + at(field_) + " repeats " + std::to_string(repetitions) +
                 " times; at most " + std::to_string(def.cardinality.max) + " allowed");
-      field_ = number;
-      repetition_ = 0;
-      cut(field.text, m_.enc.repetition, [&](std::string_view rep) {
-        value(def.type, rep, 0);
-        ++repetition_;
-      });
     }
   }
 
@@ -141,31 +132,99 @@ private:
     out_.push_back({error, code, std::move(location), std::move(text)});
   }
 
-  // depth 0: a field repetition, 1: a component, 2: a sub-component.
-  void value(const TypeRef &type, std::string_view text, int depth) {
+  // The first byte at or after `p` that may start a separator, or `end`:
+  // eight bytes at a time (a byte equal to one of three is found as a zero
+  // byte of the XOR; the lowest hit is exact), then byte by byte.
+  const char *next_mark(const char *p, const char *end) const {
+    constexpr uint64_t low = 0x0101010101010101ull, high = 0x8080808080808080ull;
+    for (; std::endian::native == std::endian::little && end - p >= 8; p += 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      uint64_t hits = 0;
+      for (uint64_t spread : spread_) {
+        const uint64_t x = word ^ spread;
+        hits |= (x - low) & ~x & high;
+      }
+      if (hits) // little-endian: the lowest set bit is the first byte
+        return p + std::countr_zero(hits) / 8;
+    }
+    while (p < end && !marks_[static_cast<unsigned char>(*p)])
+      ++p;
+    return p;
+  }
+
+  // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3
+  // sub-component), and its size.
+  int delimiter_at(const char *p, const char *end, size_t &size) const {
+    if (!marks_[static_cast<unsigned char>(*p)])
+      return 0;
+    int kind = 1;
+    for (const Delimiter *d : {&m_.enc.repetition, &m_.enc.component, &m_.enc.sub_component}) {
+      if (*p == d->bytes[0] && (d->size == 1 || (p + 1 < end && p[1] == d->bytes[1]))) {
+        size = d->size;
+        return kind;
+      }
+      ++kind;
+    }
+    return 0;
+  }
+
+  // Checks every value of a field of type `type` in one pass over its text
+  // and returns its number of repetitions. A value is cut as far as its
+  // type goes: a primitive field is checked whole (with any component
+  // separators in it), a primitive component whole, a component of a
+  // composite component by sub-component; parts beyond the type's are not
+  // looked at.
+  size_t field(const TypeRef &type, std::string_view text) {
+    const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type);
+    const std::vector<TypeRef> *subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type)
+                                             : nullptr;
+    repetition_ = 0;
+    parts_[0] = parts_[1] = 1;
+    const char *p = text.data(), *end = p + text.size(), *leaf = p;
+    for (; (p = next_mark(p, end)) < end; ++p) {
+      size_t size = 0;
+      const int kind = delimiter_at(p, end, size);
+      if (kind == 0 || (kind == 2 && !parts) || (kind == 3 && !subs))
+        continue;
+      this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
+      if (kind == 1) {
+        ++repetition_;
+        parts_[0] = 1;
+        subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type) : nullptr;
+      } else if (kind == 2) {
+        ++parts_[0];
+        subs = parts_[0] <= parts->size()
+                   ? VersionDefinitions::at(v_.composites, (*parts)[parts_[0] - 1].type)
+                   : nullptr;
+      }
+      parts_[1] = kind == 3 ? parts_[1] + 1 : 1;
+      p += size - 1;
+      leaf = p + 1;
+    }
+    this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(end - leaf)));
+    return repetition_ + 1;
+  }
+
+  // One value at the position parts_ says, of the field's type `type`.
+  void leaf(const TypeRef &type, const std::vector<TypeRef> *parts,
+            const std::vector<TypeRef> *subs, std::string_view text) {
     if (text.empty() || (text.size() == 2 && text[0] == '"' && text[1] == '"')) // "" is the explicit null
       return;
-    if (depth < 2) {
-      if (const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type)) {
-        if (!v_.checked[type.type] && text.size() <= v_.shortest[type.type])
-          return;
-        const Delimiter &d = depth == 0 ? m_.enc.component : m_.enc.sub_component;
-        size_t i = 0;
-        cut(text, d, [&](std::string_view piece) {
-          if (i >= parts->size())
-            return false;
-          parts_[depth] = ++i;
-          // The time stamp of a TS is a DTM whatever type a version gives it.
-          if (i == 1 && defs_.primitive(type.type) == Primitive::ts)
-            primitive(date_time_, piece, depth + 1);
-          else
-            value((*parts)[i - 1], piece, depth + 1);
-          return true;
-        });
-        return;
-      }
-    }
-    primitive(type, text, depth);
+    if (!parts)
+      return primitive(type, text, 0);
+    if (parts_[0] > parts->size())
+      return;
+    const TypeRef &part = (*parts)[parts_[0] - 1];
+    // The time stamp of a TS is a DTM whatever type a version gives it.
+    if (!subs)
+      return primitive(parts_[0] == 1 && defs_.primitive(type.type) == Primitive::ts ? date_time_ : part,
+                       text, 1);
+    if (parts_[1] > subs->size())
+      return;
+    primitive(parts_[1] == 1 && defs_.primitive(part.type) == Primitive::ts ? date_time_
+                                                                           : (*subs)[parts_[1] - 1],
+              text, 2);
   }
 
   // The location of the value being checked: its field repetition and the
@@ -203,8 +262,8 @@ private:
       return;
     }
     if ((kind == Primitive::id || kind == Primitive::is) && type.table) {
-      const std::vector<std::string> *values = VersionDefinitions::at(v_.tables, type.table);
-      if (values && !in_table(*values, text)) {
+      const CodeTable *values = VersionDefinitions::at(v_.tables, type.table);
+      if (values && !values->contains(text)) {
         // IS tables are user-defined, and coded elements name coding systems
         // that sites extend (table 0396): only an ID field is an error.
         const std::string location = where(depth);
@@ -221,7 +280,9 @@ private:
   std::vector<Finding> &out_;
   std::string label_;
   size_t field_ = 0, repetition_ = 0;
-  size_t parts_[2] = {0, 0};
+  size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
+  bool marks_[256] = {};     // first bytes of the repetition, component and sub-component separators
+  uint64_t spread_[3] = {};  // each of those bytes in all eight bytes of a word
   const TypeRef date_time_;
 };
 

@@ -82,7 +82,7 @@ def structure(message: Message | str, *, version: str | None = None) -> Group:
     load_definitions()
     msg = _message(message)
     root, known, unexpected = _ops.structure(msg, version)
-    names = [segment.name for segment in msg.segments] if unexpected or root else []
+    names = [segment.name for segment in msg.segments]
     odd = set(unexpected)
 
     def build(node: tuple[str, list[Any]]) -> Group:

@@ -120,8 +120,6 @@ LONG = MSG.format(4) + "\rNTE|" + "x" * 300
 @pytest.mark.parametrize(
     "data, expected, counts",
     [
-        (b"noise" + frame(MSG.format(1)), [("AA", "1", "")], {"skipped_bytes": 5}),
-        (b"\x0b" + MSG.format(1).encode() + b"\x1c" + frame(MSG.format(2)), [("AA", "1", ""), ("AA", "2", "")], {}),  # noqa: E501
         (b"\x0bMSH|cut" + frame(MSG.format(3)), [("AA", "3", "")], {"skipped_bytes": 8}),
         (frame(LONG) + frame(MSG.format(5)), [("AR", "4", "Message larger than 200 bytes"), ("AA", "5", "")], {"oversized": 1}),  # noqa: E501
     ],

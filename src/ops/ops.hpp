@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../binding/object.hpp"
+#include "../core/definitions.hpp"
 
 namespace vellomar::ops {
 
@@ -18,9 +19,12 @@ extern PyMethodDef edit_defs[];
 extern const py::Signature read_messages_sig;
 py::Ref read_messages(PyObject **args);
 
-// table.cpp: table_state(names, paths, rows), the state behind vellomar.Table.
-extern const py::Signature table_state_sig;
+// table.cpp: table_state(names, paths, rows, errors, provenance, budget), the
+// state behind vellomar.Table; count_messages(read, limit), the messages of
+// the first bytes of a stream.
+extern const py::Signature table_state_sig, count_messages_sig;
 py::Ref table_state(PyObject **args);
+py::Ref count_messages(PyObject **args);
 
 // paths.cpp: check_path(path), the syntax error of a terser path or None.
 extern const py::Signature check_path_sig;
@@ -45,5 +49,13 @@ py::Ref charset_of(PyObject **args);
 // as vellomar.write puts it in a file.
 extern const py::Signature message_bytes_sig;
 py::Ref message_bytes(PyObject **args);
+
+// structure.cpp: load_definitions(text), structure(message, version) and
+// validate(message, version); definitions() is the loaded record or null.
+extern const py::Signature load_definitions_sig, structure_sig, validate_sig;
+py::Ref load_definitions(PyObject **args);
+py::Ref structure(PyObject **args);
+py::Ref validate(PyObject **args);
+const Definitions *definitions();
 
 } // namespace vellomar::ops

@@ -29,8 +29,9 @@ PanicException = _ops.PanicException
 from . import _pickling  # noqa: E402,F401  (registers the reducers)
 from .charsets import decode  # noqa: E402
 from .read import MessageError, Reader, read  # noqa: E402
-from .table import Table, table  # noqa: E402
+from .table import Table, table, table_batches  # noqa: E402
 from .writer import write  # noqa: E402
+from .structure import Finding, Group, SegmentRef, ack, get, structure, validate  # noqa: E402
 
 # Editing lives in the core: each is the C function itself, no Python layer.
 edit = _ops.edit
@@ -39,8 +40,8 @@ escape = _ops.escape
 
 __all__ = [
     *_core.__all__, "PanicException", "decode", "read", "write", "Reader", "MessageError", "table",
-    "Table",
-    "edit", "values", "escape",
+    "table_batches", "Table", "edit", "values", "escape", "structure", "validate", "get", "ack",
+    "Finding", "Group", "SegmentRef",
 ]
 
 

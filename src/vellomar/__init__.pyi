@@ -22,8 +22,17 @@ from . import dask as dask
 from . import mllp as mllp
 from .charsets import decode as decode
 from .read import MessageError as MessageError, Reader as Reader, read as read
-from .table import Table as Table, table as table
+from .table import Table as Table, table as table, table_batches as table_batches
 from .writer import write as write
+from .structure import (
+    Finding as Finding,
+    Group as Group,
+    SegmentRef as SegmentRef,
+    ack as ack,
+    get as get,
+    structure as structure,
+    validate as validate,
+)
 
 class PanicException(BaseException): ...
 
@@ -52,7 +61,15 @@ __all__ = [
     "Reader",
     "MessageError",
     "table",
+    "table_batches",
     "Table",
+    "structure",
+    "validate",
+    "get",
+    "ack",
+    "Finding",
+    "Group",
+    "SegmentRef",
 ]
 
 __version__: str

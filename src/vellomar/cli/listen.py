@@ -60,6 +60,12 @@ def register(commands: Any) -> None:
         help="decode every message with this codec (default: by MSH-18, else UTF-8)",
     )
     listen.add_argument(
+        "--validate",
+        action="store_true",
+        help="answer AR with ERR segments to a message that has errors by the HL7 "
+        "definitions of its version (see vellomar validate)",
+    )
+    listen.add_argument(
         "--quiet", action="store_true", help="print a rate line each second, not each message"
     )
 
@@ -126,6 +132,7 @@ async def _serve(
         allow=args.allow,
         encoding=args.encoding,
         store=args.store,
+        validate=args.validate,
     )
     host, port = server.sockets[0].getsockname()[:2]
     where = f" storing in {server.store_path}" if server.store_path else ""

@@ -1,0 +1,306 @@
+#include "definitions.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <type_traits>
+
+namespace vellomar {
+namespace {
+
+// The space-separated words of a line.
+std::vector<std::string_view> words(std::string_view line) {
+  std::vector<std::string_view> out;
+  size_t at = 0;
+  while (at < line.size()) {
+    size_t end = line.find(' ', at);
+    if (end == std::string_view::npos)
+      end = line.size();
+    if (end > at)
+      out.push_back(line.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
+}
+
+bool read_number(std::string_view text, uint32_t &out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// Splits the cardinality suffix off `token` ("NTE*", "XPN+", "OBX{0,3}").
+bool read_cardinality(std::string_view &token, Cardinality &out) {
+  if (token.empty())
+    return false;
+  switch (token.back()) {
+  case '?': out = {0, 1}; token.remove_suffix(1); return true;
+  case '*': out = {0, 0}; token.remove_suffix(1); return true;
+  case '+': out = {1, 0}; token.remove_suffix(1); return true;
+  case '}': {
+    size_t open = token.rfind('{');
+    size_t comma = token.rfind(',');
+    if (open == std::string_view::npos || comma == std::string_view::npos || comma < open)
+      return false;
+    if (!read_number(token.substr(open + 1, comma - open - 1), out.min) ||
+        !read_number(token.substr(comma + 1, token.size() - comma - 2), out.max))
+      return false;
+    token = token.substr(0, open);
+    return true;
+  }
+  default: out = {1, 1}; return true;
+  }
+}
+
+template <class T> void put(std::vector<T> &by_number, uint16_t number, std::type_identity_t<T> value) {
+  if (by_number.size() <= number)
+    by_number.resize(number + 1u);
+  by_number[number] = value;
+}
+
+Primitive primitive_of(std::string_view type) {
+  static constexpr std::pair<std::string_view, Primitive> known[] = {
+      {"NM", Primitive::nm}, {"SI", Primitive::si},   {"DT", Primitive::dt},
+      {"TM", Primitive::tm}, {"DTM", Primitive::dtm}, {"ID", Primitive::id},
+      {"IS", Primitive::is}, {"TS", Primitive::ts}};
+  for (const auto &[name, kind] : known)
+    if (name == type)
+      return kind;
+  return Primitive::other;
+}
+
+// A table value: %XX stands for the byte XX (a space, %, or one outside
+// printable ASCII); a malformed escape is kept as written.
+std::string unquote(std::string_view word) {
+  std::string out;
+  for (size_t i = 0; i < word.size(); ++i) {
+    unsigned byte = 0;
+    if (word[i] == '%' && i + 3 <= word.size() &&
+        std::from_chars(word.data() + i + 1, word.data() + i + 3, byte, 16).ptr == word.data() + i + 3) {
+      out.push_back(static_cast<char>(byte));
+      i += 2;
+    } else {
+      out.push_back(word[i]);
+    }
+  }
+  return out;
+}
+
+void add_starts(GroupDef &group) {
+  for (const StructureElement &child : group.children) {
+    if (child.group)
+      group.starts.insert(group.starts.end(), child.group->starts.begin(),
+                          child.group->starts.end());
+    else
+      group.starts.push_back(child.name);
+    if (child.cardinality.min > 0)
+      break;
+  }
+}
+
+} // namespace
+
+uint64_t CodeTable::pack(std::string_view value) {
+  uint64_t out = value.size();
+  for (char c : value)
+    out = out << 8 | static_cast<unsigned char>(c);
+  return out << 8 * (7 - value.size()); // the length stays in the top byte
+}
+
+void CodeTable::add(std::string_view value) {
+  if (value.size() <= 7)
+    codes_.push_back(pack(value));
+  else
+    long_values_.emplace_back(value);
+}
+
+void CodeTable::sort() {
+  std::sort(codes_.begin(), codes_.end());
+  std::sort(long_values_.begin(), long_values_.end());
+}
+
+bool CodeTable::contains(std::string_view value) const {
+  if (value.size() <= 7)
+    return std::binary_search(codes_.begin(), codes_.end(), pack(value));
+  return std::binary_search(long_values_.begin(), long_values_.end(), value);
+}
+
+bool GroupDef::starts_with(std::string_view segment) const {
+  return std::find(starts.begin(), starts.end(), segment) != starts.end();
+}
+
+const GroupDef *VersionDefinitions::structure_of(std::string_view type, std::string_view event,
+                                                 std::string_view structure,
+                                                 std::string &structure_name) const {
+  if (const GroupDef *named = find(structures, structure)) {
+    structure_name = structure;
+    return named;
+  }
+  structure_name.assign(type).append("_").append(event);
+  if (const GroupDef *own = find(structures, structure_name))
+    return own;
+  auto shared = shared_events.find(structure_name);
+  if (shared == shared_events.end())
+    return nullptr;
+  structure_name = shared->second;
+  return find(structures, structure_name);
+}
+
+uint16_t Definitions::type_number(std::string_view name) {
+  auto [it, added] = type_numbers_.try_emplace(std::string(name), type_names_.size());
+  if (added) {
+    type_names_.emplace_back(name);
+    primitives_.push_back(primitive_of(name));
+  }
+  return it->second;
+}
+
+uint16_t Definitions::table_number(std::string_view name) {
+  if (name.empty())
+    return 0;
+  auto [it, added] = table_numbers_.try_emplace(std::string(name), table_names_.size());
+  if (added)
+    table_names_.emplace_back(name);
+  return it->second;
+}
+
+TypeRef Definitions::read_type(std::string_view token) {
+  size_t colon = token.find(':');
+  if (colon == std::string_view::npos)
+    return {type_number(token), 0};
+  return {type_number(token.substr(0, colon)), table_number(token.substr(colon + 1))};
+}
+
+const VersionDefinitions *Definitions::version(std::string_view name) const {
+  for (const VersionDefinitions &v : versions_)
+    if (v.name == name)
+      return &v;
+  return nullptr;
+}
+
+Result<Definitions> Definitions::parse(std::string_view text) {
+  Definitions defs;
+  size_t line_number = 0;
+  auto fail = [&](std::string_view reason) {
+    return Error{ErrorKind::value_error,
+                 "Definitions line " + std::to_string(line_number) + ": " + std::string(reason)};
+  };
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos)
+      end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    ++line_number;
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::vector<std::string_view> w = words(line);
+    if (w.empty())
+      continue;
+    if (w[0] == "V") {
+      for (size_t i = 1; i < w.size(); ++i)
+        defs.versions_.emplace_back().name = w[i];
+      defs.type_number("DTM"); // the time stamp of TS, whatever a version calls it
+      continue;
+    }
+    uint64_t mask = 0;
+    if (w.size() < 3 || w[0].size() != 1 ||
+        std::from_chars(w[1].data(), w[1].data() + w[1].size(), mask, 16).ec != std::errc())
+      return fail("expected a kind, a version mask and a name");
+    const std::string name(w[2]);
+    auto each_version = [&](auto &&f) {
+      for (size_t i = 0; i < defs.versions_.size(); ++i)
+        if (mask >> i & 1)
+          f(defs.versions_[i]);
+    };
+    switch (w[0][0]) {
+    case 'L': // name is the first type: the words are pairs
+      for (size_t i = 2; i + 1 < w.size(); i += 2) {
+        uint32_t length = 0;
+        if (!read_number(w[i + 1], length))
+          return fail("bad length");
+        const uint16_t type = defs.type_number(w[i]);
+        each_version([&](VersionDefinitions &v) { put(v.lengths, type, length); });
+      }
+      break;
+    case 'M': {
+      // Groups open with "[NAME" and close with "]card"; the root is the
+      // structure itself.
+      std::vector<GroupDef *> open;
+      GroupDef &root = defs.groups_.emplace_back();
+      root.name = name;
+      open.push_back(&root);
+      for (size_t i = 3; i < w.size(); ++i) {
+        std::string_view token = w[i];
+        if (token[0] == '[') {
+          GroupDef &group = defs.groups_.emplace_back();
+          group.name = token.substr(1);
+          open.push_back(&group);
+          continue;
+        }
+        Cardinality cardinality;
+        if (token[0] == ']') {
+          token.remove_prefix(1);
+          if (open.size() < 2 || (!token.empty() && !read_cardinality(token, cardinality)) ||
+              !token.empty())
+            return fail("bad group end");
+          GroupDef *group = open.back();
+          open.pop_back();
+          add_starts(*group);
+          open.back()->children.push_back({group->name, cardinality, group});
+          continue;
+        }
+        if (!read_cardinality(token, cardinality))
+          return fail("bad cardinality");
+        open.back()->children.push_back({std::string(token), cardinality, nullptr});
+      }
+      if (open.size() != 1)
+        return fail("unclosed group");
+      add_starts(root);
+      each_version([&](VersionDefinitions &v) { v.structures[name] = &root; });
+      break;
+    }
+    case 'E':
+      if (w.size() != 4)
+        return fail("expected an event and its structure");
+      each_version([&](VersionDefinitions &v) { v.shared_events[name] = std::string(w[3]); });
+      break;
+    case 'S': {
+      std::vector<FieldDef> &fields = defs.segments_.emplace_back();
+      for (size_t i = 3; i < w.size(); ++i) {
+        std::string_view token = w[i];
+        FieldDef field;
+        if (!read_cardinality(token, field.cardinality))
+          return fail("bad cardinality");
+        field.type = defs.read_type(token);
+        fields.push_back(std::move(field));
+      }
+      each_version([&](VersionDefinitions &v) {
+        v.segments[VersionDefinitions::segment_key(name)] = &fields;
+      });
+      break;
+    }
+    case 'D': {
+      std::vector<TypeRef> &components = defs.composites_.emplace_back();
+      for (size_t i = 3; i < w.size(); ++i)
+        components.push_back(defs.read_type(w[i]));
+      const uint16_t type = defs.type_number(name);
+      each_version([&](VersionDefinitions &v) { put(v.composites, type, &components); });
+      break;
+    }
+    case 'T': {
+      CodeTable &values = defs.tables_.emplace_back();
+      for (size_t i = 3; i < w.size(); ++i)
+        values.add(unquote(w[i]));
+      values.sort();
+      const uint16_t table = defs.table_number(name);
+      each_version([&](VersionDefinitions &v) { put(v.tables, table, &values); });
+      break;
+    }
+    default:
+      return fail("unknown kind");
+    }
+  }
+  return defs;
+}
+
+} // namespace vellomar

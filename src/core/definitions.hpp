@@ -1,0 +1,162 @@
+// The HL7 v2 definitions that structures and validation walk: message
+// structures with their groups, the events that share a structure, segment
+// fields, composite types, primitive lengths and HL7 tables, per version.
+//
+// They are read once from the package's data file (generated from reference
+// data by tools/definitions.py; the format is described there) into records
+// that the versions sharing a definition share.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "result.hpp"
+
+namespace vellomar {
+
+// How often an element may occur; max 0 means without limit.
+struct Cardinality {
+  uint32_t min = 1;
+  uint32_t max = 1;
+  bool allows(uint64_t count) const { return max == 0 || count <= max; }
+};
+
+struct GroupDef;
+
+// A segment of a group, or a child group (`group` set).
+struct StructureElement {
+  std::string name;
+  Cardinality cardinality;
+  const GroupDef *group = nullptr;
+};
+
+struct GroupDef {
+  std::string name;
+  std::vector<StructureElement> children;
+  // The segments that can come first in the group: the first child's, and the
+  // next child's while the ones before are optional.
+  std::vector<std::string> starts;
+  bool starts_with(std::string_view segment) const;
+};
+
+// The primitive types whose values validation reads; every other type is
+// `other` (a composite, or text).
+enum class Primitive : uint8_t { other, nm, si, dt, tm, dtm, id, is, ts };
+
+// A field, component or sub-component: its type and HL7 table, as numbers
+// given by Definitions (table 0: none), so that validation looks them up
+// by index.
+struct TypeRef {
+  uint16_t type = 0;
+  uint16_t table = 0;
+};
+
+// The values of an HL7 table. Values are mostly codes of a few bytes: those
+// of up to seven bytes are kept as sorted integers (the bytes and the length
+// packed), so that a lookup is a binary search of integers; longer ones as
+// sorted strings.
+class CodeTable {
+public:
+  void add(std::string_view value);
+  void sort();
+  bool contains(std::string_view value) const;
+
+private:
+  static uint64_t pack(std::string_view value); // value.size() <= 7
+  std::vector<uint64_t> codes_;
+  std::vector<std::string> long_values_;
+};
+
+struct FieldDef {
+  TypeRef type;
+  Cardinality cardinality;
+};
+
+// Hash lookups by string_view without making a string.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+template <class T>
+using TextMap = std::unordered_map<std::string, T, TextHash, std::equal_to<>>;
+
+struct VersionDefinitions {
+  std::string name;                      // "2.5.1"
+  TextMap<const GroupDef *> structures; // the root group of each
+  TextMap<std::string> shared_events;   // ADT_A08 -> ADT_A01
+  // By segment name packed as segment_key does.
+  std::unordered_map<uint32_t, const std::vector<FieldDef> *> segments;
+  // By type number: its components when composite, its maximum length (0: no limit).
+  std::vector<const std::vector<TypeRef> *> composites;
+  std::vector<uint32_t> lengths;
+  // By table number: its values.
+  std::vector<const CodeTable *> tables;
+
+  // The fields of a segment, or null for a name the version does not define.
+  const std::vector<FieldDef> *segment(std::string_view id) const {
+    auto it = segments.find(segment_key(id));
+    return it == segments.end() ? nullptr : it->second;
+  }
+  // Segment names are three bytes; any other length is no key of the map.
+  static uint32_t segment_key(std::string_view id) {
+    if (id.size() != 3)
+      return 0;
+    return static_cast<uint32_t>(static_cast<unsigned char>(id[0])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
+           static_cast<unsigned char>(id[2]);
+  }
+
+  template <class T> static T find(const TextMap<T> &map, std::string_view key) {
+    auto it = map.find(key);
+    return it == map.end() ? T{} : it->second;
+  }
+  template <class T> static T at(const std::vector<T> &by_number, uint16_t number) {
+    return number < by_number.size() ? by_number[number] : T{};
+  }
+  // The structure of a message whose MSH-9 reads type^event^structure: the
+  // structure it names when known, else TYPE_EVENT, else the structure that
+  // event shares; null when none is known.
+  const GroupDef *structure_of(std::string_view type, std::string_view event,
+                               std::string_view structure, std::string &structure_name) const;
+};
+
+class Definitions {
+public:
+  // Reads the data file's text; ValueError "Definitions line {n}: {reason}"
+  // for a line that does not read.
+  static Result<Definitions> parse(std::string_view text);
+
+  // The definitions of `version` ("2.5.1"), or null.
+  const VersionDefinitions *version(std::string_view name) const;
+  const std::vector<VersionDefinitions> &versions() const { return versions_; }
+
+  const std::string &type_name(uint16_t type) const { return type_names_[type]; }
+  Primitive primitive(uint16_t type) const { return primitives_[type]; }
+  const std::string &table_name(uint16_t table) const { return table_names_[table]; }
+  // The number of a type read from the data (0 for one it never names).
+  uint16_t type_number_of(std::string_view name) const {
+    auto it = type_numbers_.find(name);
+    return it == type_numbers_.end() ? 0 : it->second;
+  }
+
+private:
+  uint16_t type_number(std::string_view name);
+  uint16_t table_number(std::string_view name);
+  TypeRef read_type(std::string_view token);
+
+  std::vector<VersionDefinitions> versions_;
+  TextMap<uint16_t> type_numbers_, table_numbers_;
+  std::vector<std::string> type_names_{""}, table_names_{""}; // number 0: none
+  std::vector<Primitive> primitives_{Primitive::other};
+  // Records shared by the versions' maps; a deque keeps their addresses.
+  std::deque<GroupDef> groups_;
+  std::deque<std::vector<FieldDef>> segments_;
+  std::deque<std::vector<TypeRef>> composites_;
+  std::deque<CodeTable> tables_;
+};
+
+} // namespace vellomar

@@ -1,0 +1,210 @@
+#include "structure.hpp"
+
+#include "terser.hpp"
+
+namespace vellomar {
+namespace {
+
+// The first component of the first repetition of MSH-`number`, raw; empty
+// when the header lacks it.
+std::string_view header_component(const Message &message, uint64_t number, size_t component) {
+  Result<FieldView> field = header_field(message, number);
+  if (!field)
+    return {};
+  const FieldView &f = field.value();
+  return component < f.component_count() ? f.component_at(component).text : std::string_view{};
+}
+
+class Matcher {
+public:
+  Matcher(const Message &message, MessageStructure &out) : message_(message), out_(out) {}
+
+  void run(const GroupDef *root) {
+    out_.nodes.push_back(node(root, out_.name, 0));
+    stack_.push_back({0, npos});
+    out_.segment_node.reserve(message_.segment_count());
+    for (uint32_t i = 0, n = static_cast<uint32_t>(message_.segment_count()); i < n; ++i) {
+      std::string_view name = segment_name(message_, i);
+      if (!root || !place(i, name)) {
+        attach(stack_.back().node, i);
+        if (root)
+          out_.unexpected.push_back(i);
+      }
+    }
+  }
+
+private:
+  static constexpr size_t npos = static_cast<size_t>(-1);
+  struct Frame {
+    uint32_t node;
+    size_t position; // the child last matched, npos before the first
+  };
+
+  GroupNode node(const GroupDef *def, std::string_view name, uint32_t parent) {
+    GroupNode n;
+    n.def = def;
+    n.name = name;
+    n.parent = parent;
+    if (def)
+      n.counts.assign(def->children.size(), 0);
+    return n;
+  }
+
+  void attach(uint32_t node, uint32_t segment) {
+    out_.nodes[node].items.push_back({false, segment});
+    out_.segment_node.push_back(node);
+  }
+
+  // Opens an occurrence of the group child `child` of the frame on top.
+  void open_group(size_t child) {
+    Frame &top = stack_.back();
+    const GroupDef *def = out_.nodes[top.node].def->children[child].group;
+    const auto index = static_cast<uint32_t>(out_.nodes.size());
+    out_.nodes.push_back(node(def, def->name, top.node));
+    out_.nodes.back().repetition = out_.nodes[top.node].counts[child]++;
+    out_.nodes[top.node].items.push_back({true, index});
+    top.position = child;
+    stack_.push_back({index, npos});
+  }
+
+  // Places the segment in the frame on top at child `child`, which matches it
+  // (a segment of that name, or a group it starts).
+  void take(size_t child, uint32_t segment, std::string_view name) {
+    for (;;) {
+      Frame &top = stack_.back();
+      const StructureElement &element = out_.nodes[top.node].def->children[child];
+      if (!element.group) {
+        out_.nodes[top.node].counts[child]++;
+        top.position = child;
+        attach(top.node, segment);
+        return;
+      }
+      open_group(child);
+      child = first_match(*element.group, 0, name);
+    }
+  }
+
+  static size_t first_match(const GroupDef &def, size_t from, std::string_view name) {
+    for (size_t i = from; i < def.children.size(); ++i) {
+      const StructureElement &c = def.children[i];
+      if (c.group ? c.group->starts_with(name) : c.name == name)
+        return i;
+    }
+    return npos;
+  }
+
+  // Finds the place of a segment from the innermost open group outwards:
+  // the same child again when it may repeat, else the first later child that
+  // matches; leaving a group closes it.
+  bool place(uint32_t segment, std::string_view name) {
+    for (size_t level = stack_.size(); level-- > 0;) {
+      const Frame &frame = stack_[level];
+      const GroupDef &def = *out_.nodes[frame.node].def;
+      size_t child = npos;
+      if (frame.position != npos) {
+        const StructureElement &c = def.children[frame.position];
+        // The child still open below this level already failed to take it.
+        if (c.cardinality.max != 1 &&
+            (c.group ? c.group->starts_with(name) : c.name == name))
+          child = frame.position;
+      }
+      if (child == npos)
+        child = first_match(def, frame.position == npos ? 0 : frame.position + 1, name);
+      if (child != npos) {
+        stack_.resize(level + 1);
+        take(child, segment, name);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  const Message &message_;
+  MessageStructure &out_;
+  std::vector<Frame> stack_;
+};
+
+// The `repetition`-th segment named `name` within `node`, descending only
+// into child groups that cannot repeat; counts down `repetition` and sets
+// `held` when the node holds one at all.
+uint32_t find_in(const MessageStructure &s, const Message &message, uint32_t node,
+                 std::string_view name, uint64_t &repetition, bool &held) {
+  const GroupNode &n = s.nodes[node];
+  for (const GroupNode::Item &item : n.items) {
+    if (!item.group) {
+      if (segment_name(message, item.index) == name) {
+        held = true;
+        if (repetition-- == 0)
+          return item.index;
+      }
+      continue;
+    }
+    const GroupNode &child = s.nodes[item.index];
+    bool repeats = true;
+    for (const StructureElement &e : n.def->children)
+      if (e.group == child.def)
+        repeats = e.cardinality.max != 1;
+    if (repeats)
+      continue;
+    uint32_t found = find_in(s, message, item.index, name, repetition, held);
+    if (found != no_row_segment)
+      return found;
+  }
+  return no_row_segment;
+}
+
+} // namespace
+
+MessageKind message_kind(const Definitions &defs, const Message &message,
+                         std::string_view version) {
+  MessageKind kind;
+  kind.version = version.empty() ? std::string(header_component(message, 12, 0))
+                                 : std::string(version);
+  kind.type = header_component(message, 9, 0);
+  kind.event = header_component(message, 9, 1);
+  kind.definitions = defs.version(kind.version);
+  if (kind.definitions)
+    kind.structure = kind.definitions->structure_of(kind.type, kind.event,
+                                                    header_component(message, 9, 2),
+                                                    kind.structure_name);
+  if (!kind.structure) {
+    kind.structure_name = kind.type;
+    if (!kind.event.empty())
+      kind.structure_name.append("_").append(kind.event);
+  }
+  return kind;
+}
+
+MessageStructure match_structure(const Message &message, const MessageKind &kind) {
+  MessageStructure out;
+  out.name = kind.structure_name;
+  out.known = kind.structure != nullptr;
+  Matcher(message, out).run(kind.structure);
+  return out;
+}
+
+uint32_t RowSegments::find(uint32_t row, size_t path, std::string_view name,
+                           uint64_t repetition) {
+  // A group that holds no such segment answers as the group around it does,
+  // so every group passed on the way up gets the answer found.
+  uint32_t node = s_.segment_node[row], result = no_row_segment, start = node;
+  for (;; node = s_.nodes[node].parent) {
+    uint32_t &known = memo_[node * paths_ + path];
+    if (known != unknown) {
+      result = known;
+      break;
+    }
+    bool held = false;
+    uint64_t left = repetition;
+    const uint32_t found = find_in(s_, message_, node, name, left, held);
+    if (held || node == 0) {
+      result = known = found;
+      break;
+    }
+  }
+  for (node = start; memo_[node * paths_ + path] == unknown; node = s_.nodes[node].parent)
+    memo_[node * paths_ + path] = result;
+  return result;
+}
+
+} // namespace vellomar

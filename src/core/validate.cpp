@@ -1,0 +1,372 @@
+#include "validate.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <unordered_map>
+
+namespace vellomar {
+namespace {
+
+bool is_digits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int number(std::string_view text) {
+  int n = 0;
+  for (char c : text)
+    n = n * 10 + (c - '0');
+  return n;
+}
+
+bool is_number(std::string_view text) { // [+-]digits[.digits]
+  if (!text.empty() && (text[0] == '+' || text[0] == '-'))
+    text.remove_prefix(1);
+  size_t dot = text.find('.');
+  if (dot == std::string_view::npos)
+    return is_digits(text);
+  std::string_view whole = text.substr(0, dot), fraction = text.substr(dot + 1);
+  return (whole.empty() || is_digits(whole)) && (fraction.empty() || is_digits(fraction)) &&
+         !(whole.empty() && fraction.empty());
+}
+
+// Splits a "+ZZZZ" or "-ZZZZ" offset off a time; false when it is malformed.
+bool cut_offset(std::string_view &text) {
+  size_t sign = text.find_first_of("+-");
+  if (sign == std::string_view::npos)
+    return true;
+  std::string_view offset = text.substr(sign + 1);
+  text = text.substr(0, sign);
+  return offset.size() == 4 && is_digits(offset) && number(offset.substr(0, 2)) < 24 &&
+         number(offset.substr(2)) < 60;
+}
+
+bool is_date(std::string_view text) { // YYYY[MM[DD]]
+  if ((text.size() != 4 && text.size() != 6 && text.size() != 8) || !is_digits(text))
+    return false;
+  if (text.size() == 4)
+    return true;
+  const int month = number(text.substr(4, 2));
+  if (month < 1 || month > 12)
+    return false;
+  if (text.size() == 6)
+    return true;
+  const int year = number(text.substr(0, 4)), day = number(text.substr(6, 2));
+  static constexpr int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day >= 1 && day <= (month == 2 && !leap ? 28 : days[month - 1]);
+}
+
+bool is_clock(std::string_view text) { // HH[MM[SS[.S{1,4}]]], no offset
+  size_t dot = text.find('.');
+  std::string_view whole = text.substr(0, dot);
+  if ((whole.size() != 2 && whole.size() != 4 && whole.size() != 6) || !is_digits(whole))
+    return false;
+  if (number(whole.substr(0, 2)) > 23 || (whole.size() >= 4 && number(whole.substr(2, 2)) > 59) ||
+      (whole.size() == 6 && number(whole.substr(4, 2)) > 59))
+    return false;
+  if (dot == std::string_view::npos)
+    return true;
+  std::string_view fraction = text.substr(dot + 1);
+  return whole.size() == 6 && fraction.size() <= 4 && is_digits(fraction);
+}
+
+bool is_time(std::string_view text) {
+  return cut_offset(text) && is_clock(text);
+}
+
+bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZZZ]
+  if (!cut_offset(text))
+    return false;
+  std::string_view date = text.substr(0, std::min<size_t>(8, text.size()));
+  if (!is_date(date))
+    return false;
+  return text.size() == date.size() || (date.size() == 8 && is_clock(text.substr(8)));
+}
+
+class Validator {
+public:
+  Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
+            std::vector<Finding> &out)
+      : defs_(defs), v_(v), m_(m), out_(out), date_time_{defs.type_number_of("DTM"), 0} {
+    int i = 0;
+    for (const Delimiter *d : {&m.enc.repetition, &m.enc.component, &m.enc.sub_component}) {
+      marks_[static_cast<unsigned char>(d->bytes[0])] = true;
+      spread_[i++] = 0x0101010101010101ull * static_cast<unsigned char>(d->bytes[0]);
+    }
+  }
+
+  void segment(size_t index, std::string_view label) {
+    const std::vector<FieldDef> *fields = v_.segment(segment_name(m_, index));
+    if (!fields)
+      return;
+    const SegmentView seg = m_.segment_at(index);
+    label_ = label;
+    for (size_t f = seg.msh ? 2 : 0; f < fields->size(); ++f) {
+      const FieldDef &def = (*fields)[f];
+      const std::string_view text = f < seg.field_count() ? seg.field_at(f).text : std::string_view{};
+      field_ = f + 1;
+      if (text.empty()) {
+        if (def.cardinality.min > 0)
+          add(true, 101, at(field_), "Required field " + at(field_) + " is missing");
+        continue;
+      }
+      const size_t repetitions = field(def.type, text);
+      if (!def.cardinality.allows(repetitions))
+        add(true, 102, at(field_),
+            "Field " + at(field_) + " repeats " + std::to_string(repetitions) +
+                " times; at most " + std::to_string(def.cardinality.max) + " allowed");
+    }
+  }
+
+private:
+  std::string at(size_t field, size_t repetition = 0) const {
+    std::string s = label_ + "-" + std::to_string(field);
+    if (repetition)
+      s += "(" + std::to_string(repetition) + ")";
+    return s;
+  }
+
+  void add(bool error, uint16_t code, std::string location, std::string text) {
+    out_.push_back({error, code, std::move(location), std::move(text)});
+  }
+
+  // The first byte at or after `p` that may start a separator, or `end`:
+  // eight bytes at a time (a byte equal to one of three is found as a zero
+  // byte of the XOR; the lowest hit is exact), then byte by byte.
+  const char *next_mark(const char *p, const char *end) const {
+    constexpr uint64_t low = 0x0101010101010101ull, high = 0x8080808080808080ull;
+    for (; std::endian::native == std::endian::little && end - p >= 8; p += 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      uint64_t hits = 0;
+      for (uint64_t spread : spread_) {
+        const uint64_t x = word ^ spread;
+        hits |= (x - low) & ~x & high;
+      }
+      if (hits) // little-endian: the lowest set bit is the first byte
+        return p + std::countr_zero(hits) / 8;
+    }
+    while (p < end && !marks_[static_cast<unsigned char>(*p)])
+      ++p;
+    return p;
+  }
+
+  // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3
+  // sub-component), and its size.
+  int delimiter_at(const char *p, const char *end, size_t &size) const {
+    if (!marks_[static_cast<unsigned char>(*p)])
+      return 0;
+    int kind = 1;
+    for (const Delimiter *d : {&m_.enc.repetition, &m_.enc.component, &m_.enc.sub_component}) {
+      if (*p == d->bytes[0] && (d->size == 1 || (p + 1 < end && p[1] == d->bytes[1]))) {
+        size = d->size;
+        return kind;
+      }
+      ++kind;
+    }
+    return 0;
+  }
+
+  // Checks every value of a field of type `type` in one pass over its text
+  // and returns its number of repetitions. A value is cut as far as its
+  // type goes: a primitive field is checked whole (with any component
+  // separators in it), a primitive component whole, a component of a
+  // composite component by sub-component; parts beyond the type's are not
+  // looked at.
+  size_t field(const TypeRef &type, std::string_view text) {
+    const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type);
+    const std::vector<TypeRef> *subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type)
+                                             : nullptr;
+    repetition_ = 0;
+    parts_[0] = parts_[1] = 1;
+    const char *p = text.data(), *end = p + text.size(), *leaf = p;
+    for (; (p = next_mark(p, end)) < end; ++p) {
+      size_t size = 0;
+      const int kind = delimiter_at(p, end, size);
+      if (kind == 0 || (kind == 2 && !parts) || (kind == 3 && !subs))
+        continue;
+      this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
+      if (kind == 1) {
+        ++repetition_;
+        parts_[0] = 1;
+        subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type) : nullptr;
+      } else if (kind == 2) {
+        ++parts_[0];
+        subs = parts_[0] <= parts->size()
+                   ? VersionDefinitions::at(v_.composites, (*parts)[parts_[0] - 1].type)
+                   : nullptr;
+      }
+      parts_[1] = kind == 3 ? parts_[1] + 1 : 1;
+      p += size - 1;
+      leaf = p + 1;
+    }
+    this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(end - leaf)));
+    return repetition_ + 1;
+  }
+
+  // One value at the position parts_ says, of the field's type `type`.
+  void leaf(const TypeRef &type, const std::vector<TypeRef> *parts,
+            const std::vector<TypeRef> *subs, std::string_view text) {
+    if (text.empty() || (text.size() == 2 && text[0] == '"' && text[1] == '"')) // "" is the explicit null
+      return;
+    if (!parts)
+      return primitive(type, text, 0);
+    if (parts_[0] > parts->size())
+      return;
+    const TypeRef &part = (*parts)[parts_[0] - 1];
+    // The time stamp of a TS is a DTM whatever type a version gives it.
+    if (!subs)
+      return primitive(parts_[0] == 1 && defs_.primitive(type.type) == Primitive::ts ? date_time_ : part,
+                       text, 1);
+    if (parts_[1] > subs->size())
+      return;
+    primitive(parts_[1] == 1 && defs_.primitive(part.type) == Primitive::ts ? date_time_
+                                                                           : (*subs)[parts_[1] - 1],
+              text, 2);
+  }
+
+  // The location of the value being checked: its field repetition and the
+  // first `depth` component numbers.
+  std::string where(int depth) const {
+    std::string s = at(field_, repetition_);
+    for (int i = 0; i < depth; ++i)
+      s += "-" + std::to_string(parts_[i]);
+    return s;
+  }
+
+  void primitive(const TypeRef &type, std::string_view text, int depth) {
+    const uint32_t limit = VersionDefinitions::at(v_.lengths, type.type);
+    if (limit && text.size() > limit) {
+      const std::string location = where(depth);
+      add(false, 104, location,
+          "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
+              defs_.type_name(type.type) + " allows " + std::to_string(limit));
+    }
+    const Primitive kind = defs_.primitive(type.type);
+    bool good = true;
+    switch (kind) {
+    case Primitive::nm: good = is_number(text); break;
+    case Primitive::si: good = is_digits(text); break;
+    case Primitive::dt: good = is_date(text); break;
+    case Primitive::tm: good = is_time(text); break;
+    case Primitive::dtm: good = is_date_time(text); break;
+    default: break;
+    }
+    if (!good) {
+      const std::string location = where(depth);
+      add(true, 102, location,
+          "Value '" + std::string(text) + "' of " + location + " is not a valid " +
+              defs_.type_name(type.type));
+      return;
+    }
+    if ((kind == Primitive::id || kind == Primitive::is) && type.table) {
+      const CodeTable *values = VersionDefinitions::at(v_.tables, type.table);
+      if (values && !values->contains(text)) {
+        // IS tables are user-defined, and coded elements name coding systems
+        // that sites extend (table 0396): only an ID field is an error.
+        const std::string location = where(depth);
+        add(kind == Primitive::id && depth == 0, 103, location,
+            "Value '" + std::string(text) + "' of " + location + " is not in table " +
+                defs_.table_name(type.table));
+      }
+    }
+  }
+
+  const Definitions &defs_;
+  const VersionDefinitions &v_;
+  const Message &m_;
+  std::vector<Finding> &out_;
+  std::string label_;
+  size_t field_ = 0, repetition_ = 0;
+  size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
+  bool marks_[256] = {};     // first bytes of the repetition, component and sub-component separators
+  uint64_t spread_[3] = {};  // each of those bytes in all eight bytes of a word
+  const TypeRef date_time_;
+};
+
+std::string element_path(const MessageStructure &s, uint32_t node, std::string_view name) {
+  std::string path = group_path(s, node);
+  return path.append("/").append(name);
+}
+
+void check_cardinality(const MessageStructure &s, std::vector<Finding> &out) {
+  for (uint32_t n = 0; n < s.nodes.size(); ++n) {
+    const GroupNode &node = s.nodes[n];
+    if (!node.def)
+      continue;
+    for (size_t i = 0; i < node.counts.size(); ++i) {
+      const StructureElement &e = node.def->children[i];
+      const uint32_t count = node.counts[i];
+      const char *what = e.group ? "Group " : "Segment ";
+      if (count < e.cardinality.min)
+        out.push_back({true, 100, element_path(s, n, e.name),
+                       what + e.name + " is missing" +
+                           (node.def == s.nodes[0].def ? "" : " from group " + std::string(node.name))});
+      else if (!e.cardinality.allows(count))
+        out.push_back({true, 100, element_path(s, n, e.name),
+                       what + e.name + " occurs " + std::to_string(count) +
+                           " times; at most " + std::to_string(e.cardinality.max) + " allowed"});
+    }
+  }
+}
+
+} // namespace
+
+std::string group_path(const MessageStructure &s, uint32_t node) {
+  if (node == 0)
+    return {};
+  const GroupNode &n = s.nodes[node];
+  std::string path = group_path(s, n.parent);
+  path.append("/").append(n.name);
+  if (n.repetition)
+    path.append("(").append(std::to_string(n.repetition)).append(")");
+  return path;
+}
+
+std::vector<Finding> validate_message(const Definitions &defs, const Message &message,
+                                      std::string_view version) {
+  std::vector<Finding> out;
+  const MessageKind kind = message_kind(defs, message, version);
+  if (!kind.definitions) {
+    out.push_back({true, 203, "MSH-12", "Unsupported version '" + kind.version + "'"});
+    return out;
+  }
+  if (!kind.structure) {
+    const std::string prefix = kind.type + "_";
+    bool type_known = false;
+    for (const auto &entry : kind.definitions->structures)
+      type_known = type_known || entry.first.starts_with(prefix);
+    if (type_known)
+      out.push_back({true, 201, "MSH-9-2",
+                     "Unsupported event '" + kind.event + "' of message type " + kind.type});
+    else
+      out.push_back({true, 200, "MSH-9-1", "Unsupported message type '" + kind.type + "'"});
+  }
+  const MessageStructure structure = match_structure(message, kind);
+  // Each segment's label: its name, with its repetition among the segments
+  // of that name when it is not the first.
+  std::unordered_map<std::string_view, size_t> seen;
+  Validator validator(defs, *kind.definitions, message, out);
+  size_t next_unexpected = 0;
+  for (uint32_t i = 0; i < message.segment_count(); ++i) {
+    std::string_view name = segment_name(message, i);
+    auto [it, first] = seen.try_emplace(name, 0);
+    const size_t repetition = first ? 0 : ++it->second;
+    std::string label(name);
+    if (repetition)
+      label += "(" + std::to_string(repetition) + ")";
+    if (next_unexpected < structure.unexpected.size() && structure.unexpected[next_unexpected] == i) {
+      ++next_unexpected;
+      if (!name.starts_with('Z')) // Z segments are a site's own: allowed anywhere
+        out.push_back({true, 100, label,
+                       "Segment " + label + " is not expected here in " + structure.name});
+    }
+    validator.segment(i, label);
+  }
+  check_cardinality(structure, out);
+  return out;
+}
+
+} // namespace vellomar

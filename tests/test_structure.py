@@ -1,0 +1,220 @@
+import pytest
+
+import vellomar
+
+MSH = "MSH|^~\\&|LAB|HOSP|EHR|HOSP|20240306101500||{type}|C1|P|{version}"
+# Two patients; the first with two orders. NTEs on the patient, each order
+# and each observation.
+ORU = "\r".join([
+    MSH.format(type="ORU^R01^ORU_R01", version="2.5.1"),
+    "PID|1||MRN1||DOE^JANE", "NTE|1||patient note",
+    "ORC|RE|O1", "OBR|1|O1||CBC^CBC panel", "NTE|1||order 1 note",
+    "OBX|1|NM|HGB^Hemoglobin||13.5|g/dL|||||F", "NTE|1||hemolysed sample",
+    "OBX|2|NM|WBC^Leukocytes||6.1|10*9/L|||||F",
+    "OBR|2|O2||CHEM^Chemistry", "OBX|1|NM|GLU^Glucose||5.4|mmol/L|||||F", "NTE|1||fasting",
+    "OBX|2|NM|CRE^Creatinine||80|umol/L|||||F", "ZDS|custom",
+    "PID|2||MRN2||ROE^RICHARD", "OBR|1|O3||K^Potassium", "OBX|1|NM|K^Potassium||4.1|mmol/L|||||F",
+])
+ADT = "\r".join([
+    MSH.format(type="ADT^A01^ADT_A01", version="2.5.1"), "EVN|A01|20240305140700",
+    "PID|1||100234^^^H^MR||NGUYEN^LINH||19840412|F", "PV1|1|I|4W^412^B",
+])
+ORM = "\r".join([
+    MSH.format(type="ORM^O01", version="2.3.1"), "PID|1||MRN1||DOE^JANE",
+    "ORC|NW|O1|||||^^^20240308", "OBR|1|O1||CT^CT head|||||||||||||||||||||||^^^20240308",
+])
+
+
+def tree(group):
+    out = []
+    for child in group.children:
+        if isinstance(child, vellomar.Group):
+            out.append((child.name, tree(child)))
+        else:
+            out.append(f"{child.name}{child.index}" + ("" if child.expected else "!"))
+    return out
+
+
+def test_groups_of_a_multi_patient_oru():
+    root = vellomar.structure(ORU)
+    observation = lambda *segments: ("OBSERVATION", list(segments))  # noqa: E731
+    assert (root.name, root.known) == ("ORU_R01", True)
+    assert tree(root) == ["MSH0", ("PATIENT_RESULT", [
+        ("PATIENT", ["PID1", "NTE2"]),
+        ("ORDER_OBSERVATION", ["ORC3", "OBR4", "NTE5", observation("OBX6", "NTE7"),
+                               observation("OBX8")]),
+        ("ORDER_OBSERVATION", ["OBR9", observation("OBX10", "NTE11"),
+                               observation("OBX12", "ZDS13!")])]),
+        ("PATIENT_RESULT", [("PATIENT", ["PID14"]),
+                            ("ORDER_OBSERVATION", ["OBR15", observation("OBX16")])])]
+
+
+@pytest.mark.parametrize("text, expected", [
+    # An unknown structure is one flat group, named by type and event.
+    (MSH.format(type="ZZZ^Z01", version="2.5.1") + "\rPID|1", ("ZZZ_Z01", False, ["MSH0", "PID1"])),
+    # ADT^A08 without MSH-9-3 shares ADT_A01; PID out of place goes where it stands.
+    (ADT.replace("ADT^A01^ADT_A01", "ADT^A08") + "\rPID|2", ("ADT_A01", True,
+                                                             ["MSH0", "EVN1", "PID2", "PV13", "PID4!"])),
+    (ADT.replace("2.5.1", "9.9"), ("ADT_A01", False, ["MSH0", "EVN1", "PID2", "PV13"])),
+])
+def test_flat_and_shared_structures(text, expected):
+    root = vellomar.structure(text)
+    assert (root.name, root.known, tree(root)) == expected
+
+
+@pytest.mark.parametrize("path, value", [
+    ("/PATIENT_RESULT/ORDER_OBSERVATION(1)/OBSERVATION(1)/OBX-5", "80"),
+    ("/PATIENT_RESULT(1)/ORDER_OBSERVATION/OBR-4-2", "Potassium"),
+    ("/PATIENT_RESULT/PATIENT/NTE-3", "patient note"),
+    ("/MSH-9-2", "R01"),
+    ("OBX(2)-5", "5.4"),
+])
+def test_get_through_groups(path, value):
+    assert vellomar.get(ORU, path) == value
+
+
+@pytest.mark.parametrize("path, error", [
+    ("/PATIENT_RESULT(2)/PID-3", IndexError("Group 'PATIENT_RESULT' repetition 2 not found (have 2)")),
+    ("/VISIT/PV1-2", KeyError("Group 'VISIT' not found")),
+    ("/PATIENT_RESULT/PATIENT/PID(1)-3", IndexError("Segment 'PID' repetition 1 not found (have 1)")),
+    ("/PATIENT_RESULT/OBX-3", KeyError("Segment 'OBX' not found")),
+    ("/PATIENT_RESULT/PATIENT/PID-99", IndexError("Field index 99 out of range (1..5)")),
+    ("/PATIENT RESULT/PID-3", ValueError("Invalid group: 'PATIENT RESULT'")),
+])
+def test_get_through_groups_fails(path, error):
+    with pytest.raises(type(error)) as raised:
+        vellomar.get(ORU, path)
+    assert raised.value.args == error.args
+
+
+def findings(text, **options):
+    return [(f.severity[0], f.code, f.location) for f in vellomar.validate(text, **options)]
+
+
+@pytest.mark.parametrize("text, expected", [
+    (ORU, []),
+    (ADT, []),
+    (ADT.replace("ADT^A01^ADT_A01", "ADT^A08"), []),
+    (ORM, []),
+    (ORM + "\rZZ1|x", []),  # Z segments are allowed anywhere
+    # segment sequence: missing, out of place, too many
+    (ADT.replace("\rEVN|A01|20240305140700", ""), [("e", 100, "/EVN")]),
+    (ADT + "\rEVN|A01|20240305", [("e", 100, "EVN(1)")]),
+    (ORU.replace("ORC|RE|O1\rOBR|1|O1||CBC^CBC panel\r", ""),
+     [("e", 100, "OBX"), ("e", 100, "OBX(1)")]),
+    # required field, repetitions, formats, tables, lengths
+    (ADT.replace("PID|1||100234^^^H^MR|", "PID|1|||"), [("e", 101, "PID-3")]),
+    (ADT.replace("19840412|F", "19840412~19850101|F"), [("e", 102, "PID-7")]),
+    (ADT.replace("19840412", "19840230"), [("e", 102, "PID-7-1")]),
+    (ADT.replace("PID|1|", "PID|one|"), [("e", 102, "PID-1")]),
+    (ORU.replace("||13.5|", "||13.5|").replace("OBX|1|NM|HGB", "OBX|x|NM|HGB"), [("e", 102, "OBX-1")]),
+    (ADT.replace("EVN|A01", "EVN|A99"), [("e", 103, "EVN-1")]),
+    (ADT.replace("|P|2.5.1", "|Q|2.5.1"), [("w", 103, "MSH-11-1")]),
+    (ADT.replace("19840412|F", "19840412|Q"), [("w", 103, "PID-8")]),
+    (ADT.replace("NGUYEN^LINH", "N" * 200 + "^LINH"), [("w", 104, "PID-5-1-1")]),
+    # unsupported type, event, version
+    (ADT.replace("ADT^A01^ADT_A01", "XYZ^A01"), [("e", 200, "MSH-9-1"), ("w", 103, "MSH-9-1")]),
+    (ADT.replace("ADT^A01^ADT_A01", "ADT^A99"), [("e", 201, "MSH-9-2"), ("w", 103, "MSH-9-2")]),
+    (ADT.replace("2.5.1", "2.9"), [("e", 203, "MSH-12")]),
+])
+def test_validate(text, expected):
+    assert findings(text) == expected
+
+
+def test_validate_version_option_and_texts():
+    # 2.3.1 has no MSH-9-3 component and another PID layout; the option wins over MSH-12.
+    assert findings(ADT, version="2.3.1") == []
+    assert [str(f) for f in vellomar.validate(ADT.replace("19840412|F", "1984|F"), version="2.3")] == []
+    (finding,) = vellomar.validate(ADT.replace("PID|1|", "PID|one|"))
+    assert finding == vellomar.Finding("error", 102, "PID-1", "Value 'one' of PID-1 is not a valid SI")
+
+
+def test_validate_raises_as_parse():
+    with pytest.raises(ValueError) as raised:
+        vellomar.validate("PID|1")
+    assert str(raised.value) == "Message must start with MSH segment, got: 'PID|1'"
+
+
+@pytest.mark.parametrize("text, version, errors", [
+    (ADT.replace("PID|1|", "PID|one|"), "2.5.1",
+     ["ERR||PID^1^1^1|102^Value 'one' of PID-1 is not a valid SI^HL70357|E||||Value 'one' of PID-1 is not a valid SI"]),
+    (ADT.replace("PID|1|", "PID|a\\F\\b|").replace("2.5.1", "2.3.1"), "2.3.1",
+     ["ERR|PID^1^1^102&Value 'a\\E\\F\\E\\b' of PID-1 is not a valid SI&HL70357"]),
+])
+def test_ack_with_error_segments(text, version, errors):
+    reply = vellomar.parse(vellomar.ack(text))
+    assert reply["MSA-1"] == "AR"
+    assert reply.raw.split("\r")[2:] == errors
+    assert vellomar.parse(vellomar.ack(ADT))["MSA-1"] == "AA"
+
+
+@pytest.mark.parametrize("options, texts, status, out", [
+    ([], [ADT, ADT.replace("PID|1|", "PID|one|")], 1,
+     "F: message 1: valid\nF: message 2: error 102 PID-1: Value 'one' of PID-1 is not a valid SI\n"),
+    (["--hl7-version", "2.9"], [ADT], 1, "F: message 1: error 203 MSH-12: Unsupported version '2.9'\n"),
+    (["--json"], [ADT], 0, '[\n  {"file": "F", "message": 1, "findings": []}\n]\n'),
+])
+def test_validate_command(tmp_path, capsys, monkeypatch, options, texts, status, out):
+    from vellomar import cli
+
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "F").write_text("\n".join(texts))
+    assert cli.main(["validate", *options, "F"]) == status
+    assert capsys.readouterr().out == out
+
+
+def test_listener_validates():
+    import asyncio
+
+    from vellomar import mllp
+
+    handled = []
+
+    async def exchange():
+        async with mllp.serve(handled.append, port=0, validate=True) as server:
+            good = await mllp.send("127.0.0.1", server.port, ADT)
+            bad = await mllp.send("127.0.0.1", server.port, ADT.replace("PID|1|", "PID|one|"))
+        return good, bad
+
+    good, bad = asyncio.run(asyncio.wait_for(exchange(), 60))
+    assert [m.raw for m in handled] == [ADT]
+    assert (good["MSA-1"], len(good.segments)) == ("AA", 2)
+    assert (bad["MSA-1"], bad["ERR-3-1"], bad["ERR-2"]) == ("AR", "102", "PID^1^1^1")
+
+
+@pytest.mark.parametrize("text, expected", [
+    # Each row reads its own group first, then the enclosing ones; never a sibling's.
+    (ORU, [("MRN1", "CBC panel", "Hemoglobin", "hemolysed sample", "O1", None),
+           ("MRN1", "CBC panel", "Leukocytes", "order 1 note", "O1", None),
+           ("MRN1", "Chemistry", "Glucose", "fasting", None, None),
+           ("MRN1", "Chemistry", "Creatinine", "patient note", None, "custom"),
+           ("MRN2", "Potassium", "Potassium", None, None, None)]),
+    # An unknown structure reads the message's occurrence, as without groups.
+    (ORU.replace("ORU^R01^ORU_R01", "ZRU^Z01"), [
+        ("MRN1", "CBC panel", test, "patient note", "O1", "custom")
+        for test in ("Hemoglobin", "Leukocytes", "Glucose", "Creatinine", "Potassium")]),
+])
+def test_rows_read_their_group(text, expected):
+    columns = ["PID-3", "OBR-4-2", "OBX-3-2", "NTE-3", "ORC-2", "ZDS-1"]
+    rows = vellomar.table(text, columns, rows="OBX").to_pylist()
+    assert [tuple(row[c] for c in columns) for row in rows] == expected
+
+
+def test_definitions_that_do_not_read_fail_with_their_line():
+    import subprocess
+    import sys
+
+    # A fresh interpreter: the package's own definitions are read once per process.
+    script = (
+        "from vellomar import _ops\n"
+        "for text in ['V 2.5\\nM 1 X [G A', 'V 2.5\\n \\nE 1 ADT_A08', 'V 2.5\\nM 1 X A ]', "
+        "'V 2.5\\nS 1 PID SI{1,x}', 'V 2.5\\nQ 1 X', 'V 2.5\\nL 1 ST x']:\n"
+        "    try:\n        _ops.load_definitions(text)\n"
+        "    except ValueError as error:\n        print(error)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    assert out.stdout.splitlines() == [
+        "Definitions line 2: unclosed group", "Definitions line 3: expected an event and its structure",
+        "Definitions line 2: bad group end", "Definitions line 2: bad cardinality",
+        "Definitions line 2: unknown kind", "Definitions line 2: bad length",
+    ]

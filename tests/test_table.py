@@ -35,6 +35,12 @@ def sources(text, tmp_path):
             vellomar.read(path), [messages[0], rest]]
 
 
+def test_file_name_like_a_message(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    Path("MSH_feed.hl7").write_text(BATCH)
+    assert vellomar.table("MSH_feed.hl7", ["MSH-10"]).to_pydict() == vellomar.table(BATCH, ["MSH-10"]).to_pydict()
+
+
 def test_table_matches_get(tmp_path):
     expected = {p: [get(m, p) for m in vellomar.parse_batch(BATCH)] for p in PATHS}
     for source in sources(BATCH, tmp_path):
@@ -48,6 +54,8 @@ def test_table_rows(tmp_path):
         for i in range(len(m.segments_by_name("OBX")))
     ]
     columns = {"id": "MSH-10", "test": "OBX-3-1", "value": "OBX-5"}
+    second = [get(m, "OBX(1)-5") for m in vellomar.parse_batch(ORU) for _ in m.segments_by_name("OBX")]
+    assert vellomar.table(ORU, ["OBX(1)-5"], rows="OBX").to_pydict() == {"OBX(1)-5": second}
     for source in sources(ORU, tmp_path):
         assert vellomar.table(source, columns, rows="OBX").to_pylist() == expected
 

@@ -39,8 +39,14 @@ extern const py::Signature record_state_sig, record_from_state_sig;
 py::Ref record_state(PyObject **args);
 py::Ref record_from_state(PyObject **args);
 
-// charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes.
+// charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes,
+// or of a Message's header.
 extern const py::Signature charset_of_sig;
 py::Ref charset_of(PyObject **args);
+
+// write.cpp: message_bytes(message, line_end, framed, codec), one message
+// as vellomar.write puts it in a file.
+extern const py::Signature message_bytes_sig;
+py::Ref message_bytes(PyObject **args);
 
 } // namespace vellomar::ops

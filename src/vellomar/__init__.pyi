@@ -23,6 +23,7 @@ from . import mllp as mllp
 from .charsets import decode as decode
 from .read import MessageError as MessageError, Reader as Reader, read as read
 from .table import Table as Table, table as table, table_batches as table_batches
+from .writer import write as write
 
 class PanicException(BaseException): ...
 
@@ -47,6 +48,7 @@ __all__ = [
     "values",
     "escape",
     "read",
+    "write",
     "Reader",
     "MessageError",
     "table",

@@ -15,19 +15,21 @@ from __future__ import annotations
 
 import argparse
 import codecs
+import io
 import re
 import sys
 from collections.abc import Callable
 from typing import Any, BinaryIO, TextIO
 
-from .._core import Message, parse, parse_batch
+from .._core import Message, parse
 from .._files import WriteError
 from .._ops import edit
-from ..charsets import charset_of, codec_for
-from ._base import PROG, UsageError, add_command, encoding_type, open_output
+from ..read import MessageError, read
+from ..writer import write
+from ._base import PROG, UsageError, add_command, encoding_type, open_output, problem
 
-_ENVELOPE = ("FHS", "BHS", "BTS", "FTS")
-_LINE_BREAKS = re.compile(r"[\r\n]+")
+_ENVELOPE = (b"FHS", b"BHS", b"BTS", b"FTS")
+_LINE_BREAKS = re.compile(rb"[\r\n]+")
 # A message with every delimiter and no segment but MSH: changes that are
 # wrong for it for any reason but a missing segment are wrong for all.
 _PROBE = parse("MSH|^~\\&")
@@ -58,29 +60,56 @@ def register(commands: Any) -> None:
     )
 
 
-def _messages(text: str) -> list[Message]:
-    """The messages of a file's text, cut as `parse_batch` cuts them."""
-    return parse_batch(text)
+def rewrite(
+    data: bytes, change: Callable[[Message], Message], encoding: str | None = None
+) -> bytes:
+    """`data` (a file's bytes) with every message replaced by `change(message)`,
+    in the file's own form: a byte order mark, envelope lines, line ends and
+    MLLP frames kept. Messages are cut and decoded by `vellomar.read` and
+    written back by `vellomar.write`, each in its own codec (by its MSH-18, or
+    `encoding` for all). MessageError for a message that does not parse,
+    decode or encode; ValueError when there is no message."""
+    reader = read(io.BytesIO(data), encoding=encoding)
+    starts: list[int] = []
+    edited: list[Message] = []
+    for message in reader:
+        starts.append(reader.offset)
+        edited.append(change(message))
+    if not edited:
+        raise ValueError("no HL7 message found")
+    eol = "\r\n" if b"\r\n" in data else "\r" if b"\r" in data else "\n"
+    framed = b"\x0b" in data
+    # Frames may close right after their last segment ("...\x1c\r") or after
+    # its line end ("...\r\x1c\r"); inside a frame segments end with CR.
+    bare_close = framed and b"\r\x1c" not in data
+    out = io.BytesIO()
+    if data.startswith(codecs.BOM_UTF8):
+        out.write(codecs.BOM_UTF8)
+    _envelope(data[: starts[0]], eol, out)
+    for number, (start, end, message) in enumerate(
+        zip(starts, [*starts[1:], len(data)], edited), 1
+    ):
+        try:
+            write(out, message, framing="mllp" if framed else None,
+                  line_end="\r" if framed else eol, encoding=encoding)
+        except MessageError as error:
+            raise MessageError(number, start, error.reason) from None
+        if bare_close:
+            out.seek(-3, io.SEEK_END)
+            out.truncate()
+            out.write(b"\x1c\r")
+        # Envelope lines (BTS, FTS, the next BHS) stand after the message they follow.
+        _envelope(data[start:end], eol, out)
+    return out.getvalue()
 
 
-def rewrite(text: str, change: Callable[[Message], Message]) -> str:
-    """`text` (a file's content) with every message replaced by `change(message)`,
-    in the file's own form: envelope lines, line ends and MLLP frames kept."""
-    edited = iter([change(message) for message in _messages(text)])
-    eol = "\r\n" if "\r\n" in text else "\r" if "\r" in text else "\n"
-    framed = "\x0b" in text
-    frame_end = "\r\x1c\r" if "\r\x1c" in text else "\x1c\r"
-    out = []
-    # Each MSH line is where the next message goes; envelope lines stay where
-    # they stand. The messages' own lines come from the edited records.
-    for line in _LINE_BREAKS.split(text):
-        line = line.strip("\x0b\x1c")
+def _envelope(data: bytes, eol: str, out: BinaryIO) -> None:
+    """Writes the FHS/BHS/BTS/FTS lines of `data` (which the reader leaves out
+    of messages) as they are, each followed by `eol`."""
+    for line in _LINE_BREAKS.split(data):
+        line = line.strip(b"\x0b\x1c")
         if line[:3] in _ENVELOPE:
-            out.append(line + eol)
-        elif line[:3] == "MSH":
-            raw = next(edited).raw
-            out.append("\x0b" + raw + frame_end if framed else raw.replace("\r", eol) + eol)
-    return "".join(out)
+            out.write(line + eol.encode())
 
 
 def _changes(args: argparse.Namespace) -> dict[str, str]:
@@ -125,7 +154,11 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     return status
 
 
-def _edit_file(name: str, changes: dict[str, str], encoding: str | None, sink: BinaryIO, stderr: TextIO) -> bool:
+def _edit_file(
+    name: str, changes: dict[str, str], encoding: str | None, sink: BinaryIO, stderr: TextIO
+) -> bool:
+    """Writes the file `name` changed to `sink`; False (after its error line)
+    when it could not be read or changed."""
     label = "<stdin>" if name == "-" else name
     try:
         if name == "-":
@@ -133,18 +166,17 @@ def _edit_file(name: str, changes: dict[str, str], encoding: str | None, sink: B
         else:
             with open(name, "rb") as file:
                 data = file.read()
-        codec = encoding or codec_for(charset_of(data) or "utf-8")
-        # A UTF-8 byte order mark is kept but not read as part of MSH.
-        utf8 = codecs.lookup(codec).name == "utf-8"
-        bom = codecs.BOM_UTF8 if utf8 and data.startswith(codecs.BOM_UTF8) else b""
-        text = rewrite(data[len(bom) :].decode(codec), lambda m: edit(m, changes))
-        if not text:
-            raise ValueError("no HL7 message found")
-        sink.write(bom + text.encode(codec))
+        sink.write(rewrite(data, lambda m: edit(m, changes), encoding))
     except (WriteError, BrokenPipeError):
-        raise
-    except (OSError, LookupError, ValueError, KeyError, IndexError) as error:
-        reason = error.args[0] if isinstance(error, KeyError) else error
-        stderr.write(f"{PROG}: {label}: {reason}\n")
-        return False
-    return True
+        raise  # the output failed: the run ends
+    except MessageError as error:
+        reason = problem(error)
+    except OSError as error:
+        reason = error.strerror or str(error)
+    except (LookupError, ValueError, KeyError, IndexError) as error:
+        reason = str(error.args[0] if isinstance(error, KeyError) else error)
+    else:
+        return True
+    sink.flush()  # what was written before the error line
+    stderr.write(f"{PROG}: {label}: {reason}\n")
+    return False

@@ -1,4 +1,5 @@
 import io
+import json
 import pickle
 import sys
 from pathlib import Path
@@ -202,3 +203,36 @@ def test_batches_make_the_table(batch_rows, batch_bytes, rows):
 def test_duplicate_paths_keep_their_columns():
     t = vellomar.table(ORU, ["MSH-10", "PID-3", "MSH-10", "MSH-10"])
     assert list(t.to_pydict()) == t.column_names == ["MSH-10", "PID-3", "MSH-10 (2)", "MSH-10 (3)"]
+
+
+@pytest.mark.parametrize(
+    "options, status, lines, rows",
+    [
+        ([], 1, [0, 1, "2 bad messages left out"], {"errors": "skip"}),
+        (["--errors", "raise", "--format", "ndjson"], 1, [0], None),
+        (["--errors", "keep", "--provenance", "--format", "parquet"], 0, [0, 1, "2 bad messages kept as rows"],
+         {"errors": "keep", "provenance": True}),
+        (["--format", "ndjson", "--errors=skip", "--fallback-encoding", "latin-1"], 0, [0, "1 bad message left out"],
+         {"errors": "skip", "fallback_encoding": "latin-1"}),
+    ],
+)
+def test_cli_table_bad_messages(tmp_path, monkeypatch, capsys, options, status, lines, rows):
+    from vellomar.cli import main, table as command
+
+    monkeypatch.setattr(command, "BATCH_ROWS", 2)  # several batches, several Parquet row groups
+    path, out = tmp_path / "mixed.hl7", tmp_path / "out"
+    path.write_bytes(MIXED)
+    assert main(["table", "app=MSH-3", "obx=OBX-3", "--", str(path), "-o", str(out), *options]) == status
+    expected = [f"vellomar: {path}: message {n} at byte {o}: {r}" + " (choose the encoding with --encoding, "
+                "e.g. --encoding cp1252)" * ("codec" in r) for n, o, r in BAD]
+    assert capsys.readouterr().err.splitlines() == [expected[k] if isinstance(k, int) else f"vellomar: {k}" for k in lines]
+    if rows is None:
+        assert not out.exists()
+        return
+    want = vellomar.table([path], {"app": "MSH-3", "obx": "OBX-3"}, **rows)
+    if "parquet" in options:
+        assert pytest.importorskip("pyarrow.parquet").read_table(out).to_pylist() == want.to_pylist()
+    elif "ndjson" in options:
+        assert [json.loads(line) for line in out.read_text().splitlines()] == want.to_pylist()
+    else:
+        assert out.read_text() == "app,obx\n" + "".join(f"{a},{o or ''}\n" for a, o in zip(*want.to_pydict().values()))

@@ -16,7 +16,7 @@ import importlib
 import json
 import sys
 from collections.abc import Iterator
-from typing import IO, Any, BinaryIO, TextIO
+from typing import IO, Any, BinaryIO, Literal, TextIO
 
 from .._files import WriteError
 from ..read import MessageError
@@ -151,7 +151,7 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
                 yield _Tracked(file, label, progress)
                 progress.clear()
 
-    errors = args.errors or "skip"
+    errors: Literal["raise", "skip", "keep"] = args.errors or "skip"
     try:
         batches = table_batches(
             sources(), columns, rows=args.rows, errors=errors, encoding=args.encoding,

@@ -52,7 +52,8 @@ struct TableState {
     return *done;
   }
   bool full() const {
-    return builder->rows() && (builder->rows() >= max_rows || builder->bytes() >= max_bytes);
+    const size_t rows = builder->rows();
+    return rows && (rows >= max_rows || (max_bytes != SIZE_MAX && builder->bytes() >= max_bytes));
   }
 };
 

@@ -24,6 +24,7 @@ try:
     import pandas as _pd
     import pyarrow as _pa
     from dask import delayed as _delayed
+    from dask.dataframe.utils import pyarrow_strings_enabled as _pyarrow_strings_enabled
     from dask.utils import parse_bytes as _parse_bytes
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise ImportError(
@@ -116,7 +117,11 @@ def read_hl7(
             before, last_path = 0, block[0]
         parts.append(_delayed(reader)(block, before))
         before = _delayed(operator.add)(before, _delayed(reader.count)(block))
-    return _dd.from_delayed(parts, meta=meta, verify_meta=False)
+    frame = _dd.from_delayed(parts, meta=meta, verify_meta=False)
+    if _pyarrow_strings_enabled():  # from_map converts strings so; from_delayed does not
+        frame = frame.astype({name: "string[pyarrow]" for name in meta.columns
+                              if name not in ("source_message", "source_offset")})
+    return frame
 
 
 class _BlockReader:

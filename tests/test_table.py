@@ -2,6 +2,7 @@ import io
 import json
 import pickle
 import sys
+from functools import partial
 from pathlib import Path
 
 import pytest
@@ -121,6 +122,18 @@ MIXED = (b"\xef\xbb\xbfMSH|^~\\&|A\rOBX|1||x\rOBX|2||y\rMSH|^\rMSH|^~\\&|C\r"
          b"MSH|^~\\&|D\rPID|1||Z\xe9\r\x0bMSH|^~\\&|E\rOBX|1||z\x1c\r")
 BAD = [(2, 32, "MSH segment too short to extract encoding characters"),
        (4, 49, "'utf-8' codec can't decode byte 0xe9 in position 19: unexpected end of data")]
+
+
+def every_result(source, **options):
+    """Everything a table hands out, in each of its forms."""
+    return [(t.to_pylist(), t.to_pydict(), [e.args for e in t.errors], t.__arrow_c_stream__())
+            for t in [vellomar.table(source, ["MSH-3", "OBX-3"], **options),
+                      *vellomar.table_batches(source, ["MSH-3", "OBX-3"], batch_rows=2, **options)]]
+
+
+# For the leak check: every road of a table, with bad messages raised, skipped and kept.
+LEAK_CALLS = [partial(every_result, MIXED, errors=errors, rows=rows, provenance=True)
+              for errors in ("raise", "skip", "keep") for rows in (None, "OBX")]
 
 
 @pytest.mark.parametrize(

@@ -2,6 +2,7 @@
 checker must infer; each `# type: ignore[...]` marks a misuse it must reject (unused ignores fail the run)."""
 
 import datetime
+from collections.abc import Iterator
 from typing import assert_type
 
 import vellomar
@@ -37,3 +38,10 @@ def use(msg: Message, seg: Segment, field: Field) -> None:
 
     class Sub(Message):  # type: ignore[misc]
         pass
+
+
+def tables(path: str) -> None:
+    t = vellomar.table(path, {"mrn": "PID-3-1"}, errors="keep", fallback_encoding="latin-1", provenance=True)
+    assert_type((t.errors, t.column_names, vellomar.table_batches(path, ["PID-3"], batch_rows=10)),
+                tuple[list[vellomar.MessageError], list[str], Iterator[vellomar.Table]])
+    vellomar.table(path, ["PID-3"], errors="ignore")  # type: ignore[arg-type]

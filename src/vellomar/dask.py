@@ -1,7 +1,8 @@
 """Tables of HL7 v2 archives as Dask DataFrames.
 
 ``read_hl7`` cuts every file into byte ranges of about ``blocksize`` bytes
-and makes one partition of each with :func:`vellomar.table`, so that several
+and makes one partition of each with ``vellomar.table.range_table`` (a table
+numbered and placed as in the whole file), so that several
 workers share one large file. As a CSV reader cuts at line ends, a range is
 moved forward to the next line that starts a message (an MSH line, with or
 without an MLLP start block before it): each message belongs to the range in

@@ -180,7 +180,8 @@ def test_bad_messages_and_provenance(tmp_path, errors, rows, provenance, expecte
     ],
 )
 def test_fallback_encoding(options, expected):
-    data = "MSH|^~\\&|é\r".encode() + "MSH|^~\\&|é\r".encode("latin-1")
+    # UTF-8 declared in MSH-18, then Latin-1 undeclared.
+    data = ("MSH|^~\\&|é" + "|" * 15 + "UNICODE UTF-8\r").encode() + "MSH|^~\\&|é\r".encode("latin-1")
     assert vellomar.table(data, ["MSH-3"], errors="keep", **options).to_pydict()["MSH-3"] == expected
 
 

@@ -165,6 +165,7 @@ def test_bad_messages_and_provenance(tmp_path, errors, rows, provenance, expecte
         assert [(e.file, e.ordinal, e.offset, e.reason, str(e)) for e in t.errors] == [
             (name, *bad, f"{name + ': ' if name else ''}Message {bad[0]} at byte {bad[1]}: {bad[2]}")
             for bad in BAD]
+    assert vellomar.table(MIXED[3:], ["MSH-3"], errors="skip", provenance=True).to_pydict()["source_offset"][0] == 0
     with pytest.raises(vellomar.MessageError) as raised:
         vellomar.table(path, ["MSH-3"])
     assert str(raised.value) == f"{path}: Message 2 at byte 32: {BAD[0][2]}"

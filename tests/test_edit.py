@@ -61,6 +61,7 @@ def test_edit_splices(msg, changes, pid):
         ({"PID-1-1-": "x"}, ValueError, "Invalid sub-component index: ''"),
         ({"PID-1-1-1-1": "x"}, ValueError, "Path has more than four parts: 'PID-1-1-1-1'"),
         ({"Z|Z(+)-1": "x"}, ValueError, "Invalid segment name: 'Z|Z'"),
+        ({"pid-5": "x"}, ValueError, "Invalid segment name: 'pid'"),
         ({"MSH(+)-3": "x"}, ValueError, "An MSH segment cannot be appended: 'MSH(+)-3'"),
         ({"PID-1": 1}, TypeError, "argument 'changes': 'int' object cannot be converted to 'PyString'"),
         ([], TypeError, "argument 'changes': 'list' object is not a mapping"),
@@ -128,7 +129,9 @@ def test_edit_nothing_keeps_the_text():
         ("PID-5-3-2", ["", ""]),
         ("PID-9", []),
         ("MSH-1", ["|"]),
-        ("ZZZ-1", KeyError("Segment 'ZZZ' not found")),
+        ("ZZZ-1", []),
+        ("PID(1)-5", []),
+        ("pid-5", ValueError("Invalid segment name: 'pid'")),
         ("PID-5(1)", ValueError("Path names a field repetition: 'PID-5(1)'")),
     ],
 )

@@ -26,6 +26,7 @@ def cases():
     import test_batch
     import test_hostile
     import test_parser
+    import test_table
     import test_terser
     import test_timestamp
     import vellomar
@@ -41,6 +42,7 @@ def cases():
         "timestamps": [partial(f, raw) for f, raw, _ in test_timestamp.VALUES + test_timestamp.ERRORS],
         "batches": [partial(vellomar.parse_batch, raw) for raw, _ in test_batch.BATCHES],
         "lone surrogates": [partial(call, msg) for call in test_hostile.SURROGATES],
+        "tables": test_table.LEAK_CALLS,
     }
     def arguments(call):  # of a partial, or the constants a lambda passes (but the interpreter's shared small ints)
         if isinstance(call, partial) or not hasattr(call, "__code__"):

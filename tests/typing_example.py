@@ -3,6 +3,7 @@ checker must infer; each `# type: ignore[...]` marks a misuse it must reject (un
 
 import datetime
 import io
+from collections.abc import Iterator
 from typing import assert_type
 
 import vellomar
@@ -40,3 +41,10 @@ def use(msg: Message, seg: Segment, field: Field) -> None:
 
     class Sub(Message):  # type: ignore[misc]
         pass
+
+
+def tables(path: str) -> None:
+    t = vellomar.table(path, {"mrn": "PID-3-1"}, errors="keep", fallback_encoding="latin-1", provenance=True)
+    assert_type((t.errors, t.column_names, vellomar.table_batches(path, ["PID-3"], batch_rows=10)),
+                tuple[list[vellomar.MessageError], list[str], Iterator[vellomar.Table]])
+    vellomar.table(path, ["PID-3"], errors="ignore")  # type: ignore[arg-type]

@@ -104,6 +104,8 @@ std::optional<Error> parse_edit_path(std::string_view path, EditPath &out) {
   }
   if (i < n)
     return value_error("Path has more than four parts", path);
+  if (!is_segment_name(out.name)) // "pid-5" is malformed, not a segment a message lacks
+    return value_error("Invalid segment name", out.name);
   return std::nullopt;
 }
 
@@ -318,11 +320,6 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
       return std::move(*error);
     Target t{0, 0, {}, p.name, change.path, {}, std::string_view::npos, 0};
     if (p.append) {
-      const bool valid = p.name.size() == 3 && std::all_of(p.name.begin(), p.name.end(), [](char c) {
-                           return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-                         });
-      if (!valid)
-        return value_error("Invalid segment name", p.name);
       if (numbers_from_separator(p.name))
         return value_error("An MSH segment cannot be appended", change.path);
       auto known = std::find(appended.begin(), appended.end(), p.name);
@@ -505,11 +502,14 @@ Result<std::vector<std::string>> field_values(const Message &message, std::strin
     return value_error("Path names a field repetition", path);
   if (p.append)
     return value_error("Invalid segment repetition", path.substr(0, path.find('-')));
-  auto found = find_segment(message, p.name, p.segment_repetition);
-  if (!found)
-    return std::move(found).error();
-  const SegmentView segment = message.segment_at(found.value());
+  // A segment, repetition or field the message lacks has no values, as it
+  // has none in a table.
   std::vector<std::string> out;
+  size_t count = 0;
+  const size_t found = segment_index(message, p.name, p.segment_repetition, count);
+  if (found == no_segment)
+    return out;
+  const SegmentView segment = message.segment_at(found);
   if (p.number[0] > segment.field_count())
     return out;
   const FieldView field = segment.field_at(p.number[0] - 1);

@@ -79,8 +79,9 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
 
 // The decoded value at `path` (edit grammar without "(r)" and "(+)") in every
 // repetition of the field, in order; a field that does not repeat is its own
-// one repetition. Empty when the segment has no such field; "" for a
-// repetition lacking the component or sub-component. Errors as edit_message, plus
+// one repetition. Empty when the message lacks the segment, its repetition
+// or the field; "" for a repetition lacking the component or sub-component.
+// The ValueErrors of edit_message for a malformed path, plus
 // ValueError "Path names a field repetition: '...'" and "Path names no field:
 // '...'".
 Result<std::vector<std::string>> field_values(const Message &message, std::string_view path);

@@ -56,7 +56,11 @@ Result<TableBuilder> TableBuilder::create(const std::vector<std::string_view> &p
     auto path = parse_terser_path(text);
     if (!path)
       return std::move(path).error();
-    builder.per_row_.push_back(!rows.empty() && path.value().segment == rows);
+    // A path on the rows segment reads each occurrence, unless it names a
+    // repetition ("OBX(0)-3"): that one occurrence, the same in every row.
+    const bool names_repetition = text.substr(0, text.find('-')).size() > 3;
+    builder.per_row_.push_back(!rows.empty() && path.value().segment == rows &&
+                               !names_repetition);
     builder.paths_.push_back(std::move(path).value());
   }
   builder.rows_segment_ = std::string(rows);

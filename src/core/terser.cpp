@@ -232,14 +232,18 @@ Result<FieldView> header_field(const Message &message, uint64_t number) {
   return msh.field_at(number - 1);
 }
 
+bool is_segment_name(std::string_view name) {
+  auto name_char = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+  return name.size() == 3 && std::all_of(name.begin(), name.end(), name_char);
+}
+
 std::optional<Error> check_terser_path(std::string_view path) {
   Result<TerserPath> parsed = parse_terser_path(path);
   if (!parsed)
     return std::move(parsed).error();
   const std::string_view part = path.substr(0, path.find('-'));
   const std::string_view name = part.substr(0, part.find('('));
-  auto name_char = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
-  if (name.size() != 3 || !std::all_of(name.begin(), name.end(), name_char)) {
+  if (!is_segment_name(name)) {
     std::string text = "Invalid segment name: '";
     text.append(name).append("'");
     return Error{ErrorKind::value_error, std::move(text)};

@@ -70,6 +70,11 @@ bool parse_path_number(std::string_view text, uint64_t &out);
 // {number} out of range (1..{count})".
 Result<FieldView> header_field(const Message &message, uint64_t number);
 
+// Whether `name` is a segment name: three ASCII capital letters or digits.
+// Every path of the package's functions is held to it (a lookup on a record
+// only finds no such segment).
+bool is_segment_name(std::string_view name);
+
 // The syntax error of `path` that no message can answer, or nothing: first
 // the errors of parse_terser_path, then "Invalid segment name: '{name}'"
 // unless the name is three ASCII capital letters or digits, then "Invalid

@@ -52,7 +52,8 @@ struct TableState {
     return *done;
   }
   bool full() const {
-    return builder->rows() && (builder->rows() >= max_rows || builder->bytes() >= max_bytes);
+    const size_t rows = builder->rows();
+    return rows && (rows >= max_rows || (max_bytes != SIZE_MAX && builder->bytes() >= max_bytes));
   }
 };
 
@@ -242,9 +243,12 @@ Ref to_pylist(TableState &state) {
   const TableBuilder &table = state.result();
   const std::vector<Column> columns = columns_of(table);
   CollectorPause pause;
+  // One key object per column serves every row (dict lookups match it by
+  // identity); not interned, which would make each call add to and remove
+  // from the interpreter's table of interned strings.
   std::vector<Ref> names;
   for (const std::string &name : state.names)
-    names.push_back(Ref::check(PyUnicode_InternFromString(name.c_str())));
+    names.push_back(py::str(name));
   return py::new_list(table.rows(), [&](auto append) {
     for (size_t r = 0; r < table.rows(); ++r) {
       Ref row = Ref::check(PyDict_New());

@@ -1,7 +1,8 @@
 """Tables of HL7 v2 archives as Dask DataFrames.
 
 ``read_hl7`` cuts every file into byte ranges of about ``blocksize`` bytes
-and makes one partition of each with :func:`vellomar.table`, so that several
+and makes one partition of each with ``vellomar.table.range_table`` (a table
+numbered and placed as in the whole file), so that several
 workers share one large file. As a CSV reader cuts at line ends, a range is
 moved forward to the next line that starts a message (an MSH line, with or
 without an MLLP start block before it): each message belongs to the range in
@@ -24,6 +25,7 @@ try:
     import pandas as _pd
     import pyarrow as _pa
     from dask import delayed as _delayed
+    from dask.dataframe.utils import pyarrow_strings_enabled as _pyarrow_strings_enabled
     from dask.utils import parse_bytes as _parse_bytes
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise ImportError(
@@ -116,7 +118,11 @@ def read_hl7(
             before, last_path = 0, block[0]
         parts.append(_delayed(reader)(block, before))
         before = _delayed(operator.add)(before, _delayed(reader.count)(block))
-    return _dd.from_delayed(parts, meta=meta, verify_meta=False)
+    frame = _dd.from_delayed(parts, meta=meta, verify_meta=False)
+    if _pyarrow_strings_enabled():  # from_map converts strings so; from_delayed does not
+        frame = frame.astype({name: "string[pyarrow]" for name in meta.columns
+                              if name not in ("source_message", "source_offset")})
+    return frame
 
 
 class _BlockReader:

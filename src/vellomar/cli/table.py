@@ -1,6 +1,11 @@
 """`vellomar table`: columns of terser path values as CSV, NDJSON or Parquet.
 
     vellomar table NAME=PATH... -- FILE... [--rows SEG] [--format csv|ndjson|parquet] [-o OUT]
+        [--errors raise|skip|keep] [--encoding ENC] [--fallback-encoding ENC] [--provenance]
+
+The table is built and written in batches (`vellomar.table_batches`): CSV and
+NDJSON rows are written as they come and Parquet gets a row group per batch,
+so memory is bounded by a batch, not by the input.
 """
 
 from __future__ import annotations
@@ -11,21 +16,29 @@ import importlib
 import json
 import sys
 from collections.abc import Iterator
-from typing import IO, Any, BinaryIO, TextIO
+from typing import IO, Any, BinaryIO, Literal, TextIO
 
+from .._files import WriteError
 from ..read import MessageError
-from ..table import Table, table
+from ..table import Table, table_batches
 from ._base import (
     PROG,
     PROGRESS_THRESHOLD,
     Progress,
     UsageError,
     add_command,
+    encoding_type,
     is_terminal,
     open_output,
+    problem,
+    report,
 )
 
 FORMATS = ("csv", "ndjson", "parquet")
+# A batch: rows, and bytes of column data. Bounded memory, and large enough
+# for Parquet row groups and for the per-batch cost to vanish.
+BATCH_ROWS = 65536
+BATCH_BYTES = 32 << 20
 
 
 def register(commands: Any) -> None:
@@ -36,29 +49,49 @@ def register(commands: Any) -> None:
         run,
         words=("NAME=PATH... -- FILE...", None),
         usage=f"{PROG} table [-h] NAME=PATH... -- FILE... [--rows SEG] "
-        "[--format {csv,ndjson,parquet}] [-o OUT]",
+        "[--format {csv,ndjson,parquet}] [-o OUT] [--errors {raise,skip,keep}] "
+        "[--encoding ENC] [--fallback-encoding ENC] [--provenance]",
         help="write a table of terser path values (CSV, NDJSON or Parquet)",
         description="Write one row per message (or per SEG segment with --rows) of the files "
         "given after '--', one column per NAME=PATH (a bare PATH names itself). A segment, "
         "field or component that a message lacks is empty in CSV and null in NDJSON and "
-        "Parquet. Parquet needs pyarrow (pip install 'vellomar[arrow]').",
+        "Parquet. Rows are written as the files are read. A bad message is reported on "
+        "standard error with its file, number and byte offset; by default the others are "
+        "written and the exit status is 1. Parquet needs pyarrow (pip install "
+        "'vellomar[arrow]').",
     )
     parser.add_argument("--rows", metavar="SEG",
                         help="one row per occurrence of this segment (e.g. OBX)")
     parser.add_argument("--format", choices=FORMATS, default="csv",
                         help="output format (default: csv)")
     parser.add_argument("-o", "--output", metavar="OUT",
-                        help="output file (default: standard output)")
+                        help="output file (default: standard output); replaced only when "
+                        "the whole table is written")
+    parser.add_argument("--errors", choices=("raise", "skip", "keep"),
+                        help="bad messages: 'raise' stops at the first (OUT untouched), "
+                        "'skip' leaves them out, 'keep' gives each a row with the reason in "
+                        "the column 'error'; with skip and keep the exit status is 0 "
+                        "(default: leave them out, exit status 1)")
+    parser.add_argument("--encoding", type=encoding_type,
+                        help="codec of every message (default: the one each message's MSH-18 "
+                        "names, UTF-8 when it names none)")
+    parser.add_argument("--fallback-encoding", type=encoding_type, metavar="ENCODING",
+                        help="codec of a message that would be UTF-8 but is not (e.g. latin-1 "
+                        "for archives mixing UTF-8 with undeclared Latin-1)")
+    parser.add_argument("--provenance", action="store_true",
+                        help="add the columns source_file, source_message (number in the "
+                        "file) and source_offset (byte offset)")
     parser.add_argument("--no-progress", action="store_true",
                         help="never draw a progress bar (otherwise drawn on a terminal "
                         "for inputs over 4 MB)")
 
 
 class _Tracked:
-    """A binary file whose reads move a progress bar."""
+    """A binary file, named as the command line names it, whose reads move a
+    progress bar."""
 
-    def __init__(self, file: BinaryIO, progress: Progress) -> None:
-        self.file, self.progress, self.done = file, progress, 0
+    def __init__(self, file: BinaryIO, name: str, progress: Progress) -> None:
+        self.file, self.name, self.progress, self.done = file, name, progress, 0
 
     def read(self, size: int) -> bytes:
         data = self.file.read(size)
@@ -83,7 +116,6 @@ def _columns(args: argparse.Namespace) -> dict[str, str]:
 
 def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     columns = _columns(args)
-    files: list[str] = args.files
     if args.format == "parquet":
         try:
             importlib.import_module("pyarrow.parquet")
@@ -95,19 +127,38 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
             raise UsageError("--format parquet writes binary data: give -o OUT")
     show = not args.no_progress and is_terminal(stderr) and (
         args.output is not None or not is_terminal(stdout))
-    current = ["-"]
+    status = 0
+    progress = Progress(stderr, "", 0, False)
+    label = "-"
 
     def sources() -> Iterator[IO[bytes] | _Tracked]:
-        for name in files:
-            current[0] = name
+        nonlocal status, progress, label
+        for name in args.files:
+            label = "<stdin>" if name == "-" else name
             if name == "-":
-                yield sys.stdin.buffer
+                yield _Tracked(sys.stdin.buffer, label, progress)
                 continue
-            with open(name, "rb", buffering=0) as file:
+            try:
+                file = open(name, "rb", buffering=0)  # noqa: SIM115 (closed below)
+            except OSError as error:
+                report(stdout, stderr, label, error.strerror or str(error))
+                status = 1
+                continue
+            with file:
                 size = file.seek(0, 2)
                 file.seek(0)
-                yield _Tracked(file, Progress(stderr, name, size, show and size >= PROGRESS_THRESHOLD))
+                progress = Progress(stderr, label, size, show and size >= PROGRESS_THRESHOLD)
+                yield _Tracked(file, label, progress)
+                progress.clear()
 
+    errors: Literal["raise", "skip", "keep"] = args.errors or "skip"
+    try:
+        batches = table_batches(
+            sources(), columns, rows=args.rows, errors=errors, encoding=args.encoding,
+            fallback_encoding=args.fallback_encoding, provenance=args.provenance,
+            batch_rows=BATCH_ROWS, batch_bytes=BATCH_BYTES)
+    except ValueError as error:
+        raise UsageError(str(error)) from None
     # OUT is checked before any input is read and replaced only once whole.
     if args.output is None:
         output = None
@@ -115,37 +166,67 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
         output = open_output(args.output)
     else:
         output = open_output(args.output, "w", encoding="utf-8", newline="")
+    bad = 0
+
+    def reported(batches: Iterator[Table]) -> Iterator[Table]:
+        nonlocal bad
+        for batch in batches:
+            for error in batch.errors:
+                progress.clear()
+                report(stdout, stderr, error.file or "-", problem(error))
+            bad += len(batch.errors)
+            yield batch
+
     try:
         try:
-            result = table(sources(), columns, rows=args.rows)
-        except (OSError, MessageError) as error:
-            reason = error.strerror if isinstance(error, OSError) and error.strerror else str(error)
-            stderr.write(f"\r\x1b[K{PROG}: {current[0]}: {reason}\n" if show else
-                         f"{PROG}: {current[0]}: {reason}\n")
+            _write(reported(batches), args.format, output or stdout)
+        except MessageError as error:
+            progress.clear()
+            report(stdout, stderr, error.file or "-", problem(error))
             return 1
-        except ValueError as error:
-            raise UsageError(str(error)) from None
-        if show:
-            stderr.write("\r\x1b[K")
-        _write(result, args.format, output or stdout)
-        if output is not None:
+        except OSError as error:
+            if isinstance(error, (WriteError, BrokenPipeError)):
+                raise  # a failed write ends the run; the base reports it
+            progress.clear()
+            report(stdout, stderr, label, error.strerror or str(error))
+            return 1
+        if bad:
+            kept = "kept as rows" if errors == "keep" else "left out"
+            stdout.flush()
+            stderr.write(f"{PROG}: {bad} bad message{'s' * (bad != 1)} {kept}\n")
+        if output is not None and not status:  # every file was read
             output.commit()
     finally:
+        progress.clear()
         if output is not None:
             output.discard()  # a no-op after commit()
-    return 0
+    return 1 if status or (bad and args.errors is None) else 0
 
 
-def _write(result: Table, form: str, out: Any) -> None:
+def _write(batches: Iterator[Table], form: str, out: Any) -> None:
+    """Writes each batch as it comes: CSV rows and NDJSON lines, or a Parquet
+    row group."""
     if form == "parquet":
         arrow = importlib.import_module("pyarrow")
+        parquet = importlib.import_module("pyarrow.parquet")
         sink = out.buffer if hasattr(out, "buffer") else out
-        importlib.import_module("pyarrow.parquet").write_table(arrow.table(result), sink)
+        writer = None
+        try:
+            for batch in batches:
+                data = arrow.table(batch)
+                if writer is None:
+                    writer = parquet.ParquetWriter(sink, data.schema)
+                writer.write_table(data)
+        finally:
+            if writer is not None:
+                writer.close()
     elif form == "csv":
         writer = csv.writer(out)
-        writer.writerow(result.column_names)
-        data = result.to_pydict()
-        writer.writerows(zip(*data.values()))
+        for n, batch in enumerate(batches):
+            if n == 0:
+                writer.writerow(batch.column_names)
+            writer.writerows(zip(*batch.to_pydict().values()))
     else:
-        for row in result.to_pylist():
-            out.write(json.dumps(row, ensure_ascii=False) + "\n")
+        dumps = json.JSONEncoder(ensure_ascii=False).encode
+        for batch in batches:
+            out.write("".join([dumps(row) + "\n" for row in batch.to_pylist()]))

@@ -36,7 +36,7 @@ import sys
 
 import vellomar
 from vellomar.charsets import charset_of, codec_for
-from vellomar.cli_edit import rewrite
+from vellomar.cli.edit import rewrite
 
 # (segment, field, components to replace, kind of pseudonym)
 FIELDS = [

@@ -18,6 +18,7 @@ from hypothesis import given, strategies as st
 
 import vellomar
 from vellomar import cli, mllp
+from vellomar.mllp.responder import Responder
 
 MSG = "MSH|^~\\&|SND|FAC|RCV|FAC|20230101||ADT^A01|{}|P|2.5\rPID|1||MRN||DOE^JOHN"
 
@@ -316,3 +317,31 @@ def test_escaped_text_comes_back_from_the_ack(text):
     ack = vellomar.parse(message.ack("AE", mllp.escape(text, message.raw)))
     assert len(ack.segments) == 2
     assert ack["MSA-3"] == text.replace("\r", " ").replace("\n", " ")
+
+
+@pytest.mark.parametrize("count, size", [(4000, 4096), (40, 512 * 1024)])
+@looped
+async def test_a_waiting_handler_stops_the_reading_at_the_budget(monkeypatch, count, size):
+    most, receive, release = [0, 0], Responder.receive, asyncio.Event()
+
+    def counted(self, frame):
+        receive(self, frame)
+        most[:] = max(most[0], self.pending_messages), max(most[1], self.pending_bytes)
+
+    async def handler(message):
+        await release.wait()
+
+    monkeypatch.setattr(Responder, "receive", counted)
+    async with mllp.serve(handler, port=0) as server:
+        reader, writer = await asyncio.open_connection("127.0.0.1", server.port)
+        writer.write(frame(MSG.format(1) + "\rNTE|" + "x" * size) * count)
+        seen = None
+        for _ in range(100):  # until the listener has read all it will (at most 10 s)
+            await asyncio.sleep(0.1)
+            if most == seen:
+                break
+            seen = list(most)
+        release.set()
+        assert len([await reader.readuntil(b"\x1c") for _ in range(count)]) == count
+        writer.close()
+    assert most[0] <= 256 + 64 and most[1] <= 2 << 20  # not the 16 or 20 MiB sent

@@ -179,6 +179,7 @@ async def test_refused_connections(options):
     [
         (None, TimeoutError, "no ACK from {} within 0.2 s"),
         (b"\x0bMSH|^~\\&", ConnectionError, "connection closed by {} before the ACK arrived"),
+        (frame("MSH|^~\\&\rMSA|AA|other"), ValueError, "ACK from {} acknowledges 'other', not '1'"),
     ],
 )
 @looped
@@ -288,17 +289,61 @@ def test_acknowledged_messages_survive_sigkill(tmp_path):
     assert {m.raw for m in vellomar.parse_batch(stored.decode())} == set(texts)
 
 
-def send_command(port, path):
-    out = io.StringIO()
-    with contextlib.redirect_stdout(out):
-        status = cli.main(["send", f"127.0.0.1:{port}", str(path)])
-    return status, out.getvalue()
+def send_command(port, path, *options):
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        status = cli.main(["send", f"127.0.0.1:{port}", str(path), *options])
+    return status, out.getvalue() + err.getvalue().replace(str(port), "PORT")
+
+
+@looped
+async def test_a_cancelled_send_closes_the_connection():
+    async def handler(message):
+        await asyncio.sleep(0.5 if message.control_id == "1" else 0)
+
+    async with mllp.serve(handler, port=0) as server, mllp.connect("127.0.0.1", server.port) as connection:
+        with pytest.raises(TimeoutError):
+            await asyncio.wait_for(connection.send(MSG.format(1)), 0.1)
+        with pytest.raises(ConnectionError) as error:
+            await connection.send(MSG.format(2))  # must not return the ACK of 1
+    assert str(error.value) == f"connection to 127.0.0.1:{server.port} is closed"
+
+
+@pytest.mark.parametrize(
+    "resets, options, expected",
+    [
+        (0, [], (0, "AA 1\nAA 2\nAA 3\n")),  # a receiver that closes after each ACK
+        (2, ["--retries", "2", "--retry-wait", "0.01"], (0, "AA 1\nAA 2\nAA 3\n")),
+        (1, [], (1, "vellomar: {}: message 1: no ACK: connection closed by 127.0.0.1:PORT before "
+                    "the ACK arrived\n")),
+    ],
+)
+@looped
+async def test_send_to_a_receiver_that_closes_or_resets(tmp_path, resets, options, expected):
+    connections = 0
+
+    async def one_message_each(reader, writer):
+        nonlocal connections
+        connections += 1
+        if connections > resets:
+            data = (await reader.readuntil(b"\x1c")).strip(b"\r\x0b\x1c")
+            writer.write(frame(vellomar.parse(data.decode()).ack()))
+            await writer.drain()
+        writer.transport.abort()
+
+    (tmp_path / "in.hl7").write_text("\r".join(MSG.format(n) for n in (1, 2, 3)))
+    receiver = await asyncio.start_server(one_message_each, "127.0.0.1", 0)
+    port = receiver.sockets[0].getsockname()[1]
+    result = await asyncio.to_thread(send_command, port, tmp_path / "in.hl7", *options)
+    receiver.close()
+    assert result == (expected[0], expected[1].format(tmp_path / "in.hl7"))
 
 
 @pytest.mark.parametrize(
     "control_ids, expected",
     [(["1", "2"], (0, "AA 1\nAA 2\n")), (["1", "bad"], (1, "AA 1\nAE bad no\n")),
-     (["1", "MSH|^", "2"], (1, "AA 1\nAA 2\n"))],  # a broken message is reported, the rest sent
+     (["1", "MSH|^", "2"], (1, "AA 1\nAA 2\nvellomar: {}: message 2 at byte 72: MSH segment too short to extract "
+                               "encoding characters\n"))],  # a broken message is reported, the rest sent
 )
 @looped
 async def test_send_command(tmp_path, control_ids, expected):
@@ -308,7 +353,8 @@ async def test_send_command(tmp_path, control_ids, expected):
 
     (tmp_path / "in.hl7").write_text("\n".join(n if n[:3] == "MSH" else MSG.format(n) for n in control_ids))
     async with mllp.serve(handler, port=0) as server:
-        assert await asyncio.to_thread(send_command, server.port, tmp_path / "in.hl7") == expected
+        status, out = await asyncio.to_thread(send_command, server.port, tmp_path / "in.hl7")
+    assert (status, out) == (expected[0], expected[1].format(tmp_path / "in.hl7"))
 
 
 @given(st.text())

@@ -1,6 +1,9 @@
 """`vellomar send`: send HL7 v2 messages over MLLP and print each ACK.
 
-    vellomar send HOST:PORT FILE...
+    vellomar send HOST:PORT FILE... [--retries N] [--retry-wait SECONDS]
+
+A receiver that closes the connection after each ACK gets the next message
+on a new connection.
 """
 
 from __future__ import annotations
@@ -29,6 +32,19 @@ def register(commands: Any) -> None:
     send.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
     send.add_argument(
         "--timeout", type=float, default=TIMEOUT, help=f"seconds per ACK (default: {TIMEOUT:g})"
+    )
+    send.add_argument(
+        "--retries",
+        type=int,
+        default=0,
+        help="times to try a message again when the connection is refused, reset or closed "
+        "before its ACK (default: 0); a message whose ACK was lost may then arrive twice",
+    )
+    send.add_argument(
+        "--retry-wait",
+        type=float,
+        default=1.0,
+        help="seconds before the first retry, doubled for each next one up to 10 (default: 1)",
     )
     send.add_argument("--tls", action="store_true", help="connect with TLS")
     send.add_argument("--tls-ca", metavar="PEM", help="trust this CA (implies --tls)")
@@ -68,7 +84,14 @@ def _send_files(
     args: argparse.Namespace, host: str, port: int, out: TextIO, err: TextIO
 ) -> int:
     try:
-        client = BlockingClient(host, port, ssl=_client_context(args), timeout=args.timeout)
+        client = BlockingClient(
+            host,
+            port,
+            ssl=_client_context(args),
+            timeout=args.timeout,
+            retries=args.retries,
+            retry_wait=args.retry_wait,
+        )
     except (OSError, ssl.SSLError) as error:
         err.write(f"{PROG}: {args.address}: {error}\n")
         return 1
@@ -77,7 +100,7 @@ def _send_files(
     def send_one(label: str, number: int, message: Message) -> str:
         nonlocal refused
         try:
-            ack = client.send(message.raw)
+            ack = client.send(message)
         except (OSError, ValueError) as error:
             raise _NoAnswer(f"{label}: message {number}: no ACK: {error}") from None
         code, acknowledged, text = (_value(ack, f"MSA-{n}") for n in (1, 2, 3))

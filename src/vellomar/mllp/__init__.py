@@ -26,8 +26,8 @@ from __future__ import annotations
 
 from .ack import escape, reject
 from .client import BlockingClient, ClientConfig, Connection, connect, send
-from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT  # noqa: F401  (the defaults)
-from .config import IDLE_TIMEOUT, MAX_CONNECTIONS, ServerConfig, Stats  # noqa: F401
+from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT
+from .config import IDLE_TIMEOUT, MAX_CONNECTIONS, ServerConfig, Stats
 from .server import Server, serve
 from .store import STORE_FILE
 
@@ -44,4 +44,9 @@ __all__ = [
     "STORE_FILE",
     "escape",
     "reject",
+    "DEFAULT_PORT",
+    "TIMEOUT",
+    "MAX_MESSAGE_BYTES",
+    "IDLE_TIMEOUT",
+    "MAX_CONNECTIONS",
 ]

@@ -4,6 +4,7 @@ import asyncio
 import contextlib
 import functools
 import io
+import logging
 import re
 import signal
 import ssl
@@ -18,6 +19,8 @@ from hypothesis import given, strategies as st
 
 import vellomar
 from vellomar import cli, mllp
+from vellomar.mllp.config import ServerConfig, Stats
+from vellomar.mllp.connection import ListenerConnection, Listening
 from vellomar.mllp.responder import Responder
 
 MSG = "MSH|^~\\&|SND|FAC|RCV|FAC|20230101||ADT^A01|{}|P|2.5\rPID|1||MRN||DOE^JOHN"
@@ -197,20 +200,74 @@ async def test_client_errors(answer, error, text):
     assert str(raised.value) == text.format(f"127.0.0.1:{port}")
 
 
-@looped
-async def test_tls_with_client_certificate():
-    ca = trustme.CA()
-    server_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    ca.issue_cert("127.0.0.1").configure_cert(server_context)
-    ca.configure_trust(server_context)
-    server_context.verify_mode = ssl.CERT_REQUIRED
-    client_context = ssl.create_default_context()
-    ca.configure_trust(client_context)
-    ca.issue_cert("client@example.org").configure_cert(client_context)
+CA = trustme.CA()
 
+
+def tls_context(side, certificate=True):
+    """A server context requiring client certificates, or a client context
+    (with its certificate unless `certificate` is False)."""
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH if side == "server" else ssl.Purpose.SERVER_AUTH)
+    CA.configure_trust(context)
+    if certificate:
+        CA.issue_cert("127.0.0.1" if side == "server" else "client@example.org").configure_cert(context)
+    context.verify_mode = ssl.CERT_REQUIRED
+    return context
+
+
+@pytest.mark.parametrize(
+    "client_certificate, server_tls, error, logged",
+    [
+        (True, True, None, None),
+        (False, True, "connection closed by {} before the ACK arrived (right after the TLS handshake: a client "
+                      "certificate refused?)", "TLS handshake failed: peer did not return a certificate"),
+        (True, False, "TLS handshake with {} failed: the connection was closed (is the listener serving TLS?)",
+         "closed: it began a TLS handshake; this listener is not TLS"),
+    ],
+)
+@looped
+async def test_tls_and_its_failures(caplog, client_certificate, server_tls, error, logged):
+    server_context = tls_context("server") if server_tls else None
     async with mllp.serve(lambda m: None, port=0, ssl=server_context) as server:
-        ack = await mllp.send("127.0.0.1", server.port, MSG.format(1), ssl=client_context)
-    assert ack["MSA-1"] == "AA"
+        where = f"127.0.0.1:{server.port}"
+        try:
+            ack = await mllp.send("127.0.0.1", server.port, MSG.format(1), ssl=tls_context("client", client_certificate))
+            assert (ack["MSA-1"], error) == ("AA", None)
+        except ConnectionError as failure:
+            assert str(failure) == error.format(where)
+    assert [r.getMessage().split(": ", 1)[1] for r in caplog.records if r.levelno >= logging.WARNING] == (
+        [logged] if logged else [])
+
+
+@pytest.mark.parametrize(
+    "options, logged",
+    [
+        ({"allow": ["10.0.0.0/8"]}, "connection refused: not in the allow-list"),
+        ({"max_connections": 0}, "connection refused: over the limit of 0 connections"),
+        ({"handshake_timeout": 0.2},
+         "TLS handshake failed: SSL handshake is taking longer than 0.2 seconds: aborting the connection"),
+    ],
+)
+@looped
+async def test_tls_peers_are_checked_before_the_handshake(caplog, options, logged):
+    async with mllp.serve(lambda m: None, port=0, ssl=tls_context("server"), **options) as server:
+        reader, writer = await asyncio.open_connection("127.0.0.1", server.port)  # no TLS: silent
+        with contextlib.suppress(ConnectionResetError):
+            assert await asyncio.wait_for(reader.read(), 10) == b""  # not held for the idle timeout
+        writer.close()
+    assert [r.getMessage().split(": ", 1)[1] for r in caplog.records] == [logged]
+
+
+@pytest.mark.parametrize("with_key, reason", [
+    (None, "{cert}: no private key in the certificate file: give the key file as well"),
+    ("other", "{cert} and {key}: not a certificate and its key: key values mismatch"),
+])
+def test_listen_names_a_certificate_without_its_key(tmp_path, capsys, with_key, reason):
+    cert, key = tmp_path / "cert.pem", tmp_path / "key.pem"
+    CA.issue_cert("127.0.0.1").cert_chain_pems[0].write_to_path(cert)
+    CA.issue_cert("other").private_key_pem.write_to_path(key)
+    options = ["--tls-key", str(key)] if with_key else []
+    assert cli.main(["listen", "--port", "0", "--tls-cert", str(cert), *options]) == 1
+    assert capsys.readouterr().err == "vellomar: " + reason.format(cert=cert, key=key) + "\n"
 
 
 def blocking_send(port, text):
@@ -391,3 +448,25 @@ async def test_a_waiting_handler_stops_the_reading_at_the_budget(monkeypatch, co
         assert len([await reader.readuntil(b"\x1c") for _ in range(count)]) == count
         writer.close()
     assert most[0] <= 256 + 64 and most[1] <= 2 << 20  # not the 16 or 20 MiB sent
+
+
+class FakeTransport(asyncio.Transport):
+    def get_extra_info(self, name, default=None):
+        return ("127.0.0.1", 9) if name == "peername" else default
+
+    def write(self, data):
+        pass
+
+
+def test_junk_bytes_are_logged_once_then_summed_up(caplog):
+    async def junk():
+        connection = ListenerConnection(Listening(lambda m: None, ServerConfig(), Stats(), None))
+        connection.connection_made(FakeTransport())
+        for _ in range(2000):
+            connection.data_received(b"x")  # 2,000 one-byte packets
+        connection.connection_lost(None)
+
+    asyncio.run(junk())
+    assert [r.getMessage() for r in caplog.records if r.levelno >= logging.WARNING] == [
+        "127.0.0.1:9: skipped 1 bytes outside a frame",
+        "127.0.0.1:9: skipped 1999 more bytes outside frames (in 1999 places)"]

@@ -16,6 +16,7 @@ from typing import Any, TextIO
 
 from .._core import Message
 from ..mllp import DEFAULT_PORT, serve
+from ..mllp.tls import load_certificate
 from ._base import PROG, UsageError, add_command, encoding_type, header, visible
 
 
@@ -77,7 +78,7 @@ def _server_context(args: argparse.Namespace) -> ssl.SSLContext | None:
             raise UsageError("--tls-key and --tls-client-ca need --tls-cert")
         return None
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(args.tls_cert, args.tls_key)
+    load_certificate(context, args.tls_cert, args.tls_key)
     if args.tls_client_ca:
         context.load_verify_locations(args.tls_client_ca)
         context.verify_mode = ssl.CERT_REQUIRED

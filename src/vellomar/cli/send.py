@@ -14,6 +14,7 @@ from typing import Any, TextIO
 
 from .._core import Message
 from ..mllp import TIMEOUT, BlockingClient
+from ..mllp.tls import load_certificate
 from ._base import PROG, UsageError, add_command, run_files, visible
 
 
@@ -58,7 +59,7 @@ def _client_context(args: argparse.Namespace) -> ssl.SSLContext | None:
         return None
     context = ssl.create_default_context(cafile=args.tls_ca)
     if args.tls_cert:
-        context.load_cert_chain(args.tls_cert, args.tls_key)
+        load_certificate(context, args.tls_cert, args.tls_key)
     return context
 
 
@@ -92,7 +93,7 @@ def _send_files(
             retries=args.retries,
             retry_wait=args.retry_wait,
         )
-    except (OSError, ssl.SSLError) as error:
+    except (OSError, ValueError) as error:
         err.write(f"{PROG}: {args.address}: {error}\n")
         return 1
     refused = False

@@ -12,6 +12,7 @@ from ..charsets import decode
 from .ack import message_codec
 from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT, Closable, Opening, address
 from .framing import END, START, wrap
+from .tls import reason
 
 # Waits between retries double from `retry_wait` up to this (or `retry_wait`).
 MAX_RETRY_WAIT = 10.0
@@ -130,7 +131,8 @@ class Connection(Closable):
                 return await self._exchange(data)
             except (_Closed, ConnectionResetError, BrokenPipeError, ConnectionAbortedError) as error:
                 self._drop()
-                stale = self._answered and not (isinstance(error, _Closed) and error.answered)
+                fresh = not self._answered  # the first exchange on this transport
+                stale = not fresh and not (isinstance(error, _Closed) and error.answered)
                 self._answered = False
                 if stale and not stale_retried:
                     # Closed by the receiver after its last ACK, before this
@@ -138,8 +140,11 @@ class Connection(Closable):
                     stale_retried = True
                     continue
                 if attempt >= self._config.retries:
+                    hint = ""
+                    if self._config.ssl and fresh:
+                        hint = " (right after the TLS handshake: a client certificate refused?)"
                     raise ConnectionError(
-                        f"connection closed by {self._peer} before the ACK arrived"
+                        f"connection closed by {self._peer} before the ACK arrived{hint}"
                     ) from None
                 await asyncio.sleep(self._config.wait(attempt))
                 attempt += 1
@@ -165,7 +170,7 @@ class Connection(Closable):
         except asyncio.LimitOverrunError:
             raise ValueError(f"ACK from {self._peer} is too long") from None
         except _ssl.SSLError as error:
-            raise ConnectionError(f"TLS error with {self._peer}: {tls_reason(error)}") from None
+            raise ConnectionError(f"TLS error with {self._peer}: {reason(error)}") from None
         self._answered = True
         return frame
 
@@ -209,11 +214,6 @@ def _check(ack: Message, expected: str | None, peer: str) -> None:
         raise ValueError(f"answer from {peer} is not an ACK: it has no MSA segment") from None
     if named != expected and not (named == "" and code not in ("AA", "CA")):
         raise ValueError(f"ACK from {peer} acknowledges {named!r}, not {expected!r}")
-
-
-def tls_reason(error: _ssl.SSLError) -> str:
-    """The words of a TLS failure, without the library's file and line."""
-    return (error.reason or str(error)).replace("_", " ").lower()
 
 
 def connect(
@@ -268,7 +268,14 @@ async def _open_once(config: ClientConfig) -> tuple[asyncio.StreamReader, asynci
         ) from None
     except _ssl.SSLError as error:
         raise ConnectionError(
-            f"TLS handshake with {config.peer} failed: {tls_reason(error)}"
+            f"TLS handshake with {config.peer} failed: {reason(error)}"
+        ) from None
+    except ConnectionError:
+        if not config.ssl:
+            raise
+        raise ConnectionError(
+            f"TLS handshake with {config.peer} failed: the connection was closed "
+            "(is the listener serving TLS?)"
         ) from None
 
 

@@ -297,15 +297,15 @@ async def test_blocking_client_and_interop_with_python_hl7():
 
 
 @contextlib.contextmanager
-def listener(*args):
+def listener(*args, stdout=subprocess.DEVNULL):
     """`vellomar listen` in a subprocess, stopped by Ctrl-C on the way out."""
     command = [sys.executable, "-m", "vellomar", "listen", "--port", "0", *args]
-    with subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE) as process:
+    with subprocess.Popen(command, stdout=stdout, stderr=subprocess.PIPE) as process:
         try:
             yield process, int(process.stderr.readline().split()[3].rsplit(b":", 1)[1])
         finally:
             process.send_signal(signal.SIGINT)
-            process.wait(30)
+            process.output = process.communicate(timeout=30)[0]
 
 
 def test_mllp_send_of_python_hl7_against_vellomar_listen(tmp_path):
@@ -316,6 +316,12 @@ def test_mllp_send_of_python_hl7_against_vellomar_listen(tmp_path):
                              capture_output=True, text=True, timeout=30).stdout
     assert process.returncode == 0
     assert re.findall(r"MSA\|[^\n\x1c]*", out) == ["MSA|AA|1|", "MSA|AA|2|"]
+
+
+def test_listen_acknowledges_while_nobody_reads_its_output():
+    with listener(stdout=subprocess.PIPE) as (process, port):  # a pipe holds some 1,000 lines
+        acks = run(asyncio.wait_for(exchange(port, b"".join(frame(MSG.format(n)) for n in range(3000)), 3000), 30))
+    assert (len(acks), process.output.count(b"\n")) == (3000, 3000)
 
 
 def test_acknowledged_messages_survive_sigkill(tmp_path):

@@ -103,7 +103,10 @@ const Codec &ByteSource::codec_of(std::string_view text) {
 }
 
 Result<Message> ByteSource::parse(std::string &&text) {
-  const Codec &codec = codec_of(text);
+  return parse_in(codec_of(text), std::move(text));
+}
+
+Result<Message> parse_in(const Codec &codec, std::string &&text) {
   if (!codec.error.empty())
     return Error{ErrorKind::value_error, codec.error};
   if (codec.utf8 && is_utf8(text))

@@ -11,6 +11,7 @@ import asyncio
 import logging
 import signal
 import ssl
+import threading
 import time
 from typing import Any, TextIO
 
@@ -102,18 +103,77 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     return status
 
 
+class _Printer:
+    """Lines written to `out` by a thread of their own, so that a reader of
+    standard output that does not keep up never stalls the event loop (and
+    with it every connection). At most `HELD` lines wait; past that, lines
+    are dropped and their number printed once the reader catches up."""
+
+    HELD = 10_000
+
+    def __init__(self, out: TextIO) -> None:
+        self._out = out
+        self._lines: list[str] = []
+        self._dropped = 0
+        self._done = False
+        self._ready = threading.Condition()
+        self._thread = threading.Thread(target=self._write, name="vellomar-stdout", daemon=True)
+        self._thread.start()
+
+    def print(self, line: str) -> None:
+        with self._ready:
+            if len(self._lines) >= self.HELD:
+                self._dropped += 1
+                return
+            self._lines.append(line)
+            self._ready.notify()
+
+    def _write(self) -> None:
+        while True:
+            with self._ready:
+                while not (self._lines or self._dropped or self._done):
+                    self._ready.wait()
+                lines, self._lines = self._lines, []
+                dropped, self._dropped = self._dropped, 0
+                if not lines and not dropped:
+                    return
+            if dropped:
+                lines.append(f"({dropped} lines not printed: standard output too slow)")
+            try:
+                self._out.write("\n".join(lines) + "\n")
+                self._out.flush()
+            except (OSError, ValueError):  # closed: the listener carries on without it
+                return
+
+    def close(self) -> None:
+        """Write what is held and stop."""
+        with self._ready:
+            self._done = True
+            self._ready.notify()
+        self._thread.join()
+
+
 async def _serve(
     args: argparse.Namespace, context: ssl.SSLContext | None, out: TextIO, stderr: TextIO
 ) -> int:
     logging.basicConfig(format=f"{PROG}: %(message)s", level=logging.WARNING)
+    printer = _Printer(out)
+    try:
+        return await _listen(args, context, printer, stderr)
+    finally:
+        printer.close()
+
+
+async def _listen(
+    args: argparse.Namespace, context: ssl.SSLContext | None, printer: _Printer, stderr: TextIO
+) -> int:
     count = 0
 
     def on_message(message: Message) -> None:
         nonlocal count
         count += 1
         if not args.quiet:
-            out.write(visible(header(message) or "message") + "\n")
-            out.flush()
+            printer.print(visible(header(message) or "message"))
 
     stop = asyncio.Event()
     loop = asyncio.get_running_loop()
@@ -140,8 +200,7 @@ async def _serve(
             pass
         now = time.monotonic()
         if args.quiet and count:
-            out.write(f"{count} messages, {count / max(now - shown, 1e-9):.0f}/s\n")
-            out.flush()
+            printer.print(f"{count} messages, {count / max(now - shown, 1e-9):.0f}/s")
         if args.quiet:
             count, shown = 0, now
     await server.aclose()

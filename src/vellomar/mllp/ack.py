@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import re
 
+from .. import _ops
 from .._core import Message, parse
 from ..charsets import charset_of, codec_for
 from .framing import wrap
@@ -27,7 +28,7 @@ def parse_bytes(data: bytes, codec: str) -> Message:
     """The message of the bytes `data` in `codec`, decoded and parsed by the
     core as the reader does (UTF-8 checked and parsed in place); ValueError
     with the decoder's or the parser's text."""
-    return parse(data.decode(codec))
+    return _ops.parse_bytes(data, codec)
 
 
 def escape(text: str, raw: str) -> str:

@@ -3,7 +3,7 @@
     vellomar show [--json | --ndjson] FILE...
     vellomar get [-H] PATH... -- FILE...
     vellomar ack [--code CODE] [--text TEXT] FILE...
-    vellomar listen / send / edit / table (see `vellomar COMMAND -h`)
+    vellomar listen / send / relay / edit / table (see `vellomar COMMAND -h`)
 
 A FILE holds one message (MLLP-framed or not), a stream of MLLP frames, or a
 batch with or without FHS/BHS envelopes; `-` is standard input. Files are read
@@ -23,11 +23,11 @@ import sys
 from collections.abc import Sequence
 
 from .. import __version__
-from . import ack, edit, get, listen, send, show, table
+from . import ack, edit, get, listen, relay, send, show, table
 from ._base import PROG, execute, parse
 
 # In the order `vellomar -h` lists them.
-COMMANDS = (show, get, ack, listen, send, edit, table)
+COMMANDS = (show, get, ack, listen, send, relay, edit, table)
 
 
 def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:

@@ -9,7 +9,6 @@ from __future__ import annotations
 import argparse
 import asyncio
 import logging
-import signal
 import ssl
 import threading
 import time
@@ -17,8 +16,14 @@ from typing import Any, TextIO
 
 from .._core import Message
 from ..mllp import DEFAULT_PORT, serve
-from ..mllp.tls import load_certificate
-from ._base import PROG, UsageError, add_command, encoding_type, header, visible
+from ._base import PROG, add_command, encoding_type, header, visible
+from ._mllp import (
+    add_listener_tls,
+    listener_context,
+    port_type,
+    run_loop,
+    stop_on_signals,
+)
 
 
 def register(commands: Any) -> None:
@@ -37,25 +42,14 @@ def register(commands: Any) -> None:
         help="address to listen on (default: 127.0.0.1; 0.0.0.0 or :: for every interface)",
     )
     listen.add_argument(
-        "--port", type=_port, default=DEFAULT_PORT, help=f"port (default: {DEFAULT_PORT}; 0: any)"
+        "--port", type=port_type, default=DEFAULT_PORT, help=f"port (default: {DEFAULT_PORT}; 0: any)"
     )
     listen.add_argument(
         "--store",
         metavar="DIR",
         help="append each message to DIR/messages.hl7 and fsync it before its ACK",
     )
-    listen.add_argument(
-        "--allow",
-        metavar="CIDR",
-        nargs="+",
-        action="extend",
-        help="let in only clients from these networks (e.g. 10.1.0.0/16 127.0.0.1)",
-    )
-    listen.add_argument("--tls-cert", metavar="PEM", help="serve TLS with this certificate chain")
-    listen.add_argument("--tls-key", metavar="PEM", help="private key of --tls-cert")
-    listen.add_argument(
-        "--tls-client-ca", metavar="PEM", help="require client certificates issued by this CA"
-    )
+    add_listener_tls(listen)
     listen.add_argument(
         "--encoding",
         type=encoding_type,
@@ -66,41 +60,13 @@ def register(commands: Any) -> None:
     )
 
 
-def _port(value: str) -> int:
-    """argparse type of --port: 0 (any free port) to 65535."""
-    if not value.isdigit() or int(value) > 65535:
-        raise argparse.ArgumentTypeError(f"not a port number (0 to 65535): {value}")
-    return int(value)
-
-
-def _server_context(args: argparse.Namespace) -> ssl.SSLContext | None:
-    if not args.tls_cert:
-        if args.tls_key or args.tls_client_ca:
-            raise UsageError("--tls-key and --tls-client-ca need --tls-cert")
-        return None
-    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    load_certificate(context, args.tls_cert, args.tls_key)
-    if args.tls_client_ca:
-        context.load_verify_locations(args.tls_client_ca)
-        context.verify_mode = ssl.CERT_REQUIRED
-    return context
-
-
 def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
-        import uvloop  # type: ignore[import-not-found,unused-ignore]  # optional extra
-
-        loop_factory: Any = uvloop.new_event_loop
-    except ImportError:
-        loop_factory = None
-    try:
-        context = _server_context(args)
-        with asyncio.Runner(loop_factory=loop_factory) as runner:
-            status = runner.run(_serve(args, context, stdout, stderr))
+        context = listener_context(args)
+        return run_loop(_serve(args, context, stdout, stderr))
     except (OSError, ValueError) as error:
         stderr.write(f"{PROG}: {error}\n")
-        status = 1
-    return status
+        return 1
 
 
 class _Printer:
@@ -175,10 +141,7 @@ async def _listen(
         if not args.quiet:
             printer.print(visible(header(message) or "message"))
 
-    stop = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for number in (signal.SIGINT, signal.SIGTERM):
-        loop.add_signal_handler(number, stop.set)
+    stop = stop_on_signals()
     server = await serve(
         on_message,
         args.host,

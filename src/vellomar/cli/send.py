@@ -9,13 +9,12 @@ on a new connection.
 from __future__ import annotations
 
 import argparse
-import ssl
 from typing import Any, TextIO
 
 from .._core import Message
-from ..mllp import TIMEOUT, BlockingClient
-from ..mllp.tls import load_certificate
-from ._base import PROG, UsageError, add_command, run_files, visible
+from ..mllp import BlockingClient
+from ._base import PROG, add_command, run_files, visible
+from ._mllp import add_delivery_options, add_sender_tls, host_port, sender_context
 
 
 def register(commands: Any) -> None:
@@ -31,36 +30,9 @@ def register(commands: Any) -> None:
     )
     send.add_argument("address", metavar="HOST:PORT", help="the listener")
     send.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
-    send.add_argument(
-        "--timeout", type=float, default=TIMEOUT, help=f"seconds per ACK (default: {TIMEOUT:g})"
-    )
-    send.add_argument(
-        "--retries",
-        type=int,
-        default=0,
-        help="times to try a message again when the connection is refused, reset or closed "
-        "before its ACK (default: 0); a message whose ACK was lost may then arrive twice",
-    )
-    send.add_argument(
-        "--retry-wait",
-        type=float,
-        default=1.0,
-        help="seconds before the first retry, doubled for each next one up to 10 (default: 1)",
-    )
-    send.add_argument("--tls", action="store_true", help="connect with TLS")
-    send.add_argument("--tls-ca", metavar="PEM", help="trust this CA (implies --tls)")
-    send.add_argument("--tls-cert", metavar="PEM", help="client certificate (implies --tls)")
-    send.add_argument("--tls-key", metavar="PEM", help="private key of --tls-cert")
+    add_delivery_options(send, retries=True)
+    add_sender_tls(send)
     send.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
-
-
-def _client_context(args: argparse.Namespace) -> ssl.SSLContext | None:
-    if not (args.tls or args.tls_ca or args.tls_cert):
-        return None
-    context = ssl.create_default_context(cafile=args.tls_ca)
-    if args.tls_cert:
-        load_certificate(context, args.tls_cert, args.tls_key)
-    return context
 
 
 def _value(message: Message, path: str) -> str:
@@ -71,10 +43,8 @@ def _value(message: Message, path: str) -> str:
 
 
 def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
-    host, _, port = args.address.rpartition(":")
-    if not host or not port.isdigit():
-        raise UsageError(f"not HOST:PORT: {args.address!r}")
-    return _send_files(args, host.strip("[]"), int(port), stdout, stderr)
+    host, port = host_port(args.address)
+    return _send_files(args, host, port, stdout, stderr)
 
 
 class _NoAnswer(Exception):
@@ -88,7 +58,7 @@ def _send_files(
         client = BlockingClient(
             host,
             port,
-            ssl=_client_context(args),
+            ssl=sender_context(args),
             timeout=args.timeout,
             retries=args.retries,
             retry_wait=args.retry_wait,

@@ -63,6 +63,11 @@ class Server(Closable):
         return tuple(self._server.sockets)
 
     @property
+    def store(self) -> Store | None:
+        """The store, if there is one (until the server is closed)."""
+        return self._listening.store
+
+    @property
     def store_path(self) -> Path | None:
         """The file that holds the stored messages, if there is a store."""
         store = self._listening.store

@@ -58,11 +58,19 @@ class Store:
         # Set (in the disk thread) when a failed write could not be cut back:
         # from then on every append fails rather than write after it.
         self._broken: OSError | None = None
+        # Set after each write that made more records durable (for readers of
+        # the file in this process, such as the relay's forwarding).
+        self.written = asyncio.Event()
         self._records: list[bytes] = []  # START, message, RECORD_END for each
         self._waiters: list[asyncio.Future[None]] = []
         self._task: asyncio.Task[None] | None = None
         # One thread, so that writes reach the file in order.
         self._disk = concurrent.futures.ThreadPoolExecutor(1, "vellomar-store")
+
+    @property
+    def durable_size(self) -> int:
+        """The bytes of the file that hold whole records on disk."""
+        return self._size
 
     def append(self, data: bytes) -> asyncio.Future[None]:
         """Queue the message `data`; the future is done once it is on disk,
@@ -88,6 +96,7 @@ class Store:
                         waiter.set_exception(error)
                 else:
                     self._stats.fsyncs += 1
+                    self.written.set()
                     for waiter in waiters:
                         waiter.set_result(None)
         finally:

@@ -24,3 +24,25 @@ def load_certificate(context: ssl.SSLContext, cert: str, key: str | None) -> Non
                 f"{cert}: no private key in the certificate file: give the key file as well"
             ) from None
         raise ValueError(f"{cert} and {key}: not a certificate and its key: {reason(error)}") from None
+
+
+def server_context(cert: str, key: str | None = None, client_ca: str | None = None) -> ssl.SSLContext:
+    """A listener's context serving the certificate chain `cert` (with its
+    `key`), requiring client certificates issued by `client_ca` when given."""
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    load_certificate(context, cert, key)
+    if client_ca:
+        context.load_verify_locations(client_ca)
+        context.verify_mode = ssl.CERT_REQUIRED
+    return context
+
+
+def client_context(
+    ca: str | None = None, cert: str | None = None, key: str | None = None
+) -> ssl.SSLContext:
+    """A sender's context trusting `ca` (else the system's CAs), presenting
+    the client certificate `cert` (with its `key`) when given."""
+    context = ssl.create_default_context(cafile=ca)
+    if cert:
+        load_certificate(context, cert, key)
+    return context

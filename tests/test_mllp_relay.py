@@ -1,0 +1,92 @@
+"""vellomar.mllp.relay and `vellomar relay`: store and forward, on loopback."""
+
+import asyncio
+import contextlib
+import signal
+import sys
+
+import pytest
+
+from vellomar import mllp
+
+MSG = "MSH|^~\\&|SND|FAC|RCV|FAC|20230101||ADT^A01|{}|P|2.5\rPID|1||MRN||DOE^JOHN"
+
+
+async def until(condition, seconds=30):
+    """Wait (at most `seconds`) until `condition()` holds."""
+    for _ in range(int(seconds * 20)):
+        if condition():
+            return
+        await asyncio.sleep(0.05)
+    raise AssertionError("the relay made no progress")
+
+
+@pytest.mark.parametrize("on_reject, forwarded, dead_letters", [
+    ("hold", ["1", "bad", "2"], b""),  # "bad" waits at the head until it is taken
+    ("dead-letter", ["1", "2"], b"\x0b" + MSG.format("bad").encode() + b"\x1c\r\n"),
+])
+def test_a_rejected_message_is_held_or_moved_aside(tmp_path, on_reject, forwarded, dead_letters):
+    received, refusing = [], [True]
+
+    def downstream(message):
+        if message.control_id == "bad" and refusing[0]:
+            raise ValueError("not now")
+        received.append(message.control_id)
+
+    async def scenario():
+        async with mllp.serve(downstream, port=0) as receiver, mllp.relay(
+            "127.0.0.1", receiver.port, store=tmp_path, port=0, retry_wait=0.01, on_reject=on_reject
+        ) as relay:
+            for number in ("1", "bad", "2"):
+                assert (await mllp.send("127.0.0.1", relay.port, MSG.format(number)))["MSA-1"] == "AA"
+            await until(lambda: relay.stats.held >= 3 or relay.stats.dead_letters)
+            refusing[0] = False
+            await until(lambda: len(received) == len(forwarded))
+            return relay.stats
+
+    stats = asyncio.run(scenario())
+    dead = tmp_path / "dead-letter.hl7"
+    assert (received, dead.read_bytes() if dead.exists() else b"") == (forwarded, dead_letters)
+    assert (stats.forwarded, stats.dead_letters) == (len(forwarded), len(dead_letters and "1"))
+
+
+@contextlib.asynccontextmanager
+async def relay_process(store, to_port):
+    process = await asyncio.create_subprocess_exec(
+        sys.executable, "-m", "vellomar", "relay", "--listen", "127.0.0.1:0", "--store", str(store),
+        "--to", f"127.0.0.1:{to_port}", "--retry-wait", "0.05", stderr=asyncio.subprocess.PIPE)
+    try:
+        yield process, int((await process.stderr.readline()).split()[3].rsplit(b":", 1)[1])
+    finally:
+        if process.returncode is None:
+            process.send_signal(signal.SIGINT)
+        await asyncio.wait_for(process.communicate(), 30)
+
+
+def test_nothing_acknowledged_is_lost_across_sigkill(tmp_path):
+    received, acked = [], []
+
+    async def send_all(port, numbers, kill=None):
+        """Send one at a time; SIGKILL the relay after 100 ACKs."""
+        with contextlib.suppress(ConnectionError, OSError):
+            async with mllp.connect("127.0.0.1", port) as connection:
+                for number in numbers:
+                    await connection.send(MSG.format(number))
+                    acked.append(number)
+                    if kill is not None and len(acked) == 100:
+                        kill.kill()
+                        await kill.wait()
+
+    async def scenario():
+        async with mllp.serve(lambda m: received.append(int(m.control_id)), port=0) as downstream:
+            async with relay_process(tmp_path, downstream.port) as (process, port):
+                await send_all(port, range(300), kill=process)
+            assert len(acked) == 100  # the relay is gone
+            async with relay_process(tmp_path, downstream.port) as (process, port):
+                await send_all(port, range(100, 300))
+                await until(lambda: set(received) >= set(range(300)))
+
+    asyncio.run(asyncio.wait_for(scenario(), 120))
+    first = sorted(set(received), key=received.index)
+    assert first == list(range(300))  # every one, in order
+    assert len(received) - 300 <= 2  # at most the one in flight, and the one whose ACK the kill cut

@@ -21,7 +21,19 @@ def message_codec(data: bytes, encoding: str | None) -> str:
     if encoding is not None:
         return encoding
     charset = charset_of(data)
-    return codec_for(charset) if charset else "utf-8"
+    if not charset:
+        return "utf-8"
+    codec = _codecs.get(charset)
+    if codec is None:
+        codec = codec_for(charset)
+        if len(_codecs) >= 256:  # names from the wire: bounded
+            _codecs.clear()
+        _codecs[charset] = codec
+    return codec
+
+
+# MSH-18 names seen on the wire and their codecs (the lookup is per message).
+_codecs: dict[str, str] = {}
 
 
 def parse_bytes(data: bytes, codec: str) -> Message:

@@ -232,7 +232,8 @@ class ListenerConnection(asyncio.Protocol):
             self._progress = self._loop.time()
             responder.answer_waiting()
         self._update_reading()
-        self._close_when_done()
+        if self._closing:
+            self._close_when_done()
 
     def _skipped(self, count: int) -> None:
         """Count skipped bytes; log the first and then a summary at most
@@ -262,5 +263,7 @@ class ListenerConnection(asyncio.Protocol):
             return
         self._transport.write(data)
         self._progress = self._loop.time()
-        self._update_reading()
-        self._close_when_done()
+        if self._read_paused:
+            self._update_reading()
+        if self._closing:
+            self._close_when_done()

@@ -124,7 +124,7 @@ class Responder:
             result = self._handler(message)
         except Exception as error:
             result = error
-        if inspect.isawaitable(result):
+        if result is not None and not isinstance(result, str) and inspect.isawaitable(result):
             return self._finish_answer(result, message, stored, codec, len(frame))
         self._reply(stored, self._ack(result, message), message, codec, len(frame))
         return None
@@ -163,6 +163,13 @@ class Responder:
         codec: str,
         size: int,
     ) -> None:
+        if stored is None and not self._outbox:
+            # Nothing to wait for, nothing ahead of it: straight out.
+            self.pending_messages -= 1
+            self.pending_bytes -= size
+            if self._open:
+                self._send(encode(ack, codec))
+            return
         self._outbox.append(_Answer(stored, encode(ack, codec), message, codec, size))
         if stored is not None and not stored.done():
             stored.add_done_callback(self._send_ready)

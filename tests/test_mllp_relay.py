@@ -7,6 +7,8 @@ import sys
 
 import pytest
 
+import vellomar
+
 from vellomar import mllp
 
 MSG = "MSH|^~\\&|SND|FAC|RCV|FAC|20230101||ADT^A01|{}|P|2.5\rPID|1||MRN||DOE^JOHN"
@@ -48,6 +50,34 @@ def test_a_rejected_message_is_held_or_moved_aside(tmp_path, on_reject, forwarde
     dead = tmp_path / "dead-letter.hl7"
     assert (received, dead.read_bytes() if dead.exists() else b"") == (forwarded, dead_letters)
     assert (stats.forwarded, stats.dead_letters) == (len(forwarded), len(dead_letters and "1"))
+
+
+def test_a_receiver_that_is_down_is_retried_in_order(tmp_path):
+    received, connections = [], 0
+
+    async def resets_three_times(reader, writer):
+        nonlocal connections
+        connections += 1
+        with contextlib.suppress(asyncio.IncompleteReadError, ConnectionError):
+            while connections > 3:
+                message = vellomar.parse((await reader.readuntil(b"\x1c")).strip(b"\r\x0b\x1c").decode())
+                received.append(message.control_id)
+                writer.write(b"\x0b" + message.ack().encode() + b"\x1c\r")
+        writer.transport.abort()
+
+    async def scenario():
+        receiver = await asyncio.start_server(resets_three_times, "127.0.0.1", 0)
+        to = receiver.sockets[0].getsockname()[1]
+        async with mllp.relay("127.0.0.1", to, store=tmp_path, port=0, retry_wait=0.01) as relay:
+            for number in range(5):
+                await mllp.send("127.0.0.1", relay.port, MSG.format(number))
+            await until(lambda: len(received) == 5)
+        receiver.close()
+        return relay.stats
+
+    stats = asyncio.run(scenario())
+    assert (received, stats.failures, stats.forwarded) == ([str(n) for n in range(5)], 3, 5)
+    assert (tmp_path / "forwarded").read_text() == f"{(tmp_path / 'messages.hl7').stat().st_size:020d}\n"
 
 
 @contextlib.asynccontextmanager

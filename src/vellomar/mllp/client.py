@@ -263,8 +263,9 @@ async def _open_once(config: ClientConfig) -> tuple[asyncio.StreamReader, asynci
             config.timeout,
         )
     except TimeoutError:
+        hint = " (is the listener serving TLS?)" if config.ssl else ""
         raise TimeoutError(
-            f"could not connect to {config.peer} within {config.timeout:g} s"
+            f"could not connect to {config.peer} within {config.timeout:g} s{hint}"
         ) from None
     except _ssl.SSLError as error:
         raise ConnectionError(

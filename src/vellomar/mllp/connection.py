@@ -17,6 +17,7 @@ from .responder import Responder
 from .store import Store
 from .tls import reason
 
+_CHUNK = 64 * 1024  # bytes read at a time
 SKIP_REPORT = 10.0  # seconds between lines about skipped bytes on one connection
 # A TLS record of the handshake, as a client's first bytes begin.
 _TLS_HELLO = b"\x16\x03"
@@ -60,8 +61,10 @@ def _allowed(peer: Any, networks: tuple[Network, ...]) -> bool:
     return any(ip in network for network in networks)
 
 
-class ListenerConnection(asyncio.Protocol):
-    """The protocol of one accepted connection."""
+class ListenerConnection(asyncio.BufferedProtocol):
+    """The protocol of one accepted connection. The transport reads into one
+    buffer of the connection's own (no bytes object per read); frames are
+    copied out of it as they complete."""
 
     def __init__(self, listening: Listening) -> None:
         self._listening = listening
@@ -70,6 +73,7 @@ class ListenerConnection(asyncio.Protocol):
         self._transport: asyncio.Transport | None = None
         self._peer = "?"
         self._framer = Framer(self._config.max_message_bytes)
+        self._chunk = bytearray(_CHUNK)
         self._responder: Responder | None = None
         self._closing = False
         self._write_paused = False
@@ -211,18 +215,28 @@ class ListenerConnection(asyncio.Protocol):
 
     # -- bytes in and out
 
+    def get_buffer(self, sizehint: int) -> bytearray:
+        return self._chunk
+
+    def buffer_updated(self, nbytes: int) -> None:
+        self._received(self._chunk, nbytes)
+
     def data_received(self, data: bytes) -> None:
+        """The same for a transport that hands over bytes objects."""
+        self._received(data, len(data))
+
+    def _received(self, data: bytes | bytearray, size: int) -> None:
         responder = self._responder
         if responder is None:
             return
-        if not self._checked_start and data:
+        if not self._checked_start and size:
             self._checked_start = True
-            if data.startswith(_TLS_HELLO) and self._config.ssl is None:
+            if data[: min(size, 2)] == _TLS_HELLO and self._config.ssl is None:
                 log.warning("%s: closed: it began a TLS handshake; this listener is not TLS", self._peer)
                 self.abort()
                 return
         received = False
-        for event in self._framer.feed(data):
+        for event in self._framer.feed(data, size):
             if isinstance(event, Skipped):
                 self._skipped(event.count)
             else:

@@ -79,6 +79,7 @@ class ListenerConnection(asyncio.BufferedProtocol):
         self._write_paused = False
         self._read_paused = False
         self._handshaking = False
+        self._held_writes: list[bytes] = []
         self._checked_start = False  # the first bytes were looked at
         self._quiet_until = 0.0  # skipped bytes are summed up, not logged, until then
         self._held_bytes = self._held_places = 0
@@ -137,6 +138,9 @@ class ListenerConnection(asyncio.BufferedProtocol):
         if tls is None or self._transport is None:
             return
         self._transport = tls
+        if self._held_writes:
+            tls.write(b"".join(self._held_writes))
+            self._held_writes.clear()
         self._update_reading()
 
     def connection_lost(self, exc: Exception | None) -> None:
@@ -274,6 +278,11 @@ class ListenerConnection(asyncio.BufferedProtocol):
 
     def _send(self, data: bytes) -> None:
         if self._transport is None:
+            return
+        if self._handshaking:
+            # Messages may come through before start_tls hands over the TLS
+            # transport: their ACKs wait for it, never go out in the clear.
+            self._held_writes.append(data)
             return
         self._transport.write(data)
         self._progress = self._loop.time()

@@ -73,7 +73,8 @@ class ListenerConnection(asyncio.BufferedProtocol):
         self._transport: asyncio.Transport | None = None
         self._peer = "?"
         self._framer = Framer(self._config.max_message_bytes)
-        self._chunk = bytearray(_CHUNK)
+        self._chunk = bytearray()  # made for an admitted connection only
+        self._handshake_task: asyncio.Task[None] | None = None
         self._responder: Responder | None = None
         self._closing = False
         self._write_paused = False
@@ -100,6 +101,7 @@ class ListenerConnection(asyncio.BufferedProtocol):
             transport.abort()
             return
         self._transport = transport
+        self._chunk = bytearray(_CHUNK)
         listening.connections.add(self)
         listening.stats.connections += 1
         log.info("%s: connected", self._peer)
@@ -118,7 +120,7 @@ class ListenerConnection(asyncio.BufferedProtocol):
             # Admitted before any TLS work; the handshake has its own timeout.
             self._handshaking = True
             transport.pause_reading()
-            self._loop.create_task(self._handshake(transport))
+            self._handshake_task = self._loop.create_task(self._handshake(transport))
 
     async def _handshake(self, transport: asyncio.Transport) -> None:
         try:

@@ -80,6 +80,22 @@ def test_a_receiver_that_is_down_is_retried_in_order(tmp_path):
     assert (tmp_path / "forwarded").read_text() == f"{(tmp_path / 'messages.hl7').stat().st_size:020d}\n"
 
 
+@pytest.mark.parametrize("position, error", [
+    (b"x1\n", "{forwarded}: not a byte offset: b'x1\\n'"),
+    (b"%020d\n" % 99, "{forwarded}: offset 99 is past the end of {store} (0 bytes)"),
+])
+def test_a_position_that_cannot_be_right_stops_the_start(tmp_path, position, error):
+    (tmp_path / "forwarded").write_bytes(position)
+
+    async def start():
+        async with mllp.relay("127.0.0.1", 9, store=tmp_path, port=0):
+            pass
+
+    with pytest.raises(ValueError) as raised:
+        asyncio.run(start())
+    assert str(raised.value) == error.format(forwarded=tmp_path / "forwarded", store=tmp_path / "messages.hl7")
+
+
 @contextlib.asynccontextmanager
 async def relay_process(store, to_port):
     process = await asyncio.create_subprocess_exec(

@@ -87,12 +87,17 @@ class Relay(Closable):
         return self.server.port
 
     def _read_position(self) -> int:
+        path = self._store.path.parent / POSITION_FILE
         text = os.pread(self._position_fd, _POSITION_WIDTH + 1, 0)
-        position = int(text) if text.strip() else 0
+        if not text.strip():
+            return 0
+        if not text.strip().isdigit():
+            raise ValueError(f"{path}: not a byte offset: {text!r}")
+        position = int(text)
         if position > self._store.durable_size:
             raise ValueError(
-                f"{self._store.path.parent / POSITION_FILE}: offset {position} is past the "
-                f"end of {self._store.path} ({self._store.durable_size} bytes)"
+                f"{path}: offset {position} is past the end of {self._store.path} "
+                f"({self._store.durable_size} bytes)"
             )
         return position
 
@@ -103,7 +108,13 @@ class Relay(Closable):
         self.position = position
 
     def _begin(self) -> None:
-        self._task = asyncio.get_running_loop().create_task(self._forward())
+        self._task = asyncio.get_running_loop().create_task(self._forward_or_say_why())
+
+    async def _forward_or_say_why(self) -> None:
+        try:
+            await self._forward()
+        except Exception as error:  # noqa: BLE001  (the listener goes on storing: say it loudly)
+            log.error("relay: forwarding stopped at byte %d: %s", self.position, error)
 
     async def _forward(self) -> None:
         loop = asyncio.get_running_loop()
@@ -209,6 +220,7 @@ class Relay(Closable):
             except asyncio.CancelledError:
                 pass
         await self.server.aclose()
+        os.fsync(self._position_fd)
         for fd in (self._fd, self._position_fd):
             os.close(fd)
 

@@ -37,9 +37,6 @@ _POSITION_WIDTH = 20  # digits of the offset, so that each write overwrites the 
 _SYNC_EVERY = 1.0  # seconds between fsyncs of the position
 _READ = 1 << 18  # bytes of the store read at a time
 
-OnReject = Literal["hold", "dead-letter"]
-
-
 @dataclass(frozen=True)
 class RelayConfig:
     """How a relay listens and where it forwards. `on_reject` says what an
@@ -49,8 +46,7 @@ class RelayConfig:
 
     listen: ServerConfig
     downstream: ClientConfig
-    on_reject: OnReject = "hold"
-
+    on_reject: Literal["hold", "dead-letter"] = "hold"
 
 @dataclass
 class RelayStats:
@@ -60,7 +56,6 @@ class RelayStats:
     dead_letters: int = 0
     held: int = 0  # answers AE/AR that kept a message at the head of the queue
     failures: int = 0  # attempts that got no ACK (receiver down, reset, timeout)
-
 
 class Relay(Closable):
     """A running relay; made by `relay`. `server` is its listener (its
@@ -224,13 +219,11 @@ class Relay(Closable):
         for fd in (self._fd, self._position_fd):
             os.close(fd)
 
-
 def _field(message: Message, path: str) -> str:
     try:
         return message[path]
     except (KeyError, IndexError):
         return ""
-
 
 def relay(
     to_host: str,
@@ -246,7 +239,7 @@ def relay(
     to_ssl: _ssl.SSLContext | bool | None = None,
     timeout: float = TIMEOUT,
     retry_wait: float = 1.0,
-    on_reject: OnReject = "hold",
+    on_reject: Literal["hold", "dead-letter"] = "hold",
 ) -> Opening[Relay]:
     """Receive messages on `host`:`port` (as `serve` does, with `ssl` and
     `allow`), store each in the directory `store` before its ACK, and
@@ -270,7 +263,6 @@ def relay(
         on_reject,
     )
     return Opening(start_relay(config))
-
 
 async def start_relay(config: RelayConfig) -> Relay:
     """A relay started with `config` (what `relay` awaits)."""

@@ -361,12 +361,16 @@ def send_command(port, path, *options):
 
 @looped
 async def test_a_cancelled_send_closes_the_connection():
+    release = asyncio.Event()
+
     async def handler(message):
-        await asyncio.sleep(0.5 if message.control_id == "1" else 0)
+        if message.control_id == "1":
+            await release.wait()  # the ACK of 1 comes after the send was given up
 
     async with mllp.serve(handler, port=0) as server, mllp.connect("127.0.0.1", server.port) as connection:
         with pytest.raises(TimeoutError):
             await asyncio.wait_for(connection.send(MSG.format(1)), 0.1)
+        release.set()
         with pytest.raises(ConnectionError) as error:
             await connection.send(MSG.format(2))  # must not return the ACK of 1
     assert str(error.value) == f"connection to 127.0.0.1:{server.port} is closed"

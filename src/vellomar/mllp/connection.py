@@ -112,6 +112,7 @@ class ListenerConnection(asyncio.BufferedProtocol):
             listening.store,
             self._peer,
             self._send,
+            self._settled,
         )
         self._timer = self._loop.call_at(
             self._progress + self._config.idle_timeout, self._check_idle
@@ -254,6 +255,10 @@ class ListenerConnection(asyncio.BufferedProtocol):
         self._update_reading()
         if self._closing:
             self._close_when_done()
+
+    def _settled(self) -> None:
+        self._update_reading()
+        self._close_when_done()
 
     def _skipped(self, count: int) -> None:
         """Count skipped bytes; log the first and then a summary at most

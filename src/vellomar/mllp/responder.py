@@ -31,7 +31,9 @@ class Responder:
 
     `pending_messages` and `pending_bytes` count the frames received and not
     yet answered (the connection reads from them whether to read on); `send`
-    is called with the ACKs ready to leave, in order.
+    is called with the ACKs ready to leave, in order, and `settled` when an
+    awaited answer is done and nothing else is under way (the connection may
+    then close, or read on).
     """
 
     def __init__(
@@ -42,6 +44,7 @@ class Responder:
         store: Store | None,
         peer: str,
         send: Callable[[bytes], None],
+        settled: Callable[[], None],
     ) -> None:
         self._handler = handler
         self._config = config
@@ -49,6 +52,7 @@ class Responder:
         self._store = store
         self._peer = peer
         self._send = send
+        self._settled = settled
         self._loop = asyncio.get_running_loop()
         self._inbox: collections.deque[Frame | Oversized] = collections.deque()
         self._outbox: collections.deque[_Answer] = collections.deque()
@@ -94,6 +98,8 @@ class Responder:
         finally:
             self._busy = False
         self.answer_waiting()
+        if self._open and not self._busy:
+            self._settled()
 
     def _answer(self, received: Frame | Oversized) -> Awaitable[None] | None:
         """Answer the frame `received`; or return what finishes the answer

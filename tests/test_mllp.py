@@ -180,7 +180,7 @@ async def test_refused_connections(options):
 @pytest.mark.parametrize(
     "answer, error, text",
     [
-        (None, TimeoutError, "no ACK from {} within 0.2 s"),
+        (None, TimeoutError, "no ACK from {} within 1 s"),
         (b"\x0bMSH|^~\\&", ConnectionError, "connection closed by {} before the ACK arrived"),
         (frame("MSH|^~\\&\rMSA|AA|other"), ValueError, "ACK from {} acknowledges 'other', not '1'"),
     ],
@@ -195,7 +195,7 @@ async def test_client_errors(answer, error, text):
     server = await asyncio.start_server(listener, "127.0.0.1", 0)
     port = server.sockets[0].getsockname()[1]
     with pytest.raises(error) as raised:
-        await mllp.send("127.0.0.1", port, MSG.format(1), timeout=0.2)
+        await mllp.send("127.0.0.1", port, MSG.format(1), timeout=1)  # the connect too, on a busy machine
     server.close()
     assert str(raised.value) == text.format(f"127.0.0.1:{port}")
 

@@ -112,11 +112,12 @@ class _Printer:
                 return
 
     def close(self) -> None:
-        """Write what is held and stop."""
+        """Write what is held and stop (giving up after 5 s on a reader that
+        takes nothing: the thread is a daemon)."""
         with self._ready:
             self._done = True
             self._ready.notify()
-        self._thread.join()
+        self._thread.join(5.0)
 
 
 async def _serve(

@@ -15,7 +15,14 @@ time from the send to the whole ACK is its latency. Listeners:
   `create_ack`, writes it and drains;
 - vellomar: `vellomar.mllp.serve` with a handler that returns None (parse,
   AA ACK, write), on asyncio and, when installed, on uvloop;
-- vellomar --store: the same with `store=DIR`, every ACK after its fsync.
+- vellomar --store: the same with `store=DIR`, every ACK after its fsync
+  (DIR on the disk of the temporary directory, and on /dev/shm, a memory file
+  system whose fsync costs nothing: the listener's own ceiling);
+- the relay (`vellomar relay`, its own process) in front of a vellomar
+  listener (another process) that counts what arrives: end to end, the
+  messages/s from the first send to the last arrival downstream; and the
+  drain: 100,000 messages (`--drain N`) queued while the receiver is down,
+  then the time from the receiver's start to the last arrival.
 
 A message is lost when its ACK does not come (or acknowledges another
 control ID) within 10 s. The client runs on uvloop when it is installed
@@ -30,6 +37,8 @@ import asyncio
 import json
 import os
 import platform
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -86,21 +95,46 @@ async def _serve_hl7(store: str | None, ready: Any) -> dict[str, Any]:
     return {"messages": count}
 
 
+async def _serve_downstream(port: int, expect: int, ready: Any) -> dict[str, Any]:
+    """A receiver that prints the monotonic time of its first and of its
+    `expect`-th message (clocks that other processes share)."""
+    import vellomar.mllp
+
+    times: list[float] = []
+    count = 0
+
+    def handler(message: Any) -> None:
+        nonlocal count
+        count += 1
+        if count == 1 or count == expect:
+            times.append(time.monotonic())
+            if count == expect:
+                print(json.dumps({"first": times[0], "last": times[-1]}), flush=True)
+
+    async with vellomar.mllp.serve(handler, port=port) as server:
+        ready(server.port)
+        await _until_stdin_closes()
+    return {"messages": count}
+
+
 async def _until_stdin_closes() -> None:
     await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
 
 
-def serve(kind: str, use_uvloop: bool, store: str | None) -> None:
+def serve(kind: str, use_uvloop: bool, store: str | None, port: int, expect: int) -> None:
     def ready(port: int) -> None:
         print(port, flush=True)
 
-    body = _serve_hl7 if kind == "hl7" else _serve_vellomar
+    if kind == "downstream":
+        body = _serve_downstream(port, expect, ready)
+    else:
+        body = (_serve_hl7 if kind == "hl7" else _serve_vellomar)(store, ready)
     if use_uvloop:
         import uvloop
 
-        stats = uvloop.run(body(store, ready))
+        stats = uvloop.run(body)
     else:
-        stats = asyncio.run(body(store, ready))
+        stats = asyncio.run(body)
     print(json.dumps(stats), flush=True)
 
 
@@ -192,16 +226,17 @@ async def load(port: int, messages: list[str], connections: int, window: int) ->
 def run_listener(
     kind: str,
     use_uvloop: bool,
-    store: bool,
+    store: str | None,
     messages: list[str],
     loads: list[tuple[int, int]],
     repeat: int,
 ) -> tuple[list[dict[str, Any]], dict[str, Any]]:
     """Each load (connections, window) `repeat` times against one listener
-    process; for each load the run of median throughput."""
-    with tempfile.TemporaryDirectory() as directory:
+    process (`store`: None, or the directory to make the store in); for each
+    load the run of median throughput."""
+    with tempfile.TemporaryDirectory(dir=store) as directory:
         command = [sys.executable, __file__, "serve", kind]
-        command += ["--uvloop"] * use_uvloop + ["--store", directory] * store
+        command += ["--uvloop"] * use_uvloop + ["--store", directory] * (store is not None)
         process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         assert process.stdout is not None and process.stdin is not None
         try:
@@ -215,7 +250,7 @@ def run_listener(
             process.stdin.close()
             process.wait(30)
         server_stats = json.loads(process.stdout.read() or "{}")
-        if store:
+        if store is not None:
             stored = (Path(directory) / "messages.hl7").read_bytes().count(b"\x1c\r\n")
             server_stats["stored"] = stored
     return rows, server_stats
@@ -229,21 +264,83 @@ def _client_run(port: int, messages: list[str], connections: int, window: int) -
     return uvloop.run(load(port, messages, connections, window))
 
 
+def _start(command: list[str], **options: Any) -> tuple[subprocess.Popen[str], int]:
+    """A process that names its port on its first line (of stdout, or with
+    `stderr=PIPE` of stderr: `vellomar: listening on HOST:PORT ...`)."""
+    process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                               **options)
+    line = (process.stderr if "stderr" in options else process.stdout).readline()  # type: ignore[union-attr]
+    return process, int(line.split()[3].rsplit(":", 1)[1] if "stderr" in options else line)
+
+
+def _free_port() -> int:
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return int(probe.getsockname()[1])
+
+
+def run_relay(messages: list[str], drain: int, use_uvloop: bool) -> dict[str, Any]:
+    """End to end through the relay to a live receiver, then the drain of
+    `drain` messages queued while the receiver was down."""
+    here = [sys.executable, __file__, "serve", "downstream"] + ["--uvloop"] * use_uvloop
+    relay = [sys.executable, "-m", "vellomar", "relay", "--listen", "127.0.0.1:0",
+             "--retry-wait", "0.2", "--store"]
+    results: dict[str, Any] = {}
+    with tempfile.TemporaryDirectory() as directory:
+        # End to end: the receiver up all along.
+        downstream, to = _start([*here, "--expect", str(len(messages))])
+        process, port = _start([*relay, f"{directory}/a", "--to", f"127.0.0.1:{to}"],
+                               stderr=subprocess.PIPE)
+        started = time.monotonic()
+        sent = _client_run(port, messages, 20, 8)
+        times = json.loads(downstream.stdout.readline())  # type: ignore[union-attr]
+        results["end_to_end_per_second"] = len(messages) / (times["last"] - started)
+        results["upstream_per_second"] = sent["per_second"]
+        for running in (process, downstream):
+            running.send_signal(signal.SIGINT) if running is process else running.stdin.close()  # type: ignore[union-attr]
+            running.wait(60)
+        # The drain: queue while the receiver is down, then start it.
+        to = _free_port()
+        process, port = _start([*relay, f"{directory}/b", "--to", f"127.0.0.1:{to}"],
+                               stderr=subprocess.PIPE)
+        queued = corpus.adt_series(drain)
+        sent = _client_run(port, queued, 20, 8)
+        results["queued"] = drain - sent["lost"]
+        results["queue_per_second"] = sent["per_second"]
+        downstream = subprocess.Popen([*here, "--port", str(to), "--expect", str(drain)],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        back = time.monotonic()
+        downstream.stdout.readline()  # type: ignore[union-attr]
+        times = json.loads(downstream.stdout.readline())  # type: ignore[union-attr]
+        results["drain_seconds"] = times["last"] - back
+        results["first_after_seconds"] = times["first"] - back
+        results["drain_per_second"] = drain / (times["last"] - times["first"])
+        process.send_signal(signal.SIGINT)
+        downstream.stdin.close()  # type: ignore[union-attr]
+        for running in (process, downstream):
+            running.wait(60)
+    return results
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     commands = parser.add_subparsers(dest="command")
     server = commands.add_parser("serve")
-    server.add_argument("kind", choices=["vellomar", "hl7"])
+    server.add_argument("kind", choices=["vellomar", "hl7", "downstream"])
     server.add_argument("--uvloop", action="store_true")
     server.add_argument("--store")
+    server.add_argument("--port", type=int, default=0)
+    server.add_argument("--expect", type=int, default=0)
     parser.add_argument("--messages", type=int, default=3000, help="messages per run")
     parser.add_argument("--repeat", type=int, default=3, help="runs per load (median shown)")
     parser.add_argument("--window", type=int, default=8, help="messages on the way per "
                         "connection in the pipelined store load")
+    parser.add_argument("--drain", type=int, default=100_000, help="messages queued in the "
+                        "relay while its receiver is down (0: no relay runs)")
     parser.add_argument("--json", help="write the figures to this file")
     args = parser.parse_args()
     if args.command == "serve":
-        serve(args.kind, args.uvloop, args.store)
+        serve(args.kind, args.uvloop, args.store, args.port, args.expect)
         return
 
     messages = corpus.adt_series(args.messages)
@@ -255,9 +352,12 @@ def main() -> None:
         loops = [False]
     plain = [(1, 1), (20, 1)]
     stored = [(20, 1), (20, args.window)]
-    listeners = [("hl7", False, False, plain)]
-    listeners += [("vellomar", loop, False, plain) for loop in loops]
-    listeners += [("vellomar", loop, True, stored) for loop in loops]
+    disk = tempfile.gettempdir()
+    listeners: list[tuple[str, bool, str | None, list[tuple[int, int]]]] = [("hl7", False, None, plain)]
+    listeners += [("vellomar", loop, None, plain) for loop in loops]
+    listeners += [("vellomar", loop, disk, stored) for loop in loops]
+    if os.path.isdir("/dev/shm"):
+        listeners += [("vellomar", loops[-1], "/dev/shm", stored)]
 
     uv = f", uvloop {metadata.version('uvloop')}" if len(loops) > 1 else ", no uvloop"
     print(f"# {platform.python_implementation()} {platform.python_version()}, "
@@ -271,7 +371,8 @@ def main() -> None:
     results = []
     base: dict[int, float] = {}
     for kind, use_uvloop, store, loads in listeners:
-        name = kind + (" uvloop" if use_uvloop else " asyncio") + (" --store" if store else "")
+        name = kind + (" uvloop" if use_uvloop else " asyncio")
+        name += "" if store is None else " --store" + (" shm" if store == "/dev/shm" else "")
         rows, stats = run_listener(kind, use_uvloop, store, messages, loads, args.repeat)
         for row in rows:
             if kind == "hl7":
@@ -280,9 +381,20 @@ def main() -> None:
             print(f"{name:<26}{row['connections']:>6}{row['window']:>7}{row['per_second']:>9.0f}"
                   f"{row['p50_ms']:>9.2f}{row['p99_ms']:>9.2f}{row['lost']:>6}{ratio:>7.1f}")
             results.append({"listener": name, **row})
-        if store:
+        if store is not None:
             print(f"{'':<26}stored {stats['stored']} messages in {stats['fsyncs']} fsyncs")
         results.append({"listener": name, "server": stats})
+    if args.drain:
+        relay = run_relay(messages, args.drain, loops[-1])
+        print(f"relay (vellomar relay, 20 connections, window 8, to a vellomar listener): "
+              f"{relay['end_to_end_per_second']:.0f} msg/s end to end "
+              f"({relay['upstream_per_second']:.0f} msg/s acknowledged upstream)")
+        print(f"relay drain: {relay['queued']} messages queued at "
+              f"{relay['queue_per_second']:.0f} msg/s while the receiver was down; "
+              f"{relay['drain_seconds']:.1f} s from its start to the last arrival "
+              f"(first after {relay['first_after_seconds']:.1f} s of backoff), "
+              f"{relay['drain_per_second']:.0f} msg/s")
+        results.append({"listener": "relay", **relay})
     if args.json:
         Path(args.json).write_text(json.dumps(results, indent=2))
 

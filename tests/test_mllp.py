@@ -4,6 +4,7 @@ import asyncio
 import contextlib
 import functools
 import io
+import logging
 import re
 import signal
 import ssl
@@ -18,6 +19,9 @@ from hypothesis import given, strategies as st
 
 import vellomar
 from vellomar import cli, mllp
+from vellomar.mllp.config import ServerConfig, Stats
+from vellomar.mllp.connection import ListenerConnection, Listening
+from vellomar.mllp.responder import Responder
 
 MSG = "MSH|^~\\&|SND|FAC|RCV|FAC|20230101||ADT^A01|{}|P|2.5\rPID|1||MRN||DOE^JOHN"
 
@@ -176,8 +180,9 @@ async def test_refused_connections(options):
 @pytest.mark.parametrize(
     "answer, error, text",
     [
-        (None, TimeoutError, "no ACK from {} within 0.2 s"),
+        (None, TimeoutError, "no ACK from {} within 1 s"),
         (b"\x0bMSH|^~\\&", ConnectionError, "connection closed by {} before the ACK arrived"),
+        (frame("MSH|^~\\&\rMSA|AA|other"), ValueError, "ACK from {} acknowledges 'other', not '1'"),
     ],
 )
 @looped
@@ -190,25 +195,79 @@ async def test_client_errors(answer, error, text):
     server = await asyncio.start_server(listener, "127.0.0.1", 0)
     port = server.sockets[0].getsockname()[1]
     with pytest.raises(error) as raised:
-        await mllp.send("127.0.0.1", port, MSG.format(1), timeout=0.2)
+        await mllp.send("127.0.0.1", port, MSG.format(1), timeout=1)  # the connect too, on a busy machine
     server.close()
     assert str(raised.value) == text.format(f"127.0.0.1:{port}")
 
 
-@looped
-async def test_tls_with_client_certificate():
-    ca = trustme.CA()
-    server_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    ca.issue_cert("127.0.0.1").configure_cert(server_context)
-    ca.configure_trust(server_context)
-    server_context.verify_mode = ssl.CERT_REQUIRED
-    client_context = ssl.create_default_context()
-    ca.configure_trust(client_context)
-    ca.issue_cert("client@example.org").configure_cert(client_context)
+CA = trustme.CA()
 
+
+def tls_context(side, certificate=True):
+    """A server context requiring client certificates, or a client context
+    (with its certificate unless `certificate` is False)."""
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH if side == "server" else ssl.Purpose.SERVER_AUTH)
+    CA.configure_trust(context)
+    if certificate:
+        CA.issue_cert("127.0.0.1" if side == "server" else "client@example.org").configure_cert(context)
+    context.verify_mode = ssl.CERT_REQUIRED
+    return context
+
+
+@pytest.mark.parametrize(
+    "client_certificate, server_tls, error, logged",
+    [
+        (True, True, None, None),
+        (False, True, "connection closed by {} before the ACK arrived (right after the TLS handshake: a client "
+                      "certificate refused?)", "TLS handshake failed: peer did not return a certificate"),
+        (True, False, "TLS handshake with {} failed: the connection was closed (is the listener serving TLS?)",
+         "closed: it began a TLS handshake; this listener is not TLS"),
+    ],
+)
+@looped
+async def test_tls_and_its_failures(caplog, client_certificate, server_tls, error, logged):
+    server_context = tls_context("server") if server_tls else None
     async with mllp.serve(lambda m: None, port=0, ssl=server_context) as server:
-        ack = await mllp.send("127.0.0.1", server.port, MSG.format(1), ssl=client_context)
-    assert ack["MSA-1"] == "AA"
+        where = f"127.0.0.1:{server.port}"
+        try:
+            ack = await mllp.send("127.0.0.1", server.port, MSG.format(1), ssl=tls_context("client", client_certificate))
+            assert (ack["MSA-1"], error) == ("AA", None)
+        except ConnectionError as failure:
+            assert str(failure) == error.format(where)
+    assert [r.getMessage().split(": ", 1)[1] for r in caplog.records if r.levelno >= logging.WARNING] == (
+        [logged] if logged else [])
+
+
+@pytest.mark.parametrize(
+    "options, logged",
+    [
+        ({"allow": ["10.0.0.0/8"]}, "connection refused: not in the allow-list"),
+        ({"max_connections": 0}, "connection refused: over the limit of 0 connections"),
+        ({"handshake_timeout": 0.2},
+         "TLS handshake failed: SSL handshake is taking longer than 0.2 seconds: aborting the connection"),
+    ],
+)
+@looped
+async def test_tls_peers_are_checked_before_the_handshake(caplog, options, logged):
+    async with mllp.serve(lambda m: None, port=0, ssl=tls_context("server"), **options) as server:
+        reader, writer = await asyncio.open_connection("127.0.0.1", server.port)  # no TLS: silent
+        with contextlib.suppress(ConnectionResetError):
+            assert await asyncio.wait_for(reader.read(), 10) == b""  # not held for the idle timeout
+        writer.close()
+    assert [r.getMessage().split(": ", 1)[1] for r in caplog.records] == [logged]
+
+
+@pytest.mark.parametrize("with_key, reason", [
+    (None, "{cert}: no private key in the certificate file: give the key file as well"),
+    ("other", "{cert} and {key}: not a certificate and its key: key values mismatch"),
+])
+def test_listen_names_a_certificate_without_its_key(tmp_path, capsys, with_key, reason):
+    cert, key = tmp_path / "cert.pem", tmp_path / "key.pem"
+    CA.issue_cert("127.0.0.1").cert_chain_pems[0].write_to_path(cert)
+    CA.issue_cert("other").private_key_pem.write_to_path(key)
+    options = ["--tls-key", str(key)] if with_key else []
+    assert cli.main(["listen", "--port", "0", "--tls-cert", str(cert), *options]) == 1
+    assert capsys.readouterr().err == "vellomar: " + reason.format(cert=cert, key=key) + "\n"
 
 
 def blocking_send(port, text):
@@ -238,15 +297,15 @@ async def test_blocking_client_and_interop_with_python_hl7():
 
 
 @contextlib.contextmanager
-def listener(*args):
+def listener(*args, stdout=subprocess.DEVNULL):
     """`vellomar listen` in a subprocess, stopped by Ctrl-C on the way out."""
     command = [sys.executable, "-m", "vellomar", "listen", "--port", "0", *args]
-    with subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE) as process:
+    with subprocess.Popen(command, stdout=stdout, stderr=subprocess.PIPE) as process:
         try:
             yield process, int(process.stderr.readline().split()[3].rsplit(b":", 1)[1])
         finally:
             process.send_signal(signal.SIGINT)
-            process.wait(30)
+            process.output = process.communicate(timeout=30)[0]
 
 
 def test_mllp_send_of_python_hl7_against_vellomar_listen(tmp_path):
@@ -257,6 +316,12 @@ def test_mllp_send_of_python_hl7_against_vellomar_listen(tmp_path):
                              capture_output=True, text=True, timeout=30).stdout
     assert process.returncode == 0
     assert re.findall(r"MSA\|[^\n\x1c]*", out) == ["MSA|AA|1|", "MSA|AA|2|"]
+
+
+def test_listen_acknowledges_while_nobody_reads_its_output():
+    with listener(stdout=subprocess.PIPE) as (process, port):  # a pipe holds some 1,000 lines
+        acks = run(asyncio.wait_for(exchange(port, b"".join(frame(MSG.format(n)) for n in range(3000)), 3000), 30))
+    assert (len(acks), process.output.count(b"\n")) == (3000, 3000)
 
 
 def test_acknowledged_messages_survive_sigkill(tmp_path):
@@ -287,17 +352,65 @@ def test_acknowledged_messages_survive_sigkill(tmp_path):
     assert {m.raw for m in vellomar.parse_batch(stored.decode())} == set(texts)
 
 
-def send_command(port, path):
-    out = io.StringIO()
-    with contextlib.redirect_stdout(out):
-        status = cli.main(["send", f"127.0.0.1:{port}", str(path)])
-    return status, out.getvalue()
+def send_command(port, path, *options):
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        status = cli.main(["send", f"127.0.0.1:{port}", str(path), *options])
+    return status, out.getvalue() + err.getvalue().replace(str(port), "PORT")
+
+
+@looped
+async def test_a_cancelled_send_closes_the_connection():
+    release = asyncio.Event()
+
+    async def handler(message):
+        if message.control_id == "1":
+            await release.wait()  # the ACK of 1 comes after the send was given up
+
+    async with mllp.serve(handler, port=0) as server, mllp.connect("127.0.0.1", server.port) as connection:
+        with pytest.raises(TimeoutError):
+            await asyncio.wait_for(connection.send(MSG.format(1)), 0.1)
+        release.set()
+        with pytest.raises(ConnectionError) as error:
+            await connection.send(MSG.format(2))  # must not return the ACK of 1
+    assert str(error.value) == f"connection to 127.0.0.1:{server.port} is closed"
+
+
+@pytest.mark.parametrize(
+    "resets, options, expected",
+    [
+        (0, [], (0, "AA 1\nAA 2\nAA 3\n")),  # a receiver that closes after each ACK
+        (2, ["--retries", "2", "--retry-wait", "0.01"], (0, "AA 1\nAA 2\nAA 3\n")),
+        (1, [], (1, "vellomar: {}: message 1: no ACK: connection closed by 127.0.0.1:PORT before "
+                    "the ACK arrived\n")),
+    ],
+)
+@looped
+async def test_send_to_a_receiver_that_closes_or_resets(tmp_path, resets, options, expected):
+    connections = 0
+
+    async def one_message_each(reader, writer):
+        nonlocal connections
+        connections += 1
+        if connections > resets:
+            data = (await reader.readuntil(b"\x1c")).strip(b"\r\x0b\x1c")
+            writer.write(frame(vellomar.parse(data.decode()).ack()))
+            await writer.drain()
+        writer.transport.abort()
+
+    (tmp_path / "in.hl7").write_text("\r".join(MSG.format(n) for n in (1, 2, 3)))
+    receiver = await asyncio.start_server(one_message_each, "127.0.0.1", 0)
+    port = receiver.sockets[0].getsockname()[1]
+    result = await asyncio.to_thread(send_command, port, tmp_path / "in.hl7", *options)
+    receiver.close()
+    assert result == (expected[0], expected[1].format(tmp_path / "in.hl7"))
 
 
 @pytest.mark.parametrize(
     "control_ids, expected",
     [(["1", "2"], (0, "AA 1\nAA 2\n")), (["1", "bad"], (1, "AA 1\nAE bad no\n")),
-     (["1", "MSH|^", "2"], (1, "AA 1\nAA 2\n"))],  # a broken message is reported, the rest sent
+     (["1", "MSH|^", "2"], (1, "AA 1\nAA 2\nvellomar: {}: message 2 at byte 72: MSH segment too short to extract "
+                               "encoding characters\n"))],  # a broken message is reported, the rest sent
 )
 @looped
 async def test_send_command(tmp_path, control_ids, expected):
@@ -307,7 +420,8 @@ async def test_send_command(tmp_path, control_ids, expected):
 
     (tmp_path / "in.hl7").write_text("\n".join(n if n[:3] == "MSH" else MSG.format(n) for n in control_ids))
     async with mllp.serve(handler, port=0) as server:
-        assert await asyncio.to_thread(send_command, server.port, tmp_path / "in.hl7") == expected
+        status, out = await asyncio.to_thread(send_command, server.port, tmp_path / "in.hl7")
+    assert (status, out) == (expected[0], expected[1].format(tmp_path / "in.hl7"))
 
 
 @given(st.text())
@@ -316,3 +430,53 @@ def test_escaped_text_comes_back_from_the_ack(text):
     ack = vellomar.parse(message.ack("AE", mllp.escape(text, message.raw)))
     assert len(ack.segments) == 2
     assert ack["MSA-3"] == text.replace("\r", " ").replace("\n", " ")
+
+
+@pytest.mark.parametrize("count, size", [(4000, 4096), (40, 512 * 1024)])
+@looped
+async def test_a_waiting_handler_stops_the_reading_at_the_budget(monkeypatch, count, size):
+    most, receive, release = [0, 0], Responder.receive, asyncio.Event()
+
+    def counted(self, frame):
+        receive(self, frame)
+        most[:] = max(most[0], self.pending_messages), max(most[1], self.pending_bytes)
+
+    async def handler(message):
+        await release.wait()
+
+    monkeypatch.setattr(Responder, "receive", counted)
+    async with mllp.serve(handler, port=0) as server:
+        reader, writer = await asyncio.open_connection("127.0.0.1", server.port)
+        writer.write(frame(MSG.format(1) + "\rNTE|" + "x" * size) * count)
+        seen = None
+        for _ in range(100):  # until the listener has read all it will (at most 10 s)
+            await asyncio.sleep(0.1)
+            if most == seen:
+                break
+            seen = list(most)
+        release.set()
+        assert len([await reader.readuntil(b"\x1c") for _ in range(count)]) == count
+        writer.close()
+    assert most[0] <= 256 + 64 and most[1] <= 2 << 20  # not the 16 or 20 MiB sent
+
+
+class FakeTransport(asyncio.Transport):
+    def get_extra_info(self, name, default=None):
+        return ("127.0.0.1", 9) if name == "peername" else default
+
+    def write(self, data):
+        pass
+
+
+def test_junk_bytes_are_logged_once_then_summed_up(caplog):
+    async def junk():
+        connection = ListenerConnection(Listening(lambda m: None, ServerConfig(), Stats(), None))
+        connection.connection_made(FakeTransport())
+        for _ in range(2000):
+            connection.data_received(b"x")  # 2,000 one-byte packets
+        connection.connection_lost(None)
+
+    asyncio.run(junk())
+    assert [r.getMessage() for r in caplog.records if r.levelno >= logging.WARNING] == [
+        "127.0.0.1:9: skipped 1 bytes outside a frame",
+        "127.0.0.1:9: skipped 1999 more bytes outside frames (in 1999 places)"]

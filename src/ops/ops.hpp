@@ -40,6 +40,10 @@ extern const py::Signature record_state_sig, record_from_state_sig;
 py::Ref record_state(PyObject **args);
 py::Ref record_from_state(PyObject **args);
 
+// frame.cpp: parse_bytes(data, codec), the message of one frame's bytes.
+extern const py::Signature parse_bytes_sig;
+py::Ref parse_bytes(PyObject **args);
+
 // charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes,
 // or of a Message's header.
 extern const py::Signature charset_of_sig;

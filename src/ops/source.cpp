@@ -110,16 +110,22 @@ const Codec &ByteSource::codec_of(std::string_view text) {
 
 Result<Message> ByteSource::parse(std::string &&text) {
   const Codec *codec = &codec_of(text);
-  if (!codec->error.empty())
-    return Error{ErrorKind::value_error, codec->error};
-  if (codec->utf8 && is_utf8(text))
-    return parse_message(std::move(text));
-  if (codec == &fixed_ && codec->utf8 && fallback_)
+  // A message read as UTF-8 only because nothing named its codec is read
+  // with the fallback codec when its bytes are not UTF-8.
+  if (fallback_ && codec == &fixed_ && codec->utf8 && codec->error.empty() && !is_utf8(text))
     codec = &*fallback_;
+  return parse_in(*codec, std::move(text));
+}
+
+Result<Message> parse_in(const Codec &codec, std::string &&text) {
+  if (!codec.error.empty())
+    return Error{ErrorKind::value_error, codec.error};
+  if (codec.utf8 && is_utf8(text))
+    return parse_message(std::move(text));
   // Another codec, or bytes that are not UTF-8: the interpreter's decoder
   // gives the str, or the error text of the byte that does not decode.
   py::Ref decoded = py::Ref::steal(PyUnicode_Decode(
-      text.data(), static_cast<Py_ssize_t>(text.size()), codec->utf8 ? "utf-8" : codec->name.c_str(),
+      text.data(), static_cast<Py_ssize_t>(text.size()), codec.utf8 ? "utf-8" : codec.name.c_str(),
       "strict"));
   if (!decoded)
     return Error{ErrorKind::value_error, raised_text()};

@@ -62,6 +62,12 @@ private:
   uint64_t position_ = 0;
 };
 
+// The message of `text`, bytes in `codec`: UTF-8 checked and parsed in place,
+// other codecs through the interpreter's decoders; or the decoder's or the
+// parser's error text. The one decoding of message bytes, for the reader, the
+// tables and the MLLP listener.
+Result<Message> parse_in(const Codec &codec, std::string &&text);
+
 // Raises error_type(ordinal, offset, reason) (vellomar.MessageError) by
 // throwing ErrorAlreadySet.
 [[noreturn]] void raise_message_error(PyObject *error_type, uint64_t ordinal, uint64_t offset,

@@ -9,14 +9,21 @@ from __future__ import annotations
 import argparse
 import asyncio
 import logging
-import signal
 import ssl
+import threading
 import time
 from typing import Any, TextIO
 
 from .._core import Message
 from ..mllp import DEFAULT_PORT, serve
-from ._base import PROG, UsageError, add_command, encoding_type, header, visible
+from ._base import PROG, add_command, encoding_type, header, visible
+from ._mllp import (
+    add_listener_tls,
+    listener_context,
+    port_type,
+    run_loop,
+    stop_on_signals,
+)
 
 
 def register(commands: Any) -> None:
@@ -35,25 +42,14 @@ def register(commands: Any) -> None:
         help="address to listen on (default: 127.0.0.1; 0.0.0.0 or :: for every interface)",
     )
     listen.add_argument(
-        "--port", type=_port, default=DEFAULT_PORT, help=f"port (default: {DEFAULT_PORT}; 0: any)"
+        "--port", type=port_type, default=DEFAULT_PORT, help=f"port (default: {DEFAULT_PORT}; 0: any)"
     )
     listen.add_argument(
         "--store",
         metavar="DIR",
         help="append each message to DIR/messages.hl7 and fsync it before its ACK",
     )
-    listen.add_argument(
-        "--allow",
-        metavar="CIDR",
-        nargs="+",
-        action="extend",
-        help="let in only clients from these networks (e.g. 10.1.0.0/16 127.0.0.1)",
-    )
-    listen.add_argument("--tls-cert", metavar="PEM", help="serve TLS with this certificate chain")
-    listen.add_argument("--tls-key", metavar="PEM", help="private key of --tls-cert")
-    listen.add_argument(
-        "--tls-client-ca", metavar="PEM", help="require client certificates issued by this CA"
-    )
+    add_listener_tls(listen)
     listen.add_argument(
         "--encoding",
         type=encoding_type,
@@ -70,60 +66,89 @@ def register(commands: Any) -> None:
     )
 
 
-def _port(value: str) -> int:
-    """argparse type of --port: 0 (any free port) to 65535."""
-    if not value.isdigit() or int(value) > 65535:
-        raise argparse.ArgumentTypeError(f"not a port number (0 to 65535): {value}")
-    return int(value)
-
-
-def _server_context(args: argparse.Namespace) -> ssl.SSLContext | None:
-    if not args.tls_cert:
-        if args.tls_key or args.tls_client_ca:
-            raise UsageError("--tls-key and --tls-client-ca need --tls-cert")
-        return None
-    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(args.tls_cert, args.tls_key)
-    if args.tls_client_ca:
-        context.load_verify_locations(args.tls_client_ca)
-        context.verify_mode = ssl.CERT_REQUIRED
-    return context
-
-
 def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
-        import uvloop  # type: ignore[import-not-found,unused-ignore]  # optional extra
-
-        loop_factory: Any = uvloop.new_event_loop
-    except ImportError:
-        loop_factory = None
-    try:
-        context = _server_context(args)
-        with asyncio.Runner(loop_factory=loop_factory) as runner:
-            status = runner.run(_serve(args, context, stdout, stderr))
+        context = listener_context(args)
+        return run_loop(_serve(args, context, stdout, stderr))
     except (OSError, ValueError) as error:
         stderr.write(f"{PROG}: {error}\n")
-        status = 1
-    return status
+        return 1
+
+
+class _Printer:
+    """Lines written to `out` by a thread of their own, so that a reader of
+    standard output that does not keep up never stalls the event loop (and
+    with it every connection). At most `HELD` lines wait; past that, lines
+    are dropped and their number printed once the reader catches up."""
+
+    HELD = 10_000
+
+    def __init__(self, out: TextIO) -> None:
+        self._out = out
+        self._lines: list[str] = []
+        self._dropped = 0
+        self._done = False
+        self._ready = threading.Condition()
+        self._thread = threading.Thread(target=self._write, name="vellomar-stdout", daemon=True)
+        self._thread.start()
+
+    def print(self, line: str) -> None:
+        with self._ready:
+            if len(self._lines) >= self.HELD:
+                self._dropped += 1
+                return
+            self._lines.append(line)
+            self._ready.notify()
+
+    def _write(self) -> None:
+        while True:
+            with self._ready:
+                while not (self._lines or self._dropped or self._done):
+                    self._ready.wait()
+                lines, self._lines = self._lines, []
+                dropped, self._dropped = self._dropped, 0
+                if not lines and not dropped:
+                    return
+            if dropped:
+                lines.append(f"({dropped} lines not printed: standard output too slow)")
+            try:
+                self._out.write("\n".join(lines) + "\n")
+                self._out.flush()
+            except (OSError, ValueError):  # closed: the listener carries on without it
+                return
+
+    def close(self) -> None:
+        """Write what is held and stop (giving up after 5 s on a reader that
+        takes nothing: the thread is a daemon)."""
+        with self._ready:
+            self._done = True
+            self._ready.notify()
+        self._thread.join(5.0)
 
 
 async def _serve(
     args: argparse.Namespace, context: ssl.SSLContext | None, out: TextIO, stderr: TextIO
 ) -> int:
     logging.basicConfig(format=f"{PROG}: %(message)s", level=logging.WARNING)
+    printer = _Printer(out)
+    try:
+        return await _listen(args, context, printer, stderr)
+    finally:
+        printer.close()
+
+
+async def _listen(
+    args: argparse.Namespace, context: ssl.SSLContext | None, printer: _Printer, stderr: TextIO
+) -> int:
     count = 0
 
     def on_message(message: Message) -> None:
         nonlocal count
         count += 1
         if not args.quiet:
-            out.write(visible(header(message) or "message") + "\n")
-            out.flush()
+            printer.print(visible(header(message) or "message"))
 
-    stop = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for number in (signal.SIGINT, signal.SIGTERM):
-        loop.add_signal_handler(number, stop.set)
+    stop = stop_on_signals()
     server = await serve(
         on_message,
         args.host,
@@ -146,8 +171,7 @@ async def _serve(
             pass
         now = time.monotonic()
         if args.quiet and count:
-            out.write(f"{count} messages, {count / max(now - shown, 1e-9):.0f}/s\n")
-            out.flush()
+            printer.print(f"{count} messages, {count / max(now - shown, 1e-9):.0f}/s")
         if args.quiet:
             count, shown = 0, now
     await server.aclose()

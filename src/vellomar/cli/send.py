@@ -1,17 +1,20 @@
 """`vellomar send`: send HL7 v2 messages over MLLP and print each ACK.
 
-    vellomar send HOST:PORT FILE...
+    vellomar send HOST:PORT FILE... [--retries N] [--retry-wait SECONDS]
+
+A receiver that closes the connection after each ACK gets the next message
+on a new connection.
 """
 
 from __future__ import annotations
 
 import argparse
-import ssl
 from typing import Any, TextIO
 
 from .._core import Message
-from ..mllp import TIMEOUT, BlockingClient
-from ._base import PROG, UsageError, add_command, run_files, visible
+from ..mllp import BlockingClient
+from ._base import PROG, add_command, run_files, visible
+from ._mllp import add_delivery_options, add_sender_tls, host_port, sender_context
 
 
 def register(commands: Any) -> None:
@@ -27,23 +30,9 @@ def register(commands: Any) -> None:
     )
     send.add_argument("address", metavar="HOST:PORT", help="the listener")
     send.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
-    send.add_argument(
-        "--timeout", type=float, default=TIMEOUT, help=f"seconds per ACK (default: {TIMEOUT:g})"
-    )
-    send.add_argument("--tls", action="store_true", help="connect with TLS")
-    send.add_argument("--tls-ca", metavar="PEM", help="trust this CA (implies --tls)")
-    send.add_argument("--tls-cert", metavar="PEM", help="client certificate (implies --tls)")
-    send.add_argument("--tls-key", metavar="PEM", help="private key of --tls-cert")
+    add_delivery_options(send, retries=True)
+    add_sender_tls(send)
     send.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
-
-
-def _client_context(args: argparse.Namespace) -> ssl.SSLContext | None:
-    if not (args.tls or args.tls_ca or args.tls_cert):
-        return None
-    context = ssl.create_default_context(cafile=args.tls_ca)
-    if args.tls_cert:
-        context.load_cert_chain(args.tls_cert, args.tls_key)
-    return context
 
 
 def _value(message: Message, path: str) -> str:
@@ -54,10 +43,8 @@ def _value(message: Message, path: str) -> str:
 
 
 def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
-    host, _, port = args.address.rpartition(":")
-    if not host or not port.isdigit():
-        raise UsageError(f"not HOST:PORT: {args.address!r}")
-    return _send_files(args, host.strip("[]"), int(port), stdout, stderr)
+    host, port = host_port(args.address)
+    return _send_files(args, host, port, stdout, stderr)
 
 
 class _NoAnswer(Exception):
@@ -68,8 +55,15 @@ def _send_files(
     args: argparse.Namespace, host: str, port: int, out: TextIO, err: TextIO
 ) -> int:
     try:
-        client = BlockingClient(host, port, ssl=_client_context(args), timeout=args.timeout)
-    except (OSError, ssl.SSLError) as error:
+        client = BlockingClient(
+            host,
+            port,
+            ssl=sender_context(args),
+            timeout=args.timeout,
+            retries=args.retries,
+            retry_wait=args.retry_wait,
+        )
+    except (OSError, ValueError) as error:
         err.write(f"{PROG}: {args.address}: {error}\n")
         return 1
     refused = False
@@ -77,7 +71,7 @@ def _send_files(
     def send_one(label: str, number: int, message: Message) -> str:
         nonlocal refused
         try:
-            ack = client.send(message.raw)
+            ack = client.send(message)
         except (OSError, ValueError) as error:
             raise _NoAnswer(f"{label}: message {number}: no ACK: {error}") from None
         code, acknowledged, text = (_value(ack, f"MSA-{n}") for n in (1, 2, 3))

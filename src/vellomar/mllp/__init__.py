@@ -15,7 +15,8 @@ One module per concern: `framing` cuts bytes into frames without I/O,
 `ack` decodes messages and builds their acknowledgements, `store` keeps
 them on disk, `responder` answers one connection's frames in order,
 `connection` is the asyncio protocol that moves the bytes and owns the flow
-control, `server` and `client` are the two ends. The listener is written on
+control, `server` and `client` are the two ends, and `forwarding` the relay
+that stores and forwards over both. The listener is written on
 asyncio's Protocol interface rather than on its streams: it counts skipped
 bytes, refuses an oversized frame without buffering it, times out trickling
 senders and keeps ACKs in order while messages wait for a shared fsync,
@@ -26,8 +27,9 @@ from __future__ import annotations
 
 from .ack import escape, reject
 from .client import BlockingClient, ClientConfig, Connection, connect, send
-from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT  # noqa: F401  (the defaults)
-from .config import IDLE_TIMEOUT, MAX_CONNECTIONS, ServerConfig, Stats  # noqa: F401
+from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT
+from .config import IDLE_TIMEOUT, MAX_CONNECTIONS, ServerConfig, Stats
+from .forwarding import Relay, RelayConfig, RelayStats, relay
 from .server import Server, serve
 from .store import STORE_FILE
 
@@ -41,7 +43,16 @@ __all__ = [
     "send",
     "Connection",
     "BlockingClient",
+    "relay",
+    "Relay",
+    "RelayConfig",
+    "RelayStats",
     "STORE_FILE",
     "escape",
     "reject",
+    "DEFAULT_PORT",
+    "TIMEOUT",
+    "MAX_MESSAGE_BYTES",
+    "IDLE_TIMEOUT",
+    "MAX_CONNECTIONS",
 ]

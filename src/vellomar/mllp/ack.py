@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import re
 
+from .. import _ops
 from .._core import Message, parse
 from ..charsets import charset_of, codec_for
 from .framing import wrap
@@ -20,14 +21,26 @@ def message_codec(data: bytes, encoding: str | None) -> str:
     if encoding is not None:
         return encoding
     charset = charset_of(data)
-    return codec_for(charset) if charset else "utf-8"
+    if not charset:
+        return "utf-8"
+    codec = _codecs.get(charset)
+    if codec is None:
+        codec = codec_for(charset)
+        if len(_codecs) >= 256:  # names from the wire: bounded
+            _codecs.clear()
+        _codecs[charset] = codec
+    return codec
+
+
+# MSH-18 names seen on the wire and their codecs (the lookup is per message).
+_codecs: dict[str, str] = {}
 
 
 def parse_bytes(data: bytes, codec: str) -> Message:
     """The message of the bytes `data` in `codec`, decoded and parsed by the
     core as the reader does (UTF-8 checked and parsed in place); ValueError
     with the decoder's or the parser's text."""
-    return parse(data.decode(codec))
+    return _ops.parse_bytes(data, codec)
 
 
 def escape(text: str, raw: str) -> str:

@@ -12,21 +12,37 @@ from ..charsets import decode
 from .ack import message_codec
 from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT, Closable, Opening, address
 from .framing import END, START, wrap
+from .tls import reason
+
+# Waits between retries double from `retry_wait` up to this (or `retry_wait`).
+MAX_RETRY_WAIT = 10.0
 
 
 @dataclass(frozen=True)
 class ClientConfig:
-    """Where and how a sender connects."""
+    """Where and how a sender connects.
+
+    `retries`: how many more times a message is tried when the connection is
+    refused, reset or closed before its ACK arrives, waiting `retry_wait`
+    seconds, then twice as long each time (up to 10 s). A message whose ACK
+    was lost this way may reach the receiver twice (at-least-once).
+    """
 
     host: str
     port: int = DEFAULT_PORT
     ssl: _ssl.SSLContext | bool | None = None
     timeout: float = TIMEOUT  # bounds the connect and each ACK
     max_message_bytes: int = MAX_MESSAGE_BYTES  # the longest ACK read
+    retries: int = 0
+    retry_wait: float = 1.0
 
     @property
     def peer(self) -> str:
         return address(self.host, self.port)
+
+    def wait(self, attempt: int) -> float:
+        """Seconds before retry number `attempt` (from 0)."""
+        return min(self.retry_wait * 2.0**attempt, max(MAX_RETRY_WAIT, self.retry_wait))
 
 
 def encode(message: str | bytes | Message) -> bytes:
@@ -38,59 +54,166 @@ def encode(message: str | bytes | Message) -> bytes:
     return text.encode(message_codec(text[:4096].encode("utf-8", "replace"), None))
 
 
+def control_id(message: str | bytes | Message) -> str | None:
+    """MSH-10 of the message sent, which its ACK must name in MSA-2; None
+    when the message does not parse (the receiver answers it with AR)."""
+    try:
+        if isinstance(message, bytes):
+            return parse(decode(message)).control_id
+        if isinstance(message, str):
+            return parse(message).control_id
+    except (LookupError, ValueError):
+        return None
+    return message.control_id
+
+
+class _Closed(Exception):
+    """The connection ended before the ACK: `answered` is False when not a
+    byte of the answer had come (the receiver closed after its last ACK)."""
+
+    def __init__(self, answered: bool) -> None:
+        self.answered = answered
+
+
 class Connection(Closable):
-    """An MLLP client connection; made by `connect`."""
+    """An MLLP client connection; made by `connect`.
+
+    A receiver may close the connection after each ACK: the next message
+    then goes on a new connection. After a timeout, a cancelled send or an
+    answer that is not the ACK of the message sent, the connection is closed
+    for good: a late ACK must never be taken for the answer to the next
+    message.
+    """
 
     def __init__(
         self, reader: asyncio.StreamReader, writer: asyncio.StreamWriter, config: ClientConfig
     ) -> None:
-        self._reader = reader
-        self._writer = writer
+        self._reader: asyncio.StreamReader | None = reader
+        self._writer: asyncio.StreamWriter | None = writer
+        self._config = config
         self._peer = config.peer
         self._timeout = config.timeout
+        self._answered = False  # an ACK came on the current transport
+        self._closed = False
         self._lock = asyncio.Lock()
 
     async def send(self, message: str | bytes | Message) -> Message:
         """Send one message (text, bytes as they are, or a Message's raw
         text) and return its parsed ACK. TimeoutError when no whole ACK
         arrives within the timeout, ConnectionError when the listener closes
-        first, ValueError when the answer is not an HL7 message. After a
-        timeout the connection is closed: a late ACK must not be taken for
-        the answer to the next message."""
+        first (after the retries), ValueError when the answer is not an HL7
+        message or acknowledges another control ID."""
         data = wrap(encode(message))
         async with self._lock:
-            if self._writer.is_closing():
+            if self._closed:
                 raise ConnectionError(f"connection to {self._peer} is closed")
             try:
-                async with asyncio.timeout(self._timeout):
-                    self._writer.write(data)
-                    await self._writer.drain()
-                    # Anything before the start block (such as the 0x0D
-                    # ending the previous frame) is not part of the ACK.
-                    await self._reader.readuntil(START)
-                    frame = (await self._reader.readuntil(END))[:-1]
-            except TimeoutError:
-                self._writer.close()
-                raise TimeoutError(
-                    f"no ACK from {self._peer} within {self._timeout:g} s"
-                ) from None
-            except asyncio.IncompleteReadError:
-                raise ConnectionError(
-                    f"connection closed by {self._peer} before the ACK arrived"
-                ) from None
-            except asyncio.LimitOverrunError:
-                raise ValueError(f"ACK from {self._peer} is too long") from None
-        return parse(decode(frame))
+                frame = await self._deliver(data)
+                ack = parse(decode(frame))
+                _check(ack, control_id(message), self._peer)
+            except BaseException:
+                # Whatever the answer was, it can no longer be matched.
+                self._close_now()
+                raise
+        return ack
+
+    async def _deliver(self, data: bytes) -> bytes:
+        """The ACK frame for `data`, trying again as the configuration says."""
+        attempt = 0
+        stale_retried = False
+        while True:
+            if self._reader is None or (self._answered and self._reader.at_eof()):
+                # None: dropped by a failed attempt; at its end: the receiver
+                # closed it after its last ACK. Either way this message is
+                # not on the wire yet.
+                await self._reopen()
+            try:
+                return await self._exchange(data)
+            except (_Closed, ConnectionResetError, BrokenPipeError, ConnectionAbortedError) as error:
+                self._drop()
+                fresh = not self._answered  # the first exchange on this transport
+                stale = not fresh and not (isinstance(error, _Closed) and error.answered)
+                self._answered = False
+                if stale and not stale_retried:
+                    # Closed by the receiver after its last ACK, before this
+                    # message was read: send it again on a new connection.
+                    stale_retried = True
+                    continue
+                if attempt >= self._config.retries:
+                    hint = ""
+                    if self._config.ssl and fresh:
+                        hint = " (right after the TLS handshake: a client certificate refused?)"
+                    raise ConnectionError(
+                        f"connection closed by {self._peer} before the ACK arrived{hint}"
+                    ) from None
+                await asyncio.sleep(self._config.wait(attempt))
+                attempt += 1
+
+    async def _exchange(self, data: bytes) -> bytes:
+        reader, writer = self._reader, self._writer
+        assert reader is not None and writer is not None
+        try:
+            async with asyncio.timeout(self._timeout):
+                writer.write(data)
+                await writer.drain()
+                # Anything before the start block (such as the 0x0D ending
+                # the previous frame) is not part of the ACK.
+                try:
+                    await reader.readuntil(START)
+                except asyncio.IncompleteReadError as error:
+                    raise _Closed(answered=bool(error.partial.strip(b"\r\n"))) from None
+                frame = (await reader.readuntil(END))[:-1]
+        except TimeoutError:
+            raise TimeoutError(f"no ACK from {self._peer} within {self._timeout:g} s") from None
+        except asyncio.IncompleteReadError:
+            raise _Closed(answered=True) from None
+        except asyncio.LimitOverrunError:
+            raise ValueError(f"ACK from {self._peer} is too long") from None
+        except _ssl.SSLError as error:
+            raise ConnectionError(f"TLS error with {self._peer}: {reason(error)}") from None
+        self._answered = True
+        return frame
+
+    async def _reopen(self) -> None:
+        self._drop()
+        self._answered = False
+        self._reader, self._writer = await open_streams(self._config)
+
+    def _drop(self) -> None:
+        if self._writer is not None:
+            self._writer.transport.abort()
+        self._reader = self._writer = None
+
+    def _close_now(self) -> None:
+        self._closed = True
+        self._drop()
 
     async def close(self) -> None:
-        self._writer.close()
+        self._closed = True
+        writer, self._writer, self._reader = self._writer, None, None
+        if writer is None:
+            return
+        writer.close()
         try:
-            await self._writer.wait_closed()
+            await writer.wait_closed()
         except (ConnectionError, _ssl.SSLError):
             pass
 
     async def aclose(self) -> None:
         await self.close()
+
+
+def _check(ack: Message, expected: str | None, peer: str) -> None:
+    """ValueError unless `ack` acknowledges the control ID `expected` (an AR
+    or AE that names none is taken: its sender could not read the message)."""
+    if expected is None:
+        return
+    try:
+        code, named = ack["MSA-1"], ack["MSA-2"]
+    except (KeyError, IndexError):
+        raise ValueError(f"answer from {peer} is not an ACK: it has no MSA segment") from None
+    if named != expected and not (named == "" and code not in ("AA", "CA")):
+        raise ValueError(f"ACK from {peer} acknowledges {named!r}, not {expected!r}")
 
 
 def connect(
@@ -100,28 +223,61 @@ def connect(
     ssl: _ssl.SSLContext | bool | None = None,
     timeout: float = TIMEOUT,
     max_message_bytes: int = MAX_MESSAGE_BYTES,
+    retries: int = 0,
+    retry_wait: float = 1.0,
 ) -> Opening[Connection]:
     """Open an MLLP connection: `await connect(...)` or
     `async with connect(...) as connection`. `timeout` bounds the connect
     and each ACK; `ssl` is a client-side SSLContext (or True for the
-    default one), whose certificate chain is the client's certificate."""
-    return Opening(open_connection(ClientConfig(host, port, ssl, timeout, max_message_bytes)))
+    default one), whose certificate chain is the client's certificate;
+    `retries` and `retry_wait` as in `ClientConfig`."""
+    config = ClientConfig(host, port, ssl, timeout, max_message_bytes, retries, retry_wait)
+    return Opening(open_connection(config))
 
 
 async def open_connection(config: ClientConfig) -> Connection:
     """A connection opened as `config` says (what `connect` awaits)."""
+    reader, writer = await open_streams(config)
+    return Connection(reader, writer, config)
+
+
+async def open_streams(config: ClientConfig) -> tuple[asyncio.StreamReader, asyncio.StreamWriter]:
+    """A new connection's streams; a refused connection is tried again as
+    `config` says."""
+    for attempt in range(config.retries + 1):
+        try:
+            return await _open_once(config)
+        except OSError:
+            if attempt == config.retries:
+                raise
+        await asyncio.sleep(config.wait(attempt))
+    raise AssertionError("unreachable")
+
+
+async def _open_once(config: ClientConfig) -> tuple[asyncio.StreamReader, asyncio.StreamWriter]:
     try:
-        reader, writer = await asyncio.wait_for(
+        return await asyncio.wait_for(
             asyncio.open_connection(
                 config.host, config.port, ssl=config.ssl or None, limit=config.max_message_bytes
             ),
             config.timeout,
         )
     except TimeoutError:
+        hint = " (is the listener serving TLS?)" if config.ssl else ""
         raise TimeoutError(
-            f"could not connect to {config.peer} within {config.timeout:g} s"
+            f"could not connect to {config.peer} within {config.timeout:g} s{hint}"
         ) from None
-    return Connection(reader, writer, config)
+    except _ssl.SSLError as error:
+        raise ConnectionError(
+            f"TLS handshake with {config.peer} failed: {reason(error)}"
+        ) from None
+    except ConnectionError:
+        if not config.ssl:
+            raise
+        raise ConnectionError(
+            f"TLS handshake with {config.peer} failed: the connection was closed "
+            "(is the listener serving TLS?)"
+        ) from None
 
 
 async def send(
@@ -131,9 +287,12 @@ async def send(
     *,
     ssl: _ssl.SSLContext | bool | None = None,
     timeout: float = TIMEOUT,
+    retries: int = 0,
+    retry_wait: float = 1.0,
 ) -> Message:
     """Send one message on a connection of its own; return its parsed ACK."""
-    async with connect(host, port, ssl=ssl, timeout=timeout) as connection:
+    opening = connect(host, port, ssl=ssl, timeout=timeout, retries=retries, retry_wait=retry_wait)
+    async with opening as connection:
         return await connection.send(message)
 
 
@@ -152,12 +311,13 @@ class BlockingClient:
         *,
         ssl: _ssl.SSLContext | bool | None = None,
         timeout: float = TIMEOUT,
+        retries: int = 0,
+        retry_wait: float = 1.0,
     ) -> None:
+        config = ClientConfig(host, port, ssl, timeout, MAX_MESSAGE_BYTES, retries, retry_wait)
         self._runner = asyncio.Runner()
         try:
-            self._connection = self._runner.run(
-                open_connection(ClientConfig(host, port, ssl, timeout))
-            )
+            self._connection = self._runner.run(open_connection(config))
         except BaseException:
             self._runner.close()
             raise

@@ -14,6 +14,7 @@ from .._core import Message
 from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES
 
 IDLE_TIMEOUT = 60.0
+HANDSHAKE_TIMEOUT = 5.0
 MAX_CONNECTIONS = 100
 # A connection stops reading while this many messages, or this many bytes of
 # them, wait for their answer; it reads on as they are answered.
@@ -34,6 +35,7 @@ class ServerConfig:
     allow: tuple[Network, ...] | None = None
     max_message_bytes: int = MAX_MESSAGE_BYTES
     idle_timeout: float = IDLE_TIMEOUT
+    handshake_timeout: float = HANDSHAKE_TIMEOUT
     max_connections: int = MAX_CONNECTIONS
     encoding: str | None = None
     store: Path | None = None

@@ -67,13 +67,15 @@ class Framer:
         """True while a frame has begun and not ended."""
         return self._in_frame
 
-    def feed(self, data: bytes) -> list[Event]:
-        """The events that `data`, the next bytes received, complete, in
-        order. Consecutive skipped bytes are reported as one event."""
+    def feed(self, data: bytes | bytearray, size: int | None = None) -> list[Event]:
+        """The events that `data` (its first `size` bytes), the next bytes
+        received, complete, in order. Consecutive skipped bytes are reported
+        as one event. Frames are copies: `data` may be reused afterwards."""
         events: list[Event] = []
         skipped = 0
         position = 0
-        size = len(data)
+        size = len(data) if size is None else size
+        view = memoryview(data)
         if self._after_end and size:
             # The 0x0D after an end block that came at the end of a chunk.
             self._after_end = False
@@ -82,7 +84,7 @@ class Framer:
         buffer = self._buffer
         while position < size:
             if not self._in_frame:
-                start = data.find(START, position)
+                start = data.find(START, position, size)
                 if start < 0:
                     skipped += size - position
                     break
@@ -90,7 +92,7 @@ class Framer:
                 self._in_frame = True
                 position = start + 1
                 continue
-            end = data.find(END, position)
+            end = data.find(END, position, size)
             stop = size if end < 0 else end
             restart = data.find(START, position, stop)
             if restart >= 0:
@@ -105,16 +107,16 @@ class Framer:
                 skipped = 0
             if end >= 0 and not buffer and end - position <= limit:
                 # The whole frame in this chunk: one copy, straight out.
-                events.append(Frame(data[position:end]))
+                events.append(Frame(bytes(view[position:end])))
             else:
                 if not self._oversized:
                     room = limit - len(buffer)
                     if stop - position > room:
                         # Keep the head (its MSH answers the AR); drop the rest.
-                        buffer += data[position : position + room]
+                        buffer += view[position : position + room]
                         self._oversized = True
                     else:
-                        buffer += data[position:stop]
+                        buffer += view[position:stop]
                 if end < 0:
                     break
                 events.append(Oversized(bytes(buffer)) if self._oversized else Frame(bytes(buffer)))

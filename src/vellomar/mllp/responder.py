@@ -32,7 +32,9 @@ class Responder:
 
     `pending_messages` and `pending_bytes` count the frames received and not
     yet answered (the connection reads from them whether to read on); `send`
-    is called with the ACKs ready to leave, in order.
+    is called with the ACKs ready to leave, in order, and `settled` when an
+    awaited answer is done and nothing else is under way (the connection may
+    then close, or read on).
     """
 
     def __init__(
@@ -43,6 +45,7 @@ class Responder:
         store: Store | None,
         peer: str,
         send: Callable[[bytes], None],
+        settled: Callable[[], None],
     ) -> None:
         self._handler = handler
         self._config = config
@@ -50,6 +53,7 @@ class Responder:
         self._store = store
         self._peer = peer
         self._send = send
+        self._settled = settled
         self._loop = asyncio.get_running_loop()
         self._inbox: collections.deque[Frame | Oversized] = collections.deque()
         self._outbox: collections.deque[_Answer] = collections.deque()
@@ -95,6 +99,8 @@ class Responder:
         finally:
             self._busy = False
         self.answer_waiting()
+        if self._open and not self._busy:
+            self._settled()
 
     def _answer(self, received: Frame | Oversized) -> Awaitable[None] | None:
         """Answer the frame `received`; or return what finishes the answer
@@ -131,7 +137,7 @@ class Responder:
             result = self._handler(message)
         except Exception as error:
             result = error
-        if inspect.isawaitable(result):
+        if result is not None and not isinstance(result, str) and inspect.isawaitable(result):
             return self._finish_answer(result, message, stored, codec, len(frame))
         self._reply(stored, self._ack(result, message), message, codec, len(frame))
         return None
@@ -170,6 +176,13 @@ class Responder:
         codec: str,
         size: int,
     ) -> None:
+        if stored is None and not self._outbox:
+            # Nothing to wait for, nothing ahead of it: straight out.
+            self.pending_messages -= 1
+            self.pending_bytes -= size
+            if self._open:
+                self._send(encode(ack, codec))
+            return
         self._outbox.append(_Answer(stored, encode(ack, codec), message, codec, size))
         if stored is not None and not stored.done():
             stored.add_done_callback(self._send_ready)

@@ -12,6 +12,7 @@ from typing import Any
 
 from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, Closable, Opening
 from .config import (
+    HANDSHAKE_TIMEOUT,
     IDLE_TIMEOUT,
     MAX_CONNECTIONS,
     Handler,
@@ -50,8 +51,6 @@ class Server(Closable):
                 lambda: ListenerConnection(self._listening),
                 config.host,
                 config.port,
-                ssl=config.ssl,
-                ssl_handshake_timeout=config.idle_timeout if config.ssl is not None else None,
             )
         except BaseException:
             await self.wait_closed()  # closes the store
@@ -62,6 +61,11 @@ class Server(Closable):
     def sockets(self) -> tuple[Any, ...]:
         assert self._server is not None
         return tuple(self._server.sockets)
+
+    @property
+    def store(self) -> Store | None:
+        """The store, if there is one (until the server is closed)."""
+        return self._listening.store
 
     @property
     def store_path(self) -> Path | None:
@@ -119,6 +123,7 @@ def serve(
     allow: Iterable[str | ipaddress.IPv4Network | ipaddress.IPv6Network] | None = None,
     max_message_bytes: int = MAX_MESSAGE_BYTES,
     idle_timeout: float = IDLE_TIMEOUT,
+    handshake_timeout: float = HANDSHAKE_TIMEOUT,
     max_connections: int = MAX_CONNECTIONS,
     encoding: str | None = None,
     store: str | os.PathLike[str] | None = None,
@@ -140,7 +145,10 @@ def serve(
     `ssl` is a server-side SSLContext (ask for client certificates through
     it); `allow` lists the client networks let in ("10.0.0.0/8");
     connections over `max_connections`, and those idle (or trickling a
-    frame) for `idle_timeout` seconds, are closed.
+    frame) for `idle_timeout` seconds, are closed. The peer's address and
+    the connection count are checked when the TCP connection is accepted,
+    before any TLS work; the TLS handshake must end within
+    `handshake_timeout` seconds.
     """
     config = ServerConfig(
         host=host,
@@ -149,6 +157,7 @@ def serve(
         allow=networks(allow),
         max_message_bytes=max_message_bytes,
         idle_timeout=idle_timeout,
+        handshake_timeout=handshake_timeout,
         max_connections=max_connections,
         encoding=codec_name(encoding),
         store=None if store is None else Path(store),

@@ -1,0 +1,31 @@
+// The message of one MLLP frame's bytes, for the listener: decoded and parsed
+// by the reader's own routine, so a frame and a file give the same message,
+// and a UTF-8 frame is parsed from its bytes without a str in between.
+#include "../module/classes.hpp"
+#include "ops.hpp"
+#include "source.hpp"
+
+namespace vellomar::ops {
+
+const py::Signature parse_bytes_sig{"parse_bytes()", {"data", "codec"}, 2, 2};
+
+py::Ref parse_bytes(PyObject **args) {
+  if (!PyBytes_Check(args[0])) {
+    PyErr_Format(PyExc_TypeError, "argument 'data': '%.200s' object is not 'bytes'",
+                 Py_TYPE(args[0])->tp_name);
+    return {};
+  }
+  Codec codec;
+  if (args[1] == Py_None || !to_codec(args[1], codec)) {
+    if (!PyErr_Occurred())
+      PyErr_SetString(PyExc_TypeError, "argument 'codec': a codec name, not None");
+    return {};
+  }
+  // The copy the message keeps as its own text.
+  std::string text(PyBytes_AS_STRING(args[0]), static_cast<size_t>(PyBytes_GET_SIZE(args[0])));
+  return py::convert_or_raise(parse_in(codec, std::move(text)), [](Message &&message) {
+    return module::new_message(std::move(message));
+  });
+}
+
+} // namespace vellomar::ops

@@ -13,7 +13,7 @@ namespace vellomar::ops {
 // edit.cpp: edit, values, escape (ended by a null entry; added at init).
 extern PyMethodDef edit_defs[];
 
-// read.cpp: read_messages(read, close, codec_for, encoding, skip,
+// read.cpp: read_messages(read, close, codec_of, encoding, skip,
 // error_type), the iterator behind vellomar.Reader.
 extern const py::Signature read_messages_sig;
 py::Ref read_messages(PyObject **args);

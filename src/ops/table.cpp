@@ -62,7 +62,7 @@ Ref add_text(TableState &state, PyObject **args) {
 }
 
 const py::Signature add_stream_sig{
-    "TableState.add_stream()", {"read", "codec_for", "encoding", "error_type"}, 4, 4};
+    "TableState.add_stream()", {"read", "codec_of", "encoding", "error_type"}, 4, 4};
 Ref add_stream(TableState &state, PyObject **args) {
   Codec fixed;
   if (!to_codec(args[2], fixed))

@@ -7,7 +7,7 @@ import re
 
 from . import _ops
 
-__all__ = ["decode", "charset_of"]
+__all__ = ["decode", "charset_of", "codec_of"]
 
 # MSH-18 names in use (HL7 table 0211 and common variants) and their codecs.
 # Any other name is tried as a Python codec name ("UTF-8", "windows-1252").
@@ -49,6 +49,18 @@ def codec_for(charset: str) -> str:
         raise LookupError(f"Unknown character set in MSH-18: '{charset}'") from None
 
 
+def codec_of(data: bytes, encoding: str | None = None, default: str = "utf-8") -> str:
+    """The codec of the message that `data` holds (or of the first message of
+    a stream): `encoding` when one is given, else the codec of the character
+    set named in MSH-18 of its first MSH segment (the core's reader), else
+    `default`. The one rule for every road that decodes or encodes a message;
+    LookupError names an MSH-18 that neither HL7 nor Python knows."""
+    if encoding is not None:
+        return encoding
+    charset = charset_of(data)
+    return codec_for(charset) if charset else default
+
+
 def decode(data: bytes, default: str = "utf-8") -> str:
     """Decode HL7 v2 bytes with the character set named in MSH-18, or with
     `default` when the first MSH segment names none.
@@ -56,5 +68,4 @@ def decode(data: bytes, default: str = "utf-8") -> str:
     Bytes that do not decode raise UnicodeDecodeError (its `start` is the
     offset of the first bad byte); an unknown MSH-18 name raises LookupError.
     """
-    charset = charset_of(data)
-    return data.decode(codec_for(charset) if charset else default)
+    return data.decode(codec_of(data, None, default))

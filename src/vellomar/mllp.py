@@ -37,7 +37,7 @@ from types import TracebackType
 from typing import Any, Generator, Generic, TypeVar, Union, cast
 
 from ._core import Message, parse
-from .charsets import charset_of, codec_for, decode
+from .charsets import codec_of, decode
 
 __all__ = [
     "serve",
@@ -111,10 +111,7 @@ def reject(text: str, error: str) -> str:
 
 def _codec(data: bytes, encoding: str | None) -> str:
     """The codec for `data`: `encoding` when given, else by its MSH-18."""
-    if encoding is not None:
-        return encoding
-    charset = charset_of(data)
-    return codec_for(charset) if charset else "utf-8"
+    return codec_of(data, encoding)
 
 
 def _address(host: str, port: int) -> str:
@@ -722,8 +719,7 @@ def _encode(message: str | bytes | Message) -> bytes:
     if isinstance(message, bytes):
         return message
     text = message if isinstance(message, str) else message.raw
-    charset = charset_of(text[:4096].encode("utf-8", "replace"))
-    return text.encode(codec_for(charset) if charset else "utf-8")
+    return text.encode(codec_of(text[:4096].encode("utf-8", "replace")))
 
 
 class Connection(_Closable):

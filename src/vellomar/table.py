@@ -9,7 +9,7 @@ from typing import IO, Any, Union
 
 from . import _ops
 from ._core import Message
-from .charsets import codec_for
+from .charsets import codec_of
 from .read import MessageError, without_bom
 
 __all__ = ["table", "Table"]
@@ -88,7 +88,7 @@ def table(
 
 def _add_stream(state: _ops.TableState, read: Callable[[int], bytes]) -> None:
     read, error_type, _ = without_bom(read)
-    state.add_stream(read, codec_for, None, error_type)
+    state.add_stream(read, codec_of, None, error_type)
 
 
 def _add(state: _ops.TableState, source: Any) -> None:

@@ -7,12 +7,13 @@ import pytest
 from hypothesis import given, strategies as st
 
 import vellomar
-from vellomar import cli
+from vellomar import _ops, cli
 
-from conftest import ADT, CORPUS_FILES
+from conftest import ADT, CORPUS_FILES, raises
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
 PID = "PID|1||MRN||DOE^JOHN~SMITH^JANE"
+ODD = "Delimiters must be five distinct printable ASCII characters other than space, got: "
 
 
 @given(st.text(), st.sampled_from(["MSH|^~\\&", "MSH#$*@!", "MSH|^~\\&#"]))
@@ -117,6 +118,11 @@ def test_edit_round_trip(changes):
 def test_edit_nothing_keeps_the_text():
     for path in CORPUS_FILES + [EXAMPLES / "adt_a01.hl7"]:
         for message in vellomar.parse_batch(path.read_text(errors="replace")):
+            try:
+                _ops.delimiters(message)
+            except ValueError as error:  # a header without a sub-component separator, say
+                assert raises(lambda: vellomar.edit(message, {})) == (ValueError, error.args)
+                continue
             assert vellomar.edit(message, {}).raw == message.raw
 
 
@@ -154,7 +160,8 @@ def test_values_follow_repetitions():
     "delimiters, error, text",
     [
         ("^~", ValueError, "Delimiters need four characters (MSH-2), got: '^~'"),
-        ("^~\\\u20ac", ValueError, "Delimiters must be characters below U+0100, got: '^~\\\u20ac'"),
+        ("^~\\\u20ac", ValueError, ODD + "'|^~\\\u00e2'"),
+        ("\u00a7~\\&", ValueError, ODD + "'|\u00c2\u00a7~\\'"),  # read as the parser reads MSH-2
         (1, TypeError, "argument 'delimiters': 'int' object cannot be converted to 'Message'"),
     ],
 )

@@ -6,6 +6,7 @@
 
 #include <nanoarrow/nanoarrow.hpp>
 
+#include "../core/delimiters.hpp"
 #include "../core/parser.hpp"
 #include "../core/table.hpp"
 #include "../module/classes.hpp"
@@ -38,6 +39,15 @@ PyTypeObject *state_type();
 
 // ------------------------------------------------------------------ feeding
 
+// A message read for a table, or why it is a bad one: with delimiters that
+// are not distinct printable ASCII its values would be cut at a guess.
+Result<Message> for_table(Result<Message> parsed) {
+  if (parsed)
+    if (auto error = check_delimiters(parsed.value().enc))
+      return std::move(*error);
+  return parsed;
+}
+
 const py::Signature add_text_sig{"TableState.add_text()", {"text", "error_type"}, 2, 2};
 Ref add_text(TableState &state, PyObject **args) {
   std::string_view text;
@@ -53,7 +63,7 @@ Ref add_text(TableState &state, PyObject **args) {
     if (!trim_message_text(message_text))
       continue;
     ++ordinal;
-    auto parsed = parse_message(std::move(message_text));
+    auto parsed = for_table(parse_message(std::move(message_text)));
     if (!parsed)
       raise_message_error(args[1], ordinal, offset, parsed.error().message);
     builder.add(parsed.value());
@@ -73,7 +83,7 @@ Ref add_stream(TableState &state, PyObject **args) {
   uint64_t offset = 0, ordinal = 0;
   while (source.next_text(text, offset)) {
     ++ordinal;
-    auto parsed = source.parse(std::move(text));
+    auto parsed = for_table(source.parse(std::move(text)));
     if (!parsed)
       raise_message_error(args[3], ordinal, offset, parsed.error().message);
     builder.add(parsed.value());
@@ -95,7 +105,10 @@ Ref add_messages(TableState &state, PyObject **args) {
     }
     if (Py_TYPE(item.get()) != module::types.message)
       return item;
-    builder.add(*py::instance<module::MessagePtr>(item.get())->value);
+    const Message &message = *py::instance<module::MessagePtr>(item.get())->value;
+    if (auto error = check_delimiters(message.enc))
+      return Ref::steal(py::raise(*error));
+    builder.add(message);
   }
 }
 

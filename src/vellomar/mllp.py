@@ -36,6 +36,7 @@ from pathlib import Path
 from types import TracebackType
 from typing import Any, Generator, Generic, TypeVar, Union, cast
 
+from . import _ops
 from ._core import Message, parse
 from .charsets import codec_of, decode
 
@@ -83,17 +84,10 @@ Handler = Callable[[Message], Union[str, None, Awaitable[Union[str, None]]]]
 
 
 def escape(text: str, raw: str) -> str:
-    """`text` made safe for one field of the message `raw`: its delimiters
-    written as escape sequences (F, S, R, E, T) and its line ends as spaces."""
-    line = raw.lstrip("\r\n")
-    field = line[3:4] or "|"
-    characters = (line[4:8] if len(line) >= 8 else "^~\\&").split(field, 1)[0]
-    names = dict(zip(characters, "SRET"))
-    names[field] = "F"
-    escape_character = characters[2] if len(characters) > 2 else "\\"
-    table = {ord(c): f"{escape_character}{name}{escape_character}" for c, name in names.items()}
-    table.update({ord("\r"): " ", ord("\n"): " "})
-    return text.translate(table)
+    """`text` made safe for one field of the message `raw`: the delimiters its
+    header declares written as escape sequences (F, S, R, E, T) and its line
+    ends as spaces (the package's one escaper)."""
+    return _ops.escape_answer(text, raw)
 
 
 def reject(text: str, error: str) -> str:

@@ -35,8 +35,7 @@ import hmac
 import sys
 
 import vellomar
-from vellomar.charsets import charset_of, codec_for
-from vellomar.cli_edit import rewrite
+from vellomar.cli.edit import rewrite
 
 # (segment, field, components to replace, kind of pseudonym)
 FIELDS = [
@@ -95,9 +94,9 @@ def main(argv: list[str] | None = None) -> int:
         pseudonymise = Pseudonymiser(file.read())
     for name in args.files:
         with open(name, "rb") as file:
-            data = file.read()
-        codec = codec_for(charset_of(data) or "utf-8")
-        sys.stdout.buffer.write(rewrite(data.decode(codec), pseudonymise).encode(codec))
+            # Read and written back by vellomar.read and vellomar.write, each
+            # message in its own codec, the file in its own form.
+            sys.stdout.buffer.write(rewrite(file.read(), pseudonymise))
     return 0
 
 

@@ -107,7 +107,7 @@ def test_version_and_python_dash_m(run, tmp_path):
 @pytest.mark.parametrize("stdout_is_terminal", [False, True])
 def test_progress_bar_only_when_output_is_not_a_terminal(monkeypatch, write, stdout_is_terminal):
     terminal = type("Terminal", (io.StringIO,), {"isatty": lambda self: True})
-    for obj, name, value in [(cli, "PROGRESS_THRESHOLD", 100), (sys, "stderr", terminal()),
+    for obj, name, value in [(cli._base, "PROGRESS_THRESHOLD", 100), (sys, "stderr", terminal()),
                              (sys, "stdout", terminal() if stdout_is_terminal else io.StringIO())]:
         monkeypatch.setattr(obj, name, value)
     text = "\r\n".join(f"MSH|^~\\&|{n}\nPID|{n}" for n in range(20))

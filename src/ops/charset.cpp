@@ -1,10 +1,11 @@
 // Byte-level reading for the package: the character set a message names, for
-// its codec (MSH-18 read by the same core routine as the reader's), and where
-// a message starts, for the splitting of files into ranges (the cutter's own
-// rule).
+// its codec in decode() and write() (MSH-18 read by the same core routine as
+// the reader's), and where a message starts, for the splitting of files into
+// ranges (the cutter's own rule).
+#include "../binding/convert.hpp"
 #include "../core/batch.hpp"
 #include "../core/charset.hpp"
-#include "../binding/convert.hpp"
+#include "../module/classes.hpp"
 #include "ops.hpp"
 
 namespace vellomar::ops {
@@ -33,6 +34,18 @@ struct Buffer {
 const py::Signature charset_of_sig{"charset_of()", {"data"}, 1, 1};
 
 Ref charset_of(PyObject **args) {
+  if (Py_TYPE(args[0]) == module::types.message) {
+    // A message's own header: its text begins with its MSH line.
+    const Message &message = *py::instance<module::MessagePtr>(args[0])->value;
+    std::string_view text = message.raw;
+    if (!message.segments.empty())
+      text.remove_prefix(message.segments.front().offset);
+    const std::string_view name = header_charset(text);
+    if (name.empty())
+      return Ref::borrow(Py_None);
+    return Ref::check(
+        PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
+  }
   const Buffer data(args[0]);
   const std::string_view text = data.text();
   // The first MSH line: at the start, after a line end or an MLLP start block.

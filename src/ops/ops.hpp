@@ -36,10 +36,16 @@ extern const py::Signature record_state_sig, record_from_state_sig;
 py::Ref record_state(PyObject **args);
 py::Ref record_from_state(PyObject **args);
 
-// charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes;
-// message_start(data, start), the first message start in bytes (-1 for none).
+// charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes,
+// or of a Message's header; message_start(data, start), the first message
+// start in bytes (-1 for none).
 extern const py::Signature charset_of_sig, message_start_sig;
 py::Ref charset_of(PyObject **args);
 py::Ref message_start(PyObject **args);
+
+// write.cpp: message_bytes(message, line_end, framed, codec), one message
+// as vellomar.write puts it in a file.
+extern const py::Signature message_bytes_sig;
+py::Ref message_bytes(PyObject **args);
 
 } // namespace vellomar::ops

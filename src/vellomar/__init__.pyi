@@ -24,6 +24,7 @@ from . import mllp as mllp
 from .charsets import decode as decode
 from .read import MessageError as MessageError, Reader as Reader, read as read
 from .table import Table as Table, table as table
+from .writer import write as write
 
 class PanicException(BaseException): ...
 
@@ -50,6 +51,7 @@ __all__ = [
     "values",
     "escape",
     "read",
+    "write",
     "Reader",
     "MessageError",
     "table",

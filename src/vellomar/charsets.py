@@ -3,9 +3,11 @@
 from __future__ import annotations
 
 import codecs
+import functools
 import re
 
 from . import _ops
+from ._core import Message
 
 __all__ = ["decode", "charset_of", "codec_of"]
 
@@ -29,12 +31,13 @@ _HL7_CHARSETS = {
 _ISO_8859 = re.compile(r"8859/(\d{1,2})")
 
 
-def charset_of(data: bytes) -> str | None:
+def charset_of(data: bytes | Message) -> str | None:
     """The character set named in MSH-18 of the first MSH segment of `data`
     (its first repetition and component, stripped), or None when there is none."""
     return _ops.charset_of(data)
 
 
+@functools.lru_cache(maxsize=256)  # a name is looked up once, not once a message
 def codec_for(charset: str) -> str:
     """The Python codec for an MSH-18 character set name; LookupError names it
     when neither HL7 nor Python knows it."""
@@ -49,9 +52,9 @@ def codec_for(charset: str) -> str:
         raise LookupError(f"Unknown character set in MSH-18: '{charset}'") from None
 
 
-def codec_of(data: bytes, encoding: str | None = None, default: str = "utf-8") -> str:
-    """The codec of the message that `data` holds (or of the first message of
-    a stream): `encoding` when one is given, else the codec of the character
+def codec_of(data: bytes | Message, encoding: str | None = None, default: str = "utf-8") -> str:
+    """The codec of the message that `data` holds (its bytes, or the first
+    message of a stream; or a Message, by its header): `encoding` when one is given, else the codec of the character
     set named in MSH-18 of its first MSH segment (the core's reader), else
     `default`. The one rule for every road that decodes or encodes a message;
     LookupError names an MSH-18 that neither HL7 nor Python knows."""

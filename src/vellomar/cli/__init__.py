@@ -1,0 +1,58 @@
+"""The `vellomar` command: look at HL7 v2 files from the shell.
+
+    vellomar show [--json | --ndjson] FILE...
+    vellomar get [-H] PATH... -- FILE...
+    vellomar ack [--code CODE] [--text TEXT] FILE...
+    vellomar listen / send / edit / table (see `vellomar COMMAND -h`)
+
+A FILE holds one message (MLLP-framed or not), a stream of MLLP frames, or a
+batch with or without FHS/BHS envelopes; `-` is standard input. Files are read
+in pieces through `vellomar.read`, which cuts and decodes each message (by its
+MSH-18 unless --encoding names a codec); a leading UTF-8 byte order mark is
+dropped. A message that does not parse or decode is reported with its file,
+number and byte offset, and the file is read on.
+
+Each command is a module of this package over the shared `_base`; adding a
+command is a new module and its line in COMMANDS.
+"""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from collections.abc import Sequence
+
+from .. import __version__
+from . import ack, edit, get, listen, send, show, table
+from ._base import PROG, execute, parse
+
+# In the order `vellomar -h` lists them.
+COMMANDS = (show, get, ack, listen, send, edit, table)
+
+
+def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:
+    """The parser of the command line and the parsers of its commands by name."""
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="Show, query and acknowledge HL7 v2 messages.",
+        epilog="A FILE may hold one message (MLLP-framed or not), MLLP frames one after "
+        "another, or a batch with or without FHS/BHS envelopes; '-' is standard input.",
+    )
+    parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    for command in COMMANDS:
+        command.register(commands)
+    return parser, commands.choices
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Run the command line `argv` (default: `sys.argv[1:]`); return the exit status."""
+    words = list(sys.argv[1:] if argv is None else argv)
+    stdout, stderr = sys.stdout, sys.stderr
+    parser, commands = build_parser()
+    try:
+        args = parse(parser, commands, words)
+    except SystemExit as stop:
+        # --help, --version and the usage errors argparse finds itself.
+        return stop.code if isinstance(stop.code, int) else 2
+    return execute(args, stdout, stderr)

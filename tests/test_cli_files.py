@@ -1,0 +1,66 @@
+"""The command line's written files: never destroyed, never half-written, and
+edit's messages cut and encoded as vellomar.read and vellomar.write do."""
+
+import subprocess
+import sys
+
+import pytest
+
+import vellomar
+from vellomar import cli
+
+LATIN = ("MSH|^~\\&" + "|" * 16 + "8859/1\rPID|1\r").encode()
+UTF8 = "MSH|^~\\&\rPID|2\r".encode()
+ARGV = {"edit": ["edit", "-o", "{out}", "PID-5-1=Zoë", "--", "{src}"],
+        "table": ["table", "id=PID-1", "--", "{src}", "-o", "{out}"]}
+RESULT = {"edit": LATIN.replace(b"|1\r", b"|1||||Zo\xeb\r") + UTF8.replace(b"|2\r", "|2||||Zoë\r".encode()),
+          "table": b"id\r\n1\r\n2\r\n"}
+
+
+def run(tmp_path, command, src, out, *, before=""):
+    argv = [word.format(src=src, out=out) for word in ARGV[command]]
+    done = subprocess.run([sys.executable, "-c", before + "import sys; from vellomar.cli import main; sys.exit(main(sys.argv[1:]))",
+                           *argv], cwd=tmp_path, capture_output=True, text=True)
+    return done.returncode, done.stderr
+
+
+@pytest.mark.parametrize("command", ["edit", "table"])
+@pytest.mark.parametrize("src, out, expected", [
+    ("in.hl7", "in.hl7", (0, "")),  # the output is also the input: the rename makes it safe
+    ("in.hl7", "no/out.hl7", (2, "vellomar: no/out.hl7: No such file or directory\n")),
+    ("in.hl7", "dir", (2, "vellomar: dir: Is a directory\n")),
+    ("missing.hl7", "old.hl7", (1, "vellomar: missing.hl7: No such file or directory\n")),
+])
+def test_output_replaced_only_when_whole(tmp_path, command, src, out, expected):
+    (tmp_path / "in.hl7").write_bytes(LATIN + UTF8)
+    (tmp_path / "old.hl7").write_bytes(b"old")
+    (tmp_path / "dir").mkdir()
+    assert run(tmp_path, command, src, out) == expected
+    assert (tmp_path / "in.hl7").read_bytes() == (RESULT[command] if out == "in.hl7" else LATIN + UTF8)
+    assert (tmp_path / "old.hl7").read_bytes() == b"old"
+    assert sorted(p.name for p in tmp_path.rglob("*")) == ["dir", "in.hl7", "old.hl7"]
+
+
+@pytest.mark.parametrize("command", ["edit", "table"])
+def test_full_disk_names_the_output(tmp_path, command):
+    (tmp_path / "in.hl7").write_bytes((LATIN + UTF8) * 2000)
+    (tmp_path / "old.hl7").write_bytes(b"old")
+    limit = "import resource, signal; signal.signal(signal.SIGXFSZ, signal.SIG_IGN); " \
+            "resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096)); "
+    assert run(tmp_path, command, "in.hl7", "old.hl7", before=limit) == (1, "vellomar: old.hl7: File too large\n")
+    assert (tmp_path / "old.hl7").read_bytes() == b"old"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.hl7", "old.hl7"]
+
+
+@pytest.mark.parametrize("data", [
+    b" " + UTF8 + UTF8.replace(b"|2", b"|3"),  # white space before the first MSH
+    LATIN + UTF8,  # each message in its own codec
+    b"\x0b" + UTF8 + b"\x1c\x0b" + LATIN + b"\x1c\r",  # frames without a line end between them
+    b"FHS|^~\\&\r\nBHS|^~\\&\r\n" + UTF8.replace(b"\r", b"\r\n") + b"BTS|1\r\nFTS|1\r\n",
+])
+def test_edit_sees_the_messages_read_sees(tmp_path, capsys, data):
+    (src := tmp_path / "in.hl7").write_bytes(data)
+    assert cli.main(["edit", "-o", str(tmp_path / "out.hl7"), "PID-5-1=Zoë", "--", str(src)]) == 0
+    expected = [vellomar.edit(m, {"PID-5-1": "Zoë"}).raw for m in vellomar.read(src)]
+    assert [m.raw for m in vellomar.read(tmp_path / "out.hl7")] == expected
+    assert capsys.readouterr().err == ""

@@ -13,7 +13,7 @@ from conftest import ADT, CORPUS_FILES, raises
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
 PID = "PID|1||MRN||DOE^JOHN~SMITH^JANE"
-ODD = "Delimiters must be five distinct printable ASCII characters other than space, got: "
+ODD = "Delimiters must be five distinct ASCII punctuation characters, got: "
 
 
 @given(st.text(), st.sampled_from(["MSH|^~\\&", "MSH#$*@!", "MSH|^~\\&#"]))

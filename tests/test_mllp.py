@@ -318,3 +318,12 @@ def test_escaped_text_comes_back_from_the_ack(text):
     ack = vellomar.parse(message.ack("AE", mllp.escape(text, message.raw)))
     assert len(ack.segments) == 2
     assert ack["MSA-3"] == text.replace("\r", " ").replace("\n", " ")
+
+
+@pytest.mark.parametrize("text, header, expected", [
+    ("a|b^c\r\nd\x1ce", "MSH|^~\\&|x", "a\\F\\b\\S\\c  d\\X1C\\e"),  # no end block ends the ACK's frame
+    ("a|b^c~d\\e&", "MSH|^~|x", "a\\F\\b\\S\\c\\R\\d\\e&"),  # declared: '^' and '~'; '\' writes
+    ("\u00a7", "MSH|\u00a7~\\&|x", "~R~"),  # MSH-2's bytes, as the parser reads them
+])
+def test_answer_texts(text, header, expected):
+    assert mllp.escape(text, header) == expected

@@ -26,14 +26,16 @@ std::optional<Error> check_delimiters(const EncodingCharacters &enc) {
   bool fine = true;
   for (size_t i = 0; i < 5 && fine; ++i) {
     const auto b = static_cast<unsigned char>(all[i]->bytes[0]);
-    fine = all[i]->size == 1 && b > 0x20 && b < 0x7F;
+    const bool alphanumeric =
+        (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+    fine = all[i]->size == 1 && b > 0x20 && b < 0x7F && !alphanumeric;
     for (size_t k = 0; k < i && fine; ++k)
       fine = all[k]->bytes[0] != all[i]->bytes[0];
   }
   if (fine)
     return std::nullopt;
   std::string text =
-      "Delimiters must be five distinct printable ASCII characters other than space, got: '";
+      "Delimiters must be five distinct ASCII punctuation characters, got: '";
   append_written(text, enc);
   return Error{ErrorKind::value_error, text + "'"};
 }

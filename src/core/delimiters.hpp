@@ -21,12 +21,13 @@ namespace vellomar {
 // character and '\' as sub-component separator.
 EncodingCharacters header_delimiters(std::string_view header);
 
-// Nothing when the five delimiters are distinct printable ASCII characters
-// other than space: what a text written for a message needs to read back as
-// it was written (a delimiter that is a line break, White_Space, a frame byte
-// or another delimiter cannot be told from the text around it). Otherwise
-// ValueError "Delimiters must be five distinct printable ASCII characters
-// other than space, got: '{the five}'".
+// Nothing when the five delimiters are distinct ASCII punctuation characters
+// (printable, neither space nor letter nor digit): what a text written for a
+// message needs to read back as it was written. A delimiter that is a line
+// break, White_Space, a frame byte or another delimiter cannot be told from
+// the text around it; a letter or digit field separator cuts segment names
+// ("MSH", "ZZZ") apart. Otherwise ValueError "Delimiters must be five
+// distinct ASCII punctuation characters, got: '{the five}'".
 std::optional<Error> check_delimiters(const EncodingCharacters &enc);
 
 // The checked delimiters named by an MSH-2 text, read as header_delimiters

@@ -75,7 +75,7 @@ struct Change {
 // repetition {n} not found (have {count})"; ValueError "Conflicting changes:
 // '{a}' and '{b}'" when two paths name the same element or one lies inside
 // the other. Before all of these, the ValueError of check_delimiters for a
-// message whose delimiters are not distinct printable ASCII.
+// message whose delimiters are not distinct ASCII punctuation.
 Result<Message> edit_message(const Message &message, std::span<const Change> changes);
 
 // The decoded value at `path` (edit grammar without "(r)" and "(+)") in every

@@ -40,7 +40,7 @@ PyTypeObject *state_type();
 // ------------------------------------------------------------------ feeding
 
 // A message read for a table, or why it is a bad one: with delimiters that
-// are not distinct printable ASCII its values would be cut at a guess.
+// are not distinct ASCII punctuation its values would be cut at a guess.
 Result<Message> for_table(Result<Message> parsed) {
   if (parsed)
     if (auto error = check_delimiters(parsed.value().enc))

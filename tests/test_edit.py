@@ -22,6 +22,8 @@ def test_escape_round_trip(text, header):
     escaped = vellomar.escape(text, message)
     assert vellomar.parse(f"{header}\rZZZ{header[3]}{escaped}").segments[1].field(1).value == text
     assert header[3] != "|" or vellomar.escape(text, header[4:]) == escaped
+    one_line = vellomar.escape(text.replace("\r", " ").replace("\n", " "), message)
+    assert vellomar.escape(text, message, line_ends="space") == one_line
 
 
 @pytest.mark.parametrize(
@@ -163,11 +165,12 @@ def test_values_follow_repetitions():
         ("^~\\\u20ac", ValueError, ODD + "'|^~\\\u00e2'"),
         ("\u00a7~\\&", ValueError, ODD + "'|\u00c2\u00a7~\\'"),  # read as the parser reads MSH-2
         (1, TypeError, "argument 'delimiters': 'int' object cannot be converted to 'Message'"),
+        (("^~\\&", "br"), ValueError, "line_ends must be 'escape' or 'space', not 'br'"),
     ],
 )
 def test_escape_errors(delimiters, error, text):
     with pytest.raises(error) as raised:
-        vellomar.escape("x", delimiters)
+        vellomar.escape("x", *(delimiters if isinstance(delimiters, tuple) else (delimiters,)))
     assert raised.value.args == (text,)
 
 

@@ -21,7 +21,7 @@ class ReadState(Iterator[Message]):
 def read_messages(
     read: Callable[[int], bytes],
     close: Callable[[], object] | None,
-    codec_of: Callable[[str], str],
+    codec_of: Callable[[bytes], str],
     encoding: str | None,
     skip: bool,
     error_type: Callable[[int, int, str], BaseException],
@@ -34,7 +34,7 @@ class TableState:
     def add_stream(
         self,
         read: Callable[[int], bytes],
-        codec_of: Callable[[str], str],
+        codec_of: Callable[[bytes], str],
         encoding: str | None,
         error_type: Callable[[int, int, str], BaseException],
     ) -> None: ...

@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import codecs
-import functools
 import re
 
 from . import _ops
@@ -37,10 +36,23 @@ def charset_of(data: bytes | Message) -> str | None:
     return _ops.charset_of(data)
 
 
-@functools.lru_cache(maxsize=256)  # a name is looked up once, not once a message
+# Names seen so far and their codecs: a name is looked up once, not once a
+# message. Bounded: the names come from the data.
+_KNOWN: dict[str, str] = {}
+
+
 def codec_for(charset: str) -> str:
     """The Python codec for an MSH-18 character set name; LookupError names it
     when neither HL7 nor Python knows it."""
+    known = _KNOWN.get(charset)
+    if known is None:
+        known = _codec_for(charset)
+        if len(_KNOWN) < 256:
+            _KNOWN[charset] = known
+    return known
+
+
+def _codec_for(charset: str) -> str:
     name = " ".join(charset.upper().split())
     if name in _HL7_CHARSETS:
         return _HL7_CHARSETS[name]

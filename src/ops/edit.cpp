@@ -1,5 +1,4 @@
-// edit, values and escape: the bindings of the core's editing functions, and
-// the delimiters of a message as everything that writes for it reads them.
+// edit, values and escape: the bindings of the core's editing functions.
 #include <algorithm>
 
 #include "../core/delimiters.hpp"
@@ -183,21 +182,6 @@ Ref escape_answer(PyObject **args) {
   return py::str(out);
 }
 
-const py::Signature delimiters_sig{"delimiters()", {"message"}, 1, 1};
-
-// The five delimiters of a Message as a str, in the order of its header,
-// or the ValueError of check_delimiters: for writers outside the core.
-Ref delimiters(PyObject **args) {
-  const Message *message = to_message(args[0], "message");
-  if (!message)
-    return {};
-  if (auto error = check_delimiters(message->enc))
-    return Ref::steal(py::raise(*error));
-  std::string out;
-  append_written(out, message->enc);
-  return py::str(out);
-}
-
 } // namespace
 
 PyMethodDef edit_defs[] = {
@@ -215,8 +199,6 @@ PyMethodDef edit_defs[] = {
      "MSH-2 string (field separator '|'); line_ends='space' writes CR and LF\n"
      "as spaces, for a one-line text."},
     {"escape_answer", py::as_cfunction(py::function<escape_answer_sig, escape_answer>),
-     METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"delimiters", py::as_cfunction(py::function<delimiters_sig, delimiters>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

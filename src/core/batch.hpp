@@ -41,6 +41,7 @@ public:
 
 private:
   bool next_raw_line(std::string_view &line, uint64_t &at);
+  bool start_block_within(size_t from, size_t to);
   bool next_line(std::string_view &line, uint64_t &at);
   bool take_line(std::string_view line, uint64_t at, std::string &text, uint64_t &offset);
   bool close_text(std::string &text, uint64_t &offset);
@@ -56,6 +57,12 @@ private:
   uint64_t base_ = 0;  // stream offset of chunk_[0]
   size_t cr_ = 0, lf_ = 0; // next CR and LF at or after pos_ (cached)
   bool searched_ = false;   // cr_ and lf_ hold search results for chunk_
+  // The next start block in chunk_ (vt_hit_), or the end of the stretch
+  // searched without finding one.
+  size_t vt_ = 0;
+  bool vt_hit_ = false;
+  bool vt_searched_ = false; // vt_ holds a search result for chunk_
+  bool framed_ = true;       // the last raw line may hold a start block after its first byte
   std::string partial_; // an unfinished line carried over from earlier chunks
   uint64_t partial_at_ = 0;
   bool partial_used_ = false; // partial_ was completed into a line of chunk_
@@ -71,14 +78,6 @@ private:
   size_t size_ = 0;
   uint64_t text_at_ = 0;
   bool located_ = false; // text_at_ is known: a line kept more than White_Space
-
-  // The trim at the end of the stream reaches back to the last line that
-  // holds more than White_Space: the current text is cut back to just after
-  // it, and when that line ended in White_Space its own trimmed form (which
-  // may lose an end block) is put in place of what was appended.
-  size_t last_end_ = 0;  // size_ just after that line
-  size_t last_start_ = 0; // size_ before it, separator included
-  bool last_tail_ = false; // it was appended and ended in White_Space
 };
 
 // Where a message starts, the one rule of the cutter and of the splitting of

@@ -5,6 +5,8 @@
 #include "../binding/convert.hpp"
 #include "../core/batch.hpp"
 #include "../core/charset.hpp"
+#include "../core/mllp.hpp"
+#include "../core/text.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
 
@@ -29,36 +31,39 @@ struct Buffer {
   }
 };
 
+// MSH-18 of a header line as a str, or None.
+Ref charset_name(std::string_view header) {
+  const std::string_view name = header_charset(header);
+  if (name.empty())
+    return Ref::borrow(Py_None);
+  return Ref::check(
+      PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
+}
+
 } // namespace
 
 const py::Signature charset_of_sig{"charset_of()", {"data"}, 1, 1};
 
 Ref charset_of(PyObject **args) {
+  std::string_view header;
   if (Py_TYPE(args[0]) == module::types.message) {
     // A message's own header: its text begins with its MSH line.
     const Message &message = *py::instance<module::MessagePtr>(args[0])->value;
-    std::string_view text = message.raw;
+    header = message.raw;
     if (!message.segments.empty())
-      text.remove_prefix(message.segments.front().offset);
-    const std::string_view name = header_charset(text);
-    if (name.empty())
-      return Ref::borrow(Py_None);
-    return Ref::check(
-        PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
+      header.remove_prefix(message.segments.front().offset);
+    return charset_name(header);
   }
   const Buffer data(args[0]);
-  const std::string_view text = data.text();
-  // The first MSH line: at the start, after a line end or an MLLP start block.
-  for (size_t at = text.find("MSH"); at != std::string_view::npos; at = text.find("MSH", at + 1)) {
-    if (at != 0 && text[at - 1] != '\r' && text[at - 1] != '\n' && text[at - 1] != '\x0b')
-      continue;
-    const std::string_view name = header_charset(text.substr(at));
-    if (name.empty())
-      break;
-    return Ref::check(
-        PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
-  }
-  return Ref::borrow(Py_None);
+  // The first message, where the cutter starts it.
+  const std::string_view text = trim_white_space_start(data.text());
+  const size_t at = opens_message(text) ? 0 : next_message_start(text, 1);
+  if (at == std::string_view::npos)
+    return Ref::borrow(Py_None);
+  header = text.substr(at);
+  if (header.front() == mllp_start_block)
+    header.remove_prefix(1);
+  return charset_name(header);
 }
 
 const py::Signature message_start_sig{"message_start()", {"data", "start"}, 2, 2};

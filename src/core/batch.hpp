@@ -15,14 +15,15 @@ namespace vellomar {
 // Cuts a stream of bytes, fed in chunks of any size, into message texts; the
 // one routine behind split_batch, parse_batch and the streaming reader, so
 // that they cut alike whatever the chunk boundaries. The rules: the stream is
-// trimmed of White_Space and split into lines at CR and LF, and before every
-// start block 0x0B followed by "MSH" wherever it stands (a frame starts a
-// message, as on the wire, even where its end block has no CR after it); a
-// start block opening a line and an end block closing it are dropped, so that
-// MLLP-framed messages can follow one another; envelope segments are skipped
-// wherever they stand; every line that opens_message() starts a new text, and
-// the lines of a text are joined by single carriage returns. Lines before the
-// first MSH line form a text of their own.
+// trimmed of White_Space at its start, and its last text at its end as
+// trim_message_text trims a text; it is split into lines at CR and LF, and
+// before every start block 0x0B followed by "MSH" wherever it stands (a frame
+// starts a message, as on the wire, even where its end block has no CR after
+// it); a start block opening a line and an end block closing it are dropped,
+// so that MLLP-framed messages can follow one another; envelope segments are
+// skipped wherever they stand; every line that opens_message() starts a new
+// text, and the lines of a text are joined by single carriage returns. Lines
+// before the first MSH line form a text of their own.
 //
 // Memory: the bytes of the text being collected and of the line being
 // completed; lines that lie inside the current chunk are kept as views and
@@ -35,8 +36,8 @@ public:
   // No bytes follow: next() now also returns the last text.
   void finish() { finished_ = true; }
   // Sets `text` to the next complete text and `offset` to the stream offset
-  // of its first byte that a White_Space trim keeps, and returns true; returns false when the bytes fed so
-  // far hold no further complete text.
+  // of its first byte that a White_Space trim keeps, and returns true;
+  // returns false when the bytes fed so far hold no further complete text.
   bool next(std::string &text, uint64_t &offset);
 
 private:

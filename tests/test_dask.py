@@ -39,7 +39,7 @@ def test_any_blocksize(tmp_path_factory, blocksize, end, frame):
 @pytest.fixture(scope="module")
 def client():
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None) as cluster, distributed.Client(cluster, timeout=60) as c:
+                                  dashboard_address=":0") as cluster, distributed.Client(cluster, timeout=60) as c:
         yield c
 
 

@@ -1,7 +1,9 @@
 // The batch splitter and parser. Oracles: every text is non-empty, its lines
 // joined by single CRs, and (after the first) begins with "MSH"; no text grows;
 // parse_batch gives what parse_message gives for each text that begins with
-// "MSH" after trimming, up to the first failure, reported with the batch prefix.
+// "MSH" after trim_message_text, up to the first failure, reported with the batch prefix;
+// cut in two at a message start (as files are cut into ranges), the halves give
+// the messages of the whole.
 
 #include "batch.hpp"
 #include "check.hpp"
@@ -9,6 +11,19 @@
 #include "text.hpp"
 
 using namespace vellomar;
+
+namespace {
+
+// The texts of `raw` that are messages, ready to parse.
+std::vector<std::string> message_texts(std::string_view raw) {
+  std::vector<std::string> out;
+  for (std::string &t : split_batch(raw))
+    if (trim_message_text(t))
+      out.push_back(std::move(t));
+  return out;
+}
+
+} // namespace
 
 FUZZ_ENTRY {
   std::string_view raw(reinterpret_cast<const char *>(data), size);
@@ -22,8 +37,8 @@ FUZZ_ENTRY {
                    (total == 0 || t.starts_with("MSH")),
                t);
     total += t.size();
-    std::string_view trimmed = trim_white_space(t);
-    if (!trimmed.starts_with("MSH") || !failure.empty())
+    std::string trimmed = t;
+    if (!trim_message_text(trimmed) || !failure.empty())
       continue;
     if (auto one = parse_message(trimmed); one)
       expected.push_back(std::move(one).value());
@@ -38,5 +53,11 @@ FUZZ_ENTRY {
              raw);
   for (size_t i = 0; batch && i < expected.size(); ++i)
     FUZZ_CHECK(batch.value()[i].raw == expected[i].raw, raw);
+  if (const size_t cut = next_message_start(raw, size / 2); cut != std::string_view::npos) {
+    std::vector<std::string> halves = message_texts(raw.substr(0, cut));
+    for (std::string &t : message_texts(raw.substr(cut)))
+      halves.push_back(std::move(t));
+    FUZZ_CHECK(halves == message_texts(raw), raw);
+  }
   return 0;
 }

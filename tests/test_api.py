@@ -31,6 +31,8 @@ def test_module():
         assert importlib.import_module("vellomar._core") is _core
     finally:
         sys.modules["vellomar._core"] = _core
+    # _ops is found by the import system (a reload asks it again), in _core's file.
+    assert importlib.reload(vellomar._ops).__spec__.origin == _core.__file__
 
 
 def test_subinterpreter_is_refused():

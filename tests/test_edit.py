@@ -9,10 +9,11 @@ from hypothesis import given, strategies as st
 import vellomar
 from vellomar import cli
 
-from conftest import ADT, CORPUS_FILES
+from conftest import ADT, CORPUS_FILES, raises
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
 PID = "PID|1||MRN||DOE^JOHN~SMITH^JANE"
+ODD = "Delimiters must be five distinct ASCII punctuation characters, got: "
 
 
 @given(st.text(), st.sampled_from(["MSH|^~\\&", "MSH#$*@!", "MSH|^~\\&#"]))
@@ -21,6 +22,8 @@ def test_escape_round_trip(text, header):
     escaped = vellomar.escape(text, message)
     assert vellomar.parse(f"{header}\rZZZ{header[3]}{escaped}").segments[1].field(1).value == text
     assert header[3] != "|" or vellomar.escape(text, header[4:]) == escaped
+    one_line = vellomar.escape(text.replace("\r", " ").replace("\n", " "), message)
+    assert vellomar.escape(text, message, line_ends="space") == one_line
 
 
 @pytest.mark.parametrize(
@@ -118,7 +121,9 @@ def test_edit_round_trip(changes):
 def test_edit_nothing_keeps_the_text():
     for path in CORPUS_FILES + [EXAMPLES / "adt_a01.hl7"]:
         for message in vellomar.parse_batch(path.read_text(errors="replace")):
-            assert vellomar.edit(message, {}).raw == message.raw
+            refused = raises(lambda: vellomar.escape("", message))  # a header without "&", say
+            assert raises(lambda: vellomar.edit(message, {})) == refused
+            assert refused or vellomar.edit(message, {}).raw == message.raw
 
 
 @pytest.mark.parametrize(
@@ -157,13 +162,15 @@ def test_values_follow_repetitions():
     "delimiters, error, text",
     [
         ("^~", ValueError, "Delimiters need four characters (MSH-2), got: '^~'"),
-        ("^~\\\u20ac", ValueError, "Delimiters must be characters below U+0100, got: '^~\\\u20ac'"),
+        ("^~\\\u20ac", ValueError, ODD + "'|^~\\\u00e2'"),
+        ("\u00a7~\\&", ValueError, ODD + "'|\u00c2\u00a7~\\'"),  # read as the parser reads MSH-2
         (1, TypeError, "argument 'delimiters': 'int' object cannot be converted to 'Message'"),
+        (("^~\\&", "br"), ValueError, "line_ends must be 'escape' or 'space', not 'br'"),
     ],
 )
 def test_escape_errors(delimiters, error, text):
     with pytest.raises(error) as raised:
-        vellomar.escape("x", delimiters)
+        vellomar.escape("x", *(delimiters if isinstance(delimiters, tuple) else (delimiters,)))
     assert raised.value.args == (text,)
 
 

@@ -480,3 +480,12 @@ def test_junk_bytes_are_logged_once_then_summed_up(caplog):
     assert [r.getMessage() for r in caplog.records if r.levelno >= logging.WARNING] == [
         "127.0.0.1:9: skipped 1 bytes outside a frame",
         "127.0.0.1:9: skipped 1999 more bytes outside frames (in 1999 places)"]
+
+
+@pytest.mark.parametrize("text, header, expected", [
+    ("a|b^c\r\nd\x1ce", "MSH|^~\\&|x", "a\\F\\b\\S\\c  d\\X1C\\e"),  # no end block ends the ACK's frame
+    ("a|b^c~d\\e&", "MSH|^~|x", "a\\F\\b\\S\\c\\R\\d\\e&"),  # declared: '^' and '~'; '\' writes
+    ("\u00a7", "MSH|\u00a7~\\&|x", "~R~"),  # MSH-2's bytes, as the parser reads them
+])
+def test_answer_texts(text, header, expected):
+    assert mllp.escape(text, header) == expected

@@ -33,9 +33,9 @@ def test_read_cuts_like_parse_batch(text, size):
         with pytest.raises(ValueError) as batch_error:
             vellomar.parse_batch(text)
         assert str(batch_error.value) == f"Error parsing message in batch: {error.reason}"
-    else:
+    else:  # (a bad message is raised as soon as the next one begins)
         assert got == [message.raw for message in vellomar.parse_batch(text)]
-    assert reader.position == len(data)
+        assert reader.position == len(data)
 
 
 def test_read_files_like_parse_batch(tmp_path):

@@ -1,5 +1,6 @@
 #include "batch.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mllp.hpp"
@@ -47,6 +48,24 @@ bool may_start_white_space(unsigned char b) {
   return (b >= 0x09 && b <= 0x0D) || b == 0x20 || b == 0xC2 || (b >= 0xE1 && b <= 0xE3);
 }
 
+// The end of a text without what stands between frames: White_Space and NUL
+// bytes, and an end block just before them (an end block that ends a line
+// goes with the line's frame). Trimming twice trims as much as once.
+std::string_view trim_text_end(std::string_view text) {
+  auto trim = [](std::string_view view) {
+    for (;;) {
+      view = trim_white_space_end(view);
+      if (view.empty() || view.back() != '\0')
+        return view;
+      view.remove_suffix(1);
+    }
+  };
+  std::string_view trimmed = trim(text);
+  if (trimmed.size() < text.size() && !trimmed.empty() && trimmed.back() == mllp_end_block)
+    trimmed = trim(trimmed.substr(0, trimmed.size() - 1));
+  return trimmed;
+}
+
 size_t position_of(const char *hit, const char *begin, size_t none) {
   return hit ? static_cast<size_t>(hit - begin) : none;
 }
@@ -59,8 +78,22 @@ void BatchCutter::feed(std::string_view chunk) {
   // Marked as before the start: next_break() searches on first use.
   cr_ = lf_ = 0;
   searched_ = false;
+  vt_searched_ = false;
 }
 
+// Whether chunk_[from, to) holds a start block. The bytes are searched once
+// per stretch, as for CR and LF, not once per line; a stretch without one
+// ends after 64 KiB, so that a large chunk is not read through twice.
+bool BatchCutter::start_block_within(size_t from, size_t to) {
+  if (!vt_searched_ || (vt_hit_ ? vt_ < from : vt_ < to)) {
+    const size_t end = std::min(chunk_.size(), std::max(to, from + (size_t{1} << 16)));
+    const void *hit = std::memchr(chunk_.data() + from, mllp_start_block, end - from);
+    vt_searched_ = true;
+    vt_hit_ = hit != nullptr;
+    vt_ = hit ? static_cast<size_t>(static_cast<const char *>(hit) - chunk_.data()) : end;
+  }
+  return vt_hit_ && vt_ < to;
+}
 // The first CR or LF at or after pos_ in chunk_ (its size when none); each
 // byte kind is searched for once per stretch, not once per line.
 size_t BatchCutter::next_break() {
@@ -91,9 +124,31 @@ void BatchCutter::keep_lines() {
   lines_.clear();
 }
 
-// Sets `line` to the next non-empty line and `at` to its stream offset;
-// returns false when no complete line is left in what was fed.
+// Sets `line` to the next line and `at` to its stream offset: a line as cut
+// at line breaks, cut again before every frame start inside it; returns false
+// when no complete line is left in what was fed.
 bool BatchCutter::next_line(std::string_view &line, uint64_t &at) {
+  if (!rest_.empty()) {
+    line = rest_;
+    at = rest_at_;
+    rest_ = {};
+  } else {
+    framed_ = true; // unless next_raw_line knows better
+    if (!next_raw_line(line, at))
+      return false;
+  }
+  const size_t cut = framed_ ? frame_start(line, 1) : std::string_view::npos;
+  if (cut != std::string_view::npos) {
+    rest_ = line.substr(cut);
+    rest_at_ = at + cut;
+    line = line.substr(0, cut);
+  }
+  return true;
+}
+
+// Sets `line` to the next non-empty line between line breaks and `at` to its
+// stream offset; returns false when no complete line is left in what was fed.
+bool BatchCutter::next_raw_line(std::string_view &line, uint64_t &at) {
   while (pos_ < chunk_.size()) {
     const size_t end = next_break();
     if (end == chunk_.size())
@@ -110,6 +165,7 @@ bool BatchCutter::next_line(std::string_view &line, uint64_t &at) {
     if (end > start) {
       line = chunk_.substr(start, end - start);
       at = base_ + start;
+      framed_ = start_block_within(start + 1, end);
       return true;
     }
   }
@@ -121,6 +177,7 @@ bool BatchCutter::next_line(std::string_view &line, uint64_t &at) {
       if (partial_.empty() || partial_used_) {
         line = chunk_.substr(start);
         at = base_ + start;
+        framed_ = start_block_within(start + 1, chunk_.size());
         return true;
       }
       partial_.append(chunk_.substr(start));
@@ -158,64 +215,34 @@ bool BatchCutter::next(std::string &text, uint64_t &offset) {
   if (!finished_ || closed_)
     return false;
   closed_ = true;
-  // The trim at the end of the stream: White_Space after the last line that
-  // holds anything else goes, and that line loses its own trailing
-  // White_Space before its frame bytes are dropped.
-  if (size_ == 0)
+  // The trim at the end of the stream: the last text loses its end as
+  // trim_message_text trims it (White_Space, NUL bytes and an end block
+  // before them), whole and not line by line, so that a stream cut at a
+  // message start gives the texts of the whole.
+  if (!close_text(text, offset))
     return false;
-  std::string last;
-  if (last_tail_) {
-    keep_lines();
-    std::string_view tail(owned_);
-    tail = tail.substr(last_start_, last_end_ - last_start_);
-    const bool separated = last_start_ > 0;
-    if (separated)
-      tail.remove_prefix(1);
-    tail = trim_white_space_end(tail);
-    if (!tail.empty() && tail.back() == mllp_end_block)
-      tail.remove_suffix(1);
-    last.assign(tail);
-    owned_.resize(last_start_);
-    size_ = last_start_;
-    if (!last.empty()) {
-      lines_.push_back(last);
-      size_ += last.size() + (separated ? 1 : 0);
-    }
-  } else if (last_end_ < size_) {
-    keep_lines();
-    owned_.resize(last_end_);
-    size_ = last_end_;
-  }
-  return close_text(text, offset);
+  text.resize(trim_text_end(text).size());
+  return !text.empty();
 }
 
 // Handles one line; returns true when it closed a text into `text`.
 bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &text,
                             uint64_t &offset) {
-  const bool blank = may_start_white_space(static_cast<unsigned char>(line.front())) &&
-                     trim_white_space(line).empty();
   if (at_start_) {
     // The trim at the start of the stream.
-    if (blank)
+    if (may_start_white_space(static_cast<unsigned char>(line.front())) &&
+        trim_white_space(line).empty())
       return false;
     std::string_view trimmed = trim_white_space_start(line);
     at += line.size() - trimmed.size();
     line = trimmed;
     at_start_ = false;
   }
-  const auto last = static_cast<unsigned char>(line.back());
-  const bool tail = !blank && (last <= 0x20 || last >= 0x80) &&
-                    trim_white_space_end(line).size() != line.size();
   line = unframed(line, at);
-  if (!blank)
-    last_tail_ = false;
-  if (line.empty() || is_envelope(line)) {
-    if (!blank)
-      last_end_ = size_;
+  if (line.empty() || is_envelope(line))
     return false;
-  }
   bool closed = false;
-  if (starts_with(line, "MSH"))
+  if (opens_message(line))
     closed = close_text(text, offset);
   if (!located_) {
     // The text's offset is that of its first byte that trimming keeps.
@@ -227,14 +254,8 @@ bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &tex
       located_ = true;
     }
   }
-  const size_t before = size_;
   size_ += line.size() + (size_ ? 1 : 0);
   lines_.push_back(line);
-  if (!blank) {
-    last_start_ = before;
-    last_end_ = size_;
-    last_tail_ = tail;
-  }
   return closed;
 }
 
@@ -264,10 +285,30 @@ bool BatchCutter::close_text(std::string &text, uint64_t &offset) {
   lines_.clear();
   size_ = 0;
   located_ = false;
-  last_end_ = last_start_ = 0;
-  last_tail_ = false;
   offset = text_at_;
   return true;
+}
+
+size_t frame_start(std::string_view text, size_t from) {
+  for (size_t at = text.find(mllp_start_block, from); at != std::string_view::npos;
+       at = text.find(mllp_start_block, at + 1))
+    if (starts_with(text.substr(at + 1), "MSH"))
+      return at;
+  return std::string_view::npos;
+}
+
+size_t next_message_start(std::string_view data, size_t from) {
+  if (from == 0)
+    from = 1;
+  const size_t framed = frame_start(data, from);
+  // A line that opens a message before the first frame start.
+  const size_t end = framed == std::string_view::npos ? data.size() : framed;
+  for (size_t at = from; at < end; ++at) {
+    const char before = data[at - 1];
+    if ((before == '\r' || before == '\n') && opens_message(data.substr(at)))
+      return at;
+  }
+  return framed;
 }
 
 std::vector<std::string> split_batch(std::string_view raw) {
@@ -283,7 +324,7 @@ std::vector<std::string> split_batch(std::string_view raw) {
 }
 
 bool trim_message_text(std::string &text) {
-  std::string_view trimmed = trim_white_space(text);
+  const std::string_view trimmed = trim_text_end(trim_white_space_start(text));
   if (!starts_with(trimmed, "MSH"))
     return false;
   if (trimmed.data() != text.data())

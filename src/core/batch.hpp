@@ -15,12 +15,15 @@ namespace vellomar {
 // Cuts a stream of bytes, fed in chunks of any size, into message texts; the
 // one routine behind split_batch, parse_batch and the streaming reader, so
 // that they cut alike whatever the chunk boundaries. The rules: the stream is
-// trimmed of White_Space and split into lines at CR and LF; a start block
-// 0x0B opening a line and an end block 0x1C closing it are dropped, so that
-// MLLP-framed messages can follow one another; envelope segments are skipped
-// wherever they stand; every line beginning with "MSH" starts a new text, and
-// the lines of a text are joined by single carriage returns. Lines before the
-// first MSH line form a text of their own.
+// trimmed of White_Space at its start, and its last text at its end as
+// trim_message_text trims a text; it is split into lines at CR and LF, and
+// before every start block 0x0B followed by "MSH" wherever it stands (a frame
+// starts a message, as on the wire, even where its end block has no CR after
+// it); a start block opening a line and an end block closing it are dropped,
+// so that MLLP-framed messages can follow one another; envelope segments are
+// skipped wherever they stand; every line that opens_message() starts a new
+// text, and the lines of a text are joined by single carriage returns. Lines
+// before the first MSH line form a text of their own.
 //
 // Memory: the bytes of the text being collected and of the line being
 // completed; lines that lie inside the current chunk are kept as views and
@@ -33,11 +36,13 @@ public:
   // No bytes follow: next() now also returns the last text.
   void finish() { finished_ = true; }
   // Sets `text` to the next complete text and `offset` to the stream offset
-  // of its first byte that a White_Space trim keeps, and returns true; returns false when the bytes fed so
-  // far hold no further complete text.
+  // of its first byte that a White_Space trim keeps, and returns true;
+  // returns false when the bytes fed so far hold no further complete text.
   bool next(std::string &text, uint64_t &offset);
 
 private:
+  bool next_raw_line(std::string_view &line, uint64_t &at);
+  bool start_block_within(size_t from, size_t to);
   bool next_line(std::string_view &line, uint64_t &at);
   bool take_line(std::string_view line, uint64_t at, std::string &text, uint64_t &offset);
   bool close_text(std::string &text, uint64_t &offset);
@@ -53,9 +58,19 @@ private:
   uint64_t base_ = 0;  // stream offset of chunk_[0]
   size_t cr_ = 0, lf_ = 0; // next CR and LF at or after pos_ (cached)
   bool searched_ = false;   // cr_ and lf_ hold search results for chunk_
+  // The next start block in chunk_ (vt_hit_), or the end of the stretch
+  // searched without finding one.
+  size_t vt_ = 0;
+  bool vt_hit_ = false;
+  bool vt_searched_ = false; // vt_ holds a search result for chunk_
+  bool framed_ = true;       // the last raw line may hold a start block after its first byte
   std::string partial_; // an unfinished line carried over from earlier chunks
   uint64_t partial_at_ = 0;
   bool partial_used_ = false; // partial_ was completed into a line of chunk_
+  // The part of a line after a frame start inside it: the next line, a view
+  // into chunk_ or partial_ like the line it was cut from.
+  std::string_view rest_;
+  uint64_t rest_at_ = 0;
 
   // The current text: `owned_` joins its lines from earlier chunks, `lines_`
   // views the later ones; `size_` is the joined size of both.
@@ -64,21 +79,37 @@ private:
   size_t size_ = 0;
   uint64_t text_at_ = 0;
   bool located_ = false; // text_at_ is known: a line kept more than White_Space
-
-  // The trim at the end of the stream reaches back to the last line that
-  // holds more than White_Space: the current text is cut back to just after
-  // it, and when that line ended in White_Space its own trimmed form (which
-  // may lose an end block) is put in place of what was appended.
-  size_t last_end_ = 0;  // size_ just after that line
-  size_t last_start_ = 0; // size_ before it, separator included
-  bool last_tail_ = false; // it was appended and ended in White_Space
 };
+
+// Where a message starts, the one rule of the cutter and of the splitting of
+// files into ranges (vellomar's Dask reader): at a line that begins with
+// "MSH", with or without a start block in front, and at a start block followed
+// by "MSH" wherever it stands. A line begins after a CR or an LF.
+//
+// Whether a line (as the cutter cuts lines) opens a message.
+inline bool opens_message(std::string_view line) {
+  if (!line.empty() && line.front() == '\x0b')
+    line.remove_prefix(1);
+  return line.size() >= 3 && line[0] == 'M' && line[1] == 'S' && line[2] == 'H';
+}
+// The position of the first start block followed by "MSH" at or after `from`
+// in `text`, or npos: where the cutter ends a line that does not end at a
+// line break.
+size_t frame_start(std::string_view text, size_t from);
+// The first position p >= max(from, 1) of `data` at which a message starts,
+// judged by the bytes from data[p - 1] on (a line end before it, or none);
+// npos when none does before the end of `data`. A start whose bytes run past
+// the end of `data` is not found: a caller reading a stream in pieces keeps
+// the last four bytes of one piece in front of the next.
+size_t next_message_start(std::string_view data, size_t from);
 
 // Cuts a whole batch into message texts.
 std::vector<std::string> split_batch(std::string_view raw);
 
-// Makes a text of the cutter ready to parse: trims it of White_Space and
-// returns whether it begins with "MSH". Only the text of the lines before
+// Makes a text of the cutter ready to parse: trims it of White_Space, and at
+// its end of NUL bytes too and of an end block just before what is trimmed
+// there (the bytes that stand between frames in a capture), and returns
+// whether it begins with "MSH". Only the text of the lines before
 // the first MSH line can fail, and it is then skipped.
 bool trim_message_text(std::string &text);
 

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "delimiters.hpp"
 #include "escape.hpp"
 #include "parser.hpp"
 #include "terser.hpp"
@@ -305,6 +306,10 @@ void rewrite_fields(Writer &out, FieldEnds &new_ends, std::string_view text, siz
 
 Result<Message> edit_message(const Message &message, std::span<const Change> changes) {
   const EncodingCharacters &enc = message.enc;
+  // Values written with other delimiters could not be told from the text
+  // around them: the result would not read back as edited.
+  if (auto error = check_delimiters(enc))
+    return std::move(*error);
   SmallVector<Target, 16> pending;
   std::vector<std::string_view> appended;
   const Escaper escaper(enc);
@@ -534,33 +539,6 @@ Result<std::vector<std::string>> field_values(const Message &message, std::strin
   else
     field.for_each_repetition(add);
   return out;
-}
-
-Result<EncodingCharacters> delimiters_from_text(std::string_view msh2) {
-  Delimiter found[4];
-  size_t count = 0;
-  for (size_t i = 0; i < msh2.size() && count < 4; ++count) {
-    const auto lead = static_cast<unsigned char>(msh2[i]);
-    if (lead < 0x80) {
-      found[count] = Delimiter::from_byte(lead);
-      ++i;
-    } else if ((lead == 0xC2 || lead == 0xC3) && i + 1 < msh2.size()) {
-      // U+0080..U+00FF: the Latin-1 value of the two-byte form.
-      const auto trail = static_cast<unsigned char>(msh2[i + 1]);
-      found[count] = Delimiter::from_byte(static_cast<unsigned char>(((lead & 0x03) << 6) | (trail & 0x3F)));
-      i += 2;
-    } else {
-      return value_error("Delimiters must be characters below U+0100, got", msh2);
-    }
-  }
-  if (count < 4)
-    return value_error("Delimiters need four characters (MSH-2), got", msh2);
-  EncodingCharacters enc;
-  enc.component = found[0];
-  enc.repetition = found[1];
-  enc.escape = found[2];
-  enc.sub_component = found[3];
-  return enc;
 }
 
 } // namespace vellomar

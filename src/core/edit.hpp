@@ -74,7 +74,8 @@ struct Change {
 // KeyError "Segment '{name}' not found"; IndexError "Segment '{name}'
 // repetition {n} not found (have {count})"; ValueError "Conflicting changes:
 // '{a}' and '{b}'" when two paths name the same element or one lies inside
-// the other.
+// the other. Before all of these, the ValueError of check_delimiters for a
+// message whose delimiters are not distinct ASCII punctuation.
 Result<Message> edit_message(const Message &message, std::span<const Change> changes);
 
 // The decoded value at `path` (edit grammar without "(r)" and "(+)") in every
@@ -85,12 +86,5 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
 // ValueError "Path names a field repetition: '...'" and "Path names no field:
 // '...'".
 Result<std::vector<std::string>> field_values(const Message &message, std::string_view path);
-
-// The delimiters named by an MSH-2 text: component, repetition, escape and
-// sub-component (further characters ignored), with "|" as field separator.
-// ValueError "Delimiters need four characters (MSH-2), got: '...'" for a
-// shorter text, "Delimiters must be characters below U+0100, got: '...'" when
-// one of the four is not.
-Result<EncodingCharacters> delimiters_from_text(std::string_view msh2);
 
 } // namespace vellomar

@@ -133,7 +133,8 @@ constexpr std::string_view delimiter_letters[] = {"F", "S", "T", "R", "E"};
 
 } // namespace
 
-Escaper::Escaper(const EncodingCharacters &enc) : enc_(enc) {
+Escaper::Escaper(const EncodingCharacters &enc, EscapeOptions options)
+    : enc_(enc), options_(options) {
   // LF, CR, 0x0B and 0x1C, then the first bytes of the delimiters.
   marked_[0] = (uint64_t{1} << '\n') | (uint64_t{1} << '\r') | (uint64_t{1} << 0x0b) |
                (uint64_t{1} << 0x1c);
@@ -142,10 +143,11 @@ Escaper::Escaper(const EncodingCharacters &enc) : enc_(enc) {
     marked_[b >> 6] |= uint64_t{1} << (b & 63);
   };
   mark(enc.field);
-  mark(enc.component);
-  mark(enc.sub_component);
-  mark(enc.repetition);
-  mark(enc.escape);
+  // MSH-2's delimiters in their order there.
+  const Delimiter *declared[] = {&enc.component, &enc.repetition, &enc.escape,
+                                 &enc.sub_component};
+  for (unsigned k = 0; k < 4 && k < options.declared; ++k)
+    mark(*declared[k]);
 }
 
 void Escaper::append(std::string &out, std::string_view text) const {
@@ -153,6 +155,8 @@ void Escaper::append(std::string &out, std::string_view text) const {
   // the first one counts.
   const Delimiter *delimiters[] = {&enc_.field, &enc_.component, &enc_.sub_component,
                                    &enc_.repetition, &enc_.escape};
+  // Their places in MSH-2 (the field separator is always there).
+  constexpr unsigned place[] = {0, 1, 4, 2, 3};
   out.reserve(out.size() + text.size());
   size_t run = 0; // start of the bytes not yet appended
   for (size_t i = 0; i < text.size(); ++i) {
@@ -162,10 +166,17 @@ void Escaper::append(std::string &out, std::string_view text) const {
     size_t length = 1;
     for (size_t k = 0; k < 5 && code.empty(); ++k) {
       const Delimiter &d = *delimiters[k];
-      if (text.substr(i, d.size) == d.view()) {
+      if (place[k] <= options_.declared && text.substr(i, d.size) == d.view()) {
         code = delimiter_letters[k];
         length = d.size;
       }
+    }
+    if (code.empty() && options_.line_ends == LineEnds::space &&
+        (text[i] == '\n' || text[i] == '\r')) {
+      out.append(text.substr(run, i - run));
+      out.push_back(' ');
+      run = i + 1;
+      continue;
     }
     if (code.empty()) {
       switch (text[i]) {

@@ -30,16 +30,32 @@ inline std::string_view decoded_view(std::string_view text,
   return scratch;
 }
 
-// Escaping of values for a message with delimiters `enc`: each of the five
-// delimiters becomes its sequence (\F\, \S\, \T\, \R\, \E\), an LF becomes
-// \.br\, and CR, 0x0B and 0x1C become \X0D\, \X0B\ and \X1C\ (a CR written
-// as \.br\ would read back as LF; the MLLP bytes could be taken for a
-// frame). Decoding an escaped text gives it back. Made once per set of
-// delimiters: a table of the bytes that start something to escape, so that
-// plain text costs one lookup per byte.
+// How an escaped text writes line ends.
+enum class LineEnds : unsigned char {
+  escape, // LF as \.br\, CR as \X0D\: the text reads back as it was
+  space,  // CR and LF as spaces: a one-line text (MSA-3 and ERR of an answer)
+};
+
+struct EscapeOptions {
+  LineEnds line_ends = LineEnds::escape;
+  // How many of MSH-2's delimiters (component, repetition, escape character,
+  // sub-component, in that order) the header declares: those it does not
+  // are written as they stand. The escape character writes the sequences
+  // even where it is not declared.
+  unsigned declared = 4;
+};
+
+// The one escaper of the package. Escaping of values for a message with
+// delimiters `enc`: each of the five delimiters becomes its sequence (\F\,
+// \S\, \T\, \R\, \E\), an LF becomes \.br\, and CR, 0x0B and 0x1C become
+// \X0D\, \X0B\ and \X1C\ (a CR written as \.br\ would read back as LF; the
+// MLLP bytes could be taken for a frame). Decoding an escaped text gives it
+// back (with LineEnds::escape). Made once per set of delimiters: a table of
+// the bytes that start something to escape, so that plain text costs one
+// lookup per byte.
 class Escaper {
 public:
-  explicit Escaper(const EncodingCharacters &enc);
+  explicit Escaper(const EncodingCharacters &enc, EscapeOptions options = {});
   void append(std::string &out, std::string_view text) const;
   // Whether `text` is its own escaped form.
   bool is_plain(std::string_view text) const {
@@ -55,6 +71,7 @@ private:
     return (marked_[b >> 6] >> (b & 63)) & 1;
   }
   EncodingCharacters enc_;
+  EscapeOptions options_;
   uint64_t marked_[4] = {}; // bytes that may start something to escape
 };
 

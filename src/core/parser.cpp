@@ -8,6 +8,7 @@
 #include <new>
 #include <type_traits>
 
+#include "delimiters.hpp"
 #include "index.hpp"
 #include "mllp.hpp"
 
@@ -20,17 +21,6 @@ namespace {
 
 Error value_error(std::string message) {
   return Error{ErrorKind::value_error, std::move(message)};
-}
-
-EncodingCharacters read_encoding_characters(std::string_view first_line) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(first_line[i]); };
-  EncodingCharacters enc;
-  enc.field = Delimiter::from_byte(byte(3));
-  enc.component = Delimiter::from_byte(byte(4));
-  enc.repetition = Delimiter::from_byte(byte(5));
-  enc.escape = Delimiter::from_byte(byte(6));
-  enc.sub_component = Delimiter::from_byte(byte(7));
-  return enc;
 }
 
 // A push-only buffer of trivially copyable entries that lives on the stack
@@ -138,7 +128,7 @@ Result<Message> parse_checked(std::string_view raw, TakeText &&take_text) {
   if (auto error = check_message(text, first))
     return std::move(*error);
   // Read before the text is taken: a short string's bytes do not move with it.
-  const EncodingCharacters enc = read_encoding_characters(first);
+  const EncodingCharacters enc = header_delimiters(first);
   return build_message(take_text(text), enc);
 }
 

@@ -1,5 +1,7 @@
 #include "record_state.hpp"
 
+#include "delimiters.hpp"
+
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -15,31 +17,8 @@ std::string header(RecordKind kind, bool literal, const EncodingCharacters &enc,
   out.reserve(12 + text_size);
   out.push_back(static_cast<char>(kind));
   out.push_back(literal ? '1' : '0');
-  for (const Delimiter *d :
-       {&enc.field, &enc.component, &enc.repetition, &enc.escape, &enc.sub_component})
-    out.append(d->view());
+  append_written(out, enc);
   return out;
-}
-
-// One delimiter in its UTF-8 form at `pos`: a byte below 0x80, or the two
-// bytes of a character in U+0080..U+00FF.
-bool read_delimiter(std::string_view state, size_t &pos, Delimiter &out) {
-  if (pos >= state.size())
-    return false;
-  const auto lead = static_cast<unsigned char>(state[pos]);
-  if (lead < 0x80) {
-    out = Delimiter::from_byte(lead);
-    pos += 1;
-    return true;
-  }
-  if ((lead != 0xC2 && lead != 0xC3) || pos + 1 >= state.size())
-    return false;
-  const auto next = static_cast<unsigned char>(state[pos + 1]);
-  if ((next & 0xC0) != 0x80)
-    return false;
-  out = Delimiter::from_byte(static_cast<unsigned char>(((lead & 0x1F) << 6) | (next & 0x3F)));
-  pos += 2;
-  return true;
 }
 
 } // namespace
@@ -88,7 +67,7 @@ Result<RecordState> read_record_state(std::string_view state) {
   size_t pos = 2;
   for (Delimiter *d : {&out.enc.field, &out.enc.component, &out.enc.repetition,
                        &out.enc.escape, &out.enc.sub_component})
-    if (!read_delimiter(state, pos, *d))
+    if (!read_written_delimiter(state, pos, *d))
       return invalid_state();
   out.text = state.substr(pos);
   return out;

@@ -1,6 +1,12 @@
-// The character set a message names, for the package's decode() and write():
-// MSH-18 read by the same core routine as the reader's.
+// Byte-level reading for the package: the character set a message names, for
+// its codec in decode() and write() (MSH-18 read by the same core routine as
+// the reader's), and where a message starts, for the splitting of files into
+// ranges (the cutter's own rule).
+#include "../binding/convert.hpp"
+#include "../core/batch.hpp"
 #include "../core/charset.hpp"
+#include "../core/mllp.hpp"
+#include "../core/text.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
 
@@ -25,36 +31,54 @@ struct Buffer {
   }
 };
 
+// MSH-18 of a header line as a str, or None.
+Ref charset_name(std::string_view header) {
+  const std::string_view name = header_charset(header);
+  if (name.empty())
+    return Ref::borrow(Py_None);
+  return Ref::check(
+      PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
+}
+
 } // namespace
 
 const py::Signature charset_of_sig{"charset_of()", {"data"}, 1, 1};
 
 Ref charset_of(PyObject **args) {
+  std::string_view header;
   if (Py_TYPE(args[0]) == module::types.message) {
     // A message's own header: its text begins with its MSH line.
     const Message &message = *py::instance<module::MessagePtr>(args[0])->value;
-    std::string_view text = message.raw;
+    header = message.raw;
     if (!message.segments.empty())
-      text.remove_prefix(message.segments.front().offset);
-    const std::string_view name = header_charset(text);
-    if (name.empty())
-      return Ref::borrow(Py_None);
-    return Ref::check(
-        PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
+      header.remove_prefix(message.segments.front().offset);
+    return charset_name(header);
   }
   const Buffer data(args[0]);
+  // The first message, where the cutter starts it.
+  const std::string_view text = trim_white_space_start(data.text());
+  const size_t at = opens_message(text) ? 0 : next_message_start(text, 1);
+  if (at == std::string_view::npos)
+    return Ref::borrow(Py_None);
+  header = text.substr(at);
+  if (header.front() == mllp_start_block)
+    header.remove_prefix(1);
+  return charset_name(header);
+}
+
+const py::Signature message_start_sig{"message_start()", {"data", "start"}, 2, 2};
+
+Ref message_start(PyObject **args) {
+  const Buffer data(args[0]);
+  uint64_t start = 0;
+  if (!py::to_index(args[1], "start", start))
+    return {};
   const std::string_view text = data.text();
-  // The first MSH line: at the start, after a line end or an MLLP start block.
-  for (size_t at = text.find("MSH"); at != std::string_view::npos; at = text.find("MSH", at + 1)) {
-    if (at != 0 && text[at - 1] != '\r' && text[at - 1] != '\n' && text[at - 1] != '\x0b')
-      continue;
-    const std::string_view name = header_charset(text.substr(at));
-    if (name.empty())
-      break;
-    return Ref::check(
-        PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
-  }
-  return Ref::borrow(Py_None);
+  const size_t found =
+      start >= text.size() ? std::string_view::npos
+                           : next_message_start(text, static_cast<size_t>(start));
+  return Ref::check(found == std::string_view::npos ? PyLong_FromLong(-1)
+                                                    : PyLong_FromSize_t(found));
 }
 
 } // namespace vellomar::ops

@@ -1,4 +1,7 @@
 // edit, values and escape: the bindings of the core's editing functions.
+#include <algorithm>
+
+#include "../core/delimiters.hpp"
 #include "../core/edit.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
@@ -108,28 +111,74 @@ Ref values(PyObject **args) {
   });
 }
 
-const py::Signature escape_sig{"escape()", {"text", "delimiters"}, 2, 2};
+// The option line_ends: "escape" (None) or "space".
+bool to_line_ends(PyObject *obj, LineEnds &out) {
+  if (!obj || obj == Py_None)
+    return true;
+  std::string_view name;
+  if (!py::to_text(obj, "line_ends", name))
+    return false;
+  if (name == "escape" || name == "space") {
+    out = name == "escape" ? LineEnds::escape : LineEnds::space;
+    return true;
+  }
+  PyErr_Format(PyExc_ValueError, "line_ends must be 'escape' or 'space', not %R", obj);
+  return false;
+}
+
+// The checked delimiters of a Message or of an MSH-2 str; false with the
+// error set.
+bool to_delimiters(PyObject *obj, EncodingCharacters &out) {
+  std::optional<Error> error;
+  if (PyUnicode_Check(obj)) {
+    std::string_view msh2;
+    if (!py::to_text(obj, "delimiters", msh2))
+      return false;
+    auto read = delimiters_from_text(msh2);
+    if (read)
+      out = read.value();
+    else
+      error = std::move(read).error();
+  } else if (const Message *message = to_message(obj, "delimiters")) {
+    out = message->enc;
+    error = check_delimiters(out);
+  } else {
+    return false;
+  }
+  if (error)
+    py::raise(*error);
+  return !error;
+}
+
+const py::Signature escape_sig{"escape()", {"text", "delimiters", "line_ends"}, 3, 2};
 
 Ref escape(PyObject **args) {
   std::string_view text;
   if (!py::to_text(args[0], "text", text))
     return {};
   EncodingCharacters enc;
-  if (PyUnicode_Check(args[1])) {
-    std::string_view msh2;
-    if (!py::to_text(args[1], "delimiters", msh2))
-      return {};
-    auto read = delimiters_from_text(msh2);
-    if (!read)
-      return Ref::steal(py::raise(read.error()));
-    enc = read.value();
-  } else if (const Message *message = to_message(args[1], "delimiters")) {
-    enc = message->enc;
-  } else {
+  EscapeOptions options;
+  if (!to_delimiters(args[1], enc) || !to_line_ends(args[2], options.line_ends))
     return {};
-  }
   std::string out;
-  append_escaped(out, text, enc);
+  Escaper(enc, options).append(out, text);
+  return py::str(out);
+}
+
+const py::Signature escape_answer_sig{"escape_answer()", {"text", "header"}, 2, 2};
+
+// A text for MSA-3 (or ERR) of the answer to a message whose header line is
+// `header`, however odd: the delimiters it declares, one line.
+Ref escape_answer(PyObject **args) {
+  std::string_view text, header;
+  if (!py::to_text(args[0], "text", text) || !py::to_text(args[1], "header", header))
+    return {};
+  while (!header.empty() && (header.front() == '\r' || header.front() == '\n'))
+    header.remove_prefix(1);
+  header = header.substr(0, std::min(header.find_first_of("\r\n"), header.size()));
+  const DeclaredDelimiters read = declared_delimiters(header);
+  std::string out;
+  Escaper(read.enc, {LineEnds::space, read.declared}).append(out, text);
   return py::str(out);
 }
 
@@ -145,9 +194,12 @@ PyMethodDef edit_defs[] = {
      "values(message, path)\n--\n\n"
      "The decoded value at `path` in every repetition of the field, in order."},
     {"escape", py::as_cfunction(py::function<escape_sig, escape>), METH_FASTCALL | METH_KEYWORDS,
-     "escape(text, delimiters)\n--\n\n"
+     "escape(text, delimiters, line_ends='escape')\n--\n\n"
      "`text` escaped for a value, with the delimiters of a Message or of an\n"
-     "MSH-2 string (field separator '|')."},
+     "MSH-2 string (field separator '|'); line_ends='space' writes CR and LF\n"
+     "as spaces, for a one-line text."},
+    {"escape_answer", py::as_cfunction(py::function<escape_answer_sig, escape_answer>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

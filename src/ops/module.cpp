@@ -28,6 +28,8 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, "record_from_state($module, state)\n--\n\n"},
     {"charset_of", py::as_cfunction(py::function<charset_of_sig, charset_of>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"message_start", py::as_cfunction(py::function<message_start_sig, message_start>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"message_bytes", py::as_cfunction(py::function<message_bytes_sig, message_bytes>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"load_definitions", py::as_cfunction(py::function<load_definitions_sig, load_definitions>),

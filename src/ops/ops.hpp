@@ -14,7 +14,7 @@ namespace vellomar::ops {
 // edit.cpp: edit, values, escape (ended by a null entry; added at init).
 extern PyMethodDef edit_defs[];
 
-// read.cpp: read_messages(read, close, codec_for, encoding, skip,
+// read.cpp: read_messages(read, close, codec_of, encoding, skip,
 // error_type), the iterator behind vellomar.Reader.
 extern const py::Signature read_messages_sig;
 py::Ref read_messages(PyObject **args);
@@ -45,9 +45,11 @@ extern const py::Signature parse_bytes_sig;
 py::Ref parse_bytes(PyObject **args);
 
 // charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes,
-// or of a Message's header.
-extern const py::Signature charset_of_sig;
+// or of a Message's header; message_start(data, start), the first message
+// start in bytes (-1 for none).
+extern const py::Signature charset_of_sig, message_start_sig;
 py::Ref charset_of(PyObject **args);
+py::Ref message_start(PyObject **args);
 
 // write.cpp: message_bytes(message, line_end, framed, codec), one message
 // as vellomar.write puts it in a file.

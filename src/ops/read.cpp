@@ -81,7 +81,7 @@ PyTypeObject *state_type() {
 } // namespace
 
 const py::Signature read_messages_sig{
-    "read_messages()", {"read", "close", "codec_for", "encoding", "skip", "error_type"}, 6, 6};
+    "read_messages()", {"read", "close", "codec_of", "encoding", "skip", "error_type"}, 6, 6};
 
 Ref read_messages(PyObject **args) {
   Codec fixed;
@@ -90,8 +90,8 @@ Ref read_messages(PyObject **args) {
   int skip = PyObject_IsTrue(args[4]);
   if (skip < 0)
     return {};
-  PyObject *codec_for = args[3] == Py_None ? args[2] : Py_None;
-  return py::wrap(state_type(), ReadState{ByteSource(args[0], codec_for, std::move(fixed)),
+  PyObject *codec_of = args[3] == Py_None ? args[2] : Py_None;
+  return py::wrap(state_type(), ReadState{ByteSource(args[0], codec_of, std::move(fixed)),
                                           Ref::borrow(args[1]), Ref::borrow(args[5]),
                                           skip != 0});
 }

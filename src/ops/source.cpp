@@ -1,5 +1,7 @@
 #include "source.hpp"
 
+#include <algorithm>
+
 #include "../core/charset.hpp"
 #include "../core/parser.hpp"
 
@@ -77,7 +79,7 @@ bool ByteSource::next_text(std::string &text, uint64_t &offset) {
 }
 
 const Codec &ByteSource::codec_of(std::string_view text) {
-  if (codec_for_.get() == Py_None)
+  if (codec_of_.get() == Py_None)
     return fixed_;
   std::string_view name = header_charset(text);
   if (name.empty())
@@ -87,9 +89,12 @@ const Codec &ByteSource::codec_of(std::string_view text) {
     return it->second;
   Codec &codec = it->second;
   try {
-    py::Ref key = py::Ref::check(
-        PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
-    py::Ref found = py::Ref::steal(PyObject_CallOneArg(codec_for_.get(), key.get()));
+    // The package's one codec rule, given the header line (the name is only
+    // the key of the codecs known so far).
+    const size_t line_end = std::min(text.find_first_of("\r\n"), text.size());
+    py::Ref header = py::Ref::check(
+        PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(line_end)));
+    py::Ref found = py::Ref::steal(PyObject_CallOneArg(codec_of_.get(), header.get()));
     if (!found) {
       if (!PyErr_ExceptionMatches(PyExc_LookupError))
         throw py::ErrorAlreadySet{};

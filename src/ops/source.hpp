@@ -24,11 +24,12 @@ struct Codec {
 
 class ByteSource {
 public:
-  // `read`: a callable read(size) -> bytes, b"" at the end. `codec_for`:
-  // a callable from an MSH-18 name to a codec name (LookupError for unknown
-  // names), or None to decode every message with `fixed`.
-  ByteSource(PyObject *read, PyObject *codec_for, Codec fixed)
-      : read_(py::Ref::borrow(read)), codec_for_(py::Ref::borrow(codec_for)),
+  // `read`: a callable read(size) -> bytes, b"" at the end. `codec_of`:
+  // the package's codec rule, a callable from the bytes of a message's
+  // header line to a codec name (LookupError for an unknown MSH-18), or None
+  // to decode every message with `fixed`.
+  ByteSource(PyObject *read, PyObject *codec_of, Codec fixed)
+      : read_(py::Ref::borrow(read)), codec_of_(py::Ref::borrow(codec_of)),
         fixed_(std::move(fixed)) {}
 
   // Reads no more than `limit` bytes of the stream (a byte range of a file).
@@ -51,7 +52,7 @@ private:
   const Codec &codec_of(std::string_view text);
 
   py::Ref read_;
-  py::Ref codec_for_;
+  py::Ref codec_of_;
   Codec fixed_;
   std::optional<Codec> fallback_;
   uint64_t limit_ = UINT64_MAX;

@@ -7,6 +7,7 @@
 
 #include <nanoarrow/nanoarrow.hpp>
 
+#include "../core/delimiters.hpp"
 #include "../core/parser.hpp"
 #include "../core/table.hpp"
 #include "../module/classes.hpp"
@@ -61,11 +62,20 @@ PyTypeObject *state_type();
 
 // ------------------------------------------------------------------ feeding
 
-// open(read, codec_for, encoding, fallback, error_type, where): starts reading
+// A message read for a table, or why it is a bad one: with delimiters that
+// are not distinct ASCII punctuation its values would be cut at a guess.
+Result<Message> for_table(Result<Message> parsed) {
+  if (parsed)
+    if (auto error = check_delimiters(parsed.value().enc))
+      return std::move(*error);
+  return parsed;
+}
+
+// open(read, codec_of, encoding, fallback, error_type, where): starts reading
 // a stream, which fill() adds. `where` is (file or None, messages of the file
 // before the stream, the stream's offset in the file, bytes to read or None).
 const py::Signature open_sig{
-    "TableState.open()", {"read", "codec_for", "encoding", "fallback", "error_type", "where"}, 6, 6};
+    "TableState.open()", {"read", "codec_of", "encoding", "fallback", "error_type", "where"}, 6, 6};
 Ref open_stream(TableState &state, PyObject **args) {
   Codec fixed, fallback;
   if (!to_codec(args[2], fixed) || !to_codec(args[3], fallback))
@@ -126,7 +136,7 @@ Ref fill(TableState &state) {
     const Origin origin{feed.has_file ? &feed.file : nullptr,
                         feed.ordinal_base + static_cast<int64_t>(++feed.count),
                         feed.offset_base + static_cast<int64_t>(offset)};
-    auto parsed = feed.source.parse(std::move(text));
+    auto parsed = for_table(feed.source.parse(std::move(text)));
     if (parsed)
       builder.add(parsed.value(), origin);
     else
@@ -153,7 +163,10 @@ Ref add_messages(TableState &state, PyObject **args) {
     }
     if (Py_TYPE(item.get()) != module::types.message)
       return item;
-    builder.add(*py::instance<module::MessagePtr>(item.get())->value);
+    const Message &message = *py::instance<module::MessagePtr>(item.get())->value;
+    if (auto error = check_delimiters(message.enc))
+      return Ref::steal(py::raise(*error));
+    builder.add(message);
     if (state.full())
       return Ref::borrow(args[1]);
   }

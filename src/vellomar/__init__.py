@@ -4,7 +4,6 @@ The message classes and parse functions come from the extension module
 :mod:`vellomar._core`; the package adds its own functions beside them.
 """
 
-import importlib.machinery as _machinery
 import importlib.util as _util
 import sys as _sys
 
@@ -12,18 +11,25 @@ from . import _core
 from ._core import *  # noqa: F403
 
 
-def _load_ops():  # type: ignore[no-untyped-def]
-    # The private entry _ops sits in _core's own library file (so that both
-    # share one set of classes); it is loaded from that file under its name.
+class _OpsFinder:
+    """Finds the private entry vellomar._ops, which sits in _core's own
+    library file (so that both share one set of classes): the import system
+    then loads it as any extension module, by the extension loader that the
+    file's suffix selects."""
+
     name = __name__ + "._ops"
-    loader = _machinery.ExtensionFileLoader(name, _core.__file__)
-    spec = _util.spec_from_file_location(name, _core.__file__, loader=loader)
-    module = _util.module_from_spec(spec)  # type: ignore[arg-type]
-    _sys.modules[name] = module
-    return module
+
+    @classmethod
+    def find_spec(cls, name, path=None, target=None):  # type: ignore[no-untyped-def]
+        if name != cls.name:
+            return None
+        return _util.spec_from_file_location(name, _core.__file__)
 
 
-_ops = _load_ops()
+# Last: the package's own directory holds no _ops file, so nothing else finds it.
+_sys.meta_path.append(_OpsFinder)
+from . import _ops  # noqa: E402
+
 PanicException = _ops.PanicException
 
 from . import _pickling  # noqa: E402,F401  (registers the reducers)

@@ -5,6 +5,7 @@ The message classes and parse functions come from the extension module
 """
 
 from collections.abc import Mapping
+from typing import Literal
 
 from ._core import (
     Component as Component,
@@ -38,7 +39,9 @@ class PanicException(BaseException): ...
 
 def edit(message: Message, changes: Mapping[str, str | None]) -> Message: ...
 def values(message: Message, path: str) -> list[str]: ...
-def escape(text: str, delimiters: Message | str) -> str: ...
+def escape(
+    text: str, delimiters: Message | str, line_ends: Literal["escape", "space"] = "escape"
+) -> str: ...
 
 __all__ = [
     "Message",

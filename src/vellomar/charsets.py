@@ -6,8 +6,9 @@ import codecs
 import re
 
 from . import _ops
+from ._core import Message
 
-__all__ = ["decode", "charset_of"]
+__all__ = ["decode", "charset_of", "codec_of"]
 
 # MSH-18 names in use (HL7 table 0211 and common variants) and their codecs.
 # Any other name is tried as a Python codec name ("UTF-8", "windows-1252").
@@ -29,15 +30,29 @@ _HL7_CHARSETS = {
 _ISO_8859 = re.compile(r"8859/(\d{1,2})")
 
 
-def charset_of(data: bytes) -> str | None:
+def charset_of(data: bytes | Message) -> str | None:
     """The character set named in MSH-18 of the first MSH segment of `data`
     (its first repetition and component, stripped), or None when there is none."""
     return _ops.charset_of(data)
 
 
+# Names seen so far and their codecs: a name is looked up once, not once a
+# message. Bounded: the names come from the data.
+_KNOWN: dict[str, str] = {}
+
+
 def codec_for(charset: str) -> str:
     """The Python codec for an MSH-18 character set name; LookupError names it
     when neither HL7 nor Python knows it."""
+    known = _KNOWN.get(charset)
+    if known is None:
+        known = _codec_for(charset)
+        if len(_KNOWN) < 256:
+            _KNOWN[charset] = known
+    return known
+
+
+def _codec_for(charset: str) -> str:
     name = " ".join(charset.upper().split())
     if name in _HL7_CHARSETS:
         return _HL7_CHARSETS[name]
@@ -49,6 +64,18 @@ def codec_for(charset: str) -> str:
         raise LookupError(f"Unknown character set in MSH-18: '{charset}'") from None
 
 
+def codec_of(data: bytes | Message, encoding: str | None = None, default: str = "utf-8") -> str:
+    """The codec of the message that `data` holds (its bytes, or the first
+    message of a stream; or a Message, by its header): `encoding` when one is given, else the codec of the character
+    set named in MSH-18 of its first MSH segment (the core's reader), else
+    `default`. The one rule for every road that decodes or encodes a message;
+    LookupError names an MSH-18 that neither HL7 nor Python knows."""
+    if encoding is not None:
+        return encoding
+    charset = charset_of(data)
+    return codec_for(charset) if charset else default
+
+
 def decode(data: bytes, default: str = "utf-8") -> str:
     """Decode HL7 v2 bytes with the character set named in MSH-18, or with
     `default` when the first MSH segment names none.
@@ -56,5 +83,4 @@ def decode(data: bytes, default: str = "utf-8") -> str:
     Bytes that do not decode raise UnicodeDecodeError (its `start` is the
     offset of the first bad byte); an unknown MSH-18 name raises LookupError.
     """
-    charset = charset_of(data)
-    return data.decode(codec_for(charset) if charset else default)
+    return data.decode(codec_of(data, None, default))

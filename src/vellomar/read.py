@@ -9,7 +9,7 @@ from typing import IO, Literal
 
 from . import _ops
 from ._core import Message
-from .charsets import codec_for
+from .charsets import codec_of
 
 __all__ = ["read", "Reader", "MessageError"]
 
@@ -88,7 +88,7 @@ class Reader:
         # `for` loop can run on it directly, without a Python call per message.
         close = None if self._file is None else self._file.close
         self._state = _ops.read_messages(
-            read, close, codec_for, codec, errors == "skip", error_type
+            read, close, codec_of, codec, errors == "skip", error_type
         )
 
     def __iter__(self) -> Iterator[Message]:

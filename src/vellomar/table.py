@@ -13,7 +13,7 @@ from typing import IO, Any, Literal, Union
 from . import _ops
 from .structure import load_definitions
 from ._core import Message
-from .charsets import codec_for
+from .charsets import codec_of
 from .read import MessageError, without_bom
 
 __all__ = ["table", "table_batches", "Table", "REASON_COLUMN", "PROVENANCE_COLUMNS"]
@@ -234,7 +234,7 @@ class _Build:
             read, _, offset = without_bom(read)
             limit = None if limit is None else max(limit - offset, 0)
         error_type = MessageError if name is None else functools.partial(MessageError, file=name)
-        self.state.open(read, codec_for, encoding or self.encoding, self.fallback, error_type,
+        self.state.open(read, codec_of, encoding or self.encoding, self.fallback, error_type,
                         (name, before, offset, limit))
         while not self.state.fill():
             yield

@@ -11,7 +11,7 @@ from typing import IO, Literal, cast
 from . import _ops
 from ._core import Message, parse
 from ._files import AtomicFile, write_all
-from .charsets import codec_for
+from .charsets import codec_of
 from .read import MessageError
 
 __all__ = ["write"]
@@ -70,8 +70,6 @@ def _write_all(
     line_end: str,
     fixed: str | None,
 ) -> int:
-    # MSH-18 name -> codec, as the reader caches it; "" is a header without one.
-    codec_of: dict[str | None, str] = {None: fixed or "utf-8"}
     pending: list[bytes] = []
     size = offset = count = 0
     for count, message in enumerate(messages, 1):  # noqa: B007 (count is returned)
@@ -82,13 +80,7 @@ def _write_all(
                 raise TypeError(
                     f"write() takes Message objects and str texts, not '{type(message).__name__}'"
                 )
-            if fixed is None:
-                charset = _ops.charset_of(message)
-                codec = codec_of.get(charset)
-                if codec is None:
-                    codec = codec_of[charset] = codec_for(charset)  # type: ignore[arg-type]
-            else:
-                codec = fixed
+            codec = codec_of(message, fixed)
             data = _ops.message_bytes(message, line_end, framed, codec)
         except (ValueError, LookupError) as error:
             raise MessageError(count, offset + size, str(error)) from None

@@ -7,7 +7,7 @@ import re
 
 from .. import _ops
 from .._core import Message, parse
-from ..charsets import charset_of, codec_for
+from ..charsets import codec_of
 from .framing import wrap
 
 # The header of an AR for a frame whose own MSH cannot be read.
@@ -17,23 +17,9 @@ _LINES = re.compile(r"[\r\n]+")
 
 def message_codec(data: bytes, encoding: str | None) -> str:
     """The codec of the message bytes `data`: `encoding` when given, else the
-    one its MSH-18 names, else UTF-8. LookupError for an unknown MSH-18."""
-    if encoding is not None:
-        return encoding
-    charset = charset_of(data)
-    if not charset:
-        return "utf-8"
-    codec = _codecs.get(charset)
-    if codec is None:
-        codec = codec_for(charset)
-        if len(_codecs) >= 256:  # names from the wire: bounded
-            _codecs.clear()
-        _codecs[charset] = codec
-    return codec
-
-
-# MSH-18 names seen on the wire and their codecs (the lookup is per message).
-_codecs: dict[str, str] = {}
+    one its MSH-18 names, else UTF-8 (the package's one rule). LookupError for
+    an unknown MSH-18."""
+    return codec_of(data, encoding)
 
 
 def parse_bytes(data: bytes, codec: str) -> Message:
@@ -44,17 +30,10 @@ def parse_bytes(data: bytes, codec: str) -> Message:
 
 
 def escape(text: str, raw: str) -> str:
-    """`text` made safe for one field of the message `raw`: its delimiters
-    written as escape sequences (F, S, R, E, T) and its line ends as spaces."""
-    line = raw.lstrip("\r\n")
-    field = line[3:4] or "|"
-    characters = (line[4:8] if len(line) >= 8 else "^~\\&").split(field, 1)[0]
-    names = dict(zip(characters, "SRET"))
-    names[field] = "F"
-    escape_character = characters[2] if len(characters) > 2 else "\\"
-    table = {ord(c): f"{escape_character}{name}{escape_character}" for c, name in names.items()}
-    table.update({ord("\r"): " ", ord("\n"): " "})
-    return text.translate(table)
+    """`text` made safe for one field of the message `raw`: the delimiters its
+    header declares written as escape sequences (F, S, R, E, T) and its line
+    ends as spaces (the package's one escaper)."""
+    return _ops.escape_answer(text, raw)
 
 
 def reject(text: str, error: str) -> str:

@@ -38,6 +38,10 @@ inline PyObject *new_str(std::string_view text) {
   // (twice as fast as a separate check and copy for a 1 MB value).
   if (n >= 256)
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(n), nullptr);
+  // One ASCII character: the interpreter's cached one-character str, no
+  // allocation (one value in seven of a walk is such a code: "F", "1", "N").
+  if (n == 1 && p[0] < 0x80)
+    return PyUnicode_FromOrdinal(p[0]);
   size_t i = 0;
   unsigned char high = 0;
   for (; i + 8 <= n; i += 8) {

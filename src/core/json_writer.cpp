@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellomar {
 namespace {
@@ -62,6 +68,20 @@ static_assert(sub_components_key.size <= key_copy);
 // indentation) is far smaller, so it is written unchecked.
 constexpr size_t slack = 1024;
 
+#if defined(__SSE2__)
+// Bit i is set when byte i of `block` must be escaped: below 0x20, '"' or
+// '\\'. SSE2 has no unsigned less-than: a byte is at most 0x1F exactly when
+// subtracting 0x1F with saturation leaves zero.
+inline unsigned escape_mask(__m128i block) {
+  const __m128i control = _mm_cmpeq_epi8(_mm_subs_epu8(block, _mm_set1_epi8(0x1F)),
+                                         _mm_setzero_si128());
+  const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
+  const __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quote, backslash))));
+}
+#endif
+
 class JsonWriter {
 public:
   explicit JsonWriter(size_t estimate)
@@ -69,6 +89,8 @@ public:
         end_(p_ + std::max(estimate, slack)) {}
 
   void message(const Message &m) {
+    raw_begin_ = reinterpret_cast<uintptr_t>(m.raw.data());
+    raw_end_ = raw_begin_ + m.raw.size();
     put('{');
     key(1, raw_key);
     string(m.raw);
@@ -81,7 +103,7 @@ public:
 
   JsonText finish() {
     const auto size = static_cast<size_t>(p_ - buffer_.get());
-    return JsonText{std::move(buffer_), size};
+    return JsonText{std::move(buffer_), size, high_bytes_ == 0};
   }
 
 private:
@@ -178,19 +200,15 @@ private:
   }
   // A JSON string: room for the text as it is (and the slack after it) is
   // made first, and more at each escape, so that a long value without
-  // escapes costs one copy.
+  // escapes costs one pass that scans and copies together.
   void string(std::string_view text) {
     static constexpr char hex[] = "0123456789abcdef";
     ensure(text.size() + 2 + slack);
     *p_++ = '"';
     const char *s = text.data();
     const char *end = s + text.size();
-    while (s < end) {
-      const char *run = s;
-      while (s < end && !escape_table[static_cast<unsigned char>(*s)])
-        ++s;
-      std::memcpy(p_, run, static_cast<size_t>(s - run));
-      p_ += s - run;
+    for (;;) {
+      s = copy_clean_run(s, end);
       if (s == end)
         break;
       const auto byte = static_cast<unsigned char>(*s++);
@@ -205,6 +223,46 @@ private:
       }
     }
     *p_++ = '"';
+  }
+
+  // Copies the bytes from `s` on that need no escaping and returns where
+  // they stop: at `end` or at a byte to escape. Each byte is looked at once.
+  // With SSE2, 16 bytes at a time: a block is stored whole before it is
+  // known how much of it is clean, and the write pointer then advances past
+  // the clean part only; the room made for the rest of the text plus the
+  // slack covers the overshoot. A block may reach past the end of the value
+  // while it stays inside the message's raw text, which most values are
+  // slices of, so that short values take the block path too.
+  const char *copy_clean_run(const char *s, const char *end) {
+#if defined(__SSE2__)
+    const auto at = reinterpret_cast<uintptr_t>(s);
+    const uintptr_t readable_end =
+        at >= raw_begin_ && at <= raw_end_ ? raw_end_ : reinterpret_cast<uintptr_t>(end);
+    while (s < end && readable_end - reinterpret_cast<uintptr_t>(s) >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(p_), block);
+      const auto left = static_cast<size_t>(end - s);
+      const unsigned in_value = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+      high_bytes_ |= static_cast<unsigned>(_mm_movemask_epi8(block)) & in_value;
+      const unsigned stops = escape_mask(block) & in_value;
+      if (stops) {
+        const int clean = std::countr_zero(stops);
+        p_ += clean;
+        return s + clean;
+      }
+      const size_t step = std::min<size_t>(16, left);
+      p_ += step;
+      s += step;
+    }
+#endif
+    const char *run = s;
+    unsigned char high = 0;
+    while (s < end && !escape_table[static_cast<unsigned char>(*s)])
+      high |= static_cast<unsigned char>(*s++);
+    high_bytes_ |= high & 0x80u;
+    std::memcpy(p_, run, static_cast<size_t>(s - run));
+    p_ += s - run;
+    return s;
   }
   void put(char c) { *p_++ = c; }
 
@@ -226,6 +284,8 @@ private:
   char *p_;
   char *end_;
   std::string scratch_;
+  uintptr_t raw_begin_ = 0, raw_end_ = 0; // the message's raw text
+  unsigned high_bytes_ = 0; // non-zero once a byte of 0x80 or above was written
 };
 
 // A generous estimate of the text, so that the buffer seldom grows (pages of

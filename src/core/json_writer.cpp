@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -68,6 +69,78 @@ static_assert(sub_components_key.size <= key_copy);
 // indentation) is far smaller, so it is written unchecked.
 constexpr size_t slack = 1024;
 
+// The text around the values of the most common component: one whose value
+// is its only sub-component (no sub-component separator, nothing to
+// decode), at each level it can stand at. Written as three fixed-size
+// copies, it costs three stores where the general path makes some twenty
+// small writes (the output of a message is mostly this structure).
+//   {\n  "value": "V",\n  "sub_components": [\n    "V"\n  ]\n}
+constexpr size_t piece_copy = 64;
+struct Piece {
+  char text[piece_copy];
+  size_t size;
+};
+struct ComponentPieces {
+  Piece open, middle, close;
+};
+constexpr Piece make_piece(std::initializer_list<std::string_view> parts) {
+  Piece piece{};
+  size_t n = 0;
+  for (std::string_view part : parts)
+    for (char c : part)
+      piece.text[n++] = c;
+  piece.size = n;
+  return piece;
+}
+constexpr ComponentPieces make_component_pieces(size_t level) {
+  const std::string_view outer = spaces.substr(0, 2 * level);
+  const std::string_view inner = spaces.substr(0, 2 * level + 2);
+  const std::string_view item = spaces.substr(0, 2 * level + 4);
+  return {make_piece({"{\n", inner, "\"value\": \""}),
+          make_piece({"\",\n", inner, "\"sub_components\": [\n", item, "\""}),
+          make_piece({"\"\n", inner, "]\n", outer, "}"})};
+}
+constexpr size_t max_component_level = 8; // a component of a repetition
+constexpr auto component_pieces = [] {
+  std::array<ComponentPieces, max_component_level + 1> table{};
+  for (size_t level = 0; level <= max_component_level; ++level)
+    table[level] = make_component_pieces(level);
+  return table;
+}();
+static_assert(component_pieces[max_component_level].middle.size <= piece_copy &&
+              3 * piece_copy <= slack);
+
+// The same for the most common field: one whose value is its only
+// component, with no repetitions; its opening is that of a component.
+//   {\n  "value": "V",\n  "components": [\n    COMPONENT\n  ],\n  "repetitions": []\n}
+struct FieldPieces {
+  Piece middle, close;
+};
+constexpr size_t max_field_level = max_component_level - 2;
+constexpr auto field_pieces = [] {
+  std::array<FieldPieces, max_field_level + 1> table{};
+  for (size_t level = 0; level <= max_field_level; ++level) {
+    const std::string_view outer = spaces.substr(0, 2 * level);
+    const std::string_view inner = spaces.substr(0, 2 * level + 2);
+    const std::string_view item = spaces.substr(0, 2 * level + 4);
+    table[level] = {make_piece({"\",\n", inner, "\"components\": [\n", item}),
+                    make_piece({"\n", inner, "],\n", inner, "\"repetitions\": []\n", outer, "}"})};
+  }
+  return table;
+}();
+static_assert(field_pieces[max_field_level].close.size <= piece_copy &&
+              5 * piece_copy <= slack);
+
+// Whether a field or component text is its own value, its only component
+// and its only sub-component: it holds none of the four separators inside
+// a field and no escape character.
+inline bool single_value(std::string_view text, const EncodingCharacters &enc) {
+  for (const Delimiter *d : {&enc.repetition, &enc.component, &enc.sub_component, &enc.escape})
+    if (contains(text, *d))
+      return false;
+  return true;
+}
+
 #if defined(__SSE2__)
 // Bit i is set when byte i of `block` must be escaped: below 0x20, '"' or
 // '\\'. SSE2 has no unsigned less-than: a byte is at most 0x1F exactly when
@@ -120,6 +193,9 @@ private:
   }
 
   void field(size_t level, const FieldView &f) {
+    if (level <= max_field_level && (f.literal || single_value(f.text, *f.enc)) &&
+        single_value_field(level, f.text))
+      return;
     put('{');
     key(level + 1, value_key);
     string(f.value(scratch_));
@@ -146,6 +222,11 @@ private:
   }
 
   void component(size_t level, const ComponentView &c) {
+    // A component's text never holds the repetition or component separator.
+    if (level <= max_component_level &&
+        (c.literal || (!contains(c.text, c.enc->sub_component) && !contains(c.text, c.enc->escape))) &&
+        single_value_component(level, c.text))
+      return;
     put('{');
     key(level + 1, value_key);
     string(c.value(scratch_));
@@ -160,6 +241,50 @@ private:
     close_array(level + 1, any);
     newline(level);
     put('}');
+  }
+
+  // The component whose value `v` is its only sub-component, from its
+  // pieces; false, with nothing written, when `v` holds a byte to escape.
+  bool single_value_component(size_t level, std::string_view v) {
+    const ComponentPieces &pieces = component_pieces[level];
+    ensure(2 * v.size() + slack);
+    char *const start = p_;
+    const char *end = v.data() + v.size();
+    piece(pieces.open);
+    if (copy_clean_run(v.data(), end) != end) {
+      p_ = start;
+      return false;
+    }
+    piece(pieces.middle);
+    copy_clean_run(v.data(), end);
+    piece(pieces.close);
+    return true;
+  }
+  // The field whose value `v` is its only component and sub-component, the
+  // same way.
+  bool single_value_field(size_t level, std::string_view v) {
+    const ComponentPieces &component = component_pieces[level + 2];
+    const FieldPieces &field = field_pieces[level];
+    ensure(3 * v.size() + slack);
+    char *const start = p_;
+    const char *end = v.data() + v.size();
+    piece(component_pieces[level].open);
+    if (copy_clean_run(v.data(), end) != end) {
+      p_ = start;
+      return false;
+    }
+    piece(field.middle);
+    piece(component.open);
+    copy_clean_run(v.data(), end);
+    piece(component.middle);
+    copy_clean_run(v.data(), end);
+    piece(component.close);
+    piece(field.close);
+    return true;
+  }
+  void piece(const Piece &piece) {
+    std::memcpy(p_, piece.text, piece_copy);
+    p_ += piece.size;
   }
 
   // An array of `count` elements at `level`, each written by write(i).

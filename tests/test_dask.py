@@ -56,7 +56,7 @@ def test_error_counted_from_the_file_start(tmp_path):
 @pytest.fixture(scope="module")
 def client():
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None) as cluster, distributed.Client(cluster, timeout=60) as c:
+                                  dashboard_address=":0") as cluster, distributed.Client(cluster, timeout=60) as c:
         yield c
 
 

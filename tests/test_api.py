@@ -64,6 +64,11 @@ def test_properties_are_read_only_and_fresh(obj, attr):
     assert getattr(obj, attr) is not getattr(obj, attr) or attr in ("raw", "name", "value")
 
 
+def test_a_patched_class_attribute_is_seen(monkeypatch):
+    monkeypatch.setattr(_core.Message, "raw", property(lambda self: "patched"))
+    assert MSG.raw == "patched"
+
+
 ERRORS = [  # (call, exception type, its text; None for the interpreter's own)
     *[(getattr(_core, name), T, f"No constructor defined for {name}") for name in CLASSES],
     (lambda: vellomar.parse(), T, "parse() missing 1 required positional argument: 'raw'"),

@@ -65,6 +65,49 @@ template <class T> Instance<T> *instance(PyObject *self) {
   return reinterpret_cast<Instance<T> *>(self);
 }
 
+// Freed instances of one C++ type, kept for the next wrap(). Walking a
+// message makes and drops a Field, Component or Segment object at every step;
+// reusing the last freed block skips the allocator's size-class search and
+// its free-path checks, as CPython's own free lists do for floats and tuples.
+// Only touched with the GIL held; the blocks kept stay allocated until the
+// process ends (at most `capacity` of each type).
+template <class T> struct FreeList {
+  static constexpr int capacity = 256;
+  static inline void *blocks[capacity];
+  static inline int count = 0;
+
+  static void *take() {
+    return count ? blocks[--count] : PyObject_Malloc(sizeof(Instance<T>));
+  }
+  static void give(void *block) {
+    if (count < capacity)
+      blocks[count++] = block;
+    else
+      PyObject_Free(block);
+  }
+};
+
+// An allocator on the interpreter's small-object heap, for C++ blocks that
+// live and die with Python objects (the shared record of a Message). A batch
+// frees 100,000 of them at once; in the C heap those blocks sat in its fast
+// bins, which its next large request then had to sweep all at once. Only for
+// blocks made and freed with the GIL held, as every member body runs.
+template <class T> struct SmallObjectAllocator {
+  using value_type = T;
+  SmallObjectAllocator() = default;
+  template <class U> SmallObjectAllocator(const SmallObjectAllocator<U> &) noexcept {}
+  T *allocate(size_t n) {
+    void *block = PyObject_Malloc(n * sizeof(T));
+    if (!block)
+      throw std::bad_alloc();
+    return static_cast<T *>(block);
+  }
+  void deallocate(T *block, size_t) noexcept { PyObject_Free(block); }
+  template <class U> bool operator==(const SmallObjectAllocator<U> &) const noexcept {
+    return true;
+  }
+};
+
 // A new instance of `type` owning `value` (a new reference).
 // The types are not GC-tracked and their members are constructed here, so the
 // object memory needs neither zero-filling nor tracking: PyObject_Init sets
@@ -73,7 +116,7 @@ template <class T> Ref wrap(PyTypeObject *type, T &&value) {
   using Value = std::decay_t<T>;
   static_assert(std::is_nothrow_constructible_v<Value, T &&>,
                 "the value is moved in after the object exists: it must not throw");
-  PyObject *obj = static_cast<PyObject *>(PyObject_Malloc(sizeof(Instance<Value>)));
+  PyObject *obj = static_cast<PyObject *>(FreeList<Value>::take());
   if (!obj)
     throw std::bad_alloc();
   PyObject_Init(obj, type);
@@ -86,22 +129,56 @@ template <class T> Ref wrap(PyTypeObject *type, T &&value) {
 template <class T> void dealloc(PyObject *self) {
   instance<T>(self)->value.~T();
   PyTypeObject *type = Py_TYPE(self);
-  PyObject_Free(self); // allocated by wrap()
+  FreeList<T>::give(self); // allocated by wrap()
   Py_DECREF(type); // heap types are owned by their instances
+}
+
+// Property lookup without the generic path. Reading `field.components` the
+// generic way searches the type's method cache, tests the descriptor for
+// being a data descriptor and calls it through getset_get: most of the cost
+// of a step of a walk over a message. The names of a type's properties are
+// interned like the attribute names in compiled code, so one pointer
+// comparison per property finds the getter. The table is trusted only while
+// the type's version tag is the one read when it was made: assigning to a
+// class attribute changes the tag, and every lookup then takes the generic
+// path, so the result is always what the generic lookup gives.
+struct PropertyTable {
+  static constexpr int max_properties = 8;
+  struct Entry {
+    PyObject *name; // interned, kept for the process
+    getter get;
+    void *closure;
+  };
+  Entry entries[max_properties];
+  int count = 0;
+  unsigned int version = 0; // 0: never trusted
+};
+
+template <class T> inline PropertyTable property_table;
+
+template <class T> PyObject *getattro(PyObject *self, PyObject *name) {
+  const PropertyTable &table = property_table<T>;
+  if (table.version && Py_TYPE(self)->tp_version_tag == table.version)
+    for (int i = 0; i < table.count; ++i)
+      if (table.entries[i].name == name)
+        return table.entries[i].get(self, table.entries[i].closure);
+  return PyObject_GenericGetAttr(self, name);
 }
 
 // Creates a heap type named "builtins.{name}" holding a T: not subclassable,
 // no __dict__, no weak references, no GC, and a tp_new that refuses with
 // "No constructor defined for {name}". `slots` ends with {0, nullptr}; the
-// tp_new, tp_dealloc and tp_doc slots are added here.
+// tp_new, tp_dealloc, tp_getattro and tp_doc slots are added here, and
+// `properties` is filled from the Py_tp_getset slot.
 PyTypeObject *make_type(const char *qualified_name, int basicsize, const char *doc,
-                        destructor dealloc_fn, PyType_Slot *slots);
+                        destructor dealloc_fn, getattrofunc getattro_fn,
+                        PropertyTable &properties, PyType_Slot *slots);
 
 template <class T>
 PyTypeObject *make_type(const char *qualified_name, const char *doc,
                         PyType_Slot *slots) {
   return make_type(qualified_name, static_cast<int>(sizeof(Instance<T>)), doc,
-                   &dealloc<T>, slots);
+                   &dealloc<T>, &getattro<T>, property_table<T>, slots);
 }
 
 // ---------------------------------------------------------------------------

@@ -12,13 +12,52 @@
 #include <cstdint>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "records.hpp"
 
 namespace vellomar {
 
-// Bit i is set when block[i] is a CR, an LF or `sep`; `len` bytes are looked
-// at (at most 64).
-uint64_t special_bytes(const unsigned char *block, size_t len, unsigned char sep);
+// The bytes of one block of at most 64 that the index stops at: bit i of
+// `lines` is set when block[i] is a CR or an LF, bit i of `separators` when
+// it is the field separator. Two masks rather than one, so that the scan
+// tells a line end from a separator by a bit test instead of reading the byte
+// back; inline, so that the constants stay in registers across blocks.
+struct SpecialBytes {
+  uint64_t lines;
+  uint64_t separators;
+};
+
+inline SpecialBytes special_bytes(const unsigned char *block, size_t len, unsigned char sep) {
+#if defined(__SSE2__)
+  if (len == 64) {
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
+    uint64_t lines = 0, separators = 0;
+    for (int k = 0; k < 4; ++k) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
+      const auto line_bits = static_cast<uint32_t>(
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+      const auto sep_bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, fs)));
+      lines |= static_cast<uint64_t>(line_bits) << (16 * k);
+      separators |= static_cast<uint64_t>(sep_bits) << (16 * k);
+    }
+    return {lines, separators};
+  }
+#endif
+  SpecialBytes out{0, 0};
+  for (size_t i = 0; i < len; ++i) {
+    const unsigned char c = block[i];
+    if (c == '\r' || c == '\n')
+      out.lines |= uint64_t{1} << i;
+    else if (c == sep)
+      out.separators |= uint64_t{1} << i;
+  }
+  return out;
+}
 
 // Appends the index of `text` to `segments` (SegmentEntry) and `ends` (the
 // end offset of every stored field), both with push_back() and size().
@@ -49,10 +88,11 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
   // top 64 values of `Offset` and start the scan over.
   for (Offset block = 0, len = 0; block < n; block = static_cast<Offset>(block + len)) {
     len = std::min<Offset>(64, static_cast<Offset>(n - block));
-    for (uint64_t mask = special_bytes(base + block, len, sep); mask; mask &= mask - 1) {
-      const auto at = static_cast<Offset>(block + std::countr_zero(mask));
-      const unsigned char c = base[at];
-      if (c == '\r' || c == '\n') { // never the separator: the header line has none
+    const SpecialBytes found = special_bytes(base + block, len, sep);
+    for (uint64_t mask = found.lines | found.separators; mask; mask &= mask - 1) {
+      const int bit = std::countr_zero(mask);
+      const auto at = static_cast<Offset>(block + bit);
+      if ((found.lines >> bit) & 1) { // a CR or LF is never the separator: the header line has none
         end_line(at);
       } else if (in_fields) {
         ends.push_back(at);

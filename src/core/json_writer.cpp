@@ -2,7 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
+#include <bit>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellomar {
 namespace {
@@ -62,6 +69,92 @@ static_assert(sub_components_key.size <= key_copy);
 // indentation) is far smaller, so it is written unchecked.
 constexpr size_t slack = 1024;
 
+// The text around the values of the most common component: one whose value
+// is its only sub-component (no sub-component separator, nothing to
+// decode), at each level it can stand at. Written as three fixed-size
+// copies, it costs three stores where the general path makes some twenty
+// small writes (the output of a message is mostly this structure).
+//   {\n  "value": "V",\n  "sub_components": [\n    "V"\n  ]\n}
+constexpr size_t piece_copy = 64;
+struct Piece {
+  char text[piece_copy];
+  size_t size;
+};
+struct ComponentPieces {
+  Piece open, middle, close;
+};
+constexpr Piece make_piece(std::initializer_list<std::string_view> parts) {
+  Piece piece{};
+  size_t n = 0;
+  for (std::string_view part : parts)
+    for (char c : part)
+      piece.text[n++] = c;
+  piece.size = n;
+  return piece;
+}
+constexpr ComponentPieces make_component_pieces(size_t level) {
+  const std::string_view outer = spaces.substr(0, 2 * level);
+  const std::string_view inner = spaces.substr(0, 2 * level + 2);
+  const std::string_view item = spaces.substr(0, 2 * level + 4);
+  return {make_piece({"{\n", inner, "\"value\": \""}),
+          make_piece({"\",\n", inner, "\"sub_components\": [\n", item, "\""}),
+          make_piece({"\"\n", inner, "]\n", outer, "}"})};
+}
+constexpr size_t max_component_level = 8; // a component of a repetition
+constexpr auto component_pieces = [] {
+  std::array<ComponentPieces, max_component_level + 1> table{};
+  for (size_t level = 0; level <= max_component_level; ++level)
+    table[level] = make_component_pieces(level);
+  return table;
+}();
+static_assert(component_pieces[max_component_level].middle.size <= piece_copy &&
+              3 * piece_copy <= slack);
+
+// The same for the most common field: one whose value is its only
+// component, with no repetitions; its opening is that of a component.
+//   {\n  "value": "V",\n  "components": [\n    COMPONENT\n  ],\n  "repetitions": []\n}
+struct FieldPieces {
+  Piece middle, close;
+};
+constexpr size_t max_field_level = max_component_level - 2;
+constexpr auto field_pieces = [] {
+  std::array<FieldPieces, max_field_level + 1> table{};
+  for (size_t level = 0; level <= max_field_level; ++level) {
+    const std::string_view outer = spaces.substr(0, 2 * level);
+    const std::string_view inner = spaces.substr(0, 2 * level + 2);
+    const std::string_view item = spaces.substr(0, 2 * level + 4);
+    table[level] = {make_piece({"\",\n", inner, "\"components\": [\n", item}),
+                    make_piece({"\n", inner, "],\n", inner, "\"repetitions\": []\n", outer, "}"})};
+  }
+  return table;
+}();
+static_assert(field_pieces[max_field_level].close.size <= piece_copy &&
+              5 * piece_copy <= slack);
+
+// Whether a field or component text is its own value, its only component
+// and its only sub-component: it holds none of the four separators inside
+// a field and no escape character.
+inline bool single_value(std::string_view text, const EncodingCharacters &enc) {
+  for (const Delimiter *d : {&enc.repetition, &enc.component, &enc.sub_component, &enc.escape})
+    if (contains(text, *d))
+      return false;
+  return true;
+}
+
+#if defined(__SSE2__)
+// Bit i is set when byte i of `block` must be escaped: below 0x20, '"' or
+// '\\'. SSE2 has no unsigned less-than: a byte is at most 0x1F exactly when
+// subtracting 0x1F with saturation leaves zero.
+inline unsigned escape_mask(__m128i block) {
+  const __m128i control = _mm_cmpeq_epi8(_mm_subs_epu8(block, _mm_set1_epi8(0x1F)),
+                                         _mm_setzero_si128());
+  const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
+  const __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quote, backslash))));
+}
+#endif
+
 class JsonWriter {
 public:
   explicit JsonWriter(size_t estimate)
@@ -69,6 +162,8 @@ public:
         end_(p_ + std::max(estimate, slack)) {}
 
   void message(const Message &m) {
+    raw_begin_ = reinterpret_cast<uintptr_t>(m.raw.data());
+    raw_end_ = raw_begin_ + m.raw.size();
     put('{');
     key(1, raw_key);
     string(m.raw);
@@ -81,7 +176,7 @@ public:
 
   JsonText finish() {
     const auto size = static_cast<size_t>(p_ - buffer_.get());
-    return JsonText{std::move(buffer_), size};
+    return JsonText{std::move(buffer_), size, high_bytes_ == 0};
   }
 
 private:
@@ -98,6 +193,9 @@ private:
   }
 
   void field(size_t level, const FieldView &f) {
+    if (level <= max_field_level && (f.literal || single_value(f.text, *f.enc)) &&
+        single_value_field(level, f.text))
+      return;
     put('{');
     key(level + 1, value_key);
     string(f.value(scratch_));
@@ -124,6 +222,11 @@ private:
   }
 
   void component(size_t level, const ComponentView &c) {
+    // A component's text never holds the repetition or component separator.
+    if (level <= max_component_level &&
+        (c.literal || (!contains(c.text, c.enc->sub_component) && !contains(c.text, c.enc->escape))) &&
+        single_value_component(level, c.text))
+      return;
     put('{');
     key(level + 1, value_key);
     string(c.value(scratch_));
@@ -138,6 +241,50 @@ private:
     close_array(level + 1, any);
     newline(level);
     put('}');
+  }
+
+  // The component whose value `v` is its only sub-component, from its
+  // pieces; false, with nothing written, when `v` holds a byte to escape.
+  bool single_value_component(size_t level, std::string_view v) {
+    const ComponentPieces &pieces = component_pieces[level];
+    ensure(2 * v.size() + slack);
+    char *const start = p_;
+    const char *end = v.data() + v.size();
+    piece(pieces.open);
+    if (copy_clean_run(v.data(), end) != end) {
+      p_ = start;
+      return false;
+    }
+    piece(pieces.middle);
+    copy_clean_run(v.data(), end);
+    piece(pieces.close);
+    return true;
+  }
+  // The field whose value `v` is its only component and sub-component, the
+  // same way.
+  bool single_value_field(size_t level, std::string_view v) {
+    const ComponentPieces &component = component_pieces[level + 2];
+    const FieldPieces &field = field_pieces[level];
+    ensure(3 * v.size() + slack);
+    char *const start = p_;
+    const char *end = v.data() + v.size();
+    piece(component_pieces[level].open);
+    if (copy_clean_run(v.data(), end) != end) {
+      p_ = start;
+      return false;
+    }
+    piece(field.middle);
+    piece(component.open);
+    copy_clean_run(v.data(), end);
+    piece(component.middle);
+    copy_clean_run(v.data(), end);
+    piece(component.close);
+    piece(field.close);
+    return true;
+  }
+  void piece(const Piece &piece) {
+    std::memcpy(p_, piece.text, piece_copy);
+    p_ += piece.size;
   }
 
   // An array of `count` elements at `level`, each written by write(i).
@@ -178,19 +325,15 @@ private:
   }
   // A JSON string: room for the text as it is (and the slack after it) is
   // made first, and more at each escape, so that a long value without
-  // escapes costs one copy.
+  // escapes costs one pass that scans and copies together.
   void string(std::string_view text) {
     static constexpr char hex[] = "0123456789abcdef";
     ensure(text.size() + 2 + slack);
     *p_++ = '"';
     const char *s = text.data();
     const char *end = s + text.size();
-    while (s < end) {
-      const char *run = s;
-      while (s < end && !escape_table[static_cast<unsigned char>(*s)])
-        ++s;
-      std::memcpy(p_, run, static_cast<size_t>(s - run));
-      p_ += s - run;
+    for (;;) {
+      s = copy_clean_run(s, end);
       if (s == end)
         break;
       const auto byte = static_cast<unsigned char>(*s++);
@@ -205,6 +348,46 @@ private:
       }
     }
     *p_++ = '"';
+  }
+
+  // Copies the bytes from `s` on that need no escaping and returns where
+  // they stop: at `end` or at a byte to escape. Each byte is looked at once.
+  // With SSE2, 16 bytes at a time: a block is stored whole before it is
+  // known how much of it is clean, and the write pointer then advances past
+  // the clean part only; the room made for the rest of the text plus the
+  // slack covers the overshoot. A block may reach past the end of the value
+  // while it stays inside the message's raw text, which most values are
+  // slices of, so that short values take the block path too.
+  const char *copy_clean_run(const char *s, const char *end) {
+#if defined(__SSE2__)
+    const auto at = reinterpret_cast<uintptr_t>(s);
+    const uintptr_t readable_end =
+        at >= raw_begin_ && at <= raw_end_ ? raw_end_ : reinterpret_cast<uintptr_t>(end);
+    while (s < end && readable_end - reinterpret_cast<uintptr_t>(s) >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(p_), block);
+      const auto left = static_cast<size_t>(end - s);
+      const unsigned in_value = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+      high_bytes_ |= static_cast<unsigned>(_mm_movemask_epi8(block)) & in_value;
+      const unsigned stops = escape_mask(block) & in_value;
+      if (stops) {
+        const int clean = std::countr_zero(stops);
+        p_ += clean;
+        return s + clean;
+      }
+      const size_t step = std::min<size_t>(16, left);
+      p_ += step;
+      s += step;
+    }
+#endif
+    const char *run = s;
+    unsigned char high = 0;
+    while (s < end && !escape_table[static_cast<unsigned char>(*s)])
+      high |= static_cast<unsigned char>(*s++);
+    high_bytes_ |= high & 0x80u;
+    std::memcpy(p_, run, static_cast<size_t>(s - run));
+    p_ += s - run;
+    return s;
   }
   void put(char c) { *p_++ = c; }
 
@@ -226,6 +409,8 @@ private:
   char *p_;
   char *end_;
   std::string scratch_;
+  uintptr_t raw_begin_ = 0, raw_end_ = 0; // the message's raw text
+  unsigned high_bytes_ = 0; // non-zero once a byte of 0x80 or above was written
 };
 
 // A generous estimate of the text, so that the buffer seldom grows (pages of

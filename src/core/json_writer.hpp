@@ -25,6 +25,7 @@ namespace vellomar {
 struct JsonText {
   std::unique_ptr<char[]> data;
   size_t size = 0;
+  bool ascii = true; // no byte of 0x80 or above: the text is its own Latin-1 form
   std::string_view view() const { return {data.get(), size}; }
 };
 JsonText write_message_json(const Message &message);

@@ -12,10 +12,6 @@
 #include "index.hpp"
 #include "mllp.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace vellomar {
 namespace {
 
@@ -24,21 +20,23 @@ Error value_error(std::string message) {
 }
 
 // A push-only buffer of trivially copyable entries that lives on the stack
-// until it outgrows N entries. Its stack space is left uninitialised.
+// until it outgrows N entries. Its stack space is left uninitialised. The
+// entries are stored as T, not as bytes: a byte store may alias the count,
+// which then went through memory at every entry of the index scan.
 template <class T, size_t N> class Scratch {
-  static_assert(std::is_trivially_copyable_v<T>);
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_default_constructible_v<T>);
 
 public:
-  void push_back(const T &value) {
-    if (size_ < N) {
-      std::memcpy(inline_ + size_ * sizeof(T), &value, sizeof(T));
-      ++size_;
+  Scratch() {} // leaves inline_ uninitialised
+  // By value: an entry built in registers is stored once; through a
+  // reference it was assembled on the stack first and read back wider than
+  // it was written, which stalls the store buffer.
+  void push_back(T value) {
+    if (size_ < N) [[likely]] {
+      inline_[size_++] = value;
       return;
     }
-    if (heap_.empty())
-      heap_.assign(inline_begin(), inline_begin() + N);
-    heap_.push_back(value);
-    ++size_;
+    spill(value);
   }
   size_t size() const { return size_; }
   // Copies the entries into `out`, allocated once at the exact size.
@@ -50,10 +48,14 @@ public:
   }
 
 private:
-  const T *inline_begin() const {
-    return std::launder(reinterpret_cast<const T *>(inline_));
+  [[gnu::noinline]] void spill(T value) {
+    if (heap_.empty())
+      heap_.assign(inline_begin(), inline_begin() + N);
+    heap_.push_back(value);
+    ++size_;
   }
-  alignas(T) unsigned char inline_[N * sizeof(T)];
+  const T *inline_begin() const { return inline_; }
+  T inline_[N];
   size_t size_ = 0;
   std::vector<T> heap_;
 };
@@ -133,33 +135,6 @@ Result<Message> parse_checked(std::string_view raw, TakeText &&take_text) {
 }
 
 } // namespace
-
-// Bit i is set when block[i] is a CR, an LF or the field separator.
-uint64_t special_bytes(const unsigned char *block, size_t len, unsigned char sep) {
-#if defined(__SSE2__)
-  if (len == 64) {
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
-    uint64_t mask = 0;
-    for (int k = 0; k < 4; ++k) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
-      __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
-                                 _mm_cmpeq_epi8(v, fs));
-      mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(hit)))
-              << (16 * k);
-    }
-    return mask;
-  }
-#endif
-  uint64_t mask = 0;
-  for (size_t i = 0; i < len; ++i) {
-    unsigned char c = block[i];
-    if (c == '\r' || c == '\n' || c == sep)
-      mask |= uint64_t{1} << i;
-  }
-  return mask;
-}
 
 Result<Message> parse_message(std::string_view raw) {
   return parse_checked(raw, [](std::string_view text) { return std::string(text); });

@@ -20,9 +20,13 @@ struct MessageIteratorState {
   size_t position = 0; // segments already returned
 };
 
+// The iterator holds a reference to its segment object and reads that
+// object's record in place: the record never changes, and copying it (its
+// line and field index) for every iteration cost two allocations.
 struct SegmentIteratorState {
-  Segment segment;
-  size_t position = 0; // fields already returned
+  py::Ref owner;             // the Segment object
+  const Segment *segment;    // its record
+  size_t position = 0;       // fields already returned
 };
 
 // The six type objects, made once at the first import.
@@ -48,6 +52,18 @@ py::Ref new_message(Message &&message);
 py::Ref new_segment(const SegmentView &view);
 py::Ref new_field(const FieldView &view);
 py::Ref new_component(const ComponentView &view);
+
+// A new list with one item per piece of `text` cut at `d`, each made by
+// make(piece) as a Ref. Most values are one piece: the first search for `d`
+// settles that, and only a text holding `d` is counted and then cut.
+template <class Make>
+py::Ref list_of_pieces(std::string_view text, const Delimiter &d, Make &&make) {
+  if (!contains(text, d))
+    return py::new_list(1, [&](auto append) { append(make(text)); });
+  return py::new_list(count_pieces(text, d), [&](auto append) {
+    cut(text, d, [&](std::string_view piece) { append(make(piece)); });
+  });
+}
 
 // A new str of the decoded value of a field or component.
 template <class View> py::Ref value_str(const View &view) {

@@ -12,9 +12,12 @@ Ref field_value(const Field &f) { return value_str(f.view()); }
 
 Ref components(const Field &f) {
   FieldView view = f.view();
-  return py::new_list(view.component_count(), [&](auto append) {
-    view.for_each_component([&](const ComponentView &c) { append(new_component(c)); });
-  });
+  if (view.literal)
+    return py::new_list(1, [&](auto append) { append(new_component(view.component_at(0))); });
+  return list_of_pieces(view.first_repetition(), view.enc->component,
+                        [&](std::string_view piece) {
+                          return new_component(ComponentView{piece, view.enc, false});
+                        });
 }
 
 Ref repetitions(const Field &f) {
@@ -77,8 +80,14 @@ Ref component_value(const Component &c) { return value_str(c.view()); }
 
 Ref sub_components(const Component &c) {
   ComponentView view = c.view();
-  return py::new_list(view.sub_component_count(), [&](auto append) {
-    view.for_each_sub_component([&](std::string_view text) { append(py::str(text)); });
+  if (view.literal)
+    return py::new_list(1, [&](auto append) { append(py::str(view.text)); });
+  // A component without the escape character has none in its pieces either:
+  // one scan of the whole text spares a scan per piece.
+  const bool plain = !contains(view.text, view.enc->escape);
+  std::string scratch;
+  return list_of_pieces(view.text, view.enc->sub_component, [&](std::string_view piece) {
+    return py::str(plain ? piece : decoded_view(piece, *view.enc, scratch));
   });
 }
 

@@ -130,7 +130,8 @@ PyType_Slot message_iterator_slots[] = {
 Types types;
 
 py::Ref new_message(Message &&message) {
-  return py::wrap(types.message, std::make_shared<const Message>(std::move(message)));
+  return py::wrap(types.message, std::allocate_shared<const Message>(
+                                     py::SmallObjectAllocator<Message>(), std::move(message)));
 }
 
 py::Ref wrapped_str(std::string_view open, std::string_view text,

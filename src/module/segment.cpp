@@ -30,8 +30,14 @@ Ref field(const Segment &s, PyObject **args) { return field_at_key(s, args[0]); 
 
 size_t length(const Segment &s) { return s.view().field_count(); }
 
-Ref iter(const Segment &s) {
-  return py::wrap(types.segment_iterator, SegmentIteratorState{s, 0});
+// tp_iter, which needs the object itself (not only its record) to keep it.
+PyObject *iter(PyObject *self) {
+  return py::guard<PyObject *>(nullptr, [&] {
+    const Segment *segment = &py::instance<Segment>(self)->value;
+    return py::wrap(types.segment_iterator,
+                    SegmentIteratorState{Ref::borrow(self), segment, 0})
+        .release();
+  });
 }
 
 Ref repr(const Segment &s) {
@@ -41,7 +47,7 @@ Ref repr(const Segment &s) {
 }
 
 Ref iterator_next(SegmentIteratorState &it) {
-  SegmentView view = it.segment.view();
+  SegmentView view = it.segment->view();
   if (it.position >= view.field_count())
     return {};
   Ref field = new_field(view.field_at(it.position));
@@ -70,7 +76,7 @@ PyType_Slot segment_slots[] = {
     {Py_tp_methods, segment_methods},
     {Py_mp_length, reinterpret_cast<void *>(py::length<Segment, length>)},
     {Py_mp_subscript, reinterpret_cast<void *>(py::subscript<Segment, field_at_key>)},
-    {Py_tp_iter, reinterpret_cast<void *>(py::unary<Segment, iter>)},
+    {Py_tp_iter, reinterpret_cast<void *>(iter)},
     {Py_tp_str, reinterpret_cast<void *>(py::unary<Segment, name>)},
     {Py_tp_repr, reinterpret_cast<void *>(py::unary<Segment, repr>)},
     {0, nullptr},

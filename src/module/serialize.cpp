@@ -43,9 +43,17 @@ void set_item(const Ref &dict, PyObject *key, const Ref &value) {
 // {"value", "components", ["repetitions"]}
 Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
   Ref dict = Ref::check(PyDict_New());
-  set_item(dict, keys.value, py::str(f.value(scratch)));
-
+  Ref value = py::str(f.value(scratch));
+  // A field without component or repetition separators is its own single
+  // component: the one str serves as both values (strs are immutable).
+  const bool single = f.literal || (!contains(f.text, f.enc->component) &&
+                                    !contains(f.text, f.enc->repetition));
+  set_item(dict, keys.value, value);
   set_item(dict, keys.components, py::new_list(f.component_count(), [&](auto append) {
+             if (single) {
+               append(std::move(value));
+               return;
+             }
              f.for_each_component(
                  [&](const ComponentView &c) { append(py::str(c.value(scratch))); });
            }));
@@ -83,7 +91,9 @@ Ref message_to_dict(const MessagePtr &message) {
 }
 
 Ref message_to_json(const MessagePtr &message) {
-  return py::str(write_message_json(*message).view());
+  const JsonText json = write_message_json(*message);
+  // The writer saw every byte: ASCII text needs no decoding pass.
+  return json.ascii ? py::ascii_str(json.view()) : py::str(json.view());
 }
 
 Ref segment_to_dict(const Segment &segment) {

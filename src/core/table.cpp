@@ -164,9 +164,12 @@ void TableBuilder::add_rows(const Message &message) {
           scope.emplace(*groups, message, paths_.size());
         }
       }
-      // Without its structure, the message's own values, the same in each row.
-      for (size_t c = 0; !groups && c < paths_.size(); ++c)
-        if (!per_row_[c] && (present_[c] = select(paths_[c])))
+      // Without its structure, the message's own values, the same in each
+      // row; so too a named occurrence of the rows segment ("OBX(0)-3"),
+      // which counts in the message, not in the row's group.
+      for (size_t c = 0; c < paths_.size(); ++c)
+        if (!per_row_[c] && (!groups || paths_[c].segment == rows_segment_) &&
+            (present_[c] = select(paths_[c])))
           values_[c].assign(value);
     }
     const SegmentView occurrence = message.segment_at(i);
@@ -174,7 +177,7 @@ void TableBuilder::add_rows(const Message &message) {
       bool present;
       if (per_row_[c]) {
         present = select_value(occurrence, paths_[c], scratch, value);
-      } else if (groups) {
+      } else if (groups && paths_[c].segment != rows_segment_) {
         const TerserPath &path = paths_[c];
         const uint32_t at = scope->find(static_cast<uint32_t>(i), c, path.segment, path.repetition);
         present = at != no_row_segment &&

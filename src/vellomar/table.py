@@ -102,7 +102,10 @@ def table(
     `columns` maps column names to terser paths, or is a list of paths named
     by themselves (a path given twice names its second column "PATH (2)").
     One row per message, or with `rows="OBX"` one row per OBX segment: paths
-    on that segment read from the occurrence, other paths from its message.
+    on that segment read from the occurrence (one naming a repetition, such
+    as "OBX(0)-3", from that occurrence of the message), other paths from the
+    nearest group enclosing the row that holds their segment when the
+    message's structure is known, else from the message.
     A missing segment, field or component is None; a malformed path raises
     ValueError before anything is read.
 

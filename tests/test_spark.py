@@ -1,0 +1,218 @@
+"""The Spark data source hl7 on one local[2] session, against vellomar.table."""
+
+import asyncio
+import gc
+import io
+import os
+import shutil
+import sys
+import threading
+import time
+import warnings
+from pathlib import Path
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+if "libasan" in os.environ.get("LD_PRELOAD", ""):
+    pytest.skip("a JVM and its Python workers under a preloaded sanitizer runtime is no meaningful run; "
+                "the plain suites run these tests", allow_module_level=True)
+pytest.importorskip("pyspark")
+if shutil.which("java") is None:
+    pytest.skip("Spark needs Java 17 or newer", allow_module_level=True)
+
+import vellomar  # noqa: E402
+import vellomar.spark  # noqa: E402
+from vellomar import mllp  # noqa: E402
+from vellomar.spark import HL7DataSource  # noqa: E402
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
+import corpus  # noqa: E402
+from conftest import CORPUS_FILES  # noqa: E402
+
+pytestmark = pytest.mark.filterwarnings("ignore:PySpark does not yet fully support pandas:FutureWarning")
+COLUMNS = {"id": "MSH-10", "mrn": "PID-3-1", "family": "PID-5-1", "test": "OBX-3-1", "value": "OBX-5"}
+OPTION = "id=MSH-10, mrn=PID-3-1,family=PID-5-1, test=OBX-3-1,value=OBX-5"
+
+
+@pytest.fixture(scope="session")
+def spark():
+    from pyspark.sql import SparkSession
+
+    os.environ["PYSPARK_PYTHON"] = sys.executable
+    session = (SparkSession.builder.master("local[2]").appName("vellomar-tests")
+               .config("spark.ui.enabled", "false").config("spark.driver.host", "127.0.0.1")
+               .config("spark.driver.bindAddress", "127.0.0.1").config("spark.sql.shuffle.partitions", "2")
+               .getOrCreate())
+    session.sparkContext.setLogLevel("ERROR")
+    vellomar.spark.register(session)
+    yield session
+    session.stop()
+    # pyspark leaves the sockets of collect() to the garbage collector.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ResourceWarning)
+        gc.collect()
+
+
+def archive(count, end="\r", frame=False, seed=corpus.SEED):
+    """ORU and ADT messages, some with OBX, plain or MLLP-framed."""
+    for i in range(count):
+        text = corpus.oru_r01(seed + i, i, i % 4) if i % 3 else corpus.adt_a01(seed + i, i)
+        text = text.replace("\r", end) + end
+        yield f"\x0b{text}\x1c\r\n" if frame else text
+
+
+def write(path, texts):
+    path.write_bytes("".join(texts).encode())
+    return path
+
+
+def rows_of(df):
+    return [row.asDict() for row in df.collect()]
+
+
+@pytest.mark.parametrize(("options", "expected"), [
+    ({"columns": OPTION}, list(COLUMNS) + ["_corrupt_record"]),
+    ({"columns": "MSH-10,PID-3-1", "mode": "failfast"}, ["MSH-10", "PID-3-1"]),
+    ({"columns": '{"a": "PID-3", "b": "MSH-9-2"}', "MODE": "DROPMALFORMED"}, ["a", "b"]),
+    ({"columns": '["PID-3"]', "columnNameOfCorruptRecord": "bad"}, ["PID-3", "bad"]),
+])
+def test_schema(options, expected):
+    source = HL7DataSource({"path": "x.hl7", **options})
+    assert source.schema().fieldNames() == expected
+
+
+@pytest.mark.parametrize(("options", "error", "text"), [
+    ({}, ValueError, "the hl7 source needs the option columns, such as 'id=MSH-10,mrn=PID-3-1'"),
+    ({"columns": "a=PID-3", "path": None}, ValueError, "the hl7 source needs a path: load('archive/*.hl7')"),
+    ({"columns": "a=PID-3,,b=PID-5"}, ValueError, "columns must read 'name=PATH,...' or 'PATH,...', not 'a=PID-3,,b=PID-5'"),
+    ({"columns": "a=PID 3"}, ValueError, "columns must read 'name=PATH,...' or 'PATH,...', not 'a=PID 3'"),
+    ({"columns": "a=PID-3,a=PID-5"}, ValueError, "column 'a' is named twice"),
+    ({"columns": "{'a': 1}"}, ValueError, "columns is not valid JSON: Expecting property name enclosed in double quotes: line 1 column 2 (char 1)"),
+    ({"columns": '{"a": 1}'}, ValueError, "columns in JSON must be an object of names to paths or a list of paths"),
+    ({"columns": "a=PID-3", "mode": "lenient"}, ValueError, "mode must be PERMISSIVE, DROPMALFORMED or FAILFAST, not 'lenient'"),
+    ({"columns": "a=PID-3", "blocksize": "0.5MB"}, ValueError, "blocksize must be a positive size such as '64MiB', not '0.5MB'"),
+    ({"columns": "a=PID-3", "blocksize": "1 XB"}, ValueError, "blocksize must be a positive size such as '64MiB', not '1 XB'"),
+    ({"columns": "a=PID-3", "provenance": "yes"}, ValueError, "provenance must be true or false, not 'yes'"),
+    ({"columns": "a=PID-3", "startingOffsets": "now"}, ValueError, "startingOffsets must be earliest or latest, not 'now'"),
+    ({"columns": "_corrupt_record=PID-3"}, ValueError, "column names must differ: ['_corrupt_record', '_corrupt_record']"),
+])
+def test_bad_options(options, error, text):
+    options = {"path": "x.hl7", **options}
+    options = {key: value for key, value in options.items() if value is not None}
+    with pytest.raises(error) as raised:
+        HL7DataSource(options).schema()
+    assert raised.type is error and str(raised.value) == text
+
+
+@pytest.mark.parametrize(("text", "size"), [("64MiB", 64 << 20), ("128 mb", 128_000_000), ("4096", 4096), ("1.5k", 1500)])
+def test_blocksize(text, size):
+    assert vellomar.spark._parse_bytes(text) == size
+
+
+@pytest.mark.parametrize(("layout", "rows", "blocksize"), [
+    ("one big file", "OBX", "64k"),       # several tasks share one file
+    ("one big file", None, "64MiB"),
+    ("directory", None, "16k"),            # framed and CRLF files, small files packed together
+    ("glob", "OBX", "8k"),
+    ("corpus", None, "64MiB"),
+])
+def test_equal_to_table(spark, tmp_path, layout, rows, blocksize):
+    if layout == "corpus":
+        if not CORPUS_FILES:
+            pytest.skip("sample corpus not present")
+        files, load = CORPUS_FILES, [str(p) for p in CORPUS_FILES]
+    elif layout == "one big file":
+        files = [write(tmp_path / "big.hl7", archive(300))]
+        load = str(files[0])
+    else:
+        files = [write(tmp_path / f"part{k}.hl7", archive(20 + k, end, frame, seed=k))
+                 for k, (end, frame) in enumerate([("\r", False), ("\r\n", True), ("\n", False), ("\r", True)])]
+        write(tmp_path / "_ignored.hl7", archive(3))
+        load = str(tmp_path) if layout == "directory" else str(tmp_path / "part*.hl7")
+    options = {"columns": OPTION, "mode": "FAILFAST", "blocksize": blocksize, **({"rows": rows} if rows else {})}
+    df = spark.read.format("hl7").options(**options).load(load)
+    expected = [r for f in files for r in vellomar.table(f, COLUMNS, rows=rows).to_pylist()]
+    assert rows_of(df) == expected and len(expected) > 50
+    if layout == "one big file" and rows:
+        assert df.rdd.getNumPartitions() > 4
+
+
+def test_sql_view(spark, tmp_path):
+    path = write(tmp_path / "a.hl7", archive(30))
+    spark.sql(f"CREATE OR REPLACE TEMPORARY VIEW adt USING hl7 OPTIONS (path '{path}', columns 'mrn=PID-3-1,event=MSH-9-2')")
+    got = spark.sql("SELECT event, count(*) AS n FROM adt GROUP BY event ORDER BY event").collect()
+    events = vellomar.table(path, {"event": "MSH-9-2"}).to_pydict()["event"]
+    assert [tuple(r) for r in got] == sorted((e, events.count(e)) for e in set(events))
+
+
+DATA = "".join(archive(12, frame=True)).encode()
+
+
+@given(st.integers(0, len(DATA)))
+def test_whole_end(cut):
+    # A record is whole once its frame is closed: nothing of a frame being
+    # written is taken, and every closed one is.
+    assert vellomar.spark.whole_end(io.BytesIO(DATA), cut) == DATA[:cut].rfind(b"\x1c") + 1
+
+
+def run_stream(spark, source, checkpoint, out):
+    query = (spark.readStream.format("hl7").option("columns", "id=MSH-10,mrn=PID-3-1").option("mode", "FAILFAST")
+             .option("blocksize", "4k").load(str(source))
+             .writeStream.format("parquet").option("path", str(out)).option("checkpointLocation", str(checkpoint))
+             .trigger(availableNow=True).start())
+    assert query.awaitTermination(180) and query.exception() is None
+
+
+def test_stream_growing_file_restarted(spark, tmp_path):
+    # A record half written when a batch is planned waits for the next one;
+    # the second query starts from the first one's checkpoint.
+    store = tmp_path / "messages.hl7"
+    data = "".join(archive(40, frame=True)).encode()
+    half = data.index(b"\x0bMSH", len(data) // 2) + 200
+    store.write_bytes(data[:half])
+    run_stream(spark, store, tmp_path / "checkpoint", tmp_path / "out")
+    first = spark.read.parquet(str(tmp_path / "out")).count()
+    with open(store, "ab") as file:
+        file.write(data[half:])
+    run_stream(spark, store, tmp_path / "checkpoint", tmp_path / "out")
+    got = sorted(tuple(r) for r in spark.read.parquet(str(tmp_path / "out")).select("id", "mrn").collect())
+    expected = vellomar.table(store, {"id": "MSH-10", "mrn": "PID-3-1"}).to_pylist()
+    assert got == sorted((r["id"], r["mrn"]) for r in expected)
+    assert first == data[:half].count(b"\x1c")
+
+
+def test_stream_from_listener_store(spark, tmp_path):
+    """Messages sent to a listener while a query follows its store all arrive, once."""
+    texts = list(archive(60))
+    ready, stop = threading.Event(), None
+
+    async def listen():
+        nonlocal stop
+        stop = asyncio.Event()
+        async with mllp.serve(lambda message: None, port=0, store=tmp_path / "inbox") as server:
+            listen.port, listen.store = server.port, server.store_path
+            ready.set()
+            await stop.wait()
+
+    loop = asyncio.new_event_loop()
+    thread = threading.Thread(target=loop.run_until_complete, args=(listen(),), daemon=True)
+    thread.start()
+    assert ready.wait(30)
+    with mllp.BlockingClient("127.0.0.1", listen.port) as client:
+        for text in texts[:20]:
+            client.send(text)
+        query = (spark.readStream.format("hl7").option("columns", "id=MSH-10").load(str(listen.store))
+                 .writeStream.format("memory").queryName("store_feed").trigger(processingTime="1 second").start())
+        for text in texts[20:]:
+            client.send(text)
+    deadline = time.monotonic() + 180
+    while time.monotonic() < deadline and spark.table("store_feed").count() < len(texts):
+        time.sleep(1)
+    query.stop()
+    loop.call_soon_threadsafe(stop.set)
+    thread.join(30)
+    loop.close()
+    got = sorted(r.id for r in spark.table("store_feed").collect())
+    assert got == sorted(vellomar.parse(t).control_id for t in texts)

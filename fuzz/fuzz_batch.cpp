@@ -1,7 +1,7 @@
 // The batch splitter and parser. Oracles: every text is non-empty, its lines
 // joined by single CRs, and (after the first) begins with "MSH"; no text grows;
 // parse_batch gives what parse_message gives for each text that begins with
-// "MSH" after trimming, up to the first failure, reported with the batch prefix.
+// "MSH" after trim_message_text, up to the first failure, reported with the batch prefix.
 
 #include "batch.hpp"
 #include "check.hpp"
@@ -22,8 +22,8 @@ FUZZ_ENTRY {
                    (total == 0 || t.starts_with("MSH")),
                t);
     total += t.size();
-    std::string_view trimmed = trim_white_space(t);
-    if (!trimmed.starts_with("MSH") || !failure.empty())
+    std::string trimmed = t;
+    if (!trim_message_text(trimmed) || !failure.empty())
       continue;
     if (auto one = parse_message(trimmed); one)
       expected.push_back(std::move(one).value());

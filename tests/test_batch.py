@@ -24,6 +24,10 @@ BATCHES = [
     (TWO[0] + SB + "\rNTE|" + EB + "x", [TWO[0] + SB + "\rNTE|" + EB + "x"]),  # frame bytes inside a line stay
     ("MSH|^~\\&|A|B\r" + SB + SB + "PID|1" + EB + EB, ["MSH|^~\\&|A|B\r" + SB + "PID|1" + EB]),
     ("MSH|^~#&|#F#\rMSH#^~\\&#\\F\\\rMSH|^~\\&|" + "x" * 40, ["MSH|^~#&|#F#", "MSH#^~\\&#\\F\\", "MSH|^~\\&|" + "x" * 40]),
+    # A frame starts a message wherever it stands, as on the wire.
+    (SB + TWO[0] + EB + SB + TWO[1] + EB, TWO), (SB + TWO[0] + EB + " " + SB + TWO[1] + EB + "\r", TWO),
+    (SB + TWO[0] + EB + "\0" + SB + TWO[1] + EB + "\r\0" + SB + "\r", TWO), (TWO[0] + SB + TWO[1], TWO),
+    (TWO[0] + "\r\0" + SB + TWO[1] + EB + EB + " ", [TWO[0], TWO[1] + EB]),
     (TWO[0] + "\rMSH|^\rPID|2", SHORT), (TWO[0] + "\rMSH|^~\\&\r" + SB + "MSH|^~" + EB, SHORT),
 ]
 

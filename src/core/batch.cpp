@@ -91,9 +91,29 @@ void BatchCutter::keep_lines() {
   lines_.clear();
 }
 
-// Sets `line` to the next non-empty line and `at` to its stream offset;
-// returns false when no complete line is left in what was fed.
+// Sets `line` to the next line and `at` to its stream offset: a line as cut
+// at line breaks, cut again before every frame start inside it; returns false
+// when no complete line is left in what was fed.
 bool BatchCutter::next_line(std::string_view &line, uint64_t &at) {
+  if (!rest_.empty()) {
+    line = rest_;
+    at = rest_at_;
+    rest_ = {};
+  } else if (!next_raw_line(line, at)) {
+    return false;
+  }
+  const size_t cut = frame_start(line, 1);
+  if (cut != std::string_view::npos) {
+    rest_ = line.substr(cut);
+    rest_at_ = at + cut;
+    line = line.substr(0, cut);
+  }
+  return true;
+}
+
+// Sets `line` to the next non-empty line between line breaks and `at` to its
+// stream offset; returns false when no complete line is left in what was fed.
+bool BatchCutter::next_raw_line(std::string_view &line, uint64_t &at) {
   while (pos_ < chunk_.size()) {
     const size_t end = next_break();
     if (end == chunk_.size())
@@ -215,7 +235,7 @@ bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &tex
     return false;
   }
   bool closed = false;
-  if (starts_with(line, "MSH"))
+  if (opens_message(line))
     closed = close_text(text, offset);
   if (!located_) {
     // The text's offset is that of its first byte that trimming keeps.
@@ -270,6 +290,28 @@ bool BatchCutter::close_text(std::string &text, uint64_t &offset) {
   return true;
 }
 
+size_t frame_start(std::string_view text, size_t from) {
+  for (size_t at = text.find(mllp_start_block, from); at != std::string_view::npos;
+       at = text.find(mllp_start_block, at + 1))
+    if (starts_with(text.substr(at + 1), "MSH"))
+      return at;
+  return std::string_view::npos;
+}
+
+size_t next_message_start(std::string_view data, size_t from) {
+  if (from == 0)
+    from = 1;
+  const size_t framed = frame_start(data, from);
+  // A line that opens a message before the first frame start.
+  const size_t end = framed == std::string_view::npos ? data.size() : framed;
+  for (size_t at = from; at < end; ++at) {
+    const char before = data[at - 1];
+    if ((before == '\r' || before == '\n') && opens_message(data.substr(at)))
+      return at;
+  }
+  return framed;
+}
+
 std::vector<std::string> split_batch(std::string_view raw) {
   std::vector<std::string> texts;
   BatchCutter cutter;
@@ -283,7 +325,23 @@ std::vector<std::string> split_batch(std::string_view raw) {
 }
 
 bool trim_message_text(std::string &text) {
-  std::string_view trimmed = trim_white_space(text);
+  std::string_view trimmed = trim_white_space_start(text);
+  // The end: White_Space and NUL bytes, and an end block just before them
+  // (these stand between frames; an end block that ends a line was dropped
+  // with the line's frame already).
+  auto trim_end = [](std::string_view view) {
+    for (;;) {
+      view = trim_white_space_end(view);
+      if (view.empty() || view.back() != '\0')
+        return view;
+      view.remove_suffix(1);
+    }
+  };
+  std::string_view end_trimmed = trim_end(trimmed);
+  if (end_trimmed.size() < trimmed.size() && !end_trimmed.empty() &&
+      end_trimmed.back() == mllp_end_block)
+    end_trimmed = trim_end(end_trimmed.substr(0, end_trimmed.size() - 1));
+  trimmed = end_trimmed;
   if (!starts_with(trimmed, "MSH"))
     return false;
   if (trimmed.data() != text.data())

@@ -15,10 +15,12 @@ namespace vellomar {
 // Cuts a stream of bytes, fed in chunks of any size, into message texts; the
 // one routine behind split_batch, parse_batch and the streaming reader, so
 // that they cut alike whatever the chunk boundaries. The rules: the stream is
-// trimmed of White_Space and split into lines at CR and LF; a start block
-// 0x0B opening a line and an end block 0x1C closing it are dropped, so that
+// trimmed of White_Space and split into lines at CR and LF, and before every
+// start block 0x0B followed by "MSH" wherever it stands (a frame starts a
+// message, as on the wire, even where its end block has no CR after it); a
+// start block opening a line and an end block closing it are dropped, so that
 // MLLP-framed messages can follow one another; envelope segments are skipped
-// wherever they stand; every line beginning with "MSH" starts a new text, and
+// wherever they stand; every line that opens_message() starts a new text, and
 // the lines of a text are joined by single carriage returns. Lines before the
 // first MSH line form a text of their own.
 //
@@ -38,6 +40,7 @@ public:
   bool next(std::string &text, uint64_t &offset);
 
 private:
+  bool next_raw_line(std::string_view &line, uint64_t &at);
   bool next_line(std::string_view &line, uint64_t &at);
   bool take_line(std::string_view line, uint64_t at, std::string &text, uint64_t &offset);
   bool close_text(std::string &text, uint64_t &offset);
@@ -56,6 +59,10 @@ private:
   std::string partial_; // an unfinished line carried over from earlier chunks
   uint64_t partial_at_ = 0;
   bool partial_used_ = false; // partial_ was completed into a line of chunk_
+  // The part of a line after a frame start inside it: the next line, a view
+  // into chunk_ or partial_ like the line it was cut from.
+  std::string_view rest_;
+  uint64_t rest_at_ = 0;
 
   // The current text: `owned_` joins its lines from earlier chunks, `lines_`
   // views the later ones; `size_` is the joined size of both.
@@ -74,11 +81,35 @@ private:
   bool last_tail_ = false; // it was appended and ended in White_Space
 };
 
+// Where a message starts, the one rule of the cutter and of the splitting of
+// files into ranges (vellomar's Dask reader): at a line that begins with
+// "MSH", with or without a start block in front, and at a start block followed
+// by "MSH" wherever it stands. A line begins after a CR or an LF.
+//
+// Whether a line (as the cutter cuts lines) opens a message.
+inline bool opens_message(std::string_view line) {
+  if (!line.empty() && line.front() == '\x0b')
+    line.remove_prefix(1);
+  return line.size() >= 3 && line[0] == 'M' && line[1] == 'S' && line[2] == 'H';
+}
+// The position of the first start block followed by "MSH" at or after `from`
+// in `text`, or npos: where the cutter ends a line that does not end at a
+// line break.
+size_t frame_start(std::string_view text, size_t from);
+// The first position p >= max(from, 1) of `data` at which a message starts,
+// judged by the bytes from data[p - 1] on (a line end before it, or none);
+// npos when none does before the end of `data`. A start whose bytes run past
+// the end of `data` is not found: a caller reading a stream in pieces keeps
+// the last four bytes of one piece in front of the next.
+size_t next_message_start(std::string_view data, size_t from);
+
 // Cuts a whole batch into message texts.
 std::vector<std::string> split_batch(std::string_view raw);
 
-// Makes a text of the cutter ready to parse: trims it of White_Space and
-// returns whether it begins with "MSH". Only the text of the lines before
+// Makes a text of the cutter ready to parse: trims it of White_Space, and at
+// its end of NUL bytes too and of an end block just before what is trimmed
+// there (the bytes that stand between frames in a capture), and returns
+// whether it begins with "MSH". Only the text of the lines before
 // the first MSH line can fail, and it is then skipped.
 bool trim_message_text(std::string &text);
 

@@ -1,6 +1,10 @@
-// The character set a message names, for the package's decode(): MSH-18 read
-// by the same core routine as the reader's.
+// Byte-level reading for the package: the character set a message names, for
+// its codec (MSH-18 read by the same core routine as the reader's), and where
+// a message starts, for the splitting of files into ranges (the cutter's own
+// rule).
+#include "../core/batch.hpp"
 #include "../core/charset.hpp"
+#include "../binding/convert.hpp"
 #include "ops.hpp"
 
 namespace vellomar::ops {
@@ -42,6 +46,21 @@ Ref charset_of(PyObject **args) {
         PyUnicode_DecodeASCII(name.data(), static_cast<Py_ssize_t>(name.size()), "replace"));
   }
   return Ref::borrow(Py_None);
+}
+
+const py::Signature message_start_sig{"message_start()", {"data", "start"}, 2, 2};
+
+Ref message_start(PyObject **args) {
+  const Buffer data(args[0]);
+  uint64_t start = 0;
+  if (!py::to_index(args[1], "start", start))
+    return {};
+  const std::string_view text = data.text();
+  const size_t found =
+      start >= text.size() ? std::string_view::npos
+                           : next_message_start(text, static_cast<size_t>(start));
+  return Ref::check(found == std::string_view::npos ? PyLong_FromLong(-1)
+                                                    : PyLong_FromSize_t(found));
 }
 
 } // namespace vellomar::ops

@@ -26,6 +26,8 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, "record_from_state($module, state)\n--\n\n"},
     {"charset_of", py::as_cfunction(py::function<charset_of_sig, charset_of>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"message_start", py::as_cfunction(py::function<message_start_sig, message_start>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -36,8 +36,10 @@ extern const py::Signature record_state_sig, record_from_state_sig;
 py::Ref record_state(PyObject **args);
 py::Ref record_from_state(PyObject **args);
 
-// charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes.
-extern const py::Signature charset_of_sig;
+// charset.cpp: charset_of(data), MSH-18 of the first MSH segment of bytes;
+// message_start(data, start), the first message start in bytes (-1 for none).
+extern const py::Signature charset_of_sig, message_start_sig;
 py::Ref charset_of(PyObject **args);
+py::Ref message_start(PyObject **args);
 
 } // namespace vellomar::ops

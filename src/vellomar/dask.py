@@ -3,16 +3,14 @@
 ``read_hl7`` cuts every file into byte ranges of about ``blocksize`` bytes
 and makes one partition of each with :func:`vellomar.table`, so that several
 workers share one large file. As a CSV reader cuts at line ends, a range is
-moved forward to the next line that starts a message (an MSH line, with or
-without an MLLP start block before it): each message belongs to the range in
-which its MSH line begins, and the ranges together hold every message of the
-file exactly once.
+moved forward to the next message start, by the reader's own rule (see
+vellomar._ranges): each message belongs to the range in which it begins, and
+the ranges together hold every message of the file exactly once.
 """
 
 from __future__ import annotations
 
 import os
-import re
 from collections.abc import Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
@@ -30,17 +28,13 @@ except ImportError as error:  # pragma: no cover - depends on the environment
 
 import vellomar
 
+from ._ranges import Range as _Range
+from ._ranges import message_start as _message_start
+
 if TYPE_CHECKING:
     from fsspec import AbstractFileSystem
 
 __all__ = ["read_hl7"]
-
-# A message starts at a line that begins with "MSH", or at the MLLP start
-# block in front of such a line; a line starts after every CR and LF (and at
-# offset 0, which always starts a range). Group 1 is the message start.
-_START = re.compile(rb"[\r\n](\x0bMSH|MSH)")
-_START_LONGEST = 5
-_SCAN = 1 << 16  # bytes read at a time while looking for a message start
 
 
 def read_hl7(
@@ -109,26 +103,6 @@ class _BlockReader:
             return _partition(_Range(file, end - start), self.columns, self.rows)
 
 
-def _message_start(file: Any, offset: int, size: int) -> int:
-    """The offset of the first message start at or after ``offset``, or
-    ``size`` when there is none."""
-    if offset <= 0 or offset >= size:
-        return min(max(offset, 0), size)
-    # From the byte before `offset`, which tells whether a line starts there.
-    at = offset - 1
-    file.seek(at)
-    data = b""
-    while chunk := file.read(_SCAN):
-        data += chunk
-        found = _START.search(data)
-        if found:
-            return at + found.start(1)
-        keep = min(len(data), _START_LONGEST - 1)  # a start cut in two
-        at += len(data) - keep
-        data = data[len(data) - keep :]
-    return size
-
-
 def _partition(
     source: bytes | _Range, columns: dict[str, str] | list[str], rows: str | None
 ) -> _pd.DataFrame:
@@ -136,20 +110,3 @@ def _partition(
     # MSH-18); the columns go through Arrow's C stream to pandas without a
     # Python object per value.
     return _pa.table(vellomar.table(source, columns, rows=rows)).to_pandas()
-
-
-class _Range:
-    """The next ``length`` bytes of a binary file, as a binary file. Read in
-    chunks, a block never exists whole in memory: fresh large allocations
-    cost page faults, all the more in Dask's workers, which hand memory back
-    to the system early."""
-
-    def __init__(self, file: Any, length: int) -> None:
-        self._file = file
-        self._left = length
-
-    def read(self, size: int = -1) -> bytes:
-        size = self._left if size is None or size < 0 else min(size, self._left)
-        data = self._file.read(size) if size else b""
-        self._left -= len(data)
-        return data

@@ -46,13 +46,13 @@ OPTION = ",".join(f"{name}={path}" for name, path in COLUMNS.items())
 # segment name; in MSH, MSH-1 is the separator itself, so MSH-n is item n.
 SPLIT_SQL = """
 with m as (select split(value, '\\r') as segs from archive),
-s as (select split(segs[0], '\\\\|') as msh,
-             split(filter(segs, x -> startswith(x, 'PID|'))[0], '\\\\|') as pid,
-             split(filter(segs, x -> startswith(x, 'PV1|'))[0], '\\\\|') as pv1 from m)
-select msh[9] as control, split(msh[8], '\\\\^')[1] as event, msh[2] as sender,
-       split(pid[3], '\\\\^')[0] as mrn, split(pid[5], '\\\\^')[0] as family,
-       split(pid[5], '\\\\^')[1] as given, pid[7] as birth, pid[8] as sex,
-       split(pid[11], '\\\\^')[2] as city, split(pv1[7], '\\\\^')[1] as doctor
+s as (select split(get(segs, 0), '\\\\|') as msh,
+             split(get(filter(segs, x -> startswith(x, 'PID|')), 0), '\\\\|') as pid,
+             split(get(filter(segs, x -> startswith(x, 'PV1|')), 0), '\\\\|') as pv1 from m)
+select get(msh, 9) as control, get(split(get(msh, 8), '\\\\^'), 1) as event, get(msh, 2) as sender,
+       get(split(get(pid, 3), '\\\\^'), 0) as mrn, get(split(get(pid, 5), '\\\\^'), 0) as family,
+       get(split(get(pid, 5), '\\\\^'), 1) as given, get(pid, 7) as birth, get(pid, 8) as sex,
+       get(split(get(pid, 11), '\\\\^'), 2) as city, get(split(get(pv1, 7), '\\\\^'), 1) as doctor
 from s
 """
 
@@ -102,7 +102,7 @@ def hl7_udf():
 
 
 def text_df(spark, path: Path, limit: int | None = None):
-    df = spark.read.text(str(path))
+    df = spark.read.option("lineSep", "\n").text(str(path))
     return df.limit(limit) if limit else df
 
 

@@ -27,13 +27,30 @@ def records(df):
     return df.astype(object).where(df.notna(), None).to_dict("records")
 
 
+OPTIONS = [{}, {"errors": "keep"}, {"errors": "keep", "provenance": True}, {"errors": "skip", "provenance": True}]
+
+
 @settings(max_examples=25)
-@given(st.integers(1, 300), st.sampled_from(["\r", "\n", "\r\n"]), st.booleans())
-def test_any_blocksize(tmp_path_factory, blocksize, end, frame):
+@given(st.integers(1, 300), st.sampled_from(["\r", "\n", "\r\n"]), st.booleans(), st.sampled_from(OPTIONS))
+def test_any_blocksize(tmp_path_factory, blocksize, end, frame, options):
     path = tmp_path_factory.mktemp("hl7") / "a.hl7"
-    path.write_text("".join(archive(12, end, frame)), newline="")
-    ddf = vellomar.dask.read_hl7(path, COLUMNS, rows="OBX", blocksize=blocksize)
-    assert records(ddf.compute(scheduler="sync")) == vellomar.table(path, COLUMNS, rows="OBX").to_pylist()
+    texts = list(archive(12, end, frame))
+    if options:  # bad messages: one that does not parse, one that does not decode
+        texts[3:3], texts[9:9] = [f"MSH|^{end}"], [f"MSH|^~\\&|\udce9{end}"]
+    path.write_bytes("".join(texts).encode(errors="surrogateescape"))
+    ddf = vellomar.dask.read_hl7(path, COLUMNS, rows="OBX", blocksize=blocksize, **options)
+    assert records(ddf.compute(scheduler="sync")) == vellomar.table(path, COLUMNS, rows="OBX", **options).to_pylist()
+
+
+def test_error_counted_from_the_file_start(tmp_path):
+    texts = list(archive(60, "\r", False))
+    texts[50] = "MSH|^\r"
+    (tmp_path / "a.hl7").write_text("".join(texts), newline="")
+    with pytest.raises(vellomar.MessageError) as raised:
+        vellomar.dask.read_hl7(tmp_path / "a.hl7", COLUMNS, blocksize=100).compute(scheduler="sync")
+    offset = len("".join(texts[:50]))
+    assert str(raised.value) == f"{tmp_path / 'a.hl7'}: Message 51 at byte {offset}: " \
+        "MSH segment too short to extract encoding characters"
 
 
 @pytest.fixture(scope="module")

@@ -139,6 +139,28 @@ def test_equal_to_table(spark, tmp_path, layout, rows, blocksize):
         assert df.rdd.getNumPartitions() > 4
 
 
+@pytest.mark.parametrize(("mode", "errors"), [("PERMISSIVE", "keep"), ("DROPMALFORMED", "skip"), ("FAILFAST", "raise")])
+def test_modes(spark, tmp_path, mode, errors):
+    """Bad messages in later blocks, named by their place in the file; the file in Latin-1."""
+    texts = [t.replace("|SMITH^", "|MÜLLER^") for t in archive(40)]
+    texts[17] = texts[33] = "MSH|x\r"
+    path = tmp_path / "mixed.hl7"
+    path.write_bytes("".join(texts).encode("latin-1"))
+    df = (spark.read.format("hl7").options(columns=OPTION, mode=mode, rows="OBX", provenance="true", encoding="latin-1")
+          .option("blocksize", "8k").load(str(path)))
+    if errors == "raise":
+        with pytest.raises(vellomar.MessageError) as expected:
+            vellomar.table(path, COLUMNS, encoding="latin-1")
+        with pytest.raises(Exception) as raised:
+            df.collect()
+        assert f"vellomar.read.MessageError: {expected.value}" in str(raised.value).splitlines()
+        assert expected.value.ordinal == 18
+    else:
+        expected = vellomar.table(path, COLUMNS, rows="OBX", errors=errors, encoding="latin-1", provenance=True)
+        renamed = [{("_corrupt_record" if k == "error" else k): v for k, v in r.items()} for r in expected.to_pylist()]
+        assert rows_of(df) == renamed and any(r["family"] == "MÜLLER" for r in renamed)
+
+
 def test_sql_view(spark, tmp_path):
     path = write(tmp_path / "a.hl7", archive(30))
     spark.sql(f"CREATE OR REPLACE TEMPORARY VIEW adt USING hl7 OPTIONS (path '{path}', columns 'mrn=PID-3-1,event=MSH-9-2')")
@@ -158,7 +180,7 @@ def test_whole_end(cut):
 
 
 def run_stream(spark, source, checkpoint, out):
-    query = (spark.readStream.format("hl7").option("columns", "id=MSH-10,mrn=PID-3-1").option("mode", "FAILFAST")
+    query = (spark.readStream.format("hl7").options(columns="id=MSH-10,mrn=PID-3-1", mode="FAILFAST", provenance="true")
              .option("blocksize", "4k").load(str(source))
              .writeStream.format("parquet").option("path", str(out)).option("checkpointLocation", str(checkpoint))
              .trigger(availableNow=True).start())
@@ -177,9 +199,8 @@ def test_stream_growing_file_restarted(spark, tmp_path):
     with open(store, "ab") as file:
         file.write(data[half:])
     run_stream(spark, store, tmp_path / "checkpoint", tmp_path / "out")
-    got = sorted(tuple(r) for r in spark.read.parquet(str(tmp_path / "out")).select("id", "mrn").collect())
-    expected = vellomar.table(store, {"id": "MSH-10", "mrn": "PID-3-1"}).to_pylist()
-    assert got == sorted((r["id"], r["mrn"]) for r in expected)
+    got = sorted(rows_of(spark.read.parquet(str(tmp_path / "out"))), key=lambda r: r["source_message"])
+    assert got == vellomar.table(store, {"id": "MSH-10", "mrn": "PID-3-1"}, provenance=True).to_pylist()
     assert first == data[:half].count(b"\x1c")
 
 

@@ -1,8 +1,11 @@
 import io
+import pickle
 import sys
 from pathlib import Path
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 import vellomar
 
@@ -57,6 +60,7 @@ def test_table_arrow(rows):
     expected = table.to_pydict()
     assert pyarrow.table(table).to_pydict() == expected
     assert polars.DataFrame(table).to_dict(as_series=False) == expected
+    assert table.to_pandas().astype(object).where(table.to_pandas().notna(), None).to_dict("list") == expected
     assert table.to_pylist() == [dict(zip(expected, row)) for row in zip(*expected.values())]
 
 
@@ -103,3 +107,92 @@ def test_cli_table(tmp_path, monkeypatch, capsys, options, status, output, error
     assert exited.value.code == status
     assert capsys.readouterr().err.endswith(error)
     assert (out.read_bytes().decode() if out.exists() else "") == output
+
+
+# Message 2 does not parse, message 4 (Latin-1 without MSH-18) does not decode as UTF-8.
+MIXED = (b"\xef\xbb\xbfMSH|^~\\&|A\rOBX|1||x\rOBX|2||y\rMSH|^\rMSH|^~\\&|C\r"
+         b"MSH|^~\\&|D\rPID|1||Z\xe9\r\x0bMSH|^~\\&|E\rOBX|1||z\x1c\r")
+BAD = [(2, 32, "MSH segment too short to extract encoding characters"),
+       (4, 49, "'utf-8' codec can't decode byte 0xe9 in position 19: unexpected end of data")]
+
+
+@pytest.mark.parametrize(
+    "errors, rows, provenance, expected",
+    [
+        ("skip", None, True, [("A", "x", None, 1, 3), ("C", None, None, 3, 38), ("E", "z", None, 5, 71)]),
+        ("keep", "OBX", True, [("A", "x", None, 1, 3), ("A", "y", None, 1, 3),
+                               (None, None, BAD[0][2], 2, 32), (None, None, BAD[1][2], 4, 49),
+                               ("E", "z", None, 5, 71)]),
+        ("keep", None, False, [("A", "x", None), (None, None, BAD[0][2]), ("C", None, None),
+                               (None, None, BAD[1][2]), ("E", "z", None)]),
+    ],
+)
+def test_bad_messages_and_provenance(tmp_path, errors, rows, provenance, expected):
+    path = tmp_path / "mixed.hl7"
+    path.write_bytes(MIXED)
+    with path.open("rb") as file:
+        tables = [(vellomar.table(source, {"app": "MSH-3", "obx": "OBX-3"}, rows=rows, errors=errors,
+                                  provenance=provenance), name)
+                  for source, name in [(path, str(path)), (str(path), str(path)), (MIXED, None),
+                                       (file, str(path)), ([io.BytesIO(MIXED)], None)]]
+    for t, name in tables:
+        wanted = [r[:3] if errors == "keep" else r[:2] for r in expected]
+        names = t.column_names[:len(wanted[0])]
+        assert [tuple(r[n] for n in names) for r in t.to_pylist()] == wanted
+        if provenance:
+            assert [(r["source_file"], r["source_message"], r["source_offset"]) for r in t.to_pylist()] == [
+                (name, *r[-2:]) for r in expected]
+        assert [(e.file, e.ordinal, e.offset, e.reason, str(e)) for e in t.errors] == [
+            (name, *bad, f"{name + ': ' if name else ''}Message {bad[0]} at byte {bad[1]}: {bad[2]}")
+            for bad in BAD]
+    with pytest.raises(vellomar.MessageError) as raised:
+        vellomar.table(path, ["MSH-3"])
+    assert str(raised.value) == f"{path}: Message 2 at byte 32: {BAD[0][2]}"
+    assert pickle.loads(pickle.dumps(raised.value)).args == raised.value.args
+
+
+@pytest.mark.parametrize(
+    "options, expected",
+    [
+        ({}, ["é", None]),
+        ({"fallback_encoding": "latin-1"}, ["é", "é"]),
+        ({"encoding": "latin-1", "fallback_encoding": "cp1252"}, ["Ã©", "é"]),
+    ],
+)
+def test_fallback_encoding(options, expected):
+    data = "MSH|^~\\&|é\r".encode() + "MSH|^~\\&|é\r".encode("latin-1")
+    assert vellomar.table(data, ["MSH-3"], errors="keep", **options).to_pydict()["MSH-3"] == expected
+
+
+@pytest.mark.parametrize(
+    "options, text",
+    [
+        ({"columns": {"error": "MSH-3"}, "errors": "keep"},
+         "column name 'error' is taken by the reason column: give the path another name"),
+        ({"columns": {"source_offset": "MSH-3"}, "provenance": True},
+         "column name 'source_offset' is taken by the provenance column: give the path another name"),
+        ({"errors": "ignore"}, "errors must be 'raise', 'skip' or 'keep', not 'ignore'"),
+        ({"batch_rows": 0}, "batch_rows and batch_bytes must be positive"),
+    ],
+)
+def test_options_refused(options, text):
+    with pytest.raises(ValueError) as raised:
+        vellomar.table_batches(BATCH, **{"columns": ["MSH-3"], **options})
+    assert str(raised.value) == text
+
+
+@given(st.integers(1, 7), st.integers(1, 4000), st.sampled_from([None, "OBX"]))
+def test_batches_make_the_table(batch_rows, batch_bytes, rows):
+    source = [ORU, MIXED, BATCH.encode()]
+    options = {"columns": {"id": "MSH-10", "value": "OBX-5", "obx": "OBX"}, "rows": rows,
+               "errors": "keep", "provenance": True}
+    whole = vellomar.table(source, **options)
+    batches = list(vellomar.table_batches(source, batch_rows=batch_rows, batch_bytes=batch_bytes, **options))
+    assert [r for b in batches for r in b.to_pylist()] == whole.to_pylist()
+    assert [e.args for b in batches for e in b.errors] == [e.args for e in whole.errors]
+    assert all(b.num_rows for b in batches) and (rows or all(b.num_rows <= batch_rows for b in batches))
+
+
+def test_duplicate_paths_keep_their_columns():
+    t = vellomar.table(ORU, ["MSH-10", "PID-3", "MSH-10", "MSH-10"])
+    assert list(t.to_pydict()) == t.column_names == ["MSH-10", "PID-3", "MSH-10 (2)", "MSH-10 (3)"]

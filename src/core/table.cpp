@@ -12,31 +12,37 @@ bool find_segment(const Message &message, std::string_view name, uint64_t repeti
   return true;
 }
 
-void StringColumn::append(std::string_view value) {
-  data.append(value);
-  offsets.push_back(static_cast<int64_t>(data.size()));
-  if (!validity.empty()) {
-    const size_t row = rows() - 1;
-    if (row / 8 >= validity.size())
-      validity.push_back(0);
-    validity[row / 8] = static_cast<uint8_t>(validity[row / 8] | (1u << (row % 8)));
+void Validity::push(size_t row, bool present) {
+  if (bits.empty()) {
+    if (present)
+      return; // every row so far has a value
+    bits.assign(row / 8 + 1, 0xFF);
+  }
+  if (row / 8 >= bits.size())
+    bits.push_back(0);
+  if (present)
+    bits[row / 8] = static_cast<uint8_t>(bits[row / 8] | (1u << (row % 8)));
+  else {
+    bits[row / 8] = static_cast<uint8_t>(bits[row / 8] & ~(1u << (row % 8)));
+    ++nulls;
   }
 }
 
-void StringColumn::append_null() {
-  const size_t row = rows();
+void StringColumn::append(std::string_view value) {
+  data.append(value);
   offsets.push_back(static_cast<int64_t>(data.size()));
-  if (validity.empty()) // every row before this one has a value
-    validity.assign(row / 8 + 1, 0xFF);
-  if (row / 8 >= validity.size())
-    validity.push_back(0);
-  validity[row / 8] = static_cast<uint8_t>(validity[row / 8] & ~(1u << (row % 8)));
-  ++nulls;
+  validity.push(rows() - 1, true);
+}
+
+void StringColumn::append_null() {
+  offsets.push_back(static_cast<int64_t>(data.size()));
+  validity.push(rows() - 1, false);
 }
 
 Result<TableBuilder> TableBuilder::create(const std::vector<std::string_view> &paths,
-                                          std::string_view rows) {
+                                          std::string_view rows, TableOptions options) {
   TableBuilder builder;
+  builder.options_ = options;
   if (!rows.empty() && (rows.size() != 3 || check_terser_path(rows)))
     return Error{ErrorKind::value_error, "Invalid segment name: '" + std::string(rows) + "'"};
   for (std::string_view text : paths) {
@@ -56,7 +62,61 @@ Result<TableBuilder> TableBuilder::create(const std::vector<std::string_view> &p
   return builder;
 }
 
-void TableBuilder::add(const Message &message) {
+TableBuilder TableBuilder::empty_copy() const {
+  TableBuilder copy;
+  copy.paths_ = paths_;
+  copy.per_row_ = per_row_;
+  copy.rows_segment_ = rows_segment_;
+  copy.options_ = options_;
+  copy.columns_.resize(columns_.size());
+  copy.values_.resize(values_.size());
+  copy.present_.resize(present_.size());
+  return copy;
+}
+
+size_t TableBuilder::bytes() const {
+  size_t total = reasons_.bytes() + files_.bytes() + (ordinals_.rows() + offsets_.rows()) * 8;
+  for (const StringColumn &column : columns_)
+    total += column.bytes();
+  return total;
+}
+
+void TableBuilder::add(const Message &message, const Origin &origin) {
+  const size_t first = rows_;
+  add_rows(message);
+  annotate(first, origin, nullptr);
+}
+
+void TableBuilder::add_bad(std::string_view reason, const Origin &origin) {
+  for (StringColumn &column : columns_)
+    column.append_null();
+  annotate(rows_++, origin, &reason);
+}
+
+void TableBuilder::annotate(size_t first, const Origin &origin, const std::string_view *reason) {
+  for (size_t row = first; row < rows_; ++row) {
+    if (options_.reasons) {
+      if (reason)
+        reasons_.append(*reason);
+      else
+        reasons_.append_null();
+    }
+    if (options_.provenance) {
+      if (origin.file)
+        files_.append(*origin.file);
+      else
+        files_.append_null();
+      for (auto [column, value] : {std::pair{&ordinals_, origin.ordinal}, {&offsets_, origin.offset}}) {
+        if (value < 0)
+          column->append_null();
+        else
+          column->append(value);
+      }
+    }
+  }
+}
+
+void TableBuilder::add_rows(const Message &message) {
   std::string scratch;
   std::string_view value;
   // Consecutive paths on the same segment (PID-3, PID-5, ...) look it up once.

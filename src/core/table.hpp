@@ -19,22 +19,62 @@ namespace vellomar {
 bool find_segment(const Message &message, std::string_view name, uint64_t repetition,
                   SegmentView &out);
 
+// Which rows hold a value (Arrow's validity bitmap): empty while no row is
+// null, so that a column without nulls carries no bitmap.
+struct Validity {
+  std::vector<uint8_t> bits; // bit i set: row i has a value
+  int64_t nulls = 0;
+
+  bool is_null(size_t row) const { return !bits.empty() && !(bits[row / 8] >> (row % 8) & 1); }
+  // Records row `row` (the next one) as present or null.
+  void push(size_t row, bool present);
+};
+
 struct StringColumn {
   std::vector<int64_t> offsets{0}; // rows + 1 entries
   std::string data;
-  std::vector<uint8_t> validity;   // bit i set: row i has a value; empty while no null
-  int64_t nulls = 0;
+  Validity validity;
 
   size_t rows() const { return offsets.size() - 1; }
-  bool is_null(size_t row) const {
-    return !validity.empty() && !(validity[row / 8] >> (row % 8) & 1);
-  }
+  bool is_null(size_t row) const { return validity.is_null(row); }
   std::string_view value(size_t row) const {
     return std::string_view(data).substr(static_cast<size_t>(offsets[row]),
                                          static_cast<size_t>(offsets[row + 1] - offsets[row]));
   }
+  size_t bytes() const { return data.size() + offsets.size() * sizeof(int64_t); }
   void append(std::string_view value);
   void append_null();
+};
+
+struct Int64Column {
+  std::vector<int64_t> values;
+  Validity validity;
+
+  size_t rows() const { return values.size(); }
+  bool is_null(size_t row) const { return validity.is_null(row); }
+  void append(int64_t value) {
+    validity.push(values.size(), true);
+    values.push_back(value);
+  }
+  void append_null() {
+    validity.push(values.size(), false);
+    values.push_back(0);
+  }
+};
+
+// Where a message comes from: its file (none for text or a Message object),
+// its 1-based number in the file and the byte offset where it starts (-1
+// where unknown; a Message object has neither).
+struct Origin {
+  const std::string *file = nullptr;
+  int64_t ordinal = -1;
+  int64_t offset = -1;
+};
+
+// Columns a table may carry besides its paths' columns.
+struct TableOptions {
+  bool reasons = false;    // why a message kept as a row did not parse
+  bool provenance = false; // file, message number and byte offset of each row
 };
 
 class TableBuilder {
@@ -43,20 +83,41 @@ public:
   // `rows` names the segment that gives one row per occurrence, or is empty
   // for one row per message.
   static Result<TableBuilder> create(const std::vector<std::string_view> &paths,
-                                     std::string_view rows);
+                                     std::string_view rows, TableOptions options = {});
 
   // Appends the rows of one message. What a path selects is null where the
   // message lacks the segment, repetition, field, component or sub-component.
-  void add(const Message &message);
+  void add(const Message &message, const Origin &origin = {});
+  // Appends one row for a message that did not parse or decode: every path
+  // column null, the reason in the reasons column.
+  void add_bad(std::string_view reason, const Origin &origin);
+
+  // The same paths and options with no rows yet.
+  TableBuilder empty_copy() const;
 
   const std::vector<StringColumn> &columns() const { return columns_; }
+  const StringColumn &reasons() const { return reasons_; }
+  const StringColumn &files() const { return files_; }
+  const Int64Column &ordinals() const { return ordinals_; }
+  const Int64Column &offsets() const { return offsets_; }
+  const TableOptions &options() const { return options_; }
   size_t rows() const { return rows_; }
+  // The bytes the columns hold, for batches bounded by a budget.
+  size_t bytes() const;
 
 private:
+  // The rows of a message in the path columns (none in rows mode for a message without the segment).
+  void add_rows(const Message &message);
+  // Fills the reasons and provenance columns of the rows from `first` on.
+  void annotate(size_t first, const Origin &origin, const std::string_view *reason);
+
   std::vector<TerserPath> paths_;
   std::vector<bool> per_row_; // the path reads from the rows segment's occurrence
   std::string rows_segment_;
+  TableOptions options_;
   std::vector<StringColumn> columns_;
+  StringColumn reasons_, files_;
+  Int64Column ordinals_, offsets_;
   size_t rows_ = 0;
   // Per-message values of the other paths in rows mode.
   std::vector<std::string> values_;

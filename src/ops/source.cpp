@@ -3,6 +3,8 @@
 #include "../core/charset.hpp"
 #include "../core/parser.hpp"
 
+#include <algorithm>
+
 namespace vellomar::ops {
 namespace {
 
@@ -49,13 +51,17 @@ bool ByteSource::next_text(std::string &text, uint64_t &offset) {
         return false;
       // The cutter no longer views the last chunk: read the next one.
       chunk_.reset();
-      py::Ref data = py::Ref::check(PyObject_CallFunction(read_.get(), "n", chunk_size));
+      const auto want = static_cast<Py_ssize_t>(
+          std::min<uint64_t>(static_cast<uint64_t>(chunk_size), limit_ - position_));
+      py::Ref data = py::Ref::check(want ? PyObject_CallFunction(read_.get(), "n", want)
+                                         : PyBytes_FromStringAndSize(nullptr, 0));
       if (!PyBytes_Check(data.get())) {
         PyErr_Format(PyExc_TypeError, "read() returned '%.200s', not 'bytes': open the file in binary mode",
                      Py_TYPE(data.get())->tp_name);
         throw py::ErrorAlreadySet{};
       }
-      const auto size = static_cast<size_t>(PyBytes_GET_SIZE(data.get()));
+      const auto size = std::min(static_cast<uint64_t>(PyBytes_GET_SIZE(data.get())),
+                                 limit_ - position_); // a read() longer than asked
       if (size == 0) {
         ended_ = true;
         cutter_.finish();
@@ -103,15 +109,17 @@ const Codec &ByteSource::codec_of(std::string_view text) {
 }
 
 Result<Message> ByteSource::parse(std::string &&text) {
-  const Codec &codec = codec_of(text);
-  if (!codec.error.empty())
-    return Error{ErrorKind::value_error, codec.error};
-  if (codec.utf8 && is_utf8(text))
+  const Codec *codec = &codec_of(text);
+  if (!codec->error.empty())
+    return Error{ErrorKind::value_error, codec->error};
+  if (codec->utf8 && is_utf8(text))
     return parse_message(std::move(text));
+  if (codec == &fixed_ && codec->utf8 && fallback_)
+    codec = &*fallback_;
   // Another codec, or bytes that are not UTF-8: the interpreter's decoder
   // gives the str, or the error text of the byte that does not decode.
   py::Ref decoded = py::Ref::steal(PyUnicode_Decode(
-      text.data(), static_cast<Py_ssize_t>(text.size()), codec.utf8 ? "utf-8" : codec.name.c_str(),
+      text.data(), static_cast<Py_ssize_t>(text.size()), codec->utf8 ? "utf-8" : codec->name.c_str(),
       "strict"));
   if (!decoded)
     return Error{ErrorKind::value_error, raised_text()};

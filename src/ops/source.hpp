@@ -4,6 +4,8 @@
 // in place; other codecs go through the interpreter's decoders.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -29,6 +31,13 @@ public:
       : read_(py::Ref::borrow(read)), codec_for_(py::Ref::borrow(codec_for)),
         fixed_(std::move(fixed)) {}
 
+  // Reads no more than `limit` bytes of the stream (a byte range of a file).
+  void set_limit(uint64_t limit) { limit_ = limit; }
+  // The codec for a message that names no character set and is not UTF-8
+  // (archives that mix UTF-8 with undeclared Latin-1); without one, such a
+  // message is an error.
+  void set_fallback(Codec fallback) { fallback_ = std::move(fallback); }
+
   // Sets `text` to the next message text (trimmed, beginning with "MSH") and
   // `offset` to its stream offset; false at the end of the stream. Raises
   // (ErrorAlreadySet) what read() raises.
@@ -44,6 +53,8 @@ private:
   py::Ref read_;
   py::Ref codec_for_;
   Codec fixed_;
+  std::optional<Codec> fallback_;
+  uint64_t limit_ = UINT64_MAX;
   std::unordered_map<std::string, Codec> codecs_;
   py::Ref chunk_; // the bytes the cutter is viewing
   BatchCutter cutter_;

@@ -3,6 +3,7 @@
 // as an Arrow C stream (built with nanoarrow; the arrays view the columns'
 // own buffers, which the stream keeps alive).
 #include <memory>
+#include <variant>
 
 #include <nanoarrow/nanoarrow.hpp>
 
@@ -17,10 +18,28 @@ namespace {
 
 using py::Ref;
 
+// How a message that does not parse or decode is handled.
+enum class BadMessages { raise, skip, keep };
+
+// The stream being read: its source and where its messages are in their file.
+struct Feed {
+  ByteSource source;
+  std::string file;
+  bool has_file = false;
+  uint64_t count = 0;       // messages of the stream so far
+  int64_t ordinal_base = 0; // messages of the file before the stream
+  int64_t offset_base = 0;  // the stream's offset in the file
+  Ref error_type;           // called as error_type(ordinal, offset, reason)
+};
+
 struct TableState {
-  std::vector<std::string> names;
+  std::vector<std::string> names; // of every column, the paths' first
   std::unique_ptr<TableBuilder> builder; // shared with exported arrays once finished
   std::shared_ptr<const TableBuilder> done;
+  BadMessages bad = BadMessages::raise;
+  size_t max_rows = SIZE_MAX, max_bytes = SIZE_MAX; // a batch's budget
+  Ref errors;                      // list of the error objects of bad messages
+  std::unique_ptr<Feed> feed;
 
   TableBuilder &building() {
     if (!builder)
@@ -32,58 +51,96 @@ struct TableState {
       done = std::move(builder);
     return *done;
   }
+  bool full() const {
+    return builder->rows() && (builder->rows() >= max_rows || builder->bytes() >= max_bytes);
+  }
 };
 
 PyTypeObject *state_type();
 
 // ------------------------------------------------------------------ feeding
 
-const py::Signature add_text_sig{"TableState.add_text()", {"text", "error_type"}, 2, 2};
-Ref add_text(TableState &state, PyObject **args) {
-  std::string_view text;
-  if (!py::to_text(args[0], "text", text))
+// open(read, codec_for, encoding, fallback, error_type, where): starts reading
+// a stream, which fill() adds. `where` is (file or None, messages of the file
+// before the stream, the stream's offset in the file, bytes to read or None).
+const py::Signature open_sig{
+    "TableState.open()", {"read", "codec_for", "encoding", "fallback", "error_type", "where"}, 6, 6};
+Ref open_stream(TableState &state, PyObject **args) {
+  Codec fixed, fallback;
+  if (!to_codec(args[2], fixed) || !to_codec(args[3], fallback))
     return {};
-  TableBuilder &builder = state.building();
-  BatchCutter cutter;
-  cutter.feed(text);
-  cutter.finish();
-  std::string message_text;
-  uint64_t offset = 0, ordinal = 0;
-  while (cutter.next(message_text, offset)) {
-    if (!trim_message_text(message_text))
-      continue;
-    ++ordinal;
-    auto parsed = parse_message(std::move(message_text));
-    if (!parsed)
-      raise_message_error(args[1], ordinal, offset, parsed.error().message);
-    builder.add(parsed.value());
+  PyObject *file = nullptr, *limit = nullptr;
+  long long ordinal_base = 0, offset_base = 0;
+  if (!PyArg_ParseTuple(args[5], "OLLO:where", &file, &ordinal_base, &offset_base, &limit))
+    return {};
+  auto feed = std::make_unique<Feed>(Feed{
+      ByteSource(args[0], args[2] == Py_None ? args[1] : Py_None, std::move(fixed)), {}, false,
+      0, ordinal_base, offset_base, Ref::borrow(args[4])});
+  if (args[3] != Py_None)
+    feed->source.set_fallback(std::move(fallback));
+  if (limit != Py_None) {
+    const unsigned long long bytes = PyLong_AsUnsignedLongLong(limit);
+    if (PyErr_Occurred())
+      return {};
+    feed->source.set_limit(bytes);
   }
+  if (file != Py_None) {
+    std::string_view name;
+    if (!py::to_text(file, "file", name))
+      return {};
+    feed->file = std::string(name);
+    feed->has_file = true;
+  }
+  state.building();
+  state.feed = std::move(feed);
   return Ref::borrow(Py_None);
 }
 
-const py::Signature add_stream_sig{
-    "TableState.add_stream()", {"read", "codec_for", "encoding", "error_type"}, 4, 4};
-Ref add_stream(TableState &state, PyObject **args) {
-  Codec fixed;
-  if (!to_codec(args[2], fixed))
-    return {};
+// A bad message: raised as error_type(ordinal, offset, reason), or its error
+// object kept in the state's list (and a row holding the reason when kept).
+void bad_message(TableState &state, const Origin &origin, const std::string &reason) {
+  if (state.bad == BadMessages::raise)
+    raise_message_error(state.feed->error_type.get(), static_cast<uint64_t>(origin.ordinal),
+                        static_cast<uint64_t>(origin.offset), reason);
+  Ref error = Ref::check(PyObject_CallFunction(
+      state.feed->error_type.get(), "LLs#", static_cast<long long>(origin.ordinal),
+      static_cast<long long>(origin.offset), reason.data(),
+      static_cast<Py_ssize_t>(reason.size())));
+  if (PyList_Append(state.errors.get(), error.get()) < 0)
+    throw py::ErrorAlreadySet{};
+  if (state.bad == BadMessages::keep)
+    state.building().add_bad(reason, origin);
+}
+
+// fill(): adds the messages of the open stream until it ends (True) or the
+// batch's budget is reached (False; fill() again goes on).
+Ref fill(TableState &state) {
+  if (!state.feed)
+    return Ref::borrow(Py_True);
+  Feed &feed = *state.feed;
   TableBuilder &builder = state.building();
-  ByteSource source(args[0], args[2] == Py_None ? args[1] : Py_None, std::move(fixed));
   std::string text;
-  uint64_t offset = 0, ordinal = 0;
-  while (source.next_text(text, offset)) {
-    ++ordinal;
-    auto parsed = source.parse(std::move(text));
-    if (!parsed)
-      raise_message_error(args[3], ordinal, offset, parsed.error().message);
-    builder.add(parsed.value());
+  uint64_t offset = 0;
+  while (feed.source.next_text(text, offset)) {
+    const Origin origin{feed.has_file ? &feed.file : nullptr,
+                        feed.ordinal_base + static_cast<int64_t>(++feed.count),
+                        feed.offset_base + static_cast<int64_t>(offset)};
+    auto parsed = feed.source.parse(std::move(text));
+    if (parsed)
+      builder.add(parsed.value(), origin);
+    else
+      bad_message(state, origin, parsed.error().message);
+    if (state.full())
+      return Ref::borrow(Py_False);
   }
-  return Ref::borrow(Py_None);
+  state.feed.reset();
+  return Ref::borrow(Py_True);
 }
 
-// Adds the Message objects of an iterator up to the first other item, which
-// it returns (None at the end of the iterator).
-const py::Signature add_messages_sig{"TableState.add_messages()", {"iterator"}, 1, 1};
+// add_messages(iterator, full): adds the Message objects of an iterator up to
+// the first other item, which it returns (None at the end of the iterator,
+// `full` as soon as the batch's budget is reached).
+const py::Signature add_messages_sig{"TableState.add_messages()", {"iterator", "full"}, 2, 2};
 Ref add_messages(TableState &state, PyObject **args) {
   TableBuilder &builder = state.building();
   for (;;) {
@@ -96,8 +153,23 @@ Ref add_messages(TableState &state, PyObject **args) {
     if (Py_TYPE(item.get()) != module::types.message)
       return item;
     builder.add(*py::instance<module::MessagePtr>(item.get())->value);
+    if (state.full())
+      return Ref::borrow(args[1]);
   }
 }
+
+// split(): a new state holding the rows and errors so far; this one goes on
+// reading with none.
+Ref split(TableState &state) {
+  TableState head{state.names, std::make_unique<TableBuilder>(state.building().empty_copy()),
+                  nullptr, state.bad, state.max_rows, state.max_bytes,
+                  Ref::check(PyList_New(0)), nullptr};
+  std::swap(head.builder, state.builder);
+  std::swap(head.errors, state.errors);
+  return py::wrap(state_type(), std::move(head));
+}
+
+Ref errors(TableState &state) { return Ref::borrow(state.errors.get()); }
 
 // ----------------------------------------------------------------- results
 
@@ -105,10 +177,33 @@ Ref rows(TableState &state) {
   return Ref::check(PyLong_FromSize_t(state.result().rows()));
 }
 
-Ref value_of(const StringColumn &column, size_t row) {
-  if (column.is_null(row))
+// The columns of a table in their order: the paths', then the reasons and
+// the provenance when the table has them.
+using Column = std::variant<const StringColumn *, const Int64Column *>;
+std::vector<Column> columns_of(const TableBuilder &table) {
+  std::vector<Column> out;
+  for (const StringColumn &column : table.columns())
+    out.emplace_back(&column);
+  if (table.options().reasons)
+    out.emplace_back(&table.reasons());
+  if (table.options().provenance) {
+    out.emplace_back(&table.files());
+    out.emplace_back(&table.ordinals());
+    out.emplace_back(&table.offsets());
+  }
+  return out;
+}
+
+Ref value_of(const Column &column, size_t row) {
+  if (const auto *strings = std::get_if<const StringColumn *>(&column)) {
+    if ((*strings)->is_null(row))
+      return Ref::borrow(Py_None);
+    return py::str((*strings)->value(row));
+  }
+  const Int64Column &numbers = *std::get<const Int64Column *>(column);
+  if (numbers.is_null(row))
     return Ref::borrow(Py_None);
-  return py::str(column.value(row));
+  return Ref::check(PyLong_FromLongLong(numbers.values[row]));
 }
 
 // The interpreter's collector is paused while the many containers of a
@@ -128,13 +223,13 @@ private:
 
 Ref to_pydict(TableState &state) {
   const TableBuilder &table = state.result();
+  const std::vector<Column> columns = columns_of(table);
   CollectorPause pause;
   Ref dict = Ref::check(PyDict_New());
-  for (size_t c = 0; c < state.names.size(); ++c) {
-    const StringColumn &column = table.columns()[c];
+  for (size_t c = 0; c < columns.size(); ++c) {
     Ref list = py::new_list(table.rows(), [&](auto append) {
       for (size_t r = 0; r < table.rows(); ++r)
-        append(value_of(column, r));
+        append(value_of(columns[c], r));
     });
     Ref name = py::str(state.names[c]);
     if (PyDict_SetItem(dict.get(), name.get(), list.get()) < 0)
@@ -145,6 +240,7 @@ Ref to_pydict(TableState &state) {
 
 Ref to_pylist(TableState &state) {
   const TableBuilder &table = state.result();
+  const std::vector<Column> columns = columns_of(table);
   CollectorPause pause;
   std::vector<Ref> names;
   for (const std::string &name : state.names)
@@ -152,8 +248,8 @@ Ref to_pylist(TableState &state) {
   return py::new_list(table.rows(), [&](auto append) {
     for (size_t r = 0; r < table.rows(); ++r) {
       Ref row = Ref::check(PyDict_New());
-      for (size_t c = 0; c < names.size(); ++c) {
-        Ref value = value_of(table.columns()[c], r);
+      for (size_t c = 0; c < columns.size(); ++c) {
+        Ref value = value_of(columns[c], r);
         if (PyDict_SetItem(row.get(), names[c].get(), value.get()) < 0)
           throw py::ErrorAlreadySet{};
       }
@@ -171,7 +267,11 @@ void release_view(ArrowBufferAllocator *allocator, uint8_t *, int64_t) {
 }
 
 // Points `buffer` at `size` bytes of the table's memory, holding the table.
+// An empty column without storage (data == nullptr) keeps nanoarrow's own
+// empty buffer.
 void view_buffer(ArrowBuffer *buffer, const void *data, size_t size, const Shared &table) {
+  if (!data)
+    return;
   ArrowBufferSetAllocator(buffer, ArrowBufferDeallocator(&release_view, new Shared(table)));
   buffer->data = static_cast<uint8_t *>(const_cast<void *>(data));
   buffer->size_bytes = static_cast<int64_t>(size);
@@ -195,34 +295,52 @@ void destroy_stream_capsule(PyObject *capsule) {
   delete stream;
 }
 
+// Views a column's buffers from an Arrow array: large_string (validity,
+// offsets, data) or int64 (validity, values).
+void view_column(ArrowArray *child, const Column &column, const Shared &table) {
+  auto view_validity = [&](const Validity &validity) {
+    child->null_count = validity.nulls;
+    if (validity.nulls)
+      view_buffer(ArrowArrayBuffer(child, 0), validity.bits.data(), validity.bits.size(), table);
+  };
+  if (const auto *strings = std::get_if<const StringColumn *>(&column)) {
+    const StringColumn &c = **strings;
+    child->length = static_cast<int64_t>(c.rows());
+    view_validity(c.validity);
+    view_buffer(ArrowArrayBuffer(child, 1), c.offsets.data(), c.offsets.size() * sizeof(int64_t),
+                table);
+    view_buffer(ArrowArrayBuffer(child, 2), c.data.data(), c.data.size(), table);
+    return;
+  }
+  const Int64Column &c = *std::get<const Int64Column *>(column);
+  child->length = static_cast<int64_t>(c.rows());
+  view_validity(c.validity);
+  view_buffer(ArrowArrayBuffer(child, 1), c.values.data(), c.values.size() * sizeof(int64_t),
+              table);
+}
+
 const py::Signature arrow_stream_sig{"TableState.arrow_stream()", {"requested_schema"}, 1, 0};
 Ref arrow_stream(TableState &state, PyObject **) {
   state.result();
   const Shared &table = state.done;
-  const size_t n = state.names.size();
+  const std::vector<Column> columns = columns_of(*table);
+  const size_t n = columns.size();
   nanoarrow::UniqueSchema schema;
   ArrowSchemaInit(schema.get());
   check(ArrowSchemaSetTypeStruct(schema.get(), static_cast<int64_t>(n)), "schema");
   for (size_t c = 0; c < n; ++c) {
-    check(ArrowSchemaSetType(schema->children[c], NANOARROW_TYPE_LARGE_STRING), "schema");
+    const bool strings = std::holds_alternative<const StringColumn *>(columns[c]);
+    check(ArrowSchemaSetType(schema->children[c],
+                             strings ? NANOARROW_TYPE_LARGE_STRING : NANOARROW_TYPE_INT64),
+          "schema");
     check(ArrowSchemaSetName(schema->children[c], state.names[c].c_str()), "schema");
   }
   nanoarrow::UniqueArray array;
   ArrowError error;
   check(ArrowArrayInitFromSchema(array.get(), schema.get(), &error), error.message);
   array->length = static_cast<int64_t>(table->rows());
-  for (size_t c = 0; c < n; ++c) {
-    const StringColumn &column = table->columns()[c];
-    ArrowArray *child = array->children[c];
-    child->length = static_cast<int64_t>(column.rows());
-    child->null_count = column.nulls;
-    if (column.nulls)
-      view_buffer(ArrowArrayBuffer(child, 0), column.validity.data(), column.validity.size(),
-                  table);
-    view_buffer(ArrowArrayBuffer(child, 1), column.offsets.data(),
-                column.offsets.size() * sizeof(int64_t), table);
-    view_buffer(ArrowArrayBuffer(child, 2), column.data.data(), column.data.size(), table);
-  }
+  for (size_t c = 0; c < n; ++c)
+    view_column(array->children[c], columns[c], table);
   check(ArrowArrayFinishBuildingDefault(array.get(), &error), error.message);
 
   auto stream = std::make_unique<ArrowArrayStream>();
@@ -238,10 +356,11 @@ Ref arrow_stream(TableState &state, PyObject **) {
 // ------------------------------------------------------------------- type
 
 PyMethodDef state_methods[] = {
-    {"add_text", py::as_cfunction(py::method<TableState, add_text_sig, add_text>),
+    {"open", py::as_cfunction(py::method<TableState, open_sig, open_stream>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"add_stream", py::as_cfunction(py::method<TableState, add_stream_sig, add_stream>),
-     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"fill", py::unary<TableState, fill, PyObject *>, METH_NOARGS, nullptr},
+    {"split", py::unary<TableState, split, PyObject *>, METH_NOARGS, nullptr},
+    {"errors", py::unary<TableState, errors, PyObject *>, METH_NOARGS, nullptr},
     {"add_messages",
      py::as_cfunction(py::method<TableState, add_messages_sig, add_messages>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
@@ -275,10 +394,14 @@ PyTypeObject *state_type() {
 
 } // namespace
 
-const py::Signature table_state_sig{"table_state()", {"names", "paths", "rows"}, 3, 3};
+const py::Signature table_state_sig{
+    "table_state()", {"names", "paths", "rows", "errors", "provenance", "budget"}, 6, 6};
 
-// table_state(names, paths, rows): the paths are read before anything else,
-// so that a malformed one fails before any input is.
+// table_state(names, paths, rows, errors, provenance, budget): `names` names
+// every column (the paths', then "reason" when errors is "keep", then the
+// three of the provenance); `errors` is "raise", "skip" or "keep"; `budget`
+// is (rows, bytes) of a batch, or None. The paths are read before anything
+// else, so that a malformed one fails before any input is.
 Ref table_state(PyObject **args) {
   std::vector<std::string> names;
   std::vector<std::string_view> paths; // views into the strings `items` holds
@@ -295,14 +418,51 @@ Ref table_state(PyObject **args) {
         names.emplace_back(text);
     }
   }
-  std::string_view rows;
+  std::string_view rows, errors;
   if (args[2] != Py_None && !py::to_text(args[2], "rows", rows))
     return {};
-  return py::convert_or_raise(TableBuilder::create(paths, rows), [&](TableBuilder &&builder) {
-    return py::wrap(state_type(),
-                    TableState{std::move(names),
-                               std::make_unique<TableBuilder>(std::move(builder)), nullptr});
-  });
+  if (!py::to_text(args[3], "errors", errors))
+    return {};
+  const BadMessages bad = errors == "keep"   ? BadMessages::keep
+                          : errors == "skip" ? BadMessages::skip
+                                             : BadMessages::raise;
+  const int provenance = PyObject_IsTrue(args[4]);
+  if (provenance < 0)
+    return {};
+  unsigned long long max_rows = SIZE_MAX, max_bytes = SIZE_MAX;
+  if (args[5] != Py_None && !PyArg_ParseTuple(args[5], "KK:budget", &max_rows, &max_bytes))
+    return {};
+  const TableOptions options{bad == BadMessages::keep, provenance != 0};
+  if (names.size() != paths.size() + options.reasons + 3 * options.provenance) {
+    PyErr_SetString(PyExc_ValueError, "table_state(): one name for every column");
+    return {};
+  }
+  return py::convert_or_raise(
+      TableBuilder::create(paths, rows, options), [&](TableBuilder &&builder) {
+        return py::wrap(state_type(),
+                        TableState{std::move(names),
+                                   std::make_unique<TableBuilder>(std::move(builder)), nullptr,
+                                   bad, static_cast<size_t>(max_rows),
+                                   static_cast<size_t>(max_bytes), Ref::check(PyList_New(0)),
+                                   nullptr});
+      });
+}
+
+const py::Signature count_messages_sig{"count_messages()", {"read", "limit"}, 2, 2};
+
+// count_messages(read, limit): the number of messages in the first `limit`
+// bytes of a stream, cut as tables cut it but neither decoded nor parsed.
+Ref count_messages(PyObject **args) {
+  const unsigned long long limit = PyLong_AsUnsignedLongLong(args[1]);
+  if (PyErr_Occurred())
+    return {};
+  ByteSource source(args[0], Py_None, Codec{});
+  source.set_limit(limit);
+  std::string text;
+  uint64_t offset = 0, count = 0;
+  while (source.next_text(text, offset))
+    ++count;
+  return Ref::check(PyLong_FromUnsignedLongLong(count));
 }
 
 } // namespace vellomar::ops

@@ -29,7 +29,7 @@ PanicException = _ops.PanicException
 from . import _pickling  # noqa: E402,F401  (registers the reducers)
 from .charsets import decode  # noqa: E402
 from .read import MessageError, Reader, read  # noqa: E402
-from .table import Table, table  # noqa: E402
+from .table import Table, table, table_batches  # noqa: E402
 
 # Editing lives in the core: each is the C function itself, no Python layer.
 edit = _ops.edit
@@ -37,7 +37,7 @@ values = _ops.values
 escape = _ops.escape
 
 __all__ = [
-    *_core.__all__, "PanicException", "decode", "read", "Reader", "MessageError", "table", "Table",
+    *_core.__all__, "PanicException", "decode", "read", "Reader", "MessageError", "table", "table_batches", "Table",
     "edit", "values", "escape",
 ]
 

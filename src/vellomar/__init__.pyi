@@ -22,7 +22,7 @@ from . import dask as dask
 from . import mllp as mllp
 from .charsets import decode as decode
 from .read import MessageError as MessageError, Reader as Reader, read as read
-from .table import Table as Table, table as table
+from .table import Table as Table, table as table, table_batches as table_batches
 
 class PanicException(BaseException): ...
 
@@ -50,6 +50,7 @@ __all__ = [
     "Reader",
     "MessageError",
     "table",
+    "table_batches",
     "Table",
 ]
 

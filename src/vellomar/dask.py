@@ -10,15 +10,18 @@ the ranges together hold every message of the file exactly once.
 
 from __future__ import annotations
 
+import logging
+import operator
 import os
 from collections.abc import Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Literal
 
 try:
     import dask.dataframe as _dd
     import fsspec as _fsspec
     import pandas as _pd
     import pyarrow as _pa
+    from dask import delayed as _delayed
     from dask.utils import parse_bytes as _parse_bytes
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise ImportError(
@@ -27,6 +30,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
     ) from error
 
 import vellomar
+from vellomar.table import count_range, range_table
 
 from ._ranges import Range as _Range
 from ._ranges import message_start as _message_start
@@ -36,6 +40,8 @@ if TYPE_CHECKING:
 
 __all__ = ["read_hl7"]
 
+_log = logging.getLogger("vellomar.dask")
+
 
 def read_hl7(
     paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
@@ -43,15 +49,29 @@ def read_hl7(
     *,
     rows: str | None = None,
     blocksize: int | str | None = "64MiB",
+    errors: Literal["raise", "skip", "keep"] = "raise",
+    encoding: str | None = None,
+    fallback_encoding: str | None = None,
+    provenance: bool = False,
 ) -> Any:
     """A Dask DataFrame of the messages of HL7 v2 files.
 
     ``paths_or_glob`` is a path, a glob pattern or a list of them (any
-    location fsspec opens). ``columns`` and ``rows`` are those of
+    location fsspec opens). ``columns``, ``rows``, ``errors``, ``encoding``,
+    ``fallback_encoding`` and ``provenance`` are those of
     :func:`vellomar.table`: one row per message, or one per occurrence of the
-    segment ``rows``; every column holds strings, with missing values null.
+    segment ``rows``; every path column holds strings, with missing values
+    null. Errors and provenance name the file and count messages and bytes
+    from its start, whatever the partition. With errors="skip" each bad
+    message is logged (logger "vellomar.dask", on the worker) and left out.
     ``blocksize`` (bytes, or a text such as "64MiB"; None for one partition
     per file) is the size of the byte ranges that files are cut into.
+
+    Message numbers need the messages before each range: with
+    ``provenance=True`` a counting task per range (the cutter alone, no
+    decoding or parsing) runs first and each partition starts from the sum
+    of the counts before it; otherwise the count is made only for a range
+    whose bad message must be named.
     """
     if isinstance(paths_or_glob, (str, os.PathLike)):
         urlpath: Any = os.fspath(paths_or_glob)
@@ -63,13 +83,16 @@ def read_hl7(
     size = None if blocksize is None else _parse_bytes(blocksize)
     if size is not None and size < 1:
         raise ValueError(f"blocksize must be positive, not {blocksize!r}")
-    # The columns are checked here, on the client, before any task runs (a
-    # str is left for the table to refuse).
+    # The columns and options are checked here, on the client, before any
+    # task runs (a str is left for the table to refuse).
     if isinstance(columns, Mapping):
         columns = dict(columns)
     elif not isinstance(columns, str):
         columns = list(columns)
-    meta = _partition(b"", columns, rows)
+    options = {"rows": rows, "errors": errors, "encoding": encoding,
+               "fallback_encoding": fallback_encoding, "provenance": provenance}
+    meta = _pa.table(vellomar.table(b"", columns, **options)).to_pandas()
+    reader = _BlockReader(fs, columns, options)
     blocks = []
     for path in paths:  # a glob comes sorted; a list keeps its order
         length = fs.size(path)
@@ -77,10 +100,17 @@ def read_hl7(
         blocks.extend(
             (path, offset, step, length) for offset in range(0, max(length, 1), max(step, 1))
         )
-    return _dd.from_map(
-        _BlockReader(fs, columns, rows), blocks, meta=meta, label="read-hl7",
-        enforce_metadata=False,
-    )
+    if not provenance:
+        return _dd.from_map(reader, blocks, meta=meta, label="read-hl7", enforce_metadata=False)
+    # Each partition gets the count of the messages of its file before it:
+    # a chain of sums over one counting task per range.
+    parts, before, last_path = [], None, None
+    for block in blocks:
+        if block[0] != last_path:
+            before, last_path = 0, block[0]
+        parts.append(_delayed(reader)(block, before))
+        before = _delayed(operator.add)(before, _delayed(reader.count)(block))
+    return _dd.from_delayed(parts, meta=meta, verify_meta=False)
 
 
 class _BlockReader:
@@ -88,25 +118,28 @@ class _BlockReader:
     block (path, offset, length, size of the file)."""
 
     def __init__(
-        self, fs: AbstractFileSystem, columns: dict[str, str] | list[str], rows: str | None
+        self, fs: AbstractFileSystem, columns: dict[str, str] | list[str], options: dict[str, Any]
     ) -> None:
         self.fs = fs
         self.columns = columns
-        self.rows = rows
+        self.options = options
 
-    def __call__(self, block: tuple[str, int, int, int]) -> _pd.DataFrame:
+    def _range(self, block: tuple[str, int, int, int]) -> tuple[int, int]:
         path, offset, length, size = block
         with self.fs.open(path, "rb") as file:
-            start = _message_start(file, offset, size)
-            end = _message_start(file, offset + length, size)
-            file.seek(start)
-            return _partition(_Range(file, end - start), self.columns, self.rows)
+            return _message_start(file, offset, size), _message_start(file, offset + length, size)
 
+    def count(self, block: tuple[str, int, int, int]) -> int:
+        """The number of messages that start in the block."""
+        start, end = self._range(block)
+        return count_range(lambda: self.fs.open(block[0], "rb"), start, end)
 
-def _partition(
-    source: bytes | _Range, columns: dict[str, str] | list[str], rows: str | None
-) -> _pd.DataFrame:
-    # The table reads the range in chunks (each message decoded by its
-    # MSH-18); the columns go through Arrow's C stream to pandas without a
-    # Python object per value.
-    return _pa.table(vellomar.table(source, columns, rows=rows)).to_pandas()
+    def __call__(self, block: tuple[str, int, int, int], before: int | None = None) -> _pd.DataFrame:
+        start, end = self._range(block)
+        result = range_table(lambda: self.fs.open(block[0], "rb"), block[0], start, end,
+                             self.columns, before=before, **self.options)
+        for error in result.errors if self.options["errors"] == "skip" else ():
+            _log.warning("%s", error)
+        # The columns go through Arrow's C stream to pandas without a Python
+        # object per value.
+        return _pa.table(result).to_pandas()

@@ -1,6 +1,6 @@
 import os
 from collections.abc import Iterable, Mapping, Sequence
-from typing import Any
+from typing import Any, Literal
 
 __all__ = ["read_hl7"]
 
@@ -11,4 +11,8 @@ def read_hl7(
     *,
     rows: str | None = None,
     blocksize: int | str | None = "64MiB",
+    errors: Literal["raise", "skip", "keep"] = "raise",
+    encoding: str | None = None,
+    fallback_encoding: str | None = None,
+    provenance: bool = False,
 ) -> Any: ...

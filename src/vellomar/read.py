@@ -18,17 +18,20 @@ class MessageError(ValueError):
     """A message of a source that does not decode or parse.
 
     `ordinal` is its 1-based position among the messages of the source,
-    `offset` the byte offset of its first byte in the source.
+    `offset` the byte offset of its first byte in the source, `file` the
+    source's file name where it has one (else None), `reason` the cause.
     """
 
-    def __init__(self, ordinal: int, offset: int, reason: str) -> None:
-        super().__init__(f"Message {ordinal} at byte {offset}: {reason}")
+    def __init__(self, ordinal: int, offset: int, reason: str, file: str | None = None) -> None:
+        where = f"Message {ordinal} at byte {offset}: {reason}"
+        super().__init__(where if file is None else f"{file}: {where}")
         self.ordinal = ordinal
         self.offset = offset
         self.reason = reason
+        self.file = file
 
-    def __reduce__(self) -> tuple[type[MessageError], tuple[int, int, str]]:
-        return (type(self), (self.ordinal, self.offset, self.reason))
+    def __reduce__(self) -> tuple[type[MessageError], tuple[int, int, str, str | None]]:
+        return (type(self), (self.ordinal, self.offset, self.reason, self.file))
 
 
 def without_bom(

@@ -15,6 +15,7 @@ so that a query restarted from its checkpoint neither skips nor repeats one.
 from __future__ import annotations
 
 import dataclasses
+import functools
 import glob
 import json
 import os
@@ -37,6 +38,9 @@ except ImportError as error:  # pragma: no cover - depends on the environment
     ) from error
 
 import vellomar
+
+from ._ranges import message_start
+from .table import PROVENANCE_COLUMNS, count_range, range_table
 
 __all__ = ["HL7DataSource", "register"]
 
@@ -86,6 +90,7 @@ class _Options:
     mode: str = "PERMISSIVE"
     corrupt_column: str = "_corrupt_record"
     encoding: str | None = None
+    fallback_encoding: str | None = None
     provenance: bool = False
     blocksize: int = 64 << 20
     latest: bool = False
@@ -102,36 +107,44 @@ class _Options:
         starting = given.get("startingoffsets", "earliest").lower()
         if starting not in ("earliest", "latest"):
             raise ValueError(f"startingOffsets must be earliest or latest, not {given['startingoffsets']!r}")
-        columns = _parse_columns(given["columns"])
-        # The paths and rows are checked as the table checks them, before
-        # anything is read (an empty table costs no file access).
-        vellomar.table([], columns, rows=given.get("rows") or None)
         options = cls(
             paths=_paths(given),
-            columns=columns,
+            columns=_parse_columns(given["columns"]),
             rows=given.get("rows") or None,
             mode=mode,
             corrupt_column=given.get("columnnameofcorruptrecord", "_corrupt_record"),
             encoding=given.get("encoding") or None,
+            fallback_encoding=given.get("fallbackencoding") or None,
             provenance=_flag(given.get("provenance", "false"), "provenance"),
             blocksize=_parse_bytes(given.get("blocksize", "64MiB")),
             latest=starting == "latest",
         )
-        names = [field.name for field in options.schema().fields]
+        # Paths, rows, codecs and column names are checked as the table
+        # checks them, before anything is read (an empty table reads nothing).
+        vellomar.table([], **options.table_options())
+        names = options.schema().fieldNames()
         if len(set(names)) < len(names):
             raise ValueError(f"column names must differ: {names}")
         return options
 
+    def table_options(self) -> dict[str, Any]:
+        errors = {"PERMISSIVE": "keep", "DROPMALFORMED": "skip", "FAILFAST": "raise"}[self.mode]
+        # The table gets the paths alone (a column named by its path), so
+        # that no name of ours meets its reason or provenance names; the
+        # columns are renamed by position, in the order of schema().
+        return dict(columns=list(self.columns.values()), rows=self.rows, errors=errors, encoding=self.encoding,
+                    fallback_encoding=self.fallback_encoding, provenance=self.provenance)
+
     def schema(self) -> StructType:
+        # The table's order: path columns, the reason of a bad message kept
+        # (Spark's corrupt record column), the provenance columns.
         fields = [StructField(name, StringType()) for name in self.columns]
-        if self.provenance:
-            fields += [
-                StructField("_file", StringType()),
-                StructField("_message", LongType()),
-                StructField("_offset", LongType()),
-            ]
         if self.mode == "PERMISSIVE":
             fields.append(StructField(self.corrupt_column, StringType()))
+        if self.provenance:
+            file, message, offset = PROVENANCE_COLUMNS
+            fields += [StructField(file, StringType()), StructField(message, LongType()),
+                       StructField(offset, LongType())]
         return StructType(fields)
 
     def arrow_schema(self) -> Any:
@@ -219,9 +232,19 @@ def _files(paths: Sequence[str], *, missing_ok: bool = False) -> list[str]:
 # --------------------------------------------------------------- reading
 
 
-# A block: the messages that start in [begin, end) of a file, counting only
-# up to `limit`, a message boundary (the file's size or a stream's offset).
-Block = tuple[str, int, int, int]
+@dataclasses.dataclass(frozen=True)
+class _Span:
+    """Bytes [begin, end) of a file to read, both message boundaries, with
+    the number of messages of the file before `begin`."""
+
+    path: str
+    begin: int
+    end: int
+    before: int = 0
+
+
+# A block: the messages that start in bytes [begin, end) of a span.
+Block = tuple[_Span, int, int]
 
 
 class _Blocks(InputPartition):
@@ -232,19 +255,19 @@ class _Blocks(InputPartition):
         self.blocks = blocks
 
 
-def _partitions(spans: Sequence[tuple[str, int, int]], blocksize: int) -> list[_Blocks]:
-    """Tasks for the byte spans (path, begin, end) of files: a large span is
-    cut into blocks of `blocksize`, small ones share a task."""
+def _partitions(spans: Sequence[_Span], blocksize: int) -> list[_Blocks]:
+    """Tasks for spans of files: a large span is cut into blocks of
+    `blocksize`, small ones share a task."""
     tasks: list[_Blocks] = []
     current: list[Block] = []
     filled = 0
-    for path, begin, end in spans:
-        for offset in range(begin, end, blocksize):
-            length = min(blocksize, end - offset)
+    for span in spans:
+        for offset in range(span.begin, span.end, blocksize):
+            length = min(blocksize, span.end - offset)
             if current and filled + length > blocksize:
                 tasks.append(_Blocks(current))
                 current, filled = [], 0
-            current.append((path, offset, offset + length, end))
+            current.append((span, offset, offset + length))
             filled += length
     if current:
         tasks.append(_Blocks(current))
@@ -253,22 +276,22 @@ def _partitions(spans: Sequence[tuple[str, int, int]], blocksize: int) -> list[_
 
 def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
     schema = options.arrow_schema()
-    for path, begin, end, limit in partition.blocks:
-        with open(path, "rb") as file:
-            start = min(_message_start(file, begin, limit), limit)
-            stop = min(_message_start(file, end, limit), limit)
-            if start >= stop:
-                continue
-            file.seek(start)
-            table = vellomar.table(_Range(file, stop - start), options.columns, rows=options.rows)
-        data = _pa.table(table)
-        columns = {
-            field.name: data[field.name] if field.name in data.column_names else _pa.nulls(len(data), field.type)
-            for field in schema
-        }
-        # One cast per block: large_string to string keeps the value bytes
-        # and narrows the offsets.
-        yield from _pa.table(columns).cast(schema).to_batches()
+    table_options = options.table_options()
+    for span, begin, end in partition.blocks:
+        open_file = functools.partial(open, span.path, "rb")
+        # Each block is moved to the message starts at or after its ends.
+        with open_file() as file:
+            start = min(message_start(file, begin, span.end), span.end)
+            stop = min(message_start(file, end, span.end), span.end)
+        if start >= stop:
+            continue
+        # Message numbers count from the file's start: the span knows those
+        # before it, the cutter counts those between the span and the block.
+        before = span.before + count_range(open_file, span.begin, start) if options.provenance else None
+        table = range_table(open_file, span.path, start, stop, before=before, **table_options)
+        data = _pa.table(table).rename_columns(schema.names)
+        # large_string to string keeps the value bytes and narrows the offsets.
+        yield from data.cast(schema).to_batches()
 
 
 class _BatchReader(DataSourceReader):
@@ -276,7 +299,7 @@ class _BatchReader(DataSourceReader):
         self.options = options
 
     def partitions(self) -> Sequence[InputPartition]:
-        spans = [(path, 0, os.path.getsize(path)) for path in _files(self.options.paths)]
+        spans = [_Span(path, 0, os.path.getsize(path)) for path in _files(self.options.paths)]
         return _partitions(spans, self.options.blocksize)
 
     def read(self, partition: InputPartition) -> Iterator[Any]:
@@ -287,6 +310,7 @@ class _BatchReader(DataSourceReader):
 # ------------------------------------------------------------- streaming
 
 _TAIL = 1 << 12  # first look for the last message start in this many bytes
+_BACK = 1 << 16  # bytes read at a time while looking back for a frame end
 
 
 def whole_end(file: Any, size: int) -> int:
@@ -296,11 +320,11 @@ def whole_end(file: Any, size: int) -> int:
     nothing but the beginning of the next message."""
     window = _TAIL
     while True:  # the last message start, looking back ever further
-        last = min(_message_start(file, max(size - window, 0), size), size)
+        last = min(message_start(file, max(size - window, 0), size), size)
         if last < size or window >= size:
             break
         window *= 2
-    while last < size and (following := min(_message_start(file, last + 1, size), size)) < size:
+    while last < size and (following := min(message_start(file, last + 1, size), size)) < size:
         last = following
     if last >= size:
         return size  # nothing but bytes between messages
@@ -310,7 +334,7 @@ def whole_end(file: Any, size: int) -> int:
         # closes either this message or the one before it.
         at = size
         while at > 0:
-            begin = max(at - _SCAN, 0)
+            begin = max(at - _BACK, 0)
             file.seek(begin)
             found = file.read(at - begin).rfind(b"\x1c")
             if found >= 0:
@@ -327,25 +351,30 @@ def whole_end(file: Any, size: int) -> int:
 
 
 class _StreamReader(DataSourceStreamReader):
-    """Offsets are {"files": {path: byte offset}}, each at a message boundary;
-    a file not named yet is read from its start."""
+    """Offsets are {"files": {path: [byte offset, messages before it]}}, the
+    offset at a message boundary; a file not named yet is read from its
+    start."""
 
     def __init__(self, options: _Options) -> None:
         self.options = options
         self._latest: dict[str, Any] | None = None
 
-    def _ends(self, known: Mapping[str, int]) -> dict[str, int]:
+    def _ends(self, known: Mapping[str, list[int]]) -> dict[str, list[int]]:
         ends = dict(known)
         for path in _files(self.options.paths, missing_ok=True):
             size = os.path.getsize(path)
-            done = known.get(path, 0)
+            done, messages = known.get(path, (0, 0))
             if size < done:
                 raise ValueError(
                     f"{path} holds {size} bytes, fewer than the {done} already read: it was truncated or replaced"
                 )
             if size > done:
                 with open(path, "rb") as file:
-                    ends[path] = max(whole_end(file, size), done)
+                    end = max(whole_end(file, size), done)
+                    start = min(message_start(file, done, end), end)
+                # The cutter's count, so that message numbers go on from one
+                # batch to the next.
+                ends[path] = [end, messages + count_range(functools.partial(open, path, "rb"), start, end)]
         return ends
 
     def initialOffset(self) -> dict[str, Any]:
@@ -360,47 +389,13 @@ class _StreamReader(DataSourceStreamReader):
         return self._latest
 
     def partitions(self, start: dict[str, Any], end: dict[str, Any]) -> Sequence[InputPartition]:
-        before = start["files"]
-        spans = [(path, before.get(path, 0), stop) for path, stop in sorted(end["files"].items())]
-        return _partitions([span for span in spans if span[1] < span[2]], self.options.blocksize)
+        spans = []
+        for path, (stop, _) in sorted(end["files"].items()):
+            begin, before = start["files"].get(path, (0, 0))
+            if begin < stop:
+                spans.append(_Span(path, begin, stop, before))
+        return _partitions(spans, self.options.blocksize)
 
     def read(self, partition: InputPartition) -> Iterator[Any]:
         assert isinstance(partition, _Blocks)
         return _read(self.options, partition)
-
-
-# TEMPORARY, until vellomar._ranges holds the cutting that Dask's reader
-# uses: the same rule, imported from where it lives now without importing
-# Dask. Replaced by `from ._ranges import Range, message_start`.
-_START = re.compile(rb"[\r\n](\x0bMSH|MSH)")
-_START_LONGEST = 5
-_SCAN = 1 << 16
-
-
-def _message_start(file: Any, offset: int, size: int) -> int:
-    if offset <= 0 or offset >= size:
-        return min(max(offset, 0), size)
-    at = offset - 1
-    file.seek(at)
-    data = b""
-    while chunk := file.read(_SCAN):
-        data += chunk
-        found = _START.search(data)
-        if found:
-            return at + found.start(1)
-        keep = min(len(data), _START_LONGEST - 1)
-        at += len(data) - keep
-        data = data[len(data) - keep :]
-    return size
-
-
-class _Range:
-    def __init__(self, file: Any, length: int) -> None:
-        self._file = file
-        self._left = length
-
-    def read(self, size: int = -1) -> bytes:
-        size = self._left if size is None or size < 0 else min(size, self._left)
-        data = self._file.read(size) if size else b""
-        self._left -= len(data)
-        return data

@@ -2,41 +2,62 @@
 
 from __future__ import annotations
 
+import codecs
+import functools
+import importlib
 import io
 import os
-from collections.abc import Callable, Iterable, Mapping, Sequence
-from typing import IO, Any, Union
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
+from typing import IO, Any, Literal, Union
 
 from . import _ops
 from ._core import Message
 from .charsets import codec_for
 from .read import MessageError, without_bom
 
-__all__ = ["table", "Table"]
+__all__ = ["table", "table_batches", "Table", "REASON_COLUMN", "PROVENANCE_COLUMNS"]
 
 Source = Union[str, bytes, "os.PathLike[str]", IO[bytes], Message, Iterable[Any]]
 
+# The column that holds why a message kept with errors="keep" did not parse
+# (null in the rows of good messages), and the provenance columns: the
+# message's file, its 1-based number in the file and the byte offset where
+# it starts. A path column of the same name is refused.
+REASON_COLUMN = "error"
+PROVENANCE_COLUMNS = ("source_file", "source_message", "source_offset")
+
+_FULL = object()  # the batch's budget is reached
+
 
 def _is_text(source: str) -> bool:
-    # A str holding a line break or beginning like a message or batch is
-    # text; anything else names a file.
-    head = source.lstrip()[:3]
-    return "\r" in source or "\n" in source or head in ("MSH", "FHS", "BHS") or head[:1] == "\x0b"
+    # A str holding a line break or an MLLP start block, or beginning like a
+    # message or batch, is text; anything else names a file, and so does a
+    # single line that is the name of an existing file ("MSH_feed.hl7").
+    if "\r" in source or "\n" in source or source.lstrip()[:1] == "\x0b":
+        return True
+    return source.lstrip()[:3] in ("MSH", "FHS", "BHS") and not os.path.isfile(source)
 
 
 class Table:
-    """Columns of strings (None where a message lacks what a path selects).
+    """Columns of strings (None where a message lacks what a path selects),
+    then the reason column with errors="keep" and the provenance columns
+    (source_message and source_offset are 64-bit integers) when asked for.
+
+    `errors` lists the bad messages left out (errors="skip") or kept as rows
+    (errors="keep"), each a MessageError naming the file, the message's
+    number in it, its byte offset and the reason.
 
     Implements the Arrow PyCapsule interface (`__arrow_c_stream__`), so
     pyarrow, polars and DuckDB read it without a copy; `to_pydict()` and
-    `to_pylist()` need no Arrow library.
+    `to_pylist()` need no Arrow library; `to_pandas()` goes through pyarrow.
     """
 
-    __slots__ = ("_state", "column_names")
+    __slots__ = ("_state", "column_names", "errors")
 
     def __init__(self, state: _ops.TableState, names: list[str]) -> None:
         self._state = state
         self.column_names = names
+        self.errors: list[MessageError] = state.errors()
 
     @property
     def num_rows(self) -> int:
@@ -48,11 +69,17 @@ class Table:
     def __arrow_c_stream__(self, requested_schema: object = None) -> object:
         return self._state.arrow_stream(requested_schema)
 
-    def to_pydict(self) -> dict[str, list[str | None]]:
+    def to_pydict(self) -> dict[str, list[Any]]:
         return self._state.to_pydict()
 
-    def to_pylist(self) -> list[dict[str, str | None]]:
+    def to_pylist(self) -> list[dict[str, Any]]:
         return self._state.to_pylist()
+
+    def to_pandas(self) -> Any:
+        """A pandas DataFrame of the table, through pyarrow (which must be
+        installed: pip install 'vellomar[arrow]')."""
+        pyarrow: Any = importlib.import_module("pyarrow")  # an optional dependency
+        return pyarrow.table(self).to_pandas()
 
     def __repr__(self) -> str:
         return f"Table(columns={self.column_names!r}, rows={self.num_rows})"
@@ -63,49 +90,239 @@ def table(
     columns: Mapping[str, str] | Sequence[str],
     *,
     rows: str | None = None,
+    errors: Literal["raise", "skip", "keep"] = "raise",
+    encoding: str | None = None,
+    fallback_encoding: str | None = None,
+    provenance: bool = False,
 ) -> Table:
     """A table of the messages of `source`: text, bytes, a path, a binary
     file, a Message, or an iterable of messages and paths.
 
     `columns` maps column names to terser paths, or is a list of paths named
-    by themselves. One row per message, or with `rows="OBX"` one row per OBX
-    segment: paths on that segment read from the occurrence, other paths from
-    its message. A missing segment, field or component is None; a malformed
-    path raises ValueError before anything is read; a message that does not
-    parse or decode raises MessageError.
+    by themselves (a path given twice names its second column "PATH (2)").
+    One row per message, or with `rows="OBX"` one row per OBX segment: paths
+    on that segment read from the occurrence, other paths from its message.
+    A missing segment, field or component is None; a malformed path raises
+    ValueError before anything is read.
+
+    A message that does not parse or decode raises MessageError with
+    errors="raise"; errors="skip" leaves it out and errors="keep" gives it
+    one row of nulls with the reason in the column "error"; both list it in
+    `Table.errors`. Each message is decoded by its MSH-18 (UTF-8 where it
+    names none), or every one with `encoding`; `fallback_encoding` decodes a
+    message that would be UTF-8 but is not (archives mixing UTF-8 with
+    undeclared Latin-1). `provenance=True` adds the columns source_file,
+    source_message (1-based number in the file) and source_offset (byte
+    offset); they are null for Message objects, and the file is null for
+    text and bytes.
     """
+    build = _Build(columns, rows, errors, encoding, fallback_encoding, provenance, None)
+    for _ in build.feed(build.source_of(source)):
+        pass  # no budget: never full
+    return build.take()
+
+
+def table_batches(
+    source: Source,
+    columns: Mapping[str, str] | Sequence[str],
+    *,
+    rows: str | None = None,
+    errors: Literal["raise", "skip", "keep"] = "raise",
+    encoding: str | None = None,
+    fallback_encoding: str | None = None,
+    provenance: bool = False,
+    batch_rows: int = 65536,
+    batch_bytes: int = 64 << 20,
+) -> Iterator[Table]:
+    """The table of `source` (as `table` makes it) in consecutive Tables, so
+    that memory is bounded by a batch rather than by the input.
+
+    A batch ends after the message that brings it to `batch_rows` rows or
+    `batch_bytes` bytes of column data (one message with more rows than
+    that makes a batch alone); the last one may be smaller, and there is at
+    least one, even for no rows. Each batch's `errors` lists the bad
+    messages met while it was built. Arguments are checked at the call, the
+    input is read as the batches are taken.
+    """
+    if batch_rows < 1 or batch_bytes < 1:
+        raise ValueError("batch_rows and batch_bytes must be positive")
+    build = _Build(columns, rows, errors, encoding, fallback_encoding, provenance,
+                   (batch_rows, batch_bytes))
+    return build.batches(build.source_of(source))
+
+
+def _column_names(columns: Mapping[str, str] | Sequence[str]) -> tuple[list[str], list[str]]:
     if isinstance(columns, Mapping):
-        names, paths = list(columns), list(columns.values())
-    elif isinstance(columns, str):
+        return list(columns), list(columns.values())
+    if isinstance(columns, str):
         raise TypeError("columns must be a mapping or a list of paths, not a str")
-    else:
-        paths = list(columns)
-        names = list(paths)
-    state = _ops.table_state(names, paths, rows)
-    _add(state, source)
-    return Table(state, names)
+    paths = list(columns)
+    names: list[str] = []
+    seen: dict[str, int] = {}
+    for path in paths:  # a path given twice keeps both its columns
+        seen[path] = seen.get(path, 0) + 1
+        names.append(path if seen[path] == 1 else f"{path} ({seen[path]})")
+    return names, paths
 
 
-def _add_stream(state: _ops.TableState, read: Callable[[int], bytes]) -> None:
-    read, error_type, _ = without_bom(read)
-    state.add_stream(read, codec_for, None, error_type)
+class _Build:
+    """A table being built from sources, in batches when given a budget."""
+
+    def __init__(
+        self,
+        columns: Mapping[str, str] | Sequence[str],
+        rows: str | None,
+        errors: str,
+        encoding: str | None,
+        fallback_encoding: str | None,
+        provenance: bool,
+        budget: tuple[int, int] | None,
+    ) -> None:
+        if errors not in ("raise", "skip", "keep"):
+            raise ValueError(f"errors must be 'raise', 'skip' or 'keep', not {errors!r}")
+        names, paths = _column_names(columns)
+        extra = [REASON_COLUMN] * (errors == "keep") + list(PROVENANCE_COLUMNS) * bool(provenance)
+        for name in extra:
+            if name in names:
+                raise ValueError(
+                    f"column name {name!r} is taken by the "
+                    f"{'reason' if name == REASON_COLUMN else 'provenance'} column: "
+                    "give the path another name")
+        self.names = names + extra
+        self.encoding = None if encoding is None else codecs.lookup(encoding).name
+        self.fallback = None if fallback_encoding is None else codecs.lookup(fallback_encoding).name
+        self.state = _ops.table_state(self.names, paths, rows, errors, provenance, budget)
+
+    def take(self) -> Table:
+        """The rows so far, as a Table; the build goes on with none."""
+        return Table(self.state.split(), self.names)
+
+    def batches(self, source: Any) -> Iterator[Table]:
+        taken = False
+        for _ in self.feed(source):
+            taken = True
+            yield self.take()
+        last = self.take()
+        if last.num_rows or last.errors or not taken:
+            yield last
+
+    def source_of(self, source: Any) -> Any:
+        # Checked at the call, before the generators run.
+        if not isinstance(source, (str, bytes, bytearray, memoryview, os.PathLike, Message,
+                                   Iterable)) and not hasattr(source, "read"):
+            raise TypeError(f"cannot read a table from {type(source).__name__!r}")
+        return source
+
+    def stream(
+        self,
+        read: Callable[[int], bytes],
+        name: str | None,
+        *,
+        encoding: str | None = None,
+        before: int = 0,
+        offset: int = 0,
+        limit: int | None = None,
+    ) -> Iterator[None]:
+        """Adds the messages of a byte stream, yielding whenever the batch is
+        full. `name` is its file's; `before` counts the messages of the file
+        before the stream, which starts at byte `offset` of the file and
+        holds `limit` bytes (None: up to its end)."""
+        if offset == 0:  # a byte order mark opens a file, never a range after its start
+            read, _, offset = without_bom(read)
+            limit = None if limit is None else max(limit - offset, 0)
+        error_type = MessageError if name is None else functools.partial(MessageError, file=name)
+        self.state.open(read, codec_for, encoding or self.encoding, self.fallback, error_type,
+                        (name, before, offset, limit))
+        while not self.state.fill():
+            yield
+
+    def feed(self, source: Any) -> Iterator[None]:
+        """Adds the messages of `source`, yielding whenever the batch is full."""
+        if isinstance(source, str) and _is_text(source):
+            yield from self.stream(io.BytesIO(source.encode()).read, None, encoding="utf-8")
+        elif isinstance(source, (bytes, bytearray, memoryview)):
+            yield from self.stream(io.BytesIO(source).read, None)
+        elif isinstance(source, (str, os.PathLike)):
+            with open(source, "rb", buffering=0) as file:
+                yield from self.stream(file.read, os.fsdecode(source))
+        elif hasattr(source, "read"):
+            name = getattr(source, "name", None)
+            yield from self.stream(source.read, name if isinstance(name, str) else None)
+        elif isinstance(source, Message):
+            if self.state.add_messages(iter((source,)), _FULL) is _FULL:
+                yield
+        elif isinstance(source, Iterable):
+            items = iter(source)
+            while (item := self.state.add_messages(items, _FULL)) is not None:
+                if item is _FULL:
+                    yield
+                else:
+                    yield from self.feed(item)
+        else:
+            raise TypeError(f"cannot read a table from {type(source).__name__!r}")
 
 
-def _add(state: _ops.TableState, source: Any) -> None:
-    if isinstance(source, str) and _is_text(source):
-        state.add_text(source, MessageError)
-    elif isinstance(source, (bytes, bytearray, memoryview)):
-        _add_stream(state, io.BytesIO(source).read)
-    elif isinstance(source, (str, os.PathLike)):
-        with open(source, "rb", buffering=0) as file:
-            _add_stream(state, file.read)
-    elif hasattr(source, "read"):
-        _add_stream(state, source.read)
-    elif isinstance(source, Message):
-        state.add_messages(iter((source,)))
-    elif isinstance(source, Iterable):
-        items = iter(source)
-        while (item := state.add_messages(items)) is not None:
-            _add(state, item)
-    else:
-        raise TypeError(f"cannot read a table from {type(source).__name__!r}")
+def range_table(
+    open_file: Callable[[], IO[bytes]],
+    name: str,
+    start: int,
+    end: int,
+    columns: Mapping[str, str] | Sequence[str],
+    *,
+    before: int | None = None,
+    rows: str | None = None,
+    errors: Literal["raise", "skip", "keep"] = "raise",
+    encoding: str | None = None,
+    fallback_encoding: str | None = None,
+    provenance: bool = False,
+) -> Table:
+    """The table of the messages in bytes [start, end) of a file, numbered
+    and placed as in the whole file: messages counted and offsets measured
+    from the file's start, the file named `name` in errors and provenance.
+    (Package-internal: the road of the Dask and Spark readers.)
+
+    `open_file()` opens the file for binary reading, seekable; `start` and
+    `end` are message starts, as the range splitter finds them, or the
+    file's ends. `before` is the number of messages of the file before
+    `start`; None counts them with a pass of the cutter over bytes [0,
+    start), with no decoding or parsing: done first when provenance asks for
+    message numbers, otherwise only when a bad message must be named.
+    """
+    build = _Build(columns, rows, errors, encoding, fallback_encoding, provenance, None)
+
+    def count_before() -> int:
+        return before if before is not None else count_range(open_file, 0, start)
+
+    known = count_before() if provenance else before
+    with open_file() as file:
+        file.seek(start)
+        try:
+            for _ in build.stream(file.read, name, before=known or 0, offset=start,
+                                  limit=end - start):
+                pass
+        except MessageError as error:
+            if known is not None:
+                raise
+            raise MessageError(error.ordinal + count_before(), error.offset, error.reason,
+                               name) from None
+    result = build.take()
+    if known is None and result.errors:
+        shift = count_before()
+        result.errors[:] = [MessageError(e.ordinal + shift, e.offset, e.reason, name)
+                            for e in result.errors]
+    return result
+
+
+def count_range(open_file: Callable[[], IO[bytes]], start: int, end: int) -> int:
+    """The number of messages in bytes [start, end) of a file (message
+    starts, as for `range_table`), cut as tables cut them but neither decoded
+    nor parsed: a pass at the cutter's speed."""
+    if end <= start:
+        return 0
+    with open_file() as file:
+        file.seek(start)
+        read: Callable[[int], bytes] = file.read
+        skipped = 0
+        if start == 0:
+            read, _, skipped = without_bom(read)
+        return _ops.count_messages(read, max(end - start - skipped, 0))

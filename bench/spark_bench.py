@@ -26,9 +26,11 @@ import os
 import sys
 import tempfile
 import threading
+import warnings
 import time
 from pathlib import Path
 
+import pandas as pd  # the UDF's type hints are resolved in this module
 import pyarrow
 
 import vellomar
@@ -71,6 +73,7 @@ def session(cores: int):
     spark = (SparkSession.builder.master(f"local[{cores}]").appName(f"spark-bench-{cores}")
              .config("spark.ui.enabled", "false").config("spark.driver.host", "127.0.0.1")
              .config("spark.driver.bindAddress", "127.0.0.1").config("spark.driver.memory", "2g")
+             .config("spark.ui.showConsoleProgress", "false")
              .getOrCreate())
     spark.sparkContext.setLogLevel("ERROR")
     vellomar.spark.register(spark)
@@ -79,10 +82,14 @@ def session(cores: int):
 
 def hl7_udf():
     import hl7
-    import pandas as pd
     from pyspark.sql.functions import pandas_udf
 
     schema = ", ".join(f"{name} string" for name in COLUMNS)
+    # python-hl7's keys: "PID-5-2" is "PID.F5.R1.C2".
+    keys = []
+    for path in COLUMNS.values():
+        segment, field, *component = path.split("-")
+        keys.append(f"{segment}.F{field}" + "".join(f".R1.C{c}" for c in component))
 
     def value(msg, path):
         try:
@@ -95,7 +102,7 @@ def hl7_udf():
         rows = []
         for text in texts:
             msg = hl7.parse(text)
-            rows.append([value(msg, path.replace("-", ".")) for path in COLUMNS.values()])
+            rows.append([value(msg, key) for key in keys])
         return pd.DataFrame(rows, columns=list(COLUMNS))
 
     return extract
@@ -176,6 +183,7 @@ def main() -> None:
     import hl7
     import pyspark
 
+    warnings.filterwarnings("ignore", "PySpark does not yet fully support pandas", FutureWarning)
     with tempfile.TemporaryDirectory() as tmp:
         path = args.file or Path(tmp) / "archive.hl7"
         if not path.exists():

@@ -26,6 +26,7 @@ import vellomar  # noqa: E402
 import vellomar.spark  # noqa: E402
 from vellomar import mllp  # noqa: E402
 from vellomar.spark import HL7DataSource  # noqa: E402
+from pyspark.sql.types import StringType, StructField, StructType  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 import corpus  # noqa: E402
@@ -97,12 +98,15 @@ def test_schema(options, expected):
     ({"columns": "a=PID-3", "provenance": "yes"}, ValueError, "provenance must be true or false, not 'yes'"),
     ({"columns": "a=PID-3", "startingOffsets": "now"}, ValueError, "startingOffsets must be earliest or latest, not 'now'"),
     ({"columns": "_corrupt_record=PID-3"}, ValueError, "column names must differ: ['_corrupt_record', '_corrupt_record']"),
+    ({"columns": "a=PID-3", "encoding": "nope"}, LookupError, "unknown encoding: nope"),
+    ({"columns": "a=PID-3", "mode": "failfast"}, ValueError,
+     "the hl7 source's schema follows from its options: struct<a:string>, not struct<a:string,b:string>"),
 ])
 def test_bad_options(options, error, text):
     options = {"path": "x.hl7", **options}
     options = {key: value for key, value in options.items() if value is not None}
     with pytest.raises(error) as raised:
-        HL7DataSource(options).schema()
+        HL7DataSource(options).reader(StructType([StructField("a", StringType()), StructField("b", StringType())]))
     assert raised.type is error and str(raised.value) == text
 
 
@@ -176,7 +180,7 @@ DATA = "".join(archive(12, frame=True)).encode()
 def test_whole_end(cut):
     # A record is whole once its frame is closed: nothing of a frame being
     # written is taken, and every closed one is.
-    assert vellomar.spark.whole_end(io.BytesIO(DATA), cut) == DATA[:cut].rfind(b"\x1c") + 1
+    assert vellomar.spark._whole_end(io.BytesIO(DATA), cut) == DATA[:cut].rfind(b"\x1c") + 1
 
 
 def run_stream(spark, source, checkpoint, out):

@@ -71,10 +71,10 @@ class HL7DataSource(DataSource):
         return _Options.parse(self.options).schema()
 
     def reader(self, schema: StructType) -> DataSourceReader:
-        return _BatchReader(_Options.parse(self.options))
+        return _BatchReader(_Options.parse(self.options, schema))
 
     def streamReader(self, schema: StructType) -> DataSourceStreamReader:
-        return _StreamReader(_Options.parse(self.options))
+        return _StreamReader(_Options.parse(self.options, schema))
 
 
 # ---------------------------------------------------------------- options
@@ -96,7 +96,7 @@ class _Options:
     latest: bool = False
 
     @classmethod
-    def parse(cls, options: Mapping[str, str]) -> _Options:
+    def parse(cls, options: Mapping[str, str], schema: StructType | None = None) -> _Options:
         # Spark's options are case-insensitive: look them up in lower case.
         given = {key.lower(): value for key, value in options.items()}
         if "columns" not in given:
@@ -125,6 +125,13 @@ class _Options:
         names = options.schema().fieldNames()
         if len(set(names)) < len(names):
             raise ValueError(f"column names must differ: {names}")
+        if schema is not None and schema != options.schema():
+            # A schema given to the reader (spark.read.schema) would only
+            # repeat, or contradict, what the options say.
+            raise ValueError(
+                f"the hl7 source's schema follows from its options: {options.schema().simpleString()}, "
+                f"not {schema.simpleString()}"
+            )
         return options
 
     def table_options(self) -> dict[str, Any]:
@@ -244,13 +251,13 @@ class _Span:
 
 
 # A block: the messages that start in bytes [begin, end) of a span.
-Block = tuple[_Span, int, int]
+_Block = tuple[_Span, int, int]
 
 
 class _Blocks(InputPartition):
     """One task: blocks of one or more files, about `blocksize` bytes."""
 
-    def __init__(self, blocks: list[Block]) -> None:
+    def __init__(self, blocks: list[_Block]) -> None:
         super().__init__(blocks)
         self.blocks = blocks
 
@@ -259,7 +266,7 @@ def _partitions(spans: Sequence[_Span], blocksize: int) -> list[_Blocks]:
     """Tasks for spans of files: a large span is cut into blocks of
     `blocksize`, small ones share a task."""
     tasks: list[_Blocks] = []
-    current: list[Block] = []
+    current: list[_Block] = []
     filled = 0
     for span in spans:
         for offset in range(span.begin, span.end, blocksize):
@@ -313,7 +320,7 @@ _TAIL = 1 << 12  # first look for the last message start in this many bytes
 _BACK = 1 << 16  # bytes read at a time while looking back for a frame end
 
 
-def whole_end(file: Any, size: int) -> int:
+def _whole_end(file: Any, size: int) -> int:
     """The end of the last whole record among the first `size` bytes of a
     file that may be growing: a message is whole once its MLLP frame is
     closed (just past its 0x1C) or, unframed, once a line end is followed by
@@ -370,7 +377,7 @@ class _StreamReader(DataSourceStreamReader):
                 )
             if size > done:
                 with open(path, "rb") as file:
-                    end = max(whole_end(file, size), done)
+                    end = max(_whole_end(file, size), done)
                     start = min(message_start(file, done, end), end)
                 # The cutter's count, so that message numbers go on from one
                 # batch to the next.

@@ -1,12 +1,10 @@
 """The Spark data source hl7 on one local[2] session, against vellomar.table."""
 
-import asyncio
 import gc
 import io
 import os
 import shutil
 import sys
-import threading
 import time
 import warnings
 from pathlib import Path
@@ -31,6 +29,7 @@ from pyspark.sql.types import StringType, StructField, StructType  # noqa: E402
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 import corpus  # noqa: E402
 from conftest import CORPUS_FILES  # noqa: E402
+from test_mllp import listener  # noqa: E402
 
 pytestmark = pytest.mark.filterwarnings("ignore:PySpark does not yet fully support pandas:FutureWarning")
 COLUMNS = {"id": "MSH-10", "mrn": "PID-3-1", "family": "PID-5-1", "test": "OBX-3-1", "value": "OBX-5"}
@@ -108,11 +107,6 @@ def test_bad_options(options, error, text):
     with pytest.raises(error) as raised:
         HL7DataSource(options).reader(StructType([StructField("a", StringType()), StructField("b", StringType())]))
     assert raised.type is error and str(raised.value) == text
-
-
-@pytest.mark.parametrize(("text", "size"), [("64MiB", 64 << 20), ("128 mb", 128_000_000), ("4096", 4096), ("1.5k", 1500)])
-def test_blocksize(text, size):
-    assert vellomar.spark._parse_bytes(text) == size
 
 
 @pytest.mark.parametrize(("layout", "rows", "blocksize"), [
@@ -209,35 +203,16 @@ def test_stream_growing_file_restarted(spark, tmp_path):
 
 
 def test_stream_from_listener_store(spark, tmp_path):
-    """Messages sent to a listener while a query follows its store all arrive, once."""
+    """Messages sent to `vellomar listen --store` while a query follows its store all arrive, once."""
     texts = list(archive(60))
-    ready, stop = threading.Event(), None
-
-    async def listen():
-        nonlocal stop
-        stop = asyncio.Event()
-        async with mllp.serve(lambda message: None, port=0, store=tmp_path / "inbox") as server:
-            listen.port, listen.store = server.port, server.store_path
-            ready.set()
-            await stop.wait()
-
-    loop = asyncio.new_event_loop()
-    thread = threading.Thread(target=loop.run_until_complete, args=(listen(),), daemon=True)
-    thread.start()
-    assert ready.wait(30)
-    with mllp.BlockingClient("127.0.0.1", listen.port) as client:
-        for text in texts[:20]:
-            client.send(text)
-        query = (spark.readStream.format("hl7").option("columns", "id=MSH-10").load(str(listen.store))
-                 .writeStream.format("memory").queryName("store_feed").trigger(processingTime="1 second").start())
-        for text in texts[20:]:
+    query = (spark.readStream.format("hl7").option("columns", "id=MSH-10").load(str(tmp_path / mllp.STORE_FILE))
+             .writeStream.format("memory").queryName("store_feed").trigger(processingTime="1 second").start())
+    with listener("--store", str(tmp_path)) as (_, port), mllp.BlockingClient("127.0.0.1", port) as client:
+        for text in texts:
             client.send(text)
     deadline = time.monotonic() + 180
     while time.monotonic() < deadline and spark.table("store_feed").count() < len(texts):
         time.sleep(1)
     query.stop()
-    loop.call_soon_threadsafe(stop.set)
-    thread.join(30)
-    loop.close()
     got = sorted(r.id for r in spark.table("store_feed").collect())
     assert got == sorted(vellomar.parse(t).control_id for t in texts)

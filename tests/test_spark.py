@@ -173,8 +173,21 @@ DATA = "".join(archive(12, frame=True)).encode()
 @given(st.integers(0, len(DATA)))
 def test_whole_end(cut):
     # A record is whole once its frame is closed: nothing of a frame being
-    # written is taken, and every closed one is.
-    assert vellomar.spark._whole_end(io.BytesIO(DATA), cut) == DATA[:cut].rfind(b"\x1c") + 1
+    # written is taken, and every closed one is, with the CR LF after it.
+    closed = DATA[:cut].rfind(b"\x1c") + 1
+    assert vellomar.spark._whole_end(io.BytesIO(DATA), cut) == (min(closed + 2, cut) if closed else 0)
+
+
+def test_stream_offsets(tmp_path):
+    """latest starts past what is there; a file shorter than what was read fails the query."""
+    path = write(tmp_path / "a.hl7", archive(5, frame=True))
+    reader = HL7DataSource({"path": str(tmp_path), "columns": "MSH-10", "startingOffsets": "latest"}).streamReader(None)
+    start = reader.initialOffset()
+    assert start == {"files": {str(path): [path.stat().st_size, 5]}} and reader.partitions(start, start) == []
+    path.write_bytes(b"")
+    with pytest.raises(ValueError) as raised:
+        reader.latestOffset(start, None)
+    assert str(raised.value) == f"{path} holds 0 bytes, fewer than the {start['files'][str(path)][0]} already read: it was truncated or replaced"
 
 
 def run_stream(spark, source, checkpoint, out):

@@ -323,7 +323,7 @@ _BACK = 1 << 16  # bytes read at a time while looking back for a frame end
 def _whole_end(file: Any, size: int) -> int:
     """The end of the last whole record among the first `size` bytes of a
     file that may be growing: a message is whole once its MLLP frame is
-    closed (just past its 0x1C) or, unframed, once a line end is followed by
+    closed (past its 0x1C and a CR and LF after it) or, unframed, once a line end is followed by
     nothing but the beginning of the next message."""
     window = _TAIL
     while True:  # the last message start, looking back ever further
@@ -345,7 +345,12 @@ def _whole_end(file: Any, size: int) -> int:
             file.seek(begin)
             found = file.read(at - begin).rfind(b"\x1c")
             if found >= 0:
-                return begin + found + 1
+                # With the CR and LF that follow it (the store's), so that a
+                # file of whole frames is read to its end.
+                end = begin + found + 1
+                file.seek(end)
+                after = file.read(min(2, size - end))
+                return end + len(after) - len(after.lstrip(b"\r\n"))
             at = begin
         return 0
     file.seek(last)

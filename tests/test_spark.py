@@ -44,7 +44,8 @@ def spark():
     session = (SparkSession.builder.master("local[2]").appName("vellomar-tests")
                .config("spark.ui.enabled", "false").config("spark.driver.host", "127.0.0.1")
                .config("spark.driver.bindAddress", "127.0.0.1").config("spark.sql.shuffle.partitions", "2")
-               .getOrCreate())
+               # A Python worker on a busy machine may take longer than 15 s to start.
+               .config("spark.python.authenticate.socketTimeout", "120s").getOrCreate())
     session.sparkContext.setLogLevel("ERROR")
     vellomar.spark.register(session)
     yield session
@@ -224,8 +225,9 @@ def test_stream_from_listener_store(spark, tmp_path):
         for text in texts:
             client.send(text)
     deadline = time.monotonic() + 180
-    while time.monotonic() < deadline and spark.table("store_feed").count() < len(texts):
+    while time.monotonic() < deadline and query.isActive and spark.table("store_feed").count() < len(texts):
         time.sleep(1)
     query.stop()
+    assert query.exception() is None
     got = sorted(r.id for r in spark.table("store_feed").collect())
     assert got == sorted(vellomar.parse(t).control_id for t in texts)

@@ -47,6 +47,7 @@ __all__ = ["HL7DataSource", "register"]
 _MODES = ("PERMISSIVE", "DROPMALFORMED", "FAILFAST")
 _BYTES = re.compile(r"\s*(\d+(?:\.\d*)?)\s*([kmgt]?)(i?)b?\s*", re.IGNORECASE)
 _NAME = re.compile(r"[^\s,=]+")
+_BATCH_ROWS = 65536  # rows of an Arrow record batch handed to Spark
 
 
 def register(spark: Any) -> None:
@@ -297,8 +298,11 @@ def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
         before = span.before + count_range(open_file, span.begin, start) if options.provenance else None
         table = range_table(open_file, span.path, start, stop, before=before, **table_options)
         data = _pa.table(table).rename_columns(schema.names)
-        # large_string to string keeps the value bytes and narrows the offsets.
-        yield from data.cast(schema).to_batches()
+        # large_string to string keeps the value bytes and narrows the
+        # offsets to 32 bits, which a slice of rows keeps within bounds where
+        # a whole block could pass them (rows="OBX" repeats message values).
+        for offset in range(0, len(data), _BATCH_ROWS):
+            yield from data.slice(offset, _BATCH_ROWS).cast(schema).to_batches()
 
 
 class _BatchReader(DataSourceReader):

@@ -60,8 +60,9 @@ class HL7DataSource(DataSource):
 
     Options: ``columns`` (required: "name=PATH,..." or "PATH,...", or the
     same as JSON), ``rows``, ``mode`` (PERMISSIVE, DROPMALFORMED, FAILFAST),
-    ``columnNameOfCorruptRecord``, ``encoding``, ``provenance``,
-    ``blocksize`` and, for streams, ``startingOffsets`` (earliest, latest).
+    ``columnNameOfCorruptRecord``, ``encoding``, ``fallbackEncoding``,
+    ``provenance``, ``blocksize`` and, for streams, ``startingOffsets``
+    (earliest, latest).
     """
 
     @classmethod

@@ -79,7 +79,8 @@ def cpu_seconds() -> float:
             times = process.cpu_times()
         except psutil.NoSuchProcess:
             continue
-        total += times.user + times.system
+        # With the children each one has waited for: Python workers come and go.
+        total += times.user + times.system + times.children_user + times.children_system
     return total
 
 

@@ -1,0 +1,418 @@
+"""HL7 v2 archives and live feeds as Spark DataFrames: the data source ``hl7``.
+
+``register(spark)`` adds the Python data source ``hl7`` (PySpark 4 or newer)
+to a session. A batch read cuts every file into byte ranges of about
+``blocksize`` bytes at message starts (the cutting that Dask's reader uses),
+packs small files together, and makes each range's table with the core, as
+Arrow record batches: no Python object per value on the executors.
+
+A streaming read follows a directory, a glob or one growing file (such as
+the store of ``vellomar listen``). Its offsets are, per file, byte offsets
+that lie at message boundaries, and a micro-batch only takes whole messages,
+so that a query restarted from its checkpoint neither skips nor repeats one.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import functools
+import glob
+import json
+import os
+import re
+from collections.abc import Iterator, Mapping, Sequence
+from typing import Any
+
+try:
+    import pyarrow as _pa
+    from pyspark.sql.datasource import (
+        DataSource,
+        DataSourceReader,
+        DataSourceStreamReader,
+        InputPartition,
+    )
+    from pyspark.sql.types import LongType, StringType, StructField, StructType
+except ImportError as error:  # pragma: no cover - depends on the environment
+    raise ImportError(
+        "vellomar.spark needs pyspark 4 or newer and pyarrow: pip install 'vellomar[spark]'"
+    ) from error
+
+import vellomar
+
+from ._ranges import message_start
+from .table import PROVENANCE_COLUMNS, count_range, range_table
+
+__all__ = ["HL7DataSource", "register"]
+
+_MODES = ("PERMISSIVE", "DROPMALFORMED", "FAILFAST")
+_BYTES = re.compile(r"\s*(\d+(?:\.\d*)?)\s*([kmgt]?)(i?)b?\s*", re.IGNORECASE)
+_NAME = re.compile(r"[^\s,=]+")
+_BATCH_ROWS = 65536  # rows of an Arrow record batch handed to Spark
+
+
+def register(spark: Any) -> None:
+    """Adds the data source ``hl7`` to the session ``spark``."""
+    spark.dataSource.register(HL7DataSource)
+
+
+class HL7DataSource(DataSource):
+    """``spark.read.format("hl7")`` and ``spark.readStream.format("hl7")``.
+
+    Options: ``columns`` (required: "name=PATH,..." or "PATH,...", or the
+    same as JSON), ``rows``, ``mode`` (PERMISSIVE, DROPMALFORMED, FAILFAST),
+    ``columnNameOfCorruptRecord``, ``encoding``, ``fallbackEncoding``,
+    ``provenance``, ``blocksize`` and, for streams, ``startingOffsets``
+    (earliest, latest).
+    """
+
+    @classmethod
+    def name(cls) -> str:
+        return "hl7"
+
+    def schema(self) -> StructType:
+        return _Options.parse(self.options).schema()
+
+    def reader(self, schema: StructType) -> DataSourceReader:
+        return _BatchReader(_Options.parse(self.options, schema))
+
+    def streamReader(self, schema: StructType) -> DataSourceStreamReader:
+        return _StreamReader(_Options.parse(self.options, schema))
+
+
+# ---------------------------------------------------------------- options
+
+
+@dataclasses.dataclass(frozen=True)
+class _Options:
+    """The options of a read, checked on the driver before any task runs."""
+
+    paths: list[str]
+    columns: dict[str, str]
+    rows: str | None = None
+    mode: str = "PERMISSIVE"
+    corrupt_column: str = "_corrupt_record"
+    encoding: str | None = None
+    fallback_encoding: str | None = None
+    provenance: bool = False
+    blocksize: int = 64 << 20
+    latest: bool = False
+
+    @classmethod
+    def parse(cls, options: Mapping[str, str], schema: StructType | None = None) -> _Options:
+        # Spark's options are case-insensitive: look them up in lower case.
+        given = {key.lower(): value for key, value in options.items()}
+        if "columns" not in given:
+            raise ValueError("the hl7 source needs the option columns, such as 'id=MSH-10,mrn=PID-3-1'")
+        mode = given.get("mode", "PERMISSIVE").upper()
+        if mode not in _MODES:
+            raise ValueError(f"mode must be PERMISSIVE, DROPMALFORMED or FAILFAST, not {given['mode']!r}")
+        starting = given.get("startingoffsets", "earliest").lower()
+        if starting not in ("earliest", "latest"):
+            raise ValueError(f"startingOffsets must be earliest or latest, not {given['startingoffsets']!r}")
+        options = cls(
+            paths=_paths(given),
+            columns=_parse_columns(given["columns"]),
+            rows=given.get("rows") or None,
+            mode=mode,
+            corrupt_column=given.get("columnnameofcorruptrecord", "_corrupt_record"),
+            encoding=given.get("encoding") or None,
+            fallback_encoding=given.get("fallbackencoding") or None,
+            provenance=_flag(given.get("provenance", "false"), "provenance"),
+            blocksize=_parse_bytes(given.get("blocksize", "64MiB")),
+            latest=starting == "latest",
+        )
+        # Paths, rows, codecs and column names are checked as the table
+        # checks them, before anything is read (an empty table reads nothing).
+        vellomar.table([], **options.table_options())
+        names = options.schema().fieldNames()
+        if len(set(names)) < len(names):
+            raise ValueError(f"column names must differ: {names}")
+        if schema is not None and schema != options.schema():
+            # A schema given to the reader (spark.read.schema) would only
+            # repeat, or contradict, what the options say.
+            raise ValueError(
+                f"the hl7 source's schema follows from its options: {options.schema().simpleString()}, "
+                f"not {schema.simpleString()}"
+            )
+        return options
+
+    def table_options(self) -> dict[str, Any]:
+        errors = {"PERMISSIVE": "keep", "DROPMALFORMED": "skip", "FAILFAST": "raise"}[self.mode]
+        # The table gets the paths alone (a column named by its path), so
+        # that no name of ours meets its reason or provenance names; the
+        # columns are renamed by position, in the order of schema().
+        return dict(columns=list(self.columns.values()), rows=self.rows, errors=errors, encoding=self.encoding,
+                    fallback_encoding=self.fallback_encoding, provenance=self.provenance)
+
+    def schema(self) -> StructType:
+        # The table's order: path columns, the reason of a bad message kept
+        # (Spark's corrupt record column), the provenance columns.
+        fields = [StructField(name, StringType()) for name in self.columns]
+        if self.mode == "PERMISSIVE":
+            fields.append(StructField(self.corrupt_column, StringType()))
+        if self.provenance:
+            file, message, offset = PROVENANCE_COLUMNS
+            fields += [StructField(file, StringType()), StructField(message, LongType()),
+                       StructField(offset, LongType())]
+        return StructType(fields)
+
+    def arrow_schema(self) -> Any:
+        # Spark takes strings as Arrow `string` (32-bit offsets); the core's
+        # columns are `large_string` and are cast batch by batch.
+        types = {StringType(): _pa.string(), LongType(): _pa.int64()}
+        return _pa.schema([(field.name, types[field.dataType]) for field in self.schema().fields])
+
+
+def _parse_columns(text: str) -> dict[str, str]:
+    """Columns as "name=PATH, PATH, ..." (a path alone names itself) or as
+    JSON: an object of names to paths or a list of paths."""
+    text = text.strip()
+    if text[:1] in ("{", "["):
+        try:
+            value = json.loads(text)
+        except json.JSONDecodeError as error:
+            raise ValueError(f"columns is not valid JSON: {error}") from None
+        if isinstance(value, list):
+            value = {path: path for path in value}
+        if not all(isinstance(item, str) for pair in value.items() for item in pair):
+            raise ValueError("columns in JSON must be an object of names to paths or a list of paths")
+        return dict(value)
+    columns: dict[str, str] = {}
+    for item in text.split(","):
+        name, equals, path = (part.strip() for part in item.partition("="))
+        path = path if equals else name
+        if not _NAME.fullmatch(name) or not _NAME.fullmatch(path):
+            raise ValueError(f"columns must read 'name=PATH,...' or 'PATH,...', not {text!r}")
+        if name in columns:
+            raise ValueError(f"column {name!r} is named twice")
+        columns[name] = path
+    return columns
+
+
+def _parse_bytes(text: str) -> int:
+    found = _BYTES.fullmatch(text)
+    if not found or float(found[1]) < 1:
+        raise ValueError(f"blocksize must be a positive size such as '64MiB', not {text!r}")
+    unit = (1024 if found[3] else 1000) ** "_kmgt".index((found[2] or "_").lower())
+    return int(float(found[1]) * unit)
+
+
+def _flag(text: str, name: str) -> bool:
+    if text.lower() not in ("true", "false"):
+        raise ValueError(f"{name} must be true or false, not {text!r}")
+    return text.lower() == "true"
+
+
+def _paths(given: Mapping[str, str]) -> list[str]:
+    # load("a") sets the option path; load(["a", "b"]) sets paths to a JSON list.
+    if "paths" in given:
+        paths = json.loads(given["paths"])
+    elif "path" in given:
+        paths = [given["path"]]
+    else:
+        raise ValueError("the hl7 source needs a path: load('archive/*.hl7')")
+    return [path.removeprefix("file://") if path.startswith("file:///") else path for path in paths]
+
+
+def _files(paths: Sequence[str], *, missing_ok: bool = False) -> list[str]:
+    """The files named by paths, glob patterns and directories (read
+    recursively, without names that start with "." or "_", as Spark's file
+    sources skip them), sorted within each pattern or directory."""
+    files: list[str] = []
+    for path in paths:
+        if glob.has_magic(path):
+            found = sorted(p for p in glob.glob(path, recursive=True) if os.path.isfile(p))
+        elif os.path.isdir(path):
+            found = sorted(
+                os.path.join(top, name)
+                for top, dirs, names in os.walk(path)
+                for name in names
+                if not name.startswith((".", "_"))
+                and not any(part.startswith((".", "_")) for part in os.path.relpath(top, path).split(os.sep) if part != ".")
+            )
+        else:
+            found = [path] if os.path.isfile(path) else []
+        if not found and not missing_ok:
+            raise FileNotFoundError(f"no file matches {path!r}")
+        files.extend(found)
+    return files
+
+
+# --------------------------------------------------------------- reading
+
+
+@dataclasses.dataclass(frozen=True)
+class _Span:
+    """Bytes [begin, end) of a file to read, both message boundaries, with
+    the number of messages of the file before `begin`."""
+
+    path: str
+    begin: int
+    end: int
+    before: int = 0
+
+
+# A block: the messages that start in bytes [begin, end) of a span.
+_Block = tuple[_Span, int, int]
+
+
+class _Blocks(InputPartition):
+    """One task: blocks of one or more files, about `blocksize` bytes."""
+
+    def __init__(self, blocks: list[_Block]) -> None:
+        super().__init__(blocks)
+        self.blocks = blocks
+
+
+def _partitions(spans: Sequence[_Span], blocksize: int) -> list[_Blocks]:
+    """Tasks for spans of files: a large span is cut into blocks of
+    `blocksize`, small ones share a task."""
+    tasks: list[_Blocks] = []
+    current: list[_Block] = []
+    filled = 0
+    for span in spans:
+        for offset in range(span.begin, span.end, blocksize):
+            length = min(blocksize, span.end - offset)
+            if current and filled + length > blocksize:
+                tasks.append(_Blocks(current))
+                current, filled = [], 0
+            current.append((span, offset, offset + length))
+            filled += length
+    if current:
+        tasks.append(_Blocks(current))
+    return tasks
+
+
+def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
+    schema = options.arrow_schema()
+    table_options = options.table_options()
+    for span, begin, end in partition.blocks:
+        open_file = functools.partial(open, span.path, "rb")
+        # Each block is moved to the message starts at or after its ends.
+        with open_file() as file:
+            start = min(message_start(file, begin, span.end), span.end)
+            stop = min(message_start(file, end, span.end), span.end)
+        if start >= stop:
+            continue
+        # Message numbers count from the file's start: the span knows those
+        # before it, the cutter counts those between the span and the block.
+        before = span.before + count_range(open_file, span.begin, start) if options.provenance else None
+        table = range_table(open_file, span.path, start, stop, before=before, **table_options)
+        data = _pa.table(table).rename_columns(schema.names)
+        # large_string to string keeps the value bytes and narrows the
+        # offsets to 32 bits, which a slice of rows keeps within bounds where
+        # a whole block could pass them (rows="OBX" repeats message values).
+        for offset in range(0, len(data), _BATCH_ROWS):
+            yield from data.slice(offset, _BATCH_ROWS).cast(schema).to_batches()
+
+
+class _BatchReader(DataSourceReader):
+    def __init__(self, options: _Options) -> None:
+        self.options = options
+
+    def partitions(self) -> Sequence[InputPartition]:
+        spans = [_Span(path, 0, os.path.getsize(path)) for path in _files(self.options.paths)]
+        return _partitions(spans, self.options.blocksize)
+
+    def read(self, partition: InputPartition) -> Iterator[Any]:
+        assert isinstance(partition, _Blocks)
+        return _read(self.options, partition)
+
+
+# ------------------------------------------------------------- streaming
+
+_TAIL = 1 << 12  # first look for the last message start in this many bytes
+_BACK = 1 << 16  # bytes read at a time while looking back for a frame end
+
+
+def _whole_end(file: Any, size: int) -> int:
+    """The end of the last whole record among the first `size` bytes of a
+    file that may be growing: a message is whole once its MLLP frame is
+    closed (past its 0x1C and a CR and LF after it) or, unframed, once a line end is followed by
+    nothing but the beginning of the next message."""
+    window = _TAIL
+    while True:  # the last message start, looking back ever further
+        last = min(message_start(file, max(size - window, 0), size), size)
+        if last < size or window >= size:
+            break
+        window *= 2
+    while last < size and (following := min(message_start(file, last + 1, size), size)) < size:
+        last = following
+    if last >= size:
+        return size  # nothing but bytes between messages
+    file.seek(last)
+    if file.read(1) == b"\x0b":
+        # A frame ends at its 0x1C, which appears nowhere else; the last one
+        # closes either this message or the one before it.
+        at = size
+        while at > 0:
+            begin = max(at - _BACK, 0)
+            file.seek(begin)
+            found = file.read(at - begin).rfind(b"\x1c")
+            if found >= 0:
+                # With the CR and LF that follow it (the store's), so that a
+                # file of whole frames is read to its end.
+                end = begin + found + 1
+                file.seek(end)
+                after = file.read(min(2, size - end))
+                return end + len(after) - len(after.lstrip(b"\r\n"))
+            at = begin
+        return 0
+    file.seek(last)
+    data = file.read(size - last)
+    line_end = max(data.rfind(b"\r"), data.rfind(b"\n")) + 1
+    rest = data[line_end:]
+    if line_end and (not rest or b"\x0bMSH".startswith(rest) or b"MSH".startswith(rest)):
+        return last + line_end
+    return last
+
+
+class _StreamReader(DataSourceStreamReader):
+    """Offsets are {"files": {path: [byte offset, messages before it]}}, the
+    offset at a message boundary; a file not named yet is read from its
+    start."""
+
+    def __init__(self, options: _Options) -> None:
+        self.options = options
+        self._latest: dict[str, Any] | None = None
+
+    def _ends(self, known: Mapping[str, list[int]]) -> dict[str, list[int]]:
+        ends = dict(known)
+        for path in _files(self.options.paths, missing_ok=True):
+            size = os.path.getsize(path)
+            done, messages = known.get(path, (0, 0))
+            if size < done:
+                raise ValueError(
+                    f"{path} holds {size} bytes, fewer than the {done} already read: it was truncated or replaced"
+                )
+            if size > done:
+                with open(path, "rb") as file:
+                    end = max(_whole_end(file, size), done)
+                    start = min(message_start(file, done, end), end)
+                # The cutter's count, so that message numbers go on from one
+                # batch to the next.
+                ends[path] = [end, messages + count_range(functools.partial(open, path, "rb"), start, end)]
+        return ends
+
+    def initialOffset(self) -> dict[str, Any]:
+        return {"files": self._ends({}) if self.options.latest else {}}
+
+    # Spark 4.2 passes the start and a read limit; older versions pass
+    # nothing, and the end of the previous batch is then the one kept here.
+    def latestOffset(self, start: dict[str, Any] | None = None, limit: Any = None) -> dict[str, Any]:
+        if start is None:
+            start = self._latest or self.initialOffset()
+        self._latest = {"files": self._ends(start["files"])}
+        return self._latest
+
+    def partitions(self, start: dict[str, Any], end: dict[str, Any]) -> Sequence[InputPartition]:
+        spans = []
+        for path, (stop, _) in sorted(end["files"].items()):
+            begin, before = start["files"].get(path, (0, 0))
+            if begin < stop:
+                spans.append(_Span(path, begin, stop, before))
+        return _partitions(spans, self.options.blocksize)
+
+    def read(self, partition: InputPartition) -> Iterator[Any]:
+        assert isinstance(partition, _Blocks)
+        return _read(self.options, partition)

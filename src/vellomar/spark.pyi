@@ -1,0 +1,16 @@
+from typing import Any
+
+from pyspark.sql.datasource import DataSource, DataSourceReader, DataSourceStreamReader
+from pyspark.sql.types import StructType
+
+__all__ = ["HL7DataSource", "register"]
+
+# `spark` is a pyspark.sql.SparkSession (Any, as for Spark Connect sessions).
+def register(spark: Any) -> None: ...
+
+class HL7DataSource(DataSource):
+    @classmethod
+    def name(cls) -> str: ...
+    def schema(self) -> StructType: ...
+    def reader(self, schema: StructType) -> DataSourceReader: ...
+    def streamReader(self, schema: StructType) -> DataSourceStreamReader: ...

@@ -114,6 +114,15 @@ def test_edit_round_trip(changes):
                 assert after.field(field).to_dict() == before.field(field).to_dict()
 
 
+# Padding and the escape write these delimiters; where one is the field
+# separator, the new text has more fields than the change wrote. (A two-byte
+# component padded into a missing field was searched for in no storage.)
+@pytest.mark.parametrize("header", ["MSH|^~|&", "MSH|^|\\&", "MSH|||\\&", "MSH|^~\\|", "MSH|é~\\&"])
+def test_edit_indexes_its_text_when_a_delimiter_is_the_field_separator(header):
+    out = vellomar.edit(vellomar.parse(header + "\rPID|1"), {"PID-3(1)-2-2": "a|b", "PID-4-2": "c"})
+    assert out.to_json() == vellomar.parse(out.raw).to_json()
+
+
 def test_edit_nothing_keeps_the_text():
     for path in CORPUS_FILES + [EXAMPLES / "adt_a01.hl7"]:
         for message in vellomar.parse_batch(path.read_text(errors="replace")):

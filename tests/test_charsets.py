@@ -49,9 +49,9 @@ def test_decode():
      b"\xef\xbf\xbf", b"\xf0\x90\x80\x80", b"\xf0\x8f\xbf\xbf", b"\xf4\x8f\xbf\xbf", b"\xf4\x90\x80\x80",
      b"\xf5\x80\x80\x80", b"\xe2\x82", b"\xf0\x9f\x98", b"\xe2\x82\xac", b"\xe2\x28\xa1", b"\xf0\x9f\x28\x80"],
 )
-@pytest.mark.parametrize("tail", [b"", b"|" + b"x" * 40])
-def test_read_checks_utf8_as_the_interpreter(bad, tail):
-    data = b"MSH|^~\\&|A\rPID|" + bad + tail
+@pytest.mark.parametrize("pad, tail", [(b"", b""), (b"x" * 9, b"|" + b"x" * 40)])  # at 15, and at 24 of 32 bytes
+def test_read_checks_utf8_as_the_interpreter(bad, pad, tail):
+    data = b"MSH|^~\\&|A\rPID|" + pad + bad + tail
     try:
         expected = data.decode()
     except UnicodeDecodeError as error:

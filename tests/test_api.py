@@ -11,7 +11,7 @@ import pytest
 
 import vellomar
 from conftest import ADT, raises
-from vellomar import _core
+from vellomar import _core, _ops
 
 CLASSES = ["Message", "Segment", "Field", "Component", "MessageIterator", "SegmentIterator"]
 CONV = "argument '{}': '{}' object cannot be converted to 'PyString'"
@@ -112,6 +112,8 @@ ERRORS = [  # (call, exception type, its text; None for the interpreter's own)
     (lambda: vellomar.parse("MSH|^~\\&\rZZZ").segments[1].field(1), I, "Field index 1 out of range (1..0)"),
     (lambda: vellomar.parse(NO_MSH).ack(), K, "Segment 'MSH' not found"),
     (lambda: PID.field(BAD_INDEX), ZeroDivisionError, ("division by zero")),
+    *[(lambda args=args: _ops.tsv_line(*args), T, "tsv_line() takes a Message and a tuple of paths")
+      for args in [(MSG, ["PID-1"]), (PID, ("PID-1",))]],
 ]
 
 

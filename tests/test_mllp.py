@@ -75,6 +75,7 @@ async def test_handler_result_makes_the_ack(result, asynchronous, expected):
 
     async with mllp.serve(answer_later if asynchronous else answer, port=0) as server:
         ack = await mllp.send("127.0.0.1", server.port, MSG.format(1))
+        assert server.stats.errors == (expected[0] == "AE")
     assert (ack["MSA-1"], ack["MSA-2"], ack["MSA-3"]) == expected
     assert len(ack.segments) == 2
 

@@ -414,11 +414,18 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
   // it: an untouched segment keeps its entries, moved by the change in length
   // before it; in a changed or appended line the fields end where the old
   // ones did (moved) or where a change or padding wrote them. Delimiters that
-  // are line breaks would make padding start new lines; such a message is
-  // indexed by the parser instead.
+  // are line breaks would make padding start new lines, and one that is the
+  // field separator (the escape too: it opens \F\) would make padding or an
+  // escaped value start new fields, as would a field separator that is a
+  // letter, digit or "." of an escape sequence (\X0D\, \.br\); such a message
+  // is indexed by the parser instead.
   const bool index_here = [&] {
-    for (const Delimiter *d : delimiters)
-      if (d->bytes[0] == '\r' || d->bytes[0] == '\n')
+    const char separator = enc.field.bytes[0], lower = static_cast<char>(separator | 0x20);
+    if ((separator >= '0' && separator <= '9') || separator == '.' || (lower >= 'a' && lower <= 'z'))
+      return false;
+    for (const Delimiter *d : {&enc.field, &enc.repetition, &enc.component, &enc.sub_component,
+                               &enc.escape})
+      if (d->bytes[0] == '\r' || d->bytes[0] == '\n' || (d != &enc.field && d->view() == enc.field.view()))
         return false;
     return true;
   }();

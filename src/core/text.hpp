@@ -62,7 +62,9 @@ inline size_t find_delimiter(std::string_view text, const Delimiter &d,
     auto hit = static_cast<const char *>(std::memchr(p, d.bytes[0], static_cast<size_t>(end - p)));
     return hit ? static_cast<size_t>(hit - begin) : std::string_view::npos;
   }
-  while (p + 1 < end) {
+  // Not `p + 1 < end`: an empty text may have no storage, and a null pointer
+  // cannot be stepped over.
+  while (end - p > 1) {
     auto hit = static_cast<const char *>(
         std::memchr(p, d.bytes[0], static_cast<size_t>(end - p - 1)));
     if (!hit)

@@ -1,0 +1,74 @@
+// Tables: the input is a batch, NUL, the rows segment (a line, maybe empty),
+// then paths one a line. Oracles: every cell equals what terser_get finds at
+// its path in its message (for a path on the rows segment: in that row's
+// occurrence), null exactly where the lookup fails; the null count and the
+// offsets agree with the cells; a refused path is refused by check_terser_path.
+#include "batch.hpp"
+#include "check.hpp"
+#include "parser.hpp"
+#include "table.hpp"
+
+using namespace vellomar;
+
+FUZZ_ENTRY {
+  std::string_view input(reinterpret_cast<const char *>(data), size);
+  const size_t nul = input.find('\0');
+  if (nul == input.npos)
+    return 0;
+  std::string_view spec = input.substr(nul + 1);
+  const std::string_view rows = spec.substr(0, spec.find('\n'));
+  std::vector<std::string_view> paths;
+  for (size_t start = rows.size() + 1; start <= spec.size() && paths.size() < 16;) {
+    const size_t end = std::min(spec.find('\n', start), spec.size());
+    paths.push_back(spec.substr(start, end - start));
+    start = end + 1;
+  }
+  auto created = TableBuilder::create(paths, rows);
+  if (!created) {
+    bool refused = !rows.empty() && (rows.size() != 3 || check_terser_path(rows));
+    for (std::string_view p : paths)
+      refused = refused || check_terser_path(p);
+    FUZZ_CHECK(refused && created.error().kind == ErrorKind::value_error, created.error().message);
+    return 0;
+  }
+  TableBuilder &table = created.value();
+  std::vector<Message> messages;
+  for (std::string &text : split_batch(input.substr(0, nul)))
+    if (auto m = trim_message_text(text) ? parse_message(text) : Error{}; m && messages.size() < 8)
+      messages.push_back(std::move(m).value()), table.add(messages.back());
+
+  size_t row = 0;
+  std::vector<int64_t> nulls(paths.size());
+  std::string scratch;
+  auto check_row = [&](const Message &m, std::optional<size_t> occurrence) {
+    FUZZ_CHECK(row < table.rows(), "too few rows");
+    for (size_t c = 0; c < paths.size(); ++c) {
+      std::string path(paths[c]);
+      const std::string_view part = paths[c].substr(0, paths[c].find('-'));
+      if (occurrence && part.substr(0, part.find('(')) == rows)
+        path = std::string(rows) + "(" + std::to_string(*occurrence) + ")" +
+               std::string(paths[c].substr(part.size()));
+      auto expected = terser_get(m, path, scratch);
+      const StringColumn &column = table.columns()[c];
+      FUZZ_CHECK(column.is_null(row) == !expected.ok(), path);
+      FUZZ_CHECK(!expected || column.value(row) == expected.value(), path);
+      FUZZ_CHECK(expected || column.value(row).empty(), path);
+      nulls[c] += !expected;
+    }
+    ++row;
+  };
+  for (const Message &m : messages) {
+    if (rows.empty()) {
+      check_row(m, std::nullopt);
+      continue;
+    }
+    size_t occurrence = 0;
+    for (size_t i = 0; i < m.segment_count(); ++i)
+      if (m.segment_at(i).name == rows)
+        check_row(m, occurrence++);
+  }
+  FUZZ_CHECK(row == table.rows(), "too many rows");
+  for (size_t c = 0; c < paths.size(); ++c)
+    FUZZ_CHECK(table.columns()[c].nulls == nulls[c] && table.columns()[c].rows() == row, paths[c]);
+  return 0;
+}

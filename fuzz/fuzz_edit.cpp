@@ -106,7 +106,7 @@ FUZZ_ENTRY {
     FUZZ_CHECK(e == "Empty terser path" || e.starts_with("Invalid ") ||
                    e.starts_with("Path ") || e.starts_with("MSH-1 and MSH-2 ") ||
                    e.starts_with("An MSH segment ") || e.starts_with("Segment '") ||
-                   e.starts_with("Conflicting changes: "),
+                   e.starts_with("Conflicting changes: ") || e.starts_with("Delimiters must be "),
                e);
     return 0;
   }

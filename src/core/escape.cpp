@@ -143,6 +143,10 @@ Escaper::Escaper(const EncodingCharacters &enc, EscapeOptions options)
     marked_[b >> 6] |= uint64_t{1} << (b & 63);
   };
   mark(enc.field);
+  for (const Delimiter *d : {&enc.field, &enc.component, &enc.repetition, &enc.escape,
+                             &enc.sub_component})
+    if (d->view() == ".")
+      line_feed_ = "X0A";
   // MSH-2's delimiters in their order there.
   const Delimiter *declared[] = {&enc.component, &enc.repetition, &enc.escape,
                                  &enc.sub_component};
@@ -181,7 +185,7 @@ void Escaper::append(std::string &out, std::string_view text) const {
     if (code.empty()) {
       switch (text[i]) {
       case '\n':
-        code = ".br";
+        code = line_feed_;
         break;
       case '\r':
         code = "X0D";

@@ -73,6 +73,8 @@ private:
   EncodingCharacters enc_;
   EscapeOptions options_;
   uint64_t marked_[4] = {}; // bytes that may start something to escape
+  // LF's sequence: ".br", or "X0A" where "." is a delimiter and would cut it.
+  std::string_view line_feed_ = ".br";
 };
 
 inline void append_escaped(std::string &out, std::string_view text,

@@ -24,7 +24,9 @@ struct Codec {
 
 class ByteSource {
 public:
-  // `read`: a callable read(size) -> bytes, b"" at the end. `codec_of`:
+  // `read`: a callable read(size) -> bytes, b"" at the end, or a str
+  // holding the whole stream (viewed in its UTF-8 form; best an ASCII one,
+  // whose characters are that form). `codec_of`:
   // the package's codec rule, a callable from the bytes of a message's
   // header line to a codec name (LookupError for an unknown MSH-18), or None
   // to decode every message with `fixed`.
@@ -60,6 +62,7 @@ private:
   py::Ref chunk_; // the bytes the cutter is viewing
   BatchCutter cutter_;
   bool ended_ = false;
+  bool text_read_ = false; // `read` is a str, already handed to the cutter
   uint64_t position_ = 0;
 };
 

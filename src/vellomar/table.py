@@ -230,7 +230,7 @@ class _Build:
 
     def stream(
         self,
-        read: Callable[[int], bytes],
+        read: Callable[[int], bytes] | str,
         name: str | None,
         *,
         encoding: str | None = None,
@@ -243,8 +243,10 @@ class _Build:
         full. `name` is its file's; `before` counts the messages of the file
         before the stream, which starts at byte `offset` of the file and
         holds `limit` bytes (None: up to its end); `past_bom`: `read` already
-        starts after any byte order mark."""
-        if offset == 0 and not past_bom:  # a byte order mark opens a file, never a range after its start
+        starts after any byte order mark. `read` may instead be a str
+        holding the whole stream."""
+        # A byte order mark opens a file, never a range after its start.
+        if offset == 0 and not past_bom and not isinstance(read, str):
             read, _, offset = without_bom(read)
             limit = None if limit is None else max(limit - offset, 0)
         error_type = MessageError if name is None else functools.partial(MessageError, file=name)
@@ -256,6 +258,9 @@ class _Build:
     def feed(self, source: Any) -> Iterator[None]:
         """Adds the messages of `source`, yielding whenever the batch is full."""
         if isinstance(source, str) and _is_text(source):
+            if source.isascii():  # its own UTF-8 form, which the state views in place
+                yield from self.stream(source, None, encoding="utf-8", past_bom=True)
+                return
             read, skip = _in_one_read(source.encode())
             yield from self.stream(read, None, encoding="utf-8", offset=skip, past_bom=True)
         elif isinstance(source, (bytes, bytearray, memoryview)):

@@ -1,5 +1,6 @@
 #include "table.hpp"
 
+#include <algorithm>
 #include <optional>
 
 #include "structure.hpp"
@@ -80,6 +81,17 @@ TableBuilder TableBuilder::empty_copy() const {
   copy.values_.resize(values_.size());
   copy.present_.resize(present_.size());
   return copy;
+}
+
+std::optional<SegmentNames> TableBuilder::segments_read() const {
+  // Rows of a segment's occurrences may read their groups' segments.
+  if (!rows_segment_.empty())
+    return std::nullopt;
+  SegmentNames names{"MSH"};
+  for (const TerserPath &path : paths_)
+    if (std::find(names.begin(), names.end(), path.segment) == names.end())
+      names.push_back(path.segment);
+  return names;
 }
 
 size_t TableBuilder::bytes() const {

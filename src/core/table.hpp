@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "records.hpp"
 #include "definitions.hpp"
+#include "parser.hpp"
 #include "result.hpp"
 #include "terser.hpp"
 
@@ -96,6 +98,10 @@ public:
   // Appends one row for a message that did not parse or decode: every path
   // column null, the reason in the reasons column.
   void add_bad(std::string_view reason, const Origin &origin);
+
+  // The segments whose fields the rows read, when a message needs no others
+  // (one row per message): its other segments need no field index.
+  std::optional<SegmentNames> segments_read() const;
 
   // The same paths and options with no rows yet.
   TableBuilder empty_copy() const;

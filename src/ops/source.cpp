@@ -138,16 +138,17 @@ Result<Message> ByteSource::parse(std::string &&text) {
   if (fallback_ && codec == &fixed_ && codec->utf8 && codec->error.empty() && !is_utf8(text))
     codec = &*fallback_;
   // A str's UTF-8 form needs no check.
+  const SegmentNames *only = only_ ? &*only_ : nullptr;
   if (text_read_ && codec->utf8 && codec->error.empty())
-    return parse_message(std::move(text));
-  return parse_in(*codec, std::move(text));
+    return parse_message(std::move(text), only);
+  return parse_in(*codec, std::move(text), only);
 }
 
-Result<Message> parse_in(const Codec &codec, std::string &&text) {
+Result<Message> parse_in(const Codec &codec, std::string &&text, const SegmentNames *only) {
   if (!codec.error.empty())
     return Error{ErrorKind::value_error, codec.error};
   if (codec.utf8 && is_utf8(text))
-    return parse_message(std::move(text));
+    return parse_message(std::move(text), only);
   // Another codec, or bytes that are not UTF-8: the interpreter's decoder
   // gives the str, or the error text of the byte that does not decode.
   py::Ref decoded = py::Ref::steal(PyUnicode_Decode(
@@ -161,7 +162,7 @@ Result<Message> parse_in(const Codec &codec, std::string &&text) {
     return Error{ErrorKind::value_error, raised_text()};
   std::string utf8(data, static_cast<size_t>(size));
   trim_message_text(utf8);
-  return parse_message(std::move(utf8));
+  return parse_message(std::move(utf8), only);
 }
 
 } // namespace vellomar::ops

@@ -87,9 +87,10 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
                                     static_cast<uint32_t>(ends.size())});
   };
   auto end_line = [&](Offset at) {
-    if (in_fields && !skipping)
-      ends.push_back(at);
-    else if (at > line_start) // an empty line is no segment
+    if (in_fields) {
+      if (!skipping)
+        ends.push_back(at);
+    } else if (at > line_start) // an empty line is no segment
       start_segment(at);
     line_start = static_cast<Offset>(at + 1);
     in_fields = skipping = false;

@@ -124,6 +124,9 @@ private:
 
   std::vector<TerserPath> paths_;
   std::vector<bool> per_row_; // the path reads from the rows segment's occurrence
+  // Paths on the same segment occurrence (segment and repetition) share a
+  // number, so that a message looks the occurrence up once for all of them.
+  std::vector<uint32_t> occurrence_;
   std::string rows_segment_;
   TableOptions options_;
   std::vector<StringColumn> columns_;

@@ -1,6 +1,8 @@
 // The index scan at the top of its offset range: a text of 65,535 - k bytes (k is
 // the first byte, the rest of the input is repeated) indexed with 16-bit offsets must
 // equal the 32-bit scan's index. The sinks make a wrapped block counter's rescan fail.
+// Indexed again without the fields of some segments, it keeps the others' fields.
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -34,5 +36,27 @@ FUZZ_ENTRY {
                    narrow_segments[i].name_length == segments[i].name_length &&
                    narrow_segments[i].first_field == segments[i].first_field,
                tail);
+
+  // Skipping the fields of some segments keeps every segment and the fields
+  // of the others: those refused have none.
+  auto wanted = [](std::string_view name) { return name.empty() || (name[0] & 1) == 0; };
+  std::vector<SegmentEntry> some_segments;
+  std::vector<uint32_t> some_ends;
+  index_single_byte_separator<uint32_t>(text, '|', some_segments, some_ends, wanted);
+  FUZZ_CHECK(some_segments.size() == segments.size(), tail);
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const SegmentEntry &all = segments[i], &some = some_segments[i];
+    FUZZ_CHECK(some.offset == all.offset && some.name_length == all.name_length, tail);
+    const size_t all_end = i + 1 < segments.size() ? segments[i + 1].first_field : ends.size();
+    const size_t some_end =
+        i + 1 < segments.size() ? some_segments[i + 1].first_field : some_ends.size();
+    const bool kept = wanted(std::string_view(text).substr(all.offset, all.name_length));
+    FUZZ_CHECK(std::equal(ends.begin() + all.first_field,
+                          kept ? ends.begin() + static_cast<ptrdiff_t>(all_end)
+                               : ends.begin() + all.first_field,
+                          some_ends.begin() + some.first_field,
+                          some_ends.begin() + static_cast<ptrdiff_t>(some_end)),
+               tail);
+  }
   return 0;
 }

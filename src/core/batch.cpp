@@ -1,8 +1,10 @@
 #include "batch.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
+#include "index.hpp"
 #include "mllp.hpp"
 #include "parser.hpp"
 #include "text.hpp"
@@ -66,51 +68,53 @@ std::string_view trim_text_end(std::string_view text) {
   return trimmed;
 }
 
-size_t position_of(const char *hit, const char *begin, size_t none) {
-  return hit ? static_cast<size_t>(hit - begin) : none;
-}
-
 } // namespace
 
 void BatchCutter::feed(std::string_view chunk) {
   chunk_ = chunk;
   pos_ = 0;
-  // Marked as before the start: next_break() searches on first use.
-  cr_ = lf_ = 0;
-  searched_ = false;
-  vt_searched_ = false;
+  loaded_ = false; // next_break() reads its first block on first use
 }
 
-// Whether chunk_[from, to) holds a start block. The bytes are searched once
-// per stretch, as for CR and LF, not once per line; a stretch without one
-// ends after 64 KiB, so that a large chunk is not read through twice.
-bool BatchCutter::start_block_within(size_t from, size_t to) {
-  if (!vt_searched_ || (vt_hit_ ? vt_ < from : vt_ < to)) {
-    const size_t end = std::min(chunk_.size(), std::max(to, from + (size_t{1} << 16)));
-    const void *hit = std::memchr(chunk_.data() + from, mllp_start_block, end - from);
-    vt_searched_ = true;
-    vt_hit_ = hit != nullptr;
-    vt_ = hit ? static_cast<size_t>(static_cast<const char *>(hit) - chunk_.data()) : end;
-  }
-  return vt_hit_ && vt_ < to;
+// Reads the 64-byte block of chunk_ from `block` on (fewer at its end) into
+// the masks of its line ends and start blocks.
+void BatchCutter::load_block(size_t block) {
+  const SpecialBytes found =
+      special_bytes(reinterpret_cast<const unsigned char *>(chunk_.data()) + block,
+                    std::min<size_t>(64, chunk_.size() - block), mllp_start_block);
+  block_ = block;
+  line_ends_ = found.lines;
+  start_blocks_ = found.separators;
+  loaded_ = true;
 }
-// The first CR or LF at or after pos_ in chunk_ (its size when none); each
-// byte kind is searched for once per stretch, not once per line.
-size_t BatchCutter::next_break() {
-  const char *begin = chunk_.data();
+
+// The first CR or LF at or after pos_ (< chunk_.size()) in chunk_, or its size
+// when none; `framed` tells whether a start block lies after pos_ and before
+// it. The bytes are read 64 at a time, once each, for both kinds: lines are
+// short, and a call to memchr per line (and another per kind) costs more
+// than the search itself.
+size_t BatchCutter::next_break(bool &framed) {
   const size_t n = chunk_.size();
-  if (!searched_) {
-    searched_ = true;
-    cr_ = position_of(static_cast<const char *>(std::memchr(begin, '\r', n)), begin, n);
-    lf_ = position_of(static_cast<const char *>(std::memchr(begin, '\n', n)), begin, n);
+  size_t block = pos_ & ~size_t{63};
+  if (!loaded_ || block != block_)
+    load_block(block);
+  uint64_t at_or_after = ~uint64_t{0} << (pos_ - block);
+  uint64_t after = at_or_after << 1;
+  framed = false;
+  for (;;) {
+    const uint64_t ends = line_ends_ & at_or_after;
+    if (ends) {
+      const uint64_t before_end = (ends & (~ends + 1)) - 1;
+      framed = framed || (start_blocks_ & after & before_end) != 0;
+      return block + static_cast<size_t>(std::countr_zero(ends));
+    }
+    framed = framed || (start_blocks_ & after) != 0;
+    block += 64;
+    if (block >= n)
+      return n;
+    load_block(block);
+    at_or_after = after = ~uint64_t{0};
   }
-  if (cr_ < pos_)
-    cr_ = position_of(static_cast<const char *>(std::memchr(begin + pos_, '\r', n - pos_)),
-                      begin, n);
-  if (lf_ < pos_)
-    lf_ = position_of(static_cast<const char *>(std::memchr(begin + pos_, '\n', n - pos_)),
-                      begin, n);
-  return cr_ < lf_ ? cr_ : lf_;
 }
 
 // Copies the lines viewed in lines_ into owned_, before the bytes they view
@@ -149,8 +153,9 @@ bool BatchCutter::next_line(std::string_view &line, uint64_t &at) {
 // Sets `line` to the next non-empty line between line breaks and `at` to its
 // stream offset; returns false when no complete line is left in what was fed.
 bool BatchCutter::next_raw_line(std::string_view &line, uint64_t &at) {
+  bool framed = true;
   while (pos_ < chunk_.size()) {
-    const size_t end = next_break();
+    const size_t end = next_break(framed);
     if (end == chunk_.size())
       break;
     const size_t start = pos_;
@@ -165,7 +170,7 @@ bool BatchCutter::next_raw_line(std::string_view &line, uint64_t &at) {
     if (end > start) {
       line = chunk_.substr(start, end - start);
       at = base_ + start;
-      framed_ = start_block_within(start + 1, end);
+      framed_ = framed;
       return true;
     }
   }
@@ -177,7 +182,7 @@ bool BatchCutter::next_raw_line(std::string_view &line, uint64_t &at) {
       if (partial_.empty() || partial_used_) {
         line = chunk_.substr(start);
         at = base_ + start;
-        framed_ = start_block_within(start + 1, chunk_.size());
+        framed_ = framed; // of the last search, from this line's start to the end
         return true;
       }
       partial_.append(chunk_.substr(start));

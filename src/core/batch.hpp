@@ -42,12 +42,12 @@ public:
 
 private:
   bool next_raw_line(std::string_view &line, uint64_t &at);
-  bool start_block_within(size_t from, size_t to);
+  void load_block(size_t block);
   bool next_line(std::string_view &line, uint64_t &at);
   bool take_line(std::string_view line, uint64_t at, std::string &text, uint64_t &offset);
   bool close_text(std::string &text, uint64_t &offset);
   void keep_lines();
-  size_t next_break();
+  size_t next_break(bool &framed);
 
   bool finished_ = false;
   bool closed_ = false;
@@ -56,13 +56,12 @@ private:
   std::string_view chunk_;
   size_t pos_ = 0;     // first byte of chunk_ not yet cut into lines
   uint64_t base_ = 0;  // stream offset of chunk_[0]
-  size_t cr_ = 0, lf_ = 0; // next CR and LF at or after pos_ (cached)
-  bool searched_ = false;   // cr_ and lf_ hold search results for chunk_
-  // The next start block in chunk_ (vt_hit_), or the end of the stretch
-  // searched without finding one.
-  size_t vt_ = 0;
-  bool vt_hit_ = false;
-  bool vt_searched_ = false; // vt_ holds a search result for chunk_
+  // The 64-byte block of chunk_ at block_ that next_break() reads: bit i of
+  // line_ends_ (start_blocks_) is set when byte block_ + i is a CR or LF (a
+  // start block). loaded_ is false until a block of chunk_ is read.
+  size_t block_ = 0;
+  uint64_t line_ends_ = 0, start_blocks_ = 0;
+  bool loaded_ = false;
   bool framed_ = true;       // the last raw line may hold a start block after its first byte
   std::string partial_; // an unfinished line carried over from earlier chunks
   uint64_t partial_at_ = 0;

@@ -59,28 +59,41 @@ inline SpecialBytes special_bytes(const unsigned char *block, size_t len, unsign
   return out;
 }
 
+// Indexes the fields of every segment.
+struct EverySegment {
+  bool operator()(std::string_view) const { return true; }
+};
+
+// The bits of `mask` below its lowest set bit (all of them when none is set).
+inline uint64_t below_lowest(uint64_t mask) { return mask ? (mask & (~mask + 1)) - 1 : ~uint64_t{0}; }
+
 // Appends the index of `text` to `segments` (SegmentEntry) and `ends` (the
 // end offset of every stored field), both with push_back() and size().
 // `text` must be at most std::numeric_limits<Offset>::max() bytes long.
-template <class Offset, class Segments, class Ends>
+// A segment whose name `wanted` refuses is indexed as one without fields: a
+// reader that looks up only some segments (a table's paths) skips the
+// separators of the others.
+template <class Offset, class Segments, class Ends, class Wanted = EverySegment>
 void index_single_byte_separator(std::string_view text, unsigned char sep,
-                                 Segments &segments, Ends &ends) {
+                                 Segments &segments, Ends &ends, const Wanted &wanted = {}) {
   const auto *const base = reinterpret_cast<const unsigned char *>(text.data());
   const auto n = static_cast<Offset>(text.size());
 
   Offset line_start = 0;
   bool in_fields = false; // a separator was seen on this line
+  bool skipping = false;  // the line's segment is not wanted: its separators are passed over
   auto start_segment = [&](Offset name_end) {
     segments.push_back(SegmentEntry{line_start, static_cast<uint32_t>(name_end - line_start),
                                     static_cast<uint32_t>(ends.size())});
   };
   auto end_line = [&](Offset at) {
-    if (in_fields)
-      ends.push_back(at);
-    else if (at > line_start) // an empty line is no segment
+    if (in_fields) {
+      if (!skipping)
+        ends.push_back(at);
+    } else if (at > line_start) // an empty line is no segment
       start_segment(at);
     line_start = static_cast<Offset>(at + 1);
-    in_fields = false;
+    in_fields = skipping = false;
   };
 
   // The block start advances by the length looked at, so it stops at `n`
@@ -89,8 +102,12 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
   for (Offset block = 0, len = 0; block < n; block = static_cast<Offset>(block + len)) {
     len = std::min<Offset>(64, static_cast<Offset>(n - block));
     const SpecialBytes found = special_bytes(base + block, len, sep);
-    for (uint64_t mask = found.lines | found.separators; mask; mask &= mask - 1) {
+    uint64_t mask = found.lines | found.separators;
+    if (skipping)
+      mask &= ~(found.separators & below_lowest(found.lines));
+    while (mask) {
       const int bit = std::countr_zero(mask);
+      mask &= mask - 1;
       const auto at = static_cast<Offset>(block + bit);
       if ((found.lines >> bit) & 1) { // a CR or LF is never the separator: the header line has none
         end_line(at);
@@ -99,6 +116,12 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
       } else {
         start_segment(at);
         in_fields = true;
+        if (!wanted(text.substr(line_start, static_cast<size_t>(at - line_start)))) {
+          // Up to the line's end, only the line end counts.
+          skipping = true;
+          const uint64_t later_lines = bit == 63 ? 0 : found.lines >> (bit + 1) << (bit + 1);
+          mask &= ~(found.separators & below_lowest(later_lines));
+        }
       }
     }
   }

@@ -103,7 +103,8 @@ std::optional<Error> check_message(std::string_view text, std::string_view &firs
 
 // The message whose raw text is `raw` (taken over, not copied), which has
 // passed the checks.
-Message build_message(std::string raw, const EncodingCharacters &enc) {
+Message build_message(std::string raw, const EncodingCharacters &enc,
+                      const SegmentNames *only) {
   Message m;
   m.enc = enc;
   m.raw = std::move(raw);
@@ -111,9 +112,21 @@ Message build_message(std::string raw, const EncodingCharacters &enc) {
   // exactly the right size: one allocation each, nothing wasted.
   SegmentScratch segments;
   FieldScratch ends;
-  if (m.enc.field.size == 1)
-    index_single_byte_separator<uint32_t>(
-        m.raw, static_cast<unsigned char>(m.enc.field.bytes[0]), segments, ends);
+  const auto sep = static_cast<unsigned char>(m.enc.field.bytes[0]);
+  if (m.enc.field.size == 1 && only)
+    index_single_byte_separator<uint32_t>(m.raw, sep, segments, ends, [only](std::string_view name) {
+      // Byte by byte: names are three letters, too short for a call to memcmp.
+      for (const std::string &wanted : *only) {
+        size_t i = 0;
+        while (i < name.size() && i < wanted.size() && name[i] == wanted[i])
+          ++i;
+        if (i == name.size() && i == wanted.size())
+          return true;
+      }
+      return false;
+    });
+  else if (m.enc.field.size == 1)
+    index_single_byte_separator<uint32_t>(m.raw, sep, segments, ends);
   else
     index_any_separator(m, segments, ends);
   segments.copy_to(m.segments);
@@ -124,14 +137,15 @@ Message build_message(std::string raw, const EncodingCharacters &enc) {
 // Checks the text inside any frame of `raw` and builds its message, whose raw
 // text `take_text` makes from that text.
 template <class TakeText>
-Result<Message> parse_checked(std::string_view raw, TakeText &&take_text) {
+Result<Message> parse_checked(std::string_view raw, TakeText &&take_text,
+                              const SegmentNames *only = nullptr) {
   std::string_view text = strip_mllp_frame(raw);
   std::string_view first;
   if (auto error = check_message(text, first))
     return std::move(*error);
   // Read before the text is taken: a short string's bytes do not move with it.
   const EncodingCharacters enc = header_delimiters(first);
-  return build_message(take_text(text), enc);
+  return build_message(take_text(text), enc, only);
 }
 
 } // namespace
@@ -140,10 +154,15 @@ Result<Message> parse_message(std::string_view raw) {
   return parse_checked(raw, [](std::string_view text) { return std::string(text); });
 }
 
-Result<Message> parse_message(std::string &&raw) {
-  return parse_checked(raw, [&](std::string_view text) {
-    return text.size() == raw.size() ? std::move(raw) : std::string(text);
-  });
+Result<Message> parse_message(std::string &&raw, const SegmentNames *only) {
+  return parse_checked(
+      raw,
+      [&](std::string_view text) {
+        return text.size() == raw.size() ? std::move(raw) : std::string(text);
+      },
+      only);
 }
+
+Result<Message> parse_message(std::string &&raw) { return parse_message(std::move(raw), nullptr); }
 
 } // namespace vellomar

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "records.hpp"
 #include "result.hpp"
@@ -18,5 +19,12 @@ Result<Message> parse_message(std::string_view raw);
 // The same, taking over `raw` as the message's raw text instead of copying
 // it (unless a frame has to be cut off).
 Result<Message> parse_message(std::string &&raw);
+
+// The names of the segments whose fields a reader looks up, MSH among them.
+using SegmentNames = std::vector<std::string>;
+
+// The same, for a reader that looks up only the segments `only` names: the
+// others are indexed as segments without fields (null unless `only` is).
+Result<Message> parse_message(std::string &&raw, const SegmentNames *only);
 
 } // namespace vellomar

@@ -1,5 +1,6 @@
 #include "table.hpp"
 
+#include <algorithm>
 #include <optional>
 
 #include "structure.hpp"
@@ -61,6 +62,15 @@ Result<TableBuilder> TableBuilder::create(const std::vector<std::string_view> &p
     const bool names_repetition = text.substr(0, text.find('-')).size() > 3;
     builder.per_row_.push_back(!rows.empty() && path.value().segment == rows &&
                                !names_repetition);
+    // Numbered by the first path naming the same occurrence.
+    uint32_t occurrence = static_cast<uint32_t>(builder.paths_.size());
+    for (size_t c = 0; c < builder.paths_.size(); ++c)
+      if (builder.paths_[c].segment == path.value().segment &&
+          builder.paths_[c].repetition == path.value().repetition) {
+        occurrence = builder.occurrence_[c];
+        break;
+      }
+    builder.occurrence_.push_back(occurrence);
     builder.paths_.push_back(std::move(path).value());
   }
   builder.rows_segment_ = std::string(rows);
@@ -74,12 +84,24 @@ TableBuilder TableBuilder::empty_copy() const {
   TableBuilder copy;
   copy.paths_ = paths_;
   copy.per_row_ = per_row_;
+  copy.occurrence_ = occurrence_;
   copy.rows_segment_ = rows_segment_;
   copy.options_ = options_;
   copy.columns_.resize(columns_.size());
   copy.values_.resize(values_.size());
   copy.present_.resize(present_.size());
   return copy;
+}
+
+std::optional<SegmentNames> TableBuilder::segments_read() const {
+  // Rows of a segment's occurrences may read their groups' segments.
+  if (!rows_segment_.empty())
+    return std::nullopt;
+  SegmentNames names{"MSH"};
+  for (const TerserPath &path : paths_)
+    if (std::find(names.begin(), names.end(), path.segment) == names.end())
+      names.push_back(path.segment);
+  return names;
 }
 
 size_t TableBuilder::bytes() const {
@@ -128,19 +150,20 @@ void TableBuilder::add_rows(const Message &message) {
   std::string scratch;
   std::string_view value;
   // Consecutive paths on the same segment (PID-3, PID-5, ...) look it up once.
-  const TerserPath *last = nullptr;
+  uint32_t last = UINT32_MAX;
   SegmentView segment;
   bool found = false;
-  auto select = [&](const TerserPath &path) {
-    if (!last || last->segment != path.segment || last->repetition != path.repetition)
+  auto select = [&](size_t c) {
+    const TerserPath &path = paths_[c];
+    if (occurrence_[c] != last)
       found = find_segment(message, path.segment, path.repetition, segment);
-    last = &path;
+    last = occurrence_[c];
     return found && select_value(segment, path, scratch, value);
   };
 
   if (rows_segment_.empty()) {
     for (size_t c = 0; c < paths_.size(); ++c) {
-      if (select(paths_[c]))
+      if (select(c))
         columns_[c].append(value);
       else
         columns_[c].append_null();
@@ -169,7 +192,7 @@ void TableBuilder::add_rows(const Message &message) {
       // which counts in the message, not in the row's group.
       for (size_t c = 0; c < paths_.size(); ++c)
         if (!per_row_[c] && (!groups || paths_[c].segment == rows_segment_) &&
-            (present_[c] = select(paths_[c])))
+            (present_[c] = select(c)))
           values_[c].assign(value);
     }
     const SegmentView occurrence = message.segment_at(i);

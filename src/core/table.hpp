@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "records.hpp"
 #include "definitions.hpp"
+#include "parser.hpp"
 #include "result.hpp"
 #include "terser.hpp"
 
@@ -97,6 +99,10 @@ public:
   // column null, the reason in the reasons column.
   void add_bad(std::string_view reason, const Origin &origin);
 
+  // The segments whose fields the rows read, when a message needs no others
+  // (one row per message): its other segments need no field index.
+  std::optional<SegmentNames> segments_read() const;
+
   // The same paths and options with no rows yet.
   TableBuilder empty_copy() const;
 
@@ -118,6 +124,9 @@ private:
 
   std::vector<TerserPath> paths_;
   std::vector<bool> per_row_; // the path reads from the rows segment's occurrence
+  // Paths on the same segment occurrence (segment and repetition) share a
+  // number, so that a message looks the occurrence up once for all of them.
+  std::vector<uint32_t> occurrence_;
   std::string rows_segment_;
   TableOptions options_;
   std::vector<StringColumn> columns_;

@@ -55,14 +55,32 @@ bool ByteSource::next_text(std::string &text, uint64_t &offset) {
       chunk_.reset();
       const auto want = static_cast<Py_ssize_t>(
           std::min<uint64_t>(static_cast<uint64_t>(chunk_size), limit_ - position_));
-      py::Ref data = py::Ref::check(want ? PyObject_CallFunction(read_.get(), "n", want)
-                                         : PyBytes_FromStringAndSize(nullptr, 0));
-      if (!PyBytes_Check(data.get())) {
-        PyErr_Format(PyExc_TypeError, "read() returned '%.200s', not 'bytes': open the file in binary mode",
-                     Py_TYPE(data.get())->tp_name);
-        throw py::ErrorAlreadySet{};
+      py::Ref data;
+      std::string_view bytes;
+      if (PyUnicode_Check(read_.get())) {
+        // Text in memory is one chunk: its UTF-8 form viewed in place (an
+        // ASCII str's own characters), not encoded into a copy.
+        if (!text_read_) {
+          text_read_ = true;
+          Py_ssize_t size = 0;
+          const char *utf8 = PyUnicode_AsUTF8AndSize(read_.get(), &size);
+          if (!utf8)
+            throw py::ErrorAlreadySet{};
+          bytes = {utf8, static_cast<size_t>(size)};
+          data = py::Ref::borrow(read_.get());
+        }
+      } else {
+        data = py::Ref::check(want ? PyObject_CallFunction(read_.get(), "n", want)
+                                   : PyBytes_FromStringAndSize(nullptr, 0));
+        if (!PyBytes_Check(data.get())) {
+          PyErr_Format(PyExc_TypeError,
+                       "read() returned '%.200s', not 'bytes': open the file in binary mode",
+                       Py_TYPE(data.get())->tp_name);
+          throw py::ErrorAlreadySet{};
+        }
+        bytes = {PyBytes_AS_STRING(data.get()), static_cast<size_t>(PyBytes_GET_SIZE(data.get()))};
       }
-      const auto size = std::min(static_cast<uint64_t>(PyBytes_GET_SIZE(data.get())),
+      const auto size = std::min(static_cast<uint64_t>(bytes.size()),
                                  limit_ - position_); // a read() longer than asked
       if (size == 0) {
         ended_ = true;
@@ -70,7 +88,7 @@ bool ByteSource::next_text(std::string &text, uint64_t &offset) {
         continue;
       }
       position_ += size;
-      cutter_.feed({PyBytes_AS_STRING(data.get()), size});
+      cutter_.feed({bytes.data(), size});
       chunk_ = std::move(data);
     }
     if (trim_message_text(text))
@@ -119,14 +137,18 @@ Result<Message> ByteSource::parse(std::string &&text) {
   // with the fallback codec when its bytes are not UTF-8.
   if (fallback_ && codec == &fixed_ && codec->utf8 && codec->error.empty() && !is_utf8(text))
     codec = &*fallback_;
-  return parse_in(*codec, std::move(text));
+  // A str's UTF-8 form needs no check.
+  const SegmentNames *only = only_ ? &*only_ : nullptr;
+  if (text_read_ && codec->utf8 && codec->error.empty())
+    return parse_message(std::move(text), only);
+  return parse_in(*codec, std::move(text), only);
 }
 
-Result<Message> parse_in(const Codec &codec, std::string &&text) {
+Result<Message> parse_in(const Codec &codec, std::string &&text, const SegmentNames *only) {
   if (!codec.error.empty())
     return Error{ErrorKind::value_error, codec.error};
   if (codec.utf8 && is_utf8(text))
-    return parse_message(std::move(text));
+    return parse_message(std::move(text), only);
   // Another codec, or bytes that are not UTF-8: the interpreter's decoder
   // gives the str, or the error text of the byte that does not decode.
   py::Ref decoded = py::Ref::steal(PyUnicode_Decode(
@@ -140,7 +162,7 @@ Result<Message> parse_in(const Codec &codec, std::string &&text) {
     return Error{ErrorKind::value_error, raised_text()};
   std::string utf8(data, static_cast<size_t>(size));
   trim_message_text(utf8);
-  return parse_message(std::move(utf8));
+  return parse_message(std::move(utf8), only);
 }
 
 } // namespace vellomar::ops

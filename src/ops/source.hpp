@@ -11,6 +11,7 @@
 
 #include "../binding/convert.hpp"
 #include "../core/batch.hpp"
+#include "../core/parser.hpp"
 
 namespace vellomar::ops {
 
@@ -24,7 +25,9 @@ struct Codec {
 
 class ByteSource {
 public:
-  // `read`: a callable read(size) -> bytes, b"" at the end. `codec_of`:
+  // `read`: a callable read(size) -> bytes, b"" at the end, or a str
+  // holding the whole stream (viewed in its UTF-8 form; best an ASCII one,
+  // whose characters are that form). `codec_of`:
   // the package's codec rule, a callable from the bytes of a message's
   // header line to a codec name (LookupError for an unknown MSH-18), or None
   // to decode every message with `fixed`.
@@ -38,6 +41,9 @@ public:
   // (archives that mix UTF-8 with undeclared Latin-1); without one, such a
   // message is an error.
   void set_fallback(Codec fallback) { fallback_ = std::move(fallback); }
+  // Messages are read only for the fields of these segments (a table's):
+  // the others are indexed without fields.
+  void read_only(SegmentNames segments) { only_ = std::move(segments); }
 
   // Sets `text` to the next message text (trimmed, beginning with "MSH") and
   // `offset` to its stream offset; false at the end of the stream. Raises
@@ -55,11 +61,13 @@ private:
   py::Ref codec_of_;
   Codec fixed_;
   std::optional<Codec> fallback_;
+  std::optional<SegmentNames> only_;
   uint64_t limit_ = UINT64_MAX;
   std::unordered_map<std::string, Codec> codecs_;
   py::Ref chunk_; // the bytes the cutter is viewing
   BatchCutter cutter_;
   bool ended_ = false;
+  bool text_read_ = false; // `read` is a str, already handed to the cutter
   uint64_t position_ = 0;
 };
 
@@ -67,7 +75,9 @@ private:
 // other codecs through the interpreter's decoders; or the decoder's or the
 // parser's error text. The one decoding of message bytes, for the reader, the
 // tables and the MLLP listener.
-Result<Message> parse_in(const Codec &codec, std::string &&text);
+// `only`, if not null, names the segments whose fields are read.
+Result<Message> parse_in(const Codec &codec, std::string &&text,
+                         const SegmentNames *only = nullptr);
 
 // Raises error_type(ordinal, offset, reason) (vellomar.MessageError) by
 // throwing ErrorAlreadySet.

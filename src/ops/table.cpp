@@ -102,7 +102,8 @@ Ref open_stream(TableState &state, PyObject **args) {
     feed->file = std::string(name);
     feed->has_file = true;
   }
-  state.building();
+  if (auto segments = state.building().segments_read())
+    feed->source.read_only(std::move(*segments));
   state.feed = std::move(feed);
   return Ref::borrow(Py_None);
 }

@@ -5,7 +5,6 @@ from __future__ import annotations
 import codecs
 import functools
 import importlib
-import io
 import os
 from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from typing import IO, Any, Literal, Union
@@ -28,6 +27,16 @@ REASON_COLUMN = "error"
 PROVENANCE_COLUMNS = ("source_file", "source_message", "source_offset")
 
 _FULL = object()  # the batch's budget is reached
+
+
+def _in_one_read(data: bytes) -> tuple[Callable[[int], bytes], int]:
+    """read() of bytes in memory, past a byte order mark that opens them, and
+    the number of bytes passed over. It hands over all of them in its first
+    call: the state views a chunk as long as it cuts it, so the bytes are not
+    copied again chunk by chunk (as io.BytesIO's reads would)."""
+    skip = len(codecs.BOM_UTF8) if data.startswith(codecs.BOM_UTF8) else 0
+    chunks = [data[skip:] if skip else data]
+    return (lambda size: chunks.pop() if chunks else b""), skip
 
 
 def _is_text(source: str) -> bool:
@@ -221,19 +230,23 @@ class _Build:
 
     def stream(
         self,
-        read: Callable[[int], bytes],
+        read: Callable[[int], bytes] | str,
         name: str | None,
         *,
         encoding: str | None = None,
         before: int = 0,
         offset: int = 0,
         limit: int | None = None,
+        past_bom: bool = False,
     ) -> Iterator[None]:
         """Adds the messages of a byte stream, yielding whenever the batch is
         full. `name` is its file's; `before` counts the messages of the file
         before the stream, which starts at byte `offset` of the file and
-        holds `limit` bytes (None: up to its end)."""
-        if offset == 0:  # a byte order mark opens a file, never a range after its start
+        holds `limit` bytes (None: up to its end); `past_bom`: `read` already
+        starts after any byte order mark. `read` may instead be a str
+        holding the whole stream."""
+        # A byte order mark opens a file, never a range after its start.
+        if offset == 0 and not past_bom and not isinstance(read, str):
             read, _, offset = without_bom(read)
             limit = None if limit is None else max(limit - offset, 0)
         error_type = MessageError if name is None else functools.partial(MessageError, file=name)
@@ -245,9 +258,14 @@ class _Build:
     def feed(self, source: Any) -> Iterator[None]:
         """Adds the messages of `source`, yielding whenever the batch is full."""
         if isinstance(source, str) and _is_text(source):
-            yield from self.stream(io.BytesIO(source.encode()).read, None, encoding="utf-8")
+            if source.isascii():  # its own UTF-8 form, which the state views in place
+                yield from self.stream(source, None, encoding="utf-8", past_bom=True)
+                return
+            read, skip = _in_one_read(source.encode())
+            yield from self.stream(read, None, encoding="utf-8", offset=skip, past_bom=True)
         elif isinstance(source, (bytes, bytearray, memoryview)):
-            yield from self.stream(io.BytesIO(source).read, None)
+            read, skip = _in_one_read(source if type(source) is bytes else bytes(source))
+            yield from self.stream(read, None, offset=skip, past_bom=True)
         elif isinstance(source, (str, os.PathLike)):
             with open(source, "rb", buffering=0) as file:
                 yield from self.stream(file.read, os.fsdecode(source))

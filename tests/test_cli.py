@@ -114,6 +114,8 @@ def test_options_anywhere(run, variants):
 
 def test_version_and_python_dash_m(run, tmp_path):
     assert run("--version") == (0, f"vellomar {vellomar.__version__}\n", "")
+    status, out, err = run("get", "--help")
+    assert (status, err, out.split("positional arguments:\n")[1].split()[0]) == (0, "", "PATH")  # the words' name, then their help
     (tmp_path / "bad.hl7").write_text("PID|1")
     done = subprocess.run([sys.executable, "-m", "vellomar", "show", ADT, "bad.hl7"], cwd=tmp_path, capture_output=True, text=True)
     assert (done.returncode, done.stdout.split("\n")[0]) == (1, f"# {ADT}, message 1: ADT^A01, control ID MSG00017")

@@ -153,6 +153,16 @@ async def test_idle_or_trickling_connection_is_closed(trickle):
 
 
 @looped
+async def test_a_message_being_answered_holds_off_the_idle_timeout():
+    async def slow(message):
+        await asyncio.sleep(0.6)  # past the idle timeout: the timer fires first and finds the answer pending
+
+    async with mllp.serve(slow, port=0, idle_timeout=0.2) as server:
+        assert (await mllp.send("127.0.0.1", server.port, MSG.format(1)))["MSA-1"] == "AA"
+    assert server.stats.timed_out == 0
+
+
+@looped
 async def test_disconnect_mid_frame_loses_only_that_frame():
     async with mllp.serve(lambda message: None, port=0) as server:
         async with mllp.connect("127.0.0.1", server.port) as other:

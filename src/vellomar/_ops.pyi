@@ -32,7 +32,7 @@ def read_messages(
 class TableState:
     def open(
         self,
-        read: Callable[[int], bytes],
+        read: Callable[[int], bytes] | str,
         codec_of: Callable[[bytes], str],
         encoding: str | None,
         fallback: str | None,

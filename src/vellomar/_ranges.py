@@ -15,7 +15,7 @@ from typing import Any
 
 from . import _ops
 
-__all__ = ["message_start", "Range"]
+__all__ = ["message_start"]
 
 # The bytes kept from one read to the next: a start cut in two is found whole
 # (the byte before a start, then up to four bytes of "\x0bMSH").
@@ -42,19 +42,3 @@ def message_start(file: Any, offset: int, size: int) -> int:
         data = data[len(data) - keep :]
     return size
 
-
-class Range:
-    """The next ``length`` bytes of a binary file, as a binary file. Read in
-    chunks, a range never exists whole in memory: fresh large allocations
-    cost page faults, all the more in Dask's workers, which hand memory back
-    to the system early."""
-
-    def __init__(self, file: Any, length: int) -> None:
-        self._file = file
-        self._left = length
-
-    def read(self, size: int = -1) -> bytes:
-        size = self._left if size is None or size < 0 else min(size, self._left)
-        data = self._file.read(size) if size else b""
-        self._left -= len(data)
-        return data

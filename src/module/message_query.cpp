@@ -1,5 +1,6 @@
 // Message queries: terser path access, the MSH header properties and ACK
 // generation.
+#include <chrono>
 #include <ctime>
 #include <stdexcept>
 
@@ -53,7 +54,9 @@ namespace {
 // The local wall-clock time of this moment as "%Y%m%d%H%M%S". UTC stands in
 // when the local time cannot be determined.
 std::string local_timestamp() {
-  const std::time_t now = std::time(nullptr);
+  // The system clock, not time(): that may read a coarse clock lagging the
+  // real one by a tick, and stamp a reply with the second before the call.
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm parts{};
   if (!localtime_r(&now, &parts) && !gmtime_r(&now, &parts))
     throw std::runtime_error("the current time cannot be converted");

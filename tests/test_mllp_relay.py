@@ -43,7 +43,8 @@ def test_a_rejected_message_is_held_or_moved_aside(tmp_path, on_reject, forwarde
                 assert (await mllp.send("127.0.0.1", relay.port, MSG.format(number)))["MSA-1"] == "AA"
             await until(lambda: relay.stats.held >= 3 or relay.stats.dead_letters)
             refusing[0] = False
-            await until(lambda: len(received) == len(forwarded))
+            # A receiver records a message before it answers: wait until the relay has read the ACK too.
+            await until(lambda: relay.stats.forwarded == len(forwarded))
             return relay.stats
 
     stats = asyncio.run(scenario())
@@ -71,7 +72,7 @@ def test_a_receiver_that_is_down_is_retried_in_order(tmp_path):
         async with mllp.relay("127.0.0.1", to, store=tmp_path, port=0, retry_wait=0.01) as relay:
             for number in range(5):
                 await mllp.send("127.0.0.1", relay.port, MSG.format(number))
-            await until(lambda: len(received) == 5)
+            await until(lambda: relay.stats.forwarded == 5)
         receiver.close()
         return relay.stats
 

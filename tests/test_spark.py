@@ -1,7 +1,6 @@
 """The Spark data source hl7 on one local[2] session, against vellomar.table."""
 
 import gc
-import io
 import os
 import shutil
 import sys
@@ -9,9 +8,8 @@ import time
 import warnings
 from pathlib import Path
 
+import pyarrow
 import pytest
-from hypothesis import given
-from hypothesis import strategies as st
 
 if "libasan" in os.environ.get("LD_PRELOAD", ""):
     pytest.skip("a JVM and its Python workers under a preloaded sanitizer runtime is no meaningful run; "
@@ -95,6 +93,7 @@ def test_schema(options, expected):
     ({"columns": "a=PID-3", "mode": "lenient"}, ValueError, "mode must be PERMISSIVE, DROPMALFORMED or FAILFAST, not 'lenient'"),
     ({"columns": "a=PID-3", "blocksize": "0.5MB"}, ValueError, "blocksize must be a positive size such as '64MiB', not '0.5MB'"),
     ({"columns": "a=PID-3", "blocksize": "1 XB"}, ValueError, "blocksize must be a positive size such as '64MiB', not '1 XB'"),
+    ({"columns": "a=PID-3", "batchBytes": "0"}, ValueError, "batchBytes must be a positive size such as '64MiB', not '0'"),
     ({"columns": "a=PID-3", "provenance": "yes"}, ValueError, "provenance must be true or false, not 'yes'"),
     ({"columns": "a=PID-3", "startingOffsets": "now"}, ValueError, "startingOffsets must be earliest or latest, not 'now'"),
     ({"columns": "_corrupt_record=PID-3"}, ValueError, "column names must differ: ['_corrupt_record', '_corrupt_record']"),
@@ -140,6 +139,19 @@ def test_equal_to_table(spark, tmp_path, layout, rows, blocksize):
         assert df.rdd.getNumPartitions() > 4
 
 
+@pytest.mark.parametrize(("batch_bytes", "rows", "batches"), [("64MiB", None, 1), ("2k", None, 10), ("2k", "OBX", 10)])
+def test_a_task_yields_batches_within_its_budget(tmp_path, batch_bytes, rows, batches):
+    """A task's rows come in record batches of the budget, not in one table
+    of its blocks (no session: the task's function alone)."""
+    path = write(tmp_path / "big.hl7", archive(300))
+    options = vellomar.spark._Options.parse({"path": str(path), "columns": OPTION, "batchBytes": batch_bytes,
+                                             "mode": "failfast", **({"rows": rows} if rows else {})})
+    (task,) = vellomar.spark._BatchReader(options).partitions()
+    got = list(vellomar.spark._read(options, task))
+    assert pyarrow.Table.from_batches(got).to_pylist() == vellomar.table(path, COLUMNS, rows=rows).to_pylist()
+    assert len(got) >= batches and (batches > 1 or len(got) == 1)
+
+
 @pytest.mark.parametrize(("mode", "errors"), [("PERMISSIVE", "keep"), ("DROPMALFORMED", "skip"), ("FAILFAST", "raise")])
 def test_modes(spark, tmp_path, mode, errors):
     """Bad messages in later blocks, named by their place in the file; the file in Latin-1."""
@@ -168,17 +180,6 @@ def test_sql_view(spark, tmp_path):
     got = spark.sql("SELECT event, count(*) AS n FROM adt GROUP BY event ORDER BY event").collect()
     events = vellomar.table(path, {"event": "MSH-9-2"}).to_pydict()["event"]
     assert [tuple(r) for r in got] == sorted((e, events.count(e)) for e in set(events))
-
-
-DATA = "".join(archive(12, frame=True)).encode()
-
-
-@given(st.integers(0, len(DATA)))
-def test_whole_end(cut):
-    # A record is whole once its frame is closed: nothing of a frame being
-    # written is taken, and every closed one is, with the CR LF after it.
-    closed = DATA[:cut].rfind(b"\x1c") + 1
-    assert vellomar.spark._whole_end(io.BytesIO(DATA), cut) == (min(closed + 2, cut) if closed else 0)
 
 
 def test_stream_offsets(tmp_path):

@@ -101,6 +101,19 @@ def test_whole_end_takes_closed_frames(cut):
     assert _ranges.whole_end(io.BytesIO(STORE), cut) == (min(closed + 2, cut) if closed else 0)
 
 
+LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
+
+
+@pytest.mark.parametrize("size, end", [
+    (34, 34),  # a line end followed by nothing: whole
+    (32, 17),  # "PID|2" being written
+    (19, 17),  # a line end followed by the beginning of the next message ("MS")
+    (14, 0),   # "PI" after the first line end: the first message is being written
+])
+def test_whole_end_of_unframed_messages(size, end):
+    assert _ranges.whole_end(io.BytesIO(LINES), size) == end  # the bytes past `size` are there
+
+
 PUNCTUATION = [chr(c) for c in range(0x21, 0x7F) if not chr(c).isalnum()]
 
 

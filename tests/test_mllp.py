@@ -527,6 +527,7 @@ async def test_an_awaited_answer_settles_once_nothing_is_under_way(control_ids, 
     for _ in range(20):  # a bounded number of turns of the loop, with no timer
         await asyncio.sleep(0)
     assert (",".join(f"{a['MSA-1']} {a['MSA-2']}" for a in sent), calls) == (acks, settled)
+    assert responder.pending_messages == (0 if settled else 1)  # once stopped, one is left unanswered
 
 
 @pytest.mark.parametrize("text, header, expected", [

@@ -74,15 +74,16 @@ def by_growth(data, sizes):
     """The rows of `data` read as a stream reads a growing file: when the
     file holds `size` bytes, up to the end of its last whole message."""
     done, found = 0, []
-    for size in sorted(sizes) + [len(data)]:
-        # Bytes past `size` are there, not yet the reader's.
-        start, done = _ranges.grown_range(io.BytesIO(data), done, size)
+    # Bytes past `size` are there, not yet the reader's; the last read is of
+    # the finished file.
+    for size, quiet in [(size, False) for size in sorted(sizes)] + [(len(data), True)]:
+        start, done = _ranges.grown_range(io.BytesIO(data), done, size, quiet)
         found += ranged(data, start, done)
     return found
 
 
 @given(st.lists(st.sampled_from(sorted(CODECS)), min_size=1, max_size=4),
-       st.sampled_from(["framed", "no cr", "space", "nul", "nul line"]), st.lists(st.integers(0, 25000), max_size=6),
+       st.sampled_from(sorted(FRAMINGS)), st.lists(st.integers(0, 25000), max_size=6),
        st.sampled_from([b"", b"\rNTE|1||" + b"x" * 5000]))  # longer than the tail first looked at
 def test_a_growing_file_gives_each_message_once(charsets, framing, sizes, note):
     # A frame being written is left for a later read, then read whole once.
@@ -104,14 +105,18 @@ def test_whole_end_takes_closed_frames(cut):
 LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
 
 
-@pytest.mark.parametrize("size, end", [
-    (34, 34),  # a line end followed by nothing: whole
-    (32, 17),  # "PID|2" being written
-    (19, 17),  # a line end followed by the beginning of the next message ("MS")
-    (14, 0),   # "PI" after the first line end: the first message is being written
+@pytest.mark.parametrize("size, quiet, end", [
+    (34, False, 17),  # a line end followed by nothing: another segment may follow
+    (34, True, 34),   # ... unless the writer has stopped
+    (17, False, 0),   # "MSH|^~\&|A\rPID|1\r": the same in the first message
+    (32, False, 17),  # "PID|2" being written
+    (32, True, 32),   # a finished file's last line without its line end
+    (20, False, 17),  # a line end followed by the next message's "MSH"
+    (19, False, 0),   # "MS" may begin an MSA segment of the first message
+    (14, False, 0),   # "PI" after the first line end
 ])
-def test_whole_end_of_unframed_messages(size, end):
-    assert _ranges.whole_end(io.BytesIO(LINES), size) == end  # the bytes past `size` are there
+def test_whole_end_of_unframed_messages(size, quiet, end):
+    assert _ranges.whole_end(io.BytesIO(LINES), size, quiet) == end  # the bytes past `size` are there
 
 
 PUNCTUATION = [chr(c) for c in range(0x21, 0x7F) if not chr(c).isalnum()]

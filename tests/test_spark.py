@@ -96,6 +96,7 @@ def test_schema(options, expected):
     ({"columns": "a=PID-3", "batchBytes": "0"}, ValueError, "batchBytes must be a positive size such as '64MiB', not '0'"),
     ({"columns": "a=PID-3", "provenance": "yes"}, ValueError, "provenance must be true or false, not 'yes'"),
     ({"columns": "a=PID-3", "startingOffsets": "now"}, ValueError, "startingOffsets must be earliest or latest, not 'now'"),
+    ({"columns": "a=PID-3", "quietSeconds": "nan"}, ValueError, "quietSeconds must be a number of seconds such as '2' or '0.5', not 'nan'"),
     ({"columns": "_corrupt_record=PID-3"}, ValueError, "column names must differ: ['_corrupt_record', '_corrupt_record']"),
     ({"columns": "a=PID-3", "encoding": "nope"}, LookupError, "unknown encoding: nope"),
     ({"columns": "a=PID-3", "mode": "failfast"}, ValueError,
@@ -192,6 +193,16 @@ def test_stream_offsets(tmp_path):
     with pytest.raises(ValueError) as raised:
         reader.latestOffset(start, None)
     assert str(raised.value) == f"{path} holds 0 bytes, fewer than the {start['files'][str(path)][0]} already read: it was truncated or replaced"
+
+
+def test_stream_waits_for_a_quiet_unframed_file(tmp_path):
+    """The last unframed message is read once the file has not changed for quietSeconds."""
+    path = write(tmp_path / "a.hl7", archive(3))
+    reader = HL7DataSource({"path": str(path), "columns": "MSH-10", "quietSeconds": "60"}).streamReader(None)
+    last = path.read_bytes().rindex(b"MSH")
+    assert reader.latestOffset({"files": {}}, None) == {"files": {str(path): [last, 2]}}
+    os.utime(path, (time.time() - 61,) * 2)
+    assert reader.latestOffset({"files": {}}, None) == {"files": {str(path): [path.stat().st_size, 3]}}
 
 
 def run_stream(spark, source, checkpoint, out):

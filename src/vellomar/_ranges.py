@@ -55,19 +55,23 @@ def message_range(file: Any, begin: int, end: int, size: int) -> tuple[int, int]
     return message_start(file, begin, size), message_start(file, end, size)
 
 
-def grown_range(file: Any, done: int, size: int) -> tuple[int, int]:
+def grown_range(file: Any, done: int, size: int, quiet: bool = False) -> tuple[int, int]:
     """The bytes [start, end) to read next from a growing file of which
     ``done`` bytes (up to a message boundary) are read and ``size`` are
     there now: the whole messages after ``done`` (none: start == end)."""
-    end = max(whole_end(file, size), done)
+    end = max(whole_end(file, size, quiet), done)
     return message_start(file, done, end), end
 
 
-def whole_end(file: Any, size: int) -> int:
+def whole_end(file: Any, size: int, quiet: bool = False) -> int:
     """The end of the last whole message among the first ``size`` bytes of a
     file that may be growing: a message is whole once its MLLP frame is
-    closed (past its 0x1C and a CR and LF after it) or, unframed, once a line
-    end is followed by nothing but the beginning of the next message."""
+    closed (past its 0x1C and a CR and LF after it) or, unframed, once the
+    next message begins after a line end ("MSH" or a start block), or once
+    the file is ``quiet`` (its writer has stopped). A line end alone says
+    nothing: a writer may be between two segments of the message, and a
+    segment taken for the next message's start would be lost; so are the
+    first one or two letters of a line ("MS" may begin an MSA segment)."""
     window = _TAIL
     while True:  # the last message start, looking back ever further
         last = message_start(file, max(size - window, 0), size)
@@ -96,10 +100,12 @@ def whole_end(file: Any, size: int) -> int:
                 return end + len(after) - len(after.lstrip(b"\r\n"))
             at = begin
         return 0
+    if quiet:
+        return size
     file.seek(last)
     data: bytes = file.read(size - last)
     line_end = max(data.rfind(b"\r"), data.rfind(b"\n")) + 1
     rest = data[line_end:]
-    if line_end and (not rest or b"\x0bMSH".startswith(rest) or b"MSH".startswith(rest)):
+    if line_end and rest and (b"\x0bMSH".startswith(rest) or rest == b"MSH"):
         return last + line_end
     return last

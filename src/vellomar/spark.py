@@ -20,6 +20,7 @@ import glob
 import json
 import os
 import re
+import time
 from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
@@ -61,7 +62,7 @@ class HL7DataSource(DataSource):
     same as JSON), ``rows``, ``mode`` (PERMISSIVE, DROPMALFORMED, FAILFAST),
     ``columnNameOfCorruptRecord``, ``encoding``, ``fallbackEncoding``,
     ``provenance``, ``blocksize``, ``batchBytes`` and, for streams,
-    ``startingOffsets`` (earliest, latest).
+    ``startingOffsets`` (earliest, latest) and ``quietSeconds``.
     """
 
     @classmethod
@@ -96,6 +97,7 @@ class _Options:
     blocksize: int = 64 << 20
     batch_bytes: int = BATCH_BYTES
     latest: bool = False
+    quiet_seconds: float = 2.0
 
     @classmethod
     def parse(cls, options: Mapping[str, str], schema: StructType | None = None) -> _Options:
@@ -121,6 +123,7 @@ class _Options:
             blocksize=_parse_bytes(given.get("blocksize", "64MiB"), "blocksize"),
             batch_bytes=_parse_bytes(given.get("batchbytes", str(BATCH_BYTES)), "batchBytes"),
             latest=starting == "latest",
+            quiet_seconds=_parse_seconds(given.get("quietseconds", "2"), "quietSeconds"),
         )
         # Paths, rows, codecs and column names are checked as the table
         # checks them, before anything is read (an empty table reads nothing).
@@ -188,6 +191,16 @@ def _parse_columns(text: str) -> dict[str, str]:
             raise ValueError(f"column {name!r} is named twice")
         columns[name] = path
     return columns
+
+
+def _parse_seconds(text: str, name: str) -> float:
+    try:
+        seconds = float(text)
+    except ValueError:
+        seconds = -1.0
+    if not 0 <= seconds < float("inf"):
+        raise ValueError(f"{name} must be a number of seconds such as '2' or '0.5', not {text!r}")
+    return seconds
 
 
 def _parse_bytes(text: str, name: str) -> int:
@@ -339,15 +352,20 @@ class _StreamReader(DataSourceStreamReader):
     def _ends(self, known: Mapping[str, list[int]]) -> dict[str, list[int]]:
         ends = dict(known)
         for path in _files(self.options.paths, missing_ok=True):
-            size = os.path.getsize(path)
+            status = os.stat(path)
+            size = status.st_size
             done, messages = known.get(path, (0, 0))
             if size < done:
                 raise ValueError(
                     f"{path} holds {size} bytes, fewer than the {done} already read: it was truncated or replaced"
                 )
             if size > done:
+                # An unframed file's last message is read once the file has
+                # not changed for quietSeconds: its writer may be between two
+                # segments of it, and nothing in the bytes says otherwise.
+                quiet = time.time() - status.st_mtime >= self.options.quiet_seconds
                 with open(path, "rb") as file:
-                    start, end = grown_range(file, done, size)
+                    start, end = grown_range(file, done, size, quiet)
                 # The cutter's count, so that message numbers go on from one
                 # batch to the next.
                 ends[path] = [end, messages + count_range(functools.partial(open, path, "rb"), start, end)]

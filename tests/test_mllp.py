@@ -21,6 +21,7 @@ import vellomar
 from vellomar import cli, mllp
 from vellomar.mllp.config import ServerConfig, Stats
 from vellomar.mllp.connection import ListenerConnection, Listening
+from vellomar.mllp.framing import Frame
 from vellomar.mllp.responder import Responder
 
 MSG = "MSH|^~\\&|SND|FAC|RCV|FAC|20230101||ADT^A01|{}|P|2.5\rPID|1||MRN||DOE^JOHN"
@@ -491,6 +492,42 @@ def test_junk_bytes_are_logged_once_then_summed_up(caplog):
     assert [r.getMessage() for r in caplog.records if r.levelno >= logging.WARNING] == [
         "127.0.0.1:9: skipped 1 bytes outside a frame",
         "127.0.0.1:9: skipped 1999 more bytes outside frames (in 1999 places)"]
+
+
+@pytest.mark.parametrize("control_ids, fault, acks, settled", [
+    ("1", None, "AA 1", [True]),  # a slow handler, then released
+    ("fail", None, "AE fail", [True]),  # failing after its wait
+    ("1 2", None, "AA 1,AA 2", [True]),  # settled once, when both are answered
+    ("1", "stop", "", []),  # the connection gone while the handler waits: its task cancelled
+    ("1 now", "stop on send", "AA 1", []),  # gone as the first ACK is sent
+])
+@looped
+async def test_an_awaited_answer_settles_once_nothing_is_under_way(control_ids, fault, acks, settled):
+    release, sent, calls = asyncio.Event(), [], []
+
+    async def slow(message):
+        await release.wait()
+        if message.control_id == "fail":
+            raise ValueError("no")
+
+    def send(data):
+        sent.append(vellomar.parse(data[1:-2].decode()))
+        if fault == "stop on send":
+            responder.stop()
+
+    responder = Responder(lambda m: None if m.control_id == "now" else slow(m), ServerConfig(), Stats(), None,
+                          "peer", send, lambda: calls.append(responder.idle))
+    for control_id in control_ids.split():
+        responder.receive(Frame(MSG.format(control_id).encode()))
+    responder.answer_waiting()
+    await asyncio.sleep(0)  # the handler is waiting
+    if fault == "stop":
+        responder.stop()
+    release.set()
+    for _ in range(20):  # a bounded number of turns of the loop, with no timer
+        await asyncio.sleep(0)
+    assert (",".join(f"{a['MSA-1']} {a['MSA-2']}" for a in sent), calls) == (acks, settled)
+    assert responder.pending_messages == (0 if settled else 1)  # once stopped, one is left unanswered
 
 
 @pytest.mark.parametrize("text, header, expected", [

@@ -11,7 +11,7 @@ import vellomar
 from conftest import raises, tree
 from vellomar import _ranges, mllp
 from vellomar.cli.edit import rewrite
-from vellomar.table import range_table
+from vellomar.table import range_batches
 
 SB, EB, BOM = b"\x0b", b"\x1c", b"\xef\xbb\xbf"
 CODECS = {"": "utf-8", "UNICODE UTF-8": "utf-8", "8859/1": "latin-1"}
@@ -32,14 +32,18 @@ def seen(messages):
     return [(m["MSH-10"], m["MSH-18"], m["PID-5-1"]) for m in messages]
 
 
+def ranged(data, start, end):
+    """The rows of bytes [start, end) of `data`, as a reader's task makes them."""
+    (table,) = range_batches(lambda: io.BytesIO(data), "-", start, end, ["MSH-10", "MSH-18", "PID-5-1"])
+    return [tuple(row.values()) for row in table.to_pylist()]
+
+
 def by_ranges(data, step):
     """The rows of `data` made range by range, as vellomar.dask makes them."""
     file, found = io.BytesIO(data), []
     for offset in range(0, len(data), step):
-        start = _ranges.message_start(file, offset, len(data))
-        end = _ranges.message_start(file, offset + step, len(data))
-        found += range_table(lambda: io.BytesIO(data), "-", start, end, ["MSH-10", "MSH-18", "PID-5-1"]).to_pylist()
-    return [tuple(row.values()) for row in found]
+        found += ranged(data, *_ranges.message_range(file, offset, offset + step, len(data)))
+    return found
 
 
 async def by_listener(data, count):
@@ -64,6 +68,55 @@ def test_every_road_sees_the_same_messages(charsets, framing, lead, step):
     assert seen(vellomar.read(io.BytesIO(rewrite(data, lambda m: m)))) == expected  # a no-op edit
     if framing not in ("lines", "crlf"):
         assert seen(asyncio.run(asyncio.wait_for(by_listener(data, len(charsets)), 30))) == expected
+
+
+def by_growth(data, sizes):
+    """The rows of `data` read as a stream reads a growing file: when the
+    file holds `size` bytes, up to the end of its last whole message."""
+    done, found = 0, []
+    # Bytes past `size` are there, not yet the reader's; the last read is of
+    # the finished file.
+    for size, quiet in [(size, False) for size in sorted(sizes)] + [(len(data), True)]:
+        start, done = _ranges.grown_range(io.BytesIO(data), done, size, quiet)
+        found += ranged(data, start, done)
+    return found
+
+
+@given(st.lists(st.sampled_from(sorted(CODECS)), min_size=1, max_size=4),
+       st.sampled_from(sorted(FRAMINGS)), st.lists(st.integers(0, 25000), max_size=6),
+       st.sampled_from([b"", b"\rNTE|1||" + b"x" * 5000]))  # longer than the tail first looked at
+def test_a_growing_file_gives_each_message_once(charsets, framing, sizes, note):
+    # A frame being written is left for a later read, then read whole once.
+    data = FRAMINGS[framing]([message(n, c) + note for n, c in enumerate(charsets)])
+    assert by_growth(data, [min(size, len(data)) for size in sizes]) == [
+        (str(n), c, "Zoë") for n, c in enumerate(charsets)]
+
+
+STORE = b"".join(SB + message(n, "") + EB + b"\r\n" for n in range(12))  # as the listener's store writes
+
+
+@given(st.integers(0, len(STORE)))
+def test_whole_end_takes_closed_frames(cut):
+    # Every closed frame with the CR LF after it, nothing of one being written.
+    closed = STORE[:cut].rfind(EB) + 1
+    assert _ranges.whole_end(io.BytesIO(STORE), cut) == (min(closed + 2, cut) if closed else 0)
+
+
+LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
+
+
+@pytest.mark.parametrize("size, quiet, end", [
+    (34, False, 17),  # a line end followed by nothing: another segment may follow
+    (34, True, 34),   # ... unless the writer has stopped
+    (17, False, 0),   # "MSH|^~\&|A\rPID|1\r": the same in the first message
+    (32, False, 17),  # "PID|2" being written
+    (32, True, 32),   # a finished file's last line without its line end
+    (20, False, 17),  # a line end followed by the next message's "MSH"
+    (19, False, 0),   # "MS" may begin an MSA segment of the first message
+    (14, False, 0),   # "PI" after the first line end
+])
+def test_whole_end_of_unframed_messages(size, quiet, end):
+    assert _ranges.whole_end(io.BytesIO(LINES), size, quiet) == end  # the bytes past `size` are there
 
 
 PUNCTUATION = [chr(c) for c in range(0x21, 0x7F) if not chr(c).isalnum()]

@@ -1,7 +1,6 @@
 """The Spark data source hl7 on one local[2] session, against vellomar.table."""
 
 import gc
-import io
 import os
 import shutil
 import sys
@@ -9,9 +8,8 @@ import time
 import warnings
 from pathlib import Path
 
+import pyarrow
 import pytest
-from hypothesis import given
-from hypothesis import strategies as st
 
 if "libasan" in os.environ.get("LD_PRELOAD", ""):
     pytest.skip("a JVM and its Python workers under a preloaded sanitizer runtime is no meaningful run; "
@@ -95,8 +93,10 @@ def test_schema(options, expected):
     ({"columns": "a=PID-3", "mode": "lenient"}, ValueError, "mode must be PERMISSIVE, DROPMALFORMED or FAILFAST, not 'lenient'"),
     ({"columns": "a=PID-3", "blocksize": "0.5MB"}, ValueError, "blocksize must be a positive size such as '64MiB', not '0.5MB'"),
     ({"columns": "a=PID-3", "blocksize": "1 XB"}, ValueError, "blocksize must be a positive size such as '64MiB', not '1 XB'"),
+    ({"columns": "a=PID-3", "batchBytes": "0"}, ValueError, "batchBytes must be a positive size such as '64MiB', not '0'"),
     ({"columns": "a=PID-3", "provenance": "yes"}, ValueError, "provenance must be true or false, not 'yes'"),
     ({"columns": "a=PID-3", "startingOffsets": "now"}, ValueError, "startingOffsets must be earliest or latest, not 'now'"),
+    ({"columns": "a=PID-3", "quietSeconds": "nan"}, ValueError, "quietSeconds must be a number of seconds such as '2' or '0.5', not 'nan'"),
     ({"columns": "_corrupt_record=PID-3"}, ValueError, "column names must differ: ['_corrupt_record', '_corrupt_record']"),
     ({"columns": "a=PID-3", "encoding": "nope"}, LookupError, "unknown encoding: nope"),
     ({"columns": "a=PID-3", "mode": "failfast"}, ValueError,
@@ -140,6 +140,19 @@ def test_equal_to_table(spark, tmp_path, layout, rows, blocksize):
         assert df.rdd.getNumPartitions() > 4
 
 
+@pytest.mark.parametrize(("batch_bytes", "rows", "batches"), [("64MiB", None, 1), ("2k", None, 10), ("2k", "OBX", 10)])
+def test_a_task_yields_batches_within_its_budget(tmp_path, batch_bytes, rows, batches):
+    """A task's rows come in record batches of the budget, not in one table
+    of its blocks (no session: the task's function alone)."""
+    path = write(tmp_path / "big.hl7", archive(300))
+    options = vellomar.spark._Options.parse({"path": str(path), "columns": OPTION, "batchBytes": batch_bytes,
+                                             "mode": "failfast", **({"rows": rows} if rows else {})})
+    (task,) = vellomar.spark._BatchReader(options).partitions()
+    got = list(vellomar.spark._read(options, task))
+    assert pyarrow.Table.from_batches(got).to_pylist() == vellomar.table(path, COLUMNS, rows=rows).to_pylist()
+    assert len(got) >= batches and (batches > 1 or len(got) == 1)
+
+
 @pytest.mark.parametrize(("mode", "errors"), [("PERMISSIVE", "keep"), ("DROPMALFORMED", "skip"), ("FAILFAST", "raise")])
 def test_modes(spark, tmp_path, mode, errors):
     """Bad messages in later blocks, named by their place in the file; the file in Latin-1."""
@@ -170,17 +183,6 @@ def test_sql_view(spark, tmp_path):
     assert [tuple(r) for r in got] == sorted((e, events.count(e)) for e in set(events))
 
 
-DATA = "".join(archive(12, frame=True)).encode()
-
-
-@given(st.integers(0, len(DATA)))
-def test_whole_end(cut):
-    # A record is whole once its frame is closed: nothing of a frame being
-    # written is taken, and every closed one is, with the CR LF after it.
-    closed = DATA[:cut].rfind(b"\x1c") + 1
-    assert vellomar.spark._whole_end(io.BytesIO(DATA), cut) == (min(closed + 2, cut) if closed else 0)
-
-
 def test_stream_offsets(tmp_path):
     """latest starts past what is there; a file shorter than what was read fails the query."""
     path = write(tmp_path / "a.hl7", archive(5, frame=True))
@@ -191,6 +193,16 @@ def test_stream_offsets(tmp_path):
     with pytest.raises(ValueError) as raised:
         reader.latestOffset(start, None)
     assert str(raised.value) == f"{path} holds 0 bytes, fewer than the {start['files'][str(path)][0]} already read: it was truncated or replaced"
+
+
+def test_stream_waits_for_a_quiet_unframed_file(tmp_path):
+    """The last unframed message is read once the file has not changed for quietSeconds."""
+    path = write(tmp_path / "a.hl7", archive(3))
+    reader = HL7DataSource({"path": str(path), "columns": "MSH-10", "quietSeconds": "60"}).streamReader(None)
+    last = path.read_bytes().rindex(b"MSH")
+    assert reader.latestOffset({"files": {}}, None) == {"files": {str(path): [last, 2]}}
+    os.utime(path, (time.time() - 61,) * 2)
+    assert reader.latestOffset({"files": {}}, None) == {"files": {str(path): [path.stat().st_size, 3]}}
 
 
 def run_stream(spark, source, checkpoint, out):

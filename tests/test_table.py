@@ -10,6 +10,8 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import vellomar
+from vellomar._ranges import message_start
+from vellomar.table import range_batches
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 import corpus  # noqa: E402
@@ -213,6 +215,26 @@ def test_batches_make_the_table(batch_rows, batch_bytes, rows):
     assert [r for b in batches for r in b.to_pylist()] == whole.to_pylist()
     assert [e.args for b in batches for e in b.errors] == [e.args for e in whole.errors]
     assert all(b.num_rows for b in batches) and (rows or all(b.num_rows <= batch_rows for b in batches))
+
+
+RANGED = MIXED + MIXED[3:] * 2  # bad messages in every third of the file
+
+
+@given(st.integers(0, len(RANGED)), st.integers(1, 3), st.integers(1, 200), st.sampled_from(["skip", "keep"]),
+       st.booleans())
+def test_range_batches_within_the_budget(begin, batch_rows, batch_bytes, errors, provenance):
+    """A range read in batches: each within its budget, together the range's
+    table, the bad messages numbered from the file's start in every batch."""
+    start = message_start(io.BytesIO(RANGED), begin, len(RANGED))
+    open_file = partial(io.BytesIO, RANGED)
+    options = {"columns": ["MSH-3", "OBX-3"], "errors": errors, "provenance": provenance}
+    (whole,) = range_batches(open_file, "f", start, len(RANGED), **options)
+    batches = list(range_batches(open_file, "f", start, len(RANGED), budget=(batch_rows, batch_bytes), **options))
+    assert [r for b in batches for r in b.to_pylist()] == whole.to_pylist()
+    where = lambda errors: [(e.file, e.ordinal, e.offset, e.reason) for e in errors]  # noqa: E731
+    assert where(e for b in batches for e in b.errors) == where(whole.errors) == [
+        ("f", *where([e])[0][1:]) for e in vellomar.table(RANGED, ["MSH-3"], errors="skip").errors if e.offset >= start]
+    assert all(b.num_rows <= batch_rows for b in batches) and len(batches) >= -(-whole.num_rows // batch_rows)
 
 
 def test_duplicate_paths_keep_their_columns():

@@ -1,5 +1,5 @@
 """Byte ranges of HL7 v2 files that hold whole messages, for readers that
-share one large file among several workers (vellomar.dask).
+share one large file among several workers (vellomar.dask, vellomar.spark).
 
 As a CSV reader cuts at line ends, a range boundary is moved forward to the
 next message start, decided by the core's cutter rule (a line beginning with
@@ -7,6 +7,8 @@ MSH, with or without an MLLP start block, or a start block followed by MSH
 wherever it stands): each message belongs to the range in which it starts,
 the ranges together hold every message of the file exactly once, and each
 range cut on its own gives the messages that reading the whole file gives.
+A file still being written ends, for a reader, after its last whole message
+(`whole_end`), so that one written in two goes wholly into the later read.
 """
 
 from __future__ import annotations
@@ -15,24 +17,27 @@ from typing import Any
 
 from . import _ops
 
-__all__ = ["message_start"]
+__all__ = ["message_start", "message_range", "grown_range", "whole_end"]
 
 # The bytes kept from one read to the next: a start cut in two is found whole
 # (the byte before a start, then up to four bytes of "\x0bMSH").
 _KEEP = 4
 _SCAN = 1 << 16  # bytes read at a time while looking for a message start
+_TAIL = 1 << 12  # whole_end first looks for the last message start in this many bytes
+_BACK = 1 << 16  # bytes read at a time while looking back for a frame end
 
 
 def message_start(file: Any, offset: int, size: int) -> int:
     """The offset of the first message start at or after ``offset`` in the
-    binary ``file`` of ``size`` bytes, or ``size`` when there is none."""
+    first ``size`` bytes of the binary ``file``, or ``size`` when there is
+    none (bytes the file has gained past ``size`` are not the range's)."""
     if offset <= 0 or offset >= size:
         return min(max(offset, 0), size)
     # From the byte before `offset`, which tells whether a line starts there.
     at = offset - 1
     file.seek(at)
     data = b""
-    while chunk := file.read(_SCAN):
+    while (want := min(_SCAN, size - at - len(data))) > 0 and (chunk := file.read(want)):
         data += chunk
         found = _ops.message_start(data, 1)
         if found >= 0:
@@ -42,3 +47,65 @@ def message_start(file: Any, offset: int, size: int) -> int:
         data = data[len(data) - keep :]
     return size
 
+
+def message_range(file: Any, begin: int, end: int, size: int) -> tuple[int, int]:
+    """The bytes [start, stop) of the messages that start in bytes [begin,
+    end) of the first ``size`` bytes of ``file``: the range a reader's task
+    reads for that block, both ends moved to message starts."""
+    return message_start(file, begin, size), message_start(file, end, size)
+
+
+def grown_range(file: Any, done: int, size: int, quiet: bool = False) -> tuple[int, int]:
+    """The bytes [start, end) to read next from a growing file of which
+    ``done`` bytes (up to a message boundary) are read and ``size`` are
+    there now: the whole messages after ``done`` (none: start == end)."""
+    end = max(whole_end(file, size, quiet), done)
+    return message_start(file, done, end), end
+
+
+def whole_end(file: Any, size: int, quiet: bool = False) -> int:
+    """The end of the last whole message among the first ``size`` bytes of a
+    file that may be growing: a message is whole once its MLLP frame is
+    closed (past its 0x1C and a CR and LF after it) or, unframed, once the
+    next message begins after a line end ("MSH" or a start block), or once
+    the file is ``quiet`` (its writer has stopped). A line end alone says
+    nothing: a writer may be between two segments of the message, and a
+    segment taken for the next message's start would be lost; so are the
+    first one or two letters of a line ("MS" may begin an MSA segment)."""
+    window = _TAIL
+    while True:  # the last message start, looking back ever further
+        last = message_start(file, max(size - window, 0), size)
+        if last < size or window >= size:
+            break
+        window *= 2
+    while last < size and (following := message_start(file, last + 1, size)) < size:
+        last = following
+    if last >= size:
+        return size  # nothing but bytes between messages
+    file.seek(last)
+    if file.read(1) == b"\x0b":
+        # A frame ends at its 0x1C, which appears nowhere else; the last one
+        # closes either this message or the one before it.
+        at = size
+        while at > 0:
+            begin = max(at - _BACK, 0)
+            file.seek(begin)
+            found: int = file.read(at - begin).rfind(b"\x1c")
+            if found >= 0:
+                # With the CR and LF that follow it (the store's), so that a
+                # file of whole frames is read to its end.
+                end = begin + found + 1
+                file.seek(end)
+                after: bytes = file.read(min(2, size - end))
+                return end + len(after) - len(after.lstrip(b"\r\n"))
+            at = begin
+        return 0
+    if quiet:
+        return size
+    file.seek(last)
+    data: bytes = file.read(size - last)
+    line_end = max(data.rfind(b"\r"), data.rfind(b"\n")) + 1
+    rest = data[line_end:]
+    if line_end and rest and (b"\x0bMSH".startswith(rest) or rest == b"MSH"):
+        return last + line_end
+    return last

@@ -1,7 +1,7 @@
 """Tables of HL7 v2 archives as Dask DataFrames.
 
 ``read_hl7`` cuts every file into byte ranges of about ``blocksize`` bytes
-and makes one partition of each with ``vellomar.table.range_table`` (a table
+and makes one partition of each with ``vellomar.table.range_batches`` (a table
 numbered and placed as in the whole file), so that several
 workers share one large file. As a CSV reader cuts at line ends, a range is
 moved forward to the next message start, by the reader's own rule (see
@@ -32,9 +32,9 @@ except ImportError as error:  # pragma: no cover - depends on the environment
     ) from error
 
 import vellomar
-from vellomar.table import count_range, range_table
+from vellomar.table import count_range, range_batches
 
-from ._ranges import message_start as _message_start
+from ._ranges import message_range as _message_range
 
 if TYPE_CHECKING:
     from fsspec import AbstractFileSystem
@@ -132,7 +132,7 @@ class _BlockReader:
     def _range(self, block: tuple[str, int, int, int]) -> tuple[int, int]:
         path, offset, length, size = block
         with self.fs.open(path, "rb") as file:
-            return _message_start(file, offset, size), _message_start(file, offset + length, size)
+            return _message_range(file, offset, offset + length, size)
 
     def count(self, block: tuple[str, int, int, int]) -> int:
         """The number of messages that start in the block."""
@@ -141,8 +141,8 @@ class _BlockReader:
 
     def __call__(self, block: tuple[str, int, int, int], before: int | None = None) -> _pd.DataFrame:
         start, end = self._range(block)
-        result = range_table(lambda: self.fs.open(block[0], "rb"), block[0], start, end,
-                             self.columns, before=before, **self.options)
+        (result,) = range_batches(lambda: self.fs.open(block[0], "rb"), block[0], start, end,
+                                  self.columns, before=before, **self.options)
         for error in result.errors if self.options["errors"] == "skip" else ():
             _log.warning("%s", error)
         # The columns go through Arrow's C stream to pandas without a Python

@@ -20,6 +20,7 @@ import glob
 import json
 import os
 import re
+import time
 from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
@@ -39,15 +40,14 @@ except ImportError as error:  # pragma: no cover - depends on the environment
 
 import vellomar
 
-from ._ranges import message_start
-from .table import PROVENANCE_COLUMNS, count_range, range_table
+from ._ranges import grown_range, message_range
+from .table import BATCH_BYTES, BATCH_ROWS, PROVENANCE_COLUMNS, batch_budget, count_range, range_batches
 
 __all__ = ["HL7DataSource", "register"]
 
 _MODES = ("PERMISSIVE", "DROPMALFORMED", "FAILFAST")
 _BYTES = re.compile(r"\s*(\d+(?:\.\d*)?)\s*([kmgt]?)(i?)b?\s*", re.IGNORECASE)
 _NAME = re.compile(r"[^\s,=]+")
-_BATCH_ROWS = 65536  # rows of an Arrow record batch handed to Spark
 
 
 def register(spark: Any) -> None:
@@ -61,8 +61,8 @@ class HL7DataSource(DataSource):
     Options: ``columns`` (required: "name=PATH,..." or "PATH,...", or the
     same as JSON), ``rows``, ``mode`` (PERMISSIVE, DROPMALFORMED, FAILFAST),
     ``columnNameOfCorruptRecord``, ``encoding``, ``fallbackEncoding``,
-    ``provenance``, ``blocksize`` and, for streams, ``startingOffsets``
-    (earliest, latest).
+    ``provenance``, ``blocksize``, ``batchBytes`` and, for streams,
+    ``startingOffsets`` (earliest, latest) and ``quietSeconds``.
     """
 
     @classmethod
@@ -95,7 +95,9 @@ class _Options:
     fallback_encoding: str | None = None
     provenance: bool = False
     blocksize: int = 64 << 20
+    batch_bytes: int = BATCH_BYTES
     latest: bool = False
+    quiet_seconds: float = 2.0
 
     @classmethod
     def parse(cls, options: Mapping[str, str], schema: StructType | None = None) -> _Options:
@@ -118,8 +120,10 @@ class _Options:
             encoding=given.get("encoding") or None,
             fallback_encoding=given.get("fallbackencoding") or None,
             provenance=_flag(given.get("provenance", "false"), "provenance"),
-            blocksize=_parse_bytes(given.get("blocksize", "64MiB")),
+            blocksize=_parse_bytes(given.get("blocksize", "64MiB"), "blocksize"),
+            batch_bytes=_parse_bytes(given.get("batchbytes", str(BATCH_BYTES)), "batchBytes"),
             latest=starting == "latest",
+            quiet_seconds=_parse_seconds(given.get("quietseconds", "2"), "quietSeconds"),
         )
         # Paths, rows, codecs and column names are checked as the table
         # checks them, before anything is read (an empty table reads nothing).
@@ -189,10 +193,20 @@ def _parse_columns(text: str) -> dict[str, str]:
     return columns
 
 
-def _parse_bytes(text: str) -> int:
+def _parse_seconds(text: str, name: str) -> float:
+    try:
+        seconds = float(text)
+    except ValueError:
+        seconds = -1.0
+    if not 0 <= seconds < float("inf"):
+        raise ValueError(f"{name} must be a number of seconds such as '2' or '0.5', not {text!r}")
+    return seconds
+
+
+def _parse_bytes(text: str, name: str) -> int:
     found = _BYTES.fullmatch(text)
     if not found or float(found[1]) < 1:
-        raise ValueError(f"blocksize must be a positive size such as '64MiB', not {text!r}")
+        raise ValueError(f"{name} must be a positive size such as '64MiB', not {text!r}")
     unit = (1024 if found[3] else 1000) ** "_kmgt".index((found[2] or "_").lower())
     return int(float(found[1]) * unit)
 
@@ -284,26 +298,30 @@ def _partitions(spans: Sequence[_Span], blocksize: int) -> list[_Blocks]:
 
 
 def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
+    """The Arrow record batches of a task, each within the batch budget
+    (BATCH_ROWS rows, batchBytes bytes of column data): a task's memory is
+    bounded by the budget, not by the size of its blocks."""
     schema = options.arrow_schema()
     table_options = options.table_options()
+    budget = batch_budget(BATCH_ROWS, options.batch_bytes)
     for span, begin, end in partition.blocks:
         open_file = functools.partial(open, span.path, "rb")
-        # Each block is moved to the message starts at or after its ends.
         with open_file() as file:
-            start = min(message_start(file, begin, span.end), span.end)
-            stop = min(message_start(file, end, span.end), span.end)
+            start, stop = message_range(file, begin, end, span.end)
         if start >= stop:
             continue
         # Message numbers count from the file's start: the span knows those
         # before it, the cutter counts those between the span and the block.
         before = span.before + count_range(open_file, span.begin, start) if options.provenance else None
-        table = range_table(open_file, span.path, start, stop, before=before, **table_options)
-        data = _pa.table(table).rename_columns(schema.names)
-        # large_string to string keeps the value bytes and narrows the
-        # offsets to 32 bits, which a slice of rows keeps within bounds where
-        # a whole block could pass them (rows="OBX" repeats message values).
-        for offset in range(0, len(data), _BATCH_ROWS):
-            yield from data.slice(offset, _BATCH_ROWS).cast(schema).to_batches()
+        for table in range_batches(open_file, span.path, start, stop, before=before, budget=budget,
+                                   **table_options):
+            data = _pa.table(table).rename_columns(schema.names)
+            # large_string to string keeps the value bytes and narrows the
+            # offsets to 32 bits, which a slice of rows keeps within bounds
+            # where a batch of one message's many rows could pass them
+            # (rows="OBX" repeats message values).
+            for offset in range(0, len(data), BATCH_ROWS):
+                yield from data.slice(offset, BATCH_ROWS).cast(schema).to_batches()
 
 
 class _BatchReader(DataSourceReader):
@@ -321,51 +339,6 @@ class _BatchReader(DataSourceReader):
 
 # ------------------------------------------------------------- streaming
 
-_TAIL = 1 << 12  # first look for the last message start in this many bytes
-_BACK = 1 << 16  # bytes read at a time while looking back for a frame end
-
-
-def _whole_end(file: Any, size: int) -> int:
-    """The end of the last whole record among the first `size` bytes of a
-    file that may be growing: a message is whole once its MLLP frame is
-    closed (past its 0x1C and a CR and LF after it) or, unframed, once a line end is followed by
-    nothing but the beginning of the next message."""
-    window = _TAIL
-    while True:  # the last message start, looking back ever further
-        last = min(message_start(file, max(size - window, 0), size), size)
-        if last < size or window >= size:
-            break
-        window *= 2
-    while last < size and (following := min(message_start(file, last + 1, size), size)) < size:
-        last = following
-    if last >= size:
-        return size  # nothing but bytes between messages
-    file.seek(last)
-    if file.read(1) == b"\x0b":
-        # A frame ends at its 0x1C, which appears nowhere else; the last one
-        # closes either this message or the one before it.
-        at = size
-        while at > 0:
-            begin = max(at - _BACK, 0)
-            file.seek(begin)
-            found = file.read(at - begin).rfind(b"\x1c")
-            if found >= 0:
-                # With the CR and LF that follow it (the store's), so that a
-                # file of whole frames is read to its end.
-                end = begin + found + 1
-                file.seek(end)
-                after = file.read(min(2, size - end))
-                return end + len(after) - len(after.lstrip(b"\r\n"))
-            at = begin
-        return 0
-    file.seek(last)
-    data = file.read(size - last)
-    line_end = max(data.rfind(b"\r"), data.rfind(b"\n")) + 1
-    rest = data[line_end:]
-    if line_end and (not rest or b"\x0bMSH".startswith(rest) or b"MSH".startswith(rest)):
-        return last + line_end
-    return last
-
 
 class _StreamReader(DataSourceStreamReader):
     """Offsets are {"files": {path: [byte offset, messages before it]}}, the
@@ -379,16 +352,20 @@ class _StreamReader(DataSourceStreamReader):
     def _ends(self, known: Mapping[str, list[int]]) -> dict[str, list[int]]:
         ends = dict(known)
         for path in _files(self.options.paths, missing_ok=True):
-            size = os.path.getsize(path)
+            status = os.stat(path)
+            size = status.st_size
             done, messages = known.get(path, (0, 0))
             if size < done:
                 raise ValueError(
                     f"{path} holds {size} bytes, fewer than the {done} already read: it was truncated or replaced"
                 )
             if size > done:
+                # An unframed file's last message is read once the file has
+                # not changed for quietSeconds: its writer may be between two
+                # segments of it, and nothing in the bytes says otherwise.
+                quiet = time.time() - status.st_mtime >= self.options.quiet_seconds
                 with open(path, "rb") as file:
-                    end = max(_whole_end(file, size), done)
-                    start = min(message_start(file, done, end), end)
+                    start, end = grown_range(file, done, size, quiet)
                 # The cutter's count, so that message numbers go on from one
                 # batch to the next.
                 ends[path] = [end, messages + count_range(functools.partial(open, path, "rb"), start, end)]

@@ -28,6 +28,17 @@ PROVENANCE_COLUMNS = ("source_file", "source_message", "source_offset")
 
 _FULL = object()  # the batch's budget is reached
 
+# A batch's budget unless told otherwise: rows, and bytes of column data.
+BATCH_ROWS = 65536
+BATCH_BYTES = 64 << 20
+
+
+def batch_budget(batch_rows: int, batch_bytes: int) -> tuple[int, int]:
+    """The budget of a batch of rows, checked (both must be positive)."""
+    if batch_rows < 1 or batch_bytes < 1:
+        raise ValueError("batch_rows and batch_bytes must be positive")
+    return batch_rows, batch_bytes
+
 
 def _in_one_read(data: bytes) -> tuple[Callable[[int], bytes], int]:
     """read() of bytes in memory, past a byte order mark that opens them, and
@@ -144,8 +155,8 @@ def table_batches(
     encoding: str | None = None,
     fallback_encoding: str | None = None,
     provenance: bool = False,
-    batch_rows: int = 65536,
-    batch_bytes: int = 64 << 20,
+    batch_rows: int = BATCH_ROWS,
+    batch_bytes: int = BATCH_BYTES,
 ) -> Iterator[Table]:
     """The table of `source` (as `table` makes it) in consecutive Tables, so
     that memory is bounded by a batch rather than by the input.
@@ -157,11 +168,9 @@ def table_batches(
     messages met while it was built. Arguments are checked at the call, the
     input is read as the batches are taken.
     """
-    if batch_rows < 1 or batch_bytes < 1:
-        raise ValueError("batch_rows and batch_bytes must be positive")
     build = _Build(columns, rows, errors, encoding, fallback_encoding, provenance,
-                   (batch_rows, batch_bytes))
-    return build.batches(build.source_of(source))
+                   batch_budget(batch_rows, batch_bytes))
+    return build.batches(build.feed(build.source_of(source)))
 
 
 def _column_names(columns: Mapping[str, str] | Sequence[str]) -> tuple[list[str], list[str]]:
@@ -212,9 +221,11 @@ class _Build:
         """The rows so far, as a Table; the build goes on with none."""
         return Table(self.state.split(), self.names)
 
-    def batches(self, source: Any) -> Iterator[Table]:
+    def batches(self, fills: Iterator[None]) -> Iterator[Table]:
+        """The batches of the rows that `fills` adds (it yields whenever the
+        batch is full): at least one, the last one possibly smaller."""
         taken = False
-        for _ in self.feed(source):
+        for _ in fills:
             taken = True
             yield self.take()
         last = self.take()
@@ -286,7 +297,7 @@ class _Build:
             raise TypeError(f"cannot read a table from {type(source).__name__!r}")
 
 
-def range_table(
+def range_batches(
     open_file: Callable[[], IO[bytes]],
     name: str,
     start: int,
@@ -294,16 +305,20 @@ def range_table(
     columns: Mapping[str, str] | Sequence[str],
     *,
     before: int | None = None,
+    budget: tuple[int, int] | None = None,
     rows: str | None = None,
     errors: Literal["raise", "skip", "keep"] = "raise",
     encoding: str | None = None,
     fallback_encoding: str | None = None,
     provenance: bool = False,
-) -> Table:
+) -> Iterator[Table]:
     """The table of the messages in bytes [start, end) of a file, numbered
     and placed as in the whole file: messages counted and offsets measured
-    from the file's start, the file named `name` in errors and provenance.
-    (Package-internal: the road of the Dask and Spark readers.)
+    from the file's start, the file named `name` in errors and provenance;
+    in batches of at most `budget` (rows, bytes, as `batch_budget` gives
+    it; a batch ends as in `table_batches`), or in one batch with None (a
+    Dask partition). (Package-internal: the road of the Dask and Spark
+    readers.)
 
     `open_file()` opens the file for binary reading, seekable; `start` and
     `end` are message starts, as the range splitter finds them, or the
@@ -311,35 +326,46 @@ def range_table(
     `start`; None counts them with a pass of the cutter over bytes [0,
     start), with no decoding or parsing: done first when provenance asks for
     message numbers, otherwise only when a bad message must be named.
+    Arguments are checked at the call, the file is read as batches are taken.
     """
-    build = _Build(columns, rows, errors, encoding, fallback_encoding, provenance, None)
+    build = _Build(columns, rows, errors, encoding, fallback_encoding, provenance, budget)
+    return _range_batches(build, open_file, name, start, end, before, provenance)
 
+
+def _range_batches(
+    build: _Build,
+    open_file: Callable[[], IO[bytes]],
+    name: str,
+    start: int,
+    end: int,
+    before: int | None,
+    provenance: bool,
+) -> Iterator[Table]:
+    @functools.cache  # counted at most once
     def count_before() -> int:
         return before if before is not None else count_range(open_file, 0, start)
 
     known = count_before() if provenance else before
     with open_file() as file:
         file.seek(start)
+        fills = build.stream(file.read, name, before=known or 0, offset=start, limit=end - start)
         try:
-            for _ in build.stream(file.read, name, before=known or 0, offset=start,
-                                  limit=end - start):
-                pass
+            for batch in build.batches(fills):
+                if known is None and batch.errors:
+                    shift = count_before()
+                    batch.errors[:] = [MessageError(e.ordinal + shift, e.offset, e.reason, name)
+                                       for e in batch.errors]
+                yield batch
         except MessageError as error:
             if known is not None:
                 raise
             raise MessageError(error.ordinal + count_before(), error.offset, error.reason,
                                name) from None
-    result = build.take()
-    if known is None and result.errors:
-        shift = count_before()
-        result.errors[:] = [MessageError(e.ordinal + shift, e.offset, e.reason, name)
-                            for e in result.errors]
-    return result
 
 
 def count_range(open_file: Callable[[], IO[bytes]], start: int, end: int) -> int:
     """The number of messages in bytes [start, end) of a file (message
-    starts, as for `range_table`), cut as tables cut them but neither decoded
+    starts, as for `range_batches`), cut as tables cut them but neither decoded
     nor parsed: a pass at the cutter's speed."""
     if end <= start:
         return 0

@@ -20,7 +20,7 @@ from typing import IO, Any, BinaryIO, Literal, TextIO
 
 from .._files import WriteError
 from ..read import MessageError
-from ..table import Table, table_batches
+from ..table import BATCH_ROWS, Table, table_batches
 from ._base import (
     PROG,
     PROGRESS_THRESHOLD,
@@ -35,9 +35,9 @@ from ._base import (
 )
 
 FORMATS = ("csv", "ndjson", "parquet")
-# A batch: rows, and bytes of column data. Bounded memory, and large enough
-# for Parquet row groups and for the per-batch cost to vanish.
-BATCH_ROWS = 65536
+# A batch: the tables' BATCH_ROWS rows, and bytes of column data. Bounded
+# memory, and large enough for Parquet row groups and for the per-batch cost
+# to vanish.
 BATCH_BYTES = 32 << 20
 
 

@@ -108,22 +108,35 @@ template <class T> struct SmallObjectAllocator {
   }
 };
 
-// A new instance of `type` owning `value` (a new reference).
+// A new instance of `type` whose value is the T that `make()` returns (a new
+// reference). The value is built straight into the object: a prvalue result
+// is not copied or moved, so a record cut from its parent's text is copied
+// once, into the object that keeps it. If make() throws, the block goes back
+// and nothing is left half-made.
 // The types are not GC-tracked and their members are constructed here, so the
 // object memory needs neither zero-filling nor tracking: PyObject_Init sets
 // the header (and takes the reference a heap type's instance holds).
+template <class T, class Make> Ref wrap_made(PyTypeObject *type, Make &&make) {
+  void *block = FreeList<T>::take();
+  if (!block)
+    throw std::bad_alloc();
+  auto *inst = static_cast<Instance<T> *>(block);
+  try {
+    new (&inst->value) T(make());
+  } catch (...) {
+    FreeList<T>::give(block);
+    throw;
+  }
+  new (&inst->borrow) BorrowState();
+  return Ref::steal(PyObject_Init(static_cast<PyObject *>(block), type));
+}
+
+// A new instance of `type` owning `value` (a new reference).
 template <class T> Ref wrap(PyTypeObject *type, T &&value) {
   using Value = std::decay_t<T>;
   static_assert(std::is_nothrow_constructible_v<Value, T &&>,
                 "the value is moved in after the object exists: it must not throw");
-  PyObject *obj = static_cast<PyObject *>(FreeList<Value>::take());
-  if (!obj)
-    throw std::bad_alloc();
-  PyObject_Init(obj, type);
-  auto *inst = instance<Value>(obj);
-  new (&inst->borrow) BorrowState();
-  new (&inst->value) Value(std::forward<T>(value));
-  return Ref::steal(obj);
+  return wrap_made<Value>(type, [&]() -> T && { return std::forward<T>(value); });
 }
 
 template <class T> void dealloc(PyObject *self) {

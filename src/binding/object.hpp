@@ -197,11 +197,28 @@ PyTypeObject *make_type(const char *qualified_name, const char *doc,
 // ---------------------------------------------------------------------------
 // Adapters. Each is instantiated with a plain function taking the held value.
 
+// A type whose instances never change after they are made (the records of a
+// message: every member body takes const T&). Its members take no borrow: no
+// exclusive borrow of it can exist to conflict with, and the count they kept
+// was a store and a load per step of a walk.
+template <class T> inline constexpr bool never_changed = false;
+
+struct NoBorrow {
+  explicit NoBorrow(BorrowState &) {}
+};
+
 // The borrow a member body runs under: shared for a body reading the held
-// value (const T&), exclusive for one that changes it (T&).
+// value (const T&), exclusive for one that changes it (T&), none for a type
+// that never changes (which then may not have a body taking T&).
 template <class T, auto Body, class... Args>
-using BorrowFor = std::conditional_t<std::is_invocable_v<decltype(Body), const T &, Args...>,
-                                     SharedBorrow, ExclusiveBorrow>;
+struct BorrowChoice {
+  static constexpr bool reads = std::is_invocable_v<decltype(Body), const T &, Args...>;
+  static_assert(reads || !never_changed<T>, "a type that never changes has no body taking T&");
+  using type = std::conditional_t<reads, std::conditional_t<never_changed<T>, NoBorrow, SharedBorrow>,
+                                  ExclusiveBorrow>;
+};
+template <class T, auto Body, class... Args>
+using BorrowFor = typename BorrowChoice<T, Body, Args...>::type;
 
 // Everything that runs on the instance alone, Ref body(const T&) or
 // Ref body(T&): property getters, methods without arguments (METH_NOARGS)

@@ -170,16 +170,17 @@ template <size_t N> struct ShortCut {
            const Delimiter *flag1, const Delimiter *flag2) {
     if constexpr (std::endian::native != std::endian::little)
       return false;
-    const auto single = [](const Delimiter *x) { return !x || x->size == 1; };
-    if (d.size != 1 || !single(stop) || !single(flag1) || !single(flag2) ||
-        text.size() > max_text || (stop && stop->bytes[0] == d.bytes[0]))
+    // An absent delimiter stands in as `d` itself, its matches masked off.
+    const Delimiter &s = stop ? *stop : d, &g1 = flag1 ? *flag1 : d, &g2 = flag2 ? *flag2 : d;
+    // Sizes are 1 or 2: their AND is 1 only when all are 1.
+    if ((d.size & s.size & g1.size & g2.size) != 1 || text.size() > max_text ||
+        (stop && s.bytes[0] == d.bytes[0]))
       return false;
     constexpr uint64_t ones = 0x0101010101010101ULL;
-    const auto pattern = [](const Delimiter *x) {
-      return x ? ones * static_cast<unsigned char>(x->bytes[0]) : 0;
-    };
-    const uint64_t at = pattern(&d), stop_at = pattern(stop), f1 = pattern(flag1),
-                   f2 = pattern(flag2);
+    const auto pattern = [](const Delimiter &x) { return ones * static_cast<unsigned char>(x.bytes[0]); };
+    const uint64_t at = pattern(d), stop_at = pattern(s), f1 = pattern(g1), f2 = pattern(g2);
+    const uint64_t stop_on = stop ? ~uint64_t{0} : 0, f1_on = flag1 ? ~uint64_t{0} : 0,
+                   f2_on = flag2 ? ~uint64_t{0} : 0;
     const char *const base = text.data();
     size_t end = text.size(), start = 0, n = 0;
     bool pending = false; // a flag byte since `start`, in an earlier word
@@ -189,8 +190,8 @@ template <size_t N> struct ShortCut {
       const uint64_t valid = (len == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * len)) - 1) &
                              0x8080808080808080ULL;
       uint64_t cuts = bytes_equal(w, at) & valid;
-      uint64_t flags = ((flag1 ? bytes_equal(w, f1) : 0) | (flag2 ? bytes_equal(w, f2) : 0)) & valid;
-      const uint64_t stops = stop ? bytes_equal(w, stop_at) & valid : 0;
+      uint64_t flags = ((bytes_equal(w, f1) & f1_on) | (bytes_equal(w, f2) & f2_on)) & valid;
+      const uint64_t stops = bytes_equal(w, stop_at) & stop_on & valid;
       if (stops) {
         const uint64_t before = (stops & (~stops + 1)) - 1;
         cuts &= before;

@@ -30,7 +30,10 @@ Ref components(const Field &f) {
 
 Ref repetitions(const Field &f) {
   FieldView view = f.view();
-  return py::new_list(view.repetition_count(), [&](auto append) {
+  const size_t count = view.repetition_count();
+  if (count == 0) // most fields: no second scan for a separator not there
+    return Ref::check(PyList_New(0));
+  return py::new_list(count, [&](auto append) {
     view.for_each_repetition([&](const FieldView &r) { append(new_field(r)); });
   });
 }

@@ -93,3 +93,13 @@ def test_hex_escape_of_every_byte(code):
 @given(st.text(st.characters(blacklist_characters="\\|\r\n", blacklist_categories=("Cs",))))
 def test_text_without_escape_character_decodes_to_itself(text):
     assert value_of(text) == text
+
+
+@given(st.lists(st.sampled_from(["a", "^", "~", "&", "\\F\\", "é", "xyz0123"]), max_size=60).map("".join))
+def test_levels_agree_with_plain_splitting(text):  # short and long fields, every word boundary
+    unescape = lambda piece: piece.replace("\\F\\", "|")  # noqa: E731
+    field = vellomar.parse("MSH|^~\\&\rZ|" + text).segments[1].field(1)
+    parts = text.split("~")[0].split("^")
+    assert [(c.value, c.sub_components) for c in field.components] == [
+        (unescape(p), [unescape(s) for s in p.split("&")]) for p in parts]
+    assert [r.value for r in field.repetitions] == ([unescape(r) for r in text.split("~")] if "~" in text else [])

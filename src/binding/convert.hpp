@@ -81,14 +81,29 @@ inline Ref ascii_str(std::string_view text) {
 inline Ref str(std::string_view text) { return Ref::check(new_str(text)); }
 
 // A new list of `count` items: `fill(append)` calls append(Ref) once per
-// item, in order. Appending more than `count` items is an internal failure.
+// item, in order. Appending more than `count` items is an internal failure;
+// appending fewer leaves a shorter list.
+// The item array is allocated without the zero-fill of PyList_New (a walk
+// makes a list per field and per component, most of one item), and the list
+// counts only the items already stored, so a fill that throws half-way leaves
+// a valid list to free.
 template <class Fill> Ref new_list(size_t count, Fill &&fill) {
-  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(count)));
+  Ref list = Ref::check(PyList_New(0));
+  auto *l = reinterpret_cast<PyListObject *>(list.get());
+  if (count) {
+    if (count > static_cast<size_t>(PY_SSIZE_T_MAX) / sizeof(PyObject *))
+      throw std::bad_alloc();
+    l->ob_item = static_cast<PyObject **>(PyMem_Malloc(count * sizeof(PyObject *)));
+    if (!l->ob_item)
+      throw std::bad_alloc();
+    l->allocated = static_cast<Py_ssize_t>(count);
+  }
   size_t i = 0;
   fill([&](Ref item) {
     if (i == count)
       throw std::logic_error("list longer than counted");
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i++), item.release());
+    l->ob_item[i++] = item.release();
+    Py_SET_SIZE(l, static_cast<Py_ssize_t>(i));
   });
   return list;
 }

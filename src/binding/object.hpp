@@ -108,22 +108,35 @@ template <class T> struct SmallObjectAllocator {
   }
 };
 
-// A new instance of `type` owning `value` (a new reference).
+// A new instance of `type` whose value is the T that `make()` returns (a new
+// reference). The value is built straight into the object: a prvalue result
+// is not copied or moved, so a record cut from its parent's text is copied
+// once, into the object that keeps it. If make() throws, the block goes back
+// and nothing is left half-made.
 // The types are not GC-tracked and their members are constructed here, so the
 // object memory needs neither zero-filling nor tracking: PyObject_Init sets
 // the header (and takes the reference a heap type's instance holds).
+template <class T, class Make> Ref wrap_made(PyTypeObject *type, Make &&make) {
+  void *block = FreeList<T>::take();
+  if (!block)
+    throw std::bad_alloc();
+  auto *inst = static_cast<Instance<T> *>(block);
+  try {
+    new (&inst->value) T(make());
+  } catch (...) {
+    FreeList<T>::give(block);
+    throw;
+  }
+  new (&inst->borrow) BorrowState();
+  return Ref::steal(PyObject_Init(static_cast<PyObject *>(block), type));
+}
+
+// A new instance of `type` owning `value` (a new reference).
 template <class T> Ref wrap(PyTypeObject *type, T &&value) {
   using Value = std::decay_t<T>;
   static_assert(std::is_nothrow_constructible_v<Value, T &&>,
                 "the value is moved in after the object exists: it must not throw");
-  PyObject *obj = static_cast<PyObject *>(FreeList<Value>::take());
-  if (!obj)
-    throw std::bad_alloc();
-  PyObject_Init(obj, type);
-  auto *inst = instance<Value>(obj);
-  new (&inst->borrow) BorrowState();
-  new (&inst->value) Value(std::forward<T>(value));
-  return Ref::steal(obj);
+  return wrap_made<Value>(type, [&]() -> T && { return std::forward<T>(value); });
 }
 
 template <class T> void dealloc(PyObject *self) {
@@ -184,11 +197,28 @@ PyTypeObject *make_type(const char *qualified_name, const char *doc,
 // ---------------------------------------------------------------------------
 // Adapters. Each is instantiated with a plain function taking the held value.
 
+// A type whose instances never change after they are made (the records of a
+// message: every member body takes const T&). Its members take no borrow: no
+// exclusive borrow of it can exist to conflict with, and the count they kept
+// was a store and a load per step of a walk.
+template <class T> inline constexpr bool never_changed = false;
+
+struct NoBorrow {
+  explicit NoBorrow(BorrowState &) {}
+};
+
 // The borrow a member body runs under: shared for a body reading the held
-// value (const T&), exclusive for one that changes it (T&).
+// value (const T&), exclusive for one that changes it (T&), none for a type
+// that never changes (which then may not have a body taking T&).
 template <class T, auto Body, class... Args>
-using BorrowFor = std::conditional_t<std::is_invocable_v<decltype(Body), const T &, Args...>,
-                                     SharedBorrow, ExclusiveBorrow>;
+struct BorrowChoice {
+  static constexpr bool reads = std::is_invocable_v<decltype(Body), const T &, Args...>;
+  static_assert(reads || !never_changed<T>, "a type that never changes has no body taking T&");
+  using type = std::conditional_t<reads, std::conditional_t<never_changed<T>, NoBorrow, SharedBorrow>,
+                                  ExclusiveBorrow>;
+};
+template <class T, auto Body, class... Args>
+using BorrowFor = typename BorrowChoice<T, Body, Args...>::type;
 
 // Everything that runs on the instance alone, Ref body(const T&) or
 // Ref body(T&): property getters, methods without arguments (METH_NOARGS)

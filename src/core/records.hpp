@@ -38,9 +38,13 @@ struct ComponentView {
   std::string_view text;
   const EncodingCharacters *enc = nullptr;
   bool literal = false;
+  // Known to hold neither the sub-component separator nor the escape
+  // character (false: not known), so it is one sub-component and its own
+  // value; set by a cut that looked at every byte anyway.
+  bool plain = false;
 
   std::string_view value(std::string &scratch) const {
-    return literal ? text : decoded_view(text, *enc, scratch);
+    return literal || plain ? text : decoded_view(text, *enc, scratch);
   }
   size_t sub_component_count() const {
     return literal ? 1 : count_pieces(text, enc->sub_component);
@@ -150,29 +154,30 @@ inline bool is_msh_line(std::string_view line, bool has_fields) {
 
 class Component {
 public:
+  // A prvalue: a caller that builds it in place copies the text once.
   static Component copy_of(const ComponentView &v) {
-    return Component(std::string(v.text), *v.enc, v.literal);
+    return Component(v.text, *v.enc, v.literal, v.plain);
   }
-  ComponentView view() const { return {text_, &enc_, literal_}; }
+  ComponentView view() const { return {text_, &enc_, literal_, plain_}; }
 
 private:
-  Component(std::string text, const EncodingCharacters &enc, bool literal)
-      : text_(std::move(text)), enc_(enc), literal_(literal) {}
+  Component(std::string_view text, const EncodingCharacters &enc, bool literal, bool plain)
+      : text_(text), enc_(enc), literal_(literal), plain_(plain) {}
   std::string text_;
   EncodingCharacters enc_;
   bool literal_;
+  bool plain_;
 };
 
 class Field {
 public:
-  static Field copy_of(const FieldView &v) {
-    return Field(std::string(v.text), *v.enc, v.literal);
-  }
+  // A prvalue: a caller that builds it in place copies the text once.
+  static Field copy_of(const FieldView &v) { return Field(v.text, *v.enc, v.literal); }
   FieldView view() const { return {text_, &enc_, literal_}; }
 
 private:
-  Field(std::string text, const EncodingCharacters &enc, bool literal)
-      : text_(std::move(text)), enc_(enc), literal_(literal) {}
+  Field(std::string_view text, const EncodingCharacters &enc, bool literal)
+      : text_(text), enc_(enc), literal_(literal) {}
   std::string text_;
   EncodingCharacters enc_;
   bool literal_;

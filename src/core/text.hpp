@@ -2,6 +2,8 @@
 // and never copies: pieces are views into the text that was cut.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -109,6 +111,111 @@ inline size_t count_pieces(std::string_view text, const Delimiter &d) {
     ++n;
   return n;
 }
+
+// Eight bytes at `p` (of which `len`, 1..8, are readable) as one word, the
+// byte at p[i] in bits 8i..8i+7 and zeros above `len`. Short texts are loaded
+// with at most two overlapping fixed-size reads rather than a variable-length
+// memcpy, which compiles to a library call.
+inline uint64_t load_short(const char *p, size_t len) {
+  uint64_t w = 0;
+  if (len == 8) {
+    std::memcpy(&w, p, 8);
+  } else if (len >= 4) {
+    uint32_t lo, hi;
+    std::memcpy(&lo, p, 4);
+    std::memcpy(&hi, p + len - 4, 4);
+    // The overlapping bytes are the same in both reads, so OR keeps them.
+    w = lo | (static_cast<uint64_t>(hi) << (8 * (len - 4)));
+  } else {
+    const auto byte = [&](size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(p[i])); };
+    w = byte(0) | byte(len / 2) << (8 * (len / 2)) | byte(len - 1) << (8 * (len - 1));
+  }
+  return w;
+}
+
+// The high bit of every byte of `w` equal to the byte repeated in `pattern`,
+// exactly (no borrow runs from one byte into the next).
+inline uint64_t bytes_equal(uint64_t w, uint64_t pattern) {
+  constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7FULL;
+  const uint64_t x = w ^ pattern;
+  return ~(((x & low7) + low7) | x | low7);
+}
+
+// A short text cut at a one-byte delimiter in one pass of eight bytes at a
+// time, for the walk over a record: a field's components or a component's
+// sub-components are usually a few bytes each, and one pass that cuts, stops
+// at a second delimiter and notes a third and fourth in each piece beats a
+// scan to count, one to cut and one per question asked of each piece later.
+// Longer texts go to cut(), whose memchr wins.
+template <size_t N> struct ShortCut {
+  static constexpr size_t max_text = 128;
+  // Plain members rather than string_views: the array is left uninitialised
+  // (a string_view would be zeroed N times per call) and only the first
+  // `count` entries are ever written or read.
+  struct Piece {
+    const char *data;
+    size_t size;
+    bool flagged; // holds one of the flag bytes
+    operator std::string_view() const { return {data, size}; }
+  };
+  Piece pieces[N];
+  size_t count = 0;
+
+  // Cuts `text` at `d` up to the first `stop` (the rest is not looked at) and
+  // notes for each piece whether `flag1` or `flag2` occurs in it; a null
+  // delimiter is not looked for. Returns false, leaving this unusable, for a
+  // delimiter of two bytes, a text longer than max_text, a stop equal to `d`,
+  // more than N pieces, or a machine that is not little-endian.
+  bool cut(std::string_view text, const Delimiter &d, const Delimiter *stop,
+           const Delimiter *flag1, const Delimiter *flag2) {
+    if constexpr (std::endian::native != std::endian::little)
+      return false;
+    // An absent delimiter stands in as `d` itself, its matches masked off.
+    const Delimiter &s = stop ? *stop : d, &g1 = flag1 ? *flag1 : d, &g2 = flag2 ? *flag2 : d;
+    // Sizes are 1 or 2: their AND is 1 only when all are 1.
+    if ((d.size & s.size & g1.size & g2.size) != 1 || text.size() > max_text ||
+        (stop && s.bytes[0] == d.bytes[0]))
+      return false;
+    constexpr uint64_t ones = 0x0101010101010101ULL;
+    const auto pattern = [](const Delimiter &x) { return ones * static_cast<unsigned char>(x.bytes[0]); };
+    const uint64_t at = pattern(d), stop_at = pattern(s), f1 = pattern(g1), f2 = pattern(g2);
+    const uint64_t stop_on = stop ? ~uint64_t{0} : 0, f1_on = flag1 ? ~uint64_t{0} : 0,
+                   f2_on = flag2 ? ~uint64_t{0} : 0;
+    const char *const base = text.data();
+    size_t end = text.size(), start = 0, n = 0;
+    bool pending = false; // a flag byte since `start`, in an earlier word
+    for (size_t pos = 0; pos < end; pos += 8) {
+      const size_t len = std::min<size_t>(8, end - pos);
+      const uint64_t w = load_short(base + pos, len);
+      const uint64_t valid = (len == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * len)) - 1) &
+                             0x8080808080808080ULL;
+      uint64_t cuts = bytes_equal(w, at) & valid;
+      uint64_t flags = ((bytes_equal(w, f1) & f1_on) | (bytes_equal(w, f2) & f2_on)) & valid;
+      const uint64_t stops = bytes_equal(w, stop_at) & stop_on & valid;
+      if (stops) {
+        const uint64_t before = (stops & (~stops + 1)) - 1;
+        cuts &= before;
+        flags &= before;
+        end = pos + static_cast<size_t>(std::countr_zero(stops)) / 8;
+      }
+      for (; cuts; cuts &= cuts - 1) {
+        const int bit = std::countr_zero(cuts);
+        const uint64_t before = (uint64_t{1} << bit) - 1;
+        const size_t here = pos + static_cast<size_t>(bit) / 8;
+        if (n == N - 1)
+          return false;
+        pieces[n++] = Piece{base + start, here - start, pending || (flags & before)};
+        flags &= ~before;
+        pending = false;
+        start = here + 1;
+      }
+      pending = pending || flags;
+    }
+    pieces[n++] = Piece{base + start, end - start, pending};
+    count = n;
+    return true;
+  }
+};
 
 // Piece `index` (0-based) of `text` cut at `d`; the caller checks the count.
 inline std::string_view nth_piece(std::string_view text, const Delimiter &d,

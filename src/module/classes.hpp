@@ -29,6 +29,18 @@ struct SegmentIteratorState {
   size_t position = 0;       // fields already returned
 };
 
+} // namespace vellomar::module
+
+namespace vellomar::py {
+// Records never change after parsing (see records.hpp).
+template <> inline constexpr bool never_changed<Segment> = true;
+template <> inline constexpr bool never_changed<Field> = true;
+template <> inline constexpr bool never_changed<Component> = true;
+template <> inline constexpr bool never_changed<module::MessagePtr> = true;
+} // namespace vellomar::py
+
+namespace vellomar::module {
+
 // The six type objects, made once at the first import.
 struct Types {
   PyTypeObject *message = nullptr;

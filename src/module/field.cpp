@@ -14,15 +14,26 @@ Ref components(const Field &f) {
   FieldView view = f.view();
   if (view.literal)
     return py::new_list(1, [&](auto append) { append(new_component(view.component_at(0))); });
-  return list_of_pieces(view.first_repetition(), view.enc->component,
-                        [&](std::string_view piece) {
-                          return new_component(ComponentView{piece, view.enc, false});
-                        });
+  ShortCut<16> cut;
+  if (cut.cut(view.text, view.enc->component, &view.enc->repetition,
+              &view.enc->sub_component, &view.enc->escape))
+    return py::new_list(cut.count, [&](auto append) {
+      for (size_t i = 0; i < cut.count; ++i) {
+        const auto &piece = cut.pieces[i];
+        append(new_component(ComponentView{piece, view.enc, false, !piece.flagged}));
+      }
+    });
+  return list_of_pieces(view.first_repetition(), view.enc->component, [&](std::string_view piece) {
+    return new_component(ComponentView{piece, view.enc, false});
+  });
 }
 
 Ref repetitions(const Field &f) {
   FieldView view = f.view();
-  return py::new_list(view.repetition_count(), [&](auto append) {
+  const size_t count = view.repetition_count();
+  if (count == 0) // most fields: no second scan for a separator not there
+    return Ref::check(PyList_New(0));
+  return py::new_list(count, [&](auto append) {
     view.for_each_repetition([&](const FieldView &r) { append(new_field(r)); });
   });
 }
@@ -82,10 +93,20 @@ Ref sub_components(const Component &c) {
   ComponentView view = c.view();
   if (view.literal)
     return py::new_list(1, [&](auto append) { append(py::str(view.text)); });
+  if (view.plain)
+    return py::new_list(1, [&](auto append) { append(py::str(view.text)); });
+  std::string scratch;
+  ShortCut<16> cut;
+  if (cut.cut(view.text, view.enc->sub_component, nullptr, &view.enc->escape, nullptr))
+    return py::new_list(cut.count, [&](auto append) {
+      for (size_t i = 0; i < cut.count; ++i) {
+        const auto &piece = cut.pieces[i];
+        append(py::str(piece.flagged ? decoded_view(piece, *view.enc, scratch) : piece));
+      }
+    });
   // A component without the escape character has none in its pieces either:
   // one scan of the whole text spares a scan per piece.
   const bool plain = !contains(view.text, view.enc->escape);
-  std::string scratch;
   return list_of_pieces(view.text, view.enc->sub_component, [&](std::string_view piece) {
     return py::str(plain ? piece : decoded_view(piece, *view.enc, scratch));
   });
@@ -131,11 +152,11 @@ PyType_Slot component_slots[] = {
 } // namespace
 
 py::Ref new_field(const FieldView &view) {
-  return py::wrap(types.field, Field::copy_of(view));
+  return py::wrap_made<Field>(types.field, [&] { return Field::copy_of(view); });
 }
 
 py::Ref new_component(const ComponentView &view) {
-  return py::wrap(types.component, Component::copy_of(view));
+  return py::wrap_made<Component>(types.component, [&] { return Component::copy_of(view); });
 }
 
 PyTypeObject *create_field_type() {

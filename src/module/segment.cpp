@@ -92,7 +92,7 @@ PyType_Slot segment_iterator_slots[] = {
 } // namespace
 
 py::Ref new_segment(const SegmentView &view) {
-  return py::wrap(types.segment, Segment::copy_of(view));
+  return py::wrap_made<Segment>(types.segment, [&] { return Segment::copy_of(view); });
 }
 
 PyTypeObject *create_segment_type() {

@@ -30,12 +30,9 @@ bool find_segment(const Message &message, std::string_view name, uint64_t repeti
   return true;
 }
 
-void Validity::push(size_t row, bool present) {
-  if (bits.empty()) {
-    if (present)
-      return; // every row so far has a value
+void Validity::push_bit(size_t row, bool present) {
+  if (bits.empty()) // every row so far has a value
     bits.assign(row / 8 + 1, 0xFF);
-  }
   if (row / 8 >= bits.size())
     bits.push_back(0);
   if (present)
@@ -44,12 +41,6 @@ void Validity::push(size_t row, bool present) {
     bits[row / 8] = static_cast<uint8_t>(bits[row / 8] & ~(1u << (row % 8)));
     ++nulls;
   }
-}
-
-void StringColumn::append(std::string_view value) {
-  data.append(value);
-  offsets.push_back(static_cast<int64_t>(data.size()));
-  validity.push(rows() - 1, true);
 }
 
 void StringColumn::append_null() {
@@ -109,6 +100,8 @@ TableBuilder TableBuilder::empty_copy() const {
   copy.rows_segment_ = rows_segment_;
   copy.options_ = options_;
   copy.read_names_ = read_names_;
+  copy.header_ = header_;
+  copy.header_enc_ = header_enc_;
   copy.occurrences_ = occurrences_;
   copy.found_.resize(found_.size());
   copy.counted_.resize(counted_.size());
@@ -150,9 +143,16 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
   if (!rows_segment_.empty() || text.size() < 8 || text.size() > UINT32_MAX ||
       text.substr(0, 3) != "MSH")
     return false;
-  const EncodingCharacters enc = header_delimiters(text);
-  if (check_delimiters(enc))
-    return false;
+  // The messages of a stream mostly share their delimiters: read and
+  // checked once for as long as the header's first eight bytes stay the same.
+  if (text.substr(3, 5) != header_) {
+    const EncodingCharacters read = header_delimiters(text);
+    if (check_delimiters(read))
+      return false;
+    header_enc_ = read;
+    header_.assign(text.substr(3, 5));
+  }
+  const EncodingCharacters &enc = header_enc_;
   scratch_.raw.assign(text);
   scratch_.enc = enc;
   scratch_.segments.clear();

@@ -29,8 +29,18 @@ struct Validity {
   int64_t nulls = 0;
 
   bool is_null(size_t row) const { return !bits.empty() && !(bits[row / 8] >> (row % 8) & 1); }
-  // Records row `row` (the next one) as present or null.
-  void push(size_t row, bool present);
+  // Records row `row` (the next one) as present or null. Inline for the
+  // common case, a value while no row is null, which needs no bit.
+  void push(size_t row, bool present) {
+    if (bits.empty() && present)
+      return;
+    push_bit(row, present);
+  }
+
+private:
+  void push_bit(size_t row, bool present);
+
+public:
 };
 
 struct StringColumn {
@@ -45,7 +55,12 @@ struct StringColumn {
                                          static_cast<size_t>(offsets[row + 1] - offsets[row]));
   }
   size_t bytes() const { return data.size() + offsets.size() * sizeof(int64_t); }
-  void append(std::string_view value);
+  // Inline: a table appends ten or so values a message.
+  void append(std::string_view value) {
+    data.append(value);
+    offsets.push_back(static_cast<int64_t>(data.size()));
+    validity.push(rows() - 1, true);
+  }
   void append_null();
 };
 
@@ -146,6 +161,8 @@ private:
   // What add_text() reads: the message whose storage it reuses, and the
   // names of segments_read() as three bytes in a number each.
   Message scratch_;
+  std::string header_; // MSH-1 and MSH-2 of the last text add_text() read
+  EncodingCharacters header_enc_; // their delimiters, which a table takes
   std::vector<uint32_t> read_names_;
   // The occurrence numbers that their first path gives (occurrence_[c] == c),
   // each with its segment name as a number; and per number, the segment

@@ -468,12 +468,14 @@ Result<std::vector<Message>> parse_batch(std::string_view raw) {
   BatchCutter cutter;
   cutter.feed(raw);
   cutter.finish();
-  std::string text;
+  std::string_view text;
+  std::string buffer;
   uint64_t offset = 0;
-  while (cutter.next(text, offset)) {
+  while (cutter.next(text, offset, buffer)) {
     if (!trim_message_text(text))
       continue;
-    auto parsed = parse_message(std::move(text));
+    // Copied once, into the message's own text of the right size.
+    auto parsed = parse_message(text);
     if (!parsed)
       return Error{ErrorKind::value_error,
                    "Error parsing message in batch: " + parsed.error().message};

@@ -72,7 +72,9 @@ bool piece_at(std::string_view text, const Delimiter &d, uint64_t index, std::st
 // one-byte delimiters: one walk that stops at the component's end, where
 // cutting the first repetition first read the whole field up to its first
 // repetition separator; false when the repetition has fewer components.
-bool component_at(std::string_view text, char component, char repetition, uint64_t index,
+// Not inlined: inside select_value the count lived on the stack, and each
+// delimiter found waited on a store and a reload of it.
+[[gnu::noinline]] bool component_at(std::string_view text, char component, char repetition, uint64_t index,
                   std::string_view &out) {
   const char *p = text.data(), *const end = p + text.size();
   const char *start = p;

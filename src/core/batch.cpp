@@ -70,12 +70,10 @@ std::string_view trim_text_end(std::string_view text) {
 
 // The bytes of a block of at most 64 that next_in_place() looks at: bit i of
 // `crs` is set when block[i] is a CR, bit i of `others` when it is one of
-// the other bytes the line rules act on (LF, start block, end block), bit i
-// of `high` when it is 0x80 or above (not ASCII).
+// the other bytes the line rules act on (LF, start block, end block).
 struct CutterBytes {
   uint64_t crs;
   uint64_t others;
-  uint64_t high;
 };
 
 CutterBytes cutter_bytes(const unsigned char *block, size_t len) {
@@ -85,7 +83,7 @@ CutterBytes cutter_bytes(const unsigned char *block, size_t len) {
     const __m128i lf = _mm_set1_epi8('\n');
     const __m128i sb = _mm_set1_epi8(static_cast<char>(mllp_start_block));
     const __m128i eb = _mm_set1_epi8(static_cast<char>(mllp_end_block));
-    uint64_t crs = 0, others = 0, high = 0;
+    uint64_t crs = 0, others = 0;
     // Four 16-byte lanes, written out: the compiler kept a counted loop.
     auto lane = [&](int k) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
@@ -95,20 +93,17 @@ CutterBytes cutter_bytes(const unsigned char *block, size_t len) {
                        _mm_cmpeq_epi8(v, eb))));
       crs |= static_cast<uint64_t>(cr_bits) << (16 * k);
       others |= static_cast<uint64_t>(other_bits) << (16 * k);
-      high |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))) << (16 * k);
     };
     lane(0);
     lane(1);
     lane(2);
     lane(3);
-    return {crs, others, high};
+    return {crs, others};
   }
 #endif
-  CutterBytes out{0, 0, 0};
+  CutterBytes out{0, 0};
   for (size_t i = 0; i < len; ++i) {
     const unsigned char c = block[i];
-    if (c >= 0x80)
-      out.high |= uint64_t{1} << i;
     if (c == '\r')
       out.crs |= uint64_t{1} << i;
     else if (c == '\n' || c == static_cast<unsigned char>(mllp_start_block) ||
@@ -283,7 +278,6 @@ bool BatchCutter::next(std::string &text, uint64_t &offset) {
 bool BatchCutter::next(std::string_view &text, uint64_t &offset, std::string &buffer) {
   if (next_in_place(text, offset))
     return true;
-  ascii_ = false;
   if (!next(buffer, offset))
     return false;
   text = buffer;
@@ -323,26 +317,16 @@ bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
   };
   if (!line_after(pos_ - 1))
     return false;
-  // Whether the bytes are ASCII, seen on the way (a reader then needs no
-  // UTF-8 check): `high` tells whether a byte of the range being scanned (the
-  // text after its head, then the next head) is not, `in_range` marks the
-  // bits of the block that belong to that range.
-  bool text_ascii = head_ascii_, high = false;
   for (size_t p = pos_; p < n; p += 64) {
     const CutterBytes found =
         cutter_bytes(reinterpret_cast<const unsigned char *>(data) + p, std::min<size_t>(64, n - p));
-    uint64_t in_range = ~uint64_t{0};
     for (uint64_t crs = found.crs; crs; crs &= crs - 1) {
       const int bit = std::countr_zero(crs);
       const size_t cr = p + static_cast<size_t>(bit);
       // Up to this CR (2 << 63 wraps to 0: every bit).
-      const uint64_t upto = (uint64_t{2} << bit) - 1;
-      if (found.others & upto)
+      if (found.others & ((uint64_t{2} << bit) - 1))
         return false;
       if (text_end != std::string_view::npos) {
-        high = high || (found.high & in_range & upto);
-        ascii_ = text_ascii;
-        head_ascii_ = !high;
         // The end of the next text's MSH line.
         text = std::string_view(head.data(), static_cast<size_t>(data + text_end - head.data()));
         offset = text_at_;
@@ -355,13 +339,7 @@ bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
       }
       if (!line_after(cr))
         return false;
-      if (text_end == cr) {
-        text_ascii = text_ascii && !high && !(found.high & in_range & upto);
-        high = false;
-        in_range = ~upto;
-      }
     }
-    high = high || (found.high & in_range);
     if (found.others)
       return false;
   }
@@ -399,7 +377,6 @@ bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &tex
   }
   size_ += line.size() + (size_ ? 1 : 0);
   lines_.push_back(line);
-  head_ascii_ = false; // unknown for a line cut here
   return closed;
 }
 

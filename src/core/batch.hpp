@@ -44,9 +44,6 @@ public:
   // `buffer`, which next() above fills. The view is valid until the next
   // call of next() or feed().
   bool next(std::string_view &text, uint64_t &offset, std::string &buffer);
-  // Whether the text last taken by the call above is known to be ASCII
-  // (seen while it was cut in place); false when unknown.
-  bool ascii() const { return ascii_; }
 
 private:
   bool next_in_place(std::string_view &text, uint64_t &offset);
@@ -87,8 +84,6 @@ private:
   size_t size_ = 0;
   uint64_t text_at_ = 0;
   bool located_ = false; // text_at_ is known: a line kept more than White_Space
-  bool ascii_ = false;      // see ascii()
-  bool head_ascii_ = false; // lines_[0] is known to be ASCII
 };
 
 // Where a message starts, the one rule of the cutter and of the splitting of

@@ -56,10 +56,10 @@ public:
   // are not UTF-8. Raises (ErrorAlreadySet) what the codec rule raises other
   // than LookupError.
   const Codec &codec_for(std::string_view text);
-  // Whether a text in `codec` (the one next_text() gave last) is its own
-  // decoded form: UTF-8 bytes read as UTF-8.
+  // Whether a text in `codec` is its own decoded form: UTF-8 bytes read as
+  // UTF-8.
   bool as_is(const Codec &codec, std::string_view text) const {
-    return codec.utf8 && codec.error.empty() && (text_read_ || cutter_.ascii() || is_utf8(text));
+    return codec.utf8 && codec.error.empty() && (text_read_ || is_utf8(text));
   }
   // The message of a text in `codec`, or the decoder's or parser's error text.
   Result<Message> parse(const Codec &codec, std::string_view text);

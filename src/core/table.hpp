@@ -128,6 +128,10 @@ public:
 
   // The same paths and options with no rows yet.
   TableBuilder empty_copy() const;
+  // Frees what add_text() keeps for the next text (as large as the largest
+  // message read), once no rows follow: a finished table lives on in the
+  // arrays it hands out.
+  void finish() { scratch_ = Message{}; }
 
   const std::vector<StringColumn> &columns() const { return columns_; }
   const StringColumn &reasons() const { return reasons_; }

@@ -48,8 +48,10 @@ struct TableState {
     return *builder;
   }
   const TableBuilder &result() {
-    if (builder)
+    if (builder) {
+      builder->finish();
       done = std::move(builder);
+    }
     return *done;
   }
   bool full() const {

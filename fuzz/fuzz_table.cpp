@@ -2,7 +2,9 @@
 // then paths one a line. Oracles: every cell equals what terser_get finds at
 // its path in its message (for a path on the rows segment without a
 // repetition: in that row's occurrence), null exactly where the lookup fails; the null count and the
-// offsets agree with the cells; a refused path is refused by check_terser_path.
+// offsets agree with the cells; a refused path is refused by check_terser_path;
+// rows read from the texts in place (add_text) equal the rows of the parsed
+// messages, and a text is read in place only where it parses.
 #include "batch.hpp"
 #include "check.hpp"
 #include "parser.hpp"
@@ -32,10 +34,22 @@ FUZZ_ENTRY {
     return 0;
   }
   TableBuilder &table = created.value();
+  TableBuilder in_place = table.empty_copy();
   std::vector<Message> messages;
   for (std::string &text : split_batch(input.substr(0, nul)))
-    if (auto m = trim_message_text(text) ? parse_message(text) : Error{}; m && messages.size() < 8)
+    if (auto m = trim_message_text(text) ? parse_message(text) : Error{}; m && messages.size() < 8) {
       messages.push_back(std::move(m).value()), table.add(messages.back());
+      if (!in_place.add_text(text))
+        in_place.add(messages.back());
+    } else if (messages.size() < 8) {
+      FUZZ_CHECK(!in_place.add_text(text), text);
+    }
+  FUZZ_CHECK(in_place.rows() == table.rows(), "rows read in place");
+  for (size_t c = 0; c < paths.size(); ++c) {
+    const StringColumn &a = table.columns()[c], &b = in_place.columns()[c];
+    FUZZ_CHECK(a.offsets == b.offsets && a.data == b.data && a.validity.bits == b.validity.bits,
+               paths[c]);
+  }
 
   size_t row = 0;
   std::vector<int64_t> nulls(paths.size());

@@ -21,6 +21,11 @@ ORU = corpus.oru_r01(corpus.SEED, 1, 3) + corpus.adt_a01(corpus.SEED, 2) + corpu
 PATHS = ["MSH-10", "PID-3-1", "PID-5-2", "PID(1)-3", "NK1-2-1-2", "PID-40", "PID-5-9", "ZZZ-1",
          "OBX-5", "MSH-1", "MSH-2", "PID"]
 
+# The messages of BATCH laid out as the cutter reads them line by line (CRLF, an empty line and an
+# envelope inside a message, a frame, a message of one line) between runs that it reads in place.
+_RAW = [m.raw for m in vellomar.parse_batch(BATCH)]
+LAYOUT = "\r".join([_RAW[0], _RAW[1].replace("\r", "\r\n"), _RAW[2] + "\r\rBTS|1", "\x0b" + _RAW[3] + "\x1c",
+                    "MSH|^~\\&|ONE", *_RAW[4:]])
 
 def get(message, path):
     try:
@@ -45,9 +50,10 @@ def test_file_name_like_a_message(tmp_path, monkeypatch):
     assert vellomar.table("MSH_feed.hl7", ["MSH-10"]).to_pydict() == vellomar.table(BATCH, ["MSH-10"]).to_pydict()
 
 
-def test_table_matches_get(tmp_path):
-    expected = {p: [get(m, p) for m in vellomar.parse_batch(BATCH)] for p in PATHS}
-    for source in sources(BATCH, tmp_path):
+@pytest.mark.parametrize("text", [BATCH, LAYOUT])
+def test_table_matches_get(tmp_path, text):
+    expected = {p: [get(m, p) for m in vellomar.parse_batch(text)] for p in PATHS}
+    for source in sources(text, tmp_path):
         assert vellomar.table(source, PATHS).to_pydict() == expected
 
 

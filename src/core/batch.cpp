@@ -68,6 +68,51 @@ std::string_view trim_text_end(std::string_view text) {
   return trimmed;
 }
 
+// The bytes of a block of at most 64 that next_in_place() looks at: bit i of
+// `crs` is set when block[i] is a CR, bit i of `others` when it is one of
+// the other bytes the line rules act on (LF, start block, end block).
+struct CutterBytes {
+  uint64_t crs;
+  uint64_t others;
+};
+
+CutterBytes cutter_bytes(const unsigned char *block, size_t len) {
+#if defined(__SSE2__)
+  if (len == 64) {
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i sb = _mm_set1_epi8(static_cast<char>(mllp_start_block));
+    const __m128i eb = _mm_set1_epi8(static_cast<char>(mllp_end_block));
+    uint64_t crs = 0, others = 0;
+    // Four 16-byte lanes, written out: the compiler kept a counted loop.
+    auto lane = [&](int k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
+      const auto cr_bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+      const auto other_bits = static_cast<uint32_t>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, sb)),
+                       _mm_cmpeq_epi8(v, eb))));
+      crs |= static_cast<uint64_t>(cr_bits) << (16 * k);
+      others |= static_cast<uint64_t>(other_bits) << (16 * k);
+    };
+    lane(0);
+    lane(1);
+    lane(2);
+    lane(3);
+    return {crs, others};
+  }
+#endif
+  CutterBytes out{0, 0};
+  for (size_t i = 0; i < len; ++i) {
+    const unsigned char c = block[i];
+    if (c == '\r')
+      out.crs |= uint64_t{1} << i;
+    else if (c == '\n' || c == static_cast<unsigned char>(mllp_start_block) ||
+             c == static_cast<unsigned char>(mllp_end_block))
+      out.others |= uint64_t{1} << i;
+  }
+  return out;
+}
+
 } // namespace
 
 void BatchCutter::feed(std::string_view chunk) {
@@ -230,6 +275,77 @@ bool BatchCutter::next(std::string &text, uint64_t &offset) {
   return !text.empty();
 }
 
+bool BatchCutter::next(std::string_view &text, uint64_t &offset, std::string &buffer) {
+  if (next_in_place(text, offset))
+    return true;
+  if (!next(buffer, offset))
+    return false;
+  text = buffer;
+  return true;
+}
+
+// The common layout, cut without going line by line: the current text is
+// its MSH line alone, viewed in the chunk just before the CR at pos_ - 1, and
+// its other lines follow one CR apart up to a line that opens a message, with
+// no LF, start block, end block, empty line or envelope line among them.
+// Those lines are then exactly the text that take_line() and close_text()
+// would join, so the text is viewed where it stands, and the next text is
+// left as take_line() leaves it: its MSH line alone in lines_. Anything else
+// (including a text that reaches the end of the chunk) returns false with the
+// state untouched, and the line by line road handles it.
+bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
+  if (lines_.size() != 1 || !owned_.empty() || !rest_.empty() || pos_ == 0)
+    return false;
+  const char *const data = chunk_.data();
+  const size_t n = chunk_.size();
+  const std::string_view head = lines_[0];
+  if (head.data() < data || head.data() + head.size() != data + pos_ - 1 ||
+      data[pos_ - 1] != '\r')
+    return false;
+  size_t text_end = std::string_view::npos;
+  // Reads the line after the CR at `cr`: false where the fast road cannot
+  // go on; else notes where the text ends when the line opens a message.
+  auto line_after = [&](size_t cr) {
+    if (cr + 4 > n || data[cr + 1] == '\r')
+      return false;
+    const std::string_view line = chunk_.substr(cr + 1, 3);
+    if (is_envelope(line))
+      return false;
+    if (opens_message(line))
+      text_end = cr;
+    return true;
+  };
+  if (!line_after(pos_ - 1))
+    return false;
+  for (size_t p = pos_; p < n; p += 64) {
+    const CutterBytes found =
+        cutter_bytes(reinterpret_cast<const unsigned char *>(data) + p, std::min<size_t>(64, n - p));
+    for (uint64_t crs = found.crs; crs; crs &= crs - 1) {
+      const int bit = std::countr_zero(crs);
+      const size_t cr = p + static_cast<size_t>(bit);
+      // Up to this CR (2 << 63 wraps to 0: every bit).
+      if (found.others & ((uint64_t{2} << bit) - 1))
+        return false;
+      if (text_end != std::string_view::npos) {
+        // The end of the next text's MSH line.
+        text = std::string_view(head.data(), static_cast<size_t>(data + text_end - head.data()));
+        offset = text_at_;
+        lines_[0] = chunk_.substr(text_end + 1, cr - text_end - 1);
+        size_ = lines_[0].size();
+        text_at_ = base_ + text_end + 1;
+        located_ = true;
+        pos_ = cr + 1;
+        return true;
+      }
+      if (!line_after(cr))
+        return false;
+    }
+    if (found.others)
+      return false;
+  }
+  return false;
+}
+
 // Handles one line; returns true when it closed a text into `text`.
 bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &text,
                             uint64_t &offset) {
@@ -328,9 +444,14 @@ std::vector<std::string> split_batch(std::string_view raw) {
   return texts;
 }
 
+bool trim_message_text(std::string_view &text) {
+  text = trim_text_end(trim_white_space_start(text));
+  return starts_with(text, "MSH");
+}
+
 bool trim_message_text(std::string &text) {
-  const std::string_view trimmed = trim_text_end(trim_white_space_start(text));
-  if (!starts_with(trimmed, "MSH"))
+  std::string_view trimmed = text;
+  if (!trim_message_text(trimmed))
     return false;
   if (trimmed.data() != text.data())
     text = std::string(trimmed);
@@ -347,12 +468,14 @@ Result<std::vector<Message>> parse_batch(std::string_view raw) {
   BatchCutter cutter;
   cutter.feed(raw);
   cutter.finish();
-  std::string text;
+  std::string_view text;
+  std::string buffer;
   uint64_t offset = 0;
-  while (cutter.next(text, offset)) {
+  while (cutter.next(text, offset, buffer)) {
     if (!trim_message_text(text))
       continue;
-    auto parsed = parse_message(std::move(text));
+    // Copied once, into the message's own text of the right size.
+    auto parsed = parse_message(text);
     if (!parsed)
       return Error{ErrorKind::value_error,
                    "Error parsing message in batch: " + parsed.error().message};

@@ -39,8 +39,14 @@ public:
   // of its first byte that a White_Space trim keeps, and returns true;
   // returns false when the bytes fed so far hold no further complete text.
   bool next(std::string &text, uint64_t &offset);
+  // The same text as a view: into the chunk fed, where the text lies there
+  // as it is (lines one CR apart and nothing the line rules drop), else into
+  // `buffer`, which next() above fills. The view is valid until the next
+  // call of next() or feed().
+  bool next(std::string_view &text, uint64_t &offset, std::string &buffer);
 
 private:
+  bool next_in_place(std::string_view &text, uint64_t &offset);
   bool next_raw_line(std::string_view &line, uint64_t &at);
   void load_block(size_t block);
   bool next_line(std::string_view &line, uint64_t &at);
@@ -111,6 +117,8 @@ std::vector<std::string> split_batch(std::string_view raw);
 // whether it begins with "MSH". Only the text of the lines before
 // the first MSH line can fail, and it is then skipped.
 bool trim_message_text(std::string &text);
+// The same trim of a view.
+bool trim_message_text(std::string_view &text);
 
 // Parses every message of a batch, in order; the first message that fails stops the batch with
 // ValueError "Error parsing message in batch: " followed by the parser's

@@ -17,31 +17,57 @@ bool is_stripped(unsigned char c) {
   return c == ' ' || (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x1F);
 }
 
-// Position of the first field separator, CR, LF or 0x1C in `text` at or
-// after `from` (the size of `text` when none): 16 bytes at a time, as this
-// runs over the header line of every message read.
-size_t next_special(std::string_view text, size_t from, char separator) {
-  const size_t n = text.size();
+// Finds the field separators, CRs, LFs and 0x1C bytes of `text` in order:
+// next(from) is the position of the first one at or after `from` (the size
+// of `text` when none), for `from` never less than in the call before. The
+// bytes are compared 16 at a time and each block once, its hits kept as a
+// mask for the calls that follow: this runs over the header line of every
+// message read, where fields are a few bytes long.
+class SpecialFinder {
+public:
+  SpecialFinder(std::string_view text, char separator) : text_(text), separator_(separator) {}
+
+  size_t next(size_t from) {
+    const size_t n = text_.size();
 #if defined(__SSE2__)
-  const __m128i sep = _mm_set1_epi8(separator);
-  const __m128i cr = _mm_set1_epi8('\r');
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i fs = _mm_set1_epi8('\x1c');
-  for (; from + 16 <= n; from += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + from));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sep), _mm_cmpeq_epi8(v, cr)),
-                                     _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, fs)));
-    if (const int mask = _mm_movemask_epi8(hit))
-      return from + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(mask)));
-  }
+    for (;;) {
+      if (from >= block_ && from < block_ + 16) {
+        const unsigned later = mask_ >> (from - block_);
+        if (later)
+          return from + static_cast<size_t>(std::countr_zero(later));
+        from = block_ + 16;
+      }
+      if (from + 16 > n)
+        break;
+      block_ = from;
+      mask_ = hits(text_.data() + from);
+    }
 #endif
-  for (; from < n; ++from) {
-    const char c = text[from];
-    if (c == separator || c == '\r' || c == '\n' || c == '\x1c')
-      return from;
+    for (; from < n; ++from) {
+      const char c = text_[from];
+      if (c == separator_ || c == '\r' || c == '\n' || c == '\x1c')
+        return from;
+    }
+    return n;
   }
-  return n;
-}
+
+private:
+#if defined(__SSE2__)
+  unsigned hits(const char *at) const {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+    const __m128i hit =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(separator_)),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\x1c'))));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+  }
+  size_t block_ = SIZE_MAX - 16; // no block read yet
+  unsigned mask_ = 0;
+#endif
+  std::string_view text_;
+  char separator_;
+};
 
 } // namespace
 
@@ -53,8 +79,9 @@ std::string_view header_charset(std::string_view text) {
   const char separator = text[3];
   size_t field = 0, start = 4, delimiters_end = text.size();
   std::string_view value;
+  SpecialFinder special(text, separator);
   for (size_t i = 4;; ++i) {
-    i = next_special(text, i, separator);
+    i = special.next(i);
     const char c = i < text.size() ? text[i] : '\r';
     const bool line_end = c == '\r' || c == '\n' || c == '\x1c';
     if (field == 0)

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #if defined(__SSE2__)
@@ -32,22 +33,42 @@ struct SpecialBytes {
 
 inline SpecialBytes special_bytes(const unsigned char *block, size_t len, unsigned char sep) {
 #if defined(__SSE2__)
-  if (len == 64) {
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
-    uint64_t lines = 0, separators = 0;
-    for (int k = 0; k < 4; ++k) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
-      const auto line_bits = static_cast<uint32_t>(
-          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
-      const auto sep_bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, fs)));
-      lines |= static_cast<uint64_t>(line_bits) << (16 * k);
-      separators |= static_cast<uint64_t>(sep_bits) << (16 * k);
-    }
-    return {lines, separators};
+  // A short block (the end of a text) is read from a zeroed copy, so that the
+  // SIMD compares serve it too: a byte-by-byte loop over the last bytes cost
+  // more than the compares of a whole block. Bits past `len` are dropped (the
+  // separator may be NUL in a message that a table would refuse).
+  unsigned char padded[64];
+  const unsigned char *bytes = block;
+  if (len < 64) {
+    std::memset(padded, 0, sizeof padded);
+    std::memcpy(padded, block, len);
+    bytes = padded;
   }
-#endif
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
+  // Four 16-byte lanes, written out: the compiler kept a counted loop.
+  auto lane = [&](int k, uint64_t &lines, uint64_t &separators) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 16 * k));
+    lines |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(
+                 _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)))))
+             << (16 * k);
+    separators |= static_cast<uint64_t>(
+                      static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, fs))))
+                  << (16 * k);
+  };
+  uint64_t lines = 0, separators = 0;
+  lane(0, lines, separators);
+  lane(1, lines, separators);
+  lane(2, lines, separators);
+  lane(3, lines, separators);
+  if (len < 64) {
+    const uint64_t kept = (uint64_t{1} << len) - 1;
+    lines &= kept;
+    separators &= kept;
+  }
+  return {lines, separators};
+#else
   SpecialBytes out{0, 0};
   for (size_t i = 0; i < len; ++i) {
     const unsigned char c = block[i];
@@ -57,6 +78,7 @@ inline SpecialBytes special_bytes(const unsigned char *block, size_t len, unsign
       out.separators |= uint64_t{1} << i;
   }
   return out;
+#endif
 }
 
 // Indexes the fields of every segment.

@@ -3,9 +3,22 @@
 #include <algorithm>
 #include <optional>
 
+#include "delimiters.hpp"
+#include "index.hpp"
 #include "structure.hpp"
 
 namespace vellomar {
+namespace {
+
+// A segment name of three bytes as one number, so that a name is matched
+// against a table's few segments by integer compares.
+uint32_t name_key(std::string_view name) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(name[0])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(name[1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(name[2])) << 16;
+}
+
+} // namespace
 
 bool find_segment(const Message &message, std::string_view name, uint64_t repetition,
                   SegmentView &out) {
@@ -17,12 +30,9 @@ bool find_segment(const Message &message, std::string_view name, uint64_t repeti
   return true;
 }
 
-void Validity::push(size_t row, bool present) {
-  if (bits.empty()) {
-    if (present)
-      return; // every row so far has a value
+void Validity::push_bit(size_t row, bool present) {
+  if (bits.empty()) // every row so far has a value
     bits.assign(row / 8 + 1, 0xFF);
-  }
   if (row / 8 >= bits.size())
     bits.push_back(0);
   if (present)
@@ -31,12 +41,6 @@ void Validity::push(size_t row, bool present) {
     bits[row / 8] = static_cast<uint8_t>(bits[row / 8] & ~(1u << (row % 8)));
     ++nulls;
   }
-}
-
-void StringColumn::append(std::string_view value) {
-  data.append(value);
-  offsets.push_back(static_cast<int64_t>(data.size()));
-  validity.push(rows() - 1, true);
 }
 
 void StringColumn::append_null() {
@@ -74,6 +78,14 @@ Result<TableBuilder> TableBuilder::create(const std::vector<std::string_view> &p
     builder.paths_.push_back(std::move(path).value());
   }
   builder.rows_segment_ = std::string(rows);
+  for (size_t c = 0; c < builder.paths_.size(); ++c)
+    if (builder.occurrence_[c] == c)
+      builder.occurrences_.emplace_back(static_cast<uint32_t>(c), name_key(builder.paths_[c].segment));
+  builder.found_.resize(paths.size());
+  builder.counted_.resize(paths.size());
+  if (auto names = builder.segments_read())
+    for (const std::string &name : *names)
+      builder.read_names_.push_back(name_key(name)); // every path's name is three bytes
   builder.columns_.resize(paths.size());
   builder.values_.resize(paths.size());
   builder.present_.resize(paths.size());
@@ -87,6 +99,12 @@ TableBuilder TableBuilder::empty_copy() const {
   copy.occurrence_ = occurrence_;
   copy.rows_segment_ = rows_segment_;
   copy.options_ = options_;
+  copy.read_names_ = read_names_;
+  copy.header_ = header_;
+  copy.header_enc_ = header_enc_;
+  copy.occurrences_ = occurrences_;
+  copy.found_.resize(found_.size());
+  copy.counted_.resize(counted_.size());
   copy.columns_.resize(columns_.size());
   copy.values_.resize(values_.size());
   copy.present_.resize(present_.size());
@@ -115,6 +133,63 @@ void TableBuilder::add(const Message &message, const Origin &origin) {
   const size_t first = rows_;
   add_rows(message);
   annotate(first, origin, nullptr);
+}
+
+bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
+  // The parser takes a text beginning with "MSH" and its delimiters as it
+  // stands (no frame to cut, a header line of at least eight bytes once the
+  // delimiters are punctuation), and a table then reads it if
+  // check_delimiters passes.
+  if (!rows_segment_.empty() || text.size() < 8 || text.size() > UINT32_MAX ||
+      text.substr(0, 3) != "MSH")
+    return false;
+  // The messages of a stream mostly share their delimiters: read and
+  // checked once for as long as the header's first eight bytes stay the same.
+  if (text.substr(3, 5) != header_) {
+    const EncodingCharacters read = header_delimiters(text);
+    if (check_delimiters(read))
+      return false;
+    header_enc_ = read;
+    header_.assign(text.substr(3, 5));
+  }
+  const EncodingCharacters &enc = header_enc_;
+  scratch_.raw.assign(text);
+  scratch_.enc = enc;
+  scratch_.segments.clear();
+  scratch_.field_ends.clear();
+  // The parser's index when only some segments are read, so that lookups
+  // find what they find in a parsed message.
+  index_single_byte_separator<uint32_t>(
+      scratch_.raw, static_cast<unsigned char>(enc.field.bytes[0]), scratch_.segments,
+      scratch_.field_ends, [this](std::string_view name) {
+        if (name.size() != 3)
+          return false;
+        const uint32_t key = name_key(name);
+        for (uint32_t wanted : read_names_)
+          if (key == wanted)
+            return true;
+        return false;
+      });
+  // The segment of each occurrence the paths name, in one pass over the
+  // segments for all of them (as segment_index() finds each one).
+  for (const auto &[number, key] : occurrences_) {
+    found_[number] = no_segment;
+    counted_[number] = 0;
+  }
+  for (size_t i = 0; i < scratch_.segments.size(); ++i) {
+    const SegmentEntry &e = scratch_.segments[i];
+    if (e.name_length != 3)
+      continue;
+    const uint32_t key = name_key(std::string_view(scratch_.raw).substr(e.offset, 3));
+    for (const auto &[number, wanted] : occurrences_)
+      if (key == wanted && found_[number] == no_segment &&
+          counted_[number]++ == paths_[number].repetition)
+        found_[number] = i;
+  }
+  const size_t first = rows_;
+  add_rows(scratch_, found_.data());
+  annotate(first, origin, nullptr);
+  return true;
 }
 
 void TableBuilder::add_bad(std::string_view reason, const Origin &origin) {
@@ -146,7 +221,7 @@ void TableBuilder::annotate(size_t first, const Origin &origin, const std::strin
   }
 }
 
-void TableBuilder::add_rows(const Message &message) {
+void TableBuilder::add_rows(const Message &message, const size_t *found_at) {
   std::string scratch;
   std::string_view value;
   // Consecutive paths on the same segment (PID-3, PID-5, ...) look it up once.
@@ -155,8 +230,16 @@ void TableBuilder::add_rows(const Message &message) {
   bool found = false;
   auto select = [&](size_t c) {
     const TerserPath &path = paths_[c];
-    if (occurrence_[c] != last)
-      found = find_segment(message, path.segment, path.repetition, segment);
+    if (occurrence_[c] != last) {
+      if (found_at) {
+        const size_t at = found_at[occurrence_[c]];
+        found = at != no_segment;
+        if (found)
+          segment = message.segment_at(at);
+      } else {
+        found = find_segment(message, path.segment, path.repetition, segment);
+      }
+    }
     last = occurrence_[c];
     return found && select_value(segment, path, scratch, value);
   };

@@ -29,8 +29,18 @@ struct Validity {
   int64_t nulls = 0;
 
   bool is_null(size_t row) const { return !bits.empty() && !(bits[row / 8] >> (row % 8) & 1); }
-  // Records row `row` (the next one) as present or null.
-  void push(size_t row, bool present);
+  // Records row `row` (the next one) as present or null. Inline for the
+  // common case, a value while no row is null, which needs no bit.
+  void push(size_t row, bool present) {
+    if (bits.empty() && present)
+      return;
+    push_bit(row, present);
+  }
+
+private:
+  void push_bit(size_t row, bool present);
+
+public:
 };
 
 struct StringColumn {
@@ -45,7 +55,12 @@ struct StringColumn {
                                          static_cast<size_t>(offsets[row + 1] - offsets[row]));
   }
   size_t bytes() const { return data.size() + offsets.size() * sizeof(int64_t); }
-  void append(std::string_view value);
+  // Inline: a table appends ten or so values a message.
+  void append(std::string_view value) {
+    data.append(value);
+    offsets.push_back(static_cast<int64_t>(data.size()));
+    validity.push(rows() - 1, true);
+  }
   void append_null();
 };
 
@@ -98,6 +113,14 @@ public:
   // Appends one row for a message that did not parse or decode: every path
   // column null, the reason in the reasons column.
   void add_bad(std::string_view reason, const Origin &origin);
+  // Appends the row of one message from its decoded text, with no Message
+  // made for it: the text is indexed in storage that every call reuses, and
+  // for the segments_read() alone. Returns false, appending nothing, where
+  // the parser's checks or the table's delimiter rule could fail (a text not
+  // beginning with "MSH" and its five delimiters, delimiters that
+  // check_delimiters refuses) or one row per message is not the mode: the
+  // caller then parses the text and meets the error there.
+  bool add_text(std::string_view text, const Origin &origin = {});
 
   // The segments whose fields the rows read, when a message needs no others
   // (one row per message): its other segments need no field index.
@@ -105,6 +128,10 @@ public:
 
   // The same paths and options with no rows yet.
   TableBuilder empty_copy() const;
+  // Frees what add_text() keeps for the next text (as large as the largest
+  // message read), once no rows follow: a finished table lives on in the
+  // arrays it hands out.
+  void finish() { scratch_ = Message{}; }
 
   const std::vector<StringColumn> &columns() const { return columns_; }
   const StringColumn &reasons() const { return reasons_; }
@@ -118,7 +145,9 @@ public:
 
 private:
   // The rows of a message in the path columns (none in rows mode for a message without the segment).
-  void add_rows(const Message &message);
+  // `found`, if not null, holds for each occurrence number the index of its
+  // segment in the message (no_segment where it has none), found beforehand.
+  void add_rows(const Message &message, const size_t *found = nullptr);
   // Fills the reasons and provenance columns of the rows from `first` on.
   void annotate(size_t first, const Origin &origin, const std::string_view *reason);
 
@@ -133,6 +162,17 @@ private:
   StringColumn reasons_, files_;
   Int64Column ordinals_, offsets_;
   size_t rows_ = 0;
+  // What add_text() reads: the message whose storage it reuses, and the
+  // names of segments_read() as three bytes in a number each.
+  Message scratch_;
+  std::string header_; // MSH-1 and MSH-2 of the last text add_text() read
+  EncodingCharacters header_enc_; // their delimiters, which a table takes
+  std::vector<uint32_t> read_names_;
+  // The occurrence numbers that their first path gives (occurrence_[c] == c),
+  // each with its segment name as a number; and per number, the segment
+  // add_text() found and the segments so named it counted on the way.
+  std::vector<std::pair<uint32_t, uint32_t>> occurrences_;
+  std::vector<size_t> found_, counted_;
   // Per-message values of the other paths in rows mode.
   std::vector<std::string> values_;
   std::vector<bool> present_;

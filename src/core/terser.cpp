@@ -68,6 +68,30 @@ bool piece_at(std::string_view text, const Delimiter &d, uint64_t index, std::st
   return true;
 }
 
+// Component `index` (0-based) of the first repetition of `text`, for
+// one-byte delimiters: one walk that stops at the component's end, where
+// cutting the first repetition first read the whole field up to its first
+// repetition separator; false when the repetition has fewer components.
+// Not inlined: inside select_value the count lived on the stack, and each
+// delimiter found waited on a store and a reload of it.
+[[gnu::noinline]] bool component_at(std::string_view text, char component, char repetition, uint64_t index,
+                  std::string_view &out) {
+  const char *p = text.data(), *const end = p + text.size();
+  const char *start = p;
+  for (; p < end && *p != repetition; ++p) {
+    if (*p != component)
+      continue;
+    if (index == 0)
+      break;
+    --index;
+    start = p + 1;
+  }
+  if (index != 0)
+    return false;
+  out = std::string_view(start, static_cast<size_t>(p - start));
+  return true;
+}
+
 constexpr std::string_view index_names[3] = {"field", "component", "sub-component"};
 
 } // namespace
@@ -108,6 +132,10 @@ bool select_value(const SegmentView &segment, const TerserPath &path, std::strin
     if (path.index[1] != 1)
       return false;
     component.text = field.text;
+  } else if (field.enc->component.size == 1 && field.enc->repetition.size == 1) {
+    if (!component_at(field.text, field.enc->component.bytes[0], field.enc->repetition.bytes[0],
+                      path.index[1] - 1, component.text))
+      return false;
   } else if (!piece_at(field.first_repetition(), field.enc->component, path.index[1] - 1,
                        component.text)) {
     return false;

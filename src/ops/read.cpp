@@ -22,12 +22,12 @@ struct ReadState {
 // The next message; a bad one is raised as error_type or, when skipping,
 // counted and passed over. An empty Ref without an error ends the iteration.
 Ref next_message(ReadState &state) {
-  std::string text;
+  std::string_view text;
   uint64_t offset = 0;
   while (state.source.next_text(text, offset)) {
     ++state.ordinal;
     state.offset = offset;
-    auto parsed = state.source.parse(std::move(text));
+    auto parsed = state.source.parse(text);
     if (parsed)
       return module::new_message(std::move(parsed).value());
     if (state.skip) {

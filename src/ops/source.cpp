@@ -46,9 +46,9 @@ bool to_codec(PyObject *obj, Codec &out) {
   return true;
 }
 
-bool ByteSource::next_text(std::string &text, uint64_t &offset) {
+bool ByteSource::next_text(std::string_view &text, uint64_t &offset) {
   for (;;) {
-    while (!cutter_.next(text, offset)) {
+    while (!cutter_.next(text, offset, buffer_)) {
       if (ended_)
         return false;
       // The cutter no longer views the last chunk: read the next one.
@@ -102,9 +102,13 @@ const Codec &ByteSource::codec_of(std::string_view text) {
   std::string_view name = header_charset(text);
   if (name.empty())
     return fixed_;
+  if (last_codec_ && last_codec_->first == name)
+    return last_codec_->second;
   auto [it, added] = codecs_.try_emplace(std::string(name));
-  if (!added)
+  if (!added) {
+    last_codec_ = &*it;
     return it->second;
+  }
   Codec &codec = it->second;
   try {
     // The package's one codec rule, given the header line (the name is only
@@ -131,17 +135,21 @@ const Codec &ByteSource::codec_of(std::string_view text) {
   return codec;
 }
 
-Result<Message> ByteSource::parse(std::string &&text) {
-  const Codec *codec = &codec_of(text);
+const Codec &ByteSource::codec_for(std::string_view text) {
+  const Codec &codec = codec_of(text);
   // A message read as UTF-8 only because nothing named its codec is read
   // with the fallback codec when its bytes are not UTF-8.
-  if (fallback_ && codec == &fixed_ && codec->utf8 && codec->error.empty() && !is_utf8(text))
-    codec = &*fallback_;
-  // A str's UTF-8 form needs no check.
+  if (fallback_ && &codec == &fixed_ && codec.utf8 && codec.error.empty() && !is_utf8(text))
+    return *fallback_;
+  return codec;
+}
+
+Result<Message> ByteSource::parse(const Codec &codec, std::string_view text) {
   const SegmentNames *only = only_ ? &*only_ : nullptr;
-  if (text_read_ && codec->utf8 && codec->error.empty())
-    return parse_message(std::move(text), only);
-  return parse_in(*codec, std::move(text), only);
+  // A str's UTF-8 form needs no check.
+  if (text_read_ && codec.utf8 && codec.error.empty())
+    return parse_message(std::string(text), only);
+  return parse_in(codec, std::string(text), only);
 }
 
 Result<Message> parse_in(const Codec &codec, std::string &&text, const SegmentNames *only) {

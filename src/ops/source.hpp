@@ -11,6 +11,7 @@
 
 #include "../binding/convert.hpp"
 #include "../core/batch.hpp"
+#include "../core/charset.hpp"
 #include "../core/parser.hpp"
 
 namespace vellomar::ops {
@@ -47,10 +48,22 @@ public:
 
   // Sets `text` to the next message text (trimmed, beginning with "MSH") and
   // `offset` to its stream offset; false at the end of the stream. Raises
-  // (ErrorAlreadySet) what read() raises.
-  bool next_text(std::string &text, uint64_t &offset);
-  // The message of a text, or the decoder's or parser's error text.
-  Result<Message> parse(std::string &&text);
+  // (ErrorAlreadySet) what read() raises. The view is valid until the next
+  // call.
+  bool next_text(std::string_view &text, uint64_t &offset);
+  // The codec of a text: by its MSH-18 (or the fixed one), or the fallback
+  // for a text read as UTF-8 only because nothing named its codec whose bytes
+  // are not UTF-8. Raises (ErrorAlreadySet) what the codec rule raises other
+  // than LookupError.
+  const Codec &codec_for(std::string_view text);
+  // Whether a text in `codec` is its own decoded form: UTF-8 bytes read as
+  // UTF-8.
+  bool as_is(const Codec &codec, std::string_view text) const {
+    return codec.utf8 && codec.error.empty() && (text_read_ || is_utf8(text));
+  }
+  // The message of a text in `codec`, or the decoder's or parser's error text.
+  Result<Message> parse(const Codec &codec, std::string_view text);
+  Result<Message> parse(std::string_view text) { return parse(codec_for(text), text); }
 
   uint64_t position() const { return position_; }
 
@@ -64,8 +77,13 @@ private:
   std::optional<SegmentNames> only_;
   uint64_t limit_ = UINT64_MAX;
   std::unordered_map<std::string, Codec> codecs_;
+  // The entry of the last name looked up: a stream's messages mostly name
+  // one character set, whose codec is then found with one compare, not a
+  // hash. Entries of an unordered_map stay where they are.
+  const std::pair<const std::string, Codec> *last_codec_ = nullptr;
   py::Ref chunk_; // the bytes the cutter is viewing
   BatchCutter cutter_;
+  std::string buffer_; // the text when the cutter cannot view it in the chunk
   bool ended_ = false;
   bool text_read_ = false; // `read` is a str, already handed to the cutter
   uint64_t position_ = 0;

@@ -48,8 +48,10 @@ struct TableState {
     return *builder;
   }
   const TableBuilder &result() {
-    if (builder)
+    if (builder) {
+      builder->finish();
       done = std::move(builder);
+    }
     return *done;
   }
   bool full() const {
@@ -131,13 +133,20 @@ Ref fill(TableState &state) {
     return Ref::borrow(Py_True);
   Feed &feed = *state.feed;
   TableBuilder &builder = state.building();
-  std::string text;
+  std::string_view text;
   uint64_t offset = 0;
   while (feed.source.next_text(text, offset)) {
     const Origin origin{feed.has_file ? &feed.file : nullptr,
                         feed.ordinal_base + static_cast<int64_t>(++feed.count),
                         feed.offset_base + static_cast<int64_t>(offset)};
-    auto parsed = for_table(feed.source.parse(std::move(text)));
+    const Codec &codec = feed.source.codec_for(text);
+    // Most texts need no Message: their row is read where they stand.
+    if (feed.source.as_is(codec, text) && builder.add_text(text, origin)) {
+      if (state.full())
+        return Ref::borrow(Py_False);
+      continue;
+    }
+    auto parsed = for_table(feed.source.parse(codec, text));
     if (parsed)
       builder.add(parsed.value(), origin);
     else
@@ -476,7 +485,7 @@ Ref count_messages(PyObject **args) {
     return {};
   ByteSource source(args[0], Py_None, Codec{});
   source.set_limit(limit);
-  std::string text;
+  std::string_view text;
   uint64_t offset = 0, count = 0;
   while (source.next_text(text, offset))
     ++count;

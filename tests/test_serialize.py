@@ -1,6 +1,9 @@
 """to_json, to_dict: the tree read back through navigation, in JSON and dict form."""
 
 import json
+import os
+import subprocess
+import sys
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -47,3 +50,19 @@ def test_to_dict_gives_new_objects():
 def test_corpus_batches(path):
     for msg in vellomar.parse_batch(path.read_bytes().decode("latin-1")):
         assert msg.to_json() == json.dumps(tree(msg), indent=2, ensure_ascii=False)
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", "") or not sys.platform.startswith("linux"),
+                    reason="counts the pages the system allocator maps; ASan's allocator maps its own way")
+def test_to_json_takes_no_fresh_pages_per_call():
+    # A writer buffer of this size (~300 KB for ~150 KB of text) allocated anew at every call came back from
+    # the allocator as new pages each time: ~45 page faults a call in a fresh interpreter.
+    code = """if 1:
+        import resource, vellomar
+        m = vellomar.parse("MSH|^~\\\\&|a\\r" + "OBX|1|NM|2345-7^Glucose^LN||98|mg/dL|70-99|N|||F\\r" * 50)
+        for _ in range(20): m.to_json()
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+        for _ in range(300): m.to_json()
+        print(resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before)"""
+    faults = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=120).stdout
+    assert int(faults) < 100

@@ -12,6 +12,26 @@
 #endif
 
 namespace vellomar {
+
+void JsonBuffer::release_above(size_t keep) {
+  if (capacity_ > keep) {
+    data_.reset();
+    capacity_ = size_ = 0;
+    ascii_ = true;
+  }
+}
+
+char *JsonBuffer::reserve(size_t used, size_t capacity) {
+  if (capacity > capacity_) {
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    if (used)
+      std::memcpy(bigger.get(), data_.get(), used);
+    data_ = std::move(bigger);
+    capacity_ = capacity;
+  }
+  return data_.get();
+}
+
 namespace {
 
 // What each byte becomes inside a JSON string: 0 for itself, otherwise the
@@ -155,11 +175,15 @@ inline unsigned escape_mask(__m128i block) {
 }
 #endif
 
+} // namespace
+
 class JsonWriter {
 public:
-  explicit JsonWriter(size_t estimate)
-      : buffer_(new char[std::max(estimate, slack)]), p_(buffer_.get()),
-        end_(p_ + std::max(estimate, slack)) {}
+  JsonWriter(JsonBuffer &out, size_t estimate) : out_(out) {
+    const size_t capacity = std::max(estimate, slack);
+    buffer_ = p_ = out_.reserve(0, capacity);
+    end_ = buffer_ + capacity;
+  }
 
   void message(const Message &m) {
     raw_begin_ = reinterpret_cast<uintptr_t>(m.raw.data());
@@ -174,9 +198,9 @@ public:
     put('}');
   }
 
-  JsonText finish() {
-    const auto size = static_cast<size_t>(p_ - buffer_.get());
-    return JsonText{std::move(buffer_), size, high_bytes_ == 0};
+  void finish() {
+    out_.size_ = static_cast<size_t>(p_ - buffer_);
+    out_.ascii_ = high_bytes_ == 0;
   }
 
 private:
@@ -396,22 +420,23 @@ private:
       grow(n);
   }
   [[gnu::noinline]] void grow(size_t n) {
-    const auto used = static_cast<size_t>(p_ - buffer_.get());
-    const size_t capacity = std::max(2 * static_cast<size_t>(end_ - buffer_.get()), used + n);
-    std::unique_ptr<char[]> bigger(new char[capacity]);
-    std::memcpy(bigger.get(), buffer_.get(), used);
-    buffer_ = std::move(bigger);
-    p_ = buffer_.get() + used;
-    end_ = buffer_.get() + capacity;
+    const auto used = static_cast<size_t>(p_ - buffer_);
+    const size_t capacity = std::max(2 * static_cast<size_t>(end_ - buffer_), used + n);
+    buffer_ = out_.reserve(used, capacity);
+    p_ = buffer_ + used;
+    end_ = buffer_ + capacity;
   }
 
-  std::unique_ptr<char[]> buffer_;
-  char *p_;
-  char *end_;
+  JsonBuffer &out_;
+  char *buffer_ = nullptr;
+  char *p_ = nullptr;
+  char *end_ = nullptr;
   std::string scratch_;
   uintptr_t raw_begin_ = 0, raw_end_ = 0; // the message's raw text
   unsigned high_bytes_ = 0; // non-zero once a byte of 0x80 or above was written
 };
+
+namespace {
 
 // A generous estimate of the text, so that the buffer seldom grows (pages of
 // it that are never written cost nothing): each value stands in the output up
@@ -423,10 +448,16 @@ size_t estimated_size(const Message &m) {
 
 } // namespace
 
-JsonText write_message_json(const Message &message) {
-  JsonWriter writer(estimated_size(message));
+void write_message_json(const Message &message, JsonBuffer &out) {
+  JsonWriter writer(out, estimated_size(message));
   writer.message(message);
-  return writer.finish();
+  writer.finish();
+}
+
+JsonText write_message_json(const Message &message) {
+  JsonBuffer out;
+  write_message_json(message, out);
+  return JsonText{std::move(out.data_), out.size_, out.ascii_};
 }
 
 } // namespace vellomar

@@ -91,9 +91,17 @@ Ref message_to_dict(const MessagePtr &message) {
 }
 
 Ref message_to_json(const MessagePtr &message) {
-  const JsonText json = write_message_json(*message);
+  // Each thread keeps the writer's storage between calls, up to this many
+  // bytes (the text of a message of about 100 KB): past that it is freed
+  // after the call.
+  constexpr size_t keep_bytes = size_t{1} << 20;
+  thread_local JsonBuffer json;
+  struct Trim {
+    ~Trim() { json.release_above(keep_bytes); } // on failure too
+  } trim;
+  write_message_json(*message, json);
   // The writer saw every byte: ASCII text needs no decoding pass.
-  return json.ascii ? py::ascii_str(json.view()) : py::str(json.view());
+  return json.ascii() ? py::ascii_str(json.view()) : py::str(json.view());
 }
 
 Ref segment_to_dict(const Segment &segment) {

@@ -151,16 +151,6 @@ constexpr auto field_pieces = [] {
 static_assert(field_pieces[max_field_level].close.size <= piece_copy &&
               5 * piece_copy <= slack);
 
-// Whether a field or component text is its own value, its only component
-// and its only sub-component: it holds none of the four separators inside
-// a field and no escape character.
-inline bool single_value(std::string_view text, const EncodingCharacters &enc) {
-  for (const Delimiter *d : {&enc.repetition, &enc.component, &enc.sub_component, &enc.escape})
-    if (contains(text, *d))
-      return false;
-  return true;
-}
-
 #if defined(__SSE2__)
 // Bit i is set when byte i of `block` must be escaped: below 0x20, '"' or
 // '\\'. SSE2 has no unsigned less-than: a byte is at most 0x1F exactly when
@@ -188,6 +178,12 @@ public:
   }
 
   void message(const Message &m) {
+    // The first byte of each separator inside a field and of the escape
+    // character: a value holding none of them is its own only component and
+    // sub-component. A two-byte separator's lead byte stops values that
+    // merely share it, which then take the exact path.
+    separators_ = {m.enc.repetition.bytes[0], m.enc.component.bytes[0],
+                   m.enc.sub_component.bytes[0], m.enc.escape.bytes[0]};
     raw_begin_ = reinterpret_cast<uintptr_t>(m.raw.data());
     raw_end_ = raw_begin_ + m.raw.size();
     put('{');
@@ -219,9 +215,10 @@ private:
   }
 
   void field(size_t level, const FieldView &f) {
-    if (level <= max_field_level && (f.literal || single_value(f.text, *f.enc)) &&
-        single_value_field(level, f.text))
+    if (level <= max_field_level && plain(f.text, f.literal)) {
+      single_value_field(level, f.text);
       return;
+    }
     put('{');
     key(level + 1, value_key);
     string(f.value(scratch_));
@@ -248,11 +245,10 @@ private:
   }
 
   void component(size_t level, const ComponentView &c) {
-    // A component's text never holds the repetition or component separator.
-    if (level <= max_component_level &&
-        (c.literal || (!contains(c.text, c.enc->sub_component) && !contains(c.text, c.enc->escape))) &&
-        single_value_component(level, c.text))
+    if (level <= max_component_level && plain(c.text, c.literal)) {
+      single_value_component(level, c.text);
       return;
+    }
     put('{');
     key(level + 1, value_key);
     string(c.value(scratch_));
@@ -269,44 +265,32 @@ private:
     put('}');
   }
 
-  // The component whose value `v` is its only sub-component, from its
-  // pieces; false, with nothing written, when `v` holds a byte to escape.
-  bool single_value_component(size_t level, std::string_view v) {
+  // The component whose plain value `v` is its only sub-component, from
+  // its pieces.
+  void single_value_component(size_t level, std::string_view v) {
     const ComponentPieces &pieces = component_pieces[level];
     ensure(2 * v.size() + slack);
-    char *const start = p_;
-    const char *end = v.data() + v.size();
     piece(pieces.open);
-    if (copy_clean_run(v.data(), end) != end) {
-      p_ = start;
-      return false;
-    }
+    copy_plain(v);
     piece(pieces.middle);
-    copy_checked(v);
+    copy_plain(v);
     piece(pieces.close);
-    return true;
   }
-  // The field whose value `v` is its only component and sub-component, the
-  // same way.
-  bool single_value_field(size_t level, std::string_view v) {
+  // The field whose plain value `v` is its only component and
+  // sub-component, the same way.
+  void single_value_field(size_t level, std::string_view v) {
     const ComponentPieces &component = component_pieces[level + 2];
     const FieldPieces &field = field_pieces[level];
     ensure(3 * v.size() + slack);
-    char *const start = p_;
-    const char *end = v.data() + v.size();
     piece(component_pieces[level].open);
-    if (copy_clean_run(v.data(), end) != end) {
-      p_ = start;
-      return false;
-    }
+    copy_plain(v);
     piece(field.middle);
     piece(component.open);
-    copy_checked(v);
+    copy_plain(v);
     piece(component.middle);
-    copy_checked(v);
+    copy_plain(v);
     piece(component.close);
     piece(field.close);
-    return true;
   }
   void piece(const Piece &piece) {
     std::memcpy(p_, piece.text, piece_copy);
@@ -449,17 +433,80 @@ private:
     p_ += s - run;
     return s;
   }
-  // Copies a value already copied once by copy_clean_run in this text, so
-  // known to need no escaping: a long one with memcpy, which outruns the
-  // scan; a short one through the scan, whose block copy costs less than a
-  // call.
-  void copy_checked(std::string_view v) {
-    if (v.size() < 64) {
-      copy_clean_run(v.data(), v.data() + v.size());
+  // Whether the text of a field or component is written as it is, as its
+  // own value and its only component and sub-component: it holds no byte
+  // that JSON escapes and, unless `literal`, none of the separators' first
+  // bytes. One read of the text tests all of them together; its high bits
+  // are noted when it is plain (it is written then).
+  bool plain(std::string_view v, bool literal) {
+    const char *s = v.data();
+    const char *const end = s + v.size();
+#if defined(__SSE2__)
+    // A literal value's separators are NUL, which is a control byte anyway.
+    const auto separator = [&](size_t i) {
+      return _mm_set1_epi8(literal ? '\0' : separators_[i]);
+    };
+    const __m128i s0 = separator(0), s1 = separator(1), s2 = separator(2), s3 = separator(3);
+    const auto stops = [&](__m128i block) {
+      const __m128i a = _mm_or_si128(_mm_cmpeq_epi8(block, s0), _mm_cmpeq_epi8(block, s1));
+      const __m128i b = _mm_or_si128(_mm_cmpeq_epi8(block, s2), _mm_cmpeq_epi8(block, s3));
+      return _mm_or_si128(escape_bytes(block), _mm_or_si128(a, b));
+    };
+    __m128i high = _mm_setzero_si128();
+    for (; end - s >= 16; s += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+      if (_mm_movemask_epi8(stops(block)))
+        return false;
+      high = _mm_or_si128(high, block);
+    }
+    unsigned high_bits = static_cast<unsigned>(_mm_movemask_epi8(high));
+    // The last few bytes as one block when it stays inside the raw text
+    // (short values are slices of it), the bits past the value masked off.
+    if (s < end && readable_block(s)) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+      const unsigned in_value = (1u << (end - s)) - 1;
+      if (static_cast<unsigned>(_mm_movemask_epi8(stops(block))) & in_value)
+        return false;
+      high_bits |= static_cast<unsigned>(_mm_movemask_epi8(block)) & in_value;
+      s = end;
+    }
+#else
+    unsigned high_bits = 0;
+#endif
+    for (; s < end; ++s) {
+      const auto byte = static_cast<unsigned char>(*s);
+      if (escape_table[byte] ||
+          (!literal && std::find(separators_.begin(), separators_.end(), *s) != separators_.end()))
+        return false;
+      high_bits |= byte & 0x80u;
+    }
+    high_bytes_ |= high_bits;
+    return true;
+  }
+  // Whether 16 bytes from `s` lie inside the message's raw text.
+  bool readable_block(const char *s) const {
+    const auto at = reinterpret_cast<uintptr_t>(s);
+    return at >= raw_begin_ && at <= raw_end_ && raw_end_ - at >= 16;
+  }
+  // Copies a plain value (room made by the caller): a long one with
+  // memcpy, which outruns any loop of ours; a short one inside the raw text
+  // in whole blocks of 16 bytes, cheaper than a call (the slack after the
+  // room covers the overshoot).
+  void copy_plain(std::string_view v) {
+    const size_t n = v.size();
+    if (n == 0)
+      return;
+#if defined(__SSE2__)
+    if (n < 64 && readable_block(v.data() + (n & ~size_t{15}))) {
+      for (size_t i = 0; i < n; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p_ + i),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(v.data() + i)));
+      p_ += n;
       return;
     }
-    std::memcpy(p_, v.data(), v.size());
-    p_ += v.size();
+#endif
+    std::memcpy(p_, v.data(), n);
+    p_ += n;
   }
   void put(char c) { *p_++ = c; }
 
@@ -481,6 +528,7 @@ private:
   char *end_ = nullptr;
   std::string scratch_;
   uintptr_t raw_begin_ = 0, raw_end_ = 0; // the message's raw text
+  std::array<char, 4> separators_{};
   unsigned high_bytes_ = 0; // non-zero once a byte of 0x80 or above was written
 };
 

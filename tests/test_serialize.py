@@ -1,6 +1,9 @@
 """to_json, to_dict: the tree read back through navigation, in JSON and dict form."""
 
 import json
+import os
+import subprocess
+import sys
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -37,6 +40,18 @@ def test_serialization_matches_the_tree(header, head, rest):
     assert [json.dumps(f.to_dict()) for s in msg for f in s] == [json.dumps(f) for s in segments for f in s["fields"]]
 
 
+# Long values take the writer's wide paths: a byte to escape or a non-ASCII character in or after the first
+# 64 bytes, at the end of a block, in a field copied whole or cut into components.
+@pytest.mark.parametrize("value", [
+    "A" * 200, "é" + "A" * 199, "A" * 63 + "é" + "A" * 100, "A" * 64 + "\U0001f600" + "A" * 64,
+    "A" * 70 + '"' + "A" * 100, "A" * 127 + "\x01", "A" * 80 + "^" + "é" * 80, "A" * 90 + "\\E\\" + "A" * 90,
+    "A" * 100 + "~" + "A" * 100 + "&" + "\x7f" * 70,
+])
+def test_long_values(value):
+    msg = vellomar.parse("MSH|^~\\&\rZ1|" + value + "|" + value[::-1] + "\rZ2|" + value)
+    assert msg.to_json() == json.dumps(tree(msg), indent=2, ensure_ascii=False)
+
+
 def test_to_dict_gives_new_objects():
     msg = vellomar.parse("MSH|^~\\&\rZ1|a^b")
     msg.to_dict()["segments"][1]["fields"].clear()
@@ -47,3 +62,23 @@ def test_to_dict_gives_new_objects():
 def test_corpus_batches(path):
     for msg in vellomar.parse_batch(path.read_bytes().decode("latin-1")):
         assert msg.to_json() == json.dumps(tree(msg), indent=2, ensure_ascii=False)
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", "") or not sys.platform.startswith("linux"),
+                    reason="counts the pages the system allocator maps; ASan's allocator maps its own way")
+def test_to_json_takes_no_fresh_pages_per_call():
+    # A writer buffer of this size (~300 KB for ~150 KB of text) allocated anew at every call came back from
+    # the allocator as new pages each time: ~45 page faults a call in a fresh interpreter.
+    code = """if 1:
+        import resource, vellomar
+        m = vellomar.parse("MSH|^~\\\\&|a\\r" + "OBX|1|NM|2345-7^Glucose^LN||98|mg/dL|70-99|N|||F\\r" * 50)
+        for _ in range(20): m.to_json()
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+        for _ in range(300): m.to_json()
+        print(resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before)"""
+    # The allocator's own tuning (Dask's nanny puts MALLOC_TRIM_THRESHOLD_ in this process's environment) is left
+    # out: with it, freeing each result str hands its pages back too.
+    env = {k: v for k, v in os.environ.items() if not k.startswith("MALLOC_")}
+    faults = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=120,
+                            env=env).stdout
+    assert int(faults) < 100

@@ -12,6 +12,26 @@
 #endif
 
 namespace vellomar {
+
+void JsonBuffer::release_above(size_t keep) {
+  if (capacity_ > keep) {
+    data_.reset();
+    capacity_ = size_ = 0;
+    ascii_ = true;
+  }
+}
+
+char *JsonBuffer::reserve(size_t used, size_t capacity) {
+  if (capacity > capacity_) {
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    if (used)
+      std::memcpy(bigger.get(), data_.get(), used);
+    data_ = std::move(bigger);
+    capacity_ = capacity;
+  }
+  return data_.get();
+}
+
 namespace {
 
 // What each byte becomes inside a JSON string: 0 for itself, otherwise the
@@ -131,37 +151,39 @@ constexpr auto field_pieces = [] {
 static_assert(field_pieces[max_field_level].close.size <= piece_copy &&
               5 * piece_copy <= slack);
 
-// Whether a field or component text is its own value, its only component
-// and its only sub-component: it holds none of the four separators inside
-// a field and no escape character.
-inline bool single_value(std::string_view text, const EncodingCharacters &enc) {
-  for (const Delimiter *d : {&enc.repetition, &enc.component, &enc.sub_component, &enc.escape})
-    if (contains(text, *d))
-      return false;
-  return true;
-}
-
 #if defined(__SSE2__)
 // Bit i is set when byte i of `block` must be escaped: below 0x20, '"' or
 // '\\'. SSE2 has no unsigned less-than: a byte is at most 0x1F exactly when
 // subtracting 0x1F with saturation leaves zero.
-inline unsigned escape_mask(__m128i block) {
+inline __m128i escape_bytes(__m128i block) {
   const __m128i control = _mm_cmpeq_epi8(_mm_subs_epu8(block, _mm_set1_epi8(0x1F)),
                                          _mm_setzero_si128());
   const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
   const __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
-  return static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quote, backslash))));
+  return _mm_or_si128(control, _mm_or_si128(quote, backslash));
+}
+inline unsigned escape_mask(__m128i block) {
+  return static_cast<unsigned>(_mm_movemask_epi8(escape_bytes(block)));
 }
 #endif
 
+} // namespace
+
 class JsonWriter {
 public:
-  explicit JsonWriter(size_t estimate)
-      : buffer_(new char[std::max(estimate, slack)]), p_(buffer_.get()),
-        end_(p_ + std::max(estimate, slack)) {}
+  JsonWriter(JsonBuffer &out, size_t estimate) : out_(out) {
+    const size_t capacity = std::max(estimate, slack);
+    buffer_ = p_ = out_.reserve(0, capacity);
+    end_ = buffer_ + capacity;
+  }
 
   void message(const Message &m) {
+    // The first byte of each separator inside a field and of the escape
+    // character: a value holding none of them is its own only component and
+    // sub-component. A two-byte separator's lead byte stops values that
+    // merely share it, which then take the exact path.
+    separators_ = {m.enc.repetition.bytes[0], m.enc.component.bytes[0],
+                   m.enc.sub_component.bytes[0], m.enc.escape.bytes[0]};
     raw_begin_ = reinterpret_cast<uintptr_t>(m.raw.data());
     raw_end_ = raw_begin_ + m.raw.size();
     put('{');
@@ -174,9 +196,9 @@ public:
     put('}');
   }
 
-  JsonText finish() {
-    const auto size = static_cast<size_t>(p_ - buffer_.get());
-    return JsonText{std::move(buffer_), size, high_bytes_ == 0};
+  void finish() {
+    out_.size_ = static_cast<size_t>(p_ - buffer_);
+    out_.ascii_ = high_bytes_ == 0;
   }
 
 private:
@@ -193,9 +215,10 @@ private:
   }
 
   void field(size_t level, const FieldView &f) {
-    if (level <= max_field_level && (f.literal || single_value(f.text, *f.enc)) &&
-        single_value_field(level, f.text))
+    if (level <= max_field_level && plain(f.text, f.literal)) {
+      single_value_field(level, f.text);
       return;
+    }
     put('{');
     key(level + 1, value_key);
     string(f.value(scratch_));
@@ -222,11 +245,10 @@ private:
   }
 
   void component(size_t level, const ComponentView &c) {
-    // A component's text never holds the repetition or component separator.
-    if (level <= max_component_level &&
-        (c.literal || (!contains(c.text, c.enc->sub_component) && !contains(c.text, c.enc->escape))) &&
-        single_value_component(level, c.text))
+    if (level <= max_component_level && plain(c.text, c.literal)) {
+      single_value_component(level, c.text);
       return;
+    }
     put('{');
     key(level + 1, value_key);
     string(c.value(scratch_));
@@ -243,44 +265,32 @@ private:
     put('}');
   }
 
-  // The component whose value `v` is its only sub-component, from its
-  // pieces; false, with nothing written, when `v` holds a byte to escape.
-  bool single_value_component(size_t level, std::string_view v) {
+  // The component whose plain value `v` is its only sub-component, from
+  // its pieces.
+  void single_value_component(size_t level, std::string_view v) {
     const ComponentPieces &pieces = component_pieces[level];
     ensure(2 * v.size() + slack);
-    char *const start = p_;
-    const char *end = v.data() + v.size();
     piece(pieces.open);
-    if (copy_clean_run(v.data(), end) != end) {
-      p_ = start;
-      return false;
-    }
+    copy_plain(v);
     piece(pieces.middle);
-    copy_clean_run(v.data(), end);
+    copy_plain(v);
     piece(pieces.close);
-    return true;
   }
-  // The field whose value `v` is its only component and sub-component, the
-  // same way.
-  bool single_value_field(size_t level, std::string_view v) {
+  // The field whose plain value `v` is its only component and
+  // sub-component, the same way.
+  void single_value_field(size_t level, std::string_view v) {
     const ComponentPieces &component = component_pieces[level + 2];
     const FieldPieces &field = field_pieces[level];
     ensure(3 * v.size() + slack);
-    char *const start = p_;
-    const char *end = v.data() + v.size();
     piece(component_pieces[level].open);
-    if (copy_clean_run(v.data(), end) != end) {
-      p_ = start;
-      return false;
-    }
+    copy_plain(v);
     piece(field.middle);
     piece(component.open);
-    copy_clean_run(v.data(), end);
+    copy_plain(v);
     piece(component.middle);
-    copy_clean_run(v.data(), end);
+    copy_plain(v);
     piece(component.close);
     piece(field.close);
-    return true;
   }
   void piece(const Piece &piece) {
     std::memcpy(p_, piece.text, piece_copy);
@@ -350,6 +360,38 @@ private:
     *p_++ = '"';
   }
 
+#if defined(__SSE2__)
+  // Copies the start of a clean run of at least 64 bytes, 64 bytes a step:
+  // the four blocks of a step are tested for stops together, and their high
+  // bits are gathered in a register and read once. Returns where it stopped:
+  // fewer than 64 bytes before `end`, or at a step holding a stop, which
+  // copy_clean_run's block loop then finds. Out of line, so that
+  // copy_clean_run stays small enough to be inlined where most values are
+  // short.
+  [[gnu::noinline]] const char *copy_long_run(const char *s, const char *end) {
+    __m128i high = _mm_setzero_si128();
+    do {
+      const auto *in = reinterpret_cast<const __m128i *>(s);
+      const __m128i b0 = _mm_loadu_si128(in), b1 = _mm_loadu_si128(in + 1),
+                    b2 = _mm_loadu_si128(in + 2), b3 = _mm_loadu_si128(in + 3);
+      const __m128i stops = _mm_or_si128(_mm_or_si128(escape_bytes(b0), escape_bytes(b1)),
+                                         _mm_or_si128(escape_bytes(b2), escape_bytes(b3)));
+      if (_mm_movemask_epi8(stops))
+        break;
+      auto *out = reinterpret_cast<__m128i *>(p_);
+      _mm_storeu_si128(out, b0);
+      _mm_storeu_si128(out + 1, b1);
+      _mm_storeu_si128(out + 2, b2);
+      _mm_storeu_si128(out + 3, b3);
+      high = _mm_or_si128(high, _mm_or_si128(_mm_or_si128(b0, b1), _mm_or_si128(b2, b3)));
+      s += 64;
+      p_ += 64;
+    } while (end - s >= 64);
+    high_bytes_ |= static_cast<unsigned>(_mm_movemask_epi8(high));
+    return s;
+  }
+#endif
+
   // Copies the bytes from `s` on that need no escaping and returns where
   // they stop: at `end` or at a byte to escape. Each byte is looked at once.
   // With SSE2, 16 bytes at a time: a block is stored whole before it is
@@ -358,8 +400,10 @@ private:
   // slack covers the overshoot. A block may reach past the end of the value
   // while it stays inside the message's raw text, which most values are
   // slices of, so that short values take the block path too.
-  const char *copy_clean_run(const char *s, const char *end) {
+  [[gnu::always_inline]] const char *copy_clean_run(const char *s, const char *end) {
 #if defined(__SSE2__)
+    if (end - s >= 64) [[unlikely]]
+      s = copy_long_run(s, end);
     const auto at = reinterpret_cast<uintptr_t>(s);
     const uintptr_t readable_end =
         at >= raw_begin_ && at <= raw_end_ ? raw_end_ : reinterpret_cast<uintptr_t>(end);
@@ -389,6 +433,81 @@ private:
     p_ += s - run;
     return s;
   }
+  // Whether the text of a field or component is written as it is, as its
+  // own value and its only component and sub-component: it holds no byte
+  // that JSON escapes and, unless `literal`, none of the separators' first
+  // bytes. One read of the text tests all of them together; its high bits
+  // are noted when it is plain (it is written then).
+  bool plain(std::string_view v, bool literal) {
+    const char *s = v.data();
+    const char *const end = s + v.size();
+#if defined(__SSE2__)
+    // A literal value's separators are NUL, which is a control byte anyway.
+    const auto separator = [&](size_t i) {
+      return _mm_set1_epi8(literal ? '\0' : separators_[i]);
+    };
+    const __m128i s0 = separator(0), s1 = separator(1), s2 = separator(2), s3 = separator(3);
+    const auto stops = [&](__m128i block) {
+      const __m128i a = _mm_or_si128(_mm_cmpeq_epi8(block, s0), _mm_cmpeq_epi8(block, s1));
+      const __m128i b = _mm_or_si128(_mm_cmpeq_epi8(block, s2), _mm_cmpeq_epi8(block, s3));
+      return _mm_or_si128(escape_bytes(block), _mm_or_si128(a, b));
+    };
+    __m128i high = _mm_setzero_si128();
+    for (; end - s >= 16; s += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+      if (_mm_movemask_epi8(stops(block)))
+        return false;
+      high = _mm_or_si128(high, block);
+    }
+    unsigned high_bits = static_cast<unsigned>(_mm_movemask_epi8(high));
+    // The last few bytes as one block when it stays inside the raw text
+    // (short values are slices of it), the bits past the value masked off.
+    if (s < end && readable_block(s)) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+      const unsigned in_value = (1u << (end - s)) - 1;
+      if (static_cast<unsigned>(_mm_movemask_epi8(stops(block))) & in_value)
+        return false;
+      high_bits |= static_cast<unsigned>(_mm_movemask_epi8(block)) & in_value;
+      s = end;
+    }
+#else
+    unsigned high_bits = 0;
+#endif
+    for (; s < end; ++s) {
+      const auto byte = static_cast<unsigned char>(*s);
+      if (escape_table[byte] ||
+          (!literal && std::find(separators_.begin(), separators_.end(), *s) != separators_.end()))
+        return false;
+      high_bits |= byte & 0x80u;
+    }
+    high_bytes_ |= high_bits;
+    return true;
+  }
+  // Whether 16 bytes from `s` lie inside the message's raw text.
+  bool readable_block(const char *s) const {
+    const auto at = reinterpret_cast<uintptr_t>(s);
+    return at >= raw_begin_ && at <= raw_end_ && raw_end_ - at >= 16;
+  }
+  // Copies a plain value (room made by the caller): a long one with
+  // memcpy, which outruns any loop of ours; a short one inside the raw text
+  // in whole blocks of 16 bytes, cheaper than a call (the slack after the
+  // room covers the overshoot).
+  void copy_plain(std::string_view v) {
+    const size_t n = v.size();
+    if (n == 0)
+      return;
+#if defined(__SSE2__)
+    if (n < 64 && readable_block(v.data() + (n & ~size_t{15}))) {
+      for (size_t i = 0; i < n; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p_ + i),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(v.data() + i)));
+      p_ += n;
+      return;
+    }
+#endif
+    std::memcpy(p_, v.data(), n);
+    p_ += n;
+  }
   void put(char c) { *p_++ = c; }
 
   void ensure(size_t n) {
@@ -396,22 +515,24 @@ private:
       grow(n);
   }
   [[gnu::noinline]] void grow(size_t n) {
-    const auto used = static_cast<size_t>(p_ - buffer_.get());
-    const size_t capacity = std::max(2 * static_cast<size_t>(end_ - buffer_.get()), used + n);
-    std::unique_ptr<char[]> bigger(new char[capacity]);
-    std::memcpy(bigger.get(), buffer_.get(), used);
-    buffer_ = std::move(bigger);
-    p_ = buffer_.get() + used;
-    end_ = buffer_.get() + capacity;
+    const auto used = static_cast<size_t>(p_ - buffer_);
+    const size_t capacity = std::max(2 * static_cast<size_t>(end_ - buffer_), used + n);
+    buffer_ = out_.reserve(used, capacity);
+    p_ = buffer_ + used;
+    end_ = buffer_ + capacity;
   }
 
-  std::unique_ptr<char[]> buffer_;
-  char *p_;
-  char *end_;
+  JsonBuffer &out_;
+  char *buffer_ = nullptr;
+  char *p_ = nullptr;
+  char *end_ = nullptr;
   std::string scratch_;
   uintptr_t raw_begin_ = 0, raw_end_ = 0; // the message's raw text
+  std::array<char, 4> separators_{};
   unsigned high_bytes_ = 0; // non-zero once a byte of 0x80 or above was written
 };
+
+namespace {
 
 // A generous estimate of the text, so that the buffer seldom grows (pages of
 // it that are never written cost nothing): each value stands in the output up
@@ -423,10 +544,16 @@ size_t estimated_size(const Message &m) {
 
 } // namespace
 
-JsonText write_message_json(const Message &message) {
-  JsonWriter writer(estimated_size(message));
+void write_message_json(const Message &message, JsonBuffer &out) {
+  JsonWriter writer(out, estimated_size(message));
   writer.message(message);
-  return writer.finish();
+  writer.finish();
+}
+
+JsonText write_message_json(const Message &message) {
+  JsonBuffer out;
+  write_message_json(message, out);
+  return JsonText{std::move(out.data_), out.size_, out.ascii_};
 }
 
 } // namespace vellomar

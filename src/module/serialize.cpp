@@ -44,16 +44,16 @@ void set_item(const Ref &dict, PyObject *key, const Ref &value) {
 Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
   Ref dict = Ref::check(PyDict_New());
   Ref value = py::str(f.value(scratch));
-  // A field without component or repetition separators is its own single
-  // component: the one str serves as both values (strs are immutable).
-  const bool single = f.literal || (!contains(f.text, f.enc->component) &&
-                                    !contains(f.text, f.enc->repetition));
   set_item(dict, keys.value, value);
+  // A field without component or repetition separators (most are) is its
+  // own single component and has no repetitions: the one str serves as both
+  // values (strs are immutable), and its text is not read again to count
+  // components and repetitions.
+  if (f.literal || (!contains(f.text, f.enc->component) && !contains(f.text, f.enc->repetition))) {
+    set_item(dict, keys.components, py::new_list(1, [&](auto append) { append(std::move(value)); }));
+    return dict;
+  }
   set_item(dict, keys.components, py::new_list(f.component_count(), [&](auto append) {
-             if (single) {
-               append(std::move(value));
-               return;
-             }
              f.for_each_component(
                  [&](const ComponentView &c) { append(py::str(c.value(scratch))); });
            }));
@@ -91,9 +91,17 @@ Ref message_to_dict(const MessagePtr &message) {
 }
 
 Ref message_to_json(const MessagePtr &message) {
-  const JsonText json = write_message_json(*message);
+  // Each thread keeps the writer's storage between calls, up to this many
+  // bytes (the text of a message of about 100 KB): past that it is freed
+  // after the call.
+  constexpr size_t keep_bytes = size_t{1} << 20;
+  thread_local JsonBuffer json;
+  struct Trim {
+    ~Trim() { json.release_above(keep_bytes); } // on failure too
+  } trim;
+  write_message_json(*message, json);
   // The writer saw every byte: ASCII text needs no decoding pass.
-  return json.ascii ? py::ascii_str(json.view()) : py::str(json.view());
+  return json.ascii() ? py::ascii_str(json.view()) : py::str(json.view());
 }
 
 Ref segment_to_dict(const Segment &segment) {

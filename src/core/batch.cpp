@@ -306,7 +306,9 @@ bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
   // Reads the line after the CR at `cr`: false where the fast road cannot
   // go on; else notes where the text ends when the line opens a message.
   auto line_after = [&](size_t cr) {
-    if (cr + 4 > n || data[cr + 1] == '\r')
+    // A line that begins with a non-ASCII byte may be a byte-order mark
+    // before MSH, which the line road drops.
+    if (cr + 4 > n || data[cr + 1] == '\r' || data[cr + 1] == '\xEF')
       return false;
     const std::string_view line = chunk_.substr(cr + 1, 3);
     if (is_envelope(line))
@@ -360,11 +362,14 @@ bool BatchCutter::take_line(std::string_view line, uint64_t at, std::string &tex
     at_start_ = false;
   }
   line = unframed(line, at);
-  if (line.empty() || is_envelope(line))
+  if (line.empty() || is_envelope(line) || is_byte_order_mark(line))
     return false;
   bool closed = false;
-  if (opens_message(line))
+  if (const size_t head = message_head(line); head != std::string_view::npos) {
+    line.remove_prefix(head); // a byte-order mark
+    at += head;
     closed = close_text(text, offset);
+  }
   if (!located_) {
     // The text's offset is that of its first byte that trimming keeps.
     std::string_view kept = may_start_white_space(static_cast<unsigned char>(line.front()))
@@ -413,7 +418,7 @@ bool BatchCutter::close_text(std::string &text, uint64_t &offset) {
 size_t frame_start(std::string_view text, size_t from) {
   for (size_t at = text.find(mllp_start_block, from); at != std::string_view::npos;
        at = text.find(mllp_start_block, at + 1))
-    if (starts_with(text.substr(at + 1), "MSH"))
+    if (opens_message(text.substr(at)))
       return at;
   return std::string_view::npos;
 }

@@ -89,15 +89,35 @@ private:
 // Where a message starts, the one rule of the cutter and of the splitting of
 // files into ranges (vellomar's Dask reader): at a line that begins with
 // "MSH", with or without a start block in front, and at a start block followed
-// by "MSH" wherever it stands. A line begins after a CR or an LF.
+// by "MSH" wherever it stands. A line begins after a CR or an LF. A UTF-8
+// byte-order mark directly before the "MSH" (after the start block, if any)
+// belongs to no message: files that each begin with one are often joined
+// into one, and the mark must not hide the message after it.
 //
-// Whether a line (as the cutter cuts lines) opens a message.
-inline bool opens_message(std::string_view line) {
-  if (!line.empty() && line.front() == '\x0b')
-    line.remove_prefix(1);
-  return line.size() >= 3 && line[0] == 'M' && line[1] == 'S' && line[2] == 'H';
+// The number of bytes before "MSH" in a line that opens a message (a start
+// block, a byte-order mark, both in that order, or none), or npos when the
+// line (as the cutter cuts lines) opens none.
+inline size_t message_head(std::string_view line) {
+  size_t at = !line.empty() && line.front() == '\x0b' ? 1 : 0;
+  if (line.size() < at + 3)
+    return std::string_view::npos;
+  if (line[at] == '\xEF') {
+    if (line.size() < at + 6 || line[at + 1] != '\xBB' || line[at + 2] != '\xBF')
+      return std::string_view::npos;
+    at += 3;
+  }
+  return line[at] == 'M' && line[at + 1] == 'S' && line[at + 2] == 'H' ? at
+                                                                      : std::string_view::npos;
 }
-// The position of the first start block followed by "MSH" at or after `from`
+// Whether a line opens a message.
+inline bool opens_message(std::string_view line) {
+  return message_head(line) != std::string_view::npos;
+}
+// A byte-order mark alone on a line (one before a frame's start block) is
+// dropped as the mark before "MSH" is.
+inline bool is_byte_order_mark(std::string_view line) { return line == "\xEF\xBB\xBF"; }
+// The position of the first start block followed by "MSH" (or by a
+// byte-order mark and "MSH") at or after `from`
 // in `text`, or npos: where the cutter ends a line that does not end at a
 // line break.
 size_t frame_start(std::string_view text, size_t from);

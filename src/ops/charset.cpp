@@ -5,7 +5,6 @@
 #include "../binding/convert.hpp"
 #include "../core/batch.hpp"
 #include "../core/charset.hpp"
-#include "../core/mllp.hpp"
 #include "../core/text.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
@@ -61,8 +60,7 @@ Ref charset_of(PyObject **args) {
   if (at == std::string_view::npos)
     return Ref::borrow(Py_None);
   header = text.substr(at);
-  if (header.front() == mllp_start_block)
-    header.remove_prefix(1);
+  header.remove_prefix(message_head(header));
   return charset_name(header);
 }
 

@@ -4,7 +4,7 @@ share one large file among several workers (vellomar.dask, vellomar.spark).
 As a CSV reader cuts at line ends, a range boundary is moved forward to the
 next message start, decided by the core's cutter rule (a line beginning with
 MSH, with or without an MLLP start block, or a start block followed by MSH
-wherever it stands): each message belongs to the range in which it starts,
+wherever it stands; a byte order mark before MSH belongs to no message): each message belongs to the range in which it starts,
 the ranges together hold every message of the file exactly once, and each
 range cut on its own gives the messages that reading the whole file gives.
 A file still being written ends, for a reader, after its last whole message
@@ -20,8 +20,8 @@ from . import _ops
 __all__ = ["message_start", "message_range", "grown_range", "whole_end"]
 
 # The bytes kept from one read to the next: a start cut in two is found whole
-# (the byte before a start, then up to four bytes of "\x0bMSH").
-_KEEP = 4
+# (the byte before a start and the first six bytes of a "\x0b\xef\xbb\xbfMSH").
+_KEEP = 7
 _SCAN = 1 << 16  # bytes read at a time while looking for a message start
 _TAIL = 1 << 12  # whole_end first looks for the last message start in this many bytes
 _BACK = 1 << 16  # bytes read at a time while looking back for a frame end

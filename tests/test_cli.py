@@ -122,13 +122,20 @@ def test_version_and_python_dash_m(run, tmp_path):
     assert done.stderr == "vellomar: bad.hl7: no HL7 message found\n"
 
 
-@pytest.mark.parametrize("stdout_is_terminal", [False, True])
-def test_progress_bar_only_when_output_is_not_a_terminal(monkeypatch, write, stdout_is_terminal):
-    terminal = type("Terminal", (io.StringIO,), {"isatty": lambda self: True})
-    for obj, name, value in [(cli._base, "PROGRESS_THRESHOLD", 100), (sys, "stderr", terminal()),
-                             (sys, "stdout", terminal() if stdout_is_terminal else io.StringIO())]:
+@pytest.mark.parametrize("argv, stdout_is_terminal, drawn", [
+    (["get", "MSH-3"], False, True), (["get", "MSH-3"], True, False),
+    (["edit", "MSH-3=X"], True, False), (["edit", "-o", "{out}", "MSH-3=X"], True, True), (["edit", "MSH-3=X"], False, True),
+])
+def test_progress_bar_only_when_output_is_not_a_terminal(monkeypatch, write, tmp_path, argv, stdout_is_terminal, drawn):
+    def stream(tty):
+        return type("Stream", (io.StringIO,), {"isatty": lambda self: tty, "buffer": io.BytesIO()})()
+    for obj, name, value in [(cli._base, "PROGRESS_THRESHOLD", 100), (cli.edit, "PROGRESS_THRESHOLD", 100),
+                             (sys, "stderr", stream(True)), (sys, "stdout", stream(stdout_is_terminal))]:
         monkeypatch.setattr(obj, name, value)
     text = "\r\n".join(f"MSH|^~\\&|{n}\nPID|{n}" for n in range(20))
-    assert (cli.main(["get", "MSH-3", "--", write(text)]), sys.stdout.getvalue()) == (0, "".join(f"{n}\n" for n in range(20)))
+    argv = [word.format(out=tmp_path / "out.hl7") for word in argv]
+    assert cli.main([*argv, "--", write(text)]) == 0
+    if argv[0] == "get":
+        assert sys.stdout.getvalue() == "".join(f"{n}\n" for n in range(20))
     bar = sys.stderr.getvalue()
-    assert ("100%" in bar and "[" in bar and bar.endswith("\r\x1b[K")) is not stdout_is_terminal
+    assert ("100%" in bar and "[" in bar and bar.endswith("\r\x1b[K")) is drawn

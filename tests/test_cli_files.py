@@ -78,3 +78,16 @@ def test_edit_names_the_message_its_codec_cannot_hold(tmp_path, capsys):
     assert capsys.readouterr().err == (f"vellomar: {src}: message 2 at byte 15: 'ascii' codec can't encode character '\\xeb' "
                                        "in position 41: ordinal not in range(128)\n")
     assert not (tmp_path / "out.hl7").exists()
+
+
+@pytest.mark.parametrize("out", [["-o", "out.hl7"], []])
+def test_edit_memory_does_not_grow_with_the_file(tmp_path, out):
+    # The child's peak resident size while editing 40 MB, beside its peak after the import.
+    (tmp_path / "in.hl7").write_bytes(UTF8.replace(b"|2\r", b"|2||" + b"x" * 1000 + b"\r") * 40000)
+    code = ("import resource, sys; from vellomar.cli import main; peak = lambda: resource.getrusage("
+            "resource.RUSAGE_SELF).ru_maxrss; before = peak(); status = main(sys.argv[1:]); "
+            "print(status, peak() - before, file=sys.stderr)")
+    done = subprocess.run([sys.executable, "-c", code, "edit", *out, "PID-5-1=X", "--", "in.hl7"], cwd=tmp_path,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
+    status, grown_kb = map(int, done.stderr.split())
+    assert status == 0 and grown_kb < 20 << 10  # whole in memory, it grew by over 100 MB

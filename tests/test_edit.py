@@ -1,5 +1,6 @@
 """Changing messages: edit, values, escape and the `edit` command."""
 
+import datetime
 import pathlib
 import re
 
@@ -207,3 +208,53 @@ def test_pseudonymise_recipe(tmp_path, monkeypatch, capsysbinary):
     for path in ("PID-3-1", "PID-5-1", "PID-5-2", "PID-11-1", "NK1-2-1"):
         assert a[path] == b[path] != original[path] and a[path][:2] in ("ID", "NA", "AD")  # one patient, one pseudonym
     assert (a["PID-7"][:4], a["MSH-10"], len(a.segments)) == (original["PID-7"][:4], original["MSH-10"], len(original.segments))
+
+
+LOSSLESS = vellomar.parse("MSH|^~\\&|A|B\rPID|1||x||A\\T\\B&C^D\\S\\E~F\rPID|2|")
+
+
+@pytest.mark.parametrize("path, expected", [
+    ("PID", "PID|1||x||A\\T\\B&C^D\\S\\E~F"), ("PID(1)", "PID|2|"), ("MSH", "MSH|^~\\&|A|B"), ("MSH-1", "|"),
+    ("MSH-2", "^~\\&"), ("PID-5", "A\\T\\B&C^D\\S\\E~F"), ("PID-5-1", "A\\T\\B&C"), ("PID-5-1-2", "C"),
+    ("PID-5(0)", "A\\T\\B&C^D\\S\\E"), ("PID-5(1)-1", "F"), ("PID-1(0)", "1"), ("PID(1)-2", ""),
+    ("ZZZ", (KeyError, ("Segment 'ZZZ' not found",))),
+    ("PID(2)", (IndexError, ("Segment 'PID' repetition 2 not found (have 2)",))),
+    ("PID-6", (IndexError, ("Field index 6 out of range (1..5)",))),
+    ("PID-5-3", (IndexError, ("Component index 3 out of range (1..2)",))),
+    ("PID-5-1-3", (IndexError, ("Sub-component index 3 out of range (1..2)",))),
+    ("PID-5(2)", (IndexError, ("Field repetition 2 not found (have 2)",))),
+    ("PID(+)-1", (ValueError, ("Invalid segment repetition: 'PID(+)'",))),
+    ("PID-5-1-1-1", (ValueError, ("Path has more than four parts: 'PID-5-1-1-1'",))),
+])
+def test_er7_gives_the_text_as_it_stands(path, expected):
+    if isinstance(expected, tuple):
+        assert raises(lambda: vellomar.er7(LOSSLESS, path)) == expected
+    else:
+        assert vellomar.er7(LOSSLESS, path) == expected
+
+
+@given(st.lists(st.text("AB|^~\\&1").map(lambda t: "ZX1|" + t), max_size=4))
+def test_er7_segment_lines_rebuild_the_message(lines):
+    msg = vellomar.parse("\r".join(["MSH|^~\\&|A", *lines]))
+    assert "\r".join(vellomar.er7(msg, f"{s.name}({[t.name for t in msg.segments[:i]].count(s.name)})")
+                     for i, s in enumerate(msg.segments)) == msg.raw
+
+
+@pytest.mark.parametrize("args, options, raw", [
+    (["ADT^A01"], {}, "MSH|^~\\&|||||T||ADT^A01|ID|P|2.5.1"),
+    ([("ORU", "R01", "ORU_R01")], {"version": "2.8", "processing_id": "T", "sending_application": ("APP", "1.2", "ISO"),
+                                   "charset": "UNICODE UTF-8"},
+     "MSH|^~\\&|APP^1.2^ISO||||T||ORU^R01^ORU_R01|ID|T|2.8||||||UNICODE UTF-8"),
+    (["ACK"], {"time": "2024", "receiving_facility": "A|B"}, "MSH|^~\\&||||A\\F\\B|2024||ACK|ID|P|2.5.1"),
+])
+def test_new_message(args, options, raw):
+    options = {"time": datetime.datetime(2024, 1, 2, 3, 4, 5), "control_id": "ID", **options}
+    msg = vellomar.new_message(*args, **options)
+    assert msg.raw == raw.replace("|T|", "|20240102030405|", 1)
+    assert vellomar.edit(msg, {"PID(+)-5-1": "Doe"}).raw == msg.raw + "\rPID|||||Doe"
+
+
+def test_new_message_defaults_are_fresh():
+    first, second = vellomar.new_message("ADT^A01"), vellomar.new_message("ADT^A01")
+    assert re.fullmatch("[0-9a-f]{20}", first.control_id) and first.control_id != second.control_id
+    assert vellomar.parse_datetime(first.get("MSH-7")).utcoffset() is not None

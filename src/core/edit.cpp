@@ -61,7 +61,9 @@ inline bool take_number(std::string_view path, size_t &i, uint64_t low, uint64_t
 
 // Reads `path` into `out` in one pass, without copies; returns the error when
 // it is malformed (no Result: a path is read per change, and most are fine).
-std::optional<Error> parse_edit_path(std::string_view path, EditPath &out) {
+// With `segment_alone`, a path may end after its segment part (numbers 0).
+std::optional<Error> parse_edit_path(std::string_view path, EditPath &out,
+                                     bool segment_alone = false) {
   if (path.empty())
     return Error{ErrorKind::value_error, "Empty terser path"};
   const size_t n = path.size();
@@ -88,7 +90,7 @@ std::optional<Error> parse_edit_path(std::string_view path, EditPath &out) {
     if (!valid || (i < n && path[i] != '-'))
       return value_error("Invalid segment repetition", piece_at(0));
   }
-  if (i == n)
+  if (i == n && !segment_alone)
     return value_error("Path names no field", path);
   static constexpr std::string_view what[] = {"field", "component", "sub-component"};
   for (size_t k = 0; k < 3 && i < n; ++k) {
@@ -546,6 +548,47 @@ Result<std::vector<std::string>> field_values(const Message &message, std::strin
   else
     field.for_each_repetition(add);
   return out;
+}
+
+Result<std::string_view> element_text(const Message &message, std::string_view path) {
+  EditPath p;
+  if (auto error = parse_edit_path(path, p, true))
+    return std::move(*error);
+  if (p.append)
+    return value_error("Invalid segment repetition", path.substr(0, path.find('-')));
+  auto found = find_segment(message, p.name, p.segment_repetition);
+  if (!found)
+    return std::move(found).error();
+  const SegmentView segment = message.segment_at(found.value());
+  if (p.numbers == 0) {
+    const char *end = segment.stored ? segment.base + segment.ends[segment.stored - 1]
+                                     : segment.name.data() + segment.name.size();
+    return std::string_view(segment.name.data(), static_cast<size_t>(end - segment.name.data()));
+  }
+  if (p.number[0] > segment.field_count())
+    return index_out_of_range("Field", p.number[0], segment.field_count());
+  FieldView field = segment.field_at(p.number[0] - 1);
+  const EncodingCharacters &enc = *field.enc;
+  if (p.has_repetition) {
+    // A field without repetition separators is its own repetition 0.
+    const size_t count = field.literal ? 1 : count_pieces(field.text, enc.repetition);
+    if (p.repetition >= count)
+      return Error{ErrorKind::index_error, "Field repetition " + std::to_string(p.repetition) +
+                                               " not found (have " + std::to_string(count) + ")"};
+    if (!field.literal)
+      field.text = nth_piece(field.text, enc.repetition, p.repetition);
+  }
+  if (p.numbers == 1)
+    return field.text;
+  if (p.number[1] > field.component_count())
+    return index_out_of_range("Component", p.number[1], field.component_count());
+  const ComponentView component = field.component_at(p.number[1] - 1);
+  if (p.numbers == 2)
+    return component.text;
+  if (p.number[2] > component.sub_component_count())
+    return index_out_of_range("Sub-component", p.number[2], component.sub_component_count());
+  return component.literal ? component.text
+                           : nth_piece(component.text, enc.sub_component, p.number[2] - 1);
 }
 
 } // namespace vellomar

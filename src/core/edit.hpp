@@ -87,4 +87,19 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
 // '...'".
 Result<std::vector<std::string>> field_values(const Message &message, std::string_view path);
 
+// The text of the element that `path` names as it stands in the message:
+// escapes and inner delimiters kept, as a view into `message`. The grammar is
+// that of edit_message without "(+)", and a segment part alone ("PID",
+// "OBX(2)") names the whole segment line, without its line end. As in
+// lookups, a field path without "(r)" names the whole field (every
+// repetition) and a component path the component of the first repetition;
+// with "(r)" (0-based) a field that does not repeat is its own repetition 0.
+// Failures: the ValueErrors of edit_message for a malformed path ("(+)" is
+// an invalid segment repetition), then the lookups' KeyError "Segment
+// '{name}' not found" and IndexError "Segment '{name}' repetition {n} not
+// found (have {count})" and "{Field,Component,Sub-component} index {i} out
+// of range (1..{count})", and IndexError "Field repetition {r} not found
+// (have {count})".
+Result<std::string_view> element_text(const Message &message, std::string_view path);
+
 } // namespace vellomar

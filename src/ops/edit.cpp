@@ -111,6 +111,17 @@ Ref values(PyObject **args) {
   });
 }
 
+const py::Signature er7_sig{"er7()", {"message", "path"}, 2, 2};
+
+Ref er7(PyObject **args) {
+  const Message *message = to_message(args[0], "message");
+  std::string_view path;
+  if (!message || !py::to_text(args[1], "path", path))
+    return {};
+  return py::convert_or_raise(element_text(*message, path),
+                              [](std::string_view text) { return py::str(text); });
+}
+
 // The option line_ends: "escape" (None) or "space".
 bool to_line_ends(PyObject *obj, LineEnds &out) {
   if (!obj || obj == Py_None)
@@ -193,6 +204,11 @@ PyMethodDef edit_defs[] = {
     {"values", py::as_cfunction(py::function<values_sig, values>), METH_FASTCALL | METH_KEYWORDS,
      "values(message, path)\n--\n\n"
      "The decoded value at `path` in every repetition of the field, in order."},
+    {"er7", py::as_cfunction(py::function<er7_sig, er7>), METH_FASTCALL | METH_KEYWORDS,
+     "er7(message, path)\n--\n\n"
+     "The text at `path` as it stands in the message, escapes kept: a segment\n"
+     "line (\"PID\"), a field (\"PID-5\"), a field repetition (\"PID-5(1)\"), a\n"
+     "component or a sub-component."},
     {"escape", py::as_cfunction(py::function<escape_sig, escape>), METH_FASTCALL | METH_KEYWORDS,
      "escape(text, delimiters, line_ends='escape')\n--\n\n"
      "`text` escaped for a value, with the delimiters of a Message or of an\n"

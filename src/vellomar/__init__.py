@@ -38,16 +38,18 @@ from .read import MessageError, Reader, read  # noqa: E402
 from .table import Table, table, table_batches  # noqa: E402
 from .writer import write  # noqa: E402
 from .structure import Finding, Group, SegmentRef, ack, get, structure, validate  # noqa: E402
+from .compose import new_message  # noqa: E402
 
 # Editing lives in the core: each is the C function itself, no Python layer.
 edit = _ops.edit
 values = _ops.values
 escape = _ops.escape
+er7 = _ops.er7
 
 __all__ = [
     *_core.__all__, "PanicException", "decode", "read", "write", "Reader", "MessageError", "table",
     "table_batches", "Table", "edit", "values", "escape", "structure", "validate", "get", "ack",
-    "Finding", "Group", "SegmentRef",
+    "Finding", "Group", "SegmentRef", "er7", "new_message",
 ]
 
 

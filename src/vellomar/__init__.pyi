@@ -25,6 +25,7 @@ from .charsets import decode as decode
 from .read import MessageError as MessageError, Reader as Reader, read as read
 from .table import Table as Table, table as table, table_batches as table_batches
 from .writer import write as write
+from .compose import new_message as new_message
 from .structure import (
     Finding as Finding,
     Group as Group,
@@ -39,6 +40,7 @@ class PanicException(BaseException): ...
 
 def edit(message: Message, changes: Mapping[str, str | None]) -> Message: ...
 def values(message: Message, path: str) -> list[str]: ...
+def er7(message: Message, path: str) -> str: ...
 def escape(
     text: str, delimiters: Message | str, line_ends: Literal["escape", "space"] = "escape"
 ) -> str: ...
@@ -73,6 +75,8 @@ __all__ = [
     "Finding",
     "Group",
     "SegmentRef",
+    "er7",
+    "new_message",
 ]
 
 __version__: str

@@ -3,7 +3,8 @@
 // fixed message. Oracles: an edit that succeeds gives the index the parser gives
 // its text, and every segment no change names comes out byte for byte; one that
 // fails does so with a documented text. With delimiters that are distinct ASCII
-// punctuation, every value reads back at its path, and the changes applied one
+// punctuation, every value reads back at its path (and er7's text there is the
+// value escaped), and the changes applied one
 // at a time give the text that applying them together gives.
 #include <cctype>
 #include <map>
@@ -11,6 +12,7 @@
 
 #include "check.hpp"
 #include "edit.hpp"
+#include "escape.hpp"
 #include "parser.hpp"
 #include "terser.hpp"
 
@@ -132,8 +134,14 @@ FUZZ_ENTRY {
   bool appends = false;
   for (const Change &c : changes) {
     appends = appends || segment_of(c.path).second < 0;
-    if (segment_of(c.path).second >= 0)
-      FUZZ_CHECK(read_back(out, c.path) == std::string(c.value.value_or("")), c.path);
+    if (segment_of(c.path).second < 0)
+      continue;
+    FUZZ_CHECK(read_back(out, c.path) == std::string(c.value.value_or("")), c.path);
+    // The text as it stands is the value as escaped on the way in.
+    std::string escaped;
+    Escaper(out.enc).append(escaped, c.value.value_or(""));
+    auto stands = element_text(out, c.path);
+    FUZZ_CHECK(stands.ok() && stands.value() == escaped, c.path);
   }
   Message one = m;
   for (size_t i = 0; !appends && i < changes.size(); ++i) {

@@ -205,8 +205,11 @@ def _form(read_at: Callable[[int, int], bytes], size: int) -> tuple[str, bool, b
     at, before = 0, b""
     while at < size:
         # Each block with the last byte of the one before: a pair cut in two is found.
-        block = before + read_at(at, min(size, at + _AHEAD))
-        at += len(block) - len(before)
+        data = read_at(at, min(size, at + _AHEAD))
+        if not data:
+            break  # the file has shrunk: the reader sees what is left
+        block = before + data
+        at += len(data)
         crlf = crlf or b"\r\n" in block
         cr = cr or b"\r" in block
         framed = framed or b"\x0b" in block

@@ -80,8 +80,11 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
         window *= 2
     while last < size and (following := message_start(file, last + 1, size)) < size:
         last = following
-    if last >= size:
-        return size  # nothing but bytes between messages
+    if last >= size or quiet:
+        # Nothing but bytes between messages; or the writer has stopped, and
+        # whatever its last bytes are (a frame never closed, a 0x0B and MSH
+        # inside a note), they are the last message's.
+        return size
     file.seek(last)
     if file.read(1) == b"\x0b":
         # A frame ends at its 0x1C, which appears nowhere else; the last one
@@ -100,8 +103,6 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
                 return end + len(after) - len(after.lstrip(b"\r\n"))
             at = begin
         return 0
-    if quiet:
-        return size
     file.seek(last)
     data: bytes = file.read(size - last)
     line_end = max(data.rfind(b"\r"), data.rfind(b"\n")) + 1

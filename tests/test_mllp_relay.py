@@ -79,7 +79,8 @@ def test_a_receiver_that_is_down_is_retried_in_order(tmp_path):
 
     stats = asyncio.run(scenario())
     assert (received, stats.failures, stats.forwarded) == ([str(n) for n in range(5)], 3, 5)
-    assert (tmp_path / "forwarded").read_text() == f"{(tmp_path / 'messages.hl7').stat().st_size:020d}\n"
+    stored = (tmp_path / "messages.hl7").read_bytes().rstrip(b"\0")
+    assert (tmp_path / "forwarded").read_text() == f"{len(stored):020d}\n"
 
 
 @pytest.mark.parametrize("position, error", [
@@ -239,3 +240,25 @@ def test_an_error_in_forwarding_is_held_and_retried(tmp_path, monkeypatch, caplo
     port = asyncio.run(scenario())
     assert f"relay: holding the message at byte 0: {held.format(port=port)}" in caplog.messages
     assert [n for n in received if n != "bad"] == (["1", "1", "2"] if fault == "charset" else ["1", "2"])
+
+
+@pytest.mark.parametrize("content, at, count", [
+    (b"stray bytes\x0b" + MSG.format(1).encode() + b"\x1c\r\n", 0, 11),  # before a record
+    (b"\x0b" + MSG.format(1).encode() + b"\x1c\r\nstray bytes", 75, 11),  # after the last one
+])
+def test_bytes_that_are_not_a_record_are_passed_over_once(tmp_path, caplog, content, at, count):
+    (tmp_path / "messages.hl7").write_bytes(content)
+    received = []
+
+    async def scenario():
+        async with mllp.serve(lambda m: received.append(m.control_id), port=0) as receiver, mllp.relay(
+            "127.0.0.1", receiver.port, store=tmp_path, port=0, retry_wait=0.01
+        ) as relay:
+            await until(lambda: relay.stats.state == "waiting")
+            await mllp.send("127.0.0.1", relay.port, MSG.format(2))
+            await until(lambda: relay.stats.forwarded == 2)
+
+    asyncio.run(asyncio.wait_for(scenario(), 60))
+    assert received == ["1", "2"]
+    assert [m for m in caplog.messages if "passing over" in m] == [
+        f"relay: {tmp_path / 'messages.hl7'}: passing over {count} bytes at byte {at} that are not a stored message"]

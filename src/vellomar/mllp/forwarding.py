@@ -3,14 +3,16 @@ forwarded in order to one downstream receiver.
 
 Each message received is appended to the store (DIR/messages.hl7, fsynced)
 and acknowledged; a forwarding task sends the stored messages one at a time,
-in the order stored, and takes the next only after the receiver's AA (or
-CA). The byte offset reached is written to DIR/forwarded after each ACK, so
+in the order stored, and takes the next only after the receiver's AA (a CA
+is read past, for the AA, AE or AR after it). The byte offset reached is written to DIR/forwarded after each ACK, so
 a restart (after SIGKILL too) resumes with the message whose ACK had not
 come: every message acknowledged upstream reaches the receiver at least
 once, in order; only the one in flight when the relay stopped may arrive
 twice. (The offset is fsynced once a second: a power cut may send again up
 to a second's worth of messages.) A receiver that is down, refuses or resets
-the connection is retried with backoff, for as long as it takes.
+the connection is retried with backoff, for as long as it takes; so is any
+other error in forwarding (supervised: it never stops while the listener
+answers).
 """
 
 from __future__ import annotations

@@ -4,8 +4,8 @@ forwarded in order to one downstream receiver.
 Each message received is appended to the store (DIR/messages.hl7, fsynced)
 and acknowledged; a forwarding task sends the stored messages one at a time,
 in the order stored, and takes the next only after the receiver's AA (a CA
-is read past, for the AA, AE or AR after it). The byte offset reached is written to DIR/forwarded after each ACK, so
-a restart (after SIGKILL too) resumes with the message whose ACK had not
+is read past, for the AA, AE or AR after it). The byte offset reached is
+written to DIR/forwarded after each ACK, so a restart (after SIGKILL too) resumes with the message whose ACK had not
 come: every message acknowledged upstream reaches the receiver at least
 once, in order; only the one in flight when the relay stopped may arrive
 twice. (The offset is fsynced once a second: a power cut may send again up

@@ -14,6 +14,8 @@ from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT, Closable, Opening,
 from .framing import END, START, wrap
 from .tls import reason
 
+_RECENT = 1024  # control IDs a connection remembers having sent
+
 # Waits between retries double from `retry_wait` up to this (or `retry_wait`).
 MAX_RETRY_WAIT = 10.0
 
@@ -94,9 +96,10 @@ class Connection(Closable):
         self._peer = config.peer
         self._timeout = config.timeout
         self._answered = False  # an ACK came on the current transport
-        # Control IDs sent on the current transport: a message whose ID is
-        # among them goes on a new one, where no late answer can name it.
-        self._sent: set[str] = set()
+        # Control IDs sent lately on the current transport (the last
+        # _RECENT, oldest first): a message whose ID is among them goes on a
+        # new one, where no late answer can name it.
+        self._sent: dict[str, None] = {}
         self._closed = False
         self._lock = asyncio.Lock()
 
@@ -118,7 +121,9 @@ class Connection(Closable):
                 await self._discard_waiting(expected)
                 frame = await self._deliver(data)
                 if expected is not None:
-                    self._sent.add(expected)
+                    self._sent[expected] = None
+                    if len(self._sent) > _RECENT:
+                        del self._sent[next(iter(self._sent))]
                 ack = parse(decode(frame))
                 _check(ack, expected, self._peer)
                 while final and _code(ack) == "CA":

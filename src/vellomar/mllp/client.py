@@ -176,7 +176,10 @@ class Connection(Closable):
         if expected is not None and expected in self._sent:
             self._drop()
             return
-        await asyncio.sleep(0)  # let the loop take in what has arrived
+        # Two turns of the loop: one polls the socket, the next hands what
+        # arrived to the reader.
+        for _ in range(2):
+            await asyncio.sleep(0)
         # StreamReader has no public "what is buffered": its own buffer.
         waiting = getattr(self._reader, "_buffer", b"")
         if waiting.strip(b"\r\n"):

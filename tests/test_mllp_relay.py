@@ -178,7 +178,7 @@ async def randomised_relay(tmp_path, seed, count):
 
     server = await asyncio.start_server(receiver, "127.0.0.1", 0)
     to = server.sockets[0].getsockname()[1]
-    async with mllp.relay("127.0.0.1", to, store=tmp_path, port=0, retry_wait=0.01, timeout=1.0) as relay:
+    async with mllp.relay("127.0.0.1", to, store=tmp_path, port=0, retry_wait=0.01, timeout=1.5) as relay:
         async with mllp.connect("127.0.0.1", relay.port) as sender:
             for number in range(count):
                 text = MSG.format(rng.choice("ABC")).replace("MRN", str(number))
@@ -200,7 +200,7 @@ def relayed_as_promised(log, count):
 
 @pytest.mark.parametrize("seed", range(3))
 def test_a_randomised_receiver_gets_every_message_in_order(tmp_path, seed):
-    assert relayed_as_promised(asyncio.run(randomised_relay(tmp_path, seed, 40)), 40)
+    assert relayed_as_promised(asyncio.run(randomised_relay(tmp_path, seed, 30)), 30)
 
 
 @pytest.mark.parametrize("fault, sent, on_reject, held", [

@@ -322,6 +322,67 @@ def run_relay(messages: list[str], drain: int, use_uvloop: bool) -> dict[str, An
     return results
 
 
+def durable_appends(count: int) -> dict[str, float]:
+    """Milliseconds per durable write on the disk of the temporary directory,
+    one at a time (nothing to group): the floor (a plain `fdatasync` of 1 KB
+    overwritten in place, and `fsync` of 1 KB appended to a growing file,
+    which commits the size to the file system's journal too) and one
+    `Store.append` of a 1.1 KB message."""
+    from vellomar.mllp.config import Stats
+    from vellomar.mllp.store import Store
+
+    block = b"x" * 1100
+    figures = {}
+    with tempfile.TemporaryDirectory() as directory:
+        path = Path(directory) / "floor"
+        fd = os.open(path, os.O_RDWR | os.O_CREAT)
+        os.write(fd, b"\0" * (count * len(block)))
+        os.fsync(fd)
+        for name, sync, at in (("fdatasync in place", os.fdatasync, lambda n: n * len(block)),
+                               ("fsync appended", os.fsync, None)):
+            if at is None:
+                os.ftruncate(fd, 0)
+                os.fsync(fd)
+            started = time.perf_counter()
+            for n in range(count):
+                if at is None:
+                    os.write(fd, block)
+                else:
+                    os.pwrite(fd, block, at(n))
+                sync(fd)
+            figures[name] = 1000 * (time.perf_counter() - started) / count
+        os.close(fd)
+
+        async def appends() -> float:
+            store = Store(Path(directory) / "store", Stats())
+            await store.append(block)  # the first, which may make the file
+            started = time.perf_counter()
+            for _ in range(count):
+                await store.append(block)
+            elapsed = time.perf_counter() - started
+            await store.close()
+            return 1000 * elapsed / count
+
+        figures["Store.append"] = asyncio.run(appends())
+    return figures
+
+
+def store_loads(messages: list[str], repeat: int) -> None:
+    """The store at 1, 20 and 100 connections with one message in flight
+    each, beside what the disk allows."""
+    floor = durable_appends(200)
+    print("# one durable write, ms (200 in a row): " +
+          ", ".join(f"{name} {ms:.2f}" for name, ms in floor.items()))
+    loads = [(1, 1), (20, 1), (100, 1)]
+    rows, stats = run_listener("vellomar", False, tempfile.gettempdir(), messages, loads, repeat)
+    for row in rows:
+        print(f"vellomar asyncio --store {row['connections']:>4} connections: "
+              f"{row['per_second']:>7.0f} msg/s, p99 {row['p99_ms']:.1f} ms, lost {row['lost']}, "
+              f"{row['per_second'] / rows[0]['per_second']:.1f}x 1 connection (target 20x at 100)")
+    print(f"stored {stats['stored']} messages in {stats['fsyncs']} flushes; the disk allows "
+          f"{1000 / floor['fdatasync in place']:.0f} flushes/s")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     commands = parser.add_subparsers(dest="command")
@@ -338,9 +399,14 @@ def main() -> None:
     parser.add_argument("--drain", type=int, default=100_000, help="messages queued in the "
                         "relay while its receiver is down (0: no relay runs)")
     parser.add_argument("--json", help="write the figures to this file")
+    parser.add_argument("--store-only", action="store_true", help="only the store: one durable "
+                        "append, and 1, 20 and 100 connections with one message in flight")
     args = parser.parse_args()
     if args.command == "serve":
         serve(args.kind, args.uvloop, args.store, args.port, args.expect)
+        return
+    if args.store_only:
+        store_loads(corpus.adt_series(args.messages), args.repeat)
         return
 
     messages = corpus.adt_series(args.messages)

@@ -1,8 +1,13 @@
 """The command line's written files: never destroyed, never half-written, and
 edit's messages cut and encoded as vellomar.read and vellomar.write do."""
 
+import os
+import shutil
+import signal
 import subprocess
 import sys
+import tempfile
+from pathlib import Path
 
 import pytest
 
@@ -13,7 +18,8 @@ LATIN = ("MSH|^~\\&" + "|" * 16 + "8859/1\rPID|1\r").encode()
 UTF8 = "MSH|^~\\&\rPID|2\r".encode()
 ARGV = {"edit": ["edit", "-o", "{out}", "PID-5-1=Zoë", "--", "{src}"],
         "table": ["table", "id=PID-1", "--", "{src}", "-o", "{out}"],
-        "get": ["get", "PID-1", "--", "{src}"], "edit-stdout": ["edit", "PID-1=2", "--", "{src}"]}
+        "get": ["get", "PID-1", "--", "{src}"], "edit-stdout": ["edit", "PID-1=2", "--", "{src}"],
+        "table-stdout": ["table", "id=PID-1", "--", "{src}"]}
 RESULT = {"edit": LATIN.replace(b"|1\r", b"|1||||Zo\xeb\r") + UTF8.replace(b"|2\r", "|2||||Zoë\r".encode()),
           "table": b"id\r\n1\r\n2\r\n"}
 
@@ -47,7 +53,8 @@ def test_output_replaced_only_when_whole(tmp_path, command, src, out, expected):
     assert sorted(p.name for p in tmp_path.rglob("*")) == ["dir", "in.hl7", "old.hl7"]
 
 
-@pytest.mark.parametrize("command, out", [("edit", "old.hl7"), ("table", "old.hl7"), ("get", "<stdout>"), ("edit-stdout", "<stdout>")])
+@pytest.mark.parametrize("command, out", [("edit", "old.hl7"), ("table", "old.hl7"), ("get", "<stdout>"), ("edit-stdout", "<stdout>"),
+                                          ("table-stdout", "<stdout>")])
 def test_full_disk_names_the_output(tmp_path, command, out):
     (tmp_path / "in.hl7").write_bytes((LATIN + UTF8) * 20000)
     (tmp_path / "old.hl7").write_bytes(b"old")
@@ -56,6 +63,30 @@ def test_full_disk_names_the_output(tmp_path, command, out):
     assert run(tmp_path, command, "in.hl7", "old.hl7", before=limit) == (1, f"vellomar: {out}: File too large\n")
     assert (tmp_path / "old.hl7").read_bytes() == b"old"
     assert sorted(p.name for p in tmp_path.iterdir()) == ["in.hl7", "old.hl7"]
+
+
+KILLED = "import os, signal, vellomar._files as f; f.AtomicFile.write = lambda *a: os.kill(os.getpid(), signal.SIGKILL); "
+
+
+@pytest.mark.skipif(os.getuid() != 0, reason="sets owners and runs as another user")
+@pytest.mark.parametrize("user, owner, mode, expected", [
+    ("", (65534, 65534), 0o640, (0, "")),  # root replaces nobody's file: still nobody's, 0640
+    ("os.setgid(65534); os.setuid(65534); ", (0, 0), 0o444, (2, "vellomar: old.hl7: Permission denied\n")),
+    ("os.setgid(65534); os.setuid(65534); ", (65534, 65534), 0o444, (2, "vellomar: old.hl7: Permission denied\n")),
+])
+def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothing(user, owner, mode, expected):
+    tmp_path = Path(tempfile.mkdtemp())  # where another user can reach it (pytest's own is 0700)
+    (tmp_path / "in.hl7").write_bytes(LATIN + UTF8)
+    (out := tmp_path / "old.hl7").write_bytes(b"old")
+    os.chown(out, *owner)
+    out.chmod(mode)
+    tmp_path.chmod(0o777)
+    assert run(tmp_path, "table", "in.hl7", "old.hl7", before=KILLED)[0] == -signal.SIGKILL
+    assert len(list(tmp_path.glob(".old.hl7.*.tmp"))) == 1  # the killed run's temporary file
+    assert run(tmp_path, "table", "in.hl7", "old.hl7", before="import os, csv, vellomar.cli.table; " + user) == expected
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.hl7", "old.hl7"]
+    assert (out.stat().st_uid, out.stat().st_gid, out.stat().st_mode & 0o777) == (*owner, mode)
+    shutil.rmtree(tmp_path)
 
 
 @pytest.mark.parametrize("data", [

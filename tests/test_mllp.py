@@ -498,6 +498,7 @@ def test_junk_bytes_are_logged_once_then_summed_up(caplog):
     ("1", None, "AA 1", [True]),  # a slow handler, then released
     ("fail", None, "AE fail", [True]),  # failing after its wait
     ("1 2", None, "AA 1,AA 2", [True]),  # settled once, when both are answered
+    ("cancelled 2", None, "AE cancelled,AA 2", [True]),  # it awaited a task someone cancelled
     ("1", "stop", "", []),  # the connection gone while the handler waits: its task cancelled
     ("1 now", "stop on send", "AA 1", []),  # gone as the first ACK is sent
 ])
@@ -509,6 +510,8 @@ async def test_an_awaited_answer_settles_once_nothing_is_under_way(control_ids, 
         await release.wait()
         if message.control_id == "fail":
             raise ValueError("no")
+        if message.control_id == "cancelled":
+            raise asyncio.CancelledError()
 
     def send(data):
         sent.append(vellomar.parse(data[1:-2].decode()))

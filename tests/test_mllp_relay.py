@@ -2,6 +2,7 @@
 
 import asyncio
 import contextlib
+import random
 import signal
 import sys
 
@@ -78,7 +79,8 @@ def test_a_receiver_that_is_down_is_retried_in_order(tmp_path):
 
     stats = asyncio.run(scenario())
     assert (received, stats.failures, stats.forwarded) == ([str(n) for n in range(5)], 3, 5)
-    assert (tmp_path / "forwarded").read_text() == f"{(tmp_path / 'messages.hl7').stat().st_size:020d}\n"
+    stored = (tmp_path / "messages.hl7").read_bytes().rstrip(b"\0")
+    assert (tmp_path / "forwarded").read_text() == f"{len(stored):020d}\n"
 
 
 @pytest.mark.parametrize("position, error", [
@@ -137,3 +139,126 @@ def test_nothing_acknowledged_is_lost_across_sigkill(tmp_path):
     first = sorted(set(received), key=received.index)
     assert first == list(range(300))  # every one, in order
     assert len(received) - 300 <= 2  # at most the one in flight, and the one whose ACK the kill cut
+
+
+ANSWERS = ["AA", "AA AA", "AA late", "CA AA", "CA AE", "CA AR", "AE", "AR", "CA", "drop", "cut", "garbage"]
+WEIGHTS = [30, 6, 6, 6, 3, 3, 4, 4, 2, 2, 3, 3]
+REJECTED = {"CA AE", "CA AR", "AE", "AR"}
+
+
+async def randomised_relay(tmp_path, seed, count):
+    """Relay `count` messages, their control IDs repeating, to a receiver
+    that answers at random; the receiver's log of (number, outcome)."""
+    rng = random.Random(seed)
+    log = []
+
+    async def receiver(reader, writer):
+        spare = None  # a second answer held back until the next message comes
+        with contextlib.suppress(asyncio.IncompleteReadError, ConnectionError):
+            while True:
+                message = vellomar.parse((await reader.readuntil(b"\x1c")).strip(b"\r\n\x0b\x1c").decode())
+                number, how = int(message["PID-3"]), rng.choices(ANSWERS, WEIGHTS)[0]
+                frames = [b"\x0b" + message.ack(code).encode() + b"\x1c\r" for code in how.split()[:2]
+                          if code in ("AA", "AE", "AR", "CA")]
+                outcome = "AA" if how.split()[-1] in ("AA", "late") else "rejected" if how in REJECTED else "lost"
+                if spare is not None:  # an earlier message's answer first: this one's cannot be taken
+                    frames.insert(0, spare)
+                    outcome, spare = "lost", None
+                if how == "AA late":
+                    spare = frames[-1]
+                elif how == "cut":
+                    frames = [b"\x0b" + message.ack().encode()[:20]]
+                elif how == "garbage":
+                    frames = [b"\x0bnot an answer\x1c\r"]
+                log.append((number, outcome))
+                writer.write(b"".join(frames))
+                if how == "cut":
+                    break
+        writer.transport.abort()
+
+    server = await asyncio.start_server(receiver, "127.0.0.1", 0)
+    to = server.sockets[0].getsockname()[1]
+    async with mllp.relay("127.0.0.1", to, store=tmp_path, port=0, retry_wait=0.01, timeout=1.5) as relay:
+        async with mllp.connect("127.0.0.1", relay.port) as sender:
+            for number in range(count):
+                text = MSG.format(rng.choice("ABC")).replace("MRN", str(number))
+                assert (await sender.send(text))["MSA-1"] == "AA"
+        await until(lambda: log.count((count - 1, "AA")), 60)
+    server.close()
+    return log
+
+
+def relayed_as_promised(log, count):
+    """Every message reached the receiver with an AA, in order, each once;
+    after anything but an AA that the relay could read, the same again."""
+    expected = 0
+    for number, outcome in log:
+        assert number == expected, log
+        expected += outcome == "AA"
+    return expected == count
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_a_randomised_receiver_gets_every_message_in_order(tmp_path, seed):
+    assert relayed_as_promised(asyncio.run(randomised_relay(tmp_path, seed, 30)), 30)
+
+
+@pytest.mark.parametrize("fault, sent, on_reject, held", [
+    # The ACK cannot be read: "1" is sent again.
+    ("charset", "1 2", "hold", "127.0.0.1:{port}: Unknown character set in MSH-18: 'X-NONE'"),
+    ("disk full", "bad 1 2", "dead-letter", "OSError: [Errno 28] No space left on device"),
+])
+def test_an_error_in_forwarding_is_held_and_retried(tmp_path, monkeypatch, caplog, fault, sent, on_reject, held):
+    received, faults = [], [1]
+    from vellomar.mllp import forwarding
+
+    def write_all(fd, buffers):
+        if faults.pop() if faults else 0:
+            raise OSError(28, "No space left on device")
+        return store_write_all(fd, buffers)
+
+    store_write_all = forwarding.write_all
+    if fault == "disk full":
+        monkeypatch.setattr(forwarding, "write_all", write_all)
+
+    def downstream(message):
+        received.append(message.control_id)
+        if message.control_id == "bad":
+            raise ValueError("no")
+        if fault == "charset" and faults and faults.pop():
+            return message.ack().replace("|2.5", "|2.5||||||X-NONE", 1)
+
+    async def scenario():
+        async with mllp.serve(downstream, port=0) as receiver, mllp.relay(
+            "127.0.0.1", receiver.port, store=tmp_path, port=0, retry_wait=0.01, on_reject=on_reject
+        ) as relay:
+            for number in sent.split():
+                await mllp.send("127.0.0.1", relay.port, MSG.format(number))
+            await until(lambda: relay.stats.forwarded == 2)
+            return receiver.port
+
+    port = asyncio.run(scenario())
+    assert f"relay: holding the message at byte 0: {held.format(port=port)}" in caplog.messages
+    assert [n for n in received if n != "bad"] == (["1", "1", "2"] if fault == "charset" else ["1", "2"])
+
+
+@pytest.mark.parametrize("content, at, count", [
+    (b"stray bytes\x0b" + MSG.format(1).encode() + b"\x1c\r\n", 0, 11),  # before a record
+    (b"\x0b" + MSG.format(1).encode() + b"\x1c\r\nstray bytes", 75, 11),  # after the last one
+])
+def test_bytes_that_are_not_a_record_are_passed_over_once(tmp_path, caplog, content, at, count):
+    (tmp_path / "messages.hl7").write_bytes(content)
+    received = []
+
+    async def scenario():
+        async with mllp.serve(lambda m: received.append(m.control_id), port=0) as receiver, mllp.relay(
+            "127.0.0.1", receiver.port, store=tmp_path, port=0, retry_wait=0.01
+        ) as relay:
+            await until(lambda: relay.stats.state == "waiting")
+            await mllp.send("127.0.0.1", relay.port, MSG.format(2))
+            await until(lambda: relay.stats.forwarded == 2)
+
+    asyncio.run(asyncio.wait_for(scenario(), 60))
+    assert received == ["1", "2"]
+    assert [m for m in caplog.messages if "passing over" in m] == [
+        f"relay: {tmp_path / 'messages.hl7'}: passing over {count} bytes at byte {at} that are not a stored message"]

@@ -8,6 +8,8 @@ import resource
 
 import pytest
 
+import vellomar
+from vellomar import _ranges
 from vellomar.mllp import store as store_module
 from vellomar.mllp.config import Stats
 from vellomar.mllp.store import Store
@@ -19,7 +21,7 @@ def record(data):
     return b"\x0b" + data + b"\x1c\r\n"
 
 
-async def appended(store, *messages):
+async def appended(store, *messages, keep_open=False):
     """Each message appended in turn: None when stored, else the error's text."""
     results = []
     for data in messages:
@@ -28,33 +30,61 @@ async def appended(store, *messages):
             results.append(None)
         except OSError as error:
             results.append(str(error))
-    await store.close()
+    if not keep_open:
+        await store.close()
     return results
 
 
-@pytest.mark.parametrize("undo_fails", [False, True])
-def test_a_failed_write_leaves_only_whole_records(tmp_path, monkeypatch, undo_fails):
+def seen(path):
+    """What a reader in another process takes from the store now."""
+    return [m["MSH-3"] for m in vellomar.read(path)]
+
+
+@pytest.mark.parametrize("fault, results, kept", [
+    ("flush", [None, "[Errno 5] EIO", None], ["A", "C"]),
+    ("half written", [None, "[Errno 28] No space left on device", None], ["A", "C"]),
+    ("undo fails", [None, "[Errno 5] EIO", "{path}: the store stopped: a failed write could not be undone: "
+                                           "[Errno 5] EIO"], ["A"]),
+    ("file too large", ["[Errno 27] File too large", "[Errno 27] File too large", None], ["C"]),
+])
+def test_a_failed_write_is_never_seen_by_readers(tmp_path, monkeypatch, fault, results, kept):
+    path, during = tmp_path / "messages.hl7", []
+    datasync, pwritev, pwrite = store_module._datasync, os.pwritev, os.pwrite
+
+    def failing_datasync(fd):
+        if b"|B" in os.pread(fd, 4096, 0):
+            during.append(seen(path))  # B is in the file, its flush not done
+            if fault == "undo fails":
+                monkeypatch.setattr(os, "pwrite", lambda *a: (_ for _ in ()).throw(OSError(5, "EIO")))
+            raise OSError(5, "EIO")
+        datasync(fd)
+
+    def half_pwritev(fd, buffers, offset):
+        if b"|B" not in b"".join(buffers):
+            return pwritev(fd, buffers, offset)
+        pwrite(fd, bytes(buffers[1][:100]), offset)
+        during.append(seen(path))
+        raise OSError(28, "No space left on device")
+
     async def run():
         store = Store(tmp_path, Stats())
-        await store.append(A)
-        if undo_fails:
-            monkeypatch.setattr(os, "ftruncate", lambda fd, size: (_ for _ in ()).throw(OSError(5, "EIO")))
-        soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
-        # The disk fills half-way through B; C fits once B is undone.
-        resource.setrlimit(resource.RLIMIT_FSIZE, (len(record(A)) + 500, hard))
-        try:
-            return await appended(store, B, C)
-        finally:
-            resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+        if fault in ("flush", "undo fails"):
+            monkeypatch.setattr(store_module, "_datasync", failing_datasync)
+        elif fault == "half written":
+            monkeypatch.setattr(os, "pwritev", half_pwritev)
+        else:  # the disk is full before the file is grown ahead
+            soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, hard))
+            try:
+                done = [await appended(store, A, B, keep_open=True)]
+            finally:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+            return done[0] + await appended(store, C)
+        return await appended(store, A, B, C)
 
-    results = asyncio.run(run())
-    path = tmp_path / "messages.hl7"
-    if undo_fails:
-        stopped = f"{path}: the store stopped: a failed write could not be undone: [Errno 5] EIO"
-        assert results == ["[Errno 27] File too large", stopped]
-    else:
-        assert results == ["[Errno 27] File too large", None]
-        assert path.read_bytes() == record(A) + record(C)
+    got = asyncio.run(run())
+    assert got == [r and r.format(path=path) for r in results]
+    assert all(reading == ["A"] for reading in during) and seen(path) == kept
 
 
 def test_new_directories_and_the_file_are_made_durable(tmp_path, monkeypatch):
@@ -83,9 +113,10 @@ TORN = b"\x0bMSH|^~\\&|T\rNTE|" + b"t" * (3 << 20)
     [
         (record(A) * 3 + TORN, record(A) * 3, f"cut {len(TORN)} bytes at byte {3 * len(record(A))}"),
         (TORN, b"", f"cut {len(TORN)} bytes at byte 0"),
+        (record(A) + TORN[:99] + bytes(5000), record(A), "cut 99 bytes at byte 14"),
         (record(A) + b"not a record", record(A) + b"not a record", None),
     ],
-    ids=["torn tail", "torn only", "no record"],
+    ids=["torn tail", "torn only", "torn, then zeros grown ahead", "no record"],
 )
 def test_a_torn_record_is_cut_reading_only_the_tail(tmp_path, monkeypatch, caplog, content, kept, logged):
     (tmp_path / "messages.hl7").write_bytes(content)
@@ -93,9 +124,12 @@ def test_a_torn_record_is_cut_reading_only_the_tail(tmp_path, monkeypatch, caplo
     monkeypatch.setattr(os, "pread", lambda fd, n, at: read.append(n) or pread(fd, n, at))
     with caplog.at_level(logging.WARNING, "vellomar.mllp"):
         asyncio.run(appended(Store(tmp_path, Stats())))
-    assert (tmp_path / "messages.hl7").read_bytes() == kept
-    assert sum(read) <= len(content) - len(kept) + 2 * store_module._SCAN
-    expected = [] if logged is None else [
+    assert (tmp_path / "messages.hl7").read_bytes().rstrip(b"\0") == kept
+    assert (tmp_path / "messages.hl7.durable").read_bytes() == _ranges.published(len(kept))
+    assert sum(read) <= len(content) - len(kept) + 3 * store_module._SCAN
+    expected = [
+        f"store {tmp_path / 'messages.hl7'}: 12 bytes at byte 14 are not a record; they are kept, and passed over"
+    ] if logged is None else [
         f"store {tmp_path / 'messages.hl7'}: {logged}, a message that a crash left half written "
         "(it was never acknowledged)"]
     assert [r.getMessage() for r in caplog.records] == expected

@@ -109,6 +109,14 @@ def test_whole_end_takes_closed_frames(cut):
 LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
 
 
+@pytest.mark.parametrize("data", [
+    STORE + SB + message(12, ""),  # a last frame never closed
+    LINES + b"NTE|1||\x0bMSH in a note\r",  # a start block and MSH inside a note
+])
+def test_a_quiet_file_is_whole_to_its_end(data):
+    assert _ranges.whole_end(io.BytesIO(data), len(data), quiet=True) == len(data)
+
+
 @pytest.mark.parametrize("size, quiet, end", [
     (34, False, 17),  # a line end followed by nothing: another segment may follow
     (34, True, 34),   # ... unless the writer has stopped

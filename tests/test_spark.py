@@ -207,15 +207,16 @@ def test_stream_waits_for_a_quiet_unframed_file(tmp_path):
 
 def run_stream(spark, source, checkpoint, out):
     query = (spark.readStream.format("hl7").options(columns="id=MSH-10,mrn=PID-3-1", mode="FAILFAST", provenance="true")
-             .option("blocksize", "4k").load(str(source))
+             .options(blocksize="4k", quietSeconds="3600").load(str(source))
              .writeStream.format("parquet").option("path", str(out)).option("checkpointLocation", str(checkpoint))
              .trigger(availableNow=True).start())
     assert query.awaitTermination(180) and query.exception() is None
 
 
 def test_stream_growing_file_restarted(spark, tmp_path):
-    # A record half written when a batch is planned waits for the next one;
-    # the second query starts from the first one's checkpoint.
+    # A record half written when a batch is planned waits for the next one
+    # (its writer is not quiet); the second query starts from the first one's
+    # checkpoint.
     store = tmp_path / "messages.hl7"
     data = "".join(archive(40, frame=True)).encode()
     half = data.index(b"\x0bMSH", len(data) // 2) + 200

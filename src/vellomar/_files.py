@@ -6,7 +6,12 @@ destination's own directory (so the final rename stays on one file system),
 which is flushed, synced and renamed over the destination only when the
 writer says the whole run succeeded. On any failure the temporary file is
 removed and the destination keeps its old content, so an output that is also
-an input is safe: the input is read through its own, old inode.
+an input is safe: the input is read through its own, old inode. A run killed
+before it could remove its temporary file (SIGKILL) leaves it; the temporary
+file's name holds its process id, and the next run writing the same
+destination removes those whose process is gone. The new file gets the old
+one's mode, and its owner and group as far as the user may set them; other
+hard links to the old file keep the old content (a rename makes a new file).
 """
 
 from __future__ import annotations
@@ -46,6 +51,30 @@ def write_all(write: Callable[[Any], int | None], data: bytes) -> None:
         count = write(view)
 
 
+def _alive(pid: int) -> bool:
+    """Whether a process `pid` exists (one of another user's counts)."""
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except OSError:
+        return True
+    return True
+
+
+def _keep_owner(fd: int, status: os.stat_result) -> None:
+    """Give the file `fd` the owner and group of `status`, or the group
+    alone, or neither: as far as the user may."""
+    if not hasattr(os, "fchown"):  # pragma: no cover
+        return
+    for uid in (status.st_uid, -1):
+        try:
+            os.fchown(fd, uid, status.st_gid)
+            return
+        except OSError:
+            continue
+
+
 class AtomicFile:
     """A file opened for writing in place of `path` (`mode` "wb" or "w",
     `encoding` and `newline` as `open` takes them).
@@ -74,6 +103,11 @@ class AtomicFile:
             raise WriteError(errno.EISDIR, os.strerror(errno.EISDIR), self.path)
         self._directory = os.path.dirname(target)
         self._target = target
+        if status is None or stat.S_ISREG(status.st_mode):
+            self._sweep()
+        if status is not None and not os.access(self.path, os.W_OK):
+            # Refused as the shell's `>` refuses it, though a rename could replace it.
+            raise WriteError(errno.EACCES, os.strerror(errno.EACCES), self.path)
         self._open = True
         # A device or a pipe (/dev/stdout, a FIFO) cannot be replaced by a
         # rename, and holds no old content to keep: it is written directly.
@@ -89,6 +123,7 @@ class AtomicFile:
         fd, self._temp = self._create_temp()
         try:
             if status is not None:
+                _keep_owner(fd, status)
                 os.chmod(fd, stat.S_IMODE(status.st_mode))  # the old file's permissions
             self._file = os.fdopen(fd, mode, encoding=encoding, newline=newline)
         except BaseException:
@@ -96,11 +131,28 @@ class AtomicFile:
             os.unlink(self._temp)
             raise
 
+    def _sweep(self) -> None:
+        """Remove the temporary files of runs on the same destination whose
+        process is gone (killed before they could remove them)."""
+        prefix = f".{os.path.basename(self._target)}."
+        try:
+            names = [n for n in os.listdir(self._directory or ".") if n.startswith(prefix)]
+        except OSError:
+            return
+        for name in names:
+            pid, dash, token = name[len(prefix) :].partition("-")
+            if not (dash and pid.isdigit() and token.endswith(".tmp") and not _alive(int(pid))):
+                continue
+            try:
+                os.unlink(os.path.join(self._directory, name))
+            except OSError:
+                pass  # another run removed it, or it is not ours to remove
+
     def _create_temp(self) -> tuple[int, str]:
         """A new, empty temporary file beside the destination: its descriptor and path."""
         flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0)
         for _ in range(100):
-            name = f".{os.path.basename(self._target)}.{secrets.token_hex(4)}.tmp"
+            name = f".{os.path.basename(self._target)}.{os.getpid()}-{secrets.token_hex(4)}.tmp"
             temp = os.path.join(self._directory, name)
             try:
                 return os.open(temp, flags, 0o666), temp

@@ -13,11 +13,13 @@ A file still being written ends, for a reader, after its last whole message
 
 from __future__ import annotations
 
+import os
+import zlib
 from typing import Any
 
 from . import _ops
 
-__all__ = ["message_start", "message_range", "grown_range", "whole_end"]
+__all__ = ["message_start", "message_range", "grown_range", "whole_end", "readable_size"]
 
 # The bytes kept from one read to the next: a start cut in two is found whole
 # (the byte before a start and the first six bytes of a "\x0b\xef\xbb\xbfMSH").
@@ -80,8 +82,11 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
         window *= 2
     while last < size and (following := message_start(file, last + 1, size)) < size:
         last = following
-    if last >= size:
-        return size  # nothing but bytes between messages
+    if last >= size or quiet:
+        # Nothing but bytes between messages; or the writer has stopped, and
+        # whatever its last bytes are (a frame never closed, a 0x0B and MSH
+        # inside a note), they are the last message's.
+        return size
     file.seek(last)
     if file.read(1) == b"\x0b":
         # A frame ends at its 0x1C, which appears nowhere else; the last one
@@ -100,8 +105,6 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
                 return end + len(after) - len(after.lstrip(b"\r\n"))
             at = begin
         return 0
-    if quiet:
-        return size
     file.seek(last)
     data: bytes = file.read(size - last)
     line_end = max(data.rfind(b"\r"), data.rfind(b"\n")) + 1
@@ -109,3 +112,36 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
     if line_end and rest and (b"\x0bMSH".startswith(rest) or rest == b"MSH"):
         return last + line_end
     return last
+
+
+# A log whose writer says how far it is durable (the listener's store) has
+# that length in a file of this suffix beside it.
+DURABLE_SUFFIX = ".durable"
+_READS = 3  # reads of a durable length caught half written before giving up
+
+
+def published(length: int) -> bytes:
+    """The text of a durable-length file: the length and its CRC-32, so that
+    a reader never takes a write it caught half done."""
+    digits = b"%020d" % length
+    return b"%s %08x\n" % (digits, zlib.crc32(digits))
+
+
+def readable_size(path: str | os.PathLike[str], size: int) -> int:
+    """The bytes of the file at ``path``, now ``size`` bytes long, that a
+    reader may take: all of them, or, for a log whose writer publishes its
+    durable length beside it, no more than that length (what lies past it
+    may still be taken back)."""
+    durable = os.fspath(path) + DURABLE_SUFFIX
+    for _ in range(_READS):
+        try:
+            with open(durable, "rb") as file:
+                text = file.read(64)
+        except FileNotFoundError:
+            return size
+        digits, _, check = text.partition(b" ")
+        if len(digits) == 20 and digits.isdigit() and check.strip() == b"%08x" % zlib.crc32(digits):
+            return min(size, int(digits))
+        if not text:
+            return 0  # made, not yet written: nothing durable
+    raise ValueError(f"{durable}: not a durable length: {text[:64]!r}")

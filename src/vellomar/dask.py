@@ -34,7 +34,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
 import vellomar
 from vellomar.table import count_range, range_batches
 
-from ._ranges import message_range as _message_range
+from ._ranges import message_range as _message_range, readable_size
 
 if TYPE_CHECKING:
     from fsspec import AbstractFileSystem
@@ -97,6 +97,8 @@ def read_hl7(
     blocks = []
     for path in paths:  # a glob comes sorted; a list keeps its order
         length = fs.size(path)
+        if "file" in (fs.protocol if isinstance(fs.protocol, tuple) else (fs.protocol,)):
+            length = readable_size(path, length)  # a live store: its durable part
         step = length if size is None else size
         blocks.extend(
             (path, offset, step, length) for offset in range(0, max(length, 1), max(step, 1))

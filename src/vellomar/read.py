@@ -8,6 +8,7 @@ from collections.abc import Callable, Iterator
 from typing import IO, Literal
 
 from . import _ops
+from ._ranges import readable_size
 from ._core import Message
 from .charsets import codec_of
 
@@ -55,6 +56,23 @@ def without_bom(
     return read_on, MessageError, 0
 
 
+def _bounded(file: IO[bytes], path: str | os.PathLike[str]) -> Callable[[int], bytes]:
+    """`file.read`, stopping at the end of what a log written by another
+    process holds durably (the listener's store); the whole file otherwise."""
+    size = os.fstat(file.fileno()).st_size
+    left = readable_size(path, size)
+    if left == size:
+        return file.read
+
+    def read(count: int) -> bytes:
+        nonlocal left
+        data = file.read(min(count, left))
+        left -= len(data)
+        return data
+
+    return read
+
+
 class Reader:
     """The messages of a source, read in chunks and cut as `parse_batch` cuts
     a batch; memory stays bounded by the largest message.
@@ -80,7 +98,7 @@ class Reader:
         read: Callable[[int], bytes]
         if isinstance(source, (str, os.PathLike)):
             self._file = file = open(source, "rb", buffering=0)  # noqa: SIM115
-            read = file.read
+            read = _bounded(file, source)
         else:
             read = source.read
         read, error_type, self._skipped_bytes = without_bom(read)

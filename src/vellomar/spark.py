@@ -40,7 +40,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
 
 import vellomar
 
-from ._ranges import grown_range, message_range
+from ._ranges import grown_range, message_range, readable_size
 from .table import BATCH_BYTES, BATCH_ROWS, PROVENANCE_COLUMNS, batch_budget, count_range, range_batches
 
 __all__ = ["HL7DataSource", "register"]
@@ -329,7 +329,10 @@ class _BatchReader(DataSourceReader):
         self.options = options
 
     def partitions(self) -> Sequence[InputPartition]:
-        spans = [_Span(path, 0, os.path.getsize(path)) for path in _files(self.options.paths)]
+        spans = [
+            _Span(path, 0, readable_size(path, os.path.getsize(path)))
+            for path in _files(self.options.paths)
+        ]
         return _partitions(spans, self.options.blocksize)
 
     def read(self, partition: InputPartition) -> Iterator[Any]:
@@ -353,7 +356,7 @@ class _StreamReader(DataSourceStreamReader):
         ends = dict(known)
         for path in _files(self.options.paths, missing_ok=True):
             status = os.stat(path)
-            size = status.st_size
+            size = readable_size(path, status.st_size)
             done, messages = known.get(path, (0, 0))
             if size < done:
                 raise ValueError(

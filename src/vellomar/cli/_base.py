@@ -305,6 +305,24 @@ def write_text(stream: TextIO, text: str) -> None:
         stream.write(text.encode(encoding, "backslashreplace").decode(encoding))
 
 
+class NamedStdout:
+    """Standard output for writers that take a file (csv, JSON lines): a
+    failure to write it (a full disk under it) names `<stdout>`, never the
+    input being read."""
+
+    def __init__(self, stream: TextIO) -> None:
+        self.buffer = getattr(stream, "buffer", stream)
+        self._stream = stream
+
+    def write(self, text: str) -> int:
+        try:
+            return self._stream.write(text)
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise WriteError(error.errno, error.strerror or str(error), "<stdout>") from None
+
+
 # ---------------------------------------------------------------------------
 # Reading files message by message
 

@@ -23,6 +23,7 @@ from ..read import MessageError
 from ..table import BATCH_ROWS, Table, table_batches
 from ._base import (
     PROG,
+    NamedStdout,
     PROGRESS_THRESHOLD,
     Progress,
     UsageError,
@@ -179,7 +180,7 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
 
     try:
         try:
-            _write(reported(batches), args.format, output or stdout)
+            _write(reported(batches), args.format, output or NamedStdout(stdout))
         except MessageError as error:
             progress.clear()
             report(stdout, stderr, error.file or "-", problem(error))

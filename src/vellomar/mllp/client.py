@@ -10,9 +10,11 @@ from types import TracebackType
 from .._core import Message, parse
 from ..charsets import decode
 from .ack import message_codec
-from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT, Closable, Opening, address
+from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT, Closable, Opening, address, log
 from .framing import END, START, wrap
 from .tls import reason
+
+_RECENT = 1024  # control IDs a connection remembers having sent
 
 # Waits between retries double from `retry_wait` up to this (or `retry_wait`).
 MAX_RETRY_WAIT = 10.0
@@ -94,23 +96,39 @@ class Connection(Closable):
         self._peer = config.peer
         self._timeout = config.timeout
         self._answered = False  # an ACK came on the current transport
+        # Control IDs sent lately on the current transport (the last
+        # _RECENT, oldest first): a message whose ID is among them goes on a
+        # new one, where no late answer can name it.
+        self._sent: dict[str, None] = {}
         self._closed = False
         self._lock = asyncio.Lock()
 
-    async def send(self, message: str | bytes | Message) -> Message:
+    async def send(self, message: str | bytes | Message, *, final: bool = False) -> Message:
         """Send one message (text, bytes as they are, or a Message's raw
         text) and return its parsed ACK. TimeoutError when no whole ACK
         arrives within the timeout, ConnectionError when the listener closes
         first (after the retries), ValueError when the answer is not an HL7
-        message or acknowledges another control ID."""
+        message or acknowledges another control ID. Answers that were
+        waiting on the connection before the send are discarded (and
+        logged). With `final`, a CA (the receiver has it, enhanced mode) is
+        not the answer: the one after it (AA, AE or AR) is."""
         data = wrap(encode(message))
+        expected = control_id(message)
         async with self._lock:
             if self._closed:
                 raise ConnectionError(f"connection to {self._peer} is closed")
             try:
+                await self._discard_waiting(expected)
                 frame = await self._deliver(data)
+                if expected is not None:
+                    self._sent[expected] = None
+                    if len(self._sent) > _RECENT:
+                        del self._sent[next(iter(self._sent))]
                 ack = parse(decode(frame))
-                _check(ack, control_id(message), self._peer)
+                _check(ack, expected, self._peer)
+                while final and _code(ack) == "CA":
+                    ack = parse(decode(await self._answer()))
+                    _check(ack, expected, self._peer)
             except BaseException:
                 # Whatever the answer was, it can no longer be matched.
                 self._close_now()
@@ -149,6 +167,54 @@ class Connection(Closable):
                 await asyncio.sleep(self._config.wait(attempt))
                 attempt += 1
 
+    async def _discard_waiting(self, expected: str | None) -> None:
+        """Drop what the receiver sent before this message (a second answer
+        to an earlier one): it can only be mistaken for this one's. A message
+        whose control ID went on this transport before goes on a new one."""
+        if self._reader is None:
+            return
+        if expected is not None and expected in self._sent:
+            self._drop()
+            return
+        # Two turns of the loop: one polls the socket, the next hands what
+        # arrived to the reader.
+        for _ in range(2):
+            await asyncio.sleep(0)
+        # StreamReader has no public "what is buffered": its own buffer.
+        waiting = getattr(self._reader, "_buffer", b"")
+        if waiting.strip(b"\r\n"):
+            log.warning(
+                "%s: discarded %d bytes that came before the message was sent: %r",
+                self._peer,
+                len(waiting),
+                bytes(waiting[:80]),
+            )
+        if waiting:
+            await self._reader.readexactly(len(waiting))
+
+    async def _answer(self) -> bytes:
+        """The next frame from the receiver, within the timeout."""
+        try:
+            async with asyncio.timeout(self._timeout):
+                return await self._read_frame()
+        except TimeoutError:
+            raise TimeoutError(f"no ACK from {self._peer} within {self._timeout:g} s") from None
+        except (_Closed, asyncio.IncompleteReadError):
+            raise ConnectionError(
+                f"connection closed by {self._peer} before the ACK arrived"
+            ) from None
+
+    async def _read_frame(self) -> bytes:
+        reader = self._reader
+        assert reader is not None
+        # Anything before the start block (such as the 0x0D ending
+        # the previous frame) is not part of the ACK.
+        try:
+            await reader.readuntil(START)
+        except asyncio.IncompleteReadError as error:
+            raise _Closed(answered=bool(error.partial.strip(b"\r\n"))) from None
+        return (await reader.readuntil(END))[:-1]
+
     async def _exchange(self, data: bytes) -> bytes:
         reader, writer = self._reader, self._writer
         assert reader is not None and writer is not None
@@ -156,13 +222,7 @@ class Connection(Closable):
             async with asyncio.timeout(self._timeout):
                 writer.write(data)
                 await writer.drain()
-                # Anything before the start block (such as the 0x0D ending
-                # the previous frame) is not part of the ACK.
-                try:
-                    await reader.readuntil(START)
-                except asyncio.IncompleteReadError as error:
-                    raise _Closed(answered=bool(error.partial.strip(b"\r\n"))) from None
-                frame = (await reader.readuntil(END))[:-1]
+                frame = await self._read_frame()
         except TimeoutError:
             raise TimeoutError(f"no ACK from {self._peer} within {self._timeout:g} s") from None
         except asyncio.IncompleteReadError:
@@ -183,6 +243,7 @@ class Connection(Closable):
         if self._writer is not None:
             self._writer.transport.abort()
         self._reader = self._writer = None
+        self._sent.clear()
 
     def _close_now(self) -> None:
         self._closed = True
@@ -201,6 +262,13 @@ class Connection(Closable):
 
     async def aclose(self) -> None:
         await self.close()
+
+
+def _code(ack: Message) -> str:
+    try:
+        return ack["MSA-1"]
+    except (KeyError, IndexError):
+        return ""
 
 
 def _check(ack: Message, expected: str | None, peer: str) -> None:

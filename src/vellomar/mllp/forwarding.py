@@ -3,14 +3,16 @@ forwarded in order to one downstream receiver.
 
 Each message received is appended to the store (DIR/messages.hl7, fsynced)
 and acknowledged; a forwarding task sends the stored messages one at a time,
-in the order stored, and takes the next only after the receiver's AA (or
-CA). The byte offset reached is written to DIR/forwarded after each ACK, so
-a restart (after SIGKILL too) resumes with the message whose ACK had not
+in the order stored, and takes the next only after the receiver's AA (a CA
+is read past, for the AA, AE or AR after it). The byte offset reached is
+written to DIR/forwarded after each ACK, so a restart (after SIGKILL too) resumes with the message whose ACK had not
 come: every message acknowledged upstream reaches the receiver at least
 once, in order; only the one in flight when the relay stopped may arrive
 twice. (The offset is fsynced once a second: a power cut may send again up
 to a second's worth of messages.) A receiver that is down, refuses or resets
-the connection is retried with backoff, for as long as it takes.
+the connection is retried with backoff, for as long as it takes; so is any
+other error in forwarding (supervised: it never stops while the listener
+answers).
 """
 
 from __future__ import annotations
@@ -29,7 +31,7 @@ from .common import DEFAULT_PORT, MAX_MESSAGE_BYTES, TIMEOUT, Closable, Opening,
 from .config import Network, ServerConfig, codec_name, networks
 from .framing import START
 from .server import Server, start
-from .store import RECORD_END, write_all
+from .store import RECORD_END, fsync_directory, write_all
 
 POSITION_FILE = "forwarded"
 DEAD_LETTER_FILE = "dead-letter.hl7"
@@ -50,12 +52,17 @@ class RelayConfig:
 
 @dataclass
 class RelayStats:
-    """Counters of a relay's forwarding since it started."""
+    """Counters of a relay's forwarding since it started, and its state:
+    "forwarding", "waiting" (everything stored is forwarded) or "holding:
+    " and why (the receiver is down, rejected the message, or an error in
+    recording it is being retried)."""
 
-    forwarded: int = 0  # messages the receiver took (AA or CA)
+    forwarded: int = 0  # messages the receiver took (AA)
     dead_letters: int = 0
     held: int = 0  # answers AE/AR that kept a message at the head of the queue
-    failures: int = 0  # attempts that got no ACK (receiver down, reset, timeout)
+    failures: int = 0  # attempts that got no answer (receiver down, reset, timeout, garbage)
+    errors: int = 0  # errors in reading the store or recording progress, retried
+    state: str = "starting"
 
 class Relay(Closable):
     """A running relay; made by `relay`. `server` is its listener (its
@@ -71,10 +78,15 @@ class Relay(Closable):
         self._store = store
         directory = store.path.parent
         self._fd = os.open(store.path, os.O_RDONLY)
+        new = not (directory / POSITION_FILE).exists()
         self._position_fd = os.open(directory / POSITION_FILE, os.O_RDWR | os.O_CREAT, 0o644)
+        if new:
+            fsync_directory(directory)
         self._dead_letters = directory / DEAD_LETTER_FILE
         self.position = self._read_position()
         self._synced_at = 0.0
+        self._connection: Connection | None = None  # to the receiver, while open
+        self._skipped: set[int] = set()  # offsets of bytes passed over, logged
         self._task: asyncio.Task[None] | None = None
 
     @property
@@ -103,37 +115,57 @@ class Relay(Closable):
         self.position = position
 
     def _begin(self) -> None:
-        self._task = asyncio.get_running_loop().create_task(self._forward_or_say_why())
+        self._task = asyncio.get_running_loop().create_task(self._supervise())
 
-    async def _forward_or_say_why(self) -> None:
-        try:
-            await self._forward()
-        except Exception as error:  # noqa: BLE001  (the listener goes on storing: say it loudly)
-            log.error("relay: forwarding stopped at byte %d: %s", self.position, error)
+    def _hold(self, why: str) -> None:
+        """Say (once per change) that forwarding is held at `position`, and why."""
+        state = f"holding: {why}"
+        if state != self.stats.state:
+            log.warning("relay: holding the message at byte %d: %s", self.position, why)
+        self.stats.state = state
+
+    async def _supervise(self) -> None:
+        """Forward for as long as the relay runs: any error is held, logged
+        and tried again with backoff from the first message not forwarded
+        (the listener goes on storing and answering meanwhile)."""
+        config = self._config.downstream
+        attempt, failed_at = 0, -1
+        while True:
+            try:
+                await self._forward()
+            except Exception as error:  # noqa: BLE001  (held and retried, never a silent stop)
+                self.stats.errors += 1
+                attempt = attempt + 1 if failed_at == self.position else 0
+                failed_at = self.position
+                self._hold(f"{type(error).__name__}: {error}")
+                await asyncio.sleep(config.wait(attempt))
 
     async def _forward(self) -> None:
         loop = asyncio.get_running_loop()
-        connection: Connection | None = None
         try:
             while True:
                 records = self._records()
                 if not records:
+                    self.stats.state = "waiting"
                     self._store.written.clear()
-                    if self._store.durable_size == self.position:
-                        await self._store.written.wait()
+                    await self._store.written.wait()
                     continue
                 for data, end in records:
-                    connection = await self._deliver(connection, data)
+                    await self._deliver(data)
                     self._write_position(end)
+                    self.stats.state = "forwarding"
                     if loop.time() - self._synced_at >= _SYNC_EVERY:
                         self._synced_at = loop.time()
                         await loop.run_in_executor(None, os.fsync, self._position_fd)
         finally:
-            if connection is not None:
-                await connection.close()
+            if self._connection is not None:
+                await self._connection.close()
+                self._connection = None
 
     def _records(self) -> list[tuple[bytes, int]]:
-        """The next stored messages after `position`, with the offset past each."""
+        """The next stored messages after `position`, with the offset past
+        each. Bytes that are not a record (left by something other than the
+        store) are passed over and logged once."""
         position, durable = self.position, self._store.durable_size
         size = min(durable - position, _READ)
         while size:
@@ -141,57 +173,73 @@ class Relay(Closable):
             records = []
             at = 0
             while (end := chunk.find(RECORD_END, at)) >= 0:
-                if chunk[at : at + 1] != START:
-                    raise ValueError(f"{self._store.path}: no record at byte {position + at}")
-                records.append((chunk[at + 1 : end], position + end + len(RECORD_END)))
+                start = chunk.rfind(START, at, end)
+                if start != at:
+                    self._skip(position + at, (end if start < 0 else start) - at)
+                if start >= 0:
+                    records.append((chunk[start + 1 : end], position + end + len(RECORD_END)))
                 at = end + len(RECORD_END)
             if records or size == durable - position:
+                if not records and chunk:
+                    self._skip(position, len(chunk))
                 return records
             size = min(durable - position, size * 4)  # one record longer than a read
         return []
 
-    async def _deliver(self, connection: Connection | None, data: bytes) -> Connection | None:
+    def _skip(self, offset: int, count: int) -> None:
+        if offset not in self._skipped:
+            self._skipped.add(offset)
+            log.warning(
+                "relay: %s: passing over %d bytes at byte %d that are not a stored message",
+                self._store.path,
+                count,
+                offset,
+            )
+
+    async def _deliver(self, data: bytes) -> None:
         """Send `data` until the receiver takes it (or, with dead letters,
-        answers AE/AR); the connection to use next."""
+        answers AE/AR), on the connection kept in `_connection`."""
         config = self._config.downstream
         attempt = 0
         while True:
             try:
-                if connection is None:
-                    connection = await open_connection(config)
-                ack = await connection.send(data)
-            except (OSError, ValueError) as error:  # refused, reset, timeout, a wrong answer
+                if self._connection is None:
+                    self._connection = await open_connection(config)
+                # A CA (enhanced mode) is read past: only AA moves on.
+                ack = await self._connection.send(data, final=True)
+            except Exception as error:  # noqa: BLE001  (refused, reset, timeout, garbage, a charset)
                 self.stats.failures += 1
-                if attempt == 0:
-                    log.warning("relay: %s: %s; retrying", config.peer, error)
-                if connection is not None:
-                    await connection.close()
-                connection = None
+                self._hold(f"{config.peer}: {error}")
+                if self._connection is not None:
+                    await self._connection.close()
+                self._connection = None
             else:
-                if _field(ack, "MSA-1") in ("AA", "CA"):
+                if _field(ack, "MSA-1") == "AA":
                     self.stats.forwarded += 1
-                    return connection
+                    return
                 if self._config.on_reject == "dead-letter":
-                    self._dead_letter(data, ack)
-                    return connection
+                    await asyncio.get_running_loop().run_in_executor(
+                        None, self._dead_letter, data, ack
+                    )
+                    return
                 self.stats.held += 1
-                log.warning(
-                    "relay: %s answered %s %s to the message at byte %d: held; trying it again",
-                    config.peer,
-                    _field(ack, "MSA-1"),
-                    _field(ack, "MSA-3") or "(no text)",
-                    self.position,
+                self._hold(
+                    f"{config.peer} answered {_field(ack, 'MSA-1')} "
+                    f"{_field(ack, 'MSA-3') or '(no text)'}; trying it again"
                 )
             await asyncio.sleep(config.wait(attempt))
             attempt += 1
 
     def _dead_letter(self, data: bytes, ack: Message) -> None:
+        new = not self._dead_letters.exists()
         fd = os.open(self._dead_letters, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
         try:
             write_all(fd, [START, data, RECORD_END])
             os.fsync(fd)
         finally:
             os.close(fd)
+        if new:
+            fsync_directory(self._dead_letters.parent)
         self.stats.dead_letters += 1
         log.warning(
             "relay: %s answered %s %s to the message at byte %d: moved to %s",

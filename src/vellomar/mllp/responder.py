@@ -96,6 +96,8 @@ class Responder:
     async def _finish(self, pending: Awaitable[None]) -> None:
         try:
             await pending
+        except Exception as error:  # noqa: BLE001  (never leave the connection wedged)
+            log.error("%s: answer failed: %r", self._peer, error)
         finally:
             self._busy = False
         self.answer_waiting()
@@ -135,7 +137,7 @@ class Responder:
         result: object
         try:
             result = self._handler(message)
-        except Exception as error:
+        except (Exception, asyncio.CancelledError) as error:
             result = error
         if result is not None and not isinstance(result, str) and inspect.isawaitable(result):
             return self._finish_answer(result, message, stored, codec, len(frame))
@@ -150,9 +152,17 @@ class Responder:
         codec: str,
         size: int,
     ) -> None:
+        outcome: str | None | BaseException
         try:
-            outcome: str | None | Exception = await result
+            outcome = await result
         except Exception as error:
+            outcome = error
+        except asyncio.CancelledError as error:
+            # The connection is going (`stop`): no answer. Otherwise the
+            # handler awaited something that was cancelled: its failure.
+            task = asyncio.current_task()
+            if not self._open or (task is not None and task.cancelling()):
+                raise
             outcome = error
         self._reply(stored, self._ack(outcome, message), message, codec, size)
 
@@ -162,7 +172,7 @@ class Responder:
             return message.ack("AA")
         if isinstance(result, str):
             return result
-        if not isinstance(result, Exception):
+        if not isinstance(result, (Exception, asyncio.CancelledError)):
             result = TypeError(f"the handler returned {type(result).__name__}, not str or None")
         self._stats.errors += 1
         log.warning("%s: handler failed: %r", self._peer, result)

@@ -1,10 +1,23 @@
-"""The listener's store: an append-only file of the messages received, each
-on disk (fsynced) before its acknowledgement leaves.
+"""The listener's store: an append-only log of the messages received, each
+on disk before its acknowledgement leaves, laid out as databases lay out
+their logs.
 
-The file holds exactly the messages acknowledged (and, after a crash, those
-received but not yet answered): a write that fails part-way is cut back
-before anything else is appended, a record a crash left half written is cut
-when the store is opened again, and one listener at a time writes a store.
+- The file is grown ahead in pre-zeroed extents (written as zeros and
+  fsynced once), so that an append overwrites blocks already allocated and
+  its `fdatasync` flushes data only, with no file-system journal commit.
+- After each flush the store publishes how far the file holds durable whole
+  records in a small file beside it (`messages.hl7.durable`). Readers of the
+  log in other processes (`vellomar.read`, the Dask and Spark readers) read
+  the file only up to that length (`vellomar._ranges.readable_size`), and
+  the relay up to `durable_size`: bytes whose flush has not succeeded, or
+  failed and were taken back, are never seen.
+- When the store is opened, the end of the log is found again from the file
+  itself: past the last whole record come zeros, a record a crash left half
+  written (zeroed, and logged), or bytes that are not a record (kept, and
+  passed over by every reader).
+
+The record format is the one of earlier versions (an MLLP frame and a line
+feed per message), so older stores are read and appended to as they are.
 """
 
 from __future__ import annotations
@@ -14,6 +27,7 @@ import concurrent.futures
 import os
 from pathlib import Path
 
+from .._ranges import DURABLE_SUFFIX, published
 from .common import log
 from .config import Stats
 from .framing import START
@@ -27,8 +41,12 @@ except ImportError:  # pragma: no cover  (no advisory locks: one listener is up 
 # followed by a line feed, bytes exactly as received.
 STORE_FILE = "messages.hl7"
 RECORD_END = b"\x1c\r\n"
+EXTENT = 8 << 20  # bytes the file is grown by at a time, pre-zeroed
 _IOV_MAX = 1024  # buffers per writev (the smallest limit in use)
 _SCAN = 1 << 20  # bytes read at a time when looking for the last record
+_ZEROS = bytes(1 << 20)
+# A data-only flush where there is one (the size and blocks are already set).
+_datasync = getattr(os, "fdatasync", os.fsync)
 
 
 class Store:
@@ -41,7 +59,8 @@ class Store:
         directory = Path(directory)
         make_directory(directory)
         self.path = directory / STORE_FILE
-        self._fd = os.open(self.path, os.O_RDWR | os.O_CREAT | os.O_APPEND, 0o644)
+        self._fd = os.open(self.path, os.O_RDWR | os.O_CREAT, 0o644)
+        self._durable_fd = -1
         try:
             if fcntl is not None:
                 try:
@@ -50,13 +69,20 @@ class Store:
                     raise OSError(
                         f"{self.path}: the store is in use by another listener"
                     ) from None
-            fsync_directory(directory)  # the file's own entry, when it was just made
-            self._size = cut_torn_record(self._fd, self.path)
+            self._durable_fd = os.open(
+                self.path.with_name(STORE_FILE + DURABLE_SUFFIX), os.O_RDWR | os.O_CREAT, 0o644
+            )
+            fsync_directory(directory)  # the files' own entries, when just made
+            self._allocated = os.fstat(self._fd).st_size
+            self._size = find_end(self._fd, self.path, self._allocated)
+            self._publish()
         except BaseException:
-            os.close(self._fd)
+            for fd in (self._fd, self._durable_fd):
+                if fd >= 0:
+                    os.close(fd)
             raise
-        # Set (in the disk thread) when a failed write could not be cut back:
-        # from then on every append fails rather than write after it.
+        # Set (in the disk thread) when a failed write could not be taken
+        # back: from then on every append fails rather than write after it.
         self._broken: OSError | None = None
         # Set after each write that made more records durable (for readers of
         # the file in this process, such as the relay's forwarding).
@@ -103,42 +129,65 @@ class Store:
             self._task = None
 
     def _write(self, records: list[bytes]) -> None:
-        """Append `records` and fsync; on failure cut the file back to where
-        it stood, so that the records after it follow whole records only."""
+        """Write `records` past the durable end, flush them, then publish the
+        new end. On failure nothing is published and the bytes written are
+        zeroed again (readers never looked at them)."""
         if self._broken is not None:
             raise self._broken
+        length = sum(map(len, records))
         try:
-            written = write_all(self._fd, records)
-            os.fsync(self._fd)
+            if self._size + length > self._allocated:
+                self._grow(self._size + length)
+            written = write_all(self._fd, records, self._size)
+            _datasync(self._fd)
         except OSError as error:
             log.error("store %s: %s; the write is undone", self.path, error)
             try:
-                os.ftruncate(self._fd, self._size)
-                os.fsync(self._fd)
-            except OSError as cut_error:
+                zero(self._fd, self._size, min(length, self._allocated - self._size))
+                _datasync(self._fd)
+            except OSError as undo_error:
                 self._broken = OSError(
                     f"{self.path}: the store stopped: a failed write could not be undone: "
-                    f"{cut_error}"
+                    f"{undo_error}"
                 )
                 log.error("%s", self._broken)
             raise
         self._size += written
+        self._publish()
+
+    def _grow(self, needed: int) -> None:
+        """Zero-fill the file up to the extent that holds `needed` bytes and
+        make that durable (size and blocks), once for many appends."""
+        allocated = -(-needed // EXTENT) * EXTENT
+        zero(self._fd, self._allocated, allocated - self._allocated)
+        os.fsync(self._fd)
+        self._allocated = allocated
+
+    def _publish(self) -> None:
+        # One small write in place, no flush: after a crash the store finds
+        # its end from the file itself and publishes it again.
+        os.pwrite(self._durable_fd, published(self._size), 0)
 
     async def close(self) -> None:
         if self._task is not None:
             await asyncio.shield(self._task)
         self._disk.shutdown()
+        os.close(self._durable_fd)
         os.close(self._fd)  # and with it the lock
 
 
-def write_all(fd: int, buffers: list[bytes]) -> int:
-    """Write `buffers` in order with as few system calls as the kernel
-    allows (no joined copy); the number of bytes written."""
+def write_all(fd: int, buffers: list[bytes], offset: int | None = None) -> int:
+    """Write `buffers` in order (at `offset`, or at the file's position)
+    with as few system calls as the kernel allows (no joined copy); the
+    number of bytes written."""
     total = 0
     pending: list[bytes | memoryview] = list(buffers)
     while pending:
         chunk = pending[:_IOV_MAX]
-        count = os.writev(fd, chunk)
+        if offset is None:
+            count = os.writev(fd, chunk)
+        else:
+            count = os.pwritev(fd, chunk, offset + total)
         total += count
         done = 0
         while done < len(chunk) and count >= len(chunk[done]):
@@ -171,11 +220,33 @@ def fsync_directory(directory: Path) -> None:
         os.close(fd)
 
 
-def cut_torn_record(fd: int, path: Path) -> int:
-    """Drop a record that a crash left half written at the end of the file
-    (it was never acknowledged) and say so; anything that is not a record is
-    left alone. Reads back only to the last whole record. The size kept."""
-    size = os.fstat(fd).st_size
+def zero(fd: int, offset: int, count: int) -> None:
+    """Write `count` zero bytes at `offset`."""
+    end = offset + count
+    while offset < end:
+        offset += os.pwrite(fd, memoryview(_ZEROS)[: min(len(_ZEROS), end - offset)], offset)
+
+
+def data_end(fd: int, size: int) -> int:
+    """Just past the last byte that is not zero in the first `size` bytes
+    (the zeros after it are the file grown ahead)."""
+    position = size
+    while position > 0:
+        start = max(0, position - _SCAN)
+        chunk = os.pread(fd, position - start, start)
+        stripped = len(chunk.rstrip(b"\0"))
+        if stripped:
+            return start + stripped
+        position = start
+    return 0
+
+
+def find_end(fd: int, path: Path, size: int) -> int:
+    """The end of the log in a file of `size` bytes: past its last whole
+    record, or past bytes that are not a record after it (kept: every reader
+    passes over them). A record that a crash left half written there (never
+    acknowledged) is zeroed and logged. Reads back only to the last record."""
+    size = data_end(fd, size)
     end = 0  # just past the last whole record
     position = size
     while position > 0:
@@ -186,9 +257,17 @@ def cut_torn_record(fd: int, path: Path) -> int:
             end = start + found + len(RECORD_END)
             break
         position = start
-    if end == size or os.pread(fd, 1, end) != START:
+    if end == size:
         return size
-    os.ftruncate(fd, end)
+    if os.pread(fd, 1, end) != START:
+        log.warning(
+            "store %s: %d bytes at byte %d are not a record; they are kept, and passed over",
+            path,
+            size - end,
+            end,
+        )
+        return size
+    zero(fd, end, size - end)
     os.fsync(fd)
     log.warning(
         "store %s: cut %d bytes at byte %d, a message that a crash left half written "

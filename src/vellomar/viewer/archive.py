@@ -34,6 +34,8 @@ SUMMARY = {"code": "MSH-9-1", "event": "MSH-9-2", "control_id": "MSH-10", "time"
            "patient_id": "PID-3-1", "version": "MSH-12-1"}
 # Filters whose matches are kept, most recently used last.
 KEPT_FILTERS = 8
+# Rows of a filter's table batch: memory for a few thousand messages' values.
+FILTER_BATCH_ROWS = 8192
 
 
 @dataclass
@@ -200,7 +202,7 @@ class Archive:
         for file in self.files:
             count = len(file.offsets)
             for batch in table_batches(file.name, columns, errors="skip", provenance=True,
-                                       encoding=self.encoding):
+                                       encoding=self.encoding, batch_rows=FILTER_BATCH_ROWS):
                 data = batch.to_pydict()
                 values = [data[name] for name in columns]
                 found.extend(

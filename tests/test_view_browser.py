@@ -33,8 +33,10 @@ def browser():
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--window-size=1400,1000"):
         options.add_argument(argument)
-    # The system's driver: Selenium must not look for one on the network.
-    session = webdriver.Chrome(options=options, service=Service(driver))
+    # The system's driver (Selenium must not look for one on the network),
+    # without the sanitizer runtime the suite may run under.
+    env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+    session = webdriver.Chrome(options=options, service=Service(driver, env=env))
     session.set_page_load_timeout(WAIT)
     yield session
     session.quit()

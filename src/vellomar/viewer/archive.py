@@ -45,7 +45,7 @@ class IndexedFile:
 
     name: str
     size: int
-    offsets: array  # of "Q"
+    offsets: array[int]  # of "Q"
     first: int = 0  # the archive's number of its first message (0-based)
     bom: int = 0  # bytes of a byte order mark before the first message
 
@@ -195,7 +195,7 @@ class Archive:
             self._filters.move_to_end(key)
             return self._filters[key]
 
-    def _matches(self, conditions: list[tuple[str, str, str]]) -> array:
+    def _matches(self, conditions: list[tuple[str, str, str]]) -> array[int]:
         tests = [_test(operator, value) for _, operator, value in conditions]
         columns = {str(number): path for number, (path, _, _) in enumerate(conditions)}
         found = array("Q")

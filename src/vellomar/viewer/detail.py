@@ -58,7 +58,11 @@ def _fhir(message: Message) -> Any:
 def _element(message: Message, seg_path: str, key: str, value: str,
              children: list[dict[str, Any]], described: str | None = None) -> dict[str, Any]:
     path = f"{seg_path}-{key}"
-    info = describe(message, described or path)
+    info = describe(message, path)
+    if described and described != path and info["name"] is None:
+        # Within a repetition: the element's own definition, but no meaning
+        # read from another repetition's value.
+        info = {**describe(message, described), "meaning": None}
     return {"key": key, "path": path, "value": value, "name": info["name"], "type": info["type"],
             "table": info["table"], "meaning": info["meaning"], "children": children}
 

@@ -148,3 +148,11 @@ def test_view_prints_its_address_first_and_stops_on_ctrl_c(tmp_path):
     finally:
         process.kill()
         process.communicate()
+
+
+def test_a_file_cut_short_after_indexing_names_the_message(view_server):
+    path = view_server.archive.files[0].name
+    with open(path, "r+b") as file:
+        file.truncate(sum(map(len, VIEW_MESSAGES[:3])) + 3)
+    _, data = get(view_server.url + "api/message?pos=3")
+    assert (data["number"], data["bad"]) == (4, "the file has changed since it was opened")

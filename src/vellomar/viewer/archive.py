@@ -149,8 +149,9 @@ class Archive:
         file, index = self.locate(number)
         start, end = file.span(index)
         try:
-            with open(file.name, "rb", buffering=0) as handle:
-                data = os.pread(handle.fileno(), end - start, start)
+            with open(file.name, "rb") as handle:
+                handle.seek(start)
+                data = handle.read(end - start)
         except OSError as error:
             return MessageError(index + 1, start, error.strerror or str(error), file.name)
         try:

@@ -10,6 +10,7 @@ sub-components; a segment is known by its index in the message.
 
 from __future__ import annotations
 
+import functools
 import importlib
 import json
 import re
@@ -38,6 +39,7 @@ def describe(message: Message, path: str) -> dict[str, Any]:
     return {**_NOTHING, "path": path}
 
 
+@functools.cache  # a failed import is not remembered by the import system
 def fhir_available() -> bool:
     """Whether the package holds the FHIR converter."""
     try:

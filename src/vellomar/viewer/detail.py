@@ -10,7 +10,6 @@ sub-components; a segment is known by its index in the message.
 
 from __future__ import annotations
 
-import functools
 import importlib
 import json
 import re
@@ -39,14 +38,19 @@ def describe(message: Message, path: str) -> dict[str, Any]:
     return {**_NOTHING, "path": path}
 
 
-@functools.cache  # a failed import is not remembered by the import system
+_fhir_found: list[bool] = []  # whether the converter imports, once known
+
+
 def fhir_available() -> bool:
-    """Whether the package holds the FHIR converter."""
-    try:
-        importlib.import_module("vellomar.fhir")
-    except ImportError:
-        return False
-    return True
+    """Whether the package holds the FHIR converter (looked up once: the
+    import system does not remember a failed import)."""
+    if not _fhir_found:
+        try:
+            importlib.import_module("vellomar.fhir")
+            _fhir_found.append(True)
+        except ImportError:
+            _fhir_found.append(False)
+    return _fhir_found[0]
 
 
 def _fhir(message: Message) -> Any:

@@ -39,3 +39,34 @@ def tree(msg):
 def value_of(text, header="MSH|^~\\&"):
     """The decoded value of `text` as the first field of a ZZZ segment."""
     return vellomar.parse(header + "\rZZZ|" + text).segments[1].field(1).value
+
+
+# An archive for `vellomar view`: a byte order mark, two messages, one that
+# does not decode, and one more.
+VIEW_MESSAGES = [
+    b"MSH|^~\\&|S|F|R|F|20240101120000||ADT^A01^ADT_A01|C1|P|2.5\rEVN|A01|20240101\r"
+    b"PID|1||MRN1^^^H||DOE^JOHN~DOE^J||19700101|M\rPV1|1|I\r",
+    b"MSH|^~\\&|S|F|R|F|20240102||ADT^A08|C2|P|2.5\rEVN|A08|20240102\r"
+    b"PID|1||MRN2||SMITH^ANN||19800101|Q\rPV1|1|O\r",
+    b"MSH|^~\\&|S|F|R|F|20240103||ADT^A01|C3|P|2.5\rPID|1||\xff\xfe||X^Y\r",
+    b"MSH|^~\\&|S|F|R|F|20240104||ORU^R01|C4|P|2.5\rPID|1||MRN4||DOE^JANE\r",
+]
+
+
+@pytest.fixture
+def view_server(tmp_path):
+    """A running viewer of the archive above (its server; `server.url`)."""
+    import threading
+
+    from vellomar.viewer.archive import Archive, index_file
+    from vellomar.viewer.server import make_server
+
+    path = tmp_path / "archive.hl7"
+    path.write_bytes(b"\xef\xbb\xbf" + b"".join(VIEW_MESSAGES))
+    server = make_server(Archive([index_file(str(path))]))
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield server
+    server.shutdown()
+    server.server_close()
+    thread.join(10)

@@ -18,6 +18,8 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"count_messages", py::as_cfunction(py::function<count_messages_sig, count_messages>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"message_offsets", py::as_cfunction(py::function<message_offsets_sig, message_offsets>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"check_path", py::as_cfunction(py::function<check_path_sig, check_path>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"tsv_line", py::as_cfunction(py::function<tsv_line_sig, tsv_line>),

@@ -20,11 +20,12 @@ extern const py::Signature read_messages_sig;
 py::Ref read_messages(PyObject **args);
 
 // table.cpp: table_state(names, paths, rows, errors, provenance, budget), the
-// state behind vellomar.Table; count_messages(read, limit), the messages of
-// the first bytes of a stream.
-extern const py::Signature table_state_sig, count_messages_sig;
+// state behind vellomar.Table; count_messages(read, limit) and
+// message_offsets(read, limit), the messages of the first bytes of a stream.
+extern const py::Signature table_state_sig, count_messages_sig, message_offsets_sig;
 py::Ref table_state(PyObject **args);
 py::Ref count_messages(PyObject **args);
+py::Ref message_offsets(PyObject **args);
 
 // paths.cpp: check_path(path), the syntax error of a terser path or None.
 extern const py::Signature check_path_sig;

@@ -4,6 +4,7 @@
     vellomar get [-H] PATH... -- FILE...
     vellomar ack [--code CODE] [--text TEXT] FILE...
     vellomar validate [--json] [--hl7-version VERSION] FILE...
+    vellomar view [--port PORT] [--no-browser] FILE...
     vellomar listen / send / relay / edit / table (see `vellomar COMMAND -h`)
 
 A FILE holds one message (MLLP-framed or not), a stream of MLLP frames, or a
@@ -24,11 +25,11 @@ import sys
 from collections.abc import Sequence
 
 from .. import __version__
-from . import ack, edit, get, listen, relay, send, show, table, validate
+from . import ack, edit, get, listen, relay, send, show, table, validate, view
 from ._base import PROG, execute, parse
 
 # In the order `vellomar -h` lists them.
-COMMANDS = (show, get, ack, validate, listen, send, relay, edit, table)
+COMMANDS = (show, get, ack, validate, listen, send, relay, edit, table, view)
 
 
 def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:

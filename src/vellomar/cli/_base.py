@@ -205,6 +205,13 @@ def encoding_type(value: str) -> str:
     return value
 
 
+def port_type(value: str) -> int:
+    """argparse type of --port: 0 (any free port) to 65535."""
+    if not value.isdigit() or int(value) > 65535:
+        raise argparse.ArgumentTypeError(f"not a port number (0 to 65535): {value}")
+    return int(value)
+
+
 def common_options() -> argparse.ArgumentParser:
     """--encoding and --no-progress, as a parent parser of the commands that
     read files message by message."""

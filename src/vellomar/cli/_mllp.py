@@ -12,14 +12,7 @@ from typing import Any
 
 from ..mllp import TIMEOUT
 from ..mllp.tls import client_context, server_context
-from ._base import UsageError
-
-
-def port_type(value: str) -> int:
-    """argparse type of --port: 0 (any free port) to 65535."""
-    if not value.isdigit() or int(value) > 65535:
-        raise argparse.ArgumentTypeError(f"not a port number (0 to 65535): {value}")
-    return int(value)
+from ._base import UsageError, port_type  # noqa: F401 (the MLLP commands take it from here)
 
 
 def host_port(text: str) -> tuple[str, int]:

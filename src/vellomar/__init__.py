@@ -37,7 +37,7 @@ from .charsets import decode  # noqa: E402
 from .read import MessageError, Reader, read  # noqa: E402
 from .table import Table, table, table_batches  # noqa: E402
 from .writer import write  # noqa: E402
-from .structure import Finding, Group, SegmentRef, ack, get, structure, validate  # noqa: E402
+from .structure import Finding, Group, SegmentRef, ack, describe, get, structure, validate  # noqa: E402
 
 # Editing lives in the core: each is the C function itself, no Python layer.
 edit = _ops.edit
@@ -46,7 +46,7 @@ escape = _ops.escape
 
 __all__ = [
     *_core.__all__, "PanicException", "decode", "read", "write", "Reader", "MessageError", "table",
-    "table_batches", "Table", "edit", "values", "escape", "structure", "validate", "get", "ack",
+    "table_batches", "Table", "edit", "values", "escape", "structure", "validate", "describe", "get", "ack",
     "Finding", "Group", "SegmentRef",
 ]
 

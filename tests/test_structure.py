@@ -278,3 +278,28 @@ def test_definitions_that_do_not_read_fail_with_their_line():
         "Definitions line 2: bad group end", "Definitions line 2: bad cardinality",
         "Definitions line 2: unknown kind", "Definitions line 2: bad length",
     ]
+
+
+@pytest.mark.parametrize("text, path, version, expected", [
+    (ADT, "PID", None, ("PID", "Patient Identification", None, None, "PID", None)),
+    (ADT, "PID(0)-8", None, ("PID-8", "Administrative Sex", "IS", "0001", "F", "Female")),
+    (ADT, "PID-3-4-1", None, ("PID-3-4-1", "Namespace ID", "IS", "0300", "H", None)),
+    (ADT, "PID-8-1", None, ("PID-8-1", "Administrative Sex", "IS", "0001", "F", "Female")),  # a primitive is its own first component
+    (ADT, "PID-8-2", None, ("PID-8-2", None, None, None, None, None)),
+    (ADT, "PID-30", None, ("PID-30", "Patient Death Indicator", "ID", "0136", None, None)),  # absent
+    (ADT, "PID-8", "2.1", ("PID-8", "Sex", "ID", None, "F", None)),
+    (_adt("2.8"), "EVN-1", None, ("EVN-1", None, None, None, "A01", None)),  # withdrawn
+    (ORU.replace("|NM|HGB^Hemoglobin||13.5|", "|CE|HGB^Hemoglobin||A^B|"), "OBX-5-2", None,
+     ("OBX-5-2", "Text", "ST", None, "B", None)),  # OBX-5 is of the type OBX-2 names
+    (ADT, "ZZ1-1", None, ("ZZ1-1", None, None, None, None, None)),
+    (ADT.replace("2.5.1", "2.9"), "PID-5", None, ("PID-5", None, None, None, "NGUYEN^LINH", None)),
+])
+def test_describe(text, path, version, expected):
+    keys = ("path", "name", "type", "table", "value", "meaning")
+    assert vellomar.describe(text, path, version=version) == dict(zip(keys, expected))
+
+
+def test_describe_fails_for_paths_no_message_answers():
+    with pytest.raises(ValueError) as raised:
+        vellomar.describe(ADT, "pid-5")
+    assert str(raised.value) == "Invalid segment name: 'pid'"

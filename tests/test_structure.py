@@ -148,6 +148,7 @@ def _adt(version, structure="^ADT_A01"):
     # versions the definitions lack and a site's own message types
     (ADT.replace("2.5.1", "2.9"), False, [("w", 203, "MSH-12")]),
     (ADT.replace("2.5.1", "2.9"), True, [("e", 203, "MSH-12")]),
+    (ADT.replace("|2.5.1", "|"), False, [("e", 101, "MSH-12")]),
     (ADT.replace("ADT^A01^ADT_A01", "ZAB^Z01^ZAB_Z01"), False, [("w", 200, "MSH-9-1")]),
     (ADT.replace("ADT^A01^ADT_A01", "ZAB^Z01^ZAB_Z01"), True, [("e", 200, "MSH-9-1")]),
 ])

@@ -399,6 +399,10 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
                                       std::string_view version, bool strict) {
   std::vector<Finding> out;
   const MessageKind kind = message_kind(defs, message, version);
+  if (kind.version.empty()) { // every version requires MSH-12
+    out.push_back({true, 101, "MSH-12", "Required field MSH-12 is missing", "Version ID"});
+    return out;
+  }
   if (!kind.definitions) {
     // A version these definitions do not hold may well be valid.
     out.push_back({strict, 203, "MSH-12", "Unsupported version '" + kind.version + "'", ""});

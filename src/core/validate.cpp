@@ -151,12 +151,12 @@ private:
   // sub-component) of the segment, named as the definitions name it
   // (`depth` -1: no element the definitions know).
   void add(bool error, uint16_t code, std::string location, std::string text, int depth) {
-    std::string name;
+    std::string_view name;
     if (depth >= 0) {
       const uint64_t index[3] = {field_, parts_[0], parts_[1]};
       name = v_.element(name_, static_cast<size_t>(depth) + 1, index, varies_).name;
     }
-    out_.push_back({error, code, std::move(location), std::move(text), std::move(name)});
+    out_.push_back({error, code, std::move(location), std::move(text), name});
   }
 
   // The first byte at or after `p` that may start a separator, or `end`:
@@ -198,23 +198,29 @@ private:
 
   // Checks every value of a field of type `type` in one pass over its text
   // and returns its number of repetitions. A value is cut as far as its
-  // type goes: a primitive field is checked whole (with any component
-  // separators in it), a primitive component whole, a component of a
-  // composite component by sub-component; parts beyond the type's are not
-  // looked at.
+  // type goes: a primitive field is taken whole (separators in it make it
+  // malformed), a primitive component whole, a component of a composite
+  // component by sub-component; a part beyond the type's last is malformed
+  // and not looked into.
   size_t field(const TypeRef &type, std::string_view text) {
     const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type);
     const std::vector<TypeRef> *subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type)
                                              : nullptr;
     repetition_ = 0;
+    inside_ = 0;
     parts_[0] = parts_[1] = 1;
     const char *p = text.data(), *end = p + text.size(), *leaf = p;
     for (; (p = next_mark(p, end)) < end; ++p) {
       size_t size = 0;
       const int kind = delimiter_at(p, end, size);
-      if (kind == 0 || (kind == 2 && !parts) || (kind == 3 && !subs))
+      if (kind == 0)
         continue;
+      if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
+        inside_ |= kind == 2 ? 1 : 2;
+        continue;
+      }
       this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
+      inside_ = 0;
       if (kind == 1) {
         ++repetition_;
         parts_[0] = 1;
@@ -278,16 +284,13 @@ private:
     return type == varies_type_ || type == placeholder_ || type == withdrawn_;
   }
 
-  static bool holds(std::string_view text, const Delimiter &d) {
-    return text.find(std::string_view(d.bytes, d.size)) != std::string_view::npos;
-  }
-
   void primitive(const TypeRef &type, std::string_view text, int depth) {
     // A primitive has no parts: a field holding components, or a component
-    // holding sub-components, is malformed (its text reaches here whole).
-    const char *parts = depth == 0 && holds(text, m_.enc.component) ? "components"
-                        : depth < 2 && holds(text, m_.enc.sub_component) ? "sub-components"
-                                                                         : nullptr;
+    // holding sub-components, is malformed (its text reaches here whole, and
+    // the walk noted the separators inside it).
+    const char *parts = depth == 0 && (inside_ & 1) ? "components"
+                        : depth < 2 && (inside_ & 2) ? "sub-components"
+                                                     : nullptr;
     if (parts && !open(type.type)) {
       const std::string location = where(depth);
       add(true, 102, location,
@@ -344,6 +347,7 @@ private:
   std::string_view name_; // the segment's name
   size_t field_ = 0, repetition_ = 0;
   uint16_t varies_ = 0; // the type OBX-2 gives OBX-5, while checking it
+  int inside_ = 0;      // separators inside the value being cut: 1 component, 2 sub-component
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
   bool marks_[256] = {};     // first bytes of the repetition, component and sub-component separators
   uint64_t spread_[3] = {};  // each of those bytes in all eight bytes of a word
@@ -367,7 +371,7 @@ void check_cardinality(const MessageStructure &s, const VersionDefinitions &v,
       const StructureElement &e = node.def->children[i];
       const uint32_t count = node.counts[i];
       const char *what = e.group ? "Group " : "Segment ";
-      const std::string name(e.group ? std::string_view{} : v.element(e.name, 0, nullptr).name);
+      const std::string_view name = e.group ? std::string_view{} : v.element(e.name, 0, nullptr).name;
       if (count < e.cardinality.min)
         out.push_back({true, 100, element_path(s, n, e.name),
                        what + e.name + " is missing" +
@@ -411,7 +415,7 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
   const VersionDefinitions &v = *kind.definitions;
   auto header_name = [&](uint64_t field, uint64_t component) {
     const uint64_t index[3] = {field, component, 0};
-    return std::string(v.element("MSH", 2, index).name);
+    return v.element("MSH", 2, index).name;
   };
   if (!kind.structure) {
     const std::string prefix = kind.type + "_";
@@ -444,7 +448,7 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
       if (!name.starts_with('Z')) // Z segments are a site's own: allowed anywhere
         out.push_back({true, 100, label,
                        "Segment " + label + " is not expected here in " + structure.name,
-                       std::string(v.element(name, 0, nullptr).name)});
+                       v.element(name, 0, nullptr).name});
     }
     validator.segment(i, label);
   }

@@ -23,7 +23,7 @@ struct Finding {
   uint16_t code;
   std::string location; // a path: "PID-7", "OBX(2)-5-1", "/PATIENT_RESULT/ORDER_OBSERVATION(1)/OBR"
   std::string text;
-  std::string name; // the element's name in the definitions, or empty
+  std::string_view name; // the element's name in the definitions (which outlive it), or empty
 };
 
 // The findings for `message`, read as `version` when it is not empty (else

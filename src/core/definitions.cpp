@@ -216,11 +216,12 @@ ElementInfo VersionDefinitions::element(std::string_view segment, size_t depth,
 }
 
 const std::string *VersionDefinitions::meaning(uint16_t table, std::string_view value) const {
-  const TableNames *names = at(table_names, table);
-  if (!names)
+  const Meanings *meanings = at(table_meanings, table);
+  const CodeTable *values = at(tables, table);
+  if (!meanings || !values || !values->contains(value)) // meanings are shared by versions
     return nullptr;
-  auto it = names->meanings.find(std::string(value));
-  return it == names->meanings.end() ? nullptr : &it->second;
+  auto it = meanings->find(value);
+  return it == meanings->end() ? nullptr : &it->second;
 }
 
 bool GroupDef::starts_with(std::string_view segment) const {
@@ -411,20 +412,20 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       break;
     }
     case 'W': {
-      TableNames &names = defs.table_meanings_.emplace_back();
-      bool first = true;
+      std::string &title = defs.titles_.emplace_back(unquote(rest_of(line, w[2])));
+      const uint16_t table = defs.table_number(name);
+      each_version([&](VersionDefinitions &v) { put(v.table_titles, table, &title); });
+      break;
+    }
+    case 'Y': {
+      Meanings &meanings = defs.meanings_.emplace_back();
       split_names(rest_of(line, w[2]), [&](std::string_view part) {
-        if (first) {
-          names.title = unquote(part);
-          first = false;
-          return;
-        }
         const size_t space = part.find(' ');
         if (space != std::string_view::npos)
-          names.meanings.emplace(unquote(part.substr(0, space)), unquote(part.substr(space + 1)));
+          meanings.emplace(unquote(part.substr(0, space)), unquote(part.substr(space + 1)));
       });
       const uint16_t table = defs.table_number(name);
-      each_version([&](VersionDefinitions &v) { put(v.table_names, table, &names); });
+      each_version([&](VersionDefinitions &v) { put(v.table_meanings, table, &meanings); });
       break;
     }
     default:

@@ -80,11 +80,6 @@ private:
 // fields or components by number (empty where the data has none).
 using Names = std::vector<std::string>;
 
-// The name of an HL7 table and the meanings of the values the data explains.
-struct TableNames {
-  std::string title;
-  std::unordered_map<std::string, std::string> meanings;
-};
 
 // What the definitions say about one element of a segment: its name (empty
 // when none is known) and its type and table numbers (0 when none).
@@ -107,6 +102,9 @@ struct TextHash {
 template <class T>
 using TextMap = std::unordered_map<std::string, T, TextHash, std::equal_to<>>;
 
+// The meanings of the values of an HL7 table that the data explains.
+using Meanings = TextMap<std::string>;
+
 struct VersionDefinitions {
   std::string name;                      // "2.5.1"
   TextMap<const GroupDef *> structures; // the root group of each
@@ -121,7 +119,8 @@ struct VersionDefinitions {
   // Names: by segment key, by composite type number, by table number.
   std::unordered_map<uint32_t, const Names *> segment_names;
   std::vector<const Names *> composite_names;
-  std::vector<const TableNames *> table_names;
+  std::vector<const std::string *> table_titles;
+  std::vector<const Meanings *> table_meanings;
 
   // The element that `index` (field, component, sub-component, 1-based; the
   // first `depth` of them) selects in segment `segment`: depth 0 is the
@@ -130,7 +129,8 @@ struct VersionDefinitions {
   // primitive itself when it is the first, unknown otherwise.
   ElementInfo element(std::string_view segment, size_t depth, const uint64_t *index,
                       uint16_t field_type = 0) const;
-  // The meaning of `value` in table `table`, or null.
+  // The meaning of `value` in table `table`, or null (also for a value the
+  // version's table does not hold).
   const std::string *meaning(uint16_t table, std::string_view value) const;
 
   // The fields of a segment, or null for a name the version does not define.
@@ -195,7 +195,8 @@ private:
   std::deque<std::vector<TypeRef>> composites_;
   std::deque<CodeTable> tables_;
   std::deque<Names> names_;
-  std::deque<TableNames> table_meanings_;
+  std::deque<std::string> titles_;
+  std::deque<Meanings> meanings_;
 };
 
 } // namespace vellomar

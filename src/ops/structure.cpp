@@ -128,14 +128,19 @@ Ref text_or_none(std::string_view text, bool present) {
 
 } // namespace
 
-const py::Signature describe_sig{"describe()", {"message", "path", "version"}, 3, 2};
+const py::Signature describe_sig{"describe()", {"message", "path", "version", "value"}, 4, 2};
 // A new tuple (path, name, type, table, value, meaning) for the element that
 // the terser `path` selects, read with the definitions of `version` (MSH-12
 // when None): the path written plainly ("PID(1)-5-1", repetition 0 left
 // out), then each item a str or None where nothing is known or present.
-// ValueError for a path no message can answer, as check_path says.
+// `value`, when given, is the value whose meaning is wanted instead of the
+// path's (another repetition of the field). ValueError for a path no
+// message can answer, as check_path says.
 Ref describe(PyObject **args) {
-  std::string_view version, path;
+  std::string_view version, path, wanted;
+  const bool given = args[3] && args[3] != Py_None;
+  if (given && !py::to_text(args[3], "value", wanted))
+    return {};
   PyObject *message_version[2] = {args[0], args[2]};
   const Message *message = message_and_version(message_version, "describe()", version);
   if (!message || !py::to_text(args[1], "path", path))
@@ -173,8 +178,9 @@ Ref describe(PyObject **args) {
     }
     info = kind.definitions->element(p.segment, p.depth, p.index, field_type);
   }
-  const std::string *meaning =
-      present && info.table ? kind.definitions->meaning(info.table, value) : nullptr;
+  const std::string *meaning = (given || present) && info.table
+                                   ? kind.definitions->meaning(info.table, given ? wanted : value)
+                                   : nullptr;
   Ref items[6] = {
       py::str(plain),
       text_or_none(info.name, !info.name.empty()),

@@ -7,8 +7,9 @@ import json
 import re
 from typing import Any, TextIO
 
+from .. import _ops
 from .._core import Field, Message
-from ..structure import describe
+from ..structure import describe, load_definitions
 from ._base import Handler, add_command, common_options, header, run_files, visible
 
 
@@ -69,10 +70,10 @@ def _named(message: Message, segment: str, label: str, value: str) -> tuple[str,
     # The label's segment is this occurrence ("OBX(2)"); a repetition ("[2]")
     # is named as its field.
     path = segment + re.sub(r"\[\d+\]", "", label[3:])
-    about = describe(message, path)
-    if about["meaning"] is not None and about["value"] == value:
-        value = f"{value} ({about['meaning']})"
-    return about["name"] or "", value
+    _, name, _, _, _, meaning = _ops.describe(message, path, None, value)
+    if meaning is not None:
+        value = f"{value} ({meaning})"
+    return name or "", value
 
 
 def format_tree(message: Message) -> str:
@@ -81,6 +82,7 @@ def format_tree(message: Message) -> str:
     and repetitions (`PID-3[2]` is the second repetition of PID-3); beside
     each label its name in the definitions of the message's version, and a
     coded value's meaning."""
+    load_definitions()
     lines: list[tuple[int, str, str, str]] = []
     seen: dict[str, int] = {}
     for segment in message:

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Findings of vellomar.validate beside hl7apy's STRICT validation.
 
-    python bench/validate_agreement.py [--all]
+    python bench/validate_agreement.py [--all] [--peers DIR]
 
-Messages: every message of ../shared/corpus (when present) and generated
-ones (corpus.py's ADT^A01 and ORU^R01, each also with one fault planted).
+Messages: every message of ../shared/corpus (when present), generated ones
+(corpus.py's ADT^A01 and ORU^R01, each also with one fault planted) and,
+with --peers, the test messages of the peers' source distributions unpacked
+in DIR (`pip download --no-deps --no-binary :all: hl7 hl7apy -d DIR`, then
+unpack them there): every string in their tests/*.py that starts with MSH,
+written as one literal or as a separator's join of literals.
 hl7apy parses each with STRICT validation and find_groups, then validates
 it collecting every error and warning (its report file); a message it cannot
 parse is listed with its exception. For each message the script prints
@@ -14,6 +18,7 @@ difference can be read and explained. --all prints agreeing messages too.
 
 from __future__ import annotations
 
+import ast
 import sys
 import tempfile
 from pathlib import Path
@@ -50,8 +55,37 @@ def generated() -> dict[str, str]:
     }
 
 
+def literal_messages(path: Path) -> list[str]:
+    """The strings of a Python file that start with MSH: literals, and
+    joins of literals ("\\r".join([...]))."""
+    out = []
+    for node in ast.walk(ast.parse(path.read_text(encoding="utf-8"))):
+        text = None
+        if isinstance(node, ast.Constant) and isinstance(node.value, str):
+            text = node.value
+        elif (isinstance(node, ast.Call) and isinstance(node.func, ast.Attribute)
+              and node.func.attr == "join" and isinstance(node.func.value, ast.Constant)
+              and node.args and isinstance(node.args[0], (ast.List, ast.Tuple))
+              and all(isinstance(e, ast.Constant) and isinstance(e.value, str)
+                      for e in node.args[0].elts)):
+            text = node.func.value.value.join(e.value for e in node.args[0].elts)
+        if text and text.lstrip().startswith("MSH|"):
+            out.append(text.strip())
+    return out
+
+
+def peer_messages(folder: Path) -> list[tuple[str, str]]:
+    out = []
+    for path in sorted(folder.glob("*/tests/*.py")):
+        for number, text in enumerate(dict.fromkeys(literal_messages(path)), 1):
+            out.append((f"{path.parent.parent.name}/{path.name}#{number}", text))
+    return out
+
+
 def messages() -> list[tuple[str, str]]:
     out = list(generated().items())
+    if "--peers" in sys.argv:
+        out += peer_messages(Path(sys.argv[sys.argv.index("--peers") + 1]))
     if SHARED.is_dir():
         for path in sorted(SHARED.glob("*.hl7")):
             try:

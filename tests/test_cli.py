@@ -34,10 +34,16 @@ def test_show(run):
     status, out, err = run("show", ADT)
     lines = out.splitlines()
     assert (status, err, lines[0]) == (0, "", f"# {ADT}, message 1: ADT^A01, control ID MSG00017")
-    assert [line for line in lines[1:] if not line.startswith(" ")] == ["MSH", "EVN", "PID", "NK1", "PV1", "AL1", "DG1"]
-    tree = dict(line.split(None, 1) for line in lines[1:] if " " in line.strip())
-    assert [tree[k] for k in ("MSH-1", "MSH-2", "MSH-9-2", "PID-3[2]-1", "PID-18-4-2", "PID-5-5")] == [
-        "|", "^~\\&", "A01", "998-12-3456", "1.2.840.114350", "MS"]
+    assert [line.split()[0] for line in lines[1:] if not line.startswith(" ")] == [
+        "MSH", "EVN", "PID", "NK1", "PV1", "AL1", "DG1"]
+    # label, name in the definitions of the message's version, value (a coded one with its meaning)
+    tree = {label: (name, value) for label, name, value in
+            (re.split(" {2,}", line.strip()) for line in lines[1:] if line.startswith(" "))}
+    assert [tree[k] for k in ("MSH-1", "MSH-2", "MSH-9-2", "PID-3[2]-1", "PID-3[2]-5", "PID-8", "PID-18-4-2")] == [
+        ("Field Separator", "|"), ("Encoding Characters", "^~\\&"),
+        ("Trigger Event", "A01 (ADT/ACK - Admit/visit notification)"), ("ID Number", "998-12-3456"),
+        ("Identifier Type Code", "SS (Social Security number)"),  # a meaning in another repetition
+        ("Administrative Sex", "F (Female)"), ("Universal ID", "1.2.840.114350")]
     assert not {"MSH-2-1", "MSH-8", "PID-5-4", "PID-7-1"} & set(tree)  # empty fields are left out
     assert run("show", ORU)[1].splitlines()[-1].endswith("ferritin.\\nReviewed by J. Park, MD.")  # control characters
 

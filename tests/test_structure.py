@@ -116,18 +116,77 @@ def findings(text, **options):
     # unsupported type, event, version
     (ADT.replace("ADT^A01^ADT_A01", "XYZ^A01"), [("e", 200, "MSH-9-1"), ("w", 103, "MSH-9-1")]),
     (ADT.replace("ADT^A01^ADT_A01", "ADT^A99"), [("e", 201, "MSH-9-2"), ("w", 103, "MSH-9-2")]),
-    (ADT.replace("2.5.1", "2.9"), [("e", 203, "MSH-12")]),
+    # parts a type does not have: sub-components in a primitive component,
+    # components beyond a composite's or in a primitive, OBX-5 as OBX-2 says
+    (ADT.replace("100234^^^H^MR", "100234^HOSP&1.2.3&ISO^^H^MR"), [("e", 102, "PID-3-2")]),
+    (ORU.replace("HGB^Hemoglobin", "HGB^Hemoglobin^L^^^^X"), [("e", 102, "OBX-3-7")]),
+    (ADT.replace("19840412|F", "19840412|F^X"), [("e", 102, "PID-8")]),
+    (ORU.replace("||13.5|", "||high|"), [("e", 102, "OBX-5")]),
+    (ORU.replace("|NM|HGB^Hemoglobin||13.5|", "|CE|HGB^Hemoglobin||A^B^^^^^X|"), [("e", 102, "OBX-5-7")]),
+    # coding systems HL7 gives as patterns or leaves local, against one it does not know
+    (ORU.replace("HGB^Hemoglobin", "HGB^Hemoglobin^HL70001").replace("|g/dL|", "|g/dL^^99LAB|")
+     .replace("CBC^CBC panel", "CBC^CBC panel^local"), []),
+    (ORU.replace("HGB^Hemoglobin", "HGB^Hemoglobin^XX"), [("w", 103, "OBX-3-3")]),
 ])
 def test_validate(text, expected):
     assert findings(text) == expected
 
 
+def _adt(version, structure="^ADT_A01"):
+    # PID-29 and PID-30 (death date and indicator) and the DG1 fields after
+    # the places that later versions withdrew.
+    return "\r".join([
+        MSH.format(type="ADT^A01" + structure, version=version), "EVN|A01|20240305140700",
+        "PID|1||100234^^^H^MR||NGUYEN^LINH||19840412|F" + "|" * 21 + "20240101|Y",
+        "PV1|1|I|4W^412^B", "DG1|1||I10^Hypertension^I10||20240305|A" + "|" * 9 + "1",
+    ])
+
+
+@pytest.mark.parametrize("text, strict, expected", [
+    *((_adt(v, s), True, []) for v, s in [("2.3", ""), ("2.5.1", "^ADT_A01"), ("2.6", "^ADT_A01"),
+                                          ("2.7", "^ADT_A01"), ("2.8", "^ADT_A01")]),
+    # versions the definitions lack and a site's own message types
+    (ADT.replace("2.5.1", "2.9"), False, [("w", 203, "MSH-12")]),
+    (ADT.replace("2.5.1", "2.9"), True, [("e", 203, "MSH-12")]),
+    (ADT.replace("|2.5.1", "|"), False, [("e", 101, "MSH-12")]),
+    (ADT.replace("ADT^A01^ADT_A01", "ZAB^Z01^ZAB_Z01"), False, [("w", 200, "MSH-9-1")]),
+    (ADT.replace("ADT^A01^ADT_A01", "ZAB^Z01^ZAB_Z01"), True, [("e", 200, "MSH-9-1")]),
+])
+def test_validate_versions_and_strictness(text, strict, expected):
+    assert findings(text, strict=strict) == expected
+
+
+def test_numbering_agrees_with_hl7apy():
+    # Fields by hl7apy's names (PID_29 is PID-29): one it leaves out is a
+    # withdrawn field, a placeholder without a type.
+    import importlib
+
+    pytest.importorskip("hl7apy")
+    versions = ["2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6", "2.7", "2.8", "2.8.1", "2.8.2"]
+    for version in versions:
+        module = importlib.import_module(f"hl7apy.v{version.replace('.', '_')}.segments")
+        references = importlib.import_module(f"hl7apy.v{version.replace('.', '_')}.fields").FIELDS
+        message = vellomar.parse(MSH.format(type="ADT^A01", version=version))
+        ours, theirs = [], []
+        for segment, value in module.SEGMENTS.items():
+            fields = value[1:2] and value[1] if value[:1] == ("sequence",) else value
+            if segment == "ANYHL7SEGMENT" or not fields:
+                continue
+            types = {int(f[0].rpartition("_")[2]): references[f[0]][2] for f in fields}
+            for number in range(1, max(types) + 2):
+                ours.append((segment, number, vellomar.describe(message, f"{segment}-{number}")["type"]))
+                theirs.append((segment, number, types.get(number)))
+        assert ours == theirs, version
+
+
 def test_validate_version_option_and_texts():
     # 2.3.1 has no MSH-9-3 component and another PID layout; the option wins over MSH-12.
     assert findings(ADT, version="2.3.1") == []
-    assert [str(f) for f in vellomar.validate(ADT.replace("19840412|F", "1984|F"), version="2.3")] == []
+    text = ADT.replace("19840412|F", "1984|F").replace("^ADT_A01", "")
+    assert [str(f) for f in vellomar.validate(text, version="2.3")] == []
     (finding,) = vellomar.validate(ADT.replace("PID|1|", "PID|one|"))
-    assert finding == vellomar.Finding("error", 102, "PID-1", "Value 'one' of PID-1 is not a valid SI")
+    assert finding == vellomar.Finding("error", 102, "PID-1", "Value 'one' of PID-1 is not a valid SI",
+                                       "Set ID PID")
 
 
 def test_validate_raises_as_parse():
@@ -152,7 +211,8 @@ def test_ack_with_error_segments(text, version, errors):
 @pytest.mark.parametrize("options, texts, status, out", [
     ([], [ADT, ADT.replace("PID|1|", "PID|one|")], 1,
      "F: message 1: valid\nF: message 2: error 102 PID-1: Value 'one' of PID-1 is not a valid SI\n"),
-    (["--hl7-version", "2.9"], [ADT], 1, "F: message 1: error 203 MSH-12: Unsupported version '2.9'\n"),
+    (["--hl7-version", "2.9", "--strict"], [ADT], 1,
+     "F: message 1: error 203 MSH-12: Unsupported version '2.9'\n"),
     (["--json"], [ADT], 0, '[\n  {"file": "F", "message": 1, "findings": []}\n]\n'),
 ])
 def test_validate_command(tmp_path, capsys, monkeypatch, options, texts, status, out):
@@ -219,3 +279,28 @@ def test_definitions_that_do_not_read_fail_with_their_line():
         "Definitions line 2: bad group end", "Definitions line 2: bad cardinality",
         "Definitions line 2: unknown kind", "Definitions line 2: bad length",
     ]
+
+
+@pytest.mark.parametrize("text, path, version, expected", [
+    (ADT, "PID", None, ("PID", "Patient Identification", None, None, "PID", None)),
+    (ADT, "PID(0)-8", None, ("PID-8", "Administrative Sex", "IS", "0001", "F", "Female")),
+    (ADT, "PID-3-4-1", None, ("PID-3-4-1", "Namespace ID", "IS", "0300", "H", None)),
+    (ADT, "PID-8-1", None, ("PID-8-1", "Administrative Sex", "IS", "0001", "F", "Female")),  # a primitive is its own first component
+    (ADT, "PID-8-2", None, ("PID-8-2", None, None, None, None, None)),
+    (ADT, "PID-30", None, ("PID-30", "Patient Death Indicator", "ID", "0136", None, None)),  # absent
+    (ADT, "PID-8", "2.1", ("PID-8", "Sex", "ID", None, "F", None)),
+    (_adt("2.8"), "EVN-1", None, ("EVN-1", None, None, None, "A01", None)),  # withdrawn
+    (ORU.replace("|NM|HGB^Hemoglobin||13.5|", "|CE|HGB^Hemoglobin||A^B|"), "OBX-5-2", None,
+     ("OBX-5-2", "Text", "ST", None, "B", None)),  # OBX-5 is of the type OBX-2 names
+    (ADT, "ZZ1-1", None, ("ZZ1-1", None, None, None, None, None)),
+    (ADT.replace("2.5.1", "2.9"), "PID-5", None, ("PID-5", None, None, None, "NGUYEN^LINH", None)),
+])
+def test_describe(text, path, version, expected):
+    keys = ("path", "name", "type", "table", "value", "meaning")
+    assert vellomar.describe(text, path, version=version) == dict(zip(keys, expected))
+
+
+def test_describe_fails_for_paths_no_message_answers():
+    with pytest.raises(ValueError) as raised:
+        vellomar.describe(ADT, "pid-5")
+    assert str(raised.value) == "Invalid segment name: 'pid'"

@@ -1,6 +1,7 @@
 #include "definitions.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <type_traits>
 
@@ -84,6 +85,24 @@ std::string unquote(std::string_view word) {
   return out;
 }
 
+// The text of a line after its word `last` (names hold spaces).
+std::string_view rest_of(std::string_view line, std::string_view last) {
+  const size_t end = static_cast<size_t>(last.data() + last.size() - line.data());
+  return end + 1 < line.size() ? line.substr(end + 1) : std::string_view{};
+}
+
+// Calls f with each "|"-separated part of `text`.
+template <class F> void split_names(std::string_view text, F &&f) {
+  size_t at = 0;
+  for (;;) {
+    const size_t bar = text.find('|', at);
+    f(text.substr(at, bar == std::string_view::npos ? std::string_view::npos : bar - at));
+    if (bar == std::string_view::npos)
+      return;
+    at = bar + 1;
+  }
+}
+
 void add_starts(GroupDef &group) {
   for (const StructureElement &child : group.children) {
     if (child.group)
@@ -106,7 +125,9 @@ uint64_t CodeTable::pack(std::string_view value) {
 }
 
 void CodeTable::add(std::string_view value) {
-  if (value.size() <= 7)
+  if (value.starts_with('~'))
+    patterns_.emplace_back(value.substr(1));
+  else if (value.size() <= 7)
     codes_.push_back(pack(value));
   else
     long_values_.emplace_back(value);
@@ -118,9 +139,89 @@ void CodeTable::sort() {
 }
 
 bool CodeTable::contains(std::string_view value) const {
-  if (value.size() <= 7)
-    return std::binary_search(codes_.begin(), codes_.end(), pack(value));
-  return std::binary_search(long_values_.begin(), long_values_.end(), value);
+  if (value.size() <= 7 ? std::binary_search(codes_.begin(), codes_.end(), pack(value))
+                        : std::binary_search(long_values_.begin(), long_values_.end(), value))
+    return true;
+  return std::any_of(patterns_.begin(), patterns_.end(),
+                     [&](const std::string &p) { return matches(p, value); });
+}
+
+bool CodeTable::matches(std::string_view pattern, std::string_view value) {
+  // The head is the pattern up to its first placeholder (a lower-case letter
+  // after the first byte, or "*").
+  size_t head = 1;
+  while (head < pattern.size() && !(pattern[head] >= 'a' && pattern[head] <= 'z') &&
+         pattern[head] != '*')
+    ++head;
+  head = std::min(head, pattern.size());
+  if (value.size() < head)
+    return false;
+  for (size_t i = 0; i < head; ++i)
+    if (std::toupper(static_cast<unsigned char>(value[i])) !=
+        std::toupper(static_cast<unsigned char>(pattern[i])))
+      return false;
+  std::string_view tail = pattern.substr(head), rest = value.substr(head);
+  if (tail == "*")
+    return true;
+  if (rest.size() != tail.size())
+    return false;
+  for (size_t i = 0; i < tail.size(); ++i) {
+    const auto c = static_cast<unsigned char>(rest[i]);
+    const char want = tail[i];
+    if (want == 'n' ? !std::isdigit(c)
+        : want == 'z' || want == 'x' || want == 's' ? !std::isalnum(c)
+                                                    : c != static_cast<unsigned char>(want))
+      return false;
+  }
+  return true;
+}
+
+ElementInfo VersionDefinitions::element(std::string_view segment, size_t depth,
+                                        const uint64_t *index, uint16_t field_type) const {
+  ElementInfo out;
+  const uint32_t key = segment_key(segment);
+  auto named = segment_names.find(key);
+  const Names *names = named == segment_names.end() ? nullptr : named->second;
+  auto name_at = [](const Names *list, uint64_t i) {
+    return list && i < list->size() ? std::string_view((*list)[i]) : std::string_view{};
+  };
+  if (depth == 0) {
+    out.name = name_at(names, 0);
+    return out;
+  }
+  const std::vector<FieldDef> *fields = this->segment(segment);
+  if (!fields || index[0] == 0 || index[0] > fields->size())
+    return out;
+  const FieldDef &field = (*fields)[index[0] - 1];
+  out.name = name_at(names, index[0]);
+  out.type = field_type ? field_type : field.type.type;
+  out.table = field_type ? 0 : field.type.table;
+  // Each level down: the component of the composite, or the primitive itself
+  // as its own first component.
+  for (size_t level = 1; level < depth; ++level) {
+    const uint64_t i = index[level];
+    const std::vector<TypeRef> *parts = at(composites, out.type);
+    if (!parts) {
+      if (i != 1)
+        return {};
+      continue;
+    }
+    if (i == 0 || i > parts->size())
+      return {};
+    out.name = name_at(at(composite_names, out.type), i);
+    out.type = (*parts)[i - 1].type;
+    out.table = (*parts)[i - 1].table;
+  }
+  return out;
+}
+
+const std::string *VersionDefinitions::meaning(uint16_t table, std::string_view value) const {
+  const Meanings *meanings = at(table_meanings, table);
+  const CodeTable *values = at(tables, table);
+  if (!meanings || !values || !values->contains(value)) // meanings are shared by versions
+    return nullptr;
+  auto it = meanings->find(value);
+  return it == meanings->end() ? nullptr : &it->second;
 }
 
 bool GroupDef::starts_with(std::string_view segment) const {
@@ -294,6 +395,37 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       values.sort();
       const uint16_t table = defs.table_number(name);
       each_version([&](VersionDefinitions &v) { put(v.tables, table, &values); });
+      break;
+    }
+    case 'F':
+    case 'C': {
+      Names &names = defs.names_.emplace_back();
+      split_names(rest_of(line, w[2]), [&](std::string_view part) { names.push_back(unquote(part)); });
+      if (w[0][0] == 'F')
+        each_version([&](VersionDefinitions &v) {
+          v.segment_names[VersionDefinitions::segment_key(name)] = &names;
+        });
+      else {
+        const uint16_t type = defs.type_number(name);
+        each_version([&](VersionDefinitions &v) { put(v.composite_names, type, &names); });
+      }
+      break;
+    }
+    case 'W': {
+      std::string &title = defs.titles_.emplace_back(unquote(rest_of(line, w[2])));
+      const uint16_t table = defs.table_number(name);
+      each_version([&](VersionDefinitions &v) { put(v.table_titles, table, &title); });
+      break;
+    }
+    case 'Y': {
+      Meanings &meanings = defs.meanings_.emplace_back();
+      split_names(rest_of(line, w[2]), [&](std::string_view part) {
+        const size_t space = part.find(' ');
+        if (space != std::string_view::npos)
+          meanings.emplace(unquote(part.substr(0, space)), unquote(part.substr(space + 1)));
+      });
+      const uint16_t table = defs.table_number(name);
+      each_version([&](VersionDefinitions &v) { put(v.table_meanings, table, &meanings); });
       break;
     }
     default:

@@ -58,7 +58,10 @@ struct TypeRef {
 // The values of an HL7 table. Values are mostly codes of a few bytes: those
 // of up to seven bytes are kept as sorted integers (the bytes and the length
 // packed), so that a lookup is a binary search of integers; longer ones as
-// sorted strings.
+// sorted strings. Values the table gives as patterns ("~HL7nnnn": a head
+// matched in any case, then one digit per n, one letter or digit per z, x
+// or s, any other byte as written; "*" any rest) are tried when no value
+// matches.
 class CodeTable {
 public:
   void add(std::string_view value);
@@ -67,8 +70,23 @@ public:
 
 private:
   static uint64_t pack(std::string_view value); // value.size() <= 7
+  static bool matches(std::string_view pattern, std::string_view value);
   std::vector<uint64_t> codes_;
   std::vector<std::string> long_values_;
+  std::vector<std::string> patterns_;
+};
+
+// The names of a segment or composite type: [0] its own, then those of its
+// fields or components by number (empty where the data has none).
+using Names = std::vector<std::string>;
+
+
+// What the definitions say about one element of a segment: its name (empty
+// when none is known) and its type and table numbers (0 when none).
+struct ElementInfo {
+  std::string_view name;
+  uint16_t type = 0;
+  uint16_t table = 0;
 };
 
 struct FieldDef {
@@ -84,6 +102,9 @@ struct TextHash {
 template <class T>
 using TextMap = std::unordered_map<std::string, T, TextHash, std::equal_to<>>;
 
+// The meanings of the values of an HL7 table that the data explains.
+using Meanings = TextMap<std::string>;
+
 struct VersionDefinitions {
   std::string name;                      // "2.5.1"
   TextMap<const GroupDef *> structures; // the root group of each
@@ -95,6 +116,22 @@ struct VersionDefinitions {
   std::vector<uint32_t> lengths;
   // By table number: its values.
   std::vector<const CodeTable *> tables;
+  // Names: by segment key, by composite type number, by table number.
+  std::unordered_map<uint32_t, const Names *> segment_names;
+  std::vector<const Names *> composite_names;
+  std::vector<const std::string *> table_titles;
+  std::vector<const Meanings *> table_meanings;
+
+  // The element that `index` (field, component, sub-component, 1-based; the
+  // first `depth` of them) selects in segment `segment`: depth 0 is the
+  // segment itself. `field_type`, when not 0, stands for the field's own type
+  // (OBX-5 takes the type OBX-2 names). A component of a primitive is the
+  // primitive itself when it is the first, unknown otherwise.
+  ElementInfo element(std::string_view segment, size_t depth, const uint64_t *index,
+                      uint16_t field_type = 0) const;
+  // The meaning of `value` in table `table`, or null (also for a value the
+  // version's table does not hold).
+  const std::string *meaning(uint16_t table, std::string_view value) const;
 
   // The fields of a segment, or null for a name the version does not define.
   const std::vector<FieldDef> *segment(std::string_view id) const {
@@ -157,6 +194,9 @@ private:
   std::deque<std::vector<FieldDef>> segments_;
   std::deque<std::vector<TypeRef>> composites_;
   std::deque<CodeTable> tables_;
+  std::deque<Names> names_;
+  std::deque<std::string> titles_;
+  std::deque<Meanings> meanings_;
 };
 
 } // namespace vellomar

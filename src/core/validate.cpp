@@ -98,7 +98,8 @@ public:
   }
 
   void segment(size_t index, std::string_view label) {
-    const std::vector<FieldDef> *fields = v_.segment(segment_name(m_, index));
+    name_ = segment_name(m_, index);
+    const std::vector<FieldDef> *fields = v_.segment(name_);
     if (!fields)
       return;
     const SegmentView seg = m_.segment_at(index);
@@ -107,20 +108,38 @@ public:
       const FieldDef &def = (*fields)[f];
       const std::string_view text = f < seg.field_count() ? seg.field_at(f).text : std::string_view{};
       field_ = f + 1;
+      varies_ = 0;
       if (text.empty()) {
         if (def.cardinality.min > 0)
-          add(true, 101, at(field_), "Required field " + at(field_) + " is missing");
+          add(true, 101, at(field_), "Required field " + at(field_) + " is missing", 0);
         continue;
       }
-      const size_t repetitions = field(def.type, text);
+      TypeRef type = def.type;
+      if (type.type == varies_type_ && name_ == "OBX" && f == 4)
+        type = {varies_ = observation_type(seg), 0};
+      const size_t repetitions = field(type, text);
       if (!def.cardinality.allows(repetitions))
         add(true, 102, at(field_),
             "Field " + at(field_) + " repeats " + std::to_string(repetitions) +
-                " times; at most " + std::to_string(def.cardinality.max) + " allowed");
+                " times; at most " + std::to_string(def.cardinality.max) + " allowed",
+            0);
     }
   }
 
 private:
+  // The type OBX-2 names for OBX-5 when the version knows it, else varies.
+  uint16_t observation_type(const SegmentView &seg) const {
+    if (seg.field_count() < 2)
+      return varies_type_;
+    std::string_view named = seg.field_at(1).text;
+    named = named.substr(0, named.find(m_.enc.component.bytes[0]));
+    const uint16_t type = defs_.type_number_of(named);
+    const bool known = type && (VersionDefinitions::at(v_.composites, type) ||
+                                VersionDefinitions::at(v_.lengths, type) ||
+                                defs_.primitive(type) != Primitive::other);
+    return known ? type : varies_type_;
+  }
+
   std::string at(size_t field, size_t repetition = 0) const {
     std::string s = label_ + "-" + std::to_string(field);
     if (repetition)
@@ -128,8 +147,16 @@ private:
     return s;
   }
 
-  void add(bool error, uint16_t code, std::string location, std::string text) {
-    out_.push_back({error, code, std::move(location), std::move(text)});
+  // A finding on the element at the first `depth` + 1 of (field, component,
+  // sub-component) of the segment, named as the definitions name it
+  // (`depth` -1: no element the definitions know).
+  void add(bool error, uint16_t code, std::string location, std::string text, int depth) {
+    std::string_view name;
+    if (depth >= 0) {
+      const uint64_t index[3] = {field_, parts_[0], parts_[1]};
+      name = v_.element(name_, static_cast<size_t>(depth) + 1, index, varies_).name;
+    }
+    out_.push_back({error, code, std::move(location), std::move(text), name});
   }
 
   // The first byte at or after `p` that may start a separator, or `end`:
@@ -171,23 +198,29 @@ private:
 
   // Checks every value of a field of type `type` in one pass over its text
   // and returns its number of repetitions. A value is cut as far as its
-  // type goes: a primitive field is checked whole (with any component
-  // separators in it), a primitive component whole, a component of a
-  // composite component by sub-component; parts beyond the type's are not
-  // looked at.
+  // type goes: a primitive field is taken whole (separators in it make it
+  // malformed), a primitive component whole, a component of a composite
+  // component by sub-component; a part beyond the type's last is malformed
+  // and not looked into.
   size_t field(const TypeRef &type, std::string_view text) {
     const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type);
     const std::vector<TypeRef> *subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type)
                                              : nullptr;
     repetition_ = 0;
+    inside_ = 0;
     parts_[0] = parts_[1] = 1;
     const char *p = text.data(), *end = p + text.size(), *leaf = p;
     for (; (p = next_mark(p, end)) < end; ++p) {
       size_t size = 0;
       const int kind = delimiter_at(p, end, size);
-      if (kind == 0 || (kind == 2 && !parts) || (kind == 3 && !subs))
+      if (kind == 0)
         continue;
+      if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
+        inside_ |= kind == 2 ? 1 : 2;
+        continue;
+      }
       this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
+      inside_ = 0;
       if (kind == 1) {
         ++repetition_;
         parts_[0] = 1;
@@ -214,14 +247,14 @@ private:
     if (!parts)
       return primitive(type, text, 0);
     if (parts_[0] > parts->size())
-      return;
+      return beyond(type, parts->size(), text, 1);
     const TypeRef &part = (*parts)[parts_[0] - 1];
     // The time stamp of a TS is a DTM whatever type a version gives it.
     if (!subs)
       return primitive(parts_[0] == 1 && defs_.primitive(type.type) == Primitive::ts ? date_time_ : part,
                        text, 1);
     if (parts_[1] > subs->size())
-      return;
+      return beyond(part, subs->size(), text, 2);
     primitive(parts_[1] == 1 && defs_.primitive(part.type) == Primitive::ts ? date_time_
                                                                            : (*subs)[parts_[1] - 1],
               text, 2);
@@ -236,13 +269,43 @@ private:
     return s;
   }
 
+  // A value past the last component of `type`, which has `count`.
+  void beyond(const TypeRef &type, size_t count, std::string_view text, int depth) {
+    const std::string location = where(depth);
+    add(true, 102, location,
+        "Value '" + std::string(text) + "' of " + location + " is beyond the " +
+            std::to_string(count) + " components of " + defs_.type_name(type.type),
+        -1);
+  }
+
+  // Whether values of `type` may take any shape: a withdrawn field's
+  // placeholder, and OBX-5 when OBX-2 names no type the version knows.
+  bool open(uint16_t type) const {
+    return type == varies_type_ || type == placeholder_ || type == withdrawn_;
+  }
+
   void primitive(const TypeRef &type, std::string_view text, int depth) {
+    // A primitive has no parts: a field holding components, or a component
+    // holding sub-components, is malformed (its text reaches here whole, and
+    // the walk noted the separators inside it).
+    const char *parts = depth == 0 && (inside_ & 1) ? "components"
+                        : depth < 2 && (inside_ & 2) ? "sub-components"
+                                                     : nullptr;
+    if (parts && !open(type.type)) {
+      const std::string location = where(depth);
+      add(true, 102, location,
+          "Value '" + std::string(text) + "' of " + location + " has " + parts + "; " +
+              defs_.type_name(type.type) + " has none",
+          depth);
+      return;
+    }
     const uint32_t limit = VersionDefinitions::at(v_.lengths, type.type);
     if (limit && text.size() > limit) {
       const std::string location = where(depth);
       add(false, 104, location,
           "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
-              defs_.type_name(type.type) + " allows " + std::to_string(limit));
+              defs_.type_name(type.type) + " allows " + std::to_string(limit),
+          depth);
     }
     const Primitive kind = defs_.primitive(type.type);
     bool good = true;
@@ -258,7 +321,8 @@ private:
       const std::string location = where(depth);
       add(true, 102, location,
           "Value '" + std::string(text) + "' of " + location + " is not a valid " +
-              defs_.type_name(type.type));
+              defs_.type_name(type.type),
+          depth);
       return;
     }
     if ((kind == Primitive::id || kind == Primitive::is) && type.table) {
@@ -269,7 +333,8 @@ private:
         const std::string location = where(depth);
         add(kind == Primitive::id && depth == 0, 103, location,
             "Value '" + std::string(text) + "' of " + location + " is not in table " +
-                defs_.table_name(type.table));
+                defs_.table_name(type.table),
+            depth);
       }
     }
   }
@@ -279,11 +344,16 @@ private:
   const Message &m_;
   std::vector<Finding> &out_;
   std::string label_;
+  std::string_view name_; // the segment's name
   size_t field_ = 0, repetition_ = 0;
+  uint16_t varies_ = 0; // the type OBX-2 gives OBX-5, while checking it
+  int inside_ = 0;      // separators inside the value being cut: 1 component, 2 sub-component
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
   bool marks_[256] = {};     // first bytes of the repetition, component and sub-component separators
   uint64_t spread_[3] = {};  // each of those bytes in all eight bytes of a word
   const TypeRef date_time_;
+  const uint16_t varies_type_ = defs_.type_number_of("varies");
+  const uint16_t placeholder_ = defs_.type_number_of("-"), withdrawn_ = defs_.type_number_of("WD");
 };
 
 std::string element_path(const MessageStructure &s, uint32_t node, std::string_view name) {
@@ -291,7 +361,8 @@ std::string element_path(const MessageStructure &s, uint32_t node, std::string_v
   return path.append("/").append(name);
 }
 
-void check_cardinality(const MessageStructure &s, std::vector<Finding> &out) {
+void check_cardinality(const MessageStructure &s, const VersionDefinitions &v,
+                       std::vector<Finding> &out) {
   for (uint32_t n = 0; n < s.nodes.size(); ++n) {
     const GroupNode &node = s.nodes[n];
     if (!node.def)
@@ -300,14 +371,17 @@ void check_cardinality(const MessageStructure &s, std::vector<Finding> &out) {
       const StructureElement &e = node.def->children[i];
       const uint32_t count = node.counts[i];
       const char *what = e.group ? "Group " : "Segment ";
+      const std::string_view name = e.group ? std::string_view{} : v.element(e.name, 0, nullptr).name;
       if (count < e.cardinality.min)
         out.push_back({true, 100, element_path(s, n, e.name),
                        what + e.name + " is missing" +
-                           (node.def == s.nodes[0].def ? "" : " from group " + std::string(node.name))});
+                           (node.def == s.nodes[0].def ? "" : " from group " + std::string(node.name)),
+                       name});
       else if (!e.cardinality.allows(count))
         out.push_back({true, 100, element_path(s, n, e.name),
                        what + e.name + " occurs " + std::to_string(count) +
-                           " times; at most " + std::to_string(e.cardinality.max) + " allowed"});
+                           " times; at most " + std::to_string(e.cardinality.max) + " allowed",
+                       name});
     }
   }
 }
@@ -326,23 +400,35 @@ std::string group_path(const MessageStructure &s, uint32_t node) {
 }
 
 std::vector<Finding> validate_message(const Definitions &defs, const Message &message,
-                                      std::string_view version) {
+                                      std::string_view version, bool strict) {
   std::vector<Finding> out;
   const MessageKind kind = message_kind(defs, message, version);
-  if (!kind.definitions) {
-    out.push_back({true, 203, "MSH-12", "Unsupported version '" + kind.version + "'"});
+  if (kind.version.empty()) { // every version requires MSH-12
+    out.push_back({true, 101, "MSH-12", "Required field MSH-12 is missing", "Version ID"});
     return out;
   }
+  if (!kind.definitions) {
+    // A version these definitions do not hold may well be valid.
+    out.push_back({strict, 203, "MSH-12", "Unsupported version '" + kind.version + "'", ""});
+    return out;
+  }
+  const VersionDefinitions &v = *kind.definitions;
+  auto header_name = [&](uint64_t field, uint64_t component) {
+    const uint64_t index[3] = {field, component, 0};
+    return v.element("MSH", 2, index).name;
+  };
   if (!kind.structure) {
     const std::string prefix = kind.type + "_";
     bool type_known = false;
-    for (const auto &entry : kind.definitions->structures)
+    for (const auto &entry : v.structures)
       type_known = type_known || entry.first.starts_with(prefix);
     if (type_known)
       out.push_back({true, 201, "MSH-9-2",
-                     "Unsupported event '" + kind.event + "' of message type " + kind.type});
-    else
-      out.push_back({true, 200, "MSH-9-1", "Unsupported message type '" + kind.type + "'"});
+                     "Unsupported event '" + kind.event + "' of message type " + kind.type,
+                     header_name(9, 2)});
+    else // HL7 leaves message types beginning with Z to each site
+      out.push_back({strict || !kind.type.starts_with('Z'), 200, "MSH-9-1",
+                     "Unsupported message type '" + kind.type + "'", header_name(9, 1)});
   }
   const MessageStructure structure = match_structure(message, kind);
   // Each segment's label: its name, with its repetition among the segments
@@ -361,11 +447,12 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
       ++next_unexpected;
       if (!name.starts_with('Z')) // Z segments are a site's own: allowed anywhere
         out.push_back({true, 100, label,
-                       "Segment " + label + " is not expected here in " + structure.name});
+                       "Segment " + label + " is not expected here in " + structure.name,
+                       v.element(name, 0, nullptr).name});
     }
     validator.segment(i, label);
   }
-  check_cardinality(structure, out);
+  check_cardinality(structure, v, out);
   return out;
 }
 

@@ -23,13 +23,16 @@ struct Finding {
   uint16_t code;
   std::string location; // a path: "PID-7", "OBX(2)-5-1", "/PATIENT_RESULT/ORDER_OBSERVATION(1)/OBR"
   std::string text;
+  std::string_view name; // the element's name in the definitions (which outlive it), or empty
 };
 
 // The findings for `message`, read as `version` when it is not empty (else
 // as its MSH-12 says), in message order. Never fails: a message that breaks
-// every rule still yields its findings.
+// every rule still yields its findings. A version the definitions do not
+// hold and a message type beginning with Z (a site's own) are warnings,
+// errors when `strict`.
 std::vector<Finding> validate_message(const Definitions &defs, const Message &message,
-                                      std::string_view version);
+                                      std::string_view version, bool strict = false);
 
 // The path of a group occurrence: "/PATIENT_RESULT/ORDER_OBSERVATION(1)", ""
 // for the message itself; repetitions 0-based and left out when 0.

@@ -40,6 +40,8 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"validate", py::as_cfunction(py::function<validate_sig, validate>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"describe", py::as_cfunction(py::function<describe_sig, describe>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"parse_bytes", py::as_cfunction(py::function<parse_bytes_sig, parse_bytes>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -57,12 +57,14 @@ py::Ref message_start(PyObject **args);
 extern const py::Signature message_bytes_sig;
 py::Ref message_bytes(PyObject **args);
 
-// structure.cpp: load_definitions(text), structure(message, version) and
-// validate(message, version); definitions() is the loaded record or null.
-extern const py::Signature load_definitions_sig, structure_sig, validate_sig;
+// structure.cpp: load_definitions(text), structure(message, version),
+// validate(message, version, finding, strict) and describe(message, path,
+// version); definitions() is the loaded record or null.
+extern const py::Signature load_definitions_sig, structure_sig, validate_sig, describe_sig;
 py::Ref load_definitions(PyObject **args);
 py::Ref structure(PyObject **args);
 py::Ref validate(PyObject **args);
+py::Ref describe(PyObject **args);
 const Definitions *definitions();
 
 } // namespace vellomar::ops

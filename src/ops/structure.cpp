@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "../binding/convert.hpp"
+#include "../core/terser.hpp"
 #include "../core/validate.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
@@ -80,10 +81,12 @@ Ref structure(PyObject **args) {
   return Ref::check(PyTuple_Pack(3, root.get(), s.known ? Py_True : Py_False, unexpected.get()));
 }
 
-const py::Signature validate_sig{"validate()", {"message", "version", "finding"}, 3, 3};
-// A new list of (severity, code, location, text) tuples of the tuple
+const py::Signature validate_sig{
+    "validate()", {"message", "version", "finding", "strict"}, 4, 4};
+// A new list of (severity, code, location, text, name) tuples of the tuple
 // subclass `finding` (the package's Finding), made as tuple() makes them:
-// without running Python code per finding.
+// without running Python code per finding; name is None where the
+// definitions name no element.
 Ref validate(PyObject **args) {
   std::string_view version;
   const Message *message = message_and_version(args, "validate()", version);
@@ -95,18 +98,100 @@ Ref validate(PyObject **args) {
     return {};
   }
   auto *finding = reinterpret_cast<PyTypeObject *>(args[2]);
-  const std::vector<Finding> findings = validate_message(*loaded, *message, version);
+  const int strict = PyObject_IsTrue(args[3]);
+  if (strict < 0)
+    return {};
+  const std::vector<Finding> findings = validate_message(*loaded, *message, version, strict);
   return py::new_list(findings.size(), [&](auto append) {
     for (const Finding &f : findings) {
       Ref severity = py::str(f.error ? "error" : "warning");
       Ref code = Ref::check(PyLong_FromLong(f.code));
       Ref location = py::str(f.location), text = py::str(f.text);
-      Ref items =
-          Ref::check(PyTuple_Pack(4, severity.get(), code.get(), location.get(), text.get()));
+      Ref name = f.name.empty() ? Ref::borrow(Py_None) : py::str(f.name);
+      Ref items = Ref::check(PyTuple_Pack(5, severity.get(), code.get(), location.get(),
+                                          text.get(), name.get()));
       Ref call = Ref::check(PyTuple_Pack(1, items.get())); // tuple(iterable)
       append(Ref::check(PyTuple_Type.tp_new(finding, call.get(), nullptr)));
     }
   });
+}
+
+} // namespace vellomar::ops
+
+namespace vellomar::ops {
+
+namespace {
+
+Ref text_or_none(std::string_view text, bool present) {
+  return present ? py::str(text) : Ref::borrow(Py_None);
+}
+
+} // namespace
+
+const py::Signature describe_sig{"describe()", {"message", "path", "version", "value"}, 4, 2};
+// A new tuple (path, name, type, table, value, meaning) for the element that
+// the terser `path` selects, read with the definitions of `version` (MSH-12
+// when None): the path written plainly ("PID(1)-5-1", repetition 0 left
+// out), then each item a str or None where nothing is known or present.
+// `value`, when given, is the value whose meaning is wanted instead of the
+// path's (another repetition of the field). ValueError for a path no
+// message can answer, as check_path says.
+Ref describe(PyObject **args) {
+  std::string_view version, path, wanted;
+  const bool given = args[3] && args[3] != Py_None;
+  if (given && !py::to_text(args[3], "value", wanted))
+    return {};
+  PyObject *message_version[2] = {args[0], args[2]};
+  const Message *message = message_and_version(message_version, "describe()", version);
+  if (!message || !py::to_text(args[1], "path", path))
+    return {};
+  if (std::optional<Error> bad = check_terser_path(path))
+    return Ref::steal(py::raise(*bad));
+  Result<TerserPath> parsed = parse_terser_path(path);
+  if (!parsed)
+    return Ref::steal(py::raise(parsed.error()));
+  const TerserPath &p = parsed.value();
+  std::string plain = p.segment;
+  if (p.repetition)
+    plain.append("(").append(std::to_string(p.repetition)).append(")");
+  for (size_t i = 0; i < p.depth; ++i)
+    plain.append("-").append(std::to_string(p.index[i]));
+
+  std::string scratch;
+  std::string_view value;
+  size_t count = 0;
+  const size_t index = segment_index(*message, p.segment, p.repetition, count);
+  const SegmentView segment =
+      index == no_segment ? SegmentView{} : message->segment_at(index);
+  const bool present = index != no_segment && select_value(segment, p, scratch, value);
+
+  const MessageKind kind = message_kind(*loaded, *message, version);
+  ElementInfo info;
+  if (kind.definitions) {
+    uint16_t field_type = 0;
+    // OBX-5 is of the type OBX-2 names.
+    if (p.segment == "OBX" && p.depth >= 1 && p.index[0] == 5 && index != no_segment &&
+        segment.field_count() >= 2) {
+      std::string_view named = segment.field_at(1).text;
+      named = named.substr(0, named.find(message->enc.component.bytes[0]));
+      field_type = loaded->type_number_of(named);
+    }
+    info = kind.definitions->element(p.segment, p.depth, p.index, field_type);
+  }
+  const std::string *meaning = (given || present) && info.table
+                                   ? kind.definitions->meaning(info.table, given ? wanted : value)
+                                   : nullptr;
+  Ref items[6] = {
+      py::str(plain),
+      text_or_none(info.name, !info.name.empty()),
+      // "-" stands for a withdrawn field: it has no type.
+      text_or_none(loaded->type_name(info.type), info.type && loaded->type_name(info.type) != "-"),
+      text_or_none(info.table ? loaded->table_name(info.table) : "", info.table != 0),
+      text_or_none(value, present),
+      text_or_none(meaning ? *meaning : "", meaning != nullptr),
+  };
+  return Ref::check(PyTuple_Pack(6, items[0].get(), items[1].get(), items[2].get(),
+                                 items[3].get(), items[4].get(), items[5].get()));
 }
 
 } // namespace vellomar::ops

@@ -37,7 +37,7 @@ from .charsets import decode  # noqa: E402
 from .read import MessageError, Reader, read  # noqa: E402
 from .table import Table, table, table_batches  # noqa: E402
 from .writer import write  # noqa: E402
-from .structure import Finding, Group, SegmentRef, ack, get, structure, validate  # noqa: E402
+from .structure import Finding, Group, SegmentRef, ack, describe, get, structure, validate  # noqa: E402
 from .compose import new_message  # noqa: E402
 
 # Editing lives in the core: each is the C function itself, no Python layer.
@@ -48,8 +48,8 @@ er7 = _ops.er7
 
 __all__ = [
     *_core.__all__, "PanicException", "decode", "read", "write", "Reader", "MessageError", "table",
-    "table_batches", "Table", "edit", "values", "escape", "structure", "validate", "get", "ack",
-    "Finding", "Group", "SegmentRef", "er7", "new_message",
+    "table_batches", "Table", "edit", "values", "escape", "structure", "validate", "describe", "get",
+    "ack", "Finding", "Group", "SegmentRef", "er7", "new_message",
 ]
 
 

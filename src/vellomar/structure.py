@@ -1,7 +1,7 @@
 """Message structures and validation against the HL7 v2 definitions.
 
-The definitions (message structures, segments, composite types, tables of
-versions 2.3 to 2.8) live in definitions/hl7.txt, generated from hl7apy's
+The definitions (message structures, segments, composite types, tables and
+the names of all of them, of versions 2.1 to 2.8.2) live in definitions/hl7.txt, generated from hl7apy's
 reference data by tools/definitions.py; they are read into the core once, on
 first use. Matching and validation run in C++.
 """
@@ -16,7 +16,7 @@ from typing import Any, NamedTuple, TypeVar, Union
 from . import _ops
 from ._core import Message, parse
 
-__all__ = ["Finding", "Group", "SegmentRef", "structure", "validate", "get", "ack"]
+__all__ = ["Finding", "Group", "SegmentRef", "structure", "validate", "describe", "get", "ack"]
 
 _loaded = False
 
@@ -32,13 +32,15 @@ def load_definitions() -> None:
 
 class Finding(NamedTuple):
     """One result of `validate`: severity "error" or "warning", a code of HL7
-    table 0357, the location as a path and a text. (A named tuple: the core
-    makes them without running Python code.)"""
+    table 0357, the location as a path, a text, and the name of the element
+    at the location ("Administrative Sex"; None where the definitions name
+    none). (A named tuple: the core makes them without running Python code.)"""
 
     severity: str
     code: int
     location: str
     text: str
+    name: str | None = None
 
 
 @dataclass(frozen=True, slots=True)
@@ -97,12 +99,29 @@ def structure(message: Message | str, *, version: str | None = None) -> Group:
     return build(root)
 
 
-def validate(message: Message | str, *, version: str | None = None) -> list[Finding]:
+def validate(
+    message: Message | str, *, version: str | None = None, strict: bool = False
+) -> list[Finding]:
     """The findings for `message` against the definitions of `version`
-    (MSH-12 when None), in message order; [] for a valid message. Text that
-    does not parse raises as `parse` does."""
+    (MSH-12 when None), in message order; [] for a valid message. A version
+    the definitions do not hold and a message type beginning with Z (a
+    site's own) are warnings, errors when `strict`. Text that does not parse
+    raises as `parse` does."""
     load_definitions()
-    return _ops.validate(_message(message), version, Finding)
+    return _ops.validate(_message(message), version, Finding, strict)
+
+
+def describe(message: Message | str, path: str, *, version: str | None = None) -> dict[str, Any]:
+    """What the definitions of the message's version (MSH-12, or `version`)
+    say about the element a terser path selects, with its value:
+    {"path": the path written plainly ("OBX(1)-5-1"), "name": "Patient Name",
+    "type": "XPN", "table": "0001", "value": the decoded value or None when
+    the message lacks it, "meaning": the table's meaning of the value}. Any
+    of name, type, table and meaning is None when the definitions do not
+    give it; for a segment ("PID") name is the segment's name."""
+    load_definitions()
+    keys = ("path", "name", "type", "table", "value", "meaning")
+    return dict(zip(keys, _ops.describe(_message(message), path, version)))
 
 
 _STEP = re.compile(r"([A-Za-z0-9_]+)(?:\((\d+)\))?\Z")

@@ -4,9 +4,12 @@ from __future__ import annotations
 
 import argparse
 import json
+import re
 from typing import Any, TextIO
 
+from .. import _ops
 from .._core import Field, Message
+from ..structure import describe, load_definitions
 from ._base import Handler, add_command, common_options, header, run_files, visible
 
 
@@ -19,7 +22,9 @@ def register(commands: Any) -> None:
         help="print each message as a tree, or as JSON",
         description="Print every message of the files as a tree: segments, then their "
         "non-empty fields labelled with terser paths (PID-5), components (PID-5-1), "
-        "sub-components (PID-3-4-1) and repetitions (PID-3[2]).",
+        "sub-components (PID-3-4-1) and repetitions (PID-3[2]), each with its name in the "
+        "definitions of the message's version and a coded value's meaning: "
+        "PID-8  Administrative Sex  M (Male).",
     )
     form = show.add_mutually_exclusive_group()
     form.add_argument(
@@ -59,28 +64,48 @@ def _field_lines(label: str, field: Field, depth: int, lines: list[tuple[int, st
                     lines.append((depth + 2, f"{label}-{number}-{sub_number}", sub))
 
 
+def _named(message: Message, segment: str, label: str, value: str) -> tuple[str, str]:
+    """The name of the element a label stands for, and its value with the
+    meaning the definitions give it ("M (Male)")."""
+    # The label's segment is this occurrence ("OBX(2)"); a repetition ("[2]")
+    # is named as its field.
+    path = segment + re.sub(r"\[\d+\]", "", label[3:])
+    _, name, _, _, _, meaning = _ops.describe(message, path, None, value)
+    if meaning is not None:
+        value = f"{value} ({meaning})"
+    return name or "", value
+
+
 def format_tree(message: Message) -> str:
     """The readable tree of `show`: each segment, then its non-empty fields
     labelled with their terser paths, with their components, sub-components
-    and repetitions (`PID-3[2]` is the second repetition of PID-3)."""
-    lines: list[tuple[int, str, str]] = []
+    and repetitions (`PID-3[2]` is the second repetition of PID-3); beside
+    each label its name in the definitions of the message's version, and a
+    coded value's meaning."""
+    load_definitions()
+    lines: list[tuple[int, str, str, str]] = []
+    seen: dict[str, int] = {}
     for segment in message:
-        lines.append((0, segment.name, ""))
+        occurrence = seen.get(segment.name, -1) + 1
+        seen[segment.name] = occurrence
+        name = segment.name + (f"({occurrence})" if occurrence else "")
+        lines.append((0, segment.name, describe(message, name)["name"] or "", ""))
         is_msh = segment.name == "MSH"
+        fields: list[tuple[int, str, str]] = []
         for number, field in enumerate(segment.fields, 1):
             label = f"{segment.name}-{number}"
             if is_msh and number <= 2:
                 # MSH-1 and MSH-2 hold the delimiters themselves.
-                lines.append((1, label, field.value))
+                fields.append((1, label, field.value))
             elif field.value:
-                _field_lines(label, field, 1, lines)
-    width = max(2 * depth + len(label) for depth, label, _ in lines)
+                _field_lines(label, field, 1, fields)
+        lines.extend((depth, label, *_named(message, name, label, value)) for depth, label, value in fields)
+    width = max(2 * depth + len(label) for depth, label, _, _ in lines)
+    names = max(len(name) for _, _, name, _ in lines)
     out = []
-    for depth, label, value in lines:
-        if not value:
-            out.append("  " * depth + label)
-        else:
-            out.append(f"{'  ' * depth + label:<{width}}  {visible(value)}")
+    for depth, label, name, value in lines:
+        head = f"{'  ' * depth + label:<{width}}  {name}"
+        out.append(f"{head:<{width + 2 + names}}  {visible(value)}" if value else head.rstrip())
     return "\n".join(out) + "\n"
 
 

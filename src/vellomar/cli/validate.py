@@ -25,9 +25,12 @@ def register(commands: Any) -> None:
     )
     command.add_argument("--json", action="store_true",
                          help="print one JSON array of records: \"file\", \"message\", "
-                         "\"findings\" (severity, code, location, text)")
+                         "\"findings\" (severity, code, location, text, name)")
     command.add_argument("--hl7-version", metavar="VERSION",
                          help="read every message as this version (default: its MSH-12)")
+    command.add_argument("--strict", action="store_true",
+                         help="count versions the definitions lack and Z message types "
+                         "(a site's own) as errors, not warnings")
     command.add_argument("files", nargs="+", metavar="FILE", help="HL7 file, or - for standard input")
 
 
@@ -37,12 +40,13 @@ class _Checker:
 
     def __init__(self, args: argparse.Namespace) -> None:
         self.version = args.hl7_version
+        self.strict = args.strict
         self.json = args.json
         self.errors = False
         self.separator = "[\n  "
 
     def __call__(self, name: str, number: int, message: Message) -> str:
-        findings = validate(message, version=self.version)
+        findings = validate(message, version=self.version, strict=self.strict)
         self.errors = self.errors or any(f.severity == "error" for f in findings)
         if self.json:
             record = {"file": name, "message": number, "findings": [_as_dict(f) for f in findings]}
@@ -62,7 +66,7 @@ class _Checker:
 
 def _as_dict(finding: Finding) -> dict[str, object]:
     return {"severity": finding.severity, "code": finding.code, "location": finding.location,
-            "text": finding.text}
+            "text": finding.text, "name": finding.name}
 
 
 def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:

@@ -147,7 +147,9 @@ class Hashes:
 
 
 def run(count: int) -> dict[str, str]:
-    texts = corpus_texts() + list(bench_corpus.corpus().values()) + random_messages(count)
+    single = bench_corpus.corpus()
+    texts = corpus_texts() + [single[k] for k in ("adt", "oru", "oru_1mb", "escaped")]
+    texts += random_messages(count)
     hashes = Hashes()
     parsed = []
     for text in texts:
@@ -175,8 +177,8 @@ def run(count: int) -> dict[str, str]:
                     f.write(joined.encode("utf-8", "surrogatepass"))
                 src = joined if source == "text" else path
                 t = _try(lambda: vellomar.table(src, COLUMNS, rows=rows, errors="keep"))
-                hashes.add("table", t if isinstance(t, str) else
-                           (t.to_pydict(), [str(e) for e in t.errors]))
+                hashes.add("table", t if isinstance(t, str) else  # the same file name every run
+                           (t.to_pydict(), [str(e).replace(tmp, "TMP") for e in t.errors]))
                 if rows is None and source == "path":
                     reader = vellomar.read(path, errors="skip")
                     hashes.add("read", ([m.to_json() for m in reader], reader.skipped))

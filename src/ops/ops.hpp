@@ -56,8 +56,9 @@ py::Ref message_start(PyObject **args);
 extern const py::Signature message_bytes_sig;
 py::Ref message_bytes(PyObject **args);
 
-// structure.cpp: load_definitions(text), structure(message, version) and
-// validate(message, version); definitions() is the loaded record or null.
+// structure.cpp: load_definitions(text), structure(message, version, group,
+// segment_ref) and validate(message, version); definitions() is the loaded
+// record or null.
 extern const py::Signature load_definitions_sig, structure_sig, validate_sig;
 py::Ref load_definitions(PyObject **args);
 py::Ref structure(PyObject **args);

@@ -16,6 +16,9 @@ The message kinds:
 - ``adt_escaped``: an ADT^A01 whose values hold escape sequences (field,
   component, sub-component, repetition and escape characters, hex data and
   line breaks) and many repetitions.
+- ``adt_a01_full``: an ADT^A01 of about 2.5 KB with every segment a FHIR
+  converter maps for an admission (PID, PD1, NK1, PV1, PV2, OBX, AL1, DG1,
+  PR1, IN1).
 - ``batch``: a file of ADT^A01 messages wrapped in FHS/BHS ... BTS/FTS.
 """
 
@@ -134,6 +137,44 @@ def adt_a01(rng: random.Random | int | None = None, control: int = 1) -> str:
     return "\r".join(segments) + "\r"
 
 
+def adt_a01_full(rng: random.Random | int | None = None, control: int = 1) -> str:
+    """An ADT^A01 of about 2,500 bytes holding PID, PD1, NK1, PV1, PV2, OBX,
+    AL1, DG1, PR1 and IN1 (the admission a FHIR converter maps): `adt_a01`
+    with two next of kin, three observations (one a long text), a procedure
+    and an insurance."""
+    r = _rng(rng)
+    segments = adt_a01(r, control).rstrip("\r").split("\r")
+    nk1 = next(i for i, s in enumerate(segments) if s.startswith("NK1|"))
+    segments.insert(nk1 + 1, segments[nk1].replace("NK1|1|", "NK1|2|", 1))
+    pv2 = next(i for i, s in enumerate(segments) if s.startswith("PV2|"))
+    when = _ts(r)
+    note = ("Patient admitted through the emergency department with chest pain radiating to the left "
+            "arm; ECG on arrival showed no acute changes; troponin pending; admitted to telemetry for "
+            "observation and serial enzymes. Family at bedside, informed of plan. Home medications "
+            "reconciled with the pharmacy list; aspirin continued, metformin held pending contrast "
+            "study. Telemetry orders written; nursing to notify the covering physician for chest pain "
+            "recurrence, heart rate above 120 or systolic pressure below 90. Dietary consult "
+            "requested; cardiology to see in the morning; echocardiogram booked for the afternoon, "
+            "lipid panel and HbA1c added to the morning draw.")
+    segments[pv2 + 1:pv2 + 1] = [
+        "OBX|1|NM|8302-2^Body height^LN||%d|cm^centimeter^UCUM|||||F|||%s" % (r.randint(150, 200), when),
+        "OBX|2|NM|29463-7^Body weight^LN||%d|kg^kilogram^UCUM|||||F|||%s" % (r.randint(50, 120), when),
+        "OBX|3|TX|8251-1^Service comment^LN||%s||||||F|||%s" % (note, when),
+    ]
+    doc_id, doc_fam, doc_given = r.choice(DOCTORS)
+    fam, given = r.choice(FAMILY), r.choice(GIVEN)
+    segments += [
+        "PR1|1|I10P|0DTJ4ZZ^Resection of appendix^I10P||%s|A|||||%s^%s^%s^^^DR^MD"
+        % (_ts(r), doc_id, doc_fam, doc_given),
+        "IN1|1|PPO^Preferred provider^HL70072|ACME01^^^ACME|ACME INSURANCE|%s||%s|GRP%03d|"
+        "GROUP ONE^EMPLOYER HEALTH PLAN|||20240101|20241231|||%s^%s|SEL^Self^HL70063|%s|%s|||1"
+        "||||||||||||||POL%06d|||||||%s"
+        % (_address(r, "B"), _phone(r), r.randint(0, 999), fam, given, _dob(r), _address(r, "H"),
+           r.randint(0, 999999), r.choice("MF")),
+    ]
+    return "\r".join(segments) + "\r"
+
+
 def oru_r01(rng: random.Random | int | None = None, control: int = 1, n_obx: int = 20) -> str:
     """An ORU^R01 laboratory result with `n_obx` OBX segments (20: about 3,900 bytes)."""
     r = _rng(rng)
@@ -236,6 +277,7 @@ def corpus(seed: int = SEED) -> dict[str, str]:
         "oru": oru_r01(random.Random(seed + 1)),
         "oru_1mb": oru_base64(random.Random(seed + 2)),
         "escaped": adt_escaped(random.Random(seed + 3)),
+        "adt_full": adt_a01_full(random.Random(seed + 4)),
     }
 
 

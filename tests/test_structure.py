@@ -57,6 +57,11 @@ def test_groups_of_a_multi_patient_oru():
     (ADT.replace("ADT^A01^ADT_A01", "ADT^A08") + "\rPID|2", ("ADT_A01", True,
                                                              ["MSH0", "EVN1", "PID2", "PV13", "PID4!"])),
     (ADT.replace("2.5.1", "9.9"), ("ADT_A01", False, ["MSH0", "EVN1", "PID2", "PV13"])),
+    # Names of other lengths and bytes, and indexes past 255, in both kinds of group.
+    (ADT + "\rZZZZ|1\r漢|2\rPV1|3", ("ADT_A01", True,
+                                   ["MSH0", "EVN1", "PID2", "PV13", "ZZZZ4!", "漢5!", "PV16!"])),
+    (MSH.format(type="ZZZ^Z01", version="2.5.1") + "\rNTE|1" * 300,
+     ("ZZZ_Z01", False, ["MSH0"] + [f"NTE{i}" for i in range(1, 301)])),
 ])
 def test_flat_and_shared_structures(text, expected):
     root = vellomar.structure(text)

@@ -5,14 +5,35 @@
 namespace vellomar {
 namespace {
 
-// The first component of the first repetition of MSH-`number`, raw; empty
-// when the header lacks it.
-std::string_view header_component(const Message &message, uint64_t number, size_t component) {
+// The first `count` components of the first repetition of MSH-`number`,
+// raw, into `out`; those the header lacks stay empty.
+void header_components(const Message &message, uint64_t number, std::string_view *out,
+                       size_t count) {
   Result<FieldView> field = header_field(message, number);
   if (!field)
-    return {};
-  const FieldView &f = field.value();
-  return component < f.component_count() ? f.component_at(component).text : std::string_view{};
+    return;
+  size_t i = 0;
+  field.value().for_each_component([&](const ComponentView &c) {
+    if (i < count)
+      out[i++] = c.text;
+  });
+}
+
+// Segment names are three bytes: compared as such, without a call to memcmp
+// (a match compares each segment with several children of its group).
+inline bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  if (a.size() == 3)
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+  return a == b;
+}
+
+bool group_starts_with(const GroupDef &def, std::string_view name) {
+  for (const std::string &start : def.starts)
+    if (same_name(start, name))
+      return true;
+  return false;
 }
 
 class Matcher {
@@ -20,9 +41,13 @@ public:
   Matcher(const Message &message, MessageStructure &out) : message_(message), out_(out) {}
 
   void run(const GroupDef *root) {
+    const size_t segments = message_.segment_count();
+    out_.nodes.reserve(root ? 8 : 1);
     out_.nodes.push_back(node(root, out_.name, 0));
+    out_.nodes[0].items.reserve(segments);
+    stack_.reserve(8);
     stack_.push_back({0, npos});
-    out_.segment_node.reserve(message_.segment_count());
+    out_.segment_node.reserve(segments);
     for (uint32_t i = 0, n = static_cast<uint32_t>(message_.segment_count()); i < n; ++i) {
       std::string_view name = segment_name(message_, i);
       if (!root || !place(i, name)) {
@@ -87,7 +112,7 @@ private:
   static size_t first_match(const GroupDef &def, size_t from, std::string_view name) {
     for (size_t i = from; i < def.children.size(); ++i) {
       const StructureElement &c = def.children[i];
-      if (c.group ? c.group->starts_with(name) : c.name == name)
+      if (c.group ? group_starts_with(*c.group, name) : same_name(c.name, name))
         return i;
     }
     return npos;
@@ -105,7 +130,7 @@ private:
         const StructureElement &c = def.children[frame.position];
         // The child still open below this level already failed to take it.
         if (c.cardinality.max != 1 &&
-            (c.group ? c.group->starts_with(name) : c.name == name))
+            (c.group ? group_starts_with(*c.group, name) : same_name(c.name, name)))
           child = frame.position;
       }
       if (child == npos)
@@ -158,15 +183,17 @@ uint32_t find_in(const MessageStructure &s, const Message &message, uint32_t nod
 MessageKind message_kind(const Definitions &defs, const Message &message,
                          std::string_view version) {
   MessageKind kind;
-  kind.version = version.empty() ? std::string(header_component(message, 12, 0))
-                                 : std::string(version);
-  kind.type = header_component(message, 9, 0);
-  kind.event = header_component(message, 9, 1);
+  if (version.empty())
+    header_components(message, 12, &version, 1);
+  kind.version = version;
+  std::string_view type[3]; // MSH-9: type^event^structure
+  header_components(message, 9, type, 3);
+  kind.type = type[0];
+  kind.event = type[1];
   kind.definitions = defs.version(kind.version);
   if (kind.definitions)
-    kind.structure = kind.definitions->structure_of(kind.type, kind.event,
-                                                    header_component(message, 9, 2),
-                                                    kind.structure_name);
+    kind.structure =
+        kind.definitions->structure_of(kind.type, kind.event, type[2], kind.structure_name);
   if (!kind.structure) {
     kind.structure_name = kind.type;
     if (!kind.event.empty())

@@ -57,9 +57,9 @@ py::Ref message_start(PyObject **args);
 extern const py::Signature message_bytes_sig;
 py::Ref message_bytes(PyObject **args);
 
-// structure.cpp: load_definitions(text), structure(message, version),
-// validate(message, version, finding, strict) and describe(message, path,
-// version); definitions() is the loaded record or null.
+// structure.cpp: load_definitions(text), structure(message, version, group,
+// segment_ref), validate(message, version, finding, strict) and
+// describe(message, path, version); definitions() is the loaded record or null.
 extern const py::Signature load_definitions_sig, structure_sig, validate_sig, describe_sig;
 py::Ref load_definitions(PyObject **args);
 py::Ref structure(PyObject **args);

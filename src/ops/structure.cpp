@@ -1,13 +1,17 @@
 // Message structures and validation: the definitions are read once from the
 // package's data file into a process-wide record, which every later call
 // walks.
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 
 #include "../binding/convert.hpp"
 #include "../core/terser.hpp"
 #include "../core/validate.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
+
+#include <structmember.h> // after Python.h, which it needs
 
 namespace vellomar::ops {
 
@@ -35,17 +39,145 @@ const Message *message_and_version(PyObject **args, const char *callable,
   return py::instance<module::MessagePtr>(args[0])->value.get();
 }
 
-// (name, [item, ...]) where an item is a segment index or a child group.
-Ref group_tuple(const MessageStructure &s, uint32_t node) {
-  const GroupNode &n = s.nodes[node];
-  Ref items = py::new_list(n.items.size(), [&](auto append) {
-    for (const GroupNode::Item &item : n.items)
-      append(item.group ? group_tuple(s, item.index)
-                        : Ref::check(PyLong_FromUnsignedLong(item.index)));
-  });
-  Ref name = py::str(node == 0 ? std::string_view(s.name) : n.name);
-  return Ref::check(PyTuple_Pack(2, name.get(), items.get()));
+// Instances of a class with __slots__ (the package's frozen dataclasses
+// Group and SegmentRef) made as their generated __init__ makes them, but
+// without running Python code: the slots are stored at the offsets the class
+// declares. A tree of a few dozen such objects per message is most of what
+// structure() costs when each goes through __init__.
+class Slots {
+public:
+  // Reads the offsets of `names` in `cls`; false with TypeError set when cls
+  // is not a class with exactly these object slots.
+  bool bind(PyObject *cls, std::initializer_list<const char *> names) {
+    if (cls == type_)
+      return true;
+    Py_CLEAR(type_);
+    if (!PyType_Check(cls) || names.size() > max_slots)
+      return fail();
+    auto *type = reinterpret_cast<PyTypeObject *>(cls);
+    size_t i = 0;
+    for (const char *name : names) {
+      const PyMemberDef *m = type->tp_members;
+      while (m && m->name && std::strcmp(m->name, name) != 0)
+        ++m;
+      if (!m || !m->name || m->type != T_OBJECT_EX || (m->flags & READONLY))
+        return fail();
+      offsets_[i++] = m->offset;
+    }
+    type_ = Py_NewRef(cls);
+    return true;
+  }
+  PyObject *type() const { return type_; }
+  // A new instance holding `values` (new references, taken over).
+  template <class... V> Ref make(V... values) const {
+    static_assert(sizeof...(V) <= max_slots);
+    auto *type = reinterpret_cast<PyTypeObject *>(type_);
+    PyObject *held[] = {values...};
+    PyObject *obj = type->tp_alloc(type, 0);
+    if (!obj) {
+      for (PyObject *v : held)
+        Py_DECREF(v);
+      throw py::ErrorAlreadySet{};
+    }
+    for (size_t i = 0; i < sizeof...(V); ++i)
+      *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + offsets_[i]) = held[i];
+    return Ref::steal(obj);
+  }
+
+private:
+  bool fail() {
+    PyErr_SetString(PyExc_TypeError, "structure() takes classes with __slots__");
+    return false;
+  }
+  PyObject *type_ = nullptr; // kept for the process, like the objects below
+  static constexpr size_t max_slots = 3;
+  Py_ssize_t offsets_[max_slots] = {};
+};
+
+Slots group_slots, segment_slots; // set under the interpreter lock
+
+// Names are few (the definitions' and the segments a site sends), so the str
+// of each three-letter name is kept for the process, and so is each
+// SegmentRef of such a name at a small index: the same few hundred recur in
+// every message of a feed, and an immutable object may be handed out again
+// (as the interpreter does with small ints). Both stay under a bound that
+// hostile input cannot pass.
+constexpr size_t kept_at_most = 8192;
+// These live until the process ends: they are never destroyed, since their
+// destructors would run after the interpreter is gone.
+auto &kept_refs = *new std::unordered_map<uint64_t, Ref>; // of segment_slots' class
+
+PyObject *name_str(std::string_view name) {
+  static auto &known = *new std::unordered_map<uint32_t, Ref>;
+  const uint32_t key = VersionDefinitions::segment_key(name);
+  if (key == 0)
+    return py::str(name).release();
+  auto it = known.find(key);
+  if (it == known.end()) {
+    Ref s = py::str(name);
+    if (known.size() >= kept_at_most)
+      return s.release();
+    it = known.emplace(key, std::move(s)).first;
+  }
+  return Ref::borrow(it->second.get()).release();
 }
+
+// The str of a group's name, kept for the process by its definition (the
+// definitions are never freed once loaded).
+PyObject *group_name_str(const GroupDef *def) {
+  static auto &known = *new std::unordered_map<const GroupDef *, Ref>;
+  auto it = known.find(def);
+  if (it == known.end())
+    it = known.emplace(def, py::str(def->name)).first;
+  return Ref::borrow(it->second.get()).release();
+}
+
+// Group(name, (child, ...), known) for `node`, where a child is a
+// SegmentRef(name, index, expected) or a child Group.
+struct TreeBuilder {
+  const MessageStructure &s;
+  const Message &message;
+  std::vector<bool> unexpected;
+
+  Ref group(uint32_t node) const {
+    const GroupNode &n = s.nodes[node];
+    Ref children = Ref::check(PyTuple_New(static_cast<Py_ssize_t>(n.items.size())));
+    Py_ssize_t i = 0;
+    for (const GroupNode::Item &item : n.items) {
+      Ref child = item.group ? group(item.index) : segment(item.index);
+      PyTuple_SET_ITEM(children.get(), i++, child.release());
+    }
+    Ref name = node == 0 || !n.def ? py::str(node == 0 ? std::string_view(s.name) : n.name)
+                                   : Ref::check(group_name_str(n.def));
+    return group_slots.make(name.release(), children.release(),
+                            Ref::borrow(s.known ? Py_True : Py_False).release());
+  }
+
+  Ref segment(uint32_t index) const {
+    const bool expected = !unexpected[index];
+    const std::string_view name = segment_name(message, index);
+    const uint32_t key = VersionDefinitions::segment_key(name);
+    if (key == 0 || index >= 256)
+      return make_segment(name, index, expected);
+    std::unordered_map<uint64_t, Ref> &known = kept_refs;
+    const uint64_t id = uint64_t{key} << 9 | index << 1 | (expected ? 1 : 0);
+    auto it = known.find(id);
+    if (it == known.end()) {
+      Ref made = make_segment(name, index, expected);
+      if (known.size() >= kept_at_most)
+        return made;
+      it = known.emplace(id, std::move(made)).first;
+    }
+    return Ref::borrow(it->second.get());
+  }
+
+  static Ref make_segment(std::string_view name, uint32_t index, bool expected) {
+    Ref text = Ref::check(name_str(name));
+    Ref number = Ref::check(PyLong_FromUnsignedLong(index));
+    return segment_slots.make(text.release(), number.release(),
+                              Ref::borrow(expected ? Py_True : Py_False).release());
+  }
+};
 
 } // namespace
 
@@ -65,20 +197,23 @@ Ref load_definitions(PyObject **args) {
   return Ref::borrow(Py_None);
 }
 
-const py::Signature structure_sig{"structure()", {"message", "version"}, 2, 1};
-// A new tuple (root group, known, [unexpected segment index, ...]).
+const py::Signature structure_sig{
+    "structure()", {"message", "version", "group", "segment_ref"}, 4, 4};
+// The root Group of the message's tree, made of the classes `group` and
+// `segment_ref` (the package's Group and SegmentRef).
 Ref structure(PyObject **args) {
   std::string_view version;
   const Message *message = message_and_version(args, "structure()", version);
-  if (!message)
+  if (message && args[3] != segment_slots.type())
+    kept_refs.clear();
+  if (!message || !group_slots.bind(args[2], {"name", "children", "known"}) ||
+      !segment_slots.bind(args[3], {"name", "index", "expected"}))
     return {};
   const MessageStructure s = match_structure(*message, message_kind(*loaded, *message, version));
-  Ref root = group_tuple(s, 0);
-  Ref unexpected = py::new_list(s.unexpected.size(), [&](auto append) {
-    for (uint32_t i : s.unexpected)
-      append(Ref::check(PyLong_FromUnsignedLong(i)));
-  });
-  return Ref::check(PyTuple_Pack(3, root.get(), s.known ? Py_True : Py_False, unexpected.get()));
+  TreeBuilder tree{s, *message, std::vector<bool>(message->segment_count())};
+  for (uint32_t i : s.unexpected)
+    tree.unexpected[i] = true;
+  return tree.group(0);
 }
 
 const py::Signature validate_sig{

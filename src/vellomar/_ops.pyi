@@ -4,6 +4,7 @@ from typing import Any, Literal, TypeVar, final, type_check_only
 
 from . import Message as Message, PanicException as PanicException
 from ._core import Component, Field, Segment
+from .structure import Group, SegmentRef
 
 @final
 @type_check_only
@@ -76,10 +77,11 @@ def message_bytes(message: Message, line_end: str, framed: bool, codec: str) -> 
 
 def load_definitions(text: str) -> None: ...
 
-_Node = tuple[str, list[int | _Node]]
 _F = TypeVar("_F", bound=tuple[str, int, str, str, str | None])
 
-def structure(message: Message, version: str | None = None) -> tuple[_Node, bool, list[int]]: ...
+def structure(
+    message: Message, version: str | None, group: type[Group], segment_ref: type[SegmentRef]
+) -> Group: ...
 def validate(message: Message, version: str | None, finding: type[_F], strict: bool) -> list[_F]: ...
 def describe(
     message: Message, path: str, version: str | None = None, value: str | None = None

@@ -11,7 +11,7 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 from importlib import resources
-from typing import Any, NamedTuple, TypeVar, Union
+from typing import NamedTuple, TypeVar, Union
 
 from . import _ops
 from ._core import Message, parse
@@ -81,22 +81,11 @@ def _message(message: Message | str) -> Message:
 def structure(message: Message | str, *, version: str | None = None) -> Group:
     """The group tree of `message`, matched against the structure its MSH-9
     names in the definitions of `version` (MSH-12 when None)."""
-    load_definitions()
-    msg = _message(message)
-    root, known, unexpected = _ops.structure(msg, version)
-    names = [segment.name for segment in msg.segments]
-    odd = set(unexpected)
-
-    def build(node: tuple[str, list[Any]]) -> Group:
-        children: list[Group | SegmentRef] = []
-        for item in node[1]:
-            if isinstance(item, int):
-                children.append(SegmentRef(names[item], item, item not in odd))
-            else:
-                children.append(build(item))
-        return Group(node[0], tuple(children), known)
-
-    return build(root)
+    if not _loaded:
+        load_definitions()
+    if isinstance(message, str):
+        message = parse(message)
+    return _ops.structure(message, version, Group, SegmentRef)
 
 
 def validate(

@@ -11,7 +11,7 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 from importlib import resources
-from typing import NamedTuple, TypeVar, Union
+from typing import Any, NamedTuple, TypeVar, Union
 
 from . import _ops
 from ._core import Message, parse

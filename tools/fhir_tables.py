@@ -63,6 +63,8 @@ DEFAULTS = {
     ("Account", "status"): "active",
     ("EpisodeOfCare", "status"): "active",
     ("Specimen", "status"): None,
+    # no class in the message: the null flavour "unknown"
+    ("Encounter", "class"): "system=http://terminology.hl7.org/CodeSystem/v3-NullFlavor&code=UNK",
     ("Provenance", "recorded"): None,
 }
 
@@ -81,8 +83,8 @@ def rows(path: Path) -> list[list[str]]:
 # --- FHIR shapes ----------------------------------------------------------
 
 PRIMITIVE = {
-    "String": "s", "Code": "c", "Uri": "s", "Url": "s", "Canonical": "s", "Id": "s",
-    "Markdown": "s", "Oid": "s", "Uuid": "s", "Base64Binary": "s", "Xhtml": "s",
+    "String": "s", "Code": "c", "Uri": "u", "Url": "u", "Canonical": "u", "Id": "s",
+    "Markdown": "s", "Oid": "u", "Uuid": "u", "Base64Binary": "s", "Xhtml": "s",
     "Date": "D", "DateTime": "T", "Instant": "I", "Time": "t", "Decimal": "d",
     "Integer": "i", "PositiveInt": "i", "UnsignedInt": "i", "Integer64": "i",
 }
@@ -106,7 +108,7 @@ def shape(f) -> tuple[bool, str]:
     m = re.search(r"abc\.(\w+)Type", text)
     if m:
         return is_list, m.group(1)
-    m = re.search(r"Annotated\[[\w.]+, (\w+)\(", text)
+    m = re.search(r"Annotated\[(?:[\w.]+|typing\.Union\[[\w., ]+\]), (\w+)\(", text)
     if m and m.group(1) in PRIMITIVE:
         return is_list, PRIMITIVE[m.group(1)]
     if "bool" in text:
@@ -252,10 +254,19 @@ def map_name(text: str) -> tuple[str, str] | None:
 def target_type(name: str) -> str:
     """The FHIR type a map fills: "Identifier-Organization" fills an
     Identifier, "dateTime" a dateTime."""
-    base = name.split("-")[0].split(".")[0]
+    base = name.split("-")[0]
+    if "." in base:  # a backbone element: "MessageHeader.source"
+        resolved = resolve(base.split(".")[0], base.split(".", 1)[1])
+        return base if isinstance(resolved, str) else resolved[1]
     if field_of(base[0].upper() + base[1:], "id") is not None or base[0].isupper():
         return base[0].upper() + base[1:] if base[0].isupper() else base
     return base
+
+
+def same_type(element: str, filled: str) -> bool:
+    quantities = {"Quantity", "SimpleQuantity", "Age", "Duration", "Count", "Distance",
+                  "MoneyQuantity"}
+    return element == filled or (element in quantities and filled in quantities)
 
 
 def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[str]) -> None:
@@ -300,6 +311,9 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative):
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
         tpath = tpath.rstrip(".").strip()
+        # mended: XPN[HumanName] (and a few more) begin their paths with the
+        # list index of the element they fill ("[1].family")
+        tpath = re.sub(r"^\[\d+\]\.", "", tpath)
         ref = None
         m = re.fullmatch(r"([\w.\[\]]*?)\((\w+)(?:\[\d+\])?[).\[].*|([\w.\[\]]*?)\((\w+)\)", tpath)
         if m:
@@ -319,6 +333,9 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
             if isinstance(resolved, str):
                 report.append(f"{where}: {resolved}")
                 continue
+            if tpath.endswith(".reference") or tpath == "reference":
+                report.append(f"{where}: a reference as text would not resolve in the bundle")
+                continue
             steps, leaf = resolved
         else:
             steps, leaf = "", fhir_type
@@ -332,6 +349,10 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
                 kind_letter = "R"
             elif len(leaf) == 1:
                 kind_letter = leaf  # a map to a primitive reads the first component
+            elif not same_type(leaf, dttarget):
+                report.append(f"{where}: {dtkey} fills a {dttarget}, but {tpath or '$this'} "
+                              f"is a {leaf}")
+                continue
             else:
                 kind_letter = "O"
         elif len(leaf) == 1:
@@ -341,6 +362,9 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
             continue
         else:
             report.append(f"{where}: {leaf} filled without a data type map")
+            continue
+        if const and kind_letter in "ORu" and kind_letter != "u":
+            report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
             continue
         if const:
             const = const.strip()
@@ -421,24 +445,57 @@ def vocabulary(name: str, path: Path, out: list[str]) -> None:
                               esc(r[display] if display is not None else "")]))
 
 
+def is_required(f) -> bool:
+    extra = f.json_schema_extra or {}
+    return bool(f.is_required() or extra.get("element_required")
+                or extra.get("one_of_many_required"))
+
+
+def required_below(cls, path: str, out: list[str], depth: int = 0) -> None:
+    """Q lines for `cls` at `path` and for its backbone elements below."""
+    need = sorted({(f.json_schema_extra or {}).get("one_of_many") or (f.alias or k)
+                   for k, f in cls.model_fields.items() if is_required(f)} - {"resourceType"})
+    if need:
+        out.append("\t".join(["Q", path, *need]))
+    if depth > 4:
+        return
+    for k, f in cls.model_fields.items():
+        m = re.search(r"abc\.(\w+)Type", str(f.annotation))
+        if not m or not m.group(1).startswith(path.split(".")[0]):
+            continue
+        try:
+            sub = get_fhir_model_class(m.group(1))
+        except Exception:
+            continue
+        required_below(sub, f"{path}.{f.alias or k}", out, depth + 1)
+
+
 def required() -> list[str]:
-    out = []
+    # Required elements of data types, by the name of the element that holds
+    # them wherever it stands (an extension always has its url).
+    out = ["Q\t~extension\turl", "Q\t~modifierExtension\turl", "Q\t~note\ttext"]
     for rtype in ("Patient", "Encounter", "Observation", "DiagnosticReport", "ServiceRequest",
                   "Specimen", "Immunization", "AllergyIntolerance", "Condition", "Procedure",
                   "Coverage", "RelatedPerson", "Practitioner", "PractitionerRole", "Organization",
                   "Location", "MessageHeader", "Provenance", "DocumentReference", "Appointment",
                   "MedicationRequest", "Account", "EpisodeOfCare", "Basic", "CareTeam", "Device",
-                  "Task", "Medication", "MedicationAdministration", "Communication", "Consent"):
-        cls = get_fhir_model_class(rtype)
-        need = sorted(
-            {(f.json_schema_extra or {}).get("one_of_many") or (f.alias or k)
-             for k, f in cls.model_fields.items()
-             if (f.json_schema_extra or {}).get("element_required")
-             or (f.json_schema_extra or {}).get("one_of_many_required")})
-        out.append("\t".join(["Q", rtype, *need]))
+                  "Task", "Medication", "MedicationAdministration", "Communication", "Consent",
+                  "MedicationDispense", "MedicationStatement", "Person", "Group", "Substance",
+                  "ImagingStudy", "BodyStructure", "NutritionOrder", "Goal", "Flag",
+                  "RiskAssessment", "FamilyMemberHistory", "ClinicalImpression", "Composition",
+                  "QuestionnaireResponse", "Endpoint", "HealthcareService", "Schedule", "Slot",
+                  "SupplyRequest", "DeviceRequest", "VisionPrescription", "Claim",
+                  "ChargeItem", "Invoice", "CoverageEligibilityRequest", "AdverseEvent",
+                  "ImmunizationRecommendation", "ResearchSubject", "ResearchStudy",
+                  "DocumentManifest", "Media", "List", "Binary", "Bundle", "Parameters"):
+        try:
+            cls = get_fhir_model_class(rtype)
+        except Exception:
+            continue
+        required_below(cls, rtype, out)
         for (t, element), value in DEFAULTS.items():
             if t == rtype and value:
-                out.append(f"A\t{t}\t{element}\t{value}")
+                out.append(f"A\t{t}\t{element}\t{esc(value)}")
     return out
 
 

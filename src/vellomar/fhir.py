@@ -1,0 +1,125 @@
+"""HL7 v2 to FHIR R4, following HL7's V2-to-FHIR mapping tables.
+
+The tables live in definitions/fhir.txt, generated from HL7's CSVs by
+tools/fhir_tables.py (tools/fhir_report.txt lists the rows not honoured and
+why); they are read into the core once, on first use, and one engine in C++
+walks them for every message and writes the JSON.
+"""
+
+from __future__ import annotations
+
+import json
+from importlib import resources
+from typing import Any, Literal, NamedTuple
+
+from . import _ops
+from ._core import Message, parse
+from .charsets import codec_of
+from .structure import load_definitions
+
+__all__ = ["to_json", "to_dict", "convert", "resources_of", "Conversion", "Mapping",
+           "write_ndjson"]
+
+BundleType = Literal["message", "transaction", "collection"]
+
+_loaded = False
+
+
+def _load() -> None:
+    """Reads the definitions and the maps into the core (once per process)."""
+    global _loaded
+    if not _loaded:
+        load_definitions()
+        text = resources.files(__package__).joinpath("definitions", "fhir.txt").read_text("utf-8")
+        _ops.fhir_load(text)
+        _loaded = True
+
+
+def _message(message: Message | str | bytes) -> Message:
+    if isinstance(message, Message):
+        return message
+    if isinstance(message, str):
+        return parse(message)
+    if isinstance(message, (bytes, bytearray, memoryview)):
+        data = bytes(message)
+        return _ops.parse_bytes(data, codec_of(data))
+    raise TypeError(f"cannot convert {type(message).__name__!r} to FHIR: "
+                    "a Message, str or bytes is needed")
+
+
+class Mapping:
+    """The package's maps with a user's own rows over them (see `load`)."""
+
+    __slots__ = ("_maps", "paths")
+
+    def __init__(self, maps: object, paths: tuple[str, ...]) -> None:
+        self._maps = maps
+        self.paths = paths
+
+    @classmethod
+    def load(cls, paths: Any) -> Mapping:
+        from ._fhir_tables import compile_files
+
+        _load()
+        names = (paths,) if isinstance(paths, (str, bytes)) or hasattr(paths, "__fspath__") \
+            else tuple(paths)
+        text = compile_files(names)
+        return cls(_ops.fhir_mapping(text), tuple(str(p) for p in names))
+
+    def __repr__(self) -> str:
+        return f"Mapping.load({list(self.paths)!r})"
+
+
+def _maps(mapping: Mapping | None) -> object:
+    if mapping is None:
+        return None
+    if not isinstance(mapping, Mapping):
+        raise TypeError(f"mapping must be a Mapping or None, not {type(mapping).__name__!r}")
+    return mapping._maps
+
+
+class Conversion(NamedTuple):
+    """A message's Bundle as JSON text and what could not be mapped: segments
+    no row maps ("ZPI"), valued fields no row reads ("PID-10"), codes missing
+    from a vocabulary ("PID-8 'X' (AdministrativeSex)") and resources left out
+    for want of a required element ("Coverage without payor (from IN1)")."""
+
+    json: str
+    unmapped: list[str]
+
+
+def convert(message: Message | str | bytes, *, bundle_type: BundleType = "message",
+            mapping: Mapping | None = None) -> Conversion:
+    """The FHIR R4 Bundle of `message` and the list of what was not mapped."""
+    _load()
+    text, unmapped = _ops.fhir_convert(_message(message), bundle_type, _maps(mapping), 1)
+    return Conversion(text, unmapped)
+
+
+def to_json(message: Message | str | bytes, *, bundle_type: BundleType = "message",
+            mapping: Mapping | None = None) -> str:
+    """The FHIR R4 Bundle of `message` as JSON text, written in C++."""
+    _load()
+    text: str = _ops.fhir_convert(_message(message), bundle_type, _maps(mapping), 0)
+    return text
+
+
+def to_dict(message: Message | str | bytes, *, bundle_type: BundleType = "message",
+            mapping: Mapping | None = None) -> dict[str, Any]:
+    """`json.loads(to_json(...))`."""
+    result: dict[str, Any] = json.loads(to_json(message, bundle_type=bundle_type,
+                                                mapping=mapping))
+    return result
+
+
+def resources_of(message: Message | str | bytes, *,
+                 mapping: Mapping | None = None) -> list[tuple[str, str, str]]:
+    """The resources of `message` alone, as (resourceType, id, JSON text),
+    their references relative ("Patient/<id>"), as NDJSON holds them."""
+    _load()
+    rows: list[tuple[str, str, str]] = _ops.fhir_convert(
+        _message(message), "collection", _maps(mapping), 2)
+    return rows
+
+
+from ._fhir_bulk import write_ndjson  # noqa: E402

@@ -58,15 +58,23 @@ DEFAULTS = {
     ("MedicationRequest", "intent"): "order",
     ("AllergyIntolerance", "clinicalStatus"): None,
     ("Coverage", "status"): "active",
+    ("Procedure", "status"): "unknown",
+    ("Condition", "subject"): None,
     ("DocumentReference", "status"): "current",
     ("Appointment", "status"): "booked",
     ("Account", "status"): "active",
     ("EpisodeOfCare", "status"): "active",
     ("Specimen", "status"): None,
+    # MSH-3 empty: the source is not known (a message bundle needs one)
+    ("MessageHeader", "source"): "endpoint=urn:unknown",
     # no class in the message: the null flavour "unknown"
     ("Encounter", "class"): "system=http://terminology.hl7.org/CodeSystem/v3-NullFlavor&code=UNK",
     ("Provenance", "recorded"): None,
 }
+
+# Element names the tables misspell, and the R4 names they mean.
+TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
+         "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod"}
 
 report: list[str] = []
 
@@ -314,11 +322,18 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
         # mended: XPN[HumanName] (and a few more) begin their paths with the
         # list index of the element they fill ("[1].family")
         tpath = re.sub(r"^\[\d+\]\.", "", tpath)
+        # mended: misspelt element names
+        for wrong, right in TYPOS.items():
+            tpath = re.sub(rf"\b{wrong}\b", right, tpath)
+        # mended: CWE[Quantity] (and others) begin theirs with the type's name
+        if fhir_type and tpath.startswith(fhir_type + "."):
+            tpath = tpath[len(fhir_type) + 1:]
         ref = None
         m = re.fullmatch(r"([\w.\[\]]*?)\((\w+)(?:\[\d+\])?[).\[].*|([\w.\[\]]*?)\((\w+)\)", tpath)
         if m:
             tpath = m.group(1) if m.group(1) is not None else m.group(3)
             ref = m.group(2) or m.group(4)
+        tpath = re.sub(r"(extension(?:\[\d+\])?)\.uri$", r"\1.url", tpath)  # mended: OBX-10
         if tpath == "$this":
             tpath = ""
         dt = map_name(dtmap) if dtmap else None
@@ -493,6 +508,20 @@ def required() -> list[str]:
         except Exception:
             continue
         required_below(cls, rtype, out)
+        # the elements that tie a resource to the message's Patient and
+        # Encounter when no row of the tables does
+        links = []
+        for name in ("subject", "patient", "encounter"):
+            f = field_of(rtype, name)
+            allowed = (f.json_schema_extra or {}).get("enum_reference_types", []) if f else []
+            if f and ("Patient" in allowed or "Encounter" in allowed) and "Reference" in str(f.annotation):
+                if name != "encounter" and any(l.startswith(("subject", "patient")) for l in links):
+                    continue
+                target = "Patient" if name != "encounter" else "Encounter"
+                if target in allowed:
+                    links.append(f"{name}*1={target}" if shape(f)[0] else f"{name}={target}")
+        if links and rtype not in ("Patient", "Encounter"):
+            out.append("\t".join(["P", rtype, *links]))
         for (t, element), value in DEFAULTS.items():
             if t == rtype and value:
                 out.append(f"A\t{t}\t{element}\t{esc(value)}")

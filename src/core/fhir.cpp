@@ -240,6 +240,17 @@ Result<bool> Maps::read(std::string_view text) {
       need.clear();
       for (size_t i = 2; i < f.size(); ++i)
         need.emplace_back(f[i]);
+    } else if (tag == "P" && f.size() >= 2) {
+      std::vector<Link> &links = context[std::string(f[1])];
+      links.clear();
+      for (size_t i = 2; i < f.size(); ++i) {
+        std::vector<std::string_view> p = split(f[i], '=');
+        Link l;
+        if (p.size() != 2 || !read_path(p[0], l.path) || l.path.empty())
+          return fail("unreadable context link");
+        l.to = std::string(p[1]);
+        links.push_back(std::move(l));
+      }
     } else if (tag == "A" && f.size() == 4) {
       defaults[std::string(f[1]) + "." + std::string(f[2])] = unescape(f[3]);
     } else {
@@ -330,6 +341,7 @@ struct Resource {
   uint32_t segment = 0;
   std::vector<Node> nodes{Node{}};
   std::string key, id;
+  uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   bool dropped = false;
 };
 
@@ -561,6 +573,33 @@ private:
     return UINT32_MAX;
   }
 
+  uint32_t latest_of_type(std::string_view type) const {
+    for (size_t i = resources.size(); i-- > 0;)
+      if (resources[i].type == type)
+        return static_cast<uint32_t>(i);
+    return UINT32_MAX;
+  }
+
+  // The message's Patient and Encounter (those made last before `r`) where
+  // no row referred to them: what a message without a table of its own
+  // holds is tied to them so.
+  void context_links(uint32_t r) {
+    auto it = maps_.context.find(std::string(resources[r].type));
+    if (it == maps_.context.end())
+      return;
+    for (const Link &l : it->second) {
+      const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
+      if (to == UINT32_MAX || has(resources[r], 0, l.path[0].name))
+        continue;
+      std::vector<PathItem> path;
+      for (const Step &step : l.path)
+        path.push_back({&step, 0});
+      static const Step reference{"reference", 0};
+      path.push_back({&reference, 0});
+      leaf(r, path, 'r', {}, to);
+    }
+  }
+
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
   // otherwise a new one (each OBX its own Observation).
@@ -577,6 +616,8 @@ private:
     r.segment_name = seg.name;
     r.segment = index;
     r.key = key(row.type, seg);
+    r.patient = latest_of_type("Patient");
+    r.encounter = latest_of_type("Encounter");
     resources.push_back(std::move(r));
     const uint32_t made = static_cast<uint32_t>(resources.size() - 1);
     bool found = false;
@@ -1113,6 +1154,8 @@ private:
 
 // Ids, required elements and the resources dropped for want of them.
 void Engine::finish(bool) {
+  for (uint32_t i = 0; i < resources.size(); ++i)
+    context_links(i);
   std::vector<std::string> keys;
   for (Resource &r : resources) {
     std::string k = r.key;

@@ -92,6 +92,9 @@ struct Maps {
   // required top-level elements by resource type, and defaults for some
   std::unordered_map<std::string, std::vector<std::string>> required;
   std::unordered_map<std::string, std::string> defaults; // "Type.element"
+  // by resource type: the elements that refer to the message's Patient or
+  // Encounter ("Patient"/"Encounter" in `to`), set where no row set them
+  std::unordered_map<std::string, std::vector<Link>> context;
   // Structure of the rows for a message without a table of its own: for each
   // segment the rows of the first structure that maps it.
   Structure fallback;

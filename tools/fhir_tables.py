@@ -17,7 +17,10 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
     V AdministrativeSex                               a vocabulary, then its codes:
     C v2code code system display
     Q Observation status category ...                 required elements of a resource
-    A Observation status unknown                      the value of a required code left unmapped
+    A Observation status unknown                      the value of a required element left
+                                                      unmapped: a value, or members
+                                                      "name=value&..." (after "element|"
+                                                      for a choice's form)
 
 A path is `step.step...`; a step is `name` or `name*slot` for a list
 element (slot 1 when the table gives no index). A kind is s (string-like),
@@ -67,6 +70,10 @@ DEFAULTS = {
     ("Specimen", "status"): None,
     # MSH-3 empty: the source is not known (a message bundle needs one)
     ("MessageHeader", "source"): "endpoint=urn:unknown",
+    # MSH-9.2 empty (an ACK): the event is not known; "name|..." names the
+    # form of a choice element the default takes
+    ("MessageHeader", "event"):
+        "eventCoding|system=http://terminology.hl7.org/CodeSystem/v3-NullFlavor&code=UNK",
     # no class in the message: the null flavour "unknown"
     ("Encounter", "class"): "system=http://terminology.hl7.org/CodeSystem/v3-NullFlavor&code=UNK",
     ("Provenance", "recorded"): None,
@@ -75,6 +82,20 @@ DEFAULTS = {
 # Element names the tables misspell, and the R4 names they mean.
 TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod"}
+
+# Codes a vocabulary leaves out, and the value the converter writes for them
+# (each is documented in the README): OBX-11 values of HL7 table 0085 that
+# ObservationResultStatusCodesInterpretation has no row for.
+EXTRA_CODES = {
+    "ObservationResultStatusCodesInterpretation": [
+        ("I", "registered"),     # specimen in lab, results pending
+        ("R", "preliminary"),    # results entered, not verified
+        ("S", "preliminary"),    # partial results
+        ("U", "final"),          # changed to final without retransmitting
+        ("N", "cancelled"),      # not asked
+        ("O", "registered"),     # order detail only, no result
+    ],
+}
 
 report: list[str] = []
 
@@ -452,6 +473,9 @@ def vocabulary(name: str, path: Path, out: list[str]) -> None:
         report.append(f"vocabulary {name}: header unreadable")
         return
     out.append(f"V\t{esc(name)}")
+    for code, fhir_code in EXTRA_CODES.get(name, []):
+        out.append("\t".join(["C", code, fhir_code, "http%3A//hl7.org/fhir/observation-status", ""]))
+        report.append(f"vocabulary {name}: {code} added as {fhir_code}")
     for r in table[2:]:
         if not r[0] or not r[codes[1]]:
             continue

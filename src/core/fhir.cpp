@@ -701,6 +701,10 @@ private:
           next = c;
           break;
         }
+      if (next != UINT32_MAX && nodes[next].kind == 'x') { // dead: a default starts it anew
+        nodes[next].kind = 'o';
+        nodes[next].children.clear();
+      }
       if (next == UINT32_MAX) {
         Node n;
         n.key = item.step->name;
@@ -984,10 +988,16 @@ private:
 
   // A documented default for a required element: a value, or an element
   // of members written "name=value&name=value".
-  void default_value(uint32_t r, const std::string &element, const std::string &value) {
-    const Step &top = own_steps_.emplace_back(Step{element, 0});
+  void default_value(uint32_t r, const std::string &element, std::string_view value) {
+    std::string name = element;
+    const size_t bar = value.find('|');
+    if (bar != std::string_view::npos && bar < value.find('=')) { // a choice's form
+      name = std::string(value.substr(0, bar));
+      value.remove_prefix(bar + 1);
+    }
+    const Step &top = own_steps_.emplace_back(Step{name, 0});
     std::vector<PathItem> path{{&top, 0}};
-    if (value.find('=') == std::string::npos) {
+    if (value.find('=') == std::string_view::npos) {
       leaf(r, path, 's', value);
       return;
     }

@@ -170,7 +170,7 @@ Result<bool> Maps::read(std::string_view text) {
         if (s.name == f[1])
           structure = &s;
       if (!structure) {
-        structures.push_back({std::string(f[1]), {}});
+        structures.push_back({std::string(f[1]), {}, {}});
         structure = &structures.back();
       }
     } else if (tag == "G" && f.size() == 8) {
@@ -280,7 +280,7 @@ void Maps::finish() {
     }
   }
   pending_.clear();
-  fallback = {"", {}};
+  fallback = {"", {}, {}};
   std::vector<std::string> seen;
   for (const Structure &s : structures) {
     std::vector<std::string> here;
@@ -294,6 +294,18 @@ void Maps::finish() {
     }
     seen.insert(seen.end(), here.begin(), here.end());
   }
+  auto index = [](Structure &s) {
+    s.by_segment.clear();
+    for (uint32_t i = 0; i < s.rows.size(); ++i)
+      s.by_segment[s.rows[i].segment].push_back(i);
+  };
+  for (Structure &s : structures)
+    index(s);
+  index(fallback);
+  required_by_name.clear();
+  for (const auto &[name, elements] : required)
+    if (!name.empty() && name[0] == '~')
+      required_by_name.emplace_back(name.substr(1), elements);
 }
 
 const Structure *Maps::structure(std::string_view name) const {
@@ -392,28 +404,32 @@ public:
       const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
       // the rows of this segment in its group; failing those, in any group
-      const SegmentRow *first = nullptr;
+      auto found = structure.by_segment.find(std::string(seg.name));
+      static const std::vector<uint32_t> none;
+      const std::vector<uint32_t> &rows = found == structure.by_segment.end() ? none : found->second;
+      std::string_view chosen_group;
       bool exact = false;
-      for (const SegmentRow &row : structure.rows)
-        if (row.segment == seg.name) {
-          if (row.group == group) {
-            exact = true;
-            break;
-          }
-          if (!first)
-            first = &row;
+      for (uint32_t k : rows)
+        if (structure.rows[k].group == group) {
+          exact = true;
+          break;
         }
-      std::string_view chosen_group = exact ? group : first ? std::string_view(first->group) : "";
+      if (!exact && !rows.empty())
+        chosen_group = structure.rows[rows[0]].group;
+      else
+        chosen_group = group;
       bool any = false;
-      for (const SegmentRow &row : structure.rows) {
-        if (row.segment != seg.name || row.group != chosen_group || row.map < 0)
+      for (uint32_t k : rows) {
+        const SegmentRow &row = structure.rows[k];
+        if (row.group != chosen_group || row.map < 0)
           continue;
         any = true;
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
         const uint32_t r = instance(row, seg, i);
         segment_ = i;
-        apply_map(r, {}, maps_.maps[static_cast<size_t>(row.map)], seg);
+        path_.clear();
+        apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
           this->link(link);
         mapped_fields(maps_.maps[static_cast<size_t>(row.map)], seg);
@@ -611,6 +627,7 @@ private:
         return at;
     }
     Resource r;
+    r.nodes.reserve(64);
     r.type = row.type;
     r.label = row.label;
     r.segment_name = seg.name;
@@ -741,7 +758,7 @@ private:
 
   // Applies the rows of `map` to resource `r` below `base`, reading `seg`
   // (a segment map) field by field.
-  void apply_map(uint32_t r, const std::vector<PathItem> &base, const Map &map,
+  void apply_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
                  const SegmentView &seg) {
     for (const Row &row : map.rows) {
       if (row.field == 0) {
@@ -768,7 +785,7 @@ private:
   }
 
   // Applies the rows of a data type map to `value`.
-  void apply_value_map(uint32_t r, const std::vector<PathItem> &base, const Map &map,
+  void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
                        Value value, const SegmentView &seg) {
     if (++depth_ > 8) { // maps that name each other stop here
       --depth_;
@@ -783,9 +800,14 @@ private:
     --depth_;
   }
 
-  void emit(uint32_t r, const std::vector<PathItem> &base, const Row &row, Value value,
+  // Pushes the row's steps on `path` and takes them off again on return.
+  void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, Value value,
             uint32_t rep, const SegmentView &seg) {
-    std::vector<PathItem> path = base;
+    struct Restore {
+      std::vector<PathItem> &path;
+      size_t size;
+      ~Restore() { path.resize(size); }
+    } restore{path, path.size()};
     bool first_list = true;
     for (const Step &step : row.path) {
       path.push_back({&step, step.slot && first_list ? rep : 0});
@@ -962,7 +984,9 @@ private:
     made.key = identity;
     resources.push_back(std::move(made));
     const uint32_t r = static_cast<uint32_t>(resources.size() - 1);
-    apply_value_map(r, {}, map, value, seg);
+    std::vector<PathItem> path;
+    path.reserve(16);
+    apply_value_map(r, path, map, value, seg);
     // a map that wrote nothing makes no resource (one it made below this
     // one stays: it may be referred to from elsewhere)
     if (resources[r].nodes.size() == 1) {
@@ -1058,16 +1082,20 @@ public:
     }
     if (n == 0)
       return changed;
-    for (int pass = 0; pass < 2; ++pass) {
-      auto it = maps_.required.find(pass == 0 ? path : "~" + std::string(r.nodes[n].key));
-      if (it == maps_.required.end())
-        continue;
-      for (const std::string &element : it->second)
+    const std::vector<std::string> *need = nullptr;
+    for (const auto &[name, elements] : maps_.required_by_name)
+      if (name == r.nodes[n].key)
+        need = &elements;
+    if (!need) {
+      auto it = maps_.required.find(path);
+      need = it == maps_.required.end() ? nullptr : &it->second;
+    }
+    if (need)
+      for (const std::string &element : *need)
         if (!has(r, n, element)) {
           r.nodes[n].kind = 'x';
           return true;
         }
-    }
     return changed;
   }
 
@@ -1154,6 +1182,7 @@ private:
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
   std::unordered_map<std::string, std::pair<std::vector<uint32_t>, std::vector<uint32_t>>> valued_;
+  std::vector<PathItem> path_; // the path being written
   std::deque<Step> own_steps_; // steps of defaults: nodes keep views of their names
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   int depth_ = 0;

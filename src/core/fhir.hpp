@@ -74,6 +74,8 @@ struct SegmentRow {
 struct Structure {
   std::string name;
   std::vector<SegmentRow> rows;
+  // the rows of each segment name, in order (built by Maps::finish)
+  std::unordered_map<std::string, std::vector<uint32_t>> by_segment;
 };
 
 struct Code {
@@ -91,6 +93,8 @@ struct Maps {
   std::vector<Vocabulary> vocabularies;
   // required top-level elements by resource type, and defaults for some
   std::unordered_map<std::string, std::vector<std::string>> required;
+  // required elements by the name of the element holding them ("~extension")
+  std::vector<std::pair<std::string, std::vector<std::string>>> required_by_name;
   std::unordered_map<std::string, std::string> defaults; // "Type.element"
   // by resource type: the elements that refer to the message's Patient or
   // Encounter ("Patient"/"Encounter" in `to`), set where no row set them

@@ -1140,24 +1140,31 @@ public:
         write_node(out, r, children[i]);
         continue;
       }
-      std::vector<uint32_t> items;
-      for (size_t j = i; j < children.size(); ++j)
-        if (r.nodes[children[j]].key == c.key && live(r, children[j]))
-          items.push_back(children[j]);
-      if (items.empty())
-        continue;
-      std::stable_sort(items.begin(), items.end(), [&](uint32_t a, uint32_t b) {
-        const Node &x = r.nodes[a], &y = r.nodes[b];
-        return x.slot != y.slot ? x.slot < y.slot : x.rep < y.rep;
-      });
-      out.append(first ? "\"" : ",\"").append(c.key).append("\":[");
-      first = false;
-      for (size_t j = 0; j < items.size(); ++j) {
-        if (j)
-          out.push_back(',');
-        write_node(out, r, items[j]);
+      // the list's elements in (slot, repetition) order, picked one by one
+      // (lists are short; nothing is allocated)
+      bool open = false;
+      uint64_t done = 0; // rank of the last written + 1
+      for (;;) {
+        uint64_t best = UINT64_MAX;
+        size_t pick = 0;
+        for (size_t j = i; j < children.size(); ++j) {
+          const Node &e = r.nodes[children[j]];
+          const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
+          if (e.key == c.key && rank > done && rank < best && live(r, children[j]))
+            best = rank, pick = j;
+        }
+        if (best == UINT64_MAX)
+          break;
+        out.append(open ? "," : first ? "\"" : ",\"");
+        if (!open)
+          out.append(c.key).append("\":[");
+        open = true;
+        first = false;
+        write_node(out, r, children[pick]);
+        done = best;
       }
-      out.push_back(']');
+      if (open)
+        out.push_back(']');
     }
   }
 

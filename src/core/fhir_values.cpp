@@ -157,13 +157,14 @@ namespace {
 // library, and this is the whole of it.
 std::array<uint8_t, 20> sha1(std::string_view data) {
   uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-  std::string m(data);
+  // the message, the 0x80 byte, zeros and the bit length, in whole blocks
+  const size_t blocks = (data.size() + 8) / 64 + 1;
+  std::string m(blocks * 64, '\0');
+  std::memcpy(m.data(), data.data(), data.size());
+  m[data.size()] = static_cast<char>(0x80);
   const uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
-  m.push_back(static_cast<char>(0x80));
-  while (m.size() % 64 != 56)
-    m.push_back('\0');
-  for (int i = 7; i >= 0; --i)
-    m.push_back(static_cast<char>(bits >> (8 * i)));
+  for (size_t i = 0; i < 8; ++i)
+    m[m.size() - 1 - i] = static_cast<char>(bits >> (8 * i));
   auto rol = [](uint32_t x, int n) { return (x << n) | (x >> (32 - n)); };
   for (size_t chunk = 0; chunk < m.size(); chunk += 64) {
     uint32_t w[80];

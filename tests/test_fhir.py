@@ -173,3 +173,40 @@ SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}||{d}|{v}", "PV1|1|{v}|{v}^{v}||||{v}^{
 def test_every_message_gives_a_valid_bundle(kind, body):
     segments = [s.format(v=v.replace("|", ""), d=d, t=t) for s, v, d, t in body]
     check_bundle(fhir.to_json(message(kind, *segments)))
+
+
+HEADER = ("HL7 v2,,,,,,Condition (IF True),,,HL7 FHIR,,,,,,,,,\n"
+          "Sort Order,Identifier,Name,Data Type,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
+          "Computable FHIRPath,Narrative,FHIR Attribute,,Data Type,Cardinality - Min,"
+          "Cardinality - Max,Data Type Mapping,Vocabulary Mapping,Assignment,,\n")
+
+
+def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
+    (tmp_path / "ADT_A01.csv").write_text(
+        "IN,,,,,,Condition (IF True),,,HL7 FHIR,,,,\n"
+        "Sort Order,Identifier,Syntax,Name,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
+        "Computable FHIRPath,Narrative,Primary Target,Segment Map,References,,\n"
+        "30,ADT_A01.ZPI,[ ZPI ],Pet,0,1,IF ZPI-2 VALUED,,,Observation[9],ZPI[Observation],"
+        "Observation[9].subject.reference=Patient[1].id,,\n")
+    (tmp_path / "ZPI[Observation].csv").write_text(
+        HEADER + '0,ZPI,,,,,,,,status,,code,1,1,,,"""final""",,\n'
+        "1,ZPI-1,Kind,CWE,0,1,,,,code,,CodeableConcept,1,1,CWE[CodeableConcept],,,,\n"
+        "2,ZPI-2,Name,ST,0,1,,,,valueString,,string,0,1,,,,,\n"
+        "3,ZPI-3,Nonsense,ST,0,1,,,,valueNowhere,,string,0,1,,,,,\n")
+    mapping = fhir.Mapping.load(sorted(tmp_path.iterdir()))
+    assert mapping.report == [
+        "ZPI[Observation] ZPI-3 -> valueNowhere: Observation has no element 'valueNowhere'"]
+    text = ADT_A01 + "ZPI|DOG^Dog^L|Rex\r"
+    conversion = fhir.convert(text, mapping=mapping)
+    bundle = check_bundle(conversion.json)
+    pet = [o for o in entries(bundle, "Observation") if "valueString" in o]
+    assert pet == [{"resourceType": "Observation", "id": pet[0]["id"], "status": "final",
+                    "code": {"coding": [{"code": "DOG", "display": "Dog",
+                                         "system": "urn:id:L"}]},
+                    "valueString": "Rex",
+                    "subject": {"reference": "urn:uuid:" + entries(bundle, "Patient")[0]["id"]},
+                    "encounter": {"reference": "urn:uuid:" + entries(bundle, "Encounter")[0]["id"]}}]
+    assert "ZPI" not in conversion.unmapped and "ZPI" in fhir.convert(text).unmapped
+    with pytest.raises(ValueError) as e:
+        fhir.Mapping.load([tmp_path / "ADT_A01.csv", __file__])
+    assert str(e.value) == f"{__file__}: not a V2-to-FHIR table (message, segment, data type or vocabulary)"

@@ -251,6 +251,8 @@ Result<bool> Maps::read(std::string_view text) {
         l.to = std::string(p[1]);
         links.push_back(std::move(l));
       }
+    } else if (tag == "T") {
+      // the shapes of FHIR types, for compiling a user's tables in Python
     } else if (tag == "A" && f.size() == 4) {
       defaults[std::string(f[1]) + "." + std::string(f[2])] = unescape(f[3]);
     } else {

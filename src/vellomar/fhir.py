@@ -9,8 +9,10 @@ walks them for every message and writes the JSON.
 from __future__ import annotations
 
 import json
+import os
 from importlib import resources
-from typing import Any, Literal, NamedTuple
+from typing import Any, Iterable, Literal, NamedTuple
+from urllib.parse import unquote
 
 from . import _ops
 from ._core import Message, parse
@@ -25,13 +27,16 @@ BundleType = Literal["message", "transaction", "collection"]
 _loaded = False
 
 
+def _data() -> str:
+    return resources.files(__package__).joinpath("definitions", "fhir.txt").read_text("utf-8")
+
+
 def _load() -> None:
     """Reads the definitions and the maps into the core (once per process)."""
     global _loaded
     if not _loaded:
         load_definitions()
-        text = resources.files(__package__).joinpath("definitions", "fhir.txt").read_text("utf-8")
-        _ops.fhir_load(text)
+        _ops.fhir_load(_data())
         _loaded = True
 
 
@@ -50,21 +55,33 @@ def _message(message: Message | str | bytes) -> Message:
 class Mapping:
     """The package's maps with a user's own rows over them (see `load`)."""
 
-    __slots__ = ("_maps", "paths")
+    __slots__ = ("_maps", "paths", "report")
 
     def __init__(self, maps: object, paths: tuple[str, ...]) -> None:
         self._maps = maps
         self.paths = paths
+        self.report: list[str] = []
 
     @classmethod
-    def load(cls, paths: Any) -> Mapping:
-        from ._fhir_tables import compile_files
+    def load(cls, paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]]) -> Mapping:
+        """A user's tables in the layouts of HL7's V2-to-FHIR CSVs, read over
+        the package's: a message table adds its rows to the structure it
+        names (a Z segment routed to a resource); a segment or data type map
+        or a vocabulary replaces the package's of the same name (its file
+        name: "ZPI[Patient].csv", "PID[Patient].csv", "AdministrativeSex.csv");
+        a map without rows switches the package's off. Rows the converter
+        cannot honour are listed in `report`."""
+        from . import _fhir_tables
 
         _load()
-        names = (paths,) if isinstance(paths, (str, bytes)) or hasattr(paths, "__fspath__") \
-            else tuple(paths)
-        text = compile_files(names)
-        return cls(_ops.fhir_mapping(text), tuple(str(p) for p in names))
+        names = ((paths,) if isinstance(paths, (str, os.PathLike)) else tuple(paths))
+        data = _data()
+        known = [unquote(line.split("\t")[1]) for line in data.splitlines()
+                 if line.startswith(("S\t", "D\t"))]
+        text = _fhir_tables.compile_files(names, _fhir_tables.TableShapes(data), known)
+        mapping = cls(_ops.fhir_mapping(text), tuple(os.fspath(p) for p in names))
+        mapping.report = list(_fhir_tables.report)
+        return mapping
 
     def __repr__(self) -> str:
         return f"Mapping.load({list(self.paths)!r})"

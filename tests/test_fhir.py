@@ -210,3 +210,33 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
     with pytest.raises(ValueError) as e:
         fhir.Mapping.load([tmp_path / "ADT_A01.csv", __file__])
     assert str(e.value) == f"{__file__}: not a V2-to-FHIR table (message, segment, data type or vocabulary)"
+
+
+def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
+    from vellomar.cli import main
+
+    good = tmp_path / "good.hl7"
+    good.write_text(ADT_A01 + ORU_R01.replace("|M1|", "|M2|"))
+    bad = tmp_path / "bad.hl7"
+    bad.write_bytes(ADT_A01.encode() + b"MSH|^~\\&|caf\xe9")
+    out = tmp_path / "out"
+    assert main(["fhir", str(good), str(bad), "-o", str(out)]) == 1
+    err = capsys.readouterr().err.splitlines()
+    assert err[0] == (f"vellomar: {bad}: message 2 at byte {len(ADT_A01)}: 'utf-8' codec can't "
+                      "decode byte 0xe9 in position 12: unexpected end of data (choose the "
+                      "encoding with --encoding, e.g. --encoding cp1252)")
+    patients = (out / "Patient.ndjson").read_text().splitlines()
+    # one line per message that carries the Patient, with one id
+    assert len(patients) == 3 and len({json.loads(p)["id"] for p in patients}) == 1
+    observations = [json.loads(line) for line in (out / "Observation.ndjson").read_text().splitlines()]
+    assert {o["subject"]["reference"] for o in observations} == {
+        "Patient/" + json.loads(patients[0])["id"]}
+    assert {p.name for p in out.iterdir()} >= {"MessageHeader.ndjson", "Encounter.ndjson"}
+    assert fhir.write_ndjson(good, out) == {
+        k: len((out / f"{k}.ndjson").read_text().splitlines()) for k in fhir.write_ndjson(good, out)}
+    # a bad message with --errors raise: nothing is replaced
+    before = (out / "Patient.ndjson").read_bytes()
+    assert main(["fhir", str(good), str(bad), "-o", str(out), "--errors", "raise"]) == 1
+    assert (out / "Patient.ndjson").read_bytes() == before
+    assert [(r[0], r[1]) for r in fhir.resources_of(ADT_A01)][:1] == [
+        ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]

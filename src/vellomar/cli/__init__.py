@@ -4,7 +4,7 @@
     vellomar get [-H] PATH... -- FILE...
     vellomar ack [--code CODE] [--text TEXT] FILE...
     vellomar validate [--json] [--hl7-version VERSION] FILE...
-    vellomar listen / send / relay / edit / table (see `vellomar COMMAND -h`)
+    vellomar listen / send / relay / edit / table / fhir (see `vellomar COMMAND -h`)
 
 A FILE holds one message (MLLP-framed or not), a stream of MLLP frames, or a
 batch with or without FHS/BHS envelopes; `-` is standard input. Files are read
@@ -24,11 +24,11 @@ import sys
 from collections.abc import Sequence
 
 from .. import __version__
-from . import ack, edit, get, listen, relay, send, show, table, validate
+from . import ack, edit, fhir, get, listen, relay, send, show, table, validate
 from ._base import PROG, execute, parse
 
 # In the order `vellomar -h` lists them.
-COMMANDS = (show, get, ack, validate, listen, send, relay, edit, table)
+COMMANDS = (show, get, ack, validate, listen, send, relay, edit, table, fhir)
 
 
 def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:

@@ -259,6 +259,20 @@ class Progress:
             self.shown = -1
 
 
+class Tracked:
+    """A binary file, named as the command line names it, whose reads move a
+    progress bar."""
+
+    def __init__(self, file: BinaryIO, name: str, progress: Progress) -> None:
+        self.file, self.name, self.progress, self.done = file, name, progress, 0
+
+    def read(self, size: int) -> bytes:
+        data = self.file.read(size)
+        self.done += len(data)
+        self.progress.update(self.done)
+        return data
+
+
 def is_terminal(stream: TextIO) -> bool:
     try:
         return stream.isatty()

@@ -16,7 +16,7 @@ import importlib
 import json
 import sys
 from collections.abc import Iterator
-from typing import IO, Any, BinaryIO, Literal, TextIO
+from typing import IO, Any, Literal, TextIO
 
 from .._files import WriteError
 from ..read import MessageError
@@ -25,6 +25,7 @@ from ._base import (
     PROG,
     PROGRESS_THRESHOLD,
     Progress,
+    Tracked,
     UsageError,
     add_command,
     encoding_type,
@@ -86,20 +87,6 @@ def register(commands: Any) -> None:
                         "for inputs over 4 MB)")
 
 
-class _Tracked:
-    """A binary file, named as the command line names it, whose reads move a
-    progress bar."""
-
-    def __init__(self, file: BinaryIO, name: str, progress: Progress) -> None:
-        self.file, self.name, self.progress, self.done = file, name, progress, 0
-
-    def read(self, size: int) -> bytes:
-        data = self.file.read(size)
-        self.done += len(data)
-        self.progress.update(self.done)
-        return data
-
-
 def _columns(args: argparse.Namespace) -> dict[str, str]:
     if args.files is None:
         raise UsageError("give the files after '--': table NAME=PATH... -- FILE...")
@@ -131,12 +118,12 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     progress = Progress(stderr, "", 0, False)
     label = "-"
 
-    def sources() -> Iterator[IO[bytes] | _Tracked]:
+    def sources() -> Iterator[IO[bytes] | Tracked]:
         nonlocal status, progress, label
         for name in args.files:
             label = "<stdin>" if name == "-" else name
             if name == "-":
-                yield _Tracked(sys.stdin.buffer, label, progress)
+                yield Tracked(sys.stdin.buffer, label, progress)
                 continue
             try:
                 file = open(name, "rb", buffering=0)  # noqa: SIM115 (closed below)
@@ -148,7 +135,7 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
                 size = file.seek(0, 2)
                 file.seek(0)
                 progress = Progress(stderr, label, size, show and size >= PROGRESS_THRESHOLD)
-                yield _Tracked(file, label, progress)
+                yield Tracked(file, label, progress)
                 progress.clear()
 
     errors: Literal["raise", "skip", "keep"] = args.errors or "skip"

@@ -11,17 +11,13 @@ old one only when every file has been read.
 from __future__ import annotations
 
 import argparse
-import sys
-from collections.abc import Iterator
-from typing import IO, Any, TextIO
+from typing import Any, TextIO
 
 from .._files import WriteError
 from ..read import MessageError
 from ._base import (
     PROG,
-    PROGRESS_THRESHOLD,
-    Progress,
-    Tracked,
+    TrackedFiles,
     UsageError,
     add_command,
     encoding_type,
@@ -73,53 +69,32 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
         except (OSError, ValueError) as error:
             raise UsageError(f"--mapping: {error}") from None
     show = not args.no_progress and is_terminal(stderr)
-    status = 0
+    files = TrackedFiles(args.files, stdout, stderr, show)
     bad = 0
-    progress = Progress(stderr, "", 0, False)
-
-    def sources() -> Iterator[IO[bytes] | Tracked]:
-        nonlocal status, progress
-        for name in args.files:
-            label = "<stdin>" if name == "-" else name
-            if name == "-":
-                yield Tracked(sys.stdin.buffer, label, progress)
-                continue
-            try:
-                file = open(name, "rb", buffering=0)  # noqa: SIM115 (closed below)
-            except OSError as error:
-                report(stdout, stderr, label, error.strerror or str(error))
-                status = 1
-                continue
-            with file:
-                size = file.seek(0, 2)
-                file.seek(0)
-                progress = Progress(stderr, label, size, show and size >= PROGRESS_THRESHOLD)
-                yield Tracked(file, label, progress)
-                progress.clear()
 
     def reported(error: MessageError) -> None:
         nonlocal bad
         bad += 1
-        progress.clear()
+        files.progress.clear()
         report(stdout, stderr, error.file or "-", problem(error))
 
     try:
-        counts = write_ndjson(sources(), args.output, mapping=mapping, encoding=args.encoding,
+        counts = write_ndjson(files, args.output, mapping=mapping, encoding=args.encoding,
                               errors=args.errors or "skip", on_error=reported)
     except MessageError as error:
-        progress.clear()
+        files.progress.clear()
         report(stdout, stderr, error.file or "-", problem(error))
         return 1
     except OSError as error:
         if isinstance(error, (WriteError, BrokenPipeError)):
             raise  # a failed write ends the run; the base reports it
-        progress.clear()
+        files.progress.clear()
         report(stdout, stderr, args.output, error.strerror or str(error))
         return 1
     finally:
-        progress.clear()
+        files.progress.clear()
     total = sum(counts.values())
     stderr.write(f"{PROG}: {total} resource{'s' * (total != 1)} in {len(counts)} "
                  f"file{'s' * (len(counts) != 1)}"
                  + (f"; {bad} bad message{'s' * (bad != 1)} left out" if bad else "") + "\n")
-    return 1 if status or (bad and args.errors is None) else 0
+    return 1 if files.status or (bad and args.errors is None) else 0

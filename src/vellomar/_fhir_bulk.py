@@ -27,7 +27,7 @@ BATCH_MESSAGES = 512
 
 
 def write_ndjson(
-    source: str | os.PathLike[str] | IO[bytes] | Iterable[str | os.PathLike[str] | IO[bytes]],
+    source: str | os.PathLike[str] | IO[bytes] | Iterable[Any],
     directory: str | os.PathLike[str],
     *,
     mapping: Any = None,
@@ -36,7 +36,7 @@ def write_ndjson(
     on_error: Callable[[MessageError], None] | None = None,
 ) -> dict[str, int]:
     """Writes the resources of every message of `source` (a path, a binary
-    file, or an iterable of them) as `directory/<resourceType>.ndjson`, one
+    file or an object with `read`, or an iterable of them) as `directory/<resourceType>.ndjson`, one
     resource a line; returns the number of resources written per type.
 
     A bad message raises `MessageError` (naming its file, number and byte

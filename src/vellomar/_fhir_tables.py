@@ -44,6 +44,7 @@ repetitions, `L:a:op:n` the length, `&`, `|`. An address `a` is
 from __future__ import annotations
 
 import csv
+import os
 import re
 from pathlib import Path
 from typing import Callable, Iterable, Protocol
@@ -206,10 +207,10 @@ def condition(text: str, own: str) -> str:
                             (("IS",), "E"), (("=",), "E")):
             if take(*words):
                 return f"{code}:{a}:" + ",".join(esc(v) for v in values())
-        for what, code in ((("LST.COUNT",), "C"), (("LENGTH",), "L")):
-            if take(*what) or take(*(w.lower() for w in what)):
-                for words, op in OPS.items():
-                    if take(*words.split()):
+        for measure, code in (("LST.COUNT", "C"), ("LENGTH", "L")):
+            if take(measure) or take(measure.lower()):
+                for comparison, op in OPS.items():
+                    if take(*comparison.split()):
                         if pos < len(tokens) and tokens[pos].isdigit():
                             pos += 1
                             return f"{code}:{a}:{op}:{tokens[pos - 1]}"
@@ -258,7 +259,11 @@ def same_type(element: str, filled: str) -> bool:
 
 
 def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[str]) -> None:
-    seg, target = map_name(name) or (None, None)
+    parts = map_name(name)
+    if parts is None:
+        report.append(f"{name}: not a map name SEGMENT[Target]")
+        return
+    target = parts[1]
     ttype = target_type(target)
     fhir_type = ttype if has_element(ttype, "id") or has_element(ttype, "extension") else None
     if fhir_type is None:
@@ -335,7 +340,7 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
         else:
             steps, leaf = "", fhir_type
         if dtkey:
-            dttarget = target_type(map_name(dtkey)[1])
+            dttarget = target_type((map_name(dtkey) or ("", dtkey))[1])
             is_resource = has_element(dttarget, "meta")
             if is_resource:
                 if steps and leaf != "Reference":
@@ -448,7 +453,8 @@ def vocabulary(name: str, path: Path, out: list[str]) -> None:
                               esc(r[display] if display is not None else "")]))
 
 
-def compile_files(paths: Iterable[str | Path], shapes: Shapes, known: Iterable[str] = ()) -> str:
+def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
+                  known: Iterable[str] = ()) -> str:
     """The lines of a user's tables: each file by its header is a message
     table (a "Segment Map" column), a segment or data type map (a "FHIR
     Attribute" column; named by its file name, "ZPI[Patient].csv" or HL7's

@@ -11,7 +11,7 @@ from __future__ import annotations
 import json
 import os
 from importlib import resources
-from typing import Any, Iterable, Literal, NamedTuple
+from typing import Any, Iterable, Literal, NamedTuple, cast
 from urllib.parse import unquote
 
 from . import _ops
@@ -22,7 +22,7 @@ from .structure import load_definitions
 __all__ = ["to_json", "to_dict", "convert", "resources_of", "Conversion", "Mapping",
            "write_ndjson"]
 
-BundleType = Literal["message", "transaction", "collection"]
+_BundleType = Literal["message", "transaction", "collection"]
 
 _loaded = False
 
@@ -42,7 +42,7 @@ def _load() -> None:
 
 def _message(message: Message | str | bytes) -> Message:
     if isinstance(message, Message):
-        return message
+        return cast(Message, message)
     if isinstance(message, str):
         return parse(message)
     if isinstance(message, (bytes, bytearray, memoryview)):
@@ -74,7 +74,8 @@ class Mapping:
         from . import _fhir_tables
 
         _load()
-        names = ((paths,) if isinstance(paths, (str, os.PathLike)) else tuple(paths))
+        names: tuple[str | os.PathLike[str], ...] = (
+            (paths,) if isinstance(paths, (str, os.PathLike)) else tuple(paths))
         data = _data()
         known = [unquote(line.split("\t")[1]) for line in data.splitlines()
                  if line.startswith(("S\t", "D\t"))]
@@ -105,7 +106,7 @@ class Conversion(NamedTuple):
     unmapped: list[str]
 
 
-def convert(message: Message | str | bytes, *, bundle_type: BundleType = "message",
+def convert(message: Message | str | bytes, *, bundle_type: _BundleType = "message",
             mapping: Mapping | None = None) -> Conversion:
     """The FHIR R4 Bundle of `message` and the list of what was not mapped."""
     _load()
@@ -113,7 +114,7 @@ def convert(message: Message | str | bytes, *, bundle_type: BundleType = "messag
     return Conversion(text, unmapped)
 
 
-def to_json(message: Message | str | bytes, *, bundle_type: BundleType = "message",
+def to_json(message: Message | str | bytes, *, bundle_type: _BundleType = "message",
             mapping: Mapping | None = None) -> str:
     """The FHIR R4 Bundle of `message` as JSON text, written in C++."""
     _load()
@@ -121,7 +122,7 @@ def to_json(message: Message | str | bytes, *, bundle_type: BundleType = "messag
     return text
 
 
-def to_dict(message: Message | str | bytes, *, bundle_type: BundleType = "message",
+def to_dict(message: Message | str | bytes, *, bundle_type: _BundleType = "message",
             mapping: Mapping | None = None) -> dict[str, Any]:
     """`json.loads(to_json(...))`."""
     result: dict[str, Any] = json.loads(to_json(message, bundle_type=bundle_type,

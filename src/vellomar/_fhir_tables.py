@@ -401,6 +401,17 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         rtype, number = m.group(1), m.group(2) or "1"
         if rtype == "Bundle":
             continue  # the bundle is the converter's own frame
+        if re.search(r"\]\.[\w.]+$", label):
+            report.append(f"{where}: primary target {label!r} is an element of another "
+                          "resource's map")
+            continue
+        named = map_name(segmap)
+        made = target_type(named[1]) if named else rtype
+        if made != rtype and has_element(made, "meta"):
+            # mended: a row whose primary target is not what its segment map
+            # fills (DG1[Condition] under ServiceRequest[1]) makes the map's
+            report.append(f"{where}: primary target {label!r} is not a {made}: a {made} is made")
+            rtype = made
         if segmap.lower() in segmaps:
             segmap = segmaps[segmap.lower()]
         elif not (known and known(segmap)):

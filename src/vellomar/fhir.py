@@ -22,8 +22,6 @@ from .structure import load_definitions
 __all__ = ["to_json", "to_dict", "convert", "resources_of", "Conversion", "Mapping",
            "write_ndjson"]
 
-_BundleType = Literal["message", "transaction", "collection"]
-
 _loaded = False
 
 
@@ -106,7 +104,7 @@ class Conversion(NamedTuple):
     unmapped: list[str]
 
 
-def convert(message: Message | str | bytes, *, bundle_type: _BundleType = "message",
+def convert(message: Message | str | bytes, *, bundle_type: Literal["message", "transaction", "collection"] = "message",
             mapping: Mapping | None = None) -> Conversion:
     """The FHIR R4 Bundle of `message` and the list of what was not mapped."""
     _load()
@@ -114,7 +112,7 @@ def convert(message: Message | str | bytes, *, bundle_type: _BundleType = "messa
     return Conversion(text, unmapped)
 
 
-def to_json(message: Message | str | bytes, *, bundle_type: _BundleType = "message",
+def to_json(message: Message | str | bytes, *, bundle_type: Literal["message", "transaction", "collection"] = "message",
             mapping: Mapping | None = None) -> str:
     """The FHIR R4 Bundle of `message` as JSON text, written in C++."""
     _load()
@@ -122,7 +120,7 @@ def to_json(message: Message | str | bytes, *, bundle_type: _BundleType = "messa
     return text
 
 
-def to_dict(message: Message | str | bytes, *, bundle_type: _BundleType = "message",
+def to_dict(message: Message | str | bytes, *, bundle_type: Literal["message", "transaction", "collection"] = "message",
             mapping: Mapping | None = None) -> dict[str, Any]:
     """`json.loads(to_json(...))`."""
     result: dict[str, Any] = json.loads(to_json(message, bundle_type=bundle_type,

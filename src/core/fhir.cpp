@@ -1,6 +1,7 @@
 #include "fhir.hpp"
 
 #include <algorithm>
+#include <bitset>
 #include <charconv>
 #include <cstring>
 #include <deque>
@@ -276,6 +277,11 @@ void Maps::finish() {
       resolve(row.map, false);
   for (Map &m : maps) {
     m.resource = required.count(m.type) > 0;
+    m.fields.reset();
+    for (const Row &row : m.rows)
+      if (row.field < 256)
+        m.fields.set(row.field);
+    m.fields.reset(0);
     for (Row &row : m.rows) {
       resolve(row.map, false);
       resolve(row.vocabulary, true);
@@ -439,10 +445,10 @@ public:
       if (!any)
         unmapped(std::string(seg.name));
     }
-    for (auto &[name, fields] : valued_)
-      for (uint32_t f : fields.second)
-        if (!std::count(fields.first.begin(), fields.first.end(), f))
-          unmapped(name + "-" + std::to_string(f));
+    for (const Fields &fields : valued_)
+      for (uint32_t f = 1; f < 256; ++f)
+        if (fields.valued[f] && !fields.mapped[f])
+          unmapped(std::string(fields.name) + "-" + std::to_string(f));
   }
 
   std::vector<Resource> resources;
@@ -571,15 +577,20 @@ private:
       out_.unmapped.push_back(std::move(location));
   }
 
+  // Notes the fields `map` reads and those `seg` values, by segment name
+  // (fields past the 255th are not listed).
   void mapped_fields(const Map &map, const SegmentView &seg) {
-    auto &entry = valued_[std::string(seg.name)];
-    for (const Row &row : map.rows)
-      if (row.field && !std::count(entry.first.begin(), entry.first.end(), row.field))
-        entry.first.push_back(row.field);
-    for (uint32_t f = seg.msh ? 3 : 1; f <= seg.field_count(); ++f)
-      if (!seg.field_at(f - 1).text.empty() &&
-          !std::count(entry.second.begin(), entry.second.end(), f))
-        entry.second.push_back(f);
+    Fields *entry = nullptr;
+    for (Fields &f : valued_)
+      if (f.name == seg.name)
+        entry = &f;
+    if (!entry)
+      entry = &valued_.emplace_back(Fields{seg.name, map.fields, {}});
+    else
+      entry->mapped |= map.fields;
+    for (uint32_t f = seg.msh ? 3 : 1; f <= seg.field_count() && f < 256; ++f)
+      if (!seg.field_at(f - 1).text.empty())
+        entry->valued.set(f);
   }
 
   // -- resources
@@ -1190,7 +1201,11 @@ private:
   std::vector<std::pair<std::string, uint32_t>> latest_;
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
-  std::unordered_map<std::string, std::pair<std::vector<uint32_t>, std::vector<uint32_t>>> valued_;
+  struct Fields {
+    std::string_view name;
+    std::bitset<256> mapped, valued;
+  };
+  std::vector<Fields> valued_;
   std::vector<PathItem> path_; // the path being written
   std::deque<Step> own_steps_; // steps of defaults: nodes keep views of their names
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read

@@ -10,6 +10,7 @@
 // tables leave as prose is written by hand in fhir_values.cpp.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -57,6 +58,7 @@ struct Map {
   std::string name, type; // "PID[Patient]", "Patient"
   bool resource = false;
   std::vector<Row> rows;
+  std::bitset<256> fields; // the fields its rows read (built by Maps::finish)
 };
 
 struct Link {

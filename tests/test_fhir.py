@@ -240,3 +240,11 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
     assert (out / "Patient.ndjson").read_bytes() == before
     assert [(r[0], r[1]) for r in fhir.resources_of(ADT_A01)][:1] == [
         ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
+
+
+def test_dask_gives_one_row_per_resource(tmp_path):
+    vellomar_dask = pytest.importorskip("vellomar.dask")
+    (tmp_path / "a.hl7").write_text(ADT_A01 + ORU_R01)
+    frame = vellomar_dask.read_fhir(tmp_path / "a.hl7").compute(scheduler="sync")
+    expected = fhir.resources_of(ADT_A01) + fhir.resources_of(ORU_R01)
+    assert sorted(map(tuple, frame.itertuples(index=False))) == sorted(expected)

@@ -31,9 +31,13 @@ def arrow_rows(lines: dict[str, bytes]) -> Any:
     as `_ops.fhir_ndjson` gives them, cut without a Python object per
     resource: the lines' bytes are the string data, the offsets come from
     the line ends, and each id stands at a fixed place in its line."""
+    import importlib
+
     import numpy as np
-    import pyarrow as pa
-    import pyarrow.compute as pc
+
+    # optional dependencies (the dask and spark extras), untyped
+    pa = importlib.import_module("pyarrow")
+    pc = importlib.import_module("pyarrow.compute")
 
     tables = []
     for resource_type, data in lines.items():

@@ -242,9 +242,14 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
         ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
 
 
-def test_dask_gives_one_row_per_resource(tmp_path):
-    vellomar_dask = pytest.importorskip("vellomar.dask")
-    (tmp_path / "a.hl7").write_text(ADT_A01 + ORU_R01)
-    frame = vellomar_dask.read_fhir(tmp_path / "a.hl7").compute(scheduler="sync")
-    expected = fhir.resources_of(ADT_A01) + fhir.resources_of(ORU_R01)
-    assert sorted(map(tuple, frame.itertuples(index=False))) == sorted(expected)
+def test_dask_and_spark_give_one_row_per_resource(tmp_path):
+    path = tmp_path / "a.hl7"
+    path.write_text(ADT_A01 + ORU_R01)
+    expected = sorted(fhir.resources_of(ADT_A01) + fhir.resources_of(ORU_R01))
+    frame = pytest.importorskip("vellomar.dask").read_fhir(path).compute(scheduler="sync")
+    assert sorted(map(tuple, frame.itertuples(index=False))) == expected
+    spark = pytest.importorskip("vellomar.spark")  # the task itself, without a session
+    options = spark._Options.parse({"path": str(path), "fhir": "true"})
+    (task,) = spark._partitions([spark._Span(str(path), 0, path.stat().st_size)], 1 << 20)
+    rows = [row for batch in spark._read(options, task) for row in zip(*batch.to_pydict().values())]
+    assert sorted(rows) == expected

@@ -49,12 +49,23 @@ ADT = "\r".join([
     "PD1|||GOOD HEALTH CLINIC^^12345|1234567^DOCTOR^PRIMARY^^^Dr.^MD^^^^^^NPI",
     "NK1|1|NUCLEAR^NELDA^W|SPO^Spouse^HL70063|2222 HOME STREET^^GREENSBORO^NC^27401-1020|"
     "^PRN^PH^^1^555^5552004",
+    "NK1|2|EVERYMAN^EVE|DAU^Daughter^HL70063|14 ELM ROAD^^DURHAM^NC^27701|^PRN^PH^^1^919^5550101",
     PV1,
     "PV2|||^Chest pain and shortness of breath||||||20240115|5|||||||||||||N",
     "OBX|1|NM|8302-2^Body height^LN||180|cm^centimeter^UCUM|||||F|||20240110120000-0500",
     "OBX|2|NM|29463-7^Body weight^LN||82|kg^kilogram^UCUM|||||F|||20240110120000-0500",
+    "OBX|3|NM|8867-4^Heart rate^LN||88|/min^per minute^UCUM|60-100|N|||F|||20240110120000-0500",
+    "OBX|4|NM|8480-6^Systolic blood pressure^LN||142|mm[Hg]^mmHg^UCUM|90-140|H|||F|||"
+    "20240110120000-0500",
+    "OBX|5|ST|72166-2^Tobacco smoking status^LN||Former smoker||||||F|||20240110120000-0500",
+    "OBX|6|NM|8310-5^Body temperature^LN||37.2|Cel^degree Celsius^UCUM|36.1-37.8|N|||F|||"
+    "20240110120000-0500",
     "AL1|1|DA|1605^Penicillin^RXNORM|SV|Hives~Wheezing|20200101",
+    "AL1|2|FA|256349002^Peanut protein^SCT|MO|Swelling of lips and tongue|20150601",
+    "PR1|2||02100Z9^Bypass coronary artery, one artery from left internal mammary^I10P||"
+    "20240110150000-0500|P||||004777^ATTEND^AARON^A^^^Dr.^MD",
     "DG1|1||I21.9^Acute myocardial infarction, unspecified^I10||20240110|A",
+    "DG1|2||I10^Essential (primary) hypertension^I10||20240110|W",
     "PR1|1||0210093^Bypass coronary artery, one artery from aorta^I10P||20240110130000-0500|"
     "P||||004777^ATTEND^AARON^A^^^Dr.^MD",
     "IN1|1|BC1^Blue Plan|7^^^BCBS^NIIP|BLUE CROSS BLUE SHIELD|123 INSURANCE WAY^^GREENSBORO^NC^27401"

@@ -55,8 +55,9 @@ void references(const nlohmann::json &value, std::vector<std::string> &out) {
 } // namespace
 
 FUZZ_ENTRY {
-  auto parsed = parse_message(std::string_view(reinterpret_cast<const char *>(data), size));
-  if (!parsed)
+  const std::string_view text(reinterpret_cast<const char *>(data), size);
+  auto parsed = parse_message(text);
+  if (!parsed || !fuzz::valid_utf8(text)) // as the str a message comes from
     return 0;
   const Data &d = ::data();
   fhir::Options options;

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-30}
 targets=${FUZZ_TARGETS:-"fuzz_parser fuzz_escape fuzz_terser fuzz_timestamp fuzz_batch fuzz_index fuzz_edit fuzz_cutter
-  fuzz_table fuzz_charset"}
+  fuzz_table fuzz_charset fuzz_fhir"}
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 apt_install() {  # the package lists are updated once, quietly
   [ -n "${updated:-}" ] || as_root apt-get update -qq >/dev/null && updated=1

@@ -557,3 +557,29 @@ JsonText write_message_json(const Message &message) {
 }
 
 } // namespace vellomar
+
+namespace vellomar {
+
+void append_json_string(std::string &out, std::string_view text) {
+  static constexpr char hex[] = "0123456789abcdef";
+  out.push_back('"');
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (!escape_table[byte])
+      continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
+    out.push_back('\\');
+    out.push_back(escape_table[byte]);
+    if (escape_table[byte] == 'u') {
+      out.append("00");
+      out.push_back(hex[byte >> 4]);
+      out.push_back(hex[byte & 0x0F]);
+    }
+  }
+  out.append(text.data() + run, text.size() - run);
+  out.push_back('"');
+}
+
+} // namespace vellomar

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "records.hpp"
@@ -61,6 +62,10 @@ private:
 // backslash, use \b \t \n \f \r, write any other byte below 0x20 as \u00xx
 // (lower-case hex) and everything else, "/" and U+007F included, as it is.
 void write_message_json(const Message &message, JsonBuffer &out);
+
+// Appends `text` as a JSON string, quoted and escaped as above (for the
+// other JSON the package writes: FHIR resources).
+void append_json_string(std::string &out, std::string_view text);
 
 // The text in a buffer of its own (for C++ callers).
 JsonText write_message_json(const Message &message);

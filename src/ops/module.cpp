@@ -44,6 +44,14 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"parse_bytes", py::as_cfunction(py::function<parse_bytes_sig, parse_bytes>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"fhir_load", py::as_cfunction(py::function<fhir_load_sig, fhir_load>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"fhir_mapping", py::as_cfunction(py::function<fhir_mapping_sig, fhir_mapping>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"fhir_convert", py::as_cfunction(py::function<fhir_convert_sig, fhir_convert>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"fhir_ndjson", py::as_cfunction(py::function<fhir_ndjson_sig, fhir_ndjson>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -67,4 +67,13 @@ py::Ref validate(PyObject **args);
 py::Ref describe(PyObject **args);
 const Definitions *definitions();
 
+// fhir.cpp: fhir_load(text), the package's maps; fhir_mapping(text), a
+// user's maps over them; fhir_convert(message, bundle_type, mapping, mode)
+// and fhir_ndjson(messages, mapping).
+extern const py::Signature fhir_load_sig, fhir_mapping_sig, fhir_convert_sig, fhir_ndjson_sig;
+py::Ref fhir_load(PyObject **args);
+py::Ref fhir_mapping(PyObject **args);
+py::Ref fhir_convert(PyObject **args);
+py::Ref fhir_ndjson(PyObject **args);
+
 } // namespace vellomar::ops

@@ -39,7 +39,7 @@ from ._ranges import message_range as _message_range, readable_size
 if TYPE_CHECKING:
     from fsspec import AbstractFileSystem
 
-__all__ = ["read_hl7"]
+__all__ = ["read_hl7", "read_fhir"]
 
 _log = logging.getLogger("vellomar.dask")
 
@@ -150,3 +150,73 @@ class _BlockReader:
         # The columns go through Arrow's C stream to pandas without a Python
         # object per value.
         return _pa.table(result).to_pandas()
+
+
+def read_fhir(
+    paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
+    *,
+    mapping: Any = None,
+    errors: Literal["raise", "skip"] = "raise",
+    encoding: str | None = None,
+) -> Any:
+    """A Dask DataFrame of the FHIR R4 resources of the messages of HL7 v2
+    files (see vellomar.fhir): one row per resource, the string columns
+    ``resourceType``, ``id`` and ``resource`` (its JSON text, references as
+    ``Type/id``), so that ``to_json`` grouped by ``resourceType`` gives Bulk
+    Data NDJSON. One partition per file; a file's messages are converted in
+    batches in C++ and cut into rows without a Python object per resource.
+    With errors="skip" each bad message is logged (logger "vellomar.dask")
+    and left out."""
+    from . import fhir
+    from ._fhir_bulk import arrow_rows
+
+    if isinstance(paths_or_glob, (str, os.PathLike)):
+        urlpath: Any = os.fspath(paths_or_glob)
+    else:
+        urlpath = [os.fspath(p) for p in paths_or_glob]
+    fs, _, paths = _fsspec.core.get_fs_token_paths(urlpath, mode="rb")
+    if not paths:
+        raise FileNotFoundError(f"no file matches {urlpath!r}")
+    if errors not in ("raise", "skip"):
+        raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
+    meta = arrow_rows({}).to_pandas()
+    return _dd.from_map(_FhirReader(fs, mapping, errors, encoding), paths, meta=meta,
+                        label="read-fhir", enforce_metadata=False)
+
+
+class _FhirReader:
+    """The task of one partition: the resources of one file's messages."""
+
+    def __init__(self, fs: AbstractFileSystem, mapping: Any, errors: str,
+                 encoding: str | None) -> None:
+        self.fs, self.mapping, self.errors, self.encoding = fs, mapping, errors, encoding
+
+    def __call__(self, path: str) -> _pd.DataFrame:
+        from . import _ops, fhir
+        from ._fhir_bulk import BATCH_MESSAGES, arrow_rows
+        from .read import MessageError
+
+        fhir._load()
+        maps = fhir._maps(self.mapping)
+        tables, batch = [], []
+
+        def flush() -> None:
+            lines, _ = _ops.fhir_ndjson(batch, maps)
+            tables.append(arrow_rows(lines))
+            batch.clear()
+
+        with self.fs.open(path, "rb") as file, vellomar.read(file, encoding=self.encoding) as reader:
+            while True:
+                try:
+                    batch.append(next(reader))
+                except StopIteration:
+                    break
+                except MessageError as error:
+                    error = MessageError(error.ordinal, error.offset, error.reason, path)
+                    if self.errors == "raise":
+                        raise error from None
+                    _log.warning("%s", error)
+                if len(batch) >= BATCH_MESSAGES:
+                    flush()
+        flush()
+        return _pa.concat_tables(tables).to_pandas()

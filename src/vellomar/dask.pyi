@@ -2,7 +2,7 @@ import os
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any, Literal
 
-__all__ = ["read_hl7"]
+__all__ = ["read_hl7", "read_fhir"]
 
 # A dask.dataframe.DataFrame (Any, so that type checking needs no dask).
 def read_hl7(
@@ -15,4 +15,11 @@ def read_hl7(
     encoding: str | None = None,
     fallback_encoding: str | None = None,
     provenance: bool = False,
+) -> Any: ...
+def read_fhir(
+    paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
+    *,
+    mapping: Any = None,
+    errors: Literal["raise", "skip"] = "raise",
+    encoding: str | None = None,
 ) -> Any: ...

@@ -98,12 +98,17 @@ class _Options:
     batch_bytes: int = BATCH_BYTES
     latest: bool = False
     quiet_seconds: float = 2.0
+    fhir: bool = False
 
     @classmethod
     def parse(cls, options: Mapping[str, str], schema: StructType | None = None) -> _Options:
         # Spark's options are case-insensitive: look them up in lower case.
         given = {key.lower(): value for key, value in options.items()}
-        if "columns" not in given:
+        fhir = _flag(given.get("fhir", "false"), "fhir")
+        if fhir and ("columns" in given or "rows" in given):
+            raise ValueError("the option fhir gives the columns resourceType, id and resource: "
+                             "give no columns or rows")
+        if "columns" not in given and not fhir:
             raise ValueError("the hl7 source needs the option columns, such as 'id=MSH-10,mrn=PID-3-1'")
         mode = given.get("mode", "PERMISSIVE").upper()
         if mode not in _MODES:
@@ -113,7 +118,7 @@ class _Options:
             raise ValueError(f"startingOffsets must be earliest or latest, not {given['startingoffsets']!r}")
         options = cls(
             paths=_paths(given),
-            columns=_parse_columns(given["columns"]),
+            columns={} if fhir else _parse_columns(given["columns"]),
             rows=given.get("rows") or None,
             mode=mode,
             corrupt_column=given.get("columnnameofcorruptrecord", "_corrupt_record"),
@@ -124,7 +129,10 @@ class _Options:
             batch_bytes=_parse_bytes(given.get("batchbytes", str(BATCH_BYTES)), "batchBytes"),
             latest=starting == "latest",
             quiet_seconds=_parse_seconds(given.get("quietseconds", "2"), "quietSeconds"),
+            fhir=fhir,
         )
+        if fhir:
+            return options
         # Paths, rows, codecs and column names are checked as the table
         # checks them, before anything is read (an empty table reads nothing).
         vellomar.table([], **options.table_options())
@@ -149,6 +157,9 @@ class _Options:
                     fallback_encoding=self.fallback_encoding, provenance=self.provenance)
 
     def schema(self) -> StructType:
+        if self.fhir:
+            return StructType([StructField(name, StringType())
+                               for name in ("resourceType", "id", "resource")])
         # The table's order: path columns, the reason of a bad message kept
         # (Spark's corrupt record column), the provenance columns.
         fields = [StructField(name, StringType()) for name in self.columns]
@@ -301,6 +312,9 @@ def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
     """The Arrow record batches of a task, each within the batch budget
     (BATCH_ROWS rows, batchBytes bytes of column data): a task's memory is
     bounded by the budget, not by the size of its blocks."""
+    if options.fhir:
+        yield from _read_fhir(options, partition)
+        return
     schema = options.arrow_schema()
     table_options = options.table_options()
     budget = batch_budget(BATCH_ROWS, options.batch_bytes)
@@ -322,6 +336,54 @@ def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
             # (rows="OBX" repeats message values).
             for offset in range(0, len(data), BATCH_ROWS):
                 yield from data.slice(offset, BATCH_ROWS).cast(schema).to_batches()
+
+
+class _Slice:
+    """Bytes [start, stop) of an open binary file, read as a file."""
+
+    def __init__(self, file: Any, start: int, stop: int) -> None:
+        file.seek(start)
+        self.file, self.left = file, stop - start
+
+    def read(self, size: int = -1) -> bytes:
+        data = self.file.read(self.left if size < 0 else min(size, self.left))
+        self.left -= len(data)
+        return bytes(data)
+
+
+def _read_fhir(options: _Options, partition: _Blocks) -> Iterator[Any]:
+    """The FHIR resources of the messages of a task's blocks, one row each
+    (see vellomar.fhir), as Arrow record batches made from the core's NDJSON
+    without a Python object per resource. A bad message fails the task with
+    mode FAILFAST and is left out otherwise."""
+    from . import _ops, fhir
+    from ._fhir_bulk import BATCH_MESSAGES, arrow_rows
+    from .read import MessageError
+
+    fhir._load()
+    schema = options.arrow_schema()
+    for span, begin, end in partition.blocks:
+        with open(span.path, "rb") as file:
+            start, stop = message_range(file, begin, end, span.end)
+            if start >= stop:
+                continue
+            batch: list[Any] = []
+            with vellomar.read(_Slice(file, start, stop), encoding=options.encoding) as reader:
+                while True:
+                    try:
+                        batch.append(next(reader))
+                    except StopIteration:
+                        break
+                    except MessageError as error:
+                        if options.mode == "FAILFAST":
+                            raise MessageError(error.ordinal, error.offset + start, error.reason,
+                                               span.path) from None
+                    if len(batch) >= BATCH_MESSAGES:
+                        lines, _ = _ops.fhir_ndjson(batch, None)
+                        batch.clear()
+                        yield from arrow_rows(lines).cast(schema).to_batches()
+            lines, _ = _ops.fhir_ndjson(batch, None)
+            yield from arrow_rows(lines).cast(schema).to_batches()
 
 
 class _BatchReader(DataSourceReader):

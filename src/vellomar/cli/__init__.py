@@ -5,7 +5,7 @@
     vellomar ack [--code CODE] [--text TEXT] FILE...
     vellomar validate [--json] [--hl7-version VERSION] FILE...
     vellomar view [--port PORT] [--no-browser] FILE...
-    vellomar listen / send / relay / edit / table (see `vellomar COMMAND -h`)
+    vellomar listen / send / relay / edit / table / fhir (see `vellomar COMMAND -h`)
 
 A FILE holds one message (MLLP-framed or not), a stream of MLLP frames, or a
 batch with or without FHS/BHS envelopes; `-` is standard input. Files are read
@@ -25,11 +25,11 @@ import sys
 from collections.abc import Sequence
 
 from .. import __version__
-from . import ack, edit, get, listen, relay, send, show, table, validate, view
+from . import ack, edit, fhir, get, listen, relay, send, show, table, validate, view
 from ._base import PROG, execute, parse
 
 # In the order `vellomar -h` lists them.
-COMMANDS = (show, get, ack, validate, listen, send, relay, edit, table, view)
+COMMANDS = (show, get, ack, validate, listen, send, relay, edit, table, fhir, view)
 
 
 def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:

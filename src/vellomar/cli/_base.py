@@ -19,7 +19,7 @@ import codecs
 import os
 import stat
 import sys
-from collections.abc import Callable, Mapping, Sequence
+from collections.abc import Callable, Iterator, Mapping, Sequence
 from typing import Any, BinaryIO, Protocol, TextIO
 
 from .._core import Message
@@ -264,6 +264,54 @@ class Progress:
             self.stream.write("\r\x1b[K")
             self.stream.flush()
             self.shown = -1
+
+
+class Tracked:
+    """A binary file, named as the command line names it, whose reads move a
+    progress bar."""
+
+    def __init__(self, file: BinaryIO, name: str, progress: Progress) -> None:
+        self.file, self.name, self.progress, self.done = file, name, progress, 0
+
+    def read(self, size: int) -> bytes:
+        data = self.file.read(size)
+        self.done += len(data)
+        self.progress.update(self.done)
+        return data
+
+
+class TrackedFiles:
+    """The files of a command line (`-` is standard input), opened one at a
+    time as the iteration reaches them, each read moving its progress bar
+    (`show`: drawn for files of PROGRESS_THRESHOLD bytes or more). A file
+    that cannot be opened is reported and sets `status` to 1; `label` names
+    the file being read, `progress` is its bar."""
+
+    def __init__(self, names: Sequence[str], stdout: TextIO, stderr: TextIO, show: bool) -> None:
+        self.names, self.stdout, self.stderr, self.show = names, stdout, stderr, show
+        self.status = 0
+        self.label = "-"
+        self.progress = Progress(stderr, "", 0, False)
+
+    def __iter__(self) -> Iterator[Tracked]:
+        for name in self.names:
+            self.label = "<stdin>" if name == "-" else name
+            if name == "-":
+                yield Tracked(sys.stdin.buffer, self.label, self.progress)
+                continue
+            try:
+                file = open(name, "rb", buffering=0)  # noqa: SIM115 (closed below)
+            except OSError as error:
+                report(self.stdout, self.stderr, self.label, error.strerror or str(error))
+                self.status = 1
+                continue
+            with file:
+                size = file.seek(0, 2)
+                file.seek(0)
+                self.progress = Progress(self.stderr, self.label, size,
+                                         self.show and size >= PROGRESS_THRESHOLD)
+                yield Tracked(file, self.label, self.progress)
+                self.progress.clear()
 
 
 def is_terminal(stream: TextIO) -> bool:

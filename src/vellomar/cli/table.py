@@ -14,9 +14,8 @@ import argparse
 import csv
 import importlib
 import json
-import sys
 from collections.abc import Iterator
-from typing import IO, Any, BinaryIO, Literal, TextIO
+from typing import Any, Literal, TextIO
 
 from .._files import WriteError
 from ..read import MessageError
@@ -24,8 +23,7 @@ from ..table import BATCH_ROWS, Table, table_batches
 from ._base import (
     PROG,
     NamedStdout,
-    PROGRESS_THRESHOLD,
-    Progress,
+    TrackedFiles,
     UsageError,
     add_command,
     encoding_type,
@@ -87,20 +85,6 @@ def register(commands: Any) -> None:
                         "for inputs over 4 MB)")
 
 
-class _Tracked:
-    """A binary file, named as the command line names it, whose reads move a
-    progress bar."""
-
-    def __init__(self, file: BinaryIO, name: str, progress: Progress) -> None:
-        self.file, self.name, self.progress, self.done = file, name, progress, 0
-
-    def read(self, size: int) -> bytes:
-        data = self.file.read(size)
-        self.done += len(data)
-        self.progress.update(self.done)
-        return data
-
-
 def _columns(args: argparse.Namespace) -> dict[str, str]:
     if args.files is None:
         raise UsageError("give the files after '--': table NAME=PATH... -- FILE...")
@@ -128,34 +112,12 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
             raise UsageError("--format parquet writes binary data: give -o OUT")
     show = not args.no_progress and is_terminal(stderr) and (
         args.output is not None or not is_terminal(stdout))
-    status = 0
-    progress = Progress(stderr, "", 0, False)
-    label = "-"
-
-    def sources() -> Iterator[IO[bytes] | _Tracked]:
-        nonlocal status, progress, label
-        for name in args.files:
-            label = "<stdin>" if name == "-" else name
-            if name == "-":
-                yield _Tracked(sys.stdin.buffer, label, progress)
-                continue
-            try:
-                file = open(name, "rb", buffering=0)  # noqa: SIM115 (closed below)
-            except OSError as error:
-                report(stdout, stderr, label, error.strerror or str(error))
-                status = 1
-                continue
-            with file:
-                size = file.seek(0, 2)
-                file.seek(0)
-                progress = Progress(stderr, label, size, show and size >= PROGRESS_THRESHOLD)
-                yield _Tracked(file, label, progress)
-                progress.clear()
+    files = TrackedFiles(args.files, stdout, stderr, show)
 
     errors: Literal["raise", "skip", "keep"] = args.errors or "skip"
     try:
         batches = table_batches(
-            sources(), columns, rows=args.rows, errors=errors, encoding=args.encoding,
+            files, columns, rows=args.rows, errors=errors, encoding=args.encoding,
             fallback_encoding=args.fallback_encoding, provenance=args.provenance,
             batch_rows=BATCH_ROWS, batch_bytes=BATCH_BYTES)
     except ValueError as error:
@@ -173,7 +135,7 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
         nonlocal bad
         for batch in batches:
             for error in batch.errors:
-                progress.clear()
+                files.progress.clear()
                 report(stdout, stderr, error.file or "-", problem(error))
             bad += len(batch.errors)
             yield batch
@@ -182,26 +144,26 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
         try:
             _write(reported(batches), args.format, output or NamedStdout(stdout))
         except MessageError as error:
-            progress.clear()
+            files.progress.clear()
             report(stdout, stderr, error.file or "-", problem(error))
             return 1
         except OSError as error:
             if isinstance(error, (WriteError, BrokenPipeError)):
                 raise  # a failed write ends the run; the base reports it
-            progress.clear()
-            report(stdout, stderr, label, error.strerror or str(error))
+            files.progress.clear()
+            report(stdout, stderr, files.label, error.strerror or str(error))
             return 1
         if bad:
             kept = "kept as rows" if errors == "keep" else "left out"
             stdout.flush()
             stderr.write(f"{PROG}: {bad} bad message{'s' * (bad != 1)} {kept}\n")
-        if output is not None and not status:  # every file was read
+        if output is not None and not files.status:  # every file was read
             output.commit()
     finally:
-        progress.clear()
+        files.progress.clear()
         if output is not None:
             output.discard()  # a no-op after commit()
-    return 1 if status or (bad and args.errors is None) else 0
+    return 1 if files.status or (bad and args.errors is None) else 0
 
 
 def _write(batches: Iterator[Table], form: str, out: Any) -> None:

@@ -1,0 +1,1387 @@
+#include "fhir.hpp"
+
+#include <algorithm>
+#include <bitset>
+#include <charconv>
+#include <cstring>
+#include <deque>
+
+#include "json_writer.hpp"
+#include "structure.hpp"
+#include "terser.hpp"
+#include "text.hpp"
+
+namespace vellomar::fhir {
+
+// ---- reading the data file -------------------------------------------------
+
+namespace {
+
+std::string unescape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    auto hex = [](char c) {
+      return c >= 'A' ? (c & ~0x20) - 'A' + 10 : c - '0';
+    };
+    if (s[i] == '%' && i + 2 < s.size()) {
+      out.push_back(static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string_view> split(std::string_view s, char d) {
+  std::vector<std::string_view> out;
+  size_t start = 0;
+  for (;;) {
+    size_t at = s.find(d, start);
+    out.push_back(s.substr(start, at - start));
+    if (at == std::string_view::npos)
+      return out;
+    start = at + 1;
+  }
+}
+
+bool number(std::string_view s, uint32_t &out) {
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && p == s.data() + s.size();
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char &c : out)
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c + 32);
+  return out;
+}
+
+bool read_path(std::string_view text, std::vector<Step> &out) {
+  out.clear();
+  if (text.empty())
+    return true;
+  for (std::string_view part : split(text, '.')) {
+    Step step;
+    const size_t star = part.find('*');
+    step.name = std::string(part.substr(0, star));
+    if (star != std::string_view::npos) {
+      uint32_t slot;
+      if (!number(part.substr(star + 1), slot) || slot == 0 || slot > 60000)
+        return false;
+      step.slot = static_cast<uint16_t>(slot);
+    }
+    if (step.name.empty())
+      return false;
+    out.push_back(std::move(step));
+  }
+  return true;
+}
+
+bool read_address(std::string_view a, Test &t) {
+  std::vector<std::string_view> parts;
+  if (!a.empty() && a[0] == '.') {
+    parts = split(a.substr(1), '.');
+    uint32_t c = 0, s = 0;
+    if (!number(parts[0], c) || (parts.size() > 1 && !number(parts[1], s)))
+      return false;
+    t.component = c, t.sub_component = s;
+    return true;
+  }
+  const size_t dash = a.find('-');
+  if (dash != 3)
+    return false;
+  t.segment = std::string(a.substr(0, 3));
+  parts = split(a.substr(4), '.');
+  if (!number(parts[0], t.field) ||
+      (parts.size() > 1 && !number(parts[1], t.component)) ||
+      (parts.size() > 2 && !number(parts[2], t.sub_component)))
+    return false;
+  return true;
+}
+
+bool read_condition(std::string_view text, Condition &out) {
+  out.clear();
+  if (text.empty())
+    return true;
+  for (std::string_view token : split(text, ' ')) {
+    Test t;
+    if (token == "&" || token == "|") {
+      t.op = token[0];
+      out.push_back(std::move(t));
+      continue;
+    }
+    std::vector<std::string_view> parts = split(token, ':');
+    if (parts.size() < 2 || parts[0].size() != 1 || !read_address(parts[1], t))
+      return false;
+    t.op = parts[0][0];
+    if (t.op == 'E' || t.op == 'X') {
+      if (parts.size() != 3)
+        return false;
+      for (std::string_view v : split(parts[2], ','))
+        t.values.push_back(unescape(v));
+    } else if (t.op == 'C' || t.op == 'L') {
+      uint32_t n;
+      if (parts.size() != 4 || !number(parts[3], n))
+        return false;
+      static constexpr std::pair<std::string_view, char> ops[] = {
+          {"lt", '<'}, {"le", '('}, {"gt", '>'}, {"ge", ')'}, {"eq", '='}, {"ne", '!'}};
+      for (auto [name, c] : ops)
+        if (parts[2] == name)
+          t.compare = c;
+      if (!t.compare)
+        return false;
+      t.number = n;
+    } else if (t.op != 'V' && t.op != 'N') {
+      return false;
+    }
+    out.push_back(std::move(t));
+  }
+  return true;
+}
+
+struct Pending {
+  std::string map, vocabulary;
+};
+
+} // namespace
+
+Result<bool> Maps::read(std::string_view text) {
+  size_t line_number = 0;
+  Map *current = nullptr;
+  Structure *structure = nullptr;
+  Vocabulary *vocabulary = nullptr;
+  auto fail = [&](std::string_view what) {
+    return Error{ErrorKind::value_error,
+                 "FHIR maps line " + std::to_string(line_number) + ": " + std::string(what)};
+  };
+  for (std::string_view line : split(text, '\n')) {
+    ++line_number;
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::vector<std::string_view> f = split(line, '\t');
+    const std::string_view tag = f[0];
+    if (tag == "M" && f.size() == 2) {
+      structure = nullptr;
+      for (Structure &s : structures)
+        if (s.name == f[1])
+          structure = &s;
+      if (!structure) {
+        structures.push_back({std::string(f[1]), {}, {}});
+        structure = &structures.back();
+      }
+    } else if (tag == "G" && f.size() == 8) {
+      if (!structure)
+        return fail("segment row outside a structure");
+      SegmentRow row{std::string(f[1]), std::string(f[2]), std::string(f[3]),
+                     std::string(f[4]), -1, {}, {}};
+      row.map = -2 - static_cast<int32_t>(pending_.size());
+      pending_.push_back(unescape(f[5]));
+      if (!read_condition(f[6], row.condition))
+        return fail("unreadable condition");
+      if (!f[7].empty())
+        for (std::string_view link : split(f[7], ';')) {
+          std::vector<std::string_view> p = split(link, '=');
+          Link l;
+          if (p.size() != 3 || !read_path(p[1], l.path) || l.path.empty())
+            return fail("unreadable reference");
+          l.from = std::string(p[0]), l.to = std::string(p[2]);
+          row.links.push_back(std::move(l));
+        }
+      structure->rows.push_back(std::move(row));
+    } else if ((tag == "S" || tag == "D") && f.size() == 3) {
+      const std::string name = unescape(f[1]);
+      auto it = map_names_.find(lower(name));
+      if (it == map_names_.end()) {
+        it = map_names_.emplace(lower(name), static_cast<int32_t>(maps.size())).first;
+        maps.emplace_back();
+      }
+      current = &maps[static_cast<size_t>(it->second)];
+      current->name = name;
+      current->type = std::string(f[2]);
+      current->resource = false;
+      current->rows.clear();
+    } else if (tag == "F" && f.size() == 8) {
+      if (!current)
+        return fail("field row outside a map");
+      Row row;
+      if (!number(f[1], row.field) || !read_condition(f[2], row.condition) ||
+          !read_path(f[3], row.path) || f[4].size() != 1)
+        return fail("unreadable field row");
+      row.kind = f[4][0];
+      row.map = -2 - static_cast<int32_t>(pending_.size());
+      pending_.push_back(unescape(f[5]));
+      row.vocabulary = -2 - static_cast<int32_t>(pending_.size());
+      pending_.push_back(unescape(f[6]));
+      row.constant = unescape(f[7]);
+      row.has_constant = !f[7].empty();
+      current->rows.push_back(std::move(row));
+    } else if (tag == "V" && f.size() == 2) {
+      const std::string name = unescape(f[1]);
+      auto it = vocabulary_names_.find(lower(name));
+      if (it == vocabulary_names_.end()) {
+        it = vocabulary_names_.emplace(lower(name), static_cast<int32_t>(vocabularies.size()))
+                 .first;
+        vocabularies.emplace_back();
+      }
+      vocabulary = &vocabularies[static_cast<size_t>(it->second)];
+      vocabulary->name = name;
+      vocabulary->codes.clear();
+    } else if (tag == "C" && f.size() == 5) {
+      if (!vocabulary)
+        return fail("code outside a vocabulary");
+      vocabulary->codes.emplace(unescape(f[1]), Code{unescape(f[2]), unescape(f[3]),
+                                                     unescape(f[4])});
+    } else if (tag == "Q" && f.size() >= 2) {
+      std::vector<std::string> &need = required[std::string(f[1])];
+      need.clear();
+      for (size_t i = 2; i < f.size(); ++i)
+        need.emplace_back(f[i]);
+    } else if (tag == "P" && f.size() >= 2) {
+      std::vector<Link> &links = context[std::string(f[1])];
+      links.clear();
+      for (size_t i = 2; i < f.size(); ++i) {
+        std::vector<std::string_view> p = split(f[i], '=');
+        Link l;
+        if (p.size() != 2 || !read_path(p[0], l.path) || l.path.empty())
+          return fail("unreadable context link");
+        l.to = std::string(p[1]);
+        links.push_back(std::move(l));
+      }
+    } else if (tag == "T") {
+      // the shapes of FHIR types, for compiling a user's tables in Python
+    } else if (tag == "A" && f.size() == 4) {
+      defaults[std::string(f[1]) + "." + std::string(f[2])] = unescape(f[3]);
+    } else {
+      return fail("unknown line");
+    }
+  }
+  return true;
+}
+
+void Maps::finish() {
+  // names read before the maps they name were known resolve now; a name
+  // without a map (a map to a primitive, or none) is -1
+  auto resolve = [&](int32_t &index, bool vocabulary) {
+    if (index > -2)
+      return;
+    const std::string &name = pending_[static_cast<size_t>(-2 - index)];
+    index = vocabulary ? vocabulary_index(name) : map_index(name);
+  };
+  for (Structure &s : structures)
+    for (SegmentRow &row : s.rows)
+      resolve(row.map, false);
+  for (Map &m : maps) {
+    m.resource = required.count(m.type) > 0;
+    m.fields.reset();
+    for (const Row &row : m.rows)
+      if (row.field < 256)
+        m.fields.set(row.field);
+    m.fields.reset(0);
+    for (Row &row : m.rows) {
+      resolve(row.map, false);
+      resolve(row.vocabulary, true);
+    }
+  }
+  pending_.clear();
+  fallback = {"", {}, {}};
+  std::vector<std::string> seen;
+  for (const Structure &s : structures) {
+    std::vector<std::string> here;
+    for (const SegmentRow &row : s.rows) {
+      if (std::find(seen.begin(), seen.end(), row.segment) != seen.end())
+        continue;
+      SegmentRow copy = row;
+      copy.group.clear();
+      fallback.rows.push_back(std::move(copy));
+      here.push_back(row.segment);
+    }
+    seen.insert(seen.end(), here.begin(), here.end());
+  }
+  auto index = [](Structure &s) {
+    s.by_segment.clear();
+    for (uint32_t i = 0; i < s.rows.size(); ++i)
+      s.by_segment[s.rows[i].segment].push_back(i);
+  };
+  for (Structure &s : structures)
+    index(s);
+  index(fallback);
+  required_by_name.clear();
+  for (const auto &[name, elements] : required)
+    if (!name.empty() && name[0] == '~')
+      required_by_name.emplace_back(name.substr(1), elements);
+}
+
+const Structure *Maps::structure(std::string_view name) const {
+  for (const Structure &s : structures)
+    if (s.name == name)
+      return &s;
+  return nullptr;
+}
+
+int32_t Maps::map_index(std::string_view name) const {
+  auto it = map_names_.find(lower(name));
+  return it == map_names_.end() ? -1 : it->second;
+}
+
+int32_t Maps::vocabulary_index(std::string_view name) const {
+  auto it = vocabulary_names_.find(lower(name));
+  return it == vocabulary_names_.end() ? -1 : it->second;
+}
+
+// ---- the engine ------------------------------------------------------------
+
+namespace {
+
+// A value a row reads: a field repetition (level 0, cut into components), a
+// component (1, cut into sub-components) or a sub-component (2).
+struct Value {
+  std::string_view text;
+  int level = 0;
+};
+
+struct Node {
+  std::string_view key;
+  uint16_t slot = 0;
+  uint32_t rep = 0;
+  char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference
+  uint32_t target = 0;
+  std::string value;
+  std::vector<uint32_t> children;
+};
+
+struct Resource {
+  std::string_view type;
+  std::string label;
+  std::string_view segment_name;
+  uint32_t segment = 0;
+  std::vector<Node> nodes{Node{}};
+  std::string key, id;
+  uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
+  bool dropped = false;
+};
+
+struct PathItem {
+  const Step *step;
+  uint32_t rep;
+};
+
+// The business keys of resource ids: the fields (of the segment that made
+// the resource) whose values name it, and whether the patient's and the
+// order's keys are part of it. A resource without a rule, or whose fields
+// are all empty, is keyed by its message (MSH-10) and position.
+struct KeyRule {
+  std::string_view type, segment;
+  std::string_view fields[4];
+  bool patient, order;
+};
+constexpr KeyRule key_rules[] = {
+    {"Patient", "PID", {"3.1", "3.4.1", "3.4.2"}, false, false},
+    {"Encounter", "PV1", {"19.1", "19.4.1"}, true, false},
+    {"Observation", "OBX", {"3.1", "3.3", "4"}, true, true},
+    {"DiagnosticReport", "OBR", {"4.1"}, true, true},
+    {"ServiceRequest", "OBR", {"4.1"}, true, true},
+    {"ServiceRequest", "ORC", {}, true, true},
+    {"Specimen", "SPM", {"2.1", "2.2"}, true, true},
+    {"Immunization", "RXA", {"3", "5.1"}, true, true},
+    {"AllergyIntolerance", "AL1", {"3.1", "3.2"}, true, false},
+    {"Condition", "DG1", {"3.1", "6"}, true, false},
+    {"Procedure", "PR1", {"3.1", "5"}, true, false},
+    {"Coverage", "IN1", {"2.1", "3.1", "36"}, true, false},
+    {"RelatedPerson", "NK1", {"2.1", "2.2", "3.1"}, true, false},
+    {"Appointment", "SCH", {"1.1", "2.1"}, false, false},
+    {"DocumentReference", "TXA", {"12.1", "12.3"}, true, false},
+    {"MedicationRequest", "RXO", {}, true, true},
+    {"MedicationRequest", "RXE", {}, true, true},
+    {"Account", "PID", {"18.1"}, false, false},
+};
+
+class Engine {
+public:
+  Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
+      : maps_(maps), message_(message), enc_(message.enc), options_(options), out_(out) {}
+
+  void run(const Structure &structure, const MessageStructure &s) {
+    for (uint32_t i = 0; i < message_.segment_count(); ++i) {
+      const SegmentView seg = message_.segment_at(i);
+      seen(seg.name, i);
+      const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
+      std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
+      // the rows of this segment in its group; failing those, in any group
+      auto found = structure.by_segment.find(std::string(seg.name));
+      static const std::vector<uint32_t> none;
+      const std::vector<uint32_t> &rows = found == structure.by_segment.end() ? none : found->second;
+      std::string_view chosen_group;
+      bool exact = false;
+      for (uint32_t k : rows)
+        if (structure.rows[k].group == group) {
+          exact = true;
+          break;
+        }
+      if (!exact && !rows.empty())
+        chosen_group = structure.rows[rows[0]].group;
+      else
+        chosen_group = group;
+      bool any = false;
+      for (uint32_t k : rows) {
+        const SegmentRow &row = structure.rows[k];
+        if (row.group != chosen_group || row.map < 0)
+          continue;
+        any = true;
+        if (!holds(row.condition, seg, 0, {}, {}))
+          continue;
+        const uint32_t r = instance(row, seg, i);
+        segment_ = i;
+        path_.clear();
+        apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
+        for (const Link &link : row.links)
+          this->link(link);
+        mapped_fields(maps_.maps[static_cast<size_t>(row.map)], seg);
+      }
+      if (!any)
+        unmapped(std::string(seg.name));
+    }
+    for (const Fields &fields : valued_)
+      for (uint32_t f = 1; f < 256; ++f)
+        if (fields.valued[f] && !fields.mapped[f])
+          unmapped(std::string(fields.name) + "-" + std::to_string(f));
+  }
+
+  std::vector<Resource> resources;
+
+  void finish(bool bundle);
+
+private:
+  // -- reading values
+
+  std::string_view decoded(std::string_view text) {
+    std::string_view v = trim_white_space(decoded_view(text, enc_, scratch_));
+    return v == "\"\"" ? std::string_view() : v;
+  }
+
+  Value piece(Value v, uint32_t n) const {
+    if (n == 0)
+      return v;
+    if (v.level >= 2)
+      return n == 1 ? v : Value{{}, 2};
+    const Delimiter &d = v.level == 0 ? enc_.component : enc_.sub_component;
+    return {nth_piece(v.text, d, n - 1), v.level + 1};
+  }
+
+  std::string_view field_text(const SegmentView &seg, uint32_t field) const {
+    if (field == 0 || field > seg.field_count())
+      return {};
+    return seg.field_at(field - 1).text;
+  }
+
+  // The text an address reads: in the current value (an address without a
+  // segment), in the current repetition of the row's own field, or in the
+  // first repetition of a field of this or the last segment of that name.
+  Value address(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
+                Value value) const {
+    Value v;
+    if (t.segment.empty()) {
+      v = value;
+    } else {
+      SegmentView other = seg;
+      if (t.segment != seg.name) {
+        uint32_t at = last(t.segment);
+        if (at == UINT32_MAX)
+          return {};
+        other = message_.segment_at(at);
+      }
+      if (t.segment == seg.name && t.field == field)
+        v = {rep, 0};
+      else
+        v = {nth_piece(field_text(other, t.field), enc_.repetition, 0), 0};
+    }
+    v = piece(v, t.component);
+    return piece(v, t.sub_component);
+  }
+
+  bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
+             Value value) {
+    if (c.empty())
+      return true;
+    bool stack[32];
+    size_t n = 0;
+    for (const Test &t : c) {
+      bool r = false;
+      if (t.op == '&' || t.op == '|') {
+        if (n < 2)
+          return false;
+        const bool b = stack[--n], a = stack[--n];
+        r = t.op == '&' ? a && b : a || b;
+      } else if (t.op == 'C') {
+        std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
+        if (!t.segment.empty() && t.segment != seg.name) {
+          uint32_t at = last(t.segment);
+          all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
+        }
+        r = compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
+      } else {
+        std::string_view text = decoded(address(t, seg, field, rep, value).text);
+        switch (t.op) {
+        case 'V': r = !text.empty(); break;
+        case 'N': r = text.empty(); break;
+        case 'E':
+        case 'X':
+          r = std::find(t.values.begin(), t.values.end(), text) != t.values.end();
+          if (t.op == 'X')
+            r = !r;
+          break;
+        case 'L': r = compare(static_cast<int64_t>(text.size()), t); break;
+        }
+      }
+      if (n == 32)
+        return false;
+      stack[n++] = r;
+    }
+    return n == 1 && stack[0];
+  }
+
+  static bool compare(int64_t a, const Test &t) {
+    switch (t.compare) {
+    case '<': return a < t.number;
+    case '(': return a <= t.number;
+    case '>': return a > t.number;
+    case ')': return a >= t.number;
+    case '=': return a == t.number;
+    default: return a != t.number;
+    }
+  }
+
+  // -- segments seen
+
+  void seen(std::string_view name, uint32_t index) {
+    for (auto &[n, i] : last_)
+      if (n == name) {
+        i = index;
+        return;
+      }
+    last_.emplace_back(name, index);
+  }
+  uint32_t last(std::string_view name) const {
+    for (auto &[n, i] : last_)
+      if (n == name)
+        return i;
+    return UINT32_MAX;
+  }
+
+  void unmapped(std::string location) {
+    if (std::find(out_.unmapped.begin(), out_.unmapped.end(), location) == out_.unmapped.end())
+      out_.unmapped.push_back(std::move(location));
+  }
+
+  // Notes the fields `map` reads and those `seg` values, by segment name
+  // (fields past the 255th are not listed).
+  void mapped_fields(const Map &map, const SegmentView &seg) {
+    Fields *entry = nullptr;
+    for (Fields &f : valued_)
+      if (f.name == seg.name)
+        entry = &f;
+    if (!entry)
+      entry = &valued_.emplace_back(Fields{seg.name, map.fields, {}});
+    else
+      entry->mapped |= map.fields;
+    for (uint32_t f = seg.msh ? 3 : 1; f <= seg.field_count() && f < 256; ++f)
+      if (!seg.field_at(f - 1).text.empty())
+        entry->valued.set(f);
+  }
+
+  // -- resources
+
+  uint32_t latest(const std::string &label) const {
+    for (auto &[l, i] : latest_)
+      if (l == label)
+        return i;
+    return UINT32_MAX;
+  }
+
+  uint32_t latest_of_type(std::string_view type) const {
+    for (size_t i = resources.size(); i-- > 0;)
+      if (resources[i].type == type)
+        return static_cast<uint32_t>(i);
+    return UINT32_MAX;
+  }
+
+  // The message's Patient and Encounter (those made last before `r`) where
+  // no row referred to them: what a message without a table of its own
+  // holds is tied to them so.
+  void context_links(uint32_t r) {
+    auto it = maps_.context.find(std::string(resources[r].type));
+    if (it == maps_.context.end())
+      return;
+    for (const Link &l : it->second) {
+      const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
+      if (to == UINT32_MAX || has(resources[r], 0, l.path[0].name))
+        continue;
+      std::vector<PathItem> path;
+      for (const Step &step : l.path)
+        path.push_back({&step, 0});
+      static const Step reference{"reference", 0};
+      path.push_back({&reference, 0});
+      leaf(r, path, 'r', {}, to);
+    }
+  }
+
+  // The resource a segment row fills: the last one of its label when another
+  // segment made it (PD1 fills the Patient of PID) or this same segment did,
+  // otherwise a new one (each OBX its own Observation).
+  uint32_t instance(const SegmentRow &row, const SegmentView &seg, uint32_t index) {
+    const uint32_t at = latest(row.label);
+    if (at != UINT32_MAX) {
+      const Resource &r = resources[at];
+      if (r.segment_name != seg.name || r.segment == index)
+        return at;
+    }
+    Resource r;
+    r.nodes.reserve(64);
+    r.type = row.type;
+    r.label = row.label;
+    r.segment_name = seg.name;
+    r.segment = index;
+    r.key = key(row.type, seg);
+    r.patient = latest_of_type("Patient");
+    r.encounter = latest_of_type("Encounter");
+    resources.push_back(std::move(r));
+    const uint32_t made = static_cast<uint32_t>(resources.size() - 1);
+    bool found = false;
+    for (auto &[l, i] : latest_)
+      if (l == row.label) {
+        i = made;
+        found = true;
+      }
+    if (!found)
+      latest_.emplace_back(row.label, made);
+    if (row.type == "Patient")
+      patient_key_ = resources.back().key;
+    return made;
+  }
+
+  std::string key(std::string_view type, const SegmentView &seg) {
+    for (const KeyRule &rule : key_rules) {
+      if (rule.type != type || rule.segment != seg.name)
+        continue;
+      std::string k(type);
+      bool any = false;
+      for (std::string_view f : rule.fields) {
+        if (f.empty())
+          continue;
+        std::vector<std::string_view> p = split(f, '.');
+        uint32_t field = 0, c = 0, s = 0;
+        (void)number(p[0], field);
+        if (p.size() > 1)
+          (void)number(p[1], c);
+        if (p.size() > 2)
+          (void)number(p[2], s);
+        Value v{nth_piece(field_text(seg, field), enc_.repetition, 0), 0};
+        std::string_view text = decoded(piece(piece(v, c), s).text);
+        any = any || !text.empty();
+        k.append("|").append(text);
+      }
+      if (rule.order) {
+        std::string_view order = order_key();
+        any = any || !order.empty();
+        k.append("|o=").append(order);
+      }
+      if (!any && !rule.fields[0].empty())
+        break;
+      if (rule.patient)
+        k.append("|p=").append(patient_key_);
+      if (any || (rule.fields[0].empty() && rule.order))
+        return k;
+    }
+    std::string k(type);
+    k.append("|m=").append(message_id_).append("|").append(std::to_string(resources.size()));
+    return k;
+  }
+
+  std::string_view order_key() {
+    static constexpr std::pair<std::string_view, uint32_t> places[] = {
+        {"OBR", 3}, {"OBR", 2}, {"ORC", 3}, {"ORC", 2}};
+    for (auto [name, field] : places) {
+      uint32_t at = last(name);
+      if (at == UINT32_MAX)
+        continue;
+      Value v{nth_piece(field_text(message_.segment_at(at), field), enc_.repetition, 0), 0};
+      std::string_view text = decoded(piece(v, 1).text);
+      if (!text.empty())
+        return text;
+    }
+    return {};
+  }
+
+  // The node at the end of `path` in resource `r`, made as needed; UINT32_MAX
+  // when a step meets a value where an element should be.
+  uint32_t node(uint32_t r, const std::vector<PathItem> &path) {
+    uint32_t at = 0;
+    for (const PathItem &item : path) {
+      std::vector<Node> &nodes = resources[r].nodes;
+      if (nodes[at].kind != 'o')
+        return UINT32_MAX;
+      uint32_t next = UINT32_MAX;
+      for (uint32_t c : nodes[at].children)
+        if (nodes[c].key == item.step->name && nodes[c].slot == item.step->slot &&
+            nodes[c].rep == item.rep) {
+          next = c;
+          break;
+        }
+      if (next != UINT32_MAX && nodes[next].kind == 'x') { // dead: a default starts it anew
+        nodes[next].kind = 'o';
+        nodes[next].children.clear();
+      }
+      if (next == UINT32_MAX) {
+        Node n;
+        n.key = item.step->name;
+        n.slot = item.step->slot;
+        n.rep = item.rep;
+        next = static_cast<uint32_t>(nodes.size());
+        nodes[at].children.push_back(next);
+        nodes.push_back(std::move(n));
+      }
+      at = next;
+    }
+    return at;
+  }
+
+  // Writes a leaf at `path` unless one is there (the first row to write an
+  // element wins: rows with conditions the tables leave as prose come in
+  // order of preference).
+  void leaf(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text,
+            uint32_t target = 0) {
+    const uint32_t at = node(r, path);
+    if (at == UINT32_MAX)
+      return;
+    Node &n = resources[r].nodes[at];
+    if (n.kind != 'o' || !n.children.empty())
+      return;
+    n.kind = kind;
+    n.value = std::string(text);
+    n.target = target;
+  }
+
+  static std::string_view step_key(const std::vector<PathItem> &path) {
+    return path.empty() ? std::string_view() : std::string_view(path.back().step->name);
+  }
+
+  // Applies the rows of `map` to resource `r` below `base`, reading `seg`
+  // (a segment map) field by field.
+  void apply_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
+                 const SegmentView &seg) {
+    for (const Row &row : map.rows) {
+      if (row.field == 0) {
+        if (holds(row.condition, seg, 0, {}, {}))
+          emit(r, base, row, {}, 0, seg);
+        continue;
+      }
+      std::string_view text = field_text(seg, row.field);
+      if (text.empty())
+        continue;
+      const bool literal = seg.msh && row.field <= 2;
+      field_ = row.field;
+      uint32_t rep = 0;
+      auto one = [&](std::string_view piece) {
+        if (!piece.empty() && holds(row.condition, seg, row.field, piece, {}))
+          emit(r, base, row, {piece, literal ? 2 : 0}, rep, seg);
+        ++rep;
+      };
+      if (literal)
+        one(text);
+      else
+        cut(text, enc_.repetition, one);
+    }
+  }
+
+  // Applies the rows of a data type map to `value`.
+  void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
+                       Value value, const SegmentView &seg) {
+    if (++depth_ > 8) { // maps that name each other stop here
+      --depth_;
+      return;
+    }
+    for (const Row &row : map.rows) {
+      Value v = row.field == 0 ? value : piece(value, row.field);
+      if ((row.field != 0 && v.text.empty()) || !holds(row.condition, seg, 0, {}, value))
+        continue;
+      emit(r, base, row, v, 0, seg);
+    }
+    --depth_;
+  }
+
+  // Pushes the row's steps on `path` and takes them off again on return.
+  void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, Value value,
+            uint32_t rep, const SegmentView &seg) {
+    struct Restore {
+      std::vector<PathItem> &path;
+      size_t size;
+      ~Restore() { path.resize(size); }
+    } restore{path, path.size()};
+    bool first_list = true;
+    for (const Step &step : row.path) {
+      path.push_back({&step, step.slot && first_list ? rep : 0});
+      if (step.slot)
+        first_list = false;
+    }
+    if (row.has_constant) {
+      leaf(r, path, row.kind == 'b' || row.kind == 'i' || row.kind == 'd' ? 'n' : 's',
+           row.constant);
+      return;
+    }
+    if (row.kind == 'R') {
+      // a row without a path ("$this") makes the resource without a
+      // reference to it from here
+      const uint32_t target = linked(row.map, value, seg);
+      if (target == UINT32_MAX || row.path.empty())
+        return;
+      static const Step reference{"reference", 0};
+      path.push_back({&reference, 0});
+      leaf(r, path, 'r', {}, target);
+      return;
+    }
+    const Vocabulary *vocabulary =
+        row.vocabulary >= 0 ? &maps_.vocabularies[static_cast<size_t>(row.vocabulary)] : nullptr;
+    if (row.kind == 'O') {
+      if (row.map < 0)
+        return;
+      const Map &map = maps_.maps[static_cast<size_t>(row.map)];
+      if (vocabulary)
+        translated(r, path, map.type, *vocabulary, decoded(piece(value, 1).text));
+      apply_value_map(r, path, map, value, seg);
+      return;
+    }
+    std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
+    if (text.empty())
+      return;
+    if (vocabulary) {
+      auto it = vocabulary->codes.find(std::string(text));
+      if (it == vocabulary->codes.end() || it->second.code.empty()) {
+        unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
+                 std::string(text) + "' (" + vocabulary->name + ")");
+        // a Coding's code keeps the sender's code (its system says whose);
+        // any other code is bound to FHIR's own values and is left out
+        if (step_key(path) != "code")
+          return;
+      } else {
+        text = it->second.code;
+      }
+    }
+    primitive(r, path, row.kind, text);
+  }
+
+  // A vocabulary's code for a Coding or a CodeableConcept: written before
+  // the data type map's own rows, so that its code, system and display
+  // stand in the first coding.
+  void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
+                  const Vocabulary &vocabulary, std::string_view code) {
+    auto it = vocabulary.codes.find(std::string(code));
+    if (it == vocabulary.codes.end())
+      return;
+    static const Step coding{"coding", 1}, system{"system", 0}, code_step{"code", 0},
+        display{"display", 0};
+    const size_t size = path.size();
+    if (type == "CodeableConcept")
+      path.push_back({&coding, 0});
+    if (type != "Coding" && type != "CodeableConcept")
+      return;
+    for (auto [step, text] : {std::pair{&system, std::string_view(it->second.system)},
+                              std::pair{&code_step, std::string_view(it->second.code)},
+                              std::pair{&display, std::string_view(it->second.display)}}) {
+      if (text.empty())
+        continue;
+      path.push_back({step, 0});
+      leaf(r, path, 's', text);
+      path.pop_back();
+    }
+    path.resize(size);
+  }
+
+  // A primitive value as the FHIR type `kind` wants it; nothing when it is
+  // not one.
+  void primitive(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text) {
+    std::string &v = value_;
+    v.clear();
+    switch (kind) {
+    case 'D':
+    case 'T':
+    case 'I':
+    case 't':
+      if (!timestamp_value(text, kind, v))
+        return;
+      leaf(r, path, 's', v);
+      return;
+    case 'b':
+      if (text == "Y" || text == "y" || text == "true")
+        leaf(r, path, 'n', "true");
+      else if (text == "N" || text == "n" || text == "false")
+        leaf(r, path, 'n', "false");
+      return;
+    case 'i':
+    case 'd': {
+      std::string_view t = text;
+      bool negative = false;
+      if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+        negative = t[0] == '-';
+        t.remove_prefix(1);
+      }
+      const size_t dot = t.find('.');
+      std::string_view whole = t.substr(0, dot);
+      std::string_view fraction = dot == std::string_view::npos ? "" : t.substr(dot + 1);
+      auto digits = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+      };
+      if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) ||
+          (kind == 'i' && dot != std::string_view::npos))
+        return;
+      while (whole.size() > 1 && whole[0] == '0')
+        whole.remove_prefix(1);
+      if (negative)
+        v.push_back('-');
+      v.append(whole.empty() ? "0" : whole);
+      if (!fraction.empty())
+        v.append(".").append(fraction);
+      if (kind == 'i' && (whole.size() > 10 || std::stoll(v) > INT32_MAX || std::stoll(v) < INT32_MIN))
+        return;
+      leaf(r, path, 'n', v);
+      return;
+    }
+    case 'u':
+      if (step_key(path) == "system")
+        coding_system_uri(text, v);
+      else
+        for (char c : text)
+          v.push_back(c == ' ' || c == '\t' ? '-' : c);
+      leaf(r, path, 's', v);
+      return;
+    case 'c': {
+      // a code has no white space but single spaces between words
+      bool space = false;
+      for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+          space = true;
+          continue;
+        }
+        if (space && !v.empty())
+          v.push_back(' ');
+        space = false;
+        v.push_back(c);
+      }
+      leaf(r, path, 's', v);
+      return;
+    }
+    default:
+      leaf(r, path, 's', text);
+    }
+  }
+
+  // The resource a data type map makes of `value` (a Practitioner of an
+  // XCN): one per map and identity (the value's text) within a bundle;
+  // UINT32_MAX when the map writes nothing.
+  uint32_t linked(int32_t map_index, Value value, const SegmentView &seg) {
+    if (map_index < 0)
+      return UINT32_MAX;
+    const Map &map = maps_.maps[static_cast<size_t>(map_index)];
+    std::string identity = map.type;
+    identity.append("|").append(decoded(value.text));
+    for (auto &[id, index] : identities_)
+      if (id == identity)
+        return index;
+    Resource made;
+    made.type = map.type;
+    made.segment_name = seg.name;
+    made.segment = segment_;
+    made.key = identity;
+    resources.push_back(std::move(made));
+    const uint32_t r = static_cast<uint32_t>(resources.size() - 1);
+    std::vector<PathItem> path;
+    path.reserve(16);
+    apply_value_map(r, path, map, value, seg);
+    // a map that wrote nothing makes no resource (one it made below this
+    // one stays: it may be referred to from elsewhere)
+    if (resources[r].nodes.size() == 1) {
+      resources[r].dropped = true;
+      identities_.emplace_back(std::move(identity), UINT32_MAX);
+      return UINT32_MAX;
+    }
+    identities_.emplace_back(std::move(identity), r);
+    return r;
+  }
+
+  void link(const Link &l) {
+    const uint32_t from = latest(l.from), to = latest(l.to);
+    if (from == UINT32_MAX || to == UINT32_MAX || from == to)
+      return;
+    std::vector<PathItem> path;
+    for (const Step &step : l.path)
+      path.push_back({&step, 0});
+    static const Step reference{"reference", 0};
+    path.push_back({&reference, 0});
+    leaf(from, path, 'r', {}, to);
+  }
+
+  // A documented default for a required element: a value, or an element
+  // of members written "name=value&name=value".
+  void default_value(uint32_t r, const std::string &element, std::string_view value) {
+    std::string name = element;
+    const size_t bar = value.find('|');
+    if (bar != std::string_view::npos && bar < value.find('=')) { // a choice's form
+      name = std::string(value.substr(0, bar));
+      value.remove_prefix(bar + 1);
+    }
+    const Step &top = own_steps_.emplace_back(Step{name, 0});
+    std::vector<PathItem> path{{&top, 0}};
+    if (value.find('=') == std::string_view::npos) {
+      leaf(r, path, 's', value);
+      return;
+    }
+    for (std::string_view member : split(value, '&')) {
+      const size_t eq = member.find('=');
+      const Step &step = own_steps_.emplace_back(Step{std::string(member.substr(0, eq)), 0});
+      path.push_back({&step, 0});
+      leaf(r, path, 's', member.substr(eq + 1));
+      path.pop_back();
+    }
+  }
+
+public:
+  void set_message_id(std::string_view id) { message_id_ = std::string(id); }
+
+  // -- writing
+
+  bool live(const Resource &r, uint32_t n) const {
+    const Node &node = r.nodes[n];
+    if (node.kind == 'r')
+      return !resources[node.target].dropped;
+    if (node.kind == 'x')
+      return false;
+    if (node.kind != 'o')
+      return !node.value.empty();
+    for (uint32_t c : node.children)
+      if (live(r, c))
+        return true;
+    return false;
+  }
+
+  // Whether element `n` of `r` holds `element` (or, for a choice, one of its
+  // forms: "value" is held by "valueQuantity").
+  bool has(const Resource &r, uint32_t n, std::string_view element) const {
+    for (uint32_t c : r.nodes[n].children) {
+      std::string_view key = r.nodes[c].key;
+      if ((key == element ||
+           (key.size() > element.size() && key.substr(0, element.size()) == element &&
+            key[element.size()] >= 'A' && key[element.size()] <= 'Z')) &&
+          live(r, c))
+        return true;
+    }
+    return false;
+  }
+
+  // Marks dead each element below the top of `r` that lacks an element it
+  // requires (an Encounter.location without its location); true when it
+  // marked any. `path` is the element's FHIR path ("Encounter.location").
+  bool prune(Resource &r, uint32_t n, std::string &path) {
+    bool changed = false;
+    for (uint32_t c : r.nodes[n].children) {
+      if (r.nodes[c].kind != 'o')
+        continue;
+      const size_t size = path.size();
+      path.append(".").append(r.nodes[c].key);
+      changed |= prune(r, c, path);
+      path.resize(size);
+    }
+    if (n == 0)
+      return changed;
+    const std::vector<std::string> *need = nullptr;
+    for (const auto &[name, elements] : maps_.required_by_name)
+      if (name == r.nodes[n].key)
+        need = &elements;
+    if (!need) {
+      auto it = maps_.required.find(path);
+      need = it == maps_.required.end() ? nullptr : &it->second;
+    }
+    if (need)
+      for (const std::string &element : *need)
+        if (!has(r, n, element)) {
+          r.nodes[n].kind = 'x';
+          return true;
+        }
+    return changed;
+  }
+
+  void write_node(std::string &out, const Resource &r, uint32_t n) const {
+    const Node &node = r.nodes[n];
+    switch (node.kind) {
+    case 's':
+      append_json_string(out, node.value);
+      return;
+    case 'n':
+      out.append(node.value);
+      return;
+    case 'r':
+      reference(out, resources[node.target]);
+      return;
+    }
+    out.push_back('{');
+    bool first = true;
+    if (n == 0) {
+      out.append("\"resourceType\":\"").append(r.type).append("\",\"id\":\"").append(r.id);
+      out.push_back('"');
+      first = false;
+    }
+    write_members(out, r, node, first);
+    out.push_back('}');
+  }
+
+  void write_members(std::string &out, const Resource &r, const Node &node, bool first) const {
+    const std::vector<uint32_t> &children = node.children;
+    for (size_t i = 0; i < children.size(); ++i) {
+      const Node &c = r.nodes[children[i]];
+      bool earlier = false;
+      for (size_t j = 0; j < i && !earlier; ++j)
+        earlier = r.nodes[children[j]].key == c.key;
+      if (earlier)
+        continue;
+      if (c.slot == 0) {
+        if (!live(r, children[i]))
+          continue;
+        out.append(first ? "\"" : ",\"").append(c.key).append("\":");
+        first = false;
+        write_node(out, r, children[i]);
+        continue;
+      }
+      // the list's elements in (slot, repetition) order, picked one by one
+      // (lists are short; nothing is allocated)
+      bool open = false;
+      uint64_t done = 0; // rank of the last written + 1
+      for (;;) {
+        uint64_t best = UINT64_MAX;
+        size_t pick = 0;
+        for (size_t j = i; j < children.size(); ++j) {
+          const Node &e = r.nodes[children[j]];
+          const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
+          if (e.key == c.key && rank > done && rank < best && live(r, children[j]))
+            best = rank, pick = j;
+        }
+        if (best == UINT64_MAX)
+          break;
+        out.append(open ? "," : first ? "\"" : ",\"");
+        if (!open)
+          out.append(c.key).append("\":[");
+        open = true;
+        first = false;
+        write_node(out, r, children[pick]);
+        done = best;
+      }
+      if (open)
+        out.push_back(']');
+    }
+  }
+
+  void reference(std::string &out, const Resource &target) const {
+    out.push_back('"');
+    if (options_.relative_references)
+      out.append(target.type).append("/");
+    else
+      out.append("urn:uuid:");
+    out.append(target.id).push_back('"');
+  }
+
+private:
+  const Maps &maps_;
+  const Message &message_;
+  const EncodingCharacters &enc_;
+  const Options &options_;
+  Conversion &out_;
+  std::string scratch_, value_, message_id_, patient_key_;
+  std::vector<std::pair<std::string_view, uint32_t>> last_;
+  std::vector<std::pair<std::string, uint32_t>> latest_;
+  std::vector<std::pair<std::string, uint32_t>> identities_;
+  // by segment name: (fields some row maps, fields valued)
+  struct Fields {
+    std::string_view name;
+    std::bitset<256> mapped, valued;
+  };
+  std::vector<Fields> valued_;
+  std::vector<PathItem> path_; // the path being written
+  std::deque<Step> own_steps_; // steps of defaults: nodes keep views of their names
+  uint32_t segment_ = 0, field_ = 0; // the segment and field being read
+  int depth_ = 0;
+
+  friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,
+                                            const Options &, bool);
+};
+
+// Ids, required elements and the resources dropped for want of them.
+void Engine::finish(bool) {
+  for (uint32_t i = 0; i < resources.size(); ++i)
+    context_links(i);
+  std::vector<std::string> keys;
+  for (Resource &r : resources) {
+    std::string k = r.key;
+    for (int n = 2; std::find(keys.begin(), keys.end(), k) != keys.end(); ++n)
+      k = r.key + "|" + std::to_string(n);
+    keys.push_back(k);
+    r.id = uuid5(k);
+  }
+  // Required elements: a default where one is documented, otherwise the
+  // resource goes (and with it the references to it, which may take another
+  // resource's required element: repeated until nothing changes).
+  std::string path;
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      Resource &r = resources[i];
+      if (r.dropped)
+        continue;
+      path.assign(r.type);
+      changed |= prune(r, 0, path);
+      auto it = maps_.required.find(std::string(r.type));
+      if (it == maps_.required.end())
+        continue;
+      for (const std::string &element : it->second) {
+        if (has(r, 0, element))
+          continue;
+        auto d = maps_.defaults.find(std::string(r.type) + "." + element);
+        if (d != maps_.defaults.end()) {
+          default_value(i, element, d->second);
+          continue;
+        }
+        r.dropped = true;
+        changed = true;
+        unmapped(std::string(r.type) + " without " + element + " (from " +
+                 std::string(r.segment_name) + ")");
+        break;
+      }
+    }
+  }
+}
+
+} // namespace
+
+// ---- the bundle ------------------------------------------------------------
+
+namespace {
+
+// Percent-encodes all but the unreserved characters (a search parameter's
+// value in a conditional request's URL).
+void append_query_value(std::string &out, std::string_view text) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+        c == '-' || c == '.' || c == '_' || c == '~') {
+      out.push_back(ch);
+    } else {
+      out.push_back('%');
+      out.push_back(hex[c >> 4]);
+      out.push_back(hex[c & 15]);
+    }
+  }
+}
+
+// The request of a transaction entry: a conditional update on the
+// resource's first identifier (so that a server that holds the resource
+// under another id updates it), or an update of its own id.
+void append_request(std::string &out, const Resource &r, const Engine &e) {
+  std::string_view system, value;
+  uint32_t best = UINT32_MAX;
+  for (uint32_t c : r.nodes[0].children) {
+    const Node &n = r.nodes[c];
+    if (n.key != "identifier" || !e.live(r, c))
+      continue;
+    std::string_view s, v;
+    for (uint32_t m : n.children) {
+      if (r.nodes[m].key == "system" && r.nodes[m].kind == 's')
+        s = r.nodes[m].value;
+      if (r.nodes[m].key == "value" && r.nodes[m].kind == 's')
+        v = r.nodes[m].value;
+    }
+    const uint32_t rank = static_cast<uint32_t>(n.slot) << 16 | (n.rep & 0xFFFF);
+    if (!v.empty() && rank < best)
+      best = rank, system = s, value = v;
+  }
+  out.append(",\"request\":{\"method\":\"PUT\",\"url\":\"").append(r.type);
+  if (value.empty()) {
+    out.append("/").append(r.id);
+  } else {
+    out.append("?identifier=");
+    if (!system.empty()) {
+      append_query_value(out, system);
+      out.append("%7C");
+    }
+    append_query_value(out, value);
+  }
+  out.append("\"}");
+}
+
+std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
+  Result<FieldView> f = header_field(message, number);
+  if (!f)
+    return {};
+  return std::string(trim_white_space(f.value().value(scratch)));
+}
+
+} // namespace
+
+Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
+                   const Options &options, bool bundle) {
+  Conversion out;
+  const MessageKind kind = message_kind(definitions, message, {});
+  const Structure *structure = maps.structure(kind.structure_name);
+  if (!structure)
+    structure = &maps.fallback;
+  const MessageStructure s = match_structure(message, kind);
+  Engine e(maps, message, options, out);
+  std::string scratch;
+  const std::string control_id = header_value(message, 10, scratch);
+  e.set_message_id(control_id);
+  e.run(*structure, s);
+  e.finish(bundle);
+
+  // MessageHeader first: a message bundle begins with it
+  std::vector<uint32_t> order;
+  for (int pass = 0; pass < 2; ++pass)
+    for (uint32_t i = 0; i < e.resources.size(); ++i)
+      if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
+        order.push_back(i);
+  for (uint32_t i : order) {
+    const Resource &r = e.resources[i];
+    const size_t offset = out.resources.size();
+    e.write_node(out.resources, r, 0);
+    out.entries.push_back({std::string(r.type), r.id, offset, out.resources.size() - offset});
+  }
+  if (!bundle)
+    return out;
+  std::string &b = out.bundle;
+  b.reserve(out.resources.size() + 160 * order.size() + 200);
+  b.append("{\"resourceType\":\"Bundle\",\"id\":\"");
+  b.append(uuid5(control_id.empty() ? "Bundle|r=" + message.raw : "Bundle|m=" + control_id));
+  b.append("\",\"type\":\"");
+  b.append(options.type == BundleType::message       ? "message"
+           : options.type == BundleType::transaction ? "transaction"
+                                                      : "collection");
+  b.push_back('"');
+  std::string time;
+  if (timestamp_value(header_value(message, 7, scratch), 'I', time))
+    b.append(",\"timestamp\":\"").append(time).push_back('"');
+  b.append(",\"entry\":[");
+  for (size_t j = 0; j < order.size(); ++j) {
+    const Resource &r = e.resources[order[j]];
+    const ResourceText &t = out.entries[j];
+    if (j)
+      b.push_back(',');
+    b.append("{\"fullUrl\":\"urn:uuid:").append(r.id).append("\",\"resource\":");
+    b.append(out.resources, t.offset, t.size);
+    if (options.type == BundleType::transaction)
+      append_request(b, r, e);
+    b.push_back('}');
+  }
+  b.append("]}");
+  return out;
+}
+
+} // namespace vellomar::fhir

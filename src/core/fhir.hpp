@@ -1,0 +1,166 @@
+// HL7 v2 to FHIR R4: the maps read from the package's data file (fhir.txt,
+// generated from HL7's V2-to-FHIR tables by tools/fhir_tables.py, whose
+// docstring describes its lines) and the one engine that walks them.
+//
+// The engine knows no message, segment or data type: for each segment of a
+// message it takes the rows of the message's structure for that segment,
+// makes or fills the resource each row names, applies the segment map's
+// rows field by field (data type maps recursively, vocabularies, constants,
+// conditions) and links resources as the rows' references say. What the
+// tables leave as prose is written by hand in fhir_values.cpp.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "definitions.hpp"
+#include "records.hpp"
+#include "result.hpp"
+
+namespace vellomar::fhir {
+
+// One step of a target path: an element name and, for a list element, the
+// slot the table gives it (rows writing identifier[1] and identifier[2]
+// fill two elements of one list, in slot order).
+struct Step {
+  std::string name;
+  uint16_t slot = 0; // 0: not a list
+};
+
+// A condition as a postfix program.
+struct Test {
+  char op = 0;          // V N E X C L & |
+  std::string segment;  // empty: the value the row reads (in a data type map)
+  uint32_t field = 0;   // 0 in a data type map
+  uint32_t component = 0, sub_component = 0;
+  std::vector<std::string> values;
+  char compare = 0;     // < ( <= ) > ] >= = (eq) ! (ne)
+  int64_t number = 0;
+};
+using Condition = std::vector<Test>;
+
+struct Row {
+  uint32_t field = 0; // 0: the whole segment (or value)
+  Condition condition;
+  std::vector<Step> path;
+  char kind = 's';    // see tools/fhir_tables.py
+  int32_t map = -1;   // data type map
+  int32_t vocabulary = -1;
+  std::string constant;
+  bool has_constant = false;
+};
+
+struct Map {
+  std::string name, type; // "PID[Patient]", "Patient"
+  bool resource = false;
+  std::vector<Row> rows;
+  std::bitset<256> fields; // the fields its rows read (built by Maps::finish)
+};
+
+struct Link {
+  std::string from, to; // labels ("Observation*3")
+  std::vector<Step> path;
+};
+
+struct SegmentRow {
+  std::string segment, group, label, type;
+  int32_t map = -1;
+  Condition condition;
+  std::vector<Link> links;
+};
+
+struct Structure {
+  std::string name;
+  std::vector<SegmentRow> rows;
+  // the rows of each segment name, in order (built by Maps::finish)
+  std::unordered_map<std::string, std::vector<uint32_t>> by_segment;
+};
+
+struct Code {
+  std::string code, system, display;
+};
+
+struct Vocabulary {
+  std::string name;
+  std::unordered_map<std::string, Code> codes;
+};
+
+struct Maps {
+  std::vector<Structure> structures;
+  std::vector<Map> maps;
+  std::vector<Vocabulary> vocabularies;
+  // required top-level elements by resource type, and defaults for some
+  std::unordered_map<std::string, std::vector<std::string>> required;
+  // required elements by the name of the element holding them ("~extension")
+  std::vector<std::pair<std::string, std::vector<std::string>>> required_by_name;
+  std::unordered_map<std::string, std::string> defaults; // "Type.element"
+  // by resource type: the elements that refer to the message's Patient or
+  // Encounter ("Patient"/"Encounter" in `to`), set where no row set them
+  std::unordered_map<std::string, std::vector<Link>> context;
+  // Structure of the rows for a message without a table of its own: for each
+  // segment the rows of the first structure that maps it.
+  Structure fallback;
+
+  // Reads the lines of the data file. Text read later replaces a map or
+  // vocabulary of the same name and adds its rows to a structure of the
+  // same name (a user's rows over the package's own). ValueError "FHIR
+  // maps line {n}: {what}" for a line it cannot read.
+  Result<bool> read(std::string_view text);
+  // Builds the fallback structure; call after the last read.
+  void finish();
+
+  const Structure *structure(std::string_view name) const;
+  int32_t map_index(std::string_view name) const;
+  int32_t vocabulary_index(std::string_view name) const;
+
+private:
+  std::unordered_map<std::string, int32_t> map_names_, vocabulary_names_;
+  std::vector<std::string> pending_; // names of maps and vocabularies until finish()
+};
+
+enum class BundleType : unsigned char { message, transaction, collection };
+
+struct Options {
+  BundleType type = BundleType::message;
+  // "Type/id" references instead of "urn:uuid:id" (resources written alone,
+  // as in NDJSON, where there is no bundle to resolve them in)
+  bool relative_references = false;
+};
+
+// One resource of a conversion as JSON text (one line, no indentation).
+struct ResourceText {
+  std::string type, id;
+  size_t offset = 0, size = 0; // in Conversion::resources
+};
+
+struct Conversion {
+  std::string bundle;               // the Bundle's JSON text (empty when not asked for)
+  std::string resources;            // each resource's text, one after another
+  std::vector<ResourceText> entries;
+  std::vector<std::string> unmapped; // what was not mapped, as locations ("ZPI", "PID-10")
+};
+
+// Converts one message. `bundle` false writes the resources only. Never
+// fails but for memory: what cannot be mapped is listed in `unmapped`.
+Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
+                   const Options &options, bool bundle);
+
+// ---- the pieces the tables leave as prose (fhir_values.cpp) ----------------
+
+// A v2 timestamp as FHIR `kind` ('D' date, 'T' dateTime, 'I' instant, 't'
+// time) into `out`, keeping the sender's precision and offset; false when it
+// is no timestamp.
+bool timestamp_value(std::string_view text, char kind, std::string &out);
+
+// The URI of a coding system name of HL7 table 0396 ("LN" ->
+// "http://loinc.org"); other names become a URI as documented there.
+void coding_system_uri(std::string_view name, std::string &out);
+
+// The name-based (version 5) UUID of `name` in the package's namespace.
+std::string uuid5(std::string_view name);
+
+} // namespace vellomar::fhir

@@ -1,0 +1,225 @@
+// The parts of HL7 v2 to FHIR that HL7's tables leave as prose, each in one
+// place: timestamps (every row whose FHIR type is date, dateTime, instant or
+// time), coding system names (every row writing a Coding.system from CWE.3,
+// CWE.6, CWE.12 and their kin) and the ids of resources.
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "fhir.hpp"
+#include "text.hpp"
+#include "timestamp.hpp"
+
+namespace vellomar::fhir {
+
+namespace {
+
+bool all_digits(std::string_view s) {
+  for (char c : s)
+    if (c < '0' || c > '9')
+      return false;
+  return !s.empty();
+}
+
+} // namespace
+
+// DTM/TS to FHIR: "YYYY[MM[DD[HH[MM[SS[.S...]]]]]][+/-ZZZZ]". The sender's
+// precision is kept down to the day; FHIR has no dateTime between the day and
+// the second, so hours or minutes alone get zero minutes and seconds. The
+// offset is written as it was sent. FHIR wants an offset on every time of
+// day, so a dateTime or instant sent without one is read as UTC (the
+// sender's local time is not known here). A date drops time and offset.
+bool timestamp_value(std::string_view text, char kind, std::string &out) {
+  const SplitTimestamp split = split_timezone(text);
+  std::string_view body = split.body;
+  if (kind == 't') { // TM: HH[MM[SS[.S...]]]
+    const size_t dot = body.find('.');
+    std::string_view whole = body.substr(0, dot);
+    if (!all_digits(whole) || (whole.size() != 2 && whole.size() != 4 && whole.size() != 6))
+      return false;
+    const int h = (whole[0] - '0') * 10 + (whole[1] - '0');
+    const int m = whole.size() > 2 ? (whole[2] - '0') * 10 + (whole[3] - '0') : 0;
+    const int s = whole.size() > 4 ? (whole[4] - '0') * 10 + (whole[5] - '0') : 0;
+    if (h > 23 || m > 59 || s > 59)
+      return false;
+    out.append(whole.substr(0, 2)).append(":");
+    out.append(whole.size() > 2 ? whole.substr(2, 2) : "00").append(":");
+    out.append(whole.size() > 4 ? whole.substr(4, 2) : "00");
+    return true;
+  }
+  const size_t dot = body.find('.');
+  std::string_view whole = body.substr(0, dot);
+  std::string_view fraction = dot == std::string_view::npos ? "" : body.substr(dot + 1);
+  if (!all_digits(whole) || whole.size() < 4 || whole.size() > 14 || whole.size() % 2 ||
+      (!fraction.empty() && (!all_digits(fraction) || whole.size() != 14)))
+    return false;
+  Result<DateTimeParts> parts = parse_datetime(text);
+  if (!parts || parts.value().year < 1)
+    return false;
+  if (whole.size() < 14 && !fraction.empty())
+    return false;
+  out.append(whole.substr(0, 4));
+  if (whole.size() >= 6 || kind == 'I')
+    out.append("-").append(whole.size() >= 6 ? whole.substr(4, 2) : "01");
+  if (whole.size() >= 8 || kind == 'I')
+    out.append("-").append(whole.size() >= 8 ? whole.substr(6, 2) : "01");
+  if (kind == 'D' || (kind == 'T' && whole.size() <= 8))
+    return true;
+  out.append("T").append(whole.size() >= 10 ? whole.substr(8, 2) : "00");
+  out.append(":").append(whole.size() >= 12 ? whole.substr(10, 2) : "00");
+  out.append(":").append(whole.size() >= 14 ? whole.substr(12, 2) : "00");
+  if (!fraction.empty())
+    out.append(".").append(fraction);
+  if (split.offset_minutes) {
+    const int offset = *split.offset_minutes;
+    const int a = offset < 0 ? -offset : offset;
+    if (a > 14 * 60 || a % 60 >= 60)
+      return false;
+    char buffer[8];
+    buffer[0] = offset < 0 ? '-' : '+';
+    buffer[1] = static_cast<char>('0' + a / 600);
+    buffer[2] = static_cast<char>('0' + a / 60 % 10);
+    buffer[3] = ':';
+    buffer[4] = static_cast<char>('0' + a % 60 / 10);
+    buffer[5] = static_cast<char>('0' + a % 10);
+    out.append(buffer, 6);
+  } else {
+    out.append("Z");
+  }
+  return true;
+}
+
+// Coding system names of HL7 table 0396 to the URIs FHIR knows them by. A
+// name of the form HL7nnnn is HL7 table nnnn; a name that already is a URI
+// (holds ':') stays; an OID becomes urn:oid:; any other (local, 99zzz)
+// name becomes urn:id:NAME with white space as '-'.
+void coding_system_uri(std::string_view name, std::string &out) {
+  static constexpr std::pair<std::string_view, std::string_view> known[] = {
+      {"LN", "http://loinc.org"},
+      {"LOINC", "http://loinc.org"},
+      {"SCT", "http://snomed.info/sct"},
+      {"SNM", "http://snomed.info/sct"},
+      {"SNOMED", "http://snomed.info/sct"},
+      {"SCT2", "http://snomed.info/sct"},
+      {"I10", "http://hl7.org/fhir/sid/icd-10"},
+      {"I10C", "http://hl7.org/fhir/sid/icd-10-cm"},
+      {"ICD10CM", "http://hl7.org/fhir/sid/icd-10-cm"},
+      {"I10P", "http://www.cms.gov/Medicare/Coding/ICD10"},
+      {"I9", "http://hl7.org/fhir/sid/icd-9-cm"},
+      {"I9C", "http://hl7.org/fhir/sid/icd-9-cm"},
+      {"I9CP", "http://hl7.org/fhir/sid/icd-9-cm"},
+      {"C4", "http://www.ama-assn.org/go/cpt"},
+      {"CPT", "http://www.ama-assn.org/go/cpt"},
+      {"HCPCS", "urn:oid:2.16.840.1.113883.6.285"},
+      {"HCPT", "urn:oid:2.16.840.1.113883.6.285"},
+      {"UCUM", "http://unitsofmeasure.org"},
+      {"ANS+", "http://unitsofmeasure.org"},
+      {"ISO+", "http://unitsofmeasure.org"},
+      {"NDC", "http://hl7.org/fhir/sid/ndc"},
+      {"CVX", "http://hl7.org/fhir/sid/cvx"},
+      {"MVX", "http://terminology.hl7.org/CodeSystem/MVX"},
+      {"RXNORM", "http://www.nlm.nih.gov/research/umls/rxnorm"},
+      {"RXN", "http://www.nlm.nih.gov/research/umls/rxnorm"},
+      {"NPI", "http://hl7.org/fhir/sid/us-npi"},
+      {"ISO3166_1", "urn:iso:std:iso:3166"},
+      {"ISO639", "urn:ietf:bcp:47"},
+      {"NUCCPID", "http://nucc.org/provider-taxonomy"},
+      {"CDCREC", "urn:oid:2.16.840.1.113883.6.238"},
+      {"NCIT", "http://ncimeta.nci.nih.gov"},
+      {"HL7", "http://terminology.hl7.org/CodeSystem/v2-0396"},
+  };
+  for (const auto &[k, uri] : known)
+    if (k == name) {
+      out.append(uri);
+      return;
+    }
+  if (name.size() == 7 && name.substr(0, 3) == "HL7" && all_digits(name.substr(3))) {
+    out.append("http://terminology.hl7.org/CodeSystem/v2-").append(name.substr(3));
+    return;
+  }
+  if (name.find(':') != std::string_view::npos) {
+    for (char c : name)
+      out.push_back(c == ' ' ? '-' : c);
+    return;
+  }
+  bool oid = !name.empty() && name.front() != '.' && name.back() != '.';
+  for (char c : name)
+    oid = oid && ((c >= '0' && c <= '9') || c == '.');
+  out.append(oid ? "urn:oid:" : "urn:id:");
+  for (char c : name)
+    out.push_back(c == ' ' || c == '\t' ? '-' : c);
+}
+
+namespace {
+
+// SHA-1, for name-based UUIDs only (RFC 4122 version 5 needs it; nothing
+// here depends on its strength). Hand-written: the core links no crypto
+// library, and this is the whole of it.
+std::array<uint8_t, 20> sha1(std::string_view data) {
+  uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  // the message, the 0x80 byte, zeros and the bit length, in whole blocks
+  const size_t blocks = (data.size() + 8) / 64 + 1;
+  std::string m(blocks * 64, '\0');
+  std::memcpy(m.data(), data.data(), data.size());
+  m[data.size()] = static_cast<char>(0x80);
+  const uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
+  for (size_t i = 0; i < 8; ++i)
+    m[m.size() - 1 - i] = static_cast<char>(bits >> (8 * i));
+  auto rol = [](uint32_t x, int n) { return (x << n) | (x >> (32 - n)); };
+  for (size_t chunk = 0; chunk < m.size(); chunk += 64) {
+    uint32_t w[80];
+    for (int i = 0; i < 16; ++i)
+      w[i] = static_cast<uint32_t>(static_cast<uint8_t>(m[chunk + 4 * i])) << 24 |
+             static_cast<uint32_t>(static_cast<uint8_t>(m[chunk + 4 * i + 1])) << 16 |
+             static_cast<uint32_t>(static_cast<uint8_t>(m[chunk + 4 * i + 2])) << 8 |
+             static_cast<uint32_t>(static_cast<uint8_t>(m[chunk + 4 * i + 3]));
+    for (int i = 16; i < 80; ++i)
+      w[i] = rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+    for (int i = 0; i < 80; ++i) {
+      uint32_t f, k;
+      if (i < 20)
+        f = (b & c) | (~b & d), k = 0x5A827999;
+      else if (i < 40)
+        f = b ^ c ^ d, k = 0x6ED9EBA1;
+      else if (i < 60)
+        f = (b & c) | (b & d) | (c & d), k = 0x8F1BBCDC;
+      else
+        f = b ^ c ^ d, k = 0xCA62C1D6;
+      const uint32_t t = rol(a, 5) + f + e + k + w[i];
+      e = d, d = c, c = rol(b, 30), b = a, a = t;
+    }
+    h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
+  }
+  std::array<uint8_t, 20> out{};
+  for (int i = 0; i < 20; ++i)
+    out[static_cast<size_t>(i)] = static_cast<uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
+  return out;
+}
+
+// The package's UUID namespace: a fixed random UUID, never to change (every
+// id ever written depends on it). 4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20
+constexpr uint8_t name_space[16] = {0x4f, 0x0d, 0x8c, 0x5e, 0x6a, 0x1b, 0x4c, 0x7e,
+                                    0x9b, 0x2d, 0x3e, 0x5f, 0x7a, 0x9c, 0x1d, 0x20};
+
+} // namespace
+
+std::string uuid5(std::string_view name) {
+  std::string data(reinterpret_cast<const char *>(name_space), 16);
+  data.append(name);
+  std::array<uint8_t, 20> d = sha1(data);
+  d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
+  d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(36);
+  for (size_t i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10)
+      out.push_back('-');
+    out.push_back(hex[d[i] >> 4]);
+    out.push_back(hex[d[i] & 0x0F]);
+  }
+  return out;
+}
+
+} // namespace vellomar::fhir

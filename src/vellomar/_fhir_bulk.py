@@ -1,0 +1,129 @@
+"""FHIR Bulk Data NDJSON from HL7 v2 files: one file per resource type.
+
+Messages are read with `vellomar.read` (bounded by the largest message) and
+converted in batches by one C++ call each, which returns the batch's NDJSON
+lines grouped by resource type as bytes: no Python object per resource, and
+memory bounded by a batch. Each output file is written beside its final name
+and renamed over it when every input has been read (`_files.AtomicFile`): a
+failed run leaves the directory as it was.
+
+A resource that many messages carry (the Patient of every message of a stay)
+is written once per message, with the same id each time: NDJSON has no
+update semantics, so its readers take the last line of an id as the latest
+version (as a FHIR server does with the PUTs of a transaction).
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Callable, Iterable
+from typing import IO, Any, Literal
+
+from . import _ops
+from ._files import AtomicFile
+from .read import MessageError, read
+
+BATCH_MESSAGES = 512
+
+
+def arrow_rows(lines: dict[str, bytes]) -> Any:
+    """A pyarrow Table (resourceType, id, resource) of NDJSON lines by type,
+    as `_ops.fhir_ndjson` gives them, cut without a Python object per
+    resource: the lines' bytes are the string data, the offsets come from
+    the line ends, and each id stands at a fixed place in its line."""
+    import importlib
+
+    import numpy as np
+
+    # optional dependencies (the dask and spark extras), untyped
+    pa = importlib.import_module("pyarrow")
+    pc = importlib.import_module("pyarrow.compute")
+
+    tables = []
+    for resource_type, data in lines.items():
+        ends = np.flatnonzero(np.frombuffer(data, np.uint8) == 10)
+        offsets = np.concatenate(([0], ends + 1)).astype(np.int64)
+        text = pa.LargeStringArray.from_buffers(len(ends), pa.py_buffer(offsets.tobytes()),
+                                                pa.py_buffer(data))
+        resource = pc.utf8_rtrim(text, characters="\n")
+        # every line begins {"resourceType":"<type>","id":"<36 characters>"
+        start = len('{"resourceType":"') + len(resource_type) + len('","id":"')
+        tables.append(pa.table({
+            "resourceType": pa.array(np.full(len(ends), resource_type)).cast(pa.large_string()),
+            "id": pc.utf8_slice_codeunits(resource, start, start + 36),
+            "resource": resource}))
+    schema = pa.schema([("resourceType", pa.large_string()), ("id", pa.large_string()),
+                        ("resource", pa.large_string())])
+    return pa.concat_tables(tables) if tables else schema.empty_table()
+
+
+def write_ndjson(
+    source: str | os.PathLike[str] | IO[bytes] | Iterable[Any],
+    directory: str | os.PathLike[str],
+    *,
+    mapping: Any = None,
+    encoding: str | None = None,
+    errors: Literal["raise", "skip"] = "raise",
+    on_error: Callable[[MessageError], None] | None = None,
+) -> dict[str, int]:
+    """Writes the resources of every message of `source` (a path, a binary
+    file or an object with `read`, or an iterable of them) as `directory/<resourceType>.ndjson`, one
+    resource a line; returns the number of resources written per type.
+
+    A bad message raises `MessageError` (naming its file, number and byte
+    offset) with errors="raise", and nothing is written; with
+    errors="skip" it is passed to `on_error` and left out."""
+    from .fhir import _load, _maps
+
+    if errors not in ("raise", "skip"):
+        raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
+    _load()
+    maps = _maps(mapping)
+    os.makedirs(directory, exist_ok=True)
+    outputs: dict[str, AtomicFile] = {}
+    counts: dict[str, int] = {}
+    # an iterable is taken lazily: it may open each file as it is reached
+    sources: Iterable[Any] = ([source] if isinstance(source, (str, os.PathLike))
+                              or hasattr(source, "read") else source)
+
+    def flush(batch: list[Any]) -> None:
+        lines, _ = _ops.fhir_ndjson(batch, maps)
+        for resource_type, data in lines.items():
+            out = outputs.get(resource_type)
+            if out is None:
+                out = outputs[resource_type] = AtomicFile(
+                    os.path.join(directory, resource_type + ".ndjson"))
+            out.write(data)
+            counts[resource_type] = counts.get(resource_type, 0) + data.count(b"\n")
+        batch.clear()
+
+    try:
+        batch: list[Any] = []
+        for item in sources:
+            reader = read(item, encoding=encoding)
+            name = os.fspath(item) if isinstance(item, (str, os.PathLike)) else getattr(
+                item, "name", None)
+            with reader:
+                while True:
+                    try:
+                        message = next(reader)
+                    except StopIteration:
+                        break
+                    except MessageError as error:
+                        if error.file is None and isinstance(name, str):
+                            error = MessageError(error.ordinal, error.offset, error.reason, name)
+                        if errors == "raise":
+                            raise error from None
+                        if on_error is not None:
+                            on_error(error)
+                        continue
+                    batch.append(message)
+                    if len(batch) >= BATCH_MESSAGES:
+                        flush(batch)
+        flush(batch)
+        for out in outputs.values():
+            out.commit()
+    finally:
+        for out in outputs.values():
+            out.discard()  # a no-op after commit()
+    return counts

@@ -1,0 +1,505 @@
+"""The compiler of HL7's V2-to-FHIR CSV tables into the converter's lines:
+tools/fhir_tables.py runs it over HL7's tables to write definitions/fhir.txt,
+`vellomar.fhir.Mapping.load` over a user's own tables (the same layouts) to
+read them over the package's. The shape of every FHIR element a row names
+(whether it is a list, its type or primitive kind) comes from `SHAPES`: the
+tool fills it from the R4B models of fhir.resources, the package from the `T`
+lines of fhir.txt.
+
+Run it with fhir.resources installed (the `test` extra) and the tables'
+directory as argument; the output and tools/fhir_report.txt are committed,
+so users and CI never need the tables. Every target path is resolved against
+the R4B models of fhir.resources: each step is written with whether it is a
+list and the leaf with its JSON kind, so the converter knows the shape of
+every element without a FHIR model of its own.
+
+Lines of the data file (tab-separated, `%XX` escapes in free text):
+
+    M ADT_A01                                         a message structure, then its rows:
+    G seg group label type segmap cond refs           one segment row (refs: `;`-joined)
+    S PID[Patient] Patient                            a segment map and the resource it fills
+    D CX[Identifier] Identifier                       a data type map and the type it fills
+    F field cond path kind dtmap vocab const          one row of the map above
+    V AdministrativeSex                               a vocabulary, then its codes:
+    C v2code code system display
+    Q Observation status category ...                 required elements of a resource
+    A Observation status unknown                      the value of a required element left
+                                                      unmapped: a value, or members
+                                                      "name=value&..." (after "element|"
+                                                      for a choice's form)
+
+A path is `step.step...`; a step is `name` or `name*slot` for a list
+element (slot 1 when the table gives no index). A kind is s (string-like),
+c (code), b (boolean), i (integer), d (decimal), D (date), T (dateTime),
+I (instant), t (time), O (an element filled by a data type map) or R (a
+reference to the resource a data type map makes).
+
+A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
+`E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
+repetitions, `L:a:op:n` the length, `&`, `|`. An address `a` is
+`SEG-field[.component]` or, in a data type map, `.component`.
+    T Patient name:*HumanName gender:c ...        the elements of a FHIR type
+"""
+
+from __future__ import annotations
+
+import csv
+import os
+import re
+from pathlib import Path
+from typing import Callable, Iterable, Protocol
+
+
+class Shapes(Protocol):
+    def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
+        """(is a list, type name or kind letter) of element `name` of a type."""
+
+
+class TableShapes:
+    """Shapes read from the `T` lines of the data file."""
+
+    def __init__(self, text: str) -> None:
+        self.types: dict[str, dict[str, tuple[bool, str]]] = {}
+        for line in text.splitlines():
+            if line.startswith("T\t"):
+                _, name, *elements = line.split("\t")
+                self.types[name] = {e.split(":")[0]: (e.split(":")[1].startswith("*"),
+                                                      e.split(":")[1].lstrip("*"))
+                                    for e in elements}
+
+    def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
+        return self.types.get(type_name, {}).get(name)
+
+
+SHAPES: Shapes = TableShapes("")
+
+
+def has_element(type_name: str, name: str) -> bool:
+    return SHAPES.field(type_name, name) is not None
+
+
+TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
+         "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod"}
+
+# Codes a vocabulary leaves out, and the value the converter writes for them
+# (each is documented in the README): OBX-11 values of HL7 table 0085 that
+# ObservationResultStatusCodesInterpretation has no row for.
+EXTRA_CODES = {
+    "ObservationResultStatusCodesInterpretation": [
+        ("I", "registered"),     # specimen in lab, results pending
+        ("R", "preliminary"),    # results entered, not verified
+        ("S", "preliminary"),    # partial results
+        ("U", "final"),          # changed to final without retransmitting
+        ("N", "cancelled"),      # not asked
+        ("O", "registered"),     # order detail only, no result
+    ],
+}
+
+report: list[str] = []
+
+
+def esc(text: str) -> str:
+    return re.sub(r"[%\t\n\r ,|:;]", lambda m: "%%%02X" % ord(m.group()), text)
+
+
+def rows(path: Path) -> list[list[str]]:
+    with open(path, newline="", encoding="utf-8-sig") as f:
+        return [[c.strip() for c in r] + [""] * 20 for r in csv.reader(f)]
+
+
+def resolve(type_name: str, path: str) -> tuple[str, str] | str:
+    """(encoded steps, final type or kind) of `path` below `type_name`, or the
+    reason it does not resolve."""
+    steps = []
+    current = type_name
+    for part in path.split("."):
+        m = re.fullmatch(r"([A-Za-z][A-Za-z0-9]*)(?:\[(\d+)\])?", part)
+        if not m:
+            return f"step {part!r} is not an element name"
+        if len(current) == 1:
+            return f"{m.group(1)!r}: an extension on a primitive element, which the converter does not write"
+        got = SHAPES.field(current, m.group(1))
+        if got is None:
+            return f"{current} has no element {m.group(1)!r}"
+        is_list, kind = got
+        if kind == "?":
+            return f"{current}.{m.group(1)} has a type the converter does not write"
+        slot = int(m.group(2) or 1)
+        steps.append(f"{m.group(1)}*{slot}" if is_list else m.group(1))
+        current = kind
+    return ".".join(steps), current
+
+
+# --- conditions -------------------------------------------------------------
+
+ADDRESS = r"(?:[A-Z][A-Z0-9]{2}-\d+(?:\.\d+)*|[A-Z]{2,3}\.\d+(?:\.\d+)*)"
+OPS = {"GREATER THAN OR EQUALS": "ge", "LESS THAN OR EQUALS": "le", "GREATER THAN": "gt",
+       "LESS THAN": "lt", "EQUALS": "eq", "NOT EQUALS": "ne"}
+
+
+def address(text: str, own: str) -> str:
+    if re.fullmatch(r"[A-Z][A-Z0-9]{2}-\d+(?:\.\d+)*", text):
+        return text
+    # in a data type map: "CWE.1" names a component of the value itself
+    if text.split(".")[0] != own:
+        raise ValueError(f"address {text} outside the {own} map")
+    return "." + text.split(".", 1)[1]
+
+
+def condition(text: str, own: str) -> str:
+    """The postfix program of a condition; ValueError when it is prose."""
+    s = " ".join(text.replace("\u201c", '"').replace("\u201d", '"').split())
+    s = re.sub(r"^IF\s+", "", s, flags=re.I)
+    s = re.sub(r"\bAND IF\b", "AND", s, flags=re.I)
+    # "A AND B VALUED" distributes the predicate
+    s = re.sub(rf"^({ADDRESS}) AND ({ADDRESS}) (VALUED|NOT VALUED)$", r"\1 \3 AND \2 \3", s)
+    tokens = re.findall(rf'"[^"]*"|\(|\)|,|{ADDRESS}|[A-Za-z.]+|\d+|!=|=', s)
+    if "".join(tokens).replace(" ", "") != re.sub(r"\s", "", s):
+        raise ValueError("not in the condition grammar")
+    pos = 0
+
+    def peek(*words: str) -> bool:
+        n = len(words)
+        return [t.upper() for t in tokens[pos:pos + n]] == list(words)
+
+    def take(*words: str) -> bool:
+        nonlocal pos
+        if peek(*words):
+            pos += len(words)
+            return True
+        return False
+
+    def values() -> list[str]:
+        nonlocal pos
+        out = []
+        if take("("):
+            while not take(")"):
+                if pos >= len(tokens):
+                    raise ValueError("unclosed list")
+                if tokens[pos] != ",":
+                    out.append(tokens[pos].strip('"'))
+                pos += 1
+        elif pos < len(tokens) and tokens[pos].startswith('"'):
+            out.append(tokens[pos].strip('"'))
+            pos += 1
+        else:
+            raise ValueError("a value expected")
+        return out
+
+    def atom() -> str:
+        nonlocal pos
+        if take("("):
+            out = disjunction()
+            if not take(")"):
+                raise ValueError("unbalanced parenthesis")
+            return out
+        if pos >= len(tokens) or not re.fullmatch(ADDRESS, tokens[pos]):
+            raise ValueError("an address expected")
+        a = address(tokens[pos], own)
+        pos += 1
+        for words, code in ((("IS", "NOT", "VALUED"), "N"), (("NOT", "VALUED"), "N"),
+                            (("DOES", "NOT", "EXIST"), "N"), (("IS", "VALUED"), "V"),
+                            (("VALUED",), "V"), (("VALUE",), "V"), (("EXISTS",), "V")):
+            if take(*words):
+                return f"{code}:{a}"
+        for words, code in ((("NOT", "IN"), "X"), (("IN",), "E"), (("NOT", "EQUALS"), "X"),
+                            (("IS", "NOT"), "X"), (("!=",), "X"), (("EQUALS",), "E"),
+                            (("IS",), "E"), (("=",), "E")):
+            if take(*words):
+                return f"{code}:{a}:" + ",".join(esc(v) for v in values())
+        for measure, code in (("LST.COUNT", "C"), ("LENGTH", "L")):
+            if take(measure) or take(measure.lower()):
+                for comparison, op in OPS.items():
+                    if take(*comparison.split()):
+                        if pos < len(tokens) and tokens[pos].isdigit():
+                            pos += 1
+                            return f"{code}:{a}:{op}:{tokens[pos - 1]}"
+                raise ValueError("a comparison expected")
+        raise ValueError("a predicate expected")
+
+    def conjunction() -> str:
+        out = atom()
+        while take("AND"):
+            out += " " + atom() + " &"
+        return out
+
+    def disjunction() -> str:
+        out = conjunction()
+        while take("OR"):
+            out += " " + conjunction() + " |"
+        return out
+
+    out = disjunction()
+    if pos != len(tokens):
+        raise ValueError("text after the condition")
+    return out
+
+
+# --- maps -----------------------------------------------------------------
+
+def map_name(text: str) -> tuple[str, str] | None:
+    m = re.fullmatch(r"([A-Z0-9]+)\[([^\]]+)\]", text.strip())
+    return (m.group(1), m.group(2)) if m else None
+
+
+def target_type(name: str) -> str:
+    """The FHIR type a map fills: "Identifier-Organization" fills an
+    Identifier, "dateTime" a dateTime."""
+    base = name.split("-")[0]
+    if "." in base:  # a backbone element: "MessageHeader.source"
+        resolved = resolve(base.split(".")[0], base.split(".", 1)[1])
+        return base if isinstance(resolved, str) else resolved[1]
+    return base
+
+
+def same_type(element: str, filled: str) -> bool:
+    quantities = {"Quantity", "SimpleQuantity", "Age", "Duration", "Count", "Distance",
+                  "MoneyQuantity"}
+    return element == filled or (element in quantities and filled in quantities)
+
+
+def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[str]) -> None:
+    parts = map_name(name)
+    if parts is None:
+        report.append(f"{name}: not a map name SEGMENT[Target]")
+        return
+    target = parts[1]
+    ttype = target_type(target)
+    fhir_type = ttype if has_element(ttype, "id") or has_element(ttype, "extension") else None
+    if fhir_type is None:
+        kind_letter = {"string": "s", "code": "c", "uri": "s", "dateTime": "T", "boolean": "b",
+                       "decimal": "d", "unsignedInt": "i", "positiveInt": "i"}.get(target)
+        if kind_letter is None:
+            report.append(f"{name}: map to {target}, which is not a FHIR type: whole map")
+            return
+    out.append(f"{kind}\t{esc(name)}\t{fhir_type or target}")
+    own = name.split("[")[0]
+    for r in rows(path)[2:]:
+        ident, cond_text, narrative, tpath, dtmap, vocab, const = (
+            r[1], r[6], r[8], r[9], r[14], r[15], r[16])
+        if not ident:
+            continue
+        where = f"{name} {ident} -> {tpath or '(none)'}"
+        m = re.fullmatch(rf"{own}[-.](\d+)", ident)
+        if m:
+            field = m.group(1)
+        elif ident == own:
+            field = "0"
+        else:
+            report.append(f"{where}: identifier {ident!r} is not in this map")
+            continue
+        if not tpath and not dtmap:
+            if const or vocab:
+                report.append(f"{where}: no target element")
+            continue
+        if fhir_type is None:
+            # a map to a primitive: its rows carry the value itself
+            report.append(f"{where}: map to a primitive; the converter writes the first component")
+            continue
+        try:
+            cond = condition(cond_text, own) if cond_text else ""
+        except ValueError as e:
+            report.append(f"{where}: condition {cond_text!r} is prose ({e})")
+            continue
+        if narrative and not cond_text and re.match(r"(?i)if\b", narrative):
+            report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        tpath = tpath.rstrip(".").strip()
+        # mended: XPN[HumanName] (and a few more) begin their paths with the
+        # list index of the element they fill ("[1].family")
+        tpath = re.sub(r"^\[\d+\]\.", "", tpath)
+        # mended: misspelt element names
+        for wrong, right in TYPOS.items():
+            tpath = re.sub(rf"\b{wrong}\b", right, tpath)
+        # mended: CWE[Quantity] (and others) begin theirs with the type's name
+        if fhir_type and tpath.startswith(fhir_type + "."):
+            tpath = tpath[len(fhir_type) + 1:]
+        ref = None
+        m = re.fullmatch(r"([\w.\[\]]*?)\((\w+)(?:\[\d+\])?[).\[].*|([\w.\[\]]*?)\((\w+)\)", tpath)
+        if m:
+            tpath = m.group(1) if m.group(1) is not None else m.group(3)
+            ref = m.group(2) or m.group(4)
+        tpath = re.sub(r"(extension(?:\[\d+\])?)\.uri$", r"\1.url", tpath)  # mended: OBX-10
+        if tpath == "$this":
+            tpath = ""
+        dt = map_name(dtmap) if dtmap else None
+        dtkey = None
+        if dt:
+            dtkey = maps.get(dtmap.lower())
+            if dtkey is None:
+                report.append(f"{where}: data type map {dtmap} has no table")
+                continue
+        if tpath:
+            resolved = resolve(fhir_type, tpath)
+            if isinstance(resolved, str):
+                report.append(f"{where}: {resolved}")
+                continue
+            if tpath.endswith(".reference") or tpath == "reference":
+                report.append(f"{where}: a reference as text would not resolve in the bundle")
+                continue
+            steps, leaf = resolved
+        else:
+            steps, leaf = "", fhir_type
+        if dtkey:
+            dttarget = target_type((map_name(dtkey) or ("", dtkey))[1])
+            is_resource = has_element(dttarget, "meta")
+            if is_resource:
+                if steps and leaf != "Reference":
+                    report.append(f"{where}: {dtkey} makes a resource but {tpath} is no Reference")
+                    continue
+                kind_letter = "R"
+            elif len(leaf) == 1:
+                kind_letter = leaf  # a map to a primitive reads the first component
+            elif not same_type(leaf, dttarget):
+                report.append(f"{where}: {dtkey} fills a {dttarget}, but {tpath or '$this'} "
+                              f"is a {leaf}")
+                continue
+            else:
+                kind_letter = "O"
+        elif len(leaf) == 1:
+            kind_letter = leaf
+        elif leaf == "Reference" and ref:
+            report.append(f"{where}: reference to {ref} without a data type map")
+            continue
+        else:
+            report.append(f"{where}: {leaf} filled without a data type map")
+            continue
+        if const and kind_letter in "ORu" and kind_letter != "u":
+            report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
+            continue
+        if const:
+            const = const.strip()
+            if re.fullmatch(r'"[^"]*"', const):
+                const = const[1:-1].strip()
+            elif const.lower() in ("true", "false"):
+                const = const.lower()
+            else:
+                report.append(f"{where}: assignment {const!r} is prose")
+                continue
+        out.append("\t".join(["F", field, cond, steps, kind_letter, esc(dtkey or ""),
+                              esc(vocab.split("\n")[0].replace("/", "")), esc(const)]))
+
+
+def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
+                 known: Callable[[str], bool] | None = None) -> None:
+    """The rows of a message table; `known` accepts segment maps named that
+    are not in `segmaps` (the package's own, under a user's table)."""
+    table = rows(path)
+    structure = table[2][1].split(".")[0].split(":")[0]
+    out.append(f"M\t{structure}")
+    for r in table[2:]:
+        ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
+        if not ident or ident.startswith("/") or not segmap:
+            continue
+        parts = ident.split(".")
+        segment = parts[-1]
+        group = parts[-2] if len(parts) > 2 else ""
+        where = f"{structure} {ident} -> {segmap}"
+        m = re.fullmatch(r"(\w+)(?:\[(\d+)\])?(?:\.[\w-]+)?", label.split("(")[0].strip())
+        if not m:
+            report.append(f"{where}: primary target {label!r} unreadable")
+            continue
+        rtype, number = m.group(1), m.group(2) or "1"
+        if rtype == "Bundle":
+            continue  # the bundle is the converter's own frame
+        if re.search(r"\]\.[\w.]+$", label):
+            report.append(f"{where}: primary target {label!r} is an element of another "
+                          "resource's map")
+            continue
+        named = map_name(segmap)
+        made = target_type(named[1]) if named else rtype
+        if made != rtype and has_element(made, "meta"):
+            # mended: a row whose primary target is not what its segment map
+            # fills (DG1[Condition] under ServiceRequest[1]) makes the map's
+            report.append(f"{where}: primary target {label!r} is not a {made}: a {made} is made")
+            rtype = made
+        if segmap.lower() in segmaps:
+            segmap = segmaps[segmap.lower()]
+        elif not (known and known(segmap)):
+            report.append(f"{where}: segment map has no table")
+            continue
+        try:
+            cond = condition(cond_text, segment) if cond_text else ""
+        except ValueError as e:
+            report.append(f"{where}: condition {cond_text!r} is prose ({e})")
+            continue
+        if narrative and not cond_text:
+            report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        links = []
+        for ref in re.split(r"[;\n]", refs):
+            ref = ref.strip()
+            if not ref:
+                continue
+            m = re.fullmatch(r"(\w+)(?:\[(\d+)\])?\.([\w.]+?)(?:\.reference)?\s*=\s*(\w+)(?:\[(\d+)\])?(?:\.id)?", ref)
+            if not m:
+                report.append(f"{where}: reference {ref!r} unreadable")
+                continue
+            resolved = resolve(m.group(1), m.group(3))
+            if isinstance(resolved, str) or resolved[1] != "Reference":
+                report.append(f"{where}: reference {ref!r}: "
+                              f"{resolved if isinstance(resolved, str) else 'no Reference'}")
+                continue
+            links.append(f"{m.group(1)}*{m.group(2) or 1}={resolved[0]}={m.group(4)}*{m.group(5) or 1}")
+        out.append("\t".join(["G", segment, group, f"{rtype}*{number}", rtype,
+                              esc(segmap), cond, ";".join(links)]))
+
+
+def vocabulary(name: str, path: Path, out: list[str]) -> None:
+    table = rows(path)
+    header = [h.split("\n")[0] for h in table[1]]
+    codes = [i for i, h in enumerate(header) if h == "Code"]
+    systems = [i for i, h in enumerate(header) if h == "Code System"]
+    display = header.index("Display") if "Display" in header else None
+    if len(codes) < 2:
+        report.append(f"vocabulary {name}: header unreadable")
+        return
+    out.append(f"V\t{esc(name)}")
+    for code, fhir_code in EXTRA_CODES.get(name, []):
+        out.append("\t".join(["C", code, fhir_code, "http%3A//hl7.org/fhir/observation-status", ""]))
+        report.append(f"vocabulary {name}: {code} added as {fhir_code}")
+    for r in table[2:]:
+        if not r[0] or not r[codes[1]]:
+            continue
+        out.append("\t".join(["C", esc(r[0]), esc(r[codes[1]]),
+                              esc(r[systems[-1]] if len(systems) > 1 else ""),
+                              esc(r[display] if display is not None else "")]))
+
+
+def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
+                  known: Iterable[str] = ()) -> str:
+    """The lines of a user's tables: each file by its header is a message
+    table (a "Segment Map" column), a segment or data type map (a "FHIR
+    Attribute" column; named by its file name, "ZPI[Patient].csv" or HL7's
+    "... FHIR R4_ ZPI[Patient] - ..."; segment maps are those whose rows
+    name fields "ZPI-1"), or a vocabulary (a "Code" column; named by the
+    file name). ValueError for a file that is none of these."""
+    global SHAPES
+    SHAPES = shapes
+    report.clear()
+    out: list[str] = []
+    maps: dict[str, str] = {name.lower(): name for name in known}
+    kinds = []
+    for p in map(Path, paths):
+        table = rows(p)
+        header = " ".join(table[1] if len(table) > 1 else [])
+        m = re.search(r"(?:FHIR R4_ |Concept Map_ )(.+?) - ", p.name)
+        name = m.group(1) if m else p.stem
+        if "Segment Map" in header:
+            kinds.append(("M", name, p))
+        elif "FHIR Attribute" in header:
+            segment = any(re.fullmatch(r"[A-Z][A-Z0-9]{2}-\d+", r[1]) for r in table[2:])
+            kinds.append(("S" if segment else "D", name, p))
+            maps[name.lower()] = name
+        elif table and table[1][:1] == ["Code"]:
+            kinds.append(("V", name.replace("/", ""), p))
+        else:
+            raise ValueError(f"{p}: not a V2-to-FHIR table (message, segment, data type or "
+                             "vocabulary)")
+    for kind, name, p in kinds:
+        if kind in "SD":
+            map_rows(kind, name, p, maps, out)
+        elif kind == "V":
+            vocabulary(name, p, out)
+    for kind, name, p in kinds:
+        if kind == "M":
+            message_rows(p, maps, out)
+    return "\n".join(out) + "\n"

@@ -1,0 +1,100 @@
+"""`vellomar fhir`: FHIR R4 Bulk Data NDJSON, one file per resource type.
+
+    vellomar fhir FILE... -o DIR [--errors raise|skip] [--mapping CSV...]
+        [--encoding ENC] [--no-progress]
+
+The messages are converted in batches in C++ (`vellomar.fhir.write_ndjson`),
+so memory is bounded by a batch; each DIR/<resourceType>.ndjson replaces the
+old one only when every file has been read.
+"""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any, TextIO
+
+from .._files import WriteError
+from ..read import MessageError
+from ._base import (
+    PROG,
+    TrackedFiles,
+    UsageError,
+    add_command,
+    encoding_type,
+    is_terminal,
+    problem,
+    report,
+)
+
+
+def register(commands: Any) -> None:
+    """Adds the `fhir` command to the sub-command set `commands`."""
+    parser = add_command(
+        commands,
+        "fhir",
+        run,
+        help="write FHIR R4 resources as Bulk Data NDJSON, one file per type",
+        description="Convert every message of the FILEs to FHIR R4 (following HL7's "
+        "V2-to-FHIR tables) and write the resources to DIR/<resourceType>.ndjson, one "
+        "resource a line, references as <resourceType>/<id>. A bad message is reported on "
+        "standard error with its file, number and byte offset; by default the others are "
+        "written and the exit status is 1.",
+    )
+    parser.add_argument("files", nargs="+", metavar="FILE")
+    parser.add_argument("-o", "--output", metavar="DIR", required=True,
+                        help="directory of the NDJSON files (made if missing); a file is "
+                        "replaced only when every input has been read")
+    parser.add_argument("--errors", choices=("raise", "skip"),
+                        help="bad messages: 'raise' stops at the first (DIR untouched), "
+                        "'skip' leaves them out with exit status 0 (default: leave them "
+                        "out, exit status 1)")
+    parser.add_argument("--mapping", nargs="+", metavar="CSV",
+                        help="your own tables in the layouts of HL7's V2-to-FHIR CSVs, "
+                        "read over the package's (see vellomar.fhir.Mapping.load)")
+    parser.add_argument("--encoding", type=encoding_type,
+                        help="codec of every message (default: the one each message's MSH-18 "
+                        "names, UTF-8 when it names none)")
+    parser.add_argument("--no-progress", action="store_true",
+                        help="never draw a progress bar (otherwise drawn on a terminal "
+                        "for inputs over 4 MB)")
+
+
+def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
+    from ..fhir import Mapping, write_ndjson
+
+    mapping = None
+    if args.mapping:
+        try:
+            mapping = Mapping.load(args.mapping)
+        except (OSError, ValueError) as error:
+            raise UsageError(f"--mapping: {error}") from None
+    show = not args.no_progress and is_terminal(stderr)
+    files = TrackedFiles(args.files, stdout, stderr, show)
+    bad = 0
+
+    def reported(error: MessageError) -> None:
+        nonlocal bad
+        bad += 1
+        files.progress.clear()
+        report(stdout, stderr, error.file or "-", problem(error))
+
+    try:
+        counts = write_ndjson(files, args.output, mapping=mapping, encoding=args.encoding,
+                              errors=args.errors or "skip", on_error=reported)
+    except MessageError as error:
+        files.progress.clear()
+        report(stdout, stderr, error.file or "-", problem(error))
+        return 1
+    except OSError as error:
+        if isinstance(error, (WriteError, BrokenPipeError)):
+            raise  # a failed write ends the run; the base reports it
+        files.progress.clear()
+        report(stdout, stderr, args.output, error.strerror or str(error))
+        return 1
+    finally:
+        files.progress.clear()
+    total = sum(counts.values())
+    stderr.write(f"{PROG}: {total} resource{'s' * (total != 1)} in {len(counts)} "
+                 f"file{'s' * (len(counts) != 1)}"
+                 + (f"; {bad} bad message{'s' * (bad != 1)} left out" if bad else "") + "\n")
+    return 1 if files.status or (bad and args.errors is None) else 0

@@ -1,0 +1,255 @@
+import json
+import uuid
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import vellomar
+import vellomar.fhir as fhir
+from conftest import CORPUS_FILES
+
+R4B = pytest.importorskip("fhir.resources.R4B.bundle")
+
+MSH = "MSH|^~\\&|APP|GOOD HEALTH HOSPITAL|EHR|GHH|20240110120000-0500||{type}|{id}|P|2.5.1"
+PID = ("PID|1||PATID1234^^^GOOD HEALTH HOSPITAL^MR||EVERYMAN^ADAM^A^III||19610615|M|||"
+       "2222 HOME STREET^^GREENSBORO^NC^27401^USA^H||^PRN^PH^^1^555^5552004")
+PV1 = "PV1|1|I|2000^2012^01||||004777^ATTEND^AARON|||SUR|||||||||VN0001^^^GHH^VN"
+OBR = "OBR|1|PL123^EHR|FL456^LAB|24323-8^Metabolic panel^LN|||20240110080000-0500"
+
+
+def message(kind, *segments, control_id="M1"):
+    return "\r".join([MSH.format(type=kind, id=control_id), *segments]) + "\r"
+
+
+ADT_A01 = message("ADT^A01^ADT_A01", "EVN|A01|20240110120000", PID, PV1,
+                  "AL1|1|DA|1605^Penicillin^RXNORM|SV|Hives",
+                  "DG1|1||I21.9^Acute myocardial infarction^I10||20240110|A")
+ORU_R01 = message("ORU^R01^ORU_R01", PID, PV1, "ORC|RE|PL123^EHR|FL456^LAB", OBR,
+                  "OBX|1|NM|2345-7^Glucose^LN||95.5|mg/dL^mg/dL^UCUM|70-110|N|||F",
+                  "OBX|2|ST|8251-1^Service comment^LN||see note||||||I")
+VXU_V04 = message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-783274^NDA",
+                  "RXA|0|1|20240110||08^HepB pediatric^CVX|0.5|mL^mL^UCUM||00^New^NIP001||||||"
+                  "Z0860BB|20251231|MSD^Merck^MVX|||CP|A")
+
+
+def entries(bundle, resource_type):
+    return [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == resource_type]
+
+
+def references(value):
+    if isinstance(value, dict):
+        for key, item in value.items():
+            yield from [item] if key == "reference" else references(item)
+    elif isinstance(value, list):
+        for item in value:
+            yield from references(item)
+
+
+def check_bundle(text):
+    """The bundle validates with the R4B models, its fullUrls are unique and
+    every reference resolves inside it."""
+    bundle = json.loads(text)
+    R4B.Bundle.model_validate(bundle)
+    urls = [e["fullUrl"] for e in bundle["entry"]]
+    assert len(urls) == len(set(urls))
+    assert set(references(bundle)) <= set(urls)
+    return bundle
+
+
+@pytest.mark.parametrize("path", CORPUS_FILES, ids=lambda p: p.name)
+def test_corpus_bundles_are_valid(path):
+    for m in vellomar.read(path):
+        for bundle_type in ("message", "transaction", "collection"):
+            bundle = check_bundle(fhir.to_json(m, bundle_type=bundle_type))
+            assert bundle["type"] == bundle_type
+        assert bundle["entry"][0]["resource"]["resourceType"] == "MessageHeader"
+
+
+# (message, resourceType, element path, expected value): what HL7's tables map
+@pytest.mark.parametrize("text,resource_type,path,expected", [
+    (ADT_A01, "Patient", "name.0.family", "EVERYMAN"),
+    (ADT_A01, "Patient", "name.0.given", ["ADAM", "A"]),
+    (ADT_A01, "Patient", "gender", "male"),
+    (ADT_A01, "Patient", "birthDate", "1961-06-15"),
+    (ADT_A01, "Patient", "identifier.0.value", "PATID1234"),
+    (ADT_A01, "Patient", "identifier.0.type.coding.0.code", "MR"),
+    (ADT_A01, "Patient", "address.0.city", "GREENSBORO"),
+    (ADT_A01, "Patient", "telecom.0.use", "home"),
+    (ADT_A01, "Encounter", "class.code", "IMP"),
+    (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
+    (ADT_A01, "AllergyIntolerance", "code.coding.0.system",
+     "http://www.nlm.nih.gov/research/umls/rxnorm"),
+    (ADT_A01, "Condition", "code.coding.0.system", "http://hl7.org/fhir/sid/icd-10"),
+    (ORU_R01, "Observation", "code.coding.0.system", "http://loinc.org"),
+    (ORU_R01, "Observation", "valueQuantity.value", 95.5),
+    (ORU_R01, "Observation", "valueQuantity.system", "http://unitsofmeasure.org"),
+    (ORU_R01, "Observation", "valueQuantity.code", "mg/dL"),
+    (ORU_R01, "Observation", "status", "final"),
+    (ORU_R01, "Observation", "interpretation.0.coding.0.code", "N"),
+    (ORU_R01, "DiagnosticReport", "code.coding.0.code", "24323-8"),
+    (VXU_V04, "Immunization", "vaccineCode.coding.0.code", "08"),
+    (VXU_V04, "Immunization", "occurrenceDateTime", "2024-01-10"),
+    (VXU_V04, "Immunization", "lotNumber", "Z0860BB"),
+    (VXU_V04, "Immunization", "status", "completed"),
+])
+def test_elements(text, resource_type, path, expected):
+    value = entries(fhir.to_dict(text), resource_type)[0]
+    for step in path.split("."):
+        value = value[int(step)] if step.isdigit() else value[step]
+    assert value == expected
+
+
+def test_required_elements_left_unmapped_get_documented_values():
+    # OBX-11 "I" (results pending) is not in HL7's vocabulary: registered
+    second = entries(fhir.to_dict(ORU_R01), "Observation")[1]
+    assert (second["status"], second["valueString"]) == ("registered", "see note")
+
+
+def test_message_forms_and_dict_agree():
+    m = vellomar.parse(ORU_R01)
+    text = fhir.to_json(m)
+    assert fhir.to_json(ORU_R01) == fhir.to_json(ORU_R01.encode()) == text
+    assert fhir.to_dict(m) == json.loads(text)
+    assert fhir.convert(m).json == text
+
+
+def test_ids_are_stable_across_events_of_one_stay():
+    a01 = fhir.to_dict(ADT_A01)
+    a08 = fhir.to_dict(ADT_A01.replace("ADT^A01^ADT_A01|M1", "ADT^A08^ADT_A01|M2"))
+    for resource_type in ("Patient", "Encounter"):
+        assert entries(a01, resource_type)[0]["id"] == entries(a08, resource_type)[0]["id"]
+    assert entries(a01, "MessageHeader")[0]["id"] != entries(a08, "MessageHeader")[0]["id"]
+    # pinned: ids written once must never change (the namespace, the key)
+    assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
+        uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))
+
+
+def test_transaction_entries_are_conditional_on_identifiers():
+    bundle = fhir.to_dict(ADT_A01, bundle_type="transaction")
+    requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
+    assert requests["Patient"] == {
+        "method": "PUT",
+        "url": "Patient?identifier=PATID1234"}
+    header = entries(bundle, "MessageHeader")[0]
+    assert requests["MessageHeader"] == {"method": "PUT", "url": f"MessageHeader/{header['id']}"}
+
+
+def test_unmapped_content_is_reported():
+    text = ADT_A01 + "ZPI|1|private\rPV2|||^Chest pain\r"
+    assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
+        "ZPI", "PID-1"]
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda: fhir.to_json(ADT_A01, bundle_type="batch"),
+     (ValueError, "bundle_type must be 'message', 'transaction' or 'collection', not 'batch'")),
+    (lambda: fhir.to_json(3), (TypeError, "cannot convert 'int' to FHIR: a Message, str or "
+                                          "bytes is needed")),
+    (lambda: fhir.to_json(ADT_A01, mapping="x"),
+     (TypeError, "mapping must be a Mapping or None, not 'str'")),
+])
+def test_errors(call, error):
+    with pytest.raises(error[0]) as e:
+        call()
+    assert str(e.value) == error[1]
+
+
+SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}||{d}|{v}", "PV1|1|{v}|{v}^{v}||||{v}^{v}",
+            "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "NK1|1|{v}^{v}|{v}",
+            "AL1|1|{v}|{v}^{v}", "DG1|1||{v}^{v}^I10||{d}", "IN1|1|{v}|{v}|{v}",
+            "ORC|{v}|{v}|{v}", "OBR|1|{v}|{v}|{v}^{v}", "RXA|0|1|{d}||{v}^{v}^CVX|{v}", "ZZZ|{v}"]
+
+
+@settings(max_examples=60)
+@given(kind=st.sampled_from(["ADT^A01^ADT_A01", "ADT^A08^ADT_A01", "ORU^R01^ORU_R01",
+                             "VXU^V04^VXU_V04", "ORM^O01^ORM_O01", "DFT^P03^DFT_P03",
+                             "SIU^S12^SIU_S12", "MDM^T02^MDM_T02", "XYZ^Q99"]),
+       body=st.lists(st.tuples(st.sampled_from(SEGMENTS),
+                               st.text("AZ09 .-&~\\^\"é", max_size=8),
+                               st.sampled_from(["", "2024", "202401101200", "20240110120000+0530",
+                                                "2024011", "99999999", "x"]),
+                               st.sampled_from(["NM", "ST", "CWE", "SN", "DT", "TM", "XX"])),
+                     max_size=8))
+def test_every_message_gives_a_valid_bundle(kind, body):
+    segments = [s.format(v=v.replace("|", ""), d=d, t=t) for s, v, d, t in body]
+    check_bundle(fhir.to_json(message(kind, *segments)))
+
+
+HEADER = ("HL7 v2,,,,,,Condition (IF True),,,HL7 FHIR,,,,,,,,,\n"
+          "Sort Order,Identifier,Name,Data Type,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
+          "Computable FHIRPath,Narrative,FHIR Attribute,,Data Type,Cardinality - Min,"
+          "Cardinality - Max,Data Type Mapping,Vocabulary Mapping,Assignment,,\n")
+
+
+def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
+    (tmp_path / "ADT_A01.csv").write_text(
+        "IN,,,,,,Condition (IF True),,,HL7 FHIR,,,,\n"
+        "Sort Order,Identifier,Syntax,Name,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
+        "Computable FHIRPath,Narrative,Primary Target,Segment Map,References,,\n"
+        "30,ADT_A01.ZPI,[ ZPI ],Pet,0,1,IF ZPI-2 VALUED,,,Observation[9],ZPI[Observation],"
+        "Observation[9].subject.reference=Patient[1].id,,\n")
+    (tmp_path / "ZPI[Observation].csv").write_text(
+        HEADER + '0,ZPI,,,,,,,,status,,code,1,1,,,"""final""",,\n'
+        "1,ZPI-1,Kind,CWE,0,1,,,,code,,CodeableConcept,1,1,CWE[CodeableConcept],,,,\n"
+        "2,ZPI-2,Name,ST,0,1,,,,valueString,,string,0,1,,,,,\n"
+        "3,ZPI-3,Nonsense,ST,0,1,,,,valueNowhere,,string,0,1,,,,,\n")
+    mapping = fhir.Mapping.load(sorted(tmp_path.iterdir()))
+    assert mapping.report == [
+        "ZPI[Observation] ZPI-3 -> valueNowhere: Observation has no element 'valueNowhere'"]
+    text = ADT_A01 + "ZPI|DOG^Dog^L|Rex\r"
+    conversion = fhir.convert(text, mapping=mapping)
+    bundle = check_bundle(conversion.json)
+    pet = [o for o in entries(bundle, "Observation") if "valueString" in o]
+    assert pet == [{"resourceType": "Observation", "id": pet[0]["id"], "status": "final",
+                    "code": {"coding": [{"code": "DOG", "display": "Dog",
+                                         "system": "urn:id:L"}]},
+                    "valueString": "Rex",
+                    "subject": {"reference": "urn:uuid:" + entries(bundle, "Patient")[0]["id"]},
+                    "encounter": {"reference": "urn:uuid:" + entries(bundle, "Encounter")[0]["id"]}}]
+    assert "ZPI" not in conversion.unmapped and "ZPI" in fhir.convert(text).unmapped
+    with pytest.raises(ValueError) as e:
+        fhir.Mapping.load([tmp_path / "ADT_A01.csv", __file__])
+    assert str(e.value) == f"{__file__}: not a V2-to-FHIR table (message, segment, data type or vocabulary)"
+
+
+def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
+    from vellomar.cli import main
+
+    good = tmp_path / "good.hl7"
+    good.write_text(ADT_A01 + ORU_R01.replace("|M1|", "|M2|"))
+    bad = tmp_path / "bad.hl7"
+    bad.write_bytes(ADT_A01.encode() + b"MSH|^~\\&|caf\xe9")
+    out = tmp_path / "out"
+    assert main(["fhir", str(good), str(bad), "-o", str(out)]) == 1
+    err = capsys.readouterr().err.splitlines()
+    assert err[0] == (f"vellomar: {bad}: message 2 at byte {len(ADT_A01)}: 'utf-8' codec can't "
+                      "decode byte 0xe9 in position 12: unexpected end of data (choose the "
+                      "encoding with --encoding, e.g. --encoding cp1252)")
+    patients = (out / "Patient.ndjson").read_text().splitlines()
+    # one line per message that carries the Patient, with one id
+    assert len(patients) == 3 and len({json.loads(p)["id"] for p in patients}) == 1
+    observations = [json.loads(line) for line in (out / "Observation.ndjson").read_text().splitlines()]
+    assert {o["subject"]["reference"] for o in observations} == {
+        "Patient/" + json.loads(patients[0])["id"]}
+    assert {p.name for p in out.iterdir()} >= {"MessageHeader.ndjson", "Encounter.ndjson"}
+    assert fhir.write_ndjson(good, out) == {
+        k: len((out / f"{k}.ndjson").read_text().splitlines()) for k in fhir.write_ndjson(good, out)}
+    # a bad message with --errors raise: nothing is replaced
+    before = (out / "Patient.ndjson").read_bytes()
+    assert main(["fhir", str(good), str(bad), "-o", str(out), "--errors", "raise"]) == 1
+    assert (out / "Patient.ndjson").read_bytes() == before
+    assert [(r[0], r[1]) for r in fhir.resources_of(ADT_A01)][:1] == [
+        ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
+
+
+def test_dask_and_spark_give_one_row_per_resource(tmp_path):
+    path = tmp_path / "a.hl7"
+    path.write_text(ADT_A01 + ORU_R01)
+    expected = sorted(fhir.resources_of(ADT_A01) + fhir.resources_of(ORU_R01))
+    frame = pytest.importorskip("vellomar.dask").read_fhir(path).compute(scheduler="sync")
+    assert sorted(map(tuple, frame.itertuples(index=False))) == expected
+    spark = pytest.importorskip("vellomar.spark")  # the task itself, without a session
+    options = spark._Options.parse({"path": str(path), "fhir": "true"})
+    (task,) = spark._partitions([spark._Span(str(path), 0, path.stat().st_size)], 1 << 20)
+    rows = [row for batch in spark._read(options, task) for row in zip(*batch.to_pydict().values())]
+    assert sorted(rows) == expected

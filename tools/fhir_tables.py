@@ -1,0 +1,235 @@
+"""Writes src/vellomar/definitions/fhir.txt from HL7's V2-to-FHIR mapping CSVs.
+
+Run it with fhir.resources installed (the `test` extra) and the tables'
+directory as argument; the output and tools/fhir_report.txt are committed,
+so users and CI never need the tables. src/vellomar/_fhir_tables.py does the
+compiling (and describes the lines); this tool adds what fhir.resources
+knows: the shape of every FHIR type a row names (from its R4B models, written
+as `T` lines, so that a user's own tables compile without fhir.resources),
+the required elements and their documented defaults.
+"""
+
+from __future__ import annotations
+
+import argparse
+import re
+import sys
+from pathlib import Path
+
+from fhir.resources.R4B import get_fhir_model_class
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "src"))
+OUT = ROOT / "src" / "vellomar" / "definitions" / "fhir.txt"
+REPORT = ROOT / "tools" / "fhir_report.txt"
+
+from vellomar import _fhir_tables as tables  # noqa: E402
+from vellomar._fhir_tables import esc, report  # noqa: E402
+
+
+# Required elements whose code the tables may leave unmapped, and the value
+# the converter writes then (documented in the README).
+DEFAULTS = {
+    ("Observation", "status"): "unknown",
+    ("Encounter", "status"): "unknown",
+    ("Immunization", "status"): "completed",
+    ("DiagnosticReport", "status"): "unknown",
+    ("ServiceRequest", "status"): "unknown",
+    ("ServiceRequest", "intent"): "order",
+    ("MedicationRequest", "status"): "unknown",
+    ("MedicationRequest", "intent"): "order",
+    ("AllergyIntolerance", "clinicalStatus"): None,
+    ("Coverage", "status"): "active",
+    ("Procedure", "status"): "unknown",
+    ("Condition", "subject"): None,
+    ("DocumentReference", "status"): "current",
+    ("Appointment", "status"): "booked",
+    ("Account", "status"): "active",
+    ("EpisodeOfCare", "status"): "active",
+    ("Specimen", "status"): None,
+    # MSH-3 empty: the source is not known (a message bundle needs one)
+    ("MessageHeader", "source"): "endpoint=urn:unknown",
+    # MSH-9.2 empty (an ACK): the event is not known; "name|..." names the
+    # form of a choice element the default takes
+    ("MessageHeader", "event"):
+        "eventCoding|system=http://terminology.hl7.org/CodeSystem/v3-NullFlavor&code=UNK",
+    # no class in the message: the null flavour "unknown"
+    ("Encounter", "class"): "system=http://terminology.hl7.org/CodeSystem/v3-NullFlavor&code=UNK",
+    ("Provenance", "recorded"): None,
+}
+
+# Element names the tables misspell, and the R4 names they mean.
+# --- FHIR shapes ----------------------------------------------------------
+
+
+PRIMITIVE = {
+    "String": "s", "Code": "c", "Uri": "u", "Url": "u", "Canonical": "u", "Id": "s",
+    "Markdown": "s", "Oid": "u", "Uuid": "u", "Base64Binary": "s", "Xhtml": "s",
+    "Date": "D", "DateTime": "T", "Instant": "I", "Time": "t", "Decimal": "d",
+    "Integer": "i", "PositiveInt": "i", "UnsignedInt": "i", "Integer64": "i",
+}
+
+
+def field_of(type_name: str, name: str):
+    try:
+        cls = get_fhir_model_class(type_name)
+    except Exception:
+        return None
+    for key, f in cls.model_fields.items():
+        if (f.alias or key) == name:
+            return f
+    return None
+
+
+def shape(f) -> tuple[bool, str]:
+    """(is a list, type name or kind letter) of a model field."""
+    text = str(f.annotation)
+    is_list = "List[" in text
+    m = re.search(r"abc\.(\w+)Type", text)
+    if m:
+        return is_list, m.group(1)
+    m = re.search(r"Annotated\[(?:[\w.]+|typing\.Union\[[\w., ]+\]), (\w+)\(", text)
+    if m and m.group(1) in PRIMITIVE:
+        return is_list, PRIMITIVE[m.group(1)]
+    if "bool" in text:
+        return is_list, "b"
+    return is_list, "?"
+
+
+class ModelShapes:
+    """Shapes from the R4B models; remembers every type asked about."""
+
+    def __init__(self) -> None:
+        self.seen: dict[str, dict[str, tuple[bool, str]]] = {}
+
+    def elements(self, type_name: str) -> dict[str, tuple[bool, str]] | None:
+        if type_name not in self.seen:
+            try:
+                cls = get_fhir_model_class(type_name)
+            except Exception:
+                return None
+            self.seen[type_name] = {(f.alias or k): shape(f) for k, f in cls.model_fields.items()
+                                    if k != "resource_type"}
+        return self.seen[type_name]
+
+    def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
+        if len(type_name) == 1:
+            return None
+        found = (self.elements(type_name) or {}).get(name)
+        return None if found is None or found[1] == "?" else found
+
+    def lines(self) -> list[str]:
+        return ["\t".join(["T", name, *(f"{k}:{'*' if is_list else ''}{kind}"
+                                        for k, (is_list, kind) in sorted(elements.items())
+                                        if kind != "?")])
+                for name, elements in sorted(self.seen.items())]
+
+
+def is_required(f) -> bool:
+    extra = f.json_schema_extra or {}
+    return bool(f.is_required() or extra.get("element_required")
+                or extra.get("one_of_many_required"))
+
+
+def required_below(cls, path: str, out: list[str], depth: int = 0) -> None:
+    """Q lines for `cls` at `path` and for its backbone elements below."""
+    need = sorted({(f.json_schema_extra or {}).get("one_of_many") or (f.alias or k)
+                   for k, f in cls.model_fields.items() if is_required(f)} - {"resourceType"})
+    if need:
+        out.append("\t".join(["Q", path, *need]))
+    if depth > 4:
+        return
+    for k, f in cls.model_fields.items():
+        m = re.search(r"abc\.(\w+)Type", str(f.annotation))
+        if not m or not m.group(1).startswith(path.split(".")[0]):
+            continue
+        try:
+            sub = get_fhir_model_class(m.group(1))
+        except Exception:
+            continue
+        required_below(sub, f"{path}.{f.alias or k}", out, depth + 1)
+
+
+def required() -> list[str]:
+    # Required elements of data types, by the name of the element that holds
+    # them wherever it stands (an extension always has its url).
+    out = ["Q\t~extension\turl", "Q\t~modifierExtension\turl", "Q\t~note\ttext"]
+    for rtype in ("Patient", "Encounter", "Observation", "DiagnosticReport", "ServiceRequest",
+                  "Specimen", "Immunization", "AllergyIntolerance", "Condition", "Procedure",
+                  "Coverage", "RelatedPerson", "Practitioner", "PractitionerRole", "Organization",
+                  "Location", "MessageHeader", "Provenance", "DocumentReference", "Appointment",
+                  "MedicationRequest", "Account", "EpisodeOfCare", "Basic", "CareTeam", "Device",
+                  "Task", "Medication", "MedicationAdministration", "Communication", "Consent",
+                  "MedicationDispense", "MedicationStatement", "Person", "Group", "Substance",
+                  "ImagingStudy", "BodyStructure", "NutritionOrder", "Goal", "Flag",
+                  "RiskAssessment", "FamilyMemberHistory", "ClinicalImpression", "Composition",
+                  "QuestionnaireResponse", "Endpoint", "HealthcareService", "Schedule", "Slot",
+                  "SupplyRequest", "DeviceRequest", "VisionPrescription", "Claim",
+                  "ChargeItem", "Invoice", "CoverageEligibilityRequest", "AdverseEvent",
+                  "ImmunizationRecommendation", "ResearchSubject", "ResearchStudy",
+                  "DocumentManifest", "Media", "List", "Binary", "Bundle", "Parameters"):
+        try:
+            cls = get_fhir_model_class(rtype)
+        except Exception:
+            continue
+        required_below(cls, rtype, out)
+        # the elements that tie a resource to the message's Patient and
+        # Encounter when no row of the tables does
+        links = []
+        for name in ("subject", "patient", "encounter"):
+            f = field_of(rtype, name)
+            allowed = (f.json_schema_extra or {}).get("enum_reference_types", []) if f else []
+            if f and ("Patient" in allowed or "Encounter" in allowed) and "Reference" in str(f.annotation):
+                if name != "encounter" and any(l.startswith(("subject", "patient")) for l in links):
+                    continue
+                target = "Patient" if name != "encounter" else "Encounter"
+                if target in allowed:
+                    links.append(f"{name}*1={target}" if shape(f)[0] else f"{name}={target}")
+        if links and rtype not in ("Patient", "Encounter"):
+            out.append("\t".join(["P", rtype, *links]))
+        for (t, element), value in DEFAULTS.items():
+            if t == rtype and value:
+                out.append(f"A\t{t}\t{element}\t{esc(value)}")
+    return out
+
+
+def main() -> None:
+    shapes = ModelShapes()
+    tables.SHAPES = shapes
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("tables", type=Path, help="the mappings/ directory of the tables")
+    args = parser.parse_args()
+    base = args.tables
+    maps: dict[str, str] = {}
+    files: dict[str, tuple[str, Path]] = {}
+    for kind, sub, pattern in (("S", "segments", r"FHIR R4_ (.+?) - "),
+                               ("D", "datatypes", r"FHIR R4_ (.+?) - ")):
+        for path in sorted((base / sub).glob("*.csv")):
+            m = re.search(pattern, path.name)
+            if not m:
+                continue
+            # names differ from the references to them in case only
+            # (DTM[DateTime] vs DTM[dateTime]): keys are matched lower-cased
+            maps[m.group(1).lower()] = m.group(1)
+            files[m.group(1)] = (kind, path)
+    out = ["# HL7 v2 to FHIR R4 maps, generated by tools/fhir_tables.py from HL7's",
+           "# V2-to-FHIR tables (Apache-2.0, see FHIR-NOTICE). Do not edit."]
+    for path in sorted((base / "messages").glob("*.csv")):
+        tables.message_rows(path, maps, out)
+    for name, (kind, path) in files.items():
+        tables.map_rows(kind, name, path, maps, out)
+    for path in sorted((base / "codesystems").glob("*.csv")):
+        m = re.search(r"Concept Map_ (.+?) - ", path.name)
+        if m:
+            tables.vocabulary(m.group(1).replace("/", ""), path, out)
+    out += required()
+    out += shapes.lines()
+    OUT.write_text("\n".join(out) + "\n", encoding="utf-8")
+    REPORT.write_text(
+        "# Rows of HL7's V2-to-FHIR tables the converter does not honour, and why\n"
+        "# (written by tools/fhir_tables.py)\n" + "\n".join(report) + "\n", encoding="utf-8")
+    print(f"{OUT}: {len(out)} lines; {len(report)} rows reported", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()

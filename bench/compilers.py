@@ -9,8 +9,10 @@ the two builds, `--rounds` times each: parse of an ADT^A01 and of an ORU^R01
 with 20 OBX, a table of eight columns over 10,000 ADT messages, and to_json
 of the ORU. Each process reports the CPU time (time.process_time) of a fixed
 number of iterations; the figures are the medians over the rounds and the
-ratio Zig / g++, beside the target (at most 1.05). Alternating processes keep
-a busy machine's drift out of the ratio.
+ratio Zig / g++, beside the target (at most 1.05). Alternating processes, each
+build first in every other round, keep a busy machine's drift out of the
+ratio. The workers run without site-packages
+(-S), so that an editable install of the tree cannot stand in for either build.
 """
 
 from __future__ import annotations
@@ -35,7 +37,9 @@ sys.path.insert(1, sys.argv[2])
 import vellomar, corpus
 assert vellomar.__file__.startswith(sys.argv[1]), vellomar.__file__
 adt, oru = corpus.adt_a01(1), corpus.oru_r01(2)
-archive = "".join(m + "\r" for m in corpus.adt_series(10_000)).encode()
+only = sys.argv[3:]
+want = lambda name: not only or only[0] == name
+archive = "".join(m + "\r" for m in corpus.adt_series(10_000 if want("table, 10,000 ADT") else 1)).encode()
 columns = {"mrn": "PID-3-1", "family": "PID-5-1", "given": "PID-5-2", "dob": "PID-7",
            "sex": "PID-8", "event": "MSH-9-2", "id": "MSH-10", "ward": "PV1-3-1"}
 parsed = vellomar.parse(oru)
@@ -47,11 +51,15 @@ work = {
 }
 out = {}
 for name, (fn, n) in work.items():
+    if only:
+        if name != only[0]:
+            continue
+        n = int(only[1])
     fn()
     start = time.process_time()
     for _ in range(n):
         fn()
-    out[name] = (time.process_time() - start) / n
+    out[name] = (time.process_time() - start) / max(n, 1)
 print(json.dumps(out))
 """
 
@@ -68,11 +76,27 @@ def build(kind: str, work: Path) -> Path:
     return next(out.glob("vellomar-*.whl"))
 
 
+def instructions(tree: Path, name: str, n: int, work: Path) -> int:
+    """Instructions of `n` runs of one workload in a worker under callgrind."""
+    out = work / "callgrind.out"
+    python = os.path.realpath(sys.executable)  # valgrind cannot follow a wrapper script
+    subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", python, "-S", "-c",
+                    WORKER, str(tree), str(ROOT / "bench"), name, str(n)],
+                   check=True, capture_output=True)
+    for line in out.read_text().splitlines():
+        if line.startswith("totals:") or line.startswith("summary:"):
+            return int(line.split()[1])
+    raise RuntimeError("no totals in the callgrind output")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--zig-wheel", type=Path)
     parser.add_argument("--gcc-wheel", type=Path)
     parser.add_argument("--rounds", type=int, default=15)
+    parser.add_argument("--instructions", action="store_true",
+                        help="also count instructions per call with callgrind (valgrind), "
+                        "the figure a busy machine does not move")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as tmp:
         work = Path(tmp)
@@ -83,12 +107,21 @@ def main() -> None:
             zipfile.ZipFile(wheel).extractall(trees[kind])
             print(f"{kind}: {wheel.name}, {wheel.stat().st_size / 1e6:.2f} MB")
         times: dict[str, dict[str, list[float]]] = {kind: {} for kind in trees}
-        for _ in range(args.rounds):
-            for kind, tree in trees.items():
-                done = subprocess.run([sys.executable, "-c", WORKER, str(tree), str(ROOT / "bench")],
+        for round_ in range(args.rounds):
+            # Each build goes first in every other round, so that an effect of
+            # the order (caches, frequency) falls on both alike.
+            for kind, tree in sorted(trees.items(), reverse=round_ % 2 == 1):
+                done = subprocess.run([sys.executable, "-S", "-c", WORKER, str(tree), str(ROOT / "bench")],
                                       check=True, capture_output=True, text=True)
                 for name, seconds in json.loads(done.stdout).items():
                     times[kind].setdefault(name, []).append(seconds)
+        counts: dict[str, dict[str, float]] = {kind: {} for kind in trees}
+        if args.instructions:
+            calls = {"parse ADT^A01": 2000, "parse ORU^R01": 1000, "table, 10,000 ADT": 2, "to_json ORU^R01": 50}
+            for kind, tree in trees.items():
+                for name, n in calls.items():
+                    base = instructions(tree, name, 0, work)
+                    counts[kind][name] = (instructions(tree, name, n, work) - base) / n
     print(f"\nCPU-time medians of {args.rounds} alternating rounds, one process each, "
           f"CPython {sys.version.split()[0]}")
     print(f"{'workload':<20} {'g++':>12} {'zig':>12} {'zig/g++':>8}  target")
@@ -97,6 +130,11 @@ def main() -> None:
         ratio = zig / gcc
         verdict = "met" if ratio <= TARGET else "MISSED"
         print(f"{name:<20} {gcc * 1e6:>9.2f} µs {zig * 1e6:>9.2f} µs {ratio:>8.3f}  <= {TARGET} {verdict}")
+    if args.instructions:
+        print("\ninstructions per call (callgrind, the worker's whole process less its run with no call)")
+        for name in counts["g++"]:
+            gcc, zig = counts["g++"][name], counts["zig"][name]
+            print(f"{name:<20} {gcc:>12,.0f} {zig:>12,.0f} {zig / gcc:>8.3f}")
 
 
 if __name__ == "__main__":

@@ -44,6 +44,19 @@ __all__ = ["read_hl7", "read_fhir"]
 _log = logging.getLogger("vellomar.dask")
 
 
+
+def _files_of(paths_or_glob: Any) -> tuple[AbstractFileSystem, list[str]]:
+    """The file system and the files a path, a glob or a list of them names;
+    FileNotFoundError when they name none."""
+    if isinstance(paths_or_glob, (str, os.PathLike)):
+        urlpath: Any = os.fspath(paths_or_glob)
+    else:
+        urlpath = [os.fspath(p) for p in paths_or_glob]
+    fs, _, paths = _fsspec.core.get_fs_token_paths(urlpath, mode="rb")
+    if not paths:
+        raise FileNotFoundError(f"no file matches {urlpath!r}")
+    return fs, paths
+
 def read_hl7(
     paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
     columns: Mapping[str, str] | Sequence[str],
@@ -74,13 +87,7 @@ def read_hl7(
     of the counts before it; otherwise the count is made only for a range
     whose bad message must be named.
     """
-    if isinstance(paths_or_glob, (str, os.PathLike)):
-        urlpath: Any = os.fspath(paths_or_glob)
-    else:
-        urlpath = [os.fspath(p) for p in paths_or_glob]
-    fs, _, paths = _fsspec.core.get_fs_token_paths(urlpath, mode="rb")
-    if not paths:
-        raise FileNotFoundError(f"no file matches {urlpath!r}")
+    fs, paths = _files_of(paths_or_glob)
     size = None if blocksize is None else _parse_bytes(blocksize)
     if size is not None and size < 1:
         raise ValueError(f"blocksize must be positive, not {blocksize!r}")
@@ -170,13 +177,7 @@ def read_fhir(
     from . import fhir
     from ._fhir_bulk import arrow_rows
 
-    if isinstance(paths_or_glob, (str, os.PathLike)):
-        urlpath: Any = os.fspath(paths_or_glob)
-    else:
-        urlpath = [os.fspath(p) for p in paths_or_glob]
-    fs, _, paths = _fsspec.core.get_fs_token_paths(urlpath, mode="rb")
-    if not paths:
-        raise FileNotFoundError(f"no file matches {urlpath!r}")
+    fs, paths = _files_of(paths_or_glob)
     if errors not in ("raise", "skip"):
         raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
     meta = arrow_rows({}).to_pandas()

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <unordered_set>
 
 #include "json_writer.hpp"
 #include "structure.hpp"
@@ -1219,13 +1220,20 @@ private:
 void Engine::finish(bool) {
   for (uint32_t i = 0; i < resources.size(); ++i)
     context_links(i);
-  std::vector<std::string> keys;
+  // each resource's key made unique by a counter; the ids themselves are
+  // made below, for the resources that stay
+  std::unordered_set<std::string> keys;
+  keys.reserve(resources.size() * 2);
   for (Resource &r : resources) {
-    std::string k = r.key;
-    for (int n = 2; std::find(keys.begin(), keys.end(), k) != keys.end(); ++n)
+    if (keys.insert(r.key).second)
+      continue;
+    std::string k;
+    for (int n = 2;; ++n) {
       k = r.key + "|" + std::to_string(n);
-    keys.push_back(k);
-    r.id = uuid5(k);
+      if (keys.insert(k).second)
+        break;
+    }
+    r.key = std::move(k);
   }
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
@@ -1258,6 +1266,9 @@ void Engine::finish(bool) {
       }
     }
   }
+  for (Resource &r : resources)
+    if (!r.dropped)
+      r.id = uuid5(r.key);
 }
 
 } // namespace

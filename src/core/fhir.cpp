@@ -353,6 +353,9 @@ struct Node {
   uint32_t target = 0;
   std::string value;
   std::vector<uint32_t> children;
+  // the elements it requires (looked up by prune once: its path is fixed)
+  const std::vector<std::string> *need = nullptr;
+  bool need_known = false;
 };
 
 struct Resource {
@@ -805,8 +808,24 @@ private:
       --depth_;
       return;
     }
+    // the value's pieces, cut once for all the rows (a row reads piece
+    // `field`, 1-based; rows beyond the first 32 cut again)
+    std::string_view pieces[32];
+    uint32_t count = 0;
+    if (value.level < 2)
+      cut(value.text, value.level == 0 ? enc_.component : enc_.sub_component,
+          [&](std::string_view p) {
+            pieces[count++] = p;
+            return count < 32;
+          });
     for (const Row &row : map.rows) {
-      Value v = row.field == 0 ? value : piece(value, row.field);
+      Value v;
+      if (row.field == 0)
+        v = value;
+      else if (value.level < 2 && row.field <= 32)
+        v = {row.field <= count ? pieces[row.field - 1] : std::string_view(), value.level + 1};
+      else
+        v = piece(value, row.field);
       if ((row.field != 0 && v.text.empty()) || !holds(row.condition, seg, 0, {}, value))
         continue;
       emit(r, base, row, v, 0, seg);
@@ -1096,15 +1115,18 @@ public:
     }
     if (n == 0)
       return changed;
-    const std::vector<std::string> *need = nullptr;
-    for (const auto &[name, elements] : maps_.required_by_name)
-      if (name == r.nodes[n].key)
-        need = &elements;
-    if (!need) {
-      auto it = maps_.required.find(path);
-      need = it == maps_.required.end() ? nullptr : &it->second;
+    Node &node = r.nodes[n];
+    if (!node.need_known) {
+      for (const auto &[name, elements] : maps_.required_by_name)
+        if (name == node.key)
+          node.need = &elements;
+      if (!node.need) {
+        auto it = maps_.required.find(path);
+        node.need = it == maps_.required.end() ? nullptr : &it->second;
+      }
+      node.need_known = true;
     }
-    if (need)
+    if (const std::vector<std::string> *need = node.need)
       for (const std::string &element : *need)
         if (!has(r, n, element)) {
           r.nodes[n].kind = 'x';

@@ -345,6 +345,38 @@ struct Value {
   int level = 0;
 };
 
+// The children of a node: most have a few, held in place; more go to the
+// heap (a tree of a bundle has thousands of nodes, and one allocation each
+// was a fifth of the converter's time).
+class Children {
+public:
+  const uint32_t *begin() const { return size_ <= in_place ? inline_ : heap_.data(); }
+  const uint32_t *end() const { return begin() + size_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint32_t operator[](size_t i) const { return begin()[i]; }
+  void push_back(uint32_t c) {
+    if (size_ < in_place) {
+      inline_[size_++] = c;
+      return;
+    }
+    if (size_ == in_place)
+      heap_.assign(inline_, inline_ + in_place);
+    heap_.push_back(c);
+    ++size_;
+  }
+  void clear() {
+    size_ = 0;
+    heap_.clear();
+  }
+
+private:
+  static constexpr uint32_t in_place = 5;
+  uint32_t size_ = 0;
+  uint32_t inline_[in_place];
+  std::vector<uint32_t> heap_;
+};
+
 struct Node {
   std::string_view key;
   uint16_t slot = 0;
@@ -352,7 +384,7 @@ struct Node {
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference
   uint32_t target = 0;
   std::string value;
-  std::vector<uint32_t> children;
+  Children children;
   // the elements it requires (looked up by prune once: its path is fixed)
   const std::vector<std::string> *need = nullptr;
   bool need_known = false;
@@ -1160,7 +1192,7 @@ public:
   }
 
   void write_members(std::string &out, const Resource &r, const Node &node, bool first) const {
-    const std::vector<uint32_t> &children = node.children;
+    const Children &children = node.children;
     for (size_t i = 0; i < children.size(); ++i) {
       const Node &c = r.nodes[children[i]];
       bool earlier = false;

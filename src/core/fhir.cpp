@@ -708,15 +708,15 @@ private:
       for (std::string_view f : rule.fields) {
         if (f.empty())
           continue;
-        std::vector<std::string_view> p = split(f, '.');
-        uint32_t field = 0, c = 0, s = 0;
-        (void)number(p[0], field);
-        if (p.size() > 1)
-          (void)number(p[1], c);
-        if (p.size() > 2)
-          (void)number(p[2], s);
-        Value v{nth_piece(field_text(seg, field), enc_.repetition, 0), 0};
-        std::string_view text = decoded(piece(piece(v, c), s).text);
+        uint32_t at[3] = {0, 0, 0}; // field, component, sub-component
+        for (size_t i = 0; char ch : f) {
+          if (ch == '.')
+            ++i;
+          else
+            at[i] = at[i] * 10 + static_cast<uint32_t>(ch - '0');
+        }
+        Value v{nth_piece(field_text(seg, at[0]), enc_.repetition, 0), 0};
+        std::string_view text = decoded(piece(piece(v, at[1]), at[2]).text);
         any = any || !text.empty();
         k.append("|").append(text);
       }
@@ -761,9 +761,11 @@ private:
       if (nodes[at].kind != 'o')
         return UINT32_MAX;
       uint32_t next = UINT32_MAX;
+      const std::string_view name = item.step->name;
       for (uint32_t c : nodes[at].children)
-        if (nodes[c].key == item.step->name && nodes[c].slot == item.step->slot &&
-            nodes[c].rep == item.rep) {
+        if (nodes[c].slot == item.step->slot && nodes[c].rep == item.rep &&
+            nodes[c].key.size() == name.size() &&
+            (nodes[c].key.data() == name.data() || nodes[c].key == name)) {
           next = c;
           break;
         }
@@ -797,7 +799,7 @@ private:
     if (n.kind != 'o' || !n.children.empty())
       return;
     n.kind = kind;
-    n.value = std::string(text);
+    n.value.assign(text);
     n.target = target;
   }
 

@@ -52,6 +52,17 @@ bool number(std::string_view s, uint32_t &out) {
   return ec == std::errc() && p == s.data() + s.size();
 }
 
+// Equality of short texts (segment names, codes) without a call to memcmp:
+// conditions compare thousands of them a message.
+inline bool same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i])
+      return false;
+  return true;
+}
+
 std::string lower(std::string_view s) {
   std::string out(s);
   for (char &c : out)
@@ -524,13 +535,13 @@ private:
       v = value;
     } else {
       SegmentView other = seg;
-      if (t.segment != seg.name) {
+      if (!same(t.segment, seg.name)) {
         uint32_t at = last(t.segment);
         if (at == UINT32_MAX)
           return {};
         other = message_.segment_at(at);
       }
-      if (t.segment == seg.name && t.field == field)
+      if (t.field == field && same(t.segment, seg.name))
         v = {rep, 0};
       else
         v = {nth_piece(field_text(other, t.field), enc_.repetition, 0), 0};
@@ -554,7 +565,7 @@ private:
         r = t.op == '&' ? a && b : a || b;
       } else if (t.op == 'C') {
         std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
-        if (!t.segment.empty() && t.segment != seg.name) {
+        if (!t.segment.empty() && !same(t.segment, seg.name)) {
           uint32_t at = last(t.segment);
           all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
         }
@@ -566,7 +577,8 @@ private:
         case 'N': r = text.empty(); break;
         case 'E':
         case 'X':
-          r = std::find(t.values.begin(), t.values.end(), text) != t.values.end();
+          r = std::any_of(t.values.begin(), t.values.end(),
+                          [&](const std::string &v) { return same(v, text); });
           if (t.op == 'X')
             r = !r;
           break;
@@ -595,7 +607,7 @@ private:
 
   void seen(std::string_view name, uint32_t index) {
     for (auto &[n, i] : last_)
-      if (n == name) {
+      if (same(n, name)) {
         i = index;
         return;
       }
@@ -603,7 +615,7 @@ private:
   }
   uint32_t last(std::string_view name) const {
     for (auto &[n, i] : last_)
-      if (n == name)
+      if (same(n, name))
         return i;
     return UINT32_MAX;
   }

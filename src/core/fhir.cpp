@@ -525,29 +525,47 @@ private:
     return seg.field_at(field - 1).text;
   }
 
-  // The text an address reads: in the current value (an address without a
-  // segment), in the current repetition of the row's own field, or in the
-  // first repetition of a field of this or the last segment of that name.
-  Value address(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
-                Value value) const {
-    Value v;
+  // The text an address reads, decoded: in the current value (an address
+  // without a segment), in the current repetition of the row's own field,
+  // or in the first repetition of a field of this or the last segment of
+  // that name. Remembered by where it was cut from: the rows of a segment
+  // test the same few components again and again (OBX-2 in each OBX row).
+  std::string_view address(const Test &t, const SegmentView &seg, uint32_t field,
+                           std::string_view rep, Value value) {
+    std::string_view from;
+    int level = 3; // 3: a whole field, its first repetition taken
     if (t.segment.empty()) {
-      v = value;
+      from = value.text;
+      level = value.level;
     } else {
       SegmentView other = seg;
-      if (!same(t.segment, seg.name)) {
+      const bool here = same(t.segment, seg.name);
+      if (!here) {
         uint32_t at = last(t.segment);
         if (at == UINT32_MAX)
           return {};
         other = message_.segment_at(at);
       }
-      if (t.field == field && same(t.segment, seg.name))
-        v = {rep, 0};
+      if (here && t.field == field)
+        from = rep, level = 0;
       else
-        v = {nth_piece(field_text(other, t.field), enc_.repetition, 0), 0};
+        from = field_text(other, t.field);
     }
-    v = piece(v, t.component);
-    return piece(v, t.sub_component);
+    const uint64_t h = (reinterpret_cast<uintptr_t>(from.data()) ^ from.size() * 31 ^
+                        uint64_t{t.component} << 8 ^ uint64_t{t.sub_component} << 16 ^
+                        static_cast<uint64_t>(level) << 24) * 0x9E3779B97F4A7C15ULL;
+    Read &m = reads_[h >> 58];
+    if (m.from.data() == from.data() && m.from.size() == from.size() && m.level == level &&
+        m.component == t.component && m.sub_component == t.sub_component && m.set)
+      return m.text;
+    Value v = level == 3 ? Value{nth_piece(from, enc_.repetition, 0), 0} : Value{from, level};
+    v = piece(piece(v, t.component), t.sub_component);
+    const std::string_view text = decoded(v.text);
+    // a text decoded into the scratch buffer is not kept (the buffer is reused)
+    if (text.empty() || (text.data() >= v.text.data() &&
+                         text.data() + text.size() <= v.text.data() + v.text.size()))
+      m = {from, text, level, t.component, t.sub_component, true};
+    return text;
   }
 
   bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
@@ -571,7 +589,7 @@ private:
         }
         r = compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
       } else {
-        std::string_view text = decoded(address(t, seg, field, rep, value).text);
+        std::string_view text = address(t, seg, field, rep, value);
         switch (t.op) {
         case 'V': r = !text.empty(); break;
         case 'N': r = text.empty(); break;
@@ -1275,6 +1293,13 @@ private:
     std::bitset<256> mapped, valued;
   };
   std::vector<Fields> valued_;
+  struct Read {
+    std::string_view from, text;
+    int level = 0;
+    uint32_t component = 0, sub_component = 0;
+    bool set = false;
+  };
+  Read reads_[64]; // what address() read, by a hash of where from
   std::vector<PathItem> path_; // the path being written
   std::deque<Step> own_steps_; // steps of defaults: nodes keep views of their names
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read

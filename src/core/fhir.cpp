@@ -14,6 +14,8 @@
 
 namespace vellomar::fhir {
 
+using namespace std::string_view_literals;
+
 // ---- reading the data file -------------------------------------------------
 
 namespace {
@@ -399,6 +401,7 @@ struct Node {
   // the elements it requires (looked up by prune once: its path is fixed)
   const std::vector<std::string> *need = nullptr;
   bool need_known = false;
+  mutable signed char written = -1; // see Engine::written
 };
 
 struct Resource {
@@ -748,22 +751,22 @@ private:
         Value v{nth_piece(field_text(seg, at[0]), enc_.repetition, 0), 0};
         std::string_view text = decoded(piece(piece(v, at[1]), at[2]).text);
         any = any || !text.empty();
-        k.append("|").append(text);
+        k.append("|"sv).append(text);
       }
       if (rule.order) {
         std::string_view order = order_key();
         any = any || !order.empty();
-        k.append("|o=").append(order);
+        k.append("|o="sv).append(order);
       }
       if (!any && !rule.fields[0].empty())
         break;
       if (rule.patient)
-        k.append("|p=").append(patient_key_);
+        k.append("|p="sv).append(patient_key_);
       if (any || (rule.fields[0].empty() && rule.order))
         return k;
     }
     std::string k(type);
-    k.append("|m=").append(message_id_).append("|").append(std::to_string(resources.size()));
+    k.append("|m="sv).append(message_id_).append("|"sv).append(std::to_string(resources.size()));
     return k;
   }
 
@@ -1027,7 +1030,7 @@ private:
         v.push_back('-');
       v.append(whole.empty() ? "0" : whole);
       if (!fraction.empty())
-        v.append(".").append(fraction);
+        v.append("."sv).append(fraction);
       if (kind == 'i' && (whole.size() > 10 || std::stoll(v) > INT32_MAX || std::stoll(v) < INT32_MIN))
         return;
       leaf(r, path, 'n', v);
@@ -1070,7 +1073,7 @@ private:
       return UINT32_MAX;
     const Map &map = maps_.maps[static_cast<size_t>(map_index)];
     std::string identity = map.type;
-    identity.append("|").append(decoded(value.text));
+    identity.append("|"sv).append(decoded(value.text));
     for (auto &[id, index] : identities_)
       if (id == identity)
         return index;
@@ -1150,6 +1153,15 @@ public:
     return false;
   }
 
+  // live() once the bundle is final (while it is written), kept in the node:
+  // each element is asked once, not once per element above it.
+  bool written(const Resource &r, uint32_t n) const {
+    const Node &node = r.nodes[n];
+    if (node.written < 0)
+      node.written = live(r, n) ? 1 : 0;
+    return node.written == 1;
+  }
+
   // Whether element `n` of `r` holds `element` (or, for a choice, one of its
   // forms: "value" is held by "valueQuantity").
   bool has(const Resource &r, uint32_t n, std::string_view element) const {
@@ -1173,7 +1185,7 @@ public:
       if (r.nodes[c].kind != 'o')
         continue;
       const size_t size = path.size();
-      path.append(".").append(r.nodes[c].key);
+      path.append("."sv).append(r.nodes[c].key);
       changed |= prune(r, c, path);
       path.resize(size);
     }
@@ -1215,7 +1227,7 @@ public:
     out.push_back('{');
     bool first = true;
     if (n == 0) {
-      out.append("\"resourceType\":\"").append(r.type).append("\",\"id\":\"").append(r.id);
+      out.append("\"resourceType\":\""sv).append(r.type).append("\",\"id\":\""sv).append(r.id);
       out.push_back('"');
       first = false;
     }
@@ -1229,13 +1241,13 @@ public:
       const Node &c = r.nodes[children[i]];
       bool earlier = false;
       for (size_t j = 0; j < i && !earlier; ++j)
-        earlier = r.nodes[children[j]].key == c.key;
+        earlier = same(r.nodes[children[j]].key, c.key);
       if (earlier)
         continue;
       if (c.slot == 0) {
-        if (!live(r, children[i]))
+        if (!written(r, children[i]))
           continue;
-        out.append(first ? "\"" : ",\"").append(c.key).append("\":");
+        out.append(first ? "\"" : ",\"").append(c.key).append("\":"sv);
         first = false;
         write_node(out, r, children[i]);
         continue;
@@ -1250,14 +1262,14 @@ public:
         for (size_t j = i; j < children.size(); ++j) {
           const Node &e = r.nodes[children[j]];
           const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-          if (e.key == c.key && rank > done && rank < best && live(r, children[j]))
+          if (rank > done && rank < best && same(e.key, c.key) && written(r, children[j]))
             best = rank, pick = j;
         }
         if (best == UINT64_MAX)
           break;
         out.append(open ? "," : first ? "\"" : ",\"");
         if (!open)
-          out.append(c.key).append("\":[");
+          out.append(c.key).append("\":["sv);
         open = true;
         first = false;
         write_node(out, r, children[pick]);
@@ -1271,9 +1283,9 @@ public:
   void reference(std::string &out, const Resource &target) const {
     out.push_back('"');
     if (options_.relative_references)
-      out.append(target.type).append("/");
+      out.append(target.type).append("/"sv);
     else
-      out.append("urn:uuid:");
+      out.append("urn:uuid:"sv);
     out.append(target.id).push_back('"');
   }
 
@@ -1408,18 +1420,18 @@ void append_request(std::string &out, const Resource &r, const Engine &e) {
     if (!v.empty() && rank < best)
       best = rank, system = s, value = v;
   }
-  out.append(",\"request\":{\"method\":\"PUT\",\"url\":\"").append(r.type);
+  out.append(",\"request\":{\"method\":\"PUT\",\"url\":\""sv).append(r.type);
   if (value.empty()) {
-    out.append("/").append(r.id);
+    out.append("/"sv).append(r.id);
   } else {
-    out.append("?identifier=");
+    out.append("?identifier="sv);
     if (!system.empty()) {
       append_query_value(out, system);
-      out.append("%7C");
+      out.append("%7C"sv);
     }
     append_query_value(out, value);
   }
-  out.append("\"}");
+  out.append("\"}"sv);
 }
 
 std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
@@ -1462,29 +1474,29 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     return out;
   std::string &b = out.bundle;
   b.reserve(out.resources.size() + 160 * order.size() + 200);
-  b.append("{\"resourceType\":\"Bundle\",\"id\":\"");
+  b.append("{\"resourceType\":\"Bundle\",\"id\":\""sv);
   b.append(uuid5(control_id.empty() ? "Bundle|r=" + message.raw : "Bundle|m=" + control_id));
-  b.append("\",\"type\":\"");
+  b.append("\",\"type\":\""sv);
   b.append(options.type == BundleType::message       ? "message"
            : options.type == BundleType::transaction ? "transaction"
                                                       : "collection");
   b.push_back('"');
   std::string time;
   if (timestamp_value(header_value(message, 7, scratch), 'I', time))
-    b.append(",\"timestamp\":\"").append(time).push_back('"');
-  b.append(",\"entry\":[");
+    b.append(",\"timestamp\":\""sv).append(time).push_back('"');
+  b.append(",\"entry\":["sv);
   for (size_t j = 0; j < order.size(); ++j) {
     const Resource &r = e.resources[order[j]];
     const ResourceText &t = out.entries[j];
     if (j)
       b.push_back(',');
-    b.append("{\"fullUrl\":\"urn:uuid:").append(r.id).append("\",\"resource\":");
+    b.append("{\"fullUrl\":\"urn:uuid:"sv).append(r.id).append("\",\"resource\":"sv);
     b.append(out.resources, t.offset, t.size);
     if (options.type == BundleType::transaction)
       append_request(b, r, e);
     b.push_back('}');
   }
-  b.append("]}");
+  b.append("]}"sv);
   return out;
 }
 

@@ -671,11 +671,15 @@ private:
     return UINT32_MAX;
   }
 
-  uint32_t latest_of_type(std::string_view type) const {
-    for (size_t i = resources.size(); i-- > 0;)
-      if (resources[i].type == type)
-        return static_cast<uint32_t>(i);
-    return UINT32_MAX;
+  // Adds a resource, noting the latest Patient and Encounter.
+  uint32_t add(Resource &&r) {
+    const auto at = static_cast<uint32_t>(resources.size());
+    if (r.type == "Patient"sv)
+      latest_patient_ = at;
+    else if (r.type == "Encounter"sv)
+      latest_encounter_ = at;
+    resources.push_back(std::move(r));
+    return at;
   }
 
   // The message's Patient and Encounter (those made last before `r`) where
@@ -715,10 +719,9 @@ private:
     r.segment_name = seg.name;
     r.segment = index;
     r.key = key(row.type, seg);
-    r.patient = latest_of_type("Patient");
-    r.encounter = latest_of_type("Encounter");
-    resources.push_back(std::move(r));
-    const uint32_t made = static_cast<uint32_t>(resources.size() - 1);
+    r.patient = latest_patient_;
+    r.encounter = latest_encounter_;
+    const uint32_t made = add(std::move(r));
     bool found = false;
     for (auto &[l, i] : latest_)
       if (l == row.label) {
@@ -1082,8 +1085,7 @@ private:
     made.segment_name = seg.name;
     made.segment = segment_;
     made.key = identity;
-    resources.push_back(std::move(made));
-    const uint32_t r = static_cast<uint32_t>(resources.size() - 1);
+    const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
     path.reserve(16);
     apply_value_map(r, path, map, value, seg);
@@ -1315,6 +1317,7 @@ private:
   std::vector<PathItem> path_; // the path being written
   std::deque<Step> own_steps_; // steps of defaults: nodes keep views of their names
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
+  uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;
   int depth_ = 0;
 
   friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,

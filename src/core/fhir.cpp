@@ -1467,6 +1467,8 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
+  // resources' JSON runs to about eight times the message's text
+  out.resources.reserve(message.raw.size() * 8 + 1024);
   for (uint32_t i : order) {
     const Resource &r = e.resources[i];
     const size_t offset = out.resources.size();

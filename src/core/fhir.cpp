@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <unordered_set>
 
 #include "json_writer.hpp"
 #include "structure.hpp"
@@ -12,6 +13,8 @@
 #include "text.hpp"
 
 namespace vellomar::fhir {
+
+using namespace std::string_view_literals;
 
 // ---- reading the data file -------------------------------------------------
 
@@ -49,6 +52,17 @@ std::vector<std::string_view> split(std::string_view s, char d) {
 bool number(std::string_view s, uint32_t &out) {
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   return ec == std::errc() && p == s.data() + s.size();
+}
+
+// Equality of short texts (segment names, codes) without a call to memcmp:
+// conditions compare thousands of them a message.
+inline bool same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i])
+      return false;
+  return true;
 }
 
 std::string lower(std::string_view s) {
@@ -344,6 +358,38 @@ struct Value {
   int level = 0;
 };
 
+// The children of a node: most have a few, held in place; more go to the
+// heap (a tree of a bundle has thousands of nodes, and one allocation each
+// was a fifth of the converter's time).
+class Children {
+public:
+  const uint32_t *begin() const { return size_ <= in_place ? inline_ : heap_.data(); }
+  const uint32_t *end() const { return begin() + size_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint32_t operator[](size_t i) const { return begin()[i]; }
+  void push_back(uint32_t c) {
+    if (size_ < in_place) {
+      inline_[size_++] = c;
+      return;
+    }
+    if (size_ == in_place)
+      heap_.assign(inline_, inline_ + in_place);
+    heap_.push_back(c);
+    ++size_;
+  }
+  void clear() {
+    size_ = 0;
+    heap_.clear();
+  }
+
+private:
+  static constexpr uint32_t in_place = 5;
+  uint32_t size_ = 0;
+  uint32_t inline_[in_place];
+  std::vector<uint32_t> heap_;
+};
+
 struct Node {
   std::string_view key;
   uint16_t slot = 0;
@@ -351,7 +397,11 @@ struct Node {
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference
   uint32_t target = 0;
   std::string value;
-  std::vector<uint32_t> children;
+  Children children;
+  // the elements it requires (looked up by prune once: its path is fixed)
+  const std::vector<std::string> *need = nullptr;
+  bool need_known = false;
+  mutable signed char written = -1; // see Engine::written
 };
 
 struct Resource {
@@ -478,29 +528,47 @@ private:
     return seg.field_at(field - 1).text;
   }
 
-  // The text an address reads: in the current value (an address without a
-  // segment), in the current repetition of the row's own field, or in the
-  // first repetition of a field of this or the last segment of that name.
-  Value address(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
-                Value value) const {
-    Value v;
+  // The text an address reads, decoded: in the current value (an address
+  // without a segment), in the current repetition of the row's own field,
+  // or in the first repetition of a field of this or the last segment of
+  // that name. Remembered by where it was cut from: the rows of a segment
+  // test the same few components again and again (OBX-2 in each OBX row).
+  std::string_view address(const Test &t, const SegmentView &seg, uint32_t field,
+                           std::string_view rep, Value value) {
+    std::string_view from;
+    int level = 3; // 3: a whole field, its first repetition taken
     if (t.segment.empty()) {
-      v = value;
+      from = value.text;
+      level = value.level;
     } else {
       SegmentView other = seg;
-      if (t.segment != seg.name) {
+      const bool here = same(t.segment, seg.name);
+      if (!here) {
         uint32_t at = last(t.segment);
         if (at == UINT32_MAX)
           return {};
         other = message_.segment_at(at);
       }
-      if (t.segment == seg.name && t.field == field)
-        v = {rep, 0};
+      if (here && t.field == field)
+        from = rep, level = 0;
       else
-        v = {nth_piece(field_text(other, t.field), enc_.repetition, 0), 0};
+        from = field_text(other, t.field);
     }
-    v = piece(v, t.component);
-    return piece(v, t.sub_component);
+    const uint64_t h = (reinterpret_cast<uintptr_t>(from.data()) ^ from.size() * 31 ^
+                        uint64_t{t.component} << 8 ^ uint64_t{t.sub_component} << 16 ^
+                        static_cast<uint64_t>(level) << 24) * 0x9E3779B97F4A7C15ULL;
+    Read &m = reads_[h >> 58];
+    if (m.from.data() == from.data() && m.from.size() == from.size() && m.level == level &&
+        m.component == t.component && m.sub_component == t.sub_component && m.set)
+      return m.text;
+    Value v = level == 3 ? Value{nth_piece(from, enc_.repetition, 0), 0} : Value{from, level};
+    v = piece(piece(v, t.component), t.sub_component);
+    const std::string_view text = decoded(v.text);
+    // a text decoded into the scratch buffer is not kept (the buffer is reused)
+    if (text.empty() || (text.data() >= v.text.data() &&
+                         text.data() + text.size() <= v.text.data() + v.text.size()))
+      m = {from, text, level, t.component, t.sub_component, true};
+    return text;
   }
 
   bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
@@ -518,19 +586,20 @@ private:
         r = t.op == '&' ? a && b : a || b;
       } else if (t.op == 'C') {
         std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
-        if (!t.segment.empty() && t.segment != seg.name) {
+        if (!t.segment.empty() && !same(t.segment, seg.name)) {
           uint32_t at = last(t.segment);
           all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
         }
         r = compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
       } else {
-        std::string_view text = decoded(address(t, seg, field, rep, value).text);
+        std::string_view text = address(t, seg, field, rep, value);
         switch (t.op) {
         case 'V': r = !text.empty(); break;
         case 'N': r = text.empty(); break;
         case 'E':
         case 'X':
-          r = std::find(t.values.begin(), t.values.end(), text) != t.values.end();
+          r = std::any_of(t.values.begin(), t.values.end(),
+                          [&](const std::string &v) { return same(v, text); });
           if (t.op == 'X')
             r = !r;
           break;
@@ -559,7 +628,7 @@ private:
 
   void seen(std::string_view name, uint32_t index) {
     for (auto &[n, i] : last_)
-      if (n == name) {
+      if (same(n, name)) {
         i = index;
         return;
       }
@@ -567,7 +636,7 @@ private:
   }
   uint32_t last(std::string_view name) const {
     for (auto &[n, i] : last_)
-      if (n == name)
+      if (same(n, name))
         return i;
     return UINT32_MAX;
   }
@@ -602,11 +671,15 @@ private:
     return UINT32_MAX;
   }
 
-  uint32_t latest_of_type(std::string_view type) const {
-    for (size_t i = resources.size(); i-- > 0;)
-      if (resources[i].type == type)
-        return static_cast<uint32_t>(i);
-    return UINT32_MAX;
+  // Adds a resource, noting the latest Patient and Encounter.
+  uint32_t add(Resource &&r) {
+    const auto at = static_cast<uint32_t>(resources.size());
+    if (r.type == "Patient"sv)
+      latest_patient_ = at;
+    else if (r.type == "Encounter"sv)
+      latest_encounter_ = at;
+    resources.push_back(std::move(r));
+    return at;
   }
 
   // The message's Patient and Encounter (those made last before `r`) where
@@ -646,10 +719,9 @@ private:
     r.segment_name = seg.name;
     r.segment = index;
     r.key = key(row.type, seg);
-    r.patient = latest_of_type("Patient");
-    r.encounter = latest_of_type("Encounter");
-    resources.push_back(std::move(r));
-    const uint32_t made = static_cast<uint32_t>(resources.size() - 1);
+    r.patient = latest_patient_;
+    r.encounter = latest_encounter_;
+    const uint32_t made = add(std::move(r));
     bool found = false;
     for (auto &[l, i] : latest_)
       if (l == row.label) {
@@ -672,32 +744,32 @@ private:
       for (std::string_view f : rule.fields) {
         if (f.empty())
           continue;
-        std::vector<std::string_view> p = split(f, '.');
-        uint32_t field = 0, c = 0, s = 0;
-        (void)number(p[0], field);
-        if (p.size() > 1)
-          (void)number(p[1], c);
-        if (p.size() > 2)
-          (void)number(p[2], s);
-        Value v{nth_piece(field_text(seg, field), enc_.repetition, 0), 0};
-        std::string_view text = decoded(piece(piece(v, c), s).text);
+        uint32_t at[3] = {0, 0, 0}; // field, component, sub-component
+        for (size_t i = 0; char ch : f) {
+          if (ch == '.')
+            ++i;
+          else
+            at[i] = at[i] * 10 + static_cast<uint32_t>(ch - '0');
+        }
+        Value v{nth_piece(field_text(seg, at[0]), enc_.repetition, 0), 0};
+        std::string_view text = decoded(piece(piece(v, at[1]), at[2]).text);
         any = any || !text.empty();
-        k.append("|").append(text);
+        k.append("|"sv).append(text);
       }
       if (rule.order) {
         std::string_view order = order_key();
         any = any || !order.empty();
-        k.append("|o=").append(order);
+        k.append("|o="sv).append(order);
       }
       if (!any && !rule.fields[0].empty())
         break;
       if (rule.patient)
-        k.append("|p=").append(patient_key_);
+        k.append("|p="sv).append(patient_key_);
       if (any || (rule.fields[0].empty() && rule.order))
         return k;
     }
     std::string k(type);
-    k.append("|m=").append(message_id_).append("|").append(std::to_string(resources.size()));
+    k.append("|m="sv).append(message_id_).append("|"sv).append(std::to_string(resources.size()));
     return k;
   }
 
@@ -725,9 +797,11 @@ private:
       if (nodes[at].kind != 'o')
         return UINT32_MAX;
       uint32_t next = UINT32_MAX;
+      const std::string_view name = item.step->name;
       for (uint32_t c : nodes[at].children)
-        if (nodes[c].key == item.step->name && nodes[c].slot == item.step->slot &&
-            nodes[c].rep == item.rep) {
+        if (nodes[c].slot == item.step->slot && nodes[c].rep == item.rep &&
+            nodes[c].key.size() == name.size() &&
+            (nodes[c].key.data() == name.data() || nodes[c].key == name)) {
           next = c;
           break;
         }
@@ -761,7 +835,7 @@ private:
     if (n.kind != 'o' || !n.children.empty())
       return;
     n.kind = kind;
-    n.value = std::string(text);
+    n.value.assign(text);
     n.target = target;
   }
 
@@ -804,8 +878,24 @@ private:
       --depth_;
       return;
     }
+    // the value's pieces, cut once for all the rows (a row reads piece
+    // `field`, 1-based; rows beyond the first 32 cut again)
+    std::string_view pieces[32];
+    uint32_t count = 0;
+    if (value.level < 2)
+      cut(value.text, value.level == 0 ? enc_.component : enc_.sub_component,
+          [&](std::string_view p) {
+            pieces[count++] = p;
+            return count < 32;
+          });
     for (const Row &row : map.rows) {
-      Value v = row.field == 0 ? value : piece(value, row.field);
+      Value v;
+      if (row.field == 0)
+        v = value;
+      else if (value.level < 2 && row.field <= 32)
+        v = {row.field <= count ? pieces[row.field - 1] : std::string_view(), value.level + 1};
+      else
+        v = piece(value, row.field);
       if ((row.field != 0 && v.text.empty()) || !holds(row.condition, seg, 0, {}, value))
         continue;
       emit(r, base, row, v, 0, seg);
@@ -943,7 +1033,7 @@ private:
         v.push_back('-');
       v.append(whole.empty() ? "0" : whole);
       if (!fraction.empty())
-        v.append(".").append(fraction);
+        v.append("."sv).append(fraction);
       if (kind == 'i' && (whole.size() > 10 || std::stoll(v) > INT32_MAX || std::stoll(v) < INT32_MIN))
         return;
       leaf(r, path, 'n', v);
@@ -986,7 +1076,7 @@ private:
       return UINT32_MAX;
     const Map &map = maps_.maps[static_cast<size_t>(map_index)];
     std::string identity = map.type;
-    identity.append("|").append(decoded(value.text));
+    identity.append("|"sv).append(decoded(value.text));
     for (auto &[id, index] : identities_)
       if (id == identity)
         return index;
@@ -995,8 +1085,7 @@ private:
     made.segment_name = seg.name;
     made.segment = segment_;
     made.key = identity;
-    resources.push_back(std::move(made));
-    const uint32_t r = static_cast<uint32_t>(resources.size() - 1);
+    const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
     path.reserve(16);
     apply_value_map(r, path, map, value, seg);
@@ -1066,6 +1155,15 @@ public:
     return false;
   }
 
+  // live() once the bundle is final (while it is written), kept in the node:
+  // each element is asked once, not once per element above it.
+  bool written(const Resource &r, uint32_t n) const {
+    const Node &node = r.nodes[n];
+    if (node.written < 0)
+      node.written = live(r, n) ? 1 : 0;
+    return node.written == 1;
+  }
+
   // Whether element `n` of `r` holds `element` (or, for a choice, one of its
   // forms: "value" is held by "valueQuantity").
   bool has(const Resource &r, uint32_t n, std::string_view element) const {
@@ -1089,21 +1187,24 @@ public:
       if (r.nodes[c].kind != 'o')
         continue;
       const size_t size = path.size();
-      path.append(".").append(r.nodes[c].key);
+      path.append("."sv).append(r.nodes[c].key);
       changed |= prune(r, c, path);
       path.resize(size);
     }
     if (n == 0)
       return changed;
-    const std::vector<std::string> *need = nullptr;
-    for (const auto &[name, elements] : maps_.required_by_name)
-      if (name == r.nodes[n].key)
-        need = &elements;
-    if (!need) {
-      auto it = maps_.required.find(path);
-      need = it == maps_.required.end() ? nullptr : &it->second;
+    Node &node = r.nodes[n];
+    if (!node.need_known) {
+      for (const auto &[name, elements] : maps_.required_by_name)
+        if (name == node.key)
+          node.need = &elements;
+      if (!node.need) {
+        auto it = maps_.required.find(path);
+        node.need = it == maps_.required.end() ? nullptr : &it->second;
+      }
+      node.need_known = true;
     }
-    if (need)
+    if (const std::vector<std::string> *need = node.need)
       for (const std::string &element : *need)
         if (!has(r, n, element)) {
           r.nodes[n].kind = 'x';
@@ -1128,7 +1229,7 @@ public:
     out.push_back('{');
     bool first = true;
     if (n == 0) {
-      out.append("\"resourceType\":\"").append(r.type).append("\",\"id\":\"").append(r.id);
+      out.append("\"resourceType\":\""sv).append(r.type).append("\",\"id\":\""sv).append(r.id);
       out.push_back('"');
       first = false;
     }
@@ -1137,18 +1238,18 @@ public:
   }
 
   void write_members(std::string &out, const Resource &r, const Node &node, bool first) const {
-    const std::vector<uint32_t> &children = node.children;
+    const Children &children = node.children;
     for (size_t i = 0; i < children.size(); ++i) {
       const Node &c = r.nodes[children[i]];
       bool earlier = false;
       for (size_t j = 0; j < i && !earlier; ++j)
-        earlier = r.nodes[children[j]].key == c.key;
+        earlier = same(r.nodes[children[j]].key, c.key);
       if (earlier)
         continue;
       if (c.slot == 0) {
-        if (!live(r, children[i]))
+        if (!written(r, children[i]))
           continue;
-        out.append(first ? "\"" : ",\"").append(c.key).append("\":");
+        out.append(first ? "\"" : ",\"").append(c.key).append("\":"sv);
         first = false;
         write_node(out, r, children[i]);
         continue;
@@ -1163,14 +1264,14 @@ public:
         for (size_t j = i; j < children.size(); ++j) {
           const Node &e = r.nodes[children[j]];
           const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-          if (e.key == c.key && rank > done && rank < best && live(r, children[j]))
+          if (rank > done && rank < best && same(e.key, c.key) && written(r, children[j]))
             best = rank, pick = j;
         }
         if (best == UINT64_MAX)
           break;
         out.append(open ? "," : first ? "\"" : ",\"");
         if (!open)
-          out.append(c.key).append("\":[");
+          out.append(c.key).append("\":["sv);
         open = true;
         first = false;
         write_node(out, r, children[pick]);
@@ -1184,9 +1285,9 @@ public:
   void reference(std::string &out, const Resource &target) const {
     out.push_back('"');
     if (options_.relative_references)
-      out.append(target.type).append("/");
+      out.append(target.type).append("/"sv);
     else
-      out.append("urn:uuid:");
+      out.append("urn:uuid:"sv);
     out.append(target.id).push_back('"');
   }
 
@@ -1206,9 +1307,17 @@ private:
     std::bitset<256> mapped, valued;
   };
   std::vector<Fields> valued_;
+  struct Read {
+    std::string_view from, text;
+    int level = 0;
+    uint32_t component = 0, sub_component = 0;
+    bool set = false;
+  };
+  Read reads_[64]; // what address() read, by a hash of where from
   std::vector<PathItem> path_; // the path being written
   std::deque<Step> own_steps_; // steps of defaults: nodes keep views of their names
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
+  uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;
   int depth_ = 0;
 
   friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,
@@ -1219,13 +1328,20 @@ private:
 void Engine::finish(bool) {
   for (uint32_t i = 0; i < resources.size(); ++i)
     context_links(i);
-  std::vector<std::string> keys;
+  // each resource's key made unique by a counter; the ids themselves are
+  // made below, for the resources that stay
+  std::unordered_set<std::string> keys;
+  keys.reserve(resources.size() * 2);
   for (Resource &r : resources) {
-    std::string k = r.key;
-    for (int n = 2; std::find(keys.begin(), keys.end(), k) != keys.end(); ++n)
+    if (keys.insert(r.key).second)
+      continue;
+    std::string k;
+    for (int n = 2;; ++n) {
       k = r.key + "|" + std::to_string(n);
-    keys.push_back(k);
-    r.id = uuid5(k);
+      if (keys.insert(k).second)
+        break;
+    }
+    r.key = std::move(k);
   }
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
@@ -1258,6 +1374,9 @@ void Engine::finish(bool) {
       }
     }
   }
+  for (Resource &r : resources)
+    if (!r.dropped)
+      r.id = uuid5(r.key);
 }
 
 } // namespace
@@ -1304,18 +1423,18 @@ void append_request(std::string &out, const Resource &r, const Engine &e) {
     if (!v.empty() && rank < best)
       best = rank, system = s, value = v;
   }
-  out.append(",\"request\":{\"method\":\"PUT\",\"url\":\"").append(r.type);
+  out.append(",\"request\":{\"method\":\"PUT\",\"url\":\""sv).append(r.type);
   if (value.empty()) {
-    out.append("/").append(r.id);
+    out.append("/"sv).append(r.id);
   } else {
-    out.append("?identifier=");
+    out.append("?identifier="sv);
     if (!system.empty()) {
       append_query_value(out, system);
-      out.append("%7C");
+      out.append("%7C"sv);
     }
     append_query_value(out, value);
   }
-  out.append("\"}");
+  out.append("\"}"sv);
 }
 
 std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
@@ -1348,6 +1467,8 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
+  // resources' JSON runs to about eight times the message's text
+  out.resources.reserve(message.raw.size() * 8 + 1024);
   for (uint32_t i : order) {
     const Resource &r = e.resources[i];
     const size_t offset = out.resources.size();
@@ -1358,29 +1479,29 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     return out;
   std::string &b = out.bundle;
   b.reserve(out.resources.size() + 160 * order.size() + 200);
-  b.append("{\"resourceType\":\"Bundle\",\"id\":\"");
+  b.append("{\"resourceType\":\"Bundle\",\"id\":\""sv);
   b.append(uuid5(control_id.empty() ? "Bundle|r=" + message.raw : "Bundle|m=" + control_id));
-  b.append("\",\"type\":\"");
+  b.append("\",\"type\":\""sv);
   b.append(options.type == BundleType::message       ? "message"
            : options.type == BundleType::transaction ? "transaction"
                                                       : "collection");
   b.push_back('"');
   std::string time;
   if (timestamp_value(header_value(message, 7, scratch), 'I', time))
-    b.append(",\"timestamp\":\"").append(time).push_back('"');
-  b.append(",\"entry\":[");
+    b.append(",\"timestamp\":\""sv).append(time).push_back('"');
+  b.append(",\"entry\":["sv);
   for (size_t j = 0; j < order.size(); ++j) {
     const Resource &r = e.resources[order[j]];
     const ResourceText &t = out.entries[j];
     if (j)
       b.push_back(',');
-    b.append("{\"fullUrl\":\"urn:uuid:").append(r.id).append("\",\"resource\":");
+    b.append("{\"fullUrl\":\"urn:uuid:"sv).append(r.id).append("\",\"resource\":"sv);
     b.append(out.resources, t.offset, t.size);
     if (options.type == BundleType::transaction)
       append_request(b, r, e);
     b.push_back('}');
   }
-  b.append("]}");
+  b.append("]}"sv);
   return out;
 }
 

@@ -155,42 +155,67 @@ namespace {
 // SHA-1, for name-based UUIDs only (RFC 4122 version 5 needs it; nothing
 // here depends on its strength). Hand-written: the core links no crypto
 // library, and this is the whole of it.
-std::array<uint8_t, 20> sha1(std::string_view data) {
-  uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-  // the message, the 0x80 byte, zeros and the bit length, in whole blocks
-  const size_t blocks = (data.size() + 8) / 64 + 1;
-  std::string m(blocks * 64, '\0');
-  std::memcpy(m.data(), data.data(), data.size());
-  m[data.size()] = static_cast<char>(0x80);
-  const uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
-  for (size_t i = 0; i < 8; ++i)
-    m[m.size() - 1 - i] = static_cast<char>(bits >> (8 * i));
+// One 64-byte block into the state `h`. The loops are unrolled: the
+// rounds' shuffle of five variables then costs no moves (every resource
+// id is one or two blocks).
+void sha1_block(uint32_t h[5], const unsigned char *p) {
   auto rol = [](uint32_t x, int n) { return (x << n) | (x >> (32 - n)); };
-  for (size_t chunk = 0; chunk < m.size(); chunk += 64) {
-    uint32_t w[80];
-    for (int i = 0; i < 16; ++i)
-      w[i] = static_cast<uint32_t>(static_cast<uint8_t>(m[chunk + 4 * i])) << 24 |
-             static_cast<uint32_t>(static_cast<uint8_t>(m[chunk + 4 * i + 1])) << 16 |
-             static_cast<uint32_t>(static_cast<uint8_t>(m[chunk + 4 * i + 2])) << 8 |
-             static_cast<uint32_t>(static_cast<uint8_t>(m[chunk + 4 * i + 3]));
-    for (int i = 16; i < 80; ++i)
-      w[i] = rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-    for (int i = 0; i < 80; ++i) {
-      uint32_t f, k;
-      if (i < 20)
-        f = (b & c) | (~b & d), k = 0x5A827999;
-      else if (i < 40)
-        f = b ^ c ^ d, k = 0x6ED9EBA1;
-      else if (i < 60)
-        f = (b & c) | (b & d) | (c & d), k = 0x8F1BBCDC;
-      else
-        f = b ^ c ^ d, k = 0xCA62C1D6;
-      const uint32_t t = rol(a, 5) + f + e + k + w[i];
-      e = d, d = c, c = rol(b, 30), b = a, a = t;
-    }
-    h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
+  uint32_t w[80];
+  for (int i = 0; i < 16; ++i)
+    w[i] = uint32_t{p[4 * i]} << 24 | uint32_t{p[4 * i + 1]} << 16 |
+           uint32_t{p[4 * i + 2]} << 8 | uint32_t{p[4 * i + 3]};
+#pragma GCC unroll 20
+  for (int i = 16; i < 80; ++i)
+    w[i] = rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+  auto round = [&](uint32_t f, uint32_t k, uint32_t wi) {
+    const uint32_t t = rol(a, 5) + f + e + k + wi;
+    e = d, d = c, c = rol(b, 30), b = a, a = t;
+  };
+#pragma GCC unroll 20
+  for (int i = 0; i < 20; ++i)
+    round((b & c) | (~b & d), 0x5A827999, w[i]);
+#pragma GCC unroll 20
+  for (int i = 20; i < 40; ++i)
+    round(b ^ c ^ d, 0x6ED9EBA1, w[i]);
+#pragma GCC unroll 20
+  for (int i = 40; i < 60; ++i)
+    round((b & c) | (b & d) | (c & d), 0x8F1BBCDC, w[i]);
+#pragma GCC unroll 20
+  for (int i = 60; i < 80; ++i)
+    round(b ^ c ^ d, 0xCA62C1D6, w[i]);
+  h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
+}
+
+// The digest of `head` (shorter than a block: the namespace) followed by
+// `data`, read through a buffer on the stack: nothing is allocated.
+std::array<uint8_t, 20> sha1(std::string_view head, std::string_view data) {
+  uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  unsigned char block[128];
+  const uint64_t size = head.size() + data.size();
+  size_t from = 0; // bytes of `data` taken
+  size_t fill = head.size();
+  std::memcpy(block, head.data(), head.size()); // head is shorter than a block
+  while (fill + (data.size() - from) >= 64) {
+    const size_t take = 64 - fill;
+    std::memcpy(block + fill, data.data() + from, take);
+    from += take;
+    fill = 0;
+    sha1_block(h, block);
   }
+  const size_t rest = data.size() - from;
+  std::memcpy(block + fill, data.data() + from, rest);
+  fill += rest;
+  // the 0x80 byte, zeros and the bit length
+  block[fill++] = 0x80;
+  const size_t end = fill + 8 <= 64 ? 64 : 128;
+  std::memset(block + fill, 0, end - fill);
+  const uint64_t bits = size * 8;
+  for (size_t i = 0; i < 8; ++i)
+    block[end - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
+  sha1_block(h, block);
+  if (end == 128)
+    sha1_block(h, block + 64);
   std::array<uint8_t, 20> out{};
   for (int i = 0; i < 20; ++i)
     out[static_cast<size_t>(i)] = static_cast<uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
@@ -205,21 +230,20 @@ constexpr uint8_t name_space[16] = {0x4f, 0x0d, 0x8c, 0x5e, 0x6a, 0x1b, 0x4c, 0x
 } // namespace
 
 std::string uuid5(std::string_view name) {
-  std::string data(reinterpret_cast<const char *>(name_space), 16);
-  data.append(name);
-  std::array<uint8_t, 20> d = sha1(data);
+  std::array<uint8_t, 20> d =
+      sha1(std::string_view(reinterpret_cast<const char *>(name_space), 16), name);
   d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
   d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
   static constexpr char hex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(36);
+  char out[36];
+  size_t n = 0;
   for (size_t i = 0; i < 16; ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10)
-      out.push_back('-');
-    out.push_back(hex[d[i] >> 4]);
-    out.push_back(hex[d[i] & 0x0F]);
+      out[n++] = '-';
+    out[n++] = hex[d[i] >> 4];
+    out[n++] = hex[d[i] & 0x0F];
   }
-  return out;
+  return std::string(out, 36);
 }
 
 } // namespace vellomar::fhir

@@ -43,7 +43,9 @@ def spark():
                .config("spark.ui.enabled", "false").config("spark.driver.host", "127.0.0.1")
                .config("spark.driver.bindAddress", "127.0.0.1").config("spark.sql.shuffle.partitions", "2")
                # A Python worker on a busy machine may take longer than 15 s to start.
-               .config("spark.python.authenticate.socketTimeout", "120s").getOrCreate())
+               .config("spark.python.authenticate.socketTimeout", "120s")
+               # Short jobs: the JVM's first-tier compiler alone halves the tests' time.
+               .config("spark.driver.extraJavaOptions", "-XX:TieredStopAtLevel=1 -XX:+UseSerialGC").getOrCreate())
     session.sparkContext.setLogLevel("ERROR")
     vellomar.spark.register(session)
     yield session

@@ -405,6 +405,21 @@ def problem(error: MessageError) -> str:
     return text
 
 
+def stopped(error: MessageError | OSError, files: TrackedFiles, stdout: TextIO, stderr: TextIO, label: str) -> int:
+    """The report of a run over files that stopped, and its exit status: a
+    bad message (errors="raise") names its file, any other failure `label`
+    (the input or output it concerns). A failed write of standard output or
+    of an output file is raised again: the base reports those."""
+    if isinstance(error, (WriteError, BrokenPipeError)):
+        raise error
+    files.progress.clear()
+    if isinstance(error, MessageError):
+        report(stdout, stderr, error.file or "-", problem(error))
+    else:
+        report(stdout, stderr, label, error.strerror or str(error))
+    return 1
+
+
 # A command that works message by message turns each into the text it prints.
 Handler = Callable[[str, int, Message], str]
 

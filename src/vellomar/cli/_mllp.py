@@ -12,7 +12,7 @@ from typing import Any
 
 from ..mllp import TIMEOUT
 from ..mllp.tls import client_context, server_context
-from ._base import UsageError, port_type  # noqa: F401 (the MLLP commands take it from here)
+from ._base import UsageError
 
 
 def host_port(text: str) -> tuple[str, int]:

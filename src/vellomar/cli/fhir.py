@@ -13,7 +13,6 @@ from __future__ import annotations
 import argparse
 from typing import Any, TextIO
 
-from .._files import WriteError
 from ..read import MessageError
 from ._base import (
     PROG,
@@ -24,6 +23,7 @@ from ._base import (
     is_terminal,
     problem,
     report,
+    stopped,
 )
 
 
@@ -81,16 +81,8 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
         counts = write_ndjson(files, args.output, mapping=mapping, encoding=args.encoding,
                               errors=args.errors or "skip", on_error=reported)
-    except MessageError as error:
-        files.progress.clear()
-        report(stdout, stderr, error.file or "-", problem(error))
-        return 1
-    except OSError as error:
-        if isinstance(error, (WriteError, BrokenPipeError)):
-            raise  # a failed write ends the run; the base reports it
-        files.progress.clear()
-        report(stdout, stderr, args.output, error.strerror or str(error))
-        return 1
+    except (MessageError, OSError) as error:
+        return stopped(error, files, stdout, stderr, args.output)
     finally:
         files.progress.clear()
     total = sum(counts.values())

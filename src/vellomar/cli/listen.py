@@ -16,11 +16,10 @@ from typing import Any, TextIO
 
 from .._core import Message
 from ..mllp import DEFAULT_PORT, serve
-from ._base import PROG, add_command, encoding_type, header, visible
+from ._base import PROG, add_command, encoding_type, header, port_type, visible
 from ._mllp import (
     add_listener_tls,
     listener_context,
-    port_type,
     run_loop,
     stop_on_signals,
 )

@@ -17,7 +17,6 @@ import json
 from collections.abc import Iterator
 from typing import Any, Literal, TextIO
 
-from .._files import WriteError
 from ..read import MessageError
 from ..table import BATCH_ROWS, Table, table_batches
 from ._base import (
@@ -31,6 +30,7 @@ from ._base import (
     open_output,
     problem,
     report,
+    stopped,
 )
 
 FORMATS = ("csv", "ndjson", "parquet")
@@ -143,16 +143,8 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
         try:
             _write(reported(batches), args.format, output or NamedStdout(stdout))
-        except MessageError as error:
-            files.progress.clear()
-            report(stdout, stderr, error.file or "-", problem(error))
-            return 1
-        except OSError as error:
-            if isinstance(error, (WriteError, BrokenPipeError)):
-                raise  # a failed write ends the run; the base reports it
-            files.progress.clear()
-            report(stdout, stderr, files.label, error.strerror or str(error))
-            return 1
+        except (MessageError, OSError) as error:
+            return stopped(error, files, stdout, stderr, files.label)
         if bad:
             kept = "kept as rows" if errors == "keep" else "left out"
             stdout.flush()

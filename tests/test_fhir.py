@@ -207,6 +207,13 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
                     "subject": {"reference": "urn:uuid:" + entries(bundle, "Patient")[0]["id"]},
                     "encounter": {"reference": "urn:uuid:" + entries(bundle, "Encounter")[0]["id"]}}]
     assert "ZPI" not in conversion.unmapped and "ZPI" in fhir.convert(text).unmapped
+    spark = pytest.importorskip("vellomar.spark")  # its option mapping, in a task without a session
+    source = tmp_path / "a.hl7"
+    source.write_text(text)
+    options = spark._Options.parse({"path": str(source), "fhir": "true",
+                                    "mapping": ",".join(str(p) for p in sorted(tmp_path.glob("*.csv")))})
+    (task,) = spark._partitions([spark._Span(str(source), 0, source.stat().st_size)], 1 << 20)
+    assert pet[0]["id"] in [row[1] for batch in spark._read(options, task) for row in zip(*batch.to_pydict().values())]
     with pytest.raises(ValueError) as e:
         fhir.Mapping.load([tmp_path / "ADT_A01.csv", __file__])
     assert str(e.value) == f"{__file__}: not a V2-to-FHIR table (message, segment, data type or vocabulary)"
@@ -242,14 +249,33 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
         ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
 
 
-def test_dask_and_spark_give_one_row_per_resource(tmp_path):
+@pytest.mark.parametrize("reader", ["dask", "spark"])
+def test_dask_and_spark_give_one_row_per_resource_and_name_a_bad_message_in_its_file(tmp_path, reader):
+    # Ranges of 500 bytes: the bad message (the 7th) lies in a later one.
+    texts = [ADT_A01, ORU_R01] * 3 + ["MSH|x\r", ADT_A01]
     path = tmp_path / "a.hl7"
-    path.write_text(ADT_A01 + ORU_R01)
-    expected = sorted(fhir.resources_of(ADT_A01) + fhir.resources_of(ORU_R01))
-    frame = pytest.importorskip("vellomar.dask").read_fhir(path).compute(scheduler="sync")
-    assert sorted(map(tuple, frame.itertuples(index=False))) == expected
-    spark = pytest.importorskip("vellomar.spark")  # the task itself, without a session
-    options = spark._Options.parse({"path": str(path), "fhir": "true"})
-    (task,) = spark._partitions([spark._Span(str(path), 0, path.stat().st_size)], 1 << 20)
-    rows = [row for batch in spark._read(options, task) for row in zip(*batch.to_pydict().values())]
-    assert sorted(rows) == expected
+    path.write_text("".join(texts))
+    with pytest.raises(vellomar.MessageError) as expected_error, vellomar.read(path) as whole:
+        list(whole)
+    expected = sorted(fhir.resources_of(ADT_A01) * 4 + fhir.resources_of(ORU_R01) * 3)
+
+    def rows(strict):
+        if reader == "dask":
+            frame = pytest.importorskip("vellomar.dask").read_fhir(
+                path, blocksize=500, errors="raise" if strict else "skip")
+            return list(map(tuple, frame.compute(scheduler="sync").itertuples(index=False)))
+        spark = pytest.importorskip("vellomar.spark")  # the tasks themselves, without a session
+        options = spark._Options.parse({"path": str(path), "fhir": "true",
+                                        "mode": "FAILFAST" if strict else "DROPMALFORMED"})
+        tasks = spark._partitions([spark._Span(str(path), 0, path.stat().st_size)], 500)
+        assert len(tasks) > 4
+        return [row for task in tasks for batch in spark._read(options, task)
+                for row in zip(*batch.to_pydict().values())]
+
+    assert sorted(rows(strict=False)) == expected
+    with pytest.raises(vellomar.MessageError) as raised:
+        rows(strict=True)
+    assert (raised.value.ordinal, raised.value.offset, str(raised.value)) == (
+        7, len("".join(texts[:6])), f"{path}: {expected_error.value}")
+
+

@@ -16,14 +16,66 @@ version (as a FHIR server does with the PUTs of a transaction).
 from __future__ import annotations
 
 import os
-from collections.abc import Callable, Iterable
-from typing import IO, Any, Literal
+from collections.abc import Callable, Iterable, Iterator
+from typing import IO, Any, Literal, cast
 
 from . import _ops
 from ._files import AtomicFile
-from .read import MessageError, read
+from .read import MessageError, Reader, read
+from .table import count_range
 
 BATCH_MESSAGES = 512
+
+
+def lines_of(reader: Reader, maps: object, on_error: Callable[[MessageError], None]) -> Iterator[dict[str, bytes]]:
+    """The NDJSON lines by resource type of the messages of `reader`,
+    BATCH_MESSAGES messages a call of the core; a bad message goes to
+    `on_error` (which raises to stop) and is left out."""
+    batch: list[Any] = []
+    while True:
+        try:
+            batch.append(next(reader))
+        except StopIteration:
+            break
+        except MessageError as error:
+            on_error(error)
+            continue
+        if len(batch) >= BATCH_MESSAGES:
+            yield _ops.fhir_ndjson(batch, maps)[0]
+            batch.clear()
+    if batch:
+        yield _ops.fhir_ndjson(batch, maps)[0]
+
+
+class Slice:
+    """Bytes [start, stop) of an open binary file, read as a file."""
+
+    def __init__(self, file: Any, start: int, stop: int) -> None:
+        file.seek(start)
+        self.file, self.left = file, max(stop - start, 0)
+
+    def read(self, size: int = -1) -> bytes:
+        data = self.file.read(self.left if size < 0 else min(size, self.left))
+        self.left -= len(data)
+        return bytes(data)
+
+
+def range_lines(open_file: Callable[[], IO[bytes]], name: str, start: int, stop: int, maps: object,
+                encoding: str | None, on_error: Callable[[MessageError], None]) -> Iterator[dict[str, bytes]]:
+    """`lines_of` the messages that start in bytes [start, stop) of the file
+    `name` (a range cut by the ranges' rule). A bad message reaches
+    `on_error` numbered and placed in the whole file: the messages before
+    the range are counted only then."""
+    before: int | None = 0 if start == 0 else None
+
+    def named(error: MessageError) -> None:
+        nonlocal before
+        if before is None:
+            before = count_range(open_file, 0, start)
+        on_error(MessageError(before + error.ordinal, start + error.offset, error.reason, name))
+
+    with open_file() as file, read(cast(IO[bytes], Slice(file, start, stop)), encoding=encoding) as reader:
+        yield from lines_of(reader, maps, named)
 
 
 def arrow_rows(lines: dict[str, bytes]) -> Any:
@@ -86,41 +138,28 @@ def write_ndjson(
     sources: Iterable[Any] = ([source] if isinstance(source, (str, os.PathLike))
                               or hasattr(source, "read") else source)
 
-    def flush(batch: list[Any]) -> None:
-        lines, _ = _ops.fhir_ndjson(batch, maps)
-        for resource_type, data in lines.items():
-            out = outputs.get(resource_type)
-            if out is None:
-                out = outputs[resource_type] = AtomicFile(
-                    os.path.join(directory, resource_type + ".ndjson"))
-            out.write(data)
-            counts[resource_type] = counts.get(resource_type, 0) + data.count(b"\n")
-        batch.clear()
-
     try:
-        batch: list[Any] = []
         for item in sources:
-            reader = read(item, encoding=encoding)
             name = os.fspath(item) if isinstance(item, (str, os.PathLike)) else getattr(
                 item, "name", None)
-            with reader:
-                while True:
-                    try:
-                        message = next(reader)
-                    except StopIteration:
-                        break
-                    except MessageError as error:
-                        if error.file is None and isinstance(name, str):
-                            error = MessageError(error.ordinal, error.offset, error.reason, name)
-                        if errors == "raise":
-                            raise error from None
-                        if on_error is not None:
-                            on_error(error)
-                        continue
-                    batch.append(message)
-                    if len(batch) >= BATCH_MESSAGES:
-                        flush(batch)
-        flush(batch)
+
+            def bad(error: MessageError, name: Any = name) -> None:
+                if error.file is None and isinstance(name, str):
+                    error = MessageError(error.ordinal, error.offset, error.reason, name)
+                if errors == "raise":
+                    raise error from None
+                if on_error is not None:
+                    on_error(error)
+
+            with read(item, encoding=encoding) as reader:
+                for lines in lines_of(reader, maps, bad):
+                    for resource_type, data in lines.items():
+                        out = outputs.get(resource_type)
+                        if out is None:
+                            out = outputs[resource_type] = AtomicFile(
+                                os.path.join(directory, resource_type + ".ndjson"))
+                        out.write(data)
+                        counts[resource_type] = counts.get(resource_type, 0) + data.count(b"\n")
         for out in outputs.values():
             out.commit()
     finally:

@@ -57,6 +57,28 @@ def _files_of(paths_or_glob: Any) -> tuple[AbstractFileSystem, list[str]]:
         raise FileNotFoundError(f"no file matches {urlpath!r}")
     return fs, paths
 
+def _block_size(blocksize: int | str | None) -> int | None:
+    size = None if blocksize is None else _parse_bytes(blocksize)
+    if size is not None and size < 1:
+        raise ValueError(f"blocksize must be positive, not {blocksize!r}")
+    return size
+
+
+def _blocks(fs: AbstractFileSystem, paths: list[str], size: int | None) -> list[tuple[str, int, int, int]]:
+    """The byte ranges (path, offset, length, size of the file) of about
+    `size` bytes (None: whole files) that the files are cut into."""
+    blocks = []
+    for path in paths:  # a glob comes sorted; a list keeps its order
+        length = fs.size(path)
+        if "file" in (fs.protocol if isinstance(fs.protocol, tuple) else (fs.protocol,)):
+            length = readable_size(path, length)  # a live store: its durable part
+        step = length if size is None else size
+        blocks.extend(
+            (path, offset, step, length) for offset in range(0, max(length, 1), max(step, 1))
+        )
+    return blocks
+
+
 def read_hl7(
     paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
     columns: Mapping[str, str] | Sequence[str],
@@ -88,9 +110,7 @@ def read_hl7(
     whose bad message must be named.
     """
     fs, paths = _files_of(paths_or_glob)
-    size = None if blocksize is None else _parse_bytes(blocksize)
-    if size is not None and size < 1:
-        raise ValueError(f"blocksize must be positive, not {blocksize!r}")
+    size = _block_size(blocksize)
     # The columns and options are checked here, on the client, before any
     # task runs (a str is left for the table to refuse).
     if isinstance(columns, Mapping):
@@ -101,15 +121,7 @@ def read_hl7(
                "fallback_encoding": fallback_encoding, "provenance": provenance}
     meta = _pa.table(vellomar.table(b"", columns, **options)).to_pandas()
     reader = _BlockReader(fs, columns, options)
-    blocks = []
-    for path in paths:  # a glob comes sorted; a list keeps its order
-        length = fs.size(path)
-        if "file" in (fs.protocol if isinstance(fs.protocol, tuple) else (fs.protocol,)):
-            length = readable_size(path, length)  # a live store: its durable part
-        step = length if size is None else size
-        blocks.extend(
-            (path, offset, step, length) for offset in range(0, max(length, 1), max(step, 1))
-        )
+    blocks = _blocks(fs, paths, size)
     if not provenance:
         return _dd.from_map(reader, blocks, meta=meta, label="read-hl7", enforce_metadata=False)
     # Each partition gets the count of the messages of its file before it:
@@ -163,6 +175,7 @@ def read_fhir(
     paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
     *,
     mapping: Any = None,
+    blocksize: int | str | None = "64MiB",
     errors: Literal["raise", "skip"] = "raise",
     encoding: str | None = None,
 ) -> Any:
@@ -170,54 +183,46 @@ def read_fhir(
     files (see vellomar.fhir): one row per resource, the string columns
     ``resourceType``, ``id`` and ``resource`` (its JSON text, references as
     ``Type/id``), so that ``to_json`` grouped by ``resourceType`` gives Bulk
-    Data NDJSON. One partition per file; a file's messages are converted in
+    Data NDJSON. Files are cut into byte ranges of about ``blocksize`` as by
+    ``read_hl7``, one partition each; a range's messages are converted in
     batches in C++ and cut into rows without a Python object per resource.
-    With errors="skip" each bad message is logged (logger "vellomar.dask")
-    and left out."""
+    A bad message is named by its number and byte offset in its file; with
+    errors="skip" it is logged (logger "vellomar.dask") and left out."""
     from . import fhir
     from ._fhir_bulk import arrow_rows
 
     fs, paths = _files_of(paths_or_glob)
     if errors not in ("raise", "skip"):
         raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
+    fhir._maps(mapping)  # a wrong type fails here, not in a task
     meta = arrow_rows({}).to_pandas()
-    return _dd.from_map(_FhirReader(fs, mapping, errors, encoding), paths, meta=meta,
-                        label="read-fhir", enforce_metadata=False)
+    return _dd.from_map(_FhirReader(fs, mapping, errors, encoding), _blocks(fs, paths, _block_size(blocksize)),
+                        meta=meta, label="read-fhir", enforce_metadata=False)
 
 
 class _FhirReader:
-    """The task of one partition: the resources of one file's messages."""
+    """The task of one partition: the resources of the messages that start
+    in a block (path, offset, length, size of the file)."""
 
     def __init__(self, fs: AbstractFileSystem, mapping: Any, errors: str,
                  encoding: str | None) -> None:
         self.fs, self.mapping, self.errors, self.encoding = fs, mapping, errors, encoding
 
-    def __call__(self, path: str) -> _pd.DataFrame:
-        from . import _ops, fhir
-        from ._fhir_bulk import BATCH_MESSAGES, arrow_rows
+    def __call__(self, block: tuple[str, int, int, int]) -> _pd.DataFrame:
+        from . import fhir
+        from ._fhir_bulk import arrow_rows, range_lines
         from .read import MessageError
 
         fhir._load()
-        maps = fhir._maps(self.mapping)
-        tables, batch = [], []
+        path, offset, length, size = block
+        with self.fs.open(path, "rb") as file:
+            start, end = _message_range(file, offset, offset + length, size)
 
-        def flush() -> None:
-            lines, _ = _ops.fhir_ndjson(batch, maps)
-            tables.append(arrow_rows(lines))
-            batch.clear()
+        def bad(error: MessageError) -> None:
+            if self.errors == "raise":
+                raise error
+            _log.warning("%s", error)
 
-        with self.fs.open(path, "rb") as file, vellomar.read(file, encoding=self.encoding) as reader:
-            while True:
-                try:
-                    batch.append(next(reader))
-                except StopIteration:
-                    break
-                except MessageError as error:
-                    error = MessageError(error.ordinal, error.offset, error.reason, path)
-                    if self.errors == "raise":
-                        raise error from None
-                    _log.warning("%s", error)
-                if len(batch) >= BATCH_MESSAGES:
-                    flush()
-        flush()
-        return _pa.concat_tables(tables).to_pandas()
+        tables = [arrow_rows(lines) for lines in range_lines(
+            lambda: self.fs.open(path, "rb"), path, start, end, fhir._maps(self.mapping), self.encoding, bad)]
+        return (_pa.concat_tables(tables) if tables else arrow_rows({})).to_pandas()

@@ -99,6 +99,7 @@ class _Options:
     latest: bool = False
     quiet_seconds: float = 2.0
     fhir: bool = False
+    mapping: tuple[str, ...] = ()
 
     @classmethod
     def parse(cls, options: Mapping[str, str], schema: StructType | None = None) -> _Options:
@@ -108,6 +109,8 @@ class _Options:
         if fhir and ("columns" in given or "rows" in given):
             raise ValueError("the option fhir gives the columns resourceType, id and resource: "
                              "give no columns or rows")
+        if "mapping" in given and not fhir:
+            raise ValueError("the option mapping is for the option fhir")
         if "columns" not in given and not fhir:
             raise ValueError("the hl7 source needs the option columns, such as 'id=MSH-10,mrn=PID-3-1'")
         mode = given.get("mode", "PERMISSIVE").upper()
@@ -130,8 +133,13 @@ class _Options:
             latest=starting == "latest",
             quiet_seconds=_parse_seconds(given.get("quietseconds", "2"), "quietSeconds"),
             fhir=fhir,
+            mapping=tuple(path.strip() for path in given.get("mapping", "").split(",") if path.strip()),
         )
         if fhir:
+            if options.mapping:  # read on the driver too, so that a bad table fails here
+                from .fhir import Mapping
+
+                Mapping.load(options.mapping)
             return options
         # Paths, rows, codecs and column names are checked as the table
         # checks them, before anything is read (an empty table reads nothing).
@@ -338,51 +346,28 @@ def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
                 yield from data.slice(offset, BATCH_ROWS).cast(schema).to_batches()
 
 
-class _Slice:
-    """Bytes [start, stop) of an open binary file, read as a file."""
-
-    def __init__(self, file: Any, start: int, stop: int) -> None:
-        file.seek(start)
-        self.file, self.left = file, stop - start
-
-    def read(self, size: int = -1) -> bytes:
-        data = self.file.read(self.left if size < 0 else min(size, self.left))
-        self.left -= len(data)
-        return bytes(data)
-
-
 def _read_fhir(options: _Options, partition: _Blocks) -> Iterator[Any]:
     """The FHIR resources of the messages of a task's blocks, one row each
     (see vellomar.fhir), as Arrow record batches made from the core's NDJSON
     without a Python object per resource. A bad message fails the task with
     mode FAILFAST and is left out otherwise."""
-    from . import _ops, fhir
-    from ._fhir_bulk import BATCH_MESSAGES, arrow_rows
+    from . import fhir
+    from ._fhir_bulk import arrow_rows, range_lines
     from .read import MessageError
 
     fhir._load()
+    maps = fhir._maps(fhir.Mapping.load(options.mapping)) if options.mapping else None
     schema = options.arrow_schema()
+
+    def bad(error: MessageError) -> None:
+        if options.mode == "FAILFAST":
+            raise error
+
     for span, begin, end in partition.blocks:
         with open(span.path, "rb") as file:
             start, stop = message_range(file, begin, end, span.end)
-            if start >= stop:
-                continue
-            batch: list[Any] = []
-            with vellomar.read(_Slice(file, start, stop), encoding=options.encoding) as reader:
-                while True:
-                    try:
-                        batch.append(next(reader))
-                    except StopIteration:
-                        break
-                    except MessageError as error:
-                        if options.mode == "FAILFAST":
-                            raise MessageError(error.ordinal, error.offset + start, error.reason,
-                                               span.path) from None
-                    if len(batch) >= BATCH_MESSAGES:
-                        lines, _ = _ops.fhir_ndjson(batch, None)
-                        batch.clear()
-                        yield from arrow_rows(lines).cast(schema).to_batches()
-            lines, _ = _ops.fhir_ndjson(batch, None)
+        for lines in range_lines(lambda: open(span.path, "rb"), span.path, start, stop, maps,
+                                 options.encoding, bad):
             yield from arrow_rows(lines).cast(schema).to_batches()
 
 

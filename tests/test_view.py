@@ -9,6 +9,7 @@ import urllib.request
 import pytest
 
 import vellomar
+import vellomar.fhir
 from vellomar.cli import main
 from vellomar.viewer.detail import describe, detail
 
@@ -95,6 +96,7 @@ def test_one_message(view_server, query, expected):
         assert data["structure"]["children"][:2] == [{"segment": 0, "expected": True},
                                                      {"segment": 1, "expected": True}]
         assert data["raw"][2][:3] == [["PID", None], ["|", None], ["1", "1"]]
+        assert data["fhir"] == vellomar.fhir.to_dict(message)  # the FHIR tab's bundle
 
 
 def test_raw_pieces_rebuild_the_text_and_hold_every_element():

@@ -27,7 +27,7 @@ builds=${FUZZ_BUILDS:-"gcc clang"}
 for build in gcc:g++ clang:clang++; do
   [[ " $builds " == *" ${build%:*} "* ]] || continue
   cmake -S . -B "build/fuzz-${build%:*}" -DVELLOMAR_FUZZ=ON -DVELLOMAR_SANITIZE=ON -DCMAKE_CXX_COMPILER="${build#*:}" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g1 >/dev/null
   cmake --build "build/fuzz-${build%:*}" -j 2 >/dev/null
 done
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

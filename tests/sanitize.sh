@@ -3,6 +3,8 @@
 # that the runtime preloaded is the one it was built against) in its own venv (SANITIZE_VENV or a temporary
 # one). Python's allocator is bypassed so that ASan sees every allocation; no leak detection (the interpreter
 # keeps objects to the end); libstdc++ is preloaded after the runtime so that it finds the real __cxa_throw.
+# Debug information is line tables alone (-g1): reports keep their files and lines, and the build takes
+# about half the time of -g.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
@@ -12,7 +14,7 @@ venv=${SANITIZE_VENV:-$(mktemp -d)/venv}
 echo "=== sanitizer build: $("$PYTHON" --version), $(g++ --version | head -n1) ==="
 "$PYTHON" -m venv "$venv" && "$venv/bin/python" -m pip install -q --upgrade pip
 CXX=g++ "$venv/bin/python" -m pip install -q -Cbuild-dir="build/sanitize-$tag" -Ccmake.define.VELLOMAR_SANITIZE=ON \
-  -Ccmake.define.CMAKE_CXX_FLAGS=-g '.[test]'
+  -Ccmake.define.CMAKE_CXX_FLAGS=-g1 '.[test]'
 asan=$(g++ -print-file-name=libasan.so)
 [ -e "$asan" ] || { echo "libasan.so not found (install g++'s libasan)" >&2; exit 1; }
 PYTHONMALLOC=malloc LD_PRELOAD="$asan $(g++ -print-file-name=libstdc++.so)" \

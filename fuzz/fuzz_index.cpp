@@ -1,6 +1,7 @@
 // The index scan at the top of its offset range: a text of 65,535 - k bytes (k is
 // the first byte, the rest of the input is repeated) indexed with 16-bit offsets must
 // equal the 32-bit scan's index. The sinks make a wrapped block counter's rescan fail.
+// Indexed into an IndexBuffer (a block of separators at a time), it is the same.
 // Indexed again without the fields of some segments, it keeps the others' fields.
 #include <algorithm>
 #include <limits>
@@ -29,8 +30,15 @@ FUZZ_ENTRY {
   Bounded<uint32_t> narrow_ends(text.size()), ends(text.size());
   index_single_byte_separator<uint16_t>(text, '|', narrow_segments, narrow_ends);
   index_single_byte_separator<uint32_t>(text, '|', segments, ends);
+  // The same into a buffer that takes a block's separators at once.
+  IndexBuffer<SegmentEntry> buffered_segments;
+  IndexBuffer<uint32_t> buffered_ends;
+  index_single_byte_separator<uint32_t>(text, '|', buffered_segments, buffered_ends);
   const std::string tail = text.substr(text.size() - 64);
   FUZZ_CHECK(narrow_ends == ends && narrow_segments.size() == segments.size(), tail);
+  FUZZ_CHECK(std::ranges::equal(buffered_ends.entries(), ends) &&
+                 buffered_segments.size() == segments.size(),
+             tail);
   for (size_t i = 0; i < segments.size(); ++i)
     FUZZ_CHECK(narrow_segments[i].offset == segments[i].offset &&
                    narrow_segments[i].name_length == segments[i].name_length &&

@@ -1,5 +1,6 @@
 #include "records.hpp"
 
+#include <cstring>
 #include <string>
 
 namespace vellomar {
@@ -60,6 +61,26 @@ Segment Segment::copy_of(const SegmentView &v) {
   for (size_t i = 0; i < v.stored; ++i)
     s.ends_[i] = v.ends[i] - shift;
   return s;
+}
+
+Message::Message(std::string_view text, const EncodingCharacters &encoding,
+                 std::span<const SegmentEntry> segment_entries, std::span<const uint32_t> ends)
+    : enc(encoding) {
+  // Entries of four-byte alignment first, the text last.
+  const size_t segment_bytes = segment_entries.size_bytes(), end_bytes = ends.size_bytes();
+  block_.reset(new char[segment_bytes + end_bytes + text.size()]);
+  char *p = block_.get();
+  if (segment_bytes)
+    std::memcpy(p, segment_entries.data(), segment_bytes);
+  segments = {reinterpret_cast<const SegmentEntry *>(p), segment_entries.size()};
+  p += segment_bytes;
+  if (end_bytes)
+    std::memcpy(p, ends.data(), end_bytes);
+  field_ends = {reinterpret_cast<const uint32_t *>(p), ends.size()};
+  p += end_bytes;
+  if (!text.empty())
+    std::memcpy(p, text.data(), text.size());
+  raw = {p, text.size()};
 }
 
 bool Message::find_segment(std::string_view name, SegmentView &out) const {

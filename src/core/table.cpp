@@ -153,15 +153,15 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
     header_.assign(text.substr(3, 5));
   }
   const EncodingCharacters &enc = header_enc_;
-  scratch_.raw.assign(text);
-  scratch_.enc = enc;
-  scratch_.segments.clear();
-  scratch_.field_ends.clear();
+  // The message is read where it stands: its index goes to storage that
+  // every call reuses, and it lives no longer than this call.
+  scratch_segments_.clear();
+  scratch_ends_.clear();
   // The parser's index when only some segments are read, so that lookups
   // find what they find in a parsed message.
   index_single_byte_separator<uint32_t>(
-      scratch_.raw, static_cast<unsigned char>(enc.field.bytes[0]), scratch_.segments,
-      scratch_.field_ends, [this](std::string_view name) {
+      text, static_cast<unsigned char>(enc.field.bytes[0]), scratch_segments_, scratch_ends_,
+      [this](std::string_view name) {
         if (name.size() != 3)
           return false;
         const uint32_t key = name_key(name);
@@ -170,6 +170,10 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
             return true;
         return false;
       });
+  scratch_.raw = text;
+  scratch_.enc = enc;
+  scratch_.segments = scratch_segments_.entries();
+  scratch_.field_ends = scratch_ends_.entries();
   // The segment of each occurrence the paths name, in one pass over the
   // segments for all of them (as segment_index() finds each one).
   for (const auto &[number, key] : occurrences_) {
@@ -180,7 +184,7 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
     const SegmentEntry &e = scratch_.segments[i];
     if (e.name_length != 3)
       continue;
-    const uint32_t key = name_key(std::string_view(scratch_.raw).substr(e.offset, 3));
+    const uint32_t key = name_key(scratch_.raw.substr(e.offset, 3));
     for (const auto &[number, wanted] : occurrences_)
       if (key == wanted && found_[number] == no_segment &&
           counted_[number]++ == paths_[number].repetition)

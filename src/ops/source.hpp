@@ -89,12 +89,12 @@ private:
   uint64_t position_ = 0;
 };
 
-// The message of `text`, bytes in `codec`: UTF-8 checked and parsed in place,
+// The message of `text`, bytes in `codec`: UTF-8 checked and parsed as it stands,
 // other codecs through the interpreter's decoders; or the decoder's or the
 // parser's error text. The one decoding of message bytes, for the reader, the
 // tables and the MLLP listener.
 // `only`, if not null, names the segments whose fields are read.
-Result<Message> parse_in(const Codec &codec, std::string &&text,
+Result<Message> parse_in(const Codec &codec, std::string_view text,
                          const SegmentNames *only = nullptr);
 
 // Raises error_type(ordinal, offset, reason) (vellomar.MessageError) by

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "escape.hpp"
@@ -233,8 +234,19 @@ struct Message {
       *this = Message(other);
     return *this;
   }
-  Message(Message &&) = default;
-  Message &operator=(Message &&) = default;
+  Message(Message &&other) noexcept
+      : raw(other.raw), enc(other.enc), segments(other.segments), field_ends(other.field_ends),
+        block_(std::exchange(other.block_, nullptr)), block_size_(other.block_size_) {}
+  Message &operator=(Message &&other) noexcept {
+    std::swap(raw, other.raw);
+    std::swap(enc, other.enc);
+    std::swap(segments, other.segments);
+    std::swap(field_ends, other.field_ends);
+    std::swap(block_, other.block_);
+    std::swap(block_size_, other.block_size_);
+    return *this;
+  }
+  ~Message();
 
   size_t segment_count() const { return segments.size(); }
   SegmentView segment_at(size_t i) const {
@@ -254,7 +266,8 @@ struct Message {
   Result<Segment> segment(std::string_view name) const;
 
 private:
-  std::unique_ptr<char[]> block_; // the segments, the field ends, then the text
+  char *block_ = nullptr; // the segments, the field ends, then the text
+  size_t block_size_ = 0;
 };
 
 } // namespace vellomar

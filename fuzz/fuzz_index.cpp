@@ -2,7 +2,8 @@
 // the first byte, the rest of the input is repeated) indexed with 16-bit offsets must
 // equal the 32-bit scan's index. The sinks make a wrapped block counter's rescan fail.
 // Indexed into an IndexBuffer (a block of separators at a time), it is the same.
-// Indexed again without the fields of some segments, it keeps the others' fields.
+// Indexed again without the fields of some segments, it keeps the others' fields,
+// and so does the index from the line ends.
 #include <algorithm>
 #include <limits>
 #include <string>
@@ -52,6 +53,23 @@ FUZZ_ENTRY {
   std::vector<uint32_t> some_ends;
   index_single_byte_separator<uint32_t>(text, '|', some_segments, some_ends, wanted);
   FUZZ_CHECK(some_segments.size() == segments.size(), tail);
+  // The same from the line ends, found beforehand.
+  std::vector<uint32_t> line_ends;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '\r' || text[i] == '\n')
+      line_ends.push_back(static_cast<uint32_t>(i));
+  line_ends.push_back(static_cast<uint32_t>(text.size()));
+  std::vector<SegmentEntry> known_segments;
+  IndexBuffer<uint32_t> known_ends;
+  index_known_lines<uint32_t>(text, line_ends, '|', known_segments, known_ends, wanted);
+  FUZZ_CHECK(std::ranges::equal(known_ends.entries(), some_ends) &&
+                 known_segments.size() == some_segments.size(),
+             tail);
+  for (size_t i = 0; i < known_segments.size(); ++i)
+    FUZZ_CHECK(known_segments[i].offset == some_segments[i].offset &&
+                   known_segments[i].name_length == some_segments[i].name_length &&
+                   known_segments[i].first_field == some_segments[i].first_field,
+               tail);
   for (size_t i = 0; i < segments.size(); ++i) {
     const SegmentEntry &all = segments[i], &some = some_segments[i];
     FUZZ_CHECK(some.offset == all.offset && some.name_length == all.name_length, tail);

@@ -135,7 +135,8 @@ void TableBuilder::add(const Message &message, const Origin &origin) {
   annotate(first, origin, nullptr);
 }
 
-bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
+bool TableBuilder::add_text(std::string_view text, const Origin &origin,
+                            std::span<const uint32_t> line_ends) {
   // The parser takes a text beginning with "MSH" and its delimiters as it
   // stands (no frame to cut, a header line of at least eight bytes once the
   // delimiters are punctuation), and a table then reads it if
@@ -159,17 +160,20 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
   scratch_ends_.clear();
   // The parser's index when only some segments are read, so that lookups
   // find what they find in a parsed message.
-  index_single_byte_separator<uint32_t>(
-      text, static_cast<unsigned char>(enc.field.bytes[0]), scratch_segments_, scratch_ends_,
-      [this](std::string_view name) {
-        if (name.size() != 3)
-          return false;
-        const uint32_t key = name_key(name);
-        for (uint32_t wanted : read_names_)
-          if (key == wanted)
-            return true;
-        return false;
-      });
+  auto is_read = [this](std::string_view name) {
+    if (name.size() != 3)
+      return false;
+    const uint32_t key = name_key(name);
+    for (uint32_t read : read_names_)
+      if (key == read)
+        return true;
+    return false;
+  };
+  const auto sep = static_cast<unsigned char>(enc.field.bytes[0]);
+  if (!line_ends.empty() && line_ends.back() == text.size())
+    index_known_lines<uint32_t>(text, line_ends, sep, scratch_segments_, scratch_ends_, is_read);
+  else
+    index_single_byte_separator<uint32_t>(text, sep, scratch_segments_, scratch_ends_, is_read);
   scratch_.raw = text;
   scratch_.enc = enc;
   scratch_.segments = scratch_segments_.entries();

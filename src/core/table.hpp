@@ -121,7 +121,10 @@ public:
   // beginning with "MSH" and its five delimiters, delimiters that
   // check_delimiters refuses) or one row per message is not the mode: the
   // caller then parses the text and meets the error there.
-  bool add_text(std::string_view text, const Origin &origin = {});
+  // `line_ends`, if not empty, holds the end offset of each of the text's
+  // lines, as BatchCutter::line_ends() gives them.
+  bool add_text(std::string_view text, const Origin &origin = {},
+                std::span<const uint32_t> line_ends = {});
 
   // The segments whose fields the rows read, when a message needs no others
   // (one row per message): its other segments need no field index.

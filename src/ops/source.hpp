@@ -58,6 +58,9 @@ public:
   const Codec &codec_for(std::string_view text);
   // Whether a text in `codec` is its own decoded form: UTF-8 bytes read as
   // UTF-8.
+  // The line ends of the last text, when the cutter found them (see
+  // BatchCutter::line_ends).
+  std::span<const uint32_t> line_ends() const { return cutter_.line_ends(); }
   bool as_is(const Codec &codec, std::string_view text) const {
     return codec.utf8 && codec.error.empty() && (text_read_ || is_utf8(text));
   }

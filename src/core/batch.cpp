@@ -126,7 +126,7 @@ void BatchCutter::feed(std::string_view chunk) {
 void BatchCutter::load_block(size_t block) {
   const SpecialBytes found =
       special_bytes(reinterpret_cast<const unsigned char *>(chunk_.data()) + block,
-                    std::min<size_t>(64, chunk_.size() - block), mllp_start_block);
+                    std::min<size_t>(64, chunk_.size() - block), mllp_start_block, block);
   block_ = block;
   line_ends_ = found.lines;
   start_blocks_ = found.separators;

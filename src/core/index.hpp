@@ -34,16 +34,22 @@ struct SpecialBytes {
   uint64_t separators;
 };
 
+// `before` is the number of bytes before `block` that may be read.
 [[gnu::always_inline]] inline SpecialBytes special_bytes(const unsigned char *block, size_t len,
-                                                       unsigned char sep) {
+                                                       unsigned char sep, size_t before = 0) {
 #if defined(__SSE2__)
-  // A short block (the end of a text) is read from a zeroed copy, so that the
-  // SIMD compares serve it too: a byte-by-byte loop over the last bytes cost
-  // more than the compares of a whole block. Bits past `len` are dropped (the
+  // A short block (the end of a text) is read as the 64 bytes that end with
+  // it where the text has them, else from a zeroed copy, so that the SIMD
+  // compares serve it too: a byte-by-byte loop over the last bytes cost more
+  // than the compares of a whole block. Bits past `len` are dropped (the
   // separator may be NUL in a message that a table would refuse).
   unsigned char padded[64];
   const unsigned char *bytes = block;
-  if (len < 64) {
+  size_t shift = 0; // bits of bytes before the block, read from `bytes`
+  if (len < 64 && before >= 64 - len) {
+    shift = 64 - len;
+    bytes = block - shift;
+  } else if (len < 64) {
     std::memset(padded, 0, sizeof padded);
     std::memcpy(padded, block, len);
     bytes = padded;
@@ -66,6 +72,8 @@ struct SpecialBytes {
   lane(1, lines, separators);
   lane(2, lines, separators);
   lane(3, lines, separators);
+  if (shift)
+    return {lines >> shift, separators >> shift};
   if (len < 64) {
     const uint64_t kept = (uint64_t{1} << len) - 1;
     lines &= kept;
@@ -73,6 +81,7 @@ struct SpecialBytes {
   }
   return {lines, separators};
 #else
+  (void)before;
   SpecialBytes out{0, 0};
   for (size_t i = 0; i < len; ++i) {
     const unsigned char c = block[i];
@@ -183,7 +192,7 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
   // top 64 values of `Offset` and start the scan over.
   for (Offset block = 0, len = 0; block < n; block = static_cast<Offset>(block + len)) {
     len = std::min<Offset>(64, static_cast<Offset>(n - block));
-    const SpecialBytes found = special_bytes(base + block, len, sep);
+    const SpecialBytes found = special_bytes(base + block, len, sep, block);
     uint64_t mask = found.lines | found.separators;
     if (skipping)
       mask &= ~(found.separators & below_lowest(found.lines));

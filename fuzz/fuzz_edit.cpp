@@ -6,6 +6,7 @@
 // punctuation, every value reads back at its path (and er7's text there is the
 // value escaped), and the changes applied one
 // at a time give the text that applying them together gives.
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <utility>
@@ -21,7 +22,7 @@ using namespace vellomar;
 namespace {
 
 bool same_index(const Message &a, const Message &b) {
-  if (a.raw != b.raw || a.field_ends != b.field_ends || a.segments.size() != b.segments.size())
+  if (a.raw != b.raw || !std::ranges::equal(a.field_ends, b.field_ends) || a.segments.size() != b.segments.size())
     return false;
   for (size_t i = 0; i < a.segments.size(); ++i)
     if (a.segments[i].offset != b.segments[i].offset ||
@@ -100,7 +101,7 @@ FUZZ_ENTRY {
                                        : Change{line.substr(0, tab), line.substr(tab + 1)});
     start = end + 1;
   }
-  const std::string before = m.raw;
+  const std::string before(m.raw);
   auto edited = edit_message(m, changes);
   FUZZ_CHECK(m.raw == before, "the edited message changed");
   if (!edited) {

@@ -126,7 +126,7 @@ void BatchCutter::feed(std::string_view chunk) {
 void BatchCutter::load_block(size_t block) {
   const SpecialBytes found =
       special_bytes(reinterpret_cast<const unsigned char *>(chunk_.data()) + block,
-                    std::min<size_t>(64, chunk_.size() - block), mllp_start_block);
+                    std::min<size_t>(64, chunk_.size() - block), mllp_start_block, block);
   block_ = block;
   line_ends_ = found.lines;
   start_blocks_ = found.separators;
@@ -278,6 +278,7 @@ bool BatchCutter::next(std::string &text, uint64_t &offset) {
 bool BatchCutter::next(std::string_view &text, uint64_t &offset, std::string &buffer) {
   if (next_in_place(text, offset))
     return true;
+  text_line_ends_.clear();
   if (!next(buffer, offset))
     return false;
   text = buffer;
@@ -319,6 +320,7 @@ bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
   };
   if (!line_after(pos_ - 1))
     return false;
+  text_line_ends_.assign(1, static_cast<uint32_t>(data + pos_ - 1 - head.data()));
   for (size_t p = pos_; p < n; p += 64) {
     const CutterBytes found =
         cutter_bytes(reinterpret_cast<const unsigned char *>(data) + p, std::min<size_t>(64, n - p));
@@ -339,6 +341,7 @@ bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
         pos_ = cr + 1;
         return true;
       }
+      text_line_ends_.push_back(static_cast<uint32_t>(data + cr - head.data()));
       if (!line_after(cr))
         return false;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,10 @@ public:
   // `buffer`, which next() above fills. The view is valid until the next
   // call of next() or feed().
   bool next(std::string_view &text, uint64_t &offset, std::string &buffer);
+  // The end offsets within the text of the lines of the last text that next()
+  // above viewed in the chunk (the last one is the text's size); empty when it
+  // was not viewed there. Found on the way: an index need not look for them.
+  std::span<const uint32_t> line_ends() const { return text_line_ends_; }
 
 private:
   bool next_in_place(std::string_view &text, uint64_t &offset);
@@ -84,6 +89,7 @@ private:
   size_t size_ = 0;
   uint64_t text_at_ = 0;
   bool located_ = false; // text_at_ is known: a line kept more than White_Space
+  std::vector<uint32_t> text_line_ends_; // of the text next_in_place() viewed
 };
 
 // Where a message starts, the one rule of the cutter and of the splitting of

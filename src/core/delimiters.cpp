@@ -9,17 +9,6 @@ void append_written(std::string &out, const EncodingCharacters &enc) {
     out.append(d->view());
 }
 
-EncodingCharacters header_delimiters(std::string_view header) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(header[i]); };
-  EncodingCharacters enc;
-  enc.field = Delimiter::from_byte(byte(3));
-  enc.component = Delimiter::from_byte(byte(4));
-  enc.repetition = Delimiter::from_byte(byte(5));
-  enc.escape = Delimiter::from_byte(byte(6));
-  enc.sub_component = Delimiter::from_byte(byte(7));
-  return enc;
-}
-
 std::optional<Error> check_delimiters(const EncodingCharacters &enc) {
   const Delimiter *all[] = {&enc.field, &enc.component, &enc.repetition, &enc.escape,
                             &enc.sub_component};

@@ -19,7 +19,17 @@ namespace vellomar {
 // two delimiters, those of its two bytes: the text of "MSH|§~\&" declares
 // U+00C2 and U+00A7 as component and repetition separators, '~' as escape
 // character and '\' as sub-component separator.
-EncodingCharacters header_delimiters(std::string_view header);
+// Inline: every parse reads it, and the call cost more than the reading.
+inline EncodingCharacters header_delimiters(std::string_view header) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(header[i]); };
+  EncodingCharacters enc;
+  enc.field = Delimiter::from_byte(byte(3));
+  enc.component = Delimiter::from_byte(byte(4));
+  enc.repetition = Delimiter::from_byte(byte(5));
+  enc.escape = Delimiter::from_byte(byte(6));
+  enc.sub_component = Delimiter::from_byte(byte(7));
+  return enc;
+}
 
 // Nothing when the five delimiters are distinct ASCII punctuation characters
 // (printable, neither space nor letter nor digit): what a text written for a

@@ -384,7 +384,7 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
       return Error{ErrorKind::value_error, std::move(text)};
     }
 
-  const std::string &raw = message.raw;
+  const std::string_view raw = message.raw;
   auto stored_fields = [&](size_t i) -> size_t {
     const size_t end = i + 1 < message.segment_count() ? message.segments[i + 1].first_field
                                                         : message.field_ends.size();
@@ -431,18 +431,19 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
         return false;
     return true;
   }();
-  Message result;
-  result.enc = enc;
-  result.segments.reserve(message.segment_count() + appended.size());
+  // The new index, copied with the text into the result's block at the end.
+  std::vector<SegmentEntry> segments;
+  std::vector<uint32_t> field_ends;
+  segments.reserve(message.segment_count() + appended.size());
   // A change adds at most as many fields as its field number.
   size_t field_bound = message.field_ends.size();
   for (const Target &t : targets)
     field_bound += t.index[0] + size_t{1};
-  result.field_ends.resize(field_bound);
-  uint32_t *const field_base = result.field_ends.data();
+  field_ends.resize(field_bound);
+  uint32_t *const field_base = field_ends.data();
   FieldEnds new_ends{base, field_base};
   auto add_segment = [&](size_t start, uint32_t name_length) {
-    result.segments.push_back(SegmentEntry{static_cast<uint32_t>(start), name_length,
+    segments.push_back(SegmentEntry{static_cast<uint32_t>(start), name_length,
                                            static_cast<uint32_t>(new_ends.p - field_base)});
   };
 
@@ -463,7 +464,7 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
     const uint32_t field_shift = static_cast<uint32_t>(new_ends.p - field_base) - first_field;
     for (size_t k = next; k < to; ++k) {
       const SegmentEntry &e = message.segments[k];
-      result.segments.push_back(
+      segments.push_back(
           SegmentEntry{e.offset + shift, e.name_length, e.first_field + field_shift});
     }
     new_ends.shifted(out, copied, message.field_ends.data(), first_field, end_field);
@@ -502,10 +503,9 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
   if (text.size() > UINT32_MAX)
     throw std::bad_alloc(); // beyond the 32-bit offsets of the index
   if (!index_here)
-    return parse_message(std::move(text));
-  result.field_ends.resize(static_cast<size_t>(new_ends.p - field_base));
-  result.raw = std::move(text);
-  return result;
+    return parse_message(text);
+  field_ends.resize(static_cast<size_t>(new_ends.p - field_base));
+  return Message(text, enc, segments, field_ends);
 }
 
 Result<std::vector<std::string>> field_values(const Message &message, std::string_view path) {

@@ -1480,7 +1480,7 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
   std::string &b = out.bundle;
   b.reserve(out.resources.size() + 160 * order.size() + 200);
   b.append("{\"resourceType\":\"Bundle\",\"id\":\""sv);
-  b.append(uuid5(control_id.empty() ? "Bundle|r=" + message.raw : "Bundle|m=" + control_id));
+  b.append(uuid5(control_id.empty() ? "Bundle|r=" + std::string(message.raw) : "Bundle|m=" + control_id));
   b.append("\",\"type\":\""sv);
   b.append(options.type == BundleType::message       ? "message"
            : options.type == BundleType::transaction ? "transaction"

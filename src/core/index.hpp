@@ -11,7 +11,10 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <string_view>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -31,16 +34,22 @@ struct SpecialBytes {
   uint64_t separators;
 };
 
+// `before` is the number of bytes before `block` that may be read.
 [[gnu::always_inline]] inline SpecialBytes special_bytes(const unsigned char *block, size_t len,
-                                                       unsigned char sep) {
+                                                       unsigned char sep, size_t before = 0) {
 #if defined(__SSE2__)
-  // A short block (the end of a text) is read from a zeroed copy, so that the
-  // SIMD compares serve it too: a byte-by-byte loop over the last bytes cost
-  // more than the compares of a whole block. Bits past `len` are dropped (the
+  // A short block (the end of a text) is read as the 64 bytes that end with
+  // it where the text has them, else from a zeroed copy, so that the SIMD
+  // compares serve it too: a byte-by-byte loop over the last bytes cost more
+  // than the compares of a whole block. Bits past `len` are dropped (the
   // separator may be NUL in a message that a table would refuse).
   unsigned char padded[64];
   const unsigned char *bytes = block;
-  if (len < 64) {
+  size_t shift = 0; // bits of bytes before the block, read from `bytes`
+  if (len < 64 && before >= 64 - len) {
+    shift = 64 - len;
+    bytes = block - shift;
+  } else if (len < 64) {
     std::memset(padded, 0, sizeof padded);
     std::memcpy(padded, block, len);
     bytes = padded;
@@ -63,6 +72,8 @@ struct SpecialBytes {
   lane(1, lines, separators);
   lane(2, lines, separators);
   lane(3, lines, separators);
+  if (shift)
+    return {lines >> shift, separators >> shift};
   if (len < 64) {
     const uint64_t kept = (uint64_t{1} << len) - 1;
     lines &= kept;
@@ -70,6 +81,7 @@ struct SpecialBytes {
   }
   return {lines, separators};
 #else
+  (void)before;
   SpecialBytes out{0, 0};
   for (size_t i = 0; i < len; ++i) {
     const unsigned char c = block[i];
@@ -80,6 +92,62 @@ struct SpecialBytes {
   }
   return out;
 #endif
+}
+
+// A growable array of index entries that a scan fills a block at a time:
+// room(n) makes space for n more entries and returns where they go, and
+// commit(k) keeps the first k written there. A scan writes the positions of a
+// block's separators without a bound check or a size update per entry.
+template <class T> class IndexBuffer {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+  IndexBuffer() = default;
+  IndexBuffer(IndexBuffer &&) noexcept = default;
+  IndexBuffer &operator=(IndexBuffer &&) noexcept = default;
+
+  T *room(size_t n) {
+    if (capacity_ - size_ < n) [[unlikely]]
+      grow(n);
+    return data_.get() + size_;
+  }
+  void commit(size_t n) { size_ += n; }
+  void push_back(T value) { *room(1) = value; ++size_; }
+  size_t size() const { return size_; }
+  void clear() { size_ = 0; }
+  const T *data() const { return data_.get(); }
+  const T &operator[](size_t i) const { return data_[i]; }
+  std::span<const T> entries() const { return {data_.get(), size_}; }
+
+private:
+  [[gnu::noinline]] void grow(size_t n) {
+    const size_t capacity = std::max(2 * capacity_, std::max<size_t>(size_ + n, 256));
+    std::unique_ptr<T[]> data(new T[capacity]);
+    if (size_)
+      std::memcpy(data.get(), data_.get(), size_ * sizeof(T));
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+  std::unique_ptr<T[]> data_;
+  size_t size_ = 0, capacity_ = 0;
+};
+
+// Appends block + i for every set bit i of `bits`, in order: into an end list
+// that has room(), through a pointer, counted once at the end (no bound check
+// or size update per entry); else one by one. (No popcount: the baseline
+// x86-64 the wheels target has no instruction for it.)
+template <class Offset, class Ends>
+[[gnu::always_inline]] inline void append_positions(Ends &ends, uint64_t bits, Offset block) {
+  if constexpr (requires { ends.room(size_t{64}); }) {
+    auto *const out = ends.room(64);
+    auto *p = out;
+    for (; bits; bits &= bits - 1)
+      *p++ = static_cast<Offset>(block + std::countr_zero(bits));
+    ends.commit(static_cast<size_t>(p - out));
+  } else {
+    for (; bits; bits &= bits - 1)
+      ends.push_back(static_cast<Offset>(block + std::countr_zero(bits)));
+  }
 }
 
 // Indexes the fields of every segment.
@@ -124,7 +192,7 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
   // top 64 values of `Offset` and start the scan over.
   for (Offset block = 0, len = 0; block < n; block = static_cast<Offset>(block + len)) {
     len = std::min<Offset>(64, static_cast<Offset>(n - block));
-    const SpecialBytes found = special_bytes(base + block, len, sep);
+    const SpecialBytes found = special_bytes(base + block, len, sep, block);
     uint64_t mask = found.lines | found.separators;
     if (skipping)
       mask &= ~(found.separators & below_lowest(found.lines));
@@ -135,8 +203,7 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
         // a line end nor asks where its line stands (most bytes visited are
         // such separators).
         const uint64_t run = found.separators & mask & below_lowest(found.lines & mask);
-        for (uint64_t r = run; r; r &= r - 1)
-          ends.push_back(static_cast<Offset>(block + std::countr_zero(r)));
+        append_positions<Offset>(ends, run, block);
         mask &= ~run;
         if (!mask)
           break;
@@ -161,6 +228,57 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
     }
   }
   end_line(n);
+}
+
+// The same index as index_single_byte_separator, of a text whose line ends
+// are known: `line_ends` holds the end offset of each of its lines, in
+// order, the last one the text's size, and no line holds a CR or LF (the
+// cutter finds them on its way). Only the lines of wanted segments are read
+// beyond their names, 16 bytes at a time for the one separator byte.
+template <class Offset, class Segments, class Ends, class Wanted = EverySegment>
+void index_known_lines(std::string_view text, std::span<const uint32_t> line_ends,
+                       unsigned char sep, Segments &segments, Ends &ends,
+                       const Wanted &wanted = {}) {
+  const auto *const base = reinterpret_cast<const unsigned char *>(text.data());
+  Offset start = 0;
+  for (const uint32_t end_at : line_ends) {
+    const auto end = static_cast<Offset>(end_at);
+    if (end == start) { // an empty line is no segment
+      start = static_cast<Offset>(end + 1);
+      continue;
+    }
+    Offset name_end = start;
+    while (name_end < end && base[name_end] != sep)
+      ++name_end;
+    segments.push_back(SegmentEntry{start, static_cast<uint32_t>(name_end - start),
+                                    static_cast<uint32_t>(ends.size())});
+    if (name_end < end &&
+        wanted(text.substr(start, static_cast<size_t>(name_end - start)))) {
+      Offset at = static_cast<Offset>(name_end + 1);
+#if defined(__SSE2__)
+      const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
+      auto separators = [&](Offset from) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(base + from));
+        return static_cast<uint64_t>(
+            static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, fs))));
+      };
+      for (; end - at >= 16; at = static_cast<Offset>(at + 16))
+        append_positions<Offset>(ends, separators(at), at);
+      if (at < end && end >= 16) {
+        // The last bytes, read as the 16 that end the line: those before
+        // `at` were read already.
+        const auto from = static_cast<Offset>(end - 16);
+        append_positions<Offset>(ends, separators(from) >> (at - from) << (at - from), from);
+        at = end;
+      }
+#endif
+      for (; at < end; ++at)
+        if (base[at] == sep)
+          ends.push_back(at);
+      ends.push_back(end);
+    }
+    start = static_cast<Offset>(end + 1);
+  }
 }
 
 } // namespace vellomar

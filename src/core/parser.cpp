@@ -5,6 +5,7 @@
 #include <vector>
 #include <limits>
 #include <optional>
+#include <span>
 #include <new>
 #include <type_traits>
 
@@ -20,43 +21,48 @@ Error value_error(std::string message) {
 }
 
 // A push-only buffer of trivially copyable entries that lives on the stack
-// until it outgrows N entries. Its stack space is left uninitialised. The
-// entries are stored as T, not as bytes: a byte store may alias the count,
-// which then went through memory at every entry of the index scan.
+// until it outgrows N entries, with the room() and commit() of IndexBuffer.
+// Its stack space is left uninitialised. The entries are stored as T, not as
+// bytes: a byte store may alias the count, which then went through memory at
+// every entry of the index scan. It points into itself: never copied or moved.
 template <class T, size_t N> class Scratch {
   static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_default_constructible_v<T>);
 
 public:
   Scratch() {} // leaves inline_ uninitialised
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
   // By value: an entry built in registers is stored once; through a
   // reference it was assembled on the stack first and read back wider than
   // it was written, which stalls the store buffer.
   void push_back(T value) {
-    if (size_ < N) [[likely]] {
-      inline_[size_++] = value;
+    if (size_ < capacity_) [[likely]] {
+      data_[size_++] = value;
       return;
     }
-    spill(value);
+    grow(1);
+    data_[size_++] = value;
   }
+  T *room(size_t n) {
+    if (capacity_ - size_ < n) [[unlikely]]
+      grow(n);
+    return data_ + size_;
+  }
+  void commit(size_t n) { size_ += n; }
   size_t size() const { return size_; }
-  // Copies the entries into `out`, allocated once at the exact size.
-  void copy_to(std::vector<T> &out) const {
-    if (size_ <= N)
-      out.assign(inline_begin(), inline_begin() + size_);
-    else
-      out.assign(heap_.begin(), heap_.end());
-  }
+  std::span<const T> entries() const { return {data_, size_}; }
 
 private:
-  [[gnu::noinline]] void spill(T value) {
-    if (heap_.empty())
-      heap_.assign(inline_begin(), inline_begin() + N);
-    heap_.push_back(value);
-    ++size_;
+  [[gnu::noinline]] void grow(size_t n) {
+    heap_.resize(std::max(2 * capacity_, size_ + n));
+    if (data_ == inline_)
+      std::memcpy(heap_.data(), inline_, size_ * sizeof(T));
+    data_ = heap_.data();
+    capacity_ = heap_.size();
   }
-  const T *inline_begin() const { return inline_; }
   T inline_[N];
-  size_t size_ = 0;
+  T *data_ = inline_;
+  size_t size_ = 0, capacity_ = N;
   std::vector<T> heap_;
 };
 
@@ -64,13 +70,12 @@ using SegmentScratch = Scratch<SegmentEntry, 64>;
 using FieldScratch = Scratch<uint32_t, 1024>;
 
 // The same index for a two-byte (non-ASCII) field separator.
-void index_any_separator(const Message &m, SegmentScratch &segments,
-                         FieldScratch &ends) {
-  const Delimiter &sep = m.enc.field;
+void index_any_separator(std::string_view text, const Delimiter &sep,
+                         SegmentScratch &segments, FieldScratch &ends) {
   auto offset = [&](std::string_view piece) {
-    return static_cast<uint32_t>(piece.data() - m.raw.data());
+    return static_cast<uint32_t>(piece.data() - text.data());
   };
-  LineSplitter lines(m.raw);
+  LineSplitter lines(text);
   std::string_view line;
   while (lines.next(line)) {
     size_t name_end = std::min(find_delimiter(line, sep), line.size());
@@ -84,10 +89,27 @@ void index_any_separator(const Message &m, SegmentScratch &segments,
 }
 
 // The four checks, in order, on the text inside any frame; on success sets
-// `first` to the header line.
+// `first` to the header line, or to the text from it on: the delimiters are
+// read from its first eight bytes only.
 std::optional<Error> check_message(std::string_view text, std::string_view &first) {
   if (text.empty())
     return value_error("Empty message");
+  // The common case without looking for the header line's end, which lies
+  // far into the text: after any empty lines, "MSH" and five more bytes none
+  // of which ends a line pass every check.
+  size_t start = 0;
+  while (start < text.size() && (text[start] == '\r' || text[start] == '\n'))
+    ++start;
+  if (text.size() - start >= 8 && text.size() <= std::numeric_limits<uint32_t>::max() &&
+      text[start] == 'M' && text[start + 1] == 'S' && text[start + 2] == 'H') {
+    bool whole = true;
+    for (size_t i = start + 3; i < start + 8; ++i)
+      whole = whole && text[i] != '\r' && text[i] != '\n';
+    if (whole) {
+      first = text.substr(start);
+      return std::nullopt;
+    }
+  }
   if (!LineSplitter(text).next(first))
     return value_error("No segments found");
   if (first.substr(0, 3) != "MSH")
@@ -101,20 +123,16 @@ std::optional<Error> check_message(std::string_view text, std::string_view &firs
   return std::nullopt;
 }
 
-// The message whose raw text is `raw` (taken over, not copied), which has
-// passed the checks.
-Message build_message(std::string raw, const EncodingCharacters &enc,
+// The message of `text`, which has passed the checks. The index is built in
+// scratch space, then copied with the text into the message's one block of
+// exactly the right size.
+Message build_message(std::string_view text, const EncodingCharacters &enc,
                       const SegmentNames *only) {
-  Message m;
-  m.enc = enc;
-  m.raw = std::move(raw);
-  // The index is built in scratch space and then copied into vectors of
-  // exactly the right size: one allocation each, nothing wasted.
   SegmentScratch segments;
   FieldScratch ends;
-  const auto sep = static_cast<unsigned char>(m.enc.field.bytes[0]);
-  if (m.enc.field.size == 1 && only)
-    index_single_byte_separator<uint32_t>(m.raw, sep, segments, ends, [only](std::string_view name) {
+  const auto sep = static_cast<unsigned char>(enc.field.bytes[0]);
+  if (enc.field.size == 1 && only)
+    index_single_byte_separator<uint32_t>(text, sep, segments, ends, [only](std::string_view name) {
       // Byte by byte: names are three letters, too short for a call to memcmp.
       for (const std::string &wanted : *only) {
         size_t i = 0;
@@ -125,44 +143,21 @@ Message build_message(std::string raw, const EncodingCharacters &enc,
       }
       return false;
     });
-  else if (m.enc.field.size == 1)
-    index_single_byte_separator<uint32_t>(m.raw, sep, segments, ends);
+  else if (enc.field.size == 1)
+    index_single_byte_separator<uint32_t>(text, sep, segments, ends);
   else
-    index_any_separator(m, segments, ends);
-  segments.copy_to(m.segments);
-  ends.copy_to(m.field_ends);
-  return m;
-}
-
-// Checks the text inside any frame of `raw` and builds its message, whose raw
-// text `take_text` makes from that text.
-template <class TakeText>
-Result<Message> parse_checked(std::string_view raw, TakeText &&take_text,
-                              const SegmentNames *only = nullptr) {
-  std::string_view text = strip_mllp_frame(raw);
-  std::string_view first;
-  if (auto error = check_message(text, first))
-    return std::move(*error);
-  // Read before the text is taken: a short string's bytes do not move with it.
-  const EncodingCharacters enc = header_delimiters(first);
-  return build_message(take_text(text), enc, only);
+    index_any_separator(text, enc.field, segments, ends);
+  return Message(text, enc, segments.entries(), ends.entries());
 }
 
 } // namespace
 
-Result<Message> parse_message(std::string_view raw) {
-  return parse_checked(raw, [](std::string_view text) { return std::string(text); });
+Result<Message> parse_message(std::string_view raw, const SegmentNames *only) {
+  std::string_view text = strip_mllp_frame(raw);
+  std::string_view first;
+  if (auto error = check_message(text, first))
+    return std::move(*error);
+  return build_message(text, header_delimiters(first), only);
 }
-
-Result<Message> parse_message(std::string &&raw, const SegmentNames *only) {
-  return parse_checked(
-      raw,
-      [&](std::string_view text) {
-        return text.size() == raw.size() ? std::move(raw) : std::string(text);
-      },
-      only);
-}
-
-Result<Message> parse_message(std::string &&raw) { return parse_message(std::move(raw), nullptr); }
 
 } // namespace vellomar

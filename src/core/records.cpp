@@ -1,5 +1,7 @@
 #include "records.hpp"
 
+#include <cstring>
+#include <utility>
 #include <string>
 
 namespace vellomar {
@@ -60,6 +62,73 @@ Segment Segment::copy_of(const SegmentView &v) {
   for (size_t i = 0; i < v.stored; ++i)
     s.ends_[i] = v.ends[i] - shift;
   return s;
+}
+
+namespace {
+
+// The block of the last message freed on this thread, kept for the next
+// message of about its size: a stream parsed, read and dropped a message at a
+// time then takes no memory from the allocator, whose own cache of freed
+// blocks stops at about a kilobyte (a message is larger). One block a thread,
+// freed with the thread.
+struct SpareBlock {
+  char *block = nullptr;
+  size_t size = 0;
+  SpareBlock() = default;
+  SpareBlock(const SpareBlock &) = delete;
+  SpareBlock &operator=(const SpareBlock &) = delete;
+  ~SpareBlock() { delete[] std::exchange(block, nullptr); }
+};
+thread_local SpareBlock spare;
+
+// A block of at least `size` bytes, its size in `size`. The spare serves a
+// size up to an eighth (and 64 bytes) below its own, so a message never holds
+// much more than it needs.
+char *take_block(size_t &size) {
+  SpareBlock &s = spare;
+  if (s.block && s.size >= size && s.size - size <= size / 8 + 64) {
+    size = s.size;
+    return std::exchange(s.block, nullptr);
+  }
+  return new char[size];
+}
+
+void give_block(char *block, size_t size) {
+  SpareBlock &s = spare;
+  if (!s.block && size <= (size_t{64} << 10)) {
+    s.block = block;
+    s.size = size;
+  } else {
+    delete[] block;
+  }
+}
+
+} // namespace
+
+Message::~Message() {
+  if (block_)
+    give_block(block_, block_size_);
+}
+
+Message::Message(std::string_view text, const EncodingCharacters &encoding,
+                 std::span<const SegmentEntry> segment_entries, std::span<const uint32_t> ends)
+    : enc(encoding) {
+  // Entries of four-byte alignment first, the text last.
+  const size_t segment_bytes = segment_entries.size_bytes(), end_bytes = ends.size_bytes();
+  block_size_ = segment_bytes + end_bytes + text.size();
+  block_ = take_block(block_size_);
+  char *p = block_;
+  if (segment_bytes)
+    std::memcpy(p, segment_entries.data(), segment_bytes);
+  segments = {reinterpret_cast<const SegmentEntry *>(p), segment_entries.size()};
+  p += segment_bytes;
+  if (end_bytes)
+    std::memcpy(p, ends.data(), end_bytes);
+  field_ends = {reinterpret_cast<const uint32_t *>(p), ends.size()};
+  p += end_bytes;
+  if (!text.empty())
+    std::memcpy(p, text.data(), text.size());
+  raw = {p, text.size()};
 }
 
 bool Message::find_segment(std::string_view name, SegmentView &out) const {

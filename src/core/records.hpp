@@ -12,8 +12,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "escape.hpp"
@@ -209,11 +212,41 @@ struct SegmentEntry {
   uint32_t first_field; // index of its first field in field_ends
 };
 
+// A message: its raw text and the index of its segments and fields. A parsed
+// message owns all three in one block (one allocation, freed with it); a
+// reader that indexes a text only for the length of a call (a table) points
+// them at storage of its own and owns no block.
 struct Message {
-  std::string raw;
+  std::string_view raw;
   EncodingCharacters enc;
-  std::vector<SegmentEntry> segments;
-  std::vector<uint32_t> field_ends; // end offset in raw of every stored field
+  std::span<const SegmentEntry> segments;
+  std::span<const uint32_t> field_ends; // end offset in raw of every stored field
+
+  Message() = default;
+  // A message owning one block that holds copies of `text`, `segments` and
+  // `field_ends`.
+  Message(std::string_view text, const EncodingCharacters &encoding,
+          std::span<const SegmentEntry> segment_entries, std::span<const uint32_t> ends);
+  // A copy owns a block of its own.
+  Message(const Message &other) : Message(other.raw, other.enc, other.segments, other.field_ends) {}
+  Message &operator=(const Message &other) {
+    if (this != &other)
+      *this = Message(other);
+    return *this;
+  }
+  Message(Message &&other) noexcept
+      : raw(other.raw), enc(other.enc), segments(other.segments), field_ends(other.field_ends),
+        block_(std::exchange(other.block_, nullptr)), block_size_(other.block_size_) {}
+  Message &operator=(Message &&other) noexcept {
+    std::swap(raw, other.raw);
+    std::swap(enc, other.enc);
+    std::swap(segments, other.segments);
+    std::swap(field_ends, other.field_ends);
+    std::swap(block_, other.block_);
+    std::swap(block_size_, other.block_size_);
+    return *this;
+  }
+  ~Message();
 
   size_t segment_count() const { return segments.size(); }
   SegmentView segment_at(size_t i) const {
@@ -231,6 +264,10 @@ struct Message {
   // true, or returns false when there is none.
   bool find_segment(std::string_view name, SegmentView &out) const;
   Result<Segment> segment(std::string_view name) const;
+
+private:
+  char *block_ = nullptr; // the segments, the field ends, then the text
+  size_t block_size_ = 0;
 };
 
 } // namespace vellomar

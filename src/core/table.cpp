@@ -135,7 +135,8 @@ void TableBuilder::add(const Message &message, const Origin &origin) {
   annotate(first, origin, nullptr);
 }
 
-bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
+bool TableBuilder::add_text(std::string_view text, const Origin &origin,
+                            std::span<const uint32_t> line_ends) {
   // The parser takes a text beginning with "MSH" and its delimiters as it
   // stands (no frame to cut, a header line of at least eight bytes once the
   // delimiters are punctuation), and a table then reads it if
@@ -153,23 +154,30 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
     header_.assign(text.substr(3, 5));
   }
   const EncodingCharacters &enc = header_enc_;
-  scratch_.raw.assign(text);
-  scratch_.enc = enc;
-  scratch_.segments.clear();
-  scratch_.field_ends.clear();
+  // The message is read where it stands: its index goes to storage that
+  // every call reuses, and it lives no longer than this call.
+  scratch_segments_.clear();
+  scratch_ends_.clear();
   // The parser's index when only some segments are read, so that lookups
   // find what they find in a parsed message.
-  index_single_byte_separator<uint32_t>(
-      scratch_.raw, static_cast<unsigned char>(enc.field.bytes[0]), scratch_.segments,
-      scratch_.field_ends, [this](std::string_view name) {
-        if (name.size() != 3)
-          return false;
-        const uint32_t key = name_key(name);
-        for (uint32_t wanted : read_names_)
-          if (key == wanted)
-            return true;
-        return false;
-      });
+  auto is_read = [this](std::string_view name) {
+    if (name.size() != 3)
+      return false;
+    const uint32_t key = name_key(name);
+    for (uint32_t read : read_names_)
+      if (key == read)
+        return true;
+    return false;
+  };
+  const auto sep = static_cast<unsigned char>(enc.field.bytes[0]);
+  if (!line_ends.empty() && line_ends.back() == text.size())
+    index_known_lines<uint32_t>(text, line_ends, sep, scratch_segments_, scratch_ends_, is_read);
+  else
+    index_single_byte_separator<uint32_t>(text, sep, scratch_segments_, scratch_ends_, is_read);
+  scratch_.raw = text;
+  scratch_.enc = enc;
+  scratch_.segments = scratch_segments_.entries();
+  scratch_.field_ends = scratch_ends_.entries();
   // The segment of each occurrence the paths name, in one pass over the
   // segments for all of them (as segment_index() finds each one).
   for (const auto &[number, key] : occurrences_) {
@@ -180,7 +188,7 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin) {
     const SegmentEntry &e = scratch_.segments[i];
     if (e.name_length != 3)
       continue;
-    const uint32_t key = name_key(std::string_view(scratch_.raw).substr(e.offset, 3));
+    const uint32_t key = name_key(scratch_.raw.substr(e.offset, 3));
     for (const auto &[number, wanted] : occurrences_)
       if (key == wanted && found_[number] == no_segment &&
           counted_[number]++ == paths_[number].repetition)

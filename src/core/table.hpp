@@ -12,6 +12,7 @@
 
 #include "records.hpp"
 #include "definitions.hpp"
+#include "index.hpp"
 #include "parser.hpp"
 #include "result.hpp"
 #include "terser.hpp"
@@ -120,7 +121,10 @@ public:
   // beginning with "MSH" and its five delimiters, delimiters that
   // check_delimiters refuses) or one row per message is not the mode: the
   // caller then parses the text and meets the error there.
-  bool add_text(std::string_view text, const Origin &origin = {});
+  // `line_ends`, if not empty, holds the end offset of each of the text's
+  // lines, as BatchCutter::line_ends() gives them.
+  bool add_text(std::string_view text, const Origin &origin = {},
+                std::span<const uint32_t> line_ends = {});
 
   // The segments whose fields the rows read, when a message needs no others
   // (one row per message): its other segments need no field index.
@@ -131,7 +135,11 @@ public:
   // Frees what add_text() keeps for the next text (as large as the largest
   // message read), once no rows follow: a finished table lives on in the
   // arrays it hands out.
-  void finish() { scratch_ = Message{}; }
+  void finish() {
+    scratch_ = Message{};
+    scratch_segments_ = {};
+    scratch_ends_ = {};
+  }
 
   const std::vector<StringColumn> &columns() const { return columns_; }
   const StringColumn &reasons() const { return reasons_; }
@@ -162,9 +170,11 @@ private:
   StringColumn reasons_, files_;
   Int64Column ordinals_, offsets_;
   size_t rows_ = 0;
-  // What add_text() reads: the message whose storage it reuses, and the
-  // names of segments_read() as three bytes in a number each.
+  // What add_text() reads: the message over the text and the index storage
+  // it reuses, and the names of segments_read() as three bytes in a number each.
   Message scratch_;
+  IndexBuffer<SegmentEntry> scratch_segments_;
+  IndexBuffer<uint32_t> scratch_ends_;
   std::string header_; // MSH-1 and MSH-2 of the last text add_text() read
   EncodingCharacters header_enc_; // their delimiters, which a table takes
   std::vector<uint32_t> read_names_;

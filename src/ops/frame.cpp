@@ -22,13 +22,12 @@ py::Ref parse_bytes(PyObject **args) {
       PyErr_SetString(PyExc_TypeError, "argument 'codec': a codec name, not None");
     return {};
   }
-  // The copy the message keeps as its own text, without a byte-order mark
-  // before its MSH (the cutter's rule of where a message starts).
+  // The message's text is the bytes without a byte-order mark before its MSH
+  // (the cutter's rule of where a message starts).
   std::string_view data(PyBytes_AS_STRING(args[0]), static_cast<size_t>(PyBytes_GET_SIZE(args[0])));
   if (!data.empty() && data.front() != '\x0b' && message_head(data) != std::string_view::npos)
     data.remove_prefix(message_head(data));
-  std::string text(data);
-  return py::convert_or_raise(parse_in(codec, std::move(text)), [](Message &&message) {
+  return py::convert_or_raise(parse_in(codec, data), [](Message &&message) {
     return module::new_message(std::move(message));
   });
 }

@@ -148,15 +148,15 @@ Result<Message> ByteSource::parse(const Codec &codec, std::string_view text) {
   const SegmentNames *only = only_ ? &*only_ : nullptr;
   // A str's UTF-8 form needs no check.
   if (text_read_ && codec.utf8 && codec.error.empty())
-    return parse_message(std::string(text), only);
-  return parse_in(codec, std::string(text), only);
+    return parse_message(text, only);
+  return parse_in(codec, text, only);
 }
 
-Result<Message> parse_in(const Codec &codec, std::string &&text, const SegmentNames *only) {
+Result<Message> parse_in(const Codec &codec, std::string_view text, const SegmentNames *only) {
   if (!codec.error.empty())
     return Error{ErrorKind::value_error, codec.error};
   if (codec.utf8 && is_utf8(text))
-    return parse_message(std::move(text), only);
+    return parse_message(text, only);
   // Another codec, or bytes that are not UTF-8: the interpreter's decoder
   // gives the str, or the error text of the byte that does not decode.
   py::Ref decoded = py::Ref::steal(PyUnicode_Decode(
@@ -168,9 +168,9 @@ Result<Message> parse_in(const Codec &codec, std::string &&text, const SegmentNa
   const char *data = PyUnicode_AsUTF8AndSize(decoded.get(), &size);
   if (!data)
     return Error{ErrorKind::value_error, raised_text()};
-  std::string utf8(data, static_cast<size_t>(size));
+  std::string_view utf8(data, static_cast<size_t>(size));
   trim_message_text(utf8);
-  return parse_message(std::move(utf8), only);
+  return parse_message(utf8, only);
 }
 
 } // namespace vellomar::ops

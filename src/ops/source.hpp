@@ -58,6 +58,9 @@ public:
   const Codec &codec_for(std::string_view text);
   // Whether a text in `codec` is its own decoded form: UTF-8 bytes read as
   // UTF-8.
+  // The line ends of the last text, when the cutter found them (see
+  // BatchCutter::line_ends).
+  std::span<const uint32_t> line_ends() const { return cutter_.line_ends(); }
   bool as_is(const Codec &codec, std::string_view text) const {
     return codec.utf8 && codec.error.empty() && (text_read_ || is_utf8(text));
   }
@@ -89,12 +92,12 @@ private:
   uint64_t position_ = 0;
 };
 
-// The message of `text`, bytes in `codec`: UTF-8 checked and parsed in place,
+// The message of `text`, bytes in `codec`: UTF-8 checked and parsed as it stands,
 // other codecs through the interpreter's decoders; or the decoder's or the
 // parser's error text. The one decoding of message bytes, for the reader, the
 // tables and the MLLP listener.
 // `only`, if not null, names the segments whose fields are read.
-Result<Message> parse_in(const Codec &codec, std::string &&text,
+Result<Message> parse_in(const Codec &codec, std::string_view text,
                          const SegmentNames *only = nullptr);
 
 // Raises error_type(ordinal, offset, reason) (vellomar.MessageError) by

@@ -142,7 +142,7 @@ Ref fill(TableState &state) {
                         feed.offset_base + static_cast<int64_t>(offset)};
     const Codec &codec = feed.source.codec_for(text);
     // Most texts need no Message: their row is read where they stand.
-    if (feed.source.as_is(codec, text) && builder.add_text(text, origin)) {
+    if (feed.source.as_is(codec, text) && builder.add_text(text, origin, feed.source.line_ends())) {
       if (state.full())
         return Ref::borrow(Py_False);
       continue;

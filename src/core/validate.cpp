@@ -5,6 +5,10 @@
 #include <cstring>
 #include <unordered_map>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vellomar {
 namespace {
 
@@ -33,8 +37,10 @@ bool is_number(std::string_view text) { // [+-]digits[.digits]
 
 // Splits a "+ZZZZ" or "-ZZZZ" offset off a time; false when it is malformed.
 bool cut_offset(std::string_view &text) {
-  size_t sign = text.find_first_of("+-");
-  if (sign == std::string_view::npos)
+  size_t sign = 0;
+  while (sign < text.size() && text[sign] != '+' && text[sign] != '-')
+    ++sign;
+  if (sign == text.size())
     return true;
   std::string_view offset = text.substr(sign + 1);
   text = text.substr(0, sign);
@@ -89,21 +95,28 @@ class Validator {
 public:
   Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
             std::vector<Finding> &out)
-      : defs_(defs), v_(v), m_(m), out_(out), date_time_{defs.type_number_of("DTM"), 0} {
-    int i = 0;
-    for (const Delimiter *d : {&m.enc.repetition, &m.enc.component, &m.enc.sub_component}) {
-      marks_[static_cast<unsigned char>(d->bytes[0])] = true;
-      spread_[i++] = 0x0101010101010101ull * static_cast<unsigned char>(d->bytes[0]);
+      : defs_(defs), v_(v), m_(m), out_(out), end_(m.raw.data() + m.raw.size()),
+        date_time_{defs.type_number_of("DTM"), 0} {
+    // The kind of each first byte, the repetition separator first when two
+    // share it (as delimiter_at tries them).
+    const Delimiter *ds[3] = {&m.enc.repetition, &m.enc.component, &m.enc.sub_component};
+    for (int kind = 3; kind >= 1; --kind) {
+      const Delimiter &d = *ds[kind - 1];
+      kind_[static_cast<unsigned char>(d.bytes[0])] = static_cast<uint8_t>(kind);
+      single_ = single_ && d.size == 1;
+      first_[kind - 1] = d.bytes[0];
     }
   }
 
-  void segment(size_t index, std::string_view label) {
+  // Checks the fields of segment `index`, the `repetition`-th (0-based) of
+  // its name.
+  void segment(size_t index, size_t repetition) {
     name_ = segment_name(m_, index);
     const std::vector<FieldDef> *fields = v_.segment(name_);
     if (!fields)
       return;
     const SegmentView seg = m_.segment_at(index);
-    label_ = label;
+    segment_repetition_ = repetition;
     for (size_t f = seg.msh ? 2 : 0; f < fields->size(); ++f) {
       const FieldDef &def = (*fields)[f];
       const std::string_view text = f < seg.field_count() ? seg.field_at(f).text : std::string_view{};
@@ -111,19 +124,25 @@ public:
       varies_ = 0;
       if (text.empty()) {
         if (def.cardinality.min > 0)
-          add(true, 101, at(field_), "Required field " + at(field_) + " is missing", 0);
+          missing();
         continue;
       }
       TypeRef type = def.type;
-      if (type.type == varies_type_ && name_ == "OBX" && f == 4)
+      if (type.type == varies_type_ && f == 4 && name_ == "OBX")
         type = {varies_ = observation_type(seg), 0};
       const size_t repetitions = field(type, text);
       if (!def.cardinality.allows(repetitions))
-        add(true, 102, at(field_),
-            "Field " + at(field_) + " repeats " + std::to_string(repetitions) +
-                " times; at most " + std::to_string(def.cardinality.max) + " allowed",
-            0);
+        repeats(repetitions, def.cardinality.max);
     }
+  }
+
+  // The segment's label: its name, with its repetition among the segments
+  // of that name when it is not the first.
+  static std::string label(std::string_view name, size_t repetition) {
+    std::string s(name);
+    if (repetition)
+      s += "(" + std::to_string(repetition) + ")";
+    return s;
   }
 
 private:
@@ -140,8 +159,20 @@ private:
     return known ? type : varies_type_;
   }
 
+  // Findings are rare: what builds their texts stays out of the walk.
+  [[gnu::cold, gnu::noinline]] void missing() {
+    add(true, 101, at(field_), "Required field " + at(field_) + " is missing", 0);
+  }
+
+  [[gnu::cold, gnu::noinline]] void repeats(size_t repetitions, uint32_t max) {
+    add(true, 102, at(field_),
+        "Field " + at(field_) + " repeats " + std::to_string(repetitions) + " times; at most " +
+            std::to_string(max) + " allowed",
+        0);
+  }
+
   std::string at(size_t field, size_t repetition = 0) const {
-    std::string s = label_ + "-" + std::to_string(field);
+    std::string s = label(name_, segment_repetition_) + "-" + std::to_string(field);
     if (repetition)
       s += "(" + std::to_string(repetition) + ")";
     return s;
@@ -159,32 +190,9 @@ private:
     out_.push_back({error, code, std::move(location), std::move(text), name});
   }
 
-  // The first byte at or after `p` that may start a separator, or `end`:
-  // eight bytes at a time (a byte equal to one of three is found as a zero
-  // byte of the XOR; the lowest hit is exact), then byte by byte.
-  const char *next_mark(const char *p, const char *end) const {
-    constexpr uint64_t low = 0x0101010101010101ull, high = 0x8080808080808080ull;
-    for (; std::endian::native == std::endian::little && end - p >= 8; p += 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      uint64_t hits = 0;
-      for (uint64_t spread : spread_) {
-        const uint64_t x = word ^ spread;
-        hits |= (x - low) & ~x & high;
-      }
-      if (hits) // little-endian: the lowest set bit is the first byte
-        return p + std::countr_zero(hits) / 8;
-    }
-    while (p < end && !marks_[static_cast<unsigned char>(*p)])
-      ++p;
-    return p;
-  }
-
   // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3
   // sub-component), and its size.
   int delimiter_at(const char *p, const char *end, size_t &size) const {
-    if (!marks_[static_cast<unsigned char>(*p)])
-      return 0;
     int kind = 1;
     for (const Delimiter *d : {&m_.enc.repetition, &m_.enc.component, &m_.enc.sub_component}) {
       if (*p == d->bytes[0] && (d->size == 1 || (p + 1 < end && p[1] == d->bytes[1]))) {
@@ -196,12 +204,39 @@ private:
     return 0;
   }
 
+  // Bit i set when p[i] is the first byte of a separator, for the bytes of
+  // [p, end) up to sixteen. The message's text may be read past `end`; a
+  // block that would pass the text's end is read from a zeroed copy.
+  uint32_t marks(const char *p, const char *end) const {
+    const size_t left = static_cast<size_t>(end - p);
+    uint32_t mask = 0;
+#if defined(__SSE2__)
+    char padded[16];
+    const char *bytes = p;
+    if (end_ - p < 16) {
+      std::memset(padded, 0, sizeof padded);
+      std::memcpy(padded, p, static_cast<size_t>(end_ - p));
+      bytes = padded;
+    }
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
+    mask = static_cast<uint32_t>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(first_[0])),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[1]))),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[2])))));
+#else
+    for (size_t i = 0; i < 16 && i < left; ++i)
+      if (kind_[static_cast<unsigned char>(p[i])])
+        mask |= 1u << i;
+#endif
+    return left < 16 ? mask & ((1u << left) - 1) : mask;
+  }
+
   // Checks every value of a field of type `type` in one pass over its text
   // and returns its number of repetitions. A value is cut as far as its
   // type goes: a primitive field is taken whole (separators in it make it
   // malformed), a primitive component whole, a component of a composite
   // component by sub-component; a part beyond the type's last is malformed
-  // and not looked into.
+  // and not looked into. Separators are found sixteen bytes at a time.
   size_t field(const TypeRef &type, std::string_view text) {
     const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type);
     const std::vector<TypeRef> *subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type)
@@ -209,31 +244,36 @@ private:
     repetition_ = 0;
     inside_ = 0;
     parts_[0] = parts_[1] = 1;
-    const char *p = text.data(), *end = p + text.size(), *leaf = p;
-    for (; (p = next_mark(p, end)) < end; ++p) {
-      size_t size = 0;
-      const int kind = delimiter_at(p, end, size);
-      if (kind == 0)
-        continue;
-      if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
-        inside_ |= kind == 2 ? 1 : 2;
-        continue;
+    const char *begin = text.data(), *end = begin + text.size(), *leaf = begin, *next = begin;
+    for (const char *block = begin; block < end; block += 16) {
+      for (uint32_t mask = marks(block, end); mask; mask &= mask - 1) {
+        const char *p = block + std::countr_zero(mask);
+        if (p < next) // the second byte of a two-byte separator
+          continue;
+        size_t size = 1;
+        const int kind = single_ ? kind_[static_cast<unsigned char>(*p)] : delimiter_at(p, end, size);
+        next = p + 1;
+        if (kind == 0)
+          continue;
+        if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
+          inside_ |= kind == 2 ? 1 : 2;
+          continue;
+        }
+        this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
+        inside_ = 0;
+        if (kind == 1) {
+          ++repetition_;
+          parts_[0] = 1;
+          subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type) : nullptr;
+        } else if (kind == 2) {
+          ++parts_[0];
+          subs = parts_[0] <= parts->size()
+                     ? VersionDefinitions::at(v_.composites, (*parts)[parts_[0] - 1].type)
+                     : nullptr;
+        }
+        parts_[1] = kind == 3 ? parts_[1] + 1 : 1;
+        next = leaf = p + size;
       }
-      this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
-      inside_ = 0;
-      if (kind == 1) {
-        ++repetition_;
-        parts_[0] = 1;
-        subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type) : nullptr;
-      } else if (kind == 2) {
-        ++parts_[0];
-        subs = parts_[0] <= parts->size()
-                   ? VersionDefinitions::at(v_.composites, (*parts)[parts_[0] - 1].type)
-                   : nullptr;
-      }
-      parts_[1] = kind == 3 ? parts_[1] + 1 : 1;
-      p += size - 1;
-      leaf = p + 1;
     }
     this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(end - leaf)));
     return repetition_ + 1;
@@ -270,7 +310,8 @@ private:
   }
 
   // A value past the last component of `type`, which has `count`.
-  void beyond(const TypeRef &type, size_t count, std::string_view text, int depth) {
+  [[gnu::cold, gnu::noinline]] void beyond(const TypeRef &type, size_t count, std::string_view text,
+                                           int depth) {
     const std::string location = where(depth);
     add(true, 102, location,
         "Value '" + std::string(text) + "' of " + location + " is beyond the " +
@@ -288,25 +329,12 @@ private:
     // A primitive has no parts: a field holding components, or a component
     // holding sub-components, is malformed (its text reaches here whole, and
     // the walk noted the separators inside it).
-    const char *parts = depth == 0 && (inside_ & 1) ? "components"
-                        : depth < 2 && (inside_ & 2) ? "sub-components"
-                                                     : nullptr;
-    if (parts && !open(type.type)) {
-      const std::string location = where(depth);
-      add(true, 102, location,
-          "Value '" + std::string(text) + "' of " + location + " has " + parts + "; " +
-              defs_.type_name(type.type) + " has none",
-          depth);
-      return;
-    }
+    if (inside_ && ((depth == 0 && (inside_ & 1)) || (depth < 2 && (inside_ & 2))) &&
+        !open(type.type))
+      return has_parts(type, text, depth);
     const uint32_t limit = VersionDefinitions::at(v_.lengths, type.type);
-    if (limit && text.size() > limit) {
-      const std::string location = where(depth);
-      add(false, 104, location,
-          "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
-              defs_.type_name(type.type) + " allows " + std::to_string(limit),
-          depth);
-    }
+    if (limit && text.size() > limit)
+      too_long(type, text, depth, limit);
     const Primitive kind = defs_.primitive(type.type);
     bool good = true;
     switch (kind) {
@@ -315,45 +343,99 @@ private:
     case Primitive::dt: good = is_date(text); break;
     case Primitive::tm: good = is_time(text); break;
     case Primitive::dtm: good = is_date_time(text); break;
-    default: break;
-    }
-    if (!good) {
-      const std::string location = where(depth);
-      add(true, 102, location,
-          "Value '" + std::string(text) + "' of " + location + " is not a valid " +
-              defs_.type_name(type.type),
-          depth);
-      return;
-    }
-    if ((kind == Primitive::id || kind == Primitive::is) && type.table) {
-      const CodeTable *values = VersionDefinitions::at(v_.tables, type.table);
-      if (values && !values->contains(text)) {
-        // IS tables are user-defined, and coded elements name coding systems
-        // that sites extend (table 0396): only an ID field is an error.
-        const std::string location = where(depth);
-        add(kind == Primitive::id && depth == 0, 103, location,
-            "Value '" + std::string(text) + "' of " + location + " is not in table " +
-                defs_.table_name(type.table),
-            depth);
+    case Primitive::id:
+    case Primitive::is:
+      if (type.table) {
+        const CodeTable *values = VersionDefinitions::at(v_.tables, type.table);
+        if (values && !values->contains(text))
+          not_in_table(type, text, depth, kind);
       }
+      return;
+    default: return;
     }
+    if (!good)
+      malformed(type, text, depth);
+  }
+
+  [[gnu::cold, gnu::noinline]] void has_parts(const TypeRef &type, std::string_view text, int depth) {
+    const char *parts = depth == 0 && (inside_ & 1) ? "components" : "sub-components";
+    const std::string location = where(depth);
+    add(true, 102, location,
+        "Value '" + std::string(text) + "' of " + location + " has " + parts + "; " +
+            defs_.type_name(type.type) + " has none",
+        depth);
+  }
+
+  [[gnu::cold, gnu::noinline]] void too_long(const TypeRef &type, std::string_view text, int depth,
+                                             uint32_t limit) {
+    const std::string location = where(depth);
+    add(false, 104, location,
+        "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
+            defs_.type_name(type.type) + " allows " + std::to_string(limit),
+        depth);
+  }
+
+  [[gnu::cold, gnu::noinline]] void malformed(const TypeRef &type, std::string_view text, int depth) {
+    const std::string location = where(depth);
+    add(true, 102, location,
+        "Value '" + std::string(text) + "' of " + location + " is not a valid " +
+            defs_.type_name(type.type),
+        depth);
+  }
+
+  // IS tables are user-defined, and coded elements name coding systems that
+  // sites extend (table 0396): only an ID field is an error.
+  [[gnu::cold, gnu::noinline]] void not_in_table(const TypeRef &type, std::string_view text,
+                                                 int depth, Primitive kind) {
+    const std::string location = where(depth);
+    add(kind == Primitive::id && depth == 0, 103, location,
+        "Value '" + std::string(text) + "' of " + location + " is not in table " +
+            defs_.table_name(type.table),
+        depth);
   }
 
   const Definitions &defs_;
   const VersionDefinitions &v_;
   const Message &m_;
   std::vector<Finding> &out_;
-  std::string label_;
+  const char *end_; // of the message's text
   std::string_view name_; // the segment's name
+  size_t segment_repetition_ = 0;
   size_t field_ = 0, repetition_ = 0;
   uint16_t varies_ = 0; // the type OBX-2 gives OBX-5, while checking it
   int inside_ = 0;      // separators inside the value being cut: 1 component, 2 sub-component
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
-  bool marks_[256] = {};     // first bytes of the repetition, component and sub-component separators
-  uint64_t spread_[3] = {};  // each of those bytes in all eight bytes of a word
+  uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator
+  char first_[3] = {};       // the first bytes of those separators
+  bool single_ = true;       // all three are one byte long
   const TypeRef date_time_;
   const uint16_t varies_type_ = defs_.type_number_of("varies");
   const uint16_t placeholder_ = defs_.type_number_of("-"), withdrawn_ = defs_.type_number_of("WD");
+};
+
+// The repetition (0-based) of each segment among the segments of its name,
+// given in message order. Messages hold few names: the first sixteen are
+// searched in a short list, more in a hash map.
+class SegmentRepetitions {
+public:
+  size_t next(std::string_view name) {
+    if (many_.empty()) {
+      for (auto &[seen, count] : few_)
+        if (seen == name)
+          return ++count;
+      if (few_.size() < 16) {
+        few_.emplace_back(name, 0);
+        return 0;
+      }
+      many_.insert(few_.begin(), few_.end());
+    }
+    auto [it, first] = many_.try_emplace(name, 0);
+    return first ? 0 : ++it->second;
+  }
+
+private:
+  std::vector<std::pair<std::string_view, size_t>> few_;
+  std::unordered_map<std::string_view, size_t> many_;
 };
 
 std::string element_path(const MessageStructure &s, uint32_t node, std::string_view name) {
@@ -370,6 +452,8 @@ void check_cardinality(const MessageStructure &s, const VersionDefinitions &v,
     for (size_t i = 0; i < node.counts.size(); ++i) {
       const StructureElement &e = node.def->children[i];
       const uint32_t count = node.counts[i];
+      if (count >= e.cardinality.min && e.cardinality.allows(count))
+        continue;
       const char *what = e.group ? "Group " : "Segment ";
       const std::string_view name = e.group ? std::string_view{} : v.element(e.name, 0, nullptr).name;
       if (count < e.cardinality.min)
@@ -431,26 +515,22 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
                      "Unsupported message type '" + kind.type + "'", header_name(9, 1)});
   }
   const MessageStructure structure = match_structure(message, kind);
-  // Each segment's label: its name, with its repetition among the segments
-  // of that name when it is not the first.
-  std::unordered_map<std::string_view, size_t> seen;
+  SegmentRepetitions seen;
   Validator validator(defs, *kind.definitions, message, out);
   size_t next_unexpected = 0;
   for (uint32_t i = 0; i < message.segment_count(); ++i) {
     std::string_view name = segment_name(message, i);
-    auto [it, first] = seen.try_emplace(name, 0);
-    const size_t repetition = first ? 0 : ++it->second;
-    std::string label(name);
-    if (repetition)
-      label += "(" + std::to_string(repetition) + ")";
+    const size_t repetition = seen.next(name);
     if (next_unexpected < structure.unexpected.size() && structure.unexpected[next_unexpected] == i) {
       ++next_unexpected;
-      if (!name.starts_with('Z')) // Z segments are a site's own: allowed anywhere
+      if (!name.starts_with('Z')) { // Z segments are a site's own: allowed anywhere
+        const std::string label = Validator::label(name, repetition);
         out.push_back({true, 100, label,
                        "Segment " + label + " is not expected here in " + structure.name,
                        v.element(name, 0, nullptr).name});
+      }
     }
-    validator.segment(i, label);
+    validator.segment(i, repetition);
   }
   check_cardinality(structure, v, out);
   return out;

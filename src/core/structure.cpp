@@ -1,5 +1,7 @@
 #include "structure.hpp"
 
+#include <algorithm>
+
 #include "terser.hpp"
 
 namespace vellomar {
@@ -42,7 +44,8 @@ public:
 
   void run(const GroupDef *root) {
     const size_t segments = message_.segment_count();
-    out_.nodes.reserve(root ? 8 : 1);
+    // A group occurrence opens at a segment: at most one node per segment.
+    out_.nodes.reserve(root ? std::min<size_t>(segments + 1, 64) : 1);
     out_.nodes.push_back(node(root, out_.name, 0));
     out_.nodes[0].items.reserve(segments);
     stack_.reserve(8);

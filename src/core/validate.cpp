@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstring>
 #include <unordered_map>
 
@@ -13,15 +14,19 @@ namespace vellomar {
 namespace {
 
 bool is_digits(std::string_view text) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (text.empty())
+    return false;
+  for (char c : text)
+    if (static_cast<unsigned char>(c - '0') > 9)
+      return false;
+  return true;
 }
 
-int number(std::string_view text) {
-  int n = 0;
-  for (char c : text)
-    n = n * 10 + (c - '0');
-  return n;
+// The number the two digits at `p` write, or 100 when either is no digit.
+int two_digits(const char *p) {
+  const unsigned tens = static_cast<unsigned char>(p[0] - '0'),
+                 ones = static_cast<unsigned char>(p[1] - '0');
+  return tens > 9 || ones > 9 ? 100 : static_cast<int>(tens * 10 + ones);
 }
 
 bool is_number(std::string_view text) { // [+-]digits[.digits]
@@ -44,38 +49,40 @@ bool cut_offset(std::string_view &text) {
     return true;
   std::string_view offset = text.substr(sign + 1);
   text = text.substr(0, sign);
-  return offset.size() == 4 && is_digits(offset) && number(offset.substr(0, 2)) < 24 &&
-         number(offset.substr(2)) < 60;
+  return offset.size() == 4 && two_digits(offset.data()) < 24 && two_digits(offset.data() + 2) < 60;
 }
 
 bool is_date(std::string_view text) { // YYYY[MM[DD]]
-  if ((text.size() != 4 && text.size() != 6 && text.size() != 8) || !is_digits(text))
+  const size_t n = text.size();
+  if ((n != 4 && n != 6 && n != 8) || two_digits(text.data()) > 99 ||
+      two_digits(text.data() + 2) > 99)
     return false;
-  if (text.size() == 4)
+  if (n == 4)
     return true;
-  const int month = number(text.substr(4, 2));
+  const int month = two_digits(text.data() + 4);
   if (month < 1 || month > 12)
     return false;
-  if (text.size() == 6)
+  if (n == 6)
     return true;
-  const int year = number(text.substr(0, 4)), day = number(text.substr(6, 2));
+  const int year = two_digits(text.data()) * 100 + two_digits(text.data() + 2),
+            day = two_digits(text.data() + 6);
   static constexpr int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   return day >= 1 && day <= (month == 2 && !leap ? 28 : days[month - 1]);
 }
 
 bool is_clock(std::string_view text) { // HH[MM[SS[.S{1,4}]]], no offset
-  size_t dot = text.find('.');
-  std::string_view whole = text.substr(0, dot);
-  if ((whole.size() != 2 && whole.size() != 4 && whole.size() != 6) || !is_digits(whole))
+  size_t whole = 0;
+  while (whole < text.size() && text[whole] != '.')
+    ++whole;
+  if ((whole != 2 && whole != 4 && whole != 6) || two_digits(text.data()) > 23 ||
+      (whole >= 4 && two_digits(text.data() + 2) > 59) ||
+      (whole == 6 && two_digits(text.data() + 4) > 59))
     return false;
-  if (number(whole.substr(0, 2)) > 23 || (whole.size() >= 4 && number(whole.substr(2, 2)) > 59) ||
-      (whole.size() == 6 && number(whole.substr(4, 2)) > 59))
-    return false;
-  if (dot == std::string_view::npos)
+  if (whole == text.size())
     return true;
-  std::string_view fraction = text.substr(dot + 1);
-  return whole.size() == 6 && fraction.size() <= 4 && is_digits(fraction);
+  std::string_view fraction = text.substr(whole + 1);
+  return whole == 6 && fraction.size() <= 4 && is_digits(fraction);
 }
 
 bool is_time(std::string_view text) {
@@ -89,6 +96,20 @@ bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZ
   if (!is_date(date))
     return false;
   return text.size() == date.size() || (date.size() == 8 && is_clock(text.substr(8)));
+}
+
+void append_number(std::string &s, size_t n) {
+  char digits[24];
+  s.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+}
+
+// "(n)" after a name or number, for a repetition other than the first.
+void append_repetition(std::string &s, size_t repetition) {
+  if (repetition) {
+    s += '(';
+    append_number(s, repetition);
+    s += ')';
+  }
 }
 
 class Validator {
@@ -140,8 +161,7 @@ public:
   // of that name when it is not the first.
   static std::string label(std::string_view name, size_t repetition) {
     std::string s(name);
-    if (repetition)
-      s += "(" + std::to_string(repetition) + ")";
+    append_repetition(s, repetition);
     return s;
   }
 
@@ -172,9 +192,10 @@ private:
   }
 
   std::string at(size_t field, size_t repetition = 0) const {
-    std::string s = label(name_, segment_repetition_) + "-" + std::to_string(field);
-    if (repetition)
-      s += "(" + std::to_string(repetition) + ")";
+    std::string s = label(name_, segment_repetition_);
+    s += '-';
+    append_number(s, field);
+    append_repetition(s, repetition);
     return s;
   }
 
@@ -304,8 +325,21 @@ private:
   // first `depth` component numbers.
   std::string where(int depth) const {
     std::string s = at(field_, repetition_);
-    for (int i = 0; i < depth; ++i)
-      s += "-" + std::to_string(parts_[i]);
+    for (int i = 0; i < depth; ++i) {
+      s += '-';
+      append_number(s, parts_[i]);
+    }
+    return s;
+  }
+
+  // "Value 'text' of location" and the rest of a finding's text.
+  static std::string value_of(std::string_view text, const std::string &location,
+                              std::initializer_list<std::string_view> rest) {
+    std::string s;
+    s.reserve(64);
+    s.append("Value '").append(text).append("' of ").append(location);
+    for (std::string_view part : rest)
+      s.append(part);
     return s;
   }
 
@@ -314,8 +348,9 @@ private:
                                            int depth) {
     const std::string location = where(depth);
     add(true, 102, location,
-        "Value '" + std::string(text) + "' of " + location + " is beyond the " +
-            std::to_string(count) + " components of " + defs_.type_name(type.type),
+        value_of(text, location,
+                 {" is beyond the ", std::to_string(count), " components of ",
+                  defs_.type_name(type.type)}),
         -1);
   }
 
@@ -361,8 +396,7 @@ private:
     const char *parts = depth == 0 && (inside_ & 1) ? "components" : "sub-components";
     const std::string location = where(depth);
     add(true, 102, location,
-        "Value '" + std::string(text) + "' of " + location + " has " + parts + "; " +
-            defs_.type_name(type.type) + " has none",
+        value_of(text, location, {" has ", parts, "; ", defs_.type_name(type.type), " has none"}),
         depth);
   }
 
@@ -377,9 +411,7 @@ private:
 
   [[gnu::cold, gnu::noinline]] void malformed(const TypeRef &type, std::string_view text, int depth) {
     const std::string location = where(depth);
-    add(true, 102, location,
-        "Value '" + std::string(text) + "' of " + location + " is not a valid " +
-            defs_.type_name(type.type),
+    add(true, 102, location, value_of(text, location, {" is not a valid ", defs_.type_name(type.type)}),
         depth);
   }
 
@@ -389,9 +421,7 @@ private:
                                                  int depth, Primitive kind) {
     const std::string location = where(depth);
     add(kind == Primitive::id && depth == 0, 103, location,
-        "Value '" + std::string(text) + "' of " + location + " is not in table " +
-            defs_.table_name(type.table),
-        depth);
+        value_of(text, location, {" is not in table ", defs_.table_name(type.table)}), depth);
   }
 
   const Definitions &defs_;

@@ -479,9 +479,10 @@ void check_cardinality(const MessageStructure &s, const VersionDefinitions &v,
     const GroupNode &node = s.nodes[n];
     if (!node.def)
       continue;
-    for (size_t i = 0; i < node.counts.size(); ++i) {
+    const std::span<const uint32_t> counts = s.counts_of(node);
+    for (size_t i = 0; i < counts.size(); ++i) {
       const StructureElement &e = node.def->children[i];
-      const uint32_t count = node.counts[i];
+      const uint32_t count = counts[i];
       if (count >= e.cardinality.min && e.cardinality.allows(count))
         continue;
       const char *what = e.group ? "Group " : "Segment ";

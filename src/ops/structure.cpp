@@ -141,9 +141,9 @@ struct TreeBuilder {
 
   Ref group(uint32_t node) const {
     const GroupNode &n = s.nodes[node];
-    Ref children = Ref::check(PyTuple_New(static_cast<Py_ssize_t>(n.items.size())));
+    Ref children = Ref::check(PyTuple_New(static_cast<Py_ssize_t>(n.item_count)));
     Py_ssize_t i = 0;
-    for (const GroupNode::Item &item : n.items) {
+    for (const GroupNode::Item &item : s.items_of(n)) {
       Ref child = item.group ? group(item.index) : segment(item.index);
       PyTuple_SET_ITEM(children.get(), i++, child.release());
     }

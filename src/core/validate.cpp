@@ -138,9 +138,10 @@ public:
       return;
     const SegmentView seg = m_.segment_at(index);
     segment_repetition_ = repetition;
-    for (size_t f = seg.msh ? 2 : 0; f < fields->size(); ++f) {
+    const size_t first = seg.msh ? 2 : 0, present = std::min(fields->size(), seg.field_count());
+    for (size_t f = first; f < present; ++f) {
       const FieldDef &def = (*fields)[f];
-      const std::string_view text = f < seg.field_count() ? seg.field_at(f).text : std::string_view{};
+      const std::string_view text = seg.field_at(f).text;
       field_ = f + 1;
       varies_ = 0;
       if (text.empty()) {
@@ -155,6 +156,13 @@ public:
       if (!def.cardinality.allows(repetitions))
         repeats(repetitions, def.cardinality.max);
     }
+    // The fields the segment does not reach: only the required ones matter.
+    varies_ = 0;
+    for (size_t f = std::max(first, present); f < fields->size(); ++f)
+      if ((*fields)[f].cardinality.min > 0) {
+        field_ = f + 1;
+        missing();
+      }
   }
 
   // The segment's label: its name, with its repetition among the segments

@@ -93,6 +93,12 @@ def test_get_through_groups_fails(path, error):
     assert raised.value.args == error.args
 
 
+def _two_byte(text):
+    # MSH-2 "§\\&" is the bytes C2 A7: the component separator U+00C2 (Â) and
+    # the repetition separator U+00A7 (§), each two bytes in the text.
+    return text.replace("^", "Â").replace("~", "§").replace("Â§\\&", "§\\&", 1)
+
+
 def findings(text, **options):
     return [(f.severity[0], f.code, f.location) for f in vellomar.validate(text, **options)]
 
@@ -132,6 +138,11 @@ def findings(text, **options):
     (ORU.replace("HGB^Hemoglobin", "HGB^Hemoglobin^HL70001").replace("|g/dL|", "|g/dL^^99LAB|")
      .replace("CBC^CBC panel", "CBC^CBC panel^local"), []),
     (ORU.replace("HGB^Hemoglobin", "HGB^Hemoglobin^XX"), [("w", 103, "OBX-3-3")]),
+    # separators of two bytes in UTF-8, beside characters sharing their first byte
+    (_two_byte(ADT), []),
+    (_two_byte(ADT.replace("NGUYEN^LINH", "NGUYEN¢Ã^LINH")), []),
+    (_two_byte(ADT.replace("100234^^^H^MR", "100234^HOSP&1.2.3&ISO^^H^MR")), [("e", 102, "PID-3-2")]),
+    (_two_byte(ADT.replace("19840412|F", "19840412~19850101|F")), [("e", 102, "PID-7")]),
 ])
 def test_validate(text, expected):
     assert findings(text) == expected

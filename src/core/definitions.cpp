@@ -1,7 +1,6 @@
 #include "definitions.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <type_traits>
 
@@ -115,6 +114,9 @@ void add_starts(GroupDef &group) {
   }
 }
 
+// Case is folded in ASCII only, as the "C" locale does.
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 } // namespace
 
 uint64_t CodeTable::pack(std::string_view value) {
@@ -125,52 +127,78 @@ uint64_t CodeTable::pack(std::string_view value) {
 }
 
 void CodeTable::add(std::string_view value) {
-  if (value.starts_with('~'))
-    patterns_.emplace_back(value.substr(1));
-  else if (value.size() <= 7)
+  if (value.starts_with('~')) {
+    // The head is the pattern up to its first placeholder.
+    const std::string_view text = value.substr(1);
+    size_t head = 1;
+    while (head < text.size() && !(text[head] >= 'a' && text[head] <= 'z') && text[head] != '*')
+      ++head;
+    head = std::min(head, text.size());
+    Pattern &p = patterns_.emplace_back();
+    for (char c : text.substr(0, head))
+      p.head.push_back(upper(c));
+    p.tail = text.substr(head);
+  } else if (value.size() <= 7) {
     codes_.push_back(pack(value));
-  else
+  } else {
     long_values_.emplace_back(value);
+  }
 }
 
-void CodeTable::sort() {
-  std::sort(codes_.begin(), codes_.end());
+void CodeTable::finish() {
   std::sort(long_values_.begin(), long_values_.end());
+  std::vector<uint64_t> codes = std::move(codes_);
+  size_t size = 2;
+  for (shift_ = 63; size < 2 * codes.size(); size *= 2)
+    --shift_;
+  codes_.assign(size, 0);
+  for (uint64_t code : codes) {
+    if (code == 0) {
+      empty_value_ = true;
+      continue;
+    }
+    size_t i = slot(code);
+    while (codes_[i] != 0 && codes_[i] != code)
+      i = (i + 1) & (size - 1);
+    codes_[i] = code;
+  }
 }
 
 bool CodeTable::contains(std::string_view value) const {
-  if (value.size() <= 7 ? std::binary_search(codes_.begin(), codes_.end(), pack(value))
-                        : std::binary_search(long_values_.begin(), long_values_.end(), value))
-    return true;
-  return std::any_of(patterns_.begin(), patterns_.end(),
-                     [&](const std::string &p) { return matches(p, value); });
+  bool found = false;
+  if (value.size() > 7) {
+    found = std::binary_search(long_values_.begin(), long_values_.end(), value);
+  } else if (value.empty()) {
+    found = empty_value_;
+  } else {
+    const uint64_t code = pack(value);
+    for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
+      if (codes_[i] == code) {
+        found = true;
+        break;
+      }
+  }
+  return found || std::any_of(patterns_.begin(), patterns_.end(),
+                              [&](const Pattern &p) { return p.matches(value); });
 }
 
-bool CodeTable::matches(std::string_view pattern, std::string_view value) {
-  // The head is the pattern up to its first placeholder (a lower-case letter
-  // after the first byte, or "*").
-  size_t head = 1;
-  while (head < pattern.size() && !(pattern[head] >= 'a' && pattern[head] <= 'z') &&
-         pattern[head] != '*')
-    ++head;
-  head = std::min(head, pattern.size());
-  if (value.size() < head)
+bool CodeTable::Pattern::matches(std::string_view value) const {
+  if (value.size() < head.size())
     return false;
-  for (size_t i = 0; i < head; ++i)
-    if (std::toupper(static_cast<unsigned char>(value[i])) !=
-        std::toupper(static_cast<unsigned char>(pattern[i])))
+  for (size_t i = 0; i < head.size(); ++i)
+    if (upper(value[i]) != head[i])
       return false;
-  std::string_view tail = pattern.substr(head), rest = value.substr(head);
+  std::string_view rest = value.substr(head.size());
   if (tail == "*")
     return true;
   if (rest.size() != tail.size())
     return false;
   for (size_t i = 0; i < tail.size(); ++i) {
-    const auto c = static_cast<unsigned char>(rest[i]);
-    const char want = tail[i];
-    if (want == 'n' ? !std::isdigit(c)
-        : want == 'z' || want == 'x' || want == 's' ? !std::isalnum(c)
-                                                    : c != static_cast<unsigned char>(want))
+    const char c = rest[i], want = tail[i];
+    const bool digit = c >= '0' && c <= '9';
+    if (want == 'n' ? !digit
+        : want == 'z' || want == 'x' || want == 's' ? !digit && !(upper(c) >= 'A' && upper(c) <= 'Z')
+                                                    : c != want)
       return false;
   }
   return true;
@@ -392,7 +420,7 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       CodeTable &values = defs.tables_.emplace_back();
       for (size_t i = 3; i < w.size(); ++i)
         values.add(unquote(w[i]));
-      values.sort();
+      values.finish();
       const uint16_t table = defs.table_number(name);
       each_version([&](VersionDefinitions &v) { put(v.tables, table, &values); });
       break;

@@ -56,24 +56,32 @@ struct TypeRef {
 };
 
 // The values of an HL7 table. Values are mostly codes of a few bytes: those
-// of up to seven bytes are kept as sorted integers (the bytes and the length
-// packed), so that a lookup is a binary search of integers; longer ones as
-// sorted strings. Values the table gives as patterns ("~HL7nnnn": a head
+// of up to seven bytes are kept as integers (the bytes and the length
+// packed) in an open-addressed hash set, so that a lookup is one or two
+// integer compares; longer ones as sorted strings. Values the table gives as patterns ("~HL7nnnn": a head
 // matched in any case, then one digit per n, one letter or digit per z, x
 // or s, any other byte as written; "*" any rest) are tried when no value
 // matches.
 class CodeTable {
 public:
   void add(std::string_view value);
-  void sort();
+  void finish(); // after the last add
   bool contains(std::string_view value) const;
 
 private:
   static uint64_t pack(std::string_view value); // value.size() <= 7
-  static bool matches(std::string_view pattern, std::string_view value);
-  std::vector<uint64_t> codes_;
+  // A pattern cut where its placeholders begin (a lower-case letter after
+  // the first byte, or "*"): the head upper-cased, then the rest.
+  struct Pattern {
+    std::string head, tail;
+    bool matches(std::string_view value) const;
+  };
+  size_t slot(uint64_t code) const { return static_cast<size_t>((code * 0x9E3779B97F4A7C15ull) >> shift_); }
+  std::vector<uint64_t> codes_; // while reading; then the slots (0: empty)
+  bool empty_value_ = false;    // "" packs to 0, the empty slot
+  unsigned shift_ = 63;
   std::vector<std::string> long_values_;
-  std::vector<std::string> patterns_;
+  std::vector<Pattern> patterns_;
 };
 
 // The names of a segment or composite type: [0] its own, then those of its

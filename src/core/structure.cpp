@@ -1,5 +1,7 @@
 #include "structure.hpp"
 
+#include <algorithm>
+
 #include "terser.hpp"
 
 namespace vellomar {
@@ -42,9 +44,10 @@ public:
 
   void run(const GroupDef *root) {
     const size_t segments = message_.segment_count();
-    out_.nodes.reserve(root ? 8 : 1);
+    // A group occurrence opens at a segment: at most one node per segment.
+    out_.nodes.reserve(root ? std::min<size_t>(segments + 1, 64) : 1);
     out_.nodes.push_back(node(root, out_.name, 0));
-    out_.nodes[0].items.reserve(segments);
+    placed_.reserve(segments + 8);
     stack_.reserve(8);
     stack_.push_back({0, npos});
     out_.segment_node.reserve(segments);
@@ -55,6 +58,18 @@ public:
         if (root)
           out_.unexpected.push_back(i);
       }
+    }
+    // Each node's items together, in message order.
+    uint32_t at = 0;
+    for (GroupNode &n : out_.nodes) {
+      n.items_at = at;
+      at += n.item_count;
+      n.item_count = 0;
+    }
+    out_.items.resize(at);
+    for (const auto &[node, item] : placed_) {
+      GroupNode &n = out_.nodes[node];
+      out_.items[n.items_at + n.item_count++] = item;
     }
   }
 
@@ -70,13 +85,23 @@ private:
     n.def = def;
     n.name = name;
     n.parent = parent;
+    n.counts_at = static_cast<uint32_t>(out_.counts.size());
     if (def)
-      n.counts.assign(def->children.size(), 0);
+      out_.counts.resize(out_.counts.size() + def->children.size(), 0);
     return n;
   }
 
+  uint32_t &count(uint32_t node, size_t child) {
+    return out_.counts[out_.nodes[node].counts_at + child];
+  }
+
+  void add_item(uint32_t node, GroupNode::Item item) {
+    placed_.push_back({node, item});
+    ++out_.nodes[node].item_count;
+  }
+
   void attach(uint32_t node, uint32_t segment) {
-    out_.nodes[node].items.push_back({false, segment});
+    add_item(node, {false, segment});
     out_.segment_node.push_back(node);
   }
 
@@ -86,8 +111,8 @@ private:
     const GroupDef *def = out_.nodes[top.node].def->children[child].group;
     const auto index = static_cast<uint32_t>(out_.nodes.size());
     out_.nodes.push_back(node(def, def->name, top.node));
-    out_.nodes.back().repetition = out_.nodes[top.node].counts[child]++;
-    out_.nodes[top.node].items.push_back({true, index});
+    out_.nodes.back().repetition = count(top.node, child)++;
+    add_item(top.node, {true, index});
     top.position = child;
     stack_.push_back({index, npos});
   }
@@ -99,7 +124,7 @@ private:
       Frame &top = stack_.back();
       const StructureElement &element = out_.nodes[top.node].def->children[child];
       if (!element.group) {
-        out_.nodes[top.node].counts[child]++;
+        count(top.node, child)++;
         top.position = child;
         attach(top.node, segment);
         return;
@@ -147,6 +172,7 @@ private:
   const Message &message_;
   MessageStructure &out_;
   std::vector<Frame> stack_;
+  std::vector<std::pair<uint32_t, GroupNode::Item>> placed_; // (node, item) in message order
 };
 
 // The `repetition`-th segment named `name` within `node`, descending only
@@ -155,7 +181,7 @@ private:
 uint32_t find_in(const MessageStructure &s, const Message &message, uint32_t node,
                  std::string_view name, uint64_t &repetition, bool &held) {
   const GroupNode &n = s.nodes[node];
-  for (const GroupNode::Item &item : n.items) {
+  for (const GroupNode::Item &item : s.items_of(n)) {
     if (!item.group) {
       if (segment_name(message, item.index) == name) {
         held = true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,9 @@ namespace vellomar {
 
 // One occurrence of a group. Its items are its segments (by index in the
 // message) and child group occurrences (by node index), in message order.
+// Its counts and items are stored in its MessageStructure, all nodes' in one
+// array each (a message of twenty observation groups would otherwise make
+// forty small vectors).
 struct GroupNode {
   struct Item {
     bool group;
@@ -22,10 +26,10 @@ struct GroupNode {
   };
   const GroupDef *def = nullptr; // null for the one flat group of an unknown structure
   std::string_view name;
-  uint32_t parent = 0;          // the message's node is its own parent
-  uint32_t repetition = 0;      // 0-based among its parent's occurrences of this group
-  std::vector<uint32_t> counts; // occurrences of each child of def
-  std::vector<Item> items;
+  uint32_t parent = 0;     // the message's node is its own parent
+  uint32_t repetition = 0; // 0-based among its parent's occurrences of this group
+  uint32_t counts_at = 0;  // its counts: def->children.size() from here
+  uint32_t items_at = 0, item_count = 0;
 };
 
 struct MessageStructure {
@@ -34,6 +38,15 @@ struct MessageStructure {
   std::vector<GroupNode> nodes;       // nodes[0] is the message itself
   std::vector<uint32_t> segment_node; // the node holding each segment
   std::vector<uint32_t> unexpected;   // segments not in the structure where they stand
+  std::vector<uint32_t> counts;       // occurrences of each child of each node's def
+  std::vector<GroupNode::Item> items; // each node's items, together
+
+  std::span<const uint32_t> counts_of(const GroupNode &n) const {
+    return {counts.data() + n.counts_at, n.def ? n.def->children.size() : 0};
+  }
+  std::span<const GroupNode::Item> items_of(const GroupNode &n) const {
+    return {items.data() + n.items_at, n.item_count};
+  }
 };
 
 // What the header of a message says about its definitions: its version

@@ -2,22 +2,31 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstring>
 #include <unordered_map>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellomar {
 namespace {
 
 bool is_digits(std::string_view text) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (text.empty())
+    return false;
+  for (char c : text)
+    if (static_cast<unsigned char>(c - '0') > 9)
+      return false;
+  return true;
 }
 
-int number(std::string_view text) {
-  int n = 0;
-  for (char c : text)
-    n = n * 10 + (c - '0');
-  return n;
+// The number the two digits at `p` write, or 100 when either is no digit.
+int two_digits(const char *p) {
+  const unsigned tens = static_cast<unsigned char>(p[0] - '0'),
+                 ones = static_cast<unsigned char>(p[1] - '0');
+  return tens > 9 || ones > 9 ? 100 : static_cast<int>(tens * 10 + ones);
 }
 
 bool is_number(std::string_view text) { // [+-]digits[.digits]
@@ -33,43 +42,47 @@ bool is_number(std::string_view text) { // [+-]digits[.digits]
 
 // Splits a "+ZZZZ" or "-ZZZZ" offset off a time; false when it is malformed.
 bool cut_offset(std::string_view &text) {
-  size_t sign = text.find_first_of("+-");
-  if (sign == std::string_view::npos)
+  size_t sign = 0;
+  while (sign < text.size() && text[sign] != '+' && text[sign] != '-')
+    ++sign;
+  if (sign == text.size())
     return true;
   std::string_view offset = text.substr(sign + 1);
   text = text.substr(0, sign);
-  return offset.size() == 4 && is_digits(offset) && number(offset.substr(0, 2)) < 24 &&
-         number(offset.substr(2)) < 60;
+  return offset.size() == 4 && two_digits(offset.data()) < 24 && two_digits(offset.data() + 2) < 60;
 }
 
 bool is_date(std::string_view text) { // YYYY[MM[DD]]
-  if ((text.size() != 4 && text.size() != 6 && text.size() != 8) || !is_digits(text))
+  const size_t n = text.size();
+  if ((n != 4 && n != 6 && n != 8) || two_digits(text.data()) > 99 ||
+      two_digits(text.data() + 2) > 99)
     return false;
-  if (text.size() == 4)
+  if (n == 4)
     return true;
-  const int month = number(text.substr(4, 2));
+  const int month = two_digits(text.data() + 4);
   if (month < 1 || month > 12)
     return false;
-  if (text.size() == 6)
+  if (n == 6)
     return true;
-  const int year = number(text.substr(0, 4)), day = number(text.substr(6, 2));
+  const int year = two_digits(text.data()) * 100 + two_digits(text.data() + 2),
+            day = two_digits(text.data() + 6);
   static constexpr int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   return day >= 1 && day <= (month == 2 && !leap ? 28 : days[month - 1]);
 }
 
 bool is_clock(std::string_view text) { // HH[MM[SS[.S{1,4}]]], no offset
-  size_t dot = text.find('.');
-  std::string_view whole = text.substr(0, dot);
-  if ((whole.size() != 2 && whole.size() != 4 && whole.size() != 6) || !is_digits(whole))
+  size_t whole = 0;
+  while (whole < text.size() && text[whole] != '.')
+    ++whole;
+  if ((whole != 2 && whole != 4 && whole != 6) || two_digits(text.data()) > 23 ||
+      (whole >= 4 && two_digits(text.data() + 2) > 59) ||
+      (whole == 6 && two_digits(text.data() + 4) > 59))
     return false;
-  if (number(whole.substr(0, 2)) > 23 || (whole.size() >= 4 && number(whole.substr(2, 2)) > 59) ||
-      (whole.size() == 6 && number(whole.substr(4, 2)) > 59))
-    return false;
-  if (dot == std::string_view::npos)
+  if (whole == text.size())
     return true;
-  std::string_view fraction = text.substr(dot + 1);
-  return whole.size() == 6 && fraction.size() <= 4 && is_digits(fraction);
+  std::string_view fraction = text.substr(whole + 1);
+  return whole == 6 && fraction.size() <= 4 && is_digits(fraction);
 }
 
 bool is_time(std::string_view text) {
@@ -85,45 +98,79 @@ bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZ
   return text.size() == date.size() || (date.size() == 8 && is_clock(text.substr(8)));
 }
 
+void append_number(std::string &s, size_t n) {
+  char digits[24];
+  s.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+}
+
+// "(n)" after a name or number, for a repetition other than the first.
+void append_repetition(std::string &s, size_t repetition) {
+  if (repetition) {
+    s += '(';
+    append_number(s, repetition);
+    s += ')';
+  }
+}
+
 class Validator {
 public:
   Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
             std::vector<Finding> &out)
-      : defs_(defs), v_(v), m_(m), out_(out), date_time_{defs.type_number_of("DTM"), 0} {
-    int i = 0;
-    for (const Delimiter *d : {&m.enc.repetition, &m.enc.component, &m.enc.sub_component}) {
-      marks_[static_cast<unsigned char>(d->bytes[0])] = true;
-      spread_[i++] = 0x0101010101010101ull * static_cast<unsigned char>(d->bytes[0]);
+      : defs_(defs), v_(v), m_(m), out_(out), end_(m.raw.data() + m.raw.size()),
+        date_time_{defs.type_number_of("DTM"), 0} {
+    // The kind of each first byte, the repetition separator first when two
+    // share it (as delimiter_at tries them).
+    const Delimiter *ds[3] = {&m.enc.repetition, &m.enc.component, &m.enc.sub_component};
+    for (int kind = 3; kind >= 1; --kind) {
+      const Delimiter &d = *ds[kind - 1];
+      kind_[static_cast<unsigned char>(d.bytes[0])] = static_cast<uint8_t>(kind);
+      single_ = single_ && d.size == 1;
+      first_[kind - 1] = d.bytes[0];
     }
   }
 
-  void segment(size_t index, std::string_view label) {
+  // Checks the fields of segment `index`, the `repetition`-th (0-based) of
+  // its name.
+  void segment(size_t index, size_t repetition) {
     name_ = segment_name(m_, index);
     const std::vector<FieldDef> *fields = v_.segment(name_);
     if (!fields)
       return;
     const SegmentView seg = m_.segment_at(index);
-    label_ = label;
-    for (size_t f = seg.msh ? 2 : 0; f < fields->size(); ++f) {
+    segment_repetition_ = repetition;
+    const size_t first = seg.msh ? 2 : 0, present = std::min(fields->size(), seg.field_count());
+    for (size_t f = first; f < present; ++f) {
       const FieldDef &def = (*fields)[f];
-      const std::string_view text = f < seg.field_count() ? seg.field_at(f).text : std::string_view{};
+      const std::string_view text = seg.field_at(f).text;
       field_ = f + 1;
       varies_ = 0;
       if (text.empty()) {
         if (def.cardinality.min > 0)
-          add(true, 101, at(field_), "Required field " + at(field_) + " is missing", 0);
+          missing();
         continue;
       }
       TypeRef type = def.type;
-      if (type.type == varies_type_ && name_ == "OBX" && f == 4)
+      if (type.type == varies_type_ && f == 4 && name_ == "OBX")
         type = {varies_ = observation_type(seg), 0};
       const size_t repetitions = field(type, text);
       if (!def.cardinality.allows(repetitions))
-        add(true, 102, at(field_),
-            "Field " + at(field_) + " repeats " + std::to_string(repetitions) +
-                " times; at most " + std::to_string(def.cardinality.max) + " allowed",
-            0);
+        repeats(repetitions, def.cardinality.max);
     }
+    // The fields the segment does not reach: only the required ones matter.
+    varies_ = 0;
+    for (size_t f = std::max(first, present); f < fields->size(); ++f)
+      if ((*fields)[f].cardinality.min > 0) {
+        field_ = f + 1;
+        missing();
+      }
+  }
+
+  // The segment's label: its name, with its repetition among the segments
+  // of that name when it is not the first.
+  static std::string label(std::string_view name, size_t repetition) {
+    std::string s(name);
+    append_repetition(s, repetition);
+    return s;
   }
 
 private:
@@ -140,10 +187,23 @@ private:
     return known ? type : varies_type_;
   }
 
+  // Findings are rare: what builds their texts stays out of the walk.
+  [[gnu::cold, gnu::noinline]] void missing() {
+    add(true, 101, at(field_), "Required field " + at(field_) + " is missing", 0);
+  }
+
+  [[gnu::cold, gnu::noinline]] void repeats(size_t repetitions, uint32_t max) {
+    add(true, 102, at(field_),
+        "Field " + at(field_) + " repeats " + std::to_string(repetitions) + " times; at most " +
+            std::to_string(max) + " allowed",
+        0);
+  }
+
   std::string at(size_t field, size_t repetition = 0) const {
-    std::string s = label_ + "-" + std::to_string(field);
-    if (repetition)
-      s += "(" + std::to_string(repetition) + ")";
+    std::string s = label(name_, segment_repetition_);
+    s += '-';
+    append_number(s, field);
+    append_repetition(s, repetition);
     return s;
   }
 
@@ -159,32 +219,9 @@ private:
     out_.push_back({error, code, std::move(location), std::move(text), name});
   }
 
-  // The first byte at or after `p` that may start a separator, or `end`:
-  // eight bytes at a time (a byte equal to one of three is found as a zero
-  // byte of the XOR; the lowest hit is exact), then byte by byte.
-  const char *next_mark(const char *p, const char *end) const {
-    constexpr uint64_t low = 0x0101010101010101ull, high = 0x8080808080808080ull;
-    for (; std::endian::native == std::endian::little && end - p >= 8; p += 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      uint64_t hits = 0;
-      for (uint64_t spread : spread_) {
-        const uint64_t x = word ^ spread;
-        hits |= (x - low) & ~x & high;
-      }
-      if (hits) // little-endian: the lowest set bit is the first byte
-        return p + std::countr_zero(hits) / 8;
-    }
-    while (p < end && !marks_[static_cast<unsigned char>(*p)])
-      ++p;
-    return p;
-  }
-
   // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3
   // sub-component), and its size.
   int delimiter_at(const char *p, const char *end, size_t &size) const {
-    if (!marks_[static_cast<unsigned char>(*p)])
-      return 0;
     int kind = 1;
     for (const Delimiter *d : {&m_.enc.repetition, &m_.enc.component, &m_.enc.sub_component}) {
       if (*p == d->bytes[0] && (d->size == 1 || (p + 1 < end && p[1] == d->bytes[1]))) {
@@ -196,12 +233,39 @@ private:
     return 0;
   }
 
+  // Bit i set when p[i] is the first byte of a separator, for the bytes of
+  // [p, end) up to sixteen. The message's text may be read past `end`; a
+  // block that would pass the text's end is read from a zeroed copy.
+  uint32_t marks(const char *p, const char *end) const {
+    const size_t left = static_cast<size_t>(end - p);
+    uint32_t mask = 0;
+#if defined(__SSE2__)
+    char padded[16];
+    const char *bytes = p;
+    if (end_ - p < 16) {
+      std::memset(padded, 0, sizeof padded);
+      std::memcpy(padded, p, static_cast<size_t>(end_ - p));
+      bytes = padded;
+    }
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
+    mask = static_cast<uint32_t>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(first_[0])),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[1]))),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[2])))));
+#else
+    for (size_t i = 0; i < 16 && i < left; ++i)
+      if (kind_[static_cast<unsigned char>(p[i])])
+        mask |= 1u << i;
+#endif
+    return left < 16 ? mask & ((1u << left) - 1) : mask;
+  }
+
   // Checks every value of a field of type `type` in one pass over its text
   // and returns its number of repetitions. A value is cut as far as its
   // type goes: a primitive field is taken whole (separators in it make it
   // malformed), a primitive component whole, a component of a composite
   // component by sub-component; a part beyond the type's last is malformed
-  // and not looked into.
+  // and not looked into. Separators are found sixteen bytes at a time.
   size_t field(const TypeRef &type, std::string_view text) {
     const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type);
     const std::vector<TypeRef> *subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type)
@@ -209,31 +273,36 @@ private:
     repetition_ = 0;
     inside_ = 0;
     parts_[0] = parts_[1] = 1;
-    const char *p = text.data(), *end = p + text.size(), *leaf = p;
-    for (; (p = next_mark(p, end)) < end; ++p) {
-      size_t size = 0;
-      const int kind = delimiter_at(p, end, size);
-      if (kind == 0)
-        continue;
-      if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
-        inside_ |= kind == 2 ? 1 : 2;
-        continue;
+    const char *begin = text.data(), *end = begin + text.size(), *leaf = begin, *next = begin;
+    for (const char *block = begin; block < end; block += 16) {
+      for (uint32_t mask = marks(block, end); mask; mask &= mask - 1) {
+        const char *p = block + std::countr_zero(mask);
+        if (p < next) // the second byte of a two-byte separator
+          continue;
+        size_t size = 1;
+        const int kind = single_ ? kind_[static_cast<unsigned char>(*p)] : delimiter_at(p, end, size);
+        next = p + 1;
+        if (kind == 0)
+          continue;
+        if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
+          inside_ |= kind == 2 ? 1 : 2;
+          continue;
+        }
+        this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
+        inside_ = 0;
+        if (kind == 1) {
+          ++repetition_;
+          parts_[0] = 1;
+          subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type) : nullptr;
+        } else if (kind == 2) {
+          ++parts_[0];
+          subs = parts_[0] <= parts->size()
+                     ? VersionDefinitions::at(v_.composites, (*parts)[parts_[0] - 1].type)
+                     : nullptr;
+        }
+        parts_[1] = kind == 3 ? parts_[1] + 1 : 1;
+        next = leaf = p + size;
       }
-      this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
-      inside_ = 0;
-      if (kind == 1) {
-        ++repetition_;
-        parts_[0] = 1;
-        subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type) : nullptr;
-      } else if (kind == 2) {
-        ++parts_[0];
-        subs = parts_[0] <= parts->size()
-                   ? VersionDefinitions::at(v_.composites, (*parts)[parts_[0] - 1].type)
-                   : nullptr;
-      }
-      parts_[1] = kind == 3 ? parts_[1] + 1 : 1;
-      p += size - 1;
-      leaf = p + 1;
     }
     this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(end - leaf)));
     return repetition_ + 1;
@@ -264,17 +333,32 @@ private:
   // first `depth` component numbers.
   std::string where(int depth) const {
     std::string s = at(field_, repetition_);
-    for (int i = 0; i < depth; ++i)
-      s += "-" + std::to_string(parts_[i]);
+    for (int i = 0; i < depth; ++i) {
+      s += '-';
+      append_number(s, parts_[i]);
+    }
+    return s;
+  }
+
+  // "Value 'text' of location" and the rest of a finding's text.
+  static std::string value_of(std::string_view text, const std::string &location,
+                              std::initializer_list<std::string_view> rest) {
+    std::string s;
+    s.reserve(64);
+    s.append("Value '").append(text).append("' of ").append(location);
+    for (std::string_view part : rest)
+      s.append(part);
     return s;
   }
 
   // A value past the last component of `type`, which has `count`.
-  void beyond(const TypeRef &type, size_t count, std::string_view text, int depth) {
+  [[gnu::cold, gnu::noinline]] void beyond(const TypeRef &type, size_t count, std::string_view text,
+                                           int depth) {
     const std::string location = where(depth);
     add(true, 102, location,
-        "Value '" + std::string(text) + "' of " + location + " is beyond the " +
-            std::to_string(count) + " components of " + defs_.type_name(type.type),
+        value_of(text, location,
+                 {" is beyond the ", std::to_string(count), " components of ",
+                  defs_.type_name(type.type)}),
         -1);
   }
 
@@ -288,25 +372,12 @@ private:
     // A primitive has no parts: a field holding components, or a component
     // holding sub-components, is malformed (its text reaches here whole, and
     // the walk noted the separators inside it).
-    const char *parts = depth == 0 && (inside_ & 1) ? "components"
-                        : depth < 2 && (inside_ & 2) ? "sub-components"
-                                                     : nullptr;
-    if (parts && !open(type.type)) {
-      const std::string location = where(depth);
-      add(true, 102, location,
-          "Value '" + std::string(text) + "' of " + location + " has " + parts + "; " +
-              defs_.type_name(type.type) + " has none",
-          depth);
-      return;
-    }
+    if (inside_ && ((depth == 0 && (inside_ & 1)) || (depth < 2 && (inside_ & 2))) &&
+        !open(type.type))
+      return has_parts(type, text, depth);
     const uint32_t limit = VersionDefinitions::at(v_.lengths, type.type);
-    if (limit && text.size() > limit) {
-      const std::string location = where(depth);
-      add(false, 104, location,
-          "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
-              defs_.type_name(type.type) + " allows " + std::to_string(limit),
-          depth);
-    }
+    if (limit && text.size() > limit)
+      too_long(type, text, depth, limit);
     const Primitive kind = defs_.primitive(type.type);
     bool good = true;
     switch (kind) {
@@ -315,45 +386,94 @@ private:
     case Primitive::dt: good = is_date(text); break;
     case Primitive::tm: good = is_time(text); break;
     case Primitive::dtm: good = is_date_time(text); break;
-    default: break;
-    }
-    if (!good) {
-      const std::string location = where(depth);
-      add(true, 102, location,
-          "Value '" + std::string(text) + "' of " + location + " is not a valid " +
-              defs_.type_name(type.type),
-          depth);
-      return;
-    }
-    if ((kind == Primitive::id || kind == Primitive::is) && type.table) {
-      const CodeTable *values = VersionDefinitions::at(v_.tables, type.table);
-      if (values && !values->contains(text)) {
-        // IS tables are user-defined, and coded elements name coding systems
-        // that sites extend (table 0396): only an ID field is an error.
-        const std::string location = where(depth);
-        add(kind == Primitive::id && depth == 0, 103, location,
-            "Value '" + std::string(text) + "' of " + location + " is not in table " +
-                defs_.table_name(type.table),
-            depth);
+    case Primitive::id:
+    case Primitive::is:
+      if (type.table) {
+        const CodeTable *values = VersionDefinitions::at(v_.tables, type.table);
+        if (values && !values->contains(text))
+          not_in_table(type, text, depth, kind);
       }
+      return;
+    default: return;
     }
+    if (!good)
+      malformed(type, text, depth);
+  }
+
+  [[gnu::cold, gnu::noinline]] void has_parts(const TypeRef &type, std::string_view text, int depth) {
+    const char *parts = depth == 0 && (inside_ & 1) ? "components" : "sub-components";
+    const std::string location = where(depth);
+    add(true, 102, location,
+        value_of(text, location, {" has ", parts, "; ", defs_.type_name(type.type), " has none"}),
+        depth);
+  }
+
+  [[gnu::cold, gnu::noinline]] void too_long(const TypeRef &type, std::string_view text, int depth,
+                                             uint32_t limit) {
+    const std::string location = where(depth);
+    add(false, 104, location,
+        "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
+            defs_.type_name(type.type) + " allows " + std::to_string(limit),
+        depth);
+  }
+
+  [[gnu::cold, gnu::noinline]] void malformed(const TypeRef &type, std::string_view text, int depth) {
+    const std::string location = where(depth);
+    add(true, 102, location, value_of(text, location, {" is not a valid ", defs_.type_name(type.type)}),
+        depth);
+  }
+
+  // IS tables are user-defined, and coded elements name coding systems that
+  // sites extend (table 0396): only an ID field is an error.
+  [[gnu::cold, gnu::noinline]] void not_in_table(const TypeRef &type, std::string_view text,
+                                                 int depth, Primitive kind) {
+    const std::string location = where(depth);
+    add(kind == Primitive::id && depth == 0, 103, location,
+        value_of(text, location, {" is not in table ", defs_.table_name(type.table)}), depth);
   }
 
   const Definitions &defs_;
   const VersionDefinitions &v_;
   const Message &m_;
   std::vector<Finding> &out_;
-  std::string label_;
+  const char *end_; // of the message's text
   std::string_view name_; // the segment's name
+  size_t segment_repetition_ = 0;
   size_t field_ = 0, repetition_ = 0;
   uint16_t varies_ = 0; // the type OBX-2 gives OBX-5, while checking it
   int inside_ = 0;      // separators inside the value being cut: 1 component, 2 sub-component
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
-  bool marks_[256] = {};     // first bytes of the repetition, component and sub-component separators
-  uint64_t spread_[3] = {};  // each of those bytes in all eight bytes of a word
+  uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator
+  char first_[3] = {};       // the first bytes of those separators
+  bool single_ = true;       // all three are one byte long
   const TypeRef date_time_;
   const uint16_t varies_type_ = defs_.type_number_of("varies");
   const uint16_t placeholder_ = defs_.type_number_of("-"), withdrawn_ = defs_.type_number_of("WD");
+};
+
+// The repetition (0-based) of each segment among the segments of its name,
+// given in message order. Messages hold few names: the first sixteen are
+// searched in a short list, more in a hash map.
+class SegmentRepetitions {
+public:
+  size_t next(std::string_view name) {
+    if (many_.empty()) {
+      for (auto &[seen, count] : few_)
+        if (seen == name)
+          return ++count;
+      if (few_.size() < 16) {
+        few_.emplace_back(name, 0);
+        return 0;
+      }
+      many_.insert(few_.begin(), few_.end());
+    }
+    auto [it, first] = many_.try_emplace(name, 0);
+    return first ? 0 : ++it->second;
+  }
+
+private:
+  std::vector<std::pair<std::string_view, size_t>> few_;
+  std::unordered_map<std::string_view, size_t> many_;
 };
 
 std::string element_path(const MessageStructure &s, uint32_t node, std::string_view name) {
@@ -367,9 +487,12 @@ void check_cardinality(const MessageStructure &s, const VersionDefinitions &v,
     const GroupNode &node = s.nodes[n];
     if (!node.def)
       continue;
-    for (size_t i = 0; i < node.counts.size(); ++i) {
+    const std::span<const uint32_t> counts = s.counts_of(node);
+    for (size_t i = 0; i < counts.size(); ++i) {
       const StructureElement &e = node.def->children[i];
-      const uint32_t count = node.counts[i];
+      const uint32_t count = counts[i];
+      if (count >= e.cardinality.min && e.cardinality.allows(count))
+        continue;
       const char *what = e.group ? "Group " : "Segment ";
       const std::string_view name = e.group ? std::string_view{} : v.element(e.name, 0, nullptr).name;
       if (count < e.cardinality.min)
@@ -431,26 +554,22 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
                      "Unsupported message type '" + kind.type + "'", header_name(9, 1)});
   }
   const MessageStructure structure = match_structure(message, kind);
-  // Each segment's label: its name, with its repetition among the segments
-  // of that name when it is not the first.
-  std::unordered_map<std::string_view, size_t> seen;
+  SegmentRepetitions seen;
   Validator validator(defs, *kind.definitions, message, out);
   size_t next_unexpected = 0;
   for (uint32_t i = 0; i < message.segment_count(); ++i) {
     std::string_view name = segment_name(message, i);
-    auto [it, first] = seen.try_emplace(name, 0);
-    const size_t repetition = first ? 0 : ++it->second;
-    std::string label(name);
-    if (repetition)
-      label += "(" + std::to_string(repetition) + ")";
+    const size_t repetition = seen.next(name);
     if (next_unexpected < structure.unexpected.size() && structure.unexpected[next_unexpected] == i) {
       ++next_unexpected;
-      if (!name.starts_with('Z')) // Z segments are a site's own: allowed anywhere
+      if (!name.starts_with('Z')) { // Z segments are a site's own: allowed anywhere
+        const std::string label = Validator::label(name, repetition);
         out.push_back({true, 100, label,
                        "Segment " + label + " is not expected here in " + structure.name,
                        v.element(name, 0, nullptr).name});
+      }
     }
-    validator.segment(i, label);
+    validator.segment(i, repetition);
   }
   check_cardinality(structure, v, out);
   return out;

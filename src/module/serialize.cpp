@@ -40,15 +40,56 @@ void set_item(const Ref &dict, PyObject *key, const Ref &value) {
     throw py::ErrorAlreadySet{};
 }
 
+// A field of one repetition without escapes (most are), cut in one pass
+// when the delimiters are one byte each: its value is its text and its
+// components are the pieces between component separators. Null when the
+// field needs the general way (a repetition, an escape, more than 16
+// components), which gives the same result.
+Ref plain_field_dict(const FieldView &f, const Keys &keys) {
+  const EncodingCharacters &enc = *f.enc;
+  if (f.literal || enc.component.size != 1 || enc.repetition.size != 1 || enc.escape.size != 1)
+    return {};
+  const char cs = enc.component.bytes[0], rs = enc.repetition.bytes[0], es = enc.escape.bytes[0];
+  const std::string_view text = f.text;
+  uint32_t cuts[16];
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == cs) {
+      if (count == 16)
+        return {};
+      cuts[count++] = static_cast<uint32_t>(i);
+    } else if (c == rs || c == es) {
+      return {};
+    }
+  }
+  Ref dict = Ref::check(PyDict_New());
+  Ref value = py::str(text);
+  set_item(dict, keys.value, value);
+  // Without separators the field is its own single component: the one str
+  // serves as both values (strs are immutable).
+  set_item(dict, keys.components, py::new_list(count + 1, [&](auto append) {
+             if (count == 0)
+               return append(std::move(value));
+             size_t start = 0;
+             for (size_t i = 0; i < count; ++i) {
+               append(py::str(text.substr(start, cuts[i] - start)));
+               start = cuts[i] + 1;
+             }
+             append(py::str(text.substr(start)));
+           }));
+  return dict;
+}
+
 // {"value", "components", ["repetitions"]}
 Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
+  if (Ref plain = plain_field_dict(f, keys))
+    return plain;
   Ref dict = Ref::check(PyDict_New());
   Ref value = py::str(f.value(scratch));
   set_item(dict, keys.value, value);
-  // A field without component or repetition separators (most are) is its
-  // own single component and has no repetitions: the one str serves as both
-  // values (strs are immutable), and its text is not read again to count
-  // components and repetitions.
+  // A field without component or repetition separators is its own single
+  // component and has no repetitions.
   if (f.literal || (!contains(f.text, f.enc->component) && !contains(f.text, f.enc->repetition))) {
     set_item(dict, keys.components, py::new_list(1, [&](auto append) { append(std::move(value)); }));
     return dict;

@@ -141,9 +141,9 @@ struct TreeBuilder {
 
   Ref group(uint32_t node) const {
     const GroupNode &n = s.nodes[node];
-    Ref children = Ref::check(PyTuple_New(static_cast<Py_ssize_t>(n.items.size())));
+    Ref children = Ref::check(PyTuple_New(static_cast<Py_ssize_t>(n.item_count)));
     Py_ssize_t i = 0;
-    for (const GroupNode::Item &item : n.items) {
+    for (const GroupNode::Item &item : s.items_of(n)) {
       Ref child = item.group ? group(item.index) : segment(item.index);
       PyTuple_SET_ITEM(children.get(), i++, child.release());
     }
@@ -237,16 +237,23 @@ Ref validate(PyObject **args) {
   if (strict < 0)
     return {};
   const std::vector<Finding> findings = validate_message(*loaded, *message, version, strict);
+  if (findings.empty())
+    return Ref::check(PyList_New(0));
+  // The severities, made once and kept for the process.
+  static PyObject *const error = Ref::check(PyUnicode_InternFromString("error")).release();
+  static PyObject *const warning = Ref::check(PyUnicode_InternFromString("warning")).release();
   return py::new_list(findings.size(), [&](auto append) {
     for (const Finding &f : findings) {
-      Ref severity = py::str(f.error ? "error" : "warning");
-      Ref code = Ref::check(PyLong_FromLong(f.code));
-      Ref location = py::str(f.location), text = py::str(f.text);
-      Ref name = f.name.empty() ? Ref::borrow(Py_None) : py::str(f.name);
-      Ref items = Ref::check(PyTuple_Pack(5, severity.get(), code.get(), location.get(),
-                                          text.get(), name.get()));
-      Ref call = Ref::check(PyTuple_Pack(1, items.get())); // tuple(iterable)
-      append(Ref::check(PyTuple_Type.tp_new(finding, call.get(), nullptr)));
+      // Filled as tuple.__new__ fills an instance of a subclass from a tuple
+      // of its items.
+      Ref item = Ref::check(finding->tp_alloc(finding, 5));
+      PyObject **slot = reinterpret_cast<PyTupleObject *>(item.get())->ob_item;
+      slot[0] = Ref::borrow(f.error ? error : warning).release();
+      slot[1] = Ref::check(PyLong_FromLong(f.code)).release();
+      slot[2] = py::str(f.location).release();
+      slot[3] = py::str(f.text).release();
+      slot[4] = (f.name.empty() ? Ref::borrow(Py_None) : py::str(f.name)).release();
+      append(std::move(item));
     }
   });
 }

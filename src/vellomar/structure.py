@@ -96,8 +96,11 @@ def validate(
     the definitions do not hold and a message type beginning with Z (a
     site's own) are warnings, errors when `strict`. Text that does not parse
     raises as `parse` does."""
-    load_definitions()
-    return _ops.validate(_message(message), version, Finding, strict)
+    if not _loaded:
+        load_definitions()
+    if isinstance(message, str):
+        message = parse(message)
+    return _ops.validate(message, version, Finding, strict)
 
 
 def describe(message: Message | str, path: str, *, version: str | None = None) -> dict[str, Any]:

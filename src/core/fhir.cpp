@@ -328,6 +328,79 @@ void Maps::finish() {
   for (const auto &[name, elements] : required)
     if (!name.empty() && name[0] == '~')
       required_by_name.emplace_back(name.substr(1), elements);
+
+  // element names interned: those of rows, links, defaults and the engine's own
+  auto steps = [&](std::vector<Step> &path) {
+    for (Step &step : path)
+      step.id = intern(step.name);
+  };
+  for (Map &m : maps)
+    for (Row &row : m.rows)
+      steps(row.path);
+  for (Structure *s : {&fallback})
+    for (SegmentRow &row : s->rows)
+      for (Link &l : row.links)
+        steps(l.path);
+  for (Structure &s : structures)
+    for (SegmentRow &row : s.rows)
+      for (Link &l : row.links)
+        steps(l.path);
+  for (auto &[type, links] : context)
+    for (Link &l : links)
+      steps(l.path);
+  for (const auto &[element, value] : defaults) {
+    intern(std::string_view(element).substr(element.find('.') + 1));
+    std::string_view v = value;
+    const size_t bar = v.find('|');
+    if (bar != std::string_view::npos && bar < v.find('=')) {
+      intern(v.substr(0, bar));
+      v.remove_prefix(bar + 1);
+    }
+    if (v.find('=') != std::string_view::npos)
+      for (std::string_view member : split(v, '&'))
+        intern(member.substr(0, member.find('=')));
+  }
+  auto own = [&](Step &step, std::string_view name, uint16_t slot) {
+    step = Step{std::string(name), slot, intern(name)};
+  };
+  own(reference_step, "reference", 0);
+  own(coding_step, "coding", 1);
+  own(system_step, "system", 0);
+  own(code_step, "code", 0);
+  own(display_step, "display", 0);
+  identifier_id = intern("identifier");
+  value_id = intern("value");
+  name_required.assign(names.size(), -1);
+  name_checked.assign(names.size(), 0);
+  for (size_t i = 0; i < required_by_name.size(); ++i)
+    if (uint32_t id = name_id(required_by_name[i].first))
+      name_required[id] = static_cast<int32_t>(i);
+  for (const auto &[path, elements] : required) {
+    const size_t dot = path.rfind('.');
+    if (dot != std::string::npos && path[0] != '~')
+      if (uint32_t id = name_id(std::string_view(path).substr(dot + 1)))
+        name_checked[id] = 1;
+  }
+}
+
+uint32_t Maps::intern(std::string_view name) {
+  if (names.empty()) {
+    names.emplace_back();
+    name_keys.emplace_back();
+  }
+  auto [it, added] = name_ids_.emplace(std::string(name), static_cast<uint32_t>(names.size()));
+  if (added) {
+    names.emplace_back(name);
+    std::string key;
+    append_json_string(key, name);
+    name_keys.push_back(key + ":");
+  }
+  return it->second;
+}
+
+uint32_t Maps::name_id(std::string_view name) const {
+  auto it = name_ids_.find(std::string(name));
+  return it == name_ids_.end() ? 0 : it->second;
 }
 
 const Structure *Maps::structure(std::string_view name) const {
@@ -358,49 +431,19 @@ struct Value {
   int level = 0;
 };
 
-// The children of a node: most have a few, held in place; more go to the
-// heap (a tree of a bundle has thousands of nodes, and one allocation each
-// was a fifth of the converter's time).
-class Children {
-public:
-  const uint32_t *begin() const { return size_ <= in_place ? inline_ : heap_.data(); }
-  const uint32_t *end() const { return begin() + size_; }
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  uint32_t operator[](size_t i) const { return begin()[i]; }
-  void push_back(uint32_t c) {
-    if (size_ < in_place) {
-      inline_[size_++] = c;
-      return;
-    }
-    if (size_ == in_place)
-      heap_.assign(inline_, inline_ + in_place);
-    heap_.push_back(c);
-    ++size_;
-  }
-  void clear() {
-    size_ = 0;
-    heap_.clear();
-  }
+constexpr uint32_t none = UINT32_MAX;
 
-private:
-  static constexpr uint32_t in_place = 5;
-  uint32_t size_ = 0;
-  uint32_t inline_[in_place];
-  std::vector<uint32_t> heap_;
-};
-
+// An element of a resource. The nodes of all a conversion's resources live
+// in one vector and their values in one text, so a bundle of thousands of
+// elements costs a few allocations; children are a list in the order made.
 struct Node {
-  std::string_view key;
-  uint16_t slot = 0;
+  uint32_t key = 0; // Maps::names
   uint32_t rep = 0;
-  char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference
-  uint32_t target = 0;
-  std::string value;
-  Children children;
-  // the elements it requires (looked up by prune once: its path is fixed)
-  const std::vector<std::string> *need = nullptr;
-  bool need_known = false;
+  uint32_t target = 0;            // 'r': the resource referred to
+  uint32_t value = 0, size = 0;   // 's', 'n': the text, in Engine::text_
+  uint32_t first = none, last = none, next = none;
+  uint16_t slot = 0;
+  char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
   mutable signed char written = -1; // see Engine::written
 };
 
@@ -409,7 +452,7 @@ struct Resource {
   std::string label;
   std::string_view segment_name;
   uint32_t segment = 0;
-  std::vector<Node> nodes{Node{}};
+  uint32_t root = 0; // its node
   std::string key, id;
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   bool dropped = false;
@@ -453,7 +496,10 @@ constexpr KeyRule key_rules[] = {
 class Engine {
 public:
   Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
-      : maps_(maps), message_(message), enc_(message.enc), options_(options), out_(out) {}
+      : maps_(maps), message_(message), enc_(message.enc), options_(options), out_(out) {
+    nodes_.reserve(message.raw.size() / 2 + 256);
+    text_.reserve(message.raw.size() * 2 + 256);
+  }
 
   void run(const Structure &structure, const MessageStructure &s) {
     for (uint32_t i = 0; i < message_.segment_count(); ++i) {
@@ -463,8 +509,8 @@ public:
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
       // the rows of this segment in its group; failing those, in any group
       auto found = structure.by_segment.find(std::string(seg.name));
-      static const std::vector<uint32_t> none;
-      const std::vector<uint32_t> &rows = found == structure.by_segment.end() ? none : found->second;
+      static const std::vector<uint32_t> no_rows;
+      const std::vector<uint32_t> &rows = found == structure.by_segment.end() ? no_rows : found->second;
       std::string_view chosen_group;
       bool exact = false;
       for (uint32_t k : rows)
@@ -674,6 +720,8 @@ private:
   // Adds a resource, noting the latest Patient and Encounter.
   uint32_t add(Resource &&r) {
     const auto at = static_cast<uint32_t>(resources.size());
+    r.root = static_cast<uint32_t>(nodes_.size());
+    nodes_.emplace_back();
     if (r.type == "Patient"sv)
       latest_patient_ = at;
     else if (r.type == "Encounter"sv)
@@ -691,13 +739,12 @@ private:
       return;
     for (const Link &l : it->second) {
       const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
-      if (to == UINT32_MAX || has(resources[r], 0, l.path[0].name))
+      if (to == UINT32_MAX || has(resources[r].root, l.path[0].name))
         continue;
       std::vector<PathItem> path;
       for (const Step &step : l.path)
         path.push_back({&step, 0});
-      static const Step reference{"reference", 0};
-      path.push_back({&reference, 0});
+      path.push_back({&maps_.reference_step, 0});
       leaf(r, path, 'r', {}, to);
     }
   }
@@ -713,7 +760,6 @@ private:
         return at;
     }
     Resource r;
-    r.nodes.reserve(64);
     r.type = row.type;
     r.label = row.label;
     r.segment_name = seg.name;
@@ -788,35 +834,38 @@ private:
     return {};
   }
 
-  // The node at the end of `path` in resource `r`, made as needed; UINT32_MAX
+  // The node at the end of `path` in resource `r`, made as needed; none
   // when a step meets a value where an element should be.
   uint32_t node(uint32_t r, const std::vector<PathItem> &path) {
-    uint32_t at = 0;
+    uint32_t at = resources[r].root;
     for (const PathItem &item : path) {
-      std::vector<Node> &nodes = resources[r].nodes;
-      if (nodes[at].kind != 'o')
-        return UINT32_MAX;
-      uint32_t next = UINT32_MAX;
-      const std::string_view name = item.step->name;
-      for (uint32_t c : nodes[at].children)
-        if (nodes[c].slot == item.step->slot && nodes[c].rep == item.rep &&
-            nodes[c].key.size() == name.size() &&
-            (nodes[c].key.data() == name.data() || nodes[c].key == name)) {
-          next = c;
+      if (nodes_[at].kind != 'o')
+        return none;
+      const uint32_t id = item.step->id;
+      const uint16_t slot = item.step->slot;
+      uint32_t next = nodes_[at].first;
+      while (next != none) {
+        const Node &c = nodes_[next];
+        if (c.key == id && c.slot == slot && c.rep == item.rep)
           break;
-        }
-      if (next != UINT32_MAX && nodes[next].kind == 'x') { // dead: a default starts it anew
-        nodes[next].kind = 'o';
-        nodes[next].children.clear();
+        next = c.next;
       }
-      if (next == UINT32_MAX) {
-        Node n;
-        n.key = item.step->name;
-        n.slot = item.step->slot;
+      if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
+        nodes_[next].kind = 'o';
+        nodes_[next].first = nodes_[next].last = none;
+      }
+      if (next == none) {
+        next = static_cast<uint32_t>(nodes_.size());
+        Node &n = nodes_.emplace_back();
+        n.key = id;
+        n.slot = slot;
         n.rep = item.rep;
-        next = static_cast<uint32_t>(nodes.size());
-        nodes[at].children.push_back(next);
-        nodes.push_back(std::move(n));
+        Node &parent = nodes_[at];
+        if (parent.last == none)
+          parent.first = next;
+        else
+          nodes_[parent.last].next = next;
+        parent.last = next;
       }
       at = next;
     }
@@ -829,18 +878,20 @@ private:
   void leaf(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text,
             uint32_t target = 0) {
     const uint32_t at = node(r, path);
-    if (at == UINT32_MAX)
+    if (at == none)
       return;
-    Node &n = resources[r].nodes[at];
-    if (n.kind != 'o' || !n.children.empty())
+    Node &n = nodes_[at];
+    if (n.kind != 'o' || n.first != none)
       return;
     n.kind = kind;
-    n.value.assign(text);
+    n.value = static_cast<uint32_t>(text_.size());
+    n.size = static_cast<uint32_t>(text.size());
+    text_.append(text);
     n.target = target;
   }
 
-  static std::string_view step_key(const std::vector<PathItem> &path) {
-    return path.empty() ? std::string_view() : std::string_view(path.back().step->name);
+  static uint32_t step_key(const std::vector<PathItem> &path) {
+    return path.empty() ? 0 : path.back().step->id;
   }
 
   // Applies the rows of `map` to resource `r` below `base`, reading `seg`
@@ -928,8 +979,7 @@ private:
       const uint32_t target = linked(row.map, value, seg);
       if (target == UINT32_MAX || row.path.empty())
         return;
-      static const Step reference{"reference", 0};
-      path.push_back({&reference, 0});
+      path.push_back({&maps_.reference_step, 0});
       leaf(r, path, 'r', {}, target);
       return;
     }
@@ -954,7 +1004,7 @@ private:
                  std::string(text) + "' (" + vocabulary->name + ")");
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out
-        if (step_key(path) != "code")
+        if (step_key(path) != maps_.code_step.id)
           return;
       } else {
         text = it->second.code;
@@ -971,11 +1021,11 @@ private:
     auto it = vocabulary.codes.find(std::string(code));
     if (it == vocabulary.codes.end())
       return;
-    static const Step coding{"coding", 1}, system{"system", 0}, code_step{"code", 0},
-        display{"display", 0};
+    const Step &system = maps_.system_step, &code_step = maps_.code_step,
+               &display = maps_.display_step;
     const size_t size = path.size();
     if (type == "CodeableConcept")
-      path.push_back({&coding, 0});
+      path.push_back({&maps_.coding_step, 0});
     if (type != "Coding" && type != "CodeableConcept")
       return;
     for (auto [step, text] : {std::pair{&system, std::string_view(it->second.system)},
@@ -1040,7 +1090,7 @@ private:
       return;
     }
     case 'u':
-      if (step_key(path) == "system")
+      if (step_key(path) == maps_.system_step.id)
         coding_system_uri(text, v);
       else
         for (char c : text)
@@ -1091,7 +1141,7 @@ private:
     apply_value_map(r, path, map, value, seg);
     // a map that wrote nothing makes no resource (one it made below this
     // one stays: it may be referred to from elsewhere)
-    if (resources[r].nodes.size() == 1) {
+    if (nodes_[resources[r].root].first == none) {
       resources[r].dropped = true;
       identities_.emplace_back(std::move(identity), UINT32_MAX);
       return UINT32_MAX;
@@ -1107,8 +1157,7 @@ private:
     std::vector<PathItem> path;
     for (const Step &step : l.path)
       path.push_back({&step, 0});
-    static const Step reference{"reference", 0};
-    path.push_back({&reference, 0});
+    path.push_back({&maps_.reference_step, 0});
     leaf(from, path, 'r', {}, to);
   }
 
@@ -1121,7 +1170,7 @@ private:
       name = std::string(value.substr(0, bar));
       value.remove_prefix(bar + 1);
     }
-    const Step &top = own_steps_.emplace_back(Step{name, 0});
+    const Step &top = own_steps_.emplace_back(Step{name, 0, maps_.name_id(name)});
     std::vector<PathItem> path{{&top, 0}};
     if (value.find('=') == std::string_view::npos) {
       leaf(r, path, 's', value);
@@ -1129,7 +1178,8 @@ private:
     }
     for (std::string_view member : split(value, '&')) {
       const size_t eq = member.find('=');
-      const Step &step = own_steps_.emplace_back(Step{std::string(member.substr(0, eq)), 0});
+      const Step &step = own_steps_.emplace_back(
+          Step{std::string(member.substr(0, eq)), 0, maps_.name_id(member.substr(0, eq))});
       path.push_back({&step, 0});
       leaf(r, path, 's', member.substr(eq + 1));
       path.pop_back();
@@ -1138,89 +1188,94 @@ private:
 
 public:
   void set_message_id(std::string_view id) { message_id_ = std::string(id); }
+  const Maps &maps() const { return maps_; }
+  const std::vector<Node> &nodes() const { return nodes_; }
+  std::string_view text_of(const Node &n) const { return {text_.data() + n.value, n.size}; }
 
   // -- writing
 
-  bool live(const Resource &r, uint32_t n) const {
-    const Node &node = r.nodes[n];
+  bool live(uint32_t n) const {
+    const Node &node = nodes_[n];
     if (node.kind == 'r')
       return !resources[node.target].dropped;
     if (node.kind == 'x')
       return false;
     if (node.kind != 'o')
-      return !node.value.empty();
-    for (uint32_t c : node.children)
-      if (live(r, c))
+      return node.size != 0;
+    for (uint32_t c = node.first; c != none; c = nodes_[c].next)
+      if (live(c))
         return true;
     return false;
   }
 
   // live() once the bundle is final (while it is written), kept in the node:
   // each element is asked once, not once per element above it.
-  bool written(const Resource &r, uint32_t n) const {
-    const Node &node = r.nodes[n];
+  bool written(uint32_t n) const {
+    const Node &node = nodes_[n];
     if (node.written < 0)
-      node.written = live(r, n) ? 1 : 0;
+      node.written = live(n) ? 1 : 0;
     return node.written == 1;
   }
 
-  // Whether element `n` of `r` holds `element` (or, for a choice, one of its
+  // Whether element `n` holds `element` (or, for a choice, one of its
   // forms: "value" is held by "valueQuantity").
-  bool has(const Resource &r, uint32_t n, std::string_view element) const {
-    for (uint32_t c : r.nodes[n].children) {
-      std::string_view key = r.nodes[c].key;
+  bool has(uint32_t n, std::string_view element) const {
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
+      std::string_view key = maps_.names[nodes_[c].key];
       if ((key == element ||
            (key.size() > element.size() && key.substr(0, element.size()) == element &&
             key[element.size()] >= 'A' && key[element.size()] <= 'Z')) &&
-          live(r, c))
+          live(c))
         return true;
     }
     return false;
   }
 
+  // The elements element `n` (below the top of `r`) requires, or null.
+  const std::vector<std::string> *needs(const Resource &r, uint32_t n) {
+    const uint32_t key = nodes_[n].key;
+    if (const int32_t i = maps_.name_required[key]; i >= 0)
+      return &maps_.required_by_name[static_cast<size_t>(i)].second;
+    if (!maps_.name_checked[key])
+      return nullptr;
+    path_text_.assign(r.type);
+    for (uint32_t k : keys_)
+      path_text_.append("."sv).append(maps_.names[k]);
+    auto it = maps_.required.find(path_text_);
+    return it == maps_.required.end() ? nullptr : &it->second;
+  }
+
   // Marks dead each element below the top of `r` that lacks an element it
   // requires (an Encounter.location without its location); true when it
-  // marked any. `path` is the element's FHIR path ("Encounter.location").
-  bool prune(Resource &r, uint32_t n, std::string &path) {
+  // marked any. keys_ holds the names of the elements down to `n`.
+  bool prune(const Resource &r, uint32_t n) {
     bool changed = false;
-    for (uint32_t c : r.nodes[n].children) {
-      if (r.nodes[c].kind != 'o')
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
+      if (nodes_[c].kind != 'o')
         continue;
-      const size_t size = path.size();
-      path.append("."sv).append(r.nodes[c].key);
-      changed |= prune(r, c, path);
-      path.resize(size);
+      keys_.push_back(nodes_[c].key);
+      changed |= prune(r, c);
+      keys_.pop_back();
     }
-    if (n == 0)
+    if (n == r.root)
       return changed;
-    Node &node = r.nodes[n];
-    if (!node.need_known) {
-      for (const auto &[name, elements] : maps_.required_by_name)
-        if (name == node.key)
-          node.need = &elements;
-      if (!node.need) {
-        auto it = maps_.required.find(path);
-        node.need = it == maps_.required.end() ? nullptr : &it->second;
-      }
-      node.need_known = true;
-    }
-    if (const std::vector<std::string> *need = node.need)
+    if (const std::vector<std::string> *need = needs(r, n))
       for (const std::string &element : *need)
-        if (!has(r, n, element)) {
-          r.nodes[n].kind = 'x';
+        if (!has(n, element)) {
+          nodes_[n].kind = 'x';
           return true;
         }
     return changed;
   }
 
   void write_node(std::string &out, const Resource &r, uint32_t n) const {
-    const Node &node = r.nodes[n];
+    const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
-      append_json_string(out, node.value);
+      append_json_string(out, text_of(node));
       return;
     case 'n':
-      out.append(node.value);
+      out.append(text_of(node));
       return;
     case 'r':
       reference(out, resources[node.target]);
@@ -1228,7 +1283,7 @@ public:
     }
     out.push_back('{');
     bool first = true;
-    if (n == 0) {
+    if (n == r.root) {
       out.append("\"resourceType\":\""sv).append(r.type).append("\",\"id\":\""sv).append(r.id);
       out.push_back('"');
       first = false;
@@ -1238,20 +1293,21 @@ public:
   }
 
   void write_members(std::string &out, const Resource &r, const Node &node, bool first) const {
-    const Children &children = node.children;
-    for (size_t i = 0; i < children.size(); ++i) {
-      const Node &c = r.nodes[children[i]];
+    for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
+      const Node &c = nodes_[i];
       bool earlier = false;
-      for (size_t j = 0; j < i && !earlier; ++j)
-        earlier = same(r.nodes[children[j]].key, c.key);
+      for (uint32_t j = node.first; j != i && !earlier; j = nodes_[j].next)
+        earlier = nodes_[j].key == c.key;
       if (earlier)
         continue;
       if (c.slot == 0) {
-        if (!written(r, children[i]))
+        if (!written(i))
           continue;
-        out.append(first ? "\"" : ",\"").append(c.key).append("\":"sv);
+        if (!first)
+          out.push_back(',');
+        out.append(maps_.name_keys[c.key]);
         first = false;
-        write_node(out, r, children[i]);
+        write_node(out, r, i);
         continue;
       }
       // the list's elements in (slot, repetition) order, picked one by one
@@ -1260,21 +1316,25 @@ public:
       uint64_t done = 0; // rank of the last written + 1
       for (;;) {
         uint64_t best = UINT64_MAX;
-        size_t pick = 0;
-        for (size_t j = i; j < children.size(); ++j) {
-          const Node &e = r.nodes[children[j]];
+        uint32_t pick = 0;
+        for (uint32_t j = i; j != none; j = nodes_[j].next) {
+          const Node &e = nodes_[j];
           const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-          if (rank > done && rank < best && same(e.key, c.key) && written(r, children[j]))
+          if (rank > done && rank < best && e.key == c.key && written(j))
             best = rank, pick = j;
         }
         if (best == UINT64_MAX)
           break;
-        out.append(open ? "," : first ? "\"" : ",\"");
-        if (!open)
-          out.append(c.key).append("\":["sv);
+        if (open) {
+          out.push_back(',');
+        } else {
+          if (!first)
+            out.push_back(',');
+          out.append(maps_.name_keys[c.key]).push_back('[');
+        }
         open = true;
         first = false;
-        write_node(out, r, children[pick]);
+        write_node(out, r, pick);
         done = best;
       }
       if (open)
@@ -1297,7 +1357,10 @@ private:
   const EncodingCharacters &enc_;
   const Options &options_;
   Conversion &out_;
-  std::string scratch_, value_, message_id_, patient_key_;
+  std::string scratch_, value_, message_id_, patient_key_, path_text_;
+  std::vector<Node> nodes_;
+  std::string text_;            // the values of nodes_
+  std::vector<uint32_t> keys_;  // prune's path
   std::vector<std::pair<std::string_view, uint32_t>> last_;
   std::vector<std::pair<std::string, uint32_t>> latest_;
   std::vector<std::pair<std::string, uint32_t>> identities_;
@@ -1346,20 +1409,18 @@ void Engine::finish(bool) {
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
   // resource's required element: repeated until nothing changes).
-  std::string path;
   for (bool changed = true; changed;) {
     changed = false;
     for (uint32_t i = 0; i < resources.size(); ++i) {
       Resource &r = resources[i];
       if (r.dropped)
         continue;
-      path.assign(r.type);
-      changed |= prune(r, 0, path);
+      changed |= prune(r, r.root);
       auto it = maps_.required.find(std::string(r.type));
       if (it == maps_.required.end())
         continue;
       for (const std::string &element : it->second) {
-        if (has(r, 0, element))
+        if (has(r.root, element))
           continue;
         auto d = maps_.defaults.find(std::string(r.type) + "." + element);
         if (d != maps_.defaults.end()) {
@@ -1408,16 +1469,18 @@ void append_query_value(std::string &out, std::string_view text) {
 void append_request(std::string &out, const Resource &r, const Engine &e) {
   std::string_view system, value;
   uint32_t best = UINT32_MAX;
-  for (uint32_t c : r.nodes[0].children) {
-    const Node &n = r.nodes[c];
-    if (n.key != "identifier" || !e.live(r, c))
+  const Maps &maps = e.maps();
+  for (uint32_t c = e.nodes()[r.root].first; c != none; c = e.nodes()[c].next) {
+    const Node &n = e.nodes()[c];
+    if (n.key != maps.identifier_id || !e.live(c))
       continue;
     std::string_view s, v;
-    for (uint32_t m : n.children) {
-      if (r.nodes[m].key == "system" && r.nodes[m].kind == 's')
-        s = r.nodes[m].value;
-      if (r.nodes[m].key == "value" && r.nodes[m].kind == 's')
-        v = r.nodes[m].value;
+    for (uint32_t m = n.first; m != none; m = e.nodes()[m].next) {
+      const Node &member = e.nodes()[m];
+      if (member.key == maps.system_step.id && member.kind == 's')
+        s = e.text_of(member);
+      if (member.key == maps.value_id && member.kind == 's')
+        v = e.text_of(member);
     }
     const uint32_t rank = static_cast<uint32_t>(n.slot) << 16 | (n.rep & 0xFFFF);
     if (!v.empty() && rank < best)
@@ -1472,7 +1535,7 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
   for (uint32_t i : order) {
     const Resource &r = e.resources[i];
     const size_t offset = out.resources.size();
-    e.write_node(out.resources, r, 0);
+    e.write_node(out.resources, r, r.root);
     out.entries.push_back({std::string(r.type), r.id, offset, out.resources.size() - offset});
   }
   if (!bundle)

@@ -493,6 +493,13 @@ constexpr KeyRule key_rules[] = {
     {"Account", "PID", {"18.1"}, false, false},
 };
 
+// By segment name: the fields some row maps and the fields valued.
+struct Fields {
+  std::string_view name;
+  std::bitset<256> mapped, valued;
+  uint32_t top; // the last field valued
+};
+
 class Engine {
 public:
   Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
@@ -508,9 +515,7 @@ public:
       const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
       // the rows of this segment in its group; failing those, in any group
-      auto found = structure.by_segment.find(std::string(seg.name));
-      static const std::vector<uint32_t> no_rows;
-      const std::vector<uint32_t> &rows = found == structure.by_segment.end() ? no_rows : found->second;
+      const std::vector<uint32_t> &rows = rows_of(structure, seg.name);
       std::string_view chosen_group;
       bool exact = false;
       for (uint32_t k : rows)
@@ -523,6 +528,7 @@ public:
       else
         chosen_group = group;
       bool any = false;
+      Fields *fields = nullptr; // noted once the segment maps
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
         if (row.group != chosen_group || row.map < 0)
@@ -536,15 +542,29 @@ public:
         apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
           this->link(link);
-        mapped_fields(maps_.maps[static_cast<size_t>(row.map)], seg);
+        mapped_fields(fields, maps_.maps[static_cast<size_t>(row.map)], seg);
       }
       if (!any)
         unmapped(std::string(seg.name));
     }
     for (const Fields &fields : valued_)
-      for (uint32_t f = 1; f < 256; ++f)
+      for (uint32_t f = 1; f <= fields.top; ++f)
         if (fields.valued[f] && !fields.mapped[f])
           unmapped(std::string(fields.name) + "-" + std::to_string(f));
+  }
+
+  // The rows of segments named `name` (remembered by name: a message has
+  // few names and many segments).
+  const std::vector<uint32_t> &rows_of(const Structure &structure, std::string_view name) {
+    for (const auto &[n, rows] : rows_by_name_)
+      if (same(n, name))
+        return *rows;
+    static const std::vector<uint32_t> no_rows;
+    auto found = structure.by_segment.find(std::string(name));
+    const std::vector<uint32_t> *rows =
+        found == structure.by_segment.end() ? &no_rows : &found->second;
+    rows_by_name_.emplace_back(name, rows);
+    return *rows;
   }
 
   std::vector<Resource> resources;
@@ -694,18 +714,25 @@ private:
 
   // Notes the fields `map` reads and those `seg` values, by segment name
   // (fields past the 255th are not listed).
-  void mapped_fields(const Map &map, const SegmentView &seg) {
-    Fields *entry = nullptr;
+  // `entry` is null for the segment's first map: its valued fields are
+  // noted then.
+  void mapped_fields(Fields *&entry, const Map &map, const SegmentView &seg) {
+    if (entry) {
+      entry->mapped |= map.fields;
+      return;
+    }
     for (Fields &f : valued_)
-      if (f.name == seg.name)
+      if (same(f.name, seg.name))
         entry = &f;
     if (!entry)
-      entry = &valued_.emplace_back(Fields{seg.name, map.fields, {}});
-    else
-      entry->mapped |= map.fields;
-    for (uint32_t f = seg.msh ? 3 : 1; f <= seg.field_count() && f < 256; ++f)
-      if (!seg.field_at(f - 1).text.empty())
+      entry = &valued_.emplace_back(Fields{seg.name, {}, {}, 0});
+    entry->mapped |= map.fields;
+    const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(seg.field_count()), 255);
+    for (uint32_t f = seg.msh ? 3 : 1; f <= count; ++f)
+      if (!seg.field_at(f - 1).text.empty()) {
         entry->valued.set(f);
+        entry->top = std::max(entry->top, f);
+      }
   }
 
   // -- resources
@@ -1365,11 +1392,8 @@ private:
   std::vector<std::pair<std::string, uint32_t>> latest_;
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
-  struct Fields {
-    std::string_view name;
-    std::bitset<256> mapped, valued;
-  };
-  std::vector<Fields> valued_;
+  std::deque<Fields> valued_; // run() keeps pointers into it
+  std::vector<std::pair<std::string_view, const std::vector<uint32_t> *>> rows_by_name_;
   struct Read {
     std::string_view from, text;
     int level = 0;

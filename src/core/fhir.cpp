@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <unordered_set>
 
 #include "json_writer.hpp"
@@ -491,6 +492,45 @@ constexpr KeyRule key_rules[] = {
     {"MedicationRequest", "RXO", {}, true, true},
     {"MedicationRequest", "RXE", {}, true, true},
     {"Account", "PID", {"18.1"}, false, false},
+};
+
+// The text being written, in a buffer of its own that each write makes
+// room in first (std::string's appends are calls that check and grow at
+// every piece, and its resize fills what it adds).
+class Out {
+public:
+  explicit Out(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
+
+  size_t size() const { return size_; }
+  std::string_view view() const { return {data_.get(), size_}; }
+  void put(char c) {
+    room(1);
+    data_[size_++] = c;
+  }
+  void put(std::string_view text) {
+    room(text.size());
+    std::memcpy(data_.get() + size_, text.data(), text.size());
+    size_ += text.size();
+  }
+  // `text` as a JSON string
+  void json(std::string_view text) {
+    room(json_string_bound(text.size()));
+    size_ = static_cast<size_t>(write_json_string(data_.get() + size_, text) - data_.get());
+  }
+
+private:
+  void room(size_t n) {
+    if (capacity_ - size_ < n)
+      grow(n);
+  }
+  void grow(size_t n) {
+    capacity_ = std::max(capacity_ * 2, size_ + n);
+    std::unique_ptr<char[]> more(new char[capacity_]);
+    std::memcpy(more.get(), data_.get(), size_);
+    data_ = std::move(more);
+  }
+  std::unique_ptr<char[]> data_;
+  size_t capacity_, size_ = 0;
 };
 
 // By segment name: the fields some row maps and the fields valued.
@@ -1295,31 +1335,34 @@ public:
     return changed;
   }
 
-  void write_node(std::string &out, const Resource &r, uint32_t n) const {
+  void write_node(Out &out, const Resource &r, uint32_t n) const {
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
-      append_json_string(out, text_of(node));
+      out.json(text_of(node));
       return;
     case 'n':
-      out.append(text_of(node));
+      out.put(text_of(node));
       return;
     case 'r':
       reference(out, resources[node.target]);
       return;
     }
-    out.push_back('{');
+    out.put('{');
     bool first = true;
     if (n == r.root) {
-      out.append("\"resourceType\":\""sv).append(r.type).append("\",\"id\":\""sv).append(r.id);
-      out.push_back('"');
+      out.put("\"resourceType\":\""sv);
+      out.put(r.type);
+      out.put("\",\"id\":\""sv);
+      out.put(r.id);
+      out.put('"');
       first = false;
     }
     write_members(out, r, node, first);
-    out.push_back('}');
+    out.put('}');
   }
 
-  void write_members(std::string &out, const Resource &r, const Node &node, bool first) const {
+  void write_members(Out &out, const Resource &r, const Node &node, bool first) const {
     for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
       const Node &c = nodes_[i];
       bool earlier = false;
@@ -1331,8 +1374,8 @@ public:
         if (!written(i))
           continue;
         if (!first)
-          out.push_back(',');
-        out.append(maps_.name_keys[c.key]);
+          out.put(',');
+        out.put(maps_.name_keys[c.key]);
         first = false;
         write_node(out, r, i);
         continue;
@@ -1353,11 +1396,12 @@ public:
         if (best == UINT64_MAX)
           break;
         if (open) {
-          out.push_back(',');
+          out.put(',');
         } else {
           if (!first)
-            out.push_back(',');
-          out.append(maps_.name_keys[c.key]).push_back('[');
+            out.put(',');
+          out.put(maps_.name_keys[c.key]);
+          out.put('[');
         }
         open = true;
         first = false;
@@ -1365,17 +1409,20 @@ public:
         done = best;
       }
       if (open)
-        out.push_back(']');
+        out.put(']');
     }
   }
 
-  void reference(std::string &out, const Resource &target) const {
-    out.push_back('"');
-    if (options_.relative_references)
-      out.append(target.type).append("/"sv);
-    else
-      out.append("urn:uuid:"sv);
-    out.append(target.id).push_back('"');
+  void reference(Out &out, const Resource &target) const {
+    out.put('"');
+    if (options_.relative_references) {
+      out.put(target.type);
+      out.put('/');
+    } else {
+      out.put("urn:uuid:"sv);
+    }
+    out.put(target.id);
+    out.put('"');
   }
 
 private:
@@ -1417,18 +1464,20 @@ void Engine::finish(bool) {
     context_links(i);
   // each resource's key made unique by a counter; the ids themselves are
   // made below, for the resources that stay
-  std::unordered_set<std::string> keys;
+  // (views of the keys: a key made here lives in `made` until the end)
+  std::unordered_set<std::string_view> keys;
   keys.reserve(resources.size() * 2);
+  std::deque<std::string> made;
   for (Resource &r : resources) {
     if (keys.insert(r.key).second)
       continue;
-    std::string k;
     for (int n = 2;; ++n) {
-      k = r.key + "|" + std::to_string(n);
+      std::string &k = made.emplace_back(r.key + "|" + std::to_string(n));
       if (keys.insert(k).second)
         break;
+      made.pop_back();
     }
-    r.key = std::move(k);
+    r.key = made.back();
   }
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
@@ -1555,13 +1604,14 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
   // resources' JSON runs to about eight times the message's text
-  out.resources.reserve(message.raw.size() * 8 + 1024);
+  Out text(message.raw.size() * 8 + 1024);
   for (uint32_t i : order) {
     const Resource &r = e.resources[i];
-    const size_t offset = out.resources.size();
-    e.write_node(out.resources, r, r.root);
-    out.entries.push_back({std::string(r.type), r.id, offset, out.resources.size() - offset});
+    const size_t offset = text.size();
+    e.write_node(text, r, r.root);
+    out.entries.push_back({std::string(r.type), r.id, offset, text.size() - offset});
   }
+  out.resources = text.view();
   if (!bundle)
     return out;
   std::string &b = out.bundle;

@@ -560,26 +560,36 @@ JsonText write_message_json(const Message &message) {
 
 namespace vellomar {
 
-void append_json_string(std::string &out, std::string_view text) {
+char *write_json_string(char *out, std::string_view text) {
   static constexpr char hex[] = "0123456789abcdef";
-  out.push_back('"');
+  *out++ = '"';
   size_t run = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (!escape_table[byte])
       continue;
-    out.append(text.data() + run, i - run);
+    std::memcpy(out, text.data() + run, i - run);
+    out += i - run;
     run = i + 1;
-    out.push_back('\\');
-    out.push_back(escape_table[byte]);
+    *out++ = '\\';
+    *out++ = escape_table[byte];
     if (escape_table[byte] == 'u') {
-      out.append("00");
-      out.push_back(hex[byte >> 4]);
-      out.push_back(hex[byte & 0x0F]);
+      *out++ = '0';
+      *out++ = '0';
+      *out++ = hex[byte >> 4];
+      *out++ = hex[byte & 0x0F];
     }
   }
-  out.append(text.data() + run, text.size() - run);
-  out.push_back('"');
+  std::memcpy(out, text.data() + run, text.size() - run);
+  out += text.size() - run;
+  *out++ = '"';
+  return out;
+}
+
+void append_json_string(std::string &out, std::string_view text) {
+  const size_t size = out.size();
+  out.resize(size + json_string_bound(text.size()));
+  out.resize(static_cast<size_t>(write_json_string(out.data() + size, text) - out.data()));
 }
 
 } // namespace vellomar

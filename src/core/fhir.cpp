@@ -457,6 +457,7 @@ struct Resource {
   std::string key, id;
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   bool dropped = false;
+  bool pruned = false, requiring = false; // see Engine::finish
 };
 
 struct PathItem {
@@ -1301,15 +1302,20 @@ public:
   // The elements element `n` (below the top of `r`) requires, or null.
   const std::vector<std::string> *needs(const Resource &r, uint32_t n) {
     const uint32_t key = nodes_[n].key;
-    if (const int32_t i = maps_.name_required[key]; i >= 0)
+    if (const int32_t i = maps_.name_required[key]; i >= 0) {
+      requires_ = true;
       return &maps_.required_by_name[static_cast<size_t>(i)].second;
+    }
     if (!maps_.name_checked[key])
       return nullptr;
     path_text_.assign(r.type);
     for (uint32_t k : keys_)
       path_text_.append("."sv).append(maps_.names[k]);
     auto it = maps_.required.find(path_text_);
-    return it == maps_.required.end() ? nullptr : &it->second;
+    if (it == maps_.required.end())
+      return nullptr;
+    requires_ = true;
+    return &it->second;
   }
 
   // Marks dead each element below the top of `r` that lacks an element it
@@ -1435,6 +1441,7 @@ private:
   std::vector<Node> nodes_;
   std::string text_;            // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
+  bool requires_ = false;       // prune met an element that requires another
   std::vector<std::pair<std::string_view, uint32_t>> last_;
   std::vector<std::pair<std::string, uint32_t>> latest_;
   std::vector<std::pair<std::string, uint32_t>> identities_;
@@ -1488,7 +1495,14 @@ void Engine::finish(bool) {
       Resource &r = resources[i];
       if (r.dropped)
         continue;
-      changed |= prune(r, r.root);
+      // a resource none of whose elements requires another is pruned once
+      // (again when a default adds to it)
+      if (!r.pruned || r.requiring) {
+        requires_ = false;
+        changed |= prune(r, r.root);
+        r.pruned = true;
+        r.requiring = requires_;
+      }
       auto it = maps_.required.find(std::string(r.type));
       if (it == maps_.required.end())
         continue;
@@ -1498,6 +1512,7 @@ void Engine::finish(bool) {
         auto d = maps_.defaults.find(std::string(r.type) + "." + element);
         if (d != maps_.defaults.end()) {
           default_value(i, element, d->second);
+          r.pruned = false;
           continue;
         }
         r.dropped = true;

@@ -545,6 +545,14 @@ class Engine {
 public:
   Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
       : maps_(maps), message_(message), enc_(message.enc), options_(options), out_(out) {
+    // a message without the escape character past MSH-2 (which declares it)
+    // has no value to decode
+    std::string_view rest = message.raw;
+    if (rest.substr(0, 3) == "MSH") {
+      const size_t end = find_delimiter(rest, enc_.field, 3 + enc_.field.size);
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    }
+    escapes_ = contains(rest, enc_.escape);
     nodes_.reserve(message.raw.size() / 2 + 256);
     text_.reserve(message.raw.size() * 2 + 256);
   }
@@ -616,7 +624,7 @@ private:
   // -- reading values
 
   std::string_view decoded(std::string_view text) {
-    std::string_view v = trim_white_space(decoded_view(text, enc_, scratch_));
+    std::string_view v = trim_white_space(escapes_ ? decoded_view(text, enc_, scratch_) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
 
@@ -1442,6 +1450,7 @@ private:
   std::string text_;            // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
   bool requires_ = false;       // prune met an element that requires another
+  bool escapes_ = true;         // the message holds its escape character
   std::vector<std::pair<std::string_view, uint32_t>> last_;
   std::vector<std::pair<std::string, uint32_t>> latest_;
   std::vector<std::pair<std::string, uint32_t>> identities_;

@@ -686,10 +686,14 @@ private:
     return text;
   }
 
+  // Whether condition `c` holds (most rows have none: that is decided in line).
   bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
              Value value) {
-    if (c.empty())
-      return true;
+    return c.empty() || test(c, seg, field, rep, value);
+  }
+
+  bool test(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
+            Value value) {
     bool stack[32];
     size_t n = 0;
     for (const Test &t : c) {

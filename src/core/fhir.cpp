@@ -450,7 +450,7 @@ struct Node {
 
 struct Resource {
   std::string_view type;
-  std::string label;
+  std::string_view label; // the row's
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t root = 0; // its node
@@ -554,6 +554,7 @@ public:
     }
     escapes_ = contains(rest, enc_.escape);
     nodes_.reserve(message.raw.size() / 2 + 256);
+    resources.reserve(message.segment_count() * 2 + 16);
     text_.reserve(message.raw.size() * 2 + 256);
   }
 
@@ -790,9 +791,9 @@ private:
 
   // -- resources
 
-  uint32_t latest(const std::string &label) const {
+  uint32_t latest(std::string_view label) const {
     for (auto &[l, i] : latest_)
-      if (l == label)
+      if (same(l, label))
         return i;
     return UINT32_MAX;
   }
@@ -850,7 +851,7 @@ private:
     const uint32_t made = add(std::move(r));
     bool found = false;
     for (auto &[l, i] : latest_)
-      if (l == row.label) {
+      if (same(l, row.label)) {
         i = made;
         found = true;
       }
@@ -1456,7 +1457,7 @@ private:
   bool requires_ = false;       // prune met an element that requires another
   bool escapes_ = true;         // the message holds its escape character
   std::vector<std::pair<std::string_view, uint32_t>> last_;
-  std::vector<std::pair<std::string, uint32_t>> latest_;
+  std::vector<std::pair<std::string_view, uint32_t>> latest_; // labels are the rows'
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
   std::deque<Fields> valued_; // run() keeps pointers into it

@@ -336,8 +336,19 @@ void Maps::finish() {
       step.id = intern(step.name);
   };
   for (Map &m : maps)
-    for (Row &row : m.rows)
+    for (Row &row : m.rows) {
       steps(row.path);
+      // a condition whose tests must all hold, the first an E test of
+      // another field of a segment: that test decides first (see the engine)
+      row.gate = -1;
+      if (row.field != 0 && !row.condition.empty() &&
+          std::none_of(row.condition.begin(), row.condition.end(),
+                       [](const Test &t) { return t.op == '|'; })) {
+        const Test &t = row.condition[0];
+        if (t.op == 'E' && !t.segment.empty() && t.field != row.field)
+          row.gate = 0;
+      }
+    }
   for (Structure *s : {&fallback})
     for (SegmentRow &row : s->rows)
       for (Link &l : row.links)
@@ -979,6 +990,7 @@ private:
   // (a segment map) field by field.
   void apply_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
                  const SegmentView &seg) {
+    Gate gate;
     for (const Row &row : map.rows) {
       if (row.field == 0) {
         if (holds(row.condition, seg, 0, {}, {}))
@@ -987,6 +999,8 @@ private:
       }
       std::string_view text = field_text(seg, row.field);
       if (text.empty())
+        continue;
+      if (!gate.open(*this, row, seg))
         continue;
       const bool literal = seg.msh && row.field <= 2;
       field_ = row.field;
@@ -1002,6 +1016,29 @@ private:
         cut(text, enc_.repetition, one);
     }
   }
+
+  // The test a segment map's row's condition opens with when all its tests
+  // must hold (Row::gate), read once for the rows of the map that test the
+  // same field one after another: rows that switch on one field (OBX-5 by
+  // OBX-2) each compare it only.
+  struct Gate {
+    const Test *test = nullptr; // the last read
+    std::string text;           // what it read (address() may reuse its buffer)
+
+    // false when the row's gate fails (its condition cannot hold)
+    bool open(Engine &e, const Row &row, const SegmentView &seg) {
+      if (row.gate < 0)
+        return true;
+      const Test &g = row.condition[static_cast<size_t>(row.gate)];
+      if (!test || test->field != g.field || test->component != g.component ||
+          test->sub_component != g.sub_component || !same(test->segment, g.segment)) {
+        text.assign(e.address(g, seg, row.field, {}, {}));
+        test = &g;
+      }
+      return std::any_of(g.values.begin(), g.values.end(),
+                         [&](const std::string &v) { return same(v, text); });
+    }
+  };
 
   // Applies the rows of a data type map to `value`.
   void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,

@@ -53,6 +53,9 @@ struct Row {
   int32_t vocabulary = -1;
   std::string constant;
   bool has_constant = false;
+  // the test of `condition` that must hold for it to hold and that does not
+  // read this row's own field (-1: none), set by Maps::finish
+  int32_t gate = -1;
 };
 
 struct Map {

@@ -349,14 +349,26 @@ void Maps::finish() {
           row.gate = 0;
       }
     }
-  for (Structure *s : {&fallback})
-    for (SegmentRow &row : s->rows)
-      for (Link &l : row.links)
+  // labels numbered, so that the engine keeps the latest resource of each
+  // in a vector
+  auto label = [&](const std::string &text) {
+    auto [it, added] = label_ids_.emplace(text, static_cast<uint32_t>(label_ids_.size()));
+    return it->second;
+  };
+  auto rows = [&](Structure &s) {
+    for (SegmentRow &row : s.rows) {
+      row.label_id = label(row.label);
+      for (Link &l : row.links) {
         steps(l.path);
+        l.from_id = label(l.from);
+        l.to_id = label(l.to);
+      }
+    }
+  };
+  rows(fallback);
   for (Structure &s : structures)
-    for (SegmentRow &row : s.rows)
-      for (Link &l : row.links)
-        steps(l.path);
+    rows(s);
+  label_count = static_cast<uint32_t>(label_ids_.size());
   for (auto &[type, links] : context)
     for (Link &l : links)
       steps(l.path);
@@ -566,6 +578,7 @@ public:
     escapes_ = contains(rest, enc_.escape);
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
+    latest_.assign(maps.label_count, none);
     text_.reserve(message.raw.size() * 2 + 256);
   }
 
@@ -802,12 +815,7 @@ private:
 
   // -- resources
 
-  uint32_t latest(std::string_view label) const {
-    for (auto &[l, i] : latest_)
-      if (same(l, label))
-        return i;
-    return UINT32_MAX;
-  }
+  uint32_t latest(uint32_t label) const { return latest_[label]; }
 
   // Adds a resource, noting the latest Patient and Encounter.
   uint32_t add(Resource &&r) {
@@ -845,7 +853,7 @@ private:
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
   // otherwise a new one (each OBX its own Observation).
   uint32_t instance(const SegmentRow &row, const SegmentView &seg, uint32_t index) {
-    const uint32_t at = latest(row.label);
+    const uint32_t at = latest(row.label_id);
     if (at != UINT32_MAX) {
       const Resource &r = resources[at];
       if (r.segment_name != seg.name || r.segment == index)
@@ -860,14 +868,7 @@ private:
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
-    bool found = false;
-    for (auto &[l, i] : latest_)
-      if (same(l, row.label)) {
-        i = made;
-        found = true;
-      }
-    if (!found)
-      latest_.emplace_back(row.label, made);
+    latest_[row.label_id] = made;
     if (row.type == "Patient")
       patient_key_ = resources.back().key;
     return made;
@@ -1269,10 +1270,11 @@ private:
   }
 
   void link(const Link &l) {
-    const uint32_t from = latest(l.from), to = latest(l.to);
+    const uint32_t from = latest(l.from_id), to = latest(l.to_id);
     if (from == UINT32_MAX || to == UINT32_MAX || from == to)
       return;
-    std::vector<PathItem> path;
+    std::vector<PathItem> &path = link_path_;
+    path.clear();
     for (const Step &step : l.path)
       path.push_back({&step, 0});
     path.push_back({&maps_.reference_step, 0});
@@ -1492,9 +1494,10 @@ private:
   std::string text_;            // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
   bool requires_ = false;       // prune met an element that requires another
+  std::vector<PathItem> link_path_; // see link()
   bool escapes_ = true;         // the message holds its escape character
   std::vector<std::pair<std::string_view, uint32_t>> last_;
-  std::vector<std::pair<std::string_view, uint32_t>> latest_; // labels are the rows'
+  std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
   std::deque<Fields> valued_; // run() keeps pointers into it

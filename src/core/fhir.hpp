@@ -67,6 +67,7 @@ struct Map {
 
 struct Link {
   std::string from, to; // labels ("Observation*3")
+  uint32_t from_id = 0, to_id = 0; // their numbers (set by Maps::finish)
   std::vector<Step> path;
 };
 
@@ -75,6 +76,7 @@ struct SegmentRow {
   int32_t map = -1;
   Condition condition;
   std::vector<Link> links;
+  uint32_t label_id = 0; // the label's number (set by Maps::finish)
 };
 
 struct Structure {
@@ -121,6 +123,9 @@ struct Maps {
   // steps the engine writes on its own, and names it looks for
   Step reference_step, coding_step, system_step, code_step, display_step;
   uint32_t identifier_id = 0, value_id = 0;
+  // how many labels the structures' rows and links name (their numbers
+  // are below it)
+  uint32_t label_count = 0;
   // The id of an element name (0 when no row writes it).
   uint32_t name_id(std::string_view name) const;
 
@@ -138,7 +143,7 @@ struct Maps {
 
 private:
   std::unordered_map<std::string, int32_t> map_names_, vocabulary_names_;
-  std::unordered_map<std::string, uint32_t> name_ids_;
+  std::unordered_map<std::string, uint32_t> name_ids_, label_ids_;
   uint32_t intern(std::string_view name);
   std::vector<std::string> pending_; // names of maps and vocabularies until finish()
 };

@@ -771,6 +771,8 @@ private:
   // -- segments seen
 
   void seen(std::string_view name, uint32_t index) {
+    if (same(name, "OBR") || same(name, "ORC"))
+      order_known_ = false;
     for (auto &[n, i] : last_)
       if (same(n, name)) {
         i = index;
@@ -912,19 +914,26 @@ private:
     return k;
   }
 
+  // The order's number, from the last OBR or ORC (kept until another is seen).
   std::string_view order_key() {
+    if (order_known_)
+      return order_;
     static constexpr std::pair<std::string_view, uint32_t> places[] = {
         {"OBR", 3}, {"OBR", 2}, {"ORC", 3}, {"ORC", 2}};
+    order_.clear();
     for (auto [name, field] : places) {
       uint32_t at = last(name);
       if (at == UINT32_MAX)
         continue;
       Value v{nth_piece(field_text(message_.segment_at(at), field), enc_.repetition, 0), 0};
       std::string_view text = decoded(piece(v, 1).text);
-      if (!text.empty())
-        return text;
+      if (!text.empty()) {
+        order_.assign(text);
+        break;
+      }
     }
-    return {};
+    order_known_ = true;
+    return order_;
   }
 
   // The node at the end of `path` in resource `r`, made as needed; none
@@ -1494,6 +1503,8 @@ private:
   std::string text_;            // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
   bool requires_ = false;       // prune met an element that requires another
+  std::string order_;           // see order_key()
+  bool order_known_ = false;
   std::vector<PathItem> link_path_; // see link()
   bool escapes_ = true;         // the message holds its escape character
   std::vector<std::pair<std::string_view, uint32_t>> last_;

@@ -563,14 +563,33 @@ namespace vellomar {
 char *write_json_string(char *out, std::string_view text) {
   static constexpr char hex[] = "0123456789abcdef";
   *out++ = '"';
-  size_t run = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (!escape_table[byte])
-      continue;
-    std::memcpy(out, text.data() + run, i - run);
-    out += i - run;
-    run = i + 1;
+  const char *s = text.data(), *const end = s + text.size();
+  for (;;) {
+#if defined(__SSE2__)
+    // 16 bytes a step while 16 are left: the block is stored whole and the
+    // pointer moved past its clean part (the room is six bytes a byte)
+    while (end - s >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out), block);
+      const unsigned stops = escape_mask(block);
+      if (stops) {
+        const int clean = std::countr_zero(stops);
+        out += clean;
+        s += clean;
+        break;
+      }
+      out += 16;
+      s += 16;
+    }
+#endif
+    const char *run = s;
+    while (s < end && !escape_table[static_cast<unsigned char>(*s)])
+      ++s;
+    std::memcpy(out, run, static_cast<size_t>(s - run));
+    out += s - run;
+    if (s == end)
+      break;
+    const auto byte = static_cast<unsigned char>(*s++);
     *out++ = '\\';
     *out++ = escape_table[byte];
     if (escape_table[byte] == 'u') {
@@ -580,8 +599,6 @@ char *write_json_string(char *out, std::string_view text) {
       *out++ = hex[byte & 0x0F];
     }
   }
-  std::memcpy(out, text.data() + run, text.size() - run);
-  out += text.size() - run;
   *out++ = '"';
   return out;
 }

@@ -3,7 +3,8 @@
 
 Usage:
     python bench/fhir.py            # 5 repeats of 2,000 conversions per case
-    python bench/fhir.py --quick    # 3 repeats of 300
+    python bench/fhir.py --quick    # 3 repeats of 300, bulk over fewer messages
+    python bench/fhir.py --bulk 10000,50000   # archive sizes of the bulk case (0: none)
 
 Cases: text to FHIR Bundle JSON text for
 
@@ -19,6 +20,13 @@ within each repeat; the median of the repeats is reported with its spread,
 and the ratio of the medians from this one run. The peer makes fewer
 resources (it maps the radiology subset of ADT and ORU): resources per
 message are printed beside the times.
+
+Bulk: `vellomar fhir ARCHIVE -o DIR` in a fresh process over archives of
+the two messages in turn (each with its own control id and patient), at each
+size given: wall and CPU time, MB/s and messages/s of the archive, and the
+child's peak resident memory (from wait4), which stays flat as the archive
+grows when memory is bounded (target: 200 MB/s). The archives and outputs are
+written to a temporary folder and deleted afterwards.
 """
 
 from __future__ import annotations
@@ -26,8 +34,11 @@ from __future__ import annotations
 import argparse
 import json
 import platform
+import os
 import statistics
+import subprocess
 import sys
+import tempfile
 import time
 from importlib import metadata
 from typing import Callable
@@ -102,10 +113,47 @@ def resources(text: str) -> int:
     return len(bundle["entry"])
 
 
+def write_archive(path: str, count: int) -> int:
+    """Writes `count` messages, ADT^A01 and ORU^R01 in turn, each with its own
+    control id and patient id; returns the size in bytes."""
+    with open(path, "w", newline="") as file:
+        for i in range(count):
+            text = ADT if i % 2 == 0 else ORU
+            file.write(text.replace("MSG0000", f"M{i:09d}-", 1)
+                       .replace("PATID1234", f"P{i // 2:08d}", 1))
+    return os.path.getsize(path)
+
+
+def bulk(counts: list[int]) -> None:
+    print("vellomar fhir ARCHIVE -o DIR (a fresh process; target 200 MB/s, memory flat):")
+    with tempfile.TemporaryDirectory() as folder:
+        for count in counts:
+            path = os.path.join(folder, f"archive{count}.hl7")
+            size = write_archive(path, count)
+            out = os.path.join(folder, f"out{count}")
+            start = time.perf_counter()
+            child = subprocess.Popen([sys.executable, "-m", "vellomar", "fhir", path, "-o", out,
+                                      "--no-progress"], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+            _, status, usage = os.wait4(child.pid, 0)
+            child.returncode = os.waitstatus_to_exitcode(status)
+            wall = time.perf_counter() - start
+            assert child.returncode == 0, child.returncode
+            cpu = usage.ru_utime + usage.ru_stime
+            lines = sum(1 for name in os.listdir(out) for _ in open(os.path.join(out, name), "rb"))
+            print(f"  {count:7,} messages {size / 1e6:6.1f} MB  wall {wall:6.1f} s  cpu {cpu:6.1f} s"
+                  f"  {size / 1e6 / cpu:6.1f} MB/s  {count / cpu:7,.0f} msgs/s (cpu)"
+                  f"  {lines:9,} resources  peak RSS {usage.ru_maxrss / 1024:6.1f} MB")
+            os.remove(path)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--bulk", help="archive sizes in messages, comma-separated (0: none)")
     args = parser.parse_args()
+    sizes = [int(n) for n in (args.bulk or ("2000,10000" if args.quick else "10000,50000"))
+              .split(",") if int(n) > 0]
     repeats, n = (3, 300) if args.quick else (5, 2000)
     bridge = peer()
     print(f"# CPython {platform.python_version()} on {platform.machine()}, "
@@ -135,6 +183,8 @@ def main() -> None:
             ratio = statistics.median(times["hl7v2-fhir-bridge"]) / statistics.median(times["vellomar"])
             print(f"  ratio {ratio:.1f}x" + (f"   target {target_ratio:.0f}x" if target_ratio else ""))
     sys.stdout.flush()
+    if sizes:
+        bulk(sizes)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <unordered_set>
 
 #include "json_writer.hpp"
@@ -328,6 +329,102 @@ void Maps::finish() {
   for (const auto &[name, elements] : required)
     if (!name.empty() && name[0] == '~')
       required_by_name.emplace_back(name.substr(1), elements);
+
+  // element names interned: those of rows, links, defaults and the engine's own
+  auto steps = [&](std::vector<Step> &path) {
+    for (Step &step : path)
+      step.id = intern(step.name);
+  };
+  for (Map &m : maps)
+    for (Row &row : m.rows) {
+      steps(row.path);
+      // a condition whose tests must all hold, the first an E test of
+      // another field of a segment: that test decides first (see the engine)
+      row.gate = -1;
+      if (row.field != 0 && !row.condition.empty() &&
+          std::none_of(row.condition.begin(), row.condition.end(),
+                       [](const Test &t) { return t.op == '|'; })) {
+        const Test &t = row.condition[0];
+        if (t.op == 'E' && !t.segment.empty() && t.field != row.field)
+          row.gate = 0;
+      }
+    }
+  // labels numbered, so that the engine keeps the latest resource of each
+  // in a vector
+  auto label = [&](const std::string &text) {
+    auto [it, added] = label_ids_.emplace(text, static_cast<uint32_t>(label_ids_.size()));
+    return it->second;
+  };
+  auto rows = [&](Structure &s) {
+    for (SegmentRow &row : s.rows) {
+      row.label_id = label(row.label);
+      for (Link &l : row.links) {
+        steps(l.path);
+        l.from_id = label(l.from);
+        l.to_id = label(l.to);
+      }
+    }
+  };
+  rows(fallback);
+  for (Structure &s : structures)
+    rows(s);
+  label_count = static_cast<uint32_t>(label_ids_.size());
+  for (auto &[type, links] : context)
+    for (Link &l : links)
+      steps(l.path);
+  for (const auto &[element, value] : defaults) {
+    intern(std::string_view(element).substr(element.find('.') + 1));
+    std::string_view v = value;
+    const size_t bar = v.find('|');
+    if (bar != std::string_view::npos && bar < v.find('=')) {
+      intern(v.substr(0, bar));
+      v.remove_prefix(bar + 1);
+    }
+    if (v.find('=') != std::string_view::npos)
+      for (std::string_view member : split(v, '&'))
+        intern(member.substr(0, member.find('=')));
+  }
+  auto own = [&](Step &step, std::string_view name, uint16_t slot) {
+    step = Step{std::string(name), slot, intern(name)};
+  };
+  own(reference_step, "reference", 0);
+  own(coding_step, "coding", 1);
+  own(system_step, "system", 0);
+  own(code_step, "code", 0);
+  own(display_step, "display", 0);
+  identifier_id = intern("identifier");
+  value_id = intern("value");
+  name_required.assign(names.size(), -1);
+  name_checked.assign(names.size(), 0);
+  for (size_t i = 0; i < required_by_name.size(); ++i)
+    if (uint32_t id = name_id(required_by_name[i].first))
+      name_required[id] = static_cast<int32_t>(i);
+  for (const auto &[path, elements] : required) {
+    const size_t dot = path.rfind('.');
+    if (dot != std::string::npos && path[0] != '~')
+      if (uint32_t id = name_id(std::string_view(path).substr(dot + 1)))
+        name_checked[id] = 1;
+  }
+}
+
+uint32_t Maps::intern(std::string_view name) {
+  if (names.empty()) {
+    names.emplace_back();
+    name_keys.emplace_back();
+  }
+  auto [it, added] = name_ids_.emplace(std::string(name), static_cast<uint32_t>(names.size()));
+  if (added) {
+    names.emplace_back(name);
+    std::string key;
+    append_json_string(key, name);
+    name_keys.push_back(key + ":");
+  }
+  return it->second;
+}
+
+uint32_t Maps::name_id(std::string_view name) const {
+  auto it = name_ids_.find(std::string(name));
+  return it == name_ids_.end() ? 0 : it->second;
 }
 
 const Structure *Maps::structure(std::string_view name) const {
@@ -358,61 +455,32 @@ struct Value {
   int level = 0;
 };
 
-// The children of a node: most have a few, held in place; more go to the
-// heap (a tree of a bundle has thousands of nodes, and one allocation each
-// was a fifth of the converter's time).
-class Children {
-public:
-  const uint32_t *begin() const { return size_ <= in_place ? inline_ : heap_.data(); }
-  const uint32_t *end() const { return begin() + size_; }
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  uint32_t operator[](size_t i) const { return begin()[i]; }
-  void push_back(uint32_t c) {
-    if (size_ < in_place) {
-      inline_[size_++] = c;
-      return;
-    }
-    if (size_ == in_place)
-      heap_.assign(inline_, inline_ + in_place);
-    heap_.push_back(c);
-    ++size_;
-  }
-  void clear() {
-    size_ = 0;
-    heap_.clear();
-  }
+constexpr uint32_t none = UINT32_MAX;
 
-private:
-  static constexpr uint32_t in_place = 5;
-  uint32_t size_ = 0;
-  uint32_t inline_[in_place];
-  std::vector<uint32_t> heap_;
-};
-
+// An element of a resource. The nodes of all a conversion's resources live
+// in one vector and their values in one text, so a bundle of thousands of
+// elements costs a few allocations; children are a list in the order made.
 struct Node {
-  std::string_view key;
-  uint16_t slot = 0;
+  uint32_t key = 0; // Maps::names
   uint32_t rep = 0;
-  char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference
-  uint32_t target = 0;
-  std::string value;
-  Children children;
-  // the elements it requires (looked up by prune once: its path is fixed)
-  const std::vector<std::string> *need = nullptr;
-  bool need_known = false;
+  uint32_t target = 0;            // 'r': the resource referred to
+  uint32_t value = 0, size = 0;   // 's', 'n': the text, in Engine::text_
+  uint32_t first = none, last = none, next = none;
+  uint16_t slot = 0;
+  char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
   mutable signed char written = -1; // see Engine::written
 };
 
 struct Resource {
   std::string_view type;
-  std::string label;
+  std::string_view label; // the row's
   std::string_view segment_name;
   uint32_t segment = 0;
-  std::vector<Node> nodes{Node{}};
+  uint32_t root = 0; // its node
   std::string key, id;
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   bool dropped = false;
+  bool pruned = false, requiring = false; // see Engine::finish
 };
 
 struct PathItem {
@@ -450,10 +518,69 @@ constexpr KeyRule key_rules[] = {
     {"Account", "PID", {"18.1"}, false, false},
 };
 
+// The text being written, in a buffer of its own that each write makes
+// room in first (std::string's appends are calls that check and grow at
+// every piece, and its resize fills what it adds).
+class Out {
+public:
+  explicit Out(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
+
+  size_t size() const { return size_; }
+  std::string_view view() const { return {data_.get(), size_}; }
+  void put(char c) {
+    room(1);
+    data_[size_++] = c;
+  }
+  void put(std::string_view text) {
+    room(text.size());
+    std::memcpy(data_.get() + size_, text.data(), text.size());
+    size_ += text.size();
+  }
+  // `text` as a JSON string
+  void json(std::string_view text) {
+    room(json_string_bound(text.size()));
+    size_ = static_cast<size_t>(write_json_string(data_.get() + size_, text) - data_.get());
+  }
+
+private:
+  void room(size_t n) {
+    if (capacity_ - size_ < n)
+      grow(n);
+  }
+  void grow(size_t n) {
+    capacity_ = std::max(capacity_ * 2, size_ + n);
+    std::unique_ptr<char[]> more(new char[capacity_]);
+    std::memcpy(more.get(), data_.get(), size_);
+    data_ = std::move(more);
+  }
+  std::unique_ptr<char[]> data_;
+  size_t capacity_, size_ = 0;
+};
+
+// By segment name: the fields some row maps and the fields valued.
+struct Fields {
+  std::string_view name;
+  std::bitset<256> mapped, valued;
+  uint32_t top; // the last field valued
+};
+
 class Engine {
 public:
   Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
-      : maps_(maps), message_(message), enc_(message.enc), options_(options), out_(out) {}
+      : maps_(maps), message_(message), enc_(message.enc), options_(options), out_(out) {
+    // a message without the escape character past MSH-2 (which declares it)
+    // has no value to decode
+    std::string_view rest = message.raw;
+    if (rest.substr(0, 3) == "MSH") {
+      const size_t end = find_delimiter(rest, enc_.field, 3 + enc_.field.size);
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    }
+    escapes_ = contains(rest, enc_.escape);
+    nodes_.reserve(message.raw.size() / 2 + 256);
+    resources.reserve(message.segment_count() * 2 + 16);
+    latest_.assign(maps.label_count, none);
+    text_.reserve(message.raw.size() * 2 + 256);
+  }
 
   void run(const Structure &structure, const MessageStructure &s) {
     for (uint32_t i = 0; i < message_.segment_count(); ++i) {
@@ -462,9 +589,7 @@ public:
       const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
       // the rows of this segment in its group; failing those, in any group
-      auto found = structure.by_segment.find(std::string(seg.name));
-      static const std::vector<uint32_t> none;
-      const std::vector<uint32_t> &rows = found == structure.by_segment.end() ? none : found->second;
+      const std::vector<uint32_t> &rows = rows_of(structure, seg.name);
       std::string_view chosen_group;
       bool exact = false;
       for (uint32_t k : rows)
@@ -477,6 +602,7 @@ public:
       else
         chosen_group = group;
       bool any = false;
+      Fields *fields = nullptr; // noted once the segment maps
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
         if (row.group != chosen_group || row.map < 0)
@@ -490,15 +616,29 @@ public:
         apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
           this->link(link);
-        mapped_fields(maps_.maps[static_cast<size_t>(row.map)], seg);
+        mapped_fields(fields, maps_.maps[static_cast<size_t>(row.map)], seg);
       }
       if (!any)
         unmapped(std::string(seg.name));
     }
     for (const Fields &fields : valued_)
-      for (uint32_t f = 1; f < 256; ++f)
+      for (uint32_t f = 1; f <= fields.top; ++f)
         if (fields.valued[f] && !fields.mapped[f])
           unmapped(std::string(fields.name) + "-" + std::to_string(f));
+  }
+
+  // The rows of segments named `name` (remembered by name: a message has
+  // few names and many segments).
+  const std::vector<uint32_t> &rows_of(const Structure &structure, std::string_view name) {
+    for (const auto &[n, rows] : rows_by_name_)
+      if (same(n, name))
+        return *rows;
+    static const std::vector<uint32_t> no_rows;
+    auto found = structure.by_segment.find(std::string(name));
+    const std::vector<uint32_t> *rows =
+        found == structure.by_segment.end() ? &no_rows : &found->second;
+    rows_by_name_.emplace_back(name, rows);
+    return *rows;
   }
 
   std::vector<Resource> resources;
@@ -509,7 +649,7 @@ private:
   // -- reading values
 
   std::string_view decoded(std::string_view text) {
-    std::string_view v = trim_white_space(decoded_view(text, enc_, scratch_));
+    std::string_view v = trim_white_space(escapes_ ? decoded_view(text, enc_, scratch_) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
 
@@ -571,10 +711,14 @@ private:
     return text;
   }
 
+  // Whether condition `c` holds (most rows have none: that is decided in line).
   bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
              Value value) {
-    if (c.empty())
-      return true;
+    return c.empty() || test(c, seg, field, rep, value);
+  }
+
+  bool test(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
+            Value value) {
     bool stack[32];
     size_t n = 0;
     for (const Test &t : c) {
@@ -627,6 +771,8 @@ private:
   // -- segments seen
 
   void seen(std::string_view name, uint32_t index) {
+    if (same(name, "OBR") || same(name, "ORC"))
+      order_known_ = false;
     for (auto &[n, i] : last_)
       if (same(n, name)) {
         i = index;
@@ -648,32 +794,36 @@ private:
 
   // Notes the fields `map` reads and those `seg` values, by segment name
   // (fields past the 255th are not listed).
-  void mapped_fields(const Map &map, const SegmentView &seg) {
-    Fields *entry = nullptr;
+  // `entry` is null for the segment's first map: its valued fields are
+  // noted then.
+  void mapped_fields(Fields *&entry, const Map &map, const SegmentView &seg) {
+    if (entry) {
+      entry->mapped |= map.fields;
+      return;
+    }
     for (Fields &f : valued_)
-      if (f.name == seg.name)
+      if (same(f.name, seg.name))
         entry = &f;
     if (!entry)
-      entry = &valued_.emplace_back(Fields{seg.name, map.fields, {}});
-    else
-      entry->mapped |= map.fields;
-    for (uint32_t f = seg.msh ? 3 : 1; f <= seg.field_count() && f < 256; ++f)
-      if (!seg.field_at(f - 1).text.empty())
+      entry = &valued_.emplace_back(Fields{seg.name, {}, {}, 0});
+    entry->mapped |= map.fields;
+    const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(seg.field_count()), 255);
+    for (uint32_t f = seg.msh ? 3 : 1; f <= count; ++f)
+      if (!seg.field_at(f - 1).text.empty()) {
         entry->valued.set(f);
+        entry->top = std::max(entry->top, f);
+      }
   }
 
   // -- resources
 
-  uint32_t latest(const std::string &label) const {
-    for (auto &[l, i] : latest_)
-      if (l == label)
-        return i;
-    return UINT32_MAX;
-  }
+  uint32_t latest(uint32_t label) const { return latest_[label]; }
 
   // Adds a resource, noting the latest Patient and Encounter.
   uint32_t add(Resource &&r) {
     const auto at = static_cast<uint32_t>(resources.size());
+    r.root = static_cast<uint32_t>(nodes_.size());
+    nodes_.emplace_back();
     if (r.type == "Patient"sv)
       latest_patient_ = at;
     else if (r.type == "Encounter"sv)
@@ -691,13 +841,12 @@ private:
       return;
     for (const Link &l : it->second) {
       const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
-      if (to == UINT32_MAX || has(resources[r], 0, l.path[0].name))
+      if (to == UINT32_MAX || has(resources[r].root, l.path[0].name))
         continue;
       std::vector<PathItem> path;
       for (const Step &step : l.path)
         path.push_back({&step, 0});
-      static const Step reference{"reference", 0};
-      path.push_back({&reference, 0});
+      path.push_back({&maps_.reference_step, 0});
       leaf(r, path, 'r', {}, to);
     }
   }
@@ -706,14 +855,13 @@ private:
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
   // otherwise a new one (each OBX its own Observation).
   uint32_t instance(const SegmentRow &row, const SegmentView &seg, uint32_t index) {
-    const uint32_t at = latest(row.label);
+    const uint32_t at = latest(row.label_id);
     if (at != UINT32_MAX) {
       const Resource &r = resources[at];
       if (r.segment_name != seg.name || r.segment == index)
         return at;
     }
     Resource r;
-    r.nodes.reserve(64);
     r.type = row.type;
     r.label = row.label;
     r.segment_name = seg.name;
@@ -722,14 +870,7 @@ private:
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
-    bool found = false;
-    for (auto &[l, i] : latest_)
-      if (l == row.label) {
-        i = made;
-        found = true;
-      }
-    if (!found)
-      latest_.emplace_back(row.label, made);
+    latest_[row.label_id] = made;
     if (row.type == "Patient")
       patient_key_ = resources.back().key;
     return made;
@@ -773,50 +914,60 @@ private:
     return k;
   }
 
+  // The order's number, from the last OBR or ORC (kept until another is seen).
   std::string_view order_key() {
+    if (order_known_)
+      return order_;
     static constexpr std::pair<std::string_view, uint32_t> places[] = {
         {"OBR", 3}, {"OBR", 2}, {"ORC", 3}, {"ORC", 2}};
+    order_.clear();
     for (auto [name, field] : places) {
       uint32_t at = last(name);
       if (at == UINT32_MAX)
         continue;
       Value v{nth_piece(field_text(message_.segment_at(at), field), enc_.repetition, 0), 0};
       std::string_view text = decoded(piece(v, 1).text);
-      if (!text.empty())
-        return text;
+      if (!text.empty()) {
+        order_.assign(text);
+        break;
+      }
     }
-    return {};
+    order_known_ = true;
+    return order_;
   }
 
-  // The node at the end of `path` in resource `r`, made as needed; UINT32_MAX
+  // The node at the end of `path` in resource `r`, made as needed; none
   // when a step meets a value where an element should be.
   uint32_t node(uint32_t r, const std::vector<PathItem> &path) {
-    uint32_t at = 0;
+    uint32_t at = resources[r].root;
     for (const PathItem &item : path) {
-      std::vector<Node> &nodes = resources[r].nodes;
-      if (nodes[at].kind != 'o')
-        return UINT32_MAX;
-      uint32_t next = UINT32_MAX;
-      const std::string_view name = item.step->name;
-      for (uint32_t c : nodes[at].children)
-        if (nodes[c].slot == item.step->slot && nodes[c].rep == item.rep &&
-            nodes[c].key.size() == name.size() &&
-            (nodes[c].key.data() == name.data() || nodes[c].key == name)) {
-          next = c;
+      if (nodes_[at].kind != 'o')
+        return none;
+      const uint32_t id = item.step->id;
+      const uint16_t slot = item.step->slot;
+      uint32_t next = nodes_[at].first;
+      while (next != none) {
+        const Node &c = nodes_[next];
+        if (c.key == id && c.slot == slot && c.rep == item.rep)
           break;
-        }
-      if (next != UINT32_MAX && nodes[next].kind == 'x') { // dead: a default starts it anew
-        nodes[next].kind = 'o';
-        nodes[next].children.clear();
+        next = c.next;
       }
-      if (next == UINT32_MAX) {
-        Node n;
-        n.key = item.step->name;
-        n.slot = item.step->slot;
+      if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
+        nodes_[next].kind = 'o';
+        nodes_[next].first = nodes_[next].last = none;
+      }
+      if (next == none) {
+        next = static_cast<uint32_t>(nodes_.size());
+        Node &n = nodes_.emplace_back();
+        n.key = id;
+        n.slot = slot;
         n.rep = item.rep;
-        next = static_cast<uint32_t>(nodes.size());
-        nodes[at].children.push_back(next);
-        nodes.push_back(std::move(n));
+        Node &parent = nodes_[at];
+        if (parent.last == none)
+          parent.first = next;
+        else
+          nodes_[parent.last].next = next;
+        parent.last = next;
       }
       at = next;
     }
@@ -829,24 +980,27 @@ private:
   void leaf(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text,
             uint32_t target = 0) {
     const uint32_t at = node(r, path);
-    if (at == UINT32_MAX)
+    if (at == none)
       return;
-    Node &n = resources[r].nodes[at];
-    if (n.kind != 'o' || !n.children.empty())
+    Node &n = nodes_[at];
+    if (n.kind != 'o' || n.first != none)
       return;
     n.kind = kind;
-    n.value.assign(text);
+    n.value = static_cast<uint32_t>(text_.size());
+    n.size = static_cast<uint32_t>(text.size());
+    text_.append(text);
     n.target = target;
   }
 
-  static std::string_view step_key(const std::vector<PathItem> &path) {
-    return path.empty() ? std::string_view() : std::string_view(path.back().step->name);
+  static uint32_t step_key(const std::vector<PathItem> &path) {
+    return path.empty() ? 0 : path.back().step->id;
   }
 
   // Applies the rows of `map` to resource `r` below `base`, reading `seg`
   // (a segment map) field by field.
   void apply_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
                  const SegmentView &seg) {
+    Gate gate;
     for (const Row &row : map.rows) {
       if (row.field == 0) {
         if (holds(row.condition, seg, 0, {}, {}))
@@ -855,6 +1009,8 @@ private:
       }
       std::string_view text = field_text(seg, row.field);
       if (text.empty())
+        continue;
+      if (!gate.open(*this, row, seg))
         continue;
       const bool literal = seg.msh && row.field <= 2;
       field_ = row.field;
@@ -870,6 +1026,29 @@ private:
         cut(text, enc_.repetition, one);
     }
   }
+
+  // The test a segment map's row's condition opens with when all its tests
+  // must hold (Row::gate), read once for the rows of the map that test the
+  // same field one after another: rows that switch on one field (OBX-5 by
+  // OBX-2) each compare it only.
+  struct Gate {
+    const Test *test = nullptr; // the last read
+    std::string text;           // what it read (address() may reuse its buffer)
+
+    // false when the row's gate fails (its condition cannot hold)
+    bool open(Engine &e, const Row &row, const SegmentView &seg) {
+      if (row.gate < 0)
+        return true;
+      const Test &g = row.condition[static_cast<size_t>(row.gate)];
+      if (!test || test->field != g.field || test->component != g.component ||
+          test->sub_component != g.sub_component || !same(test->segment, g.segment)) {
+        text.assign(e.address(g, seg, row.field, {}, {}));
+        test = &g;
+      }
+      return std::any_of(g.values.begin(), g.values.end(),
+                         [&](const std::string &v) { return same(v, text); });
+    }
+  };
 
   // Applies the rows of a data type map to `value`.
   void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
@@ -928,8 +1107,7 @@ private:
       const uint32_t target = linked(row.map, value, seg);
       if (target == UINT32_MAX || row.path.empty())
         return;
-      static const Step reference{"reference", 0};
-      path.push_back({&reference, 0});
+      path.push_back({&maps_.reference_step, 0});
       leaf(r, path, 'r', {}, target);
       return;
     }
@@ -954,7 +1132,7 @@ private:
                  std::string(text) + "' (" + vocabulary->name + ")");
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out
-        if (step_key(path) != "code")
+        if (step_key(path) != maps_.code_step.id)
           return;
       } else {
         text = it->second.code;
@@ -971,11 +1149,11 @@ private:
     auto it = vocabulary.codes.find(std::string(code));
     if (it == vocabulary.codes.end())
       return;
-    static const Step coding{"coding", 1}, system{"system", 0}, code_step{"code", 0},
-        display{"display", 0};
+    const Step &system = maps_.system_step, &code_step = maps_.code_step,
+               &display = maps_.display_step;
     const size_t size = path.size();
     if (type == "CodeableConcept")
-      path.push_back({&coding, 0});
+      path.push_back({&maps_.coding_step, 0});
     if (type != "Coding" && type != "CodeableConcept")
       return;
     for (auto [step, text] : {std::pair{&system, std::string_view(it->second.system)},
@@ -1040,7 +1218,7 @@ private:
       return;
     }
     case 'u':
-      if (step_key(path) == "system")
+      if (step_key(path) == maps_.system_step.id)
         coding_system_uri(text, v);
       else
         for (char c : text)
@@ -1091,7 +1269,7 @@ private:
     apply_value_map(r, path, map, value, seg);
     // a map that wrote nothing makes no resource (one it made below this
     // one stays: it may be referred to from elsewhere)
-    if (resources[r].nodes.size() == 1) {
+    if (nodes_[resources[r].root].first == none) {
       resources[r].dropped = true;
       identities_.emplace_back(std::move(identity), UINT32_MAX);
       return UINT32_MAX;
@@ -1101,14 +1279,14 @@ private:
   }
 
   void link(const Link &l) {
-    const uint32_t from = latest(l.from), to = latest(l.to);
+    const uint32_t from = latest(l.from_id), to = latest(l.to_id);
     if (from == UINT32_MAX || to == UINT32_MAX || from == to)
       return;
-    std::vector<PathItem> path;
+    std::vector<PathItem> &path = link_path_;
+    path.clear();
     for (const Step &step : l.path)
       path.push_back({&step, 0});
-    static const Step reference{"reference", 0};
-    path.push_back({&reference, 0});
+    path.push_back({&maps_.reference_step, 0});
     leaf(from, path, 'r', {}, to);
   }
 
@@ -1121,7 +1299,7 @@ private:
       name = std::string(value.substr(0, bar));
       value.remove_prefix(bar + 1);
     }
-    const Step &top = own_steps_.emplace_back(Step{name, 0});
+    const Step &top = own_steps_.emplace_back(Step{name, 0, maps_.name_id(name)});
     std::vector<PathItem> path{{&top, 0}};
     if (value.find('=') == std::string_view::npos) {
       leaf(r, path, 's', value);
@@ -1129,7 +1307,8 @@ private:
     }
     for (std::string_view member : split(value, '&')) {
       const size_t eq = member.find('=');
-      const Step &step = own_steps_.emplace_back(Step{std::string(member.substr(0, eq)), 0});
+      const Step &step = own_steps_.emplace_back(
+          Step{std::string(member.substr(0, eq)), 0, maps_.name_id(member.substr(0, eq))});
       path.push_back({&step, 0});
       leaf(r, path, 's', member.substr(eq + 1));
       path.pop_back();
@@ -1138,120 +1317,134 @@ private:
 
 public:
   void set_message_id(std::string_view id) { message_id_ = std::string(id); }
+  const Maps &maps() const { return maps_; }
+  const std::vector<Node> &nodes() const { return nodes_; }
+  std::string_view text_of(const Node &n) const { return {text_.data() + n.value, n.size}; }
 
   // -- writing
 
-  bool live(const Resource &r, uint32_t n) const {
-    const Node &node = r.nodes[n];
+  bool live(uint32_t n) const {
+    const Node &node = nodes_[n];
     if (node.kind == 'r')
       return !resources[node.target].dropped;
     if (node.kind == 'x')
       return false;
     if (node.kind != 'o')
-      return !node.value.empty();
-    for (uint32_t c : node.children)
-      if (live(r, c))
+      return node.size != 0;
+    for (uint32_t c = node.first; c != none; c = nodes_[c].next)
+      if (live(c))
         return true;
     return false;
   }
 
   // live() once the bundle is final (while it is written), kept in the node:
   // each element is asked once, not once per element above it.
-  bool written(const Resource &r, uint32_t n) const {
-    const Node &node = r.nodes[n];
+  bool written(uint32_t n) const {
+    const Node &node = nodes_[n];
     if (node.written < 0)
-      node.written = live(r, n) ? 1 : 0;
+      node.written = live(n) ? 1 : 0;
     return node.written == 1;
   }
 
-  // Whether element `n` of `r` holds `element` (or, for a choice, one of its
+  // Whether element `n` holds `element` (or, for a choice, one of its
   // forms: "value" is held by "valueQuantity").
-  bool has(const Resource &r, uint32_t n, std::string_view element) const {
-    for (uint32_t c : r.nodes[n].children) {
-      std::string_view key = r.nodes[c].key;
+  bool has(uint32_t n, std::string_view element) const {
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
+      std::string_view key = maps_.names[nodes_[c].key];
       if ((key == element ||
            (key.size() > element.size() && key.substr(0, element.size()) == element &&
             key[element.size()] >= 'A' && key[element.size()] <= 'Z')) &&
-          live(r, c))
+          live(c))
         return true;
     }
     return false;
   }
 
+  // The elements element `n` (below the top of `r`) requires, or null.
+  const std::vector<std::string> *needs(const Resource &r, uint32_t n) {
+    const uint32_t key = nodes_[n].key;
+    if (const int32_t i = maps_.name_required[key]; i >= 0) {
+      requires_ = true;
+      return &maps_.required_by_name[static_cast<size_t>(i)].second;
+    }
+    if (!maps_.name_checked[key])
+      return nullptr;
+    path_text_.assign(r.type);
+    for (uint32_t k : keys_)
+      path_text_.append("."sv).append(maps_.names[k]);
+    auto it = maps_.required.find(path_text_);
+    if (it == maps_.required.end())
+      return nullptr;
+    requires_ = true;
+    return &it->second;
+  }
+
   // Marks dead each element below the top of `r` that lacks an element it
   // requires (an Encounter.location without its location); true when it
-  // marked any. `path` is the element's FHIR path ("Encounter.location").
-  bool prune(Resource &r, uint32_t n, std::string &path) {
+  // marked any. keys_ holds the names of the elements down to `n`.
+  bool prune(const Resource &r, uint32_t n) {
     bool changed = false;
-    for (uint32_t c : r.nodes[n].children) {
-      if (r.nodes[c].kind != 'o')
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
+      if (nodes_[c].kind != 'o')
         continue;
-      const size_t size = path.size();
-      path.append("."sv).append(r.nodes[c].key);
-      changed |= prune(r, c, path);
-      path.resize(size);
+      keys_.push_back(nodes_[c].key);
+      changed |= prune(r, c);
+      keys_.pop_back();
     }
-    if (n == 0)
+    if (n == r.root)
       return changed;
-    Node &node = r.nodes[n];
-    if (!node.need_known) {
-      for (const auto &[name, elements] : maps_.required_by_name)
-        if (name == node.key)
-          node.need = &elements;
-      if (!node.need) {
-        auto it = maps_.required.find(path);
-        node.need = it == maps_.required.end() ? nullptr : &it->second;
-      }
-      node.need_known = true;
-    }
-    if (const std::vector<std::string> *need = node.need)
+    if (const std::vector<std::string> *need = needs(r, n))
       for (const std::string &element : *need)
-        if (!has(r, n, element)) {
-          r.nodes[n].kind = 'x';
+        if (!has(n, element)) {
+          nodes_[n].kind = 'x';
           return true;
         }
     return changed;
   }
 
-  void write_node(std::string &out, const Resource &r, uint32_t n) const {
-    const Node &node = r.nodes[n];
+  void write_node(Out &out, const Resource &r, uint32_t n) const {
+    const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
-      append_json_string(out, node.value);
+      out.json(text_of(node));
       return;
     case 'n':
-      out.append(node.value);
+      out.put(text_of(node));
       return;
     case 'r':
       reference(out, resources[node.target]);
       return;
     }
-    out.push_back('{');
+    out.put('{');
     bool first = true;
-    if (n == 0) {
-      out.append("\"resourceType\":\""sv).append(r.type).append("\",\"id\":\""sv).append(r.id);
-      out.push_back('"');
+    if (n == r.root) {
+      out.put("\"resourceType\":\""sv);
+      out.put(r.type);
+      out.put("\",\"id\":\""sv);
+      out.put(r.id);
+      out.put('"');
       first = false;
     }
     write_members(out, r, node, first);
-    out.push_back('}');
+    out.put('}');
   }
 
-  void write_members(std::string &out, const Resource &r, const Node &node, bool first) const {
-    const Children &children = node.children;
-    for (size_t i = 0; i < children.size(); ++i) {
-      const Node &c = r.nodes[children[i]];
+  void write_members(Out &out, const Resource &r, const Node &node, bool first) const {
+    for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
+      const Node &c = nodes_[i];
       bool earlier = false;
-      for (size_t j = 0; j < i && !earlier; ++j)
-        earlier = same(r.nodes[children[j]].key, c.key);
+      for (uint32_t j = node.first; j != i && !earlier; j = nodes_[j].next)
+        earlier = nodes_[j].key == c.key;
       if (earlier)
         continue;
       if (c.slot == 0) {
-        if (!written(r, children[i]))
+        if (!written(i))
           continue;
-        out.append(first ? "\"" : ",\"").append(c.key).append("\":"sv);
+        if (!first)
+          out.put(',');
+        out.put(maps_.name_keys[c.key]);
         first = false;
-        write_node(out, r, children[i]);
+        write_node(out, r, i);
         continue;
       }
       // the list's elements in (slot, repetition) order, picked one by one
@@ -1260,35 +1453,43 @@ public:
       uint64_t done = 0; // rank of the last written + 1
       for (;;) {
         uint64_t best = UINT64_MAX;
-        size_t pick = 0;
-        for (size_t j = i; j < children.size(); ++j) {
-          const Node &e = r.nodes[children[j]];
+        uint32_t pick = 0;
+        for (uint32_t j = i; j != none; j = nodes_[j].next) {
+          const Node &e = nodes_[j];
           const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-          if (rank > done && rank < best && same(e.key, c.key) && written(r, children[j]))
+          if (rank > done && rank < best && e.key == c.key && written(j))
             best = rank, pick = j;
         }
         if (best == UINT64_MAX)
           break;
-        out.append(open ? "," : first ? "\"" : ",\"");
-        if (!open)
-          out.append(c.key).append("\":["sv);
+        if (open) {
+          out.put(',');
+        } else {
+          if (!first)
+            out.put(',');
+          out.put(maps_.name_keys[c.key]);
+          out.put('[');
+        }
         open = true;
         first = false;
-        write_node(out, r, children[pick]);
+        write_node(out, r, pick);
         done = best;
       }
       if (open)
-        out.push_back(']');
+        out.put(']');
     }
   }
 
-  void reference(std::string &out, const Resource &target) const {
-    out.push_back('"');
-    if (options_.relative_references)
-      out.append(target.type).append("/"sv);
-    else
-      out.append("urn:uuid:"sv);
-    out.append(target.id).push_back('"');
+  void reference(Out &out, const Resource &target) const {
+    out.put('"');
+    if (options_.relative_references) {
+      out.put(target.type);
+      out.put('/');
+    } else {
+      out.put("urn:uuid:"sv);
+    }
+    out.put(target.id);
+    out.put('"');
   }
 
 private:
@@ -1297,16 +1498,21 @@ private:
   const EncodingCharacters &enc_;
   const Options &options_;
   Conversion &out_;
-  std::string scratch_, value_, message_id_, patient_key_;
+  std::string scratch_, value_, message_id_, patient_key_, path_text_;
+  std::vector<Node> nodes_;
+  std::string text_;            // the values of nodes_
+  std::vector<uint32_t> keys_;  // prune's path
+  bool requires_ = false;       // prune met an element that requires another
+  std::string order_;           // see order_key()
+  bool order_known_ = false;
+  std::vector<PathItem> link_path_; // see link()
+  bool escapes_ = true;         // the message holds its escape character
   std::vector<std::pair<std::string_view, uint32_t>> last_;
-  std::vector<std::pair<std::string, uint32_t>> latest_;
+  std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
-  struct Fields {
-    std::string_view name;
-    std::bitset<256> mapped, valued;
-  };
-  std::vector<Fields> valued_;
+  std::deque<Fields> valued_; // run() keeps pointers into it
+  std::vector<std::pair<std::string_view, const std::vector<uint32_t> *>> rows_by_name_;
   struct Read {
     std::string_view from, text;
     int level = 0;
@@ -1330,40 +1536,48 @@ void Engine::finish(bool) {
     context_links(i);
   // each resource's key made unique by a counter; the ids themselves are
   // made below, for the resources that stay
-  std::unordered_set<std::string> keys;
+  // (views of the keys: a key made here lives in `made` until the end)
+  std::unordered_set<std::string_view> keys;
   keys.reserve(resources.size() * 2);
+  std::deque<std::string> made;
   for (Resource &r : resources) {
     if (keys.insert(r.key).second)
       continue;
-    std::string k;
     for (int n = 2;; ++n) {
-      k = r.key + "|" + std::to_string(n);
+      std::string &k = made.emplace_back(r.key + "|" + std::to_string(n));
       if (keys.insert(k).second)
         break;
+      made.pop_back();
     }
-    r.key = std::move(k);
+    r.key = made.back();
   }
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
   // resource's required element: repeated until nothing changes).
-  std::string path;
   for (bool changed = true; changed;) {
     changed = false;
     for (uint32_t i = 0; i < resources.size(); ++i) {
       Resource &r = resources[i];
       if (r.dropped)
         continue;
-      path.assign(r.type);
-      changed |= prune(r, 0, path);
+      // a resource none of whose elements requires another is pruned once
+      // (again when a default adds to it)
+      if (!r.pruned || r.requiring) {
+        requires_ = false;
+        changed |= prune(r, r.root);
+        r.pruned = true;
+        r.requiring = requires_;
+      }
       auto it = maps_.required.find(std::string(r.type));
       if (it == maps_.required.end())
         continue;
       for (const std::string &element : it->second) {
-        if (has(r, 0, element))
+        if (has(r.root, element))
           continue;
         auto d = maps_.defaults.find(std::string(r.type) + "." + element);
         if (d != maps_.defaults.end()) {
           default_value(i, element, d->second);
+          r.pruned = false;
           continue;
         }
         r.dropped = true;
@@ -1408,16 +1622,18 @@ void append_query_value(std::string &out, std::string_view text) {
 void append_request(std::string &out, const Resource &r, const Engine &e) {
   std::string_view system, value;
   uint32_t best = UINT32_MAX;
-  for (uint32_t c : r.nodes[0].children) {
-    const Node &n = r.nodes[c];
-    if (n.key != "identifier" || !e.live(r, c))
+  const Maps &maps = e.maps();
+  for (uint32_t c = e.nodes()[r.root].first; c != none; c = e.nodes()[c].next) {
+    const Node &n = e.nodes()[c];
+    if (n.key != maps.identifier_id || !e.live(c))
       continue;
     std::string_view s, v;
-    for (uint32_t m : n.children) {
-      if (r.nodes[m].key == "system" && r.nodes[m].kind == 's')
-        s = r.nodes[m].value;
-      if (r.nodes[m].key == "value" && r.nodes[m].kind == 's')
-        v = r.nodes[m].value;
+    for (uint32_t m = n.first; m != none; m = e.nodes()[m].next) {
+      const Node &member = e.nodes()[m];
+      if (member.key == maps.system_step.id && member.kind == 's')
+        s = e.text_of(member);
+      if (member.key == maps.value_id && member.kind == 's')
+        v = e.text_of(member);
     }
     const uint32_t rank = static_cast<uint32_t>(n.slot) << 16 | (n.rep & 0xFFFF);
     if (!v.empty() && rank < best)
@@ -1468,13 +1684,14 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
   // resources' JSON runs to about eight times the message's text
-  out.resources.reserve(message.raw.size() * 8 + 1024);
+  Out text(message.raw.size() * 8 + 1024);
   for (uint32_t i : order) {
     const Resource &r = e.resources[i];
-    const size_t offset = out.resources.size();
-    e.write_node(out.resources, r, 0);
-    out.entries.push_back({std::string(r.type), r.id, offset, out.resources.size() - offset});
+    const size_t offset = text.size();
+    e.write_node(text, r, r.root);
+    out.entries.push_back({std::string(r.type), r.id, offset, text.size() - offset});
   }
+  out.resources = text.view();
   if (!bundle)
     return out;
   std::string &b = out.bundle;

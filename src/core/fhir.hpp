@@ -29,6 +29,7 @@ namespace vellomar::fhir {
 struct Step {
   std::string name;
   uint16_t slot = 0; // 0: not a list
+  uint32_t id = 0;   // the name's index in Maps::names (set by Maps::finish)
 };
 
 // A condition as a postfix program.
@@ -52,6 +53,9 @@ struct Row {
   int32_t vocabulary = -1;
   std::string constant;
   bool has_constant = false;
+  // the test of `condition` that must hold for it to hold and that does not
+  // read this row's own field (-1: none), set by Maps::finish
+  int32_t gate = -1;
 };
 
 struct Map {
@@ -63,6 +67,7 @@ struct Map {
 
 struct Link {
   std::string from, to; // labels ("Observation*3")
+  uint32_t from_id = 0, to_id = 0; // their numbers (set by Maps::finish)
   std::vector<Step> path;
 };
 
@@ -71,6 +76,7 @@ struct SegmentRow {
   int32_t map = -1;
   Condition condition;
   std::vector<Link> links;
+  uint32_t label_id = 0; // the label's number (set by Maps::finish)
 };
 
 struct Structure {
@@ -105,6 +111,24 @@ struct Maps {
   // segment the rows of the first structure that maps it.
   Structure fallback;
 
+  // Every element name the rows, links and defaults write, interned by
+  // finish() so that the engine compares numbers, not texts: names[id], and
+  // name_keys[id] its JSON member key ("\"name\":"). Id 0 is no name.
+  std::vector<std::string> names, name_keys;
+  // by name id: the index in required_by_name of what an element of that
+  // name requires (-1: nothing), and whether some "Type.a.name" in
+  // `required` ends in it (the element's whole path is then looked up)
+  std::vector<int32_t> name_required;
+  std::vector<char> name_checked;
+  // steps the engine writes on its own, and names it looks for
+  Step reference_step, coding_step, system_step, code_step, display_step;
+  uint32_t identifier_id = 0, value_id = 0;
+  // how many labels the structures' rows and links name (their numbers
+  // are below it)
+  uint32_t label_count = 0;
+  // The id of an element name (0 when no row writes it).
+  uint32_t name_id(std::string_view name) const;
+
   // Reads the lines of the data file. Text read later replaces a map or
   // vocabulary of the same name and adds its rows to a structure of the
   // same name (a user's rows over the package's own). ValueError "FHIR
@@ -119,6 +143,8 @@ struct Maps {
 
 private:
   std::unordered_map<std::string, int32_t> map_names_, vocabulary_names_;
+  std::unordered_map<std::string, uint32_t> name_ids_, label_ids_;
+  uint32_t intern(std::string_view name);
   std::vector<std::string> pending_; // names of maps and vocabularies until finish()
 };
 

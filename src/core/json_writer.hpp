@@ -67,6 +67,11 @@ void write_message_json(const Message &message, JsonBuffer &out);
 // other JSON the package writes: FHIR resources).
 void append_json_string(std::string &out, std::string_view text);
 
+// The same written at `out`, which has room for json_string_bound(size)
+// bytes; returns the end of what it wrote.
+char *write_json_string(char *out, std::string_view text);
+constexpr size_t json_string_bound(size_t size) { return size * 6 + 2; }
+
 // The text in a buffer of its own (for C++ callers).
 JsonText write_message_json(const Message &message);
 

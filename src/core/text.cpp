@@ -65,6 +65,11 @@ std::string_view trim_white_space_end(std::string_view text) {
 }
 
 std::string_view trim_white_space(std::string_view text) {
+  // most texts begin and end with a visible ASCII character: no White_Space
+  // character begins or ends with one
+  auto visible = [](char c) { return c > 0x20 && c < 0x7F; };
+  if (text.empty() || (visible(text.front()) && visible(text.back())))
+    return text;
   return trim_white_space_end(trim_white_space_start(text));
 }
 

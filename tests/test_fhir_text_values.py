@@ -17,3 +17,10 @@ def test_text_values_reach_the_json(value):
     bundle = json.loads(fhir.to_json(text))
     (patient,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Patient"]
     assert patient["name"] == [{"family": value}]
+
+
+@given(st.text(st.sampled_from("a b\t-é/"), min_size=1).filter(lambda v: v.strip(" \t")))
+def test_endpoints_are_uris_without_blanks(name):
+    bundle = fhir.to_dict(f"MSH|^~\\&|{name}|B|C|D|20240110120000||ADT^A01|X1|P|2.5.1\rPID|1||ID1||DOE")
+    header = bundle["entry"][0]["resource"]
+    assert header["source"]["endpoint"] == name.strip(" \t").replace(" ", "-").replace("\t", "-")

@@ -11,7 +11,7 @@ import vellomar.fhir as fhir
 ALPHABET = ['"', "\\", "\x00", "\x01", "\x08", "\x1b", "\x1f", "/", "\x7f", "a", "é", "\u200b", "\U0001f600"]
 
 
-@given(st.text(st.sampled_from(ALPHABET), min_size=1))
+@given(st.text(st.sampled_from(ALPHABET), min_size=1).filter(lambda v: v != '""'))  # "" is the explicit null
 def test_text_values_reach_the_json(value):
     text = "MSH|^~\\&|A|B|C|D|20240110120000||ADT^A01|X1|P|2.5.1\rPID|1||ID1||" + vellomar.escape(value, "^~\\&")
     bundle = json.loads(fhir.to_json(text))

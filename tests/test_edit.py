@@ -173,12 +173,13 @@ def test_values_follow_repetitions():
         ("\u00a7~\\&", ValueError, ODD + "'|\u00c2\u00a7~\\'"),  # read as the parser reads MSH-2
         (1, TypeError, "argument 'delimiters': 'int' object cannot be converted to 'Message'"),
         (("^~\\&", "br"), ValueError, "line_ends must be 'escape' or 'space', not 'br'"),
+        ("\ud800~\\&", UnicodeEncodeError, ("utf-8", "\ud800~\\&", 0, 1, "surrogates not allowed")),
     ],
 )
 def test_escape_errors(delimiters, error, text):
     with pytest.raises(error) as raised:
         vellomar.escape("x", *(delimiters if isinstance(delimiters, tuple) else (delimiters,)))
-    assert raised.value.args == (text,)
+    assert raised.value.args == (text if isinstance(text, tuple) else (text,))
 
 
 @pytest.mark.parametrize("name", ["adt_batch.hl7", "orm_o01_mllp.hl7", "adt_a01.hl7"])

@@ -1,0 +1,36 @@
+"""Birth dates reach FHIR at the precision sent (YYYY, YYYY-MM, YYYY-MM-DD),
+from a date or a date and time; a value that is no time stamp is left out."""
+
+import calendar
+import re
+
+from hypothesis import example, given, strategies as st
+
+import vellomar.fhir as fhir
+
+MESSAGE = "MSH|^~\\&|A|B|C|D|20240110120000||ADT^A01|X1|P|2.5.1\rPID|1||ID1||DOE||{}"
+
+
+def birth_date(value):
+    m = re.fullmatch(r"(\d{4})(\d\d)?(\d\d)?(\d\d)?(\d\d)?(\d\d)?(\.\d+)?([+-]\d{4})?", value)
+    if not m or (m[7] and not m[6]):  # a fraction only after the seconds
+        return None
+    year, month, day, hour, minute, second = (int(g) if g else d for g, d in zip(m.groups()[:6], [0, 1, 1, 0, 0, 0]))
+    offset = int(m[8][1:3]) * 60 + int(m[8][3:]) if m[8] else 0
+    if not (year >= 1 and 1 <= month <= 12 and 1 <= day <= calendar.monthrange(year, month)[1] and hour < 24
+            and minute < 60 and second < 60 and offset < 1440):
+        return None
+    return "-".join(g for g in m.groups()[:3] if g)
+
+
+two = st.integers(0, 99).map("{:02d}".format)
+
+
+@given(st.tuples(st.sampled_from(["0000", "0001", "1900", "2000", "2023", "2024"]), st.lists(two, max_size=5).map("".join),
+                 st.sampled_from(["", ".5"]), st.sampled_from(["", "+0500", "-2400"])).map("".join))
+@example("20240230")
+@example("00000101")
+def test_birth_dates(value):
+    bundle = fhir.to_dict(MESSAGE.format(value))
+    (patient,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Patient"]
+    assert patient.get("birthDate") == birth_date(value)

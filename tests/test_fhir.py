@@ -251,7 +251,7 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
 
 
 @pytest.mark.parametrize("reader", ["dask", "spark"])
-def test_dask_and_spark_give_one_row_per_resource_and_name_a_bad_message_in_its_file(tmp_path, reader):
+def test_dask_and_spark_give_one_row_per_resource_and_name_a_bad_message_in_its_file(tmp_path, reader, caplog):
     # Ranges of 500 bytes: the bad message (the 7th) lies in a later one.
     texts = [ADT_A01, ORU_R01] * 3 + ["MSH|x\r", ADT_A01]
     path = tmp_path / "a.hl7"
@@ -275,6 +275,8 @@ def test_dask_and_spark_give_one_row_per_resource_and_name_a_bad_message_in_its_
                 for row in zip(*batch.to_pydict().values())]
 
     assert sorted(rows(strict=False)) == expected
+    assert [r.getMessage() for r in caplog.records if r.name == f"vellomar.{reader}"] == [
+        f"{path}: {expected_error.value}"]
     with pytest.raises(vellomar.MessageError) as raised:
         rows(strict=True)
     assert (raised.value.ordinal, raised.value.offset, str(raised.value)) == (

@@ -18,6 +18,7 @@ import dataclasses
 import functools
 import glob
 import json
+import logging
 import os
 import re
 import time
@@ -44,6 +45,8 @@ from ._ranges import grown_range, message_range, readable_size
 from .table import BATCH_BYTES, BATCH_ROWS, PROVENANCE_COLUMNS, batch_budget, count_range, range_batches
 
 __all__ = ["HL7DataSource", "register"]
+
+_log = logging.getLogger("vellomar.spark")
 
 _MODES = ("PERMISSIVE", "DROPMALFORMED", "FAILFAST")
 _BYTES = re.compile(r"\s*(\d+(?:\.\d*)?)\s*([kmgt]?)(i?)b?\s*", re.IGNORECASE)
@@ -346,22 +349,37 @@ def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
                 yield from data.slice(offset, BATCH_ROWS).cast(schema).to_batches()
 
 
+@functools.lru_cache(maxsize=4)
+def _mapping(paths: tuple[str, ...], stamps: tuple[tuple[int, int], ...]) -> object:
+    """A user's tables compiled once per Python worker, which Spark reuses
+    from task to task; `stamps` (size and modification time of each file)
+    makes a changed file load anew."""
+    from . import fhir
+
+    return fhir._maps(fhir.Mapping.load(paths))
+
+
 def _read_fhir(options: _Options, partition: _Blocks) -> Iterator[Any]:
     """The FHIR resources of the messages of a task's blocks, one row each
     (see vellomar.fhir), as Arrow record batches made from the core's NDJSON
     without a Python object per resource. A bad message fails the task with
-    mode FAILFAST and is left out otherwise."""
+    mode FAILFAST; otherwise it is logged (logger "vellomar.spark", on the
+    executor) and left out."""
     from . import fhir
     from ._fhir_bulk import arrow_rows, range_lines
     from .read import MessageError
 
     fhir._load()
-    maps = fhir._maps(fhir.Mapping.load(options.mapping)) if options.mapping else None
+    maps = None
+    if options.mapping:
+        stamps = tuple((info.st_size, info.st_mtime_ns) for info in map(os.stat, options.mapping))
+        maps = _mapping(options.mapping, stamps)
     schema = options.arrow_schema()
 
     def bad(error: MessageError) -> None:
         if options.mode == "FAILFAST":
             raise error
+        _log.warning("%s", error)
 
     for span, begin, end in partition.blocks:
         with open(span.path, "rb") as file:

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -102,6 +104,39 @@ struct FieldDef {
   Cardinality cardinality;
 };
 
+// What validation checks of a value at one place of a segment (a field, a
+// component or a sub-component), compiled once per version from its
+// definitions: the walk reads it where it stands instead of looking the
+// type's components, length, primitive kind and table up by number for each
+// value.
+struct ValueCheck {
+  // The checks of its components by position (those of the type `composite`),
+  // null when it has none and is checked as a primitive.
+  const std::vector<ValueCheck> *parts = nullptr;
+  const CodeTable *values = nullptr; // an ID or IS value's table, when the version has it
+  std::string_view name;             // the element's name, or empty
+  uint32_t limit = 0;                // the maximum length, 0 for none
+  // The type a value is checked as (the time stamp of a TS: DTM), its table.
+  uint16_t type = 0;
+  uint16_t table = 0;
+  uint16_t composite = 0; // the type whose components `parts` are
+  Primitive kind = Primitive::other;
+  bool open = false;  // values may take any shape: a withdrawn field's placeholder, varies
+  bool reads = false; // its text is read (a number, date, time or table value), not only measured
+};
+
+struct FieldCheck {
+  ValueCheck value;
+  Cardinality cardinality;
+};
+
+struct SegmentChecks {
+  std::vector<FieldCheck> fields;
+  size_t required_end = 0; // one past the last required field
+};
+
+class Definitions;
+
 // Hash lookups by string_view without making a string.
 struct TextHash {
   using is_transparent = void;
@@ -162,11 +197,37 @@ struct VersionDefinitions {
   template <class T> static T at(const std::vector<T> &by_number, uint16_t number) {
     return number < by_number.size() ? by_number[number] : T{};
   }
+  // The checks of the fields of a segment, or null for a name the version
+  // does not define; compiled for the whole version when first asked for.
+  const SegmentChecks *field_checks(const Definitions &defs, std::string_view id) const;
+  // The checks of a value of type `type` as a field (OBX-5, typed by OBX-2),
+  // named `element`.
+  ValueCheck value_check(const Definitions &defs, uint16_t type, std::string_view element) const;
+
   // The structure of a message whose MSH-9 reads type^event^structure: the
   // structure it names when known, else TYPE_EVENT, else the structure that
   // event shares; null when none is known.
   const GroupDef *structure_of(std::string_view type, std::string_view event,
                                std::string_view structure, std::string &structure_name) const;
+
+private:
+  struct Checks {
+    std::deque<SegmentChecks> segments;
+    // By segment key in an open-addressed table (key 0: empty), as a lookup
+    // is made for every segment of every message.
+    std::vector<std::pair<uint32_t, const SegmentChecks *>> segment_slots;
+    unsigned shift = 63;
+    size_t slot(uint32_t key) const { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift); }
+    std::deque<std::vector<ValueCheck>> composites;                 // their parts
+    std::vector<const std::vector<ValueCheck> *> by_type;           // null: not composite
+    uint16_t open_types[3] = {};                                    // varies, "-", WD
+  };
+  const Checks &checks(const Definitions &defs) const;
+  // A value's checks as its type alone gives them (no table), once compiled.
+  ValueCheck make_check(const Definitions &defs, uint16_t type, std::string_view element) const;
+  // Made once, under the flag, by whichever thread asks first.
+  mutable std::unique_ptr<std::once_flag> compiled_ = std::make_unique<std::once_flag>();
+  mutable std::unique_ptr<Checks> checks_;
 };
 
 class Definitions {

@@ -116,8 +116,7 @@ class Validator {
 public:
   Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
             std::vector<Finding> &out)
-      : defs_(defs), v_(v), m_(m), out_(out), end_(m.raw.data() + m.raw.size()),
-        date_time_{defs.type_number_of("DTM"), 0} {
+      : defs_(defs), v_(v), m_(m), out_(out), end_(m.raw.data() + m.raw.size()) {
     // The kind of each first byte, the repetition separator first when two
     // share it (as delimiter_at tries them).
     const Delimiter *ds[3] = {&m.enc.repetition, &m.enc.component, &m.enc.sub_component};
@@ -133,35 +132,44 @@ public:
   // its name.
   void segment(size_t index, size_t repetition) {
     name_ = segment_name(m_, index);
-    const std::vector<FieldDef> *fields = v_.segment(name_);
-    if (!fields)
+    const SegmentChecks *checks = v_.field_checks(defs_, name_);
+    if (!checks)
       return;
+    const std::vector<FieldCheck> &fields = checks->fields;
     const SegmentView seg = m_.segment_at(index);
     segment_repetition_ = repetition;
-    const size_t first = seg.msh ? 2 : 0, present = std::min(fields->size(), seg.field_count());
+    // Field f (0-based) of a segment other than MSH is stored field f; MSH's
+    // stored fields begin at MSH-2.
+    const size_t shift = seg.msh ? 1 : 0, first = seg.msh ? 2 : 0;
+    const size_t present = std::min(fields.size(), seg.field_count());
+    const size_t separator = m_.enc.field.size;
+    const char *start = seg.name.data() + seg.name.size() + separator;
+    if (first < present && seg.msh)
+      start = seg.base + seg.ends[first - shift - 1] + separator;
     for (size_t f = first; f < present; ++f) {
-      const FieldDef &def = (*fields)[f];
-      const std::string_view text = seg.field_at(f).text;
+      const char *end = seg.base + seg.ends[f - shift];
+      const std::string_view text(start, static_cast<size_t>(end - start));
+      start = end + separator;
+      const FieldCheck &def = fields[f];
       field_ = f + 1;
-      varies_ = 0;
       if (text.empty()) {
         if (def.cardinality.min > 0)
-          missing();
+          missing(def.value.name);
         continue;
       }
-      TypeRef type = def.type;
-      if (type.type == varies_type_ && f == 4 && name_ == "OBX")
-        type = {varies_ = observation_type(seg), 0};
-      const size_t repetitions = field(type, text);
+      size_t repetitions;
+      if (def.value.type == varies_type_ && f == 4 && name_ == "OBX")
+        repetitions = field(v_.value_check(defs_, observation_type(seg), def.value.name), text);
+      else
+        repetitions = field(def.value, text);
       if (!def.cardinality.allows(repetitions))
-        repeats(repetitions, def.cardinality.max);
+        repeats(repetitions, def.cardinality.max, def.value.name);
     }
     // The fields the segment does not reach: only the required ones matter.
-    varies_ = 0;
-    for (size_t f = std::max(first, present); f < fields->size(); ++f)
-      if ((*fields)[f].cardinality.min > 0) {
+    for (size_t f = std::max(first, present); f < checks->required_end; ++f)
+      if (fields[f].cardinality.min > 0) {
         field_ = f + 1;
-        missing();
+        missing(fields[f].value.name);
       }
   }
 
@@ -188,15 +196,15 @@ private:
   }
 
   // Findings are rare: what builds their texts stays out of the walk.
-  [[gnu::cold, gnu::noinline]] void missing() {
-    add(true, 101, at(field_), "Required field " + at(field_) + " is missing", 0);
+  [[gnu::cold, gnu::noinline]] void missing(std::string_view name) {
+    add(true, 101, at(field_), "Required field " + at(field_) + " is missing", name);
   }
 
-  [[gnu::cold, gnu::noinline]] void repeats(size_t repetitions, uint32_t max) {
+  [[gnu::cold, gnu::noinline]] void repeats(size_t repetitions, uint32_t max, std::string_view name) {
     add(true, 102, at(field_),
         "Field " + at(field_) + " repeats " + std::to_string(repetitions) + " times; at most " +
             std::to_string(max) + " allowed",
-        0);
+        name);
   }
 
   std::string at(size_t field, size_t repetition = 0) const {
@@ -207,15 +215,8 @@ private:
     return s;
   }
 
-  // A finding on the element at the first `depth` + 1 of (field, component,
-  // sub-component) of the segment, named as the definitions name it
-  // (`depth` -1: no element the definitions know).
-  void add(bool error, uint16_t code, std::string location, std::string text, int depth) {
-    std::string_view name;
-    if (depth >= 0) {
-      const uint64_t index[3] = {field_, parts_[0], parts_[1]};
-      name = v_.element(name_, static_cast<size_t>(depth) + 1, index, varies_).name;
-    }
+  // A finding on an element the definitions name `name` (empty: none).
+  void add(bool error, uint16_t code, std::string location, std::string text, std::string_view name) {
     out_.push_back({error, code, std::move(location), std::move(text), name});
   }
 
@@ -260,16 +261,26 @@ private:
     return left < 16 ? mask & ((1u << left) - 1) : mask;
   }
 
-  // Checks every value of a field of type `type` in one pass over its text
+  // The check of component `n` (1-based) of a value checked by `c`, or null
+  // past its last.
+  static const ValueCheck *part_at(const std::vector<ValueCheck> *parts, size_t n) {
+    return parts && n <= parts->size() ? &(*parts)[n - 1] : nullptr;
+  }
+
+  // Checks every value of a field checked by `c` in one pass over its text
   // and returns its number of repetitions. A value is cut as far as its
   // type goes: a primitive field is taken whole (separators in it make it
   // malformed), a primitive component whole, a component of a composite
   // component by sub-component; a part beyond the type's last is malformed
   // and not looked into. Separators are found sixteen bytes at a time.
-  size_t field(const TypeRef &type, std::string_view text) {
-    const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type);
-    const std::vector<TypeRef> *subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type)
-                                             : nullptr;
+  size_t field(const ValueCheck &c, std::string_view text) {
+    return single_ ? cut<true>(c, text) : cut<false>(c, text);
+  }
+
+  template <bool Single> size_t cut(const ValueCheck &c, std::string_view text) {
+    const std::vector<ValueCheck> *parts = c.parts;
+    const ValueCheck *part = part_at(parts, 1);
+    const std::vector<ValueCheck> *subs = part ? part->parts : nullptr;
     repetition_ = 0;
     inside_ = 0;
     parts_[0] = parts_[1] = 1;
@@ -277,56 +288,73 @@ private:
     for (const char *block = begin; block < end; block += 16) {
       for (uint32_t mask = marks(block, end); mask; mask &= mask - 1) {
         const char *p = block + std::countr_zero(mask);
-        if (p < next) // the second byte of a two-byte separator
-          continue;
         size_t size = 1;
-        const int kind = single_ ? kind_[static_cast<unsigned char>(*p)] : delimiter_at(p, end, size);
-        next = p + 1;
-        if (kind == 0)
-          continue;
+        int kind;
+        if constexpr (Single) {
+          kind = kind_[static_cast<unsigned char>(*p)];
+        } else {
+          if (p < next) // the second byte of a two-byte separator
+            continue;
+          kind = delimiter_at(p, end, size);
+          next = p + 1;
+          if (kind == 0)
+            continue;
+        }
         if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
           inside_ |= kind == 2 ? 1 : 2;
           continue;
         }
-        this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
+        this->leaf(c, part, subs, leaf, p);
         inside_ = 0;
-        if (kind == 1) {
-          ++repetition_;
-          parts_[0] = 1;
-          subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type) : nullptr;
-        } else if (kind == 2) {
-          ++parts_[0];
-          subs = parts_[0] <= parts->size()
-                     ? VersionDefinitions::at(v_.composites, (*parts)[parts_[0] - 1].type)
-                     : nullptr;
+        if (kind == 3) {
+          ++parts_[1];
+        } else {
+          if (kind == 1) {
+            ++repetition_;
+            parts_[0] = 1;
+          } else {
+            ++parts_[0];
+          }
+          part = part_at(parts, parts_[0]);
+          subs = part ? part->parts : nullptr;
+          parts_[1] = 1;
         }
-        parts_[1] = kind == 3 ? parts_[1] + 1 : 1;
         next = leaf = p + size;
       }
     }
-    this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(end - leaf)));
+    this->leaf(c, part, subs, leaf, end);
     return repetition_ + 1;
   }
 
-  // One value at the position parts_ says, of the field's type `type`.
-  void leaf(const TypeRef &type, const std::vector<TypeRef> *parts,
-            const std::vector<TypeRef> *subs, std::string_view text) {
-    if (text.empty() || (text.size() == 2 && text[0] == '"' && text[1] == '"')) // "" is the explicit null
+  // One value [begin, end) at the position parts_ says, in a field checked by
+  // `c`; `part` is the check of its component, `subs` those of its
+  // sub-components. Most values are only measured: that is done here, the
+  // rest out of line.
+  [[gnu::always_inline]] void leaf(const ValueCheck &c, const ValueCheck *part,
+                                   const std::vector<ValueCheck> *subs, const char *begin,
+                                   const char *end) {
+    const size_t size = static_cast<size_t>(end - begin);
+    if (size == 0 || (size == 2 && begin[0] == '"' && begin[1] == '"')) // "" is the explicit null
       return;
-    if (!parts)
-      return primitive(type, text, 0);
-    if (parts_[0] > parts->size())
-      return beyond(type, parts->size(), text, 1);
-    const TypeRef &part = (*parts)[parts_[0] - 1];
-    // The time stamp of a TS is a DTM whatever type a version gives it.
-    if (!subs)
-      return primitive(parts_[0] == 1 && defs_.primitive(type.type) == Primitive::ts ? date_time_ : part,
-                       text, 1);
-    if (parts_[1] > subs->size())
-      return beyond(part, subs->size(), text, 2);
-    primitive(parts_[1] == 1 && defs_.primitive(part.type) == Primitive::ts ? date_time_
-                                                                           : (*subs)[parts_[1] - 1],
-              text, 2);
+    const std::string_view text(begin, size);
+    const ValueCheck *v = &c;
+    int depth = 0;
+    if (c.parts) {
+      if (!part)
+        return beyond(c.composite, c.parts->size(), text, 1);
+      v = part;
+      depth = 1;
+      if (subs) {
+        if (parts_[1] > subs->size())
+          return beyond(part->composite, subs->size(), text, 2);
+        v = &(*subs)[parts_[1] - 1];
+        depth = 2;
+      }
+    }
+    if (inside_ || v->reads)
+      return primitive(*v, text, depth);
+    if (v->limit && size > v->limit)
+      too_long(*v, text, depth);
   }
 
   // The location of the value being checked: its field repetition and the
@@ -352,35 +380,25 @@ private:
   }
 
   // A value past the last component of `type`, which has `count`.
-  [[gnu::cold, gnu::noinline]] void beyond(const TypeRef &type, size_t count, std::string_view text,
+  [[gnu::cold, gnu::noinline]] void beyond(uint16_t type, size_t count, std::string_view text,
                                            int depth) {
     const std::string location = where(depth);
     add(true, 102, location,
         value_of(text, location,
-                 {" is beyond the ", std::to_string(count), " components of ",
-                  defs_.type_name(type.type)}),
-        -1);
+                 {" is beyond the ", std::to_string(count), " components of ", defs_.type_name(type)}),
+        {});
   }
 
-  // Whether values of `type` may take any shape: a withdrawn field's
-  // placeholder, and OBX-5 when OBX-2 names no type the version knows.
-  bool open(uint16_t type) const {
-    return type == varies_type_ || type == placeholder_ || type == withdrawn_;
-  }
-
-  void primitive(const TypeRef &type, std::string_view text, int depth) {
+  [[gnu::noinline]] void primitive(const ValueCheck &c, std::string_view text, int depth) {
     // A primitive has no parts: a field holding components, or a component
     // holding sub-components, is malformed (its text reaches here whole, and
     // the walk noted the separators inside it).
-    if (inside_ && ((depth == 0 && (inside_ & 1)) || (depth < 2 && (inside_ & 2))) &&
-        !open(type.type))
-      return has_parts(type, text, depth);
-    const uint32_t limit = VersionDefinitions::at(v_.lengths, type.type);
-    if (limit && text.size() > limit)
-      too_long(type, text, depth, limit);
-    const Primitive kind = defs_.primitive(type.type);
+    if (inside_ && ((depth == 0 && (inside_ & 1)) || (depth < 2 && (inside_ & 2))) && !c.open)
+      return has_parts(c, text, depth);
+    if (c.limit && text.size() > c.limit)
+      too_long(c, text, depth);
     bool good = true;
-    switch (kind) {
+    switch (c.kind) {
     case Primitive::nm: good = is_number(text); break;
     case Primitive::si: good = is_digits(text); break;
     case Primitive::dt: good = is_date(text); break;
@@ -388,48 +406,42 @@ private:
     case Primitive::dtm: good = is_date_time(text); break;
     case Primitive::id:
     case Primitive::is:
-      if (type.table) {
-        const CodeTable *values = VersionDefinitions::at(v_.tables, type.table);
-        if (values && !values->contains(text))
-          not_in_table(type, text, depth, kind);
-      }
+      if (c.values && !c.values->contains(text))
+        not_in_table(c, text, depth);
       return;
     default: return;
     }
     if (!good)
-      malformed(type, text, depth);
+      malformed(c, text, depth);
   }
 
-  [[gnu::cold, gnu::noinline]] void has_parts(const TypeRef &type, std::string_view text, int depth) {
+  [[gnu::cold, gnu::noinline]] void has_parts(const ValueCheck &c, std::string_view text, int depth) {
     const char *parts = depth == 0 && (inside_ & 1) ? "components" : "sub-components";
     const std::string location = where(depth);
     add(true, 102, location,
-        value_of(text, location, {" has ", parts, "; ", defs_.type_name(type.type), " has none"}),
-        depth);
+        value_of(text, location, {" has ", parts, "; ", defs_.type_name(c.type), " has none"}), c.name);
   }
 
-  [[gnu::cold, gnu::noinline]] void too_long(const TypeRef &type, std::string_view text, int depth,
-                                             uint32_t limit) {
+  [[gnu::cold, gnu::noinline]] void too_long(const ValueCheck &c, std::string_view text, int depth) {
     const std::string location = where(depth);
     add(false, 104, location,
         "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
-            defs_.type_name(type.type) + " allows " + std::to_string(limit),
-        depth);
+            defs_.type_name(c.type) + " allows " + std::to_string(c.limit),
+        c.name);
   }
 
-  [[gnu::cold, gnu::noinline]] void malformed(const TypeRef &type, std::string_view text, int depth) {
+  [[gnu::cold, gnu::noinline]] void malformed(const ValueCheck &c, std::string_view text, int depth) {
     const std::string location = where(depth);
-    add(true, 102, location, value_of(text, location, {" is not a valid ", defs_.type_name(type.type)}),
-        depth);
+    add(true, 102, location, value_of(text, location, {" is not a valid ", defs_.type_name(c.type)}),
+        c.name);
   }
 
   // IS tables are user-defined, and coded elements name coding systems that
   // sites extend (table 0396): only an ID field is an error.
-  [[gnu::cold, gnu::noinline]] void not_in_table(const TypeRef &type, std::string_view text,
-                                                 int depth, Primitive kind) {
+  [[gnu::cold, gnu::noinline]] void not_in_table(const ValueCheck &c, std::string_view text, int depth) {
     const std::string location = where(depth);
-    add(kind == Primitive::id && depth == 0, 103, location,
-        value_of(text, location, {" is not in table ", defs_.table_name(type.table)}), depth);
+    add(c.kind == Primitive::id && depth == 0, 103, location,
+        value_of(text, location, {" is not in table ", defs_.table_name(c.table)}), c.name);
   }
 
   const Definitions &defs_;
@@ -440,15 +452,12 @@ private:
   std::string_view name_; // the segment's name
   size_t segment_repetition_ = 0;
   size_t field_ = 0, repetition_ = 0;
-  uint16_t varies_ = 0; // the type OBX-2 gives OBX-5, while checking it
   int inside_ = 0;      // separators inside the value being cut: 1 component, 2 sub-component
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
   uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator
   char first_[3] = {};       // the first bytes of those separators
   bool single_ = true;       // all three are one byte long
-  const TypeRef date_time_;
   const uint16_t varies_type_ = defs_.type_number_of("varies");
-  const uint16_t placeholder_ = defs_.type_number_of("-"), withdrawn_ = defs_.type_number_of("WD");
 };
 
 // The repetition (0-based) of each segment among the segments of its name,

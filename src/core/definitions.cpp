@@ -119,13 +119,6 @@ char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 
 } // namespace
 
-uint64_t CodeTable::pack(std::string_view value) {
-  uint64_t out = value.size();
-  for (char c : value)
-    out = out << 8 | static_cast<unsigned char>(c);
-  return out << 8 * (7 - value.size()); // the length stays in the top byte
-}
-
 void CodeTable::add(std::string_view value) {
   if (value.starts_with('~')) {
     // The head is the pattern up to its first placeholder.
@@ -164,22 +157,15 @@ void CodeTable::finish() {
   }
 }
 
-bool CodeTable::contains(std::string_view value) const {
-  bool found = false;
-  if (value.size() > 7) {
-    found = std::binary_search(long_values_.begin(), long_values_.end(), value);
-  } else if (value.empty()) {
-    found = empty_value_;
-  } else {
-    const uint64_t code = pack(value);
-    for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
-      if (codes_[i] == code) {
-        found = true;
-        break;
-      }
-  }
-  return found || std::any_of(patterns_.begin(), patterns_.end(),
-                              [&](const Pattern &p) { return p.matches(value); });
+bool CodeTable::contains_other(std::string_view value) const {
+  const bool found = value.empty() ? empty_value_
+                                   : std::binary_search(long_values_.begin(), long_values_.end(), value);
+  return found || matches_pattern(value);
+}
+
+bool CodeTable::matches_pattern(std::string_view value) const {
+  return std::any_of(patterns_.begin(), patterns_.end(),
+                     [&](const Pattern &p) { return p.matches(value); });
 }
 
 bool CodeTable::Pattern::matches(std::string_view value) const {
@@ -252,7 +238,9 @@ std::string_view name_at(const Names *names, size_t i) {
 } // namespace
 
 const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &defs) const {
-  std::call_once(*compiled_, [&] {
+  if (const Checks *ready = compiled_->ready.load(std::memory_order_acquire))
+    return *ready;
+  std::call_once(compiled_->once, [&] {
     auto out = std::make_unique<Checks>();
     out->by_type.assign(composites.size(), nullptr);
     std::vector<std::vector<ValueCheck> *> parts_of(composites.size(), nullptr);
@@ -262,6 +250,7 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
     out->open_types[0] = defs.type_number_of("varies");
     out->open_types[1] = defs.type_number_of("-");
     out->open_types[2] = defs.type_number_of("WD");
+    const uint16_t out_varies = out->open_types[0];
     checks_ = std::move(out);
     // The time stamp of a TS is a DTM whatever type a version gives its
     // first component (when that component is cut no further).
@@ -307,12 +296,14 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
         field.value.reads = field.value.reads || field.value.values;
         if (def.cardinality.min > 0)
           segment.required_end = f + 1;
+        field.observation = key == segment_key("OBX") && f == 4 && def.type.type == out_varies;
       }
       size_t i = checks_->slot(key);
       while (checks_->segment_slots[i].first != 0)
         i = (i + 1) & (slots - 1);
       checks_->segment_slots[i] = {key, &segment};
     }
+    compiled_->ready.store(checks_.get(), std::memory_order_release);
   });
   return *checks_;
 }

@@ -7,6 +7,7 @@
 // that the versions sharing a definition share.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -68,10 +69,26 @@ class CodeTable {
 public:
   void add(std::string_view value);
   void finish(); // after the last add
-  bool contains(std::string_view value) const;
+  bool contains(std::string_view value) const {
+    if (value.size() - 1 < 7) { // a code of 1 to 7 bytes, the most common
+      const uint64_t code = pack(value);
+      for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
+        if (codes_[i] == code)
+          return true;
+      return !patterns_.empty() && matches_pattern(value);
+    }
+    return contains_other(value);
+  }
 
 private:
-  static uint64_t pack(std::string_view value); // value.size() <= 7
+  static uint64_t pack(std::string_view value) { // value.size() <= 7
+    uint64_t out = value.size();
+    for (char c : value)
+      out = out << 8 | static_cast<unsigned char>(c);
+    return out << 8 * (7 - value.size()); // the length stays in the top byte
+  }
+  bool contains_other(std::string_view value) const;
+  bool matches_pattern(std::string_view value) const;
   // A pattern cut where its placeholders begin (a lower-case letter after
   // the first byte, or "*"): the head upper-cased, then the rest.
   struct Pattern {
@@ -128,6 +145,7 @@ struct ValueCheck {
 struct FieldCheck {
   ValueCheck value;
   Cardinality cardinality;
+  bool observation = false; // OBX-5, of the type OBX-2 names
 };
 
 struct SegmentChecks {
@@ -225,8 +243,13 @@ private:
   const Checks &checks(const Definitions &defs) const;
   // A value's checks as its type alone gives them (no table), once compiled.
   ValueCheck make_check(const Definitions &defs, uint16_t type, std::string_view element) const;
-  // Made once, under the flag, by whichever thread asks first.
-  mutable std::unique_ptr<std::once_flag> compiled_ = std::make_unique<std::once_flag>();
+  // Made once, under the flag, by whichever thread asks first; `ready` is
+  // set after, so that later calls read one pointer.
+  struct Compiled {
+    std::once_flag once;
+    std::atomic<const Checks *> ready{nullptr};
+  };
+  mutable std::unique_ptr<Compiled> compiled_ = std::make_unique<Compiled>();
   mutable std::unique_ptr<Checks> checks_;
 };
 

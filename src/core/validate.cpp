@@ -158,8 +158,9 @@ public:
         continue;
       }
       size_t repetitions;
-      if (def.value.type == varies_type_ && f == 4 && name_ == "OBX")
-        repetitions = field(v_.value_check(defs_, observation_type(seg), def.value.name), text);
+      if (def.observation)
+        repetitions = field(v_.value_check(defs_, observation_type(seg, def.value.type), def.value.name),
+                            text);
       else
         repetitions = field(def.value, text);
       if (!def.cardinality.allows(repetitions))
@@ -183,16 +184,16 @@ public:
 
 private:
   // The type OBX-2 names for OBX-5 when the version knows it, else varies.
-  uint16_t observation_type(const SegmentView &seg) const {
+  uint16_t observation_type(const SegmentView &seg, uint16_t varies) const {
     if (seg.field_count() < 2)
-      return varies_type_;
+      return varies;
     std::string_view named = seg.field_at(1).text;
     named = named.substr(0, named.find(m_.enc.component.bytes[0]));
     const uint16_t type = defs_.type_number_of(named);
     const bool known = type && (VersionDefinitions::at(v_.composites, type) ||
                                 VersionDefinitions::at(v_.lengths, type) ||
                                 defs_.primitive(type) != Primitive::other);
-    return known ? type : varies_type_;
+    return known ? type : varies;
   }
 
   // Findings are rare: what builds their texts stays out of the walk.
@@ -457,7 +458,6 @@ private:
   uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator
   char first_[3] = {};       // the first bytes of those separators
   bool single_ = true;       // all three are one byte long
-  const uint16_t varies_type_ = defs_.type_number_of("varies");
 };
 
 // The repetition (0-based) of each segment among the segments of its name,

@@ -218,6 +218,8 @@ private:
 
   // A finding on an element the definitions name `name` (empty: none).
   void add(bool error, uint16_t code, std::string location, std::string text, std::string_view name) {
+    if (out_.capacity() == 0) // a message with one finding often has more (one per repeated segment)
+      out_.reserve(16);
     out_.push_back({error, code, std::move(location), std::move(text), name});
   }
 

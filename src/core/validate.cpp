@@ -126,6 +126,12 @@ public:
       single_ = single_ && d.size == 1;
       first_[kind - 1] = d.bytes[0];
     }
+    // A segment is walked whole when every separator is one byte of its own.
+    const unsigned char field = static_cast<unsigned char>(m.enc.field.bytes[0]);
+    whole_ = single_ && m.enc.field.size == 1 && kind_[field] == 0;
+    if (whole_)
+      kind_[field] = 4;
+    first_[3] = whole_ ? m.enc.field.bytes[0] : first_[0];
   }
 
   // Checks the fields of segment `index`, the `repetition`-th (0-based) of
@@ -140,12 +146,18 @@ public:
     segment_repetition_ = repetition;
     // Field f (0-based) of a segment other than MSH is stored field f; MSH's
     // stored fields begin at MSH-2.
-    const size_t shift = seg.msh ? 1 : 0, first = seg.msh ? 2 : 0;
+    const size_t shift = seg.msh ? 1 : 0;
+    size_t first = seg.msh ? 2 : 0;
     const size_t present = std::min(fields.size(), seg.field_count());
     const size_t separator = m_.enc.field.size;
     const char *start = seg.name.data() + seg.name.size() + separator;
     if (first < present && seg.msh)
       start = seg.base + seg.ends[first - shift - 1] + separator;
+    if (whole_ && first < present) {
+      walk(fields, seg, first, seg.base + seg.ends[present - 1 - shift], start);
+      first = present;
+    }
+    // Otherwise (a separator of two bytes, or one shared) field by field.
     for (size_t f = first; f < present; ++f) {
       const char *end = seg.base + seg.ends[f - shift];
       const std::string_view text(start, static_cast<size_t>(end - start));
@@ -240,7 +252,7 @@ private:
   // Bit i set when p[i] is the first byte of a separator, for the bytes of
   // [p, end) up to sixteen. The message's text may be read past `end`; a
   // block that would pass the text's end is read from a zeroed copy.
-  uint32_t marks(const char *p, const char *end) const {
+  uint32_t marks(const char *p, const char *end, int kinds = 3) const {
     const size_t left = static_cast<size_t>(end - p);
     uint32_t mask = 0;
 #if defined(__SSE2__)
@@ -252,13 +264,15 @@ private:
       bytes = padded;
     }
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
-    mask = static_cast<uint32_t>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(first_[0])),
-                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[1]))),
-                     _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[2])))));
+    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(first_[0])),
+                                              _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[1]))),
+                                 _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[2])));
+    if (kinds == 4)
+      found = _mm_or_si128(found, _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[3])));
+    mask = static_cast<uint32_t>(_mm_movemask_epi8(found));
 #else
     for (size_t i = 0; i < 16 && i < left; ++i)
-      if (kind_[static_cast<unsigned char>(p[i])])
+      if (kind_[static_cast<unsigned char>(p[i])] && (kinds == 4 || kind_[static_cast<unsigned char>(p[i])] < 4))
         mask |= 1u << i;
 #endif
     return left < 16 ? mask & ((1u << left) - 1) : mask;
@@ -360,6 +374,87 @@ private:
       too_long(*v, text, depth);
   }
 
+  // The values of fields [first, ...) of `seg`, from `start` (where the
+  // first begins) to `stop` (where the last present one ends), in one pass
+  // over the text: field separators end a field and begin the next.
+  void walk(const std::vector<FieldCheck> &fields, const SegmentView &seg, size_t first,
+            const char *stop, const char *start) {
+    size_t f = first;
+    const FieldCheck *def = nullptr;
+    const ValueCheck *c = nullptr, *part = nullptr;
+    const std::vector<ValueCheck> *subs = nullptr;
+    const char *leaf = start, *begin = start;
+    size_t repetition = 0, component = 1, sub = 1;
+    auto open = [&](const char *at) __attribute__((always_inline)) {
+      def = &fields[f];
+      c = &def->value;
+      if (def->observation) [[unlikely]] {
+        observed_ = v_.value_check(defs_, observation_type(seg, c->type), c->name);
+        c = &observed_;
+      }
+      part = part_at(c->parts, 1);
+      subs = part ? part->parts : nullptr;
+      repetition = 0;
+      inside_ = 0;
+      component = sub = 1;
+      leaf = begin = at;
+    };
+    auto value = [&](const char *at) __attribute__((always_inline)) {
+      parts_[0] = component;
+      parts_[1] = sub;
+      repetition_ = repetition;
+      field_ = f + 1;
+      this->leaf(*c, part, subs, leaf, at);
+    };
+    // The field ends at `at`: an empty one only matters when required.
+    auto close = [&](const char *at) __attribute__((always_inline)) {
+      if (at == begin) {
+        if (def->cardinality.min > 0) {
+          field_ = f + 1;
+          missing(def->value.name);
+        }
+        return;
+      }
+      value(at);
+      if (!def->cardinality.allows(repetition + 1))
+        repeats(repetition + 1, def->cardinality.max, def->value.name);
+    };
+    open(start);
+    for (const char *block = start; block < stop; block += 16) {
+      for (uint32_t mask = marks(block, stop, 4); mask; mask &= mask - 1) {
+        const char *p = block + std::countr_zero(mask);
+        const int kind = kind_[static_cast<unsigned char>(*p)];
+        if (kind == 4) {
+          close(p);
+          ++f;
+          open(p + 1);
+          continue;
+        }
+        if ((kind == 2 && !c->parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
+          inside_ |= kind == 2 ? 1 : 2;
+          continue;
+        }
+        value(p);
+        inside_ = 0;
+        if (kind == 3) {
+          ++sub;
+        } else {
+          if (kind == 1) {
+            ++repetition;
+            component = 1;
+          } else {
+            ++component;
+          }
+          part = part_at(c->parts, component);
+          subs = part ? part->parts : nullptr;
+          sub = 1;
+        }
+        leaf = p + 1;
+      }
+    }
+    close(stop);
+  }
+
   // The location of the value being checked: its field repetition and the
   // first `depth` component numbers.
   std::string where(int depth) const {
@@ -457,9 +552,11 @@ private:
   size_t field_ = 0, repetition_ = 0;
   int inside_ = 0;      // separators inside the value being cut: 1 component, 2 sub-component
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
-  uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator
-  char first_[3] = {};       // the first bytes of those separators
+  uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator, 4 field
+  char first_[4] = {};       // the first bytes of those separators, then the field separator's
   bool single_ = true;       // all three are one byte long
+  bool whole_ = false;       // and so is the field separator, which none shares: kind 4
+  ValueCheck observed_;      // OBX-5's, typed by OBX-2
 };
 
 // The repetition (0-based) of each segment among the segments of its name,

@@ -90,6 +90,10 @@ bool is_time(std::string_view text) {
 }
 
 bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZZZ]
+  // The most common stamp, YYYYMMDDHHMMSS of digits alone, has no offset to cut.
+  if (text.size() == 14 && is_digits(text))
+    return is_date(text.substr(0, 8)) && two_digits(text.data() + 8) <= 23 &&
+           two_digits(text.data() + 10) <= 59 && two_digits(text.data() + 12) <= 59;
   if (!cut_offset(text))
     return false;
   std::string_view date = text.substr(0, std::min<size_t>(8, text.size()));

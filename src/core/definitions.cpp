@@ -119,13 +119,6 @@ char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 
 } // namespace
 
-uint64_t CodeTable::pack(std::string_view value) {
-  uint64_t out = value.size();
-  for (char c : value)
-    out = out << 8 | static_cast<unsigned char>(c);
-  return out << 8 * (7 - value.size()); // the length stays in the top byte
-}
-
 void CodeTable::add(std::string_view value) {
   if (value.starts_with('~')) {
     // The head is the pattern up to its first placeholder.
@@ -164,22 +157,15 @@ void CodeTable::finish() {
   }
 }
 
-bool CodeTable::contains(std::string_view value) const {
-  bool found = false;
-  if (value.size() > 7) {
-    found = std::binary_search(long_values_.begin(), long_values_.end(), value);
-  } else if (value.empty()) {
-    found = empty_value_;
-  } else {
-    const uint64_t code = pack(value);
-    for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
-      if (codes_[i] == code) {
-        found = true;
-        break;
-      }
-  }
-  return found || std::any_of(patterns_.begin(), patterns_.end(),
-                              [&](const Pattern &p) { return p.matches(value); });
+bool CodeTable::contains_other(std::string_view value) const {
+  const bool found = value.empty() ? empty_value_
+                                   : std::binary_search(long_values_.begin(), long_values_.end(), value);
+  return found || matches_pattern(value);
+}
+
+bool CodeTable::matches_pattern(std::string_view value) const {
+  return std::any_of(patterns_.begin(), patterns_.end(),
+                     [&](const Pattern &p) { return p.matches(value); });
 }
 
 bool CodeTable::Pattern::matches(std::string_view value) const {
@@ -240,6 +226,119 @@ ElementInfo VersionDefinitions::element(std::string_view segment, size_t depth,
     out.type = (*parts)[i - 1].type;
     out.table = (*parts)[i - 1].table;
   }
+  return out;
+}
+
+namespace {
+
+std::string_view name_at(const Names *names, size_t i) {
+  return names && i < names->size() ? std::string_view((*names)[i]) : std::string_view{};
+}
+
+} // namespace
+
+const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &defs) const {
+  if (const Checks *ready = compiled_->ready.load(std::memory_order_acquire))
+    return *ready;
+  std::call_once(compiled_->once, [&] {
+    auto out = std::make_unique<Checks>();
+    out->by_type.assign(composites.size(), nullptr);
+    std::vector<std::vector<ValueCheck> *> parts_of(composites.size(), nullptr);
+    for (size_t t = 0; t < composites.size(); ++t)
+      if (composites[t])
+        out->by_type[t] = parts_of[t] = &out->composites.emplace_back();
+    out->open_types[0] = defs.type_number_of("varies");
+    out->open_types[1] = defs.type_number_of("-");
+    out->open_types[2] = defs.type_number_of("WD");
+    const uint16_t out_varies = out->open_types[0];
+    checks_ = std::move(out);
+    // The time stamp of a TS is a DTM whatever type a version gives its
+    // first component (when that component is cut no further).
+    const uint16_t dtm = defs.type_number_of("DTM");
+    for (size_t t = 0; t < composites.size(); ++t) {
+      if (!composites[t])
+        continue;
+      const Names *names = at(composite_names, static_cast<uint16_t>(t));
+      const std::vector<TypeRef> &components = *composites[t];
+      std::vector<ValueCheck> &parts = *parts_of[t];
+      parts.reserve(components.size());
+      for (size_t i = 0; i < components.size(); ++i) {
+        const TypeRef ref = components[i];
+        ValueCheck &check = parts.emplace_back(make_check(defs, ref.type, name_at(names, i + 1)));
+        check.table = ref.table;
+        check.values = check.kind == Primitive::id || check.kind == Primitive::is
+                           ? at(tables, ref.table) : nullptr;
+        check.reads = check.reads || check.values;
+        if (i == 0 && defs.primitive(static_cast<uint16_t>(t)) == Primitive::ts) {
+          ValueCheck stamp = make_check(defs, dtm, check.name);
+          stamp.parts = check.parts;
+          stamp.composite = check.composite;
+          check = stamp;
+        }
+      }
+    }
+    size_t slots = 2;
+    for (checks_->shift = 63; slots < 2 * segments.size(); slots *= 2)
+      --checks_->shift;
+    checks_->segment_slots.assign(slots, {0, nullptr});
+    for (const auto &[key, fields] : segments) {
+      auto named = segment_names.find(key);
+      const Names *names = named == segment_names.end() ? nullptr : named->second;
+      SegmentChecks &segment = checks_->segments.emplace_back();
+      segment.fields.reserve(fields->size());
+      for (size_t f = 0; f < fields->size(); ++f) {
+        const FieldDef &def = (*fields)[f];
+        FieldCheck &field = segment.fields.emplace_back(
+            FieldCheck{make_check(defs, def.type.type, name_at(names, f + 1)), def.cardinality});
+        field.value.table = def.type.table;
+        field.value.values = field.value.kind == Primitive::id || field.value.kind == Primitive::is
+                                 ? at(tables, def.type.table) : nullptr;
+        field.value.reads = field.value.reads || field.value.values;
+        if (def.cardinality.min > 0)
+          segment.required_end = f + 1;
+        field.observation = key == segment_key("OBX") && f == 4 && def.type.type == out_varies;
+      }
+      size_t i = checks_->slot(key);
+      while (checks_->segment_slots[i].first != 0)
+        i = (i + 1) & (slots - 1);
+      checks_->segment_slots[i] = {key, &segment};
+    }
+    compiled_->ready.store(checks_.get(), std::memory_order_release);
+  });
+  return *checks_;
+}
+
+const SegmentChecks *VersionDefinitions::field_checks(const Definitions &defs,
+                                                      std::string_view id) const {
+  const Checks &c = checks(defs);
+  const uint32_t key = segment_key(id);
+  if (key == 0)
+    return nullptr;
+  for (size_t i = c.slot(key);; i = (i + 1) & (c.segment_slots.size() - 1)) {
+    const auto &[held, segment] = c.segment_slots[i];
+    if (held == key || held == 0)
+      return segment;
+  }
+}
+
+ValueCheck VersionDefinitions::value_check(const Definitions &defs, uint16_t type,
+                                           std::string_view element) const {
+  checks(defs);
+  return make_check(defs, type, element);
+}
+
+ValueCheck VersionDefinitions::make_check(const Definitions &defs, uint16_t type,
+                                          std::string_view element) const {
+  ValueCheck out;
+  out.parts = at(checks_->by_type, type);
+  out.name = element;
+  out.limit = at(lengths, type);
+  out.type = out.composite = type;
+  out.kind = defs.primitive(type);
+  const uint16_t *open = checks_->open_types;
+  out.open = type == open[0] || type == open[1] || type == open[2];
+  out.reads = out.kind == Primitive::nm || out.kind == Primitive::si || out.kind == Primitive::dt ||
+              out.kind == Primitive::tm || out.kind == Primitive::dtm;
   return out;
 }
 

@@ -7,8 +7,11 @@
 // that the versions sharing a definition share.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -66,10 +69,26 @@ class CodeTable {
 public:
   void add(std::string_view value);
   void finish(); // after the last add
-  bool contains(std::string_view value) const;
+  bool contains(std::string_view value) const {
+    if (value.size() - 1 < 7) { // a code of 1 to 7 bytes, the most common
+      const uint64_t code = pack(value);
+      for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
+        if (codes_[i] == code)
+          return true;
+      return !patterns_.empty() && matches_pattern(value);
+    }
+    return contains_other(value);
+  }
 
 private:
-  static uint64_t pack(std::string_view value); // value.size() <= 7
+  static uint64_t pack(std::string_view value) { // value.size() <= 7
+    uint64_t out = value.size();
+    for (char c : value)
+      out = out << 8 | static_cast<unsigned char>(c);
+    return out << 8 * (7 - value.size()); // the length stays in the top byte
+  }
+  bool contains_other(std::string_view value) const;
+  bool matches_pattern(std::string_view value) const;
   // A pattern cut where its placeholders begin (a lower-case letter after
   // the first byte, or "*"): the head upper-cased, then the rest.
   struct Pattern {
@@ -101,6 +120,40 @@ struct FieldDef {
   TypeRef type;
   Cardinality cardinality;
 };
+
+// What validation checks of a value at one place of a segment (a field, a
+// component or a sub-component), compiled once per version from its
+// definitions: the walk reads it where it stands instead of looking the
+// type's components, length, primitive kind and table up by number for each
+// value.
+struct ValueCheck {
+  // The checks of its components by position (those of the type `composite`),
+  // null when it has none and is checked as a primitive.
+  const std::vector<ValueCheck> *parts = nullptr;
+  const CodeTable *values = nullptr; // an ID or IS value's table, when the version has it
+  std::string_view name;             // the element's name, or empty
+  uint32_t limit = 0;                // the maximum length, 0 for none
+  // The type a value is checked as (the time stamp of a TS: DTM), its table.
+  uint16_t type = 0;
+  uint16_t table = 0;
+  uint16_t composite = 0; // the type whose components `parts` are
+  Primitive kind = Primitive::other;
+  bool open = false;  // values may take any shape: a withdrawn field's placeholder, varies
+  bool reads = false; // its text is read (a number, date, time or table value), not only measured
+};
+
+struct FieldCheck {
+  ValueCheck value;
+  Cardinality cardinality;
+  bool observation = false; // OBX-5, of the type OBX-2 names
+};
+
+struct SegmentChecks {
+  std::vector<FieldCheck> fields;
+  size_t required_end = 0; // one past the last required field
+};
+
+class Definitions;
 
 // Hash lookups by string_view without making a string.
 struct TextHash {
@@ -162,11 +215,42 @@ struct VersionDefinitions {
   template <class T> static T at(const std::vector<T> &by_number, uint16_t number) {
     return number < by_number.size() ? by_number[number] : T{};
   }
+  // The checks of the fields of a segment, or null for a name the version
+  // does not define; compiled for the whole version when first asked for.
+  const SegmentChecks *field_checks(const Definitions &defs, std::string_view id) const;
+  // The checks of a value of type `type` as a field (OBX-5, typed by OBX-2),
+  // named `element`.
+  ValueCheck value_check(const Definitions &defs, uint16_t type, std::string_view element) const;
+
   // The structure of a message whose MSH-9 reads type^event^structure: the
   // structure it names when known, else TYPE_EVENT, else the structure that
   // event shares; null when none is known.
   const GroupDef *structure_of(std::string_view type, std::string_view event,
                                std::string_view structure, std::string &structure_name) const;
+
+private:
+  struct Checks {
+    std::deque<SegmentChecks> segments;
+    // By segment key in an open-addressed table (key 0: empty), as a lookup
+    // is made for every segment of every message.
+    std::vector<std::pair<uint32_t, const SegmentChecks *>> segment_slots;
+    unsigned shift = 63;
+    size_t slot(uint32_t key) const { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift); }
+    std::deque<std::vector<ValueCheck>> composites;                 // their parts
+    std::vector<const std::vector<ValueCheck> *> by_type;           // null: not composite
+    uint16_t open_types[3] = {};                                    // varies, "-", WD
+  };
+  const Checks &checks(const Definitions &defs) const;
+  // A value's checks as its type alone gives them (no table), once compiled.
+  ValueCheck make_check(const Definitions &defs, uint16_t type, std::string_view element) const;
+  // Made once, under the flag, by whichever thread asks first; `ready` is
+  // set after, so that later calls read one pointer.
+  struct Compiled {
+    std::once_flag once;
+    std::atomic<const Checks *> ready{nullptr};
+  };
+  mutable std::unique_ptr<Compiled> compiled_ = std::make_unique<Compiled>();
+  mutable std::unique_ptr<Checks> checks_;
 };
 
 class Definitions {

@@ -90,6 +90,10 @@ bool is_time(std::string_view text) {
 }
 
 bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZZZ]
+  // The most common stamp, YYYYMMDDHHMMSS of digits alone, has no offset to cut.
+  if (text.size() == 14 && is_digits(text))
+    return is_date(text.substr(0, 8)) && two_digits(text.data() + 8) <= 23 &&
+           two_digits(text.data() + 10) <= 59 && two_digits(text.data() + 12) <= 59;
   if (!cut_offset(text))
     return false;
   std::string_view date = text.substr(0, std::min<size_t>(8, text.size()));
@@ -116,8 +120,7 @@ class Validator {
 public:
   Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
             std::vector<Finding> &out)
-      : defs_(defs), v_(v), m_(m), out_(out), end_(m.raw.data() + m.raw.size()),
-        date_time_{defs.type_number_of("DTM"), 0} {
+      : defs_(defs), v_(v), m_(m), out_(out), end_(m.raw.data() + m.raw.size()) {
     // The kind of each first byte, the repetition separator first when two
     // share it (as delimiter_at tries them).
     const Delimiter *ds[3] = {&m.enc.repetition, &m.enc.component, &m.enc.sub_component};
@@ -127,41 +130,63 @@ public:
       single_ = single_ && d.size == 1;
       first_[kind - 1] = d.bytes[0];
     }
+    // A segment is walked whole when every separator is one byte of its own.
+    const unsigned char field = static_cast<unsigned char>(m.enc.field.bytes[0]);
+    whole_ = single_ && m.enc.field.size == 1 && kind_[field] == 0;
+    if (whole_)
+      kind_[field] = 4;
+    first_[3] = whole_ ? m.enc.field.bytes[0] : first_[0];
   }
 
   // Checks the fields of segment `index`, the `repetition`-th (0-based) of
   // its name.
   void segment(size_t index, size_t repetition) {
     name_ = segment_name(m_, index);
-    const std::vector<FieldDef> *fields = v_.segment(name_);
-    if (!fields)
+    const SegmentChecks *checks = v_.field_checks(defs_, name_);
+    if (!checks)
       return;
+    const std::vector<FieldCheck> &fields = checks->fields;
     const SegmentView seg = m_.segment_at(index);
     segment_repetition_ = repetition;
-    const size_t first = seg.msh ? 2 : 0, present = std::min(fields->size(), seg.field_count());
+    // Field f (0-based) of a segment other than MSH is stored field f; MSH's
+    // stored fields begin at MSH-2.
+    const size_t shift = seg.msh ? 1 : 0;
+    size_t first = seg.msh ? 2 : 0;
+    const size_t present = std::min(fields.size(), seg.field_count());
+    const size_t separator = m_.enc.field.size;
+    const char *start = seg.name.data() + seg.name.size() + separator;
+    if (first < present && seg.msh)
+      start = seg.base + seg.ends[first - shift - 1] + separator;
+    if (whole_ && first < present) {
+      walk(fields, seg, first, seg.base + seg.ends[present - 1 - shift], start);
+      first = present;
+    }
+    // Otherwise (a separator of two bytes, or one shared) field by field.
     for (size_t f = first; f < present; ++f) {
-      const FieldDef &def = (*fields)[f];
-      const std::string_view text = seg.field_at(f).text;
+      const char *end = seg.base + seg.ends[f - shift];
+      const std::string_view text(start, static_cast<size_t>(end - start));
+      start = end + separator;
+      const FieldCheck &def = fields[f];
       field_ = f + 1;
-      varies_ = 0;
       if (text.empty()) {
         if (def.cardinality.min > 0)
-          missing();
+          missing(def.value.name);
         continue;
       }
-      TypeRef type = def.type;
-      if (type.type == varies_type_ && f == 4 && name_ == "OBX")
-        type = {varies_ = observation_type(seg), 0};
-      const size_t repetitions = field(type, text);
+      size_t repetitions;
+      if (def.observation)
+        repetitions = field(v_.value_check(defs_, observation_type(seg, def.value.type), def.value.name),
+                            text);
+      else
+        repetitions = field(def.value, text);
       if (!def.cardinality.allows(repetitions))
-        repeats(repetitions, def.cardinality.max);
+        repeats(repetitions, def.cardinality.max, def.value.name);
     }
     // The fields the segment does not reach: only the required ones matter.
-    varies_ = 0;
-    for (size_t f = std::max(first, present); f < fields->size(); ++f)
-      if ((*fields)[f].cardinality.min > 0) {
+    for (size_t f = std::max(first, present); f < checks->required_end; ++f)
+      if (fields[f].cardinality.min > 0) {
         field_ = f + 1;
-        missing();
+        missing(fields[f].value.name);
       }
   }
 
@@ -175,28 +200,28 @@ public:
 
 private:
   // The type OBX-2 names for OBX-5 when the version knows it, else varies.
-  uint16_t observation_type(const SegmentView &seg) const {
+  uint16_t observation_type(const SegmentView &seg, uint16_t varies) const {
     if (seg.field_count() < 2)
-      return varies_type_;
+      return varies;
     std::string_view named = seg.field_at(1).text;
     named = named.substr(0, named.find(m_.enc.component.bytes[0]));
     const uint16_t type = defs_.type_number_of(named);
     const bool known = type && (VersionDefinitions::at(v_.composites, type) ||
                                 VersionDefinitions::at(v_.lengths, type) ||
                                 defs_.primitive(type) != Primitive::other);
-    return known ? type : varies_type_;
+    return known ? type : varies;
   }
 
   // Findings are rare: what builds their texts stays out of the walk.
-  [[gnu::cold, gnu::noinline]] void missing() {
-    add(true, 101, at(field_), "Required field " + at(field_) + " is missing", 0);
+  [[gnu::cold, gnu::noinline]] void missing(std::string_view name) {
+    add(true, 101, at(field_), "Required field " + at(field_) + " is missing", name);
   }
 
-  [[gnu::cold, gnu::noinline]] void repeats(size_t repetitions, uint32_t max) {
+  [[gnu::cold, gnu::noinline]] void repeats(size_t repetitions, uint32_t max, std::string_view name) {
     add(true, 102, at(field_),
         "Field " + at(field_) + " repeats " + std::to_string(repetitions) + " times; at most " +
             std::to_string(max) + " allowed",
-        0);
+        name);
   }
 
   std::string at(size_t field, size_t repetition = 0) const {
@@ -207,15 +232,10 @@ private:
     return s;
   }
 
-  // A finding on the element at the first `depth` + 1 of (field, component,
-  // sub-component) of the segment, named as the definitions name it
-  // (`depth` -1: no element the definitions know).
-  void add(bool error, uint16_t code, std::string location, std::string text, int depth) {
-    std::string_view name;
-    if (depth >= 0) {
-      const uint64_t index[3] = {field_, parts_[0], parts_[1]};
-      name = v_.element(name_, static_cast<size_t>(depth) + 1, index, varies_).name;
-    }
+  // A finding on an element the definitions name `name` (empty: none).
+  void add(bool error, uint16_t code, std::string location, std::string text, std::string_view name) {
+    if (out_.capacity() == 0) // a message with one finding often has more (one per repeated segment)
+      out_.reserve(16);
     out_.push_back({error, code, std::move(location), std::move(text), name});
   }
 
@@ -236,7 +256,7 @@ private:
   // Bit i set when p[i] is the first byte of a separator, for the bytes of
   // [p, end) up to sixteen. The message's text may be read past `end`; a
   // block that would pass the text's end is read from a zeroed copy.
-  uint32_t marks(const char *p, const char *end) const {
+  uint32_t marks(const char *p, const char *end, int kinds = 3) const {
     const size_t left = static_cast<size_t>(end - p);
     uint32_t mask = 0;
 #if defined(__SSE2__)
@@ -248,28 +268,40 @@ private:
       bytes = padded;
     }
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
-    mask = static_cast<uint32_t>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(first_[0])),
-                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[1]))),
-                     _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[2])))));
+    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(first_[0])),
+                                              _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[1]))),
+                                 _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[2])));
+    if (kinds == 4)
+      found = _mm_or_si128(found, _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[3])));
+    mask = static_cast<uint32_t>(_mm_movemask_epi8(found));
 #else
     for (size_t i = 0; i < 16 && i < left; ++i)
-      if (kind_[static_cast<unsigned char>(p[i])])
+      if (kind_[static_cast<unsigned char>(p[i])] && (kinds == 4 || kind_[static_cast<unsigned char>(p[i])] < 4))
         mask |= 1u << i;
 #endif
     return left < 16 ? mask & ((1u << left) - 1) : mask;
   }
 
-  // Checks every value of a field of type `type` in one pass over its text
+  // The check of component `n` (1-based) of a value checked by `c`, or null
+  // past its last.
+  static const ValueCheck *part_at(const std::vector<ValueCheck> *parts, size_t n) {
+    return parts && n <= parts->size() ? &(*parts)[n - 1] : nullptr;
+  }
+
+  // Checks every value of a field checked by `c` in one pass over its text
   // and returns its number of repetitions. A value is cut as far as its
   // type goes: a primitive field is taken whole (separators in it make it
   // malformed), a primitive component whole, a component of a composite
   // component by sub-component; a part beyond the type's last is malformed
   // and not looked into. Separators are found sixteen bytes at a time.
-  size_t field(const TypeRef &type, std::string_view text) {
-    const std::vector<TypeRef> *parts = VersionDefinitions::at(v_.composites, type.type);
-    const std::vector<TypeRef> *subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type)
-                                             : nullptr;
+  size_t field(const ValueCheck &c, std::string_view text) {
+    return single_ ? cut<true>(c, text) : cut<false>(c, text);
+  }
+
+  template <bool Single> size_t cut(const ValueCheck &c, std::string_view text) {
+    const std::vector<ValueCheck> *parts = c.parts;
+    const ValueCheck *part = part_at(parts, 1);
+    const std::vector<ValueCheck> *subs = part ? part->parts : nullptr;
     repetition_ = 0;
     inside_ = 0;
     parts_[0] = parts_[1] = 1;
@@ -277,56 +309,154 @@ private:
     for (const char *block = begin; block < end; block += 16) {
       for (uint32_t mask = marks(block, end); mask; mask &= mask - 1) {
         const char *p = block + std::countr_zero(mask);
-        if (p < next) // the second byte of a two-byte separator
-          continue;
         size_t size = 1;
-        const int kind = single_ ? kind_[static_cast<unsigned char>(*p)] : delimiter_at(p, end, size);
-        next = p + 1;
-        if (kind == 0)
-          continue;
+        int kind;
+        if constexpr (Single) {
+          kind = kind_[static_cast<unsigned char>(*p)];
+        } else {
+          if (p < next) // the second byte of a two-byte separator
+            continue;
+          kind = delimiter_at(p, end, size);
+          next = p + 1;
+          if (kind == 0)
+            continue;
+        }
         if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
           inside_ |= kind == 2 ? 1 : 2;
           continue;
         }
-        this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(p - leaf)));
+        this->leaf(c, part, subs, leaf, p);
         inside_ = 0;
-        if (kind == 1) {
-          ++repetition_;
-          parts_[0] = 1;
-          subs = parts ? VersionDefinitions::at(v_.composites, (*parts)[0].type) : nullptr;
-        } else if (kind == 2) {
-          ++parts_[0];
-          subs = parts_[0] <= parts->size()
-                     ? VersionDefinitions::at(v_.composites, (*parts)[parts_[0] - 1].type)
-                     : nullptr;
+        if (kind == 3) {
+          ++parts_[1];
+        } else {
+          if (kind == 1) {
+            ++repetition_;
+            parts_[0] = 1;
+          } else {
+            ++parts_[0];
+          }
+          part = part_at(parts, parts_[0]);
+          subs = part ? part->parts : nullptr;
+          parts_[1] = 1;
         }
-        parts_[1] = kind == 3 ? parts_[1] + 1 : 1;
         next = leaf = p + size;
       }
     }
-    this->leaf(type, parts, subs, std::string_view(leaf, static_cast<size_t>(end - leaf)));
+    this->leaf(c, part, subs, leaf, end);
     return repetition_ + 1;
   }
 
-  // One value at the position parts_ says, of the field's type `type`.
-  void leaf(const TypeRef &type, const std::vector<TypeRef> *parts,
-            const std::vector<TypeRef> *subs, std::string_view text) {
-    if (text.empty() || (text.size() == 2 && text[0] == '"' && text[1] == '"')) // "" is the explicit null
+  // One value [begin, end) at the position parts_ says, in a field checked by
+  // `c`; `part` is the check of its component, `subs` those of its
+  // sub-components. Most values are only measured: that is done here, the
+  // rest out of line.
+  [[gnu::always_inline]] void leaf(const ValueCheck &c, const ValueCheck *part,
+                                   const std::vector<ValueCheck> *subs, const char *begin,
+                                   const char *end) {
+    const size_t size = static_cast<size_t>(end - begin);
+    if (size == 0 || (size == 2 && begin[0] == '"' && begin[1] == '"')) // "" is the explicit null
       return;
-    if (!parts)
-      return primitive(type, text, 0);
-    if (parts_[0] > parts->size())
-      return beyond(type, parts->size(), text, 1);
-    const TypeRef &part = (*parts)[parts_[0] - 1];
-    // The time stamp of a TS is a DTM whatever type a version gives it.
-    if (!subs)
-      return primitive(parts_[0] == 1 && defs_.primitive(type.type) == Primitive::ts ? date_time_ : part,
-                       text, 1);
-    if (parts_[1] > subs->size())
-      return beyond(part, subs->size(), text, 2);
-    primitive(parts_[1] == 1 && defs_.primitive(part.type) == Primitive::ts ? date_time_
-                                                                           : (*subs)[parts_[1] - 1],
-              text, 2);
+    const std::string_view text(begin, size);
+    const ValueCheck *v = &c;
+    int depth = 0;
+    if (c.parts) {
+      if (!part)
+        return beyond(c.composite, c.parts->size(), text, 1);
+      v = part;
+      depth = 1;
+      if (subs) {
+        if (parts_[1] > subs->size())
+          return beyond(part->composite, subs->size(), text, 2);
+        v = &(*subs)[parts_[1] - 1];
+        depth = 2;
+      }
+    }
+    if (inside_ || v->reads)
+      return primitive(*v, text, depth);
+    if (v->limit && size > v->limit)
+      too_long(*v, text, depth);
+  }
+
+  // The values of fields [first, ...) of `seg`, from `start` (where the
+  // first begins) to `stop` (where the last present one ends), in one pass
+  // over the text: field separators end a field and begin the next.
+  void walk(const std::vector<FieldCheck> &fields, const SegmentView &seg, size_t first,
+            const char *stop, const char *start) {
+    size_t f = first;
+    const FieldCheck *def = nullptr;
+    const ValueCheck *c = nullptr, *part = nullptr;
+    const std::vector<ValueCheck> *subs = nullptr;
+    const char *leaf = start, *begin = start;
+    size_t repetition = 0, component = 1, sub = 1;
+    auto open = [&](const char *at) __attribute__((always_inline)) {
+      def = &fields[f];
+      c = &def->value;
+      if (def->observation) [[unlikely]] {
+        observed_ = v_.value_check(defs_, observation_type(seg, c->type), c->name);
+        c = &observed_;
+      }
+      part = part_at(c->parts, 1);
+      subs = part ? part->parts : nullptr;
+      repetition = 0;
+      inside_ = 0;
+      component = sub = 1;
+      leaf = begin = at;
+    };
+    auto value = [&](const char *at) __attribute__((always_inline)) {
+      parts_[0] = component;
+      parts_[1] = sub;
+      repetition_ = repetition;
+      field_ = f + 1;
+      this->leaf(*c, part, subs, leaf, at);
+    };
+    // The field ends at `at`: an empty one only matters when required.
+    auto close = [&](const char *at) __attribute__((always_inline)) {
+      if (at == begin) {
+        if (def->cardinality.min > 0) {
+          field_ = f + 1;
+          missing(def->value.name);
+        }
+        return;
+      }
+      value(at);
+      if (!def->cardinality.allows(repetition + 1))
+        repeats(repetition + 1, def->cardinality.max, def->value.name);
+    };
+    open(start);
+    for (const char *block = start; block < stop; block += 16) {
+      for (uint32_t mask = marks(block, stop, 4); mask; mask &= mask - 1) {
+        const char *p = block + std::countr_zero(mask);
+        const int kind = kind_[static_cast<unsigned char>(*p)];
+        if (kind == 4) {
+          close(p);
+          ++f;
+          open(p + 1);
+          continue;
+        }
+        if ((kind == 2 && !c->parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
+          inside_ |= kind == 2 ? 1 : 2;
+          continue;
+        }
+        value(p);
+        inside_ = 0;
+        if (kind == 3) {
+          ++sub;
+        } else {
+          if (kind == 1) {
+            ++repetition;
+            component = 1;
+          } else {
+            ++component;
+          }
+          part = part_at(c->parts, component);
+          subs = part ? part->parts : nullptr;
+          sub = 1;
+        }
+        leaf = p + 1;
+      }
+    }
+    close(stop);
   }
 
   // The location of the value being checked: its field repetition and the
@@ -352,35 +482,25 @@ private:
   }
 
   // A value past the last component of `type`, which has `count`.
-  [[gnu::cold, gnu::noinline]] void beyond(const TypeRef &type, size_t count, std::string_view text,
+  [[gnu::cold, gnu::noinline]] void beyond(uint16_t type, size_t count, std::string_view text,
                                            int depth) {
     const std::string location = where(depth);
     add(true, 102, location,
         value_of(text, location,
-                 {" is beyond the ", std::to_string(count), " components of ",
-                  defs_.type_name(type.type)}),
-        -1);
+                 {" is beyond the ", std::to_string(count), " components of ", defs_.type_name(type)}),
+        {});
   }
 
-  // Whether values of `type` may take any shape: a withdrawn field's
-  // placeholder, and OBX-5 when OBX-2 names no type the version knows.
-  bool open(uint16_t type) const {
-    return type == varies_type_ || type == placeholder_ || type == withdrawn_;
-  }
-
-  void primitive(const TypeRef &type, std::string_view text, int depth) {
+  [[gnu::noinline]] void primitive(const ValueCheck &c, std::string_view text, int depth) {
     // A primitive has no parts: a field holding components, or a component
     // holding sub-components, is malformed (its text reaches here whole, and
     // the walk noted the separators inside it).
-    if (inside_ && ((depth == 0 && (inside_ & 1)) || (depth < 2 && (inside_ & 2))) &&
-        !open(type.type))
-      return has_parts(type, text, depth);
-    const uint32_t limit = VersionDefinitions::at(v_.lengths, type.type);
-    if (limit && text.size() > limit)
-      too_long(type, text, depth, limit);
-    const Primitive kind = defs_.primitive(type.type);
+    if (inside_ && ((depth == 0 && (inside_ & 1)) || (depth < 2 && (inside_ & 2))) && !c.open)
+      return has_parts(c, text, depth);
+    if (c.limit && text.size() > c.limit)
+      too_long(c, text, depth);
     bool good = true;
-    switch (kind) {
+    switch (c.kind) {
     case Primitive::nm: good = is_number(text); break;
     case Primitive::si: good = is_digits(text); break;
     case Primitive::dt: good = is_date(text); break;
@@ -388,48 +508,42 @@ private:
     case Primitive::dtm: good = is_date_time(text); break;
     case Primitive::id:
     case Primitive::is:
-      if (type.table) {
-        const CodeTable *values = VersionDefinitions::at(v_.tables, type.table);
-        if (values && !values->contains(text))
-          not_in_table(type, text, depth, kind);
-      }
+      if (c.values && !c.values->contains(text))
+        not_in_table(c, text, depth);
       return;
     default: return;
     }
     if (!good)
-      malformed(type, text, depth);
+      malformed(c, text, depth);
   }
 
-  [[gnu::cold, gnu::noinline]] void has_parts(const TypeRef &type, std::string_view text, int depth) {
+  [[gnu::cold, gnu::noinline]] void has_parts(const ValueCheck &c, std::string_view text, int depth) {
     const char *parts = depth == 0 && (inside_ & 1) ? "components" : "sub-components";
     const std::string location = where(depth);
     add(true, 102, location,
-        value_of(text, location, {" has ", parts, "; ", defs_.type_name(type.type), " has none"}),
-        depth);
+        value_of(text, location, {" has ", parts, "; ", defs_.type_name(c.type), " has none"}), c.name);
   }
 
-  [[gnu::cold, gnu::noinline]] void too_long(const TypeRef &type, std::string_view text, int depth,
-                                             uint32_t limit) {
+  [[gnu::cold, gnu::noinline]] void too_long(const ValueCheck &c, std::string_view text, int depth) {
     const std::string location = where(depth);
     add(false, 104, location,
         "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
-            defs_.type_name(type.type) + " allows " + std::to_string(limit),
-        depth);
+            defs_.type_name(c.type) + " allows " + std::to_string(c.limit),
+        c.name);
   }
 
-  [[gnu::cold, gnu::noinline]] void malformed(const TypeRef &type, std::string_view text, int depth) {
+  [[gnu::cold, gnu::noinline]] void malformed(const ValueCheck &c, std::string_view text, int depth) {
     const std::string location = where(depth);
-    add(true, 102, location, value_of(text, location, {" is not a valid ", defs_.type_name(type.type)}),
-        depth);
+    add(true, 102, location, value_of(text, location, {" is not a valid ", defs_.type_name(c.type)}),
+        c.name);
   }
 
   // IS tables are user-defined, and coded elements name coding systems that
   // sites extend (table 0396): only an ID field is an error.
-  [[gnu::cold, gnu::noinline]] void not_in_table(const TypeRef &type, std::string_view text,
-                                                 int depth, Primitive kind) {
+  [[gnu::cold, gnu::noinline]] void not_in_table(const ValueCheck &c, std::string_view text, int depth) {
     const std::string location = where(depth);
-    add(kind == Primitive::id && depth == 0, 103, location,
-        value_of(text, location, {" is not in table ", defs_.table_name(type.table)}), depth);
+    add(c.kind == Primitive::id && depth == 0, 103, location,
+        value_of(text, location, {" is not in table ", defs_.table_name(c.table)}), c.name);
   }
 
   const Definitions &defs_;
@@ -440,15 +554,13 @@ private:
   std::string_view name_; // the segment's name
   size_t segment_repetition_ = 0;
   size_t field_ = 0, repetition_ = 0;
-  uint16_t varies_ = 0; // the type OBX-2 gives OBX-5, while checking it
   int inside_ = 0;      // separators inside the value being cut: 1 component, 2 sub-component
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
-  uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator
-  char first_[3] = {};       // the first bytes of those separators
+  uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator, 4 field
+  char first_[4] = {};       // the first bytes of those separators, then the field separator's
   bool single_ = true;       // all three are one byte long
-  const TypeRef date_time_;
-  const uint16_t varies_type_ = defs_.type_number_of("varies");
-  const uint16_t placeholder_ = defs_.type_number_of("-"), withdrawn_ = defs_.type_number_of("WD");
+  bool whole_ = false;       // and so is the field separator, which none shares: kind 4
+  ValueCheck observed_;      // OBX-5's, typed by OBX-2
 };
 
 // The repetition (0-based) of each segment among the segments of its name,

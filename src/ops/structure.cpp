@@ -132,6 +132,18 @@ PyObject *group_name_str(const GroupDef *def) {
   return Ref::borrow(it->second.get()).release();
 }
 
+// The str of an element's name (borrowed), kept for the process by the
+// address of its text: names belong to the definitions, which are never
+// freed once loaded, and are few (a few thousand), while the same ones recur
+// in the findings of every message of a feed.
+PyObject *element_name_str(std::string_view name) {
+  static auto &known = *new std::unordered_map<const char *, Ref>;
+  auto it = known.find(name.data());
+  if (it == known.end())
+    it = known.emplace(name.data(), py::str(name)).first;
+  return it->second.get();
+}
+
 // Group(name, (child, ...), known) for `node`, where a child is a
 // SegmentRef(name, index, expected) or a child Group.
 struct TreeBuilder {
@@ -252,7 +264,7 @@ Ref validate(PyObject **args) {
       slot[1] = Ref::check(PyLong_FromLong(f.code)).release();
       slot[2] = py::str(f.location).release();
       slot[3] = py::str(f.text).release();
-      slot[4] = (f.name.empty() ? Ref::borrow(Py_None) : py::str(f.name)).release();
+      slot[4] = (f.name.empty() ? Ref::borrow(Py_None) : Ref::borrow(element_name_str(f.name))).release();
       append(std::move(item));
     }
   });

@@ -356,9 +356,10 @@ def durable_appends(count: int) -> dict[str, float]:
     one at a time (nothing to group): the floor (a plain `fdatasync` of 1 KB
     overwritten in place, and `fsync` of 1 KB appended to a growing file,
     which commits the size to the file system's journal too), the median of
-    `Store.append` of a 1.1 KB message, and the slowest of the five appends
+    `Store.append` of a 1.1 KB message, and the slowest of the 20 appends
     around the end of an extent (the one that enters the next extent, which
-    is zeroed and flushed before a record goes in)."""
+    is zeroed and flushed before a record goes in, and those flushed while
+    the extent after it is prepared)."""
     from vellomar.mllp.config import Stats
     from vellomar.mllp.store import EXTENT, Store
 
@@ -400,7 +401,7 @@ def durable_appends(count: int) -> dict[str, float]:
             await store.append(b"x" * (room - 2 * (len(block) + 4) - 10))
             await asyncio.sleep(0.05)
             across = []
-            for _ in range(5):
+            for _ in range(20):
                 started = time.perf_counter()
                 await store.append(block)
                 across.append(time.perf_counter() - started)

@@ -101,7 +101,7 @@ class Store:
         # the file in this process, such as the relay's forwarding).
         self.written = asyncio.Event()
         self._records: list[bytes] = []  # START, message, RECORD_END for each
-        self._waiters: list[asyncio.Future[None]] = []
+        self._next: asyncio.Future[None] | None = None  # of the records queued
         self._task: asyncio.Task[None] | None = None
         # One thread, so that writes reach the file in order.
         self._disk = concurrent.futures.ThreadPoolExecutor(1, "vellomar-store")
@@ -121,31 +121,32 @@ class Store:
 
     def append(self, data: bytes) -> asyncio.Future[None]:
         """Queue the message `data`; the future is done once it is on disk,
-        or holds the OSError that kept it off."""
-        loop = asyncio.get_running_loop()
-        waiter: asyncio.Future[None] = loop.create_future()
+        or holds the OSError that kept it off. The messages written together
+        share one future (one to make and one to set per write)."""
         self._records += (START, data, RECORD_END)
-        self._waiters.append(waiter)
-        if self._task is None:
-            self._task = loop.create_task(self._flush())
-        return waiter
+        written = self._next
+        if written is None:
+            loop = asyncio.get_running_loop()
+            written = self._next = loop.create_future()
+            if self._task is None:
+                self._task = loop.create_task(self._flush())
+        return written
 
     async def _flush(self) -> None:
         loop = asyncio.get_running_loop()
         try:
             while self._records:
-                records, waiters = self._records, self._waiters
-                self._records, self._waiters = [], []
+                records, written = self._records, self._next
+                self._records, self._next = [], None
+                assert written is not None
                 try:
                     await loop.run_in_executor(self._disk, self._write, records)
                 except OSError as error:
-                    for waiter in waiters:
-                        waiter.set_exception(error)
+                    written.set_exception(error)
                 else:
                     self._stats.fsyncs += 1
                     self.written.set()
-                    for waiter in waiters:
-                        waiter.set_result(None)
+                    written.set_result(None)
         finally:
             self._task = None
 

@@ -178,19 +178,21 @@ class Store:
         self._publish()
         self._prepare_ahead()
 
-    def _prepare(self, needed: int) -> None:
+    def _prepare(self, needed: int, piece: int = EXTENT) -> None:
         """Zero-fill the file up to the extent that holds `needed` bytes and
         make that durable (size and blocks), once for many appends; only then
         may records go there. Waits for a preparation under way, and does
-        what it left undone."""
+        what it left undone.
+
+        Ahead of need it goes in pieces of PREPARE_PIECE, each flushed before
+        the next: an append flushed meanwhile finds at most one piece of
+        zeros to write beside its record (an 8 MiB extent flushed at once
+        took 5 to 16 ms). The append that waits for it has it in one go."""
         with self._preparation:
             allocated = self._allocated
             target = -(-needed // EXTENT) * EXTENT
-            # In pieces, each flushed before the next: an append flushed
-            # meanwhile finds at most one piece of zeros to write beside its
-            # record (an 8 MiB extent flushed at once took 5 to 16 ms).
-            for start in range(allocated, target, PREPARE_PIECE):
-                zero(self._fd, start, min(PREPARE_PIECE, target - start))
+            for start in range(allocated, target, piece):
+                zero(self._fd, start, min(piece, target - start))
                 os.fsync(self._fd)
             self._allocated = max(allocated, target)
             if self.prepare_error is not None:
@@ -211,7 +213,7 @@ class Store:
 
     def _prepare_in_background(self, needed: int) -> None:
         try:
-            self._prepare(needed)
+            self._prepare(needed, PREPARE_PIECE)
         except OSError as error:
             # Held and retried with the next write after PREPARE_RETRY; the
             # room left takes appends meanwhile.

@@ -156,6 +156,11 @@ private:
   // `found`, if not null, holds for each occurrence number the index of its
   // segment in the message (no_segment where it has none), found beforehand.
   void add_rows(const Message &message, const size_t *found = nullptr);
+  // The row of a text whose line ends are known, read without an index:
+  // only the lines of the paths' segments, and in them only the separators
+  // up to the last field a path names.
+  void add_known_lines(std::string_view text, std::span<const uint32_t> line_ends);
+  void plan_known_lines();
   // Fills the reasons and provenance columns of the rows from `first` on.
   void annotate(size_t first, const Origin &origin, const std::string_view *reason);
 
@@ -183,6 +188,16 @@ private:
   // add_text() found and the segments so named it counted on the way.
   std::vector<std::pair<uint32_t, uint32_t>> occurrences_;
   std::vector<size_t> found_, counted_;
+  // add_known_lines(): per column, the separators before its field (the
+  // field starts after the last of them; 0 for a path of depth 0 or MSH-1);
+  // per occurrence number, the separators to find in its line, and the
+  // line and the separators found in it (at seps_[first_sep_[number]...]).
+  // Not used when a path names a field past max_known_field.
+  static constexpr uint64_t max_known_field = 1024;
+  bool known_lines_ = false;
+  std::vector<uint32_t> field_seps_, seps_wanted_, first_sep_, line_start_, line_end_, seps_found_;
+  std::vector<uint32_t> seps_;
+  std::string scratch_text_; // a value whose escapes were decoded
   // Per-message values of the other paths in rows mode.
   std::vector<std::string> values_;
   std::vector<bool> present_;

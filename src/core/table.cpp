@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <optional>
 
 #include "delimiters.hpp"
@@ -260,19 +261,37 @@ void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32
     found_[number] = no_segment;
     counted_[number] = 0;
   }
-  // The lines whose name is three bytes, told by the byte after them, and
-  // matched against the paths' segments by one compare each.
+  // The lines of the paths' segments, told by their first four bytes (the
+  // name and the separator after it: a name of three bytes) in one compare
+  // for each segment; a line of the name alone by its three.
+  line_keys_.clear();
+  for (const auto &[number, key] : occurrences_)
+    line_keys_.push_back(key | static_cast<uint32_t>(sep) << 24);
+  const size_t wanted_lines = line_keys_.size();
+  auto take = [&](size_t k, uint32_t start, uint32_t end) {
+    const uint32_t number = occurrences_[k].first;
+    if (found_[number] == no_segment && counted_[number]++ == paths_[number].repetition) {
+      found_[number] = 0;
+      line_start_[number] = start;
+      line_end_[number] = end;
+    }
+  };
   uint32_t start = 0;
   for (const uint32_t end : line_ends) {
-    if (end - start >= 3 && (end - start == 3 || base[start + 3] == sep)) {
+    if (end - start >= 4) {
+      uint32_t head;
+      if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(&head, base + start, 4);
+      else
+        head = name_key(text.substr(start, 3)) | static_cast<uint32_t>(base[start + 3]) << 24;
+      for (size_t k = 0; k < wanted_lines; ++k)
+        if (head == line_keys_[k])
+          take(k, start, end);
+    } else if (end - start == 3) {
       const uint32_t key = name_key(text.substr(start, 3));
-      for (const auto &[number, wanted] : occurrences_)
-        if (key == wanted && found_[number] == no_segment &&
-            counted_[number]++ == paths_[number].repetition) {
-          found_[number] = 0;
-          line_start_[number] = start;
-          line_end_[number] = end;
-        }
+      for (size_t k = 0; k < wanted_lines; ++k)
+        if (key == occurrences_[k].second)
+          take(k, start, end);
     }
     start = end + 1;
   }

@@ -4,9 +4,7 @@
 #include <bit>
 #include <optional>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "index.hpp"
 
 namespace vellomar {
 namespace {
@@ -163,8 +161,21 @@ bool select_value(const SegmentView &segment, const TerserPath &path, std::strin
 
 bool select_in_field(const FieldView &field, const TerserPath &path, std::string &scratch,
                      std::string_view &out, const char *readable_end) {
+  // A value of up to 16 bytes is looked at for the escape character in one
+  // compare where the bytes after it may be read.
+  auto decoded = [&](std::string_view text) {
+#if defined(__SSE2__)
+    if (readable_end && field.enc->escape.size == 1 && text.size() <= 16 &&
+        readable_end - text.data() >= 16 &&
+        !(equal_bytes16(reinterpret_cast<const unsigned char *>(text.data()),
+                        static_cast<unsigned char>(field.enc->escape.bytes[0])) &
+          ((1u << text.size()) - 1)))
+      return text;
+#endif
+    return decoded_view(text, *field.enc, scratch);
+  };
   if (path.depth == 1) {
-    out = field.value(scratch);
+    out = field.literal ? field.text : decoded(field.text);
     return true;
   }
   // A walk to the wanted piece, which is missing when the delimiters run out
@@ -183,7 +194,7 @@ bool select_in_field(const FieldView &field, const TerserPath &path, std::string
     return false;
   }
   if (path.depth == 2) {
-    out = component.value(scratch);
+    out = component.literal ? component.text : decoded(component.text);
     return true;
   }
   if (component.literal) {

@@ -158,6 +158,8 @@ class _Sender(asyncio.Protocol):
 
     def connection_made(self, transport: Any) -> None:
         self.transport = transport
+
+    def start(self) -> None:
         self._send()
 
     def _send(self) -> None:
@@ -191,7 +193,6 @@ async def load(port: int, messages: list[str], connections: int, window: int) ->
     share = len(messages) // connections
     senders = []
     waits = []
-    started = time.perf_counter()
     for number in range(connections):
         texts = messages[number * share : (number + 1) * share]
         frames = [START + text.encode() + END + CR for text in texts]
@@ -201,6 +202,11 @@ async def load(port: int, messages: list[str], connections: int, window: int) ->
         await loop.create_connection(lambda sender=sender: sender, "127.0.0.1", port)
         senders.append(sender)
         waits.append(done)
+    # Every connection is made before the clock starts: the rate is the
+    # messages', not the handshakes'.
+    started = time.perf_counter()
+    for sender in senders:
+        sender.start()
     # Each connection must make progress: a silent one is cut after the timeout.
     while not all(wait.done() for wait in waits):
         before = sum(sender.answered for sender in senders)
@@ -230,10 +236,15 @@ def run_listener(
     messages: list[str],
     loads: list[tuple[int, int]],
     repeat: int,
+    per_connection: int = 0,
 ) -> tuple[list[dict[str, Any]], dict[str, Any]]:
-    """Each load (connections, window) `repeat` times against one listener
-    process (`store`: None, or the directory to make the store in); for each
-    load the run of median throughput."""
+    """The loads (connections, window) in turn, `repeat` rounds, against one
+    listener process (`store`: None, or the directory to make the store in);
+    for each load the run of median throughput, with the list of every
+    round's rate under "rates". Rounds alternate the loads, so that a disk
+    or a machine slower for a while weighs on each alike. With
+    `per_connection` each run sends that many messages per connection (at
+    least 500), else all of `messages`; a warm-up run goes first."""
     with tempfile.TemporaryDirectory(dir=store) as directory:
         command = [sys.executable, __file__, "serve", kind]
         command += ["--uvloop"] * use_uvloop + ["--store", directory] * (store is not None)
@@ -241,11 +252,20 @@ def run_listener(
         assert process.stdout is not None and process.stdin is not None
         try:
             port = int(process.stdout.readline())
+            _client_run(port, messages[:1000], loads[-1][0], loads[-1][1])  # warm-up
+            runs: list[list[dict[str, Any]]] = [[] for _ in loads]
+            for _ in range(repeat):
+                for done, (connections, window) in zip(runs, loads):
+                    count = max(500, per_connection * connections) if per_connection else None
+                    cpu = _cpu_seconds(process.pid)
+                    run = _client_run(port, messages[:count], connections, window)
+                    run["cpu_us"] = 1e6 * (_cpu_seconds(process.pid) - cpu) / run["messages"]
+                    done.append(run)
             rows = []
-            for connections, window in loads:
-                runs = [_client_run(port, messages, connections, window) for _ in range(repeat)]
-                runs.sort(key=lambda run: run["per_second"])
-                rows.append(runs[len(runs) // 2])
+            for done in runs:
+                rates = [run["per_second"] for run in done]
+                done.sort(key=lambda run: run["per_second"])
+                rows.append({**done[len(done) // 2], "rates": rates})
         finally:
             process.stdin.close()
             process.wait(30)
@@ -254,6 +274,15 @@ def run_listener(
             stored = (Path(directory) / "messages.hl7").read_bytes().count(b"\x1c\r\n")
             server_stats["stored"] = stored
     return rows, server_stats
+
+
+def _cpu_seconds(pid: int) -> float:
+    """The CPU time a process has used, all its threads (nan where /proc is not)."""
+    try:
+        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    except OSError:
+        return float("nan")
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def _client_run(port: int, messages: list[str], connections: int, window: int) -> dict[str, Any]:
@@ -326,10 +355,15 @@ def durable_appends(count: int) -> dict[str, float]:
     """Milliseconds per durable write on the disk of the temporary directory,
     one at a time (nothing to group): the floor (a plain `fdatasync` of 1 KB
     overwritten in place, and `fsync` of 1 KB appended to a growing file,
-    which commits the size to the file system's journal too) and one
-    `Store.append` of a 1.1 KB message."""
+    which commits the size to the file system's journal too), the median of
+    `Store.append` of a 1.1 KB message, and the slowest of 20 appends within
+    an extent beside the slowest of the 20 around the end of an extent (the
+    one that enters the next extent, which is zeroed and flushed before a
+    record goes in, and those flushed while the extent after it is
+    prepared), with the next extent prepared in line by the append that
+    needs it (as before) and ahead (as now): the difference is the wait."""
     from vellomar.mllp.config import Stats
-    from vellomar.mllp.store import Store
+    from vellomar.mllp.store import EXTENT, Store
 
     block = b"x" * 1100
     figures = {}
@@ -343,44 +377,81 @@ def durable_appends(count: int) -> dict[str, float]:
             if at is None:
                 os.ftruncate(fd, 0)
                 os.fsync(fd)
-            started = time.perf_counter()
+            times = []
             for n in range(count):
+                started = time.perf_counter()
                 if at is None:
                     os.write(fd, block)
                 else:
                     os.pwrite(fd, block, at(n))
                 sync(fd)
-            figures[name] = 1000 * (time.perf_counter() - started) / count
+                times.append(time.perf_counter() - started)
+            figures[name] = 1000 * sorted(times)[count // 2]
         os.close(fd)
 
-        async def appends() -> float:
-            store = Store(Path(directory) / "store", Stats())
+        async def appends(ahead: bool) -> tuple[float, float, float]:
+            store = Store(Path(directory) / f"store{ahead}", Stats())
+            if not ahead:  # as before: the append that needs an extent prepares it
+                store._prepare_ahead = lambda: None  # type: ignore[method-assign]
             await store.append(block)  # the first, which may make the file
-            started = time.perf_counter()
+            times = []
             for _ in range(count):
+                started = time.perf_counter()
                 await store.append(block)
-            elapsed = time.perf_counter() - started
+                times.append(time.perf_counter() - started)
+            # Fill the extent up to two records from its end; then, after a
+            # pause as between two messages, time the appends across its end.
+            room = -(store.durable_size + len(block) + 4) % EXTENT
+            await store.append(b"x" * (room - 2 * (len(block) + 4) - 10))
+            await asyncio.sleep(0.05)
+            across = []
+            for _ in range(20):
+                started = time.perf_counter()
+                await store.append(block)
+                across.append(time.perf_counter() - started)
             await store.close()
-            return 1000 * elapsed / count
+            return 1000 * sorted(times)[count // 2], 1000 * max(times[-20:]), 1000 * max(across)
 
-        figures["Store.append"] = asyncio.run(appends())
+        for ahead in (False, True):
+            median, within, across = asyncio.run(appends(ahead))
+            if ahead:
+                figures["Store.append"] = median
+                figures["slowest of 20 within an extent"] = within
+            figures["across an extent end, " + ("ahead" if ahead else "in line")] = across
     return figures
 
 
-def store_loads(messages: list[str], repeat: int) -> None:
+def _ratios(rows: list[dict[str, Any]]) -> str:
+    """The last load's rate over the first's, of the medians and of each round."""
+    rounds = [last / first for first, last in zip(rows[0]["rates"], rows[-1]["rates"])]
+    return (f"{rows[-1]['per_second'] / rows[0]['per_second']:.1f}x (rounds: "
+            + ", ".join(f"{ratio:.1f}x" for ratio in rounds) + ")")
+
+
+def store_loads(repeat: int, per_connection: int) -> None:
     """The store at 1, 20 and 100 connections with one message in flight
-    each, beside what the disk allows."""
+    each, in alternating rounds, beside what the disk allows (measured
+    before and after them)."""
     floor = durable_appends(200)
-    print("# one durable write, ms (200 in a row): " +
+    print("# median of one durable write, ms (200 in a row): " +
           ", ".join(f"{name} {ms:.2f}" for name, ms in floor.items()))
     loads = [(1, 1), (20, 1), (100, 1)]
-    rows, stats = run_listener("vellomar", False, tempfile.gettempdir(), messages, loads, repeat)
+    messages = corpus.adt_series(max(500, per_connection * loads[-1][0]))
+    rows, stats = run_listener("vellomar", False, tempfile.gettempdir(), messages, loads, repeat,
+                               per_connection)
+    after = durable_appends(200)
     for row in rows:
         print(f"vellomar asyncio --store {row['connections']:>4} connections: "
-              f"{row['per_second']:>7.0f} msg/s, p99 {row['p99_ms']:.1f} ms, lost {row['lost']}, "
-              f"{row['per_second'] / rows[0]['per_second']:.1f}x 1 connection (target 20x at 100)")
-    print(f"stored {stats['stored']} messages in {stats['fsyncs']} flushes; the disk allows "
-          f"{1000 / floor['fdatasync in place']:.0f} flushes/s")
+              f"{row['per_second']:>7.0f} msg/s (rounds " +
+              " ".join(f"{rate:.0f}" for rate in row["rates"]) +
+              f"), p99 {row['p99_ms']:.1f} ms, lost {row['lost']}, listener CPU "
+              f"{row['cpu_us']:.0f} us/msg")
+    print(f"100 connections / 1 connection: {_ratios(rows)}; target at least 20x")
+    print(f"stored {stats['stored']} messages in {stats['fsyncs']} flushes; a plain fdatasync "
+          f"loop allows {1000 / floor['fdatasync in place']:.0f} flushes/s before the loads, "
+          f"{1000 / after['fdatasync in place']:.0f} after (" +
+          ", ".join(f"{name} {ms:.2f}" for name, ms in after.items()
+                    if not name.startswith("f")) + " ms)")
 
 
 def main() -> None:
@@ -400,13 +471,16 @@ def main() -> None:
                         "relay while its receiver is down (0: no relay runs)")
     parser.add_argument("--json", help="write the figures to this file")
     parser.add_argument("--store-only", action="store_true", help="only the store: one durable "
-                        "append, and 1, 20 and 100 connections with one message in flight")
+                        "append, and 1, 20 and 100 connections with one message in flight, "
+                        "--repeat rounds (give 5 or more)")
+    parser.add_argument("--per-connection", type=int, default=100, help="messages per "
+                        "connection in a run of --store-only (at least 500 a run)")
     args = parser.parse_args()
     if args.command == "serve":
         serve(args.kind, args.uvloop, args.store, args.port, args.expect)
         return
     if args.store_only:
-        store_loads(corpus.adt_series(args.messages), args.repeat)
+        store_loads(args.repeat, args.per_connection)
         return
 
     messages = corpus.adt_series(args.messages)

@@ -2,9 +2,13 @@
 records, and two listeners share a directory."""
 
 import asyncio
+import contextlib
 import logging
 import os
 import resource
+import signal
+import subprocess
+import sys
 
 import pytest
 
@@ -33,6 +37,16 @@ async def appended(store, *messages, keep_open=False):
     if not keep_open:
         await store.close()
     return results
+
+
+@contextlib.contextmanager
+def file_size_limit(size):
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size, hard))
+    try:
+        yield
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
 
 
 def seen(path):
@@ -67,19 +81,16 @@ def test_a_failed_write_is_never_seen_by_readers(tmp_path, monkeypatch, fault, r
         raise OSError(28, "No space left on device")
 
     async def run():
+        if fault == "file too large":  # the disk is full before the file is grown ahead
+            with file_size_limit(1 << 20):
+                store = Store(tmp_path, Stats())
+                done = await appended(store, A, B, keep_open=True)
+            return done + await appended(store, C)
         store = Store(tmp_path, Stats())
         if fault in ("flush", "undo fails"):
             monkeypatch.setattr(store_module, "_datasync", failing_datasync)
         elif fault == "half written":
             monkeypatch.setattr(os, "pwritev", half_pwritev)
-        else:  # the disk is full before the file is grown ahead
-            soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, hard))
-            try:
-                done = [await appended(store, A, B, keep_open=True)]
-            finally:
-                resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
-            return done[0] + await appended(store, C)
         return await appended(store, A, B, C)
 
     got = asyncio.run(run())
@@ -133,3 +144,79 @@ def test_a_torn_record_is_cut_reading_only_the_tail(tmp_path, monkeypatch, caplo
         f"store {tmp_path / 'messages.hl7'}: {logged}, a message that a crash left half written "
         "(it was never acknowledged)"]
     assert [r.getMessage() for r in caplog.records] == expected
+
+
+def numbered(number):
+    """A message of 1,017 bytes (for numbers of two digits) with MSH-3 `number`."""
+    return b"MSH|^~\\&|%d\rNTE|" % number + b"n" * 1000
+
+
+def test_a_failed_preparation_ahead_is_held_and_retried(tmp_path, monkeypatch, caplog):
+    # Extents of 16 KiB, and a disk full at two: the next extent cannot be
+    # prepared, appends go on in the room left, the one past it fails, and
+    # once there is room again the extent is prepared and appends go on.
+    monkeypatch.setattr(store_module, "EXTENT", 16384)
+    monkeypatch.setattr(store_module, "PREPARE_RETRY", 60.0)
+
+    async def run():
+        with file_size_limit(2 * 16384):
+            store = Store(tmp_path, Stats())
+            results = await appended(store, *map(numbered, range(10, 43)), keep_open=True)
+            held = str(store.prepare_error)
+        return results, held, await appended(store, numbered(43)), store.prepare_error
+
+    with caplog.at_level(logging.WARNING, "vellomar.mllp"):
+        results, held, after, cleared = asyncio.run(run())
+    assert results == [None] * 32 + ["[Errno 27] File too large"]
+    assert (held, after, cleared) == ("[Errno 27] File too large", [None], None)
+    assert seen(tmp_path / "messages.hl7") == [str(n) for n in range(10, 42)] + ["43"]
+    path = tmp_path / "messages.hl7"
+    assert [r.getMessage() for r in caplog.records] == [
+        f"store {path}: the next extent could not be prepared: [Errno 27] File too large; retried in 60 s",
+        f"store {path}: [Errno 27] File too large; the write is undone",
+        f"store {path}: the next extent is prepared again",
+    ]
+
+
+# A listener killed while the thread ahead has zeroed half its third extent
+# (the second holds records), before its flush; it prints each message
+# acknowledged.
+KILLED = r"""
+import asyncio, os, signal, sys, threading
+from vellomar.mllp import store
+from vellomar.mllp.config import Stats
+
+store.EXTENT = 16384
+zero = store.zero
+
+def zero_then_die(fd, offset, count):
+    if threading.current_thread().name.startswith("vellomar-store-ahead") and offset >= 32768:
+        os.pwrite(fd, bytes(count // 2), offset)
+        os.kill(os.getpid(), signal.SIGKILL)
+    zero(fd, offset, count)
+
+store.zero = zero_then_die
+
+async def main():
+    kept = store.Store(sys.argv[1], Stats())
+    for number in range(10, 40):
+        await kept.append(b"MSH|^~\\&|%d\rNTE|" % number + b"n" * 1000)
+        print(number, flush=True)
+
+asyncio.run(main())
+"""
+
+
+def test_a_kill_while_an_extent_is_prepared_keeps_every_acknowledged_message(tmp_path, monkeypatch, caplog):
+    done = subprocess.run([sys.executable, "-c", KILLED, str(tmp_path)], capture_output=True, text=True,
+                          timeout=60)
+    acknowledged = done.stdout.split()
+    assert done.returncode == -signal.SIGKILL and 7 <= len(acknowledged) < 30
+    kept = seen(tmp_path / "messages.hl7")
+    assert kept[: len(acknowledged)] == acknowledged and len(kept) <= len(acknowledged) + 1
+    # Reopened, the store appends after the zeros of the half-prepared extent.
+    monkeypatch.setattr(store_module, "EXTENT", 16384)
+    with caplog.at_level(logging.WARNING, "vellomar.mllp"):
+        assert asyncio.run(appended(Store(tmp_path, Stats()), *map(numbered, range(50, 80)))) == [None] * 30
+    assert seen(tmp_path / "messages.hl7") == kept + [str(n) for n in range(50, 80)]
+    assert caplog.records == []

@@ -23,7 +23,7 @@ bool starts_with(std::string_view line, std::string_view prefix) {
 }
 
 // FHS, BHS, BTS and FTS lines are dropped wherever they stand.
-bool is_envelope(std::string_view line) {
+[[gnu::always_inline]] inline bool is_envelope(std::string_view line) {
   if (line.size() < 3 || (line[0] != 'F' && line[0] != 'B'))
     return false;
   return starts_with(line, "FHS") || starts_with(line, "BHS") ||
@@ -68,48 +68,31 @@ std::string_view trim_text_end(std::string_view text) {
   return trimmed;
 }
 
-// The bytes of a block of at most 64 that next_in_place() looks at: bit i of
-// `crs` is set when block[i] is a CR, bit i of `others` when it is one of
-// the other bytes the line rules act on (LF, start block, end block).
-struct CutterBytes {
-  uint64_t crs;
-  uint64_t others;
-};
-
-CutterBytes cutter_bytes(const unsigned char *block, size_t len) {
+// The control bytes (0x00 to 0x1F) of a block of at most 64 that
+// next_in_place() looks at: bit i is set when block[i] is one. The bytes the
+// line rules act on (CR, LF, start block, end block) are all control bytes,
+// and nearly every control byte of a message is a CR: one compare a lane
+// finds them all, and the byte behind each bit tells which it is.
 #if defined(__SSE2__)
-  if (len == 64) {
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i sb = _mm_set1_epi8(static_cast<char>(mllp_start_block));
-    const __m128i eb = _mm_set1_epi8(static_cast<char>(mllp_end_block));
-    uint64_t crs = 0, others = 0;
-    // Four 16-byte lanes, written out: the compiler kept a counted loop.
-    auto lane = [&](int k) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
-      const auto cr_bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
-      const auto other_bits = static_cast<uint32_t>(_mm_movemask_epi8(
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, sb)),
-                       _mm_cmpeq_epi8(v, eb))));
-      crs |= static_cast<uint64_t>(cr_bits) << (16 * k);
-      others |= static_cast<uint64_t>(other_bits) << (16 * k);
-    };
-    lane(0);
-    lane(1);
-    lane(2);
-    lane(3);
-    return {crs, others};
-  }
+[[gnu::always_inline]] inline uint64_t control_lane(const unsigned char *block, int k) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
+  return static_cast<uint64_t>(static_cast<uint32_t>(
+             _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v))))
+         << (16 * k);
+}
 #endif
-  CutterBytes out{0, 0};
-  for (size_t i = 0; i < len; ++i) {
-    const unsigned char c = block[i];
-    if (c == '\r')
-      out.crs |= uint64_t{1} << i;
-    else if (c == '\n' || c == static_cast<unsigned char>(mllp_start_block) ||
-             c == static_cast<unsigned char>(mllp_end_block))
-      out.others |= uint64_t{1} << i;
-  }
+
+[[gnu::always_inline]] inline uint64_t control_bytes(const unsigned char *block, size_t len) {
+#if defined(__SSE2__)
+  // Four 16-byte lanes, written out: the compiler kept a counted loop.
+  if (len == 64)
+    return control_lane(block, 0) | control_lane(block, 1) | control_lane(block, 2) |
+           control_lane(block, 3);
+#endif
+  uint64_t out = 0;
+  for (size_t i = 0; i < len; ++i)
+    if (block[i] <= 0x1F)
+      out |= uint64_t{1} << i;
   return out;
 }
 
@@ -322,14 +305,17 @@ bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
     return false;
   text_line_ends_.assign(1, static_cast<uint32_t>(data + pos_ - 1 - head.data()));
   for (size_t p = pos_; p < n; p += 64) {
-    const CutterBytes found =
-        cutter_bytes(reinterpret_cast<const unsigned char *>(data) + p, std::min<size_t>(64, n - p));
-    for (uint64_t crs = found.crs; crs; crs &= crs - 1) {
-      const int bit = std::countr_zero(crs);
-      const size_t cr = p + static_cast<size_t>(bit);
-      // Up to this CR (2 << 63 wraps to 0: every bit).
-      if (found.others & ((uint64_t{2} << bit) - 1))
-        return false;
+    uint64_t controls =
+        control_bytes(reinterpret_cast<const unsigned char *>(data) + p, std::min<size_t>(64, n - p));
+    for (; controls; controls &= controls - 1) {
+      const size_t cr = p + static_cast<size_t>(std::countr_zero(controls));
+      if (data[cr] != '\r') {
+        // An LF or a frame byte is for the line road; another control byte
+        // (a tab) is text.
+        if (data[cr] == '\n' || data[cr] == mllp_start_block || data[cr] == mllp_end_block)
+          return false;
+        continue;
+      }
       if (text_end != std::string_view::npos) {
         // The end of the next text's MSH line.
         text = std::string_view(head.data(), static_cast<size_t>(data + text_end - head.data()));
@@ -345,8 +331,6 @@ bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
       if (!line_after(cr))
         return false;
     }
-    if (found.others)
-      return false;
   }
   return false;
 }

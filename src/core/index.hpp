@@ -24,6 +24,15 @@
 
 namespace vellomar {
 
+#if defined(__SSE2__)
+// Bit i set where p[i] is `byte`, for the 16 bytes at `p` (all readable).
+[[gnu::always_inline]] inline uint32_t equal_bytes16(const unsigned char *p, unsigned char byte) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  return static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(byte)))));
+}
+#endif
+
 // The bytes of one block of at most 64 that the index stops at: bit i of
 // `lines` is set when block[i] is a CR or an LF, bit i of `separators` when
 // it is the field separator. Two masks rather than one, so that the scan
@@ -256,11 +265,8 @@ void index_known_lines(std::string_view text, std::span<const uint32_t> line_end
         wanted(text.substr(start, static_cast<size_t>(name_end - start)))) {
       Offset at = static_cast<Offset>(name_end + 1);
 #if defined(__SSE2__)
-      const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
       auto separators = [&](Offset from) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(base + from));
-        return static_cast<uint64_t>(
-            static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, fs))));
+        return static_cast<uint64_t>(equal_bytes16(base + from, sep));
       };
       for (; end - at >= 16; at = static_cast<Offset>(at + 16))
         append_positions<Offset>(ends, separators(at), at);

@@ -1,6 +1,8 @@
 #include "table.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <optional>
 
 #include "delimiters.hpp"
@@ -83,6 +85,7 @@ Result<TableBuilder> TableBuilder::create(const std::vector<std::string_view> &p
       builder.occurrences_.emplace_back(static_cast<uint32_t>(c), name_key(builder.paths_[c].segment));
   builder.found_.resize(paths.size());
   builder.counted_.resize(paths.size());
+  builder.plan_known_lines();
   if (auto names = builder.segments_read())
     for (const std::string &name : *names)
       builder.read_names_.push_back(name_key(name)); // every path's name is three bytes
@@ -103,6 +106,14 @@ TableBuilder TableBuilder::empty_copy() const {
   copy.header_ = header_;
   copy.header_enc_ = header_enc_;
   copy.occurrences_ = occurrences_;
+  copy.known_lines_ = known_lines_;
+  copy.field_seps_ = field_seps_;
+  copy.seps_wanted_ = seps_wanted_;
+  copy.first_sep_ = first_sep_;
+  copy.line_start_ = line_start_;
+  copy.line_end_ = line_end_;
+  copy.seps_found_ = seps_found_;
+  copy.seps_ = seps_;
   copy.found_.resize(found_.size());
   copy.counted_.resize(counted_.size());
   copy.columns_.resize(columns_.size());
@@ -154,6 +165,12 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
     header_.assign(text.substr(3, 5));
   }
   const EncodingCharacters &enc = header_enc_;
+  if (known_lines_ && !line_ends.empty() && line_ends.back() == text.size()) {
+    const size_t first = rows_;
+    add_known_lines(text, line_ends);
+    annotate(first, origin, nullptr);
+    return true;
+  }
   // The message is read where it stands: its index goes to storage that
   // every call reuses, and it lives no longer than this call.
   scratch_segments_.clear();
@@ -198,6 +215,134 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
   add_rows(scratch_, found_.data());
   annotate(first, origin, nullptr);
   return true;
+}
+
+void TableBuilder::plan_known_lines() {
+  const size_t n = paths_.size();
+  field_seps_.assign(n, 0);
+  seps_wanted_.assign(n, 0);
+  first_sep_.assign(n, 0);
+  line_start_.assign(n, 0);
+  line_end_.assign(n, 0);
+  seps_found_.assign(n, 0);
+  known_lines_ = rows_segment_.empty();
+  for (size_t c = 0; c < n; ++c) {
+    const TerserPath &path = paths_[c];
+    if (path.depth == 0)
+      continue;
+    // In MSH the separator after the name is MSH-1 itself, which holds no
+    // field of its own: MSH-k starts after separator k - 1.
+    const bool msh = path.segment == "MSH";
+    if (msh && path.index[0] == 1)
+      continue;
+    if (path.index[0] > max_known_field) {
+      known_lines_ = false;
+      continue;
+    }
+    field_seps_[c] = static_cast<uint32_t>(msh ? path.index[0] - 1 : path.index[0]);
+    // Its start, and its end where the line goes on.
+    uint32_t &wanted = seps_wanted_[occurrence_[c]];
+    wanted = std::max(wanted, field_seps_[c] + 1);
+  }
+  uint32_t total = 0;
+  for (size_t c = 0; c < n; ++c) {
+    first_sep_[c] = total;
+    total += seps_wanted_[c];
+  }
+  seps_.assign(total, 0);
+}
+
+void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32_t> line_ends) {
+  const auto *const base = reinterpret_cast<const unsigned char *>(text.data());
+  const char *const readable_end = text.data() + text.size();
+  const EncodingCharacters &enc = header_enc_;
+  const auto sep = static_cast<unsigned char>(enc.field.bytes[0]);
+  for (const auto &[number, key] : occurrences_) {
+    found_[number] = no_segment;
+    counted_[number] = 0;
+  }
+  // The lines of the paths' segments, told by their first four bytes (the
+  // name and the separator after it: a name of three bytes) in one compare
+  // for each segment; a line of the name alone by its three.
+  line_keys_.clear();
+  for (const auto &[number, key] : occurrences_)
+    line_keys_.push_back(key | static_cast<uint32_t>(sep) << 24);
+  const size_t wanted_lines = line_keys_.size();
+  auto take = [&](size_t k, uint32_t start, uint32_t end) {
+    const uint32_t number = occurrences_[k].first;
+    if (found_[number] == no_segment && counted_[number]++ == paths_[number].repetition) {
+      found_[number] = 0;
+      line_start_[number] = start;
+      line_end_[number] = end;
+    }
+  };
+  uint32_t start = 0;
+  for (const uint32_t end : line_ends) {
+    if (end - start >= 4) {
+      uint32_t head;
+      if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(&head, base + start, 4);
+      else
+        head = name_key(text.substr(start, 3)) | static_cast<uint32_t>(base[start + 3]) << 24;
+      for (size_t k = 0; k < wanted_lines; ++k)
+        if (head == line_keys_[k])
+          take(k, start, end);
+    } else if (end - start == 3) {
+      const uint32_t key = name_key(text.substr(start, 3));
+      for (size_t k = 0; k < wanted_lines; ++k)
+        if (key == occurrences_[k].second)
+          take(k, start, end);
+    }
+    start = end + 1;
+  }
+  // In each line found, the separators up to the last field its paths name.
+  for (const auto &[number, key] : occurrences_) {
+    if (found_[number] == no_segment)
+      continue;
+    uint32_t *const out = seps_.data() + first_sep_[number];
+    const uint32_t wanted = seps_wanted_[number], end = line_end_[number];
+    uint32_t count = 0, at = line_start_[number] + 3;
+#if defined(__SSE2__)
+    for (; count < wanted && at < end && readable_end - text.data() - at >= 16; at += 16) {
+      const uint32_t left = end - at;
+      uint32_t bits = equal_bytes16(base + at, sep) & (left >= 16 ? 0xFFFFu : (1u << left) - 1);
+      for (; bits && count < wanted; bits &= bits - 1)
+        out[count++] = at + static_cast<uint32_t>(std::countr_zero(bits));
+    }
+    at = std::min(at, end);
+#endif
+    for (; count < wanted && at < end; ++at)
+      if (base[at] == sep)
+        out[count++] = at;
+    seps_found_[number] = count;
+  }
+  std::string_view value;
+  for (size_t c = 0; c < paths_.size(); ++c) {
+    const uint32_t number = occurrence_[c];
+    const TerserPath &path = paths_[c];
+    bool present = found_[number] != no_segment;
+    if (present && path.depth == 0) {
+      value = text.substr(line_start_[number], 3);
+    } else if (present) {
+      FieldView field{enc.field.view(), &enc, true}; // MSH-1
+      if (const uint32_t before = field_seps_[c]) {
+        const uint32_t *const seps = seps_.data() + first_sep_[number];
+        const uint32_t found = seps_found_[number];
+        present = found >= before;
+        if (present) {
+          const uint32_t from = seps[before - 1] + 1;
+          const uint32_t to = found > before ? seps[before] : line_end_[number];
+          field = FieldView{text.substr(from, to - from), &enc, false};
+        }
+      }
+      present = present && select_in_field(field, path, scratch_text_, value, readable_end);
+    }
+    if (present)
+      columns_[c].append(value);
+    else
+      columns_[c].append_null();
+  }
+  ++rows_;
 }
 
 void TableBuilder::add_bad(std::string_view reason, const Origin &origin) {

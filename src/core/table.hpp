@@ -4,7 +4,10 @@
 // be handed out without a copy.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,9 +47,65 @@ private:
 public:
 };
 
+// The bytes of a string column, appended a value at a time. Hand-written
+// rather than a std::string: a value of up to 16 bytes (most cells) is copied
+// by two overlapping word moves, not a call to memcpy behind a generic append.
+class ByteBuffer {
+public:
+  ByteBuffer() = default;
+  ByteBuffer(ByteBuffer &&) noexcept = default;
+  ByteBuffer &operator=(ByteBuffer &&) noexcept = default;
+
+  const char *data() const { return data_.get(); }
+  size_t size() const { return size_; }
+  operator std::string_view() const { return {data_.get(), size_}; }
+  bool operator==(const ByteBuffer &other) const {
+    return std::string_view(*this) == std::string_view(other);
+  }
+  void append(std::string_view value) {
+    const size_t n = value.size();
+    if (capacity_ - size_ < n) [[unlikely]]
+      grow(n);
+    char *const out = data_.get() + size_;
+    const char *const in = value.data();
+    if (n >= 8 && n <= 16) {
+      uint64_t head, tail;
+      std::memcpy(&head, in, 8);
+      std::memcpy(&tail, in + n - 8, 8);
+      std::memcpy(out, &head, 8);
+      std::memcpy(out + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+      uint32_t head, tail;
+      std::memcpy(&head, in, 4);
+      std::memcpy(&tail, in + n - 4, 4);
+      std::memcpy(out, &head, 4);
+      std::memcpy(out + n - 4, &tail, 4);
+    } else if (n > 16) {
+      std::memcpy(out, in, n);
+    } else if (n) { // 1 to 3 bytes: the first, the middle and the last
+      out[0] = in[0];
+      out[n / 2] = in[n / 2];
+      out[n - 1] = in[n - 1];
+    }
+    size_ += n;
+  }
+
+private:
+  [[gnu::noinline]] void grow(size_t n) {
+    const size_t capacity = std::max(2 * capacity_, std::max<size_t>(size_ + n, 4096));
+    std::unique_ptr<char[]> data(new char[capacity]);
+    if (size_)
+      std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0, capacity_ = 0;
+};
+
 struct StringColumn {
   std::vector<int64_t> offsets{0}; // rows + 1 entries
-  std::string data;
+  ByteBuffer data;
   Validity validity;
 
   size_t rows() const { return offsets.size() - 1; }
@@ -156,6 +215,11 @@ private:
   // `found`, if not null, holds for each occurrence number the index of its
   // segment in the message (no_segment where it has none), found beforehand.
   void add_rows(const Message &message, const size_t *found = nullptr);
+  // The row of a text whose line ends are known, read without an index:
+  // only the lines of the paths' segments, and in them only the separators
+  // up to the last field a path names.
+  void add_known_lines(std::string_view text, std::span<const uint32_t> line_ends);
+  void plan_known_lines();
   // Fills the reasons and provenance columns of the rows from `first` on.
   void annotate(size_t first, const Origin &origin, const std::string_view *reason);
 
@@ -183,6 +247,17 @@ private:
   // add_text() found and the segments so named it counted on the way.
   std::vector<std::pair<uint32_t, uint32_t>> occurrences_;
   std::vector<size_t> found_, counted_;
+  // add_known_lines(): per column, the separators before its field (the
+  // field starts after the last of them; 0 for a path of depth 0 or MSH-1);
+  // per occurrence number, the separators to find in its line, and the
+  // line and the separators found in it (at seps_[first_sep_[number]...]).
+  // Not used when a path names a field past max_known_field.
+  static constexpr uint64_t max_known_field = 1024;
+  bool known_lines_ = false;
+  std::vector<uint32_t> field_seps_, seps_wanted_, first_sep_, line_start_, line_end_, seps_found_;
+  std::vector<uint32_t> seps_;
+  std::vector<uint32_t> line_keys_; // each occurrence's name and separator, as a line begins
+  std::string scratch_text_; // a value whose escapes were decoded
   // Per-message values of the other paths in rows mode.
   std::vector<std::string> values_;
   std::vector<bool> present_;

@@ -59,6 +59,12 @@ Result<TerserPath> parse_terser_path(std::string_view path);
 // false when the field, component or sub-component is missing.
 bool select_value(const SegmentView &segment, const TerserPath &path, std::string &scratch,
                   std::string_view &out);
+// The same in `field`, the path's field (depth 1 or more) found beforehand.
+// `readable_end`, if not null, ends the bytes that may be read past the
+// field's end (those of its message): its components are then found 16
+// bytes at a time.
+bool select_in_field(const FieldView &field, const TerserPath &path, std::string &scratch,
+                     std::string_view &out, const char *readable_end = nullptr);
 
 // Reads a path number: an optional single "+", then one or more ASCII digits
 // (leading zeros allowed) whose value fits in 64 unsigned bits. Returns false

@@ -193,11 +193,14 @@ class Responder:
             if self._open:
                 self._send(encode(ack, codec))
             return
-        self._outbox.append(_Answer(stored, encode(ack, codec), message, codec, size))
-        if stored is not None and not stored.done():
-            stored.add_done_callback(self._send_ready)
-        else:
+        outbox = self._outbox
+        # Messages written together share one future: one call sends their ACKs.
+        called = bool(outbox) and outbox[-1].stored is stored
+        outbox.append(_Answer(stored, encode(ack, codec), message, codec, size))
+        if stored is None or stored.done():
             self._send_ready()
+        elif not called:
+            stored.add_done_callback(self._send_ready)
 
     def _send_ready(self, _: object = None) -> None:
         """Send the ACKs at the head of the outbox whose messages are stored."""

@@ -394,16 +394,49 @@ void Maps::finish() {
   own(display_step, "display", 0);
   identifier_id = intern("identifier");
   value_id = intern("value");
+  // what elements require, resolved to name ids (the names are all known now)
+  needs.clear();
+  type_needs.clear();
+  auto need = [&](const std::vector<std::string> &elements) {
+    Needs list;
+    for (const std::string &element : elements) {
+      Need n{element, {}};
+      for (uint32_t id = 1; id < names.size(); ++id) {
+        const std::string &key = names[id];
+        if (key == element ||
+            (key.size() > element.size() && key.compare(0, element.size(), element) == 0 &&
+             key[element.size()] >= 'A' && key[element.size()] <= 'Z'))
+          n.forms.push_back(id);
+      }
+      list.push_back(std::move(n));
+    }
+    needs.push_back(std::move(list));
+    return static_cast<uint32_t>(needs.size() - 1);
+  };
   name_required.assign(names.size(), -1);
-  name_checked.assign(names.size(), 0);
-  for (size_t i = 0; i < required_by_name.size(); ++i)
-    if (uint32_t id = name_id(required_by_name[i].first))
-      name_required[id] = static_cast<int32_t>(i);
+  name_checked.assign(names.size(), {});
+  for (const auto &[name, elements] : required_by_name)
+    if (uint32_t id = name_id(name))
+      name_required[id] = static_cast<int32_t>(need(elements));
   for (const auto &[path, elements] : required) {
-    const size_t dot = path.rfind('.');
-    if (dot != std::string::npos && path[0] != '~')
-      if (uint32_t id = name_id(std::string_view(path).substr(dot + 1)))
-        name_checked[id] = 1;
+    if (path.empty() || path[0] == '~')
+      continue;
+    const size_t dot = path.find('.');
+    if (dot == std::string::npos) {
+      type_needs[path] = need(elements);
+      continue;
+    }
+    CheckedPath checked{path.substr(0, dot), {}, 0};
+    bool known = true;
+    for (std::string_view step : split(std::string_view(path).substr(dot + 1), '.')) {
+      const uint32_t id = name_id(step);
+      known = known && id != 0;
+      checked.keys.push_back(id);
+    }
+    if (!known) // an element no row writes is never met
+      continue;
+    checked.needs = need(elements);
+    name_checked[checked.keys.back()].push_back(std::move(checked));
   }
 }
 
@@ -1360,23 +1393,28 @@ public:
     return false;
   }
 
+  // Whether element `n` holds an element of one of the names `forms`.
+  bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next)
+      if (std::find(forms.begin(), forms.end(), nodes_[c].key) != forms.end() && live(c))
+        return true;
+    return false;
+  }
+
   // The elements element `n` (below the top of `r`) requires, or null.
-  const std::vector<std::string> *needs(const Resource &r, uint32_t n) {
+  const Maps::Needs *needs(const Resource &r, uint32_t n) {
     const uint32_t key = nodes_[n].key;
     if (const int32_t i = maps_.name_required[key]; i >= 0) {
       requires_ = true;
-      return &maps_.required_by_name[static_cast<size_t>(i)].second;
+      return &maps_.needs[static_cast<size_t>(i)];
     }
-    if (!maps_.name_checked[key])
-      return nullptr;
-    path_text_.assign(r.type);
-    for (uint32_t k : keys_)
-      path_text_.append("."sv).append(maps_.names[k]);
-    auto it = maps_.required.find(path_text_);
-    if (it == maps_.required.end())
-      return nullptr;
-    requires_ = true;
-    return &it->second;
+    for (const Maps::CheckedPath &p : maps_.name_checked[key])
+      if (p.keys.size() == keys_.size() && same(p.type, r.type) &&
+          std::equal(keys_.begin(), keys_.end(), p.keys.begin())) {
+        requires_ = true;
+        return &maps_.needs[p.needs];
+      }
+    return nullptr;
   }
 
   // Marks dead each element below the top of `r` that lacks an element it
@@ -1393,9 +1431,9 @@ public:
     }
     if (n == r.root)
       return changed;
-    if (const std::vector<std::string> *need = needs(r, n))
-      for (const std::string &element : *need)
-        if (!has(n, element)) {
+    if (const Maps::Needs *need = needs(r, n))
+      for (const Maps::Need &element : *need)
+        if (!holds_one(n, element.forms)) {
           nodes_[n].kind = 'x';
           return true;
         }
@@ -1498,7 +1536,7 @@ private:
   const EncodingCharacters &enc_;
   const Options &options_;
   Conversion &out_;
-  std::string scratch_, value_, message_id_, patient_key_, path_text_;
+  std::string scratch_, value_, message_id_, patient_key_;
   std::vector<Node> nodes_;
   std::string text_;            // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
@@ -1554,6 +1592,13 @@ void Engine::finish(bool) {
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
   // resource's required element: repeated until nothing changes).
+  // each resource's required top-level elements, looked up once
+  std::vector<const Maps::Needs *> type_needs(resources.size());
+  for (uint32_t i = 0; i < resources.size(); ++i) {
+    auto it = maps_.type_needs.find(std::string(resources[i].type));
+    if (it != maps_.type_needs.end())
+      type_needs[i] = &maps_.needs[it->second];
+  }
   for (bool changed = true; changed;) {
     changed = false;
     for (uint32_t i = 0; i < resources.size(); ++i) {
@@ -1568,12 +1613,12 @@ void Engine::finish(bool) {
         r.pruned = true;
         r.requiring = requires_;
       }
-      auto it = maps_.required.find(std::string(r.type));
-      if (it == maps_.required.end())
+      if (!type_needs[i])
         continue;
-      for (const std::string &element : it->second) {
-        if (has(r.root, element))
+      for (const Maps::Need &need : *type_needs[i]) {
+        if (holds_one(r.root, need.forms))
           continue;
+        const std::string &element = need.element;
         auto d = maps_.defaults.find(std::string(r.type) + "." + element);
         if (d != maps_.defaults.end()) {
           default_value(i, element, d->second);

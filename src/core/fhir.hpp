@@ -115,11 +115,27 @@ struct Maps {
   // finish() so that the engine compares numbers, not texts: names[id], and
   // name_keys[id] its JSON member key ("\"name\":"). Id 0 is no name.
   std::vector<std::string> names, name_keys;
-  // by name id: the index in required_by_name of what an element of that
-  // name requires (-1: nothing), and whether some "Type.a.name" in
-  // `required` ends in it (the element's whole path is then looked up)
+  // What an element requires, as the ids of the names that hold it (the
+  // element's own and, for a choice, its forms: "value" is held by
+  // "valueQuantity"); built by finish() from `required`.
+  struct Need {
+    std::string element;
+    std::vector<uint32_t> forms;
+  };
+  using Needs = std::vector<Need>;
+  std::vector<Needs> needs;
+  // by resource type: the index in `needs` of its required top-level elements
+  std::unordered_map<std::string, uint32_t> type_needs;
+  // by name id: the index in `needs` of what an element of that name
+  // requires (-1: nothing), and the paths below a resource ("Type.a.name")
+  // that end in it, with what they require
+  struct CheckedPath {
+    std::string type;
+    std::vector<uint32_t> keys; // the ids of a, ..., name
+    uint32_t needs;
+  };
   std::vector<int32_t> name_required;
-  std::vector<char> name_checked;
+  std::vector<std::vector<CheckedPath>> name_checked;
   // steps the engine writes on its own, and names it looks for
   Step reference_step, coding_step, system_step, code_step, display_step;
   uint32_t identifier_id = 0, value_id = 0;

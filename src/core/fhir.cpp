@@ -913,7 +913,9 @@ private:
     for (const KeyRule &rule : key_rules) {
       if (rule.type != type || rule.segment != seg.name)
         continue;
-      std::string k(type);
+      std::string k;
+      k.reserve(96);
+      k.append(type);
       bool any = false;
       for (std::string_view f : rule.fields) {
         if (f.empty())
@@ -942,7 +944,9 @@ private:
       if (any || (rule.fields[0].empty() && rule.order))
         return k;
     }
-    std::string k(type);
+    std::string k;
+    k.reserve(64);
+    k.append(type);
     k.append("|m="sv).append(message_id_).append("|"sv).append(std::to_string(resources.size()));
     return k;
   }
@@ -1092,12 +1096,15 @@ private:
     }
     // the value's pieces, cut once for all the rows (a row reads piece
     // `field`, 1-based; rows beyond the first 32 cut again)
-    std::string_view pieces[32];
+    struct Span { // left unset: only the first `count` are read
+      const char *data;
+      size_t size;
+    } pieces[32];
     uint32_t count = 0;
     if (value.level < 2)
       cut(value.text, value.level == 0 ? enc_.component : enc_.sub_component,
           [&](std::string_view p) {
-            pieces[count++] = p;
+            pieces[count++] = {p.data(), p.size()};
             return count < 32;
           });
     for (const Row &row : map.rows) {
@@ -1105,7 +1112,10 @@ private:
       if (row.field == 0)
         v = value;
       else if (value.level < 2 && row.field <= 32)
-        v = {row.field <= count ? pieces[row.field - 1] : std::string_view(), value.level + 1};
+        v = {row.field <= count
+                 ? std::string_view(pieces[row.field - 1].data, pieces[row.field - 1].size)
+                 : std::string_view(),
+             value.level + 1};
       else
         v = piece(value, row.field);
       if ((row.field != 0 && v.text.empty()) || !holds(row.condition, seg, 0, {}, value))
@@ -1121,7 +1131,7 @@ private:
     struct Restore {
       std::vector<PathItem> &path;
       size_t size;
-      ~Restore() { path.resize(size); }
+      ~Restore() { path.erase(path.begin() + static_cast<std::ptrdiff_t>(size), path.end()); }
     } restore{path, path.size()};
     bool first_list = true;
     for (const Step &step : row.path) {

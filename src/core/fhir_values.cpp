@@ -64,16 +64,28 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
     return false;
   if (whole.size() < 14 && !fraction.empty())
     return false;
-  out.append(whole.substr(0, 4));
+  // the date and time written into a buffer and appended once
+  char b[20];
+  size_t n = 0;
+  auto put = [&](char separator, std::string_view two) {
+    if (separator)
+      b[n++] = separator;
+    std::memcpy(b + n, two.data(), two.size());
+    n += two.size();
+  };
+  put(0, whole.substr(0, 4));
   if (whole.size() >= 6 || kind == 'I')
-    out.append("-").append(whole.size() >= 6 ? whole.substr(4, 2) : "01");
+    put('-', whole.size() >= 6 ? whole.substr(4, 2) : "01");
   if (whole.size() >= 8 || kind == 'I')
-    out.append("-").append(whole.size() >= 8 ? whole.substr(6, 2) : "01");
-  if (kind == 'D' || (kind == 'T' && whole.size() <= 8))
+    put('-', whole.size() >= 8 ? whole.substr(6, 2) : "01");
+  if (kind == 'D' || (kind == 'T' && whole.size() <= 8)) {
+    out.append(b, n);
     return true;
-  out.append("T").append(whole.size() >= 10 ? whole.substr(8, 2) : "00");
-  out.append(":").append(whole.size() >= 12 ? whole.substr(10, 2) : "00");
-  out.append(":").append(whole.size() >= 14 ? whole.substr(12, 2) : "00");
+  }
+  put('T', whole.size() >= 10 ? whole.substr(8, 2) : "00");
+  put(':', whole.size() >= 12 ? whole.substr(10, 2) : "00");
+  put(':', whole.size() >= 14 ? whole.substr(12, 2) : "00");
+  out.append(b, n);
   if (!fraction.empty())
     out.append(".").append(fraction);
   if (split.offset_minutes) {

@@ -560,17 +560,17 @@ public:
 
   size_t size() const { return size_; }
   std::string_view view() const { return {data_.get(), size_}; }
-  void put(char c) {
+  [[gnu::always_inline]] void put(char c) {
     room(1);
     data_[size_++] = c;
   }
-  void put(std::string_view text) {
+  [[gnu::always_inline]] void put(std::string_view text) {
     room(text.size());
     std::memcpy(data_.get() + size_, text.data(), text.size());
     size_ += text.size();
   }
   // `text` as a JSON string
-  void json(std::string_view text) {
+  [[gnu::always_inline]] void json(std::string_view text) {
     room(json_string_bound(text.size()));
     size_ = static_cast<size_t>(write_json_string(data_.get() + size_, text) - data_.get());
   }
@@ -609,6 +609,7 @@ public:
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
     }
     escapes_ = contains(rest, enc_.escape);
+    subs_ = contains(rest, enc_.sub_component);
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
     latest_.assign(maps.label_count, none);
@@ -689,8 +690,10 @@ private:
   Value piece(Value v, uint32_t n) const {
     if (n == 0)
       return v;
-    if (v.level >= 2)
-      return n == 1 ? v : Value{{}, 2};
+    // a component of a message without the sub-component separator past
+    // MSH-2 is its one sub-component
+    if (v.level >= 2 || (v.level == 1 && !subs_))
+      return n == 1 ? Value{v.text, 2} : Value{{}, 2};
     const Delimiter &d = v.level == 0 ? enc_.component : enc_.sub_component;
     return {nth_piece(v.text, d, n - 1), v.level + 1};
   }
@@ -1101,7 +1104,9 @@ private:
       size_t size;
     } pieces[32];
     uint32_t count = 0;
-    if (value.level < 2)
+    if (value.level == 1 && !subs_)
+      pieces[count++] = {value.text.data(), value.text.size()};
+    else if (value.level < 2)
       cut(value.text, value.level == 0 ? enc_.component : enc_.sub_component,
           [&](std::string_view p) {
             pieces[count++] = {p.data(), p.size()};
@@ -1555,6 +1560,7 @@ private:
   bool order_known_ = false;
   std::vector<PathItem> link_path_; // see link()
   bool escapes_ = true;         // the message holds its escape character
+  bool subs_ = true;            // ... and its sub-component separator
   std::vector<std::pair<std::string_view, uint32_t>> last_;
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<std::string, uint32_t>> identities_;

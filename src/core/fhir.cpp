@@ -399,20 +399,14 @@ void Maps::finish() {
   type_needs.clear();
   auto need = [&](const std::vector<std::string> &elements) {
     Needs list;
-    for (const std::string &element : elements) {
-      Need n{element, {}};
-      for (uint32_t id = 1; id < names.size(); ++id) {
-        const std::string &key = names[id];
-        if (key == element ||
-            (key.size() > element.size() && key.compare(0, element.size(), element) == 0 &&
-             key[element.size()] >= 'A' && key[element.size()] <= 'Z'))
-          n.forms.push_back(id);
-      }
-      list.push_back(std::move(n));
-    }
+    for (const std::string &element : elements)
+      list.push_back({element, forms(element)});
     needs.push_back(std::move(list));
     return static_cast<uint32_t>(needs.size() - 1);
   };
+  for (auto &[type, links] : context)
+    for (Link &l : links)
+      l.forms = forms(l.path[0].name);
   name_required.assign(names.size(), -1);
   name_checked.assign(names.size(), {});
   for (const auto &[name, elements] : required_by_name)
@@ -453,6 +447,17 @@ uint32_t Maps::intern(std::string_view name) {
     name_keys.push_back(key + ":");
   }
   return it->second;
+}
+
+std::vector<uint32_t> Maps::forms(std::string_view element) const {
+  std::vector<uint32_t> out;
+  for (uint32_t id = 1; id < names.size(); ++id) {
+    std::string_view key = names[id];
+    if (key == element || (key.size() > element.size() && key.starts_with(element) &&
+                           key[element.size()] >= 'A' && key[element.size()] <= 'Z'))
+      out.push_back(id);
+  }
+  return out;
 }
 
 uint32_t Maps::name_id(std::string_view name) const {
@@ -872,20 +877,34 @@ private:
   // no row referred to them: what a message without a table of its own
   // holds is tied to them so.
   void context_links(uint32_t r) {
-    auto it = maps_.context.find(std::string(resources[r].type));
-    if (it == maps_.context.end())
+    // by type, looked up once a conversion (a bundle has few types)
+    const std::vector<Link> *links = nullptr;
+    bool known = false;
+    for (const auto &[type, l] : context_by_type_)
+      if (same(type, resources[r].type)) {
+        links = l, known = true;
+        break;
+      }
+    if (!known) {
+      auto it = maps_.context.find(std::string(resources[r].type));
+      links = it == maps_.context.end() ? nullptr : &it->second;
+      context_by_type_.emplace_back(resources[r].type, links);
+    }
+    if (!links)
       return;
-    for (const Link &l : it->second) {
+    for (const Link &l : *links) {
       const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
-      if (to == UINT32_MAX || has(resources[r].root, l.path[0].name))
+      if (to == UINT32_MAX || holds_one(resources[r].root, l.forms))
         continue;
-      std::vector<PathItem> path;
+      std::vector<PathItem> &path = link_path_;
+      path.clear();
       for (const Step &step : l.path)
         path.push_back({&step, 0});
       path.push_back({&maps_.reference_step, 0});
       leaf(r, path, 'r', {}, to);
     }
   }
+  std::vector<std::pair<std::string_view, const std::vector<Link> *>> context_by_type_;
 
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
@@ -1392,20 +1411,6 @@ public:
     if (node.written < 0)
       node.written = live(n) ? 1 : 0;
     return node.written == 1;
-  }
-
-  // Whether element `n` holds `element` (or, for a choice, one of its
-  // forms: "value" is held by "valueQuantity").
-  bool has(uint32_t n, std::string_view element) const {
-    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
-      std::string_view key = maps_.names[nodes_[c].key];
-      if ((key == element ||
-           (key.size() > element.size() && key.substr(0, element.size()) == element &&
-            key[element.size()] >= 'A' && key[element.size()] <= 'Z')) &&
-          live(c))
-        return true;
-    }
-    return false;
   }
 
   // Whether element `n` holds an element of one of the names `forms`.

@@ -69,6 +69,9 @@ struct Link {
   std::string from, to; // labels ("Observation*3")
   uint32_t from_id = 0, to_id = 0; // their numbers (set by Maps::finish)
   std::vector<Step> path;
+  // of a context link: the ids of the names that hold path[0] (its own and
+  // a choice's forms), set by Maps::finish
+  std::vector<uint32_t> forms;
 };
 
 struct SegmentRow {
@@ -161,6 +164,8 @@ private:
   std::unordered_map<std::string, int32_t> map_names_, vocabulary_names_;
   std::unordered_map<std::string, uint32_t> name_ids_, label_ids_;
   uint32_t intern(std::string_view name);
+  // the ids of the names that hold `element` ("value": "valueQuantity", ...)
+  std::vector<uint32_t> forms(std::string_view element) const;
   std::vector<std::string> pending_; // names of maps and vocabularies until finish()
 };
 

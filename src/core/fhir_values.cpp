@@ -301,9 +301,11 @@ std::array<uint8_t, 20> sha1(std::string_view head, std::string_view data) {
   sha1_block_any(h, block);
   if (end == 128)
     sha1_block_any(h, block + 64);
-  std::array<uint8_t, 20> out{};
-  for (int i = 0; i < 20; ++i)
-    out[static_cast<size_t>(i)] = static_cast<uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
+  std::array<uint8_t, 20> out;
+  for (int i = 0; i < 5; ++i) { // each word big-endian
+    const uint32_t w = __builtin_bswap32(h[i]);
+    std::memcpy(out.data() + 4 * i, &w, 4);
+  }
   return out;
 }
 
@@ -320,15 +322,14 @@ std::string uuid5(std::string_view name) {
   d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
   d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
   static constexpr char hex[] = "0123456789abcdef";
-  char out[36];
-  size_t n = 0;
+  // where each byte's two digits go (the dashes stand between)
+  static constexpr uint8_t at[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
+  std::string out(36, '-');
   for (size_t i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10)
-      out[n++] = '-';
-    out[n++] = hex[d[i] >> 4];
-    out[n++] = hex[d[i] & 0x0F];
+    out[at[i]] = hex[d[i] >> 4];
+    out[at[i] + 1u] = hex[d[i] & 0x0F];
   }
-  return std::string(out, 36);
+  return out;
 }
 
 } // namespace vellomar::fhir

@@ -437,14 +437,14 @@ void Maps::finish() {
 uint32_t Maps::intern(std::string_view name) {
   if (names.empty()) {
     names.emplace_back();
-    name_keys.emplace_back();
+    name_keys.emplace_back(",");
   }
   auto [it, added] = name_ids_.emplace(std::string(name), static_cast<uint32_t>(names.size()));
   if (added) {
     names.emplace_back(name);
     std::string key;
     append_json_string(key, name);
-    name_keys.push_back(key + ":");
+    name_keys.push_back("," + key + ":");
   }
   return it->second;
 }
@@ -1487,6 +1487,13 @@ public:
     out.put('}');
   }
 
+  // A member's key, after a comma unless it is the first.
+  void member(Out &out, uint32_t key, bool &first) const {
+    std::string_view text = maps_.name_keys[key];
+    out.put(first ? text.substr(1) : text);
+    first = false;
+  }
+
   void write_members(Out &out, const Resource &r, const Node &node, bool first) const {
     for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
       const Node &c = nodes_[i];
@@ -1498,11 +1505,11 @@ public:
       if (c.slot == 0) {
         if (!written(i))
           continue;
-        if (!first)
-          out.put(',');
-        out.put(maps_.name_keys[c.key]);
-        first = false;
-        write_node(out, r, i);
+        member(out, c.key, first);
+        if (c.kind == 's') // most are: written here, not through a call
+          out.json(text_of(c));
+        else
+          write_node(out, r, i);
         continue;
       }
       // the list's elements in (slot, repetition) order, picked one by one
@@ -1523,13 +1530,10 @@ public:
         if (open) {
           out.put(',');
         } else {
-          if (!first)
-            out.put(',');
-          out.put(maps_.name_keys[c.key]);
+          member(out, c.key, first);
           out.put('[');
         }
         open = true;
-        first = false;
         write_node(out, r, pick);
         done = best;
       }

@@ -116,7 +116,8 @@ struct Maps {
 
   // Every element name the rows, links and defaults write, interned by
   // finish() so that the engine compares numbers, not texts: names[id], and
-  // name_keys[id] its JSON member key ("\"name\":"). Id 0 is no name.
+  // name_keys[id] its JSON member key after a comma (",\"name\":"). Id 0
+  // is no name.
   std::vector<std::string> names, name_keys;
   // What an element requires, as the ids of the names that hold it (the
   // element's own and, for a choice, its forms: "value" is held by

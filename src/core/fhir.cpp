@@ -571,8 +571,24 @@ public:
   }
   [[gnu::always_inline]] void put(std::string_view text) {
     room(text.size());
-    std::memcpy(data_.get() + size_, text.data(), text.size());
-    size_ += text.size();
+    char *to = data_.get() + size_;
+    const char *from = text.data();
+    const size_t n = text.size();
+    // most pieces are short keys and values: copied by two fixed-size moves
+    // that overlap, not by a call
+    if (n >= 8 && n <= 16) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (size_t i = 0; i < n; ++i)
+        to[i] = from[i];
+    } else {
+      std::memcpy(to, from, n);
+    }
+    size_ += n;
   }
   // `text` as a JSON string
   [[gnu::always_inline]] void json(std::string_view text) {
@@ -581,11 +597,11 @@ public:
   }
 
 private:
-  void room(size_t n) {
+  [[gnu::always_inline]] void room(size_t n) {
     if (capacity_ - size_ < n)
       grow(n);
   }
-  void grow(size_t n) {
+  [[gnu::noinline]] void grow(size_t n) {
     capacity_ = std::max(capacity_ * 2, size_ + n);
     std::unique_ptr<char[]> more(new char[capacity_]);
     std::memcpy(more.get(), data_.get(), size_);
@@ -618,7 +634,7 @@ public:
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
     latest_.assign(maps.label_count, none);
-    text_.reserve(message.raw.size() * 2 + 256);
+
   }
 
   void run(const Structure &structure, const MessageStructure &s) {
@@ -1047,7 +1063,7 @@ private:
     n.kind = kind;
     n.value = static_cast<uint32_t>(text_.size());
     n.size = static_cast<uint32_t>(text.size());
-    text_.append(text);
+    text_.put(text);
     n.target = target;
   }
 
@@ -1386,7 +1402,7 @@ public:
   void set_message_id(std::string_view id) { message_id_ = std::string(id); }
   const Maps &maps() const { return maps_; }
   const std::vector<Node> &nodes() const { return nodes_; }
-  std::string_view text_of(const Node &n) const { return {text_.data() + n.value, n.size}; }
+  std::string_view text_of(const Node &n) const { return {text_.view().data() + n.value, n.size}; }
 
   // -- writing
 
@@ -1562,7 +1578,7 @@ private:
   Conversion &out_;
   std::string scratch_, value_, message_id_, patient_key_;
   std::vector<Node> nodes_;
-  std::string text_;            // the values of nodes_
+  Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()

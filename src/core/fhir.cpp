@@ -648,7 +648,7 @@ public:
       std::string_view chosen_group;
       bool exact = false;
       for (uint32_t k : rows)
-        if (structure.rows[k].group == group) {
+        if (same(structure.rows[k].group, group)) {
           exact = true;
           break;
         }
@@ -660,7 +660,7 @@ public:
       Fields *fields = nullptr; // noted once the segment maps
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
-        if (row.group != chosen_group || row.map < 0)
+        if (!same(row.group, chosen_group) || row.map < 0)
           continue;
         any = true;
         if (!holds(row.condition, seg, 0, {}, {}))
@@ -881,9 +881,9 @@ private:
     const auto at = static_cast<uint32_t>(resources.size());
     r.root = static_cast<uint32_t>(nodes_.size());
     nodes_.emplace_back();
-    if (r.type == "Patient"sv)
+    if (same(r.type, "Patient"))
       latest_patient_ = at;
-    else if (r.type == "Encounter"sv)
+    else if (same(r.type, "Encounter"))
       latest_encounter_ = at;
     resources.push_back(std::move(r));
     return at;
@@ -942,14 +942,14 @@ private:
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
     latest_[row.label_id] = made;
-    if (row.type == "Patient")
+    if (same(row.type, "Patient"))
       patient_key_ = resources.back().key;
     return made;
   }
 
   std::string key(std::string_view type, const SegmentView &seg) {
     for (const KeyRule &rule : key_rules) {
-      if (rule.type != type || rule.segment != seg.name)
+      if (!same(rule.type, type) || !same(rule.segment, seg.name))
         continue;
       std::string k;
       k.reserve(96);
@@ -1033,7 +1033,8 @@ private:
       }
       if (next == none) {
         next = static_cast<uint32_t>(nodes_.size());
-        Node &n = nodes_.emplace_back();
+        nodes_.push_back(Node{}); // in line, unlike emplace_back()
+        Node &n = nodes_.back();
         n.key = id;
         n.slot = slot;
         n.rep = item.rep;

@@ -1302,15 +1302,24 @@ private:
       return;
     }
     case 'u':
-      if (step_key(path) == maps_.system_step.id)
+      if (step_key(path) == maps_.system_step.id) {
         coding_system_uri(text, v);
-      else
+      } else {
+        if (text.find_first_of(" \t"sv) == std::string_view::npos) { // as it stands
+          leaf(r, path, 's', text);
+          return;
+        }
         for (char c : text)
           v.push_back(c == ' ' || c == '\t' ? '-' : c);
+      }
       leaf(r, path, 's', v);
       return;
     case 'c': {
       // a code has no white space but single spaces between words
+      if (text.find_first_of(" \t\r\n"sv) == std::string_view::npos) { // as it stands
+        leaf(r, path, 's', text);
+        return;
+      }
       bool space = false;
       for (char c : text) {
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {

@@ -1,12 +1,11 @@
 #include "fhir.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 #include <charconv>
 #include <cstring>
-#include <deque>
 #include <memory>
-#include <unordered_set>
 
 #include "json_writer.hpp"
 #include "structure.hpp"
@@ -1392,7 +1391,7 @@ private:
       name = std::string(value.substr(0, bar));
       value.remove_prefix(bar + 1);
     }
-    const Step &top = own_steps_.emplace_back(Step{name, 0, maps_.name_id(name)});
+    const Step top{name, 0, maps_.name_id(name)};
     std::vector<PathItem> path{{&top, 0}};
     if (value.find('=') == std::string_view::npos) {
       leaf(r, path, 's', value);
@@ -1400,8 +1399,7 @@ private:
     }
     for (std::string_view member : split(value, '&')) {
       const size_t eq = member.find('=');
-      const Step &step = own_steps_.emplace_back(
-          Step{std::string(member.substr(0, eq)), 0, maps_.name_id(member.substr(0, eq))});
+      const Step step{std::string(member.substr(0, eq)), 0, maps_.name_id(member.substr(0, eq))};
       path.push_back({&step, 0});
       leaf(r, path, 's', member.substr(eq + 1));
       path.pop_back();
@@ -1600,7 +1598,8 @@ private:
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
-  std::deque<Fields> valued_; // run() keeps pointers into it
+  // run() keeps a pointer into it while it adds none
+  std::vector<Fields> valued_;
   std::vector<std::pair<std::string_view, const std::vector<uint32_t> *>> rows_by_name_;
   struct Read {
     std::string_view from, text;
@@ -1610,7 +1609,6 @@ private:
   };
   Read reads_[64]; // what address() read, by a hash of where from
   std::vector<PathItem> path_; // the path being written
-  std::deque<Step> own_steps_; // steps of defaults: nodes keep views of their names
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;
   int depth_ = 0;
@@ -1626,15 +1624,28 @@ void Engine::finish(bool) {
   // each resource's key made unique by a counter; the ids themselves are
   // made below, for the resources that stay
   // (views of the keys: a key made here lives in `made` until the end)
-  std::unordered_set<std::string_view> keys;
-  keys.reserve(resources.size() * 2);
-  std::deque<std::string> made;
+  // (a table of views with open addressing: one allocation, at most half full)
+  std::vector<std::string_view> keys(std::bit_ceil(resources.size() * 2 + 2));
+  auto insert = [&](std::string_view k) { // false when the key was there
+    const size_t mask = keys.size() - 1;
+    for (size_t i = std::hash<std::string_view>{}(k) & mask;; i = (i + 1) & mask) {
+      if (!keys[i].data()) { // free (a key is never empty)
+        keys[i] = k;
+        return true;
+      }
+      if (keys[i] == k)
+        return false;
+    }
+  };
+  std::vector<std::string> made; // reserved once: its strings do not move
   for (Resource &r : resources) {
-    if (keys.insert(r.key).second)
+    if (insert(r.key))
       continue;
+    if (made.empty())
+      made.reserve(resources.size());
     for (int n = 2;; ++n) {
       std::string &k = made.emplace_back(r.key + "|" + std::to_string(n));
-      if (keys.insert(k).second)
+      if (insert(k))
         break;
       made.pop_back();
     }
@@ -1775,6 +1786,8 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
 
   // MessageHeader first: a message bundle begins with it
   std::vector<uint32_t> order;
+  order.reserve(e.resources.size());
+  out.entries.reserve(e.resources.size());
   for (int pass = 0; pass < 2; ++pass)
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))

@@ -673,12 +673,18 @@ public:
         mapped_fields(fields, maps_.maps[static_cast<size_t>(row.map)], seg);
       }
       if (!any)
-        unmapped(std::string(seg.name));
+        unmapped(seg.name);
     }
     for (const Fields &fields : valued_)
-      for (uint32_t f = 1; f <= fields.top; ++f)
-        if (fields.valued[f] && !fields.mapped[f])
-          unmapped(std::string(fields.name) + "-" + std::to_string(f));
+      for (uint32_t f = 1; f <= fields.top; ++f) {
+        if (!fields.valued[f] || fields.mapped[f])
+          continue;
+        // "PID-10", written into a kept buffer: only a new one is copied
+        char number[12];
+        const auto end = std::to_chars(number, number + sizeof number, f).ptr;
+        location_.assign(fields.name).append("-"sv).append(number, end);
+        unmapped(location_);
+      }
   }
 
   // The rows of segments named `name` (remembered by name: a message has
@@ -843,9 +849,11 @@ private:
     return UINT32_MAX;
   }
 
-  void unmapped(std::string location) {
-    if (std::find(out_.unmapped.begin(), out_.unmapped.end(), location) == out_.unmapped.end())
-      out_.unmapped.push_back(std::move(location));
+  void unmapped(std::string_view location) {
+    for (const std::string &u : out_.unmapped)
+      if (same(u, location))
+        return;
+    out_.unmapped.emplace_back(location);
   }
 
   // Notes the fields `map` reads and those `seg` values, by segment name
@@ -1584,7 +1592,7 @@ private:
   const EncodingCharacters &enc_;
   const Options &options_;
   Conversion &out_;
-  std::string scratch_, value_, message_id_, patient_key_;
+  std::string scratch_, value_, message_id_, patient_key_, location_;
   std::vector<Node> nodes_;
   Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path

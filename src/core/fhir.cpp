@@ -1217,7 +1217,7 @@ private:
     if (text.empty())
       return;
     if (vocabulary) {
-      auto it = vocabulary->codes.find(std::string(text));
+      auto it = vocabulary->codes.find(text);
       if (it == vocabulary->codes.end() || it->second.code.empty()) {
         unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
                  std::string(text) + "' (" + vocabulary->name + ")");
@@ -1237,7 +1237,7 @@ private:
   // stand in the first coding.
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
                   const Vocabulary &vocabulary, std::string_view code) {
-    auto it = vocabulary.codes.find(std::string(code));
+    auto it = vocabulary.codes.find(code);
     if (it == vocabulary.codes.end())
       return;
     const Step &system = maps_.system_step, &code_step = maps_.code_step,

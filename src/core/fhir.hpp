@@ -95,7 +95,7 @@ struct Code {
 
 struct Vocabulary {
   std::string name;
-  std::unordered_map<std::string, Code> codes;
+  TextMap<Code> codes; // searched with a view
 };
 
 struct Maps {

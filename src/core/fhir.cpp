@@ -518,6 +518,8 @@ struct Resource {
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   bool dropped = false;
   bool pruned = false, requiring = false; // see Engine::finish
+  bool pruning_changed = false;
+  uint32_t drops_seen = 0;
 };
 
 struct PathItem {
@@ -1669,6 +1671,7 @@ void Engine::finish(bool) {
     if (it != maps_.type_needs.end())
       type_needs[i] = &maps_.needs[it->second];
   }
+  uint32_t drops = 0; // resources dropped so far
   for (bool changed = true; changed;) {
     changed = false;
     for (uint32_t i = 0; i < resources.size(); ++i) {
@@ -1676,12 +1679,17 @@ void Engine::finish(bool) {
       if (r.dropped)
         continue;
       // a resource none of whose elements requires another is pruned once
-      // (again when a default adds to it)
-      if (!r.pruned || r.requiring) {
+      // (again when a default adds to it); one whose elements do, again
+      // only when its last pruning changed it or a resource went since
+      // (what prune() reads is the resource's own elements and whether the
+      // resources it refers to stay)
+      if (!r.pruned || (r.requiring && (r.pruning_changed || r.drops_seen != drops))) {
         requires_ = false;
-        changed |= prune(r, r.root);
+        r.pruning_changed = prune(r, r.root);
+        changed |= r.pruning_changed;
         r.pruned = true;
         r.requiring = requires_;
+        r.drops_seen = drops;
       }
       if (!type_needs[i])
         continue;
@@ -1696,6 +1704,7 @@ void Engine::finish(bool) {
           continue;
         }
         r.dropped = true;
+        ++drops;
         changed = true;
         unmapped(std::string(r.type) + " without " + element + " (from " +
                  std::string(r.segment_name) + ")");

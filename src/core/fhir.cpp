@@ -518,8 +518,8 @@ struct Resource {
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   bool dropped = false;
   bool pruned = false, requiring = false; // see Engine::finish
-  bool pruning_changed = false;
-  uint32_t drops_seen = 0;
+  bool pruning_changed = false, needs_met = false;
+  uint32_t drops_seen = 0, needs_drops = 0;
 };
 
 struct PathItem {
@@ -1690,9 +1690,15 @@ void Engine::finish(bool) {
         r.pruned = true;
         r.requiring = requires_;
         r.drops_seen = drops;
+        if (r.pruning_changed)
+          r.needs_met = false;
       }
-      if (!type_needs[i])
+      // its required elements, unless they were all there and neither it
+      // nor the resources changed since
+      if (!type_needs[i] || (r.needs_met && r.needs_drops == drops))
         continue;
+      r.needs_met = r.pruned;
+      r.needs_drops = drops;
       for (const Maps::Need &need : *type_needs[i]) {
         if (holds_one(r.root, need.forms))
           continue;
@@ -1701,6 +1707,7 @@ void Engine::finish(bool) {
         if (d != maps_.defaults.end()) {
           default_value(i, element, d->second);
           r.pruned = false;
+          r.needs_met = false;
           continue;
         }
         r.dropped = true;

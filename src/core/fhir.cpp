@@ -1,12 +1,11 @@
 #include "fhir.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 #include <charconv>
 #include <cstring>
-#include <deque>
 #include <memory>
-#include <unordered_set>
 
 #include "json_writer.hpp"
 #include "structure.hpp"
@@ -394,32 +393,70 @@ void Maps::finish() {
   own(display_step, "display", 0);
   identifier_id = intern("identifier");
   value_id = intern("value");
+  // what elements require, resolved to name ids (the names are all known now)
+  needs.clear();
+  type_needs.clear();
+  auto need = [&](const std::vector<std::string> &elements) {
+    Needs list;
+    for (const std::string &element : elements)
+      list.push_back({element, forms(element)});
+    needs.push_back(std::move(list));
+    return static_cast<uint32_t>(needs.size() - 1);
+  };
+  for (auto &[type, links] : context)
+    for (Link &l : links)
+      l.forms = forms(l.path[0].name);
   name_required.assign(names.size(), -1);
-  name_checked.assign(names.size(), 0);
-  for (size_t i = 0; i < required_by_name.size(); ++i)
-    if (uint32_t id = name_id(required_by_name[i].first))
-      name_required[id] = static_cast<int32_t>(i);
+  name_checked.assign(names.size(), {});
+  for (const auto &[name, elements] : required_by_name)
+    if (uint32_t id = name_id(name))
+      name_required[id] = static_cast<int32_t>(need(elements));
   for (const auto &[path, elements] : required) {
-    const size_t dot = path.rfind('.');
-    if (dot != std::string::npos && path[0] != '~')
-      if (uint32_t id = name_id(std::string_view(path).substr(dot + 1)))
-        name_checked[id] = 1;
+    if (path.empty() || path[0] == '~')
+      continue;
+    const size_t dot = path.find('.');
+    if (dot == std::string::npos) {
+      type_needs[path] = need(elements);
+      continue;
+    }
+    CheckedPath checked{path.substr(0, dot), {}, 0};
+    bool known = true;
+    for (std::string_view step : split(std::string_view(path).substr(dot + 1), '.')) {
+      const uint32_t id = name_id(step);
+      known = known && id != 0;
+      checked.keys.push_back(id);
+    }
+    if (!known) // an element no row writes is never met
+      continue;
+    checked.needs = need(elements);
+    name_checked[checked.keys.back()].push_back(std::move(checked));
   }
 }
 
 uint32_t Maps::intern(std::string_view name) {
   if (names.empty()) {
     names.emplace_back();
-    name_keys.emplace_back();
+    name_keys.emplace_back(",");
   }
   auto [it, added] = name_ids_.emplace(std::string(name), static_cast<uint32_t>(names.size()));
   if (added) {
     names.emplace_back(name);
     std::string key;
     append_json_string(key, name);
-    name_keys.push_back(key + ":");
+    name_keys.push_back("," + key + ":");
   }
   return it->second;
+}
+
+std::vector<uint32_t> Maps::forms(std::string_view element) const {
+  std::vector<uint32_t> out;
+  for (uint32_t id = 1; id < names.size(); ++id) {
+    std::string_view key = names[id];
+    if (key == element || (key.size() > element.size() && key.starts_with(element) &&
+                           key[element.size()] >= 'A' && key[element.size()] <= 'Z'))
+      out.push_back(id);
+  }
+  return out;
 }
 
 uint32_t Maps::name_id(std::string_view name) const {
@@ -481,6 +518,8 @@ struct Resource {
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   bool dropped = false;
   bool pruned = false, requiring = false; // see Engine::finish
+  bool pruning_changed = false, needs_met = false;
+  uint32_t drops_seen = 0, needs_drops = 0;
 };
 
 struct PathItem {
@@ -527,27 +566,43 @@ public:
 
   size_t size() const { return size_; }
   std::string_view view() const { return {data_.get(), size_}; }
-  void put(char c) {
+  [[gnu::always_inline]] void put(char c) {
     room(1);
     data_[size_++] = c;
   }
-  void put(std::string_view text) {
+  [[gnu::always_inline]] void put(std::string_view text) {
     room(text.size());
-    std::memcpy(data_.get() + size_, text.data(), text.size());
-    size_ += text.size();
+    char *to = data_.get() + size_;
+    const char *from = text.data();
+    const size_t n = text.size();
+    // most pieces are short keys and values: copied by two fixed-size moves
+    // that overlap, not by a call
+    if (n >= 8 && n <= 16) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (size_t i = 0; i < n; ++i)
+        to[i] = from[i];
+    } else {
+      std::memcpy(to, from, n);
+    }
+    size_ += n;
   }
   // `text` as a JSON string
-  void json(std::string_view text) {
+  [[gnu::always_inline]] void json(std::string_view text) {
     room(json_string_bound(text.size()));
     size_ = static_cast<size_t>(write_json_string(data_.get() + size_, text) - data_.get());
   }
 
 private:
-  void room(size_t n) {
+  [[gnu::always_inline]] void room(size_t n) {
     if (capacity_ - size_ < n)
       grow(n);
   }
-  void grow(size_t n) {
+  [[gnu::noinline]] void grow(size_t n) {
     capacity_ = std::max(capacity_ * 2, size_ + n);
     std::unique_ptr<char[]> more(new char[capacity_]);
     std::memcpy(more.get(), data_.get(), size_);
@@ -576,10 +631,11 @@ public:
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
     }
     escapes_ = contains(rest, enc_.escape);
+    subs_ = contains(rest, enc_.sub_component);
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
     latest_.assign(maps.label_count, none);
-    text_.reserve(message.raw.size() * 2 + 256);
+
   }
 
   void run(const Structure &structure, const MessageStructure &s) {
@@ -593,7 +649,7 @@ public:
       std::string_view chosen_group;
       bool exact = false;
       for (uint32_t k : rows)
-        if (structure.rows[k].group == group) {
+        if (same(structure.rows[k].group, group)) {
           exact = true;
           break;
         }
@@ -605,7 +661,7 @@ public:
       Fields *fields = nullptr; // noted once the segment maps
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
-        if (row.group != chosen_group || row.map < 0)
+        if (!same(row.group, chosen_group) || row.map < 0)
           continue;
         any = true;
         if (!holds(row.condition, seg, 0, {}, {}))
@@ -619,12 +675,18 @@ public:
         mapped_fields(fields, maps_.maps[static_cast<size_t>(row.map)], seg);
       }
       if (!any)
-        unmapped(std::string(seg.name));
+        unmapped(seg.name);
     }
     for (const Fields &fields : valued_)
-      for (uint32_t f = 1; f <= fields.top; ++f)
-        if (fields.valued[f] && !fields.mapped[f])
-          unmapped(std::string(fields.name) + "-" + std::to_string(f));
+      for (uint32_t f = 1; f <= fields.top; ++f) {
+        if (!fields.valued[f] || fields.mapped[f])
+          continue;
+        // "PID-10", written into a kept buffer: only a new one is copied
+        char number[12];
+        const auto end = std::to_chars(number, number + sizeof number, f).ptr;
+        location_.assign(fields.name).append("-"sv).append(number, end);
+        unmapped(location_);
+      }
   }
 
   // The rows of segments named `name` (remembered by name: a message has
@@ -656,8 +718,10 @@ private:
   Value piece(Value v, uint32_t n) const {
     if (n == 0)
       return v;
-    if (v.level >= 2)
-      return n == 1 ? v : Value{{}, 2};
+    // a component of a message without the sub-component separator past
+    // MSH-2 is its one sub-component
+    if (v.level >= 2 || (v.level == 1 && !subs_))
+      return n == 1 ? Value{v.text, 2} : Value{{}, 2};
     const Delimiter &d = v.level == 0 ? enc_.component : enc_.sub_component;
     return {nth_piece(v.text, d, n - 1), v.level + 1};
   }
@@ -787,9 +851,11 @@ private:
     return UINT32_MAX;
   }
 
-  void unmapped(std::string location) {
-    if (std::find(out_.unmapped.begin(), out_.unmapped.end(), location) == out_.unmapped.end())
-      out_.unmapped.push_back(std::move(location));
+  void unmapped(std::string_view location) {
+    for (const std::string &u : out_.unmapped)
+      if (same(u, location))
+        return;
+    out_.unmapped.emplace_back(location);
   }
 
   // Notes the fields `map` reads and those `seg` values, by segment name
@@ -824,9 +890,9 @@ private:
     const auto at = static_cast<uint32_t>(resources.size());
     r.root = static_cast<uint32_t>(nodes_.size());
     nodes_.emplace_back();
-    if (r.type == "Patient"sv)
+    if (same(r.type, "Patient"))
       latest_patient_ = at;
-    else if (r.type == "Encounter"sv)
+    else if (same(r.type, "Encounter"))
       latest_encounter_ = at;
     resources.push_back(std::move(r));
     return at;
@@ -836,20 +902,34 @@ private:
   // no row referred to them: what a message without a table of its own
   // holds is tied to them so.
   void context_links(uint32_t r) {
-    auto it = maps_.context.find(std::string(resources[r].type));
-    if (it == maps_.context.end())
+    // by type, looked up once a conversion (a bundle has few types)
+    const std::vector<Link> *links = nullptr;
+    bool known = false;
+    for (const auto &[type, l] : context_by_type_)
+      if (same(type, resources[r].type)) {
+        links = l, known = true;
+        break;
+      }
+    if (!known) {
+      auto it = maps_.context.find(std::string(resources[r].type));
+      links = it == maps_.context.end() ? nullptr : &it->second;
+      context_by_type_.emplace_back(resources[r].type, links);
+    }
+    if (!links)
       return;
-    for (const Link &l : it->second) {
+    for (const Link &l : *links) {
       const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
-      if (to == UINT32_MAX || has(resources[r].root, l.path[0].name))
+      if (to == UINT32_MAX || holds_one(resources[r].root, l.forms))
         continue;
-      std::vector<PathItem> path;
+      std::vector<PathItem> &path = link_path_;
+      path.clear();
       for (const Step &step : l.path)
         path.push_back({&step, 0});
       path.push_back({&maps_.reference_step, 0});
       leaf(r, path, 'r', {}, to);
     }
   }
+  std::vector<std::pair<std::string_view, const std::vector<Link> *>> context_by_type_;
 
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
@@ -871,16 +951,18 @@ private:
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
     latest_[row.label_id] = made;
-    if (row.type == "Patient")
+    if (same(row.type, "Patient"))
       patient_key_ = resources.back().key;
     return made;
   }
 
   std::string key(std::string_view type, const SegmentView &seg) {
     for (const KeyRule &rule : key_rules) {
-      if (rule.type != type || rule.segment != seg.name)
+      if (!same(rule.type, type) || !same(rule.segment, seg.name))
         continue;
-      std::string k(type);
+      std::string k;
+      k.reserve(96);
+      k.append(type);
       bool any = false;
       for (std::string_view f : rule.fields) {
         if (f.empty())
@@ -909,7 +991,9 @@ private:
       if (any || (rule.fields[0].empty() && rule.order))
         return k;
     }
-    std::string k(type);
+    std::string k;
+    k.reserve(64);
+    k.append(type);
     k.append("|m="sv).append(message_id_).append("|"sv).append(std::to_string(resources.size()));
     return k;
   }
@@ -958,7 +1042,8 @@ private:
       }
       if (next == none) {
         next = static_cast<uint32_t>(nodes_.size());
-        Node &n = nodes_.emplace_back();
+        nodes_.push_back(Node{}); // in line, unlike emplace_back()
+        Node &n = nodes_.back();
         n.key = id;
         n.slot = slot;
         n.rep = item.rep;
@@ -988,7 +1073,7 @@ private:
     n.kind = kind;
     n.value = static_cast<uint32_t>(text_.size());
     n.size = static_cast<uint32_t>(text.size());
-    text_.append(text);
+    text_.put(text);
     n.target = target;
   }
 
@@ -1059,12 +1144,17 @@ private:
     }
     // the value's pieces, cut once for all the rows (a row reads piece
     // `field`, 1-based; rows beyond the first 32 cut again)
-    std::string_view pieces[32];
+    struct Span { // left unset: only the first `count` are read
+      const char *data;
+      size_t size;
+    } pieces[32];
     uint32_t count = 0;
-    if (value.level < 2)
+    if (value.level == 1 && !subs_)
+      pieces[count++] = {value.text.data(), value.text.size()};
+    else if (value.level < 2)
       cut(value.text, value.level == 0 ? enc_.component : enc_.sub_component,
           [&](std::string_view p) {
-            pieces[count++] = p;
+            pieces[count++] = {p.data(), p.size()};
             return count < 32;
           });
     for (const Row &row : map.rows) {
@@ -1072,7 +1162,10 @@ private:
       if (row.field == 0)
         v = value;
       else if (value.level < 2 && row.field <= 32)
-        v = {row.field <= count ? pieces[row.field - 1] : std::string_view(), value.level + 1};
+        v = {row.field <= count
+                 ? std::string_view(pieces[row.field - 1].data, pieces[row.field - 1].size)
+                 : std::string_view(),
+             value.level + 1};
       else
         v = piece(value, row.field);
       if ((row.field != 0 && v.text.empty()) || !holds(row.condition, seg, 0, {}, value))
@@ -1088,7 +1181,7 @@ private:
     struct Restore {
       std::vector<PathItem> &path;
       size_t size;
-      ~Restore() { path.resize(size); }
+      ~Restore() { path.erase(path.begin() + static_cast<std::ptrdiff_t>(size), path.end()); }
     } restore{path, path.size()};
     bool first_list = true;
     for (const Step &step : row.path) {
@@ -1126,7 +1219,7 @@ private:
     if (text.empty())
       return;
     if (vocabulary) {
-      auto it = vocabulary->codes.find(std::string(text));
+      auto it = vocabulary->codes.find(text);
       if (it == vocabulary->codes.end() || it->second.code.empty()) {
         unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
                  std::string(text) + "' (" + vocabulary->name + ")");
@@ -1146,7 +1239,7 @@ private:
   // stand in the first coding.
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
                   const Vocabulary &vocabulary, std::string_view code) {
-    auto it = vocabulary.codes.find(std::string(code));
+    auto it = vocabulary.codes.find(code);
     if (it == vocabulary.codes.end())
       return;
     const Step &system = maps_.system_step, &code_step = maps_.code_step,
@@ -1218,15 +1311,24 @@ private:
       return;
     }
     case 'u':
-      if (step_key(path) == maps_.system_step.id)
+      if (step_key(path) == maps_.system_step.id) {
         coding_system_uri(text, v);
-      else
+      } else {
+        if (text.find_first_of(" \t"sv) == std::string_view::npos) { // as it stands
+          leaf(r, path, 's', text);
+          return;
+        }
         for (char c : text)
           v.push_back(c == ' ' || c == '\t' ? '-' : c);
+      }
       leaf(r, path, 's', v);
       return;
     case 'c': {
       // a code has no white space but single spaces between words
+      if (text.find_first_of(" \t\r\n"sv) == std::string_view::npos) { // as it stands
+        leaf(r, path, 's', text);
+        return;
+      }
       bool space = false;
       for (char c : text) {
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
@@ -1299,7 +1401,7 @@ private:
       name = std::string(value.substr(0, bar));
       value.remove_prefix(bar + 1);
     }
-    const Step &top = own_steps_.emplace_back(Step{name, 0, maps_.name_id(name)});
+    const Step top{name, 0, maps_.name_id(name)};
     std::vector<PathItem> path{{&top, 0}};
     if (value.find('=') == std::string_view::npos) {
       leaf(r, path, 's', value);
@@ -1307,8 +1409,7 @@ private:
     }
     for (std::string_view member : split(value, '&')) {
       const size_t eq = member.find('=');
-      const Step &step = own_steps_.emplace_back(
-          Step{std::string(member.substr(0, eq)), 0, maps_.name_id(member.substr(0, eq))});
+      const Step step{std::string(member.substr(0, eq)), 0, maps_.name_id(member.substr(0, eq))};
       path.push_back({&step, 0});
       leaf(r, path, 's', member.substr(eq + 1));
       path.pop_back();
@@ -1319,7 +1420,7 @@ public:
   void set_message_id(std::string_view id) { message_id_ = std::string(id); }
   const Maps &maps() const { return maps_; }
   const std::vector<Node> &nodes() const { return nodes_; }
-  std::string_view text_of(const Node &n) const { return {text_.data() + n.value, n.size}; }
+  std::string_view text_of(const Node &n) const { return {text_.view().data() + n.value, n.size}; }
 
   // -- writing
 
@@ -1346,37 +1447,28 @@ public:
     return node.written == 1;
   }
 
-  // Whether element `n` holds `element` (or, for a choice, one of its
-  // forms: "value" is held by "valueQuantity").
-  bool has(uint32_t n, std::string_view element) const {
-    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
-      std::string_view key = maps_.names[nodes_[c].key];
-      if ((key == element ||
-           (key.size() > element.size() && key.substr(0, element.size()) == element &&
-            key[element.size()] >= 'A' && key[element.size()] <= 'Z')) &&
-          live(c))
+  // Whether element `n` holds an element of one of the names `forms`.
+  bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next)
+      if (std::find(forms.begin(), forms.end(), nodes_[c].key) != forms.end() && live(c))
         return true;
-    }
     return false;
   }
 
   // The elements element `n` (below the top of `r`) requires, or null.
-  const std::vector<std::string> *needs(const Resource &r, uint32_t n) {
+  const Maps::Needs *needs(const Resource &r, uint32_t n) {
     const uint32_t key = nodes_[n].key;
     if (const int32_t i = maps_.name_required[key]; i >= 0) {
       requires_ = true;
-      return &maps_.required_by_name[static_cast<size_t>(i)].second;
+      return &maps_.needs[static_cast<size_t>(i)];
     }
-    if (!maps_.name_checked[key])
-      return nullptr;
-    path_text_.assign(r.type);
-    for (uint32_t k : keys_)
-      path_text_.append("."sv).append(maps_.names[k]);
-    auto it = maps_.required.find(path_text_);
-    if (it == maps_.required.end())
-      return nullptr;
-    requires_ = true;
-    return &it->second;
+    for (const Maps::CheckedPath &p : maps_.name_checked[key])
+      if (p.keys.size() == keys_.size() && same(p.type, r.type) &&
+          std::equal(keys_.begin(), keys_.end(), p.keys.begin())) {
+        requires_ = true;
+        return &maps_.needs[p.needs];
+      }
+    return nullptr;
   }
 
   // Marks dead each element below the top of `r` that lacks an element it
@@ -1393,9 +1485,9 @@ public:
     }
     if (n == r.root)
       return changed;
-    if (const std::vector<std::string> *need = needs(r, n))
-      for (const std::string &element : *need)
-        if (!has(n, element)) {
+    if (const Maps::Needs *need = needs(r, n))
+      for (const Maps::Need &element : *need)
+        if (!holds_one(n, element.forms)) {
           nodes_[n].kind = 'x';
           return true;
         }
@@ -1429,6 +1521,13 @@ public:
     out.put('}');
   }
 
+  // A member's key, after a comma unless it is the first.
+  void member(Out &out, uint32_t key, bool &first) const {
+    std::string_view text = maps_.name_keys[key];
+    out.put(first ? text.substr(1) : text);
+    first = false;
+  }
+
   void write_members(Out &out, const Resource &r, const Node &node, bool first) const {
     for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
       const Node &c = nodes_[i];
@@ -1440,11 +1539,11 @@ public:
       if (c.slot == 0) {
         if (!written(i))
           continue;
-        if (!first)
-          out.put(',');
-        out.put(maps_.name_keys[c.key]);
-        first = false;
-        write_node(out, r, i);
+        member(out, c.key, first);
+        if (c.kind == 's') // most are: written here, not through a call
+          out.json(text_of(c));
+        else
+          write_node(out, r, i);
         continue;
       }
       // the list's elements in (slot, repetition) order, picked one by one
@@ -1465,13 +1564,10 @@ public:
         if (open) {
           out.put(',');
         } else {
-          if (!first)
-            out.put(',');
-          out.put(maps_.name_keys[c.key]);
+          member(out, c.key, first);
           out.put('[');
         }
         open = true;
-        first = false;
         write_node(out, r, pick);
         done = best;
       }
@@ -1498,20 +1594,22 @@ private:
   const EncodingCharacters &enc_;
   const Options &options_;
   Conversion &out_;
-  std::string scratch_, value_, message_id_, patient_key_, path_text_;
+  std::string scratch_, value_, message_id_, patient_key_, location_;
   std::vector<Node> nodes_;
-  std::string text_;            // the values of nodes_
+  Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()
   bool order_known_ = false;
   std::vector<PathItem> link_path_; // see link()
   bool escapes_ = true;         // the message holds its escape character
+  bool subs_ = true;            // ... and its sub-component separator
   std::vector<std::pair<std::string_view, uint32_t>> last_;
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
-  std::deque<Fields> valued_; // run() keeps pointers into it
+  // run() keeps a pointer into it while it adds none
+  std::vector<Fields> valued_;
   std::vector<std::pair<std::string_view, const std::vector<uint32_t> *>> rows_by_name_;
   struct Read {
     std::string_view from, text;
@@ -1521,7 +1619,6 @@ private:
   };
   Read reads_[64]; // what address() read, by a hash of where from
   std::vector<PathItem> path_; // the path being written
-  std::deque<Step> own_steps_; // steps of defaults: nodes keep views of their names
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;
   int depth_ = 0;
@@ -1537,15 +1634,28 @@ void Engine::finish(bool) {
   // each resource's key made unique by a counter; the ids themselves are
   // made below, for the resources that stay
   // (views of the keys: a key made here lives in `made` until the end)
-  std::unordered_set<std::string_view> keys;
-  keys.reserve(resources.size() * 2);
-  std::deque<std::string> made;
+  // (a table of views with open addressing: one allocation, at most half full)
+  std::vector<std::string_view> keys(std::bit_ceil(resources.size() * 2 + 2));
+  auto insert = [&](std::string_view k) { // false when the key was there
+    const size_t mask = keys.size() - 1;
+    for (size_t i = std::hash<std::string_view>{}(k) & mask;; i = (i + 1) & mask) {
+      if (!keys[i].data()) { // free (a key is never empty)
+        keys[i] = k;
+        return true;
+      }
+      if (keys[i] == k)
+        return false;
+    }
+  };
+  std::vector<std::string> made; // reserved once: its strings do not move
   for (Resource &r : resources) {
-    if (keys.insert(r.key).second)
+    if (insert(r.key))
       continue;
+    if (made.empty())
+      made.reserve(resources.size());
     for (int n = 2;; ++n) {
       std::string &k = made.emplace_back(r.key + "|" + std::to_string(n));
-      if (keys.insert(k).second)
+      if (insert(k))
         break;
       made.pop_back();
     }
@@ -1554,6 +1664,14 @@ void Engine::finish(bool) {
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
   // resource's required element: repeated until nothing changes).
+  // each resource's required top-level elements, looked up once
+  std::vector<const Maps::Needs *> type_needs(resources.size());
+  for (uint32_t i = 0; i < resources.size(); ++i) {
+    auto it = maps_.type_needs.find(std::string(resources[i].type));
+    if (it != maps_.type_needs.end())
+      type_needs[i] = &maps_.needs[it->second];
+  }
+  uint32_t drops = 0; // resources dropped so far
   for (bool changed = true; changed;) {
     changed = false;
     for (uint32_t i = 0; i < resources.size(); ++i) {
@@ -1561,26 +1679,39 @@ void Engine::finish(bool) {
       if (r.dropped)
         continue;
       // a resource none of whose elements requires another is pruned once
-      // (again when a default adds to it)
-      if (!r.pruned || r.requiring) {
+      // (again when a default adds to it); one whose elements do, again
+      // only when its last pruning changed it or a resource went since
+      // (what prune() reads is the resource's own elements and whether the
+      // resources it refers to stay)
+      if (!r.pruned || (r.requiring && (r.pruning_changed || r.drops_seen != drops))) {
         requires_ = false;
-        changed |= prune(r, r.root);
+        r.pruning_changed = prune(r, r.root);
+        changed |= r.pruning_changed;
         r.pruned = true;
         r.requiring = requires_;
+        r.drops_seen = drops;
+        if (r.pruning_changed)
+          r.needs_met = false;
       }
-      auto it = maps_.required.find(std::string(r.type));
-      if (it == maps_.required.end())
+      // its required elements, unless they were all there and neither it
+      // nor the resources changed since
+      if (!type_needs[i] || (r.needs_met && r.needs_drops == drops))
         continue;
-      for (const std::string &element : it->second) {
-        if (has(r.root, element))
+      r.needs_met = r.pruned;
+      r.needs_drops = drops;
+      for (const Maps::Need &need : *type_needs[i]) {
+        if (holds_one(r.root, need.forms))
           continue;
+        const std::string &element = need.element;
         auto d = maps_.defaults.find(std::string(r.type) + "." + element);
         if (d != maps_.defaults.end()) {
           default_value(i, element, d->second);
           r.pruned = false;
+          r.needs_met = false;
           continue;
         }
         r.dropped = true;
+        ++drops;
         changed = true;
         unmapped(std::string(r.type) + " without " + element + " (from " +
                  std::string(r.segment_name) + ")");
@@ -1679,6 +1810,8 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
 
   // MessageHeader first: a message bundle begins with it
   std::vector<uint32_t> order;
+  order.reserve(e.resources.size());
+  out.entries.reserve(e.resources.size());
   for (int pass = 0; pass < 2; ++pass)
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))

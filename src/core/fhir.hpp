@@ -69,6 +69,9 @@ struct Link {
   std::string from, to; // labels ("Observation*3")
   uint32_t from_id = 0, to_id = 0; // their numbers (set by Maps::finish)
   std::vector<Step> path;
+  // of a context link: the ids of the names that hold path[0] (its own and
+  // a choice's forms), set by Maps::finish
+  std::vector<uint32_t> forms;
 };
 
 struct SegmentRow {
@@ -92,7 +95,7 @@ struct Code {
 
 struct Vocabulary {
   std::string name;
-  std::unordered_map<std::string, Code> codes;
+  TextMap<Code> codes; // searched with a view
 };
 
 struct Maps {
@@ -113,13 +116,30 @@ struct Maps {
 
   // Every element name the rows, links and defaults write, interned by
   // finish() so that the engine compares numbers, not texts: names[id], and
-  // name_keys[id] its JSON member key ("\"name\":"). Id 0 is no name.
+  // name_keys[id] its JSON member key after a comma (",\"name\":"). Id 0
+  // is no name.
   std::vector<std::string> names, name_keys;
-  // by name id: the index in required_by_name of what an element of that
-  // name requires (-1: nothing), and whether some "Type.a.name" in
-  // `required` ends in it (the element's whole path is then looked up)
+  // What an element requires, as the ids of the names that hold it (the
+  // element's own and, for a choice, its forms: "value" is held by
+  // "valueQuantity"); built by finish() from `required`.
+  struct Need {
+    std::string element;
+    std::vector<uint32_t> forms;
+  };
+  using Needs = std::vector<Need>;
+  std::vector<Needs> needs;
+  // by resource type: the index in `needs` of its required top-level elements
+  std::unordered_map<std::string, uint32_t> type_needs;
+  // by name id: the index in `needs` of what an element of that name
+  // requires (-1: nothing), and the paths below a resource ("Type.a.name")
+  // that end in it, with what they require
+  struct CheckedPath {
+    std::string type;
+    std::vector<uint32_t> keys; // the ids of a, ..., name
+    uint32_t needs;
+  };
   std::vector<int32_t> name_required;
-  std::vector<char> name_checked;
+  std::vector<std::vector<CheckedPath>> name_checked;
   // steps the engine writes on its own, and names it looks for
   Step reference_step, coding_step, system_step, code_step, display_step;
   uint32_t identifier_id = 0, value_id = 0;
@@ -145,6 +165,8 @@ private:
   std::unordered_map<std::string, int32_t> map_names_, vocabulary_names_;
   std::unordered_map<std::string, uint32_t> name_ids_, label_ids_;
   uint32_t intern(std::string_view name);
+  // the ids of the names that hold `element` ("value": "valueQuantity", ...)
+  std::vector<uint32_t> forms(std::string_view element) const;
   std::vector<std::string> pending_; // names of maps and vocabularies until finish()
 };
 

@@ -64,16 +64,28 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
     return false;
   if (whole.size() < 14 && !fraction.empty())
     return false;
-  out.append(whole.substr(0, 4));
+  // the date and time written into a buffer and appended once
+  char b[20];
+  size_t n = 0;
+  auto put = [&](char separator, std::string_view two) {
+    if (separator)
+      b[n++] = separator;
+    std::memcpy(b + n, two.data(), two.size());
+    n += two.size();
+  };
+  put(0, whole.substr(0, 4));
   if (whole.size() >= 6 || kind == 'I')
-    out.append("-").append(whole.size() >= 6 ? whole.substr(4, 2) : "01");
+    put('-', whole.size() >= 6 ? whole.substr(4, 2) : "01");
   if (whole.size() >= 8 || kind == 'I')
-    out.append("-").append(whole.size() >= 8 ? whole.substr(6, 2) : "01");
-  if (kind == 'D' || (kind == 'T' && whole.size() <= 8))
+    put('-', whole.size() >= 8 ? whole.substr(6, 2) : "01");
+  if (kind == 'D' || (kind == 'T' && whole.size() <= 8)) {
+    out.append(b, n);
     return true;
-  out.append("T").append(whole.size() >= 10 ? whole.substr(8, 2) : "00");
-  out.append(":").append(whole.size() >= 12 ? whole.substr(10, 2) : "00");
-  out.append(":").append(whole.size() >= 14 ? whole.substr(12, 2) : "00");
+  }
+  put('T', whole.size() >= 10 ? whole.substr(8, 2) : "00");
+  put(':', whole.size() >= 12 ? whole.substr(10, 2) : "00");
+  put(':', whole.size() >= 14 ? whole.substr(12, 2) : "00");
+  out.append(b, n);
   if (!fraction.empty())
     out.append(".").append(fraction);
   if (split.offset_minutes) {
@@ -289,9 +301,11 @@ std::array<uint8_t, 20> sha1(std::string_view head, std::string_view data) {
   sha1_block_any(h, block);
   if (end == 128)
     sha1_block_any(h, block + 64);
-  std::array<uint8_t, 20> out{};
-  for (int i = 0; i < 20; ++i)
-    out[static_cast<size_t>(i)] = static_cast<uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
+  std::array<uint8_t, 20> out;
+  for (int i = 0; i < 5; ++i) { // each word big-endian
+    const uint32_t w = __builtin_bswap32(h[i]);
+    std::memcpy(out.data() + 4 * i, &w, 4);
+  }
   return out;
 }
 
@@ -308,15 +322,14 @@ std::string uuid5(std::string_view name) {
   d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
   d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
   static constexpr char hex[] = "0123456789abcdef";
-  char out[36];
-  size_t n = 0;
+  // where each byte's two digits go (the dashes stand between)
+  static constexpr uint8_t at[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
+  std::string out(36, '-');
   for (size_t i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10)
-      out[n++] = '-';
-    out[n++] = hex[d[i] >> 4];
-    out[n++] = hex[d[i] & 0x0F];
+    out[at[i]] = hex[d[i] >> 4];
+    out[at[i] + 1u] = hex[d[i] & 0x0F];
   }
-  return std::string(out, 36);
+  return out;
 }
 
 } // namespace vellomar::fhir

@@ -35,6 +35,19 @@ const Keys &dict_keys() {
   return made;
 }
 
+// What one call's walk shares: the keys, a buffer for unescaped values and,
+// for a whole message, the strs already made (null: each str made anew, for
+// a single segment or field, too small to repeat much).
+struct Builder {
+  const Keys &keys;
+  py::StrCache *cache = nullptr;
+  std::string scratch;
+
+  [[gnu::always_inline]] Ref str(std::string_view text) {
+    return cache ? cache->str(text) : py::str(text);
+  }
+};
+
 void set_item(const Ref &dict, PyObject *key, const Ref &value) {
   if (PyDict_SetItem(dict.get(), key, value.get()) < 0)
     throw py::ErrorAlreadySet{};
@@ -45,7 +58,8 @@ void set_item(const Ref &dict, PyObject *key, const Ref &value) {
 // components are the pieces between component separators. Null when the
 // field needs the general way (a repetition, an escape, more than 16
 // components), which gives the same result.
-Ref plain_field_dict(const FieldView &f, const Keys &keys) {
+Ref plain_field_dict(const FieldView &f, Builder &b) {
+  const Keys &keys = b.keys;
   const EncodingCharacters &enc = *f.enc;
   if (f.literal || enc.component.size != 1 || enc.repetition.size != 1 || enc.escape.size != 1)
     return {};
@@ -64,7 +78,7 @@ Ref plain_field_dict(const FieldView &f, const Keys &keys) {
     }
   }
   Ref dict = Ref::check(PyDict_New());
-  Ref value = py::str(text);
+  Ref value = b.str(text);
   set_item(dict, keys.value, value);
   // Without separators the field is its own single component: the one str
   // serves as both values (strs are immutable).
@@ -73,20 +87,22 @@ Ref plain_field_dict(const FieldView &f, const Keys &keys) {
                return append(std::move(value));
              size_t start = 0;
              for (size_t i = 0; i < count; ++i) {
-               append(py::str(text.substr(start, cuts[i] - start)));
+               append(b.str(text.substr(start, cuts[i] - start)));
                start = cuts[i] + 1;
              }
-             append(py::str(text.substr(start)));
+             append(b.str(text.substr(start)));
            }));
   return dict;
 }
 
 // {"value", "components", ["repetitions"]}
-Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
-  if (Ref plain = plain_field_dict(f, keys))
+Ref field_dict(const FieldView &f, Builder &b) {
+  if (Ref plain = plain_field_dict(f, b))
     return plain;
+  const Keys &keys = b.keys;
+  std::string &scratch = b.scratch;
   Ref dict = Ref::check(PyDict_New());
-  Ref value = py::str(f.value(scratch));
+  Ref value = b.str(f.value(scratch));
   set_item(dict, keys.value, value);
   // A field without component or repetition separators is its own single
   // component and has no repetitions.
@@ -96,23 +112,24 @@ Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
   }
   set_item(dict, keys.components, py::new_list(f.component_count(), [&](auto append) {
              f.for_each_component(
-                 [&](const ComponentView &c) { append(py::str(c.value(scratch))); });
+                 [&](const ComponentView &c) { append(b.str(c.value(scratch))); });
            }));
   if (size_t count = f.repetition_count(); count > 0)
     set_item(dict, keys.repetitions, py::new_list(count, [&](auto append) {
                f.for_each_repetition(
-                   [&](const FieldView &r) { append(field_dict(r, keys, scratch)); });
+                   [&](const FieldView &r) { append(field_dict(r, b)); });
              }));
   return dict;
 }
 
 // {"name", "fields"}
-Ref segment_dict(const SegmentView &s, const Keys &keys, std::string &scratch) {
+Ref segment_dict(const SegmentView &s, Builder &b) {
+  const Keys &keys = b.keys;
   Ref dict = Ref::check(PyDict_New());
-  set_item(dict, keys.name, py::str(s.name));
+  set_item(dict, keys.name, b.str(s.name));
   set_item(dict, keys.fields, py::new_list(s.field_count(), [&](auto append) {
              s.for_each_field(
-                 [&](const FieldView &f) { append(field_dict(f, keys, scratch)); });
+                 [&](const FieldView &f) { append(field_dict(f, b)); });
            }));
   return dict;
 }
@@ -122,11 +139,12 @@ Ref segment_dict(const SegmentView &s, const Keys &keys, std::string &scratch) {
 // {"segments"}
 Ref message_to_dict(const MessagePtr &message) {
   const Keys &keys = dict_keys();
-  std::string scratch;
+  py::StrCache cache;
+  Builder b{keys, &cache, {}};
   Ref dict = Ref::check(PyDict_New());
   set_item(dict, keys.segments, py::new_list(message->segment_count(), [&](auto append) {
              for (size_t i = 0; i < message->segment_count(); ++i)
-               append(segment_dict(message->segment_at(i), keys, scratch));
+               append(segment_dict(message->segment_at(i), b));
            }));
   return dict;
 }
@@ -146,15 +164,13 @@ Ref message_to_json(const MessagePtr &message) {
 }
 
 Ref segment_to_dict(const Segment &segment) {
-  const Keys &keys = dict_keys();
-  std::string scratch;
-  return segment_dict(segment.view(), keys, scratch);
+  Builder b{dict_keys(), nullptr, {}};
+  return segment_dict(segment.view(), b);
 }
 
 Ref field_to_dict(const Field &field) {
-  const Keys &keys = dict_keys();
-  std::string scratch;
-  return field_dict(field.view(), keys, scratch);
+  Builder b{dict_keys(), nullptr, {}};
+  return field_dict(field.view(), b);
 }
 
 } // namespace vellomar::module

@@ -47,12 +47,17 @@ struct Builder {
   const Keys &keys;
   py::StrCache *cache = nullptr;
   const char *limit = nullptr; // the end of the text the fields lie in
+  bool single = false;         // component, repetition and escape one byte each
   std::string scratch;
 
   [[gnu::always_inline]] Ref str(std::string_view text) {
     return cache ? cache->str(text) : py::str(text);
   }
 };
+
+bool single_bytes(const EncodingCharacters &enc) {
+  return enc.component.size == 1 && enc.repetition.size == 1 && enc.escape.size == 1;
+}
 
 void set_item(const Ref &dict, PyObject *key, const Ref &value) {
   if (PyDict_SetItem(dict.get(), key, value.get()) < 0)
@@ -67,7 +72,7 @@ void set_item(const Ref &dict, PyObject *key, const Ref &value) {
 Ref plain_field_dict(const FieldView &f, Builder &b) {
   const Keys &keys = b.keys;
   const EncodingCharacters &enc = *f.enc;
-  if (f.literal || enc.component.size != 1 || enc.repetition.size != 1 || enc.escape.size != 1)
+  if (f.literal || !b.single)
     return {};
   const char cs = enc.component.bytes[0], rs = enc.repetition.bytes[0], es = enc.escape.bytes[0];
   const std::string_view text = f.text;
@@ -168,7 +173,7 @@ Ref segment_dict(const SegmentView &s, Builder &b) {
 Ref message_to_dict(const MessagePtr &message) {
   const Keys &keys = dict_keys();
   py::StrCache cache;
-  Builder b{keys, &cache, message->raw.data() + message->raw.size(), {}};
+  Builder b{keys, &cache, message->raw.data() + message->raw.size(), single_bytes(message->enc), {}};
   Ref dict = Ref::check(PyDict_New());
   set_item(dict, keys.segments, py::new_list(message->segment_count(), [&](auto append) {
              for (size_t i = 0; i < message->segment_count(); ++i)
@@ -196,13 +201,13 @@ Ref segment_to_dict(const Segment &segment) {
   // The line ends with its last stored field, or with its name.
   const char *end = view.stored ? view.base + view.ends[view.stored - 1]
                                 : view.name.data() + view.name.size();
-  Builder b{dict_keys(), nullptr, end, {}};
+  Builder b{dict_keys(), nullptr, end, single_bytes(*view.enc), {}};
   return segment_dict(view, b);
 }
 
 Ref field_to_dict(const Field &field) {
   const FieldView view = field.view();
-  Builder b{dict_keys(), nullptr, view.text.data() + view.text.size(), {}};
+  Builder b{dict_keys(), nullptr, view.text.data() + view.text.size(), single_bytes(*view.enc), {}};
   return field_dict(view, b);
 }
 

@@ -82,3 +82,16 @@ def test_to_json_takes_no_fresh_pages_per_call():
     faults = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=120,
                             env=env).stdout
     assert int(faults) < 100
+
+
+# A message's equal texts share one str: texts that differ only between their first and last eight bytes,
+# texts of 2 to 16 bytes that differ in one byte, and more distinct texts than the shared ones are kept for.
+@pytest.mark.parametrize("values", [
+    ["ABCDEFGH" + m + "12345678" for m in ("x", "y", "xx", "yx", "x" * 20, "y" * 20)] * 2,
+    ["ab", "ac", "abc", "abd", "abcd", "abce", "abcdefg", "abcdefh", "abcdefgh" * 2, "abcdefgh" * 2 + "i"] * 2,
+    [f"v{i}" for i in range(1_000)] * 2,
+])
+def test_to_dict_equal_texts(values):
+    msg = vellomar.parse("MSH|^~\\&\rZ1|" + "|".join(values) + "\rZ2|" + "^".join(values))
+    segments = [{"name": s.name, "fields": [field_dict(f) for f in s]} for s in msg]
+    assert json.dumps(msg.to_dict()) == json.dumps({"segments": segments})

@@ -80,6 +80,94 @@ inline Ref ascii_str(std::string_view text) {
 // new_str that throws ErrorAlreadySet on failure, for building results.
 inline Ref str(std::string_view text) { return Ref::check(new_str(text)); }
 
+// The strs of one bulk result, made once per distinct text: a result built
+// from one message repeats many values (a doctor's name, a date, a coding
+// system in every observation), and strs are immutable, so equal texts may
+// share one object. Entries are borrowed: they stay alive because the result
+// being built holds them, so the cache must not outlive that result. Texts
+// of one byte (the interpreter's own cache), of 256 bytes or more and any
+// non-ASCII text are made as new_str makes them, uncached; a full table
+// makes new strs too.
+class StrCache {
+public:
+  StrCache() : table_(table()) {}
+  ~StrCache() { // leaves the table empty for the thread's next call
+    for (size_t k = 0; k < table_.used; ++k)
+      table_.slots[table_.taken[k]].str = nullptr;
+    table_.used = 0;
+  }
+  StrCache(const StrCache &) = delete;
+  StrCache &operator=(const StrCache &) = delete;
+
+  [[gnu::always_inline]] Ref str(std::string_view text) {
+    const size_t n = text.size();
+    if (n == 0)
+      return Ref::borrow(empty());
+    if (n == 1 || n >= 256)
+      return py::str(text);
+    // The text's first and last eight bytes (up to 16 bytes, with the
+    // length, the whole text) and for a shorter text two overlapping reads
+    // that cover it: most probes compare three words and no bytes.
+    const char *p = text.data();
+    uint64_t a, b = 0;
+    if (n >= 8) {
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + n - 8, 8);
+    } else if (n >= 4) {
+      a = load<uint32_t>(p) | uint64_t{load<uint32_t>(p + n - 4)} << 32;
+    } else {
+      a = load<uint16_t>(p) | uint64_t{load<uint16_t>(p + n - 2)} << 16;
+    }
+    const uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15ULL) ^ n) * 0xBF58476D1CE4E5B9ULL;
+    for (size_t i = (h >> 40) & (size - 1);; i = (i + 1) & (size - 1)) {
+      Slot &slot = table_.slots[i];
+      if (!slot.str)
+        return add(slot, i, text, a, b);
+      if (slot.first == a && slot.last == b && slot.size == n &&
+          (n <= 16 || std::memcmp(PyUnicode_DATA(slot.str), p, n) == 0))
+        return Ref::borrow(slot.str);
+    }
+  }
+
+private:
+  static constexpr size_t size = 512; // a power of two
+  static constexpr size_t most = size * 3 / 4;
+  struct Slot {
+    uint64_t first, last;
+    size_t size;
+    PyObject *str; // borrowed; null: free
+  };
+  // One table a thread, empty between calls: zeroing it for each call cost
+  // more than the probes.
+  struct Table {
+    Slot slots[size];
+    uint16_t taken[most];
+    size_t used;
+  };
+  static Table &table() {
+    thread_local Table t{};
+    return t;
+  }
+  static PyObject *empty() {
+    static PyObject *made = Ref::check(PyUnicode_New(0, 0)).release();
+    return made;
+  }
+  template <class T> static T load(const char *p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  [[gnu::noinline]] Ref add(Slot &slot, size_t i, std::string_view text, uint64_t a, uint64_t b) {
+    Ref made = py::str(text);
+    if (table_.used < most && PyUnicode_IS_ASCII(made.get())) {
+      slot = {a, b, text.size(), made.get()};
+      table_.taken[table_.used++] = static_cast<uint16_t>(i);
+    }
+    return made;
+  }
+  Table &table_;
+};
+
 // A new list of `count` items: `fill(append)` calls append(Ref) once per
 // item, in order. Appending more than `count` items is an internal failure;
 // appending fewer leaves a shorter list.

@@ -7,6 +7,11 @@
 #include "../core/json_writer.hpp"
 #include "classes.hpp"
 
+#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vellomar::module {
 namespace {
 
@@ -35,6 +40,25 @@ const Keys &dict_keys() {
   return made;
 }
 
+// What one call's walk shares: the keys, a buffer for unescaped values and,
+// for a whole message, the strs already made (null: each str made anew, for
+// a single segment or field, too small to repeat much).
+struct Builder {
+  const Keys &keys;
+  py::StrCache *cache = nullptr;
+  const char *limit = nullptr; // the end of the text the fields lie in
+  bool single = false;         // component, repetition and escape one byte each
+  std::string scratch;
+
+  [[gnu::always_inline]] Ref str(std::string_view text) {
+    return cache ? cache->str(text) : py::str(text);
+  }
+};
+
+bool single_bytes(const EncodingCharacters &enc) {
+  return enc.component.size == 1 && enc.repetition.size == 1 && enc.escape.size == 1;
+}
+
 void set_item(const Ref &dict, PyObject *key, const Ref &value) {
   if (PyDict_SetItem(dict.get(), key, value.get()) < 0)
     throw py::ErrorAlreadySet{};
@@ -45,26 +69,49 @@ void set_item(const Ref &dict, PyObject *key, const Ref &value) {
 // components are the pieces between component separators. Null when the
 // field needs the general way (a repetition, an escape, more than 16
 // components), which gives the same result.
-Ref plain_field_dict(const FieldView &f, const Keys &keys) {
+Ref plain_field_dict(const FieldView &f, Builder &b) {
+  const Keys &keys = b.keys;
   const EncodingCharacters &enc = *f.enc;
-  if (f.literal || enc.component.size != 1 || enc.repetition.size != 1 || enc.escape.size != 1)
+  if (f.literal || !b.single)
     return {};
   const char cs = enc.component.bytes[0], rs = enc.repetition.bytes[0], es = enc.escape.bytes[0];
   const std::string_view text = f.text;
   uint32_t cuts[16];
   size_t count = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == cs) {
+  // Sixteen bytes at a time where the text may be read that far (b.limit:
+  // the end of the text the field lies in), byte by byte at its very end.
+  for (size_t at = 0; at < text.size(); at += 16) {
+    const char *p = text.data() + at;
+    const size_t left = text.size() - at;
+    uint32_t comps = 0, others = 0;
+#if defined(__SSE2__)
+    if (b.limit - p >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+      comps = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(cs))));
+      others = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(
+          _mm_cmpeq_epi8(v, _mm_set1_epi8(rs)), _mm_cmpeq_epi8(v, _mm_set1_epi8(es)))));
+      if (left < 16) {
+        comps &= (1u << left) - 1;
+        others &= (1u << left) - 1;
+      }
+    } else
+#endif
+    {
+      for (size_t i = 0; i < 16 && i < left; ++i) {
+        comps |= static_cast<uint32_t>(p[i] == cs) << i;
+        others |= static_cast<uint32_t>(p[i] == rs || p[i] == es) << i;
+      }
+    }
+    if (others)
+      return {};
+    for (; comps; comps &= comps - 1) {
       if (count == 16)
         return {};
-      cuts[count++] = static_cast<uint32_t>(i);
-    } else if (c == rs || c == es) {
-      return {};
+      cuts[count++] = static_cast<uint32_t>(at + static_cast<size_t>(std::countr_zero(comps)));
     }
   }
   Ref dict = Ref::check(PyDict_New());
-  Ref value = py::str(text);
+  Ref value = b.str(text);
   set_item(dict, keys.value, value);
   // Without separators the field is its own single component: the one str
   // serves as both values (strs are immutable).
@@ -73,20 +120,22 @@ Ref plain_field_dict(const FieldView &f, const Keys &keys) {
                return append(std::move(value));
              size_t start = 0;
              for (size_t i = 0; i < count; ++i) {
-               append(py::str(text.substr(start, cuts[i] - start)));
+               append(b.str(text.substr(start, cuts[i] - start)));
                start = cuts[i] + 1;
              }
-             append(py::str(text.substr(start)));
+             append(b.str(text.substr(start)));
            }));
   return dict;
 }
 
 // {"value", "components", ["repetitions"]}
-Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
-  if (Ref plain = plain_field_dict(f, keys))
+Ref field_dict(const FieldView &f, Builder &b) {
+  if (Ref plain = plain_field_dict(f, b))
     return plain;
+  const Keys &keys = b.keys;
+  std::string &scratch = b.scratch;
   Ref dict = Ref::check(PyDict_New());
-  Ref value = py::str(f.value(scratch));
+  Ref value = b.str(f.value(scratch));
   set_item(dict, keys.value, value);
   // A field without component or repetition separators is its own single
   // component and has no repetitions.
@@ -96,23 +145,24 @@ Ref field_dict(const FieldView &f, const Keys &keys, std::string &scratch) {
   }
   set_item(dict, keys.components, py::new_list(f.component_count(), [&](auto append) {
              f.for_each_component(
-                 [&](const ComponentView &c) { append(py::str(c.value(scratch))); });
+                 [&](const ComponentView &c) { append(b.str(c.value(scratch))); });
            }));
   if (size_t count = f.repetition_count(); count > 0)
     set_item(dict, keys.repetitions, py::new_list(count, [&](auto append) {
                f.for_each_repetition(
-                   [&](const FieldView &r) { append(field_dict(r, keys, scratch)); });
+                   [&](const FieldView &r) { append(field_dict(r, b)); });
              }));
   return dict;
 }
 
 // {"name", "fields"}
-Ref segment_dict(const SegmentView &s, const Keys &keys, std::string &scratch) {
+Ref segment_dict(const SegmentView &s, Builder &b) {
+  const Keys &keys = b.keys;
   Ref dict = Ref::check(PyDict_New());
-  set_item(dict, keys.name, py::str(s.name));
+  set_item(dict, keys.name, b.str(s.name));
   set_item(dict, keys.fields, py::new_list(s.field_count(), [&](auto append) {
              s.for_each_field(
-                 [&](const FieldView &f) { append(field_dict(f, keys, scratch)); });
+                 [&](const FieldView &f) { append(field_dict(f, b)); });
            }));
   return dict;
 }
@@ -122,11 +172,12 @@ Ref segment_dict(const SegmentView &s, const Keys &keys, std::string &scratch) {
 // {"segments"}
 Ref message_to_dict(const MessagePtr &message) {
   const Keys &keys = dict_keys();
-  std::string scratch;
+  py::StrCache cache;
+  Builder b{keys, &cache, message->raw.data() + message->raw.size(), single_bytes(message->enc), {}};
   Ref dict = Ref::check(PyDict_New());
   set_item(dict, keys.segments, py::new_list(message->segment_count(), [&](auto append) {
              for (size_t i = 0; i < message->segment_count(); ++i)
-               append(segment_dict(message->segment_at(i), keys, scratch));
+               append(segment_dict(message->segment_at(i), b));
            }));
   return dict;
 }
@@ -146,15 +197,18 @@ Ref message_to_json(const MessagePtr &message) {
 }
 
 Ref segment_to_dict(const Segment &segment) {
-  const Keys &keys = dict_keys();
-  std::string scratch;
-  return segment_dict(segment.view(), keys, scratch);
+  const SegmentView view = segment.view();
+  // The line ends with its last stored field, or with its name.
+  const char *end = view.stored ? view.base + view.ends[view.stored - 1]
+                                : view.name.data() + view.name.size();
+  Builder b{dict_keys(), nullptr, end, single_bytes(*view.enc), {}};
+  return segment_dict(view, b);
 }
 
 Ref field_to_dict(const Field &field) {
-  const Keys &keys = dict_keys();
-  std::string scratch;
-  return field_dict(field.view(), keys, scratch);
+  const FieldView view = field.view();
+  Builder b{dict_keys(), nullptr, view.text.data() + view.text.size(), single_bytes(*view.enc), {}};
+  return field_dict(view, b);
 }
 
 } // namespace vellomar::module

@@ -247,7 +247,7 @@ void TableBuilder::plan_known_lines() {
   uint32_t total = 0;
   for (size_t c = 0; c < n; ++c) {
     first_sep_[c] = total;
-    total += seps_wanted_[c];
+    total += seps_wanted_[c] + 16; // a block's separators are written before the count is checked
   }
   seps_.assign(total, 0);
 }
@@ -302,14 +302,27 @@ void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32
     uint32_t *const out = seps_.data() + first_sep_[number];
     const uint32_t wanted = seps_wanted_[number], end = line_end_[number];
     uint32_t count = 0, at = line_start_[number] + 3;
-#if defined(__SSE2__)
-    for (; count < wanted && at < end && readable_end - text.data() - at >= 16; at += 16) {
-      const uint32_t left = end - at;
-      uint32_t bits = equal_bytes16(base + at, sep) & (left >= 16 ? 0xFFFFu : (1u << left) - 1);
-      for (; bits && count < wanted; bits &= bits - 1)
-        out[count++] = at + static_cast<uint32_t>(std::countr_zero(bits));
+    if (wanted == 0) {
+      seps_found_[number] = 0;
+      continue;
     }
-    at = std::min(at, end);
+#if defined(__SSE2__)
+    // Whole blocks of the line (all of a block's separators written, then
+    // the count checked), then its last bytes in one block where the text
+    // has 16 bytes from there.
+    const uint32_t whole_end = end >= 16 ? end - 16 : 0;
+    for (; at <= whole_end && end >= 16; at += 16) {
+      for (uint32_t bits = equal_bytes16(base + at, sep); bits; bits &= bits - 1)
+        out[count++] = at + static_cast<uint32_t>(std::countr_zero(bits));
+      if (count >= wanted)
+        break;
+    }
+    if (count < wanted && at < end && text.size() - at >= 16) {
+      const uint32_t left = end - at;
+      for (uint32_t bits = equal_bytes16(base + at, sep) & ((1u << left) - 1); bits; bits &= bits - 1)
+        out[count++] = at + static_cast<uint32_t>(std::countr_zero(bits));
+      at = end;
+    }
 #endif
     for (; count < wanted && at < end; ++at)
       if (base[at] == sep)

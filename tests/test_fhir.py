@@ -135,9 +135,9 @@ def test_transaction_entries_are_conditional_on_identifiers():
 
 
 def test_unmapped_content_is_reported():
-    text = ADT_A01 + "ZPI|1|private\rPV2|||^Chest pain\r"
+    text = ADT_A01.replace(PID, PID + "|" * 9 + "X") + "ZPI|1|private\rPV2|||^Chest pain\r"
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
-        "ZPI", "PID-1"]
+        "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
 
 
 @pytest.mark.parametrize("call,error", [
@@ -192,7 +192,8 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         HEADER + '0,ZPI,,,,,,,,status,,code,1,1,,,"""final""",,\n'
         "1,ZPI-1,Kind,CWE,0,1,,,,code,,CodeableConcept,1,1,CWE[CodeableConcept],,,,\n"
         "2,ZPI-2,Name,ST,0,1,,,,valueString,,string,0,1,,,,,\n"
-        "3,ZPI-3,Nonsense,ST,0,1,,,,valueNowhere,,string,0,1,,,,,\n")
+        "3,ZPI-3,Nonsense,ST,0,1,,,,valueNowhere,,string,0,1,,,,,\n"
+        "256,ZPI-256,Far,ST,0,1,,,,valueString,,string,0,1,,,,,\n")  # beyond the usual fields
     mapping = fhir.Mapping.load(sorted(tmp_path.iterdir()))
     assert mapping.report == [
         "ZPI[Observation] ZPI-3 -> valueNowhere: Observation has no element 'valueNowhere'"]

@@ -106,6 +106,15 @@ def test_whole_end_takes_closed_frames(cut):
     assert _ranges.whole_end(io.BytesIO(STORE), cut) == (min(closed + 2, cut) if closed else 0)
 
 
+@pytest.mark.parametrize("after", [_ranges._BACK - 2, _ranges._BACK - 1, _ranges._BACK])
+def test_whole_end_looks_back_across_reads(after):
+    # A closed frame, then `after` bytes of one being written: the 0x1C lies at
+    # or about the start of the first look-back read.
+    closed = SB + message(0, "") + EB
+    data = closed + (b"\r\n" + SB + message(1, "") + b"\rNTE|1||" + b"x" * after)[:after]
+    assert _ranges.whole_end(io.BytesIO(data), len(data)) == len(closed) + 2
+
+
 LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
 
 

@@ -137,7 +137,8 @@ def test_a_quiet_file_is_whole_to_its_end(data):
     (14, False, 0),   # "PI" after the first line end
 ])
 def test_whole_end_of_unframed_messages(size, quiet, end):
-    assert _ranges.whole_end(io.BytesIO(LINES), size, quiet) == end  # the bytes past `size` are there
+    # The bytes past `size` are there, and a next message begins after them.
+    assert _ranges.whole_end(io.BytesIO(LINES + b"MSH"), size, quiet) == end
 
 
 PUNCTUATION = [chr(c) for c in range(0x21, 0x7F) if not chr(c).isalnum()]

@@ -204,7 +204,8 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "20,ADT_A01.PETS,,Pets,0,1,,,,,,,,\n"  # a group: no segment map, no row
         "30,ADT_A01.ZPI,[ ZPI ],Pet,0,1,IF ZPI-2 VALUED,,,Observation[9],ZPI[Observation],"
         "Observation[9].subject.reference=Patient[1].id,,\n"
-        "31,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,when kept,ServiceRequest[3],ZPI[Observation],,,\n")
+        "31,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,when kept,ServiceRequest[3],ZPI[Observation],,,\n"
+        "32,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 =,,,Observation[3],ZPI[Observation],,,\n")
     (tmp_path / "ZPI[Observation].csv").write_text(
         HEADER + '0,ZPI,,,,,,,,status,,code,1,1,,,"""final""",,\n'
         "1,ZPI-1,Kind,CWE,0,1,,,,code,,CodeableConcept,1,1,CWE[CodeableConcept],,,,\n"
@@ -216,7 +217,8 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "ZPI[Observation] ZPI-3 -> valueNowhere: Observation has no element 'valueNowhere'",
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: primary target 'ServiceRequest[3]' is not a Observation: "
         "a Observation is made",
-        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: narrative condition 'when kept' not computable; row applied"]
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: narrative condition 'when kept' not computable; row applied",
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 =' is prose (a value expected)"]
     text = ADT_A01 + "ZPI|DOG^Dog^L|Rex\r"
     conversion = fhir.convert(text, mapping=mapping)
     bundle = check_bundle(conversion.json)

@@ -54,6 +54,13 @@ def test_error_counted_from_the_file_start(tmp_path):
         "MSH segment too short to extract encoding characters"
 
 
+def test_columns_checked_on_the_client(tmp_path):
+    (tmp_path / "a.hl7").write_text("MSH|^~\\&|A\r")
+    with pytest.raises(TypeError) as raised:
+        vellomar.dask.read_hl7(tmp_path / "a.hl7", "PID-3")
+    assert str(raised.value) == "columns must be a mapping or a list of paths, not a str"
+
+
 @pytest.fixture(scope="module")
 def client():
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",

@@ -15,7 +15,7 @@ _ops.load_definitions("\n".join([
     "S 3 ZAA ST SI{0,2} ID:T1 CX? NM", "D 3 CX ST ID:T2",
     "T 3 T1 A %25B ~ABnn ~Q* 1234567 ABCDEFGH %4", "T 3 T2 X",
     "F 3 ZAA Zed A|First Field|Second%20Field|Third", "C 3 CX Composite|Id|Kind",
-    "Y 3 T1 A Alpha|%25B Percent b|junk",
+    "Y 3 T1 A Alpha|%25B Percent b%25|junk",
 ]))
 def tree(group):
     return [c.name if isinstance(c, vellomar.SegmentRef) and c.expected else tree(c) if c.__class__.__name__ == "Group"
@@ -39,7 +39,7 @@ EXPECTED = [
     "['MSH', ['ZAA'], ['ZAA'], ['ZAA'], ['ZAA'], ['ZAA'], ['ZAA'], ['ZAA']]",
     "[] ['MSH', 'ZAA', 'ZAA', 'ZBB!']",
     "['e100 /ZAA Zed A'] ['MSH']",
-    "[('Zed A', None, None, 'ZAA', None), ('Third', 'ID', 'T1', 'A', 'Alpha'), ('Third', 'ID', 'T1', '%B', 'Percent b'), "
+    "[('Zed A', None, None, 'ZAA', None), ('Third', 'ID', 'T1', 'A', 'Alpha'), ('Third', 'ID', 'T1', '%B', 'Percent b%'), "
     "('Kind', 'ID', 'T2', 'X', None), (None, 'NM', None, '1', None), (None, None, None, None, None)]",
 ]
 

@@ -173,6 +173,7 @@ def test_values_follow_repetitions():
         ("\u00a7~\\&", ValueError, ODD + "'|\u00c2\u00a7~\\'"),  # read as the parser reads MSH-2
         (1, TypeError, "argument 'delimiters': 'int' object cannot be converted to 'Message'"),
         (("^~\\&", "br"), ValueError, "line_ends must be 'escape' or 'space', not 'br'"),
+        (("^~\\&", 3), TypeError, "argument 'line_ends': 'int' object cannot be converted to 'PyString'"),
         ("\ud800~\\&", UnicodeEncodeError, ("utf-8", "\ud800~\\&", 0, 1, "surrogates not allowed")),
     ],
 )

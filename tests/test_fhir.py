@@ -135,9 +135,31 @@ def test_transaction_entries_are_conditional_on_identifiers():
 
 
 def test_unmapped_content_is_reported():
-    text = ADT_A01 + "ZPI|1|private\rPV2|||^Chest pain\r"
+    text = ADT_A01.replace(PID, PID + "|" * 9 + "X") + "ZPI|1|private\rPV2|||^Chest pain\r"
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
-        "ZPI", "PID-1"]
+        "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
+
+
+@pytest.mark.parametrize("value, expected", [("95.5", 95.5), ("-.5", -0.5), ("9x5", None), ("1e3", None)])
+def test_numbers(value, expected):
+    bundle = check_bundle(fhir.to_json(ORU_R01.replace("||95.5|", f"||{value}|")))
+    (glucose,) = [o for o in entries(bundle, "Observation") if o["code"]["coding"][0]["code"] == "2345-7"]
+    assert glucose["valueQuantity"].get("value") == expected
+
+
+@pytest.mark.parametrize("value, expected", [("Y", True), ("N", False), ("X", None)])
+def test_booleans(value, expected):
+    # PID-30 through the package's YesNoIndicator vocabulary, ZPI-2 through a user's map without one
+    from vellomar import _ops
+
+    fhir._load()
+    mapping = fhir.Mapping(_ops.fhir_mapping(MAPS.format("").replace("valueString\ts", "valueBoolean\tb")), ())
+    conversion = fhir.convert(ADT_A01.replace(PID, PID + "|" * 17 + value) + f"ZPI|DOG|{value}\r", mapping=mapping)
+    bundle = check_bundle(conversion.json)
+    (patient,) = entries(bundle, "Patient")
+    (pet,) = [o for o in entries(bundle, "Observation") if o["code"]["coding"][0]["code"] == "DOG"]
+    assert (patient.get("deceasedBoolean"), pet.get("valueBoolean")) == (expected, expected)
+    assert (f"PID-30 {value!r} (YesNoIndicator)" in conversion.unmapped) == (expected is None)
 
 
 @pytest.mark.parametrize("call,error", [
@@ -186,16 +208,24 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "IN,,,,,,Condition (IF True),,,HL7 FHIR,,,,\n"
         "Sort Order,Identifier,Syntax,Name,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
         "Computable FHIRPath,Narrative,Primary Target,Segment Map,References,,\n"
+        "20,ADT_A01.PETS,,Pets,0,1,,,,,,,,\n"  # a group: no segment map, no row
         "30,ADT_A01.ZPI,[ ZPI ],Pet,0,1,IF ZPI-2 VALUED,,,Observation[9],ZPI[Observation],"
-        "Observation[9].subject.reference=Patient[1].id,,\n")
+        "Observation[9].subject.reference=Patient[1].id,,\n"
+        "31,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,when kept,ServiceRequest[3],ZPI[Observation],,,\n"
+        "32,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 =,,,Observation[3],ZPI[Observation],,,\n")
     (tmp_path / "ZPI[Observation].csv").write_text(
         HEADER + '0,ZPI,,,,,,,,status,,code,1,1,,,"""final""",,\n'
         "1,ZPI-1,Kind,CWE,0,1,,,,code,,CodeableConcept,1,1,CWE[CodeableConcept],,,,\n"
         "2,ZPI-2,Name,ST,0,1,,,,valueString,,string,0,1,,,,,\n"
-        "3,ZPI-3,Nonsense,ST,0,1,,,,valueNowhere,,string,0,1,,,,,\n")
+        "3,ZPI-3,Nonsense,ST,0,1,,,,valueNowhere,,string,0,1,,,,,\n"
+        "256,ZPI-256,Far,ST,0,1,,,,valueString,,string,0,1,,,,,\n")  # beyond the usual fields
     mapping = fhir.Mapping.load(sorted(tmp_path.iterdir()))
     assert mapping.report == [
-        "ZPI[Observation] ZPI-3 -> valueNowhere: Observation has no element 'valueNowhere'"]
+        "ZPI[Observation] ZPI-3 -> valueNowhere: Observation has no element 'valueNowhere'",
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: primary target 'ServiceRequest[3]' is not a Observation: "
+        "a Observation is made",
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: narrative condition 'when kept' not computable; row applied",
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 =' is prose (a value expected)"]
     text = ADT_A01 + "ZPI|DOG^Dog^L|Rex\r"
     conversion = fhir.convert(text, mapping=mapping)
     bundle = check_bundle(conversion.json)
@@ -218,6 +248,36 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
                                     "mapping": ",".join(str(p) for p in sorted(tmp_path.glob("*.csv")))})
     (task,) = spark._partitions([spark._Span(str(source), 0, source.stat().st_size)], 1 << 20)
     assert pet[0]["id"] in [row[1] for batch in spark._read(options, task) for row in zip(*batch.to_pydict().values())]
+
+
+# Maps text as Mapping.load compiles a user's tables: ZPI-2 to an Observation
+# made under the condition `{}` (postfix: V valued, E equal to one of, & and, | or).
+MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\tcode\tO\tCWE[CodeableConcept]\t\t\n"
+        "F\t2\t\tvalueString\ts\t\t\t\n"
+        "M\tADT_A01\nG\tZPI\t\tObservation*9\tObservation\tZPI[Observation]\t{}\tObservation*9=subject=Patient*1")
+
+
+@pytest.mark.parametrize("text, outcome", [
+    (MAPS.format("V:ZPI-2 V:ZPI-1 &"), 1), (MAPS.format("V:ZPI-2 V:ZPI-3 &"), 0), (MAPS.format("V:ZPI-3 V:ZPI-2 |"), 1),
+    (MAPS.format("E:ZPI-1.1:CAT,DOG"), 1), (MAPS.format("V:ZPI-2 &"), 0),  # an operator short of an operand: false
+    ("P\tEncounter", 0), ("P\tEncounter\tsubject", "line 1: unreadable context link"), ("Z", "line 1: unknown line"),
+    ("F\t2\t\tvalueString\ts\t\t\t", "line 1: field row outside a map"), ("C\tA\tB\tC\tD", "line 1: code outside a vocabulary"),
+    ("G\tZPI\t\tO\tO\tZPI[Observation]\t\t", "line 1: segment row outside a structure"),
+    (MAPS.format("V:ZP-2"), "line 6: unreadable condition"), (MAPS.format("E:ZPI-1"), "line 6: unreadable condition"),
+    (MAPS.format("C:ZPI-1:xx:3"), "line 6: unreadable condition"), (MAPS.format("Q:ZPI-1"), "line 6: unreadable condition"),
+    (MAPS.format("").replace("=subject=", "="), "line 6: unreadable reference"),
+])
+def test_maps_text(text, outcome):
+    from vellomar import _ops
+
+    fhir._load()
+    try:
+        mapping = fhir.Mapping(_ops.fhir_mapping(text), ())
+    except ValueError as error:
+        assert str(error) == f"FHIR maps {outcome}"
+        return
+    bundle = fhir.to_dict(ADT_A01 + "ZPI|DOG^Dog^L|Rex\r", mapping=mapping)
+    assert len([o for o in entries(bundle, "Observation") if "valueString" in o]) == outcome
 
 
 def test_bulk_ndjson_per_resource_type(tmp_path, capsys):

@@ -34,3 +34,26 @@ def test_birth_dates(value):
     bundle = fhir.to_dict(MESSAGE.format(value))
     (patient,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Patient"]
     assert patient.get("birthDate") == birth_date(value)
+
+
+OML = ("MSH|^~\\&|A|B|C|D|20240101||OML^O21^OML_O21|1|P|2.5.1\rPID|1||P1\rORC|NW|O1\rTQ1|1|||{}\r"
+       "OBR|1|O1||CBC^CBC^L")
+
+
+def time_of_day(value):
+    m = re.fullmatch(r"(\d\d)(\d\d)?(\d\d)?([+-]\d{4})?", value)
+    if not m or int(m[1]) > 23 or int(m[2] or 0) > 59 or int(m[3] or 0) > 59:
+        return None
+    return f"{m[1]}:{m[2] or '00'}:{m[3] or '00'}"
+
+
+@given(st.tuples(st.lists(two, max_size=4).map("".join), st.sampled_from(["", "+0500"])).map("".join))
+@example("2400")
+@example("235960")
+@example("2359")
+def test_times_of_day(value):
+    # TQ1-4 (TM) of an order reaches its ServiceRequest as occurrenceTiming.repeat.timeOfDay.
+    bundle = fhir.to_dict(OML.format(value))
+    (request,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "ServiceRequest"]
+    expected = time_of_day(value)
+    assert request.get("occurrenceTiming", {}).get("repeat", {}).get("timeOfDay") == ([expected] if expected else None)

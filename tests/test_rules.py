@@ -106,6 +106,15 @@ def test_whole_end_takes_closed_frames(cut):
     assert _ranges.whole_end(io.BytesIO(STORE), cut) == (min(closed + 2, cut) if closed else 0)
 
 
+@pytest.mark.parametrize("after", [_ranges._BACK - 2, _ranges._BACK - 1, _ranges._BACK])
+def test_whole_end_looks_back_across_reads(after):
+    # A closed frame, then `after` bytes of one being written: the 0x1C lies at
+    # or about the start of the first look-back read.
+    closed = SB + message(0, "") + EB
+    data = closed + (b"\r\n" + SB + message(1, "") + b"\rNTE|1||" + b"x" * after)[:after]
+    assert _ranges.whole_end(io.BytesIO(data), len(data)) == len(closed) + 2
+
+
 LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
 
 
@@ -128,7 +137,8 @@ def test_a_quiet_file_is_whole_to_its_end(data):
     (14, False, 0),   # "PI" after the first line end
 ])
 def test_whole_end_of_unframed_messages(size, quiet, end):
-    assert _ranges.whole_end(io.BytesIO(LINES), size, quiet) == end  # the bytes past `size` are there
+    # The bytes past `size` are there, and a next message begins after them.
+    assert _ranges.whole_end(io.BytesIO(LINES + b"MSH"), size, quiet) == end
 
 
 PUNCTUATION = [chr(c) for c in range(0x21, 0x7F) if not chr(c).isalnum()]

@@ -302,7 +302,12 @@ def test_definitions_that_do_not_read_fail_with_their_line():
     (ADT, "PID(0)-8", None, ("PID-8", "Administrative Sex", "IS", "0001", "F", "Female")),
     (ADT, "PID-3-4-1", None, ("PID-3-4-1", "Namespace ID", "IS", "0300", "H", None)),
     (ADT, "PID-8-1", None, ("PID-8-1", "Administrative Sex", "IS", "0001", "F", "Female")),  # a primitive is its own first component
+    # a two-byte repetition separator (Â), whose first byte is also that of é
+    (ADT.replace("MSH|^~\\&|", "MSH|^§\\|").replace("|100234^", "|é^"), "PID-3-4-1", None,
+     ("PID-3-4-1", "Namespace ID", "IS", "0300", "H", None)),
     (ADT, "PID-8-2", None, ("PID-8-2", None, None, None, None, None)),
+    (ADT, "PID-3-11", None, ("PID-3-11", None, None, None, None, None)),  # beyond a composite's components
+    (ADT, "PID-5-15", None, ("PID-5-15", None, None, None, None, None)),
     (ADT, "PID-30", None, ("PID-30", "Patient Death Indicator", "ID", "0136", None, None)),  # absent
     (ADT, "PID-8", "2.1", ("PID-8", "Sex", "ID", None, "F", None)),
     (_adt("2.8"), "EVN-1", None, ("EVN-1", None, None, None, "A01", None)),  # withdrawn

@@ -194,6 +194,13 @@ def test_fallback_encoding(options, expected):
     assert vellomar.table(data, ["MSH-3"], errors="keep", **options).to_pydict()["MSH-3"] == expected
 
 
+@pytest.mark.parametrize("char", ["é", "€", "😀"])
+def test_utf8_check_stays_within_the_buffer(char):
+    # The byte after the view (outside it) would continue the last character.
+    data = ("MSH|^~\\&|" + char).encode() + b"\x80"
+    assert vellomar.table(memoryview(data)[:-1], ["MSH-3"], fallback_encoding="latin-1").to_pylist() == [{"MSH-3": char}]
+
+
 @pytest.mark.parametrize(
     "options, text",
     [

@@ -4,6 +4,7 @@ from a date or a date and time; a value that is no time stamp is left out."""
 import calendar
 import re
 
+import pytest
 from hypothesis import example, given, strategies as st
 
 import vellomar.fhir as fhir
@@ -57,3 +58,17 @@ def test_times_of_day(value):
     (request,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "ServiceRequest"]
     expected = time_of_day(value)
     assert request.get("occurrenceTiming", {}).get("repeat", {}).get("timeOfDay") == ([expected] if expected else None)
+
+
+@pytest.mark.parametrize("value, start", [
+    ("2024011012", "2024-01-10T12:00:00Z"),  # to the hour: minutes and seconds filled in
+    ("202401101230", "2024-01-10T12:30:00Z"),
+    ("20240110123045.12+0100", "2024-01-10T12:30:45.12+01:00"),
+    ("2024011012+0200", "2024-01-10T12:00:00+02:00"),
+    ("20240110", "2024-01-10"),
+])
+def test_admit_times(value, start):
+    # PV1-44 (DTM) reaches Encounter.period.start as a FHIR dateTime.
+    bundle = fhir.to_dict(MESSAGE.format("") + "\rPV1|1|I" + "|" * 42 + value)
+    (encounter,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Encounter"]
+    assert encounter["period"] == {"start": start}

@@ -120,6 +120,14 @@ def test_edit_round_trip(changes):
                 assert after.field(field).to_dict() == before.field(field).to_dict()
 
 
+@pytest.mark.parametrize("count", [16, 17])
+def test_edit_many_changes_at_once(msg, count):
+    # as many changes as are kept without a heap allocation, and one more
+    changes = {f"PID-{field}": f"v{field}" for field in range(2, count + 2)}
+    edited = vellomar.edit(msg, changes)
+    assert [edited[path] for path in changes] == list(changes.values())
+
+
 @pytest.mark.parametrize("path", ["PID-65535", "PID-1(65534)", "PID-1-65535", "PID-1-1-65535"])
 def test_edit_reaches_the_largest_numbers(msg, path):
     assert vellomar.values(vellomar.edit(msg, {path: "x"}), path.replace("(65534)", ""))[-1] == "x"

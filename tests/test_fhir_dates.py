@@ -66,6 +66,8 @@ def test_times_of_day(value):
     ("20240110123045.12+0100", "2024-01-10T12:30:45.12+01:00"),
     ("2024011012+0200", "2024-01-10T12:00:00+02:00"),
     ("20240110", "2024-01-10"),
+    ("202401", "2024-01"),  # a year and month, a year: at the precision sent
+    ("2024", "2024"),
 ])
 def test_admit_times(value, start):
     # PV1-44 (DTM) reaches Encounter.period.start as a FHIR dateTime.

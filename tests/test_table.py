@@ -288,3 +288,20 @@ def test_cli_table_bad_messages(tmp_path, monkeypatch, capsys, options, status, 
         assert [json.loads(line) for line in out.read_text().splitlines()] == want.to_pylist()
     else:
         assert out.read_text() == "app,obx\n" + "".join(f"{a},{o or ''}\n" for a, o in zip(*want.to_pydict().values()))
+
+
+PIECES = st.lists(st.sampled_from(["a", "bcdefgh", "^", "~", "&", "\\F\\", "é"]), max_size=14).map("".join)
+CELL_PATHS = [f"PID-{f}" + "".join(f"-{i}" for i in rest) for f in (1, 2, 3) for rest in
+              [(), (1,), (2,), (3,), (9,), (1, 2), (2, 1), (2, 2)]] + ["PID(2)-1-2", "ZZZ-1"]
+
+
+@given(st.lists(st.lists(PIECES, min_size=1, max_size=3), min_size=1, max_size=2),
+       st.sampled_from(["\r", "\r\n", "\n"]), st.sampled_from(["", "\r", " \r\n"]), st.sampled_from([None, "PID"]))
+def test_cells_match_get_wherever_the_separators_fall(segments, line_end, tail, rows):
+    """Components and repetitions cut by the table's scans (which read 16 bytes at
+    a time within a batch) are those a parsed message gives, wherever the separators fall."""
+    lines = ["MSH|^~\\&|A|B"] + ["PID|" + "|".join(fields) for fields in segments]
+    text = line_end.join(lines * 3) + tail
+    expected = [{p: get(m, p.replace("PID-", f"PID({i})-", 1) if rows else p) for p in CELL_PATHS}
+                for m in vellomar.parse_batch(text) for i in (range(len(segments)) if rows else [0])]
+    assert vellomar.table(text.encode(), CELL_PATHS, rows=rows).to_pylist() == expected

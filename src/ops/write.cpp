@@ -34,8 +34,9 @@ bool reads_back(const Message &message) {
   bool plain = true;
   for (size_t i = 0; plain && i < message.segment_count(); ++i) {
     const std::string_view line = line_of(message.segment_at(i));
-    const auto first = static_cast<unsigned char>(line.empty() ? ' ' : line[0]);
-    plain = (i == 0 || (first > ' ' && first < 0x80 && first != 'M' && first != 'F' && first != 'B')) &&
+    // signed: a non-ASCII byte is negative, so `> ' '` leaves it out too
+    const auto first = static_cast<signed char>(line.empty() ? ' ' : line[0]);
+    plain = (i == 0 || (first > ' ' && first != 'M' && first != 'F' && first != 'B')) &&
             line.find('\x0b') == std::string_view::npos && // memchr, not a per-byte loop
             line.find('\x1c') == std::string_view::npos;
   }

@@ -18,6 +18,7 @@ HEAD = b"MSH|^~\\&" + b"|" * 16  # MSH-18 follows
         (b"MSH|\r" + HEAD + b"latin-1", None),  # the first MSH line names none
         (b"XMSH|^~\\&||||||||||||||||ascii\n" + HEAD + b"UTF-8", "UTF-8"),  # no line start
         (b"PID|1\n" + HEAD + b"UTF-8", "UTF-8"), (b"\x0b" + HEAD + b"\x1fascii\x1c", "ascii"),
+        (HEAD + b"\t\x0c8859/1\x1d\x1f", "8859/1"),  # the ends of the stripped ranges
         (HEAD[:-1] + b"\rNTE|ascii", None), (b"MSH", None), (b"", None),
     ],
 )

@@ -13,8 +13,10 @@
 namespace vellomar {
 namespace {
 
+// The ASCII White_Space that can stand in the value: LF, CR and 0x1C end the
+// line before it.
 bool is_stripped(unsigned char c) {
-  return c == ' ' || (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x1F);
+  return c == ' ' || (c >= 0x09 && c <= 0x0C) || (c >= 0x1D && c <= 0x1F);
 }
 
 // Finds the field separators, CRs, LFs and 0x1C bytes of `text` in order:

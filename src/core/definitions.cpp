@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <ranges>
 #include <type_traits>
 
 namespace vellomar {
@@ -10,15 +11,9 @@ namespace {
 // The space-separated words of a line.
 std::vector<std::string_view> words(std::string_view line) {
   std::vector<std::string_view> out;
-  size_t at = 0;
-  while (at < line.size()) {
-    size_t end = line.find(' ', at);
-    if (end == std::string_view::npos)
-      end = line.size();
-    if (end > at)
-      out.push_back(line.substr(at, end - at));
-    at = end + 1;
-  }
+  for (const auto word : std::views::split(line, ' '))
+    if (!word.empty())
+      out.emplace_back(word.begin(), word.end());
   return out;
 }
 

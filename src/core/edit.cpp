@@ -47,7 +47,7 @@ struct EditPath {
 // Reads a number at path[i] (an optional "+", then digits) into `out` and
 // moves i past it; false when there is none or it lies outside low..max_number.
 inline bool take_number(std::string_view path, size_t &i, uint64_t low, uint64_t &out) {
-  if (i < path.size() && path[i] == '+')
+  if (path.substr(i).starts_with('+'))
     ++i;
   const size_t digits = i;
   uint64_t value = 0;

@@ -165,7 +165,8 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
     header_.assign(text.substr(3, 5));
   }
   const EncodingCharacters &enc = header_enc_;
-  if (known_lines_ && !line_ends.empty() && line_ends.back() == text.size()) {
+  // line_ends, when given, are the cutter's: the last one is the text's size
+  if (known_lines_ && !line_ends.empty()) {
     const size_t first = rows_;
     add_known_lines(text, line_ends);
     annotate(first, origin, nullptr);
@@ -187,7 +188,7 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
     return false;
   };
   const auto sep = static_cast<unsigned char>(enc.field.bytes[0]);
-  if (!line_ends.empty() && line_ends.back() == text.size())
+  if (!line_ends.empty())
     index_known_lines<uint32_t>(text, line_ends, sep, scratch_segments_, scratch_ends_, is_read);
   else
     index_single_byte_separator<uint32_t>(text, sep, scratch_segments_, scratch_ends_, is_read);

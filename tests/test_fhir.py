@@ -99,10 +99,17 @@ def test_elements(text, resource_type, path, expected):
     assert value == expected
 
 
-def test_required_elements_left_unmapped_get_documented_values():
+UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "code": "UNK"}
+
+
+@pytest.mark.parametrize("text, resource_type, n, element, expected", [
     # OBX-11 "I" (results pending) is not in HL7's vocabulary: registered
-    second = entries(fhir.to_dict(ORU_R01), "Observation")[1]
-    assert (second["status"], second["valueString"]) == ("registered", "see note")
+    (ORU_R01, "Observation", 1, "status", "registered"),
+    (message("ADT^A01", "PID|1||ID1", "PV1|1"), "Encounter", 0, "class", UNKNOWN),  # of members
+    (message("ADT", "PID|1||ID1"), "MessageHeader", 0, "eventCoding", UNKNOWN),  # a choice's form
+])
+def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
+    assert entries(fhir.to_dict(text), resource_type)[n][element] == expected
 
 
 def test_message_forms_and_dict_agree():

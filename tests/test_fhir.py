@@ -77,6 +77,7 @@ def test_corpus_bundles_are_valid(path):
     (ADT_A01, "Patient", "telecom.0.use", "home"),
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
+    (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
     (ADT_A01, "AllergyIntolerance", "code.coding.0.system",
      "http://www.nlm.nih.gov/research/umls/rxnorm"),
     (ADT_A01, "Condition", "code.coding.0.system", "http://hl7.org/fhir/sid/icd-10"),

@@ -1,6 +1,7 @@
 #include "definitions.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <ranges>
 #include <type_traits>
@@ -15,6 +16,14 @@ std::vector<std::string_view> words(std::string_view line) {
     if (!word.empty())
       out.emplace_back(word.begin(), word.end());
   return out;
+}
+
+// The slots of a hash table of `count` keys (a power of two, at least twice
+// the keys) and the shift that takes a 64-bit hash to a slot.
+size_t hash_slots(size_t count, unsigned &shift) {
+  const size_t slots = std::bit_ceil(std::max<size_t>(2, 2 * count));
+  shift = static_cast<unsigned>(64 - std::countr_zero(slots));
+  return slots;
 }
 
 bool read_number(std::string_view text, uint32_t &out) {
@@ -136,9 +145,7 @@ void CodeTable::add(std::string_view value) {
 void CodeTable::finish() {
   std::sort(long_values_.begin(), long_values_.end());
   std::vector<uint64_t> codes = std::move(codes_);
-  size_t size = 2;
-  for (shift_ = 63; size < 2 * codes.size(); size *= 2)
-    --shift_;
+  const size_t size = hash_slots(codes.size(), shift_);
   codes_.assign(size, 0);
   for (uint64_t code : codes) {
     if (code == 0) {
@@ -272,9 +279,7 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
         }
       }
     }
-    size_t slots = 2;
-    for (checks_->shift = 63; slots < 2 * segments.size(); slots *= 2)
-      --checks_->shift;
+    const size_t slots = hash_slots(segments.size(), checks_->shift);
     checks_->segment_slots.assign(slots, {0, nullptr});
     for (const auto &[key, fields] : segments) {
       auto named = segment_names.find(key);

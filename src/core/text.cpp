@@ -1,5 +1,7 @@
 #include "text.hpp"
 
+#include <algorithm>
+
 namespace vellomar {
 namespace {
 
@@ -28,13 +30,10 @@ size_t white_space_at(const unsigned char *p, size_t left) {
 
 // Length of the White_Space character that ends just before `end`, or 0.
 size_t white_space_before(const unsigned char *begin, const unsigned char *end) {
-  size_t left = static_cast<size_t>(end - begin);
-  if (left >= 1 && white_space_at(end - 1, 1) == 1)
-    return 1;
-  if (left >= 2 && white_space_at(end - 2, 2) == 2)
-    return 2;
-  if (left >= 3 && white_space_at(end - 3, 3) == 3)
-    return 3;
+  const size_t longest = std::min<size_t>(static_cast<size_t>(end - begin), 3);
+  for (size_t n = 1; n <= longest; ++n)
+    if (white_space_at(end - n, n) == n)
+      return n;
   return 0;
 }
 

@@ -34,6 +34,17 @@ BATCHES = [
 ]
 
 
+# Unicode's White_Space beside its neighbours in each UTF-8 lead byte's range.
+WHITE = " \t\x0b\x0c\x85\xa0\u1680\u2000\u200a\u2028\u2029\u202f\u205f\u3000"
+NEAR = "\x84\x86\x9f\xa1\u167f\u1681\u1fff\u200b\u2027\u202a\u202e\u2030\u205e\u2060\u2fff\u3001"
+
+
+@given(st.text(WHITE + "\r\n", max_size=4), st.text(WHITE + NEAR, max_size=4))
+def test_white_space_around_a_message_is_trimmed(before, after):
+    (message,) = vellomar.parse_batch(before + "MSH|^~\\&|A" + after)
+    assert message.raw == ("MSH|^~\\&|A" + after).rstrip(WHITE)
+
+
 @pytest.mark.parametrize("raw, raws", BATCHES)
 def test_messages_of_a_batch(raw, raws):
     if isinstance(raws, str):

@@ -296,12 +296,15 @@ CELL_PATHS = [f"PID-{f}" + "".join(f"-{i}" for i in rest) for f in (1, 2, 3) for
 
 
 @given(st.lists(st.lists(PIECES, min_size=1, max_size=3), min_size=1, max_size=2),
-       st.sampled_from(["\r", "\r\n", "\n"]), st.sampled_from(["", "\r", " \r\n"]), st.sampled_from([None, "PID"]))
-def test_cells_match_get_wherever_the_separators_fall(segments, line_end, tail, rows):
+       st.sampled_from(["\r", "\r\n", "\n"]), st.sampled_from(["", "\r", " \r\n"]), st.sampled_from([None, "PID"]),
+       st.sampled_from([[], ["PID-1025"]]))
+def test_cells_match_get_wherever_the_separators_fall(segments, line_end, tail, rows, far):
     """Components and repetitions cut by the table's scans (which read 16 bytes at
-    a time within a batch) are those a parsed message gives, wherever the separators fall."""
+    a time within a batch; a field past 1024 by the general index) are those a
+    parsed message gives, wherever the separators fall."""
     lines = ["MSH|^~\\&|A|B"] + ["PID|" + "|".join(fields) for fields in segments]
     text = line_end.join(lines * 3) + tail
-    expected = [{p: get(m, p.replace("PID-", f"PID({i})-", 1) if rows else p) for p in CELL_PATHS}
+    paths = CELL_PATHS + far
+    expected = [{p: get(m, p.replace("PID-", f"PID({i})-", 1) if rows else p) for p in paths}
                 for m in vellomar.parse_batch(text) for i in (range(len(segments)) if rows else [0])]
-    assert vellomar.table(text.encode(), CELL_PATHS, rows=rows).to_pylist() == expected
+    assert vellomar.table(text.encode(), paths, rows=rows).to_pylist() == expected

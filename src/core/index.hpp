@@ -24,6 +24,10 @@
 
 namespace vellomar {
 
+// Bits 0 to n - 1 set: the first `n` bytes of a block of 16 (all 16 when n is
+// more).
+constexpr uint32_t first_bytes16(size_t n) { return (1u << std::min<size_t>(n, 16)) - 1; }
+
 #if defined(__SSE2__)
 // Bit i set where p[i] is `byte`, for the 16 bytes at `p` (all readable).
 [[gnu::always_inline]] inline uint32_t equal_bytes16(const unsigned char *p, unsigned char byte) {

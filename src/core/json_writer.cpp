@@ -1,4 +1,5 @@
 #include "json_writer.hpp"
+#include "index.hpp"
 
 #include <algorithm>
 #include <array>
@@ -411,7 +412,7 @@ private:
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
       _mm_storeu_si128(reinterpret_cast<__m128i *>(p_), block);
       const auto left = static_cast<size_t>(end - s);
-      const unsigned in_value = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+      const unsigned in_value = first_bytes16(left);
       high_bytes_ |= static_cast<unsigned>(_mm_movemask_epi8(block)) & in_value;
       const unsigned stops = escape_mask(block) & in_value;
       if (stops) {
@@ -464,7 +465,7 @@ private:
     // (short values are slices of it), the bits past the value masked off.
     if (s < end && readable_block(s)) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
-      const unsigned in_value = (1u << (end - s)) - 1;
+      const unsigned in_value = first_bytes16(static_cast<size_t>(end - s));
       if (static_cast<unsigned>(_mm_movemask_epi8(stops(block))) & in_value)
         return false;
       high_bits |= static_cast<unsigned>(_mm_movemask_epi8(block)) & in_value;

@@ -320,7 +320,7 @@ void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32
     }
     if (count < wanted && at < end && text.size() - at >= 16) {
       const uint32_t left = end - at;
-      for (uint32_t bits = equal_bytes16(base + at, sep) & ((1u << left) - 1); bits; bits &= bits - 1)
+      for (uint32_t bits = equal_bytes16(base + at, sep) & first_bytes16(left); bits; bits &= bits - 1)
         out[count++] = at + static_cast<uint32_t>(std::countr_zero(bits));
       at = end;
     }

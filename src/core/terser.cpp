@@ -91,7 +91,7 @@ bool piece_at(std::string_view text, const Delimiter &d, uint64_t index, std::st
     for (; p < end && readable_end - p >= 16; p += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
       const auto left = static_cast<size_t>(end - p);
-      const uint32_t inside = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+      const uint32_t inside = first_bytes16(left);
       const auto reps = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, rep))) & inside;
       // Only the components before the first repetition separator count.
       const uint32_t before = reps ? (reps & (~reps + 1)) - 1 : inside;
@@ -169,7 +169,7 @@ bool select_in_field(const FieldView &field, const TerserPath &path, std::string
         readable_end - text.data() >= 16 &&
         !(equal_bytes16(reinterpret_cast<const unsigned char *>(text.data()),
                         static_cast<unsigned char>(field.enc->escape.bytes[0])) &
-          ((1u << text.size()) - 1)))
+          first_bytes16(text.size())))
       return text;
 #endif
     return decoded_view(text, *field.enc, scratch);

@@ -1,4 +1,5 @@
 #include "validate.hpp"
+#include "index.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -279,7 +280,7 @@ private:
       if (kind_[static_cast<unsigned char>(p[i])] && (kinds == 4 || kind_[static_cast<unsigned char>(p[i])] < 4))
         mask |= 1u << i;
 #endif
-    return left < 16 ? mask & ((1u << left) - 1) : mask;
+    return mask & first_bytes16(left);
   }
 
   // The check of component `n` (1-based) of a value checked by `c`, or null

@@ -1,6 +1,7 @@
 #include "edit.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -49,12 +50,12 @@ struct EditPath {
 inline bool take_number(std::string_view path, size_t &i, uint64_t low, uint64_t &out) {
   if (path.substr(i).starts_with('+'))
     ++i;
-  const size_t digits = i;
-  uint64_t value = 0;
-  for (; i < path.size() && path[i] >= '0' && path[i] <= '9'; ++i)
-    value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(path[i] - '0'), max_number + 1);
-  if (i == digits || value < low || value > max_number)
+  const size_t end = std::min(path.find_first_not_of("0123456789", i), path.size());
+  uint64_t value = 0; // no digits, or too many for 64 bits: an error
+  if (std::from_chars(path.data() + i, path.data() + end, value).ec != std::errc() || value < low ||
+      value > max_number)
     return false;
+  i = end;
   out = value;
   return true;
 }

@@ -4,6 +4,7 @@
 // only as their values, no sub-components, no raw text, and "repetitions"
 // only for a field that repeats. to_json writes the complete records as text
 // in the core and converts the finished buffer to a str once.
+#include "../core/index.hpp"
 #include "../core/json_writer.hpp"
 #include "classes.hpp"
 
@@ -90,10 +91,8 @@ Ref plain_field_dict(const FieldView &f, Builder &b) {
       comps = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(cs))));
       others = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(
           _mm_cmpeq_epi8(v, _mm_set1_epi8(rs)), _mm_cmpeq_epi8(v, _mm_set1_epi8(es)))));
-      if (left < 16) {
-        comps &= (1u << left) - 1;
-        others &= (1u << left) - 1;
-      }
+      comps &= first_bytes16(left);
+      others &= first_bytes16(left);
     } else
 #endif
     {

@@ -59,13 +59,15 @@ struct SpecialBytes {
   unsigned char padded[64];
   const unsigned char *bytes = block;
   size_t shift = 0; // bits of bytes before the block, read from `bytes`
-  if (len < 64 && before >= 64 - len) {
-    shift = 64 - len;
-    bytes = block - shift;
-  } else if (len < 64) {
-    std::memset(padded, 0, sizeof padded);
-    std::memcpy(padded, block, len);
-    bytes = padded;
+  if (len < 64) {
+    if (before >= 64 - len) {
+      shift = 64 - len;
+      bytes = block - shift;
+    } else {
+      std::memset(padded, 0, sizeof padded);
+      std::memcpy(padded, block, len);
+      bytes = padded;
+    }
   }
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i lf = _mm_set1_epi8('\n');

@@ -216,7 +216,7 @@ const py::Signature structure_sig{
 Ref structure(PyObject **args) {
   std::string_view version;
   const Message *message = message_and_version(args, "structure()", version);
-  if (message && args[3] != segment_slots.type())
+  if (args[3] != segment_slots.type()) // refs kept of another class
     kept_refs.clear();
   if (!message || !group_slots.bind(args[2], {"name", "children", "known"}) ||
       !segment_slots.bind(args[3], {"name", "index", "expected"}))

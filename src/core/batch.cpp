@@ -228,11 +228,9 @@ bool BatchCutter::next_raw_line(std::string_view &line, uint64_t &at) {
     partial_.clear();
     partial_used_ = false;
   }
-  if (pos_ < chunk_.size()) {
-    if (partial_.empty())
-      partial_at_ = base_ + pos_;
-    partial_.append(chunk_.substr(pos_));
-  }
+  if (partial_.empty()) // (pos_ is at most the chunk's size)
+    partial_at_ = base_ + pos_;
+  partial_.append(chunk_.substr(pos_));
   base_ += chunk_.size();
   chunk_ = {};
   pos_ = 0;

@@ -258,6 +258,27 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
     assert pet[0]["id"] in [row[1] for batch in spark._read(options, task) for row in zip(*batch.to_pydict().values())]
 
 
+
+@pytest.mark.parametrize("table, expected", [
+    ("HL7 v2,,,,,,HL7 FHIR,,,\nCode,Text,Code System,,,,Code,,Display,Code System\n"
+     "Q,Queer,HL70002,,,,QQ,,Quux,http://example.org/ms\n",
+     {"system": "http://example.org/ms", "code": "QQ", "display": "Quux"}),
+    ("HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,Queer,HL70002,,,,QQ\n",  # v2's system and text
+     {"code": "QQ", "display": "Queer", "system": "http://terminology.hl7.org/CodeSystem/v2-0002"}),
+    ("Code,Text,Code System\n", "not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
+])
+def test_user_vocabulary(tmp_path, table, expected):
+    path = tmp_path / "HL7 Concept Map_ MaritalStatus - Sheet1.csv"
+    path.write_text(table)
+    if isinstance(expected, str):
+        with pytest.raises(ValueError) as e:
+            fhir.Mapping.load([path])
+        assert str(e.value) == f"{path}: {expected}"
+        return
+    text = ADT_A01.replace(PID, PID + "|||Q^Queer^HL70002")
+    (patient,) = entries(fhir.to_dict(text, mapping=fhir.Mapping.load([path])), "Patient")
+    assert patient["maritalStatus"] == {"coding": [expected]}
+
 # Maps text as Mapping.load compiles a user's tables: ZPI-2 to an Observation
 # made under the condition `{}` (postfix: V valued, E equal to one of, & and, | or).
 MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\tcode\tO\tCWE[CodeableConcept]\t\t\n"

@@ -94,6 +94,8 @@ def test_table_arrow(rows):
         (42, ["PID-3"], TypeError, "cannot read a table from 'int'"),
         ("MSH|^~\\&|a\rMSH|^\r", ["PID-3"], vellomar.MessageError,
          "Message 2 at byte 11: MSH segment too short to extract encoding characters"),
+        ("\ufeffMSH|^~\\&|a\nMSH|^\n", ["PID-3"], vellomar.MessageError,  # text: a BOM, LF line ends
+         "Message 2 at byte 14: MSH segment too short to extract encoding characters"),
     ],
 )
 def test_table_refuses(source, columns, error, text):

@@ -489,7 +489,7 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
             segment = any(re.fullmatch(r"[A-Z][A-Z0-9]{2}-\d+", r[1]) for r in table[2:])
             kinds.append(("S" if segment else "D", name, p))
             maps[name.lower()] = name
-        elif table and table[1][:1] == ["Code"]:
+        elif len(table) > 1 and table[1][:1] == ["Code"]:
             kinds.append(("V", name.replace("/", ""), p))
         else:
             raise ValueError(f"{p}: not a V2-to-FHIR table (message, segment, data type or "

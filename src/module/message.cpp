@@ -129,9 +129,53 @@ PyType_Slot message_iterator_slots[] = {
 
 Types types;
 
+namespace {
+
+// The shared record of a parsed message kept in its own block's first
+// Message::host_bytes: the record, then the reference count (the control
+// block, which this allocator places after it and whose release frees the
+// whole block). One allocation a message instead of two; the interpreter's
+// small-object heap held the records of a batch in arenas it gave back to
+// the system when the batch was freed, and mapped afresh for the next.
+constexpr size_t count_offset = (sizeof(Message) + alignof(std::max_align_t) - 1) &
+                                ~(alignof(std::max_align_t) - 1);
+
+template <class T> struct HostAllocator {
+  using value_type = T;
+  char *block;
+  size_t size;
+  HostAllocator(char *b, size_t n) noexcept : block(b), size(n) {}
+  template <class U>
+  HostAllocator(const HostAllocator<U> &other) noexcept : block(other.block), size(other.size) {}
+  T *allocate(size_t n) {
+    static_assert(count_offset + sizeof(T) <= Message::host_bytes && alignof(T) <= alignof(std::max_align_t),
+                  "the reference count must fit in the block after the record");
+    if (n != 1)
+      throw std::bad_alloc();
+    return reinterpret_cast<T *>(block + count_offset);
+  }
+  void deallocate(T *, size_t) noexcept { Message::free_block(block, size); }
+  template <class U> bool operator==(const HostAllocator<U> &other) const noexcept {
+    return block == other.block;
+  }
+};
+
+// The record no longer owns its block (the allocator frees it): ending it
+// frees nothing.
+struct EndRecord {
+  void operator()(const Message *record) const noexcept { std::destroy_at(record); }
+};
+
+} // namespace
+
 py::Ref new_message(Message &&message) {
-  return py::wrap(types.message, std::allocate_shared<const Message>(
-                                     py::SmallObjectAllocator<Message>(), std::move(message)));
+  if (!message.block())
+    return py::wrap(types.message, std::allocate_shared<const Message>(
+                                       py::SmallObjectAllocator<Message>(), std::move(message)));
+  size_t size = 0;
+  char *const block = message.release_block(size);
+  const Message *record = new (block) Message(std::move(message));
+  return py::wrap(types.message, MessagePtr(record, EndRecord{}, HostAllocator<Message>(block, size)));
 }
 
 py::Ref wrapped_str(std::string_view open, std::string_view text,

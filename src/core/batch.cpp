@@ -455,22 +455,8 @@ Result<std::vector<Message>> parse_batch(std::string_view raw) {
   // Room for messages of 1 KiB and more: growing the list from empty moved
   // every record about twice and mapped fresh pages at each step.
   messages.reserve(raw.size() / 1024);
-  BatchCutter cutter;
-  cutter.feed(raw);
-  cutter.finish();
-  std::string_view text;
-  std::string buffer;
-  uint64_t offset = 0;
-  while (cutter.next(text, offset, buffer)) {
-    if (!trim_message_text(text))
-      continue;
-    // Copied once, into the message's own text of the right size.
-    auto parsed = parse_message(text);
-    if (!parsed)
-      return Error{ErrorKind::value_error,
-                   "Error parsing message in batch: " + parsed.error().message};
-    messages.push_back(std::move(parsed).value());
-  }
+  if (auto error = parse_batch_each(raw, [&](Message &&message) { messages.push_back(std::move(message)); }))
+    return std::move(*error);
   return messages;
 }
 

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "parser.hpp"
 #include "records.hpp"
 #include "result.hpp"
 
@@ -146,9 +148,32 @@ bool trim_message_text(std::string &text);
 // The same trim of a view.
 bool trim_message_text(std::string_view &text);
 
-// Parses every message of a batch, in order; the first message that fails stops the batch with
+// Parses every message of a batch, in order, and hands each to `take`
+// (called with a Message &&) as soon as it is parsed, while its bytes are
+// still in the cache; the first message that fails stops the batch with
 // ValueError "Error parsing message in batch: " followed by the parser's
 // error text.
+template <class Take> std::optional<Error> parse_batch_each(std::string_view raw, Take &&take) {
+  BatchCutter cutter;
+  cutter.feed(raw);
+  cutter.finish();
+  std::string_view text;
+  std::string buffer;
+  uint64_t offset = 0;
+  while (cutter.next(text, offset, buffer)) {
+    if (!trim_message_text(text))
+      continue;
+    // Copied once, into the message's own text of the right size.
+    auto parsed = parse_message(text);
+    if (!parsed)
+      return Error{ErrorKind::value_error,
+                   "Error parsing message in batch: " + parsed.error().message};
+    take(std::move(parsed).value());
+  }
+  return std::nullopt;
+}
+
+// The same, the messages in a vector.
 Result<std::vector<Message>> parse_batch(std::string_view raw);
 
 } // namespace vellomar

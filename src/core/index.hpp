@@ -202,12 +202,8 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
     in_fields = skipping = false;
   };
 
-  // The block start advances by the length looked at, so it stops at `n`
-  // itself: stepping a whole 64 past the last block would wrap to 0 in the
-  // top 64 values of `Offset` and start the scan over.
-  for (Offset block = 0, len = 0; block < n; block = static_cast<Offset>(block + len)) {
-    len = std::min<Offset>(64, static_cast<Offset>(n - block));
-    const SpecialBytes found = special_bytes(base + block, len, sep, block);
+  // The bytes of the block at `block`, as special_bytes found them.
+  auto visit = [&](Offset block, const SpecialBytes &found) __attribute__((always_inline)) {
     uint64_t mask = found.lines | found.separators;
     if (skipping)
       mask &= ~(found.separators & below_lowest(found.lines));
@@ -241,7 +237,15 @@ void index_single_byte_separator(std::string_view text, unsigned char sep,
         }
       }
     }
-  }
+  };
+  // Whole blocks, whose length the compares need not test, then the last
+  // short one. A block starts at most 64 bytes before `n`: stepping past it
+  // would wrap to 0 in the top 64 values of `Offset` and start the scan over.
+  Offset block = 0;
+  for (; n - block >= 64; block = static_cast<Offset>(block + 64))
+    visit(block, special_bytes(base + block, 64, sep, block));
+  if (block < n)
+    visit(block, special_bytes(base + block, static_cast<size_t>(n - block), sep, block));
   end_line(n);
 }
 

@@ -110,14 +110,16 @@ Message::~Message() {
     give_block(block_, block_size_);
 }
 
+void Message::free_block(char *block, size_t size) { give_block(block, size); }
+
 Message::Message(std::string_view text, const EncodingCharacters &encoding,
                  std::span<const SegmentEntry> segment_entries, std::span<const uint32_t> ends)
     : enc(encoding) {
   // Entries of four-byte alignment first, the text last.
   const size_t segment_bytes = segment_entries.size_bytes(), end_bytes = ends.size_bytes();
-  block_size_ = segment_bytes + end_bytes + text.size();
+  block_size_ = host_bytes + segment_bytes + end_bytes + text.size();
   block_ = take_block(block_size_);
-  char *p = block_;
+  char *p = block_ + host_bytes;
   if (segment_bytes)
     std::memcpy(p, segment_entries.data(), segment_bytes);
   segments = {reinterpret_cast<const SegmentEntry *>(p), segment_entries.size()};

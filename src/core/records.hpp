@@ -256,6 +256,20 @@ struct Message {
   }
   ~Message();
 
+  // A block begins with host_bytes bytes of its own, before the index and
+  // the text: there the object that keeps a parsed message may put the
+  // record itself and its reference count, so that one allocation holds all.
+  static constexpr size_t host_bytes = 128;
+  // The block's first byte (null: the message owns no block).
+  char *block() const { return block_; }
+  // Hands the block over: the message no longer frees it; the caller frees
+  // it with free_block(block, size) once nothing reads the message.
+  char *release_block(size_t &size) {
+    size = block_size_;
+    return std::exchange(block_, nullptr);
+  }
+  static void free_block(char *block, size_t size);
+
   size_t segment_count() const { return segments.size(); }
   SegmentView segment_at(size_t i) const {
     const SegmentEntry &e = segments[i];
@@ -274,7 +288,7 @@ struct Message {
   Result<Segment> segment(std::string_view name) const;
 
 private:
-  char *block_ = nullptr; // the segments, the field ends, then the text
+  char *block_ = nullptr; // host_bytes, the segments, the field ends, then the text
   size_t block_size_ = 0;
 };
 

@@ -106,14 +106,7 @@ TableBuilder TableBuilder::empty_copy() const {
   copy.header_ = header_;
   copy.header_enc_ = header_enc_;
   copy.occurrences_ = occurrences_;
-  copy.known_lines_ = known_lines_;
-  copy.field_seps_ = field_seps_;
-  copy.seps_wanted_ = seps_wanted_;
-  copy.first_sep_ = first_sep_;
-  copy.line_start_ = line_start_;
-  copy.line_end_ = line_end_;
-  copy.seps_found_ = seps_found_;
-  copy.seps_ = seps_;
+  copy.plan_known_lines();
   copy.found_.resize(found_.size());
   copy.counted_.resize(counted_.size());
   copy.columns_.resize(columns_.size());
@@ -312,7 +305,7 @@ void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32
     // the count checked), then its last bytes in one block where the text
     // has 16 bytes from there.
     const uint32_t whole_end = end >= 16 ? end - 16 : 0;
-    for (; at <= whole_end && end >= 16; at += 16) {
+    for (; at <= whole_end; at += 16) {
       for (uint32_t bits = equal_bytes16(base + at, sep); bits; bits &= bits - 1)
         out[count++] = at + static_cast<uint32_t>(std::countr_zero(bits));
       if (count >= wanted)

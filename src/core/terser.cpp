@@ -87,15 +87,16 @@ bool piece_at(std::string_view text, const Delimiter &d, uint64_t index, std::st
   const char *start = p;
 #if defined(__SSE2__)
   if (readable_end) {
-    const __m128i comp = _mm_set1_epi8(component), rep = _mm_set1_epi8(repetition);
+    const auto comp = static_cast<unsigned char>(component);
+    const auto rep = static_cast<unsigned char>(repetition);
     for (; p < end && readable_end - p >= 16; p += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+      const auto *const block = reinterpret_cast<const unsigned char *>(p);
       const auto left = static_cast<size_t>(end - p);
       const uint32_t inside = first_bytes16(left);
-      const auto reps = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, rep))) & inside;
+      const uint32_t reps = equal_bytes16(block, rep) & inside;
       // Only the components before the first repetition separator count.
       const uint32_t before = reps ? (reps & (~reps + 1)) - 1 : inside;
-      uint32_t comps = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, comp))) & before;
+      uint32_t comps = equal_bytes16(block, comp) & before;
       for (; comps && index; comps &= comps - 1, --index)
         start = p + std::countr_zero(comps) + 1;
       if (index == 0 && comps) {

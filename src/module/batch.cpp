@@ -6,19 +6,23 @@ namespace vellomar::module {
 
 const py::Signature parse_batch_sig{"parse_batch()", {"raw"}, 1, 1};
 
-// Every message is parsed before the first Python object is made, so a
-// failing batch creates none.
+// Each message goes into its object as soon as it is parsed (a batch that
+// fails half-way frees the objects made so far): an array of every record
+// first was a second pass over memory the size of the batch's records, and
+// at 100,000 messages a fresh mapping of 8 MB for each call.
 py::Ref parse_batch(PyObject **args) {
   py::Ref encoded; // the UTF-8 of a non-ASCII text, for the duration of the call
   std::string_view raw;
   if (!py::to_text_uncached(args[0], "raw", encoded, raw))
     return {};
-  return py::convert_or_raise(vellomar::parse_batch(raw), [](std::vector<Message> &&messages) {
-    return py::new_list(messages.size(), [&](auto append) {
-      for (Message &message : messages)
-        append(new_message(std::move(message)));
-    });
+  py::Ref list = py::Ref::check(PyList_New(0));
+  auto error = vellomar::parse_batch_each(raw, [&](Message &&message) {
+    if (PyList_Append(list.get(), new_message(std::move(message)).get()) < 0)
+      throw py::ErrorAlreadySet{};
   });
+  if (error)
+    return py::Ref::steal(py::raise(*error));
+  return list;
 }
 
 } // namespace vellomar::module

@@ -129,9 +129,47 @@ PyType_Slot message_iterator_slots[] = {
 
 Types types;
 
+namespace {
+
+// The shared record of a parsed message is made in the first
+// Message::host_bytes of the message's own block: its reference count, then
+// the record, as std::allocate_shared lays them out with this allocator,
+// whose release frees the whole block. One allocation a message instead of
+// two: the interpreter's small-object heap held the records of a batch in
+// arenas it gave back to the system when the batch was freed, and mapped
+// afresh for the next.
+template <class T> struct HostAllocator {
+  using value_type = T;
+  char *block;
+  size_t size;
+  HostAllocator(char *b, size_t n) noexcept : block(b), size(n) {}
+  template <class U>
+  HostAllocator(const HostAllocator<U> &other) noexcept : block(other.block), size(other.size) {}
+  T *allocate(size_t n) {
+    static_assert(sizeof(T) <= Message::host_bytes && alignof(T) <= alignof(std::max_align_t),
+                  "the record and its count must fit in the block's first bytes");
+    if (n != 1)
+      throw std::bad_alloc();
+    return reinterpret_cast<T *>(block);
+  }
+  void deallocate(T *, size_t) noexcept { Message::free_block(block, size); }
+  template <class U> bool operator==(const HostAllocator<U> &other) const noexcept {
+    return block == other.block;
+  }
+};
+
+} // namespace
+
 py::Ref new_message(Message &&message) {
+  if (!message.block())
+    return py::wrap(types.message, std::allocate_shared<const Message>(
+                                       py::SmallObjectAllocator<Message>(), std::move(message)));
+  // The record moved in owns no block (it is released here): ending it frees
+  // nothing, and the count's release frees the block.
+  size_t size = 0;
+  char *const block = message.release_block(size);
   return py::wrap(types.message, std::allocate_shared<const Message>(
-                                     py::SmallObjectAllocator<Message>(), std::move(message)));
+                                     HostAllocator<Message>(block, size), std::move(message)));
 }
 
 py::Ref wrapped_str(std::string_view open, std::string_view text,

@@ -9,9 +9,6 @@
 #include "classes.hpp"
 
 #include <bit>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace vellomar::module {
 namespace {
@@ -87,12 +84,10 @@ Ref plain_field_dict(const FieldView &f, Builder &b) {
     uint32_t comps = 0, others = 0;
 #if defined(__SSE2__)
     if (b.limit - p >= 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-      comps = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(cs))));
-      others = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(
-          _mm_cmpeq_epi8(v, _mm_set1_epi8(rs)), _mm_cmpeq_epi8(v, _mm_set1_epi8(es)))));
-      comps &= first_bytes16(left);
-      others &= first_bytes16(left);
+      const auto *const block = reinterpret_cast<const unsigned char *>(p);
+      comps = equal_bytes16(block, static_cast<unsigned char>(cs)) & first_bytes16(left);
+      others = (equal_bytes16(block, static_cast<unsigned char>(rs)) |
+                equal_bytes16(block, static_cast<unsigned char>(es))) & first_bytes16(left);
     } else
 #endif
     {

@@ -263,14 +263,9 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       std::vector<ValueCheck> &parts = *parts_of[t];
       parts.reserve(components.size());
       for (size_t i = 0; i < components.size(); ++i) {
-        const TypeRef ref = components[i];
-        ValueCheck &check = parts.emplace_back(make_check(defs, ref.type, name_at(names, i + 1)));
-        check.table = ref.table;
-        check.values = check.kind == Primitive::id || check.kind == Primitive::is
-                           ? at(tables, ref.table) : nullptr;
-        check.reads = check.reads || check.values;
+        ValueCheck &check = parts.emplace_back(make_check(defs, components[i], name_at(names, i + 1)));
         if (i == 0 && defs.primitive(static_cast<uint16_t>(t)) == Primitive::ts) {
-          ValueCheck stamp = make_check(defs, dtm, check.name);
+          ValueCheck stamp = make_check(defs, {dtm, 0}, check.name);
           stamp.parts = check.parts;
           stamp.composite = check.composite;
           check = stamp;
@@ -289,11 +284,7 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       for (size_t f = 0; f < fields->size(); ++f) {
         const FieldDef &def = (*fields)[f];
         FieldCheck &field = segment.fields.emplace_back(
-            FieldCheck{make_check(defs, def.type.type, name_at(names, f + 1)), def.cardinality});
-        field.value.table = def.type.table;
-        field.value.values = field.value.kind == Primitive::id || field.value.kind == Primitive::is
-                                 ? at(tables, def.type.table) : nullptr;
-        field.value.reads = field.value.reads || field.value.values;
+            FieldCheck{make_check(defs, def.type, name_at(names, f + 1)), def.cardinality});
         if (def.cardinality.min > 0)
           segment.required_end = f + 1;
         field.observation = key == segment_key("OBX") && f == 4 && def.type.type == out_varies;
@@ -324,21 +315,25 @@ const SegmentChecks *VersionDefinitions::field_checks(const Definitions &defs,
 ValueCheck VersionDefinitions::value_check(const Definitions &defs, uint16_t type,
                                            std::string_view element) const {
   checks(defs);
-  return make_check(defs, type, element);
+  return make_check(defs, {type, 0}, element);
 }
 
-ValueCheck VersionDefinitions::make_check(const Definitions &defs, uint16_t type,
+ValueCheck VersionDefinitions::make_check(const Definitions &defs, TypeRef ref,
                                           std::string_view element) const {
+  const uint16_t type = ref.type;
   ValueCheck out;
   out.parts = at(checks_->by_type, type);
   out.name = element;
   out.limit = at(lengths, type);
   out.type = out.composite = type;
+  out.table = ref.table;
   out.kind = defs.primitive(type);
   const uint16_t *open = checks_->open_types;
   out.open = type == open[0] || type == open[1] || type == open[2];
+  if (out.kind == Primitive::id || out.kind == Primitive::is)
+    out.values = at(tables, ref.table);
   out.reads = out.kind == Primitive::nm || out.kind == Primitive::si || out.kind == Primitive::dt ||
-              out.kind == Primitive::tm || out.kind == Primitive::dtm;
+              out.kind == Primitive::tm || out.kind == Primitive::dtm || out.values;
   return out;
 }
 

@@ -241,8 +241,8 @@ private:
     uint16_t open_types[3] = {};                                    // varies, "-", WD
   };
   const Checks &checks(const Definitions &defs) const;
-  // A value's checks as its type alone gives them (no table), once compiled.
-  ValueCheck make_check(const Definitions &defs, uint16_t type, std::string_view element) const;
+  // A value's checks as its type and table give them, once compiled.
+  ValueCheck make_check(const Definitions &defs, TypeRef ref, std::string_view element) const;
   // Made once, under the flag, by whichever thread asks first; `ready` is
   // set after, so that later calls read one pointer.
   struct Compiled {

@@ -131,6 +131,7 @@ void CodeTable::add(std::string_view value) {
     for (char c : text.substr(0, head))
       p.head.push_back(upper(c));
     p.tail = text.substr(head);
+    p.any_rest = p.tail == "*";
   } else if (value.size() <= 7) {
     codes_.push_back(pack(value));
   } else {
@@ -169,16 +170,15 @@ bool CodeTable::matches_pattern(std::string_view value) const {
 }
 
 bool CodeTable::Pattern::matches(std::string_view value) const {
-  if (value.size() < head.size())
+  // The lengths first: most values tried against a pattern fail there.
+  if (any_rest ? value.size() < head.size() : value.size() != head.size() + tail.size())
     return false;
   for (size_t i = 0; i < head.size(); ++i)
     if (upper(value[i]) != head[i])
       return false;
-  std::string_view rest = value.substr(head.size());
-  if (tail == "*")
+  if (any_rest)
     return true;
-  if (rest.size() != tail.size())
-    return false;
+  std::string_view rest = value.substr(head.size());
   for (size_t i = 0; i < tail.size(); ++i) {
     const char c = rest[i], want = tail[i];
     const bool digit = c >= '0' && c <= '9';
@@ -245,8 +245,10 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
     out->by_type.assign(composites.size(), nullptr);
     std::vector<std::vector<ValueCheck> *> parts_of(composites.size(), nullptr);
     for (size_t t = 0; t < composites.size(); ++t)
-      if (composites[t])
+      if (composites[t]) {
         out->by_type[t] = parts_of[t] = &out->composites.emplace_back();
+        parts_of[t]->reserve(composites[t]->size() + 1); // their addresses are kept from here on
+      }
     out->open_types[0] = defs.type_number_of("varies");
     out->open_types[1] = defs.type_number_of("-");
     out->open_types[2] = defs.type_number_of("WD");
@@ -261,16 +263,22 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       const Names *names = at(composite_names, static_cast<uint16_t>(t));
       const std::vector<TypeRef> &components = *composites[t];
       std::vector<ValueCheck> &parts = *parts_of[t];
-      parts.reserve(components.size());
       for (size_t i = 0; i < components.size(); ++i) {
         ValueCheck &check = parts.emplace_back(make_check(defs, components[i], name_at(names, i + 1)));
         if (i == 0 && defs.primitive(static_cast<uint16_t>(t)) == Primitive::ts) {
           ValueCheck stamp = make_check(defs, {dtm, 0}, check.name);
           stamp.parts = check.parts;
+          stamp.first = check.first;
+          stamp.count = check.count;
           stamp.composite = check.composite;
           check = stamp;
         }
       }
+      ValueCheck &beyond = parts.emplace_back();
+      beyond.beyond = true;
+      for (size_t i = 0; i + 1 < parts.size(); ++i)
+        parts[i].next = &parts[i + 1];
+      beyond.next = &beyond;
     }
     size_t slots = 2;
     for (checks_->shift = 63; slots < 2 * segments.size(); slots *= 2)
@@ -283,8 +291,9 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       segment.fields.reserve(fields->size());
       for (size_t f = 0; f < fields->size(); ++f) {
         const FieldDef &def = (*fields)[f];
-        FieldCheck &field = segment.fields.emplace_back(
-            FieldCheck{make_check(defs, def.type, name_at(names, f + 1)), def.cardinality});
+        FieldCheck &field = segment.fields.emplace_back(FieldCheck{
+            make_check(defs, def.type, name_at(names, f + 1)), def.cardinality,
+            def.cardinality.max ? def.cardinality.max : UINT32_MAX});
         if (def.cardinality.min > 0)
           segment.required_end = f + 1;
         field.observation = key == segment_key("OBX") && f == 4 && def.type.type == out_varies;
@@ -323,6 +332,10 @@ ValueCheck VersionDefinitions::make_check(const Definitions &defs, TypeRef ref,
   const uint16_t type = ref.type;
   ValueCheck out;
   out.parts = at(checks_->by_type, type);
+  if (out.parts) {
+    out.first = out.parts->data();
+    out.count = static_cast<uint16_t>(composites[type]->size());
+  }
   out.name = element;
   out.limit = at(lengths, type);
   out.type = out.composite = type;
@@ -334,6 +347,7 @@ ValueCheck VersionDefinitions::make_check(const Definitions &defs, TypeRef ref,
     out.values = at(tables, ref.table);
   out.reads = out.kind == Primitive::nm || out.kind == Primitive::si || out.kind == Primitive::dt ||
               out.kind == Primitive::tm || out.kind == Primitive::dtm || out.values;
+  out.quiet = out.reads ? 0 : out.limit ? out.limit : UINT32_MAX;
   return out;
 }
 

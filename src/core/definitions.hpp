@@ -93,6 +93,7 @@ private:
   // the first byte, or "*"): the head upper-cased, then the rest.
   struct Pattern {
     std::string head, tail;
+    bool any_rest = false; // the tail is "*"
     bool matches(std::string_view value) const;
   };
   size_t slot(uint64_t code) const { return static_cast<size_t>((code * 0x9E3779B97F4A7C15ull) >> shift_); }
@@ -128,11 +129,18 @@ struct FieldDef {
 // value.
 struct ValueCheck {
   // The checks of its components by position (those of the type `composite`),
-  // null when it has none and is checked as a primitive.
+  // null when it has none and is checked as a primitive. They are followed
+  // by one that stands for every part past the last (`beyond`).
   const std::vector<ValueCheck> *parts = nullptr;
+  const ValueCheck *first = nullptr; // parts->data(), or null
+  const ValueCheck *next = nullptr;  // as a part: the next part's check (beyond's: itself)
   const CodeTable *values = nullptr; // an ID or IS value's table, when the version has it
   std::string_view name;             // the element's name, or empty
   uint32_t limit = 0;                // the maximum length, 0 for none
+  // A value of at most this many bytes needs no look: none for a value that
+  // is read or lies beyond the type's parts, else its limit.
+  uint32_t quiet = 0;
+  uint16_t count = 0; // the number of parts
   // The type a value is checked as (the time stamp of a TS: DTM), its table.
   uint16_t type = 0;
   uint16_t table = 0;
@@ -140,11 +148,13 @@ struct ValueCheck {
   Primitive kind = Primitive::other;
   bool open = false;  // values may take any shape: a withdrawn field's placeholder, varies
   bool reads = false; // its text is read (a number, date, time or table value), not only measured
+  bool beyond = false; // it stands for the parts past the last of `composite`
 };
 
 struct FieldCheck {
   ValueCheck value;
   Cardinality cardinality;
+  uint32_t repetitions = 0; // the most allowed, UINT32_MAX for no limit
   bool observation = false; // OBX-5, of the type OBX-2 names
 };
 

@@ -173,13 +173,8 @@ public:
           missing(def.value.name);
         continue;
       }
-      size_t repetitions;
-      if (def.observation)
-        repetitions = field(v_.value_check(defs_, observation_type(seg, def.value.type), def.value.name),
-                            text);
-      else
-        repetitions = field(def.value, text);
-      if (!def.cardinality.allows(repetitions))
+      const size_t repetitions = field(field_check(def, seg), text);
+      if (repetitions > def.repetitions)
         repeats(repetitions, def.cardinality.max, def.value.name);
     }
     // The fields the segment does not reach: only the required ones matter.
@@ -282,30 +277,83 @@ private:
     return left < 16 ? mask & ((1u << left) - 1) : mask;
   }
 
-  // The check of component `n` (1-based) of a value checked by `c`, or null
-  // past its last.
-  static const ValueCheck *part_at(const std::vector<ValueCheck> *parts, size_t n) {
-    return parts && n <= parts->size() ? &(*parts)[n - 1] : nullptr;
+  // Where a walk stands in a field: the checks of the field, of its
+  // component (the field's own when it has none) and of the value being cut
+  // (the sub-component's, the component's or the field's), where that value
+  // begins, and the numbers findings give. A local of the walk, kept in
+  // registers: the rare value that needs a look gets a copy.
+  struct Cursor {
+    const ValueCheck *field, *part, *value;
+    const char *leaf;
+    // A value longer than this is looked at out of line: the value's quiet
+    // length, 0 once a separator it does not cut lies inside it.
+    uint32_t limit;
+    uint32_t repetition, component, sub; // 0-based, 1-based, 1-based
+  };
+
+  // The check of the first value of a part: its first part's, or its own.
+  [[gnu::always_inline]] static const ValueCheck *head(const ValueCheck *c) {
+    return c->first ? c->first : c;
+  }
+
+  [[gnu::always_inline]] static void start(Cursor &at, const ValueCheck &field, const char *begin) {
+    at.field = &field;
+    at.part = head(&field);
+    at.value = head(at.part);
+    at.leaf = begin;
+    at.limit = at.value->quiet;
+    at.repetition = 0;
+    at.component = at.sub = 1;
+  }
+
+  // The value that ends at `end`: most are passed by one compare.
+  [[gnu::always_inline]] void end_value(const Cursor &at, const char *end) {
+    if (static_cast<size_t>(end - at.leaf) > at.limit) [[unlikely]]
+      look(at, end);
+  }
+
+  // A separator of kind `kind` (1 repetition, 2 component, 3 sub-component),
+  // `size` bytes at `p`. A value is cut as far as its type goes: a primitive
+  // field is taken whole (separators in it make it malformed), a primitive
+  // component whole, a component of a composite component by sub-component;
+  // a part beyond the type's last is malformed and not looked into.
+  [[gnu::always_inline]] void separator(Cursor &at, int kind, const char *p, size_t size) {
+    if (kind == 2 ? !at.field->first : kind == 3 && !at.part->first) [[unlikely]] {
+      inside_ |= kind == 2 ? 1 : 2; // noted, not cut
+      at.limit = 0;
+      return;
+    }
+    end_value(at, p);
+    if (kind == 3) {
+      at.value = at.value->next;
+      ++at.sub;
+    } else {
+      if (kind == 1) {
+        at.part = head(at.field);
+        ++at.repetition;
+        at.component = 1;
+      } else {
+        at.part = at.part->next;
+        ++at.component;
+      }
+      at.value = head(at.part);
+      at.sub = 1;
+    }
+    at.limit = at.value->quiet;
+    at.leaf = p + size;
   }
 
   // Checks every value of a field checked by `c` in one pass over its text
-  // and returns its number of repetitions. A value is cut as far as its
-  // type goes: a primitive field is taken whole (separators in it make it
-  // malformed), a primitive component whole, a component of a composite
-  // component by sub-component; a part beyond the type's last is malformed
-  // and not looked into. Separators are found sixteen bytes at a time.
+  // and returns its number of repetitions. Separators are found sixteen
+  // bytes at a time.
   size_t field(const ValueCheck &c, std::string_view text) {
     return single_ ? cut<true>(c, text) : cut<false>(c, text);
   }
 
   template <bool Single> size_t cut(const ValueCheck &c, std::string_view text) {
-    const std::vector<ValueCheck> *parts = c.parts;
-    const ValueCheck *part = part_at(parts, 1);
-    const std::vector<ValueCheck> *subs = part ? part->parts : nullptr;
-    repetition_ = 0;
-    inside_ = 0;
-    parts_[0] = parts_[1] = 1;
-    const char *begin = text.data(), *end = begin + text.size(), *leaf = begin, *next = begin;
+    const char *begin = text.data(), *end = begin + text.size(), *next = begin;
+    Cursor at;
+    start(at, c, begin);
     for (const char *block = begin; block < end; block += 16) {
       for (uint32_t mask = marks(block, end); mask; mask &= mask - 1) {
         const char *p = block + std::countr_zero(mask);
@@ -321,61 +369,23 @@ private:
           if (kind == 0)
             continue;
         }
-        if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
-          inside_ |= kind == 2 ? 1 : 2;
-          continue;
-        }
-        this->leaf(c, part, subs, leaf, p);
-        inside_ = 0;
-        if (kind == 3) {
-          ++parts_[1];
-        } else {
-          if (kind == 1) {
-            ++repetition_;
-            parts_[0] = 1;
-          } else {
-            ++parts_[0];
-          }
-          part = part_at(parts, parts_[0]);
-          subs = part ? part->parts : nullptr;
-          parts_[1] = 1;
-        }
-        next = leaf = p + size;
+        const char *was = at.leaf;
+        separator(at, kind, p, size);
+        if (at.leaf != was)
+          next = at.leaf;
       }
     }
-    this->leaf(c, part, subs, leaf, end);
-    return repetition_ + 1;
+    end_value(at, end);
+    return at.repetition + 1;
   }
 
-  // One value [begin, end) at the position parts_ says, in a field checked by
-  // `c`; `part` is the check of its component, `subs` those of its
-  // sub-components. Most values are only measured: that is done here, the
-  // rest out of line.
-  [[gnu::always_inline]] void leaf(const ValueCheck &c, const ValueCheck *part,
-                                   const std::vector<ValueCheck> *subs, const char *begin,
-                                   const char *end) {
-    const size_t size = static_cast<size_t>(end - begin);
-    if (size == 0 || (size == 2 && begin[0] == '"' && begin[1] == '"')) // "" is the explicit null
-      return;
-    const std::string_view text(begin, size);
-    const ValueCheck *v = &c;
-    int depth = 0;
-    if (c.parts) {
-      if (!part)
-        return beyond(c.composite, c.parts->size(), text, 1);
-      v = part;
-      depth = 1;
-      if (subs) {
-        if (parts_[1] > subs->size())
-          return beyond(part->composite, subs->size(), text, 2);
-        v = &(*subs)[parts_[1] - 1];
-        depth = 2;
-      }
+  // The check of field `def` of `seg`: OBX-5's is of the type OBX-2 names.
+  const ValueCheck &field_check(const FieldCheck &def, const SegmentView &seg) {
+    if (def.observation) [[unlikely]] {
+      observed_ = v_.value_check(defs_, observation_type(seg, def.value.type), def.value.name);
+      return observed_;
     }
-    if (inside_ || v->reads)
-      return primitive(*v, text, depth);
-    if (v->limit && size > v->limit)
-      too_long(*v, text, depth);
+    return def.value;
   }
 
   // The values of fields [first, ...) of `seg`, from `start` (where the
@@ -383,80 +393,65 @@ private:
   // over the text: field separators end a field and begin the next.
   void walk(const std::vector<FieldCheck> &fields, const SegmentView &seg, size_t first,
             const char *stop, const char *start) {
-    size_t f = first;
-    const FieldCheck *def = nullptr;
-    const ValueCheck *c = nullptr, *part = nullptr;
-    const std::vector<ValueCheck> *subs = nullptr;
-    const char *leaf = start, *begin = start;
-    size_t repetition = 0, component = 1, sub = 1;
-    auto open = [&](const char *at) __attribute__((always_inline)) {
-      def = &fields[f];
-      c = &def->value;
-      if (def->observation) [[unlikely]] {
-        observed_ = v_.value_check(defs_, observation_type(seg, c->type), c->name);
-        c = &observed_;
-      }
-      part = part_at(c->parts, 1);
-      subs = part ? part->parts : nullptr;
-      repetition = 0;
-      inside_ = 0;
-      component = sub = 1;
-      leaf = begin = at;
-    };
-    auto value = [&](const char *at) __attribute__((always_inline)) {
-      parts_[0] = component;
-      parts_[1] = sub;
-      repetition_ = repetition;
-      field_ = f + 1;
-      this->leaf(*c, part, subs, leaf, at);
-    };
-    // The field ends at `at`: an empty one only matters when required.
-    auto close = [&](const char *at) __attribute__((always_inline)) {
-      if (at == begin) {
-        if (def->cardinality.min > 0) {
-          field_ = f + 1;
+    const FieldCheck *def = &fields[first];
+    const char *begin = start;
+    Cursor at;
+    field_ = first + 1;
+    this->start(at, field_check(*def, seg), begin);
+    // The field ends at `end`: an empty one only matters when required.
+    auto close = [&](const char *end) __attribute__((always_inline)) {
+      if (end == begin) {
+        if (def->cardinality.min > 0)
           missing(def->value.name);
-        }
         return;
       }
-      value(at);
-      if (!def->cardinality.allows(repetition + 1))
-        repeats(repetition + 1, def->cardinality.max, def->value.name);
+      end_value(at, end);
+      if (at.repetition >= def->repetitions)
+        repeats(at.repetition + 1, def->cardinality.max, def->value.name);
     };
-    open(start);
     for (const char *block = start; block < stop; block += 16) {
       for (uint32_t mask = marks(block, stop, 4); mask; mask &= mask - 1) {
         const char *p = block + std::countr_zero(mask);
         const int kind = kind_[static_cast<unsigned char>(*p)];
         if (kind == 4) {
           close(p);
-          ++f;
-          open(p + 1);
+          ++def;
+          ++field_;
+          begin = p + 1;
+          this->start(at, field_check(*def, seg), begin);
           continue;
         }
-        if ((kind == 2 && !c->parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
-          inside_ |= kind == 2 ? 1 : 2;
-          continue;
-        }
-        value(p);
-        inside_ = 0;
-        if (kind == 3) {
-          ++sub;
-        } else {
-          if (kind == 1) {
-            ++repetition;
-            component = 1;
-          } else {
-            ++component;
-          }
-          part = part_at(c->parts, component);
-          subs = part ? part->parts : nullptr;
-          sub = 1;
-        }
-        leaf = p + 1;
+        separator(at, kind, p, 1);
       }
     }
     close(stop);
+  }
+
+  // A value that may need more than a compare, [at.leaf, end): the
+  // explicit null "" is none; past the type's parts it is malformed; read,
+  // or holding separators it does not cut, it is checked as a primitive;
+  // otherwise it is too long.
+  [[gnu::noinline]] void look(Cursor at, const char *end) {
+    const std::string_view text(at.leaf, static_cast<size_t>(end - at.leaf));
+    const ValueCheck &v = *at.value;
+    // Most values looked at are read and pass: a table's code, a date.
+    if (!inside_ && !v.beyond && (!v.limit || text.size() <= v.limit) && well_formed(v, text))
+      return;
+    repetition_ = at.repetition;
+    parts_[0] = at.component;
+    parts_[1] = at.sub;
+    const int depth = !at.field->first ? 0 : at.part->first ? 2 : 1;
+    if (text != "\"\"") {
+      if (v.beyond) {
+        const ValueCheck &owner = depth == 1 ? *at.field : *at.part;
+        beyond(owner.composite, owner.count, text, depth);
+      } else if (inside_ || v.reads) {
+        primitive(v, text, depth);
+      } else if (v.limit && text.size() > v.limit) {
+        too_long(v, text, depth);
+      }
+    }
+    inside_ = 0;
   }
 
   // The location of the value being checked: its field repetition and the
@@ -499,22 +494,27 @@ private:
       return has_parts(c, text, depth);
     if (c.limit && text.size() > c.limit)
       too_long(c, text, depth);
-    bool good = true;
-    switch (c.kind) {
-    case Primitive::nm: good = is_number(text); break;
-    case Primitive::si: good = is_digits(text); break;
-    case Primitive::dt: good = is_date(text); break;
-    case Primitive::tm: good = is_time(text); break;
-    case Primitive::dtm: good = is_date_time(text); break;
-    case Primitive::id:
-    case Primitive::is:
-      if (c.values && !c.values->contains(text))
-        not_in_table(c, text, depth);
+    if (well_formed(c, text))
       return;
-    default: return;
-    }
-    if (!good)
+    if (c.kind == Primitive::id || c.kind == Primitive::is)
+      not_in_table(c, text, depth);
+    else
       malformed(c, text, depth);
+  }
+
+  // Whether a value read as `c`'s kind is what that kind allows: a number,
+  // a date or time, a value of the table.
+  static bool well_formed(const ValueCheck &c, std::string_view text) {
+    switch (c.kind) {
+    case Primitive::nm: return is_number(text);
+    case Primitive::si: return is_digits(text);
+    case Primitive::dt: return is_date(text);
+    case Primitive::tm: return is_time(text);
+    case Primitive::dtm: return is_date_time(text);
+    case Primitive::id:
+    case Primitive::is: return !c.values || c.values->contains(text);
+    default: return true;
+    }
   }
 
   [[gnu::cold, gnu::noinline]] void has_parts(const ValueCheck &c, std::string_view text, int depth) {
@@ -570,21 +570,29 @@ class SegmentRepetitions {
 public:
   size_t next(std::string_view name) {
     if (many_.empty()) {
-      for (auto &[seen, count] : few_)
-        if (seen == name)
-          return ++count;
+      // A name of three bytes is compared as its key, without a call to memcmp.
+      const uint32_t key = VersionDefinitions::segment_key(name);
+      for (Seen &seen : few_)
+        if (seen.key == key && (key != 0 || seen.name == name))
+          return ++seen.count;
       if (few_.size() < 16) {
-        few_.emplace_back(name, 0);
+        few_.push_back({name, key, 0});
         return 0;
       }
-      many_.insert(few_.begin(), few_.end());
+      for (const Seen &seen : few_)
+        many_.emplace(seen.name, seen.count);
     }
     auto [it, first] = many_.try_emplace(name, 0);
     return first ? 0 : ++it->second;
   }
 
 private:
-  std::vector<std::pair<std::string_view, size_t>> few_;
+  struct Seen {
+    std::string_view name;
+    uint32_t key; // segment_key(name): 0 unless three bytes
+    size_t count;
+  };
+  std::vector<Seen> few_;
   std::unordered_map<std::string_view, size_t> many_;
 };
 

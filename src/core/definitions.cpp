@@ -132,6 +132,17 @@ void CodeTable::add(std::string_view value) {
       p.head.push_back(upper(c));
     p.tail = text.substr(head);
     p.any_rest = p.tail == "*";
+    auto starts = [&](char c) {
+      const auto byte = static_cast<unsigned char>(c);
+      pattern_starts_[byte >> 6] |= uint64_t{1} << (byte & 63);
+    };
+    if (p.head.empty()) // "~" alone: any first byte
+      for (uint64_t &bits : pattern_starts_)
+        bits = ~uint64_t{0};
+    else if (p.head[0] >= 'A' && p.head[0] <= 'Z') // upper-cased: either case
+      starts(p.head[0]), starts(static_cast<char>(p.head[0] - 'A' + 'a'));
+    else
+      starts(p.head[0]);
   } else if (value.size() <= 7) {
     codes_.push_back(pack(value));
   } else {

@@ -75,7 +75,7 @@ public:
       for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
         if (codes_[i] == code)
           return true;
-      return !patterns_.empty() && matches_pattern(value);
+      return has_pattern_for(value[0]) && matches_pattern(value);
     }
     return contains_other(value);
   }
@@ -86,6 +86,11 @@ private:
     for (char c : value)
       out = out << 8 | static_cast<unsigned char>(c);
     return out << 8 * (7 - value.size()); // the length stays in the top byte
+  }
+  // Whether some pattern's head begins with `c` (in any case).
+  bool has_pattern_for(char c) const {
+    const auto byte = static_cast<unsigned char>(c);
+    return pattern_starts_[byte >> 6] >> (byte & 63) & 1;
   }
   bool contains_other(std::string_view value) const;
   bool matches_pattern(std::string_view value) const;
@@ -102,6 +107,7 @@ private:
   unsigned shift_ = 63;
   std::vector<std::string> long_values_;
   std::vector<Pattern> patterns_;
+  uint64_t pattern_starts_[4] = {}; // by byte: some pattern's head begins with it
 };
 
 // The names of a segment or composite type: [0] its own, then those of its

@@ -219,12 +219,44 @@ private:
         name);
   }
 
-  std::string at(size_t field, size_t repetition = 0) const {
-    std::string s = label(name_, segment_repetition_);
-    s += '-';
-    append_number(s, field);
-    append_repetition(s, repetition);
-    return s;
+  // "PID(1)-3(2)-4-1": the segment, its repetition when not the first, the
+  // field, its repetition likewise, and the first `depth` of `parts`.
+  std::string at(size_t field, size_t repetition = 0, int depth = 0, const size_t *parts = nullptr) const {
+    // Written into a buffer on the stack and copied once (a location of up
+    // to fifteen bytes is then no allocation); a long name goes by a string.
+    char buf[96];
+    if (name_.size() > 32) {
+      std::string s = label(name_, segment_repetition_);
+      s.append(buf, write_place(buf, field, repetition, depth, parts));
+      return s;
+    }
+    std::memcpy(buf, name_.data(), name_.size());
+    char *p = buf + name_.size();
+    if (segment_repetition_)
+      p = write_repetition(p, segment_repetition_);
+    p += write_place(p, field, repetition, depth, parts);
+    return std::string(buf, static_cast<size_t>(p - buf));
+  }
+
+  static char *write_number(char *p, size_t n) { return std::to_chars(p, p + 24, n).ptr; }
+  static char *write_repetition(char *p, size_t repetition) {
+    *p++ = '(';
+    p = write_number(p, repetition);
+    *p++ = ')';
+    return p;
+  }
+  // "-3(2)-4-1" into `p` (at most 64 bytes); returns its length.
+  static size_t write_place(char *p, size_t field, size_t repetition, int depth, const size_t *parts) {
+    char *const start = p;
+    *p++ = '-';
+    p = write_number(p, field);
+    if (repetition)
+      p = write_repetition(p, repetition);
+    for (int i = 0; i < depth; ++i) {
+      *p++ = '-';
+      p = write_number(p, parts[i]);
+    }
+    return static_cast<size_t>(p - start);
   }
 
   // A finding on an element the definitions name `name` (empty: none).
@@ -435,7 +467,8 @@ private:
     const std::string_view text(at.leaf, static_cast<size_t>(end - at.leaf));
     const ValueCheck &v = *at.value;
     // Most values looked at are read and pass: a table's code, a date.
-    if (!inside_ && !v.beyond && (!v.limit || text.size() <= v.limit) && well_formed(v, text))
+    const bool plain = !inside_ && !v.beyond && (!v.limit || text.size() <= v.limit);
+    if (plain && well_formed(v, text))
       return;
     repetition_ = at.repetition;
     parts_[0] = at.component;
@@ -446,7 +479,7 @@ private:
         const ValueCheck &owner = depth == 1 ? *at.field : *at.part;
         beyond(owner.composite, owner.count, text, depth);
       } else if (inside_ || v.reads) {
-        primitive(v, text, depth);
+        primitive(v, text, depth, plain ? 0 : -1);
       } else if (v.limit && text.size() > v.limit) {
         too_long(v, text, depth);
       }
@@ -456,37 +489,39 @@ private:
 
   // The location of the value being checked: its field repetition and the
   // first `depth` component numbers.
-  std::string where(int depth) const {
-    std::string s = at(field_, repetition_);
-    for (int i = 0; i < depth; ++i) {
-      s += '-';
-      append_number(s, parts_[i]);
-    }
-    return s;
-  }
+  std::string where(int depth) const { return at(field_, repetition_, depth, parts_); }
 
-  // "Value 'text' of location" and the rest of a finding's text.
+  // "Value 'text' of location" and the rest of a finding's text, in one
+  // allocation of its size.
   static std::string value_of(std::string_view text, const std::string &location,
                               std::initializer_list<std::string_view> rest) {
+    size_t size = 11 + text.size() + location.size();
+    for (std::string_view part : rest)
+      size += part.size();
     std::string s;
-    s.reserve(64);
+    s.reserve(size);
     s.append("Value '").append(text).append("' of ").append(location);
     for (std::string_view part : rest)
       s.append(part);
     return s;
   }
 
+  // A finding whose text value_of writes.
+  void add_value(bool error, uint16_t code, std::string location, std::string_view text,
+                 std::initializer_list<std::string_view> rest, std::string_view name) {
+    std::string message = value_of(text, location, rest);
+    add(error, code, std::move(location), std::move(message), name);
+  }
+
   // A value past the last component of `type`, which has `count`.
   [[gnu::cold, gnu::noinline]] void beyond(uint16_t type, size_t count, std::string_view text,
                                            int depth) {
-    const std::string location = where(depth);
-    add(true, 102, location,
-        value_of(text, location,
-                 {" is beyond the ", std::to_string(count), " components of ", defs_.type_name(type)}),
-        {});
+    add_value(true, 102, where(depth), text,
+              {" is beyond the ", std::to_string(count), " components of ", defs_.type_name(type)}, {});
   }
 
-  [[gnu::noinline]] void primitive(const ValueCheck &c, std::string_view text, int depth) {
+  // `well` is 1 or 0 when well_formed is known to say true or false, else -1.
+  [[gnu::noinline]] void primitive(const ValueCheck &c, std::string_view text, int depth, int well) {
     // A primitive has no parts: a field holding components, or a component
     // holding sub-components, is malformed (its text reaches here whole, and
     // the walk noted the separators inside it).
@@ -494,7 +529,7 @@ private:
       return has_parts(c, text, depth);
     if (c.limit && text.size() > c.limit)
       too_long(c, text, depth);
-    if (well_formed(c, text))
+    if (well < 0 ? well_formed(c, text) : well)
       return;
     if (c.kind == Primitive::id || c.kind == Primitive::is)
       not_in_table(c, text, depth);
@@ -519,9 +554,8 @@ private:
 
   [[gnu::cold, gnu::noinline]] void has_parts(const ValueCheck &c, std::string_view text, int depth) {
     const char *parts = depth == 0 && (inside_ & 1) ? "components" : "sub-components";
-    const std::string location = where(depth);
-    add(true, 102, location,
-        value_of(text, location, {" has ", parts, "; ", defs_.type_name(c.type), " has none"}), c.name);
+    add_value(true, 102, where(depth), text, {" has ", parts, "; ", defs_.type_name(c.type), " has none"},
+              c.name);
   }
 
   [[gnu::cold, gnu::noinline]] void too_long(const ValueCheck &c, std::string_view text, int depth) {
@@ -533,17 +567,14 @@ private:
   }
 
   [[gnu::cold, gnu::noinline]] void malformed(const ValueCheck &c, std::string_view text, int depth) {
-    const std::string location = where(depth);
-    add(true, 102, location, value_of(text, location, {" is not a valid ", defs_.type_name(c.type)}),
-        c.name);
+    add_value(true, 102, where(depth), text, {" is not a valid ", defs_.type_name(c.type)}, c.name);
   }
 
   // IS tables are user-defined, and coded elements name coding systems that
   // sites extend (table 0396): only an ID field is an error.
   [[gnu::cold, gnu::noinline]] void not_in_table(const ValueCheck &c, std::string_view text, int depth) {
-    const std::string location = where(depth);
-    add(c.kind == Primitive::id && depth == 0, 103, location,
-        value_of(text, location, {" is not in table ", defs_.table_name(c.table)}), c.name);
+    add_value(c.kind == Primitive::id && depth == 0, 103, where(depth), text,
+              {" is not in table ", defs_.table_name(c.table)}, c.name);
   }
 
   const Definitions &defs_;

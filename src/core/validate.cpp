@@ -495,7 +495,7 @@ private:
   // allocation of its size.
   static std::string value_of(std::string_view text, const std::string &location,
                               std::initializer_list<std::string_view> rest) {
-    size_t size = 11 + text.size() + location.size();
+    size_t size = 12 + text.size() + location.size(); // "Value '" and "' of "
     for (std::string_view part : rest)
       size += part.size();
     std::string s;

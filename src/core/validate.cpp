@@ -223,15 +223,11 @@ private:
   // field, its repetition likewise, and the first `depth` of `parts`.
   std::string at(size_t field, size_t repetition = 0, int depth = 0, const size_t *parts = nullptr) const {
     // Written into a buffer on the stack and copied once (a location of up
-    // to fifteen bytes is then no allocation); a long name goes by a string.
-    char buf[96];
-    if (name_.size() > 32) {
-      std::string s = label(name_, segment_repetition_);
-      s.append(buf, write_place(buf, field, repetition, depth, parts));
-      return s;
-    }
-    std::memcpy(buf, name_.data(), name_.size());
-    char *p = buf + name_.size();
+    // to fifteen bytes is then no allocation). Only segments the definitions
+    // hold are checked field by field: their names are three bytes.
+    char buf[128]; // three bytes, then at most five numbers of 20 digits with their marks
+    std::memcpy(buf, name_.data(), std::min<size_t>(name_.size(), 3));
+    char *p = buf + std::min<size_t>(name_.size(), 3);
     if (segment_repetition_)
       p = write_repetition(p, segment_repetition_);
     p += write_place(p, field, repetition, depth, parts);
@@ -245,7 +241,7 @@ private:
     *p++ = ')';
     return p;
   }
-  // "-3(2)-4-1" into `p` (at most 64 bytes); returns its length.
+  // "-3(2)-4-1" into `p` (at most 89 bytes); returns its length.
   static size_t write_place(char *p, size_t field, size_t repetition, int depth, const size_t *parts) {
     char *const start = p;
     *p++ = '-';

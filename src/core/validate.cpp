@@ -334,10 +334,22 @@ private:
     at.component = at.sub = 1;
   }
 
-  // The value that ends at `end`: most are passed by one compare.
+  // The value that ends at `end`: most are passed by one compare, most of
+  // the rest (read, and good) by passes(), which takes no copy of the cursor.
   [[gnu::always_inline]] void end_value(const Cursor &at, const char *end) {
-    if (static_cast<size_t>(end - at.leaf) > at.limit) [[unlikely]]
-      look(at, end);
+    const size_t size = static_cast<size_t>(end - at.leaf);
+    if (size > at.limit) [[unlikely]]
+      if (!passes(*at.value, {at.leaf, size}))
+        look(at, end);
+  }
+
+  // Whether a value of `v` holds no separator it does not cut, is within the
+  // length `v` allows and reads as its kind says; nothing to find then.
+  bool plain(const ValueCheck &v, std::string_view text) const {
+    return !inside_ && !v.beyond && (!v.limit || text.size() <= v.limit);
+  }
+  [[gnu::noinline]] bool passes(const ValueCheck &v, std::string_view text) const {
+    return plain(v, text) && well_formed(v, text);
   }
 
   // A separator of kind `kind` (1 repetition, 2 component, 3 sub-component),
@@ -455,17 +467,13 @@ private:
     close(stop);
   }
 
-  // A value that may need more than a compare, [at.leaf, end): the
-  // explicit null "" is none; past the type's parts it is malformed; read,
-  // or holding separators it does not cut, it is checked as a primitive;
-  // otherwise it is too long.
-  [[gnu::noinline]] void look(Cursor at, const char *end) {
+  // A value passes() refused, [at.leaf, end): the explicit null "" is no
+  // finding; past the type's parts it is malformed; read, or holding
+  // separators it does not cut, it is checked as a primitive; otherwise it
+  // is too long.
+  [[gnu::cold, gnu::noinline]] void look(Cursor at, const char *end) {
     const std::string_view text(at.leaf, static_cast<size_t>(end - at.leaf));
     const ValueCheck &v = *at.value;
-    // Most values looked at are read and pass: a table's code, a date.
-    const bool plain = !inside_ && !v.beyond && (!v.limit || text.size() <= v.limit);
-    if (plain && well_formed(v, text))
-      return;
     repetition_ = at.repetition;
     parts_[0] = at.component;
     parts_[1] = at.sub;
@@ -475,7 +483,7 @@ private:
         const ValueCheck &owner = depth == 1 ? *at.field : *at.part;
         beyond(owner.composite, owner.count, text, depth);
       } else if (inside_ || v.reads) {
-        primitive(v, text, depth, plain ? 0 : -1);
+        primitive(v, text, depth, plain(v, text) ? 0 : -1); // passes() said no
       } else if (v.limit && text.size() > v.limit) {
         too_long(v, text, depth);
       }
@@ -700,7 +708,9 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
       out.push_back({strict || !kind.type.starts_with('Z'), 200, "MSH-9-1",
                      "Unsupported message type '" + kind.type + "'", header_name(9, 1)});
   }
-  const MessageStructure structure = match_structure(message, kind);
+  thread_local MessageStructure matched; // its room kept from one call to the next
+  match_structure(message, kind, matched);
+  const MessageStructure &structure = matched;
   SegmentRepetitions seen;
   Validator validator(defs, *kind.definitions, message, out);
   size_t next_unexpected = 0;

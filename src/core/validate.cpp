@@ -348,7 +348,7 @@ private:
   bool plain(const ValueCheck &v, std::string_view text) const {
     return !inside_ && !v.beyond && (!v.limit || text.size() <= v.limit);
   }
-  [[gnu::noinline]] bool passes(const ValueCheck &v, std::string_view text) const {
+  [[gnu::always_inline]] bool passes(const ValueCheck &v, std::string_view text) const {
     return plain(v, text) && well_formed(v, text);
   }
 
@@ -543,7 +543,7 @@ private:
 
   // Whether a value read as `c`'s kind is what that kind allows: a number,
   // a date or time, a value of the table.
-  static bool well_formed(const ValueCheck &c, std::string_view text) {
+  [[gnu::always_inline]] static bool well_formed(const ValueCheck &c, std::string_view text) {
     switch (c.kind) {
     case Primitive::nm: return is_number(text);
     case Primitive::si: return is_digits(text);

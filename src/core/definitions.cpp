@@ -176,8 +176,11 @@ bool CodeTable::contains_other(std::string_view value) const {
 }
 
 bool CodeTable::matches_pattern(std::string_view value) const {
-  return std::any_of(patterns_.begin(), patterns_.end(),
-                     [&](const Pattern &p) { return p.matches(value); });
+  // A pattern whose head begins with another byte is passed without a call.
+  const char first = value.empty() ? '\0' : upper(value[0]);
+  return std::any_of(patterns_.begin(), patterns_.end(), [&](const Pattern &p) {
+    return (value.empty() || p.head.empty() || p.head[0] == first) && p.matches(value);
+  });
 }
 
 bool CodeTable::Pattern::matches(std::string_view value) const {
@@ -290,6 +293,8 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       for (size_t i = 0; i + 1 < parts.size(); ++i)
         parts[i].next = &parts[i + 1];
       beyond.next = &beyond;
+      for (ValueCheck &part : parts)
+        part.settle();
     }
     size_t slots = 2;
     for (checks_->shift = 63; slots < 2 * segments.size(); slots *= 2)
@@ -305,6 +310,7 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
         FieldCheck &field = segment.fields.emplace_back(FieldCheck{
             make_check(defs, def.type, name_at(names, f + 1)), def.cardinality,
             def.cardinality.max ? def.cardinality.max : UINT32_MAX});
+        field.value.settle();
         if (def.cardinality.min > 0)
           segment.required_end = f + 1;
         field.observation = key == segment_key("OBX") && f == 4 && def.type.type == out_varies;

@@ -139,6 +139,10 @@ struct ValueCheck {
   // by one that stands for every part past the last (`beyond`).
   const std::vector<ValueCheck> *parts = nullptr;
   const ValueCheck *first = nullptr; // parts->data(), or null
+  // The check of its first part, or itself when it has none: set by
+  // settle() where the check is kept, as a copy would point at the original.
+  const ValueCheck *head = nullptr;
+  void settle() { head = first ? first : this; }
   const ValueCheck *next = nullptr;  // as a part: the next part's check (beyond's: itself)
   const CodeTable *values = nullptr; // an ID or IS value's table, when the version has it
   std::string_view name;             // the element's name, or empty

@@ -319,15 +319,10 @@ private:
     uint32_t repetition, component, sub; // 0-based, 1-based, 1-based
   };
 
-  // The check of the first value of a part: its first part's, or its own.
-  [[gnu::always_inline]] static const ValueCheck *head(const ValueCheck *c) {
-    return c->first ? c->first : c;
-  }
-
   [[gnu::always_inline]] static void start(Cursor &at, const ValueCheck &field, const char *begin) {
     at.field = &field;
-    at.part = head(&field);
-    at.value = head(at.part);
+    at.part = field.head;
+    at.value = at.part->head;
     at.leaf = begin;
     at.limit = at.value->quiet;
     at.repetition = 0;
@@ -369,14 +364,14 @@ private:
       ++at.sub;
     } else {
       if (kind == 1) {
-        at.part = head(at.field);
+        at.part = at.field->head;
         ++at.repetition;
         at.component = 1;
       } else {
         at.part = at.part->next;
         ++at.component;
       }
-      at.value = head(at.part);
+      at.value = at.part->head;
       at.sub = 1;
     }
     at.limit = at.value->quiet;
@@ -423,6 +418,7 @@ private:
   const ValueCheck &field_check(const FieldCheck &def, const SegmentView &seg) {
     if (def.observation) [[unlikely]] {
       observed_ = v_.value_check(defs_, observation_type(seg, def.value.type), def.value.name);
+      observed_.settle();
       return observed_;
     }
     return def.value;

@@ -185,7 +185,8 @@ private:
     std::vector<Frame> stack;
     std::vector<std::pair<uint32_t, GroupNode::Item>> placed;
   };
-  static Scratch &scratch() {
+  // Out of line: the thread's copy is asked for once per match, not at each use.
+  [[gnu::noinline]] static Scratch &scratch() {
     thread_local Scratch kept;
     return kept;
   }

@@ -52,23 +52,37 @@ bool cut_offset(std::string_view &text) {
   return offset.size() == 4 && two_digits(offset.data()) < 24 && two_digits(offset.data() + 2) < 60;
 }
 
-bool is_date(std::string_view text) { // YYYY[MM[DD]]
-  const size_t n = text.size();
-  if ((n != 4 && n != 6 && n != 8) || two_digits(text.data()) > 99 ||
-      two_digits(text.data() + 2) > 99)
-    return false;
-  if (n == 4)
-    return true;
-  const int month = two_digits(text.data() + 4);
+// Whether the eight bytes at `p` are all ASCII digits, tested at once.
+bool eight_digits(const char *p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  // A byte below '0' borrows in the subtraction, one above '9' carries in
+  // the addition: either sets its top bit.
+  return !(((w + 0x4646464646464646) | (w - 0x3030303030303030)) & 0x8080808080808080);
+}
+
+// The number the two digits at `p` write, known to be digits.
+int digit_pair(const char *p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
+
+// Whether the eight digits at `p` are a date YYYYMMDD of the calendar.
+bool is_day(const char *p) {
+  const int year = digit_pair(p) * 100 + digit_pair(p + 2), month = digit_pair(p + 4),
+            day = digit_pair(p + 6);
   if (month < 1 || month > 12)
     return false;
-  if (n == 6)
-    return true;
-  const int year = two_digits(text.data()) * 100 + two_digits(text.data() + 2),
-            day = two_digits(text.data() + 6);
   static constexpr int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   return day >= 1 && day <= (month == 2 && !leap ? 28 : days[month - 1]);
+}
+
+bool is_date(std::string_view text) { // YYYY[MM[DD]]
+  const size_t n = text.size();
+  if (n == 8)
+    return eight_digits(text.data()) && is_day(text.data());
+  if ((n != 4 && n != 6) || two_digits(text.data()) > 99 || two_digits(text.data() + 2) > 99)
+    return false;
+  const int month = n == 6 ? two_digits(text.data() + 4) : 1;
+  return month >= 1 && month <= 12;
 }
 
 bool is_clock(std::string_view text) { // HH[MM[SS[.S{1,4}]]], no offset
@@ -91,9 +105,9 @@ bool is_time(std::string_view text) {
 
 bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZZZ]
   // The most common stamp, YYYYMMDDHHMMSS of digits alone, has no offset to cut.
-  if (text.size() == 14 && is_digits(text))
-    return is_date(text.substr(0, 8)) && two_digits(text.data() + 8) <= 23 &&
-           two_digits(text.data() + 10) <= 59 && two_digits(text.data() + 12) <= 59;
+  const char *p = text.data();
+  if (text.size() == 14 && eight_digits(p) && eight_digits(p + 6))
+    return is_day(p) && digit_pair(p + 8) <= 23 && digit_pair(p + 10) <= 59 && digit_pair(p + 12) <= 59;
   if (!cut_offset(text))
     return false;
   std::string_view date = text.substr(0, std::min<size_t>(8, text.size()));
@@ -660,6 +674,16 @@ void check_cardinality(const MessageStructure &s, const VersionDefinitions &v,
   }
 }
 
+// The message's structure, matched into room the thread keeps from one call
+// to the next. Out of line, so that the caller reads the thread's copy
+// through the pointer returned instead of asking for its address again.
+[[gnu::noinline]] const MessageStructure &matched_structure(const Message &message,
+                                                             const MessageKind &kind) {
+  thread_local MessageStructure kept;
+  match_structure(message, kind, kept);
+  return kept;
+}
+
 } // namespace
 
 std::string group_path(const MessageStructure &s, uint32_t node) {
@@ -704,9 +728,7 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
       out.push_back({strict || !kind.type.starts_with('Z'), 200, "MSH-9-1",
                      "Unsupported message type '" + kind.type + "'", header_name(9, 1)});
   }
-  thread_local MessageStructure matched; // its room kept from one call to the next
-  match_structure(message, kind, matched);
-  const MessageStructure &structure = matched;
+  const MessageStructure &structure = matched_structure(message, kind);
   SegmentRepetitions seen;
   Validator validator(defs, *kind.definitions, message, out);
   size_t next_unexpected = 0;

@@ -208,12 +208,16 @@ public:
   }
 
 private:
-  // The type OBX-2 names for OBX-5 when the version knows it, else varies.
-  uint16_t observation_type(const SegmentView &seg, uint16_t varies) const {
+  // What OBX-2 names: its first component ("" when the segment has none).
+  std::string_view observation_name(const SegmentView &seg) const {
     if (seg.field_count() < 2)
-      return varies;
-    std::string_view named = seg.field_at(1).text;
-    named = named.substr(0, named.find(m_.enc.component.bytes[0]));
+      return {};
+    const std::string_view named = seg.field_at(1).text;
+    return named.substr(0, named.find(m_.enc.component.bytes[0]));
+  }
+
+  // The type `named` for OBX-5 when the version knows it, else varies.
+  uint16_t observation_type(std::string_view named, uint16_t varies) const {
     const uint16_t type = defs_.type_number_of(named);
     const bool known = type && (VersionDefinitions::at(v_.composites, type) ||
                                 VersionDefinitions::at(v_.lengths, type) ||
@@ -428,11 +432,18 @@ private:
     return at.repetition + 1;
   }
 
-  // The check of field `def` of `seg`: OBX-5's is of the type OBX-2 names.
+  // The check of field `def` of `seg`: OBX-5's is of the type OBX-2 names,
+  // made again only when OBX-2 names another type than in the OBX before
+  // (the observations of a message are mostly of one type).
   const ValueCheck &field_check(const FieldCheck &def, const SegmentView &seg) {
     if (def.observation) [[unlikely]] {
-      observed_ = v_.value_check(defs_, observation_type(seg, def.value.type), def.value.name);
-      observed_.settle();
+      const std::string_view named = observation_name(seg);
+      if (observed_for_ != &def || named != observed_named_) {
+        observed_ = v_.value_check(defs_, observation_type(named, def.value.type), def.value.name);
+        observed_.settle();
+        observed_for_ = &def;
+        observed_named_ = named;
+      }
       return observed_;
     }
     return def.value;
@@ -606,6 +617,8 @@ private:
   bool single_ = true;       // all three are one byte long
   bool whole_ = false;       // and so is the field separator, which none shares: kind 4
   ValueCheck observed_;      // OBX-5's, typed by OBX-2
+  const FieldCheck *observed_for_ = nullptr; // the field and OBX-2 text observed_ was made for
+  std::string_view observed_named_;
 };
 
 // The repetition (0-based) of each segment among the segments of its name,

@@ -150,6 +150,10 @@ public:
     if (whole_)
       kind_[field] = 4;
     first_[3] = whole_ ? m.enc.field.bytes[0] : first_[0];
+#if defined(__SSE2__)
+    for (int k = 0; k < 4; ++k)
+      wanted_[k] = _mm_set1_epi8(first_[k]);
+#endif
   }
 
   // Checks the fields of segment `index`, the `repetition`-th (0-based) of
@@ -309,11 +313,10 @@ private:
       bytes = padded;
     }
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
-    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(first_[0])),
-                                              _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[1]))),
-                                 _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[2])));
+    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, wanted_[0]), _mm_cmpeq_epi8(v, wanted_[1])),
+                                 _mm_cmpeq_epi8(v, wanted_[2]));
     if (kinds == 4)
-      found = _mm_or_si128(found, _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[3])));
+      found = _mm_or_si128(found, _mm_cmpeq_epi8(v, wanted_[3]));
     mask = static_cast<uint32_t>(_mm_movemask_epi8(found));
 #else
     for (size_t i = 0; i < 16 && i < left; ++i)
@@ -614,6 +617,9 @@ private:
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
   uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator, 4 field
   char first_[4] = {};       // the first bytes of those separators, then the field separator's
+#if defined(__SSE2__)
+  __m128i wanted_[4];        // each of first_ in every byte, made once for the message
+#endif
   bool single_ = true;       // all three are one byte long
   bool whole_ = false;       // and so is the field separator, which none shares: kind 4
   ValueCheck observed_;      // OBX-5's, typed by OBX-2

@@ -280,8 +280,8 @@ private:
   // A finding on an element the definitions name `name` (empty: none).
   void add(bool error, uint16_t code, std::string location, std::string text, std::string_view name) {
     if (out_.capacity() == 0) // a message with one finding often has more (one per repeated segment)
-      out_.reserve(16);
-    out_.push_back({error, code, std::move(location), std::move(text), name});
+      out_.reserve(32);
+    out_.emplace_back(error, code, std::move(location), std::move(text), name);
   }
 
   // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3
@@ -521,16 +521,24 @@ private:
 
   // "Value 'text' of location" and the rest of a finding's text, in one
   // allocation of its size.
-  static std::string value_of(std::string_view text, const std::string &location,
+  static std::string value_of(std::string_view text, std::string_view location,
                               std::initializer_list<std::string_view> rest) {
-    size_t size = 12 + text.size() + location.size(); // "Value '" and "' of "
+    static constexpr std::string_view value = "Value '", of = "' of ";
+    size_t size = value.size() + text.size() + of.size() + location.size();
     for (std::string_view part : rest)
       size += part.size();
-    std::string s;
-    s.reserve(size);
-    s.append("Value '").append(text).append("' of ").append(location);
+    std::string s(size, '\0');
+    char *p = s.data();
+    auto put = [&p](std::string_view piece) {
+      std::memcpy(p, piece.data(), piece.size());
+      p += piece.size();
+    };
+    put(value);
+    put(text);
+    put(of);
+    put(location);
     for (std::string_view part : rest)
-      s.append(part);
+      put(part);
     return s;
   }
 

@@ -727,15 +727,21 @@ std::string group_path(const MessageStructure &s, uint32_t node) {
 std::vector<Finding> validate_message(const Definitions &defs, const Message &message,
                                       std::string_view version, bool strict) {
   std::vector<Finding> out;
+  validate_message(defs, message, version, strict, out);
+  return out;
+}
+
+void validate_message(const Definitions &defs, const Message &message, std::string_view version,
+                      bool strict, std::vector<Finding> &out) {
   const MessageKind kind = message_kind(defs, message, version);
   if (kind.version.empty()) { // every version requires MSH-12
     out.push_back({true, 101, "MSH-12", "Required field MSH-12 is missing", "Version ID"});
-    return out;
+    return;
   }
   if (!kind.definitions) {
     // A version these definitions do not hold may well be valid.
     out.push_back({strict, 203, "MSH-12", "Unsupported version '" + kind.version + "'", ""});
-    return out;
+    return;
   }
   const VersionDefinitions &v = *kind.definitions;
   auto header_name = [&](uint64_t field, uint64_t component) {
@@ -774,7 +780,6 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
     validator.segment(i, repetition);
   }
   check_cardinality(structure, v, out);
-  return out;
 }
 
 } // namespace vellomar

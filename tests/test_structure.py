@@ -1,3 +1,5 @@
+import gc
+
 import pytest
 
 import vellomar
@@ -203,6 +205,32 @@ def test_validate_version_option_and_texts():
     (finding,) = vellomar.validate(ADT.replace("PID|1|", "PID|one|"))
     assert finding == vellomar.Finding("error", 102, "PID-1", "Value 'one' of PID-1 is not a valid SI",
                                        "Set ID PID")
+
+
+def test_validate_called_by_a_finalizer_while_its_findings_are_made():
+    # The collector runs at every other allocation: among the outer call's 81 findings a
+    # finalizer's call lands, and each call must give its own findings.
+    bad = ADT.replace("PID|1|", "PID|one|") + "".join(f"\rOBX|{i}" for i in range(40))
+    calls, inner = [], []
+
+    class Cycle:
+        def __del__(self):
+            inner.append((calls[-1], vellomar.validate(ADT.replace("PV1|1|", "PV1|two|"))))
+
+    expected = vellomar.validate(bad)
+    threshold = gc.get_threshold()
+    gc.set_threshold(1, 1)
+    try:
+        cycle = Cycle()
+        cycle.me = cycle
+        calls.append("outer")
+        del cycle
+        outer = vellomar.validate(bad)
+        calls.append("after")
+    finally:
+        gc.set_threshold(*threshold)
+    assert len(expected) == 81 and outer == expected
+    assert [(during, [f.location for f in found]) for during, found in inner] == [("outer", ["PV1-1"])]
 
 
 def test_validate_raises_as_parse():

@@ -135,6 +135,18 @@ void CodeTable::add(std::string_view value) {
     for (char c : text.substr(0, head))
       p.head.push_back(upper(c));
     p.tail = text.substr(head);
+    p.any_rest = p.tail == "*";
+    auto starts = [&](char c) {
+      const auto byte = static_cast<unsigned char>(c);
+      pattern_starts_[byte >> 6] |= uint64_t{1} << (byte & 63);
+    };
+    if (p.head.empty()) // "~" alone: any first byte
+      for (uint64_t &bits : pattern_starts_)
+        bits = ~uint64_t{0};
+    else if (p.head[0] >= 'A' && p.head[0] <= 'Z') // upper-cased: either case
+      starts(p.head[0]), starts(static_cast<char>(p.head[0] - 'A' + 'a'));
+    else
+      starts(p.head[0]);
   } else if (value.size() <= 7) {
     codes_.push_back(pack(value));
   } else {
@@ -166,21 +178,23 @@ bool CodeTable::contains_other(std::string_view value) const {
 }
 
 bool CodeTable::matches_pattern(std::string_view value) const {
-  return std::any_of(patterns_.begin(), patterns_.end(),
-                     [&](const Pattern &p) { return p.matches(value); });
+  // A pattern whose head begins with another byte is passed without a call.
+  const char first = value.empty() ? '\0' : upper(value[0]);
+  return std::any_of(patterns_.begin(), patterns_.end(), [&](const Pattern &p) {
+    return (value.empty() || p.head.empty() || p.head[0] == first) && p.matches(value);
+  });
 }
 
 bool CodeTable::Pattern::matches(std::string_view value) const {
-  if (value.size() < head.size())
+  // The lengths first: most values tried against a pattern fail there.
+  if (any_rest ? value.size() < head.size() : value.size() != head.size() + tail.size())
     return false;
   for (size_t i = 0; i < head.size(); ++i)
     if (upper(value[i]) != head[i])
       return false;
-  std::string_view rest = value.substr(head.size());
-  if (tail == "*")
+  if (any_rest)
     return true;
-  if (rest.size() != tail.size())
-    return false;
+  std::string_view rest = value.substr(head.size());
   for (size_t i = 0; i < tail.size(); ++i) {
     const char c = rest[i], want = tail[i];
     const bool digit = c >= '0' && c <= '9';
@@ -247,8 +261,10 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
     out->by_type.assign(composites.size(), nullptr);
     std::vector<std::vector<ValueCheck> *> parts_of(composites.size(), nullptr);
     for (size_t t = 0; t < composites.size(); ++t)
-      if (composites[t])
+      if (composites[t]) {
         out->by_type[t] = parts_of[t] = &out->composites.emplace_back();
+        parts_of[t]->reserve(composites[t]->size() + 1); // their addresses are kept from here on
+      }
     out->open_types[0] = defs.type_number_of("varies");
     out->open_types[1] = defs.type_number_of("-");
     out->open_types[2] = defs.type_number_of("WD");
@@ -263,21 +279,24 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       const Names *names = at(composite_names, static_cast<uint16_t>(t));
       const std::vector<TypeRef> &components = *composites[t];
       std::vector<ValueCheck> &parts = *parts_of[t];
-      parts.reserve(components.size());
       for (size_t i = 0; i < components.size(); ++i) {
-        const TypeRef ref = components[i];
-        ValueCheck &check = parts.emplace_back(make_check(defs, ref.type, name_at(names, i + 1)));
-        check.table = ref.table;
-        check.values = check.kind == Primitive::id || check.kind == Primitive::is
-                           ? at(tables, ref.table) : nullptr;
-        check.reads = check.reads || check.values;
+        ValueCheck &check = parts.emplace_back(make_check(defs, components[i], name_at(names, i + 1)));
         if (i == 0 && defs.primitive(static_cast<uint16_t>(t)) == Primitive::ts) {
-          ValueCheck stamp = make_check(defs, dtm, check.name);
+          ValueCheck stamp = make_check(defs, {dtm, 0}, check.name);
           stamp.parts = check.parts;
+          stamp.first = check.first;
+          stamp.count = check.count;
           stamp.composite = check.composite;
           check = stamp;
         }
       }
+      ValueCheck &beyond = parts.emplace_back();
+      beyond.beyond = true;
+      for (size_t i = 0; i + 1 < parts.size(); ++i)
+        parts[i].next = &parts[i + 1];
+      beyond.next = &beyond;
+      for (ValueCheck &part : parts)
+        part.settle();
     }
     const size_t slots = hash_slots(segments.size(), checks_->shift);
     checks_->segment_slots.assign(slots, {0, nullptr});
@@ -288,12 +307,10 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       segment.fields.reserve(fields->size());
       for (size_t f = 0; f < fields->size(); ++f) {
         const FieldDef &def = (*fields)[f];
-        FieldCheck &field = segment.fields.emplace_back(
-            FieldCheck{make_check(defs, def.type.type, name_at(names, f + 1)), def.cardinality});
-        field.value.table = def.type.table;
-        field.value.values = field.value.kind == Primitive::id || field.value.kind == Primitive::is
-                                 ? at(tables, def.type.table) : nullptr;
-        field.value.reads = field.value.reads || field.value.values;
+        FieldCheck &field = segment.fields.emplace_back(FieldCheck{
+            make_check(defs, def.type, name_at(names, f + 1)), def.cardinality,
+            def.cardinality.max ? def.cardinality.max : UINT32_MAX});
+        field.value.settle();
         if (def.cardinality.min > 0)
           segment.required_end = f + 1;
         field.observation = key == segment_key("OBX") && f == 4 && def.type.type == out_varies;
@@ -324,21 +341,30 @@ const SegmentChecks *VersionDefinitions::field_checks(const Definitions &defs,
 ValueCheck VersionDefinitions::value_check(const Definitions &defs, uint16_t type,
                                            std::string_view element) const {
   checks(defs);
-  return make_check(defs, type, element);
+  return make_check(defs, {type, 0}, element);
 }
 
-ValueCheck VersionDefinitions::make_check(const Definitions &defs, uint16_t type,
+ValueCheck VersionDefinitions::make_check(const Definitions &defs, TypeRef ref,
                                           std::string_view element) const {
+  const uint16_t type = ref.type;
   ValueCheck out;
   out.parts = at(checks_->by_type, type);
+  if (out.parts) {
+    out.first = out.parts->data();
+    out.count = static_cast<uint16_t>(composites[type]->size());
+  }
   out.name = element;
   out.limit = at(lengths, type);
   out.type = out.composite = type;
+  out.table = ref.table;
   out.kind = defs.primitive(type);
   const uint16_t *open = checks_->open_types;
   out.open = type == open[0] || type == open[1] || type == open[2];
+  if (out.kind == Primitive::id || out.kind == Primitive::is)
+    out.values = at(tables, ref.table);
   out.reads = out.kind == Primitive::nm || out.kind == Primitive::si || out.kind == Primitive::dt ||
-              out.kind == Primitive::tm || out.kind == Primitive::dtm;
+              out.kind == Primitive::tm || out.kind == Primitive::dtm || out.values;
+  out.quiet = out.reads ? 0 : out.limit ? out.limit : UINT32_MAX;
   return out;
 }
 

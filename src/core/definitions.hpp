@@ -75,7 +75,7 @@ public:
       for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
         if (codes_[i] == code)
           return true;
-      return !patterns_.empty() && matches_pattern(value);
+      return has_pattern_for(value[0]) && matches_pattern(value);
     }
     return contains_other(value);
   }
@@ -87,12 +87,18 @@ private:
       out = out << 8 | static_cast<unsigned char>(c);
     return out << 8 * (7 - value.size()); // the length stays in the top byte
   }
+  // Whether some pattern's head begins with `c` (in any case).
+  bool has_pattern_for(char c) const {
+    const auto byte = static_cast<unsigned char>(c);
+    return pattern_starts_[byte >> 6] >> (byte & 63) & 1;
+  }
   bool contains_other(std::string_view value) const;
   bool matches_pattern(std::string_view value) const;
   // A pattern cut where its placeholders begin (a lower-case letter after
   // the first byte, or "*"): the head upper-cased, then the rest.
   struct Pattern {
     std::string head, tail;
+    bool any_rest = false; // the tail is "*"
     bool matches(std::string_view value) const;
   };
   size_t slot(uint64_t code) const { return static_cast<size_t>((code * 0x9E3779B97F4A7C15ull) >> shift_); }
@@ -101,6 +107,7 @@ private:
   unsigned shift_ = 63;
   std::vector<std::string> long_values_;
   std::vector<Pattern> patterns_;
+  uint64_t pattern_starts_[4] = {}; // by byte: some pattern's head begins with it
 };
 
 // The names of a segment or composite type: [0] its own, then those of its
@@ -128,11 +135,22 @@ struct FieldDef {
 // value.
 struct ValueCheck {
   // The checks of its components by position (those of the type `composite`),
-  // null when it has none and is checked as a primitive.
+  // null when it has none and is checked as a primitive. They are followed
+  // by one that stands for every part past the last (`beyond`).
   const std::vector<ValueCheck> *parts = nullptr;
+  const ValueCheck *first = nullptr; // parts->data(), or null
+  // The check of its first part, or itself when it has none: set by
+  // settle() where the check is kept, as a copy would point at the original.
+  const ValueCheck *head = nullptr;
+  void settle() { head = first ? first : this; }
+  const ValueCheck *next = nullptr;  // as a part: the next part's check (beyond's: itself)
   const CodeTable *values = nullptr; // an ID or IS value's table, when the version has it
   std::string_view name;             // the element's name, or empty
   uint32_t limit = 0;                // the maximum length, 0 for none
+  // A value of at most this many bytes needs no look: none for a value that
+  // is read or lies beyond the type's parts, else its limit.
+  uint32_t quiet = 0;
+  uint16_t count = 0; // the number of parts
   // The type a value is checked as (the time stamp of a TS: DTM), its table.
   uint16_t type = 0;
   uint16_t table = 0;
@@ -140,11 +158,13 @@ struct ValueCheck {
   Primitive kind = Primitive::other;
   bool open = false;  // values may take any shape: a withdrawn field's placeholder, varies
   bool reads = false; // its text is read (a number, date, time or table value), not only measured
+  bool beyond = false; // it stands for the parts past the last of `composite`
 };
 
 struct FieldCheck {
   ValueCheck value;
   Cardinality cardinality;
+  uint32_t repetitions = 0; // the most allowed, UINT32_MAX for no limit
   bool observation = false; // OBX-5, of the type OBX-2 names
 };
 
@@ -241,8 +261,8 @@ private:
     uint16_t open_types[3] = {};                                    // varies, "-", WD
   };
   const Checks &checks(const Definitions &defs) const;
-  // A value's checks as its type alone gives them (no table), once compiled.
-  ValueCheck make_check(const Definitions &defs, uint16_t type, std::string_view element) const;
+  // A value's checks as its type and table give them, once compiled.
+  ValueCheck make_check(const Definitions &defs, TypeRef ref, std::string_view element) const;
   // Made once, under the flag, by whichever thread asks first; `ready` is
   // set after, so that later calls read one pointer.
   struct Compiled {

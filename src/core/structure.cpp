@@ -38,9 +38,21 @@ bool group_starts_with(const GroupDef &def, std::string_view name) {
   return false;
 }
 
+// Room a thread's matches reuse, given back when a large message made it
+// large (memory stays bounded by what one message of ordinary size needs).
+template <class T> void keep_small(std::vector<T> &v) {
+  if (v.capacity() > 4096)
+    std::vector<T>().swap(v);
+  v.clear();
+}
+
 class Matcher {
 public:
-  Matcher(const Message &message, MessageStructure &out) : message_(message), out_(out) {}
+  Matcher(const Message &message, MessageStructure &out)
+      : message_(message), out_(out), stack_(scratch().stack), placed_(scratch().placed) {
+    keep_small(stack_);
+    keep_small(placed_);
+  }
 
   void run(const GroupDef *root) {
     const size_t segments = message_.segment_count();
@@ -169,10 +181,20 @@ private:
     return false;
   }
 
+  struct Scratch {
+    std::vector<Frame> stack;
+    std::vector<std::pair<uint32_t, GroupNode::Item>> placed;
+  };
+  // Out of line: the thread's copy is asked for once per match, not at each use.
+  [[gnu::noinline]] static Scratch &scratch() {
+    thread_local Scratch kept;
+    return kept;
+  }
+
   const Message &message_;
   MessageStructure &out_;
-  std::vector<Frame> stack_;
-  std::vector<std::pair<uint32_t, GroupNode::Item>> placed_; // (node, item) in message order
+  std::vector<Frame> &stack_;
+  std::vector<std::pair<uint32_t, GroupNode::Item>> &placed_; // (node, item) in message order
 };
 
 // The `repetition`-th segment named `name` within `node`, descending only
@@ -230,10 +252,19 @@ MessageKind message_kind(const Definitions &defs, const Message &message,
 
 MessageStructure match_structure(const Message &message, const MessageKind &kind) {
   MessageStructure out;
+  match_structure(message, kind, out);
+  return out;
+}
+
+void match_structure(const Message &message, const MessageKind &kind, MessageStructure &out) {
   out.name = kind.structure_name;
   out.known = kind.structure != nullptr;
+  keep_small(out.nodes);
+  keep_small(out.segment_node);
+  keep_small(out.unexpected);
+  keep_small(out.counts);
+  keep_small(out.items);
   Matcher(message, out).run(kind.structure);
-  return out;
 }
 
 uint32_t RowSegments::find(uint32_t row, size_t path, std::string_view name,

@@ -66,6 +66,9 @@ MessageKind message_kind(const Definitions &defs, const Message &message,
 // out of order) goes into the innermost group open at that point and is
 // listed in `unexpected`. Without a structure the message is one flat group.
 MessageStructure match_structure(const Message &message, const MessageKind &kind);
+// The same into `out`, whose vectors keep the room an earlier match gave
+// them: a caller that matches message after message allocates once.
+void match_structure(const Message &message, const MessageKind &kind, MessageStructure &out);
 
 // The segment (index in the message) that a row on segment `row` reads for
 // the `repetition`-th (0-based) segment named `name`: searched in the

@@ -53,23 +53,37 @@ bool cut_offset(std::string_view &text) {
   return offset.size() == 4 && two_digits(offset.data()) < 24 && two_digits(offset.data() + 2) < 60;
 }
 
-bool is_date(std::string_view text) { // YYYY[MM[DD]]
-  const size_t n = text.size();
-  if ((n != 4 && n != 6 && n != 8) || two_digits(text.data()) > 99 ||
-      two_digits(text.data() + 2) > 99)
-    return false;
-  if (n == 4)
-    return true;
-  const int month = two_digits(text.data() + 4);
+// Whether the eight bytes at `p` are all ASCII digits, tested at once.
+bool eight_digits(const char *p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  // A byte below '0' borrows in the subtraction, one above '9' carries in
+  // the addition: either sets its top bit.
+  return !(((w + 0x4646464646464646) | (w - 0x3030303030303030)) & 0x8080808080808080);
+}
+
+// The number the two digits at `p` write, known to be digits.
+int digit_pair(const char *p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
+
+// Whether the eight digits at `p` are a date YYYYMMDD of the calendar.
+bool is_day(const char *p) {
+  const int year = digit_pair(p) * 100 + digit_pair(p + 2), month = digit_pair(p + 4),
+            day = digit_pair(p + 6);
   if (month < 1 || month > 12)
     return false;
-  if (n == 6)
-    return true;
-  const int year = two_digits(text.data()) * 100 + two_digits(text.data() + 2),
-            day = two_digits(text.data() + 6);
   static constexpr int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   return day >= 1 && day <= (month == 2 && !leap ? 28 : days[month - 1]);
+}
+
+bool is_date(std::string_view text) { // YYYY[MM[DD]]
+  const size_t n = text.size();
+  if (n == 8)
+    return eight_digits(text.data()) && is_day(text.data());
+  if ((n != 4 && n != 6) || two_digits(text.data()) > 99 || two_digits(text.data() + 2) > 99)
+    return false;
+  const int month = n == 6 ? two_digits(text.data() + 4) : 1;
+  return month >= 1 && month <= 12;
 }
 
 bool is_clock(std::string_view text) { // HH[MM[SS[.S{1,4}]]], no offset
@@ -92,9 +106,9 @@ bool is_time(std::string_view text) {
 
 bool is_date_time(std::string_view text) { // YYYY[MM[DD[HH[MM[SS[.S]]]]]][+/-ZZZZ]
   // The most common stamp, YYYYMMDDHHMMSS of digits alone, has no offset to cut.
-  if (text.size() == 14 && is_digits(text))
-    return is_date(text.substr(0, 8)) && two_digits(text.data() + 8) <= 23 &&
-           two_digits(text.data() + 10) <= 59 && two_digits(text.data() + 12) <= 59;
+  const char *p = text.data();
+  if (text.size() == 14 && eight_digits(p) && eight_digits(p + 6))
+    return is_day(p) && digit_pair(p + 8) <= 23 && digit_pair(p + 10) <= 59 && digit_pair(p + 12) <= 59;
   if (!cut_offset(text))
     return false;
   std::string_view date = text.substr(0, std::min<size_t>(8, text.size()));
@@ -137,6 +151,10 @@ public:
     if (whole_)
       kind_[field] = 4;
     first_[3] = whole_ ? m.enc.field.bytes[0] : first_[0];
+#if defined(__SSE2__)
+    for (int k = 0; k < 4; ++k)
+      wanted_[k] = _mm_set1_epi8(first_[k]);
+#endif
   }
 
   // Checks the fields of segment `index`, the `repetition`-th (0-based) of
@@ -174,13 +192,8 @@ public:
           missing(def.value.name);
         continue;
       }
-      size_t repetitions;
-      if (def.observation)
-        repetitions = field(v_.value_check(defs_, observation_type(seg, def.value.type), def.value.name),
-                            text);
-      else
-        repetitions = field(def.value, text);
-      if (!def.cardinality.allows(repetitions))
+      const size_t repetitions = field(field_check(def, seg), text);
+      if (repetitions > def.repetitions)
         repeats(repetitions, def.cardinality.max, def.value.name);
     }
     // The fields the segment does not reach: only the required ones matter.
@@ -200,12 +213,16 @@ public:
   }
 
 private:
-  // The type OBX-2 names for OBX-5 when the version knows it, else varies.
-  uint16_t observation_type(const SegmentView &seg, uint16_t varies) const {
+  // What OBX-2 names: its first component ("" when the segment has none).
+  std::string_view observation_name(const SegmentView &seg) const {
     if (seg.field_count() < 2)
-      return varies;
-    std::string_view named = seg.field_at(1).text;
-    named = named.substr(0, named.find(m_.enc.component.bytes[0]));
+      return {};
+    const std::string_view named = seg.field_at(1).text;
+    return named.substr(0, named.find(m_.enc.component.bytes[0]));
+  }
+
+  // The type `named` for OBX-5 when the version knows it, else varies.
+  uint16_t observation_type(std::string_view named, uint16_t varies) const {
     const uint16_t type = defs_.type_number_of(named);
     const bool known = type && (VersionDefinitions::at(v_.composites, type) ||
                                 VersionDefinitions::at(v_.lengths, type) ||
@@ -225,19 +242,47 @@ private:
         name);
   }
 
-  std::string at(size_t field, size_t repetition = 0) const {
-    std::string s = label(name_, segment_repetition_);
-    s += '-';
-    append_number(s, field);
-    append_repetition(s, repetition);
-    return s;
+  // "PID(1)-3(2)-4-1": the segment, its repetition when not the first, the
+  // field, its repetition likewise, and the first `depth` of `parts`.
+  std::string at(size_t field, size_t repetition = 0, int depth = 0, const size_t *parts = nullptr) const {
+    // Written into a buffer on the stack and copied once (a location of up
+    // to fifteen bytes is then no allocation). Only segments the definitions
+    // hold are checked field by field: their names are three bytes.
+    char buf[128]; // three bytes, then at most five numbers of 20 digits with their marks
+    std::memcpy(buf, name_.data(), std::min<size_t>(name_.size(), 3));
+    char *p = buf + std::min<size_t>(name_.size(), 3);
+    if (segment_repetition_)
+      p = write_repetition(p, segment_repetition_);
+    p += write_place(p, field, repetition, depth, parts);
+    return std::string(buf, static_cast<size_t>(p - buf));
+  }
+
+  static char *write_number(char *p, size_t n) { return std::to_chars(p, p + 24, n).ptr; }
+  static char *write_repetition(char *p, size_t repetition) {
+    *p++ = '(';
+    p = write_number(p, repetition);
+    *p++ = ')';
+    return p;
+  }
+  // "-3(2)-4-1" into `p` (at most 89 bytes); returns its length.
+  static size_t write_place(char *p, size_t field, size_t repetition, int depth, const size_t *parts) {
+    char *const start = p;
+    *p++ = '-';
+    p = write_number(p, field);
+    if (repetition)
+      p = write_repetition(p, repetition);
+    for (int i = 0; i < depth; ++i) {
+      *p++ = '-';
+      p = write_number(p, parts[i]);
+    }
+    return static_cast<size_t>(p - start);
   }
 
   // A finding on an element the definitions name `name` (empty: none).
   void add(bool error, uint16_t code, std::string location, std::string text, std::string_view name) {
     if (out_.capacity() == 0) // a message with one finding often has more (one per repeated segment)
-      out_.reserve(16);
-    out_.push_back({error, code, std::move(location), std::move(text), name});
+      out_.reserve(32);
+    out_.emplace_back(error, code, std::move(location), std::move(text), name);
   }
 
   // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3
@@ -269,11 +314,10 @@ private:
       bytes = padded;
     }
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
-    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(first_[0])),
-                                              _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[1]))),
-                                 _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[2])));
+    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, wanted_[0]), _mm_cmpeq_epi8(v, wanted_[1])),
+                                 _mm_cmpeq_epi8(v, wanted_[2]));
     if (kinds == 4)
-      found = _mm_or_si128(found, _mm_cmpeq_epi8(v, _mm_set1_epi8(first_[3])));
+      found = _mm_or_si128(found, _mm_cmpeq_epi8(v, wanted_[3]));
     mask = static_cast<uint32_t>(_mm_movemask_epi8(found));
 #else
     for (size_t i = 0; i < 16 && i < left; ++i)
@@ -283,30 +327,90 @@ private:
     return mask & first_bytes16(left);
   }
 
-  // The check of component `n` (1-based) of a value checked by `c`, or null
-  // past its last.
-  static const ValueCheck *part_at(const std::vector<ValueCheck> *parts, size_t n) {
-    return parts && n <= parts->size() ? &(*parts)[n - 1] : nullptr;
+  // Where a walk stands in a field: the checks of the field, of its
+  // component (the field's own when it has none) and of the value being cut
+  // (the sub-component's, the component's or the field's), where that value
+  // begins, and the numbers findings give. A local of the walk, kept in
+  // registers: the rare value that needs a look gets a copy.
+  struct Cursor {
+    const ValueCheck *field, *part, *value;
+    const char *leaf;
+    // A value longer than this is looked at out of line: the value's quiet
+    // length, 0 once a separator it does not cut lies inside it.
+    uint32_t limit;
+    uint32_t repetition, component, sub; // 0-based, 1-based, 1-based
+  };
+
+  [[gnu::always_inline]] static void start(Cursor &at, const ValueCheck &field, const char *begin) {
+    at.field = &field;
+    at.part = field.head;
+    at.value = at.part->head;
+    at.leaf = begin;
+    at.limit = at.value->quiet;
+    at.repetition = 0;
+    at.component = at.sub = 1;
+  }
+
+  // The value that ends at `end`: most are passed by one compare, most of
+  // the rest (read, and good) by passes(), which takes no copy of the cursor.
+  [[gnu::always_inline]] void end_value(const Cursor &at, const char *end) {
+    const size_t size = static_cast<size_t>(end - at.leaf);
+    if (size > at.limit) [[unlikely]]
+      if (!passes(*at.value, {at.leaf, size}))
+        look(at, end);
+  }
+
+  // Whether a value of `v` holds no separator it does not cut, is within the
+  // length `v` allows and reads as its kind says; nothing to find then.
+  bool plain(const ValueCheck &v, std::string_view text) const {
+    return !inside_ && !v.beyond && (!v.limit || text.size() <= v.limit);
+  }
+  [[gnu::always_inline]] bool passes(const ValueCheck &v, std::string_view text) const {
+    return plain(v, text) && well_formed(v, text);
+  }
+
+  // A separator of kind `kind` (1 repetition, 2 component, 3 sub-component),
+  // `size` bytes at `p`. A value is cut as far as its type goes: a primitive
+  // field is taken whole (separators in it make it malformed), a primitive
+  // component whole, a component of a composite component by sub-component;
+  // a part beyond the type's last is malformed and not looked into.
+  [[gnu::always_inline]] void separator(Cursor &at, int kind, const char *p, size_t size) {
+    if (kind == 2 ? !at.field->first : kind == 3 && !at.part->first) [[unlikely]] {
+      inside_ |= kind == 2 ? 1 : 2; // noted, not cut
+      at.limit = 0;
+      return;
+    }
+    end_value(at, p);
+    if (kind == 3) {
+      at.value = at.value->next;
+      ++at.sub;
+    } else {
+      if (kind == 1) {
+        at.part = at.field->head;
+        ++at.repetition;
+        at.component = 1;
+      } else {
+        at.part = at.part->next;
+        ++at.component;
+      }
+      at.value = at.part->head;
+      at.sub = 1;
+    }
+    at.limit = at.value->quiet;
+    at.leaf = p + size;
   }
 
   // Checks every value of a field checked by `c` in one pass over its text
-  // and returns its number of repetitions. A value is cut as far as its
-  // type goes: a primitive field is taken whole (separators in it make it
-  // malformed), a primitive component whole, a component of a composite
-  // component by sub-component; a part beyond the type's last is malformed
-  // and not looked into. Separators are found sixteen bytes at a time.
+  // and returns its number of repetitions. Separators are found sixteen
+  // bytes at a time.
   size_t field(const ValueCheck &c, std::string_view text) {
     return single_ ? cut<true>(c, text) : cut<false>(c, text);
   }
 
   template <bool Single> size_t cut(const ValueCheck &c, std::string_view text) {
-    const std::vector<ValueCheck> *parts = c.parts;
-    const ValueCheck *part = part_at(parts, 1);
-    const std::vector<ValueCheck> *subs = part ? part->parts : nullptr;
-    repetition_ = 0;
-    inside_ = 0;
-    parts_[0] = parts_[1] = 1;
-    const char *begin = text.data(), *end = begin + text.size(), *leaf = begin, *next = begin;
+    const char *begin = text.data(), *end = begin + text.size(), *next = begin;
+    Cursor at;
+    start(at, c, begin);
     for (const char *block = begin; block < end; block += 16) {
       for (uint32_t mask = marks(block, end); mask; mask &= mask - 1) {
         const char *p = block + std::countr_zero(mask);
@@ -322,61 +426,31 @@ private:
           if (kind == 0)
             continue;
         }
-        if ((kind == 2 && !parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
-          inside_ |= kind == 2 ? 1 : 2;
-          continue;
-        }
-        this->leaf(c, part, subs, leaf, p);
-        inside_ = 0;
-        if (kind == 3) {
-          ++parts_[1];
-        } else {
-          if (kind == 1) {
-            ++repetition_;
-            parts_[0] = 1;
-          } else {
-            ++parts_[0];
-          }
-          part = part_at(parts, parts_[0]);
-          subs = part ? part->parts : nullptr;
-          parts_[1] = 1;
-        }
-        next = leaf = p + size;
+        const char *was = at.leaf;
+        separator(at, kind, p, size);
+        if (at.leaf != was)
+          next = at.leaf;
       }
     }
-    this->leaf(c, part, subs, leaf, end);
-    return repetition_ + 1;
+    end_value(at, end);
+    return at.repetition + 1;
   }
 
-  // One value [begin, end) at the position parts_ says, in a field checked by
-  // `c`; `part` is the check of its component, `subs` those of its
-  // sub-components. Most values are only measured: that is done here, the
-  // rest out of line.
-  [[gnu::always_inline]] void leaf(const ValueCheck &c, const ValueCheck *part,
-                                   const std::vector<ValueCheck> *subs, const char *begin,
-                                   const char *end) {
-    const size_t size = static_cast<size_t>(end - begin);
-    if (size == 0 || (size == 2 && begin[0] == '"' && begin[1] == '"')) // "" is the explicit null
-      return;
-    const std::string_view text(begin, size);
-    const ValueCheck *v = &c;
-    int depth = 0;
-    if (c.parts) {
-      if (!part)
-        return beyond(c.composite, c.parts->size(), text, 1);
-      v = part;
-      depth = 1;
-      if (subs) {
-        if (parts_[1] > subs->size())
-          return beyond(part->composite, subs->size(), text, 2);
-        v = &(*subs)[parts_[1] - 1];
-        depth = 2;
+  // The check of field `def` of `seg`: OBX-5's is of the type OBX-2 names,
+  // made again only when OBX-2 names another type than in the OBX before
+  // (the observations of a message are mostly of one type).
+  const ValueCheck &field_check(const FieldCheck &def, const SegmentView &seg) {
+    if (def.observation) [[unlikely]] {
+      const std::string_view named = observation_name(seg);
+      if (observed_for_ != &def || named != observed_named_) {
+        observed_ = v_.value_check(defs_, observation_type(named, def.value.type), def.value.name);
+        observed_.settle();
+        observed_for_ = &def;
+        observed_named_ = named;
       }
+      return observed_;
     }
-    if (inside_ || v->reads)
-      return primitive(*v, text, depth);
-    if (v->limit && size > v->limit)
-      too_long(*v, text, depth);
+    return def.value;
   }
 
   // The values of fields [first, ...) of `seg`, from `start` (where the
@@ -384,115 +458,107 @@ private:
   // over the text: field separators end a field and begin the next.
   void walk(const std::vector<FieldCheck> &fields, const SegmentView &seg, size_t first,
             const char *stop, const char *start) {
-    size_t f = first;
-    const FieldCheck *def = nullptr;
-    const ValueCheck *c = nullptr, *part = nullptr;
-    const std::vector<ValueCheck> *subs = nullptr;
-    const char *leaf = start, *begin = start;
-    size_t repetition = 0, component = 1, sub = 1;
-    auto open = [&](const char *at) __attribute__((always_inline)) {
-      def = &fields[f];
-      c = &def->value;
-      if (def->observation) [[unlikely]] {
-        observed_ = v_.value_check(defs_, observation_type(seg, c->type), c->name);
-        c = &observed_;
-      }
-      part = part_at(c->parts, 1);
-      subs = part ? part->parts : nullptr;
-      repetition = 0;
-      inside_ = 0;
-      component = sub = 1;
-      leaf = begin = at;
-    };
-    auto value = [&](const char *at) __attribute__((always_inline)) {
-      parts_[0] = component;
-      parts_[1] = sub;
-      repetition_ = repetition;
-      field_ = f + 1;
-      this->leaf(*c, part, subs, leaf, at);
-    };
-    // The field ends at `at`: an empty one only matters when required.
-    auto close = [&](const char *at) __attribute__((always_inline)) {
-      if (at == begin) {
-        if (def->cardinality.min > 0) {
-          field_ = f + 1;
+    const FieldCheck *def = &fields[first];
+    const char *begin = start;
+    Cursor at;
+    field_ = first + 1;
+    this->start(at, field_check(*def, seg), begin);
+    // The field ends at `end`: an empty one only matters when required.
+    auto close = [&](const char *end) __attribute__((always_inline)) {
+      if (end == begin) {
+        if (def->cardinality.min > 0)
           missing(def->value.name);
-        }
         return;
       }
-      value(at);
-      if (!def->cardinality.allows(repetition + 1))
-        repeats(repetition + 1, def->cardinality.max, def->value.name);
+      end_value(at, end);
+      if (at.repetition >= def->repetitions)
+        repeats(at.repetition + 1, def->cardinality.max, def->value.name);
     };
-    open(start);
     for (const char *block = start; block < stop; block += 16) {
       for (uint32_t mask = marks(block, stop, 4); mask; mask &= mask - 1) {
         const char *p = block + std::countr_zero(mask);
         const int kind = kind_[static_cast<unsigned char>(*p)];
         if (kind == 4) {
           close(p);
-          ++f;
-          open(p + 1);
+          ++def;
+          ++field_;
+          begin = p + 1;
+          this->start(at, field_check(*def, seg), begin);
           continue;
         }
-        if ((kind == 2 && !c->parts) || (kind == 3 && !subs)) { // inside a primitive: noted, not cut
-          inside_ |= kind == 2 ? 1 : 2;
-          continue;
-        }
-        value(p);
-        inside_ = 0;
-        if (kind == 3) {
-          ++sub;
-        } else {
-          if (kind == 1) {
-            ++repetition;
-            component = 1;
-          } else {
-            ++component;
-          }
-          part = part_at(c->parts, component);
-          subs = part ? part->parts : nullptr;
-          sub = 1;
-        }
-        leaf = p + 1;
+        separator(at, kind, p, 1);
       }
     }
     close(stop);
   }
 
+  // A value passes() refused, [at.leaf, end): the explicit null "" is no
+  // finding; past the type's parts it is malformed; read, or holding
+  // separators it does not cut, it is checked as a primitive; otherwise it
+  // is too long.
+  [[gnu::cold, gnu::noinline]] void look(Cursor at, const char *end) {
+    const std::string_view text(at.leaf, static_cast<size_t>(end - at.leaf));
+    const ValueCheck &v = *at.value;
+    repetition_ = at.repetition;
+    parts_[0] = at.component;
+    parts_[1] = at.sub;
+    const int depth = !at.field->first ? 0 : at.part->first ? 2 : 1;
+    if (text != "\"\"") {
+      if (v.beyond) {
+        const ValueCheck &owner = depth == 1 ? *at.field : *at.part;
+        beyond(owner.composite, owner.count, text, depth);
+      } else if (inside_ || v.reads) {
+        primitive(v, text, depth, plain(v, text) ? 0 : -1); // passes() said no
+      } else if (v.limit && text.size() > v.limit) {
+        too_long(v, text, depth);
+      }
+    }
+    inside_ = 0;
+  }
+
   // The location of the value being checked: its field repetition and the
   // first `depth` component numbers.
-  std::string where(int depth) const {
-    std::string s = at(field_, repetition_);
-    for (int i = 0; i < depth; ++i) {
-      s += '-';
-      append_number(s, parts_[i]);
-    }
+  std::string where(int depth) const { return at(field_, repetition_, depth, parts_); }
+
+  // "Value 'text' of location" and the rest of a finding's text, in one
+  // allocation of its size.
+  static std::string value_of(std::string_view text, std::string_view location,
+                              std::initializer_list<std::string_view> rest) {
+    static constexpr std::string_view value = "Value '", of = "' of ";
+    size_t size = value.size() + text.size() + of.size() + location.size();
+    for (std::string_view part : rest)
+      size += part.size();
+    std::string s(size, '\0');
+    char *p = s.data();
+    auto put = [&p](std::string_view piece) {
+      std::memcpy(p, piece.data(), piece.size());
+      p += piece.size();
+    };
+    put(value);
+    put(text);
+    put(of);
+    put(location);
+    for (std::string_view part : rest)
+      put(part);
     return s;
   }
 
-  // "Value 'text' of location" and the rest of a finding's text.
-  static std::string value_of(std::string_view text, const std::string &location,
-                              std::initializer_list<std::string_view> rest) {
-    std::string s;
-    s.reserve(64);
-    s.append("Value '").append(text).append("' of ").append(location);
-    for (std::string_view part : rest)
-      s.append(part);
-    return s;
+  // A finding whose text value_of writes.
+  void add_value(bool error, uint16_t code, std::string location, std::string_view text,
+                 std::initializer_list<std::string_view> rest, std::string_view name) {
+    std::string message = value_of(text, location, rest);
+    add(error, code, std::move(location), std::move(message), name);
   }
 
   // A value past the last component of `type`, which has `count`.
   [[gnu::cold, gnu::noinline]] void beyond(uint16_t type, size_t count, std::string_view text,
                                            int depth) {
-    const std::string location = where(depth);
-    add(true, 102, location,
-        value_of(text, location,
-                 {" is beyond the ", std::to_string(count), " components of ", defs_.type_name(type)}),
-        {});
+    add_value(true, 102, where(depth), text,
+              {" is beyond the ", std::to_string(count), " components of ", defs_.type_name(type)}, {});
   }
 
-  [[gnu::noinline]] void primitive(const ValueCheck &c, std::string_view text, int depth) {
+  // `well` is 1 or 0 when well_formed is known to say true or false, else -1.
+  [[gnu::noinline]] void primitive(const ValueCheck &c, std::string_view text, int depth, int well) {
     // A primitive has no parts: a field holding components, or a component
     // holding sub-components, is malformed (its text reaches here whole, and
     // the walk noted the separators inside it).
@@ -500,29 +566,33 @@ private:
       return has_parts(c, text, depth);
     if (c.limit && text.size() > c.limit)
       too_long(c, text, depth);
-    bool good = true;
-    switch (c.kind) {
-    case Primitive::nm: good = is_number(text); break;
-    case Primitive::si: good = is_digits(text); break;
-    case Primitive::dt: good = is_date(text); break;
-    case Primitive::tm: good = is_time(text); break;
-    case Primitive::dtm: good = is_date_time(text); break;
-    case Primitive::id:
-    case Primitive::is:
-      if (c.values && !c.values->contains(text))
-        not_in_table(c, text, depth);
+    if (well < 0 ? well_formed(c, text) : well)
       return;
-    default: return;
-    }
-    if (!good)
+    if (c.kind == Primitive::id || c.kind == Primitive::is)
+      not_in_table(c, text, depth);
+    else
       malformed(c, text, depth);
+  }
+
+  // Whether a value read as `c`'s kind is what that kind allows: a number,
+  // a date or time, a value of the table.
+  [[gnu::always_inline]] static bool well_formed(const ValueCheck &c, std::string_view text) {
+    switch (c.kind) {
+    case Primitive::nm: return is_number(text);
+    case Primitive::si: return is_digits(text);
+    case Primitive::dt: return is_date(text);
+    case Primitive::tm: return is_time(text);
+    case Primitive::dtm: return is_date_time(text);
+    case Primitive::id:
+    case Primitive::is: return !c.values || c.values->contains(text);
+    default: return true;
+    }
   }
 
   [[gnu::cold, gnu::noinline]] void has_parts(const ValueCheck &c, std::string_view text, int depth) {
     const char *parts = depth == 0 && (inside_ & 1) ? "components" : "sub-components";
-    const std::string location = where(depth);
-    add(true, 102, location,
-        value_of(text, location, {" has ", parts, "; ", defs_.type_name(c.type), " has none"}), c.name);
+    add_value(true, 102, where(depth), text, {" has ", parts, "; ", defs_.type_name(c.type), " has none"},
+              c.name);
   }
 
   [[gnu::cold, gnu::noinline]] void too_long(const ValueCheck &c, std::string_view text, int depth) {
@@ -534,17 +604,14 @@ private:
   }
 
   [[gnu::cold, gnu::noinline]] void malformed(const ValueCheck &c, std::string_view text, int depth) {
-    const std::string location = where(depth);
-    add(true, 102, location, value_of(text, location, {" is not a valid ", defs_.type_name(c.type)}),
-        c.name);
+    add_value(true, 102, where(depth), text, {" is not a valid ", defs_.type_name(c.type)}, c.name);
   }
 
   // IS tables are user-defined, and coded elements name coding systems that
   // sites extend (table 0396): only an ID field is an error.
   [[gnu::cold, gnu::noinline]] void not_in_table(const ValueCheck &c, std::string_view text, int depth) {
-    const std::string location = where(depth);
-    add(c.kind == Primitive::id && depth == 0, 103, location,
-        value_of(text, location, {" is not in table ", defs_.table_name(c.table)}), c.name);
+    add_value(c.kind == Primitive::id && depth == 0, 103, where(depth), text,
+              {" is not in table ", defs_.table_name(c.table)}, c.name);
   }
 
   const Definitions &defs_;
@@ -559,9 +626,14 @@ private:
   size_t parts_[2] = {0, 0}; // 1-based component and sub-component of the value
   uint8_t kind_[256] = {};   // by first byte: 1 repetition, 2 component, 3 sub-component separator, 4 field
   char first_[4] = {};       // the first bytes of those separators, then the field separator's
+#if defined(__SSE2__)
+  __m128i wanted_[4];        // each of first_ in every byte, made once for the message
+#endif
   bool single_ = true;       // all three are one byte long
   bool whole_ = false;       // and so is the field separator, which none shares: kind 4
   ValueCheck observed_;      // OBX-5's, typed by OBX-2
+  const FieldCheck *observed_for_ = nullptr; // the field and OBX-2 text observed_ was made for
+  std::string_view observed_named_;
 };
 
 // The repetition (0-based) of each segment among the segments of its name,
@@ -571,21 +643,29 @@ class SegmentRepetitions {
 public:
   size_t next(std::string_view name) {
     if (many_.empty()) {
-      for (auto &[seen, count] : few_)
-        if (seen == name)
-          return ++count;
+      // A name of three bytes is compared as its key, without a call to memcmp.
+      const uint32_t key = VersionDefinitions::segment_key(name);
+      for (Seen &seen : few_)
+        if (seen.key == key && (key != 0 || seen.name == name))
+          return ++seen.count;
       if (few_.size() < 16) {
-        few_.emplace_back(name, 0);
+        few_.push_back({name, key, 0});
         return 0;
       }
-      many_.insert(few_.begin(), few_.end());
+      for (const Seen &seen : few_)
+        many_.emplace(seen.name, seen.count);
     }
     auto [it, first] = many_.try_emplace(name, 0);
     return first ? 0 : ++it->second;
   }
 
 private:
-  std::vector<std::pair<std::string_view, size_t>> few_;
+  struct Seen {
+    std::string_view name;
+    uint32_t key; // segment_key(name): 0 unless three bytes
+    size_t count;
+  };
+  std::vector<Seen> few_;
   std::unordered_map<std::string_view, size_t> many_;
 };
 
@@ -622,6 +702,16 @@ void check_cardinality(const MessageStructure &s, const VersionDefinitions &v,
   }
 }
 
+// The message's structure, matched into room the thread keeps from one call
+// to the next. Out of line, so that the caller reads the thread's copy
+// through the pointer returned instead of asking for its address again.
+[[gnu::noinline]] const MessageStructure &matched_structure(const Message &message,
+                                                             const MessageKind &kind) {
+  thread_local MessageStructure kept;
+  match_structure(message, kind, kept);
+  return kept;
+}
+
 } // namespace
 
 std::string group_path(const MessageStructure &s, uint32_t node) {
@@ -638,15 +728,21 @@ std::string group_path(const MessageStructure &s, uint32_t node) {
 std::vector<Finding> validate_message(const Definitions &defs, const Message &message,
                                       std::string_view version, bool strict) {
   std::vector<Finding> out;
+  validate_message(defs, message, version, strict, out);
+  return out;
+}
+
+void validate_message(const Definitions &defs, const Message &message, std::string_view version,
+                      bool strict, std::vector<Finding> &out) {
   const MessageKind kind = message_kind(defs, message, version);
   if (kind.version.empty()) { // every version requires MSH-12
     out.push_back({true, 101, "MSH-12", "Required field MSH-12 is missing", "Version ID"});
-    return out;
+    return;
   }
   if (!kind.definitions) {
     // A version these definitions do not hold may well be valid.
     out.push_back({strict, 203, "MSH-12", "Unsupported version '" + kind.version + "'", ""});
-    return out;
+    return;
   }
   const VersionDefinitions &v = *kind.definitions;
   auto header_name = [&](uint64_t field, uint64_t component) {
@@ -666,7 +762,7 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
       out.push_back({strict || !kind.type.starts_with('Z'), 200, "MSH-9-1",
                      "Unsupported message type '" + kind.type + "'", header_name(9, 1)});
   }
-  const MessageStructure structure = match_structure(message, kind);
+  const MessageStructure &structure = matched_structure(message, kind);
   SegmentRepetitions seen;
   Validator validator(defs, *kind.definitions, message, out);
   size_t next_unexpected = 0;
@@ -685,7 +781,6 @@ std::vector<Finding> validate_message(const Definitions &defs, const Message &me
     validator.segment(i, repetition);
   }
   check_cardinality(structure, v, out);
-  return out;
 }
 
 } // namespace vellomar

@@ -33,6 +33,10 @@ struct Finding {
 // errors when `strict`.
 std::vector<Finding> validate_message(const Definitions &defs, const Message &message,
                                       std::string_view version, bool strict = false);
+// The same, appended to `out` (a caller validating message after message
+// clears one vector and keeps its room).
+void validate_message(const Definitions &defs, const Message &message, std::string_view version,
+                      bool strict, std::vector<Finding> &out);
 
 // The path of a group occurrence: "/PATIENT_RESULT/ORDER_OBSERVATION(1)", ""
 // for the message itself; repetitions 0-based and left out when 0.

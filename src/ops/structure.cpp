@@ -228,6 +228,31 @@ Ref structure(PyObject **args) {
   return tree.group(0);
 }
 
+namespace {
+
+// The room of a thread's findings, kept from one call to the next: taken
+// for the call (a call made meanwhile, by a finalizer the collector runs
+// while the results are made, finds none kept and makes its own) and given
+// back empty, unless a message of very many findings made it large.
+struct KeptFindings {
+  std::vector<Finding> findings = std::move(slot());
+  KeptFindings() { findings.clear(); }
+  ~KeptFindings() {
+    if (findings.capacity() <= 4096) {
+      findings.clear();
+      slot() = std::move(findings);
+    }
+  }
+  KeptFindings(const KeptFindings &) = delete;
+  KeptFindings &operator=(const KeptFindings &) = delete;
+  [[gnu::noinline]] static std::vector<Finding> &slot() {
+    thread_local std::vector<Finding> kept;
+    return kept;
+  }
+};
+
+} // namespace
+
 const py::Signature validate_sig{
     "validate()", {"message", "version", "finding", "strict"}, 4, 4};
 // A new list of (severity, code, location, text, name) tuples of the tuple
@@ -248,7 +273,9 @@ Ref validate(PyObject **args) {
   const int strict = PyObject_IsTrue(args[3]);
   if (strict < 0)
     return {};
-  const std::vector<Finding> findings = validate_message(*loaded, *message, version, strict);
+  KeptFindings kept;
+  validate_message(*loaded, *message, version, strict, kept.findings);
+  const std::vector<Finding> &findings = kept.findings;
   if (findings.empty())
     return Ref::check(PyList_New(0));
   // The severities, made once and kept for the process.

@@ -156,10 +156,6 @@ bool read_condition(std::string_view text, Condition &out) {
   return true;
 }
 
-struct Pending {
-  std::string map, vocabulary;
-};
-
 } // namespace
 
 Result<bool> Maps::read(std::string_view text) {
@@ -510,7 +506,6 @@ struct Node {
 
 struct Resource {
   std::string_view type;
-  std::string_view label; // the row's
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t root = 0; // its node
@@ -705,7 +700,7 @@ public:
 
   std::vector<Resource> resources;
 
-  void finish(bool bundle);
+  void finish();
 
 private:
   // -- reading values
@@ -730,6 +725,14 @@ private:
     if (field == 0 || field > seg.field_count())
       return {};
     return seg.field_at(field - 1).text;
+  }
+
+  // Component `component`, sub-component `sub_component` (0: the whole) of
+  // the first repetition of field `field` of `seg`, decoded.
+  std::string_view first_repetition(const SegmentView &seg, uint32_t field, uint32_t component,
+                                    uint32_t sub_component) {
+    const Value v{nth_piece(field_text(seg, field), enc_.repetition, 0), 0};
+    return decoded(piece(piece(v, component), sub_component).text);
   }
 
   // The text an address reads, decoded: in the current value (an address
@@ -921,12 +924,7 @@ private:
       const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
       if (to == UINT32_MAX || holds_one(resources[r].root, l.forms))
         continue;
-      std::vector<PathItem> &path = link_path_;
-      path.clear();
-      for (const Step &step : l.path)
-        path.push_back({&step, 0});
-      path.push_back({&maps_.reference_step, 0});
-      leaf(r, path, 'r', {}, to);
+      refer(r, l.path, to);
     }
   }
   std::vector<std::pair<std::string_view, const std::vector<Link> *>> context_by_type_;
@@ -943,7 +941,6 @@ private:
     }
     Resource r;
     r.type = row.type;
-    r.label = row.label;
     r.segment_name = seg.name;
     r.segment = index;
     r.key = key(row.type, seg);
@@ -974,8 +971,7 @@ private:
           else
             at[i] = at[i] * 10 + static_cast<uint32_t>(ch - '0');
         }
-        Value v{nth_piece(field_text(seg, at[0]), enc_.repetition, 0), 0};
-        std::string_view text = decoded(piece(piece(v, at[1]), at[2]).text);
+        std::string_view text = first_repetition(seg, at[0], at[1], at[2]);
         any = any || !text.empty();
         k.append("|"sv).append(text);
       }
@@ -1009,8 +1005,7 @@ private:
       uint32_t at = last(name);
       if (at == UINT32_MAX)
         continue;
-      Value v{nth_piece(field_text(message_.segment_at(at), field), enc_.repetition, 0), 0};
-      std::string_view text = decoded(piece(v, 1).text);
+      std::string_view text = first_repetition(message_.segment_at(at), field, 1, 0);
       if (!text.empty()) {
         order_.assign(text);
         break;
@@ -1384,12 +1379,17 @@ private:
     const uint32_t from = latest(l.from_id), to = latest(l.to_id);
     if (from == UINT32_MAX || to == UINT32_MAX || from == to)
       return;
+    refer(from, l.path, to);
+  }
+
+  // Writes a reference to resource `to` at `steps` (and its "reference") in `r`.
+  void refer(uint32_t r, const std::vector<Step> &steps, uint32_t to) {
     std::vector<PathItem> &path = link_path_;
     path.clear();
-    for (const Step &step : l.path)
+    for (const Step &step : steps)
       path.push_back({&step, 0});
     path.push_back({&maps_.reference_step, 0});
-    leaf(from, path, 'r', {}, to);
+    leaf(r, path, 'r', {}, to);
   }
 
   // A documented default for a required element: a value, or an element
@@ -1601,7 +1601,7 @@ private:
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()
   bool order_known_ = false;
-  std::vector<PathItem> link_path_; // see link()
+  std::vector<PathItem> link_path_; // see refer()
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
   std::vector<std::pair<std::string_view, uint32_t>> last_;
@@ -1628,7 +1628,7 @@ private:
 };
 
 // Ids, required elements and the resources dropped for want of them.
-void Engine::finish(bool) {
+void Engine::finish() {
   for (uint32_t i = 0; i < resources.size(); ++i)
     context_links(i);
   // each resource's key made unique by a counter; the ids themselves are
@@ -1806,7 +1806,7 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
   const std::string control_id = header_value(message, 10, scratch);
   e.set_message_id(control_id);
   e.run(*structure, s);
-  e.finish(bundle);
+  e.finish();
 
   // MessageHeader first: a message bundle begins with it
   std::vector<uint32_t> order;

@@ -156,6 +156,37 @@ bool read_condition(std::string_view text, Condition &out) {
   return true;
 }
 
+// The business keys of resource ids: the fields (of the segment that made
+// the resource) whose values name it, as field, component and sub-component
+// (0: the whole), and whether the patient's and the order's keys are part of
+// it. A resource without a rule, or whose fields are all empty, is keyed by
+// its message (MSH-10) and position.
+struct KeyRule {
+  std::string_view type, segment;
+  uint32_t fields[4][3];
+  bool patient, order;
+};
+constexpr KeyRule key_rules[] = {
+    {"Patient", "PID", {{3, 1, 0}, {3, 4, 1}, {3, 4, 2}}, false, false},
+    {"Encounter", "PV1", {{19, 1, 0}, {19, 4, 1}}, true, false},
+    {"Observation", "OBX", {{3, 1, 0}, {3, 3, 0}, {4, 0, 0}}, true, true},
+    {"DiagnosticReport", "OBR", {{4, 1, 0}}, true, true},
+    {"ServiceRequest", "OBR", {{4, 1, 0}}, true, true},
+    {"ServiceRequest", "ORC", {}, true, true},
+    {"Specimen", "SPM", {{2, 1, 0}, {2, 2, 0}}, true, true},
+    {"Immunization", "RXA", {{3, 0, 0}, {5, 1, 0}}, true, true},
+    {"AllergyIntolerance", "AL1", {{3, 1, 0}, {3, 2, 0}}, true, false},
+    {"Condition", "DG1", {{3, 1, 0}, {6, 0, 0}}, true, false},
+    {"Procedure", "PR1", {{3, 1, 0}, {5, 0, 0}}, true, false},
+    {"Coverage", "IN1", {{2, 1, 0}, {3, 1, 0}, {36, 0, 0}}, true, false},
+    {"RelatedPerson", "NK1", {{2, 1, 0}, {2, 2, 0}, {3, 1, 0}}, true, false},
+    {"Appointment", "SCH", {{1, 1, 0}, {2, 1, 0}}, false, false},
+    {"DocumentReference", "TXA", {{12, 1, 0}, {12, 3, 0}}, true, false},
+    {"MedicationRequest", "RXO", {}, true, true},
+    {"MedicationRequest", "RXE", {}, true, true},
+    {"Account", "PID", {{18, 1, 0}}, false, false},
+};
+
 } // namespace
 
 Result<bool> Maps::read(std::string_view text) {
@@ -187,8 +218,8 @@ Result<bool> Maps::read(std::string_view text) {
     } else if (tag == "G" && f.size() == 8) {
       if (!structure)
         return fail("segment row outside a structure");
-      SegmentRow row{std::string(f[1]), std::string(f[2]), std::string(f[3]),
-                     std::string(f[4]), -1, {}, {}};
+      SegmentRow row;
+      row.segment = f[1], row.group = f[2], row.label = f[3], row.type = f[4];
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
       if (!read_condition(f[6], row.condition))
@@ -427,6 +458,29 @@ void Maps::finish() {
     checked.needs = need(elements);
     name_checked[checked.keys.back()].push_back(std::move(checked));
   }
+  // each resource type resolved where rows and maps name it
+  auto type_rules = [&](const std::string &type) {
+    TypeRules rules;
+    if (auto it = type_needs.find(type); it != type_needs.end())
+      rules.needs = static_cast<int32_t>(it->second);
+    if (auto it = context.find(type); it != context.end())
+      rules.context = &it->second;
+    return rules;
+  };
+  for (Map &m : maps)
+    m.rules = type_rules(m.type);
+  auto segment_rows = [&](Structure &s) {
+    for (SegmentRow &row : s.rows) {
+      row.rules = type_rules(row.type);
+      row.key_rule = -1;
+      for (size_t i = 0; i < std::size(key_rules) && row.key_rule < 0; ++i)
+        if (key_rules[i].type == row.type && key_rules[i].segment == row.segment)
+          row.key_rule = static_cast<int32_t>(i);
+    }
+  };
+  segment_rows(fallback);
+  for (Structure &s : structures)
+    segment_rows(s);
 }
 
 uint32_t Maps::intern(std::string_view name) {
@@ -511,6 +565,7 @@ struct Resource {
   uint32_t root = 0; // its node
   std::string key, id;
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
+  TypeRules rules;
   bool dropped = false;
   bool pruned = false, requiring = false; // see Engine::finish
   bool pruning_changed = false, needs_met = false;
@@ -520,36 +575,6 @@ struct Resource {
 struct PathItem {
   const Step *step;
   uint32_t rep;
-};
-
-// The business keys of resource ids: the fields (of the segment that made
-// the resource) whose values name it, and whether the patient's and the
-// order's keys are part of it. A resource without a rule, or whose fields
-// are all empty, is keyed by its message (MSH-10) and position.
-struct KeyRule {
-  std::string_view type, segment;
-  std::string_view fields[4];
-  bool patient, order;
-};
-constexpr KeyRule key_rules[] = {
-    {"Patient", "PID", {"3.1", "3.4.1", "3.4.2"}, false, false},
-    {"Encounter", "PV1", {"19.1", "19.4.1"}, true, false},
-    {"Observation", "OBX", {"3.1", "3.3", "4"}, true, true},
-    {"DiagnosticReport", "OBR", {"4.1"}, true, true},
-    {"ServiceRequest", "OBR", {"4.1"}, true, true},
-    {"ServiceRequest", "ORC", {}, true, true},
-    {"Specimen", "SPM", {"2.1", "2.2"}, true, true},
-    {"Immunization", "RXA", {"3", "5.1"}, true, true},
-    {"AllergyIntolerance", "AL1", {"3.1", "3.2"}, true, false},
-    {"Condition", "DG1", {"3.1", "6"}, true, false},
-    {"Procedure", "PR1", {"3.1", "5"}, true, false},
-    {"Coverage", "IN1", {"2.1", "3.1", "36"}, true, false},
-    {"RelatedPerson", "NK1", {"2.1", "2.2", "3.1"}, true, false},
-    {"Appointment", "SCH", {"1.1", "2.1"}, false, false},
-    {"DocumentReference", "TXA", {"12.1", "12.3"}, true, false},
-    {"MedicationRequest", "RXO", {}, true, true},
-    {"MedicationRequest", "RXE", {}, true, true},
-    {"Account", "PID", {"18.1"}, false, false},
 };
 
 // The text being written, in a buffer of its own that each write makes
@@ -905,19 +930,7 @@ private:
   // no row referred to them: what a message without a table of its own
   // holds is tied to them so.
   void context_links(uint32_t r) {
-    // by type, looked up once a conversion (a bundle has few types)
-    const std::vector<Link> *links = nullptr;
-    bool known = false;
-    for (const auto &[type, l] : context_by_type_)
-      if (same(type, resources[r].type)) {
-        links = l, known = true;
-        break;
-      }
-    if (!known) {
-      auto it = maps_.context.find(std::string(resources[r].type));
-      links = it == maps_.context.end() ? nullptr : &it->second;
-      context_by_type_.emplace_back(resources[r].type, links);
-    }
+    const std::vector<Link> *links = resources[r].rules.context;
     if (!links)
       return;
     for (const Link &l : *links) {
@@ -927,7 +940,6 @@ private:
       refer(r, l.path, to);
     }
   }
-  std::vector<std::pair<std::string_view, const std::vector<Link> *>> context_by_type_;
 
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
@@ -941,9 +953,10 @@ private:
     }
     Resource r;
     r.type = row.type;
+    r.rules = row.rules;
     r.segment_name = seg.name;
     r.segment = index;
-    r.key = key(row.type, seg);
+    r.key = key(row, seg);
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
@@ -953,24 +966,17 @@ private:
     return made;
   }
 
-  std::string key(std::string_view type, const SegmentView &seg) {
-    for (const KeyRule &rule : key_rules) {
-      if (!same(rule.type, type) || !same(rule.segment, seg.name))
-        continue;
+  std::string key(const SegmentRow &row, const SegmentView &seg) {
+    const std::string_view type = row.type;
+    if (row.key_rule >= 0) {
+      const KeyRule &rule = key_rules[row.key_rule];
       std::string k;
       k.reserve(96);
       k.append(type);
       bool any = false;
-      for (std::string_view f : rule.fields) {
-        if (f.empty())
+      for (const uint32_t(&at)[3] : rule.fields) {
+        if (at[0] == 0)
           continue;
-        uint32_t at[3] = {0, 0, 0}; // field, component, sub-component
-        for (size_t i = 0; char ch : f) {
-          if (ch == '.')
-            ++i;
-          else
-            at[i] = at[i] * 10 + static_cast<uint32_t>(ch - '0');
-        }
         std::string_view text = first_repetition(seg, at[0], at[1], at[2]);
         any = any || !text.empty();
         k.append("|"sv).append(text);
@@ -980,11 +986,9 @@ private:
         any = any || !order.empty();
         k.append("|o="sv).append(order);
       }
-      if (!any && !rule.fields[0].empty())
-        break;
       if (rule.patient)
         k.append("|p="sv).append(patient_key_);
-      if (any || (rule.fields[0].empty() && rule.order))
+      if (any || (rule.fields[0][0] == 0 && rule.order))
         return k;
     }
     std::string k;
@@ -1357,6 +1361,7 @@ private:
         return index;
     Resource made;
     made.type = map.type;
+    made.rules = map.rules;
     made.segment_name = seg.name;
     made.segment = segment_;
     made.key = identity;
@@ -1664,13 +1669,6 @@ void Engine::finish() {
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
   // resource's required element: repeated until nothing changes).
-  // each resource's required top-level elements, looked up once
-  std::vector<const Maps::Needs *> type_needs(resources.size());
-  for (uint32_t i = 0; i < resources.size(); ++i) {
-    auto it = maps_.type_needs.find(std::string(resources[i].type));
-    if (it != maps_.type_needs.end())
-      type_needs[i] = &maps_.needs[it->second];
-  }
   uint32_t drops = 0; // resources dropped so far
   for (bool changed = true; changed;) {
     changed = false;
@@ -1695,11 +1693,11 @@ void Engine::finish() {
       }
       // its required elements, unless they were all there and neither it
       // nor the resources changed since
-      if (!type_needs[i] || (r.needs_met && r.needs_drops == drops))
+      if (r.rules.needs < 0 || (r.needs_met && r.needs_drops == drops))
         continue;
       r.needs_met = r.pruned;
       r.needs_drops = drops;
-      for (const Maps::Need &need : *type_needs[i]) {
+      for (const Maps::Need &need : maps_.needs[static_cast<size_t>(r.rules.needs)]) {
         if (holds_one(r.root, need.forms))
           continue;
         const std::string &element = need.element;

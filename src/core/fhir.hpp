@@ -58,11 +58,23 @@ struct Row {
   int32_t gate = -1;
 };
 
+struct Link;
+
+// What the engine needs of the resource type a segment row or a data type
+// map makes, resolved by Maps::finish so that no resource looks up its type:
+// the index in Maps::needs of its required top-level elements (-1: none)
+// and its links to the message's Patient and Encounter (Maps::context).
+struct TypeRules {
+  int32_t needs = -1;
+  const std::vector<Link> *context = nullptr;
+};
+
 struct Map {
   std::string name, type; // "PID[Patient]", "Patient"
   bool resource = false;
   std::vector<Row> rows;
   std::bitset<256> fields; // the fields its rows read (built by Maps::finish)
+  TypeRules rules;         // set by Maps::finish
 };
 
 struct Link {
@@ -80,6 +92,8 @@ struct SegmentRow {
   Condition condition;
   std::vector<Link> links;
   uint32_t label_id = 0; // the label's number (set by Maps::finish)
+  TypeRules rules;       // set by Maps::finish
+  int32_t key_rule = -1; // the rule of its resources' ids (set by Maps::finish)
 };
 
 struct Structure {

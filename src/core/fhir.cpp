@@ -116,7 +116,8 @@ bool read_address(std::string_view a, Test &t) {
   return true;
 }
 
-bool read_condition(std::string_view text, Condition &out) {
+bool read_condition(std::string_view text, Condition &condition) {
+  std::vector<Test> &out = condition.tests;
   out.clear();
   if (text.empty())
     return true;
@@ -361,16 +362,34 @@ void Maps::finish() {
     for (Step &step : path)
       step.id = intern(step.name);
   };
+  // whether a condition is all of its tests: '&' alone joins them, and the
+  // program leaves one value on a stack of at most 32 (the engine's)
+  auto all_of = [](Condition &c) {
+    size_t depth = 0;
+    c.all = !c.empty();
+    for (const Test &t : c.tests) {
+      if (t.op == '|' || (t.op == '&' && depth < 2) || (t.op != '&' && depth == 32)) {
+        c.all = false;
+        return;
+      }
+      depth = t.op == '&' ? depth - 1 : depth + 1;
+    }
+    c.all = c.all && depth == 1;
+  };
+  for (Structure &s : structures)
+    for (SegmentRow &row : s.rows)
+      all_of(row.condition);
+  for (SegmentRow &row : fallback.rows)
+    all_of(row.condition);
   for (Map &m : maps)
     for (Row &row : m.rows) {
       steps(row.path);
+      all_of(row.condition);
       // a condition whose tests must all hold, the first an E test of
       // another field of a segment: that test decides first (see the engine)
       row.gate = -1;
-      if (row.field != 0 && !row.condition.empty() &&
-          std::none_of(row.condition.begin(), row.condition.end(),
-                       [](const Test &t) { return t.op == '|'; })) {
-        const Test &t = row.condition[0];
+      if (row.field != 0 && row.condition.all) {
+        const Test &t = row.condition.tests[0];
         if (t.op == 'E' && !t.segment.empty() && t.field != row.field)
           row.gate = 0;
       }
@@ -803,50 +822,65 @@ private:
     return text;
   }
 
-  // Whether condition `c` holds (most rows have none: that is decided in line).
+  // Whether condition `c` holds (most rows have none: that is decided in
+  // line); test `held` (of a condition of all its tests) is known to hold.
   bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
-             Value value) {
-    return c.empty() || test(c, seg, field, rep, value);
+             Value value, size_t held = SIZE_MAX) {
+    if (c.empty())
+      return true;
+    if (!c.all)
+      return test(c, seg, field, rep, value);
+    for (size_t i = 0; i < c.tests.size(); ++i)
+      if (c.tests[i].op != '&' && i != held && !one(c.tests[i], seg, field, rep, value))
+        return false;
+    return true;
   }
 
   bool test(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
             Value value) {
     bool stack[32];
     size_t n = 0;
-    for (const Test &t : c) {
+    for (const Test &t : c.tests) {
       bool r = false;
       if (t.op == '&' || t.op == '|') {
         if (n < 2)
           return false;
         const bool b = stack[--n], a = stack[--n];
         r = t.op == '&' ? a && b : a || b;
-      } else if (t.op == 'C') {
-        std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
-        if (!t.segment.empty() && !same(t.segment, seg.name)) {
-          uint32_t at = last(t.segment);
-          all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
-        }
-        r = compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
       } else {
-        std::string_view text = address(t, seg, field, rep, value);
-        switch (t.op) {
-        case 'V': r = !text.empty(); break;
-        case 'N': r = text.empty(); break;
-        case 'E':
-        case 'X':
-          r = std::any_of(t.values.begin(), t.values.end(),
-                          [&](const std::string &v) { return same(v, text); });
-          if (t.op == 'X')
-            r = !r;
-          break;
-        case 'L': r = compare(static_cast<int64_t>(text.size()), t); break;
-        }
+        r = one(t, seg, field, rep, value);
       }
       if (n == 32)
         return false;
       stack[n++] = r;
     }
     return n == 1 && stack[0];
+  }
+
+  // Whether test `t` (not an operator) holds.
+  bool one(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
+           Value value) {
+    if (t.op == 'C') {
+      std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
+      if (!t.segment.empty() && !same(t.segment, seg.name)) {
+        uint32_t at = last(t.segment);
+        all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
+      }
+      return compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
+    }
+    std::string_view text = address(t, seg, field, rep, value);
+    switch (t.op) {
+    case 'V': return !text.empty();
+    case 'N': return text.empty();
+    case 'E':
+    case 'X': {
+      const bool r = std::any_of(t.values.begin(), t.values.end(),
+                                 [&](const std::string &v) { return same(v, text); });
+      return t.op == 'X' ? !r : r;
+    }
+    case 'L': return compare(static_cast<int64_t>(text.size()), t);
+    }
+    return false;
   }
 
   static bool compare(int64_t a, const Test &t) {
@@ -1100,7 +1134,9 @@ private:
       field_ = row.field;
       uint32_t rep = 0;
       auto one = [&](std::string_view piece) {
-        if (!piece.empty() && holds(row.condition, seg, row.field, piece, {}))
+        // the gate, when there is one, held
+        if (!piece.empty() && holds(row.condition, seg, row.field, piece, {},
+                                    static_cast<size_t>(row.gate)))
           emit(r, base, row, {piece, literal ? 2 : 0}, rep, seg);
         ++rep;
       };
@@ -1123,7 +1159,7 @@ private:
     bool open(Engine &e, const Row &row, const SegmentView &seg) {
       if (row.gate < 0)
         return true;
-      const Test &g = row.condition[static_cast<size_t>(row.gate)];
+      const Test &g = row.condition.tests[static_cast<size_t>(row.gate)];
       if (!test || test->field != g.field || test->component != g.component ||
           test->sub_component != g.sub_component || !same(test->segment, g.segment)) {
         text.assign(e.address(g, seg, row.field, {}, {}));

@@ -32,7 +32,7 @@ struct Step {
   uint32_t id = 0;   // the name's index in Maps::names (set by Maps::finish)
 };
 
-// A condition as a postfix program.
+// A test of a condition.
 struct Test {
   char op = 0;          // V N E X C L & |
   std::string segment;  // empty: the value the row reads (in a data type map)
@@ -42,7 +42,14 @@ struct Test {
   char compare = 0;     // < ( <= ) > ] >= = (eq) ! (ne)
   int64_t number = 0;
 };
-using Condition = std::vector<Test>;
+// A condition as a postfix program of tests and '&' and '|'. Most are all
+// of their tests (joined by '&' alone): those are decided test by test,
+// stopping at the first that fails.
+struct Condition {
+  std::vector<Test> tests;
+  bool all = false; // joined by '&' alone, well formed (set by Maps::finish)
+  bool empty() const { return tests.empty(); }
+};
 
 struct Row {
   uint32_t field = 0; // 0: the whole segment (or value)

@@ -1481,10 +1481,19 @@ public:
 
   // live() once the bundle is final (while it is written), kept in the node:
   // each element is asked once, not once per element above it.
+  // An element's is found from its members' (each asked once too).
   bool written(uint32_t n) const {
     const Node &node = nodes_[n];
-    if (node.written < 0)
-      node.written = live(n) ? 1 : 0;
+    if (node.written < 0) {
+      bool w = false;
+      if (node.kind == 'o') {
+        for (uint32_t c = node.first; c != none && !w; c = nodes_[c].next)
+          w = written(c);
+      } else {
+        w = live(n);
+      }
+      node.written = w ? 1 : 0;
+    }
     return node.written == 1;
   }
 

@@ -575,6 +575,9 @@ struct Node {
   uint16_t slot = 0;
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
   mutable signed char written = -1; // see Engine::written
+  // an earlier member of its parent has its name (it is written with the
+  // first), a later one has (the first is a list's head), noted as made
+  bool named_before = false, named_after = false;
 };
 
 struct Resource {
@@ -1063,10 +1066,15 @@ private:
       const uint32_t id = item.step->id;
       const uint16_t slot = item.step->slot;
       uint32_t next = nodes_[at].first;
+      uint32_t named = none; // the first member of the name
       while (next != none) {
         const Node &c = nodes_[next];
-        if (c.key == id && c.slot == slot && c.rep == item.rep)
-          break;
+        if (c.key == id) {
+          if (c.slot == slot && c.rep == item.rep)
+            break;
+          if (named == none)
+            named = next;
+        }
         next = c.next;
       }
       if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
@@ -1080,6 +1088,10 @@ private:
         n.key = id;
         n.slot = slot;
         n.rep = item.rep;
+        if (named != none) {
+          n.named_before = true;
+          nodes_[named].named_after = true;
+        }
         Node &parent = nodes_[at];
         if (parent.last == none)
           parent.first = next;
@@ -1581,10 +1593,7 @@ public:
   void write_members(Out &out, const Resource &r, const Node &node, bool first) const {
     for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
       const Node &c = nodes_[i];
-      bool earlier = false;
-      for (uint32_t j = node.first; j != i && !earlier; j = nodes_[j].next)
-        earlier = nodes_[j].key == c.key;
-      if (earlier)
+      if (c.named_before)
         continue;
       if (c.slot == 0) {
         if (!written(i))
@@ -1594,6 +1603,15 @@ public:
           out.json(text_of(c));
         else
           write_node(out, r, i);
+        continue;
+      }
+      if (!c.named_after) { // a list of one
+        if (!written(i))
+          continue;
+        member(out, c.key, first);
+        out.put('[');
+        write_node(out, r, i);
+        out.put(']');
         continue;
       }
       // the list's elements in (slot, repetition) order, picked one by one

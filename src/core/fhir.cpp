@@ -752,12 +752,17 @@ public:
 private:
   // -- reading values
 
-  std::string_view decoded(std::string_view text) {
+  // (decided in line for most values: a value without escapes that begins
+  // and ends with a visible ASCII character other than '"' stands as it is)
+  [[gnu::always_inline]] std::string_view decoded(std::string_view text) {
+    auto plain = [](char c) { return c > 0x20 && c < 0x7F && c != '"'; };
+    if (!escapes_ && (text.empty() || (plain(text.front()) && plain(text.back()))))
+      return text;
     std::string_view v = trim_white_space(escapes_ ? decoded_view(text, enc_, scratch_) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
 
-  Value piece(Value v, uint32_t n) const {
+  [[gnu::always_inline]] Value piece(Value v, uint32_t n) const {
     if (n == 0)
       return v;
     // a component of a message without the sub-component separator past

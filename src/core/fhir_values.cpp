@@ -146,8 +146,8 @@ void coding_system_uri(std::string_view name, std::string &out) {
       {"NCIT", "http://ncimeta.nci.nih.gov"},
       {"HL7", "http://terminology.hl7.org/CodeSystem/v2-0396"},
   };
-  for (const auto &[k, uri] : known)
-    if (k == name) {
+  for (const auto &[k, uri] : known) // first letters compared in line
+    if (k.size() == name.size() && k[0] == name[0] && k == name) {
       out.append(uri);
       return;
     }

@@ -1589,9 +1589,9 @@ public:
   }
 
   // A member's key, after a comma unless it is the first.
-  void member(Out &out, uint32_t key, bool &first) const {
-    std::string_view text = maps_.name_keys[key];
-    out.put(first ? text.substr(1) : text);
+  [[gnu::always_inline]] void member(Out &out, uint32_t key, bool &first) const {
+    const std::string &text = maps_.name_keys[key];
+    out.put(std::string_view(text.data() + first, text.size() - first));
     first = false;
   }
 

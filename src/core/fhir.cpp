@@ -1070,6 +1070,15 @@ private:
         return none;
       const uint32_t id = item.step->id;
       const uint16_t slot = item.step->slot;
+      // the element made last is the one most often asked for again (the
+      // rows of a data type map fill one element after another)
+      if (const uint32_t last = nodes_[at].last; last != none) {
+        const Node &c = nodes_[last];
+        if (c.key == id && c.slot == slot && c.rep == item.rep && c.kind != 'x') {
+          at = last;
+          continue;
+        }
+      }
       uint32_t next = nodes_[at].first;
       uint32_t named = none; // the first member of the name
       while (next != none) {

@@ -1491,14 +1491,18 @@ public:
 
   // -- writing
 
-  bool live(uint32_t n) const {
-    const Node &node = nodes_[n];
+  // Whether a node other than an element stands: a value that is not empty,
+  // a reference to a resource that stays.
+  bool value_live(const Node &node) const {
     if (node.kind == 'r')
       return !resources[node.target].dropped;
-    if (node.kind == 'x')
-      return false;
+    return node.kind != 'x' && node.size != 0;
+  }
+
+  bool live(uint32_t n) const {
+    const Node &node = nodes_[n];
     if (node.kind != 'o')
-      return node.size != 0;
+      return value_live(node);
     for (uint32_t c = node.first; c != none; c = nodes_[c].next)
       if (live(c))
         return true;
@@ -1516,7 +1520,7 @@ public:
         for (uint32_t c = node.first; c != none && !w; c = nodes_[c].next)
           w = written(c);
       } else {
-        w = live(n);
+        w = value_live(node);
       }
       node.written = w ? 1 : 0;
     }

@@ -585,7 +585,9 @@ struct Resource {
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t root = 0; // its node
-  std::string key, id;
+  std::string key;
+  char id_text[36]; // set by Engine::finish for the resources that stay
+  std::string_view id() const { return {id_text, sizeof id_text}; }
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   TypeRules rules;
   bool dropped = false;
@@ -1593,7 +1595,7 @@ public:
       out.put("\"resourceType\":\""sv);
       out.put(r.type);
       out.put("\",\"id\":\""sv);
-      out.put(r.id);
+      out.put(r.id());
       out.put('"');
       first = false;
     }
@@ -1670,7 +1672,7 @@ public:
     } else {
       out.put("urn:uuid:"sv);
     }
-    out.put(target.id);
+    out.put(target.id());
     out.put('"');
   }
 
@@ -1800,7 +1802,7 @@ void Engine::finish() {
   }
   for (Resource &r : resources)
     if (!r.dropped)
-      r.id = uuid5(r.key);
+      uuid5(r.key, r.id_text);
 }
 
 } // namespace
@@ -1851,7 +1853,7 @@ void append_request(std::string &out, const Resource &r, const Engine &e) {
   }
   out.append(",\"request\":{\"method\":\"PUT\",\"url\":\""sv).append(r.type);
   if (value.empty()) {
-    out.append("/"sv).append(r.id);
+    out.append("/"sv).append(r.id());
   } else {
     out.append("?identifier="sv);
     if (!system.empty()) {
@@ -1901,7 +1903,11 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     const Resource &r = e.resources[i];
     const size_t offset = text.size();
     e.write_node(text, r, r.root);
-    out.entries.push_back({std::string(r.type), r.id, offset, text.size() - offset});
+    ResourceText &entry = out.entries.emplace_back();
+    entry.type = r.type;
+    std::memcpy(entry.id, r.id_text, sizeof entry.id);
+    entry.offset = offset;
+    entry.size = text.size() - offset;
   }
   out.resources = text.view();
   if (!bundle)
@@ -1924,7 +1930,7 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     const ResourceText &t = out.entries[j];
     if (j)
       b.push_back(',');
-    b.append("{\"fullUrl\":\"urn:uuid:"sv).append(r.id).append("\",\"resource\":"sv);
+    b.append("{\"fullUrl\":\"urn:uuid:"sv).append(r.id()).append("\",\"resource\":"sv);
     b.append(out.resources, t.offset, t.size);
     if (options.type == BundleType::transaction)
       append_request(b, r, e);

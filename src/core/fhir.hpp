@@ -202,8 +202,10 @@ struct Options {
 
 // One resource of a conversion as JSON text (one line, no indentation).
 struct ResourceText {
-  std::string type, id;
+  std::string_view type; // the maps' own text (it lives as long as they do)
+  char id[36];           // its UUID
   size_t offset = 0, size = 0; // in Conversion::resources
+  std::string_view id_text() const { return {id, sizeof id}; }
 };
 
 struct Conversion {
@@ -231,5 +233,7 @@ void coding_system_uri(std::string_view name, std::string &out);
 
 // The name-based (version 5) UUID of `name` in the package's namespace.
 std::string uuid5(std::string_view name);
+// The same written into `out` (no allocation: one for each resource).
+void uuid5(std::string_view name, char (&out)[36]);
 
 } // namespace vellomar::fhir

@@ -1813,17 +1813,17 @@ namespace {
 
 // Percent-encodes all but the unreserved characters (a search parameter's
 // value in a conditional request's URL).
-void append_query_value(std::string &out, std::string_view text) {
+void append_query_value(Out &out, std::string_view text) {
   static constexpr char hex[] = "0123456789ABCDEF";
   for (char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
         c == '-' || c == '.' || c == '_' || c == '~') {
-      out.push_back(ch);
+      out.put(ch);
     } else {
-      out.push_back('%');
-      out.push_back(hex[c >> 4]);
-      out.push_back(hex[c & 15]);
+      out.put('%');
+      out.put(hex[c >> 4]);
+      out.put(hex[c & 15]);
     }
   }
 }
@@ -1831,7 +1831,7 @@ void append_query_value(std::string &out, std::string_view text) {
 // The request of a transaction entry: a conditional update on the
 // resource's first identifier (so that a server that holds the resource
 // under another id updates it), or an update of its own id.
-void append_request(std::string &out, const Resource &r, const Engine &e) {
+void append_request(Out &out, const Resource &r, const Engine &e) {
   std::string_view system, value;
   uint32_t best = UINT32_MAX;
   const Maps &maps = e.maps();
@@ -1851,18 +1851,20 @@ void append_request(std::string &out, const Resource &r, const Engine &e) {
     if (!v.empty() && rank < best)
       best = rank, system = s, value = v;
   }
-  out.append(",\"request\":{\"method\":\"PUT\",\"url\":\""sv).append(r.type);
+  out.put(",\"request\":{\"method\":\"PUT\",\"url\":\""sv);
+  out.put(r.type);
   if (value.empty()) {
-    out.append("/"sv).append(r.id());
+    out.put('/');
+    out.put(r.id());
   } else {
-    out.append("?identifier="sv);
+    out.put("?identifier="sv);
     if (!system.empty()) {
       append_query_value(out, system);
-      out.append("%7C"sv);
+      out.put("%7C"sv);
     }
     append_query_value(out, value);
   }
-  out.append("\"}"sv);
+  out.put("\"}"sv);
 }
 
 std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
@@ -1897,10 +1899,38 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
-  // resources' JSON runs to about eight times the message's text
-  Out text(message.raw.size() * 8 + 1024);
+  // resources' JSON runs to about eight times the message's text; a bundle
+  // is written around them as they are written (its text is theirs), in
+  // about 200 bytes an entry (fullUrl, a transaction's request)
+  Out text(message.raw.size() * 8 + 1024 + (bundle ? 200 * e.resources.size() : 0));
+  if (bundle) {
+    text.put("{\"resourceType\":\"Bundle\",\"id\":\""sv);
+    char id[36];
+    uuid5(control_id.empty() ? "Bundle|r=" + std::string(message.raw) : "Bundle|m=" + control_id,
+          id);
+    text.put(std::string_view(id, sizeof id));
+    text.put("\",\"type\":\""sv);
+    text.put(options.type == BundleType::message       ? "message"sv
+             : options.type == BundleType::transaction ? "transaction"sv
+                                                        : "collection"sv);
+    text.put('"');
+    std::string time;
+    if (timestamp_value(header_value(message, 7, scratch), 'I', time)) {
+      text.put(",\"timestamp\":\""sv);
+      text.put(time);
+      text.put('"');
+    }
+    text.put(",\"entry\":["sv);
+  }
   for (uint32_t i : order) {
     const Resource &r = e.resources[i];
+    if (bundle) {
+      if (!out.entries.empty())
+        text.put(',');
+      text.put("{\"fullUrl\":\"urn:uuid:"sv);
+      text.put(r.id());
+      text.put("\",\"resource\":"sv);
+    }
     const size_t offset = text.size();
     e.write_node(text, r, r.root);
     ResourceText &entry = out.entries.emplace_back();
@@ -1908,35 +1938,18 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     std::memcpy(entry.id, r.id_text, sizeof entry.id);
     entry.offset = offset;
     entry.size = text.size() - offset;
+    if (bundle) {
+      if (options.type == BundleType::transaction)
+        append_request(text, r, e);
+      text.put('}');
+    }
   }
-  out.resources = text.view();
-  if (!bundle)
-    return out;
-  std::string &b = out.bundle;
-  b.reserve(out.resources.size() + 160 * order.size() + 200);
-  b.append("{\"resourceType\":\"Bundle\",\"id\":\""sv);
-  b.append(uuid5(control_id.empty() ? "Bundle|r=" + std::string(message.raw) : "Bundle|m=" + control_id));
-  b.append("\",\"type\":\""sv);
-  b.append(options.type == BundleType::message       ? "message"
-           : options.type == BundleType::transaction ? "transaction"
-                                                      : "collection");
-  b.push_back('"');
-  std::string time;
-  if (timestamp_value(header_value(message, 7, scratch), 'I', time))
-    b.append(",\"timestamp\":\""sv).append(time).push_back('"');
-  b.append(",\"entry\":["sv);
-  for (size_t j = 0; j < order.size(); ++j) {
-    const Resource &r = e.resources[order[j]];
-    const ResourceText &t = out.entries[j];
-    if (j)
-      b.push_back(',');
-    b.append("{\"fullUrl\":\"urn:uuid:"sv).append(r.id()).append("\",\"resource\":"sv);
-    b.append(out.resources, t.offset, t.size);
-    if (options.type == BundleType::transaction)
-      append_request(b, r, e);
-    b.push_back('}');
+  if (bundle) {
+    text.put("]}"sv);
+    out.bundle = text.view();
+  } else {
+    out.resources = text.view();
   }
-  b.append("]}"sv);
   return out;
 }
 

@@ -204,15 +204,18 @@ struct Options {
 struct ResourceText {
   std::string_view type; // the maps' own text (it lives as long as they do)
   char id[36];           // its UUID
-  size_t offset = 0, size = 0; // in Conversion::resources
+  size_t offset = 0, size = 0; // in Conversion::text()
   std::string_view id_text() const { return {id, sizeof id}; }
 };
 
 struct Conversion {
   std::string bundle;               // the Bundle's JSON text (empty when not asked for)
-  std::string resources;            // each resource's text, one after another
+  std::string resources;            // each resource's text, one after another (without a bundle)
   std::vector<ResourceText> entries;
   std::vector<std::string> unmapped; // what was not mapped, as locations ("ZPI", "PID-10")
+  // The text an entry's resource stands in: the bundle's, or without one
+  // `resources`.
+  std::string_view text() const { return bundle.empty() ? resources : bundle; }
 };
 
 // Converts one message. `bundle` false writes the resources only. Never

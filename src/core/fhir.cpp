@@ -319,6 +319,8 @@ void Maps::finish() {
       resolve(row.map, false);
   for (Map &m : maps) {
     m.resource = required.count(m.type) > 0;
+    m.in_field_order = std::is_sorted(m.rows.begin(), m.rows.end(),
+                                      [](const Row &a, const Row &b) { return a.field < b.field; });
     m.fields.reset();
     for (const Row &row : m.rows)
       if (row.field < 256)
@@ -1220,10 +1222,14 @@ private:
             pieces[count++] = {p.data(), p.size()};
             return count < 32;
           });
+    // all the pieces cut: rows in field order stop past the last
+    const bool last_known = map.in_field_order && value.level < 2 && count < 32;
     for (const Row &row : map.rows) {
       Value v;
       if (row.field == 0)
         v = value;
+      else if (last_known && row.field > count)
+        break;
       else if (value.level < 2 && row.field <= 32)
         v = {row.field <= count
                  ? std::string_view(pieces[row.field - 1].data, pieces[row.field - 1].size)

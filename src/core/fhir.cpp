@@ -1149,7 +1149,11 @@ private:
   void apply_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
                  const SegmentView &seg) {
     Gate gate;
+    // rows in field order stop past the segment's last field
+    const size_t last = map.in_field_order ? seg.field_count() : SIZE_MAX;
     for (const Row &row : map.rows) {
+      if (row.field > last)
+        break;
       if (row.field == 0) {
         if (holds(row.condition, seg, 0, {}, {}))
           emit(r, base, row, {}, 0, seg);

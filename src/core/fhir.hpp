@@ -83,8 +83,8 @@ struct Map {
   std::bitset<256> fields; // the fields its rows read (built by Maps::finish)
   TypeRules rules;         // set by Maps::finish
   // its rows read their fields (pieces) in ascending order, as the tables'
-  // do: a data type map's rows past the value's last piece read nothing
-  // (set by Maps::finish)
+  // do: rows past a segment's last field or a value's last piece read
+  // nothing (set by Maps::finish)
   bool in_field_order = false;
 };
 

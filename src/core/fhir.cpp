@@ -588,7 +588,7 @@ struct Resource {
   uint32_t segment = 0;
   uint32_t root = 0; // its node
   std::string key;
-  char id_text[36]; // set by Engine::finish for the resources that stay
+  char id_text[36] = {}; // set by Engine::finish for the resources that stay
   std::string_view id() const { return {id_text, sizeof id_text}; }
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   TypeRules rules;

@@ -77,8 +77,9 @@ FUZZ_ENTRY {
   references(bundle, refs);
   for (const std::string &r : refs)
     FUZZ_CHECK(urls.count(r) == 1, r);
-  for (const fhir::ResourceText &e : c.entries)
-    FUZZ_CHECK(nlohmann::json::parse(c.resources.substr(e.offset, e.size)).is_object(),
-               c.resources.substr(e.offset, e.size));
+  for (const fhir::ResourceText &e : c.entries) {
+    const std::string resource(c.text().substr(e.offset, e.size));
+    FUZZ_CHECK(nlohmann::json::parse(resource).is_object(), resource);
+  }
   return 0;
 }

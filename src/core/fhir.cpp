@@ -116,7 +116,8 @@ bool read_address(std::string_view a, Test &t) {
   return true;
 }
 
-bool read_condition(std::string_view text, Condition &out) {
+bool read_condition(std::string_view text, Condition &condition) {
+  std::vector<Test> &out = condition.tests;
   out.clear();
   if (text.empty())
     return true;
@@ -156,8 +157,35 @@ bool read_condition(std::string_view text, Condition &out) {
   return true;
 }
 
-struct Pending {
-  std::string map, vocabulary;
+// The business keys of resource ids: the fields (of the segment that made
+// the resource) whose values name it, as field, component and sub-component
+// (0: the whole), and whether the patient's and the order's keys are part of
+// it. A resource without a rule, or whose fields are all empty, is keyed by
+// its message (MSH-10) and position.
+struct KeyRule {
+  std::string_view type, segment;
+  uint32_t fields[4][3];
+  bool patient, order;
+};
+constexpr KeyRule key_rules[] = {
+    {"Patient", "PID", {{3, 1, 0}, {3, 4, 1}, {3, 4, 2}}, false, false},
+    {"Encounter", "PV1", {{19, 1, 0}, {19, 4, 1}}, true, false},
+    {"Observation", "OBX", {{3, 1, 0}, {3, 3, 0}, {4, 0, 0}}, true, true},
+    {"DiagnosticReport", "OBR", {{4, 1, 0}}, true, true},
+    {"ServiceRequest", "OBR", {{4, 1, 0}}, true, true},
+    {"ServiceRequest", "ORC", {}, true, true},
+    {"Specimen", "SPM", {{2, 1, 0}, {2, 2, 0}}, true, true},
+    {"Immunization", "RXA", {{3, 0, 0}, {5, 1, 0}}, true, true},
+    {"AllergyIntolerance", "AL1", {{3, 1, 0}, {3, 2, 0}}, true, false},
+    {"Condition", "DG1", {{3, 1, 0}, {6, 0, 0}}, true, false},
+    {"Procedure", "PR1", {{3, 1, 0}, {5, 0, 0}}, true, false},
+    {"Coverage", "IN1", {{2, 1, 0}, {3, 1, 0}, {36, 0, 0}}, true, false},
+    {"RelatedPerson", "NK1", {{2, 1, 0}, {2, 2, 0}, {3, 1, 0}}, true, false},
+    {"Appointment", "SCH", {{1, 1, 0}, {2, 1, 0}}, false, false},
+    {"DocumentReference", "TXA", {{12, 1, 0}, {12, 3, 0}}, true, false},
+    {"MedicationRequest", "RXO", {}, true, true},
+    {"MedicationRequest", "RXE", {}, true, true},
+    {"Account", "PID", {{18, 1, 0}}, false, false},
 };
 
 } // namespace
@@ -191,8 +219,8 @@ Result<bool> Maps::read(std::string_view text) {
     } else if (tag == "G" && f.size() == 8) {
       if (!structure)
         return fail("segment row outside a structure");
-      SegmentRow row{std::string(f[1]), std::string(f[2]), std::string(f[3]),
-                     std::string(f[4]), -1, {}, {}};
+      SegmentRow row;
+      row.segment = f[1], row.group = f[2], row.label = f[3], row.type = f[4];
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
       if (!read_condition(f[6], row.condition))
@@ -291,6 +319,8 @@ void Maps::finish() {
       resolve(row.map, false);
   for (Map &m : maps) {
     m.resource = required.count(m.type) > 0;
+    m.in_field_order = std::is_sorted(m.rows.begin(), m.rows.end(),
+                                      [](const Row &a, const Row &b) { return a.field < b.field; });
     m.fields.reset();
     for (const Row &row : m.rows)
       if (row.field < 256)
@@ -334,16 +364,34 @@ void Maps::finish() {
     for (Step &step : path)
       step.id = intern(step.name);
   };
+  // whether a condition is all of its tests: '&' alone joins them, and the
+  // program leaves one value on a stack of at most 32 (the engine's)
+  auto all_of = [](Condition &c) {
+    size_t depth = 0;
+    c.all = !c.empty();
+    for (const Test &t : c.tests) {
+      if (t.op == '|' || (t.op == '&' && depth < 2) || (t.op != '&' && depth == 32)) {
+        c.all = false;
+        return;
+      }
+      depth = t.op == '&' ? depth - 1 : depth + 1;
+    }
+    c.all = c.all && depth == 1;
+  };
+  for (Structure &s : structures)
+    for (SegmentRow &row : s.rows)
+      all_of(row.condition);
+  for (SegmentRow &row : fallback.rows)
+    all_of(row.condition);
   for (Map &m : maps)
     for (Row &row : m.rows) {
       steps(row.path);
+      all_of(row.condition);
       // a condition whose tests must all hold, the first an E test of
       // another field of a segment: that test decides first (see the engine)
       row.gate = -1;
-      if (row.field != 0 && !row.condition.empty() &&
-          std::none_of(row.condition.begin(), row.condition.end(),
-                       [](const Test &t) { return t.op == '|'; })) {
-        const Test &t = row.condition[0];
+      if (row.field != 0 && row.condition.all) {
+        const Test &t = row.condition.tests[0];
         if (t.op == 'E' && !t.segment.empty() && t.field != row.field)
           row.gate = 0;
       }
@@ -431,6 +479,29 @@ void Maps::finish() {
     checked.needs = need(elements);
     name_checked[checked.keys.back()].push_back(std::move(checked));
   }
+  // each resource type resolved where rows and maps name it
+  auto type_rules = [&](const std::string &type) {
+    TypeRules rules;
+    if (auto it = type_needs.find(type); it != type_needs.end())
+      rules.needs = static_cast<int32_t>(it->second);
+    if (auto it = context.find(type); it != context.end())
+      rules.context = &it->second;
+    return rules;
+  };
+  for (Map &m : maps)
+    m.rules = type_rules(m.type);
+  auto segment_rows = [&](Structure &s) {
+    for (SegmentRow &row : s.rows) {
+      row.rules = type_rules(row.type);
+      row.key_rule = -1;
+      for (size_t i = 0; i < std::size(key_rules) && row.key_rule < 0; ++i)
+        if (key_rules[i].type == row.type && key_rules[i].segment == row.segment)
+          row.key_rule = static_cast<int32_t>(i);
+    }
+  };
+  segment_rows(fallback);
+  for (Structure &s : structures)
+    segment_rows(s);
 }
 
 uint32_t Maps::intern(std::string_view name) {
@@ -506,16 +577,21 @@ struct Node {
   uint16_t slot = 0;
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
   mutable signed char written = -1; // see Engine::written
+  // an earlier member of its parent has its name (it is written with the
+  // first), a later one has (the first is a list's head), noted as made
+  bool named_before = false, named_after = false;
 };
 
 struct Resource {
   std::string_view type;
-  std::string_view label; // the row's
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t root = 0; // its node
-  std::string key, id;
+  std::string key;
+  char id_text[36] = {}; // set by Engine::finish for the resources that stay
+  std::string_view id() const { return {id_text, sizeof id_text}; }
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
+  TypeRules rules;
   bool dropped = false;
   bool pruned = false, requiring = false; // see Engine::finish
   bool pruning_changed = false, needs_met = false;
@@ -525,36 +601,6 @@ struct Resource {
 struct PathItem {
   const Step *step;
   uint32_t rep;
-};
-
-// The business keys of resource ids: the fields (of the segment that made
-// the resource) whose values name it, and whether the patient's and the
-// order's keys are part of it. A resource without a rule, or whose fields
-// are all empty, is keyed by its message (MSH-10) and position.
-struct KeyRule {
-  std::string_view type, segment;
-  std::string_view fields[4];
-  bool patient, order;
-};
-constexpr KeyRule key_rules[] = {
-    {"Patient", "PID", {"3.1", "3.4.1", "3.4.2"}, false, false},
-    {"Encounter", "PV1", {"19.1", "19.4.1"}, true, false},
-    {"Observation", "OBX", {"3.1", "3.3", "4"}, true, true},
-    {"DiagnosticReport", "OBR", {"4.1"}, true, true},
-    {"ServiceRequest", "OBR", {"4.1"}, true, true},
-    {"ServiceRequest", "ORC", {}, true, true},
-    {"Specimen", "SPM", {"2.1", "2.2"}, true, true},
-    {"Immunization", "RXA", {"3", "5.1"}, true, true},
-    {"AllergyIntolerance", "AL1", {"3.1", "3.2"}, true, false},
-    {"Condition", "DG1", {"3.1", "6"}, true, false},
-    {"Procedure", "PR1", {"3.1", "5"}, true, false},
-    {"Coverage", "IN1", {"2.1", "3.1", "36"}, true, false},
-    {"RelatedPerson", "NK1", {"2.1", "2.2", "3.1"}, true, false},
-    {"Appointment", "SCH", {"1.1", "2.1"}, false, false},
-    {"DocumentReference", "TXA", {"12.1", "12.3"}, true, false},
-    {"MedicationRequest", "RXO", {}, true, true},
-    {"MedicationRequest", "RXE", {}, true, true},
-    {"Account", "PID", {"18.1"}, false, false},
 };
 
 // The text being written, in a buffer of its own that each write makes
@@ -705,17 +751,22 @@ public:
 
   std::vector<Resource> resources;
 
-  void finish(bool bundle);
+  void finish();
 
 private:
   // -- reading values
 
-  std::string_view decoded(std::string_view text) {
+  // (decided in line for most values: a value without escapes that begins
+  // and ends with a visible ASCII character other than '"' stands as it is)
+  [[gnu::always_inline]] std::string_view decoded(std::string_view text) {
+    auto plain = [](char c) { return c > 0x20 && c < 0x7F && c != '"'; };
+    if (!escapes_ && (text.empty() || (plain(text.front()) && plain(text.back()))))
+      return text;
     std::string_view v = trim_white_space(escapes_ ? decoded_view(text, enc_, scratch_) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
 
-  Value piece(Value v, uint32_t n) const {
+  [[gnu::always_inline]] Value piece(Value v, uint32_t n) const {
     if (n == 0)
       return v;
     // a component of a message without the sub-component separator past
@@ -730,6 +781,14 @@ private:
     if (field == 0 || field > seg.field_count())
       return {};
     return seg.field_at(field - 1).text;
+  }
+
+  // Component `component`, sub-component `sub_component` (0: the whole) of
+  // the first repetition of field `field` of `seg`, decoded.
+  std::string_view first_repetition(const SegmentView &seg, uint32_t field, uint32_t component,
+                                    uint32_t sub_component) {
+    const Value v{nth_piece(field_text(seg, field), enc_.repetition, 0), 0};
+    return decoded(piece(piece(v, component), sub_component).text);
   }
 
   // The text an address reads, decoded: in the current value (an address
@@ -775,50 +834,65 @@ private:
     return text;
   }
 
-  // Whether condition `c` holds (most rows have none: that is decided in line).
+  // Whether condition `c` holds (most rows have none: that is decided in
+  // line); test `held` (of a condition of all its tests) is known to hold.
   bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
-             Value value) {
-    return c.empty() || test(c, seg, field, rep, value);
+             Value value, size_t held = SIZE_MAX) {
+    if (c.empty())
+      return true;
+    if (!c.all)
+      return test(c, seg, field, rep, value);
+    for (size_t i = 0; i < c.tests.size(); ++i)
+      if (c.tests[i].op != '&' && i != held && !one(c.tests[i], seg, field, rep, value))
+        return false;
+    return true;
   }
 
   bool test(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
             Value value) {
     bool stack[32];
     size_t n = 0;
-    for (const Test &t : c) {
+    for (const Test &t : c.tests) {
       bool r = false;
       if (t.op == '&' || t.op == '|') {
         if (n < 2)
           return false;
         const bool b = stack[--n], a = stack[--n];
         r = t.op == '&' ? a && b : a || b;
-      } else if (t.op == 'C') {
-        std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
-        if (!t.segment.empty() && !same(t.segment, seg.name)) {
-          uint32_t at = last(t.segment);
-          all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
-        }
-        r = compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
       } else {
-        std::string_view text = address(t, seg, field, rep, value);
-        switch (t.op) {
-        case 'V': r = !text.empty(); break;
-        case 'N': r = text.empty(); break;
-        case 'E':
-        case 'X':
-          r = std::any_of(t.values.begin(), t.values.end(),
-                          [&](const std::string &v) { return same(v, text); });
-          if (t.op == 'X')
-            r = !r;
-          break;
-        case 'L': r = compare(static_cast<int64_t>(text.size()), t); break;
-        }
+        r = one(t, seg, field, rep, value);
       }
       if (n == 32)
         return false;
       stack[n++] = r;
     }
     return n == 1 && stack[0];
+  }
+
+  // Whether test `t` (not an operator) holds.
+  bool one(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
+           Value value) {
+    if (t.op == 'C') {
+      std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
+      if (!t.segment.empty() && !same(t.segment, seg.name)) {
+        uint32_t at = last(t.segment);
+        all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
+      }
+      return compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
+    }
+    std::string_view text = address(t, seg, field, rep, value);
+    switch (t.op) {
+    case 'V': return !text.empty();
+    case 'N': return text.empty();
+    case 'E':
+    case 'X': {
+      const bool r = std::any_of(t.values.begin(), t.values.end(),
+                                 [&](const std::string &v) { return same(v, text); });
+      return t.op == 'X' ? !r : r;
+    }
+    case 'L': return compare(static_cast<int64_t>(text.size()), t);
+    }
+    return false;
   }
 
   static bool compare(int64_t a, const Test &t) {
@@ -902,34 +976,16 @@ private:
   // no row referred to them: what a message without a table of its own
   // holds is tied to them so.
   void context_links(uint32_t r) {
-    // by type, looked up once a conversion (a bundle has few types)
-    const std::vector<Link> *links = nullptr;
-    bool known = false;
-    for (const auto &[type, l] : context_by_type_)
-      if (same(type, resources[r].type)) {
-        links = l, known = true;
-        break;
-      }
-    if (!known) {
-      auto it = maps_.context.find(std::string(resources[r].type));
-      links = it == maps_.context.end() ? nullptr : &it->second;
-      context_by_type_.emplace_back(resources[r].type, links);
-    }
+    const std::vector<Link> *links = resources[r].rules.context;
     if (!links)
       return;
     for (const Link &l : *links) {
       const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
       if (to == UINT32_MAX || holds_one(resources[r].root, l.forms))
         continue;
-      std::vector<PathItem> &path = link_path_;
-      path.clear();
-      for (const Step &step : l.path)
-        path.push_back({&step, 0});
-      path.push_back({&maps_.reference_step, 0});
-      leaf(r, path, 'r', {}, to);
+      refer(r, l.path, to);
     }
   }
-  std::vector<std::pair<std::string_view, const std::vector<Link> *>> context_by_type_;
 
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
@@ -943,10 +999,10 @@ private:
     }
     Resource r;
     r.type = row.type;
-    r.label = row.label;
+    r.rules = row.rules;
     r.segment_name = seg.name;
     r.segment = index;
-    r.key = key(row.type, seg);
+    r.key = key(row, seg);
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
@@ -956,26 +1012,18 @@ private:
     return made;
   }
 
-  std::string key(std::string_view type, const SegmentView &seg) {
-    for (const KeyRule &rule : key_rules) {
-      if (!same(rule.type, type) || !same(rule.segment, seg.name))
-        continue;
+  std::string key(const SegmentRow &row, const SegmentView &seg) {
+    const std::string_view type = row.type;
+    if (row.key_rule >= 0) {
+      const KeyRule &rule = key_rules[row.key_rule];
       std::string k;
       k.reserve(96);
       k.append(type);
       bool any = false;
-      for (std::string_view f : rule.fields) {
-        if (f.empty())
+      for (const uint32_t(&at)[3] : rule.fields) {
+        if (at[0] == 0)
           continue;
-        uint32_t at[3] = {0, 0, 0}; // field, component, sub-component
-        for (size_t i = 0; char ch : f) {
-          if (ch == '.')
-            ++i;
-          else
-            at[i] = at[i] * 10 + static_cast<uint32_t>(ch - '0');
-        }
-        Value v{nth_piece(field_text(seg, at[0]), enc_.repetition, 0), 0};
-        std::string_view text = decoded(piece(piece(v, at[1]), at[2]).text);
+        std::string_view text = first_repetition(seg, at[0], at[1], at[2]);
         any = any || !text.empty();
         k.append("|"sv).append(text);
       }
@@ -984,11 +1032,9 @@ private:
         any = any || !order.empty();
         k.append("|o="sv).append(order);
       }
-      if (!any && !rule.fields[0].empty())
-        break;
       if (rule.patient)
         k.append("|p="sv).append(patient_key_);
-      if (any || (rule.fields[0].empty() && rule.order))
+      if (any || (rule.fields[0][0] == 0 && rule.order))
         return k;
     }
     std::string k;
@@ -1009,8 +1055,7 @@ private:
       uint32_t at = last(name);
       if (at == UINT32_MAX)
         continue;
-      Value v{nth_piece(field_text(message_.segment_at(at), field), enc_.repetition, 0), 0};
-      std::string_view text = decoded(piece(v, 1).text);
+      std::string_view text = first_repetition(message_.segment_at(at), field, 1, 0);
       if (!text.empty()) {
         order_.assign(text);
         break;
@@ -1029,11 +1074,25 @@ private:
         return none;
       const uint32_t id = item.step->id;
       const uint16_t slot = item.step->slot;
+      // the element made last is the one most often asked for again (the
+      // rows of a data type map fill one element after another)
+      if (const uint32_t last = nodes_[at].last; last != none) {
+        const Node &c = nodes_[last];
+        if (c.key == id && c.slot == slot && c.rep == item.rep && c.kind != 'x') {
+          at = last;
+          continue;
+        }
+      }
       uint32_t next = nodes_[at].first;
+      uint32_t named = none; // the first member of the name
       while (next != none) {
         const Node &c = nodes_[next];
-        if (c.key == id && c.slot == slot && c.rep == item.rep)
-          break;
+        if (c.key == id) {
+          if (c.slot == slot && c.rep == item.rep)
+            break;
+          if (named == none)
+            named = next;
+        }
         next = c.next;
       }
       if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
@@ -1047,6 +1106,10 @@ private:
         n.key = id;
         n.slot = slot;
         n.rep = item.rep;
+        if (named != none) {
+          n.named_before = true;
+          nodes_[named].named_after = true;
+        }
         Node &parent = nodes_[at];
         if (parent.last == none)
           parent.first = next;
@@ -1086,7 +1149,11 @@ private:
   void apply_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
                  const SegmentView &seg) {
     Gate gate;
+    // rows in field order stop past the segment's last field
+    const size_t last = map.in_field_order ? seg.field_count() : SIZE_MAX;
     for (const Row &row : map.rows) {
+      if (row.field > last)
+        break;
       if (row.field == 0) {
         if (holds(row.condition, seg, 0, {}, {}))
           emit(r, base, row, {}, 0, seg);
@@ -1101,7 +1168,9 @@ private:
       field_ = row.field;
       uint32_t rep = 0;
       auto one = [&](std::string_view piece) {
-        if (!piece.empty() && holds(row.condition, seg, row.field, piece, {}))
+        // the gate, when there is one, held
+        if (!piece.empty() && holds(row.condition, seg, row.field, piece, {},
+                                    static_cast<size_t>(row.gate)))
           emit(r, base, row, {piece, literal ? 2 : 0}, rep, seg);
         ++rep;
       };
@@ -1124,7 +1193,7 @@ private:
     bool open(Engine &e, const Row &row, const SegmentView &seg) {
       if (row.gate < 0)
         return true;
-      const Test &g = row.condition[static_cast<size_t>(row.gate)];
+      const Test &g = row.condition.tests[static_cast<size_t>(row.gate)];
       if (!test || test->field != g.field || test->component != g.component ||
           test->sub_component != g.sub_component || !same(test->segment, g.segment)) {
         text.assign(e.address(g, seg, row.field, {}, {}));
@@ -1157,10 +1226,14 @@ private:
             pieces[count++] = {p.data(), p.size()};
             return count < 32;
           });
+    // all the pieces cut: rows in field order stop past the last
+    const bool last_known = map.in_field_order && value.level < 2 && count < 32;
     for (const Row &row : map.rows) {
       Value v;
       if (row.field == 0)
         v = value;
+      else if (last_known && row.field > count)
+        break;
       else if (value.level < 2 && row.field <= 32)
         v = {row.field <= count
                  ? std::string_view(pieces[row.field - 1].data, pieces[row.field - 1].size)
@@ -1362,6 +1435,7 @@ private:
         return index;
     Resource made;
     made.type = map.type;
+    made.rules = map.rules;
     made.segment_name = seg.name;
     made.segment = segment_;
     made.key = identity;
@@ -1384,12 +1458,17 @@ private:
     const uint32_t from = latest(l.from_id), to = latest(l.to_id);
     if (from == UINT32_MAX || to == UINT32_MAX || from == to)
       return;
+    refer(from, l.path, to);
+  }
+
+  // Writes a reference to resource `to` at `steps` (and its "reference") in `r`.
+  void refer(uint32_t r, const std::vector<Step> &steps, uint32_t to) {
     std::vector<PathItem> &path = link_path_;
     path.clear();
-    for (const Step &step : l.path)
+    for (const Step &step : steps)
       path.push_back({&step, 0});
     path.push_back({&maps_.reference_step, 0});
-    leaf(from, path, 'r', {}, to);
+    leaf(r, path, 'r', {}, to);
   }
 
   // A documented default for a required element: a value, or an element
@@ -1424,14 +1503,18 @@ public:
 
   // -- writing
 
-  bool live(uint32_t n) const {
-    const Node &node = nodes_[n];
+  // Whether a node other than an element stands: a value that is not empty,
+  // a reference to a resource that stays.
+  bool value_live(const Node &node) const {
     if (node.kind == 'r')
       return !resources[node.target].dropped;
-    if (node.kind == 'x')
-      return false;
+    return node.kind != 'x' && node.size != 0;
+  }
+
+  bool live(uint32_t n) const {
+    const Node &node = nodes_[n];
     if (node.kind != 'o')
-      return node.size != 0;
+      return value_live(node);
     for (uint32_t c = node.first; c != none; c = nodes_[c].next)
       if (live(c))
         return true;
@@ -1440,10 +1523,19 @@ public:
 
   // live() once the bundle is final (while it is written), kept in the node:
   // each element is asked once, not once per element above it.
+  // An element's is found from its members' (each asked once too).
   bool written(uint32_t n) const {
     const Node &node = nodes_[n];
-    if (node.written < 0)
-      node.written = live(n) ? 1 : 0;
+    if (node.written < 0) {
+      bool w = false;
+      if (node.kind == 'o') {
+        for (uint32_t c = node.first; c != none && !w; c = nodes_[c].next)
+          w = written(c);
+      } else {
+        w = value_live(node);
+      }
+      node.written = w ? 1 : 0;
+    }
     return node.written == 1;
   }
 
@@ -1513,7 +1605,7 @@ public:
       out.put("\"resourceType\":\""sv);
       out.put(r.type);
       out.put("\",\"id\":\""sv);
-      out.put(r.id);
+      out.put(r.id());
       out.put('"');
       first = false;
     }
@@ -1522,19 +1614,16 @@ public:
   }
 
   // A member's key, after a comma unless it is the first.
-  void member(Out &out, uint32_t key, bool &first) const {
-    std::string_view text = maps_.name_keys[key];
-    out.put(first ? text.substr(1) : text);
+  [[gnu::always_inline]] void member(Out &out, uint32_t key, bool &first) const {
+    const std::string &text = maps_.name_keys[key];
+    out.put(std::string_view(text.data() + first, text.size() - first));
     first = false;
   }
 
   void write_members(Out &out, const Resource &r, const Node &node, bool first) const {
     for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
       const Node &c = nodes_[i];
-      bool earlier = false;
-      for (uint32_t j = node.first; j != i && !earlier; j = nodes_[j].next)
-        earlier = nodes_[j].key == c.key;
-      if (earlier)
+      if (c.named_before)
         continue;
       if (c.slot == 0) {
         if (!written(i))
@@ -1544,6 +1633,15 @@ public:
           out.json(text_of(c));
         else
           write_node(out, r, i);
+        continue;
+      }
+      if (!c.named_after) { // a list of one
+        if (!written(i))
+          continue;
+        member(out, c.key, first);
+        out.put('[');
+        write_node(out, r, i);
+        out.put(']');
         continue;
       }
       // the list's elements in (slot, repetition) order, picked one by one
@@ -1584,7 +1682,7 @@ public:
     } else {
       out.put("urn:uuid:"sv);
     }
-    out.put(target.id);
+    out.put(target.id());
     out.put('"');
   }
 
@@ -1601,7 +1699,7 @@ private:
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()
   bool order_known_ = false;
-  std::vector<PathItem> link_path_; // see link()
+  std::vector<PathItem> link_path_; // see refer()
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
   std::vector<std::pair<std::string_view, uint32_t>> last_;
@@ -1628,7 +1726,7 @@ private:
 };
 
 // Ids, required elements and the resources dropped for want of them.
-void Engine::finish(bool) {
+void Engine::finish() {
   for (uint32_t i = 0; i < resources.size(); ++i)
     context_links(i);
   // each resource's key made unique by a counter; the ids themselves are
@@ -1664,13 +1762,6 @@ void Engine::finish(bool) {
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
   // resource's required element: repeated until nothing changes).
-  // each resource's required top-level elements, looked up once
-  std::vector<const Maps::Needs *> type_needs(resources.size());
-  for (uint32_t i = 0; i < resources.size(); ++i) {
-    auto it = maps_.type_needs.find(std::string(resources[i].type));
-    if (it != maps_.type_needs.end())
-      type_needs[i] = &maps_.needs[it->second];
-  }
   uint32_t drops = 0; // resources dropped so far
   for (bool changed = true; changed;) {
     changed = false;
@@ -1695,11 +1786,11 @@ void Engine::finish(bool) {
       }
       // its required elements, unless they were all there and neither it
       // nor the resources changed since
-      if (!type_needs[i] || (r.needs_met && r.needs_drops == drops))
+      if (r.rules.needs < 0 || (r.needs_met && r.needs_drops == drops))
         continue;
       r.needs_met = r.pruned;
       r.needs_drops = drops;
-      for (const Maps::Need &need : *type_needs[i]) {
+      for (const Maps::Need &need : maps_.needs[static_cast<size_t>(r.rules.needs)]) {
         if (holds_one(r.root, need.forms))
           continue;
         const std::string &element = need.element;
@@ -1721,7 +1812,7 @@ void Engine::finish(bool) {
   }
   for (Resource &r : resources)
     if (!r.dropped)
-      r.id = uuid5(r.key);
+      uuid5(r.key, r.id_text);
 }
 
 } // namespace
@@ -1732,17 +1823,17 @@ namespace {
 
 // Percent-encodes all but the unreserved characters (a search parameter's
 // value in a conditional request's URL).
-void append_query_value(std::string &out, std::string_view text) {
+void append_query_value(Out &out, std::string_view text) {
   static constexpr char hex[] = "0123456789ABCDEF";
   for (char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
         c == '-' || c == '.' || c == '_' || c == '~') {
-      out.push_back(ch);
+      out.put(ch);
     } else {
-      out.push_back('%');
-      out.push_back(hex[c >> 4]);
-      out.push_back(hex[c & 15]);
+      out.put('%');
+      out.put(hex[c >> 4]);
+      out.put(hex[c & 15]);
     }
   }
 }
@@ -1750,7 +1841,7 @@ void append_query_value(std::string &out, std::string_view text) {
 // The request of a transaction entry: a conditional update on the
 // resource's first identifier (so that a server that holds the resource
 // under another id updates it), or an update of its own id.
-void append_request(std::string &out, const Resource &r, const Engine &e) {
+void append_request(Out &out, const Resource &r, const Engine &e) {
   std::string_view system, value;
   uint32_t best = UINT32_MAX;
   const Maps &maps = e.maps();
@@ -1770,18 +1861,20 @@ void append_request(std::string &out, const Resource &r, const Engine &e) {
     if (!v.empty() && rank < best)
       best = rank, system = s, value = v;
   }
-  out.append(",\"request\":{\"method\":\"PUT\",\"url\":\""sv).append(r.type);
+  out.put(",\"request\":{\"method\":\"PUT\",\"url\":\""sv);
+  out.put(r.type);
   if (value.empty()) {
-    out.append("/"sv).append(r.id);
+    out.put('/');
+    out.put(r.id());
   } else {
-    out.append("?identifier="sv);
+    out.put("?identifier="sv);
     if (!system.empty()) {
       append_query_value(out, system);
-      out.append("%7C"sv);
+      out.put("%7C"sv);
     }
     append_query_value(out, value);
   }
-  out.append("\"}"sv);
+  out.put("\"}"sv);
 }
 
 std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
@@ -1806,7 +1899,7 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
   const std::string control_id = header_value(message, 10, scratch);
   e.set_message_id(control_id);
   e.run(*structure, s);
-  e.finish(bundle);
+  e.finish();
 
   // MessageHeader first: a message bundle begins with it
   std::vector<uint32_t> order;
@@ -1816,42 +1909,57 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
-  // resources' JSON runs to about eight times the message's text
-  Out text(message.raw.size() * 8 + 1024);
+  // resources' JSON runs to about eight times the message's text; a bundle
+  // is written around them as they are written (its text is theirs), in
+  // about 200 bytes an entry (fullUrl, a transaction's request)
+  Out text(message.raw.size() * 8 + 1024 + (bundle ? 200 * e.resources.size() : 0));
+  if (bundle) {
+    text.put("{\"resourceType\":\"Bundle\",\"id\":\""sv);
+    char id[36];
+    uuid5(control_id.empty() ? "Bundle|r=" + std::string(message.raw) : "Bundle|m=" + control_id,
+          id);
+    text.put(std::string_view(id, sizeof id));
+    text.put("\",\"type\":\""sv);
+    text.put(options.type == BundleType::message       ? "message"sv
+             : options.type == BundleType::transaction ? "transaction"sv
+                                                        : "collection"sv);
+    text.put('"');
+    std::string time;
+    if (timestamp_value(header_value(message, 7, scratch), 'I', time)) {
+      text.put(",\"timestamp\":\""sv);
+      text.put(time);
+      text.put('"');
+    }
+    text.put(",\"entry\":["sv);
+  }
   for (uint32_t i : order) {
     const Resource &r = e.resources[i];
+    if (bundle) {
+      if (!out.entries.empty())
+        text.put(',');
+      text.put("{\"fullUrl\":\"urn:uuid:"sv);
+      text.put(r.id());
+      text.put("\",\"resource\":"sv);
+    }
     const size_t offset = text.size();
     e.write_node(text, r, r.root);
-    out.entries.push_back({std::string(r.type), r.id, offset, text.size() - offset});
+    ResourceText &entry = out.entries.emplace_back();
+    entry.type = r.type;
+    std::memcpy(entry.id, r.id_text, sizeof entry.id);
+    entry.offset = offset;
+    entry.size = text.size() - offset;
+    if (bundle) {
+      if (options.type == BundleType::transaction)
+        append_request(text, r, e);
+      text.put('}');
+    }
   }
-  out.resources = text.view();
-  if (!bundle)
-    return out;
-  std::string &b = out.bundle;
-  b.reserve(out.resources.size() + 160 * order.size() + 200);
-  b.append("{\"resourceType\":\"Bundle\",\"id\":\""sv);
-  b.append(uuid5(control_id.empty() ? "Bundle|r=" + std::string(message.raw) : "Bundle|m=" + control_id));
-  b.append("\",\"type\":\""sv);
-  b.append(options.type == BundleType::message       ? "message"
-           : options.type == BundleType::transaction ? "transaction"
-                                                      : "collection");
-  b.push_back('"');
-  std::string time;
-  if (timestamp_value(header_value(message, 7, scratch), 'I', time))
-    b.append(",\"timestamp\":\""sv).append(time).push_back('"');
-  b.append(",\"entry\":["sv);
-  for (size_t j = 0; j < order.size(); ++j) {
-    const Resource &r = e.resources[order[j]];
-    const ResourceText &t = out.entries[j];
-    if (j)
-      b.push_back(',');
-    b.append("{\"fullUrl\":\"urn:uuid:"sv).append(r.id).append("\",\"resource\":"sv);
-    b.append(out.resources, t.offset, t.size);
-    if (options.type == BundleType::transaction)
-      append_request(b, r, e);
-    b.push_back('}');
+  if (bundle) {
+    text.put("]}"sv);
+    out.bundle = text.view();
+  } else {
+    out.resources = text.view();
   }
-  b.append("]}"sv);
   return out;
 }
 

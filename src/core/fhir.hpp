@@ -32,7 +32,7 @@ struct Step {
   uint32_t id = 0;   // the name's index in Maps::names (set by Maps::finish)
 };
 
-// A condition as a postfix program.
+// A test of a condition.
 struct Test {
   char op = 0;          // V N E X C L & |
   std::string segment;  // empty: the value the row reads (in a data type map)
@@ -42,7 +42,14 @@ struct Test {
   char compare = 0;     // < ( <= ) > ] >= = (eq) ! (ne)
   int64_t number = 0;
 };
-using Condition = std::vector<Test>;
+// A condition as a postfix program of tests and '&' and '|'. Most are all
+// of their tests (joined by '&' alone): those are decided test by test,
+// stopping at the first that fails.
+struct Condition {
+  std::vector<Test> tests;
+  bool all = false; // joined by '&' alone, well formed (set by Maps::finish)
+  bool empty() const { return tests.empty(); }
+};
 
 struct Row {
   uint32_t field = 0; // 0: the whole segment (or value)
@@ -58,11 +65,27 @@ struct Row {
   int32_t gate = -1;
 };
 
+struct Link;
+
+// What the engine needs of the resource type a segment row or a data type
+// map makes, resolved by Maps::finish so that no resource looks up its type:
+// the index in Maps::needs of its required top-level elements (-1: none)
+// and its links to the message's Patient and Encounter (Maps::context).
+struct TypeRules {
+  int32_t needs = -1;
+  const std::vector<Link> *context = nullptr;
+};
+
 struct Map {
   std::string name, type; // "PID[Patient]", "Patient"
   bool resource = false;
   std::vector<Row> rows;
   std::bitset<256> fields; // the fields its rows read (built by Maps::finish)
+  TypeRules rules;         // set by Maps::finish
+  // its rows read their fields (pieces) in ascending order, as the tables'
+  // do: rows past a segment's last field or a value's last piece read
+  // nothing (set by Maps::finish)
+  bool in_field_order = false;
 };
 
 struct Link {
@@ -80,6 +103,8 @@ struct SegmentRow {
   Condition condition;
   std::vector<Link> links;
   uint32_t label_id = 0; // the label's number (set by Maps::finish)
+  TypeRules rules;       // set by Maps::finish
+  int32_t key_rule = -1; // the rule of its resources' ids (set by Maps::finish)
 };
 
 struct Structure {
@@ -181,15 +206,20 @@ struct Options {
 
 // One resource of a conversion as JSON text (one line, no indentation).
 struct ResourceText {
-  std::string type, id;
-  size_t offset = 0, size = 0; // in Conversion::resources
+  std::string_view type; // the maps' own text (it lives as long as they do)
+  char id[36];           // its UUID
+  size_t offset = 0, size = 0; // in Conversion::text()
+  std::string_view id_text() const { return {id, sizeof id}; }
 };
 
 struct Conversion {
   std::string bundle;               // the Bundle's JSON text (empty when not asked for)
-  std::string resources;            // each resource's text, one after another
+  std::string resources;            // each resource's text, one after another (without a bundle)
   std::vector<ResourceText> entries;
   std::vector<std::string> unmapped; // what was not mapped, as locations ("ZPI", "PID-10")
+  // The text an entry's resource stands in: the bundle's, or without one
+  // `resources`.
+  std::string_view text() const { return bundle.empty() ? resources : bundle; }
 };
 
 // Converts one message. `bundle` false writes the resources only. Never
@@ -210,5 +240,7 @@ void coding_system_uri(std::string_view name, std::string &out);
 
 // The name-based (version 5) UUID of `name` in the package's namespace.
 std::string uuid5(std::string_view name);
+// The same written into `out` (no allocation: one for each resource).
+void uuid5(std::string_view name, char (&out)[36]);
 
 } // namespace vellomar::fhir

@@ -146,8 +146,8 @@ void coding_system_uri(std::string_view name, std::string &out) {
       {"NCIT", "http://ncimeta.nci.nih.gov"},
       {"HL7", "http://terminology.hl7.org/CodeSystem/v2-0396"},
   };
-  for (const auto &[k, uri] : known)
-    if (k == name) {
+  for (const auto &[k, uri] : known) // first letters compared in line
+    if (k.size() == name.size() && k[0] == name[0] && k == name) {
       out.append(uri);
       return;
     }
@@ -317,6 +317,12 @@ constexpr uint8_t name_space[16] = {0x4f, 0x0d, 0x8c, 0x5e, 0x6a, 0x1b, 0x4c, 0x
 } // namespace
 
 std::string uuid5(std::string_view name) {
+  char text[36];
+  uuid5(name, text);
+  return std::string(text, sizeof text);
+}
+
+void uuid5(std::string_view name, char (&out)[36]) {
   std::array<uint8_t, 20> d =
       sha1(std::string_view(reinterpret_cast<const char *>(name_space), 16), name);
   d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
@@ -324,12 +330,11 @@ std::string uuid5(std::string_view name) {
   static constexpr char hex[] = "0123456789abcdef";
   // where each byte's two digits go (the dashes stand between)
   static constexpr uint8_t at[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
-  std::string out(36, '-');
+  out[8] = out[13] = out[18] = out[23] = '-';
   for (size_t i = 0; i < 16; ++i) {
     out[at[i]] = hex[d[i] >> 4];
     out[at[i] + 1u] = hex[d[i] & 0x0F];
   }
-  return out;
 }
 
 } // namespace vellomar::fhir

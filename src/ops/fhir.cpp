@@ -121,7 +121,7 @@ Ref fhir_convert(PyObject **args) {
   if (mode == 2)
     return py::new_list(c.entries.size(), [&](auto append) {
       for (const fhir::ResourceText &e : c.entries) {
-        Ref t = py::ascii_str(e.type), id = py::ascii_str(e.id),
+        Ref t = py::ascii_str(e.type), id = py::ascii_str(e.id_text()),
             json = py::str(std::string_view(c.resources).substr(e.offset, e.size));
         append(Ref::check(PyTuple_Pack(3, t.get(), id.get(), json.get())));
       }
@@ -157,7 +157,7 @@ Ref fhir_ndjson(PyObject **args) {
   }
   fhir::Options options;
   options.relative_references = true;
-  std::map<std::string, std::string> out;
+  std::map<std::string, std::string, std::less<>> out; // found by view
   size_t count = 0;
   // The messages are the list's, which the caller keeps alive; nothing here
   // touches Python objects while the lock is released.
@@ -167,7 +167,10 @@ Ref fhir_ndjson(PyObject **args) {
     for (const Message *m : messages) {
       const fhir::Conversion c = fhir::convert(*maps, *definitions(), *m, options, false);
       for (const fhir::ResourceText &e : c.entries) {
-        std::string &lines = out[e.type];
+        auto it = out.find(e.type);
+        if (it == out.end())
+          it = out.emplace(std::string(e.type), std::string()).first;
+        std::string &lines = it->second;
         lines.append(c.resources, e.offset, e.size).push_back('\n');
         ++count;
       }

@@ -130,6 +130,9 @@ def test_ids_are_stable_across_events_of_one_stay():
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
         uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))
+    obx = ORU_R01.split("\r")[-3]  # sent twice: one key, two resources, two ids
+    assert len({o["id"] for o in entries(check_bundle(fhir.to_json(ORU_R01.replace(obx, obx + "\r" + obx))),
+                                            "Observation")}) == 3
 
 
 def test_transaction_entries_are_conditional_on_identifiers():
@@ -138,6 +141,9 @@ def test_transaction_entries_are_conditional_on_identifiers():
     assert requests["Patient"] == {
         "method": "PUT",
         "url": "Patient?identifier=PATID1234"}
+    bundle = fhir.to_dict(ADT_A01.replace("|EHR|", "|^1.2.3^ISO|"), bundle_type="transaction")
+    requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
+    assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7C1.2.3"  # system|value
     header = entries(bundle, "MessageHeader")[0]
     assert requests["MessageHeader"] == {"method": "PUT", "url": f"MessageHeader/{header['id']}"}
 

@@ -91,7 +91,7 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   if (split.offset_minutes) {
     const int offset = *split.offset_minutes;
     const int a = offset < 0 ? -offset : offset;
-    if (a > 14 * 60 || a % 60 >= 60)
+    if (a > 14 * 60)
       return false;
     char buffer[8];
     buffer[0] = offset < 0 ? '-' : '+';

@@ -91,7 +91,7 @@ std::string unquote(std::string_view word) {
 // The text of a line after its word `last` (names hold spaces).
 std::string_view rest_of(std::string_view line, std::string_view last) {
   const size_t end = static_cast<size_t>(last.data() + last.size() - line.data());
-  return end + 1 < line.size() ? line.substr(end + 1) : std::string_view{};
+  return line.substr(std::min(end + 1, line.size()));
 }
 
 // Calls f with each "|"-separated part of `text`.

@@ -817,12 +817,12 @@ private:
       else
         from = field_text(other, t.field);
     }
-    const uint64_t h = (reinterpret_cast<uintptr_t>(from.data()) ^ from.size() * 31 ^
-                        uint64_t{t.component} << 8 ^ uint64_t{t.sub_component} << 16 ^
+    const ReadKey key{from.data(), from.size(), level, t.component, t.sub_component};
+    const uint64_t h = (reinterpret_cast<uintptr_t>(key.data) ^ key.size * 31 ^
+                        uint64_t{key.component} << 8 ^ uint64_t{key.sub_component} << 16 ^
                         static_cast<uint64_t>(level) << 24) * 0x9E3779B97F4A7C15ULL;
     Read &m = reads_[h >> 58];
-    if (m.from.data() == from.data() && m.from.size() == from.size() && m.level == level &&
-        m.component == t.component && m.sub_component == t.sub_component && m.set)
+    if (m.key == key)
       return m.text;
     Value v = level == 3 ? Value{nth_piece(from, enc_.repetition, 0), 0} : Value{from, level};
     v = piece(piece(v, t.component), t.sub_component);
@@ -830,7 +830,7 @@ private:
     // a text decoded into the scratch buffer is not kept (the buffer is reused)
     if (text.empty() || (text.data() >= v.text.data() &&
                          text.data() + text.size() <= v.text.data() + v.text.size()))
-      m = {from, text, level, t.component, t.sub_component, true};
+      m = {key, text};
     return text;
   }
 
@@ -1709,11 +1709,18 @@ private:
   // run() keeps a pointer into it while it adds none
   std::vector<Fields> valued_;
   std::vector<std::pair<std::string_view, const std::vector<uint32_t> *>> rows_by_name_;
-  struct Read {
-    std::string_view from, text;
+  // Where a value was read from. An entry not yet used holds the key of a
+  // read from an empty field, whose text is empty too.
+  struct ReadKey {
+    const char *data = nullptr;
+    size_t size = 0;
     int level = 0;
     uint32_t component = 0, sub_component = 0;
-    bool set = false;
+    bool operator==(const ReadKey &) const = default;
+  };
+  struct Read {
+    ReadKey key;
+    std::string_view text;
   };
   Read reads_[64]; // what address() read, by a hash of where from
   std::vector<PathItem> path_; // the path being written

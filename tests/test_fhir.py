@@ -154,7 +154,8 @@ def test_unmapped_content_is_reported():
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
 
 
-@pytest.mark.parametrize("value, expected", [("95.5", 95.5), ("-.5", -0.5), ("9x5", None), ("1e3", None)])
+@pytest.mark.parametrize("value, expected", [("95.5", 95.5), ("-.5", -0.5), ("007", 7), ("000", 0),
+                                             ("-00.5", -0.5), ("9x5", None), ("1e3", None)])
 def test_numbers(value, expected):
     bundle = check_bundle(fhir.to_json(ORU_R01.replace("||95.5|", f"||{value}|")))
     (glucose,) = [o for o in entries(bundle, "Observation") if o["code"]["coding"][0]["code"] == "2345-7"]

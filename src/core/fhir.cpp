@@ -1371,8 +1371,7 @@ private:
       if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) ||
           (kind == 'i' && dot != std::string_view::npos))
         return;
-      while (whole.size() > 1 && whole[0] == '0')
-        whole.remove_prefix(1);
+      whole.remove_prefix(std::min(whole.find_first_not_of('0'), whole.size()));
       if (negative)
         v.push_back('-');
       v.append(whole.empty() ? "0" : whole);

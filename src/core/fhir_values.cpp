@@ -3,6 +3,7 @@
 // time), coding system names (every row writing a Coding.system from CWE.3,
 // CWE.6, CWE.12 and their kin) and the ids of resources.
 #include <array>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
@@ -90,7 +91,7 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
     out.append(".").append(fraction);
   if (split.offset_minutes) {
     const int offset = *split.offset_minutes;
-    const int a = offset < 0 ? -offset : offset;
+    const int a = std::abs(offset);
     if (a > 14 * 60)
       return false;
     char buffer[8];

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
-#include <ranges>
 #include <type_traits>
 
 namespace vellomar {
@@ -12,9 +11,12 @@ namespace {
 // The space-separated words of a line.
 std::vector<std::string_view> words(std::string_view line) {
   std::vector<std::string_view> out;
-  for (const auto word : std::views::split(line, ' '))
-    if (!word.empty())
-      out.emplace_back(word.begin(), word.end());
+  while (!line.empty()) {
+    const size_t end = std::min(line.find(' '), line.size());
+    if (end)
+      out.push_back(line.substr(0, end));
+    line.remove_prefix(std::min(end + 1, line.size()));
+  }
   return out;
 }
 

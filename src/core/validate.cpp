@@ -282,7 +282,7 @@ private:
   void add(bool error, uint16_t code, std::string location, std::string text, std::string_view name) {
     if (out_.capacity() == 0) // a message with one finding often has more (one per repeated segment)
       out_.reserve(32);
-    out_.emplace_back(error, code, std::move(location), std::move(text), name);
+    out_.push_back(Finding{error, code, std::move(location), std::move(text), name});
   }
 
   // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3

@@ -17,7 +17,8 @@ py::Ref parse_batch(PyObject **args) {
     return {};
   py::Ref list = py::Ref::check(PyList_New(0));
   auto error = vellomar::parse_batch_each(raw, [&](Message &&message) {
-    if (PyList_Append(list.get(), new_message(std::move(message)).get()) < 0)
+    const py::Ref object = new_message(std::move(message));
+    if (!object || PyList_Append(list.get(), object.get()) < 0) // the object's error kept
       throw py::ErrorAlreadySet{};
   });
   if (error)

@@ -455,7 +455,10 @@ Result<std::vector<Message>> parse_batch(std::string_view raw) {
   // Room for messages of 1 KiB and more: growing the list from empty moved
   // every record about twice and mapped fresh pages at each step.
   messages.reserve(raw.size() / 1024);
-  if (auto error = parse_batch_each(raw, [&](Message &&message) { messages.push_back(std::move(message)); }))
+  if (auto error = parse_batch_each(raw, [&](Message &&message) {
+        messages.push_back(std::move(message));
+        return true;
+      }))
     return std::move(*error);
   return messages;
 }

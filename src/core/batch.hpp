@@ -150,7 +150,8 @@ bool trim_message_text(std::string_view &text);
 
 // Parses every message of a batch, in order, and hands each to `take`
 // (called with a Message &&) as soon as it is parsed, while its bytes are
-// still in the cache; the first message that fails stops the batch with
+// still in the cache; `take` returns false to stop there (the caller keeps
+// its own reason). The first message that fails stops the batch with
 // ValueError "Error parsing message in batch: " followed by the parser's
 // error text.
 template <class Take> std::optional<Error> parse_batch_each(std::string_view raw, Take &&take) {
@@ -168,7 +169,8 @@ template <class Take> std::optional<Error> parse_batch_each(std::string_view raw
     if (!parsed)
       return Error{ErrorKind::value_error,
                    "Error parsing message in batch: " + parsed.error().message};
-    take(std::move(parsed).value());
+    if (!take(std::move(parsed).value()))
+      break;
   }
   return std::nullopt;
 }

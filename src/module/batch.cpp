@@ -16,11 +16,14 @@ py::Ref parse_batch(PyObject **args) {
   if (!py::to_text_uncached(args[0], "raw", encoded, raw))
     return {};
   py::Ref list = py::Ref::check(PyList_New(0));
+  bool failed = false; // the object's own error is set
   auto error = vellomar::parse_batch_each(raw, [&](Message &&message) {
     const py::Ref object = new_message(std::move(message));
-    if (!object || PyList_Append(list.get(), object.get()) < 0) // the object's error kept
-      throw py::ErrorAlreadySet{};
+    failed = !object || PyList_Append(list.get(), object.get()) < 0;
+    return !failed;
   });
+  if (failed)
+    return {};
   if (error)
     return py::Ref::steal(py::raise(*error));
   return list;

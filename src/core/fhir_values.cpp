@@ -92,7 +92,9 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   if (split.offset_minutes) {
     const int offset = *split.offset_minutes;
     const int a = std::abs(offset);
-    if (a > 14 * 60)
+    // the offset's minutes as sent ("+0575" is no offset, not +06:15)
+    const char minutes_tens = split.body.data()[split.body.size() + 3];
+    if (a > 14 * 60 || minutes_tens > '5')
       return false;
     char buffer[8];
     buffer[0] = offset < 0 ? '-' : '+';

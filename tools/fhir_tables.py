@@ -193,13 +193,12 @@ def required() -> list[str]:
     return out
 
 
-def main() -> None:
+def generate(base: Path) -> tuple[str, str]:
+    """The data file and the report from the tables under `base` (their
+    mappings/ directory)."""
     shapes = ModelShapes()
     tables.SHAPES = shapes
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("tables", type=Path, help="the mappings/ directory of the tables")
-    args = parser.parse_args()
-    base = args.tables
+    report.clear()
     maps: dict[str, str] = {}
     files: dict[str, tuple[str, Path]] = {}
     for kind, sub, pattern in (("S", "segments", r"FHIR R4_ (.+?) - "),
@@ -224,11 +223,18 @@ def main() -> None:
             tables.vocabulary(m.group(1).replace("/", ""), path, out)
     out += required()
     out += shapes.lines()
-    OUT.write_text("\n".join(out) + "\n", encoding="utf-8")
-    REPORT.write_text(
-        "# Rows of HL7's V2-to-FHIR tables the converter does not honour, and why\n"
-        "# (written by tools/fhir_tables.py)\n" + "\n".join(report) + "\n", encoding="utf-8")
-    print(f"{OUT}: {len(out)} lines; {len(report)} rows reported", file=sys.stderr)
+    return ("\n".join(out) + "\n",
+            "# Rows of HL7's V2-to-FHIR tables the converter does not honour, and why\n"
+            "# (written by tools/fhir_tables.py)\n" + "\n".join(report) + "\n")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("tables", type=Path, help="the mappings/ directory of the tables")
+    data, rows_report = generate(parser.parse_args().tables)
+    OUT.write_text(data, encoding="utf-8")
+    REPORT.write_text(rows_report, encoding="utf-8")
+    print(f"{OUT}: {data.count(chr(10))} lines; {len(report)} rows reported", file=sys.stderr)
 
 
 if __name__ == "__main__":

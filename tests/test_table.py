@@ -96,6 +96,8 @@ def test_table_arrow(rows):
          "Message 2 at byte 11: MSH segment too short to extract encoding characters"),
         ("\ufeffMSH|^~\\&|a\nMSH|^\n", ["PID-3"], vellomar.MessageError,  # text: a BOM, LF line ends
          "Message 2 at byte 14: MSH segment too short to extract encoding characters"),
+        ("\x0bX\x1c\x0bMSH|^", ["PID-3"], vellomar.MessageError,  # text: frames, no line end
+         "Message 1 at byte 4: MSH segment too short to extract encoding characters"),
     ],
 )
 def test_table_refuses(source, columns, error, text):

@@ -54,7 +54,7 @@ def _is_text(source: str) -> bool:
     # A str holding a line break or an MLLP start block, or beginning like a
     # message or batch, is text; anything else names a file, and so does a
     # single line that is the name of an existing file ("MSH_feed.hl7").
-    if "\r" in source or "\n" in source or source.lstrip()[:1] == "\x0b":
+    if "\r" in source or "\n" in source or "\x0b" in source:
         return True
     return source.lstrip()[:3] in ("MSH", "FHS", "BHS") and not os.path.isfile(source)
 

@@ -64,17 +64,14 @@ Ref charset_of(PyObject **args) {
   return charset_name(header);
 }
 
-const py::Signature message_start_sig{"message_start()", {"data", "start"}, 2, 2};
+const py::Signature message_start_sig{"message_start()", {"data"}, 1, 1};
 
+// The first message start in `data` after its first byte, which is the byte
+// before the range read and tells whether a line begins at the second; -1
+// when there is none.
 Ref message_start(PyObject **args) {
   const Buffer data(args[0]);
-  uint64_t start = 0;
-  if (!py::to_index(args[1], "start", start))
-    return {};
-  const std::string_view text = data.text();
-  const size_t found =
-      start >= text.size() ? std::string_view::npos
-                           : next_message_start(text, static_cast<size_t>(start));
+  const size_t found = next_message_start(data.text(), 1);
   return Ref::check(found == std::string_view::npos ? PyLong_FromLong(-1)
                                                     : PyLong_FromSize_t(found));
 }

@@ -41,7 +41,7 @@ def message_start(file: Any, offset: int, size: int) -> int:
     data = b""
     while (want := min(_SCAN, size - at - len(data))) > 0 and (chunk := file.read(want)):
         data += chunk
-        found = _ops.message_start(data, 1)
+        found = _ops.message_start(data)
         if found >= 0:
             return at + found
         keep = min(len(data), _KEEP)
@@ -74,12 +74,10 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
     nothing: a writer may be between two segments of the message, and a
     segment taken for the next message's start would be lost; so are the
     first one or two letters of a line ("MS" may begin an MSA segment)."""
-    window = _TAIL
-    while True:  # the last message start, looking back ever further
-        last = message_start(file, max(size - window, 0), size)
-        if last < size or window >= size:
-            break
-        window *= 2
+    begin = max(size - _TAIL, 0)
+    # the last message start, looking back twice as far each time
+    while (last := message_start(file, begin, size)) == size and begin > 0:
+        begin = max(2 * begin - size, 0)
     while last < size and (following := message_start(file, last + 1, size)) < size:
         last = following
     if last >= size or quiet:

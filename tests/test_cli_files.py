@@ -122,3 +122,19 @@ def test_edit_memory_does_not_grow_with_the_file(tmp_path, out):
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
     status, grown_kb = map(int, done.stderr.split())
     assert status == 0 and grown_kb < 20 << 10  # whole in memory, it grew by over 100 MB
+
+
+@pytest.mark.parametrize("name, swept", [
+    (".old.hl7.{dead}-0a1b2c3d.tmp", True),  # a killed run's
+    (".old.hl7.{live}-0a1b2c3d.tmp", False),  # a run still writing
+    (".old.hl7.{dead}0a1b2c3d.tmp", False),  # not a run's: no dash
+    (".old.hl7.x{dead}-0a1b2c3d.tmp", False),
+    (".old.hl7.{dead}-0a1b2c3d.tmp~", False),
+])
+def test_a_write_sweeps_only_the_temporary_files_of_runs_gone(tmp_path, name, swept):
+    dead = subprocess.run([sys.executable, "-c", "import os; print(os.getpid())"], capture_output=True,
+                          text=True, check=True).stdout.strip()
+    (stray := tmp_path / name.format(dead=dead, live=os.getpid())).write_bytes(b"")
+    with vellomar._files.AtomicFile(tmp_path / "old.hl7") as f:
+        f.write(b"new")
+    assert stray.exists() is not swept and (tmp_path / "old.hl7").read_bytes() == b"new"

@@ -103,11 +103,12 @@ def test_read_refuses(source, kwargs, error, text):
 
 
 @pytest.mark.parametrize("size", [1, 2, 3, 4, 1 << 20])
-def test_read_passes_over_a_byte_order_mark(size):
-    data = b"\xef\xbb\xbfMSH|^~\\&|A\rMSH|^\rMSH|^~\\&|B"
+@pytest.mark.parametrize("marks", [1, 2])  # the file's, and its first message's own
+def test_read_passes_over_a_byte_order_mark(size, marks):
+    data = b"\xef\xbb\xbf" * marks + b"MSH|^~\\&|A\rMSH|^\rMSH|^~\\&|B"
     reader = vellomar.read(Trickle(data, size))
-    assert (next(reader).raw, reader.offset) == ("MSH|^~\\&|A", 3)
-    with pytest.raises(vellomar.MessageError, match=r"^Message 2 at byte 14: "):
+    assert (next(reader).raw, reader.offset) == ("MSH|^~\\&|A", 3 * marks)
+    with pytest.raises(vellomar.MessageError, match=rf"^Message 2 at byte {11 + 3 * marks}: "):
         next(reader)
     assert ([m.raw for m in reader], reader.position) == (["MSH|^~\\&|B"], len(data))
     assert vellomar.table(Trickle(data.replace(b"MSH|^\r", b""), size), ["MSH-3"]).to_pydict() == {"MSH-3": ["A", "B"]}

@@ -135,7 +135,7 @@ class Validator {
 public:
   Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
             std::vector<Finding> &out)
-      : defs_(defs), v_(v), m_(m), out_(out), end_(m.raw.data() + m.raw.size()) {
+      : defs_(defs), v_(v), m_(m), out_(out), text_end_(m.raw.data() + m.raw.size()) {
     // The kind of each first byte, the repetition separator first when two
     // share it (as delimiter_at tries them).
     const Delimiter *ds[3] = {&m.enc.repetition, &m.enc.component, &m.enc.sub_component};
@@ -299,32 +299,37 @@ private:
     return 0;
   }
 
-  // Bit i set when p[i] is the first byte of a separator, for the bytes of
-  // [p, end) up to sixteen. The message's text may be read past `end`; a
-  // block that would pass the text's end is read from a zeroed copy.
-  uint32_t marks(const char *p, const char *end, int kinds = 3) const {
-    const size_t left = static_cast<size_t>(end - p);
-    uint32_t mask = 0;
+  // Calls `each(p)` for every p in [begin, end) where a separator begins (a
+  // field separator too when Kinds is 4), in order. SSE2 takes the whole
+  // sixteen-byte blocks, then the last part block while sixteen bytes of the
+  // message's text are there to load (bits past `end` masked off); the bytes
+  // left (at the text's end, or all of them without SSE2) go through the one
+  // loop below, so both builds run it.
+  template <int Kinds, class Each>
+  [[gnu::always_inline]] void each_mark(const char *begin, const char *end, Each &&each) const {
+    const char *p = begin;
 #if defined(__SSE2__)
-    char padded[16];
-    const char *bytes = p;
-    if (end_ - p < 16) {
-      std::memset(padded, 0, sizeof padded);
-      std::memcpy(padded, p, static_cast<size_t>(end_ - p));
-      bytes = padded;
+    auto block = [&](uint32_t keep) __attribute__((always_inline)) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+      __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, wanted_[0]), _mm_cmpeq_epi8(v, wanted_[1])),
+                                   _mm_cmpeq_epi8(v, wanted_[2]));
+      if constexpr (Kinds == 4)
+        found = _mm_or_si128(found, _mm_cmpeq_epi8(v, wanted_[3]));
+      for (uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(found)) & keep; mask; mask &= mask - 1)
+        each(p + std::countr_zero(mask));
+    };
+    for (; end - p >= 16; p += 16)
+      block(0xFFFF);
+    if (p < end && text_end_ - p >= 16) {
+      block(first_bytes16(static_cast<size_t>(end - p)));
+      p = end;
     }
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
-    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, wanted_[0]), _mm_cmpeq_epi8(v, wanted_[1])),
-                                 _mm_cmpeq_epi8(v, wanted_[2]));
-    if (kinds == 4)
-      found = _mm_or_si128(found, _mm_cmpeq_epi8(v, wanted_[3]));
-    mask = static_cast<uint32_t>(_mm_movemask_epi8(found));
-#else
-    for (size_t i = 0; i < 16 && i < left; ++i)
-      if (kind_[static_cast<unsigned char>(p[i])] && (kinds == 4 || kind_[static_cast<unsigned char>(p[i])] < 4))
-        mask |= 1u << i;
 #endif
-    return mask & first_bytes16(left);
+    for (; p < end; ++p) {
+      const int kind = kind_[static_cast<unsigned char>(*p)];
+      if (kind && (Kinds == 4 || kind < 4))
+        each(p);
+    }
   }
 
   // Where a walk stands in a field: the checks of the field, of its
@@ -411,27 +416,24 @@ private:
     const char *begin = text.data(), *end = begin + text.size(), *next = begin;
     Cursor at;
     start(at, c, begin);
-    for (const char *block = begin; block < end; block += 16) {
-      for (uint32_t mask = marks(block, end); mask; mask &= mask - 1) {
-        const char *p = block + std::countr_zero(mask);
-        size_t size = 1;
-        int kind;
-        if constexpr (Single) {
-          kind = kind_[static_cast<unsigned char>(*p)];
-        } else {
-          if (p < next) // the second byte of a two-byte separator
-            continue;
-          kind = delimiter_at(p, end, size);
-          next = p + 1;
-          if (kind == 0)
-            continue;
-        }
-        const char *was = at.leaf;
-        separator(at, kind, p, size);
-        if (at.leaf != was)
-          next = at.leaf;
+    each_mark<3>(begin, end, [&](const char *p) __attribute__((always_inline)) {
+      size_t size = 1;
+      int kind;
+      if constexpr (Single) {
+        kind = kind_[static_cast<unsigned char>(*p)];
+      } else {
+        if (p < next) // the second byte of a two-byte separator
+          return;
+        kind = delimiter_at(p, end, size);
+        next = p + 1;
+        if (kind == 0)
+          return;
       }
-    }
+      const char *was = at.leaf;
+      separator(at, kind, p, size);
+      if (at.leaf != was)
+        next = at.leaf;
+    });
     end_value(at, end);
     return at.repetition + 1;
   }
@@ -474,21 +476,18 @@ private:
       if (at.repetition >= def->repetitions)
         repeats(at.repetition + 1, def->cardinality.max, def->value.name);
     };
-    for (const char *block = start; block < stop; block += 16) {
-      for (uint32_t mask = marks(block, stop, 4); mask; mask &= mask - 1) {
-        const char *p = block + std::countr_zero(mask);
-        const int kind = kind_[static_cast<unsigned char>(*p)];
-        if (kind == 4) {
-          close(p);
-          ++def;
-          ++field_;
-          begin = p + 1;
-          this->start(at, field_check(*def, seg), begin);
-          continue;
-        }
-        separator(at, kind, p, 1);
+    each_mark<4>(start, stop, [&](const char *p) __attribute__((always_inline)) {
+      const int kind = kind_[static_cast<unsigned char>(*p)];
+      if (kind == 4) {
+        close(p);
+        ++def;
+        ++field_;
+        begin = p + 1;
+        this->start(at, field_check(*def, seg), begin);
+        return;
       }
-    }
+      separator(at, kind, p, 1);
+    });
     close(stop);
   }
 
@@ -618,7 +617,7 @@ private:
   const VersionDefinitions &v_;
   const Message &m_;
   std::vector<Finding> &out_;
-  const char *end_; // of the message's text
+  const char *text_end_; // of the message's text
   std::string_view name_; // the segment's name
   size_t segment_repetition_ = 0;
   size_t field_ = 0, repetition_ = 0;
@@ -645,27 +644,30 @@ public:
     if (many_.empty()) {
       // A name of three bytes is compared as its key, without a call to memcmp.
       const uint32_t key = VersionDefinitions::segment_key(name);
-      for (Seen &seen : few_)
-        if (seen.key == key && (key != 0 || seen.name == name))
-          return ++seen.count;
-      if (few_.size() < 16) {
-        few_.push_back({name, key, 0});
+      for (size_t i = 0; i < size_; ++i)
+        if (few_[i].key == key && (key != 0 || few_[i].name() == name))
+          return ++few_[i].count;
+      if (size_ < std::size(few_)) {
+        few_[size_++] = {name.data(), name.size(), key, 0};
         return 0;
       }
       for (const Seen &seen : few_)
-        many_.emplace(seen.name, seen.count);
+        many_.emplace(seen.name(), seen.count);
     }
     auto [it, first] = many_.try_emplace(name, 0);
     return first ? 0 : ++it->second;
   }
 
 private:
-  struct Seen {
-    std::string_view name;
+  struct Seen { // plain members: the room is not cleared for each call
+    const char *data;
+    size_t size;
     uint32_t key; // segment_key(name): 0 unless three bytes
     size_t count;
+    std::string_view name() const { return {data, size}; }
   };
-  std::vector<Seen> few_;
+  Seen few_[16]; // the first size_ in use
+  size_t size_ = 0;
   std::unordered_map<std::string_view, size_t> many_;
 };
 

@@ -279,10 +279,16 @@ private:
   }
 
   // A finding on an element the definitions name `name` (empty: none).
-  void add(bool error, uint16_t code, std::string location, std::string text, std::string_view name) {
+  // Made in its place in the vector: the strings are moved once.
+  void add(bool error, uint16_t code, std::string &&location, std::string &&text, std::string_view name) {
     if (out_.capacity() == 0) // a message with one finding often has more (one per repeated segment)
       out_.reserve(32);
-    out_.push_back(Finding{error, code, std::move(location), std::move(text), name});
+    Finding &f = out_.emplace_back();
+    f.error = error;
+    f.code = code;
+    f.location = std::move(location);
+    f.text = std::move(text);
+    f.name = name;
   }
 
   // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3
@@ -543,7 +549,7 @@ private:
   }
 
   // A finding whose text value_of writes.
-  void add_value(bool error, uint16_t code, std::string location, std::string_view text,
+  void add_value(bool error, uint16_t code, std::string &&location, std::string_view text,
                  std::initializer_list<std::string_view> rest, std::string_view name) {
     std::string message = value_of(text, location, rest);
     add(error, code, std::move(location), std::move(message), name);
@@ -595,11 +601,11 @@ private:
   }
 
   [[gnu::cold, gnu::noinline]] void too_long(const ValueCheck &c, std::string_view text, int depth) {
-    const std::string location = where(depth);
-    add(false, 104, location,
-        "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
-            defs_.type_name(c.type) + " allows " + std::to_string(c.limit),
-        c.name);
+    std::string location = where(depth);
+    std::string message = "Value of " + location + " is " + std::to_string(text.size()) +
+                          " characters long; " + defs_.type_name(c.type) + " allows " +
+                          std::to_string(c.limit);
+    add(false, 104, std::move(location), std::move(message), c.name);
   }
 
   [[gnu::cold, gnu::noinline]] void malformed(const ValueCheck &c, std::string_view text, int depth) {

@@ -257,7 +257,13 @@ private:
     return std::string(buf, static_cast<size_t>(p - buf));
   }
 
-  static char *write_number(char *p, size_t n) { return std::to_chars(p, p + 24, n).ptr; }
+  static char *write_number(char *p, size_t n) {
+    if (n < 10) { // most numbers of a location: a field's components, a segment's first repetitions
+      *p = static_cast<char>('0' + n);
+      return p + 1;
+    }
+    return std::to_chars(p, p + 24, n).ptr;
+  }
   static char *write_repetition(char *p, size_t repetition) {
     *p++ = '(';
     p = write_number(p, repetition);
@@ -535,7 +541,7 @@ private:
       size += part.size();
     std::string s(size, '\0');
     char *p = s.data();
-    auto put = [&p](std::string_view piece) {
+    auto put = [&p](std::string_view piece) __attribute__((always_inline)) {
       std::memcpy(p, piece.data(), piece.size());
       p += piece.size();
     };

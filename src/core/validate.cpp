@@ -244,18 +244,26 @@ private:
 
   // "PID(1)-3(2)-4-1": the segment, its repetition when not the first, the
   // field, its repetition likewise, and the first `depth` of `parts`.
-  std::string at(size_t field, size_t repetition = 0, int depth = 0, const size_t *parts = nullptr) const {
-    // Written into a buffer on the stack and copied once (a location of up
-    // to fifteen bytes is then no allocation). Only segments the definitions
-    // hold are checked field by field: their names are three bytes.
-    char buf[128]; // three bytes, then at most five numbers of 20 digits with their marks
-    std::memcpy(buf, name_.data(), std::min<size_t>(name_.size(), 3));
-    char *p = buf + std::min<size_t>(name_.size(), 3);
+  // Written into a buffer on the stack and copied once, into the finding (a
+  // location of up to fifteen bytes is then no allocation).
+  struct Place {
+    char text[128]; // three bytes, then at most five numbers of 20 digits with their marks
+    size_t size;
+    std::string_view view() const { return {text, size}; }
+  };
+  Place place(size_t field, size_t repetition = 0, int depth = 0, const size_t *parts = nullptr) const {
+    // Only segments the definitions hold are checked field by field: their
+    // names are three bytes.
+    Place out;
+    std::memcpy(out.text, name_.data(), std::min<size_t>(name_.size(), 3));
+    char *p = out.text + std::min<size_t>(name_.size(), 3);
     if (segment_repetition_)
       p = write_repetition(p, segment_repetition_);
     p += write_place(p, field, repetition, depth, parts);
-    return std::string(buf, static_cast<size_t>(p - buf));
+    out.size = static_cast<size_t>(p - out.text);
+    return out;
   }
+  std::string at(size_t field) const { return std::string(place(field).view()); }
 
   static char *write_number(char *p, size_t n) {
     if (n < 10) { // most numbers of a location: a field's components, a segment's first repetitions
@@ -285,14 +293,14 @@ private:
   }
 
   // A finding on an element the definitions name `name` (empty: none).
-  // Made in its place in the vector: the strings are moved once.
-  void add(bool error, uint16_t code, std::string &&location, std::string &&text, std::string_view name) {
+  // Made in its place in the vector: the location copied once, the text moved once.
+  void add(bool error, uint16_t code, std::string_view location, std::string &&text, std::string_view name) {
     if (out_.capacity() == 0) // a message with one finding often has more (one per repeated segment)
       out_.reserve(32);
     Finding &f = out_.emplace_back();
     f.error = error;
     f.code = code;
-    f.location = std::move(location);
+    f.location.assign(location);
     f.text = std::move(text);
     f.name = name;
   }
@@ -529,7 +537,7 @@ private:
 
   // The location of the value being checked: its field repetition and the
   // first `depth` component numbers.
-  std::string where(int depth) const { return at(field_, repetition_, depth, parts_); }
+  Place where(int depth) const { return place(field_, repetition_, depth, parts_); }
 
   // "Value 'text' of location" and the rest of a finding's text, in one
   // allocation of its size.
@@ -555,10 +563,9 @@ private:
   }
 
   // A finding whose text value_of writes.
-  void add_value(bool error, uint16_t code, std::string &&location, std::string_view text,
+  void add_value(bool error, uint16_t code, const Place &location, std::string_view text,
                  std::initializer_list<std::string_view> rest, std::string_view name) {
-    std::string message = value_of(text, location, rest);
-    add(error, code, std::move(location), std::move(message), name);
+    add(error, code, location.view(), value_of(text, location.view(), rest), name);
   }
 
   // A value past the last component of `type`, which has `count`.
@@ -607,11 +614,11 @@ private:
   }
 
   [[gnu::cold, gnu::noinline]] void too_long(const ValueCheck &c, std::string_view text, int depth) {
-    std::string location = where(depth);
-    std::string message = "Value of " + location + " is " + std::to_string(text.size()) +
-                          " characters long; " + defs_.type_name(c.type) + " allows " +
-                          std::to_string(c.limit);
-    add(false, 104, std::move(location), std::move(message), c.name);
+    const Place location = where(depth);
+    std::string message = "Value of " + std::string(location.view()) + " is " +
+                          std::to_string(text.size()) + " characters long; " +
+                          defs_.type_name(c.type) + " allows " + std::to_string(c.limit);
+    add(false, 104, location.view(), std::move(message), c.name);
   }
 
   [[gnu::cold, gnu::noinline]] void malformed(const ValueCheck &c, std::string_view text, int depth) {

@@ -636,7 +636,7 @@ private:
   const VersionDefinitions &v_;
   const Message &m_;
   std::vector<Finding> &out_;
-  const char *text_end_; // of the message's text
+  [[maybe_unused]] const char *text_end_; // of the message's text (read by the SSE2 scan alone)
   std::string_view name_; // the segment's name
   size_t segment_repetition_ = 0;
   size_t field_ = 0, repetition_ = 0;

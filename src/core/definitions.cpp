@@ -150,7 +150,7 @@ void CodeTable::add(std::string_view value) {
     else
       starts(p.head[0]);
   } else if (value.size() <= 7) {
-    codes_.push_back(pack(value));
+    codes_.push_back(value.empty() ? 0 : pack(value)); // "" packs to 0, the empty slot
   } else {
     long_values_.emplace_back(value);
   }

@@ -7,15 +7,14 @@
 namespace vellomar {
 namespace {
 
-// The first `count` components of the first repetition of MSH-`number`,
-// raw, into `out`; those the header lacks stay empty.
-void header_components(const Message &message, uint64_t number, std::string_view *out,
+// The first `count` components of the first repetition of MSH-`number`
+// (`msh` the header), raw, into `out`; those the header lacks stay empty.
+void header_components(const SegmentView &msh, uint64_t number, std::string_view *out,
                        size_t count) {
-  Result<FieldView> field = header_field(message, number);
-  if (!field)
+  if (number == 0 || number > msh.field_count())
     return;
   size_t i = 0;
-  field.value().for_each_component([&](const ComponentView &c) {
+  msh.field_at(number - 1).for_each_component([&](const ComponentView &c) {
     if (i < count)
       out[i++] = c.text;
   });
@@ -231,11 +230,14 @@ uint32_t find_in(const MessageStructure &s, const Message &message, uint32_t nod
 MessageKind message_kind(const Definitions &defs, const Message &message,
                          std::string_view version) {
   MessageKind kind;
-  if (version.empty())
-    header_components(message, 12, &version, 1);
+  SegmentView msh; // found once for both fields
+  const bool header = message.find_segment("MSH", msh);
+  if (version.empty() && header)
+    header_components(msh, 12, &version, 1);
   kind.version = version;
   std::string_view type[3]; // MSH-9: type^event^structure
-  header_components(message, 9, type, 3);
+  if (header)
+    header_components(msh, 9, type, 3);
   kind.type = type[0];
   kind.event = type[1];
   kind.definitions = defs.version(kind.version);

@@ -135,7 +135,7 @@ class Validator {
 public:
   Validator(const Definitions &defs, const VersionDefinitions &v, const Message &m,
             std::vector<Finding> &out)
-      : defs_(defs), v_(v), m_(m), out_(out), end_(m.raw.data() + m.raw.size()) {
+      : defs_(defs), v_(v), m_(m), out_(out), text_end_(m.raw.data() + m.raw.size()) {
     // The kind of each first byte, the repetition separator first when two
     // share it (as delimiter_at tries them).
     const Delimiter *ds[3] = {&m.enc.repetition, &m.enc.component, &m.enc.sub_component};
@@ -244,20 +244,34 @@ private:
 
   // "PID(1)-3(2)-4-1": the segment, its repetition when not the first, the
   // field, its repetition likewise, and the first `depth` of `parts`.
-  std::string at(size_t field, size_t repetition = 0, int depth = 0, const size_t *parts = nullptr) const {
-    // Written into a buffer on the stack and copied once (a location of up
-    // to fifteen bytes is then no allocation). Only segments the definitions
-    // hold are checked field by field: their names are three bytes.
-    char buf[128]; // three bytes, then at most five numbers of 20 digits with their marks
-    std::memcpy(buf, name_.data(), std::min<size_t>(name_.size(), 3));
-    char *p = buf + std::min<size_t>(name_.size(), 3);
+  // Written into a buffer on the stack and copied once, into the finding (a
+  // location of up to fifteen bytes is then no allocation).
+  struct Place {
+    char text[128]; // three bytes, then at most five numbers of 20 digits with their marks
+    size_t size;
+    std::string_view view() const { return {text, size}; }
+  };
+  Place place(size_t field, size_t repetition = 0, int depth = 0, const size_t *parts = nullptr) const {
+    // Only segments the definitions hold are checked field by field: their
+    // names are three bytes.
+    Place out;
+    std::memcpy(out.text, name_.data(), std::min<size_t>(name_.size(), 3));
+    char *p = out.text + std::min<size_t>(name_.size(), 3);
     if (segment_repetition_)
       p = write_repetition(p, segment_repetition_);
     p += write_place(p, field, repetition, depth, parts);
-    return std::string(buf, static_cast<size_t>(p - buf));
+    out.size = static_cast<size_t>(p - out.text);
+    return out;
   }
+  std::string at(size_t field) const { return std::string(place(field).view()); }
 
-  static char *write_number(char *p, size_t n) { return std::to_chars(p, p + 24, n).ptr; }
+  static char *write_number(char *p, size_t n) {
+    if (n < 10) { // most numbers of a location: a field's components, a segment's first repetitions
+      *p = static_cast<char>('0' + n);
+      return p + 1;
+    }
+    return std::to_chars(p, p + 24, n).ptr;
+  }
   static char *write_repetition(char *p, size_t repetition) {
     *p++ = '(';
     p = write_number(p, repetition);
@@ -279,10 +293,16 @@ private:
   }
 
   // A finding on an element the definitions name `name` (empty: none).
-  void add(bool error, uint16_t code, std::string location, std::string text, std::string_view name) {
+  // Made in its place in the vector: the location copied once, the text moved once.
+  void add(bool error, uint16_t code, std::string_view location, std::string &&text, std::string_view name) {
     if (out_.capacity() == 0) // a message with one finding often has more (one per repeated segment)
       out_.reserve(32);
-    out_.push_back(Finding{error, code, std::move(location), std::move(text), name});
+    Finding &f = out_.emplace_back();
+    f.error = error;
+    f.code = code;
+    f.location.assign(location);
+    f.text = std::move(text);
+    f.name = name;
   }
 
   // Which delimiter starts at `p` (0 none, 1 repetition, 2 component, 3
@@ -299,32 +319,37 @@ private:
     return 0;
   }
 
-  // Bit i set when p[i] is the first byte of a separator, for the bytes of
-  // [p, end) up to sixteen. The message's text may be read past `end`; a
-  // block that would pass the text's end is read from a zeroed copy.
-  uint32_t marks(const char *p, const char *end, int kinds = 3) const {
-    const size_t left = static_cast<size_t>(end - p);
-    uint32_t mask = 0;
+  // Calls `each(p)` for every p in [begin, end) where a separator begins (a
+  // field separator too when Kinds is 4), in order. SSE2 takes the whole
+  // sixteen-byte blocks, then the last part block while sixteen bytes of the
+  // message's text are there to load (bits past `end` masked off); the bytes
+  // left (at the text's end, or all of them without SSE2) go through the one
+  // loop below, so both builds run it.
+  template <int Kinds, class Each>
+  [[gnu::always_inline]] void each_mark(const char *begin, const char *end, Each &&each) const {
+    const char *p = begin;
 #if defined(__SSE2__)
-    char padded[16];
-    const char *bytes = p;
-    if (end_ - p < 16) {
-      std::memset(padded, 0, sizeof padded);
-      std::memcpy(padded, p, static_cast<size_t>(end_ - p));
-      bytes = padded;
+    auto block = [&](uint32_t keep) __attribute__((always_inline)) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+      __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, wanted_[0]), _mm_cmpeq_epi8(v, wanted_[1])),
+                                   _mm_cmpeq_epi8(v, wanted_[2]));
+      if constexpr (Kinds == 4)
+        found = _mm_or_si128(found, _mm_cmpeq_epi8(v, wanted_[3]));
+      for (uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(found)) & keep; mask; mask &= mask - 1)
+        each(p + std::countr_zero(mask));
+    };
+    for (; end - p >= 16; p += 16)
+      block(0xFFFF);
+    if (p < end && text_end_ - p >= 16) {
+      block(first_bytes16(static_cast<size_t>(end - p)));
+      p = end;
     }
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
-    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, wanted_[0]), _mm_cmpeq_epi8(v, wanted_[1])),
-                                 _mm_cmpeq_epi8(v, wanted_[2]));
-    if (kinds == 4)
-      found = _mm_or_si128(found, _mm_cmpeq_epi8(v, wanted_[3]));
-    mask = static_cast<uint32_t>(_mm_movemask_epi8(found));
-#else
-    for (size_t i = 0; i < 16 && i < left; ++i)
-      if (kind_[static_cast<unsigned char>(p[i])] && (kinds == 4 || kind_[static_cast<unsigned char>(p[i])] < 4))
-        mask |= 1u << i;
 #endif
-    return mask & first_bytes16(left);
+    for (; p < end; ++p) {
+      const int kind = kind_[static_cast<unsigned char>(*p)];
+      if (kind && (Kinds == 4 || kind < 4))
+        each(p);
+    }
   }
 
   // Where a walk stands in a field: the checks of the field, of its
@@ -411,27 +436,24 @@ private:
     const char *begin = text.data(), *end = begin + text.size(), *next = begin;
     Cursor at;
     start(at, c, begin);
-    for (const char *block = begin; block < end; block += 16) {
-      for (uint32_t mask = marks(block, end); mask; mask &= mask - 1) {
-        const char *p = block + std::countr_zero(mask);
-        size_t size = 1;
-        int kind;
-        if constexpr (Single) {
-          kind = kind_[static_cast<unsigned char>(*p)];
-        } else {
-          if (p < next) // the second byte of a two-byte separator
-            continue;
-          kind = delimiter_at(p, end, size);
-          next = p + 1;
-          if (kind == 0)
-            continue;
-        }
-        const char *was = at.leaf;
-        separator(at, kind, p, size);
-        if (at.leaf != was)
-          next = at.leaf;
+    each_mark<3>(begin, end, [&](const char *p) __attribute__((always_inline)) {
+      size_t size = 1;
+      int kind;
+      if constexpr (Single) {
+        kind = kind_[static_cast<unsigned char>(*p)];
+      } else {
+        if (p < next) // the second byte of a two-byte separator
+          return;
+        kind = delimiter_at(p, end, size);
+        next = p + 1;
+        if (kind == 0)
+          return;
       }
-    }
+      const char *was = at.leaf;
+      separator(at, kind, p, size);
+      if (at.leaf != was)
+        next = at.leaf;
+    });
     end_value(at, end);
     return at.repetition + 1;
   }
@@ -474,21 +496,18 @@ private:
       if (at.repetition >= def->repetitions)
         repeats(at.repetition + 1, def->cardinality.max, def->value.name);
     };
-    for (const char *block = start; block < stop; block += 16) {
-      for (uint32_t mask = marks(block, stop, 4); mask; mask &= mask - 1) {
-        const char *p = block + std::countr_zero(mask);
-        const int kind = kind_[static_cast<unsigned char>(*p)];
-        if (kind == 4) {
-          close(p);
-          ++def;
-          ++field_;
-          begin = p + 1;
-          this->start(at, field_check(*def, seg), begin);
-          continue;
-        }
-        separator(at, kind, p, 1);
+    each_mark<4>(start, stop, [&](const char *p) __attribute__((always_inline)) {
+      const int kind = kind_[static_cast<unsigned char>(*p)];
+      if (kind == 4) {
+        close(p);
+        ++def;
+        ++field_;
+        begin = p + 1;
+        this->start(at, field_check(*def, seg), begin);
+        return;
       }
-    }
+      separator(at, kind, p, 1);
+    });
     close(stop);
   }
 
@@ -518,7 +537,7 @@ private:
 
   // The location of the value being checked: its field repetition and the
   // first `depth` component numbers.
-  std::string where(int depth) const { return at(field_, repetition_, depth, parts_); }
+  Place where(int depth) const { return place(field_, repetition_, depth, parts_); }
 
   // "Value 'text' of location" and the rest of a finding's text, in one
   // allocation of its size.
@@ -530,7 +549,7 @@ private:
       size += part.size();
     std::string s(size, '\0');
     char *p = s.data();
-    auto put = [&p](std::string_view piece) {
+    auto put = [&p](std::string_view piece) __attribute__((always_inline)) {
       std::memcpy(p, piece.data(), piece.size());
       p += piece.size();
     };
@@ -544,10 +563,9 @@ private:
   }
 
   // A finding whose text value_of writes.
-  void add_value(bool error, uint16_t code, std::string location, std::string_view text,
+  void add_value(bool error, uint16_t code, const Place &location, std::string_view text,
                  std::initializer_list<std::string_view> rest, std::string_view name) {
-    std::string message = value_of(text, location, rest);
-    add(error, code, std::move(location), std::move(message), name);
+    add(error, code, location.view(), value_of(text, location.view(), rest), name);
   }
 
   // A value past the last component of `type`, which has `count`.
@@ -596,11 +614,11 @@ private:
   }
 
   [[gnu::cold, gnu::noinline]] void too_long(const ValueCheck &c, std::string_view text, int depth) {
-    const std::string location = where(depth);
-    add(false, 104, location,
-        "Value of " + location + " is " + std::to_string(text.size()) + " characters long; " +
-            defs_.type_name(c.type) + " allows " + std::to_string(c.limit),
-        c.name);
+    const Place location = where(depth);
+    std::string message = "Value of " + std::string(location.view()) + " is " +
+                          std::to_string(text.size()) + " characters long; " +
+                          defs_.type_name(c.type) + " allows " + std::to_string(c.limit);
+    add(false, 104, location.view(), std::move(message), c.name);
   }
 
   [[gnu::cold, gnu::noinline]] void malformed(const ValueCheck &c, std::string_view text, int depth) {
@@ -618,7 +636,7 @@ private:
   const VersionDefinitions &v_;
   const Message &m_;
   std::vector<Finding> &out_;
-  const char *end_; // of the message's text
+  [[maybe_unused]] const char *text_end_; // of the message's text (read by the SSE2 scan alone)
   std::string_view name_; // the segment's name
   size_t segment_repetition_ = 0;
   size_t field_ = 0, repetition_ = 0;
@@ -645,27 +663,30 @@ public:
     if (many_.empty()) {
       // A name of three bytes is compared as its key, without a call to memcmp.
       const uint32_t key = VersionDefinitions::segment_key(name);
-      for (Seen &seen : few_)
-        if (seen.key == key && (key != 0 || seen.name == name))
-          return ++seen.count;
-      if (few_.size() < 16) {
-        few_.push_back({name, key, 0});
+      for (size_t i = 0; i < size_; ++i)
+        if (few_[i].key == key && (key != 0 || few_[i].name() == name))
+          return ++few_[i].count;
+      if (size_ < std::size(few_)) {
+        few_[size_++] = {name.data(), name.size(), key, 0};
         return 0;
       }
       for (const Seen &seen : few_)
-        many_.emplace(seen.name, seen.count);
+        many_.emplace(seen.name(), seen.count);
     }
     auto [it, first] = many_.try_emplace(name, 0);
     return first ? 0 : ++it->second;
   }
 
 private:
-  struct Seen {
-    std::string_view name;
+  struct Seen { // plain members: the room is not cleared for each call
+    const char *data;
+    size_t size;
     uint32_t key; // segment_key(name): 0 unless three bytes
     size_t count;
+    std::string_view name() const { return {data, size}; }
   };
-  std::vector<Seen> few_;
+  Seen few_[16]; // the first size_ in use
+  size_t size_ = 0;
   std::unordered_map<std::string_view, size_t> many_;
 };
 

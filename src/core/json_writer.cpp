@@ -408,7 +408,7 @@ private:
     const auto at = reinterpret_cast<uintptr_t>(s);
     const uintptr_t readable_end =
         at >= raw_begin_ && at <= raw_end_ ? raw_end_ : reinterpret_cast<uintptr_t>(end);
-    while (s < end && readable_end - reinterpret_cast<uintptr_t>(s) >= 16) {
+    while (s < end && block16_before(reinterpret_cast<uintptr_t>(s), readable_end)) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
       _mm_storeu_si128(reinterpret_cast<__m128i *>(p_), block);
       const auto left = static_cast<size_t>(end - s);
@@ -487,7 +487,7 @@ private:
   // Whether 16 bytes from `s` lie inside the message's raw text.
   bool readable_block(const char *s) const {
     const auto at = reinterpret_cast<uintptr_t>(s);
-    return at >= raw_begin_ && at <= raw_end_ && raw_end_ - at >= 16;
+    return at >= raw_begin_ && at <= raw_end_ && block16_before(at, raw_end_);
   }
   // Copies a plain value (room made by the caller): a long one with
   // memcpy, which outruns any loop of ours; a short one inside the raw text

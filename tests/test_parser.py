@@ -56,6 +56,9 @@ def test_segments_and_fields(raw, kept, shape):
 @pytest.mark.parametrize("raw, path, components, repetitions, subs", [
     ("MSH|^~\\&", (0, 2), ["", ""], ["^", "\\&"], [[""], [""]]),  # MSH-2 is cut like any field
     ("MSH|^~\\&|A", (0, 1), ["|"], [], [["|"]]), ("MSH|^~\\|A&B|C", (0, 1), ["|"], [], [["|"]]),
+    ("MSH|^~\\&\rZ|" + "^".join([*"abcdefghijklmno", "p&q"]), (1, 1), [*"abcdefghijklmno", "p&q"], [],  # 16 components
+     [[c] for c in "abcdefghijklmno"] + [["p", "q"]]),  # and 17 (one cut too many for the short cut)
+    ("MSH|^~\\&\rZ|" + "^".join("abcdefghijklmnopq"), (1, 1), list("abcdefghijklmnopq"), [], [[c] for c in "abcdefghijklmnopq"]),
     ("MSH|^&&^|A&B^C", (0, 3), ["A"], ["A", "B^C"], [["A"]]),  # repetition = sub-component separator
     ("MSH|^~\\&\rPID|A\\S\\B", (1, 1), ["A^B"], [], [["A^B"]]),  # escaped delimiters never cut
     ("MSH|^~\\&\rZ|a\\T\\b&c\\F\\^d~e\\R\\", (1, 1), ["a&b&c|", "d"], ["a&b&c|^d", "e~"], [["a&b", "c|"], ["d"]]),

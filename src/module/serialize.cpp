@@ -91,7 +91,7 @@ Ref plain_field_dict(const FieldView &f, Builder &b) {
     } else
 #endif
     {
-      for (size_t i = 0; i < 16 && i < left; ++i) {
+      for (size_t i = 0, n = std::min<size_t>(16, left); i < n; ++i) {
         comps |= static_cast<uint32_t>(p[i] == cs) << i;
         others |= static_cast<uint32_t>(p[i] == rs || p[i] == es) << i;
       }

@@ -63,8 +63,6 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   Result<DateTimeParts> parts = parse_datetime(text);
   if (!parts || parts.value().year < 1)
     return false;
-  if (whole.size() < 14 && !fraction.empty())
-    return false;
   // the date and time written into a buffer and appended once
   char b[20];
   size_t n = 0;

@@ -266,7 +266,7 @@ void index_known_lines(std::string_view text, std::span<const uint32_t> line_end
       auto separators = [&](Offset from) {
         return static_cast<uint64_t>(equal_bytes16(base + from, sep));
       };
-      for (; end - at >= 16; at = static_cast<Offset>(at + 16))
+      for (; block16_before(at, end); at = static_cast<Offset>(at + 16))
         append_positions<Offset>(ends, separators(at), at);
       if (at < end && end >= 16) {
         // The last bytes, read as the 16 that end the line: those before

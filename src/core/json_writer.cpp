@@ -454,7 +454,7 @@ private:
       return _mm_or_si128(escape_bytes(block), _mm_or_si128(a, b));
     };
     __m128i high = _mm_setzero_si128();
-    for (; end - s >= 16; s += 16) {
+    for (; block16_before(s, end); s += 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
       if (_mm_movemask_epi8(stops(block)))
         return false;
@@ -569,7 +569,7 @@ char *write_json_string(char *out, std::string_view text) {
 #if defined(__SSE2__)
     // 16 bytes a step while 16 are left: the block is stored whole and the
     // pointer moved past its clean part (the room is six bytes a byte)
-    while (end - s >= 16) {
+    while (block16_before(s, end)) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
       _mm_storeu_si128(reinterpret_cast<__m128i *>(out), block);
       const unsigned stops = escape_mask(block);

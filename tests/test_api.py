@@ -3,6 +3,7 @@ string forms, iteration, copies that outlive their parents, header properties.""
 
 import gc
 import importlib
+import io
 import subprocess
 import sys
 import weakref
@@ -114,6 +115,8 @@ ERRORS = [  # (call, exception type, its text; None for the interpreter's own)
     (lambda: PID.field(BAD_INDEX), ZeroDivisionError, ("division by zero")),
     *[(lambda args=args: _ops.tsv_line(*args), T, "tsv_line() takes a Message and a tuple of paths")
       for args in [(MSG, ["PID-1"]), (PID, ("PID-1",))]],
+    (lambda: _ops.parse_bytes(b"MSH|^~\\&", 1), T, "argument 'encoding': 'int' object cannot be converted to 'PyString'"),
+    (lambda: _ops.count_messages(io.BytesIO(), -1), OverflowError, "can't convert negative int to unsigned"),
 ]
 
 

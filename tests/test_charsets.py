@@ -50,15 +50,16 @@ def test_decode():
      b"\xef\xbf\xbf", b"\xf0\x90\x80\x80", b"\xf0\x8f\xbf\xbf", b"\xf4\x8f\xbf\xbf", b"\xf4\x90\x80\x80",
      b"\xf5\x80\x80\x80", b"\xe2\x82", b"\xf0\x9f\x98", b"\xe2\x82\xac", b"\xe2\x28\xa1", b"\xf0\x9f\x28\x80"],
 )
-@pytest.mark.parametrize("pad, tail", [(b"", b""), (b"x" * 9, b"|" + b"x" * 40)])  # at 15, and at 24 of 32 bytes
-def test_read_checks_utf8_as_the_interpreter(bad, pad, tail):
-    data = b"MSH|^~\\&|A\rPID|" + pad + bad + tail
-    try:
-        expected = data.decode()
-    except UnicodeDecodeError as error:
-        expected = f"Message 1 at byte 0: {error}"
-    try:
-        got = next(vellomar.read(io.BytesIO(data))).raw
-    except vellomar.MessageError as error:
-        got = str(error)
-    assert got == expected
+def test_read_checks_utf8_as_the_interpreter(bad):
+    # at every place in the ASCII scan's blocks of 64, 32 and 8 bytes, and at the end
+    for pad in range(70):
+        data = b"MSH|^~\\&|A\rPID|" + b"x" * pad + bad + b"|x" * (pad * 7 % 25)
+        try:
+            expected = data.decode()
+        except UnicodeDecodeError as error:
+            expected = f"Message 1 at byte 0: {error}"
+        try:
+            got = next(vellomar.read(io.BytesIO(data))).raw
+        except vellomar.MessageError as error:
+            got = str(error)
+        assert got == expected, pad

@@ -3,6 +3,7 @@
 import datetime
 import pathlib
 import re
+from types import MappingProxyType
 
 import pytest
 from hypothesis import given, strategies as st
@@ -70,6 +71,9 @@ def test_edit_splices(msg, changes, pid):
         ({"MSH(+)-3": "x"}, ValueError, "An MSH segment cannot be appended: 'MSH(+)-3'"),
         ({"PID-1": 1}, TypeError, "argument 'changes': 'int' object cannot be converted to 'PyString'"),
         ([], TypeError, "argument 'changes': 'list' object is not a mapping"),
+        ({1: "x"}, TypeError, "argument 'changes': 'int' object cannot be converted to 'PyString'"),
+        (MappingProxyType({"PID-1": "x", "ZZZ-1": "x"}), KeyError, "Segment 'ZZZ' not found"),  # any mapping
+        (type("Pairs", (), {"items": lambda self: [("PID-1",)]})(), TypeError, "argument 'changes': items() must give pairs"),
     ],
 )
 def test_edit_errors(msg, changes, error, text):

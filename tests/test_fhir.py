@@ -181,6 +181,8 @@ def test_booleans(value, expected):
 @pytest.mark.parametrize("call,error", [
     (lambda: fhir.to_json(ADT_A01, bundle_type="batch"),
      (ValueError, "bundle_type must be 'message', 'transaction' or 'collection', not 'batch'")),
+    (lambda: fhir.to_json(ADT_A01, bundle_type=3),
+     (TypeError, "argument 'bundle_type': 'int' object cannot be converted to 'PyString'")),
     (lambda: fhir.to_json(3), (TypeError, "cannot convert 'int' to FHIR: a Message, str or "
                                           "bytes is needed")),
     (lambda: fhir.to_json(ADT_A01, mapping="x"),

@@ -62,6 +62,7 @@ def test_times_of_day(value):
 
 @pytest.mark.parametrize("value, start", [
     ("2024011012", "2024-01-10T12:00:00Z"),  # to the hour: minutes and seconds filled in
+    ("2024011012+1400", "2024-01-10T12:00:00+14:00"), ("0000011012", None),  # offsets up to 14 hours; year 0 left out
     ("202401101230", "2024-01-10T12:30:00Z"),
     ("20240110123045.12+0100", "2024-01-10T12:30:45.12+01:00"),
     ("2024011012+0200", "2024-01-10T12:00:00+02:00"),

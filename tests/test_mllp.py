@@ -537,6 +537,8 @@ async def test_an_awaited_answer_settles_once_nothing_is_under_way(control_ids, 
     ("a|b^c\r\nd\x1ce", "MSH|^~\\&|x", "a\\F\\b\\S\\c  d\\X1C\\e"),  # no end block ends the ACK's frame
     ("a|b^c~d\\e&", "MSH|^~|x", "a\\F\\b\\S\\c\\R\\d\\e&"),  # declared: '^' and '~'; '\' writes
     ("\u00a7", "MSH|\u00a7~\\&|x", "~R~"),  # MSH-2's bytes, as the parser reads them
+    ("a!b^c", "MSH#!~\\&", "a\\S\\b^c"),  # a whole MSH-2 ...
+    ("a|b#c^d", "MSH#^~", "a|b\\F\\c\\S\\d"), ("a|b", "MSH", "a\\F\\b"),  # ... else MSH-1 alone (or '|')
 ])
 def test_answer_texts(text, header, expected):
     assert mllp.escape(text, header) == expected

@@ -56,6 +56,9 @@ def test_segments_and_fields(raw, kept, shape):
 @pytest.mark.parametrize("raw, path, components, repetitions, subs", [
     ("MSH|^~\\&", (0, 2), ["", ""], ["^", "\\&"], [[""], [""]]),  # MSH-2 is cut like any field
     ("MSH|^~\\&|A", (0, 1), ["|"], [], [["|"]]), ("MSH|^~\\|A&B|C", (0, 1), ["|"], [], [["|"]]),
+    ("MSH|^~\\&\rZ|" + "^".join([*"abcdefghijklmno", "p&q"]), (1, 1), [*"abcdefghijklmno", "p&q"], [],  # 16 components
+     [[c] for c in "abcdefghijklmno"] + [["p", "q"]]),  # and 17 (one cut too many for the short cut)
+    ("MSH|^~\\&\rZ|" + "^".join("abcdefghijklmnopq"), (1, 1), list("abcdefghijklmnopq"), [], [[c] for c in "abcdefghijklmnopq"]),
     ("MSH|^&&^|A&B^C", (0, 3), ["A"], ["A", "B^C"], [["A"]]),  # repetition = sub-component separator
     ("MSH|^~\\&\rPID|A\\S\\B", (1, 1), ["A^B"], [], [["A^B"]]),  # escaped delimiters never cut
     ("MSH|^~\\&\rZ|a\\T\\b&c\\F\\^d~e\\R\\", (1, 1), ["a&b&c|", "d"], ["a&b&c|^d", "e~"], [["a&b", "c|"], ["d"]]),
@@ -72,7 +75,7 @@ ESCAPES = [
     ("\\H\\b\\N\\", "\\H\\b\\N\\"), ("\\f\\", "\\f\\"), ("\\x41\\", "\\x41\\"), ("\\Zxyz\\", "\\Zxyz\\"),
     ("\\X4142\\", "AB"), ("\\X414\\", "A"), ("\\X\\", ""), ("\\X4\\", ""), ("\\XC3A9\\", "Ã©"),
     ("\\XZZ41\\", "A"), ("\\X+4\\", "\x04"), ("\\X-4\\", ""), ("\\X00\\", "\x00"), ("\\Xé41\\", ""),
-    ("\\Xéé41\\", "A"), ("\\X/0:0@0G0`0g0\\", ""), ("é\\F\\ü", "é|ü"), ("\\E\\" * 3, "\\" * 3),
+    ("\\Xéé41\\", "A"), ("\\X\u08004141\\", "\x14"), ("\\X\U000100004141\\", "\x14"), ("\\X/0:0@0G0`0g0\\", ""), ("é\\F\\ü", "é|ü"), ("\\E\\" * 3, "\\" * 3),
     ("#F#", "|", "MSH|^~#&"), ("\\F\\", "\\F\\", "MSH|^~#&"), ("#X41#", "A", "MSH|^~#&"),
     # "¤" is C2 A4: the escape character is U+00C2 "Â", the sub-component separator U+00A4.
     ("ÂFÂxÂSÂ", "|x^", "MSH|^~¤"), ("ÂX41ÂÂ.brÂÂTÂ", "A\n¤", "MSH|^~¤"),

@@ -336,6 +336,8 @@ def test_definitions_that_do_not_read_fail_with_their_line():
     # a two-byte repetition separator (Â), whose first byte is also that of é
     (ADT.replace("MSH|^~\\&|", "MSH|^§\\|").replace("|100234^", "|é^"), "PID-3-4-1", None,
      ("PID-3-4-1", "Namespace ID", "IS", "0300", "H", None)),
+    (ADT.replace("MSH|^~\\&|", "MSH|§~\\|"), "PID-3-2", None,  # a two-byte component separator (Â), none sent
+     ("PID-3-2", "Check Digit", "ST", None, None, None)),
     (ADT, "PID-8-2", None, ("PID-8-2", None, None, None, None, None)),
     (ADT, "PID-3-11", None, ("PID-3-11", None, None, None, None, None)),  # beyond a composite's components
     (ADT, "PID-5-15", None, ("PID-5-15", None, None, None, None, None)),

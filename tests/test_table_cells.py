@@ -10,9 +10,9 @@ import vellomar
 HEADERS = ["MSH|^~\\&|A|B", "MSH#^~\\&#C", "MSH|^~\\&", "MSH|^~#&|D", "MSH$%*!@$E$$ZZZ^Z01", "MSH|^~\\&|||||||ZZZ^Z01"]
 PIECES = ["a", "bc", "\\F\\", "é", "^", "~", "&", "|", "#", "$", "%", "*", "@", "!"]
 field = st.lists(st.sampled_from(PIECES), max_size=6).map("".join)
-segment = st.tuples(st.sampled_from(["PID", "OBX", "OBX", "OBX", "ZZZ"]), st.lists(field, max_size=4)).map(
-    lambda s: s[0] + "|" + "|".join(s[1]))
-message = st.tuples(st.sampled_from(HEADERS), st.lists(segment, max_size=6)).map(
+segment = st.tuples(st.sampled_from(["PID", "OBX", "OBX", "OBX", "ZZZ", "ZZZZ"]), st.lists(field, max_size=4)).map(
+    lambda s: "|".join([s[0], *s[1]]))  # a name alone too
+message = st.tuples(st.sampled_from(HEADERS), st.lists(segment | st.just(""), max_size=6)).map(  # empty lines too
     lambda m: "\r".join([m[0], *(s.replace("|", m[0][3]) for s in m[1])]))
 index = st.integers(1, 4).map(str)
 path = st.tuples(st.sampled_from(["MSH", "PID", "OBX", "OBX", "OBX", "ZZZ", "OBX(0)", "OBX(1)", "PID(1)"]),

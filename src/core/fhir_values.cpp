@@ -63,8 +63,6 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   Result<DateTimeParts> parts = parse_datetime(text);
   if (!parts || parts.value().year < 1)
     return false;
-  if (whole.size() < 14 && !fraction.empty())
-    return false;
   // the date and time written into a buffer and appended once
   char b[20];
   size_t n = 0;
@@ -268,7 +266,10 @@ bool has_sha_ni() {
 
 void sha1_block_any(uint32_t h[5], const unsigned char *p) {
 #if VELLOMAR_SHA_NI
-  static const bool ni = has_sha_ni();
+  // VELLOMAR_PORTABLE_SHA1 set to anything takes the rounds above even where
+  // the instructions are present: the test hook that lets a machine with
+  // them check both roads (read once, at the first id).
+  static const bool ni = has_sha_ni() && !std::getenv("VELLOMAR_PORTABLE_SHA1");
   if (ni)
     return sha1_block_ni(h, p);
 #endif

@@ -28,6 +28,11 @@ namespace vellomar {
 // more).
 constexpr uint32_t first_bytes16(size_t n) { return (1u << std::min<size_t>(n, 16)) - 1; }
 
+// Whether the 16 bytes from `at` lie before `limit`, the end of what may be
+// read (pointers or offsets): the one test before every 16-byte read that
+// may reach past a value's end into the text around it.
+template <class T> constexpr bool block16_before(T at, T limit) { return limit - at >= 16; }
+
 #if defined(__SSE2__)
 // Bit i set where p[i] is `byte`, for the 16 bytes at `p` (all readable).
 [[gnu::always_inline]] inline uint32_t equal_bytes16(const unsigned char *p, unsigned char byte) {
@@ -52,51 +57,35 @@ struct SpecialBytes {
                                                        unsigned char sep, size_t before = 0) {
 #if defined(__SSE2__)
   // A short block (the end of a text) is read as the 64 bytes that end with
-  // it where the text has them, else from a zeroed copy, so that the SIMD
-  // compares serve it too: a byte-by-byte loop over the last bytes cost more
-  // than the compares of a whole block. Bits past `len` are dropped (the
-  // separator may be NUL in a message that a table would refuse).
-  unsigned char padded[64];
-  const unsigned char *bytes = block;
-  size_t shift = 0; // bits of bytes before the block, read from `bytes`
-  if (len < 64) {
-    if (before >= 64 - len) {
-      shift = 64 - len;
-      bytes = block - shift;
-    } else {
-      std::memset(padded, 0, sizeof padded);
-      std::memcpy(padded, block, len);
-      bytes = padded;
-    }
-  }
-  const __m128i cr = _mm_set1_epi8('\r');
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
-  // Four 16-byte lanes, written out: the compiler kept a counted loop.
-  auto lane = [&](int k, uint64_t &lines, uint64_t &separators) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 16 * k));
-    lines |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(
-                 _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)))))
-             << (16 * k);
-    separators |= static_cast<uint64_t>(
-                      static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, fs))))
-                  << (16 * k);
-  };
-  uint64_t lines = 0, separators = 0;
-  lane(0, lines, separators);
-  lane(1, lines, separators);
-  lane(2, lines, separators);
-  lane(3, lines, separators);
-  if (shift)
+  // it, so that the SIMD compares serve it too; bits of the bytes before it
+  // are shifted out. Only a text shorter than 64 bytes lacks them: it takes
+  // the byte loop below, the one every build has.
+  if (before >= 64 - len) {
+    const size_t shift = 64 - len; // bits of bytes before the block
+    const unsigned char *const bytes = block - shift;
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i fs = _mm_set1_epi8(static_cast<char>(sep));
+    // Four 16-byte lanes, written out: the compiler kept a counted loop.
+    auto lane = [&](int k, uint64_t &lines, uint64_t &separators) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 16 * k));
+      lines |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(
+                   _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)))))
+               << (16 * k);
+      separators |= static_cast<uint64_t>(
+                        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, fs))))
+                    << (16 * k);
+    };
+    uint64_t lines = 0, separators = 0;
+    lane(0, lines, separators);
+    lane(1, lines, separators);
+    lane(2, lines, separators);
+    lane(3, lines, separators);
     return {lines >> shift, separators >> shift};
-  if (len < 64) {
-    const uint64_t kept = (uint64_t{1} << len) - 1;
-    lines &= kept;
-    separators &= kept;
   }
-  return {lines, separators};
 #else
   (void)before;
+#endif
   SpecialBytes out{0, 0};
   for (size_t i = 0; i < len; ++i) {
     const unsigned char c = block[i];
@@ -106,7 +95,6 @@ struct SpecialBytes {
       out.separators |= uint64_t{1} << i;
   }
   return out;
-#endif
 }
 
 // A growable array of index entries that a scan fills a block at a time:
@@ -278,7 +266,7 @@ void index_known_lines(std::string_view text, std::span<const uint32_t> line_end
       auto separators = [&](Offset from) {
         return static_cast<uint64_t>(equal_bytes16(base + from, sep));
       };
-      for (; end - at >= 16; at = static_cast<Offset>(at + 16))
+      for (; block16_before(at, end); at = static_cast<Offset>(at + 16))
         append_positions<Offset>(ends, separators(at), at);
       if (at < end && end >= 16) {
         // The last bytes, read as the 16 that end the line: those before

@@ -408,7 +408,7 @@ private:
     const auto at = reinterpret_cast<uintptr_t>(s);
     const uintptr_t readable_end =
         at >= raw_begin_ && at <= raw_end_ ? raw_end_ : reinterpret_cast<uintptr_t>(end);
-    while (s < end && readable_end - reinterpret_cast<uintptr_t>(s) >= 16) {
+    while (s < end && block16_before(reinterpret_cast<uintptr_t>(s), readable_end)) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
       _mm_storeu_si128(reinterpret_cast<__m128i *>(p_), block);
       const auto left = static_cast<size_t>(end - s);
@@ -454,7 +454,7 @@ private:
       return _mm_or_si128(escape_bytes(block), _mm_or_si128(a, b));
     };
     __m128i high = _mm_setzero_si128();
-    for (; end - s >= 16; s += 16) {
+    for (; block16_before(s, end); s += 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
       if (_mm_movemask_epi8(stops(block)))
         return false;
@@ -487,7 +487,7 @@ private:
   // Whether 16 bytes from `s` lie inside the message's raw text.
   bool readable_block(const char *s) const {
     const auto at = reinterpret_cast<uintptr_t>(s);
-    return at >= raw_begin_ && at <= raw_end_ && raw_end_ - at >= 16;
+    return at >= raw_begin_ && at <= raw_end_ && block16_before(at, raw_end_);
   }
   // Copies a plain value (room made by the caller): a long one with
   // memcpy, which outruns any loop of ours; a short one inside the raw text
@@ -569,7 +569,7 @@ char *write_json_string(char *out, std::string_view text) {
 #if defined(__SSE2__)
     // 16 bytes a step while 16 are left: the block is stored whole and the
     // pointer moved past its clean part (the room is six bytes a byte)
-    while (end - s >= 16) {
+    while (block16_before(s, end)) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
       _mm_storeu_si128(reinterpret_cast<__m128i *>(out), block);
       const unsigned stops = escape_mask(block);

@@ -311,7 +311,7 @@ void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32
       if (count >= wanted)
         break;
     }
-    if (count < wanted && at < end && text.size() - at >= 16) {
+    if (count < wanted && at < end && block16_before(size_t{at}, text.size())) {
       const uint32_t left = end - at;
       for (uint32_t bits = equal_bytes16(base + at, sep) & first_bytes16(left); bits; bits &= bits - 1)
         out[count++] = at + static_cast<uint32_t>(std::countr_zero(bits));

@@ -89,7 +89,7 @@ bool piece_at(std::string_view text, const Delimiter &d, uint64_t index, std::st
   if (readable_end) {
     const auto comp = static_cast<unsigned char>(component);
     const auto rep = static_cast<unsigned char>(repetition);
-    for (; p < end && readable_end - p >= 16; p += 16) {
+    for (; p < end && block16_before(p, readable_end); p += 16) {
       const auto *const block = reinterpret_cast<const unsigned char *>(p);
       const auto left = static_cast<size_t>(end - p);
       const uint32_t inside = first_bytes16(left);
@@ -167,7 +167,7 @@ bool select_in_field(const FieldView &field, const TerserPath &path, std::string
   auto decoded = [&](std::string_view text) {
 #if defined(__SSE2__)
     if (readable_end && field.enc->escape.size == 1 && text.size() <= 16 &&
-        readable_end - text.data() >= 16 &&
+        block16_before(text.data(), readable_end) &&
         !(equal_bytes16(reinterpret_cast<const unsigned char *>(text.data()),
                         static_cast<unsigned char>(field.enc->escape.bytes[0])) &
           first_bytes16(text.size())))

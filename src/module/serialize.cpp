@@ -83,7 +83,7 @@ Ref plain_field_dict(const FieldView &f, Builder &b) {
     const size_t left = text.size() - at;
     uint32_t comps = 0, others = 0;
 #if defined(__SSE2__)
-    if (b.limit - p >= 16) {
+    if (block16_before(p, b.limit)) {
       const auto *const block = reinterpret_cast<const unsigned char *>(p);
       comps = equal_bytes16(block, static_cast<unsigned char>(cs)) & first_bytes16(left);
       others = (equal_bytes16(block, static_cast<unsigned char>(rs)) |
@@ -91,7 +91,7 @@ Ref plain_field_dict(const FieldView &f, Builder &b) {
     } else
 #endif
     {
-      for (size_t i = 0; i < 16 && i < left; ++i) {
+      for (size_t i = 0, n = std::min<size_t>(16, left); i < n; ++i) {
         comps |= static_cast<uint32_t>(p[i] == cs) << i;
         others |= static_cast<uint32_t>(p[i] == rs || p[i] == es) << i;
       }

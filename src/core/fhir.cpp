@@ -396,28 +396,6 @@ void Maps::finish() {
           row.gate = 0;
       }
     }
-  // each map's tree of elements: the rows' paths with their common steps
-  // made one element (a data type map's rows write the first repetition of
-  // each list, so a step is its name and slot)
-  for (Map &m : maps) {
-    m.elements.clear();
-    for (Row &row : m.rows) {
-      uint32_t at = Element::top;
-      for (const Step &step : row.path) {
-        uint32_t found = Element::top;
-        for (uint32_t e = 0; e < m.elements.size() && found == Element::top; ++e)
-          if (m.elements[e].parent == at && m.elements[e].key == step.id &&
-              m.elements[e].slot == step.slot)
-            found = e;
-        if (found == Element::top) {
-          found = static_cast<uint32_t>(m.elements.size());
-          m.elements.push_back({at, step.id, step.slot});
-        }
-        at = found;
-      }
-      row.element = at;
-    }
-  }
   // labels numbered, so that the engine keeps the latest resource of each
   // in a vector
   auto label = [&](const std::string &text) {
@@ -1087,56 +1065,6 @@ private:
     return order_;
   }
 
-  // The member of element `at` (an object) of name `id`, slot and
-  // repetition, made when there is none.
-  [[gnu::always_inline]] uint32_t child(uint32_t at, uint32_t id, uint16_t slot, uint32_t rep) {
-    // the element made last is the one most often asked for again (the
-    // rows of a segment map fill one element after another)
-    if (const uint32_t last = nodes_[at].last; last != none) {
-      const Node &c = nodes_[last];
-      if (c.key == id && c.slot == slot && c.rep == rep && c.kind != 'x')
-        return last;
-    }
-    return search(at, id, slot, rep);
-  }
-  [[gnu::noinline]] uint32_t search(uint32_t at, uint32_t id, uint16_t slot, uint32_t rep) {
-    uint32_t next = nodes_[at].first;
-    uint32_t named = none; // the first member of the name
-    while (next != none) {
-      const Node &c = nodes_[next];
-      if (c.key == id) {
-        if (c.slot == slot && c.rep == rep)
-          break;
-        if (named == none)
-          named = next;
-      }
-      next = c.next;
-    }
-    if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
-      nodes_[next].kind = 'o';
-      nodes_[next].first = nodes_[next].last = none;
-    }
-    if (next == none) {
-      next = static_cast<uint32_t>(nodes_.size());
-      nodes_.push_back(Node{}); // in line, unlike emplace_back()
-      Node &n = nodes_.back();
-      n.key = id;
-      n.slot = slot;
-      n.rep = rep;
-      if (named != none) {
-        n.named_before = true;
-        nodes_[named].named_after = true;
-      }
-      Node &parent = nodes_[at];
-      if (parent.last == none)
-        parent.first = next;
-      else
-        nodes_[parent.last].next = next;
-      parent.last = next;
-    }
-    return next;
-  }
-
   // The node at the end of `path` in resource `r`, made as needed; none
   // when a step meets a value where an element should be.
   uint32_t node(uint32_t r, const std::vector<PathItem> &path) {
@@ -1144,59 +1072,62 @@ private:
     for (const PathItem &item : path) {
       if (nodes_[at].kind != 'o')
         return none;
-      at = child(at, item.step->id, item.step->slot, item.rep);
+      const uint32_t id = item.step->id;
+      const uint16_t slot = item.step->slot;
+      // the element made last is the one most often asked for again (the
+      // rows of a data type map fill one element after another)
+      if (const uint32_t last = nodes_[at].last; last != none) {
+        const Node &c = nodes_[last];
+        if (c.key == id && c.slot == slot && c.rep == item.rep && c.kind != 'x') {
+          at = last;
+          continue;
+        }
+      }
+      uint32_t next = nodes_[at].first;
+      uint32_t named = none; // the first member of the name
+      while (next != none) {
+        const Node &c = nodes_[next];
+        if (c.key == id) {
+          if (c.slot == slot && c.rep == item.rep)
+            break;
+          if (named == none)
+            named = next;
+        }
+        next = c.next;
+      }
+      if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
+        nodes_[next].kind = 'o';
+        nodes_[next].first = nodes_[next].last = none;
+      }
+      if (next == none) {
+        next = static_cast<uint32_t>(nodes_.size());
+        nodes_.push_back(Node{}); // in line, unlike emplace_back()
+        Node &n = nodes_.back();
+        n.key = id;
+        n.slot = slot;
+        n.rep = item.rep;
+        if (named != none) {
+          n.named_before = true;
+          nodes_[named].named_after = true;
+        }
+        Node &parent = nodes_[at];
+        if (parent.last == none)
+          parent.first = next;
+        else
+          nodes_[parent.last].next = next;
+        parent.last = next;
+      }
+      at = next;
     }
     return at;
   }
 
-  struct Frame;
-  // Where a row writes: at a path from the top of resource `r` (a segment
-  // map's row), or at an element of a data type map applied (`frame`,
-  // Row::element). `key` is the name of the element there (0: the top).
-  struct Place {
-    uint32_t r;
-    const std::vector<PathItem> *path;
-    Frame *frame;
-    uint32_t element;
-    uint32_t key;
-  };
-  // A data type map applied to a value: the place the value goes (found
-  // when a row first writes) and the nodes of the map's elements found or
-  // made so far (made[element], none until then).
-  struct Frame {
-    Place base;
-    uint32_t node; // none: not found yet
-    uint32_t *made;
-    const Map *map;
-  };
-
-  // The node at `p`, found or made; none when a step meets a value.
-  uint32_t resolve(const Place &p) {
-    return p.path ? node(p.r, *p.path) : element(p.frame, p.element);
-  }
-  [[gnu::always_inline]] uint32_t element(Frame *f, uint32_t e) {
-    if (e != Element::top)
-      if (const uint32_t at = f->made[e]; at != none)
-        return at;
-    return find(f, e);
-  }
-  uint32_t find(Frame *f, uint32_t e) {
-    if (e == Element::top) {
-      if (f->node == none)
-        f->node = resolve(f->base);
-      return f->node;
-    }
-    const Element el = f->map->elements[e];
-    const uint32_t parent = element(f, el.parent);
-    if (parent == none || nodes_[parent].kind != 'o')
-      return none;
-    return f->made[e] = child(parent, el.key, el.slot, 0);
-  }
-
-  // Writes a leaf at node `at` unless one is there (the first row to write
-  // an element wins: rows with conditions the tables leave as prose come in
+  // Writes a leaf at `path` unless one is there (the first row to write an
+  // element wins: rows with conditions the tables leave as prose come in
   // order of preference).
-  void put(uint32_t at, char kind, std::string_view text, uint32_t target = 0) {
+  void leaf(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text,
+            uint32_t target = 0) {
+    const uint32_t at = node(r, path);
     if (at == none)
       return;
     Node &n = nodes_[at];
@@ -1208,19 +1139,9 @@ private:
     text_.put(text);
     n.target = target;
   }
-  void leaf(const Place &p, char kind, std::string_view text, uint32_t target = 0) {
-    put(resolve(p), kind, text, target);
-  }
-  void leaf(uint32_t r, const std::vector<PathItem> &path, char kind, std::string_view text,
-            uint32_t target = 0) {
-    put(node(r, path), kind, text, target);
-  }
-  // The member `id` (slot, first repetition) of the element at `at`; none
-  // when that is none or a value.
-  uint32_t member_of(uint32_t at, uint32_t id, uint16_t slot = 0) {
-    if (at == none || nodes_[at].kind != 'o')
-      return none;
-    return child(at, id, slot, 0);
+
+  static uint32_t step_key(const std::vector<PathItem> &path) {
+    return path.empty() ? 0 : path.back().step->id;
   }
 
   // Applies the rows of `map` to resource `r` below `base`, reading `seg`
@@ -1283,8 +1204,9 @@ private:
     }
   };
 
-  // Applies the rows of a data type map to `value`, written at `base`.
-  void apply_value_map(const Place &base, const Map &map, Value value, const SegmentView &seg) {
+  // Applies the rows of a data type map to `value`.
+  void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
+                       Value value, const SegmentView &seg) {
     if (++depth_ > 8) { // maps that name each other stop here
       --depth_;
       return;
@@ -1304,16 +1226,6 @@ private:
             pieces[count++] = {p.data(), p.size()};
             return count < 32;
           });
-    // the frame of this application: its elements are found once each
-    uint32_t local[32];
-    std::unique_ptr<uint32_t[]> more; // a user's map of more elements
-    const size_t n = map.elements.size();
-    Frame f{base, none, local, &map};
-    if (n > std::size(local)) {
-      more.reset(new uint32_t[n]);
-      f.made = more.get();
-    }
-    std::fill_n(f.made, n, none);
     // all the pieces cut: rows in field order stop past the last
     const bool last_known = map.in_field_order && value.level < 2 && count < 32;
     for (const Row &row : map.rows) {
@@ -1331,14 +1243,12 @@ private:
         v = piece(value, row.field);
       if ((row.field != 0 && v.text.empty()) || !holds(row.condition, seg, 0, {}, value))
         continue;
-      const uint32_t key = row.path.empty() ? base.key : row.path.back().id;
-      write(Place{base.r, nullptr, &f, row.element, key}, row, v, seg);
+      emit(r, base, row, v, 0, seg);
     }
     --depth_;
   }
 
-  // A segment map's row: its steps pushed on `path` (the first list's
-  // repetition `rep`) and taken off again on return.
+  // Pushes the row's steps on `path` and takes them off again on return.
   void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, Value value,
             uint32_t rep, const SegmentView &seg) {
     struct Restore {
@@ -1352,13 +1262,9 @@ private:
       if (step.slot)
         first_list = false;
     }
-    write(Place{r, &path, nullptr, 0, path.empty() ? 0 : path.back().step->id}, row, value, seg);
-  }
-
-  // Writes what a row makes of `value` at `at`.
-  void write(const Place &at, const Row &row, Value value, const SegmentView &seg) {
     if (row.has_constant) {
-      leaf(at, row.kind == 'b' || row.kind == 'i' || row.kind == 'd' ? 'n' : 's', row.constant);
+      leaf(r, path, row.kind == 'b' || row.kind == 'i' || row.kind == 'd' ? 'n' : 's',
+           row.constant);
       return;
     }
     if (row.kind == 'R') {
@@ -1367,7 +1273,8 @@ private:
       const uint32_t target = linked(row.map, value, seg);
       if (target == UINT32_MAX || row.path.empty())
         return;
-      put(member_of(resolve(at), maps_.reference_step.id), 'r', {}, target);
+      path.push_back({&maps_.reference_step, 0});
+      leaf(r, path, 'r', {}, target);
       return;
     }
     const Vocabulary *vocabulary =
@@ -1377,8 +1284,8 @@ private:
         return;
       const Map &map = maps_.maps[static_cast<size_t>(row.map)];
       if (vocabulary)
-        translated(at, map.type, *vocabulary, decoded(piece(value, 1).text));
-      apply_value_map(at, map, value, seg);
+        translated(r, path, map.type, *vocabulary, decoded(piece(value, 1).text));
+      apply_value_map(r, path, map, value, seg);
       return;
     }
     std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
@@ -1391,42 +1298,45 @@ private:
                  std::string(text) + "' (" + vocabulary->name + ")");
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out
-        if (at.key != maps_.code_step.id)
+        if (step_key(path) != maps_.code_step.id)
           return;
       } else {
         text = it->second.code;
       }
     }
-    primitive(at, row.kind, text);
+    primitive(r, path, row.kind, text);
   }
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before
   // the data type map's own rows, so that its code, system and display
   // stand in the first coding.
-  void translated(const Place &at, std::string_view type, const Vocabulary &vocabulary,
-                  std::string_view code) {
+  void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
+                  const Vocabulary &vocabulary, std::string_view code) {
     auto it = vocabulary.codes.find(code);
     if (it == vocabulary.codes.end())
       return;
-    const bool codeable = type == "CodeableConcept";
-    if (!codeable && type != "Coding")
+    const Step &system = maps_.system_step, &code_step = maps_.code_step,
+               &display = maps_.display_step;
+    const size_t size = path.size();
+    if (type == "CodeableConcept")
+      path.push_back({&maps_.coding_step, 0});
+    if (type != "Coding" && type != "CodeableConcept")
       return;
-    for (auto [step, text] :
-         {std::pair{&maps_.system_step, std::string_view(it->second.system)},
-          std::pair{&maps_.code_step, std::string_view(it->second.code)},
-          std::pair{&maps_.display_step, std::string_view(it->second.display)}}) {
+    for (auto [step, text] : {std::pair{&system, std::string_view(it->second.system)},
+                              std::pair{&code_step, std::string_view(it->second.code)},
+                              std::pair{&display, std::string_view(it->second.display)}}) {
       if (text.empty())
         continue;
-      uint32_t coding = resolve(at);
-      if (codeable)
-        coding = member_of(coding, maps_.coding_step.id, maps_.coding_step.slot);
-      put(member_of(coding, step->id), 's', text);
+      path.push_back({step, 0});
+      leaf(r, path, 's', text);
+      path.pop_back();
     }
+    path.resize(size);
   }
 
   // A primitive value as the FHIR type `kind` wants it; nothing when it is
   // not one.
-  void primitive(const Place &at, char kind, std::string_view text) {
+  void primitive(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text) {
     std::string &v = value_;
     v.clear();
     switch (kind) {
@@ -1436,13 +1346,13 @@ private:
     case 't':
       if (!timestamp_value(text, kind, v))
         return;
-      leaf(at, 's', v);
+      leaf(r, path, 's', v);
       return;
     case 'b':
       if (text == "Y" || text == "y" || text == "true")
-        leaf(at, 'n', "true");
+        leaf(r, path, 'n', "true");
       else if (text == "N" || text == "n" || text == "false")
-        leaf(at, 'n', "false");
+        leaf(r, path, 'n', "false");
       return;
     case 'i':
     case 'd': {
@@ -1469,26 +1379,26 @@ private:
         v.append("."sv).append(fraction);
       if (kind == 'i' && (whole.size() > 10 || std::stoll(v) > INT32_MAX || std::stoll(v) < INT32_MIN))
         return;
-      leaf(at, 'n', v);
+      leaf(r, path, 'n', v);
       return;
     }
     case 'u':
-      if (at.key == maps_.system_step.id) {
+      if (step_key(path) == maps_.system_step.id) {
         coding_system_uri(text, v);
       } else {
         if (text.find_first_of(" \t"sv) == std::string_view::npos) { // as it stands
-          leaf(at, 's', text);
+          leaf(r, path, 's', text);
           return;
         }
         for (char c : text)
           v.push_back(c == ' ' || c == '\t' ? '-' : c);
       }
-      leaf(at, 's', v);
+      leaf(r, path, 's', v);
       return;
     case 'c': {
       // a code has no white space but single spaces between words
       if (text.find_first_of(" \t\r\n"sv) == std::string_view::npos) { // as it stands
-        leaf(at, 's', text);
+        leaf(r, path, 's', text);
         return;
       }
       bool space = false;
@@ -1502,11 +1412,11 @@ private:
         space = false;
         v.push_back(c);
       }
-      leaf(at, 's', v);
+      leaf(r, path, 's', v);
       return;
     }
     default:
-      leaf(at, 's', text);
+      leaf(r, path, 's', text);
     }
   }
 
@@ -1529,8 +1439,9 @@ private:
     made.segment = segment_;
     made.key = identity;
     const uint32_t r = add(std::move(made));
-    static const std::vector<PathItem> top;
-    apply_value_map(Place{r, &top, nullptr, 0, 0}, map, value, seg);
+    std::vector<PathItem> path;
+    path.reserve(16);
+    apply_value_map(r, path, map, value, seg);
     // a map that wrote nothing makes no resource (one it made below this
     // one stays: it may be referred to from elsewhere)
     if (nodes_[resources[r].root].first == none) {

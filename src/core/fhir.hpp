@@ -63,21 +63,6 @@ struct Row {
   // the test of `condition` that must hold for it to hold and that does not
   // read this row's own field (-1: none), set by Maps::finish
   int32_t gate = -1;
-  // applied as a data type map's row: the element of the map's tree
-  // (Map::elements) its path ends at, Element::top when it has no path (it
-  // writes where the map's value goes); set by Maps::finish
-  uint32_t element = 0;
-};
-
-// An element a data type map's rows write, below the place its value goes:
-// each distinct step of their paths once, by its parent's number. Applying
-// the map finds or makes each element once, from its parent, however many
-// rows write below it.
-struct Element {
-  static constexpr uint32_t top = UINT32_MAX; // the parent of the first steps
-  uint32_t parent = top;
-  uint32_t key = 0;  // Maps::names
-  uint16_t slot = 0; // Step::slot
 };
 
 struct Link;
@@ -101,9 +86,6 @@ struct Map {
   // do: rows past a segment's last field or a value's last piece read
   // nothing (set by Maps::finish)
   bool in_field_order = false;
-  // the elements its rows write applied as a data type map (Row::element),
-  // parents before children (built by Maps::finish)
-  std::vector<Element> elements;
 };
 
 struct Link {

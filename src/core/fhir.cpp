@@ -576,7 +576,7 @@ struct Node {
   uint32_t first = none, last = none, next = none;
   uint16_t slot = 0;
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
-  mutable signed char written = -1; // see Engine::written
+  bool written = false; // see Engine::mark_written
   // an earlier member of its parent has its name (it is written with the
   // first), a later one has (the first is a list's head), noted as made
   bool named_before = false, named_after = false;
@@ -641,6 +641,14 @@ public:
   [[gnu::always_inline]] void json(std::string_view text) {
     room(json_string_bound(text.size()));
     size_ = static_cast<size_t>(write_json_string(data_.get() + size_, text) - data_.get());
+  }
+  // the same for a value of `values` (see write_json_string_padded)
+  [[gnu::always_inline]] void json(std::string_view text, const Out &values) {
+    if (text.data() + 16 > values.data_.get() + values.capacity_)
+      return json(text);
+    room(json_string_bound(text.size()) + 16);
+    size_ = static_cast<size_t>(write_json_string_padded(data_.get() + size_, text) -
+                                data_.get());
   }
 
 private:
@@ -1520,23 +1528,25 @@ public:
     return false;
   }
 
-  // live() once the bundle is final (while it is written), kept in the node:
-  // each element is asked once, not once per element above it.
-  // An element's is found from its members' (each asked once too).
-  bool written(uint32_t n) const {
-    const Node &node = nodes_[n];
-    if (node.written < 0) {
+  // live() of every node, kept in the node, once the bundle is final (at the
+  // end of finish()): one sweep from the last node made to the first, which
+  // finds each element's from its members' (a member is always made after
+  // its element, so it is known by then), with no call or test per element
+  // on the writing road.
+  void mark_written() {
+    for (size_t n = nodes_.size(); n-- > 0;) {
+      Node &node = nodes_[n];
       bool w = false;
       if (node.kind == 'o') {
         for (uint32_t c = node.first; c != none && !w; c = nodes_[c].next)
-          w = written(c);
+          w = nodes_[c].written;
       } else {
         w = value_live(node);
       }
-      node.written = w ? 1 : 0;
+      node.written = w;
     }
-    return node.written == 1;
   }
+  bool written(uint32_t n) const { return nodes_[n].written; }
 
   // Whether element `n` holds an element of one of the names `forms`.
   bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
@@ -1589,7 +1599,7 @@ public:
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
-      out.json(text_of(node));
+      out.json(text_of(node), text_);
       return;
     case 'n':
       out.put(text_of(node));
@@ -1629,7 +1639,7 @@ public:
           continue;
         member(out, c.key, first);
         if (c.kind == 's') // most are: written here, not through a call
-          out.json(text_of(c));
+          out.json(text_of(c), text_);
         else
           write_node(out, r, i);
         continue;
@@ -1819,6 +1829,7 @@ void Engine::finish() {
   for (Resource &r : resources)
     if (!r.dropped)
       uuid5(r.key, r.id_text);
+  mark_written();
 }
 
 } // namespace

@@ -508,6 +508,7 @@ uint32_t Maps::intern(std::string_view name) {
   if (names.empty()) {
     names.emplace_back();
     name_keys.emplace_back(",");
+    key_blocks.push_back({{','}, 1});
   }
   auto [it, added] = name_ids_.emplace(std::string(name), static_cast<uint32_t>(names.size()));
   if (added) {
@@ -515,6 +516,12 @@ uint32_t Maps::intern(std::string_view name) {
     std::string key;
     append_json_string(key, name);
     name_keys.push_back("," + key + ":");
+    longest_key = std::max(longest_key, name_keys.back().size());
+    KeyBlock &block = key_blocks.emplace_back();
+    if (name_keys.back().size() <= 32) {
+      std::memcpy(block.text, name_keys.back().data(), name_keys.back().size());
+      block.size = static_cast<uint8_t>(name_keys.back().size());
+    }
   }
   return it->second;
 }
@@ -605,19 +612,36 @@ struct PathItem {
 
 // The text being written, in a buffer of its own that each write makes
 // room in first (std::string's appends are calls that check and grow at
-// every piece, and its resize fills what it adds).
+// every piece, and its resize fills what it adds), or, for the add*()
+// writes, that the caller made room in for a whole run of them.
 class Out {
 public:
   explicit Out(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
 
   size_t size() const { return size_; }
   std::string_view view() const { return {data_.get(), size_}; }
+  void clear() { size_ = 0; }
+  // Frees the storage when it is larger than `keep` bytes.
+  void release_above(size_t keep) {
+    if (capacity_ > keep) {
+      data_.reset(new char[0]);
+      capacity_ = size_ = 0;
+    }
+  }
   [[gnu::always_inline]] void put(char c) {
     room(1);
-    data_[size_++] = c;
+    add(c);
   }
   [[gnu::always_inline]] void put(std::string_view text) {
     room(text.size());
+    add(text);
+  }
+  // Room for `n` more bytes: what a run of add*() writes, with
+  // `add_slack` bytes beyond it (the fixed-size moves write past their end).
+  void reserve(size_t n) { room(n + add_slack); }
+  static constexpr size_t add_slack = 32;
+  [[gnu::always_inline]] void add(char c) { data_[size_++] = c; }
+  [[gnu::always_inline]] void add(std::string_view text) {
     char *to = data_.get() + size_;
     const char *from = text.data();
     const size_t n = text.size();
@@ -637,18 +661,25 @@ public:
     }
     size_ += n;
   }
+  // the first `n` of 32 bytes at `block` (a key of Maps::key_blocks)
+  [[gnu::always_inline]] void add_block(const char *block, size_t n) {
+    std::memcpy(data_.get() + size_, block, 32);
+    size_ += n;
+  }
+  // `text`, a value of `values`, as a JSON string (room for
+  // json_string_bound(size) made): see write_json_string_padded
+  [[gnu::always_inline]] void add_json(std::string_view text, const Out &values) {
+    char *to = data_.get() + size_;
+    if (text.data() + 16 > values.data_.get() + values.capacity_)
+      to = write_json_string(to, text);
+    else
+      to = write_json_string_padded(to, text);
+    size_ = static_cast<size_t>(to - data_.get());
+  }
   // `text` as a JSON string
   [[gnu::always_inline]] void json(std::string_view text) {
     room(json_string_bound(text.size()));
     size_ = static_cast<size_t>(write_json_string(data_.get() + size_, text) - data_.get());
-  }
-  // the same for a value of `values` (see write_json_string_padded)
-  [[gnu::always_inline]] void json(std::string_view text, const Out &values) {
-    if (text.data() + 16 > values.data_.get() + values.capacity_)
-      return json(text);
-    room(json_string_bound(text.size()) + 16);
-    size_ = static_cast<size_t>(write_json_string_padded(data_.get() + size_, text) -
-                                data_.get());
   }
 
 private:
@@ -1546,6 +1577,18 @@ public:
       node.written = w;
     }
   }
+  // At most what write_node() writes for all resources together, found
+  // without a walk: each node is written once at most, as its key after a
+  // comma, a list's brackets, and braces, a reference or its value (a
+  // region of text_ of its own, six bytes a byte at most when escaped);
+  // each resource adds its braces, type and id.
+  size_t write_bound() const {
+    size_t type = 0;
+    for (const Resource &r : resources)
+      type = std::max(type, r.type.size());
+    const size_t node = maps_.longest_key + 4 + std::max<size_t>(9, type + 1) + 36 + 2 + 2;
+    return json_string_bound(text_.size()) + nodes_.size() * node + resources.size() * (type + 64);
+  }
   bool written(uint32_t n) const { return nodes_[n].written; }
 
   // Whether element `n` holds an element of one of the names `forms`.
@@ -1599,33 +1642,38 @@ public:
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
-      out.json(text_of(node), text_);
+      out.add_json(text_of(node), text_);
       return;
     case 'n':
-      out.put(text_of(node));
+      out.add(text_of(node));
       return;
     case 'r':
       reference(out, resources[node.target]);
       return;
     }
-    out.put('{');
+    out.add('{');
     bool first = true;
     if (n == r.root) {
-      out.put("\"resourceType\":\""sv);
-      out.put(r.type);
-      out.put("\",\"id\":\""sv);
-      out.put(r.id());
-      out.put('"');
+      out.add("\"resourceType\":\""sv);
+      out.add(r.type);
+      out.add("\",\"id\":\""sv);
+      out.add(r.id());
+      out.add('"');
       first = false;
     }
     write_members(out, r, node, first);
-    out.put('}');
+    out.add('}');
   }
 
   // A member's key, after a comma unless it is the first.
   [[gnu::always_inline]] void member(Out &out, uint32_t key, bool &first) const {
-    const std::string &text = maps_.name_keys[key];
-    out.put(std::string_view(text.data() + first, text.size() - first));
+    const Maps::KeyBlock &block = maps_.key_blocks[key];
+    if (block.size) [[likely]] {
+      out.add_block(block.text + first, block.size - first);
+    } else {
+      const std::string &text = maps_.name_keys[key];
+      out.add(std::string_view(text.data() + first, text.size() - first));
+    }
     first = false;
   }
 
@@ -1639,7 +1687,7 @@ public:
           continue;
         member(out, c.key, first);
         if (c.kind == 's') // most are: written here, not through a call
-          out.json(text_of(c), text_);
+          out.add_json(text_of(c), text_);
         else
           write_node(out, r, i);
         continue;
@@ -1648,9 +1696,9 @@ public:
         if (!written(i))
           continue;
         member(out, c.key, first);
-        out.put('[');
+        out.add('[');
         write_node(out, r, i);
-        out.put(']');
+        out.add(']');
         continue;
       }
       // the list's elements in (slot, repetition) order, picked one by one
@@ -1669,30 +1717,30 @@ public:
         if (best == UINT64_MAX)
           break;
         if (open) {
-          out.put(',');
+          out.add(',');
         } else {
           member(out, c.key, first);
-          out.put('[');
+          out.add('[');
         }
         open = true;
         write_node(out, r, pick);
         done = best;
       }
       if (open)
-        out.put(']');
+        out.add(']');
     }
   }
 
   void reference(Out &out, const Resource &target) const {
-    out.put('"');
+    out.add('"');
     if (options_.relative_references) {
-      out.put(target.type);
-      out.put('/');
+      out.add(target.type);
+      out.add('/');
     } else {
-      out.put("urn:uuid:"sv);
+      out.add("urn:uuid:"sv);
     }
-    out.put(target.id());
-    out.put('"');
+    out.add(target.id());
+    out.add('"');
   }
 
 private:
@@ -1926,10 +1974,23 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
-  // resources' JSON runs to about eight times the message's text; a bundle
-  // is written around them as they are written (its text is theirs), in
-  // about 200 bytes an entry (fullUrl, a transaction's request)
-  Out text(message.raw.size() * 8 + 1024 + (bundle ? 200 * e.resources.size() : 0));
+  // The text is written in this thread's buffer, kept from one conversion
+  // to the next (a fresh one of this size is a trip through the
+  // allocator's bins at every call, and its pages new) and copied out at
+  // the end; one larger than 1 MB is freed then, so what it keeps is
+  // bounded. The resources' JSON takes at most write_bound(); a bundle is
+  // written around them as they are written (its text is theirs), in about
+  // 200 bytes an entry (fullUrl, a transaction's request).
+  // (held through a pointer: the writer's code then takes the buffer as any
+  // other, not as a thread's variable found anew at every piece)
+  static thread_local std::unique_ptr<Out> kept;
+  if (!kept)
+    kept = std::make_unique<Out>(0);
+  Out &text = *kept;
+  text.clear();
+  const size_t bound = e.write_bound();
+  size_t written = 0; // by write_node(), of `bound`
+  text.reserve(bound + 1024 + (bundle ? 200 * e.resources.size() : 0));
   if (bundle) {
     text.put("{\"resourceType\":\"Bundle\",\"id\":\""sv);
     char id[36];
@@ -1959,12 +2020,14 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
       text.put("\",\"resource\":"sv);
     }
     const size_t offset = text.size();
+    text.reserve(bound - written); // room for its add*() writes
     e.write_node(text, r, r.root);
     ResourceText &entry = out.entries.emplace_back();
     entry.type = r.type;
     std::memcpy(entry.id, r.id_text, sizeof entry.id);
     entry.offset = offset;
     entry.size = text.size() - offset;
+    written += entry.size;
     if (bundle) {
       if (options.type == BundleType::transaction)
         append_request(text, r, e);
@@ -1977,6 +2040,7 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
   } else {
     out.resources = text.view();
   }
+  text.release_above(size_t{1} << 20);
   return out;
 }
 

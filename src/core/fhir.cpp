@@ -610,10 +610,31 @@ struct PathItem {
   uint32_t rep;
 };
 
+// Copies `text` to `to`; returns the end of the copy.
+[[gnu::always_inline]] inline char *copy(char *to, std::string_view text) {
+  const char *from = text.data();
+  const size_t n = text.size();
+  // most pieces are short keys and values: copied by two fixed-size moves
+  // that overlap, not by a call
+  if (n >= 8 && n <= 16) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4 && n < 8) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n < 4) {
+    for (size_t i = 0; i < n; ++i)
+      to[i] = from[i];
+  } else {
+    std::memcpy(to, from, n);
+  }
+  return to + n;
+}
+
 // The text being written, in a buffer of its own that each write makes
 // room in first (std::string's appends are calls that check and grow at
-// every piece, and its resize fills what it adds), or, for the add*()
-// writes, that the caller made room in for a whole run of them.
+// every piece, and its resize fills what it adds), or that a writer made
+// room in for a whole run of writes (reserve()).
 class Out {
 public:
   explicit Out(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
@@ -636,51 +657,17 @@ public:
     room(text.size());
     add(text);
   }
-  // Room for `n` more bytes: what a run of add*() writes, with
-  // `add_slack` bytes beyond it (the fixed-size moves write past their end).
-  void reserve(size_t n) { room(n + add_slack); }
-  static constexpr size_t add_slack = 32;
+  // Room for `n` more bytes, for a writer that writes at end() and then
+  // moves the end (set_end()), with `slack` bytes beyond them (fixed-size
+  // moves write past their end).
+  void reserve(size_t n) { room(n + slack); }
+  static constexpr size_t slack = 32;
+  char *end() { return data_.get() + size_; }
+  void set_end(char *end) { size_ = static_cast<size_t>(end - data_.get()); }
+  // The end of the storage: what a reader may read up to.
+  const char *storage_end() const { return data_.get() + capacity_; }
   [[gnu::always_inline]] void add(char c) { data_[size_++] = c; }
-  [[gnu::always_inline]] void add(std::string_view text) {
-    char *to = data_.get() + size_;
-    const char *from = text.data();
-    const size_t n = text.size();
-    // most pieces are short keys and values: copied by two fixed-size moves
-    // that overlap, not by a call
-    if (n >= 8 && n <= 16) {
-      std::memcpy(to, from, 8);
-      std::memcpy(to + n - 8, from + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-      std::memcpy(to, from, 4);
-      std::memcpy(to + n - 4, from + n - 4, 4);
-    } else if (n < 4) {
-      for (size_t i = 0; i < n; ++i)
-        to[i] = from[i];
-    } else {
-      std::memcpy(to, from, n);
-    }
-    size_ += n;
-  }
-  // the first `n` of 32 bytes at `block` (a key of Maps::key_blocks)
-  [[gnu::always_inline]] void add_block(const char *block, size_t n) {
-    std::memcpy(data_.get() + size_, block, 32);
-    size_ += n;
-  }
-  // `text`, a value of `values`, as a JSON string (room for
-  // json_string_bound(size) made): see write_json_string_padded
-  [[gnu::always_inline]] void add_json(std::string_view text, const Out &values) {
-    char *to = data_.get() + size_;
-    if (text.data() + 16 > values.data_.get() + values.capacity_)
-      to = write_json_string(to, text);
-    else
-      to = write_json_string_padded(to, text);
-    size_ = static_cast<size_t>(to - data_.get());
-  }
-  // `text` as a JSON string
-  [[gnu::always_inline]] void json(std::string_view text) {
-    room(json_string_bound(text.size()));
-    size_ = static_cast<size_t>(write_json_string(data_.get() + size_, text) - data_.get());
-  }
+  [[gnu::always_inline]] void add(std::string_view text) { set_end(copy(end(), text)); }
 
 private:
   [[gnu::always_inline]] void room(size_t n) {
@@ -1589,7 +1576,6 @@ public:
     const size_t node = maps_.longest_key + 4 + std::max<size_t>(9, type + 1) + 36 + 2 + 2;
     return json_string_bound(text_.size()) + nodes_.size() * node + resources.size() * (type + 64);
   }
-  bool written(uint32_t n) const { return nodes_[n].written; }
 
   // Whether element `n` holds an element of one of the names `forms`.
   bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
@@ -1638,67 +1624,79 @@ public:
     return changed;
   }
 
-  void write_node(Out &out, const Resource &r, uint32_t n) const {
+  // Writes node `n` of `r` at `p`, in room made for it (write_bound());
+  // returns the end of what it wrote. The writer keeps its place in a
+  // variable of its own, not in the buffer: each byte it stores could
+  // otherwise be the buffer's size, which would be read again after it.
+  char *write_node(char *p, const Resource &r, uint32_t n) const {
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
-      out.add_json(text_of(node), text_);
-      return;
+      return value(p, node);
     case 'n':
-      out.add(text_of(node));
-      return;
+      return copy(p, text_of(node));
     case 'r':
-      reference(out, resources[node.target]);
-      return;
+      return reference(p, resources[node.target]);
     }
-    out.add('{');
+    *p++ = '{';
     bool first = true;
     if (n == r.root) {
-      out.add("\"resourceType\":\""sv);
-      out.add(r.type);
-      out.add("\",\"id\":\""sv);
-      out.add(r.id());
-      out.add('"');
+      p = copy(p, "\"resourceType\":\""sv);
+      p = copy(p, r.type);
+      p = copy(p, "\",\"id\":\""sv);
+      p = copy(p, r.id());
+      *p++ = '"';
       first = false;
     }
-    write_members(out, r, node, first);
-    out.add('}');
+    p = write_members(p, r, node, first);
+    *p++ = '}';
+    return p;
+  }
+
+  // A string's value, quoted and escaped (text_ is read past its end where
+  // it holds 16 bytes more: see write_json_string_padded()).
+  [[gnu::always_inline]] char *value(char *p, const Node &node) const {
+    const std::string_view text = text_of(node);
+    if (text.data() + text.size() + 16 > text_.storage_end())
+      return write_json_string(p, text);
+    return write_json_string_padded(p, text);
   }
 
   // A member's key, after a comma unless it is the first.
-  [[gnu::always_inline]] void member(Out &out, uint32_t key, bool &first) const {
+  [[gnu::always_inline]] char *member(char *p, uint32_t key, bool &first) const {
     const Maps::KeyBlock &block = maps_.key_blocks[key];
-    if (block.size) [[likely]] {
-      out.add_block(block.text + first, block.size - first);
-    } else {
-      const std::string &text = maps_.name_keys[key];
-      out.add(std::string_view(text.data() + first, text.size() - first));
-    }
+    const size_t skip = first;
     first = false;
+    if (block.size) [[likely]] {
+      std::memcpy(p, block.text + skip, 32);
+      return p + block.size - skip;
+    }
+    const std::string &text = maps_.name_keys[key];
+    return copy(p, std::string_view(text.data() + skip, text.size() - skip));
   }
 
-  void write_members(Out &out, const Resource &r, const Node &node, bool first) const {
+  char *write_members(char *p, const Resource &r, const Node &node, bool first) const {
     for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
       const Node &c = nodes_[i];
       if (c.named_before)
         continue;
       if (c.slot == 0) {
-        if (!written(i))
+        if (!c.written)
           continue;
-        member(out, c.key, first);
+        p = member(p, c.key, first);
         if (c.kind == 's') // most are: written here, not through a call
-          out.add_json(text_of(c), text_);
+          p = value(p, c);
         else
-          write_node(out, r, i);
+          p = write_node(p, r, i);
         continue;
       }
       if (!c.named_after) { // a list of one
-        if (!written(i))
+        if (!c.written)
           continue;
-        member(out, c.key, first);
-        out.add('[');
-        write_node(out, r, i);
-        out.add(']');
+        p = member(p, c.key, first);
+        *p++ = '[';
+        p = write_node(p, r, i);
+        *p++ = ']';
         continue;
       }
       // the list's elements in (slot, repetition) order, picked one by one
@@ -1711,36 +1709,38 @@ public:
         for (uint32_t j = i; j != none; j = nodes_[j].next) {
           const Node &e = nodes_[j];
           const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-          if (rank > done && rank < best && e.key == c.key && written(j))
+          if (rank > done && rank < best && e.key == c.key && e.written)
             best = rank, pick = j;
         }
         if (best == UINT64_MAX)
           break;
         if (open) {
-          out.add(',');
+          *p++ = ',';
         } else {
-          member(out, c.key, first);
-          out.add('[');
+          p = member(p, c.key, first);
+          *p++ = '[';
         }
         open = true;
-        write_node(out, r, pick);
+        p = write_node(p, r, pick);
         done = best;
       }
       if (open)
-        out.add(']');
+        *p++ = ']';
     }
+    return p;
   }
 
-  void reference(Out &out, const Resource &target) const {
-    out.add('"');
+  char *reference(char *p, const Resource &target) const {
+    *p++ = '"';
     if (options_.relative_references) {
-      out.add(target.type);
-      out.add('/');
+      p = copy(p, target.type);
+      *p++ = '/';
     } else {
-      out.add("urn:uuid:"sv);
+      p = copy(p, "urn:uuid:"sv);
     }
-    out.add(target.id());
-    out.add('"');
+    p = copy(p, target.id());
+    *p++ = '"';
+    return p;
   }
 
 private:
@@ -2020,8 +2020,8 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
       text.put("\",\"resource\":"sv);
     }
     const size_t offset = text.size();
-    text.reserve(bound - written); // room for its add*() writes
-    e.write_node(text, r, r.root);
+    text.reserve(bound - written); // room for what write_node() writes
+    text.set_end(e.write_node(text.end(), r, r.root));
     ResourceText &entry = out.entries.emplace_back();
     entry.type = r.type;
     std::memcpy(entry.id, r.id_text, sizeof entry.id);

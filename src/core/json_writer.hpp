@@ -92,20 +92,30 @@ inline unsigned escape_mask(__m128i block) {
 }
 #endif
 
-// write_json_string() for a `text` with 16 readable bytes from its start
-// (what follows it in a buffer of the caller's), at `out` with room for
-// json_string_bound(size) + 16 bytes: a text of at most 16 bytes with
-// nothing to escape (most values) is copied as one block after one test.
+// write_json_string() for a `text` followed by 16 readable bytes (in a
+// buffer of the caller's), at `out` with room for json_string_bound(size)
+// + 32 bytes: a text with nothing to escape (most values) is copied in
+// blocks of 16 bytes, one test a block; one with a byte to escape is
+// written by write_json_string() from its start.
 inline char *write_json_string_padded(char *out, std::string_view text) {
 #if defined(__SSE2__)
-  if (text.size() <= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data()));
-    if (!(escape_mask(block) & ((1u << text.size()) - 1))) {
+  const char *s = text.data();
+  size_t left = text.size();
+  char *to = out + 1;
+  for (;;) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+    const unsigned in_text = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+    if (escape_mask(block) & in_text)
+      break;
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(to), block);
+    if (left <= 16) {
       *out = '"';
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 1), block);
-      out[text.size() + 1] = '"';
-      return out + text.size() + 2;
+      to[left] = '"';
+      return to + left + 1;
     }
+    s += 16;
+    to += 16;
+    left -= 16;
   }
 #endif
   return write_json_string(out, text);

@@ -1551,7 +1551,7 @@ public:
   // finds each element's from its members' (a member is always made after
   // its element, so it is known by then), with no call or test per element
   // on the writing road.
-  void mark_written() {
+  [[gnu::noinline]] void mark_written() {
     for (size_t n = nodes_.size(); n-- > 0;) {
       Node &node = nodes_[n];
       bool w = false;
@@ -1624,11 +1624,24 @@ public:
     return changed;
   }
 
-  // Writes node `n` of `r` at `p`, in room made for it (write_bound());
+  // Writes resource `r` at `p`, in room made for it (write_bound());
   // returns the end of what it wrote. The writer keeps its place in a
   // variable of its own, not in the buffer: each byte it stores could
   // otherwise be the buffer's size, which would be read again after it.
-  char *write_node(char *p, const Resource &r, uint32_t n) const {
+  // (Out of line, as mark_written(): writing is a phase of its own in a
+  // profile.)
+  [[gnu::noinline]] char *write_resource(char *p, const Resource &r) const {
+    p = copy(p, "{\"resourceType\":\""sv);
+    p = copy(p, r.type);
+    p = copy(p, "\",\"id\":\""sv);
+    p = copy_id(p, r);
+    *p++ = '"';
+    p = write_members(p, nodes_[r.root]);
+    *p++ = '}';
+    return p;
+  }
+
+  char *write_node(char *p, uint32_t n) const {
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
@@ -1638,17 +1651,18 @@ public:
     case 'r':
       return reference(p, resources[node.target]);
     }
-    *p++ = '{';
-    bool first = true;
-    if (n == r.root) {
-      p = copy(p, "\"resourceType\":\""sv);
-      p = copy(p, r.type);
-      p = copy(p, "\",\"id\":\""sv);
-      p = copy(p, r.id());
-      *p++ = '"';
-      first = false;
-    }
-    p = write_members(p, r, node, first);
+    return write_object(p, node);
+  }
+
+  // The members are written each after a comma; the first comma becomes
+  // the opening brace.
+  char *write_object(char *p, const Node &node) const {
+    char *const open = p;
+    p = write_members(p, node);
+    if (p == open)
+      *p++ = '{';
+    else
+      *open = '{';
     *p++ = '}';
     return p;
   }
@@ -1662,70 +1676,80 @@ public:
     return write_json_string_padded(p, text);
   }
 
-  // A member's key, after a comma unless it is the first.
-  [[gnu::always_inline]] char *member(char *p, uint32_t key, bool &first) const {
+  // A member's key after a comma.
+  [[gnu::always_inline]] char *key(char *p, uint32_t key) const {
     const Maps::KeyBlock &block = maps_.key_blocks[key];
-    const size_t skip = first;
-    first = false;
     if (block.size) [[likely]] {
-      std::memcpy(p, block.text + skip, 32);
-      return p + block.size - skip;
+      std::memcpy(p, block.text, 32);
+      return p + block.size;
     }
-    const std::string &text = maps_.name_keys[key];
-    return copy(p, std::string_view(text.data() + skip, text.size() - skip));
+    return copy(p, maps_.name_keys[key]);
   }
 
-  char *write_members(char *p, const Resource &r, const Node &node, bool first) const {
+  static char *copy_id(char *p, const Resource &r) {
+    std::memcpy(p, r.id_text, sizeof r.id_text);
+    return p + sizeof r.id_text;
+  }
+
+  // The members of `node`, each after a comma.
+  char *write_members(char *p, const Node &node) const {
     for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
       const Node &c = nodes_[i];
-      if (c.named_before)
+      if (c.named_before) // written with the first of its name
         continue;
       if (c.slot == 0) {
         if (!c.written)
           continue;
-        p = member(p, c.key, first);
+        p = key(p, c.key);
         if (c.kind == 's') // most are: written here, not through a call
           p = value(p, c);
+        else if (c.kind == 'o')
+          p = write_object(p, c);
         else
-          p = write_node(p, r, i);
-        continue;
-      }
-      if (!c.named_after) { // a list of one
+          p = write_node(p, i);
+      } else if (!c.named_after) { // a list of one
         if (!c.written)
           continue;
-        p = member(p, c.key, first);
+        p = key(p, c.key);
         *p++ = '[';
-        p = write_node(p, r, i);
+        p = write_node(p, i);
         *p++ = ']';
-        continue;
+      } else {
+        p = write_list(p, i);
       }
-      // the list's elements in (slot, repetition) order, picked one by one
-      // (lists are short; nothing is allocated)
-      bool open = false;
-      uint64_t done = 0; // rank of the last written + 1
-      for (;;) {
-        uint64_t best = UINT64_MAX;
-        uint32_t pick = 0;
-        for (uint32_t j = i; j != none; j = nodes_[j].next) {
-          const Node &e = nodes_[j];
-          const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-          if (rank > done && rank < best && e.key == c.key && e.written)
-            best = rank, pick = j;
-        }
-        if (best == UINT64_MAX)
-          break;
-        if (open) {
-          *p++ = ',';
-        } else {
-          p = member(p, c.key, first);
-          *p++ = '[';
-        }
-        open = true;
-        p = write_node(p, r, pick);
-        done = best;
+    }
+    return p;
+  }
+
+  // The list headed by member `i`: the members of its name in (slot,
+  // repetition) order, picked one by one (lists are short; nothing is
+  // allocated), each after a comma, the first of which becomes the bracket.
+  char *write_list(char *p, uint32_t i) const {
+    const uint32_t name = nodes_[i].key;
+    char *open = nullptr;
+    uint64_t done = 0; // rank of the last written + 1
+    for (;;) {
+      uint64_t best = UINT64_MAX;
+      uint32_t pick = 0;
+      for (uint32_t j = i; j != none; j = nodes_[j].next) {
+        const Node &e = nodes_[j];
+        const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
+        if (rank > done && rank < best && e.key == name && e.written)
+          best = rank, pick = j;
       }
-      if (open)
-        *p++ = ']';
+      if (best == UINT64_MAX)
+        break;
+      if (!open) {
+        p = key(p, name);
+        open = p;
+      }
+      *p++ = ',';
+      p = write_node(p, pick);
+      done = best;
+    }
+    if (open) {
+      *open = '[';
+      *p++ = ']';
     }
     return p;
   }
@@ -1738,7 +1762,7 @@ public:
     } else {
       p = copy(p, "urn:uuid:"sv);
     }
-    p = copy(p, target.id());
+    p = copy_id(p, target);
     *p++ = '"';
     return p;
   }
@@ -2021,7 +2045,7 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     }
     const size_t offset = text.size();
     text.reserve(bound - written); // room for what write_node() writes
-    text.set_end(e.write_node(text.end(), r, r.root));
+    text.set_end(e.write_resource(text.end(), r));
     ResourceText &entry = out.entries.emplace_back();
     entry.type = r.type;
     std::memcpy(entry.id, r.id_text, sizeof entry.id);

@@ -664,8 +664,12 @@ public:
   static constexpr size_t slack = 32;
   char *end() { return data_.get() + size_; }
   void set_end(char *end) { size_ = static_cast<size_t>(end - data_.get()); }
-  // The end of the storage: what a reader may read up to.
-  const char *storage_end() const { return data_.get() + capacity_; }
+  // `text`, with room for 16 bytes after it: a reader of a piece may read
+  // 16 bytes past its end (see write_json_string_padded()).
+  void put_padded(std::string_view text) {
+    room(text.size() + 16);
+    add(text);
+  }
   [[gnu::always_inline]] void add(char c) { data_[size_++] = c; }
   [[gnu::always_inline]] void add(std::string_view text) { set_end(copy(end(), text)); }
 
@@ -1162,7 +1166,7 @@ private:
     n.kind = kind;
     n.value = static_cast<uint32_t>(text_.size());
     n.size = static_cast<uint32_t>(text.size());
-    text_.put(text);
+    text_.put_padded(text);
     n.target = target;
   }
 
@@ -1647,7 +1651,7 @@ public:
     case 's':
       return value(p, node);
     case 'n':
-      return copy(p, text_of(node));
+      return number(p, node);
     case 'r':
       return reference(p, resources[node.target]);
     }
@@ -1667,13 +1671,17 @@ public:
     return p;
   }
 
-  // A string's value, quoted and escaped (text_ is read past its end where
-  // it holds 16 bytes more: see write_json_string_padded()).
+  // A string's value, quoted and escaped (text_ holds 16 bytes after each
+  // value: see Out::put_padded()).
   [[gnu::always_inline]] char *value(char *p, const Node &node) const {
-    const std::string_view text = text_of(node);
-    if (text.data() + text.size() + 16 > text_.storage_end())
-      return write_json_string(p, text);
-    return write_json_string_padded(p, text);
+    return write_json_string_padded(p, text_of(node));
+  }
+  // A number's or boolean's, in blocks of 16 bytes.
+  [[gnu::always_inline]] char *number(char *p, const Node &node) const {
+    const char *from = text_.view().data() + node.value;
+    for (uint32_t i = 0; i < node.size; i += 16)
+      std::memcpy(p + i, from + i, 16);
+    return p + node.size;
   }
 
   // A member's key after a comma.

@@ -583,7 +583,6 @@ struct Node {
   uint32_t first = none, last = none, next = none;
   uint16_t slot = 0;
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
-  bool written = false; // see Engine::mark_written
   // an earlier member of its parent has its name (it is written with the
   // first), a later one has (the first is a list's head), noted as made
   bool named_before = false, named_after = false;
@@ -1550,26 +1549,9 @@ public:
     return false;
   }
 
-  // live() of every node, kept in the node, once the bundle is final (at the
-  // end of finish()): one sweep from the last node made to the first, which
-  // finds each element's from its members' (a member is always made after
-  // its element, so it is known by then), with no call or test per element
-  // on the writing road.
-  [[gnu::noinline]] void mark_written() {
-    for (size_t n = nodes_.size(); n-- > 0;) {
-      Node &node = nodes_[n];
-      bool w = false;
-      if (node.kind == 'o') {
-        for (uint32_t c = node.first; c != none && !w; c = nodes_[c].next)
-          w = nodes_[c].written;
-      } else {
-        w = value_live(node);
-      }
-      node.written = w;
-    }
-  }
   // At most what write_node() writes for all resources together, found
-  // without a walk: each node is written once at most, as its key after a
+  // without a walk: each node is written once at most (one taken back
+  // too: see write_resource()), as its key after a
   // comma, a list's brackets, and braces, a reference or its value (a
   // region of text_ of its own, six bytes a byte at most when escaped);
   // each resource adds its braces, type and id.
@@ -1629,11 +1611,14 @@ public:
   }
 
   // Writes resource `r` at `p`, in room made for it (write_bound());
-  // returns the end of what it wrote. The writer keeps its place in a
-  // variable of its own, not in the buffer: each byte it stores could
+  // returns the end of what it wrote. Elements are written as they stand
+  // once the bundle is final: one that holds nothing to write (an empty
+  // value, a reference to a resource that went, an element whose members
+  // hold nothing) is written and then taken back, its key with it, so
+  // that no walk before writing asks which do. The writer keeps its place
+  // in a variable of its own, not in the buffer: each byte it stores could
   // otherwise be the buffer's size, which would be read again after it.
-  // (Out of line, as mark_written(): writing is a phase of its own in a
-  // profile.)
+  // (Out of line: writing is a phase of its own in a profile.)
   [[gnu::noinline]] char *write_resource(char *p, const Resource &r) const {
     p = copy(p, "{\"resourceType\":\""sv);
     p = copy(p, r.type);
@@ -1645,17 +1630,20 @@ public:
     return p;
   }
 
+  // Node `n` at `p`; returns `p` when it holds nothing to write.
   char *write_node(char *p, uint32_t n) const {
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
-      return value(p, node);
+      return node.size ? value(p, node) : p;
     case 'n':
       return number(p, node);
     case 'r':
-      return reference(p, resources[node.target]);
+      return resources[node.target].dropped ? p : reference(p, resources[node.target]);
+    case 'o':
+      return write_object(p, node);
     }
-    return write_object(p, node);
+    return p; // dead
   }
 
   // The members are written each after a comma; the first comma becomes
@@ -1664,9 +1652,8 @@ public:
     char *const open = p;
     p = write_members(p, node);
     if (p == open)
-      *p++ = '{';
-    else
-      *open = '{';
+      return open;
+    *open = '{';
     *p++ = '}';
     return p;
   }
@@ -1706,22 +1693,25 @@ public:
       if (c.named_before) // written with the first of its name
         continue;
       if (c.slot == 0) {
-        if (!c.written)
+        if (c.kind == 's') { // most are: written here, not through a call
+          if (c.size) {
+            p = key(p, c.key);
+            p = value(p, c);
+          }
           continue;
-        p = key(p, c.key);
-        if (c.kind == 's') // most are: written here, not through a call
-          p = value(p, c);
-        else if (c.kind == 'o')
-          p = write_object(p, c);
-        else
-          p = write_node(p, i);
+        }
+        char *const at = key(p, c.key);
+        char *const end = c.kind == 'o' ? write_object(at, c) : write_node(at, i);
+        if (end != at)
+          p = end;
       } else if (!c.named_after) { // a list of one
-        if (!c.written)
-          continue;
-        p = key(p, c.key);
-        *p++ = '[';
-        p = write_node(p, i);
-        *p++ = ']';
+        char *const at = key(p, c.key);
+        *at = '[';
+        char *const end = write_node(at + 1, i);
+        if (end != at + 1) {
+          p = end;
+          *p++ = ']';
+        }
       } else {
         p = write_list(p, i);
       }
@@ -1734,32 +1724,31 @@ public:
   // allocated), each after a comma, the first of which becomes the bracket.
   char *write_list(char *p, uint32_t i) const {
     const uint32_t name = nodes_[i].key;
-    char *open = nullptr;
-    uint64_t done = 0; // rank of the last written + 1
+    char *open = nullptr, *end = nullptr;
+    uint64_t done = 0; // rank of the last picked + 1
     for (;;) {
       uint64_t best = UINT64_MAX;
       uint32_t pick = 0;
       for (uint32_t j = i; j != none; j = nodes_[j].next) {
         const Node &e = nodes_[j];
         const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-        if (rank > done && rank < best && e.key == name && e.written)
+        if (rank > done && rank < best && e.key == name)
           best = rank, pick = j;
       }
       if (best == UINT64_MAX)
         break;
-      if (!open) {
-        p = key(p, name);
-        open = p;
-      }
-      *p++ = ',';
-      p = write_node(p, pick);
+      if (!open)
+        open = end = key(p, name);
+      *end = ',';
+      if (char *const after = write_node(end + 1, pick); after != end + 1)
+        end = after;
       done = best;
     }
-    if (open) {
-      *open = '[';
-      *p++ = ']';
-    }
-    return p;
+    if (!open || end == open)
+      return p;
+    *open = '[';
+    *end++ = ']';
+    return end;
   }
 
   char *reference(char *p, const Resource &target) const {
@@ -1909,7 +1898,6 @@ void Engine::finish() {
   for (Resource &r : resources)
     if (!r.dropped)
       uuid5(r.key, r.id_text);
-  mark_written();
 }
 
 } // namespace

@@ -508,6 +508,7 @@ uint32_t Maps::intern(std::string_view name) {
   if (names.empty()) {
     names.emplace_back();
     name_keys.emplace_back(",");
+    key_blocks.push_back({{','}, 1});
   }
   auto [it, added] = name_ids_.emplace(std::string(name), static_cast<uint32_t>(names.size()));
   if (added) {
@@ -515,6 +516,12 @@ uint32_t Maps::intern(std::string_view name) {
     std::string key;
     append_json_string(key, name);
     name_keys.push_back("," + key + ":");
+    longest_key = std::max(longest_key, name_keys.back().size());
+    KeyBlock &block = key_blocks.emplace_back();
+    if (name_keys.back().size() <= 32) {
+      std::memcpy(block.text, name_keys.back().data(), name_keys.back().size());
+      block.size = static_cast<uint8_t>(name_keys.back().size());
+    }
   }
   return it->second;
 }
@@ -576,7 +583,6 @@ struct Node {
   uint32_t first = none, last = none, next = none;
   uint16_t slot = 0;
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
-  mutable signed char written = -1; // see Engine::written
   // an earlier member of its parent has its name (it is written with the
   // first), a later one has (the first is a list's head), noted as made
   bool named_before = false, named_after = false;
@@ -603,45 +609,68 @@ struct PathItem {
   uint32_t rep;
 };
 
+// Copies `text` to `to`; returns the end of the copy.
+[[gnu::always_inline]] inline char *copy(char *to, std::string_view text) {
+  const char *from = text.data();
+  const size_t n = text.size();
+  // most pieces are short keys and values: copied by two fixed-size moves
+  // that overlap, not by a call
+  if (n >= 8 && n <= 16) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4 && n < 8) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n < 4) {
+    for (size_t i = 0; i < n; ++i)
+      to[i] = from[i];
+  } else {
+    std::memcpy(to, from, n);
+  }
+  return to + n;
+}
+
 // The text being written, in a buffer of its own that each write makes
 // room in first (std::string's appends are calls that check and grow at
-// every piece, and its resize fills what it adds).
+// every piece, and its resize fills what it adds), or that a writer made
+// room in for a whole run of writes (reserve()).
 class Out {
 public:
   explicit Out(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
 
   size_t size() const { return size_; }
   std::string_view view() const { return {data_.get(), size_}; }
+  void clear() { size_ = 0; }
+  // Frees the storage when it is larger than `keep` bytes.
+  void release_above(size_t keep) {
+    if (capacity_ > keep) {
+      data_.reset(new char[0]);
+      capacity_ = size_ = 0;
+    }
+  }
   [[gnu::always_inline]] void put(char c) {
     room(1);
-    data_[size_++] = c;
+    add(c);
   }
   [[gnu::always_inline]] void put(std::string_view text) {
     room(text.size());
-    char *to = data_.get() + size_;
-    const char *from = text.data();
-    const size_t n = text.size();
-    // most pieces are short keys and values: copied by two fixed-size moves
-    // that overlap, not by a call
-    if (n >= 8 && n <= 16) {
-      std::memcpy(to, from, 8);
-      std::memcpy(to + n - 8, from + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-      std::memcpy(to, from, 4);
-      std::memcpy(to + n - 4, from + n - 4, 4);
-    } else if (n < 4) {
-      for (size_t i = 0; i < n; ++i)
-        to[i] = from[i];
-    } else {
-      std::memcpy(to, from, n);
-    }
-    size_ += n;
+    add(text);
   }
-  // `text` as a JSON string
-  [[gnu::always_inline]] void json(std::string_view text) {
-    room(json_string_bound(text.size()));
-    size_ = static_cast<size_t>(write_json_string(data_.get() + size_, text) - data_.get());
+  // Room for `n` more bytes, for a writer that writes at end() and then
+  // moves the end (set_end()), with `slack` bytes beyond them (fixed-size
+  // moves write past their end).
+  void reserve(size_t n) { room(n + slack); }
+  static constexpr size_t slack = 32;
+  char *end() { return data_.get() + size_; }
+  void set_end(char *end) { size_ = static_cast<size_t>(end - data_.get()); }
+  // `text`, with room for 16 bytes after it: a reader of a piece may read
+  // 16 bytes past its end (see write_json_string_padded()).
+  void put_padded(std::string_view text) {
+    room(text.size() + 16);
+    add(text);
   }
+  [[gnu::always_inline]] void add(char c) { data_[size_++] = c; }
+  [[gnu::always_inline]] void add(std::string_view text) { set_end(copy(end(), text)); }
 
 private:
   [[gnu::always_inline]] void room(size_t n) {
@@ -1136,7 +1165,7 @@ private:
     n.kind = kind;
     n.value = static_cast<uint32_t>(text_.size());
     n.size = static_cast<uint32_t>(text.size());
-    text_.put(text);
+    text_.put_padded(text);
     n.target = target;
   }
 
@@ -1520,22 +1549,18 @@ public:
     return false;
   }
 
-  // live() once the bundle is final (while it is written), kept in the node:
-  // each element is asked once, not once per element above it.
-  // An element's is found from its members' (each asked once too).
-  bool written(uint32_t n) const {
-    const Node &node = nodes_[n];
-    if (node.written < 0) {
-      bool w = false;
-      if (node.kind == 'o') {
-        for (uint32_t c = node.first; c != none && !w; c = nodes_[c].next)
-          w = written(c);
-      } else {
-        w = value_live(node);
-      }
-      node.written = w ? 1 : 0;
-    }
-    return node.written == 1;
+  // At most what write_node() writes for all resources together, found
+  // without a walk: each node is written once at most (one taken back
+  // too: see write_resource()), as its key after a
+  // comma, a list's brackets, and braces, a reference or its value (a
+  // region of text_ of its own, six bytes a byte at most when escaped);
+  // each resource adds its braces, type and id.
+  size_t write_bound() const {
+    size_t type = 0;
+    for (const Resource &r : resources)
+      type = std::max(type, r.type.size());
+    const size_t node = maps_.longest_key + 4 + std::max<size_t>(9, type + 1) + 36 + 2 + 2;
+    return json_string_bound(text_.size()) + nodes_.size() * node + resources.size() * (type + 64);
   }
 
   // Whether element `n` holds an element of one of the names `forms`.
@@ -1585,104 +1610,158 @@ public:
     return changed;
   }
 
-  void write_node(Out &out, const Resource &r, uint32_t n) const {
+  // Writes resource `r` at `p`, in room made for it (write_bound());
+  // returns the end of what it wrote. Elements are written as they stand
+  // once the bundle is final: one that holds nothing to write (an empty
+  // value, a reference to a resource that went, an element whose members
+  // hold nothing) is written and then taken back, its key with it, so
+  // that no walk before writing asks which do. The writer keeps its place
+  // in a variable of its own, not in the buffer: each byte it stores could
+  // otherwise be the buffer's size, which would be read again after it.
+  // (Out of line: writing is a phase of its own in a profile.)
+  [[gnu::noinline]] char *write_resource(char *p, const Resource &r) const {
+    p = copy(p, "{\"resourceType\":\""sv);
+    p = copy(p, r.type);
+    p = copy(p, "\",\"id\":\""sv);
+    p = copy_id(p, r);
+    *p++ = '"';
+    p = write_members(p, nodes_[r.root]);
+    *p++ = '}';
+    return p;
+  }
+
+  // Node `n` at `p`; returns `p` when it holds nothing to write.
+  char *write_node(char *p, uint32_t n) const {
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
-      out.json(text_of(node));
-      return;
+      return node.size ? value(p, node) : p;
     case 'n':
-      out.put(text_of(node));
-      return;
+      return number(p, node);
     case 'r':
-      reference(out, resources[node.target]);
-      return;
+      return resources[node.target].dropped ? p : reference(p, resources[node.target]);
+    case 'o':
+      return write_object(p, node);
     }
-    out.put('{');
-    bool first = true;
-    if (n == r.root) {
-      out.put("\"resourceType\":\""sv);
-      out.put(r.type);
-      out.put("\",\"id\":\""sv);
-      out.put(r.id());
-      out.put('"');
-      first = false;
-    }
-    write_members(out, r, node, first);
-    out.put('}');
+    return p; // dead
   }
 
-  // A member's key, after a comma unless it is the first.
-  [[gnu::always_inline]] void member(Out &out, uint32_t key, bool &first) const {
-    const std::string &text = maps_.name_keys[key];
-    out.put(std::string_view(text.data() + first, text.size() - first));
-    first = false;
+  // The members are written each after a comma; the first comma becomes
+  // the opening brace.
+  char *write_object(char *p, const Node &node) const {
+    char *const open = p;
+    p = write_members(p, node);
+    if (p == open)
+      return open;
+    *open = '{';
+    *p++ = '}';
+    return p;
   }
 
-  void write_members(Out &out, const Resource &r, const Node &node, bool first) const {
+  // A string's value, quoted and escaped (text_ holds 16 bytes after each
+  // value: see Out::put_padded()).
+  [[gnu::always_inline]] char *value(char *p, const Node &node) const {
+    return write_json_string_padded(p, text_of(node));
+  }
+  // A number's or boolean's, in blocks of 16 bytes.
+  [[gnu::always_inline]] char *number(char *p, const Node &node) const {
+    const char *from = text_.view().data() + node.value;
+    for (uint32_t i = 0; i < node.size; i += 16)
+      std::memcpy(p + i, from + i, 16);
+    return p + node.size;
+  }
+
+  // A member's key after a comma.
+  [[gnu::always_inline]] char *key(char *p, uint32_t key) const {
+    const Maps::KeyBlock &block = maps_.key_blocks[key];
+    if (block.size) [[likely]] {
+      std::memcpy(p, block.text, 32);
+      return p + block.size;
+    }
+    return copy(p, maps_.name_keys[key]);
+  }
+
+  static char *copy_id(char *p, const Resource &r) {
+    std::memcpy(p, r.id_text, sizeof r.id_text);
+    return p + sizeof r.id_text;
+  }
+
+  // The members of `node`, each after a comma.
+  char *write_members(char *p, const Node &node) const {
     for (uint32_t i = node.first; i != none; i = nodes_[i].next) {
       const Node &c = nodes_[i];
-      if (c.named_before)
+      if (c.named_before) // written with the first of its name
         continue;
       if (c.slot == 0) {
-        if (!written(i))
+        if (c.kind == 's') { // most are: written here, not through a call
+          if (c.size) {
+            p = key(p, c.key);
+            p = value(p, c);
+          }
           continue;
-        member(out, c.key, first);
-        if (c.kind == 's') // most are: written here, not through a call
-          out.json(text_of(c));
-        else
-          write_node(out, r, i);
-        continue;
-      }
-      if (!c.named_after) { // a list of one
-        if (!written(i))
-          continue;
-        member(out, c.key, first);
-        out.put('[');
-        write_node(out, r, i);
-        out.put(']');
-        continue;
-      }
-      // the list's elements in (slot, repetition) order, picked one by one
-      // (lists are short; nothing is allocated)
-      bool open = false;
-      uint64_t done = 0; // rank of the last written + 1
-      for (;;) {
-        uint64_t best = UINT64_MAX;
-        uint32_t pick = 0;
-        for (uint32_t j = i; j != none; j = nodes_[j].next) {
-          const Node &e = nodes_[j];
-          const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-          if (rank > done && rank < best && e.key == c.key && written(j))
-            best = rank, pick = j;
         }
-        if (best == UINT64_MAX)
-          break;
-        if (open) {
-          out.put(',');
-        } else {
-          member(out, c.key, first);
-          out.put('[');
+        char *const at = key(p, c.key);
+        char *const end = c.kind == 'o' ? write_object(at, c) : write_node(at, i);
+        if (end != at)
+          p = end;
+      } else if (!c.named_after) { // a list of one
+        char *const at = key(p, c.key);
+        *at = '[';
+        char *const end = write_node(at + 1, i);
+        if (end != at + 1) {
+          p = end;
+          *p++ = ']';
         }
-        open = true;
-        write_node(out, r, pick);
-        done = best;
+      } else {
+        p = write_list(p, i);
       }
-      if (open)
-        out.put(']');
     }
+    return p;
   }
 
-  void reference(Out &out, const Resource &target) const {
-    out.put('"');
-    if (options_.relative_references) {
-      out.put(target.type);
-      out.put('/');
-    } else {
-      out.put("urn:uuid:"sv);
+  // The list headed by member `i`: the members of its name in (slot,
+  // repetition) order, picked one by one (lists are short; nothing is
+  // allocated), each after a comma, the first of which becomes the bracket.
+  char *write_list(char *p, uint32_t i) const {
+    const uint32_t name = nodes_[i].key;
+    char *open = nullptr, *end = nullptr;
+    uint64_t done = 0; // rank of the last picked + 1
+    for (;;) {
+      uint64_t best = UINT64_MAX;
+      uint32_t pick = 0;
+      for (uint32_t j = i; j != none; j = nodes_[j].next) {
+        const Node &e = nodes_[j];
+        const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
+        if (rank > done && rank < best && e.key == name)
+          best = rank, pick = j;
+      }
+      if (best == UINT64_MAX)
+        break;
+      if (!open)
+        open = end = key(p, name);
+      *end = ',';
+      if (char *const after = write_node(end + 1, pick); after != end + 1)
+        end = after;
+      done = best;
     }
-    out.put(target.id());
-    out.put('"');
+    if (!open || end == open)
+      return p;
+    *open = '[';
+    *end++ = ']';
+    return end;
+  }
+
+  char *reference(char *p, const Resource &target) const {
+    *p++ = '"';
+    if (options_.relative_references) {
+      p = copy(p, target.type);
+      *p++ = '/';
+    } else {
+      p = copy(p, "urn:uuid:"sv);
+    }
+    p = copy_id(p, target);
+    *p++ = '"';
+    return p;
   }
 
 private:
@@ -1915,10 +1994,23 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
-  // resources' JSON runs to about eight times the message's text; a bundle
-  // is written around them as they are written (its text is theirs), in
-  // about 200 bytes an entry (fullUrl, a transaction's request)
-  Out text(message.raw.size() * 8 + 1024 + (bundle ? 200 * e.resources.size() : 0));
+  // The text is written in this thread's buffer, kept from one conversion
+  // to the next (a fresh one of this size is a trip through the
+  // allocator's bins at every call, and its pages new) and copied out at
+  // the end; one larger than 1 MB is freed then, so what it keeps is
+  // bounded. The resources' JSON takes at most write_bound(); a bundle is
+  // written around them as they are written (its text is theirs), in about
+  // 200 bytes an entry (fullUrl, a transaction's request).
+  // (held through a pointer: the writer's code then takes the buffer as any
+  // other, not as a thread's variable found anew at every piece)
+  static thread_local std::unique_ptr<Out> kept;
+  if (!kept)
+    kept = std::make_unique<Out>(0);
+  Out &text = *kept;
+  text.clear();
+  const size_t bound = e.write_bound();
+  size_t written = 0; // by write_node(), of `bound`
+  text.reserve(bound + 1024 + (bundle ? 200 * e.resources.size() : 0));
   if (bundle) {
     text.put("{\"resourceType\":\"Bundle\",\"id\":\""sv);
     char id[36];
@@ -1948,12 +2040,14 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
       text.put("\",\"resource\":"sv);
     }
     const size_t offset = text.size();
-    e.write_node(text, r, r.root);
+    text.reserve(bound - written); // room for what write_node() writes
+    text.set_end(e.write_resource(text.end(), r));
     ResourceText &entry = out.entries.emplace_back();
     entry.type = r.type;
     std::memcpy(entry.id, r.id_text, sizeof entry.id);
     entry.offset = offset;
     entry.size = text.size() - offset;
+    written += entry.size;
     if (bundle) {
       if (options.type == BundleType::transaction)
         append_request(text, r, e);
@@ -1966,6 +2060,7 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
   } else {
     out.resources = text.view();
   }
+  text.release_above(size_t{1} << 20);
   return out;
 }
 

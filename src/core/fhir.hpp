@@ -144,6 +144,16 @@ struct Maps {
   // name_keys[id] its JSON member key after a comma (",\"name\":"). Id 0
   // is no name.
   std::vector<std::string> names, name_keys;
+  // The same keys in blocks of 33 bytes and more (zeros after the key), so
+  // that a writer copies a key, after its comma or from it, as one move of
+  // 32 fixed bytes; `size` is the key's, 0 for a key of more than 32 bytes
+  // (copied as it is from name_keys).
+  struct KeyBlock {
+    char text[40] = {};
+    uint8_t size = 0;
+  };
+  std::vector<KeyBlock> key_blocks;
+  size_t longest_key = 0; // of name_keys
   // What an element requires, as the ids of the names that hold it (the
   // element's own and, for a choice, its forms: "value" is held by
   // "valueQuantity"); built by finish() from `required`.

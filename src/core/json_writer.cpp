@@ -152,21 +152,6 @@ constexpr auto field_pieces = [] {
 static_assert(field_pieces[max_field_level].close.size <= piece_copy &&
               5 * piece_copy <= slack);
 
-#if defined(__SSE2__)
-// Bit i is set when byte i of `block` must be escaped: below 0x20, '"' or
-// '\\'. SSE2 has no unsigned less-than: a byte is at most 0x1F exactly when
-// subtracting 0x1F with saturation leaves zero.
-inline __m128i escape_bytes(__m128i block) {
-  const __m128i control = _mm_cmpeq_epi8(_mm_subs_epu8(block, _mm_set1_epi8(0x1F)),
-                                         _mm_setzero_si128());
-  const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
-  const __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
-  return _mm_or_si128(control, _mm_or_si128(quote, backslash));
-}
-inline unsigned escape_mask(__m128i block) {
-  return static_cast<unsigned>(_mm_movemask_epi8(escape_bytes(block)));
-}
-#endif
 
 } // namespace
 

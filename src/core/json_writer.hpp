@@ -16,6 +16,10 @@
 
 #include "records.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vellomar {
 
 class JsonWriter;
@@ -71,6 +75,51 @@ void append_json_string(std::string &out, std::string_view text);
 // bytes; returns the end of what it wrote.
 char *write_json_string(char *out, std::string_view text);
 constexpr size_t json_string_bound(size_t size) { return size * 6 + 2; }
+
+#if defined(__SSE2__)
+// Bit i is set when byte i of `block` must be escaped: below 0x20, '"' or
+// '\\'. SSE2 has no unsigned less-than: a byte is at most 0x1F exactly when
+// subtracting 0x1F with saturation leaves zero.
+inline __m128i escape_bytes(__m128i block) {
+  const __m128i control = _mm_cmpeq_epi8(_mm_subs_epu8(block, _mm_set1_epi8(0x1F)),
+                                         _mm_setzero_si128());
+  const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
+  const __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
+  return _mm_or_si128(control, _mm_or_si128(quote, backslash));
+}
+inline unsigned escape_mask(__m128i block) {
+  return static_cast<unsigned>(_mm_movemask_epi8(escape_bytes(block)));
+}
+#endif
+
+// write_json_string() for a `text` followed by 16 readable bytes (in a
+// buffer of the caller's), at `out` with room for json_string_bound(size)
+// + 32 bytes: a text with nothing to escape (most values) is copied in
+// blocks of 16 bytes, one test a block; one with a byte to escape is
+// written by write_json_string() from its start.
+inline char *write_json_string_padded(char *out, std::string_view text) {
+#if defined(__SSE2__)
+  const char *s = text.data();
+  size_t left = text.size();
+  char *to = out + 1;
+  for (;;) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+    const unsigned in_text = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+    if (escape_mask(block) & in_text)
+      break;
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(to), block);
+    if (left <= 16) {
+      *out = '"';
+      to[left] = '"';
+      return to + left + 1;
+    }
+    s += 16;
+    to += 16;
+    left -= 16;
+  }
+#endif
+  return write_json_string(out, text);
+}
 
 // The text in a buffer of its own (for C++ callers).
 JsonText write_message_json(const Message &message);

@@ -222,11 +222,11 @@ def test_options_refused(options, text):
     assert str(raised.value) == text
 
 
-@given(st.integers(1, 7), st.integers(1, 4000), st.sampled_from([None, "OBX"]))
-def test_batches_make_the_table(batch_rows, batch_bytes, rows):
+@given(st.integers(1, 7), st.integers(1, 4000), st.sampled_from([None, "OBX"]), st.booleans())
+def test_batches_make_the_table(batch_rows, batch_bytes, rows, provenance):
     source = [ORU, MIXED, BATCH.encode()]
     options = {"columns": {"id": "MSH-10", "value": "OBX-5", "obx": "OBX"}, "rows": rows,
-               "errors": "keep", "provenance": True}
+               "errors": "keep", **({"provenance": True} if provenance else {})}  # else each one's default
     whole = vellomar.table(source, **options)
     batches = list(vellomar.table_batches(source, batch_rows=batch_rows, batch_bytes=batch_bytes, **options))
     assert [r for b in batches for r in b.to_pylist()] == whole.to_pylist()

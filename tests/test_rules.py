@@ -3,6 +3,7 @@ escapes decides as the others do."""
 
 import asyncio
 import io
+import zlib
 
 import pytest
 from hypothesis import example, given, settings, strategies as st
@@ -135,10 +136,12 @@ def test_a_quiet_file_is_whole_to_its_end(data):
     (20, False, 17),  # a line end followed by the next message's "MSH"
     (19, False, 0),   # "MS" may begin an MSA segment of the first message
     (14, False, 0),   # "PI" after the first line end
+    (35, False, 34),  # a start block after a line end: the next message's frame
+    (36, False, 34),
 ])
 def test_whole_end_of_unframed_messages(size, quiet, end):
     # The bytes past `size` are there, and a next message begins after them.
-    assert _ranges.whole_end(io.BytesIO(LINES + b"MSH"), size, quiet) == end
+    assert _ranges.whole_end(io.BytesIO(LINES + b"\x0bMSH"), size, quiet) == end
 
 
 PUNCTUATION = [chr(c) for c in range(0x21, 0x7F) if not chr(c).isalnum()]
@@ -175,3 +178,23 @@ def test_odd_delimiters_are_refused(header, five):
     assert raises(lambda: vellomar.edit(message, {})) == raises(lambda: vellomar.escape("x", message)) == error
     assert raises(lambda: vellomar.table(text, ["MSH-3"])) == (vellomar.MessageError, ("Message 1 at byte 0: " + error[1][0],))
     assert raises(lambda: vellomar.table([message], ["MSH-3"])) == error
+
+
+@pytest.mark.parametrize("text, expected", [
+    (None, 10),  # no durable length: the whole file
+    (_ranges.published(4), 4),
+    (_ranges.published(99), 10),  # never past the file's size
+    (b"", 0),  # made, not yet written
+    (_ranges.published(4)[:-2] + b"0\n", "not a durable length: b'00000000000000000004 c3e88630\\n'"),  # a wrong check
+    (b"4 %08x\n" % zlib.crc32(b"4"), "not a durable length: b'4 f3b61b38\\n'"),  # not twenty digits
+])
+def test_readable_size_is_the_durable_length(tmp_path, text, expected):
+    (path := tmp_path / "messages.hl7").write_bytes(b"x" * 10)
+    if text is not None:
+        (tmp_path / "messages.hl7.durable").write_bytes(text)
+    if isinstance(expected, str):
+        with pytest.raises(ValueError) as raised:
+            _ranges.readable_size(path, 10)
+        assert str(raised.value) == f"{path}.durable: {expected}"
+    else:
+        assert _ranges.readable_size(path, 10) == expected

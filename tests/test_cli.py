@@ -152,3 +152,23 @@ def test_progress_bar_only_when_output_is_not_a_terminal(monkeypatch, write, tmp
         assert sys.stdout.getvalue() == "".join(f"{n}\n" for n in range(20))
     bar = sys.stderr.getvalue()
     assert ("100%" in bar and "[" in bar and bar.endswith("\r\x1b[K")) is drawn
+
+
+class _FailingStdout(io.StringIO):
+    def __init__(self, error):
+        super().__init__()
+        self.error = error
+
+    def write(self, text):
+        raise self.error
+
+
+@pytest.mark.parametrize("argv", [["get", "MSH-3", "--", ADT], ["table", "x=MSH-3", "--", ADT], ["show", ADT]])
+@pytest.mark.parametrize("error, expected", [
+    (KeyboardInterrupt(), (130, "\n")),
+    (BrokenPipeError(32, "Broken pipe"), (1, "")),  # the reader went away: quiet
+    (OSError(28, "No space left on device"), (1, "vellomar: <stdout>: No space left on device\n")),
+])
+def test_a_failed_standard_output_ends_the_run(monkeypatch, capsys, argv, error, expected):
+    monkeypatch.setattr(sys, "stdout", _FailingStdout(error))
+    assert (cli.main(argv), capsys.readouterr().err) == expected

@@ -106,6 +106,9 @@ def test_bad_input_is_reported_and_the_rest_read(run, write, data, error):
     (["edit", "PID-1=x", "--"], "vellomar edit: error: give at least one PATH=VALUE and one FILE: edit PATH=VALUE... -- FILE..."),
     (["edit", "--", ADT], "vellomar edit: error: give at least one PATH=VALUE and one FILE: edit PATH=VALUE... -- FILE..."),
     (["edit", "PID-1", "--", ADT], "vellomar edit: error: expected PATH=VALUE, got 'PID-1'"),
+    (["get", "--", ADT], "vellomar get: error: the following arguments are required: PATH"),
+    (["fhir", "--mapping", ADT, "-o", "/nonexistent/out.ndjson", ADT],
+     f"vellomar fhir: error: --mapping: {ADT}: not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
 ])
 def test_usage_errors(run, argv, error):
     status, out, err = run(*argv)

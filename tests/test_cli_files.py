@@ -95,9 +95,15 @@ def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothin
     b"\x0b" + UTF8 + b"\x1c\x0b" + LATIN + b"\x1c\r",  # frames without a line end between them
     b"FHS|^~\\&\r\nBHS|^~\\&\r\n" + UTF8.replace(b"\r", b"\r\n") + b"BTS|1\r\nFTS|1\r\n",
 ])
-def test_edit_sees_the_messages_read_sees(tmp_path, capsys, data):
+@pytest.mark.parametrize("pipe", [False, True])  # a pipe is kept on disk: edit reads its input twice
+def test_edit_sees_the_messages_read_sees(tmp_path, capsys, monkeypatch, data, pipe):
     (src := tmp_path / "in.hl7").write_bytes(data)
-    assert cli.main(["edit", "-o", str(tmp_path / "out.hl7"), "PID-5-1=Zoë", "--", str(src)]) == 0
+    read, write = os.pipe()
+    os.write(write, data)
+    os.close(write)
+    with open(read) as stdin:
+        monkeypatch.setattr(sys, "stdin", stdin)
+        assert cli.main(["edit", "-o", str(tmp_path / "out.hl7"), "PID-5-1=Zoë", "--", "-" if pipe else str(src)]) == 0
     expected = [vellomar.edit(m, {"PID-5-1": "Zoë"}).raw for m in vellomar.read(src)]
     assert [m.raw for m in vellomar.read(tmp_path / "out.hl7")] == expected
     assert capsys.readouterr().err == ""

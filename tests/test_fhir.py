@@ -373,6 +373,9 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
     assert {p.name for p in out.iterdir()} >= {"MessageHeader.ndjson", "Encounter.ndjson"}
     assert fhir.write_ndjson(good, out) == {
         k: len((out / f"{k}.ndjson").read_text().splitlines()) for k in fhir.write_ndjson(good, out)}
+    with pytest.raises(ValueError) as raised:
+        fhir.write_ndjson(good, out, errors="ignore")
+    assert str(raised.value) == "errors must be 'raise' or 'skip', not 'ignore'"
     # a bad message with --errors raise: nothing is replaced
     before = (out / "Patient.ndjson").read_bytes()
     assert main(["fhir", str(good), str(bad), "-o", str(out), "--errors", "raise"]) == 1

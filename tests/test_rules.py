@@ -4,6 +4,7 @@ escapes decides as the others do."""
 import asyncio
 import io
 import zlib
+from unittest import mock
 
 import pytest
 from hypothesis import example, given, settings, strategies as st
@@ -142,6 +143,15 @@ def test_a_quiet_file_is_whole_to_its_end(data):
 def test_whole_end_of_unframed_messages(size, quiet, end):
     # The bytes past `size` are there, and a next message begins after them.
     assert _ranges.whole_end(io.BytesIO(LINES + b"\x0bMSH"), size, quiet) == end
+
+
+@given(st.integers(0, len(LINES) + 25), st.integers(1, 20))
+def test_message_start_in_reads_of_any_size(offset, scan):
+    # The first message start at or after `offset`, wherever the scan's reads cut the bytes.
+    data = LINES + SB + b"MSH|^~\\&|C\r" + EB + b"\rMSH|^~\\&|D\r"  # starts at 0, 17, 34, 48
+    with mock.patch.object(_ranges, "_SCAN", scan):
+        found = _ranges.message_start(io.BytesIO(data), offset, len(data))
+    assert found == min([s for s in (0, 17, 34, 48) if s >= offset] + [len(data)])
 
 
 PUNCTUATION = [chr(c) for c in range(0x21, 0x7F) if not chr(c).isalnum()]

@@ -138,23 +138,27 @@ def test_version_and_python_dash_m(run, tmp_path):
     assert done.stderr == "vellomar: bad.hl7: no HL7 message found\n"
 
 
-@pytest.mark.parametrize("argv, stdout_is_terminal, drawn", [
-    (["get", "MSH-3"], False, True), (["get", "MSH-3"], True, False),
-    (["edit", "MSH-3=X"], True, False), (["edit", "-o", "{out}", "MSH-3=X"], True, True), (["edit", "MSH-3=X"], False, True),
+@pytest.mark.parametrize("argv, stdout_is_terminal, past, drawn", [
+    (["get", "MSH-3"], False, 0, True), (["get", "MSH-3"], True, 0, False), (["get", "MSH-3"], False, 1, False),
+    (["table", "x=MSH-3"], False, 0, True), (["table", "x=MSH-3"], False, 1, False),  # a file of the threshold's size
+    (["edit", "MSH-3=X"], True, 0, False), (["edit", "-o", "{out}", "MSH-3=X"], True, 0, True),
+    (["edit", "MSH-3=X"], False, 0, True),
 ])
-def test_progress_bar_only_when_output_is_not_a_terminal(monkeypatch, write, tmp_path, argv, stdout_is_terminal, drawn):
+def test_progress_bar_only_when_output_is_not_a_terminal(monkeypatch, write, tmp_path, argv, stdout_is_terminal, past,
+                                                         drawn):
     def stream(tty):
         return type("Stream", (io.StringIO,), {"isatty": lambda self: tty, "buffer": io.BytesIO()})()
-    for obj, name, value in [(cli._base, "PROGRESS_THRESHOLD", 100), (cli.edit, "PROGRESS_THRESHOLD", 100),
+    text = "\r\n".join(f"MSH|^~\\&|{n}\nPID|{n}" for n in range(20))
+    for obj, name, value in [(cli._base, "PROGRESS_THRESHOLD", len(text) + past), (cli.edit, "PROGRESS_THRESHOLD", 100),
                              (sys, "stderr", stream(True)), (sys, "stdout", stream(stdout_is_terminal))]:
         monkeypatch.setattr(obj, name, value)
-    text = "\r\n".join(f"MSH|^~\\&|{n}\nPID|{n}" for n in range(20))
     argv = [word.format(out=tmp_path / "out.hl7") for word in argv]
     assert cli.main([*argv, "--", write(text)]) == 0
     if argv[0] == "get":
         assert sys.stdout.getvalue() == "".join(f"{n}\n" for n in range(20))
     bar = sys.stderr.getvalue()
-    assert ("100%" in bar and "[" in bar and bar.endswith("\r\x1b[K")) is drawn
+    assert ("100%" in bar and "[" in bar and bar.endswith("\r\x1b[K") and bar.count("\x1b[K") == 1) is drawn
+    assert bar == "" or drawn
 
 
 class _FailingStdout(io.StringIO):
@@ -175,3 +179,19 @@ class _FailingStdout(io.StringIO):
 def test_a_failed_standard_output_ends_the_run(monkeypatch, capsys, argv, error, expected):
     monkeypatch.setattr(sys, "stdout", _FailingStdout(error))
     assert (cli.main(argv), capsys.readouterr().err) == expected
+
+
+@pytest.mark.parametrize("label, total, done, drawn", [
+    ("f", 1000, [0], "\rf [------------------------------]   0%"),  # cleared even at 0%
+    ("x" * 30, 200, [100, 101, 300], "\r" + "x" * 30 + " [###############---------------]  50%"
+     "\r" + "x" * 30 + " [##############################] 100%"),  # each percent drawn once, never past 100
+    ("y" * 31, 0, [0], "\r..." + "y" * 27 + " [------------------------------]   0%"),  # a long name, no bytes
+])
+def test_progress_bar_text(label, total, done, drawn):
+    stream = io.StringIO()
+    progress = cli._base.Progress(stream, label, total, True)
+    for count in done:
+        progress.update(count)
+    progress.clear()
+    progress.clear()  # cleared once
+    assert stream.getvalue() == drawn + "\r\x1b[K"

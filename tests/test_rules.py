@@ -208,3 +208,9 @@ def test_readable_size_is_the_durable_length(tmp_path, text, expected):
         assert str(raised.value) == f"{path}.durable: {expected}"
     else:
         assert _ranges.readable_size(path, 10) == expected
+
+
+def test_read_stops_at_the_durable_length(tmp_path):
+    (path := tmp_path / "messages.hl7").write_bytes(LINES)  # the second message not yet durable
+    (tmp_path / "messages.hl7.durable").write_bytes(_ranges.published(17))
+    assert [m["MSH-3"] for m in vellomar.read(path)] == ["A"]

@@ -99,6 +99,16 @@ def test_bad_input_is_reported_and_the_rest_read(run, write, data, error):
     (["get", "MSH-3", "--", ADT, "--bogus"], "vellomar: error: unrecognized arguments: --bogus"),  # nothing printed first
     (["edit", "MSH-3=X", "--", ADT, "--encoding", "nope"], "vellomar edit: error: argument --encoding: unknown encoding: nope"),
     (["listen", "--port", "99999"], "vellomar listen: error: argument --port: not a port number (0 to 65535): 99999"),
+    (["table", "x=PID-1", ADT], "vellomar table: error: give the files after '--': table NAME=PATH... -- FILE..."),
+    (["table", "x=PID-1", "--"], "vellomar table: error: the following arguments are required: FILE"),
+    (["table", "--", ADT], "vellomar table: error: give at least one NAME=PATH before '--'"),
+    (["edit", "PID-1=x", ADT], "vellomar edit: error: give the files after '--': edit PATH=VALUE... -- FILE..."),
+    (["edit", "PID-1=x", "--"], "vellomar edit: error: give at least one PATH=VALUE and one FILE: edit PATH=VALUE... -- FILE..."),
+    (["edit", "--", ADT], "vellomar edit: error: give at least one PATH=VALUE and one FILE: edit PATH=VALUE... -- FILE..."),
+    (["edit", "PID-1", "--", ADT], "vellomar edit: error: expected PATH=VALUE, got 'PID-1'"),
+    (["get", "--", ADT], "vellomar get: error: the following arguments are required: PATH"),
+    (["fhir", "--mapping", ADT, "-o", "/nonexistent/out.ndjson", ADT],
+     f"vellomar fhir: error: --mapping: {ADT}: not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
 ])
 def test_usage_errors(run, argv, error):
     status, out, err = run(*argv)
@@ -128,20 +138,60 @@ def test_version_and_python_dash_m(run, tmp_path):
     assert done.stderr == "vellomar: bad.hl7: no HL7 message found\n"
 
 
-@pytest.mark.parametrize("argv, stdout_is_terminal, drawn", [
-    (["get", "MSH-3"], False, True), (["get", "MSH-3"], True, False),
-    (["edit", "MSH-3=X"], True, False), (["edit", "-o", "{out}", "MSH-3=X"], True, True), (["edit", "MSH-3=X"], False, True),
+@pytest.mark.parametrize("argv, stdout_is_terminal, past, drawn", [
+    (["get", "MSH-3"], False, 0, True), (["get", "MSH-3"], True, 0, False), (["get", "MSH-3"], False, 1, False),
+    (["table", "x=MSH-3"], False, 0, True), (["table", "x=MSH-3"], False, 1, False),  # a file of the threshold's size
+    (["edit", "MSH-3=X"], True, 0, False), (["edit", "-o", "{out}", "MSH-3=X"], True, 0, True),
+    (["edit", "MSH-3=X"], False, 0, True),
 ])
-def test_progress_bar_only_when_output_is_not_a_terminal(monkeypatch, write, tmp_path, argv, stdout_is_terminal, drawn):
+def test_progress_bar_only_when_output_is_not_a_terminal(monkeypatch, write, tmp_path, argv, stdout_is_terminal, past,
+                                                         drawn):
     def stream(tty):
         return type("Stream", (io.StringIO,), {"isatty": lambda self: tty, "buffer": io.BytesIO()})()
-    for obj, name, value in [(cli._base, "PROGRESS_THRESHOLD", 100), (cli.edit, "PROGRESS_THRESHOLD", 100),
+    text = "\r\n".join(f"MSH|^~\\&|{n}\nPID|{n}" for n in range(20))
+    for obj, name, value in [(cli._base, "PROGRESS_THRESHOLD", len(text) + past), (cli.edit, "PROGRESS_THRESHOLD", 100),
                              (sys, "stderr", stream(True)), (sys, "stdout", stream(stdout_is_terminal))]:
         monkeypatch.setattr(obj, name, value)
-    text = "\r\n".join(f"MSH|^~\\&|{n}\nPID|{n}" for n in range(20))
     argv = [word.format(out=tmp_path / "out.hl7") for word in argv]
     assert cli.main([*argv, "--", write(text)]) == 0
     if argv[0] == "get":
         assert sys.stdout.getvalue() == "".join(f"{n}\n" for n in range(20))
     bar = sys.stderr.getvalue()
-    assert ("100%" in bar and "[" in bar and bar.endswith("\r\x1b[K")) is drawn
+    assert ("100%" in bar and "[" in bar and bar.endswith("\r\x1b[K") and bar.count("\x1b[K") == 1) is drawn
+    assert bar == "" or drawn
+
+
+class _FailingStdout(io.StringIO):
+    def __init__(self, error):
+        super().__init__()
+        self.error = error
+
+    def write(self, text):
+        raise self.error
+
+
+@pytest.mark.parametrize("argv", [["get", "MSH-3", "--", ADT], ["table", "x=MSH-3", "--", ADT], ["show", ADT]])
+@pytest.mark.parametrize("error, expected", [
+    (KeyboardInterrupt(), (130, "\n")),
+    (BrokenPipeError(32, "Broken pipe"), (1, "")),  # the reader went away: quiet
+    (OSError(28, "No space left on device"), (1, "vellomar: <stdout>: No space left on device\n")),
+])
+def test_a_failed_standard_output_ends_the_run(monkeypatch, capsys, argv, error, expected):
+    monkeypatch.setattr(sys, "stdout", _FailingStdout(error))
+    assert (cli.main(argv), capsys.readouterr().err) == expected
+
+
+@pytest.mark.parametrize("label, total, done, drawn", [
+    ("f", 1000, [0], "\rf [------------------------------]   0%"),  # cleared even at 0%
+    ("x" * 30, 200, [100, 101, 300], "\r" + "x" * 30 + " [###############---------------]  50%"
+     "\r" + "x" * 30 + " [##############################] 100%"),  # each percent drawn once, never past 100
+    ("y" * 31, 0, [0], "\r..." + "y" * 27 + " [------------------------------]   0%"),  # a long name, no bytes
+])
+def test_progress_bar_text(label, total, done, drawn):
+    stream = io.StringIO()
+    progress = cli._base.Progress(stream, label, total, True)
+    for count in done:
+        progress.update(count)
+    progress.clear()
+    progress.clear()  # cleared once
+    assert stream.getvalue() == drawn + "\r\x1b[K"

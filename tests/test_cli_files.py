@@ -95,9 +95,15 @@ def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothin
     b"\x0b" + UTF8 + b"\x1c\x0b" + LATIN + b"\x1c\r",  # frames without a line end between them
     b"FHS|^~\\&\r\nBHS|^~\\&\r\n" + UTF8.replace(b"\r", b"\r\n") + b"BTS|1\r\nFTS|1\r\n",
 ])
-def test_edit_sees_the_messages_read_sees(tmp_path, capsys, data):
+@pytest.mark.parametrize("pipe", [False, True])  # a pipe is kept on disk: edit reads its input twice
+def test_edit_sees_the_messages_read_sees(tmp_path, capsys, monkeypatch, data, pipe):
     (src := tmp_path / "in.hl7").write_bytes(data)
-    assert cli.main(["edit", "-o", str(tmp_path / "out.hl7"), "PID-5-1=Zoë", "--", str(src)]) == 0
+    read, write = os.pipe()
+    os.write(write, data)
+    os.close(write)
+    with open(read) as stdin:
+        monkeypatch.setattr(sys, "stdin", stdin)
+        assert cli.main(["edit", "-o", str(tmp_path / "out.hl7"), "PID-5-1=Zoë", "--", "-" if pipe else str(src)]) == 0
     expected = [vellomar.edit(m, {"PID-5-1": "Zoë"}).raw for m in vellomar.read(src)]
     assert [m.raw for m in vellomar.read(tmp_path / "out.hl7")] == expected
     assert capsys.readouterr().err == ""
@@ -138,3 +144,51 @@ def test_a_write_sweeps_only_the_temporary_files_of_runs_gone(tmp_path, name, sw
     with vellomar._files.AtomicFile(tmp_path / "old.hl7") as f:
         f.write(b"new")
     assert stray.exists() is not swept and (tmp_path / "old.hl7").read_bytes() == b"new"
+
+
+@pytest.mark.parametrize("counts, written, error", [
+    ([None], [b"abcdef"], None),  # a file that does not count
+    ([2, 3, 1], [b"abcdef", b"cdef", b"f"], None),  # short counts: the rest is written on
+    ([6], [b"abcdef"], None),
+    ([2, 0], [b"abcdef", b"cdef"], OSError(28, "No space left on device")),
+])
+def test_write_all_writes_on_after_a_short_count(counts, written, error):
+    seen = []
+
+    def write(data):
+        seen.append(bytes(data))
+        return counts.pop(0)
+
+    try:
+        vellomar._files.write_all(write, b"abcdef")
+    except OSError as raised:
+        assert (type(raised), raised.args) == (type(error), error.args)
+    else:
+        assert error is None
+    assert seen == written
+
+
+@pytest.mark.parametrize("fault", ["write", "flush", "fsync", "replace", "close"])
+def test_a_failed_write_names_the_destination_and_keeps_the_old_file(tmp_path, monkeypatch, fault):
+    (path := tmp_path / "old.hl7").write_bytes(b"old")
+    file = vellomar._files.AtomicFile(path, "w", encoding="ascii")
+    assert (file.writable(), file.readable(), file.seekable(), file.closed) == (True, False, False, False)
+    assert (file.write("new"), file.tell()) == (3, 3)
+
+    def fail(*args):
+        raise OSError(5, "Input/output error")
+
+    real = file._file
+    if fault in ("write", "flush", "close"):
+        monkeypatch.setattr(real, fault, fail)
+    else:
+        monkeypatch.setattr(os, fault, fail)
+    with pytest.raises(vellomar._files.WriteError) as raised:
+        file.write(b"more") if fault == "write" else file.flush() if fault == "flush" else file.commit()
+    assert raised.value.args == (5, "Input/output error") and raised.value.filename == str(path)
+    file.discard()
+    monkeypatch.undo()
+    real.close()  # a close that failed left it open
+    assert file.closed and path.read_bytes() == b"old" and os.listdir(tmp_path) == ["old.hl7"]
+    with pytest.raises(ValueError, match=r"^I/O operation on closed file\.$"):
+        file.commit()

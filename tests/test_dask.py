@@ -54,11 +54,19 @@ def test_error_counted_from_the_file_start(tmp_path):
         "MSH segment too short to extract encoding characters"
 
 
-def test_columns_checked_on_the_client(tmp_path):
+@pytest.mark.parametrize("call, error", [
+    (lambda: vellomar.dask.read_hl7("a.hl7", "PID-3"),
+     TypeError("columns must be a mapping or a list of paths, not a str")),
+    (lambda: vellomar.dask.read_hl7("a.hl7", ["PID-3"], blocksize=0), ValueError("blocksize must be positive, not 0")),
+    (lambda: vellomar.dask.read_hl7(["b*.hl7"], ["PID-3"]), FileNotFoundError("no file matches ['b*.hl7']")),
+    (lambda: vellomar.dask.read_fhir("a.hl7", errors="ignore"), ValueError("errors must be 'raise' or 'skip', not 'ignore'")),
+])
+def test_arguments_checked_on_the_client(tmp_path, monkeypatch, call, error):
     (tmp_path / "a.hl7").write_text("MSH|^~\\&|A\r")
-    with pytest.raises(TypeError) as raised:
-        vellomar.dask.read_hl7(tmp_path / "a.hl7", "PID-3")
-    assert str(raised.value) == "columns must be a mapping or a list of paths, not a str"
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(type(error)) as raised:
+        call()
+    assert type(raised.value) is type(error) and raised.value.args == error.args
 
 
 @pytest.fixture(scope="module")

@@ -250,21 +250,32 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "30,ADT_A01.ZPI,[ ZPI ],Pet,0,1,IF ZPI-2 VALUED,,,Observation[9],ZPI[Observation],"
         "Observation[9].subject.reference=Patient[1].id,,\n"
         "31,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,when kept,ServiceRequest[3],ZPI[Observation],,,\n"
-        "32,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 =,,,Observation[3],ZPI[Observation],,,\n")
+        "32,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 =,,,Observation[3],ZPI[Observation],,,\n"
+        "33,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 IN (a,,,Observation[3],ZPI[Observation],,,\n"
+        "34,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 LENGTH 3,,,Observation[3],ZPI[Observation],,,\n"
+        "35,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,,Observation[3],ZQQ[Observation],,,\n")
     (tmp_path / "ZPI[Observation].csv").write_text(
         HEADER + '0,ZPI,,,,,,,,status,,code,1,1,,,"""final""",,\n'
         "1,ZPI-1,Kind,CWE,0,1,,,,code,,CodeableConcept,1,1,CWE[CodeableConcept],,,,\n"
         "2,ZPI-2,Name,ST,0,1,,,,valueString,,string,0,1,,,,,\n"
         "3,ZPI-3,Nonsense,ST,0,1,,,,valueNowhere,,string,0,1,,,,,\n"
         "4,ZPI-4,Note,ST,0,1,,,,note.text,,string,0,1,,,,,\n"  # a list element
+        "5,ZPI-5,Way,CWE,0,1,,,,method,,CodeableConcept,0,1,CWE[Nowhere],,,,\n"
         "256,ZPI-256,Far,ST,0,1,,,,valueString,,string,0,1,,,,,\n")  # beyond the usual fields
+    (tmp_path / "ZQQ.csv").write_text(HEADER)
+    (tmp_path / "ZQR[Nothing].csv").write_text(HEADER + "1,ZQR-1,Kind,ST,0,1,,,,code,,string,1,1,,,,,\n")
     mapping = fhir.Mapping.load(sorted(tmp_path.iterdir()))
     assert mapping.report == [
         "ZPI[Observation] ZPI-3 -> valueNowhere: Observation has no element 'valueNowhere'",
+        "ZPI[Observation] ZPI-5 -> method: data type map CWE[Nowhere] has no table",
+        "ZQQ: not a map name SEGMENT[Target]", "ZQR[Nothing]: map to Nothing, which is not a FHIR type: whole map",
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: primary target 'ServiceRequest[3]' is not a Observation: "
         "a Observation is made",
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: narrative condition 'when kept' not computable; row applied",
-        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 =' is prose (a value expected)"]
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 =' is prose (a value expected)",
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 IN (a' is prose (unclosed list)",
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 LENGTH 3' is prose (a comparison expected)",
+        "ADT_A01 ADT_A01.ZXX -> ZQQ[Observation]: segment map has no table"]
     text = ADT_A01 + "ZPI|DOG^Dog^L|Rex||kept indoors\r"
     conversion = fhir.convert(text, mapping=mapping)
     bundle = check_bundle(conversion.json)
@@ -364,6 +375,9 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
     assert {p.name for p in out.iterdir()} >= {"MessageHeader.ndjson", "Encounter.ndjson"}
     assert fhir.write_ndjson(good, out) == {
         k: len((out / f"{k}.ndjson").read_text().splitlines()) for k in fhir.write_ndjson(good, out)}
+    with pytest.raises(ValueError) as raised:
+        fhir.write_ndjson(good, out, errors="ignore")
+    assert str(raised.value) == "errors must be 'raise' or 'skip', not 'ignore'"
     # a bad message with --errors raise: nothing is replaced
     before = (out / "Patient.ndjson").read_bytes()
     assert main(["fhir", str(good), str(bad), "-o", str(out), "--errors", "raise"]) == 1

@@ -3,6 +3,8 @@ escapes decides as the others do."""
 
 import asyncio
 import io
+import zlib
+from unittest import mock
 
 import pytest
 from hypothesis import example, given, settings, strategies as st
@@ -135,10 +137,21 @@ def test_a_quiet_file_is_whole_to_its_end(data):
     (20, False, 17),  # a line end followed by the next message's "MSH"
     (19, False, 0),   # "MS" may begin an MSA segment of the first message
     (14, False, 0),   # "PI" after the first line end
+    (35, False, 34),  # a start block after a line end: the next message's frame
+    (36, False, 34),
 ])
 def test_whole_end_of_unframed_messages(size, quiet, end):
     # The bytes past `size` are there, and a next message begins after them.
-    assert _ranges.whole_end(io.BytesIO(LINES + b"MSH"), size, quiet) == end
+    assert _ranges.whole_end(io.BytesIO(LINES + b"\x0bMSH"), size, quiet) == end
+
+
+@given(st.integers(0, len(LINES) + 25), st.integers(1, 20))
+def test_message_start_in_reads_of_any_size(offset, scan):
+    # The first message start at or after `offset`, wherever the scan's reads cut the bytes.
+    data = LINES + SB + b"MSH|^~\\&|C\r" + EB + b"\rMSH|^~\\&|D\r"  # starts at 0, 17, 34, 48
+    with mock.patch.object(_ranges, "_SCAN", scan):
+        found = _ranges.message_start(io.BytesIO(data), offset, len(data))
+    assert found == min([s for s in (0, 17, 34, 48) if s >= offset] + [len(data)])
 
 
 PUNCTUATION = [chr(c) for c in range(0x21, 0x7F) if not chr(c).isalnum()]
@@ -175,3 +188,29 @@ def test_odd_delimiters_are_refused(header, five):
     assert raises(lambda: vellomar.edit(message, {})) == raises(lambda: vellomar.escape("x", message)) == error
     assert raises(lambda: vellomar.table(text, ["MSH-3"])) == (vellomar.MessageError, ("Message 1 at byte 0: " + error[1][0],))
     assert raises(lambda: vellomar.table([message], ["MSH-3"])) == error
+
+
+@pytest.mark.parametrize("text, expected", [
+    (None, 10),  # no durable length: the whole file
+    (_ranges.published(4), 4),
+    (_ranges.published(99), 10),  # never past the file's size
+    (b"", 0),  # made, not yet written
+    (_ranges.published(4)[:-2] + b"0\n", "not a durable length: b'00000000000000000004 c3e88630\\n'"),  # a wrong check
+    (b"4 %08x\n" % zlib.crc32(b"4"), "not a durable length: b'4 f3b61b38\\n'"),  # not twenty digits
+])
+def test_readable_size_is_the_durable_length(tmp_path, text, expected):
+    (path := tmp_path / "messages.hl7").write_bytes(b"x" * 10)
+    if text is not None:
+        (tmp_path / "messages.hl7.durable").write_bytes(text)
+    if isinstance(expected, str):
+        with pytest.raises(ValueError) as raised:
+            _ranges.readable_size(path, 10)
+        assert str(raised.value) == f"{path}.durable: {expected}"
+    else:
+        assert _ranges.readable_size(path, 10) == expected
+
+
+def test_read_stops_at_the_durable_length(tmp_path):
+    (path := tmp_path / "messages.hl7").write_bytes(LINES)  # the second message not yet durable
+    (tmp_path / "messages.hl7.durable").write_bytes(_ranges.published(17))
+    assert [m["MSH-3"] for m in vellomar.read(path)] == ["A"]

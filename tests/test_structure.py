@@ -43,6 +43,7 @@ def test_groups_of_a_multi_patient_oru():
     observation = lambda *segments: ("OBSERVATION", list(segments))  # noqa: E731
     assert (root.name, root.known) == ("ORU_R01", True)
     assert vellomar.Group(root.name, root.children) == root  # a group built by hand is of a known structure
+    assert vellomar.SegmentRef("MSH", 0) == root.children[0]  # ... a segment, expected where it stands
     assert tree(root) == ["MSH0", ("PATIENT_RESULT", [
         ("PATIENT", ["PID1", "NTE2"]),
         ("ORDER_OBSERVATION", ["ORC3", "OBR4", "NTE5", observation("OBX6", "NTE7"),
@@ -89,6 +90,7 @@ def test_get_through_groups(path, value):
     ("/PATIENT_RESULT/OBX-3", KeyError("Segment 'OBX' not found")),
     ("/PATIENT_RESULT/PATIENT/PID-99", IndexError("Field index 99 out of range (1..5)")),
     ("/PATIENT RESULT/PID-3", ValueError("Invalid group: 'PATIENT RESULT'")),
+    ("/PATIENT_RESULT/P ID-3", ValueError("Invalid segment name: 'P ID'")),
 ])
 def test_get_through_groups_fails(path, error):
     with pytest.raises(type(error)) as raised:
@@ -247,6 +249,9 @@ def test_validate_raises_as_parse():
      ["ERR||PID^1^1^1|102^Value 'one' of PID-1 is not a valid SI^HL70357|E||||Value 'one' of PID-1 is not a valid SI"]),
     (ADT.replace("PID|1|", "PID|a\\F\\b|").replace("2.5.1", "2.3.1"), "2.3.1",
      ["ERR|PID^1^1^102&Value 'a\\E\\F\\E\\b' of PID-1 is not a valid SI&HL70357"]),
+    (ORU.split("\rORC")[0], "2.5.1",  # a missing group: no segment to locate
+     ["ERR|||100^Group ORDER_OBSERVATION is missing from group PATIENT_RESULT^HL70357|E||||"
+      "Group ORDER_OBSERVATION is missing from group PATIENT_RESULT"]),
 ])
 def test_ack_with_error_segments(text, version, errors):
     reply = vellomar.parse(vellomar.ack(text))

@@ -92,6 +92,7 @@ def test_table_arrow(rows):
         ("no-such-file.hl7", ["PID-1-1-y"], ValueError, "Invalid sub-component index: 'y'"),
         (BATCH, "PID-3", TypeError, "columns must be a mapping or a list of paths, not a str"),
         (42, ["PID-3"], TypeError, "cannot read a table from 'int'"),
+        ([b"MSH|^~\\&\r", 42], ["PID-3"], TypeError, "cannot read a table from 'int'"),  # an item of an iterable
         ("MSH|^~\\&|a\rMSH|^\r", ["PID-3"], vellomar.MessageError,
          "Message 2 at byte 11: MSH segment too short to extract encoding characters"),
         ("\ufeffMSH|^~\\&|a\nMSH|^\n", ["PID-3"], vellomar.MessageError,  # text: a BOM, LF line ends
@@ -222,9 +223,9 @@ def test_options_refused(options, text):
     assert str(raised.value) == text
 
 
-@given(st.integers(1, 7), st.integers(1, 4000), st.sampled_from([None, "OBX"]), st.booleans())
-def test_batches_make_the_table(batch_rows, batch_bytes, rows, provenance):
-    source = [ORU, MIXED, BATCH.encode()]
+@given(st.integers(1, 7), st.integers(1, 4000), st.sampled_from([None, "OBX"]), st.booleans(), st.booleans())
+def test_batches_make_the_table(batch_rows, batch_bytes, rows, one, provenance):
+    source = vellomar.parse_batch(ORU)[0] if one else [ORU, MIXED, BATCH.encode()]
     options = {"columns": {"id": "MSH-10", "value": "OBX-5", "obx": "OBX"}, "rows": rows,
                "errors": "keep", **({"provenance": True} if provenance else {})}  # else each one's default
     whole = vellomar.table(source, **options)
@@ -237,20 +238,29 @@ def test_batches_make_the_table(batch_rows, batch_bytes, rows, provenance):
 RANGED = MIXED + MIXED[3:] * 2  # bad messages in every third of the file
 
 
-@given(st.integers(0, len(RANGED)), st.integers(1, 3), st.integers(1, 200), st.sampled_from(["skip", "keep"]),
+@given(st.integers(0, len(RANGED)), st.integers(1, 3), st.integers(1, 200), st.sampled_from(["skip", "keep", "raise"]),
        st.booleans())
 def test_range_batches_within_the_budget(begin, batch_rows, batch_bytes, errors, provenance):
     """A range read in batches: each within its budget, together the range's
-    table, the bad messages numbered from the file's start in every batch."""
+    table, the bad messages numbered from the file's start in every batch
+    (or the first one raised so numbered)."""
     start = message_start(io.BytesIO(RANGED), begin, len(RANGED))
     open_file = partial(io.BytesIO, RANGED)
     options = {"columns": ["MSH-3", "OBX-3"], "errors": errors, "provenance": provenance}
+    where = lambda errors: [(e.file, e.ordinal, e.offset, e.reason) for e in errors]  # noqa: E731
+    bad = [("f", *where([e])[0][1:]) for e in vellomar.table(RANGED, ["MSH-3"], errors="skip").errors if e.offset >= start]
+    if errors == "raise":
+        try:
+            list(range_batches(open_file, "f", start, len(RANGED), budget=(batch_rows, batch_bytes), **options))
+            raised = []
+        except vellomar.MessageError as error:
+            raised = [error]
+        assert where(raised) == bad[:1]
+        return
     (whole,) = range_batches(open_file, "f", start, len(RANGED), **options)
     batches = list(range_batches(open_file, "f", start, len(RANGED), budget=(batch_rows, batch_bytes), **options))
     assert [r for b in batches for r in b.to_pylist()] == whole.to_pylist()
-    where = lambda errors: [(e.file, e.ordinal, e.offset, e.reason) for e in errors]  # noqa: E731
-    assert where(e for b in batches for e in b.errors) == where(whole.errors) == [
-        ("f", *where([e])[0][1:]) for e in vellomar.table(RANGED, ["MSH-3"], errors="skip").errors if e.offset >= start]
+    assert where(e for b in batches for e in b.errors) == where(whole.errors) == bad
     assert all(b.num_rows <= batch_rows for b in batches) and len(batches) >= -(-whole.num_rows // batch_rows)
 
 

@@ -81,11 +81,8 @@ def _message(message: Message | str) -> Message:
 def structure(message: Message | str, *, version: str | None = None) -> Group:
     """The group tree of `message`, matched against the structure its MSH-9
     names in the definitions of `version` (MSH-12 when None)."""
-    if not _loaded:
-        load_definitions()
-    if isinstance(message, str):
-        message = parse(message)
-    return _ops.structure(message, version, Group, SegmentRef)
+    load_definitions()
+    return _ops.structure(_message(message), version, Group, SegmentRef)
 
 
 def validate(
@@ -96,11 +93,8 @@ def validate(
     the definitions do not hold and a message type beginning with Z (a
     site's own) are warnings, errors when `strict`. Text that does not parse
     raises as `parse` does."""
-    if not _loaded:
-        load_definitions()
-    if isinstance(message, str):
-        message = parse(message)
-    return _ops.validate(message, version, Finding, strict)
+    load_definitions()
+    return _ops.validate(_message(message), version, Finding, strict)
 
 
 def describe(message: Message | str, path: str, *, version: str | None = None) -> dict[str, Any]:

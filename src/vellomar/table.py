@@ -270,7 +270,7 @@ class _Build:
         """Adds the messages of `source`, yielding whenever the batch is full."""
         if isinstance(source, str) and _is_text(source):
             if source.isascii():  # its own UTF-8 form, which the state views in place
-                yield from self.stream(source, None, encoding="utf-8", past_bom=True)
+                yield from self.stream(source, None, encoding="utf-8")  # no BOM: ASCII
                 return
             read, skip = _in_one_read(source.encode())
             yield from self.stream(read, None, encoding="utf-8", offset=skip, past_bom=True)

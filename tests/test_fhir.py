@@ -252,7 +252,7 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "31,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,when kept,ServiceRequest[3],ZPI[Observation],,,\n"
         "32,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 =,,,Observation[3],ZPI[Observation],,,\n"
         "33,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 IN (a,,,Observation[3],ZPI[Observation],,,\n"
-        "34,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 LENGTH 3,,,Observation[3],ZPI[Observation],,,\n"
+        "34,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 LENGTH GREATER THAN,,,Observation[3],ZPI[Observation],,,\n"
         "35,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,,Observation[3],ZQQ[Observation],,,\n")
     (tmp_path / "ZPI[Observation].csv").write_text(
         HEADER + '0,ZPI,,,,,,,,status,,code,1,1,,,"""final""",,\n'
@@ -274,7 +274,7 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: narrative condition 'when kept' not computable; row applied",
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 =' is prose (a value expected)",
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 IN (a' is prose (unclosed list)",
-        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 LENGTH 3' is prose (a comparison expected)",
+        "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 LENGTH GREATER THAN' is prose (a comparison expected)",
         "ADT_A01 ADT_A01.ZXX -> ZQQ[Observation]: segment map has no table"]
     text = ADT_A01 + "ZPI|DOG^Dog^L|Rex||kept indoors\r"
     conversion = fhir.convert(text, mapping=mapping)

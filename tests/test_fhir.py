@@ -114,6 +114,14 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
     assert entries(fhir.to_dict(text), resource_type)[n][element] == expected
 
 
+@pytest.mark.parametrize("text, resource_type, element", [
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1", OBR, "OBX|1|ST|8251-1^c^LN||v||||||F", "NTE|1|||||20240110"),
+     "Observation", "note"),  # a note's time without its text
+])
+def test_elements_without_what_they_require_are_left_out(text, resource_type, element):
+    assert [r for r in entries(check_bundle(fhir.to_json(text)), resource_type) if element in r] == []
+
+
 def test_message_forms_and_dict_agree():
     m = vellomar.parse(ORU_R01)
     text = fhir.to_json(m)

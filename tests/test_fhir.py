@@ -117,6 +117,7 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
 @pytest.mark.parametrize("text, resource_type, element", [
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", OBR, "OBX|1|ST|8251-1^c^LN||v||||||F", "NTE|1|||||20240110"),
      "Observation", "note"),  # a note's time without its text
+    (message("ADT^A01", "PID|1||ID1||DOE||19610615|Q"), "Patient", "gender"),  # a code FHIR's values lack
 ])
 def test_elements_without_what_they_require_are_left_out(text, resource_type, element):
     assert [r for r in entries(check_bundle(fhir.to_json(text)), resource_type) if element in r] == []
@@ -339,6 +340,7 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
 
 @pytest.mark.parametrize("text, outcome", [
     (MAPS.format("V:ZPI-2 V:ZPI-1 &"), 1), (MAPS.format("V:ZPI-2 V:ZPI-3 &"), 0), (MAPS.format("V:ZPI-3 V:ZPI-2 |"), 1),
+    (MAPS.format("V:ZPI-2 V:ZPI-3 & V:ZPI-9 |"), 0), (MAPS.format("V:ZPI-2 V:ZPI-3 | V:ZPI-9 &"), 0),
     (MAPS.format("E:ZPI-1.1:CAT,DOG"), 1), (MAPS.format("V:ZPI-2 &"), 0),  # an operator short of an operand: false
     (MAPS.format("").replace("F\t2\t", "F\t9\t\tnote*1.text\ts\t\t\t\nF\t2\t"), 1),  # rows out of field order
     ("P\tEncounter", 0), ("P\tEncounter\tsubject", "line 1: unreadable context link"), ("Z", "line 1: unknown line"),
@@ -359,6 +361,16 @@ def test_maps_text(text, outcome):
         return
     bundle = fhir.to_dict(ADT_A01 + "ZPI|DOG^Dog^L|Rex\r", mapping=mapping)
     assert len([o for o in entries(bundle, "Observation") if "valueString" in o]) == outcome
+
+
+@pytest.mark.parametrize("value, expected", [("en-US", "en-US"), (" en \t US ", "en US"), ("a  b", "a b")])
+def test_codes_keep_single_spaces_between_words(value, expected):
+    from vellomar import _ops
+
+    fhir._load()
+    mapping = fhir.Mapping(_ops.fhir_mapping(MAPS.format("").replace("F\t2\t", "F\t6\t\tlanguage\tc\t\t\t\nF\t2\t")), ())
+    bundle = fhir.to_dict(ADT_A01 + f"ZPI|DOG^Dog^L|Rex||||{value}\r", mapping=mapping)
+    assert [o["language"] for o in entries(bundle, "Observation") if "valueString" in o] == [expected]
 
 
 def test_bulk_ndjson_per_resource_type(tmp_path, capsys):

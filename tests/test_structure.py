@@ -351,6 +351,8 @@ def test_definitions_that_do_not_read_fail_with_their_line():
     (_adt("2.8"), "EVN-1", None, ("EVN-1", None, None, None, "A01", None)),  # withdrawn
     (ORU.replace("|NM|HGB^Hemoglobin||13.5|", "|CE|HGB^Hemoglobin||A^B|"), "OBX-5-2", None,
      ("OBX-5-2", "Text", "ST", None, "B", None)),  # OBX-5 is of the type OBX-2 names
+    (ORU.replace("OBX|1|NM|HGB^Hemoglobin||13.5|g/dL|||||F", "OBX|1|NM"), "OBX-5", None,
+     ("OBX-5", "Observation Value", "NM", None, None, None)),  # OBX-2 the last field sent
     (ADT, "ZZ1-1", None, ("ZZ1-1", None, None, None, None, None)),
     (ADT.replace("2.5.1", "2.9"), "PID-5", None, ("PID-5", None, None, None, "NGUYEN^LINH", None)),
 ])

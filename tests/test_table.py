@@ -199,7 +199,7 @@ def test_fallback_encoding(options, expected):
     assert vellomar.table(data, ["MSH-3"], errors="keep", **options).to_pydict()["MSH-3"] == expected
 
 
-@pytest.mark.parametrize("char", ["é", "€", "😀"])
+@pytest.mark.parametrize("char", ["°", "\u07ff", "é", "€", "😀"])  # the two-byte range's ends too
 def test_utf8_check_stays_within_the_buffer(char):
     # The byte after the view (outside it) would continue the last character.
     data = ("MSH|^~\\&|" + char).encode() + b"\x80"

@@ -256,7 +256,7 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "Sort Order,Identifier,Syntax,Name,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
         "Computable FHIRPath,Narrative,Primary Target,Segment Map,References,,\n"
         "20,ADT_A01.PETS,,Pets,0,1,,,,,,,,\n"  # a group: no segment map, no row
-        "30,ADT_A01.ZPI,[ ZPI ],Pet,0,1,IF ZPI-2 VALUED,,,Observation[9],ZPI[Observation],"
+        "30,ADT_A01.ZPI,[ ZPI ],Pet,0,1,IF ZPI-2 VALUED AND ZPI-1 VALUED,,,Observation[9],ZPI[Observation],"
         "Observation[9].subject.reference=Patient[1].id,,\n"
         "31,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,when kept,ServiceRequest[3],ZPI[Observation],,,\n"
         "32,ADT_A01.ZXX,[ ZXX ],Other,0,1,IF ZXX-1 =,,,Observation[3],ZPI[Observation],,,\n"

@@ -165,12 +165,13 @@ def test_modes(spark, tmp_path, mode, errors):
     df = (spark.read.format("hl7").options(columns=OPTION, mode=mode, rows="OBX", provenance="true", encoding="latin-1")
           .option("blocksize", "8k").load(str(path)))
     if errors == "raise":
-        with pytest.raises(vellomar.MessageError) as expected:
-            vellomar.table(path, COLUMNS, encoding="latin-1")
         with pytest.raises(Exception) as raised:
             df.collect()
-        assert f"vellomar.read.MessageError: {expected.value}" in str(raised.value).splitlines()
-        assert expected.value.ordinal == 18
+        kept = vellomar.table(path, COLUMNS, errors="keep", encoding="latin-1", provenance=True).to_pylist()
+        bad = {f"vellomar.read.MessageError: {r['source_file']}: Message {r['source_message']} at byte "
+               f"{r['source_offset']}: {r['error']}" for r in kept if r["error"]}
+        # The two bad messages' blocks are read side by side: either may stop the job.
+        assert len(bad) == 2 and bad & set(str(raised.value).splitlines())
     else:
         expected = vellomar.table(path, COLUMNS, rows="OBX", errors=errors, encoding="latin-1", provenance=True)
         renamed = [{("_corrupt_record" if k == "error" else k): v for k, v in r.items()} for r in expected.to_pylist()]

@@ -41,8 +41,13 @@ SIZES = (10_000, 100_000)
 TARGET = 11.0
 
 
-def child(path: str, count: int, calls: int, sweep_mb: int) -> None:
+def child(path: str, count: int, calls: int, sweep_mb: int, floor: int = 0) -> None:
     import vellomar
+
+    def parse_batch(text: str) -> list:
+        if floor:  # the floor: as much fresh memory, in pieces of a message's share, each touched
+            return [bytes(floor) for _ in range(count)]
+        return vellomar.parse_batch(text)
 
     with open(path, encoding="utf-8", newline="") as f:
         text = f.read()
@@ -54,7 +59,7 @@ def child(path: str, count: int, calls: int, sweep_mb: int) -> None:
         if call >= calls:
             sweep[::64] = bytes(len(sweep) // 64)  # a write to every cache line
         before = resource.getrusage(resource.RUSAGE_SELF)
-        result = vellomar.parse_batch(text)
+        result = parse_batch(text)
         after = resource.getrusage(resource.RUSAGE_SELF)
         assert len(result) == count
         del result
@@ -70,29 +75,39 @@ def main() -> int:
     ap.add_argument("--sweep-mb", type=int, default=512,
                     help="the buffer written before each swept call, in MiB (default 512; 0: no swept calls)")
     ap.add_argument("--child", nargs=2, help=argparse.SUPPRESS)
+    ap.add_argument("--floor", type=int, default=0, help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.child:
-        child(args.child[0], int(args.child[1]), args.calls, args.sweep_mb)
+        child(args.child[0], int(args.child[1]), args.calls, args.sweep_mb, args.floor)
         return 0
 
-    runs: dict[int, list[list[dict]]] = {n: [] for n in SIZES}
     with tempfile.TemporaryDirectory() as directory:
         paths = {n: os.path.join(directory, f"batch-{n}.hl7") for n in SIZES}
         for n, path in paths.items():
             with open(path, "w", encoding="utf-8", newline="") as f:
                 f.write(corpus.batch(count=n))
-        for r in range(args.rounds):
-            for n in (SIZES if r % 2 == 0 else SIZES[::-1]):
-                command = [sys.executable, *(["-S"] if sys.flags.no_site else []), __file__,
-                           "--child", paths[n], str(n), "--calls", str(args.calls), "--sweep-mb", str(args.sweep_mb)]
-                line = subprocess.run(command, check=True, capture_output=True, text=True).stdout
-                runs[n].append(json.loads(line))
+        def rounds(floor: int = 0) -> dict[int, list[list[dict]]]:
+            runs: dict[int, list[list[dict]]] = {n: [] for n in SIZES}
+            for r in range(args.rounds):
+                for n in (SIZES if r % 2 == 0 else SIZES[::-1]):
+                    command = [sys.executable, *(["-S"] if sys.flags.no_site else []), __file__,
+                               "--child", paths[n], str(n), "--calls", str(args.calls), "--sweep-mb",
+                               str(args.sweep_mb), "--floor", str(floor)]
+                    line = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+                    runs[n].append(json.loads(line))
+            return runs
+
+        runs = rounds()
+        # The cold floor: a fresh process touching as much fresh memory as the
+        # larger batch's first call faulted in, a message's share at a time.
+        share = int(statistics.median(c[0]["faults"] for c in runs[SIZES[1]]) * 4096 / SIZES[1])
+        floor_runs = rounds(share)
 
     kinds = {"cold": slice(0, 1), "warm": slice(1, args.calls), "swept": slice(args.calls, None)}
     if not args.sweep_mb:
         del kinds["swept"]
 
-    def median(n: int, kind: str, key: str) -> float:
+    def median(n: int, kind: str, key: str, runs: dict[int, list[list[dict]]] = runs) -> float:
         values = [(c["user"] + c["sys"]) if key == "cpu" else c[key] for calls in runs[n] for c in calls[kinds[kind]]]
         return statistics.median(values)
 
@@ -110,6 +125,10 @@ def main() -> int:
     for kind, ratio in ratios.items():
         print(f"{kind}: 100,000 / 10,000 CPU time {ratio:.2f}x "
               f"(target <= {TARGET:g}x; 10x is linear): {'PASS' if ratio <= TARGET else 'FAIL'}")
+    cold = [median(n, "cold", "cpu", floor_runs) for n in SIZES]
+    faults = [median(n, "cold", "faults", floor_runs) for n in SIZES]
+    print(f"floor, cold: {share:,} fresh bytes a message touched: {cold[0] * 1e3:.1f} ms, {cold[1] * 1e3:.1f} ms, "
+          f"{faults[0]:,.0f} and {faults[1]:,.0f} faults: {cold[1] / cold[0]:.2f}x")
     return 0
 
 

@@ -108,15 +108,6 @@ def test_whole_end_takes_closed_frames(cut):
     assert _ranges.whole_end(io.BytesIO(STORE), cut) == (min(closed + 2, cut) if closed else 0)
 
 
-@pytest.mark.parametrize("after", [_ranges._BACK - 2, _ranges._BACK - 1, _ranges._BACK])
-def test_whole_end_looks_back_across_reads(after):
-    # A closed frame, then `after` bytes of one being written: the 0x1C lies at
-    # or about the start of the first look-back read.
-    closed = SB + message(0, "") + EB
-    data = closed + (b"\r\n" + SB + message(1, "") + b"\rNTE|1||" + b"x" * after)[:after]
-    assert _ranges.whole_end(io.BytesIO(data), len(data)) == len(closed) + 2
-
-
 LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
 
 
@@ -139,6 +130,7 @@ def test_a_quiet_file_is_whole_to_its_end(data):
     (14, False, 0),   # "PI" after the first line end
     (35, False, 34),  # a start block after a line end: the next message's frame
     (36, False, 34),
+    (38, False, 34),  # the next message's frame begun: the unframed ones before it are whole
 ])
 def test_whole_end_of_unframed_messages(size, quiet, end):
     # The bytes past `size` are there, and a next message begins after them.

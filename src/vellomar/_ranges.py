@@ -26,7 +26,6 @@ __all__ = ["message_start", "message_range", "grown_range", "whole_end", "readab
 _KEEP = 7
 _SCAN = 1 << 16  # bytes read at a time while looking for a message start
 _TAIL = 1 << 12  # whole_end first looks for the last message start in this many bytes
-_BACK = 1 << 16  # bytes read at a time while looking back for a frame end
 
 
 def message_start(file: Any, offset: int, size: int) -> int:
@@ -86,25 +85,17 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
         # inside a note), they are the last message's.
         return size
     file.seek(last)
-    if file.read(1) == b"\x0b":
-        # A frame ends at its 0x1C, which appears nowhere else; the last one
-        # closes either this message or the one before it.
-        at = size
-        while at > 0:
-            begin = max(at - _BACK, 0)
-            file.seek(begin)
-            found: int = file.read(at - begin).rfind(b"\x1c")
-            if found >= 0:
-                # With the CR and LF that follow it (the store's), so that a
-                # file of whole frames is read to its end.
-                end = begin + found + 1
-                file.seek(end)
-                after: bytes = file.read(min(2, size - end))
-                return end + len(after) - len(after.lstrip(b"\r\n"))
-            at = begin
-        return 0
-    file.seek(last)
     data: bytes = file.read(size - last)
+    if data[:1] == b"\x0b":
+        # A frame ends at its 0x1C, which appears nowhere else: before it
+        # closes, all before its start is whole (closed frames, or unframed
+        # messages the frame follows). With the CR and LF after it (the
+        # store's), so that a file of whole frames is read to its end.
+        found = data.rfind(b"\x1c")
+        if found < 0:
+            return last
+        after = data[found + 1 : found + 3]
+        return last + found + 1 + len(after) - len(after.lstrip(b"\r\n"))
     line_end = max(data.rfind(b"\r"), data.rfind(b"\n")) + 1
     rest = data[line_end:]
     if line_end and rest and (b"\x0bMSH".startswith(rest) or rest == b"MSH"):

@@ -15,7 +15,10 @@ warm ones each after writing a buffer larger than the processor's caches
 still cached from the call before, which the larger one cannot. The medians
 over the rounds are printed with the ratio 100,000 / 10,000 and its target (at most
 11x; 10x is linear). CPU times, not wall times: the faults count as the
-process's own work, and a busy machine's other work does not.
+process's own work, and a busy machine's other work does not. The last line
+is the cold floor: fresh processes that only take as much fresh memory as
+the larger batch's first call faulted in, in pieces of a message's share,
+each written (what any reader of a batch into memory of its own pays).
 
     python bench/batch_linear.py              # 5 rounds, 4 calls a process, 3 swept
     python bench/batch_linear.py --rounds 9 --calls 6

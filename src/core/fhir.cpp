@@ -1971,9 +1971,59 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
 
 } // namespace
 
+namespace {
+
+// The buffer this thread's conversions write their text in, kept from one
+// conversion to the next (a fresh one of this size is a trip through the
+// allocator's bins at every call, and its pages new). Held through a
+// pointer: the writer's code then takes the buffer as any other, not as a
+// thread's variable found anew at every piece.
+Out &thread_text() {
+  static thread_local std::unique_ptr<Out> kept;
+  if (!kept)
+    kept = std::make_unique<Out>(0);
+  return *kept;
+}
+
+// Frees the buffer once its text is taken when it grew past 1 MB, so what
+// a thread keeps is bounded.
+void release_text() { thread_text().release_above(size_t{1} << 20); }
+
+// The text of a conversion into `out` (its entries and what was not
+// mapped), `bundle` as convert() takes it. The text is written in this
+// thread's buffer and returned as a view of it, which lives until the next
+// conversion in this thread or release_text(); convert() copies it out,
+// convert_each() hands it over as it stands.
+std::string_view write_conversion(const Maps &maps, const Definitions &definitions,
+                                  const Message &message, const Options &options, bool bundle,
+                                  Conversion &out);
+
+} // namespace
+
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle) {
   Conversion out;
+  const std::string_view text = write_conversion(maps, definitions, message, options, bundle, out);
+  (bundle ? out.bundle : out.resources) = text;
+  release_text();
+  return out;
+}
+
+void convert_each(const Maps &maps, const Definitions &definitions, const Message &message,
+                  const Options &options,
+                  const std::function<void(const ResourceText &, std::string_view)> &each) {
+  Conversion out;
+  const std::string_view text = write_conversion(maps, definitions, message, options, false, out);
+  for (const ResourceText &entry : out.entries)
+    each(entry, text.substr(entry.offset, entry.size));
+  release_text();
+}
+
+namespace {
+
+std::string_view write_conversion(const Maps &maps, const Definitions &definitions,
+                                  const Message &message, const Options &options, bool bundle,
+                                  Conversion &out) {
   const MessageKind kind = message_kind(definitions, message, {});
   const Structure *structure = maps.structure(kind.structure_name);
   if (!structure)
@@ -1994,19 +2044,10 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
-  // The text is written in this thread's buffer, kept from one conversion
-  // to the next (a fresh one of this size is a trip through the
-  // allocator's bins at every call, and its pages new) and copied out at
-  // the end; one larger than 1 MB is freed then, so what it keeps is
-  // bounded. The resources' JSON takes at most write_bound(); a bundle is
-  // written around them as they are written (its text is theirs), in about
-  // 200 bytes an entry (fullUrl, a transaction's request).
-  // (held through a pointer: the writer's code then takes the buffer as any
-  // other, not as a thread's variable found anew at every piece)
-  static thread_local std::unique_ptr<Out> kept;
-  if (!kept)
-    kept = std::make_unique<Out>(0);
-  Out &text = *kept;
+  // The resources' JSON takes at most write_bound(); a bundle is written
+  // around them as they are written (its text is theirs), in about 200
+  // bytes an entry (fullUrl, a transaction's request).
+  Out &text = thread_text();
   text.clear();
   const size_t bound = e.write_bound();
   size_t written = 0; // by write_node(), of `bound`
@@ -2054,14 +2095,11 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
       text.put('}');
     }
   }
-  if (bundle) {
+  if (bundle)
     text.put("]}"sv);
-    out.bundle = text.view();
-  } else {
-    out.resources = text.view();
-  }
-  text.release_above(size_t{1} << 20);
-  return out;
+  return text.view();
 }
+
+} // namespace
 
 } // namespace vellomar::fhir

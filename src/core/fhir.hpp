@@ -12,6 +12,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -236,6 +237,14 @@ struct Conversion {
 // fails but for memory: what cannot be mapped is listed in `unmapped`.
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle);
+
+// Converts one message as convert() does without a bundle and calls
+// `each(entry, text)` for each resource in order, `text` its JSON, which
+// lives until `each` returns: the resources are handed over where they were
+// written, never copied (the bulk roads copy each once, into its line).
+void convert_each(const Maps &maps, const Definitions &definitions, const Message &message,
+                  const Options &options,
+                  const std::function<void(const ResourceText &, std::string_view)> &each);
 
 // ---- the pieces the tables leave as prose (fhir_values.cpp) ----------------
 

@@ -479,6 +479,9 @@ void Maps::finish() {
     checked.needs = need(elements);
     name_checked[checked.keys.back()].push_back(std::move(checked));
   }
+  for (size_t id = 0; id < name_required.size(); ++id)
+    if (name_required[id] < 0 && !name_checked[id].empty())
+      name_required[id] = -2;
   // each resource type resolved where rows and maps name it
   auto type_rules = [&](const std::string &type) {
     TypeRules rules;
@@ -581,6 +584,7 @@ struct Node {
   uint32_t target = 0;            // 'r': the resource referred to
   uint32_t value = 0, size = 0;   // 's', 'n': the text, in Engine::text_
   uint32_t first = none, last = none, next = none;
+  uint32_t parent = none;
   uint16_t slot = 0;
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
   // an earlier member of its parent has its name (it is written with the
@@ -602,6 +606,8 @@ struct Resource {
   bool pruned = false, requiring = false; // see Engine::finish
   bool pruning_changed = false, needs_met = false;
   uint32_t drops_seen = 0, needs_drops = 0;
+  // the last of its elements that may require another (Engine::checked_)
+  uint32_t last_checked = none;
 };
 
 struct PathItem {
@@ -1135,6 +1141,9 @@ private:
         n.key = id;
         n.slot = slot;
         n.rep = item.rep;
+        n.parent = at;
+        if (maps_.name_required[id] != -1) [[unlikely]]
+          note_checked(r, next);
         if (named != none) {
           n.named_before = true;
           nodes_[named].named_after = true;
@@ -1149,6 +1158,14 @@ private:
       at = next;
     }
     return at;
+  }
+
+  // Notes element `n` of resource `r`, whose name may require another, for
+  // prune(). (Out of line: most elements made are not.)
+  [[gnu::noinline]] void note_checked(uint32_t r, uint32_t n) {
+    Resource &owner = resources[r];
+    checked_.push_back({n, owner.last_checked});
+    owner.last_checked = static_cast<uint32_t>(checked_.size() - 1);
   }
 
   // Writes a leaf at `path` unless one is there (the first row to write an
@@ -1587,26 +1604,41 @@ public:
     return nullptr;
   }
 
+  // Whether element `n` hangs from its resource's top through live
+  // elements; keys_ gets the names of the elements from the top down to
+  // `n`. (The members a default's element left when it started anew still
+  // name it as theirs: judging them changes nothing, as nothing reaches them.)
+  bool attached(const Resource &r, uint32_t n) {
+    keys_.clear();
+    for (uint32_t at = n; at != r.root; at = nodes_[at].parent) {
+      if (nodes_[at].kind != 'o')
+        return false;
+      keys_.push_back(nodes_[at].key);
+    }
+    std::reverse(keys_.begin(), keys_.end());
+    return true;
+  }
+
   // Marks dead each element below the top of `r` that lacks an element it
   // requires (an Encounter.location without its location); true when it
-  // marked any. keys_ holds the names of the elements down to `n`.
-  bool prune(const Resource &r, uint32_t n) {
+  // marked any. Only the elements whose names may require another are
+  // looked at, as they were noted when made (checked_), latest first: an
+  // element is made after the element it is in, so each is judged after
+  // all its members, as a walk from the leaves up would.
+  bool prune(const Resource &r) {
     bool changed = false;
-    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
-      if (nodes_[c].kind != 'o')
+    for (uint32_t i = r.last_checked; i != none; i = checked_[i].before) {
+      const uint32_t n = checked_[i].node;
+      if (!attached(r, n))
         continue;
-      keys_.push_back(nodes_[c].key);
-      changed |= prune(r, c);
-      keys_.pop_back();
+      if (const Maps::Needs *need = needs(r, n))
+        for (const Maps::Need &element : *need)
+          if (!holds_one(n, element.forms)) {
+            nodes_[n].kind = 'x';
+            changed = true;
+            break;
+          }
     }
-    if (n == r.root)
-      return changed;
-    if (const Maps::Needs *need = needs(r, n))
-      for (const Maps::Need &element : *need)
-        if (!holds_one(n, element.forms)) {
-          nodes_[n].kind = 'x';
-          return true;
-        }
     return changed;
   }
 
@@ -1774,6 +1806,12 @@ private:
   std::vector<Node> nodes_;
   Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
+  // The elements whose names may require another, each with the index of
+  // the one before it in its resource (none: the first); see prune().
+  struct Checked {
+    uint32_t node, before;
+  };
+  std::vector<Checked> checked_;
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()
   bool order_known_ = false;
@@ -1861,7 +1899,7 @@ void Engine::finish() {
       // resources it refers to stay)
       if (!r.pruned || (r.requiring && (r.pruning_changed || r.drops_seen != drops))) {
         requires_ = false;
-        r.pruning_changed = prune(r, r.root);
+        r.pruning_changed = prune(r);
         changed |= r.pruning_changed;
         r.pruned = true;
         r.requiring = requires_;

@@ -167,8 +167,9 @@ struct Maps {
   // by resource type: the index in `needs` of its required top-level elements
   std::unordered_map<std::string, uint32_t> type_needs;
   // by name id: the index in `needs` of what an element of that name
-  // requires (-1: nothing), and the paths below a resource ("Type.a.name")
-  // that end in it, with what they require
+  // requires (-1: nothing; -2: nothing by its name alone, but some path
+  // ends in it), and the paths below a resource ("Type.a.name") that end in
+  // it, with what they require
   struct CheckedPath {
     std::string type;
     std::vector<uint32_t> keys; // the ids of a, ..., name

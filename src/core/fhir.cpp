@@ -479,6 +479,9 @@ void Maps::finish() {
     checked.needs = need(elements);
     name_checked[checked.keys.back()].push_back(std::move(checked));
   }
+  for (size_t id = 0; id < name_required.size(); ++id)
+    if (name_required[id] < 0 && !name_checked[id].empty())
+      name_required[id] = -2;
   // each resource type resolved where rows and maps name it
   auto type_rules = [&](const std::string &type) {
     TypeRules rules;
@@ -581,6 +584,7 @@ struct Node {
   uint32_t target = 0;            // 'r': the resource referred to
   uint32_t value = 0, size = 0;   // 's', 'n': the text, in Engine::text_
   uint32_t first = none, last = none, next = none;
+  uint32_t parent = none;
   uint16_t slot = 0;
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
   // an earlier member of its parent has its name (it is written with the
@@ -602,6 +606,8 @@ struct Resource {
   bool pruned = false, requiring = false; // see Engine::finish
   bool pruning_changed = false, needs_met = false;
   uint32_t drops_seen = 0, needs_drops = 0;
+  // the last of its elements that may require another (Engine::checked_)
+  uint32_t last_checked = none;
 };
 
 struct PathItem {
@@ -1135,6 +1141,9 @@ private:
         n.key = id;
         n.slot = slot;
         n.rep = item.rep;
+        n.parent = at;
+        if (maps_.name_required[id] != -1) [[unlikely]]
+          note_checked(r, next);
         if (named != none) {
           n.named_before = true;
           nodes_[named].named_after = true;
@@ -1149,6 +1158,14 @@ private:
       at = next;
     }
     return at;
+  }
+
+  // Notes element `n` of resource `r`, whose name may require another, for
+  // prune(). (Out of line: most elements made are not.)
+  [[gnu::noinline]] void note_checked(uint32_t r, uint32_t n) {
+    Resource &owner = resources[r];
+    checked_.push_back({n, owner.last_checked});
+    owner.last_checked = static_cast<uint32_t>(checked_.size() - 1);
   }
 
   // Writes a leaf at `path` unless one is there (the first row to write an
@@ -1587,26 +1604,41 @@ public:
     return nullptr;
   }
 
+  // Whether element `n` hangs from its resource's top through live
+  // elements; keys_ gets the names of the elements from the top down to
+  // `n`. (The members a default's element left when it started anew still
+  // name it as theirs: judging them changes nothing, as nothing reaches them.)
+  bool attached(const Resource &r, uint32_t n) {
+    keys_.clear();
+    for (uint32_t at = n; at != r.root; at = nodes_[at].parent) {
+      if (nodes_[at].kind != 'o')
+        return false;
+      keys_.push_back(nodes_[at].key);
+    }
+    std::reverse(keys_.begin(), keys_.end());
+    return true;
+  }
+
   // Marks dead each element below the top of `r` that lacks an element it
   // requires (an Encounter.location without its location); true when it
-  // marked any. keys_ holds the names of the elements down to `n`.
-  bool prune(const Resource &r, uint32_t n) {
+  // marked any. Only the elements whose names may require another are
+  // looked at, as they were noted when made (checked_), latest first: an
+  // element is made after the element it is in, so each is judged after
+  // all its members, as a walk from the leaves up would.
+  bool prune(const Resource &r) {
     bool changed = false;
-    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
-      if (nodes_[c].kind != 'o')
+    for (uint32_t i = r.last_checked; i != none; i = checked_[i].before) {
+      const uint32_t n = checked_[i].node;
+      if (!attached(r, n))
         continue;
-      keys_.push_back(nodes_[c].key);
-      changed |= prune(r, c);
-      keys_.pop_back();
+      if (const Maps::Needs *need = needs(r, n))
+        for (const Maps::Need &element : *need)
+          if (!holds_one(n, element.forms)) {
+            nodes_[n].kind = 'x';
+            changed = true;
+            break;
+          }
     }
-    if (n == r.root)
-      return changed;
-    if (const Maps::Needs *need = needs(r, n))
-      for (const Maps::Need &element : *need)
-        if (!holds_one(n, element.forms)) {
-          nodes_[n].kind = 'x';
-          return true;
-        }
     return changed;
   }
 
@@ -1774,6 +1806,12 @@ private:
   std::vector<Node> nodes_;
   Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
+  // The elements whose names may require another, each with the index of
+  // the one before it in its resource (none: the first); see prune().
+  struct Checked {
+    uint32_t node, before;
+  };
+  std::vector<Checked> checked_;
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()
   bool order_known_ = false;
@@ -1861,7 +1899,7 @@ void Engine::finish() {
       // resources it refers to stay)
       if (!r.pruned || (r.requiring && (r.pruning_changed || r.drops_seen != drops))) {
         requires_ = false;
-        r.pruning_changed = prune(r, r.root);
+        r.pruning_changed = prune(r);
         changed |= r.pruning_changed;
         r.pruned = true;
         r.requiring = requires_;
@@ -1971,9 +2009,59 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
 
 } // namespace
 
+namespace {
+
+// The buffer this thread's conversions write their text in, kept from one
+// conversion to the next (a fresh one of this size is a trip through the
+// allocator's bins at every call, and its pages new). Held through a
+// pointer: the writer's code then takes the buffer as any other, not as a
+// thread's variable found anew at every piece.
+Out &thread_text() {
+  static thread_local std::unique_ptr<Out> kept;
+  if (!kept)
+    kept = std::make_unique<Out>(0);
+  return *kept;
+}
+
+// Frees the buffer once its text is taken when it grew past 1 MB, so what
+// a thread keeps is bounded.
+void release_text() { thread_text().release_above(size_t{1} << 20); }
+
+// The text of a conversion into `out` (its entries and what was not
+// mapped), `bundle` as convert() takes it. The text is written in this
+// thread's buffer and returned as a view of it, which lives until the next
+// conversion in this thread or release_text(); convert() copies it out,
+// convert_each() hands it over as it stands.
+std::string_view write_conversion(const Maps &maps, const Definitions &definitions,
+                                  const Message &message, const Options &options, bool bundle,
+                                  Conversion &out);
+
+} // namespace
+
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle) {
   Conversion out;
+  const std::string_view text = write_conversion(maps, definitions, message, options, bundle, out);
+  (bundle ? out.bundle : out.resources) = text;
+  release_text();
+  return out;
+}
+
+void convert_each(const Maps &maps, const Definitions &definitions, const Message &message,
+                  const Options &options,
+                  const std::function<void(const ResourceText &, std::string_view)> &each) {
+  Conversion out;
+  const std::string_view text = write_conversion(maps, definitions, message, options, false, out);
+  for (const ResourceText &entry : out.entries)
+    each(entry, text.substr(entry.offset, entry.size));
+  release_text();
+}
+
+namespace {
+
+std::string_view write_conversion(const Maps &maps, const Definitions &definitions,
+                                  const Message &message, const Options &options, bool bundle,
+                                  Conversion &out) {
   const MessageKind kind = message_kind(definitions, message, {});
   const Structure *structure = maps.structure(kind.structure_name);
   if (!structure)
@@ -1994,19 +2082,10 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
     for (uint32_t i = 0; i < e.resources.size(); ++i)
       if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
         order.push_back(i);
-  // The text is written in this thread's buffer, kept from one conversion
-  // to the next (a fresh one of this size is a trip through the
-  // allocator's bins at every call, and its pages new) and copied out at
-  // the end; one larger than 1 MB is freed then, so what it keeps is
-  // bounded. The resources' JSON takes at most write_bound(); a bundle is
-  // written around them as they are written (its text is theirs), in about
-  // 200 bytes an entry (fullUrl, a transaction's request).
-  // (held through a pointer: the writer's code then takes the buffer as any
-  // other, not as a thread's variable found anew at every piece)
-  static thread_local std::unique_ptr<Out> kept;
-  if (!kept)
-    kept = std::make_unique<Out>(0);
-  Out &text = *kept;
+  // The resources' JSON takes at most write_bound(); a bundle is written
+  // around them as they are written (its text is theirs), in about 200
+  // bytes an entry (fullUrl, a transaction's request).
+  Out &text = thread_text();
   text.clear();
   const size_t bound = e.write_bound();
   size_t written = 0; // by write_node(), of `bound`
@@ -2054,14 +2133,11 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
       text.put('}');
     }
   }
-  if (bundle) {
+  if (bundle)
     text.put("]}"sv);
-    out.bundle = text.view();
-  } else {
-    out.resources = text.view();
-  }
-  text.release_above(size_t{1} << 20);
-  return out;
+  return text.view();
 }
+
+} // namespace
 
 } // namespace vellomar::fhir

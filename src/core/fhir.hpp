@@ -12,6 +12,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -166,8 +167,9 @@ struct Maps {
   // by resource type: the index in `needs` of its required top-level elements
   std::unordered_map<std::string, uint32_t> type_needs;
   // by name id: the index in `needs` of what an element of that name
-  // requires (-1: nothing), and the paths below a resource ("Type.a.name")
-  // that end in it, with what they require
+  // requires (-1: nothing; -2: nothing by its name alone, but some path
+  // ends in it), and the paths below a resource ("Type.a.name") that end in
+  // it, with what they require
   struct CheckedPath {
     std::string type;
     std::vector<uint32_t> keys; // the ids of a, ..., name
@@ -236,6 +238,14 @@ struct Conversion {
 // fails but for memory: what cannot be mapped is listed in `unmapped`.
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle);
+
+// Converts one message as convert() does without a bundle and calls
+// `each(entry, text)` for each resource in order, `text` its JSON, which
+// lives until `each` returns: the resources are handed over where they were
+// written, never copied (the bulk roads copy each once, into its line).
+void convert_each(const Maps &maps, const Definitions &definitions, const Message &message,
+                  const Options &options,
+                  const std::function<void(const ResourceText &, std::string_view)> &each);
 
 // ---- the pieces the tables leave as prose (fhir_values.cpp) ----------------
 

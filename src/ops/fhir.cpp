@@ -1,7 +1,7 @@
 // HL7 v2 to FHIR: the package's maps are read once into a process-wide
 // record; a user's mapping is a copy of them with the user's rows read over
 // it, held by a capsule that the package's Mapping object keeps.
-#include <map>
+#include <algorithm>
 #include <memory>
 
 #include "../binding/convert.hpp"
@@ -137,9 +137,9 @@ Ref fhir_convert(PyObject **args) {
 }
 
 const py::Signature fhir_ndjson_sig{"fhir_ndjson()", {"messages", "mapping"}, 2, 2};
-// A new dict {resourceType: bytes}: the resources of the list of messages
-// as NDJSON lines (relative references), one entry per type, and the number
-// of resources in a tuple with it. No Python object per resource.
+// A new tuple of two dicts by resourceType: the resources of the list of
+// messages as NDJSON lines (relative references) in bytes, and how many
+// lines each holds. No Python object per resource.
 Ref fhir_ndjson(PyObject **args) {
   if (!PyList_Check(args[0])) {
     PyErr_SetString(PyExc_TypeError, "fhir_ndjson() takes a list of Messages");
@@ -157,39 +157,61 @@ Ref fhir_ndjson(PyObject **args) {
   }
   fhir::Options options;
   options.relative_references = true;
-  std::map<std::string, std::string, std::less<>> out; // found by view
-  size_t count = 0;
+  // The lines by type, kept by each thread from one batch to the next: a
+  // batch's lines are written where the last batch's were, in storage that
+  // is mapped and warm, and copied once, into the bytes handed back.
+  struct Lines {
+    std::string type, text;
+    size_t count = 0;
+  };
+  static thread_local std::vector<Lines> kept;
+  for (Lines &l : kept) {
+    l.text.clear();
+    l.count = 0;
+  }
   // The messages are the list's, which the caller keeps alive; nothing here
   // touches Python objects while the lock is released.
   bool no_memory = false;
   Py_BEGIN_ALLOW_THREADS
   try {
-    for (const Message *m : messages) {
-      const fhir::Conversion c = fhir::convert(*maps, *definitions(), *m, options, false);
-      for (const fhir::ResourceText &e : c.entries) {
-        auto it = out.find(e.type);
-        if (it == out.end())
-          it = out.emplace(std::string(e.type), std::string()).first;
-        std::string &lines = it->second;
-        lines.append(c.resources, e.offset, e.size).push_back('\n');
-        ++count;
-      }
-    }
+    Lines *last = nullptr; // a message's resources mostly come in runs of a type
+    for (const Message *m : messages)
+      fhir::convert_each(*maps, *definitions(), *m, options,
+                         [&](const fhir::ResourceText &e, std::string_view text) {
+                           if (!last || last->type != e.type) {
+                             auto it = std::find_if(kept.begin(), kept.end(),
+                                                    [&](const Lines &l) { return l.type == e.type; });
+                             last = it != kept.end() ? &*it
+                                                     : &kept.emplace_back(Lines{std::string(e.type), {}, 0});
+                           }
+                           last->text.append(text).push_back('\n');
+                           ++last->count;
+                         });
   } catch (const std::bad_alloc &) { // raised once the lock is back
     no_memory = true;
   }
   Py_END_ALLOW_THREADS
   if (no_memory)
     throw std::bad_alloc();
-  Ref dict = Ref::check(PyDict_New());
-  for (const auto &[type, lines] : out) {
-    Ref value = Ref::check(
-        PyBytes_FromStringAndSize(lines.data(), static_cast<Py_ssize_t>(lines.size())));
-    if (PyDict_SetItemString(dict.get(), type.c_str(), value.get()) < 0)
+  std::vector<const Lines *> order;
+  for (const Lines &l : kept)
+    if (l.count)
+      order.push_back(&l);
+  std::sort(order.begin(), order.end(),
+            [](const Lines *a, const Lines *b) { return a->type < b->type; });
+  Ref lines = Ref::check(PyDict_New()), counts = Ref::check(PyDict_New());
+  for (const Lines *l : order) {
+    Ref text = Ref::check(
+        PyBytes_FromStringAndSize(l->text.data(), static_cast<Py_ssize_t>(l->text.size())));
+    Ref count = Ref::check(PyLong_FromSize_t(l->count));
+    if (PyDict_SetItemString(lines.get(), l->type.c_str(), text.get()) < 0 ||
+        PyDict_SetItemString(counts.get(), l->type.c_str(), count.get()) < 0)
       return {};
   }
-  Ref n = Ref::check(PyLong_FromSize_t(count));
-  return Ref::check(PyTuple_Pack(2, dict.get(), n.get()));
+  for (Lines &l : kept) // what a thread keeps is bounded, whatever one batch took
+    if (l.text.capacity() > (size_t{4} << 20))
+      std::string().swap(l.text);
+  return Ref::check(PyTuple_Pack(2, lines.get(), counts.get()));
 }
 
 } // namespace vellomar::ops

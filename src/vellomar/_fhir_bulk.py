@@ -24,13 +24,16 @@ from ._files import AtomicFile
 from .read import MessageError, Reader, read
 from .table import count_range
 
-BATCH_MESSAGES = 512
+BATCH_MESSAGES = 128
 
 
-def lines_of(reader: Reader, maps: object, on_error: Callable[[MessageError], None]) -> Iterator[dict[str, bytes]]:
-    """The NDJSON lines by resource type of the messages of `reader`,
-    BATCH_MESSAGES messages a call of the core; a bad message goes to
-    `on_error` (which raises to stop) and is left out."""
+Lines = tuple[dict[str, bytes], dict[str, int]]
+
+
+def lines_of(reader: Reader, maps: object, on_error: Callable[[MessageError], None]) -> Iterator[Lines]:
+    """The NDJSON lines by resource type of the messages of `reader`, and
+    their number by type, BATCH_MESSAGES messages a call of the core; a bad
+    message goes to `on_error` (which raises to stop) and is left out."""
     batch: list[Any] = []
     while True:
         try:
@@ -41,10 +44,10 @@ def lines_of(reader: Reader, maps: object, on_error: Callable[[MessageError], No
             on_error(error)
             continue
         if len(batch) >= BATCH_MESSAGES:
-            yield _ops.fhir_ndjson(batch, maps)[0]
+            yield _ops.fhir_ndjson(batch, maps)
             batch.clear()
     if batch:
-        yield _ops.fhir_ndjson(batch, maps)[0]
+        yield _ops.fhir_ndjson(batch, maps)
 
 
 class Slice:
@@ -61,7 +64,7 @@ class Slice:
 
 
 def range_lines(open_file: Callable[[], IO[bytes]], name: str, start: int, stop: int, maps: object,
-                encoding: str | None, on_error: Callable[[MessageError], None]) -> Iterator[dict[str, bytes]]:
+                encoding: str | None, on_error: Callable[[MessageError], None]) -> Iterator[Lines]:
     """`lines_of` the messages that start in bytes [start, stop) of the file
     `name` (a range cut by the ranges' rule). A bad message reaches
     `on_error` numbered and placed in the whole file: the messages before
@@ -152,14 +155,14 @@ def write_ndjson(
                     on_error(error)
 
             with read(item, encoding=encoding) as reader:
-                for lines in lines_of(reader, maps, bad):
+                for lines, numbers in lines_of(reader, maps, bad):
                     for resource_type, data in lines.items():
                         out = outputs.get(resource_type)
                         if out is None:
                             out = outputs[resource_type] = AtomicFile(
                                 os.path.join(directory, resource_type + ".ndjson"))
                         out.write(data)
-                        counts[resource_type] = counts.get(resource_type, 0) + data.count(b"\n")
+                        counts[resource_type] = counts.get(resource_type, 0) + numbers[resource_type]
         for out in outputs.values():
             out.commit()
     finally:

@@ -223,6 +223,6 @@ class _FhirReader:
                 raise error
             _log.warning("%s", error)
 
-        tables = [arrow_rows(lines) for lines in range_lines(
+        tables = [arrow_rows(lines) for lines, _ in range_lines(
             lambda: self.fs.open(path, "rb"), path, start, end, fhir._maps(self.mapping), self.encoding, bad)]
         return (_pa.concat_tables(tables) if tables else arrow_rows({})).to_pandas()

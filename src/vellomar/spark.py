@@ -384,7 +384,7 @@ def _read_fhir(options: _Options, partition: _Blocks) -> Iterator[Any]:
     for span, begin, end in partition.blocks:
         with open(span.path, "rb") as file:
             start, stop = message_range(file, begin, end, span.end)
-        for lines in range_lines(lambda: open(span.path, "rb"), span.path, start, stop, maps,
+        for lines, _ in range_lines(lambda: open(span.path, "rb"), span.path, start, stop, maps,
                                  options.encoding, bad):
             yield from arrow_rows(lines).cast(schema).to_batches()
 

@@ -122,16 +122,6 @@ PyObject *name_str(std::string_view name) {
   return Ref::borrow(it->second.get()).release();
 }
 
-// The str of a group's name, kept for the process by its definition (the
-// definitions are never freed once loaded).
-PyObject *group_name_str(const GroupDef *def) {
-  static auto &known = *new std::unordered_map<const GroupDef *, Ref>;
-  auto it = known.find(def);
-  if (it == known.end())
-    it = known.emplace(def, py::str(def->name)).first;
-  return Ref::borrow(it->second.get()).release();
-}
-
 // The str of an element's name (borrowed), kept for the process by the
 // address of its text: names belong to the definitions, which are never
 // freed once loaded, and are few (a few thousand), while the same ones recur
@@ -159,8 +149,8 @@ struct TreeBuilder {
       Ref child = item.group ? group(item.index) : segment(item.index);
       PyTuple_SET_ITEM(children.get(), i++, child.release());
     }
-    Ref name = node == 0 || !n.def ? py::str(node == 0 ? std::string_view(s.name) : n.name)
-                                   : Ref::check(group_name_str(n.def));
+    // The message node's name views s.name, which a moved structure may have moved.
+    Ref name = py::str(node == 0 ? std::string_view(s.name) : n.name);
     return group_slots.make(name.release(), children.release(),
                             Ref::borrow(s.known ? Py_True : Py_False).release());
   }

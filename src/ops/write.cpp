@@ -49,9 +49,10 @@ bool reads_back(const Message &message) {
     joined += line_of(message.segment_at(i));
   }
   std::vector<std::string> texts = split_batch(joined);
-  if (texts.size() != 1 || !trim_message_text(texts[0]) || !trim_message_text(joined))
+  if (texts.size() != 1)
     return false;
-  return texts[0] == joined;
+  std::string_view read = texts[0], written = joined;
+  return trim_message_text(read) && trim_message_text(written) && read == written;
 }
 
 } // namespace

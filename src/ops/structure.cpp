@@ -107,19 +107,23 @@ constexpr size_t kept_at_most = 8192;
 // destructors would run after the interpreter is gone.
 auto &kept_refs = *new std::unordered_map<uint64_t, Ref>; // of segment_slots' class
 
+// The object kept under `key`, made by `make` the first time; once
+// kept_at_most are kept, what `make` gives is handed out unkept.
+template <class Key, class Make> Ref kept(std::unordered_map<Key, Ref> &known, Key key, Make &&make) {
+  if (auto it = known.find(key); it != known.end())
+    return Ref::borrow(it->second.get());
+  Ref made = make();
+  if (known.size() >= kept_at_most)
+    return made;
+  return Ref::borrow(known.emplace(key, std::move(made)).first->second.get());
+}
+
 PyObject *name_str(std::string_view name) {
   static auto &known = *new std::unordered_map<uint32_t, Ref>;
   const uint32_t key = VersionDefinitions::segment_key(name);
   if (key == 0)
     return py::str(name).release();
-  auto it = known.find(key);
-  if (it == known.end()) {
-    Ref s = py::str(name);
-    if (known.size() >= kept_at_most)
-      return s.release();
-    it = known.emplace(key, std::move(s)).first;
-  }
-  return Ref::borrow(it->second.get()).release();
+  return kept(known, key, [&] { return py::str(name); }).release();
 }
 
 // The str of an element's name (borrowed), kept for the process by the
@@ -161,16 +165,8 @@ struct TreeBuilder {
     const uint32_t key = VersionDefinitions::segment_key(name);
     if (key == 0 || index >= 256)
       return make_segment(name, index, expected);
-    std::unordered_map<uint64_t, Ref> &known = kept_refs;
     const uint64_t id = uint64_t{key} << 9 | index << 1 | (expected ? 1 : 0);
-    auto it = known.find(id);
-    if (it == known.end()) {
-      Ref made = make_segment(name, index, expected);
-      if (known.size() >= kept_at_most)
-        return made;
-      it = known.emplace(id, std::move(made)).first;
-    }
-    return Ref::borrow(it->second.get());
+    return kept(kept_refs, id, [&] { return make_segment(name, index, expected); });
   }
 
   static Ref make_segment(std::string_view name, uint32_t index, bool expected) {

@@ -427,10 +427,11 @@ private:
   bool plain(std::string_view v, bool literal) {
     const char *s = v.data();
     const char *const end = s + v.size();
-    // A literal value's separators are NUL, which is a control byte anyway.
-    const std::array<char, 4> separators = literal ? std::array<char, 4>{} : separators_;
 #if defined(__SSE2__)
-    const auto separator = [&](size_t i) { return _mm_set1_epi8(separators[i]); };
+    // A literal value's separators are NUL, which is a control byte anyway.
+    const auto separator = [&](size_t i) {
+      return _mm_set1_epi8(literal ? '\0' : separators_[i]);
+    };
     const __m128i s0 = separator(0), s1 = separator(1), s2 = separator(2), s3 = separator(3);
     const auto stops = [&](__m128i block) {
       const __m128i a = _mm_or_si128(_mm_cmpeq_epi8(block, s0), _mm_cmpeq_epi8(block, s1));
@@ -461,7 +462,7 @@ private:
     for (; s < end; ++s) {
       const auto byte = static_cast<unsigned char>(*s);
       if (escape_table[byte] ||
-          std::find(separators.begin(), separators.end(), *s) != separators.end())
+          (!literal && std::find(separators_.begin(), separators_.end(), *s) != separators_.end()))
         return false;
       high_bits |= byte & 0x80u;
     }

@@ -100,7 +100,9 @@ std::optional<Error> check_message(std::string_view text, std::string_view &firs
   if (start == std::string_view::npos)
     return value_error("No segments found");
   std::string_view head = text.substr(start, 11);
-  head = head.substr(0, head.find_first_of("\r\n"));
+  for (const char line_end : {'\r', '\n'}) // memchr: no call for each byte
+    if (const void *at = std::memchr(head.data(), line_end, head.size()))
+      head = head.substr(0, static_cast<size_t>(static_cast<const char *>(at) - head.data()));
   if (head.substr(0, 3) != "MSH")
     return value_error("Message must start with MSH segment, got: '" +
                        std::string(utf8_prefix(head, 10)) + "'");

@@ -98,10 +98,10 @@ Slots group_slots, segment_slots; // set under the interpreter lock
 
 // Names are few (the definitions' and the segments a site sends), so the str
 // of each three-letter name is kept for the process, and so is each
-// SegmentRef of such a name at a small index: the same few hundred recur in
-// every message of a feed, and an immutable object may be handed out again
-// (as the interpreter does with small ints). Both stay under a bound that
-// hostile input cannot pass.
+// SegmentRef of such a name: the same few hundred recur in every message of
+// a feed, and an immutable object may be handed out again (as the
+// interpreter does with small ints). Both stay under a bound that hostile
+// input cannot pass.
 constexpr size_t kept_at_most = 8192;
 // These live until the process ends: they are never destroyed, since their
 // destructors would run after the interpreter is gone.
@@ -163,9 +163,9 @@ struct TreeBuilder {
     const bool expected = !unexpected[index];
     const std::string_view name = segment_name(message, index);
     const uint32_t key = VersionDefinitions::segment_key(name);
-    if (key == 0 || index >= 256)
+    if (key == 0)
       return make_segment(name, index, expected);
-    const uint64_t id = uint64_t{key} << 9 | index << 1 | (expected ? 1 : 0);
+    const uint64_t id = uint64_t{key} << 33 | uint64_t{index} << 1 | (expected ? 1 : 0);
     return kept(kept_refs, id, [&] { return make_segment(name, index, expected); });
   }
 

@@ -36,7 +36,8 @@ FUZZ_ENTRY {
   TableBuilder &table = created.value();
   TableBuilder in_place = table.empty_copy(), known_lines = table.empty_copy();
   std::vector<Message> messages;
-  for (std::string &text : split_batch(input.substr(0, nul)))
+  for (const std::string &whole : split_batch(input.substr(0, nul))) {
+    std::string_view text = whole;
     if (auto m = trim_message_text(text) ? parse_message(text) : Error{}; m && messages.size() < 8) {
       messages.push_back(std::move(m).value()), table.add(messages.back());
       if (!in_place.add_text(text))
@@ -51,6 +52,7 @@ FUZZ_ENTRY {
     } else if (messages.size() < 8) {
       FUZZ_CHECK(!in_place.add_text(text), text);
     }
+  }
   for (const TableBuilder *read : {&in_place, &known_lines}) {
     FUZZ_CHECK(read->rows() == table.rows(), "rows read in place");
     for (size_t c = 0; c < paths.size(); ++c) {

@@ -28,6 +28,12 @@ def test_escape_round_trip(text, header):
     assert vellomar.escape(text, message, line_ends="space") == one_line
 
 
+@given(st.text(), st.sampled_from(["MSH.^~\\&", "MSH|^~\\&", "MSH#$*@!"]))
+def test_edit_indexes_as_the_parser(text, header):
+    # a "." field separator too, where a line feed is written \X0A\
+    out = vellomar.edit(vellomar.parse(f"{header}\rPID{header[3]}1"), {"PID-3-2": text, "ZZZ(+)-2": text})
+    assert (out.to_json(), out["PID-3-2"]) == (vellomar.parse(out.raw).to_json(), text)
+
 @pytest.mark.parametrize(
     "changes, pid",
     [

@@ -439,28 +439,4 @@ bool trim_message_text(std::string_view &text) {
   return starts_with(text, "MSH");
 }
 
-bool trim_message_text(std::string &text) {
-  std::string_view trimmed = text;
-  if (!trim_message_text(trimmed))
-    return false;
-  if (trimmed.data() != text.data())
-    text = std::string(trimmed);
-  else
-    text.resize(trimmed.size());
-  return true;
-}
-
-Result<std::vector<Message>> parse_batch(std::string_view raw) {
-  std::vector<Message> messages;
-  // Room for messages of 1 KiB and more: growing the list from empty moved
-  // every record about twice and mapped fresh pages at each step.
-  messages.reserve(raw.size() / 1024);
-  if (auto error = parse_batch_each(raw, [&](Message &&message) {
-        messages.push_back(std::move(message));
-        return true;
-      }))
-    return std::move(*error);
-  return messages;
-}
-
 } // namespace vellomar

@@ -139,13 +139,11 @@ size_t next_message_start(std::string_view data, size_t from);
 // Cuts a whole batch into message texts.
 std::vector<std::string> split_batch(std::string_view raw);
 
-// Makes a text of the cutter ready to parse: trims it of White_Space, and at
+// Makes a text of the cutter ready to parse: trims the view of White_Space, and at
 // its end of NUL bytes too and of an end block just before what is trimmed
 // there (the bytes that stand between frames in a capture), and returns
 // whether it begins with "MSH". Only the text of the lines before
 // the first MSH line can fail, and it is then skipped.
-bool trim_message_text(std::string &text);
-// The same trim of a view.
 bool trim_message_text(std::string_view &text);
 
 // Parses every message of a batch, in order, and hands each to `take`
@@ -174,8 +172,5 @@ template <class Take> std::optional<Error> parse_batch_each(std::string_view raw
   }
   return std::nullopt;
 }
-
-// The same, the messages in a vector.
-Result<std::vector<Message>> parse_batch(std::string_view raw);
 
 } // namespace vellomar

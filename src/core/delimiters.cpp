@@ -70,11 +70,10 @@ bool read_written_delimiter(std::string_view text, size_t &pos, Delimiter &out) 
     pos += 1;
     return true;
   }
-  if ((lead != 0xC2 && lead != 0xC3) || pos + 1 >= text.size())
+  // A lead byte of valid UTF-8 is followed by its continuation byte.
+  if (lead != 0xC2 && lead != 0xC3)
     return false;
   const auto next = static_cast<unsigned char>(text[pos + 1]);
-  if ((next & 0xC0) != 0x80)
-    return false;
   out = Delimiter::from_byte(static_cast<unsigned char>(((lead & 0x1F) << 6) | (next & 0x3F)));
   pos += 2;
   return true;

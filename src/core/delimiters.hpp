@@ -63,7 +63,7 @@ DeclaredDelimiters declared_delimiters(std::string_view header);
 void append_written(std::string &out, const EncodingCharacters &enc);
 
 // One delimiter written as its character, in its UTF-8 form at `pos` of
-// `text` (a byte below 0x80, or the two bytes of U+0080..U+00FF), as the
+// `text`, valid UTF-8 (a byte below 0x80, or the two bytes of U+0080..U+00FF), as the
 // pickling state writes Delimiter::view(); advances `pos`. False when there
 // is none.
 bool read_written_delimiter(std::string_view text, size_t &pos, Delimiter &out);

@@ -416,22 +416,11 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
   // The index of the new text is built on the way, as the parser would build
   // it: an untouched segment keeps its entries, moved by the change in length
   // before it; in a changed or appended line the fields end where the old
-  // ones did (moved) or where a change or padding wrote them. Delimiters that
-  // are line breaks would make padding start new lines, and one that is the
-  // field separator (the escape too: it opens \F\) would make padding or an
-  // escaped value start new fields, as would a field separator that is a
-  // letter, digit or "." of an escape sequence (\X0D\, \.br\); such a message
-  // is indexed by the parser instead.
-  const bool index_here = [&] {
-    const char separator = enc.field.bytes[0], lower = static_cast<char>(separator | 0x20);
-    if ((separator >= '0' && separator <= '9') || separator == '.' || (lower >= 'a' && lower <= 'z'))
-      return false;
-    for (const Delimiter *d : {&enc.field, &enc.repetition, &enc.component, &enc.sub_component,
-                               &enc.escape})
-      if (d->bytes[0] == '\r' || d->bytes[0] == '\n' || (d != &enc.field && d->view() == enc.field.view()))
-        return false;
-    return true;
-  }();
+  // ones did (moved) or where a change or padding wrote them. The delimiters
+  // passed check_delimiters above: five distinct ASCII punctuation characters,
+  // none a line break, and the escaper writes no delimiter but as its
+  // sequence (a line feed as \X0A\ where "." is one): so padding and escaped
+  // values start no line or field of their own.
   // The new index, copied with the text into the result's block at the end.
   std::vector<SegmentEntry> segments;
   std::vector<uint32_t> field_ends;
@@ -503,8 +492,6 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
   text.resize(static_cast<size_t>(out.p - base));
   if (text.size() > UINT32_MAX)
     throw std::bad_alloc(); // beyond the 32-bit offsets of the index
-  if (!index_here)
-    return parse_message(text);
   field_ends.resize(static_cast<size_t>(new_ends.p - field_base));
   return Message(text, enc, segments, field_ends);
 }

@@ -142,16 +142,15 @@ Escaper::Escaper(const EncodingCharacters &enc, EscapeOptions options)
     const auto b = static_cast<unsigned char>(d.bytes[0]);
     marked_[b >> 6] |= uint64_t{1} << (b & 63);
   };
-  mark(enc.field);
+  // Every delimiter is marked, declared or not: append() tests a marked
+  // byte against the declared sequences only, so an undeclared one is then
+  // copied as it stands.
   for (const Delimiter *d : {&enc.field, &enc.component, &enc.repetition, &enc.escape,
-                             &enc.sub_component})
+                             &enc.sub_component}) {
+    mark(*d);
     if (d->view() == ".")
       line_feed_ = "X0A";
-  // MSH-2's delimiters in their order there.
-  const Delimiter *declared[] = {&enc.component, &enc.repetition, &enc.escape,
-                                 &enc.sub_component};
-  for (unsigned k = 0; k < 4 && k < options.declared; ++k)
-    mark(*declared[k]);
+  }
 }
 
 void Escaper::append(std::string &out, std::string_view text) const {

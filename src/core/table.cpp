@@ -304,8 +304,7 @@ void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32
     // Whole blocks of the line (all of a block's separators written, then
     // the count checked), then its last bytes in one block where the text
     // has 16 bytes from there.
-    const uint32_t whole_end = end >= 16 ? end - 16 : 0;
-    for (; at <= whole_end; at += 16) {
+    for (; block16_before(at, end); at += 16) {
       for (uint32_t bits = equal_bytes16(base + at, sep); bits; bits &= bits - 1)
         out[count++] = at + static_cast<uint32_t>(std::countr_zero(bits));
       if (count >= wanted)

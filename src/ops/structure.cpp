@@ -98,38 +98,32 @@ Slots group_slots, segment_slots; // set under the interpreter lock
 
 // Names are few (the definitions' and the segments a site sends), so the str
 // of each three-letter name is kept for the process, and so is each
-// SegmentRef of such a name at a small index: the same few hundred recur in
-// every message of a feed, and an immutable object may be handed out again
-// (as the interpreter does with small ints). Both stay under a bound that
-// hostile input cannot pass.
+// SegmentRef of such a name: the same few hundred recur in every message of
+// a feed, and an immutable object may be handed out again (as the
+// interpreter does with small ints). Both stay under a bound that hostile
+// input cannot pass.
 constexpr size_t kept_at_most = 8192;
 // These live until the process ends: they are never destroyed, since their
 // destructors would run after the interpreter is gone.
 auto &kept_refs = *new std::unordered_map<uint64_t, Ref>; // of segment_slots' class
+
+// The object kept under `key`, made by `make` the first time; once
+// kept_at_most are kept, what `make` gives is handed out unkept.
+template <class Key, class Make> Ref kept(std::unordered_map<Key, Ref> &known, Key key, Make &&make) {
+  if (auto it = known.find(key); it != known.end())
+    return Ref::borrow(it->second.get());
+  Ref made = make();
+  if (known.size() >= kept_at_most)
+    return made;
+  return Ref::borrow(known.emplace(key, std::move(made)).first->second.get());
+}
 
 PyObject *name_str(std::string_view name) {
   static auto &known = *new std::unordered_map<uint32_t, Ref>;
   const uint32_t key = VersionDefinitions::segment_key(name);
   if (key == 0)
     return py::str(name).release();
-  auto it = known.find(key);
-  if (it == known.end()) {
-    Ref s = py::str(name);
-    if (known.size() >= kept_at_most)
-      return s.release();
-    it = known.emplace(key, std::move(s)).first;
-  }
-  return Ref::borrow(it->second.get()).release();
-}
-
-// The str of a group's name, kept for the process by its definition (the
-// definitions are never freed once loaded).
-PyObject *group_name_str(const GroupDef *def) {
-  static auto &known = *new std::unordered_map<const GroupDef *, Ref>;
-  auto it = known.find(def);
-  if (it == known.end())
-    it = known.emplace(def, py::str(def->name)).first;
-  return Ref::borrow(it->second.get()).release();
+  return kept(known, key, [&] { return py::str(name); }).release();
 }
 
 // The str of an element's name (borrowed), kept for the process by the
@@ -159,8 +153,8 @@ struct TreeBuilder {
       Ref child = item.group ? group(item.index) : segment(item.index);
       PyTuple_SET_ITEM(children.get(), i++, child.release());
     }
-    Ref name = node == 0 || !n.def ? py::str(node == 0 ? std::string_view(s.name) : n.name)
-                                   : Ref::check(group_name_str(n.def));
+    // The message node's name views s.name, which a moved structure may have moved.
+    Ref name = py::str(node == 0 ? std::string_view(s.name) : n.name);
     return group_slots.make(name.release(), children.release(),
                             Ref::borrow(s.known ? Py_True : Py_False).release());
   }
@@ -169,18 +163,10 @@ struct TreeBuilder {
     const bool expected = !unexpected[index];
     const std::string_view name = segment_name(message, index);
     const uint32_t key = VersionDefinitions::segment_key(name);
-    if (key == 0 || index >= 256)
+    if (key == 0)
       return make_segment(name, index, expected);
-    std::unordered_map<uint64_t, Ref> &known = kept_refs;
-    const uint64_t id = uint64_t{key} << 9 | index << 1 | (expected ? 1 : 0);
-    auto it = known.find(id);
-    if (it == known.end()) {
-      Ref made = make_segment(name, index, expected);
-      if (known.size() >= kept_at_most)
-        return made;
-      it = known.emplace(id, std::move(made)).first;
-    }
-    return Ref::borrow(it->second.get());
+    const uint64_t id = uint64_t{key} << 33 | uint64_t{index} << 1 | (expected ? 1 : 0);
+    return kept(kept_refs, id, [&] { return make_segment(name, index, expected); });
   }
 
   static Ref make_segment(std::string_view name, uint32_t index, bool expected) {

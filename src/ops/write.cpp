@@ -31,14 +31,16 @@ bool reads_back(const Message &message) {
   // or a non-ASCII byte, which the cutter's trims may read as White_Space), or
   // when the text holds an MLLP block byte. This filter only lets the common
   // case skip the cutter; the cutter decides.
-  bool plain = true;
-  for (size_t i = 0; plain && i < message.segment_count(); ++i) {
+  auto no_block_byte = [](std::string_view line) { // memchr, not a per-byte loop
+    return line.find('\x0b') == std::string_view::npos && line.find('\x1c') == std::string_view::npos;
+  };
+  // The header line (a parsed message has one) only for the block bytes.
+  bool plain = no_block_byte(line_of(message.segment_at(0)));
+  for (size_t i = 1; plain && i < message.segment_count(); ++i) {
     const std::string_view line = line_of(message.segment_at(i));
     // signed: a non-ASCII byte is negative, so `> ' '` leaves it out too
     const auto first = static_cast<signed char>(line.empty() ? ' ' : line[0]);
-    plain = (i == 0 || (first > ' ' && first != 'M' && first != 'F' && first != 'B')) &&
-            line.find('\x0b') == std::string_view::npos && // memchr, not a per-byte loop
-            line.find('\x1c') == std::string_view::npos;
+    plain = first > ' ' && first != 'M' && first != 'F' && first != 'B' && no_block_byte(line);
   }
   if (plain)
     return true;
@@ -49,9 +51,10 @@ bool reads_back(const Message &message) {
     joined += line_of(message.segment_at(i));
   }
   std::vector<std::string> texts = split_batch(joined);
-  if (texts.size() != 1 || !trim_message_text(texts[0]) || !trim_message_text(joined))
+  if (texts.size() != 1)
     return false;
-  return texts[0] == joined;
+  std::string_view read = texts[0], written = joined;
+  return trim_message_text(read) && trim_message_text(written) && read == written;
 }
 
 } // namespace

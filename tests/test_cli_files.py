@@ -1,6 +1,7 @@
 """The command line's written files: never destroyed, never half-written, and
 edit's messages cut and encoded as vellomar.read and vellomar.write do."""
 
+import errno
 import os
 import shutil
 import signal
@@ -136,8 +137,15 @@ def test_edit_memory_does_not_grow_with_the_file(tmp_path, out):
     (".old.hl7.{dead}0a1b2c3d.tmp", False),  # not a run's: no dash
     (".old.hl7.x{dead}-0a1b2c3d.tmp", False),
     (".old.hl7.{dead}-0a1b2c3d.tmp~", False),
+    (".old.hl7.1-0a1b2c3d.tmp", False),  # a run of another user's (init's, which only root may signal)
 ])
-def test_a_write_sweeps_only_the_temporary_files_of_runs_gone(tmp_path, name, swept):
+def test_a_write_sweeps_only_the_temporary_files_of_runs_gone(tmp_path, monkeypatch, name, swept):
+    def kill(pid, signal, kill=os.kill):  # as a user other than root sees init
+        if pid == 1:
+            raise PermissionError(errno.EPERM, "Operation not permitted")
+        kill(pid, signal)
+
+    monkeypatch.setattr(os, "kill", kill)
     dead = subprocess.run([sys.executable, "-c", "import os; print(os.getpid())"], capture_output=True,
                           text=True, check=True).stdout.strip()
     (stray := tmp_path / name.format(dead=dead, live=os.getpid())).write_bytes(b"")

@@ -10,6 +10,7 @@ from pathlib import Path
 
 import pyarrow
 import pytest
+from hypothesis import example, given, strategies as st
 
 pytest.importorskip("pyspark")
 
@@ -43,7 +44,7 @@ def write(path, texts):
     ({"columns": OPTION}, list(COLUMNS) + ["_corrupt_record"]),
     ({"columns": "MSH-10,PID-3-1", "mode": "failfast"}, ["MSH-10", "PID-3-1"]),
     ({"columns": '{"a": "PID-3", "b": "MSH-9-2"}', "MODE": "DROPMALFORMED"}, ["a", "b"]),
-    ({"columns": '["PID-3"]', "columnNameOfCorruptRecord": "bad"}, ["PID-3", "bad"]),
+    ({"columns": '["PID-3"]', "columnNameOfCorruptRecord": "bad", "blocksize": "1"}, ["PID-3", "bad"]),
 ])
 def test_schema(options, expected):
     source = HL7DataSource({"path": "x.hl7", **options})
@@ -87,7 +88,8 @@ def test_bad_options(options, error, text):
     ("corpus", None, "64MiB"),
 ])
 def test_tasks_equal_to_table(tmp_path, layout, rows, blocksize):
-    """The rows of every task the driver plans, in order, are the table's."""
+    """The rows of every task the driver plans, in order, are the table's,
+    messages numbered and placed in their files."""
     if layout == "corpus":
         if not CORPUS_FILES:
             pytest.skip("sample corpus not present")
@@ -105,13 +107,31 @@ def test_tasks_equal_to_table(tmp_path, layout, rows, blocksize):
     # load(path) sets the option path, load([path, ...]) the option paths as JSON.
     where = {"path": load} if isinstance(load, str) else {"paths": json.dumps(load)}
     options = vellomar.spark._Options.parse({"columns": OPTION, "mode": mode, "blocksize": blocksize, **where,
-                                             **({"rows": rows} if rows else {})})
+                                             "provenance": "true", **({"rows": rows} if rows else {})})
     tasks = vellomar.spark._BatchReader(options).partitions()
     got = [r for task in tasks for batch in vellomar.spark._read(options, task) for r in batch.to_pylist()]
-    expected = [r for f in files for r in vellomar.table(f, COLUMNS, rows=rows, errors=errors).to_pylist()]
+    expected = [r for f in files
+                for r in vellomar.table(f, COLUMNS, rows=rows, errors=errors, provenance=True).to_pylist()]
     assert got == expected and len(expected) > 50
     if layout == "one big file" and rows:
         assert len(tasks) > 4
+
+
+@given(sizes=st.lists(st.integers(0, 20), max_size=6), blocksize=st.integers(1, 8))
+@example(sizes=[1, 1], blocksize=2)  # the first task filled exactly
+def test_tasks_pack_whole_spans_in_order_up_to_the_blocksize(sizes, blocksize):
+    """Each span is cut into blocks of the blocksize (the last one shorter),
+    and consecutive blocks fill a task as far as the blocksize allows."""
+    spans = [vellomar.spark._Span(f"f{i}", 3 * i, 3 * i + size) for i, size in enumerate(sizes)]
+    tasks = [task.blocks for task in vellomar.spark._partitions(spans, blocksize)]
+    blocks = [block for task in tasks for block in task]
+    for span in spans:
+        cuts = [(begin, end) for s, begin, end in blocks if s is span]
+        assert [end - begin for begin, end in cuts[:-1]] == [blocksize] * (len(cuts) - 1)
+        assert [begin for begin, _ in cuts] + [span.end] == [span.begin] + [end for _, end in cuts]
+    filled = [sum(end - begin for _, begin, end in task) for task in tasks]
+    assert all(0 < n <= blocksize for n in filled)
+    assert all(n + nxt[0][2] - nxt[0][1] > blocksize for n, nxt in zip(filled, tasks[1:]))
 
 
 @pytest.mark.parametrize(("batch_bytes", "rows", "batches"), [("64MiB", None, 1), ("2k", None, 10), ("2k", "OBX", 10)])
@@ -127,9 +147,18 @@ def test_a_task_yields_batches_within_its_budget(tmp_path, batch_bytes, rows, ba
     assert len(got) >= batches and (batches > 1 or len(got) == 1)
 
 
+def test_a_batch_of_no_file_fails_on_the_driver_and_a_stream_waits(tmp_path):
+    options = {"path": str(tmp_path / "*.hl7"), "columns": "MSH-10"}
+    with pytest.raises(FileNotFoundError) as raised:
+        HL7DataSource(options).reader(None).partitions()
+    assert str(raised.value) == f"no file matches {options['path']!r}"
+    assert HL7DataSource(options).streamReader(None).latestOffset({"files": {}}) == {"files": {}}
+
+
 def test_stream_offsets(tmp_path):
     """latest starts past what is there; a file shorter than what was read fails the query."""
     path = write(tmp_path / "a.hl7", archive(5, frame=True))
+    (tmp_path / "b.hl7").write_bytes(b"")  # nothing to read: no offset
     reader = HL7DataSource({"path": str(tmp_path), "columns": "MSH-10", "startingOffsets": "latest"}).streamReader(None)
     start = reader.initialOffset()
     assert start == {"files": {str(path): [path.stat().st_size, 5]}} and reader.partitions(start, start) == []
@@ -141,10 +170,15 @@ def test_stream_offsets(tmp_path):
 
 
 def test_stream_waits_for_a_quiet_unframed_file(tmp_path):
-    """The last unframed message is read once the file has not changed for quietSeconds."""
+    """The last unframed message is read once the file has not changed for
+    quietSeconds; messages are numbered on from one batch to the next."""
     path = write(tmp_path / "a.hl7", archive(3))
-    reader = HL7DataSource({"path": str(path), "columns": "MSH-10", "quietSeconds": "60"}).streamReader(None)
+    reader = HL7DataSource({"path": str(path), "columns": "MSH-10", "quietSeconds": "60", "provenance": "true",
+                            "mode": "failfast"}).streamReader(None)
     last = path.read_bytes().rindex(b"MSH")
-    assert reader.latestOffset({"files": {}}, None) == {"files": {str(path): [last, 2]}}
+    assert (first := reader.latestOffset({"files": {}}, None)) == {"files": {str(path): [last, 2]}}
     os.utime(path, (time.time() - 61,) * 2)
     assert reader.latestOffset({"files": {}}, None) == {"files": {str(path): [path.stat().st_size, 3]}}
+    assert [row["source_message"] for start, end in [({"files": {}}, first), (first, reader.latestOffset(first))]
+            for task in reader.partitions(start, end) for batch in vellomar.spark._read(reader.options, task)
+            for row in batch.to_pylist()] == [1, 2, 3]

@@ -83,7 +83,7 @@ def test_bad_options(options, error, text):
 @pytest.mark.parametrize(("layout", "rows", "blocksize"), [
     ("one big file", "OBX", "64k"),       # several tasks share one file
     ("one big file", None, "64MiB"),
-    ("directory", None, "16k"),            # framed and CRLF files, small files packed together
+    ("directory", None, "16k"),            # framed, CRLF and BOM files, small files packed together
     ("glob", "OBX", "8k"),
     ("corpus", None, "64MiB"),
 ])
@@ -98,7 +98,7 @@ def test_tasks_equal_to_table(tmp_path, layout, rows, blocksize):
         files = [write(tmp_path / "big.hl7", archive(300))]
         load = str(files[0])
     else:
-        files = [write(tmp_path / f"part{k}.hl7", archive(20 + k, end, frame, seed=k))
+        files = [write(tmp_path / f"part{k}.hl7", ["\ufeff"] * (k == 0) + list(archive(20 + k, end, frame, seed=k)))
                  for k, (end, frame) in enumerate([("\r", False), ("\r\n", True), ("\n", False), ("\r", True)])]
         write(tmp_path / "_ignored.hl7", archive(3))
         load = str(tmp_path) if layout == "directory" else str(tmp_path / "part*.hl7")

@@ -81,7 +81,7 @@ def test_bad_options(options, error, text):
 
 
 @pytest.mark.parametrize(("layout", "rows", "blocksize"), [
-    ("one big file", "OBX", "64k"),       # several tasks share one file
+    ("one big file", "OBX", "64k"),       # several tasks share one file (opening with a byte order mark)
     ("one big file", None, "64MiB"),
     ("directory", None, "16k"),            # framed, CRLF and BOM files, small files packed together
     ("glob", "OBX", "8k"),
@@ -95,7 +95,7 @@ def test_tasks_equal_to_table(tmp_path, layout, rows, blocksize):
             pytest.skip("sample corpus not present")
         files, load = CORPUS_FILES, [str(p) for p in CORPUS_FILES]
     elif layout == "one big file":
-        files = [write(tmp_path / "big.hl7", archive(300))]
+        files = [write(tmp_path / "big.hl7", ["\ufeff", *archive(300)])]
         load = str(files[0])
     else:
         files = [write(tmp_path / f"part{k}.hl7", ["\ufeff"] * (k == 0) + list(archive(20 + k, end, frame, seed=k)))
@@ -174,11 +174,15 @@ def test_stream_waits_for_a_quiet_unframed_file(tmp_path):
     quietSeconds; messages are numbered on from one batch to the next."""
     path = write(tmp_path / "a.hl7", archive(3))
     reader = HL7DataSource({"path": str(path), "columns": "MSH-10", "quietSeconds": "60", "provenance": "true",
-                            "mode": "failfast"}).streamReader(None)
+                            "mode": "failfast", "blocksize": "1k"}).streamReader(None)
     last = path.read_bytes().rindex(b"MSH")
     assert (first := reader.latestOffset({"files": {}}, None)) == {"files": {str(path): [last, 2]}}
     os.utime(path, (time.time() - 61,) * 2)
     assert reader.latestOffset({"files": {}}, None) == {"files": {str(path): [path.stat().st_size, 3]}}
-    assert [row["source_message"] for start, end in [({"files": {}}, first), (first, reader.latestOffset(first))]
+    second = reader.latestOffset(first)
+    with path.open("ab") as file:  # five more whole messages, and one that may still grow
+        file.write("".join(archive(6, seed=9)).encode())
+    offsets = [{"files": {}}, first, second, reader.latestOffset(second)]
+    assert [row["source_message"] for start, end in zip(offsets, offsets[1:])
             for task in reader.partitions(start, end) for batch in vellomar.spark._read(reader.options, task)
-            for row in batch.to_pylist()] == [1, 2, 3]
+            for row in batch.to_pylist()] == list(range(1, 9))

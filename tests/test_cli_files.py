@@ -70,12 +70,16 @@ KILLED = "import os, signal, vellomar._files as f; f.AtomicFile.write = lambda *
 
 
 @pytest.mark.skipif(os.getuid() != 0, reason="sets owners and runs as another user")
-@pytest.mark.parametrize("user, owner, mode, expected", [
-    ("", (65534, 65534), 0o640, (0, "")),  # root replaces nobody's file: still nobody's, 0640
-    ("os.setgid(65534); os.setuid(65534); ", (0, 0), 0o444, (2, "vellomar: old.hl7: Permission denied\n")),
-    ("os.setgid(65534); os.setuid(65534); ", (65534, 65534), 0o444, (2, "vellomar: old.hl7: Permission denied\n")),
+@pytest.mark.parametrize("user, owner, mode, expected, kept", [
+    ("", (65534, 65534), 0o640, (0, ""), (65534, 65534)),  # root replaces nobody's file: still nobody's, 0640
+    ("os.setgid(65534); os.setuid(65534); ", (0, 0), 0o444, (2, "vellomar: old.hl7: Permission denied\n"), (0, 0)),
+    ("os.setgid(65534); os.setuid(65534); ", (65534, 65534), 0o444, (2, "vellomar: old.hl7: Permission denied\n"),
+     (65534, 65534)),
+    # nobody, also in group 100, replaces root's file of group 100: the group alone is kept
+    ("import codecs; codecs.lookup('iso8859-1'); os.setgroups([100]); os.setgid(65534); os.setuid(65534); ", (0, 100), 0o664,
+     (0, ""), (65534, 100)),
 ])
-def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothing(user, owner, mode, expected):
+def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothing(user, owner, mode, expected, kept):
     tmp_path = Path(tempfile.mkdtemp())  # where another user can reach it (pytest's own is 0700)
     (tmp_path / "in.hl7").write_bytes(LATIN + UTF8)
     (out := tmp_path / "old.hl7").write_bytes(b"old")
@@ -86,7 +90,7 @@ def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothin
     assert len(list(tmp_path.glob(".old.hl7.*.tmp"))) == 1  # the killed run's temporary file
     assert run(tmp_path, "table", "in.hl7", "old.hl7", before="import os, csv, vellomar.cli.table; " + user) == expected
     assert sorted(p.name for p in tmp_path.iterdir()) == ["in.hl7", "old.hl7"]
-    assert (out.stat().st_uid, out.stat().st_gid, out.stat().st_mode & 0o777) == (*owner, mode)
+    assert (out.stat().st_uid, out.stat().st_gid, out.stat().st_mode & 0o777) == (*kept, mode)
     shutil.rmtree(tmp_path)
 
 

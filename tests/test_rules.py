@@ -117,6 +117,14 @@ def test_whole_end_looks_back_across_reads(after):
     assert _ranges.whole_end(io.BytesIO(data), len(data)) == len(closed) + 2
 
 
+@pytest.mark.parametrize("size", [_ranges._TAIL, _ranges._TAIL + 1, 2 * _ranges._TAIL + 1])
+def test_whole_end_looks_back_to_the_file_start(size):
+    # One message being written, longer than the first look-back (the last
+    # look-backs start at byte 1): none of it is whole yet.
+    data = (b"MSH|^~\\&|A\rNTE|1||" + b"x" * size)[:size]
+    assert _ranges.whole_end(io.BytesIO(data), size) == 0
+
+
 LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
 
 

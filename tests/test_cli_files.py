@@ -1,6 +1,7 @@
 """The command line's written files: never destroyed, never half-written, and
 edit's messages cut and encoded as vellomar.read and vellomar.write do."""
 
+import errno
 import os
 import shutil
 import signal
@@ -69,12 +70,16 @@ KILLED = "import os, signal, vellomar._files as f; f.AtomicFile.write = lambda *
 
 
 @pytest.mark.skipif(os.getuid() != 0, reason="sets owners and runs as another user")
-@pytest.mark.parametrize("user, owner, mode, expected", [
-    ("", (65534, 65534), 0o640, (0, "")),  # root replaces nobody's file: still nobody's, 0640
-    ("os.setgid(65534); os.setuid(65534); ", (0, 0), 0o444, (2, "vellomar: old.hl7: Permission denied\n")),
-    ("os.setgid(65534); os.setuid(65534); ", (65534, 65534), 0o444, (2, "vellomar: old.hl7: Permission denied\n")),
+@pytest.mark.parametrize("user, owner, mode, expected, kept", [
+    ("", (65534, 65534), 0o640, (0, ""), (65534, 65534)),  # root replaces nobody's file: still nobody's, 0640
+    ("os.setgid(65534); os.setuid(65534); ", (0, 0), 0o444, (2, "vellomar: old.hl7: Permission denied\n"), (0, 0)),
+    ("os.setgid(65534); os.setuid(65534); ", (65534, 65534), 0o444, (2, "vellomar: old.hl7: Permission denied\n"),
+     (65534, 65534)),
+    # nobody, also in group 100, replaces root's file of group 100: the group alone is kept
+    ("import codecs; codecs.lookup('iso8859-1'); os.setgroups([100]); os.setgid(65534); os.setuid(65534); ", (0, 100), 0o664,
+     (0, ""), (65534, 100)),
 ])
-def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothing(user, owner, mode, expected):
+def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothing(user, owner, mode, expected, kept):
     tmp_path = Path(tempfile.mkdtemp())  # where another user can reach it (pytest's own is 0700)
     (tmp_path / "in.hl7").write_bytes(LATIN + UTF8)
     (out := tmp_path / "old.hl7").write_bytes(b"old")
@@ -85,7 +90,7 @@ def test_replaced_output_keeps_its_owner_and_mode_and_a_run_killed_leaves_nothin
     assert len(list(tmp_path.glob(".old.hl7.*.tmp"))) == 1  # the killed run's temporary file
     assert run(tmp_path, "table", "in.hl7", "old.hl7", before="import os, csv, vellomar.cli.table; " + user) == expected
     assert sorted(p.name for p in tmp_path.iterdir()) == ["in.hl7", "old.hl7"]
-    assert (out.stat().st_uid, out.stat().st_gid, out.stat().st_mode & 0o777) == (*owner, mode)
+    assert (out.stat().st_uid, out.stat().st_gid, out.stat().st_mode & 0o777) == (*kept, mode)
     shutil.rmtree(tmp_path)
 
 
@@ -136,8 +141,15 @@ def test_edit_memory_does_not_grow_with_the_file(tmp_path, out):
     (".old.hl7.{dead}0a1b2c3d.tmp", False),  # not a run's: no dash
     (".old.hl7.x{dead}-0a1b2c3d.tmp", False),
     (".old.hl7.{dead}-0a1b2c3d.tmp~", False),
+    (".old.hl7.1-0a1b2c3d.tmp", False),  # a run of another user's (init's, which only root may signal)
 ])
-def test_a_write_sweeps_only_the_temporary_files_of_runs_gone(tmp_path, name, swept):
+def test_a_write_sweeps_only_the_temporary_files_of_runs_gone(tmp_path, monkeypatch, name, swept):
+    def kill(pid, signal, kill=os.kill):  # as a user other than root sees init
+        if pid == 1:
+            raise PermissionError(errno.EPERM, "Operation not permitted")
+        kill(pid, signal)
+
+    monkeypatch.setattr(os, "kill", kill)
     dead = subprocess.run([sys.executable, "-c", "import os; print(os.getpid())"], capture_output=True,
                           text=True, check=True).stdout.strip()
     (stray := tmp_path / name.format(dead=dead, live=os.getpid())).write_bytes(b"")

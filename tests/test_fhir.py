@@ -373,8 +373,11 @@ def test_codes_keep_single_spaces_between_words(value, expected):
     assert [o["language"] for o in entries(bundle, "Observation") if "valueString" in o] == [expected]
 
 
-def test_bulk_ndjson_per_resource_type(tmp_path, capsys):
+def test_bulk_ndjson_per_resource_type(tmp_path, capsys, monkeypatch):
+    from vellomar import _fhir_bulk
     from vellomar.cli import main
+
+    monkeypatch.setattr(_fhir_bulk, "BATCH_MESSAGES", 1)  # a call of the core per message
 
     good = tmp_path / "good.hl7"
     good.write_text(ADT_A01 + ORU_R01.replace("|M1|", "|M2|"))

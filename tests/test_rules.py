@@ -108,6 +108,14 @@ def test_whole_end_takes_closed_frames(cut):
     assert _ranges.whole_end(io.BytesIO(STORE), cut) == (min(closed + 2, cut) if closed else 0)
 
 
+@pytest.mark.parametrize("size", [_ranges._TAIL, _ranges._TAIL + 1, 2 * _ranges._TAIL + 1])
+def test_whole_end_looks_back_to_the_file_start(size):
+    # One message being written, longer than the first look-back (the last
+    # look-backs start at byte 1): none of it is whole yet.
+    data = (b"MSH|^~\\&|A\rNTE|1||" + b"x" * size)[:size]
+    assert _ranges.whole_end(io.BytesIO(data), size) == 0
+
+
 LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
 
 

@@ -44,6 +44,8 @@ def test_groups_of_a_multi_patient_oru():
     assert (root.name, root.known) == ("ORU_R01", True)
     assert vellomar.Group(root.name, root.children) == root  # a group built by hand is of a known structure
     assert vellomar.SegmentRef("MSH", 0) == root.children[0]  # ... a segment, expected where it stands
+    assert (root.segments, root.groups) == ([root.children[0]], list(root.children[1:]))
+    assert {root: 1}[vellomar.Group(root.name, root.children)] == 1  # hashable, equal by value, all through
     assert tree(root) == ["MSH0", ("PATIENT_RESULT", [
         ("PATIENT", ["PID1", "NTE2"]),
         ("ORDER_OBSERVATION", ["ORC3", "OBR4", "NTE5", observation("OBX6", "NTE7"),

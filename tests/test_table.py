@@ -1,6 +1,7 @@
 import io
 import json
 import pickle
+import subprocess
 import sys
 from functools import partial
 from pathlib import Path
@@ -68,6 +69,13 @@ def test_table_rows(tmp_path):
     assert vellomar.table(ORU, ["OBX(1)-5"], rows="OBX").to_pydict() == {"OBX(1)-5": second}
     for source in sources(ORU, tmp_path):
         assert vellomar.table(source, columns, rows="OBX").to_pylist() == expected
+
+
+def test_rows_read_their_group_when_a_table_is_the_first_use_of_the_definitions():
+    text = "MSH|^~\\&|||||||ORU^R01^ORU_R01|1|P|2.5.1\rPID|1||A\rOBR|1\rOBX|1||x\rPID|2||B\rOBR|1\rOBX|1||y\r"
+    code = f"import vellomar; print(vellomar.table({text!r}, ['PID-3', 'OBX-3'], rows='OBX').to_pydict())"
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert done.stdout == "{'PID-3': ['A', 'B'], 'OBX-3': ['x', 'y']}\n"  # each OBX's own patient
 
 
 @pytest.mark.parametrize("rows", [None, "OBX"])

@@ -39,6 +39,8 @@ def test_each_message_in_its_own_codec_and_form():
     (["MSH|^~\\&\rPID|1", LATIN.replace("ë", "€")], {}, vellomar.MessageError,
      "Message 2 at byte 15: 'latin-1' codec can't encode character '\\u20ac' in position 37: ordinal not in range(256)"),
     (["MSH|^~\\&" + "|" * 16 + "X-NONE"], {}, vellomar.MessageError, "Message 1 at byte 0: Unknown character set in MSH-18: 'X-NONE'"),
+    (["MSH|^~\\&\rPID|" + "x" * (1 << 20), "MSH|^~\\&" + "|" * 16 + "X-NONE"], {}, vellomar.MessageError,  # after a batch
+     "Message 2 at byte 1048590: Unknown character set in MSH-18: 'X-NONE'"),
     *[([text], {}, vellomar.MessageError, "Message 1 at byte 0: Message would not read back as written: a segment after "
         "MSH starts a message or is left out by the reader (MSH, FHS, BHS, BTS, FTS, MLLP block bytes)")
       for text in ("MSH|^~\\&\rPID|1\rMSH|^~\\&", "MSH|^~\\&\rBTS|1", "MSH|^~\\&\r\x0bPID|1")],

@@ -66,6 +66,10 @@ def main() -> int:
     work = Path(tempfile.mkdtemp(prefix="pymutants-"))
     copy = work / "tree"
     shutil.copytree(root, copy, ignore=shutil.ignore_patterns(".git", "build", "__pycache__"))
+    # The tests read the sample files and HL7's tables beside the project
+    # (and skip without them): the copy sees the same ones.
+    if (root.parent / "shared").is_dir():
+        (work / "shared").symlink_to((root.parent / "shared").resolve())
     import vellomar._core as core  # the built extension, placed beside the copied sources
 
     shutil.copy(core.__file__, copy / "src" / "vellomar")

@@ -57,8 +57,8 @@ class Slice:
         file.seek(start)
         self.file, self.left = file, max(stop - start, 0)
 
-    def read(self, size: int = -1) -> bytes:
-        data = self.file.read(self.left if size < 0 else min(size, self.left))
+    def read(self, size: int) -> bytes:  # the reader always asks for a size
+        data = self.file.read(min(size, self.left))
         self.left -= len(data)
         return bytes(data)
 

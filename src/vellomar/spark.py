@@ -85,24 +85,25 @@ class HL7DataSource(DataSource):
 # ---------------------------------------------------------------- options
 
 
-@dataclasses.dataclass(frozen=True)
+@dataclasses.dataclass
 class _Options:
-    """The options of a read, checked on the driver before any task runs."""
+    """The options of a read, checked on the driver before any task runs
+    (made by `parse` alone, which gives every field with its default)."""
 
     paths: list[str]
     columns: dict[str, str]
-    rows: str | None = None
-    mode: str = "PERMISSIVE"
-    corrupt_column: str = "_corrupt_record"
-    encoding: str | None = None
-    fallback_encoding: str | None = None
-    provenance: bool = False
-    blocksize: int = 64 << 20
-    batch_bytes: int = BATCH_BYTES
-    latest: bool = False
-    quiet_seconds: float = 2.0
-    fhir: bool = False
-    mapping: tuple[str, ...] = ()
+    rows: str | None
+    mode: str
+    corrupt_column: str
+    encoding: str | None
+    fallback_encoding: str | None
+    provenance: bool
+    blocksize: int
+    batch_bytes: int
+    latest: bool
+    quiet_seconds: float
+    fhir: bool
+    mapping: tuple[str, ...]
 
     @classmethod
     def parse(cls, options: Mapping[str, str], schema: StructType | None = None) -> _Options:
@@ -277,7 +278,7 @@ def _files(paths: Sequence[str], *, missing_ok: bool = False) -> list[str]:
 # --------------------------------------------------------------- reading
 
 
-@dataclasses.dataclass(frozen=True)
+@dataclasses.dataclass
 class _Span:
     """Bytes [begin, end) of a file to read, both message boundaries, with
     the number of messages of the file before `begin`."""
@@ -454,8 +455,7 @@ class _StreamReader(DataSourceStreamReader):
         spans = []
         for path, (stop, _) in sorted(end["files"].items()):
             begin, before = start["files"].get(path, (0, 0))
-            if begin < stop:
-                spans.append(_Span(path, begin, stop, before))
+            spans.append(_Span(path, begin, stop, before))  # nothing new: a span of no blocks
         return _partitions(spans, self.options.blocksize)
 
     def read(self, partition: InputPartition) -> Iterator[Any]:

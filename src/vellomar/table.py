@@ -283,9 +283,8 @@ class _Build:
         elif hasattr(source, "read"):
             name = getattr(source, "name", None)
             yield from self.stream(source.read, name if isinstance(name, str) else None)
-        elif isinstance(source, Message):
-            if self.state.add_messages(iter((source,)), _FULL) is _FULL:
-                yield
+        elif isinstance(source, Message):  # (itself an iterable, of its segments)
+            yield from self.feed((source,))
         elif isinstance(source, Iterable):
             items = iter(source)
             while (item := self.state.add_messages(items, _FULL)) is not None:

@@ -1,4 +1,5 @@
 import gc
+import pickle
 import sys
 
 import pytest
@@ -242,6 +243,27 @@ def test_validate_raises_as_parse():
     with pytest.raises(ValueError) as raised:
         vellomar.validate("PID|1")
     assert str(raised.value) == "Message must start with MSH segment, got: 'PID|1'"
+
+
+@pytest.mark.parametrize("args, kwargs, text", [
+    ((), {"version": "2.5"}, "validate() missing 1 required positional argument: 'message'"),
+    ((ADT, None), {}, "validate() takes 1 positional argument but 2 were given"),
+    ((ADT, None, True), {"version": "2.5"}, "validate() takes 1 positional argument but 3 positional"
+     " arguments (and 1 keyword-only argument) were given"),
+    ((ADT, None), {"strict": True, "version": "2.5"}, "validate() takes 1 positional argument but 2"
+     " positional arguments (and 2 keyword-only arguments) were given"),
+    ((ADT, None), {"message": ADT}, "validate() got multiple values for argument 'message'"),
+    ((ADT, None), {"x": 1}, "validate() got an unexpected keyword argument 'x'"),
+    ((b"MSH",), {}, "validate() takes a Message"),
+])
+def test_validate_arguments_worded_as_a_python_function(args, kwargs, text):
+    with pytest.raises(TypeError) as raised:
+        vellomar.validate(*args, **kwargs)
+    assert str(raised.value) == text
+
+
+def test_validate_pickled_by_name():
+    assert pickle.loads(pickle.dumps(vellomar.validate)) is vellomar.validate
 
 
 @pytest.mark.parametrize("text, version, errors", [

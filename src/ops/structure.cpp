@@ -330,36 +330,31 @@ Ref validate_entry(PyObject **args) {
 
 const py::Signature validate_function_sig{
     "validate_function()", {"function", "finding", "load"}, 3, 3};
-// The built-in function that stands for the package's Python `function`
+// A new built-in function that stands for the package's Python `function`
 // (its docstring and module, the signature of validate_entry), validating
 // with the tuple subclass `finding` and calling `load` when the definitions
-// are not loaded yet. Made once; a later call hands over a new finding class
-// and loader and returns the same function.
+// are not loaded yet. The package calls it once, when it is imported.
 Ref validate_function(PyObject **args) {
   if (!PyType_Check(args[1]) ||
       !PyType_IsSubtype(reinterpret_cast<PyTypeObject *>(args[1]), &PyTuple_Type)) {
     PyErr_SetString(PyExc_TypeError, "validate() takes a tuple subclass for the findings");
     return {};
   }
-  static PyObject *made = nullptr; // kept for the process
-  if (!made) {
-    Ref doc = Ref::check(PyObject_GetAttrString(args[0], "__doc__"));
-    Ref module = Ref::check(PyObject_GetAttrString(args[0], "__module__"));
-    std::string_view text;
-    if (doc.get() != Py_None && !py::to_text(doc.get(), "__doc__", text))
-      return {};
-    // Both live as long as the function, which is kept for the process.
-    auto *doc_text = new std::string("validate(message, *, version=None, strict=False)\n--\n\n");
-    doc_text->append(text);
-    static PyMethodDef def = {
-        "validate", py::as_cfunction(py::function<validate_entry_sig, validate_entry>),
-        METH_FASTCALL | METH_KEYWORDS, nullptr};
-    def.ml_doc = doc_text->c_str();
-    made = Ref::check(PyCFunction_NewEx(&def, nullptr, module.get())).release();
-  }
+  Ref doc = Ref::check(PyObject_GetAttrString(args[0], "__doc__"));
+  Ref module = Ref::check(PyObject_GetAttrString(args[0], "__module__"));
+  std::string_view text;
+  if (doc.get() != Py_None && !py::to_text(doc.get(), "__doc__", text)) // None under -OO
+    return {};
+  // The function points at both, so they are kept for the process.
+  auto *doc_text = new std::string("validate(message, *, version=None, strict=False)\n--\n\n");
+  doc_text->append(text);
+  auto *def = new PyMethodDef{"validate",
+                              py::as_cfunction(py::function<validate_entry_sig, validate_entry>),
+                              METH_FASTCALL | METH_KEYWORDS, doc_text->c_str()};
+  Ref made = Ref::check(PyCFunction_NewEx(def, nullptr, module.get()));
   Py_XSETREF(finding_type, reinterpret_cast<PyTypeObject *>(Py_NewRef(args[1])));
   *load_definitions_call = Ref::borrow(args[2]);
-  return Ref::borrow(made);
+  return made;
 }
 
 } // namespace vellomar::ops

@@ -399,27 +399,36 @@ private:
   // field is taken whole (separators in it make it malformed), a primitive
   // component whole, a component of a composite component by sub-component;
   // a part beyond the type's last is malformed and not looked into.
+  // A separator inside a value that its type does not cut (1 component, 2
+  // sub-component): noted, and the value is looked at when it ends.
+  void not_cut(Cursor &at, int inside) {
+    inside_ |= inside;
+    at.limit = 0;
+  }
   [[gnu::always_inline]] void separator(Cursor &at, int kind, const char *p, size_t size) {
-    if (kind == 2 ? !at.field->first : kind == 3 && !at.part->first) [[unlikely]] {
-      inside_ |= kind == 2 ? 1 : 2; // noted, not cut
-      at.limit = 0;
-      return;
-    }
-    end_value(at, p);
-    if (kind == 3) {
+    switch (kind) {
+    case 3:
+      if (!at.part->first) [[unlikely]]
+        return not_cut(at, 2);
+      end_value(at, p);
       at.value = at.value->next;
       ++at.sub;
-    } else {
-      if (kind == 1) {
-        at.part = at.field->head;
-        ++at.repetition;
-        at.component = 1;
-      } else {
-        at.part = at.part->next;
-        ++at.component;
-      }
+      break;
+    case 2:
+      if (!at.field->first) [[unlikely]]
+        return not_cut(at, 1);
+      end_value(at, p);
+      at.part = at.part->next;
+      ++at.component;
       at.value = at.part->head;
       at.sub = 1;
+      break;
+    default:
+      end_value(at, p);
+      at.part = at.field->head;
+      ++at.repetition;
+      at.component = at.sub = 1;
+      at.value = at.part->head;
     }
     at.limit = at.value->quiet;
     at.leaf = p + size;

@@ -34,8 +34,8 @@ void too_many_positional(const Signature &sig, Py_ssize_t nargs, PyObject *const
     PyErr_Format(PyExc_TypeError,
                  "%s takes %d positional argument%s but %zd positional argument%s (and %d "
                  "keyword-only argument%s) were given",
-                 sig.callable, positional, positional == 1 ? "" : "s", nargs, nargs == 1 ? "" : "s", keywords,
-                 keywords == 1 ? "" : "s");
+                 sig.callable, positional, positional == 1 ? "" : "s", nargs,
+                 nargs == 1 ? "" : "s", keywords, keywords == 1 ? "" : "s");
   else
     PyErr_Format(PyExc_TypeError, "%s takes %d positional argument%s but %zd %s given",
                  sig.callable, positional, positional == 1 ? "" : "s", nargs,

@@ -154,6 +154,17 @@ def test_validate(text, expected):
     assert findings(text) == expected
 
 
+# More than one separator inside a value whose type lacks parts: its own check named.
+@pytest.mark.parametrize("text, expected", [
+    (ADT.replace("19840412|F", "19840412|F^X^Y"),
+     ("PID-8", "Value 'F^X^Y' of PID-8 has components; IS has none", "Administrative Sex")),
+    (ADT.replace("100234^^^H^MR", "100234^HOSP&1.2.3&ISO^^H^MR"),
+     ("PID-3-2", "Value 'HOSP&1.2.3&ISO' of PID-3-2 has sub-components; ST has none", "Check Digit")),
+])
+def test_validate_texts_of_parts_a_type_lacks(text, expected):
+    assert [(f.location, f.text, f.name) for f in vellomar.validate(text)] == [expected]
+
+
 def _adt(version, structure="^ADT_A01"):
     # PID-29 and PID-30 (death date and indicator) and the DG1 fields after
     # the places that later versions withdrew.

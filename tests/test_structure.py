@@ -1,4 +1,5 @@
 import gc
+import pickle
 import sys
 
 import pytest
@@ -155,6 +156,17 @@ def test_validate(text, expected):
     assert findings(text) == expected
 
 
+# More than one separator inside a value whose type lacks parts: its own check named.
+@pytest.mark.parametrize("text, expected", [
+    (ADT.replace("19840412|F", "19840412|F^X^Y"),
+     ("PID-8", "Value 'F^X^Y' of PID-8 has components; IS has none", "Administrative Sex")),
+    (ADT.replace("100234^^^H^MR", "100234^HOSP&1.2.3&ISO^^H^MR"),
+     ("PID-3-2", "Value 'HOSP&1.2.3&ISO' of PID-3-2 has sub-components; ST has none", "Check Digit")),
+])
+def test_validate_texts_of_parts_a_type_lacks(text, expected):
+    assert [(f.location, f.text, f.name) for f in vellomar.validate(text)] == [expected]
+
+
 def _adt(version, structure="^ADT_A01"):
     # PID-29 and PID-30 (death date and indicator) and the DG1 fields after
     # the places that later versions withdrew.
@@ -244,6 +256,27 @@ def test_validate_raises_as_parse():
     with pytest.raises(ValueError) as raised:
         vellomar.validate("PID|1")
     assert str(raised.value) == "Message must start with MSH segment, got: 'PID|1'"
+
+
+@pytest.mark.parametrize("args, kwargs, text", [
+    ((), {"version": "2.5"}, "validate() missing 1 required positional argument: 'message'"),
+    ((ADT, None), {}, "validate() takes 1 positional argument but 2 were given"),
+    ((ADT, None, True), {"version": "2.5"}, "validate() takes 1 positional argument but 3 positional"
+     " arguments (and 1 keyword-only argument) were given"),
+    ((ADT, None), {"strict": True, "version": "2.5"}, "validate() takes 1 positional argument but 2"
+     " positional arguments (and 2 keyword-only arguments) were given"),
+    ((ADT, None), {"message": ADT}, "validate() got multiple values for argument 'message'"),
+    ((ADT, None), {"x": 1}, "validate() got an unexpected keyword argument 'x'"),
+    ((b"MSH",), {}, "validate() takes a Message"),
+])
+def test_validate_arguments_worded_as_a_python_function(args, kwargs, text):
+    with pytest.raises(TypeError) as raised:
+        vellomar.validate(*args, **kwargs)
+    assert str(raised.value) == text
+
+
+def test_validate_pickled_by_name():
+    assert pickle.loads(pickle.dumps(vellomar.validate)) is vellomar.validate
 
 
 @pytest.mark.parametrize("text, version, errors", [

@@ -21,11 +21,33 @@ int find_keyword(const Signature &sig, PyObject *keyword) {
   return -1;
 }
 
+// The TypeError of a Python function with keyword-only parameters given
+// `nargs` positional arguments where it takes fewer, worded as the
+// interpreter words it; `bound` holds the keywords already placed. Its
+// positional parameters are all required (Signature).
+void too_many_positional(const Signature &sig, Py_ssize_t nargs, PyObject *const *bound) {
+  const int positional = sig.count - sig.keyword_only;
+  int keywords = 0;
+  for (int i = positional; i < sig.count; ++i)
+    keywords += bound[i] != nullptr;
+  if (keywords)
+    PyErr_Format(PyExc_TypeError,
+                 "%s takes %d positional argument%s but %zd positional argument%s (and %d "
+                 "keyword-only argument%s) were given",
+                 sig.callable, positional, positional == 1 ? "" : "s", nargs,
+                 nargs == 1 ? "" : "s", keywords, keywords == 1 ? "" : "s");
+  else
+    PyErr_Format(PyExc_TypeError, "%s takes %d positional argument%s but %zd %s given",
+                 sig.callable, positional, positional == 1 ? "" : "s", nargs,
+                 nargs == 1 ? "was" : "were");
+}
+
 } // namespace
 
 bool bind(const Signature &sig, PyObject *const *args, Py_ssize_t nargs,
           PyObject *kwnames, PyObject **bound) {
-  if (nargs > sig.count) {
+  const int positional = sig.count - sig.keyword_only;
+  if (nargs > positional && !sig.keyword_only) {
     const char *verb = nargs == 1 ? "was" : "were";
     if (sig.required == sig.count)
       PyErr_Format(PyExc_TypeError,
@@ -38,7 +60,7 @@ bool bind(const Signature &sig, PyObject *const *args, Py_ssize_t nargs,
     return false;
   }
   for (int i = 0; i < sig.count; ++i)
-    bound[i] = i < nargs ? args[i] : nullptr;
+    bound[i] = i < nargs && i < positional ? args[i] : nullptr;
   if (kwnames) {
     Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < nkw; ++k) {
@@ -56,6 +78,10 @@ bool bind(const Signature &sig, PyObject *const *args, Py_ssize_t nargs,
       }
       bound[i] = args[nargs + k];
     }
+  }
+  if (nargs > positional) {
+    too_many_positional(sig, nargs, bound);
+    return false;
   }
   for (int i = 0; i < sig.required; ++i) {
     if (!bound[i]) {

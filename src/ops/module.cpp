@@ -38,7 +38,7 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"structure", py::as_cfunction(py::function<structure_sig, structure>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"validate", py::as_cfunction(py::function<validate_sig, validate>),
+    {"validate_function", py::as_cfunction(py::function<validate_function_sig, validate_function>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"describe", py::as_cfunction(py::function<describe_sig, describe>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},

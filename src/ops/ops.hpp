@@ -58,12 +58,14 @@ extern const py::Signature message_bytes_sig;
 py::Ref message_bytes(PyObject **args);
 
 // structure.cpp: load_definitions(text), structure(message, version, group,
-// segment_ref), validate(message, version, finding, strict) and
-// describe(message, path, version); definitions() is the loaded record or null.
-extern const py::Signature load_definitions_sig, structure_sig, validate_sig, describe_sig;
+// segment_ref), validate_function(function, finding, load), the package's
+// validate, and describe(message, path, version); definitions() is the
+// loaded record or null.
+extern const py::Signature load_definitions_sig, structure_sig, validate_function_sig,
+    describe_sig;
 py::Ref load_definitions(PyObject **args);
 py::Ref structure(PyObject **args);
-py::Ref validate(PyObject **args);
+py::Ref validate_function(PyObject **args);
 py::Ref describe(PyObject **args);
 const Definitions *definitions();
 

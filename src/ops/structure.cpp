@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "../binding/convert.hpp"
+#include "../core/parser.hpp"
 #include "../core/terser.hpp"
 #include "../core/validate.hpp"
 #include "../module/classes.hpp"
@@ -239,28 +240,21 @@ struct KeptFindings {
 
 } // namespace
 
-const py::Signature validate_sig{
-    "validate()", {"message", "version", "finding", "strict"}, 4, 4};
+namespace {
+
+// The package's Finding class and its loader of the definitions, handed over
+// once by validate_function and kept for the process.
+PyTypeObject *finding_type = nullptr;
+Ref *load_definitions_call = new Ref; // never destroyed, as kept_refs
+
 // A new list of (severity, code, location, text, name) tuples of the tuple
 // subclass `finding` (the package's Finding), made as tuple() makes them:
 // without running Python code per finding; name is None where the
 // definitions name no element.
-Ref validate(PyObject **args) {
-  std::string_view version;
-  const Message *message = message_and_version(args, "validate()", version);
-  if (!message)
-    return {};
-  if (!PyType_Check(args[2]) ||
-      !PyType_IsSubtype(reinterpret_cast<PyTypeObject *>(args[2]), &PyTuple_Type)) {
-    PyErr_SetString(PyExc_TypeError, "validate() takes a tuple subclass for the findings");
-    return {};
-  }
-  auto *finding = reinterpret_cast<PyTypeObject *>(args[2]);
-  const int strict = PyObject_IsTrue(args[3]);
-  if (strict < 0)
-    return {};
+Ref findings_of(const Message &message, std::string_view version, bool strict,
+                PyTypeObject *finding) {
   KeptFindings kept;
-  validate_message(*loaded, *message, version, strict, kept.findings);
+  validate_message(*loaded, message, version, strict, kept.findings);
   const std::vector<Finding> &findings = kept.findings;
   if (findings.empty())
     return Ref::check(PyList_New(0));
@@ -281,6 +275,72 @@ Ref validate(PyObject **args) {
       append(std::move(item));
     }
   });
+}
+
+// The package's validate(message, *, version=None, strict=False) itself, so
+// that a call runs no Python frame: the definitions loaded on first use, a
+// text parsed as parse() parses it (into a record that no Message object
+// wraps), then the findings.
+const py::Signature validate_entry_sig{"validate()", {"message", "version", "strict"}, 3, 1, 2};
+Ref validate_entry(PyObject **args) {
+  if (!loaded)
+    Ref::check(PyObject_CallNoArgs(load_definitions_call->get()));
+  if (!loaded) {
+    PyErr_SetString(PyExc_RuntimeError, "HL7 definitions not loaded");
+    return {};
+  }
+  if (!PyUnicode_Check(args[0])) {
+    PyObject *message_version[2] = {args[0], args[1]};
+    std::string_view version;
+    const Message *message = message_and_version(message_version, "validate()", version);
+    const int strict = message && args[2] ? PyObject_IsTrue(args[2]) : 0;
+    if (!message || strict < 0)
+      return {};
+    return findings_of(*message, version, strict, finding_type);
+  }
+  Ref encoded; // the UTF-8 of a non-ASCII text, for the duration of the call
+  std::string_view raw;
+  if (!py::to_text_uncached(args[0], "raw", encoded, raw))
+    return {};
+  Result<Message> parsed = parse_message(raw);
+  if (!parsed)
+    return Ref::steal(py::raise(parsed.error()));
+  std::string_view version;
+  const int strict = args[2] ? PyObject_IsTrue(args[2]) : 0;
+  if ((args[1] && args[1] != Py_None && !py::to_text(args[1], "version", version)) || strict < 0)
+    return {};
+  return findings_of(parsed.value(), version, strict, finding_type);
+}
+
+} // namespace
+
+const py::Signature validate_function_sig{
+    "validate_function()", {"function", "finding", "load"}, 3, 3};
+// A new built-in function that stands for the package's Python `function`
+// (its docstring and module, the signature of validate_entry), validating
+// with the tuple subclass `finding` and calling `load` when the definitions
+// are not loaded yet. The package calls it once, when it is imported.
+Ref validate_function(PyObject **args) {
+  if (!PyType_Check(args[1]) ||
+      !PyType_IsSubtype(reinterpret_cast<PyTypeObject *>(args[1]), &PyTuple_Type)) {
+    PyErr_SetString(PyExc_TypeError, "validate() takes a tuple subclass for the findings");
+    return {};
+  }
+  Ref doc = Ref::check(PyObject_GetAttrString(args[0], "__doc__"));
+  Ref module = Ref::check(PyObject_GetAttrString(args[0], "__module__"));
+  std::string_view text;
+  if (doc.get() != Py_None && !py::to_text(doc.get(), "__doc__", text)) // None under -OO
+    return {};
+  // The function points at both, so they are kept for the process.
+  auto *doc_text = new std::string("validate(message, *, version=None, strict=False)\n--\n\n");
+  doc_text->append(text);
+  auto *def = new PyMethodDef{"validate",
+                              py::as_cfunction(py::function<validate_entry_sig, validate_entry>),
+                              METH_FASTCALL | METH_KEYWORDS, doc_text->c_str()};
+  Ref made = Ref::check(PyCFunction_NewEx(def, nullptr, module.get()));
+  Py_XSETREF(finding_type, reinterpret_cast<PyTypeObject *>(Py_NewRef(args[1])));
+  *load_definitions_call = Ref::borrow(args[2]);
+  return made;
 }
 
 } // namespace vellomar::ops

@@ -343,6 +343,8 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("V:ZPI-2 V:ZPI-3 & V:ZPI-9 |"), 0), (MAPS.format("V:ZPI-2 V:ZPI-3 | V:ZPI-9 &"), 0),
     (MAPS.format("E:ZPI-1.1:CAT,DOG"), 1), (MAPS.format("V:ZPI-2 &"), 0),  # an operator short of an operand: false
     (MAPS.format("").replace("F\t2\t", "F\t9\t\tnote*1.text\ts\t\t\t\nF\t2\t"), 1),  # rows out of field order
+    (MAPS.format("").replace("CWE[CodeableConcept]", "CWE[Zed]") +  # a count of the value's own repetitions
+     "\nD\tCWE[Zed]\tCodeableConcept\nF\t1\tC:.1:eq:1\ttext\ts\t\t\t", 1),
     ("P\tEncounter", 0), ("P\tEncounter\tsubject", "line 1: unreadable context link"), ("Z", "line 1: unknown line"),
     ("F\t2\t\tvalueString\ts\t\t\t", "line 1: field row outside a map"), ("C\tA\tB\tC\tD", "line 1: code outside a vocabulary"),
     ("G\tZPI\t\tO\tO\tZPI[Observation]\t\t", "line 1: segment row outside a structure"),

@@ -17,7 +17,6 @@ PyObject *refuse_construction(PyTypeObject *type, PyObject *, PyObject *) {
 // the table holds, or without a version tag, keeps the generic lookup.
 void fill_property_table(PyTypeObject *type, const PyGetSetDef *getset,
                          PropertyTable &table) {
-  table.count = 0;
   table.version = 0;
   int count = 0;
   for (const PyGetSetDef *g = getset; g && g->name; ++g) {
@@ -33,7 +32,6 @@ void fill_property_table(PyTypeObject *type, const PyGetSetDef *getset,
   // A class attribute lookup gives the type its version tag.
   Ref probe = Ref::check(PyObject_GetAttr(reinterpret_cast<PyObject *>(type),
                                           table.entries[0].name));
-  table.count = count;
   table.version = type->tp_version_tag;
 }
 

@@ -162,9 +162,8 @@ struct PropertyTable {
     getter get;
     void *closure;
   };
-  Entry entries[max_properties];
-  int count = 0;
-  unsigned int version = 0; // 0: never trusted
+  Entry entries[max_properties + 1]; // the entries made, then one of null name
+  unsigned int version = 0;           // 0: never trusted
 };
 
 template <class T> inline PropertyTable property_table;
@@ -172,9 +171,9 @@ template <class T> inline PropertyTable property_table;
 template <class T> PyObject *getattro(PyObject *self, PyObject *name) {
   const PropertyTable &table = property_table<T>;
   if (table.version && Py_TYPE(self)->tp_version_tag == table.version)
-    for (int i = 0; i < table.count; ++i)
-      if (table.entries[i].name == name)
-        return table.entries[i].get(self, table.entries[i].closure);
+    for (const PropertyTable::Entry *e = table.entries; e->name; ++e)
+      if (e->name == name)
+        return e->get(self, e->closure);
   return PyObject_GenericGetAttr(self, name);
 }
 

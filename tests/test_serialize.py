@@ -1,5 +1,6 @@
 """to_json, to_dict: the tree read back through navigation, in JSON and dict form."""
 
+import gc
 import json
 import os
 import subprocess
@@ -56,6 +57,20 @@ def test_to_dict_gives_new_objects():
     msg = vellomar.parse("MSH|^~\\&\rZ1|a^b")
     msg.to_dict()["segments"][1]["fields"].clear()
     assert len(msg.to_dict()["segments"][1]["fields"]) == 1
+
+
+@pytest.mark.parametrize("build", [lambda: vellomar.parse("MSH|^~\\&\rZ1|a").to_dict(),
+                                   lambda: vellomar.table("MSH|^~\\&\rZZ1|a", ["ZZ1-1"]).to_pylist()])
+@pytest.mark.parametrize("enabled", [True, False])
+def test_the_collector_is_left_as_it_was(build, enabled):
+    # Paused while a result is built, on again only if it was on.
+    was = gc.isenabled()
+    (gc.enable if enabled else gc.disable)()
+    try:
+        build()
+        assert gc.isenabled() is enabled
+    finally:
+        (gc.enable if was else gc.disable)()
 
 
 @pytest.mark.parametrize("path", CORPUS_FILES, ids=lambda p: p.name)

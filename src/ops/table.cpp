@@ -231,25 +231,10 @@ Ref value_of(const Column &column, size_t row) {
   return Ref::check(PyLong_FromLongLong(numbers.values[row]));
 }
 
-// The interpreter's collector is paused while the many containers of a
-// result are made: no Python code runs in between, and collections started
-// by the allocations alone would make the cost grow with the table's size.
-class CollectorPause {
-public:
-  CollectorPause() : was_enabled_(PyGC_Disable()) {}
-  ~CollectorPause() {
-    if (was_enabled_)
-      PyGC_Enable();
-  }
-
-private:
-  int was_enabled_;
-};
-
 Ref to_pydict(TableState &state) {
   const TableBuilder &table = state.result();
   const std::vector<Column> columns = columns_of(table);
-  CollectorPause pause;
+  py::CollectorPause pause;
   Ref dict = Ref::check(PyDict_New());
   for (size_t c = 0; c < columns.size(); ++c) {
     Ref list = py::new_list(table.rows(), [&](auto append) {
@@ -266,7 +251,7 @@ Ref to_pydict(TableState &state) {
 Ref to_pylist(TableState &state) {
   const TableBuilder &table = state.result();
   const std::vector<Column> columns = columns_of(table);
-  CollectorPause pause;
+  py::CollectorPause pause;
   // One key object per column serves every row (dict lookups match it by
   // identity); not interned, which would make each call add to and remove
   // from the interpreter's table of interned strings.

@@ -41,6 +41,7 @@ SHAPES = [
     ("MSH¦^~\\&¦A\rPID¦1", None, [("MSH¦^~\\&¦A", []), ("PID¦1", [])]),
     # Bytes 3..7 of "MSHé^~\&" are C3 A9 5E 7E 5C: separators U+00C3 and U+00A9.
     ("MSHé^~\\&\rZZZÃa©bÃc", None, [("MSHé^~\\&", []), ("ZZZ", ["a©b", "c"])]),
+    ("MSHé^~\\&\nZZZÃa\r\nYYYÃb", None, [("MSHé^~\\&", []), ("ZZZ", ["a"]), ("YYY", ["b"])]),  # and LF
     ("MSH|^~\\&\rZ\x00Z|\x01\x0b\x1c\x7f\u2028\ufeff|🩺^\U0010FFFF\\F\\", None,
      [("MSH", ["|", "^~\\&"]), ("Z\x00Z", ["\x01\x0b\x1c\x7f\u2028\ufeff", "🩺^\U0010FFFF|"])]),
 ]

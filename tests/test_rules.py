@@ -119,12 +119,14 @@ def test_whole_end_looks_back_to_the_file_start(size):
 LINES = b"MSH|^~\\&|A\rPID|1\rMSH|^~\\&|B\rPID|2\r"  # messages at 0 and 17, 34 bytes
 
 
-@pytest.mark.parametrize("data", [
-    STORE + SB + message(12, ""),  # a last frame never closed
-    LINES + b"NTE|1||\x0bMSH in a note\r",  # a start block and MSH inside a note
+@pytest.mark.parametrize("data, last", [
+    (STORE + SB + message(12, ""), len(STORE)),  # a last frame never closed
+    (LINES + b"NTE|1||\x0bMSH in a note\r", 17),  # a start block and MSH inside a note
 ])
-def test_a_quiet_file_is_whole_to_its_end(data):
+def test_a_quiet_file_is_whole_to_its_end(data, last):
     assert _ranges.whole_end(io.BytesIO(data), len(data), quiet=True) == len(data)
+    # ... and, still growing, nothing of its last message (from `last` on) is
+    assert _ranges.whole_end(io.BytesIO(data), len(data)) <= last
 
 
 @pytest.mark.parametrize("size, quiet, end", [

@@ -93,7 +93,10 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
         # store's), so that a file of whole frames is read to its end.
         found = data.rfind(b"\x1c")
         if found < 0:
-            return last
+            # Unless the start block stands inside a line (a note's byte):
+            # the message it sits in is not whole yet.
+            file.seek(max(last - 1, 0))
+            return last if last == 0 or file.read(1) in (b"\r", b"\n") else 0
         after = data[found + 1 : found + 3]
         return last + found + 1 + len(after) - len(after.lstrip(b"\r\n"))
     line_end = max(data.rfind(b"\r"), data.rfind(b"\n")) + 1

@@ -138,6 +138,13 @@ def test_version_and_python_dash_m(run, tmp_path):
     assert done.stderr == "vellomar: bad.hl7: no HL7 message found\n"
 
 
+def test_a_command_imports_its_own_module_alone():
+    code = ("import sys; from vellomar.cli import main; main(['get', '-h']); "
+            "print(sorted(name for name in sys.modules if name.startswith('vellomar.cli.') or name == 'asyncio'))")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert done.stdout.splitlines()[-1] == "['vellomar.cli._base', 'vellomar.cli.get']"
+
+
 @pytest.mark.parametrize("argv, stdout_is_terminal, past, drawn", [
     (["get", "MSH-3"], False, 0, True), (["get", "MSH-3"], True, 0, False), (["get", "MSH-3"], False, 1, False),
     (["table", "x=MSH-3"], False, 0, True), (["table", "x=MSH-3"], False, 1, False),  # a file of the threshold's size

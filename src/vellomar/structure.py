@@ -10,7 +10,6 @@ from __future__ import annotations
 
 import re
 from dataclasses import dataclass
-from importlib import resources
 from typing import Any, Callable, NamedTuple, TypeVar, Union
 
 from . import _ops
@@ -25,6 +24,10 @@ def load_definitions() -> None:
     """Reads the definitions into the core (once per process)."""
     global _loaded
     if not _loaded:
+        # Imported here: importlib.resources brings pathlib, tempfile and more,
+        # which a process that never validates does not need at its start.
+        from importlib import resources
+
         text = resources.files(__package__).joinpath("definitions", "hl7.txt").read_text("ascii")
         _ops.load_definitions(text)
         _loaded = True

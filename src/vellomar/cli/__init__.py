@@ -21,19 +21,25 @@ command is a new module and its line in COMMANDS.
 from __future__ import annotations
 
 import argparse
+import importlib
 import sys
 from collections.abc import Sequence
 
 from .. import __version__
-from . import ack, edit, fhir, get, listen, relay, send, show, table, validate, view
-from ._base import PROG, execute, parse
+from ._base import PROG, command_index, execute, parse
 
-# In the order `vellomar -h` lists them.
-COMMANDS = (show, get, ack, validate, listen, send, relay, edit, table, fhir, view)
+# The command modules, in the order `vellomar -h` lists them. A command line
+# that begins with a command's name imports that command's module alone: the
+# others' imports (asyncio and ssl for the MLLP commands, the viewer's server)
+# would slow every start.
+COMMANDS = ("show", "get", "ack", "validate", "listen", "send", "relay", "edit", "table", "fhir", "view")
 
 
-def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:
-    """The parser of the command line and the parsers of its commands by name."""
+def build_parser(
+    only: str | None = None,
+) -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:
+    """The parser of the command line and the parsers of its commands by name:
+    every command's, or the command `only`'s."""
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Show, query and acknowledge HL7 v2 messages.",
@@ -42,8 +48,8 @@ def build_parser() -> tuple[argparse.ArgumentParser, dict[str, argparse.Argument
     )
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
-    for command in COMMANDS:
-        command.register(commands)
+    for name in COMMANDS if only is None else (only,):
+        importlib.import_module(f".{name}", __name__).register(commands)
     return parser, commands.choices
 
 
@@ -51,7 +57,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line `argv` (default: `sys.argv[1:]`); return the exit status."""
     words = list(sys.argv[1:] if argv is None else argv)
     stdout, stderr = sys.stdout, sys.stderr
-    parser, commands = build_parser()
+    # Only a command in first place: before it may stand -h or --version,
+    # whose output lists every command.
+    only = words[0] if command_index(words) == 0 and words[0] in COMMANDS else None
+    parser, commands = build_parser(only)
     try:
         args = parse(parser, commands, words)
     except SystemExit as stop:

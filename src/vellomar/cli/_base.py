@@ -75,7 +75,7 @@ def add_command(
     return parser
 
 
-def _command_index(argv: Sequence[str]) -> int | None:
+def command_index(argv: Sequence[str]) -> int | None:
     """The position of the sub-command: the first word that is not an option
     (the program's own options take no values)."""
     for index, word in enumerate(argv):
@@ -103,7 +103,7 @@ def parse(
     """The arguments of the command line `argv` for `parser`, whose commands'
     parsers are `commands`; argparse's SystemExit for --help, --version and
     the errors it finds itself."""
-    command = _command_index(argv)
+    command = command_index(argv)
     tail: list[str] | None = None
     if command is not None and "--" in argv[command:]:
         sub = commands.get(argv[command])

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <span>
 
 #include "json_writer.hpp"
 #include "structure.hpp"
@@ -700,6 +701,20 @@ struct Fields {
   uint32_t top; // the last field valued
 };
 
+// By segment name, what a message's segments of that name share: the
+// structure's rows for the name, the last segment seen, the rows chosen
+// for the group they stood in last, their Fields.
+struct Named {
+  std::string_view name;
+  uint32_t index = 0; // in Engine::named_
+  uint32_t last = UINT32_MAX;
+  bool order = false; // an OBR or ORC (it sets the order's number)
+  const std::vector<uint32_t> *rows = nullptr;
+  std::string_view group;        // the group of the last segment
+  uint32_t chosen = UINT32_MAX;  // Engine::chosen_ for that group
+  uint32_t valued = UINT32_MAX;  // Engine::valued_ (none until it maps)
+};
+
 class Engine {
 public:
   Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
@@ -722,29 +737,13 @@ public:
   void run(const Structure &structure, const MessageStructure &s) {
     for (uint32_t i = 0; i < message_.segment_count(); ++i) {
       const SegmentView seg = message_.segment_at(i);
-      seen(seg.name, i);
       const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
-      // the rows of this segment in its group; failing those, in any group
-      const std::vector<uint32_t> &rows = rows_of(structure, seg.name);
-      std::string_view chosen_group;
-      bool exact = false;
-      for (uint32_t k : rows)
-        if (same(structure.rows[k].group, group)) {
-          exact = true;
-          break;
-        }
-      if (!exact && !rows.empty())
-        chosen_group = structure.rows[rows[0]].group;
-      else
-        chosen_group = group;
-      bool any = false;
+      Named &named = seen(structure, seg.name, i);
+      const std::span<const uint32_t> rows = rows_in(structure, named, group);
       Fields *fields = nullptr; // noted once the segment maps
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
-        if (!same(row.group, chosen_group) || row.map < 0)
-          continue;
-        any = true;
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
         const uint32_t r = instance(row, seg, i);
@@ -753,9 +752,9 @@ public:
         apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
           this->link(link);
-        mapped_fields(fields, maps_.maps[static_cast<size_t>(row.map)], seg);
+        mapped_fields(fields, named, maps_.maps[static_cast<size_t>(row.map)], seg);
       }
-      if (!any)
+      if (rows.empty())
         unmapped(seg.name);
     }
     for (const Fields &fields : valued_)
@@ -770,18 +769,40 @@ public:
       }
   }
 
-  // The rows of segments named `name` (remembered by name: a message has
-  // few names and many segments).
-  const std::vector<uint32_t> &rows_of(const Structure &structure, std::string_view name) {
-    for (const auto &[n, rows] : rows_by_name_)
-      if (same(n, name))
-        return *rows;
-    static const std::vector<uint32_t> no_rows;
-    auto found = structure.by_segment.find(std::string(name));
-    const std::vector<uint32_t> *rows =
-        found == structure.by_segment.end() ? &no_rows : &found->second;
-    rows_by_name_.emplace_back(name, rows);
-    return *rows;
+  // The rows that map a segment of `named` in `group`: those of its name in
+  // that group, failing those the rows of its name in the group of the
+  // first, each with a map. Chosen once per name and group in a message
+  // (the group's name is the structure's own text: the same group is the
+  // same view), not at every segment.
+  std::span<const uint32_t> rows_in(const Structure &structure, Named &named,
+                                    std::string_view group) {
+    if (named.group.data() != group.data() || named.group.size() != group.size() ||
+        named.chosen == none) {
+      named.chosen = none;
+      for (const Chosen &c : chosen_)
+        if (c.named == named.index && c.group.data() == group.data() &&
+            c.group.size() == group.size())
+          named.chosen = static_cast<uint32_t>(&c - chosen_.data());
+      if (named.chosen == none) {
+        const std::vector<uint32_t> &rows = *named.rows;
+        std::string_view chosen_group = group;
+        if (std::none_of(rows.begin(), rows.end(), [&](uint32_t k) {
+              return same(structure.rows[k].group, group);
+            }) && !rows.empty())
+          chosen_group = structure.rows[rows[0]].group;
+        Chosen c{named.index, group, static_cast<uint32_t>(chosen_rows_.size()), 0};
+        for (uint32_t k : rows)
+          if (same(structure.rows[k].group, chosen_group) && structure.rows[k].map >= 0) {
+            chosen_rows_.push_back(k);
+            ++c.count;
+          }
+        named.chosen = static_cast<uint32_t>(chosen_.size());
+        chosen_.push_back(c);
+      }
+      named.group = group;
+    }
+    const Chosen &c = chosen_[named.chosen];
+    return {chosen_rows_.data() + c.begin, c.count};
   }
 
   std::vector<Resource> resources;
@@ -943,20 +964,33 @@ private:
 
   // -- segments seen
 
-  void seen(std::string_view name, uint32_t index) {
-    if (same(name, "OBR") || same(name, "ORC"))
-      order_known_ = false;
-    for (auto &[n, i] : last_)
-      if (same(n, name)) {
-        i = index;
-        return;
+  // The entry of segments named `name`, noting segment `index` as the last
+  // of them. (Looked up once a segment: run() and the tests read the
+  // entry's rows, last segment and fields by it.)
+  Named &seen(const Structure &structure, std::string_view name, uint32_t index) {
+    for (Named &n : named_)
+      if (same(n.name, name)) {
+        n.last = index;
+        if (n.order)
+          order_known_ = false;
+        return n;
       }
-    last_.emplace_back(name, index);
+    static const std::vector<uint32_t> no_rows;
+    auto found = structure.by_segment.find(std::string(name));
+    Named &n = named_.emplace_back();
+    n.name = name;
+    n.index = static_cast<uint32_t>(named_.size() - 1);
+    n.last = index;
+    n.order = same(name, "OBR") || same(name, "ORC");
+    if (n.order)
+      order_known_ = false;
+    n.rows = found == structure.by_segment.end() ? &no_rows : &found->second;
+    return n;
   }
   uint32_t last(std::string_view name) const {
-    for (auto &[n, i] : last_)
-      if (same(n, name))
-        return i;
+    for (const Named &n : named_)
+      if (same(n.name, name))
+        return n.last;
     return UINT32_MAX;
   }
 
@@ -971,16 +1005,16 @@ private:
   // (fields past the 255th are not listed).
   // `entry` is null for the segment's first map: its valued fields are
   // noted then.
-  void mapped_fields(Fields *&entry, const Map &map, const SegmentView &seg) {
+  void mapped_fields(Fields *&entry, Named &named, const Map &map, const SegmentView &seg) {
     if (entry) {
       entry->mapped |= map.fields;
       return;
     }
-    for (Fields &f : valued_)
-      if (same(f.name, seg.name))
-        entry = &f;
-    if (!entry)
-      entry = &valued_.emplace_back(Fields{seg.name, {}, {}, 0});
+    if (named.valued == none) {
+      named.valued = static_cast<uint32_t>(valued_.size());
+      valued_.push_back(Fields{seg.name, {}, {}, 0});
+    }
+    entry = &valued_[named.valued];
     entry->mapped |= map.fields;
     const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(seg.field_count()), 255);
     for (uint32_t f = seg.msh ? 3 : 1; f <= count; ++f)
@@ -1818,13 +1852,21 @@ private:
   std::vector<PathItem> link_path_; // see refer()
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
-  std::vector<std::pair<std::string_view, uint32_t>> last_;
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<std::string, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
   // run() keeps a pointer into it while it adds none
   std::vector<Fields> valued_;
-  std::vector<std::pair<std::string_view, const std::vector<uint32_t> *>> rows_by_name_;
+  std::vector<Named> named_; // by segment name, in the order first seen
+  // the rows chosen for a segment name in a group (see rows_in()): a run of
+  // chosen_rows_ each
+  struct Chosen {
+    uint32_t named;
+    std::string_view group;
+    uint32_t begin, count;
+  };
+  std::vector<Chosen> chosen_;
+  std::vector<uint32_t> chosen_rows_;
   // Where a value was read from. An entry not yet used holds the key of a
   // read from an empty field, whose text is empty too.
   struct ReadKey {

@@ -384,6 +384,7 @@ void Maps::finish() {
       all_of(row.condition);
   for (SegmentRow &row : fallback.rows)
     all_of(row.condition);
+  std::unordered_map<std::string, uint32_t> places; // of the gates
   for (Map &m : maps)
     for (Row &row : m.rows) {
       steps(row.path);
@@ -392,9 +393,14 @@ void Maps::finish() {
       // another field of a segment: that test decides first (see the engine)
       row.gate = -1;
       if (row.field != 0 && row.condition.all) {
-        const Test &t = row.condition.tests[0];
-        if (t.op == 'E' && !t.segment.empty() && t.field != row.field)
+        Test &t = row.condition.tests[0];
+        if (t.op == 'E' && !t.segment.empty() && t.field != row.field) {
           row.gate = 0;
+          const std::string place = t.segment + "-" + std::to_string(t.field) + "." +
+                                    std::to_string(t.component) + "." +
+                                    std::to_string(t.sub_component);
+          t.place = places.emplace(place, static_cast<uint32_t>(places.size() + 1)).first->second;
+        }
       }
     }
   // labels numbered, so that the engine keeps the latest resource of each
@@ -1266,18 +1272,17 @@ private:
   // same field one after another: rows that switch on one field (OBX-5 by
   // OBX-2) each compare it only.
   struct Gate {
-    const Test *test = nullptr; // the last read
-    std::string text;           // what it read (address() may reuse its buffer)
+    uint32_t place = 0; // the last read (Test::place; 0: none)
+    std::string text;   // what it read (address() may reuse its buffer)
 
     // false when the row's gate fails (its condition cannot hold)
     bool open(Engine &e, const Row &row, const SegmentView &seg) {
       if (row.gate < 0)
         return true;
       const Test &g = row.condition.tests[static_cast<size_t>(row.gate)];
-      if (!test || test->field != g.field || test->component != g.component ||
-          test->sub_component != g.sub_component || !same(test->segment, g.segment)) {
+      if (place != g.place) {
         text.assign(e.address(g, seg, row.field, {}, {}));
-        test = &g;
+        place = g.place;
       }
       return std::any_of(g.values.begin(), g.values.end(),
                          [&](const std::string &v) { return same(v, text); });

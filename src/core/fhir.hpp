@@ -42,6 +42,9 @@ struct Test {
   std::vector<std::string> values;
   char compare = 0;     // < ( <= ) > ] >= = (eq) ! (ne)
   int64_t number = 0;
+  // of a row's gate (Row::gate): the number of the place it reads, equal
+  // for the gates that read one place (set by Maps::finish)
+  uint32_t place = 0;
 };
 // A condition as a postfix program of tests and '&' and '|'. Most are all
 // of their tests (joined by '&' alone): those are decided test by test,

@@ -599,12 +599,17 @@ struct Node {
   bool named_before = false, named_after = false;
 };
 
+// A text's place in a buffer that grows (a view would not stay valid).
+struct TextPlace {
+  uint32_t at = 0, size = 0;
+};
+
 struct Resource {
   std::string_view type;
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t root = 0; // its node
-  std::string key;
+  TextPlace key; // its id's business key, in Engine::key_text_
   char id_text[36] = {}; // set by Engine::finish for the resources that stay
   std::string_view id() const { return {id_text, sizeof id_text}; }
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
@@ -737,6 +742,7 @@ public:
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
     latest_.assign(maps.label_count, none);
+    key_text_.reserve(message.segment_count() * 96 + 256);
 
   }
 
@@ -1077,22 +1083,24 @@ private:
     r.rules = row.rules;
     r.segment_name = seg.name;
     r.segment = index;
-    r.key = key(row, seg);
+    key(r, row, seg);
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
     latest_[row.label_id] = made;
     if (same(row.type, "Patient"))
-      patient_key_ = resources.back().key;
+      patient_key_ = key_of(resources.back().key);
     return made;
   }
 
-  std::string key(const SegmentRow &row, const SegmentView &seg) {
+  // Writes the key of resource `r`, made by `row` of `seg`, in key_text_ (one
+  // text for all the message's keys: no string a resource).
+  void key(Resource &r, const SegmentRow &row, const SegmentView &seg) {
     const std::string_view type = row.type;
+    r.key.at = static_cast<uint32_t>(key_text_.size());
+    std::string &k = key_text_;
     if (row.key_rule >= 0) {
       const KeyRule &rule = key_rules[row.key_rule];
-      std::string k;
-      k.reserve(96);
       k.append(type);
       bool any = false;
       for (const uint32_t(&at)[3] : rule.fields) {
@@ -1109,15 +1117,19 @@ private:
       }
       if (rule.patient)
         k.append("|p="sv).append(patient_key_);
-      if (any || (rule.fields[0][0] == 0 && rule.order))
-        return k;
+      if (any || (rule.fields[0][0] == 0 && rule.order)) {
+        r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
+        return;
+      }
+      k.resize(r.key.at);
     }
-    std::string k;
-    k.reserve(64);
-    k.append(type);
-    k.append("|m="sv).append(message_id_).append("|"sv).append(std::to_string(resources.size()));
-    return k;
+    char number[12];
+    const auto end = std::to_chars(number, number + sizeof number, resources.size()).ptr;
+    k.append(type).append("|m="sv).append(message_id_).append("|"sv).append(number, end);
+    r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
   }
+
+  std::string_view key_of(TextPlace key) const { return {key_text_.data() + key.at, key.size}; }
 
   // The order's number, from the last OBR or ORC (kept until another is seen).
   std::string_view order_key() {
@@ -1512,17 +1524,21 @@ private:
     if (map_index < 0)
       return UINT32_MAX;
     const Map &map = maps_.maps[static_cast<size_t>(map_index)];
-    std::string identity = map.type;
-    identity.append("|"sv).append(decoded(value.text));
-    for (auto &[id, index] : identities_)
-      if (id == identity)
-        return index;
     Resource made;
+    made.key.at = static_cast<uint32_t>(key_text_.size());
+    key_text_.append(map.type).append("|"sv).append(decoded(value.text));
+    made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
+    const std::string_view identity = key_of(made.key);
+    for (auto &[id, index] : identities_)
+      if (key_of(id) == identity) {
+        key_text_.resize(made.key.at);
+        return index;
+      }
     made.type = map.type;
     made.rules = map.rules;
     made.segment_name = seg.name;
     made.segment = segment_;
-    made.key = identity;
+    const TextPlace key = made.key;
     const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
     path.reserve(16);
@@ -1531,10 +1547,10 @@ private:
     // one stays: it may be referred to from elsewhere)
     if (nodes_[resources[r].root].first == none) {
       resources[r].dropped = true;
-      identities_.emplace_back(std::move(identity), UINT32_MAX);
+      identities_.emplace_back(key, UINT32_MAX);
       return UINT32_MAX;
     }
-    identities_.emplace_back(std::move(identity), r);
+    identities_.emplace_back(key, r);
     return r;
   }
 
@@ -1842,6 +1858,7 @@ private:
   const Options &options_;
   Conversion &out_;
   std::string scratch_, value_, message_id_, patient_key_, location_;
+  std::string key_text_; // the resources' keys (Resource::key), one after another
   std::vector<Node> nodes_;
   Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
@@ -1858,7 +1875,7 @@ private:
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
-  std::vector<std::pair<std::string, uint32_t>> identities_;
+  std::vector<std::pair<TextPlace, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
   // run() keeps a pointer into it while it adds none
   std::vector<Fields> valued_;
@@ -1915,19 +1932,22 @@ void Engine::finish() {
         return false;
     }
   };
+  // (key_text_ no longer grows: views of it stay valid)
+  std::vector<std::string_view> key_views(resources.size());
   std::vector<std::string> made; // reserved once: its strings do not move
-  for (Resource &r : resources) {
-    if (insert(r.key))
+  for (size_t i = 0; i < resources.size(); ++i) {
+    key_views[i] = key_of(resources[i].key);
+    if (insert(key_views[i]))
       continue;
     if (made.empty())
       made.reserve(resources.size());
     for (int n = 2;; ++n) {
-      std::string &k = made.emplace_back(r.key + "|" + std::to_string(n));
+      std::string &k = made.emplace_back(std::string(key_views[i]) + "|" + std::to_string(n));
       if (insert(k))
         break;
       made.pop_back();
     }
-    r.key = made.back();
+    key_views[i] = made.back();
   }
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
@@ -1980,9 +2000,9 @@ void Engine::finish() {
       }
     }
   }
-  for (Resource &r : resources)
-    if (!r.dropped)
-      uuid5(r.key, r.id_text);
+  for (size_t i = 0; i < resources.size(); ++i)
+    if (!resources[i].dropped)
+      uuid5(key_views[i], resources[i].id_text);
 }
 
 } // namespace

@@ -1636,10 +1636,19 @@ public:
   }
 
   // Whether element `n` holds an element of one of the names `forms`.
+  // (Most elements have one form: it is compared in line, the others
+  // searched only when there are others.)
   bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
-    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next)
-      if (std::find(forms.begin(), forms.end(), nodes_[c].key) != forms.end() && live(c))
+    if (forms.empty())
+      return false;
+    const uint32_t first = forms[0];
+    const bool more = forms.size() > 1;
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
+      const uint32_t key = nodes_[c].key;
+      if ((key == first || (more && std::find(forms.begin() + 1, forms.end(), key) != forms.end())) &&
+          live(c))
         return true;
+    }
     return false;
   }
 

@@ -2114,23 +2114,36 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
 
 } // namespace
 
+void convert_in_place(const Maps &maps, const Definitions &definitions, const Message &message,
+                      const Options &options, bool bundle,
+                      const std::function<void(Conversion &, std::string_view)> &done) {
+  struct Release { // also when `done` throws
+    ~Release() { release_text(); }
+  } release;
+  Conversion out;
+  const std::string_view text = write_conversion(maps, definitions, message, options, bundle, out);
+  done(out, text);
+}
+
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle) {
   Conversion out;
-  const std::string_view text = write_conversion(maps, definitions, message, options, bundle, out);
-  (bundle ? out.bundle : out.resources) = text;
-  release_text();
+  convert_in_place(maps, definitions, message, options, bundle,
+                   [&](Conversion &c, std::string_view text) {
+                     out = std::move(c);
+                     (bundle ? out.bundle : out.resources) = text;
+                   });
   return out;
 }
 
 void convert_each(const Maps &maps, const Definitions &definitions, const Message &message,
                   const Options &options,
                   const std::function<void(const ResourceText &, std::string_view)> &each) {
-  Conversion out;
-  const std::string_view text = write_conversion(maps, definitions, message, options, false, out);
-  for (const ResourceText &entry : out.entries)
-    each(entry, text.substr(entry.offset, entry.size));
-  release_text();
+  convert_in_place(maps, definitions, message, options, false,
+                   [&](Conversion &c, std::string_view text) {
+                     for (const ResourceText &entry : c.entries)
+                       each(entry, text.substr(entry.offset, entry.size));
+                   });
 }
 
 namespace {

@@ -242,6 +242,15 @@ struct Conversion {
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle);
 
+// Converts one message as convert() does and calls `done(conversion,
+// text)`, `text` what convert() would have copied into the bundle (or
+// without one into `resources`, which stays empty here) where it was
+// written: it lives until `done` returns (a caller that copies it anyway,
+// into a str, copies it once).
+void convert_in_place(const Maps &maps, const Definitions &definitions, const Message &message,
+                      const Options &options, bool bundle,
+                      const std::function<void(Conversion &, std::string_view)> &done);
+
 // Converts one message as convert() does without a bundle and calls
 // `each(entry, text)` for each resource in order, `text` its JSON, which
 // lives until `each` returns: the resources are handed over where they were

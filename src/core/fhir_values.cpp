@@ -231,6 +231,9 @@ __attribute__((target("sha,sse4.1,ssse3"))) void sha1_block_ni(uint32_t h[5],
   __m128i m[4];
   for (int i = 0; i < 4; ++i)
     m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i)), mask);
+  // unrolled: the schedule's registers and each group's round function are
+  // then fixed (as a loop, m[] lived on the stack and every group branched)
+#pragma GCC unroll 20
   for (int g = 0; g < 20; ++g) {
     const __m128i cur = m[g % 4];
     __m128i e; // the group's E plus its words

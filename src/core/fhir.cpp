@@ -333,6 +333,14 @@ void Maps::finish() {
     }
   }
   pending_.clear();
+  // (rebuilt for all: a copy of the maps holds views of the original's)
+  for (Vocabulary &v : vocabularies) {
+    v.few.clear();
+    v.small = v.codes.size() <= 16;
+    if (v.small)
+      for (const auto &[code, entry] : v.codes)
+        v.few.emplace_back(code, &entry);
+  }
   fallback = {"", {}, {}};
   std::vector<std::string> seen;
   for (const Structure &s : structures) {
@@ -512,6 +520,17 @@ void Maps::finish() {
   segment_rows(fallback);
   for (Structure &s : structures)
     segment_rows(s);
+}
+
+const Code *Vocabulary::find(std::string_view code) const {
+  if (small) {
+    for (const auto &[text, entry] : few)
+      if (same(text, code))
+        return entry;
+    return nullptr;
+  }
+  auto it = codes.find(code);
+  return it == codes.end() ? nullptr : &it->second;
 }
 
 uint32_t Maps::intern(std::string_view name) {
@@ -1389,8 +1408,8 @@ private:
     if (text.empty())
       return;
     if (vocabulary) {
-      auto it = vocabulary->codes.find(text);
-      if (it == vocabulary->codes.end() || it->second.code.empty()) {
+      const Code *found = vocabulary->find(text);
+      if (!found || found->code.empty()) {
         unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
                  std::string(text) + "' (" + vocabulary->name + ")");
         // a Coding's code keeps the sender's code (its system says whose);
@@ -1398,7 +1417,7 @@ private:
         if (step_key(path) != maps_.code_step.id)
           return;
       } else {
-        text = it->second.code;
+        text = found->code;
       }
     }
     primitive(r, path, row.kind, text);
@@ -1409,8 +1428,8 @@ private:
   // stand in the first coding.
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
                   const Vocabulary &vocabulary, std::string_view code) {
-    auto it = vocabulary.codes.find(code);
-    if (it == vocabulary.codes.end())
+    const Code *found = vocabulary.find(code);
+    if (!found)
       return;
     const Step &system = maps_.system_step, &code_step = maps_.code_step,
                &display = maps_.display_step;
@@ -1419,9 +1438,9 @@ private:
       path.push_back({&maps_.coding_step, 0});
     if (type != "Coding" && type != "CodeableConcept")
       return;
-    for (auto [step, text] : {std::pair{&system, std::string_view(it->second.system)},
-                              std::pair{&code_step, std::string_view(it->second.code)},
-                              std::pair{&display, std::string_view(it->second.display)}}) {
+    for (auto [step, text] : {std::pair{&system, std::string_view(found->system)},
+                              std::pair{&code_step, std::string_view(found->code)},
+                              std::pair{&display, std::string_view(found->display)}}) {
       if (text.empty())
         continue;
       path.push_back({step, 0});

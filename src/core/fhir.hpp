@@ -125,6 +125,11 @@ struct Code {
 struct Vocabulary {
   std::string name;
   TextMap<Code> codes; // searched with a view
+  // The code's entry, or null. A small vocabulary (most are) is searched in
+  // turn through `few`, which Maps::finish builds: faster than hashing.
+  const Code *find(std::string_view code) const;
+  std::vector<std::pair<std::string_view, const Code *>> few;
+  bool small = false;
 };
 
 struct Maps {

@@ -1268,6 +1268,10 @@ private:
     Gate gate;
     // rows in field order stop past the segment's last field
     const size_t last = map.in_field_order ? seg.field_count() : SIZE_MAX;
+    // the field the last row read: rows of one field come together (OBX-5
+    // has a row for each type of value) and take it without finding it again
+    uint32_t read = 0;
+    std::string_view text;
     for (const Row &row : map.rows) {
       if (row.field > last)
         break;
@@ -1276,7 +1280,10 @@ private:
           emit(r, base, row, {}, 0, seg);
         continue;
       }
-      std::string_view text = field_text(seg, row.field);
+      if (row.field != read) {
+        text = field_text(seg, row.field);
+        read = row.field;
+      }
       if (text.empty())
         continue;
       if (!gate.open(*this, row, seg))

@@ -66,6 +66,12 @@ inline bool same(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A text of 7 bytes or fewer as one word, its size in the top byte: two
+// such texts are equal when their words are.
+uint64_t short_word(std::string_view s) {
+  return (s.empty() ? 0 : load_short(s.data(), s.size())) | uint64_t{s.size()} << 56;
+}
+
 std::string lower(std::string_view s) {
   std::string out(s);
   for (char &c : out)
@@ -408,6 +414,11 @@ void Maps::finish() {
                                     std::to_string(t.component) + "." +
                                     std::to_string(t.sub_component);
           t.place = places.emplace(place, static_cast<uint32_t>(places.size() + 1)).first->second;
+          t.words.clear();
+          if (std::all_of(t.values.begin(), t.values.end(),
+                          [](const std::string &v) { return v.size() <= 7; }))
+            for (const std::string &v : t.values)
+              t.words.push_back(short_word(v));
         }
       }
     }
@@ -1312,8 +1323,11 @@ private:
   struct Gate {
     uint32_t place = 0; // the last read (Test::place; 0: none)
     std::string text;   // what it read (address() may reuse its buffer)
+    uint64_t word = 0;  // the text as short_word() makes it, when it is short
+    bool short_text = false;
 
-    // false when the row's gate fails (its condition cannot hold)
+    // false when the row's gate fails (its condition cannot hold); the
+    // rows that switch on one field compare a word with their values' words
     bool open(Engine &e, const Row &row, const SegmentView &seg) {
       if (row.gate < 0)
         return true;
@@ -1321,7 +1335,12 @@ private:
       if (place != g.place) {
         text.assign(e.address(g, seg, row.field, {}, {}));
         place = g.place;
+        short_text = text.size() <= 7;
+        if (short_text)
+          word = short_word(text);
       }
+      if (!g.words.empty())
+        return short_text && std::find(g.words.begin(), g.words.end(), word) != g.words.end();
       return std::any_of(g.values.begin(), g.values.end(),
                          [&](const std::string &v) { return same(v, text); });
     }

@@ -43,8 +43,10 @@ struct Test {
   char compare = 0;     // < ( <= ) > ] >= = (eq) ! (ne)
   int64_t number = 0;
   // of a row's gate (Row::gate): the number of the place it reads, equal
-  // for the gates that read one place (set by Maps::finish)
+  // for the gates that read one place, and its values as words when all
+  // are of 7 bytes or fewer (set by Maps::finish; see the engine's Gate)
   uint32_t place = 0;
+  std::vector<uint64_t> words;
 };
 // A condition as a postfix program of tests and '&' and '|'. Most are all
 // of their tests (joined by '&' alone): those are decided test by test,

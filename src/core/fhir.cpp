@@ -566,12 +566,28 @@ uint32_t Maps::intern(std::string_view name) {
   return it->second;
 }
 
+// The data types a choice element (value[x]) takes, as their names end
+// its forms ("valueQuantity"): a name is a form of an element only with
+// one of them after it, so "statusReason" does not hold "status", nor
+// "classHistory" "class".
+constexpr std::string_view choice_types[] = {
+    "Address", "Age", "Annotation", "Attachment", "Base64Binary", "Boolean", "Canonical", "Code",
+    "CodeableConcept", "CodeableReference", "Coding", "ContactDetail", "ContactPoint",
+    "Contributor", "Count", "DataRequirement", "Date", "DateTime", "Decimal", "Distance",
+    "Dosage", "Duration", "Expression", "HumanName", "Id", "Identifier", "Instant", "Integer",
+    "Integer64", "Markdown", "Meta", "Money", "Oid", "ParameterDefinition", "Period",
+    "PositiveInt", "Quantity", "Range", "Ratio", "RatioRange", "Reference", "RelatedArtifact",
+    "SampledData", "Signature", "String", "Time", "Timing", "TriggerDefinition", "UnsignedInt",
+    "Uri", "Url", "UsageContext", "Uuid"};
+
 std::vector<uint32_t> Maps::forms(std::string_view element) const {
   std::vector<uint32_t> out;
   for (uint32_t id = 1; id < names.size(); ++id) {
     std::string_view key = names[id];
-    if (key == element || (key.size() > element.size() && key.starts_with(element) &&
-                           key[element.size()] >= 'A' && key[element.size()] <= 'Z'))
+    if (key == element ||
+        (key.starts_with(element) &&
+         std::find(std::begin(choice_types), std::end(choice_types),
+                   key.substr(element.size())) != std::end(choice_types)))
       out.push_back(id);
   }
   return out;

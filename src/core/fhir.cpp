@@ -328,6 +328,12 @@ void Maps::finish() {
     m.resource = required.count(m.type) > 0;
     m.in_field_order = std::is_sorted(m.rows.begin(), m.rows.end(),
                                       [](const Row &a, const Row &b) { return a.field < b.field; });
+    m.one_list = !m.rows.empty() && !m.rows[0].path.empty() && m.rows[0].path[0].slot != 0 &&
+                 std::all_of(m.rows.begin(), m.rows.end(), [&](const Row &row) {
+                   const Step &first = m.rows[0].path[0];
+                   return !row.path.empty() && row.path[0].name == first.name &&
+                          row.path[0].slot == first.slot;
+                 });
     m.fields.reset();
     for (const Row &row : m.rows)
       if (row.field < 256)
@@ -806,6 +812,7 @@ public:
           continue;
         const uint32_t r = instance(row, seg, i);
         segment_ = i;
+        first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
         path_.clear();
         apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
@@ -1288,6 +1295,32 @@ private:
     return path.empty() ? 0 : path.back().step->id;
   }
 
+  // The repetition the lists a segment's rows fill in resource `r` start
+  // at (the rows add a field's repetitions to it): 0, but for a segment
+  // whose map fills one list of a resource another segment made, which an
+  // earlier segment of its own name filled already (a second NK1 the
+  // Patient of PID, a second DG1 the Encounter of PV1): it takes an element
+  // of that list of its own then, after the earlier segments'
+  // (Patient.contact, Encounter.diagnosis, a note an NTE), as its values
+  // written in theirs would be lost or mixed in. Each such segment counts
+  // 2^16 (a field's repetitions stay below it). (A map that fills a
+  // resource's own elements, IN1's of the Coverage of PV1-20, still fills
+  // them once: the first segment's stand.)
+  uint32_t first_repetition(uint32_t r, const Map &map, std::string_view name, uint32_t index) {
+    if (!map.one_list || same(resources[r].segment_name, name))
+      return 0;
+    for (Filler &f : fillers_)
+      if (f.resource == r && same(f.name, name)) {
+        if (f.segment != index) {
+          f.segment = index;
+          ++f.count;
+        }
+        return f.count << 16;
+      }
+    fillers_.push_back({r, name, index, 0});
+    return 0;
+  }
+
   // Applies the rows of `map` to resource `r` below `base`, reading `seg`
   // (a segment map) field by field.
   void apply_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
@@ -1304,7 +1337,7 @@ private:
         break;
       if (row.field == 0) {
         if (holds(row.condition, seg, 0, {}, {}))
-          emit(r, base, row, {}, 0, seg);
+          emit(r, base, row, {}, first_rep_, seg);
         continue;
       }
       if (row.field != read) {
@@ -1322,7 +1355,7 @@ private:
         // the gate, when there is one, held
         if (!piece.empty() && holds(row.condition, seg, row.field, piece, {},
                                     static_cast<size_t>(row.gate)))
-          emit(r, base, row, {piece, literal ? 2 : 0}, rep, seg);
+          emit(r, base, row, {piece, literal ? 2 : 0}, first_rep_ + rep, seg);
         ++rep;
       };
       if (literal)
@@ -1622,14 +1655,73 @@ private:
     refer(from, l.path, to);
   }
 
-  // Writes a reference to resource `to` at `steps` (and its "reference") in `r`.
+  // Writes a reference to resource `to` at `steps` (and its "reference") in
+  // `r`. Every link takes this road: a path through a list
+  // (DiagnosticReport.result, Encounter.participant.individual) is given
+  // the list's next element, so each Observation of an OBR's group is one
+  // more result, in order (see free_element()).
   void refer(uint32_t r, const std::vector<Step> &steps, uint32_t to) {
     std::vector<PathItem> &path = link_path_;
     path.clear();
-    for (const Step &step : steps)
+    size_t list = none;
+    for (const Step &step : steps) {
+      if (step.slot && list == none)
+        list = path.size();
       path.push_back({&step, 0});
+    }
     path.push_back({&maps_.reference_step, 0});
+    if (list != none) {
+      path[list].rep = free_element(r, path, list, to);
+      if (path[list].rep == none)
+        return;
+    }
     leaf(r, path, 'r', {}, to);
+  }
+
+  // The repetition of list `path[list]` in `r` that a reference to `to`
+  // at `path` goes in: the first element of the list whose place for it is
+  // empty (rows may have made the element, a participant with its type,
+  // before the link), else one past the last; none when an element refers
+  // to `to` there already (rows of several segments give the same link:
+  // the Appointment's participant for the Patient under SCH, NTE and PID).
+  uint32_t free_element(uint32_t r, const std::vector<PathItem> &path, size_t list,
+                        uint32_t to) const {
+    auto child = [&](uint32_t at, const PathItem &item) {
+      for (uint32_t c = nodes_[at].first; c != none; c = nodes_[c].next)
+        if (nodes_[c].key == item.step->id && nodes_[c].slot == item.step->slot &&
+            nodes_[c].rep == item.rep)
+          return c;
+      return none;
+    };
+    uint32_t at = resources[r].root;
+    for (size_t i = 0; i < list && at != none; ++i)
+      at = nodes_[at].kind == 'o' ? child(at, path[i]) : none;
+    if (at == none || nodes_[at].kind != 'o')
+      return 0;
+    const Step &step = *path[list].step;
+    uint32_t empty = none, next = 0;
+    for (uint32_t c = nodes_[at].first; c != none; c = nodes_[c].next) {
+      const Node &element = nodes_[c];
+      if (element.key != step.id || element.slot != step.slot)
+        continue;
+      next = std::max(next, element.rep + 1);
+      // down the rest of the path as far as it is made
+      uint32_t end = c;
+      size_t i = list + 1;
+      for (uint32_t below; i < path.size() && nodes_[end].kind == 'o' &&
+                           (below = child(end, path[i])) != none;
+           ++i)
+        end = below;
+      const Node &e = nodes_[end];
+      if (i == path.size() && e.kind == 'r' && e.target == to)
+        return none;
+      // open: the rest is to be made, or ends in an element without members
+      // (a dead one a default would start anew counts so too)
+      const bool open = e.kind == 'x' || (e.kind == 'o' && (i < path.size() || e.first == none));
+      if (open && element.rep < empty)
+        empty = element.rep;
+    }
+    return empty != none ? empty : next;
   }
 
   // A documented default for a required element: a value, or an element
@@ -1942,6 +2034,15 @@ private:
   std::string order_;           // see order_key()
   bool order_known_ = false;
   std::vector<PathItem> link_path_; // see refer()
+  // the segments of a name that filled a resource another segment made,
+  // and the repetition their lists start at (see first_repetition())
+  struct Filler {
+    uint32_t resource;
+    std::string_view name;
+    uint32_t segment, count;
+  };
+  std::vector<Filler> fillers_;
+  uint32_t first_rep_ = 0;
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
   std::vector<uint32_t> latest_; // by label number: the latest resource of it

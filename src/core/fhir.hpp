@@ -92,6 +92,9 @@ struct Map {
   // do: rows past a segment's last field or a value's last piece read
   // nothing (set by Maps::finish)
   bool in_field_order = false;
+  // every row fills one list element (NK1[Patient]: Patient.contact), set
+  // by Maps::finish
+  bool one_list = false;
 };
 
 struct Link {

@@ -79,6 +79,8 @@ def test_corpus_bundles_are_valid(path):
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
+    # each NK1 a contact of its own in the Patient of PID
+    (message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO", "NK1|2|TWO^B|FTH"), "Patient", "contact.1.name.family", "TWO"),
     (ADT_A01, "AllergyIntolerance", "code.coding.0.system",
      "http://www.nlm.nih.gov/research/umls/rxnorm"),
     (ADT_A01, "Condition", "code.coding.0.system", "http://hl7.org/fhir/sid/icd-10"),
@@ -95,7 +97,7 @@ def test_corpus_bundles_are_valid(path):
     (VXU_V04, "Immunization", "status", "completed"),
 ])
 def test_elements(text, resource_type, path, expected):
-    value = entries(fhir.to_dict(text), resource_type)[0]
+    value = entries(check_bundle(fhir.to_json(text)), resource_type)[0]
     for step in path.split("."):
         value = value[int(step)] if step.isdigit() else value[step]
     assert value == expected
@@ -109,9 +111,23 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
     (ORU_R01, "Observation", 1, "status", "registered"),
     (message("ADT^A01", "PID|1||ID1", "PV1|1"), "Encounter", 0, "class", UNKNOWN),  # of members
     (message("ADT", "PID|1||ID1"), "MessageHeader", 0, "eventCoding", UNKNOWN),  # a choice's form
+    # RXA-18 (statusReason) is no status, as a choice's form would be
+    (message("VXU^V04^VXU_V04", "PID|1||ID1", "RXA|0|1|20240110||08^HepB^CVX" + "|" * 13 + "00^Refused^NIP002"),
+     "Immunization", 0, "status", "completed"),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
-    assert entries(fhir.to_dict(text), resource_type)[n][element] == expected
+    assert entries(check_bundle(fhir.to_json(text)), resource_type)[n][element] == expected
+
+
+# (message, resourceType, element, resourceType referred to): a link made at
+# each repetition of a segment adds to the element's list, in order
+@pytest.mark.parametrize("text, resource_type, element, target_type", [
+    (ORU_R01, "DiagnosticReport", "result", "Observation"),  # each OBX of the OBR's group
+])
+def test_links_from_repeating_segments_fill_lists(text, resource_type, element, target_type):
+    bundle = check_bundle(fhir.to_json(text))
+    urls = [e["fullUrl"] for e in bundle["entry"] if e["resource"]["resourceType"] == target_type]
+    assert [r["reference"] for r in entries(bundle, resource_type)[0][element]] == urls
 
 
 @pytest.mark.parametrize("text, resource_type, element", [

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <span>
 
 #include "json_writer.hpp"
 #include "structure.hpp"
@@ -63,6 +64,12 @@ inline bool same(std::string_view a, std::string_view b) {
     if (a[i] != b[i])
       return false;
   return true;
+}
+
+// A text of 7 bytes or fewer as one word, its size in the top byte: two
+// such texts are equal when their words are.
+uint64_t short_word(std::string_view s) {
+  return (s.empty() ? 0 : load_short(s.data(), s.size())) | uint64_t{s.size()} << 56;
 }
 
 std::string lower(std::string_view s) {
@@ -321,6 +328,12 @@ void Maps::finish() {
     m.resource = required.count(m.type) > 0;
     m.in_field_order = std::is_sorted(m.rows.begin(), m.rows.end(),
                                       [](const Row &a, const Row &b) { return a.field < b.field; });
+    m.one_list = !m.rows.empty() && !m.rows[0].path.empty() && m.rows[0].path[0].slot != 0 &&
+                 std::all_of(m.rows.begin(), m.rows.end(), [&](const Row &row) {
+                   const Step &first = m.rows[0].path[0];
+                   return !row.path.empty() && row.path[0].name == first.name &&
+                          row.path[0].slot == first.slot;
+                 });
     m.fields.reset();
     for (const Row &row : m.rows)
       if (row.field < 256)
@@ -332,6 +345,14 @@ void Maps::finish() {
     }
   }
   pending_.clear();
+  // (rebuilt for all: a copy of the maps holds views of the original's)
+  for (Vocabulary &v : vocabularies) {
+    v.few.clear();
+    v.small = v.codes.size() <= 16;
+    if (v.small)
+      for (const auto &[code, entry] : v.codes)
+        v.few.emplace_back(code, &entry);
+  }
   fallback = {"", {}, {}};
   std::vector<std::string> seen;
   for (const Structure &s : structures) {
@@ -383,6 +404,7 @@ void Maps::finish() {
       all_of(row.condition);
   for (SegmentRow &row : fallback.rows)
     all_of(row.condition);
+  std::unordered_map<std::string, uint32_t> places; // of the gates
   for (Map &m : maps)
     for (Row &row : m.rows) {
       steps(row.path);
@@ -391,9 +413,19 @@ void Maps::finish() {
       // another field of a segment: that test decides first (see the engine)
       row.gate = -1;
       if (row.field != 0 && row.condition.all) {
-        const Test &t = row.condition.tests[0];
-        if (t.op == 'E' && !t.segment.empty() && t.field != row.field)
+        Test &t = row.condition.tests[0];
+        if (t.op == 'E' && !t.segment.empty() && t.field != row.field) {
           row.gate = 0;
+          const std::string place = t.segment + "-" + std::to_string(t.field) + "." +
+                                    std::to_string(t.component) + "." +
+                                    std::to_string(t.sub_component);
+          t.place = places.emplace(place, static_cast<uint32_t>(places.size() + 1)).first->second;
+          t.words.clear();
+          if (std::all_of(t.values.begin(), t.values.end(),
+                          [](const std::string &v) { return v.size() <= 7; }))
+            for (const std::string &v : t.values)
+              t.words.push_back(short_word(v));
+        }
       }
     }
   // labels numbered, so that the engine keeps the latest resource of each
@@ -507,6 +539,17 @@ void Maps::finish() {
     segment_rows(s);
 }
 
+const Code *Vocabulary::find(std::string_view code) const {
+  if (small) {
+    for (const auto &[text, entry] : few)
+      if (same(text, code))
+        return entry;
+    return nullptr;
+  }
+  auto it = codes.find(code);
+  return it == codes.end() ? nullptr : &it->second;
+}
+
 uint32_t Maps::intern(std::string_view name) {
   if (names.empty()) {
     names.emplace_back();
@@ -529,12 +572,28 @@ uint32_t Maps::intern(std::string_view name) {
   return it->second;
 }
 
+// The data types a choice element (value[x]) takes, as their names end
+// its forms ("valueQuantity"): a name is a form of an element only with
+// one of them after it, so "statusReason" does not hold "status", nor
+// "classHistory" "class".
+constexpr std::string_view choice_types[] = {
+    "Address", "Age", "Annotation", "Attachment", "Base64Binary", "Boolean", "Canonical", "Code",
+    "CodeableConcept", "CodeableReference", "Coding", "ContactDetail", "ContactPoint",
+    "Contributor", "Count", "DataRequirement", "Date", "DateTime", "Decimal", "Distance",
+    "Dosage", "Duration", "Expression", "HumanName", "Id", "Identifier", "Instant", "Integer",
+    "Integer64", "Markdown", "Meta", "Money", "Oid", "ParameterDefinition", "Period",
+    "PositiveInt", "Quantity", "Range", "Ratio", "RatioRange", "Reference", "RelatedArtifact",
+    "SampledData", "Signature", "String", "Time", "Timing", "TriggerDefinition", "UnsignedInt",
+    "Uri", "Url", "UsageContext", "Uuid"};
+
 std::vector<uint32_t> Maps::forms(std::string_view element) const {
   std::vector<uint32_t> out;
   for (uint32_t id = 1; id < names.size(); ++id) {
     std::string_view key = names[id];
-    if (key == element || (key.size() > element.size() && key.starts_with(element) &&
-                           key[element.size()] >= 'A' && key[element.size()] <= 'Z'))
+    if (key == element ||
+        (key.starts_with(element) &&
+         std::find(std::begin(choice_types), std::end(choice_types),
+                   key.substr(element.size())) != std::end(choice_types)))
       out.push_back(id);
   }
   return out;
@@ -592,12 +651,17 @@ struct Node {
   bool named_before = false, named_after = false;
 };
 
+// A text's place in a buffer that grows (a view would not stay valid).
+struct TextPlace {
+  uint32_t at = 0, size = 0;
+};
+
 struct Resource {
   std::string_view type;
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t root = 0; // its node
-  std::string key;
+  TextPlace key; // its id's business key, in Engine::key_text_
   char id_text[36] = {}; // set by Engine::finish for the resources that stay
   std::string_view id() const { return {id_text, sizeof id_text}; }
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
@@ -700,6 +764,20 @@ struct Fields {
   uint32_t top; // the last field valued
 };
 
+// By segment name, what a message's segments of that name share: the
+// structure's rows for the name, the last segment seen, the rows chosen
+// for the group they stood in last, their Fields.
+struct Named {
+  std::string_view name;
+  uint32_t index = 0; // in Engine::named_
+  uint32_t last = UINT32_MAX;
+  bool order = false; // an OBR or ORC (it sets the order's number)
+  const std::vector<uint32_t> *rows = nullptr;
+  std::string_view group;        // the group of the last segment
+  uint32_t chosen = UINT32_MAX;  // Engine::chosen_ for that group
+  uint32_t valued = UINT32_MAX;  // Engine::valued_ (none until it maps)
+};
+
 class Engine {
 public:
   Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
@@ -716,46 +794,32 @@ public:
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
     latest_.assign(maps.label_count, none);
+    key_text_.reserve(message.segment_count() * 96 + 256);
 
   }
 
   void run(const Structure &structure, const MessageStructure &s) {
     for (uint32_t i = 0; i < message_.segment_count(); ++i) {
       const SegmentView seg = message_.segment_at(i);
-      seen(seg.name, i);
       const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
-      // the rows of this segment in its group; failing those, in any group
-      const std::vector<uint32_t> &rows = rows_of(structure, seg.name);
-      std::string_view chosen_group;
-      bool exact = false;
-      for (uint32_t k : rows)
-        if (same(structure.rows[k].group, group)) {
-          exact = true;
-          break;
-        }
-      if (!exact && !rows.empty())
-        chosen_group = structure.rows[rows[0]].group;
-      else
-        chosen_group = group;
-      bool any = false;
+      Named &named = seen(structure, seg.name, i);
+      const std::span<const uint32_t> rows = rows_in(structure, named, group);
       Fields *fields = nullptr; // noted once the segment maps
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
-        if (!same(row.group, chosen_group) || row.map < 0)
-          continue;
-        any = true;
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
         const uint32_t r = instance(row, seg, i);
         segment_ = i;
+        first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
         path_.clear();
         apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
           this->link(link);
-        mapped_fields(fields, maps_.maps[static_cast<size_t>(row.map)], seg);
+        mapped_fields(fields, named, maps_.maps[static_cast<size_t>(row.map)], seg);
       }
-      if (!any)
+      if (rows.empty())
         unmapped(seg.name);
     }
     for (const Fields &fields : valued_)
@@ -770,18 +834,40 @@ public:
       }
   }
 
-  // The rows of segments named `name` (remembered by name: a message has
-  // few names and many segments).
-  const std::vector<uint32_t> &rows_of(const Structure &structure, std::string_view name) {
-    for (const auto &[n, rows] : rows_by_name_)
-      if (same(n, name))
-        return *rows;
-    static const std::vector<uint32_t> no_rows;
-    auto found = structure.by_segment.find(std::string(name));
-    const std::vector<uint32_t> *rows =
-        found == structure.by_segment.end() ? &no_rows : &found->second;
-    rows_by_name_.emplace_back(name, rows);
-    return *rows;
+  // The rows that map a segment of `named` in `group`: those of its name in
+  // that group, failing those the rows of its name in the group of the
+  // first, each with a map. Chosen once per name and group in a message
+  // (the group's name is the structure's own text: the same group is the
+  // same view), not at every segment.
+  std::span<const uint32_t> rows_in(const Structure &structure, Named &named,
+                                    std::string_view group) {
+    if (named.group.data() != group.data() || named.group.size() != group.size() ||
+        named.chosen == none) {
+      named.chosen = none;
+      for (const Chosen &c : chosen_)
+        if (c.named == named.index && c.group.data() == group.data() &&
+            c.group.size() == group.size())
+          named.chosen = static_cast<uint32_t>(&c - chosen_.data());
+      if (named.chosen == none) {
+        const std::vector<uint32_t> &rows = *named.rows;
+        std::string_view chosen_group = group;
+        if (std::none_of(rows.begin(), rows.end(), [&](uint32_t k) {
+              return same(structure.rows[k].group, group);
+            }) && !rows.empty())
+          chosen_group = structure.rows[rows[0]].group;
+        Chosen c{named.index, group, static_cast<uint32_t>(chosen_rows_.size()), 0};
+        for (uint32_t k : rows)
+          if (same(structure.rows[k].group, chosen_group) && structure.rows[k].map >= 0) {
+            chosen_rows_.push_back(k);
+            ++c.count;
+          }
+        named.chosen = static_cast<uint32_t>(chosen_.size());
+        chosen_.push_back(c);
+      }
+      named.group = group;
+    }
+    const Chosen &c = chosen_[named.chosen];
+    return {chosen_rows_.data() + c.begin, c.count};
   }
 
   std::vector<Resource> resources;
@@ -943,20 +1029,33 @@ private:
 
   // -- segments seen
 
-  void seen(std::string_view name, uint32_t index) {
-    if (same(name, "OBR") || same(name, "ORC"))
-      order_known_ = false;
-    for (auto &[n, i] : last_)
-      if (same(n, name)) {
-        i = index;
-        return;
+  // The entry of segments named `name`, noting segment `index` as the last
+  // of them. (Looked up once a segment: run() and the tests read the
+  // entry's rows, last segment and fields by it.)
+  Named &seen(const Structure &structure, std::string_view name, uint32_t index) {
+    for (Named &n : named_)
+      if (same(n.name, name)) {
+        n.last = index;
+        if (n.order)
+          order_known_ = false;
+        return n;
       }
-    last_.emplace_back(name, index);
+    static const std::vector<uint32_t> no_rows;
+    auto found = structure.by_segment.find(std::string(name));
+    Named &n = named_.emplace_back();
+    n.name = name;
+    n.index = static_cast<uint32_t>(named_.size() - 1);
+    n.last = index;
+    n.order = same(name, "OBR") || same(name, "ORC");
+    if (n.order)
+      order_known_ = false;
+    n.rows = found == structure.by_segment.end() ? &no_rows : &found->second;
+    return n;
   }
   uint32_t last(std::string_view name) const {
-    for (auto &[n, i] : last_)
-      if (same(n, name))
-        return i;
+    for (const Named &n : named_)
+      if (same(n.name, name))
+        return n.last;
     return UINT32_MAX;
   }
 
@@ -971,16 +1070,16 @@ private:
   // (fields past the 255th are not listed).
   // `entry` is null for the segment's first map: its valued fields are
   // noted then.
-  void mapped_fields(Fields *&entry, const Map &map, const SegmentView &seg) {
+  void mapped_fields(Fields *&entry, Named &named, const Map &map, const SegmentView &seg) {
     if (entry) {
       entry->mapped |= map.fields;
       return;
     }
-    for (Fields &f : valued_)
-      if (same(f.name, seg.name))
-        entry = &f;
-    if (!entry)
-      entry = &valued_.emplace_back(Fields{seg.name, {}, {}, 0});
+    if (named.valued == none) {
+      named.valued = static_cast<uint32_t>(valued_.size());
+      valued_.push_back(Fields{seg.name, {}, {}, 0});
+    }
+    entry = &valued_[named.valued];
     entry->mapped |= map.fields;
     const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(seg.field_count()), 255);
     for (uint32_t f = seg.msh ? 3 : 1; f <= count; ++f)
@@ -1037,22 +1136,24 @@ private:
     r.rules = row.rules;
     r.segment_name = seg.name;
     r.segment = index;
-    r.key = key(row, seg);
+    key(r, row, seg);
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
     latest_[row.label_id] = made;
     if (same(row.type, "Patient"))
-      patient_key_ = resources.back().key;
+      patient_key_ = key_of(resources.back().key);
     return made;
   }
 
-  std::string key(const SegmentRow &row, const SegmentView &seg) {
+  // Writes the key of resource `r`, made by `row` of `seg`, in key_text_ (one
+  // text for all the message's keys: no string a resource).
+  void key(Resource &r, const SegmentRow &row, const SegmentView &seg) {
     const std::string_view type = row.type;
+    r.key.at = static_cast<uint32_t>(key_text_.size());
+    std::string &k = key_text_;
     if (row.key_rule >= 0) {
       const KeyRule &rule = key_rules[row.key_rule];
-      std::string k;
-      k.reserve(96);
       k.append(type);
       bool any = false;
       for (const uint32_t(&at)[3] : rule.fields) {
@@ -1069,15 +1170,19 @@ private:
       }
       if (rule.patient)
         k.append("|p="sv).append(patient_key_);
-      if (any || (rule.fields[0][0] == 0 && rule.order))
-        return k;
+      if (any || (rule.fields[0][0] == 0 && rule.order)) {
+        r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
+        return;
+      }
+      k.resize(r.key.at);
     }
-    std::string k;
-    k.reserve(64);
-    k.append(type);
-    k.append("|m="sv).append(message_id_).append("|"sv).append(std::to_string(resources.size()));
-    return k;
+    char number[12];
+    const auto end = std::to_chars(number, number + sizeof number, resources.size()).ptr;
+    k.append(type).append("|m="sv).append(message_id_).append("|"sv).append(number, end);
+    r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
   }
+
+  std::string_view key_of(TextPlace key) const { return {key_text_.data() + key.at, key.size}; }
 
   // The order's number, from the last OBR or ORC (kept until another is seen).
   std::string_view order_key() {
@@ -1190,6 +1295,32 @@ private:
     return path.empty() ? 0 : path.back().step->id;
   }
 
+  // The repetition the lists a segment's rows fill in resource `r` start
+  // at (the rows add a field's repetitions to it): 0, but for a segment
+  // whose map fills one list of a resource another segment made, which an
+  // earlier segment of its own name filled already (a second NK1 the
+  // Patient of PID, a second DG1 the Encounter of PV1): it takes an element
+  // of that list of its own then, after the earlier segments'
+  // (Patient.contact, Encounter.diagnosis, a note an NTE), as its values
+  // written in theirs would be lost or mixed in. Each such segment counts
+  // 2^16 (a field's repetitions stay below it). (A map that fills a
+  // resource's own elements, IN1's of the Coverage of PV1-20, still fills
+  // them once: the first segment's stand.)
+  uint32_t first_repetition(uint32_t r, const Map &map, std::string_view name, uint32_t index) {
+    if (!map.one_list || same(resources[r].segment_name, name))
+      return 0;
+    for (Filler &f : fillers_)
+      if (f.resource == r && same(f.name, name)) {
+        if (f.segment != index) {
+          f.segment = index;
+          ++f.count;
+        }
+        return f.count << 16;
+      }
+    fillers_.push_back({r, name, index, 0});
+    return 0;
+  }
+
   // Applies the rows of `map` to resource `r` below `base`, reading `seg`
   // (a segment map) field by field.
   void apply_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
@@ -1197,15 +1328,22 @@ private:
     Gate gate;
     // rows in field order stop past the segment's last field
     const size_t last = map.in_field_order ? seg.field_count() : SIZE_MAX;
+    // the field the last row read: rows of one field come together (OBX-5
+    // has a row for each type of value) and take it without finding it again
+    uint32_t read = 0;
+    std::string_view text;
     for (const Row &row : map.rows) {
       if (row.field > last)
         break;
       if (row.field == 0) {
         if (holds(row.condition, seg, 0, {}, {}))
-          emit(r, base, row, {}, 0, seg);
+          emit(r, base, row, {}, first_rep_, seg);
         continue;
       }
-      std::string_view text = field_text(seg, row.field);
+      if (row.field != read) {
+        text = field_text(seg, row.field);
+        read = row.field;
+      }
       if (text.empty())
         continue;
       if (!gate.open(*this, row, seg))
@@ -1217,7 +1355,7 @@ private:
         // the gate, when there is one, held
         if (!piece.empty() && holds(row.condition, seg, row.field, piece, {},
                                     static_cast<size_t>(row.gate)))
-          emit(r, base, row, {piece, literal ? 2 : 0}, rep, seg);
+          emit(r, base, row, {piece, literal ? 2 : 0}, first_rep_ + rep, seg);
         ++rep;
       };
       if (literal)
@@ -1232,19 +1370,26 @@ private:
   // same field one after another: rows that switch on one field (OBX-5 by
   // OBX-2) each compare it only.
   struct Gate {
-    const Test *test = nullptr; // the last read
-    std::string text;           // what it read (address() may reuse its buffer)
+    uint32_t place = 0; // the last read (Test::place; 0: none)
+    std::string text;   // what it read (address() may reuse its buffer)
+    uint64_t word = 0;  // the text as short_word() makes it, when it is short
+    bool short_text = false;
 
-    // false when the row's gate fails (its condition cannot hold)
+    // false when the row's gate fails (its condition cannot hold); the
+    // rows that switch on one field compare a word with their values' words
     bool open(Engine &e, const Row &row, const SegmentView &seg) {
       if (row.gate < 0)
         return true;
       const Test &g = row.condition.tests[static_cast<size_t>(row.gate)];
-      if (!test || test->field != g.field || test->component != g.component ||
-          test->sub_component != g.sub_component || !same(test->segment, g.segment)) {
+      if (place != g.place) {
         text.assign(e.address(g, seg, row.field, {}, {}));
-        test = &g;
+        place = g.place;
+        short_text = text.size() <= 7;
+        if (short_text)
+          word = short_word(text);
       }
+      if (!g.words.empty())
+        return short_text && std::find(g.words.begin(), g.words.end(), word) != g.words.end();
       return std::any_of(g.values.begin(), g.values.end(),
                          [&](const std::string &v) { return same(v, text); });
     }
@@ -1338,8 +1483,8 @@ private:
     if (text.empty())
       return;
     if (vocabulary) {
-      auto it = vocabulary->codes.find(text);
-      if (it == vocabulary->codes.end() || it->second.code.empty()) {
+      const Code *found = vocabulary->find(text);
+      if (!found || found->code.empty()) {
         unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
                  std::string(text) + "' (" + vocabulary->name + ")");
         // a Coding's code keeps the sender's code (its system says whose);
@@ -1347,7 +1492,7 @@ private:
         if (step_key(path) != maps_.code_step.id)
           return;
       } else {
-        text = it->second.code;
+        text = found->code;
       }
     }
     primitive(r, path, row.kind, text);
@@ -1358,8 +1503,8 @@ private:
   // stand in the first coding.
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
                   const Vocabulary &vocabulary, std::string_view code) {
-    auto it = vocabulary.codes.find(code);
-    if (it == vocabulary.codes.end())
+    const Code *found = vocabulary.find(code);
+    if (!found)
       return;
     const Step &system = maps_.system_step, &code_step = maps_.code_step,
                &display = maps_.display_step;
@@ -1368,9 +1513,9 @@ private:
       path.push_back({&maps_.coding_step, 0});
     if (type != "Coding" && type != "CodeableConcept")
       return;
-    for (auto [step, text] : {std::pair{&system, std::string_view(it->second.system)},
-                              std::pair{&code_step, std::string_view(it->second.code)},
-                              std::pair{&display, std::string_view(it->second.display)}}) {
+    for (auto [step, text] : {std::pair{&system, std::string_view(found->system)},
+                              std::pair{&code_step, std::string_view(found->code)},
+                              std::pair{&display, std::string_view(found->display)}}) {
       if (text.empty())
         continue;
       path.push_back({step, 0});
@@ -1473,17 +1618,21 @@ private:
     if (map_index < 0)
       return UINT32_MAX;
     const Map &map = maps_.maps[static_cast<size_t>(map_index)];
-    std::string identity = map.type;
-    identity.append("|"sv).append(decoded(value.text));
-    for (auto &[id, index] : identities_)
-      if (id == identity)
-        return index;
     Resource made;
+    made.key.at = static_cast<uint32_t>(key_text_.size());
+    key_text_.append(map.type).append("|"sv).append(decoded(value.text));
+    made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
+    const std::string_view identity = key_of(made.key);
+    for (auto &[id, index] : identities_)
+      if (key_of(id) == identity) {
+        key_text_.resize(made.key.at);
+        return index;
+      }
     made.type = map.type;
     made.rules = map.rules;
     made.segment_name = seg.name;
     made.segment = segment_;
-    made.key = identity;
+    const TextPlace key = made.key;
     const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
     path.reserve(16);
@@ -1492,10 +1641,10 @@ private:
     // one stays: it may be referred to from elsewhere)
     if (nodes_[resources[r].root].first == none) {
       resources[r].dropped = true;
-      identities_.emplace_back(std::move(identity), UINT32_MAX);
+      identities_.emplace_back(key, UINT32_MAX);
       return UINT32_MAX;
     }
-    identities_.emplace_back(std::move(identity), r);
+    identities_.emplace_back(key, r);
     return r;
   }
 
@@ -1506,14 +1655,73 @@ private:
     refer(from, l.path, to);
   }
 
-  // Writes a reference to resource `to` at `steps` (and its "reference") in `r`.
+  // Writes a reference to resource `to` at `steps` (and its "reference") in
+  // `r`. Every link takes this road: a path through a list
+  // (DiagnosticReport.result, Encounter.participant.individual) is given
+  // the list's next element, so each Observation of an OBR's group is one
+  // more result, in order (see free_element()).
   void refer(uint32_t r, const std::vector<Step> &steps, uint32_t to) {
     std::vector<PathItem> &path = link_path_;
     path.clear();
-    for (const Step &step : steps)
+    size_t list = none;
+    for (const Step &step : steps) {
+      if (step.slot && list == none)
+        list = path.size();
       path.push_back({&step, 0});
+    }
     path.push_back({&maps_.reference_step, 0});
+    if (list != none) {
+      path[list].rep = free_element(r, path, list, to);
+      if (path[list].rep == none)
+        return;
+    }
     leaf(r, path, 'r', {}, to);
+  }
+
+  // The repetition of list `path[list]` in `r` that a reference to `to`
+  // at `path` goes in: the first element of the list whose place for it is
+  // empty (rows may have made the element, a participant with its type,
+  // before the link), else one past the last; none when an element refers
+  // to `to` there already (rows of several segments give the same link:
+  // the Appointment's participant for the Patient under SCH, NTE and PID).
+  uint32_t free_element(uint32_t r, const std::vector<PathItem> &path, size_t list,
+                        uint32_t to) const {
+    auto child = [&](uint32_t at, const PathItem &item) {
+      for (uint32_t c = nodes_[at].first; c != none; c = nodes_[c].next)
+        if (nodes_[c].key == item.step->id && nodes_[c].slot == item.step->slot &&
+            nodes_[c].rep == item.rep)
+          return c;
+      return none;
+    };
+    uint32_t at = resources[r].root;
+    for (size_t i = 0; i < list && at != none; ++i)
+      at = nodes_[at].kind == 'o' ? child(at, path[i]) : none;
+    if (at == none || nodes_[at].kind != 'o')
+      return 0;
+    const Step &step = *path[list].step;
+    uint32_t empty = none, next = 0;
+    for (uint32_t c = nodes_[at].first; c != none; c = nodes_[c].next) {
+      const Node &element = nodes_[c];
+      if (element.key != step.id || element.slot != step.slot)
+        continue;
+      next = std::max(next, element.rep + 1);
+      // down the rest of the path as far as it is made
+      uint32_t end = c;
+      size_t i = list + 1;
+      for (uint32_t below; i < path.size() && nodes_[end].kind == 'o' &&
+                           (below = child(end, path[i])) != none;
+           ++i)
+        end = below;
+      const Node &e = nodes_[end];
+      if (i == path.size() && e.kind == 'r' && e.target == to)
+        return none;
+      // open: the rest is to be made, or ends in an element without members
+      // (a dead one a default would start anew counts so too)
+      const bool open = e.kind == 'x' || (e.kind == 'o' && (i < path.size() || e.first == none));
+      if (open && element.rep < empty)
+        empty = element.rep;
+    }
+    return empty != none ? empty : next;
   }
 
   // A documented default for a required element: a value, or an element
@@ -1581,10 +1789,19 @@ public:
   }
 
   // Whether element `n` holds an element of one of the names `forms`.
+  // (Most elements have one form: it is compared in line, the others
+  // searched only when there are others.)
   bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
-    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next)
-      if (std::find(forms.begin(), forms.end(), nodes_[c].key) != forms.end() && live(c))
+    if (forms.empty())
+      return false;
+    const uint32_t first = forms[0];
+    const bool more = forms.size() > 1;
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
+      const uint32_t key = nodes_[c].key;
+      if ((key == first || (more && std::find(forms.begin() + 1, forms.end(), key) != forms.end())) &&
+          live(c))
         return true;
+    }
     return false;
   }
 
@@ -1803,6 +2020,7 @@ private:
   const Options &options_;
   Conversion &out_;
   std::string scratch_, value_, message_id_, patient_key_, location_;
+  std::string key_text_; // the resources' keys (Resource::key), one after another
   std::vector<Node> nodes_;
   Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
@@ -1816,15 +2034,32 @@ private:
   std::string order_;           // see order_key()
   bool order_known_ = false;
   std::vector<PathItem> link_path_; // see refer()
+  // the segments of a name that filled a resource another segment made,
+  // and the repetition their lists start at (see first_repetition())
+  struct Filler {
+    uint32_t resource;
+    std::string_view name;
+    uint32_t segment, count;
+  };
+  std::vector<Filler> fillers_;
+  uint32_t first_rep_ = 0;
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
-  std::vector<std::pair<std::string_view, uint32_t>> last_;
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
-  std::vector<std::pair<std::string, uint32_t>> identities_;
+  std::vector<std::pair<TextPlace, uint32_t>> identities_;
   // by segment name: (fields some row maps, fields valued)
   // run() keeps a pointer into it while it adds none
   std::vector<Fields> valued_;
-  std::vector<std::pair<std::string_view, const std::vector<uint32_t> *>> rows_by_name_;
+  std::vector<Named> named_; // by segment name, in the order first seen
+  // the rows chosen for a segment name in a group (see rows_in()): a run of
+  // chosen_rows_ each
+  struct Chosen {
+    uint32_t named;
+    std::string_view group;
+    uint32_t begin, count;
+  };
+  std::vector<Chosen> chosen_;
+  std::vector<uint32_t> chosen_rows_;
   // Where a value was read from. An entry not yet used holds the key of a
   // read from an empty field, whose text is empty too.
   struct ReadKey {
@@ -1868,19 +2103,22 @@ void Engine::finish() {
         return false;
     }
   };
+  // (key_text_ no longer grows: views of it stay valid)
+  std::vector<std::string_view> key_views(resources.size());
   std::vector<std::string> made; // reserved once: its strings do not move
-  for (Resource &r : resources) {
-    if (insert(r.key))
+  for (size_t i = 0; i < resources.size(); ++i) {
+    key_views[i] = key_of(resources[i].key);
+    if (insert(key_views[i]))
       continue;
     if (made.empty())
       made.reserve(resources.size());
     for (int n = 2;; ++n) {
-      std::string &k = made.emplace_back(r.key + "|" + std::to_string(n));
+      std::string &k = made.emplace_back(std::string(key_views[i]) + "|" + std::to_string(n));
       if (insert(k))
         break;
       made.pop_back();
     }
-    r.key = made.back();
+    key_views[i] = made.back();
   }
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
@@ -1933,9 +2171,9 @@ void Engine::finish() {
       }
     }
   }
-  for (Resource &r : resources)
-    if (!r.dropped)
-      uuid5(r.key, r.id_text);
+  for (size_t i = 0; i < resources.size(); ++i)
+    if (!resources[i].dropped)
+      uuid5(key_views[i], resources[i].id_text);
 }
 
 } // namespace
@@ -2038,23 +2276,36 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
 
 } // namespace
 
+void convert_in_place(const Maps &maps, const Definitions &definitions, const Message &message,
+                      const Options &options, bool bundle,
+                      const std::function<void(Conversion &, std::string_view)> &done) {
+  struct Release { // also when `done` throws
+    ~Release() { release_text(); }
+  } release;
+  Conversion out;
+  const std::string_view text = write_conversion(maps, definitions, message, options, bundle, out);
+  done(out, text);
+}
+
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle) {
   Conversion out;
-  const std::string_view text = write_conversion(maps, definitions, message, options, bundle, out);
-  (bundle ? out.bundle : out.resources) = text;
-  release_text();
+  convert_in_place(maps, definitions, message, options, bundle,
+                   [&](Conversion &c, std::string_view text) {
+                     out = std::move(c);
+                     (bundle ? out.bundle : out.resources) = text;
+                   });
   return out;
 }
 
 void convert_each(const Maps &maps, const Definitions &definitions, const Message &message,
                   const Options &options,
                   const std::function<void(const ResourceText &, std::string_view)> &each) {
-  Conversion out;
-  const std::string_view text = write_conversion(maps, definitions, message, options, false, out);
-  for (const ResourceText &entry : out.entries)
-    each(entry, text.substr(entry.offset, entry.size));
-  release_text();
+  convert_in_place(maps, definitions, message, options, false,
+                   [&](Conversion &c, std::string_view text) {
+                     for (const ResourceText &entry : c.entries)
+                       each(entry, text.substr(entry.offset, entry.size));
+                   });
 }
 
 namespace {

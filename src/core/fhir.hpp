@@ -42,6 +42,11 @@ struct Test {
   std::vector<std::string> values;
   char compare = 0;     // < ( <= ) > ] >= = (eq) ! (ne)
   int64_t number = 0;
+  // of a row's gate (Row::gate): the number of the place it reads, equal
+  // for the gates that read one place, and its values as words when all
+  // are of 7 bytes or fewer (set by Maps::finish; see the engine's Gate)
+  uint32_t place = 0;
+  std::vector<uint64_t> words;
 };
 // A condition as a postfix program of tests and '&' and '|'. Most are all
 // of their tests (joined by '&' alone): those are decided test by test,
@@ -87,6 +92,9 @@ struct Map {
   // do: rows past a segment's last field or a value's last piece read
   // nothing (set by Maps::finish)
   bool in_field_order = false;
+  // every row fills one list element (NK1[Patient]: Patient.contact), set
+  // by Maps::finish
+  bool one_list = false;
 };
 
 struct Link {
@@ -122,6 +130,11 @@ struct Code {
 struct Vocabulary {
   std::string name;
   TextMap<Code> codes; // searched with a view
+  // The code's entry, or null. A small vocabulary (most are) is searched in
+  // turn through `few`, which Maps::finish builds: faster than hashing.
+  const Code *find(std::string_view code) const;
+  std::vector<std::pair<std::string_view, const Code *>> few;
+  bool small = false;
 };
 
 struct Maps {
@@ -238,6 +251,15 @@ struct Conversion {
 // fails but for memory: what cannot be mapped is listed in `unmapped`.
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle);
+
+// Converts one message as convert() does and calls `done(conversion,
+// text)`, `text` what convert() would have copied into the bundle (or
+// without one into `resources`, which stays empty here) where it was
+// written: it lives until `done` returns (a caller that copies it anyway,
+// into a str, copies it once).
+void convert_in_place(const Maps &maps, const Definitions &definitions, const Message &message,
+                      const Options &options, bool bundle,
+                      const std::function<void(Conversion &, std::string_view)> &done);
 
 // Converts one message as convert() does without a bundle and calls
 // `each(entry, text)` for each resource in order, `text` its JSON, which

@@ -60,17 +60,27 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   if (!all_digits(whole) || whole.size() < 4 || whole.size() > 14 || whole.size() % 2 ||
       (!fraction.empty() && (!all_digits(fraction) || whole.size() != 14)))
     return false;
-  Result<DateTimeParts> parts = parse_datetime(text);
-  if (!parts || parts.value().year < 1)
+  // plain digits now: each piece read where it stands (a piece not sent is
+  // its default), the calendar's and the clock's bounds checked
+  auto two = [&](size_t at, int absent) {
+    return whole.size() >= at + 2 ? (whole[at] - '0') * 10 + (whole[at + 1] - '0') : absent;
+  };
+  const int year = two(0, 0) * 100 + two(2, 0);
+  if (year < 1 || !is_valid_date(year, two(4, 1), two(6, 1)) || two(8, 0) > 23 ||
+      two(10, 0) > 59 || two(12, 0) > 59)
+    return false;
+  // an offset of a day or more is no offset, whatever is written of it
+  const int offset = split.offset_minutes.value_or(0);
+  if (offset < -1439 || offset > 1439)
     return false;
   // the date and time written into a buffer and appended once
-  char b[20];
+  char b[32];
   size_t n = 0;
-  auto put = [&](char separator, std::string_view two) {
+  auto put = [&](char separator, std::string_view two_digits) {
     if (separator)
       b[n++] = separator;
-    std::memcpy(b + n, two.data(), two.size());
-    n += two.size();
+    std::memcpy(b + n, two_digits.data(), two_digits.size());
+    n += two_digits.size();
   };
   put(0, whole.substr(0, 4));
   if (whole.size() >= 6 || kind == 'I')
@@ -84,27 +94,26 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   put('T', whole.size() >= 10 ? whole.substr(8, 2) : "00");
   put(':', whole.size() >= 12 ? whole.substr(10, 2) : "00");
   put(':', whole.size() >= 14 ? whole.substr(12, 2) : "00");
-  out.append(b, n);
-  if (!fraction.empty())
-    out.append(".").append(fraction);
+  if (!fraction.empty()) {
+    out.append(b, n).append(".").append(fraction);
+    n = 0;
+  }
   if (split.offset_minutes) {
-    const int offset = *split.offset_minutes;
     const int a = std::abs(offset);
     // the offset's minutes as sent ("+0575" is no offset, not +06:15)
     const char minutes_tens = split.body.data()[split.body.size() + 3];
     if (a > 14 * 60 || minutes_tens > '5')
       return false;
-    char buffer[8];
-    buffer[0] = offset < 0 ? '-' : '+';
-    buffer[1] = static_cast<char>('0' + a / 600);
-    buffer[2] = static_cast<char>('0' + a / 60 % 10);
-    buffer[3] = ':';
-    buffer[4] = static_cast<char>('0' + a % 60 / 10);
-    buffer[5] = static_cast<char>('0' + a % 10);
-    out.append(buffer, 6);
+    b[n++] = offset < 0 ? '-' : '+';
+    b[n++] = static_cast<char>('0' + a / 600);
+    b[n++] = static_cast<char>('0' + a / 60 % 10);
+    b[n++] = ':';
+    b[n++] = static_cast<char>('0' + a % 60 / 10);
+    b[n++] = static_cast<char>('0' + a % 10);
   } else {
-    out.append("Z");
+    b[n++] = 'Z';
   }
+  out.append(b, n);
   return true;
 }
 
@@ -222,6 +231,9 @@ __attribute__((target("sha,sse4.1,ssse3"))) void sha1_block_ni(uint32_t h[5],
   __m128i m[4];
   for (int i = 0; i < 4; ++i)
     m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i)), mask);
+  // unrolled: the schedule's registers and each group's round function are
+  // then fixed (as a loop, m[] lived on the stack and every group branched)
+#pragma GCC unroll 20
   for (int g = 0; g < 20; ++g) {
     const __m128i cur = m[g % 4];
     __m128i e; // the group's E plus its words

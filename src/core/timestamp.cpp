@@ -71,15 +71,6 @@ bool is_leap_year(int year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-// Proleptic Gregorian; year 0 and negative years are valid here.
-bool is_valid_date(int year, int month, int day) {
-  static constexpr int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1)
-    return false;
-  int days = month_days[month - 1] + (month == 2 && is_leap_year(year) ? 1 : 0);
-  return day <= days;
-}
-
 Error value_error(std::string message) {
   return Error{ErrorKind::value_error, std::move(message)};
 }
@@ -93,6 +84,14 @@ Error quoted_error(std::string_view prefix, std::string_view text) {
 }
 
 } // namespace
+
+bool is_valid_date(int year, int month, int day) {
+  static constexpr int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1)
+    return false;
+  int days = month_days[month - 1] + (month == 2 && is_leap_year(year) ? 1 : 0);
+  return day <= days;
+}
 
 SplitTimestamp split_timezone(std::string_view text) {
   std::string_view t = trim_white_space(text);

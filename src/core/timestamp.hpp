@@ -21,6 +21,10 @@ struct SplitTimestamp {
 // whole trimmed text.
 SplitTimestamp split_timezone(std::string_view text);
 
+// Whether the day exists in the proleptic Gregorian calendar (year 0 and
+// negative years are valid here).
+bool is_valid_date(int year, int month, int day);
+
 struct DateParts {
   int year, month, day;
 };

@@ -117,23 +117,33 @@ Ref fhir_convert(PyObject **args) {
   fhir::Options options;
   options.type = type;
   options.relative_references = mode == 2;
-  const fhir::Conversion c = fhir::convert(*maps, *definitions(), *message, options, mode != 2);
-  if (mode == 2)
-    return py::new_list(c.entries.size(), [&](auto append) {
-      for (const fhir::ResourceText &e : c.entries) {
-        Ref t = py::ascii_str(e.type), id = py::ascii_str(e.id_text()),
-            json = py::str(std::string_view(c.resources).substr(e.offset, e.size));
-        append(Ref::check(PyTuple_Pack(3, t.get(), id.get(), json.get())));
-      }
-    });
-  Ref json = py::str(c.bundle);
-  if (mode == 0)
-    return json;
-  Ref unmapped = py::new_list(c.unmapped.size(), [&](auto append) {
-    for (const std::string &u : c.unmapped)
-      append(py::str(u));
-  });
-  return Ref::check(PyTuple_Pack(2, json.get(), unmapped.get()));
+  // the text made into Python's objects where it was written (no copy first)
+  Ref out;
+  fhir::convert_in_place(
+      *maps, *definitions(), *message, options, mode != 2,
+      [&](fhir::Conversion &c, std::string_view text) {
+        if (mode == 2) {
+          out = py::new_list(c.entries.size(), [&](auto append) {
+            for (const fhir::ResourceText &e : c.entries) {
+              Ref t = py::ascii_str(e.type), id = py::ascii_str(e.id_text()),
+                  json = py::str(text.substr(e.offset, e.size));
+              append(Ref::check(PyTuple_Pack(3, t.get(), id.get(), json.get())));
+            }
+          });
+          return;
+        }
+        Ref json = py::str(text);
+        if (mode == 0) {
+          out = std::move(json);
+          return;
+        }
+        Ref unmapped = py::new_list(c.unmapped.size(), [&](auto append) {
+          for (const std::string &u : c.unmapped)
+            append(py::str(u));
+        });
+        out = Ref::check(PyTuple_Pack(2, json.get(), unmapped.get()));
+      });
+  return out;
 }
 
 const py::Signature fhir_ndjson_sig{"fhir_ndjson()", {"messages", "mapping"}, 2, 2};

@@ -438,7 +438,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                 report.append(f"{where}: reference {ref!r}: "
                               f"{resolved if isinstance(resolved, str) else 'no Reference'}")
                 continue
-            links.append(f"{m.group(1)}*{m.group(2) or 1}={resolved[0]}={m.group(4)}*{m.group(5) or 1}")
+            # mended: a reference from a resource of the row's own type
+            # without a number ("RelatedPerson.patient" on a row making
+            # RelatedPerson[2], "Provenance.target" on one making
+            # Provenance[4]) is from the row's resource, not the first
+            origin = m.group(2) or (number if m.group(1) == rtype else "1")
+            links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{m.group(5) or 1}")
         out.append("\t".join(["G", segment, group, f"{rtype}*{number}", rtype,
                               esc(segmap), cond, ";".join(links)]))
 

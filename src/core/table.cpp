@@ -7,6 +7,7 @@
 
 #include "delimiters.hpp"
 #include "index.hpp"
+#include "roads.hpp"
 #include "structure.hpp"
 
 namespace vellomar {
@@ -163,6 +164,7 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
     const size_t first = rows_;
     add_known_lines(text, line_ends);
     annotate(first, origin, nullptr);
+    took(Road::table_lines);
     return true;
   }
   // The message is read where it stands: its index goes to storage that
@@ -208,6 +210,7 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
   const size_t first = rows_;
   add_rows(scratch_, found_.data());
   annotate(first, origin, nullptr);
+  took(Road::table_text);
   return true;
 }
 

@@ -1,0 +1,31 @@
+// How many calls took each fast road. A fast road that is never taken gives
+// the answers of the general road behind it, only slower, so no result shows
+// it: the tests read these counts (_ops.roads()) to see each road taken for
+// the inputs it is built for. One relaxed increment a message, never a byte.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace vellomar {
+
+enum class Road : uint8_t {
+  table_text,     // TableBuilder::add_text: a row read where the text stands
+  table_lines,    // ... over the cutter's line ends
+  batch_in_place, // BatchCutter::next_in_place: a text viewed in the chunk
+  write_plain,    // the writer's read-back check without the cutter
+};
+struct RoadCount {
+  const char *name;
+  std::atomic<uint64_t> calls;
+};
+// In the order of Road.
+inline RoadCount road_counts[] = {
+    {"table_text", {}}, {"table_lines", {}}, {"batch_in_place", {}}, {"write_plain", {}}};
+
+inline void took(Road road) {
+  road_counts[static_cast<size_t>(road)].calls.fetch_add(1, std::memory_order_relaxed);
+}
+
+} // namespace vellomar

@@ -110,3 +110,26 @@ def test_to_dict_equal_texts(values):
     msg = vellomar.parse("MSH|^~\\&\rZ1|" + "|".join(values) + "\rZ2|" + "^".join(values))
     segments = [{"name": s.name, "fields": [field_dict(f) for f in s]} for s in msg]
     assert json.dumps(msg.to_dict()) == json.dumps({"segments": segments})
+
+
+# Neither a separator nor a byte that JSON escapes: a plain value.
+PLAIN = st.text(st.characters(blacklist_categories=("Cc", "Cs"), blacklist_characters='|^~\\&"'), max_size=40)
+
+
+@given(st.lists(PLAIN, min_size=1, max_size=5), st.sampled_from("|~^"))
+def test_plain_values_are_written_as_plain(values, separator):
+    # A plain value is written as its own component and sub-component
+    # without the general road (the same JSON, slower): the road's count of
+    # values stays put for fields of plain values and for repetitions of
+    # them, and counts one field of components joined by "^".
+    from vellomar import _ops
+
+    def general(text):
+        message = vellomar.parse(text)
+        before = _ops.roads()["json_general"]
+        message.to_json()
+        return _ops.roads()["json_general"] - before
+
+    header = "MSH|^~\\&|A\rZZZ|"
+    compound = separator != "|" and len(values) > 1
+    assert general(header + separator.join(values)) - general(header) == compound

@@ -112,3 +112,31 @@ def test_read_passes_over_a_byte_order_mark(size, marks):
         next(reader)
     assert ([m.raw for m in reader], reader.position) == (["MSH|^~\\&|B"], len(data))
     assert vellomar.table(Trickle(data.replace(b"MSH|^\r", b""), size), ["MSH-3"]).to_pydict() == {"MSH-3": ["A", "B"]}
+
+
+ROAD_TEXTS = [
+    "MSH|^~\\&|A|B|||20240101||ADT^A01|1|P|2.5\rPID|1||123^^^H||Doe^John\rPV1|1|I",
+    "MSH|^~\\&#|A|B|||20240101||ADT^A01|2|P|2.5\rPID|1||456^^^H||Roe^Jane",  # five delimiters
+    "MSH#^~\\&#A#B###20240101##ORU^R01#3#P#2.5\rPID#1##789\rOBX#1#TX###a\tb",  # a tab is text
+    "MSH|^~\\&",  # the shortest header
+    "MSH|^~\\&|A|B|||20240101||ADT^A01|5|P|2.5\rEVN|A01\rPID|1||5",
+]
+
+
+@pytest.mark.parametrize("road, run, calls", [
+    # the first text is cut line by line, and the last, which ends the chunk
+    ("batch_in_place", lambda path: list(vellomar.read(path)), 3),
+    ("table_lines", lambda path: vellomar.table(path, ["PID-3"]), 3),
+    ("table_text", lambda path: vellomar.table(ROAD_TEXTS, ["PID-3"]), 5),
+    ("write_plain", lambda path: vellomar.write(io.BytesIO(), ROAD_TEXTS), 5),
+])
+def test_fast_roads_are_taken(tmp_path, road, run, calls):
+    # A fast road not taken gives the general road's answers, slower: only
+    # its count of calls shows it.
+    from vellomar import _ops
+
+    path = tmp_path / "five.hl7"
+    path.write_bytes("\r".join(ROAD_TEXTS).encode() + b"\r")
+    before = _ops.roads()[road]
+    run(path)
+    assert _ops.roads()[road] - before == calls

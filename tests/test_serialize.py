@@ -110,3 +110,29 @@ def test_to_dict_equal_texts(values):
     msg = vellomar.parse("MSH|^~\\&\rZ1|" + "|".join(values) + "\rZ2|" + "^".join(values))
     segments = [{"name": s.name, "fields": [field_dict(f) for f in s]} for s in msg]
     assert json.dumps(msg.to_dict()) == json.dumps({"segments": segments})
+
+
+
+# Neither a separator nor a byte that JSON escapes: a plain value.
+PLAIN = st.text(st.characters(blacklist_categories=("Cc", "Cs"), blacklist_characters='|^~\\&"'), max_size=40)
+
+
+@given(st.lists(st.lists(st.lists(PLAIN, min_size=1, max_size=3), min_size=1, max_size=3), min_size=1, max_size=3))
+def test_plain_values_are_written_as_plain(fields):
+    # A plain value is written as its own component and sub-component
+    # without the general road (the same JSON, slower). Only a field that
+    # holds a separator, and each of its repetitions that holds one, count
+    # on the general road; their plain components do not, at any depth.
+    from vellomar import _ops
+
+    def general(text):
+        message = vellomar.parse(text)
+        before = _ops.roads()["json_general"]
+        message.to_json()
+        return _ops.roads()["json_general"] - before
+
+    header = "MSH|^~\\&|A\rZZZ|"
+    text = "|".join("~".join("^".join(components) for components in field) for field in fields)
+    expected = sum((len(field) > 1 or len(field[0]) > 1) + (len(field) > 1) * sum(len(r) > 1 for r in field)
+                   for field in fields)
+    assert general(header + text) - general(header) == expected

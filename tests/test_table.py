@@ -138,11 +138,13 @@ def test_cli_table(tmp_path, monkeypatch, capsys, options, status, output, error
     assert (out.read_bytes().decode() if out.exists() else "") == output
 
 
-# Message 2 does not parse, message 4 (Latin-1 without MSH-18) does not decode as UTF-8.
+# Message 2 does not parse, message 4 (Latin-1 without MSH-18) does not decode as UTF-8, message 6
+# repeats a delimiter.
 MIXED = (b"\xef\xbb\xbfMSH|^~\\&|A\rOBX|1||x\rOBX|2||y\rMSH|^\rMSH|^~\\&|C\r"
-         b"MSH|^~\\&|D\rPID|1||Z\xe9\r\x0bMSH|^~\\&|E\rOBX|1||z\x1c\r")
+         b"MSH|^~\\&|D\rPID|1||Z\xe9\r\x0bMSH|^~\\&|E\rOBX|1||z\x1c\rMSH|^~\\^|F\r")
 BAD = [(2, 32, "MSH segment too short to extract encoding characters"),
-       (4, 49, "'utf-8' codec can't decode byte 0xe9 in position 19: unexpected end of data")]
+       (4, 49, "'utf-8' codec can't decode byte 0xe9 in position 19: unexpected end of data"),
+       (6, 92, "Delimiters must be five distinct ASCII punctuation characters, got: '|^~\\^'")]
 
 
 def every_result(source, **options):
@@ -163,9 +165,9 @@ LEAK_CALLS = [partial(every_result, MIXED, errors=errors, rows=rows, provenance=
         ("skip", None, True, [("A", "x", None, 1, 3), ("C", None, None, 3, 38), ("E", "z", None, 5, 71)]),
         ("keep", "OBX", True, [("A", "x", None, 1, 3), ("A", "y", None, 1, 3),
                                (None, None, BAD[0][2], 2, 32), (None, None, BAD[1][2], 4, 49),
-                               ("E", "z", None, 5, 71)]),
+                               ("E", "z", None, 5, 71), (None, None, BAD[2][2], 6, 92)]),
         ("keep", None, False, [("A", "x", None), (None, None, BAD[0][2]), ("C", None, None),
-                               (None, None, BAD[1][2]), ("E", "z", None)]),
+                               (None, None, BAD[1][2]), ("E", "z", None), (None, None, BAD[2][2])]),
     ],
 )
 def test_bad_messages_and_provenance(tmp_path, errors, rows, provenance, expected):
@@ -280,11 +282,11 @@ def test_duplicate_paths_keep_their_columns():
 @pytest.mark.parametrize(
     "options, status, lines, rows",
     [
-        ([], 1, [0, 1, "2 bad messages left out"], {"errors": "skip"}),
+        ([], 1, [0, 1, 2, "3 bad messages left out"], {"errors": "skip"}),
         (["--errors", "raise", "--format", "ndjson"], 1, [0], None),
-        (["--errors", "keep", "--provenance", "--format", "parquet"], 0, [0, 1, "2 bad messages kept as rows"],
+        (["--errors", "keep", "--provenance", "--format", "parquet"], 0, [0, 1, 2, "3 bad messages kept as rows"],
          {"errors": "keep", "provenance": True}),
-        (["--format", "ndjson", "--errors=skip", "--fallback-encoding", "latin-1"], 0, [0, "1 bad message left out"],
+        (["--format", "ndjson", "--errors=skip", "--fallback-encoding", "latin-1"], 0, [0, 2, "2 bad messages left out"],
          {"errors": "skip", "fallback_encoding": "latin-1"}),
     ],
 )
@@ -305,7 +307,7 @@ def test_cli_table_bad_messages(tmp_path, monkeypatch, capsys, options, status, 
     if "parquet" in options:
         parquet = pytest.importorskip("pyarrow.parquet")
         assert parquet.read_table(out).to_pylist() == want.to_pylist()
-        assert parquet.ParquetFile(out).metadata.num_row_groups == 3  # 5 rows written as read, 2 at a time
+        assert parquet.ParquetFile(out).metadata.num_row_groups == 3  # 6 rows written as read, 2 at a time
     elif "ndjson" in options:
         assert [json.loads(line) for line in out.read_text().splitlines()] == want.to_pylist()
     else:

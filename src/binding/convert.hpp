@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 
@@ -92,8 +93,8 @@ class StrCache {
 public:
   StrCache() : table_(table()) {}
   ~StrCache() { // leaves the table empty for the thread's next call
-    for (size_t k = 0; k < table_.used; ++k)
-      table_.slots[table_.taken[k]].str = nullptr;
+    for (const uint16_t taken : std::span(table_.taken, table_.used))
+      table_.slots[taken].str = nullptr;
     table_.used = 0;
   }
   StrCache(const StrCache &) = delete;

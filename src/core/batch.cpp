@@ -7,6 +7,7 @@
 #include "index.hpp"
 #include "mllp.hpp"
 #include "parser.hpp"
+#include "roads.hpp"
 #include "text.hpp"
 
 namespace vellomar {
@@ -323,6 +324,7 @@ bool BatchCutter::next_in_place(std::string_view &text, uint64_t &offset) {
         text_at_ = base_ + text_end + 1;
         located_ = true;
         pos_ = cr + 1;
+        took(Road::batch_in_place);
         return true;
       }
       text_line_ends_.push_back(static_cast<uint32_t>(data + cr - head.data()));

@@ -462,11 +462,12 @@ Result<Definitions> Definitions::parse(std::string_view text) {
     if (w.size() < 3 || w[0].size() != 1 ||
         std::from_chars(w[1].data(), w[1].data() + w[1].size(), mask, 16).ec != std::errc())
       return fail("expected a kind, a version mask and a name");
+    if (std::bit_width(mask) > defs.versions_.size())
+      return fail("version mask past the versions");
     const std::string name(w[2]);
     auto each_version = [&](auto &&f) {
-      for (size_t i = 0; i < defs.versions_.size(); ++i)
-        if (mask >> i & 1)
-          f(defs.versions_[i]);
+      for (uint64_t bits = mask; bits; bits &= bits - 1)
+        f(defs.versions_[static_cast<size_t>(std::countr_zero(bits))]);
     };
     switch (w[0][0]) {
     case 'L': // name is the first type: the words are pairs

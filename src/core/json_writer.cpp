@@ -1,5 +1,6 @@
 #include "json_writer.hpp"
 #include "index.hpp"
+#include "roads.hpp"
 
 #include <algorithm>
 #include <array>
@@ -185,6 +186,7 @@ public:
   void finish() {
     out_.size_ = static_cast<size_t>(p_ - buffer_);
     out_.ascii_ = high_bytes_ == 0;
+    took(Road::json_general, general_);
   }
 
 private:
@@ -205,6 +207,7 @@ private:
       single_value_field(level, f.text);
       return;
     }
+    ++general_;
     put('{');
     key(level + 1, value_key);
     string(f.value(scratch_));
@@ -235,6 +238,7 @@ private:
       single_value_component(level, c.text);
       return;
     }
+    ++general_;
     put('{');
     key(level + 1, value_key);
     string(c.value(scratch_));
@@ -516,6 +520,7 @@ private:
   uintptr_t raw_begin_ = 0, raw_end_ = 0; // the message's raw text
   std::array<char, 4> separators_{};
   unsigned high_bytes_ = 0; // non-zero once a byte of 0x80 or above was written
+  uint64_t general_ = 0;    // fields and components not written as plain values
 };
 
 namespace {

@@ -134,13 +134,14 @@ Message::Message(std::string_view text, const EncodingCharacters &encoding,
 }
 
 bool Message::find_segment(std::string_view name, SegmentView &out) const {
-  for (size_t i = 0; i < segments.size(); ++i) {
-    const SegmentEntry &e = segments[i];
+  size_t i = 0; // the range's own end: no bound to get wrong
+  for (const SegmentEntry &e : segments) {
     if (e.name_length == name.size() &&
         std::string_view(raw.data() + e.offset, e.name_length) == name) {
       out = segment_at(i);
       return true;
     }
+    ++i;
   }
   return false;
 }

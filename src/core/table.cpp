@@ -7,6 +7,7 @@
 
 #include "delimiters.hpp"
 #include "index.hpp"
+#include "roads.hpp"
 #include "structure.hpp"
 
 namespace vellomar {
@@ -163,6 +164,7 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
     const size_t first = rows_;
     add_known_lines(text, line_ends);
     annotate(first, origin, nullptr);
+    took(Road::table_lines);
     return true;
   }
   // The message is read where it stands: its index goes to storage that
@@ -208,6 +210,7 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
   const size_t first = rows_;
   add_rows(scratch_, found_.data());
   annotate(first, origin, nullptr);
+  took(Road::table_text);
   return true;
 }
 
@@ -260,10 +263,8 @@ void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32
   // for each segment; a line of the name alone by its three.
   line_keys_.clear();
   for (const auto &[number, key] : occurrences_)
-    line_keys_.push_back(key | static_cast<uint32_t>(sep) << 24);
-  const size_t wanted_lines = line_keys_.size();
-  auto take = [&](size_t k, uint32_t start, uint32_t end) {
-    const uint32_t number = occurrences_[k].first;
+    line_keys_.emplace_back(key | static_cast<uint32_t>(sep) << 24, number);
+  auto take = [&](uint32_t number, uint32_t start, uint32_t end) {
     if (found_[number] == no_segment && counted_[number]++ == paths_[number].repetition) {
       found_[number] = 0;
       line_start_[number] = start;
@@ -278,14 +279,14 @@ void TableBuilder::add_known_lines(std::string_view text, std::span<const uint32
         std::memcpy(&head, base + start, 4);
       else
         head = name_key(text.substr(start, 3)) | static_cast<uint32_t>(base[start + 3]) << 24;
-      for (size_t k = 0; k < wanted_lines; ++k)
-        if (head == line_keys_[k])
-          take(k, start, end);
+      for (const auto &[line_key, number] : line_keys_)
+        if (head == line_key)
+          take(number, start, end);
     } else if (end - start == 3) {
       const uint32_t key = name_key(text.substr(start, 3));
-      for (size_t k = 0; k < wanted_lines; ++k)
-        if (key == occurrences_[k].second)
-          take(k, start, end);
+      for (const auto &[number, name] : occurrences_)
+        if (key == name)
+          take(number, start, end);
     }
     start = end + 1;
   }

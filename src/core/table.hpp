@@ -256,7 +256,8 @@ private:
   bool known_lines_ = false;
   std::vector<uint32_t> field_seps_, seps_wanted_, first_sep_, line_start_, line_end_, seps_found_;
   std::vector<uint32_t> seps_;
-  std::vector<uint32_t> line_keys_; // each occurrence's name and separator, as a line begins
+  // Each occurrence's name and separator, as a line begins, and its number.
+  std::vector<std::pair<uint32_t, uint32_t>> line_keys_;
   std::string scratch_text_; // a value whose escapes were decoded
   // Per-message values of the other paths in rows mode.
   std::vector<std::string> values_;

@@ -2,6 +2,7 @@
 // library as _core, and the package loads it from _core's file under its own
 // name, so it shares _core's classes, their instances' layout and the one
 // PanicException class. _core itself keeps exactly its own members.
+#include "../core/roads.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
 
@@ -10,6 +11,18 @@ namespace vellomar::ops {
 namespace {
 
 using py::Ref;
+
+// roads(): how many calls took each fast road so far in the process, by name.
+const py::Signature roads_sig{"roads()", {}, 0, 0};
+Ref roads(PyObject **) {
+  Ref counts = Ref::check(PyDict_New());
+  for (const RoadCount &road : road_counts) {
+    Ref calls = Ref::check(PyLong_FromUnsignedLongLong(road.calls.load(std::memory_order_relaxed)));
+    if (PyDict_SetItemString(counts.get(), road.name, calls.get()) < 0)
+      return {};
+  }
+  return counts;
+}
 
 PyMethodDef function_defs[] = {
     {"read_messages", py::as_cfunction(py::function<read_messages_sig, read_messages>),
@@ -52,6 +65,7 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"fhir_ndjson", py::as_cfunction(py::function<fhir_ndjson_sig, fhir_ndjson>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"roads", py::as_cfunction(py::function<roads_sig, roads>), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "../core/batch.hpp"
+#include "../core/roads.hpp"
 #include "../module/classes.hpp"
 #include "ops.hpp"
 
@@ -42,8 +43,10 @@ bool reads_back(const Message &message) {
     const auto first = static_cast<signed char>(line.empty() ? ' ' : line[0]);
     plain = first > ' ' && first != 'M' && first != 'F' && first != 'B' && no_block_byte(line);
   }
-  if (plain)
+  if (plain) {
+    took(Road::write_plain);
     return true;
+  }
   std::string joined;
   for (size_t i = 0; i < message.segment_count(); ++i) {
     if (i)

@@ -247,7 +247,62 @@ ElementInfo VersionDefinitions::element(std::string_view segment, size_t depth,
   return out;
 }
 
+const WalkStep WalkStep::later{};
+
+void WalkStep::alone(const ValueCheck &v) {
+  // Its components and sub-components are not cut: the value goes on, and
+  // is looked at when it ends.
+  part = value = &v;
+  gate[0] = static_cast<int64_t>(v.quiet);
+  next[0] = this;
+  gate[1] = gate[2] = -1;
+  next[1] = next[2] = this;
+  component = sub = 1;
+}
+
 namespace {
+
+// The places of the walk over a value of a composite whose parts are
+// `parts` (the last standing for those past the type's own), into `steps`:
+// one for each part, or for each of its sub-components when it has them,
+// the first part's first. A repetition leads back to the first; a
+// component to the next part's first place; a sub-component to the next
+// sub-component's, or, in a part without them, nowhere (not cut).
+const std::vector<WalkStep> &compile_walk(const std::vector<ValueCheck> &parts,
+                                          std::vector<WalkStep> &steps) {
+  std::vector<size_t> first(parts.size());
+  size_t n = 0;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    first[i] = n;
+    n += parts[i].first ? parts[i].parts->size() : 1;
+  }
+  steps.resize(n); // the size it keeps: the places point at each other
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const ValueCheck &part = parts[i];
+    const size_t values = part.first ? part.parts->size() : 1;
+    const size_t next_part = static_cast<size_t>(part.next - parts.data());
+    for (size_t j = 0; j < values; ++j) {
+      WalkStep &step = steps[first[i] + j];
+      const ValueCheck &value = part.first ? part.first[j] : part;
+      step.part = &part;
+      step.value = &value;
+      step.component = part.beyond ? 0 : static_cast<uint32_t>(i + 1);
+      step.sub = value.beyond && part.first ? 0 : static_cast<uint32_t>(j + 1);
+      const auto quiet = static_cast<int64_t>(value.quiet);
+      step.gate[0] = step.gate[1] = quiet;
+      step.next[0] = &steps[0];
+      step.next[1] = &steps[first[next_part]];
+      if (part.first) {
+        step.gate[2] = quiet;
+        step.next[2] = &steps[first[i] + static_cast<size_t>(value.next - part.first)];
+      } else {
+        step.gate[2] = -1;
+        step.next[2] = &step;
+      }
+    }
+  }
+  return steps;
+}
 
 std::string_view name_at(const Names *names, size_t i) {
   return names && i < names->size() ? std::string_view((*names)[i]) : std::string_view{};
@@ -300,6 +355,11 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       for (ValueCheck &part : parts)
         part.settle();
     }
+    // The places of each composite's walk, once every type's parts are made.
+    checks_->walk_by_type.assign(composites.size(), nullptr);
+    for (size_t t = 0; t < composites.size(); ++t)
+      if (parts_of[t])
+        checks_->walk_by_type[t] = compile_walk(*parts_of[t], checks_->walks.emplace_back()).data();
     const size_t slots = hash_slots(segments.size(), checks_->shift);
     checks_->segment_slots.assign(slots, {0, nullptr});
     for (const auto &[key, fields] : segments) {
@@ -316,6 +376,8 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
         if (def.cardinality.min > 0)
           segment.required_end = f + 1;
         field.observation = key == segment_key("OBX") && f == 4 && def.type.type == out_varies;
+        field.own.alone(field.value);
+        field.walk = field.observation ? &WalkStep::later : field.value.walk ? field.value.walk : &field.own;
       }
       size_t i = checks_->slot(key);
       while (checks_->segment_slots[i].first != 0)
@@ -357,6 +419,7 @@ ValueCheck VersionDefinitions::make_check(const Definitions &defs, TypeRef ref,
   }
   out.name = element;
   out.limit = at(lengths, type);
+  out.walk = at(checks_->walk_by_type, type);
   out.type = out.composite = type;
   out.table = ref.table;
   out.kind = defs.primitive(type);

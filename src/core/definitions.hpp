@@ -150,6 +150,8 @@ struct FieldDef {
 // definitions: the walk reads it where it stands instead of looking the
 // type's components, length, primitive kind and table up by number for each
 // value.
+struct WalkStep;
+
 struct ValueCheck {
   // The checks of its components by position (those of the type `composite`),
   // null when it has none and is checked as a primitive. They are followed
@@ -176,6 +178,31 @@ struct ValueCheck {
   bool open = false;  // values may take any shape: a withdrawn field's placeholder, varies
   bool reads = false; // its text is read (a number, date, time or table value), not only measured
   bool beyond = false; // it stands for the parts past the last of `composite`
+  const WalkStep *walk = nullptr; // the first place of `composite`'s walk, null when not composite
+};
+
+// A place of the walk over a field's text, compiled once per composite type
+// (and for each field of a primitive type): the cursor the walk would hold
+// there, and for each separator (repetition, component, sub-component) the
+// longest value that may end at it unlooked-at and the place it leads to.
+// The walk then carries a pointer to its place, the leaf's start and the
+// repetition count: the checks of the field, its part and its value are
+// read from the place only when a value needs a look.
+struct WalkStep {
+  // A value ending at separator k (0 repetition, 1 component, 2
+  // sub-component) longer than gate[k] bytes is looked at out of line; -1
+  // sends every one there (the separator is not cut here, or the place
+  // stands for one made when the walk gets there).
+  int64_t gate[3] = {-1, -1, -1};
+  const WalkStep *next[3] = {};
+  const ValueCheck *part = nullptr, *value = nullptr;
+  // 1-based; 0 past the type's last part, where the walk counts them again.
+  uint32_t component = 1, sub = 1;
+  // The place of a primitive field checked by `v`, whose values are taken whole.
+  void alone(const ValueCheck &v);
+  // A place every separator leaves through the walk's out-of-line road:
+  // OBX-5's, until OBX-2 has given its type.
+  static const WalkStep later;
 };
 
 struct FieldCheck {
@@ -183,6 +210,8 @@ struct FieldCheck {
   Cardinality cardinality;
   uint32_t repetitions = 0; // the most allowed, UINT32_MAX for no limit
   bool observation = false; // OBX-5, of the type OBX-2 names
+  const WalkStep *walk = nullptr; // where the walk begins: own, a composite's first place, or null (OBX-5)
+  WalkStep own{};                 // the place of a primitive field
 };
 
 struct SegmentChecks {
@@ -275,6 +304,8 @@ private:
     size_t slot(uint32_t key) const { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift); }
     std::deque<std::vector<ValueCheck>> composites;                 // their parts
     std::vector<const std::vector<ValueCheck> *> by_type;           // null: not composite
+    std::deque<std::vector<WalkStep>> walks;                        // the places of each composite
+    std::vector<const WalkStep *> walk_by_type;                     // null: not composite
     uint16_t open_types[3] = {};                                    // varies, "-", WD
   };
   const Checks &checks(const Definitions &defs) const;

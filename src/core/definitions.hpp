@@ -145,13 +145,13 @@ struct FieldDef {
   Cardinality cardinality;
 };
 
+struct WalkStep;
+
 // What validation checks of a value at one place of a segment (a field, a
 // component or a sub-component), compiled once per version from its
 // definitions: the walk reads it where it stands instead of looking the
 // type's components, length, primitive kind and table up by number for each
 // value.
-struct WalkStep;
-
 struct ValueCheck {
   // The checks of its components by position (those of the type `composite`),
   // null when it has none and is checked as a primitive. They are followed
@@ -190,9 +190,10 @@ struct ValueCheck {
 // read from the place only when a value needs a look.
 struct WalkStep {
   // A value ending at separator k (0 repetition, 1 component, 2
-  // sub-component) longer than gate[k] bytes is looked at out of line; -1
-  // sends every one there (the separator is not cut here, or the place
-  // stands for one made when the walk gets there).
+  // sub-component) of at most gate[k] bytes passes unread; a longer one is
+  // read (a number, date or table value), and looked at out of line when it
+  // does not pass. -1 sends every separator out of line (it is not cut here,
+  // or the place stands for one made when the walk gets there).
   int64_t gate[3] = {-1, -1, -1};
   const WalkStep *next[3] = {};
   const ValueCheck *part = nullptr, *value = nullptr;
@@ -210,8 +211,10 @@ struct FieldCheck {
   Cardinality cardinality;
   uint32_t repetitions = 0; // the most allowed, UINT32_MAX for no limit
   bool observation = false; // OBX-5, of the type OBX-2 names
-  const WalkStep *walk = nullptr; // where the walk begins: own, a composite's first place, or null (OBX-5)
-  WalkStep own{};                 // the place of a primitive field
+  // Where the walk begins: own, a composite's first place, or WalkStep::later
+  // (OBX-5). Set where the check is kept, as own points at its value.
+  const WalkStep *walk = nullptr;
+  WalkStep own{}; // the place of a primitive field
 };
 
 struct SegmentChecks {

@@ -502,8 +502,9 @@ private:
   // over the text: field separators end a field and begin the next. The
   // walk holds its place (compiled with the definitions), where the leaf
   // begins, the repetition and the field: a value passes when it is no
-  // longer than its place's gate for the separator that ends it, and
-  // anything else (a value to read, a separator not cut) goes out of line.
+  // longer than its place's gate for the separator that ends it, or reads
+  // as its check says; anything else (a finding to make, a separator not
+  // cut) goes out of line.
   // A field is empty when the byte before its end is a field separator.
   void walk(const std::vector<FieldCheck> &fields, const SegmentView &seg, size_t first,
             const char *stop, const char *start) {

@@ -158,6 +158,33 @@ void CodeTable::add(std::string_view value) {
 
 void CodeTable::finish() {
   std::sort(long_values_.begin(), long_values_.end());
+  short_patterns_.clear();
+  for (const Pattern &p : patterns_) {
+    const size_t fixed = p.head.size() + (p.any_rest ? 0 : p.tail.size());
+    if (fixed > 7 || (!p.any_rest && fixed == 0)) // matches no value of 1 to 7 bytes
+      continue;
+    ShortPattern &s = short_patterns_.emplace_back();
+    s.min_length = static_cast<uint8_t>(std::max<size_t>(fixed, 1));
+    s.max_length = p.any_rest ? 7 : static_cast<uint8_t>(fixed);
+    auto fix = [&](size_t i, unsigned char c, uint64_t bits) {
+      s.mask |= bits << (48 - 8 * i);
+      s.want |= uint64_t{c} << (48 - 8 * i);
+    };
+    for (size_t i = 0; i < p.head.size(); ++i) {
+      const auto c = static_cast<unsigned char>(p.head[i]);
+      fix(i, c, c >= 'A' && c <= 'Z' ? 0xDF : 0xFF); // a letter in either case
+    }
+    for (size_t i = 0; !p.any_rest && i < p.tail.size(); ++i) {
+      const char want = p.tail[i];
+      const size_t at = p.head.size() + i;
+      if (want == 'n')
+        s.digits |= static_cast<uint8_t>(1u << at);
+      else if (want == 'z' || want == 'x' || want == 's')
+        s.alnums |= static_cast<uint8_t>(1u << at);
+      else
+        fix(at, static_cast<unsigned char>(want), 0xFF);
+    }
+  }
   std::vector<uint64_t> codes = std::move(codes_);
   const size_t size = hash_slots(codes.size(), shift_);
   codes_.assign(size, 0);
@@ -185,6 +212,26 @@ bool CodeTable::matches_pattern(std::string_view value) const {
   return std::any_of(patterns_.begin(), patterns_.end(), [&](const Pattern &p) {
     return (value.empty() || p.head.empty() || p.head[0] == first) && p.matches(value);
   });
+}
+
+bool CodeTable::matches_short(uint64_t code) const {
+  const auto n = static_cast<uint8_t>(code >> 56);
+  auto byte = [&](unsigned i) { return static_cast<unsigned char>(code >> (48 - 8 * i)); };
+  auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+  for (const ShortPattern &p : short_patterns_) {
+    if (n < p.min_length || n > p.max_length || (code & p.mask) != p.want)
+      continue;
+    bool good = true;
+    for (unsigned bits = p.digits; good && bits; bits &= bits - 1)
+      good = digit(byte(__builtin_ctz(bits)));
+    for (unsigned bits = p.alnums; good && bits; bits &= bits - 1) {
+      const unsigned char c = byte(__builtin_ctz(bits));
+      good = digit(c) || ((c & 0xDF) >= 'A' && (c & 0xDF) <= 'Z');
+    }
+    if (good)
+      return true;
+  }
+  return false;
 }
 
 bool CodeTable::Pattern::matches(std::string_view value) const {

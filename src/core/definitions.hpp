@@ -77,7 +77,7 @@ public:
       for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
         if (codes_[i] == code)
           return true;
-      return has_pattern_for(value[0]) && matches_pattern(value);
+      return has_pattern_for(value[0]) && matches_short(code);
     }
     return contains_other(value);
   }
@@ -111,6 +111,8 @@ private:
   }
   bool contains_other(std::string_view value) const;
   bool matches_pattern(std::string_view value) const;
+  // The same for a value of 1 to 7 bytes, read from its packed code.
+  bool matches_short(uint64_t code) const;
   // A pattern cut where its placeholders begin (a lower-case letter after
   // the first byte, or "*"): the head upper-cased, then the rest.
   struct Pattern {
@@ -118,12 +120,23 @@ private:
     bool any_rest = false; // the tail is "*"
     bool matches(std::string_view value) const;
   };
+  // A pattern as it applies to a packed code of 1 to 7 bytes (one exists for
+  // each pattern that can match one): the length's bounds, the bytes it fixes
+  // as a mask and their wanted bits (a head letter's case bit out of the
+  // mask), and by byte position those that must be a digit or a letter or
+  // digit. Byte i of the value is at bit 48 - 8i of the code.
+  struct ShortPattern {
+    uint64_t mask = 0, want = 0;
+    uint8_t min_length = 0, max_length = 0;
+    uint8_t digits = 0, alnums = 0; // bit i: byte i
+  };
   size_t slot(uint64_t code) const { return static_cast<size_t>((code * 0x9E3779B97F4A7C15ull) >> shift_); }
   std::vector<uint64_t> codes_; // while reading; then the slots (0: empty)
   bool empty_value_ = false;    // "" packs to 0, the empty slot
   unsigned shift_ = 63;
   std::vector<std::string> long_values_;
   std::vector<Pattern> patterns_;
+  std::vector<ShortPattern> short_patterns_; // made by finish()
   uint64_t pattern_starts_[4] = {}; // by byte: some pattern's head begins with it
 };
 

@@ -139,6 +139,8 @@ def findings(text, **options):
     # components beyond a composite's or in a primitive, OBX-5 as OBX-2 says
     (ADT.replace("100234^^^H^MR", "100234^HOSP&1.2.3&ISO^^H^MR"), [("e", 102, "PID-3-2")]),
     (ORU.replace("HGB^Hemoglobin", "HGB^Hemoglobin^L^^^^X"), [("e", 102, "OBX-3-7")]),
+    (ADT.replace("100234^^^H^MR", "100234^^^H&1.2.3&ISO&X&Y^MR"),
+     [("e", 102, "PID-3-4-4"), ("e", 102, "PID-3-4-5")]),
     (ADT.replace("19840412|F", "19840412|F^X"), [("e", 102, "PID-8")]),
     (ORU.replace("||13.5|", "||high|"), [("e", 102, "OBX-5")]),
     (ORU.replace("|NM|HGB^Hemoglobin||13.5|", "|CE|HGB^Hemoglobin||A^B^^^^^X|"), [("e", 102, "OBX-5-7")]),

@@ -158,6 +158,33 @@ void CodeTable::add(std::string_view value) {
 
 void CodeTable::finish() {
   std::sort(long_values_.begin(), long_values_.end());
+  short_patterns_.clear();
+  for (const Pattern &p : patterns_) {
+    const size_t fixed = p.head.size() + (p.any_rest ? 0 : p.tail.size());
+    if (fixed > 7 || (!p.any_rest && fixed == 0)) // matches no value of 1 to 7 bytes
+      continue;
+    ShortPattern &s = short_patterns_.emplace_back();
+    s.min_length = static_cast<uint8_t>(std::max<size_t>(fixed, 1));
+    s.max_length = p.any_rest ? 7 : static_cast<uint8_t>(fixed);
+    auto fix = [&](size_t i, unsigned char c, uint64_t bits) {
+      s.mask |= bits << (48 - 8 * i);
+      s.want |= uint64_t{c} << (48 - 8 * i);
+    };
+    for (size_t i = 0; i < p.head.size(); ++i) {
+      const auto c = static_cast<unsigned char>(p.head[i]);
+      fix(i, c, c >= 'A' && c <= 'Z' ? 0xDF : 0xFF); // a letter in either case
+    }
+    for (size_t i = 0; !p.any_rest && i < p.tail.size(); ++i) {
+      const char want = p.tail[i];
+      const size_t at = p.head.size() + i;
+      if (want == 'n')
+        s.digits |= static_cast<uint8_t>(1u << at);
+      else if (want == 'z' || want == 'x' || want == 's')
+        s.alnums |= static_cast<uint8_t>(1u << at);
+      else
+        fix(at, static_cast<unsigned char>(want), 0xFF);
+    }
+  }
   std::vector<uint64_t> codes = std::move(codes_);
   const size_t size = hash_slots(codes.size(), shift_);
   codes_.assign(size, 0);
@@ -185,6 +212,26 @@ bool CodeTable::matches_pattern(std::string_view value) const {
   return std::any_of(patterns_.begin(), patterns_.end(), [&](const Pattern &p) {
     return (value.empty() || p.head.empty() || p.head[0] == first) && p.matches(value);
   });
+}
+
+bool CodeTable::matches_short(uint64_t code) const {
+  const auto n = static_cast<uint8_t>(code >> 56);
+  auto byte = [&](unsigned i) { return static_cast<unsigned char>(code >> (48 - 8 * i)); };
+  auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+  for (const ShortPattern &p : short_patterns_) {
+    if (n < p.min_length || n > p.max_length || (code & p.mask) != p.want)
+      continue;
+    bool good = true;
+    for (unsigned bits = p.digits; good && bits; bits &= bits - 1)
+      good = digit(byte(__builtin_ctz(bits)));
+    for (unsigned bits = p.alnums; good && bits; bits &= bits - 1) {
+      const unsigned char c = byte(__builtin_ctz(bits));
+      good = digit(c) || ((c & 0xDF) >= 'A' && (c & 0xDF) <= 'Z');
+    }
+    if (good)
+      return true;
+  }
+  return false;
 }
 
 bool CodeTable::Pattern::matches(std::string_view value) const {
@@ -247,7 +294,62 @@ ElementInfo VersionDefinitions::element(std::string_view segment, size_t depth,
   return out;
 }
 
+const WalkStep WalkStep::later{};
+
+void WalkStep::alone(const ValueCheck &v) {
+  // Its components and sub-components are not cut: the value goes on, and
+  // is looked at when it ends.
+  part = value = &v;
+  gate[0] = static_cast<int64_t>(v.quiet);
+  next[0] = this;
+  gate[1] = gate[2] = -1;
+  next[1] = next[2] = this;
+  component = sub = 1;
+}
+
 namespace {
+
+// The places of the walk over a value of a composite whose parts are
+// `parts` (the last standing for those past the type's own), into `steps`:
+// one for each part, or for each of its sub-components when it has them,
+// the first part's first. A repetition leads back to the first; a
+// component to the next part's first place; a sub-component to the next
+// sub-component's, or, in a part without them, nowhere (not cut).
+const std::vector<WalkStep> &compile_walk(const std::vector<ValueCheck> &parts,
+                                          std::vector<WalkStep> &steps) {
+  std::vector<size_t> first(parts.size());
+  size_t n = 0;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    first[i] = n;
+    n += parts[i].first ? parts[i].parts->size() : 1;
+  }
+  steps.resize(n); // the size it keeps: the places point at each other
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const ValueCheck &part = parts[i];
+    const size_t values = part.first ? part.parts->size() : 1;
+    const size_t next_part = static_cast<size_t>(part.next - parts.data());
+    for (size_t j = 0; j < values; ++j) {
+      WalkStep &step = steps[first[i] + j];
+      const ValueCheck &value = part.first ? part.first[j] : part;
+      step.part = &part;
+      step.value = &value;
+      step.component = part.beyond ? 0 : static_cast<uint32_t>(i + 1);
+      step.sub = value.beyond && part.first ? 0 : static_cast<uint32_t>(j + 1);
+      const auto quiet = static_cast<int64_t>(value.quiet);
+      step.gate[0] = step.gate[1] = quiet;
+      step.next[0] = &steps[0];
+      step.next[1] = &steps[first[next_part]];
+      if (part.first) {
+        step.gate[2] = quiet;
+        step.next[2] = &steps[first[i] + static_cast<size_t>(value.next - part.first)];
+      } else {
+        step.gate[2] = -1;
+        step.next[2] = &step;
+      }
+    }
+  }
+  return steps;
+}
 
 std::string_view name_at(const Names *names, size_t i) {
   return names && i < names->size() ? std::string_view((*names)[i]) : std::string_view{};
@@ -300,6 +402,11 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
       for (ValueCheck &part : parts)
         part.settle();
     }
+    // The places of each composite's walk, once every type's parts are made.
+    checks_->walk_by_type.assign(composites.size(), nullptr);
+    for (size_t t = 0; t < composites.size(); ++t)
+      if (parts_of[t])
+        checks_->walk_by_type[t] = compile_walk(*parts_of[t], checks_->walks.emplace_back()).data();
     const size_t slots = hash_slots(segments.size(), checks_->shift);
     checks_->segment_slots.assign(slots, {0, nullptr});
     for (const auto &[key, fields] : segments) {
@@ -316,6 +423,8 @@ const VersionDefinitions::Checks &VersionDefinitions::checks(const Definitions &
         if (def.cardinality.min > 0)
           segment.required_end = f + 1;
         field.observation = key == segment_key("OBX") && f == 4 && def.type.type == out_varies;
+        field.own.alone(field.value);
+        field.walk = field.observation ? &WalkStep::later : field.value.walk ? field.value.walk : &field.own;
       }
       size_t i = checks_->slot(key);
       while (checks_->segment_slots[i].first != 0)
@@ -357,6 +466,7 @@ ValueCheck VersionDefinitions::make_check(const Definitions &defs, TypeRef ref,
   }
   out.name = element;
   out.limit = at(lengths, type);
+  out.walk = at(checks_->walk_by_type, type);
   out.type = out.composite = type;
   out.table = ref.table;
   out.kind = defs.primitive(type);

@@ -77,7 +77,7 @@ public:
       for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
         if (codes_[i] == code)
           return true;
-      return has_pattern_for(value[0]) && matches_pattern(value);
+      return has_pattern_for(value[0]) && matches_short(code);
     }
     return contains_other(value);
   }
@@ -111,6 +111,8 @@ private:
   }
   bool contains_other(std::string_view value) const;
   bool matches_pattern(std::string_view value) const;
+  // The same for a value of 1 to 7 bytes, read from its packed code.
+  bool matches_short(uint64_t code) const;
   // A pattern cut where its placeholders begin (a lower-case letter after
   // the first byte, or "*"): the head upper-cased, then the rest.
   struct Pattern {
@@ -118,12 +120,23 @@ private:
     bool any_rest = false; // the tail is "*"
     bool matches(std::string_view value) const;
   };
+  // A pattern as it applies to a packed code of 1 to 7 bytes (one exists for
+  // each pattern that can match one): the length's bounds, the bytes it fixes
+  // as a mask and their wanted bits (a head letter's case bit out of the
+  // mask), and by byte position those that must be a digit or a letter or
+  // digit. Byte i of the value is at bit 48 - 8i of the code.
+  struct ShortPattern {
+    uint64_t mask = 0, want = 0;
+    uint8_t min_length = 0, max_length = 0;
+    uint8_t digits = 0, alnums = 0; // bit i: byte i
+  };
   size_t slot(uint64_t code) const { return static_cast<size_t>((code * 0x9E3779B97F4A7C15ull) >> shift_); }
   std::vector<uint64_t> codes_; // while reading; then the slots (0: empty)
   bool empty_value_ = false;    // "" packs to 0, the empty slot
   unsigned shift_ = 63;
   std::vector<std::string> long_values_;
   std::vector<Pattern> patterns_;
+  std::vector<ShortPattern> short_patterns_; // made by finish()
   uint64_t pattern_starts_[4] = {}; // by byte: some pattern's head begins with it
 };
 
@@ -144,6 +157,8 @@ struct FieldDef {
   TypeRef type;
   Cardinality cardinality;
 };
+
+struct WalkStep;
 
 // What validation checks of a value at one place of a segment (a field, a
 // component or a sub-component), compiled once per version from its
@@ -176,6 +191,32 @@ struct ValueCheck {
   bool open = false;  // values may take any shape: a withdrawn field's placeholder, varies
   bool reads = false; // its text is read (a number, date, time or table value), not only measured
   bool beyond = false; // it stands for the parts past the last of `composite`
+  const WalkStep *walk = nullptr; // the first place of `composite`'s walk, null when not composite
+};
+
+// A place of the walk over a field's text, compiled once per composite type
+// (and for each field of a primitive type): the cursor the walk would hold
+// there, and for each separator (repetition, component, sub-component) the
+// longest value that may end at it unlooked-at and the place it leads to.
+// The walk then carries a pointer to its place, the leaf's start and the
+// repetition count: the checks of the field, its part and its value are
+// read from the place only when a value needs a look.
+struct WalkStep {
+  // A value ending at separator k (0 repetition, 1 component, 2
+  // sub-component) of at most gate[k] bytes passes unread; a longer one is
+  // read (a number, date or table value), and looked at out of line when it
+  // does not pass. -1 sends every separator out of line (it is not cut here,
+  // or the place stands for one made when the walk gets there).
+  int64_t gate[3] = {-1, -1, -1};
+  const WalkStep *next[3] = {};
+  const ValueCheck *part = nullptr, *value = nullptr;
+  // 1-based; 0 past the type's last part, where the walk counts them again.
+  uint32_t component = 1, sub = 1;
+  // The place of a primitive field checked by `v`, whose values are taken whole.
+  void alone(const ValueCheck &v);
+  // A place every separator leaves through the walk's out-of-line road:
+  // OBX-5's, until OBX-2 has given its type.
+  static const WalkStep later;
 };
 
 struct FieldCheck {
@@ -183,6 +224,10 @@ struct FieldCheck {
   Cardinality cardinality;
   uint32_t repetitions = 0; // the most allowed, UINT32_MAX for no limit
   bool observation = false; // OBX-5, of the type OBX-2 names
+  // Where the walk begins: own, a composite's first place, or WalkStep::later
+  // (OBX-5). Set where the check is kept, as own points at its value.
+  const WalkStep *walk = nullptr;
+  WalkStep own{}; // the place of a primitive field
 };
 
 struct SegmentChecks {
@@ -275,6 +320,8 @@ private:
     size_t slot(uint32_t key) const { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift); }
     std::deque<std::vector<ValueCheck>> composites;                 // their parts
     std::vector<const std::vector<ValueCheck> *> by_type;           // null: not composite
+    std::deque<std::vector<WalkStep>> walks;                        // the places of each composite
+    std::vector<const WalkStep *> walk_by_type;                     // null: not composite
     uint16_t open_types[3] = {};                                    // varies, "-", WD
   };
   const Checks &checks(const Definitions &defs) const;

@@ -234,6 +234,15 @@ private:
   [[gnu::cold, gnu::noinline]] void missing(std::string_view name) {
     add(true, 101, at(field_), "Required field " + at(field_) + " is missing", name);
   }
+  // The same, for field `def` of the segment being walked.
+  [[gnu::cold, gnu::noinline]] void missing(const FieldCheck &def) {
+    field_ = static_cast<size_t>(&def - fields_) + 1;
+    missing(def.value.name);
+  }
+  [[gnu::cold, gnu::noinline]] void repeats(size_t repetitions, const FieldCheck &def) {
+    field_ = static_cast<size_t>(&def - fields_) + 1;
+    repeats(repetitions, def.cardinality.max, def.value.name);
+  }
 
   [[gnu::cold, gnu::noinline]] void repeats(size_t repetitions, uint32_t max, std::string_view name) {
     add(true, 102, at(field_),
@@ -490,38 +499,143 @@ private:
 
   // The values of fields [first, ...) of `seg`, from `start` (where the
   // first begins) to `stop` (where the last present one ends), in one pass
-  // over the text: field separators end a field and begin the next.
+  // over the text: field separators end a field and begin the next. The
+  // walk holds its place (compiled with the definitions), where the leaf
+  // begins, the repetition and the field: a value passes when it is no
+  // longer than its place's gate for the separator that ends it, or reads
+  // as its check says; anything else (a finding to make, a separator not
+  // cut) goes out of line.
+  // A field is empty when the byte before its end is a field separator.
   void walk(const std::vector<FieldCheck> &fields, const SegmentView &seg, size_t first,
             const char *stop, const char *start) {
     const FieldCheck *def = &fields[first];
-    const char *begin = start;
-    Cursor at;
-    field_ = first + 1;
-    this->start(at, field_check(*def, seg), begin);
-    // The field ends at `end`: an empty one only matters when required.
+    fields_ = fields.data();
+    seg_ = &seg;
+    const WalkStep *step = def->walk;
+    const char *leaf = start;
+    uint32_t repetition = 0;
+    const char field_byte = first_[3];
     auto close = [&](const char *end) __attribute__((always_inline)) {
-      if (end == begin) {
+      if (end[-1] == field_byte) {
         if (def->cardinality.min > 0)
-          missing(def->value.name);
+          missing(*def);
         return;
       }
-      end_value(at, end);
-      if (at.repetition >= def->repetitions)
-        repeats(at.repetition + 1, def->cardinality.max, def->value.name);
+      if (end - leaf > step->gate[0] && !quiet(step, 0, leaf, end))
+        end_field(step, end, leaf, repetition, *def);
+      if (repetition >= def->repetitions)
+        repeats(repetition + 1, *def);
     };
     each_mark<4>(start, stop, [&](const char *p) __attribute__((always_inline)) {
-      const int kind = kind_[static_cast<unsigned char>(*p)];
-      if (kind == 4) {
+      const int kind = kind_[static_cast<unsigned char>(*p)] - 1;
+      if (kind == 3) {
         close(p);
         ++def;
-        ++field_;
-        begin = p + 1;
-        this->start(at, field_check(*def, seg), begin);
+        step = def->walk;
+        leaf = p + 1;
+        repetition = 0;
         return;
       }
-      separator(at, kind, p, 1);
+      if (p - leaf > step->gate[kind] && !quiet(step, kind, leaf, p)) [[unlikely]] {
+        const Road at = off_road(step, kind, p, leaf, repetition, *def);
+        step = at.step;
+        leaf = at.leaf;
+      } else {
+        step = step->next[kind];
+        leaf = p + 1;
+      }
+      repetition += kind == 0;
     });
     close(stop);
+  }
+
+  // Whether the value [leaf, end), longer than its place's gate for a
+  // separator of kind `kind`, ends there without a finding: it is cut there
+  // (a gate of -1 is a separator that is not, or a place the walk has still
+  // to make) and reads as its check says.
+  [[gnu::always_inline]] bool quiet(const WalkStep *step, int kind, const char *leaf, const char *end) const {
+    return step->gate[kind] >= 0 && passes(*step->value, {leaf, static_cast<size_t>(end - leaf)});
+  }
+
+  // The cursor at `step` of field `def`, for a value from `leaf`: the
+  // numbers a place does not hold (past its type's parts) counted back.
+  Cursor cursor(const WalkStep *step, const char *leaf, uint32_t repetition, const FieldCheck &def) {
+    Cursor at;
+    if (step == &WalkStep::later) {
+      start(at, field_check(def, *seg_), leaf);
+      at.repetition = repetition;
+      return at;
+    }
+    const bool noted = step == &noted_step_;
+    if (noted)
+      step = held_;
+    at.field = def.observation ? &observed_ : &def.value;
+    at.part = step->part;
+    at.value = noted ? &noted_ : step->value;
+    at.leaf = leaf;
+    at.repetition = repetition;
+    at.component = step->component;
+    at.sub = step->sub;
+    if (!at.component || !at.sub) [[unlikely]] { // back to the repetition's start
+      uint32_t components = 0, subs = 0;
+      for (const char *q = leaf - 1;; --q) {
+        const int kind = kind_[static_cast<unsigned char>(*q)];
+        if (kind == 4 || kind == 1)
+          break;
+        components += kind == 2;
+        subs += kind == 3 && !components;
+      }
+      if (!at.component)
+        at.component = components + 1;
+      if (!at.sub)
+        at.sub = subs + 1;
+    }
+    return at;
+  }
+
+  // The place `at` stands at in field `def`, now that it is no longer at `was`.
+  const WalkStep *place_of(const Cursor &at, const WalkStep *was, int kind) {
+    if (was == &WalkStep::later) {
+      const WalkStep *head = at.field->walk;
+      if (!head) {
+        observed_step_.alone(*at.field);
+        head = &observed_step_;
+      }
+      // The separator moved the cursor from the field's first place.
+      if (at.value == &noted_) {
+        held_ = head;
+        return &noted_step_;
+      }
+      return head->next[kind];
+    }
+    if (was == &noted_step_)
+      was = held_;
+    if (at.value == &noted_) {
+      held_ = was;
+      return &noted_step_;
+    }
+    return was->next[kind];
+  }
+
+  struct Road {
+    const WalkStep *step;
+    const char *leaf;
+  };
+  // A separator of kind `kind` (0-based) at `p` that the walk's place sends
+  // out of line: the exact rules of separator(), then the place they lead to.
+  [[gnu::noinline]] Road off_road(const WalkStep *step, int kind, const char *p, const char *leaf,
+                                  uint32_t repetition, const FieldCheck &def) {
+    field_ = static_cast<size_t>(&def - fields_) + 1;
+    Cursor at = cursor(step, leaf, repetition, def);
+    separator(at, kind + 1, p, 1);
+    return {place_of(at, step, kind), at.leaf};
+  }
+
+  // The field's last value, ending at `end`, that its place sends out of line.
+  [[gnu::noinline]] void end_field(const WalkStep *step, const char *end, const char *leaf,
+                                   uint32_t repetition, const FieldCheck &def) {
+    field_ = static_cast<size_t>(&def - fields_) + 1;
+    end_value(cursor(step, leaf, repetition, def), end);
   }
 
   // A value passes() refused, [at.leaf, end): the explicit null "" is no
@@ -666,6 +780,11 @@ private:
   const ValueCheck noted_{};  // the check of a value holding a separator it does not cut
   const ValueCheck *noted_value_ = nullptr; // and the value's own check then
   const FieldCheck *observed_for_ = nullptr; // the field and OBX-2 text observed_ was made for
+  const FieldCheck *fields_ = nullptr; // of the segment walked, and the segment
+  const SegmentView *seg_ = nullptr;
+  WalkStep noted_step_;                // the walk's place in a value holding a separator it does not cut
+  const WalkStep *held_ = nullptr;     // and the value's own place then
+  WalkStep observed_step_;             // OBX-5's place when OBX-2 names a primitive
   std::string_view observed_named_;
 };
 

@@ -572,7 +572,7 @@ Result<Definitions> Definitions::parse(std::string_view text) {
     if (w.size() < 3 || w[0].size() != 1 ||
         std::from_chars(w[1].data(), w[1].data() + w[1].size(), mask, 16).ec != std::errc())
       return fail("expected a kind, a version mask and a name");
-    if (std::bit_width(mask) > defs.versions_.size())
+    if (static_cast<size_t>(std::bit_width(mask)) > defs.versions_.size())
       return fail("version mask past the versions");
     const std::string name(w[2]);
     auto each_version = [&](auto &&f) {

@@ -197,14 +197,14 @@ constexpr KeyRule key_rules[] = {
 
 } // namespace
 
-Result<bool> Maps::read(std::string_view text) {
+std::optional<Error> Maps::read(std::string_view text) {
   size_t line_number = 0;
   Map *current = nullptr;
   Structure *structure = nullptr;
   Vocabulary *vocabulary = nullptr;
   auto fail = [&](std::string_view what) {
-    return Error{ErrorKind::value_error,
-                 "FHIR maps line " + std::to_string(line_number) + ": " + std::string(what)};
+    return std::optional<Error>{Error{ErrorKind::value_error,
+                 "FHIR maps line " + std::to_string(line_number) + ": " + std::string(what)}};
   };
   for (std::string_view line : split(text, '\n')) {
     ++line_number;
@@ -309,7 +309,7 @@ Result<bool> Maps::read(std::string_view text) {
       return fail("unknown line");
     }
   }
-  return true;
+  return std::nullopt;
 }
 
 void Maps::finish() {

@@ -13,6 +13,7 @@
 #include <bitset>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -203,7 +204,7 @@ struct Maps {
   // vocabulary of the same name and adds its rows to a structure of the
   // same name (a user's rows over the package's own). ValueError "FHIR
   // maps line {n}: {what}" for a line it cannot read.
-  Result<bool> read(std::string_view text);
+  std::optional<Error> read(std::string_view text);
   // Builds the fallback structure; call after the last read.
   void finish();
 

@@ -74,9 +74,8 @@ Ref fhir_load(PyObject **args) {
   if (base_maps) // conversions in flight point into them: they stay for the process
     return Ref::borrow(Py_None);
   auto maps = std::make_shared<fhir::Maps>();
-  Result<bool> read = maps->read(text);
-  if (!read)
-    return Ref::steal(py::raise(read.error()));
+  if (std::optional<Error> bad = maps->read(text))
+    return Ref::steal(py::raise(*bad));
   maps->finish();
   base_maps = std::move(maps);
   return Ref::borrow(Py_None);
@@ -90,9 +89,8 @@ Ref fhir_mapping(PyObject **args) {
   if (!py::to_text(args[0], "text", text) || !maps_of(nullptr))
     return {};
   auto maps = std::make_unique<fhir::Maps>(*base_maps);
-  Result<bool> read = maps->read(text);
-  if (!read)
-    return Ref::steal(py::raise(read.error()));
+  if (std::optional<Error> bad = maps->read(text))
+    return Ref::steal(py::raise(*bad));
   maps->finish();
   Ref capsule = Ref::check(PyCapsule_New(maps.get(), capsule_name, [](PyObject *c) {
     delete static_cast<fhir::Maps *>(PyCapsule_GetPointer(c, capsule_name));

@@ -188,6 +188,14 @@ def test_numbers(value, expected):
     assert glucose["valueQuantity"].get("value") == expected
 
 
+@pytest.mark.parametrize("value, expected", [("2", 2), ("002", 2), ("-3", -3), ("2.0", None), ("2x", None),
+                                             ("99999999999", None)])
+def test_integers(value, expected):
+    # PID-25, birth order, is Patient.multipleBirthInteger
+    (patient,) = entries(check_bundle(fhir.to_json(ADT_A01.replace(PID, PID + "|" * 12 + value))), "Patient")
+    assert patient.get("multipleBirthInteger") == expected
+
+
 @pytest.mark.parametrize("value, expected", [("Y", True), ("N", False), ("X", None)])
 def test_booleans(value, expected):
     # PID-30 through the package's YesNoIndicator vocabulary, ZPI-2 through a user's map without one
@@ -358,6 +366,7 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("V:ZPI-2 V:ZPI-1 &"), 1), (MAPS.format("V:ZPI-2 V:ZPI-3 &"), 0), (MAPS.format("V:ZPI-3 V:ZPI-2 |"), 1),
     (MAPS.format("V:ZPI-2 V:ZPI-3 & V:ZPI-9 |"), 0), (MAPS.format("V:ZPI-2 V:ZPI-3 | V:ZPI-9 &"), 0),
     (MAPS.format("E:ZPI-1.1:CAT,DOG"), 1), (MAPS.format("C:ZPI-2:ne:2"), 1), (MAPS.format("V:ZPI-2 &"), 0),  # an operator short of an operand: false
+    (MAPS.format("V:ZPI-2 V:ZPI-1"), 0),  # two values left, no operator: false
     (MAPS.format("").replace("F\t2\t", "F\t9\t\tnote*1.text\ts\t\t\t\nF\t2\t"), 1),  # rows out of field order
     (MAPS.format("").replace("CWE[CodeableConcept]", "CWE[Zed]") +  # a count of the value's own repetitions
      "\nD\tCWE[Zed]\tCodeableConcept\nF\t1\tC:.1:eq:1\ttext\ts\t\t\t", 1),

@@ -101,15 +101,27 @@ def test_to_json_takes_no_fresh_pages_per_call():
 
 # A message's equal texts share one str: texts that differ only between their first and last eight bytes,
 # texts of 2 to 16 bytes that differ in one byte, and more distinct texts than the shared ones are kept for.
-@pytest.mark.parametrize("values", [
-    ["ABCDEFGH" + m + "12345678" for m in ("x", "y", "xx", "yx", "x" * 20, "y" * 20)] * 2,
-    ["ab", "ac", "abc", "abd", "abcd", "abce", "abcdefg", "abcdefh", "abcdefgh" * 2, "abcdefgh" * 2 + "i"] * 2,
-    [f"v{i}" for i in range(1_000)] * 2,
+@pytest.mark.parametrize("values, shared", [
+    (["ABCDEFGH" + m + "12345678" for m in ("x", "y", "xx", "yx", "x" * 20, "y" * 20)] * 2, True),
+    (["ab", "ac", "abc", "abd", "abcd", "abce", "abcdefg", "abcdefh", "abcdefgh" * 2, "abcdefgh" * 2 + "i"] * 2, True),
+    ([f"v{i}" for i in range(1_000)] * 2, False),
 ])
-def test_to_dict_equal_texts(values):
+def test_to_dict_equal_texts(values, shared):
     msg = vellomar.parse("MSH|^~\\&\rZ1|" + "|".join(values) + "\rZ2|" + "^".join(values))
     segments = [{"name": s.name, "fields": [field_dict(f) for f in s]} for s in msg]
-    assert json.dumps(msg.to_dict()) == json.dumps({"segments": segments})
+    result = msg.to_dict()
+    assert json.dumps(result) == json.dumps({"segments": segments})
+    if shared:  # each text is one object, however long
+        found = []
+
+        def walk(node):
+            if isinstance(node, str):
+                found.append(node)
+            for child in node.values() if isinstance(node, dict) else node if isinstance(node, list) else ():
+                walk(child)
+        walk(result["segments"][1:])
+        first = {}
+        assert all(first.setdefault(text, text) is text for text in found if text in values)
 
 
 

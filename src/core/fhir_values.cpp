@@ -69,9 +69,10 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   if (year < 1 || !is_valid_date(year, two(4, 1), two(6, 1)) || two(8, 0) > 23 ||
       two(10, 0) > 59 || two(12, 0) > 59)
     return false;
-  // an offset of a day or more is no offset, whatever is written of it
-  const int offset = split.offset_minutes.value_or(0);
-  if (offset < -1439 || offset > 1439)
+  // the offset within 14 hours, its minutes as sent ("+0575" is no offset,
+  // not +06:15): checked before anything is written
+  const int offset = split.offset_minutes.value_or(0), a = std::abs(offset);
+  if (split.offset_minutes && (a > 14 * 60 || split.body.data()[split.body.size() + 3] > '5'))
     return false;
   // the date and time written into a buffer and appended once
   char b[32];
@@ -99,11 +100,6 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
     n = 0;
   }
   if (split.offset_minutes) {
-    const int a = std::abs(offset);
-    // the offset's minutes as sent ("+0575" is no offset, not +06:15)
-    const char minutes_tens = split.body.data()[split.body.size() + 3];
-    if (a > 14 * 60 || minutes_tens > '5')
-      return false;
     b[n++] = offset < 0 ? '-' : '+';
     b[n++] = static_cast<char>('0' + a / 600);
     b[n++] = static_cast<char>('0' + a / 60 % 10);

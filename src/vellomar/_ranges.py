@@ -41,7 +41,7 @@ def message_start(file: Any, offset: int, size: int) -> int:
     while (want := min(_SCAN, size - at - len(data))) > 0 and (chunk := file.read(want)):
         data += chunk
         found = _ops.message_start(data)
-        if found >= 0:
+        if found != -1:
             return at + found
         keep = min(len(data), _KEEP)
         at += len(data) - keep

@@ -108,18 +108,6 @@ template <class F> void split_names(std::string_view text, F &&f) {
   }
 }
 
-void add_starts(GroupDef &group) {
-  for (const StructureElement &child : group.children) {
-    if (child.group)
-      group.starts.insert(group.starts.end(), child.group->starts.begin(),
-                          child.group->starts.end());
-    else
-      group.starts.push_back(child.name);
-    if (child.cardinality.min > 0)
-      break;
-  }
-}
-
 // Case is folded in ASCII only, as the "C" locale does.
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -489,8 +477,40 @@ const std::string *VersionDefinitions::meaning(uint16_t table, std::string_view 
   return it == meanings->end() ? nullptr : &it->second;
 }
 
-bool GroupDef::starts_with(std::string_view segment) const {
-  return std::find(starts.begin(), starts.end(), segment) != starts.end();
+void GroupDef::finish() {
+  for (const StructureElement &child : children) {
+    if (child.group)
+      starts.insert(starts.end(), child.group->starts.begin(), child.group->starts.end());
+    else
+      starts.push_back(child.name);
+    if (child.cardinality.min > 0)
+      break;
+  }
+  std::vector<uint32_t> first(children.size() + 1);
+  for (uint32_t i = 0; i < children.size(); ++i) {
+    first[i] = static_cast<uint32_t>(entries.size());
+    const StructureElement &child = children[i];
+    auto add = [&](std::string_view segment) {
+      entries.push_back({segment_code(segment), i});
+      entry_names.push_back(segment);
+    };
+    if (child.group)
+      for (const std::string &start : child.group->starts)
+        add(start);
+    else
+      add(child.name);
+  }
+  first[children.size()] = static_cast<uint32_t>(entries.size());
+  widest = static_cast<uint32_t>(children.size());
+  depth = 1;
+  for (size_t i = 0; i < children.size(); ++i) {
+    const GroupDef *group = children[i].group;
+    places.push_back({group, children[i].cardinality.max != 1 ? first[i] : first[i + 1]});
+    if (group) {
+      widest = std::max(widest, group->widest);
+      depth = std::max(depth, group->depth + 1);
+    }
+  }
 }
 
 const GroupDef *VersionDefinitions::structure_of(std::string_view type, std::string_view event,
@@ -612,7 +632,7 @@ Result<Definitions> Definitions::parse(std::string_view text) {
             return fail("bad group end");
           GroupDef *group = open.back();
           open.pop_back();
-          add_starts(*group);
+          group->finish();
           open.back()->children.push_back({group->name, cardinality, group});
           continue;
         }
@@ -622,7 +642,7 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       }
       if (open.size() != 1)
         return fail("unclosed group");
-      add_starts(root);
+      root.finish();
       each_version([&](VersionDefinitions &v) { v.structures[name] = &root; });
       break;
     }

@@ -32,6 +32,16 @@ struct Cardinality {
 
 struct GroupDef;
 
+// A segment name's three bytes as one number; 0 for a name of any other
+// length (and for three NUL bytes, so that 0 always asks for the name itself).
+inline uint32_t segment_code(std::string_view id) {
+  if (id.size() != 3)
+    return 0;
+  return static_cast<uint32_t>(static_cast<unsigned char>(id[0])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
+         static_cast<unsigned char>(id[2]);
+}
+
 // A segment of a group, or a child group (`group` set).
 struct StructureElement {
   std::string name;
@@ -45,7 +55,45 @@ struct GroupDef {
   // The segments that can come first in the group: the first child's, and the
   // next child's while the ones before are optional.
   std::vector<std::string> starts;
-  bool starts_with(std::string_view segment) const;
+
+  // What a match reads, made by finish() once the children are known: for
+  // each child in order, the names it may begin with (a segment's own, a
+  // group's starts) with the child's number, so that the place of a segment
+  // is the first entry of its code from where the search resumes.
+  struct Entry {
+    uint32_t code;  // segment_code of the name
+    uint32_t child;
+  };
+  std::vector<Entry> entries;
+  std::vector<std::string_view> entry_names; // read only for code 0
+  // Each child's group (null for a segment) and where the search resumes
+  // once it is taken: its own first entry when it may repeat, else the next
+  // child's.
+  struct Place {
+    const GroupDef *group;
+    uint32_t resume;
+  };
+  std::vector<Place> places;
+  uint32_t widest = 0; // the most children of this group or any within it
+  uint32_t depth = 0;  // the most groups open at once within it, itself included
+  // The first entry at or after `from` that `segment` (whose code is
+  // `code`) matches, or nullptr.
+  const Entry *find(uint32_t from, uint32_t code, std::string_view segment) const {
+    const Entry *e = entries.data() + from, *end = entries.data() + entries.size();
+    if (code != 0) {
+      for (; e != end; ++e)
+        if (e->code == code)
+          return e;
+      return nullptr;
+    }
+    for (; e != end; ++e) // a name not of three bytes
+      if (e->code == 0 && entry_names[e - entries.data()] == segment)
+        return e;
+    return nullptr;
+  }
+  // Sets starts, entries, places, widest and depth; each child group
+  // finished before.
+  void finish();
 };
 
 // The primitive types whose values validation reads; every other type is
@@ -282,13 +330,7 @@ struct VersionDefinitions {
     return it == segments.end() ? nullptr : it->second;
   }
   // Segment names are three bytes; any other length is no key of the map.
-  static uint32_t segment_key(std::string_view id) {
-    if (id.size() != 3)
-      return 0;
-    return static_cast<uint32_t>(static_cast<unsigned char>(id[0])) << 16 |
-           static_cast<uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
-           static_cast<unsigned char>(id[2]);
-  }
+  static uint32_t segment_key(std::string_view id) { return segment_code(id); }
 
   template <class T> static T find(const TextMap<T> &map, std::string_view key) {
     auto it = map.find(key);

@@ -108,18 +108,6 @@ template <class F> void split_names(std::string_view text, F &&f) {
   }
 }
 
-void add_starts(GroupDef &group) {
-  for (const StructureElement &child : group.children) {
-    if (child.group)
-      group.starts.insert(group.starts.end(), child.group->starts.begin(),
-                          child.group->starts.end());
-    else
-      group.starts.push_back(child.name);
-    if (child.cardinality.min > 0)
-      break;
-  }
-}
-
 // Case is folded in ASCII only, as the "C" locale does.
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -150,7 +138,7 @@ void CodeTable::add(std::string_view value) {
     else
       starts(p.head[0]);
   } else if (value.size() <= 7) {
-    codes_.push_back(value.empty() ? 0 : pack(value)); // "" packs to 0, the empty slot
+    codes_.push_back(value.empty() ? 0 : short_code(value)); // "" packs to 0, the empty slot
   } else {
     long_values_.emplace_back(value);
   }
@@ -489,25 +477,74 @@ const std::string *VersionDefinitions::meaning(uint16_t table, std::string_view 
   return it == meanings->end() ? nullptr : &it->second;
 }
 
-bool GroupDef::starts_with(std::string_view segment) const {
-  return std::find(starts.begin(), starts.end(), segment) != starts.end();
+void GroupDef::finish() {
+  for (const StructureElement &child : children) {
+    if (child.group)
+      starts.insert(starts.end(), child.group->starts.begin(), child.group->starts.end());
+    else
+      starts.push_back(child.name);
+    if (child.cardinality.min > 0)
+      break;
+  }
+  std::vector<uint32_t> first(children.size() + 1);
+  for (uint32_t i = 0; i < children.size(); ++i) {
+    first[i] = static_cast<uint32_t>(entries.size());
+    const StructureElement &child = children[i];
+    auto add = [&](std::string_view segment) {
+      entries.push_back({segment_code(segment), i});
+      entry_names.push_back(segment);
+    };
+    if (child.group)
+      for (const std::string &start : child.group->starts)
+        add(start);
+    else
+      add(child.name);
+  }
+  first[children.size()] = static_cast<uint32_t>(entries.size());
+  widest = static_cast<uint32_t>(children.size());
+  depth = 1;
+  for (size_t i = 0; i < children.size(); ++i) {
+    const GroupDef *group = children[i].group;
+    places.push_back({group, children[i].cardinality.max != 1 ? first[i] : first[i + 1]});
+    if (group) {
+      widest = std::max(widest, group->widest);
+      depth = std::max(depth, group->depth + 1);
+    }
+  }
+}
+
+void VersionDefinitions::index_structures() {
+  size_t size = 2;
+  while (size < 2 * structures.size())
+    size *= 2;
+  structure_shift_ = static_cast<unsigned>(64 - std::countr_zero(size));
+  structure_slots_.assign(size, {0, nullptr});
+  for (const auto &[id, root] : structures) {
+    if (!has_short_code(id))
+      continue;
+    const uint64_t code = short_code(id);
+    size_t i = structure_slot(code);
+    while (structure_slots_[i].first != 0)
+      i = (i + 1) & (size - 1);
+    structure_slots_[i] = {code, root};
+  }
 }
 
 const GroupDef *VersionDefinitions::structure_of(std::string_view type, std::string_view event,
-                                                 std::string_view structure,
+                                                 std::string_view named,
                                                  std::string &structure_name) const {
-  if (const GroupDef *named = find(structures, structure)) {
-    structure_name = structure;
-    return named;
+  if (const GroupDef *root = named.empty() ? nullptr : structure(named)) {
+    structure_name = named;
+    return root;
   }
   structure_name.assign(type).append("_").append(event);
-  if (const GroupDef *own = find(structures, structure_name))
+  if (const GroupDef *own = structure(structure_name))
     return own;
   auto shared = shared_events.find(structure_name);
   if (shared == shared_events.end())
     return nullptr;
   structure_name = shared->second;
-  return find(structures, structure_name);
+  return structure(structure_name);
 }
 
 uint16_t Definitions::type_number(std::string_view name) {
@@ -536,6 +573,13 @@ TypeRef Definitions::read_type(std::string_view token) {
 }
 
 const VersionDefinitions *Definitions::version(std::string_view name) const {
+  if (has_short_code(name)) { // every HL7 version: compared as one integer each
+    const uint64_t code = short_code(name);
+    for (size_t i = 0; i < version_codes_.size(); ++i)
+      if (version_codes_[i] == code)
+        return &versions_[i];
+    return nullptr;
+  }
   for (const VersionDefinitions &v : versions_)
     if (v.name == name)
       return &v;
@@ -563,8 +607,10 @@ Result<Definitions> Definitions::parse(std::string_view text) {
     if (w.empty())
       continue;
     if (w[0] == "V") {
-      for (size_t i = 1; i < w.size(); ++i)
+      for (size_t i = 1; i < w.size(); ++i) {
         defs.versions_.emplace_back().name = w[i];
+        defs.version_codes_.push_back(has_short_code(w[i]) ? short_code(w[i]) : 0);
+      }
       defs.type_number("DTM"); // the time stamp of TS, whatever a version calls it
       continue;
     }
@@ -612,7 +658,7 @@ Result<Definitions> Definitions::parse(std::string_view text) {
             return fail("bad group end");
           GroupDef *group = open.back();
           open.pop_back();
-          add_starts(*group);
+          group->finish();
           open.back()->children.push_back({group->name, cardinality, group});
           continue;
         }
@@ -622,7 +668,7 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       }
       if (open.size() != 1)
         return fail("unclosed group");
-      add_starts(root);
+      root.finish();
       each_version([&](VersionDefinitions &v) { v.structures[name] = &root; });
       break;
     }
@@ -698,6 +744,8 @@ Result<Definitions> Definitions::parse(std::string_view text) {
       return fail("unknown kind");
     }
   }
+  for (VersionDefinitions &v : defs.versions_)
+    v.index_structures();
   return defs;
 }
 

@@ -32,6 +32,16 @@ struct Cardinality {
 
 struct GroupDef;
 
+// A segment name's three bytes as one number; 0 for a name of any other
+// length (and for three NUL bytes, so that 0 always asks for the name itself).
+inline uint32_t segment_code(std::string_view id) {
+  if (id.size() != 3)
+    return 0;
+  return static_cast<uint32_t>(static_cast<unsigned char>(id[0])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
+         static_cast<unsigned char>(id[2]);
+}
+
 // A segment of a group, or a child group (`group` set).
 struct StructureElement {
   std::string name;
@@ -45,7 +55,45 @@ struct GroupDef {
   // The segments that can come first in the group: the first child's, and the
   // next child's while the ones before are optional.
   std::vector<std::string> starts;
-  bool starts_with(std::string_view segment) const;
+
+  // What a match reads, made by finish() once the children are known: for
+  // each child in order, the names it may begin with (a segment's own, a
+  // group's starts) with the child's number, so that the place of a segment
+  // is the first entry of its code from where the search resumes.
+  struct Entry {
+    uint32_t code;  // segment_code of the name
+    uint32_t child;
+  };
+  std::vector<Entry> entries;
+  std::vector<std::string_view> entry_names; // read only for code 0
+  // Each child's group (null for a segment) and where the search resumes
+  // once it is taken: its own first entry when it may repeat, else the next
+  // child's.
+  struct Place {
+    const GroupDef *group;
+    uint32_t resume;
+  };
+  std::vector<Place> places;
+  uint32_t widest = 0; // the most children of this group or any within it
+  uint32_t depth = 0;  // the most groups open at once within it, itself included
+  // The first entry at or after `from` that `segment` (whose code is
+  // `code`) matches, or nullptr.
+  const Entry *find(uint32_t from, uint32_t code, std::string_view segment) const {
+    const Entry *e = entries.data() + from, *end = entries.data() + entries.size();
+    if (code != 0) {
+      for (; e != end; ++e)
+        if (e->code == code)
+          return e;
+      return nullptr;
+    }
+    for (; e != end; ++e) // a name not of three bytes
+      if (e->code == 0 && entry_names[e - entries.data()] == segment)
+        return e;
+    return nullptr;
+  }
+  // Sets starts, entries, places, widest and depth; each child group
+  // finished before.
+  void finish();
 };
 
 // The primitive types whose values validation reads; every other type is
@@ -60,6 +108,29 @@ struct TypeRef {
   uint16_t table = 0;
 };
 
+// A text of 1 to 7 bytes as one integer: the length in the top byte, then
+// the bytes in order, read in two loads that may overlap (no loop: this runs
+// for every coded value a validation reads, and for the names in a header).
+inline uint64_t short_code(std::string_view value) {
+  const size_t n = value.size();
+  const auto *p = reinterpret_cast<const unsigned char *>(value.data());
+  uint64_t bytes; // byte i of the value at bits 8i
+  if (n >= 4) {
+    uint32_t head, tail;
+    std::memcpy(&head, p, 4);
+    std::memcpy(&tail, p + n - 4, 4);
+    if constexpr (std::endian::native == std::endian::big) {
+      head = __builtin_bswap32(head);
+      tail = __builtin_bswap32(tail);
+    }
+    bytes = head | uint64_t{tail} << 8 * (n - 4);
+  } else {
+    bytes = p[0] | uint64_t{p[n / 2]} << 8 * (n / 2) | uint64_t{p[n - 1]} << 8 * (n - 1);
+  }
+  return uint64_t{n} << 56 | __builtin_bswap64(bytes) >> 8;
+}
+inline bool has_short_code(std::string_view value) { return value.size() - 1 < 7; }
+
 // The values of an HL7 table. Values are mostly codes of a few bytes: those
 // of up to seven bytes are kept as integers (the bytes and the length
 // packed) in an open-addressed hash set, so that a lookup is one or two
@@ -73,7 +144,7 @@ public:
   void finish(); // after the last add
   bool contains(std::string_view value) const {
     if (value.size() - 1 < 7) { // a code of 1 to 7 bytes, the most common
-      const uint64_t code = pack(value);
+      const uint64_t code = short_code(value);
       for (size_t i = slot(code); codes_[i] != 0; i = (i + 1) & (codes_.size() - 1))
         if (codes_[i] == code)
           return true;
@@ -83,27 +154,6 @@ public:
   }
 
 private:
-  // The length in the top byte, then the bytes in order. `value` holds 1 to
-  // 7 bytes, read in two loads that may overlap (no loop: this runs for
-  // every coded value a validation reads).
-  static uint64_t pack(std::string_view value) {
-    const size_t n = value.size();
-    const auto *p = reinterpret_cast<const unsigned char *>(value.data());
-    uint64_t bytes; // byte i of the value at bits 8i
-    if (n >= 4) {
-      uint32_t head, tail;
-      std::memcpy(&head, p, 4);
-      std::memcpy(&tail, p + n - 4, 4);
-      if constexpr (std::endian::native == std::endian::big) {
-        head = __builtin_bswap32(head);
-        tail = __builtin_bswap32(tail);
-      }
-      bytes = head | uint64_t{tail} << 8 * (n - 4);
-    } else {
-      bytes = p[0] | uint64_t{p[n / 2]} << 8 * (n / 2) | uint64_t{p[n - 1]} << 8 * (n - 1);
-    }
-    return uint64_t{n} << 56 | __builtin_bswap64(bytes) >> 8;
-  }
   // Whether some pattern's head begins with `c` (in any case).
   bool has_pattern_for(char c) const {
     const auto byte = static_cast<unsigned char>(c);
@@ -282,13 +332,7 @@ struct VersionDefinitions {
     return it == segments.end() ? nullptr : it->second;
   }
   // Segment names are three bytes; any other length is no key of the map.
-  static uint32_t segment_key(std::string_view id) {
-    if (id.size() != 3)
-      return 0;
-    return static_cast<uint32_t>(static_cast<unsigned char>(id[0])) << 16 |
-           static_cast<uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
-           static_cast<unsigned char>(id[2]);
-  }
+  static uint32_t segment_key(std::string_view id) { return segment_code(id); }
 
   template <class T> static T find(const TextMap<T> &map, std::string_view key) {
     auto it = map.find(key);
@@ -304,6 +348,22 @@ struct VersionDefinitions {
   // named `element`.
   ValueCheck value_check(const Definitions &defs, uint16_t type, std::string_view element) const;
 
+  // The root of the structure named `id`, or null: names of 1 to 7 bytes
+  // (all of HL7's) by their short code in an open-addressed table, as every
+  // message's header asks for one or two.
+  const GroupDef *structure(std::string_view id) const {
+    if (!has_short_code(id))
+      return find(structures, id);
+    const uint64_t code = short_code(id);
+    for (size_t i = structure_slot(code); structure_slots_[i].first != 0;
+         i = (i + 1) & (structure_slots_.size() - 1))
+      if (structure_slots_[i].first == code)
+        return structure_slots_[i].second;
+    return nullptr;
+  }
+  // Makes the table structure() reads, once the structures are read.
+  void index_structures();
+
   // The structure of a message whose MSH-9 reads type^event^structure: the
   // structure it names when known, else TYPE_EVENT, else the structure that
   // event shares; null when none is known.
@@ -311,6 +371,12 @@ struct VersionDefinitions {
                                std::string_view structure, std::string &structure_name) const;
 
 private:
+  std::vector<std::pair<uint64_t, const GroupDef *>> structure_slots_{{0, nullptr}}; // code 0: empty
+  unsigned structure_shift_ = 64;
+  size_t structure_slot(uint64_t code) const {
+    return structure_shift_ == 64 ? 0
+                                  : static_cast<size_t>((code * 0x9E3779B97F4A7C15ull) >> structure_shift_);
+  }
   struct Checks {
     std::deque<SegmentChecks> segments;
     // By segment key in an open-addressed table (key 0: empty), as a lookup
@@ -362,6 +428,7 @@ private:
   TypeRef read_type(std::string_view token);
 
   std::vector<VersionDefinitions> versions_;
+  std::vector<uint64_t> version_codes_; // short_code of each name (0: not 1 to 7 bytes)
   TextMap<uint16_t> type_numbers_, table_numbers_;
   std::vector<std::string> type_names_{""}, table_names_{""}; // number 0: none
   std::vector<Primitive> primitives_{Primitive::other};

@@ -20,23 +20,6 @@ void header_components(const SegmentView &msh, uint64_t number, std::string_view
   });
 }
 
-// Segment names are three bytes: compared as such, without a call to memcmp
-// (a match compares each segment with several children of its group).
-inline bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  if (a.size() == 3)
-    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
-  return a == b;
-}
-
-bool group_starts_with(const GroupDef &def, std::string_view name) {
-  for (const std::string &start : def.starts)
-    if (same_name(start, name))
-      return true;
-  return false;
-}
-
 // Room a thread's matches reuse, given back when a large message made it
 // large (memory stays bounded by what one message of ordinary size needs).
 template <class T> void keep_small(std::vector<T> &v) {
@@ -45,31 +28,46 @@ template <class T> void keep_small(std::vector<T> &v) {
   v.clear();
 }
 
+// The match reads each group's entries (GroupDef::finish): a segment's
+// place at one level is the first entry of its code from where that level's
+// search resumes, so a segment costs a scan of a few integers per level.
+// What a match writes goes to room sized once for the message (a node per
+// segment at most, an item per segment and per node, the widest group's
+// counts per node), not grown per occurrence.
 class Matcher {
 public:
-  Matcher(const Message &message, MessageStructure &out)
-      : message_(message), out_(out), stack_(scratch().stack), placed_(scratch().placed) {
-    keep_small(stack_);
-    keep_small(placed_);
-  }
+  Matcher(const Message &message, MessageStructure &out) : message_(message), out_(out) {}
 
   void run(const GroupDef *root) {
-    const size_t segments = message_.segment_count();
+    const auto segments = static_cast<uint32_t>(message_.segment_count());
+    Scratch &room = scratch();
+    // Grown when a message needs more (an item per segment and per node but
+    // the message's own), given back after a large one.
+    const size_t depth = root ? root->depth : 1, placed = 2 * size_t{segments} + 1;
+    if (room.placed.size() > 4096 && placed <= 4096)
+      std::vector<Placed>().swap(room.placed);
+    if (room.stack.size() < depth)
+      room.stack.resize(depth);
+    if (room.placed.size() < placed)
+      room.placed.resize(placed);
+    stack_ = room.stack.data();
+    placed_ = room.placed.data();
     // A group occurrence opens at a segment: at most one node per segment.
     out_.nodes.reserve(root ? std::min<size_t>(segments + 1, 64) : 1);
-    out_.nodes.push_back(node(root, out_.name, 0));
-    placed_.reserve(segments + 8);
-    stack_.reserve(8);
-    stack_.push_back({0, npos});
-    out_.segment_node.reserve(segments);
-    for (uint32_t i = 0, n = static_cast<uint32_t>(message_.segment_count()); i < n; ++i) {
-      std::string_view name = segment_name(message_, i);
-      if (!root || !place(i, name)) {
-        attach(stack_.back().node, i);
+    if (root) // room for eight nodes of the widest group; more when needed
+      out_.counts.resize(8 * size_t{root->widest});
+    out_.segment_node.resize(segments);
+    node_of_ = out_.segment_node.data();
+    open(root, out_.name, 0, 0);
+    for (uint32_t i = 0; i < segments; ++i) {
+      const std::string_view name = segment_name(message_, i);
+      if (!root || !place(i, segment_code(name), name)) {
+        attach(stack_[top_].node, i);
         if (root)
           out_.unexpected.push_back(i);
       }
     }
+    out_.counts.resize(counts_size_);
     // Each node's items together, in message order.
     uint32_t at = 0;
     for (GroupNode &n : out_.nodes) {
@@ -78,102 +76,84 @@ public:
       n.item_count = 0;
     }
     out_.items.resize(at);
-    for (const auto &[node, item] : placed_) {
-      GroupNode &n = out_.nodes[node];
-      out_.items[n.items_at + n.item_count++] = item;
+    GroupNode::Item *items = out_.items.data();
+    GroupNode *nodes = out_.nodes.data();
+    for (const Placed *p = placed_, *end = placed_ + placed_size_; p != end; ++p) {
+      GroupNode &n = nodes[p->node];
+      items[n.items_at + n.item_count++] = p->item;
     }
   }
 
 private:
-  static constexpr size_t npos = static_cast<size_t>(-1);
   struct Frame {
+    const GroupDef *def;
     uint32_t node;
-    size_t position; // the child last matched, npos before the first
+    uint32_t from;      // the entry the next search begins at
+    uint32_t counts_at; // the node's counts
+  };
+  struct Placed {
+    uint32_t node;
+    GroupNode::Item item;
   };
 
-  GroupNode node(const GroupDef *def, std::string_view name, uint32_t parent) {
-    GroupNode n;
+  // A new node for an occurrence of `def`, its frame on top of the stack.
+  void open(const GroupDef *def, std::string_view name, uint32_t parent, uint32_t repetition) {
+    const auto index = static_cast<uint32_t>(out_.nodes.size());
+    GroupNode &n = out_.nodes.emplace_back();
     n.def = def;
     n.name = name;
     n.parent = parent;
-    n.counts_at = static_cast<uint32_t>(out_.counts.size());
-    if (def)
-      out_.counts.resize(out_.counts.size() + def->children.size(), 0);
-    return n;
-  }
-
-  uint32_t &count(uint32_t node, size_t child) {
-    return out_.counts[out_.nodes[node].counts_at + child];
+    n.repetition = repetition;
+    n.counts_at = counts_size_;
+    if (index != 0)
+      ++top_;
+    stack_[top_] = {def, index, 0, counts_size_};
+    if (!def)
+      return;
+    counts_size_ += static_cast<uint32_t>(def->children.size());
+    if (counts_size_ > out_.counts.size()) // zeros, as the counts begin
+      out_.counts.resize(std::max<size_t>(counts_size_, 2 * out_.counts.size()));
   }
 
   void add_item(uint32_t node, GroupNode::Item item) {
-    placed_.push_back({node, item});
+    placed_[placed_size_++] = {node, item};
     ++out_.nodes[node].item_count;
   }
 
   void attach(uint32_t node, uint32_t segment) {
     add_item(node, {false, segment});
-    out_.segment_node.push_back(node);
-  }
-
-  // Opens an occurrence of the group child `child` of the frame on top.
-  void open_group(size_t child) {
-    Frame &top = stack_.back();
-    const GroupDef *def = out_.nodes[top.node].def->children[child].group;
-    const auto index = static_cast<uint32_t>(out_.nodes.size());
-    out_.nodes.push_back(node(def, def->name, top.node));
-    out_.nodes.back().repetition = count(top.node, child)++;
-    add_item(top.node, {true, index});
-    top.position = child;
-    stack_.push_back({index, npos});
+    node_of_[segment] = node;
   }
 
   // Places the segment in the frame on top at child `child`, which matches it
-  // (a segment of that name, or a group it starts).
-  void take(size_t child, uint32_t segment, std::string_view name) {
+  // (a segment of that name, or a group it starts), opening the groups it
+  // starts down to the segment's own place.
+  void take(uint32_t child, uint32_t segment, uint32_t code, std::string_view name) {
     for (;;) {
-      Frame &top = stack_.back();
-      const StructureElement &element = out_.nodes[top.node].def->children[child];
-      if (!element.group) {
-        count(top.node, child)++;
-        top.position = child;
+      Frame &top = stack_[top_];
+      const GroupDef::Place &to = top.def->places[child];
+      top.from = to.resume;
+      const uint32_t count = out_.counts[top.counts_at + child]++;
+      if (!to.group) {
         attach(top.node, segment);
         return;
       }
-      open_group(child);
-      child = first_match(*element.group, 0, name);
+      const uint32_t parent = top.node;
+      add_item(parent, {true, static_cast<uint32_t>(out_.nodes.size())});
+      open(to.group, to.group->name, parent, count);
+      child = to.group->find(0, code, name)->child; // it starts the group
     }
-  }
-
-  static size_t first_match(const GroupDef &def, size_t from, std::string_view name) {
-    for (size_t i = from; i < def.children.size(); ++i) {
-      const StructureElement &c = def.children[i];
-      if (c.group ? group_starts_with(*c.group, name) : same_name(c.name, name))
-        return i;
-    }
-    return npos;
   }
 
   // Finds the place of a segment from the innermost open group outwards:
   // the same child again when it may repeat, else the first later child that
   // matches; leaving a group closes it.
-  bool place(uint32_t segment, std::string_view name) {
-    for (size_t level = stack_.size(); level-- > 0;) {
+  bool place(uint32_t segment, uint32_t code, std::string_view name) {
+    for (uint32_t level = top_ + 1; level-- > 0;) {
       const Frame &frame = stack_[level];
-      const GroupDef &def = *out_.nodes[frame.node].def;
-      size_t child = npos;
-      if (frame.position != npos) {
-        const StructureElement &c = def.children[frame.position];
-        // The child still open below this level already failed to take it.
-        if (c.cardinality.max != 1 &&
-            (c.group ? group_starts_with(*c.group, name) : same_name(c.name, name)))
-          child = frame.position;
-      }
-      if (child == npos)
-        child = first_match(def, frame.position == npos ? 0 : frame.position + 1, name);
-      if (child != npos) {
-        stack_.resize(level + 1);
-        take(child, segment, name);
+      if (const GroupDef::Entry *e = frame.def->find(frame.from, code, name)) {
+        top_ = level;
+        take(e->child, segment, code, name);
         return true;
       }
     }
@@ -182,7 +162,7 @@ private:
 
   struct Scratch {
     std::vector<Frame> stack;
-    std::vector<std::pair<uint32_t, GroupNode::Item>> placed;
+    std::vector<Placed> placed; // (node, item) in message order
   };
   // Out of line: the thread's copy is asked for once per match, not at each use.
   [[gnu::noinline]] static Scratch &scratch() {
@@ -192,8 +172,12 @@ private:
 
   const Message &message_;
   MessageStructure &out_;
-  std::vector<Frame> &stack_;
-  std::vector<std::pair<uint32_t, GroupNode::Item>> &placed_; // (node, item) in message order
+  Frame *stack_ = nullptr;
+  uint32_t top_ = 0; // the innermost open group's frame
+  Placed *placed_ = nullptr;
+  uint32_t placed_size_ = 0;
+  uint32_t *node_of_ = nullptr; // out_.segment_node
+  uint32_t counts_size_ = 0;
 };
 
 // The `repetition`-th segment named `name` within `node`, descending only

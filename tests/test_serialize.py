@@ -148,3 +148,31 @@ def test_plain_values_are_written_as_plain(fields):
     expected = sum((len(field) > 1 or len(field[0]) > 1) + (len(field) > 1) * sum(len(r) > 1 for r in field)
                    for field in fields)
     assert general(header + text) - general(header) == expected
+
+
+HEADER = "MSH|^~\\&|A\rZZZ|"
+
+
+@pytest.mark.parametrize("road, base, text, change", [
+    # A plain value is copied three times (field, component, sub-component):
+    # in blocks under 64 bytes while a block from its last 16 stays inside
+    # the raw text, else with memcpy.
+    ("json_memcpy", HEADER + "|" + "y" * 20, HEADER + "x" * 16 + "|" + "y" * 20, 0),
+    ("json_memcpy", HEADER + "|" + "y" * 20, HEADER + "x" * 63 + "|" + "y" * 20, 0),
+    ("json_memcpy", HEADER + "|" + "y" * 20, HEADER + "x" * 64 + "|" + "y" * 20, 3),
+    ("json_memcpy", HEADER, HEADER + "x" * 5, 3),
+    # A string's run goes in blocks while 16 bytes of the raw text follow
+    # it: the raw text's first run and the first segment's name, both at the
+    # text's first byte, once the text holds 16 bytes.
+    ("json_tails", "MSH|^~\\&|" + "x" * 6, "MSH|^~\\&|" + "x" * 7, -2),
+])
+def test_json_block_roads(road, base, text, change):
+    from vellomar import _ops
+
+    def calls(text):
+        message = vellomar.parse(text)
+        before = _ops.roads()[road]
+        message.to_json()
+        return _ops.roads()[road] - before
+
+    assert calls(text) - calls(base) == change

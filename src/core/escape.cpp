@@ -35,16 +35,18 @@ int hex_value(std::string_view ch) {
 // Hex data is read in pairs of characters and each valid pair appends the
 // character U+0000..U+00FF of that value (the data is Latin-1).
 void append_hex(std::string &out, std::string_view digits) {
-  size_t i = 0;
-  while (i < digits.size()) {
-    size_t first_len = char_length(static_cast<unsigned char>(digits[i]));
-    if (i + first_len >= digits.size())
+  // The character at the front of the digits (not empty), taken off them; a
+  // character cut short by their end is what is left of it.
+  auto take_char = [](std::string_view &text) {
+    const std::string_view ch = text.substr(0, char_length(static_cast<unsigned char>(text[0])));
+    text.remove_prefix(ch.size());
+    return ch;
+  };
+  while (!digits.empty()) {
+    const std::string_view first = take_char(digits);
+    if (digits.empty())
       return; // odd final character: ignored
-    std::string_view first = digits.substr(i, first_len);
-    size_t j = i + first_len;
-    size_t second_len = char_length(static_cast<unsigned char>(digits[j]));
-    std::string_view second = digits.substr(j, second_len);
-    i = j + second_len;
+    const std::string_view second = take_char(digits);
     int lo = hex_value(second);
     if (lo < 0)
       continue;

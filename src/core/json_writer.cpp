@@ -187,6 +187,8 @@ public:
     out_.size_ = static_cast<size_t>(p_ - buffer_);
     out_.ascii_ = high_bytes_ == 0;
     took(Road::json_general, general_);
+    took(Road::json_memcpy, memcpys_);
+    took(Road::json_tails, tails_);
   }
 
 private:
@@ -413,6 +415,9 @@ private:
       p_ += step;
       s += step;
     }
+    if (s == end)
+      return s;
+    ++tails_; // the rest one byte at a time: counted, as it writes the same bytes
 #endif
     const char *run = s;
     unsigned char high = 0;
@@ -495,6 +500,7 @@ private:
       return;
     }
 #endif
+    ++memcpys_; // counted, as the blocks would write the same bytes
     std::memcpy(p_, v.data(), n);
     p_ += n;
   }
@@ -521,6 +527,8 @@ private:
   std::array<char, 4> separators_{};
   unsigned high_bytes_ = 0; // non-zero once a byte of 0x80 or above was written
   uint64_t general_ = 0;    // fields and components not written as plain values
+  uint64_t memcpys_ = 0;    // plain values copied with memcpy
+  uint64_t tails_ = 0;      // runs copy_clean_run finished byte by byte
 };
 
 namespace {

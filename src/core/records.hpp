@@ -98,8 +98,9 @@ struct FieldView {
       f(ComponentView{text, enc, true});
       return;
     }
+    // f may return false to stop early, as cut()'s callback does
     cut(first_repetition(), enc->component,
-        [&](std::string_view piece) { f(ComponentView{piece, enc, false}); });
+        [&](std::string_view piece) { return f(ComponentView{piece, enc, false}); });
   }
   // No repetitions when the text holds no repetition separator; otherwise one
   // per piece, the first included, so never exactly one.

@@ -18,6 +18,8 @@ enum class Road : uint8_t {
   batch_in_place, // BatchCutter::next_in_place: a text viewed in the chunk
   write_plain,    // the writer's read-back check without the cutter
   json_general,   // fields and components to_json wrote in full, not as plain values
+  json_memcpy,    // plain values to_json copied with memcpy, not in blocks
+  json_tails,     // runs of a JSON string to_json finished one byte at a time
 };
 struct RoadCount {
   const char *name;
@@ -26,7 +28,7 @@ struct RoadCount {
 // In the order of Road.
 inline RoadCount road_counts[] = {
     {"table_text", {}}, {"table_lines", {}}, {"batch_in_place", {}}, {"write_plain", {}},
-    {"json_general", {}}};
+    {"json_general", {}}, {"json_memcpy", {}}, {"json_tails", {}}};
 
 // A relaxed load and store, not a locked add: the callers hold the
 // interpreter's lock, and a race could lose no more than a count.

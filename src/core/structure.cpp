@@ -1,22 +1,25 @@
 #include "structure.hpp"
 
 #include <algorithm>
+#include <span>
 
 #include "terser.hpp"
 
 namespace vellomar {
 namespace {
 
-// The first `count` components of the first repetition of MSH-`number`
-// (`msh` the header), raw, into `out`; those the header lacks stay empty.
-void header_components(const SegmentView &msh, uint64_t number, std::string_view *out,
-                       size_t count) {
+// The first components of the first repetition of MSH-`number` (`msh` the
+// header), raw, one into each slot of `out`; those the header lacks stay
+// empty. The walk stops where the slots do.
+void header_components(const SegmentView &msh, uint64_t number, std::span<std::string_view> out) {
   if (number == 0 || number > msh.field_count())
     return;
-  size_t i = 0;
+  auto slot = out.begin();
   msh.field_at(number - 1).for_each_component([&](const ComponentView &c) {
-    if (i < count)
-      out[i++] = c.text;
+    if (slot == out.end())
+      return false;
+    *slot++ = c.text;
+    return true;
   });
 }
 
@@ -217,11 +220,11 @@ MessageKind message_kind(const Definitions &defs, const Message &message,
   SegmentView msh; // found once for both fields
   const bool header = message.find_segment("MSH", msh);
   if (version.empty() && header)
-    header_components(msh, 12, &version, 1);
+    header_components(msh, 12, {&version, 1});
   kind.version = version;
   std::string_view type[3]; // MSH-9: type^event^structure
   if (header)
-    header_components(msh, 9, type, 3);
+    header_components(msh, 9, type);
   kind.type = type[0];
   kind.event = type[1];
   kind.definitions = defs.version(kind.version);

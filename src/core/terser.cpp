@@ -163,10 +163,11 @@ bool select_value(const SegmentView &segment, const TerserPath &path, std::strin
 bool select_in_field(const FieldView &field, const TerserPath &path, std::string &scratch,
                      std::string_view &out, const char *readable_end) {
   // A value of up to 16 bytes is looked at for the escape character in one
-  // compare where the bytes after it may be read.
+  // compare where the bytes after it may be read: for its first byte, which
+  // an escape of any length holds, so a value without it holds no escape.
   auto decoded = [&](std::string_view text) {
 #if defined(__SSE2__)
-    if (readable_end && field.enc->escape.size == 1 && text.size() <= 16 &&
+    if (readable_end && text.size() <= 16 &&
         block16_before(text.data(), readable_end) &&
         !(equal_bytes16(reinterpret_cast<const unsigned char *>(text.data()),
                         static_cast<unsigned char>(field.enc->escape.bytes[0])) &

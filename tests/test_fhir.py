@@ -119,15 +119,22 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
     assert entries(check_bundle(fhir.to_json(text)), resource_type)[n][element] == expected
 
 
-# (message, resourceType, element, resourceType referred to): a link made at
-# each repetition of a segment adds to the element's list, in order
-@pytest.mark.parametrize("text, resource_type, element, target_type", [
-    (ORU_R01, "DiagnosticReport", "result", "Observation"),  # each OBX of the OBR's group
+# (message, resourceType, element, resourceType referred to, list sizes): a
+# link made at each repetition of a segment adds to the element's list, in
+# order, of the resource its own group occurrence made
+@pytest.mark.parametrize("text, resource_type, element, target_type, sizes", [
+    (ORU_R01, "DiagnosticReport", "result", "Observation", [2]),  # each OBX of the OBR's group
+    # a second OBR without an ORC: a report of its own, with its own results
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F",
+             OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),
+     "DiagnosticReport", "result", "Observation", [1, 2]),
 ])
-def test_links_from_repeating_segments_fill_lists(text, resource_type, element, target_type):
+def test_links_from_repeating_segments_fill_lists(text, resource_type, element, target_type, sizes):
     bundle = check_bundle(fhir.to_json(text))
     urls = [e["fullUrl"] for e in bundle["entry"] if e["resource"]["resourceType"] == target_type]
-    assert [r["reference"] for r in entries(bundle, resource_type)[0][element]] == urls
+    lists = [[r["reference"] for r in resource[element]] for resource in entries(bundle, resource_type)]
+    assert [len(x) for x in lists] == sizes
+    assert sum(lists, []) == urls
 
 
 @pytest.mark.parametrize("text, resource_type, element", [

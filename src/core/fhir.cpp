@@ -660,6 +660,7 @@ struct Resource {
   std::string_view type;
   std::string_view segment_name;
   uint32_t segment = 0;
+  uint32_t group = 0; // the group occurrence of the segment that made it
   uint32_t root = 0; // its node
   TextPlace key; // its id's business key, in Engine::key_text_
   char id_text[36] = {}; // set by Engine::finish for the resources that stay
@@ -771,6 +772,7 @@ struct Named {
   std::string_view name;
   uint32_t index = 0; // in Engine::named_
   uint32_t last = UINT32_MAX;
+  uint32_t before = UINT32_MAX; // the segment of its name before `last`
   bool order = false; // an OBR or ORC (it sets the order's number)
   const std::vector<uint32_t> *rows = nullptr;
   std::string_view group;        // the group of the last segment
@@ -799,10 +801,20 @@ public:
   }
 
   void run(const Structure &structure, const MessageStructure &s) {
+    occurrences_ = &s;
+    size_t unexpected = 0; // the next of s.unexpected (in message order)
     for (uint32_t i = 0; i < message_.segment_count(); ++i) {
       const SegmentView seg = message_.segment_at(i);
       const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
+      // the occurrence a segment stands in, for instance(): the message's
+      // for one the structure has no place for there (it is in a group only
+      // by where it stands)
+      uint32_t occurrence = node;
+      if (unexpected < s.unexpected.size() && s.unexpected[unexpected] == i) {
+        occurrence = 0;
+        ++unexpected;
+      }
       Named &named = seen(structure, seg.name, i);
       const std::span<const uint32_t> rows = rows_in(structure, named, group);
       Fields *fields = nullptr; // noted once the segment maps
@@ -810,7 +822,7 @@ public:
         const SegmentRow &row = structure.rows[k];
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
-        const uint32_t r = instance(row, seg, i);
+        const uint32_t r = instance(row, seg, i, occurrence, named.before);
         segment_ = i;
         first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
         path_.clear();
@@ -1035,6 +1047,7 @@ private:
   Named &seen(const Structure &structure, std::string_view name, uint32_t index) {
     for (Named &n : named_)
       if (same(n.name, name)) {
+        n.before = n.last;
         n.last = index;
         if (n.order)
           order_known_ = false;
@@ -1123,12 +1136,22 @@ private:
 
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
-  // otherwise a new one (each OBX its own Observation).
-  uint32_t instance(const SegmentRow &row, const SegmentView &seg, uint32_t index) {
+  // otherwise a new one (each OBX its own Observation). A resource made in
+  // another occurrence of a group that held a segment of this one's name
+  // (`before`, the last of them) is that occurrence's: an
+  // ORDER_OBSERVATION's OBR without an ORC of its own makes its own report
+  // rather than fill the one the ORC of the group before made for its OBR.
+  // (An occurrence without one is completed by this: the ORC and the OBR of
+  // one order placed in two, a TQ1 between them. What a segment outside the
+  // group made, PID's Patient for the NK1 of each NEXT_OF_KIN, is every
+  // occurrence's.)
+  uint32_t instance(const SegmentRow &row, const SegmentView &seg, uint32_t index,
+                    uint32_t group, uint32_t before) {
     const uint32_t at = latest(row.label_id);
     if (at != UINT32_MAX) {
       const Resource &r = resources[at];
-      if (r.segment_name != seg.name || r.segment == index)
+      if (r.segment == index ||
+          (r.segment_name != seg.name && !holds_before(apart(r.group, group), before)))
         return at;
     }
     Resource r;
@@ -1136,6 +1159,7 @@ private:
     r.rules = row.rules;
     r.segment_name = seg.name;
     r.segment = index;
+    r.group = group;
     key(r, row, seg);
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
@@ -1144,6 +1168,39 @@ private:
     if (same(row.type, "Patient"))
       patient_key_ = key_of(resources.back().key);
     return made;
+  }
+
+  // When group occurrences `a` and `b` stand in (or below) two occurrences
+  // of one group, the one holding `a`; otherwise none. (A node's parent
+  // comes before it: the walk ends at the message's node at the latest.)
+  uint32_t apart(uint32_t a, uint32_t b) const {
+    if (a == b)
+      return none;
+    const std::vector<GroupNode> &nodes = occurrences_->nodes;
+    uint32_t below_a = none, below_b = none;
+    while (a != b) {
+      if (a > b) {
+        below_a = a;
+        a = nodes[a].parent;
+      } else {
+        below_b = b;
+        b = nodes[b].parent;
+      }
+    }
+    const bool one_group = below_a != none && below_b != none && nodes[below_a].def &&
+                           nodes[below_a].def == nodes[below_b].def;
+    return one_group ? below_a : none;
+  }
+
+  // Whether segment `segment` stands in group occurrence `occurrence` or
+  // below it (false for none of either).
+  bool holds_before(uint32_t occurrence, uint32_t segment) const {
+    if (occurrence == none || segment == none || occurrences_->segment_node.empty())
+      return false;
+    uint32_t at = occurrences_->segment_node[segment];
+    while (at > occurrence)
+      at = occurrences_->nodes[at].parent;
+    return at == occurrence;
   }
 
   // Writes the key of resource `r`, made by `row` of `seg`, in key_text_ (one
@@ -2043,6 +2100,7 @@ private:
   };
   std::vector<Filler> fillers_;
   uint32_t first_rep_ = 0;
+  const MessageStructure *occurrences_ = nullptr; // the message's groups (set by run())
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
   std::vector<uint32_t> latest_; // by label number: the latest resource of it

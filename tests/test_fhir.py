@@ -31,6 +31,8 @@ ORU_R01 = message("ORU^R01^ORU_R01", PID, PV1, "ORC|RE|PL123^EHR|FL456^LAB", OBR
 VXU_V04 = message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-783274^NDA",
                   "RXA|0|1|20240110||08^HepB pediatric^CVX|0.5|mL^mL^UCUM||00^New^NIP001||||||"
                   "Z0860BB|20251231|MSD^Merck^MVX|||CP|A")
+CONTACTS = message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO||^PRN^PH^^^555^1111111~^NET^Internet^a@b.c",
+                   "NK1|2|TWO^B|FTH")
 
 
 def entries(bundle, resource_type):
@@ -79,8 +81,9 @@ def test_corpus_bundles_are_valid(path):
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
-    # each NK1 a contact of its own in the Patient of PID
-    (message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO", "NK1|2|TWO^B|FTH"), "Patient", "contact.1.name.family", "TWO"),
+    # each NK1 a contact of its own in the Patient of PID, a field's repetitions its telecom
+    (CONTACTS, "Patient", "contact.1.name.family", "TWO"),
+    (CONTACTS, "Patient", "contact.0.telecom.1.value", "a@b.c"),
     (ADT_A01, "AllergyIntolerance", "code.coding.0.system",
      "http://www.nlm.nih.gov/research/umls/rxnorm"),
     (ADT_A01, "Condition", "code.coding.0.system", "http://hl7.org/fhir/sid/icd-10"),

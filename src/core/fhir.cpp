@@ -825,6 +825,7 @@ public:
         const uint32_t r = instance(row, seg, i, occurrence, named.before);
         segment_ = i;
         first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
+        one_list_ = maps_.maps[static_cast<size_t>(row.map)].one_list;
         path_.clear();
         apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
@@ -1504,11 +1505,24 @@ private:
       size_t size;
       ~Restore() { path.erase(path.begin() + static_cast<std::ptrdiff_t>(size), path.end()); }
     } restore{path, path.size()};
-    bool first_list = true;
+    // A field's repetitions take the first list of the row's path, but in
+    // a map that fills one list element (NK1's contact) the element is the
+    // segment's (rep's count of 2^16) and the repetitions take the list
+    // within it, when there is one: NK1-5's telephones are one contact's
+    // telecom.
+    // (Without a list within the element, NTE-3's lines to a note's text,
+    // each repetition still takes an element of its own.)
+    uint32_t outer = rep, inner = 0;
+    if (one_list_ && (rep & 0xFFFFu) &&
+        std::count_if(row.path.begin(), row.path.end(), [](const Step &s) { return s.slot; }) > 1) {
+      outer = rep & ~0xFFFFu;
+      inner = rep & 0xFFFFu;
+    }
+    int lists = 0;
     for (const Step &step : row.path) {
-      path.push_back({&step, step.slot && first_list ? rep : 0});
+      path.push_back({&step, !step.slot ? 0 : lists == 0 ? outer : lists == 1 ? inner : 0});
       if (step.slot)
-        first_list = false;
+        ++lists;
     }
     if (row.has_constant) {
       leaf(r, path, row.kind == 'b' || row.kind == 'i' || row.kind == 'd' ? 'n' : 's',
@@ -2100,6 +2114,7 @@ private:
   };
   std::vector<Filler> fillers_;
   uint32_t first_rep_ = 0;
+  bool one_list_ = false; // the row's map fills one list element (Map::one_list)
   const MessageStructure *occurrences_ = nullptr; // the message's groups (set by run())
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator

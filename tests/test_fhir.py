@@ -34,6 +34,9 @@ VXU_V04 = message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-783274^NDA",
 CONTACTS = message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO||^PRN^PH^^^555^1111111~^NET^Internet^a@b.c",
                    "NK1|2|TWO^B|FTH")
 
+INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Insurance",
+                  "IN1|2|PLAN2|ORG2|Other Insurance")
+
 
 def entries(bundle, resource_type):
     return [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == resource_type]
@@ -98,9 +101,13 @@ def test_corpus_bundles_are_valid(path):
     (VXU_V04, "Immunization", "occurrenceDateTime", "2024-01-10"),
     (VXU_V04, "Immunization", "lotNumber", "Z0860BB"),
     (VXU_V04, "Immunization", "status", "completed"),
+    # the first IN1 fills the Coverage of PV1-20, each next one a Coverage of its own
+    (INSURED, "Coverage#0", "identifier.0.value", "PLAN1"),
+    (INSURED, "Coverage#1", "identifier.0.value", "PLAN2"),
 ])
 def test_elements(text, resource_type, path, expected):
-    value = entries(check_bundle(fhir.to_json(text)), resource_type)[0]
+    resource_type, _, n = resource_type.partition("#")
+    value = entries(check_bundle(fhir.to_json(text)), resource_type)[int(n or 0)]
     for step in path.split("."):
         value = value[int(step)] if step.isdigit() else value[step]
     assert value == expected
@@ -386,6 +393,7 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("V:ZP-2"), "line 6: unreadable condition"), (MAPS.format("E:ZPI-1"), "line 6: unreadable condition"),
     (MAPS.format("C:ZPI-1:xx:3"), "line 6: unreadable condition"), (MAPS.format("Q:ZPI-1"), "line 6: unreadable condition"),
     (MAPS.format("").replace("=subject=", "="), "line 6: unreadable reference"),
+    (MAPS.format("") + "\tnew", 1), (MAPS.format("") + "\tnow", "line 6: unknown line"),
 ])
 def test_maps_text(text, outcome):
     from vellomar import _ops

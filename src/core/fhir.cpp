@@ -223,11 +223,12 @@ std::optional<Error> Maps::read(std::string_view text) {
         structures.push_back({std::string(f[1]), {}, {}});
         structure = &structures.back();
       }
-    } else if (tag == "G" && f.size() == 8) {
+    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && f[8] == "new"))) {
       if (!structure)
         return fail("segment row outside a structure");
       SegmentRow row;
       row.segment = f[1], row.group = f[2], row.label = f[3], row.type = f[4];
+      row.makes = f.size() == 9;
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
       if (!read_condition(f[6], row.condition))
@@ -661,6 +662,7 @@ struct Resource {
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t group = 0; // the group occurrence of the segment that made it
+  std::string_view filler; // the name of the segment that filled it last, if another did
   uint32_t root = 0; // its node
   TextPlace key; // its id's business key, in Engine::key_text_
   char id_text[36] = {}; // set by Engine::finish for the resources that stay
@@ -1151,9 +1153,13 @@ private:
     const uint32_t at = latest(row.label_id);
     if (at != UINT32_MAX) {
       const Resource &r = resources[at];
-      if (r.segment == index ||
-          (r.segment_name != seg.name && !holds_before(apart(r.group, group), before)))
+      if (r.segment == index)
         return at;
+      if (r.segment_name != seg.name && !holds_before(apart(r.group, group), before) &&
+          !(row.makes && same(r.filler, seg.name))) {
+        resources[at].filler = seg.name;
+        return at;
+      }
     }
     Resource r;
     r.type = row.type;

@@ -115,6 +115,10 @@ struct SegmentRow {
   uint32_t label_id = 0; // the label's number (set by Maps::finish)
   TypeRules rules;       // set by Maps::finish
   int32_t key_rule = -1; // the rule of its resources' ids (set by Maps::finish)
+  // each segment makes its own resource, filling one that another segment
+  // made only when no segment of its name filled that one yet (IN1: the
+  // Coverage of PV1-20 for the first, one of its own for the next)
+  bool makes = false;
 };
 
 struct Structure {

@@ -124,9 +124,15 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
     # RXA-18 (statusReason) is no status, as a choice's form would be
     (message("VXU^V04^VXU_V04", "PID|1||ID1", "RXA|0|1|20240110||08^HepB^CVX" + "|" * 13 + "00^Refused^NIP002"),
      "Immunization", 0, "status", "completed"),
+    # the Patient's participant (SCH, PID), whose status no row maps
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIS|1||C^Consult"),
+     "Appointment", 0, "participant.0.status", "needs-action"),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
-    assert entries(check_bundle(fhir.to_json(text)), resource_type)[n][element] == expected
+    value = entries(check_bundle(fhir.to_json(text)), resource_type)[n]
+    for step in element.split("."):
+        value = value[int(step)] if step.isdigit() else value[step]
+    assert value == expected
 
 
 # (message, resourceType, element, resourceType referred to, list sizes): a

@@ -452,8 +452,12 @@ void Maps::finish() {
   for (auto &[type, links] : context)
     for (Link &l : links)
       steps(l.path);
+  member_defaults.clear();
   for (const auto &[element, value] : defaults) {
-    intern(std::string_view(element).substr(element.find('.') + 1));
+    // "Type.name", or "Type.a.name" for a member of an element
+    const uint32_t id = intern(std::string_view(element).substr(element.rfind('.') + 1));
+    if (element.find('.') != element.rfind('.'))
+      member_defaults.push_back(id);
     std::string_view v = value;
     const size_t bar = v.find('|');
     if (bar != std::string_view::npos && bar < v.find('=')) {
@@ -1317,16 +1321,21 @@ private:
           n.named_before = true;
           nodes_[named].named_after = true;
         }
-        Node &parent = nodes_[at];
-        if (parent.last == none)
-          parent.first = next;
-        else
-          nodes_[parent.last].next = next;
-        parent.last = next;
+        append(at, next);
       }
       at = next;
     }
     return at;
+  }
+
+  // Makes node `child` the last member of node `parent`.
+  [[gnu::always_inline]] void append(uint32_t parent, uint32_t child) {
+    Node &p = nodes_[parent];
+    if (p.last == none)
+      p.first = child;
+    else
+      nodes_[p.last].next = child;
+    p.last = child;
   }
 
   // Notes element `n` of resource `r`, whose name may require another, for
@@ -1367,9 +1376,7 @@ private:
   // of that list of its own then, after the earlier segments'
   // (Patient.contact, Encounter.diagnosis, a note an NTE), as its values
   // written in theirs would be lost or mixed in. Each such segment counts
-  // 2^16 (a field's repetitions stay below it). (A map that fills a
-  // resource's own elements, IN1's of the Coverage of PV1-20, still fills
-  // them once: the first segment's stand.)
+  // 2^16 (a field's repetitions stay below it; see emit()).
   uint32_t first_repetition(uint32_t r, const Map &map, std::string_view name, uint32_t index) {
     if (!map.one_list || same(resources[r].segment_name, name))
       return 0;
@@ -1898,6 +1905,36 @@ public:
     return nullptr;
   }
 
+  // Writes the documented value of `element`, which element `n` (its names
+  // from the top in keys_, as attached() left them) requires where the
+  // tables leave it unmapped ("Appointment.participant.status"); false when
+  // there is none.
+  [[gnu::noinline]] bool member_default(const Resource &r, uint32_t n, const Maps::Need &need) {
+    const std::vector<uint32_t> &ids = maps_.member_defaults;
+    if (std::find_first_of(ids.begin(), ids.end(), need.forms.begin(), need.forms.end()) ==
+        ids.end()) [[likely]]
+      return false;
+    const std::string &element = need.element;
+    std::string key(r.type);
+    for (size_t i = keys_.size(); i-- > 0;)
+      key.append(".").append(maps_.names[keys_[i]]);
+    key.append(".").append(element);
+    const auto d = maps_.defaults.find(key);
+    const uint32_t id = maps_.name_id(element);
+    if (d == maps_.defaults.end() || id == 0)
+      return false;
+    const auto at = static_cast<uint32_t>(nodes_.size());
+    Node &c = nodes_.emplace_back();
+    c.key = id;
+    c.parent = n;
+    c.kind = 's';
+    c.value = static_cast<uint32_t>(text_.size());
+    c.size = static_cast<uint32_t>(d->second.size());
+    text_.put_padded(d->second);
+    append(n, at);
+    return true;
+  }
+
   // Whether element `n` hangs from its resource's top through live
   // elements; keys_ gets the names of the elements from the top down to
   // `n`. (The members a default's element left when it started anew still
@@ -1927,7 +1964,8 @@ public:
         continue;
       if (const Maps::Needs *need = needs(r, n))
         for (const Maps::Need &element : *need)
-          if (!holds_one(n, element.forms)) {
+          if (!holds_one(n, element.forms) &&
+              (maps_.member_defaults.empty() || !member_default(r, n, element))) {
             nodes_[n].kind = 'x';
             changed = true;
             break;

@@ -36,6 +36,8 @@ CONTACTS = message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO||^PRN^PH^^^555^11111
 
 INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Insurance",
                   "IN1|2|PLAN2|ORG2|Other Insurance")
+SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
+                    "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 
 
 def entries(bundle, resource_type):
@@ -104,6 +106,8 @@ def test_corpus_bundles_are_valid(path):
     # the first IN1 fills the Coverage of PV1-20, each next one a Coverage of its own
     (INSURED, "Coverage#0", "identifier.0.value", "PLAN1"),
     (INSURED, "Coverage#1", "identifier.0.value", "PLAN2"),
+    # after the Patient's participant SCH made, each AIL and AIP one of its own
+    (SCHEDULED, "Appointment", "participant.2.status", "accepted"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -144,11 +148,12 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F",
              OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),
      "DiagnosticReport", "result", "Observation", [1, 2]),
+    (SCHEDULED, "Appointment", "participant", "Practitioner", [1]),  # AIP-3's
 ])
 def test_links_from_repeating_segments_fill_lists(text, resource_type, element, target_type, sizes):
     bundle = check_bundle(fhir.to_json(text))
     urls = [e["fullUrl"] for e in bundle["entry"] if e["resource"]["resourceType"] == target_type]
-    lists = [[r["reference"] for r in resource[element]] for resource in entries(bundle, resource_type)]
+    lists = [[u for u in references(resource[element]) if u in urls] for resource in entries(bundle, resource_type)]
     assert [len(x) for x in lists] == sizes
     assert sum(lists, []) == urls
 

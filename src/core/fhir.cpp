@@ -1376,7 +1376,10 @@ private:
   // of that list of its own then, after the earlier segments'
   // (Patient.contact, Encounter.diagnosis, a note an NTE), as its values
   // written in theirs would be lost or mixed in. Each such segment counts
-  // 2^16 (a field's repetitions stay below it; see emit()).
+  // 2^16 (a field's repetitions stay below it; see emit()). An element
+  // made before it, by a link (the Appointment's participant for the
+  // Patient) or a segment of another name (an AIL after an AIG), is taken:
+  // each AIG, AIL and AIP is a participant of its own.
   uint32_t first_repetition(uint32_t r, const Map &map, std::string_view name, uint32_t index) {
     if (!map.one_list || same(resources[r].segment_name, name))
       return 0;
@@ -1384,12 +1387,23 @@ private:
       if (f.resource == r && same(f.name, name)) {
         if (f.segment != index) {
           f.segment = index;
-          ++f.count;
+          f.count = std::max(f.count + 1, elements_made(r, map.rows[0].path[0]));
         }
         return f.count << 16;
       }
-    fillers_.push_back({r, name, index, 0});
-    return 0;
+    const uint32_t count = elements_made(r, map.rows[0].path[0]);
+    fillers_.push_back({r, name, index, count});
+    return count << 16;
+  }
+
+  // One past the last element of list `step` in `r`, counted as
+  // first_repetition() counts its segments (2^16 each).
+  uint32_t elements_made(uint32_t r, const Step &step) const {
+    uint32_t next = 0;
+    for (uint32_t c = nodes_[resources[r].root].first; c != none; c = nodes_[c].next)
+      if (nodes_[c].key == step.id && nodes_[c].slot == step.slot)
+        next = std::max(next, (nodes_[c].rep >> 16) + 1);
+    return next;
   }
 
   // Applies the rows of `map` to resource `r` below `base`, reading `seg`

@@ -180,6 +180,11 @@ def test_ids_are_stable_across_events_of_one_stay():
     a08 = fhir.to_dict(ADT_A01.replace("ADT^A01^ADT_A01|M1", "ADT^A08^ADT_A01|M2"))
     for resource_type in ("Patient", "Encounter"):
         assert entries(a01, resource_type)[0]["id"] == entries(a08, resource_type)[0]["id"]
+    # the Coverage of PV1-20 the first IN1 completes is keyed as that IN1's own would be
+    second_only = INSURED.replace("IN1|1|PLAN1|ORG1|Acme Insurance\r", "")
+    coverages = [[c["id"] for c in entries(fhir.to_dict(t), "Coverage")]
+                 for t in (INSURED, INSURED.replace("|M1|", "|M2|"), second_only)]
+    assert coverages[0] == coverages[1] and coverages[2] == coverages[0][1:]
     assert entries(a01, "MessageHeader")[0]["id"] != entries(a08, "MessageHeader")[0]["id"]
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(

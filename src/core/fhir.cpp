@@ -168,11 +168,14 @@ bool read_condition(std::string_view text, Condition &condition) {
 // the resource) whose values name it, as field, component and sub-component
 // (0: the whole), and whether the patient's and the order's keys are part of
 // it. A resource without a rule, or whose fields are all empty, is keyed by
-// its message (MSH-10) and position.
+// its message (MSH-10) and position. A key that gives way is replaced by
+// that of a segment completing the resource which makes its own (the first
+// IN1 keys the Coverage of PV1-20 as its own Coverage).
 struct KeyRule {
   std::string_view type, segment;
   uint32_t fields[4][3];
   bool patient, order;
+  bool gives_way = false;
 };
 constexpr KeyRule key_rules[] = {
     {"Patient", "PID", {{3, 1, 0}, {3, 4, 1}, {3, 4, 2}}, false, false},
@@ -187,6 +190,7 @@ constexpr KeyRule key_rules[] = {
     {"Condition", "DG1", {{3, 1, 0}, {6, 0, 0}}, true, false},
     {"Procedure", "PR1", {{3, 1, 0}, {5, 0, 0}}, true, false},
     {"Coverage", "IN1", {{2, 1, 0}, {3, 1, 0}, {36, 0, 0}}, true, false},
+    {"Coverage", "PV1", {{20, 0, 0}}, true, false, true},
     {"RelatedPerson", "NK1", {{2, 1, 0}, {2, 2, 0}, {3, 1, 0}}, true, false},
     {"Appointment", "SCH", {{1, 1, 0}, {2, 1, 0}}, false, false},
     {"DocumentReference", "TXA", {{12, 1, 0}, {12, 3, 0}}, true, false},
@@ -1162,6 +1166,16 @@ private:
       if (r.segment_name != seg.name && !holds_before(apart(r.group, group), before) &&
           !(row.makes && same(r.filler, seg.name))) {
         resources[at].filler = seg.name;
+        // a segment that makes its resource keys the one it completes, if
+        // that one's key gives way (the first IN1 the Coverage of PV1-20),
+        // as it would key its own: the id is the plan's in every message
+        if (row.makes && row.key_rule >= 0 && key_gives_way(r)) {
+          const TextPlace was = resources[at].key;
+          if (!key(resources[at], row, seg)) {
+            key_text_.resize(resources[at].key.at);
+            resources[at].key = was;
+          }
+        }
         return at;
       }
     }
@@ -1215,8 +1229,9 @@ private:
   }
 
   // Writes the key of resource `r`, made by `row` of `seg`, in key_text_ (one
-  // text for all the message's keys: no string a resource).
-  void key(Resource &r, const SegmentRow &row, const SegmentView &seg) {
+  // text for all the message's keys: no string a resource); false when it
+  // is the message's and position's (no rule, or its fields empty).
+  bool key(Resource &r, const SegmentRow &row, const SegmentView &seg) {
     const std::string_view type = row.type;
     r.key.at = static_cast<uint32_t>(key_text_.size());
     std::string &k = key_text_;
@@ -1240,7 +1255,7 @@ private:
         k.append("|p="sv).append(patient_key_);
       if (any || (rule.fields[0][0] == 0 && rule.order)) {
         r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
-        return;
+        return true;
       }
       k.resize(r.key.at);
     }
@@ -1248,6 +1263,16 @@ private:
     const auto end = std::to_chars(number, number + sizeof number, resources.size()).ptr;
     k.append(type).append("|m="sv).append(message_id_).append("|"sv).append(number, end);
     r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
+    return false;
+  }
+
+  // Whether the key rule of the segment that made `r` gives way to that of
+  // one completing it (KeyRule::gives_way).
+  static bool key_gives_way(const Resource &r) {
+    for (const KeyRule &rule : key_rules)
+      if (rule.gives_way && same(r.type, rule.type) && same(r.segment_name, rule.segment))
+        return true;
+    return false;
   }
 
   std::string_view key_of(TextPlace key) const { return {key_text_.data() + key.at, key.size}; }

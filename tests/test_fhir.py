@@ -368,6 +368,23 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
 
 
 
+def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_ones_own(tmp_path):
+    (tmp_path / "ADT_A01.csv").write_text(
+        "IN,,,,,,Condition (IF True),,,HL7 FHIR,,,,\n"
+        "Sort Order,Identifier,Syntax,Name,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
+        "Computable FHIRPath,Narrative,Primary Target,Segment Map,References,,\n"
+        "30,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,,Account[1],ZXX[Account],,,\n"
+        "31,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,,Encounter[1],ZXX[Encounter],,,\n")
+    (tmp_path / "ZXX[Account].csv").write_text(HEADER + "1,ZXX-1,A,ST,0,1,,,,identifier[2].value,,string,0,1,,,,,\n")
+    (tmp_path / "ZXX[Encounter].csv").write_text(
+        HEADER + "2,ZXX-2,B,ST,0,1,,,,participant[1].type[1].text,,string,0,1,,,,,\n")
+    text = message("ADT^A01^ADT_A01", "PID|1||ID1" + "|" * 15 + "ACC1", PV1, "ZXX|a|b")
+    bundle = check_bundle(fhir.to_json(text, mapping=fhir.Mapping.load(sorted(tmp_path.iterdir()))))
+    (account,), (encounter,) = entries(bundle, "Account"), entries(bundle, "Encounter")
+    assert account["identifier"][-1] == {"value": "a"}
+    assert encounter["participant"][-1] == {"type": [{"text": "b"}]}  # after PV1-7's, not in it
+
+
 @pytest.mark.parametrize("table, expected", [
     ("HL7 v2,,,,,,HL7 FHIR,,,\nCode,Text,Code System,,,,Code,,Display,Code System\n"
      "Q,Queer,HL70002,,,,QQ,,Quux,http://example.org/ms\n",

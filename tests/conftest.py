@@ -1,5 +1,7 @@
+import importlib.util
 import os
 import pathlib
+import sys
 
 import pytest
 from hypothesis import settings
@@ -12,6 +14,20 @@ import vellomar
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 settings.register_profile("vellomar", deadline=None, **({"max_examples": 25} if SANITIZED else {}))
 settings.load_profile("vellomar")
+
+
+
+def bench_module(name):
+    """bench/NAME.py (the message generators the benchmarks share), loaded from its file once.
+    bench/ is not put on sys.path: its fhir.py would stand there for the fhir package that
+    fhir.resources' models are imported from, in every test module run after."""
+    key = f"bench_{name}"
+    if key not in sys.modules:
+        spec = importlib.util.spec_from_file_location(key, pathlib.Path(__file__).resolve().parents[1] / "bench" / f"{name}.py")
+        sys.modules[key] = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(sys.modules[key])
+    return sys.modules[key]
+
 
 CORPUS_FILES = sorted((pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus").glob("*.hl7"))  # may be none
 ADT = "MSH|^~\\&|SENDER|FAC|RECV|FAC|20230101||ADT^A01|123|P|2.5\rPID|1||MRN||DOE^JOHN~SMITH^JANE"

@@ -31,6 +31,13 @@ ORU_R01 = message("ORU^R01^ORU_R01", PID, PV1, "ORC|RE|PL123^EHR|FL456^LAB", OBR
 VXU_V04 = message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-783274^NDA",
                   "RXA|0|1|20240110||08^HepB pediatric^CVX|0.5|mL^mL^UCUM||00^New^NIP001||||||"
                   "Z0860BB|20251231|MSD^Merck^MVX|||CP|A")
+CONTACTS = message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO||^PRN^PH^^^555^1111111~^NET^Internet^a@b.c",
+                   "NK1|2|TWO^B|FTH")
+
+INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Insurance",
+                  "IN1|2|PLAN2|ORG2|Other Insurance")
+SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
+                    "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 
 
 def entries(bundle, resource_type):
@@ -79,8 +86,9 @@ def test_corpus_bundles_are_valid(path):
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
-    # each NK1 a contact of its own in the Patient of PID
-    (message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO", "NK1|2|TWO^B|FTH"), "Patient", "contact.1.name.family", "TWO"),
+    # each NK1 a contact of its own in the Patient of PID, a field's repetitions its telecom
+    (CONTACTS, "Patient", "contact.1.name.family", "TWO"),
+    (CONTACTS, "Patient", "contact.0.telecom.1.value", "a@b.c"),
     (ADT_A01, "AllergyIntolerance", "code.coding.0.system",
      "http://www.nlm.nih.gov/research/umls/rxnorm"),
     (ADT_A01, "Condition", "code.coding.0.system", "http://hl7.org/fhir/sid/icd-10"),
@@ -95,9 +103,15 @@ def test_corpus_bundles_are_valid(path):
     (VXU_V04, "Immunization", "occurrenceDateTime", "2024-01-10"),
     (VXU_V04, "Immunization", "lotNumber", "Z0860BB"),
     (VXU_V04, "Immunization", "status", "completed"),
+    # the first IN1 fills the Coverage of PV1-20, each next one a Coverage of its own
+    (INSURED, "Coverage#0", "identifier.0.value", "PLAN1"),
+    (INSURED, "Coverage#1", "identifier.0.value", "PLAN2"),
+    # after the Patient's participant SCH made, each AIL and AIP one of its own
+    (SCHEDULED, "Appointment", "participant.2.status", "accepted"),
 ])
 def test_elements(text, resource_type, path, expected):
-    value = entries(check_bundle(fhir.to_json(text)), resource_type)[0]
+    resource_type, _, n = resource_type.partition("#")
+    value = entries(check_bundle(fhir.to_json(text)), resource_type)[int(n or 0)]
     for step in path.split("."):
         value = value[int(step)] if step.isdigit() else value[step]
     assert value == expected
@@ -114,20 +128,34 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
     # RXA-18 (statusReason) is no status, as a choice's form would be
     (message("VXU^V04^VXU_V04", "PID|1||ID1", "RXA|0|1|20240110||08^HepB^CVX" + "|" * 13 + "00^Refused^NIP002"),
      "Immunization", 0, "status", "completed"),
+    # the Patient's participant (SCH, PID), whose status no row maps
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIS|1||C^Consult"),
+     "Appointment", 0, "participant.0.status", "needs-action"),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
-    assert entries(check_bundle(fhir.to_json(text)), resource_type)[n][element] == expected
+    value = entries(check_bundle(fhir.to_json(text)), resource_type)[n]
+    for step in element.split("."):
+        value = value[int(step)] if step.isdigit() else value[step]
+    assert value == expected
 
 
-# (message, resourceType, element, resourceType referred to): a link made at
-# each repetition of a segment adds to the element's list, in order
-@pytest.mark.parametrize("text, resource_type, element, target_type", [
-    (ORU_R01, "DiagnosticReport", "result", "Observation"),  # each OBX of the OBR's group
+# (message, resourceType, element, resourceType referred to, list sizes): a
+# link made at each repetition of a segment adds to the element's list, in
+# order, of the resource its own group occurrence made
+@pytest.mark.parametrize("text, resource_type, element, target_type, sizes", [
+    (ORU_R01, "DiagnosticReport", "result", "Observation", [2]),  # each OBX of the OBR's group
+    # a second OBR without an ORC: a report of its own, with its own results
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F",
+             OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),
+     "DiagnosticReport", "result", "Observation", [1, 2]),
+    (SCHEDULED, "Appointment", "participant", "Practitioner", [1]),  # AIP-3's
 ])
-def test_links_from_repeating_segments_fill_lists(text, resource_type, element, target_type):
+def test_links_from_repeating_segments_fill_lists(text, resource_type, element, target_type, sizes):
     bundle = check_bundle(fhir.to_json(text))
     urls = [e["fullUrl"] for e in bundle["entry"] if e["resource"]["resourceType"] == target_type]
-    assert [r["reference"] for r in entries(bundle, resource_type)[0][element]] == urls
+    lists = [[u for u in references(resource[element]) if u in urls] for resource in entries(bundle, resource_type)]
+    assert [len(x) for x in lists] == sizes
+    assert sum(lists, []) == urls
 
 
 @pytest.mark.parametrize("text, resource_type, element", [
@@ -152,6 +180,11 @@ def test_ids_are_stable_across_events_of_one_stay():
     a08 = fhir.to_dict(ADT_A01.replace("ADT^A01^ADT_A01|M1", "ADT^A08^ADT_A01|M2"))
     for resource_type in ("Patient", "Encounter"):
         assert entries(a01, resource_type)[0]["id"] == entries(a08, resource_type)[0]["id"]
+    # the Coverage of PV1-20 the first IN1 completes is keyed as that IN1's own would be
+    second_only = INSURED.replace("IN1|1|PLAN1|ORG1|Acme Insurance\r", "")
+    coverages = [[c["id"] for c in entries(fhir.to_dict(t), "Coverage")]
+                 for t in (INSURED, INSURED.replace("|M1|", "|M2|"), second_only)]
+    assert coverages[0] == coverages[1] and coverages[2] == coverages[0][1:]
     assert entries(a01, "MessageHeader")[0]["id"] != entries(a08, "MessageHeader")[0]["id"]
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
@@ -335,6 +368,23 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
 
 
 
+def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_ones_own(tmp_path):
+    (tmp_path / "ADT_A01.csv").write_text(
+        "IN,,,,,,Condition (IF True),,,HL7 FHIR,,,,\n"
+        "Sort Order,Identifier,Syntax,Name,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
+        "Computable FHIRPath,Narrative,Primary Target,Segment Map,References,,\n"
+        "30,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,,Account[1],ZXX[Account],,,\n"
+        "31,ADT_A01.ZXX,[ ZXX ],Other,0,1,,,,Encounter[1],ZXX[Encounter],,,\n")
+    (tmp_path / "ZXX[Account].csv").write_text(HEADER + "1,ZXX-1,A,ST,0,1,,,,identifier[2].value,,string,0,1,,,,,\n")
+    (tmp_path / "ZXX[Encounter].csv").write_text(
+        HEADER + "2,ZXX-2,B,ST,0,1,,,,participant[1].type[1].text,,string,0,1,,,,,\n")
+    text = message("ADT^A01^ADT_A01", "PID|1||ID1" + "|" * 15 + "ACC1", PV1, "ZXX|a|b")
+    bundle = check_bundle(fhir.to_json(text, mapping=fhir.Mapping.load(sorted(tmp_path.iterdir()))))
+    (account,), (encounter,) = entries(bundle, "Account"), entries(bundle, "Encounter")
+    assert account["identifier"][-1] == {"value": "a"}
+    assert encounter["participant"][-1] == {"type": [{"text": "b"}]}  # after PV1-7's, not in it
+
+
 @pytest.mark.parametrize("table, expected", [
     ("HL7 v2,,,,,,HL7 FHIR,,,\nCode,Text,Code System,,,,Code,,Display,Code System\n"
      "Q,Queer,HL70002,,,,QQ,,Quux,http://example.org/ms\n",
@@ -376,6 +426,7 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("V:ZP-2"), "line 6: unreadable condition"), (MAPS.format("E:ZPI-1"), "line 6: unreadable condition"),
     (MAPS.format("C:ZPI-1:xx:3"), "line 6: unreadable condition"), (MAPS.format("Q:ZPI-1"), "line 6: unreadable condition"),
     (MAPS.format("").replace("=subject=", "="), "line 6: unreadable reference"),
+    (MAPS.format("") + "\tnew", 1), (MAPS.format("") + "\tnow", "line 6: unknown line"),
 ])
 def test_maps_text(text, outcome):
     from vellomar import _ops

@@ -4,9 +4,7 @@ against vellomar.table. tests/test_spark.py runs the source in a session."""
 
 import json
 import os
-import sys
 import time
-from pathlib import Path
 
 import pyarrow
 import pytest
@@ -19,9 +17,9 @@ import vellomar.spark  # noqa: E402
 from vellomar.spark import HL7DataSource  # noqa: E402
 from pyspark.sql.types import StringType, StructField, StructType  # noqa: E402
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
-import corpus  # noqa: E402
-from conftest import CORPUS_FILES  # noqa: E402
+from conftest import CORPUS_FILES, bench_module  # noqa: E402
+
+corpus = bench_module("corpus")
 
 COLUMNS = {"id": "MSH-10", "mrn": "PID-3-1", "family": "PID-5-1", "test": "OBX-3-1", "value": "OBX-5"}
 OPTION = "id=MSH-10, mrn=PID-3-1,family=PID-5-1, test=OBX-3-1,value=OBX-5"

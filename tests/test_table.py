@@ -14,8 +14,9 @@ import vellomar
 from vellomar._ranges import message_start
 from vellomar.table import range_batches
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
-import corpus  # noqa: E402
+from conftest import bench_module
+
+corpus = bench_module("corpus")
 
 BATCH = corpus.batch(corpus.SEED, 50)
 ORU = corpus.oru_r01(corpus.SEED, 1, 3) + corpus.adt_a01(corpus.SEED, 2) + corpus.oru_r01(3, 3, 2)

@@ -44,6 +44,9 @@ DEFAULTS = {
     ("Condition", "subject"): None,
     ("DocumentReference", "status"): "current",
     ("Appointment", "status"): "booked",
+    # a participant's status (AIP-12 gives one to AIP's; none is mapped for
+    # the Patient of SCH, PID and NTE, or AIG's and AIL's): not yet answered
+    ("Appointment", "participant.status"): "needs-action",
     ("Account", "status"): "active",
     ("EpisodeOfCare", "status"): "active",
     ("Specimen", "status"): None,

@@ -168,11 +168,14 @@ bool read_condition(std::string_view text, Condition &condition) {
 // the resource) whose values name it, as field, component and sub-component
 // (0: the whole), and whether the patient's and the order's keys are part of
 // it. A resource without a rule, or whose fields are all empty, is keyed by
-// its message (MSH-10) and position.
+// its message (MSH-10) and position. A key that gives way is replaced by
+// that of a segment completing the resource which makes its own (the first
+// IN1 keys the Coverage of PV1-20 as its own Coverage).
 struct KeyRule {
   std::string_view type, segment;
   uint32_t fields[4][3];
   bool patient, order;
+  bool gives_way = false;
 };
 constexpr KeyRule key_rules[] = {
     {"Patient", "PID", {{3, 1, 0}, {3, 4, 1}, {3, 4, 2}}, false, false},
@@ -187,6 +190,7 @@ constexpr KeyRule key_rules[] = {
     {"Condition", "DG1", {{3, 1, 0}, {6, 0, 0}}, true, false},
     {"Procedure", "PR1", {{3, 1, 0}, {5, 0, 0}}, true, false},
     {"Coverage", "IN1", {{2, 1, 0}, {3, 1, 0}, {36, 0, 0}}, true, false},
+    {"Coverage", "PV1", {{20, 0, 0}}, true, false, true},
     {"RelatedPerson", "NK1", {{2, 1, 0}, {2, 2, 0}, {3, 1, 0}}, true, false},
     {"Appointment", "SCH", {{1, 1, 0}, {2, 1, 0}}, false, false},
     {"DocumentReference", "TXA", {{12, 1, 0}, {12, 3, 0}}, true, false},
@@ -223,11 +227,12 @@ std::optional<Error> Maps::read(std::string_view text) {
         structures.push_back({std::string(f[1]), {}, {}});
         structure = &structures.back();
       }
-    } else if (tag == "G" && f.size() == 8) {
+    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && f[8] == "new"))) {
       if (!structure)
         return fail("segment row outside a structure");
       SegmentRow row;
       row.segment = f[1], row.group = f[2], row.label = f[3], row.type = f[4];
+      row.makes = f.size() == 9;
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
       if (!read_condition(f[6], row.condition))
@@ -451,8 +456,12 @@ void Maps::finish() {
   for (auto &[type, links] : context)
     for (Link &l : links)
       steps(l.path);
+  member_defaults.clear();
   for (const auto &[element, value] : defaults) {
-    intern(std::string_view(element).substr(element.find('.') + 1));
+    // "Type.name", or "Type.a.name" for a member of an element
+    const uint32_t id = intern(std::string_view(element).substr(element.rfind('.') + 1));
+    if (element.find('.') != element.rfind('.'))
+      member_defaults.push_back(id);
     std::string_view v = value;
     const size_t bar = v.find('|');
     if (bar != std::string_view::npos && bar < v.find('=')) {
@@ -660,6 +669,8 @@ struct Resource {
   std::string_view type;
   std::string_view segment_name;
   uint32_t segment = 0;
+  uint32_t group = 0; // the group occurrence of the segment that made it
+  std::string_view filler; // the name of the segment that filled it last, if another did
   uint32_t root = 0; // its node
   TextPlace key; // its id's business key, in Engine::key_text_
   char id_text[36] = {}; // set by Engine::finish for the resources that stay
@@ -771,6 +782,7 @@ struct Named {
   std::string_view name;
   uint32_t index = 0; // in Engine::named_
   uint32_t last = UINT32_MAX;
+  uint32_t before = UINT32_MAX; // the segment of its name before `last`
   bool order = false; // an OBR or ORC (it sets the order's number)
   const std::vector<uint32_t> *rows = nullptr;
   std::string_view group;        // the group of the last segment
@@ -799,10 +811,20 @@ public:
   }
 
   void run(const Structure &structure, const MessageStructure &s) {
+    occurrences_ = &s;
+    size_t unexpected = 0; // the next of s.unexpected (in message order)
     for (uint32_t i = 0; i < message_.segment_count(); ++i) {
       const SegmentView seg = message_.segment_at(i);
       const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
+      // the occurrence a segment stands in, for instance(): the message's
+      // for one the structure has no place for there (it is in a group only
+      // by where it stands)
+      uint32_t occurrence = node;
+      if (unexpected < s.unexpected.size() && s.unexpected[unexpected] == i) {
+        occurrence = 0;
+        ++unexpected;
+      }
       Named &named = seen(structure, seg.name, i);
       const std::span<const uint32_t> rows = rows_in(structure, named, group);
       Fields *fields = nullptr; // noted once the segment maps
@@ -810,9 +832,10 @@ public:
         const SegmentRow &row = structure.rows[k];
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
-        const uint32_t r = instance(row, seg, i);
+        const uint32_t r = instance(row, seg, i, occurrence, named.before);
         segment_ = i;
         first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
+        one_list_ = maps_.maps[static_cast<size_t>(row.map)].one_list;
         path_.clear();
         apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
@@ -1035,6 +1058,7 @@ private:
   Named &seen(const Structure &structure, std::string_view name, uint32_t index) {
     for (Named &n : named_)
       if (same(n.name, name)) {
+        n.before = n.last;
         n.last = index;
         if (n.order)
           order_known_ = false;
@@ -1123,19 +1147,44 @@ private:
 
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
-  // otherwise a new one (each OBX its own Observation).
-  uint32_t instance(const SegmentRow &row, const SegmentView &seg, uint32_t index) {
+  // otherwise a new one (each OBX its own Observation). A resource made in
+  // another occurrence of a group that held a segment of this one's name
+  // (`before`, the last of them) is that occurrence's: an
+  // ORDER_OBSERVATION's OBR without an ORC of its own makes its own report
+  // rather than fill the one the ORC of the group before made for its OBR.
+  // (An occurrence without one is completed by this: the ORC and the OBR of
+  // one order placed in two, a TQ1 between them. What a segment outside the
+  // group made, PID's Patient for the NK1 of each NEXT_OF_KIN, is every
+  // occurrence's.)
+  uint32_t instance(const SegmentRow &row, const SegmentView &seg, uint32_t index,
+                    uint32_t group, uint32_t before) {
     const uint32_t at = latest(row.label_id);
     if (at != UINT32_MAX) {
       const Resource &r = resources[at];
-      if (r.segment_name != seg.name || r.segment == index)
+      if (r.segment == index)
         return at;
+      if (r.segment_name != seg.name && !holds_before(apart(r.group, group), before) &&
+          !(row.makes && same(r.filler, seg.name))) {
+        resources[at].filler = seg.name;
+        // a segment that makes its resource keys the one it completes, if
+        // that one's key gives way (the first IN1 the Coverage of PV1-20),
+        // as it would key its own: the id is the plan's in every message
+        if (row.makes && row.key_rule >= 0 && key_gives_way(r)) {
+          const TextPlace was = resources[at].key;
+          if (!key(resources[at], row, seg)) {
+            key_text_.resize(resources[at].key.at);
+            resources[at].key = was;
+          }
+        }
+        return at;
+      }
     }
     Resource r;
     r.type = row.type;
     r.rules = row.rules;
     r.segment_name = seg.name;
     r.segment = index;
+    r.group = group;
     key(r, row, seg);
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
@@ -1146,9 +1195,43 @@ private:
     return made;
   }
 
+  // When group occurrences `a` and `b` stand in (or below) two occurrences
+  // of one group, the one holding `a`; otherwise none. (A node's parent
+  // comes before it: the walk ends at the message's node at the latest.)
+  uint32_t apart(uint32_t a, uint32_t b) const {
+    if (a == b)
+      return none;
+    const std::vector<GroupNode> &nodes = occurrences_->nodes;
+    uint32_t below_a = none, below_b = none;
+    while (a != b) {
+      if (a > b) {
+        below_a = a;
+        a = nodes[a].parent;
+      } else {
+        below_b = b;
+        b = nodes[b].parent;
+      }
+    }
+    const bool one_group = below_a != none && below_b != none && nodes[below_a].def &&
+                           nodes[below_a].def == nodes[below_b].def;
+    return one_group ? below_a : none;
+  }
+
+  // Whether segment `segment` stands in group occurrence `occurrence` or
+  // below it (false for none of either).
+  bool holds_before(uint32_t occurrence, uint32_t segment) const {
+    if (occurrence == none || segment == none || occurrences_->segment_node.empty())
+      return false;
+    uint32_t at = occurrences_->segment_node[segment];
+    while (at > occurrence)
+      at = occurrences_->nodes[at].parent;
+    return at == occurrence;
+  }
+
   // Writes the key of resource `r`, made by `row` of `seg`, in key_text_ (one
-  // text for all the message's keys: no string a resource).
-  void key(Resource &r, const SegmentRow &row, const SegmentView &seg) {
+  // text for all the message's keys: no string a resource); false when it
+  // is the message's and position's (no rule, or its fields empty).
+  bool key(Resource &r, const SegmentRow &row, const SegmentView &seg) {
     const std::string_view type = row.type;
     r.key.at = static_cast<uint32_t>(key_text_.size());
     std::string &k = key_text_;
@@ -1172,7 +1255,7 @@ private:
         k.append("|p="sv).append(patient_key_);
       if (any || (rule.fields[0][0] == 0 && rule.order)) {
         r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
-        return;
+        return true;
       }
       k.resize(r.key.at);
     }
@@ -1180,6 +1263,16 @@ private:
     const auto end = std::to_chars(number, number + sizeof number, resources.size()).ptr;
     k.append(type).append("|m="sv).append(message_id_).append("|"sv).append(number, end);
     r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
+    return false;
+  }
+
+  // Whether the key rule of the segment that made `r` gives way to that of
+  // one completing it (KeyRule::gives_way).
+  static bool key_gives_way(const Resource &r) {
+    for (const KeyRule &rule : key_rules)
+      if (rule.gives_way && same(r.type, rule.type) && same(r.segment_name, rule.segment))
+        return true;
+    return false;
   }
 
   std::string_view key_of(TextPlace key) const { return {key_text_.data() + key.at, key.size}; }
@@ -1253,16 +1346,21 @@ private:
           n.named_before = true;
           nodes_[named].named_after = true;
         }
-        Node &parent = nodes_[at];
-        if (parent.last == none)
-          parent.first = next;
-        else
-          nodes_[parent.last].next = next;
-        parent.last = next;
+        append(at, next);
       }
       at = next;
     }
     return at;
+  }
+
+  // Makes node `child` the last member of node `parent`.
+  [[gnu::always_inline]] void append(uint32_t parent, uint32_t child) {
+    Node &p = nodes_[parent];
+    if (p.last == none)
+      p.first = child;
+    else
+      nodes_[p.last].next = child;
+    p.last = child;
   }
 
   // Notes element `n` of resource `r`, whose name may require another, for
@@ -1303,9 +1401,10 @@ private:
   // of that list of its own then, after the earlier segments'
   // (Patient.contact, Encounter.diagnosis, a note an NTE), as its values
   // written in theirs would be lost or mixed in. Each such segment counts
-  // 2^16 (a field's repetitions stay below it). (A map that fills a
-  // resource's own elements, IN1's of the Coverage of PV1-20, still fills
-  // them once: the first segment's stand.)
+  // 2^16 (a field's repetitions stay below it; see emit()). An element
+  // made before it, by a link (the Appointment's participant for the
+  // Patient) or a segment of another name (an AIL after an AIG), is taken:
+  // each AIG, AIL and AIP is a participant of its own.
   uint32_t first_repetition(uint32_t r, const Map &map, std::string_view name, uint32_t index) {
     if (!map.one_list || same(resources[r].segment_name, name))
       return 0;
@@ -1313,12 +1412,23 @@ private:
       if (f.resource == r && same(f.name, name)) {
         if (f.segment != index) {
           f.segment = index;
-          ++f.count;
+          f.count = std::max(f.count + 1, elements_made(r, map.rows[0].path[0]));
         }
         return f.count << 16;
       }
-    fillers_.push_back({r, name, index, 0});
-    return 0;
+    const uint32_t count = elements_made(r, map.rows[0].path[0]);
+    fillers_.push_back({r, name, index, count});
+    return count << 16;
+  }
+
+  // One past the last element of list `step` in `r`, counted as
+  // first_repetition() counts its segments (2^16 each).
+  uint32_t elements_made(uint32_t r, const Step &step) const {
+    uint32_t next = 0;
+    for (uint32_t c = nodes_[resources[r].root].first; c != none; c = nodes_[c].next)
+      if (nodes_[c].key == step.id && nodes_[c].slot == step.slot)
+        next = std::max(next, (nodes_[c].rep >> 16) + 1);
+    return next;
   }
 
   // Applies the rows of `map` to resource `r` below `base`, reading `seg`
@@ -1447,11 +1557,24 @@ private:
       size_t size;
       ~Restore() { path.erase(path.begin() + static_cast<std::ptrdiff_t>(size), path.end()); }
     } restore{path, path.size()};
-    bool first_list = true;
+    // A field's repetitions take the first list of the row's path, but in
+    // a map that fills one list element (NK1's contact) the element is the
+    // segment's (rep's count of 2^16) and the repetitions take the list
+    // within it, when there is one: NK1-5's telephones are one contact's
+    // telecom.
+    // (Without a list within the element, NTE-3's lines to a note's text,
+    // each repetition still takes an element of its own.)
+    uint32_t outer = rep, inner = 0;
+    if (one_list_ && (rep & 0xFFFFu) &&
+        std::count_if(row.path.begin(), row.path.end(), [](const Step &s) { return s.slot; }) > 1) {
+      outer = rep & ~0xFFFFu;
+      inner = rep & 0xFFFFu;
+    }
+    int lists = 0;
     for (const Step &step : row.path) {
-      path.push_back({&step, step.slot && first_list ? rep : 0});
+      path.push_back({&step, !step.slot ? 0 : lists == 0 ? outer : lists == 1 ? inner : 0});
       if (step.slot)
-        first_list = false;
+        ++lists;
     }
     if (row.has_constant) {
       leaf(r, path, row.kind == 'b' || row.kind == 'i' || row.kind == 'd' ? 'n' : 's',
@@ -1821,6 +1944,36 @@ public:
     return nullptr;
   }
 
+  // Writes the documented value of `element`, which element `n` (its names
+  // from the top in keys_, as attached() left them) requires where the
+  // tables leave it unmapped ("Appointment.participant.status"); false when
+  // there is none.
+  [[gnu::noinline]] bool member_default(const Resource &r, uint32_t n, const Maps::Need &need) {
+    const std::vector<uint32_t> &ids = maps_.member_defaults;
+    if (std::find_first_of(ids.begin(), ids.end(), need.forms.begin(), need.forms.end()) ==
+        ids.end()) [[likely]]
+      return false;
+    const std::string &element = need.element;
+    std::string key(r.type);
+    for (size_t i = keys_.size(); i-- > 0;)
+      key.append(".").append(maps_.names[keys_[i]]);
+    key.append(".").append(element);
+    const auto d = maps_.defaults.find(key);
+    const uint32_t id = maps_.name_id(element);
+    if (d == maps_.defaults.end() || id == 0)
+      return false;
+    const auto at = static_cast<uint32_t>(nodes_.size());
+    Node &c = nodes_.emplace_back();
+    c.key = id;
+    c.parent = n;
+    c.kind = 's';
+    c.value = static_cast<uint32_t>(text_.size());
+    c.size = static_cast<uint32_t>(d->second.size());
+    text_.put_padded(d->second);
+    append(n, at);
+    return true;
+  }
+
   // Whether element `n` hangs from its resource's top through live
   // elements; keys_ gets the names of the elements from the top down to
   // `n`. (The members a default's element left when it started anew still
@@ -1850,7 +2003,8 @@ public:
         continue;
       if (const Maps::Needs *need = needs(r, n))
         for (const Maps::Need &element : *need)
-          if (!holds_one(n, element.forms)) {
+          if (!holds_one(n, element.forms) &&
+              (maps_.member_defaults.empty() || !member_default(r, n, element))) {
             nodes_[n].kind = 'x';
             changed = true;
             break;
@@ -2043,6 +2197,8 @@ private:
   };
   std::vector<Filler> fillers_;
   uint32_t first_rep_ = 0;
+  bool one_list_ = false; // the row's map fills one list element (Map::one_list)
+  const MessageStructure *occurrences_ = nullptr; // the message's groups (set by run())
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
   std::vector<uint32_t> latest_; // by label number: the latest resource of it

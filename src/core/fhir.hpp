@@ -115,6 +115,10 @@ struct SegmentRow {
   uint32_t label_id = 0; // the label's number (set by Maps::finish)
   TypeRules rules;       // set by Maps::finish
   int32_t key_rule = -1; // the rule of its resources' ids (set by Maps::finish)
+  // each segment makes its own resource, filling one that another segment
+  // made only when no segment of its name filled that one yet (IN1: the
+  // Coverage of PV1-20 for the first, one of its own for the next)
+  bool makes = false;
 };
 
 struct Structure {
@@ -146,7 +150,9 @@ struct Maps {
   std::unordered_map<std::string, std::vector<std::string>> required;
   // required elements by the name of the element holding them ("~extension")
   std::vector<std::pair<std::string, std::vector<std::string>>> required_by_name;
-  std::unordered_map<std::string, std::string> defaults; // "Type.element"
+  std::unordered_map<std::string, std::string> defaults; // "Type.element", "Type.a.member"
+  // the ids of the members with a default ("Type.a.member"), set by finish()
+  std::vector<uint32_t> member_defaults;
   // by resource type: the elements that refer to the message's Patient or
   // Encounter ("Patient"/"Encounter" in `to`), set where no row set them
   std::unordered_map<std::string, std::vector<Link>> context;

@@ -16,7 +16,10 @@ every element without a FHIR model of its own.
 Lines of the data file (tab-separated, `%XX` escapes in free text):
 
     M ADT_A01                                         a message structure, then its rows:
-    G seg group label type segmap cond refs           one segment row (refs: `;`-joined)
+    G seg group label type segmap cond refs [new]     one segment row (refs: `;`-joined;
+                                                      new: each segment makes its own,
+                                                      not filling one another of its
+                                                      name filled)
     S PID[Patient] Patient                            a segment map and the resource it fills
     D CX[Identifier] Identifier                       a data type map and the type it fills
     F field cond path kind dtmap vocab const          one row of the map above
@@ -388,6 +391,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     out.append(f"M\t{structure}")
     for r in table[2:]:
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
+        comment = r[13] if len(r) > 13 else ""
         if not ident or ident.startswith("/") or not segmap:
             continue
         parts = ident.split(".")
@@ -444,8 +448,15 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # Provenance[4]) is from the row's resource, not the first
             origin = m.group(2) or (number if m.group(1) == rtype else "1")
             links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{m.group(5) or 1}")
-        out.append("\t".join(["G", segment, group, f"{rtype}*{number}", rtype,
-                              esc(segmap), cond, ";".join(links)]))
+        row = ["G", segment, group, f"{rtype}*{number}", rtype, esc(segmap), cond, ";".join(links)]
+        # The tables say in prose which segment makes a resource of its own
+        # ("Processing of the IN1 segment results in the creation of a new
+        # Coverage resource") where its label is another row's too (PV1-20's
+        # Coverage[1]): each such segment makes one, filling the other's
+        # once at most.
+        if re.search(rf"creation of a new {rtype} resource", comment):
+            row.append("new")
+        out.append("\t".join(row))
 
 
 def vocabulary(name: str, path: Path, out: list[str]) -> None:

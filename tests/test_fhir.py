@@ -421,6 +421,7 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("").replace("CWE[CodeableConcept]", "CWE[Zed]") +  # a count of the value's own repetitions
      "\nD\tCWE[Zed]\tCodeableConcept\nF\t1\tC:.1:eq:1\ttext\ts\t\t\t", 1),
     ("P\tEncounter", 0), ("P\tEncounter\tsubject", "line 1: unreadable context link"), ("Z", "line 1: unknown line"),
+    ("V\tA\tB", "line 1: unknown line"),  # a vocabulary line of the wrong length
     ("F\t2\t\tvalueString\ts\t\t\t", "line 1: field row outside a map"), ("C\tA\tB\tC\tD", "line 1: code outside a vocabulary"),
     ("G\tZPI\t\tO\tO\tZPI[Observation]\t\t", "line 1: segment row outside a structure"),
     (MAPS.format("V:ZP-2"), "line 6: unreadable condition"), (MAPS.format("E:ZPI-1"), "line 6: unreadable condition"),

@@ -28,8 +28,10 @@ BATCHES = [
     (SB + TWO[0] + EB + SB + TWO[1] + EB, TWO), (SB + TWO[0] + EB + " " + SB + TWO[1] + EB + "\r", TWO),
     (SB + TWO[0] + EB + "\0" + SB + TWO[1] + EB + "\r\0" + SB + "\r", TWO), (TWO[0] + SB + TWO[1], TWO),
     (TWO[0] + "\r\0" + SB + TWO[1] + EB + EB + " ", [TWO[0], TWO[1] + EB]),
-    # A byte order mark before MSH belongs to no message, alone on a line neither.
+    # A byte order mark before MSH belongs to no message, alone on a line neither; a bare MSH after one
+    # opens a message as a bare MSH does.
     ("\ufeff" + TWO[0] + "\r\n\ufeff" + TWO[1] + "\r\ufeff" + SB + TWO[0] + EB + "\r\ufeff", TWO + TWO[:1]),
+    (TWO[0] + "\r\ufeffMSH", SHORT),
     (TWO[0] + "\rMSH|^\rPID|2", SHORT), (TWO[0] + "\rMSH|^~\\&\r" + SB + "MSH|^~" + EB, SHORT),
 ]
 

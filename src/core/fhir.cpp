@@ -520,8 +520,8 @@ void Maps::finish() {
     checked.needs = need(elements);
     name_checked[checked.keys.back()].push_back(std::move(checked));
   }
-  for (size_t id = 0; id < name_required.size(); ++id)
-    if (name_required[id] < 0 && !name_checked[id].empty())
+  for (size_t id = 0; id != name_required.size(); ++id) // -1: no element of the name required
+    if (name_required[id] == -1 && !name_checked[id].empty())
       name_required[id] = -2;
   // each resource type resolved where rows and maps name it
   auto type_rules = [&](const std::string &type) {

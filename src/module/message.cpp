@@ -31,7 +31,7 @@ Ref segments_by_name(const MessagePtr &m, PyObject **args) {
   if (!py::to_text(args[0], "name", name))
     return {};
   Ref list = Ref::check(PyList_New(0));
-  for (size_t i = 0; i < m->segment_count(); ++i) {
+  for (size_t i = 0; i != m->segment_count(); ++i) {
     SegmentView view = m->segment_at(i);
     if (view.name == name && PyList_Append(list.get(), new_segment(view).get()) < 0)
       throw py::ErrorAlreadySet{};

@@ -86,7 +86,9 @@ const py::Signature fhir_mapping_sig{"fhir_mapping()", {"text"}, 1, 1};
 // over them.
 Ref fhir_mapping(PyObject **args) {
   std::string_view text;
-  if (!py::to_text(args[0], "text", text) || !maps_of(nullptr))
+  if (!py::to_text(args[0], "text", text))
+    return {};
+  if (!maps_of(nullptr))
     return {};
   auto maps = std::make_unique<fhir::Maps>(*base_maps);
   if (std::optional<Error> bad = maps->read(text))

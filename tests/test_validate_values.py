@@ -52,6 +52,8 @@ shaped = st.tuples(year, st.lists(two, max_size=6).map("".join), st.just("") | f
 @example("DT", "20000229")
 @example("DT", "19000229")
 @example("TM", "235959.1234+2359")
+@example("NM", "-")  # a sign alone
+@example("TM", "235959.")  # a point without a fraction
 def test_values_of_primitive_types(kind, value):
     text = OBX.format(type=kind, code="L", value=value)
     bad = [f.text for f in vellomar.validate(text) if f.location == "OBX-5" and f.code == 102]

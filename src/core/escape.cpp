@@ -8,9 +8,10 @@ void append_delimiter(std::string &out, const Delimiter &d) {
 }
 
 // Length of the UTF-8 character whose first byte is `lead` (1 for a stray
-// continuation byte, so that malformed input still advances).
+// continuation byte or one of the two lead bytes UTF-8 never uses, 0xC0 and
+// 0xC1, so that malformed input still advances).
 size_t char_length(unsigned char lead) {
-  if (lead < 0xC0)
+  if (lead < 0xC2)
     return 1;
   if (lead < 0xE0)
     return 2;

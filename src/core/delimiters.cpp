@@ -54,7 +54,7 @@ DeclaredDelimiters declared_delimiters(std::string_view header) {
                         &out.enc.sub_component};
   const Delimiter given[] = {read.component, read.repetition, read.escape, read.sub_component};
   out.declared = 0;
-  while (out.declared < 4 && given[out.declared].view() != read.field.view()) {
+  while (out.declared != 4 && given[out.declared].view() != read.field.view()) {
     *slots[out.declared] = given[out.declared];
     ++out.declared;
   }

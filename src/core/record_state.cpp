@@ -60,7 +60,8 @@ Result<RecordState> read_record_state(std::string_view state) {
   if (kind != 'S' && kind != 'F' && kind != 'C')
     return invalid_state();
   out.kind = static_cast<RecordKind>(kind);
-  if (state.size() < 2 || (state[1] != '0' && state[1] != '1') ||
+  // (not empty: the kind was read) the kind alone, or no literal flag after it
+  if (state.size() == 1 || (state[1] != '0' && state[1] != '1') ||
       (state[1] == '1' && out.kind == RecordKind::segment))
     return invalid_state();
   out.literal = state[1] == '1';

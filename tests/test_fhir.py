@@ -34,6 +34,15 @@ VXU_V04 = message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-783274^NDA",
 CONTACTS = message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO||^PRN^PH^^^555^1111111~^NET^Internet^a@b.c",
                    "NK1|2|TWO^B|FTH")
 
+# a second RXA without an ORC of its own opens a second ORDER (RXA is once in a group)
+VACCINES = message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA", "RXA|0|1|20240110||08^HepB^CVX" + "|" * 10 + "LOT1",
+                   "OBX|1|NA|30956-7^Type^LN|||||||F", "RXA|0|1|20240111||20^DTaP^CVX" + "|" * 10 + "LOT2",
+                   "RXR|C28161^IM^NCIT")
+# two PIDs, a PD1 ahead of the first and a PV1 filling its Patient between them: two Patients
+TWO_PATIENTS = message("BAR^P02^BAR_P02", "PD1|||C^^1", "PID|1||ID1" + "|" * 21 + "Y", "PV1|1|I",
+                       "PID|2||ID2" + "|" * 22 + "8")
+# a mother's maiden name (PID-6) and a disability (PD1-6): two extensions
+EXTENDED = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J|SMITH^M", "PD1||||||D^Deaf^L")
 INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Insurance",
                   "IN1|2|PLAN2|ORG2|Other Insurance")
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
@@ -103,6 +112,12 @@ def test_corpus_bundles_are_valid(path):
     (VXU_V04, "Immunization", "occurrenceDateTime", "2024-01-10"),
     (VXU_V04, "Immunization", "lotNumber", "Z0860BB"),
     (VXU_V04, "Immunization", "status", "completed"),
+    (VACCINES, "Immunization#1", "lotNumber", "LOT2"),
+    (VACCINES, "Immunization#1", "route.coding.0.code", "C28161"),
+    (VACCINES, "Observation", "partOf.0.reference", "#Immunization#0"),
+    (TWO_PATIENTS, "Patient#0", "multipleBirthBoolean", True),
+    (TWO_PATIENTS, "Patient#1", "multipleBirthInteger", 8),
+    (EXTENDED, "Patient", "extension.1.valueString", "SMITH"),
     # the first IN1 fills the Coverage of PV1-20, each next one a Coverage of its own
     (INSURED, "Coverage#0", "identifier.0.value", "PLAN1"),
     (INSURED, "Coverage#1", "identifier.0.value", "PLAN2"),
@@ -111,9 +126,13 @@ def test_corpus_bundles_are_valid(path):
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
-    value = entries(check_bundle(fhir.to_json(text)), resource_type)[int(n or 0)]
+    bundle = check_bundle(fhir.to_json(text))
+    value = entries(bundle, resource_type)[int(n or 0)]
     for step in path.split("."):
         value = value[int(step)] if step.isdigit() else value[step]
+    if isinstance(expected, str) and expected.startswith("#"):  # a reference to "#Type#n"
+        target_type, n = expected[1:].split("#")
+        expected = "urn:uuid:" + entries(bundle, target_type)[int(n)]["id"]
     assert value == expected
 
 
@@ -162,9 +181,20 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", OBR, "OBX|1|ST|8251-1^c^LN||v||||||F", "NTE|1|||||20240110"),
      "Observation", "note"),  # a note's time without its text
     (message("ADT^A01", "PID|1||ID1||DOE||19610615|Q"), "Patient", "gender"),  # a code FHIR's values lack
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1|||||20240110", "PID|1||ID1", "RGS|1", "AIS|1||C^Consult"),
+     "Appointment", "extension.valueAnnotation"),  # an Annotation's time without its text
+    # a choice element takes one form, the first written (TQ1's Timing, not OBR-6's dateTime)
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1||||||20240110", OBR.replace("||20240110", "|20240111|20240110")),
+     "ServiceRequest", "occurrenceDateTime"),
 ])
-def test_elements_without_what_they_require_are_left_out(text, resource_type, element):
-    assert [r for r in entries(check_bundle(fhir.to_json(text)), resource_type) if element in r] == []
+def test_elements_left_out(text, resource_type, element):
+    def found(value, steps):
+        if not steps:
+            return True
+        if isinstance(value, list):
+            return any(found(v, steps) for v in value)
+        return steps[0] in value and found(value[steps[0]], steps[1:])
+    assert [r for r in entries(check_bundle(fhir.to_json(text)), resource_type) if found(r, element.split("."))] == []
 
 
 def test_message_forms_and_dict_agree():
@@ -194,6 +224,21 @@ def test_ids_are_stable_across_events_of_one_stay():
                                             "Observation")}) == 3
 
 
+@pytest.mark.parametrize("text, moved, resource_types", [
+    # an Immunization an ORC made is keyed by its RXA, not by MSH-10
+    (VXU_V04, VXU_V04.replace("|M1|", "|M2|"), ["Immunization"]),
+    # what segments ahead of PID made takes PID's key as in the usual order
+    (message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO", PV1),
+     message("ADT^A01^ADT_A01", "NK1|1|ONE^A|SPO", PV1, PID, control_id="M2"), ["Patient", "RelatedPerson", "Encounter"]),
+    (message("ADT^A01^ADT_A01", PID, "PD1|||C^^1", PV1),
+     message("ADT^A01^ADT_A01", "PD1|||C^^1", PID, PV1, control_id="M2"), ["Patient", "Encounter"]),
+])
+def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_types):
+    for resource_type in resource_types:
+        assert ([r["id"] for r in entries(check_bundle(fhir.to_json(text)), resource_type)] ==
+                [r["id"] for r in entries(check_bundle(fhir.to_json(moved)), resource_type)])
+
+
 def test_transaction_entries_are_conditional_on_identifiers():
     bundle = fhir.to_dict(ADT_A01, bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
@@ -221,12 +266,17 @@ def test_numbers(value, expected):
     assert glucose["valueQuantity"].get("value") == expected
 
 
-@pytest.mark.parametrize("value, expected", [("2", 2), ("002", 2), ("-3", -3), ("2.0", None), ("2x", None),
-                                             ("99999999999", None)])
-def test_integers(value, expected):
-    # PID-25, birth order, is Patient.multipleBirthInteger
-    (patient,) = entries(check_bundle(fhir.to_json(ADT_A01.replace(PID, PID + "|" * 12 + value))), "Patient")
+@pytest.mark.parametrize("value, expected, rank", [
+    ("2", 2, 2), ("002", 2, 2), ("-3", -3, None), ("0", 0, None), ("-0", 0, None), ("2.0", None, None),
+    ("2x", None, None), ("99999999999", None, None)])
+def test_integers(value, expected, rank):
+    # PID-25, birth order, is Patient.multipleBirthInteger; DG1-15, a positiveInt, Encounter.diagnosis.rank
+    text = ADT_A01.replace(PID, PID + "|" * 12 + value).replace(
+        "|20240110|A", "|20240110|A" + "|" * 9 + value + "|" * 7 + "C1")  # DG1-22, the Condition
+    bundle = check_bundle(fhir.to_json(text))
+    (patient,), (encounter,) = entries(bundle, "Patient"), entries(bundle, "Encounter")
     assert patient.get("multipleBirthInteger") == expected
+    assert encounter["diagnosis"][0].get("rank") == rank
 
 
 @pytest.mark.parametrize("value, expected", [("Y", True), ("N", False), ("X", None)])
@@ -260,25 +310,28 @@ def test_errors(call, error):
     assert str(e.value) == error[1]
 
 
-SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}||{d}|{v}", "PV1|1|{v}|{v}^{v}||||{v}^{v}",
-            "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "NK1|1|{v}^{v}|{v}",
-            "AL1|1|{v}|{v}^{v}", "DG1|1||{v}^{v}^I10||{d}", "IN1|1|{v}|{v}|{v}",
-            "ORC|{v}|{v}|{v}", "OBR|1|{v}|{v}|{v}^{v}", "RXA|0|1|{d}||{v}^{v}^CVX|{v}", "ZZZ|{v}"]
+SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}|{v}|{d}|{v}" + "|" * 16 + "{v}|{n}", "PV1|1|{v}|{v}^{v}||||{v}^{v}",
+            "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "NK1|1|{v}^{v}|{v}", "PD1||||||{v}^{v}^L",
+            "AL1|1|{v}|{v}^{v}", "DG1|1||{v}^{v}^I10||{d}|A" + "|" * 9 + "{n}" + "|" * 7 + "{v}", "IN1|1|{v}|{v}|{v}",
+            "ORC|{v}|{v}|{v}", "OBR|1|{v}|{v}|{v}^{v}||{d}", "TQ1|1||||||{d}", "RXA|0|1|{d}||{v}^{v}^CVX|{v}",
+            "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}", "ZZZ|{v}"]
 
 
-@settings(max_examples=60)
-@given(kind=st.sampled_from(["ADT^A01^ADT_A01", "ADT^A08^ADT_A01", "ORU^R01^ORU_R01",
-                             "VXU^V04^VXU_V04", "ORM^O01^ORM_O01", "DFT^P03^DFT_P03",
-                             "SIU^S12^SIU_S12", "MDM^T02^MDM_T02", "XYZ^Q99"]),
+@settings(max_examples=80)
+@given(kind=st.sampled_from(["ADT^A01^ADT_A01", "ADT^A08^ADT_A01", "ADT^A04", "ADT^A02^ADT_A02", "ORU^R01^ORU_R01",
+                             "VXU^V04^VXU_V04", "ORM^O01^ORM_O01", "OML^O21^OML_O21", "DFT^P03^DFT_P03",
+                             "SIU^S12^SIU_S12", "MDM^T02^MDM_T02", "BAR^P02^BAR_P02", "RDE^O11", "XYZ^Q99"]),
+       version=st.sampled_from(["2.3", "2.4", "2.5.1", "2.6", "2.8"]),
        body=st.lists(st.tuples(st.sampled_from(SEGMENTS),
                                st.text("AZ09 .-&~\\^\"é", max_size=8),
                                st.sampled_from(["", "2024", "202401101200", "20240110120000+0530",
                                                 "2024011", "99999999", "x"]),
-                               st.sampled_from(["NM", "ST", "CWE", "SN", "DT", "TM", "XX"])),
-                     max_size=8))
-def test_every_message_gives_a_valid_bundle(kind, body):
-    segments = [s.format(v=v.replace("|", ""), d=d, t=t) for s, v, d, t in body]
-    check_bundle(fhir.to_json(message(kind, *segments)))
+                               st.sampled_from(["NM", "ST", "CWE", "SN", "DT", "TM", "XX"]),
+                               st.sampled_from(["", "0", "1", "-1", "08", "2.5", "\"\""])),
+                     max_size=10))
+def test_every_message_gives_a_valid_bundle(kind, version, body):
+    segments = [s.format(v=v.replace("|", ""), d=d, t=t, n=n) for s, v, d, t, n in body]
+    check_bundle(fhir.to_json(message(kind, *segments).replace("|P|2.5.1", "|P|" + version, 1)))
 
 
 def test_data_file_is_what_the_tables_give(monkeypatch):

@@ -69,7 +69,7 @@ PRIMITIVE = {
     "String": "s", "Code": "c", "Uri": "u", "Url": "u", "Canonical": "u", "Id": "s",
     "Markdown": "s", "Oid": "u", "Uuid": "u", "Base64Binary": "s", "Xhtml": "s",
     "Date": "D", "DateTime": "T", "Instant": "I", "Time": "t", "Decimal": "d",
-    "Integer": "i", "PositiveInt": "i", "UnsignedInt": "i", "Integer64": "i",
+    "Integer": "i", "PositiveInt": "p", "UnsignedInt": "w", "Integer64": "i",
 }
 
 
@@ -104,6 +104,10 @@ class ModelShapes:
 
     def __init__(self) -> None:
         self.seen: dict[str, dict[str, tuple[bool, str]]] = {}
+        # the forms of choice elements (value[x]: valueString, ...), and the
+        # names of elements that are no choice's form in some type
+        self.choices: dict[str, set[str]] = {}
+        self.plain: set[str] = set()
 
     def elements(self, type_name: str) -> dict[str, tuple[bool, str]] | None:
         if type_name not in self.seen:
@@ -113,6 +117,12 @@ class ModelShapes:
                 return None
             self.seen[type_name] = {(f.alias or k): shape(f) for k, f in cls.model_fields.items()
                                     if k != "resource_type"}
+            for k, f in cls.model_fields.items():
+                element = (f.json_schema_extra or {}).get("one_of_many")
+                if element:
+                    self.choices.setdefault(element, set()).add(f.alias or k)
+                elif not (f.alias or k).startswith("_"):
+                    self.plain.add(f.alias or k)
         return self.seen[type_name]
 
     def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
@@ -120,6 +130,18 @@ class ModelShapes:
             return None
         found = (self.elements(type_name) or {}).get(name)
         return None if found is None or found[1] == "?" else found
+
+    def choice_lines(self) -> list[str]:
+        """X lines: each choice element and its forms (a name that is a plain
+        element in another type is left out: the converter knows names only)."""
+        return ["\t".join(["X", element, *sorted(forms - self.plain)])
+                for element, forms in sorted(self.choices.items()) if forms - self.plain]
+
+    def annotated(self) -> list[str]:
+        """Q lines: an Annotation has its text, whatever element holds it."""
+        names = {name for elements in self.seen.values() for name, (_, kind) in elements.items()
+                 if kind == "Annotation"} - {"note"}
+        return [f"Q\t~{name}\ttext" for name in sorted(names)]
 
     def lines(self) -> list[str]:
         return ["\t".join(["T", name, *(f"{k}:{'*' if is_list else ''}{kind}"
@@ -225,7 +247,9 @@ def generate(base: Path) -> tuple[str, str]:
         if m:
             tables.vocabulary(m.group(1).replace("/", ""), path, out)
     out += required()
+    out += shapes.annotated()
     out += shapes.lines()
+    out += shapes.choice_lines()
     return ("\n".join(out) + "\n",
             "# Rows of HL7's V2-to-FHIR tables the converter does not honour, and why\n"
             "# (written by tools/fhir_tables.py)\n" + "\n".join(report) + "\n")

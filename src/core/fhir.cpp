@@ -306,6 +306,9 @@ std::optional<Error> Maps::read(std::string_view text) {
         l.to = std::string(p[1]);
         links.push_back(std::move(l));
       }
+    } else if (tag == "X" && f.size() >= 3) {
+      for (size_t i = 2; i < f.size(); ++i)
+        choice_forms[std::string(f[i])] = std::string(f[1]);
     } else if (tag == "T") {
       // the shapes of FHIR types, for compiling a user's tables in Python
     } else if (tag == "A" && f.size() == 4) {
@@ -329,6 +332,32 @@ void Maps::finish() {
   for (Structure &s : structures)
     for (SegmentRow &row : s.rows)
       resolve(row.map, false);
+  // An extension is the one its url names, whichever map writes it: the
+  // rows of a map under extension*N, whose url row gives it a url, take
+  // that url's slot (numbered from 1000, above the tables' own), so that
+  // two maps filling one resource (PID's mother's maiden name and PD1's
+  // disability, both extension*1) fill two extensions, not one with two
+  // urls' values, and two rows of one url one.
+  for (Map &m : maps)
+    for (size_t k = 0; k < m.rows.size(); ++k) {
+      const std::vector<Step> &path = m.rows[k].path;
+      const size_t n = path.size();
+      if (n < 2 || !m.rows[k].has_constant || path[n - 1].name != "url" ||
+          (path[n - 2].name != "extension" && path[n - 2].name != "modifierExtension") ||
+          !path[n - 2].slot)
+        continue;
+      const auto slot = static_cast<uint16_t>(
+          extension_slots_.emplace(m.rows[k].constant, 1000 + extension_slots_.size())
+              .first->second);
+      const std::vector<Step> prefix(path.begin(), path.end() - 1);
+      for (Row &row : m.rows)
+        if (row.path.size() >= n - 1 &&
+            std::equal(prefix.begin(), prefix.end(), row.path.begin(),
+                       [](const Step &a, const Step &b) {
+                         return a.name == b.name && a.slot == b.slot;
+                       }))
+          row.path[n - 2].slot = slot;
+    }
   for (Map &m : maps) {
     m.resource = required.count(m.type) > 0;
     m.in_field_order = std::is_sorted(m.rows.begin(), m.rows.end(),
@@ -546,6 +575,13 @@ void Maps::finish() {
   segment_rows(fallback);
   for (Structure &s : structures)
     segment_rows(s);
+  // the choice elements' forms by name id (the names are all known now)
+  choice_of.assign(names.size(), 0);
+  std::unordered_map<std::string, uint32_t> choices;
+  for (const auto &[form, element] : choice_forms)
+    if (const uint32_t id = name_id(form))
+      choice_of[id] = choices.emplace(element, static_cast<uint32_t>(choices.size() + 1))
+                          .first->second;
 }
 
 const Code *Vocabulary::find(std::string_view code) const {
@@ -670,9 +706,14 @@ struct Resource {
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t group = 0; // the group occurrence of the segment that made it
-  std::string_view filler; // the name of the segment that filled it last, if another did
+  // the names of the segments (Named::index; 63 for those past it) that
+  // filled it, if another made it
+  uint64_t filled = 0;
+  uint32_t label = UINT32_MAX; // the row's label it was made for (none: made from a value)
   uint32_t root = 0; // its node
   TextPlace key; // its id's business key, in Engine::key_text_
+  bool keyed = false; // by a rule's fields, not by the message and position
+  bool patient_later = false; // its key awaits the Patient's (made before any)
   char id_text[36] = {}; // set by Engine::finish for the resources that stay
   std::string_view id() const { return {id_text, sizeof id_text}; }
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
@@ -821,18 +862,22 @@ public:
       // for one the structure has no place for there (it is in a group only
       // by where it stands)
       uint32_t occurrence = node;
+      Named &named = seen(structure, seg.name, i);
+      uint32_t opens = none;
       if (unexpected < s.unexpected.size() && s.unexpected[unexpected] == i) {
         occurrence = 0;
         ++unexpected;
+        opens = implied_occurrence(node, seg.name, named.before, i);
+        if (opens != none)
+          occurrence = opens;
       }
-      Named &named = seen(structure, seg.name, i);
       const std::span<const uint32_t> rows = rows_in(structure, named, group);
       Fields *fields = nullptr; // noted once the segment maps
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
-        const uint32_t r = instance(row, seg, i, occurrence, named.before);
+        const uint32_t r = instance(row, seg, i, occurrence, named, opens);
         segment_ = i;
         first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
         one_list_ = maps_.maps[static_cast<size_t>(row.map)].one_list;
@@ -1157,23 +1202,32 @@ private:
   // group made, PID's Patient for the NK1 of each NEXT_OF_KIN, is every
   // occurrence's.)
   uint32_t instance(const SegmentRow &row, const SegmentView &seg, uint32_t index,
-                    uint32_t group, uint32_t before) {
+                    uint32_t group, const Named &named, uint32_t opens) {
     const uint32_t at = latest(row.label_id);
+    const uint64_t name_bit = uint64_t{1} << std::min<uint32_t>(named.index, 63);
     if (at != UINT32_MAX) {
       const Resource &r = resources[at];
       if (r.segment == index)
         return at;
-      if (r.segment_name != seg.name && !holds_before(apart(r.group, group), before) &&
-          !(row.makes && same(r.filler, seg.name))) {
-        resources[at].filler = seg.name;
-        // a segment that makes its resource keys the one it completes, if
-        // that one's key gives way (the first IN1 the Coverage of PV1-20),
-        // as it would key its own: the id is the plan's in every message
-        if (row.makes && row.key_rule >= 0 && key_gives_way(r)) {
+      if (r.segment_name != seg.name && !holds_before(apart(r.group, group), named.before) &&
+          !(row.makes && (r.filled & name_bit)) && !(opens != none && within(r.group, opens))) {
+        resources[at].filled |= name_bit;
+        // A resource keyed by its message and position takes the key of the
+        // first segment completing it whose fields key it (the Immunization
+        // an ORC made, by its RXA; a Patient that a segment ahead of PID
+        // made, by PID), and a key that gives way that of a segment which
+        // makes its own (the first IN1 the Coverage of PV1-20): the id is
+        // the same in every message, as if that segment had made it.
+        if (row.key_rule >= 0 && (!r.keyed || (row.makes && key_gives_way(r)))) {
           const TextPlace was = resources[at].key;
-          if (!key(resources[at], row, seg)) {
+          const bool later = resources[at].patient_later;
+          if (key(resources[at], row, seg)) {
+            if (same(r.type, "Patient"))
+              patient_key_ = key_of(resources[at].key);
+          } else {
             key_text_.resize(resources[at].key.at);
             resources[at].key = was;
+            resources[at].patient_later = later;
           }
         }
         return at;
@@ -1185,7 +1239,8 @@ private:
     r.segment_name = seg.name;
     r.segment = index;
     r.group = group;
-    key(r, row, seg);
+    r.label = row.label_id;
+    r.keyed = key(r, row, seg);
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
@@ -1228,6 +1283,62 @@ private:
     return at == occurrence;
   }
 
+  // Whether group occurrence `occurrence` is `outer` or stands below it.
+  bool within(uint32_t occurrence, uint32_t outer) const {
+    if (occurrences_->nodes.empty())
+      return false;
+    while (occurrence > outer)
+      occurrence = occurrences_->nodes[occurrence].parent;
+    return occurrence == outer;
+  }
+
+  // For segment `index` named `name`, which the structure has no place for
+  // where it stands (in occurrence `node`): the occurrence of a repeating
+  // group whose next occurrence it opens, else none. A group that holds a
+  // segment of its name at most once and already holds one (since the last
+  // such segment opened one) cannot hold it: it stands for another
+  // occurrence of the group, or of the nearest repeating group around it,
+  // whose first segments the sender left out (VXU_V04's ORDER: ORC RXA
+  // ... RXA, a second RXA without its own ORC, is a second ORDER, and its
+  // Immunization is its own). The structure matcher keeps the segment in
+  // the occurrence open; this reads the same definitions.
+  uint32_t implied_occurrence(uint32_t node, std::string_view name, uint32_t before,
+                              uint32_t index) {
+    const std::vector<GroupNode> &nodes = occurrences_->nodes;
+    if (before == UINT32_MAX || nodes.empty())
+      return none;
+    auto once_in = [&](const GroupDef *def) {
+      if (def)
+        for (const StructureElement &c : def->children)
+          if (!c.group && c.cardinality.max == 1 && same(c.name, name))
+            return true;
+      return false;
+    };
+    uint32_t at = node;
+    while (at != 0 && !once_in(nodes[at].def))
+      at = nodes[at].parent;
+    for (;; at = nodes[at].parent) { // the nearest repeating occurrence
+      if (at == 0)
+        return none;
+      const GroupDef *outer = nodes[nodes[at].parent].def;
+      bool repeats = false;
+      if (outer)
+        for (const StructureElement &c : outer->children)
+          if (c.group == nodes[at].def)
+            repeats = c.cardinality.max != 1;
+      if (repeats)
+        break;
+    }
+    uint32_t since = 0; // where the occurrence's last implied one began
+    for (const auto &[group, start] : implied_)
+      if (group == at)
+        since = start;
+    if (before < since || !holds_before(at, before))
+      return none;
+    implied_.emplace_back(at, index);
+    return at;
+  }
+
   // Writes the key of resource `r`, made by `row` of `seg`, in key_text_ (one
   // text for all the message's keys: no string a resource); false when it
   // is the message's and position's (no rule, or its fields empty).
@@ -1251,8 +1362,13 @@ private:
         any = any || !order.empty();
         k.append("|o="sv).append(order);
       }
-      if (rule.patient)
-        k.append("|p="sv).append(patient_key_);
+      if (rule.patient) {
+        // made before PID keyed the Patient: the key ends in the Patient's
+        // in finish(), as in a message where PID comes first
+        r.patient_later =
+            latest_patient_ == UINT32_MAX || !resources[latest_patient_].keyed;
+        k.append("|p="sv).append(r.patient_later ? std::string_view() : patient_key_);
+      }
       if (any || (rule.fields[0][0] == 0 && rule.order)) {
         r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
         return true;
@@ -1577,7 +1693,11 @@ private:
         ++lists;
     }
     if (row.has_constant) {
-      leaf(r, path, row.kind == 'b' || row.kind == 'i' || row.kind == 'd' ? 'n' : 's',
+      leaf(r, path,
+           row.kind == 'b' || row.kind == 'i' || row.kind == 'd' || row.kind == 'p' ||
+                   row.kind == 'w'
+               ? 'n'
+               : 's',
            row.constant);
       return;
     }
@@ -1669,6 +1789,8 @@ private:
         leaf(r, path, 'n', "false");
       return;
     case 'i':
+    case 'p': // positiveInt: 1 and more
+    case 'w': // unsignedInt: 0 and more
     case 'd': {
       std::string_view t = text;
       bool negative = false;
@@ -1682,8 +1804,9 @@ private:
       auto digits = [](std::string_view s) {
         return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
       };
+      const bool integer = kind != 'd';
       if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) ||
-          (kind == 'i' && dot != std::string_view::npos))
+          (integer && dot != std::string_view::npos))
         return;
       whole.remove_prefix(std::min(whole.find_first_not_of('0'), whole.size()));
       if (negative)
@@ -1691,8 +1814,16 @@ private:
       v.append(whole.empty() ? "0" : whole);
       if (!fraction.empty())
         v.append("."sv).append(fraction);
-      if (kind == 'i' && (whole.size() > 10 || std::stoll(v) > INT32_MAX || std::stoll(v) < INT32_MIN))
-        return;
+      if (integer) {
+        if (whole.size() > 10)
+          return;
+        const long long n = std::stoll(v);
+        const long long least = kind == 'p' ? 1 : kind == 'w' ? 0 : INT32_MIN;
+        if (n > INT32_MAX || n < least)
+          return;
+        if (n == 0) // "-0" is 0
+          v = "0";
+      }
       leaf(r, path, 'n', v);
       return;
     }
@@ -1755,6 +1886,10 @@ private:
     made.rules = map.rules;
     made.segment_name = seg.name;
     made.segment = segment_;
+    // the message's Patient and Encounter, as a segment's resources have
+    // them (a Condition of DG1-22 is the patient's: see context_links())
+    made.patient = latest_patient_;
+    made.encounter = latest_encounter_;
     const TextPlace key = made.key;
     const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
@@ -1771,11 +1906,31 @@ private:
     return r;
   }
 
+  // A row's reference from the latest resource of one label to the latest
+  // of another. One to a Patient not made yet (NK1's RelatedPerson.patient
+  // where NK1 stands ahead of PID) is made in finish(), to the first
+  // Patient of that label made after (see later_links()): the Patient is
+  // the message's, wherever its PID stands. (Other resources belong to
+  // their group: one made later may be another group's.)
   void link(const Link &l) {
     const uint32_t from = latest(l.from_id), to = latest(l.to_id);
-    if (from == UINT32_MAX || to == UINT32_MAX || from == to)
+    if (from == UINT32_MAX || from == to)
       return;
+    if (to == UINT32_MAX) {
+      if (l.to.starts_with("Patient*"))
+        later_.emplace_back(from, &l);
+      return;
+    }
     refer(from, l.path, to);
+  }
+
+  void later_links() {
+    for (const auto &[from, l] : later_)
+      for (uint32_t to = from + 1; to < resources.size(); ++to)
+        if (resources[to].label == l->to_id) {
+          refer(from, l->path, to);
+          break;
+        }
   }
 
   // Writes a reference to resource `to` at `steps` (and its "reference") in
@@ -2095,6 +2250,8 @@ public:
       const Node &c = nodes_[i];
       if (c.named_before) // written with the first of its name
         continue;
+      if (maps_.choice_of[c.key] && other_form_before(node, i)) [[unlikely]]
+        continue;
       if (c.slot == 0) {
         if (c.kind == 's') { // most are: written here, not through a call
           if (c.size) {
@@ -2120,6 +2277,20 @@ public:
       }
     }
     return p;
+  }
+
+  // Whether a member of `node` before member `i` is another form of the
+  // choice element `i` is a form of and holds something: an element holds
+  // one form of a choice (occurrenceDateTime from OBR and occurrenceTiming
+  // from TQ1; PID-24's multipleBirthBoolean and another PID's
+  // multipleBirthInteger), the first written, as the first row to write an
+  // element wins.
+  [[gnu::noinline]] bool other_form_before(const Node &node, uint32_t i) const {
+    const uint32_t choice = maps_.choice_of[nodes_[i].key];
+    for (uint32_t j = node.first; j != i; j = nodes_[j].next)
+      if (maps_.choice_of[nodes_[j].key] == choice && nodes_[j].key != nodes_[i].key && live(j))
+        return true;
+    return false;
   }
 
   // The list headed by member `i`: the members of its name in (slot,
@@ -2196,6 +2367,11 @@ private:
     uint32_t segment, count;
   };
   std::vector<Filler> fillers_;
+  // the repeating group occurrences a segment opened anew, with where
+  // (see implied_occurrence())
+  std::vector<std::pair<uint32_t, uint32_t>> implied_;
+  // links whose target was not made yet when their row applied (see link())
+  std::vector<std::pair<uint32_t, const Link *>> later_;
   uint32_t first_rep_ = 0;
   bool one_list_ = false; // the row's map fills one list element (Map::one_list)
   const MessageStructure *occurrences_ = nullptr; // the message's groups (set by run())
@@ -2241,8 +2417,28 @@ private:
 
 // Ids, required elements and the resources dropped for want of them.
 void Engine::finish() {
+  uint32_t first_patient = 0;
+  while (first_patient < resources.size() && !same(resources[first_patient].type, "Patient"))
+    ++first_patient;
+  if (first_patient == resources.size())
+    first_patient = UINT32_MAX;
+  later_links();
   for (uint32_t i = 0; i < resources.size(); ++i)
     context_links(i);
+  // keys made before PID keyed the Patient end in that Patient's (the
+  // message's first, for those made before any)
+  for (Resource &r : resources)
+    if (r.patient_later) {
+      const uint32_t patient = r.patient != UINT32_MAX ? r.patient : first_patient;
+      if (patient == UINT32_MAX)
+        continue;
+      const TextPlace was = r.key, patient_key = resources[patient].key;
+      key_text_.reserve(key_text_.size() + was.size + patient_key.size); // the views stay
+      r.key.at = static_cast<uint32_t>(key_text_.size());
+      key_text_.append(key_of(was));
+      key_text_.append(key_of(patient_key));
+      r.key.size = static_cast<uint32_t>(key_text_.size() - r.key.at);
+    }
   // each resource's key made unique by a counter; the ids themselves are
   // made below, for the resources that stay
   // (views of the keys: a key made here lives in `made` until the end)

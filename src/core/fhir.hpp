@@ -151,6 +151,12 @@ struct Maps {
   // required elements by the name of the element holding them ("~extension")
   std::vector<std::pair<std::string, std::vector<std::string>>> required_by_name;
   std::unordered_map<std::string, std::string> defaults; // "Type.element", "Type.a.member"
+  // the forms of FHIR's choice elements and the element each is a form of
+  // ("valueQuantity": "value"), of which an element holds one
+  std::unordered_map<std::string, std::string> choice_forms;
+  // by name id: the number of the choice element it is a form of (0: none),
+  // set by finish()
+  std::vector<uint32_t> choice_of;
   // the ids of the members with a default ("Type.a.member"), set by finish()
   std::vector<uint32_t> member_defaults;
   // by resource type: the elements that refer to the message's Patient or
@@ -220,6 +226,8 @@ struct Maps {
 
 private:
   std::unordered_map<std::string, int32_t> map_names_, vocabulary_names_;
+  // an extension's url and the slot its elements take (see finish())
+  std::unordered_map<std::string, uint16_t> extension_slots_;
   std::unordered_map<std::string, uint32_t> name_ids_, label_ids_;
   uint32_t intern(std::string_view name);
   // the ids of the names that hold `element` ("value": "valueQuantity", ...)

@@ -33,9 +33,10 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
 
 A path is `step.step...`; a step is `name` or `name*slot` for a list
 element (slot 1 when the table gives no index). A kind is s (string-like),
-c (code), b (boolean), i (integer), d (decimal), D (date), T (dateTime),
-I (instant), t (time), O (an element filled by a data type map) or R (a
-reference to the resource a data type map makes).
+c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
+(decimal), D (date), T (dateTime), I (instant), t (time), O (an element
+filled by a data type map) or R (a reference to the resource a data type
+map makes).
 
 A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 `E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
@@ -271,7 +272,7 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
     fhir_type = ttype if has_element(ttype, "id") or has_element(ttype, "extension") else None
     if fhir_type is None:
         kind_letter = {"string": "s", "code": "c", "uri": "s", "dateTime": "T", "boolean": "b",
-                       "decimal": "d", "unsignedInt": "i", "positiveInt": "i"}.get(target)
+                       "decimal": "d", "unsignedInt": "w", "positiveInt": "p"}.get(target)
         if kind_letter is None:
             report.append(f"{name}: map to {target}, which is not a FHIR type: whole map")
             return

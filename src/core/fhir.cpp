@@ -582,6 +582,9 @@ void Maps::finish() {
     if (const uint32_t id = name_id(form))
       choice_of[id] = choices.emplace(element, static_cast<uint32_t>(choices.size() + 1))
                           .first->second;
+  name_notes.assign(names.size(), 0);
+  for (size_t id = 0; id != names.size(); ++id)
+    name_notes[id] = static_cast<uint8_t>((name_required[id] != -1 ? 1 : 0) | (choice_of[id] ? 2 : 0));
 }
 
 const Code *Vocabulary::find(std::string_view code) const {
@@ -694,6 +697,9 @@ struct Node {
   // an earlier member of its parent has its name (it is written with the
   // first), a later one has (the first is a list's head), noted as made
   bool named_before = false, named_after = false;
+  // a member of its parent is a form of the same choice element (see
+  // other_form_before()), noted as made
+  bool rival = false;
 };
 
 // A text's place in a buffer that grows (a view would not stay valid).
@@ -1456,8 +1462,12 @@ private:
         n.slot = slot;
         n.rep = item.rep;
         n.parent = at;
-        if (maps_.name_required[id] != -1) [[unlikely]]
-          note_checked(r, next);
+        if (const uint8_t notes = maps_.name_notes[id]) [[unlikely]] {
+          if (notes & 1)
+            note_checked(r, next);
+          if (notes & 2)
+            note_rivals(at, next);
+        }
         if (named != none) {
           n.named_before = true;
           nodes_[named].named_after = true;
@@ -1467,6 +1477,18 @@ private:
       at = next;
     }
     return at;
+  }
+
+  // Notes node `n`, a form of a choice element being made a member of
+  // `parent`, and the members of `parent` that are other forms of it as
+  // rivals (see other_form_before()). (Out of line: few elements are forms.)
+  [[gnu::noinline]] void note_rivals(uint32_t parent, uint32_t n) {
+    const uint32_t choice = maps_.choice_of[nodes_[n].key];
+    for (uint32_t c = nodes_[parent].first; c != none; c = nodes_[c].next)
+      if (maps_.choice_of[nodes_[c].key] == choice && nodes_[c].key != nodes_[n].key) {
+        nodes_[c].rival = true;
+        nodes_[n].rival = true;
+      }
   }
 
   // Makes node `child` the last member of node `parent`.
@@ -2250,7 +2272,7 @@ public:
       const Node &c = nodes_[i];
       if (c.named_before) // written with the first of its name
         continue;
-      if (maps_.choice_of[c.key] && other_form_before(node, i)) [[unlikely]]
+      if (c.rival && other_form_before(node, i)) [[unlikely]]
         continue;
       if (c.slot == 0) {
         if (c.kind == 's') { // most are: written here, not through a call

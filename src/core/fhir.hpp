@@ -157,6 +157,9 @@ struct Maps {
   // by name id: the number of the choice element it is a form of (0: none),
   // set by finish()
   std::vector<uint32_t> choice_of;
+  // by name id, what the engine notes of an element of the name as it makes
+  // one: 1 it may require another (name_required), 2 it is a choice's form
+  std::vector<uint8_t> name_notes;
   // the ids of the members with a default ("Type.a.member"), set by finish()
   std::vector<uint32_t> member_defaults;
   // by resource type: the elements that refer to the message's Patient or

@@ -182,7 +182,7 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "Observation", "note"),  # a note's time without its text
     (message("ADT^A01", "PID|1||ID1||DOE||19610615|Q"), "Patient", "gender"),  # a code FHIR's values lack
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1|||||20240110", "PID|1||ID1", "RGS|1", "AIS|1||C^Consult"),
-     "Appointment", "extension.valueAnnotation"),  # an Annotation's time without its text
+     "Appointment", "extension"),  # an Annotation's time without its text: an extension without a value
     # a choice element takes one form, the first written (TQ1's Timing, not OBR-6's dateTime)
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1||||||20240110", OBR.replace("||20240110", "|20240111|20240110")),
      "ServiceRequest", "occurrenceDateTime"),

@@ -178,7 +178,9 @@ def required_below(cls, path: str, out: list[str], depth: int = 0) -> None:
 def required() -> list[str]:
     # Required elements of data types, by the name of the element that holds
     # them wherever it stands (an extension always has its url).
-    out = ["Q\t~extension\turl", "Q\t~modifierExtension\turl", "Q\t~note\ttext"]
+    # (an extension has a value or extensions of its own, "a|b" either)
+    out = ["Q\t~extension\turl\tvalue|extension", "Q\t~modifierExtension\turl\tvalue|extension",
+           "Q\t~note\ttext"]
     for rtype in ("Patient", "Encounter", "Observation", "DiagnosticReport", "ServiceRequest",
                   "Specimen", "Immunization", "AllergyIntolerance", "Condition", "Procedure",
                   "Coverage", "RelatedPerson", "Practitioner", "PractitionerRole", "Organization",

@@ -514,10 +514,17 @@ void Maps::finish() {
   // what elements require, resolved to name ids (the names are all known now)
   needs.clear();
   type_needs.clear();
+  // an element required, or one of several ("value|extension": an
+  // extension has a value or extensions of its own)
   auto need = [&](const std::vector<std::string> &elements) {
     Needs list;
-    for (const std::string &element : elements)
-      list.push_back({element, forms(element)});
+    for (const std::string &element : elements) {
+      Need &n = list.emplace_back(Need{element, {}});
+      for (std::string_view one : split(element, '|')) {
+        const std::vector<uint32_t> ids = forms(one);
+        n.forms.insert(n.forms.end(), ids.begin(), ids.end());
+      }
+    }
     needs.push_back(std::move(list));
     return static_cast<uint32_t>(needs.size() - 1);
   };

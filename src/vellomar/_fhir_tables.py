@@ -26,6 +26,7 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
     V AdministrativeSex                               a vocabulary, then its codes:
     C v2code code system display
     Q Observation status category ...                 required elements of a resource
+                                                      (value|extension: one of them)
     A Observation status unknown                      the value of a required element left
                                                       unmapped: a value, or members
                                                       "name=value&..." (after "element|"
@@ -374,6 +375,8 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
             const = const.strip()
             if re.fullmatch(r'"[^"]*"', const):
                 const = const[1:-1].strip()
+                # mended: PV2-9's url reads "fhir/v\\5.0/" for "fhir/5.0/"
+                const = const.replace("/v\\5.0/", "/5.0/")
             elif const.lower() in ("true", "false"):
                 const = const.lower()
             else:

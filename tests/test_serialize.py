@@ -124,6 +124,11 @@ def test_to_dict_equal_texts(values, shared):
         assert all(first.setdefault(text, text) is text for text in found if text in values)
 
 
+def test_one_character_values_are_the_interpreters_own_str():
+    # No allocation for a one-character ASCII value; a character above it is decoded as any other.
+    msg = vellomar.parse("MSH|^~\\&\rPID|F|\\X80\\|1^x")
+    assert [msg["PID-1"] is chr(70), msg["PID-2"], msg["PID-3-1"] is chr(49)] == [True, "\x80", True]
+
 
 # Neither a separator nor a byte that JSON escapes: a plain value.
 PLAIN = st.text(st.characters(blacklist_categories=("Cc", "Cs"), blacklist_characters='|^~\\&"'), max_size=40)

@@ -41,7 +41,7 @@ inline PyObject *new_str(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(n), nullptr);
   // One ASCII character: the interpreter's cached one-character str, no
   // allocation (one value in seven of a walk is such a code: "F", "1", "N").
-  if (n == 1 && p[0] < 0x80)
+  if (n == 1 && (p[0] & 0x80) == 0)
     return PyUnicode_FromOrdinal(p[0]);
   // The str is made for ASCII first and the text copied and checked in the
   // same pass, 8 bytes at a time; a variable-length memcpy of these short

@@ -91,7 +91,7 @@ std::string_view trim_text_end(std::string_view text) {
            control_lane(block, 3);
 #endif
   uint64_t out = 0;
-  for (size_t i = 0; i < len; ++i)
+  for (size_t i = 0; i != len; ++i)
     if (block[i] <= 0x1F)
       out |= uint64_t{1} << i;
   return out;

@@ -45,6 +45,8 @@ TWO_PATIENTS = message("BAR^P02^BAR_P02", "PD1|||C^^1", "PID|1||ID1" + "|" * 21 
 EXTENDED = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J|SMITH^M", "PD1||||||D^Deaf^L")
 INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Insurance",
                   "IN1|2|PLAN2|ORG2|Other Insurance")
+ORDERS = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), "ORC|NW|P2",
+                 OBR.replace("PL123", "P2").replace("24323-8", "2345-7"))
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
                     "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 
@@ -70,6 +72,8 @@ def check_bundle(text):
     urls = [e["fullUrl"] for e in bundle["entry"]]
     assert len(urls) == len(set(urls))
     assert set(references(bundle)) <= set(urls)
+    for entry in bundle["entry"]:  # a value and a reason for its absence exclude each other
+        assert not ("dataAbsentReason" in entry["resource"] and any(k.startswith("value") for k in entry["resource"]))
     return bundle
 
 
@@ -123,6 +127,12 @@ def test_corpus_bundles_are_valid(path):
     (INSURED, "Coverage#1", "identifier.0.value", "PLAN2"),
     # after the Patient's participant SCH made, each AIL and AIP one of its own
     (SCHEDULED, "Appointment", "participant.2.status", "accepted"),
+    (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TS|1-8^a^LN||20240110123045-0500^S||||||F"),
+     "Observation", "valueDateTime", "2024-01-10T12:30:45-05:00"),  # TS, DTM's name before 2.6
+    # each ORC's number, though the OBR of the order before it has one; ORM's OBR fills its order
+    (ORDERS, "ServiceRequest#1", "identifier.0.value", "P2"),
+    (ORDERS, "ServiceRequest#1", "code.coding.0.code", "2345-7"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -186,6 +196,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a choice element takes one form, the first written (TQ1's Timing, not OBR-6's dateTime)
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1||||||20240110", OBR.replace("||20240110", "|20240111|20240110")),
      "ServiceRequest", "occurrenceDateTime"),
+    # OBX-11 "N" (not asked) says why a value is absent: not when one is sent
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||N"), "Observation", "dataAbsentReason"),
+    (ADT_A01, "Patient", "address.extension"),  # XAD-7's extension, which the tables give no url
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -311,7 +324,7 @@ def test_errors(call, error):
 
 
 SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}|{v}|{d}|{v}" + "|" * 16 + "{v}|{n}", "PV1|1|{v}|{v}^{v}||||{v}^{v}",
-            "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "NK1|1|{v}^{v}|{v}", "PD1||||||{v}^{v}^L",
+            "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "OBX|1|{t}|{v}^{v}^LN||{d}||||||N", "NK1|1|{v}^{v}|{v}", "PD1||||||{v}^{v}^L",
             "AL1|1|{v}|{v}^{v}", "DG1|1||{v}^{v}^I10||{d}|A" + "|" * 9 + "{n}" + "|" * 7 + "{v}", "IN1|1|{v}|{v}|{v}",
             "ORC|{v}|{v}|{v}", "OBR|1|{v}|{v}|{v}^{v}||{d}", "TQ1|1||||||{d}", "RXA|0|1|{d}||{v}^{v}^CVX|{v}",
             "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}", "ZZZ|{v}"]
@@ -326,7 +339,7 @@ SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}|{v}|{d}|{v}" + "|" * 16 + "{v}|{n}", "
                                st.text("AZ09 .-&~\\^\"é", max_size=8),
                                st.sampled_from(["", "2024", "202401101200", "20240110120000+0530",
                                                 "2024011", "99999999", "x"]),
-                               st.sampled_from(["NM", "ST", "CWE", "SN", "DT", "TM", "XX"]),
+                               st.sampled_from(["NM", "ST", "CWE", "SN", "DT", "TS", "TM", "XX"]),
                                st.sampled_from(["", "0", "1", "-1", "08", "2.5", "\"\""])),
                      max_size=10))
 def test_every_message_gives_a_valid_bundle(kind, version, body):

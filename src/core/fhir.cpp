@@ -869,6 +869,7 @@ public:
     size_t unexpected = 0; // the next of s.unexpected (in message order)
     for (uint32_t i = 0; i < message_.segment_count(); ++i) {
       const SegmentView seg = message_.segment_at(i);
+      reading_ = i;
       const uint32_t node = s.segment_node.empty() ? 0 : s.segment_node[i];
       std::string_view group = node == 0 ? std::string_view() : s.nodes[node].name;
       // the occurrence a segment stands in, for instance(): the message's
@@ -1009,7 +1010,7 @@ private:
       SegmentView other = seg;
       const bool here = same(t.segment, seg.name);
       if (!here) {
-        uint32_t at = last(t.segment);
+        uint32_t at = partner(t.segment);
         if (at == UINT32_MAX)
           return {};
         other = message_.segment_at(at);
@@ -1077,7 +1078,7 @@ private:
     if (t.op == 'C') {
       std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
       if (!t.segment.empty() && !same(t.segment, seg.name)) {
-        uint32_t at = last(t.segment);
+        uint32_t at = partner(t.segment);
         all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
       }
       return compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
@@ -1139,6 +1140,19 @@ private:
       if (same(n.name, name))
         return n.last;
     return UINT32_MAX;
+  }
+
+  // The segment named `name` that a condition of the segment being read
+  // tests: the last before it, if it stands in that segment's group
+  // occurrence or one around it (an ORC's OBR of the previous order is
+  // not its own), else none.
+  uint32_t partner(std::string_view name) const {
+    const uint32_t at = last(name);
+    if (at == UINT32_MAX || occurrences_ == nullptr || occurrences_->segment_node.empty())
+      return at;
+    return within(occurrences_->segment_node[reading_], occurrences_->segment_node[at])
+               ? at
+               : UINT32_MAX;
   }
 
   void unmapped(std::string_view location) {
@@ -2437,6 +2451,7 @@ private:
   Read reads_[64]; // what address() read, by a hash of where from
   std::vector<PathItem> path_; // the path being written
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
+  uint32_t reading_ = 0; // the segment run() is at
   uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;
   int depth_ = 0;
 

@@ -211,7 +211,12 @@ def condition(text: str, own: str) -> str:
                             (("IS", "NOT"), "X"), (("!=",), "X"), (("EQUALS",), "E"),
                             (("IS",), "E"), (("=",), "E")):
             if take(*words):
-                return f"{code}:{a}:" + ",".join(esc(v) for v in values())
+                listed = values()
+                # mended: lists of value types name DTM and not TS, its name
+                # before 2.6 (a TS begins with a DTM)
+                if "DTM" in listed and "TS" not in listed:
+                    listed.append("TS")
+                return f"{code}:{a}:" + ",".join(esc(v) for v in listed)
         for measure, code in (("LST.COUNT", "C"), ("LENGTH", "L")):
             if take(measure) or take(measure.lower()):
                 for comparison, op in OPS.items():
@@ -279,6 +284,7 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
             return
     out.append(f"{kind}\t{esc(name)}\t{fhir_type or target}")
     own = name.split("[")[0]
+    nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
     for r in rows(path)[2:]:
         ident, cond_text, narrative, tpath, dtmap, vocab, const = (
             r[1], r[6], r[8], r[9], r[14], r[15], r[16])
@@ -301,6 +307,10 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
             # a map to a primitive: its rows carry the value itself
             report.append(f"{where}: map to a primitive; the converter writes the first component")
             continue
+        if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
+            # mended: OBX-11 "N" gives a reason for an absent value, which a
+            # value sent all the same makes false (and the two exclude each other)
+            cond_text += " AND OBX-5 NOT VALUED"
         try:
             cond = condition(cond_text, own) if cond_text else ""
         except ValueError as e:
@@ -324,8 +334,17 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
             tpath = m.group(1) if m.group(1) is not None else m.group(3)
             ref = m.group(2) or m.group(4)
         tpath = re.sub(r"(extension(?:\[\d+\])?)\.uri$", r"\1.url", tpath)  # mended: OBX-10
+        # mended: XAD.1 fills "line[1-3]" with SAD[Address], whose rows name the lines
+        if tpath == "line[1-3]" and dtmap == "SAD[Address]":
+            tpath = "$this"
         if tpath == "$this":
             tpath = ""
+        if re.fullmatch(r"(.*\.)?extension(\[\d+\])?\.url", tpath) and not const:
+            nameless.add((field, tpath[:-3]))
+        stem = next((n for f, n in nameless if f == field and tpath.startswith(n)), None)
+        if stem is not None:
+            report.append(f"{where}: '{stem[:-1]}' has no url to name it")
+            continue
         dt = map_name(dtmap) if dtmap else None
         dtkey = None
         if dt:
@@ -425,6 +444,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         elif not (known and known(segmap)):
             report.append(f"{where}: segment map has no table")
             continue
+        if re.fullmatch(r"(?i)IF PID VALUED", cond_text.strip()):
+            # mended: ORM's OBR fills its order's ServiceRequest "IF PID VALUED",
+            # a segment's presence the conditions cannot test; the row for a
+            # message without PID (a SupplyRequest) is not honoured, so this
+            # one holds always
+            report.append(f"{where}: condition {cond_text!r} taken as always true")
+            cond_text = ""
         try:
             cond = condition(cond_text, segment) if cond_text else ""
         except ValueError as e:

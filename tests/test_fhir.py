@@ -437,6 +437,8 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
      "\nD\tCWE[Zed]\tCodeableConcept\nF\t1\tC:.1:eq:1\ttext\ts\t\t\t", 1),
     (MAPS.format("").replace("valueString\ts\t", "\tO\tA") +  # maps in maps: C reads a
      "\nD\tA\tX\nF\t1\t\t\tO\tB\t\t\nD\tB\tX\nF\t1\t\t\tO\tC\t\t\nD\tC\tX\nF\t1\t\tvalueString\ts\t\t\t", 1),  # sub-component whole
+    (MAPS.format("").replace("valueString", "valueString*60000"), 1),  # a list's slots: 1 to 60000
+    (MAPS.format("").replace("valueString", "valueString*60001"), "line 4: unreadable field row"),
     ("P\tEncounter", 0), ("P\tEncounter\tsubject", "line 1: unreadable context link"), ("Z", "line 1: unknown line"),
     ("V\tA\tB", "line 1: unknown line"),  # a vocabulary line of the wrong length
     ("F\t2\t\tvalueString\ts\t\t\t", "line 1: field row outside a map"), ("C\tA\tB\tC\tD", "line 1: code outside a vocabulary"),

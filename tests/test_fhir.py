@@ -1,5 +1,6 @@
 import json
 import sys
+import urllib.parse
 import uuid
 
 import pytest
@@ -229,6 +230,12 @@ def test_ids_are_stable_across_events_of_one_stay():
                  for t in (INSURED, INSURED.replace("|M1|", "|M2|"), second_only)]
     assert coverages[0] == coverages[1] and coverages[2] == coverages[0][1:]
     assert entries(a01, "MessageHeader")[0]["id"] != entries(a08, "MessageHeader")[0]["id"]
+    # an order without numbers: the request its ORC made is keyed by the patient alone; a report
+    # and a result whose key fields are all empty are keyed by their message
+    unnumbered = message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|^Sugar||x||||||F")
+    sent = [fhir.to_dict(unnumbered.replace("|M1|", m)) for m in ("|M1|", "|M2|")]
+    assert [entries(sent[0], t)[0]["id"] == entries(sent[1], t)[0]["id"]
+            for t in ("ServiceRequest", "DiagnosticReport", "Observation")] == [True, False, False]
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
         uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))
@@ -263,6 +270,14 @@ def test_transaction_entries_are_conditional_on_identifiers():
     assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7C1.2.3"  # system|value
     header = entries(bundle, "MessageHeader")[0]
     assert requests["MessageHeader"] == {"method": "PUT", "url": f"MessageHeader/{header['id']}"}
+
+
+@given(st.text(st.sampled_from("@AZ[`az{/09:-._~^&|\\%+é"), min_size=1).filter(lambda v: v != '""'))
+def test_transaction_urls_percent_encode_all_but_unreserved_characters(value):
+    text = message("ADT^A01", "PID|1||" + vellomar.escape(value, "^~\\&"))
+    (request,) = [e["request"] for e in fhir.to_dict(text, bundle_type="transaction")["entry"]
+                  if e["resource"]["resourceType"] == "Patient"]
+    assert request["url"] == "Patient?identifier=" + urllib.parse.quote(value, safe="")
 
 
 def test_unmapped_content_is_reported():
@@ -486,6 +501,10 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("").replace("F\t2\t", "F\t9\t\tnote*1.text\ts\t\t\t\nF\t2\t"), 1),  # rows out of field order
     (MAPS.format("").replace("CWE[CodeableConcept]", "CWE[Zed]") +  # a count of the value's own repetitions
      "\nD\tCWE[Zed]\tCodeableConcept\nF\t1\tC:.1:eq:1\ttext\ts\t\t\t", 1),
+    (MAPS.format("").replace("valueString\ts\t", "\tO\tA") +  # maps in maps: C reads a
+     "\nD\tA\tX\nF\t1\t\t\tO\tB\t\t\nD\tB\tX\nF\t1\t\t\tO\tC\t\t\nD\tC\tX\nF\t1\t\tvalueString\ts\t\t\t", 1),  # sub-component whole
+    (MAPS.format("").replace("valueString", "valueString*60000"), 1),  # a list's slots: 1 to 60000
+    (MAPS.format("").replace("valueString", "valueString*60001"), "line 4: unreadable field row"),
     ("P\tEncounter", 0), ("P\tEncounter\tsubject", "line 1: unreadable context link"), ("Z", "line 1: unknown line"),
     ("V\tA\tB", "line 1: unknown line"),  # a vocabulary line of the wrong length
     ("F\t2\t\tvalueString\ts\t\t\t", "line 1: field row outside a map"), ("C\tA\tB\tC\tD", "line 1: code outside a vocabulary"),
@@ -506,6 +525,35 @@ def test_maps_text(text, outcome):
         return
     bundle = fhir.to_dict(ADT_A01 + "ZPI|DOG^Dog^L|Rex\r", mapping=mapping)
     assert len([o for o in entries(bundle, "Observation") if "valueString" in o]) == outcome
+
+
+@pytest.mark.parametrize("op", ["lt", "le", "gt", "ge", "eq", "ne"])
+def test_conditions_compare_counts_and_lengths(op):
+    # C counts ZPI-3's repetitions, L measures its first one: each against 1
+    from vellomar import _ops
+
+    fhir._load()
+    holds = {"lt": int.__lt__, "le": int.__le__, "gt": int.__gt__, "ge": int.__ge__, "eq": int.__eq__,
+             "ne": int.__ne__}[op]
+    for test in "CL":
+        mapping = fhir.Mapping(_ops.fhir_mapping(MAPS.format(f"{test}:ZPI-3:{op}:1")), ())
+        for value in ("", "a", "ab", "a~b"):
+            bundle = fhir.to_dict(ADT_A01 + f"ZPI|DOG^Dog^L|Rex|{value}\r", mapping=mapping)
+            made = len([o for o in entries(bundle, "Observation") if "valueString" in o]) == 1
+            measured = value.count("~") + 1 if test == "C" and value else len(value.split("~")[0])
+            assert made == holds(measured, 1), (test, value)
+
+
+def test_a_link_through_two_lists_takes_an_element_of_the_outer_one():
+    from vellomar import _ops
+
+    fhir._load()
+    text = MAPS.format("").replace("Observation*9=subject=Patient*1", "Patient*1=part*1.member*1=Observation*9")
+    bundle = fhir.to_dict(ADT_A01 + "ZPI|DOG^Dog^L|Rex\rZPI|CAT^Cat^L|Tom\r",
+                          mapping=fhir.Mapping(_ops.fhir_mapping(text), ()))
+    (patient,) = entries(bundle, "Patient")
+    pets = ["urn:uuid:" + o["id"] for o in entries(bundle, "Observation") if "valueString" in o]
+    assert patient["part"] == [{"member": [{"reference": pet}]} for pet in pets] and len(pets) == 2
 
 
 @pytest.mark.parametrize("value, expected", [("en-US", "en-US"), (" en \t US ", "en US"), ("a  b", "a b")])

@@ -31,6 +31,10 @@ two = st.integers(0, 99).map("{:02d}".format)
                  st.sampled_from(["", ".5"]), st.sampled_from(["", "+0500", "-2400"])).map("".join))
 @example("20240230")
 @example("00000101")
+@example("20241231235959")  # the clock's last second, and each piece one past it
+@example("2024123124")
+@example("202412312360")
+@example("20241231235960")
 def test_birth_dates(value):
     bundle = fhir.to_dict(MESSAGE.format(value))
     (patient,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Patient"]
@@ -48,15 +52,18 @@ def time_of_day(value):
     return f"{m[1]}:{m[2] or '00'}:{m[3] or '00'}"
 
 
-@given(st.tuples(st.lists(two, max_size=4).map("".join), st.sampled_from(["", "+0500"])).map("".join))
+@given(st.tuples(st.lists(two, max_size=4).map("".join), st.sampled_from(["", "+0500"]),
+                 st.sampled_from(["", "^9"])).map("".join))
 @example("2400")
 @example("235960")
 @example("2359")
+@example("23^9")  # the time read within its component, not from the bytes after it
+@example("2359^9")
 def test_times_of_day(value):
     # TQ1-4 (TM) of an order reaches its ServiceRequest as occurrenceTiming.repeat.timeOfDay.
     bundle = fhir.to_dict(OML.format(value))
     (request,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "ServiceRequest"]
-    expected = time_of_day(value)
+    expected = time_of_day(value.partition("^")[0])
     assert request.get("occurrenceTiming", {}).get("repeat", {}).get("timeOfDay") == ([expected] if expected else None)
 
 

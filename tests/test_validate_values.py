@@ -54,6 +54,10 @@ shaped = st.tuples(year, st.lists(two, max_size=6).map("".join), st.just("") | f
 @example("TM", "235959.1234+2359")
 @example("NM", "-")  # a sign alone
 @example("TM", "235959.")  # a point without a fraction
+@example("DTM", "20241231235959")  # the clock's last second, and each piece one past it
+@example("DTM", "20241231240000")
+@example("DTM", "20241231236000")
+@example("DTM", "20241231235960")
 def test_values_of_primitive_types(kind, value):
     text = OBX.format(type=kind, code="L", value=value)
     bad = [f.text for f in vellomar.validate(text) if f.location == "OBX-5" and f.code == 102]

@@ -59,9 +59,12 @@ shaped = st.tuples(year, st.lists(two, max_size=6).map("".join), st.just("") | f
 @example("DTM", "20241231236000")
 @example("DTM", "20241231235960")
 def test_values_of_primitive_types(kind, value):
-    text = OBX.format(type=kind, code="L", value=value)
-    bad = [f.text for f in vellomar.validate(text) if f.location == "OBX-5" and f.code == 102]
-    expected = [] if value == "" or well_formed(kind, value) else [f"Value '{value}' of OBX-5 is not a valid {kind}"]
+    # the value twice: checked as the next type, then as `kind` (each OBX-5 by its own OBX-2)
+    other = sorted(SHAPES)[(sorted(SHAPES).index(kind) + 1) % len(SHAPES)]
+    text = OBX.format(type=other, code="L", value=value) + f"\rOBX|2|{kind}|X^Y^L||{value}|||||F"
+    bad = [f.text for f in vellomar.validate(text) if f.location.endswith("-5") and f.code == 102]
+    expected = [f"Value '{value}' of {where} is not a valid {k}" for where, k in (("OBX-5", other), ("OBX(1)-5", kind))
+                if value != "" and not well_formed(k, value)]
     assert bad == expected
 
 

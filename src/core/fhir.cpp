@@ -2490,7 +2490,7 @@ void Engine::finish() {
   std::vector<std::string_view> keys(std::bit_ceil(resources.size() * 2 + 2));
   auto insert = [&](std::string_view k) { // false when the key was there
     const size_t mask = keys.size() - 1;
-    for (size_t i = std::hash<std::string_view>{}(k) & mask;; i = (i + 1) & mask) {
+    for (size_t i = std::hash<std::string_view>{}(k) & mask;; ++i &= mask) {
       if (!keys[i].data()) { // free (a key is never empty)
         keys[i] = k;
         return true;

@@ -122,6 +122,7 @@ def findings(text, **options):
     (ADT + "\rEVN|A01|20240305", [("e", 100, "EVN(1)")]),
     (ORU.replace("ORC|RE|O1\rOBR|1|O1||CBC^CBC panel\r", ""),
      [("e", 100, "OBX"), ("e", 100, "OBX(1)")]),
+    (ADT + "\rABCD|1\rABCD|2", [("e", 100, "ABCD"), ("e", 100, "ABCD(1)")]),  # a name of four bytes counted too
     # required field, repetitions, formats, tables, lengths
     (ADT.replace("PID|1||100234^^^H^MR|", "PID|1|||"), [("e", 101, "PID-3")]),
     (ADT.replace("19840412|F", "19840412~19850101|F"), [("e", 102, "PID-7")]),

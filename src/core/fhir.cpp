@@ -798,10 +798,10 @@ public:
   static constexpr size_t slack = 32;
   char *end() { return data_.get() + size_; }
   void set_end(char *end) { size_ = static_cast<size_t>(end - data_.get()); }
-  // `text`, with room for 16 bytes after it: a reader of a piece may read
-  // 16 bytes past its end (see write_json_string_padded()).
+  // `text`, with room for json_string_read_ahead bytes after it: a reader
+  // of a piece may read that far past its end (write_json_string_padded()).
   void put_padded(std::string_view text) {
-    room(text.size() + 16);
+    room(text.size() + json_string_read_ahead);
     add(text);
   }
   [[gnu::always_inline]] void add(char c) { data_[size_++] = c; }
@@ -2116,7 +2116,7 @@ public:
     if (forms.empty())
       return false;
     const uint32_t first = forms[0];
-    const bool more = forms.size() > 1;
+    const bool more = forms.size() != 1; // not empty, as above
     for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
       const uint32_t key = nodes_[c].key;
       if ((key == first || (more && std::find(forms.begin() + 1, forms.end(), key) != forms.end())) &&

@@ -92,11 +92,14 @@ inline unsigned escape_mask(__m128i block) {
 }
 #endif
 
-// write_json_string() for a `text` followed by 16 readable bytes (in a
-// buffer of the caller's), at `out` with room for json_string_bound(size)
-// + 32 bytes: a text with nothing to escape (most values) is copied in
-// blocks of 16 bytes, one test a block; one with a byte to escape is
-// written by write_json_string() from its start.
+// How many readable bytes write_json_string_padded() needs after its text.
+inline constexpr size_t json_string_read_ahead = 16;
+
+// write_json_string() for a `text` followed by json_string_read_ahead
+// readable bytes (in a buffer of the caller's), at `out` with room for
+// json_string_bound(size) + 32 bytes: a text with nothing to escape (most
+// values) is copied in blocks of 16 bytes, one test a block; one with a
+// byte to escape is written by write_json_string() from its start.
 inline char *write_json_string_padded(char *out, std::string_view text) {
 #if defined(__SSE2__)
   const char *s = text.data();

@@ -48,6 +48,19 @@ INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Ins
                   "IN1|2|PLAN2|ORG2|Other Insurance")
 ORDERS = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), "ORC|NW|P2",
                  OBR.replace("PL123", "P2").replace("24323-8", "2345-7"))
+# XTN's number from its parts (no country code; the local number alone; XTN-12 first)
+TELECOMS = message("ADT^A01^ADT_A01", "PID|1||ID1^^^^ZZ||DOE||||||||^PRN^PH^^^555^1234567^89~^PRN^CP^^^^5551111~"
+                   "(555)222-3333^WPN^PH^^^555^2223333^^^^^5552223333")
+
+
+def observations(*values):
+    return message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|{t}|1-8^a^LN||{v}||||||F" for i, (t, v) in enumerate(values)))
+
+
+# OBX-5 by OBX-2: CQ, MO, ID, SN's "<>" and "+" forms, VR, SNs no Quantity or Range says, SN's "="
+VALUES = observations(("CQ", "10^mg&milligram"), ("MO", "12.50^USD"), ("ID", "Y"), ("SN", "<>^10"),
+                      ("SN", "^2^+|mg^milligram^UCUM"), ("VR", "5^10"), ("SN", "^abc"), ("SN", ">^2^-^5|mg"),
+                      ("SN", "=^4"))
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
                     "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 
@@ -97,6 +110,20 @@ def test_corpus_bundles_are_valid(path):
     (ADT_A01, "Patient", "identifier.0.type.coding.0.code", "MR"),
     (ADT_A01, "Patient", "address.0.city", "GREENSBORO"),
     (ADT_A01, "Patient", "telecom.0.use", "home"),
+    (ADT_A01, "Patient", "telecom.0.value", "+1 555 5552004"),
+    (TELECOMS, "Patient", "telecom.0.value", "555 1234567 X89"),
+    (TELECOMS, "Patient", "telecom.1.value", "5551111"),
+    (TELECOMS, "Patient", "telecom.2.value", "5552223333"),
+    (ADT_A01, "Patient", "identifier.0.type.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0203"),
+    (VALUES, "Observation#0", "valueQuantity", {"value": 10, "unit": "mg"}),
+    (VALUES, "Observation#1", "valueQuantity", {"value": 12.5, "code": "USD", "system": "urn:iso:std:iso:4217"}),
+    (VALUES, "Observation#2", "valueCodeableConcept", {"coding": [{"code": "Y"}]}),
+    (VALUES, "Observation#3", "valueString", "<> 10"),
+    (VALUES, "Observation#4", "valueString", "2 + mg"),
+    (VALUES, "Observation#5", "valueString", "5-10"),
+    (VALUES, "Observation#6", "valueString", "abc"),
+    (VALUES, "Observation#7", "valueString", "> 2 - 5 mg"),
+    (VALUES, "Observation#8", "valueQuantity", {"value": 4}),
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
@@ -200,6 +227,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # OBX-11 "N" (not asked) says why a value is absent: not when one is sent
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||N"), "Observation", "dataAbsentReason"),
     (ADT_A01, "Patient", "address.extension"),  # XAD-7's extension, which the tables give no url
+    (TELECOMS, "Patient", "identifier.type.coding.system"),  # a code not of table 0203
+    # SN's text only where no Quantity is, and not of nothing
+    (observations(("SN", "<^10|mg"), ("SN", "^")), "Observation", "valueString"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -339,7 +369,7 @@ def test_errors(call, error):
 
 
 SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}|{v}|{d}|{v}" + "|" * 16 + "{v}|{n}", "PV1|1|{v}|{v}^{v}||||{v}^{v}",
-            "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "OBX|1|{t}|{v}^{v}^LN||{d}||||||N", "NK1|1|{v}^{v}|{v}", "PD1||||||{v}^{v}^L",
+            "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "OBX|1|{t}|{v}^{v}^LN||{d}||||||N", "NK1|1|{v}^{v}|{v}||{v}^PRN^PH^^{v}^{v}^{v}^{v}", "PD1||||||{v}^{v}^L",
             "AL1|1|{v}|{v}^{v}", "DG1|1||{v}^{v}^I10||{d}|A" + "|" * 9 + "{n}" + "|" * 7 + "{v}", "IN1|1|{v}|{v}|{v}",
             "ORC|{v}|{v}|{v}", "OBR|1|{v}|{v}|{v}^{v}||{d}", "TQ1|1||||||{d}", "RXA|0|1|{d}||{v}^{v}^CVX|{v}",
             "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}", "ZZZ|{v}"]
@@ -354,7 +384,7 @@ SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}|{v}|{d}|{v}" + "|" * 16 + "{v}|{n}", "
                                st.text("AZ09 .-&~\\^\"é", max_size=8),
                                st.sampled_from(["", "2024", "202401101200", "20240110120000+0530",
                                                 "2024011", "99999999", "x"]),
-                               st.sampled_from(["NM", "ST", "CWE", "SN", "DT", "TS", "TM", "XX"]),
+                               st.sampled_from(["NM", "ST", "CWE", "SN", "DT", "TS", "TM", "CQ", "MO", "ID", "VR", "XX"]),
                                st.sampled_from(["", "0", "1", "-1", "08", "2.5", "\"\""])),
                      max_size=10))
 def test_every_message_gives_a_valid_bundle(kind, version, body):
@@ -505,6 +535,7 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
      "\nD\tA\tX\nF\t1\t\t\tO\tB\t\t\nD\tB\tX\nF\t1\t\t\tO\tC\t\t\nD\tC\tX\nF\t1\t\tvalueString\ts\t\t\t", 1),  # sub-component whole
     (MAPS.format("").replace("valueString", "valueString*60000"), 1),  # a list's slots: 1 to 60000
     (MAPS.format("").replace("valueString", "valueString*60001"), "line 4: unreadable field row"),
+    (MAPS.format("").replace("valueString\ts\t\t\t", "valueString\ts\t\t\t\tZPI"), "line 4: unreadable join"),
     ("P\tEncounter", 0), ("P\tEncounter\tsubject", "line 1: unreadable context link"), ("Z", "line 1: unknown line"),
     ("V\tA\tB", "line 1: unknown line"),  # a vocabulary line of the wrong length
     ("F\t2\t\tvalueString\ts\t\t\t", "line 1: field row outside a map"), ("C\tA\tB\tC\tD", "line 1: code outside a vocabulary"),

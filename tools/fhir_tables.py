@@ -242,8 +242,12 @@ def generate(base: Path) -> tuple[str, str]:
            "# V2-to-FHIR tables (Apache-2.0, see FHIR-NOTICE). Do not edit."]
     for path in sorted((base / "messages").glob("*.csv")):
         tables.message_rows(path, maps, out)
+    for name, kind in tables.ADDED_MAPS.items():
+        maps[name.lower()] = name
     for name, (kind, path) in files.items():
         tables.map_rows(kind, name, path, maps, out)
+    for name, kind in tables.ADDED_MAPS.items():
+        tables.map_rows(kind, name, None, maps, out)
     for path in sorted((base / "codesystems").glob("*.csv")):
         m = re.search(r"Concept Map_ (.+?) - ", path.name)
         if m:

@@ -164,6 +164,22 @@ bool read_condition(std::string_view text, Condition &condition) {
   return true;
 }
 
+// The parts of a joined value: addresses as in conditions, and texts
+// after a quote ("'%20X": " X").
+bool read_join(std::string_view text, std::vector<Test> &out) {
+  for (std::string_view token : split(text, ' ')) {
+    Test t;
+    if (!token.empty() && token[0] == '\'') {
+      t.op = '\'';
+      t.values.push_back(unescape(token.substr(1)));
+    } else if (t.op = 'A'; !read_address(token, t)) {
+      return false;
+    }
+    out.push_back(std::move(t));
+  }
+  return !out.empty();
+}
+
 // The business keys of resource ids: the fields (of the segment that made
 // the resource) whose values name it, as field, component and sub-component
 // (0: the whole), and whether the patient's and the order's keys are part of
@@ -259,7 +275,7 @@ std::optional<Error> Maps::read(std::string_view text) {
       current->type = std::string(f[2]);
       current->resource = false;
       current->rows.clear();
-    } else if (tag == "F" && f.size() == 8) {
+    } else if (tag == "F" && (f.size() == 8 || f.size() == 9)) {
       if (!current)
         return fail("field row outside a map");
       Row row;
@@ -273,6 +289,8 @@ std::optional<Error> Maps::read(std::string_view text) {
       pending_.push_back(unescape(f[6]));
       row.constant = unescape(f[7]);
       row.has_constant = !f[7].empty();
+      if (f.size() == 9 && !read_join(f[8], row.join))
+        return fail("unreadable join");
       current->rows.push_back(std::move(row));
     } else if (tag == "V" && f.size() == 2) {
       const std::string name = unescape(f[1]);
@@ -1703,7 +1721,8 @@ private:
         v = piece(value, row.field);
       if ((row.field != 0 && v.text.empty()) || !holds(row.condition, seg, 0, {}, value))
         continue;
-      emit(r, base, row, v, 0, seg);
+      // a join reads its parts in the whole value
+      emit(r, base, row, row.join.empty() ? v : value, 0, seg);
     }
     --depth_;
   }
@@ -1734,6 +1753,10 @@ private:
       path.push_back({&step, !step.slot ? 0 : lists == 0 ? outer : lists == 1 ? inner : 0});
       if (step.slot)
         ++lists;
+    }
+    if (!row.join.empty()) {
+      joined(r, path, row, value, seg);
+      return;
     }
     if (row.has_constant) {
       leaf(r, path,
@@ -1779,9 +1802,50 @@ private:
           return;
       } else {
         text = found->code;
+        // a Coding's code found in a vocabulary takes the vocabulary's
+        // system with it (CX-5's code of table 0203 in Identifier.type)
+        if (!found->system.empty() && step_key(path) == maps_.code_step.id) {
+          primitive(r, path, row.kind, text);
+          path.back() = {&maps_.system_step, 0};
+          leaf(r, path, 's', found->system);
+          return;
+        }
       }
     }
     primitive(r, path, row.kind, text);
+  }
+
+  // A value joined from the places a row names, as the tables write it
+  // ("+"+XTN.5+" "+XTN.6+" "+XTN.7+" X"+XTN.8): the text before a place is
+  // written with it when it holds something, the first only when it opens
+  // the join, the others only after something written, so that empty places
+  // drop out with their separators ("555 1234567" without a country code;
+  // no join of the tables ends in a text). An address without a segment
+  // reads the value a data type map is applied to; one of the segment's own
+  // field the repetition being read. Nothing is written when every place is
+  // empty.
+  void joined(uint32_t r, std::vector<PathItem> &path, const Row &row, Value value,
+              const SegmentView &seg) {
+    std::string &j = join_;
+    j.clear();
+    std::string_view between;
+    bool opening = true;
+    for (const Test &t : row.join) {
+      if (t.op == '\'') {
+        between = t.values[0];
+        continue;
+      }
+      const std::string_view text = address(t, seg, field_, value.text, value);
+      if (!text.empty()) {
+        if (opening || !j.empty())
+          j.append(between);
+        j.append(text);
+      }
+      between = {};
+      opening = false;
+    }
+    if (!j.empty())
+      primitive(r, path, row.kind, j);
   }
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before
@@ -2387,7 +2451,7 @@ private:
   const EncodingCharacters &enc_;
   const Options &options_;
   Conversion &out_;
-  std::string scratch_, value_, message_id_, patient_key_, location_;
+  std::string scratch_, value_, join_, message_id_, patient_key_, location_;
   std::string key_text_; // the resources' keys (Resource::key), one after another
   std::vector<Node> nodes_;
   Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_

@@ -67,6 +67,10 @@ struct Row {
   int32_t vocabulary = -1;
   std::string constant;
   bool has_constant = false;
+  // a value joined from several places (XTN's number from its parts, SN's
+  // text): addresses (Test::op 'A') and the texts between them (op '\'',
+  // the text in values[0]); see Engine::joined()
+  std::vector<Test> join;
   // the test of `condition` that must hold for it to hold and that does not
   // read this row's own field (-1: none), set by Maps::finish
   int32_t gate = -1;

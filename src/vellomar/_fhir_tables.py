@@ -22,7 +22,9 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
                                                       name filled)
     S PID[Patient] Patient                            a segment map and the resource it fills
     D CX[Identifier] Identifier                       a data type map and the type it fills
-    F field cond path kind dtmap vocab const          one row of the map above
+    F field cond path kind dtmap vocab const [join]   one row of the map above (join: the
+                                                      value joined from addresses and
+                                                      'texts, space-separated)
     V AdministrativeSex                               a vocabulary, then its codes:
     C v2code code system display
     Q Observation status category ...                 required elements of a resource
@@ -98,6 +100,50 @@ EXTRA_CODES = {
         ("N", "cancelled"),      # not asked
         ("O", "registered"),     # order detail only, no result
     ],
+}
+
+# Rows the tables leave out, added to the map of the name (after its last
+# row of the same identifier), in the tables' own columns: OBX-5 of the value
+# types the tables give a data type map but no OBX-5 row (CQ, ID; IS's row
+# is theirs), and of MO, whose map MO[Quantity] is added below.
+def _row(ident: str, cond: str, tpath: str, dtmap: str = "", const: str = "") -> list[str]:
+    r = [""] * 30
+    r[1], r[6], r[9], r[14], r[16] = ident, cond, tpath, dtmap, const
+    return r
+
+
+ADDED_ROWS: dict[str, list[list[str]]] = {
+    "OBX[Observation]": [
+        _row("OBX-5", 'IF OBX-2 EQUALS "CQ"', "valueQuantity", "CQ[Quantity]"),
+        _row("OBX-5", 'IF OBX-2 EQUALS "ID"', "valueCodeableConcept", "ID[CodeableConcept]"),
+        _row("OBX-5", 'IF OBX-2 EQUALS "MO"', "valueQuantity", "MO[Quantity]"),
+    ],
+    # money as a Quantity in the currency's ISO 4217 code (Observation has
+    # no valueMoney in R4)
+    "MO[Quantity]": [
+        _row("MO.1", "", "value"),
+        _row("MO.2", "", "code"),
+        _row("MO.2", "", "system", const='"urn:iso:std:iso:4217"'),
+    ],
+}
+# maps made of ADDED_ROWS alone, and their kind
+ADDED_MAPS = {"MO[Quantity]": "D"}
+
+# The maps whose joined assignments ("+"+XTN.5+" "+XTN.6) are written: the
+# values they give are lost otherwise (the telephone number of XTN-5..8;
+# OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
+# Ratio). The other joins give displays or hold defects of their own (NA's
+# rows each write SampledData.data): reported.
+JOINED = {"XTN[ContactPoint]", "OBX[Observation]"}
+
+# mended: XTN.7's four rows give the number by which of XTN.5, .6 and .8
+# are valued, and none when the local number stands alone or a country code
+# without an area code: one join, whose empty parts drop out, stands for the
+# four; XTN.12 (the unformatted number) comes first, as in XTN.1's row
+JOIN_MENDS = {
+    ("XTN[ContactPoint]", "XTN.7", "value"): (
+        'IF XTN.3 NOT IN ("Internet", "X.400") AND XTN.7 VALUED AND XTN.12 NOT VALUED',
+        '"+"+XTN.5+" "+XTN.6+" "+XTN.7+" X"+XTN.8'),
 }
 
 report: list[str] = []
@@ -245,6 +291,24 @@ def condition(text: str, own: str) -> str:
     return out
 
 
+def join(text: str, own: str) -> str | None:
+    """The join line of an assignment of quoted texts and addresses joined
+    by '+' ("'" before a text, `address()`'s addresses), or None when it is
+    not one."""
+    # mended: OBX-5's text rows read 'OBX-5.4" "OBX-6"', two '+' missing and
+    # a stray quote; OBX-6 is a CWE, of which the unit's code is meant
+    text = text.replace('OBX-5.4" "OBX-6"', 'OBX-5.4+" "+OBX-6.1')
+    part = rf'"[^"]*"|{ADDRESS}'
+    if (re.sub(rf"{part}|\+|\s", "", text) or not re.search(ADDRESS, text)
+            or text.rstrip().endswith('"')):  # a text after the last place is not written
+        return None
+    try:
+        return " ".join("'" + esc(p[1:-1]) if p.startswith('"') else address(p, own)
+                        for p in re.findall(part, text))
+    except ValueError:
+        return None
+
+
 # --- maps -----------------------------------------------------------------
 
 def map_name(text: str) -> tuple[str, str] | None:
@@ -268,7 +332,18 @@ def same_type(element: str, filled: str) -> bool:
     return element == filled or (element in quantities and filled in quantities)
 
 
-def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[str]) -> None:
+def table_rows(name: str, path: Path | None) -> list[list[str]]:
+    """The rows of a map's table (none for a map of ADDED_MAPS) with the
+    rows ADDED_ROWS gives it."""
+    table = rows(path)[2:] if path else []
+    for added in ADDED_ROWS.get(name, []):
+        at = max((i + 1 for i, r in enumerate(table) if r[1] == added[1]), default=len(table))
+        table.insert(at, added)
+    return table
+
+
+def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
+             out: list[str]) -> None:
     parts = map_name(name)
     if parts is None:
         report.append(f"{name}: not a map name SEGMENT[Target]")
@@ -285,12 +360,39 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
     out.append(f"{kind}\t{esc(name)}\t{fhir_type or target}")
     own = name.split("[")[0]
     nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
-    for r in rows(path)[2:]:
+    merged: set[tuple[str, str, str]] = set()
+    for r in table_rows(name, path):
         ident, cond_text, narrative, tpath, dtmap, vocab, const = (
             r[1], r[6], r[8], r[9], r[14], r[15], r[16])
         if not ident:
             continue
         where = f"{name} {ident} -> {tpath or '(none)'}"
+        mend = JOIN_MENDS.get((name, ident, tpath))
+        if mend:
+            if (name, ident, tpath) in merged:
+                report.append(f"{where}: one join with the row above")
+                continue
+            merged.add((name, ident, tpath))
+            cond_text, const = mend
+        if own == "OBX" and cond_text.count("(") == cond_text.count(")") + 1:
+            # mended: the "<>" row of SN opens a parenthesis it never closes
+            cond_text = cond_text.replace("(", "", 1)
+        if re.fullmatch(r'(?i)IF NOT EQUAL TO "="', cond_text) or (name == "SN[Quantity]"
+                                                                  and ident == "SN.1"):
+            # mended: SN's comparator row of Ratio reads 'IF NOT EQUAL TO "="'
+            # without saying what; its Quantity row has no condition, but "="
+            # is no comparator of FHIR's (the Quantity itself says it)
+            cond_text = f'IF {ident} NOT EQUALS "="'
+        if own == "OBX" and 'OBX-5.3 EQUALS "-"' in cond_text:
+            # mended: a Range has no comparator; an SN range with one
+            # (">^2^-^5") is SN's last row's, as text
+            cond_text += ' AND (OBX-5.1 NOT VALUED OR OBX-5.1 EQUALS "=")'
+        if own == "OBX" and not cond_text and narrative.startswith("If line 19 through 23"):
+            # mended: SN's last row holds when the rows before it fail; it
+            # holds for every SN here, and the writer keeps the form of
+            # value[x] an earlier row filled
+            cond_text = 'IF OBX-2 EQUALS "SN"'
+            narrative = ""
         m = re.fullmatch(rf"{own}[-.](\d+)", ident)
         if m:
             field = m.group(1)
@@ -390,19 +492,24 @@ def map_rows(kind: str, name: str, path: Path, maps: dict[str, str], out: list[s
         if const and kind_letter in "ORu" and kind_letter != "u":
             report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
             continue
+        joined = ""
         if const:
             const = const.strip()
-            if re.fullmatch(r'"[^"]*"', const):
+            if name in JOINED and join(const, own):
+                joined, const = join(const, own) or "", ""
+            elif re.fullmatch(r'"[^"]*"', const):
                 const = const[1:-1].strip()
                 # mended: PV2-9's url reads "fhir/v\\5.0/" for "fhir/5.0/"
                 const = const.replace("/v\\5.0/", "/5.0/")
             elif const.lower() in ("true", "false"):
                 const = const.lower()
             else:
-                report.append(f"{where}: assignment {const!r} is prose")
+                report.append(f"{where}: assignment {const!r} is "
+                              + ("a join not written here" if join(const, own) else "prose"))
                 continue
         out.append("\t".join(["F", field, cond, steps, kind_letter, esc(dtkey or ""),
-                              esc(vocab.split("\n")[0].replace("/", "")), esc(const)]))
+                              esc(vocab.split("\n")[0].replace("/", "")), esc(const),
+                              *([joined] if joined else [])]))
 
 
 def message_rows(path: Path, segmaps: dict[str, str], out: list[str],

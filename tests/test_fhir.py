@@ -61,6 +61,9 @@ def observations(*values):
 VALUES = observations(("CQ", "10^mg&milligram"), ("MO", "12.50^USD"), ("ID", "Y"), ("SN", "<>^10"),
                       ("SN", "^2^+|mg^milligram^UCUM"), ("VR", "5^10"), ("SN", "^abc"), ("SN", ">^2^-^5|mg"),
                       ("SN", "=^4"))
+# each SPM's OBX (in SPECIMEN before 2.7) about that SPM's Specimen (Specimen#0 is OBR's)
+SPECIMENS = message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F", "SPM|2|SP2",
+                    "OBX|2|NM|1-8^a^LN||2||||||F")
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
                     "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 
@@ -124,6 +127,8 @@ def test_corpus_bundles_are_valid(path):
     (VALUES, "Observation#6", "valueString", "abc"),
     (VALUES, "Observation#7", "valueString", "> 2 - 5 mg"),
     (VALUES, "Observation#8", "valueQuantity", {"value": 4}),
+    (SPECIMENS, "Observation#0", "focus.0.reference", "#Specimen#1"),
+    (SPECIMENS, "Observation#1", "focus.0.reference", "#Specimen#2"),
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
@@ -372,7 +377,7 @@ SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}|{v}|{d}|{v}" + "|" * 16 + "{v}|{n}", "
             "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "OBX|1|{t}|{v}^{v}^LN||{d}||||||N", "NK1|1|{v}^{v}|{v}||{v}^PRN^PH^^{v}^{v}^{v}^{v}", "PD1||||||{v}^{v}^L",
             "AL1|1|{v}|{v}^{v}", "DG1|1||{v}^{v}^I10||{d}|A" + "|" * 9 + "{n}" + "|" * 7 + "{v}", "IN1|1|{v}|{v}|{v}",
             "ORC|{v}|{v}|{v}", "OBR|1|{v}|{v}|{v}^{v}||{d}", "TQ1|1||||||{d}", "RXA|0|1|{d}||{v}^{v}^CVX|{v}",
-            "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}", "ZZZ|{v}"]
+            "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SPM|1|{v}||{v}^{v}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}", "ZZZ|{v}"]
 
 
 @settings(max_examples=80)

@@ -519,8 +519,20 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     table = rows(path)
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
+    # mended: "Specimen[n]" (one for each SPM of ORU_R01's SPECIMEN group, and
+    # the focus of that group's OBX) names no number: it takes one of its
+    # own, past those the table gives its type, in its rows and references
+    numbers: dict[str, int] = {}
+    for r in table[2:]:
+        for t, n in re.findall(r"(\w+)\[(\d+)\]", r[9] + " " + r[11]):
+            numbers[t] = max(numbers.get(t, 0), int(n))
+    own_number = {t: numbers.get(t, 0) + 1 for t in {t for r in table[2:]
+                                                      for t in re.findall(r"(\w+)\[n\]", r[9])}}
     for r in table[2:]:
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
+        for t, n in own_number.items():
+            label = label.replace(f"{t}[n]", f"{t}[{n}]")
+            refs = refs.replace(f"{t}[n]", f"{t}[{n}]")
         comment = r[13] if len(r) > 13 else ""
         if not ident or ident.startswith("/") or not segmap:
             continue
@@ -586,14 +598,20 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             origin = m.group(2) or (number if m.group(1) == rtype else "1")
             links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{m.group(5) or 1}")
         row = ["G", segment, group, f"{rtype}*{number}", rtype, esc(segmap), cond, ";".join(links)]
+        copies = [row]
+        if parts[-3:-1] == ["SPECIMEN", "SPECIMEN_OBSERVATION"]:
+            # mended: before 2.7 SPECIMEN holds its OBX itself, without a
+            # SPECIMEN_OBSERVATION group: the group's rows stand for that OBX
+            copies.append(row[:2] + ["SPECIMEN"] + row[3:])
         # The tables say in prose which segment makes a resource of its own
         # ("Processing of the IN1 segment results in the creation of a new
         # Coverage resource") where its label is another row's too (PV1-20's
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
-        if re.search(rf"creation of a new {rtype} resource", comment):
-            row.append("new")
-        out.append("\t".join(row))
+        for row in copies:
+            if re.search(rf"creation of a new {rtype} resource", comment):
+                row.append("new")
+            out.append("\t".join(row))
 
 
 def vocabulary(name: str, path: Path, out: list[str]) -> None:

@@ -456,15 +456,37 @@ void Maps::finish() {
       all_of(row.condition);
   for (SegmentRow &row : fallback.rows)
     all_of(row.condition);
+  // whether the first test of a condition must hold for it to hold: only
+  // '&' joins it to the rest (SN's Range rows: OBX-2 is "SN" and ... and
+  // (OBX-5.1 is empty or "=")); the program is read on a stack of whether
+  // each value holds the first test so
+  auto first_must_hold = [](const Condition &c) {
+    bool stack[32];
+    size_t n = 0;
+    for (size_t i = 0; i < c.tests.size(); ++i) {
+      const char op = c.tests[i].op;
+      if (op == '&' || op == '|') {
+        if (n < 2)
+          return false;
+        const bool b = stack[--n], a = stack[--n];
+        stack[n++] = op == '&' && (a || b);
+      } else if (n == 32) {
+        return false;
+      } else {
+        stack[n++] = i == 0;
+      }
+    }
+    return n == 1 && stack[0];
+  };
   std::unordered_map<std::string, uint32_t> places; // of the gates
   for (Map &m : maps)
     for (Row &row : m.rows) {
       steps(row.path);
       all_of(row.condition);
-      // a condition whose tests must all hold, the first an E test of
-      // another field of a segment: that test decides first (see the engine)
+      // a condition whose first test must hold, an E test of another field
+      // of a segment: that test decides first (see the engine)
       row.gate = -1;
-      if (row.field != 0 && row.condition.all) {
+      if (row.field != 0 && first_must_hold(row.condition)) {
         Test &t = row.condition.tests[0];
         if (t.op == 'E' && !t.segment.empty() && t.field != row.field) {
           row.gate = 0;
@@ -1791,9 +1813,11 @@ private:
     std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
     if (text.empty())
       return;
+    const Code *found = nullptr;
     if (vocabulary) {
-      const Code *found = vocabulary->find(text);
+      found = vocabulary->find(text);
       if (!found || found->code.empty()) {
+        found = nullptr;
         unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
                  std::string(text) + "' (" + vocabulary->name + ")");
         // a Coding's code keeps the sender's code (its system says whose);
@@ -1802,17 +1826,15 @@ private:
           return;
       } else {
         text = found->code;
-        // a Coding's code found in a vocabulary takes the vocabulary's
-        // system with it (CX-5's code of table 0203 in Identifier.type)
-        if (!found->system.empty() && step_key(path) == maps_.code_step.id) {
-          primitive(r, path, row.kind, text);
-          path.back() = {&maps_.system_step, 0};
-          leaf(r, path, 's', found->system);
-          return;
-        }
       }
     }
     primitive(r, path, row.kind, text);
+    // a Coding's code found in a vocabulary takes the vocabulary's system
+    // with it (CX-5's code of table 0203 in Identifier.type)
+    if (found && !found->system.empty() && step_key(path) == maps_.code_step.id) {
+      path.back() = {&maps_.system_step, 0};
+      leaf(r, path, 's', found->system);
+    }
   }
 
   // A value joined from the places a row names, as the tables write it
@@ -1823,9 +1845,9 @@ private:
   // no join of the tables ends in a text). An address without a segment
   // reads the value a data type map is applied to; one of the segment's own
   // field the repetition being read. Nothing is written when every place is
-  // empty.
-  void joined(uint32_t r, std::vector<PathItem> &path, const Row &row, Value value,
-              const SegmentView &seg) {
+  // empty. A join is a string. (Out of line: few rows join.)
+  [[gnu::noinline]] void joined(uint32_t r, std::vector<PathItem> &path, const Row &row,
+                                Value value, const SegmentView &seg) {
     std::string &j = join_;
     j.clear();
     std::string_view between;
@@ -1845,7 +1867,7 @@ private:
       opening = false;
     }
     if (!j.empty())
-      primitive(r, path, row.kind, j);
+      leaf(r, path, 's', j);
   }
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before

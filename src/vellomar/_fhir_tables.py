@@ -495,7 +495,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         joined = ""
         if const:
             const = const.strip()
-            if name in JOINED and join(const, own):
+            if name in JOINED and kind_letter == "s" and join(const, own):  # a join is a string
                 joined, const = join(const, own) or "", ""
             elif re.fullmatch(r'"[^"]*"', const):
                 const = const[1:-1].strip()

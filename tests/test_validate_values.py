@@ -51,6 +51,7 @@ shaped = st.tuples(year, st.lists(two, max_size=6).map("".join), st.just("") | f
 @given(st.sampled_from(sorted(SHAPES)), shaped | shaped.map(lambda s: s[2:]) | st.text("0123456789+-. x", max_size=14))
 @example("DT", "20000229")
 @example("DT", "19000229")
+@example("DT", "9999")  # the greatest year, 99 in each half
 @example("TM", "235959.1234+2359")
 @example("NM", "-")  # a sign alone
 @example("TM", "235959.")  # a point without a fraction

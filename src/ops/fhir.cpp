@@ -238,7 +238,7 @@ Ref fhir_uuid5(PyObject **args) {
     return {};
   const std::string_view name(PyBytes_AS_STRING(args[0]),
                               static_cast<size_t>(PyBytes_GET_SIZE(args[0])));
-  return py::ascii_str(fhir::uuid5(name, portable != 0));
+  return py::ascii_str(fhir::uuid5(name, static_cast<bool>(portable)));
 }
 
 } // namespace vellomar::ops

@@ -180,8 +180,9 @@ namespace {
 // library, and this is the whole of it.
 // One 64-byte block into the state `h`. The loops are unrolled: the
 // rounds' shuffle of five variables then costs no moves (every resource
-// id is one or two blocks).
-void sha1_block(uint32_t h[5], const unsigned char *p) {
+// id is one or two blocks). Inlined into each of its two callers: the
+// machine's road and the portable one.
+[[gnu::always_inline]] inline void sha1_block(uint32_t h[5], const unsigned char *p) {
   auto rol = [](uint32_t x, int n) { return (x << n) | (x >> (32 - n)); };
   uint32_t w[80];
   for (int i = 0; i != 16; ++i) // the block's own 16 words

@@ -302,9 +302,12 @@ bool timestamp_value(std::string_view text, char kind, std::string &out);
 // "http://loinc.org"); other names become a URI as documented there.
 void coding_system_uri(std::string_view name, std::string &out);
 
-// The name-based (version 5) UUID of `name` in the package's namespace.
-std::string uuid5(std::string_view name);
-// The same written into `out` (no allocation: one for each resource).
+// The name-based (version 5) UUID of `name` in the package's namespace,
+// written into `out` (no allocation: one for each resource).
 void uuid5(std::string_view name, char (&out)[36]);
+// The same as a string; `portable` takes the portable SHA-1 rounds even where
+// the processor's SHA-1 instructions would be used (a test hook: a machine
+// with them checks both roads in one process).
+std::string uuid5(std::string_view name, bool portable);
 
 } // namespace vellomar::fhir

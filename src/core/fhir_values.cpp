@@ -3,7 +3,6 @@
 // time), coding system names (every row writing a Coding.system from CWE.3,
 // CWE.6, CWE.12 and their kin) and the ids of resources.
 #include <array>
-#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
@@ -181,11 +180,12 @@ namespace {
 // library, and this is the whole of it.
 // One 64-byte block into the state `h`. The loops are unrolled: the
 // rounds' shuffle of five variables then costs no moves (every resource
-// id is one or two blocks).
-void sha1_block(uint32_t h[5], const unsigned char *p) {
+// id is one or two blocks). Inlined into each of its two callers: the
+// machine's road and the portable one.
+[[gnu::always_inline]] inline void sha1_block(uint32_t h[5], const unsigned char *p) {
   auto rol = [](uint32_t x, int n) { return (x << n) | (x >> (32 - n)); };
   uint32_t w[80];
-  for (int i = 0; i < 16; ++i)
+  for (int i = 0; i != 16; ++i) // the block's own 16 words
     w[i] = uint32_t{p[4 * i]} << 24 | uint32_t{p[4 * i + 1]} << 16 |
            uint32_t{p[4 * i + 2]} << 8 | uint32_t{p[4 * i + 3]};
 #pragma GCC unroll 20
@@ -272,12 +272,10 @@ bool has_sha_ni() {
 }
 #endif
 
+// The machine's road: the instructions where the processor has them.
 void sha1_block_any(uint32_t h[5], const unsigned char *p) {
 #if VELLOMAR_SHA_NI
-  // VELLOMAR_PORTABLE_SHA1 set to anything takes the rounds above even where
-  // the instructions are present: the test hook that lets a machine with
-  // them check both roads (read once, at the first id).
-  static const bool ni = has_sha_ni() && !std::getenv("VELLOMAR_PORTABLE_SHA1");
+  static const bool ni = has_sha_ni();
   if (ni)
     return sha1_block_ni(h, p);
 #endif
@@ -285,7 +283,9 @@ void sha1_block_any(uint32_t h[5], const unsigned char *p) {
 }
 
 // The digest of `head` (shorter than a block: the namespace) followed by
-// `data`, read through a buffer on the stack: nothing is allocated.
+// `data`, read through a buffer on the stack: nothing is allocated. Each
+// block goes to `block_fn`, fixed at compile time (no call through a pointer).
+template <void (*block_fn)(uint32_t[5], const unsigned char *)>
 std::array<uint8_t, 20> sha1(std::string_view head, std::string_view data) {
   uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
   unsigned char block[128];
@@ -293,12 +293,12 @@ std::array<uint8_t, 20> sha1(std::string_view head, std::string_view data) {
   size_t from = 0; // bytes of `data` taken
   size_t fill = head.size();
   std::memcpy(block, head.data(), head.size()); // head is shorter than a block
-  while (fill + (data.size() - from) >= 64) {
+  for (size_t n = (fill + data.size()) / 64; n != 0; --n) { // the whole blocks
     const size_t take = 64 - fill;
     std::memcpy(block + fill, data.data() + from, take);
     from += take;
     fill = 0;
-    sha1_block_any(h, block);
+    block_fn(h, block);
   }
   const size_t rest = data.size() - from;
   std::memcpy(block + fill, data.data() + from, rest);
@@ -310,9 +310,9 @@ std::array<uint8_t, 20> sha1(std::string_view head, std::string_view data) {
   const uint64_t bits = size * 8;
   for (size_t i = 0; i < 8; ++i)
     block[end - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
-  sha1_block_any(h, block);
+  block_fn(h, block);
   if (end == 128)
-    sha1_block_any(h, block + 64);
+    block_fn(h, block + 64);
   std::array<uint8_t, 20> out;
   for (int i = 0; i < 5; ++i) { // each word big-endian
     const uint32_t w = __builtin_bswap32(h[i]);
@@ -326,17 +326,8 @@ std::array<uint8_t, 20> sha1(std::string_view head, std::string_view data) {
 constexpr uint8_t name_space[16] = {0x4f, 0x0d, 0x8c, 0x5e, 0x6a, 0x1b, 0x4c, 0x7e,
                                     0x9b, 0x2d, 0x3e, 0x5f, 0x7a, 0x9c, 0x1d, 0x20};
 
-} // namespace
-
-std::string uuid5(std::string_view name) {
-  char text[36];
-  uuid5(name, text);
-  return std::string(text, sizeof text);
-}
-
-void uuid5(std::string_view name, char (&out)[36]) {
-  std::array<uint8_t, 20> d =
-      sha1(std::string_view(reinterpret_cast<const char *>(name_space), 16), name);
+// The UUID text of a digest of the namespace and a name.
+void uuid5_text(std::array<uint8_t, 20> d, char (&out)[36]) {
   d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
   d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
   static constexpr char hex[] = "0123456789abcdef";
@@ -347,6 +338,22 @@ void uuid5(std::string_view name, char (&out)[36]) {
     out[at[i]] = hex[d[i] >> 4];
     out[at[i] + 1u] = hex[d[i] & 0x0F];
   }
+}
+
+const std::string_view name_space_text(reinterpret_cast<const char *>(name_space), 16);
+
+} // namespace
+
+void uuid5(std::string_view name, char (&out)[36]) {
+  uuid5_text(sha1<sha1_block_any>(name_space_text, name), out);
+}
+
+std::string uuid5(std::string_view name, bool portable) {
+  char text[36];
+  uuid5_text(portable ? sha1<sha1_block>(name_space_text, name)
+                      : sha1<sha1_block_any>(name_space_text, name),
+             text);
+  return std::string(text, sizeof text);
 }
 
 } // namespace vellomar::fhir

@@ -55,8 +55,9 @@ public:
       room.placed.resize(placed);
     stack_ = room.stack.data();
     placed_ = room.placed.data();
-    // A group occurrence opens at a segment: at most one node per segment.
-    out_.nodes.reserve(root ? std::min<size_t>(segments + 1, 64) : 1);
+    // A group occurrence opens at a segment: at most one node per segment
+    // besides the root (a message where every segment opens one grows once).
+    out_.nodes.reserve(root ? std::min<size_t>(segments, 64) : 1);
     if (root) // room for eight nodes of the widest group; more when needed
       out_.counts.resize(8 * size_t{root->widest});
     out_.segment_node.resize(segments);
@@ -114,8 +115,8 @@ private:
     if (!def)
       return;
     counts_size_ += static_cast<uint32_t>(def->children.size());
-    if (counts_size_ > out_.counts.size()) // zeros, as the counts begin
-      out_.counts.resize(std::max<size_t>(counts_size_, 2 * out_.counts.size()));
+    // zeros, as the counts begin (the vector's own growth keeps it amortized)
+    out_.counts.resize(std::max<size_t>(counts_size_, out_.counts.size()));
   }
 
   void add_item(uint32_t node, GroupNode::Item item) {

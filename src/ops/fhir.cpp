@@ -224,4 +224,21 @@ Ref fhir_ndjson(PyObject **args) {
   return Ref::check(PyTuple_Pack(2, lines.get(), counts.get()));
 }
 
+const py::Signature fhir_uuid5_sig{"fhir_uuid5()", {"name", "portable"}, 2, 2};
+// A new str: the resource id of the bytes `name`, by the portable SHA-1
+// rounds when `portable` is true, else by the machine's road (the test hook
+// that checks both in one process).
+Ref fhir_uuid5(PyObject **args) {
+  if (!PyBytes_Check(args[0])) {
+    PyErr_SetString(PyExc_TypeError, "fhir_uuid5() takes bytes");
+    return {};
+  }
+  const int portable = PyObject_IsTrue(args[1]);
+  if (portable < 0)
+    return {};
+  const std::string_view name(PyBytes_AS_STRING(args[0]),
+                              static_cast<size_t>(PyBytes_GET_SIZE(args[0])));
+  return py::ascii_str(fhir::uuid5(name, static_cast<bool>(portable)));
+}
+
 } // namespace vellomar::ops

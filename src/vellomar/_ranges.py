@@ -92,7 +92,7 @@ def whole_end(file: Any, size: int, quiet: bool = False) -> int:
         # messages the frame follows). With the CR and LF after it (the
         # store's), so that a file of whole frames is read to its end.
         found = data.rfind(b"\x1c")
-        if found < 0:
+        if found == -1:
             # Unless the start block stands inside a line (a note's byte):
             # the message it sits in is not whole yet.
             file.seek(max(last - 1, 0))

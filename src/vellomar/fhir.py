@@ -8,10 +8,11 @@ walks them for every message and writes the JSON.
 
 from __future__ import annotations
 
+import functools
 import json
 import os
 from importlib import resources
-from typing import Any, Iterable, Literal, NamedTuple, cast
+from typing import Any, Callable, Iterable, Literal, NamedTuple, cast
 from urllib.parse import unquote
 
 from . import _ops
@@ -22,20 +23,19 @@ from .structure import load_definitions
 __all__ = ["to_json", "to_dict", "convert", "resources_of", "Conversion", "Mapping",
            "write_ndjson"]
 
-_loaded = False
-
 
 def _data() -> str:
     return resources.files(__package__).joinpath("definitions", "fhir.txt").read_text("utf-8")
 
 
-def _load() -> None:
-    """Reads the definitions and the maps into the core (once per process)."""
-    global _loaded
-    if not _loaded:
-        load_definitions()
-        _ops.fhir_load(_data())
-        _loaded = True
+def _read_maps() -> None:
+    load_definitions()
+    _ops.fhir_load(_data())
+
+
+# Reads the definitions and the maps into the core, once per process (a call
+# that raised is not kept, so the next one tries again).
+_load: Callable[[], None] = functools.cache(_read_maps)
 
 
 def _message(message: Message | str | bytes) -> Message:

@@ -543,6 +543,7 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
      "\nD\tA\tX\nF\t1\t\t\tO\tB\t\t\nD\tB\tX\nF\t1\t\t\tO\tC\t\t\nD\tC\tX\nF\t1\t\tvalueString\ts\t\t\t", 1),  # sub-component whole
     (MAPS.format("").replace("valueString", "valueString*60000"), 1),  # a list's slots: 1 to 60000
     (MAPS.format("").replace("CWE[CodeableConcept]", "cwe[codeableCONCEPT]"), 1),  # map names in any case
+    (MAPS.format("").replace("F\t2\t\tvalueString", "F\t2\tE:ZPI-1.1:CAT V:ZPI-2 |\tvalueString"), 1),  # or: no gate
     (MAPS.format("").replace("valueString", "valueString*60001"), "line 4: unreadable field row"),
     (MAPS.format("").replace("valueString\ts\t\t\t", "valueString\ts\t\t\t\tZPI"), "line 4: unreadable join"),
     ("P\tEncounter", 0), ("P\tEncounter\tsubject", "line 1: unreadable context link"), ("Z", "line 1: unknown line"),

@@ -495,8 +495,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         joined = ""
         if const:
             const = const.strip()
-            if name in JOINED and kind_letter == "s" and join(const, own):  # a join is a string
-                joined, const = join(const, own) or "", ""
+            joint = join(const, own)
+            if name in JOINED and kind_letter == "s" and joint:  # a join is a string
+                joined, const = joint, ""
             elif re.fullmatch(r'"[^"]*"', const):
                 const = const[1:-1].strip()
                 # mended: PV2-9's url reads "fhir/v\\5.0/" for "fhir/5.0/"
@@ -505,7 +506,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 const = const.lower()
             else:
                 report.append(f"{where}: assignment {const!r} is "
-                              + ("a join not written here" if join(const, own) else "prose"))
+                              + ("a join not written here" if joint else "prose"))
                 continue
         out.append("\t".join(["F", field, cond, steps, kind_letter, esc(dtkey or ""),
                               esc(vocab.split("\n")[0].replace("/", "")), esc(const),

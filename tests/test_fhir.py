@@ -65,6 +65,8 @@ VALUES = observations(("CQ", "10^mg&milligram"), ("MO", "12.50^USD"), ("ID", "Y"
 # each SPM's OBX (in SPECIMEN before 2.7) about that SPM's Specimen (Specimen#0 is OBR's)
 SPECIMENS = message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F", "SPM|2|SP2",
                     "OBX|2|NM|1-8^a^LN||2||||||F")
+CODED = message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^2.16.840.1.113883.6.1||x||||||F",
+                "OBX|2|ST|1-8^a^1.2.||x||||||F")
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
                     "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 
@@ -140,6 +142,9 @@ def test_corpus_bundles_are_valid(path):
      "http://www.nlm.nih.gov/research/umls/rxnorm"),
     (ADT_A01, "Condition", "code.coding.0.system", "http://hl7.org/fhir/sid/icd-10"),
     (ORU_R01, "Observation", "code.coding.0.system", "http://loinc.org"),
+    # a system no name of table 0396: an OID's urn, and a name only like one an id's
+    (CODED, "Observation#0", "code.coding.0.system", "urn:oid:2.16.840.1.113883.6.1"),
+    (CODED, "Observation#1", "code.coding.0.system", "urn:id:1.2."),
     (ORU_R01, "Observation", "valueQuantity.value", 95.5),
     (ORU_R01, "Observation", "valueQuantity.system", "http://unitsofmeasure.org"),
     (ORU_R01, "Observation", "valueQuantity.code", "mg/dL"),

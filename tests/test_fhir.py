@@ -173,6 +173,9 @@ def test_corpus_bundles_are_valid(path):
     # each ORC's number, though the OBR of the order before it has one; ORM's OBR fills its order
     (ORDERS, "ServiceRequest#1", "identifier.0.value", "P2"),
     (ORDERS, "ServiceRequest#1", "code.coding.0.code", "2345-7"),
+    # a second OBR without its own ORC (which ORDER requires): an order of its own
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, OBR.replace("24323-8", "2345-7")),
+     "ServiceRequest#1", "code.coding.0.code", "2345-7"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -557,7 +560,7 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     ("G\tZPI\t\tO\tO\tZPI[Observation]\t\t", "line 1: segment row outside a structure"),
     (MAPS.format("V:ZP-2"), "line 6: unreadable condition"), (MAPS.format("E:ZPI-1"), "line 6: unreadable condition"),
     (MAPS.format("C:ZPI-1:xx:3"), "line 6: unreadable condition"), (MAPS.format("Q:ZPI-1"), "line 6: unreadable condition"),
-    (MAPS.format("C:ZPI-1:lt:x"), "line 6: unreadable condition"),
+    (MAPS.format("C:ZPI-1:lt:x"), "line 6: unreadable condition"), (MAPS.format("C:.x:eq:1"), "line 6: unreadable condition"),
     (MAPS.format("").replace("=subject=", "="), "line 6: unreadable reference"),
     (MAPS.format("") + "\tnew", 1), (MAPS.format("") + "\tnow", "line 6: unknown line"),
 ])

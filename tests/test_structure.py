@@ -359,14 +359,14 @@ def test_definitions_that_do_not_read_fail_with_their_line():
     script = (
         "from vellomar import _ops\n"
         "for text in ['V 2.5\\nM 1 X [G A', 'V 2.5\\n \\nE 1 ADT_A08', 'V 2.5\\nM 1 X A ]', "
-        "'V 2.5\\nS 1 PID SI{1,x}', 'V 2.5\\nQ 1 X', 'V 2.5\\nL 1 ST x', 'V 2.5 2.6\\nL 4 ST 5']:\n"
+        "'V 2.5\\nS 1 PID SI{1,x}', 'V 2.5\\nS 1 PID SI{1}', 'V 2.5\\nQ 1 X', 'V 2.5\\nL 1 ST x', 'V 2.5 2.6\\nL 4 ST 5']:\n"
         "    try:\n        _ops.load_definitions(text)\n"
         "    except ValueError as error:\n        print(error)\n"
     )
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
     assert out.stdout.splitlines() == [
         "Definitions line 2: unclosed group", "Definitions line 3: expected an event and its structure",
-        "Definitions line 2: bad group end", "Definitions line 2: bad cardinality",
+        "Definitions line 2: bad group end", "Definitions line 2: bad cardinality", "Definitions line 2: bad cardinality",
         "Definitions line 2: unknown kind", "Definitions line 2: bad length",
         "Definitions line 2: version mask past the versions",
     ]

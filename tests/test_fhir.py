@@ -298,6 +298,10 @@ def test_ids_are_stable_across_events_of_one_stay():
      message("ADT^A01^ADT_A01", "NK1|1|ONE^A|SPO", PV1, PID, control_id="M2"), ["Patient", "RelatedPerson", "Encounter"]),
     (message("ADT^A01^ADT_A01", PID, "PD1|||C^^1", PV1),
      message("ADT^A01^ADT_A01", "PD1|||C^^1", PID, PV1, control_id="M2"), ["Patient", "Encounter"]),
+    # a result of an order without numbers is keyed by its own code alone
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F",
+             control_id="M2"), ["Observation"]),
 ])
 def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_types):
     for resource_type in resource_types:

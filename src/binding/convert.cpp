@@ -40,6 +40,16 @@ bool to_text_uncached(PyObject *obj, const char *param, Ref &holder,
   return true;
 }
 
+bool to_bytes(PyObject *obj, const char *param, std::string_view &out) {
+  if (!PyBytes_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%.200s' object is not 'bytes'", param,
+                 Py_TYPE(obj)->tp_name);
+    return false;
+  }
+  out = std::string_view(PyBytes_AS_STRING(obj), static_cast<size_t>(PyBytes_GET_SIZE(obj)));
+  return true;
+}
+
 bool to_text(PyObject *obj, const char *param, std::string_view &out) {
   if (!PyUnicode_Check(obj)) {
     Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(obj)));

@@ -17,6 +17,10 @@ namespace vellomar::py {
 // UnicodeEncodeError (unchanged) for lone surrogates.
 bool to_text(PyObject *obj, const char *param, std::string_view &out);
 
+// The bytes of a `bytes` argument, valid while `obj` lives. Returns false
+// with TypeError "argument '{param}': '{type}' object is not 'bytes'" set.
+bool to_bytes(PyObject *obj, const char *param, std::string_view &out);
+
 // The UTF-8 text of a `str` argument that is copied into a record (a
 // message's text), without leaving a UTF-8 copy cached on the str: that cache
 // would double a non-ASCII str's size for as long as it lives. An ASCII str

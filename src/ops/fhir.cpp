@@ -229,15 +229,12 @@ const py::Signature fhir_uuid5_sig{"fhir_uuid5()", {"name", "portable"}, 2, 2};
 // rounds when `portable` is true, else by the machine's road (the test hook
 // that checks both in one process).
 Ref fhir_uuid5(PyObject **args) {
-  if (!PyBytes_Check(args[0])) {
-    PyErr_SetString(PyExc_TypeError, "fhir_uuid5() takes bytes");
+  std::string_view name;
+  if (!py::to_bytes(args[0], "name", name))
     return {};
-  }
   const int portable = PyObject_IsTrue(args[1]);
   if (portable < 0)
     return {};
-  const std::string_view name(PyBytes_AS_STRING(args[0]),
-                              static_cast<size_t>(PyBytes_GET_SIZE(args[0])));
   return py::ascii_str(fhir::uuid5(name, static_cast<bool>(portable)));
 }
 

@@ -11,11 +11,9 @@ namespace vellomar::ops {
 const py::Signature parse_bytes_sig{"parse_bytes()", {"data", "codec"}, 2, 2};
 
 py::Ref parse_bytes(PyObject **args) {
-  if (!PyBytes_Check(args[0])) {
-    PyErr_Format(PyExc_TypeError, "argument 'data': '%.200s' object is not 'bytes'",
-                 Py_TYPE(args[0])->tp_name);
+  std::string_view data;
+  if (!py::to_bytes(args[0], "data", data))
     return {};
-  }
   Codec codec;
   if (args[1] == Py_None || !to_codec(args[1], codec)) {
     if (!PyErr_Occurred())
@@ -24,9 +22,9 @@ py::Ref parse_bytes(PyObject **args) {
   }
   // The message's text is the bytes without a byte-order mark before its MSH
   // (the cutter's rule of where a message starts).
-  std::string_view data(PyBytes_AS_STRING(args[0]), static_cast<size_t>(PyBytes_GET_SIZE(args[0])));
-  if (!data.empty() && data.front() != '\x0b' && message_head(data) != std::string_view::npos)
-    data.remove_prefix(message_head(data));
+  if (!data.empty() && data.front() != '\x0b')
+    if (const size_t head = message_head(data); head != std::string_view::npos)
+      data.remove_prefix(head);
   return py::convert_or_raise(parse_in(codec, data), [](Message &&message) {
     return module::new_message(std::move(message));
   });

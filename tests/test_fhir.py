@@ -167,6 +167,8 @@ def test_corpus_bundles_are_valid(path):
     (INSURED, "Coverage#1", "identifier.0.value", "PLAN2"),
     # after the Patient's participant SCH made, each AIL and AIP one of its own
     (SCHEDULED, "Appointment", "participant.2.status", "accepted"),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIG|1||R2|EQ^Equipment"),
+     "Appointment", "participant.1.type.0.coding.0.code", "EQ"),  # AIG's resource type
     (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TS|1-8^a^LN||20240110123045-0500^S||||||F"),
      "Observation", "valueDateTime", "2024-01-10T12:30:45-05:00"),  # TS, DTM's name before 2.6
@@ -598,16 +600,21 @@ def test_conditions_compare_counts_and_lengths(op):
             assert made == holds(measured, 1), (test, value)
 
 
-def test_a_link_through_two_lists_takes_an_element_of_the_outer_one():
+# a link at each of two segments takes an element of the first list on its path
+@pytest.mark.parametrize("path, expected", [
+    ("part*1.member*1", lambda pets: [{"member": [pet]} for pet in pets]),  # of the outer list
+    ("part.member*1", lambda pets: {"member": pets}),  # a list inside an element
+])
+def test_links_into_lists(path, expected):
     from vellomar import _ops
 
     fhir._load()
-    text = MAPS.format("").replace("Observation*9=subject=Patient*1", "Patient*1=part*1.member*1=Observation*9")
+    text = MAPS.format("").replace("Observation*9=subject=Patient*1", f"Patient*1={path}=Observation*9")
     bundle = fhir.to_dict(ADT_A01 + "ZPI|DOG^Dog^L|Rex\rZPI|CAT^Cat^L|Tom\r",
                           mapping=fhir.Mapping(_ops.fhir_mapping(text), ()))
     (patient,) = entries(bundle, "Patient")
-    pets = ["urn:uuid:" + o["id"] for o in entries(bundle, "Observation") if "valueString" in o]
-    assert patient["part"] == [{"member": [{"reference": pet}]} for pet in pets] and len(pets) == 2
+    pets = [{"reference": "urn:uuid:" + o["id"]} for o in entries(bundle, "Observation") if "valueString" in o]
+    assert patient["part"] == expected(pets) and len(pets) == 2
 
 
 @pytest.mark.parametrize("value, expected", [("en-US", "en-US"), (" en \t US ", "en US"), ("a  b", "a b")])

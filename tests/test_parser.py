@@ -99,11 +99,16 @@ def test_text_without_escape_character_decodes_to_itself(text):
     assert value_of(text) == text
 
 
-@given(st.lists(st.sampled_from(["a", "^", "~", "&", "\\F\\", "é", "xyz0123"]), max_size=60).map("".join))
-def test_levels_agree_with_plain_splitting(text):  # short and long fields, every word boundary
+# short and long fields, every word boundary; NUL is a delimiter as any other byte
+@given(st.sampled_from(["^~\\&", "\0~\\&", "^\0\\&", "^~\\\0"]),
+       st.lists(st.sampled_from(["a", 0, 1, 3, "\\F\\", "é", "xyz0123"]), max_size=60))
+def test_levels_agree_with_plain_splitting(delimiters, parts):
+    component, repetition, _, sub_component = delimiters
+    text = "".join(delimiters[p] if isinstance(p, int) else p for p in parts)
     unescape = lambda piece: piece.replace("\\F\\", "|")  # noqa: E731
-    field = vellomar.parse("MSH|^~\\&\rZ|" + text).segments[1].field(1)
-    parts = text.split("~")[0].split("^")
+    field = vellomar.parse(f"MSH|{delimiters}\rZ|" + text).segments[1].field(1)
+    pieces = text.split(repetition)[0].split(component)
     assert [(c.value, c.sub_components) for c in field.components] == [
-        (unescape(p), [unescape(s) for s in p.split("&")]) for p in parts]
-    assert [r.value for r in field.repetitions] == ([unescape(r) for r in text.split("~")] if "~" in text else [])
+        (unescape(p), [unescape(s) for s in p.split(sub_component)]) for p in pieces]
+    assert [r.value for r in field.repetitions] == (
+        [unescape(r) for r in text.split(repetition)] if repetition in text else [])

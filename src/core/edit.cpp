@@ -132,9 +132,9 @@ struct Target {
 };
 
 bool operator<(const Target &a, const Target &b) {
-  if (a.segment != b.segment)
-    return a.segment < b.segment;
-  return std::lexicographical_compare(a.index, a.index + a.depth, b.index, b.index + b.depth);
+  return a.segment < b.segment ||
+         (a.segment == b.segment &&
+          std::lexicographical_compare(a.index, a.index + a.depth, b.index, b.index + b.depth));
 }
 
 // `outer` names the same element as `inner` or one that contains it.
@@ -490,7 +490,7 @@ Result<Message> edit_message(const Message &message, std::span<const Change> cha
   copy_untouched(count);
   out.put(std::string_view(raw).substr(copied));
   text.resize(static_cast<size_t>(out.p - base));
-  if (text.size() > UINT32_MAX)
+  if (!indexable(text.size()))
     throw std::bad_alloc(); // beyond the 32-bit offsets of the index
   field_ends.resize(static_cast<size_t>(new_ends.p - field_base));
   return Message(text, enc, segments, field_ends);

@@ -72,6 +72,9 @@ uint64_t short_word(std::string_view s) {
   return (s.empty() ? 0 : load_short(s.data(), s.size())) | uint64_t{s.size()} << 56;
 }
 
+// Whether short_word() holds all of `s`.
+inline bool fits_word(std::string_view s) { return s.size() <= 7; }
+
 std::string lower(std::string_view s) {
   std::string out(s);
   for (char &c : out)
@@ -378,8 +381,7 @@ void Maps::finish() {
     }
   for (Map &m : maps) {
     m.resource = required.count(m.type) > 0;
-    m.in_field_order = std::is_sorted(m.rows.begin(), m.rows.end(),
-                                      [](const Row &a, const Row &b) { return a.field < b.field; });
+    m.in_field_order = std::ranges::is_sorted(m.rows, {}, &Row::field);
     m.one_list = !m.rows.empty() && !m.rows[0].path.empty() && m.rows[0].path[0].slot != 0 &&
                  std::all_of(m.rows.begin(), m.rows.end(), [&](const Row &row) {
                    const Step &first = m.rows[0].path[0];
@@ -496,7 +498,7 @@ void Maps::finish() {
           t.place = places.emplace(place, static_cast<uint32_t>(places.size() + 1)).first->second;
           t.words.clear();
           if (std::all_of(t.values.begin(), t.values.end(),
-                          [](const std::string &v) { return v.size() <= 7; }))
+                          [](const std::string &v) { return fits_word(v); }))
             for (const std::string &v : t.values)
               t.words.push_back(short_word(v));
         }
@@ -1014,7 +1016,7 @@ private:
       return v;
     // a component of a message without the sub-component separator past
     // MSH-2 is its one sub-component
-    if (v.level >= 2 || (v.level == 1 && !subs_))
+    if (v.level == 2 || (v.level == 1 && !subs_))
       return n == 1 ? Value{v.text, 2} : Value{{}, 2};
     const Delimiter &d = v.level == 0 ? enc_.component : enc_.sub_component;
     return {nth_piece(v.text, d, n - 1), v.level + 1};
@@ -1693,7 +1695,7 @@ private:
       if (place != g.place) {
         text.assign(e.address(g, seg, row.field, {}, {}));
         place = g.place;
-        short_text = text.size() <= 7;
+        short_text = fits_word(text);
         if (short_text)
           word = short_word(text);
       }
@@ -2196,7 +2198,7 @@ public:
   }
 
   // Whether element `n` holds an element of one of the names `forms`.
-  // (Most elements have one form: it is compared in line, the others
+  // (Most elements have one form: it is compared in line, the list
   // searched only when there are others.)
   bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
     if (forms.empty())
@@ -2205,7 +2207,7 @@ public:
     const bool more = forms.size() != 1; // not empty, as above
     for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
       const uint32_t key = nodes_[c].key;
-      if ((key == first || (more && std::find(forms.begin() + 1, forms.end(), key) != forms.end())) &&
+      if ((key == first || (more && std::find(forms.begin(), forms.end(), key) != forms.end())) &&
           live(c))
         return true;
     }

@@ -108,8 +108,7 @@ std::optional<Error> check_message(std::string_view text, std::string_view &firs
                        std::string(utf8_prefix(head, 10)) + "'");
   if (head.size() < 8)
     return value_error("MSH segment too short to extract encoding characters");
-  // Ranges are 32-bit: a larger text cannot be indexed.
-  if (text.size() > std::numeric_limits<uint32_t>::max())
+  if (!indexable(text.size()))
     throw std::bad_alloc();
   first = text.substr(start);
   return std::nullopt;

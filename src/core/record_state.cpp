@@ -75,7 +75,7 @@ Result<RecordState> read_record_state(std::string_view state) {
 }
 
 Result<Segment> segment_of_line(std::string_view line, const EncodingCharacters &enc) {
-  if (line.size() > std::numeric_limits<uint32_t>::max())
+  if (!indexable(line.size()))
     return invalid_state();
   // As the parser cuts a line: the first piece is the name, every further
   // piece a stored field, recorded by its end offset.

@@ -212,6 +212,9 @@ private:
   EncodingCharacters enc_;
 };
 
+// Whether a text of `size` bytes can be indexed: offsets into it are 32-bit.
+inline bool indexable(size_t size) { return size <= UINT32_MAX; }
+
 // One segment of a message. Its stored fields are field_ends[first_field]
 // up to the next segment's first_field; its line ends with its last field
 // (or its name when it has none).

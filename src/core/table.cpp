@@ -146,7 +146,7 @@ bool TableBuilder::add_text(std::string_view text, const Origin &origin,
   // stands (no frame to cut, a header line of at least eight bytes once the
   // delimiters are punctuation), and a table then reads it if
   // check_delimiters passes.
-  if (!rows_segment_.empty() || text.size() < 8 || text.size() > UINT32_MAX ||
+  if (!rows_segment_.empty() || text.size() < 8 || !indexable(text.size()) ||
       text.substr(0, 3) != "MSH")
     return false;
   // The messages of a stream mostly share their delimiters: read and

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-#include <limits>
 #include <optional>
 #include <span>
 #include <new>

@@ -3,7 +3,6 @@
 #include "delimiters.hpp"
 
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 namespace vellomar {

@@ -58,10 +58,10 @@ def observations(*values):
     return message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|{t}|1-8^a^LN||{v}||||||F" for i, (t, v) in enumerate(values)))
 
 
-# OBX-5 by OBX-2: CQ, MO, ID, SN's "<>" and "+" forms, VR, SNs no Quantity or Range says, SN's "="
+# OBX-5 by OBX-2: CQ, MO, ID, SN's "<>" and "+" forms, VR, SNs no Quantity or Range says, SN's "=", RP
 VALUES = observations(("CQ", "10^mg&milligram"), ("MO", "12.50^USD"), ("ID", "Y"), ("SN", "<>^10"),
                       ("SN", "^2^+|mg^milligram^UCUM"), ("VR", "5^10"), ("SN", "^abc"), ("SN", ">^2^-^5|mg"),
-                      ("SN", "=^4"))
+                      ("SN", "=^4"), ("RP", "http://x/a.pdf^APP^AP^PDF"))
 # each SPM's OBX (in SPECIMEN before 2.7) about that SPM's Specimen (Specimen#0 is OBR's)
 SPECIMENS = message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F", "SPM|2|SP2",
                     "OBX|2|NM|1-8^a^LN||2||||||F")
@@ -132,6 +132,11 @@ def test_corpus_bundles_are_valid(path):
     (VALUES, "Observation#8", "valueQuantity", {"value": 4}),
     (SPECIMENS, "Observation#0", "focus.0.reference", "#Specimen#1"),
     (SPECIMENS, "Observation#1", "focus.0.reference", "#Specimen#2"),
+    # 2.7 names SPECIMEN's observation group as the PATIENT's
+    (SPECIMENS.replace("|2.5.1", "|2.7"), "Observation#1", "focus.0.reference", "#Specimen#2"),
+    (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "AP/PDF"}),
+    (ORU_R01, "MessageHeader", "eventCoding.display", "ORU^R01^ORU_R01"),
+    (ORU_R01, "Provenance", "activity.coding.0.display", "message - ORU^R01^ORU_R01"),
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN

@@ -251,6 +251,8 @@ std::optional<Error> Maps::read(std::string_view text) {
         return fail("segment row outside a structure");
       SegmentRow row;
       row.segment = f[1], row.group = f[2], row.label = f[3], row.type = f[4];
+      if (const size_t dot = row.group.rfind('.'); dot != std::string::npos)
+        row.parent = static_cast<uint16_t>(dot + 1);
       row.makes = f.size() == 9;
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
@@ -416,6 +418,7 @@ void Maps::finish() {
         continue;
       SegmentRow copy = row;
       copy.group.clear();
+      copy.parent = 0;
       fallback.rows.push_back(std::move(copy));
       here.push_back(row.segment);
     }
@@ -927,7 +930,7 @@ public:
         if (opens != none)
           occurrence = opens;
       }
-      const std::span<const uint32_t> rows = rows_in(structure, named, group);
+      const std::span<const uint32_t> rows = rows_in(structure, named, group, node);
       Fields *fields = nullptr; // noted once the segment maps
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
@@ -958,13 +961,15 @@ public:
       }
   }
 
-  // The rows that map a segment of `named` in `group`: those of its name in
-  // that group, failing those the rows of its name in the group of the
-  // first, each with a map. Chosen once per name and group in a message
-  // (the group's name is the structure's own text: the same group is the
-  // same view), not at every segment.
+  // The rows that map a segment of `named` in `group` (occurrence `node`):
+  // those of its name standing in that group under the group holding it, failing
+  // those the ones in that group wherever it stands, failing those the rows
+  // of its name in the group of the first, each with a map. Chosen once per
+  // name and group in a message (the group's name is the structure's own
+  // text: the same group is the same view, and stands under one parent),
+  // not at every segment.
   std::span<const uint32_t> rows_in(const Structure &structure, Named &named,
-                                    std::string_view group) {
+                                    std::string_view group, uint32_t node) {
     if (named.group.data() != group.data() || named.group.size() != group.size() ||
         named.chosen == none) {
       named.chosen = none;
@@ -974,17 +979,33 @@ public:
           named.chosen = static_cast<uint32_t>(&c - chosen_.data());
       if (named.chosen == none) {
         const std::vector<uint32_t> &rows = *named.rows;
-        std::string_view chosen_group = group;
-        if (std::none_of(rows.begin(), rows.end(), [&](uint32_t k) {
-              return same(structure.rows[k].group, group);
-            }) && !rows.empty())
-          chosen_group = structure.rows[rows[0]].group;
+        // a row's group "SPECIMEN.PATIENT_OBSERVATION" (row.parent) stands
+        // only under SPECIMEN; the others wherever their group does
+        const std::vector<GroupNode> &nodes = occurrences_->nodes;
+        const std::string_view parent = node == 0 ? std::string_view() : nodes[nodes[node].parent].name;
+        bool under = false, in = false;
+        for (uint32_t k : rows) {
+          const SegmentRow &row = structure.rows[k];
+          if (row.parent == 0)
+            in = in || same(row.group, group);
+          else
+            under = under || (same(std::string_view(row.group).substr(row.parent), group) &&
+                              same(std::string_view(row.group).substr(0, row.parent - 1u), parent));
+        }
+        const std::string_view chosen_group =
+            under || in || rows.empty()
+                ? group
+                : std::string_view(structure.rows[rows[0]].group).substr(structure.rows[rows[0]].parent);
         Chosen c{named.index, group, static_cast<uint32_t>(chosen_rows_.size()), 0};
-        for (uint32_t k : rows)
-          if (same(structure.rows[k].group, chosen_group) && structure.rows[k].map >= 0) {
+        for (uint32_t k : rows) {
+          const SegmentRow &row = structure.rows[k];
+          const std::string_view own = std::string_view(row.group).substr(under ? row.parent : 0);
+          if (row.map >= 0 && (row.parent != 0) == under && same(own, chosen_group) &&
+              (!under || same(std::string_view(row.group).substr(0, row.parent - 1u), parent))) {
             chosen_rows_.push_back(k);
             ++c.count;
           }
+        }
         named.chosen = static_cast<uint32_t>(chosen_.size());
         chosen_.push_back(c);
       }

@@ -123,6 +123,11 @@ struct SegmentRow {
   // made only when no segment of its name filled that one yet (IN1: the
   // Coverage of PV1-20 for the first, one of its own for the next)
   bool makes = false;
+  // the size of the parent group that `group` begins with, and its dot
+  // ("SPECIMEN.PATIENT_OBSERVATION": a row standing only under SPECIMEN,
+  // as 2.7's ORU_R01 names SPECIMEN's observations as the PATIENT's); 0
+  // for a row standing wherever its group does
+  uint16_t parent = 0;
 };
 
 struct Structure {

@@ -19,7 +19,8 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
     G seg group label type segmap cond refs [new]     one segment row (refs: `;`-joined;
                                                       new: each segment makes its own,
                                                       not filling one another of its
-                                                      name filled)
+                                                      name filled; group: PARENT.GROUP
+                                                      for a row standing only there)
     S PID[Patient] Patient                            a segment map and the resource it fills
     D CX[Identifier] Identifier                       a data type map and the type it fills
     F field cond path kind dtmap vocab const [join]   one row of the map above (join: the
@@ -132,9 +133,13 @@ ADDED_MAPS = {"MO[Quantity]": "D"}
 # The maps whose joined assignments ("+"+XTN.5+" "+XTN.6) are written: the
 # values they give are lost otherwise (the telephone number of XTN-5..8;
 # OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
-# Ratio). The other joins give displays or hold defects of their own (NA's
-# rows each write SampledData.data): reported.
-JOINED = {"XTN[ContactPoint]", "OBX[Observation]"}
+# Ratio; an RP's media type), or they name the message ("ADT^A01^ADT_A01" as
+# the display of MessageHeader's event and of the source Provenance's
+# activity). NA's rows are reported: SampledData needs an origin, a period
+# and dimensions that no row gives, and its data separates values by spaces,
+# not by the tables' "^".
+JOINED = {"XTN[ContactPoint]", "OBX[Observation]", "MSG[Coding]", "MSH[Provenance-Source]",
+          "RP[Attachment]", "RP[DocumentReference]"}
 
 # mended: XTN.7's four rows give the number by which of XTN.5, .6 and .8
 # are valued, and none when the local number stands alone or a country code
@@ -144,6 +149,9 @@ JOIN_MENDS = {
     ("XTN[ContactPoint]", "XTN.7", "value"): (
         'IF XTN.3 NOT IN ("Internet", "X.400") AND XTN.7 VALUED AND XTN.12 NOT VALUED',
         '"+"+XTN.5+" "+XTN.6+" "+XTN.7+" X"+XTN.8'),
+    # mended: a message type without its event gives no event's display (the
+    # event's documented unknown stands instead)
+    ("MSG[Coding]", "MSG", "display"): ('IF MSG.2 VALUED', 'MSG.1+"^"+MSG.2+"^"+MSG.3'),
 }
 
 report: list[str] = []
@@ -298,6 +306,9 @@ def join(text: str, own: str) -> str | None:
     # mended: OBX-5's text rows read 'OBX-5.4" "OBX-6"', two '+' missing and
     # a stray quote; OBX-6 is a CWE, of which the unit's code is meant
     text = text.replace('OBX-5.4" "OBX-6"', 'OBX-5.4+" "+OBX-6.1')
+    # mended: MSH's rows name the message type's components as MSG's
+    if own == "MSH":
+        text = re.sub(r"\bMSG\.", "MSH-9.", text)
     part = rf'"[^"]*"|{ADDRESS}'
     if (re.sub(rf"{part}|\+|\s", "", text) or not re.search(ADDRESS, text)
             or text.rstrip().endswith('"')):  # a text after the last place is not written
@@ -409,6 +420,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # a map to a primitive: its rows carry the value itself
             report.append(f"{where}: map to a primitive; the converter writes the first component")
             continue
+        if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
+            # mended: an RP's attachment row names ED's map ("to be resolved"),
+            # which reads an ED's components: RP's own map gives its pointer
+            dtmap = "RP[Attachment]"
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)
@@ -496,7 +511,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if const:
             const = const.strip()
             joint = join(const, own)
-            if name in JOINED and kind_letter == "s" and joint:  # a join is a string
+            if name in JOINED and kind_letter in "sc" and joint:  # a join is a string
                 joined, const = joint, ""
             elif re.fullmatch(r'"[^"]*"', const):
                 const = const[1:-1].strip()
@@ -604,6 +619,9 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # mended: before 2.7 SPECIMEN holds its OBX itself, without a
             # SPECIMEN_OBSERVATION group: the group's rows stand for that OBX
             copies.append(row[:2] + ["SPECIMEN"] + row[3:])
+            # mended: 2.7 names that group as the PATIENT's (PATIENT_OBSERVATION):
+            # the rows stand for it where SPECIMEN holds it
+            copies.append(row[:2] + ["SPECIMEN.PATIENT_OBSERVATION"] + row[3:])
         # The tables say in prose which segment makes a resource of its own
         # ("Processing of the IN1 segment results in the creation of a new
         # Coverage resource") where its label is another row's too (PV1-20's

@@ -65,6 +65,7 @@ VALUES = observations(("CQ", "10^mg&milligram"), ("MO", "12.50^USD"), ("ID", "Y"
 # each SPM's OBX (in SPECIMEN before 2.7) about that SPM's Specimen (Specimen#0 is OBR's)
 SPECIMENS = message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F", "SPM|2|SP2",
                     "OBX|2|NM|1-8^a^LN||2||||||F")
+EVENT = message("ADT^A01^ADT_A01", "EVN|A01|20240110120000||01|OP1^DOE", "PID|1||ID1")
 CODED = message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^2.16.840.1.113883.6.1||x||||||F",
                 "OBX|2|ST|1-8^a^1.2.||x||||||F")
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
@@ -137,6 +138,8 @@ def test_corpus_bundles_are_valid(path):
     (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "AP/PDF"}),
     (ORU_R01, "MessageHeader", "eventCoding.display", "ORU^R01^ORU_R01"),
     (ORU_R01, "Provenance", "activity.coding.0.display", "message - ORU^R01^ORU_R01"),
+    (EVENT, "Provenance#1", "activity.coding.0.display", "event - :ADT^A01"),
+    (EVENT, "Provenance#1", "reason.0.coding.0.code", "PATRQT"),  # EVN-4 "01", not "U"
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
@@ -253,6 +256,7 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (TELECOMS, "Patient", "identifier.type.coding.system"),  # a code not of table 0203
     # SN's text only where no Quantity is, and not of nothing
     (observations(("SN", "<^10|mg"), ("SN", "^")), "Observation", "valueString"),
+    (EVENT.replace("||01|", "||U|"), "Provenance", "reason"),  # EVN-4 "U": no reason
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -134,12 +134,11 @@ ADDED_MAPS = {"MO[Quantity]": "D"}
 # values they give are lost otherwise (the telephone number of XTN-5..8;
 # OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
 # Ratio; an RP's media type), or they name the message ("ADT^A01^ADT_A01" as
-# the display of MessageHeader's event and of the source Provenance's
-# activity). NA's rows are reported: SampledData needs an origin, a period
+# the display of MessageHeader's event and of the Provenances' activity). NA's rows are reported: SampledData needs an origin, a period
 # and dimensions that no row gives, and its data separates values by spaces,
 # not by the tables' "^".
 JOINED = {"XTN[ContactPoint]", "OBX[Observation]", "MSG[Coding]", "MSH[Provenance-Source]",
-          "RP[Attachment]", "RP[DocumentReference]"}
+          "EVN[Provenance]", "RP[Attachment]", "RP[DocumentReference]"}
 
 # mended: XTN.7's four rows give the number by which of XTN.5, .6 and .8
 # are valued, and none when the local number stands alone or a country code
@@ -263,7 +262,7 @@ def condition(text: str, own: str) -> str:
                 return f"{code}:{a}"
         for words, code in ((("NOT", "IN"), "X"), (("IN",), "E"), (("NOT", "EQUALS"), "X"),
                             (("IS", "NOT"), "X"), (("!=",), "X"), (("EQUALS",), "E"),
-                            (("IS",), "E"), (("=",), "E")):
+                            (("IS",), "E"), (("=",), "E"), (("NOT",), "X")):
             if take(*words):
                 listed = values()
                 # mended: lists of value types name DTM and not TS, its name
@@ -306,8 +305,8 @@ def join(text: str, own: str) -> str | None:
     # mended: OBX-5's text rows read 'OBX-5.4" "OBX-6"', two '+' missing and
     # a stray quote; OBX-6 is a CWE, of which the unit's code is meant
     text = text.replace('OBX-5.4" "OBX-6"', 'OBX-5.4+" "+OBX-6.1')
-    # mended: MSH's rows name the message type's components as MSG's
-    if own == "MSH":
+    # mended: MSH's and EVN's rows name the message type's components as MSG's
+    if own in ("MSH", "EVN"):
         text = re.sub(r"\bMSG\.", "MSH-9.", text)
     part = rf'"[^"]*"|{ADDRESS}'
     if (re.sub(rf"{part}|\+|\s", "", text) or not re.search(ADDRESS, text)

@@ -140,6 +140,13 @@ def test_corpus_bundles_are_valid(path):
     (ORU_R01, "Provenance", "activity.coding.0.display", "message - ORU^R01^ORU_R01"),
     (EVENT, "Provenance#1", "activity.coding.0.display", "event - :ADT^A01"),
     (EVENT, "Provenance#1", "reason.0.coding.0.code", "PATRQT"),  # EVN-4 "01", not "U"
+    # PRT-4 "IS IN" a list of roles: a code compared with a field is its first component's
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PRT|1|AD||RP^Referring^HL70443|D1^DOC^ANN"),
+     "CareTeam", "participant.0.role.0.coding.0.code", "RP"),
+    # "IF PRT-9 VALUED OR IF PRT-14 VALUED": the observation's location
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F",
+             "PRT|1|AD|||||||WARD^101").replace("|2.5.1", "|2.8"),
+     "Observation", "extension.0.valueReference.reference", "#Location#0"),
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN

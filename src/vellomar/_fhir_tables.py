@@ -208,7 +208,7 @@ def condition(text: str, own: str) -> str:
     """The postfix program of a condition; ValueError when it is prose."""
     s = " ".join(text.replace("\u201c", '"').replace("\u201d", '"').split())
     s = re.sub(r"^IF\s+", "", s, flags=re.I)
-    s = re.sub(r"\bAND IF\b", "AND", s, flags=re.I)
+    s = re.sub(r"\b(AND|OR) IF\b", r"\1", s, flags=re.I)
     # "A AND B VALUED" distributes the predicate
     s = re.sub(rf"^({ADDRESS}) AND ({ADDRESS}) (VALUED|NOT VALUED)$", r"\1 \3 AND \2 \3", s)
     tokens = re.findall(rf'"[^"]*"|\(|\)|,|{ADDRESS}|[A-Za-z.]+|\d+|!=|=', s)
@@ -260,7 +260,7 @@ def condition(text: str, own: str) -> str:
                             (("VALUED",), "V"), (("VALUE",), "V"), (("EXISTS",), "V")):
             if take(*words):
                 return f"{code}:{a}"
-        for words, code in ((("NOT", "IN"), "X"), (("IN",), "E"), (("NOT", "EQUALS"), "X"),
+        for words, code in ((("NOT", "IN"), "X"), (("IN",), "E"), (("IS", "IN"), "E"), (("NOT", "EQUALS"), "X"),
                             (("IS", "NOT"), "X"), (("!=",), "X"), (("EQUALS",), "E"),
                             (("IS",), "E"), (("=",), "E"), (("NOT",), "X")):
             if take(*words):
@@ -269,6 +269,11 @@ def condition(text: str, own: str) -> str:
                 # before 2.6 (a TS begins with a DTM)
                 if "DTM" in listed and "TS" not in listed:
                     listed.append("TS")
+                # a code compared with a field is its first component's
+                # (PRT-4, a CWE, "IS IN" roles): the same text for a field
+                # of one component
+                if re.fullmatch(r"[A-Z][A-Z0-9]{2}-\d+", a):
+                    a += ".1"
                 return f"{code}:{a}:" + ",".join(esc(v) for v in listed)
         for measure, code in (("LST.COUNT", "C"), ("LENGTH", "L")):
             if take(measure) or take(measure.lower()):

@@ -66,6 +66,7 @@ VALUES = observations(("CQ", "10^mg&milligram"), ("MO", "12.50^USD"), ("ID", "Y"
 SPECIMENS = message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F", "SPM|2|SP2",
                     "OBX|2|NM|1-8^a^LN||2||||||F")
 EVENT = message("ADT^A01^ADT_A01", "EVN|A01|20240110120000||01|OP1^DOE", "PID|1||ID1")
+CARE = message("ADT^A01^ADT_A01", "PID|1||ID1", "PRT|1|AD||RP^Referring^HL70443|D1^DOC^ANN|||ORG1")
 CODED = message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^2.16.840.1.113883.6.1||x||||||F",
                 "OBX|2|ST|1-8^a^1.2.||x||||||F")
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
@@ -141,8 +142,10 @@ def test_corpus_bundles_are_valid(path):
     (EVENT, "Provenance#1", "activity.coding.0.display", "event - :ADT^A01"),
     (EVENT, "Provenance#1", "reason.0.coding.0.code", "PATRQT"),  # EVN-4 "01", not "U"
     # PRT-4 "IS IN" a list of roles: a code compared with a field is its first component's
-    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PRT|1|AD||RP^Referring^HL70443|D1^DOC^ANN"),
-     "CareTeam", "participant.0.role.0.coding.0.code", "RP"),
+    (CARE, "CareTeam", "participant.0.role.0.coding.0.code", "RP"),
+    # PRT-8's organization: on behalf of whom when PRT-5 or PRT-6 is valued, else the member
+    (CARE, "CareTeam", "participant.0.onBehalfOf.reference", "#Organization#2"),
+    (CARE.replace("D1^DOC^ANN", ""), "CareTeam", "participant.0.member.reference", "#Organization#2"),
     # "IF PRT-9 VALUED OR IF PRT-14 VALUED": the observation's location
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F",
              "PRT|1|AD|||||||WARD^101").replace("|2.5.1", "|2.8"),

@@ -87,7 +87,8 @@ def has_element(type_name: str, name: str) -> bool:
 
 
 TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
-         "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod"}
+         "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
+         "occurrenceTIming": "occurrenceTiming"}
 
 # Codes a vocabulary leaves out, and the value the converter writes for them
 # (each is documented in the README): OBX-11 values of HL7 table 0085 that
@@ -208,9 +209,14 @@ def condition(text: str, own: str) -> str:
     """The postfix program of a condition; ValueError when it is prose."""
     s = " ".join(text.replace("\u201c", '"').replace("\u201d", '"').split())
     s = re.sub(r"^IF\s+", "", s, flags=re.I)
-    s = re.sub(r"\b(AND|OR) IF\b", r"\1", s, flags=re.I)
-    # "A AND B VALUED" distributes the predicate
-    s = re.sub(rf"^({ADDRESS}) AND ({ADDRESS}) (VALUED|NOT VALUED)$", r"\1 \3 AND \2 \3", s)
+    s = re.sub(r"(\bAND|\bOR|\() ?IF\b ?", r"\1 ", s, flags=re.I)
+    # mended: "PRT-5 AND PRT-6 AREA NOT VALUED"; "XCN.19 NOT VALUED XCN.20 NOT
+    # VALUED" (AND missing); "IAM-15 VALUED AND NOT "SEL"" (the address once)
+    s = s.replace(" AREA NOT VALUED", " NOT VALUED")
+    s = re.sub(rf"\b(VALUED) (?={ADDRESS})", r"\1 AND ", s)
+    s = re.sub(rf"^({ADDRESS}) VALUED AND NOT (\"[^\"]*\")$", r"\1 VALUED AND \1 NOT \2", s)
+    # "A AND B VALUED" ("A OR B IS VALUED") distributes the predicate
+    s = re.sub(rf"^({ADDRESS}) (AND|OR) ({ADDRESS}) (?:IS |ARE )?(VALUED|NOT VALUED)$", r"\1 \4 \2 \3 \4", s)
     tokens = re.findall(rf'"[^"]*"|\(|\)|,|{ADDRESS}|[A-Za-z.]+|\d+|!=|=', s)
     if "".join(tokens).replace(" ", "") != re.sub(r"\s", "", s):
         raise ValueError("not in the condition grammar")
@@ -256,7 +262,7 @@ def condition(text: str, own: str) -> str:
         a = address(tokens[pos], own)
         pos += 1
         for words, code in ((("IS", "NOT", "VALUED"), "N"), (("NOT", "VALUED"), "N"),
-                            (("DOES", "NOT", "EXIST"), "N"), (("IS", "VALUED"), "V"),
+                            (("DOES", "NOT", "EXIST"), "N"), (("IS", "EMPTY"), "N"), (("IS", "VALUED"), "V"),
                             (("VALUED",), "V"), (("VALUE",), "V"), (("EXISTS",), "V")):
             if take(*words):
                 return f"{code}:{a}"

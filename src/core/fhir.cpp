@@ -789,26 +789,6 @@ struct PathItem {
   uint32_t rep;
 };
 
-// Copies `text` to `to`; returns the end of the copy.
-[[gnu::always_inline]] inline char *copy(char *to, std::string_view text) {
-  const char *from = text.data();
-  const size_t n = text.size();
-  // most pieces are short keys and values: copied by two fixed-size moves
-  // that overlap, not by a call
-  if (n >= 8 && n <= 16) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + n - 8, from + n - 8, 8);
-  } else if (n >= 4 && n < 8) {
-    std::memcpy(to, from, 4);
-    std::memcpy(to + n - 4, from + n - 4, 4);
-  } else if (n < 4) {
-    for (size_t i = 0; i < n; ++i)
-      to[i] = from[i];
-  } else {
-    std::memcpy(to, from, n);
-  }
-  return to + n;
-}
 
 // The text being written, in a buffer of its own that each write makes
 // room in first (std::string's appends are calls that check and grow at
@@ -850,7 +830,7 @@ public:
     add(text);
   }
   [[gnu::always_inline]] void add(char c) { data_[size_++] = c; }
-  [[gnu::always_inline]] void add(std::string_view text) { set_end(copy(end(), text)); }
+  [[gnu::always_inline]] void add(std::string_view text) { set_end(copy_text(end(), text)); }
 
 private:
   [[gnu::always_inline]] void room(size_t n) {
@@ -2330,9 +2310,9 @@ public:
   // otherwise be the buffer's size, which would be read again after it.
   // (Out of line: writing is a phase of its own in a profile.)
   [[gnu::noinline]] char *write_resource(char *p, const Resource &r) const {
-    p = copy(p, "{\"resourceType\":\""sv);
-    p = copy(p, r.type);
-    p = copy(p, "\",\"id\":\""sv);
+    p = copy_text(p, "{\"resourceType\":\""sv);
+    p = copy_text(p, r.type);
+    p = copy_text(p, "\",\"id\":\""sv);
     p = copy_id(p, r);
     *p++ = '"';
     p = write_members(p, nodes_[r.root]);
@@ -2388,7 +2368,7 @@ public:
       std::memcpy(p, block.text, 32);
       return p + block.size;
     }
-    return copy(p, maps_.name_keys[key]);
+    return copy_text(p, maps_.name_keys[key]);
   }
 
   static char *copy_id(char *p, const Resource &r) {
@@ -2480,10 +2460,10 @@ public:
   char *reference(char *p, const Resource &target) const {
     *p++ = '"';
     if (options_.relative_references) {
-      p = copy(p, target.type);
+      p = copy_text(p, target.type);
       *p++ = '/';
     } else {
-      p = copy(p, "urn:uuid:"sv);
+      p = copy_text(p, "urn:uuid:"sv);
     }
     p = copy_id(p, target);
     *p++ = '"';

@@ -49,7 +49,8 @@ public:
 
 // The bytes of a string column, appended a value at a time. Hand-written
 // rather than a std::string: a value of up to 16 bytes (most cells) is copied
-// by two overlapping word moves, not a call to memcpy behind a generic append.
+// by two overlapping word moves (copy_text()), not a call to memcpy behind a
+// generic append.
 class ByteBuffer {
 public:
   ByteBuffer() = default;
@@ -66,27 +67,7 @@ public:
     const size_t n = value.size();
     if (capacity_ - size_ < n) [[unlikely]]
       grow(n);
-    char *const out = data_.get() + size_;
-    const char *const in = value.data();
-    if (n >= 8 && n <= 16) {
-      uint64_t head, tail;
-      std::memcpy(&head, in, 8);
-      std::memcpy(&tail, in + n - 8, 8);
-      std::memcpy(out, &head, 8);
-      std::memcpy(out + n - 8, &tail, 8);
-    } else if (n >= 4 && n < 8) {
-      uint32_t head, tail;
-      std::memcpy(&head, in, 4);
-      std::memcpy(&tail, in + n - 4, 4);
-      std::memcpy(out, &head, 4);
-      std::memcpy(out + n - 4, &tail, 4);
-    } else if (n > 16) {
-      std::memcpy(out, in, n);
-    } else if (n) { // 1 to 3 bytes: the first, the middle and the last
-      out[0] = in[0];
-      out[n / 2] = in[n / 2];
-      out[n - 1] = in[n - 1];
-    }
+    copy_text(data_.get() + size_, value);
     size_ += n;
   }
 

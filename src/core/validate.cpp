@@ -839,20 +839,17 @@ void check_cardinality(const MessageStructure &s, const VersionDefinitions &v,
     for (size_t i = 0; i < counts.size(); ++i) {
       const StructureElement &e = node.def->children[i];
       const uint32_t count = counts[i];
-      if (count >= e.cardinality.min && e.cardinality.allows(count))
+      const bool missing = count < e.cardinality.min;
+      if (!missing && e.cardinality.allows(count))
         continue;
       const char *what = e.group ? "Group " : "Segment ";
       const std::string_view name = e.group ? std::string_view{} : v.element(e.name, 0, nullptr).name;
-      if (count < e.cardinality.min)
-        out.push_back({true, 100, element_path(s, n, e.name),
-                       what + e.name + " is missing" +
-                           (node.def == s.nodes[0].def ? "" : " from group " + std::string(node.name)),
-                       name});
-      else if (!e.cardinality.allows(count))
-        out.push_back({true, 100, element_path(s, n, e.name),
-                       what + e.name + " occurs " + std::to_string(count) +
-                           " times; at most " + std::to_string(e.cardinality.max) + " allowed",
-                       name});
+      out.push_back({true, 100, element_path(s, n, e.name),
+                     missing ? what + e.name + " is missing" +
+                                   (node.def == s.nodes[0].def ? "" : " from group " + std::string(node.name))
+                             : what + e.name + " occurs " + std::to_string(count) + " times; at most " +
+                                   std::to_string(e.cardinality.max) + " allowed",
+                     name});
     }
   }
 }

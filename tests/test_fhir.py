@@ -479,8 +479,12 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "3,ZPI-3,Nonsense,ST,0,1,,,,valueNowhere,,string,0,1,,,,,\n"
         "4,ZPI-4,Note,ST,0,1,,,,note.text,,string,0,1,,,,,\n"  # a list element
         "5,ZPI-5,Way,CWE,0,1,,,,method,,CodeableConcept,0,1,CWE[Nowhere],,,,\n"
+        # an extension filled whole by a data type map, named by its url row
+        '6,ZPI-6,Coat,ST,0,1,,,,extension[1].url,,uri,1,1,,,"""http://x/coat""",,\n'
+        "6,ZPI-6,Coat,ST,0,1,,,,extension[1],,Extension,0,1,ZST[Extension],,,,\n"
         "256,ZPI-256,Far,ST,0,1,,,,valueString,,string,0,1,,,,,\n")  # beyond the usual fields
     (tmp_path / "ZQQ.csv").write_text(HEADER)
+    (tmp_path / "ZST[Extension].csv").write_text(HEADER + "1,ZST.1,Text,ST,0,1,,,,valueString,,string,0,1,,,,,\n")
     (tmp_path / "ZQR[Nothing].csv").write_text(HEADER + "1,ZQR-1,Kind,ST,0,1,,,,code,,string,1,1,,,,,\n")
     mapping = fhir.Mapping.load(sorted(tmp_path.iterdir()))
     assert mapping.report == [
@@ -494,7 +498,7 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 IN (a' is prose (unclosed list)",
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 LENGTH GREATER THAN' is prose (a comparison expected)",
         "ADT_A01 ADT_A01.ZXX -> ZQQ[Observation]: segment map has no table"]
-    text = ADT_A01 + "ZPI|DOG^Dog^L|Rex||kept indoors\r"
+    text = ADT_A01 + "ZPI|DOG^Dog^L|Rex||kept indoors||long\r"
     conversion = fhir.convert(text, mapping=mapping)
     bundle = check_bundle(conversion.json)
     pet = [o for o in entries(bundle, "Observation") if "valueString" in o]
@@ -503,6 +507,7 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
                                          "system": "urn:id:L"}]},
                     "valueString": "Rex",
                     "note": [{"text": "kept indoors"}],
+                    "extension": [{"url": "http://x/coat", "valueString": "long"}],
                     "subject": {"reference": "urn:uuid:" + entries(bundle, "Patient")[0]["id"]},
                     "encounter": {"reference": "urn:uuid:" + entries(bundle, "Encounter")[0]["id"]}}]
     assert "ZPI" not in conversion.unmapped and "ZPI" in fhir.convert(text).unmapped

@@ -271,6 +271,7 @@ def test_validate_raises_as_parse():
     ((ADT, None), {"message": ADT}, "validate() got multiple values for argument 'message'"),
     ((ADT, None), {"x": 1}, "validate() got an unexpected keyword argument 'x'"),
     ((b"MSH",), {}, "validate() takes a Message"),
+    ((ADT,), {"version": 5}, "argument 'version': 'int' object cannot be converted to 'PyString'"),
 ])
 def test_validate_arguments_worded_as_a_python_function(args, kwargs, text):
     with pytest.raises(TypeError) as raised:

@@ -145,6 +145,10 @@ def findings(text, **options):
     (ADT.replace("19840412|F", "19840412|F^X"), [("e", 102, "PID-8")]),
     (ORU.replace("||13.5|", "||high|"), [("e", 102, "OBX-5")]),
     (ORU.replace("|NM|HGB^Hemoglobin||13.5|", "|CE|HGB^Hemoglobin||A^B^^^^^X|"), [("e", 102, "OBX-5-7")]),
+    # a type the version lacks (CWE before 2.5): OBX-5 of any type
+    (ORU.replace("|NM|HGB^Hemoglobin||13.5|", "|CWE|HGB^Hemoglobin||A^B^^^^^^^^X|").replace("|2.5.1", "|2.3"),
+     [("e", 102, "MSH-9-3"), ("e", 101, "ORC-7"), ("e", 101, "OBR-27"), ("e", 101, "OBR(1)-27"),
+      ("e", 101, "OBR(2)-27")]),
     # coding systems HL7 gives as patterns or leaves local, against one it does not know
     (ORU.replace("HGB^Hemoglobin", "HGB^Hemoglobin^HL70001").replace("|g/dL|", "|g/dL^^99LAB|")
      .replace("CBC^CBC panel", "CBC^CBC panel^local"), []),

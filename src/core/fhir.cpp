@@ -1287,8 +1287,9 @@ private:
         // an ORC made, by its RXA; a Patient that a segment ahead of PID
         // made, by PID), and a key that gives way that of a segment which
         // makes its own (the first IN1 the Coverage of PV1-20): the id is
-        // the same in every message, as if that segment had made it.
-        if (row.key_rule >= 0 && (!r.keyed || (row.makes && key_gives_way(r)))) {
+        // the same in every message, as if that segment had made it. (A
+        // segment without a key rule gives none: key() declines.)
+        if (!r.keyed || (row.makes && key_gives_way(r))) {
           const TextPlace was = resources[at].key;
           const bool later = resources[at].patient_later;
           if (key(resources[at], row, seg)) {

@@ -134,6 +134,9 @@ def test_corpus_bundles_are_valid(path):
     (VALUES, "Observation#8", "valueQuantity", {"value": 4}),
     (SPECIMENS, "Observation#0", "focus.0.reference", "#Specimen#1"),
     (SPECIMENS, "Observation#1", "focus.0.reference", "#Specimen#2"),
+    # SPM-6's additive by its vocabulary (the tables' first)
+    (message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1||||F10"), "Specimen#1",
+     "container.0.additiveCodeableConcept.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0371"),
     # 2.7 names SPECIMEN's observation group as the PATIENT's
     (SPECIMENS.replace("|2.5.1", "|2.7"), "Observation#1", "focus.0.reference", "#Specimen#2"),
     (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "AP/PDF"}),

@@ -135,9 +135,10 @@ ADDED_MAPS = {"MO[Quantity]": "D"}
 # values they give are lost otherwise (the telephone number of XTN-5..8;
 # OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
 # Ratio; an RP's media type), or they name the message ("ADT^A01^ADT_A01" as
-# the display of MessageHeader's event and of the Provenances' activity). NA's rows are reported: SampledData needs an origin, a period
-# and dimensions that no row gives, and its data separates values by spaces,
-# not by the tables' "^".
+# the display of MessageHeader's event and of the Provenances' activity).
+# NA's rows are reported: SampledData needs an origin, a period and
+# dimensions that no row gives, and its data separates values by spaces, not
+# by the tables' "^".
 JOINED = {"XTN[ContactPoint]", "OBX[Observation]", "MSG[Coding]", "MSH[Provenance-Source]",
           "EVN[Provenance]", "RP[Attachment]", "RP[DocumentReference]"}
 
@@ -216,7 +217,8 @@ def condition(text: str, own: str) -> str:
     s = re.sub(rf"\b(VALUED) (?={ADDRESS})", r"\1 AND ", s)
     s = re.sub(rf"^({ADDRESS}) VALUED AND NOT (\"[^\"]*\")$", r"\1 VALUED AND \1 NOT \2", s)
     # "A AND B VALUED" ("A OR B IS VALUED") distributes the predicate
-    s = re.sub(rf"^({ADDRESS}) (AND|OR) ({ADDRESS}) (?:IS |ARE )?(VALUED|NOT VALUED)$", r"\1 \4 \2 \3 \4", s)
+    s = re.sub(rf"^({ADDRESS}) (AND|OR) ({ADDRESS}) (?:IS |ARE )?(VALUED|NOT VALUED)$",
+               r"\1 \4 \2 \3 \4", s)
     tokens = re.findall(rf'"[^"]*"|\(|\)|,|{ADDRESS}|[A-Za-z.]+|\d+|!=|=', s)
     if "".join(tokens).replace(" ", "") != re.sub(r"\s", "", s):
         raise ValueError("not in the condition grammar")
@@ -262,13 +264,14 @@ def condition(text: str, own: str) -> str:
         a = address(tokens[pos], own)
         pos += 1
         for words, code in ((("IS", "NOT", "VALUED"), "N"), (("NOT", "VALUED"), "N"),
-                            (("DOES", "NOT", "EXIST"), "N"), (("IS", "EMPTY"), "N"), (("IS", "VALUED"), "V"),
-                            (("VALUED",), "V"), (("VALUE",), "V"), (("EXISTS",), "V")):
+                            (("DOES", "NOT", "EXIST"), "N"), (("IS", "EMPTY"), "N"),
+                            (("IS", "VALUED"), "V"), (("VALUED",), "V"), (("VALUE",), "V"),
+                            (("EXISTS",), "V")):
             if take(*words):
                 return f"{code}:{a}"
-        for words, code in ((("NOT", "IN"), "X"), (("IN",), "E"), (("IS", "IN"), "E"), (("NOT", "EQUALS"), "X"),
-                            (("IS", "NOT"), "X"), (("!=",), "X"), (("EQUALS",), "E"),
-                            (("IS",), "E"), (("=",), "E"), (("NOT",), "X")):
+        for words, code in ((("NOT", "IN"), "X"), (("IN",), "E"), (("IS", "IN"), "E"),
+                            (("NOT", "EQUALS"), "X"), (("IS", "NOT"), "X"), (("!=",), "X"),
+                            (("EQUALS",), "E"), (("IS",), "E"), (("=",), "E"), (("NOT",), "X")):
             if take(*words):
                 listed = values()
                 # mended: lists of value types name DTM and not TS, its name

@@ -789,7 +789,6 @@ struct PathItem {
   uint32_t rep;
 };
 
-
 // The text being written, in a buffer of its own that each write makes
 // room in first (std::string's appends are calls that check and grow at
 // every piece, and its resize fills what it adds), or that a writer made

@@ -53,6 +53,10 @@ ORDERS = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1")
 TELECOMS = message("ADT^A01^ADT_A01", "PID|1||ID1^^^^ZZ||DOE||||||||^PRN^PH^^^555^1234567^89~^PRN^CP^^^^5551111~"
                    "(555)222-3333^WPN^PH^^^555^2223333^^^^^5552223333")
 
+# the applications' endpoints by their universal id's type (a local type: the id itself)
+APPS = ("MSH|^~\\&|LAB^1.2.3^ISO|GHH|EHR^x9^L|GHH|20240110||ADT^A01^ADT_A01|M1|P|2.5.1\r",
+        "MSH|^~\\&|LAB^lab.org^DNS|GHH|EHR|GHH|20240110||ADT^A01^ADT_A01|M1|P|2.5.1\r")
+
 
 def observations(*values):
     return message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|{t}|1-8^a^LN||{v}||||||F" for i, (t, v) in enumerate(values)))
@@ -123,6 +127,10 @@ def test_corpus_bundles_are_valid(path):
     (TELECOMS, "Patient", "telecom.1.value", "5551111"),
     (TELECOMS, "Patient", "telecom.2.value", "5552223333"),
     (ADT_A01, "Patient", "identifier.0.type.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0203"),
+    (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
+    (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
+    (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
+    (APPS[1], "MessageHeader", "destination.0.endpoint", "EHR"),
     (VALUES, "Observation#0", "valueQuantity", {"value": 10, "unit": "mg"}),
     (VALUES, "Observation#1", "valueQuantity", {"value": 12.5, "code": "USD", "system": "urn:iso:std:iso:4217"}),
     (VALUES, "Observation#2", "valueCodeableConcept", {"coding": [{"code": "Y"}]}),

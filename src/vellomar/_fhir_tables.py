@@ -127,6 +127,16 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("MO.2", "", "code"),
         _row("MO.2", "", "system", const='"urn:iso:std:iso:4217"'),
     ],
+    # an application named by its namespace id alone ("EPIC") has no
+    # universal id to make an endpoint of, nor one of a local type
+    # ("EPIC^x^L") a urn: the tables give the source's endpoint
+    # data-absent-reason then, which as an extension on a primitive the
+    # converter does not write, and R4 requires an endpoint: the universal
+    # id stands for it as in the destination's map, else the namespace id
+    "HD[MessageHeader.source-endpoint]": [
+        _row("HD.1", "IF HD.2 NOT VALUED", "endpoint"),
+        _row("HD.2", 'IF HD.3 NOT IN ("ISO", "UUID", "DNS", "URI")', "endpoint")],
+    "HD[MessageHeader.destination-endpoint]": [_row("HD.1", "IF HD.2 NOT VALUED", "endpoint")],
 }
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D"}
@@ -135,12 +145,14 @@ ADDED_MAPS = {"MO[Quantity]": "D"}
 # values they give are lost otherwise (the telephone number of XTN-5..8;
 # OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
 # Ratio; an RP's media type), or they name the message ("ADT^A01^ADT_A01" as
-# the display of MessageHeader's event and of the Provenances' activity).
+# the display of MessageHeader's event and of the Provenances' activity), or
+# they make an endpoint of an application's universal id ("urn:oid:"+HD.2).
 # NA's rows are reported: SampledData needs an origin, a period and
 # dimensions that no row gives, and its data separates values by spaces, not
 # by the tables' "^".
 JOINED = {"XTN[ContactPoint]", "OBX[Observation]", "MSG[Coding]", "MSH[Provenance-Source]",
-          "EVN[Provenance]", "RP[Attachment]", "RP[DocumentReference]"}
+          "EVN[Provenance]", "RP[Attachment]", "RP[DocumentReference]",
+          "HD[MessageHeader.source-endpoint]", "HD[MessageHeader.destination-endpoint]"}
 
 # mended: XTN.7's four rows give the number by which of XTN.5, .6 and .8
 # are valued, and none when the local number stands alone or a country code
@@ -398,6 +410,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 continue
             merged.add((name, ident, tpath))
             cond_text, const = mend
+        if kind == "D":
+            # mended: HD's rows name its own components as a segment's fields
+            # ("IF HD-3 = "ISO"")
+            cond_text = re.sub(rf"\b{own}-(\d)", rf"{own}.\1", cond_text)
         if own == "OBX" and cond_text.count("(") == cond_text.count(")") + 1:
             # mended: the "<>" row of SN opens a parenthesis it never closes
             cond_text = cond_text.replace("(", "", 1)
@@ -501,6 +517,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                     report.append(f"{where}: {dtkey} makes a resource but {tpath} is no Reference")
                     continue
                 kind_letter = "R"
+            elif len(leaf) == 1 and "." in dtkey.split("-")[0] and "." in tpath and same_type(
+                    (parent := resolve(fhir_type, tpath.rsplit(".", 1)[0]))[1], dttarget):
+                # mended: MSH-3 and MSH-5 name a member of the element their
+                # map fills ("source[1].endpoint" with the map of
+                # MessageHeader.source's name and endpoint): the map fills it
+                steps, kind_letter = parent[0], "O"
             elif len(leaf) == 1:
                 kind_letter = leaf  # a map to a primitive reads the first component
             elif not same_type(leaf, dttarget):
@@ -524,7 +546,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if const:
             const = const.strip()
             joint = join(const, own)
-            if name in JOINED and kind_letter in "sc" and joint:  # a join is a string
+            if name in JOINED and kind_letter in "scu" and joint:  # a join is a string
                 joined, const = joint, ""
             elif re.fullmatch(r'"[^"]*"', const):
                 const = const[1:-1].strip()

@@ -23,7 +23,8 @@ message are printed beside the times.
 
 Bulk: `vellomar fhir ARCHIVE -o DIR` in a fresh process over archives of
 the two messages in turn (each with its own control id and patient), at each
-size given: wall and CPU time, MB/s and messages/s of the archive, and the
+size given, with --jobs 1 and with as many threads as the process may use
+CPUs: wall and CPU time, MB/s of each and messages/s of the archive, and the
 child's peak resident memory (from wait4), which stays flat as the archive
 grows when memory is bounded (target: 200 MB/s), and the CPU time a message
 against the mean to_json time of the two above (target: 1.2x; the child's
@@ -38,6 +39,7 @@ import json
 import platform
 import os
 import statistics
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -126,6 +128,10 @@ def write_archive(path: str, count: int) -> int:
     return os.path.getsize(path)
 
 
+# the threads of the bulk case beside one: the CPUs this process may use
+JOBS = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
+
+
 def bulk(counts: list[int], convert: float | None) -> None:
     """`convert`: the mean time of one to_json of the two messages, which
     the archive holds in turn (None: not measured)."""
@@ -135,21 +141,24 @@ def bulk(counts: list[int], convert: float | None) -> None:
         for count in counts:
             path = os.path.join(folder, f"archive{count}.hl7")
             size = write_archive(path, count)
-            out = os.path.join(folder, f"out{count}")
-            start = time.perf_counter()
-            child = subprocess.Popen([sys.executable, "-m", "vellomar", "fhir", path, "-o", out,
-                                      "--no-progress"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-            _, status, usage = os.wait4(child.pid, 0)
-            child.returncode = os.waitstatus_to_exitcode(status)
-            wall = time.perf_counter() - start
-            assert child.returncode == 0, child.returncode
-            cpu = usage.ru_utime + usage.ru_stime
-            lines = sum(1 for name in os.listdir(out) for _ in open(os.path.join(out, name), "rb"))
-            print(f"  {count:7,} messages {size / 1e6:6.1f} MB  wall {wall:6.1f} s  cpu {cpu:6.1f} s"
-                  f"  {size / 1e6 / cpu:6.1f} MB/s  {count / cpu:7,.0f} msgs/s (cpu)"
-                  f"  {lines:9,} resources  peak RSS {usage.ru_maxrss / 1024:6.1f} MB"
-                  + (f"  {cpu / count / convert:.2f}x a convert" if convert else ""))
+            for jobs in sorted({1, JOBS}):
+                out = os.path.join(folder, f"out{count}-{jobs}")
+                start = time.perf_counter()
+                child = subprocess.Popen([sys.executable, "-m", "vellomar", "fhir", path, "-o", out,
+                                          "--jobs", str(jobs), "--no-progress"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                _, status, usage = os.wait4(child.pid, 0)
+                child.returncode = os.waitstatus_to_exitcode(status)
+                wall = time.perf_counter() - start
+                assert child.returncode == 0, child.returncode
+                cpu = usage.ru_utime + usage.ru_stime
+                lines = sum(1 for name in os.listdir(out) for _ in open(os.path.join(out, name), "rb"))
+                print(f"  {count:7,} messages {size / 1e6:6.1f} MB  --jobs {jobs}  wall {wall:6.1f} s"
+                      f" {size / 1e6 / wall:6.1f} MB/s  cpu {cpu:6.1f} s {size / 1e6 / cpu:6.1f} MB/s"
+                      f"  {count / cpu:7,.0f} msgs/s (cpu)"
+                      f"  {lines:9,} resources  peak RSS {usage.ru_maxrss / 1024:6.1f} MB"
+                      + (f"  {cpu / count / convert:.2f}x a convert" if convert else ""))
+                shutil.rmtree(out)
             os.remove(path)
 
 

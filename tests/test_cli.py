@@ -99,6 +99,7 @@ def test_bad_input_is_reported_and_the_rest_read(run, write, data, error):
     (["get", "MSH-3", "--", ADT, "--bogus"], "vellomar: error: unrecognized arguments: --bogus"),  # nothing printed first
     (["edit", "MSH-3=X", "--", ADT, "--encoding", "nope"], "vellomar edit: error: argument --encoding: unknown encoding: nope"),
     (["listen", "--port", "99999"], "vellomar listen: error: argument --port: not a port number (0 to 65535): 99999"),
+    (["fhir", ADT, "-o", "x", "-j", "0"], "vellomar fhir: error: argument -j/--jobs: not a number of jobs (1 or more): 0"),
     (["table", "x=PID-1", ADT], "vellomar table: error: give the files after '--': table NAME=PATH... -- FILE..."),
     (["table", "x=PID-1", "--"], "vellomar table: error: the following arguments are required: FILE"),
     (["table", "--", ADT], "vellomar table: error: give at least one NAME=PATH before '--'"),

@@ -699,6 +699,33 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys, monkeypatch):
         ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
 
 
+def test_bulk_jobs_write_the_same_files_and_a_bad_message_stops_them_all(tmp_path, monkeypatch):
+    import threading
+
+    from vellomar import _fhir_bulk
+
+    monkeypatch.setattr(_fhir_bulk, "BATCH_MESSAGES", 2)
+    texts = [(ADT_A01 if i % 3 else ORU_R01).replace("|M1|", f"|M{i}|").replace("PATID1234", f"P{i}")
+             for i in range(11)]
+    good, bad = tmp_path / "good.hl7", tmp_path / "bad.hl7"
+    good.write_text("".join(texts))
+    bad.write_text("".join(texts[:7] + ["MSH|x\r"] + texts[7:]))
+    files = {}
+    for jobs in (1, 3):
+        fhir.write_ndjson(good, tmp_path / str(jobs), jobs=jobs)
+        files[jobs] = {p.name: p.read_bytes() for p in (tmp_path / str(jobs)).iterdir()}
+    assert files[1] == files[3] and len(files[1]["Patient.ndjson"].splitlines()) == 11
+    with pytest.raises(vellomar.MessageError) as raised:
+        fhir.write_ndjson(bad, tmp_path / "3", jobs=3)
+    assert raised.value.ordinal == 8
+    assert {p.name: p.read_bytes() for p in (tmp_path / "3").iterdir()} == files[3]
+    assert not [t for t in threading.enumerate() if t.name.startswith("vellomar-fhir")]
+    for jobs in (0, 1.5, True):
+        with pytest.raises(ValueError) as raised:
+            fhir.write_ndjson(good, tmp_path / "3", jobs=jobs)
+        assert str(raised.value) == f"jobs must be a whole number of at least 1, not {jobs!r}"
+
+
 @pytest.mark.parametrize("reader", ["dask", "spark"])
 def test_dask_and_spark_give_one_row_per_resource_and_name_a_bad_message_in_its_file(tmp_path, reader, caplog):
     # Ranges of 500 bytes: the bad message (the 7th) lies in a later one.

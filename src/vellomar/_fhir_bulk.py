@@ -16,7 +16,9 @@ version (as a FHIR server does with the PUTs of a transaction).
 from __future__ import annotations
 
 import os
+from collections import deque
 from collections.abc import Callable, Iterable, Iterator
+from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any, Literal, cast
 
 from . import _ops
@@ -30,10 +32,17 @@ BATCH_MESSAGES = 128
 Lines = tuple[dict[str, bytes], dict[str, int]]
 
 
-def lines_of(reader: Reader, maps: object, on_error: Callable[[MessageError], None]) -> Iterator[Lines]:
-    """The NDJSON lines by resource type of the messages of `reader`, and
-    their number by type, BATCH_MESSAGES messages a call of the core; a bad
-    message goes to `on_error` (which raises to stop) and is left out."""
+def usable_cpus() -> int:
+    """The number of CPUs this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0)) or 1
+    except AttributeError:  # not on every system
+        return os.cpu_count() or 1
+
+
+def batches(reader: Reader, on_error: Callable[[MessageError], None]) -> Iterator[list[Any]]:
+    """The messages of `reader` in lists of BATCH_MESSAGES; a bad message
+    goes to `on_error` (which raises to stop) and is left out."""
     batch: list[Any] = []
     while True:
         try:
@@ -44,10 +53,38 @@ def lines_of(reader: Reader, maps: object, on_error: Callable[[MessageError], No
             on_error(error)
             continue
         if len(batch) >= BATCH_MESSAGES:
-            yield _ops.fhir_ndjson(batch, maps)
-            batch.clear()
+            yield batch
+            batch = []  # a new list: the last may still be being converted
     if batch:
-        yield _ops.fhir_ndjson(batch, maps)
+        yield batch
+
+
+def lines_of(reader: Reader, maps: object, on_error: Callable[[MessageError], None],
+             jobs: int = 1) -> Iterator[Lines]:
+    """The NDJSON lines by resource type of the messages of `reader`, and
+    their number by type, BATCH_MESSAGES messages a call of the core, in
+    the messages' order; a bad message goes to `on_error` (which raises to
+    stop) and is left out.
+
+    With `jobs` over 1 that many threads convert batches at once (the core
+    lets go of the interpreter while it converts) while this one reads the
+    next: at most `jobs` + 1 batches are held, read or converted, and not
+    yet taken."""
+    if jobs <= 1:
+        for batch in batches(reader, on_error):
+            yield _ops.fhir_ndjson(batch, maps)
+        return
+    pool = ThreadPoolExecutor(jobs, thread_name_prefix="vellomar-fhir")
+    pending: deque[Future[Lines]] = deque()
+    try:
+        for batch in batches(reader, on_error):
+            pending.append(pool.submit(_ops.fhir_ndjson, batch, maps))
+            if len(pending) > jobs:
+                yield pending.popleft().result()
+        while pending:
+            yield pending.popleft().result()
+    finally:  # also when the caller stops early: what has not begun never will
+        pool.shutdown(wait=True, cancel_futures=True)
 
 
 class Slice:
@@ -120,6 +157,7 @@ def write_ndjson(
     encoding: str | None = None,
     errors: Literal["raise", "skip"] = "raise",
     on_error: Callable[[MessageError], None] | None = None,
+    jobs: int | None = None,
 ) -> dict[str, int]:
     """Writes the resources of every message of `source` (a path, a binary
     file or an object with `read`, or an iterable of them) as `directory/<resourceType>.ndjson`, one
@@ -127,11 +165,19 @@ def write_ndjson(
 
     A bad message raises `MessageError` (naming its file, number and byte
     offset) with errors="raise", and nothing is written; with
-    errors="skip" it is passed to `on_error` and left out."""
+    errors="skip" it is passed to `on_error` and left out.
+
+    `jobs` threads convert at once (default: the CPUs this process may
+    use); the files are the same whatever their number, and memory grows
+    with it by a batch of messages and their resources each (about 5 MB)."""
     from .fhir import _load, _maps
 
     if errors not in ("raise", "skip"):
         raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
+    if jobs is None:
+        jobs = usable_cpus()
+    elif isinstance(jobs, bool) or not isinstance(jobs, int) or jobs < 1:
+        raise ValueError(f"jobs must be a whole number of at least 1, not {jobs!r}")
     _load()
     maps = _maps(mapping)
     os.makedirs(directory, exist_ok=True)
@@ -155,7 +201,7 @@ def write_ndjson(
                     on_error(error)
 
             with read(item, encoding=encoding) as reader:
-                for lines, numbers in lines_of(reader, maps, bad):
+                for lines, numbers in lines_of(reader, maps, bad, jobs):
                     for resource_type, data in lines.items():
                         out = outputs.get(resource_type)
                         if out is None:

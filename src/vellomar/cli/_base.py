@@ -212,6 +212,13 @@ def port_type(value: str) -> int:
     return int(value)
 
 
+def jobs_type(value: str) -> int:
+    """argparse type of --jobs: a whole number of at least 1."""
+    if not value.isascii() or not value.isdigit() or int(value) < 1:
+        raise argparse.ArgumentTypeError(f"not a number of jobs (1 or more): {value}")
+    return int(value)
+
+
 def common_options() -> argparse.ArgumentParser:
     """--encoding and --no-progress, as a parent parser of the commands that
     read files message by message."""

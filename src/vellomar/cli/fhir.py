@@ -1,11 +1,12 @@
 """`vellomar fhir`: FHIR R4 Bulk Data NDJSON, one file per resource type.
 
     vellomar fhir FILE... -o DIR [--errors raise|skip] [--mapping CSV...]
-        [--encoding ENC] [--no-progress]
+        [--encoding ENC] [--jobs N] [--no-progress]
 
 The messages are converted in batches in C++ (`vellomar.fhir.write_ndjson`),
-so memory is bounded by a batch; each DIR/<resourceType>.ndjson replaces the
-old one only when every file has been read.
+by N threads at once, so memory is bounded by N batches; each
+DIR/<resourceType>.ndjson replaces the old one only when every file has been
+read.
 """
 
 from __future__ import annotations
@@ -21,6 +22,7 @@ from ._base import (
     add_command,
     encoding_type,
     is_terminal,
+    jobs_type,
     problem,
     report,
     stopped,
@@ -54,6 +56,9 @@ def register(commands: Any) -> None:
     parser.add_argument("--encoding", type=encoding_type,
                         help="codec of every message (default: the one each message's MSH-18 "
                         "names, UTF-8 when it names none)")
+    parser.add_argument("-j", "--jobs", type=jobs_type, metavar="N",
+                        help="threads converting at once (default: the CPUs this process "
+                        "may use); the output is the same whatever N")
     parser.add_argument("--no-progress", action="store_true",
                         help="never draw a progress bar (otherwise drawn on a terminal "
                         "for inputs over 4 MB)")
@@ -80,7 +85,8 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
 
     try:
         counts = write_ndjson(files, args.output, mapping=mapping, encoding=args.encoding,
-                              errors=args.errors or "skip", on_error=reported)
+                              errors=args.errors or "skip", on_error=reported,
+                              jobs=args.jobs)
     except (MessageError, OSError) as error:
         return stopped(error, files, stdout, stderr, args.output)
     finally:

@@ -127,6 +127,11 @@ def test_corpus_bundles_are_valid(path):
     (TELECOMS, "Patient", "telecom.1.value", "5551111"),
     (TELECOMS, "Patient", "telecom.2.value", "5552223333"),
     (ADT_A01, "Patient", "identifier.0.type.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0203"),
+    # ORU's OBR fills the ServiceRequest where an ORC stands in its order (in 2.8's COMMON_ORDER too)
+    (ORU_R01, "ServiceRequest", "code.coding.0.code", "24323-8"),
+    (ORU_R01.replace("2.5.1", "2.8"), "ServiceRequest", "code.coding.0.code", "24323-8"),
+    # a map of the resource's own type to $this fills it: ORC-7's quantity and timing
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||2^^^20240110", OBR), "ServiceRequest", "quantityQuantity.value", 2),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
@@ -278,6 +283,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # SN's text only where no Quantity is, and not of nothing
     (observations(("SN", "<^10|mg"), ("SN", "^")), "Observation", "valueString"),
     (EVENT.replace("||01|", "||U|"), "Provenance", "reason"),  # EVN-4 "U": no reason
+    # an OBR without an ORC in its order: no ServiceRequest
+    (message("ORU^R01^ORU_R01", PID, OBR), "ServiceRequest", "code"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

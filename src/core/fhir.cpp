@@ -1052,12 +1052,14 @@ private:
       SegmentView other = seg;
       const bool here = same(t.segment, seg.name);
       if (!here) {
-        uint32_t at = partner(t.segment);
+        uint32_t at = partner(t.segment, t.field == 0);
         if (at == UINT32_MAX)
           return {};
         other = message_.segment_at(at);
       }
-      if (here && t.field == field)
+      if (t.field == 0) // the segment itself ("IF ORC VALUED"): its name where it stands
+        from = other.name;
+      else if (here && t.field == field)
         from = rep, level = 0;
       else
         from = field_text(other, t.field);
@@ -1187,14 +1189,16 @@ private:
   // The segment named `name` that a condition of the segment being read
   // tests: the last before it, if it stands in that segment's group
   // occurrence or one around it (an ORC's OBR of the previous order is
-  // not its own), else none.
-  uint32_t partner(std::string_view name) const {
+  // not its own), else none. A test of its presence alone (`presence`)
+  // takes one in a group within that occurrence too: ORU_R01's
+  // COMMON_ORDER holds the ORC of its OBR from 2.8 on.
+  uint32_t partner(std::string_view name, bool presence = false) const {
     const uint32_t at = last(name);
     if (at == UINT32_MAX || occurrences_ == nullptr || occurrences_->segment_node.empty())
       return at;
-    return within(occurrences_->segment_node[reading_], occurrences_->segment_node[at])
-               ? at
-               : UINT32_MAX;
+    const uint32_t reading = occurrences_->segment_node[reading_],
+                   found = occurrences_->segment_node[at];
+    return within(reading, found) || (presence && within(found, reading)) ? at : UINT32_MAX;
   }
 
   void unmapped(std::string_view location) {

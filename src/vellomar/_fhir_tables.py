@@ -516,7 +516,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 if steps and leaf != "Reference":
                     report.append(f"{where}: {dtkey} makes a resource but {tpath} is no Reference")
                     continue
-                kind_letter = "R"
+                # a map of the resource's own type to $this (ORC-7's timing,
+                # TQ[ServiceRequest]; PRT-5's person, XCN[RelatedPerson])
+                # fills the resource itself; of another type (SFT-1's
+                # Organization) it makes that resource
+                kind_letter = "O" if not steps and dttarget == fhir_type else "R"
             elif len(leaf) == 1 and "." in dtkey.split("-")[0] and "." in tpath and same_type(
                     (parent := resolve(fhir_type, tpath.rsplit(".", 1)[0]))[1], dttarget):
                 # mended: MSH-3 and MSH-5 name a member of the element their
@@ -579,6 +583,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             numbers[t] = max(numbers.get(t, 0), int(n))
     own_number = {t: numbers.get(t, 0) + 1 for t in {t for r in table[2:]
                                                       for t in re.findall(r"(\w+)\[n\]", r[9])}}
+    idents = [r[1] for r in table[2:]]
     for r in table[2:]:
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
         for t, n in own_number.items():
@@ -614,6 +619,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         elif not (known and known(segmap)):
             report.append(f"{where}: segment map has no table")
             continue
+        tested = re.fullmatch(r"IF ([A-Z][A-Z0-9]{2}) (NOT )?VALUED", cond_text.strip())
+        if tested and any(i.startswith(ident.rsplit(".", 1)[0] + ".")
+                          and i.endswith("." + tested.group(1)) for i in idents):
+            # mended: a segment's presence, of one in the row's own group
+            # (ORU_R01's OBR fills the ServiceRequest "IF ORC VALUED"), is its
+            # "field 0", which the converter reads as the segment's name
+            cond_text = f"IF {tested.group(1)}-0 {tested.group(2) or ''}VALUED"
         if re.fullmatch(r"(?i)IF PID VALUED", cond_text.strip()):
             # mended: ORM's OBR fills its order's ServiceRequest "IF PID VALUED",
             # a segment's presence the conditions cannot test; the row for a

@@ -57,6 +57,8 @@ TELECOMS = message("ADT^A01^ADT_A01", "PID|1||ID1^^^^ZZ||DOE||||||||^PRN^PH^^^55
 APPS = ("MSH|^~\\&|LAB^1.2.3^ISO|GHH|EHR^x9^L|GHH|20240110||ADT^A01^ADT_A01|M1|P|2.5.1\r",
         "MSH|^~\\&|LAB^lab.org^DNS|GHH|EHR|GHH|20240110||ADT^A01^ADT_A01|M1|P|2.5.1\r")
 
+BORN = message("ADT^A01^ADT_A01", "PID|1||ID1||VAN DER BERG&van der&Berg&&Smit^J||196106151230")
+
 
 def observations(*values):
     return message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|{t}|1-8^a^LN||{v}||||||F" for i, (t, v) in enumerate(values)))
@@ -132,6 +134,12 @@ def test_corpus_bundles_are_valid(path):
     (ORU_R01.replace("2.5.1", "2.8"), "ServiceRequest", "code.coding.0.code", "24323-8"),
     # a map of the resource's own type to $this fills it: ORC-7's quantity and timing
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||2^^^20240110", OBR), "ServiceRequest", "quantityQuantity.value", 2),
+    # extensions of primitives beside them: the birth time, the family name's prefix, OBX-11's own code
+    (BORN, "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00Z"),
+    (BORN, "Patient", "name.0._family.extension.0.valueString", "van der"),
+    (BORN, "Patient", "name.0._family.extension.2.url", "http://hl7.org/fhir/StructureDefinition/humanname-partner-name"),
+    (observations(("NM", "1")).replace("||||||F", "||||||X"), "Observation",
+     "_status.extension.0.valueCodeableConcept.coding.0.code", "X"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
@@ -283,6 +291,7 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # SN's text only where no Quantity is, and not of nothing
     (observations(("SN", "<^10|mg"), ("SN", "^")), "Observation", "valueString"),
     (EVENT.replace("||01|", "||U|"), "Provenance", "reason"),  # EVN-4 "U": no reason
+    (message("ADT^A01", "PID|1||ID1||DOE||19610615"), "Patient", "_birthDate"),  # a day: no birth time
     # an OBR without an ORC in its order: no ServiceRequest
     (message("ORU^R01^ORU_R01", PID, OBR), "ServiceRequest", "code"),
 ])

@@ -245,6 +245,10 @@ def generate(base: Path) -> tuple[str, str]:
     for name, kind in tables.ADDED_MAPS.items():
         maps[name.lower()] = name
     for name, (kind, path) in files.items():
+        tables.note_members(name, path)
+    for name in tables.ADDED_MAPS:
+        tables.note_members(name, None)
+    for name, (kind, path) in files.items():
         tables.map_rows(kind, name, path, maps, out)
     for name, kind in tables.ADDED_MAPS.items():
         tables.map_rows(kind, name, None, maps, out)

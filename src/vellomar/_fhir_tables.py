@@ -168,6 +168,17 @@ JOIN_MENDS = {
 }
 
 report: list[str] = []
+# The elements each map's rows fill first ("family" and its extensions for
+# FN[HumanName]), by map name: see note_members().
+MEMBERS: dict[str, set[str]] = {}
+
+
+def note_members(name: str, path: Path | None) -> None:
+    """Notes the first steps of the paths of map `name`'s rows, before any
+    map is compiled: a row that names one of them as its target with this
+    map means the element that holds it (see map_rows())."""
+    MEMBERS[name] = {re.split(r"[.\[(]", r[9].strip())[0] for r in table_rows(name, path)
+                     if len(r) > 9 and r[9].strip()}
 
 
 def esc(text: str) -> str:
@@ -184,12 +195,22 @@ def resolve(type_name: str, path: str) -> tuple[str, str] | str:
     reason it does not resolve."""
     steps = []
     current = type_name
+    before: tuple[str, str, bool] | None = None  # the last step's name, owner and list
     for part in path.split("."):
         m = re.fullmatch(r"([A-Za-z][A-Za-z0-9]*)(?:\[(\d+)\])?", part)
         if not m:
             return f"step {part!r} is not an element name"
         if len(current) == 1:
-            return f"{m.group(1)!r}: an extension on a primitive element, which the converter does not write"
+            # FHIR's JSON writes a primitive's extensions beside it, in
+            # "_name" (birthDate's birth time in _birthDate); one of a list's
+            # primitives would need a list of its own aligned with the values
+            primitive = (SHAPES.field(before[1], "_" + before[0])
+                         if m.group(1) == "extension" and before and not before[2] else None)
+            if primitive is None:
+                return (f"{m.group(1)!r}: an extension on a primitive element of a list, which "
+                        "the converter does not write")
+            steps[-1] = "_" + before[0]
+            current = primitive[1]
         got = SHAPES.field(current, m.group(1))
         if got is None:
             return f"{current} has no element {m.group(1)!r}"
@@ -198,6 +219,7 @@ def resolve(type_name: str, path: str) -> tuple[str, str] | str:
             return f"{current}.{m.group(1)} has a type the converter does not write"
         slot = int(m.group(2) or 1)
         steps.append(f"{m.group(1)}*{slot}" if is_list else m.group(1))
+        before = (m.group(1), current, is_list)
         current = kind
     return ".".join(steps), current
 
@@ -464,6 +486,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             continue
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative):
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        if name == "FN[HumanName]" and ident == "FN.5":
+            # mended: the partner's name takes the partner's prefix's
+            # extension[3]; it is a fourth
+            tpath = tpath.replace("extension[3]", "extension[4]")
         tpath = tpath.rstrip(".").strip()
         # mended: XPN[HumanName] (and a few more) begin their paths with the
         # list index of the element they fill ("[1].family")
@@ -521,11 +547,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # fills the resource itself; of another type (SFT-1's
                 # Organization) it makes that resource
                 kind_letter = "O" if not steps and dttarget == fhir_type else "R"
-            elif len(leaf) == 1 and "." in dtkey.split("-")[0] and "." in tpath and same_type(
-                    (parent := resolve(fhir_type, tpath.rsplit(".", 1)[0]))[1], dttarget):
-                # mended: MSH-3 and MSH-5 name a member of the element their
-                # map fills ("source[1].endpoint" with the map of
-                # MessageHeader.source's name and endpoint): the map fills it
+            elif len(leaf) == 1 and re.sub(r"\[\d+\]$", "", tpath.rsplit(".", 1)[-1]) in MEMBERS.get(
+                    dtkey, ()) and same_type((parent := resolve(fhir_type, tpath.rsplit(".", 1)[0])
+                                              if "." in tpath else ("", fhir_type))[1], dttarget):
+                # mended: a row names the member its map fills first as its
+                # target: MSH-3 "source[1].endpoint" with the map of
+                # MessageHeader.source's name and endpoint, XPN.1 "family" with
+                # FN[HumanName] (the family name and its prefixes'
+                # extensions): the map fills the element that holds it
                 steps, kind_letter = parent[0], "O"
             elif len(leaf) == 1:
                 kind_letter = leaf  # a map to a primitive reads the first component
@@ -556,6 +585,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 const = const[1:-1].strip()
                 # mended: PV2-9's url reads "fhir/v\\5.0/" for "fhir/5.0/"
                 const = const.replace("/v\\5.0/", "/5.0/")
+                # mended: some extensions are named by their page in the
+                # specification ("http://hl7.org/fhir/R4/extension-data-absent-
+                # reason.html"), not by their url
+                const = re.sub(r"^http://hl7\.org/fhir/R4/extension-([\w-]+)\.html$",
+                               r"http://hl7.org/fhir/StructureDefinition/\1", const)
             elif const.lower() in ("true", "false"):
                 const = const.lower()
             else:
@@ -731,6 +765,9 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
         else:
             raise ValueError(f"{p}: not a V2-to-FHIR table (message, segment, data type or "
                              "vocabulary)")
+    for kind, name, p in kinds:
+        if kind in "SD":
+            note_members(name, p)
     for kind, name, p in kinds:
         if kind in "SD":
             map_rows(kind, name, p, maps, out)

@@ -140,6 +140,12 @@ def test_corpus_bundles_are_valid(path):
     (BORN, "Patient", "name.0._family.extension.2.url", "http://hl7.org/fhir/StructureDefinition/humanname-partner-name"),
     (observations(("NM", "1")).replace("||||||F", "||||||X"), "Observation",
      "_status.extension.0.valueCodeableConcept.coding.0.code", "X"),
+    # an XCN of a PractitionerRole or a note's author is a Practitioner (by XCN[Practitioner])
+    (VXU_V04.replace("IZ-783274^NDA", "IZ-783274^NDA|||||||||1234^DOC^ANN"), "PractitionerRole",
+     "practitioner.reference", "#Practitioner#0"),
+    (observations(("NM", "1")) + "NTE|1||a note||9999^NOTER^NED\r", "Observation", "note.0.authorReference.reference",
+     "#Practitioner#0"),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "NTE|1||fasting"), "ServiceRequest", "note.0.text", "fasting"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

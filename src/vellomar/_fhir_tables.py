@@ -54,8 +54,9 @@ from __future__ import annotations
 import csv
 import os
 import re
+from collections import Counter
 from pathlib import Path
-from typing import Callable, Iterable, Protocol
+from typing import Any, Callable, Iterable, Protocol
 
 
 class Shapes(Protocol):
@@ -400,6 +401,25 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     return table
 
 
+def inline_reference(kind: str, name: str, table: list[list[str]],
+                     maps: dict[str, str]) -> list[Any] | None:
+    """[element, map, False] when data type map `name` fills, row by row,
+    the resource one element refers to, of a type whose map of this data
+    type there is (XCN[PractitionerRole]'s "practitioner(Practitioner.
+    identifier[1].value)" and so on, all rows but none: XCN[Practitioner]);
+    else None."""
+    if kind != "D":
+        return None
+    found = Counter(m.groups() for r in table for cell in r[9:11]
+                    if (m := re.match(r"\s*(\w+)\((\w+)\.", cell)))
+    for (element, resource), _ in found.most_common(1):
+        # mended: one row misspells the type ("Practioner")
+        own = maps.get(f"{name.split('[')[0]}[{resource}]".lower())
+        if own and sum(found.values()) * 2 > len(table):
+            return [element, own, False]
+    return None
+
+
 def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
              out: list[str]) -> None:
     parts = map_name(name)
@@ -419,7 +439,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     own = name.split("[")[0]
     nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
     merged: set[tuple[str, str, str]] = set()
-    for r in table_rows(name, path):
+    table = table_rows(name, path)
+    inline = inline_reference(kind, name, table, maps)
+    for r in table:
+        if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
+            if inline[2]:
+                report.append(f"{name} {r[1]} -> {(r[9] or r[10]).strip()}: made by "
+                              f"{inline[1]} from the whole value, referred to once")
+                continue
+            inline[2] = True  # the first such row stands for them all
+            r = _row(own, "", inline[0], inline[1])
         ident, cond_text, narrative, tpath, dtmap, vocab, const = (
             r[1], r[6], r[8], r[9], r[14], r[15], r[16])
         if not ident:
@@ -466,6 +495,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if not tpath and not dtmap:
             if const or vocab:
                 report.append(f"{where}: no target element")
+            continue
+        if not tpath.strip() and len(r) > 10 and r[10].strip():
+            # the column beside the target names an extension the tables
+            # propose ("extension??-assigningFacility"), which R4 has not:
+            # the row is not the resource's own ($this), which would make a
+            # resource nothing refers to
+            report.append(f"{where}: only a proposed extension, {r[10].strip()[:50]!r}")
             continue
         if fhir_type is None:
             # a map to a primitive: its rows carry the value itself
@@ -630,6 +666,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         segment = parts[-1]
         group = parts[-2] if len(parts) > 2 else ""
         where = f"{structure} {ident} -> {segmap}"
+        noted = re.fullmatch(r"((\w+)\[\d+\])\.note", label.strip())
+        if noted and segment == "NTE" and f"nte[{noted.group(2)}]".lower() in segmaps:
+            # mended: an NTE after an OBX (or an order's) is a note of its
+            # Observation (ServiceRequest): "Observation[2].note" with the map
+            # of a ServiceRequest's notes; NTE's map of that resource writes it
+            label, segmap = noted.group(1), f"NTE[{noted.group(2)}]"
         m = re.fullmatch(r"(\w+)(?:\[(\d+)\])?(?:\.[\w-]+)?", label.split("(")[0].strip())
         if not m:
             report.append(f"{where}: primary target {label!r} unreadable")

@@ -11,6 +11,7 @@ import vellomar.fhir as fhir
 from conftest import CORPUS_FILES
 
 R4B = pytest.importorskip("fhir.resources.R4B.bundle")
+from pydantic import BaseModel  # noqa: E402  (fhir.resources' own dependency)
 
 MSH = "MSH|^~\\&|APP|GOOD HEALTH HOSPITAL|EHR|GHH|20240110120000-0500||{type}|{id}|P|2.5.1"
 PID = ("PID|1||PATID1234^^^GOOD HEALTH HOSPITAL^MR||EVERYMAN^ADAM^A^III||19610615|M|||"
@@ -92,14 +93,30 @@ def references(value):
             yield from references(item)
 
 
+def wrong_references(model, types):
+    """The references in R4B model `model` to a resource of a type its
+    element does not take (`types`: the resource type of each fullUrl)."""
+    for name, field in type(model).model_fields.items():
+        value = getattr(model, name, None)
+        allowed = (field.json_schema_extra or {}).get("enum_reference_types") or ["Resource"]
+        for item in value if isinstance(value, list) else [value]:
+            target = types.get(getattr(item, "reference", None))
+            if target and "Resource" not in allowed and target not in allowed:
+                yield f"{type(model).__name__}.{name} -> {target}"
+            elif isinstance(item, BaseModel):
+                yield from wrong_references(item, types)
+
+
 def check_bundle(text):
     """The bundle validates with the R4B models, its fullUrls are unique and
-    every reference resolves inside it."""
+    every reference resolves inside it, to a resource of a type its element
+    takes."""
     bundle = json.loads(text)
-    R4B.Bundle.model_validate(bundle)
+    model = R4B.Bundle.model_validate(bundle)
     urls = [e["fullUrl"] for e in bundle["entry"]]
     assert len(urls) == len(set(urls))
     assert set(references(bundle)) <= set(urls)
+    assert list(wrong_references(model, {e["fullUrl"]: e["resource"]["resourceType"] for e in bundle["entry"]})) == []
     for entry in bundle["entry"]:  # a value and a reason for its absence exclude each other
         assert not ("dataAbsentReason" in entry["resource"] and any(k.startswith("value") for k in entry["resource"]))
     return bundle

@@ -163,6 +163,7 @@ def test_corpus_bundles_are_valid(path):
     (observations(("NM", "1")) + "NTE|1||a note||9999^NOTER^NED\r", "Observation", "note.0.authorReference.reference",
      "#Practitioner#0"),
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "NTE|1||fasting"), "ServiceRequest", "note.0.text", "fasting"),
+    (ADT_A01, "Encounter", "diagnosis.0.condition.reference", "#Condition#0"),  # the tables' diagnosis.reference
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

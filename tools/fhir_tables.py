@@ -125,6 +125,14 @@ class ModelShapes:
                     self.plain.add(f.alias or k)
         return self.seen[type_name]
 
+    def references(self, type_name: str, name: str) -> list[str] | None:
+        """The resource types Reference element `name` of a type refers to."""
+        cls = get_fhir_model_class(type_name)
+        for k, f in cls.model_fields.items():
+            if (f.alias or k) == name:
+                return (f.json_schema_extra or {}).get("enum_reference_types")
+        return None
+
     def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
         if len(type_name) == 1:
             return None

@@ -63,6 +63,9 @@ class Shapes(Protocol):
     def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
         """(is a list, type name or kind letter) of element `name` of a type."""
 
+    def elements(self, type_name: str) -> dict[str, tuple[bool, str]] | None:
+        """The elements of a type, as field() gives each."""
+
 
 class TableShapes:
     """Shapes read from the `T` lines of the data file."""
@@ -78,6 +81,9 @@ class TableShapes:
 
     def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
         return self.types.get(type_name, {}).get(name)
+
+    def elements(self, type_name: str) -> dict[str, tuple[bool, str]] | None:
+        return self.types.get(type_name)
 
 
 SHAPES: Shapes = TableShapes("")
@@ -401,6 +407,18 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     return table
 
 
+def referable(type_name: str, path: str) -> list[str] | None:
+    """The resource types Reference `path` of `type_name` may refer to, when
+    the shapes know them (the R4B models do, the data file's lines do not)."""
+    references = getattr(SHAPES, "references", None)
+    if references is None:
+        return None
+    owner = resolve(type_name, path.rsplit(".", 1)[0]) if "." in path else ("", type_name)
+    if isinstance(owner, str):
+        return None
+    return references(owner[1], re.sub(r"\[\d+\]$", "", path.rsplit(".", 1)[-1]))
+
+
 def inline_reference(kind: str, name: str, table: list[list[str]],
                      maps: dict[str, str]) -> list[Any] | None:
     """[element, map, False] when data type map `name` fills, row by row,
@@ -583,6 +601,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # fills the resource itself; of another type (SFT-1's
                 # Organization) it makes that resource
                 kind_letter = "O" if not steps and dttarget == fhir_type else "R"
+                taken = referable(fhir_type, tpath) if kind_letter == "R" and steps else None
+                if taken and dttarget not in taken and "Resource" not in taken:
+                    # the row fills an element of the resource it refers to
+                    # ("diagnosis.condition(Condition.asserter(Practitioner))"):
+                    # the reference would point to this map's resource instead
+                    report.append(f"{where}: {dtkey} fills {dttarget}, which "
+                                  f"{tpath} does not refer to ({', '.join(taken)})")
+                    continue
             elif len(leaf) == 1 and re.sub(r"\[\d+\]$", "", tpath.rsplit(".", 1)[-1]) in MEMBERS.get(
                     dtkey, ()) and same_type((parent := resolve(fhir_type, tpath.rsplit(".", 1)[0])
                                               if "." in tpath else ("", fhir_type))[1], dttarget):
@@ -726,6 +752,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                 report.append(f"{where}: reference {ref!r} unreadable")
                 continue
             resolved = resolve(m.group(1), m.group(3))
+            if not isinstance(resolved, str) and resolved[1] != "Reference":
+                # mended: "Encounter[1].diagnosis.reference=Condition[1].id" names
+                # a backbone element whose one Reference is meant (its condition)
+                members = [k for k, (_, kind) in (SHAPES.elements(resolved[1]) or {}).items()
+                           if kind == "Reference"]
+                if len(members) == 1:
+                    resolved = resolve(m.group(1), f"{m.group(3)}.{members[0]}")
             if isinstance(resolved, str) or resolved[1] != "Reference":
                 report.append(f"{where}: reference {ref!r}: "
                               f"{resolved if isinstance(resolved, str) else 'no Reference'}")

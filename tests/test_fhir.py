@@ -164,6 +164,8 @@ def test_corpus_bundles_are_valid(path):
      "#Practitioner#0"),
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "NTE|1||fasting"), "ServiceRequest", "note.0.text", "fasting"),
     (ADT_A01, "Encounter", "diagnosis.0.condition.reference", "#Condition#0"),  # the tables' diagnosis.reference
+    # a reference naming a resource by its segment ("Patient[PID]")
+    (message("OML^O21^OML_O21", PID, "PV1|1|I", "ORC|NW|O1", OBR), "Encounter", "subject.reference", "#Patient#0"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

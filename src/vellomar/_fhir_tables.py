@@ -680,6 +680,14 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     own_number = {t: numbers.get(t, 0) + 1 for t in {t for r in table[2:]
                                                       for t in re.findall(r"(\w+)\[n\]", r[9])}}
     idents = [r[1] for r in table[2:]]
+    # mended: some references name a resource by the segment that makes it
+    # ("Encounter.subject=Patient[PID]"): the number of that segment's row
+    makers: dict[tuple[str, str], str] = {}
+    for r in table[2:]:
+        m = re.match(r"\s*(\w+)(?:\[(\d+|n)\])?", r[9])
+        if r[1] and m:
+            makers.setdefault((m.group(1), r[1].split(".")[-1]),
+                              str(own_number[m.group(1)]) if m.group(2) == "n" else m.group(2) or "1")
     for r in table[2:]:
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
         for t, n in own_number.items():
@@ -744,7 +752,9 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
         links = []
         for ref in re.split(r"[;\n]", refs):
-            ref = ref.strip()
+            ref = re.sub(r"(\w+)\[([A-Z][A-Z0-9]{2})\]",
+                         lambda n: f"{n.group(1)}[{makers.get((n.group(1), n.group(2)), n.group(2))}]",
+                         ref.strip())
             if not ref:
                 continue
             m = re.fullmatch(r"(\w+)(?:\[(\d+)\])?\.([\w.]+?)(?:\.reference)?\s*=\s*(\w+)(?:\[(\d+)\])?(?:\.id)?", ref)

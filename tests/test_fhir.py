@@ -318,6 +318,7 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (observations(("SN", "<^10|mg"), ("SN", "^")), "Observation", "valueString"),
     (EVENT.replace("||01|", "||U|"), "Provenance", "reason"),  # EVN-4 "U": no reason
     (message("ADT^A01", "PID|1||ID1||DOE||19610615"), "Patient", "_birthDate"),  # a day: no birth time
+    (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
     # an OBR without an ORC in its order: no ServiceRequest
     (message("ORU^R01^ORU_R01", PID, OBR), "ServiceRequest", "code"),
 ])

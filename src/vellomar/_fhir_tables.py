@@ -748,6 +748,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         except ValueError as e:
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")
             continue
+        if narrative and not cond_text and re.search(r"(?i)in context of an? episode of care",
+                                                     narrative):
+            # a message's diagnoses stand in the context of its patient and
+            # encounter (DG1's Condition and Encounter rows); v2 names no
+            # episode of care for them to belong to
+            report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
+            continue
         if narrative and not cond_text:
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
         links = []

@@ -200,7 +200,7 @@ def rows(path: Path) -> list[list[str]]:
 def resolve(type_name: str, path: str) -> tuple[str, str] | str:
     """(encoded steps, final type or kind) of `path` below `type_name`, or the
     reason it does not resolve."""
-    steps = []
+    steps: list[str] = []
     current = type_name
     before: tuple[str, str, bool] | None = None  # the last step's name, owner and list
     for part in path.split("."):
@@ -211,9 +211,10 @@ def resolve(type_name: str, path: str) -> tuple[str, str] | str:
             # FHIR's JSON writes a primitive's extensions beside it, in
             # "_name" (birthDate's birth time in _birthDate); one of a list's
             # primitives would need a list of its own aligned with the values
-            primitive = (SHAPES.field(before[1], "_" + before[0])
-                         if m.group(1) == "extension" and before and not before[2] else None)
-            if primitive is None:
+            primitive = None
+            if m.group(1) == "extension" and before is not None and not before[2]:
+                primitive = SHAPES.field(before[1], "_" + before[0])
+            if primitive is None or before is None:
                 return (f"{m.group(1)!r}: an extension on a primitive element of a list, which "
                         "the converter does not write")
             steps[-1] = "_" + before[0]

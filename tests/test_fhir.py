@@ -166,6 +166,10 @@ def test_corpus_bundles_are_valid(path):
     (ADT_A01, "Encounter", "diagnosis.0.condition.reference", "#Condition#0"),  # the tables' diagnosis.reference
     # a reference naming a resource by its segment ("Patient[PID]")
     (message("OML^O21^OML_O21", PID, "PV1|1|I", "ORC|NW|O1", OBR), "Encounter", "subject.reference", "#Patient#0"),
+    # an OBX-5 that repeats: a component for each value, each with OBX-3's code (and OBX-6's unit)
+    (observations(("ST", "first~second")), "Observation", "component.1.valueString", "second"),
+    (observations(("NM", "1~2|mg")), "Observation", "component.1.valueQuantity", {"value": 2, "unit": "mg"}),
+    (observations(("CWE", "A^a^L~B^b^L")), "Observation", "component.1.code.coding.0.code", "1-8"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

@@ -93,7 +93,9 @@ bool read_path(std::string_view text, std::vector<Step> &out) {
     step.name = std::string(part.substr(0, star));
     if (star != std::string_view::npos) {
       uint32_t slot;
-      if (!number(part.substr(star + 1), slot) || slot == 0 || slot > 60000)
+      if (part.substr(star + 1) == "each" && out.empty())
+        step.each = true, slot = 1;
+      else if (!number(part.substr(star + 1), slot) || slot == 0 || slot > 60000)
         return false;
       step.slot = static_cast<uint16_t>(slot);
     }
@@ -288,6 +290,7 @@ std::optional<Error> Maps::read(std::string_view text) {
           !read_path(f[3], row.path) || f[4].size() != 1)
         return fail("unreadable field row");
       row.kind = f[4][0];
+      row.each = !row.path.empty() && row.path[0].each;
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
       row.vocabulary = -2 - static_cast<int32_t>(pending_.size());
@@ -547,7 +550,7 @@ void Maps::finish() {
         intern(member.substr(0, member.find('=')));
   }
   auto own = [&](Step &step, std::string_view name, uint16_t slot) {
-    step = Step{std::string(name), slot, intern(name)};
+    step = Step{std::string(name), slot, false, intern(name)};
   };
   own(reference_step, "reference", 0);
   own(coding_step, "coding", 1);
@@ -1664,6 +1667,10 @@ private:
         continue;
       if (!gate.open(*this, row, seg))
         continue;
+      if (row.each) [[unlikely]] {
+        fill_each(r, base, row, text, seg);
+        continue;
+      }
       const bool literal = seg.msh && row.field <= 2;
       field_ = row.field;
       uint32_t rep = 0;
@@ -1679,6 +1686,24 @@ private:
       else
         cut(text, enc_.repetition, one);
     }
+  }
+
+  // Applies `row`, whose path opens with a list of `each`, to every element
+  // of that list in resource `r` that the rows before it made, with its
+  // field's first repetition. (Out of line: one map has such rows.)
+  [[gnu::noinline]] void fill_each(uint32_t r, std::vector<PathItem> &base, const Row &row,
+                                   std::string_view text, const SegmentView &seg) {
+    const std::string_view first = nth_piece(text, enc_.repetition, 0);
+    // (test() decides any condition; holds() is kept for the rows in line)
+    if (first.empty() || (!row.condition.empty() && !test(row.condition, seg, row.field, first, {})))
+      return;
+    uint32_t made = 0;
+    for (uint32_t c = nodes_[resources[r].root].first; c != none; c = nodes_[c].next)
+      if (nodes_[c].key == row.path[0].id && nodes_[c].kind != 'x')
+        made = std::max(made, nodes_[c].rep + 1);
+    field_ = row.field;
+    for (uint32_t i = 0; i < made; ++i)
+      emit(r, base, row, {first, 0}, i, seg);
   }
 
   // The test a segment map's row's condition opens with when all its tests
@@ -2147,7 +2172,7 @@ private:
       name = std::string(value.substr(0, bar));
       value.remove_prefix(bar + 1);
     }
-    const Step top{name, 0, maps_.name_id(name)};
+    const Step top{name, 0, false, maps_.name_id(name)};
     std::vector<PathItem> path{{&top, 0}};
     if (value.find('=') == std::string_view::npos) {
       leaf(r, path, 's', value);
@@ -2155,7 +2180,8 @@ private:
     }
     for (std::string_view member : split(value, '&')) {
       const size_t eq = member.find('=');
-      const Step step{std::string(member.substr(0, eq)), 0, maps_.name_id(member.substr(0, eq))};
+      const Step step{std::string(member.substr(0, eq)), 0, false,
+                      maps_.name_id(member.substr(0, eq))};
       path.push_back({&step, 0});
       leaf(r, path, 's', member.substr(eq + 1));
       path.pop_back();

@@ -31,6 +31,9 @@ namespace vellomar::fhir {
 struct Step {
   std::string name;
   uint16_t slot = 0; // 0: not a list
+  // a list the row fills every element of that the rows before it made
+  // ("component*each": an OBX's code in each component its values made)
+  bool each = false;
   uint32_t id = 0;   // the name's index in Maps::names (set by Maps::finish)
 };
 
@@ -74,6 +77,7 @@ struct Row {
   // the test of `condition` that must hold for it to hold and that does not
   // read this row's own field (-1: none), set by Maps::finish
   int32_t gate = -1;
+  bool each = false; // its path opens with a list of Step::each
 };
 
 struct Link;

@@ -460,6 +460,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     merged: set[tuple[str, str, str]] = set()
     table = table_rows(name, path)
     inline = inline_reference(kind, name, table, maps)
+    last: list[str] = []  # rows that fill what the others made
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
             if inline[2]:
@@ -511,6 +512,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         else:
             report.append(f"{where}: identifier {ident!r} is not in this map")
             continue
+        # mended: OBX[Observation-Component] (an OBX whose OBX-5 repeats) names
+        # "component[each]": a component for each of OBX-5's values, as a
+        # field's repetitions take a list's elements, and OBX-3's code (a
+        # component requires one) in each of them, after OBX-5 made them
+        each = "[each]" in tpath and field != "5"
+        tpath = tpath.replace("[each]", "[1]")
         if not tpath and not dtmap:
             if const or vocab:
                 report.append(f"{where}: no target element")
@@ -566,6 +573,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             tpath = "$this"
         if tpath == "$this":
             tpath = ""
+        if tpath == "$value" and fhir_type and has_element(fhir_type, "value"):
+            # mended: a map to a type with a value (NM[Quantity], ST[Identifier])
+            # names it as a primitive's own value
+            tpath = "value"
         if re.fullmatch(r"(.*\.)?extension(\[\d+\])?\.url", tpath) and not const:
             nameless.add((field, tpath[:-3]))
         stem = next((n for f, n in nameless if f == field and tpath.startswith(n)), None)
@@ -659,9 +670,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: assignment {const!r} is "
                               + ("a join not written here" if joint else "prose"))
                 continue
-        out.append("\t".join(["F", field, cond, steps, kind_letter, esc(dtkey or ""),
-                              esc(vocab.split("\n")[0].replace("/", "")), esc(const),
-                              *([joined] if joined else [])]))
+        line = "\t".join(["F", field, cond, re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
+                          kind_letter, esc(dtkey or ""), esc(vocab.split("\n")[0].replace("/", "")),
+                          esc(const), *([joined] if joined else [])])
+        (last if each else out).append(line)
+    out += last
 
 
 def message_rows(path: Path, segmaps: dict[str, str], out: list[str],

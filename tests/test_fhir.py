@@ -1,3 +1,4 @@
+import base64
 import json
 import sys
 import urllib.parse
@@ -170,6 +171,9 @@ def test_corpus_bundles_are_valid(path):
     (observations(("ST", "first~second")), "Observation", "component.1.valueString", "second"),
     (observations(("NM", "1~2|mg")), "Observation", "component.1.valueQuantity", {"value": 2, "unit": "mg"}),
     (observations(("CWE", "A^a^L~B^b^L")), "Observation", "component.1.code.coding.0.code", "1-8"),
+    # a document's text lines (TX), joined, in base64
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "OBX|2|TX|||Well; caf\u00e9.||||||F"),
+     "DocumentReference", "content.1.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
@@ -323,6 +327,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (EVENT.replace("||01|", "||U|"), "Provenance", "reason"),  # EVN-4 "U": no reason
     (message("ADT^A01", "PID|1||ID1||DOE||19610615"), "Patient", "_birthDate"),  # a day: no birth time
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
+    # a message without a table: an NTE as in the first table's first group that holds one, not also a document
+    (message("DFT^P03^DFT_P03", PID, "NTE|1||a note"), "DocumentReference", "content"),
     # an OBR without an ORC in its order: no ServiceRequest
     (message("ORU^R01^ORU_R01", PID, OBR), "ServiceRequest", "code"),
 ])

@@ -67,7 +67,7 @@ DEFAULTS = {
 
 PRIMITIVE = {
     "String": "s", "Code": "c", "Uri": "u", "Url": "u", "Canonical": "u", "Id": "s",
-    "Markdown": "s", "Oid": "u", "Uuid": "u", "Base64Binary": "s", "Xhtml": "s",
+    "Markdown": "s", "Oid": "u", "Uuid": "u", "Base64Binary": "B", "Xhtml": "s",
     "Date": "D", "DateTime": "T", "Instant": "I", "Time": "t", "Decimal": "d",
     "Integer": "i", "PositiveInt": "p", "UnsignedInt": "w", "Integer64": "i",
 }
@@ -91,6 +91,8 @@ def shape(f) -> tuple[bool, str]:
     m = re.search(r"abc\.(\w+)Type", text)
     if m:
         return is_list, m.group(1)
+    if "Base64Binary()" in text:  # bytes given as text, with their encoder first
+        return is_list, PRIMITIVE["Base64Binary"]
     m = re.search(r"Annotated\[(?:[\w.]+|typing\.Union\[[\w., ]+\]), (\w+)\(", text)
     if m and m.group(1) in PRIMITIVE:
         return is_list, PRIMITIVE[m.group(1)]

@@ -412,20 +412,30 @@ void Maps::finish() {
       for (const auto &[code, entry] : v.codes)
         v.few.emplace_back(code, &entry);
   }
+  // A message without a structure of its own takes, for each segment, the
+  // rows of the first structure that holds it, in the first group of that
+  // structure that does (MDM_T02's NTE fills its order's ServiceRequest, not
+  // also a DocumentReference, as in its document's group).
   fallback = {"", {}, {}};
   std::vector<std::string> seen;
   for (const Structure &s : structures) {
-    std::vector<std::string> here;
+    std::vector<std::pair<std::string, std::string>> here; // segment, group
     for (const SegmentRow &row : s.rows) {
       if (std::find(seen.begin(), seen.end(), row.segment) != seen.end())
+        continue;
+      const auto first = std::find_if(here.begin(), here.end(),
+                                      [&](const auto &h) { return h.first == row.segment; });
+      if (first != here.end() && first->second != row.group)
         continue;
       SegmentRow copy = row;
       copy.group.clear();
       copy.parent = 0;
       fallback.rows.push_back(std::move(copy));
-      here.push_back(row.segment);
+      if (first == here.end())
+        here.emplace_back(row.segment, row.group);
     }
-    seen.insert(seen.end(), here.begin(), here.end());
+    for (const auto &h : here)
+      seen.push_back(h.first);
   }
   auto index = [](Structure &s) {
     s.by_segment.clear();
@@ -1589,13 +1599,30 @@ private:
     if (at == none)
       return;
     Node &n = nodes_[at];
-    if (n.kind != 'o' || n.first != none)
+    if (n.kind != 'o' || n.first != none) {
+      if (n.kind == 'B' && kind == 'B') [[unlikely]]
+        add_line(n, text);
       return;
+    }
     n.kind = kind;
     n.value = static_cast<uint32_t>(text_.size());
     n.size = static_cast<uint32_t>(text.size());
     text_.put_padded(text);
     n.target = target;
+  }
+
+  // Adds a line to binary data `n` holds (a document an OBX a line): the
+  // data are the lines' text, joined by line ends, written in base64.
+  [[gnu::noinline]] void add_line(Node &n, std::string_view text) {
+    if (n.value + n.size != text_.size()) { // not the last text: copied to the end
+      const std::string before(text_of(n));
+      n.value = static_cast<uint32_t>(text_.size());
+      text_.put(before);
+    }
+    text_.put('\n');
+    text_.put(text);
+    text_.reserve(json_string_read_ahead); // as put_padded() leaves room (kept in line)
+    n.size += static_cast<uint32_t>(1 + text.size());
   }
 
   static uint32_t step_key(const std::vector<PathItem> &path) {
@@ -2021,6 +2048,9 @@ private:
       leaf(r, path, 's', v);
       return;
     }
+    case 'B':
+      leaf(r, path, 'B', text);
+      return;
     default:
       leaf(r, path, 's', text);
     }
@@ -2362,6 +2392,8 @@ public:
       return resources[node.target].dropped ? p : reference(p, resources[node.target]);
     case 'o':
       return write_object(p, node);
+    case 'B':
+      return node.size ? base64(p, text_of(node)) : p;
     }
     return p; // dead
   }
@@ -2382,6 +2414,31 @@ public:
   // value: see Out::put_padded()).
   [[gnu::always_inline]] char *value(char *p, const Node &node) const {
     return write_json_string_padded(p, text_of(node));
+  }
+  // Binary data in base64 between quotes (no byte of it is escaped in JSON).
+  static char *base64(char *p, std::string_view data) {
+    static constexpr char digits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    *p++ = '"';
+    size_t i = 0;
+    for (; i + 3 <= data.size(); i += 3) {
+      const uint32_t w = static_cast<uint8_t>(data[i]) << 16 |
+                         static_cast<uint8_t>(data[i + 1]) << 8 | static_cast<uint8_t>(data[i + 2]);
+      *p++ = digits[w >> 18];
+      *p++ = digits[w >> 12 & 63];
+      *p++ = digits[w >> 6 & 63];
+      *p++ = digits[w & 63];
+    }
+    if (const size_t left = data.size() - i) {
+      const uint32_t w = static_cast<uint8_t>(data[i]) << 16 |
+                         (left == 2 ? static_cast<uint8_t>(data[i + 1]) << 8 : 0);
+      *p++ = digits[w >> 18];
+      *p++ = digits[w >> 12 & 63];
+      *p++ = left == 2 ? digits[w >> 6 & 63] : '=';
+      *p++ = '=';
+    }
+    *p++ = '"';
+    return p;
   }
   // A number's or boolean's, in blocks of 16 bytes.
   [[gnu::always_inline]] char *number(char *p, const Node &node) const {

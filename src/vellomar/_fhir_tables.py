@@ -573,6 +573,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             tpath = "$this"
         if tpath == "$this":
             tpath = ""
+        if fhir_type == "DocumentReference" and re.match(r"content(\[\d+\])?\.(data|url|contentType)$",
+                                                          tpath):
+            # mended: OBX's rows of a document name its content's attachment's
+            # elements as the content's ("content[4].data")
+            tpath = tpath.replace(".", ".attachment.", 1)
         if tpath == "$value" and fhir_type and has_element(fhir_type, "value"):
             # mended: a map to a type with a value (NM[Quantity], ST[Identifier])
             # names it as a primitive's own value

@@ -61,6 +61,8 @@ APPS = ("MSH|^~\\&|LAB^1.2.3^ISO|GHH|EHR^x9^L|GHH|20240110||ADT^A01^ADT_A01|M1|P
 
 BORN = message("ADT^A01^ADT_A01", "PID|1||ID1||VAN DER BERG&van der&Berg&&Smit^J||196106151230")
 
+SOFTWARE = message("ADT^A01^ADT_A01", "SFT|Acme^L|2.1|LabSys|B42", "PID|1||ID1")
+
 
 def observations(*values):
     return message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|{t}|1-8^a^LN||{v}||||||F" for i, (t, v) in enumerate(values)))
@@ -174,6 +176,10 @@ def test_corpus_bundles_are_valid(path):
     # a document's text lines (TX), joined, in base64
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "OBX|2|TX|||Well; caf\u00e9.||||||F"),
      "DocumentReference", "content.1.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
+    # the software (SFT) a Device, the source Provenance's entity, with the tables' role "source"
+    (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
+    (SOFTWARE, "Provenance", "entity.0.role", "source"),
+    (SOFTWARE, "Device#1", "deviceName.0.name", "LabSys"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

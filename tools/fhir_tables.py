@@ -59,6 +59,9 @@ DEFAULTS = {
     # no class in the message: the null flavour "unknown"
     ("Encounter", "class"): "system=http://terminology.hl7.org/CodeSystem/v3-NullFlavor&code=UNK",
     ("Provenance", "recorded"): None,
+    # an entity without its role (an SFT's Device, the tables' "source" when
+    # it is the original system's software): its source
+    ("Provenance", "entity.role"): "source",
 }
 
 # Element names the tables misspell, and the R4 names they mean.

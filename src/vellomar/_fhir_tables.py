@@ -725,6 +725,21 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # Observation (ServiceRequest): "Observation[2].note" with the map
             # of a ServiceRequest's notes; NTE's map of that resource writes it
             label, segmap = noted.group(1), f"NTE[{noted.group(2)}]"
+        within = re.fullmatch(r"\w+\[\d+\](?:\.\w+)+\((\w+)\)", label.strip())
+        if within and segmap.lower() in segmaps:
+            if re.search(r"(?i)does not represent", narrative):
+                # the first SFT is the sending application's software
+                report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
+                continue
+            # mended: SFT's Device is named by the element that refers to it
+            # ("Provenance[1].entity.what(Device)"; the reference is given
+            # too): a number of its own, past those the table gives the type
+            kind_of = within.group(1)
+            used = [int(u.group(1) or 1) for t in table[2:]
+                    if (u := re.match(rf"\s*{kind_of}(?:\[(\d+)\])?(?:\W|$)", t[9]))]
+            label = f"{kind_of}[{max(used + [numbers.get(kind_of, 0), own_number.get(kind_of, 0)]) + 1}]"
+            refs = re.sub(rf"=\s*{kind_of}\.id", f"={label}.id", refs)
+            narrative = ""
         m = re.fullmatch(r"(\w+)(?:\[(\d+)\])?(?:\.[\w-]+)?", label.split("(")[0].strip())
         if not m:
             report.append(f"{where}: primary target {label!r} unreadable")

@@ -180,6 +180,9 @@ def test_corpus_bundles_are_valid(path):
     (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
     (SOFTWARE, "Provenance", "entity.0.role", "source"),
     (SOFTWARE, "Device#1", "deviceName.0.name", "LabSys"),
+    # an ED's base64 data as it is (its line breaks out)
+    (observations(("ED", "^AP^PDF^Base64^JVBER\\X0D\\\\X0A\\i0x")), "Observation", "extension.0.valueAttachment.data",
+     "JVBERi0x"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
@@ -425,6 +428,7 @@ def test_unmapped_content_is_reported():
     text = ADT_A01.replace(PID, PID + "|" * 9 + "X") + "ZPI|1|private\rPV2|||^Chest pain\r"
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
+    assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
 
 
 @pytest.mark.parametrize("value, expected", [("95.5", 95.5), ("-.5", -0.5), ("007", 7), ("000", 0),

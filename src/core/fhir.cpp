@@ -1611,6 +1611,25 @@ private:
     n.target = target;
   }
 
+  // Base64 data as FHIR takes it in `out`: the text without its white space
+  // (line breaks a sender wraps it at), of the alphabet, padded to four
+  // characters; false when it is not that.
+  [[gnu::noinline]] static bool base64_text(std::string_view text, std::string &out) {
+    out.clear();
+    for (const char c : text) {
+      if (c == ' ' || c == '\r' || c == '\n' || c == '\t')
+        continue;
+      const bool digit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                         (c >= '0' && c <= '9') || c == '+' || c == '/';
+      // '=' pads the end only
+      if (!(digit && (out.empty() || out.back() != '=')) && c != '=')
+        return false;
+      out.push_back(c);
+    }
+    const size_t pad = out.size() - std::min(out.size(), out.find_last_not_of('=') + 1);
+    return !out.empty() && out.size() % 4 == 0 && pad <= 2;
+  }
+
   // Adds a line to binary data `n` holds (a document an OBX a line): the
   // data are the lines' text, joined by line ends, written in base64.
   [[gnu::noinline]] void add_line(Node &n, std::string_view text) {
@@ -2050,6 +2069,13 @@ private:
     }
     case 'B':
       leaf(r, path, 'B', text);
+      return;
+    case '6':
+      if (base64_text(text, v))
+        leaf(r, path, 's', v);
+      else
+        unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
+                 " (data not base64)");
       return;
     default:
       leaf(r, path, 's', text);

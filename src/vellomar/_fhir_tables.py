@@ -655,6 +655,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
             continue
         joined = ""
+        encodings = [""]
+        if own == "ED" and kind_letter == "B" and "binary64" in const:
+            # mended: "/convert from A or HEX to binary64/": ED-5 is base64
+            # already when ED-4 says Base64 (checked and written as it is,
+            # kind '6'), text to encode when it says A; hexadecimal is not read
+            const, encodings = "", [f"E:.4:{esc('Base64')}", f"E:.4:{esc('A')}"]
         if const:
             const = const.strip()
             joint = join(const, own)
@@ -675,10 +681,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: assignment {const!r} is "
                               + ("a join not written here" if joint else "prose"))
                 continue
-        line = "\t".join(["F", field, cond, re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
-                          kind_letter, esc(dtkey or ""), esc(vocab.split("\n")[0].replace("/", "")),
-                          esc(const), *([joined] if joined else [])])
-        (last if each else out).append(line)
+        for encoding in encodings:
+            line = "\t".join(["F", field, " ".join(filter(None, [cond, encoding, "&" * bool(cond and encoding)])),
+                              re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
+                              "6" if encoding.endswith("Base64") else kind_letter, esc(dtkey or ""),
+                              esc(vocab.split("\n")[0].replace("/", "")), esc(const),
+                              *([joined] if joined else [])])
+            (last if each else out).append(line)
     out += last
 
 

@@ -183,6 +183,9 @@ def test_corpus_bundles_are_valid(path):
     # an ED's base64 data as it is (its line breaks out)
     (observations(("ED", "^AP^PDF^Base64^JVBER\\X0D\\\\X0A\\i0x")), "Observation", "extension.0.valueAttachment.data",
      "JVBERi0x"),
+    # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
+     "DocumentReference", "content.0.attachment.data", base64.b64encode(b"a comment").decode()),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

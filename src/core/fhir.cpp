@@ -960,6 +960,32 @@ public:
   // name and group in a message (the group's name is the structure's own
   // text: the same group is the same view, and stands under one parent),
   // not at every segment.
+  // For a segment whose rows name none of the groups it stands in (a
+  // version names the group otherwise: 2.5's MDM_T02 holds OBX and NTE in
+  // OBXNTE_SUPPGRP, the tables' OBSERVATION): the group of its rows the
+  // tables give the segment that opens its group occurrence (`node`), else
+  // that of its first row. (Out of line: met once a message at most.)
+  [[gnu::noinline]] std::string_view group_of_opener(const Structure &structure,
+                                                     const std::vector<uint32_t> &rows,
+                                                     uint32_t node) const {
+    const SegmentRow &first = structure.rows[rows[0]];
+    const std::string_view fallback = std::string_view(first.group).substr(first.parent);
+    const GroupNode &n = occurrences_->nodes[node];
+    const auto items = occurrences_->items_of(n);
+    if (node == 0 || items.empty() || items[0].group)
+      return fallback;
+    const auto opener =
+        structure.by_segment.find(std::string(message_.segment_at(items[0].index).name));
+    if (opener == structure.by_segment.end())
+      return fallback;
+    for (uint32_t o : opener->second)
+      for (uint32_t k : rows)
+        if (structure.rows[o].parent == 0 && structure.rows[k].parent == 0 &&
+            same(structure.rows[k].group, structure.rows[o].group))
+          return structure.rows[k].group;
+    return fallback;
+  }
+
   std::span<const uint32_t> rows_in(const Structure &structure, Named &named,
                                     std::string_view group, uint32_t node) {
     if (named.group.data() != group.data() || named.group.size() != group.size() ||
@@ -985,9 +1011,7 @@ public:
                               same(std::string_view(row.group).substr(0, row.parent - 1u), parent));
         }
         const std::string_view chosen_group =
-            under || in || rows.empty()
-                ? group
-                : std::string_view(structure.rows[rows[0]].group).substr(structure.rows[rows[0]].parent);
+            under || in || rows.empty() ? group : group_of_opener(structure, rows, node);
         Chosen c{named.index, group, static_cast<uint32_t>(chosen_rows_.size()), 0};
         for (uint32_t k : rows) {
           const SegmentRow &row = structure.rows[k];

@@ -186,6 +186,10 @@ def test_corpus_bundles_are_valid(path):
     # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
      "DocumentReference", "content.0.attachment.data", base64.b64encode(b"a comment").decode()),
+    # VXU's observation of one value (the tables' AND read as OR), part of its Immunization
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",
+             "OBX|1|CE|64994-7^Funding^LN|1|V02^VFC^HL70064||||||F"), "Observation", "partOf.0.reference",
+     "#Immunization#0"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

@@ -772,6 +772,11 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         elif not (known and known(segmap)):
             report.append(f"{where}: segment map has no table")
             continue
+        if re.fullmatch(r'IF OBX-5 LST\.count LESS THAN OR EQUALS 1 AND OBX-2 IS "NA"', cond_text.strip()):
+            # mended: VXU's OBSERVATION OBX reads AND where its twin row's
+            # complement ("LST.count GREATER THAN 1 AND OBX-2 IS NOT "NA"") and
+            # every other table's row read OR: an OBX of one value made nothing
+            cond_text = cond_text.replace(" AND ", " OR ")
         tested = re.fullmatch(r"IF ([A-Z][A-Z0-9]{2}) (NOT )?VALUED", cond_text.strip())
         if tested and any(i.startswith(ident.rsplit(".", 1)[0] + ".")
                           and i.endswith("." + tested.group(1)) for i in idents):

@@ -190,6 +190,9 @@ def test_corpus_bundles_are_valid(path):
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",
              "OBX|1|CE|64994-7^Funding^LN|1|V02^VFC^HL70064||||||F"), "Observation", "partOf.0.reference",
      "#Immunization#0"),
+    # ORC-12's ordering and RXA-10's administering providers: two performers
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1|||||||||1^ORD^A", "RXA|0|1|20240110||08^HepB^CVX|||||2^ADM^B"),
+     "Immunization", "performer.1.function.coding.0.code", "AP"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

@@ -548,6 +548,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             continue
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative):
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        if name == "RXA[Immunization]" and tpath.startswith("performer."):
+            # mended: ORC's map of the same Immunization names its ordering
+            # provider "performer" too; RXA-10's administering one is another
+            tpath = "performer[2]." + tpath.split(".", 1)[1]
         if name == "FN[HumanName]" and ident == "FN.5":
             # mended: the partner's name takes the partner's prefix's
             # extension[3]; it is a fourth

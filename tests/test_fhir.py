@@ -185,7 +185,8 @@ def test_corpus_bundles_are_valid(path):
      "JVBERi0x"),
     # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
-     "DocumentReference", "content.0.attachment.data", base64.b64encode(b"a comment").decode()),
+     "DocumentReference", "content.2.attachment", {"data": base64.b64encode(b"a comment").decode(),
+                                                    "contentType": "text/hl7v2"}),
     # VXU's observation of one value (the tables' AND read as OR), part of its Immunization
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",
              "OBX|1|CE|64994-7^Funding^LN|1|V02^VFC^HL70064||||||F"), "Observation", "partOf.0.reference",
@@ -193,6 +194,9 @@ def test_corpus_bundles_are_valid(path):
     # ORC-12's ordering and RXA-10's administering providers: two performers
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1|||||||||1^ORD^A", "RXA|0|1|20240110||08^HepB^CVX|||||2^ADM^B"),
      "Immunization", "performer.1.function.coding.0.code", "AP"),
+    # two segments' lists of one resource: PV1-7's attender and PV2-13's referrer, two participants
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A", "PV2|||||||||||||22^REF^R"), "Encounter",
+     "participant.1.type.0.coding.0.code", "REF"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

@@ -257,6 +257,7 @@ def generate(base: Path) -> tuple[str, str]:
         tables.message_rows(path, maps, out)
     for name, kind in tables.ADDED_MAPS.items():
         maps[name.lower()] = name
+    tables.plan_list_slots(out, {n: p for n, (k, p) in files.items() if k == "S"})
     for name, (kind, path) in files.items():
         tables.note_members(name, path)
     for name in tables.ADDED_MAPS:

@@ -180,6 +180,56 @@ report: list[str] = []
 MEMBERS: dict[str, set[str]] = {}
 
 
+# Slots added to a segment map's top-level lists, by (map, list): see
+# plan_list_slots().
+SHIFTS: dict[tuple[str, str], int] = {}
+# lists whose elements several maps fill together on purpose: extensions
+# (told apart by their url), identifiers (ORC-2 or else OBR-2, as the rows'
+# conditions say)
+SHARED_LISTS = {"extension", "modifierExtension", "identifier"}
+
+
+def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
+    """SHIFTS from the message rows `lines` (G lines) and the segment maps'
+    tables: each map numbers the elements of a resource's list it fills
+    from 1 (PV1's attender and PV2's referrer both Encounter.participant[1]);
+    where several maps fill one resource, a later map's elements of a list
+    an earlier one fills come after the earlier's, so that each is its own
+    (a map that fills one list element only, NK1's contact, AIG's and AIL's
+    participant, takes one of its own in the converter)."""
+    used: dict[str, dict[str, int]] = {}  # map -> list -> the largest slot of its rows
+    for name, path in files.items():
+        target = target_type((map_name(name) or ("", ""))[1])
+        slots: dict[str, int] = {}
+        firsts = set()  # the first steps of its rows (a list's with its slot)
+        for r in table_rows(name, path):
+            m = re.match(r"\s*(\w+)(?:\[(\d+)\])?", r[9]) if len(r) > 9 else None
+            if not m:
+                continue
+            got = SHAPES.field(target, m.group(1))
+            firsts.add((m.group(1), int(m.group(2) or 1) if got and got[0] else 0))
+            if got and got[0] and m.group(1) not in SHARED_LISTS:
+                slots[m.group(1)] = max(slots.get(m.group(1), 0), int(m.group(2) or 1))
+        if len(firsts) > 1:  # not one list element alone
+            used[name] = slots
+    SHIFTS.clear()
+    labels: dict[tuple[str, str], list[str]] = {}
+    structure = ""
+    for line in lines:
+        f = line.split("\t")
+        if f[0] == "M":
+            structure = f[1]
+        elif f[0] == "G" and f[5] in used and f[5] not in labels.setdefault((structure, f[3]), []):
+            labels[(structure, f[3])].append(f[5])
+    for maps in labels.values():
+        top: dict[str, int] = {}
+        for name in maps:
+            for element, slot in used[name].items():
+                if element in top:
+                    SHIFTS[(name, element)] = max(SHIFTS.get((name, element), 0), top[element])
+                top[element] = max(top.get(element, 0), slot + SHIFTS.get((name, element), 0))
+
+
 def note_members(name: str, path: Path | None) -> None:
     """Notes the first steps of the paths of map `name`'s rows, before any
     map is compiled: a row that names one of them as its target with this
@@ -548,6 +598,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             continue
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative):
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        if name == "NTE[DocumentReference]" and ident == "NTE-3":
+            # mended: NTE-3's text is content[1]; its media type's row names
+            # content[2], NTE-9's (whose data row is prose)
+            tpath = tpath.replace("content[2]", "content[1]")
         if name == "RXA[Immunization]" and tpath.startswith("performer."):
             # mended: ORC's map of the same Immunization names its ordering
             # provider "performer" too; RXA-10's administering one is another
@@ -608,6 +662,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: a reference as text would not resolve in the bundle")
                 continue
             steps, leaf = resolved
+            if kind == "S" and (shift := SHIFTS.get((name, steps.split("*")[0]), 0)):
+                steps = re.sub(r"^(\w+)\*(\d+)", lambda n: f"{n.group(1)}*{int(n.group(2)) + shift}",
+                               steps)
         else:
             steps, leaf = "", fhir_type
         if dtkey:

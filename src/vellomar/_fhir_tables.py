@@ -947,6 +947,7 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
     global SHAPES
     SHAPES = shapes
     report.clear()
+    SHIFTS.clear()  # a user's maps number their lists as they write them
     out: list[str] = []
     maps: dict[str, str] = {name.lower(): name for name in known}
     kinds = []

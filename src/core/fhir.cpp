@@ -798,8 +798,11 @@ public:
   explicit Out(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
 
   size_t size() const { return size_; }
+  const char *data() const { return data_.get(); }
   std::string_view view() const { return {data_.get(), size_}; }
   void clear() { size_ = 0; }
+  // Takes back what was written past `size`.
+  void truncate(size_t size) { size_ = size; }
   // Frees the storage when it is larger than `keep` bytes.
   void release_above(size_t keep) {
     if (capacity_ > keep) {
@@ -884,7 +887,6 @@ public:
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
     latest_.assign(maps.label_count, none);
-    key_text_.reserve(message.segment_count() * 96 + 256);
 
   }
 
@@ -1295,7 +1297,7 @@ private:
             if (same(r.type, "Patient"))
               patient_key_ = key_of(resources[at].key);
           } else {
-            key_text_.resize(resources[at].key.at);
+            key_text_.truncate(resources[at].key.at);
             resources[at].key = was;
             resources[at].patient_later = later;
           }
@@ -1415,39 +1417,47 @@ private:
   bool key(Resource &r, const SegmentRow &row, const SegmentView &seg) {
     const std::string_view type = row.type;
     r.key.at = static_cast<uint32_t>(key_text_.size());
-    std::string &k = key_text_;
+    Out &k = key_text_;
     if (row.key_rule >= 0) {
       const KeyRule &rule = key_rules[row.key_rule];
-      k.append(type);
+      k.put(type);
       bool any = false;
       for (const uint32_t(&at)[3] : rule.fields) {
         if (at[0] == 0)
           continue;
         std::string_view text = first_repetition(seg, at[0], at[1], at[2]);
         any = any || !text.empty();
-        k.append("|"sv).append(text);
+        k.put('|');
+        k.put(text);
       }
       if (rule.order) {
         std::string_view order = order_key();
         any = any || !order.empty();
-        k.append("|o="sv).append(order);
+        k.put("|o="sv);
+        k.put(order);
       }
       if (rule.patient) {
         // made before PID keyed the Patient: the key ends in the Patient's
         // in finish(), as in a message where PID comes first
         r.patient_later =
             latest_patient_ == UINT32_MAX || !resources[latest_patient_].keyed;
-        k.append("|p="sv).append(r.patient_later ? std::string_view() : patient_key_);
+        k.put("|p="sv);
+        if (!r.patient_later)
+          k.put(patient_key_);
       }
       if (any || (rule.fields[0][0] == 0 && rule.order)) {
         r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
         return true;
       }
-      k.resize(r.key.at);
+      k.truncate(r.key.at);
     }
     char number[12];
     const auto end = std::to_chars(number, number + sizeof number, resources.size()).ptr;
-    k.append(type).append("|m="sv).append(message_id_).append("|"sv).append(number, end);
+    k.put(type);
+    k.put("|m="sv);
+    k.put(message_id_);
+    k.put('|');
+    k.put(std::string_view(number, static_cast<size_t>(end - number)));
     r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
     return false;
   }
@@ -2006,12 +2016,14 @@ private:
     const Map &map = maps_.maps[static_cast<size_t>(map_index)];
     Resource made;
     made.key.at = static_cast<uint32_t>(key_text_.size());
-    key_text_.append(map.type).append("|"sv).append(decoded(value.text));
+    key_text_.put(map.type);
+    key_text_.put('|');
+    key_text_.put(decoded(value.text));
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
     const std::string_view identity = key_of(made.key);
     for (auto &[id, index] : identities_)
       if (key_of(id) == identity) {
-        key_text_.resize(made.key.at);
+        key_text_.truncate(made.key.at);
         return index;
       }
     made.type = map.type;
@@ -2477,7 +2489,8 @@ private:
   const Options &options_;
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
-  std::string key_text_; // the resources' keys (Resource::key), one after another
+  // the resources' keys (Resource::key), one after another
+  Out key_text_{message_.segment_count() * 96 + 256};
   std::vector<Node> nodes_;
   Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
@@ -2566,10 +2579,10 @@ void Engine::finish() {
       if (patient == UINT32_MAX)
         continue;
       const TextPlace was = r.key, patient_key = resources[patient].key;
-      key_text_.reserve(key_text_.size() + was.size + patient_key.size); // the views stay
+      key_text_.reserve(was.size + patient_key.size); // the views stay
       r.key.at = static_cast<uint32_t>(key_text_.size());
-      key_text_.append(key_of(was));
-      key_text_.append(key_of(patient_key));
+      key_text_.add(key_of(was));
+      key_text_.add(key_of(patient_key));
       r.key.size = static_cast<uint32_t>(key_text_.size() - r.key.at);
     }
   // each resource's key made unique by a counter; the ids themselves are

@@ -2093,7 +2093,7 @@ private:
     }
     path.push_back({&maps_.reference_step, 0});
     if (list != none) {
-      path[list].rep = free_element(r, path, list, to);
+      path[list].rep = free_element(r, path, list, to, &steps);
       if (path[list].rep == none)
         return;
     }
@@ -2106,8 +2106,15 @@ private:
   // before the link), else one past the last; none when an element refers
   // to `to` there already (rows of several segments give the same link:
   // the Appointment's participant for the Patient under SCH, NTE and PID).
-  uint32_t free_element(uint32_t r, const std::vector<PathItem> &path, size_t list,
-                        uint32_t to) const {
+  //
+  // The elements a search found closed (each refers to a resource, or holds
+  // something, or the path is blocked) stay so: elements are never taken
+  // away while rows apply. So when the last search, for the same resource
+  // and link, found none open, and `to` was made after it (no element can
+  // refer to it yet), the search goes on from the last element it saw:
+  // DiagnosticReport.result of an ORU's 28 OBX is not read 28 times over.
+  uint32_t free_element(uint32_t r, const std::vector<PathItem> &path, size_t list, uint32_t to,
+                        const void *link) {
     auto child = [&](uint32_t at, const PathItem &item) {
       for (uint32_t c = nodes_[at].first; c != none; c = nodes_[c].next)
         if (nodes_[c].key == item.step->id && nodes_[c].slot == item.step->slot &&
@@ -2122,7 +2129,14 @@ private:
       return 0;
     const Step &step = *path[list].step;
     uint32_t empty = none, next = 0;
-    for (uint32_t c = nodes_[at].first; c != none; c = nodes_[c].next) {
+    uint32_t c = nodes_[at].first;
+    ListSearch &last = list_search_;
+    if (last.link == link && last.resource == r && last.at == at && to >= last.made &&
+        last.seen != none) {
+      next = last.next;
+      c = nodes_[last.seen].next;
+    }
+    for (; c != none; c = nodes_[c].next) {
       const Node &element = nodes_[c];
       if (element.key != step.id || element.slot != step.slot)
         continue;
@@ -2143,6 +2157,9 @@ private:
       if (open && element.rep < empty)
         empty = element.rep;
     }
+    // none open: the next search may go on from here
+    last = {link, r, at, empty == none ? nodes_[at].last : none, next,
+            static_cast<uint32_t>(resources.size())};
     return empty != none ? empty : next;
   }
 
@@ -2504,6 +2521,14 @@ private:
   std::string order_;           // see order_key()
   bool order_known_ = false;
   std::vector<PathItem> link_path_; // see refer()
+  // what free_element() last found: the elements of list `at` of
+  // `resource` up to `seen` (none: one was open) closed, `next` past them,
+  // when `made` resources were made
+  struct ListSearch {
+    const void *link = nullptr;
+    uint32_t resource = none, at = none, seen = none, next = 0, made = 0;
+  };
+  ListSearch list_search_;
   // the segments of a name that filled a resource another segment made,
   // and the repetition their lists start at (see first_repetition())
   struct Filler {

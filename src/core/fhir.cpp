@@ -72,6 +72,17 @@ uint64_t short_word(std::string_view s) {
   return (s.empty() ? 0 : load_short(s.data(), s.size())) | uint64_t{s.size()} << 56;
 }
 
+// Whether `s` holds a space or a tab (or, with `line_ends`, a CR or LF):
+// one test a byte for most, not a search of a set (find_first_of() is a
+// call to memchr a byte).
+inline bool has_white_space(std::string_view s, bool line_ends) {
+  for (const char c : s)
+    if (static_cast<unsigned char>(c) <= ' ' &&
+        (c == ' ' || c == '\t' || (line_ends && (c == '\r' || c == '\n'))))
+      return true;
+  return false;
+}
+
 // Whether short_word() holds all of `s`.
 inline bool fits_word(std::string_view s) { return s.size() <= 7; }
 
@@ -1973,7 +1984,7 @@ private:
       if (step_key(path) == maps_.system_step.id) {
         coding_system_uri(text, v);
       } else {
-        if (text.find_first_of(" \t"sv) == std::string_view::npos) { // as it stands
+        if (!has_white_space(text, false)) { // as it stands
           leaf(r, path, 's', text);
           return;
         }
@@ -1984,7 +1995,7 @@ private:
       return;
     case 'c': {
       // a code has no white space but single spaces between words
-      if (text.find_first_of(" \t\r\n"sv) == std::string_view::npos) { // as it stands
+      if (!has_white_space(text, true)) { // as it stands
         leaf(r, path, 's', text);
         return;
       }

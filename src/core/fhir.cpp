@@ -1059,6 +1059,12 @@ private:
     std::string_view from;
     int level = 3; // 3: a whole field, its first repetition taken
     if (t.segment.empty()) {
+      // a component of the value whose pieces apply_value_map() cut
+      if (value.text.data() == pieces_.text.data() && value.text.size() == pieces_.text.size() &&
+          value.level == pieces_.level && t.sub_component == 0 && t.component != 0 &&
+          (t.component <= pieces_.count || pieces_.count < 32))
+        return t.component <= pieces_.count ? decoded(pieces_.at[t.component - 1].view())
+                                            : std::string_view();
       from = value.text;
       level = value.level;
     } else {
@@ -1735,12 +1741,10 @@ private:
       --depth_;
       return;
     }
-    // the value's pieces, cut once for all the rows (a row reads piece
-    // `field`, 1-based; rows beyond the first 32 cut again)
-    struct Span { // left unset: only the first `count` are read
-      const char *data;
-      size_t size;
-    } pieces[32];
+    // the value's pieces, cut once for all the rows and their conditions
+    // (a row reads piece `field`, 1-based; rows beyond the first 32 cut
+    // again)
+    Span pieces[32]; // left unset: only the first `count` are read
     uint32_t count = 0;
     if (value.level == 1 && !subs_)
       pieces[count++] = {value.text.data(), value.text.size()};
@@ -1752,6 +1756,9 @@ private:
           });
     // all the pieces cut: rows in field order stop past the last
     const bool last_known = map.in_field_order && value.level < 2 && count < 32;
+    const Pieces outer = pieces_; // (a map applied below sets it back so)
+    if (value.level < 2)
+      pieces_ = {value.text, value.level, pieces, count};
     for (const Row &row : map.rows) {
       Value v;
       if (row.field == 0)
@@ -1770,6 +1777,7 @@ private:
       // a join reads its parts in the whole value
       emit(r, base, row, row.join.empty() ? v : value, 0, seg);
     }
+    pieces_ = outer;
     --depth_;
   }
 
@@ -2587,6 +2595,22 @@ private:
     std::string_view text;
   };
   Read reads_[64]; // what address() read, by a hash of where from
+  // A piece of a value.
+  struct Span {
+    const char *data;
+    size_t size;
+    std::string_view view() const { return {data, size}; }
+  };
+  // The pieces of the value whose rows apply_value_map() applies (its
+  // components, or a component's sub-components; `count` of them, all when
+  // fewer than 32), which address() reads the conditions' components in.
+  struct Pieces {
+    std::string_view text;
+    int level = -1;
+    const Span *at = nullptr;
+    uint32_t count = 0;
+  };
+  Pieces pieces_;
   std::vector<PathItem> path_; // the path being written
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   uint32_t reading_ = 0; // the segment run() is at

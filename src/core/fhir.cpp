@@ -2474,29 +2474,48 @@ public:
   }
 
   // The list headed by member `i`: the members of its name in (slot,
-  // repetition) order, picked one by one (lists are short; nothing is
-  // allocated), each after a comma, the first of which becomes the bracket.
+  // repetition) order, each after a comma, the first of which becomes the
+  // bracket. Most lists were made in that order and are written as they
+  // stand; a list found out of order on the way is written again, its
+  // members picked one by one (lists are short; nothing is allocated), of
+  // members of one place the first.
   char *write_list(char *p, uint32_t i) const {
     const uint32_t name = nodes_[i].key;
     char *open = nullptr, *end = nullptr;
-    uint64_t done = 0; // rank of the last picked + 1
-    for (;;) {
-      uint64_t best = UINT64_MAX;
-      uint32_t pick = 0;
-      for (uint32_t j = i; j != none; j = nodes_[j].next) {
-        const Node &e = nodes_[j];
-        const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-        if (rank > done && rank < best && e.key == name)
-          best = rank, pick = j;
-      }
-      if (best == UINT64_MAX)
-        break;
+    auto put = [&](uint32_t member) {
       if (!open)
         open = end = key(p, name);
       *end = ',';
-      if (char *const after = write_node(end + 1, pick); after != end + 1)
+      if (char *const after = write_node(end + 1, member); after != end + 1)
         end = after;
-      done = best;
+    };
+    auto rank = [](const Node &e) { return (uint64_t{e.slot} << 32 | e.rep) + 1; };
+    uint64_t done = 0; // rank of the last member written + 1
+    bool ordered = true;
+    for (uint32_t j = i; j != none; j = nodes_[j].next)
+      if (nodes_[j].key == name) {
+        if (rank(nodes_[j]) <= done) {
+          ordered = false;
+          break;
+        }
+        done = rank(nodes_[j]);
+        put(j);
+      }
+    if (!ordered) {
+      open = end = nullptr;
+      for (done = 0;;) {
+        uint64_t best = UINT64_MAX;
+        uint32_t pick = 0;
+        for (uint32_t j = i; j != none; j = nodes_[j].next) {
+          const Node &e = nodes_[j];
+          if (rank(e) > done && rank(e) < best && e.key == name)
+            best = rank(e), pick = j;
+        }
+        if (best == UINT64_MAX)
+          break;
+        put(pick);
+        done = best;
+      }
     }
     if (!open || end == open)
       return p;

@@ -5,6 +5,7 @@
 #include <bitset>
 #include <charconv>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <span>
 
@@ -518,6 +519,41 @@ void Maps::finish() {
         }
       }
     }
+  // the runs of rows whose gates read one place, of 4 rows and more
+  for (Map &m : maps) {
+    m.switches.clear();
+    auto place = [&](size_t i) {
+      const Row &row = m.rows[i];
+      return row.gate < 0 ? 0u : row.condition.tests[static_cast<size_t>(row.gate)].place;
+    };
+    for (size_t k = 0; k < m.rows.size();) {
+      const uint32_t at = place(k);
+      size_t end = k + 1;
+      while (at != 0 && end < m.rows.size() && place(end) == at)
+        ++end;
+      if (at != 0 && end - k >= 4) {
+        Map::Switch &run = m.switches.emplace_back();
+        run.begin = static_cast<uint32_t>(k);
+        run.end = static_cast<uint32_t>(end);
+        std::map<uint64_t, std::vector<uint32_t>> by_word;
+        for (size_t i = k; i < end; ++i) {
+          const Test &g = m.rows[i].condition.tests[static_cast<size_t>(m.rows[i].gate)];
+          if (g.words.empty())
+            run.others.push_back(static_cast<uint32_t>(i));
+          for (uint64_t w : g.words)
+            by_word[w].push_back(static_cast<uint32_t>(i));
+        }
+        for (auto &[w, rows] : by_word) {
+          rows.insert(rows.end(), run.others.begin(), run.others.end());
+          std::sort(rows.begin(), rows.end());
+          rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+          run.words.push_back(w);
+          run.rows.push_back(std::move(rows));
+        }
+      }
+      k = end;
+    }
+  }
   // labels numbered, so that the engine keeps the latest resource of each
   // in a vector
   auto label = [&](const std::string &text) {
@@ -1671,22 +1707,21 @@ private:
     // has a row for each type of value) and take it without finding it again
     uint32_t read = 0;
     std::string_view text;
-    for (const Row &row : map.rows) {
+    // applies a row; false past the segment's last field
+    auto apply = [&](const Row &row) {
       if (row.field > last)
-        break;
+        return false;
       if (row.field == 0) {
         if (holds(row.condition, seg, 0, {}, {}))
           emit(r, base, row, {}, first_rep_, seg);
-        continue;
+        return true;
       }
       if (row.field != read) {
         text = field_text(seg, row.field);
         read = row.field;
       }
-      if (text.empty())
-        continue;
-      if (!gate.open(*this, row, seg))
-        continue;
+      if (text.empty() || !gate.open(*this, row, seg))
+        return true;
       const bool literal = seg.msh && row.field <= 2;
       field_ = row.field;
       uint32_t rep = 0;
@@ -1701,7 +1736,29 @@ private:
         one(text);
       else
         cut(text, enc_.repetition, one);
+      return true;
+    };
+    size_t k = 0; // the next row
+    for (const Map::Switch &run : map.switches) {
+      for (; k < run.begin; ++k)
+        if (!apply(map.rows[k]))
+          return;
+      // a run of rows switching on one place: those whose gate may hold
+      // (the place read first, as the rows' gates would read it)
+      gate.open(*this, map.rows[k], seg);
+      const std::vector<uint32_t> *rows = &run.others;
+      if (gate.short_text)
+        if (auto w = std::lower_bound(run.words.begin(), run.words.end(), gate.word);
+            w != run.words.end() && *w == gate.word)
+          rows = &run.rows[static_cast<size_t>(w - run.words.begin())];
+      for (uint32_t i : *rows)
+        if (!apply(map.rows[i]))
+          return;
+      k = run.end;
     }
+    for (; k < map.rows.size(); ++k)
+      if (!apply(map.rows[k]))
+        return;
   }
 
   // The test a segment map's row's condition opens with when all its tests
@@ -1716,7 +1773,7 @@ private:
 
     // false when the row's gate fails (its condition cannot hold); the
     // rows that switch on one field compare a word with their values' words
-    bool open(Engine &e, const Row &row, const SegmentView &seg) {
+    [[gnu::always_inline]] bool open(Engine &e, const Row &row, const SegmentView &seg) {
       if (row.gate < 0)
         return true;
       const Test &g = row.condition.tests[static_cast<size_t>(row.gate)];

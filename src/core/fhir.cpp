@@ -842,10 +842,12 @@ struct PathItem {
 // room in for a whole run of writes (reserve()).
 class Out {
 public:
-  explicit Out(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
+  explicit Out(size_t capacity = 0)
+      : data_(capacity ? new char[capacity] : nullptr), capacity_(capacity) {}
 
   size_t size() const { return size_; }
   const char *data() const { return data_.get(); }
+  size_t capacity() const { return capacity_; }
   std::string_view view() const { return {data_.get(), size_}; }
   void clear() { size_ = 0; }
   // Takes back what was written past `size`.
@@ -889,7 +891,8 @@ private:
   [[gnu::noinline]] void grow(size_t n) {
     capacity_ = std::max(capacity_ * 2, size_ + n);
     std::unique_ptr<char[]> more(new char[capacity_]);
-    std::memcpy(more.get(), data_.get(), size_);
+    if (size_) // (no storage yet: nothing to copy from)
+      std::memcpy(more.get(), data_.get(), size_);
     data_ = std::move(more);
   }
   std::unique_ptr<char[]> data_;
@@ -931,11 +934,28 @@ public:
     }
     escapes_ = contains(rest, enc_.escape);
     subs_ = contains(rest, enc_.sub_component);
+    kept([](auto &mine, auto &kept) {
+      std::swap(mine, kept);
+      mine.clear();
+    });
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
     latest_.assign(maps.label_count, none);
-
+    key_text_.reserve(message.segment_count() * 96 + 256);
+    text_.reserve(message.raw.size() * 2 + 256);
   }
+
+  // The containers go back to this thread's workspace (those grown past
+  // 1 MB freed, so what a thread keeps is bounded).
+  ~Engine() {
+    kept([](auto &mine, auto &kept) {
+      std::swap(mine, kept);
+      if (kept.capacity() * sizeof(*kept.data()) > (size_t{1} << 20))
+        kept = std::remove_reference_t<decltype(kept)>();
+    });
+  }
+  Engine(const Engine &) = delete;
+  Engine &operator=(const Engine &) = delete;
 
   void run(const Structure &structure, const MessageStructure &s) {
     occurrences_ = &s;
@@ -2602,9 +2622,9 @@ private:
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
   // the resources' keys (Resource::key), one after another
-  Out key_text_{message_.segment_count() * 96 + 256};
+  Out key_text_;
   std::vector<Node> nodes_;
-  Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
+  Out text_; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
   // The elements whose names may require another, each with the index of
   // the one before it in its resource (none: the first); see prune().
@@ -2688,6 +2708,44 @@ private:
   };
   Pieces pieces_;
   std::vector<PathItem> path_; // the path being written
+
+  // The containers a conversion fills, kept in a workspace of this thread
+  // from one conversion to the next: the engine takes them (emptied) as it
+  // starts and gives them back as it ends, so that most conversions make
+  // none of them anew. (One that starts while another runs finds them
+  // taken, and makes its own.)
+  struct Workspace {
+    std::string value, patient_key; // (the others' texts are short)
+    Out key_text, text;
+    std::vector<Node> nodes;
+    std::vector<Resource> resources;
+    std::vector<uint32_t> keys, latest, chosen_rows;
+    std::vector<Checked> checked;
+    std::vector<PathItem> link_path, path;
+    std::vector<Filler> fillers;
+    std::vector<std::pair<uint32_t, uint32_t>> implied;
+    std::vector<std::pair<uint32_t, const Link *>> later;
+    std::vector<std::pair<TextPlace, uint32_t>> identities;
+    std::vector<Fields> valued;
+    std::vector<Named> named;
+    std::vector<Chosen> chosen;
+  };
+  // Calls `f(member, kept)` for each container and its workspace's.
+  static Workspace &workspace() {
+    thread_local Workspace w;
+    return w;
+  }
+  Workspace &workspace_ = workspace(); // (found once: a thread's variable is a call to find)
+  template <class F> void kept(F &&f) {
+    Workspace &w = workspace_;
+    f(value_, w.value), f(patient_key_, w.patient_key);
+    f(key_text_, w.key_text), f(text_, w.text), f(nodes_, w.nodes), f(resources, w.resources);
+    f(keys_, w.keys), f(latest_, w.latest), f(chosen_rows_, w.chosen_rows);
+    f(checked_, w.checked), f(link_path_, w.link_path), f(path_, w.path);
+    f(fillers_, w.fillers), f(implied_, w.implied), f(later_, w.later);
+    f(identities_, w.identities), f(valued_, w.valued), f(named_, w.named);
+    f(chosen_, w.chosen);
+  }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   uint32_t reading_ = 0; // the segment run() is at
   uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;

@@ -2016,9 +2016,16 @@ private:
     case 'T':
     case 'I':
     case 't':
-      if (!timestamp_value(text, kind, v))
-        return;
-      leaf(r, path, 's', v);
+      // the last timestamp read is remembered with what it gave: the
+      // observations of a group most often share theirs (OBX-14)
+      if (kind != time_kind_ || text != time_in_) {
+        time_kind_ = kind;
+        time_in_.assign(text);
+        time_out_.clear();
+        time_ok_ = timestamp_value(text, kind, time_out_);
+      }
+      if (time_ok_)
+        leaf(r, path, 's', time_out_);
       return;
     case 'b':
       if (text == "Y" || text == "y" || text == "true")
@@ -2708,6 +2715,11 @@ private:
   };
   Pieces pieces_;
   std::vector<PathItem> path_; // the path being written
+  // the last timestamp primitive() read, as which type, and what it gave
+  // (time_ok_ false: no timestamp)
+  std::string time_in_, time_out_;
+  char time_kind_ = 0;
+  bool time_ok_ = false;
 
   // The containers a conversion fills, kept in a workspace of this thread
   // from one conversion to the next: the engine takes them (emptied) as it
@@ -2715,7 +2727,7 @@ private:
   // none of them anew. (One that starts while another runs finds them
   // taken, and makes its own.)
   struct Workspace {
-    std::string value, patient_key; // (the others' texts are short)
+    std::string value, patient_key, time_in, time_out; // (the others' texts are short)
     Out key_text, text;
     std::vector<Node> nodes;
     std::vector<Resource> resources;
@@ -2738,7 +2750,8 @@ private:
   Workspace &workspace_ = workspace(); // (found once: a thread's variable is a call to find)
   template <class F> void kept(F &&f) {
     Workspace &w = workspace_;
-    f(value_, w.value), f(patient_key_, w.patient_key);
+    f(value_, w.value), f(patient_key_, w.patient_key), f(time_in_, w.time_in);
+    f(time_out_, w.time_out);
     f(key_text_, w.key_text), f(text_, w.text), f(nodes_, w.nodes), f(resources, w.resources);
     f(keys_, w.keys), f(latest_, w.latest), f(chosen_rows_, w.chosen_rows);
     f(checked_, w.checked), f(link_path_, w.link_path), f(path_, w.path);

@@ -5,6 +5,7 @@
 #include <bitset>
 #include <charconv>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <span>
 
@@ -70,6 +71,17 @@ inline bool same(std::string_view a, std::string_view b) {
 // such texts are equal when their words are.
 uint64_t short_word(std::string_view s) {
   return (s.empty() ? 0 : load_short(s.data(), s.size())) | uint64_t{s.size()} << 56;
+}
+
+// Whether `s` holds a space or a tab (or, with `line_ends`, a CR or LF):
+// one test a byte for most, not a search of a set (find_first_of() is a
+// call to memchr a byte).
+inline bool has_white_space(std::string_view s, bool line_ends) {
+  for (const char c : s)
+    if (static_cast<unsigned char>(c) <= ' ' &&
+        (c == ' ' || c == '\t' || (line_ends && (c == '\r' || c == '\n'))))
+      return true;
+  return false;
 }
 
 // Whether short_word() holds all of `s`.
@@ -520,6 +532,41 @@ void Maps::finish() {
         }
       }
     }
+  // the runs of rows whose gates read one place, of 4 rows and more
+  for (Map &m : maps) {
+    m.switches.clear();
+    auto place = [&](size_t i) {
+      const Row &row = m.rows[i];
+      return row.gate < 0 ? 0u : row.condition.tests[static_cast<size_t>(row.gate)].place;
+    };
+    for (size_t k = 0; k < m.rows.size();) {
+      const uint32_t at = place(k);
+      size_t end = k + 1;
+      while (at != 0 && end < m.rows.size() && place(end) == at)
+        ++end;
+      if (at != 0 && end - k >= 4) {
+        Map::Switch &run = m.switches.emplace_back();
+        run.begin = static_cast<uint32_t>(k);
+        run.end = static_cast<uint32_t>(end);
+        std::map<uint64_t, std::vector<uint32_t>> by_word;
+        for (size_t i = k; i < end; ++i) {
+          const Test &g = m.rows[i].condition.tests[static_cast<size_t>(m.rows[i].gate)];
+          if (g.words.empty())
+            run.others.push_back(static_cast<uint32_t>(i));
+          for (uint64_t w : g.words)
+            by_word[w].push_back(static_cast<uint32_t>(i));
+        }
+        for (auto &[w, rows] : by_word) {
+          rows.insert(rows.end(), run.others.begin(), run.others.end());
+          std::sort(rows.begin(), rows.end());
+          rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+          run.words.push_back(w);
+          run.rows.push_back(std::move(rows));
+        }
+      }
+      k = end;
+    }
+  }
   // labels numbered, so that the engine keeps the latest resource of each
   // in a vector
   auto label = [&](const std::string &text) {
@@ -808,11 +855,16 @@ struct PathItem {
 // room in for a whole run of writes (reserve()).
 class Out {
 public:
-  explicit Out(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
+  explicit Out(size_t capacity = 0)
+      : data_(capacity ? new char[capacity] : nullptr), capacity_(capacity) {}
 
   size_t size() const { return size_; }
+  const char *data() const { return data_.get(); }
+  size_t capacity() const { return capacity_; }
   std::string_view view() const { return {data_.get(), size_}; }
   void clear() { size_ = 0; }
+  // Takes back what was written past `size`.
+  void truncate(size_t size) { size_ = size; }
   // Frees the storage when it is larger than `keep` bytes.
   void release_above(size_t keep) {
     if (capacity_ > keep) {
@@ -852,7 +904,8 @@ private:
   [[gnu::noinline]] void grow(size_t n) {
     capacity_ = std::max(capacity_ * 2, size_ + n);
     std::unique_ptr<char[]> more(new char[capacity_]);
-    std::memcpy(more.get(), data_.get(), size_);
+    if (size_) // (no storage yet: nothing to copy from)
+      std::memcpy(more.get(), data_.get(), size_);
     data_ = std::move(more);
   }
   std::unique_ptr<char[]> data_;
@@ -894,12 +947,28 @@ public:
     }
     escapes_ = contains(rest, enc_.escape);
     subs_ = contains(rest, enc_.sub_component);
+    kept([](auto &mine, auto &kept) {
+      std::swap(mine, kept);
+      mine.clear();
+    });
     nodes_.reserve(message.raw.size() / 2 + 256);
     resources.reserve(message.segment_count() * 2 + 16);
     latest_.assign(maps.label_count, none);
     key_text_.reserve(message.segment_count() * 96 + 256);
-
+    text_.reserve(message.raw.size() * 2 + 256);
   }
+
+  // The containers go back to this thread's workspace (those grown past
+  // 1 MB freed, so what a thread keeps is bounded).
+  ~Engine() {
+    kept([](auto &mine, auto &kept) {
+      std::swap(mine, kept);
+      if (kept.capacity() * sizeof(*kept.data()) > (size_t{1} << 20))
+        kept = std::remove_reference_t<decltype(kept)>();
+    });
+  }
+  Engine(const Engine &) = delete;
+  Engine &operator=(const Engine &) = delete;
 
   void run(const Structure &structure, const MessageStructure &s) {
     occurrences_ = &s;
@@ -1083,6 +1152,12 @@ private:
     std::string_view from;
     int level = 3; // 3: a whole field, its first repetition taken
     if (t.segment.empty()) {
+      // a component of the value whose pieces apply_value_map() cut
+      if (value.text.data() == pieces_.text.data() && value.text.size() == pieces_.text.size() &&
+          value.level == pieces_.level && t.sub_component == 0 && t.component != 0 &&
+          (t.component <= pieces_.count || pieces_.count < 32))
+        return t.component <= pieces_.count ? decoded(pieces_.at[t.component - 1].view())
+                                            : std::string_view();
       from = value.text;
       level = value.level;
     } else {
@@ -1336,7 +1411,7 @@ private:
             if (same(r.type, "Patient"))
               patient_key_ = key_of(resources[at].key);
           } else {
-            key_text_.resize(resources[at].key.at);
+            key_text_.truncate(resources[at].key.at);
             resources[at].key = was;
             resources[at].patient_later = later;
           }
@@ -1456,39 +1531,47 @@ private:
   bool key(Resource &r, const SegmentRow &row, const SegmentView &seg) {
     const std::string_view type = row.type;
     r.key.at = static_cast<uint32_t>(key_text_.size());
-    std::string &k = key_text_;
+    Out &k = key_text_;
     if (row.key_rule >= 0) {
       const KeyRule &rule = key_rules[row.key_rule];
-      k.append(type);
+      k.put(type);
       bool any = false;
       for (const uint32_t(&at)[3] : rule.fields) {
         if (at[0] == 0)
           continue;
         std::string_view text = first_repetition(seg, at[0], at[1], at[2]);
         any = any || !text.empty();
-        k.append("|"sv).append(text);
+        k.put('|');
+        k.put(text);
       }
       if (rule.order) {
         std::string_view order = order_key();
         any = any || !order.empty();
-        k.append("|o="sv).append(order);
+        k.put("|o="sv);
+        k.put(order);
       }
       if (rule.patient) {
         // made before PID keyed the Patient: the key ends in the Patient's
         // in finish(), as in a message where PID comes first
         r.patient_later =
             latest_patient_ == UINT32_MAX || !resources[latest_patient_].keyed;
-        k.append("|p="sv).append(r.patient_later ? std::string_view() : patient_key_);
+        k.put("|p="sv);
+        if (!r.patient_later)
+          k.put(patient_key_);
       }
       if (any || (rule.fields[0][0] == 0 && rule.order)) {
         r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
         return true;
       }
-      k.resize(r.key.at);
+      k.truncate(r.key.at);
     }
     char number[12];
     const auto end = std::to_chars(number, number + sizeof number, resources.size()).ptr;
-    k.append(type).append("|m="sv).append(message_id_).append("|"sv).append(number, end);
+    k.put(type);
+    k.put("|m="sv);
+    k.put(message_id_);
+    k.put('|');
+    k.put(std::string_view(number, static_cast<size_t>(end - number)));
     r.key.size = static_cast<uint32_t>(k.size() - r.key.at);
     return false;
   }
@@ -1721,25 +1804,24 @@ private:
     // has a row for each type of value) and take it without finding it again
     uint32_t read = 0;
     std::string_view text;
-    for (const Row &row : map.rows) {
+    // applies a row; false past the segment's last field
+    auto apply = [&](const Row &row) {
       if (row.field > last)
-        break;
+        return false;
       if (row.field == 0) {
         if (holds(row.condition, seg, 0, {}, {}))
           emit(r, base, row, {}, first_rep_, seg);
-        continue;
+        return true;
       }
       if (row.field != read) {
         text = field_text(seg, row.field);
         read = row.field;
       }
-      if (text.empty())
-        continue;
-      if (!gate.open(*this, row, seg))
-        continue;
+      if (text.empty() || !gate.open(*this, row, seg))
+        return true;
       if (row.each) [[unlikely]] {
         fill_each(r, base, row, text, seg);
-        continue;
+        return true;
       }
       const bool literal = seg.msh && row.field <= 2;
       field_ = row.field;
@@ -1755,7 +1837,29 @@ private:
         one(text);
       else
         cut(text, enc_.repetition, one);
+      return true;
+    };
+    size_t k = 0; // the next row
+    for (const Map::Switch &run : map.switches) {
+      for (; k < run.begin; ++k)
+        if (!apply(map.rows[k]))
+          return;
+      // a run of rows switching on one place: those whose gate may hold
+      // (the place read first, as the rows' gates would read it)
+      gate.open(*this, map.rows[k], seg);
+      const std::vector<uint32_t> *rows = &run.others;
+      if (gate.short_text)
+        if (auto w = std::lower_bound(run.words.begin(), run.words.end(), gate.word);
+            w != run.words.end() && *w == gate.word)
+          rows = &run.rows[static_cast<size_t>(w - run.words.begin())];
+      for (uint32_t i : *rows)
+        if (!apply(map.rows[i]))
+          return;
+      k = run.end;
     }
+    for (; k < map.rows.size(); ++k)
+      if (!apply(map.rows[k]))
+        return;
   }
 
   // Applies `row`, whose path opens with a list of `each`, to every element
@@ -1788,7 +1892,7 @@ private:
 
     // false when the row's gate fails (its condition cannot hold); the
     // rows that switch on one field compare a word with their values' words
-    bool open(Engine &e, const Row &row, const SegmentView &seg) {
+    [[gnu::always_inline]] bool open(Engine &e, const Row &row, const SegmentView &seg) {
       if (row.gate < 0)
         return true;
       const Test &g = row.condition.tests[static_cast<size_t>(row.gate)];
@@ -1813,12 +1917,10 @@ private:
       --depth_;
       return;
     }
-    // the value's pieces, cut once for all the rows (a row reads piece
-    // `field`, 1-based; rows beyond the first 32 cut again)
-    struct Span { // left unset: only the first `count` are read
-      const char *data;
-      size_t size;
-    } pieces[32];
+    // the value's pieces, cut once for all the rows and their conditions
+    // (a row reads piece `field`, 1-based; rows beyond the first 32 cut
+    // again)
+    Span pieces[32]; // left unset: only the first `count` are read
     uint32_t count = 0;
     if (value.level == 1 && !subs_)
       pieces[count++] = {value.text.data(), value.text.size()};
@@ -1830,6 +1932,9 @@ private:
           });
     // all the pieces cut: rows in field order stop past the last
     const bool last_known = map.in_field_order && value.level < 2 && count < 32;
+    const Pieces outer = pieces_; // (a map applied below sets it back so)
+    if (value.level < 2)
+      pieces_ = {value.text, value.level, pieces, count};
     for (const Row &row : map.rows) {
       Value v;
       if (row.field == 0)
@@ -1848,6 +1953,7 @@ private:
       // a join reads its parts in the whole value
       emit(r, base, row, row.join.empty() ? v : value, 0, seg);
     }
+    pieces_ = outer;
     --depth_;
   }
 
@@ -2009,9 +2115,16 @@ private:
     case 'T':
     case 'I':
     case 't':
-      if (!timestamp_value(text, kind, v))
-        return;
-      leaf(r, path, 's', v);
+      // the last timestamp read is remembered with what it gave: the
+      // observations of a group most often share theirs (OBX-14)
+      if (kind != time_kind_ || text != time_in_) {
+        time_kind_ = kind;
+        time_in_.assign(text);
+        time_out_.clear();
+        time_ok_ = timestamp_value(text, kind, time_out_);
+      }
+      if (time_ok_)
+        leaf(r, path, 's', time_out_);
       return;
     case 'b':
       if (text == "Y" || text == "y" || text == "true")
@@ -2062,7 +2175,7 @@ private:
       if (step_key(path) == maps_.system_step.id) {
         coding_system_uri(text, v);
       } else {
-        if (text.find_first_of(" \t"sv) == std::string_view::npos) { // as it stands
+        if (!has_white_space(text, false)) { // as it stands
           leaf(r, path, 's', text);
           return;
         }
@@ -2073,7 +2186,7 @@ private:
       return;
     case 'c': {
       // a code has no white space but single spaces between words
-      if (text.find_first_of(" \t\r\n"sv) == std::string_view::npos) { // as it stands
+      if (!has_white_space(text, true)) { // as it stands
         leaf(r, path, 's', text);
         return;
       }
@@ -2115,12 +2228,14 @@ private:
     const Map &map = maps_.maps[static_cast<size_t>(map_index)];
     Resource made;
     made.key.at = static_cast<uint32_t>(key_text_.size());
-    key_text_.append(map.type).append("|"sv).append(decoded(value.text));
+    key_text_.put(map.type);
+    key_text_.put('|');
+    key_text_.put(decoded(value.text));
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
     const std::string_view identity = key_of(made.key);
     for (auto &[id, index] : identities_)
       if (key_of(id) == identity) {
-        key_text_.resize(made.key.at);
+        key_text_.truncate(made.key.at);
         return index;
       }
     made.type = map.type;
@@ -2190,7 +2305,7 @@ private:
     }
     path.push_back({&maps_.reference_step, 0});
     if (list != none) {
-      path[list].rep = free_element(r, path, list, to);
+      path[list].rep = free_element(r, path, list, to, &steps);
       if (path[list].rep == none)
         return;
     }
@@ -2203,8 +2318,15 @@ private:
   // before the link), else one past the last; none when an element refers
   // to `to` there already (rows of several segments give the same link:
   // the Appointment's participant for the Patient under SCH, NTE and PID).
-  uint32_t free_element(uint32_t r, const std::vector<PathItem> &path, size_t list,
-                        uint32_t to) const {
+  //
+  // The elements a search found closed (each refers to a resource, or holds
+  // something, or the path is blocked) stay so: elements are never taken
+  // away while rows apply. So when the last search, for the same resource
+  // and link, found none open, and `to` was made after it (no element can
+  // refer to it yet), the search goes on from the last element it saw:
+  // DiagnosticReport.result of an ORU's 28 OBX is not read 28 times over.
+  uint32_t free_element(uint32_t r, const std::vector<PathItem> &path, size_t list, uint32_t to,
+                        const void *link) {
     auto child = [&](uint32_t at, const PathItem &item) {
       for (uint32_t c = nodes_[at].first; c != none; c = nodes_[c].next)
         if (nodes_[c].key == item.step->id && nodes_[c].slot == item.step->slot &&
@@ -2219,7 +2341,14 @@ private:
       return 0;
     const Step &step = *path[list].step;
     uint32_t empty = none, next = 0;
-    for (uint32_t c = nodes_[at].first; c != none; c = nodes_[c].next) {
+    uint32_t c = nodes_[at].first;
+    ListSearch &last = list_search_;
+    if (last.link == link && last.resource == r && last.at == at && to >= last.made &&
+        last.seen != none) {
+      next = last.next;
+      c = nodes_[last.seen].next;
+    }
+    for (; c != none; c = nodes_[c].next) {
       const Node &element = nodes_[c];
       if (element.key != step.id || element.slot != step.slot)
         continue;
@@ -2240,6 +2369,9 @@ private:
       if (open && element.rep < empty)
         empty = element.rep;
     }
+    // none open: the next search may go on from here
+    last = {link, r, at, empty == none ? nodes_[at].last : none, next,
+            static_cast<uint32_t>(resources.size())};
     return empty != none ? empty : next;
   }
 
@@ -2563,29 +2695,48 @@ public:
   }
 
   // The list headed by member `i`: the members of its name in (slot,
-  // repetition) order, picked one by one (lists are short; nothing is
-  // allocated), each after a comma, the first of which becomes the bracket.
+  // repetition) order, each after a comma, the first of which becomes the
+  // bracket. Most lists were made in that order and are written as they
+  // stand; a list found out of order on the way is written again, its
+  // members picked one by one (lists are short; nothing is allocated), of
+  // members of one place the first.
   char *write_list(char *p, uint32_t i) const {
     const uint32_t name = nodes_[i].key;
     char *open = nullptr, *end = nullptr;
-    uint64_t done = 0; // rank of the last picked + 1
-    for (;;) {
-      uint64_t best = UINT64_MAX;
-      uint32_t pick = 0;
-      for (uint32_t j = i; j != none; j = nodes_[j].next) {
-        const Node &e = nodes_[j];
-        const uint64_t rank = (uint64_t{e.slot} << 32 | e.rep) + 1;
-        if (rank > done && rank < best && e.key == name)
-          best = rank, pick = j;
-      }
-      if (best == UINT64_MAX)
-        break;
+    auto put = [&](uint32_t member) {
       if (!open)
         open = end = key(p, name);
       *end = ',';
-      if (char *const after = write_node(end + 1, pick); after != end + 1)
+      if (char *const after = write_node(end + 1, member); after != end + 1)
         end = after;
-      done = best;
+    };
+    auto rank = [](const Node &e) { return (uint64_t{e.slot} << 32 | e.rep) + 1; };
+    uint64_t done = 0; // rank of the last member written + 1
+    bool ordered = true;
+    for (uint32_t j = i; j != none; j = nodes_[j].next)
+      if (nodes_[j].key == name) {
+        if (rank(nodes_[j]) <= done) {
+          ordered = false;
+          break;
+        }
+        done = rank(nodes_[j]);
+        put(j);
+      }
+    if (!ordered) {
+      open = end = nullptr;
+      for (done = 0;;) {
+        uint64_t best = UINT64_MAX;
+        uint32_t pick = 0;
+        for (uint32_t j = i; j != none; j = nodes_[j].next) {
+          const Node &e = nodes_[j];
+          if (rank(e) > done && rank(e) < best && e.key == name)
+            best = rank(e), pick = j;
+        }
+        if (best == UINT64_MAX)
+          break;
+        put(pick);
+        done = best;
+      }
     }
     if (!open || end == open)
       return p;
@@ -2614,9 +2765,10 @@ private:
   const Options &options_;
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
-  std::string key_text_; // the resources' keys (Resource::key), one after another
+  // the resources' keys (Resource::key), one after another
+  Out key_text_;
   std::vector<Node> nodes_;
-  Out text_{message_.raw.size() * 2 + 256}; // the values of nodes_
+  Out text_; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
   // The elements whose names may require another, each with the index of
   // the one before it in its resource (none: the first); see prune().
@@ -2628,6 +2780,14 @@ private:
   std::string order_;           // see order_key()
   bool order_known_ = false;
   std::vector<PathItem> link_path_; // see refer()
+  // what free_element() last found: the elements of list `at` of
+  // `resource` up to `seen` (none: one was open) closed, `next` past them,
+  // when `made` resources were made
+  struct ListSearch {
+    const void *link = nullptr;
+    uint32_t resource = none, at = none, seen = none, next = 0, made = 0;
+  };
+  ListSearch list_search_;
   // the segments of a name that filled a resource another segment made,
   // and the repetition their lists start at (see first_repetition())
   struct Filler {
@@ -2675,7 +2835,67 @@ private:
     std::string_view text;
   };
   Read reads_[64]; // what address() read, by a hash of where from
+  // A piece of a value.
+  struct Span {
+    const char *data;
+    size_t size;
+    std::string_view view() const { return {data, size}; }
+  };
+  // The pieces of the value whose rows apply_value_map() applies (its
+  // components, or a component's sub-components; `count` of them, all when
+  // fewer than 32), which address() reads the conditions' components in.
+  struct Pieces {
+    std::string_view text;
+    int level = -1;
+    const Span *at = nullptr;
+    uint32_t count = 0;
+  };
+  Pieces pieces_;
   std::vector<PathItem> path_; // the path being written
+  // the last timestamp primitive() read, as which type, and what it gave
+  // (time_ok_ false: no timestamp)
+  std::string time_in_, time_out_;
+  char time_kind_ = 0;
+  bool time_ok_ = false;
+
+  // The containers a conversion fills, kept in a workspace of this thread
+  // from one conversion to the next: the engine takes them (emptied) as it
+  // starts and gives them back as it ends, so that most conversions make
+  // none of them anew. (One that starts while another runs finds them
+  // taken, and makes its own.)
+  struct Workspace {
+    std::string value, patient_key, time_in, time_out; // (the others' texts are short)
+    Out key_text, text;
+    std::vector<Node> nodes;
+    std::vector<Resource> resources;
+    std::vector<uint32_t> keys, latest, chosen_rows;
+    std::vector<Checked> checked;
+    std::vector<PathItem> link_path, path;
+    std::vector<Filler> fillers;
+    std::vector<std::pair<uint32_t, uint32_t>> implied;
+    std::vector<std::pair<uint32_t, const Link *>> later;
+    std::vector<std::pair<TextPlace, uint32_t>> identities;
+    std::vector<Fields> valued;
+    std::vector<Named> named;
+    std::vector<Chosen> chosen;
+  };
+  // Calls `f(member, kept)` for each container and its workspace's.
+  static Workspace &workspace() {
+    thread_local Workspace w;
+    return w;
+  }
+  Workspace &workspace_ = workspace(); // (found once: a thread's variable is a call to find)
+  template <class F> void kept(F &&f) {
+    Workspace &w = workspace_;
+    f(value_, w.value), f(patient_key_, w.patient_key), f(time_in_, w.time_in);
+    f(time_out_, w.time_out);
+    f(key_text_, w.key_text), f(text_, w.text), f(nodes_, w.nodes), f(resources, w.resources);
+    f(keys_, w.keys), f(latest_, w.latest), f(chosen_rows_, w.chosen_rows);
+    f(checked_, w.checked), f(link_path_, w.link_path), f(path_, w.path);
+    f(fillers_, w.fillers), f(implied_, w.implied), f(later_, w.later);
+    f(identities_, w.identities), f(valued_, w.valued), f(named_, w.named);
+    f(chosen_, w.chosen);
+  }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   uint32_t reading_ = 0; // the segment run() is at
   uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;
@@ -2703,10 +2923,10 @@ void Engine::finish() {
       if (patient == UINT32_MAX)
         continue;
       const TextPlace was = r.key, patient_key = resources[patient].key;
-      key_text_.reserve(key_text_.size() + was.size + patient_key.size); // the views stay
+      key_text_.reserve(was.size + patient_key.size); // the views stay
       r.key.at = static_cast<uint32_t>(key_text_.size());
-      key_text_.append(key_of(was));
-      key_text_.append(key_of(patient_key));
+      key_text_.add(key_of(was));
+      key_text_.add(key_of(patient_key));
       r.key.size = static_cast<uint32_t>(key_text_.size() - r.key.at);
     }
   // each resource's key made unique by a counter; the ids themselves are

@@ -104,6 +104,19 @@ struct Map {
   // every row fills one list element (NK1[Patient]: Patient.contact), set
   // by Maps::finish
   bool one_list = false;
+  // Runs of rows whose gates read one place (OBX-5's and OBX-6's rows, one
+  // for each type of value OBX-2 names), in order: for each word some gate
+  // of the run holds, the rows that may apply when the place reads it
+  // (those whose gate holds it, and those whose gate compares texts in
+  // full), ascending; for any other text the latter alone. Set by
+  // Maps::finish.
+  struct Switch {
+    uint32_t begin = 0, end = 0;
+    std::vector<uint64_t> words; // ascending
+    std::vector<std::vector<uint32_t>> rows; // by the index of the word
+    std::vector<uint32_t> others;
+  };
+  std::vector<Switch> switches;
 };
 
 struct Link {

@@ -1565,7 +1565,10 @@ private:
       }
       k.truncate(r.key.at);
     }
-    char number[12];
+    // (larger than a count needs: the copy's branch for texts over 16
+    // bytes must see its reads as in bounds, which a build with less
+    // optimisation cannot rule out)
+    char number[24];
     const auto end = std::to_chars(number, number + sizeof number, resources.size()).ptr;
     k.put(type);
     k.put("|m="sv);

@@ -731,9 +731,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 const = const[1:-1].strip()
                 # mended: PV2-9's url reads "fhir/v\\5.0/" for "fhir/5.0/"
                 const = const.replace("/v\\5.0/", "/5.0/")
-                # mended: some extensions are named by their page in the
-                # specification ("http://hl7.org/fhir/R4/extension-data-absent-
-                # reason.html"), not by their url
+                # mended: some extensions are named by their web page in
+                # FHIR R4's documentation ("http://hl7.org/fhir/R4/extension-
+                # data-absent-reason.html"), not by their url
                 const = re.sub(r"^http://hl7\.org/fhir/R4/extension-([\w-]+)\.html$",
                                r"http://hl7.org/fhir/StructureDefinition/\1", const)
             elif const.lower() in ("true", "false"):

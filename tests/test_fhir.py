@@ -349,6 +349,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (observations(("SN", "<^10|mg"), ("SN", "^")), "Observation", "valueString"),
     (EVENT.replace("||01|", "||U|"), "Provenance", "reason"),  # EVN-4 "U": no reason
     (message("ADT^A01", "PID|1||ID1||DOE||19610615"), "Patient", "_birthDate"),  # a day: no birth time
+    # XCN-14 (a proposed extension of the tables, not R4's) makes no Location nothing refers to
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A" + "^" * 11 + "FAC"), "Location", "name"),
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
     # a message without a table: an NTE as in the first table's first group that holds one, not also a document
     (message("DFT^P03^DFT_P03", PID, "NTE|1||a note"), "DocumentReference", "content"),

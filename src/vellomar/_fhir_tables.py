@@ -56,7 +56,7 @@ import os
 import re
 from collections import Counter
 from pathlib import Path
-from typing import Any, Callable, Iterable, Protocol
+from typing import Callable, Iterable, Protocol
 
 
 class Shapes(Protocol):
@@ -471,8 +471,8 @@ def referable(type_name: str, path: str) -> list[str] | None:
 
 
 def inline_reference(kind: str, name: str, table: list[list[str]],
-                     maps: dict[str, str]) -> list[Any] | None:
-    """[element, map, False] when data type map `name` fills, row by row,
+                     maps: dict[str, str]) -> tuple[str, str] | None:
+    """(element, map) when data type map `name` fills, row by row,
     the resource one element refers to, of a type whose map of this data
     type there is (XCN[PractitionerRole]'s "practitioner(Practitioner.
     identifier[1].value)" and so on, all rows but none: XCN[Practitioner]);
@@ -485,7 +485,7 @@ def inline_reference(kind: str, name: str, table: list[list[str]],
         # mended: one row misspells the type ("Practioner")
         own = maps.get(f"{name.split('[')[0]}[{resource}]".lower())
         if own and sum(found.values()) * 2 > len(table):
-            return [element, own, False]
+            return element, own
     return None
 
 
@@ -510,14 +510,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     merged: set[tuple[str, str, str]] = set()
     table = table_rows(name, path)
     inline = inline_reference(kind, name, table, maps)
+    inline_written = False  # the first such row stands for them all
     last: list[str] = []  # rows that fill what the others made
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
-            if inline[2]:
+            if inline_written:
                 report.append(f"{name} {r[1]} -> {(r[9] or r[10]).strip()}: made by "
                               f"{inline[1]} from the whole value, referred to once")
                 continue
-            inline[2] = True  # the first such row stands for them all
+            inline_written = True
             r = _row(own, "", inline[0], inline[1])
         ident, cond_text, narrative, tpath, dtmap, vocab, const = (
             r[1], r[6], r[8], r[9], r[14], r[15], r[16])

@@ -509,29 +509,41 @@ void Maps::finish() {
     return n == 1 && stack[0];
   };
   std::unordered_map<std::string, uint32_t> places; // of the gates
-  for (Map &m : maps)
+  auto short_words = [](Test &t) {
+    t.words.clear();
+    if (std::all_of(t.values.begin(), t.values.end(),
+                    [](const std::string &v) { return fits_word(v); }))
+      for (const std::string &v : t.values)
+        t.words.push_back(short_word(v));
+  };
+  for (Map &m : maps) {
+    const std::string_view segment = std::string_view(m.name).substr(0, m.name.find('['));
     for (Row &row : m.rows) {
       steps(row.path);
       all_of(row.condition);
       // a condition whose first test must hold, an E test of another field
-      // of a segment: that test decides first (see the engine)
-      row.gate = -1;
+      // of a segment: that test decides first (see the engine); one of a
+      // component of the row's own field, in its words, decides on each
+      // repetition (MSH-1 and MSH-2 are read whole: not those)
+      row.gate = row.own = -1;
       if (row.field != 0 && first_must_hold(row.condition)) {
         Test &t = row.condition.tests[0];
-        if (t.op == 'E' && !t.segment.empty() && t.field != row.field) {
+        if (t.op == 'E' && t.segment == segment && t.field == row.field && t.component != 0 &&
+            t.sub_component == 0 && (segment != "MSH" || row.field > 2)) {
+          short_words(t);
+          if (!t.words.empty())
+            row.own = 0;
+        } else if (t.op == 'E' && !t.segment.empty() && t.field != row.field) {
           row.gate = 0;
           const std::string place = t.segment + "-" + std::to_string(t.field) + "." +
                                     std::to_string(t.component) + "." +
                                     std::to_string(t.sub_component);
           t.place = places.emplace(place, static_cast<uint32_t>(places.size() + 1)).first->second;
-          t.words.clear();
-          if (std::all_of(t.values.begin(), t.values.end(),
-                          [](const std::string &v) { return fits_word(v); }))
-            for (const std::string &v : t.values)
-              t.words.push_back(short_word(v));
+          short_words(t);
         }
       }
     }
+  }
   // the runs of rows whose gates read one place, of 4 rows and more
   for (Map &m : maps) {
     m.switches.clear();
@@ -804,6 +816,9 @@ struct Node {
   uint32_t value = 0, size = 0;   // 's', 'n': the text, in Engine::text_
   uint32_t first = none, last = none, next = none;
   uint32_t parent = none;
+  // a bit (name id % 32) for the names of its members: a name whose bit
+  // is clear has none, and the search for it (a list's walk) is skipped
+  uint32_t names = 0;
   uint16_t slot = 0;
   char kind = 'o'; // 'o' object, 's' string, 'n' number or boolean, 'r' reference, 'x' dead
   // an earlier member of its parent has its name (it is written with the
@@ -1629,7 +1644,7 @@ private:
           continue;
         }
       }
-      uint32_t next = nodes_[at].first;
+      uint32_t next = (nodes_[at].names & name_bit(id)) ? nodes_[at].first : none;
       uint32_t named = none; // the first member of the name
       while (next != none) {
         const Node &c = nodes_[next];
@@ -1644,6 +1659,7 @@ private:
       if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
         nodes_[next].kind = 'o';
         nodes_[next].first = nodes_[next].last = none;
+        nodes_[next].names = 0;
       }
       if (next == none) {
         next = static_cast<uint32_t>(nodes_.size());
@@ -1682,9 +1698,12 @@ private:
       }
   }
 
+  static uint32_t name_bit(uint32_t id) { return uint32_t{1} << (id & 31); }
+
   // Makes node `child` the last member of node `parent`.
   [[gnu::always_inline]] void append(uint32_t parent, uint32_t child) {
     Node &p = nodes_[parent];
+    p.names |= name_bit(nodes_[child].key);
     if (p.last == none)
       p.first = child;
     else
@@ -1829,10 +1848,12 @@ private:
       const bool literal = seg.msh && row.field <= 2;
       field_ = row.field;
       uint32_t rep = 0;
+      // the gate, when there is one, held; the test of the row's own field
+      // is decided before the rest
+      const int32_t held = row.gate >= 0 ? row.gate : row.own;
       auto one = [&](std::string_view piece) {
-        // the gate, when there is one, held
-        if (!piece.empty() && holds(row.condition, seg, row.field, piece, {},
-                                    static_cast<size_t>(row.gate)))
+        if (!piece.empty() && (row.own < 0 || own_holds(row, piece)) &&
+            holds(row.condition, seg, row.field, piece, {}, static_cast<size_t>(held)))
           emit(r, base, row, {piece, literal ? 2 : 0}, first_rep_ + rep, seg);
         ++rep;
       };
@@ -1912,6 +1933,17 @@ private:
                          [&](const std::string &v) { return same(v, text); });
     }
   };
+
+  // Whether the test of `row`'s own field (Row::own) holds of repetition
+  // `piece`.
+  bool own_holds(const Row &row, std::string_view piece) {
+    const Test &t = row.condition.tests[static_cast<size_t>(row.own)];
+    const std::string_view text = decoded(this->piece(Value{piece, 0}, t.component).text);
+    if (!fits_word(text))
+      return false;
+    const uint64_t word = short_word(text);
+    return std::find(t.words.begin(), t.words.end(), word) != t.words.end();
+  }
 
   // Applies the rows of a data type map to `value`.
   void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,

@@ -77,6 +77,11 @@ struct Row {
   // the test of `condition` that must hold for it to hold and that does not
   // read this row's own field (-1: none), set by Maps::finish
   int32_t gate = -1;
+  // the test of `condition` that must hold for it to hold and that compares
+  // a component of this row's own field with short texts (OBX-11's rows on
+  // the status they write): decided on each repetition read, by its
+  // Test::words, before the rest (-1: none), set by Maps::finish
+  int32_t own = -1;
   bool each = false; // its path opens with a list of Step::each
 };
 

@@ -180,6 +180,12 @@ def test_corpus_bundles_are_valid(path):
     (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
     (SOFTWARE, "Provenance", "entity.0.role", "source"),
     (SOFTWARE, "Device#1", "deviceName.0.name", "LabSys"),
+    # a segment row's condition on its field's components, named by the field's type ("CWE.3" of SCH-8)
+    (SOFTWARE, "Device#1", "manufacturer", "Acme"),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1||||||NORMAL^Normal^HL70277", "PID|1||ID1"), "Appointment",
+     "appointmentType.coding.0.code", "NORMAL"),
+    (message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1|ORG1|Acme||||||GRP9^^^^SN"), "Coverage",
+     "extension.0.valueIdentifier.value", "GRP9"),
     # an ED's base64 data as it is (its line breaks out)
     (observations(("ED", "^AP^PDF^Base64^JVBER\\X0D\\\\X0A\\i0x")), "Observation", "extension.0.valueAttachment.data",
      "JVBERi0x"),
@@ -218,6 +224,7 @@ def test_corpus_bundles_are_valid(path):
     # 2.7 names SPECIMEN's observation group as the PATIENT's
     (SPECIMENS.replace("|2.5.1", "|2.7"), "Observation#1", "focus.0.reference", "#Specimen#2"),
     (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "AP/PDF"}),
+    (observations(("CF", "C1^Coded^L")), "Observation", "valueCodeableConcept.coding.0.code", "C1"),  # CWE's rows
     (ORU_R01, "MessageHeader", "eventCoding.display", "ORU^R01^ORU_R01"),
     (ORU_R01, "Provenance", "activity.coding.0.display", "message - ORU^R01^ORU_R01"),
     (EVENT, "Provenance#1", "activity.coding.0.display", "event - :ADT^A01"),

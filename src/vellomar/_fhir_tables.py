@@ -289,17 +289,28 @@ OPS = {"GREATER THAN OR EQUALS": "ge", "LESS THAN OR EQUALS": "le", "GREATER THA
        "LESS THAN": "lt", "EQUALS": "eq", "NOT EQUALS": "ne"}
 
 
-def address(text: str, own: str) -> str:
+# data types whose table names its rows by another type's components
+ROWS_NAMED_AS = {"CF": "CWE"}
+
+
+def address(text: str, own: str, field: tuple[str, str] | None = None) -> str:
     if re.fullmatch(r"[A-Z][A-Z0-9]{2}-\d+(?:\.\d+)*", text):
         return text
+    # mended: a segment map's row names the components of its own field by
+    # the field's data type, as a data type map would ("IF CWE.3 IS
+    # "HL70277"" of SCH-7, a CWE): they are the field's components
+    if field and text.split(".")[0] == field[1]:
+        return f"{own}-{field[0]}." + text.split(".", 1)[1]
     # in a data type map: "CWE.1" names a component of the value itself
     if text.split(".")[0] != own:
         raise ValueError(f"address {text} outside the {own} map")
     return "." + text.split(".", 1)[1]
 
 
-def condition(text: str, own: str) -> str:
-    """The postfix program of a condition; ValueError when it is prose."""
+def condition(text: str, own: str, field: tuple[str, str] | None = None) -> str:
+    """The postfix program of a condition; ValueError when it is prose.
+    `field` is the number and data type of the field a segment map's row
+    reads."""
     s = " ".join(text.replace("\u201c", '"').replace("\u201d", '"').split())
     s = re.sub(r"^IF\s+", "", s, flags=re.I)
     s = re.sub(r"(\bAND|\bOR|\() ?IF\b ?", r"\1 ", s, flags=re.I)
@@ -353,7 +364,7 @@ def condition(text: str, own: str) -> str:
             return out
         if pos >= len(tokens) or not re.fullmatch(ADDRESS, tokens[pos]):
             raise ValueError("an address expected")
-        a = address(tokens[pos], own)
+        a = address(tokens[pos], own, field)
         pos += 1
         for words, code in ((("IS", "NOT", "VALUED"), "N"), (("NOT", "VALUED"), "N"),
                             (("DOES", "NOT", "EXIST"), "N"), (("IS", "EMPTY"), "N"),
@@ -555,7 +566,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # value[x] an earlier row filled
             cond_text = 'IF OBX-2 EQUALS "SN"'
             narrative = ""
-        m = re.fullmatch(rf"{own}[-.](\d+)", ident)
+        # mended: CF's table names its rows by CWE's components, whose layout
+        # CF shares (code, text, system, the alternates', the versions,
+        # original text): a CF (OBX-2 "CF") gave an empty CodeableConcept
+        m = re.fullmatch(rf"(?:{own}|{ROWS_NAMED_AS.get(own, own)})[-.](\d+)", ident)
         if m:
             field = m.group(1)
         elif ident == own:
@@ -593,7 +607,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # value sent all the same makes false (and the two exclude each other)
             cond_text += " AND OBX-5 NOT VALUED"
         try:
-            cond = condition(cond_text, own) if cond_text else ""
+            cond = condition(cond_text, own, (field, r[3].strip()) if kind == "S" else None) \
+                if cond_text else ""
         except ValueError as e:
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")
             continue

@@ -2,6 +2,9 @@
 from a date or a date and time; a value that is no time stamp is left out."""
 
 import calendar
+import datetime
+import decimal
+import math
 import re
 
 import pytest
@@ -84,3 +87,32 @@ def test_admit_times(value, start):
     bundle = fhir.to_dict(MESSAGE.format("") + "\rPV1|1|I" + "|" * 42 + value)
     (encounter,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Encounter"]
     assert encounter.get("period") == ({"start": start} if start else None)
+
+
+def procedure_end(start, minutes):
+    """PR1-5 plus PR1-7 minutes, by Python's calendar: None when no end is written."""
+    m = re.fullmatch(r"(\d{12})(\d\d)?(\.\d+)?([+-]\d\d)?(\d\d)?", start)
+    if not m or (m[3] and not m[2]) or not re.fullmatch(r"\d{1,9}(\.\d{1,6})?", minutes):
+        return None
+    try:
+        time = datetime.datetime.strptime(m[1] + (m[2] or "00"), "%Y%m%d%H%M%S")
+        time += datetime.timedelta(seconds=math.floor(decimal.Decimal(minutes) * 60 + decimal.Decimal("0.5")))
+    except (ValueError, OverflowError):  # no day, or past year 9999
+        return None
+    return time.strftime("%Y-%m-%dT%H:%M:%S") + (m[3] or "") + (f"{m[4]}:{m[5]}" if m[4] else "Z")
+
+
+@given(st.datetimes(datetime.datetime(1, 1, 1), datetime.datetime(9999, 12, 31, 23, 59, 59)),
+       st.sampled_from(["%Y%m%d%H%M", "%Y%m%d%H%M%S", "%Y%m%d%H%M%S.25"]), st.sampled_from(["", "+0530", "-0500"]),
+       st.one_of(st.integers(0, 10**9).map(str), st.decimals(0, 10**6, places=3).map(str)))
+@example(datetime.datetime(2024, 12, 31, 23, 59), "%Y%m%d%H%M", "+0100", "1.5")  # into the next year
+@example(datetime.datetime(2024, 2, 28, 23, 0), "%Y%m%d%H%M", "", "60")  # a leap day
+@example(datetime.datetime(9999, 12, 31, 23, 0), "%Y%m%d%H%M", "", "60")  # past year 9999: no end
+@example(datetime.datetime(2024, 1, 10), "%Y%m%d", "", "60")  # a day: no period
+@example(datetime.datetime(2024, 1, 10), "%Y%m%d%H%M", "", "-5")
+def test_procedure_ends(time, form, offset, minutes):
+    # PR1-5 of minutes or finer and PR1-7 (minutes) give Procedure.performedPeriod's end.
+    start = time.strftime(form) + offset
+    bundle = fhir.to_dict(MESSAGE.format("") + f"\rPR1|1||P1^Proc^I10P||{start}|A|{minutes}")
+    (procedure,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Procedure"]
+    assert procedure.get("performedPeriod", {}).get("end") == procedure_end(start, minutes)

@@ -2019,6 +2019,10 @@ private:
       if (step.slot)
         ++lists;
     }
+    if (row.kind == 'P') [[unlikely]] {
+      later_time(r, path, row, value, seg);
+      return;
+    }
     if (!row.join.empty()) {
       joined(r, path, row, value, seg);
       return;
@@ -2111,6 +2115,58 @@ private:
     }
     if (!j.empty())
       leaf(r, path, 's', j);
+  }
+
+  // A time plus an amount of time, the places a row of kind 'P' joins: the
+  // time, the amount and its units (minutes when no place names them or it
+  // is empty), as a dateTime of seconds with the time's offset
+  // (PR1-5 + PR1-7, a procedure's end). Nothing for a time coarser than
+  // minutes, an amount that is no number of 0 or more, or units of no fixed
+  // length (months, years). (Out of line: few rows add times.)
+  [[gnu::noinline]] void later_time(uint32_t r, std::vector<PathItem> &path, const Row &row,
+                                    Value value, const SegmentView &seg) {
+    std::string parts[3]; // copied: a decoded text lives until the next is read
+    size_t n = 0;
+    for (const Test &t : row.join)
+      if (t.op == 'A' && n < 3)
+        parts[n++] = address(t, seg, field_, value.text, value);
+    int64_t unit = 60;
+    if (!parts[2].empty()) {
+      std::string units = lower(parts[2]);
+      static constexpr std::pair<std::string_view, int64_t> lengths[] = {
+          {"s", 1}, {"sec", 1}, {"min", 60}, {"h", 3600}, {"hr", 3600},
+          {"d", 86400}, {"wk", 604800}};
+      const auto *found = std::find_if(std::begin(lengths), std::end(lengths),
+                                       [&](const auto &l) { return l.first == units; });
+      if (found == std::end(lengths))
+        return;
+      unit = found->second;
+    }
+    // the amount, of up to 9 whole digits and 6 of a fraction, in seconds
+    const std::string_view amount = parts[1];
+    const size_t dot = std::min(amount.find('.'), amount.size());
+    const std::string_view whole = amount.substr(0, dot),
+                           fraction = amount.substr(std::min(dot + 1, amount.size()));
+    auto digits = [](std::string_view d) {
+      return std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (amount.empty() || amount == "." || whole.size() > 9 || fraction.size() > 6 ||
+        !digits(whole) || !digits(fraction))
+      return;
+    int64_t scaled = 0, scale = 1; // the amount times 10^fraction.size()
+    for (const char c : whole)
+      scaled = scaled * 10 + (c - '0');
+    for (const char c : fraction) {
+      scaled = scaled * 10 + (c - '0');
+      scale *= 10;
+    }
+    if (scaled > (INT64_MAX - scale) / unit) // (past year 9999 anyway)
+      return;
+    std::string &out = value_;
+    if (!timestamp_plus(parts[0], (scaled * unit + scale / 2) / scale, out))
+      return;
+    const std::string time = out; // (primitive() writes value_)
+    primitive(r, path, 'T', time);
   }
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before

@@ -325,6 +325,12 @@ void convert_each(const Maps &maps, const Definitions &definitions, const Messag
 // is no timestamp.
 bool timestamp_value(std::string_view text, char kind, std::string &out);
 
+// A v2 timestamp of minutes or finer plus `seconds` (0 or more), as a
+// v2 timestamp of seconds with the same fraction and offset
+// ("202401101230-0500" plus 5400: "20240110140000-0500") into `out`; false
+// when `text` is no such timestamp or the sum leaves years 1 to 9999.
+bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out);
+
 // The URI of a coding system name of HL7 table 0396 ("LN" ->
 // "http://loinc.org"); other names become a URI as documented there.
 void coding_system_uri(std::string_view name, std::string &out);

@@ -3,6 +3,8 @@
 // time), coding system names (every row writing a Coding.system from CWE.3,
 // CWE.6, CWE.12 and their kin) and the ids of resources.
 #include <array>
+#include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 
@@ -35,6 +37,46 @@ bool all_digits(std::string_view s) {
 // offset is written as it was sent. FHIR wants an offset on every time of
 // day, so a dateTime or instant sent without one is read as UTC (the
 // sender's local time is not known here). A date drops time and offset.
+bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
+  using namespace std::chrono;
+  const SplitTimestamp split = split_timezone(text);
+  const std::string_view body = split.body;
+  const size_t dot = body.find('.');
+  const std::string_view whole = body.substr(0, dot);
+  const std::string_view fraction = dot == std::string_view::npos ? "" : body.substr(dot);
+  if (!all_digits(whole) || (whole.size() != 12 && whole.size() != 14) ||
+      (!fraction.empty() && (whole.size() != 14 || !all_digits(fraction.substr(1)))) ||
+      seconds < 0 || seconds > int64_t{10000} * 366 * 86400) // (past year 9999 anyway)
+    return false;
+  auto number = [&](size_t at, size_t size) {
+    int n = 0;
+    for (size_t i = at; i < at + size && i < whole.size(); ++i)
+      n = n * 10 + (whole[i] - '0');
+    return n;
+  };
+  const year_month_day date{year{number(0, 4)}, month{static_cast<unsigned>(number(4, 2))},
+                            day{static_cast<unsigned>(number(6, 2))}};
+  const int hour = number(8, 2), minute = number(10, 2), second = number(12, 2);
+  if (!date.ok() || hour > 23 || minute > 59 || second > 59)
+    return false;
+  // the calendar's arithmetic is the standard library's
+  const sys_seconds sum = sys_days{date} + hours{hour} + minutes{minute} +
+                          std::chrono::seconds{second + seconds};
+  const sys_days day_of_sum = floor<days>(sum);
+  const year_month_day d{day_of_sum};
+  const hh_mm_ss<std::chrono::seconds> clock{sum - day_of_sum};
+  if (int(d.year()) < 1 || int(d.year()) > 9999)
+    return false;
+  char b[64]; // (room for what the compiler cannot rule out)
+  std::snprintf(b, sizeof b, "%04d%02u%02u%02d%02d%02d", int(d.year()), unsigned(d.month()),
+                unsigned(d.day()), int(clock.hours().count()), int(clock.minutes().count()),
+                int(clock.seconds().count()));
+  out.assign(b, 14).append(fraction);
+  if (split.offset_minutes) // its five characters, as sent
+    out.append(body.data() + body.size(), 5);
+  return true;
+}
+
 bool timestamp_value(std::string_view text, char kind, std::string &out) {
   const SplitTimestamp split = split_timezone(text);
   std::string_view body = split.body;

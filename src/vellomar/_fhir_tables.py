@@ -39,8 +39,9 @@ A path is `step.step...`; a step is `name` or `name*slot` for a list
 element (slot 1 when the table gives no index). A kind is s (string-like),
 c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
 (decimal), D (date), T (dateTime), I (instant), t (time), O (an element
-filled by a data type map) or R (a reference to the resource a data type
-map makes).
+filled by a data type map), R (a reference to the resource a data type
+map makes) or P (a dateTime, a time plus an amount of time: the join's
+places are the time, the amount and its units, minutes when none).
 
 A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 `E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
@@ -288,6 +289,14 @@ ADDRESS = r"(?:[A-Z][A-Z0-9]{2}-\d+(?:\.\d+)*|[A-Z]{2,3}\.\d+(?:\.\d+)*)"
 OPS = {"GREATER THAN OR EQUALS": "ge", "LESS THAN OR EQUALS": "le", "GREATER THAN": "gt",
        "LESS THAN": "lt", "EQUALS": "eq", "NOT EQUALS": "ne"}
 
+
+# The rows whose assignment is a time plus an amount of time
+# ("Procedure.performedPeriod.start+PR1-7"): kind P, a dateTime from the
+# places joined, the time, the amount and the amount's units (minutes when
+# none are named).
+LATER_TIMES = {
+    ("PR1[Procedure]", "PR1-7", "performedPeriod.end"): "PR1-5.1 PR1-7",
+}
 
 # data types whose table names its rows by another type's components
 ROWS_NAMED_AS = {"CF": "CWE"}
@@ -602,6 +611,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer
             dtmap = "RP[Attachment]"
+        if own == "PR1":
+            # mended: "PR1-5.5 VALUED" (a DTM has no components) stands for a
+            # time of minutes, which a period from PR1-5 and PR1-7 needs
+            cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?NOT VALUED", "PR1-5 LENGTH LESS THAN 12", cond_text)
+            cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?VALUED",
+                               "PR1-5 LENGTH GREATER THAN OR EQUALS 12", cond_text)
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)
@@ -738,6 +753,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # already when ED-4 says Base64 (checked and written as it is,
             # kind '6'), text to encode when it says A; hexadecimal is not read
             const, encodings = "", [f"E:.4:{esc('Base64')}", f"E:.4:{esc('A')}"]
+        if (name, ident, tpath) in LATER_TIMES:
+            # mended: the sum the assignment writes in prose (see LATER_TIMES)
+            joined, const, kind_letter = LATER_TIMES[(name, ident, tpath)], "", "P"
         if const:
             const = const.strip()
             joint = join(const, own)

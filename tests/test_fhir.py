@@ -61,6 +61,8 @@ APPS = ("MSH|^~\\&|LAB^1.2.3^ISO|GHH|EHR^x9^L|GHH|20240110||ADT^A01^ADT_A01|M1|P
 
 BORN = message("ADT^A01^ADT_A01", "PID|1||ID1||VAN DER BERG&van der&Berg&&Smit^J||196106151230")
 
+NUMBERS = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + "123-45-6789|DL123^NC^20251231")
+
 SOFTWARE = message("ADT^A01^ADT_A01", "SFT|Acme^L|2.1|LabSys|B42", "PID|1||ID1")
 
 
@@ -203,6 +205,10 @@ def test_corpus_bundles_are_valid(path):
     # two segments' lists of one resource: PV1-7's attender and PV2-13's referrer, two participants
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A", "PV2|||||||||||||22^REF^R"), "Encounter",
      "participant.1.type.0.coding.0.code", "REF"),
+    (ADT_A01, "Provenance", "occurredDateTime", "2024-01-10T12:00:00-05:00"),  # MSH-7, the tables' "occurred"
+    # PID-19's system without the full stop after it; PID-20's type with its system (the tables' "sytem")
+    (NUMBERS, "Patient", "identifier.1.system", "http://hl7.org/fhir/sid/us-ssn"),
+    (NUMBERS, "Patient", "identifier.2.type.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0203"),
     (APPS[0], "MessageHeader", "source.endpoint", "urn:oid:1.2.3"),
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),

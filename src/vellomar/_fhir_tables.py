@@ -96,7 +96,7 @@ def has_element(type_name: str, name: str) -> bool:
 
 TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
-         "occurrenceTIming": "occurrenceTiming"}
+         "occurrenceTIming": "occurrenceTiming", "sytem": "system"}
 
 # Codes a vocabulary leaves out, and the value the converter writes for them
 # (each is documented in the README): OBX-11 values of HL7 table 0085 that
@@ -645,9 +645,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # mended: XPN[HumanName] (and a few more) begin their paths with the
         # list index of the element they fill ("[1].family")
         tpath = re.sub(r"^\[\d+\]\.", "", tpath)
-        # mended: misspelt element names
+        # mended: misspelt element names, and a list index not closed
+        # ("coding[3.version" of CNE.13)
         for wrong, right in TYPOS.items():
             tpath = re.sub(rf"\b{wrong}\b", right, tpath)
+        tpath = re.sub(r"\[(\d+)\.", r"[\1].", tpath)
         # mended: CWE[Quantity] (and others) begin theirs with the type's name
         if fhir_type and tpath.startswith(fhir_type + "."):
             tpath = tpath[len(fhir_type) + 1:]
@@ -686,6 +688,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 continue
         if tpath:
             resolved = resolve(fhir_type, tpath)
+            if isinstance(resolved, str) and r[3].strip() in ("DTM", "TS") and not isinstance(
+                    timed := resolve(fhir_type, tpath + "DateTime"), str):
+                # mended: a time into a choice element named without its form
+                # (MSH-7 into Provenance's "occurred"): its dateTime form
+                resolved = timed
             if isinstance(resolved, str):
                 report.append(f"{where}: {resolved}")
                 continue
@@ -770,6 +777,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # data-absent-reason.html"), not by their url
                 const = re.sub(r"^http://hl7\.org/fhir/R4/extension-([\w-]+)\.html$",
                                r"http://hl7.org/fhir/StructureDefinition/\1", const)
+                # mended: PID-19's system ends its sentence ("...sid/us-ssn.")
+                const = re.sub(r"^(https?://\S+)\.$", r"\1", const)
             elif const.lower() in ("true", "false"):
                 const = const.lower()
             else:

@@ -206,6 +206,11 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A", "PV2|||||||||||||22^REF^R"), "Encounter",
      "participant.1.type.0.coding.0.code", "REF"),
     (ADT_A01, "Provenance", "occurredDateTime", "2024-01-10T12:00:00-05:00"),  # MSH-7, the tables' "occurred"
+    # urls as FHIR names them: HL7 table 0119 a code system (the tables: its value set); FHIR's with http
+    (ORU_R01, "ServiceRequest", "extension.0.extension.0.valueCodeableConcept.coding.0.system",
+     "http://terminology.hl7.org/CodeSystem/v2-0119"),
+    (observations(("ED", "^AP^PDF^Base64^JVBERi0x")), "Observation", "extension.0.url",
+     "http://hl7.org/fhir/5.0/StructureDefinition/extension-Observation.valueAttachment"),
     # PID-19's system without the full stop after it; PID-20's type with its system (the tables' "sytem")
     (NUMBERS, "Patient", "identifier.1.system", "http://hl7.org/fhir/sid/us-ssn"),
     (NUMBERS, "Patient", "identifier.2.type.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0203"),

@@ -298,6 +298,29 @@ LATER_TIMES = {
     ("PR1[Procedure]", "PR1-7", "performedPeriod.end"): "PR1-5.1 PR1-7",
 }
 
+# mended: urls the tables give for a code system or an extension that name
+# another thing, or this one otherwise than FHIR does (a FHIR server knows a
+# code system or extension by its exact url): a documentation page, a value
+# set for its code system, a trailing slash
+URLS = {
+    "https://hl7.org/fhir/R4/v3/ParticipationType/cs.html":
+        "http://terminology.hl7.org/CodeSystem/v3-ParticipationType",
+    "http://www.hl7.org/fhir/extension-condition-asserteddate":
+        "http://hl7.org/fhir/StructureDefinition/condition-assertedDate",
+    "http://unitsofmeasure.org/": "http://unitsofmeasure.org",
+}
+
+
+def canonical_url(text: str) -> str:
+    """`text` as FHIR names the code system or extension (URLS); FHIR's
+    urls begin "http://hl7.org/fhir/", never "https:", and HL7's v2 tables
+    are code systems ("CodeSystem/v2-0119"), not value sets."""
+    text = URLS.get(text, text)
+    text = re.sub(r"^https://hl7\.org/fhir/", "http://hl7.org/fhir/", text)
+    return re.sub(r"^http://terminology\.hl7\.org/ValueSet/(v2-\d{4})$",
+                  r"http://terminology.hl7.org/CodeSystem/\1", text)
+
+
 # data types whose table names its rows by another type's components
 ROWS_NAMED_AS = {"CF": "CWE"}
 
@@ -779,6 +802,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                                r"http://hl7.org/fhir/StructureDefinition/\1", const)
                 # mended: PID-19's system ends its sentence ("...sid/us-ssn.")
                 const = re.sub(r"^(https?://\S+)\.$", r"\1", const)
+                const = canonical_url(const)
             elif const.lower() in ("true", "false"):
                 const = const.lower()
             else:

@@ -463,6 +463,9 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
+    # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
+    converted = fhir.convert(text)
+    assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}
 
 
 @pytest.mark.parametrize("value, expected", [("95.5", 95.5), ("-.5", -0.5), ("007", 7), ("000", 0),

@@ -1027,7 +1027,7 @@ public:
     }
     for (const Fields &fields : valued_)
       for (uint32_t f = 1; f <= fields.top; ++f) {
-        if (!fields.valued[f] || fields.mapped[f])
+        if (!fields.valued[f] || fields.mapped[f] || (bundle_ && f == 10 && same(fields.name, "MSH")))
           continue;
         // "PID-10", written into a kept buffer: only a new one is copied
         char number[12];
@@ -2493,6 +2493,8 @@ private:
 
 public:
   void set_message_id(std::string_view id) { message_id_ = std::string(id); }
+  // The conversion writes a bundle, whose identifier is MSH-10.
+  void set_bundle(bool bundle) { bundle_ = bundle; }
   const Maps &maps() const { return maps_; }
   const std::vector<Node> &nodes() const { return nodes_; }
   std::string_view text_of(const Node &n) const { return {text_.view().data() + n.value, n.size}; }
@@ -2856,6 +2858,7 @@ private:
   const Options &options_;
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
+  bool bundle_ = false; // see set_bundle()
   // the resources' keys (Resource::key), one after another
   Out key_text_;
   std::vector<Node> nodes_;
@@ -3255,6 +3258,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   std::string scratch;
   const std::string control_id = header_value(message, 10, scratch);
   e.set_message_id(control_id);
+  e.set_bundle(bundle);
   e.run(*structure, s);
   e.finish();
 
@@ -3285,6 +3289,14 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
              : options.type == BundleType::transaction ? "transaction"sv
                                                         : "collection"sv);
     text.put('"');
+    // the tables' MSH[Bundle]: MSH-10 its identifier (the system is the
+    // implementer's to choose: none), MSH-7 its timestamp
+    if (!control_id.empty()) {
+      text.put(",\"identifier\":{\"value\":"sv);
+      text.reserve(json_string_bound(control_id.size()));
+      text.set_end(write_json_string(text.end(), control_id));
+      text.put('}');
+    }
     std::string time;
     if (timestamp_value(header_value(message, 7, scratch), 'I', time)) {
       text.put(",\"timestamp\":\""sv);

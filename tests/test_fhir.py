@@ -61,6 +61,9 @@ APPS = ("MSH|^~\\&|LAB^1.2.3^ISO|GHH|EHR^x9^L|GHH|20240110||ADT^A01^ADT_A01|M1|P
 
 BORN = message("ADT^A01^ADT_A01", "PID|1||ID1||VAN DER BERG&van der&Berg&&Smit^J||196106151230")
 
+DURATIONS = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1",
+                    "AIG|1||R2|EQ^Equipment||||202401101300-0500|||1.5|h^hours^ISO+",
+                    "AIL|1||R1^^^WARD|||202401101200|||45", "AIP|1||D1^DOC^ANN|||20240110123045|||2|D")
 NUMBERS = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + "123-45-6789|DL123^NC^20251231")
 
 SOFTWARE = message("ADT^A01^ADT_A01", "SFT|Acme^L|2.1|LabSys|B42", "PID|1||ID1")
@@ -286,6 +289,10 @@ def test_corpus_bundles_are_valid(path):
     (SCHEDULED, "Appointment", "participant.2.status", "accepted"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIG|1||R2|EQ^Equipment"),
      "Appointment", "participant.1.type.0.coding.0.code", "EQ"),  # AIG's resource type
+    # a resource's end, its start plus its duration in the units named (minutes when none)
+    (DURATIONS, "Appointment", "participant.1.period.end", "2024-01-10T14:30:00-05:00"),
+    (DURATIONS, "Appointment", "participant.2.period.end", "2024-01-10T12:45:00Z"),
+    (DURATIONS, "Appointment", "participant.3.period.end", "2024-01-12T12:30:45Z"),
     (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TS|1-8^a^LN||20240110123045-0500^S||||||F"),
      "Observation", "valueDateTime", "2024-01-10T12:30:45-05:00"),  # TS, DTM's name before 2.6

@@ -405,10 +405,17 @@ void Maps::finish() {
                    return !row.path.empty() && row.path[0].name == first.name &&
                           row.path[0].slot == first.slot;
                  });
+    // the fields its rows read, and those their joins read of the segment
+    // (AIS-8, the units of AIS-7's duration)
     m.fields.reset();
-    for (const Row &row : m.rows)
+    const std::string_view segment = std::string_view(m.name).substr(0, m.name.find('['));
+    for (const Row &row : m.rows) {
       if (row.field < 256)
         m.fields.set(row.field);
+      for (const Test &t : row.join)
+        if (t.op == 'A' && t.field < 256 && t.segment == segment)
+          m.fields.set(t.field);
+    }
     m.fields.reset(0);
     for (Row &row : m.rows) {
       resolve(row.map, false);

@@ -296,6 +296,12 @@ OPS = {"GREATER THAN OR EQUALS": "ge", "LESS THAN OR EQUALS": "le", "GREATER THA
 # none are named).
 LATER_TIMES = {
     ("PR1[Procedure]", "PR1-7", "performedPeriod.end"): "PR1-5.1 PR1-7",
+    # a resource's duration after its start, in the units the next field names
+    ("AIG[Appointment]", "AIG-11", "participant.period.end"): "AIG-8.1 AIG-11 AIG-12.1",
+    ("AIL[Appointment]", "AIL-9", "participant.period.end"): "AIL-6.1 AIL-9 AIL-10.1",
+    ("AIP[Appointment]", "AIP-9", "participant.period.end"): "AIP-6.1 AIP-9 AIP-10.1",
+    ("AIS[Appointment]", "AIS-7", "participant.period.end"): "AIS-4.1 AIS-7 AIS-8.1",
+    ("AIS[ServiceRequest]", "AIS-7", "occurrencePeriod.end"): "AIS-4.1 AIS-7 AIS-8.1",
 }
 
 # mended: urls the tables give for a code system or an extension that name

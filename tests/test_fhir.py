@@ -122,6 +122,8 @@ def check_bundle(text):
     assert list(wrong_references(model, {e["fullUrl"]: e["resource"]["resourceType"] for e in bundle["entry"]})) == []
     for entry in bundle["entry"]:  # a value and a reason for its absence exclude each other
         assert not ("dataAbsentReason" in entry["resource"] and any(k.startswith("value") for k in entry["resource"]))
+    for appointment in entries(bundle, "Appointment"):  # a participant names its actor or its type
+        assert [p for p in appointment["participant"] if "actor" not in p and "type" not in p] == []
     return bundle
 
 
@@ -268,6 +270,8 @@ def test_corpus_bundles_are_valid(path):
     (SCHEDULED, "Appointment", "participant.2.status", "accepted"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIG|1||R2|EQ^Equipment"),
      "Appointment", "participant.1.type.0.coding.0.code", "EQ"),  # AIG's resource type
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIP|1|||D^Doctor"),
+     "Appointment", "participant.1.type.0.coding.0.code", "D"),  # AIP's resource type
     (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TS|1-8^a^LN||20240110123045-0500^S||||||F"),
      "Observation", "valueDateTime", "2024-01-10T12:30:45-05:00"),  # TS, DTM's name before 2.6
@@ -356,6 +360,11 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (message("DFT^P03^DFT_P03", PID, "NTE|1||a note"), "DocumentReference", "content"),
     # an OBR without an ORC in its order: no ServiceRequest
     (message("ORU^R01^ORU_R01", PID, OBR), "ServiceRequest", "code"),
+    # a participant names its actor or its type: not an AIS's time alone, nor an AIL's without its location
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIS|1||C^Consult|20240110"),
+     "Appointment", "participant.period"),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110"),
+     "Appointment", "participant.period"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -445,6 +454,8 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
+    assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
+        message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
 
 
 @pytest.mark.parametrize("value, expected", [("95.5", 95.5), ("-.5", -0.5), ("007", 7), ("000", 0),
@@ -503,7 +514,8 @@ SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}|{v}|{d}|{v}" + "|" * 16 + "{v}|{n}", "
             "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "OBX|1|{t}|{v}^{v}^LN||{d}||||||N", "NK1|1|{v}^{v}|{v}||{v}^PRN^PH^^{v}^{v}^{v}^{v}", "PD1||||||{v}^{v}^L",
             "AL1|1|{v}|{v}^{v}", "DG1|1||{v}^{v}^I10||{d}|A" + "|" * 9 + "{n}" + "|" * 7 + "{v}", "IN1|1|{v}|{v}|{v}",
             "ORC|{v}|{v}|{v}", "OBR|1|{v}|{v}|{v}^{v}||{d}", "TQ1|1||||||{d}", "RXA|0|1|{d}||{v}^{v}^CVX|{v}",
-            "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SPM|1|{v}||{v}^{v}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}", "ZZZ|{v}"]
+            "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SPM|1|{v}||{v}^{v}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}|{d}",
+            "AIL|1||{v}^^^{v}|||{d}", "AIP|1||{v}^{v}|{v}||{d}", "AIG|1||{v}|{v}", "ZZZ|{v}"]
 
 
 @settings(max_examples=80)

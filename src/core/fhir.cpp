@@ -993,6 +993,8 @@ public:
       }
       const std::span<const uint32_t> rows = rows_in(structure, named, group, node);
       Fields *fields = nullptr; // noted once the segment maps
+      ListElement elements[4]; // made by maps that fill one list element
+      size_t element_count = 0;
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
         if (!holds(row.condition, seg, 0, {}, {}))
@@ -1006,7 +1008,16 @@ public:
         for (const Link &link : row.links)
           this->link(link);
         mapped_fields(fields, named, maps_.maps[static_cast<size_t>(row.map)], seg);
+        if (one_list_) [[unlikely]] {
+          if (element_count == std::size(elements)) {
+            report_lacking(seg.name, elements);
+            element_count = 0;
+          }
+          elements[element_count++] = {r, first_rep_, &maps_.maps[static_cast<size_t>(row.map)]};
+        }
       }
+      if (element_count) [[unlikely]]
+        report_lacking(seg.name, std::span(elements, element_count));
       if (rows.empty())
         unmapped(seg.name);
     }
@@ -1311,6 +1322,51 @@ private:
     const uint32_t reading = occurrences_->segment_node[reading_],
                    found = occurrences_->segment_node[at];
     return within(reading, found) || (presence && within(found, reading)) ? at : UINT32_MAX;
+  }
+
+  // A list element a segment's map made (its first step, in its
+  // repetition of first_rep_'s count): see report_lacking().
+  struct ListElement {
+    uint32_t resource = 0, rep = 0;
+    const Map *map = nullptr;
+  };
+
+  // Reports each of `made`, the list elements segment `name` made in
+  // resources another segment made (an AIL's participant of the
+  // Appointment), that lacks an element it requires and has no documented
+  // value for ("Appointment.participant without actor or type (from AIL)").
+  // prune() leaves those out once the bundle is final; only here is the
+  // segment known that made one. Called after all rows of the segment,
+  // whose links may complete its element (DG1's diagnosis, its Condition).
+  // (Out of line: a few segments fill one list element.)
+  [[gnu::noinline]] void report_lacking(std::string_view name, std::span<const ListElement> made) {
+    for (const ListElement &m : made) {
+      const Resource &res = resources[m.resource];
+      const Step &step = m.map->rows[0].path[0];
+      for (uint32_t c = nodes_[res.root].first; c != none; c = nodes_[c].next) {
+        const Node &n = nodes_[c];
+        if (n.key != step.id || n.slot != step.slot || (n.rep >> 16) != (m.rep >> 16) ||
+            !attached(res, c))
+          continue;
+        // what an element of a type requires wherever it stands (an
+        // extension's value) is left out without a word, as in prune()
+        if (maps_.name_required[n.key] >= 0)
+          break;
+        const Maps::Needs *needed = needs(res, c);
+        for (size_t i = 0; needed && i != needed->size(); ++i) {
+          const Maps::Need &need = (*needed)[i];
+          if (holds_one(c, need.forms) ||
+              maps_.defaults.contains(std::string(res.type) + "." + step.name + "." + need.element))
+            continue;
+          std::string text = std::string(res.type) + "." + step.name + " without ";
+          for (char ch : need.element)
+            text += ch == '|' ? std::string(" or ") : std::string(1, ch);
+          unmapped(text + " (from " + std::string(name) + ")");
+          break;
+        }
+        break;
+      }
+    }
   }
 
   void unmapped(std::string_view location) {

@@ -148,6 +148,27 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D"}
 
+# Elements of which a list's element holds one at least, by a rule of
+# FHIR's own that the R4B models do not check: a participant of an
+# Appointment names who (actor) or what kind (type) it is. The converter
+# leaves out (and reports) an element that holds neither; the rows of a map
+# that fill such an element and write neither (AIS-4's start of a
+# participant of the service alone) are reported here.
+ONE_OF = {("Appointment", "participant"): ("actor", "type")}
+
+
+def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:
+    """The (list, slot) elements that the rows of `table`, a map to
+    `fhir_type`, fill without any of the elements ONE_OF says they hold."""
+    filled: dict[tuple[str, int], bool] = {}
+    for r in table:
+        m = re.match(r"\s*(\w+)(?:\[(\d+)\])?\.(\w+)", r[9]) if len(r) > 9 else None
+        if m and (fhir_type, m.group(1)) in ONE_OF:
+            element = (m.group(1), int(m.group(2) or 1))
+            filled[element] = (filled.get(element, False)
+                               or m.group(3) in ONE_OF[(fhir_type, m.group(1))])
+    return {element for element, holds in filled.items() if not holds}
+
 # The maps whose joined assignments ("+"+XTN.5+" "+XTN.6) are written: the
 # values they give are lost otherwise (the telephone number of XTN-5..8;
 # OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
@@ -511,6 +532,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     table = table_rows(name, path)
     inline = inline_reference(kind, name, table, maps)
     inline_written = False  # the first such row stands for them all
+    lacking = lacking_elements(fhir_type, table)
     last: list[str] = []  # rows that fill what the others made
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
@@ -615,6 +637,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # mended: XPN[HumanName] (and a few more) begin their paths with the
         # list index of the element they fill ("[1].family")
         tpath = re.sub(r"^\[\d+\]\.", "", tpath)
+        if (m := re.match(r"(\w+)(?:\[(\d+)\])?\.", tpath)) and (
+                m.group(1), int(m.group(2) or 1)) in lacking:
+            wanted = " or ".join(ONE_OF[(fhir_type, m.group(1))])
+            report.append(f"{where}: a {m.group(1)} without {wanted}, which FHIR does not take")
+            continue
         # mended: misspelt element names
         for wrong, right in TYPOS.items():
             tpath = re.sub(rf"\b{wrong}\b", right, tpath)
@@ -713,6 +740,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         else:
             report.append(f"{where}: {leaf} filled without a data type map")
             continue
+        if re.fullmatch(r"https?://www\.hl7\.org/fhir/valueset-[\w-]+\.html", const.strip()):
+            # mended: AIP-4's assignment names the page of the value set its
+            # codes are taken from, not a value
+            const = ""
         if const and kind_letter in "ORu" and kind_letter != "u":
             report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
             continue

@@ -185,6 +185,11 @@ def test_corpus_bundles_are_valid(path):
     # an ED's base64 data as it is (its line breaks out)
     (observations(("ED", "^AP^PDF^Base64^JVBER\\X0D\\\\X0A\\i0x")), "Observation", "extension.0.valueAttachment.data",
      "JVBERi0x"),
+    # an ED's hexadecimal data, in base64 (either case, wrapped); an MDM's document too
+    (observations(("ED", "^AP^PDF^Hex^25504446\\X0D\\\\X0A\\2d31")), "Observation", "extension.0.valueAttachment.data",
+     base64.b64encode(b"%PDF-1").decode()),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|ED", "OBX|1|ED|||^AP^PDF^Hex^00ff"), "DocumentReference",
+     "content.1.attachment.data", "AP8="),
     # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
      "DocumentReference", "content.2.attachment", {"data": base64.b64encode(b"a comment").decode(),
@@ -454,6 +459,7 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
+    assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
 

@@ -1796,6 +1796,31 @@ private:
     return !out.empty() && out.size() % 4 == 0 && pad <= 2;
   }
 
+  // The bytes that hexadecimal digits give, in `out` (white space, where a
+  // sender wraps them, skipped; either case); false when `text` holds
+  // anything else, an odd number of digits or none.
+  [[gnu::noinline]] static bool hex_bytes(std::string_view text, std::string &out) {
+    out.clear();
+    int high = -1; // the first digit of a byte, until its second
+    for (const char c : text) {
+      if (c == ' ' || c == '\r' || c == '\n' || c == '\t')
+        continue;
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
+      if (digit < 0)
+        return false;
+      if (high < 0) {
+        high = digit;
+      } else {
+        out.push_back(static_cast<char>(high << 4 | digit));
+        high = -1;
+      }
+    }
+    return high < 0 && !out.empty();
+  }
+
   // Adds a line to binary data `n` holds (a document an OBX a line): the
   // data are the lines' text, joined by line ends, written in base64.
   [[gnu::noinline]] void add_line(Node &n, std::string_view text) {
@@ -2272,6 +2297,13 @@ private:
       else
         unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
                  " (data not base64)");
+      return;
+    case 'H':
+      if (hex_bytes(text, v))
+        leaf(r, path, 'B', v);
+      else
+        unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
+                 " (data not hexadecimal)");
       return;
     default:
       leaf(r, path, 's', text);

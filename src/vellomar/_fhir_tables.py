@@ -606,6 +606,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # a map to a primitive: its rows carry the value itself
             report.append(f"{where}: map to a primitive; the converter writes the first component")
             continue
+        if own == "OBX" and 'OBX-5.4 EQUALS "Base64"' in cond_text:
+            # mended: an ED's attachment, which its map writes from base64 or
+            # hexadecimal data alike (the tables' rows name base64 alone, "for
+            # now"; hexadecimal data was lost without a word)
+            cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex")')
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer
@@ -752,8 +757,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if own == "ED" and kind_letter == "B" and "binary64" in const:
             # mended: "/convert from A or HEX to binary64/": ED-5 is base64
             # already when ED-4 says Base64 (checked and written as it is,
-            # kind '6'), text to encode when it says A; hexadecimal is not read
-            const, encodings = "", [f"E:.4:{esc('Base64')}", f"E:.4:{esc('A')}"]
+            # kind '6'), text to encode when it says A, hexadecimal digits of
+            # the bytes to encode when it says Hex (checked, kind 'H')
+            const, encodings = "", [f"E:.4:{esc(e)}" for e in ("Base64", "A", "Hex")]
         if const:
             const = const.strip()
             joint = join(const, own)
@@ -777,7 +783,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         for encoding in encodings:
             line = "\t".join(["F", field, " ".join(filter(None, [cond, encoding, "&" * bool(cond and encoding)])),
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
-                              "6" if encoding.endswith("Base64") else kind_letter, esc(dtkey or ""),
+                              {"Base64": "6", "Hex": "H"}.get(encoding.rpartition(":")[2], kind_letter),
+                              esc(dtkey or ""),
                               esc(vocab.split("\n")[0].replace("/", "")), esc(const),
                               *([joined] if joined else [])])
             (last if each else out).append(line)

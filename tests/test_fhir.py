@@ -96,6 +96,22 @@ def references(value):
             yield from references(item)
 
 
+def misaligned(value):
+    """The lists of primitives' extensions ("_category") that do not line up
+    with their values' lists: the same length, a null in one where the other
+    has an element."""
+    if isinstance(value, dict):
+        for key, item in value.items():
+            if key.startswith("_") and isinstance(item, list):
+                values = value.get(key[1:], [])
+                if len(values) != len(item) or any(a is None and b is None for a, b in zip(values, item)):
+                    yield key
+            yield from misaligned(item)
+    elif isinstance(value, list):
+        for item in value:
+            yield from misaligned(item)
+
+
 def wrong_references(model, types):
     """The references in R4B model `model` to a resource of a type its
     element does not take (`types`: the resource type of each fullUrl)."""
@@ -122,6 +138,7 @@ def check_bundle(text):
     assert list(wrong_references(model, {e["fullUrl"]: e["resource"]["resourceType"] for e in bundle["entry"]})) == []
     for entry in bundle["entry"]:  # a value and a reason for its absence exclude each other
         assert not ("dataAbsentReason" in entry["resource"] and any(k.startswith("value") for k in entry["resource"]))
+    assert list(misaligned(bundle)) == []
     for appointment in entries(bundle, "Appointment"):  # a participant names its actor or its type
         assert [p for p in appointment["participant"] if "actor" not in p and "type" not in p] == []
     return bundle
@@ -160,6 +177,11 @@ def test_corpus_bundles_are_valid(path):
     (BORN, "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00Z"),
     (BORN, "Patient", "name.0._family.extension.0.valueString", "van der"),
     (BORN, "Patient", "name.0._family.extension.2.url", "http://hl7.org/fhir/StructureDefinition/humanname-partner-name"),
+    # AL1-2's own code beside the category (a null for the category FHIR's codes lack)
+    (message("ADT^A01^ADT_A01", PID, "AL1|1|DA|1605^Penicillin"), "AllergyIntolerance",
+     "_category.0.extension.0.valueCodeableConcept.coding.0.code", "DA"),
+    (message("ADT^A01^ADT_A01", PID, "AL1|1|MA~DA|1605^Penicillin"), "AllergyIntolerance", "category",
+     [None, "medication"]),
     (observations(("NM", "1")).replace("||||||F", "||||||X"), "Observation",
      "_status.extension.0.valueCodeableConcept.coding.0.code", "X"),
     # an XCN of a PractitionerRole or a note's author is a Practitioner (by XCN[Practitioner])

@@ -405,6 +405,11 @@ void Maps::finish() {
                    return !row.path.empty() && row.path[0].name == first.name &&
                           row.path[0].slot == first.slot;
                  });
+    m.primitive_lists = std::any_of(m.rows.begin(), m.rows.end(), [](const Row &row) {
+      return std::any_of(row.path.begin(), row.path.end(), [](const Step &step) {
+        return step.slot != 0 && step.name.starts_with('_');
+      });
+    });
     m.fields.reset();
     for (const Row &row : m.rows)
       if (row.field < 256)
@@ -671,6 +676,9 @@ void Maps::finish() {
       rules.needs = static_cast<int32_t>(it->second);
     if (auto it = context.find(type); it != context.end())
       rules.context = &it->second;
+    rules.primitive_lists = std::any_of(maps.begin(), maps.end(), [&](const Map &m) {
+      return m.primitive_lists && m.type == type;
+    });
     return rules;
   };
   for (Map &m : maps)
@@ -1736,6 +1744,60 @@ private:
         nodes_[c].rival = true;
         nodes_[n].rival = true;
       }
+  }
+
+  // Aligns the lists of primitives of `r` with the lists of their
+  // extensions beside them ("category" and "_category"), as FHIR's JSON
+  // writes them: an element of one at a place (slot and repetition) where
+  // the other has none gets a null there (AL1-2's code without a category
+  // of FHIR's, its own code in the extension: "category": [null]). Done
+  // once the bundle is final, as what is written is known then. (Out of
+  // line: few resources hold such lists.)
+  [[gnu::noinline, gnu::cold]] void align_primitive_lists(const Resource &r) {
+    auto rank = [](const Node &e) { return uint64_t{e.slot} << 32 | e.rep; };
+    const uint32_t root = r.root;
+    for (uint32_t c = nodes_[root].first; c != none; c = nodes_[c].next) {
+      const uint32_t extensions = nodes_[c].key;
+      const std::string_view name = maps_.names[extensions];
+      if (nodes_[c].slot == 0 || nodes_[c].named_before || !name.starts_with('_'))
+        continue;
+      const uint32_t values = maps_.name_id(name.substr(1));
+      if (values == 0)
+        continue;
+      // each place one list writes an element at and the other does not
+      for (const auto &[from, to] : {std::pair{extensions, values}, std::pair{values, extensions}})
+        for (uint32_t e = nodes_[root].first; e != none; e = nodes_[e].next) {
+          if (nodes_[e].key != from || !live(e))
+            continue;
+          uint32_t there = none;
+          for (uint32_t o = nodes_[root].first; o != none && there == none; o = nodes_[o].next)
+            if (nodes_[o].key == to && rank(nodes_[o]) == rank(nodes_[e]))
+              there = o;
+          if (there != none && live(there))
+            continue;
+          if (there == none) { // a member of the list's name, after its others
+            there = static_cast<uint32_t>(nodes_.size());
+            Node &n = nodes_.emplace_back();
+            n.key = to;
+            n.slot = nodes_[e].slot;
+            n.rep = nodes_[e].rep;
+            n.parent = root;
+            for (uint32_t o = nodes_[root].first; o != none; o = nodes_[o].next)
+              if (nodes_[o].key == to && !nodes_[o].named_before) {
+                nodes_[o].named_after = true;
+                n.named_before = true;
+              }
+            append(root, there);
+          }
+          Node &n = nodes_[there]; // a null (written as numbers are) where nothing would be
+          n.kind = 'n';
+          n.first = n.last = none;
+          n.value = static_cast<uint32_t>(text_.size());
+          n.size = 4;
+          text_.put("null"sv);
+          text_.reserve(json_string_read_ahead); // as put_padded() leaves room
+        }
+    }
   }
 
   // Makes node `child` the last member of node `parent`.
@@ -3104,6 +3166,9 @@ void Engine::finish() {
       }
     }
   }
+  for (uint32_t i = 0; i < resources.size(); ++i)
+    if (resources[i].rules.primitive_lists && !resources[i].dropped) [[unlikely]]
+      align_primitive_lists(resources[i]);
   for (size_t i = 0; i < resources.size(); ++i)
     if (!resources[i].dropped)
       uuid5(key_views[i], resources[i].id_text);

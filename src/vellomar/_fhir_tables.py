@@ -280,15 +280,16 @@ def resolve(type_name: str, path: str) -> tuple[str, str] | str:
             return f"step {part!r} is not an element name"
         if len(current) == 1:
             # FHIR's JSON writes a primitive's extensions beside it, in
-            # "_name" (birthDate's birth time in _birthDate); one of a list's
-            # primitives would need a list of its own aligned with the values
+            # "_name" (birthDate's birth time in _birthDate); those of a
+            # list's primitives in a list of their own, an element at the
+            # place of its value (AL1-2's "_category*1" beside "category*1";
+            # the converter aligns the two lists with nulls)
             primitive = None
-            if m.group(1) == "extension" and before is not None and not before[2]:
+            if m.group(1) == "extension" and before is not None:
                 primitive = SHAPES.field(before[1], "_" + before[0])
             if primitive is None or before is None:
-                return (f"{m.group(1)!r}: an extension on a primitive element of a list, which "
-                        "the converter does not write")
-            steps[-1] = "_" + before[0]
+                return f"{m.group(1)!r}: an extension on a primitive element the converter does not write"
+            steps[-1] = "_" + steps[-1]
             current = primitive[1]
         got = SHAPES.field(current, m.group(1))
         if got is None:

@@ -300,6 +300,12 @@ def test_corpus_bundles_are_valid(path):
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIP|1|||D^Doctor"),
      "Appointment", "participant.1.type.0.coding.0.code", "D"),  # AIP's resource type
     (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
+    # the referrer (PV1-8), the discharge location (PV1-37) and the pending one (PV1-42), whose rows hold a stray value
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 6 + "22^REF^R"), "Encounter", "participant.0.individual.reference",
+     "#Practitioner#0"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 35 + "HOME"), "Encounter", "hospitalization.destination.reference",
+     "#Location#0"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 40 + "W9"), "Encounter", "location.0.status", "reserved"),
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TS|1-8^a^LN||20240110123045-0500^S||||||F"),
      "Observation", "valueDateTime", "2024-01-10T12:30:45-05:00"),  # TS, DTM's name before 2.6
     # each ORC's number, though the OBR of the order before it has one; ORM's OBR fills its order

@@ -750,6 +750,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: AIP-4's assignment names the page of the value set its
             # codes are taken from, not a value
             const = ""
+        if const and kind_letter == "R":
+            # mended: a reference's row holds an assignment that is not its
+            # value: PV1-8's repeats its type's system, PV1-37's restates the
+            # reference, PV1-42's is its status's ("reserved", the status
+            # row's own assignment standing in the column beside it); the
+            # rows were dropped with the practitioner or location they make
+            report.append(f"{where}: assignment {const!r} to a Reference not read; row applied")
+            const = ""
+        if name == "PV1[Encounter]" and ident == "PV1-42" and tpath.endswith(".status") and not const:
+            const = '"reserved"'
         if const and kind_letter in "ORu" and kind_letter != "u":
             report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
             continue

@@ -391,6 +391,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
     # a message without a table: an NTE as in the first table's first group that holds one, not also a document
     (message("DFT^P03^DFT_P03", PID, "NTE|1||a note"), "DocumentReference", "content"),
+    # OBR-2's namespace id (an EI's) is no check digit of the specimen's accession number
+    (ORU_R01, "Specimen", "accessionIdentifier.extension"),
     # an OBR without an ORC in its order: no ServiceRequest
     (message("ORU^R01^ORU_R01", PID, OBR), "ServiceRequest", "code"),
     # a participant names its actor or its type: not an AIS's time alone, nor an AIL's without its location

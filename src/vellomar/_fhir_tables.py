@@ -680,6 +680,20 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if stem is not None:
             report.append(f"{where}: '{stem[:-1]}' has no url to name it")
             continue
+        field_type = r[3].strip()
+        if kind == "S" and field_type in ("EI", "ST", "XON") and "[" in dtmap and not dtmap.startswith(
+                field_type + "["):
+            # mended: a row names the map of another data type than its
+            # field's (OBR-2, an EI, with CX[Identifier], whose check digit
+            # took the EI's namespace id; MSH-22, an XON, with
+            # HD[Organization]; IAM-5, an ST, with CWE[CodeableConcept]): its
+            # field's type's map of that target, an EI's identifier the one
+            # the tables give the other placer numbers
+            target_part = dtmap[dtmap.index("["):]
+            own_map = field_type + ("[Identifier-Extension]" if (field_type, target_part) == (
+                "EI", "[Identifier]") else target_part)
+            if own_map.lower() in maps:
+                dtmap = own_map
         dt = map_name(dtmap) if dtmap else None
         dtkey = None
         if dt:

@@ -101,6 +101,22 @@ def references(value):
             yield from references(item)
 
 
+def misaligned(value):
+    """The lists of primitives' extensions ("_category") that do not line up
+    with their values' lists: the same length, a null in one where the other
+    has an element."""
+    if isinstance(value, dict):
+        for key, item in value.items():
+            if key.startswith("_") and isinstance(item, list):
+                values = value.get(key[1:], [])
+                if len(values) != len(item) or any(a is None and b is None for a, b in zip(values, item)):
+                    yield key
+            yield from misaligned(item)
+    elif isinstance(value, list):
+        for item in value:
+            yield from misaligned(item)
+
+
 def wrong_references(model, types):
     """The references in R4B model `model` to a resource of a type its
     element does not take (`types`: the resource type of each fullUrl)."""
@@ -127,6 +143,9 @@ def check_bundle(text):
     assert list(wrong_references(model, {e["fullUrl"]: e["resource"]["resourceType"] for e in bundle["entry"]})) == []
     for entry in bundle["entry"]:  # a value and a reason for its absence exclude each other
         assert not ("dataAbsentReason" in entry["resource"] and any(k.startswith("value") for k in entry["resource"]))
+    assert list(misaligned(bundle)) == []
+    for appointment in entries(bundle, "Appointment"):  # a participant names its actor or its type
+        assert [p for p in appointment["participant"] if "actor" not in p and "type" not in p] == []
     return bundle
 
 
@@ -163,6 +182,11 @@ def test_corpus_bundles_are_valid(path):
     (BORN, "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00Z"),
     (BORN, "Patient", "name.0._family.extension.0.valueString", "van der"),
     (BORN, "Patient", "name.0._family.extension.2.url", "http://hl7.org/fhir/StructureDefinition/humanname-partner-name"),
+    # AL1-2's own code beside the category (a null for the category FHIR's codes lack)
+    (message("ADT^A01^ADT_A01", PID, "AL1|1|DA|1605^Penicillin"), "AllergyIntolerance",
+     "_category.0.extension.0.valueCodeableConcept.coding.0.code", "DA"),
+    (message("ADT^A01^ADT_A01", PID, "AL1|1|MA~DA|1605^Penicillin"), "AllergyIntolerance", "category",
+     [None, "medication"]),
     (observations(("NM", "1")).replace("||||||F", "||||||X"), "Observation",
      "_status.extension.0.valueCodeableConcept.coding.0.code", "X"),
     # an XCN of a PractitionerRole or a note's author is a Practitioner (by XCN[Practitioner])
@@ -194,6 +218,11 @@ def test_corpus_bundles_are_valid(path):
     # an ED's base64 data as it is (its line breaks out)
     (observations(("ED", "^AP^PDF^Base64^JVBER\\X0D\\\\X0A\\i0x")), "Observation", "extension.0.valueAttachment.data",
      "JVBERi0x"),
+    # an ED's hexadecimal data, in base64 (either case, wrapped); an MDM's document too
+    (observations(("ED", "^AP^PDF^Hex^25504446\\X0D\\\\X0A\\2d31")), "Observation", "extension.0.valueAttachment.data",
+     base64.b64encode(b"%PDF-1").decode()),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|ED", "OBX|1|ED|||^AP^PDF^Hex^00ff"), "DocumentReference",
+     "content.1.attachment.data", "AP8="),
     # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
      "DocumentReference", "content.2.attachment", {"data": base64.b64encode(b"a comment").decode(),
@@ -293,7 +322,15 @@ def test_corpus_bundles_are_valid(path):
     (DURATIONS, "Appointment", "participant.1.period.end", "2024-01-10T14:30:00-05:00"),
     (DURATIONS, "Appointment", "participant.2.period.end", "2024-01-10T12:45:00Z"),
     (DURATIONS, "Appointment", "participant.3.period.end", "2024-01-12T12:30:45Z"),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIP|1|||D^Doctor"),
+     "Appointment", "participant.1.type.0.coding.0.code", "D"),  # AIP's resource type
     (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
+    # the referrer (PV1-8), the discharge location (PV1-37) and the pending one (PV1-42), whose rows hold a stray value
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 6 + "22^REF^R"), "Encounter", "participant.0.individual.reference",
+     "#Practitioner#0"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 35 + "HOME"), "Encounter", "hospitalization.destination.reference",
+     "#Location#0"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 40 + "W9"), "Encounter", "location.0.status", "reserved"),
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TS|1-8^a^LN||20240110123045-0500^S||||||F"),
      "Observation", "valueDateTime", "2024-01-10T12:30:45-05:00"),  # TS, DTM's name before 2.6
     # each ORC's number, though the OBR of the order before it has one; ORM's OBR fills its order
@@ -379,8 +416,15 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
     # a message without a table: an NTE as in the first table's first group that holds one, not also a document
     (message("DFT^P03^DFT_P03", PID, "NTE|1||a note"), "DocumentReference", "content"),
+    # OBR-2's namespace id (an EI's) is no check digit of the specimen's accession number
+    (ORU_R01, "Specimen", "accessionIdentifier.extension"),
     # an OBR without an ORC in its order: no ServiceRequest
     (message("ORU^R01^ORU_R01", PID, OBR), "ServiceRequest", "code"),
+    # a participant names its actor or its type: not an AIS's time alone, nor an AIL's without its location
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIS|1||C^Consult|20240110"),
+     "Appointment", "participant.period"),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110"),
+     "Appointment", "participant.period"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -470,6 +514,9 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
+    assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
+    assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
+        message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}
@@ -531,7 +578,8 @@ SEGMENTS = ["PID|1||{v}^^^{v}^MR||{v}^{v}|{v}|{d}|{v}" + "|" * 16 + "{v}|{n}", "
             "OBX|1|{t}|{v}^{v}^LN||{v}|{v}|||||{v}|||{d}", "OBX|1|{t}|{v}^{v}^LN||{d}||||||N", "NK1|1|{v}^{v}|{v}||{v}^PRN^PH^^{v}^{v}^{v}^{v}", "PD1||||||{v}^{v}^L",
             "AL1|1|{v}|{v}^{v}", "DG1|1||{v}^{v}^I10||{d}|A" + "|" * 9 + "{n}" + "|" * 7 + "{v}", "IN1|1|{v}|{v}|{v}",
             "ORC|{v}|{v}|{v}", "OBR|1|{v}|{v}|{v}^{v}||{d}", "TQ1|1||||||{d}", "RXA|0|1|{d}||{v}^{v}^CVX|{v}",
-            "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SPM|1|{v}||{v}^{v}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}", "ZZZ|{v}"]
+            "RXR|{v}^{v}", "NTE|1||{v}||||{d}", "SPM|1|{v}||{v}^{v}", "SCH|{v}|{v}" + "|" * 7 + "{n}", "AIS|1||{v}^{v}|{d}",
+            "AIL|1||{v}^^^{v}|||{d}", "AIP|1||{v}^{v}|{v}||{d}", "AIG|1||{v}|{v}", "ZZZ|{v}"]
 
 
 @settings(max_examples=80)

@@ -405,6 +405,11 @@ void Maps::finish() {
                    return !row.path.empty() && row.path[0].name == first.name &&
                           row.path[0].slot == first.slot;
                  });
+    m.primitive_lists = std::any_of(m.rows.begin(), m.rows.end(), [](const Row &row) {
+      return std::any_of(row.path.begin(), row.path.end(), [](const Step &step) {
+        return step.slot != 0 && step.name.starts_with('_');
+      });
+    });
     // the fields its rows read, and those their joins read of the segment
     // (AIS-8, the units of AIS-7's duration)
     m.fields.reset();
@@ -690,6 +695,9 @@ void Maps::finish() {
       rules.needs = static_cast<int32_t>(it->second);
     if (auto it = context.find(type); it != context.end())
       rules.context = &it->second;
+    rules.primitive_lists = std::any_of(maps.begin(), maps.end(), [&](const Map &m) {
+      return m.primitive_lists && m.type == type;
+    });
     return rules;
   };
   for (Map &m : maps)
@@ -1015,6 +1023,8 @@ public:
       }
       const std::span<const uint32_t> rows = rows_in(structure, named, group, node);
       Fields *fields = nullptr; // noted once the segment maps
+      ListElement elements[4]; // made by maps that fill one list element
+      size_t element_count = 0;
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
         if (!holds(row.condition, seg, 0, {}, {}))
@@ -1028,7 +1038,16 @@ public:
         for (const Link &link : row.links)
           this->link(link);
         mapped_fields(fields, named, maps_.maps[static_cast<size_t>(row.map)], seg);
+        if (one_list_) [[unlikely]] {
+          if (element_count == std::size(elements)) {
+            report_lacking(seg.name, elements);
+            element_count = 0;
+          }
+          elements[element_count++] = {r, first_rep_, &maps_.maps[static_cast<size_t>(row.map)]};
+        }
       }
+      if (element_count) [[unlikely]]
+        report_lacking(seg.name, std::span(elements, element_count));
       if (rows.empty())
         unmapped(seg.name);
     }
@@ -1333,6 +1352,51 @@ private:
     const uint32_t reading = occurrences_->segment_node[reading_],
                    found = occurrences_->segment_node[at];
     return within(reading, found) || (presence && within(found, reading)) ? at : UINT32_MAX;
+  }
+
+  // A list element a segment's map made (its first step, in its
+  // repetition of first_rep_'s count): see report_lacking().
+  struct ListElement {
+    uint32_t resource = 0, rep = 0;
+    const Map *map = nullptr;
+  };
+
+  // Reports each of `made`, the list elements segment `name` made in
+  // resources another segment made (an AIL's participant of the
+  // Appointment), that lacks an element it requires and has no documented
+  // value for ("Appointment.participant without actor or type (from AIL)").
+  // prune() leaves those out once the bundle is final; only here is the
+  // segment known that made one. Called after all rows of the segment,
+  // whose links may complete its element (DG1's diagnosis, its Condition).
+  // (Out of line: a few segments fill one list element.)
+  [[gnu::noinline]] void report_lacking(std::string_view name, std::span<const ListElement> made) {
+    for (const ListElement &m : made) {
+      const Resource &res = resources[m.resource];
+      const Step &step = m.map->rows[0].path[0];
+      for (uint32_t c = nodes_[res.root].first; c != none; c = nodes_[c].next) {
+        const Node &n = nodes_[c];
+        if (n.key != step.id || n.slot != step.slot || (n.rep >> 16) != (m.rep >> 16) ||
+            !attached(res, c))
+          continue;
+        // what an element of a type requires wherever it stands (an
+        // extension's value) is left out without a word, as in prune()
+        if (maps_.name_required[n.key] >= 0)
+          break;
+        const Maps::Needs *needed = needs(res, c);
+        for (size_t i = 0; needed && i != needed->size(); ++i) {
+          const Maps::Need &need = (*needed)[i];
+          if (holds_one(c, need.forms) ||
+              maps_.defaults.contains(std::string(res.type) + "." + step.name + "." + need.element))
+            continue;
+          std::string text = std::string(res.type) + "." + step.name + " without ";
+          for (char ch : need.element)
+            text += ch == '|' ? std::string(" or ") : std::string(1, ch);
+          unmapped(text + " (from " + std::string(name) + ")");
+          break;
+        }
+        break;
+      }
+    }
   }
 
   void unmapped(std::string_view location) {
@@ -1706,6 +1770,59 @@ private:
   }
 
   static uint32_t name_bit(uint32_t id) { return uint32_t{1} << (id & 31); }
+  // Aligns the lists of primitives of `r` with the lists of their
+  // extensions beside them ("category" and "_category"), as FHIR's JSON
+  // writes them: an element of one at a place (slot and repetition) where
+  // the other has none gets a null there (AL1-2's code without a category
+  // of FHIR's, its own code in the extension: "category": [null]). Done
+  // once the bundle is final, as what is written is known then. (Out of
+  // line: few resources hold such lists.)
+  [[gnu::noinline, gnu::cold]] void align_primitive_lists(const Resource &r) {
+    auto rank = [](const Node &e) { return uint64_t{e.slot} << 32 | e.rep; };
+    const uint32_t root = r.root;
+    for (uint32_t c = nodes_[root].first; c != none; c = nodes_[c].next) {
+      const uint32_t extensions = nodes_[c].key;
+      const std::string_view name = maps_.names[extensions];
+      if (nodes_[c].slot == 0 || nodes_[c].named_before || !name.starts_with('_'))
+        continue;
+      const uint32_t values = maps_.name_id(name.substr(1));
+      if (values == 0)
+        continue;
+      // each place one list writes an element at and the other does not
+      for (const auto &[from, to] : {std::pair{extensions, values}, std::pair{values, extensions}})
+        for (uint32_t e = nodes_[root].first; e != none; e = nodes_[e].next) {
+          if (nodes_[e].key != from || !live(e))
+            continue;
+          uint32_t there = none;
+          for (uint32_t o = nodes_[root].first; o != none && there == none; o = nodes_[o].next)
+            if (nodes_[o].key == to && rank(nodes_[o]) == rank(nodes_[e]))
+              there = o;
+          if (there != none && live(there))
+            continue;
+          if (there == none) { // a member of the list's name, after its others
+            there = static_cast<uint32_t>(nodes_.size());
+            Node &n = nodes_.emplace_back();
+            n.key = to;
+            n.slot = nodes_[e].slot;
+            n.rep = nodes_[e].rep;
+            n.parent = root;
+            for (uint32_t o = nodes_[root].first; o != none; o = nodes_[o].next)
+              if (nodes_[o].key == to && !nodes_[o].named_before) {
+                nodes_[o].named_after = true;
+                n.named_before = true;
+              }
+            append(root, there);
+          }
+          Node &n = nodes_[there]; // a null (written as numbers are) where nothing would be
+          n.kind = 'n';
+          n.first = n.last = none;
+          n.value = static_cast<uint32_t>(text_.size());
+          n.size = 4;
+          text_.put("null"sv);
+          text_.reserve(json_string_read_ahead); // as put_padded() leaves room
+        }
+    }
+  }
 
   // Makes node `child` the last member of node `parent`.
   [[gnu::always_inline]] void append(uint32_t parent, uint32_t child) {
@@ -1764,6 +1881,31 @@ private:
     }
     const size_t pad = out.size() - std::min(out.size(), out.find_last_not_of('=') + 1);
     return !out.empty() && out.size() % 4 == 0 && pad <= 2;
+  }
+
+  // The bytes that hexadecimal digits give, in `out` (white space, where a
+  // sender wraps them, skipped; either case); false when `text` holds
+  // anything else, an odd number of digits or none.
+  [[gnu::noinline]] static bool hex_bytes(std::string_view text, std::string &out) {
+    out.clear();
+    int high = -1; // the first digit of a byte, until its second
+    for (const char c : text) {
+      if (c == ' ' || c == '\r' || c == '\n' || c == '\t')
+        continue;
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
+      if (digit < 0)
+        return false;
+      if (high < 0) {
+        high = digit;
+      } else {
+        out.push_back(static_cast<char>(high << 4 | digit));
+        high = -1;
+      }
+    }
+    return high < 0 && !out.empty();
   }
 
   // Adds a line to binary data `n` holds (a document an OBX a line): the
@@ -2311,6 +2453,13 @@ private:
       else
         unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
                  " (data not base64)");
+      return;
+    case 'H':
+      if (hex_bytes(text, v))
+        leaf(r, path, 'B', v);
+      else
+        unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
+                 " (data not hexadecimal)");
       return;
     default:
       leaf(r, path, 's', text);
@@ -3114,6 +3263,9 @@ void Engine::finish() {
       }
     }
   }
+  for (uint32_t i = 0; i < resources.size(); ++i)
+    if (resources[i].rules.primitive_lists && !resources[i].dropped) [[unlikely]]
+      align_primitive_lists(resources[i]);
   for (size_t i = 0; i < resources.size(); ++i)
     if (!resources[i].dropped)
       uuid5(key_views[i], resources[i].id_text);

@@ -93,6 +93,9 @@ struct Link;
 // and its links to the message's Patient and Encounter (Maps::context).
 struct TypeRules {
   int32_t needs = -1;
+  // a map of the type writes the extensions of a primitive in a list
+  // (Map::primitive_lists)
+  bool primitive_lists = false;
   const std::vector<Link> *context = nullptr;
 };
 
@@ -109,6 +112,9 @@ struct Map {
   // every row fills one list element (NK1[Patient]: Patient.contact), set
   // by Maps::finish
   bool one_list = false;
+  // a row writes the extensions of a primitive in a list, in a list of
+  // their own beside it (AL1-2's "_category"), set by Maps::finish
+  bool primitive_lists = false;
   // Runs of rows whose gates read one place (OBX-5's and OBX-6's rows, one
   // for each type of value OBX-2 names), in order: for each word some gate
   // of the run holds, the rows that may apply when the place reads it

@@ -149,6 +149,27 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D"}
 
+# Elements of which a list's element holds one at least, by a rule of
+# FHIR's own that the R4B models do not check: a participant of an
+# Appointment names who (actor) or what kind (type) it is. The converter
+# leaves out (and reports) an element that holds neither; the rows of a map
+# that fill such an element and write neither (AIS-4's start of a
+# participant of the service alone) are reported here.
+ONE_OF = {("Appointment", "participant"): ("actor", "type")}
+
+
+def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:
+    """The (list, slot) elements that the rows of `table`, a map to
+    `fhir_type`, fill without any of the elements ONE_OF says they hold."""
+    filled: dict[tuple[str, int], bool] = {}
+    for r in table:
+        m = re.match(r"\s*(\w+)(?:\[(\d+)\])?\.(\w+)", r[9]) if len(r) > 9 else None
+        if m and (fhir_type, m.group(1)) in ONE_OF:
+            element = (m.group(1), int(m.group(2) or 1))
+            filled[element] = (filled.get(element, False)
+                               or m.group(3) in ONE_OF[(fhir_type, m.group(1))])
+    return {element for element, holds in filled.items() if not holds}
+
 # The maps whose joined assignments ("+"+XTN.5+" "+XTN.6) are written: the
 # values they give are lost otherwise (the telephone number of XTN-5..8;
 # OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
@@ -260,15 +281,16 @@ def resolve(type_name: str, path: str) -> tuple[str, str] | str:
             return f"step {part!r} is not an element name"
         if len(current) == 1:
             # FHIR's JSON writes a primitive's extensions beside it, in
-            # "_name" (birthDate's birth time in _birthDate); one of a list's
-            # primitives would need a list of its own aligned with the values
+            # "_name" (birthDate's birth time in _birthDate); those of a
+            # list's primitives in a list of their own, an element at the
+            # place of its value (AL1-2's "_category*1" beside "category*1";
+            # the converter aligns the two lists with nulls)
             primitive = None
-            if m.group(1) == "extension" and before is not None and not before[2]:
+            if m.group(1) == "extension" and before is not None:
                 primitive = SHAPES.field(before[1], "_" + before[0])
             if primitive is None or before is None:
-                return (f"{m.group(1)!r}: an extension on a primitive element of a list, which "
-                        "the converter does not write")
-            steps[-1] = "_" + before[0]
+                return f"{m.group(1)!r}: an extension on a primitive element the converter does not write"
+            steps[-1] = "_" + steps[-1]
             current = primitive[1]
         got = SHAPES.field(current, m.group(1))
         if got is None:
@@ -560,6 +582,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     table = table_rows(name, path)
     inline = inline_reference(kind, name, table, maps)
     inline_written = False  # the first such row stands for them all
+    lacking = lacking_elements(fhir_type, table)
     last: list[str] = []  # rows that fill what the others made
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
@@ -636,6 +659,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # a map to a primitive: its rows carry the value itself
             report.append(f"{where}: map to a primitive; the converter writes the first component")
             continue
+        if own == "OBX" and 'OBX-5.4 EQUALS "Base64"' in cond_text:
+            # mended: an ED's attachment, which its map writes from base64 or
+            # hexadecimal data alike (the tables' rows name base64 alone, "for
+            # now"; hexadecimal data was lost without a word)
+            cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex")')
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer
@@ -674,6 +702,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # mended: XPN[HumanName] (and a few more) begin their paths with the
         # list index of the element they fill ("[1].family")
         tpath = re.sub(r"^\[\d+\]\.", "", tpath)
+        if (m := re.match(r"(\w+)(?:\[(\d+)\])?\.", tpath)) and (
+                m.group(1), int(m.group(2) or 1)) in lacking:
+            wanted = " or ".join(ONE_OF[(fhir_type, m.group(1))])
+            report.append(f"{where}: a {m.group(1)} without {wanted}, which FHIR does not take")
+            continue
         # mended: misspelt element names, and a list index not closed
         # ("coding[3.version" of CNE.13)
         for wrong, right in TYPOS.items():
@@ -708,6 +741,20 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if stem is not None:
             report.append(f"{where}: '{stem[:-1]}' has no url to name it")
             continue
+        field_type = r[3].strip()
+        if kind == "S" and field_type in ("EI", "ST", "XON") and "[" in dtmap and not dtmap.startswith(
+                field_type + "["):
+            # mended: a row names the map of another data type than its
+            # field's (OBR-2, an EI, with CX[Identifier], whose check digit
+            # took the EI's namespace id; MSH-22, an XON, with
+            # HD[Organization]; IAM-5, an ST, with CWE[CodeableConcept]): its
+            # field's type's map of that target, an EI's identifier the one
+            # the tables give the other placer numbers
+            target_part = dtmap[dtmap.index("["):]
+            own_map = field_type + ("[Identifier-Extension]" if (field_type, target_part) == (
+                "EI", "[Identifier]") else target_part)
+            if own_map.lower() in maps:
+                dtmap = own_map
         dt = map_name(dtmap) if dtmap else None
         dtkey = None
         if dt:
@@ -779,6 +826,20 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         else:
             report.append(f"{where}: {leaf} filled without a data type map")
             continue
+        if re.fullmatch(r"https?://www\.hl7\.org/fhir/valueset-[\w-]+\.html", const.strip()):
+            # mended: AIP-4's assignment names the page of the value set its
+            # codes are taken from, not a value
+            const = ""
+        if const and kind_letter == "R":
+            # mended: a reference's row holds an assignment that is not its
+            # value: PV1-8's repeats its type's system, PV1-37's restates the
+            # reference, PV1-42's is its status's ("reserved", the status
+            # row's own assignment standing in the column beside it); the
+            # rows were dropped with the practitioner or location they make
+            report.append(f"{where}: assignment {const!r} to a Reference not read; row applied")
+            const = ""
+        if name == "PV1[Encounter]" and ident == "PV1-42" and tpath.endswith(".status") and not const:
+            const = '"reserved"'
         if const and kind_letter in "ORu" and kind_letter != "u":
             report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
             continue
@@ -787,8 +848,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if own == "ED" and kind_letter == "B" and "binary64" in const:
             # mended: "/convert from A or HEX to binary64/": ED-5 is base64
             # already when ED-4 says Base64 (checked and written as it is,
-            # kind '6'), text to encode when it says A; hexadecimal is not read
-            const, encodings = "", [f"E:.4:{esc('Base64')}", f"E:.4:{esc('A')}"]
+            # kind '6'), text to encode when it says A, hexadecimal digits of
+            # the bytes to encode when it says Hex (checked, kind 'H')
+            const, encodings = "", [f"E:.4:{esc(e)}" for e in ("Base64", "A", "Hex")]
         if (name, ident, tpath) in LATER_TIMES:
             # mended: the sum the assignment writes in prose (see LATER_TIMES)
             joined, const, kind_letter = LATER_TIMES[(name, ident, tpath)], "", "P"
@@ -818,7 +880,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         for encoding in encodings:
             line = "\t".join(["F", field, " ".join(filter(None, [cond, encoding, "&" * bool(cond and encoding)])),
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
-                              "6" if encoding.endswith("Base64") else kind_letter, esc(dtkey or ""),
+                              {"Base64": "6", "Hex": "H"}.get(encoding.rpartition(":")[2], kind_letter),
+                              esc(dtkey or ""),
                               esc(vocab.split("\n")[0].replace("/", "")), esc(const),
                               *([joined] if joined else [])])
             (last if each else out).append(line)

@@ -162,6 +162,8 @@ def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple
     """The (list, slot) elements that the rows of `table`, a map to
     `fhir_type`, fill without any of the elements ONE_OF says they hold."""
     filled: dict[tuple[str, int], bool] = {}
+    if fhir_type is None:  # a map to a primitive
+        return set()
     for r in table:
         m = re.match(r"\s*(\w+)(?:\[(\d+)\])?\.(\w+)", r[9]) if len(r) > 9 else None
         if m and (fhir_type, m.group(1)) in ONE_OF:

@@ -109,6 +109,7 @@ def procedure_end(start, minutes):
 @example(datetime.datetime(2024, 2, 28, 23, 0), "%Y%m%d%H%M", "", "60")  # a leap day
 @example(datetime.datetime(9999, 12, 31, 23, 0), "%Y%m%d%H%M", "", "60")  # past year 9999: no end
 @example(datetime.datetime(2024, 1, 10), "%Y%m%d", "", "60")  # a day: no period
+@example(datetime.datetime(2024, 1, 10), "0000%m%d%H%M", "", "9999999")  # year 0: none
 @example(datetime.datetime(2024, 1, 10), "%Y%m%d%H%M", "", "-5")
 def test_procedure_ends(time, form, offset, minutes):
     # PR1-5 of minutes or finer and PR1-7 (minutes) give Procedure.performedPeriod's end.

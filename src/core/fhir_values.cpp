@@ -57,7 +57,7 @@ bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
   const year_month_day date{year{number(0, 4)}, month{static_cast<unsigned>(number(4, 2))},
                             day{static_cast<unsigned>(number(6, 2))}};
   const int hour = number(8, 2), minute = number(10, 2), second = number(12, 2);
-  if (!date.ok() || hour > 23 || minute > 59 || second > 59)
+  if (!date.ok() || int(date.year()) < 1 || hour > 23 || minute > 59 || second > 59)
     return false;
   // the calendar's arithmetic is the standard library's
   const sys_seconds sum = sys_days{date} + hours{hour} + minutes{minute} +

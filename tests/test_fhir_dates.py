@@ -108,6 +108,8 @@ def procedure_end(start, minutes):
 @example(datetime.datetime(2024, 12, 31, 23, 59), "%Y%m%d%H%M", "+0100", "1.5")  # into the next year
 @example(datetime.datetime(2024, 2, 28, 23, 0), "%Y%m%d%H%M", "", "60")  # a leap day
 @example(datetime.datetime(9999, 12, 31, 23, 0), "%Y%m%d%H%M", "", "60")  # past year 9999: no end
+@example(datetime.datetime(9999, 12, 31, 22, 0), "%Y%m%d%H%M", "", "60")  # within it
+@example(datetime.datetime(2024, 1, 10, 12), "%Y%m%d%H/9", "", "60")  # no digit
 @example(datetime.datetime(2024, 1, 10), "%Y%m%d", "", "60")  # a day: no period
 @example(datetime.datetime(2024, 1, 10), "0000%m%d%H%M", "", "9999999")  # year 0: none
 @example(datetime.datetime(2024, 1, 10), "%Y%m%d%H%M", "", "-5")

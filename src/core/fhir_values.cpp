@@ -65,7 +65,7 @@ bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
   const sys_days day_of_sum = floor<days>(sum);
   const year_month_day d{day_of_sum};
   const hh_mm_ss<std::chrono::seconds> clock{sum - day_of_sum};
-  if (int(d.year()) < 1 || int(d.year()) > 9999)
+  if (int(d.year()) > 9999) // (a sum is never before its start, of year 1 or later)
     return false;
   char b[64]; // (room for what the compiler cannot rule out)
   std::snprintf(b, sizeof b, "%04d%02u%02u%02d%02d%02d", int(d.year()), unsigned(d.month()),

@@ -300,6 +300,15 @@ def test_corpus_bundles_are_valid(path):
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIP|1|||D^Doctor"),
      "Appointment", "participant.1.type.0.coding.0.code", "D"),  # AIP's resource type
     (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
+    # ORC-9 for a new order (its condition names ORC-1 as ORC.1); MSH-7 (R4's occurredDateTime)
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1" + "|" * 7 + "20240110", OBR), "ServiceRequest", "authoredOn",
+     "2024-01-10"),
+    (ADT_A01, "Provenance", "occurredDateTime", "2024-01-10T12:00:00-05:00"),
+    # TQ1-13 in the Timing's repeat, its unit CQ-2's code (a map to a primitive reading CQ.2)
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 12 + "30^min&minute&UCUM", OBR), "ServiceRequest",
+     "occurrenceTiming.repeat", {"duration": 30, "durationUnit": "min"}),
+    # an A11 (its structure ADT_A09) by the tables' ADT_A11: MSH-9's event gives the Encounter's status
+    (message("ADT^A11^ADT_A09", PID, PV1), "Encounter", "status", "cancelled"),
     # the referrer (PV1-8), the discharge location (PV1-37) and the pending one (PV1-42), whose rows hold a stray value
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 6 + "22^REF^R"), "Encounter", "participant.0.individual.reference",
      "#Practitioner#0"),

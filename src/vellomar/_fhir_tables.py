@@ -95,7 +95,8 @@ def has_element(type_name: str, name: str) -> bool:
 
 TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
-         "occurrenceTIming": "occurrenceTiming"}
+         "occurrenceTIming": "occurrenceTiming", "occurneceTiming": "occurrenceTiming",
+         "valuedateTime": "valueDateTime"}
 
 # Codes a vocabulary leaves out, and the value the converter writes for them
 # (each is documented in the README): OBX-11 values of HL7 table 0085 that
@@ -196,6 +197,9 @@ JOIN_MENDS = {
 }
 
 report: list[str] = []
+# The component a map to a primitive reads, where it is not the first, by
+# map name: see note_members().
+PIECES: dict[str, str] = {}
 # The elements each map's rows fill first ("family" and its extensions for
 # FN[HumanName]), by map name: see note_members().
 MEMBERS: dict[str, set[str]] = {}
@@ -254,9 +258,17 @@ def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
 def note_members(name: str, path: Path | None) -> None:
     """Notes the first steps of the paths of map `name`'s rows, before any
     map is compiled: a row that names one of them as its target with this
-    map means the element that holds it (see map_rows())."""
-    MEMBERS[name] = {re.split(r"[.\[(]", r[9].strip())[0] for r in table_rows(name, path)
+    map means the element that holds it (see map_rows()); and, of a map to a
+    primitive whose one value row reads another component than its first
+    (MSG[code]: MSG.2, the event; CQ[code]: CQ.2, the unit), that component
+    (PIECES)."""
+    table = table_rows(name, path)
+    MEMBERS[name] = {re.split(r"[.\[(]", r[9].strip())[0] for r in table
                      if len(r) > 9 and r[9].strip()}
+    values = [m.group(1) for r in table if len(r) > 9 and r[9].strip() in ("$value", "$this")
+              for m in [re.fullmatch(r"[A-Z]{2,3}\.(\d+)", r[1].strip())] if m]
+    if len(values) == 1 and values[0] != "1":
+        PIECES[name] = values[0]
 
 
 def esc(text: str) -> str:
@@ -559,6 +571,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: HD's rows name its own components as a segment's fields
             # ("IF HD-3 = "ISO"")
             cond_text = re.sub(rf"\b{own}-(\d)", rf"{own}.\1", cond_text)
+        else:
+            # mended: ORC-9's authoredOn row names its segment's field as a
+            # data type's component ("IF ORC.1 IS "NW"": ORC-1, not ORC-9's
+            # first component)
+            cond_text = re.sub(rf"\b{own}\.(\d)", rf"{own}-\1", cond_text)
         if own == "OBX" and cond_text.count("(") == cond_text.count(")") + 1:
             # mended: the "<>" row of SN opens a parenthesis it never closes
             cond_text = cond_text.replace("(", "", 1)
@@ -651,6 +668,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # mended: misspelt element names
         for wrong, right in TYPOS.items():
             tpath = re.sub(rf"\b{wrong}\b", right, tpath)
+        if fhir_type == "Provenance" and tpath == "occurred":
+            # mended: MSH-7's time names the element by its later name; R4's
+            # choice has the form occurredDateTime
+            tpath = "occurredDateTime"
+        # mended: TQ1's rows name a Timing's bounds and duration as the
+        # Timing's own; they are its repeat's
+        tpath = re.sub(r"\b(occurrenceTiming)\.(bounds\w+|duration\w*)\b", r"\1.repeat.\2", tpath)
         # mended: CWE[Quantity] (and others) begin theirs with the type's name
         if fhir_type and tpath.startswith(fhir_type + "."):
             tpath = tpath[len(fhir_type) + 1:]
@@ -745,7 +769,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # extensions): the map fills the element that holds it
                 steps, kind_letter = parent[0], "O"
             elif len(leaf) == 1:
-                kind_letter = leaf  # a map to a primitive reads the first component
+                # a map to a primitive reads the first component, or the one
+                # its value row names (in a segment's map: "9.2", MSH-9's
+                # event, for the Encounter's status of its vocabulary)
+                kind_letter = leaf
+                if kind == "S" and dtkey in PIECES and field != "0":
+                    field = f"{field}.{PIECES[dtkey]}"
             elif not same_type(leaf, dttarget):
                 report.append(f"{where}: {dtkey} fills a {dttarget}, but {tpath or '$this'} "
                               f"is a {leaf}")

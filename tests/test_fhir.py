@@ -307,6 +307,9 @@ def test_corpus_bundles_are_valid(path):
     # TQ1-13 in the Timing's repeat, its unit CQ-2's code (a map to a primitive reading CQ.2)
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 12 + "30^min&minute&UCUM", OBR), "ServiceRequest",
      "occurrenceTiming.repeat", {"duration": 30, "durationUnit": "min"}),
+    # ORM's DG1 is its order's reason (the tables name the reference in the row's target alone)
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "DG1|1||R53.83^Fatigue^I10"), "ServiceRequest",
+     "reasonReference.0.reference", "#Condition#0"),
     # an A11 (its structure ADT_A09) by the tables' ADT_A11: MSH-9's event gives the Encounter's status
     (message("ADT^A11^ADT_A09", PID, PV1), "Encounter", "status", "cancelled"),
     # the referrer (PV1-8), the discharge location (PV1-37) and the pending one (PV1-42), whose rows hold a stray value

@@ -900,8 +900,15 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             kind_of = within.group(1)
             used = [int(u.group(1) or 1) for t in table[2:]
                     if (u := re.match(rf"\s*{kind_of}(?:\[(\d+)\])?(?:\W|$)", t[9]))]
+            holder = label.split("(")[0].strip()
             label = f"{kind_of}[{max(used + [numbers.get(kind_of, 0), own_number.get(kind_of, 0)]) + 1}]"
             refs = re.sub(rf"=\s*{kind_of}\.id", f"={label}.id", refs)
+            if f"{holder}.reference" not in refs.replace(" ", ""):
+                # mended: ORM's DG1 names the reference only there
+                # ("ServiceRequest[1].reasonReference(Condition)"): the
+                # ServiceRequest's reason was not made
+                refs = f"{refs}; {holder}.reference={label}.id" if refs.strip() else \
+                    f"{holder}.reference={label}.id"
             narrative = ""
         m = re.fullmatch(r"(\w+)(?:\[(\d+)\])?(?:\.[\w-]+)?", label.split("(")[0].strip())
         if not m:

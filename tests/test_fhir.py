@@ -354,6 +354,8 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
     # the Patient's participant (SCH, PID), whose status no row maps
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIS|1||C^Consult"),
      "Appointment", 0, "participant.0.status", "needs-action"),
+    # AIP-12's v2 code (table 0278), none of FHIR's
+    (SCHEDULED.replace("accepted", "Booked"), "Appointment", 0, "participant.2.status", "needs-action"),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
     value = entries(check_bundle(fhir.to_json(text)), resource_type)[n]
@@ -403,6 +405,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
     # a message without a table: an NTE as in the first table's first group that holds one, not also a document
     (message("DFT^P03^DFT_P03", PID, "NTE|1||a note"), "DocumentReference", "content"),
+    # a code FHIR binds to its own values, sent as v2's (TXA-17's "AU", table 0271)
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX" + "|" * 14 + "AU", "OBX|1|TX|||x||||||F"), "DocumentReference",
+     "docStatus"),
     # OBR-2's namespace id (an EI's) is no check digit of the specimen's accession number
     (ORU_R01, "Specimen", "accessionIdentifier.extension"),
     # an OBR without an ORC in its order: no ServiceRequest

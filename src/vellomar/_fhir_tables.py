@@ -66,18 +66,33 @@ class Shapes(Protocol):
     def elements(self, type_name: str) -> dict[str, tuple[bool, str]] | None:
         """The elements of a type, as field() gives each."""
 
+    def codes(self, type_name: str, name: str) -> list[str] | None:
+        """The codes of FHIR's own that code element `name` of a type takes
+        (a required binding), or None."""
+
 
 class TableShapes:
-    """Shapes read from the `T` lines of the data file."""
+    """Shapes read from the `T` lines of the data file, and the codes of its
+    vocabularies of FHIR's own codes (see BOUND)."""
 
     def __init__(self, text: str) -> None:
         self.types: dict[str, dict[str, tuple[bool, str]]] = {}
+        self.bound: dict[str, list[str]] = {}
+        codes: list[str] | None = None
         for line in text.splitlines():
             if line.startswith("T\t"):
                 _, name, *elements = line.split("\t")
                 self.types[name] = {e.split(":")[0]: (e.split(":")[1].startswith("*"),
                                                       e.split(":")[1].lstrip("*"))
                                     for e in elements}
+            elif line.startswith("V\t"):
+                name = line.split("\t")[1]
+                codes = self.bound.setdefault(name, []) if is_bound_name(name) else None
+            elif line.startswith("C\t") and codes is not None:
+                codes.append(line.split("\t")[1])
+
+    def codes(self, type_name: str, name: str) -> list[str] | None:
+        return self.bound.get(f"{type_name}.{name}")
 
     def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
         return self.types.get(type_name, {}).get(name)
@@ -86,7 +101,26 @@ class TableShapes:
         return self.types.get(type_name)
 
 
+def is_bound_name(name: str) -> bool:
+    """Whether a vocabulary's name is one of BOUND's ("Type.element")."""
+    return re.fullmatch(r"[A-Z]\w*\.\w+", name) is not None
+
+
 SHAPES: Shapes = TableShapes("")
+
+# Vocabularies of FHIR's own codes, by "Type.element" (the type that holds
+# the element): for a row that writes a code element bound to FHIR's values
+# without a vocabulary of the tables (TXA-17's docStatus of table 0271's
+# "AU", AIP-12's participant status of table 0278's "Booked", MSA-1's
+# response code "AA"), each code standing for itself, so that any other is
+# reported and left out as a code missing from a vocabulary is.
+BOUND: dict[str, list[str]] = {}
+
+
+def bound_lines() -> list[str]:
+    """The V and C lines of BOUND."""
+    return [line for name, codes in sorted(BOUND.items())
+            for line in [f"V\t{name}", *(f"C\t{esc(c)}\t{esc(c)}\t\t" for c in codes)]]
 
 
 def has_element(type_name: str, name: str) -> bool:
@@ -793,6 +827,17 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: AIP-4's assignment names the page of the value set its
             # codes are taken from, not a value
             const = ""
+        if name == "PV1[Encounter]" and ident == "PV1-42" and tpath.endswith(".status") and not const:
+            const = '"reserved"'
+        if kind_letter == "c" and tpath and not (vocab or const):
+            # a code of FHIR's own written as the message sends it: its
+            # element's codes (BOUND), where FHIR binds it to them
+            parent = resolve(fhir_type, tpath.rsplit(".", 1)[0])[1] if "." in tpath else fhir_type
+            leaf_name = re.sub(r"\[\d+\]$", "", tpath.rsplit(".", 1)[-1])
+            codes = SHAPES.codes(parent, leaf_name) if len(parent) > 1 else None
+            if codes:
+                vocab = f"{parent}.{leaf_name}"
+                BOUND[vocab] = codes
         if const and kind_letter == "R":
             # mended: a reference's row holds an assignment that is not its
             # value: PV1-8's repeats its type's system, PV1-37's restates the
@@ -801,8 +846,6 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # rows were dropped with the practitioner or location they make
             report.append(f"{where}: assignment {const!r} to a Reference not read; row applied")
             const = ""
-        if name == "PV1[Encounter]" and ident == "PV1-42" and tpath.endswith(".status") and not const:
-            const = '"reserved"'
         if const and kind_letter in "ORu" and kind_letter != "u":
             report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
             continue

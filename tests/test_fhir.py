@@ -310,6 +310,12 @@ def test_corpus_bundles_are_valid(path):
     # ORM's DG1 is its order's reason (the tables name the reference in the row's target alone)
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "DG1|1||R53.83^Fatigue^I10"), "ServiceRequest",
      "reasonReference.0.reference", "#Condition#0"),
+    # TQ1-3's repeat pattern (RPT-1, a CWE without a map in the tables) and TQ1-11's text (a note's)
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1||Q6H&Every 6 hours&HL70335" + "|" * 8 + "with food", OBR),
+     "ServiceRequest", "occurrenceTiming.code.coding.0", {"code": "Q6H", "display": "Every 6 hours",
+                                                        "system": "http://terminology.hl7.org/CodeSystem/v2-0335"}),
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 10 + "with food", OBR), "ServiceRequest",
+     "note.0.text", "with food"),
     # an A11 (its structure ADT_A09) by the tables' ADT_A11: MSH-9's event gives the Encounter's status
     (message("ADT^A11^ADT_A09", PID, PV1), "Encounter", "status", "cancelled"),
     # the referrer (PV1-8), the discharge location (PV1-37) and the pending one (PV1-42), whose rows hold a stray value

@@ -712,6 +712,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # mended: CWE[Quantity] (and others) begin theirs with the type's name
         if fhir_type and tpath.startswith(fhir_type + "."):
             tpath = tpath[len(fhir_type) + 1:]
+        # mended: a text into a note names the note's type ("note(Annotation.text)",
+        # TQ1-11's, SPM-14's): the note's text
+        tpath = re.sub(r"\(Annotation\.text\)$", ".text", tpath)
         ref = None
         m = re.fullmatch(r"([\w.\[\]]*?)\((\w+)(?:\[\d+\])?[).\[].*|([\w.\[\]]*?)\((\w+)\)", tpath)
         if m:
@@ -773,6 +776,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                                steps)
         else:
             steps, leaf = "", fhir_type
+        if not dtkey and not narrative and leaf in ("CodeableConcept", "Coding") and (
+                own_map := f"{field_type}[{leaf}]").lower() in maps:
+            # mended: a coded field into a CodeableConcept or Coding without a
+            # data type map (RPT-1's Timing.code, RXR-1's route, PD1-7's
+            # living will): its type's map of that target (not where a
+            # narrative condition stands: OBR-13's clinical information is a
+            # fasting status only "if it represents" one)
+            dtmap = own_map
+            dt, dtkey = map_name(dtmap), maps[dtmap.lower()]
         if dtkey:
             dttarget = target_type((map_name(dtkey) or ("", dtkey))[1])
             is_resource = has_element(dttarget, "meta")

@@ -316,6 +316,7 @@ def test_corpus_bundles_are_valid(path):
                                                         "system": "http://terminology.hl7.org/CodeSystem/v2-0335"}),
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 10 + "with food", OBR), "ServiceRequest",
      "note.0.text", "with food"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|^502"), "Location", "physicalType.coding.0.code", "ro"),  # a room alone
     # an A11 (its structure ADT_A09) by the tables' ADT_A11: MSH-9's event gives the Encounter's status
     (message("ADT^A11^ADT_A09", PID, PV1), "Encounter", "status", "cancelled"),
     # the referrer (PV1-8), the discharge location (PV1-37) and the pending one (PV1-42), whose rows hold a stray value
@@ -414,6 +415,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a code FHIR binds to its own values, sent as v2's (TXA-17's "AU", table 0271)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX" + "|" * 14 + "AU", "OBX|1|TX|||x||||||F"), "DocumentReference",
      "docStatus"),
+    # PV1-3's Location is named by its point of care: not typed as the room or bed beside it
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^2"), "Location", "physicalType"),
     # OBR-2's namespace id (an EI's) is no check digit of the specimen's accession number
     (ORU_R01, "Specimen", "accessionIdentifier.extension"),
     # an OBR without an ORC in its order: no ServiceRequest

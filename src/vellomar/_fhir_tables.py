@@ -231,6 +231,8 @@ JOIN_MENDS = {
 }
 
 report: list[str] = []
+# PL's components that name a Location, in the order of the rows that name it
+PL_NAMES = ["PL.1", "PL.2", "PL.3", "PL.4", "PL.7", "PL.8"]
 # The component a map to a primitive reads, where it is not the first, by
 # map name: see note_members().
 PIECES: dict[str, str] = {}
@@ -629,6 +631,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # value[x] an earlier row filled
             cond_text = 'IF OBX-2 EQUALS "SN"'
             narrative = ""
+        if name == "PL[Location]" and re.match(r"\[\d+\]\.physicalType", tpath) and not cond_text:
+            # mended: the tables make a Location of each of PL's components
+            # (the bed part of the room, of the floor, of the point of care,
+            # ...); the converter makes one, named by the first component
+            # valued (the first identifier row written), and a component's
+            # physical type stood beside another's name (PV1-3 "5W^502^2": the
+            # point of care 5W as a room). A type is written with its own
+            # component's name only.
+            earlier = [c for c in PL_NAMES[:PL_NAMES.index(ident)]]
+            cond_text = "IF " + " AND ".join(f"{c} NOT VALUED" for c in earlier) if earlier else ""
         m = re.fullmatch(rf"{own}[-.](\d+)", ident)
         if m:
             field = m.group(1)

@@ -45,6 +45,8 @@ VACCINES = message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA", "RXA|0|1|20240110
 # two PIDs, a PD1 ahead of the first and a PV1 filling its Patient between them: two Patients
 TWO_PATIENTS = message("BAR^P02^BAR_P02", "PD1|||C^^1", "PID|1||ID1" + "|" * 21 + "Y", "PV1|1|I",
                        "PID|2||ID2" + "|" * 22 + "8")
+SWAPPED = message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I" + "|" * 17 + "V1", "PID|2||ID2",
+                  "PV1|1|I" + "|" * 17 + "V2")
 # a mother's maiden name (PID-6) and a disability (PD1-6): two extensions
 EXTENDED = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J|SMITH^M", "PD1||||||D^Deaf^L")
 INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Insurance",
@@ -317,6 +319,9 @@ def test_corpus_bundles_are_valid(path):
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 10 + "with food", OBR), "ServiceRequest",
      "note.0.text", "with food"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|^502"), "Location", "physicalType.coding.0.code", "ro"),  # a room alone
+    # an A17's two blocks (PID, PV1 of each patient): each PID one Patient, each PV1 one Encounter, of its patient
+    (SWAPPED, "Patient#1", "identifier.0.value", "ID2"),
+    (SWAPPED, "Encounter#1", "subject.reference", "#Patient#1"),
     # an A11 (its structure ADT_A09) by the tables' ADT_A11: MSH-9's event gives the Encounter's status
     (message("ADT^A11^ADT_A09", PID, PV1), "Encounter", "status", "cancelled"),
     # the referrer (PV1-8), the discharge location (PV1-37) and the pending one (PV1-42), whose rows hold a stray value

@@ -260,14 +260,22 @@ std::optional<Error> Maps::read(std::string_view text) {
         structures.push_back({std::string(f[1]), {}, {}});
         structure = &structures.back();
       }
-    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && f[8] == "new"))) {
+    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && f[8] == "new") ||
+                              (f.size() == 10 && (f[8] == "new" || f[8].empty())))) {
       if (!structure)
         return fail("segment row outside a structure");
       SegmentRow row;
       row.segment = f[1], row.group = f[2], row.label = f[3], row.type = f[4];
       if (const size_t dot = row.group.rfind('.'); dot != std::string::npos)
         row.parent = static_cast<uint16_t>(dot + 1);
-      row.makes = f.size() == 9;
+      row.makes = f.size() >= 9 && f[8] == "new";
+      if (f.size() == 10) {
+        const size_t colon = f[9].find(':');
+        if (colon == std::string_view::npos || !number(f[9].substr(colon + 1), row.block) ||
+            row.block == 0)
+          return fail("unreadable block");
+        row.opener = std::string(f[9].substr(0, colon));
+      }
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
       if (!read_condition(f[6], row.condition))
@@ -954,6 +962,7 @@ struct Named {
   std::string_view group;        // the group of the last segment
   uint32_t chosen = UINT32_MAX;  // Engine::chosen_ for that group
   uint32_t valued = UINT32_MAX;  // Engine::valued_ (none until it maps)
+  uint32_t count = 1;            // the segments of its name seen so far
 };
 
 class Engine {
@@ -1019,6 +1028,8 @@ public:
       size_t element_count = 0;
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
+        if (row.block && !in_block(row)) [[unlikely]]
+          continue;
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
         const uint32_t r = instance(row, seg, i, occurrence, named, opens);
@@ -1303,9 +1314,20 @@ private:
   // The entry of segments named `name`, noting segment `index` as the last
   // of them. (Looked up once a segment: run() and the tests read the
   // entry's rows, last segment and fields by it.)
+  // Whether `row` stands for the block the message is in: as many
+  // segments that open a block were seen as its number (the second PID of
+  // an A17 and the segments after it stand in the second).
+  [[gnu::noinline]] bool in_block(const SegmentRow &row) const {
+    for (const Named &n : named_)
+      if (same(n.name, row.opener))
+        return n.count == row.block;
+    return false;
+  }
+
   Named &seen(const Structure &structure, std::string_view name, uint32_t index) {
     for (Named &n : named_)
       if (same(n.name, name)) {
+        ++n.count;
         n.before = n.last;
         n.last = index;
         if (n.order)

@@ -155,6 +155,12 @@ struct SegmentRow {
   // as 2.7's ORU_R01 names SPECIMEN's observations as the PATIENT's); 0
   // for a row standing wherever its group does
   uint16_t parent = 0;
+  // of a table that lists a block of segments again (ADT_A17: PID, PD1,
+  // PV1, PV2 and OBX of each of two patients): the segment that opens a
+  // block and the number of the block the row stands for ("PID:2" in the
+  // data file; 0: any)
+  std::string opener;
+  uint32_t block = 0;
 };
 
 struct Structure {

@@ -937,7 +937,8 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         if r[1] and m:
             makers.setdefault((m.group(1), r[1].split(".")[-1]),
                               str(own_number[m.group(1)]) if m.group(2) == "n" else m.group(2) or "1")
-    for r in table[2:]:
+    blocks = block_runs(table[2:])
+    for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
@@ -1077,9 +1078,39 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
         for row in copies:
-            if re.search(rf"creation of a new {rtype} resource", comment):
+            new = bool(re.search(rf"creation of a new {rtype} resource", comment))
+            if index in blocks:
+                row += ["new" if new else "", blocks[index]]
+            elif new:
                 row.append("new")
             out.append("\t".join(row))
+
+
+def block_runs(table: list[list[str]]) -> dict[int, str]:
+    """The rows of a table that lists a block of segments again (ADT_A17:
+    PID, PD1, PV1, PV2 and OBX for each of the two patients), by index:
+    "PID:2", the block's first segment and the number of the block their
+    rows stand for, so that each PID makes its own Patient, not both."""
+    runs: dict[tuple[str, str], int] = {}  # (group, segment): its rows' runs so far
+    last: tuple[str, str] | None = None
+    run_of: list[tuple[tuple[str, str], int] | None] = []
+    for r in table:
+        parts = r[1].split(".")
+        if not r[1] or r[1].startswith("/") or not r[10] or len(parts) < 2 or ":" in parts[0]:
+            # (a segment that may follow others, "ADT_A01:follow:PID.ROL", is
+            # told apart by what it follows, which the converter does not)
+            run_of.append(None)
+            continue
+        key = (".".join(parts[1:-1]), parts[-1])
+        if key != last:
+            runs[key] = runs.get(key, 0) + 1
+            last = key
+        run_of.append((key, runs[key]))
+    again = [i for i, k in enumerate(run_of) if k and k[1] > 1]
+    if not again:
+        return {}
+    opener = run_of[again[0]][0][1]  # the segment that opens the second block
+    return {i: f"{opener}:{k[1]}" for i, k in enumerate(run_of) if k and runs[k[0]] > 1}
 
 
 def vocabulary(name: str, path: Path, out: list[str]) -> None:

@@ -45,6 +45,8 @@ VACCINES = message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA", "RXA|0|1|20240110
 # two PIDs, a PD1 ahead of the first and a PV1 filling its Patient between them: two Patients
 TWO_PATIENTS = message("BAR^P02^BAR_P02", "PD1|||C^^1", "PID|1||ID1" + "|" * 21 + "Y", "PV1|1|I",
                        "PID|2||ID2" + "|" * 22 + "8")
+SWAPPED = message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I" + "|" * 17 + "V1", "PID|2||ID2",
+                  "PV1|1|I" + "|" * 17 + "V2")
 # a mother's maiden name (PID-6) and a disability (PD1-6): two extensions
 EXTENDED = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J|SMITH^M", "PD1||||||D^Deaf^L")
 INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Insurance",
@@ -325,6 +327,28 @@ def test_corpus_bundles_are_valid(path):
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIP|1|||D^Doctor"),
      "Appointment", "participant.1.type.0.coding.0.code", "D"),  # AIP's resource type
     (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
+    # ORC-9 for a new order (its condition names ORC-1 as ORC.1); MSH-7 (R4's occurredDateTime)
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1" + "|" * 7 + "20240110", OBR), "ServiceRequest", "authoredOn",
+     "2024-01-10"),
+    (ADT_A01, "Provenance", "occurredDateTime", "2024-01-10T12:00:00-05:00"),
+    # TQ1-13 in the Timing's repeat, its unit CQ-2's code (a map to a primitive reading CQ.2)
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 12 + "30^min&minute&UCUM", OBR), "ServiceRequest",
+     "occurrenceTiming.repeat", {"duration": 30, "durationUnit": "min"}),
+    # ORM's DG1 is its order's reason (the tables name the reference in the row's target alone)
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "DG1|1||R53.83^Fatigue^I10"), "ServiceRequest",
+     "reasonReference.0.reference", "#Condition#0"),
+    # TQ1-3's repeat pattern (RPT-1, a CWE without a map in the tables) and TQ1-11's text (a note's)
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1||Q6H&Every 6 hours&HL70335" + "|" * 8 + "with food", OBR),
+     "ServiceRequest", "occurrenceTiming.code.coding.0", {"code": "Q6H", "display": "Every 6 hours",
+                                                        "system": "http://terminology.hl7.org/CodeSystem/v2-0335"}),
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 10 + "with food", OBR), "ServiceRequest",
+     "note.0.text", "with food"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|^502"), "Location", "physicalType.coding.0.code", "ro"),  # a room alone
+    # an A17's two blocks (PID, PV1 of each patient): each PID one Patient, each PV1 one Encounter, of its patient
+    (SWAPPED, "Patient#1", "identifier.0.value", "ID2"),
+    (SWAPPED, "Encounter#1", "subject.reference", "#Patient#1"),
+    # an A11 (its structure ADT_A09) by the tables' ADT_A11: MSH-9's event gives the Encounter's status
+    (message("ADT^A11^ADT_A09", PID, PV1), "Encounter", "status", "cancelled"),
     # the referrer (PV1-8), the discharge location (PV1-37) and the pending one (PV1-42), whose rows hold a stray value
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 6 + "22^REF^R"), "Encounter", "participant.0.individual.reference",
      "#Practitioner#0"),
@@ -367,6 +391,8 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
     # the Patient's participant (SCH, PID), whose status no row maps
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIS|1||C^Consult"),
      "Appointment", 0, "participant.0.status", "needs-action"),
+    # AIP-12's v2 code (table 0278), none of FHIR's
+    (SCHEDULED.replace("accepted", "Booked"), "Appointment", 0, "participant.2.status", "needs-action"),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
     value = entries(check_bundle(fhir.to_json(text)), resource_type)[n]
@@ -416,6 +442,11 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
     # a message without a table: an NTE as in the first table's first group that holds one, not also a document
     (message("DFT^P03^DFT_P03", PID, "NTE|1||a note"), "DocumentReference", "content"),
+    # a code FHIR binds to its own values, sent as v2's (TXA-17's "AU", table 0271)
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX" + "|" * 14 + "AU", "OBX|1|TX|||x||||||F"), "DocumentReference",
+     "docStatus"),
+    # PV1-3's Location is named by its point of care: not typed as the room or bed beside it
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^2"), "Location", "physicalType"),
     # OBR-2's namespace id (an EI's) is no check digit of the specimen's accession number
     (ORU_R01, "Specimen", "accessionIdentifier.extension"),
     # an OBR without an ORC in its order: no ServiceRequest

@@ -138,6 +138,10 @@ class ModelShapes:
                 return (f.json_schema_extra or {}).get("enum_reference_types")
         return None
 
+    def codes(self, type_name: str, name: str) -> list[str] | None:
+        f = field_of(type_name, name)
+        return list((f.json_schema_extra or {}).get("enum_values") or []) or None if f else None
+
     def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
         if len(type_name) == 1:
             return None
@@ -242,6 +246,7 @@ def generate(base: Path) -> tuple[str, str]:
     shapes = ModelShapes()
     tables.SHAPES = shapes
     report.clear()
+    tables.BOUND.clear()
     maps: dict[str, str] = {}
     files: dict[str, tuple[str, Path]] = {}
     for kind, sub, pattern in (("S", "segments", r"FHIR R4_ (.+?) - "),
@@ -269,6 +274,7 @@ def generate(base: Path) -> tuple[str, str]:
         tables.map_rows(kind, name, path, maps, out)
     for name, kind in tables.ADDED_MAPS.items():
         tables.map_rows(kind, name, None, maps, out)
+    out += tables.bound_lines()
     for path in sorted((base / "codesystems").glob("*.csv")):
         m = re.search(r"Concept Map_ (.+?) - ", path.name)
         if m:

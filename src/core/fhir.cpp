@@ -260,14 +260,22 @@ std::optional<Error> Maps::read(std::string_view text) {
         structures.push_back({std::string(f[1]), {}, {}});
         structure = &structures.back();
       }
-    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && f[8] == "new"))) {
+    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && f[8] == "new") ||
+                              (f.size() == 10 && (f[8] == "new" || f[8].empty())))) {
       if (!structure)
         return fail("segment row outside a structure");
       SegmentRow row;
       row.segment = f[1], row.group = f[2], row.label = f[3], row.type = f[4];
       if (const size_t dot = row.group.rfind('.'); dot != std::string::npos)
         row.parent = static_cast<uint16_t>(dot + 1);
-      row.makes = f.size() == 9;
+      row.makes = f.size() >= 9 && f[8] == "new";
+      if (f.size() == 10) {
+        const size_t colon = f[9].find(':');
+        if (colon == std::string_view::npos || !number(f[9].substr(colon + 1), row.block) ||
+            row.block == 0)
+          return fail("unreadable block");
+        row.opener = std::string(f[9].substr(0, colon));
+      }
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
       if (!read_condition(f[6], row.condition))
@@ -298,7 +306,11 @@ std::optional<Error> Maps::read(std::string_view text) {
       if (!current)
         return fail("field row outside a map");
       Row row;
-      if (!number(f[1], row.field) || !read_condition(f[2], row.condition) ||
+      const size_t dot = f[1].find('.');
+      if (!number(f[1].substr(0, dot), row.field) ||
+          (dot != std::string_view::npos && (!number(f[1].substr(dot + 1), row.piece) ||
+                                             row.piece == 0)) ||
+          !read_condition(f[2], row.condition) ||
           !read_path(f[3], row.path) || f[4].size() != 1)
         return fail("unreadable field row");
       row.kind = f[4][0];
@@ -798,6 +810,16 @@ const Structure *Maps::structure(std::string_view name) const {
   return nullptr;
 }
 
+const Structure *Maps::table(std::string_view type, std::string_view event,
+                             std::string_view structure_name) const {
+  if (!type.empty() && !event.empty()) {
+    const std::string name = std::string(type) + "_" + std::string(event);
+    if (const Structure *s = structure(name))
+      return s;
+  }
+  return structure(structure_name);
+}
+
 int32_t Maps::map_index(std::string_view name) const {
   auto it = map_names_.find(lower(name));
   return it == map_names_.end() ? -1 : it->second;
@@ -962,6 +984,7 @@ struct Named {
   std::string_view group;        // the group of the last segment
   uint32_t chosen = UINT32_MAX;  // Engine::chosen_ for that group
   uint32_t valued = UINT32_MAX;  // Engine::valued_ (none until it maps)
+  uint32_t count = 1;            // the segments of its name seen so far
 };
 
 class Engine {
@@ -1027,6 +1050,8 @@ public:
       size_t element_count = 0;
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
+        if (row.block && !in_block(row)) [[unlikely]]
+          continue;
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
         const uint32_t r = instance(row, seg, i, occurrence, named, opens);
@@ -1311,9 +1336,20 @@ private:
   // The entry of segments named `name`, noting segment `index` as the last
   // of them. (Looked up once a segment: run() and the tests read the
   // entry's rows, last segment and fields by it.)
+  // Whether `row` stands for the block the message is in: as many
+  // segments that open a block were seen as its number (the second PID of
+  // an A17 and the segments after it stand in the second).
+  [[gnu::noinline]] bool in_block(const SegmentRow &row) const {
+    for (const Named &n : named_)
+      if (same(n.name, row.opener))
+        return n.count == row.block;
+    return false;
+  }
+
   Named &seen(const Structure &structure, std::string_view name, uint32_t index) {
     for (Named &n : named_)
       if (same(n.name, name)) {
+        ++n.count;
         n.before = n.last;
         n.last = index;
         if (n.order)
@@ -2207,6 +2243,8 @@ private:
       return;
     }
     std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
+    if (row.piece != 1) [[unlikely]]
+      text = decoded(first_of_piece(value, row.piece));
     if (text.empty())
       return;
     const Code *found = nullptr;
@@ -2231,6 +2269,12 @@ private:
       path.back() = {&maps_.system_step, 0};
       leaf(r, path, 's', found->system);
     }
+  }
+
+  // The first sub-component of component `n` of field `v` (Row::piece:
+  // MSH-9's event, CQ-2's unit code). (Out of line: few rows read one.)
+  [[gnu::noinline]] std::string_view first_of_piece(Value v, uint32_t n) const {
+    return v.level == 0 ? piece(piece(v, n), 1).text : std::string_view();
   }
 
   // A value joined from the places a row names, as the tables write it
@@ -3409,7 +3453,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out) {
   const MessageKind kind = message_kind(definitions, message, {});
-  const Structure *structure = maps.structure(kind.structure_name);
+  const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
     structure = &maps.fallback;
   const MessageStructure s = match_structure(message, kind);

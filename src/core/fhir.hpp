@@ -63,6 +63,10 @@ struct Condition {
 
 struct Row {
   uint32_t field = 0; // 0: the whole segment (or value)
+  // the component of the field a primitive row reads, and its first
+  // sub-component where it is not the first ("9.2" in the data file: a map
+  // to a primitive whose value is another component, MSG[code]'s event)
+  uint32_t piece = 1;
   Condition condition;
   std::vector<Step> path;
   char kind = 's';    // see tools/fhir_tables.py
@@ -156,6 +160,12 @@ struct SegmentRow {
   // as 2.7's ORU_R01 names SPECIMEN's observations as the PATIENT's); 0
   // for a row standing wherever its group does
   uint16_t parent = 0;
+  // of a table that lists a block of segments again (ADT_A17: PID, PD1,
+  // PV1, PV2 and OBX of each of two patients): the segment that opens a
+  // block and the number of the block the row stands for ("PID:2" in the
+  // data file; 0: any)
+  std::string opener;
+  uint32_t block = 0;
 };
 
 struct Structure {
@@ -261,6 +271,11 @@ struct Maps {
   void finish();
 
   const Structure *structure(std::string_view name) const;
+  // The table of a message of `type`, `event` and `structure`: the one
+  // named by its type and event where there is one (ADT_A11, whose
+  // messages have the structure ADT_A09), else its structure's, else null.
+  const Structure *table(std::string_view type, std::string_view event,
+                         std::string_view structure) const;
   int32_t map_index(std::string_view name) const;
   int32_t vocabulary_index(std::string_view name) const;
 

@@ -67,18 +67,33 @@ class Shapes(Protocol):
     def elements(self, type_name: str) -> dict[str, tuple[bool, str]] | None:
         """The elements of a type, as field() gives each."""
 
+    def codes(self, type_name: str, name: str) -> list[str] | None:
+        """The codes of FHIR's own that code element `name` of a type takes
+        (a required binding), or None."""
+
 
 class TableShapes:
-    """Shapes read from the `T` lines of the data file."""
+    """Shapes read from the `T` lines of the data file, and the codes of its
+    vocabularies of FHIR's own codes (see BOUND)."""
 
     def __init__(self, text: str) -> None:
         self.types: dict[str, dict[str, tuple[bool, str]]] = {}
+        self.bound: dict[str, list[str]] = {}
+        codes: list[str] | None = None
         for line in text.splitlines():
             if line.startswith("T\t"):
                 _, name, *elements = line.split("\t")
                 self.types[name] = {e.split(":")[0]: (e.split(":")[1].startswith("*"),
                                                       e.split(":")[1].lstrip("*"))
                                     for e in elements}
+            elif line.startswith("V\t"):
+                name = line.split("\t")[1]
+                codes = self.bound.setdefault(name, []) if is_bound_name(name) else None
+            elif line.startswith("C\t") and codes is not None:
+                codes.append(line.split("\t")[1])
+
+    def codes(self, type_name: str, name: str) -> list[str] | None:
+        return self.bound.get(f"{type_name}.{name}")
 
     def field(self, type_name: str, name: str) -> tuple[bool, str] | None:
         return self.types.get(type_name, {}).get(name)
@@ -87,7 +102,26 @@ class TableShapes:
         return self.types.get(type_name)
 
 
+def is_bound_name(name: str) -> bool:
+    """Whether a vocabulary's name is one of BOUND's ("Type.element")."""
+    return re.fullmatch(r"[A-Z]\w*\.\w+", name) is not None
+
+
 SHAPES: Shapes = TableShapes("")
+
+# Vocabularies of FHIR's own codes, by "Type.element" (the type that holds
+# the element): for a row that writes a code element bound to FHIR's values
+# without a vocabulary of the tables (TXA-17's docStatus of table 0271's
+# "AU", AIP-12's participant status of table 0278's "Booked", MSA-1's
+# response code "AA"), each code standing for itself, so that any other is
+# reported and left out as a code missing from a vocabulary is.
+BOUND: dict[str, list[str]] = {}
+
+
+def bound_lines() -> list[str]:
+    """The V and C lines of BOUND."""
+    return [line for name, codes in sorted(BOUND.items())
+            for line in [f"V\t{name}", *(f"C\t{esc(c)}\t{esc(c)}\t\t" for c in codes)]]
 
 
 def has_element(type_name: str, name: str) -> bool:
@@ -96,7 +130,8 @@ def has_element(type_name: str, name: str) -> bool:
 
 TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
-         "occurrenceTIming": "occurrenceTiming", "sytem": "system"}
+         "occurrenceTIming": "occurrenceTiming", "occurneceTiming": "occurrenceTiming",
+         "valuedateTime": "valueDateTime", "sytem": "system"}
 
 # Codes a vocabulary leaves out, and the value the converter writes for them
 # (each is documented in the README): OBX-11 values of HL7 table 0085 that
@@ -199,6 +234,11 @@ JOIN_MENDS = {
 }
 
 report: list[str] = []
+# PL's components that name a Location, in the order of the rows that name it
+PL_NAMES = ["PL.1", "PL.2", "PL.3", "PL.4", "PL.7", "PL.8"]
+# The component a map to a primitive reads, where it is not the first, by
+# map name: see note_members().
+PIECES: dict[str, str] = {}
 # The elements each map's rows fill first ("family" and its extensions for
 # FN[HumanName]), by map name: see note_members().
 MEMBERS: dict[str, set[str]] = {}
@@ -257,9 +297,17 @@ def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
 def note_members(name: str, path: Path | None) -> None:
     """Notes the first steps of the paths of map `name`'s rows, before any
     map is compiled: a row that names one of them as its target with this
-    map means the element that holds it (see map_rows())."""
-    MEMBERS[name] = {re.split(r"[.\[(]", r[9].strip())[0] for r in table_rows(name, path)
+    map means the element that holds it (see map_rows()); and, of a map to a
+    primitive whose one value row reads another component than its first
+    (MSG[code]: MSG.2, the event; CQ[code]: CQ.2, the unit), that component
+    (PIECES)."""
+    table = table_rows(name, path)
+    MEMBERS[name] = {re.split(r"[.\[(]", r[9].strip())[0] for r in table
                      if len(r) > 9 and r[9].strip()}
+    values = [m.group(1) for r in table if len(r) > 9 and r[9].strip() in ("$value", "$this")
+              for m in [re.fullmatch(r"[A-Z]{2,3}\.(\d+)", r[1].strip())] if m]
+    if len(values) == 1 and values[0] != "1":
+        PIECES[name] = values[0]
 
 
 def esc(text: str) -> str:
@@ -610,6 +658,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: HD's rows name its own components as a segment's fields
             # ("IF HD-3 = "ISO"")
             cond_text = re.sub(rf"\b{own}-(\d)", rf"{own}.\1", cond_text)
+        else:
+            # mended: ORC-9's authoredOn row names its segment's field as a
+            # data type's component ("IF ORC.1 IS "NW"": ORC-1, not ORC-9's
+            # first component)
+            cond_text = re.sub(rf"\b{own}\.(\d)", rf"{own}-\1", cond_text)
         if own == "OBX" and cond_text.count("(") == cond_text.count(")") + 1:
             # mended: the "<>" row of SN opens a parenthesis it never closes
             cond_text = cond_text.replace("(", "", 1)
@@ -629,6 +682,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # value[x] an earlier row filled
             cond_text = 'IF OBX-2 EQUALS "SN"'
             narrative = ""
+        if name == "PL[Location]" and re.match(r"\[\d+\]\.physicalType", tpath) and not cond_text:
+            # mended: the tables make a Location of each of PL's components
+            # (the bed part of the room, of the floor, of the point of care,
+            # ...); the converter makes one, named by the first component
+            # valued (the first identifier row written), and a component's
+            # physical type stood beside another's name (PV1-3 "5W^502^2": the
+            # point of care 5W as a room). A type is written with its own
+            # component's name only.
+            earlier = [c for c in PL_NAMES[:PL_NAMES.index(ident)]]
+            cond_text = "IF " + " AND ".join(f"{c} NOT VALUED" for c in earlier) if earlier else ""
         # mended: CF's table names its rows by CWE's components, whose layout
         # CF shares (code, text, system, the alternates', the versions,
         # original text): a CF (OBX-2 "CF") gave an empty CodeableConcept
@@ -714,9 +777,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         for wrong, right in TYPOS.items():
             tpath = re.sub(rf"\b{wrong}\b", right, tpath)
         tpath = re.sub(r"\[(\d+)\.", r"[\1].", tpath)
+        # mended: TQ1's rows name a Timing's bounds and duration as the
+        # Timing's own; they are its repeat's
+        tpath = re.sub(r"\b(occurrenceTiming)\.(bounds\w+|duration\w*)\b", r"\1.repeat.\2", tpath)
         # mended: CWE[Quantity] (and others) begin theirs with the type's name
         if fhir_type and tpath.startswith(fhir_type + "."):
             tpath = tpath[len(fhir_type) + 1:]
+        # mended: a text into a note names the note's type ("note(Annotation.text)",
+        # TQ1-11's, SPM-14's): the note's text
+        tpath = re.sub(r"\(Annotation\.text\)$", ".text", tpath)
         ref = None
         m = re.fullmatch(r"([\w.\[\]]*?)\((\w+)(?:\[\d+\])?[).\[].*|([\w.\[\]]*?)\((\w+)\)", tpath)
         if m:
@@ -783,6 +852,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                                steps)
         else:
             steps, leaf = "", fhir_type
+        if not dtkey and not narrative and leaf in ("CodeableConcept", "Coding") and (
+                own_map := f"{field_type}[{leaf}]").lower() in maps:
+            # mended: a coded field into a CodeableConcept or Coding without a
+            # data type map (RPT-1's Timing.code, RXR-1's route, PD1-7's
+            # living will): its type's map of that target (not where a
+            # narrative condition stands: OBR-13's clinical information is a
+            # fasting status only "if it represents" one)
+            dtmap = own_map
+            dt, dtkey = map_name(dtmap), maps[dtmap.lower()]
         if dtkey:
             dttarget = target_type((map_name(dtkey) or ("", dtkey))[1])
             is_resource = has_element(dttarget, "meta")
@@ -813,7 +891,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # extensions): the map fills the element that holds it
                 steps, kind_letter = parent[0], "O"
             elif len(leaf) == 1:
-                kind_letter = leaf  # a map to a primitive reads the first component
+                # a map to a primitive reads the first component, or the one
+                # its value row names (in a segment's map: "9.2", MSH-9's
+                # event, for the Encounter's status of its vocabulary)
+                kind_letter = leaf
+                if kind == "S" and dtkey in PIECES and field != "0":
+                    field = f"{field}.{PIECES[dtkey]}"
             elif not same_type(leaf, dttarget):
                 report.append(f"{where}: {dtkey} fills a {dttarget}, but {tpath or '$this'} "
                               f"is a {leaf}")
@@ -832,6 +915,17 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: AIP-4's assignment names the page of the value set its
             # codes are taken from, not a value
             const = ""
+        if name == "PV1[Encounter]" and ident == "PV1-42" and tpath.endswith(".status") and not const:
+            const = '"reserved"'
+        if kind_letter == "c" and tpath and not (vocab or const):
+            # a code of FHIR's own written as the message sends it: its
+            # element's codes (BOUND), where FHIR binds it to them
+            parent = resolve(fhir_type, tpath.rsplit(".", 1)[0])[1] if "." in tpath else fhir_type
+            leaf_name = re.sub(r"\[\d+\]$", "", tpath.rsplit(".", 1)[-1])
+            codes = SHAPES.codes(parent, leaf_name) if len(parent) > 1 else None
+            if codes:
+                vocab = f"{parent}.{leaf_name}"
+                BOUND[vocab] = codes
         if const and kind_letter == "R":
             # mended: a reference's row holds an assignment that is not its
             # value: PV1-8's repeats its type's system, PV1-37's restates the
@@ -840,8 +934,6 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # rows were dropped with the practitioner or location they make
             report.append(f"{where}: assignment {const!r} to a Reference not read; row applied")
             const = ""
-        if name == "PV1[Encounter]" and ident == "PV1-42" and tpath.endswith(".status") and not const:
-            const = '"reserved"'
         if const and kind_letter in "ORu" and kind_letter != "u":
             report.append(f"{where}: assignment {const!r} to a {leaf}, which takes no value")
             continue
@@ -915,7 +1007,8 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         if r[1] and m:
             makers.setdefault((m.group(1), r[1].split(".")[-1]),
                               str(own_number[m.group(1)]) if m.group(2) == "n" else m.group(2) or "1")
-    for r in table[2:]:
+    blocks = block_runs(table[2:])
+    for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
@@ -945,8 +1038,15 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             kind_of = within.group(1)
             used = [int(u.group(1) or 1) for t in table[2:]
                     if (u := re.match(rf"\s*{kind_of}(?:\[(\d+)\])?(?:\W|$)", t[9]))]
+            holder = label.split("(")[0].strip()
             label = f"{kind_of}[{max(used + [numbers.get(kind_of, 0), own_number.get(kind_of, 0)]) + 1}]"
             refs = re.sub(rf"=\s*{kind_of}\.id", f"={label}.id", refs)
+            if f"{holder}.reference" not in refs.replace(" ", ""):
+                # mended: ORM's DG1 names the reference only there
+                # ("ServiceRequest[1].reasonReference(Condition)"): the
+                # ServiceRequest's reason was not made
+                refs = f"{refs}; {holder}.reference={label}.id" if refs.strip() else \
+                    f"{holder}.reference={label}.id"
             narrative = ""
         m = re.fullmatch(r"(\w+)(?:\[(\d+)\])?(?:\.[\w-]+)?", label.split("(")[0].strip())
         if not m:
@@ -1048,9 +1148,39 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
         for row in copies:
-            if re.search(rf"creation of a new {rtype} resource", comment):
+            new = bool(re.search(rf"creation of a new {rtype} resource", comment))
+            if index in blocks:
+                row += ["new" if new else "", blocks[index]]
+            elif new:
                 row.append("new")
             out.append("\t".join(row))
+
+
+def block_runs(table: list[list[str]]) -> dict[int, str]:
+    """The rows of a table that lists a block of segments again (ADT_A17:
+    PID, PD1, PV1, PV2 and OBX for each of the two patients), by index:
+    "PID:2", the block's first segment and the number of the block their
+    rows stand for, so that each PID makes its own Patient, not both."""
+    runs: dict[tuple[str, str], int] = {}  # (group, segment): its rows' runs so far
+    last: tuple[str, str] | None = None
+    run_of: list[tuple[tuple[str, str], int] | None] = []
+    for r in table:
+        parts = r[1].split(".")
+        if not r[1] or r[1].startswith("/") or not r[10] or len(parts) < 2 or ":" in parts[0]:
+            # (a segment that may follow others, "ADT_A01:follow:PID.ROL", is
+            # told apart by what it follows, which the converter does not)
+            run_of.append(None)
+            continue
+        key = (".".join(parts[1:-1]), parts[-1])
+        if key != last:
+            runs[key] = runs.get(key, 0) + 1
+            last = key
+        run_of.append((key, runs[key]))
+    again = [k for k in run_of if k and k[1] > 1]
+    if not again:
+        return {}
+    opener = again[0][0][1]  # the segment that opens the second block
+    return {i: f"{opener}:{k[1]}" for i, k in enumerate(run_of) if k and runs[k[0]] > 1}
 
 
 def vocabulary(name: str, path: Path, out: list[str]) -> None:

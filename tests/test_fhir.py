@@ -440,6 +440,7 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # XCN-14 (a proposed extension of the tables, not R4's) makes no Location nothing refers to
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A" + "^" * 11 + "FAC"), "Location", "name"),
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
+    (message("ADT^A01^ADT_A01", "PID|1||ID1"), "Account", "status"),  # no PID-18: no Account of nothing
     # a message without a table: an NTE as in the first table's first group that holds one, not also a document
     (message("DFT^P03^DFT_P03", PID, "NTE|1||a note"), "DocumentReference", "content"),
     # a code FHIR binds to its own values, sent as v2's (TXA-17's "AU", table 0271)

@@ -1020,6 +1020,11 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         segment = parts[-1]
         group = parts[-2] if len(parts) > 2 else ""
         where = f"{structure} {ident} -> {segmap}"
+        if segmap == "PID[Account]" and not cond_text.strip():
+            # mended: PID's Account is PID-18's (the patient account number,
+            # its one value; the rest is a constant status): without PID-18
+            # the tables made an Account of nothing for every patient
+            cond_text = "IF PID-18 VALUED"
         noted = re.fullmatch(r"((\w+)\[\d+\])\.note", label.strip())
         if noted and segment == "NTE" and f"nte[{noted.group(2)}]".lower() in segmaps:
             # mended: an NTE after an OBX (or an order's) is a note of its

@@ -214,7 +214,7 @@ def test_corpus_bundles_are_valid(path):
     # a segment row's condition on its field's components, named by the field's type ("CWE.3" of SCH-8)
     (SOFTWARE, "Device#1", "manufacturer", "Acme"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1||||||NORMAL^Normal^HL70277", "PID|1||ID1"), "Appointment",
-     "appointmentType.coding.0.code", "NORMAL"),
+     "appointmentType.coding.0.code", "Normal"),  # (table 0277's code, sent in capitals)
     (message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1|ORG1|Acme||||||GRP9^^^^SN"), "Coverage",
      "extension.0.valueIdentifier.value", "GRP9"),
     # an ED's base64 data as it is (its line breaks out)
@@ -743,6 +743,9 @@ def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_on
 @pytest.mark.parametrize("table, expected", [
     ("HL7 v2,,,,,,HL7 FHIR,,,\nCode,Text,Code System,,,,Code,,Display,Code System\n"
      "Q,Queer,HL70002,,,,QQ,,Quux,http://example.org/ms\n",
+     {"system": "http://example.org/ms", "code": "QQ", "display": "Quux"}),
+    ("HL7 v2,,,,,,HL7 FHIR,,,\nCode,Text,Code System,,,,Code,,Display,Code System\n"  # "Q" sent, in another case
+     "q,queer,HL70002,,,,QQ,,Quux,http://example.org/ms\n",
      {"system": "http://example.org/ms", "code": "QQ", "display": "Quux"}),
     ("HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,Queer,HL70002,,,,QQ\n",  # v2's system and text
      {"code": "QQ", "display": "Queer", "system": "http://terminology.hl7.org/CodeSystem/v2-0002"}),

@@ -447,6 +447,15 @@ void Maps::finish() {
     if (v.small)
       for (const auto &[code, entry] : v.codes)
         v.few.emplace_back(code, &entry);
+    // by lower case, where it names one code (a code of another case is
+    // found by its own first)
+    v.folded.clear();
+    std::unordered_map<std::string, int> cases;
+    for (const auto &[code, entry] : v.codes)
+      ++cases[lower(code)];
+    for (const auto &[code, entry] : v.codes)
+      if (cases[lower(code)] == 1)
+        v.folded.emplace(lower(code), &entry);
   }
   // A message without a structure of its own takes, for each segment, the
   // rows of the first structure that holds it, in the first group of that
@@ -743,10 +752,15 @@ const Code *Vocabulary::find(std::string_view code) const {
     for (const auto &[text, entry] : few)
       if (same(text, code))
         return entry;
-    return nullptr;
+  } else if (auto it = codes.find(code); it != codes.end()) {
+    return &it->second;
   }
-  auto it = codes.find(code);
-  return it == codes.end() ? nullptr : &it->second;
+  return folded.empty() ? nullptr : find_folded(code);
+}
+
+const Code *Vocabulary::find_folded(std::string_view code) const {
+  auto it = folded.find(lower(code));
+  return it == folded.end() ? nullptr : it->second;
 }
 
 uint32_t Maps::intern(std::string_view name) {

@@ -185,8 +185,13 @@ struct Vocabulary {
   // The code's entry, or null. A small vocabulary (most are) is searched in
   // turn through `few`, which Maps::finish builds: faster than hashing.
   const Code *find(std::string_view code) const;
+  const Code *find_folded(std::string_view code) const; // (out of line: the rare road)
   std::vector<std::pair<std::string_view, const Code *>> few;
   bool small = false;
+  // The codes by their lower case, of those whose lower case no other code
+  // shares (built by Maps::finish): a code sent in another case than the
+  // vocabulary's ("BOOKED" for "Booked") is found through it.
+  TextMap<const Code *> folded;
 };
 
 struct Maps {

@@ -1,7 +1,8 @@
 // The parts of HL7 v2 to FHIR that HL7's tables leave as prose, each in one
 // place: timestamps (every row whose FHIR type is date, dateTime, instant or
-// time), coding system names (every row writing a Coding.system from CWE.3,
-// CWE.6, CWE.12 and their kin) and the ids of resources.
+// time, and the sums of a time and a duration the tables write in prose),
+// coding system names (every row writing a Coding.system from CWE.3, CWE.6,
+// CWE.12 and their kin) and the ids of resources.
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -31,12 +32,8 @@ bool all_digits(std::string_view s) {
 
 } // namespace
 
-// DTM/TS to FHIR: "YYYY[MM[DD[HH[MM[SS[.S...]]]]]][+/-ZZZZ]". The sender's
-// precision is kept down to the day; FHIR has no dateTime between the day and
-// the second, so hours or minutes alone get zero minutes and seconds. The
-// offset is written as it was sent. FHIR wants an offset on every time of
-// day, so a dateTime or instant sent without one is read as UTC (the
-// sender's local time is not known here). A date drops time and offset.
+// A time plus seconds (fhir.hpp): the days, months and years carried by
+// the standard library's calendar (chrono).
 bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
   using namespace std::chrono;
   const SplitTimestamp split = split_timezone(text);
@@ -77,6 +74,12 @@ bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
   return true;
 }
 
+// DTM/TS to FHIR: "YYYY[MM[DD[HH[MM[SS[.S...]]]]]][+/-ZZZZ]". The sender's
+// precision is kept down to the day; FHIR has no dateTime between the day and
+// the second, so hours or minutes alone get zero minutes and seconds. The
+// offset is written as it was sent. FHIR wants an offset on every time of
+// day, so a dateTime or instant sent without one is read as UTC (the
+// sender's local time is not known here). A date drops time and offset.
 bool timestamp_value(std::string_view text, char kind, std::string &out) {
   const SplitTimestamp split = split_timezone(text);
   std::string_view body = split.body;

@@ -66,6 +66,8 @@ BORN = message("ADT^A01^ADT_A01", "PID|1||ID1||VAN DER BERG&van der&Berg&&Smit^J
 DURATIONS = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1",
                     "AIG|1||R2|EQ^Equipment||||202401101300-0500|||1.5|h^hours^ISO+",
                     "AIL|1||R1^^^WARD|||202401101200|||45", "AIP|1||D1^DOC^ANN|||20240110123045|||2|D")
+MANY_CONTACTS = message("ADT^A01^ADT_A01", PID, *(f"NK1|{i}|N{i}^A|SPO||^PRN^PH^^^555^1111111~^NET^Internet^a{i}@b.c"
+                                                  for i in range(150)))
 NUMBERS = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + "123-45-6789|DL123^NC^20251231")
 
 SOFTWARE = message("ADT^A01^ADT_A01", "SFT|Acme^L|2.1|LabSys|B42", "PID|1||ID1")
@@ -289,6 +291,7 @@ def test_corpus_bundles_are_valid(path):
     # each NK1 a contact of its own in the Patient of PID, a field's repetitions its telecom
     (CONTACTS, "Patient", "contact.1.name.family", "TWO"),
     (CONTACTS, "Patient", "contact.0.telecom.1.value", "a@b.c"),
+    (MANY_CONTACTS, "Patient", "contact.149.telecom.1.value", "a149@b.c"),  # past the engine's walk
     (ADT_A01, "AllergyIntolerance", "code.coding.0.system",
      "http://www.nlm.nih.gov/research/umls/rxnorm"),
     (ADT_A01, "Condition", "code.coding.0.system", "http://hl7.org/fhir/sid/icd-10"),
@@ -411,6 +414,10 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
              OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),
      "DiagnosticReport", "result", "Observation", [1, 2]),
     (SCHEDULED, "Appointment", "participant", "Practitioner", [1]),  # AIP-3's
+    # lists longer than the engine walks (its members' table): each OBX a result, each DG1 a diagnosis, in order
+    (observations(*[("NM", str(i)) for i in range(150)]), "DiagnosticReport", "result", "Observation", [150]),
+    (message("ADT^A01^ADT_A01", PID, PV1, *(f"DG1|{i}||I{i}^D^I10" for i in range(150))), "Encounter",
+     "diagnosis", "Condition", [150]),
 ])
 def test_links_from_repeating_segments_fill_lists(text, resource_type, element, target_type, sizes):
     bundle = check_bundle(fhir.to_json(text))

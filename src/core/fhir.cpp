@@ -878,6 +878,8 @@ struct Node {
   // a member of its parent is a form of the same choice element (see
   // other_form_before()), noted as made
   bool rival = false;
+  // its members are found through a table (Engine::index_members())
+  bool indexed = false;
 };
 
 // A text's place in a buffer that grows (a view would not stay valid).
@@ -1062,6 +1064,7 @@ public:
       Fields *fields = nullptr; // noted once the segment maps
       ListElement elements[4]; // made by maps that fill one list element
       size_t element_count = 0;
+      bool flushed = false; // elements of this segment were reported (more than 4)
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
         if (row.block && !in_block(row)) [[unlikely]]
@@ -1072,6 +1075,11 @@ public:
         segment_ = i;
         first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
         one_list_ = maps_.maps[static_cast<size_t>(row.map)].one_list;
+        // the resource's last member before the segment's rows (see ListElement)
+        uint32_t before = one_list_ ? nodes_[resources[r].root].last : none;
+        for (size_t e = 0; e < element_count; ++e)
+          if (elements[e].resource == r)
+            before = elements[e].after;
         path_.clear();
         apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
         for (const Link &link : row.links)
@@ -1081,8 +1089,10 @@ public:
           if (element_count == std::size(elements)) {
             report_lacking(seg.name, elements);
             element_count = 0;
+            flushed = true;
           }
-          elements[element_count++] = {r, first_rep_, &maps_.maps[static_cast<size_t>(row.map)]};
+          elements[element_count++] = {r, first_rep_, &maps_.maps[static_cast<size_t>(row.map)],
+                                       flushed ? unknown_position : before};
         }
       }
       if (element_count) [[unlikely]]
@@ -1406,10 +1416,14 @@ private:
 
   // A list element a segment's map made (its first step, in its
   // repetition of first_rep_'s count): see report_lacking().
+  // Its `after`: the last member of the resource before the segment's
+  // rows (none: it had none), or unknown_position: not known.
   struct ListElement {
     uint32_t resource = 0, rep = 0;
     const Map *map = nullptr;
+    uint32_t after = unknown_position;
   };
+  static constexpr uint32_t unknown_position = none - 1;
 
   // Reports each of `made`, the list elements segment `name` made in
   // resources another segment made (an AIL's participant of the
@@ -1423,7 +1437,14 @@ private:
     for (const ListElement &m : made) {
       const Resource &res = resources[m.resource];
       const Step &step = m.map->rows[0].path[0];
-      for (uint32_t c = nodes_[res.root].first; c != none; c = nodes_[c].next) {
+      // a segment's own block of repetitions (2^16 and more: see
+      // first_repetition()) holds only members made by its rows, after
+      // those before them: the search starts there (a resource of a
+      // thousand notes is not read again for each)
+      uint32_t c = nodes_[res.root].first;
+      if ((m.rep >> 16) != 0 && m.after != unknown_position)
+        c = m.after == none ? nodes_[res.root].first : nodes_[m.after].next;
+      for (; c != none; c = nodes_[c].next) {
         const Node &n = nodes_[c];
         if (n.key != step.id || n.slot != step.slot || (n.rep >> 16) != (m.rep >> 16) ||
             !attached(res, c))
@@ -1767,20 +1788,25 @@ private:
       }
       uint32_t next = (nodes_[at].names & name_bit(id)) ? nodes_[at].first : none;
       uint32_t named = none; // the first member of the name
-      while (next != none) {
-        const Node &c = nodes_[next];
-        if (c.key == id) {
-          if (c.slot == slot && c.rep == item.rep)
-            break;
-          if (named == none)
-            named = next;
+      if (nodes_[at].indexed) [[unlikely]] {
+        const auto [member, first] = find_member(at, id, slot, item.rep);
+        next = member;
+        named = first;
+      } else {
+        while (next != none) {
+          const Node &c = nodes_[next];
+          if (c.key == id) {
+            if (c.slot == slot && c.rep == item.rep)
+              break;
+            if (named == none)
+              named = next;
+          }
+          next = c.next;
         }
-        next = c.next;
       }
       if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
         nodes_[next].kind = 'o';
-        nodes_[next].first = nodes_[next].last = none;
-        nodes_[next].names = 0;
+        clear_members(next);
       }
       if (next == none) {
         next = static_cast<uint32_t>(nodes_.size());
@@ -1863,9 +1889,9 @@ private:
               }
             append(root, there);
           }
+          clear_members(there);
           Node &n = nodes_[there]; // a null (written as numbers are) where nothing would be
           n.kind = 'n';
-          n.first = n.last = none;
           n.value = static_cast<uint32_t>(text_.size());
           n.size = 4;
           text_.put("null"sv);
@@ -1883,6 +1909,95 @@ private:
     else
       nodes_[p.last].next = child;
     p.last = child;
+    if (p.indexed || nodes_[child].rep > indexed_members) [[unlikely]]
+      appended_many(parent, child);
+  }
+
+  // After append(): notes `child` in its parent's table of members, or
+  // makes that table when `child` is a list's element past
+  // indexed_members (a repetition of a field, or of segments: see
+  // first_repetition()). (Out of line: few elements have so many members.)
+  [[gnu::noinline]] void appended_many(uint32_t parent, uint32_t child) {
+    const uint32_t rep = nodes_[child].rep;
+    if (nodes_[parent].indexed)
+      index_member(parent, child);
+    else if ((rep & 0xFFFFu) > indexed_members || (rep >> 16) > indexed_members)
+      index_members(parent);
+  }
+
+  // An element's members are found by walking them, but for an element of
+  // many (a resource's list of thousands of notes, contacts or diagnoses:
+  // each NTE of a long report another note), whose members are found
+  // through a table (members_) once one of them is a list's element past
+  // indexed_members, so that such a message takes time in proportion to its
+  // segments, not to their square. The table holds all of such an element's members:
+  // by name, slot and repetition; the first of each name; the highest
+  // repetition of each name and slot.
+  static constexpr uint32_t indexed_members = 96;
+  struct MemberKey {
+    uint32_t parent, key, rep;
+    uint16_t slot;
+    uint8_t what; // 0 the member, 1 the first of its name, 2 the highest repetition
+    bool operator==(const MemberKey &) const = default;
+  };
+  struct MemberHash {
+    size_t operator()(const MemberKey &k) const noexcept {
+      uint64_t h = (uint64_t{k.parent} << 32 | k.key) * 0x9E3779B97F4A7C15ULL;
+      h ^= (uint64_t{k.rep} << 24 | uint64_t{k.slot} << 8 | k.what) * 0xC2B2AE3D27D4EB4FULL;
+      return static_cast<size_t>(h ^ h >> 29);
+    }
+  };
+
+  // Notes member `child` of `parent` in the table. (Out of line: few
+  // elements have so many members.)
+  [[gnu::noinline]] void index_member(uint32_t parent, uint32_t child) {
+    const Node &n = nodes_[child];
+    members_.try_emplace({parent, n.key, n.rep, n.slot, 0}, child);
+    members_.try_emplace({parent, n.key, 0, 0, 1}, child);
+    uint32_t &highest = members_.try_emplace({parent, n.key, 0, n.slot, 2}, n.rep).first->second;
+    highest = std::max(highest, n.rep);
+  }
+
+  // Notes all of `parent`'s members in the table, and that its members are
+  // found there from now on.
+  [[gnu::noinline]] void index_members(uint32_t parent) {
+    nodes_[parent].indexed = true;
+    for (uint32_t c = nodes_[parent].first; c != none; c = nodes_[c].next)
+      index_member(parent, c);
+  }
+
+  // The member of `parent` of name `id`, `slot` and `rep` (none when
+  // there is none) and the first of its name, found through the table (see
+  // index_member()). (Returned, not written through references: the
+  // caller's walk keeps its own in registers.)
+  [[gnu::noinline]] std::pair<uint32_t, uint32_t> find_member(uint32_t parent, uint32_t id,
+                                                              uint16_t slot, uint32_t rep) const {
+    const auto found = members_.find({parent, id, rep, slot, 0});
+    const auto first = members_.find({parent, id, 0, 0, 1});
+    return {found == members_.end() ? none : found->second,
+            first == members_.end() ? none : first->second};
+  }
+
+  // The highest repetition of the members of `parent` of name `id` and
+  // `slot`, and true; false when `parent`'s members are not in the table.
+  bool highest_member(uint32_t parent, uint32_t id, uint16_t slot, uint32_t &rep) const {
+    if (!nodes_[parent].indexed)
+      return false;
+    const auto found = members_.find({parent, id, 0, slot, 2});
+    rep = found == members_.end() ? 0 : found->second + 1;
+    return true;
+  }
+
+  // Takes away the members of element `n` (a dead one a default starts
+  // anew; one that becomes a value), from the table too. (Out of line:
+  // rare.)
+  [[gnu::noinline, gnu::cold]] void clear_members(uint32_t n) {
+    Node &node = nodes_[n];
+    if (node.indexed) [[unlikely]]
+      std::erase_if(members_, [&](const auto &entry) { return entry.first.parent == n; });
+    node.first = node.last = none;
+    node.names = 0;
+    node.indexed = false;
   }
 
   // Notes element `n` of resource `r`, whose name may require another, for
@@ -2008,6 +2123,8 @@ private:
   // first_repetition() counts its segments (2^16 each).
   uint32_t elements_made(uint32_t r, const Step &step) const {
     uint32_t next = 0;
+    if (uint32_t highest; highest_member(resources[r].root, step.id, step.slot, highest))
+      return highest == 0 ? 0 : ((highest - 1) >> 16) + 1;
     for (uint32_t c = nodes_[resources[r].root].first; c != none; c = nodes_[c].next)
       if (nodes_[c].key == step.id && nodes_[c].slot == step.slot)
         next = std::max(next, (nodes_[c].rep >> 16) + 1);
@@ -3076,6 +3193,7 @@ private:
   // the resources' keys (Resource::key), one after another
   Out key_text_;
   std::vector<Node> nodes_;
+  std::unordered_map<MemberKey, uint32_t, MemberHash> members_; // see index_member()
   Out text_; // the values of nodes_
   std::vector<uint32_t> keys_;  // prune's path
   // The elements whose names may require another, each with the index of

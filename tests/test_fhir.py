@@ -355,6 +355,10 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 35 + "HOME"), "Encounter", "hospitalization.destination.reference",
      "#Location#0"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 40 + "W9"), "Encounter", "location.0.status", "reserved"),
+    # PV1-20's financial class is its code (FC-1), not also FC-2's date as the code's display
+    (message("BAR^P01^BAR_P01", PID, "PV1|1|O" + "|" * 18 + "SP&Self pay&HL70064^20240101", "IN1|1|PLAN1|INS1|ACME"),
+     "Coverage", "type.coding", [{"code": "SP", "display": "Self pay",
+                                  "system": "http://terminology.hl7.org/CodeSystem/v2-0064"}]),
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TS|1-8^a^LN||20240110123045-0500^S||||||F"),
      "Observation", "valueDateTime", "2024-01-10T12:30:45-05:00"),  # TS, DTM's name before 2.6
     # each ORC's number, though the OBR of the order before it has one; ORM's OBR fills its order

@@ -180,9 +180,13 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("HD.1", "IF HD.2 NOT VALUED", "endpoint"),
         _row("HD.2", 'IF HD.3 NOT IN ("ISO", "UUID", "DNS", "URI")', "endpoint")],
     "HD[MessageHeader.destination-endpoint]": [_row("HD.1", "IF HD.2 NOT VALUED", "endpoint")],
+    # a financial class (PV1-20) is its code (FC-1, a CWE from 2.6 on, an IS
+    # before) and the date it took effect (FC-2): the code alone is the
+    # Coverage's type, which the tables map with CWE's map of the whole FC
+    "FC[CodeableConcept]": [_row("FC.1", "", "$this", "CWE[CodeableConcept]")],
 }
 # maps made of ADDED_ROWS alone, and their kind
-ADDED_MAPS = {"MO[Quantity]": "D"}
+ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D"}
 
 # Elements of which a list's element holds one at least, by a rule of
 # FHIR's own that the R4B models do not check: a participant of an
@@ -813,12 +817,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{where}: '{stem[:-1]}' has no url to name it")
             continue
         field_type = r[3].strip()
-        if kind == "S" and field_type in ("EI", "ST", "XON") and "[" in dtmap and not dtmap.startswith(
+        if kind == "S" and field_type in ("EI", "ST", "XON", "FC") and "[" in dtmap and not dtmap.startswith(
                 field_type + "["):
             # mended: a row names the map of another data type than its
             # field's (OBR-2, an EI, with CX[Identifier], whose check digit
             # took the EI's namespace id; MSH-22, an XON, with
-            # HD[Organization]; IAM-5, an ST, with CWE[CodeableConcept]): its
+            # HD[Organization]; IAM-5, an ST, with CWE[CodeableConcept];
+            # PV1-20, an FC, with CWE[CodeableConcept], whose display took
+            # FC-2's date): its
             # field's type's map of that target, an EI's identifier the one
             # the tables give the other placer numbers
             target_part = dtmap[dtmap.index("["):]

@@ -355,6 +355,10 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 35 + "HOME"), "Encounter", "hospitalization.destination.reference",
      "#Location#0"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 40 + "W9"), "Encounter", "location.0.status", "reserved"),
+    # SCH-20's participant type, whose code and system the tables write without quotes
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 18 + "22^ENTER^E", "PID|1||ID1", "RGS|1"), "Appointment",
+     "participant.1.type.0.coding", [{"code": "enterer",
+                                      "system": "http://terminology.hl7.org/CodeSystem/provenance-participant-type"}]),
     # PV1-20's financial class is its code (FC-1), not also FC-2's date as the code's display
     (message("BAR^P01^BAR_P01", PID, "PV1|1|O" + "|" * 18 + "SP&Self pay&HL70064^20240101", "IN1|1|PLAN1|INS1|ACME"),
      "Coverage", "type.coding", [{"code": "SP", "display": "Self pay",
@@ -461,6 +465,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "Appointment", "participant.period"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110"),
      "Appointment", "participant.period"),
+    # SCH-12's participant type is a code still to be defined ("#placer contact#"): no system without it
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 10 + "11^PLACER^P", "PID|1||ID1", "RGS|1"), "Appointment",
+     "participant.type"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -637,6 +637,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     inline = inline_reference(kind, name, table, maps)
     inline_written = False  # the first such row stands for them all
     lacking = lacking_elements(fhir_type, table)
+    # codings whose code the tables leave to be defined ("#placer contact#"
+    # of SCH-12): (field, the coding's path)
+    undefined = {(r[1], r[9].strip()[:-len(".code")]) for r in table
+                 if len(r) > 16 and r[9].strip().endswith("coding.code")
+                 and re.fullmatch(r'"?#[^#"]+#"?', r[16].strip())}
     last: list[str] = []  # rows that fill what the others made
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
@@ -932,6 +937,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             if codes:
                 vocab = f"{parent}.{leaf_name}"
                 BOUND[vocab] = codes
+        if const and (ident, tpath[:-len(".system")]) in undefined and tpath.endswith(".system"):
+            # mended: SCH-12's and SCH-16's participant types name a code
+            # still to be defined ("#placer contact#"), which is not written:
+            # a system without its code says nothing
+            report.append(f"{where}: the system of a code the tables leave undefined; not written")
+            continue
+        if const and kind_letter in "cu" and re.fullmatch(r"[a-z][\w.:/-]*", const.strip()):
+            # mended: SCH-20's participant type gives its code ("enterer")
+            # and system (a url) without the quotes of a value
+            const = f'"{const.strip()}"'
         if const and kind_letter == "R":
             # mended: a reference's row holds an assignment that is not its
             # value: PV1-8's repeats its type's system, PV1-37's restates the

@@ -252,7 +252,12 @@ def test_corpus_bundles_are_valid(path):
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
     (APPS[1], "MessageHeader", "destination.0.endpoint", "EHR"),
-    (VALUES, "Observation#0", "valueQuantity", {"value": 10, "unit": "mg"}),
+    # CQ-2's unit as text (CWE[string]: the original text, else the text, else the code alone)
+    (VALUES, "Observation#0", "valueQuantity", {"value": 10, "unit": "milligram"}),
+    (observations(("CQ", "10^mg")), "Observation", "valueQuantity", {"value": 10, "unit": "mg"}),
+    # XCN-9's assigning authority by its universal id where it has no namespace id (HD[uri])
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&2.16.840.1.113883.4.6&ISO"), "Practitioner",
+     "identifier.0.system", "urn:oid:2.16.840.1.113883.4.6"),
     (VALUES, "Observation#1", "valueQuantity", {"value": 12.5, "code": "USD", "system": "urn:iso:std:iso:4217"}),
     (VALUES, "Observation#2", "valueCodeableConcept", {"coding": [{"code": "Y"}]}),
     (VALUES, "Observation#3", "valueString", "<> 10"),

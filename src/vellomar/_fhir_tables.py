@@ -184,6 +184,9 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # before) and the date it took effect (FC-2): the code alone is the
     # Coverage's type, which the tables map with CWE's map of the whole FC
     "FC[CodeableConcept]": [_row("FC.1", "", "$this", "CWE[CodeableConcept]")],
+    # a coded value as text is its original text, else its text; one sent as
+    # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
+    "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
 }
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D"}
@@ -243,6 +246,12 @@ PL_NAMES = ["PL.1", "PL.2", "PL.3", "PL.4", "PL.7", "PL.8"]
 # The component a map to a primitive reads, where it is not the first, by
 # map name: see note_members().
 PIECES: dict[str, str] = {}
+# Maps to a string or uri whose value is one of several components, as
+# conditions on the value say (CWE[string]: the original text, else the
+# text; HD[uri]: the namespace id, else the universal id as a urn by its
+# type; XON[string]: the name, else the identifier), by map name: a row that
+# names one, without a vocabulary, applies it (see note_members()).
+CHOSEN: set[str] = set()
 # The elements each map's rows fill first ("family" and its extensions for
 # FN[HumanName]), by map name: see note_members().
 MEMBERS: dict[str, set[str]] = {}
@@ -312,6 +321,8 @@ def note_members(name: str, path: Path | None) -> None:
               for m in [re.fullmatch(r"[A-Z]{2,3}\.(\d+)", r[1].strip())] if m]
     if len(values) == 1 and values[0] != "1":
         PIECES[name] = values[0]
+    if len(values) > 1 and map_name(name) and (map_name(name) or ("", ""))[1] in ("string", "uri"):
+        CHOSEN.add(name)
 
 
 def esc(text: str) -> str:
@@ -623,6 +634,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     target = parts[1]
     ttype = target_type(target)
     fhir_type = ttype if has_element(ttype, "id") or has_element(ttype, "extension") else None
+    chosen = name in CHOSEN
     if fhir_type is None:
         kind_letter = {"string": "s", "code": "c", "uri": "s", "dateTime": "T", "boolean": "b",
                        "decimal": "d", "unsignedInt": "w", "positiveInt": "p"}.get(target)
@@ -728,6 +740,26 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # the row is not the resource's own ($this), which would make a
             # resource nothing refers to
             report.append(f"{where}: only a proposed extension, {r[10].strip()[:50]!r}")
+            continue
+        if fhir_type is None and chosen:
+            # a map to a primitive that chooses its value among components:
+            # its rows write the value itself (the element of the row that
+            # applies it)
+            if tpath.strip() not in ("$value", "$this"):
+                report.append(f"{where}: not the value of a map to a primitive")
+                continue
+            try:
+                cond = condition(cond_text, own) if cond_text else ""
+            except ValueError as e:
+                report.append(f"{where}: condition {cond_text!r} is prose ({e})")
+                continue
+            joint = join(const, own) if const else None
+            if const and not joint:
+                report.append(f"{where}: assignment {const!r} is prose")
+                continue
+            kind_letter = {"string": "s", "uri": "u"}[target]
+            out.append("\t".join(["F", field, cond, "", kind_letter, "", "", "",
+                                   *([joint] if joint else [])]))
             continue
         if fhir_type is None:
             # a map to a primitive: its rows carry the value itself
@@ -908,6 +940,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 kind_letter = leaf
                 if kind == "S" and dtkey in PIECES and field != "0":
                     field = f"{field}.{PIECES[dtkey]}"
+                if dtkey in CHOSEN and not vocab and not const:
+                    # mended: a map whose rows choose the value among the
+                    # components (HD[uri] of XCN-9: the assigning authority's
+                    # namespace id, else its universal id as "urn:oid:...")
+                    # is applied; the first component alone was written
+                    kind_letter = "O"
             elif not same_type(leaf, dttarget):
                 report.append(f"{where}: {dtkey} fills a {dttarget}, but {tpath or '$this'} "
                               f"is a {leaf}")

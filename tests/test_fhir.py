@@ -360,6 +360,13 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 35 + "HOME"), "Encounter", "hospitalization.destination.reference",
      "#Location#0"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 40 + "W9"), "Encounter", "location.0.status", "reserved"),
+    # values the tables write into the target's column: a discharged stay (PV1-45) is finished; PV1-52's type
+    (message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 43 + "20240110"), "Encounter", "status", "finished"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 50 + "33^OTHER^O"), "Encounter", "participant.0.type",
+     [{"coding": [{"code": "PART", "system": "http://terminology.hl7.org/CodeSystem/v3-ParticipationType"}],
+       "text": "Participation"}]),
+    (VACCINES.replace("ORC|RE||", "ORC|RE|P1|"), "Immunization", "identifier.0.type.coding", [{"code": "PLAC",
+                                                             "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]),
     # SCH-20's participant type, whose code and system the tables write without quotes
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 18 + "22^ENTER^E", "PID|1||ID1", "RGS|1"), "Appointment",
      "participant.1.type.0.coding", [{"code": "enterer",
@@ -470,6 +477,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "Appointment", "participant.period"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110"),
      "Appointment", "participant.period"),
+    # a day of birth sent with its precision (a TS before 2.6, "19610615^D"): no birth time
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||19610615^D"), "Patient", "_birthDate"),
     # SCH-12's participant type is a code still to be defined ("#placer contact#"): no system without it
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 10 + "11^PLACER^P", "PID|1||ID1", "RGS|1"), "Appointment",
      "participant.type"),

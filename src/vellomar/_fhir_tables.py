@@ -668,6 +668,17 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if not ident:
             continue
         where = f"{name} {ident} -> {tpath or '(none)'}"
+        m = re.fullmatch(r'\s*([\w.\[\]]+)\s*=\s*("[^"]*")\s*', tpath)
+        if m and const.strip() in ("", m.group(2)):
+            # mended: a few rows write their value into the target's column
+            # ('status="finished"' of PV1-45, a discharged stay's status;
+            # PV1-52's participant type, ORC-2's PLAC): the element and its
+            # assignment
+            tpath, const = m.group(1), m.group(2)
+        if len(r) > 10 and (m := re.fullmatch(r'\s*assign:\s*("[^"]*")\s*', r[10])) and not const.strip():
+            # mended: SPM-32's identifier type gives its code ("SHIP") in the
+            # column beside the target; the row wrote the shipment's id as it
+            const = m.group(1)
         mend = JOIN_MENDS.get((name, ident, tpath))
         if mend:
             if (name, ident, tpath) in merged:
@@ -777,9 +788,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if own == "PR1":
             # mended: "PR1-5.5 VALUED" (a DTM has no components) stands for a
             # time of minutes, which a period from PR1-5 and PR1-7 needs
-            cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?NOT VALUED", "PR1-5 LENGTH LESS THAN 12", cond_text)
+            cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?NOT VALUED", "PR1-5.1 LENGTH LESS THAN 12", cond_text)
             cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?VALUED",
-                               "PR1-5 LENGTH GREATER THAN OR EQUALS 12", cond_text)
+                               "PR1-5.1 LENGTH GREATER THAN OR EQUALS 12", cond_text)
+        if kind == "S" and r[3].strip() in ("DTM", "TS"):
+            # mended: the length of a time ("IF PID-7 LENGTH GREATER THAN 8",
+            # a birth time beside the day) is its own: before 2.6 a TS holds
+            # a degree of precision after it ("19610615^D")
+            cond_text = re.sub(rf"\b({own}-{field}) LENGTH\b", r"\1.1 LENGTH", cond_text)
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)

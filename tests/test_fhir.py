@@ -367,6 +367,9 @@ def test_corpus_bundles_are_valid(path):
        "text": "Participation"}]),
     (VACCINES.replace("ORC|RE||", "ORC|RE|P1|"), "Immunization", "identifier.0.type.coding", [{"code": "PLAC",
                                                              "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]),
+    # PD1-7's living will: an Observation of the LOINC code its map's constants give (rows without an identifier)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE", "PD1|||||||Y^Yes^HL70315"), "Observation", "code.coding",
+     [{"system": "http://loinc.org", "code": "75320-2"}]),
     # SCH-20's participant type, whose code and system the tables write without quotes
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 18 + "22^ENTER^E", "PID|1||ID1", "RGS|1"), "Appointment",
      "participant.1.type.0.coding", [{"code": "enterer",

@@ -252,6 +252,11 @@ PIECES: dict[str, str] = {}
 # type; XON[string]: the name, else the identifier), by map name: a row that
 # names one, without a vocabulary, applies it (see note_members()).
 CHOSEN: set[str] = set()
+# Maps whose constants in rows without an identifier are not taken as the
+# segment's own (see map_rows()): PV1[Basic-EncounterHistory]'s Basic would
+# hold its code alone (its extension's url and its subject's reference are
+# unreadable), a resource of nothing made for every PV1-43.
+UNMADE = {"PV1[Basic-EncounterHistory]"}
 # The elements each map's rows fill first ("family" and its extensions for
 # FN[HumanName]), by map name: see note_members().
 MEMBERS: dict[str, set[str]] = {}
@@ -651,9 +656,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     lacking = lacking_elements(fhir_type, table)
     # codings whose code the tables leave to be defined ("#placer contact#"
     # of SCH-12): (field, the coding's path)
-    undefined = {(r[1], r[9].strip()[:-len(".code")]) for r in table
-                 if len(r) > 16 and r[9].strip().endswith("coding.code")
-                 and re.fullmatch(r'"?#[^#"]+#"?', r[16].strip())}
+    # or as prose ("/a relationship type that represents mother/")
+    undefined = {(r[1] or (own if r[0].strip() == "0" else ""), re.sub(r"\.code$", "", r[9].strip()))
+                 for r in table if len(r) > 16 and re.search(r"coding(\[\d+\])?\.code$", r[9].strip())
+                 and re.fullmatch(r'"?#[^#"]+#"?|/.*', r[16].strip())}
     last: list[str] = []  # rows that fill what the others made
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
@@ -665,6 +671,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             r = _row(own, "", inline[0], inline[1])
         ident, cond_text, narrative, tpath, dtmap, vocab, const = (
             r[1], r[6], r[8], r[9], r[14], r[15], r[16])
+        if not ident and r[0].strip() == "0" and tpath.strip() and const.strip() and name not in UNMADE:
+            # mended: a map's constants stand in rows of sort order 0 without
+            # an identifier (the living will's Observation: its status and
+            # LOINC code, without which it was dropped): the segment's (or
+            # value's) own rows
+            ident = own
         if not ident:
             continue
         where = f"{name} {ident} -> {tpath or '(none)'}"
@@ -991,7 +1003,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             if codes:
                 vocab = f"{parent}.{leaf_name}"
                 BOUND[vocab] = codes
-        if const and (ident, tpath[:-len(".system")]) in undefined and tpath.endswith(".system"):
+        if const and (ident, re.sub(r"\.system$", "", tpath)) in undefined and tpath.endswith(".system"):
             # mended: SCH-12's and SCH-16's participant types name a code
             # still to be defined ("#placer contact#"), which is not written:
             # a system without its code says nothing

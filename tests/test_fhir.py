@@ -367,6 +367,10 @@ def test_corpus_bundles_are_valid(path):
        "text": "Participation"}]),
     (VACCINES.replace("ORC|RE||", "ORC|RE|P1|"), "Immunization", "identifier.0.type.coding", [{"code": "PLAC",
                                                              "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]),
+    # an SN range or ratio keeps its text beside the values (the tables' originalText of SN's maps)
+    (observations(("SN", "^1^:^2")), "Observation", "valueRatio",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/originalText", "valueString": "1 : 2"}],
+      "numerator": {"value": 1}, "denominator": {"value": 2}}),
     # PD1-7's living will: an Observation of the LOINC code its map's constants give (rows without an identifier)
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE", "PD1|||||||Y^Yes^HL70315"), "Observation", "code.coding",
      [{"system": "http://loinc.org", "code": "75320-2"}]),

@@ -225,7 +225,8 @@ def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple
 # by the tables' "^".
 JOINED = {"XTN[ContactPoint]", "OBX[Observation]", "MSG[Coding]", "MSH[Provenance-Source]",
           "EVN[Provenance]", "RP[Attachment]", "RP[DocumentReference]",
-          "HD[MessageHeader.source-endpoint]", "HD[MessageHeader.destination-endpoint]"}
+          "HD[MessageHeader.source-endpoint]", "HD[MessageHeader.destination-endpoint]",
+          "SN[Quantity]", "SN[Range]", "SN[Ratio]"}
 
 # mended: XTN.7's four rows give the number by which of XTN.5, .6 and .8
 # are valued, and none when the local number stands alone or a country code

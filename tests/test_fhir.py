@@ -367,6 +367,9 @@ def test_corpus_bundles_are_valid(path):
        "text": "Participation"}]),
     (VACCINES.replace("ORC|RE||", "ORC|RE|P1|"), "Immunization", "identifier.0.type.coding", [{"code": "PLAC",
                                                              "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]),
+    # PID-21's mother: the relationship the tables give in prose ("MTH" as default)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 16 + "M77^^^GHH^MR"), "RelatedPerson", "relationship",
+     [{"coding": [{"code": "MTH", "system": "http://terminology.hl7.org/CodeSystem/v3-RoleCode"}]}]),
     # an SN range or ratio keeps its text beside the values (the tables' originalText of SN's maps)
     (observations(("SN", "^1^:^2")), "Observation", "valueRatio",
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/originalText", "valueString": "1 : 2"}],

@@ -253,6 +253,10 @@ PIECES: dict[str, str] = {}
 # type; XON[string]: the name, else the identifier), by map name: a row that
 # names one, without a vocabulary, applies it (see note_members()).
 CHOSEN: set[str] = set()
+# Codes the tables give in prose, by (map, target): the mother's
+# relationship "should be populated with "MTH" as default if no further
+# context is known" (a CX gives none).
+PROSE_CODES = {("CX[RelatedPerson-Mother]", "relationship[1].coding[1].code"): "MTH"}
 # Maps whose constants in rows without an identifier are not taken as the
 # segment's own (see map_rows()): PV1[Basic-EncounterHistory]'s Basic would
 # hold its code alone (its extension's url and its subject's reference are
@@ -415,6 +419,10 @@ def canonical_url(text: str) -> str:
     urls begin "http://hl7.org/fhir/", never "https:", and HL7's v2 tables
     are code systems ("CodeSystem/v2-0119"), not value sets."""
     text = URLS.get(text, text)
+    # the web page of a v3 code system ("https://hl7.org/fhir/R4/v3/RoleCode/
+    # cs.html#v3-RoleCode"): the code system
+    text = re.sub(r"^https?://(?:www\.)?hl7\.org/fhir/R4/v3/([\w-]+)/cs\.html(?:#.*)?$",
+                  r"http://terminology.hl7.org/CodeSystem/v3-\1", text)
     text = re.sub(r"^https://hl7\.org/fhir/", "http://hl7.org/fhir/", text)
     return re.sub(r"^http://terminology\.hl7\.org/ValueSet/(v2-\d{4})$",
                   r"http://terminology.hl7.org/CodeSystem/\1", text)
@@ -660,6 +668,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     # or as prose ("/a relationship type that represents mother/")
     undefined = {(r[1] or (own if r[0].strip() == "0" else ""), re.sub(r"\.code$", "", r[9].strip()))
                  for r in table if len(r) > 16 and re.search(r"coding(\[\d+\])?\.code$", r[9].strip())
+                 and (name, r[9].strip()) not in PROSE_CODES
                  and re.fullmatch(r'"?#[^#"]+#"?|/.*', r[16].strip())}
     last: list[str] = []  # rows that fill what the others made
     for r in table:
@@ -678,6 +687,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # LOINC code, without which it was dropped): the segment's (or
             # value's) own rows
             ident = own
+        if (name, tpath.strip()) in PROSE_CODES:
+            const = f'"{PROSE_CODES[(name, tpath.strip())]}"'
         if not ident:
             continue
         where = f"{name} {ident} -> {tpath or '(none)'}"

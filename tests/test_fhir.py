@@ -367,6 +367,9 @@ def test_corpus_bundles_are_valid(path):
        "text": "Participation"}]),
     (VACCINES.replace("ORC|RE||", "ORC|RE|P1|"), "Immunization", "identifier.0.type.coding", [{"code": "PLAC",
                                                              "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]),
+    # PR1-8's anaesthetist: a SNOMED code of its function with its system (the tables' "coding.uri")
+    (message("ADT^A01^ADT_A01", PID, "PR1|1||99213^Visit^C4||20240110|||55^GAS^GUS"), "Procedure",
+     "performer.0.function.coding", [{"code": "88189002", "system": "http://snomed.info/sct"}]),
     # PID-21's mother: the relationship the tables give in prose ("MTH" as default)
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 16 + "M77^^^GHH^MR"), "RelatedPerson", "relationship",
      [{"coding": [{"code": "MTH", "system": "http://terminology.hl7.org/CodeSystem/v3-RoleCode"}]}]),

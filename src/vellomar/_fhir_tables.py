@@ -873,6 +873,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             tpath = m.group(1) if m.group(1) is not None else m.group(3)
             ref = m.group(2) or m.group(4)
         tpath = re.sub(r"(extension(?:\[\d+\])?)\.uri$", r"\1.url", tpath)  # mended: OBX-10
+        # mended: PR1-8's and PR1-11's function name its SNOMED code's system "uri"
+        tpath = re.sub(r"(coding(?:\[\d+\])?)\.uri$", r"\1.system", tpath)
         # mended: XAD.1 fills "line[1-3]" with SAD[Address], whose rows name the lines
         if tpath == "line[1-3]" and dtmap == "SAD[Address]":
             tpath = "$this"

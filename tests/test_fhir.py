@@ -490,6 +490,11 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "Appointment", "participant.period"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110"),
      "Appointment", "participant.period"),
+    # ROL-4's person of a provider's role is a Practitioner alone: no Patient (suffixed) nor RelatedPerson of it
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN^^JR"), "Patient",
+     "name.suffix"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN^^JR"), "RelatedPerson",
+     "name"),
     # a day of birth sent with its precision (a TS before 2.6, "19610615^D"): no birth time
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||19610615^D"), "Patient", "_birthDate"),
     # SCH-12's participant type is a code still to be defined ("#placer contact#"): no system without it

@@ -659,6 +659,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     own = name.split("[")[0]
     nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
     merged: set[tuple[str, str, str]] = set()
+    alternatives: set[str] = set()  # fields whose first alternative is taken
     table = table_rows(name, path)
     inline = inline_reference(kind, name, table, maps)
     inline_written = False  # the first such row stands for them all
@@ -830,6 +831,17 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         except ValueError as e:
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")
             continue
+        if re.match(r"(?i)depending on\b", narrative) and not cond_text:
+            # mended: ROL-4's person is a Practitioner, a Patient or a
+            # RelatedPerson "depending on ROL-3", which the message tables
+            # route only when it is a provider's role (table 0443): the
+            # first, the Practitioner; each ROL made all three (a second
+            # Patient of the doctor's name)
+            if ident in alternatives:
+                report.append(f"{where}: an alternative {narrative!r} of the row above; not made")
+                continue
+            alternatives.add(ident)
+            narrative = ""
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative):
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
         if name == "NTE[DocumentReference]" and ident == "NTE-3":
@@ -854,10 +866,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{where}: a {m.group(1)} without {wanted}, which FHIR does not take")
             continue
         # mended: misspelt element names, and a list index not closed
-        # ("coding[3.version" of CNE.13)
+        # ("coding[3.version" of CNE.13) or closed by a brace ("suffix[2}" of
+        # XCN[Patient]'s XCN.7)
         for wrong, right in TYPOS.items():
             tpath = re.sub(rf"\b{wrong}\b", right, tpath)
-        tpath = re.sub(r"\[(\d+)\.", r"[\1].", tpath)
+        tpath = re.sub(r"\[(\d+)[.}]", lambda m: f"[{m.group(1)}]" + "." * m.group(0).endswith("."), tpath)
         # mended: TQ1's rows name a Timing's bounds and duration as the
         # Timing's own; they are its repeat's
         tpath = re.sub(r"\b(occurrenceTiming)\.(bounds\w+|duration\w*)\b", r"\1.repeat.\2", tpath)

@@ -79,8 +79,14 @@ class TableShapes:
     def __init__(self, text: str) -> None:
         self.types: dict[str, dict[str, tuple[bool, str]]] = {}
         self.bound: dict[str, list[str]] = {}
+        # the package's maps to a string or uri with rows (see CHOSEN)
+        self.chosen: set[str] = set()
         codes: list[str] | None = None
+        last = ""
         for line in text.splitlines():
+            if line.startswith("F\t") and last:
+                self.chosen.add(last)
+            last = line.split("\t")[1] if re.match(r"D\t[^\t]+\t(?:string|uri)$", line) else ""
             if line.startswith("T\t"):
                 _, name, *elements = line.split("\t")
                 self.types[name] = {e.split(":")[0]: (e.split(":")[1].startswith("*"),
@@ -1335,6 +1341,7 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
     SHAPES = shapes
     report.clear()
     SHIFTS.clear()  # a user's maps number their lists as they write them
+    CHOSEN.update(getattr(shapes, "chosen", ()))
     out: list[str] = []
     maps: dict[str, str] = {name.lower(): name for name in known}
     kinds = []

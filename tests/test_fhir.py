@@ -254,7 +254,12 @@ def test_corpus_bundles_are_valid(path):
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
     (APPS[1], "MessageHeader", "destination.0.endpoint", "EHR"),
-    (VALUES, "Observation#0", "valueQuantity", {"value": 10, "unit": "mg"}),
+    # CQ-2's unit as text (CWE[string]: the original text, else the text, else the code alone)
+    (VALUES, "Observation#0", "valueQuantity", {"value": 10, "unit": "milligram"}),
+    (observations(("CQ", "10^mg")), "Observation", "valueQuantity", {"value": 10, "unit": "mg"}),
+    # XCN-9's assigning authority by its universal id where it has no namespace id (HD[uri])
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&2.16.840.1.113883.4.6&ISO"), "Practitioner",
+     "identifier.0.system", "urn:oid:2.16.840.1.113883.4.6"),
     (VALUES, "Observation#1", "valueQuantity", {"value": 12.5, "code": "USD", "system": "urn:iso:std:iso:4217"}),
     (VALUES, "Observation#2", "valueCodeableConcept", {"coding": [{"code": "Y"}]}),
     (VALUES, "Observation#3", "valueString", "<> 10"),
@@ -358,6 +363,34 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 35 + "HOME"), "Encounter", "hospitalization.destination.reference",
      "#Location#0"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 40 + "W9"), "Encounter", "location.0.status", "reserved"),
+    # values the tables write into the target's column: a discharged stay (PV1-45) is finished; PV1-52's type
+    (message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 43 + "20240110"), "Encounter", "status", "finished"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 50 + "33^OTHER^O"), "Encounter", "participant.0.type",
+     [{"coding": [{"code": "PART", "system": "http://terminology.hl7.org/CodeSystem/v3-ParticipationType"}],
+       "text": "Participation"}]),
+    (VACCINES.replace("ORC|RE||", "ORC|RE|P1|"), "Immunization", "identifier.0.type.coding", [{"code": "PLAC",
+                                                             "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]),
+    # PR1-8's anaesthetist: a SNOMED code of its function with its system (the tables' "coding.uri")
+    (message("ADT^A01^ADT_A01", PID, "PR1|1||99213^Visit^C4||20240110|||55^GAS^GUS"), "Procedure",
+     "performer.0.function.coding", [{"code": "88189002", "system": "http://snomed.info/sct"}]),
+    # PID-21's mother: the relationship the tables give in prose ("MTH" as default)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 16 + "M77^^^GHH^MR"), "RelatedPerson", "relationship",
+     [{"coding": [{"code": "MTH", "system": "http://terminology.hl7.org/CodeSystem/v3-RoleCode"}]}]),
+    # an SN range or ratio keeps its text beside the values (the tables' originalText of SN's maps)
+    (observations(("SN", "^1^:^2")), "Observation", "valueRatio",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/originalText", "valueString": "1 : 2"}],
+      "numerator": {"value": 1}, "denominator": {"value": 2}}),
+    # PD1-7's living will: an Observation of the LOINC code its map's constants give (rows without an identifier)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE", "PD1|||||||Y^Yes^HL70315"), "Observation", "code.coding",
+     [{"system": "http://loinc.org", "code": "75320-2"}]),
+    # SCH-20's participant type, whose code and system the tables write without quotes
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 18 + "22^ENTER^E", "PID|1||ID1", "RGS|1"), "Appointment",
+     "participant.1.type.0.coding", [{"code": "enterer",
+                                      "system": "http://terminology.hl7.org/CodeSystem/provenance-participant-type"}]),
+    # PV1-20's financial class is its code (FC-1), not also FC-2's date as the code's display
+    (message("BAR^P01^BAR_P01", PID, "PV1|1|O" + "|" * 18 + "SP&Self pay&HL70064^20240101", "IN1|1|PLAN1|INS1|ACME"),
+     "Coverage", "type.coding", [{"code": "SP", "display": "Self pay",
+                                  "system": "http://terminology.hl7.org/CodeSystem/v2-0064"}]),
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TS|1-8^a^LN||20240110123045-0500^S||||||F"),
      "Observation", "valueDateTime", "2024-01-10T12:30:45-05:00"),  # TS, DTM's name before 2.6
     # each ORC's number, though the OBR of the order before it has one; ORM's OBR fills its order
@@ -464,6 +497,16 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "Appointment", "participant.period"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110"),
      "Appointment", "participant.period"),
+    # ROL-4's person of a provider's role is a Practitioner alone: no Patient (suffixed) nor RelatedPerson of it
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN^^JR"), "Patient",
+     "name.suffix"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN^^JR"), "RelatedPerson",
+     "name"),
+    # a day of birth sent with its precision (a TS before 2.6, "19610615^D"): no birth time
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||19610615^D"), "Patient", "_birthDate"),
+    # SCH-12's participant type is a code still to be defined ("#placer contact#"): no system without it
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 10 + "11^PLACER^P", "PID|1||ID1", "RGS|1"), "Appointment",
+     "participant.type"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -79,8 +79,14 @@ class TableShapes:
     def __init__(self, text: str) -> None:
         self.types: dict[str, dict[str, tuple[bool, str]]] = {}
         self.bound: dict[str, list[str]] = {}
+        # the package's maps to a string or uri with rows (see CHOSEN)
+        self.chosen: set[str] = set()
         codes: list[str] | None = None
+        last = ""
         for line in text.splitlines():
+            if line.startswith("F\t") and last:
+                self.chosen.add(last)
+            last = line.split("\t")[1] if re.match(r"D\t[^\t]+\t(?:string|uri)$", line) else ""
             if line.startswith("T\t"):
                 _, name, *elements = line.split("\t")
                 self.types[name] = {e.split(":")[0]: (e.split(":")[1].startswith("*"),
@@ -180,9 +186,16 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("HD.1", "IF HD.2 NOT VALUED", "endpoint"),
         _row("HD.2", 'IF HD.3 NOT IN ("ISO", "UUID", "DNS", "URI")', "endpoint")],
     "HD[MessageHeader.destination-endpoint]": [_row("HD.1", "IF HD.2 NOT VALUED", "endpoint")],
+    # a financial class (PV1-20) is its code (FC-1, a CWE from 2.6 on, an IS
+    # before) and the date it took effect (FC-2): the code alone is the
+    # Coverage's type, which the tables map with CWE's map of the whole FC
+    "FC[CodeableConcept]": [_row("FC.1", "", "$this", "CWE[CodeableConcept]")],
+    # a coded value as text is its original text, else its text; one sent as
+    # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
+    "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
 }
 # maps made of ADDED_ROWS alone, and their kind
-ADDED_MAPS = {"MO[Quantity]": "D"}
+ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D"}
 
 # Elements of which a list's element holds one at least, by a rule of
 # FHIR's own that the R4B models do not check: a participant of an
@@ -218,7 +231,8 @@ def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple
 # by the tables' "^".
 JOINED = {"XTN[ContactPoint]", "OBX[Observation]", "MSG[Coding]", "MSH[Provenance-Source]",
           "EVN[Provenance]", "RP[Attachment]", "RP[DocumentReference]",
-          "HD[MessageHeader.source-endpoint]", "HD[MessageHeader.destination-endpoint]"}
+          "HD[MessageHeader.source-endpoint]", "HD[MessageHeader.destination-endpoint]",
+          "SN[Quantity]", "SN[Range]", "SN[Ratio]"}
 
 # mended: XTN.7's four rows give the number by which of XTN.5, .6 and .8
 # are valued, and none when the local number stands alone or a country code
@@ -239,6 +253,21 @@ PL_NAMES = ["PL.1", "PL.2", "PL.3", "PL.4", "PL.7", "PL.8"]
 # The component a map to a primitive reads, where it is not the first, by
 # map name: see note_members().
 PIECES: dict[str, str] = {}
+# Maps to a string or uri whose value is one of several components, as
+# conditions on the value say (CWE[string]: the original text, else the
+# text; HD[uri]: the namespace id, else the universal id as a urn by its
+# type; XON[string]: the name, else the identifier), by map name: a row that
+# names one, without a vocabulary, applies it (see note_members()).
+CHOSEN: set[str] = set()
+# Codes the tables give in prose, by (map, target): the mother's
+# relationship "should be populated with "MTH" as default if no further
+# context is known" (a CX gives none).
+PROSE_CODES = {("CX[RelatedPerson-Mother]", "relationship[1].coding[1].code"): "MTH"}
+# Maps whose constants in rows without an identifier are not taken as the
+# segment's own (see map_rows()): PV1[Basic-EncounterHistory]'s Basic would
+# hold its code alone (its extension's url and its subject's reference are
+# unreadable), a resource of nothing made for every PV1-43.
+UNMADE = {"PV1[Basic-EncounterHistory]"}
 # The elements each map's rows fill first ("family" and its extensions for
 # FN[HumanName]), by map name: see note_members().
 MEMBERS: dict[str, set[str]] = {}
@@ -308,6 +337,8 @@ def note_members(name: str, path: Path | None) -> None:
               for m in [re.fullmatch(r"[A-Z]{2,3}\.(\d+)", r[1].strip())] if m]
     if len(values) == 1 and values[0] != "1":
         PIECES[name] = values[0]
+    if len(values) > 1 and map_name(name) and (map_name(name) or ("", ""))[1] in ("string", "uri"):
+        CHOSEN.add(name)
 
 
 def esc(text: str) -> str:
@@ -394,6 +425,10 @@ def canonical_url(text: str) -> str:
     urls begin "http://hl7.org/fhir/", never "https:", and HL7's v2 tables
     are code systems ("CodeSystem/v2-0119"), not value sets."""
     text = URLS.get(text, text)
+    # the web page of a v3 code system ("https://hl7.org/fhir/R4/v3/RoleCode/
+    # cs.html#v3-RoleCode"): the code system
+    text = re.sub(r"^https?://(?:www\.)?hl7\.org/fhir/R4/v3/([\w-]+)/cs\.html(?:#.*)?$",
+                  r"http://terminology.hl7.org/CodeSystem/v3-\1", text)
     text = re.sub(r"^https://hl7\.org/fhir/", "http://hl7.org/fhir/", text)
     return re.sub(r"^http://terminology\.hl7\.org/ValueSet/(v2-\d{4})$",
                   r"http://terminology.hl7.org/CodeSystem/\1", text)
@@ -619,6 +654,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     target = parts[1]
     ttype = target_type(target)
     fhir_type = ttype if has_element(ttype, "id") or has_element(ttype, "extension") else None
+    chosen = name in CHOSEN
     if fhir_type is None:
         kind_letter = {"string": "s", "code": "c", "uri": "s", "dateTime": "T", "boolean": "b",
                        "decimal": "d", "unsignedInt": "w", "positiveInt": "p"}.get(target)
@@ -629,10 +665,18 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     own = name.split("[")[0]
     nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
     merged: set[tuple[str, str, str]] = set()
+    alternatives: set[str] = set()  # fields whose first alternative is taken
     table = table_rows(name, path)
     inline = inline_reference(kind, name, table, maps)
     inline_written = False  # the first such row stands for them all
     lacking = lacking_elements(fhir_type, table)
+    # codings whose code the tables leave to be defined ("#placer contact#"
+    # of SCH-12): (field, the coding's path)
+    # or as prose ("/a relationship type that represents mother/")
+    undefined = {(r[1] or (own if r[0].strip() == "0" else ""), re.sub(r"\.code$", "", r[9].strip()))
+                 for r in table if len(r) > 16 and re.search(r"coding(\[\d+\])?\.code$", r[9].strip())
+                 and (name, r[9].strip()) not in PROSE_CODES
+                 and re.fullmatch(r'"?#[^#"]+#"?|/.*', r[16].strip())}
     last: list[str] = []  # rows that fill what the others made
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
@@ -644,9 +688,28 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             r = _row(own, "", inline[0], inline[1])
         ident, cond_text, narrative, tpath, dtmap, vocab, const = (
             r[1], r[6], r[8], r[9], r[14], r[15], r[16])
+        if not ident and r[0].strip() == "0" and tpath.strip() and const.strip() and name not in UNMADE:
+            # mended: a map's constants stand in rows of sort order 0 without
+            # an identifier (the living will's Observation: its status and
+            # LOINC code, without which it was dropped): the segment's (or
+            # value's) own rows
+            ident = own
+        if (name, tpath.strip()) in PROSE_CODES:
+            const = f'"{PROSE_CODES[(name, tpath.strip())]}"'
         if not ident:
             continue
         where = f"{name} {ident} -> {tpath or '(none)'}"
+        m = re.fullmatch(r'\s*([\w.\[\]]+)\s*=\s*("[^"]*")\s*', tpath)
+        if m and const.strip() in ("", m.group(2)):
+            # mended: a few rows write their value into the target's column
+            # ('status="finished"' of PV1-45, a discharged stay's status;
+            # PV1-52's participant type, ORC-2's PLAC): the element and its
+            # assignment
+            tpath, const = m.group(1), m.group(2)
+        if len(r) > 10 and (m := re.fullmatch(r'\s*assign:\s*("[^"]*")\s*', r[10])) and not const.strip():
+            # mended: SPM-32's identifier type gives its code ("SHIP") in the
+            # column beside the target; the row wrote the shipment's id as it
+            const = m.group(1)
         mend = JOIN_MENDS.get((name, ident, tpath))
         if mend:
             if (name, ident, tpath) in merged:
@@ -720,6 +783,26 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # resource nothing refers to
             report.append(f"{where}: only a proposed extension, {r[10].strip()[:50]!r}")
             continue
+        if fhir_type is None and chosen:
+            # a map to a primitive that chooses its value among components:
+            # its rows write the value itself (the element of the row that
+            # applies it)
+            if tpath.strip() not in ("$value", "$this"):
+                report.append(f"{where}: not the value of a map to a primitive")
+                continue
+            try:
+                cond = condition(cond_text, own) if cond_text else ""
+            except ValueError as e:
+                report.append(f"{where}: condition {cond_text!r} is prose ({e})")
+                continue
+            joint = join(const, own) if const else None
+            if const and not joint:
+                report.append(f"{where}: assignment {const!r} is prose")
+                continue
+            kind_letter = {"string": "s", "uri": "u"}[target]
+            out.append("\t".join(["F", field, cond, "", kind_letter, "", "", "",
+                                   *([joint] if joint else [])]))
+            continue
         if fhir_type is None:
             # a map to a primitive: its rows carry the value itself
             report.append(f"{where}: map to a primitive; the converter writes the first component")
@@ -736,9 +819,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if own == "PR1":
             # mended: "PR1-5.5 VALUED" (a DTM has no components) stands for a
             # time of minutes, which a period from PR1-5 and PR1-7 needs
-            cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?NOT VALUED", "PR1-5 LENGTH LESS THAN 12", cond_text)
+            cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?NOT VALUED", "PR1-5.1 LENGTH LESS THAN 12", cond_text)
             cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?VALUED",
-                               "PR1-5 LENGTH GREATER THAN OR EQUALS 12", cond_text)
+                               "PR1-5.1 LENGTH GREATER THAN OR EQUALS 12", cond_text)
+        if kind == "S" and r[3].strip() in ("DTM", "TS"):
+            # mended: the length of a time ("IF PID-7 LENGTH GREATER THAN 8",
+            # a birth time beside the day) is its own: before 2.6 a TS holds
+            # a degree of precision after it ("19610615^D")
+            cond_text = re.sub(rf"\b({own}-{field}) LENGTH\b", r"\1.1 LENGTH", cond_text)
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)
@@ -749,6 +837,17 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         except ValueError as e:
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")
             continue
+        if re.match(r"(?i)depending on\b", narrative) and not cond_text:
+            # mended: ROL-4's person is a Practitioner, a Patient or a
+            # RelatedPerson "depending on ROL-3", which the message tables
+            # route only when it is a provider's role (table 0443): the
+            # first, the Practitioner; each ROL made all three (a second
+            # Patient of the doctor's name)
+            if ident in alternatives:
+                report.append(f"{where}: an alternative {narrative!r} of the row above; not made")
+                continue
+            alternatives.add(ident)
+            narrative = ""
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative):
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
         if name == "NTE[DocumentReference]" and ident == "NTE-3":
@@ -773,10 +872,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{where}: a {m.group(1)} without {wanted}, which FHIR does not take")
             continue
         # mended: misspelt element names, and a list index not closed
-        # ("coding[3.version" of CNE.13)
+        # ("coding[3.version" of CNE.13) or closed by a brace ("suffix[2}" of
+        # XCN[Patient]'s XCN.7)
         for wrong, right in TYPOS.items():
             tpath = re.sub(rf"\b{wrong}\b", right, tpath)
-        tpath = re.sub(r"\[(\d+)\.", r"[\1].", tpath)
+        tpath = re.sub(r"\[(\d+)[.}]", lambda m: f"[{m.group(1)}]" + "." * m.group(0).endswith("."), tpath)
         # mended: TQ1's rows name a Timing's bounds and duration as the
         # Timing's own; they are its repeat's
         tpath = re.sub(r"\b(occurrenceTiming)\.(bounds\w+|duration\w*)\b", r"\1.repeat.\2", tpath)
@@ -792,6 +892,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             tpath = m.group(1) if m.group(1) is not None else m.group(3)
             ref = m.group(2) or m.group(4)
         tpath = re.sub(r"(extension(?:\[\d+\])?)\.uri$", r"\1.url", tpath)  # mended: OBX-10
+        # mended: PR1-8's and PR1-11's function name its SNOMED code's system "uri"
+        tpath = re.sub(r"(coding(?:\[\d+\])?)\.uri$", r"\1.system", tpath)
         # mended: XAD.1 fills "line[1-3]" with SAD[Address], whose rows name the lines
         if tpath == "line[1-3]" and dtmap == "SAD[Address]":
             tpath = "$this"
@@ -813,12 +915,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{where}: '{stem[:-1]}' has no url to name it")
             continue
         field_type = r[3].strip()
-        if kind == "S" and field_type in ("EI", "ST", "XON") and "[" in dtmap and not dtmap.startswith(
+        if kind == "S" and field_type in ("EI", "ST", "XON", "FC") and "[" in dtmap and not dtmap.startswith(
                 field_type + "["):
             # mended: a row names the map of another data type than its
             # field's (OBR-2, an EI, with CX[Identifier], whose check digit
             # took the EI's namespace id; MSH-22, an XON, with
-            # HD[Organization]; IAM-5, an ST, with CWE[CodeableConcept]): its
+            # HD[Organization]; IAM-5, an ST, with CWE[CodeableConcept];
+            # PV1-20, an FC, with CWE[CodeableConcept], whose display took
+            # FC-2's date): its
             # field's type's map of that target, an EI's identifier the one
             # the tables give the other placer numbers
             target_part = dtmap[dtmap.index("["):]
@@ -897,6 +1001,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 kind_letter = leaf
                 if kind == "S" and dtkey in PIECES and field != "0":
                     field = f"{field}.{PIECES[dtkey]}"
+                if dtkey in CHOSEN and not vocab and not const:
+                    # mended: a map whose rows choose the value among the
+                    # components (HD[uri] of XCN-9: the assigning authority's
+                    # namespace id, else its universal id as "urn:oid:...")
+                    # is applied; the first component alone was written
+                    kind_letter = "O"
             elif not same_type(leaf, dttarget):
                 report.append(f"{where}: {dtkey} fills a {dttarget}, but {tpath or '$this'} "
                               f"is a {leaf}")
@@ -926,6 +1036,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             if codes:
                 vocab = f"{parent}.{leaf_name}"
                 BOUND[vocab] = codes
+        if const and (ident, re.sub(r"\.system$", "", tpath)) in undefined and tpath.endswith(".system"):
+            # mended: SCH-12's and SCH-16's participant types name a code
+            # still to be defined ("#placer contact#"), which is not written:
+            # a system without its code says nothing
+            report.append(f"{where}: the system of a code the tables leave undefined; not written")
+            continue
+        if const and kind_letter in "cu" and re.fullmatch(r"[a-z][\w.:/-]*", const.strip()):
+            # mended: SCH-20's participant type gives its code ("enterer")
+            # and system (a url) without the quotes of a value
+            const = f'"{const.strip()}"'
         if const and kind_letter == "R":
             # mended: a reference's row holds an assignment that is not its
             # value: PV1-8's repeats its type's system, PV1-37's restates the
@@ -1221,6 +1341,7 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
     SHAPES = shapes
     report.clear()
     SHIFTS.clear()  # a user's maps number their lists as they write them
+    CHOSEN.update(getattr(shapes, "chosen", ()))
     out: list[str] = []
     maps: dict[str, str] = {name.lower(): name for name in known}
     kinds = []

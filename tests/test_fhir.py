@@ -25,6 +25,7 @@ def message(kind, *segments, control_id="M1"):
     return "\r".join([MSH.format(type=kind, id=control_id), *segments]) + "\r"
 
 
+PLACED = message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^2^GHH")
 ADT_A01 = message("ADT^A01^ADT_A01", "EVN|A01|20240110120000", PID, PV1,
                   "AL1|1|DA|1605^Penicillin^RXNORM|SV|Hives",
                   "DG1|1||I21.9^Acute myocardial infarction^I10||20240110|A")
@@ -352,6 +353,24 @@ def test_corpus_bundles_are_valid(path):
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 10 + "with food", OBR), "ServiceRequest",
      "note.0.text", "with food"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|^502"), "Location", "physicalType.coding.0.code", "ro"),  # a room alone
+    # a PL's Locations from the most granular: bed 2 part of room 502 of point of care 5W of facility GHH, the
+    # stay's location the bed; a point of care alone is the stay's location
+    (PLACED, "Encounter", "location.0.location.reference", "#Location#0"),
+    (PLACED, "Location#0", "identifier", [{"value": "2"}]),
+    (PLACED, "Location#0", "physicalType.coding.0.code", "bd"),
+    (PLACED, "Location#0", "partOf.reference", "#Location#1"),
+    (PLACED, "Location#1", "identifier", [{"value": "502"}]),
+    (PLACED, "Location#1", "physicalType.coding.0.code", "ro"),
+    (PLACED, "Location#1", "partOf.reference", "#Location#2"),
+    (PLACED, "Location#2", "identifier", [{"value": "5W"}]),
+    (PLACED, "Location#2", "partOf.reference", "#Location#3"),
+    (PLACED, "Location#3", "identifier", [{"value": "GHH"}]),
+    (PLACED, "Location#3", "physicalType.coding.0.code", "si"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W"), "Encounter", "location.0.location.reference", "#Location#0"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W"), "Location", "identifier", [{"value": "5W"}]),
+    # PL-11's assigning authority assigns each Location's identifier
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502" + "^" * 9 + "GHH"), "Location#1", "identifier.0.assigner.reference",
+     "#Organization#1"),  # MSH-6's GHH
     # an A17's two blocks (PID, PV1 of each patient): each PID one Patient, each PV1 one Encounter, of its patient
     (SWAPPED, "Patient#1", "identifier.0.value", "ID2"),
     (SWAPPED, "Encounter#1", "subject.reference", "#Patient#1"),
@@ -486,8 +505,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a code FHIR binds to its own values, sent as v2's (TXA-17's "AU", table 0271)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX" + "|" * 14 + "AU", "OBX|1|TX|||x||||||F"), "DocumentReference",
      "docStatus"),
-    # PV1-3's Location is named by its point of care: not typed as the room or bed beside it
-    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^2"), "Location", "physicalType"),
+    # a point of care alone: its Location has no physical type (the tables' is prose) and is part of nothing
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W"), "Location", "physicalType"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W"), "Location", "partOf"),
     # OBR-2's namespace id (an EI's) is no check digit of the specimen's accession number
     (ORU_R01, "Specimen", "accessionIdentifier.extension"),
     # an OBR without an ORC in its order: no ServiceRequest
@@ -531,6 +551,13 @@ def test_ids_are_stable_across_events_of_one_stay():
     a08 = fhir.to_dict(ADT_A01.replace("ADT^A01^ADT_A01|M1", "ADT^A08^ADT_A01|M2"))
     for resource_type in ("Patient", "Encounter"):
         assert entries(a01, resource_type)[0]["id"] == entries(a08, resource_type)[0]["id"]
+    # a PL's Locations (bed, room, point of care, facility) too; bed 2 of room 503 is another bed, in
+    # another room of the same point of care
+    placed = [[r["id"] for r in entries(fhir.to_dict(t), "Location")]
+              for t in (PLACED, PLACED.replace("ADT^A01^ADT_A01|M1", "ADT^A08^ADT_A01|M2"),
+                        PLACED.replace("5W^502^2^GHH", "5W^502^2^GHH|||5W^503^2^GHH"))]
+    assert len(placed[0]) == 4 and placed[1] == placed[0]
+    assert placed[2][:4] == placed[0] and len(set(placed[2])) == 6
     # the Coverage of PV1-20 the first IN1 completes is keyed as that IN1's own would be
     second_only = INSURED.replace("IN1|1|PLAN1|ORG1|Acme Insurance\r", "")
     coverages = [[c["id"] for c in entries(fhir.to_dict(t), "Coverage")]

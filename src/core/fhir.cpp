@@ -290,7 +290,7 @@ std::optional<Error> Maps::read(std::string_view text) {
           row.links.push_back(std::move(l));
         }
       structure->rows.push_back(std::move(row));
-    } else if ((tag == "S" || tag == "D") && f.size() == 3) {
+    } else if ((tag == "S" || tag == "D") && (f.size() == 3 || (tag == "D" && f.size() == 4))) {
       const std::string name = unescape(f[1]);
       auto it = map_names_.find(lower(name));
       if (it == map_names_.end()) {
@@ -302,6 +302,14 @@ std::optional<Error> Maps::read(std::string_view text) {
       current->type = std::string(f[2]);
       current->resource = false;
       current->rows.clear();
+      current->identity.clear();
+      if (f.size() == 4)
+        for (std::string_view n : split(f[3], '.')) {
+          uint32_t component = 0;
+          if (!number(n, component) || component == 0)
+            return fail("unreadable identity");
+          current->identity.push_back(component);
+        }
     } else if (tag == "F" && (f.size() == 8 || f.size() == 9)) {
       if (!current)
         return fail("field row outside a map");
@@ -1726,7 +1734,8 @@ private:
     // bytes must see its reads as in bounds, which a build with less
     // optimisation cannot rule out)
     char number[24];
-    const auto end = std::to_chars(number, number + sizeof number, resources.size()).ptr;
+    const auto end =
+        std::to_chars(number, number + sizeof number, resources.size() - apart_.size()).ptr;
     k.put(type);
     k.put("|m="sv);
     k.put(message_id_);
@@ -2652,12 +2661,17 @@ private:
     made.key.at = static_cast<uint32_t>(key_text_.size());
     key_text_.put(map.type);
     key_text_.put('|');
-    key_text_.put(decoded(value.text));
+    if (map.identity.empty())
+      key_text_.put(decoded(value.text));
+    else
+      put_identity(map, value);
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
     const std::string_view identity = key_of(made.key);
     for (auto &[id, index] : identities_)
       if (key_of(id) == identity) {
         key_text_.truncate(made.key.at);
+        if (!apart_.empty() && !below_identity_)
+          count_in(index);
         return index;
       }
     made.type = map.type;
@@ -2672,7 +2686,10 @@ private:
     const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
     path.reserve(16);
-    apply_value_map(r, path, map, value, seg);
+    if (!map.identity.empty() && !below_identity_)
+      apply_counting_apart(r, path, map, value, seg);
+    else
+      apply_value_map(r, path, map, value, seg);
     // a map that wrote nothing makes no resource (one it made below this
     // one stays: it may be referred to from elsewhere)
     if (nodes_[resources[r].root].first == none) {
@@ -2682,6 +2699,40 @@ private:
     }
     identities_.emplace_back(key, r);
     return r;
+  }
+
+  // apply_value_map() for a resource of a map keyed by components, the
+  // resources made below it counted apart (apart_).
+  [[gnu::noinline]] void apply_counting_apart(uint32_t r, std::vector<PathItem> &path,
+                                              const Map &map, Value value,
+                                              const SegmentView &seg) {
+    below_identity_ = true;
+    const auto before = static_cast<uint32_t>(resources.size());
+    apply_value_map(r, path, map, value, seg);
+    for (auto i = before; i < resources.size(); ++i)
+      apart_.push_back(i);
+    below_identity_ = false;
+  }
+
+  // A resource made below another's map, now referred to itself (a point
+  // of care named alone after a room of it): counted from here on, as one
+  // made here would be.
+  [[gnu::noinline]] void count_in(uint32_t index) {
+    const auto it = std::find(apart_.begin(), apart_.end(), index);
+    if (it != apart_.end())
+      apart_.erase(it);
+  }
+
+  // The name of a resource of a map keyed by some components (Map::identity)
+  // into key_text_: the map's name and the components' texts, '^' between
+  // them (empty ones too, so that bed 2 of room 502 is not bed 2 of room
+  // 503, nor of a room of another floor).
+  [[gnu::noinline]] void put_identity(const Map &map, Value value) {
+    key_text_.put(map.name);
+    for (uint32_t component : map.identity) {
+      key_text_.put('^');
+      key_text_.put(decoded(piece(value, component).text));
+    }
   }
 
   // A row's reference from the latest resource of one label to the latest
@@ -3325,6 +3376,12 @@ private:
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   uint32_t reading_ = 0; // the segment run() is at
   uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;
+  // the resources made below one of a map keyed by components (a PL's
+  // room, floor, ... that its bed is part of), ascending: not counted in a
+  // position's key (see key()), so that a resource keyed by its position
+  // keeps its id whether a PL names one Location or six
+  std::vector<uint32_t> apart_;
+  bool below_identity_ = false;
   int depth_ = 0;
 
   friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,

@@ -106,6 +106,11 @@ struct TypeRules {
 struct Map {
   std::string name, type; // "PID[Patient]", "Patient"
   bool resource = false;
+  // of a data type map that makes a resource: the components whose texts
+  // name it, in order, where it is not named by the whole value (a PL's
+  // room by its room, floor, point of care, building and facility: one
+  // Location of a room for all its beds); empty: the whole value
+  std::vector<uint32_t> identity;
   std::vector<Row> rows;
   std::bitset<256> fields; // the fields its rows read (built by Maps::finish)
   TypeRules rules;         // set by Maps::finish

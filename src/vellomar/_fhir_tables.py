@@ -248,8 +248,80 @@ JOIN_MENDS = {
 }
 
 report: list[str] = []
-# PL's components that name a Location, in the order of the rows that name it
-PL_NAMES = ["PL.1", "PL.2", "PL.3", "PL.4", "PL.7", "PL.8"]
+# mended: a PL names up to six Locations, from the most granular to the
+# least, each part of the next one present (a bed of a room of a floor of a
+# point of care of a building of a facility); the tables write them as one
+# map whose rows number them [1] to [6], which made one Location of them
+# all. One map for each, named by its component and those of the Locations
+# it is part of (Map::identity: bed 2 of room 502 is not bed 2 of room 503);
+# a row referring to a PL refers to the most granular one present. A PL
+# of none of them (its description alone) is PL[Location] itself, as before.
+PL_LEVELS = [("PL.3", "Bed"), ("PL.2", "Room"), ("PL.8", "Floor"), ("PL.1", "PointOfCare"),
+             ("PL.7", "Building"), ("PL.4", "Facility")]
+PL_MAPS = [f"PL[Location-{level}]" for _, level in PL_LEVELS]
+
+
+def pl_granular(level: int) -> list[str]:
+    """The components of the Locations more granular than PL_LEVELS[level]."""
+    return [c for c, _ in PL_LEVELS[:level]]
+
+
+def pl_rows(level: int, table: list[list[str]]) -> list[list[str]]:
+    """The rows of PL's table for the Location PL_LEVELS[level]."""
+    out: list[list[str]] = []
+    below = " AND ".join(f"{c} NOT VALUED" for c in pl_granular(level))
+    for r in table:
+        m = re.match(r"\s*\[(\d)(?:-(\d))?\]\.(.*)", r[9])
+        if not m:
+            out.append(r)
+            continue
+        first, last = int(m.group(1)) - 1, int(m.group(2) or m.group(1)) - 1
+        tpath = re.sub(r"^location\(Location\.(.*)\)$", r"\1", m.group(3).strip())
+        if r[1] == "PL.10":
+            # mended: PL.10's rows number the point of care [5] and the
+            # building [4]; each names the most granular Location it holds
+            # for by the component its condition says is valued
+            named = [c for c in re.findall(r"\b(PL\.\d+) VALUE", r[6]) if c != "PL.11"]
+            first = last = next((i for i, (c, _) in enumerate(PL_LEVELS) if c in named), -1)
+            # mended: the floor's rows write "PL3.NOT VALUED"
+            r = r[:6] + [r[6].replace("PL3.NOT VALUED", "PL.3 NOT VALUED")] + r[7:]
+        elif r[1] == "PL.9":
+            # mended: the description is the bed's ([1]); where there is no
+            # bed, the most granular Location's (where there is none, the
+            # one Location of the whole PL's)
+            first, last, r = level, level, r[:6] + [f"IF {below}" if below else ""] + r[7:]
+        elif r[1] == "PL.11" and "identifier[2]" in tpath:
+            # mended: the assigning authority of PL.10's identifier: only
+            # where there is one (an identifier of an assigner alone stood
+            # beside every Location of a PL.11)
+            r = r[:6] + ["IF PL.10 VALUED"] + r[7:]
+        elif tpath.startswith("partOf"):
+            # mended: the partOf rows name the Location itself (the
+            # building's) or one that may be absent: written below, to the
+            # next Location present
+            continue
+        if first <= level <= last:
+            out.append(r[:9] + [tpath] + r[10:])
+    for k in range(level + 1, len(PL_LEVELS)):
+        between = [f"{c} NOT VALUED" for c, _ in PL_LEVELS[level + 1:k]]
+        out.append(_row("PL", " AND ".join([f"IF {PL_LEVELS[k][0]} VALUED"] + between),
+                        "partOf", PL_MAPS[k]))
+    return out
+
+
+def pl_referring(cond: str, address: str) -> list[tuple[str, str]]:
+    """(condition, map) of each row that stands for a row referring to the
+    Location of a PL at `address` ("PV1-3"), in postfix as condition()
+    writes them: the most granular Location present, else PL[Location]."""
+    out = []
+    for level in range(len(PL_LEVELS) + 1):
+        tests = [f"N:{address}.{c[3:]}" for c in pl_granular(level)]
+        if level < len(PL_LEVELS):
+            tests.insert(0, f"V:{address}.{PL_LEVELS[level][0][3:]}")
+        program = " ".join(tests[:1] + [f"{t} &" for t in tests[1:]])
+        out.append((" ".join(filter(None, [cond, program, "&" * bool(cond)])),
+                    PL_MAPS[level] if level < len(PL_LEVELS) else "PL[Location]"))
+    return out
 # The component a map to a primitive reads, where it is not the first, by
 # map name: see note_members().
 PIECES: dict[str, str] = {}
@@ -646,7 +718,9 @@ def inline_reference(kind: str, name: str, table: list[list[str]],
 
 
 def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
-             out: list[str]) -> None:
+             out: list[str], whole: bool = False) -> None:
+    """The lines of a segment or data type map (`whole`: PL[Location]
+    itself, not the maps of PL_MAPS it makes first)."""
     parts = map_name(name)
     if parts is None:
         report.append(f"{name}: not a map name SEGMENT[Target]")
@@ -661,12 +735,24 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if kind_letter is None:
             report.append(f"{name}: map to {target}, which is not a FHIR type: whole map")
             return
-    out.append(f"{kind}\t{esc(name)}\t{fhir_type or target}")
+    if name == "PL[Location]" and path is not None and not whole:
+        maps.update({n.lower(): n for n in PL_MAPS})
+        for n in PL_MAPS:
+            map_rows(kind, n, path, maps, out)
+        map_rows(kind, name, path, maps, out, whole=True)
+        return
+    identity = ""
+    if name in PL_MAPS:
+        level = PL_MAPS.index(name)
+        identity = "\t" + ".".join(c[3:] for c, _ in PL_LEVELS[level:])
+    out.append(f"{kind}\t{esc(name)}\t{fhir_type or target}{identity}")
     own = name.split("[")[0]
     nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
     merged: set[tuple[str, str, str]] = set()
     alternatives: set[str] = set()  # fields whose first alternative is taken
     table = table_rows(name, path)
+    if name in PL_MAPS or whole:
+        table = pl_rows(PL_MAPS.index(name) if name in PL_MAPS else len(PL_MAPS), table)
     inline = inline_reference(kind, name, table, maps)
     inline_written = False  # the first such row stands for them all
     lacking = lacking_elements(fhir_type, table)
@@ -745,16 +831,6 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # value[x] an earlier row filled
             cond_text = 'IF OBX-2 EQUALS "SN"'
             narrative = ""
-        if name == "PL[Location]" and re.match(r"\[\d+\]\.physicalType", tpath) and not cond_text:
-            # mended: the tables make a Location of each of PL's components
-            # (the bed part of the room, of the floor, of the point of care,
-            # ...); the converter makes one, named by the first component
-            # valued (the first identifier row written), and a component's
-            # physical type stood beside another's name (PV1-3 "5W^502^2": the
-            # point of care 5W as a room). A type is written with its own
-            # component's name only.
-            earlier = [c for c in PL_NAMES[:PL_NAMES.index(ident)]]
-            cond_text = "IF " + " AND ".join(f"{c} NOT VALUED" for c in earlier) if earlier else ""
         # mended: CF's table names its rows by CWE's components, whose layout
         # CF shares (code, text, system, the alternates', the versions,
         # original text): a CF (OBX-2 "CF") gave an empty CodeableConcept
@@ -1091,6 +1167,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: assignment {const!r} is "
                               + ("a join not written here" if joint else "prose"))
                 continue
+        if dtkey == "PL[Location]" and kind_letter == "R" and kind == "S" and "." not in field:
+            for pl_cond, pl_map in pl_referring(cond, f"{own}-{field}"):
+                out.append("\t".join(["F", field, pl_cond, steps, "R", esc(pl_map), "", ""]))
+            continue
         for encoding in encodings:
             line = "\t".join(["F", field, " ".join(filter(None, [cond, encoding, "&" * bool(cond and encoding)])),
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,

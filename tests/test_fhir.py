@@ -667,6 +667,27 @@ def test_booleans(value, expected):
     assert (f"PID-30 {value!r} (YesNoIndicator)" in conversion.unmapped) == (expected is None)
 
 
+# a PL's components from the most granular Location to the least: bed, room, floor, point of care, building, facility
+GRANULARITY = [3, 2, 8, 1, 7, 4]
+
+
+@settings(max_examples=60)
+@given(st.dictionaries(st.sampled_from(GRANULARITY), st.sampled_from(["A", "B", "7"]), min_size=1))
+def test_a_pl_refers_to_its_most_granular_location_each_part_of_the_next(components):
+    pl = "^".join(components.get(n, "") for n in range(1, 9))
+    bundle = check_bundle(fhir.to_json(message("ADT^A01^ADT_A01", PID, f"PV1|1|I|{pl}")))
+    by_url = {e["fullUrl"]: e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Location"}
+    (encounter,) = entries(bundle, "Encounter")
+    url, chain = encounter["location"][0]["location"]["reference"], []
+    for _ in range(len(GRANULARITY) + 1):  # a chain of six at most
+        chain.append(by_url[url]["identifier"][0]["value"])
+        if "partOf" not in by_url[url]:
+            break
+        url = by_url[url]["partOf"]["reference"]
+    assert chain == [components[n] for n in GRANULARITY if n in components]
+    assert len(by_url) == len(components)
+
+
 @pytest.mark.parametrize("call,error", [
     (lambda: fhir.to_json(ADT_A01, bundle_type="batch"),
      (ValueError, "bundle_type must be 'message', 'transaction' or 'collection', not 'batch'")),

@@ -22,7 +22,10 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
                                                       name filled; group: PARENT.GROUP
                                                       for a row standing only there)
     S PID[Patient] Patient                            a segment map and the resource it fills
-    D CX[Identifier] Identifier                       a data type map and the type it fills
+    D CX[Identifier] Identifier [identity]            a data type map and the type it fills
+                                                      (identity: the components, `.`-joined,
+                                                      that name the resource it makes, where
+                                                      not the whole value: PL_MAPS)
     F field cond path kind dtmap vocab const [join]   one row of the map above (join: the
                                                       value joined from addresses and
                                                       'texts, space-separated)

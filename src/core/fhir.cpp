@@ -2038,6 +2038,13 @@ private:
     n.target = target;
   }
 
+  // Reports the data of the field being read as not of `form` ("OBX-5
+  // (data not base64)"). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void unreadable_data(std::string_view form) {
+    unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
+             " (data not " + std::string(form) + ")");
+  }
+
   // Base64 data as FHIR takes it in `out`: the text without its white space
   // (line breaks a sender wraps it at), of the alphabet, padded to four
   // characters; false when it is not that.
@@ -2635,15 +2642,13 @@ private:
       if (base64_text(text, v))
         leaf(r, path, 's', v);
       else
-        unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
-                 " (data not base64)");
+        unreadable_data("base64");
       return;
     case 'H':
       if (hex_bytes(text, v))
         leaf(r, path, 'B', v);
       else
-        unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
-                 " (data not hexadecimal)");
+        unreadable_data("hexadecimal");
       return;
     default:
       leaf(r, path, 's', text);

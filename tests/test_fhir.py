@@ -448,6 +448,9 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
      "Appointment", 0, "participant.0.status", "needs-action"),
     # AIP-12's v2 code (table 0278), none of FHIR's
     (SCHEDULED.replace("accepted", "Booked"), "Appointment", 0, "participant.2.status", "needs-action"),
+    # a receiving facility (MSH-6) without its application (MSH-5): the destination keeps its receiver
+    ("MSH|^~\\&|LAB|GHH||RFAC|20240110||ADT^A01^ADT_A01|M1|P|2.5.1\rPID|1||ID1\r", "MessageHeader", 0,
+     "destination.0.endpoint", "urn:unknown"),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
     value = entries(check_bundle(fhir.to_json(text)), resource_type)[n]

@@ -52,6 +52,10 @@ DEFAULTS = {
     ("Specimen", "status"): None,
     # MSH-3 empty: the source is not known (a message bundle needs one)
     ("MessageHeader", "source"): "endpoint=urn:unknown",
+    # MSH-6 without MSH-5: a destination of a receiving facility alone, its
+    # endpoint not known (FHIR's destination requires one; without it the
+    # receiver would go, leaving its Organization referred to by nothing)
+    ("MessageHeader", "destination.endpoint"): "urn:unknown",
     # MSH-9.2 empty (an ACK): the event is not known; "name|..." names the
     # form of a choice element the default takes
     ("MessageHeader", "event"):

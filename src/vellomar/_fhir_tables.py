@@ -1312,6 +1312,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             continue
         if narrative and not cond_text:
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        if segmap == "IN1[Coverage]" and "beneficiary" not in refs:
+            # mended: ADT_A05's, ADT_A06's and OML_O21's IN1 name no
+            # beneficiary (ADT_A01's: the Patient), which FHIR's Coverage
+            # requires: every Coverage of an A05, A06, A28, A31 or O21 was left
+            # out. (OML_O21's link to the Patient as subscriber is kept.)
+            refs = "; ".join(p for p in (refs.strip(), "Coverage.beneficiary.reference=Patient[1].id") if p)
         links = []
         for ref in re.split(r"[;\n]", refs):
             ref = re.sub(r"(\w+)\[([A-Z][A-Z0-9]{2})\]",

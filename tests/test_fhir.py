@@ -422,6 +422,9 @@ def test_corpus_bundles_are_valid(path):
     # ADT_A06's and OML_O21's name none)
     *[(message(kind, PID, "PV1|1|I", "IN1|1|PLAN1|IC1^^^^XX|ACME"), "Coverage", "beneficiary.reference",
        "#Patient#0") for kind in ("ADT^A31^ADT_A05", "ADT^A06^ADT_A06", "OML^O21^OML_O21")],
+    # an NTE after the OBR is the order's (no row maps it), not a note of the result after it
+    (message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note", "OBX|1|NM|2345-7^Glucose^LN||95||||||F",
+             "NTE|1||result note"), "Observation", "note", [{"text": "result note"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -629,6 +632,7 @@ def test_unmapped_content_is_reported():
     text = ADT_A01.replace(PID, PID + "|" * 9 + "X") + "ZPI|1|private\rPV2|||^Chest pain\r"
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
+    assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(

@@ -422,6 +422,10 @@ def test_corpus_bundles_are_valid(path):
     # ADT_A06's and OML_O21's name none)
     *[(message(kind, PID, "PV1|1|I", "IN1|1|PLAN1|IC1^^^^XX|ACME"), "Coverage", "beneficiary.reference",
        "#Patient#0") for kind in ("ADT^A31^ADT_A05", "ADT^A06^ADT_A06", "OML^O21^OML_O21")],
+    # each ORC's Provenance is its own (ORM_O01's table numbers it as MSH's transformation)
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||||20240110|||D1^DOC", OBR,
+             "ORC|NW|P2|||||||20240110|||D1^DOC", OBR.replace("PL123", "PL124")),
+     "Provenance#2", "target.0.reference", "#ServiceRequest#1"),
     # an NTE after the OBR is the order's (no row maps it), not a note of the result after it
     (message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note", "OBX|1|NM|2345-7^Glucose^LN||95||||||F",
              "NTE|1||result note"), "Observation", "note", [{"text": "result note"}]),

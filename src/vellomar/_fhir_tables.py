@@ -1211,6 +1211,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             makers.setdefault((m.group(1), r[1].split(".")[-1]),
                               str(own_number[m.group(1)]) if m.group(2) == "n" else m.group(2) or "1")
     blocks = block_runs(table[2:])
+    provenances: dict[str, str] = {}  # a Provenance's number, and the segment making it
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
         for t, n in own_number.items():
@@ -1223,6 +1224,17 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         segment = parts[-1]
         group = parts[-2] if len(parts) > 2 else ""
         where = f"{structure} {ident} -> {segmap}"
+        if (p := re.fullmatch(r"\s*Provenance(?:\[(\d+)\])?\s*", label)) and \
+                provenances.setdefault(p.group(1) or "1", segment) != segment:
+            # mended: two segments' Provenances given one number (ORM_O01's
+            # ORC and MSH's transformation, Provenance[2]; MDM_T02's TXA, whose
+            # "Provenance" names none, and MSH's source; its ORC and EVN's): the
+            # later segment's, which records another act, takes a number of
+            # its own, as the other tables give it
+            fresh = str(max(numbers.get("Provenance", 0), *map(int, provenances)) + 1)
+            provenances[fresh] = segment
+            label = f"Provenance[{fresh}]"
+            refs = re.sub(rf"Provenance\[{p.group(1) or 1}\]", label, refs)
         if segmap == "PID[Account]" and not cond_text.strip():
             # mended: PID's Account is PID-18's (the patient account number,
             # its one value; the rest is a constant status): without PID-18

@@ -422,6 +422,12 @@ def test_corpus_bundles_are_valid(path):
     # ADT_A06's and OML_O21's name none)
     *[(message(kind, PID, "PV1|1|I", "IN1|1|PLAN1|IC1^^^^XX|ACME"), "Coverage", "beneficiary.reference",
        "#Patient#0") for kind in ("ADT^A31^ADT_A05", "ADT^A06^ADT_A06", "OML^O21^OML_O21")],
+    # the language vocabularies' codes are BCP 47's, found in any case
+    ("MSH|^~\\&|LAB|GHH|EHR|GHH|20240110||ADT^A01^ADT_A01|M1|P|2.5.1|||||||EN\rPID|1||ID1\r",
+     "MessageHeader", "language", "en"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1" + "|" * 12 + "en-US"), "Patient",
+     "communication.0.language.coding.0", {"system": "urn:ietf:bcp:47", "code": "en-US",
+                                            "display": "English (United States)"}),
     # each ORC's Provenance is its own (ORM_O01's table numbers it as MSH's transformation)
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||||20240110|||D1^DOC", OBR,
              "ORC|NW|P2|||||||20240110|||D1^DOC", OBR.replace("PL123", "PL124")),

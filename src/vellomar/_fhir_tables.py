@@ -1409,6 +1409,13 @@ def block_runs(table: list[list[str]]) -> dict[int, str]:
     return {i: f"{opener}:{k[1]}" for i, k in enumerate(run_of) if k and runs[k[0]] > 1}
 
 
+# mended: the language vocabularies list BCP 47's codes and leave v2's column
+# empty (PID-15's and MSH-19's values are ISO 639 codes, as v2 suggests, which
+# BCP 47's are): each code is its own v2 code, found in any case ("EN" is
+# "en"), where none was found and MSH-19's language was left out
+CODES_ARE_FHIRS = {"PrimaryLanguage", "PrincipalLanguageOfMessage"}
+
+
 def vocabulary(name: str, path: Path, out: list[str]) -> None:
     table = rows(path)
     header = [h.split("\n")[0] for h in table[1]]
@@ -1423,6 +1430,8 @@ def vocabulary(name: str, path: Path, out: list[str]) -> None:
         out.append("\t".join(["C", code, fhir_code, "http%3A//hl7.org/fhir/observation-status", ""]))
         report.append(f"vocabulary {name}: {code} added as {fhir_code}")
     for r in table[2:]:
+        if not r[0] and r[codes[1]] and name in CODES_ARE_FHIRS:
+            r = [r[codes[1]], *r[1:]]  # (mended: see CODES_ARE_FHIRS)
         if not r[0] or not r[codes[1]]:
             continue
         out.append("\t".join(["C", esc(r[0]), esc(r[codes[1]]),

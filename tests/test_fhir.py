@@ -422,6 +422,10 @@ def test_corpus_bundles_are_valid(path):
     # ADT_A06's and OML_O21's name none)
     *[(message(kind, PID, "PV1|1|I", "IN1|1|PLAN1|IC1^^^^XX|ACME"), "Coverage", "beneficiary.reference",
        "#Patient#0") for kind in ("ADT^A31^ADT_A05", "ADT^A06^ADT_A06", "OML^O21^OML_O21")],
+    # formatted text's commands as plain text: a line ended once, skipped lines, spaces; highlighting,
+    # indents and character sets moving nothing (the value itself keeps them)
+    (observations(("FT", "A:\\.br\\\\.sp\\B \\H\\b\\N\\\\.sp 2\\C\\.sk 2\\\\.in +4\\c\\C2842\\"
+                         "\\.ce\\D \\Z1\\")), "Observation", "valueString", "A:\n\nB b\n\n\nC  c\nD \\Z1\\"),
     # the language vocabularies' codes are BCP 47's, found in any case
     ("MSH|^~\\&|LAB|GHH|EHR|GHH|20240110||ADT^A01^ADT_A01|M1|P|2.5.1|||||||EN\rPID|1||ID1\r",
      "MessageHeader", "language", "en"),

@@ -1,5 +1,7 @@
 #include "escape.hpp"
 
+#include <algorithm>
+
 namespace vellomar {
 namespace {
 
@@ -63,8 +65,55 @@ void append_hex(std::string &out, std::string_view digits) {
   }
 }
 
+// The number after a formatting command's name (".sp 2"), `otherwise`
+// when there is none; at most 99 (a text's layout, not a way to grow it).
+size_t command_count(std::string_view arguments, size_t otherwise) {
+  const std::string_view digits = trim_white_space(arguments);
+  if (digits.empty() || digits.size() > 2 ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return otherwise;
+  size_t n = 0;
+  for (char c : digits)
+    n = n * 10 + static_cast<size_t>(c - '0');
+  return n;
+}
+
+// Formatted text's commands as plain text: ".sp n" ends the line and skips
+// n lines (one without a number), ".ce" ends the line (centring the next:
+// nothing more here), ".sk n" is n spaces;
+// indents, fill modes, highlighting and character set changes move nothing
+// a plain text keeps. False for a sequence that is none of them.
+bool append_formatting(std::string &out, std::string_view content) {
+  // \Cxxyy\ and \Mxxyy\ or \Mxxyyzz\: a character set's escape (in hex)
+  const bool charset =
+      (content.size() == 5 && content[0] == 'C') ||
+      ((content.size() == 5 || content.size() == 7) && content[0] == 'M');
+  if (content == "H" || content == "N" ||
+      (charset && std::all_of(content.begin() + 1, content.end(), [](char c) {
+         return hex_value(std::string_view(&c, 1)) >= 0;
+       })))
+    return true;
+  if (content.size() < 3 || content[0] != '.')
+    return false;
+  const std::string_view name = content.substr(1, 2), arguments = content.substr(3);
+  if (!arguments.empty() && arguments[0] != ' ' && (arguments[0] < '0' || arguments[0] > '9') &&
+      arguments[0] != '-' && arguments[0] != '+')
+    return false;
+  // (a line is ended once: one a line feed ended, \.br\, is not again)
+  const bool ended = out.empty() || out.back() == '\n';
+  if (name == "sp")
+    out.append(command_count(arguments, 1) + (ended ? 0 : 1), '\n');
+  else if (name == "ce" && !ended)
+    out.push_back('\n');
+  else if (name == "sk")
+    out.append(command_count(arguments, 1), ' ');
+  else if (name != "in" && name != "ti" && name != "fi" && name != "nf")
+    return false;
+  return true;
+}
+
 void append_sequence(std::string &out, std::string_view content,
-                     const EncodingCharacters &enc) {
+                     const EncodingCharacters &enc, Formatting formatting) {
   if (content.size() == 1) {
     switch (content[0]) {
     case 'F':
@@ -89,6 +138,8 @@ void append_sequence(std::string &out, std::string_view content,
     append_hex(out, content.substr(1));
     return;
   }
+  if (formatting == Formatting::plain && append_formatting(out, content))
+    return;
   append_delimiter(out, enc.escape);
   out.append(content);
   append_delimiter(out, enc.escape);
@@ -97,7 +148,7 @@ void append_sequence(std::string &out, std::string_view content,
 } // namespace
 
 void append_decoded(std::string &out, std::string_view text,
-                    const EncodingCharacters &enc) {
+                    const EncodingCharacters &enc, Formatting formatting) {
   const Delimiter &esc = enc.escape;
   out.reserve(out.size() + text.size());
   size_t i = 0;
@@ -114,7 +165,7 @@ void append_decoded(std::string &out, std::string_view text,
       out.append(text.substr(open));
       return;
     }
-    append_sequence(out, text.substr(open + esc.size, close - open - esc.size), enc);
+    append_sequence(out, text.substr(open + esc.size, close - open - esc.size), enc, formatting);
     i = close + esc.size;
   }
 }

@@ -9,10 +9,18 @@
 
 namespace vellomar {
 
+// What decoding makes of the formatting commands of formatted text (FT:
+// \.sp\, \.in\, \H\, ...; \.br\ is a line feed either way).
+enum class Formatting : unsigned char {
+  keep,  // kept as written: the text reads back as it was
+  plain, // as plain text: line feeds and spaces where they move the output,
+         // nothing for the rest (a text for a system that has no formatting)
+};
+
 // Appends the decoded form of `text` to `out`. Never fails: unknown or
 // unterminated sequences are kept as written, invalid hex pairs dropped.
 void append_decoded(std::string &out, std::string_view text,
-                    const EncodingCharacters &enc);
+                    const EncodingCharacters &enc, Formatting formatting = Formatting::keep);
 
 // The decoded form of `text`.
 std::string decode_escapes(std::string_view text, const EncodingCharacters &enc);
@@ -22,11 +30,12 @@ std::string decode_escapes(std::string_view text, const EncodingCharacters &enc)
 // written into `scratch`.
 inline std::string_view decoded_view(std::string_view text,
                                      const EncodingCharacters &enc,
-                                     std::string &scratch) {
+                                     std::string &scratch,
+                                     Formatting formatting = Formatting::keep) {
   if (!contains(text, enc.escape))
     return text;
   scratch.clear();
-  append_decoded(scratch, text, enc);
+  append_decoded(scratch, text, enc, formatting);
   return scratch;
 }
 

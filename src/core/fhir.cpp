@@ -1241,7 +1241,9 @@ private:
     auto plain = [](char c) { return c > 0x20 && c < 0x7F && c != '"'; };
     if (!escapes_ && (text.empty() || (plain(text.front()) && plain(text.back()))))
       return text;
-    std::string_view v = trim_white_space(escapes_ ? decoded_view(text, enc_, scratch_) : text);
+    // (formatted text's commands as plain text: FHIR's strings have none)
+    std::string_view v = trim_white_space(
+        escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
 

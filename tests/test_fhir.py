@@ -72,6 +72,9 @@ MANY_CONTACTS = message("ADT^A01^ADT_A01", PID, *(f"NK1|{i}|N{i}^A|SPO||^PRN^PH^
 NUMBERS = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + "123-45-6789|DL123^NC^20251231")
 
 SOFTWARE = message("ADT^A01^ADT_A01", "SFT|Acme^L|2.1|LabSys|B42", "PID|1||ID1")
+# TXA-12's unique document number, assigned by a UUID
+UNIQUE_DOCUMENT = message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|CN|TX" + "|" * 9 + "D1^EHR^1f0e^UUID",
+                          "OBX|1|TX|||x||||||F")
 
 
 def observations(*values):
@@ -418,6 +421,17 @@ def test_corpus_bundles_are_valid(path):
     # a second OBR without its own ORC (which ORDER requires): an order of its own
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, OBR.replace("24323-8", "2345-7")),
      "ServiceRequest#1", "code.coding.0.code", "2345-7"),
+    # an assigning authority's universal id under urn:ietf:rfc:3986 is a URI: an OID's urn (CX-4, XON-6, EI's
+    # EI-2 to EI-4, the assigner of TXA-12's)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1^^^GHH&2.16.840.1.113883.3.1&ISO^MR"), "Organization#2", "identifier.1",
+     {"value": "urn:oid:2.16.840.1.113883.3.1", "system": "urn:ietf:rfc:3986", "type": {"coding": [
+         {"code": "ISO", "display": "ISO Object Identifier", "system": "http://terminology.hl7.org/CodeSystem/v2-0301"}]}}),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PD1|||Acme Lab^L^^^^CLIA&2.16.840.1.113883.4.7&ISO^XX^^^12D0000000"),
+     "Organization#3", "identifier.1.value", "urn:oid:2.16.840.1.113883.4.7"),
+    (UNIQUE_DOCUMENT, "DocumentReference", "masterIdentifier.assigner.reference", "#Organization#2"),
+    (UNIQUE_DOCUMENT, "Organization#2", "identifier", [{"value": "EHR"}, {"value": "urn:uuid:1f0e", "system": "urn:ietf:rfc:3986",
+        "type": {"coding": [{"code": "UUID", "display": "Universal Unique Identifier",
+                             "system": "http://terminology.hl7.org/CodeSystem/v2-0301"}]}}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -605,7 +619,7 @@ def test_transaction_entries_are_conditional_on_identifiers():
         "url": "Patient?identifier=PATID1234"}
     bundle = fhir.to_dict(ADT_A01.replace("|EHR|", "|^1.2.3^ISO|"), bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
-    assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7C1.2.3"  # system|value
+    assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"  # system|value (a URI)
     header = entries(bundle, "MessageHeader")[0]
     assert requests["MessageHeader"] == {"method": "PUT", "url": f"MessageHeader/{header['id']}"}
 

@@ -160,9 +160,9 @@ EXTRA_CODES = {
 # row of the same identifier), in the tables' own columns: OBX-5 of the value
 # types the tables give a data type map but no OBX-5 row (CQ, ID; IS's row
 # is theirs), and of MO, whose map MO[Quantity] is added below.
-def _row(ident: str, cond: str, tpath: str, dtmap: str = "", const: str = "") -> list[str]:
+def _row(ident: str, cond: str, tpath: str, dtmap: str = "", const: str = "", vocab: str = "") -> list[str]:
     r = [""] * 30
-    r[1], r[6], r[9], r[14], r[16] = ident, cond, tpath, dtmap, const
+    r[1], r[6], r[9], r[14], r[15], r[16] = ident, cond, tpath, dtmap, vocab, const
     return r
 
 
@@ -193,12 +193,27 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # before) and the date it took effect (FC-2): the code alone is the
     # Coverage's type, which the tables map with CWE's map of the whole FC
     "FC[CodeableConcept]": [_row("FC.1", "", "$this", "CWE[CodeableConcept]")],
+    # an EI's assigning authority (EI.2 to EI.4), which EI[Identifier-
+    # Organization] writes row by row into the assigner Organization
+    # ("assigner(Organization[1].identifier[2].value)"): the rows of that
+    # Organization, as HD[Organization] writes an HD's (an OID under
+    # urn:ietf:rfc:3986, see uri_values())
+    "EI[Organization]": [
+        _row("EI.2", "", "identifier[1].value"),
+        _row("EI.3", "", "identifier[2].value"),
+        _row("EI.4", "", "identifier[2].type", "ID[CodeableConcept-UniversalID]", vocab="UniversalIDType"),
+        _row("EI.4", 'IF EI.4 IN ("ISO", "UUID")', "identifier[2].system", const='"urn:ietf:rfc:3986"'),
+    ],
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
 }
 # maps made of ADDED_ROWS alone, and their kind
-ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D"}
+ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D"}
+# The components that name the resource a data type map makes, where not
+# the whole value (Map::identity): an EI's assigning authority is one
+# Organization whatever the entity identifier beside it (PL_MAPS have theirs)
+IDENTITIES = {"EI[Organization]": "2.3.4"}
 
 # Elements of which a list's element holds one at least, by a rule of
 # FHIR's own that the R4B models do not check: a participant of an
@@ -228,11 +243,13 @@ def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple
 # OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
 # Ratio; an RP's media type), or they name the message ("ADT^A01^ADT_A01" as
 # the display of MessageHeader's event and of the Provenances' activity), or
-# they make an endpoint of an application's universal id ("urn:oid:"+HD.2).
+# they make an endpoint of an application's universal id ("urn:oid:"+HD.2),
+# or an assigning authority's identifier of it (see uri_values()).
 # NA's rows are reported: SampledData needs an origin, a period and
 # dimensions that no row gives, and its data separates values by spaces, not
 # by the tables' "^".
 JOINED = {"XTN[ContactPoint]", "OBX[Observation]", "MSG[Coding]", "MSH[Provenance-Source]",
+          "HD[Organization]", "HD[Device]", "EI[Organization]",
           "EVN[Provenance]", "RP[Attachment]", "RP[DocumentReference]",
           "HD[MessageHeader.source-endpoint]", "HD[MessageHeader.destination-endpoint]",
           "SN[Quantity]", "SN[Range]", "SN[Ratio]"}
@@ -686,7 +703,39 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     for added in ADDED_ROWS.get(name, []):
         at = max((i + 1 for i, r in enumerate(table) if r[1] == added[1]), default=len(table))
         table.insert(at, added)
-    return table
+    return uri_values(table)
+
+
+# the universal id's types whose ids are URIs once prefixed, and the prefix
+URI_PREFIXES = {"ISO": "urn:oid:", "UUID": "urn:uuid:"}
+# the components of a universal id and of its type, by data type
+UNIVERSAL_IDS = {"HD": ("HD.2", "HD.3"), "EI": ("EI.3", "EI.4")}
+
+
+def uri_values(table: list[list[str]]) -> list[list[str]]:
+    """`table` with its rows mended where an identifier's system is
+    "urn:ietf:rfc:3986" (HD[Organization]'s and HD[Device]'s identifier of
+    the universal id, when HD.3 is ISO or UUID; EI[Organization]'s)."""
+    systems = {r[9].strip()[:-len(".system")] for r in table
+               if r[9].strip().endswith(".system") and r[16].strip() == '"urn:ietf:rfc:3986"'}
+    out: list[list[str]] = []
+    for r in table:
+        stem = r[9].strip()[:-len(".value")] if r[9].strip().endswith(".value") else None
+        universal, typed = UNIVERSAL_IDS.get(r[1].split(".")[0], ("", ""))
+        if stem not in systems or r[1] != universal or r[6].strip():
+            out.append(r)
+            continue
+        # mended: under the system urn:ietf:rfc:3986 an identifier's value
+        # is a URI, and the rows gave the bare id ("2.16.840.1.113883.4.7"):
+        # an OID is "urn:oid:" and the OID, a UUID "urn:uuid:" and the UUID,
+        # as HD[uri] and the endpoints' maps write them; an id of another
+        # type (which names no system) stays as it is
+        for kind, prefix in URI_PREFIXES.items():
+            out.append(r[:6] + [f'IF {typed} EQUALS "{kind}"'] + r[7:16] + [f'"{prefix}"+{universal}']
+                       + r[17:])
+        kinds = ", ".join(f'"{kind}"' for kind in URI_PREFIXES)
+        out.append(r[:6] + [f"IF {typed} NOT IN ({kinds})"] + r[7:])
+    return out
 
 
 def referable(type_name: str, path: str) -> list[str] | None:
@@ -711,7 +760,7 @@ def inline_reference(kind: str, name: str, table: list[list[str]],
     if kind != "D":
         return None
     found = Counter(m.groups() for r in table for cell in r[9:11]
-                    if (m := re.match(r"\s*(\w+)\((\w+)\.", cell)))
+                    if (m := re.match(r"\s*(\w+)\((\w+)(?:\[\d+\])?\.", cell)))
     for (element, resource), _ in found.most_common(1):
         # mended: one row misspells the type ("Practioner")
         own = maps.get(f"{name.split('[')[0]}[{resource}]".lower())
@@ -744,7 +793,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             map_rows(kind, n, path, maps, out)
         map_rows(kind, name, path, maps, out, whole=True)
         return
-    identity = ""
+    identity = f"\t{IDENTITIES[name]}" if name in IDENTITIES else ""
     if name in PL_MAPS:
         level = PL_MAPS.index(name)
         identity = "\t" + ".".join(c[3:] for c, _ in PL_LEVELS[level:])

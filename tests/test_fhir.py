@@ -432,6 +432,9 @@ def test_corpus_bundles_are_valid(path):
     (UNIQUE_DOCUMENT, "Organization#2", "identifier", [{"value": "EHR"}, {"value": "urn:uuid:1f0e", "system": "urn:ietf:rfc:3986",
         "type": {"coding": [{"code": "UUID", "display": "Universal Unique Identifier",
                              "system": "http://terminology.hl7.org/CodeSystem/v2-0301"}]}}]),
+    # the insured is the patient (IN1-17 SEL, the tables' 'patient'): the Coverage's subscriber is the Patient
+    (message("ADT^A01^ADT_A01", PID, PV1, "IN1|1|PLAN1|ORG1|Acme" + "|" * 12 + "EVERYMAN^ADAM|SEL"), "Coverage",
+     "subscriber.reference", "#Patient#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

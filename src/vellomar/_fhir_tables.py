@@ -209,7 +209,20 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
 }
 # maps made of ADDED_ROWS alone, and their kind
-ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D"}
+ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
+              "IN1[Coverage-Subscriber]": "S"}
+
+# mended: IN1-16's insured is the Coverage's subscriber, the Patient "IF
+# IN1-17 IS 'patient'" and a RelatedPerson otherwise: 'patient' is no code
+# of IN1-17's table 0063, whose code for the insured being the patient is
+# SEL (self). A segment map's row cannot refer to the message's Patient: the
+# Patient's row stands for a row of the message tables (on the segment's
+# rows, by map name: its condition, the map it applies, which has no rows,
+# and the element linked to the Patient). The RelatedPerson's row has no
+# rows to make it with (IN1-18, -19, -43 map to nothing): reported.
+SELF_ROWS = {"IN1[Coverage]": ('IF IN1-16 VALUED AND IN1-17 EQUALS "SEL"', "IN1[Coverage-Subscriber]",
+                               "subscriber")}
+PATIENT_TESTS = {"'patient'": '"SEL"'}
 # The components that name the resource a data type map makes, where not
 # the whole value (Map::identity): an EI's assigning authority is one
 # Organization whatever the entity identifier beside it (PL_MAPS have theirs)
@@ -855,6 +868,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 continue
             merged.add((name, ident, tpath))
             cond_text, const = mend
+        for said, code in PATIENT_TESTS.items():  # see SELF_ROWS
+            cond_text = cond_text.replace(f"IS NOT {said}", f"NOT EQUALS {code}").replace(
+                f"IS {said}", f"EQUALS {code}")
+        if name in SELF_ROWS and tpath.strip() == f"{SELF_ROWS[name][2]}(Patient)":
+            report.append(f"{where}: written by the message tables' row of {SELF_ROWS[name][1]}, "
+                          f"{SELF_ROWS[name][0]!r}")
+            continue
         if kind == "D":
             # mended: HD's rows name its own components as a segment's fields
             # ("IF HD-3 = "ISO"")
@@ -1391,6 +1411,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             origin = m.group(2) or (number if m.group(1) == rtype else "1")
             links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{m.group(5) or 1}")
         row = ["G", segment, group, f"{rtype}*{number}", rtype, esc(segmap), cond, ";".join(links)]
+        row_map = row[5]
         copies = [row]
         if parts[-3:-1] == ["SPECIMEN", "SPECIMEN_OBSERVATION"]:
             # mended: before 2.7 SPECIMEN holds its OBX itself, without a
@@ -1404,8 +1425,14 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         # Coverage resource") where its label is another row's too (PV1-20's
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
+        if segmap in SELF_ROWS and not re.search(rf"\.{SELF_ROWS[segmap][2]}\b", refs):
+            # the Patient's row of the segment map (see SELF_ROWS), where the
+            # table links no element of the same name (OML_O21's subscriber)
+            cond_self, map_self, element = SELF_ROWS[segmap]
+            copies.append(row[:5] + [esc(map_self), condition(cond_self, segment),
+                                     f"{rtype}*{number}={element}=Patient*{makers.get(('Patient', 'PID'), '1')}"])
         for row in copies:
-            new = bool(re.search(rf"creation of a new {rtype} resource", comment))
+            new = bool(re.search(rf"creation of a new {rtype} resource", comment)) and row[5] == row_map
             if index in blocks:
                 row += ["new" if new else "", blocks[index]]
             elif new:

@@ -435,6 +435,19 @@ def test_corpus_bundles_are_valid(path):
     # the insured is the patient (IN1-17 SEL, the tables' 'patient'): the Coverage's subscriber is the Patient
     (message("ADT^A01^ADT_A01", PID, PV1, "IN1|1|PLAN1|ORG1|Acme" + "|" * 12 + "EVERYMAN^ADAM|SEL"), "Coverage",
      "subscriber.reference", "#Patient#0"),
+    # a reference to a resource of the row's own type is to the row's; one from a resource its group does not make is
+    # from its group's (VXU's observation's PRT: Device[2], PractitionerRole[4] of Observation[2]; ORU's QST OBX)
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",
+             "OBX|1|CE|64994-7^Funding^LN|1|V02^VFC^HL70064||||||F", "PRT|1|AD||RO^Observer^HL70443|5678^DOC^ANN|||||UDI1"
+             ).replace("|2.5.1", "|2.8"), "Observation", "performer.0.reference", "#PractitionerRole#0"),
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",
+             "OBX|1|CE|64994-7^Funding^LN|1|V02^VFC^HL70064||||||F", "PRT|1|AD||RO^Observer^HL70443||||||UDI1"
+             ).replace("|2.5.1", "|2.8"), "Observation", "device.reference", "#Device#1"),
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|8251-1^Fasting^LN||Y||||||F" + "|" * 18 + "QST"
+             ).replace("|2.5.1", "|2.8"), "ServiceRequest", "supportingInfo.0.reference", "#Observation#0"),
+    # VXU's ORC links its Immunization to the Patient (the table's "Immunzation"), where PID stands after it too
+    (message("VXU^V04^VXU_V04", "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX", "PID|1||ID1"), "Immunization",
+     "patient.reference", "#Patient#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -137,6 +137,10 @@ def has_element(type_name: str, name: str) -> bool:
     return SHAPES.field(type_name, name) is not None
 
 
+# resource types the message tables' references misspell
+# ("Immunzation.patient.reference=Patient[1].id" of VXU_V04's ORC)
+TYPE_TYPOS = {"Immunzation": "Immunization"}
+
 TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
          "occurrenceTIming": "occurrenceTiming", "occurneceTiming": "occurrenceTiming",
@@ -1279,9 +1283,17 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         if r[1] and m:
             makers.setdefault((m.group(1), r[1].split(".")[-1]),
                               str(own_number[m.group(1)]) if m.group(2) == "n" else m.group(2) or "1")
+    # the numbers of the resources each group's rows make, by type
+    made_in: dict[str, dict[str, set[str]]] = {}
+    for r in table[2:]:
+        m = re.fullmatch(r"\s*(\w+)\[(\d+)\]\s*", r[9])
+        if r[1] and r[10] and m:
+            made_in.setdefault(r[1].rsplit(".", 1)[0], {}).setdefault(m.group(1), set()).add(m.group(2))
     blocks = block_runs(table[2:])
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
+        for wrong, right in TYPE_TYPOS.items():
+            refs = re.sub(rf"\b{wrong}\b", right, refs)
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")
@@ -1409,7 +1421,24 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # RelatedPerson[2], "Provenance.target" on one making
             # Provenance[4]) is from the row's resource, not the first
             origin = m.group(2) or (number if m.group(1) == rtype else "1")
-            links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{m.group(5) or 1}")
+            own_group = made_in.get(ident.rsplit(".", 1)[0], {}).get(m.group(1), set())
+            around = [made_in.get(ident.rsplit(".", k)[0], {}).get(m.group(1), set())
+                      for k in range(1, ident.count("."))]
+            if len(own_group) == 1 and not any(origin in numbers for numbers in around):
+                # mended: a reference from a resource of a number that no row
+                # of the row's group or the groups around it makes, where one
+                # of its group makes one of the type, is from that one (VXU's
+                # ORDER.OBSERVATION PRT: "Observation[1].device", its OBX's
+                # being Observation[2], [1] a PERSON_OBSERVATION's)
+                origin = next(iter(own_group))
+            target = m.group(5) or "1"
+            if m.group(4) == rtype and m.group(1) != rtype:
+                # mended: a reference to a resource of the row's own type is to
+                # the row's resource ("Device.id" on a row making Device[2];
+                # PractitionerRole[1] on one making PractitionerRole[4]; ORU's
+                # QST OBX, Observation[2], "supportingInfo=Observation[1]")
+                target = number
+            links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{target}")
         row = ["G", segment, group, f"{rtype}*{number}", rtype, esc(segmap), cond, ";".join(links)]
         row_map = row[5]
         copies = [row]

@@ -448,6 +448,15 @@ def test_corpus_bundles_are_valid(path):
     # VXU's ORC links its Immunization to the Patient (the table's "Immunzation"), where PID stands after it too
     (message("VXU^V04^VXU_V04", "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX", "PID|1||ID1"), "Immunization",
      "patient.reference", "#Patient#0"),
+    # urls the tables write in their comments' column: OBX-19's analysis time, OBR-17's callback telephone
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F||||||||20240110120000-0500"), "Observation",
+     "extension", [{"url": "http://hl7.org/fhir/StructureDefinition/observation-analysis-date-time",
+                    "valueDateTime": "2024-01-10T12:00:00-05:00"}]),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1") + "|" * 10 + "^WPN^PH^^^555^5551234"),
+     "ServiceRequest", "requester.extension.0.url",
+     "http://hl7.org/fhir/StructureDefinition/servicerequest-order-callback-phone-number"),
+    # every result of an order refers to its OBR's Specimen (a comment of the tables)
+    (ORU_R01, "Observation#1", "specimen.reference", "#Specimen#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -137,6 +137,10 @@ def has_element(type_name: str, name: str) -> bool:
     return SHAPES.field(type_name, name) is not None
 
 
+# The element by which a resource of one type refers to one of another,
+# where a table's comment names the reference alone (see message_rows())
+REFERRING_ELEMENTS = {("Observation", "Specimen"): "specimen"}
+
 # resource types the message tables' references misspell
 # ("Immunzation.patient.reference=Patient[1].id" of VXU_V04's ORC)
 TYPE_TYPOS = {"Immunzation": "Immunization"}
@@ -865,6 +869,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: SPM-32's identifier type gives its code ("SHIP") in the
             # column beside the target; the row wrote the shipment's id as it
             const = m.group(1)
+        if (not const.strip() and re.search(r"\bextension(\[\d+\])?\.url$", tpath.strip())
+                and re.fullmatch(r'\s*"https?://[^"\s]+"\s*', r[18])):
+            # mended: the urls of OBX-19's analysis time and OBR-17's callback
+            # telephone stand in the comments' column, two to the right of the
+            # assignment's: the extensions were left out for want of one
+            const = r[18].strip()
         mend = JOIN_MENDS.get((name, ident, tpath))
         if mend:
             if (name, ident, tpath) in merged:
@@ -1289,11 +1299,28 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         m = re.fullmatch(r"\s*(\w+)\[(\d+)\]\s*", r[9])
         if r[1] and r[10] and m:
             made_in.setdefault(r[1].rsplit(".", 1)[0], {}).setdefault(m.group(1), set()).add(m.group(2))
+    # (group, type referring, the resource it refers to) that a row's
+    # comment says every resource of the type made in the group refers to
+    shared: list[tuple[str, str, str]] = []
+    for r in table[2:]:
+        said = re.search(r"all (\w+?)s generated for the same (\w+) need to reference", r[13])
+        if said and r[1].endswith("." + said.group(2)) and re.fullmatch(r"\w+\[\d+\]", r[9].strip()):
+            shared.append((r[1].rsplit(".", 1)[0], said.group(1), r[9].strip()))
     blocks = block_runs(table[2:])
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
         for wrong, right in TYPE_TYPOS.items():
             refs = re.sub(rf"\b{wrong}\b", right, refs)
+        for group_of, referring, referred in shared:
+            made = re.fullmatch(rf"\s*({referring}\[\d+\])\s*", label)
+            element = REFERRING_ELEMENTS.get((referring, referred.split("[")[0]))
+            if made and element and ident == f"{group_of}.OBSERVATION.OBX":
+                # mended: "The OBR specimen data yields one Specimen resource
+                # that all Observations generated for the same OBR need to
+                # reference" (ORU_R01's OBR[Specimen] row), which no row's
+                # references write: each result of the order's OBSERVATION
+                # group refers to it
+                refs = f"{refs}; {made.group(1)}.{element}.reference={referred}.id"
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")

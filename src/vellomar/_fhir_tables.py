@@ -1312,15 +1312,15 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         for wrong, right in TYPE_TYPOS.items():
             refs = re.sub(rf"\b{wrong}\b", right, refs)
         for group_of, referring, referred in shared:
-            made = re.fullmatch(rf"\s*({referring}\[\d+\])\s*", label)
+            result = re.fullmatch(rf"\s*({referring}\[\d+\])\s*", label)
             element = REFERRING_ELEMENTS.get((referring, referred.split("[")[0]))
-            if made and element and ident == f"{group_of}.OBSERVATION.OBX":
+            if result and element and ident == f"{group_of}.OBSERVATION.OBX":
                 # mended: "The OBR specimen data yields one Specimen resource
                 # that all Observations generated for the same OBR need to
                 # reference" (ORU_R01's OBR[Specimen] row), which no row's
                 # references write: each result of the order's OBSERVATION
                 # group refers to it
-                refs = f"{refs}; {made.group(1)}.{element}.reference={referred}.id"
+                refs = f"{refs}; {result.group(1)}.{element}.reference={referred}.id"
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")

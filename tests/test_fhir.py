@@ -72,6 +72,9 @@ MANY_CONTACTS = message("ADT^A01^ADT_A01", PID, *(f"NK1|{i}|N{i}^A|SPO||^PRN^PH^
 NUMBERS = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + "123-45-6789|DL123^NC^20251231")
 
 SOFTWARE = message("ADT^A01^ADT_A01", "SFT|Acme^L|2.1|LabSys|B42", "PID|1||ID1")
+# resources starting at an offset from the appointment's start (AIL-7 and -8, AIG-9 without units)
+OFFSETS = message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 9 + "^^^20240110120000-0500", "PID|1||ID1", "RGS|1",
+                  "AIL|1||R1^^^WARD||||30|min", "AIG|1||R2|EQ^Equipment|||||90")
 # TXA-12's unique document number, assigned by a UUID
 UNIQUE_DOCUMENT = message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|CN|TX" + "|" * 9 + "D1^EHR^1f0e^UUID",
                           "OBX|1|TX|||x||||||F")
@@ -457,6 +460,9 @@ def test_corpus_bundles_are_valid(path):
      "http://hl7.org/fhir/StructureDefinition/servicerequest-order-callback-phone-number"),
     # every result of an order refers to its OBR's Specimen (a comment of the tables)
     (ORU_R01, "Observation#1", "specimen.reference", "#Specimen#0"),
+    # a resource's start as an offset from the appointment's (SCH-11's), in its units (minutes when none)
+    (OFFSETS, "Appointment", "participant.1.period.start", "2024-01-10T12:30:00-05:00"),
+    (OFFSETS, "Appointment", "participant.2.period.start", "2024-01-10T13:30:00-05:00"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

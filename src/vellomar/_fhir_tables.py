@@ -518,6 +518,14 @@ LATER_TIMES = {
     ("AIP[Appointment]", "AIP-9", "participant.period.end"): "AIP-6.1 AIP-9 AIP-10.1",
     ("AIS[Appointment]", "AIS-7", "participant.period.end"): "AIS-4.1 AIS-7 AIS-8.1",
     ("AIS[ServiceRequest]", "AIS-7", "occurrencePeriod.end"): "AIS-4.1 AIS-7 AIS-8.1",
+    # a resource's start as an offset, where it has no start of its own:
+    # "/.start + AIG-9 according to AIG-10 units/", the start being the
+    # appointment's (Appointment.start, which SCH-11's start gives alone)
+    ("AIG[Appointment]", "AIG-9", "participant.period.start"): "SCH-11.4.1 AIG-9 AIG-10.1",
+    ("AIL[Appointment]", "AIL-7", "participant.period.start"): "SCH-11.4.1 AIL-7 AIL-8.1",
+    ("AIP[Appointment]", "AIP-7", "participant.period.start"): "SCH-11.4.1 AIP-7 AIP-8.1",
+    ("AIS[Appointment]", "AIS-5", "participant.period.start"): "SCH-11.4.1 AIS-5 AIS-6.1",
+    ("AIS[ServiceRequest]", "AIS-5", "occurrencePeriod.start"): "SCH-11.4.1 AIS-5 AIS-6.1",
 }
 
 # mended: urls the tables give for a code system or an extension that name

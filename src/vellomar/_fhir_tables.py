@@ -1458,7 +1458,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             origin = m.group(2) or (number if m.group(1) == rtype else "1")
             own_group = made_in.get(ident.rsplit(".", 1)[0], {}).get(m.group(1), set())
             around = [made_in.get(ident.rsplit(".", k)[0], {}).get(m.group(1), set())
-                      for k in range(1, ident.count("."))]
+                      for k in range(1, ident.count(".") + 1)]
             if len(own_group) == 1 and not any(origin in numbers for numbers in around):
                 # mended: a reference from a resource of a number that no row
                 # of the row's group or the groups around it makes, where one

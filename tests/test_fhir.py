@@ -572,6 +572,11 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # SCH-12's participant type is a code still to be defined ("#placer contact#"): no system without it
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 10 + "11^PLACER^P", "PID|1||ID1", "RGS|1"), "Appointment",
      "participant.type"),
+    # a note the tables map to nothing where it stands (ORU's NTE after PID, after OBR) is no result's note
+    (message("ORU^R01^ORU_R01", PID, "NTE|1||patient comment", "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F"),
+     "Observation", "note"),
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "NTE|1||order comment", "OBX|1|ST|1-8^a^LN||x||||||F"),
+     "Observation", "note"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

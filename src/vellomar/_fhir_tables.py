@@ -1314,6 +1314,18 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         said = re.search(r"all (\w+?)s generated for the same (\w+) need to reference", r[13])
         if said and r[1].endswith("." + said.group(2)) and re.fullmatch(r"\w+\[\d+\]", r[9].strip()):
             shared.append((r[1].rsplit(".", 1)[0], said.group(1), r[9].strip()))
+    # the segments (their identifiers) the table places in a group without
+    # a map where it maps them in another (see below)
+    mapped_idents = {r[1] for r in table[2:] if r[1] and r[10]}
+    mapped_segments = {ident.split(".")[-1] for ident in mapped_idents}
+    # (not under OML_O21's PRIOR_RESULT: a structure matched greedily places
+    # the ORC and OBR of a next order there, in ORDER_PRIOR, whose optional
+    # ORC opens it; the ORDER's rows stand for them, as before)
+    unmapped_idents = {r[1] for r in table[2:]
+                       if r[1] and not r[10] and ":" not in r[1] and r[1] not in mapped_idents
+                       and ".PRIOR_RESULT." not in r[1]
+                       and r[1].count(".") and r[1].split(".")[-1] in mapped_segments
+                       and re.fullmatch(r"[A-Z][A-Z0-9]{2}", r[1].split(".")[-1])}
     blocks = block_runs(table[2:])
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
@@ -1333,6 +1345,16 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")
         comment = r[13] if len(r) > 13 else ""
+        if ident in unmapped_idents:
+            # mended: a segment the table places in a group without a map
+            # (ORU_R01's NTE after PID or after OBR, a note of the patient or
+            # the order) maps to nothing there: a row without a map stands for
+            # it, so that the converter reports it rather than apply its rows
+            # of another group (the OBSERVATION's: the note of a result)
+            parts = ident.split(".")
+            out.append("\t".join(["G", parts[-1], parts[-2] if len(parts) > 2 else "", "", "", "", "", ""]))
+            unmapped_idents.discard(ident)
+            continue
         if not ident or ident.startswith("/") or not segmap:
             continue
         parts = ident.split(".")

@@ -72,6 +72,12 @@ MANY_CONTACTS = message("ADT^A01^ADT_A01", PID, *(f"NK1|{i}|N{i}^A|SPO||^PRN^PH^
 NUMBERS = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + "123-45-6789|DL123^NC^20251231")
 
 SOFTWARE = message("ADT^A01^ADT_A01", "SFT|Acme^L|2.1|LabSys|B42", "PID|1||ID1")
+# resources starting at an offset from the appointment's start (AIL-7 and -8, AIG-9 without units)
+OFFSETS = message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 9 + "^^^20240110120000-0500", "PID|1||ID1", "RGS|1",
+                  "AIL|1||R1^^^WARD||||30|min", "AIG|1||R2|EQ^Equipment|||||90")
+# TXA-12's unique document number, assigned by a UUID
+UNIQUE_DOCUMENT = message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|CN|TX" + "|" * 9 + "D1^EHR^1f0e^UUID",
+                          "OBX|1|TX|||x||||||F")
 
 
 def observations(*values):
@@ -439,6 +445,45 @@ def test_corpus_bundles_are_valid(path):
     # an NTE after the OBR is the order's (no row maps it), not a note of the result after it
     (message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note", "OBX|1|NM|2345-7^Glucose^LN||95||||||F",
              "NTE|1||result note"), "Observation", "note", [{"text": "result note"}]),
+    # an assigning authority's universal id under urn:ietf:rfc:3986 is a URI: an OID's urn (CX-4, XON-6, EI's
+    # EI-2 to EI-4, the assigner of TXA-12's)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1^^^GHH&2.16.840.1.113883.3.1&ISO^MR"), "Organization#2", "identifier.1",
+     {"value": "urn:oid:2.16.840.1.113883.3.1", "system": "urn:ietf:rfc:3986", "type": {"coding": [
+         {"code": "ISO", "display": "ISO Object Identifier", "system": "http://terminology.hl7.org/CodeSystem/v2-0301"}]}}),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PD1|||Acme Lab^L^^^^CLIA&2.16.840.1.113883.4.7&ISO^XX^^^12D0000000"),
+     "Organization#3", "identifier.1.value", "urn:oid:2.16.840.1.113883.4.7"),
+    (UNIQUE_DOCUMENT, "DocumentReference", "masterIdentifier.assigner.reference", "#Organization#2"),
+    (UNIQUE_DOCUMENT, "Organization#2", "identifier", [{"value": "EHR"}, {"value": "urn:uuid:1f0e", "system": "urn:ietf:rfc:3986",
+        "type": {"coding": [{"code": "UUID", "display": "Universal Unique Identifier",
+                             "system": "http://terminology.hl7.org/CodeSystem/v2-0301"}]}}]),
+    # the insured is the patient (IN1-17 SEL, the tables' 'patient'): the Coverage's subscriber is the Patient
+    (message("ADT^A01^ADT_A01", PID, PV1, "IN1|1|PLAN1|ORG1|Acme" + "|" * 12 + "EVERYMAN^ADAM|SEL"), "Coverage",
+     "subscriber.reference", "#Patient#0"),
+    # a reference to a resource of the row's own type is to the row's; one from a resource its group does not make is
+    # from its group's (VXU's observation's PRT: Device[2], PractitionerRole[4] of Observation[2]; ORU's QST OBX)
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",
+             "OBX|1|CE|64994-7^Funding^LN|1|V02^VFC^HL70064||||||F", "PRT|1|AD||RO^Observer^HL70443|5678^DOC^ANN|||||UDI1"
+             ).replace("|2.5.1", "|2.8"), "Observation", "performer.0.reference", "#PractitionerRole#0"),
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",
+             "OBX|1|CE|64994-7^Funding^LN|1|V02^VFC^HL70064||||||F", "PRT|1|AD||RO^Observer^HL70443||||||UDI1"
+             ).replace("|2.5.1", "|2.8"), "Observation", "device.reference", "#Device#1"),
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|8251-1^Fasting^LN||Y||||||F" + "|" * 18 + "QST"
+             ).replace("|2.5.1", "|2.8"), "ServiceRequest", "supportingInfo.0.reference", "#Observation#0"),
+    # VXU's ORC links its Immunization to the Patient (the table's "Immunzation"), where PID stands after it too
+    (message("VXU^V04^VXU_V04", "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX", "PID|1||ID1"), "Immunization",
+     "patient.reference", "#Patient#0"),
+    # urls the tables write in their comments' column: OBX-19's analysis time, OBR-17's callback telephone
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F||||||||20240110120000-0500"), "Observation",
+     "extension", [{"url": "http://hl7.org/fhir/StructureDefinition/observation-analysis-date-time",
+                    "valueDateTime": "2024-01-10T12:00:00-05:00"}]),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1") + "|" * 10 + "^WPN^PH^^^555^5551234"),
+     "ServiceRequest", "requester.extension.0.url",
+     "http://hl7.org/fhir/StructureDefinition/servicerequest-order-callback-phone-number"),
+    # every result of an order refers to its OBR's Specimen (a comment of the tables)
+    (ORU_R01, "Observation#1", "specimen.reference", "#Specimen#0"),
+    # a resource's start as an offset from the appointment's (SCH-11's), in its units (minutes when none)
+    (OFFSETS, "Appointment", "participant.1.period.start", "2024-01-10T12:30:00-05:00"),
+    (OFFSETS, "Appointment", "participant.2.period.start", "2024-01-10T13:30:00-05:00"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -551,6 +596,11 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # SCH-12's participant type is a code still to be defined ("#placer contact#"): no system without it
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 10 + "11^PLACER^P", "PID|1||ID1", "RGS|1"), "Appointment",
      "participant.type"),
+    # a note the tables map to nothing where it stands (ORU's NTE after PID, after OBR) is no result's note
+    (message("ORU^R01^ORU_R01", PID, "NTE|1||patient comment", "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F"),
+     "Observation", "note"),
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "NTE|1||order comment", "OBX|1|ST|1-8^a^LN||x||||||F"),
+     "Observation", "note"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -629,7 +679,7 @@ def test_transaction_entries_are_conditional_on_identifiers():
         "url": "Patient?identifier=PATID1234"}
     bundle = fhir.to_dict(ADT_A01.replace("|EHR|", "|^1.2.3^ISO|"), bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
-    assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7C1.2.3"  # system|value
+    assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"  # system|value (a URI)
     header = entries(bundle, "MessageHeader")[0]
     assert requests["MessageHeader"] == {"method": "PUT", "url": f"MessageHeader/{header['id']}"}
 

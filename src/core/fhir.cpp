@@ -474,7 +474,9 @@ void Maps::finish() {
   for (const Structure &s : structures) {
     std::vector<std::pair<std::string, std::string>> here; // segment, group
     for (const SegmentRow &row : s.rows) {
-      if (std::find(seen.begin(), seen.end(), row.segment) != seen.end())
+      // (a row without a map only says where a table maps a segment to
+      // nothing: see rows_in())
+      if (row.map < 0 || std::find(seen.begin(), seen.end(), row.segment) != seen.end())
         continue;
       const auto first = std::find_if(here.begin(), here.end(),
                                       [&](const auto &h) { return h.first == row.segment; });
@@ -1123,10 +1125,11 @@ public:
   // The rows that map a segment of `named` in `group` (occurrence `node`):
   // those of its name standing in that group under the group holding it, failing
   // those the ones in that group wherever it stands, failing those the rows
-  // of its name in the group of the first, each with a map. Chosen once per
-  // name and group in a message (the group's name is the structure's own
-  // text: the same group is the same view, and stands under one parent),
-  // not at every segment.
+  // of its name in the group of the first, each with a map (a row without
+  // one places the segment in its group: none then, and it is reported).
+  // Chosen once per name and group in a message (the group's name is the
+  // structure's own text: the same group is the same view, and stands under
+  // one parent), not at every segment.
   // For a segment whose rows name none of the groups it stands in (a
   // version names the group otherwise: 2.5's MDM_T02 holds OBX and NTE in
   // OBXNTE_SUPPGRP, the tables' OBSERVATION): the group of its rows the
@@ -1135,7 +1138,11 @@ public:
   [[gnu::noinline]] std::string_view group_of_opener(const Structure &structure,
                                                      const std::vector<uint32_t> &rows,
                                                      uint32_t node) const {
-    const SegmentRow &first = structure.rows[rows[0]];
+    // (rows without a map, which only place a segment, are not its rows')
+    const auto mapped = std::find_if(rows.begin(), rows.end(), [&](uint32_t k) {
+      return structure.rows[k].map >= 0;
+    });
+    const SegmentRow &first = structure.rows[mapped == rows.end() ? rows[0] : *mapped];
     const std::string_view fallback = std::string_view(first.group).substr(first.parent);
     const GroupNode &n = occurrences_->nodes[node];
     const auto items = occurrences_->items_of(n);
@@ -1147,7 +1154,8 @@ public:
       return fallback;
     for (uint32_t o : opener->second)
       for (uint32_t k : rows)
-        if (structure.rows[o].parent == 0 && structure.rows[k].parent == 0 &&
+        if (structure.rows[k].map >= 0 && structure.rows[o].parent == 0 &&
+            structure.rows[k].parent == 0 &&
             same(structure.rows[k].group, structure.rows[o].group))
           return structure.rows[k].group;
     return fallback;

@@ -137,6 +137,14 @@ def has_element(type_name: str, name: str) -> bool:
     return SHAPES.field(type_name, name) is not None
 
 
+# The element by which a resource of one type refers to one of another,
+# where a table's comment names the reference alone (see message_rows())
+REFERRING_ELEMENTS = {("Observation", "Specimen"): "specimen"}
+
+# resource types the message tables' references misspell
+# ("Immunzation.patient.reference=Patient[1].id" of VXU_V04's ORC)
+TYPE_TYPOS = {"Immunzation": "Immunization"}
+
 TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
          "occurrenceTIming": "occurrenceTiming", "occurneceTiming": "occurrenceTiming",
@@ -160,9 +168,9 @@ EXTRA_CODES = {
 # row of the same identifier), in the tables' own columns: OBX-5 of the value
 # types the tables give a data type map but no OBX-5 row (CQ, ID; IS's row
 # is theirs), and of MO, whose map MO[Quantity] is added below.
-def _row(ident: str, cond: str, tpath: str, dtmap: str = "", const: str = "") -> list[str]:
+def _row(ident: str, cond: str, tpath: str, dtmap: str = "", const: str = "", vocab: str = "") -> list[str]:
     r = [""] * 30
-    r[1], r[6], r[9], r[14], r[16] = ident, cond, tpath, dtmap, const
+    r[1], r[6], r[9], r[14], r[15], r[16] = ident, cond, tpath, dtmap, vocab, const
     return r
 
 
@@ -193,12 +201,40 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # before) and the date it took effect (FC-2): the code alone is the
     # Coverage's type, which the tables map with CWE's map of the whole FC
     "FC[CodeableConcept]": [_row("FC.1", "", "$this", "CWE[CodeableConcept]")],
+    # an EI's assigning authority (EI.2 to EI.4), which EI[Identifier-
+    # Organization] writes row by row into the assigner Organization
+    # ("assigner(Organization[1].identifier[2].value)"): the rows of that
+    # Organization, as HD[Organization] writes an HD's (an OID under
+    # urn:ietf:rfc:3986, see uri_values())
+    "EI[Organization]": [
+        _row("EI.2", "", "identifier[1].value"),
+        _row("EI.3", "", "identifier[2].value"),
+        _row("EI.4", "", "identifier[2].type", "ID[CodeableConcept-UniversalID]", vocab="UniversalIDType"),
+        _row("EI.4", 'IF EI.4 IN ("ISO", "UUID")', "identifier[2].system", const='"urn:ietf:rfc:3986"'),
+    ],
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
 }
 # maps made of ADDED_ROWS alone, and their kind
-ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D"}
+ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
+              "IN1[Coverage-Subscriber]": "S"}
+
+# mended: IN1-16's insured is the Coverage's subscriber, the Patient "IF
+# IN1-17 IS 'patient'" and a RelatedPerson otherwise: 'patient' is no code
+# of IN1-17's table 0063, whose code for the insured being the patient is
+# SEL (self). A segment map's row cannot refer to the message's Patient: the
+# Patient's row stands for a row of the message tables (on the segment's
+# rows, by map name: its condition, the map it applies, which has no rows,
+# and the element linked to the Patient). The RelatedPerson's row has no
+# rows to make it with (IN1-18, -19, -43 map to nothing): reported.
+SELF_ROWS = {"IN1[Coverage]": ('IF IN1-16 VALUED AND IN1-17 EQUALS "SEL"', "IN1[Coverage-Subscriber]",
+                               "subscriber")}
+PATIENT_TESTS = {"'patient'": '"SEL"'}
+# The components that name the resource a data type map makes, where not
+# the whole value (Map::identity): an EI's assigning authority is one
+# Organization whatever the entity identifier beside it (PL_MAPS have theirs)
+IDENTITIES = {"EI[Organization]": "2.3.4"}
 
 # Elements of which a list's element holds one at least, by a rule of
 # FHIR's own that the R4B models do not check: a participant of an
@@ -228,11 +264,13 @@ def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple
 # OBX-5's text of VR and of what SN cannot say as a Quantity, Range or
 # Ratio; an RP's media type), or they name the message ("ADT^A01^ADT_A01" as
 # the display of MessageHeader's event and of the Provenances' activity), or
-# they make an endpoint of an application's universal id ("urn:oid:"+HD.2).
+# they make an endpoint of an application's universal id ("urn:oid:"+HD.2),
+# or an assigning authority's identifier of it (see uri_values()).
 # NA's rows are reported: SampledData needs an origin, a period and
 # dimensions that no row gives, and its data separates values by spaces, not
 # by the tables' "^".
 JOINED = {"XTN[ContactPoint]", "OBX[Observation]", "MSG[Coding]", "MSH[Provenance-Source]",
+          "HD[Organization]", "HD[Device]", "EI[Organization]",
           "EVN[Provenance]", "RP[Attachment]", "RP[DocumentReference]",
           "HD[MessageHeader.source-endpoint]", "HD[MessageHeader.destination-endpoint]",
           "SN[Quantity]", "SN[Range]", "SN[Ratio]"}
@@ -480,6 +518,14 @@ LATER_TIMES = {
     ("AIP[Appointment]", "AIP-9", "participant.period.end"): "AIP-6.1 AIP-9 AIP-10.1",
     ("AIS[Appointment]", "AIS-7", "participant.period.end"): "AIS-4.1 AIS-7 AIS-8.1",
     ("AIS[ServiceRequest]", "AIS-7", "occurrencePeriod.end"): "AIS-4.1 AIS-7 AIS-8.1",
+    # a resource's start as an offset, where it has no start of its own:
+    # "/.start + AIG-9 according to AIG-10 units/", the start being the
+    # appointment's (Appointment.start, which SCH-11's start gives alone)
+    ("AIG[Appointment]", "AIG-9", "participant.period.start"): "SCH-11.4.1 AIG-9 AIG-10.1",
+    ("AIL[Appointment]", "AIL-7", "participant.period.start"): "SCH-11.4.1 AIL-7 AIL-8.1",
+    ("AIP[Appointment]", "AIP-7", "participant.period.start"): "SCH-11.4.1 AIP-7 AIP-8.1",
+    ("AIS[Appointment]", "AIS-5", "participant.period.start"): "SCH-11.4.1 AIS-5 AIS-6.1",
+    ("AIS[ServiceRequest]", "AIS-5", "occurrencePeriod.start"): "SCH-11.4.1 AIS-5 AIS-6.1",
 }
 
 # mended: urls the tables give for a code system or an extension that name
@@ -686,7 +732,39 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     for added in ADDED_ROWS.get(name, []):
         at = max((i + 1 for i, r in enumerate(table) if r[1] == added[1]), default=len(table))
         table.insert(at, added)
-    return table
+    return uri_values(table)
+
+
+# the universal id's types whose ids are URIs once prefixed, and the prefix
+URI_PREFIXES = {"ISO": "urn:oid:", "UUID": "urn:uuid:"}
+# the components of a universal id and of its type, by data type
+UNIVERSAL_IDS = {"HD": ("HD.2", "HD.3"), "EI": ("EI.3", "EI.4")}
+
+
+def uri_values(table: list[list[str]]) -> list[list[str]]:
+    """`table` with its rows mended where an identifier's system is
+    "urn:ietf:rfc:3986" (HD[Organization]'s and HD[Device]'s identifier of
+    the universal id, when HD.3 is ISO or UUID; EI[Organization]'s)."""
+    systems = {r[9].strip()[:-len(".system")] for r in table
+               if r[9].strip().endswith(".system") and r[16].strip() == '"urn:ietf:rfc:3986"'}
+    out: list[list[str]] = []
+    for r in table:
+        stem = r[9].strip()[:-len(".value")] if r[9].strip().endswith(".value") else None
+        universal, typed = UNIVERSAL_IDS.get(r[1].split(".")[0], ("", ""))
+        if stem not in systems or r[1] != universal or r[6].strip():
+            out.append(r)
+            continue
+        # mended: under the system urn:ietf:rfc:3986 an identifier's value
+        # is a URI, and the rows gave the bare id ("2.16.840.1.113883.4.7"):
+        # an OID is "urn:oid:" and the OID, a UUID "urn:uuid:" and the UUID,
+        # as HD[uri] and the endpoints' maps write them; an id of another
+        # type (which names no system) stays as it is
+        for kind, prefix in URI_PREFIXES.items():
+            out.append(r[:6] + [f'IF {typed} EQUALS "{kind}"'] + r[7:16] + [f'"{prefix}"+{universal}']
+                       + r[17:])
+        kinds = ", ".join(f'"{kind}"' for kind in URI_PREFIXES)
+        out.append(r[:6] + [f"IF {typed} NOT IN ({kinds})"] + r[7:])
+    return out
 
 
 def referable(type_name: str, path: str) -> list[str] | None:
@@ -711,7 +789,7 @@ def inline_reference(kind: str, name: str, table: list[list[str]],
     if kind != "D":
         return None
     found = Counter(m.groups() for r in table for cell in r[9:11]
-                    if (m := re.match(r"\s*(\w+)\((\w+)\.", cell)))
+                    if (m := re.match(r"\s*(\w+)\((\w+)(?:\[\d+\])?\.", cell)))
     for (element, resource), _ in found.most_common(1):
         # mended: one row misspells the type ("Practioner")
         own = maps.get(f"{name.split('[')[0]}[{resource}]".lower())
@@ -744,7 +822,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             map_rows(kind, n, path, maps, out)
         map_rows(kind, name, path, maps, out, whole=True)
         return
-    identity = ""
+    identity = f"\t{IDENTITIES[name]}" if name in IDENTITIES else ""
     if name in PL_MAPS:
         level = PL_MAPS.index(name)
         identity = "\t" + ".".join(c[3:] for c, _ in PL_LEVELS[level:])
@@ -799,6 +877,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: SPM-32's identifier type gives its code ("SHIP") in the
             # column beside the target; the row wrote the shipment's id as it
             const = m.group(1)
+        if (not const.strip() and re.search(r"\bextension(\[\d+\])?\.url$", tpath.strip())
+                and re.fullmatch(r'\s*"https?://[^"\s]+"\s*', r[18])):
+            # mended: the urls of OBX-19's analysis time and OBR-17's callback
+            # telephone stand in the comments' column, two to the right of the
+            # assignment's: the extensions were left out for want of one
+            const = r[18].strip()
         mend = JOIN_MENDS.get((name, ident, tpath))
         if mend:
             if (name, ident, tpath) in merged:
@@ -806,6 +890,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 continue
             merged.add((name, ident, tpath))
             cond_text, const = mend
+        for said, code in PATIENT_TESTS.items():  # see SELF_ROWS
+            cond_text = cond_text.replace(f"IS NOT {said}", f"NOT EQUALS {code}").replace(
+                f"IS {said}", f"EQUALS {code}")
+        if name in SELF_ROWS and tpath.strip() == f"{SELF_ROWS[name][2]}(Patient)":
+            report.append(f"{where}: written by the message tables' row of {SELF_ROWS[name][1]}, "
+                          f"{SELF_ROWS[name][0]!r}")
+            continue
         if kind == "D":
             # mended: HD's rows name its own components as a segment's fields
             # ("IF HD-3 = "ISO"")
@@ -1185,6 +1276,28 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     out += last
 
 
+def separate_provenances(table: list[list[str]]) -> None:
+    """mended: two segments' Provenances given one number by a message
+    table (ORM_O01's ORC and MSH's transformation, Provenance[2]; MDM_T02's
+    TXA, whose "Provenance" names none, and MSH's source; its ORC and EVN's):
+    the later segment's, which records another act, takes the next free
+    number, in its label and references, as the other tables give it one
+    (the rows are read after this as the table's own)."""
+    top = max((int(n) for r in table[2:]
+               for n in re.findall(r"\bProvenance\[(\d+)\]", r[9] + " " + r[11])), default=0)
+    makers: dict[str, str] = {}  # a number, and the segment making its Provenance
+    for r in table[2:]:
+        made = re.fullmatch(r"\s*Provenance(?:\[(\d+)\])?\s*", r[9])
+        if not r[1] or r[1].startswith("/") or not r[10] or not made:
+            continue
+        segment, number = r[1].split(".")[-1], made.group(1) or "1"
+        if makers.setdefault(number, segment) != segment:
+            top += 1
+            makers[str(top)] = segment
+            r[9] = f"Provenance[{top}]"
+            r[11] = re.sub(rf"\bProvenance\[{number}\]", r[9], r[11])
+
+
 def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                  known: Callable[[str], bool] | None = None) -> None:
     """The rows of a message table; `known` accepts segment maps named that
@@ -1192,6 +1305,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     table = rows(path)
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
+    separate_provenances(table)
     # mended: "Specimen[n]" (one for each SPM of ORU_R01's SPECIMEN group, and
     # the focus of that group's OBX) names no number: it takes one of its
     # own, past those the table gives its type, in its rows and references
@@ -1210,31 +1324,66 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         if r[1] and m:
             makers.setdefault((m.group(1), r[1].split(".")[-1]),
                               str(own_number[m.group(1)]) if m.group(2) == "n" else m.group(2) or "1")
+    # the numbers of the resources each group's rows make, by type
+    made_in: dict[str, dict[str, set[str]]] = {}
+    for r in table[2:]:
+        m = re.fullmatch(r"\s*(\w+)\[(\d+)\]\s*", r[9])
+        if r[1] and r[10] and m:
+            made_in.setdefault(r[1].rsplit(".", 1)[0], {}).setdefault(m.group(1), set()).add(m.group(2))
+    # (group, type referring, the resource it refers to) that a row's
+    # comment says every resource of the type made in the group refers to
+    shared: list[tuple[str, str, str]] = []
+    for r in table[2:]:
+        said = re.search(r"all (\w+?)s generated for the same (\w+) need to reference", r[13])
+        if said and r[1].endswith("." + said.group(2)) and re.fullmatch(r"\w+\[\d+\]", r[9].strip()):
+            shared.append((r[1].rsplit(".", 1)[0], said.group(1), r[9].strip()))
+    # the segments (their identifiers) the table places in a group without
+    # a map where it maps them in another (see below)
+    mapped_idents = {r[1] for r in table[2:] if r[1] and r[10]}
+    mapped_segments = {ident.split(".")[-1] for ident in mapped_idents}
+    # (not under OML_O21's PRIOR_RESULT: a structure matched greedily places
+    # the ORC and OBR of a next order there, in ORDER_PRIOR, whose optional
+    # ORC opens it; the ORDER's rows stand for them, as before)
+    unmapped_idents = {r[1] for r in table[2:]
+                       if r[1] and not r[10] and ":" not in r[1] and r[1] not in mapped_idents
+                       and ".PRIOR_RESULT." not in r[1]
+                       and r[1].count(".") and r[1].split(".")[-1] in mapped_segments
+                       and re.fullmatch(r"[A-Z][A-Z0-9]{2}", r[1].split(".")[-1])}
     blocks = block_runs(table[2:])
-    provenances: dict[str, str] = {}  # a Provenance's number, and the segment making it
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
+        for wrong, right in TYPE_TYPOS.items():
+            refs = re.sub(rf"\b{wrong}\b", right, refs)
+        for group_of, referring, referred in shared:
+            result = re.fullmatch(rf"\s*({referring}\[\d+\])\s*", label)
+            element = REFERRING_ELEMENTS.get((referring, referred.split("[")[0]))
+            if result and element and ident == f"{group_of}.OBSERVATION.OBX":
+                # mended: "The OBR specimen data yields one Specimen resource
+                # that all Observations generated for the same OBR need to
+                # reference" (ORU_R01's OBR[Specimen] row), which no row's
+                # references write: each result of the order's OBSERVATION
+                # group refers to it
+                refs = f"{refs}; {result.group(1)}.{element}.reference={referred}.id"
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")
         comment = r[13] if len(r) > 13 else ""
+        if ident in unmapped_idents:
+            # mended: a segment the table places in a group without a map
+            # (ORU_R01's NTE after PID or after OBR, a note of the patient or
+            # the order) maps to nothing there: a row without a map stands for
+            # it, so that the converter reports it rather than apply its rows
+            # of another group (the OBSERVATION's: the note of a result)
+            parts = ident.split(".")
+            out.append("\t".join(["G", parts[-1], parts[-2] if len(parts) > 2 else "", "", "", "", "", ""]))
+            unmapped_idents.discard(ident)
+            continue
         if not ident or ident.startswith("/") or not segmap:
             continue
         parts = ident.split(".")
         segment = parts[-1]
         group = parts[-2] if len(parts) > 2 else ""
         where = f"{structure} {ident} -> {segmap}"
-        if (p := re.fullmatch(r"\s*Provenance(?:\[(\d+)\])?\s*", label)) and \
-                provenances.setdefault(p.group(1) or "1", segment) != segment:
-            # mended: two segments' Provenances given one number (ORM_O01's
-            # ORC and MSH's transformation, Provenance[2]; MDM_T02's TXA, whose
-            # "Provenance" names none, and MSH's source; its ORC and EVN's): the
-            # later segment's, which records another act, takes a number of
-            # its own, as the other tables give it
-            fresh = str(max(numbers.get("Provenance", 0), *map(int, provenances)) + 1)
-            provenances[fresh] = segment
-            label = f"Provenance[{fresh}]"
-            refs = re.sub(rf"Provenance\[{p.group(1) or 1}\]", label, refs)
         if segmap == "PID[Account]" and not cond_text.strip():
             # mended: PID's Account is PID-18's (the patient account number,
             # its one value; the rest is a constant status): without PID-18
@@ -1358,8 +1507,26 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # RelatedPerson[2], "Provenance.target" on one making
             # Provenance[4]) is from the row's resource, not the first
             origin = m.group(2) or (number if m.group(1) == rtype else "1")
-            links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{m.group(5) or 1}")
+            own_group = made_in.get(ident.rsplit(".", 1)[0], {}).get(m.group(1), set())
+            around = [made_in.get(ident.rsplit(".", k)[0], {}).get(m.group(1), set())
+                      for k in range(1, ident.count(".") + 1)]
+            if len(own_group) == 1 and not any(origin in numbers for numbers in around):
+                # mended: a reference from a resource of a number that no row
+                # of the row's group or the groups around it makes, where one
+                # of its group makes one of the type, is from that one (VXU's
+                # ORDER.OBSERVATION PRT: "Observation[1].device", its OBX's
+                # being Observation[2], [1] a PERSON_OBSERVATION's)
+                origin = next(iter(own_group))
+            target = m.group(5) or "1"
+            if m.group(4) == rtype and m.group(1) != rtype:
+                # mended: a reference to a resource of the row's own type is to
+                # the row's resource ("Device.id" on a row making Device[2];
+                # PractitionerRole[1] on one making PractitionerRole[4]; ORU's
+                # QST OBX, Observation[2], "supportingInfo=Observation[1]")
+                target = number
+            links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{target}")
         row = ["G", segment, group, f"{rtype}*{number}", rtype, esc(segmap), cond, ";".join(links)]
+        row_map = row[5]
         copies = [row]
         if parts[-3:-1] == ["SPECIMEN", "SPECIMEN_OBSERVATION"]:
             # mended: before 2.7 SPECIMEN holds its OBX itself, without a
@@ -1373,8 +1540,14 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         # Coverage resource") where its label is another row's too (PV1-20's
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
+        if segmap in SELF_ROWS and not re.search(rf"\.{SELF_ROWS[segmap][2]}\b", refs):
+            # the Patient's row of the segment map (see SELF_ROWS), where the
+            # table links no element of the same name (OML_O21's subscriber)
+            cond_self, map_self, element = SELF_ROWS[segmap]
+            copies.append(row[:5] + [esc(map_self), condition(cond_self, segment),
+                                     f"{rtype}*{number}={element}=Patient*{makers.get(('Patient', 'PID'), '1')}"])
         for row in copies:
-            new = bool(re.search(rf"creation of a new {rtype} resource", comment))
+            new = bool(re.search(rf"creation of a new {rtype} resource", comment)) and row[5] == row_map
             if index in blocks:
                 row += ["new" if new else "", blocks[index]]
             elif new:

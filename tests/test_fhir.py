@@ -418,6 +418,9 @@ def test_corpus_bundles_are_valid(path):
     # a second OBR without its own ORC (which ORDER requires): an order of its own
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, OBR.replace("24323-8", "2345-7")),
      "ServiceRequest#1", "code.coding.0.code", "2345-7"),
+    # NK1-7's contact role (table 0131) by its vocabulary, which NK1[Patient] names "Contact Role"
+    (message("ADT^A01^ADT_A01", PID, "NK1|1|DOE^JANE|SPO||||C"), "Patient", "contact.0.relationship.1.coding",
+     [{"system": "http://terminology.hl7.org/CodeSystem/v2-0131", "code": "C", "display": "Emergency Contact"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

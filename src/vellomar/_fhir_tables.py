@@ -416,6 +416,15 @@ def note_members(name: str, path: Path | None) -> None:
         CHOSEN.add(name)
 
 
+def vocabulary_name(text: str) -> str:
+    """A vocabulary's name as rows and files name it alike: the tables write
+    "/" in names whose files have none (Yes/NoIndicator), and NK1[Patient]'s
+    NK1-7 names "Contact Role" the vocabulary of the file ContactRole (its
+    codes were not translated: a contact role sent without its system had
+    none)."""
+    return re.sub(r"[/\s]", "", text)
+
+
 def esc(text: str) -> str:
     return re.sub(r"[%\t\n\r ,|:;]", lambda m: "%%%02X" % ord(m.group()), text)
 
@@ -1179,7 +1188,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
                               {"Base64": "6", "Hex": "H"}.get(encoding.rpartition(":")[2], kind_letter),
                               esc(dtkey or ""),
-                              esc(vocab.split("\n")[0].replace("/", "")), esc(const),
+                              esc(vocabulary_name(vocab.split("\n")[0])), esc(const),
                               *([joined] if joined else [])])
             (last if each else out).append(line)
     out += last
@@ -1440,7 +1449,7 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
             kinds.append(("S" if segment else "D", name, p))
             maps[name.lower()] = name
         elif len(table) > 1 and table[1][:1] == ["Code"]:
-            kinds.append(("V", name.replace("/", ""), p))
+            kinds.append(("V", vocabulary_name(name), p))
         else:
             raise ValueError(f"{p}: not a V2-to-FHIR table (message, segment, data type or "
                              "vocabulary)")

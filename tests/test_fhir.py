@@ -421,6 +421,9 @@ def test_corpus_bundles_are_valid(path):
     # NK1-7's contact role (table 0131) by its vocabulary, which NK1[Patient] names "Contact Role"
     (message("ADT^A01^ADT_A01", PID, "NK1|1|DOE^JANE|SPO||||C"), "Patient", "contact.0.relationship.1.coding",
      [{"system": "http://terminology.hl7.org/CodeSystem/v2-0131", "code": "C", "display": "Emergency Contact"}]),
+    # A17's second PV1 is the second patient's (its VIP indicator, PV1-16), not the first's
+    (message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I", "PID|2||ID2", "PV1|1|I" + "|" * 14 + "VIP"),
+     "Patient#1", "extension.0.url", "http://hl7.org/fhir/StructureDefinition/patient-importance"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

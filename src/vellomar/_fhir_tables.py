@@ -1220,11 +1220,19 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             makers.setdefault((m.group(1), r[1].split(".")[-1]),
                               str(own_number[m.group(1)]) if m.group(2) == "n" else m.group(2) or "1")
     blocks = block_runs(table[2:])
+    openers = block_openers(table[2:], blocks)
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")
+        if index in blocks and (opened := openers.get(blocks[index])):
+            # mended: ADT_A17's second block names the first block's
+            # patient (PV1[Patient], PV1[Coverage]'s beneficiary) where its
+            # own is meant: its PV1-16 went to the other patient
+            (t, first), own = opened
+            label = re.sub(rf"\b{t}\[{first}\]", f"{t}[{own}]", label)
+            refs = re.sub(rf"\b{t}\[{first}\]", f"{t}[{own}]", refs)
         comment = r[13] if len(r) > 13 else ""
         if not ident or ident.startswith("/") or not segmap:
             continue
@@ -1371,6 +1379,27 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             elif new:
                 row.append("new")
             out.append("\t".join(row))
+
+
+def block_openers(table: list[list[str]], blocks: dict[int, str]
+                  ) -> dict[str, tuple[tuple[str, str], str] | None]:
+    """For each block of block_runs() past the first ("PID:2"), the
+    resource its opening segment's first row makes in the first block and
+    its number in this one ((("Patient", "1"), "2")), or None when one of
+    them is not read."""
+    made: dict[str, tuple[str, str]] = {}
+    for index, block in sorted(blocks.items()):
+        r = table[index]
+        m = re.fullmatch(r"\s*(\w+)\[(\d+)\]\s*", r[9])
+        if block not in made and r[1].split(".")[-1] == block.split(":")[0] and m:
+            made[block] = (m.group(1), m.group(2))
+    out: dict[str, tuple[tuple[str, str], str] | None] = {}
+    for block, (t, n) in made.items():
+        opener, number = block.split(":")
+        first = made.get(f"{opener}:1")
+        if number != "1":
+            out[block] = ((t, first[1]), n) if first and first[0] == t and first[1] != n else None
+    return out
 
 
 def block_runs(table: list[list[str]]) -> dict[int, str]:

@@ -92,6 +92,8 @@ CODED = message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^2.16.840.1.113883.6
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
                     "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 
+DOCUMENT = message("MDM^T02^MDM_T02", PID, "TXA|1|DS|TX|||||20240110110000|1111^AUTHOR^ANN", "OBX|1|TX|||x||||||F")
+
 
 def entries(bundle, resource_type):
     return [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == resource_type]
@@ -424,6 +426,9 @@ def test_corpus_bundles_are_valid(path):
     # A17's second PV1 is the second patient's (its VIP indicator, PV1-16), not the first's
     (message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I", "PID|2||ID2", "PV1|1|I" + "|" * 14 + "VIP"),
      "Patient#1", "extension.0.url", "http://hl7.org/fhir/StructureDefinition/patient-importance"),
+    # TXA's Provenance is its own (not the message source's), of TXA-8's time (rows the table names "TXA")
+    (DOCUMENT, "Provenance#1", "target.0.reference", "#DocumentReference#0"),
+    (DOCUMENT, "Provenance#1", "recorded", "2024-01-10T11:00:00Z"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -776,6 +776,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                  and (name, r[9].strip()) not in PROSE_CODES
                  and re.fullmatch(r'"?#[^#"]+#"?|/.*', r[16].strip())}
     last: list[str] = []  # rows that fill what the others made
+    # the table's numbered rows stand at the sort order of their field
+    numbered = [r for r in table if re.fullmatch(rf"{own}-\d+", r[1].strip())]
+    by_order = bool(numbered) and all(r[0].strip() == r[1].split("-")[1] for r in numbered)
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
             if inline_written:
@@ -794,6 +797,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             ident = own
         if (name, tpath.strip()) in PROSE_CODES:
             const = f'"{PROSE_CODES[(name, tpath.strip())]}"'
+        if ident == own and kind == "S" and by_order and r[0].strip().isdigit() and int(r[0]) > 0:
+            # mended: TXA[Provenance] names its rows past TXA-3 by the
+            # segment alone ("TXA", Edit Date/Time): read as the whole
+            # segment, TXA-8's time, TXA-9's originator and TXA-21's reason
+            # were lost; their sort order is their field, as the numbered
+            # rows' is
+            ident = f"{own}-{int(r[0])}"
         if not ident:
             continue
         where = f"{name} {ident} -> {tpath or '(none)'}"
@@ -1236,6 +1246,16 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         comment = r[13] if len(r) > 13 else ""
         if not ident or ident.startswith("/") or not segmap:
             continue
+        bare = re.fullmatch(r"\s*(\w+)\s*", label)
+        if bare and any(re.fullmatch(rf"\s*{bare.group(1)}\[1\](?:\W.*)?", t[9]) and t[10]
+                        and t[1].split(".")[-1] != ident.split(".")[-1] for t in table[2:]):
+            # mended: MDM_T02's TXA makes a "Provenance" (of the document's
+            # edit, TXA-8) that its reference calls Provenance[1], the
+            # message source's, which MSH makes: it took the document as a
+            # second target and TXA's agents; a number of its own
+            t, n = bare.group(1), max(numbers.get(bare.group(1), 0), own_number.get(bare.group(1), 0)) + 1
+            label = f"{t}[{n}]"
+            refs = re.sub(rf"\b{t}\[1\]", label, refs)
         parts = ident.split(".")
         segment = parts[-1]
         group = parts[-2] if len(parts) > 2 else ""

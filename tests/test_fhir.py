@@ -538,6 +538,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # SCH-12's participant type is a code still to be defined ("#placer contact#"): no system without it
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 10 + "11^PLACER^P", "PID|1||ID1", "RGS|1"), "Appointment",
      "participant.type"),
+    # TXA-6 is the document's date (an instant) with a time, the date extension without: a day is no midnight UTC
+    (DOCUMENT.replace("TXA|1|DS|TX|||", "TXA|1|DS|TX|||20240110"), "DocumentReference", "date"),
+    (DOCUMENT.replace("TXA|1|DS|TX|||", "TXA|1|DS|TX|||202401100930"), "DocumentReference", "extension"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

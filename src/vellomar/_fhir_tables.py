@@ -920,6 +920,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?NOT VALUED", "PR1-5.1 LENGTH LESS THAN 12", cond_text)
             cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?VALUED",
                                "PR1-5.1 LENGTH GREATER THAN OR EQUALS 12", cond_text)
+        with_time = re.match(r"(?i)if time is (not )?included\b", narrative)
+        if kind == "S" and r[3].strip() in ("DTM", "TS") and with_time and not cond_text:
+            # mended: TXA-6's origination time is the document's date (an
+            # instant) "if time is included", a date extension if not, as
+            # prose: both rows held, a day alone became midnight UTC beside
+            # its extension; a time holds more than the day's 8 digits
+            cond_text = f"IF {own}-{field} LENGTH " + (
+                "LESS THAN OR EQUALS 8" if with_time.group(1) else "GREATER THAN 8")
+            narrative = ""
         if kind == "S" and r[3].strip() in ("DTM", "TS"):
             # mended: the length of a time ("IF PID-7 LENGTH GREATER THAN 8",
             # a birth time beside the day) is its own: before 2.6 a TS holds

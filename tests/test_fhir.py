@@ -94,6 +94,9 @@ SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|
 
 DOCUMENT = message("MDM^T02^MDM_T02", PID, "TXA|1|DS|TX|||||20240110110000|1111^AUTHOR^ANN", "OBX|1|TX|||x||||||F")
 
+NOTED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1||first note|RE^Remark^HL70364", "NTE|2||second note",
+                "PID|1||ID1", "RGS|1", "AIS|1||C^Consult")
+
 
 def entries(bundle, resource_type):
     return [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == resource_type]
@@ -429,6 +432,9 @@ def test_corpus_bundles_are_valid(path):
     # TXA's Provenance is its own (not the message source's), of TXA-8's time (rows the table names "TXA")
     (DOCUMENT, "Provenance#1", "target.0.reference", "#DocumentReference#0"),
     (DOCUMENT, "Provenance#1", "recorded", "2024-01-10T11:00:00Z"),
+    # each NTE of an SIU is a note of its own; its type (NTE-4) the note's, not an extension without a url
+    (NOTED, "Appointment", "extension.1.valueAnnotation.text", "second note"),
+    (NOTED, "Appointment", "extension.0.valueAnnotation.extension.0.valueCodeableConcept.coding.0.code", "RE"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

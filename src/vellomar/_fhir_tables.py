@@ -961,6 +961,18 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: NTE-3's text is content[1]; its media type's row names
             # content[2], NTE-9's (whose data row is prose)
             tpath = tpath.replace("content[2]", "content[1]")
+        if name == "NTE[Appointment-Comment]" and ident in ("NTE-4", "NTE-9"):
+            # mended: a comment's type (NTE-4, annotationType) and its coded
+            # form (NTE-9, alternate-codes) are the comment's, extensions of
+            # the note's Annotation; the tables write them beside the note
+            # as extension[2] (without a url of its own: left out) and [3],
+            # so that the map filled three extensions and a second NTE's
+            # note was taken for the first's (its text lost without a
+            # word). Within the note, each NTE is a note extension of its
+            # own (the map fills one list element, as NK1's contact)
+            tpath = re.sub(r"^extension\[\d\]\.(?:extension\[1\]\.)?",
+                           f"extension[1].valueAnnotation.extension[{1 if ident == 'NTE-4' else 2}].",
+                           tpath.strip())
         if name == "RXA[Immunization]" and tpath.startswith("performer."):
             # mended: ORC's map of the same Immunization names its ordering
             # provider "performer" too; RXA-10's administering one is another

@@ -547,6 +547,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # TXA-6 is the document's date (an instant) with a time, the date extension without: a day is no midnight UTC
     (DOCUMENT.replace("TXA|1|DS|TX|||", "TXA|1|DS|TX|||20240110"), "DocumentReference", "date"),
     (DOCUMENT.replace("TXA|1|DS|TX|||", "TXA|1|DS|TX|||202401100930"), "DocumentReference", "extension"),
+    # SCH-9's duration is minutesDuration only in minutes (SCH-10): two hours are no two minutes
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h^hours^ISO+", "PID|1||ID1", "RGS|1"), "Appointment",
+     "minutesDuration"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

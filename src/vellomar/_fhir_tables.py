@@ -920,6 +920,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?NOT VALUED", "PR1-5.1 LENGTH LESS THAN 12", cond_text)
             cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?VALUED",
                                "PR1-5.1 LENGTH GREATER THAN OR EQUALS 12", cond_text)
+        in_minutes = re.fullmatch(r"(?i)if ([A-Z][A-Z0-9]{2}-\d+) indicates units of minutes", narrative.strip())
+        if in_minutes and not cond_text:
+            # mended: SCH-9's duration is minutesDuration "if SCH-10 indicates
+            # units of minutes", as prose: an hour's duration ("2^h") was 2
+            # minutes; minutes when no units are named, as for the
+            # resources' durations (LATER_TIMES)
+            units = in_minutes.group(1)
+            cond_text = f'IF {units} NOT VALUED OR {units} IN ("min", "MIN", "Min")'
+            narrative = ""
         with_time = re.match(r"(?i)if time is (not )?included\b", narrative)
         if kind == "S" and r[3].strip() in ("DTM", "TS") and with_time and not cond_text:
             # mended: TXA-6's origination time is the document's date (an

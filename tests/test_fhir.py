@@ -97,6 +97,8 @@ DOCUMENT = message("MDM^T02^MDM_T02", PID, "TXA|1|DS|TX|||||20240110110000|1111^
 NOTED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1||first note|RE^Remark^HL70364", "NTE|2||second note",
                 "PID|1||ID1", "RGS|1", "AIS|1||C^Consult")
 
+ORDERED = message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Booked|ORD77^EHR", "PID|1||ID1", "RGS|1")
+
 
 def entries(bundle, resource_type):
     return [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == resource_type]
@@ -435,6 +437,9 @@ def test_corpus_bundles_are_valid(path):
     # each NTE of an SIU is a note of its own; its type (NTE-4) the note's, not an extension without a url
     (NOTED, "Appointment", "extension.1.valueAnnotation.text", "second note"),
     (NOTED, "Appointment", "extension.0.valueAnnotation.extension.0.valueCodeableConcept.coding.0.code", "RE"),
+    # SCH-26's placer order number: the ServiceRequest the Appointment is based on
+    (ORDERED, "Appointment", "basedOn.0.reference", "#ServiceRequest#0"),
+    (ORDERED, "ServiceRequest", "identifier.0.value", "ORD77"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -465,6 +470,8 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
      "Appointment", 0, "participant.0.status", "needs-action"),
     # AIP-12's v2 code (table 0278), none of FHIR's
     (SCHEDULED.replace("accepted", "Booked"), "Appointment", 0, "participant.2.status", "needs-action"),
+    # SCH-25's status is an Appointment's ("Booked"), none of an order's
+    (ORDERED, "ServiceRequest", 0, "status", "unknown"),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
     value = entries(check_bundle(fhir.to_json(text)), resource_type)[n]

@@ -548,8 +548,9 @@ def condition(text: str, own: str, field: tuple[str, str] | None = None) -> str:
     s = s.replace(" AREA NOT VALUED", " NOT VALUED")
     s = re.sub(rf"\b(VALUED) (?={ADDRESS})", r"\1 AND ", s)
     s = re.sub(rf"^({ADDRESS}) VALUED AND NOT (\"[^\"]*\")$", r"\1 VALUED AND \1 NOT \2", s)
-    # "A AND B VALUED" ("A OR B IS VALUED") distributes the predicate
-    s = re.sub(rf"^({ADDRESS}) (AND|OR) ({ADDRESS}) (?:IS |ARE )?(VALUED|NOT VALUED)$",
+    # "A AND B VALUED" ("A OR B IS VALUED", "SCH-26 or SCH-27 VALUED")
+    # distributes the predicate
+    s = re.sub(rf"^({ADDRESS}) (AND|OR|and|or) ({ADDRESS}) (?:IS |ARE )?(VALUED|NOT VALUED)$",
                r"\1 \4 \2 \3 \4", s)
     tokens = re.findall(rf'"[^"]*"|\(|\)|,|{ADDRESS}|[A-Za-z.]+|\d+|!=|=', s)
     if "".join(tokens).replace(" ", "") != re.sub(r"\s", "", s):
@@ -1093,6 +1094,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # fasting status only "if it represents" one)
             dtmap = own_map
             dt, dtkey = map_name(dtmap), maps[dtmap.lower()]
+        if not dtkey and kind == "S" and field_type == "EI" and leaf == "Identifier":
+            # mended: an EI into an Identifier without a data type map
+            # (SCH-26's placer order number, beside SCH-27's with one): the
+            # map the tables give the other order numbers
+            dtmap = "EI[Identifier-Extension]"
+            dt, dtkey = map_name(dtmap), maps.get(dtmap.lower())
         if dtkey:
             dttarget = target_type((map_name(dtkey) or ("", dtkey))[1])
             is_resource = has_element(dttarget, "meta")
@@ -1155,6 +1162,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             const = ""
         if name == "PV1[Encounter]" and ident == "PV1-42" and tpath.endswith(".status") and not const:
             const = '"reserved"'
+        other = re.search(r"\[(\w+)", vocab)
+        if kind_letter == "c" and other and other.group(1) != fhir_type and has_element(other.group(1), "meta"):
+            # mended: SCH[ServiceRequest]'s SCH-25 writes the order's status
+            # by the vocabulary of an Appointment's ("Booked" is "booked"),
+            # no status of a ServiceRequest's: the order's status is left
+            # to its documented default
+            report.append(f"{where}: vocabulary {vocab} gives codes of {other.group(1)}, "
+                          f"not of {fhir_type}; not written")
+            continue
         if kind_letter == "c" and tpath and not (vocab or const):
             # a code of FHIR's own written as the message sends it: its
             # element's codes (BOUND), where FHIR binds it to them
@@ -1241,6 +1257,11 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     table = rows(path)
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
+    for r in table[2:]:
+        # mended: SIU_S12's SCH makes "ServiceRequest[1..n]" (the order its
+        # SCH-26 and SCH-27 number, the Appointment's basedOn), a label that
+        # was not read: the order numbers were lost; it is ServiceRequest[1]
+        r[9], r[11] = (re.sub(r"\[1\.\.n\]", "[1]", r[9]), re.sub(r"\[1\.\.n\]", "[1]", r[11]))
     # mended: "Specimen[n]" (one for each SPM of ORU_R01's SPECIMEN group, and
     # the focus of that group's OBX) names no number: it takes one of its
     # own, past those the table gives its type, in its rows and references

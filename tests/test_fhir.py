@@ -557,6 +557,12 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # SCH-9's duration is minutesDuration only in minutes (SCH-10): two hours are no two minutes
     (message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h^hours^ISO+", "PID|1||ID1", "RGS|1"), "Appointment",
      "minutesDuration"),
+    # a ROL after PID is the patient's (its primary care provider no participant of the stay), one after PV1 the
+    # stay's (its attending doctor in no CareTeam of the patient)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "ROL|1|AD|PP^Primary^HL70443|12^DOC^ANN", "PV1|1|I"), "Encounter",
+     "participant"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN"), "CareTeam",
+     "participant"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -1281,6 +1281,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             makers.setdefault((m.group(1), r[1].split(".")[-1]),
                               str(own_number[m.group(1)]) if m.group(2) == "n" else m.group(2) or "1")
     blocks = block_runs(table[2:])
+    # the segments a segment follows where it has rows ("ADT_A01:follow:PID.ROL",
+    # "...:follow:PV1.ROL"), by that segment, in the table's order
+    anchors: dict[str, list[str]] = {}
+    for r in table[2:]:
+        if (f := re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", r[1].strip())) and r[10].strip():
+            if f.group(1) not in anchors.setdefault(f.group(2), []):
+                anchors[f.group(2)].append(f.group(1))
     openers = block_openers(table[2:], blocks)
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
@@ -1379,6 +1386,22 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # (ORU_R01's OBR fills the ServiceRequest "IF ORC VALUED"), is its
             # "field 0", which the converter reads as the segment's name
             cond_text = f"IF {tested.group(1)}-0 {tested.group(2) or ''}VALUED"
+        follows = re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", ident.strip())
+        if follows and len(anchors.get(segment, [])) > 1:
+            # mended: a ROL after PID names the patient's practitioners, one
+            # after PV1 the stay's ("ADT_A01:follow:PID.ROL", "...:follow:PV1.
+            # ROL"), which the rows did not tell apart: each ROL made all of
+            # them (a primary care provider was the stay's participant, made
+            # an Encounter before PV1; an attending doctor joined the
+            # patient's CareTeam). Where it stands is whether the segments
+            # it may follow stand before it: the first of them its own, none
+            # of the later ones
+            later = anchors[segment][anchors[segment].index(follows.group(1)) + 1:]
+            tests = [f"{a}-0 NOT VALUED" for a in later]
+            if follows.group(1) != anchors[segment][0]:
+                tests.insert(0, f"{follows.group(1)}-0 VALUED")
+            own_test = re.sub(r"(?i)^IF\s+", "", cond_text.strip())
+            cond_text = "IF " + " AND ".join(([f"({own_test})"] if own_test else []) + tests)
         if re.fullmatch(r"(?i)IF PID VALUED", cond_text.strip()):
             # mended: ORM's OBR fills its order's ServiceRequest "IF PID VALUED",
             # a segment's presence the conditions cannot test; the row for a

@@ -440,6 +440,9 @@ def test_corpus_bundles_are_valid(path):
     # SCH-26's placer order number: the ServiceRequest the Appointment is based on
     (ORDERED, "Appointment", "basedOn.0.reference", "#ServiceRequest#0"),
     (ORDERED, "ServiceRequest", "identifier.0.value", "ORD77"),
+    # an ADT's IAM is an AllergyIntolerance of its own, as an AL1 (the tables list IAM without a map)
+    (message("ADT^A01^ADT_A01", PID, PV1, "AL1|1|FA|^Peanut", "IAM|1|DA|1605^Penicillin^RXNORM|SV"),
+     "AllergyIntolerance#1", "code.coding.0.code", "1605"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -1302,6 +1302,21 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             label = re.sub(rf"\b{t}\[{first}\]", f"{t}[{own}]", label)
             refs = re.sub(rf"\b{t}\[{first}\]", f"{t}[{own}]", refs)
         comment = r[13] if len(r) > 13 else ""
+        twin = ROUTED_AS.get(ident.split(".")[-1]) if not segmap.strip() else None
+        if twin:
+            # mended: see ROUTED_AS
+            for t in table[2:]:
+                named = map_name(t[10]) if t[1].split(".")[-1] == twin else None
+                twin_made = re.fullmatch(r"\s*(\w+)(?:\[1\])?\s*", t[9])
+                if named and twin_made and f"{ident.split('.')[-1]}[{named[1]}]".lower() in segmaps:
+                    # a resource of a number of its own: not the twin's (an
+                    # IAM beside an AL1 fills no AllergyIntolerance of AL1's)
+                    kind_of = twin_made.group(1)
+                    label = f"{kind_of}[{max(numbers.get(kind_of, 0), own_number.get(kind_of, 0), 1) + 1}]"
+                    refs = re.sub(rf"\b{kind_of}\[1\]", label, t[11])
+                    comment = t[13] if len(t) > 13 else ""
+                    segmap = f"{ident.split('.')[-1]}[{named[1]}]"
+                    break
         if not ident or ident.startswith("/") or not segmap:
             continue
         bare = re.fullmatch(r"\s*(\w+)\s*", label)
@@ -1473,6 +1488,14 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             elif new:
                 row.append("new")
             out.append("\t".join(row))
+
+
+# Segments the message tables list without a map where they map their
+# twin, by the twin: IAM, the allergy segment of ADT from 2.5 on (ADT_A01,
+# A05, A06 list it), has its map IAM[AllergyIntolerance] as AL1 has
+# AL1[AllergyIntolerance], but no table routed it: every IAM was reported
+# as a segment no table maps. It makes an AllergyIntolerance as AL1 does.
+ROUTED_AS = {"IAM": "AL1"}
 
 
 def block_openers(table: list[list[str]], blocks: dict[int, str]

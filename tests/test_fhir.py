@@ -443,6 +443,9 @@ def test_corpus_bundles_are_valid(path):
     # an ADT's IAM is an AllergyIntolerance of its own, as an AL1 (the tables list IAM without a map)
     (message("ADT^A01^ADT_A01", PID, PV1, "AL1|1|FA|^Peanut", "IAM|1|DA|1605^Penicillin^RXNORM|SV"),
      "AllergyIntolerance#1", "code.coding.0.code", "1605"),
+    # an EVN without its operator (EVN-5): the event's agent is the sending facility (MSH-4), not EVN-4's reason
+    (message("ADT^A01^ADT_A01", "EVN|A01|20240110120000||01", PID), "Provenance#1", "agent.0.who.reference",
+     "#Organization#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -98,6 +98,13 @@ CODED = message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^2.16.840.1.113883.6
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
                     "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 
+DOCUMENT = message("MDM^T02^MDM_T02", PID, "TXA|1|DS|TX|||||20240110110000|1111^AUTHOR^ANN", "OBX|1|TX|||x||||||F")
+
+NOTED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1||first note|RE^Remark^HL70364", "NTE|2||second note",
+                "PID|1||ID1", "RGS|1", "AIS|1||C^Consult")
+
+ORDERED = message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Booked|ORD77^EHR", "PID|1||ID1", "RGS|1")
+
 
 def entries(bundle, resource_type):
     return [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == resource_type]
@@ -484,6 +491,27 @@ def test_corpus_bundles_are_valid(path):
     # a resource's start as an offset from the appointment's (SCH-11's), in its units (minutes when none)
     (OFFSETS, "Appointment", "participant.1.period.start", "2024-01-10T12:30:00-05:00"),
     (OFFSETS, "Appointment", "participant.2.period.start", "2024-01-10T13:30:00-05:00"),
+    # NK1-7's contact role (table 0131) by its vocabulary, which NK1[Patient] names "Contact Role"
+    (message("ADT^A01^ADT_A01", PID, "NK1|1|DOE^JANE|SPO||||C"), "Patient", "contact.0.relationship.1.coding",
+     [{"system": "http://terminology.hl7.org/CodeSystem/v2-0131", "code": "C", "display": "Emergency Contact"}]),
+    # A17's second PV1 is the second patient's (its VIP indicator, PV1-16), not the first's
+    (message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I", "PID|2||ID2", "PV1|1|I" + "|" * 14 + "VIP"),
+     "Patient#1", "extension.0.url", "http://hl7.org/fhir/StructureDefinition/patient-importance"),
+    # TXA's Provenance is its own (not the message source's), of TXA-8's time (rows the table names "TXA")
+    (DOCUMENT, "Provenance#1", "target.0.reference", "#DocumentReference#0"),
+    (DOCUMENT, "Provenance#1", "recorded", "2024-01-10T11:00:00Z"),
+    # each NTE of an SIU is a note of its own; its type (NTE-4) the note's, not an extension without a url
+    (NOTED, "Appointment", "extension.1.valueAnnotation.text", "second note"),
+    (NOTED, "Appointment", "extension.0.valueAnnotation.extension.0.valueCodeableConcept.coding.0.code", "RE"),
+    # SCH-26's placer order number: the ServiceRequest the Appointment is based on
+    (ORDERED, "Appointment", "basedOn.0.reference", "#ServiceRequest#0"),
+    (ORDERED, "ServiceRequest", "identifier.0.value", "ORD77"),
+    # an ADT's IAM is an AllergyIntolerance of its own, as an AL1 (the tables list IAM without a map)
+    (message("ADT^A01^ADT_A01", PID, PV1, "AL1|1|FA|^Peanut", "IAM|1|DA|1605^Penicillin^RXNORM|SV"),
+     "AllergyIntolerance#1", "code.coding.0.code", "1605"),
+    # an EVN without its operator (EVN-5): the event's agent is the sending facility (MSH-4), not EVN-4's reason
+    (message("ADT^A01^ADT_A01", "EVN|A01|20240110120000||01", PID), "Provenance#1", "agent.0.who.reference",
+     "#Organization#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -517,6 +545,8 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
     # a receiving facility (MSH-6) without its application (MSH-5): the destination keeps its receiver
     ("MSH|^~\\&|LAB|GHH||RFAC|20240110||ADT^A01^ADT_A01|M1|P|2.5.1\rPID|1||ID1\r", "MessageHeader", 0,
      "destination.0.endpoint", "urn:unknown"),
+    # SCH-25's status is an Appointment's ("Booked"), none of an order's
+    (ORDERED, "ServiceRequest", 0, "status", "unknown"),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
     value = entries(check_bundle(fhir.to_json(text)), resource_type)[n]
@@ -601,6 +631,18 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "Observation", "note"),
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "NTE|1||order comment", "OBX|1|ST|1-8^a^LN||x||||||F"),
      "Observation", "note"),
+    # TXA-6 is the document's date (an instant) with a time, the date extension without: a day is no midnight UTC
+    (DOCUMENT.replace("TXA|1|DS|TX|||", "TXA|1|DS|TX|||20240110"), "DocumentReference", "date"),
+    (DOCUMENT.replace("TXA|1|DS|TX|||", "TXA|1|DS|TX|||202401100930"), "DocumentReference", "extension"),
+    # SCH-9's duration is minutesDuration only in minutes (SCH-10): two hours are no two minutes
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h^hours^ISO+", "PID|1||ID1", "RGS|1"), "Appointment",
+     "minutesDuration"),
+    # a ROL after PID is the patient's (its primary care provider no participant of the stay), one after PV1 the
+    # stay's (its attending doctor in no CareTeam of the patient)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "ROL|1|AD|PP^Primary^HL70443|12^DOC^ANN", "PV1|1|I"), "Encounter",
+     "participant"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN"), "CareTeam",
+     "participant"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -282,7 +282,7 @@ def generate(base: Path) -> tuple[str, str]:
     for path in sorted((base / "codesystems").glob("*.csv")):
         m = re.search(r"Concept Map_ (.+?) - ", path.name)
         if m:
-            tables.vocabulary(m.group(1).replace("/", ""), path, out)
+            tables.vocabulary(tables.vocabulary_name(m.group(1)), path, out)
     out += required()
     out += shapes.annotated()
     out += shapes.lines()

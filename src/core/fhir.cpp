@@ -388,8 +388,11 @@ void Maps::finish() {
     index = vocabulary ? vocabulary_index(name) : map_index(name);
   };
   for (Structure &s : structures)
-    for (SegmentRow &row : s.rows)
+    for (SegmentRow &row : s.rows) {
       resolve(row.map, false);
+      row.reads_header = row.map >= 0 && row.segment != "MSH" &&
+                         maps[static_cast<size_t>(row.map)].name.starts_with("MSH[");
+    }
   // An extension is the one its url names, whichever map writes it: the
   // rows of a map under extension*N, whose url row gives it a url, take
   // that url's slot (numbered from 1000, above the tables' own), so that
@@ -1091,10 +1094,14 @@ public:
           if (elements[e].resource == r)
             before = elements[e].after;
         path_.clear();
-        apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
+        if (row.reads_header) [[unlikely]] {
+          apply_header_map(r, row);
+        } else {
+          apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
+          mapped_fields(fields, named, maps_.maps[static_cast<size_t>(row.map)], seg);
+        }
         for (const Link &link : row.links)
           this->link(link);
-        mapped_fields(fields, named, maps_.maps[static_cast<size_t>(row.map)], seg);
         if (one_list_) [[unlikely]] {
           if (element_count == std::size(elements)) {
             report_lacking(seg.name, elements);
@@ -1440,6 +1447,16 @@ private:
     n.rows = found == structure.by_segment.end() ? &no_rows : &found->second;
     return n;
   }
+  // Applies the header's map of `row` (SegmentRow::reads_header) to the
+  // message's MSH, whose fields its own rows account for. (Out of line: one
+  // row of a few tables.)
+  [[gnu::noinline]] void apply_header_map(uint32_t r, const SegmentRow &row) {
+    const uint32_t at = last("MSH");
+    if (at == UINT32_MAX)
+      return;
+    apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], message_.segment_at(at));
+  }
+
   uint32_t last(std::string_view name) const {
     for (const Named &n : named_)
       if (same(n.name, name))

@@ -171,6 +171,11 @@ struct SegmentRow {
   // data file; 0: any)
   std::string opener;
   uint32_t block = 0;
+  // its map is the header's (MSH[...]) under a row of another segment: the
+  // map reads the message's MSH (ADT's EVN row of MSH[Provenance-Operator]:
+  // the event's operator is the sending facility, MSH-4, when EVN-5 names
+  // none), not the row's segment. Set by Maps::finish.
+  bool reads_header = false;
 };
 
 struct Structure {

@@ -454,6 +454,15 @@ def note_members(name: str, path: Path | None) -> None:
         CHOSEN.add(name)
 
 
+def vocabulary_name(text: str) -> str:
+    """A vocabulary's name as rows and files name it alike: the tables write
+    "/" in names whose files have none (Yes/NoIndicator), and NK1[Patient]'s
+    NK1-7 names "Contact Role" the vocabulary of the file ContactRole (its
+    codes were not translated: a contact role sent without its system had
+    none)."""
+    return re.sub(r"[/\s]", "", text)
+
+
 def esc(text: str) -> str:
     return re.sub(r"[%\t\n\r ,|:;]", lambda m: "%%%02X" % ord(m.group()), text)
 
@@ -585,8 +594,9 @@ def condition(text: str, own: str, field: tuple[str, str] | None = None) -> str:
     s = s.replace(" AREA NOT VALUED", " NOT VALUED")
     s = re.sub(rf"\b(VALUED) (?={ADDRESS})", r"\1 AND ", s)
     s = re.sub(rf"^({ADDRESS}) VALUED AND NOT (\"[^\"]*\")$", r"\1 VALUED AND \1 NOT \2", s)
-    # "A AND B VALUED" ("A OR B IS VALUED") distributes the predicate
-    s = re.sub(rf"^({ADDRESS}) (AND|OR) ({ADDRESS}) (?:IS |ARE )?(VALUED|NOT VALUED)$",
+    # "A AND B VALUED" ("A OR B IS VALUED", "SCH-26 or SCH-27 VALUED")
+    # distributes the predicate
+    s = re.sub(rf"^({ADDRESS}) (AND|OR|and|or) ({ADDRESS}) (?:IS |ARE )?(VALUED|NOT VALUED)$",
                r"\1 \4 \2 \3 \4", s)
     tokens = re.findall(rf'"[^"]*"|\(|\)|,|{ADDRESS}|[A-Za-z.]+|\d+|!=|=', s)
     if "".join(tokens).replace(" ", "") != re.sub(r"\s", "", s):
@@ -845,6 +855,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                  and (name, r[9].strip()) not in PROSE_CODES
                  and re.fullmatch(r'"?#[^#"]+#"?|/.*', r[16].strip())}
     last: list[str] = []  # rows that fill what the others made
+    # the table's numbered rows stand at the sort order of their field
+    numbered = [r for r in table if re.fullmatch(rf"{own}-\d+", r[1].strip())]
+    by_order = bool(numbered) and all(r[0].strip() == r[1].split("-")[1] for r in numbered)
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
             if inline_written:
@@ -863,6 +876,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             ident = own
         if (name, tpath.strip()) in PROSE_CODES:
             const = f'"{PROSE_CODES[(name, tpath.strip())]}"'
+        if ident == own and kind == "S" and by_order and r[0].strip().isdigit() and int(r[0]) > 0:
+            # mended: TXA[Provenance] names its rows past TXA-3 by the
+            # segment alone ("TXA", Edit Date/Time): read as the whole
+            # segment, TXA-8's time, TXA-9's originator and TXA-21's reason
+            # were lost; their sort order is their field, as the numbered
+            # rows' is
+            ident = f"{own}-{int(r[0])}"
         if not ident:
             continue
         where = f"{name} {ident} -> {tpath or '(none)'}"
@@ -992,6 +1012,24 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?NOT VALUED", "PR1-5.1 LENGTH LESS THAN 12", cond_text)
             cond_text = re.sub(r"\bPR1-5\.5 (?:IS )?VALUED",
                                "PR1-5.1 LENGTH GREATER THAN OR EQUALS 12", cond_text)
+        in_minutes = re.fullmatch(r"(?i)if ([A-Z][A-Z0-9]{2}-\d+) indicates units of minutes", narrative.strip())
+        if in_minutes and not cond_text:
+            # mended: SCH-9's duration is minutesDuration "if SCH-10 indicates
+            # units of minutes", as prose: an hour's duration ("2^h") was 2
+            # minutes; minutes when no units are named, as for the
+            # resources' durations (LATER_TIMES)
+            units = in_minutes.group(1)
+            cond_text = f'IF {units} NOT VALUED OR {units} IN ("min", "MIN", "Min")'
+            narrative = ""
+        with_time = re.match(r"(?i)if time is (not )?included\b", narrative)
+        if kind == "S" and r[3].strip() in ("DTM", "TS") and with_time and not cond_text:
+            # mended: TXA-6's origination time is the document's date (an
+            # instant) "if time is included", a date extension if not, as
+            # prose: both rows held, a day alone became midnight UTC beside
+            # its extension; a time holds more than the day's 8 digits
+            cond_text = f"IF {own}-{field} LENGTH " + (
+                "LESS THAN OR EQUALS 8" if with_time.group(1) else "GREATER THAN 8")
+            narrative = ""
         if kind == "S" and r[3].strip() in ("DTM", "TS"):
             # mended: the length of a time ("IF PID-7 LENGTH GREATER THAN 8",
             # a birth time beside the day) is its own: before 2.6 a TS holds
@@ -1024,6 +1062,18 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: NTE-3's text is content[1]; its media type's row names
             # content[2], NTE-9's (whose data row is prose)
             tpath = tpath.replace("content[2]", "content[1]")
+        if name == "NTE[Appointment-Comment]" and ident in ("NTE-4", "NTE-9"):
+            # mended: a comment's type (NTE-4, annotationType) and its coded
+            # form (NTE-9, alternate-codes) are the comment's, extensions of
+            # the note's Annotation; the tables write them beside the note
+            # as extension[2] (without a url of its own: left out) and [3],
+            # so that the map filled three extensions and a second NTE's
+            # note was taken for the first's (its text lost without a
+            # word). Within the note, each NTE is a note extension of its
+            # own (the map fills one list element, as NK1's contact)
+            tpath = re.sub(r"^extension\[\d\]\.(?:extension\[1\]\.)?",
+                           f"extension[1].valueAnnotation.extension[{1 if ident == 'NTE-4' else 2}].",
+                           tpath.strip())
         if name == "RXA[Immunization]" and tpath.startswith("performer."):
             # mended: ORC's map of the same Immunization names its ordering
             # provider "performer" too; RXA-10's administering one is another
@@ -1135,6 +1185,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # fasting status only "if it represents" one)
             dtmap = own_map
             dt, dtkey = map_name(dtmap), maps[dtmap.lower()]
+        if not dtkey and kind == "S" and field_type == "EI" and leaf == "Identifier":
+            # mended: an EI into an Identifier without a data type map
+            # (SCH-26's placer order number, beside SCH-27's with one): the
+            # map the tables give the other order numbers
+            dtmap = "EI[Identifier-Extension]"
+            dt, dtkey = map_name(dtmap), maps.get(dtmap.lower())
         if dtkey:
             dttarget = target_type((map_name(dtkey) or ("", dtkey))[1])
             is_resource = has_element(dttarget, "meta")
@@ -1197,6 +1253,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             const = ""
         if name == "PV1[Encounter]" and ident == "PV1-42" and tpath.endswith(".status") and not const:
             const = '"reserved"'
+        other = re.search(r"\[(\w+)", vocab)
+        if kind_letter == "c" and other and other.group(1) != fhir_type and has_element(other.group(1), "meta"):
+            # mended: SCH[ServiceRequest]'s SCH-25 writes the order's status
+            # by the vocabulary of an Appointment's ("Booked" is "booked"),
+            # no status of a ServiceRequest's: the order's status is left
+            # to its documented default
+            report.append(f"{where}: vocabulary {vocab} gives codes of {other.group(1)}, "
+                          f"not of {fhir_type}; not written")
+            continue
         if kind_letter == "c" and tpath and not (vocab or const):
             # a code of FHIR's own written as the message sends it: its
             # element's codes (BOUND), where FHIR binds it to them
@@ -1270,7 +1335,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
                               {"Base64": "6", "Hex": "H"}.get(encoding.rpartition(":")[2], kind_letter),
                               esc(dtkey or ""),
-                              esc(vocab.split("\n")[0].replace("/", "")), esc(const),
+                              esc(vocabulary_name(vocab.split("\n")[0])), esc(const),
                               *([joined] if joined else [])])
             (last if each else out).append(line)
     out += last
@@ -1306,6 +1371,11 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
     separate_provenances(table)
+    for r in table[2:]:
+        # mended: SIU_S12's SCH makes "ServiceRequest[1..n]" (the order its
+        # SCH-26 and SCH-27 number, the Appointment's basedOn), a label that
+        # was not read: the order numbers were lost; it is ServiceRequest[1]
+        r[9], r[11] = (re.sub(r"\[1\.\.n\]", "[1]", r[9]), re.sub(r"\[1\.\.n\]", "[1]", r[11]))
     # mended: "Specimen[n]" (one for each SPM of ORU_R01's SPECIMEN group, and
     # the focus of that group's OBX) names no number: it takes one of its
     # own, past those the table gives its type, in its rows and references
@@ -1350,6 +1420,14 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                        and r[1].count(".") and r[1].split(".")[-1] in mapped_segments
                        and re.fullmatch(r"[A-Z][A-Z0-9]{2}", r[1].split(".")[-1])}
     blocks = block_runs(table[2:])
+    # the segments a segment follows where it has rows ("ADT_A01:follow:PID.ROL",
+    # "...:follow:PV1.ROL"), by that segment, in the table's order
+    anchors: dict[str, list[str]] = {}
+    for r in table[2:]:
+        if (f := re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", r[1].strip())) and r[10].strip():
+            if f.group(1) not in anchors.setdefault(f.group(2), []):
+                anchors[f.group(2)].append(f.group(1))
+    openers = block_openers(table[2:], blocks)
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
         for wrong, right in TYPE_TYPOS.items():
@@ -1367,6 +1445,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")
+        if index in blocks and (opened := openers.get(blocks[index])):
+            # mended: ADT_A17's second block names the first block's
+            # patient (PV1[Patient], PV1[Coverage]'s beneficiary) where its
+            # own is meant: its PV1-16 went to the other patient
+            (t, first), own = opened
+            label = re.sub(rf"\b{t}\[{first}\]", f"{t}[{own}]", label)
+            refs = re.sub(rf"\b{t}\[{first}\]", f"{t}[{own}]", refs)
         comment = r[13] if len(r) > 13 else ""
         if ident in unmapped_idents:
             # mended: a segment the table places in a group without a map
@@ -1378,6 +1463,21 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             out.append("\t".join(["G", parts[-1], parts[-2] if len(parts) > 2 else "", "", "", "", "", ""]))
             unmapped_idents.discard(ident)
             continue
+        twin = ROUTED_AS.get(ident.split(".")[-1]) if not segmap.strip() else None
+        if twin:
+            # mended: see ROUTED_AS
+            for t in table[2:]:
+                named = map_name(t[10]) if t[1].split(".")[-1] == twin else None
+                twin_made = re.fullmatch(r"\s*(\w+)(?:\[1\])?\s*", t[9])
+                if named and twin_made and f"{ident.split('.')[-1]}[{named[1]}]".lower() in segmaps:
+                    # a resource of a number of its own: not the twin's (an
+                    # IAM beside an AL1 fills no AllergyIntolerance of AL1's)
+                    kind_of = twin_made.group(1)
+                    label = f"{kind_of}[{max(numbers.get(kind_of, 0), own_number.get(kind_of, 0), 1) + 1}]"
+                    refs = re.sub(rf"\b{kind_of}\[1\]", label, t[11])
+                    comment = t[13] if len(t) > 13 else ""
+                    segmap = f"{ident.split('.')[-1]}[{named[1]}]"
+                    break
         if not ident or ident.startswith("/") or not segmap:
             continue
         parts = ident.split(".")
@@ -1452,6 +1552,22 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # (ORU_R01's OBR fills the ServiceRequest "IF ORC VALUED"), is its
             # "field 0", which the converter reads as the segment's name
             cond_text = f"IF {tested.group(1)}-0 {tested.group(2) or ''}VALUED"
+        follows = re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", ident.strip())
+        if follows and len(anchors.get(segment, [])) > 1:
+            # mended: a ROL after PID names the patient's practitioners, one
+            # after PV1 the stay's ("ADT_A01:follow:PID.ROL", "...:follow:PV1.
+            # ROL"), which the rows did not tell apart: each ROL made all of
+            # them (a primary care provider was the stay's participant, made
+            # an Encounter before PV1; an attending doctor joined the
+            # patient's CareTeam). Where it stands is whether the segments
+            # it may follow stand before it: the first of them its own, none
+            # of the later ones
+            later = anchors[segment][anchors[segment].index(follows.group(1)) + 1:]
+            tests = [f"{a}-0 NOT VALUED" for a in later]
+            if follows.group(1) != anchors[segment][0]:
+                tests.insert(0, f"{follows.group(1)}-0 VALUED")
+            own_test = re.sub(r"(?i)^IF\s+", "", cond_text.strip())
+            cond_text = "IF " + " AND ".join(([f"({own_test})"] if own_test else []) + tests)
         if re.fullmatch(r"(?i)IF PID VALUED", cond_text.strip()):
             # mended: ORM's OBR fills its order's ServiceRequest "IF PID VALUED",
             # a segment's presence the conditions cannot test; the row for a
@@ -1555,6 +1671,35 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             out.append("\t".join(row))
 
 
+# Segments the message tables list without a map where they map their
+# twin, by the twin: IAM, the allergy segment of ADT from 2.5 on (ADT_A01,
+# A05, A06 list it), has its map IAM[AllergyIntolerance] as AL1 has
+# AL1[AllergyIntolerance], but no table routed it: every IAM was reported
+# as a segment no table maps. It makes an AllergyIntolerance as AL1 does.
+ROUTED_AS = {"IAM": "AL1"}
+
+
+def block_openers(table: list[list[str]], blocks: dict[int, str]
+                  ) -> dict[str, tuple[tuple[str, str], str] | None]:
+    """For each block of block_runs() past the first ("PID:2"), the
+    resource its opening segment's first row makes in the first block and
+    its number in this one ((("Patient", "1"), "2")), or None when one of
+    them is not read."""
+    made: dict[str, tuple[str, str]] = {}
+    for index, block in sorted(blocks.items()):
+        r = table[index]
+        m = re.fullmatch(r"\s*(\w+)\[(\d+)\]\s*", r[9])
+        if block not in made and r[1].split(".")[-1] == block.split(":")[0] and m:
+            made[block] = (m.group(1), m.group(2))
+    out: dict[str, tuple[tuple[str, str], str] | None] = {}
+    for block, (t, n) in made.items():
+        opener, number = block.split(":")
+        first = made.get(f"{opener}:1")
+        if number != "1":
+            out[block] = ((t, first[1]), n) if first and first[0] == t and first[1] != n else None
+    return out
+
+
 def block_runs(table: list[list[str]]) -> dict[int, str]:
     """The rows of a table that lists a block of segments again (ADT_A17:
     PID, PD1, PV1, PV2 and OBX for each of the two patients), by index:
@@ -1640,7 +1785,7 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
             kinds.append(("S" if segment else "D", name, p))
             maps[name.lower()] = name
         elif len(table) > 1 and table[1][:1] == ["Code"]:
-            kinds.append(("V", name.replace("/", ""), p))
+            kinds.append(("V", vocabulary_name(name), p))
         else:
             raise ValueError(f"{p}: not a V2-to-FHIR table (message, segment, data type or "
                              "vocabulary)")

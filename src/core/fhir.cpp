@@ -1168,24 +1168,6 @@ public:
     return fallback;
   }
 
-  // Whether group `def` holds a segment named `segment` itself.
-  static bool holds_segment(const GroupDef &def, std::string_view segment) {
-    return std::any_of(def.children.begin(), def.children.end(), [&](const StructureElement &c) {
-      return !c.group && same(c.name, segment);
-    });
-  }
-
-  // Whether a group below `def` is named `group` and holds a segment named
-  // `segment`. (Out of line: met once a message at most.)
-  [[gnu::noinline]] static bool holds_segment(const GroupDef &def, std::string_view group,
-                                              std::string_view segment) {
-    for (const StructureElement &child : def.children)
-      if (child.group && ((same(child.group->name, group) && holds_segment(*child.group, segment)) ||
-                          holds_segment(*child.group, group, segment)))
-        return true;
-    return false;
-  }
-
   std::span<const uint32_t> rows_in(const Structure &structure, Named &named,
                                     std::string_view group, uint32_t node) {
     if (named.group.data() != group.data() || named.group.size() != group.size() ||
@@ -1210,20 +1192,8 @@ public:
             under = under || (same(std::string_view(row.group).substr(row.parent), group) &&
                               same(std::string_view(row.group).substr(0, row.parent - 1u), parent));
         }
-        const bool elsewhere = !under && !in && !rows.empty();
-        std::string_view chosen_group =
-            elsewhere ? group_of_opener(structure, rows, node) : group;
-        // rows of a group below the one a segment stands in, which holds a
-        // segment of its name, are for the segment standing there, not for
-        // the group's own (ORU_R01's NTE after its OBR is the order's note,
-        // not a result's, whose rows are OBSERVATION's): none here. (A
-        // segment standing where the structure has no place for it, or in a
-        // group beside or below its rows' (an ORC matched as a prior
-        // result's), takes its rows' group's still.)
-        if (elsewhere && nodes[node].def &&
-            holds_segment(*nodes[node].def, named.name) &&
-            holds_segment(*nodes[node].def, chosen_group, named.name))
-          chosen_group = group;
+        const std::string_view chosen_group =
+            under || in || rows.empty() ? group : group_of_opener(structure, rows, node);
         Chosen c{named.index, group, static_cast<uint32_t>(chosen_rows_.size()), 0};
         for (uint32_t k : rows) {
           const SegmentRow &row = structure.rows[k];

@@ -841,6 +841,8 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         # an extension filled whole by a data type map, named by its url row
         '6,ZPI-6,Coat,ST,0,1,,,,extension[1].url,,uri,1,1,,,"""http://x/coat""",,\n'
         "6,ZPI-6,Coat,ST,0,1,,,,extension[1],,Extension,0,1,ZST[Extension],,,,\n"
+        # the name of the Organization the performer refers to, made there
+        "7,ZPI-7,Vet,ST,0,1,,,,performer[1](Organization.name),,string,0,1,,,,,\n"
         "256,ZPI-256,Far,ST,0,1,,,,valueString,,string,0,1,,,,,\n")  # beyond the usual fields
     (tmp_path / "ZQQ.csv").write_text(HEADER)
     (tmp_path / "ZST[Extension].csv").write_text(HEADER + "1,ZST.1,Text,ST,0,1,,,,valueString,,string,0,1,,,,,\n")
@@ -857,7 +859,7 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 IN (a' is prose (unclosed list)",
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 LENGTH GREATER THAN' is prose (a comparison expected)",
         "ADT_A01 ADT_A01.ZXX -> ZQQ[Observation]: segment map has no table"]
-    text = ADT_A01 + "ZPI|DOG^Dog^L|Rex||kept indoors||long\r"
+    text = ADT_A01 + "ZPI|DOG^Dog^L|Rex||kept indoors||long|Acme Vets\r"
     conversion = fhir.convert(text, mapping=mapping)
     bundle = check_bundle(conversion.json)
     pet = [o for o in entries(bundle, "Observation") if "valueString" in o]
@@ -867,6 +869,8 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
                     "valueString": "Rex",
                     "note": [{"text": "kept indoors"}],
                     "extension": [{"url": "http://x/coat", "valueString": "long"}],
+                    "performer": [{"reference": "urn:uuid:" + [o["id"] for o in entries(bundle, "Organization")
+                                                               if o.get("name") == "Acme Vets"][0]}],
                     "subject": {"reference": "urn:uuid:" + entries(bundle, "Patient")[0]["id"]},
                     "encounter": {"reference": "urn:uuid:" + entries(bundle, "Encounter")[0]["id"]}}]
     assert "ZPI" not in conversion.unmapped and "ZPI" in fhir.convert(text).unmapped
@@ -956,6 +960,10 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("C:ZPI-1:lt:x"), "line 6: unreadable condition"), (MAPS.format("C:.x:eq:1"), "line 6: unreadable condition"),
     (MAPS.format("").replace("=subject=", "="), "line 6: unreadable reference"),
     (MAPS.format("") + "\tnew", 1), (MAPS.format("") + "\tnow", "line 6: unknown line"),
+    # a path through references: each with the type it refers to, then the path within
+    (MAPS.format("").replace("valueString\ts\t\t\t", "valueString\ts\t\t\t\nF\t2\t\tperformer*1>Organization>name\ts\t\t\t"), 1),
+    (MAPS.format("").replace("valueString", "performer*1>Organization"), "line 4: unreadable field row"),
+    (MAPS.format("").replace("valueString", ">Organization>name"), "line 4: unreadable field row"),
 ])
 def test_maps_text(text, outcome):
     from vellomar import _ops

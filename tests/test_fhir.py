@@ -462,6 +462,11 @@ def test_corpus_bundles_are_valid(path):
     (EQUIPPED, "Device#1", "identifier.0.value", "EQ1"),
     (NETWORKED, "Provenance", "entity.0.what.reference", "#Device#1"),
     (NETWORKED, "Device#1", "identifier.0.value", "APP"),
+    # PRT-8's Organization without PRT-7's type (which a row before fills into it): one per identity,
+    # as a reference's own row makes it (the second PRT's role refers to the first's)
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F", "PRT|1|AD||RO^Obs^HL70443|D1^DOC|||ORG1",
+             "OBX|2|NM|1-8^b^LN||1||||||F", "PRT|2|AD||RO^Obs^HL70443|D2^DOC|||ORG1"),
+     "PractitionerRole#1", "organization.reference", "#Organization#2"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -2710,6 +2710,15 @@ private:
     path.push_back({&maps_.reference_step, 0});
     uint32_t to = referred_by(r, path);
     const bool made = to == none;
+    if (made && made_whole(row)) {
+      // the row makes the resource itself (PRT-8's Organization where PRT-7
+      // made none): one per identity, as a row referring to it makes it
+      to = linked(row.inner[0].map, value, seg);
+      if (to != UINT32_MAX)
+        leaf(r, path, 'r', {}, to);
+      path.resize(size);
+      return;
+    }
     if (made)
       to = add_referred(r, row, path, seg);
     // (else the element may refer to another type's resource, made by a
@@ -2725,6 +2734,16 @@ private:
         leaf(r, path, 'r', {}, to);
     }
     path.resize(size);
+  }
+
+  // Whether the inner row of `row` (kind '>') fills the resource referred
+  // to whole, by a map that makes a resource of that type.
+  bool made_whole(const Row &row) const {
+    const Row &inner = row.inner[0];
+    if (inner.kind != 'O' || !inner.path.empty() || inner.map < 0)
+      return false;
+    const Map &map = maps_.maps[static_cast<size_t>(inner.map)];
+    return map.resource && same(map.type, row.referred);
   }
 
   // The resource the reference node at `path` (ending in "reference") in

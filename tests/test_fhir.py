@@ -97,6 +97,22 @@ CODED = message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^2.16.840.1.113883.6
                 "OBX|2|ST|1-8^a^1.2.||x||||||F")
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
                     "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
+# rows filling the resource a reference refers to: OBX-23 to 25 (the performing organization, its
+# address, its medical director); ORC-21 to 24 (the ordering facility's name, address and telephone,
+# the ordering provider's address); NK1-13 and 30 to 32 (a contact's organization and its contact
+# person); IN1-4 and 5 (the payer and its address); OBX-18 (the equipment); MSH-3 with MSH-24
+PERFORMED = ("OBX|1|NM|2093-3^Cholesterol^LN||190|mg/dL^^UCUM|||||F|||20240101|||||||||"
+             "Acme Lab^L^^^^CLIA&2.16.840.1.113883.4.7&ISO^XX^^^12D0000000|100 Main St^^Springfield^IL^62701")
+DIRECTED = message("ORU^R01^ORU_R01", PID, OBR, PERFORMED + "|1234^Director^Dana^^^Dr")
+LAB = message("ORU^R01^ORU_R01", PID, OBR, PERFORMED)
+FACILITY = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1" + "|" * 7 + "20240110|||1234^DOC^ANN" + "|" * 9
+                   + "Acme Clinic|1 Main St^^Town|^^^^^555^1234567|2 Side St^^Town", OBR)
+EMPLOYER = message("ADT^A01^ADT_A01", PID, "NK1|1|DOE^JANE" + "|" * 11 + "Acme Corp" + "|" * 17
+                   + "SMITH^JO|^PRN^PH^^^555^1234567|9 Elm St^^Town")
+PAYER = message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1|ORG1|Acme Insurance|1 Pay St^^Town")
+EQUIPPED = message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F|||||||EQ1^LAB")
+NETWORKED = (MSH.format(type="ADT^A01^ADT_A01", id="M1").replace("|APP|", "|APP^1.2.3^ISO|")
+             + "|" * 12 + "NET1\rPID|1||ID1\r")
 
 DOCUMENT = message("MDM^T02^MDM_T02", PID, "TXA|1|DS|TX|||||20240110110000|1111^AUTHOR^ANN", "OBX|1|TX|||x||||||F")
 
@@ -512,6 +528,39 @@ def test_corpus_bundles_are_valid(path):
     # an EVN without its operator (EVN-5): the event's agent is the sending facility (MSH-4), not EVN-4's reason
     (message("ADT^A01^ADT_A01", "EVN|A01|20240110120000||01", PID), "Provenance#1", "agent.0.who.reference",
      "#Organization#0"),
+    # OBX-25 valued: the performer is one PractitionerRole, its organization OBX-23's (with OBX-24's
+    # address), its practitioner OBX-25's, its code MDIR; else the Organization, with the address
+    (DIRECTED, "Observation", "performer.0.reference", "#PractitionerRole#0"),
+    (DIRECTED, "PractitionerRole", "organization.reference", "#Organization#2"),
+    (DIRECTED, "PractitionerRole", "practitioner.reference", "#Practitioner#0"),
+    (DIRECTED, "PractitionerRole", "code.0.coding",
+     [{"code": "MDIR", "system": "http://terminology.hl7.org/CodeSystem/v2-0912"}]),
+    (DIRECTED, "Organization#2", "name", "Acme Lab"),
+    (DIRECTED, "Organization#2", "address",
+     [{"line": ["100 Main St"], "city": "Springfield", "state": "IL", "postalCode": "62701"}]),
+    (DIRECTED, "Practitioner", "name", [{"family": "Director", "given": ["Dana"], "prefix": ["Dr"]}]),
+    (LAB, "Observation", "performer.0.reference", "#Organization#2"),
+    (LAB, "Organization#2", "address.0.line", ["100 Main St"]),
+    (FACILITY, "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
+    (FACILITY, "PractitionerRole", "organization.reference", "#Organization#2"),
+    (FACILITY, "PractitionerRole", "practitioner.reference", "#Practitioner#0"),
+    (FACILITY, "Organization#2", "address.0.line", ["1 Main St"]),
+    (FACILITY, "Organization#2", "telecom.0.value", "555 1234567"),
+    (FACILITY, "Practitioner", "address.0.line", ["2 Side St"]),
+    (FACILITY, "Location", "address.line", ["1 Main St"]),  # ORC[Provenance]'s location
+    (EMPLOYER, "Patient", "contact.0.organization.reference", "#Organization#2"),
+    (EMPLOYER, "Organization#2", "contact.0.name", {"family": "SMITH", "given": ["JO"]}),
+    (EMPLOYER, "Organization#2", "contact.0.address.line", ["9 Elm St"]),
+    (PAYER, "Organization#2", "address.0.line", ["1 Pay St"]),
+    (EQUIPPED, "Observation", "device.reference", "#Device#1"),
+    (EQUIPPED, "Device#1", "identifier.0.value", "EQ1"),
+    (NETWORKED, "Provenance", "entity.0.what.reference", "#Device#1"),
+    (NETWORKED, "Device#1", "identifier.0.value", "APP"),
+    # PRT-8's Organization without PRT-7's type (which a row before fills into it): one per identity,
+    # as a reference's own row makes it (the second PRT's role refers to the first's)
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F", "PRT|1|AD||RO^Obs^HL70443|D1^DOC|||ORG1",
+             "OBX|2|NM|1-8^b^LN||1||||||F", "PRT|2|AD||RO^Obs^HL70443|D2^DOC|||ORG1"),
+     "PractitionerRole#1", "organization.reference", "#Organization#2"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -643,6 +692,11 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "participant"),
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN"), "CareTeam",
      "participant"),
+    # IN1-5 without IN1-4: an Organization of an address alone has no name or identifier (FHIR's org-1)
+    (PAYER.replace("Acme Insurance", ""), "Organization", "address"),
+    # AIG-3's Location only "if AIG-4 reflects a location", which no condition says: an equipment is none
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIG|1||R2|EQ^Equipment"), "Location",
+     "identifier"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -652,6 +706,20 @@ def test_elements_left_out(text, resource_type, element):
             return any(found(v, steps) for v in value)
         return steps[0] in value and found(value[steps[0]], steps[1:])
     assert [r for r in entries(check_bundle(fhir.to_json(text)), resource_type) if found(r, element.split("."))] == []
+
+
+# (message, the types of its resources nothing in the bundle refers to): a resource a row makes
+# through a reference is referred to from there
+@pytest.mark.parametrize("text, unreferenced", [
+    (DIRECTED, {"Provenance", "DiagnosticReport"}),
+    (LAB, {"Provenance", "DiagnosticReport"}),
+    (FACILITY, {"Provenance"}),
+    (EMPLOYER, {"Provenance", "RelatedPerson"}),
+])
+def test_resources_made_through_references_are_referred_to(text, unreferenced):
+    bundle = check_bundle(fhir.to_json(text))
+    referred = set(references(bundle))
+    assert {e["resource"]["resourceType"] for e in bundle["entry"] if e["fullUrl"] not in referred} == unreferenced
 
 
 def test_message_forms_and_dict_agree():
@@ -895,6 +963,8 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         # an extension filled whole by a data type map, named by its url row
         '6,ZPI-6,Coat,ST,0,1,,,,extension[1].url,,uri,1,1,,,"""http://x/coat""",,\n'
         "6,ZPI-6,Coat,ST,0,1,,,,extension[1],,Extension,0,1,ZST[Extension],,,,\n"
+        # the name of the Organization the performer refers to, made there
+        "7,ZPI-7,Vet,ST,0,1,,,,performer[1](Organization.name),,string,0,1,,,,,\n"
         "256,ZPI-256,Far,ST,0,1,,,,valueString,,string,0,1,,,,,\n")  # beyond the usual fields
     (tmp_path / "ZQQ.csv").write_text(HEADER)
     (tmp_path / "ZST[Extension].csv").write_text(HEADER + "1,ZST.1,Text,ST,0,1,,,,valueString,,string,0,1,,,,,\n")
@@ -911,7 +981,7 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 IN (a' is prose (unclosed list)",
         "ADT_A01 ADT_A01.ZXX -> ZPI[Observation]: condition 'IF ZXX-1 LENGTH GREATER THAN' is prose (a comparison expected)",
         "ADT_A01 ADT_A01.ZXX -> ZQQ[Observation]: segment map has no table"]
-    text = ADT_A01 + "ZPI|DOG^Dog^L|Rex||kept indoors||long\r"
+    text = ADT_A01 + "ZPI|DOG^Dog^L|Rex||kept indoors||long|Acme Vets\r"
     conversion = fhir.convert(text, mapping=mapping)
     bundle = check_bundle(conversion.json)
     pet = [o for o in entries(bundle, "Observation") if "valueString" in o]
@@ -921,6 +991,8 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
                     "valueString": "Rex",
                     "note": [{"text": "kept indoors"}],
                     "extension": [{"url": "http://x/coat", "valueString": "long"}],
+                    "performer": [{"reference": "urn:uuid:" + [o["id"] for o in entries(bundle, "Organization")
+                                                               if o.get("name") == "Acme Vets"][0]}],
                     "subject": {"reference": "urn:uuid:" + entries(bundle, "Patient")[0]["id"]},
                     "encounter": {"reference": "urn:uuid:" + entries(bundle, "Encounter")[0]["id"]}}]
     assert "ZPI" not in conversion.unmapped and "ZPI" in fhir.convert(text).unmapped
@@ -1010,6 +1082,10 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("C:ZPI-1:lt:x"), "line 6: unreadable condition"), (MAPS.format("C:.x:eq:1"), "line 6: unreadable condition"),
     (MAPS.format("").replace("=subject=", "="), "line 6: unreadable reference"),
     (MAPS.format("") + "\tnew", 1), (MAPS.format("") + "\tnow", "line 6: unknown line"),
+    # a path through references: each with the type it refers to, then the path within
+    (MAPS.format("").replace("valueString\ts\t\t\t", "valueString\ts\t\t\t\nF\t2\t\tperformer*1>Organization>name\ts\t\t\t"), 1),
+    (MAPS.format("").replace("valueString", "performer*1>Organization"), "line 4: unreadable field row"),
+    (MAPS.format("").replace("valueString", ">Organization>name"), "line 4: unreadable field row"),
 ])
 def test_maps_text(text, outcome):
     from vellomar import _ops

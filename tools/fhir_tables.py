@@ -181,7 +181,8 @@ def required_below(cls, path: str, out: list[str], depth: int = 0) -> None:
     """Q lines for `cls` at `path` and for its backbone elements below."""
     need = sorted({(f.json_schema_extra or {}).get("one_of_many") or (f.alias or k)
                    for k, f in cls.model_fields.items() if is_required(f)} - {"resourceType"})
-    one_of = tables.ONE_OF.get(tuple(path.split(".", 1)))  # which the models do not check
+    # (which the models do not check)
+    one_of = tables.ONE_OF.get((path.split(".", 1)[0], path.split(".", 1)[1] if "." in path else ""))
     if one_of:
         need.append("|".join(one_of))
     if need:

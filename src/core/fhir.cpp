@@ -315,11 +315,14 @@ std::optional<Error> Maps::read(std::string_view text) {
         return fail("field row outside a map");
       Row row;
       const size_t dot = f[1].find('.');
+      // "performer*2>PractitionerRole>organization": the references the row
+      // goes through, each with the type it refers to, then its own path
+      const std::vector<std::string_view> through = split(f[3], '>');
       if (!number(f[1].substr(0, dot), row.field) ||
           (dot != std::string_view::npos && (!number(f[1].substr(dot + 1), row.piece) ||
                                              row.piece == 0)) ||
-          !read_condition(f[2], row.condition) ||
-          !read_path(f[3], row.path) || f[4].size() != 1)
+          !read_condition(f[2], row.condition) || through.size() % 2 == 0 ||
+          !read_path(through.back(), row.path) || f[4].size() != 1)
         return fail("unreadable field row");
       row.kind = f[4][0];
       row.each = !row.path.empty() && row.path[0].each;
@@ -331,6 +334,17 @@ std::optional<Error> Maps::read(std::string_view text) {
       row.has_constant = !f[7].empty();
       if (f.size() == 9 && !read_join(f[8], row.join))
         return fail("unreadable join");
+      for (size_t i = through.size() - 1; i > 1; i -= 2) {
+        Row outer;
+        outer.field = row.field, outer.piece = row.piece, outer.kind = '>';
+        outer.referred = std::string(through[i - 1]);
+        if (!read_path(through[i - 2], outer.path) || outer.path.empty() ||
+            outer.referred.empty())
+          return fail("unreadable field row");
+        std::swap(outer.condition, row.condition); // decided once, before the references
+        outer.inner.push_back(std::move(row));
+        row = std::move(outer);
+      }
       current->rows.push_back(std::move(row));
     } else if (tag == "V" && f.size() == 2) {
       const std::string name = unescape(f[1]);
@@ -445,10 +459,13 @@ void Maps::finish() {
           m.fields.set(t.field);
     }
     m.fields.reset(0);
-    for (Row &row : m.rows) {
-      resolve(row.map, false);
-      resolve(row.vocabulary, true);
-    }
+    for (Row &row : m.rows)
+      for (Row *r = &row;; r = &r->inner[0]) { // a row and those within it
+        resolve(r->map, false);
+        resolve(r->vocabulary, true);
+        if (r->inner.empty())
+          break;
+      }
   }
   pending_.clear();
   // (rebuilt for all: a copy of the maps holds views of the original's)
@@ -567,6 +584,10 @@ void Maps::finish() {
     for (Row &row : m.rows) {
       steps(row.path);
       all_of(row.condition);
+      for (Row *r = &row; !r->inner.empty();) {
+        r = &r->inner[0];
+        steps(r->path);
+      }
       // a condition whose first test must hold, an E test of another field
       // of a segment: that test decides first (see the engine); one of a
       // component of the row's own field, in its words, decides on each
@@ -734,8 +755,12 @@ void Maps::finish() {
     });
     return rules;
   };
-  for (Map &m : maps)
+  for (Map &m : maps) {
     m.rules = type_rules(m.type);
+    for (Row &row : m.rows)
+      for (Row *r = &row; !r->inner.empty(); r = &r->inner[0])
+        r->referred_rules = type_rules(r->referred);
+  }
   auto segment_rows = [&](Structure &s) {
     for (SegmentRow &row : s.rows) {
       row.rules = type_rules(row.type);
@@ -2354,6 +2379,10 @@ private:
   // Pushes the row's steps on `path` and takes them off again on return.
   void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, Value value,
             uint32_t rep, const SegmentView &seg) {
+    if (row.kind == '>') [[unlikely]] {
+      through_reference(r, path, row, value, rep, seg);
+      return;
+    }
     struct Restore {
       std::vector<PathItem> &path;
       size_t size;
@@ -2680,6 +2709,112 @@ private:
     default:
       leaf(r, path, 's', text);
     }
+  }
+
+  // Applies a row of kind '>' (Row::referred): its inner row within the
+  // resource the reference at its path refers to, if that is of the type
+  // the row names; else, where the reference is not made, within one made
+  // there. Such a resource is keyed by the type, the key of the resource
+  // referring to it and the element ("PractitionerRole|<the Observation's
+  // key>|performer"), and counted apart (apart_): the ids of the resources
+  // keyed by the message and their position stay those of a message
+  // without it.
+  [[gnu::noinline]] void through_reference(uint32_t r, std::vector<PathItem> &path,
+                                           const Row &row, Value value, uint32_t rep,
+                                           const SegmentView &seg) {
+    // the reference is the segment's (or the value's) one, whatever the
+    // field's repetition: the repetitions take the lists within the resource
+    // it refers to (NK1-31's telephones, the contact's telecom)
+    const bool in_value = depth_ > 0;
+    const uint32_t element = in_value ? rep : first_rep_;
+    const uint32_t repetition = in_value || rep < first_rep_ ? 0 : rep - first_rep_;
+    const size_t size = path.size();
+    bool first_list = true;
+    for (const Step &step : row.path) {
+      path.push_back({&step, step.slot && first_list ? element : 0});
+      first_list = first_list && !step.slot;
+    }
+    path.push_back({&maps_.reference_step, 0});
+    uint32_t to = referred_by(r, path);
+    const bool made = to == none;
+    if (made && made_whole(row)) {
+      // the row makes the resource itself (PRT-8's Organization where PRT-7
+      // made none): one per identity, as a row referring to it makes it
+      to = linked(row.inner[0].map, value, seg);
+      if (to != UINT32_MAX)
+        leaf(r, path, 'r', {}, to);
+      path.resize(size);
+      return;
+    }
+    if (made)
+      to = add_referred(r, row, path, seg);
+    // (else the element may refer to another type's resource, made by a
+    // row before: that is not filled)
+    if (made || same(resources[to].type, row.referred)) {
+      std::vector<PathItem> within;
+      within.reserve(8);
+      emit(to, within, row.inner[0], value, repetition, seg);
+      // one made here that the row wrote nothing in goes
+      if (made && nodes_[resources[to].root].first == none)
+        resources[to].dropped = true;
+      else if (made)
+        leaf(r, path, 'r', {}, to);
+    }
+    path.resize(size);
+  }
+
+  // Whether the inner row of `row` (kind '>') fills the resource referred
+  // to whole, by a map that makes a resource of that type.
+  bool made_whole(const Row &row) const {
+    const Row &inner = row.inner[0];
+    if (inner.kind != 'O' || !inner.path.empty() || inner.map < 0)
+      return false;
+    const Map &map = maps_.maps[static_cast<size_t>(inner.map)];
+    return map.resource && same(map.type, row.referred);
+  }
+
+  // The resource the reference node at `path` (ending in "reference") in
+  // resource `r` refers to; none when there is none.
+  uint32_t referred_by(uint32_t r, const std::vector<PathItem> &path) const {
+    uint32_t at = resources[r].root;
+    for (const PathItem &item : path) {
+      uint32_t c = nodes_[at].kind == 'o' ? nodes_[at].first : none;
+      while (c != none && (nodes_[c].key != item.step->id || nodes_[c].slot != item.step->slot ||
+                           nodes_[c].rep != item.rep || nodes_[c].kind == 'x'))
+        c = nodes_[c].next;
+      if (c == none)
+        return none;
+      at = c;
+    }
+    return nodes_[at].kind == 'r' ? nodes_[at].target : none;
+  }
+
+  // A resource of `row`'s referred type for the reference at `path` in
+  // `r` (see through_reference()).
+  uint32_t add_referred(uint32_t r, const Row &row, const std::vector<PathItem> &path,
+                        const SegmentView &seg) {
+    Resource made;
+    made.type = row.referred;
+    made.rules = row.referred_rules;
+    made.segment_name = seg.name;
+    made.segment = segment_;
+    made.patient = latest_patient_;
+    made.encounter = latest_encounter_;
+    const TextPlace referring = resources[r].key;
+    key_text_.reserve(row.referred.size() + referring.size + 64 * path.size() + 8); // the view stays
+    made.key.at = static_cast<uint32_t>(key_text_.size());
+    key_text_.add(row.referred);
+    key_text_.add('|');
+    key_text_.add(key_of(referring));
+    for (size_t i = 0; i + 1 < path.size(); ++i) {
+      key_text_.put(i ? '.' : '|');
+      key_text_.put(path[i].step->name);
+    }
+    made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
+    const uint32_t at = add(std::move(made));
+    if (!below_identity_) // (else apply_counting_apart() counts it apart)
+      apart_.push_back(at);
+    return at;
   }
 
   // The resource a data type map makes of `value` (a Practitioner of an

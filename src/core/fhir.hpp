@@ -61,6 +61,20 @@ struct Condition {
   bool empty() const { return tests.empty(); }
 };
 
+struct Link;
+
+// What the engine needs of the resource type a segment row or a data type
+// map makes, resolved by Maps::finish so that no resource looks up its type:
+// the index in Maps::needs of its required top-level elements (-1: none)
+// and its links to the message's Patient and Encounter (Maps::context).
+struct TypeRules {
+  int32_t needs = -1;
+  // a map of the type writes the extensions of a primitive in a list
+  // (Map::primitive_lists)
+  bool primitive_lists = false;
+  const std::vector<Link> *context = nullptr;
+};
+
 struct Row {
   uint32_t field = 0; // 0: the whole segment (or value)
   // the component of the field a primitive row reads, and its first
@@ -87,20 +101,15 @@ struct Row {
   // Test::words, before the rest (-1: none), set by Maps::finish
   int32_t own = -1;
   bool each = false; // its path opens with a list of Step::each
-};
-
-struct Link;
-
-// What the engine needs of the resource type a segment row or a data type
-// map makes, resolved by Maps::finish so that no resource looks up its type:
-// the index in Maps::needs of its required top-level elements (-1: none)
-// and its links to the message's Patient and Encounter (Maps::context).
-struct TypeRules {
-  int32_t needs = -1;
-  // a map of the type writes the extensions of a primitive in a list
-  // (Map::primitive_lists)
-  bool primitive_lists = false;
-  const std::vector<Link> *context = nullptr;
+  // kind '>': the row fills the resource of type `referred` that the
+  // reference at its path refers to (made there when none is), by its one
+  // `inner` row, whose path is within that resource ("performer*2>
+  // PractitionerRole>organization" in the data file: the organization of
+  // performer's PractitionerRole); `referred_rules` that type's TypeRules
+  // (set by Maps::finish)
+  std::string referred;
+  std::vector<Row> inner;
+  TypeRules referred_rules;
 };
 
 struct Map {

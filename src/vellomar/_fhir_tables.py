@@ -39,7 +39,10 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
                                                       for a choice's form)
 
 A path is `step.step...`; a step is `name` or `name*slot` for a list
-element (slot 1 when the table gives no index). A kind is s (string-like),
+element (slot 1 when the table gives no index). A path that goes through
+references names each with the type it refers to, `path>Type>path...`
+(`performer*2>Organization>address*1`: the address of the Organization
+performer*2 refers to; see reference_chain()). A kind is s (string-like),
 c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
 (decimal), D (date), T (dateTime), I (instant), t (time), O (an element
 filled by a data type map), R (a reference to the resource a data type
@@ -145,7 +148,7 @@ REFERRING_ELEMENTS = {("Observation", "Specimen"): "specimen"}
 # ("Immunzation.patient.reference=Patient[1].id" of VXU_V04's ORC)
 TYPE_TYPOS = {"Immunzation": "Immunization"}
 
-TYPOS = {"valueSampedData": "valueSampledData", "occurenceTiming": "occurrenceTiming",
+TYPOS = {"valueSampedData": "valueSampledData", "payer": "payor", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
          "occurrenceTIming": "occurrenceTiming", "occurneceTiming": "occurrenceTiming",
          "valuedateTime": "valueDateTime", "sytem": "system"}
@@ -241,8 +244,12 @@ IDENTITIES = {"EI[Organization]": "2.3.4"}
 # Appointment names who (actor) or what kind (type) it is. The converter
 # leaves out (and reports) an element that holds neither; the rows of a map
 # that fill such an element and write neither (AIS-4's start of a
-# participant of the service alone) are reported here.
-ONE_OF = {("Appointment", "participant"): ("actor", "type")}
+# participant of the service alone) are reported here. ("", the resource
+# itself: an Organization has a name or an identifier, FHIR's org-1; one
+# made for the address of a reference to it alone, IN1-5's without IN1-4,
+# is left out.)
+ONE_OF = {("Appointment", "participant"): ("actor", "type"),
+          ("Organization", ""): ("name", "identifier")}
 
 
 def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:
@@ -808,6 +815,82 @@ def inline_reference(kind: str, name: str, table: list[list[str]],
     return None
 
 
+# The rule of rows that fill the resource a reference refers to: a target
+# "performer[2](Organization.address)" or "performer[2](PractitionerRole[1].
+# organization(Organization.address))" fills the address of the
+# Organization that the PractitionerRole that performer[2] refers to refers
+# to. Each reference it goes through is written in the path with the type it
+# refers to ("performer*2>PractitionerRole>organization>Organization>address*1",
+# see Maps::read): the converter fills the resource the reference refers to,
+# the one the sibling row made (OBX-23's Organization), or makes one there
+# when none is (keyed by the resource referring to it and the element).
+# A map of the referred type applied to its member the map fills first
+# (OBX-25's XCN[PractitionerRole] into "PractitionerRole[1].practitioner")
+# fills the referred resource itself; a row making the resource a reference
+# refers to after rows that filled it there (OBX[Observation-Component]'s
+# OBX-25) fills that one.
+
+
+# Resources the rows of a map would fill through a reference that are left
+# unmade, and why.
+UNFILLED = {
+    ("RXO[MedicationRequest]", "Medication"):
+        "a Medication's ingredient requires its item, which no row gives: the strengths alone "
+        "make an empty Medication; not made",
+}
+
+
+def reference_chain(tpath: str) -> tuple[list[tuple[str, str]], str]:
+    """The references a target goes through, as (element, type referred
+    to), and the element it fills in the last: "a(T.b(U.c))" gives
+    [("a", "T"), ("b", "U")] and "c"; "a(T)" [("a", "T")] and ""; a target
+    without one [] and itself. (The tables close a parenthesis or not, and
+    write "b.(U)" at times.)"""
+    chain: list[tuple[str, str]] = []
+    rest = tpath
+    while m := re.fullmatch(r"([\w.\[\]]*?)\.?\((\w+)(?:\[\d+\])?(?:\.(.+?))?\)*", rest):
+        chain.append((m.group(1), m.group(2)))
+        rest = m.group(3) or ""
+        if not rest:
+            break
+    return chain, rest if chain else tpath
+
+
+def referred_owner(name: str, own: str, ident: str, kind: str, fhir_type: str,
+                   through: list[tuple[str, str]],
+                   maps: dict[str, str]) -> tuple[str, str, str]:
+    """(the reason the row is not honoured or "", the path's prefix of the
+    references it goes through, the type of the resource it fills) of a row
+    of map `name` going through the references `through`."""
+    owner, prefix = fhir_type, ""
+    for i, (element, referred) in enumerate(through):
+        resolved = resolve(owner, element)
+        if isinstance(resolved, str):
+            return resolved, "", ""
+        steps, leaf = resolved
+        if element.endswith(".reference") or element == "reference":
+            return "a reference as text would not resolve in the bundle", "", ""
+        if leaf != "Reference":
+            return f"{element} of {owner} is no Reference", "", ""
+        taken = referable(owner, element)
+        if taken and referred not in taken and "Resource" not in taken:
+            return f"{element} of {owner} does not refer to {referred} ({', '.join(taken)})", "", ""
+        if not has_element(referred, "meta"):
+            return f"{referred} is not a resource", "", ""
+        if i == 0 and kind == "S" and (shift := SHIFTS.get((name, steps.split("*")[0]), 0)):
+            steps = re.sub(r"^(\w+)\*(\d+)", lambda n: f"{n.group(1)}*{int(n.group(2)) + shift}",
+                           steps)
+        sibling = maps.get(f"{own}[{referred}]".lower())
+        if i == 0 and kind == "S" and sibling and sibling != name:
+            # DG1[Encounter]'s diagnosis.condition(Condition.code): the
+            # Condition the segment's own map of that type makes, which its
+            # rows fill (DG1[Condition]'s of the same field)
+            return f"fills the {referred} that {sibling} makes of the same segment, by its own rows", "", ""
+        prefix += f"{steps}>{referred}>"
+        owner = referred
+    return "", prefix, owner
+
+
 def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
              out: list[str], whole: bool = False) -> None:
     """The lines of a segment or data type map (`whole`: PL[Location]
@@ -858,6 +941,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     # the table's numbered rows stand at the sort order of their field
     numbered = [r for r in table if re.fullmatch(rf"{own}-\d+", r[1].strip())]
     by_order = bool(numbered) and all(r[0].strip() == r[1].split("-")[1] for r in numbered)
+    # the references the rows so far went through to fill what they refer
+    # to ("performer*2>PractitionerRole>"): see reference_chain()
+    referred_through: set[str] = set()
     for r in table:
         if inline and any(re.match(rf"\s*{inline[0]}\(", cell) for cell in r[9:11]):
             if inline_written:
@@ -1035,6 +1121,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # a birth time beside the day) is its own: before 2.6 a TS holds
             # a degree of precision after it ("19610615^D")
             cond_text = re.sub(rf"\b({own}-{field}) LENGTH\b", r"\1.1 LENGTH", cond_text)
+        if name == "OBX[Observation-Component]" and ident in ("OBX-23", "OBX-24") and not cond_text \
+                and "PractitionerRole" not in tpath:
+            # mended: the performing organization is the performer itself
+            # only without a medical director (OBX-25), as OBX[Observation]'s
+            # rows of the same fields say; with one the PractitionerRole is
+            cond_text = "IF OBX-25 NOT VALUED"
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)
@@ -1056,7 +1148,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 continue
             alternatives.add(ident)
             narrative = ""
-        if narrative and not cond_text and re.match(r"(?i)if\b", narrative):
+        if narrative and not cond_text and re.match(r"(?i)if\b", narrative) and not re.search(
+                r"\(\w+(?:\[\d+\])?\.", tpath):  # (one through a reference: below)
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
         if name == "NTE[DocumentReference]" and ident == "NTE-3":
             # mended: NTE-3's text is content[1]; its media type's row names
@@ -1106,11 +1199,36 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # mended: a text into a note names the note's type ("note(Annotation.text)",
         # TQ1-11's, SPM-14's): the note's text
         tpath = re.sub(r"\(Annotation\.text\)$", ".text", tpath)
+        # "a(T.b(U.c))": the row fills c of the U that b of the T that a
+        # refers to (see reference_chain()); "a(T)" alone: a refers to the T the row
+        # makes
+        chain, inner = reference_chain(tpath)
         ref = None
-        m = re.fullmatch(r"([\w.\[\]]*?)\((\w+)(?:\[\d+\])?[).\[].*|([\w.\[\]]*?)\((\w+)\)", tpath)
-        if m:
-            tpath = m.group(1) if m.group(1) is not None else m.group(3)
-            ref = m.group(2) or m.group(4)
+        owner = fhir_type  # the type that holds the row's element
+        through = chain if inner else chain[:-1]
+        if chain and not inner:
+            tpath, ref = chain[-1]
+        elif chain:
+            tpath = inner
+        prefix = ""  # the references the row goes through, in the data file's form
+        if through and narrative and not cond_text and re.match(r"(?i)if\b", narrative):
+            # AIG-3's Location "if AIG-4 reflects a location": a resource of
+            # another kind (a piece of equipment) is no Location
+            report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; "
+                          f"no {through[-1][1]} is made")
+            continue
+        if through and field == "0" and kind == "S":
+            # MSH's entity[1].what(DocumentReference.status) "current": the
+            # message's own text, which the converter does not hold (its data
+            # row is prose); constants alone would make it of every segment
+            report.append(f"{where}: a {through[-1][1]} of constants alone, for every segment; "
+                          "not made")
+            continue
+        if through:
+            reason, prefix, owner = referred_owner(name, own, ident, kind, fhir_type, through, maps)
+            if reason or (name, owner) in UNFILLED:
+                report.append(f"{where}: {reason or UNFILLED[(name, owner)]}")
+                continue
         tpath = re.sub(r"(extension(?:\[\d+\])?)\.uri$", r"\1.url", tpath)  # mended: OBX-10
         # mended: PR1-8's and PR1-11's function name its SNOMED code's system "uri"
         tpath = re.sub(r"(coding(?:\[\d+\])?)\.uri$", r"\1.system", tpath)
@@ -1119,12 +1237,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             tpath = "$this"
         if tpath == "$this":
             tpath = ""
-        if fhir_type == "DocumentReference" and re.match(r"content(\[\d+\])?\.(data|url|contentType)$",
+        if owner == "DocumentReference" and re.match(r"content(\[\d+\])?\.(data|url|contentType)$",
                                                           tpath):
             # mended: OBX's rows of a document name its content's attachment's
             # elements as the content's ("content[4].data")
             tpath = tpath.replace(".", ".attachment.", 1)
-        if tpath == "$value" and fhir_type and has_element(fhir_type, "value"):
+        if tpath == "$value" and owner and has_element(owner, "value"):
             # mended: a map to a type with a value (NM[Quantity], ST[Identifier])
             # names it as a primitive's own value
             tpath = "value"
@@ -1158,9 +1276,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: data type map {dtmap} has no table")
                 continue
         if tpath:
-            resolved = resolve(fhir_type, tpath)
+            resolved = resolve(owner, tpath)
             if isinstance(resolved, str) and r[3].strip() in ("DTM", "TS") and not isinstance(
-                    timed := resolve(fhir_type, tpath + "DateTime"), str):
+                    timed := resolve(owner, tpath + "DateTime"), str):
                 # mended: a time into a choice element named without its form
                 # (MSH-7 into Provenance's "occurred"): its dateTime form
                 resolved = timed
@@ -1171,11 +1289,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: a reference as text would not resolve in the bundle")
                 continue
             steps, leaf = resolved
-            if kind == "S" and (shift := SHIFTS.get((name, steps.split("*")[0]), 0)):
+            if kind == "S" and not prefix and (shift := SHIFTS.get((name, steps.split("*")[0]), 0)):
                 steps = re.sub(r"^(\w+)\*(\d+)", lambda n: f"{n.group(1)}*{int(n.group(2)) + shift}",
                                steps)
         else:
-            steps, leaf = "", fhir_type
+            steps, leaf = "", owner
         if not dtkey and not narrative and leaf in ("CodeableConcept", "Coding") and (
                 own_map := f"{field_type}[{leaf}]").lower() in maps:
             # mended: a coded field into a CodeableConcept or Coding without a
@@ -1202,8 +1320,19 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # TQ[ServiceRequest]; PRT-5's person, XCN[RelatedPerson])
                 # fills the resource itself; of another type (SFT-1's
                 # Organization) it makes that resource
-                kind_letter = "O" if not steps and dttarget == fhir_type else "R"
-                taken = referable(fhir_type, tpath) if kind_letter == "R" and steps else None
+                if prefix and steps and dttarget == owner and re.sub(
+                        r"\[\d+\]$", "", tpath.split(".")[0]) in MEMBERS.get(dtkey, ()):
+                    # OBX-25's XCN[PractitionerRole] into "PractitionerRole[1].
+                    # practitioner" (see reference_chain()): the map fills the
+                    # PractitionerRole, practitioner its own row
+                    steps = ""
+                elif not prefix and steps and f"{steps}>{dttarget}>" in referred_through:
+                    # the resource rows before it filled there (see reference_chain())
+                    prefix, steps = f"{steps}>{dttarget}>", ""
+                kind_letter = "O" if not steps and dttarget == owner else "R"
+                if prefix and not steps:
+                    kind_letter = "O"
+                taken = referable(owner, tpath) if kind_letter == "R" and steps else None
                 if taken and dttarget not in taken and "Resource" not in taken:
                     # the row fills an element of the resource it refers to
                     # ("diagnosis.condition(Condition.asserter(Practitioner))"):
@@ -1212,8 +1341,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                                   f"{tpath} does not refer to ({', '.join(taken)})")
                     continue
             elif len(leaf) == 1 and re.sub(r"\[\d+\]$", "", tpath.rsplit(".", 1)[-1]) in MEMBERS.get(
-                    dtkey, ()) and same_type((parent := resolve(fhir_type, tpath.rsplit(".", 1)[0])
-                                              if "." in tpath else ("", fhir_type))[1], dttarget):
+                    dtkey, ()) and same_type((parent := resolve(owner, tpath.rsplit(".", 1)[0])
+                                              if "." in tpath else ("", owner))[1], dttarget):
                 # mended: a row names the member its map fills first as its
                 # target: MSH-3 "source[1].endpoint" with the map of
                 # MessageHeader.source's name and endpoint, XPN.1 "family" with
@@ -1265,7 +1394,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if kind_letter == "c" and tpath and not (vocab or const):
             # a code of FHIR's own written as the message sends it: its
             # element's codes (BOUND), where FHIR binds it to them
-            parent = resolve(fhir_type, tpath.rsplit(".", 1)[0])[1] if "." in tpath else fhir_type
+            parent = resolve(owner, tpath.rsplit(".", 1)[0])[1] if "." in tpath else owner
             leaf_name = re.sub(r"\[\d+\]$", "", tpath.rsplit(".", 1)[-1])
             codes = SHAPES.codes(parent, leaf_name) if len(parent) > 1 else None
             if codes:
@@ -1326,6 +1455,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: assignment {const!r} is "
                               + ("a join not written here" if joint else "prose"))
                 continue
+        if prefix:
+            referred_through.update(prefix[:m.end()] for m in re.finditer(r"[^>]+>[^>]+>", prefix))
+            steps = prefix + steps
         if dtkey == "PL[Location]" and kind_letter == "R" and kind == "S" and "." not in field:
             for pl_cond, pl_map in pl_referring(cond, f"{own}-{field}"):
                 out.append("\t".join(["F", field, pl_cond, steps, "R", esc(pl_map), "", ""]))

@@ -1783,17 +1783,18 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # mended: 2.7 names that group as the PATIENT's (PATIENT_OBSERVATION):
             # the rows stand for it where SPECIMEN holds it
             copies.append(row[:2] + ["SPECIMEN.PATIENT_OBSERVATION"] + row[3:])
+        if segmap in SELF_ROWS and not re.search(rf"\.{SELF_ROWS[segmap][2]}\b", refs):
+            # the Patient's row of the segment map (see SELF_ROWS), where the
+            # table links no element of the same name (OML_O21's subscriber)
+            cond_self, map_self, element = SELF_ROWS[segmap]
+            patient = makers.get(("Patient", "PID"), "1")
+            copies.append(row[:5] + [esc(map_self), condition(cond_self, segment),
+                                     f"{rtype}*{number}={element}=Patient*{patient}"])
         # The tables say in prose which segment makes a resource of its own
         # ("Processing of the IN1 segment results in the creation of a new
         # Coverage resource") where its label is another row's too (PV1-20's
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
-        if segmap in SELF_ROWS and not re.search(rf"\.{SELF_ROWS[segmap][2]}\b", refs):
-            # the Patient's row of the segment map (see SELF_ROWS), where the
-            # table links no element of the same name (OML_O21's subscriber)
-            cond_self, map_self, element = SELF_ROWS[segmap]
-            copies.append(row[:5] + [esc(map_self), condition(cond_self, segment),
-                                     f"{rtype}*{number}={element}=Patient*{makers.get(('Patient', 'PID'), '1')}"])
         for row in copies:
             new = bool(re.search(rf"creation of a new {rtype} resource", comment)) and row[5] == row_map
             if index in blocks:

@@ -569,6 +569,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "participant"),
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN"), "CareTeam",
      "participant"),
+    # an NK1 of an organisation by its contact role (NK1-7 "E", an employer) is a contact, no RelatedPerson
+    (message("ADT^A01^ADT_A01", PID, "NK1|1|ACME CORP||||^WPN^PH^^1^555^1112222|E^Employer^HL70131"), "RelatedPerson",
+     "name"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -446,6 +446,9 @@ def test_corpus_bundles_are_valid(path):
     # an EVN without its operator (EVN-5): the event's agent is the sending facility (MSH-4), not EVN-4's reason
     (message("ADT^A01^ADT_A01", "EVN|A01|20240110120000||01", PID), "Provenance#1", "agent.0.who.reference",
      "#Organization#0"),
+    # two extensions the table numbers alike (PV2-8's planned start, PV2-38's mode of arrival): two extensions
+    (message("ADT^A01^ADT_A01", PID, PV1, "PV2" + "|" * 8 + "20240110" + "|" * 30 + "A"), "Encounter",
+     "extension.1.valueCoding.code", "A"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -674,6 +674,8 @@ def test_unmapped_content_is_reported():
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
+    # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
+    assert not [u for u in fhir.convert(DOCUMENT).unmapped if u.endswith("(from PID)")]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

@@ -1338,6 +1338,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # its one value; the rest is a constant status): without PID-18
             # the tables made an Account of nothing for every patient
             cond_text = "IF PID-18 VALUED"
+        if segmap == "PID[Provenance-Patient]" and not cond_text.strip():
+            # mended: MDM_T02's PID row of the patient record's Provenance
+            # (PID-33's update time, PID-34's facility as its agent) lacks
+            # the condition every other table gives it: each MDM made a
+            # Provenance of nothing, reported as lacking its agent
+            cond_text = "IF PID-33 AND PID-34 VALUED"
         noted = re.fullmatch(r"((\w+)\[\d+\])\.note", label.strip())
         if noted and segment == "NTE" and f"nte[{noted.group(2)}]".lower() in segmaps:
             # mended: an NTE after an OBX (or an order's) is a note of its

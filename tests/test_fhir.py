@@ -561,6 +561,9 @@ def test_corpus_bundles_are_valid(path):
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F", "PRT|1|AD||RO^Obs^HL70443|D1^DOC|||ORG1",
              "OBX|2|NM|1-8^b^LN||1||||||F", "PRT|2|AD||RO^Obs^HL70443|D2^DOC|||ORG1"),
      "PractitionerRole#1", "organization.reference", "#Organization#2"),
+    # two extensions the table numbers alike (PV2-8's planned start, PV2-38's mode of arrival): two extensions
+    (message("ADT^A01^ADT_A01", PID, PV1, "PV2" + "|" * 8 + "20240110" + "|" * 30 + "A"), "Encounter",
+     "extension.1.valueCoding.code", "A"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -697,6 +700,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # AIG-3's Location only "if AIG-4 reflects a location", which no condition says: an equipment is none
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIG|1||R2|EQ^Equipment"), "Location",
      "identifier"),
+    # an NK1 of an organisation by its contact role (NK1-7 "E", an employer) is a contact, no RelatedPerson
+    (message("ADT^A01^ADT_A01", PID, "NK1|1|ACME CORP||||^WPN^PH^^1^555^1112222|E^Employer^HL70131"), "RelatedPerson",
+     "name"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -811,6 +817,8 @@ def test_unmapped_content_is_reported():
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
+    # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
+    assert not [u for u in fhir.convert(DOCUMENT).unmapped if u.endswith("(from PID)")]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

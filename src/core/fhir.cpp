@@ -392,6 +392,60 @@ std::optional<Error> Maps::read(std::string_view text) {
   return std::nullopt;
 }
 
+// The url slots of Maps::finish() for the rows of `m`. A map may give two
+// extensions one slot of the tables' (PV2-8's planned start and PV2-38's
+// mode of arrival both extension[1]): a row under a url row's extension
+// takes the slot of the url row of its own field, when that extension has
+// one, else of its first (matched by the paths as the tables give them).
+void Maps::assign_extension_slots(Map &m) {
+  struct Url {
+    size_t row, depth; // the url row, and the index of its extension step
+    uint16_t slot;
+  };
+  std::vector<Url> urls;
+  for (size_t k = 0; k < m.rows.size(); ++k) {
+    const std::vector<Step> &path = m.rows[k].path;
+    const size_t n = path.size();
+    if (n < 2 || !m.rows[k].has_constant || path[n - 1].name != "url" ||
+        (path[n - 2].name != "extension" && path[n - 2].name != "modifierExtension") ||
+        !path[n - 2].slot)
+      continue;
+    const auto slot = static_cast<uint16_t>(
+        extension_slots_.emplace(m.rows[k].constant, 1000 + extension_slots_.size()).first->second);
+    urls.push_back({k, n - 2, slot});
+  }
+  if (urls.empty())
+    return;
+  const std::vector<Row> given = m.rows; // the paths as the tables give them
+  auto under = [&](const Row &row, const Url &u) {
+    const std::vector<Step> &prefix = given[u.row].path;
+    return row.path.size() > u.depth &&
+           std::equal(prefix.begin(), prefix.begin() + static_cast<std::ptrdiff_t>(u.depth) + 1,
+                      row.path.begin(), [](const Step &a, const Step &b) {
+                        return a.name == b.name && a.slot == b.slot;
+                      });
+  };
+  for (size_t j = 0; j < m.rows.size(); ++j)
+    for (size_t i = 0; i < urls.size(); ++i) {
+      const Url &u = urls[i];
+      // decided once for each depth, at the first url row of its extension
+      if (!under(given[j], u) || std::any_of(urls.begin(), urls.begin() + static_cast<std::ptrdiff_t>(i),
+                                             [&](const Url &v) {
+                                               return v.depth == u.depth && under(given[j], v);
+                                             }))
+        continue;
+      // of the url rows of this extension, the first of the row's field,
+      // else the first
+      const Url *chosen = &u;
+      for (const Url &v : urls)
+        if (v.depth == u.depth && under(given[j], v) && given[v.row].field == given[j].field) {
+          chosen = &v;
+          break;
+        }
+      m.rows[j].path[u.depth].slot = chosen->slot;
+    }
+}
+
 void Maps::finish() {
   // names read before the maps they name were known resolve now; a name
   // without a map (a map to a primitive, or none) is -1
@@ -414,25 +468,7 @@ void Maps::finish() {
   // disability, both extension*1) fill two extensions, not one with two
   // urls' values, and two rows of one url one.
   for (Map &m : maps)
-    for (size_t k = 0; k < m.rows.size(); ++k) {
-      const std::vector<Step> &path = m.rows[k].path;
-      const size_t n = path.size();
-      if (n < 2 || !m.rows[k].has_constant || path[n - 1].name != "url" ||
-          (path[n - 2].name != "extension" && path[n - 2].name != "modifierExtension") ||
-          !path[n - 2].slot)
-        continue;
-      const auto slot = static_cast<uint16_t>(
-          extension_slots_.emplace(m.rows[k].constant, 1000 + extension_slots_.size())
-              .first->second);
-      const std::vector<Step> prefix(path.begin(), path.end() - 1);
-      for (Row &row : m.rows)
-        if (row.path.size() >= n - 1 &&
-            std::equal(prefix.begin(), prefix.end(), row.path.begin(),
-                       [](const Step &a, const Step &b) {
-                         return a.name == b.name && a.slot == b.slot;
-                       }))
-          row.path[n - 2].slot = slot;
-    }
+    assign_extension_slots(m);
   for (Map &m : maps) {
     m.resource = required.count(m.type) > 0;
     m.in_field_order = std::ranges::is_sorted(m.rows, {}, &Row::field);

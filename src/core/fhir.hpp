@@ -307,6 +307,8 @@ private:
   std::unordered_map<std::string, int32_t> map_names_, vocabulary_names_;
   // an extension's url and the slot its elements take (see finish())
   std::unordered_map<std::string, uint16_t> extension_slots_;
+  // the url slots of one map's rows (see finish())
+  void assign_extension_slots(Map &m);
   std::unordered_map<std::string, uint32_t> name_ids_, label_ids_;
   uint32_t intern(std::string_view name);
   // the ids of the names that hold `element` ("value": "valueQuantity", ...)

@@ -1621,6 +1621,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # its one value; the rest is a constant status): without PID-18
             # the tables made an Account of nothing for every patient
             cond_text = "IF PID-18 VALUED"
+        if segmap == "PID[Provenance-Patient]" and not cond_text.strip():
+            # mended: MDM_T02's PID row of the patient record's Provenance
+            # (PID-33's update time, PID-34's facility as its agent) lacks
+            # the condition every other table gives it: each MDM made a
+            # Provenance of nothing, reported as lacking its agent
+            cond_text = "IF PID-33 AND PID-34 VALUED"
         noted = re.fullmatch(r"((\w+)\[\d+\])\.note", label.strip())
         if noted and segment == "NTE" and f"nte[{noted.group(2)}]".lower() in segmaps:
             # mended: an NTE after an OBX (or an order's) is a note of its
@@ -1684,6 +1690,17 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # (ORU_R01's OBR fills the ServiceRequest "IF ORC VALUED"), is its
             # "field 0", which the converter reads as the segment's name
             cond_text = f"IF {tested.group(1)}-0 {tested.group(2) or ''}VALUED"
+        organisation = re.fullmatch(r'IF NK1-3\.1 (NOT )?IN (\("EMR", "E", "F", "I", "S"\))', cond_text.strip())
+        if organisation:
+            # mended: ADT_A01's NK1 is a RelatedPerson unless it names an
+            # organisation: an employer by its relationship (NK1-3, table
+            # 0063's EMR) or an employer, federal or state agency or insurer
+            # by its contact role (E, F, S, I: table 0131's, NK1-7's), which
+            # the condition tests of NK1-3, where they never stand: an
+            # employer's NK1 (NK1-7 "E") was a RelatedPerson of the patient
+            codes = organisation.group(2)
+            cond_text = (f"IF NK1-3.1 NOT IN {codes} AND NK1-7.1 NOT IN {codes}" if organisation.group(1)
+                         else f"IF NK1-3.1 IN {codes} OR NK1-7.1 IN {codes}")
         follows = re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", ident.strip())
         if follows and len(anchors.get(segment, [])) > 1:
             # mended: a ROL after PID names the patient's practitioners, one

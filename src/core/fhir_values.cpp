@@ -193,7 +193,8 @@ void coding_system_uri(std::string_view name, std::string &out) {
       {"ISO639", "urn:ietf:bcp:47"},
       {"NUCCPID", "http://nucc.org/provider-taxonomy"},
       {"CDCREC", "urn:oid:2.16.840.1.113883.6.238"},
-      {"NCIT", "http://ncimeta.nci.nih.gov"},
+      // the NCI Thesaurus (C-codes: RXR-1's routes), not the Metathesaurus
+      {"NCIT", "http://ncithesaurus-stage.nci.nih.gov"},
       {"HL7", "http://terminology.hl7.org/CodeSystem/v2-0396"},
   };
   for (const auto &[k, uri] : known) // first letters compared in line

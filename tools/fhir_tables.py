@@ -237,7 +237,9 @@ def required() -> list[str]:
                 target = "Patient" if name != "encounter" else "Encounter"
                 if target in allowed:
                     links.append(f"{name}*1={target}" if shape(f)[0] else f"{name}={target}")
-        if links and rtype not in ("Patient", "Encounter"):
+        # (not a Device's patient: FHIR's is the one it is affixed to, which
+        # no analyser of OBX-18, software of SFT or application of MSH-5 is)
+        if links and rtype not in ("Patient", "Encounter", "Device"):
             out.append("\t".join(["P", rtype, *links]))
         for (t, element), value in DEFAULTS.items():
             if t == rtype and value:

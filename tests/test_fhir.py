@@ -705,6 +705,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # an NK1 of an organisation by its contact role (NK1-7 "E", an employer) is a contact, no RelatedPerson
     (message("ADT^A01^ADT_A01", PID, "NK1|1|ACME CORP||||^WPN^PH^^1^555^1112222|E^Employer^HL70131"), "RelatedPerson",
      "name"),
+    # OBR-2, the placer's number, is no accession identifier of the Specimen (the tables: "if" it is)
+    (ORU_R01, "Specimen", "accessionIdentifier"),
     # a Device is no patient's (FHIR's Device.patient is the one it is affixed to): OBX-18's analyser
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F|||||||AN1^Analyser"), "Device", "patient"),
 ])

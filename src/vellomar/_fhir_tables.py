@@ -1148,6 +1148,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 continue
             alternatives.add(ident)
             narrative = ""
+        if narrative and not cond_text and re.match(r"(?i)if the placer number is also", narrative):
+            # OBR-2 as the Specimen's accession identifier "if the placer
+            # number is also the accession identifier": a placer's order
+            # number seldom is (the accession is the laboratory's own), and
+            # nothing in the message says so
+            report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
+            continue
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative) and not re.search(
                 r"\(\w+(?:\[\d+\])?\.", tpath):  # (one through a reference: below)
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")

@@ -119,6 +119,9 @@ DOCUMENT = message("MDM^T02^MDM_T02", PID, "TXA|1|DS|TX|||||20240110110000|1111^
 NOTED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1||first note|RE^Remark^HL70364", "NTE|2||second note",
                 "PID|1||ID1", "RGS|1", "AIS|1||C^Consult")
 
+# a pharmacy order (ORC, RXO: the drug, its dose and form)
+PHARMACY = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1",
+                   "RXO|00378-0215^Metformin 500 MG Oral Tablet^NDC|500||mg^mg^UCUM|TAB^Tablet^HL70292")
 ORDERED = message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Booked|ORD77^EHR", "PID|1||ID1", "RGS|1")
 
 
@@ -561,6 +564,20 @@ def test_corpus_bundles_are_valid(path):
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F", "PRT|1|AD||RO^Obs^HL70443|D1^DOC|||ORG1",
              "OBX|2|NM|1-8^b^LN||1||||||F", "PRT|2|AD||RO^Obs^HL70443|D2^DOC|||ORG1"),
      "PractitionerRole#1", "organization.reference", "#Organization#2"),
+    # ORC-4 is an EI before 2.8 (its namespace id no filler group number), an EIP in 2.8 (EIP-2 the filler's)
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||GRP1^CPOE"), "ServiceRequest", "identifier",
+     [{"value": "P1", "type": {"coding": [{"code": "PLAC", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}]),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||GRP1&CPOE^FGRP&LAB").replace("|2.5.1", "|2.8"), "ServiceRequest",
+     "identifier.1.value", "FGRP"),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||GRP1&CPOE^FGRP&LAB").replace("|2.5.1", "|2.8"), "ServiceRequest",
+     "requisition.value", "GRP1"),
+    # ORM's IN1 (the table names no map): IN1's Coverage, of the Patient
+    (message("ORM^O01^ORM_O01", PID, "IN1|1|PLAN1|ORG1|Acme Insurance", "ORC|NW|P1", OBR), "Coverage",
+     "beneficiary.reference", "#Patient#0"),
+    # RXO's drug and its form ("medication(Medication.code)"): a Medication, the MedicationRequest's
+    (PHARMACY, "MedicationRequest", "medicationReference.reference", "#Medication#0"),
+    (PHARMACY, "Medication", "code.coding.0.code", "00378-0215"),
+    (PHARMACY, "Medication", "form.coding.0.code", "TAB"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

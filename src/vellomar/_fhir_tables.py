@@ -151,7 +151,9 @@ TYPE_TYPOS = {"Immunzation": "Immunization"}
 TYPOS = {"valueSampedData": "valueSampledData", "payer": "payor", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
          "occurrenceTIming": "occurrenceTiming", "occurneceTiming": "occurrenceTiming",
-         "valuedateTime": "valueDateTime", "sytem": "system"}
+         "valuedateTime": "valueDateTime", "sytem": "system",
+         # a later version's name (RXO-5's Medication.doseForm)
+         "doseForm": "form"}
 
 # Codes a vocabulary leaves out, and the value the converter writes for them
 # (each is documented in the README): OBX-11 values of HL7 table 0085 that
@@ -388,6 +390,10 @@ PROSE_CODES = {("CX[RelatedPerson-Mother]", "relationship[1].coding[1].code"): "
 # hold its code alone (its extension's url and its subject's reference are
 # unreadable), a resource of nothing made for every PV1-43.
 UNMADE = {"PV1[Basic-EncounterHistory]"}
+# A field whose data type changed between versions, for rows that apply
+# "if <field> data type <type> is used": the later type and the versions
+# whose field is of it (see map_rows())
+TYPED_VERSIONS = {"ORC-4": ("EIP", ("2.8", "2.8.1", "2.8.2"))}
 # The elements each map's rows fill first ("family" and its extensions for
 # FN[HumanName]), by map name: see note_members().
 MEMBERS: dict[str, set[str]] = {}
@@ -831,12 +837,13 @@ def inline_reference(kind: str, name: str, table: list[list[str]],
 # OBX-25) fills that one.
 
 
-# Resources the rows of a map would fill through a reference that are left
-# unmade, and why.
+# Elements of resources the rows of a map would fill through a reference
+# that are left unmade, and why, by (map, type): (element, reason). RXO's
+# Medication is made of RXO-1's code and RXO-5's form.
 UNFILLED = {
-    ("RXO[MedicationRequest]", "Medication"):
-        "a Medication's ingredient requires its item, which no row gives: the strengths alone "
-        "make an empty Medication; not made",
+    ("RXO[MedicationRequest]", "Medication"): (
+        "ingredient", "a Medication's ingredient requires its item, which no row gives: the "
+        "strengths alone make an empty ingredient; not made"),
 }
 
 
@@ -1107,6 +1114,28 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             units = in_minutes.group(1)
             cond_text = f'IF {units} NOT VALUED OR {units} IN ("min", "MIN", "Min")'
             narrative = ""
+        typed = re.fullmatch(r'(?i)if ([A-Z][A-Z0-9]{2}-\d+) data type "(\w+)" is used', narrative.strip())
+        if kind == "S" and typed and typed.group(1) in TYPED_VERSIONS:
+            # mended: ORC-4 is an EI before 2.8 and an EIP in 2.8 to 2.8.2,
+            # its rows of each form "if ORC-4 data type ... is used", as
+            # prose: both held, and the EIP's filler group number row (on
+            # ORC-4.2 valued) took an EI's namespace id ("GRP1^CPOE") for a
+            # filler's part, writing the placer group number as a filler
+            # group number (FGN). The form is the message version's; an
+            # EIP's parts are EIP's own maps' (its placer group number
+            # EIP-1's entity identifier, its filler's EIP-2's), whose rows
+            # write the type codes the rows here give
+            versions = ", ".join(f'"{v}"' for v in TYPED_VERSIONS[typed.group(1)][1])
+            eip = typed.group(2) == TYPED_VERSIONS[typed.group(1)][0]
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + \
+                f"MSH-12 {'IN' if eip else 'NOT IN'} ({versions})"
+            narrative = ""
+            if eip and tpath.strip().endswith(".value"):
+                tpath = tpath.strip()[:-len(".value")]
+                dtmap = "EIP[Identifier-PlacerAssignedIdentifier]" if tpath.startswith("requisition") \
+                    else "EIP[Identifier-FillerAssignedIdentifier]"
+            elif eip:
+                continue
         with_time = re.match(r"(?i)if time is (not )?included\b", narrative)
         if kind == "S" and r[3].strip() in ("DTM", "TS") and with_time and not cond_text:
             # mended: TXA-6's origination time is the document's date (an
@@ -1202,6 +1231,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # "a(T.b(U.c))": the row fills c of the U that b of the T that a
         # refers to (see reference_chain()); "a(T)" alone: a refers to the T the row
         # makes
+        choice = re.match(r"(\w+)\([A-Z]", tpath)
+        if choice and fhir_type and not has_element(fhir_type, choice.group(1)) and has_element(
+                fhir_type, choice.group(1) + "Reference"):
+            # mended: a reference into a choice element named without its
+            # form (RXO-1's "medication(Medication.code)", RXO-5's doseForm):
+            # its Reference form; the order's drug was lost and its
+            # MedicationRequest, which requires one, left out
+            tpath = choice.group(1) + "Reference" + tpath[len(choice.group(1)):]
         chain, inner = reference_chain(tpath)
         ref = None
         owner = fhir_type  # the type that holds the row's element
@@ -1226,8 +1263,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             continue
         if through:
             reason, prefix, owner = referred_owner(name, own, ident, kind, fhir_type, through, maps)
-            if reason or (name, owner) in UNFILLED:
-                report.append(f"{where}: {reason or UNFILLED[(name, owner)]}")
+            unfilled = UNFILLED.get((name, owner or ""), ("", ""))
+            if reason or (unfilled[0] and tpath.split(".")[0].split("[")[0] == unfilled[0]):
+                report.append(f"{where}: {reason or unfilled[1]}")
                 continue
         tpath = re.sub(r"(extension(?:\[\d+\])?)\.uri$", r"\1.url", tpath)  # mended: OBX-10
         # mended: PR1-8's and PR1-11's function name its SNOMED code's system "uri"
@@ -1610,6 +1648,14 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                     comment = t[13] if len(t) > 13 else ""
                     segmap = f"{ident.split('.')[-1]}[{named[1]}]"
                     break
+        made_alone = re.fullmatch(r"\s*(\w+)(?:\[\d+\])?\s*", label)
+        if ident and not segmap.strip() and made_alone and ":" not in ident and \
+                f"{ident.split('.')[-1]}[{made_alone.group(1)}]".lower() in segmaps:
+            # mended: ORM_O01's IN1 makes "Coverage[1]" without naming a map,
+            # where IN1[Coverage] is IN1's map of a Coverage (OML_O21's and the
+            # ADT tables' name it): an order's insurance was reported as a
+            # segment no table maps; it takes the segment's map of the type
+            segmap = f"{ident.split('.')[-1]}[{made_alone.group(1)}]"
         if not ident or ident.startswith("/") or not segmap:
             continue
         parts = ident.split(".")

@@ -578,6 +578,9 @@ def test_corpus_bundles_are_valid(path):
     (PHARMACY, "MedicationRequest", "medicationReference.reference", "#Medication#0"),
     (PHARMACY, "Medication", "code.coding.0.code", "00378-0215"),
     (PHARMACY, "Medication", "form.coding.0.code", "TAB"),
+    # XON-7's identifier type: the system of the one identifier's code, no second identifier of a system alone
+    (FACILITY.replace("Acme Clinic", "Acme Clinic^L^^^^^XX^^^1234"), "Location", "identifier",
+     [{"value": "1234", "type": {"coding": [{"code": "XX", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -714,6 +717,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # AIG-3's Location only "if AIG-4 reflects a location", which no condition says: an equipment is none
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIG|1||R2|EQ^Equipment"), "Location",
      "identifier"),
+    # OML's OBX of a specimen (SPECIMEN's own before 2.7), which the table maps to nothing: no supportingInfo
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F"),
+     "ServiceRequest", "supportingInfo"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

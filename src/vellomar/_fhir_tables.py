@@ -1200,6 +1200,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: ORC's map of the same Immunization names its ordering
             # provider "performer" too; RXA-10's administering one is another
             tpath = "performer[2]." + tpath.split(".", 1)[1]
+        if name == "XON[Location]" and ident == "XON.7":
+            # mended: XON[Location] writes XON-7's identifier type code into
+            # identifier[1] and its system into identifier[2] (XON[Organization]
+            # both into identifier[1]): the Location of an ordering facility
+            # (ORC-21) had an identifier of a system alone beside its own
+            tpath = tpath.replace("identifier[2]", "identifier[1]")
         if name == "FN[HumanName]" and ident == "FN.5":
             # mended: the partner's name takes the partner's prefix's
             # extension[3]; it is a fourth
@@ -1631,6 +1637,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # of another group (the OBSERVATION's: the note of a result)
             parts = ident.split(".")
             out.append("\t".join(["G", parts[-1], parts[-2] if len(parts) > 2 else "", "", "", "", "", ""]))
+            if parts[-3:] in (["SPECIMEN", "SPECIMEN_OBSERVATION", "OBX"],
+                              ["CONTAINER", "CONTAINER_OBSERVATION", "OBX"]):
+                # before 2.7 SPECIMEN and CONTAINER hold their OBX themselves
+                # (OML_O21's, which the table maps to nothing in 2.8's groups):
+                # the row stands for it there too, not the OBSERVATION's rows
+                # (an observation of the specimen as the order's supportingInfo)
+                out.append("\t".join(["G", parts[-1], parts[-3], "", "", "", "", ""]))
             unmapped_idents.discard(ident)
             continue
         twin = ROUTED_AS.get(ident.split(".")[-1]) if not segmap.strip() else None

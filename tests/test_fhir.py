@@ -122,6 +122,9 @@ NOTED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1||first note|RE^Remark^HL7
 # a pharmacy order (ORC, RXO: the drug, its dose and form)
 PHARMACY = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1",
                    "RXO|00378-0215^Metformin 500 MG Oral Tablet^NDC|500||mg^mg^UCUM|TAB^Tablet^HL70292")
+# an order's facility (ORC-21) and its provider in OBR-16 alone (ORC-12 empty)
+ORDERED_AT = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||||20240110|5^ENTER^ED" + "|" * 11 + "Acme Clinic",
+                     OBR.replace("PL123", "P1") + "|" * 9 + "1234^DOC^ANN")
 ORDERED = message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Booked|ORD77^EHR", "PID|1||ID1", "RGS|1")
 
 
@@ -581,6 +584,8 @@ def test_corpus_bundles_are_valid(path):
     # XON-7's identifier type: the system of the one identifier's code, no second identifier of a system alone
     (FACILITY.replace("Acme Clinic", "Acme Clinic^L^^^^^XX^^^1234"), "Location", "identifier",
      [{"value": "1234", "type": {"coding": [{"code": "XX", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}]),
+    # OBR-16's ordering provider (ORC-12 empty) beside ORC-21's facility: the requester PractitionerRole's practitioner
+    (ORDERED_AT, "PractitionerRole", "practitioner.reference", "#Practitioner#1"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -738,6 +743,7 @@ def test_elements_left_out(text, resource_type, element):
     (LAB, {"Provenance", "DiagnosticReport"}),
     (FACILITY, {"Provenance"}),
     (EMPLOYER, {"Provenance", "RelatedPerson"}),
+    (ORDERED_AT, {"Provenance"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))

@@ -217,6 +217,12 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("EI.4", "", "identifier[2].type", "ID[CodeableConcept-UniversalID]", vocab="UniversalIDType"),
         _row("EI.4", 'IF EI.4 IN ("ISO", "UUID")', "identifier[2].system", const='"urn:ietf:rfc:3986"'),
     ],
+    # the ordering provider of OBR-16 (ORC-12 empty) beside an ordering
+    # facility (ORC-21), whose PractitionerRole is the requester already: that
+    # role's practitioner, as ORC-12's would be (see map_rows())
+    "OBR[ServiceRequest]": [
+        _row("OBR-16", "IF ORC-12 NOT VALUED AND ORC-21 VALUED", "requester(PractitionerRole.practitioner)",
+             "XCN[Practitioner]")],
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
@@ -1156,6 +1162,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # only without a medical director (OBX-25), as OBX[Observation]'s
             # rows of the same fields say; with one the PractitionerRole is
             cond_text = "IF OBX-25 NOT VALUED"
+        if name == "OBR[ServiceRequest]" and ident == "OBR-16" and tpath.strip() == "requester(Practitioner)":
+            # mended: OBR-16's ordering provider is the requester itself only
+            # without ORC-21's facility, whose PractitionerRole the requester
+            # is then (ORC-21's row, made before): with it, OBR-16's
+            # Practitioner was made and referred to by nothing (ADDED_ROWS)
+            cond_text += " AND ORC-21 NOT VALUED"
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)

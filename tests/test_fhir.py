@@ -586,6 +586,10 @@ def test_corpus_bundles_are_valid(path):
      [{"value": "1234", "type": {"coding": [{"code": "XX", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}]),
     # OBR-16's ordering provider (ORC-12 empty) beside ORC-21's facility: the requester PractitionerRole's practitioner
     (ORDERED_AT, "PractitionerRole", "practitioner.reference", "#Practitioner#1"),
+    # an acknowledgment's MSA (a segment no table lists) is the MessageHeader's response, table 0008's code as FHIR's
+    (message("ACK^O01^ACK", "MSA|AA|ORM0001"), "MessageHeader", "response", {"code": "ok", "identifier": "ORM0001"}),
+    (message("ACK^O01^ACK", "MSA|CE|ORM0001"), "MessageHeader", "response.code", "fatal-error"),
+    (message("ACK^O01^ACK", "MSA|AR|ORM0001"), "MessageHeader", "response.code", "transient-error"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -725,6 +729,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # OML's OBX of a specimen (SPECIMEN's own before 2.7), which the table maps to nothing: no supportingInfo
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F"),
      "ServiceRequest", "supportingInfo"),
+    # a response's code is FHIR's (not another of table 0008's), its identifier an id (not "M_1")
+    (message("ACK^O01^ACK", "MSA|XX|M1"), "MessageHeader", "response"),
+    (message("ACK^O01^ACK", "MSA|AA|M_1"), "MessageHeader", "response"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -838,6 +845,7 @@ def test_unmapped_content_is_reported():
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
+    assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)

@@ -42,7 +42,7 @@ A path is `step.step...`; a step is `name` or `name*slot` for a list
 element (slot 1 when the table gives no index). A path that goes through
 references names each with the type it refers to, `path>Type>path...`
 (`performer*2>Organization>address*1`: the address of the Organization
-performer*2 refers to; see reference_chain()). A kind is s (string-like),
+performer*2 refers to; see reference_chain()). A kind is s (string-like), k (id),
 c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
 (decimal), D (date), T (dateTime), I (instant), t (time), O (an element
 filled by a data type map), R (a reference to the resource a data type
@@ -130,10 +130,22 @@ SHAPES: Shapes = TableShapes("")
 BOUND: dict[str, list[str]] = {}
 
 
+# v2 codes of a vocabulary of BOUND that the tables give no map for, and
+# FHIR's code of that element the converter writes for them (documented in
+# docs/fhir.md): MSA-1's acknowledgment code (table 0008) as the response's
+# code, accepted ok, an error (the message is wrong: sent again as it is, it
+# fails again) fatal-error, a reject (the receiver could not take it now)
+# transient-error; the original and the enhanced mode's codes alike.
+BOUND_V2 = {"MessageHeaderResponse.code": [
+    ("AA", "ok"), ("CA", "ok"), ("AE", "fatal-error"), ("CE", "fatal-error"),
+    ("AR", "transient-error"), ("CR", "transient-error")]}
+
+
 def bound_lines() -> list[str]:
-    """The V and C lines of BOUND."""
+    """The V and C lines of BOUND (with BOUND_V2's)."""
     return [line for name, codes in sorted(BOUND.items())
-            for line in [f"V\t{name}", *(f"C\t{esc(c)}\t{esc(c)}\t\t" for c in codes)]]
+            for line in [f"V\t{name}", *(f"C\t{esc(c)}\t{esc(c)}\t\t" for c in codes),
+                         *(f"C\t{v2}\t{code}\t\t" for v2, code in BOUND_V2.get(name, []) if code in codes)]]
 
 
 def has_element(type_name: str, name: str) -> bool:
@@ -1880,6 +1892,33 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
 # A05, A06 list it), has its map IAM[AllergyIntolerance] as AL1 has
 # AL1[AllergyIntolerance], but no table routed it: every IAM was reported
 # as a segment no table maps. It makes an AllergyIntolerance as AL1 does.
+# The name of the structure of segments no message table lists (see
+# unlisted_rows()): no message names it.
+UNLISTED = "*"
+
+
+def unlisted_rows(segment_maps: Iterable[str], out: list[str]) -> None:
+    """Rows, under a structure of their own written after the message
+    tables', for each segment map of a segment that no message table lists,
+    filling the resource of its type that the message made first.
+
+    Mended: MSA[MessageHeader] (an acknowledgment's response code and the
+    message it answers) is in no message table, and the messages that hold
+    an MSA (ACK, RSP) have no table of their own: the MSA was reported as a
+    segment no table maps. A message without a table of its own takes each
+    segment's rows from the first structure that holds it: these come
+    after every table's, so they stand only for segments no table lists."""
+    listed = {line.split("\t")[1] for line in out if line.startswith("G\t")}
+    rows = []
+    for name in sorted(segment_maps):
+        parts = map_name(name)
+        if parts and name.split("[")[0] not in listed:
+            made = target_type(parts[1])
+            rows.append("\t".join(["G", name.split("[")[0], "", f"{made}*1", made, esc(name), "", ""]))
+    if rows:
+        out += [f"M\t{UNLISTED}", *rows]
+
+
 ROUTED_AS = {"IAM": "AL1"}
 
 

@@ -732,6 +732,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a response's code is FHIR's (not another of table 0008's), its identifier an id (not "M_1")
     (message("ACK^O01^ACK", "MSA|XX|M1"), "MessageHeader", "response"),
     (message("ACK^O01^ACK", "MSA|AA|M_1"), "MessageHeader", "response"),
+    # a merge of patients (MRG-1) without the prior account number (MRG-3) makes no Account of nothing
+    (message("ADT^A40^ADT_A39", "EVN|A40|20240110", "PID|1||ID1", "MRG|OLD1^^^GHH^MR"), "Account", "status"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

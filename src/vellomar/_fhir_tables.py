@@ -1699,11 +1699,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         segment = parts[-1]
         group = parts[-2] if len(parts) > 2 else ""
         where = f"{structure} {ident} -> {segmap}"
-        if segmap == "PID[Account]" and not cond_text.strip():
+        if segmap in ACCOUNT_FIELDS and not cond_text.strip():
             # mended: PID's Account is PID-18's (the patient account number,
             # its one value; the rest is a constant status): without PID-18
-            # the tables made an Account of nothing for every patient
-            cond_text = "IF PID-18 VALUED"
+            # the tables made an Account of nothing for every patient; MRG's
+            # the prior account number's (MRG-3), which a merge of patients
+            # (MRG-1 alone) does not send
+            cond_text = f"IF {ACCOUNT_FIELDS[segmap]} VALUED"
         noted = re.fullmatch(r"((\w+)\[\d+\])\.note", label.strip())
         if noted and segment == "NTE" and f"nte[{noted.group(2)}]".lower() in segmaps:
             # mended: an NTE after an OBX (or an order's) is a note of its
@@ -1892,6 +1894,8 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
 # A05, A06 list it), has its map IAM[AllergyIntolerance] as AL1 has
 # AL1[AllergyIntolerance], but no table routed it: every IAM was reported
 # as a segment no table maps. It makes an AllergyIntolerance as AL1 does.
+# The one field a segment's Account is made of (see message_rows()).
+ACCOUNT_FIELDS = {"PID[Account]": "PID-18", "MRG[Account]": "MRG-3"}
 # The name of the structure of segments no message table lists (see
 # unlisted_rows()): no message names it.
 UNLISTED = "*"

@@ -122,6 +122,9 @@ NOTED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1||first note|RE^Remark^HL7
 # a pharmacy order (ORC, RXO: the drug, its dose and form)
 PHARMACY = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1",
                    "RXO|00378-0215^Metformin 500 MG Oral Tablet^NDC|500||mg^mg^UCUM|TAB^Tablet^HL70292")
+# a pharmacy order without a table of its own, its route (RXR) after the RXO
+ENCODED = message("RDE^O11^RDE_O11", PID, "ORC|NW|P1", "RXO|00378-0215^Metformin 500 MG Oral Tablet^NDC|500",
+                  "RXR|PO^Oral^HL70162")
 # an order's facility (ORC-21) and its provider in OBR-16 alone (ORC-12 empty)
 ORDERED_AT = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||||20240110|5^ENTER^ED" + "|" * 11 + "Acme Clinic",
                      OBR.replace("PL123", "P1") + "|" * 9 + "1234^DOC^ANN")
@@ -590,6 +593,8 @@ def test_corpus_bundles_are_valid(path):
     (message("ACK^O01^ACK", "MSA|AA|ORM0001"), "MessageHeader", "response", {"code": "ok", "identifier": "ORM0001"}),
     (message("ACK^O01^ACK", "MSA|CE|ORM0001"), "MessageHeader", "response.code", "fatal-error"),
     (message("ACK^O01^ACK", "MSA|AR|ORM0001"), "MessageHeader", "response.code", "transient-error"),
+    # RXR without an RXA (an RDE's, after its RXO) is the route of the MedicationRequest, not of an Immunization
+    (ENCODED, "MedicationRequest", "dosageInstruction.1.route.coding.0.code", "PO"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -734,6 +739,7 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (message("ACK^O01^ACK", "MSA|AA|M_1"), "MessageHeader", "response"),
     # a merge of patients (MRG-1) without the prior account number (MRG-3) makes no Account of nothing
     (message("ADT^A40^ADT_A39", "EVN|A40|20240110", "PID|1||ID1", "MRG|OLD1^^^GHH^MR"), "Account", "status"),
+    (ENCODED, "Immunization", "route"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

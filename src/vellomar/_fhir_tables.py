@@ -1868,6 +1868,17 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # mended: 2.7 names that group as the PATIENT's (PATIENT_OBSERVATION):
             # the rows stand for it where SPECIMEN holds it
             copies.append(row[:2] + ["SPECIMEN.PATIENT_OBSERVATION"] + row[3:])
+        if row_map in ROUTES and not cond:
+            # mended: RXR (a route) is mapped by VXU_V04 alone, into the
+            # Immunization of its order's RXA; an RXR of a pharmacy order
+            # (RDE, RDS: after RXO or RXE), in a message without a table,
+            # took those rows: an Immunization of a route alone, left out.
+            # The route is the Immunization's where an RXA stands, else the
+            # MedicationRequest's (RXR[MedicationRequest], in no table)
+            given, other, other_type = ROUTES[row_map]
+            row[6] = condition(f"IF {given} VALUED", segment)
+            copies.append(row[:3] + [f"{other_type}*1", other_type, esc(other),
+                                     condition(f"IF {given} NOT VALUED", segment), ""])
         if segmap in SELF_ROWS and not re.search(rf"\.{SELF_ROWS[segmap][2]}\b", refs):
             # the Patient's row of the segment map (see SELF_ROWS), where the
             # table links no element of the same name (OML_O21's subscriber)
@@ -1894,6 +1905,9 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
 # A05, A06 list it), has its map IAM[AllergyIntolerance] as AL1 has
 # AL1[AllergyIntolerance], but no table routed it: every IAM was reported
 # as a segment no table maps. It makes an AllergyIntolerance as AL1 does.
+# A segment map whose rows stand where a field of another segment is valued,
+# and the map (and its type) for them where it is not (see message_rows()).
+ROUTES = {"RXR[Immunization]": ("RXA-3", "RXR[MedicationRequest]", "MedicationRequest")}
 # The one field a segment's Account is made of (see message_rows()).
 ACCOUNT_FIELDS = {"PID[Account]": "PID-18", "MRG[Account]": "MRG-3"}
 # The name of the structure of segments no message table lists (see

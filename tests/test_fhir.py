@@ -595,6 +595,9 @@ def test_corpus_bundles_are_valid(path):
     (message("ACK^O01^ACK", "MSA|AR|ORM0001"), "MessageHeader", "response.code", "transient-error"),
     # RXR without an RXA (an RDE's, after its RXO) is the route of the MedicationRequest, not of an Immunization
     (ENCODED, "MedicationRequest", "dosageInstruction.1.route.coding.0.code", "PO"),
+    # an ORU^R30 (no table of its own) by its type's one table, ORU_R01: its OBX a result of its OBR's report
+    (message("ORU^R30^ORU_R30", PID, "ORC|NW|PL1", OBR, "OBX|1|NM|2345-7^Glucose^LN||95||||||F"), "DiagnosticReport",
+     "result.0.reference", "#Observation#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -869,7 +869,20 @@ const Structure *Maps::table(std::string_view type, std::string_view event,
     if (const Structure *s = structure(name))
       return s;
   }
-  return structure(structure_name);
+  if (const Structure *s = structure(structure_name))
+    return s;
+  // the one table of the message's type (ORU_R01 for an ORU^R30): its
+  // rows by group (a fallback's by the first group holding a segment would
+  // make an R30's results ORU_R01's patient observations)
+  const Structure *only = nullptr;
+  for (const Structure &s : structures)
+    if (!type.empty() && s.name.size() > type.size() && s.name.compare(0, type.size(), type) == 0 &&
+        s.name[type.size()] == '_') {
+      if (only)
+        return nullptr;
+      only = &s;
+    }
+  return only;
 }
 
 int32_t Maps::map_index(std::string_view name) const {

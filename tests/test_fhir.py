@@ -128,6 +128,9 @@ ENCODED = message("RDE^O11^RDE_O11", PID, "ORC|NW|P1", "RXO|00378-0215^Metformin
 # an order's facility (ORC-21) and its provider in OBR-16 alone (ORC-12 empty)
 ORDERED_AT = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||||20240110|5^ENTER^ED" + "|" * 11 + "Acme Clinic",
                      OBR.replace("PL123", "P1") + "|" * 9 + "1234^DOC^ANN")
+# an OML's specimen collector (PRT of role SC) before the order's SPM
+COLLECTED = message("OML^O21^OML_O21", PID, "ORC|NW|P1|||||||20240110|5^ENTER^ED", OBR,
+                    "PRT|1|AD||SC^Specimen Collector^HL70443|9999^COLLECT^CAL", "SPM|1|SP1").replace("|2.5.1", "|2.8")
 ORDERED = message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Booked|ORD77^EHR", "PID|1||ID1", "RGS|1")
 
 
@@ -598,6 +601,8 @@ def test_corpus_bundles_are_valid(path):
     # an ORU^R30 (no table of its own) by its type's one table, ORU_R01: its OBX a result of its OBR's report
     (message("ORU^R30^ORU_R30", PID, "ORC|NW|PL1", OBR, "OBX|1|NM|2345-7^Glucose^LN||95||||||F"), "DiagnosticReport",
      "result.0.reference", "#Observation#0"),
+    # the specimen collector's PractitionerRole (PRT SC) is the collector of the order's SPM's Specimen
+    (COLLECTED, "Specimen", "collection.collector.reference", "#PractitionerRole#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -762,6 +767,7 @@ def test_elements_left_out(text, resource_type, element):
     (FACILITY, {"Provenance"}),
     (EMPLOYER, {"Provenance", "RelatedPerson"}),
     (ORDERED_AT, {"Provenance"}),
+    (COLLECTED, {"Provenance"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))

@@ -1571,6 +1571,24 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
     separate_provenances(table)
+    # mended: OML_O21's PRT of a specimen collector links "ServiceRequest[1].
+    # specimen[1](Specimen.collection.collector.reference)=PractitionerRole[4]
+    # .id": a reference from the Specimen the order's SPM makes after the PRT,
+    # written through the element referring to it. It was not read: the
+    # collector's PractitionerRole was made and referred to by nothing. It is
+    # the Specimen's own link, made by the rows making a Specimen (after the
+    # PractitionerRole: a link is made to a resource made before it)
+    carried: dict[str, list[str]] = {}
+    carried_after: dict[str, int] = {}  # the index of the row linking it
+    through_ref = re.compile(r"\s*\w+(?:\[\d+\])?\.\w+(?:\[\d+\])?\((\w+)\.([\w.]+?)(?:\.reference)?\)"
+                             r"\s*=\s*(\w+\[\d+\])\.id\s*")
+    for at, r in enumerate(table[2:]):
+        for ref in re.split(r"[;\n]", r[11]):
+            if (through := through_ref.fullmatch(ref)) and has_element(through.group(1), "id"):
+                carried_after.setdefault(through.group(1), at)
+                carried.setdefault(through.group(1), []).append(
+                    f"{through.group(1)}.{through.group(2)}.reference={through.group(3)}.id")
+                r[11] = r[11].replace(ref, "")
     for r in table[2:]:
         # mended: SIU_S12's SCH makes "ServiceRequest[1..n]" (the order its
         # SCH-26 and SCH-27 number, the Appointment's basedOn), a label that
@@ -1806,6 +1824,9 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             continue
         if narrative and not cond_text:
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        if rtype in carried and number == "1" and index > carried_after[rtype]:
+            # (the element's first, specimen[1], made after the row linking it)
+            refs = "; ".join(p for p in (refs.strip(), *carried.pop(rtype)) if p)
         if segmap == "IN1[Coverage]" and "beneficiary" not in refs:
             # mended: ADT_A05's, ADT_A06's and OML_O21's IN1 name no
             # beneficiary (ADT_A01's: the Patient), which FHIR's Coverage
@@ -1898,13 +1919,10 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             elif new:
                 row.append("new")
             out.append("\t".join(row))
+    for kind_of, links in carried.items():
+        report.append(f"{structure}: reference {links[0]!r}: no {kind_of} is made after the row linking it")
 
 
-# Segments the message tables list without a map where they map their
-# twin, by the twin: IAM, the allergy segment of ADT from 2.5 on (ADT_A01,
-# A05, A06 list it), has its map IAM[AllergyIntolerance] as AL1 has
-# AL1[AllergyIntolerance], but no table routed it: every IAM was reported
-# as a segment no table maps. It makes an AllergyIntolerance as AL1 does.
 # A segment map whose rows stand where a field of another segment is valued,
 # and the map (and its type) for them where it is not (see message_rows()).
 ROUTES = {"RXR[Immunization]": ("RXA-3", "RXR[MedicationRequest]", "MedicationRequest")}
@@ -1937,6 +1955,11 @@ def unlisted_rows(segment_maps: Iterable[str], out: list[str]) -> None:
         out += [f"M\t{UNLISTED}", *rows]
 
 
+# Segments the message tables list without a map where they map their
+# twin, by the twin: IAM, the allergy segment of ADT from 2.5 on (ADT_A01,
+# A05, A06 list it), has its map IAM[AllergyIntolerance] as AL1 has
+# AL1[AllergyIntolerance], but no table routed it: every IAM was reported
+# as a segment no table maps. It makes an AllergyIntolerance as AL1 does.
 ROUTED_AS = {"IAM": "AL1"}
 
 

@@ -119,6 +119,18 @@ DOCUMENT = message("MDM^T02^MDM_T02", PID, "TXA|1|DS|TX|||||20240110110000|1111^
 NOTED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "NTE|1||first note|RE^Remark^HL70364", "NTE|2||second note",
                 "PID|1||ID1", "RGS|1", "AIS|1||C^Consult")
 
+# a pharmacy order (ORC, RXO: the drug, its dose and form)
+PHARMACY = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1",
+                   "RXO|00378-0215^Metformin 500 MG Oral Tablet^NDC|500||mg^mg^UCUM|TAB^Tablet^HL70292")
+# a pharmacy order without a table of its own, its route (RXR) after the RXO
+ENCODED = message("RDE^O11^RDE_O11", PID, "ORC|NW|P1", "RXO|00378-0215^Metformin 500 MG Oral Tablet^NDC|500",
+                  "RXR|PO^Oral^HL70162")
+# an order's facility (ORC-21) and its provider in OBR-16 alone (ORC-12 empty)
+ORDERED_AT = message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||||20240110|5^ENTER^ED" + "|" * 11 + "Acme Clinic",
+                     OBR.replace("PL123", "P1") + "|" * 9 + "1234^DOC^ANN")
+# an OML's specimen collector (PRT of role SC) before the order's SPM
+COLLECTED = message("OML^O21^OML_O21", PID, "ORC|NW|P1|||||||20240110|5^ENTER^ED", OBR,
+                    "PRT|1|AD||SC^Specimen Collector^HL70443|9999^COLLECT^CAL", "SPM|1|SP1").replace("|2.5.1", "|2.8")
 ORDERED = message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Booked|ORD77^EHR", "PID|1||ID1", "RGS|1")
 
 
@@ -566,6 +578,36 @@ def test_corpus_bundles_are_valid(path):
     # two extensions the table numbers alike (PV2-8's planned start, PV2-38's mode of arrival): two extensions
     (message("ADT^A01^ADT_A01", PID, PV1, "PV2" + "|" * 8 + "20240110" + "|" * 30 + "A"), "Encounter",
      "extension.1.valueCoding.code", "A"),
+    # ORC-4 is an EI before 2.8 (its namespace id no filler group number), an EIP in 2.8 (EIP-2 the filler's)
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||GRP1^CPOE"), "ServiceRequest", "identifier",
+     [{"value": "P1", "type": {"coding": [{"code": "PLAC", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}]),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||GRP1&CPOE^FGRP&LAB").replace("|2.5.1", "|2.8"), "ServiceRequest",
+     "identifier.1.value", "FGRP"),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||GRP1&CPOE^FGRP&LAB").replace("|2.5.1", "|2.8"), "ServiceRequest",
+     "requisition.value", "GRP1"),
+    # ORM's IN1 (the table names no map): IN1's Coverage, of the Patient
+    (message("ORM^O01^ORM_O01", PID, "IN1|1|PLAN1|ORG1|Acme Insurance", "ORC|NW|P1", OBR), "Coverage",
+     "beneficiary.reference", "#Patient#0"),
+    # RXO's drug and its form ("medication(Medication.code)"): a Medication, the MedicationRequest's
+    (PHARMACY, "MedicationRequest", "medicationReference.reference", "#Medication#0"),
+    (PHARMACY, "Medication", "code.coding.0.code", "00378-0215"),
+    (PHARMACY, "Medication", "form.coding.0.code", "TAB"),
+    # XON-7's identifier type: the system of the one identifier's code, no second identifier of a system alone
+    (FACILITY.replace("Acme Clinic", "Acme Clinic^L^^^^^XX^^^1234"), "Location", "identifier",
+     [{"value": "1234", "type": {"coding": [{"code": "XX", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}]),
+    # OBR-16's ordering provider (ORC-12 empty) beside ORC-21's facility: the requester PractitionerRole's practitioner
+    (ORDERED_AT, "PractitionerRole", "practitioner.reference", "#Practitioner#1"),
+    # an acknowledgment's MSA (a segment no table lists) is the MessageHeader's response, table 0008's code as FHIR's
+    (message("ACK^O01^ACK", "MSA|AA|ORM0001"), "MessageHeader", "response", {"code": "ok", "identifier": "ORM0001"}),
+    (message("ACK^O01^ACK", "MSA|CE|ORM0001"), "MessageHeader", "response.code", "fatal-error"),
+    (message("ACK^O01^ACK", "MSA|AR|ORM0001"), "MessageHeader", "response.code", "transient-error"),
+    # RXR without an RXA (an RDE's, after its RXO) is the route of the MedicationRequest, not of an Immunization
+    (ENCODED, "MedicationRequest", "dosageInstruction.1.route.coding.0.code", "PO"),
+    # an ORU^R30 (no table of its own) by its type's one table, ORU_R01: its OBX a result of its OBR's report
+    (message("ORU^R30^ORU_R30", PID, "ORC|NW|PL1", OBR, "OBX|1|NM|2345-7^Glucose^LN||95||||||F"), "DiagnosticReport",
+     "result.0.reference", "#Observation#0"),
+    # the specimen collector's PractitionerRole (PRT SC) is the collector of the order's SPM's Specimen
+    (COLLECTED, "Specimen", "collection.collector.reference", "#PractitionerRole#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -709,6 +751,15 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (ORU_R01, "Specimen", "accessionIdentifier"),
     # a Device is no patient's (FHIR's Device.patient is the one it is affixed to): OBX-18's analyser
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F|||||||AN1^Analyser"), "Device", "patient"),
+    # OML's OBX of a specimen (SPECIMEN's own before 2.7), which the table maps to nothing: no supportingInfo
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F"),
+     "ServiceRequest", "supportingInfo"),
+    # a response's code is FHIR's (not another of table 0008's), its identifier an id (not "M_1")
+    (message("ACK^O01^ACK", "MSA|XX|M1"), "MessageHeader", "response"),
+    (message("ACK^O01^ACK", "MSA|AA|M_1"), "MessageHeader", "response"),
+    # a merge of patients (MRG-1) without the prior account number (MRG-3) makes no Account of nothing
+    (message("ADT^A40^ADT_A39", "EVN|A40|20240110", "PID|1||ID1", "MRG|OLD1^^^GHH^MR"), "Account", "status"),
+    (ENCODED, "Immunization", "route"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -727,6 +778,8 @@ def test_elements_left_out(text, resource_type, element):
     (LAB, {"Provenance", "DiagnosticReport"}),
     (FACILITY, {"Provenance"}),
     (EMPLOYER, {"Provenance", "RelatedPerson"}),
+    (ORDERED_AT, {"Provenance"}),
+    (COLLECTED, {"Provenance"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))
@@ -821,6 +874,7 @@ def test_unmapped_content_is_reported():
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
+    assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report

@@ -73,7 +73,7 @@ DEFAULTS = {
 
 
 PRIMITIVE = {
-    "String": "s", "Code": "c", "Uri": "u", "Url": "u", "Canonical": "u", "Id": "s",
+    "String": "s", "Code": "c", "Uri": "u", "Url": "u", "Canonical": "u", "Id": "k",
     "Markdown": "s", "Oid": "u", "Uuid": "u", "Base64Binary": "B", "Xhtml": "s",
     "Date": "D", "DateTime": "T", "Instant": "I", "Time": "t", "Decimal": "d",
     "Integer": "i", "PositiveInt": "p", "UnsignedInt": "w", "Integer64": "i",
@@ -270,6 +270,7 @@ def generate(base: Path) -> tuple[str, str]:
            "# V2-to-FHIR tables (Apache-2.0, see FHIR-NOTICE). Do not edit."]
     for path in sorted((base / "messages").glob("*.csv")):
         tables.message_rows(path, maps, out)
+    tables.unlisted_rows([n for n, (k, _) in files.items() if k == "S"], out)
     for name, kind in tables.ADDED_MAPS.items():
         maps[name.lower()] = name
     tables.plan_list_slots(out, {n: p for n, (k, p) in files.items() if k == "S"})

@@ -905,7 +905,20 @@ const Structure *Maps::table(std::string_view type, std::string_view event,
     if (const Structure *s = structure(name))
       return s;
   }
-  return structure(structure_name);
+  if (const Structure *s = structure(structure_name))
+    return s;
+  // the one table of the message's type (ORU_R01 for an ORU^R30): its
+  // rows by group (a fallback's by the first group holding a segment would
+  // make an R30's results ORU_R01's patient observations)
+  const Structure *only = nullptr;
+  for (const Structure &s : structures)
+    if (!type.empty() && s.name.size() > type.size() && s.name.compare(0, type.size(), type) == 0 &&
+        s.name[type.size()] == '_') {
+      if (only)
+        return nullptr;
+      only = &s;
+    }
+  return only;
 }
 
 int32_t Maps::map_index(std::string_view name) const {
@@ -2133,6 +2146,26 @@ private:
              " (data not " + std::string(form) + ")");
   }
 
+  // Whether a vocabulary lists FHIR's own codes of an element, named
+  // "Type.element" (MessageHeaderResponse.code), not v2's codes of a table.
+  [[gnu::noinline, gnu::cold]] static bool of_fhirs_values(std::string_view name) {
+    const size_t dot = name.find('.');
+    auto word = [](char c) {
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    };
+    return !name.empty() && name[0] >= 'A' && name[0] <= 'Z' && dot != std::string_view::npos &&
+           dot + 1 < name.size() && name.find('.', dot + 1) == std::string_view::npos &&
+           std::all_of(name.begin(), name.end(), [&](char c) { return c == '.' || word(c); });
+  }
+
+  // Whether `text` is a FHIR id: 1 to 64 letters, digits, '-' and '.'.
+  [[gnu::noinline]] static bool is_id(std::string_view text) {
+    return !text.empty() && text.size() <= 64 && std::all_of(text.begin(), text.end(), [](char c) {
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+             c == '.';
+    });
+  }
+
   // Base64 data as FHIR takes it in `out`: the text without its white space
   // (line breaks a sender wraps it at), of the alphabet, padded to four
   // characters; false when it is not that.
@@ -2494,8 +2527,9 @@ private:
         unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
                  std::string(text) + "' (" + vocabulary->name + ")");
         // a Coding's code keeps the sender's code (its system says whose);
-        // any other code is bound to FHIR's own values and is left out
-        if (step_key(path) != maps_.code_step.id)
+        // any other code is bound to FHIR's own values and is left out (a
+        // code element of FHIR's values: MSA-1's MessageHeader.response.code)
+        if (step_key(path) != maps_.code_step.id || of_fhirs_values(vocabulary->name))
           return;
       } else {
         text = found->code;
@@ -2735,6 +2769,12 @@ private:
         leaf(r, path, 's', v);
       else
         unreadable_data("base64");
+      return;
+    case 'k': // id: 1 to 64 of A-Z, a-z, 0-9, '-' and '.' (MSA-2's control id)
+      if (is_id(text))
+        leaf(r, path, 's', text);
+      else
+        unreadable_data("an id");
       return;
     case 'H':
       if (hex_bytes(text, v))

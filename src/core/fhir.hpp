@@ -297,7 +297,9 @@ struct Maps {
   const Structure *structure(std::string_view name) const;
   // The table of a message of `type`, `event` and `structure`: the one
   // named by its type and event where there is one (ADT_A11, whose
-  // messages have the structure ADT_A09), else its structure's, else null.
+  // messages have the structure ADT_A09), else its structure's, else the
+  // one table of its type where there is one (ORU_R01 for an ORU^R30, whose
+  // results stand in an OBSERVATION group as ORU_R01's do), else null.
   const Structure *table(std::string_view type, std::string_view event,
                          std::string_view structure) const;
   int32_t map_index(std::string_view name) const;

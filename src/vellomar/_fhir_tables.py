@@ -42,7 +42,7 @@ A path is `step.step...`; a step is `name` or `name*slot` for a list
 element (slot 1 when the table gives no index). A path that goes through
 references names each with the type it refers to, `path>Type>path...`
 (`performer*2>Organization>address*1`: the address of the Organization
-performer*2 refers to; see reference_chain()). A kind is s (string-like),
+performer*2 refers to; see reference_chain()). A kind is s (string-like), k (id),
 c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
 (decimal), D (date), T (dateTime), I (instant), t (time), O (an element
 filled by a data type map), R (a reference to the resource a data type
@@ -130,10 +130,22 @@ SHAPES: Shapes = TableShapes("")
 BOUND: dict[str, list[str]] = {}
 
 
+# v2 codes of a vocabulary of BOUND that the tables give no map for, and
+# FHIR's code of that element the converter writes for them (documented in
+# docs/fhir.md): MSA-1's acknowledgment code (table 0008) as the response's
+# code, accepted ok, an error (the message is wrong: sent again as it is, it
+# fails again) fatal-error, a reject (the receiver could not take it now)
+# transient-error; the original and the enhanced mode's codes alike.
+BOUND_V2 = {"MessageHeaderResponse.code": [
+    ("AA", "ok"), ("CA", "ok"), ("AE", "fatal-error"), ("CE", "fatal-error"),
+    ("AR", "transient-error"), ("CR", "transient-error")]}
+
+
 def bound_lines() -> list[str]:
-    """The V and C lines of BOUND."""
+    """The V and C lines of BOUND (with BOUND_V2's)."""
     return [line for name, codes in sorted(BOUND.items())
-            for line in [f"V\t{name}", *(f"C\t{esc(c)}\t{esc(c)}\t\t" for c in codes)]]
+            for line in [f"V\t{name}", *(f"C\t{esc(c)}\t{esc(c)}\t\t" for c in codes),
+                         *(f"C\t{v2}\t{code}\t\t" for v2, code in BOUND_V2.get(name, []) if code in codes)]]
 
 
 def has_element(type_name: str, name: str) -> bool:
@@ -151,7 +163,9 @@ TYPE_TYPOS = {"Immunzation": "Immunization"}
 TYPOS = {"valueSampedData": "valueSampledData", "payer": "payor", "occurenceTiming": "occurrenceTiming",
          "occurenceDateTime": "occurrenceDateTime", "occurencePeriod": "occurrencePeriod",
          "occurrenceTIming": "occurrenceTiming", "occurneceTiming": "occurrenceTiming",
-         "valuedateTime": "valueDateTime", "sytem": "system"}
+         "valuedateTime": "valueDateTime", "sytem": "system",
+         # a later version's name (RXO-5's Medication.doseForm)
+         "doseForm": "form"}
 
 # Codes a vocabulary leaves out, and the value the converter writes for them
 # (each is documented in the README): OBX-11 values of HL7 table 0085 that
@@ -215,6 +229,12 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("EI.4", "", "identifier[2].type", "ID[CodeableConcept-UniversalID]", vocab="UniversalIDType"),
         _row("EI.4", 'IF EI.4 IN ("ISO", "UUID")', "identifier[2].system", const='"urn:ietf:rfc:3986"'),
     ],
+    # the ordering provider of OBR-16 (ORC-12 empty) beside an ordering
+    # facility (ORC-21), whose PractitionerRole is the requester already: that
+    # role's practitioner, as ORC-12's would be (see map_rows())
+    "OBR[ServiceRequest]": [
+        _row("OBR-16", "IF ORC-12 NOT VALUED AND ORC-21 VALUED", "requester(PractitionerRole.practitioner)",
+             "XCN[Practitioner]")],
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
@@ -388,6 +408,10 @@ PROSE_CODES = {("CX[RelatedPerson-Mother]", "relationship[1].coding[1].code"): "
 # hold its code alone (its extension's url and its subject's reference are
 # unreadable), a resource of nothing made for every PV1-43.
 UNMADE = {"PV1[Basic-EncounterHistory]"}
+# A field whose data type changed between versions, for rows that apply
+# "if <field> data type <type> is used": the later type and the versions
+# whose field is of it (see map_rows())
+TYPED_VERSIONS = {"ORC-4": ("EIP", ("2.8", "2.8.1", "2.8.2"))}
 # The elements each map's rows fill first ("family" and its extensions for
 # FN[HumanName]), by map name: see note_members().
 MEMBERS: dict[str, set[str]] = {}
@@ -831,12 +855,13 @@ def inline_reference(kind: str, name: str, table: list[list[str]],
 # OBX-25) fills that one.
 
 
-# Resources the rows of a map would fill through a reference that are left
-# unmade, and why.
+# Elements of resources the rows of a map would fill through a reference
+# that are left unmade, and why, by (map, type): (element, reason). RXO's
+# Medication is made of RXO-1's code and RXO-5's form.
 UNFILLED = {
-    ("RXO[MedicationRequest]", "Medication"):
-        "a Medication's ingredient requires its item, which no row gives: the strengths alone "
-        "make an empty Medication; not made",
+    ("RXO[MedicationRequest]", "Medication"): (
+        "ingredient", "a Medication's ingredient requires its item, which no row gives: the "
+        "strengths alone make an empty ingredient; not made"),
 }
 
 
@@ -1107,6 +1132,28 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             units = in_minutes.group(1)
             cond_text = f'IF {units} NOT VALUED OR {units} IN ("min", "MIN", "Min")'
             narrative = ""
+        typed = re.fullmatch(r'(?i)if ([A-Z][A-Z0-9]{2}-\d+) data type "(\w+)" is used', narrative.strip())
+        if kind == "S" and typed and typed.group(1) in TYPED_VERSIONS:
+            # mended: ORC-4 is an EI before 2.8 and an EIP in 2.8 to 2.8.2,
+            # its rows of each form "if ORC-4 data type ... is used", as
+            # prose: both held, and the EIP's filler group number row (on
+            # ORC-4.2 valued) took an EI's namespace id ("GRP1^CPOE") for a
+            # filler's part, writing the placer group number as a filler
+            # group number (FGN). The form is the message version's; an
+            # EIP's parts are EIP's own maps' (its placer group number
+            # EIP-1's entity identifier, its filler's EIP-2's), whose rows
+            # write the type codes the rows here give
+            versions = ", ".join(f'"{v}"' for v in TYPED_VERSIONS[typed.group(1)][1])
+            eip = typed.group(2) == TYPED_VERSIONS[typed.group(1)][0]
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + \
+                f"MSH-12 {'IN' if eip else 'NOT IN'} ({versions})"
+            narrative = ""
+            if eip and tpath.strip().endswith(".value"):
+                tpath = tpath.strip()[:-len(".value")]
+                dtmap = "EIP[Identifier-PlacerAssignedIdentifier]" if tpath.startswith("requisition") \
+                    else "EIP[Identifier-FillerAssignedIdentifier]"
+            elif eip:
+                continue
         with_time = re.match(r"(?i)if time is (not )?included\b", narrative)
         if kind == "S" and r[3].strip() in ("DTM", "TS") and with_time and not cond_text:
             # mended: TXA-6's origination time is the document's date (an
@@ -1127,6 +1174,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # only without a medical director (OBX-25), as OBX[Observation]'s
             # rows of the same fields say; with one the PractitionerRole is
             cond_text = "IF OBX-25 NOT VALUED"
+        if name == "OBR[ServiceRequest]" and ident == "OBR-16" and tpath.strip() == "requester(Practitioner)":
+            # mended: OBR-16's ordering provider is the requester itself only
+            # without ORC-21's facility, whose PractitionerRole the requester
+            # is then (ORC-21's row, made before): with it, OBR-16's
+            # Practitioner was made and referred to by nothing (ADDED_ROWS)
+            cond_text += " AND ORC-21 NOT VALUED"
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)
@@ -1178,6 +1231,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: ORC's map of the same Immunization names its ordering
             # provider "performer" too; RXA-10's administering one is another
             tpath = "performer[2]." + tpath.split(".", 1)[1]
+        if name == "XON[Location]" and ident == "XON.7":
+            # mended: XON[Location] writes XON-7's identifier type code into
+            # identifier[1] and its system into identifier[2] (XON[Organization]
+            # both into identifier[1]): the Location of an ordering facility
+            # (ORC-21) had an identifier of a system alone beside its own
+            tpath = tpath.replace("identifier[2]", "identifier[1]")
         if name == "FN[HumanName]" and ident == "FN.5":
             # mended: the partner's name takes the partner's prefix's
             # extension[3]; it is a fourth
@@ -1209,6 +1268,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # "a(T.b(U.c))": the row fills c of the U that b of the T that a
         # refers to (see reference_chain()); "a(T)" alone: a refers to the T the row
         # makes
+        choice = re.match(r"(\w+)\([A-Z]", tpath)
+        if choice and fhir_type and not has_element(fhir_type, choice.group(1)) and has_element(
+                fhir_type, choice.group(1) + "Reference"):
+            # mended: a reference into a choice element named without its
+            # form (RXO-1's "medication(Medication.code)", RXO-5's doseForm):
+            # its Reference form; the order's drug was lost and its
+            # MedicationRequest, which requires one, left out
+            tpath = choice.group(1) + "Reference" + tpath[len(choice.group(1)):]
         chain, inner = reference_chain(tpath)
         ref = None
         owner = fhir_type  # the type that holds the row's element
@@ -1233,8 +1300,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             continue
         if through:
             reason, prefix, owner = referred_owner(name, own, ident, kind, fhir_type, through, maps)
-            if reason or (name, owner) in UNFILLED:
-                report.append(f"{where}: {reason or UNFILLED[(name, owner)]}")
+            unfilled = UNFILLED.get((name, owner or ""), ("", ""))
+            if reason or (unfilled[0] and tpath.split(".")[0].split("[")[0] == unfilled[0]):
+                report.append(f"{where}: {reason or unfilled[1]}")
                 continue
         tpath = re.sub(r"(extension(?:\[\d+\])?)\.uri$", r"\1.url", tpath)  # mended: OBX-10
         # mended: PR1-8's and PR1-11's function name its SNOMED code's system "uri"
@@ -1510,6 +1578,24 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
     separate_provenances(table)
+    # mended: OML_O21's PRT of a specimen collector links "ServiceRequest[1].
+    # specimen[1](Specimen.collection.collector.reference)=PractitionerRole[4]
+    # .id": a reference from the Specimen the order's SPM makes after the PRT,
+    # written through the element referring to it. It was not read: the
+    # collector's PractitionerRole was made and referred to by nothing. It is
+    # the Specimen's own link, made by the rows making a Specimen (after the
+    # PractitionerRole: a link is made to a resource made before it)
+    carried: dict[str, list[str]] = {}
+    carried_after: dict[str, int] = {}  # the index of the row linking it
+    through_ref = re.compile(r"\s*\w+(?:\[\d+\])?\.\w+(?:\[\d+\])?\((\w+)\.([\w.]+?)(?:\.reference)?\)"
+                             r"\s*=\s*(\w+\[\d+\])\.id\s*")
+    for at, r in enumerate(table[2:]):
+        for ref in re.split(r"[;\n]", r[11]):
+            if (through := through_ref.fullmatch(ref)) and has_element(through.group(1), "id"):
+                carried_after.setdefault(through.group(1), at)
+                carried.setdefault(through.group(1), []).append(
+                    f"{through.group(1)}.{through.group(2)}.reference={through.group(3)}.id")
+                r[11] = r[11].replace(ref, "")
     for r in table[2:]:
         # mended: SIU_S12's SCH makes "ServiceRequest[1..n]" (the order its
         # SCH-26 and SCH-27 number, the Appointment's basedOn), a label that
@@ -1600,6 +1686,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # of another group (the OBSERVATION's: the note of a result)
             parts = ident.split(".")
             out.append("\t".join(["G", parts[-1], parts[-2] if len(parts) > 2 else "", "", "", "", "", ""]))
+            if parts[-3:] in (["SPECIMEN", "SPECIMEN_OBSERVATION", "OBX"],
+                              ["CONTAINER", "CONTAINER_OBSERVATION", "OBX"]):
+                # before 2.7 SPECIMEN and CONTAINER hold their OBX themselves
+                # (OML_O21's, which the table maps to nothing in 2.8's groups):
+                # the row stands for it there too, not the OBSERVATION's rows
+                # (an observation of the specimen as the order's supportingInfo)
+                out.append("\t".join(["G", parts[-1], parts[-3], "", "", "", "", ""]))
             unmapped_idents.discard(ident)
             continue
         twin = ROUTED_AS.get(ident.split(".")[-1]) if not segmap.strip() else None
@@ -1617,17 +1710,27 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                     comment = t[13] if len(t) > 13 else ""
                     segmap = f"{ident.split('.')[-1]}[{named[1]}]"
                     break
+        made_alone = re.fullmatch(r"\s*(\w+)(?:\[\d+\])?\s*", label)
+        if ident and not segmap.strip() and made_alone and ":" not in ident and \
+                f"{ident.split('.')[-1]}[{made_alone.group(1)}]".lower() in segmaps:
+            # mended: ORM_O01's IN1 makes "Coverage[1]" without naming a map,
+            # where IN1[Coverage] is IN1's map of a Coverage (OML_O21's and the
+            # ADT tables' name it): an order's insurance was reported as a
+            # segment no table maps; it takes the segment's map of the type
+            segmap = f"{ident.split('.')[-1]}[{made_alone.group(1)}]"
         if not ident or ident.startswith("/") or not segmap:
             continue
         parts = ident.split(".")
         segment = parts[-1]
         group = parts[-2] if len(parts) > 2 else ""
         where = f"{structure} {ident} -> {segmap}"
-        if segmap == "PID[Account]" and not cond_text.strip():
+        if segmap in ACCOUNT_FIELDS and not cond_text.strip():
             # mended: PID's Account is PID-18's (the patient account number,
             # its one value; the rest is a constant status): without PID-18
-            # the tables made an Account of nothing for every patient
-            cond_text = "IF PID-18 VALUED"
+            # the tables made an Account of nothing for every patient; MRG's
+            # the prior account number's (MRG-3), which a merge of patients
+            # (MRG-1 alone) does not send
+            cond_text = f"IF {ACCOUNT_FIELDS[segmap]} VALUED"
         if segmap == "PID[Provenance-Patient]" and not cond_text.strip():
             # mended: MDM_T02's PID row of the patient record's Provenance
             # (PID-33's update time, PID-34's facility as its agent) lacks
@@ -1745,6 +1848,9 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             continue
         if narrative and not cond_text:
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        if rtype in carried and number == "1" and index > carried_after[rtype]:
+            # (the element's first, specimen[1], made after the row linking it)
+            refs = "; ".join(p for p in (refs.strip(), *carried.pop(rtype)) if p)
         if segmap == "IN1[Coverage]" and "beneficiary" not in refs:
             # mended: ADT_A05's, ADT_A06's and OML_O21's IN1 name no
             # beneficiary (ADT_A01's: the Patient), which FHIR's Coverage
@@ -1807,6 +1913,17 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # mended: 2.7 names that group as the PATIENT's (PATIENT_OBSERVATION):
             # the rows stand for it where SPECIMEN holds it
             copies.append(row[:2] + ["SPECIMEN.PATIENT_OBSERVATION"] + row[3:])
+        if row_map in ROUTES and not cond:
+            # mended: RXR (a route) is mapped by VXU_V04 alone, into the
+            # Immunization of its order's RXA; an RXR of a pharmacy order
+            # (RDE, RDS: after RXO or RXE), in a message without a table,
+            # took those rows: an Immunization of a route alone, left out.
+            # The route is the Immunization's where an RXA stands, else the
+            # MedicationRequest's (RXR[MedicationRequest], in no table)
+            given, other, other_type = ROUTES[row_map]
+            row[6] = condition(f"IF {given} VALUED", segment)
+            copies.append(row[:3] + [f"{other_type}*1", other_type, esc(other),
+                                     condition(f"IF {given} NOT VALUED", segment), ""])
         if segmap in SELF_ROWS and not re.search(rf"\.{SELF_ROWS[segmap][2]}\b", refs):
             # the Patient's row of the segment map (see SELF_ROWS), where the
             # table links no element of the same name (OML_O21's subscriber)
@@ -1826,6 +1943,40 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             elif new:
                 row.append("new")
             out.append("\t".join(row))
+    for kind_of, links in carried.items():
+        report.append(f"{structure}: reference {links[0]!r}: no {kind_of} is made after the row linking it")
+
+
+# A segment map whose rows stand where a field of another segment is valued,
+# and the map (and its type) for them where it is not (see message_rows()).
+ROUTES = {"RXR[Immunization]": ("RXA-3", "RXR[MedicationRequest]", "MedicationRequest")}
+# The one field a segment's Account is made of (see message_rows()).
+ACCOUNT_FIELDS = {"PID[Account]": "PID-18", "MRG[Account]": "MRG-3"}
+# The name of the structure of segments no message table lists (see
+# unlisted_rows()): no message names it.
+UNLISTED = "*"
+
+
+def unlisted_rows(segment_maps: Iterable[str], out: list[str]) -> None:
+    """Rows, under a structure of their own written after the message
+    tables', for each segment map of a segment that no message table lists,
+    filling the resource of its type that the message made first.
+
+    Mended: MSA[MessageHeader] (an acknowledgment's response code and the
+    message it answers) is in no message table, and the messages that hold
+    an MSA (ACK, RSP) have no table of their own: the MSA was reported as a
+    segment no table maps. A message without a table of its own takes each
+    segment's rows from the first structure that holds it: these come
+    after every table's, so they stand only for segments no table lists."""
+    listed = {line.split("\t")[1] for line in out if line.startswith("G\t")}
+    rows = []
+    for name in sorted(segment_maps):
+        parts = map_name(name)
+        if parts and name.split("[")[0] not in listed:
+            made = target_type(parts[1])
+            rows.append("\t".join(["G", name.split("[")[0], "", f"{made}*1", made, esc(name), "", ""]))
+    if rows:
+        out += [f"M\t{UNLISTED}", *rows]
 
 
 # Segments the message tables list without a map where they map their

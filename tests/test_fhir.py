@@ -566,6 +566,13 @@ def test_corpus_bundles_are_valid(path):
     # two extensions the table numbers alike (PV2-8's planned start, PV2-38's mode of arrival): two extensions
     (message("ADT^A01^ADT_A01", PID, PV1, "PV2" + "|" * 8 + "20240110" + "|" * 30 + "A"), "Encounter",
      "extension.1.valueCoding.code", "A"),
+    # a telephone without its equipment type (XTN-3, optional before 2.7, 2.2's TN): a system not known
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||(555)555-1234X12"), "Patient", "telecom.0",
+     {"value": "(555)555-1234X12", "use": "home", "_system": {"extension": [
+         {"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}}),
+    # an address in XTN-4 without XTN-3 is an e-mail address
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^^a@b.c"), "Patient", "telecom",
+     [{"value": "a@b.c", "system": "email"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -821,6 +828,8 @@ def test_unmapped_content_is_reported():
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
+    # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
+    assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report

@@ -218,7 +218,26 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
+    # XTN.3's rows for an equipment type not sent (optional before 2.7),
+    # written by the rows of the components the value comes from (see
+    # OWN_EMPTY): an address in XTN.4 is an e-mail address; a number
+    # (XTN.1, its parts from XTN.7, XTN.12) has a system that is not known,
+    # FHIR's ContactPoint requiring one beside a value (cpt-2)
+    "XTN[ContactPoint]": [
+        _row("XTN.4", "IF XTN.3 NOT VALUED", "system", const='"email"'),
+        *(_row(ident, f"IF XTN.3 NOT VALUED AND XTN.4 NOT VALUED{also}", path, const=const)
+          for ident, also in (("XTN.1", " AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED"),
+                              ("XTN.7", " AND XTN.12 NOT VALUED"), ("XTN.12", ""))
+          for path, const in (("system.extension[1].url",
+                               '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
+                              ("system.extension[1].valueCode", '"unknown"')))],
 }
+# mended: rows whose condition holds only when the component they read is
+# empty ("IF XTN.3 NOT VALUED AND XTN.4 VALUED": system "email"), which the
+# converter, reading the components sent, never applied (a number without
+# XTN.3 had no system, an e-mail address of XTN.4 none either): ADDED_ROWS
+# writes them from the components sent
+OWN_EMPTY = {("XTN[ContactPoint]", "XTN.3"): "written from XTN.4, or from the number's components (ADDED_ROWS)"}
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
               "IN1[Coverage-Subscriber]": "S"}
@@ -1127,6 +1146,29 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # only without a medical director (OBX-25), as OBX[Observation]'s
             # rows of the same fields say; with one the PractitionerRole is
             cond_text = "IF OBX-25 NOT VALUED"
+        if (name, ident) in OWN_EMPTY and re.match(rf"(?i)IF {re.escape(ident)} NOT VALUED\b", cond_text):
+            report.append(f"{where}: {OWN_EMPTY[(name, ident)]}")
+            continue
+        if own == "XTN" and "XTN.3" in cond_text:
+            # mended: an address sent in XTN.4 without its equipment type
+            # (XTN.3, optional before 2.7: "^NET^^a@b.c") is the e-mail
+            # address the tables' own row of system "email" takes it for: it
+            # is the value, as with XTN.3 "Internet" (the rows of Internet
+            # and X.400 alone wrote none, and a ContactPoint of a system
+            # alone was left out without a word)
+            cond_text = " ".join(cond_text.split())
+            listed = 'XTN.3 IN ("Internet", "X.400")'
+            cond_text = cond_text.replace(
+                "XTN.3 NOT IN (\"Internet\", \"X.400\")",
+                "(XTN.3 NOT IN (\"Internet\", \"X.400\") AND (XTN.3 VALUED OR XTN.4 NOT VALUED))")
+            cond_text = cond_text.replace(listed, f"({listed} OR (XTN.3 NOT VALUED AND XTN.4 VALUED))")
+        if own == "XAD" and tpath.strip() == "use" and ident == "XAD.7":
+            # mended: XAD.7's use row holds for the codes of FHIR's uses alone,
+            # and the tables' extension keeping every code has no url: an
+            # address type of none of the type's, use's or HV's rows (L
+            # legal, N birth, V vacation, a code of no table) was lost
+            # without a word; through AddressType[Use] it is reported
+            cond_text = 'IF XAD.7 NOT IN ("M", "SH", "HV")'
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)

@@ -573,6 +573,10 @@ def test_corpus_bundles_are_valid(path):
     # an address in XTN-4 without XTN-3 is an e-mail address
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^^a@b.c"), "Patient", "telecom",
      [{"value": "a@b.c", "system": "email"}]),
+    # an ED of text (ED-4 "A", as Base64 and Hex) is the Observation's attachment
+    (observations(("ED", "APP^TEXT^PLAIN^A^hello")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
+    # a CQ that repeats: a component of each
+    (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -828,6 +832,9 @@ def test_unmapped_content_is_reported():
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
+    # a value of a type no row writes (2.3's TN, an NA, none) is reported, not dropped
+    assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
+        ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1")]] == [1, 1, 1, 1, 0]
     # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(

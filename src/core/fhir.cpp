@@ -2133,6 +2133,13 @@ private:
              " (data not " + std::string(form) + ")");
   }
 
+  // Reports the field being read, whose value no row of its map writes
+  // (a row of kind 'U': OBX-5 of a type without one, "OBX-5"). (Out of
+  // line: rare.)
+  [[gnu::noinline, gnu::cold]] void unmapped_value(const SegmentView &seg) {
+    unmapped(std::string(seg.name) + "-" + std::to_string(field_));
+  }
+
   // Reports the text of the field being read that FHIR's primitive of
   // `kind` cannot hold, which is left out ("PV1-44 '20241301' (not a date
   // or time)": month 13; "OBX-5 '1E3' (not a decimal)": v2's numbers have no
@@ -2433,6 +2440,10 @@ private:
             uint32_t rep, const SegmentView &seg) {
     if (row.kind == '>') [[unlikely]] {
       through_reference(r, path, row, value, rep, seg);
+      return;
+    }
+    if (row.kind == 'U') [[unlikely]] {
+      unmapped_value(seg);
       return;
     }
     struct Restore {

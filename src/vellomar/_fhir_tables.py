@@ -46,8 +46,9 @@ performer*2 refers to; see reference_chain()). A kind is s (string-like),
 c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
 (decimal), D (date), T (dateTime), I (instant), t (time), O (an element
 filled by a data type map), R (a reference to the resource a data type
-map makes) or P (a dateTime, a time plus an amount of time: the join's
-places are the time, the amount and its units, minutes when none).
+map makes), P (a dateTime, a time plus an amount of time: the join's
+places are the time, the amount and its units, minutes when none) or U
+(no element: the field's value, of a kind no row writes, is reported).
 
 A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 `E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
@@ -177,11 +178,34 @@ def _row(ident: str, cond: str, tpath: str, dtmap: str = "", const: str = "", vo
     return r
 
 
+# OBX-5's value types a row of the Observation's map (OBX[Observation]) and
+# of a component's (OBX[Observation-Component], an OBX-5 that repeats)
+# writes; a value of another type (2.3's TN, CN, PN, AD and CK, an XPN, an
+# XAD, a CX, an EI, none) has no form in R4's Observation.value[x] and no
+# row, and an NA's SampledData is left out (tools/fhir_report.txt): it is
+# reported ("OBX-5", kind U: "$unmapped"), not lost without a word
+OBX_VALUE_TYPES = ["NM", "ST", "FT", "TX", "CF", "CNE", "CE", "CWE", "IS", "DR", "DTM", "DT", "TS", "NR",
+                   "TM", "SN", "ED", "RP", "CQ", "ID", "MO"]
+
+
+def _unmapped_values(types: list[str]) -> list[str]:
+    return _row("OBX-5", "IF OBX-2 NOT IN (" + ", ".join(f'"{t}"' for t in types) + ")", "$unmapped")
+
+
 ADDED_ROWS: dict[str, list[list[str]]] = {
     "OBX[Observation]": [
         _row("OBX-5", 'IF OBX-2 EQUALS "CQ"', "valueQuantity", "CQ[Quantity]"),
         _row("OBX-5", 'IF OBX-2 EQUALS "ID"', "valueCodeableConcept", "ID[CodeableConcept]"),
         _row("OBX-5", 'IF OBX-2 EQUALS "MO"', "valueQuantity", "MO[Quantity]"),
+        _unmapped_values([*OBX_VALUE_TYPES, "VR"]),
+    ],
+    # the values of a component as those of an Observation (a CQ, an ID or
+    # an MO that repeats was lost without a word); a VR has no join here
+    "OBX[Observation-Component]": [
+        _row("OBX-5", 'IF OBX-2 EQUALS "CQ"', "component[1].valueQuantity", "CQ[Quantity]"),
+        _row("OBX-5", 'IF OBX-2 EQUALS "ID"', "component[1].valueCodeableConcept", "ID[CodeableConcept]"),
+        _row("OBX-5", 'IF OBX-2 EQUALS "MO"', "component[1].valueQuantity", "MO[Quantity]"),
+        _unmapped_values(OBX_VALUE_TYPES),
     ],
     # money as a Quantity in the currency's ISO 4217 code (Observation has
     # no valueMoney in R4)
@@ -1103,10 +1127,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{where}: map to a primitive; the converter writes the first component")
             continue
         if own == "OBX" and 'OBX-5.4 EQUALS "Base64"' in cond_text:
-            # mended: an ED's attachment, which its map writes from base64 or
-            # hexadecimal data alike (the tables' rows name base64 alone, "for
-            # now"; hexadecimal data was lost without a word)
-            cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex")')
+            # mended: an ED's attachment, which its map writes from base64,
+            # hexadecimal or text data alike (the tables' rows name base64
+            # alone, "for now"; hexadecimal data and text of ED-4 "A", table
+            # 0299's three encodings since 2.3, were lost without a word)
+            cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex", "A")')
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer
@@ -1178,6 +1203,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 if cond_text else ""
         except ValueError as e:
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")
+            continue
+        if tpath.strip() == "$unmapped":  # (see OBX_VALUE_TYPES)
+            out.append("\t".join(["F", field, cond, "", "U", "", "", ""]))
             continue
         if re.match(r"(?i)depending on\b", narrative) and not cond_text:
             # mended: ROL-4's person is a Practitioner, a Patient or a

@@ -577,6 +577,8 @@ def test_corpus_bundles_are_valid(path):
     (observations(("ED", "APP^TEXT^PLAIN^A^hello")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
     # a CQ that repeats: a component of each
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
+    # an SN ratio of one side (a numerator that is no number) is no Ratio (FHIR's rat-1): its text
+    (observations(("SN", "^x^:^2")), "Observation", "valueString", "x : 2"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -608,6 +608,19 @@ def test_corpus_bundles_are_valid(path):
      "result.0.reference", "#Observation#0"),
     # the specimen collector's PractitionerRole (PRT SC) is the collector of the order's SPM's Specimen
     (COLLECTED, "Specimen", "collection.collector.reference", "#PractitionerRole#0"),
+    # a telephone without its equipment type (XTN-3, optional before 2.7, 2.2's TN): a system not known
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||(555)555-1234X12"), "Patient", "telecom.0",
+     {"value": "(555)555-1234X12", "use": "home", "_system": {"extension": [
+         {"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}}),
+    # an address in XTN-4 without XTN-3 is an e-mail address
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^^a@b.c"), "Patient", "telecom",
+     [{"value": "a@b.c", "system": "email"}]),
+    # an ED of text (ED-4 "A", as Base64 and Hex) is the Observation's attachment
+    (observations(("ED", "APP^TEXT^PLAIN^A^hello")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
+    # a CQ that repeats: a component of each
+    (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
+    # an SN ratio of one side (a numerator that is no number) is no Ratio (FHIR's rat-1): its text
+    (observations(("SN", "^x^:^2")), "Observation", "valueString", "x : 2"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -875,6 +888,11 @@ def test_unmapped_content_is_reported():
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
+    # a value of a type no row writes (2.3's TN, an NA, none) is reported, not dropped
+    assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
+        ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1")]] == [1, 1, 1, 1, 0]
+    # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
+    assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
@@ -885,11 +903,15 @@ def test_unmapped_content_is_reported():
 
 
 @pytest.mark.parametrize("value, expected", [("95.5", 95.5), ("-.5", -0.5), ("007", 7), ("000", 0),
-                                             ("-00.5", -0.5), ("9x5", None), ("1e3", None)])
+                                             ("-00.5", -0.5), ("9x5", None), ("1e3", None), ("+5", 5),
+                                             (".", None), ("-", None), ("1E3", None)])
 def test_numbers(value, expected):
-    bundle = check_bundle(fhir.to_json(ORU_R01.replace("||95.5|", f"||{value}|")))
-    (glucose,) = [o for o in entries(bundle, "Observation") if o["code"]["coding"][0]["code"] == "2345-7"]
+    # a number FHIR's decimal does not take (v2's have no exponent) is left out and reported
+    converted = fhir.convert(ORU_R01.replace("||95.5|", f"||{value}|"))
+    (glucose,) = [o for o in entries(check_bundle(converted.json), "Observation")
+                  if o["code"]["coding"][0]["code"] == "2345-7"]
     assert glucose["valueQuantity"].get("value") == expected
+    assert (f"OBX-5 '{value}' (not a decimal)" in converted.unmapped) == (expected is None)
 
 
 @pytest.mark.parametrize("value, expected, rank", [

@@ -4,6 +4,7 @@ from a date or a date and time; a value that is no time stamp is left out."""
 import calendar
 import datetime
 import decimal
+import json
 import math
 import re
 
@@ -39,9 +40,12 @@ two = st.integers(0, 99).map("{:02d}".format)
 @example("202412312360")
 @example("20241231235960")
 def test_birth_dates(value):
-    bundle = fhir.to_dict(MESSAGE.format(value))
-    (patient,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Patient"]
+    # written as FHIR takes it, or left out and reported
+    converted = fhir.convert(MESSAGE.format(value))
+    (patient,) = [e["resource"] for e in json.loads(converted.json)["entry"]
+                  if e["resource"]["resourceType"] == "Patient"]
     assert patient.get("birthDate") == birth_date(value)
+    assert (f"PID-7 '{value}' (not a date or time)" in converted.unmapped) == (birth_date(value) is None)
 
 
 OML = ("MSH|^~\\&|A|B|C|D|20240101||OML^O21^OML_O21|1|P|2.5.1\rPID|1||P1\rORC|NW|O1\rTQ1|1|||{}\r"
@@ -80,13 +84,17 @@ def test_times_of_day(value):
     ("202401", "2024-01"),  # a year and month, a year: at the precision sent
     ("2024", "2024"),
     ("2024011012+0575", None),  # no offset: left out
+    ("20241301", None), ("20240230", None), ("2024011025", None),  # month 13, February 30, hour 25
+    ("20990101120000.1234-0500", "2099-01-01T12:00:00.1234-05:00"),  # past 2038, a fraction of four digits
     ("2024011012+1401", None),
 ])
 def test_admit_times(value, start):
-    # PV1-44 (DTM) reaches Encounter.period.start as a FHIR dateTime.
-    bundle = fhir.to_dict(MESSAGE.format("") + "\rPV1|1|I" + "|" * 42 + value)
-    (encounter,) = [e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Encounter"]
+    # PV1-44 (DTM) reaches Encounter.period.start as a FHIR dateTime, or is left out and reported.
+    converted = fhir.convert(MESSAGE.format("") + "\rPV1|1|I" + "|" * 42 + value)
+    (encounter,) = [e["resource"] for e in json.loads(converted.json)["entry"]
+                    if e["resource"]["resourceType"] == "Encounter"]
     assert encounter.get("period") == ({"start": start} if start else None)
+    assert (f"PV1-44 '{value}' (not a date or time)" in converted.unmapped) == (start is None)
 
 
 def procedure_end(start, minutes):

@@ -205,7 +205,11 @@ def required() -> list[str]:
     # them wherever it stands (an extension always has its url).
     # (an extension has a value or extensions of its own, "a|b" either)
     out = ["Q\t~extension\turl\tvalue|extension", "Q\t~modifierExtension\turl\tvalue|extension",
-           "Q\t~note\ttext"]
+           "Q\t~note\ttext",
+           # a ratio has both its numerator and its denominator (FHIR's
+           # rat-1, which the models do not check): an SN ratio of one side
+           # ("^1^:", or "^x^:^2", whose numerator is no number) is none
+           "Q\t~valueRatio\tnumerator\tdenominator"]
     for rtype in ("Patient", "Encounter", "Observation", "DiagnosticReport", "ServiceRequest",
                   "Specimen", "Immunization", "AllergyIntolerance", "Condition", "Procedure",
                   "Coverage", "RelatedPerson", "Practitioner", "PractitionerRole", "Organization",

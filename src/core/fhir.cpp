@@ -2166,6 +2166,29 @@ private:
     });
   }
 
+  // Reports the field being read, whose value no row of its map writes
+  // (a row of kind 'U': OBX-5 of a type without one, "OBX-5"). (Out of
+  // line: rare.)
+  [[gnu::noinline, gnu::cold]] void unmapped_value(const SegmentView &seg) {
+    unmapped(std::string(seg.name) + "-" + std::to_string(field_));
+  }
+
+  // Reports the text of the field being read that FHIR's primitive of
+  // `kind` cannot hold, which is left out ("PV1-44 '20241301' (not a date
+  // or time)": month 13; "OBX-5 '1E3' (not a decimal)": v2's numbers have no
+  // exponent). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void unreadable_value(char kind, std::string_view text) {
+    const char *form = kind == 't'   ? "a time"
+                       : kind == 'd' ? "a decimal"
+                       : kind == 'i' ? "an integer"
+                       : kind == 'p' ? "a positiveInt"
+                       : kind == 'w' ? "an unsignedInt"
+                       : kind == 'b' ? "a boolean"
+                                     : "a date or time";
+    unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
+             " '" + std::string(text) + "' (not " + form + ")");
+  }
+
   // Base64 data as FHIR takes it in `out`: the text without its white space
   // (line breaks a sender wraps it at), of the alphabet, padded to four
   // characters; false when it is not that.
@@ -2452,6 +2475,10 @@ private:
       through_reference(r, path, row, value, rep, seg);
       return;
     }
+    if (row.kind == 'U') [[unlikely]] {
+      unmapped_value(seg);
+      return;
+    }
     struct Restore {
       std::vector<PathItem> &path;
       size_t size;
@@ -2682,12 +2709,16 @@ private:
       }
       if (time_ok_)
         leaf(r, path, 's', time_out_);
+      else
+        unreadable_value(kind, text);
       return;
     case 'b':
       if (text == "Y" || text == "y" || text == "true")
         leaf(r, path, 'n', "true");
       else if (text == "N" || text == "n" || text == "false")
         leaf(r, path, 'n', "false");
+      else
+        unreadable_value(kind, text);
       return;
     case 'i':
     case 'p': // positiveInt: 1 and more
@@ -2707,8 +2738,10 @@ private:
       };
       const bool integer = kind != 'd';
       if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) ||
-          (integer && dot != std::string_view::npos))
+          (integer && dot != std::string_view::npos)) {
+        unreadable_value(kind, text);
         return;
+      }
       whole.remove_prefix(std::min(whole.find_first_not_of('0'), whole.size()));
       if (negative)
         v.push_back('-');
@@ -2716,12 +2749,16 @@ private:
       if (!fraction.empty())
         v.append("."sv).append(fraction);
       if (integer) {
-        if (whole.size() > 10)
+        if (whole.size() > 10) {
+          unreadable_value(kind, text);
           return;
+        }
         const long long n = std::stoll(v);
         const long long least = kind == 'p' ? 1 : kind == 'w' ? 0 : INT32_MIN;
-        if (n > INT32_MAX || n < least)
+        if (n > INT32_MAX || n < least) {
+          unreadable_value(kind, text);
           return;
+        }
         if (n == 0) // "-0" is 0
           v = "0";
       }

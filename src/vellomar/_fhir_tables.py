@@ -46,8 +46,9 @@ performer*2 refers to; see reference_chain()). A kind is s (string-like), k (id)
 c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
 (decimal), D (date), T (dateTime), I (instant), t (time), O (an element
 filled by a data type map), R (a reference to the resource a data type
-map makes) or P (a dateTime, a time plus an amount of time: the join's
-places are the time, the amount and its units, minutes when none).
+map makes), P (a dateTime, a time plus an amount of time: the join's
+places are the time, the amount and its units, minutes when none) or U
+(no element: the field's value, of a kind no row writes, is reported).
 
 A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 `E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
@@ -191,11 +192,34 @@ def _row(ident: str, cond: str, tpath: str, dtmap: str = "", const: str = "", vo
     return r
 
 
+# OBX-5's value types a row of the Observation's map (OBX[Observation]) and
+# of a component's (OBX[Observation-Component], an OBX-5 that repeats)
+# writes; a value of another type (2.3's TN, CN, PN, AD and CK, an XPN, an
+# XAD, a CX, an EI, none) has no form in R4's Observation.value[x] and no
+# row, and an NA's SampledData is left out (tools/fhir_report.txt): it is
+# reported ("OBX-5", kind U: "$unmapped"), not lost without a word
+OBX_VALUE_TYPES = ["NM", "ST", "FT", "TX", "CF", "CNE", "CE", "CWE", "IS", "DR", "DTM", "DT", "TS", "NR",
+                   "TM", "SN", "ED", "RP", "CQ", "ID", "MO"]
+
+
+def _unmapped_values(types: list[str]) -> list[str]:
+    return _row("OBX-5", "IF OBX-2 NOT IN (" + ", ".join(f'"{t}"' for t in types) + ")", "$unmapped")
+
+
 ADDED_ROWS: dict[str, list[list[str]]] = {
     "OBX[Observation]": [
         _row("OBX-5", 'IF OBX-2 EQUALS "CQ"', "valueQuantity", "CQ[Quantity]"),
         _row("OBX-5", 'IF OBX-2 EQUALS "ID"', "valueCodeableConcept", "ID[CodeableConcept]"),
         _row("OBX-5", 'IF OBX-2 EQUALS "MO"', "valueQuantity", "MO[Quantity]"),
+        _unmapped_values([*OBX_VALUE_TYPES, "VR"]),
+    ],
+    # the values of a component as those of an Observation (a CQ, an ID or
+    # an MO that repeats was lost without a word); a VR has no join here
+    "OBX[Observation-Component]": [
+        _row("OBX-5", 'IF OBX-2 EQUALS "CQ"', "component[1].valueQuantity", "CQ[Quantity]"),
+        _row("OBX-5", 'IF OBX-2 EQUALS "ID"', "component[1].valueCodeableConcept", "ID[CodeableConcept]"),
+        _row("OBX-5", 'IF OBX-2 EQUALS "MO"', "component[1].valueQuantity", "MO[Quantity]"),
+        _unmapped_values(OBX_VALUE_TYPES),
     ],
     # money as a Quantity in the currency's ISO 4217 code (Observation has
     # no valueMoney in R4)
@@ -238,7 +262,26 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
+    # XTN.3's rows for an equipment type not sent (optional before 2.7),
+    # written by the rows of the components the value comes from (see
+    # OWN_EMPTY): an address in XTN.4 is an e-mail address; a number
+    # (XTN.1, its parts from XTN.7, XTN.12) has a system that is not known,
+    # FHIR's ContactPoint requiring one beside a value (cpt-2)
+    "XTN[ContactPoint]": [
+        _row("XTN.4", "IF XTN.3 NOT VALUED", "system", const='"email"'),
+        *(_row(ident, f"IF XTN.3 NOT VALUED AND XTN.4 NOT VALUED{also}", path, const=const)
+          for ident, also in (("XTN.1", " AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED"),
+                              ("XTN.7", " AND XTN.12 NOT VALUED"), ("XTN.12", ""))
+          for path, const in (("system.extension[1].url",
+                               '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
+                              ("system.extension[1].valueCode", '"unknown"')))],
 }
+# mended: rows whose condition holds only when the component they read is
+# empty ("IF XTN.3 NOT VALUED AND XTN.4 VALUED": system "email"), which the
+# converter, reading the components sent, never applied (a number without
+# XTN.3 had no system, an e-mail address of XTN.4 none either): ADDED_ROWS
+# writes them from the components sent
+OWN_EMPTY = {("XTN[ContactPoint]", "XTN.3"): "written from XTN.4, or from the number's components (ADDED_ROWS)"}
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
               "IN1[Coverage-Subscriber]": "S"}
@@ -1109,10 +1152,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{where}: map to a primitive; the converter writes the first component")
             continue
         if own == "OBX" and 'OBX-5.4 EQUALS "Base64"' in cond_text:
-            # mended: an ED's attachment, which its map writes from base64 or
-            # hexadecimal data alike (the tables' rows name base64 alone, "for
-            # now"; hexadecimal data was lost without a word)
-            cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex")')
+            # mended: an ED's attachment, which its map writes from base64,
+            # hexadecimal or text data alike (the tables' rows name base64
+            # alone, "for now"; hexadecimal data and text of ED-4 "A", table
+            # 0299's three encodings since 2.3, were lost without a word)
+            cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex", "A")')
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer
@@ -1180,6 +1224,29 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # is then (ORC-21's row, made before): with it, OBR-16's
             # Practitioner was made and referred to by nothing (ADDED_ROWS)
             cond_text += " AND ORC-21 NOT VALUED"
+        if (name, ident) in OWN_EMPTY and re.match(rf"(?i)IF {re.escape(ident)} NOT VALUED\b", cond_text):
+            report.append(f"{where}: {OWN_EMPTY[(name, ident)]}")
+            continue
+        if own == "XTN" and "XTN.3" in cond_text:
+            # mended: an address sent in XTN.4 without its equipment type
+            # (XTN.3, optional before 2.7: "^NET^^a@b.c") is the e-mail
+            # address the tables' own row of system "email" takes it for: it
+            # is the value, as with XTN.3 "Internet" (the rows of Internet
+            # and X.400 alone wrote none, and a ContactPoint of a system
+            # alone was left out without a word)
+            cond_text = " ".join(cond_text.split())
+            listed = 'XTN.3 IN ("Internet", "X.400")'
+            cond_text = cond_text.replace(
+                "XTN.3 NOT IN (\"Internet\", \"X.400\")",
+                "(XTN.3 NOT IN (\"Internet\", \"X.400\") AND (XTN.3 VALUED OR XTN.4 NOT VALUED))")
+            cond_text = cond_text.replace(listed, f"({listed} OR (XTN.3 NOT VALUED AND XTN.4 VALUED))")
+        if own == "XAD" and tpath.strip() == "use" and ident == "XAD.7":
+            # mended: XAD.7's use row holds for the codes of FHIR's uses alone,
+            # and the tables' extension keeping every code has no url: an
+            # address type of none of the type's, use's or HV's rows (L
+            # legal, N birth, V vacation, a code of no table) was lost
+            # without a word; through AddressType[Use] it is reported
+            cond_text = 'IF XAD.7 NOT IN ("M", "SH", "HV")'
         if own == "OBX" and tpath.startswith("dataAbsentReason") and cond_text:
             # mended: OBX-11 "N" gives a reason for an absent value, which a
             # value sent all the same makes false (and the two exclude each other)
@@ -1189,6 +1256,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 if cond_text else ""
         except ValueError as e:
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")
+            continue
+        if tpath.strip() == "$unmapped":  # (see OBX_VALUE_TYPES)
+            out.append("\t".join(["F", field, cond, "", "U", "", "", ""]))
             continue
         if re.match(r"(?i)depending on\b", narrative) and not cond_text:
             # mended: ROL-4's person is a Practitioner, a Patient or a

@@ -885,6 +885,10 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
+    # a field whose rows wrote nothing of it (SCH-9's duration in hours, no minutesDuration) is reported;
+    # one of separators alone holds no value
+    hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
+    assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped

@@ -1149,6 +1149,7 @@ public:
       }
       const std::span<const uint32_t> rows = rows_in(structure, named, group, node);
       Fields *fields = nullptr; // noted once the segment maps
+      wrote_.reset();
       ListElement elements[4]; // made by maps that fill one list element
       size_t element_count = 0;
       bool flushed = false; // elements of this segment were reported (more than 4)
@@ -1174,6 +1175,7 @@ public:
           apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
           mapped_fields(fields, named, maps_.maps[static_cast<size_t>(row.map)], seg);
         }
+        field_ = 0; // (a link is no field's)
         for (const Link &link : row.links)
           this->link(link);
         if (one_list_) [[unlikely]] {
@@ -1188,6 +1190,10 @@ public:
       }
       if (element_count) [[unlikely]]
         report_lacking(seg.name, std::span(elements, element_count));
+      // a field is mapped where a row wrote of it (one whose rows' conditions
+      // all failed, SCH-9 in hours, or whose value they all left out, is not)
+      if (fields)
+        fields->mapped |= wrote_;
       if (rows.empty())
         unmapped(seg.name);
     }
@@ -1199,7 +1205,8 @@ public:
         char number[12];
         const auto end = std::to_chars(number, number + sizeof number, f).ptr;
         location_.assign(fields.name).append("-"sv).append(number, end);
-        unmapped(location_);
+        if (!reported_as_value(fields.name, f))
+          unmapped(location_);
       }
   }
 
@@ -1498,7 +1505,9 @@ private:
     const uint32_t at = last("MSH");
     if (at == UINT32_MAX)
       return;
+    const std::bitset<256> own = wrote_; // (the header's fields are not this segment's)
     apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], message_.segment_at(at));
+    wrote_ = own;
   }
 
   uint32_t last(std::string_view name) const {
@@ -1579,6 +1588,49 @@ private:
     }
   }
 
+  // Whether a field's text holds a value: more than separators ("^^", "~~"
+  // hold none) and other than the null "" (which asks a receiver to delete
+  // what it holds, and writes nothing).
+  bool holds_a_value(std::string_view text) const {
+    if (text.empty())
+      return false;
+    // (most begin with a value: one byte read)
+    const char c = text[0];
+    if (c != enc_.component.bytes[0] && c != enc_.repetition.bytes[0] &&
+        c != enc_.sub_component.bytes[0] && c != '"')
+      return true;
+    return separators_hold_a_value(text);
+  }
+
+  // holds_a_value() of a text that begins with a separator or '"'. (Out of
+  // line: rare.)
+  [[gnu::noinline]] bool separators_hold_a_value(std::string_view text) const {
+    if (text == "\"\"")
+      return false;
+    for (size_t i = 0; i < text.size();) {
+      bool separator = false;
+      for (const Delimiter *d : {&enc_.component, &enc_.repetition, &enc_.sub_component})
+        if (text.compare(i, d->size, d->bytes, d->size) == 0) {
+          i += d->size;
+          separator = true;
+          break;
+        }
+      if (!separator)
+        return true;
+    }
+    return false;
+  }
+
+  // Notes that a value of the field being read of a segment named `name`
+  // was reported ("PID-8 'X' (AdministrativeSex)", "OBX-5 (data not
+  // base64)"): the field is not reported again for want of a value written.
+  void value_reported(std::string_view name) { values_reported_.emplace_back(name, field_); }
+
+  bool reported_as_value(std::string_view name, uint32_t field) const {
+    return std::any_of(values_reported_.begin(), values_reported_.end(),
+                       [&](const auto &v) { return v.second == field && same(v.first, name); });
+  }
+
   void unmapped(std::string_view location) {
     for (const std::string &u : out_.unmapped)
       if (same(u, location))
@@ -1591,19 +1643,17 @@ private:
   // `entry` is null for the segment's first map: its valued fields are
   // noted then.
   void mapped_fields(Fields *&entry, Named &named, const Map &map, const SegmentView &seg) {
-    if (entry) {
-      entry->mapped |= map.fields;
+    (void)map;
+    if (entry)
       return;
-    }
     if (named.valued == none) {
       named.valued = static_cast<uint32_t>(valued_.size());
       valued_.push_back(Fields{seg.name, {}, {}, 0});
     }
     entry = &valued_[named.valued];
-    entry->mapped |= map.fields;
     const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(seg.field_count()), 255);
     for (uint32_t f = seg.msh ? 3 : 1; f <= count; ++f)
-      if (!seg.field_at(f - 1).text.empty()) {
+      if (holds_a_value(seg.field_at(f - 1).text)) {
         entry->valued.set(f);
         entry->top = std::max(entry->top, f);
       }
@@ -2126,6 +2176,7 @@ private:
     const uint32_t at = node(r, path);
     if (at == none)
       return;
+    wrote_[field_ & 255] = true;
     Node &n = nodes_[at];
     if (n.kind != 'o' || n.first != none) {
       if (n.kind == 'B' && kind == 'B') [[unlikely]]
@@ -2142,6 +2193,7 @@ private:
   // Reports the data of the field being read as not of `form` ("OBX-5
   // (data not base64)"). (Out of line: rare.)
   [[gnu::noinline, gnu::cold]] void unreadable_data(std::string_view form) {
+    value_reported(message_.segment_at(reading_).name);
     unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
              " (data not " + std::string(form) + ")");
   }
@@ -2185,6 +2237,7 @@ private:
                        : kind == 'w' ? "an unsignedInt"
                        : kind == 'b' ? "a boolean"
                                      : "a date or time";
+    value_reported(message_.segment_at(reading_).name);
     unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
              " '" + std::string(text) + "' (not " + form + ")");
   }
@@ -2307,6 +2360,7 @@ private:
       if (row.field > last)
         return false;
       if (row.field == 0) {
+        field_ = 0; // (writes of the segment's own, no field's)
         if (holds(row.condition, seg, 0, {}, {}))
           emit(r, base, row, {}, first_rep_, seg);
         return true;
@@ -2524,6 +2578,8 @@ private:
       // a row without a path ("$this") makes the resource without a
       // reference to it from here
       const uint32_t target = linked(row.map, value, seg);
+      if (target != UINT32_MAX) // (made, or one made before of that identity)
+        wrote_[field_ & 255] = true;
       if (target == UINT32_MAX || row.path.empty())
         return;
       path.push_back({&maps_.reference_step, 0});
@@ -2551,6 +2607,7 @@ private:
       found = vocabulary->find(text);
       if (!found || found->code.empty()) {
         found = nullptr;
+        value_reported(seg.name);
         unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
                  std::string(text) + "' (" + vocabulary->name + ")");
         // a Coding's code keeps the sender's code (its system says whose);
@@ -2606,8 +2663,18 @@ private:
       between = {};
       opening = false;
     }
-    if (!j.empty())
+    if (!j.empty()) {
       leaf(r, path, 's', j);
+      wrote_joined(row, seg);
+    }
+  }
+
+  // Notes the fields of `seg` that the places a row joins read as written
+  // (AIS-8, the units of AIS-7's duration). (Out of line: few rows join.)
+  [[gnu::noinline]] void wrote_joined(const Row &row, const SegmentView &seg) {
+    for (const Test &t : row.join)
+      if (t.op == 'A' && t.field < 256 && same(t.segment, seg.name))
+        wrote_[t.field] = true;
   }
 
   // A time plus an amount of time, the places a row of kind 'P' joins: the
@@ -2660,6 +2727,7 @@ private:
       return;
     const std::string time = out; // (primitive() writes value_)
     primitive(r, path, 'T', time);
+    wrote_joined(row, seg);
   }
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before
@@ -3654,6 +3722,9 @@ private:
     f(chosen_, w.chosen);
   }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
+  std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
+  // the fields whose values were reported, by segment name (see value_reported())
+  std::vector<std::pair<std::string_view, uint32_t>> values_reported_;
   uint32_t reading_ = 0; // the segment run() is at
   uint32_t latest_patient_ = UINT32_MAX, latest_encounter_ = UINT32_MAX;
   // the resources made below one of a map keyed by components (a PL's

@@ -1,6 +1,7 @@
 #include "fhir.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <bitset>
 #include <charconv>
@@ -2593,8 +2594,27 @@ private:
   }
 
   // A primitive value as the FHIR type `kind` wants it; nothing when it is
-  // not one.
-  void primitive(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text) {
+  // not one. Most kinds (strings, codes, ids) take the text as it stands,
+  // written here; the others are converted out of line, by a function whose
+  // strings and cases cost each call its frame.
+  [[gnu::always_inline]] void primitive(uint32_t r, std::vector<PathItem> &path, char kind,
+                                        std::string_view text) {
+    if (!converted_kinds[static_cast<unsigned char>(kind)]) [[likely]]
+      leaf(r, path, 's', text);
+    else
+      converted(r, path, kind, text);
+  }
+  // The kinds converted() has a case of its own for (a case added there is
+  // added here).
+  static constexpr auto converted_kinds = [] {
+    std::array<bool, 256> kinds{};
+    for (const char k : "DTItbipwducB6H"sv)
+      kinds[static_cast<unsigned char>(k)] = true;
+    return kinds;
+  }();
+
+  [[gnu::noinline]] void converted(uint32_t r, std::vector<PathItem> &path, char kind,
+                                   std::string_view text) {
     std::string &v = value_;
     v.clear();
     switch (kind) {

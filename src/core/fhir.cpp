@@ -2599,7 +2599,8 @@ private:
   // strings and cases cost each call its frame.
   [[gnu::always_inline]] void primitive(uint32_t r, std::vector<PathItem> &path, char kind,
                                         std::string_view text) {
-    if (!converted_kinds[static_cast<unsigned char>(kind)]) [[likely]]
+    if (!converted_kinds[static_cast<unsigned char>(kind)] ||
+        (kind == 'c' && !has_white_space(text, true))) [[likely]]
       leaf(r, path, 's', text);
     else
       converted(r, path, kind, text);

@@ -2456,8 +2456,7 @@ private:
       found = vocabulary->find(text);
       if (!found || found->code.empty()) {
         found = nullptr;
-        unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
-                 std::string(text) + "' (" + vocabulary->name + ")");
+        not_in_vocabulary(seg.name, text, *vocabulary);
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out
         if (step_key(path) != maps_.code_step.id)
@@ -2473,6 +2472,16 @@ private:
       path.back() = {&maps_.system_step, 0};
       leaf(r, path, 's', found->system);
     }
+  }
+
+  // Reports code `text` of the field being read as not in `vocabulary`
+  // ("PID-8 'X' (0001)"). (Out of line: its strings, made in emit(), cost
+  // every call there a larger frame.)
+  [[gnu::noinline, gnu::cold]] void not_in_vocabulary(std::string_view segment,
+                                                      std::string_view text,
+                                                      const Vocabulary &vocabulary) {
+    unmapped(std::string(segment) + "-" + std::to_string(field_) + " '" + std::string(text) +
+             "' (" + vocabulary.name + ")");
   }
 
   // The first sub-component of component `n` of field `v` (Row::piece:

@@ -2603,9 +2603,9 @@ private:
   }
 
   // A primitive value as the FHIR type `kind` wants it; nothing when it is
-  // not one. Most kinds (strings, codes, ids) take the text as it stands,
-  // written here; the others are converted out of line, by a function whose
-  // strings and cases cost each call its frame.
+  // not one. Strings, and codes without white space, the most written,
+  // take the text as it stands, written here; the rest is converted out of
+  // line, by a function whose strings and cases cost each call its frame.
   [[gnu::always_inline]] void primitive(uint32_t r, std::vector<PathItem> &path, char kind,
                                         std::string_view text) {
     if (!converted_kinds[static_cast<unsigned char>(kind)] ||

@@ -1,6 +1,7 @@
 #include "fhir.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <bitset>
 #include <charconv>
@@ -2607,9 +2608,7 @@ private:
       found = vocabulary->find(text);
       if (!found || found->code.empty()) {
         found = nullptr;
-        value_reported(seg.name);
-        unmapped(std::string(seg.name) + "-" + std::to_string(field_) + " '" +
-                 std::string(text) + "' (" + vocabulary->name + ")");
+        not_in_vocabulary(seg.name, text, *vocabulary);
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out (a
         // code element of FHIR's values: MSA-1's MessageHeader.response.code)
@@ -2626,6 +2625,17 @@ private:
       path.back() = {&maps_.system_step, 0};
       leaf(r, path, 's', found->system);
     }
+  }
+
+  // Reports code `text` of the field being read as not in `vocabulary`
+  // ("PID-8 'X' (0001)"). (Out of line: its strings, made in emit(), cost
+  // every call there a larger frame.)
+  [[gnu::noinline, gnu::cold]] void not_in_vocabulary(std::string_view segment,
+                                                      std::string_view text,
+                                                      const Vocabulary &vocabulary) {
+    value_reported(segment);
+    unmapped(std::string(segment) + "-" + std::to_string(field_) + " '" + std::string(text) +
+             "' (" + vocabulary.name + ")");
   }
 
   // The first sub-component of component `n` of field `v` (Row::piece:
@@ -2758,8 +2768,28 @@ private:
   }
 
   // A primitive value as the FHIR type `kind` wants it; nothing when it is
-  // not one.
-  void primitive(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text) {
+  // not one. Strings, and codes without white space, the most written,
+  // take the text as it stands, written here; the rest is converted out of
+  // line, by a function whose strings and cases cost each call its frame.
+  [[gnu::always_inline]] void primitive(uint32_t r, std::vector<PathItem> &path, char kind,
+                                        std::string_view text) {
+    if (!converted_kinds[static_cast<unsigned char>(kind)] ||
+        (kind == 'c' && !has_white_space(text, true))) [[likely]]
+      leaf(r, path, 's', text);
+    else
+      converted(r, path, kind, text);
+  }
+  // The kinds converted() has a case of its own for (a case added there is
+  // added here).
+  static constexpr auto converted_kinds = [] {
+    std::array<bool, 256> kinds{};
+    for (const char k : "DTItbipwducB6Hk"sv)
+      kinds[static_cast<unsigned char>(k)] = true;
+    return kinds;
+  }();
+
+  [[gnu::noinline]] void converted(uint32_t r, std::vector<PathItem> &path, char kind,
+                                   std::string_view text) {
     std::string &v = value_;
     v.clear();
     switch (kind) {

@@ -223,18 +223,19 @@ template <size_t N> struct ShortCut {
 };
 
 // Piece `index` (0-based) of `text` cut at `d`; the caller checks the count.
+// (A loop of its own rather than cut() with a callback: the first piece,
+// asked for most, is one search; the callback's state lived in memory.)
 inline std::string_view nth_piece(std::string_view text, const Delimiter &d,
                                   size_t index) {
-  std::string_view out;
-  size_t i = 0;
-  cut(text, d, [&](std::string_view piece) {
-    if (i++ == index) {
-      out = piece;
-      return false;
-    }
-    return true;
-  });
-  return out;
+  size_t start = 0;
+  for (;; --index) {
+    const size_t hit = find_delimiter(text, d, start);
+    if (index == 0)
+      return {text.data() + start, (hit == std::string_view::npos ? text.size() : hit) - start};
+    if (hit == std::string_view::npos)
+      return {};
+    start = hit + d.size;
+  }
 }
 
 // Line splitting: a text is cut at every CR and every LF and empty pieces

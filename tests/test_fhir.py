@@ -899,6 +899,16 @@ def test_unmapped_content_is_reported():
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
+    # an element left out for what it lacks, in a resource that stays, where it held a value of the message
+    # (not constants or a reference alone; not in a resource left out, reported itself)
+    cough, remark = "DG1|1||I10C^Cough^I10", "NTE|1|||RE^Remark^HL70364"
+    assert [[u for u in fhir.convert(t).unmapped if " without " in u and not u.startswith("Provenance")] for t in [
+        message("ADT^A01^ADT_A01", cough + "|||A"), message("ADT^A01^ADT_A01", cough),
+        message("ACK^O01^ACK", "MSA|X|M1"), message("SIU^S12^SIU_S12", "SCH|A1|F1", remark, "PID|1||ID1", "RGS|1"),
+        message("SIU^S12^SIU_S12", "SCH|A1|F1", remark)]] == [
+        ["Condition without subject (from DG1)", "Encounter.diagnosis without condition (from DG1)"],
+        ["Condition without subject (from DG1)"], ["MessageHeader.response without code (from MSA)"],
+        ["Appointment.extension without url (from NTE)"], ["Appointment without participant (from SCH)"]]
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
     assert not [u for u in fhir.convert(DOCUMENT).unmapped if u.endswith("(from PID)")]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)

@@ -773,6 +773,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a merge of patients (MRG-1) without the prior account number (MRG-3) makes no Account of nothing
     (message("ADT^A40^ADT_A39", "EVN|A40|20240110", "PID|1||ID1", "MRG|OLD1^^^GHH^MR"), "Account", "status"),
     (ENCODED, "Immunization", "route"),
+    # AL1-4 / IAM-4 is the allergy's criticality, not also a reaction's severity
+    (message("ADT^A01^ADT_A01", PID, "AL1|1|DA|1605^Penicillin|MO|Hives"), "AllergyIntolerance", "reaction.severity"),
+    (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives"), "AllergyIntolerance", "reaction.severity"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -1278,6 +1278,18 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # nothing in the message says so
             report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
             continue
+        if narrative and not cond_text and re.match(r"(?i)if severity was not used equivalent", narrative):
+            # AL1-4 / IAM-4 (allergy severity) is the allergy's criticality
+            # or a reaction's severity, which the tables leave to prose;
+            # both rows held, each severity written twice (and a reaction
+            # of the severity alone, without the manifestation FHIR
+            # requires, left out). The tables' note prefers criticality: v2
+            # assesses the allergy as a whole, a reaction's severity is of
+            # one reaction at one time. Criticality is written (SV high, MI
+            # low; MO and U have no criticality, reported), the code itself
+            # beside it (alternate-codes) for all four
+            report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
+            continue
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative) and not re.search(
                 r"\(\w+(?:\[\d+\])?\.", tpath):  # (one through a reference: below)
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")

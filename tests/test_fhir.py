@@ -621,6 +621,12 @@ def test_corpus_bundles_are_valid(path):
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
     # an SN ratio of one side (a numerator that is no number) is no Ratio (FHIR's rat-1): its text
     (observations(("SN", "^x^:^2")), "Observation", "valueString", "x : 2"),
+    # OBR-13 is a text before 2.7 (the concept's text), a CWE from 2.7 on
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||On warfarin, fasting"), "ServiceRequest",
+     "extension.0.valueCodeableReference.concept", {"text": "On warfarin, fasting"}),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||FAST^Fasting^L").replace("2.5.1", "2.8"),
+     "ServiceRequest", "extension.0.valueCodeableReference.concept",
+     {"coding": [{"code": "FAST", "display": "Fasting", "system": "urn:id:L"}]}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -621,6 +621,12 @@ def test_corpus_bundles_are_valid(path):
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
     # an SN ratio of one side (a numerator that is no number) is no Ratio (FHIR's rat-1): its text
     (observations(("SN", "^x^:^2")), "Observation", "valueString", "x : 2"),
+    # OBR-13 is a text before 2.7 (the concept's text), a CWE from 2.7 on
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||On warfarin, fasting"), "ServiceRequest",
+     "extension.0.valueCodeableReference.concept", {"text": "On warfarin, fasting"}),
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||FAST^Fasting^L").replace("2.5.1", "2.8"),
+     "ServiceRequest", "extension.0.valueCodeableReference.concept",
+     {"coding": [{"code": "FAST", "display": "Fasting", "system": "urn:id:L"}]}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -773,6 +779,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a merge of patients (MRG-1) without the prior account number (MRG-3) makes no Account of nothing
     (message("ADT^A40^ADT_A39", "EVN|A40|20240110", "PID|1||ID1", "MRG|OLD1^^^GHH^MR"), "Account", "status"),
     (ENCODED, "Immunization", "route"),
+    # AL1-4 / IAM-4 is the allergy's criticality, not also a reaction's severity
+    (message("ADT^A01^ADT_A01", PID, "AL1|1|DA|1605^Penicillin|MO|Hives"), "AllergyIntolerance", "reaction.severity"),
+    (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives"), "AllergyIntolerance", "reaction.severity"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -899,6 +908,16 @@ def test_unmapped_content_is_reported():
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
         message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1|||||20240110")).unmapped
+    # an element left out for what it lacks, in a resource that stays, where it held a value of the message
+    # (not constants or a reference alone; not in a resource left out, reported itself)
+    cough, remark = "DG1|1||I10C^Cough^I10", "NTE|1|||RE^Remark^HL70364"
+    assert [[u for u in fhir.convert(t).unmapped if " without " in u and not u.startswith("Provenance")] for t in [
+        message("ADT^A01^ADT_A01", cough + "|||A"), message("ADT^A01^ADT_A01", cough),
+        message("ACK^O01^ACK", "MSA|X|M1"), message("SIU^S12^SIU_S12", "SCH|A1|F1", remark, "PID|1||ID1", "RGS|1"),
+        message("SIU^S12^SIU_S12", "SCH|A1|F1", remark)]] == [
+        ["Condition without subject (from DG1)", "Encounter.diagnosis without condition (from DG1)"],
+        ["Condition without subject (from DG1)"], ["MessageHeader.response without code (from MSA)"],
+        ["Appointment.extension without url (from NTE)"], ["Appointment without participant (from SCH)"]]
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
     assert not [u for u in fhir.convert(DOCUMENT).unmapped if u.endswith("(from PID)")]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)

@@ -2165,7 +2165,7 @@ private:
   // prune(). (Out of line: most elements made are not.)
   [[gnu::noinline]] void note_checked(uint32_t r, uint32_t n) {
     Resource &owner = resources[r];
-    checked_.push_back({n, owner.last_checked});
+    checked_.push_back({n, owner.last_checked, segment_});
     owner.last_checked = static_cast<uint32_t>(checked_.size() - 1);
   }
 
@@ -2189,6 +2189,17 @@ private:
     n.size = static_cast<uint32_t>(text.size());
     text_.put_padded(text);
     n.target = target;
+  }
+
+  // Writes a row's constant as leaf() does, noting where its text starts:
+  // an element made of constants alone holds no value of the message (see
+  // report_pruned()). (Out of line: keeps the note out of leaf().)
+  [[gnu::noinline]] void constant_leaf(uint32_t r, std::vector<PathItem> &path, char kind,
+                                       std::string_view text) {
+    const auto at = static_cast<uint32_t>(text_.size());
+    leaf(r, path, kind, text);
+    if (text_.size() != at)
+      constants_.push_back(at);
   }
 
   // Reports the data of the field being read as not of `form` ("OBX-5
@@ -2567,12 +2578,12 @@ private:
       return;
     }
     if (row.has_constant) {
-      leaf(r, path,
-           row.kind == 'b' || row.kind == 'i' || row.kind == 'd' || row.kind == 'p' ||
-                   row.kind == 'w'
-               ? 'n'
-               : 's',
-           row.constant);
+      constant_leaf(r, path,
+                    row.kind == 'b' || row.kind == 'i' || row.kind == 'd' || row.kind == 'p' ||
+                            row.kind == 'w'
+                        ? 'n'
+                        : 's',
+                    row.constant);
       return;
     }
     if (row.kind == 'R') {
@@ -3379,6 +3390,7 @@ public:
   // all its members, as a walk from the leaves up would.
   bool prune(const Resource &r) {
     bool changed = false;
+    const auto resource = static_cast<uint32_t>(&r - resources.data());
     for (uint32_t i = r.last_checked; i != none; i = checked_[i].before) {
       const uint32_t n = checked_[i].node;
       if (!attached(r, n))
@@ -3388,11 +3400,67 @@ public:
           if (!holds_one(n, element.forms) &&
               (maps_.member_defaults.empty() || !member_default(r, n, element))) {
             nodes_[n].kind = 'x';
+            pruned_.push_back({resource, i, &element});
             changed = true;
             break;
           }
     }
     return changed;
+  }
+
+  // Reports each element prune() left out in a resource that stays, that
+  // holds a value of the message, once ("Encounter.location without
+  // location (from PV1)", with the segment that made it). Not one made of
+  // constants alone (a row writes those whenever its field is valued), nor
+  // one within another left out (that one is reported), nor one a default
+  // started anew. Values from `defaults` on in text_ are defaults. (Out of
+  // line: most bundles leave nothing out.)
+  [[gnu::noinline, gnu::cold]] void report_pruned(uint32_t defaults) {
+    for (const Pruned &p : pruned_) {
+      const uint32_t n = checked_[p.checked].node;
+      if (resources[p.resource].dropped || nodes_[n].kind != 'x')
+        continue;
+      std::string path;
+      bool within_dead = false;
+      for (uint32_t at = nodes_[n].parent; at != resources[p.resource].root;
+           at = nodes_[at].parent) {
+        within_dead |= nodes_[at].kind != 'o';
+        path.insert(0, "." + maps_.names[nodes_[at].key]);
+      }
+      if (within_dead || !holds_message_value(n, defaults))
+        continue;
+      const uint32_t segment = checked_[p.checked].segment;
+      std::string text = std::string(resources[p.resource].type) + path + "." +
+                         maps_.names[nodes_[n].key] + " without ";
+      for (char ch : p.need->element)
+        text += ch == '|' ? std::string(" or ") : std::string(1, ch);
+      if (segment < message_.segment_count())
+        text += " (from " + std::string(message_.segment_at(segment).name) + ")";
+      unmapped(text);
+    }
+  }
+
+  // Whether element `n` or one within it holds a value read from the
+  // message: a text not written from a row's constant (constants_) nor a
+  // default (at `defaults` and after in text_). A reference is none: the
+  // resource it refers to holds the values (and is reported if it went).
+  bool holds_message_value(uint32_t n, uint32_t defaults) const {
+    for (uint32_t at = n;;) {
+      const Node &node = nodes_[at];
+      if (node.kind != 'o' && node.kind != 'x' && node.kind != 'r' && node.size &&
+          node.value < defaults &&
+          !std::binary_search(constants_.begin(), constants_.end(), node.value))
+        return true;
+      if (node.first != none) { // depth first: members, then the next, then up
+        at = node.first;
+        continue;
+      }
+      while (at != n && nodes_[at].next == none)
+        at = nodes_[at].parent;
+      if (at == n)
+        return false;
+      at = nodes_[at].next;
+    }
   }
 
   // Writes resource `r` at `p`, in room made for it (write_bound());
@@ -3627,10 +3695,21 @@ private:
   std::vector<uint32_t> keys_;  // prune's path
   // The elements whose names may require another, each with the index of
   // the one before it in its resource (none: the first); see prune().
+  // (`segment`: the segment being read when it was made)
   struct Checked {
-    uint32_t node, before;
+    uint32_t node, before, segment;
   };
   std::vector<Checked> checked_;
+  // The elements prune() left out, with what each lacked, reported by
+  // report_pruned() once the resources' fates are known.
+  struct Pruned {
+    uint32_t resource, checked;
+    const Maps::Need *need;
+  };
+  std::vector<Pruned> pruned_;
+  // where in text_ each row's constant written starts, ascending (see
+  // constant_leaf())
+  std::vector<uint32_t> constants_;
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()
   bool order_known_ = false;
@@ -3725,6 +3804,8 @@ private:
     std::vector<Resource> resources;
     std::vector<uint32_t> keys, latest, chosen_rows;
     std::vector<Checked> checked;
+    std::vector<Pruned> pruned;
+    std::vector<uint32_t> constants;
     std::vector<PathItem> link_path, path;
     std::vector<Filler> fillers;
     std::vector<std::pair<uint32_t, uint32_t>> implied;
@@ -3749,7 +3830,7 @@ private:
     f(checked_, w.checked), f(link_path_, w.link_path), f(path_, w.path);
     f(fillers_, w.fillers), f(implied_, w.implied), f(later_, w.later);
     f(identities_, w.identities), f(valued_, w.valued), f(named_, w.named);
-    f(chosen_, w.chosen);
+    f(chosen_, w.chosen), f(pruned_, w.pruned), f(constants_, w.constants);
   }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
@@ -3771,6 +3852,8 @@ private:
 
 // Ids, required elements and the resources dropped for want of them.
 void Engine::finish() {
+  // (the defaults written below are put after the texts read)
+  const auto defaults = static_cast<uint32_t>(text_.size());
   uint32_t first_patient = 0;
   while (first_patient < resources.size() && !same(resources[first_patient].type, "Patient"))
     ++first_patient;
@@ -3877,6 +3960,8 @@ void Engine::finish() {
       }
     }
   }
+  if (!pruned_.empty()) [[unlikely]]
+    report_pruned(defaults);
   for (uint32_t i = 0; i < resources.size(); ++i)
     if (resources[i].rules.primitive_lists && !resources[i].dropped) [[unlikely]]
       align_primitive_lists(resources[i]);

@@ -206,6 +206,10 @@ def _unmapped_values(types: list[str]) -> list[str]:
     return _row("OBX-5", "IF OBX-2 NOT IN (" + ", ".join(f'"{t}"' for t in types) + ")", "$unmapped")
 
 
+# Fields of text (ST) in the versions given that became coded (CWE) later,
+# whose rows name CWE's map: see map_rows() and ADDED_ROWS
+TEXT_VERSIONS = {"OBR-13": ("2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6")}
+
 ADDED_ROWS: dict[str, list[list[str]]] = {
     "OBX[Observation]": [
         _row("OBX-5", 'IF OBX-2 EQUALS "CQ"', "valueQuantity", "CQ[Quantity]"),
@@ -258,7 +262,10 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # role's practitioner, as ORC-12's would be (see map_rows())
     "OBR[ServiceRequest]": [
         _row("OBR-16", "IF ORC-12 NOT VALUED AND ORC-21 VALUED", "requester(PractitionerRole.practitioner)",
-             "XCN[Practitioner]")],
+             "XCN[Practitioner]"),
+        # OBR-13 (relevant clinical information) as the text it is before 2.7
+        _row("OBR-13", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["OBR-13"]) + ")",
+             "extension[1].valueCodeableReference.concept", "ST[CodeableConcept]")],
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
@@ -1278,9 +1285,30 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # nothing in the message says so
             report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
             continue
+        if narrative and not cond_text and re.match(r"(?i)if severity was not used equivalent", narrative):
+            # AL1-4 / IAM-4 (allergy severity) is the allergy's criticality
+            # or a reaction's severity, which the tables leave to prose;
+            # both rows held, each severity written twice (and a reaction
+            # of the severity alone, without the manifestation FHIR
+            # requires, left out). The tables' note prefers criticality: v2
+            # assesses the allergy as a whole, a reaction's severity is of
+            # one reaction at one time. Criticality is written (SV high, MI
+            # low; MO and U have no criticality, reported), the code itself
+            # beside it (alternate-codes) for all four
+            report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
+            continue
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative) and not re.search(
                 r"\(\w+(?:\[\d+\])?\.", tpath):  # (one through a reference: below)
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
+        if kind == "S" and ident in TEXT_VERSIONS and dtmap.strip().startswith("CWE["):
+            # mended: OBR-13 is a text (ST) before 2.7, a CWE from 2.7 on,
+            # and the rows read it as a CWE in all versions: a note ("On
+            # warfarin, fasting") was a coding whose code was the whole text.
+            # Read as a CWE from 2.7 on; before, ST's map of the same target
+            # writes it as the concept's text (ADDED_ROWS)
+            versions = ", ".join(f'"{v}"' for v in TEXT_VERSIONS[ident])
+            coded = condition(f"IF MSH-12 NOT IN ({versions})", own, None)
+            cond = f"{cond} {coded} &" if cond else coded
         if name == "NTE[DocumentReference]" and ident == "NTE-3":
             # mended: NTE-3's text is content[1]; its media type's row names
             # content[2], NTE-9's (whose data row is prose)

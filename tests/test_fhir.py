@@ -621,6 +621,9 @@ def test_corpus_bundles_are_valid(path):
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
     # an SN ratio of one side (a numerator that is no number) is no Ratio (FHIR's rat-1): its text
     (observations(("SN", "^x^:^2")), "Observation", "valueString", "x : 2"),
+    # a unit of ISO+ or ANS+ is no UCUM code ("MG"): its text alone
+    (observations(("NM", "10|MG^^ANS+")), "Observation", "valueQuantity", {"value": 10, "unit": "MG"}),
+    (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity", {"value": 10, "unit": "milligram"}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

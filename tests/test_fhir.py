@@ -624,6 +624,9 @@ def test_corpus_bundles_are_valid(path):
     # a unit of ISO+ or ANS+ is no UCUM code ("MG"): its text alone
     (observations(("NM", "10|MG^^ANS+")), "Observation", "valueQuantity", {"value": 10, "unit": "MG"}),
     (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity", {"value": 10, "unit": "milligram"}),
+    # two results of one responsible observer (OBX-16): one PractitionerRole alike, the first's
+    (message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|NM|1-8^a^LN||{i}||||||F|||||D1^DOC^ANN" for i in (1, 2))),
+     "Observation#1", "performer.0.reference", "#PractitionerRole#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

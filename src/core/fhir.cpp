@@ -993,6 +993,9 @@ struct Resource {
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   TypeRules rules;
   bool dropped = false;
+  // made for a reference (Engine::add_referred()), keyed by the resource
+  // referring to it
+  bool by_reference = false;
   bool pruned = false, requiring = false; // see Engine::finish
   bool pruning_changed = false, needs_met = false;
   uint32_t drops_seen = 0, needs_drops = 0;
@@ -3007,6 +3010,7 @@ private:
     Resource made;
     made.type = row.referred;
     made.rules = row.referred_rules;
+    made.by_reference = true;
     made.segment_name = seg.name;
     made.segment = segment_;
     made.patient = latest_patient_;
@@ -3026,6 +3030,60 @@ private:
     if (!below_identity_) // (else apply_counting_apart() counts it apart)
       apart_.push_back(at);
     return at;
+  }
+
+  // Resources made for references (add_referred()) of a type that is what
+  // it holds (one_when_alike()): a later one whose elements are all those
+  // of an earlier one of its type, and no more, is that one (two
+  // Observations of one responsible observer refer to one PractitionerRole,
+  // not to two alike). The later goes and its references refer to the
+  // earlier, whose id (its key names the first referring resource) stays.
+  [[gnu::noinline]] void merge_alike_referred() {
+    if (std::none_of(resources.begin(), resources.end(),
+                     [](const Resource &r) { return r.by_reference; }))
+      return;
+    std::vector<uint32_t> kept, gone(resources.size(), none);
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      if (!resources[i].by_reference || resources[i].dropped || !one_when_alike(resources[i].type))
+        continue;
+      const auto same_as = std::find_if(kept.begin(), kept.end(), [&](uint32_t k) {
+        return same(resources[k].type, resources[i].type) &&
+               alike(resources[k].root, resources[i].root);
+      });
+      if (same_as == kept.end()) {
+        kept.push_back(i);
+        continue;
+      }
+      resources[i].dropped = true;
+      gone[i] = *same_as;
+    }
+    if (std::all_of(gone.begin(), gone.end(), [](uint32_t g) { return g == none; }))
+      return;
+    for (Node &node : nodes_)
+      if (node.kind == 'r' && gone[node.target] != none)
+        node.target = gone[node.target];
+  }
+
+  // Whether elements `a` and `b` write the same: their live members alike,
+  // in the same order, of the same names, slots and repetitions.
+  bool alike(uint32_t a, uint32_t b) const {
+    const Node &x = nodes_[a], &y = nodes_[b];
+    if (x.kind != y.kind || x.key != y.key || x.slot != y.slot || x.rep != y.rep)
+      return false;
+    if (x.kind == 'r')
+      return x.target == y.target;
+    if (x.kind != 'o')
+      return text_of(x) == text_of(y);
+    auto next_live = [&](uint32_t c) {
+      while (c != none && !live(c))
+        c = nodes_[c].next;
+      return c;
+    };
+    uint32_t c = next_live(x.first), d = next_live(y.first);
+    for (; c != none && d != none; c = next_live(nodes_[c].next), d = next_live(nodes_[d].next))
+      if (!alike(c, d))
+        return false;
+    return c == none && d == none;
   }
 
   // The resource a data type map makes of `value` (a Practitioner of an
@@ -3877,6 +3935,7 @@ void Engine::finish() {
       }
     }
   }
+  merge_alike_referred();
   for (uint32_t i = 0; i < resources.size(); ++i)
     if (resources[i].rules.primitive_lists && !resources[i].dropped) [[unlikely]]
       align_primitive_lists(resources[i]);

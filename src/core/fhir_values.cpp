@@ -3,6 +3,7 @@
 // time, and the sums of a time and a duration the tables write in prose),
 // coding system names (every row writing a Coding.system from CWE.3, CWE.6,
 // CWE.12 and their kin) and the ids of resources.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -158,6 +159,15 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   }
   out.append(b, n);
   return true;
+}
+
+// The types one_when_alike() holds (fhir.hpp): those a v2 field names by
+// what they are (a practitioner in a role, an organisation, a location, a
+// device, a medication), whose every element the reference's own row wrote.
+bool one_when_alike(std::string_view type) {
+  static constexpr std::string_view types[] = {"PractitionerRole", "Practitioner", "Organization",
+                                               "Location", "Device", "Medication"};
+  return std::find(std::begin(types), std::end(types), type) != std::end(types);
 }
 
 // Coding system names of HL7 table 0396 to the URIs FHIR knows them by. A

@@ -627,6 +627,9 @@ def test_corpus_bundles_are_valid(path):
     # two results of one responsible observer (OBX-16): one PractitionerRole alike, the first's
     (message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|NM|1-8^a^LN||{i}||||||F|||||D1^DOC^ANN" for i in (1, 2))),
      "Observation#1", "performer.0.reference", "#PractitionerRole#0"),
+    # a day is no instant: a Provenance's recorded (required) is not known, not midnight UTC
+    (message("ADT^A01^ADT_A01", "EVN|A01|20240110", "PID|1||ID1"), "Provenance#1", "_recorded",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -779,6 +782,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a merge of patients (MRG-1) without the prior account number (MRG-3) makes no Account of nothing
     (message("ADT^A40^ADT_A39", "EVN|A40|20240110", "PID|1||ID1", "MRG|OLD1^^^GHH^MR"), "Account", "status"),
     (ENCODED, "Immunization", "route"),
+    # a day is no instant (OBR-22's issued): left out and reported, not midnight UTC
+    (message("ORU^R01^ORU_R01", PID, OBR + "|" * 15 + "20240110", "OBX|1|NM|1-8^a^LN||1||||||F"), "DiagnosticReport",
+     "issued"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -898,6 +904,9 @@ def test_unmapped_content_is_reported():
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
+    # a day in MSH-7 is no instant: no bundle timestamp of midnight UTC
+    day = fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1").replace("20240110120000-0500", "20240110-0500"))
+    assert "MSH-7 '20240110-0500' (not an instant)" in day.unmapped and "timestamp" not in json.loads(day.json)
     # a value of a type no row writes (2.3's TN, an NA, none) is reported, not dropped
     assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
         ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1")]] == [1, 1, 1, 1, 0]

@@ -878,7 +878,9 @@ std::vector<uint32_t> Maps::forms(std::string_view element) const {
   std::vector<uint32_t> out;
   for (uint32_t id = 1; id < names.size(); ++id) {
     std::string_view key = names[id];
-    if (key == element ||
+    // a primitive's extensions without its value hold it ("_recorded": a
+    // data-absent-reason where FHIR requires the element)
+    if (key == element || (key.size() == element.size() + 1 && key[0] == '_' && key.ends_with(element)) ||
         (key.starts_with(element) &&
          std::find(std::begin(choice_types), std::end(choice_types),
                    key.substr(element.size())) != std::end(choice_types)))
@@ -2240,6 +2242,7 @@ private:
                        : kind == 'p' ? "a positiveInt"
                        : kind == 'w' ? "an unsignedInt"
                        : kind == 'b' ? "a boolean"
+                       : kind == 'I' ? "an instant"
                                      : "a date or time";
     value_reported(message_.segment_at(reading_).name);
     unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +

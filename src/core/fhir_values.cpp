@@ -84,6 +84,8 @@ bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
 // offset is written as it was sent. FHIR wants an offset on every time of
 // day, so a dateTime or instant sent without one is read as UTC (the
 // sender's local time is not known here). A date drops time and offset.
+// An instant needs a time of day: a day alone (or a month, a year) is
+// none, rather than midnight UTC, a time the sender never sent.
 bool timestamp_value(std::string_view text, char kind, std::string &out) {
   const SplitTimestamp split = split_timezone(text);
   std::string_view body = split.body;
@@ -107,6 +109,8 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   std::string_view fraction = dot == std::string_view::npos ? "" : body.substr(dot + 1);
   if (!all_digits(whole) || whole.size() < 4 || whole.size() > 14 || whole.size() % 2 ||
       (!fraction.empty() && (!all_digits(fraction) || whole.size() != 14)))
+    return false;
+  if (kind == 'I' && whole.size() <= 8) // a day is no instant: it has no time of day
     return false;
   // plain digits now: each piece read where it stands (a piece not sent is
   // its default), the calendar's and the clock's bounds checked

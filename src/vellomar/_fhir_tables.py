@@ -276,6 +276,21 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
                                '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
                               ("system.extension[1].valueCode", '"unknown"')))],
 }
+# a day alone is no instant (FHIR's has a time of day to the second, which
+# the sender did not give; a year, month or day of 4, 6 or 8 digits, with
+# an offset of 5 characters or without): a Provenance's recorded, which R4 requires,
+# is then not known (the data-absent-reason on the primitive), and the day
+# itself is reported; midnight UTC would be a time never sent
+for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "MSH-7"),
+                     ("ORC[Provenance]", "ORC-9"), ("TXA[Provenance]", "TXA-8")):
+    ADDED_ROWS[_map] = [
+        _row(_ident, f"IF {_ident}.1 LENGTH LESS THAN OR EQUALS 9 OR {_ident}.1 LENGTH EQUALS 11 OR "
+                     f"{_ident}.1 LENGTH EQUALS 13", path, const=const)
+        for path, const in (("recorded.extension[1].url",
+                             '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
+                            ("recorded.extension[1].valueCode", '"unknown"'))]
+    for _added in ADDED_ROWS[_map]:  # at its field's sort order, as the table's numbered rows
+        _added[0] = _ident.split("-")[1]
 # mended: rows whose condition holds only when the component they read is
 # empty ("IF XTN.3 NOT VALUED AND XTN.4 VALUED": system "email"), which the
 # converter, reading the components sent, never applied (a number without

@@ -317,7 +317,7 @@ def test_corpus_bundles_are_valid(path):
      "container.0.additiveCodeableConcept.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0371"),
     # 2.7 names SPECIMEN's observation group as the PATIENT's
     (SPECIMENS.replace("|2.5.1", "|2.7"), "Observation#1", "focus.0.reference", "#Specimen#2"),
-    (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "AP/PDF"}),
+    (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "application/pdf"}),
     (observations(("CF", "C1^Coded^L")), "Observation", "valueCodeableConcept.coding.0.code", "C1"),  # CWE's rows
     (ORU_R01, "MessageHeader", "eventCoding.display", "ORU^R01^ORU_R01"),
     (ORU_R01, "Provenance", "activity.coding.0.display", "message - ORU^R01^ORU_R01"),
@@ -630,6 +630,9 @@ def test_corpus_bundles_are_valid(path):
     # a day is no instant: a Provenance's recorded (required) is not known, not midnight UTC
     (message("ADT^A01^ADT_A01", "EVN|A01|20240110", "PID|1||ID1"), "Provenance#1", "_recorded",
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    # an ED's type and subtype (ED-2, ED-3) are the MIME type they name
+    (observations(("ED", "^IMAGE^jpeg^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.contentType",
+     "image/jpeg"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -904,6 +907,7 @@ def test_unmapped_content_is_reported():
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
+    assert "OBX-5 'IM/FAX' (not a MIME type)" in fhir.convert(observations(("ED", "^IM^FAX^A^x"))).unmapped
     # a day in MSH-7 is no instant: no bundle timestamp of midnight UTC
     day = fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1").replace("20240110120000-0500", "20240110-0500"))
     assert "MSH-7 '20240110-0500' (not an instant)" in day.unmapped and "timestamp" not in json.loads(day.json)

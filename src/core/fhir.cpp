@@ -2243,6 +2243,7 @@ private:
                        : kind == 'w' ? "an unsignedInt"
                        : kind == 'b' ? "a boolean"
                        : kind == 'I' ? "an instant"
+                       : kind == 'm' ? "a MIME type"
                                      : "a date or time";
     value_reported(message_.segment_at(reading_).name);
     unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
@@ -2658,7 +2659,8 @@ private:
   // no join of the tables ends in a text). An address without a segment
   // reads the value a data type map is applied to; one of the segment's own
   // field the repetition being read. Nothing is written when every place is
-  // empty. A join is a string. (Out of line: few rows join.)
+  // empty. A join is a string, but of kind 'm', the MIME type it names.
+  // (Out of line: few rows join.)
   [[gnu::noinline]] void joined(uint32_t r, std::vector<PathItem> &path, const Row &row,
                                 Value value, const SegmentView &seg) {
     std::string &j = join_;
@@ -2680,7 +2682,10 @@ private:
       opening = false;
     }
     if (!j.empty()) {
-      leaf(r, path, 's', j);
+      if (row.kind == 'm') // (a MIME type of the type and subtype joined)
+        converted(r, path, row.kind, j);
+      else
+        leaf(r, path, 's', j);
       wrote_joined(row, seg);
     }
   }
@@ -2789,7 +2794,7 @@ private:
   // added here).
   static constexpr auto converted_kinds = [] {
     std::array<bool, 256> kinds{};
-    for (const char k : "DTItbipwducB6Hk"sv)
+    for (const char k : "DTItbipwducB6Hkm"sv)
       kinds[static_cast<unsigned char>(k)] = true;
     return kinds;
   }();
@@ -2910,6 +2915,12 @@ private:
         leaf(r, path, 's', v);
       else
         unreadable_data("base64");
+      return;
+    case 'm': // a MIME type of an ED's or RP's type and subtype
+      if (mime_type(text, v))
+        leaf(r, path, 's', v);
+      else
+        unreadable_value(kind, text);
       return;
     case 'k': // id: 1 to 64 of A-Z, a-z, 0-9, '-' and '.' (MSA-2's control id)
       if (is_id(text))

@@ -174,6 +174,70 @@ bool one_when_alike(std::string_view type) {
   return std::find(std::begin(types), std::end(types), type) != std::end(types);
 }
 
+// An ED's or RP's type of data and subtype (tables 0191 and 0291, and what
+// senders put there: "AP/PDF", "IMAGE/JPEG", "TEXT/PLAIN", "application/pdf")
+// as the MIME type FHIR's contentType is: by the subtype, in any case (one
+// of the two alone is either); a text of no subtype is text/plain, an
+// application's octet-stream. False
+// for anything else (FAX, JOT, PICT, CDA's level one: no MIME type).
+bool mime_type(std::string_view text, std::string &out) {
+  auto upper = [](std::string_view s) {
+    std::string u(s);
+    for (char &c : u)
+      if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+    return u;
+  };
+  const size_t slash = text.find('/');
+  std::string type = upper(slash == std::string_view::npos ? "" : text.substr(0, slash));
+  std::string subtype = upper(slash == std::string_view::npos ? text : text.substr(slash + 1));
+  static constexpr std::pair<std::string_view, std::string_view> by_subtype[] = {
+      {"PDF", "application/pdf"},
+      {"RTF", "application/rtf"},
+      {"POSTSCRIPT", "application/postscript"},
+      {"OCTET-STREAM", "application/octet-stream"},
+      {"DICOM", "application/dicom"},
+      {"XML", "application/xml"},
+      {"MSWORD", "application/msword"},
+      {"ZIP", "application/zip"},
+      {"PLAIN", "text/plain"},
+      {"HTML", "text/html"},
+      {"SGML", "text/sgml"},
+      {"CSV", "text/csv"},
+      {"JPEG", "image/jpeg"},
+      {"JPG", "image/jpeg"},
+      {"GIF", "image/gif"},
+      {"PNG", "image/png"},
+      {"TIFF", "image/tiff"},
+      {"TIF", "image/tiff"},
+      {"BMP", "image/bmp"},
+      {"BASIC", "audio/basic"},
+  };
+  if (const size_t inner = subtype.find('/'); inner != std::string::npos) {
+    // the subtype is a MIME type itself ("AP/application/pdf"): its own
+    type = subtype.substr(0, inner);
+    subtype.erase(0, inner + 1);
+  }
+  for (const auto &[name, mime] : by_subtype)
+    if (subtype == name) {
+      out.assign(mime);
+      return true;
+    }
+  if (slash == std::string_view::npos) { // one of the two alone: the type, if no subtype
+    type = subtype;
+    subtype.clear();
+  }
+  if (subtype.empty() && (type == "TEXT" || type == "TX")) {
+    out.assign("text/plain");
+    return true;
+  }
+  if (subtype.empty() && (type == "AP" || type == "APPLICATION")) {
+    out.assign("application/octet-stream");
+    return true;
+  }
+  return false;
+}
+
 // Coding system names of HL7 table 0396 to the URIs FHIR knows them by. A
 // name of the form HL7nnnn is HL7 table nnnn; a name that already is a URI
 // (holds ':') stays; an OID becomes urn:oid:; any other (local, 99zzz)

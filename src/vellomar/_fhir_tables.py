@@ -44,7 +44,8 @@ references names each with the type it refers to, `path>Type>path...`
 (`performer*2>Organization>address*1`: the address of the Organization
 performer*2 refers to; see reference_chain()). A kind is s (string-like), k (id),
 c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
-(decimal), D (date), T (dateTime), I (instant), t (time), O (an element
+(decimal), D (date), T (dateTime), I (instant), t (time), m (a MIME type
+of a type and subtype joined by '/'), O (an element
 filled by a data type map), R (a reference to the resource a data type
 map makes), P (a dateTime, a time plus an amount of time: the join's
 places are the time, the amount and its units, minutes when none) or U
@@ -1622,6 +1623,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: assignment {const!r} is "
                               + ("a join not written here" if joint else "prose"))
                 continue
+        if own in ("ED", "RP") and tpath.endswith("contentType") and kind_letter == "c":
+            # mended: an attachment's contentType is a MIME type, which the
+            # tables write as ED-3's subtype alone ("PDF") or RP's type and
+            # subtype joined ("AP/PDF"): the type and subtype, joined, as the
+            # MIME type they name (kind m, fhir_values.cpp's mime_type())
+            kind_letter = "m"
+            if own == "ED":
+                joined = join('ED.2+"/"+ED.3', own) or ""
         if prefix:
             referred_through.update(prefix[:m.end()] for m in re.finditer(r"[^>]+>[^>]+>", prefix))
             steps = prefix + steps

@@ -317,7 +317,7 @@ def test_corpus_bundles_are_valid(path):
      "container.0.additiveCodeableConcept.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0371"),
     # 2.7 names SPECIMEN's observation group as the PATIENT's
     (SPECIMENS.replace("|2.5.1", "|2.7"), "Observation#1", "focus.0.reference", "#Specimen#2"),
-    (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "AP/PDF"}),
+    (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "application/pdf"}),
     (observations(("CF", "C1^Coded^L")), "Observation", "valueCodeableConcept.coding.0.code", "C1"),  # CWE's rows
     (ORU_R01, "MessageHeader", "eventCoding.display", "ORU^R01^ORU_R01"),
     (ORU_R01, "Provenance", "activity.coding.0.display", "message - ORU^R01^ORU_R01"),
@@ -627,6 +627,18 @@ def test_corpus_bundles_are_valid(path):
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||FAST^Fasting^L").replace("2.5.1", "2.8"),
      "ServiceRequest", "extension.0.valueCodeableReference.concept",
      {"coding": [{"code": "FAST", "display": "Fasting", "system": "urn:id:L"}]}),
+    # a unit of ISO+ or ANS+ is no UCUM code ("MG"): its text alone
+    (observations(("NM", "10|MG^^ANS+")), "Observation", "valueQuantity", {"value": 10, "unit": "MG"}),
+    (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity", {"value": 10, "unit": "milligram"}),
+    # two results of one responsible observer (OBX-16): one PractitionerRole alike, the first's
+    (message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|NM|1-8^a^LN||{i}||||||F|||||D1^DOC^ANN" for i in (1, 2))),
+     "Observation#1", "performer.0.reference", "#PractitionerRole#0"),
+    # a day is no instant: a Provenance's recorded (required) is not known, not midnight UTC
+    (message("ADT^A01^ADT_A01", "EVN|A01|20240110", "PID|1||ID1"), "Provenance#1", "_recorded",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    # an ED's type and subtype (ED-2, ED-3) are the MIME type they name
+    (observations(("ED", "^IMAGE^jpeg^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.contentType",
+     "image/jpeg"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -782,6 +794,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # AL1-4 / IAM-4 is the allergy's criticality, not also a reaction's severity
     (message("ADT^A01^ADT_A01", PID, "AL1|1|DA|1605^Penicillin|MO|Hives"), "AllergyIntolerance", "reaction.severity"),
     (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives"), "AllergyIntolerance", "reaction.severity"),
+    # a day is no instant (OBR-22's issued): left out and reported, not midnight UTC
+    (message("ORU^R01^ORU_R01", PID, OBR + "|" * 15 + "20240110", "OBX|1|NM|1-8^a^LN||1||||||F"), "DiagnosticReport",
+     "issued"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -901,6 +916,10 @@ def test_unmapped_content_is_reported():
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
+    assert "OBX-5 'IM/FAX' (not a MIME type)" in fhir.convert(observations(("ED", "^IM^FAX^A^x"))).unmapped
+    # a day in MSH-7 is no instant: no bundle timestamp of midnight UTC
+    day = fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1").replace("20240110120000-0500", "20240110-0500"))
+    assert "MSH-7 '20240110-0500' (not an instant)" in day.unmapped and "timestamp" not in json.loads(day.json)
     # a value of a type no row writes (2.3's TN, an NA, none) is reported, not dropped
     assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
         ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1")]] == [1, 1, 1, 1, 0]

@@ -878,7 +878,9 @@ std::vector<uint32_t> Maps::forms(std::string_view element) const {
   std::vector<uint32_t> out;
   for (uint32_t id = 1; id < names.size(); ++id) {
     std::string_view key = names[id];
-    if (key == element ||
+    // a primitive's extensions without its value hold it ("_recorded": a
+    // data-absent-reason where FHIR requires the element)
+    if (key == element || (key.size() == element.size() + 1 && key[0] == '_' && key.ends_with(element)) ||
         (key.starts_with(element) &&
          std::find(std::begin(choice_types), std::end(choice_types),
                    key.substr(element.size())) != std::end(choice_types)))
@@ -993,6 +995,9 @@ struct Resource {
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   TypeRules rules;
   bool dropped = false;
+  // made for a reference (Engine::add_referred()), keyed by the resource
+  // referring to it
+  bool by_reference = false;
   bool pruned = false, requiring = false; // see Engine::finish
   bool pruning_changed = false, needs_met = false;
   uint32_t drops_seen = 0, needs_drops = 0;
@@ -2248,6 +2253,8 @@ private:
                        : kind == 'p' ? "a positiveInt"
                        : kind == 'w' ? "an unsignedInt"
                        : kind == 'b' ? "a boolean"
+                       : kind == 'I' ? "an instant"
+                       : kind == 'm' ? "a MIME type"
                                      : "a date or time";
     value_reported(message_.segment_at(reading_).name);
     unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
@@ -2663,7 +2670,8 @@ private:
   // no join of the tables ends in a text). An address without a segment
   // reads the value a data type map is applied to; one of the segment's own
   // field the repetition being read. Nothing is written when every place is
-  // empty. A join is a string. (Out of line: few rows join.)
+  // empty. A join is a string, but of kind 'm', the MIME type it names.
+  // (Out of line: few rows join.)
   [[gnu::noinline]] void joined(uint32_t r, std::vector<PathItem> &path, const Row &row,
                                 Value value, const SegmentView &seg) {
     std::string &j = join_;
@@ -2685,7 +2693,10 @@ private:
       opening = false;
     }
     if (!j.empty()) {
-      leaf(r, path, 's', j);
+      if (row.kind == 'm') // (a MIME type of the type and subtype joined)
+        converted(r, path, row.kind, j);
+      else
+        leaf(r, path, 's', j);
       wrote_joined(row, seg);
     }
   }
@@ -2794,7 +2805,7 @@ private:
   // added here).
   static constexpr auto converted_kinds = [] {
     std::array<bool, 256> kinds{};
-    for (const char k : "DTItbipwducB6Hk"sv)
+    for (const char k : "DTItbipwducB6Hkm"sv)
       kinds[static_cast<unsigned char>(k)] = true;
     return kinds;
   }();
@@ -2916,6 +2927,12 @@ private:
       else
         unreadable_data("base64");
       return;
+    case 'm': // a MIME type of an ED's or RP's type and subtype
+      if (mime_type(text, v))
+        leaf(r, path, 's', v);
+      else
+        unreadable_value(kind, text);
+      return;
     case 'k': // id: 1 to 64 of A-Z, a-z, 0-9, '-' and '.' (MSA-2's control id)
       if (is_id(text))
         leaf(r, path, 's', text);
@@ -3018,6 +3035,7 @@ private:
     Resource made;
     made.type = row.referred;
     made.rules = row.referred_rules;
+    made.by_reference = true;
     made.segment_name = seg.name;
     made.segment = segment_;
     made.patient = latest_patient_;
@@ -3037,6 +3055,60 @@ private:
     if (!below_identity_) // (else apply_counting_apart() counts it apart)
       apart_.push_back(at);
     return at;
+  }
+
+  // Resources made for references (add_referred()) of a type that is what
+  // it holds (one_when_alike()): a later one whose elements are all those
+  // of an earlier one of its type, and no more, is that one (two
+  // Observations of one responsible observer refer to one PractitionerRole,
+  // not to two alike). The later goes and its references refer to the
+  // earlier, whose id (its key names the first referring resource) stays.
+  [[gnu::noinline]] void merge_alike_referred() {
+    if (std::none_of(resources.begin(), resources.end(),
+                     [](const Resource &r) { return r.by_reference; }))
+      return;
+    std::vector<uint32_t> kept, gone(resources.size(), none);
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      if (!resources[i].by_reference || resources[i].dropped || !one_when_alike(resources[i].type))
+        continue;
+      const auto same_as = std::find_if(kept.begin(), kept.end(), [&](uint32_t k) {
+        return same(resources[k].type, resources[i].type) &&
+               alike(resources[k].root, resources[i].root);
+      });
+      if (same_as == kept.end()) {
+        kept.push_back(i);
+        continue;
+      }
+      resources[i].dropped = true;
+      gone[i] = *same_as;
+    }
+    if (std::all_of(gone.begin(), gone.end(), [](uint32_t g) { return g == none; }))
+      return;
+    for (Node &node : nodes_)
+      if (node.kind == 'r' && gone[node.target] != none)
+        node.target = gone[node.target];
+  }
+
+  // Whether elements `a` and `b` write the same: their live members alike,
+  // in the same order, of the same names, slots and repetitions.
+  bool alike(uint32_t a, uint32_t b) const {
+    const Node &x = nodes_[a], &y = nodes_[b];
+    if (x.kind != y.kind || x.key != y.key || x.slot != y.slot || x.rep != y.rep)
+      return false;
+    if (x.kind == 'r')
+      return x.target == y.target;
+    if (x.kind != 'o')
+      return text_of(x) == text_of(y);
+    auto next_live = [&](uint32_t c) {
+      while (c != none && !live(c))
+        c = nodes_[c].next;
+      return c;
+    };
+    uint32_t c = next_live(x.first), d = next_live(y.first);
+    for (; c != none && d != none; c = next_live(nodes_[c].next), d = next_live(nodes_[d].next))
+      if (!alike(c, d))
+        return false;
+    return c == none && d == none;
   }
 
   // The resource a data type map makes of `value` (a Practitioner of an
@@ -3960,6 +4032,7 @@ void Engine::finish() {
       }
     }
   }
+  merge_alike_referred();
   if (!pruned_.empty()) [[unlikely]]
     report_pruned(defaults);
   for (uint32_t i = 0; i < resources.size(); ++i)

@@ -384,6 +384,16 @@ bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out);
 // "http://loinc.org"); other names become a URI as documented there.
 void coding_system_uri(std::string_view name, std::string &out);
 
+// The MIME type of an ED's or RP's type of data and subtype, joined by '/'
+// ("AP/PDF": "application/pdf") into `out`; false when it names none known.
+bool mime_type(std::string_view text, std::string &out);
+
+// Whether a resource of `type` made for a reference is what it holds, so
+// that two made alike within a message are one (a role, an organisation, a
+// place, a device, a medication; not an event or a specimen, which two
+// references may name apart though nothing tells them apart).
+bool one_when_alike(std::string_view type);
+
 // The name-based (version 5) UUID of `name` in the package's namespace,
 // written into `out` (no allocation: one for each resource).
 void uuid5(std::string_view name, char (&out)[36]);

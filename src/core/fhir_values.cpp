@@ -3,6 +3,7 @@
 // time, and the sums of a time and a duration the tables write in prose),
 // coding system names (every row writing a Coding.system from CWE.3, CWE.6,
 // CWE.12 and their kin) and the ids of resources.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -83,6 +84,8 @@ bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
 // offset is written as it was sent. FHIR wants an offset on every time of
 // day, so a dateTime or instant sent without one is read as UTC (the
 // sender's local time is not known here). A date drops time and offset.
+// An instant needs a time of day: a day alone (or a month, a year) is
+// none, rather than midnight UTC, a time the sender never sent.
 bool timestamp_value(std::string_view text, char kind, std::string &out) {
   const SplitTimestamp split = split_timezone(text);
   std::string_view body = split.body;
@@ -106,6 +109,8 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   std::string_view fraction = dot == std::string_view::npos ? "" : body.substr(dot + 1);
   if (!all_digits(whole) || whole.size() < 4 || whole.size() > 14 || whole.size() % 2 ||
       (!fraction.empty() && (!all_digits(fraction) || whole.size() != 14)))
+    return false;
+  if (kind == 'I' && whole.size() <= 8) // a day is no instant: it has no time of day
     return false;
   // plain digits now: each piece read where it stands (a piece not sent is
   // its default), the calendar's and the clock's bounds checked
@@ -158,6 +163,79 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   }
   out.append(b, n);
   return true;
+}
+
+// The types one_when_alike() holds (fhir.hpp): those a v2 field names by
+// what they are (a practitioner in a role, an organisation, a location, a
+// device, a medication), whose every element the reference's own row wrote.
+bool one_when_alike(std::string_view type) {
+  static constexpr std::string_view types[] = {"PractitionerRole", "Practitioner", "Organization",
+                                               "Location", "Device", "Medication"};
+  return std::find(std::begin(types), std::end(types), type) != std::end(types);
+}
+
+// An ED's or RP's type of data and subtype (tables 0191 and 0291, and what
+// senders put there: "AP/PDF", "IMAGE/JPEG", "TEXT/PLAIN", "application/pdf")
+// as the MIME type FHIR's contentType is: by the subtype, in any case (one
+// of the two alone is either); a text of no subtype is text/plain, an
+// application's octet-stream. False
+// for anything else (FAX, JOT, PICT, CDA's level one: no MIME type).
+bool mime_type(std::string_view text, std::string &out) {
+  auto upper = [](std::string_view s) {
+    std::string u(s);
+    for (char &c : u)
+      if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+    return u;
+  };
+  const size_t slash = text.find('/');
+  std::string type = upper(slash == std::string_view::npos ? "" : text.substr(0, slash));
+  std::string subtype = upper(slash == std::string_view::npos ? text : text.substr(slash + 1));
+  static constexpr std::pair<std::string_view, std::string_view> by_subtype[] = {
+      {"PDF", "application/pdf"},
+      {"RTF", "application/rtf"},
+      {"POSTSCRIPT", "application/postscript"},
+      {"OCTET-STREAM", "application/octet-stream"},
+      {"DICOM", "application/dicom"},
+      {"XML", "application/xml"},
+      {"MSWORD", "application/msword"},
+      {"ZIP", "application/zip"},
+      {"PLAIN", "text/plain"},
+      {"HTML", "text/html"},
+      {"SGML", "text/sgml"},
+      {"CSV", "text/csv"},
+      {"JPEG", "image/jpeg"},
+      {"JPG", "image/jpeg"},
+      {"GIF", "image/gif"},
+      {"PNG", "image/png"},
+      {"TIFF", "image/tiff"},
+      {"TIF", "image/tiff"},
+      {"BMP", "image/bmp"},
+      {"BASIC", "audio/basic"},
+  };
+  if (const size_t inner = subtype.find('/'); inner != std::string::npos) {
+    // the subtype is a MIME type itself ("AP/application/pdf"): its own
+    type = subtype.substr(0, inner);
+    subtype.erase(0, inner + 1);
+  }
+  for (const auto &[name, mime] : by_subtype)
+    if (subtype == name) {
+      out.assign(mime);
+      return true;
+    }
+  if (slash == std::string_view::npos) { // one of the two alone: the type, if no subtype
+    type = subtype;
+    subtype.clear();
+  }
+  if (subtype.empty() && (type == "TEXT" || type == "TX")) {
+    out.assign("text/plain");
+    return true;
+  }
+  if (subtype.empty() && (type == "AP" || type == "APPLICATION")) {
+    out.assign("application/octet-stream");
+    return true;
+  }
+  return false;
 }
 
 // Coding system names of HL7 table 0396 to the URIs FHIR knows them by. A

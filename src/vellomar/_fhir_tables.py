@@ -44,7 +44,8 @@ references names each with the type it refers to, `path>Type>path...`
 (`performer*2>Organization>address*1`: the address of the Organization
 performer*2 refers to; see reference_chain()). A kind is s (string-like), k (id),
 c (code), b (boolean), i (integer), p (positiveInt), w (unsignedInt), d
-(decimal), D (date), T (dateTime), I (instant), t (time), O (an element
+(decimal), D (date), T (dateTime), I (instant), t (time), m (a MIME type
+of a type and subtype joined by '/'), O (an element
 filled by a data type map), R (a reference to the resource a data type
 map makes), P (a dateTime, a time plus an amount of time: the join's
 places are the time, the amount and its units, minutes when none) or U
@@ -283,6 +284,21 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
                                '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
                               ("system.extension[1].valueCode", '"unknown"')))],
 }
+# a day alone is no instant (FHIR's has a time of day to the second, which
+# the sender did not give; a year, month or day of 4, 6 or 8 digits, with
+# an offset of 5 characters or without): a Provenance's recorded, which R4 requires,
+# is then not known (the data-absent-reason on the primitive), and the day
+# itself is reported; midnight UTC would be a time never sent
+for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "MSH-7"),
+                     ("ORC[Provenance]", "ORC-9"), ("TXA[Provenance]", "TXA-8")):
+    ADDED_ROWS[_map] = [
+        _row(_ident, f"IF {_ident}.1 LENGTH LESS THAN OR EQUALS 9 OR {_ident}.1 LENGTH EQUALS 11 OR "
+                     f"{_ident}.1 LENGTH EQUALS 13", path, const=const)
+        for path, const in (("recorded.extension[1].url",
+                             '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
+                            ("recorded.extension[1].valueCode", '"unknown"'))]
+    for _added in ADDED_ROWS[_map]:  # at its field's sort order, as the table's numbered rows
+        _added[0] = _ident.split("-")[1]
 # mended: rows whose condition holds only when the component they read is
 # empty ("IF XTN.3 NOT VALUED AND XTN.4 VALUED": system "email"), which the
 # converter, reading the components sent, never applied (a number without
@@ -1164,6 +1180,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # alone, "for now"; hexadecimal data and text of ED-4 "A", table
             # 0299's three encodings since 2.3, were lost without a word)
             cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex", "A")')
+        if name == "CWE[Quantity]" and tpath.strip() in ("Quantity.code", "Quantity.system"):
+            # mended: a unit of ISO+ or ANS+ (table 0396: ISO 2955's and
+            # ANSI X3.50's units with HL7's additions) is no UCUM code ("MG"
+            # is none, UCUM being case-sensitive), nor a code of a system
+            # FHIR names: the unit's text alone (Quantity.unit), as for a
+            # unit sent without its system
+            cond_text = (cond_text or "IF CWE.3 VALUED") + ' AND CWE.3 NOT IN ("ISO+", "ANS+")'
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer
@@ -1628,6 +1651,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: assignment {const!r} is "
                               + ("a join not written here" if joint else "prose"))
                 continue
+        if own in ("ED", "RP") and tpath.endswith("contentType") and kind_letter == "c":
+            # mended: an attachment's contentType is a MIME type, which the
+            # tables write as ED-3's subtype alone ("PDF") or RP's type and
+            # subtype joined ("AP/PDF"): the type and subtype, joined, as the
+            # MIME type they name (kind m, fhir_values.cpp's mime_type())
+            kind_letter = "m"
+            if own == "ED":
+                joined = join('ED.2+"/"+ED.3', own) or ""
         if prefix:
             referred_through.update(prefix[:m.end()] for m in re.finditer(r"[^>]+>[^>]+>", prefix))
             steps = prefix + steps

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <unordered_map>
 
 #include "json_writer.hpp"
 #include "structure.hpp"
@@ -3067,16 +3068,22 @@ private:
     if (std::none_of(resources.begin(), resources.end(),
                      [](const Resource &r) { return r.by_reference; }))
       return;
-    std::vector<uint32_t> kept, gone(resources.size(), none);
+    // those kept, by a digest of what they write: only those of one digest
+    // are compared (a thousand roles, all different, are not each compared
+    // with every other)
+    std::unordered_map<uint64_t, std::vector<uint32_t>> kept;
+    std::vector<uint32_t> gone(resources.size(), none);
     for (uint32_t i = 0; i < resources.size(); ++i) {
       if (!resources[i].by_reference || resources[i].dropped || !one_when_alike(resources[i].type))
         continue;
-      const auto same_as = std::find_if(kept.begin(), kept.end(), [&](uint32_t k) {
+      std::vector<uint32_t> &alike_kept =
+          kept[digest(resources[i].root) ^ std::hash<std::string_view>{}(resources[i].type)];
+      const auto same_as = std::find_if(alike_kept.begin(), alike_kept.end(), [&](uint32_t k) {
         return same(resources[k].type, resources[i].type) &&
                alike(resources[k].root, resources[i].root);
       });
-      if (same_as == kept.end()) {
-        kept.push_back(i);
+      if (same_as == alike_kept.end()) {
+        alike_kept.push_back(i);
         continue;
       }
       resources[i].dropped = true;
@@ -3087,6 +3094,22 @@ private:
     for (Node &node : nodes_)
       if (node.kind == 'r' && gone[node.target] != none)
         node.target = gone[node.target];
+  }
+
+  // A digest of what element `n` writes, equal for elements alike() holds
+  // alike.
+  uint64_t digest(uint32_t n) const {
+    const Node &x = nodes_[n];
+    uint64_t h = (uint64_t{x.key} << 32 | uint64_t{x.slot} << 8 | static_cast<unsigned char>(x.kind)) ^
+                 (uint64_t{x.rep} * 0x9E3779B97F4A7C15u);
+    if (x.kind == 'r')
+      return h ^ (uint64_t{x.target} + 0x632BE59BD9B4E019u);
+    if (x.kind != 'o')
+      return h ^ std::hash<std::string_view>{}(text_of(x));
+    for (uint32_t c = x.first; c != none; c = nodes_[c].next)
+      if (live(c))
+        h = (h ^ digest(c)) * 0x100000001B3u; // (in order, as alike() compares)
+    return h;
   }
 
   // Whether elements `a` and `b` write the same: their live members alike,
@@ -3127,14 +3150,13 @@ private:
     else
       put_identity(map, value);
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
-    const std::string_view identity = key_of(made.key);
-    for (auto &[id, index] : identities_)
-      if (key_of(id) == identity) {
-        key_text_.truncate(made.key.at);
-        if (!apart_.empty() && !below_identity_)
-          count_in(index);
-        return index;
-      }
+    if (const size_t at = identity_at(key_of(made.key)); at != identities_.size()) {
+      const uint32_t index = identities_[at].second;
+      key_text_.truncate(made.key.at);
+      if (!apart_.empty() && !below_identity_)
+        count_in(index);
+      return index;
+    }
     made.type = map.type;
     made.rules = map.rules;
     made.segment_name = seg.name;
@@ -3155,11 +3177,39 @@ private:
     // one stays: it may be referred to from elsewhere)
     if (nodes_[resources[r].root].first == none) {
       resources[r].dropped = true;
-      identities_.emplace_back(key, UINT32_MAX);
+      add_identity(key, UINT32_MAX);
       return UINT32_MAX;
     }
-    identities_.emplace_back(key, r);
+    add_identity(key, r);
     return r;
+  }
+
+  // The place in identities_ of the resource named `identity`, or
+  // identities_.size(). Sought through an index of their texts' hashes once
+  // there are many (a report of thousands of observers: not each sought
+  // among all), along them before.
+  size_t identity_at(std::string_view identity) {
+    constexpr size_t many = 32;
+    if (identities_.size() < many) {
+      for (size_t i = 0; i < identities_.size(); ++i)
+        if (key_of(identities_[i].first) == identity)
+          return i;
+      return identities_.size();
+    }
+    const std::hash<std::string_view> hash;
+    if (identity_index_.empty())
+      for (size_t i = 0; i < identities_.size(); ++i)
+        identity_index_.emplace(hash(key_of(identities_[i].first)), i);
+    for (auto [at, end] = identity_index_.equal_range(hash(identity)); at != end; ++at)
+      if (key_of(identities_[at->second].first) == identity)
+        return at->second;
+    return identities_.size();
+  }
+
+  void add_identity(TextPlace key, uint32_t r) {
+    identities_.emplace_back(key, r);
+    if (!identity_index_.empty())
+      identity_index_.emplace(std::hash<std::string_view>{}(key_of(key)), identities_.size() - 1);
   }
 
   // apply_value_map() for a resource of a map keyed by components, the
@@ -3814,6 +3864,7 @@ private:
   bool subs_ = true;            // ... and its sub-component separator
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<TextPlace, uint32_t>> identities_;
+  std::unordered_multimap<uint64_t, size_t> identity_index_; // see identity_at()
   // by segment name: (fields some row maps, fields valued)
   // run() keeps a pointer into it while it adds none
   std::vector<Fields> valued_;
@@ -3967,16 +4018,23 @@ void Engine::finish() {
   // (key_text_ no longer grows: views of it stay valid)
   std::vector<std::string_view> key_views(resources.size());
   std::vector<std::string> made; // reserved once: its strings do not move
+  // the number a key's next repeat tries first: those below it are taken
+  // (a report of a thousand OBX of one code and no sub-id is not numbered
+  // from 2 for each)
+  std::unordered_map<std::string_view, int> next_number;
   for (size_t i = 0; i < resources.size(); ++i) {
     key_views[i] = key_of(resources[i].key);
     if (insert(key_views[i]))
       continue;
     if (made.empty())
       made.reserve(resources.size());
-    for (int n = 2;; ++n) {
+    int &first = next_number.try_emplace(key_views[i], 2).first->second;
+    for (int n = first;; ++n) {
       std::string &k = made.emplace_back(std::string(key_views[i]) + "|" + std::to_string(n));
-      if (insert(k))
+      if (insert(k)) {
+        first = n + 1;
         break;
+      }
       made.pop_back();
     }
     key_views[i] = made.back();

@@ -94,7 +94,7 @@ SPECIMENS = message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN
 EVENT = message("ADT^A01^ADT_A01", "EVN|A01|20240110120000||01|OP1^DOE", "PID|1||ID1")
 CARE = message("ADT^A01^ADT_A01", "PID|1||ID1", "PRT|1|AD||RP^Referring^HL70443|D1^DOC^ANN|||ORG1")
 CODED = message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^2.16.840.1.113883.6.1||x||||||F",
-                "OBX|2|ST|1-8^a^1.2.||x||||||F")
+                "OBX|2|ST|1-8^a^1.2.||x||||||F", "OBX|3|CWE|1-8^a^LN||MG^^ISO+||||||F")
 SCHEDULED = message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIL|1||R1^^^WARD",
                     "AIP|1||D1^DOC^ANN|||20240110||||||accepted")
 # rows filling the resource a reference refers to: OBX-23 to 25 (the performing organization, its
@@ -346,6 +346,8 @@ def test_corpus_bundles_are_valid(path):
     # a system no name of table 0396: an OID's urn, and a name only like one an id's
     (CODED, "Observation#0", "code.coding.0.system", "urn:oid:2.16.840.1.113883.6.1"),
     (CODED, "Observation#1", "code.coding.0.system", "urn:id:1.2."),
+    # ISO+'s units are no UCUM codes (UCUM's are case-sensitive: "MG" is none)
+    (CODED, "Observation#2", "valueCodeableConcept.coding.0.system", "urn:id:ISO+"),
     (ORU_R01, "Observation", "valueQuantity.value", 95.5),
     (ORU_R01, "Observation", "valueQuantity.system", "http://unitsofmeasure.org"),
     (ORU_R01, "Observation", "valueQuantity.code", "mg/dL"),
@@ -913,6 +915,12 @@ def test_unmapped_content_is_reported():
     # one of separators alone holds no value
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
     assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
+    # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all
+    # went with their element (a PL of its facility alone: no Location, its status left out)
+    assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, *segments)).unmapped
+             if u.startswith(("PV1-3", "OBR-11"))] for segments in [
+        ["PV1|1|I|" + "^" * 10 + "AUTH"], ["PV1|1|I|2000^2012"], ["ORC|RE|PL123", OBR + "|" * 4 + "P"], [OBR + "|" * 4 + "P"]]] == [
+        ["PV1-3"], [], [], ["OBR-11"]]  # (an ORU's OBR without ORC makes no ServiceRequest)
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped

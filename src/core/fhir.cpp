@@ -1078,6 +1078,9 @@ private:
 struct Fields {
   std::string_view name;
   std::bitset<256> mapped, valued;
+  // written of by rows' constants alone in a segment (mapped if one of
+  // them stays: see Engine::report_lost_to_constants())
+  std::bitset<256> constant;
   uint32_t top; // the last field valued
 };
 
@@ -1157,6 +1160,7 @@ public:
       const std::span<const uint32_t> rows = rows_in(structure, named, group, node);
       Fields *fields = nullptr; // noted once the segment maps
       wrote_.reset();
+      constant_wrote_.reset();
       ListElement elements[4]; // made by maps that fill one list element
       size_t element_count = 0;
       bool flushed = false; // elements of this segment were reported (more than 4)
@@ -1199,8 +1203,10 @@ public:
         report_lacking(seg.name, std::span(elements, element_count));
       // a field is mapped where a row wrote of it (one whose rows' conditions
       // all failed, SCH-9 in hours, or whose value they all left out, is not)
-      if (fields)
+      if (fields) {
         fields->mapped |= wrote_;
+        fields->constant |= constant_wrote_ & ~wrote_;
+      }
       if (rows.empty())
         unmapped(seg.name);
     }
@@ -1208,6 +1214,10 @@ public:
       for (uint32_t f = 1; f <= fields.top; ++f) {
         if (!fields.valued[f] || fields.mapped[f] || (bundle_ && f == 10 && same(fields.name, "MSH")))
           continue;
+        if (fields.constant[f]) { // decided once the resources' fates are known
+          constants_alone_ = true;
+          continue;
+        }
         // "PID-10", written into a kept buffer: only a new one is copied
         char number[12];
         const auto end = std::to_chars(number, number + sizeof number, f).ptr;
@@ -1655,7 +1665,7 @@ private:
       return;
     if (named.valued == none) {
       named.valued = static_cast<uint32_t>(valued_.size());
-      valued_.push_back(Fields{seg.name, {}, {}, 0});
+      valued_.push_back(Fields{seg.name, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
     const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(seg.field_count()), 255);
@@ -2200,12 +2210,50 @@ private:
   // Writes a row's constant as leaf() does, noting where its text starts:
   // an element made of constants alone holds no value of the message (see
   // report_pruned()). (Out of line: keeps the note out of leaf().)
+  // A constant writes of its field only where it stays: one written into
+  // an element left out (Encounter.location's status, where PV1-3 made no
+  // Location) leaves the field's value unwritten.
   [[gnu::noinline]] void constant_leaf(uint32_t r, std::vector<PathItem> &path, char kind,
                                        std::string_view text) {
     const auto at = static_cast<uint32_t>(text_.size());
+    const bool wrote = wrote_[field_ & 255];
     leaf(r, path, kind, text);
+    const bool reached = wrote_[field_ & 255]; // its element, written now or before
+    wrote_[field_ & 255] = wrote;
     if (text_.size() != at)
       constants_.push_back(at);
+    if (reached && !wrote && field_ != 0) {
+      constant_wrote_[field_ & 255] = true;
+      constant_writes_.push_back({segment_, field_, node(r, path), r});
+    }
+  }
+
+  // Reports each valued field of a segment that only rows' constants wrote
+  // of, none of which stayed once the resources' fates are known ("PV1-6"
+  // of a PL of its facility alone: its Location, made of nothing, went;
+  // the location's status with it). (Out of line: met only where a field
+  // gave constants alone.)
+  [[gnu::noinline, gnu::cold]] void report_lost_to_constants() {
+    auto stays = [&](const ConstantWrite &w) {
+      if (resources[w.resource].dropped || w.node == none)
+        return false;
+      for (uint32_t at = w.node; at != none; at = nodes_[at].parent)
+        if (nodes_[at].kind == 'x')
+          return false;
+      return true;
+    };
+    for (const Fields &fields : valued_)
+      for (uint32_t f = 1; f <= fields.top; ++f) {
+        if (!fields.constant[f] || fields.mapped[f] || !fields.valued[f])
+          continue;
+        const bool stayed = std::any_of(
+            constant_writes_.begin(), constant_writes_.end(), [&](const ConstantWrite &w) {
+              return w.field == f && same(message_.segment_at(w.segment).name, fields.name) &&
+                     stays(w);
+            });
+        if (!stayed && !reported_as_value(fields.name, f))
+          unmapped(std::string(fields.name) + "-" + std::to_string(f));
+      }
   }
 
   // Reports the data of the field being read as not of `form` ("OBX-5
@@ -3832,6 +3880,13 @@ private:
   // where in text_ each row's constant written starts, ascending (see
   // constant_leaf())
   std::vector<uint32_t> constants_;
+  // each constant written of a field: the segment and field, the element
+  // and its resource (see report_lost_to_constants())
+  struct ConstantWrite {
+    uint32_t segment, field, node, resource;
+  };
+  std::vector<ConstantWrite> constant_writes_;
+  bool constants_alone_ = false; // a valued field only constants were written of
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()
   bool order_known_ = false;
@@ -3929,6 +3984,7 @@ private:
     std::vector<Checked> checked;
     std::vector<Pruned> pruned;
     std::vector<uint32_t> constants;
+    std::vector<ConstantWrite> constant_writes;
     std::vector<PathItem> link_path, path;
     std::vector<Filler> fillers;
     std::vector<std::pair<uint32_t, uint32_t>> implied;
@@ -3954,9 +4010,11 @@ private:
     f(fillers_, w.fillers), f(implied_, w.implied), f(later_, w.later);
     f(identities_, w.identities), f(valued_, w.valued), f(named_, w.named);
     f(chosen_, w.chosen), f(pruned_, w.pruned), f(constants_, w.constants);
+    f(constant_writes_, w.constant_writes);
   }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
+  std::bitset<256> constant_wrote_; // those a row's constant was written of
   // the fields whose values were reported, by segment name (see value_reported())
   std::vector<std::pair<std::string_view, uint32_t>> values_reported_;
   uint32_t reading_ = 0; // the segment run() is at
@@ -4093,6 +4151,8 @@ void Engine::finish() {
   merge_alike_referred();
   if (!pruned_.empty()) [[unlikely]]
     report_pruned(defaults);
+  if (constants_alone_) [[unlikely]]
+    report_lost_to_constants();
   for (uint32_t i = 0; i < resources.size(); ++i)
     if (resources[i].rules.primitive_lists && !resources[i].dropped) [[unlikely]]
       align_primitive_lists(resources[i]);

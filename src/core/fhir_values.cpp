@@ -262,8 +262,6 @@ void coding_system_uri(std::string_view name, std::string &out) {
       {"HCPCS", "urn:oid:2.16.840.1.113883.6.285"},
       {"HCPT", "urn:oid:2.16.840.1.113883.6.285"},
       {"UCUM", "http://unitsofmeasure.org"},
-      {"ANS+", "http://unitsofmeasure.org"},
-      {"ISO+", "http://unitsofmeasure.org"},
       {"NDC", "http://hl7.org/fhir/sid/ndc"},
       {"CVX", "http://hl7.org/fhir/sid/cvx"},
       {"MVX", "http://terminology.hl7.org/CodeSystem/MVX"},

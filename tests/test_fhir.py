@@ -342,6 +342,8 @@ def test_corpus_bundles_are_valid(path):
     (ADT_A01, "AllergyIntolerance", "code.coding.0.system",
      "http://www.nlm.nih.gov/research/umls/rxnorm"),
     (ADT_A01, "Condition", "code.coding.0.system", "http://hl7.org/fhir/sid/icd-10"),
+    (message("ADT^A01^ADT_A01", PID, "DG1|1||I10^Hypertension^I10" + "|" * 18 + "D"), "Condition",
+     "verificationStatus.coding.0.code", "entered-in-error"),
     (ORU_R01, "Observation", "code.coding.0.system", "http://loinc.org"),
     # a system no name of table 0396: an OID's urn, and a name only like one an id's
     (CODED, "Observation#0", "code.coding.0.system", "urn:oid:2.16.840.1.113883.6.1"),
@@ -796,6 +798,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # AL1-4 / IAM-4 is the allergy's criticality, not also a reaction's severity
     (message("ADT^A01^ADT_A01", PID, "AL1|1|DA|1605^Penicillin|MO|Hives"), "AllergyIntolerance", "reaction.severity"),
     (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives"), "AllergyIntolerance", "reaction.severity"),
+    # DG1-21's action code A (added) is no diagnosis entered in error (D is: the elements table)
+    (message("ADT^A01^ADT_A01", PID, "DG1|1||I10^Hypertension^I10" + "|" * 18 + "A"), "Condition",
+     "verificationStatus"),
     # a day is no instant (OBR-22's issued): left out and reported, not midnight UTC
     (message("ORU^R01^ORU_R01", PID, OBR + "|" * 15 + "20240110", "OBX|1|NM|1-8^a^LN||1||||||F"), "DiagnosticReport",
      "issued"),

@@ -1191,6 +1191,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer
             dtmap = "RP[Attachment]"
+        if ident == "DG1-21" and not cond_text.strip() and "verificationStatus" in tpath:
+            # mended: DG1-21's rows write verificationStatus
+            # "entered-in-error" (and its system) for any action code, where
+            # their comment says other values (A, add; U, update) map to
+            # nothing: a diagnosis added was one entered in error
+            cond_text = 'IF DG1-21 EQUALS "D"'
         if own == "PR1":
             # mended: "PR1-5.5 VALUED" (a DTM has no components) stands for a
             # time of minutes, which a period from PR1-5 and PR1-7 needs

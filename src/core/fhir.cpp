@@ -348,7 +348,7 @@ std::optional<Error> Maps::read(std::string_view text) {
         row = std::move(outer);
       }
       current->rows.push_back(std::move(row));
-    } else if (tag == "V" && f.size() == 2) {
+    } else if (tag == "V" && (f.size() == 2 || (f.size() == 3 && f[2] == "fhir"))) {
       const std::string name = unescape(f[1]);
       auto it = vocabulary_names_.find(lower(name));
       if (it == vocabulary_names_.end()) {
@@ -358,6 +358,7 @@ std::optional<Error> Maps::read(std::string_view text) {
       }
       vocabulary = &vocabularies[static_cast<size_t>(it->second)];
       vocabulary->name = name;
+      vocabulary->fhirs = f.size() == 3;
       vocabulary->codes.clear();
     } else if (tag == "C" && f.size() == 5) {
       if (!vocabulary)
@@ -2264,18 +2265,6 @@ private:
              " (data not " + std::string(form) + ")");
   }
 
-  // Whether a vocabulary lists FHIR's own codes of an element, named
-  // "Type.element" (MessageHeaderResponse.code), not v2's codes of a table.
-  [[gnu::noinline, gnu::cold]] static bool of_fhirs_values(std::string_view name) {
-    const size_t dot = name.find('.');
-    auto word = [](char c) {
-      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-    };
-    return !name.empty() && name[0] >= 'A' && name[0] <= 'Z' && dot != std::string_view::npos &&
-           dot + 1 < name.size() && name.find('.', dot + 1) == std::string_view::npos &&
-           std::all_of(name.begin(), name.end(), [&](char c) { return c == '.' || word(c); });
-  }
-
   // Whether `text` is a FHIR id: 1 to 64 letters, digits, '-' and '.'.
   [[gnu::noinline]] static bool is_id(std::string_view text) {
     return !text.empty() && text.size() <= 64 && std::all_of(text.begin(), text.end(), [](char c) {
@@ -2679,7 +2668,7 @@ private:
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out (a
         // code element of FHIR's values: MSA-1's MessageHeader.response.code)
-        if (step_key(path) != maps_.code_step.id || of_fhirs_values(vocabulary->name))
+        if (step_key(path) != maps_.code_step.id || vocabulary->fhirs)
           return;
       } else {
         text = found->code;

@@ -200,6 +200,9 @@ struct Code {
 
 struct Vocabulary {
   std::string name;
+  // FHIR's own codes of an element ("MessageHeaderResponse.code"), not v2's
+  // of a table: a code missing from it is left out even in a Coding
+  bool fhirs = false;
   TextMap<Code> codes; // searched with a view
   // The code's entry, or null. A small vocabulary (most are) is searched in
   // turn through `few`, which Maps::finish builds: faster than hashing.

@@ -144,9 +144,11 @@ BOUND_V2 = {"MessageHeaderResponse.code": [
 
 
 def bound_lines() -> list[str]:
-    """The V and C lines of BOUND (with BOUND_V2's)."""
+    """The V and C lines of BOUND (with BOUND_V2's): each vocabulary marked
+    as FHIR's own codes ("fhir"), which a code missing from is left out of
+    a Coding too."""
     return [line for name, codes in sorted(BOUND.items())
-            for line in [f"V\t{name}", *(f"C\t{esc(c)}\t{esc(c)}\t\t" for c in codes),
+            for line in [f"V\t{name}\tfhir", *(f"C\t{esc(c)}\t{esc(c)}\t\t" for c in codes),
                          *(f"C\t{v2}\t{code}\t\t" for v2, code in BOUND_V2.get(name, []) if code in codes)]]
 
 

@@ -66,6 +66,8 @@ bool bundle_type_of(PyObject *obj, fhir::BundleType &out) {
 
 } // namespace
 
+const fhir::Maps *fhir_maps_of(PyObject *mapping) { return maps_of(mapping); }
+
 const py::Signature fhir_load_sig{"fhir_load()", {"text"}, 1, 1};
 Ref fhir_load(PyObject **args) {
   std::string_view text;

@@ -6,6 +6,10 @@
 #include "../binding/object.hpp"
 #include "../core/definitions.hpp"
 
+namespace vellomar::fhir {
+struct Maps;
+}
+
 namespace vellomar::ops {
 
 // Each concern file adds one declaration of its PyMethodDef entries here and
@@ -80,5 +84,12 @@ py::Ref fhir_mapping(PyObject **args);
 py::Ref fhir_convert(PyObject **args);
 py::Ref fhir_ndjson(PyObject **args);
 py::Ref fhir_uuid5(PyObject **args);
+// The maps of `mapping` (None: the package's own), or null with an error set.
+const fhir::Maps *fhir_maps_of(PyObject *mapping);
+
+// fhir_bulk.cpp: fhir_reader(read, codec_of, encoding), batches of the
+// messages of a byte stream, each converted to NDJSON lines at once.
+extern const py::Signature fhir_reader_sig;
+py::Ref fhir_reader(PyObject **args);
 
 } // namespace vellomar::ops

@@ -69,6 +69,8 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"fhir_uuid5", py::as_cfunction(py::function<fhir_uuid5_sig, fhir_uuid5>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"write_behind", py::as_cfunction(py::function<write_behind_sig, write_behind>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"roads", py::as_cfunction(py::function<roads_sig, roads>), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

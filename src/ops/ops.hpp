@@ -87,6 +87,11 @@ py::Ref fhir_uuid5(PyObject **args);
 // The maps of `mapping` (None: the package's own), or null with an error set.
 const fhir::Maps *fhir_maps_of(PyObject *mapping);
 
+// files.cpp: write_behind(fd), a file's written bytes sent to its device
+// without waiting for them.
+extern const py::Signature write_behind_sig;
+py::Ref write_behind(PyObject **args);
+
 // fhir_bulk.cpp: fhir_reader(read, codec_of, encoding), batches of the
 // messages of a byte stream, each converted to NDJSON lines at once.
 extern const py::Signature fhir_reader_sig;

@@ -5,8 +5,10 @@
 // is then parsed and converted with the lock released, into NDJSON lines
 // grouped by resource type. No Python object per message or per resource.
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <memory>
+#include <mutex>
 
 #include "../core/fhir.hpp"
 #include "../core/parser.hpp"
@@ -36,6 +38,96 @@ struct FhirReadState {
 };
 
 PyTypeObject *batch_type();
+
+// ------------------------------------------------------------------- lines
+
+// The storage of lines no longer held, kept for the next batches' lines of
+// the same resource type: a batch's lines are written into storage that is
+// mapped, warm and about the right size, and handed to Python without a
+// copy. At most `kept_total` bytes of it are kept. A type is known by the
+// address of its name in the maps, never read here (the maps of a user's
+// mapping may be gone: a new name at the same address only gets storage of
+// another size).
+class LineStore {
+public:
+  // Storage last used for lines of `type`, else any, else none.
+  std::string take(uintptr_t type) {
+    std::lock_guard lock(mutex_);
+    if (kept_.empty())
+      return {};
+    auto it = std::find_if(kept_.rbegin(), kept_.rend(),
+                           [&](const Kept &k) { return k.type == type; });
+    Kept &found = it != kept_.rend() ? *it : kept_.back();
+    std::string text = std::move(found.text);
+    bytes_ -= text.capacity();
+    found = std::move(kept_.back());
+    kept_.pop_back();
+    return text;
+  }
+  void give(uintptr_t type, std::string &&text) noexcept {
+    std::lock_guard lock(mutex_);
+    if (bytes_ + text.capacity() > kept_total || kept_.size() == kept_.capacity())
+      return; // freed by the caller's string
+    text.clear();
+    bytes_ += text.capacity();
+    kept_.push_back(Kept{type, std::move(text)}); // no allocation: capacity checked above
+  }
+
+private:
+  struct Kept {
+    uintptr_t type;
+    std::string text;
+  };
+  static constexpr size_t kept_total = size_t{16} << 20;
+  std::mutex mutex_;
+  std::vector<Kept> kept_ = [] {
+    std::vector<Kept> v;
+    v.reserve(256);
+    return v;
+  }();
+  size_t bytes_ = 0;
+};
+
+LineStore line_store;
+
+uintptr_t type_key(std::string_view type) { return reinterpret_cast<uintptr_t>(type.data()); }
+
+// One resource type's NDJSON lines of a batch, read by Python through the
+// buffer protocol (memoryview, a file's write) without a copy; the storage
+// goes back to the store when the object goes.
+struct FhirLines {
+  uintptr_t type; // the address of its name in the maps (see LineStore)
+  std::string text;
+  FhirLines(uintptr_t t, std::string &&lines) noexcept : type(t), text(std::move(lines)) {}
+  FhirLines(FhirLines &&other) noexcept : type(other.type), text(std::move(other.text)) {}
+  ~FhirLines() {
+    if (text.capacity())
+      line_store.give(type, std::move(text));
+  }
+};
+
+int lines_buffer(PyObject *self, Py_buffer *view, int flags) {
+  const std::string &text = py::instance<FhirLines>(self)->value.text;
+  return PyBuffer_FillInfo(view, self, const_cast<char *>(text.data()),
+                           static_cast<Py_ssize_t>(text.size()), 1, flags);
+}
+
+PyType_Slot lines_slots[] = {
+    {Py_bf_getbuffer, reinterpret_cast<void *>(&lines_buffer)},
+    {0, nullptr},
+};
+
+PyTypeObject *lines_type() {
+  // Made on first use; lives until the process ends.
+  static PyTypeObject *type = nullptr;
+  if (!type)
+    type = py::make_type<FhirLines>("vellomar._ops.FhirLines",
+                                    "NDJSON lines of one resource type (a read-only buffer).",
+                                    lines_slots);
+  if (!type)
+    throw py::ErrorAlreadySet{};
+  return type;
+}
 
 const py::Signature take_sig{"FhirReadState.take()", {"count"}, 1, 1};
 // take(count): a batch of the next `count` messages of the stream, or None
@@ -74,8 +166,8 @@ Ref take(FhirReadState &state, PyObject **args) {
 
 const py::Signature convert_sig{"FhirBatch.convert()", {"mapping"}, 1, 1};
 // convert(mapping): a new tuple (lines, counts, errors): the resources of the
-// batch's messages as NDJSON lines (relative references) in bytes by
-// resourceType, sorted by it; how many lines each holds; and the
+// batch's messages as NDJSON lines (relative references) by resourceType,
+// sorted by it, each a FhirLines; how many lines each holds; and the
 // (ordinal, offset, reason) of each message that did not decode or parse,
 // in order.
 Ref convert(FhirBatch &batch, PyObject **args) {
@@ -89,18 +181,12 @@ Ref convert(FhirBatch &batch, PyObject **args) {
   }
   fhir::Options options;
   options.relative_references = true;
-  // The lines by type, kept by each thread from one batch to the next: a
-  // batch's lines are written where the last batch's were, in storage that
-  // is mapped and warm, and copied once, into the bytes handed back.
   struct Lines {
-    std::string type, text;
+    std::string_view type; // the maps' own text
+    std::string text;      // from the line store
     size_t count = 0;
   };
-  static thread_local std::vector<Lines> kept;
-  for (Lines &l : kept) {
-    l.text.clear();
-    l.count = 0;
-  }
+  std::vector<Lines> made;
   std::vector<const FhirBatch::Item *> bad;
   std::vector<std::string> reasons; // of the parser, for the messages parsed here
   // The batch is this call's alone (the method's borrow); nothing here
@@ -112,9 +198,9 @@ Ref convert(FhirBatch &batch, PyObject **args) {
     Lines *last = nullptr; // a message's resources mostly come in runs of a type
     auto each = [&](const fhir::ResourceText &e, std::string_view text) {
       if (!last || last->type != e.type) {
-        auto it = std::find_if(kept.begin(), kept.end(),
+        auto it = std::find_if(made.begin(), made.end(),
                                [&](const Lines &l) { return l.type == e.type; });
-        last = it != kept.end() ? &*it : &kept.emplace_back(Lines{std::string(e.type), {}, 0});
+        last = it != made.end() ? &*it : &made.emplace_back(Lines{e.type, line_store.take(type_key(e.type)), 0});
       }
       last->text.append(text).push_back('\n');
       ++last->count;
@@ -143,24 +229,17 @@ Ref convert(FhirBatch &batch, PyObject **args) {
   Py_END_ALLOW_THREADS
   if (failed)
     std::rethrow_exception(failed);
-  std::vector<const Lines *> order;
-  for (const Lines &l : kept)
-    if (l.count)
-      order.push_back(&l);
-  std::sort(order.begin(), order.end(),
-            [](const Lines *a, const Lines *b) { return a->type < b->type; });
+  std::sort(made.begin(), made.end(),
+            [](const Lines &a, const Lines &b) { return a.type < b.type; });
   Ref lines = Ref::check(PyDict_New()), counts = Ref::check(PyDict_New());
-  for (const Lines *l : order) {
-    Ref text = Ref::check(
-        PyBytes_FromStringAndSize(l->text.data(), static_cast<Py_ssize_t>(l->text.size())));
-    Ref number = Ref::check(PyLong_FromSize_t(l->count));
-    if (PyDict_SetItemString(lines.get(), l->type.c_str(), text.get()) < 0 ||
-        PyDict_SetItemString(counts.get(), l->type.c_str(), number.get()) < 0)
+  for (Lines &l : made) {
+    Ref type = py::ascii_str(l.type);
+    Ref text = py::wrap(lines_type(), FhirLines(type_key(l.type), std::move(l.text)));
+    Ref number = Ref::check(PyLong_FromSize_t(l.count));
+    if (PyDict_SetItem(lines.get(), type.get(), text.get()) < 0 ||
+        PyDict_SetItem(counts.get(), type.get(), number.get()) < 0)
       return {};
   }
-  for (Lines &l : kept) // what a thread keeps is bounded, whatever one batch took
-    if (l.text.capacity() > (size_t{4} << 20))
-      std::string().swap(l.text);
   Ref errors = py::new_list(bad.size(), [&](auto append) {
     for (size_t i = 0; i < bad.size(); ++i)
       append(Ref::check(Py_BuildValue("KKs#", static_cast<unsigned long long>(bad[i]->ordinal),

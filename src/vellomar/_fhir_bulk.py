@@ -3,8 +3,9 @@
 Messages are cut from their files in C++ by the reader's own rules (bounded
 by the largest message) and converted in batches by one C++ call each, with
 the interpreter's lock released, which returns the batch's NDJSON lines
-grouped by resource type as bytes: no Python object per message or per
-resource, and memory bounded by a batch. Each output file is written beside
+grouped by resource type in buffers of the core's own storage (no copy):
+no Python object per message or per resource, and memory bounded by a
+batch. Each output file is written beside
 its final name and renamed over it when every input has been read
 (`_files.AtomicFile`): a failed run leaves the directory as it was.
 
@@ -32,9 +33,11 @@ from .table import count_range
 BATCH_MESSAGES = 128
 
 
-Lines = tuple[dict[str, bytes], dict[str, int]]
+# the lines by resource type (read-only buffers: memoryview, a file's write),
+# and their number by type
+Lines = tuple[dict[str, "_ops.FhirLines"], dict[str, int]]
 # a batch converted: its lines, and the (ordinal, offset, reason) of its bad messages
-Converted = tuple[dict[str, bytes], dict[str, int], list[tuple[int, int, str]]]
+Converted = tuple[dict[str, "_ops.FhirLines"], dict[str, int], list[tuple[int, int, str]]]
 
 
 def usable_cpus() -> int:
@@ -120,10 +123,10 @@ def range_lines(open_file: Callable[[], IO[bytes]], name: str, start: int, stop:
         yield from lines_of(Slice(file, start, stop), encoding, maps, named)
 
 
-def arrow_rows(lines: dict[str, bytes]) -> Any:
+def arrow_rows(lines: dict[str, _ops.FhirLines]) -> Any:
     """A pyarrow Table (resourceType, id, resource) of NDJSON lines by type,
-    as `_ops.fhir_ndjson` gives them, cut without a Python object per
-    resource: the lines' bytes are the string data, the offsets come from
+    as `lines_of` gives them, cut without a Python object per resource:
+    the lines' bytes are the string data, the offsets come from
     the line ends, and each id stands at a fixed place in its line."""
     import importlib
 
@@ -135,7 +138,7 @@ def arrow_rows(lines: dict[str, bytes]) -> Any:
 
     tables = []
     for resource_type, data in lines.items():
-        ends = np.flatnonzero(np.frombuffer(data, np.uint8) == 10)
+        ends = np.flatnonzero(np.frombuffer(memoryview(data), np.uint8) == 10)
         offsets = np.concatenate(([0], ends + 1)).astype(np.int64)
         text = pa.LargeStringArray.from_buffers(len(ends), pa.py_buffer(offsets.tobytes()),
                                                 pa.py_buffer(data))
@@ -208,7 +211,7 @@ def write_ndjson(
                     if out is None:
                         out = outputs[resource_type] = AtomicFile(
                             os.path.join(directory, resource_type + ".ndjson"))
-                    out.write(data)
+                    out.write(memoryview(data))
                     counts[resource_type] = counts.get(resource_type, 0) + numbers[resource_type]
         for out in outputs.values():
             out.commit()

@@ -30,10 +30,15 @@ def read_messages(
 
 @final
 @type_check_only
+class FhirLines:
+    def __buffer__(self, flags: int) -> memoryview: ...
+
+@final
+@type_check_only
 class FhirBatch:
     def convert(
         self, mapping: object
-    ) -> tuple[dict[str, bytes], dict[str, int], list[tuple[int, int, str]]]: ...
+    ) -> tuple[dict[str, FhirLines], dict[str, int], list[tuple[int, int, str]]]: ...
 
 @final
 @type_check_only

@@ -5,8 +5,8 @@
 // is then parsed and converted with the lock released, into NDJSON lines
 // grouped by resource type. No Python object per message or per resource.
 #include <algorithm>
-#include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -44,14 +44,12 @@ PyTypeObject *batch_type();
 // The storage of lines no longer held, kept for the next batches' lines of
 // the same resource type: a batch's lines are written into storage that is
 // mapped, warm and about the right size, and handed to Python without a
-// copy. At most `kept_total` bytes of it are kept. A type is known by the
-// address of its name in the maps, never read here (the maps of a user's
-// mapping may be gone: a new name at the same address only gets storage of
-// another size).
+// copy. At most `kept_total` bytes of it are kept. A type is known by a hash
+// of its name (two names of one hash only get storage of another size).
 class LineStore {
 public:
   // Storage last used for lines of `type`, else any, else none.
-  std::string take(uintptr_t type) {
+  std::string take(size_t type) {
     std::lock_guard lock(mutex_);
     if (kept_.empty())
       return {};
@@ -64,7 +62,9 @@ public:
     kept_.pop_back();
     return text;
   }
-  void give(uintptr_t type, std::string &&text) noexcept {
+  void give(size_t type, std::string &&text) noexcept {
+    if (text.capacity() < kept_least) // a string moved from holds none
+      return;
     std::lock_guard lock(mutex_);
     if (bytes_ + text.capacity() > kept_total || kept_.size() == kept_.capacity())
       return; // freed by the caller's string
@@ -75,10 +75,10 @@ public:
 
 private:
   struct Kept {
-    uintptr_t type;
+    size_t type;
     std::string text;
   };
-  static constexpr size_t kept_total = size_t{16} << 20;
+  static constexpr size_t kept_total = size_t{16} << 20, kept_least = 4096;
   std::mutex mutex_;
   std::vector<Kept> kept_ = [] {
     std::vector<Kept> v;
@@ -90,20 +90,17 @@ private:
 
 LineStore line_store;
 
-uintptr_t type_key(std::string_view type) { return reinterpret_cast<uintptr_t>(type.data()); }
+size_t type_key(std::string_view type) { return std::hash<std::string_view>{}(type); }
 
 // One resource type's NDJSON lines of a batch, read by Python through the
 // buffer protocol (memoryview, a file's write) without a copy; the storage
 // goes back to the store when the object goes.
 struct FhirLines {
-  uintptr_t type; // the address of its name in the maps (see LineStore)
+  size_t type; // the hash of its name (see LineStore)
   std::string text;
-  FhirLines(uintptr_t t, std::string &&lines) noexcept : type(t), text(std::move(lines)) {}
+  FhirLines(size_t t, std::string &&lines) noexcept : type(t), text(std::move(lines)) {}
   FhirLines(FhirLines &&other) noexcept : type(other.type), text(std::move(other.text)) {}
-  ~FhirLines() {
-    if (text.capacity())
-      line_store.give(type, std::move(text));
-  }
+  ~FhirLines() { line_store.give(type, std::move(text)); }
 };
 
 int lines_buffer(PyObject *self, Py_buffer *view, int flags) {

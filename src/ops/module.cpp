@@ -63,8 +63,6 @@ PyMethodDef function_defs[] = {
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"fhir_convert", py::as_cfunction(py::function<fhir_convert_sig, fhir_convert>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"fhir_ndjson", py::as_cfunction(py::function<fhir_ndjson_sig, fhir_ndjson>),
-     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"fhir_reader", py::as_cfunction(py::function<fhir_reader_sig, fhir_reader>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"fhir_uuid5", py::as_cfunction(py::function<fhir_uuid5_sig, fhir_uuid5>),

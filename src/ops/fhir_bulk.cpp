@@ -23,8 +23,8 @@ using py::Ref;
 // The messages of a batch, as read.
 struct FhirBatch {
   struct Item {
-    uint64_t ordinal = 0, offset = 0; // the message's number and byte offset in the stream
-    size_t start = 0, size = 0;      // its text in `texts`, when it is its own decoded form
+    uint64_t ordinal = 0, offset = 0; // its number and byte offset in the stream
+    size_t start = 0, size = 0;       // its text in `texts`, when its own decoded form
     std::unique_ptr<Message> message; // or the message decoded by the interpreter
     std::string error;                // or why it did not decode
   };
@@ -58,7 +58,8 @@ public:
     Kept &found = it != kept_.rend() ? *it : kept_.back();
     std::string text = std::move(found.text);
     bytes_ -= text.capacity();
-    found = std::move(kept_.back());
+    if (&found != &kept_.back())
+      found = std::move(kept_.back());
     kept_.pop_back();
     return text;
   }
@@ -197,7 +198,9 @@ Ref convert(FhirBatch &batch, PyObject **args) {
       if (!last || last->type != e.type) {
         auto it = std::find_if(made.begin(), made.end(),
                                [&](const Lines &l) { return l.type == e.type; });
-        last = it != made.end() ? &*it : &made.emplace_back(Lines{e.type, line_store.take(type_key(e.type)), 0});
+        if (it == made.end())
+          it = made.insert(it, Lines{e.type, line_store.take(type_key(e.type)), 0});
+        last = &*it;
       }
       last->text.append(text).push_back('\n');
       ++last->count;

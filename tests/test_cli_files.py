@@ -182,7 +182,7 @@ def test_write_all_writes_on_after_a_short_count(counts, written, error):
     assert seen == written
 
 
-@pytest.mark.parametrize("fault", ["write", "flush", "fsync", "replace", "close"])
+@pytest.mark.parametrize("fault", ["write", "write_behind", "flush", "fsync", "replace", "close"])
 def test_a_failed_write_names_the_destination_and_keeps_the_old_file(tmp_path, monkeypatch, fault):
     (path := tmp_path / "old.hl7").write_bytes(b"old")
     file = vellomar._files.AtomicFile(path, "w", encoding="ascii")
@@ -195,10 +195,14 @@ def test_a_failed_write_names_the_destination_and_keeps_the_old_file(tmp_path, m
     real = file._file
     if fault in ("write", "flush", "close"):
         monkeypatch.setattr(real, fault, fail)
+    elif fault == "write_behind":  # the start of writing to the device, after each write here
+        monkeypatch.setattr(vellomar._files, "WRITE_BEHIND", 1)
+        monkeypatch.setattr(vellomar._ops, fault, fail)
     else:
         monkeypatch.setattr(os, fault, fail)
     with pytest.raises(vellomar._files.WriteError) as raised:
-        file.write(b"more") if fault == "write" else file.flush() if fault == "flush" else file.commit()
+        (file.write(b"more") if fault == "write" else file.write("more") if fault == "write_behind"
+         else file.flush() if fault == "flush" else file.commit())
     assert raised.value.args == (5, "Input/output error") and raised.value.filename == str(path)
     file.discard()
     monkeypatch.undo()

@@ -1321,6 +1321,12 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys, monkeypatch):
     before = (out / "Patient.ndjson").read_bytes()
     assert main(["fhir", str(good), str(bad), "-o", str(out), "--errors", "raise"]) == 1
     assert (out / "Patient.ndjson").read_bytes() == before
+    # a message in the character set its MSH-18 names is decoded by it
+    latin = tmp_path / "latin.hl7"
+    latin.write_bytes(ADT_A01.replace("|2.5.1", "|2.5.1||||||8859/1").replace("EVERYMAN", "MÜLLER")
+                      .encode("latin-1"))
+    fhir.write_ndjson(latin, out)
+    assert json.loads((out / "Patient.ndjson").read_text())["name"][0]["family"] == "MÜLLER"
     assert [(r[0], r[1]) for r in fhir.resources_of(ADT_A01)][:1] == [
         ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
 

@@ -66,6 +66,8 @@ bool bundle_type_of(PyObject *obj, fhir::BundleType &out) {
 
 } // namespace
 
+const fhir::Maps *fhir_maps_of(PyObject *mapping) { return maps_of(mapping); }
+
 const py::Signature fhir_load_sig{"fhir_load()", {"text"}, 1, 1};
 Ref fhir_load(PyObject **args) {
   std::string_view text;
@@ -144,84 +146,6 @@ Ref fhir_convert(PyObject **args) {
         out = Ref::check(PyTuple_Pack(2, json.get(), unmapped.get()));
       });
   return out;
-}
-
-const py::Signature fhir_ndjson_sig{"fhir_ndjson()", {"messages", "mapping"}, 2, 2};
-// A new tuple of two dicts by resourceType: the resources of the list of
-// messages as NDJSON lines (relative references) in bytes, and how many
-// lines each holds. No Python object per resource.
-Ref fhir_ndjson(PyObject **args) {
-  if (!PyList_Check(args[0])) {
-    PyErr_SetString(PyExc_TypeError, "fhir_ndjson() takes a list of Messages");
-    return {};
-  }
-  const fhir::Maps *maps = maps_of(args[1]);
-  if (!maps)
-    return {};
-  std::vector<const Message *> messages;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(args[0]); ++i) {
-    const Message *m = message_of(PyList_GET_ITEM(args[0], i), "write_ndjson()");
-    if (!m)
-      return {};
-    messages.push_back(m);
-  }
-  fhir::Options options;
-  options.relative_references = true;
-  // The lines by type, kept by each thread from one batch to the next: a
-  // batch's lines are written where the last batch's were, in storage that
-  // is mapped and warm, and copied once, into the bytes handed back.
-  struct Lines {
-    std::string type, text;
-    size_t count = 0;
-  };
-  static thread_local std::vector<Lines> kept;
-  for (Lines &l : kept) {
-    l.text.clear();
-    l.count = 0;
-  }
-  // The messages are the list's, which the caller keeps alive; nothing here
-  // touches Python objects while the lock is released.
-  bool no_memory = false;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    Lines *last = nullptr; // a message's resources mostly come in runs of a type
-    for (const Message *m : messages)
-      fhir::convert_each(*maps, *definitions(), *m, options,
-                         [&](const fhir::ResourceText &e, std::string_view text) {
-                           if (!last || last->type != e.type) {
-                             auto it = std::find_if(kept.begin(), kept.end(),
-                                                    [&](const Lines &l) { return l.type == e.type; });
-                             last = it != kept.end() ? &*it
-                                                     : &kept.emplace_back(Lines{std::string(e.type), {}, 0});
-                           }
-                           last->text.append(text).push_back('\n');
-                           ++last->count;
-                         });
-  } catch (const std::bad_alloc &) { // raised once the lock is back
-    no_memory = true;
-  }
-  Py_END_ALLOW_THREADS
-  if (no_memory)
-    throw std::bad_alloc();
-  std::vector<const Lines *> order;
-  for (const Lines &l : kept)
-    if (l.count)
-      order.push_back(&l);
-  std::sort(order.begin(), order.end(),
-            [](const Lines *a, const Lines *b) { return a->type < b->type; });
-  Ref lines = Ref::check(PyDict_New()), counts = Ref::check(PyDict_New());
-  for (const Lines *l : order) {
-    Ref text = Ref::check(
-        PyBytes_FromStringAndSize(l->text.data(), static_cast<Py_ssize_t>(l->text.size())));
-    Ref count = Ref::check(PyLong_FromSize_t(l->count));
-    if (PyDict_SetItemString(lines.get(), l->type.c_str(), text.get()) < 0 ||
-        PyDict_SetItemString(counts.get(), l->type.c_str(), count.get()) < 0)
-      return {};
-  }
-  for (Lines &l : kept) // what a thread keeps is bounded, whatever one batch took
-    if (l.text.capacity() > (size_t{4} << 20))
-      std::string().swap(l.text);
-  return Ref::check(PyTuple_Pack(2, lines.get(), counts.get()));
 }
 
 const py::Signature fhir_uuid5_sig{"fhir_uuid5()", {"name", "portable"}, 2, 2};

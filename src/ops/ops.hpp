@@ -6,6 +6,10 @@
 #include "../binding/object.hpp"
 #include "../core/definitions.hpp"
 
+namespace vellomar::fhir {
+struct Maps;
+}
+
 namespace vellomar::ops {
 
 // Each concern file adds one declaration of its PyMethodDef entries here and
@@ -70,15 +74,24 @@ py::Ref describe(PyObject **args);
 const Definitions *definitions();
 
 // fhir.cpp: fhir_load(text), the package's maps; fhir_mapping(text), a
-// user's maps over them; fhir_convert(message, bundle_type, mapping, mode)
-// and fhir_ndjson(messages, mapping); fhir_uuid5(name, portable), an id on
-// a chosen SHA-1 road.
-extern const py::Signature fhir_load_sig, fhir_mapping_sig, fhir_convert_sig, fhir_ndjson_sig,
-    fhir_uuid5_sig;
+// user's maps over them; fhir_convert(message, bundle_type, mapping, mode);
+// fhir_uuid5(name, portable), an id on a chosen SHA-1 road.
+extern const py::Signature fhir_load_sig, fhir_mapping_sig, fhir_convert_sig, fhir_uuid5_sig;
 py::Ref fhir_load(PyObject **args);
 py::Ref fhir_mapping(PyObject **args);
 py::Ref fhir_convert(PyObject **args);
-py::Ref fhir_ndjson(PyObject **args);
 py::Ref fhir_uuid5(PyObject **args);
+// The maps of `mapping` (None: the package's own), or null with an error set.
+const fhir::Maps *fhir_maps_of(PyObject *mapping);
+
+// files.cpp: write_behind(fd), a file's written bytes sent to its device
+// without waiting for them.
+extern const py::Signature write_behind_sig;
+py::Ref write_behind(PyObject **args);
+
+// fhir_bulk.cpp: fhir_reader(read, codec_of, encoding), batches of the
+// messages of a byte stream, each converted to NDJSON lines at once.
+extern const py::Signature fhir_reader_sig;
+py::Ref fhir_reader(PyObject **args);
 
 } // namespace vellomar::ops

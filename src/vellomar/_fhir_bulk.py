@@ -1,11 +1,13 @@
 """FHIR Bulk Data NDJSON from HL7 v2 files: one file per resource type.
 
-Messages are read with `vellomar.read` (bounded by the largest message) and
-converted in batches by one C++ call each, which returns the batch's NDJSON
-lines grouped by resource type as bytes: no Python object per resource, and
-memory bounded by a batch. Each output file is written beside its final name
-and renamed over it when every input has been read (`_files.AtomicFile`): a
-failed run leaves the directory as it was.
+Messages are cut from their files in C++ by the reader's own rules (bounded
+by the largest message) and converted in batches by one C++ call each, with
+the interpreter's lock released, which returns the batch's NDJSON lines
+grouped by resource type in buffers of the core's own storage (no copy):
+no Python object per message or per resource, and memory bounded by a
+batch. Each output file is written beside
+its final name and renamed over it when every input has been read
+(`_files.AtomicFile`): a failed run leaves the directory as it was.
 
 A resource that many messages carry (the Patient of every message of a stay)
 is written once per message, with the same id each time: NDJSON has no
@@ -15,21 +17,27 @@ version (as a FHIR server does with the PUTs of a transaction).
 
 from __future__ import annotations
 
+import codecs
 import os
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator
 from concurrent.futures import Future, ThreadPoolExecutor
-from typing import IO, Any, Literal, cast
+from typing import IO, Any, Literal
 
 from . import _ops
 from ._files import AtomicFile
-from .read import MessageError, Reader, read
+from .charsets import codec_of
+from .read import MessageError, open_stream
 from .table import count_range
 
 BATCH_MESSAGES = 128
 
 
-Lines = tuple[dict[str, bytes], dict[str, int]]
+# the lines by resource type (read-only buffers: memoryview, a file's write),
+# and their number by type
+Lines = tuple[dict[str, "_ops.FhirLines"], dict[str, int]]
+# a batch converted: its lines, and the (ordinal, offset, reason) of its bad messages
+Converted = tuple[dict[str, "_ops.FhirLines"], dict[str, int], list[tuple[int, int, str]]]
 
 
 def usable_cpus() -> int:
@@ -40,51 +48,48 @@ def usable_cpus() -> int:
         return os.cpu_count() or 1
 
 
-def batches(reader: Reader, on_error: Callable[[MessageError], None]) -> Iterator[list[Any]]:
-    """The messages of `reader` in lists of BATCH_MESSAGES; a bad message
-    goes to `on_error` (which raises to stop) and is left out."""
-    batch: list[Any] = []
-    while True:
-        try:
-            batch.append(next(reader))
-        except StopIteration:
-            break
-        except MessageError as error:
-            on_error(error)
-            continue
-        if len(batch) >= BATCH_MESSAGES:
-            yield batch
-            batch = []  # a new list: the last may still be being converted
-    if batch:
-        yield batch
+def lines_of(source: Any, encoding: str | None, maps: object,
+             on_error: Callable[[MessageError], None], jobs: int = 1) -> Iterator[Lines]:
+    """The NDJSON lines by resource type of the messages of `source` (a path
+    or a binary file, read as `vellomar.read` reads it), and their number by
+    type, BATCH_MESSAGES messages a call of the core, in the messages'
+    order; a bad message goes to `on_error` (which raises to stop) and is
+    left out.
 
-
-def lines_of(reader: Reader, maps: object, on_error: Callable[[MessageError], None],
-             jobs: int = 1) -> Iterator[Lines]:
-    """The NDJSON lines by resource type of the messages of `reader`, and
-    their number by type, BATCH_MESSAGES messages a call of the core, in
-    the messages' order; a bad message goes to `on_error` (which raises to
-    stop) and is left out.
-
-    With `jobs` over 1 that many threads convert batches at once (the core
-    lets go of the interpreter while it converts) while this one reads the
-    next: at most `jobs` + 1 batches are held, read or converted, and not
-    yet taken."""
-    if jobs <= 1:
-        for batch in batches(reader, on_error):
-            yield _ops.fhir_ndjson(batch, maps)
-        return
-    pool = ThreadPoolExecutor(jobs, thread_name_prefix="vellomar-fhir")
-    pending: deque[Future[Lines]] = deque()
+    The core cuts each batch's texts from the stream (holding the
+    interpreter's lock while it reads) and parses and converts them with the
+    lock released. With `jobs` over 1 that many threads convert batches at
+    once while this one reads the next: at most `jobs` + 1 batches are held,
+    read or converted, and not yet taken."""
+    codec = None if encoding is None else codecs.lookup(encoding).name
+    file, read_on, error_type, _ = open_stream(source)
     try:
-        for batch in batches(reader, on_error):
-            pending.append(pool.submit(_ops.fhir_ndjson, batch, maps))
-            if len(pending) > jobs:
-                yield pending.popleft().result()
-        while pending:
-            yield pending.popleft().result()
-    finally:  # also when the caller stops early: what has not begun never will
-        pool.shutdown(wait=True, cancel_futures=True)
+        state = _ops.fhir_reader(read_on, codec_of, codec)
+        batches = iter(lambda: state.take(BATCH_MESSAGES), None)
+
+        def taken(done: Converted) -> Lines:
+            for ordinal, offset, reason in done[2]:
+                on_error(error_type(ordinal, offset, reason))
+            return done[0], done[1]
+
+        if jobs <= 1:
+            for batch in batches:
+                yield taken(batch.convert(maps))
+            return
+        pool = ThreadPoolExecutor(jobs, thread_name_prefix="vellomar-fhir")
+        pending: deque[Future[Converted]] = deque()
+        try:
+            for batch in batches:
+                pending.append(pool.submit(batch.convert, maps))
+                if len(pending) > jobs:
+                    yield taken(pending.popleft().result())
+            while pending:
+                yield taken(pending.popleft().result())
+        finally:  # also when the caller stops early: what has not begun never will
+            pool.shutdown(wait=True, cancel_futures=True)
+    finally:
+        if file is not None:
+            file.close()
 
 
 class Slice:
@@ -114,14 +119,14 @@ def range_lines(open_file: Callable[[], IO[bytes]], name: str, start: int, stop:
             before = count_range(open_file, 0, start)
         on_error(MessageError(before + error.ordinal, start + error.offset, error.reason, name))
 
-    with open_file() as file, read(cast(IO[bytes], Slice(file, start, stop)), encoding=encoding) as reader:
-        yield from lines_of(reader, maps, named)
+    with open_file() as file:
+        yield from lines_of(Slice(file, start, stop), encoding, maps, named)
 
 
-def arrow_rows(lines: dict[str, bytes]) -> Any:
+def arrow_rows(lines: dict[str, _ops.FhirLines]) -> Any:
     """A pyarrow Table (resourceType, id, resource) of NDJSON lines by type,
-    as `_ops.fhir_ndjson` gives them, cut without a Python object per
-    resource: the lines' bytes are the string data, the offsets come from
+    as `lines_of` gives them, cut without a Python object per resource:
+    the lines' bytes are the string data, the offsets come from
     the line ends, and each id stands at a fixed place in its line."""
     import importlib
 
@@ -133,7 +138,7 @@ def arrow_rows(lines: dict[str, bytes]) -> Any:
 
     tables = []
     for resource_type, data in lines.items():
-        ends = np.flatnonzero(np.frombuffer(data, np.uint8) == 10)
+        ends = np.flatnonzero(np.frombuffer(memoryview(data), np.uint8) == 10)
         offsets = np.concatenate(([0], ends + 1)).astype(np.int64)
         text = pa.LargeStringArray.from_buffers(len(ends), pa.py_buffer(offsets.tobytes()),
                                                 pa.py_buffer(data))
@@ -200,15 +205,14 @@ def write_ndjson(
                 if on_error is not None:
                     on_error(error)
 
-            with read(item, encoding=encoding) as reader:
-                for lines, numbers in lines_of(reader, maps, bad, jobs):
-                    for resource_type, data in lines.items():
-                        out = outputs.get(resource_type)
-                        if out is None:
-                            out = outputs[resource_type] = AtomicFile(
-                                os.path.join(directory, resource_type + ".ndjson"))
-                        out.write(data)
-                        counts[resource_type] = counts.get(resource_type, 0) + numbers[resource_type]
+            for lines, numbers in lines_of(item, encoding, maps, bad, jobs):
+                for resource_type, data in lines.items():
+                    out = outputs.get(resource_type)
+                    if out is None:
+                        out = outputs[resource_type] = AtomicFile(
+                            os.path.join(directory, resource_type + ".ndjson"))
+                    out.write(memoryview(data))
+                    counts[resource_type] = counts.get(resource_type, 0) + numbers[resource_type]
         for out in outputs.values():
             out.commit()
     finally:

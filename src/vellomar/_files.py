@@ -4,7 +4,9 @@ Every road that writes a file (the command line's `-o`, `vellomar.write` to a
 path) goes through `AtomicFile`: the data goes to a temporary file in the
 destination's own directory (so the final rename stays on one file system),
 which is flushed, synced and renamed over the destination only when the
-writer says the whole run succeeded. On any failure the temporary file is
+writer says the whole run succeeded; its bytes are sent on to the device
+every few megabytes as they are written (without waiting for them), so that
+the final sync waits for the last few. On any failure the temporary file is
 removed and the destination keeps its old content, so an output that is also
 an input is safe: the input is read through its own, old inode. A run killed
 before it could remove its temporary file (SIGKILL) leaves it; the temporary
@@ -25,6 +27,11 @@ from types import TracebackType
 from typing import IO, Any
 
 __all__ = ["AtomicFile", "WriteError", "write_all"]
+
+# Bytes written to a temporary file between two starts of their writing to
+# the device (write_behind): the sync that commits a large file then waits
+# for its last few megabytes, not for all of them.
+WRITE_BEHIND = 4 << 20
 
 
 class WriteError(OSError):
@@ -109,6 +116,7 @@ class AtomicFile:
             # Refused as the shell's `>` refuses it, though a rename could replace it.
             raise WriteError(errno.EACCES, os.strerror(errno.EACCES), self.path)
         self._open = True
+        self._unsent = 0  # bytes written since the last write_behind
         # A device or a pipe (/dev/stdout, a FIFO) cannot be replaced by a
         # rename, and holds no old content to keep: it is written directly.
         self._temp: str | None = None
@@ -167,11 +175,26 @@ class AtomicFile:
     def write(self, data: Any) -> int:
         try:
             if isinstance(data, str):
-                return self._file.write(data)
-            write_all(self._file.write, data)
-            return len(data)
+                count = self._file.write(data)
+            else:
+                write_all(self._file.write, data)
+                count = len(data)
+            if self._temp is not None:
+                self._unsent += count  # characters for a text file: near enough
+                if self._unsent >= WRITE_BEHIND:
+                    self._write_behind()
+            return count
         except OSError as error:
             raise _error(error, self.path) from None
+
+    def _write_behind(self) -> None:
+        """Starts writing what was written to the device, without waiting
+        for it."""
+        from . import _ops
+
+        self._file.flush()
+        _ops.write_behind(self._file.fileno())
+        self._unsent = 0
 
     def flush(self) -> None:
         try:

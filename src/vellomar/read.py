@@ -73,6 +73,29 @@ def _bounded(file: IO[bytes], path: str | os.PathLike[str]) -> Callable[[int], b
     return read
 
 
+def open_stream(
+    source: str | os.PathLike[str] | IO[bytes],
+) -> tuple[IO[bytes] | None, Callable[[int], bytes], Callable[[int, int, str], MessageError], int]:
+    """The stream of messages of `source` (a path, opened here, or a binary
+    file): the file opened (None for a file given), its `read` past a byte
+    order mark that opens it, the error type counting offsets from the
+    stream's own start, and the bytes passed over. Every road that reads a
+    source's messages starts here."""
+    file: IO[bytes] | None = None
+    read: Callable[[int], bytes]
+    if isinstance(source, (str, os.PathLike)):
+        file = open(source, "rb", buffering=0)  # noqa: SIM115 (the caller closes it)
+        read = _bounded(file, source)
+    else:
+        read = source.read
+    try:
+        return (file, *without_bom(read))
+    except BaseException:
+        if file is not None:
+            file.close()
+        raise
+
+
 class Reader:
     """The messages of a source, read in chunks and cut as `parse_batch` cuts
     a batch; memory stays bounded by the largest message.
@@ -95,13 +118,7 @@ class Reader:
         if errors not in ("raise", "skip"):
             raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
         codec = None if encoding is None else codecs.lookup(encoding).name
-        read: Callable[[int], bytes]
-        if isinstance(source, (str, os.PathLike)):
-            self._file = file = open(source, "rb", buffering=0)  # noqa: SIM115
-            read = _bounded(file, source)
-        else:
-            read = source.read
-        read, error_type, self._skipped_bytes = without_bom(read)
+        self._file, read, error_type, self._skipped_bytes = open_stream(source)
         # The state closes the file it reads at the end itself, so that a
         # `for` loop can run on it directly, without a Python call per message.
         close = None if self._file is None else self._file.close

@@ -3605,8 +3605,10 @@ public:
     return p;
   }
 
-  // Node `n` at `p`; returns `p` when it holds nothing to write.
-  char *write_node(char *p, uint32_t n) const {
+  // Node `n` at `p`; returns `p` when it holds nothing to write. (In line
+  // in its callers: most nodes it is given are objects, whose members'
+  // writer is then called without this frame between.)
+  [[gnu::always_inline]] char *write_node(char *p, uint32_t n) const {
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
@@ -3742,8 +3744,9 @@ public:
   // bracket. Most lists were made in that order and are written as they
   // stand; a list found out of order on the way is written again, its
   // members picked one by one (lists are short; nothing is allocated), of
-  // members of one place the first.
-  char *write_list(char *p, uint32_t i) const {
+  // members of one place the first. (Out of line: in write_members(), its
+  // state was made ready at every call of that, for the few lists.)
+  [[gnu::noinline]] char *write_list(char *p, uint32_t i) const {
     const uint32_t name = nodes_[i].key;
     char *open = nullptr, *end = nullptr;
     auto put = [&](uint32_t member) {

@@ -783,6 +783,7 @@ void Maps::finish() {
       name_required[id] = -2;
   // each resource type resolved where rows and maps name it
   auto type_rules = [&](const std::string &type) {
+    ascii_names = ascii_names && all_ascii(type);
     TypeRules rules;
     if (auto it = type_needs.find(type); it != type_needs.end())
       rules.needs = static_cast<int32_t>(it->second);
@@ -848,6 +849,7 @@ uint32_t Maps::intern(std::string_view name) {
   auto [it, added] = name_ids_.emplace(std::string(name), static_cast<uint32_t>(names.size()));
   if (added) {
     names.emplace_back(name);
+    ascii_names = ascii_names && all_ascii(name);
     std::string key;
     append_json_string(key, name);
     name_keys.push_back("," + key + ":");
@@ -3391,6 +3393,8 @@ public:
   const Maps &maps() const { return maps_; }
   const std::vector<Node> &nodes() const { return nodes_; }
   std::string_view text_of(const Node &n) const { return {text_.view().data() + n.value, n.size}; }
+  // The texts of all values, written or not.
+  std::string_view values() const { return text_.view(); }
 
   // -- writing
 
@@ -4267,6 +4271,11 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   // bytes an entry (fullUrl, a transaction's request).
   Out &text = thread_text();
   text.clear();
+  // Whether the text is ASCII, known from what it is written from: the
+  // values (all, written or not), the names and resources' types (known at
+  // load) and the header's texts; all else is ASCII as made (ids, base64,
+  // percent-encoding, the writer's escapes).
+  bool ascii = maps.ascii_names && all_ascii(e.values()) && all_ascii(control_id);
   const size_t bound = e.write_bound();
   size_t written = 0; // by write_node(), of `bound`
   text.reserve(bound + 1024 + (bundle ? 200 * e.resources.size() : 0));
@@ -4291,6 +4300,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     }
     std::string time;
     if (timestamp_value(header_value(message, 7, scratch), 'I', time)) {
+      ascii = ascii && all_ascii(time);
       text.put(",\"timestamp\":\""sv);
       text.put(time);
       text.put('"');
@@ -4323,6 +4333,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   }
   if (bundle)
     text.put("]}"sv);
+  out.ascii = ascii;
   return text.view();
 }
 

@@ -255,6 +255,9 @@ struct Maps {
   };
   std::vector<KeyBlock> key_blocks;
   size_t longest_key = 0; // of name_keys
+  // no element name nor resource type holds a byte of 0x80 or above (set
+  // as they are interned and by finish())
+  bool ascii_names = true;
   // What an element requires, as the ids of the names that hold it (the
   // element's own and, for a choice, its forms: "value" is held by
   // "valueQuantity"); built by finish() from `required`.
@@ -340,6 +343,9 @@ struct Conversion {
   std::string resources;            // each resource's text, one after another (without a bundle)
   std::vector<ResourceText> entries;
   std::vector<std::string> unmapped; // what was not mapped, as locations ("ZPI", "PID-10")
+  // The text holds no byte of 0x80 or above, as known from what it was
+  // written from (false: it may hold some).
+  bool ascii = false;
   // The text an entry's resource stands in: the bundle's, or without one
   // `resources`.
   std::string_view text() const { return bundle.empty() ? resources : bundle; }

@@ -744,7 +744,7 @@ void Maps::finish() {
       Need &n = list.emplace_back(Need{element, {}});
       for (std::string_view one : split(element, '|')) {
         const std::vector<uint32_t> ids = forms(one);
-        n.forms.insert(n.forms.end(), ids.begin(), ids.end());
+        n.forms.ids.insert(n.forms.ids.end(), ids.begin(), ids.end());
       }
     }
     needs.push_back(std::move(list));
@@ -752,7 +752,7 @@ void Maps::finish() {
   };
   for (auto &[type, links] : context)
     for (Link &l : links)
-      l.forms = forms(l.path[0].name);
+      l.forms.ids = forms(l.path[0].name);
   name_required.assign(names.size(), -1);
   name_checked.assign(names.size(), {});
   for (const auto &[name, elements] : required_by_name)
@@ -822,6 +822,12 @@ void Maps::finish() {
   name_notes.assign(names.size(), 0);
   for (size_t id = 0; id != names.size(); ++id)
     name_notes[id] = static_cast<uint8_t>((name_required[id] != -1 ? 1 : 0) | (choice_of[id] ? 2 : 0));
+  for (Needs &list : needs)
+    for (Need &n : list)
+      n.forms.make_bits();
+  for (auto &[type, links] : context)
+    for (Link &l : links)
+      l.forms.make_bits();
 }
 
 const Code *Vocabulary::find(std::string_view code) const {
@@ -3431,17 +3437,16 @@ public:
   }
 
   // Whether element `n` holds an element of one of the names `forms`.
-  // (Most elements have one form: it is compared in line, the list
-  // searched only when there are others.)
-  bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
-    if (forms.empty())
+  // (Most elements have one form: it is compared in line, the bits tested
+  // only when there are others.)
+  bool holds_one(uint32_t n, const Forms &forms) const {
+    if (forms.ids.empty())
       return false;
-    const uint32_t first = forms[0];
-    const bool more = forms.size() != 1; // not empty, as above
+    const uint32_t first = forms.ids[0];
+    const bool more = forms.ids.size() != 1; // not empty, as above
     for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
       const uint32_t key = nodes_[c].key;
-      if ((key == first || (more && std::find(forms.begin(), forms.end(), key) != forms.end())) &&
-          live(c))
+      if ((key == first || (more && forms.has(key))) && live(c))
         return true;
     }
     return false;
@@ -3469,7 +3474,7 @@ public:
   // there is none.
   [[gnu::noinline]] bool member_default(const Resource &r, uint32_t n, const Maps::Need &need) {
     const std::vector<uint32_t> &ids = maps_.member_defaults;
-    if (std::find_first_of(ids.begin(), ids.end(), need.forms.begin(), need.forms.end()) ==
+    if (std::find_first_of(ids.begin(), ids.end(), need.forms.ids.begin(), need.forms.ids.end()) ==
         ids.end()) [[likely]]
       return false;
     const std::string &element = need.element;

@@ -10,6 +10,7 @@
 // tables leave as prose is written by hand in fhir_values.cpp.
 #pragma once
 
+#include <algorithm>
 #include <bitset>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,21 @@ struct Condition {
 };
 
 struct Link;
+
+// The ids of the names that hold an element: its own and, for a choice, its
+// forms ("value" is held by "valueQuantity"). Kept as a list and, once
+// Maps::finish has made them, as bits by id, so that whether a member's
+// name is one of them is one test, however many forms there are.
+struct Forms {
+  std::vector<uint32_t> ids;
+  std::vector<uint64_t> bits;
+  bool has(uint32_t id) const { return id / 64 < bits.size() && (bits[id / 64] >> (id % 64) & 1); }
+  void make_bits() {
+    bits.assign(ids.empty() ? 0 : *std::max_element(ids.begin(), ids.end()) / 64 + 1, 0);
+    for (const uint32_t id : ids)
+      bits[id / 64] |= uint64_t{1} << (id % 64);
+  }
+};
 
 // What the engine needs of the resource type a segment row or a data type
 // map makes, resolved by Maps::finish so that no resource looks up its type:
@@ -154,7 +170,7 @@ struct Link {
   std::vector<Step> path;
   // of a context link: the ids of the names that hold path[0] (its own and
   // a choice's forms), set by Maps::finish
-  std::vector<uint32_t> forms;
+  Forms forms;
 };
 
 struct SegmentRow {
@@ -263,7 +279,7 @@ struct Maps {
   // "valueQuantity"); built by finish() from `required`.
   struct Need {
     std::string element;
-    std::vector<uint32_t> forms;
+    Forms forms;
   };
   using Needs = std::vector<Need>;
   std::vector<Needs> needs;

@@ -4044,29 +4044,9 @@ void Engine::finish() {
   // (a report of a thousand OBX of one code and no sub-id is not numbered
   // from 2 for each)
   std::unordered_map<std::string_view, int> next_number;
-  // the key of the resource before: one equal to it (a report's results of
-  // one code, one after another) is in the table already, and is numbered
-  // without its digest made first. (The 8 bytes after the type compared
-  // first, in line: keys of one type and size differ there most, and a
-  // call to memcmp for each cost more than the digests it spared.)
-  std::string_view before;
-  auto again = [&](std::string_view key, size_t type) {
-    if (key.size() != before.size())
-      return false;
-    if (const size_t at = type + 1; at + 8 <= key.size()) {
-      uint64_t x, y;
-      std::memcpy(&x, key.data() + at, 8);
-      std::memcpy(&y, before.data() + at, 8);
-      if (x != y)
-        return false;
-    }
-    return key == before;
-  };
   for (uint32_t i = 0; i < resources.size(); ++i) {
     const std::string_view key = key_of(resources[i].key);
-    const bool repeat = again(key, resources[i].type.size());
-    before = key;
-    if (!repeat && insert(i, key))
+    if (insert(i, key))
       continue;
     if (made.empty())
       made.reserve(resources.size());

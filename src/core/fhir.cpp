@@ -4011,54 +4011,45 @@ void Engine::finish() {
       key_text_.add(key_of(patient_key));
       r.key.size = static_cast<uint32_t>(key_text_.size() - r.key.at);
     }
-  // each resource's key made unique by a counter. Keys are told apart by
-  // the digests their ids are made of (equal keys have equal digests; the
-  // texts are compared where the digests are equal), so that no key is
-  // hashed twice; a resource dropped below has its digest made for nothing
-  // (few are). The ids are written below, for the resources that stay.
+  // each resource's key made unique by a counter; the ids themselves are
+  // made below, for the resources that stay
   // (views of the keys: a key made here lives in `made` until the end)
-  std::vector<std::string_view> key_views(resources.size());
-  std::vector<Digest> digests(resources.size());
-  // (a table of the resources by their keys' digests, with open
-  // addressing: one allocation, at most half full)
-  std::vector<uint32_t> table(std::bit_ceil(resources.size() * 2 + 2), none);
-  auto insert = [&](uint32_t r, std::string_view k) { // false when the key was there
-    const Digest d = uuid5_digest(k);
-    uint64_t hash;
-    std::memcpy(&hash, d.data(), sizeof hash);
-    const size_t mask = table.size() - 1;
-    for (size_t i = hash & mask;; ++i &= mask) {
-      if (table[i] == none) {
-        table[i] = r;
-        key_views[r] = k;
-        digests[r] = d;
+  // (a table of views with open addressing: one allocation, at most half full)
+  std::vector<std::string_view> keys(std::bit_ceil(resources.size() * 2 + 2));
+  auto insert = [&](std::string_view k) { // false when the key was there
+    const size_t mask = keys.size() - 1;
+    for (size_t i = std::hash<std::string_view>{}(k) & mask;; ++i &= mask) {
+      if (!keys[i].data()) { // free (a key is never empty)
+        keys[i] = k;
         return true;
       }
-      if (digests[table[i]] == d && key_views[table[i]] == k)
+      if (keys[i] == k)
         return false;
     }
   };
   // (key_text_ no longer grows: views of it stay valid)
+  std::vector<std::string_view> key_views(resources.size());
   std::vector<std::string> made; // reserved once: its strings do not move
   // the number a key's next repeat tries first: those below it are taken
   // (a report of a thousand OBX of one code and no sub-id is not numbered
   // from 2 for each)
   std::unordered_map<std::string_view, int> next_number;
-  for (uint32_t i = 0; i < resources.size(); ++i) {
-    const std::string_view key = key_of(resources[i].key);
-    if (insert(i, key))
+  for (size_t i = 0; i < resources.size(); ++i) {
+    key_views[i] = key_of(resources[i].key);
+    if (insert(key_views[i]))
       continue;
     if (made.empty())
       made.reserve(resources.size());
-    int &first = next_number.try_emplace(key, 2).first->second;
+    int &first = next_number.try_emplace(key_views[i], 2).first->second;
     for (int n = first;; ++n) {
-      std::string &k = made.emplace_back(std::string(key) + "|" + std::to_string(n));
-      if (insert(i, k)) {
+      std::string &k = made.emplace_back(std::string(key_views[i]) + "|" + std::to_string(n));
+      if (insert(k)) {
         first = n + 1;
         break;
       }
       made.pop_back();
     }
+    key_views[i] = made.back();
   }
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
@@ -4119,7 +4110,7 @@ void Engine::finish() {
       align_primitive_lists(resources[i]);
   for (size_t i = 0; i < resources.size(); ++i)
     if (!resources[i].dropped)
-      uuid5_text(digests[i], resources[i].id_text);
+      uuid5(key_views[i], resources[i].id_text);
 }
 
 } // namespace

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <bitset>
 #include <cstdint>
 #include <functional>
@@ -420,12 +419,6 @@ bool one_when_alike(std::string_view type);
 // The name-based (version 5) UUID of `name` in the package's namespace,
 // written into `out` (no allocation: one for each resource).
 void uuid5(std::string_view name, char (&out)[36]);
-// uuid5() in two steps, for a caller that uses the digest first (finish()
-// tells resources' keys apart by theirs): the SHA-1 digest of the package's
-// namespace and `name`, and the UUID text of a digest.
-using Digest = std::array<uint8_t, 20>;
-Digest uuid5_digest(std::string_view name);
-void uuid5_text(const Digest &digest, char (&out)[36]);
 // The same as a string; `portable` takes the portable SHA-1 rounds even where
 // the processor's SHA-1 instructions would be used (a test hook: a machine
 // with them checks both roads in one process).

@@ -464,7 +464,7 @@ constexpr uint8_t name_space[16] = {0x4f, 0x0d, 0x8c, 0x5e, 0x6a, 0x1b, 0x4c, 0x
                                     0x9b, 0x2d, 0x3e, 0x5f, 0x7a, 0x9c, 0x1d, 0x20};
 
 // The UUID text of a digest of the namespace and a name.
-void uuid_text(std::array<uint8_t, 20> d, char (&out)[36]) {
+void uuid5_text(std::array<uint8_t, 20> d, char (&out)[36]) {
 #if defined(__SSE2__)
   // the version (5) and variant bits set in the register, not in memory (a
   // byte stored just before the 16 are read back as one cost a stall of
@@ -512,16 +512,12 @@ const std::string_view name_space_text(reinterpret_cast<const char *>(name_space
 } // namespace
 
 void uuid5(std::string_view name, char (&out)[36]) {
-  uuid_text(sha1<sha1_block_any>(name_space_text, name), out);
+  uuid5_text(sha1<sha1_block_any>(name_space_text, name), out);
 }
-
-Digest uuid5_digest(std::string_view name) { return sha1<sha1_block_any>(name_space_text, name); }
-
-void uuid5_text(const Digest &digest, char (&out)[36]) { uuid_text(digest, out); }
 
 std::string uuid5(std::string_view name, bool portable) {
   char text[36];
-  uuid_text(portable ? sha1<sha1_block>(name_space_text, name)
+  uuid5_text(portable ? sha1<sha1_block>(name_space_text, name)
                       : sha1<sha1_block_any>(name_space_text, name),
              text);
   return std::string(text, sizeof text);

@@ -85,6 +85,12 @@ inline Ref ascii_str(std::string_view text) {
 // new_str that throws ErrorAlreadySet on failure, for building results.
 inline Ref str(std::string_view text) { return Ref::check(new_str(text)); }
 
+// The same for a text whose writer knows whether it is ASCII (`ascii`: no
+// byte of 0x80 or above): then made by one copy, without the decoder's pass.
+inline Ref str_of(std::string_view text, bool ascii) {
+  return ascii ? ascii_str(text) : str(text);
+}
+
 // The strs of one bulk result, made once per distinct text: a result built
 // from one message repeats many values (a doctor's name, a date, a coding
 // system in every observation), and strs are immutable, so equal texts may

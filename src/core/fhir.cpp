@@ -745,7 +745,7 @@ void Maps::finish() {
       Need &n = list.emplace_back(Need{element, {}});
       for (std::string_view one : split(element, '|')) {
         const std::vector<uint32_t> ids = forms(one);
-        n.forms.insert(n.forms.end(), ids.begin(), ids.end());
+        n.forms.ids.insert(n.forms.ids.end(), ids.begin(), ids.end());
       }
     }
     needs.push_back(std::move(list));
@@ -753,7 +753,7 @@ void Maps::finish() {
   };
   for (auto &[type, links] : context)
     for (Link &l : links)
-      l.forms = forms(l.path[0].name);
+      l.forms.ids = forms(l.path[0].name);
   name_required.assign(names.size(), -1);
   name_checked.assign(names.size(), {});
   for (const auto &[name, elements] : required_by_name)
@@ -784,6 +784,7 @@ void Maps::finish() {
       name_required[id] = -2;
   // each resource type resolved where rows and maps name it
   auto type_rules = [&](const std::string &type) {
+    ascii_names = ascii_names && all_ascii(type);
     TypeRules rules;
     if (auto it = type_needs.find(type); it != type_needs.end())
       rules.needs = static_cast<int32_t>(it->second);
@@ -822,6 +823,12 @@ void Maps::finish() {
   name_notes.assign(names.size(), 0);
   for (size_t id = 0; id != names.size(); ++id)
     name_notes[id] = static_cast<uint8_t>((name_required[id] != -1 ? 1 : 0) | (choice_of[id] ? 2 : 0));
+  for (Needs &list : needs)
+    for (Need &n : list)
+      n.forms.make_bits();
+  for (auto &[type, links] : context)
+    for (Link &l : links)
+      l.forms.make_bits();
 }
 
 const Code *Vocabulary::find(std::string_view code) const {
@@ -849,6 +856,7 @@ uint32_t Maps::intern(std::string_view name) {
   auto [it, added] = name_ids_.emplace(std::string(name), static_cast<uint32_t>(names.size()));
   if (added) {
     names.emplace_back(name);
+    ascii_names = ascii_names && all_ascii(name);
     std::string key;
     append_json_string(key, name);
     name_keys.push_back("," + key + ":");
@@ -3428,6 +3436,8 @@ public:
   const Maps &maps() const { return maps_; }
   const std::vector<Node> &nodes() const { return nodes_; }
   std::string_view text_of(const Node &n) const { return {text_.view().data() + n.value, n.size}; }
+  // The texts of all values, written or not.
+  std::string_view values() const { return text_.view(); }
 
   // -- writing
 
@@ -3464,17 +3474,16 @@ public:
   }
 
   // Whether element `n` holds an element of one of the names `forms`.
-  // (Most elements have one form: it is compared in line, the list
-  // searched only when there are others.)
-  bool holds_one(uint32_t n, const std::vector<uint32_t> &forms) const {
-    if (forms.empty())
+  // (Most elements have one form: it is compared in line, the bits tested
+  // only when there are others.)
+  bool holds_one(uint32_t n, const Forms &forms) const {
+    if (forms.ids.empty())
       return false;
-    const uint32_t first = forms[0];
-    const bool more = forms.size() != 1; // not empty, as above
+    const uint32_t first = forms.ids[0];
+    const bool more = forms.ids.size() != 1; // not empty, as above
     for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next) {
       const uint32_t key = nodes_[c].key;
-      if ((key == first || (more && std::find(forms.begin(), forms.end(), key) != forms.end())) &&
-          live(c))
+      if ((key == first || (more && forms.has(key))) && live(c))
         return true;
     }
     return false;
@@ -3502,7 +3511,7 @@ public:
   // there is none.
   [[gnu::noinline]] bool member_default(const Resource &r, uint32_t n, const Maps::Need &need) {
     const std::vector<uint32_t> &ids = maps_.member_defaults;
-    if (std::find_first_of(ids.begin(), ids.end(), need.forms.begin(), need.forms.end()) ==
+    if (std::find_first_of(ids.begin(), ids.end(), need.forms.ids.begin(), need.forms.ids.end()) ==
         ids.end()) [[likely]]
       return false;
     const std::string &element = need.element;
@@ -3642,8 +3651,10 @@ public:
     return p;
   }
 
-  // Node `n` at `p`; returns `p` when it holds nothing to write.
-  char *write_node(char *p, uint32_t n) const {
+  // Node `n` at `p`; returns `p` when it holds nothing to write. (In line
+  // in its callers: most nodes it is given are objects, whose members'
+  // writer is then called without this frame between.)
+  [[gnu::always_inline]] char *write_node(char *p, uint32_t n) const {
     const Node &node = nodes_[n];
     switch (node.kind) {
     case 's':
@@ -3779,8 +3790,9 @@ public:
   // bracket. Most lists were made in that order and are written as they
   // stand; a list found out of order on the way is written again, its
   // members picked one by one (lists are short; nothing is allocated), of
-  // members of one place the first.
-  char *write_list(char *p, uint32_t i) const {
+  // members of one place the first. (Out of line: in write_members(), its
+  // state was made ready at every call of that, for the few lists.)
+  [[gnu::noinline]] char *write_list(char *p, uint32_t i) const {
     const uint32_t name = nodes_[i].key;
     char *open = nullptr, *end = nullptr;
     auto put = [&](uint32_t member) {
@@ -4313,6 +4325,11 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   // bytes an entry (fullUrl, a transaction's request).
   Out &text = thread_text();
   text.clear();
+  // Whether the text is ASCII, known from what it is written from: the
+  // values (all, written or not), the names and resources' types (known at
+  // load) and the header's texts; all else is ASCII as made (ids, base64,
+  // percent-encoding, the writer's escapes).
+  bool ascii = maps.ascii_names && all_ascii(e.values()) && all_ascii(control_id);
   const size_t bound = e.write_bound();
   size_t written = 0; // by write_node(), of `bound`
   text.reserve(bound + 1024 + (bundle ? 200 * e.resources.size() : 0));
@@ -4337,6 +4354,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     }
     std::string time;
     if (timestamp_value(header_value(message, 7, scratch), 'I', time)) {
+      ascii = ascii && all_ascii(time);
       text.put(",\"timestamp\":\""sv);
       text.put(time);
       text.put('"');
@@ -4369,6 +4387,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   }
   if (bundle)
     text.put("]}"sv);
+  out.ascii = ascii;
   return text.view();
 }
 

@@ -10,6 +10,7 @@
 // tables leave as prose is written by hand in fhir_values.cpp.
 #pragma once
 
+#include <algorithm>
 #include <bitset>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,21 @@ struct Condition {
 };
 
 struct Link;
+
+// The ids of the names that hold an element: its own and, for a choice, its
+// forms ("value" is held by "valueQuantity"). Kept as a list and, once
+// Maps::finish has made them, as bits by id, so that whether a member's
+// name is one of them is one test, however many forms there are.
+struct Forms {
+  std::vector<uint32_t> ids;
+  std::vector<uint64_t> bits;
+  bool has(uint32_t id) const { return id / 64 < bits.size() && (bits[id / 64] >> (id % 64) & 1); }
+  void make_bits() {
+    bits.assign(ids.empty() ? 0 : *std::max_element(ids.begin(), ids.end()) / 64 + 1, 0);
+    for (const uint32_t id : ids)
+      bits[id / 64] |= uint64_t{1} << (id % 64);
+  }
+};
 
 // What the engine needs of the resource type a segment row or a data type
 // map makes, resolved by Maps::finish so that no resource looks up its type:
@@ -154,7 +170,7 @@ struct Link {
   std::vector<Step> path;
   // of a context link: the ids of the names that hold path[0] (its own and
   // a choice's forms), set by Maps::finish
-  std::vector<uint32_t> forms;
+  Forms forms;
 };
 
 struct SegmentRow {
@@ -258,12 +274,15 @@ struct Maps {
   };
   std::vector<KeyBlock> key_blocks;
   size_t longest_key = 0; // of name_keys
+  // no element name nor resource type holds a byte of 0x80 or above (set
+  // as they are interned and by finish())
+  bool ascii_names = true;
   // What an element requires, as the ids of the names that hold it (the
   // element's own and, for a choice, its forms: "value" is held by
   // "valueQuantity"); built by finish() from `required`.
   struct Need {
     std::string element;
-    std::vector<uint32_t> forms;
+    Forms forms;
   };
   using Needs = std::vector<Need>;
   std::vector<Needs> needs;
@@ -343,6 +362,9 @@ struct Conversion {
   std::string resources;            // each resource's text, one after another (without a bundle)
   std::vector<ResourceText> entries;
   std::vector<std::string> unmapped; // what was not mapped, as locations ("ZPI", "PID-10")
+  // The text holds no byte of 0x80 or above, as known from what it was
+  // written from (false: it may hold some).
+  bool ascii = false;
   // The text an entry's resource stands in: the bundle's, or without one
   // `resources`.
   std::string_view text() const { return bundle.empty() ? resources : bundle; }

@@ -438,11 +438,21 @@ std::array<uint8_t, 20> sha1(std::string_view head, std::string_view data) {
   block_fn(h, block);
   if (end == 128)
     block_fn(h, block + 64);
-  std::array<uint8_t, 20> out;
-  for (int i = 0; i < 5; ++i) { // each word big-endian
+  std::array<uint8_t, 20> out; // each word big-endian
+#if defined(__SSE2__)
+  // the first 16 bytes as one store: a reader of them as one block (the
+  // UUID's text) would wait for four stores of 4 bytes to retire, which
+  // cannot be forwarded to it
+  const auto word = [&](int i) { return static_cast<int>(__builtin_bswap32(h[i])); };
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(out.data()), _mm_setr_epi32(word(0), word(1), word(2), word(3)));
+  const uint32_t last = __builtin_bswap32(h[4]);
+  std::memcpy(out.data() + 16, &last, 4);
+#else
+  for (int i = 0; i < 5; ++i) {
     const uint32_t w = __builtin_bswap32(h[i]);
     std::memcpy(out.data() + 4 * i, &w, 4);
   }
+#endif
   return out;
 }
 
@@ -453,13 +463,17 @@ constexpr uint8_t name_space[16] = {0x4f, 0x0d, 0x8c, 0x5e, 0x6a, 0x1b, 0x4c, 0x
 
 // The UUID text of a digest of the namespace and a name.
 void uuid5_text(std::array<uint8_t, 20> d, char (&out)[36]) {
-  d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
-  d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
 #if defined(__SSE2__)
+  // the version (5) and variant bits set in the register, not in memory (a
+  // byte stored just before the 16 are read back as one cost a stall of
+  // store forwarding)
+  __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d.data()));
+  bytes = _mm_or_si128(_mm_and_si128(bytes, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 0x0F, -1, 0x3F, -1,
+                                                          -1, -1, -1, -1, -1, -1)),
+                       _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0x50, 0, char(0x80), 0, 0, 0, 0, 0, 0, 0));
   // the 32 digits at once: each byte's two nibbles side by side, each
   // nibble turned to its digit ('0' added, and 39 more to those of 10 and
   // above, which reach 'a'); then placed 8-4-4-4-12, the dashes between
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d.data()));
   const __m128i low = _mm_set1_epi8(0x0F);
   const __m128i high_nibbles = _mm_and_si128(_mm_srli_epi16(bytes, 4), low);
   const __m128i low_nibbles = _mm_and_si128(bytes, low);
@@ -478,6 +492,8 @@ void uuid5_text(std::array<uint8_t, 20> d, char (&out)[36]) {
   std::memcpy(out + 19, text + 16, 4);
   std::memcpy(out + 24, text + 20, 12);
 #else
+  d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
+  d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
   static constexpr char hex[] = "0123456789abcdef";
   // where each byte's two digits go (the dashes stand between)
   static constexpr uint8_t at[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};

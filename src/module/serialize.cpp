@@ -187,7 +187,7 @@ Ref message_to_json(const MessagePtr &message) {
   } trim;
   write_message_json(*message, json);
   // The writer saw every byte: ASCII text needs no decoding pass.
-  return json.ascii() ? py::ascii_str(json.view()) : py::str(json.view());
+  return py::str_of(json.view(), json.ascii());
 }
 
 Ref segment_to_dict(const Segment &segment) {

@@ -128,13 +128,13 @@ Ref fhir_convert(PyObject **args) {
           out = py::new_list(c.entries.size(), [&](auto append) {
             for (const fhir::ResourceText &e : c.entries) {
               Ref t = py::ascii_str(e.type), id = py::ascii_str(e.id_text()),
-                  json = py::str(text.substr(e.offset, e.size));
+                  json = py::str_of(text.substr(e.offset, e.size), c.ascii);
               append(Ref::check(PyTuple_Pack(3, t.get(), id.get(), json.get())));
             }
           });
           return;
         }
-        Ref json = py::str(text);
+        Ref json = py::str_of(text, c.ascii);
         if (mode == 0) {
           out = std::move(json);
           return;

@@ -1351,7 +1351,7 @@ private:
   // that name. Remembered by where it was cut from: the rows of a segment
   // test the same few components again and again (OBX-2 in each OBX row).
   std::string_view address(const Test &t, const SegmentView &seg, uint32_t field,
-                           std::string_view rep, Value value) {
+                           std::string_view rep, const Value &value) {
     std::string_view from;
     int level = 3; // 3: a whole field, its first repetition taken
     if (t.segment.empty()) {
@@ -1399,7 +1399,7 @@ private:
   // Whether condition `c` holds (most rows have none: that is decided in
   // line); test `held` (of a condition of all its tests) is known to hold.
   bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
-             Value value, size_t held = SIZE_MAX) {
+             const Value &value, size_t held = SIZE_MAX) {
     if (c.empty())
       return true;
     if (!c.all)
@@ -1411,7 +1411,7 @@ private:
   }
 
   bool test(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
-            Value value) {
+            const Value &value) {
     bool stack[32];
     size_t n = 0;
     for (const Test &t : c.tests) {
@@ -1433,7 +1433,7 @@ private:
 
   // Whether test `t` (not an operator) holds.
   bool one(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
-           Value value) {
+           const Value &value) {
     if (t.op == 'C') {
       std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
       if (!t.segment.empty() && !same(t.segment, seg.name)) {
@@ -2543,7 +2543,7 @@ private:
   }
 
   // Pushes the row's steps on `path` and takes them off again on return.
-  void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, Value value,
+  void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, const Value &value,
             uint32_t rep, const SegmentView &seg) {
     if (row.kind == '>') [[unlikely]] {
       through_reference(r, path, row, value, rep, seg);

@@ -617,14 +617,20 @@ void Maps::finish() {
       for (const std::string &v : t.values)
         t.words.push_back(short_word(v));
   };
+  auto plain = [](const Row &row) {
+    return std::string_view(">UPRO").find(row.kind) == std::string_view::npos && row.join.empty() &&
+           !row.has_constant;
+  };
   for (Map &m : maps) {
     const std::string_view segment = std::string_view(m.name).substr(0, m.name.find('['));
     for (Row &row : m.rows) {
       steps(row.path);
       all_of(row.condition);
+      row.plain = plain(row);
       for (Row *r = &row; !r->inner.empty();) {
         r = &r->inner[0];
         steps(r->path);
+        r->plain = plain(*r);
       }
       // a condition whose first test must hold, an E test of another field
       // of a segment: that test decides first (see the engine); one of a
@@ -2577,6 +2583,10 @@ private:
       if (step.slot)
         ++lists;
     }
+    if (row.plain) [[likely]] {
+      emit_plain(r, path, row, value, seg);
+      return;
+    }
     if (row.kind == 'P') [[unlikely]] {
       later_time(r, path, row, value, seg);
       return;
@@ -2606,17 +2616,21 @@ private:
       leaf(r, path, 'r', {}, target);
       return;
     }
+    if (row.kind == 'O' && row.map >= 0) {
+      const Map &map = maps_.maps[static_cast<size_t>(row.map)];
+      if (row.vocabulary >= 0)
+        translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)],
+                   decoded(piece(value, 1).text));
+      apply_value_map(r, path, map, value, seg);
+    }
+  }
+
+  // emit()'s rows that write a primitive from the value they read
+  // (Row::plain), their steps pushed on `path`.
+  [[gnu::always_inline]] void emit_plain(uint32_t r, std::vector<PathItem> &path, const Row &row,
+                                         const Value &value, const SegmentView &seg) {
     const Vocabulary *vocabulary =
         row.vocabulary >= 0 ? &maps_.vocabularies[static_cast<size_t>(row.vocabulary)] : nullptr;
-    if (row.kind == 'O') {
-      if (row.map < 0)
-        return;
-      const Map &map = maps_.maps[static_cast<size_t>(row.map)];
-      if (vocabulary)
-        translated(r, path, map.type, *vocabulary, decoded(piece(value, 1).text));
-      apply_value_map(r, path, map, value, seg);
-      return;
-    }
     std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
     if (row.piece != 1) [[unlikely]]
       text = decoded(first_of_piece(value, row.piece));

@@ -1317,14 +1317,28 @@ private:
   // (decided in line for most values: a value without escapes that begins
   // and ends with a visible ASCII character other than '"' stands as it is)
   [[gnu::always_inline]] std::string_view decoded(std::string_view text) {
-    auto plain = [](char c) { return c > 0x20 && c < 0x7F && c != '"'; };
-    if (!escapes_ && (text.empty() || (plain(text.front()) && plain(text.back()))))
+    auto plain = [](char c) { return plain_bytes[static_cast<unsigned char>(c)]; };
+    if (!escapes_ && (text.empty() || (plain(text.front()) & plain(text.back()))))
       return text;
+    return decoded_in_full(text);
+  }
+  // decoded() of a value that may hold escapes or white space at its ends.
+  // (Out of line: most values stand as they are.)
+  [[gnu::noinline]] std::string_view decoded_in_full(std::string_view text) {
     // (formatted text's commands as plain text: FHIR's strings have none)
     std::string_view v = trim_white_space(
         escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
+
+  // The bytes a value may begin and end with to stand as it is: visible
+  // ASCII but '"' (looked up: three comparisons a byte otherwise).
+  static constexpr auto plain_bytes = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x21; c < 0x7F; ++c)
+      plain[static_cast<size_t>(c)] = c != '"';
+    return plain;
+  }();
 
   [[gnu::always_inline]] Value piece(Value v, uint32_t n) const {
     if (n == 0)

@@ -1424,7 +1424,9 @@ private:
       return true;
     if (!c.all)
       return test(c, seg, field, rep, value);
-    for (size_t i = 0; i < c.tests.size(); ++i)
+    // (the count taken once: the vector's size, a division by the size of
+    // a Test, would be taken again after each call)
+    for (size_t i = 0, n = c.tests.size(); i < n; ++i)
       if (c.tests[i].op != '&' && i != held && !one(c.tests[i], seg, field, rep, value))
         return false;
     return true;
@@ -2458,8 +2460,11 @@ private:
           return;
       k = run.end;
     }
-    for (; k < map.rows.size(); ++k)
-      if (!apply(map.rows[k]))
+    // (by pointer: the vector's size, a division by the size of a Row,
+    // would be taken again at each row)
+    for (const Row *row = map.rows.data() + k, *end = map.rows.data() + map.rows.size(); row != end;
+         ++row)
+      if (!apply(*row))
         return;
   }
 

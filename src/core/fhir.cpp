@@ -2430,17 +2430,21 @@ private:
       // the gate, when there is one, held; the test of the row's own field
       // is decided before the rest
       const int32_t held = row.gate >= 0 ? row.gate : row.own;
-      auto one = [&](std::string_view piece) {
+      // each repetition (MSH-1 and MSH-2 whole), by a loop of its own: cut()
+      // with a callback is a call a field, its state in memory
+      for (size_t start = 0;;) {
+        const size_t hit = literal ? std::string_view::npos
+                                   : find_delimiter(text, enc_.repetition, start);
+        const std::string_view piece(text.data() + start,
+                                     (hit == std::string_view::npos ? text.size() : hit) - start);
         if (!piece.empty() && (row.own < 0 || own_holds(row, piece)) &&
             holds(row.condition, seg, row.field, piece, {}, static_cast<size_t>(held)))
           emit(r, base, row, {piece, literal ? 2 : 0}, first_rep_ + rep, seg);
         ++rep;
-      };
-      if (literal)
-        one(text);
-      else
-        cut(text, enc_.repetition, one);
-      return true;
+        if (hit == std::string_view::npos)
+          return true;
+        start = hit + enc_.repetition.size;
+      }
     };
     size_t k = 0; // the next row
     for (const Map::Switch &run : map.switches) {

@@ -1418,8 +1418,9 @@ private:
 
   // Whether condition `c` holds (most rows have none: that is decided in
   // line); test `held` (of a condition of all its tests) is known to hold.
-  bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
-             const Value &value, size_t held = SIZE_MAX) {
+  [[gnu::always_inline]] bool holds(const Condition &c, const SegmentView &seg, uint32_t field,
+                                    std::string_view rep, const Value &value,
+                                    size_t held = SIZE_MAX) {
     if (c.empty())
       return true;
     if (!c.all)

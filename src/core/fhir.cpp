@@ -2523,14 +2523,27 @@ private:
 
   // Whether the test of `row`'s own field (Row::own) holds of repetition
   // `piece`.
+  // The component read last is remembered as its word: the rows of one
+  // field test the same component of the same repetition one after another
+  // (OBX-11's).
   bool own_holds(const Row &row, std::string_view piece) {
     const Test &t = row.condition.tests[static_cast<size_t>(row.own)];
-    const std::string_view text = decoded(this->piece(Value{piece, 0}, t.component).text);
-    if (!fits_word(text))
-      return false;
-    const uint64_t word = short_word(text);
-    return std::find(t.words.begin(), t.words.end(), word) != t.words.end();
+    OwnRead &last = own_read_;
+    if (piece.data() != last.data || piece.size() != last.size || t.component != last.component) {
+      const std::string_view text = decoded(this->piece(Value{piece, 0}, t.component).text);
+      last = {piece.data(), piece.size(), t.component, fits_word(text),
+              fits_word(text) ? short_word(text) : 0};
+    }
+    return last.fits && std::find(t.words.begin(), t.words.end(), last.word) != t.words.end();
   }
+  struct OwnRead {
+    const char *data = nullptr; // the repetition read
+    size_t size = 0;
+    uint32_t component = 0;
+    bool fits = false; // the component's text fits a word
+    uint64_t word = 0;
+  };
+  OwnRead own_read_;
 
   // Applies the rows of a data type map to `value`.
   void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,

@@ -1375,12 +1375,8 @@ private:
     std::string_view from;
     int level = 3; // 3: a whole field, its first repetition taken
     if (t.segment.empty()) {
-      // a component of the value whose pieces apply_value_map() cut
-      if (value.text.data() == pieces_.text.data() && value.text.size() == pieces_.text.size() &&
-          value.level == pieces_.level && t.sub_component == 0 && t.component != 0 &&
-          (t.component <= pieces_.count || pieces_.count < 32))
-        return t.component <= pieces_.count ? decoded(pieces_.at[t.component - 1].view())
-                                            : std::string_view();
+      if (std::string_view text; in_pieces(t, value, text))
+        return text;
       from = value.text;
       level = value.level;
     } else {
@@ -1414,6 +1410,19 @@ private:
                          text.data() + text.size() <= v.text.data() + v.text.size()))
       m = {key, text};
     return text;
+  }
+
+  // address() of a component of the value whose pieces apply_value_map()
+  // cut, in `text`; false when `t` reads no such component. (In line in
+  // one() too: the conditions of a data type map's rows read those.)
+  [[gnu::always_inline]] bool in_pieces(const Test &t, const Value &value, std::string_view &text) {
+    if (value.text.data() != pieces_.text.data() || value.text.size() != pieces_.text.size() ||
+        value.level != pieces_.level || t.sub_component != 0 || t.component == 0 ||
+        (t.component > pieces_.count && pieces_.count >= 32))
+      return false;
+    text = t.component <= pieces_.count ? decoded(pieces_.at[t.component - 1].view())
+                                        : std::string_view();
+    return true;
   }
 
   // Whether condition `c` holds (most rows have none: that is decided in
@@ -1465,7 +1474,9 @@ private:
       }
       return compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
     }
-    std::string_view text = address(t, seg, field, rep, value);
+    std::string_view text;
+    if (!t.segment.empty() || !in_pieces(t, value, text))
+      text = address(t, seg, field, rep, value);
     switch (t.op) {
     case 'V': return !text.empty();
     case 'N': return text.empty();

@@ -618,14 +618,20 @@ void Maps::finish() {
       for (const std::string &v : t.values)
         t.words.push_back(short_word(v));
   };
+  auto plain = [](const Row &row) {
+    return std::string_view(">UPRO").find(row.kind) == std::string_view::npos && row.join.empty() &&
+           !row.has_constant;
+  };
   for (Map &m : maps) {
     const std::string_view segment = std::string_view(m.name).substr(0, m.name.find('['));
     for (Row &row : m.rows) {
       steps(row.path);
       all_of(row.condition);
+      row.plain = plain(row);
       for (Row *r = &row; !r->inner.empty();) {
         r = &r->inner[0];
         steps(r->path);
+        r->plain = plain(*r);
       }
       // a condition whose first test must hold, an E test of another field
       // of a segment: that test decides first (see the engine); one of a
@@ -1060,7 +1066,7 @@ public:
   void set_end(char *end) { size_ = static_cast<size_t>(end - data_.get()); }
   // `text`, with room for json_string_read_ahead bytes after it: a reader
   // of a piece may read that far past its end (write_json_string_padded()).
-  void put_padded(std::string_view text) {
+  [[gnu::always_inline]] void put_padded(std::string_view text) {
     room(text.size() + json_string_read_ahead);
     add(text);
   }
@@ -1330,14 +1336,28 @@ private:
   // (decided in line for most values: a value without escapes that begins
   // and ends with a visible ASCII character other than '"' stands as it is)
   [[gnu::always_inline]] std::string_view decoded(std::string_view text) {
-    auto plain = [](char c) { return c > 0x20 && c < 0x7F && c != '"'; };
-    if (!escapes_ && (text.empty() || (plain(text.front()) && plain(text.back()))))
+    auto plain = [](char c) { return plain_bytes[static_cast<unsigned char>(c)]; };
+    if (!escapes_ && (text.empty() || (plain(text.front()) & plain(text.back()))))
       return text;
+    return decoded_in_full(text);
+  }
+  // decoded() of a value that may hold escapes or white space at its ends.
+  // (Out of line: most values stand as they are.)
+  [[gnu::noinline]] std::string_view decoded_in_full(std::string_view text) {
     // (formatted text's commands as plain text: FHIR's strings have none)
     std::string_view v = trim_white_space(
         escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
+
+  // The bytes a value may begin and end with to stand as it is: visible
+  // ASCII but '"' (looked up: three comparisons a byte otherwise).
+  static constexpr auto plain_bytes = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x21; c < 0x7F; ++c)
+      plain[static_cast<size_t>(c)] = c != '"';
+    return plain;
+  }();
 
   [[gnu::always_inline]] Value piece(Value v, uint32_t n) const {
     if (n == 0)
@@ -1370,16 +1390,12 @@ private:
   // that name. Remembered by where it was cut from: the rows of a segment
   // test the same few components again and again (OBX-2 in each OBX row).
   std::string_view address(const Test &t, const SegmentView &seg, uint32_t field,
-                           std::string_view rep, Value value) {
+                           std::string_view rep, const Value &value) {
     std::string_view from;
     int level = 3; // 3: a whole field, its first repetition taken
     if (t.segment.empty()) {
-      // a component of the value whose pieces apply_value_map() cut
-      if (value.text.data() == pieces_.text.data() && value.text.size() == pieces_.text.size() &&
-          value.level == pieces_.level && t.sub_component == 0 && t.component != 0 &&
-          (t.component <= pieces_.count || pieces_.count < 32))
-        return t.component <= pieces_.count ? decoded(pieces_.at[t.component - 1].view())
-                                            : std::string_view();
+      if (std::string_view text; in_pieces(t, value, text))
+        return text;
       from = value.text;
       level = value.level;
     } else {
@@ -1415,22 +1431,38 @@ private:
     return text;
   }
 
+  // address() of a component of the value whose pieces apply_value_map()
+  // cut, in `text`; false when `t` reads no such component. (In line in
+  // one() too: the conditions of a data type map's rows read those.)
+  [[gnu::always_inline]] bool in_pieces(const Test &t, const Value &value, std::string_view &text) {
+    if (value.text.data() != pieces_.text.data() || value.text.size() != pieces_.text.size() ||
+        value.level != pieces_.level || t.sub_component != 0 || t.component == 0 ||
+        (t.component > pieces_.count && pieces_.count >= 32))
+      return false;
+    text = t.component <= pieces_.count ? decoded(pieces_.at[t.component - 1].view())
+                                        : std::string_view();
+    return true;
+  }
+
   // Whether condition `c` holds (most rows have none: that is decided in
   // line); test `held` (of a condition of all its tests) is known to hold.
-  bool holds(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
-             Value value, size_t held = SIZE_MAX) {
+  [[gnu::always_inline]] bool holds(const Condition &c, const SegmentView &seg, uint32_t field,
+                                    std::string_view rep, const Value &value,
+                                    size_t held = SIZE_MAX) {
     if (c.empty())
       return true;
     if (!c.all)
       return test(c, seg, field, rep, value);
-    for (size_t i = 0; i < c.tests.size(); ++i)
+    // (the count taken once: the vector's size, a division by the size of
+    // a Test, would be taken again after each call)
+    for (size_t i = 0, n = c.tests.size(); i < n; ++i)
       if (c.tests[i].op != '&' && i != held && !one(c.tests[i], seg, field, rep, value))
         return false;
     return true;
   }
 
   bool test(const Condition &c, const SegmentView &seg, uint32_t field, std::string_view rep,
-            Value value) {
+            const Value &value) {
     bool stack[32];
     size_t n = 0;
     for (const Test &t : c.tests) {
@@ -1452,7 +1484,7 @@ private:
 
   // Whether test `t` (not an operator) holds.
   bool one(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
-           Value value) {
+           const Value &value) {
     if (t.op == 'C') {
       std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
       if (!t.segment.empty() && !same(t.segment, seg.name)) {
@@ -1461,7 +1493,9 @@ private:
       }
       return compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
     }
-    std::string_view text = address(t, seg, field, rep, value);
+    std::string_view text;
+    if (!t.segment.empty() || !in_pieces(t, value, text))
+      text = address(t, seg, field, rep, value);
     switch (t.op) {
     case 'V': return !text.empty();
     case 'N': return text.empty();
@@ -2199,7 +2233,12 @@ private:
   // order of preference).
   void leaf(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text,
             uint32_t target = 0) {
-    const uint32_t at = node(r, path);
+    put_leaf(node(r, path), kind, text, target);
+  }
+  // leaf() at node `at` (none: nothing written). (In line in primitive(),
+  // where most leaves are written: one call fewer a value.)
+  [[gnu::always_inline]] void put_leaf(uint32_t at, char kind, std::string_view text,
+                                       uint32_t target) {
     if (at == none)
       return;
     wrote_[field_ & 255] = true;
@@ -2226,14 +2265,15 @@ private:
                                        std::string_view text) {
     const auto at = static_cast<uint32_t>(text_.size());
     const bool wrote = wrote_[field_ & 255];
-    leaf(r, path, kind, text);
-    const bool reached = wrote_[field_ & 255]; // its element, written now or before
+    const uint32_t n = node(r, path);
+    put_leaf(n, kind, text, 0);
     wrote_[field_ & 255] = wrote;
     if (text_.size() != at)
       constants_.push_back(at);
-    if (reached && !wrote && field_ != 0) {
+    // (reached its element, written now or before)
+    if (n != none && !wrote && field_ != 0) {
       constant_wrote_[field_ & 255] = true;
-      constant_writes_.push_back({segment_, field_, node(r, path), r});
+      constant_writes_.push_back({segment_, field_, n, r});
     }
   }
 
@@ -2420,8 +2460,10 @@ private:
     // has a row for each type of value) and take it without finding it again
     uint32_t read = 0;
     std::string_view text;
-    // applies a row; false past the segment's last field
-    auto apply = [&](const Row &row) {
+    // applies a row; false past the segment's last field (in line at its
+    // three calls below: a call a row cost more than the copies; GCC's
+    // attribute, as a lambda takes no [[gnu::always_inline]] of its own)
+    auto apply = [&](const Row &row) __attribute__((always_inline)) {
       if (row.field > last)
         return false;
       if (row.field == 0) {
@@ -2446,17 +2488,21 @@ private:
       // the gate, when there is one, held; the test of the row's own field
       // is decided before the rest
       const int32_t held = row.gate >= 0 ? row.gate : row.own;
-      auto one = [&](std::string_view piece) {
+      // each repetition (MSH-1 and MSH-2 whole), by a loop of its own: cut()
+      // with a callback is a call a field, its state in memory
+      for (size_t start = 0;;) {
+        const size_t hit = literal ? std::string_view::npos
+                                   : find_delimiter(text, enc_.repetition, start);
+        const std::string_view piece(text.data() + start,
+                                     (hit == std::string_view::npos ? text.size() : hit) - start);
         if (!piece.empty() && (row.own < 0 || own_holds(row, piece)) &&
             holds(row.condition, seg, row.field, piece, {}, static_cast<size_t>(held)))
           emit(r, base, row, {piece, literal ? 2 : 0}, first_rep_ + rep, seg);
         ++rep;
-      };
-      if (literal)
-        one(text);
-      else
-        cut(text, enc_.repetition, one);
-      return true;
+        if (hit == std::string_view::npos)
+          return true;
+        start = hit + enc_.repetition.size;
+      }
     };
     size_t k = 0; // the next row
     for (const Map::Switch &run : map.switches) {
@@ -2476,8 +2522,11 @@ private:
           return;
       k = run.end;
     }
-    for (; k < map.rows.size(); ++k)
-      if (!apply(map.rows[k]))
+    // (by pointer: the vector's size, a division by the size of a Row,
+    // would be taken again at each row)
+    for (const Row *row = map.rows.data() + k, *end = map.rows.data() + map.rows.size(); row != end;
+         ++row)
+      if (!apply(*row))
         return;
   }
 
@@ -2531,14 +2580,27 @@ private:
 
   // Whether the test of `row`'s own field (Row::own) holds of repetition
   // `piece`.
+  // The component read last is remembered as its word: the rows of one
+  // field test the same component of the same repetition one after another
+  // (OBX-11's).
   bool own_holds(const Row &row, std::string_view piece) {
     const Test &t = row.condition.tests[static_cast<size_t>(row.own)];
-    const std::string_view text = decoded(this->piece(Value{piece, 0}, t.component).text);
-    if (!fits_word(text))
-      return false;
-    const uint64_t word = short_word(text);
-    return std::find(t.words.begin(), t.words.end(), word) != t.words.end();
+    OwnRead &last = own_read_;
+    if (piece.data() != last.data || piece.size() != last.size || t.component != last.component) {
+      const std::string_view text = decoded(this->piece(Value{piece, 0}, t.component).text);
+      last = {piece.data(), piece.size(), t.component, fits_word(text),
+              fits_word(text) ? short_word(text) : 0};
+    }
+    return last.fits && std::find(t.words.begin(), t.words.end(), last.word) != t.words.end();
   }
+  struct OwnRead {
+    const char *data = nullptr; // the repetition read
+    size_t size = 0;
+    uint32_t component = 0;
+    bool fits = false; // the component's text fits a word
+    uint64_t word = 0;
+  };
+  OwnRead own_read_;
 
   // Applies the rows of a data type map to `value`.
   void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
@@ -2588,7 +2650,7 @@ private:
   }
 
   // Pushes the row's steps on `path` and takes them off again on return.
-  void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, Value value,
+  void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, const Value &value,
             uint32_t rep, const SegmentView &seg) {
     if (row.kind == '>') [[unlikely]] {
       through_reference(r, path, row, value, rep, seg);
@@ -2622,6 +2684,10 @@ private:
       if (step.slot)
         ++lists;
     }
+    if (row.plain) [[likely]] {
+      emit_plain(r, path, row, value, seg);
+      return;
+    }
     if (row.kind == 'P') [[unlikely]] {
       later_time(r, path, row, value, seg);
       return;
@@ -2651,17 +2717,21 @@ private:
       leaf(r, path, 'r', {}, target);
       return;
     }
+    if (row.kind == 'O' && row.map >= 0) {
+      const Map &map = maps_.maps[static_cast<size_t>(row.map)];
+      if (row.vocabulary >= 0)
+        translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)],
+                   decoded(piece(value, 1).text));
+      apply_value_map(r, path, map, value, seg);
+    }
+  }
+
+  // emit()'s rows that write a primitive from the value they read
+  // (Row::plain), their steps pushed on `path`.
+  [[gnu::always_inline]] void emit_plain(uint32_t r, std::vector<PathItem> &path, const Row &row,
+                                         const Value &value, const SegmentView &seg) {
     const Vocabulary *vocabulary =
         row.vocabulary >= 0 ? &maps_.vocabularies[static_cast<size_t>(row.vocabulary)] : nullptr;
-    if (row.kind == 'O') {
-      if (row.map < 0)
-        return;
-      const Map &map = maps_.maps[static_cast<size_t>(row.map)];
-      if (vocabulary)
-        translated(r, path, map.type, *vocabulary, decoded(piece(value, 1).text));
-      apply_value_map(r, path, map, value, seg);
-      return;
-    }
     std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
     if (row.piece != 1) [[unlikely]]
       text = decoded(first_of_piece(value, row.piece));
@@ -2843,7 +2913,7 @@ private:
                                         std::string_view text) {
     if (!converted_kinds[static_cast<unsigned char>(kind)] ||
         (kind == 'c' && !has_white_space(text, true))) [[likely]]
-      leaf(r, path, 's', text);
+      put_leaf(node(r, path), 's', text, 0);
     else
       converted(r, path, kind, text);
   }

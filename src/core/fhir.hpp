@@ -117,6 +117,10 @@ struct Row {
   // Test::words, before the rest (-1: none), set by Maps::finish
   int32_t own = -1;
   bool each = false; // its path opens with a list of Step::each
+  // a primitive written from the value it reads: not a reference, a data
+  // type map, a join, a constant or a time joined (kind neither '>' nor
+  // 'U'), set by Maps::finish; emit() tests this first
+  bool plain = false;
   // kind '>': the row fills the resource of type `referred` that the
   // reference at its path refers to (made there when none is), by its one
   // `inner` row, whose path is within that resource ("performer*2>

@@ -1351,9 +1351,10 @@ private:
   }
 
   // The bytes a value may begin and end with to stand as it is: visible
-  // ASCII but '"' (looked up: three comparisons a byte otherwise).
+  // ASCII but '"' (looked up: three comparisons a byte otherwise; bytes,
+  // not bools, so that decoded() tests both ends with one '&')
   static constexpr auto plain_bytes = [] {
-    std::array<bool, 256> plain{};
+    std::array<uint8_t, 256> plain{};
     for (int c = 0x21; c < 0x7F; ++c)
       plain[static_cast<size_t>(c)] = c != '"';
     return plain;

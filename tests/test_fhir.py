@@ -804,6 +804,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a day is no instant (OBR-22's issued): left out and reported, not midnight UTC
     (message("ORU^R01^ORU_R01", PID, OBR + "|" * 15 + "20240110", "OBX|1|NM|1-8^a^LN||1||||||F"), "DiagnosticReport",
      "issued"),
+    # OBX-30's sub-type: an extension R4 has not, which the table's comment says not to create yet
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F" + "|" * 19 + "AOE"), "Observation",
+     "extension"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -955,6 +955,13 @@ def test_unmapped_content_is_reported():
         ["Appointment.extension without url (from NTE)"], ["Appointment without participant (from SCH)"]]
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
     assert not [u for u in fhir.convert(DOCUMENT).unmapped if u.endswith("(from PID)")]
+    # a field that repeats written into an element that does not (OBX-17's method, OBX-20's body site,
+    # DG1-16's asserter) is reported when it repeats: its other repetitions have no element
+    assert [[u for u in fhir.convert(t).unmapped if u in ("OBX-17", "OBX-20", "DG1-16")] for t in [
+        observations(("NM", "1||||||F||||||M1^A^L~M2^B^L|||S1^Arm^L~S2^Leg^L")),
+        observations(("NM", "1||||||F||||||M1^A^L|||S1^Arm^L")),
+        message("ADT^A01^ADT_A01", "PID|1||ID1", "DG1|1||I10^Hypertension^I10" + "|" * 13 + "D1^DOC~D2^DOE")]] == [
+        ["OBX-17", "OBX-20"], [], ["DG1-16"]]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

@@ -286,6 +286,25 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
                                '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
                               ("system.extension[1].valueCode", '"unknown"')))],
 }
+# Fields that repeat written into an element that does not, whose rows'
+# comments say so and give no way to the other repetitions (OBX-17's
+# methods: "the cardinality of Observation.method is 0..1 while the source
+# allows for multiple methods ... we did not provide further mapping
+# guidance"; OBX-20's body sites the same; DG1-16's asserters: "we will
+# not yet establish an agreed to method to communicate the extra repeats";
+# PRT-5's persons and PRT-8's organizations: "the implementer needs to
+# determine how to best resolve that"; PR1-23's locations: "we will address
+# >=2 cardinality if somebody raises the need"). The first repetition is
+# written; the others were lost without a word (a second method or
+# organization left out, a second asserter, person or location made with
+# nothing referring to it): the field is reported when it repeats.
+ONE_ELEMENT_FIELDS = {"OBX[Observation]": ["OBX-17", "OBX-20"],
+                      "OBX[Observation-Component]": ["OBX-17", "OBX-20"],
+                      "DG1[Condition]": ["DG1-16"], "PR1[Procedure]": ["PR1-23"],
+                      "PRT[PractitionerRole]": ["PRT-5", "PRT-8"]}
+for _name, _fields in ONE_ELEMENT_FIELDS.items():
+    ADDED_ROWS.setdefault(_name, []).extend(
+        _row(f, f"IF {f} LST.COUNT GREATER THAN 1", "$unmapped") for f in _fields)
 # a day alone is no instant (FHIR's has a time of day to the second, which
 # the sender did not give; a year, month or day of 4, 6 or 8 digits, with
 # an offset of 5 characters or without): a Provenance's recorded, which R4 requires,

@@ -643,6 +643,10 @@ def test_corpus_bundles_are_valid(path):
     # an ED's type and subtype (ED-2, ED-3) are the MIME type they name
     (observations(("ED", "^IMAGE^jpeg^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.contentType",
      "image/jpeg"),
+    # an allergy's clinical status is the map's constant: IAM-17 (table 0438) does not mix into its Coding
+    (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives|A" + "|" * 11 + "C^Confirmed^HL70438"),
+     "AllergyIntolerance", "clinicalStatus",
+     {"coding": [{"code": "active", "system": "http://terminology.hl7.org/CodeSystem/allergyintolerance-clinical"}]}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

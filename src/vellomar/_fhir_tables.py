@@ -1218,10 +1218,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # their comment says other values (A, add; U, update) map to
             # nothing: a diagnosis added was one entered in error
             cond_text = 'IF DG1-21 EQUALS "D"'
-        if (name, ident) in NOT_YET_MADE:
-            # mended: the tables write these rows and say beside them not to
-            # (see NOT_YET_MADE): the field is reported as no row's
-            report.append(f"{where}: {NOT_YET_MADE[(name, ident)]}")
+        if (name, ident) in ROWS_LEFT_OUT:
+            # mended: rows whose table says beside them, or beside the rows
+            # they meet, not to write them (see ROWS_LEFT_OUT): the field
+            # is reported as no row's
+            report.append(f"{where}: {ROWS_LEFT_OUT[(name, ident)]}")
             continue
         if own == "PR1":
             # mended: "PR1-5.5 VALUED" (a DTM has no components) stands for a
@@ -2111,15 +2112,24 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
 # A segment map whose rows stand where a field of another segment is valued,
 # and the map (and its type) for them where it is not (see message_rows()).
 ROUTES = {"RXR[Immunization]": ("RXA-3", "RXR[MedicationRequest]", "MedicationRequest")}
-# Rows whose own comment says their element is not to be made yet, and why
-# (reported in tools/fhir_report.txt; the field is reported as unmapped).
+# Rows the tables' own words say not to write, and why (reported in
+# tools/fhir_report.txt; the field is reported as unmapped).
 # OBX-30, the observation's sub-type: "we will keep the thought of needing
 # an extension, but not create it yet"; the rows name an extension R4 has
 # not (observation-structure-type) and that extension's url as a code
 # system. OBX[Observation-Component]'s rows of the field are the same
 # extension, without the comment.
-NOT_YET_MADE = {(name, "OBX-30"): "an extension the table's comment says not to create yet"
-                for name in ("OBX[Observation]", "OBX[Observation-Component]")}
+# IAM-17, the allergy's clinical status (table 0438's confirmation states):
+# the map's constant rows write clinicalStatus "active", which the comment
+# beside them says the map must, "as it's not possible to infer" one from
+# the data in IAM; IAM-17's row, without a vocabulary, wrote its CWE into
+# the same Coding, whose code the constant held: "active" with IAM-17's
+# display ("Confirmed or verified"). FHIR's clinicalStatus takes its own
+# codes alone, which table 0438's are not.
+ROWS_LEFT_OUT = {**{(name, "OBX-30"): "an extension the table's comment says not to create yet"
+                    for name in ("OBX[Observation]", "OBX[Observation-Component]")},
+                 ("IAM[AllergyIntolerance]", "IAM-17"): "the map's constant writes it, its comment "
+                 "saying none is inferred from IAM"}
 # The one field a segment's Account is made of (see message_rows()).
 ACCOUNT_FIELDS = {"PID[Account]": "PID-18", "MRG[Account]": "MRG-3"}
 # The name of the structure of segments no message table lists (see

@@ -647,6 +647,9 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives|A" + "|" * 11 + "C^Confirmed^HL70438"),
      "AllergyIntolerance", "clinicalStatus",
      {"coding": [{"code": "active", "system": "http://terminology.hl7.org/CodeSystem/allergyintolerance-clinical"}]}),
+    # XPN.15, the name one is called by, is a second name (reported): not the person's name's use "nickname"
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^JOHN" + "^" * 13 + "JD"), "Patient", "name",
+     [{"family": "DOE", "given": ["JOHN"]}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -1353,6 +1353,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # beside it (alternate-codes) for all four
             report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
             continue
+        if name in SECOND_ELEMENTS and re.match(r"\[[2-9]\]\.", tpath.strip()):
+            # mended: see SECOND_ELEMENTS
+            report.append(f"{where}: {SECOND_ELEMENTS[name]}")
+            if not const.strip():
+                out.append("\t".join(["F", field, "", "", "U", "", "", ""]))
+            continue
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative) and not re.search(
                 r"\(\w+(?:\[\d+\])?\.", tpath):  # (one through a reference: below)
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
@@ -2130,6 +2136,16 @@ ROWS_LEFT_OUT = {**{(name, "OBX-30"): "an extension the table's comment says not
                     for name in ("OBX[Observation]", "OBX[Observation-Component]")},
                  ("IAM[AllergyIntolerance]", "IAM-17"): "the map's constant writes it, its comment "
                  "saying none is inferred from IAM"}
+# Data type maps whose rows write a second element of the list the value
+# fills ("[2].given"), which a map of one element cannot make, and why: the
+# value's field is reported when the component is valued. XPN.15, the name
+# a person is called by, is a second name "if the resource attribute using
+# the HumanName datatype allows for multiple names", of use "nickname"; the
+# comment beside it: "a new occurrence of Patient.name should be created".
+# Read as the name's own, its use "nickname" was the person's name's where
+# XPN.7 gave none (the legal name "DOE^JOHN" marked as a nickname) and the
+# name called by was lost without a word (given taken by XPN.2).
+SECOND_ELEMENTS = {"XPN[HumanName]": "a second name, which a map of one HumanName does not make"}
 # The one field a segment's Account is made of (see message_rows()).
 ACCOUNT_FIELDS = {"PID[Account]": "PID-18", "MRG[Account]": "MRG-3"}
 # The name of the structure of segments no message table lists (see

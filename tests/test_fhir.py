@@ -650,6 +650,9 @@ def test_corpus_bundles_are_valid(path):
     # XPN.15, the name one is called by, is a second name (reported): not the person's name's use "nickname"
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^JOHN" + "^" * 13 + "JD"), "Patient", "name",
      [{"family": "DOE", "given": ["JOHN"]}]),
+    # a CWE's alternate identifier (CWE.4 to CWE.6) is another (reported), not the first's system
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I", "IN1|1|PLAN1^^^ALT1^^ALTSYS|ORG1|Acme Insurance"), "Coverage",
+     "identifier", [{"value": "PLAN1"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

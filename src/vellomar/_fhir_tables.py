@@ -2145,7 +2145,12 @@ ROWS_LEFT_OUT = {**{(name, "OBX-30"): "an extension the table's comment says not
 # Read as the name's own, its use "nickname" was the person's name's where
 # XPN.7 gave none (the legal name "DOE^JOHN" marked as a nickname) and the
 # name called by was lost without a word (given taken by XPN.2).
-SECOND_ELEMENTS = {"XPN[HumanName]": "a second name, which a map of one HumanName does not make"}
+# CWE[Identifier]'s alternate identifier (CWE.4 to CWE.6) and the original
+# one (CWE.10 to CWE.13) are "[2]." and "[3].": read as the first's, the
+# first's value took the alternate's system where CWE.3 was empty (IN1-2
+# "PLAN1^^^ALT1^^ALTSYS": PLAN1 in urn:id:ALTSYS) and ALT1 was lost.
+SECOND_ELEMENTS = {"XPN[HumanName]": "a second name, which a map of one HumanName does not make",
+                   "CWE[Identifier]": "another identifier, which a map of one Identifier does not make"}
 # The one field a segment's Account is made of (see message_rows()).
 ACCOUNT_FIELDS = {"PID[Account]": "PID-18", "MRG[Account]": "MRG-3"}
 # The name of the structure of segments no message table lists (see

@@ -643,6 +643,16 @@ def test_corpus_bundles_are_valid(path):
     # an ED's type and subtype (ED-2, ED-3) are the MIME type they name
     (observations(("ED", "^IMAGE^jpeg^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.contentType",
      "image/jpeg"),
+    # an allergy's clinical status is the map's constant: IAM-17 (table 0438) does not mix into its Coding
+    (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives|A" + "|" * 11 + "C^Confirmed^HL70438"),
+     "AllergyIntolerance", "clinicalStatus",
+     {"coding": [{"code": "active", "system": "http://terminology.hl7.org/CodeSystem/allergyintolerance-clinical"}]}),
+    # XPN.15, the name one is called by, is a second name (reported): not the person's name's use "nickname"
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^JOHN" + "^" * 13 + "JD"), "Patient", "name",
+     [{"family": "DOE", "given": ["JOHN"]}]),
+    # a CWE's alternate identifier (CWE.4 to CWE.6) is another (reported), not the first's system
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I", "IN1|1|PLAN1^^^ALT1^^ALTSYS|ORG1|Acme Insurance"), "Coverage",
+     "identifier", [{"value": "PLAN1"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -804,6 +814,9 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a day is no instant (OBR-22's issued): left out and reported, not midnight UTC
     (message("ORU^R01^ORU_R01", PID, OBR + "|" * 15 + "20240110", "OBX|1|NM|1-8^a^LN||1||||||F"), "DiagnosticReport",
      "issued"),
+    # OBX-30's sub-type: an extension R4 has not, which the table's comment says not to create yet
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F" + "|" * 19 + "AOE"), "Observation",
+     "extension"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -952,6 +965,13 @@ def test_unmapped_content_is_reported():
         ["Appointment.extension without url (from NTE)"], ["Appointment without participant (from SCH)"]]
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
     assert not [u for u in fhir.convert(DOCUMENT).unmapped if u.endswith("(from PID)")]
+    # a field that repeats written into an element that does not (OBX-17's method, OBX-20's body site,
+    # DG1-16's asserter) is reported when it repeats: its other repetitions have no element
+    assert [[u for u in fhir.convert(t).unmapped if u in ("OBX-17", "OBX-20", "DG1-16")] for t in [
+        observations(("NM", "1||||||F||||||M1^A^L~M2^B^L|||S1^Arm^L~S2^Leg^L")),
+        observations(("NM", "1||||||F||||||M1^A^L|||S1^Arm^L")),
+        message("ADT^A01^ADT_A01", "PID|1||ID1", "DG1|1||I10^Hypertension^I10" + "|" * 13 + "D1^DOC~D2^DOE")]] == [
+        ["OBX-17", "OBX-20"], [], ["DG1-16"]]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

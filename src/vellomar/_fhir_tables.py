@@ -286,6 +286,25 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
                                '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
                               ("system.extension[1].valueCode", '"unknown"')))],
 }
+# Fields that repeat written into an element that does not, whose rows'
+# comments say so and give no way to the other repetitions (OBX-17's
+# methods: "the cardinality of Observation.method is 0..1 while the source
+# allows for multiple methods ... we did not provide further mapping
+# guidance"; OBX-20's body sites the same; DG1-16's asserters: "we will
+# not yet establish an agreed to method to communicate the extra repeats";
+# PRT-5's persons and PRT-8's organizations: "the implementer needs to
+# determine how to best resolve that"; PR1-23's locations: "we will address
+# >=2 cardinality if somebody raises the need"). The first repetition is
+# written; the others were lost without a word (a second method or
+# organization left out, a second asserter, person or location made with
+# nothing referring to it): the field is reported when it repeats.
+ONE_ELEMENT_FIELDS = {"OBX[Observation]": ["OBX-17", "OBX-20"],
+                      "OBX[Observation-Component]": ["OBX-17", "OBX-20"],
+                      "DG1[Condition]": ["DG1-16"], "PR1[Procedure]": ["PR1-23"],
+                      "PRT[PractitionerRole]": ["PRT-5", "PRT-8"]}
+for _name, _fields in ONE_ELEMENT_FIELDS.items():
+    ADDED_ROWS.setdefault(_name, []).extend(
+        _row(f, f"IF {f} LST.COUNT GREATER THAN 1", "$unmapped") for f in _fields)
 # a day alone is no instant (FHIR's has a time of day to the second, which
 # the sender did not give; a year, month or day of 4, 6 or 8 digits, with
 # an offset of 5 characters or without): a Provenance's recorded, which R4 requires,
@@ -1199,6 +1218,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # their comment says other values (A, add; U, update) map to
             # nothing: a diagnosis added was one entered in error
             cond_text = 'IF DG1-21 EQUALS "D"'
+        if (name, ident) in ROWS_LEFT_OUT:
+            # mended: rows whose table says beside them, or beside the rows
+            # they meet, not to write them (see ROWS_LEFT_OUT): the field
+            # is reported as no row's
+            report.append(f"{where}: {ROWS_LEFT_OUT[(name, ident)]}")
+            continue
         if own == "PR1":
             # mended: "PR1-5.5 VALUED" (a DTM has no components) stands for a
             # time of minutes, which a period from PR1-5 and PR1-7 needs
@@ -1327,6 +1352,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # low; MO and U have no criticality, reported), the code itself
             # beside it (alternate-codes) for all four
             report.append(f"{where}: narrative condition {narrative[:60]!r} taken as false")
+            continue
+        if name in SECOND_ELEMENTS and re.match(r"\[[2-9]\]\.", tpath.strip()):
+            # mended: see SECOND_ELEMENTS
+            report.append(f"{where}: {SECOND_ELEMENTS[name]}")
+            if not const.strip():
+                out.append("\t".join(["F", field, "", "", "U", "", "", ""]))
             continue
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative) and not re.search(
                 r"\(\w+(?:\[\d+\])?\.", tpath):  # (one through a reference: below)
@@ -2087,6 +2118,39 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
 # A segment map whose rows stand where a field of another segment is valued,
 # and the map (and its type) for them where it is not (see message_rows()).
 ROUTES = {"RXR[Immunization]": ("RXA-3", "RXR[MedicationRequest]", "MedicationRequest")}
+# Rows the tables' own words say not to write, and why (reported in
+# tools/fhir_report.txt; the field is reported as unmapped).
+# OBX-30, the observation's sub-type: "we will keep the thought of needing
+# an extension, but not create it yet"; the rows name an extension R4 has
+# not (observation-structure-type) and that extension's url as a code
+# system. OBX[Observation-Component]'s rows of the field are the same
+# extension, without the comment.
+# IAM-17, the allergy's clinical status (table 0438's confirmation states):
+# the map's constant rows write clinicalStatus "active", which the comment
+# beside them says the map must, "as it's not possible to infer" one from
+# the data in IAM; IAM-17's row, without a vocabulary, wrote its CWE into
+# the same Coding, whose code the constant held: "active" with IAM-17's
+# display ("Confirmed or verified"). FHIR's clinicalStatus takes its own
+# codes alone, which table 0438's are not.
+ROWS_LEFT_OUT = {**{(name, "OBX-30"): "an extension the table's comment says not to create yet"
+                    for name in ("OBX[Observation]", "OBX[Observation-Component]")},
+                 ("IAM[AllergyIntolerance]", "IAM-17"): "the map's constant writes it, its comment "
+                 "saying none is inferred from IAM"}
+# Data type maps whose rows write a second element of the list the value
+# fills ("[2].given"), which a map of one element cannot make, and why: the
+# value's field is reported when the component is valued. XPN.15, the name
+# a person is called by, is a second name "if the resource attribute using
+# the HumanName datatype allows for multiple names", of use "nickname"; the
+# comment beside it: "a new occurrence of Patient.name should be created".
+# Read as the name's own, its use "nickname" was the person's name's where
+# XPN.7 gave none (the legal name "DOE^JOHN" marked as a nickname) and the
+# name called by was lost without a word (given taken by XPN.2).
+# CWE[Identifier]'s alternate identifier (CWE.4 to CWE.6) and the original
+# one (CWE.10 to CWE.13) are "[2]." and "[3].": read as the first's, the
+# first's value took the alternate's system where CWE.3 was empty (IN1-2
+# "PLAN1^^^ALT1^^ALTSYS": PLAN1 in urn:id:ALTSYS) and ALT1 was lost.
+SECOND_ELEMENTS = {"XPN[HumanName]": "a second name, which a map of one HumanName does not make",
+                   "CWE[Identifier]": "another identifier, which a map of one Identifier does not make"}
 # The one field a segment's Account is made of (see message_rows()).
 ACCOUNT_FIELDS = {"PID[Account]": "PID-18", "MRG[Account]": "MRG-3"}
 # The name of the structure of segments no message table lists (see

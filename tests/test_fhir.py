@@ -916,6 +916,9 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
+    # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported
+    assert [u for u in fhir.convert(message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR|||||"
+                                            "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]
     # a field whose rows wrote nothing of it (SCH-9's duration in hours, no minutesDuration) is reported;
     # one of separators alone holds no value
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped

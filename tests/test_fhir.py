@@ -643,6 +643,14 @@ def test_corpus_bundles_are_valid(path):
     # an ED's type and subtype (ED-2, ED-3) are the MIME type they name
     (observations(("ED", "^IMAGE^jpeg^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.contentType",
      "image/jpeg"),
+    # ORC-4 before 2.8 is an EI for a DiagnosticReport and an Immunization too: its namespace id is no filler
+    # group number (2.8's EIP-2 is)
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL123^EHR|FL456^LAB|GRP1^CPOE", OBR), "DiagnosticReport",
+     "identifier.2", {"value": "GRP1", "type": {"coding": [{"code": "PGN", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}),
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL123^EHR|FL456^LAB|GRP1&CPOE^FGRP&LAB", OBR).replace("|2.5.1", "|2.8"),
+     "DiagnosticReport", "identifier.2.value", "FGRP"),
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA|GRP1^CPOE", "RXA|0|1|20240110||08^HepB^CVX"), "Immunization",
+     "identifier.1.value", "GRP1"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

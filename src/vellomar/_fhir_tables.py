@@ -1236,6 +1236,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                     else "EIP[Identifier-FillerAssignedIdentifier]"
             elif eip:
                 continue
+        elif kind == "S" and ident in TYPED_VERSIONS and dtmap.strip() == "EIP[Identifier-FillerAssignedIdentifier]":
+            # mended: ORC[DiagnosticReport] and ORC[Immunization] read ORC-4
+            # as an EIP in every version, without the prose above: an EI's
+            # namespace id ("GRP1^CPOE", as order entry systems send it
+            # before 2.8) was written as a filler group number (FGN). The
+            # filler's part is an EIP's alone; its placer row reads the EI's
+            # entity identifier as it reads an EIP's first component
+            versions = ", ".join(f'"{v}"' for v in TYPED_VERSIONS[ident][1])
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + f"MSH-12 IN ({versions})"
         with_time = re.match(r"(?i)if time is (not )?included\b", narrative)
         if kind == "S" and r[3].strip() in ("DTM", "TS") and with_time and not cond_text:
             # mended: TXA-6's origination time is the document's date (an

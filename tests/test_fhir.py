@@ -268,7 +268,7 @@ def test_corpus_bundles_are_valid(path):
     (observations(("ED", "^AP^PDF^Hex^25504446\\X0D\\\\X0A\\2d31")), "Observation", "extension.0.valueAttachment.data",
      base64.b64encode(b"%PDF-1").decode()),
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|ED", "OBX|1|ED|||^AP^PDF^Hex^00ff"), "DocumentReference",
-     "content.1.attachment.data", "AP8="),
+     "content.0.attachment.data", "AP8="),  # (TXA-3 "ED" names no MIME type: no content of its own)
     # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
      "DocumentReference", "content.2.attachment", {"data": base64.b64encode(b"a comment").decode(),
@@ -651,6 +651,11 @@ def test_corpus_bundles_are_valid(path):
      "DiagnosticReport", "identifier.2.value", "FGRP"),
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA|GRP1^CPOE", "RXA|0|1|20240110||08^HepB^CVX"), "Immunization",
      "identifier.1.value", "GRP1"),
+    # TXA-3's type of data is the MIME type it names (TX text/plain, FT text/hl7v2), not the code sent
+    (message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|DS|TX", "OBX|1|TX|||x||||||F"), "DocumentReference",
+     "content.0.attachment.contentType", "text/plain"),
+    (message("MDM^T01^MDM_T01", "PID|1||ID1", "TXA|1|DS|FT"), "DocumentReference", "content",
+     [{"attachment": {"contentType": "text/hl7v2"}}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

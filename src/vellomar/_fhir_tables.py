@@ -1676,6 +1676,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             kind_letter = "m"
             if own == "ED":
                 joined = join('ED.2+"/"+ED.3', own) or ""
+        if own == "TXA" and tpath.endswith("contentType") and dtkey == "ID[code]":
+            # mended: TXA-3 (the document's content presentation, table
+            # 0191's type of data: "TX", "AP") was the attachment's
+            # contentType as sent, which FHIR's MIME type is not: the MIME
+            # type it names, as an ED's type of data alone (TX text/plain)
+            kind_letter, dtkey = "m", ""
         if prefix:
             referred_through.update(prefix[:m.end()] for m in re.finditer(r"[^>]+>[^>]+>", prefix))
             steps = prefix + steps

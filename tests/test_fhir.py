@@ -268,7 +268,7 @@ def test_corpus_bundles_are_valid(path):
     (observations(("ED", "^AP^PDF^Hex^25504446\\X0D\\\\X0A\\2d31")), "Observation", "extension.0.valueAttachment.data",
      base64.b64encode(b"%PDF-1").decode()),
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|ED", "OBX|1|ED|||^AP^PDF^Hex^00ff"), "DocumentReference",
-     "content.1.attachment.data", "AP8="),
+     "content.0.attachment.data", "AP8="),  # (TXA-3 "ED" names no MIME type: no content of its own)
     # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
      "DocumentReference", "content.2.attachment", {"data": base64.b64encode(b"a comment").decode(),
@@ -653,6 +653,19 @@ def test_corpus_bundles_are_valid(path):
     # a CWE's alternate identifier (CWE.4 to CWE.6) is another (reported), not the first's system
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I", "IN1|1|PLAN1^^^ALT1^^ALTSYS|ORG1|Acme Insurance"), "Coverage",
      "identifier", [{"value": "PLAN1"}]),
+    # ORC-4 before 2.8 is an EI for a DiagnosticReport and an Immunization too: its namespace id is no filler
+    # group number (2.8's EIP-2 is)
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL123^EHR|FL456^LAB|GRP1^CPOE", OBR), "DiagnosticReport",
+     "identifier.2", {"value": "GRP1", "type": {"coding": [{"code": "PGN", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}),
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL123^EHR|FL456^LAB|GRP1&CPOE^FGRP&LAB", OBR).replace("|2.5.1", "|2.8"),
+     "DiagnosticReport", "identifier.2.value", "FGRP"),
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA|GRP1^CPOE", "RXA|0|1|20240110||08^HepB^CVX"), "Immunization",
+     "identifier.1.value", "GRP1"),
+    # TXA-3's type of data is the MIME type it names (TX text/plain, FT text/hl7v2), not the code sent
+    (message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|DS|TX", "OBX|1|TX|||x||||||F"), "DocumentReference",
+     "content.0.attachment.contentType", "text/plain"),
+    (message("MDM^T01^MDM_T01", "PID|1||ID1", "TXA|1|DS|FT"), "DocumentReference", "content",
+     [{"attachment": {"contentType": "text/hl7v2"}}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -929,6 +942,9 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
+    # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported
+    assert [u for u in fhir.convert(message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR|||||"
+                                            "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]
     # a field whose rows wrote nothing of it (SCH-9's duration in hours, no minutesDuration) is reported;
     # one of separators alone holds no value
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped

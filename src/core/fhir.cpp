@@ -1179,12 +1179,14 @@ public:
       ListElement elements[4]; // made by maps that fill one list element
       size_t element_count = 0;
       bool flushed = false; // elements of this segment were reported (more than 4)
+      bool held = false;    // a row's condition held (and block) for the segment
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
         if (row.block && !in_block(row)) [[unlikely]]
           continue;
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
+        held = true;
         const uint32_t r = instance(row, seg, i, occurrence, named, opens);
         segment_ = i;
         first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
@@ -1224,6 +1226,10 @@ public:
       }
       if (rows.empty())
         unmapped(seg.name);
+      else if (!held) [[unlikely]]
+        // rows map the segment, none of them here (an MRG without MRG-3,
+        // the only field its rows read): its valued fields are reported
+        mapped_fields(fields, named, maps_.maps[static_cast<size_t>(structure.rows[rows[0]].map)], seg);
     }
     for (const Fields &fields : valued_)
       for (uint32_t f = 1; f <= fields.top; ++f) {

@@ -178,7 +178,8 @@ bool one_when_alike(std::string_view type) {
 // senders put there: "AP/PDF", "IMAGE/JPEG", "TEXT/PLAIN", "application/pdf")
 // as the MIME type FHIR's contentType is: by the subtype, in any case (one
 // of the two alone is either); a text of no subtype is text/plain, an
-// application's octet-stream. False
+// application's octet-stream, a formatted text (FT) text/hl7v2, as the
+// tables type an FT document's content. False
 // for anything else (FAX, JOT, PICT, CDA's level one: no MIME type).
 bool mime_type(std::string_view text, std::string &out) {
   auto upper = [](std::string_view s) {
@@ -229,6 +230,10 @@ bool mime_type(std::string_view text, std::string &out) {
   }
   if (subtype.empty() && (type == "TEXT" || type == "TX")) {
     out.assign("text/plain");
+    return true;
+  }
+  if (subtype.empty() && type == "FT") { // formatted text: the tables' type of an FT document
+    out.assign("text/hl7v2");
     return true;
   }
   if (subtype.empty() && (type == "AP" || type == "APPLICATION")) {

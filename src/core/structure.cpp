@@ -45,8 +45,11 @@ public:
     const auto segments = static_cast<uint32_t>(message_.segment_count());
     Scratch &room = scratch();
     // Grown when a message needs more (an item per segment and per node but
-    // the message's own), given back after a large one.
-    const size_t depth = root ? root->depth : 1, placed = 2 * size_t{segments} + 1;
+    // the message's own), given back after a large one. A segment may open
+    // a group in each open one down to its place (an ORM_O01 of 2.3's OBR
+    // opens ORDER_DETAIL and the choice within it): up to `depth` items a
+    // segment, its own and those of the groups it opens.
+    const size_t depth = root ? root->depth : 1, placed = depth * size_t{segments} + 1;
     if (room.placed.size() > 4096 && placed <= 4096)
       std::vector<Placed>().swap(room.placed);
     if (room.stack.size() < depth)
@@ -55,8 +58,8 @@ public:
       room.placed.resize(placed);
     stack_ = room.stack.data();
     placed_ = room.placed.data();
-    // A group occurrence opens at a segment: at most one node per segment
-    // besides the root (a message where every segment opens one grows once).
+    // A group occurrence opens at a segment: mostly one node per segment
+    // besides the root (a message where segments open more grows once).
     out_.nodes.reserve(root ? std::min<size_t>(segments, 64) : 1);
     if (root) // room for eight nodes of the widest group; more when needed
       out_.counts.resize(8 * size_t{root->widest});

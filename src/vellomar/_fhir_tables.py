@@ -1261,6 +1261,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                     else "EIP[Identifier-FillerAssignedIdentifier]"
             elif eip:
                 continue
+        elif kind == "S" and ident in TYPED_VERSIONS and dtmap.strip() == "EIP[Identifier-FillerAssignedIdentifier]":
+            # mended: ORC[DiagnosticReport] and ORC[Immunization] read ORC-4
+            # as an EIP in every version, without the prose above: an EI's
+            # namespace id ("GRP1^CPOE", as order entry systems send it
+            # before 2.8) was written as a filler group number (FGN). The
+            # filler's part is an EIP's alone; its placer row reads the EI's
+            # entity identifier as it reads an EIP's first component
+            versions = ", ".join(f'"{v}"' for v in TYPED_VERSIONS[ident][1])
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + f"MSH-12 IN ({versions})"
         with_time = re.match(r"(?i)if time is (not )?included\b", narrative)
         if kind == "S" and r[3].strip() in ("DTM", "TS") and with_time and not cond_text:
             # mended: TXA-6's origination time is the document's date (an
@@ -1698,6 +1707,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             kind_letter = "m"
             if own == "ED":
                 joined = join('ED.2+"/"+ED.3', own) or ""
+        if own == "TXA" and tpath.endswith("contentType") and dtkey == "ID[code]":
+            # mended: TXA-3 (the document's content presentation, table
+            # 0191's type of data: "TX", "AP") was the attachment's
+            # contentType as sent, which FHIR's MIME type is not: the MIME
+            # type it names, as an ED's type of data alone (TX text/plain)
+            kind_letter, dtkey = "m", ""
         if prefix:
             referred_through.update(prefix[:m.end()] for m in re.finditer(r"[^>]+>[^>]+>", prefix))
             steps = prefix + steps

@@ -2063,7 +2063,8 @@ private:
           continue;
         }
       }
-      uint32_t next = (nodes_[at].names & name_bit(id)) ? nodes_[at].first : none;
+      const uint32_t bit = name_bit(id);
+      uint32_t next = (nodes_[at].names & bit) ? nodes_[at].first : none;
       uint32_t named = none; // the first member of the name
       if (nodes_[at].indexed) [[unlikely]] {
         const auto [member, first] = find_member(at, id, slot, item.rep);
@@ -2103,7 +2104,17 @@ private:
           n.named_before = true;
           nodes_[named].named_after = true;
         }
-        append(at, next);
+        // append(at, next) with what is known here: the name's bit and the
+        // repetition, not read back from the new element
+        Node &p = nodes_[at];
+        p.names |= bit;
+        if (p.last == none)
+          p.first = next;
+        else
+          nodes_[p.last].next = next;
+        p.last = next;
+        if (p.indexed || item.rep > indexed_members) [[unlikely]]
+          appended_many(at, next);
       }
       at = next;
     }

@@ -120,6 +120,16 @@ bool read_path(std::string_view text, std::vector<Step> &out) {
   return true;
 }
 
+// A segment's name of three bytes as a word, for names compared often
+// (a test's segment against the row's): one comparison, not a loop. Never
+// UINT32_MAX; UINT32_MAX - 1 for a name of another size.
+uint32_t name_word(std::string_view name) {
+  if (name.size() != 3)
+    return UINT32_MAX - 1;
+  return static_cast<uint8_t>(name[0]) | static_cast<uint32_t>(static_cast<uint8_t>(name[1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(name[2])) << 16;
+}
+
 bool read_address(std::string_view a, Test &t) {
   std::vector<std::string_view> parts;
   if (!a.empty() && a[0] == '.') {
@@ -134,6 +144,7 @@ bool read_address(std::string_view a, Test &t) {
   if (dash != 3)
     return false;
   t.segment = std::string(a.substr(0, 3));
+  t.segment_word = name_word(t.segment);
   parts = split(a.substr(4), '.');
   if (!number(parts[0], t.field) ||
       (parts.size() > 1 && !number(parts[1], t.component)) ||
@@ -1391,45 +1402,91 @@ private:
     return decoded(piece(piece(v, component), sub_component).text);
   }
 
+  // A place address() read, and what it read there (see reads_).
+  struct ReadKey {
+    const char *data = nullptr;
+    size_t size = 0;
+    int level = 0;
+    uint32_t component = 0, sub_component = 0;
+    bool operator==(const ReadKey &) const = default;
+  };
+  struct Read {
+    ReadKey key;
+    std::string_view text;
+  };
+
   // The text an address reads, decoded: in the current value (an address
   // without a segment), in the current repetition of the row's own field,
   // or in the first repetition of a field of this or the last segment of
   // that name. Remembered by where it was cut from: the rows of a segment
   // test the same few components again and again (OBX-2 in each OBX row).
+  // (The common case, a field of the row's own segment read before, is
+  // found by the segment's start and the field's number, its text not
+  // sought again; the segment's name is compared as one word; the other
+  // cases and the cut are out of line.)
   std::string_view address(const Test &t, const SegmentView &seg, uint32_t field,
                            std::string_view rep, const Value &value) {
-    std::string_view from;
-    int level = 3; // 3: a whole field, its first repetition taken
+    if (t.field == 0 || t.segment_word != name_word(seg.name)) [[unlikely]]
+      return address_elsewhere(t, seg, value);
+    if (t.field == field)
+      return read(t, rep, 0);
+    // another field of the row's segment, known by the segment's start and
+    // the field's number (level 4, no value's), its text found only when
+    // not read before
+    const ReadKey key{seg.name.data(), t.field, 4, t.component, t.sub_component};
+    Read &m = reads_[read_slot(key)];
+    if (m.key == key)
+      return m.text;
+    return cut_read(m, key, field_text(seg, t.field), 3);
+  }
+
+  // address() in the current value, of the segment itself, or in the last
+  // segment of another name.
+  [[gnu::noinline]] std::string_view address_elsewhere(const Test &t, const SegmentView &seg,
+                                                       const Value &value) {
     if (t.segment.empty()) {
       if (std::string_view text; in_pieces(t, value, text))
         return text;
-      from = value.text;
-      level = value.level;
-    } else {
-      SegmentView other = seg;
-      const bool here = same(t.segment, seg.name);
-      if (!here) {
-        uint32_t at = partner(t.segment, t.field == 0);
-        if (at == UINT32_MAX)
-          return {};
-        other = message_.segment_at(at);
-      }
-      if (t.field == 0) // the segment itself ("IF ORC VALUED"): its name where it stands
-        from = other.name;
-      else if (here && t.field == field)
-        from = rep, level = 0;
-      else
-        from = field_text(other, t.field);
+      return read(t, value.text, value.level);
     }
+    SegmentView other = seg;
+    if (!same(t.segment, seg.name)) {
+      const uint32_t at = partner(t.segment, t.field == 0);
+      if (at == UINT32_MAX)
+        return {};
+      other = message_.segment_at(at);
+    }
+    if (t.field == 0) // the segment itself ("IF ORC VALUED"): its name where it stands
+      return read(t, other.name, 3);
+    return read(t, field_text(other, t.field), 3);
+  }
+
+  // What test `t` reads of `from`, a value of level `level` (3: a whole
+  // field, its first repetition taken), from reads_ when read before.
+  [[gnu::always_inline]] std::string_view read(const Test &t, std::string_view from, int level) {
     const ReadKey key{from.data(), from.size(), level, t.component, t.sub_component};
-    const uint64_t h = (reinterpret_cast<uintptr_t>(key.data) ^ key.size * 31 ^
-                        uint64_t{key.component} << 8 ^ uint64_t{key.sub_component} << 16 ^
-                        static_cast<uint64_t>(level) << 24) * 0x9E3779B97F4A7C15ULL;
-    Read &m = reads_[h >> 58];
+    Read &m = reads_[read_slot(key)];
     if (m.key == key)
       return m.text;
+    return cut_read(m, key, from, level);
+  }
+  static size_t read_slot(const ReadKey &key) {
+    const uint64_t h = (reinterpret_cast<uintptr_t>(key.data) ^ key.size * 31 ^
+                        uint64_t{key.component} << 8 ^ uint64_t{key.sub_component} << 16 ^
+                        static_cast<uint64_t>(key.level) << 24) * 0x9E3779B97F4A7C15ULL;
+    return h >> 58;
+  }
+  // What read() reads of `from` at a place not read before (or not since
+  // its entry was taken), remembered in `m` under `key` unless decoded into
+  // the scratch buffer.
+  [[gnu::noinline]] std::string_view cut_read(Read &m, const ReadKey &key, std::string_view from,
+                                              int level) {
+    if (from.empty()) { // (an absent field, most often: each segment's is a place of its own)
+      m = {key, from};
+      return from;
+    }
     Value v = level == 3 ? Value{nth_piece(from, enc_.repetition, 0), 0} : Value{from, level};
-    v = piece(piece(v, t.component), t.sub_component);
+    v = piece(piece(v, key.component), key.sub_component);
     const std::string_view text = decoded(v.text);
     // a text decoded into the scratch buffer is not kept (the buffer is reused)
     if (text.empty() || (text.data() >= v.text.data() &&
@@ -2013,7 +2070,8 @@ private:
           continue;
         }
       }
-      uint32_t next = (nodes_[at].names & name_bit(id)) ? nodes_[at].first : none;
+      const uint32_t bit = name_bit(id);
+      uint32_t next = (nodes_[at].names & bit) ? nodes_[at].first : none;
       uint32_t named = none; // the first member of the name
       if (nodes_[at].indexed) [[unlikely]] {
         const auto [member, first] = find_member(at, id, slot, item.rep);
@@ -2053,7 +2111,17 @@ private:
           n.named_before = true;
           nodes_[named].named_after = true;
         }
-        append(at, next);
+        // append(at, next) with what is known here: the name's bit and the
+        // repetition, not read back from the new element
+        Node &p = nodes_[at];
+        p.names |= bit;
+        if (p.last == none)
+          p.first = next;
+        else
+          nodes_[p.last].next = next;
+        p.last = next;
+        if (p.indexed || item.rep > indexed_members) [[unlikely]]
+          appended_many(at, next);
       }
       at = next;
     }
@@ -4013,17 +4081,6 @@ private:
   std::vector<uint32_t> chosen_rows_;
   // Where a value was read from. An entry not yet used holds the key of a
   // read from an empty field, whose text is empty too.
-  struct ReadKey {
-    const char *data = nullptr;
-    size_t size = 0;
-    int level = 0;
-    uint32_t component = 0, sub_component = 0;
-    bool operator==(const ReadKey &) const = default;
-  };
-  struct Read {
-    ReadKey key;
-    std::string_view text;
-  };
   Read reads_[64]; // what address() read, by a hash of where from
   // A piece of a value.
   struct Span {

@@ -42,6 +42,7 @@ struct Step {
 struct Test {
   char op = 0;          // V N E X C L & |
   std::string segment;  // empty: the value the row reads (in a data type map)
+  uint32_t segment_word = UINT32_MAX; // its name as name_word() gives it (none: UINT32_MAX)
   uint32_t field = 0;   // 0 in a data type map
   uint32_t component = 0, sub_component = 0;
   std::vector<std::string> values;

@@ -20,7 +20,6 @@ from __future__ import annotations
 
 import errno
 import os
-import secrets
 import stat
 from collections.abc import Callable
 from types import TracebackType
@@ -160,7 +159,7 @@ class AtomicFile:
         """A new, empty temporary file beside the destination: its descriptor and path."""
         flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0)
         for _ in range(100):
-            name = f".{os.path.basename(self._target)}.{os.getpid()}-{secrets.token_hex(4)}.tmp"
+            name = f".{os.path.basename(self._target)}.{os.getpid()}-{os.urandom(4).hex()}.tmp"
             temp = os.path.join(self._directory, name)
             try:
                 return os.open(temp, flags, 0o666), temp

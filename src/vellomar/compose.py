@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import datetime
-import secrets
+import os
 from collections.abc import Sequence
 
 from . import _ops
@@ -48,7 +48,7 @@ def new_message(
     fields: dict[int, Value] = {
         3: sending_application, 4: sending_facility, 5: receiving_application,
         6: receiving_facility, 7: time, 9: message_type,
-        10: secrets.token_hex(10) if control_id is None else control_id,
+        10: os.urandom(10).hex() if control_id is None else control_id,
         11: processing_id, 12: version, 18: charset,
     }
     changes: dict[str, str | None] = {}

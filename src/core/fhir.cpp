@@ -974,6 +974,13 @@ struct Value {
 
 constexpr uint32_t none = UINT32_MAX;
 
+// What a thread keeps of a conversion's storage for the next, a container
+// at most: a report of thousands of results (its elements, texts, output)
+// reuses its storage rather than having it mapped and unmapped, and so
+// faulted in again, at every conversion (twice its time); larger storage is
+// freed once the conversion ends.
+constexpr size_t kept_bytes = size_t{8} << 20;
+
 // An element of a resource. The nodes of all a conversion's resources live
 // in one vector and their values in one text, so a bundle of thousands of
 // elements costs a few allocations; children are a list in the order made.
@@ -1151,11 +1158,11 @@ public:
   }
 
   // The containers go back to this thread's workspace (those grown past
-  // 1 MB freed, so what a thread keeps is bounded).
+  // kept_bytes freed, so what a thread keeps is bounded).
   ~Engine() {
     kept([](auto &mine, auto &kept) {
       std::swap(mine, kept);
-      if (kept.capacity() * sizeof(*kept.data()) > (size_t{1} << 20))
+      if (kept.capacity() * sizeof(*kept.data()) > kept_bytes)
         kept = std::remove_reference_t<decltype(kept)>();
     });
   }
@@ -4381,9 +4388,9 @@ Out &thread_text() {
   return *kept;
 }
 
-// Frees the buffer once its text is taken when it grew past 1 MB, so what
-// a thread keeps is bounded.
-void release_text() { thread_text().release_above(size_t{1} << 20); }
+// Frees the buffer once its text is taken when it grew past kept_bytes, so
+// what a thread keeps is bounded.
+void release_text() { thread_text().release_above(kept_bytes); }
 
 // The text of a conversion into `out` (its entries and what was not
 // mapped), `bundle` as convert() takes it. The text is written in this

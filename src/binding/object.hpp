@@ -193,6 +193,19 @@ PyTypeObject *make_type(const char *qualified_name, const char *doc,
                    &dealloc<T>, &getattro<T>, property_table<T>, slots);
 }
 
+// The type of T's objects, made by make_type() on first use and kept until
+// the process ends (one type a class); raises ErrorAlreadySet when it
+// cannot be made.
+template <class T>
+PyTypeObject *type_once(const char *qualified_name, const char *doc, PyType_Slot *slots) {
+  static PyTypeObject *type = nullptr;
+  if (!type)
+    type = make_type<T>(qualified_name, doc, slots);
+  if (!type)
+    throw ErrorAlreadySet{};
+  return type;
+}
+
 // ---------------------------------------------------------------------------
 // Adapters. Each is instantiated with a plain function taking the held value.
 

@@ -116,15 +116,9 @@ PyType_Slot lines_slots[] = {
 };
 
 PyTypeObject *lines_type() {
-  // Made on first use; lives until the process ends.
-  static PyTypeObject *type = nullptr;
-  if (!type)
-    type = py::make_type<FhirLines>("vellomar._ops.FhirLines",
+  return py::type_once<FhirLines>("vellomar._ops.FhirLines",
                                     "NDJSON lines of one resource type (a read-only buffer).",
                                     lines_slots);
-  if (!type)
-    throw py::ErrorAlreadySet{};
-  return type;
 }
 
 const py::Signature take_sig{"FhirReadState.take()", {"count"}, 1, 1};
@@ -262,15 +256,9 @@ PyType_Slot batch_slots[] = {
 };
 
 PyTypeObject *batch_type() {
-  // Made on first use; lives until the process ends.
-  static PyTypeObject *type = nullptr;
-  if (!type)
-    type = py::make_type<FhirBatch>("vellomar._ops.FhirBatch",
+  return py::type_once<FhirBatch>("vellomar._ops.FhirBatch",
                                     "Messages of a stream to convert to FHIR at once.",
                                     batch_slots);
-  if (!type)
-    throw py::ErrorAlreadySet{};
-  return type;
 }
 
 PyMethodDef state_methods[] = {
@@ -285,15 +273,9 @@ PyType_Slot state_slots[] = {
 };
 
 PyTypeObject *state_type() {
-  // Made on first use; lives until the process ends.
-  static PyTypeObject *type = nullptr;
-  if (!type)
-    type = py::make_type<FhirReadState>("vellomar._ops.FhirReadState",
+  return py::type_once<FhirReadState>("vellomar._ops.FhirReadState",
                                         "Batches of the messages of a byte stream, for FHIR.",
                                         state_slots);
-  if (!type)
-    throw py::ErrorAlreadySet{};
-  return type;
 }
 
 } // namespace

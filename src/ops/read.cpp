@@ -67,15 +67,9 @@ PyType_Slot state_slots[] = {
 };
 
 PyTypeObject *state_type() {
-  // Made on first use; lives until the process ends.
-  static PyTypeObject *type = nullptr;
-  if (!type)
-    type = py::make_type<ReadState>("vellomar._ops.ReadState",
+  return py::type_once<ReadState>("vellomar._ops.ReadState",
                                     "Messages of a byte stream (vellomar.Reader's state).",
                                     state_slots);
-  if (!type)
-    throw py::ErrorAlreadySet{};
-  return type;
 }
 
 } // namespace

@@ -395,14 +395,8 @@ PyType_Slot state_slots[] = {
 };
 
 PyTypeObject *state_type() {
-  // Made on first use; lives until the process ends.
-  static PyTypeObject *type = nullptr;
-  if (!type)
-    type = py::make_type<TableState>("vellomar._ops.TableState",
+  return py::type_once<TableState>("vellomar._ops.TableState",
                                      "Columns of a table (vellomar.Table's state).", state_slots);
-  if (!type)
-    throw py::ErrorAlreadySet{};
-  return type;
 }
 
 } // namespace

@@ -17,7 +17,6 @@ version (as a FHIR server does with the PUTs of a transaction).
 
 from __future__ import annotations
 
-import codecs
 import os
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator
@@ -26,7 +25,7 @@ from typing import IO, Any, Literal
 
 from . import _ops
 from ._files import AtomicFile
-from .charsets import codec_of
+from .charsets import codec_of, fixed_codec
 from .read import MessageError, open_stream
 from .table import count_range
 
@@ -61,7 +60,7 @@ def lines_of(source: Any, encoding: str | None, maps: object,
     lock released. With `jobs` over 1 that many threads convert batches at
     once while this one reads the next: at most `jobs` + 1 batches are held,
     read or converted, and not yet taken."""
-    codec = None if encoding is None else codecs.lookup(encoding).name
+    codec = fixed_codec(encoding)
     file, read_on, error_type, _ = open_stream(source)
     try:
         state = _ops.fhir_reader(read_on, codec_of, codec)

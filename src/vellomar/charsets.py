@@ -64,6 +64,13 @@ def _codec_for(charset: str) -> str:
         raise LookupError(f"Unknown character set in MSH-18: '{charset}'") from None
 
 
+def fixed_codec(encoding: str | None) -> str | None:
+    """A caller's `encoding` by the name Python gives its codec (None, to
+    read each message's MSH-18, stays None); LookupError for one Python
+    does not know. The one spelling every road hands the core."""
+    return None if encoding is None else codecs.lookup(encoding).name
+
+
 def codec_of(data: bytes | Message, encoding: str | None = None, default: str = "utf-8") -> str:
     """The codec of the message that `data` holds (its bytes, or the first
     message of a stream; or a Message, by its header): `encoding` when one is given, else the codec of the character

@@ -10,7 +10,7 @@ from typing import IO, Literal
 from . import _ops
 from ._ranges import readable_size
 from ._core import Message
-from .charsets import codec_of
+from .charsets import codec_of, fixed_codec
 
 __all__ = ["read", "Reader", "MessageError"]
 
@@ -117,7 +117,7 @@ class Reader:
         self._file: IO[bytes] | None = None
         if errors not in ("raise", "skip"):
             raise ValueError(f"errors must be 'raise' or 'skip', not {errors!r}")
-        codec = None if encoding is None else codecs.lookup(encoding).name
+        codec = fixed_codec(encoding)
         self._file, read, error_type, self._skipped_bytes = open_stream(source)
         # The state closes the file it reads at the end itself, so that a
         # `for` loop can run on it directly, without a Python call per message.

@@ -12,7 +12,7 @@ from typing import IO, Any, Literal, Union
 from . import _ops
 from .structure import load_definitions
 from ._core import Message
-from .charsets import codec_of
+from .charsets import codec_of, fixed_codec
 from .read import MessageError, without_bom
 
 __all__ = ["table", "table_batches", "Table", "REASON_COLUMN", "PROVENANCE_COLUMNS"]
@@ -211,8 +211,8 @@ class _Build:
                     f"{'reason' if name == REASON_COLUMN else 'provenance'} column: "
                     "give the path another name")
         self.names = names + extra
-        self.encoding = None if encoding is None else codecs.lookup(encoding).name
-        self.fallback = None if fallback_encoding is None else codecs.lookup(fallback_encoding).name
+        self.encoding = fixed_codec(encoding)
+        self.fallback = fixed_codec(fallback_encoding)
         if rows is not None:  # rows read their group's segments (see row_segment)
             load_definitions()
         self.state = _ops.table_state(self.names, paths, rows, errors, provenance, budget)

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import codecs
 import io
 import os
 from collections.abc import Callable, Iterable
@@ -11,7 +10,7 @@ from typing import IO, Literal, cast
 from . import _ops
 from ._core import Message, parse
 from ._files import AtomicFile, write_all
-from .charsets import codec_of
+from .charsets import codec_of, fixed_codec
 from .read import MessageError
 
 __all__ = ["write"]
@@ -49,7 +48,7 @@ def write(
         raise ValueError(f"framing must be None or 'mllp', not {framing!r}")
     if line_end not in _LINE_ENDS:
         raise ValueError(f"line_end must be '\\r', '\\n' or '\\r\\n', not {line_end!r}")
-    fixed = None if encoding is None else codecs.lookup(encoding).name
+    fixed = fixed_codec(encoding)
     items = cast(
         "Iterable[Message | str]",
         (messages,) if isinstance(messages, (Message, str)) else messages,

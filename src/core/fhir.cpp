@@ -1219,7 +1219,7 @@ public:
           apply_header_map(r, row);
         } else {
           apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
-          mapped_fields(fields, named, maps_.maps[static_cast<size_t>(row.map)], seg);
+          valued_fields(fields, named, seg);
         }
         field_ = 0; // (a link is no field's)
         for (const Link &link : row.links)
@@ -1247,7 +1247,7 @@ public:
       else if (!held) [[unlikely]]
         // rows map the segment, none of them here (an MRG without MRG-3,
         // the only field its rows read): its valued fields are reported
-        mapped_fields(fields, named, maps_.maps[static_cast<size_t>(structure.rows[rows[0]].map)], seg);
+        valued_fields(fields, named, seg);
     }
     for (const Fields &fields : valued_)
       for (uint32_t f = 1; f <= fields.top; ++f) {
@@ -1769,12 +1769,11 @@ private:
     out_.unmapped.emplace_back(location);
   }
 
-  // Notes the fields `map` reads and those `seg` values, by segment name
-  // (fields past the 255th are not listed).
+  // Notes the fields `seg` values, by segment name (fields past the 255th
+  // are not listed); what rows wrote of is noted as the segment ends.
   // `entry` is null for the segment's first map: its valued fields are
   // noted then.
-  void mapped_fields(Fields *&entry, Named &named, const Map &map, const SegmentView &seg) {
-    (void)map;
+  void valued_fields(Fields *&entry, Named &named, const SegmentView &seg) {
     if (entry)
       return;
     if (named.valued == none) {

@@ -218,6 +218,9 @@ def test_corpus_bundles_are_valid(path):
     (TELECOMS, "Patient", "telecom.0.value", "555 1234567 X89"),
     (TELECOMS, "Patient", "telecom.1.value", "5551111"),
     (TELECOMS, "Patient", "telecom.2.value", "5552223333"),
+    # a cellular phone (XTN-3 CP) is a phone (a ContactPoint's system has no "mobile"), a mobile by its use
+    (TELECOMS, "Patient", "telecom.1.system", "phone"),
+    (TELECOMS.replace("^PRN^CP", "^^CP"), "Patient", "telecom.1.use", "mobile"),
     (ADT_A01, "Patient", "identifier.0.type.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0203"),
     # ORU's OBR fills the ServiceRequest where an ORC stands in its order (in 2.8's COMMON_ORDER too)
     (ORU_R01, "ServiceRequest", "code.coding.0.code", "24323-8"),
@@ -625,6 +628,8 @@ def test_corpus_bundles_are_valid(path):
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
     # an SN ratio of one side (a numerator that is no number) is no Ratio (FHIR's rat-1): its text
     (observations(("SN", "^x^:^2")), "Observation", "valueString", "x : 2"),
+    # a comparator FHIR has not (only <, <=, >=, >; "=" is none) makes the value text, as "<>" does
+    (observations(("SN", "A^5")), "Observation", "valueString", "A 5"),
     # OBR-13 is a text before 2.7 (the concept's text), a CWE from 2.7 on
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||On warfarin, fasting"), "ServiceRequest",
      "extension.0.valueCodeableReference.concept", {"text": "On warfarin, fasting"}),
@@ -830,6 +835,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # OBX-30's sub-type: an extension R4 has not, which the table's comment says not to create yet
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F" + "|" * 19 + "AOE"), "Observation",
      "extension"),
+    # an NK1 of a relationship alone is no contact (FHIR's pat-1: a name, telecom, address or organization)
+    (message("ADT^A04^ADT_A01", PID, "NK1|1||1" + "|" * 18 + "2"), "Patient", "contact"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -964,7 +971,8 @@ def test_unmapped_content_is_reported():
     assert "MSH-7 '20240110-0500' (not an instant)" in day.unmapped and "timestamp" not in json.loads(day.json)
     # a value of a type no row writes (2.3's TN, an NA, none) is reported, not dropped
     assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
-        ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1")]] == [1, 1, 1, 1, 0]
+        ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1"),
+        ("SN", "<>^5~<^3")]] == [1, 1, 1, 1, 0, 1]  # (a component's SN of no Quantity, Range or Ratio)
     # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(

@@ -227,6 +227,10 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("OBX-5", 'IF OBX-2 EQUALS "ID"', "component[1].valueCodeableConcept", "ID[CodeableConcept]"),
         _row("OBX-5", 'IF OBX-2 EQUALS "MO"', "component[1].valueQuantity", "MO[Quantity]"),
         _unmapped_values(OBX_VALUE_TYPES),
+        # an SN that is no Quantity, Range or Ratio ("<>^5", "^2^+^3"), which
+        # an Observation writes as text and a component has no row for
+        _row("OBX-5", 'IF OBX-2 EQUALS "SN" AND ((OBX-5.1 VALUED AND OBX-5.1 NOT IN ("=", "<", "<=", ">", '
+             '">=")) OR OBX-5.3 EQUALS "+")', "$unmapped"),
     ],
     # money as a Quantity in the currency's ISO 4217 code (Observation has
     # no valueMoney in R4)
@@ -279,6 +283,7 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # FHIR's ContactPoint requiring one beside a value (cpt-2)
     "XTN[ContactPoint]": [
         _row("XTN.4", "IF XTN.3 NOT VALUED", "system", const='"email"'),
+        _row("XTN.3", 'IF XTN.3 EQUALS "CP" AND XTN.2 NOT VALUED', "use", const='"mobile"'),
         *(_row(ident, f"IF XTN.3 NOT VALUED AND XTN.4 NOT VALUED{also}", path, const=const)
           for ident, also in (("XTN.1", " AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED"),
                               ("XTN.7", " AND XTN.12 NOT VALUED"), ("XTN.12", ""))
@@ -354,9 +359,11 @@ IDENTITIES = {"EI[Organization]": "2.3.4"}
 # participant of the service alone) are reported here. ("", the resource
 # itself: an Organization has a name or an identifier, FHIR's org-1; one
 # made for the address of a reference to it alone, IN1-5's without IN1-4,
-# is left out.)
+# is left out. A Patient's contact names someone, a way to reach them or
+# an organization, FHIR's pat-1: an NK1 of a relationship alone gives none.)
 ONE_OF = {("Appointment", "participant"): ("actor", "type"),
-          ("Organization", ""): ("name", "identifier")}
+          ("Organization", ""): ("name", "identifier"),
+          ("Patient", "contact"): ("name", "telecom", "address", "organization")}
 
 
 def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:
@@ -1133,6 +1140,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # without saying what; its Quantity row has no condition, but "="
             # is no comparator of FHIR's (the Quantity itself says it)
             cond_text = f'IF {ident} NOT EQUALS "="'
+        if own == "OBX" and re.search(r'OBX-5\.1\s+(NOT\s+)?EQUALS\s+"<>"', cond_text):
+            # mended: SN's comparator is one of FHIR's (<, <=, >=, >) or "="
+            # to be a Quantity, a Range or a Ratio; the tables write "<>" as
+            # text, and so is any other ("A^5" is no value 5 compared by "A",
+            # which a Quantity's required codes refuse)
+            comparators = '("=", "<", "<=", ">", ">=")'
+            cond_text = re.sub(r'OBX-5\.1\s+NOT\s+EQUALS\s+"<>"',
+                               f"(OBX-5.1 NOT VALUED OR OBX-5.1 IN {comparators})", cond_text)
+            cond_text = re.sub(r'OBX-5\.1\s+EQUALS\s+"<>"',
+                               f"OBX-5.1 VALUED AND OBX-5.1 NOT IN {comparators}", cond_text)
         if own == "OBX" and 'OBX-5.3 EQUALS "-"' in cond_text:
             # mended: a Range has no comparator; an SN range with one
             # (">^2^-^5") is SN's last row's, as text
@@ -2258,6 +2275,16 @@ def block_runs(table: list[list[str]]) -> dict[int, str]:
 CODES_ARE_FHIRS = {"PrimaryLanguage", "PrincipalLanguageOfMessage"}
 
 
+# mended: codes a vocabulary maps into another element's codes than the one
+# its rows write. A cellular phone (XTN-3 "CP", as feeds send for every
+# mobile number) maps to contact-point-use's "mobile", which XTN's map writes
+# as ContactPoint.system, whose required codes have no "mobile" (a server
+# refuses the bundle): it is a phone, used as a mobile where XTN-2 gives no
+# use (ADDED_ROWS)
+CODE_MENDS = {("TelecommunicationEquipmentType", "CP"): ("phone", "http://hl7.org/fhir/contact-point-system",
+                                                          "Phone")}
+
+
 def vocabulary(name: str, path: Path, out: list[str]) -> None:
     table = rows(path)
     header = [h.split("\n")[0] for h in table[1]]
@@ -2276,9 +2303,12 @@ def vocabulary(name: str, path: Path, out: list[str]) -> None:
             r = [r[codes[1]], *r[1:]]  # (mended: see CODES_ARE_FHIRS)
         if not r[0] or not r[codes[1]]:
             continue
-        out.append("\t".join(["C", esc(r[0]), esc(r[codes[1]]),
-                              esc(r[systems[-1]] if len(systems) > 1 else ""),
-                              esc(r[display] if display is not None else "")]))
+        target = (r[codes[1]], r[systems[-1]] if len(systems) > 1 else "",
+                  r[display] if display is not None else "")
+        if (name, r[0]) in CODE_MENDS:
+            target = CODE_MENDS[(name, r[0])]
+            report.append(f"vocabulary {name}: {r[0]} as {target[0]} (the tables: {r[codes[1]]})")
+        out.append("\t".join(["C", esc(r[0]), *map(esc, target)]))
 
 
 def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,

@@ -4308,8 +4308,11 @@ void Engine::finish() {
 
 namespace {
 
-// Percent-encodes all but the unreserved characters (a search parameter's
-// value in a conditional request's URL).
+// Writes a token's part (a system or a code) as a search parameter's value
+// in a conditional request's URL: FHIR's search escapes \, | , and $ in it
+// by a backslash (an identifier "A|B" or "1,2" is not the system A and the
+// value B, nor either of two values), and the URL takes all but the
+// unreserved characters percent-encoded.
 void append_query_value(Out &out, std::string_view text) {
   static constexpr char hex[] = "0123456789ABCDEF";
   for (char ch : text) {
@@ -4317,11 +4320,13 @@ void append_query_value(Out &out, std::string_view text) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
         c == '-' || c == '.' || c == '_' || c == '~') {
       out.put(ch);
-    } else {
-      out.put('%');
-      out.put(hex[c >> 4]);
-      out.put(hex[c & 15]);
+      continue;
     }
+    if (c == '\\' || c == '|' || c == ',' || c == '$')
+      out.put("%5C"sv);
+    out.put('%');
+    out.put(hex[c >> 4]);
+    out.put(hex[c & 15]);
   }
 }
 

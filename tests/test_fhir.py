@@ -1008,13 +1008,14 @@ def test_unmapped_content_is_reported():
                                              ("-00.5", -0.5), ("9x5", None), ("1e3", None), ("+5", 5), ("<0.5", None),
                                              (".", None), ("-", None), ("1E3", None)])
 def test_numbers(value, expected):
-    # an NM that FHIR's decimal does not take (v2's have no exponent) is the result's text with its unit
+    # an NM that FHIR's decimal does not take (v2's have no exponent) is reported, and the result's text
+    # with its unit, not a Quantity of its unit alone
     converted = fhir.convert(ORU_R01.replace("||95.5|", f"||{value}|"))
     (glucose,) = [o for o in entries(check_bundle(converted.json), "Observation")
                   if o["code"]["coding"][0]["code"] == "2345-7"]
     assert (glucose["valueQuantity"]["value"] if expected is not None else glucose["valueString"]) == (
         expected if expected is not None else f"{value} mg/dL")
-    assert not [u for u in converted.unmapped if u.startswith("OBX-5")]
+    assert (f"OBX-5 '{value}' (not a decimal)" in converted.unmapped) == (expected is None)
 
 
 @pytest.mark.parametrize("value, expected, rank", [

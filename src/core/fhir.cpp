@@ -186,7 +186,7 @@ bool read_condition(std::string_view text, Condition &condition) {
       if (!t.compare)
         return false;
       t.number = n;
-    } else if (t.op != 'V' && t.op != 'N' && t.op != 'D' && t.op != 'd') {
+    } else if (t.op != 'V' && t.op != 'N' && t.op != 'w') {
       return false;
     }
     out.push_back(std::move(t));
@@ -1556,6 +1556,8 @@ private:
   // Whether test `t` (not an operator) holds.
   bool one(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
            const Value &value) {
+    if (t.op == 'w') [[unlikely]] // the row's segment has nothing written of the field yet
+      return !wrote_[t.field & 255];
     if (t.op == 'C') {
       std::string_view all = t.segment.empty() ? value.text : field_text(seg, t.field);
       if (!t.segment.empty() && !same(t.segment, seg.name)) {
@@ -1570,11 +1572,6 @@ private:
     switch (t.op) {
     case 'V': return !text.empty();
     case 'N': return text.empty();
-    case 'D':
-    case 'd': { // a number, or text that is none ("<0.5" sent as an NM)
-      Number parsed;
-      return !text.empty() && read_number(text, parsed) == (t.op == 'D');
-    }
     case 'E':
     case 'X': {
       const bool r = std::any_of(t.values.begin(), t.values.end(),
@@ -3046,14 +3043,24 @@ private:
     case 'p': // positiveInt: 1 and more
     case 'w': // unsignedInt: 0 and more
     case 'd': {
-      Number parsed;
+      std::string_view t = text;
+      bool negative = false;
+      if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+        negative = t[0] == '-';
+        t.remove_prefix(1);
+      }
+      const size_t dot = t.find('.');
+      std::string_view whole = t.substr(0, dot);
+      std::string_view fraction = dot == std::string_view::npos ? "" : t.substr(dot + 1);
+      auto digits = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+      };
       const bool integer = kind != 'd';
-      if (!read_number(text, parsed) || (integer && parsed.dot)) {
+      if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) ||
+          (integer && dot != std::string_view::npos)) {
         unreadable_value(kind, text);
         return;
       }
-      std::string_view whole = parsed.whole, fraction = parsed.fraction;
-      const bool negative = parsed.negative;
       whole.remove_prefix(std::min(whole.find_first_not_of('0'), whole.size()));
       if (negative)
         v.push_back('-');

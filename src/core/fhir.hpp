@@ -40,7 +40,7 @@ struct Step {
 
 // A test of a condition.
 struct Test {
-  char op = 0;          // V N E X C L D d & | (D: a number, d: text that is none)
+  char op = 0;          // V N E X C L w & | (w: a field the segment's rows wrote nothing of yet)
   std::string segment;  // empty: the value the row reads (in a data type map)
   uint32_t segment_word = UINT32_MAX; // its name as name_word() gives it (none: UINT32_MAX)
   uint32_t field = 0;   // 0 in a data type map
@@ -409,14 +409,6 @@ bool timestamp_value(std::string_view text, char kind, std::string &out);
 // ("202401101230-0500" plus 5400: "20240110140000-0500") into `out`; false
 // when `text` is no such timestamp or the sum leaves years 1 to 9999.
 bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out);
-
-// A v2 number (NM: an optional sign, digits, an optional point and digits;
-// no exponent) read into its parts, views of `text`; false when it is none.
-struct Number {
-  bool negative = false, dot = false;
-  std::string_view whole, fraction;
-};
-bool read_number(std::string_view text, Number &out);
 
 // The URI of a coding system name of HL7 table 0396 ("LN" ->
 // "http://loinc.org"); other names become a URI as documented there.

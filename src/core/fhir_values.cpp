@@ -247,23 +247,6 @@ bool mime_type(std::string_view text, std::string &out) {
 // name of the form HL7nnnn is HL7 table nnnn; a name that already is a URI
 // (holds ':') stays; an OID becomes urn:oid:; any other (local, 99zzz)
 // name becomes urn:id:NAME with white space as '-'.
-bool read_number(std::string_view text, Number &out) {
-  std::string_view t = text;
-  out.negative = false;
-  if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
-    out.negative = t[0] == '-';
-    t.remove_prefix(1);
-  }
-  const size_t dot = t.find('.');
-  out.dot = dot != std::string_view::npos;
-  out.whole = t.substr(0, dot);
-  out.fraction = out.dot ? t.substr(dot + 1) : std::string_view();
-  auto digits = [](std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-  };
-  return !(out.whole.empty() && out.fraction.empty()) && digits(out.whole) && digits(out.fraction);
-}
-
 void coding_system_uri(std::string_view name, std::string &out) {
   static constexpr std::pair<std::string_view, std::string_view> known[] = {
       {"LN", "http://loinc.org"},

@@ -218,7 +218,11 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("OBX-5", 'IF OBX-2 EQUALS "CQ"', "valueQuantity", "CQ[Quantity]"),
         _row("OBX-5", 'IF OBX-2 EQUALS "ID"', "valueCodeableConcept", "ID[CodeableConcept]"),
         _row("OBX-5", 'IF OBX-2 EQUALS "MO"', "valueQuantity", "MO[Quantity]"),
-        _row("OBX-5", 'IF OBX-2 EQUALS "NM" AND OBX-5 NOT A NUMBER', "valueString", const='OBX-5.1+" "+OBX-6.1'),
+        # an NM that is no number ("<0.5", "POS", "10-20", as labs send in
+        # NM), which NM's row leaves out (reported "not a decimal"), is the
+        # result's text with OBX-6's unit, as SN's "<>" is, not a Quantity
+        # of its unit alone (IS NOT WRITTEN: no row wrote of OBX-5 yet)
+        _row("OBX-5", 'IF OBX-2 EQUALS "NM" AND OBX-5 IS NOT WRITTEN', "valueString", const='OBX-5.1+" "+OBX-6.1'),
         _unmapped_values([*OBX_VALUE_TYPES, "VR"]),
     ],
     # the values of a component as those of an Observation (a CQ, an ID or
@@ -768,7 +772,7 @@ def condition(text: str, own: str, field: tuple[str, str] | None = None) -> str:
             raise ValueError("an address expected")
         a = address(tokens[pos], own, field)
         pos += 1
-        for words, code in ((("IS", "A", "NUMBER"), "D"), (("NOT", "A", "NUMBER"), "d"),
+        for words, code in ((("IS", "NOT", "WRITTEN"), "w"),
                             (("IS", "NOT", "VALUED"), "N"), (("NOT", "VALUED"), "N"),
                             (("DOES", "NOT", "EXIST"), "N"), (("IS", "EMPTY"), "N"),
                             (("IS", "VALUED"), "V"), (("VALUED",), "V"), (("VALUE",), "V"),
@@ -1152,15 +1156,6 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                                f"(OBX-5.1 NOT VALUED OR OBX-5.1 IN {comparators})", cond_text)
             cond_text = re.sub(r'OBX-5\.1\s+EQUALS\s+"<>"',
                                f"OBX-5.1 VALUED AND OBX-5.1 NOT IN {comparators}", cond_text)
-        if name == "OBX[Observation]" and re.fullmatch(r'IF OBX-2 (EQUALS "NM"|IN \("NA", "NM"\))',
-                                                     cond_text.strip()):
-            # mended: an NM that is no number ("<0.5", "POS", "10-20", as
-            # labs send in NM) was a Quantity of its unit alone, the value
-            # reported: it is the Observation's text (ADDED_ROWS), and its
-            # unit goes with it. (A component's stays reported: a component
-            # of text beside those of numbers has no unit of its own.)
-            cond_text = cond_text.strip() + (" AND OBX-5 IS A NUMBER" if "EQUALS" in cond_text
-                                             else ' AND (OBX-2 EQUALS "NA" OR OBX-5 IS A NUMBER)')
         if own == "OBX" and 'OBX-5.3 EQUALS "-"' in cond_text:
             # mended: a Range has no comparator; an SN range with one
             # (">^2^-^5") is SN's last row's, as text

@@ -392,6 +392,9 @@ def test_corpus_bundles_are_valid(path):
     # TQ1-13 in the Timing's repeat, its unit CQ-2's code (a map to a primitive reading CQ.2)
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", "TQ1|1" + "|" * 12 + "30^min&minute&UCUM", OBR), "ServiceRequest",
      "occurrenceTiming.repeat", {"duration": 30, "durationUnit": "min"}),
+    # ORC-7's TQ.3 ("D10", a duration as a letter and a number) is reported, its start the Timing's bounds
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||1^^D10^20240110", OBR), "ServiceRequest",
+     "occurrenceTiming.repeat", {"boundsPeriod": {"start": "2024-01-10"}}),
     # ORM's DG1 is its order's reason (the tables name the reference in the row's target alone)
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "DG1|1||R53.83^Fatigue^I10"), "ServiceRequest",
      "reasonReference.0.reference", "#Condition#0"),

@@ -281,6 +281,7 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
+    "TQ[ServiceRequest]": [_row("TQ.3", "", "$unmapped")],  # (see ROWS_LEFT_OUT)
     # XTN.3's rows for an equipment type not sent (optional before 2.7),
     # written by the rows of the components the value comes from (see
     # OWN_EMPTY): an address in XTN.4 is an e-mail address; a number
@@ -1241,7 +1242,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # their comment says other values (A, add; U, update) map to
             # nothing: a diagnosis added was one entered in error
             cond_text = 'IF DG1-21 EQUALS "D"'
-        if (name, ident) in ROWS_LEFT_OUT:
+        if (name, ident) in ROWS_LEFT_OUT and tpath.strip() != "$unmapped":
             # mended: rows whose table says beside them, or beside the rows
             # they meet, not to write them (see ROWS_LEFT_OUT): the field
             # is reported as no row's
@@ -2173,7 +2174,14 @@ ROUTES = {"RXR[Immunization]": ("RXA-3", "RXR[MedicationRequest]", "MedicationRe
 ROWS_LEFT_OUT = {**{(name, "OBX-30"): "an extension the table's comment says not to create yet"
                     for name in ("OBX[Observation]", "OBX[Observation-Component]")},
                  ("IAM[AllergyIntolerance]", "IAM-17"): "the map's constant writes it, its comment "
-                 "saying none is inferred from IAM"}
+                 "saying none is inferred from IAM",
+                 # TQ.3 is a duration as a letter and a number ("D10", ten
+                 # days; "INDEF"), which the rows write as a Quantity's value
+                 # (never a decimal) and unit with the system "UCUM": a
+                 # Duration of the text "D10" in no unit, which took the
+                 # Timing's bounds from TQ.4's and TQ.5's start and end
+                 ("TQ[ServiceRequest]", "TQ.3"): "a duration as a letter and a number, not a Quantity: "
+                 "reported (ADDED_ROWS)"}
 # Data type maps whose rows write a second element of the list the value
 # fills ("[2].given"), which a map of one element cannot make, and why: the
 # value's field is reported when the component is valued. XPN.15, the name

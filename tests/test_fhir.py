@@ -251,6 +251,10 @@ def test_corpus_bundles_are_valid(path):
     # a document's text lines (TX), joined, in base64
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "OBX|2|TX|||Well; caf\u00e9.||||||F"),
      "DocumentReference", "content.1.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
+    # an OBX-5 of TX that repeats: its lines in the one content, the next OBX's after them
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.~Well.||||||F", "OBX|2|TX|||Home.||||||F"),
+     "DocumentReference", "content", [{"attachment": {"contentType": "text/plain"}}, {"attachment": {
+         "data": base64.b64encode(b"Seen.\nWell.\nHome.").decode(), "contentType": "application/text"}}]),
     # the software (SFT) a Device, the source Provenance's entity, with the tables' role "source"
     (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
     (SOFTWARE, "Provenance", "entity.0.role", "source"),

@@ -39,7 +39,8 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
                                                       for a choice's form)
 
 A path is `step.step...`; a step is `name` or `name*slot` for a list
-element (slot 1 when the table gives no index). A path that goes through
+element (slot 1 when the table gives no index), `name*slot~` for one that
+all of the field's repetitions fill together (the lines of one text). A path that goes through
 references names each with the type it refers to, `path>Type>path...`
 (`performer*2>Organization>address*1`: the address of the Organization
 performer*2 refers to; see reference_chain()). A kind is s (string-like), k (id),
@@ -1050,6 +1051,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                  and (name, r[9].strip()) not in PROSE_CODES
                  and re.fullmatch(r'"?#[^#"]+#"?|/.*', r[16].strip())}
     last: list[str] = []  # rows that fill what the others made
+    # mended: the rows of a field whose comment says its repetitions are
+    # lines of one value ("When OBX-5 repeats, each repeat yields a line
+    # feed within .content[4].data", OBX[DocumentReference]'s TX and FT),
+    # and the rows of that field under the same condition (its content's
+    # contentType): a field's repetitions took a content each. Their first
+    # list step takes the repetitions together ("content*5~", Step::joined)
+    line_fields = {(r[1].strip(), r[6].strip()) for r in table if len(r) > 18
+                   and re.search(r"(?i)\beach repeat yields a line feed within\b", r[18])}
     # the table's numbered rows stand at the sort order of their field
     numbered = [r for r in table if re.fullmatch(rf"{own}-\d+", r[1].strip())]
     by_order = bool(numbered) and all(r[0].strip() == r[1].split("-")[1] for r in numbered)
@@ -1720,6 +1729,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             for pl_cond, pl_map in pl_referring(cond, f"{own}-{field}"):
                 out.append("\t".join(["F", field, pl_cond, steps, "R", esc(pl_map), "", ""]))
             continue
+        if (r[1].strip(), r[6].strip()) in line_fields:
+            steps = re.sub(r"(\w+\*\d+)", r"\1~", steps, count=1)
         for encoding in encodings:
             line = "\t".join(["F", field, " ".join(filter(None, [cond, encoding, "&" * bool(cond and encoding)])),
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,

@@ -854,6 +854,11 @@ def test_elements_left_out(text, resource_type, element):
     (EMPLOYER, {"Provenance", "RelatedPerson"}),
     (ORDERED_AT, {"Provenance"}),
     (COLLECTED, {"Provenance"}),
+    # a second repetition of a field written into one element makes nothing (the field reported)
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I", "DG1|1||I10^Dx^I10" + "|" * 13 + "1234^SMITH^ANN~5678^JONES^BOB"),
+     {"Provenance"}),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I", "PR1|1||P1^Proc^I10P||20240110" + "|" * 18 + "5W^502^2~6E^601^1"),
+     {"Provenance", "Procedure"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))

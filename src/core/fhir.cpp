@@ -673,6 +673,25 @@ void Maps::finish() {
       }
     }
   }
+  // the 'R' rows whose reference element may be written before them
+  // (Row::meets)
+  for (Map &m : maps)
+    for (Row &row : m.rows) {
+      if (row.kind != 'R' || row.path.empty())
+        continue;
+      auto same_path = [&](const Row &other) {
+        return &other != &row && other.path.size() == row.path.size() &&
+               std::equal(row.path.begin(), row.path.end(), other.path.begin(),
+                          [](const Step &a, const Step &b) {
+                            return a.id == b.id && a.slot == b.slot;
+                          });
+      };
+      row.meets = std::any_of(m.rows.begin(), m.rows.end(), same_path) ? 2
+                  : std::none_of(row.path.begin(), row.path.end(),
+                                 [](const Step &step) { return step.slot != 0; })
+                      ? 1
+                      : 0;
+    }
   // the runs of rows whose gates read one place, of 4 rows and more
   for (Map &m : maps) {
     m.switches.clear();
@@ -2826,6 +2845,9 @@ private:
       return;
     }
     if (row.kind == 'R') {
+      if (row.meets) [[unlikely]]
+        if (reference_taken(r, path, row, rep))
+          return;
       // a row without a path ("$this") makes the resource without a
       // reference to it from here
       const uint32_t target = linked(row.map, value, seg);
@@ -2844,6 +2866,23 @@ private:
                    decoded(piece(value, 1).text));
       apply_value_map(r, path, map, value, seg);
     }
+  }
+
+  // Whether the reference element of `row` (kind 'R', Row::meets) at
+  // `path` in `r` holds a reference already, written by an earlier
+  // repetition of the field or by another row: the row's own would not be
+  // written (the first written stays), so its resource is not made, which
+  // nothing would refer to; the field is reported where the tables say
+  // (DG1-16 "LST.COUNT GREATER THAN 1") or as one of which nothing was
+  // written. (Out of line: few rows meet one.)
+  [[gnu::noinline]] bool reference_taken(uint32_t r, std::vector<PathItem> &path, const Row &row,
+                                         uint32_t rep) const {
+    if (row.meets == 1 && (rep & 0xFFFFu) == 0) // the field's first repetition
+      return false;
+    path.push_back({&maps_.reference_step, 0});
+    const bool taken = referred_by(r, path) != none;
+    path.pop_back();
+    return taken;
   }
 
   // emit()'s rows that write a primitive from the value they read

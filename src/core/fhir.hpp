@@ -128,6 +128,13 @@ struct Row {
   // applied to the field as a whole, not repetition by repetition (each
   // or joins): apply_map() hands it to Engine::whole_field()
   bool whole = false;
+  // of kind 'R': the element it refers by may be written before it, by an
+  // earlier repetition of its field (1: no list in its path, DG1-16's
+  // asserter) or by another row of its map of the same path (2: OBX-15's
+  // and OBX-23's performer*2, PR1-23's rows of each kind of place); the
+  // resource is made only where the reference will be written (set by
+  // Maps::finish; see Engine::reference_taken())
+  uint8_t meets = 0;
   // a primitive written from the value it reads: not a reference, a data
   // type map, a join, a constant or a time joined (kind neither '>' nor
   // 'U'), set by Maps::finish; emit() tests this first

@@ -192,6 +192,8 @@ def check_bundle(text):
     assert list(misaligned(bundle)) == []
     for appointment in entries(bundle, "Appointment"):  # a participant names its actor or its type
         assert [p for p in appointment["participant"] if "actor" not in p and "type" not in p] == []
+        # a start and an end, or neither (a primitive holding a data-absent-reason alone is there)
+        assert ({"start", "_start"} & appointment.keys() != set()) == ({"end", "_end"} & appointment.keys() != set())
     return bundle
 
 
@@ -263,6 +265,12 @@ def test_corpus_bundles_are_valid(path):
     (SOFTWARE, "Device#1", "manufacturer", "Acme"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1||||||NORMAL^Normal^HL70277", "PID|1||ID1"), "Appointment",
      "appointmentType.coding.0.code", "Normal"),  # (table 0277's code, sent in capitals)
+    # a 2.5 SIU's timing in TQ1 alone (SCH-11 empty) is the Appointment's start and end; a start of a day
+    # alone, which an instant cannot hold, is not known (the day reported), and neither is its end
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "TQ1|1||||||20240110093000-0500|20240110100000-0500", "PID|1||ID1"),
+     "Appointment", "end", "2024-01-10T10:00:00-05:00"),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 9 + "^^^20240110", "PID|1||ID1"), "Appointment", "_end",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     (message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1|ORG1|Acme||||||GRP9^^^^SN"), "Coverage",
      "extension.0.valueIdentifier.value", "GRP9"),
     # an ED's base64 data as it is (its line breaks out)

@@ -329,7 +329,49 @@ for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "M
 OWN_EMPTY = {("XTN[ContactPoint]", "XTN.3"): "written from XTN.4, or from the number's components (ADDED_ROWS)"}
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
-              "IN1[Coverage-Subscriber]": "S"}
+              "IN1[Coverage-Subscriber]": "S", "TQ1[Appointment]": "S"}
+
+# mended: from 2.5 on an appointment's timing is TQ1's, SCH-11 kept only
+# for older receivers and often left empty, but SIU_S12's table maps no
+# TQ1: such an Appointment was booked without a start and an end, which
+# FHIR allows only a proposed, cancelled or waitlisted one. TQ1-7 and TQ1-8
+# are the start and end of the timing TQ1[ServiceRequest] reads, as SCH-11's
+# TQ.4 and TQ.5 are the Appointment's (TQ[Appointment]): the Appointment's
+# start and end where SCH-11 gives none. Rows of a message table added
+# after those of a segment (its identifier), in the tables' columns.
+ADDED_TABLE_ROWS = {"SIU_S12": [("SIU_S12.SCH", "SIU_S12.TQ1", "Appointment[1]", "TQ1[Appointment]")]}
+ADDED_ROWS["TQ1[Appointment]"] = [_row("TQ1-7", "IF SCH-11.4 NOT VALUED", "start"),
+                                   _row("TQ1-8", "IF SCH-11.5 NOT VALUED", "end")]
+
+
+def _day_alone(address: str) -> str:
+    """The condition that a time is a day alone (a year, month or day, with
+    an offset of 5 characters or without), which an instant cannot hold."""
+    return (f"({address} LENGTH LESS THAN OR EQUALS 9 OR {address} LENGTH EQUALS 11 OR "
+            f"{address} LENGTH EQUALS 13)")
+
+
+# mended: an Appointment's start and end are instants; a day alone
+# ("20240110", an appointment whose time is not given) is left out and
+# reported as no instant, but a booked appointment (as every other but a
+# proposed, cancelled or waitlisted one) must have both, and both or
+# neither: a start or end of a day alone is then not known, the
+# data-absent-reason on the primitive, as a Provenance's recorded, the day
+# itself reported (midnight UTC would be a time never sent); so is an end
+# not sent beside a start.
+for _map, _start, _end, _before in (("TQ[Appointment]", "TQ.4", "TQ.5", ""),
+                                    ("TQ1[Appointment]", "TQ1-7", "TQ1-8", "SCH-11")):
+    _first, _second = (f"{_start}.1", f"{_end}.1") if _before else (_start, _end)
+    _sent = (f"{_before}.4 NOT VALUED AND ", f"{_before}.5 NOT VALUED AND ") if _before else ("", "")
+    for _ident, _cond, _element in (
+            (_start, f"{_sent[0]}{_day_alone(_first)}", "start"),
+            (_start, f"{_sent[1]}{_end} NOT VALUED", "end"),
+            (_end, f"{_sent[1]}{_day_alone(_second)}", "end")):
+        ADDED_ROWS.setdefault(_map, []).extend(
+            _row(_ident, f"IF {_cond}", path, const=const)
+            for path, const in ((f"{_element}.extension[1].url",
+                                 '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
+                                (f"{_element}.extension[1].valueCode", '"unknown"')))
 
 # mended: IN1-16's insured is the Coverage's subscriber, the Patient "IF
 # IN1-17 IS 'patient'" and a RelatedPerson otherwise: 'patient' is no code
@@ -1771,6 +1813,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     table = rows(path)
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
+    for after, ident, label, segmap in ADDED_TABLE_ROWS.get(structure, []):
+        # mended: see ADDED_TABLE_ROWS
+        at = max(i for i, r in enumerate(table) if r[1].strip() == after) + 1
+        added = [""] * len(table[1])
+        added[1], added[9], added[10] = ident, label, segmap
+        table.insert(at, added)
     separate_provenances(table)
     # mended: OML_O21's PRT of a specimen collector links "ServiceRequest[1].
     # specimen[1](Specimen.collection.collector.reference)=PractitionerRole[4]
@@ -1979,7 +2027,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             rtype = made
         if segmap.lower() in segmaps:
             segmap = segmaps[segmap.lower()]
-        elif not (known and known(segmap)):
+        elif not (known and known(segmap)) and segmap not in ADDED_MAPS:
             report.append(f"{where}: segment map has no table")
             continue
         if re.fullmatch(r'IF OBX-5 LST\.count LESS THAN OR EQUALS 1 AND OBX-2 IS "NA"', cond_text.strip()):

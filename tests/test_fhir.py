@@ -867,6 +867,9 @@ def test_elements_left_out(text, resource_type, element):
      {"Provenance"}),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I", "PR1|1||P1^Proc^I10P||20240110" + "|" * 18 + "5W^502^2~6E^601^1"),
      {"Provenance", "Procedure"}),
+    # OBX-15's producer is performer[2]: OBX-23's Organization is not made, its address OBX-15's
+    (message("ORU^R01^ORU_R01", PID, OBR, PERFORMED.replace("|20240101||", "|20240101|12D0000000^^CLIA|")),
+     {"Provenance", "DiagnosticReport"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))

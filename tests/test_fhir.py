@@ -193,6 +193,8 @@ def check_bundle(text):
     assert list(misaligned(bundle)) == []
     for appointment in entries(bundle, "Appointment"):  # a participant names its actor or its type
         assert [p for p in appointment["participant"] if "actor" not in p and "type" not in p] == []
+        # a start and an end, or neither (a primitive holding a data-absent-reason alone is there)
+        assert ({"start", "_start"} & appointment.keys() != set()) == ({"end", "_end"} & appointment.keys() != set())
     return bundle
 
 
@@ -255,6 +257,10 @@ def test_corpus_bundles_are_valid(path):
     # a document's text lines (TX), joined, in base64
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "OBX|2|TX|||Well; caf\u00e9.||||||F"),
      "DocumentReference", "content.1.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
+    # an OBX-5 of TX that repeats: its lines in the one content, the next OBX's after them
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.~Well.||||||F", "OBX|2|TX|||Home.||||||F"),
+     "DocumentReference", "content", [{"attachment": {"contentType": "text/plain"}}, {"attachment": {
+         "data": base64.b64encode(b"Seen.\nWell.\nHome.").decode(), "contentType": "application/text"}}]),
     # the software (SFT) a Device, the source Provenance's entity, with the tables' role "source"
     (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
     (SOFTWARE, "Provenance", "entity.0.role", "source"),
@@ -263,6 +269,12 @@ def test_corpus_bundles_are_valid(path):
     (SOFTWARE, "Device#1", "manufacturer", "Acme"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1||||||NORMAL^Normal^HL70277", "PID|1||ID1"), "Appointment",
      "appointmentType.coding.0.code", "Normal"),  # (table 0277's code, sent in capitals)
+    # a 2.5 SIU's timing in TQ1 alone (SCH-11 empty) is the Appointment's start and end; a start of a day
+    # alone, which an instant cannot hold, is not known (the day reported), and neither is its end
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "TQ1|1||||||20240110093000-0500|20240110100000-0500", "PID|1||ID1"),
+     "Appointment", "end", "2024-01-10T10:00:00-05:00"),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 9 + "^^^20240110", "PID|1||ID1"), "Appointment", "_end",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     (message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1|ORG1|Acme||||||GRP9^^^^SN"), "Coverage",
      "extension.0.valueIdentifier.value", "GRP9"),
     # an ED's base64 data as it is (its line breaks out)
@@ -861,6 +873,14 @@ def test_elements_left_out(text, resource_type, element):
     (EMPLOYER, {"Provenance", "RelatedPerson"}),
     (ORDERED_AT, {"Provenance"}),
     (COLLECTED, {"Provenance"}),
+    # a second repetition of a field written into one element makes nothing (the field reported)
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I", "DG1|1||I10^Dx^I10" + "|" * 13 + "1234^SMITH^ANN~5678^JONES^BOB"),
+     {"Provenance"}),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I", "PR1|1||P1^Proc^I10P||20240110" + "|" * 18 + "5W^502^2~6E^601^1"),
+     {"Provenance", "Procedure"}),
+    # OBX-15's producer is performer[2]: OBX-23's Organization is not made, its address OBX-15's
+    (message("ORU^R01^ORU_R01", PID, OBR, PERFORMED.replace("|20240101||", "|20240101|12D0000000^^CLIA|")),
+     {"Provenance", "DiagnosticReport"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))

@@ -107,9 +107,12 @@ bool read_path(std::string_view text, std::vector<Step> &out) {
     step.name = std::string(part.substr(0, star));
     if (star != std::string_view::npos) {
       uint32_t slot;
-      if (part.substr(star + 1) == "each" && out.empty())
+      std::string_view number_text = part.substr(star + 1);
+      if (number_text.size() > 1 && number_text.back() == '~') // (see Step::joined)
+        step.joined = true, number_text.remove_suffix(1);
+      if (number_text == "each" && out.empty() && !step.joined)
         step.each = true, slot = 1;
-      else if (!number(part.substr(star + 1), slot) || slot == 0 || slot > 60000)
+      else if (!number(number_text, slot) || slot == 0 || slot > 60000)
         return false;
       step.slot = static_cast<uint16_t>(slot);
     }
@@ -339,6 +342,9 @@ std::optional<Error> Maps::read(std::string_view text) {
         return fail("unreadable field row");
       row.kind = f[4][0];
       row.each = !row.path.empty() && row.path[0].each;
+      row.joins = std::any_of(row.path.begin(), row.path.end(),
+                              [](const Step &step) { return step.joined; });
+      row.whole = row.each || row.joins;
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
       row.vocabulary = -2 - static_cast<int32_t>(pending_.size());
@@ -667,6 +673,25 @@ void Maps::finish() {
       }
     }
   }
+  // the 'R' rows whose reference element may be written before them
+  // (Row::meets)
+  for (Map &m : maps)
+    for (Row &row : m.rows) {
+      if (row.kind != 'R' || row.path.empty())
+        continue;
+      auto same_path = [&](const Row &other) {
+        return &other != &row && other.path.size() == row.path.size() &&
+               std::equal(row.path.begin(), row.path.end(), other.path.begin(),
+                          [](const Step &a, const Step &b) {
+                            return a.id == b.id && a.slot == b.slot;
+                          });
+      };
+      row.meets = std::any_of(m.rows.begin(), m.rows.end(), same_path) ? 2
+                  : std::none_of(row.path.begin(), row.path.end(),
+                                 [](const Step &step) { return step.slot != 0; })
+                      ? 1
+                      : 0;
+    }
   // the runs of rows whose gates read one place, of 4 rows and more
   for (Map &m : maps) {
     m.switches.clear();
@@ -2561,8 +2586,8 @@ private:
       }
       if (text.empty() || !gate.open(*this, row, seg))
         return true;
-      if (row.each) [[unlikely]] {
-        fill_each(r, base, row, text, seg);
+      if (row.whole) [[unlikely]] {
+        whole_field(r, base, row, text, seg);
         return true;
       }
       const bool literal = seg.msh && row.field <= 2;
@@ -2611,6 +2636,39 @@ private:
          ++row)
       if (!apply(*row))
         return;
+  }
+
+  // Applies a row that takes field `text` as a whole (Row::whole), its
+  // gate held. (Out of line: few rows do.)
+  [[gnu::noinline]] void whole_field(uint32_t r, std::vector<PathItem> &base, const Row &row,
+                                     std::string_view text, const SegmentView &seg) {
+    if (row.each)
+      fill_each(r, base, row, text, seg);
+    else
+      join_repetitions(r, base, row, text, seg);
+  }
+
+  // Applies `row` (Row::joins) to each repetition of field `text` that its
+  // condition holds of, all into the one element its path names (the
+  // segment's, first_rep_): a text's repetitions are the lines of one
+  // value, joined by line feeds as a second OBX's line is (put_leaf()); a
+  // constant is written once. An empty repetition adds no line, as an
+  // empty OBX-5 adds none.
+  void join_repetitions(uint32_t r, std::vector<PathItem> &base, const Row &row,
+                        std::string_view text, const SegmentView &seg) {
+    const size_t held = static_cast<size_t>(row.gate >= 0 ? row.gate : row.own);
+    field_ = row.field;
+    for (size_t start = 0;;) {
+      const size_t hit = find_delimiter(text, enc_.repetition, start);
+      const std::string_view piece(text.data() + start,
+                                   (hit == std::string_view::npos ? text.size() : hit) - start);
+      if (!piece.empty() && (row.own < 0 || own_holds(row, piece)) &&
+          holds(row.condition, seg, row.field, piece, {}, held))
+        emit(r, base, row, {piece, 0}, first_rep_, seg);
+      if (hit == std::string_view::npos)
+        return;
+      start = hit + enc_.repetition.size;
+    }
   }
 
   // Applies `row`, whose path opens with a list of `each`, to every element
@@ -2789,6 +2847,9 @@ private:
       return;
     }
     if (row.kind == 'R') {
+      if (row.meets) [[unlikely]]
+        if (reference_taken(r, path, row, rep))
+          return;
       // a row without a path ("$this") makes the resource without a
       // reference to it from here
       const uint32_t target = linked(row.map, value, seg);
@@ -2807,6 +2868,23 @@ private:
                    decoded(piece(value, 1).text));
       apply_value_map(r, path, map, value, seg);
     }
+  }
+
+  // Whether the reference element of `row` (kind 'R', Row::meets) at
+  // `path` in `r` holds a reference already, written by an earlier
+  // repetition of the field or by another row: the row's own would not be
+  // written (the first written stays), so its resource is not made, which
+  // nothing would refer to; the field is reported where the tables say
+  // (DG1-16 "LST.COUNT GREATER THAN 1") or as one of which nothing was
+  // written. (Out of line: few rows meet one.)
+  [[gnu::noinline]] bool reference_taken(uint32_t r, std::vector<PathItem> &path, const Row &row,
+                                         uint32_t rep) const {
+    if (row.meets == 1 && (rep & 0xFFFFu) == 0) // the field's first repetition
+      return false;
+    path.push_back({&maps_.reference_step, 0});
+    const bool taken = referred_by(r, path) != none;
+    path.pop_back();
+    return taken;
   }
 
   // emit()'s rows that write a primitive from the value they read

@@ -36,6 +36,10 @@ struct Step {
   // ("component*each": an OBX's code in each component its values made)
   bool each = false;
   uint32_t id = 0;   // the name's index in Maps::names (set by Maps::finish)
+  // a list element that all of a field's repetitions fill together
+  // ("content*5~": an MDM's OBX-5 of TX, whose repetitions are the lines of
+  // one document), not an element each
+  bool joined = false;
 };
 
 // A test of a condition.
@@ -118,6 +122,19 @@ struct Row {
   // Test::words, before the rest (-1: none), set by Maps::finish
   int32_t own = -1;
   bool each = false; // its path opens with a list of Step::each
+  // its path holds a Step::joined: the field's repetitions fill one element
+  // (Engine::join_repetitions())
+  bool joins = false;
+  // applied to the field as a whole, not repetition by repetition (each
+  // or joins): apply_map() hands it to Engine::whole_field()
+  bool whole = false;
+  // of kind 'R': the element it refers by may be written before it, by an
+  // earlier repetition of its field (1: no list in its path, DG1-16's
+  // asserter) or by another row of its map of the same path (2: OBX-15's
+  // and OBX-23's performer*2, PR1-23's rows of each kind of place); the
+  // resource is made only where the reference will be written (set by
+  // Maps::finish; see Engine::reference_taken())
+  uint8_t meets = 0;
   // a primitive written from the value it reads: not a reference, a data
   // type map, a join, a constant or a time joined (kind neither '>' nor
   // 'U'), set by Maps::finish; emit() tests this first

@@ -39,7 +39,8 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
                                                       for a choice's form)
 
 A path is `step.step...`; a step is `name` or `name*slot` for a list
-element (slot 1 when the table gives no index). A path that goes through
+element (slot 1 when the table gives no index), `name*slot~` for one that
+all of the field's repetitions fill together (the lines of one text). A path that goes through
 references names each with the type it refers to, `path>Type>path...`
 (`performer*2>Organization>address*1`: the address of the Organization
 performer*2 refers to; see reference_chain()). A kind is s (string-like), k (id),
@@ -339,7 +340,49 @@ for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "M
 OWN_EMPTY = {("XTN[ContactPoint]", "XTN.3"): "written from XTN.4, or from the number's components (ADDED_ROWS)"}
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
-              "IN1[Coverage-Subscriber]": "S"}
+              "IN1[Coverage-Subscriber]": "S", "TQ1[Appointment]": "S"}
+
+# mended: from 2.5 on an appointment's timing is TQ1's, SCH-11 kept only
+# for older receivers and often left empty, but SIU_S12's table maps no
+# TQ1: such an Appointment was booked without a start and an end, which
+# FHIR allows only a proposed, cancelled or waitlisted one. TQ1-7 and TQ1-8
+# are the start and end of the timing TQ1[ServiceRequest] reads, as SCH-11's
+# TQ.4 and TQ.5 are the Appointment's (TQ[Appointment]): the Appointment's
+# start and end where SCH-11 gives none. Rows of a message table added
+# after those of a segment (its identifier), in the tables' columns.
+ADDED_TABLE_ROWS = {"SIU_S12": [("SIU_S12.SCH", "SIU_S12.TQ1", "Appointment[1]", "TQ1[Appointment]")]}
+ADDED_ROWS["TQ1[Appointment]"] = [_row("TQ1-7", "IF SCH-11.4 NOT VALUED", "start"),
+                                   _row("TQ1-8", "IF SCH-11.5 NOT VALUED", "end")]
+
+
+def _day_alone(address: str) -> str:
+    """The condition that a time is a day alone (a year, month or day, with
+    an offset of 5 characters or without), which an instant cannot hold."""
+    return (f"({address} LENGTH LESS THAN OR EQUALS 9 OR {address} LENGTH EQUALS 11 OR "
+            f"{address} LENGTH EQUALS 13)")
+
+
+# mended: an Appointment's start and end are instants; a day alone
+# ("20240110", an appointment whose time is not given) is left out and
+# reported as no instant, but a booked appointment (as every other but a
+# proposed, cancelled or waitlisted one) must have both, and both or
+# neither: a start or end of a day alone is then not known, the
+# data-absent-reason on the primitive, as a Provenance's recorded, the day
+# itself reported (midnight UTC would be a time never sent); so is an end
+# not sent beside a start.
+for _map, _start, _end, _before in (("TQ[Appointment]", "TQ.4", "TQ.5", ""),
+                                    ("TQ1[Appointment]", "TQ1-7", "TQ1-8", "SCH-11")):
+    _first, _second = (f"{_start}.1", f"{_end}.1") if _before else (_start, _end)
+    _sent = (f"{_before}.4 NOT VALUED AND ", f"{_before}.5 NOT VALUED AND ") if _before else ("", "")
+    for _ident, _cond, _element in (
+            (_start, f"{_sent[0]}{_day_alone(_first)}", "start"),
+            (_start, f"{_sent[1]}{_end} NOT VALUED", "end"),
+            (_end, f"{_sent[1]}{_day_alone(_second)}", "end")):
+        ADDED_ROWS.setdefault(_map, []).extend(
+            _row(_ident, f"IF {_cond}", path, const=const)
+            for path, const in ((f"{_element}.extension[1].url",
+                                 '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
+                                (f"{_element}.extension[1].valueCode", '"unknown"')))
 
 # mended: IN1-16's insured is the Coverage's subscriber, the Patient "IF
 # IN1-17 IS 'patient'" and a RelatedPerson otherwise: 'patient' is no code
@@ -1064,6 +1107,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                  and (name, r[9].strip()) not in PROSE_CODES
                  and re.fullmatch(r'"?#[^#"]+#"?|/.*', r[16].strip())}
     last: list[str] = []  # rows that fill what the others made
+    # mended: the rows of a field whose comment says its repetitions are
+    # lines of one value ("When OBX-5 repeats, each repeat yields a line
+    # feed within .content[4].data", OBX[DocumentReference]'s TX and FT),
+    # and the rows of that field under the same condition (its content's
+    # contentType): a field's repetitions took a content each. Their first
+    # list step takes the repetitions together ("content*5~", Step::joined)
+    line_fields = {(r[1].strip(), r[6].strip()) for r in table if len(r) > 18
+                   and re.search(r"(?i)\beach repeat yields a line feed within\b", r[18])}
     # the table's numbered rows stand at the sort order of their field
     numbered = [r for r in table if re.fullmatch(rf"{own}-\d+", r[1].strip())]
     by_order = bool(numbered) and all(r[0].strip() == r[1].split("-")[1] for r in numbered)
@@ -1744,6 +1795,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             for pl_cond, pl_map in pl_referring(cond, f"{own}-{field}"):
                 out.append("\t".join(["F", field, pl_cond, steps, "R", esc(pl_map), "", ""]))
             continue
+        if (r[1].strip(), r[6].strip()) in line_fields:
+            steps = re.sub(r"(\w+\*\d+)", r"\1~", steps, count=1)
         for encoding in encodings:
             line = "\t".join(["F", field, " ".join(filter(None, [cond, encoding, "&" * bool(cond and encoding)])),
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
@@ -1784,6 +1837,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     table = rows(path)
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
+    for after, ident, label, segmap in ADDED_TABLE_ROWS.get(structure, []):
+        # mended: see ADDED_TABLE_ROWS
+        at = max(i for i, r in enumerate(table) if r[1].strip() == after) + 1
+        added = [""] * len(table[1])
+        added[1], added[9], added[10] = ident, label, segmap
+        table.insert(at, added)
     separate_provenances(table)
     # mended: OML_O21's PRT of a specimen collector links "ServiceRequest[1].
     # specimen[1](Specimen.collection.collector.reference)=PractitionerRole[4]
@@ -1992,7 +2051,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             rtype = made
         if segmap.lower() in segmaps:
             segmap = segmaps[segmap.lower()]
-        elif not (known and known(segmap)):
+        elif not (known and known(segmap)) and segmap not in ADDED_MAPS:
             report.append(f"{where}: segment map has no table")
             continue
         if re.fullmatch(r'IF OBX-5 LST\.count LESS THAN OR EQUALS 1 AND OBX-2 IS "NA"', cond_text.strip()):

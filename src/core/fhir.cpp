@@ -1781,12 +1781,30 @@ private:
       valued_.push_back(Fields{seg.name, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
-    const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(seg.field_count()), 255);
-    for (uint32_t f = seg.msh ? 3 : 1; f <= count; ++f)
-      if (holds_a_value(seg.field_at(f - 1).text)) {
-        entry->valued.set(f);
-        entry->top = std::max(entry->top, f);
+    // Each stored field in turn, starting where the one before it ended (as
+    // SegmentView::for_each_field() walks them); one a segment of its name
+    // valued before is not read again (each OBX of a report values the
+    // same fields). Stored field i is field i + 1, in an MSH i + 2 (MSH-1,
+    // the separator, is not stored; MSH-2 is not noted).
+    const size_t shift = seg.msh ? 2 : 1;
+    const size_t first = seg.msh ? 1 : 0;
+    const size_t count = std::min<size_t>(seg.stored, 256 - shift);
+    if (first >= count)
+      return;
+    std::bitset<256> &valued = entry->valued;
+    uint32_t top = entry->top;
+    const size_t separator = seg.enc->field.size;
+    size_t end = first ? seg.ends[0] : static_cast<size_t>(seg.name.data() - seg.base) + seg.name.size();
+    for (size_t i = first; i < count; ++i) {
+      const size_t start = end + separator;
+      end = seg.ends[i];
+      const auto f = static_cast<uint32_t>(i + shift);
+      if (end != start && !valued[f] && holds_a_value({seg.base + start, end - start})) {
+        valued[f] = true;
+        top = std::max(top, f);
       }
+    }
+    entry->top = top;
   }
 
   // -- resources

@@ -3102,7 +3102,8 @@ private:
     }
     case 'u':
       if (step_key(path) == maps_.system_step.id) {
-        coding_system_uri(text, v);
+        leaf(r, path, 's', system_uri(text));
+        return;
       } else {
         if (!has_white_space(text, false)) { // as it stands
           leaf(r, path, 's', text);
@@ -4129,6 +4130,32 @@ private:
   char time_kind_ = 0;
   bool time_ok_ = false;
 
+  // A Coding's system named `name` as a URI (coding_system_uri()). The two
+  // names this thread read last are remembered with their URIs: a report's
+  // results alternate two (OBX-3's LN, OBX-6's UCUM), each a search of the
+  // known names otherwise. (In the thread's workspace, not the
+  // conversion's: their strings are not made again at each message.)
+  const std::string &system_uri(std::string_view name) {
+    Workspace &w = workspace_;
+    for (const SystemUri &known : w.system_uris)
+      if (known.size && same(known.name(), name))
+        return known.uri;
+    SystemUri &s = w.system_uris[w.system_uri_next];
+    w.system_uri_next ^= 1;
+    s.uri.clear();
+    coding_system_uri(name, s.uri);
+    // (a name longer than its room is not remembered)
+    s.size = name.size() <= sizeof s.text ? static_cast<uint8_t>(name.size()) : 0;
+    std::memcpy(s.text, name.data(), s.size);
+    return s.uri;
+  }
+  struct SystemUri {
+    char text[16];
+    uint8_t size = 0; // 0: none
+    std::string uri;
+    std::string_view name() const { return {text, size}; }
+  };
+
   // The containers a conversion fills, kept in a workspace of this thread
   // from one conversion to the next: the engine takes them (emptied) as it
   // starts and gives them back as it ends, so that most conversions make
@@ -4152,6 +4179,8 @@ private:
     std::vector<Fields> valued;
     std::vector<Named> named;
     std::vector<Chosen> chosen;
+    SystemUri system_uris[2]; // see system_uri()
+    uint8_t system_uri_next = 0;
   };
   // Calls `f(member, kept)` for each container and its workspace's.
   static Workspace &workspace() {

@@ -1808,12 +1808,30 @@ private:
       valued_.push_back(Fields{seg.name, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
-    const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(seg.field_count()), 255);
-    for (uint32_t f = seg.msh ? 3 : 1; f <= count; ++f)
-      if (holds_a_value(seg.field_at(f - 1).text)) {
-        entry->valued.set(f);
-        entry->top = std::max(entry->top, f);
+    // Each stored field in turn, starting where the one before it ended (as
+    // SegmentView::for_each_field() walks them); one a segment of its name
+    // valued before is not read again (each OBX of a report values the
+    // same fields). Stored field i is field i + 1, in an MSH i + 2 (MSH-1,
+    // the separator, is not stored; MSH-2 is not noted).
+    const size_t shift = seg.msh ? 2 : 1;
+    const size_t first = seg.msh ? 1 : 0;
+    const size_t count = std::min<size_t>(seg.stored, 256 - shift);
+    if (first >= count)
+      return;
+    std::bitset<256> &valued = entry->valued;
+    uint32_t top = entry->top;
+    const size_t separator = seg.enc->field.size;
+    size_t end = first ? seg.ends[0] : static_cast<size_t>(seg.name.data() - seg.base) + seg.name.size();
+    for (size_t i = first; i < count; ++i) {
+      const size_t start = end + separator;
+      end = seg.ends[i];
+      const auto f = static_cast<uint32_t>(i + shift);
+      if (end != start && !valued[f] && holds_a_value({seg.base + start, end - start})) {
+        valued[f] = true;
+        top = std::max(top, f);
       }
+    }
+    entry->top = top;
   }
 
   // -- resources
@@ -3164,7 +3182,8 @@ private:
     }
     case 'u':
       if (step_key(path) == maps_.system_step.id) {
-        coding_system_uri(text, v);
+        leaf(r, path, 's', system_uri(text));
+        return;
       } else {
         if (!has_white_space(text, false)) { // as it stands
           leaf(r, path, 's', text);
@@ -4191,6 +4210,32 @@ private:
   char time_kind_ = 0;
   bool time_ok_ = false;
 
+  // A Coding's system named `name` as a URI (coding_system_uri()). The two
+  // names this thread read last are remembered with their URIs: a report's
+  // results alternate two (OBX-3's LN, OBX-6's UCUM), each a search of the
+  // known names otherwise. (In the thread's workspace, not the
+  // conversion's: their strings are not made again at each message.)
+  const std::string &system_uri(std::string_view name) {
+    Workspace &w = workspace_;
+    for (const SystemUri &known : w.system_uris)
+      if (known.size && same(known.name(), name))
+        return known.uri;
+    SystemUri &s = w.system_uris[w.system_uri_next];
+    w.system_uri_next ^= 1;
+    s.uri.clear();
+    coding_system_uri(name, s.uri);
+    // (a name longer than its room is not remembered)
+    s.size = name.size() <= sizeof s.text ? static_cast<uint8_t>(name.size()) : 0;
+    std::memcpy(s.text, name.data(), s.size);
+    return s.uri;
+  }
+  struct SystemUri {
+    char text[16];
+    uint8_t size = 0; // 0: none
+    std::string uri;
+    std::string_view name() const { return {text, size}; }
+  };
+
   // The containers a conversion fills, kept in a workspace of this thread
   // from one conversion to the next: the engine takes them (emptied) as it
   // starts and gives them back as it ends, so that most conversions make
@@ -4214,6 +4259,8 @@ private:
     std::vector<Fields> valued;
     std::vector<Named> named;
     std::vector<Chosen> chosen;
+    SystemUri system_uris[2]; // see system_uri()
+    uint8_t system_uri_next = 0;
   };
   // Calls `f(member, kept)` for each container and its workspace's.
   static Workspace &workspace() {

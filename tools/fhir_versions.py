@@ -372,8 +372,8 @@ class Audit:
                 "## the version's type does not have", ""]
         for (map_name, _, actual), pair in sorted(self.pairs.items()):
             groups2: dict[tuple[str, tuple[str, ...]], list[str]] = defaultdict(list)
-            for version, found in pair.items():
-                groups2[found].append(version)
+            for version, read in pair.items():
+                groups2[read].append(version)
             for vs in groups2.values():
                 vs.sort(key=self.defs.versions.index)
             for (verdict, lines), versions in groups2.items():

@@ -138,7 +138,7 @@ VERDICTS = {
                             "its quantity reads as a CQ's: fine",
     ("CWE[CodeableConcept]", "CM"): "2.1's OBR-15 (specimen source) is a CM of code and text as SPS "
                                     "later: its first component is the code: fine",
-    ("CWE[CodeableConcept]", "TX"): "MISREAD, MENDED (V1): SPS-2's additives are a text before 2.5 "
+    ("CWE[CodeableConcept]", "TX"): "MISREAD, MENDED (V2): SPS-2's additives are a text before 2.5 "
                                     "(a CWE from 2.5): read as the concept's text before 2.5",
     ("DLN[Identifier]", "CM"): "2.1's PID-20 is the licence number, state and expiry as DLN later: fine",
     ("DR[Period]", "ST"): "2.7's XPN.10 (a name's validity range) is withdrawn, a placeholder: "

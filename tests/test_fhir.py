@@ -666,6 +666,9 @@ def test_corpus_bundles_are_valid(path):
      "content.0.attachment.contentType", "text/plain"),
     (message("MDM^T01^MDM_T01", "PID|1||ID1", "TXA|1|DS|FT"), "DocumentReference", "content",
      [{"attachment": {"contentType": "text/hl7v2"}}]),
+    # SPS-2 (OBR-15's additives) is a text before 2.5: the concept's text, not a code of that text
+    (message("ORU^R01^ORU_R01", PID, OBR + "||||||||BLD&Blood&HL70070^EDTA tube").replace("|2.5.1", "|2.3"),
+     "Specimen", "container", [{"additiveCodeableConcept": {"text": "EDTA tube"}}]),
     # a code of an HL7 table that the row's vocabulary has no code for (DG1-6 W, F: no diagnosis role) is the
     # table's code, with its system and meaning; one not among the table's values stays the sender's alone
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W"), "Encounter",

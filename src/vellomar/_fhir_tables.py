@@ -209,9 +209,10 @@ def _unmapped_values(types: list[str]) -> list[str]:
     return _row("OBX-5", "IF OBX-2 NOT IN (" + ", ".join(f'"{t}"' for t in types) + ")", "$unmapped")
 
 
-# Fields of text (ST) in the versions given that became coded (CWE) later,
-# whose rows name CWE's map: see map_rows() and ADDED_ROWS
-TEXT_VERSIONS = {"OBR-13": ("2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6")}
+# Fields (and components) of text (ST, TX) in the versions given that became
+# coded (CWE) later, whose rows name CWE's map: see map_rows() and ADDED_ROWS
+TEXT_VERSIONS = {"OBR-13": ("2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6"),
+                 "SPS.2": ("2.1", "2.2", "2.3", "2.3.1", "2.4")}
 
 ADDED_ROWS: dict[str, list[list[str]]] = {
     "OBX[Observation]": [
@@ -269,6 +270,10 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         # OBR-13 (relevant clinical information) as the text it is before 2.7
         _row("OBR-13", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["OBR-13"]) + ")",
              "extension[1].valueCodeableReference.concept", "ST[CodeableConcept]")],
+    # SPS-2 (a specimen's additives, OBR-15.2) as the text it is before 2.5
+    "SPS[Specimen-Source]": [
+        _row("SPS.2", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["SPS.2"]) + ")",
+             "container[1].additiveCodeableConcept", "ST[CodeableConcept]")],
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
@@ -1371,12 +1376,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative) and not re.search(
                 r"\(\w+(?:\[\d+\])?\.", tpath):  # (one through a reference: below)
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
-        if kind == "S" and ident in TEXT_VERSIONS and dtmap.strip().startswith("CWE["):
+        if ident in TEXT_VERSIONS and dtmap.strip().startswith("CWE["):
             # mended: OBR-13 is a text (ST) before 2.7, a CWE from 2.7 on,
             # and the rows read it as a CWE in all versions: a note ("On
             # warfarin, fasting") was a coding whose code was the whole text.
             # Read as a CWE from 2.7 on; before, ST's map of the same target
-            # writes it as the concept's text (ADDED_ROWS)
+            # writes it as the concept's text (ADDED_ROWS). SPS-2 (OBR-15's
+            # additives) alike: a text (TX) before 2.5 ("EDTA tube" was a
+            # code), a CWE from 2.5 on
             versions = ", ".join(f'"{v}"' for v in TEXT_VERSIONS[ident])
             coded = condition(f"IF MSH-12 NOT IN ({versions})", own, None)
             cond = f"{cond} {coded} &" if cond else coded

@@ -669,6 +669,9 @@ def test_corpus_bundles_are_valid(path):
     # SPS-2 (OBR-15's additives) is a text before 2.5: the concept's text, not a code of that text
     (message("ORU^R01^ORU_R01", PID, OBR + "||||||||BLD&Blood&HL70070^EDTA tube").replace("|2.5.1", "|2.3"),
      "Specimen", "container", [{"additiveCodeableConcept": {"text": "EDTA tube"}}]),
+    # NK1-3, the relationship, is a text in 2.1 (coded from 2.2): the concept's text
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "NK1|1|SMITH^MARY|WIFE").replace("|2.5.1", "|2.1"), "Patient",
+     "contact.0.relationship", [{"text": "WIFE"}]),
     # a code of an HL7 table that the row's vocabulary has no code for (DG1-6 W, F: no diagnosis role) is the
     # table's code, with its system and meaning; one not among the table's values stays the sender's alone
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W"), "Encounter",

@@ -138,6 +138,17 @@ VERDICTS = {
                             "its quantity reads as a CQ's: fine",
     ("CWE[CodeableConcept]", "CM"): "2.1's OBR-15 (specimen source) is a CM of code and text as SPS "
                                     "later: its first component is the code: fine",
+    ("CWE[CodeableConcept]", "ST"): "a text read as a coded value's code: OBX-8 of 2.1 (its values "
+                                    "are table 0078's codes, H, L, N: fine), PID-15 of 2.1 and 2.2 "
+                                    "(the language, a code in practice, as PrimaryLanguage reads "
+                                    "it: fine), PID-28 of 2.7 (withdrawn: nothing to read); "
+                                    "NK1-3 of 2.1, the relationship as text (\"WIFE\"), MENDED "
+                                    "(V3): read as the concept's text in 2.1",
+    ("CWE[string]", "ST"): "a text read as a coded value written as text (CQ-2's units before 2.6, "
+                           "XAD-9's county): the map writes the first component, the text itself: "
+                           "fine",
+    ("CWE[uri]", "ST"): "2.2's DLN-2 (the issuing state, a text) as the identifier's system, as a "
+                        "later IS: fine",
     ("DLN[Identifier]", "CM"): "2.1's PID-20 is the licence number, state and expiry as DLN later: fine",
     ("DR[Period]", "ST"): "2.7's XPN.10 (a name's validity range) is withdrawn, a placeholder: "
                           "nothing to read",
@@ -257,9 +268,9 @@ class Audit:
             # namespace id or a CX's id number) means what it meant; a text
             # read as a code (an ST by a CWE map) does not
             first = self.first(want[0], latest) if self.defs.composite(want[0], latest) else want
-            same = self.same(want[1], have[1]) or (whole and (
-                want[0] == have[0] or (have[0] in CODES | TEXTS and first[0] in CODES | TEXTS and not (
-                    have[0] in TEXTS - CODES and self.plain(first[1]) == "identifier"))))
+            as_code = have[0] in TEXTS - CODES and self.plain(first[1]) == "identifier"
+            same = self.same(want[1], have[1]) or (whole and not as_code and (
+                want[0] == have[0] or (have[0] in CODES | TEXTS and first[0] in CODES | TEXTS)))
             if whole and have[0] == "CM":
                 classes.add("undefined")  # 2.1's composites, whose components are not defined
                 same = True

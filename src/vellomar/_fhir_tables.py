@@ -212,7 +212,8 @@ def _unmapped_values(types: list[str]) -> list[str]:
 # Fields (and components) of text (ST, TX) in the versions given that became
 # coded (CWE) later, whose rows name CWE's map: see map_rows() and ADDED_ROWS
 TEXT_VERSIONS = {"OBR-13": ("2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6"),
-                 "SPS.2": ("2.1", "2.2", "2.3", "2.3.1", "2.4")}
+                 "SPS.2": ("2.1", "2.2", "2.3", "2.3.1", "2.4"),
+                 "NK1-3": ("2.1",)}
 
 ADDED_ROWS: dict[str, list[list[str]]] = {
     "OBX[Observation]": [
@@ -270,6 +271,9 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         # OBR-13 (relevant clinical information) as the text it is before 2.7
         _row("OBR-13", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["OBR-13"]) + ")",
              "extension[1].valueCodeableReference.concept", "ST[CodeableConcept]")],
+    # NK1-3 (the relationship) as the text it is in 2.1 ("WIFE")
+    "NK1[Patient]": [_row("NK1-3", 'IF MSH-12 IN ("2.1")', "contact[1].relationship[1]", "ST[CodeableConcept]")],
+    "NK1[RelatedPerson]": [_row("NK1-3", 'IF MSH-12 IN ("2.1")', "relationship[1]", "ST[CodeableConcept]")],
     # SPS-2 (a specimen's additives, OBR-15.2) as the text it is before 2.5
     "SPS[Specimen-Source]": [
         _row("SPS.2", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["SPS.2"]) + ")",
@@ -1383,7 +1387,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # Read as a CWE from 2.7 on; before, ST's map of the same target
             # writes it as the concept's text (ADDED_ROWS). SPS-2 (OBR-15's
             # additives) alike: a text (TX) before 2.5 ("EDTA tube" was a
-            # code), a CWE from 2.5 on
+            # code), a CWE from 2.5 on; and NK1-3, the relationship, a text
+            # (ST) in 2.1 ("WIFE"), coded (table 0063) from 2.2
             versions = ", ".join(f'"{v}"' for v in TEXT_VERSIONS[ident])
             coded = condition(f"IF MSH-12 NOT IN ({versions})", own, None)
             cond = f"{cond} {coded} &" if cond else coded

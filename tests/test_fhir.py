@@ -672,6 +672,10 @@ def test_corpus_bundles_are_valid(path):
     # NK1-3, the relationship, is a text in 2.1 (coded from 2.2): the concept's text
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "NK1|1|SMITH^MARY|WIFE").replace("|2.5.1", "|2.1"), "Patient",
      "contact.0.relationship", [{"text": "WIFE"}]),
+    # 2.2's PR1-12 is a practitioner (a CN in sub-components) and a practitioner type: not an XCN's name
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|1|C4|33533^CABG^C4|CABG|199303161400|A|240||||"
+             "0222^CUTTER^SAM|0333&GAS&ANNE^AN").replace("|2.5.1", "|2.2"), "Practitioner#1", "name",
+     [{"family": "GAS", "given": ["ANNE"]}]),
     # a code of an HL7 table that the row's vocabulary has no code for (DG1-6 W, F: no diagnosis role) is the
     # table's code, with its system and meaning; one not among the table's values stays the sender's alone
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W"), "Encounter",

@@ -196,11 +196,6 @@ VERDICTS = {
                                         "one (its CWE row holds from 2.5 on: round 24's V2)",
     ("SPS[Specimen-Source]", "SPS"): "as CM_SPS",
     ("TQ[ServiceRequest]", "CM"): "2.1's quantity/timing, as TQ later: fine",
-    ("XCN[Practitioner]", "CM_PRACTITIONER"): "MISREAD, left: 2.2's PR1-12 is the practitioner "
-                                              "(a CN in sub-components) and a practitioner type "
-                                              "(table 0133, AN, PR...), read as an XCN: the type "
-                                              "code is the family name (\"AN\"). 2.2's PR1 seldom "
-                                              "carries it; a map of its own would be needed",
     ("XCN[Practitioner]", "CN"): "2.1's CN has the degree fifth, which XCN's map writes as a "
                                  "suffix: FHIR's HumanName.suffix holds degrees (\"MD\"): fine",
     ("XTN[ContactPoint]", "TN"): "a TN is XTN-1's telephone number itself (round 21's mend: a "

@@ -271,6 +271,14 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         # OBR-13 (relevant clinical information) as the text it is before 2.7
         _row("OBR-13", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["OBR-13"]) + ")",
              "extension[1].valueCodeableReference.concept", "ST[CodeableConcept]")],
+    # 2.2's PR1-12 (CM_PRACTITIONER): the practitioner, a CN in sub-components
+    # ("0333&GAS&ANNE^AN"), and the practitioner's type (table 0133), which
+    # the rows of later versions' XCN have no place for (reported). Read as
+    # an XCN, the type was the family name ("AN") and the name was lost
+    "CM_PRACTITIONER[Practitioner]": [_row("CM_PRACTITIONER.1", "", "$this", "CNN[Practitioner]"),
+                                      _row("CM_PRACTITIONER.2", "", "$unmapped")],
+    "PR1[Procedure]": [_row("PR1-12", 'IF MSH-12 IN ("2.2")', "performer[3].actor(Practitioner)",
+                            "CM_PRACTITIONER[Practitioner]")],
     # NK1-3 (the relationship) as the text it is in 2.1 ("WIFE")
     "NK1[Patient]": [_row("NK1-3", 'IF MSH-12 IN ("2.1")', "contact[1].relationship[1]", "ST[CodeableConcept]")],
     "NK1[RelatedPerson]": [_row("NK1-3", 'IF MSH-12 IN ("2.1")', "relationship[1]", "ST[CodeableConcept]")],
@@ -337,7 +345,7 @@ for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "M
 OWN_EMPTY = {("XTN[ContactPoint]", "XTN.3"): "written from XTN.4, or from the number's components (ADDED_ROWS)"}
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
-              "IN1[Coverage-Subscriber]": "S"}
+              "IN1[Coverage-Subscriber]": "S", "CM_PRACTITIONER[Practitioner]": "D"}
 
 # mended: IN1-16's insured is the Coverage's subscriber, the Patient "IF
 # IN1-17 IS 'patient'" and a RelatedPerson otherwise: 'patient' is no code
@@ -842,7 +850,7 @@ def join(text: str, own: str) -> str | None:
 # --- maps -----------------------------------------------------------------
 
 def map_name(text: str) -> tuple[str, str] | None:
-    m = re.fullmatch(r"([A-Z0-9]+)\[([^\]]+)\]", text.strip())
+    m = re.fullmatch(r"([A-Z0-9_]+)\[([^\]]+)\]", text.strip())
     return (m.group(1), m.group(2)) if m else None
 
 
@@ -1299,6 +1307,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # only without a medical director (OBX-25), as OBX[Observation]'s
             # rows of the same fields say; with one the PractitionerRole is
             cond_text = "IF OBX-25 NOT VALUED"
+        if name == "PR1[Procedure]" and ident == "PR1-12" and dtmap.strip() == "XCN[Practitioner]":
+            # mended: 2.2's PR1-12 is no XCN but a CN and a practitioner
+            # type (CM_PRACTITIONER): its own map's row (ADDED_ROWS)
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + 'MSH-12 NOT IN ("2.2")'
         if name == "OBR[ServiceRequest]" and ident == "OBR-16" and tpath.strip() == "requester(Practitioner)":
             # mended: OBR-16's ordering provider is the requester itself only
             # without ORC-21's facility, whose PractitionerRole the requester

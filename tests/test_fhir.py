@@ -676,6 +676,13 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|1|C4|33533^CABG^C4|CABG|199303161400|A|240||||"
              "0222^CUTTER^SAM|0333&GAS&ANNE^AN").replace("|2.5.1", "|2.2"), "Practitioner#1", "name",
      [{"family": "GAS", "given": ["ANNE"]}]),
+    # OBR-32 (and 34, 35) of 2.1 is a CN, the interpreter a Practitioner by name (an NDL from 2.2)
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|PL1|FL1|CBC^CBC^L" + "|" * 28 + "1234^JONES^MARY^A^MD",
+             "OBX|1|NM|WBC^WBC^L||7.5").replace("|2.5.1", "|2.1"), "DiagnosticReport", "resultsInterpreter.0.reference",
+     "#Practitioner#0"),
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|PL1|FL1|CBC^CBC^L" + "|" * 28 + "1234^JONES^MARY^A^MD",
+             "OBX|1|NM|WBC^WBC^L||7.5").replace("|2.5.1", "|2.1"), "Practitioner", "name",
+     [{"family": "JONES", "given": ["MARY", "A"], "suffix": ["MD"]}]),
     # a code of an HL7 table that the row's vocabulary has no code for (DG1-6 W, F: no diagnosis role) is the
     # table's code, with its system and meaning; one not among the table's values stays the sender's alone
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W"), "Encounter",

@@ -171,13 +171,6 @@ VERDICTS = {
                                                 "location",
     ("NDL[PractitionerRole]", "CM_NDL"): "2.2's OBR-32 to 35 (technician as a CN, start, end, "
                                          "location): as NDL later but for the location (above): fine",
-    ("NDL[PractitionerRole]", "CN"): "MISREAD, left: 2.1's OBR-32 to 35 are a CN (id, family "
-                                     "name, given name, middle, degree), read as an NDL: the name "
-                                     "as a start and end time (not times: reported), the middle "
-                                     "name and degree as location identifiers. The interpreter "
-                                     "of a 2.1 result is seldom sent; a Practitioner of a CN in "
-                                     "place of the PractitionerRole needs a second reference row "
-                                     "by version",
     ("PL[Location]", "PL"): "2.3's PL-9 is the location's type (a text), read as its description. "
                             "Left: written as description text, it names the place (Location."
                             "description holds any text); 2.3 senders seldom value it",

@@ -322,6 +322,17 @@ ONE_ELEMENT_FIELDS = {"OBX[Observation]": ["OBX-17", "OBX-20"],
 for _name, _fields in ONE_ELEMENT_FIELDS.items():
     ADDED_ROWS.setdefault(_name, []).extend(
         _row(f, f"IF {f} LST.COUNT GREATER THAN 1", "$unmapped") for f in _fields)
+# OBR-32, 34 and 35 (the result's interpreter, technician and
+# transcriptionist) are an NDL from 2.2 on, a CN (id, family name, given
+# name, middle name, degree) in 2.1: read there as the person it is, a
+# Practitioner by XCN's map (whose components a CN's are, the degree a
+# suffix), which resultsInterpreter and performer take as well as the
+# PractitionerRole of an NDL (see map_rows())
+NDL_VERSIONS = ("2.1",)
+ADDED_ROWS.setdefault("OBR[DiagnosticReport]", []).extend(
+    _row(field, "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in NDL_VERSIONS) + ")", path, "XCN[Practitioner]")
+    for field, path in (("OBR-32", "resultsInterpreter(Practitioner)"), ("OBR-34", "performer[1](Practitioner)"),
+                        ("OBR-35", "performer[2](Practitioner)")))
 # a day alone is no instant (FHIR's has a time of day to the second, which
 # the sender did not give; a year, month or day of 4, 6 or 8 digits, with
 # an offset of 5 characters or without): a Provenance's recorded, which R4 requires,
@@ -1307,6 +1318,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # only without a medical director (OBX-25), as OBX[Observation]'s
             # rows of the same fields say; with one the PractitionerRole is
             cond_text = "IF OBX-25 NOT VALUED"
+        if name == "OBR[DiagnosticReport]" and dtmap.strip() == "NDL[PractitionerRole]":
+            # mended: an NDL read from 2.1's CN took its family name for a
+            # start time, its middle name and degree for location
+            # identifiers; the CN's own rows (NDL_VERSIONS)
+            versions = ", ".join(f'"{v}"' for v in NDL_VERSIONS)
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + f"MSH-12 NOT IN ({versions})"
         if name == "PR1[Procedure]" and ident == "PR1-12" and dtmap.strip() == "XCN[Practitioner]":
             # mended: 2.2's PR1-12 is no XCN but a CN and a practitioner
             # type (CM_PRACTITIONER): its own map's row (ADDED_ROWS)

@@ -2800,13 +2800,10 @@ private:
     }
     if (row.kind == 'O' && row.map >= 0) {
       const Map &map = maps_.maps[static_cast<size_t>(row.map)];
-      const bool missed =
-          row.vocabulary >= 0 &&
-          !translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)],
-                      decoded(piece(value, 1).text));
+      if (row.vocabulary >= 0)
+        translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)],
+                   value, seg);
       apply_value_map(r, path, map, value, seg);
-      if (missed) [[unlikely]]
-        table_coding(r, path, map.type, value, seg);
     }
   }
 
@@ -2968,21 +2965,23 @@ private:
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before
   // the data type map's own rows, so that its code, system and display
-  // stand in the first coding.
-  // Whether the vocabulary has a code for `code` (one that names none, a row
-  // of the tables without a target, has not).
-  bool translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
-                  const Vocabulary &vocabulary, std::string_view code) {
-    const Code *found = vocabulary.find(code);
-    if (!found || found->code.empty())
-      return false;
+  // stand in the first coding. A code the vocabulary has no code for (or
+  // only a row without a target) may be one of an HL7 table's: see
+  // table_coding().
+  void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
+                  const Vocabulary &vocabulary, const Value &value, const SegmentView &seg) {
+    const Code *found = vocabulary.find(decoded(piece(value, 1).text));
+    if (!found || found->code.empty()) [[unlikely]] {
+      table_coding(r, path, type, value, seg);
+      return;
+    }
     const Step &system = maps_.system_step, &code_step = maps_.code_step,
                &display = maps_.display_step;
     const size_t size = path.size();
     if (type == "CodeableConcept")
       path.push_back({&maps_.coding_step, 0});
     if (type != "Coding" && type != "CodeableConcept")
-      return true;
+      return;
     for (auto [step, text] : {std::pair{&system, std::string_view(found->system)},
                               std::pair{&code_step, std::string_view(found->code)},
                               std::pair{&display, std::string_view(found->display)}}) {
@@ -2993,7 +2992,6 @@ private:
       path.pop_back();
     }
     path.resize(size);
-    return true;
   }
 
   // A code that a row's vocabulary has no code for, written as the sender's
@@ -3004,18 +3002,26 @@ private:
   // one of that table's values, the Coding takes the table's system
   // (http://terminology.hl7.org/CodeSystem/v2-0052) and, in a type whose map
   // writes a display, the value's meaning as its display, each where the
-  // sender's value gave none. A code of no such table, or not among its
-  // values (a site's own code of a table it defines), stays as it is. (Out of
-  // line, the one lookup of the definitions: few codes miss a vocabulary.)
+  // sender's value gives none (a CWE's second and third components: written
+  // before the map's rows, which would write them). A code of no such table,
+  // or not among its values (a site's own code of a table it defines), stays
+  // as it is. (Out of line, the one lookup of the definitions: few codes miss
+  // a vocabulary.)
   [[gnu::noinline, gnu::cold]] void table_coding(uint32_t r, std::vector<PathItem> &path,
                                                  std::string_view type, const Value &value,
                                                  const SegmentView &seg) {
     if (!version_ || (type != "Coding" && type != "CodeableConcept"))
       return;
-    const std::string_view code = decoded(value.level < 2 ? piece(value, 1).text : value.text);
+    const bool whole = value.level < 2; // a value of components (else a primitive)
+    const std::string_view code = decoded(whole ? piece(value, 1).text : value.text);
     const uint16_t table = place_table(seg, value);
     const CodeTable *values = table ? VersionDefinitions::at(version_->tables, table) : nullptr;
     if (code.empty() || !values || !values->contains(code))
+      return;
+    // a CWE's own system, unless it names the table ("HL70052"), says the
+    // code is another's
+    const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
+    if (!named.empty() && named != "HL7" + definitions_->table_name(table))
       return;
     const std::string *meaning = version_->meaning(table, code);
     const std::string system =
@@ -3025,7 +3031,7 @@ private:
       path.push_back({&maps_.coding_step, 0});
     path.push_back({&maps_.system_step, 0});
     leaf(r, path, 's', system);
-    if (meaning && type == "CodeableConcept") {
+    if (meaning && type == "CodeableConcept" && whole && piece(value, 2).text.empty()) {
       path.back() = {&maps_.display_step, 0};
       leaf(r, path, 's', *meaning);
     }
@@ -3037,9 +3043,11 @@ private:
   // sub-component of it that `value` is (found by where its text stands in
   // the field's).
   uint16_t place_table(const SegmentView &seg, const Value &value) const {
-    const std::string_view field = field_text(seg, field_);
+    if (field_ == 0 || field_ > seg.field_count())
+      return 0;
+    const std::string_view field = seg.field_at(field_ - 1).text; // (as field_text())
     const char *at = value.text.data();
-    if (field_ == 0 || field.empty() || at < field.data() || at > field.data() + field.size())
+    if (field.empty() || at < field.data() || at > field.data() + field.size())
       return 0;
     uint64_t index[3] = {field_, 1, 1};
     // the count of delimiters `d` in text[from, to) and where the last piece

@@ -693,6 +693,12 @@ def test_corpus_bundles_are_valid(path):
      {"coding": [{"code": "F", "display": "Final dx", "system": "http://terminology.hl7.org/CodeSystem/v2-0052"}]}),
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|WK"), "Encounter",
      "diagnosis.0.use", {"coding": [{"code": "WK"}]}),
+    # (a CWE-3 naming the table is the table's system; one naming another keeps the code its own)
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W^^HL70052").replace(
+        "|2.5.1", "|2.6"), "Encounter", "diagnosis.0.use",
+     {"coding": [{"code": "W", "system": "http://terminology.hl7.org/CodeSystem/v2-0052", "display": "Working"}]}),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W^^L").replace(
+        "|2.5.1", "|2.6"), "Encounter", "diagnosis.0.use", {"coding": [{"code": "W", "system": "urn:id:L"}]}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

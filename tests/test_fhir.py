@@ -687,6 +687,39 @@ def test_corpus_bundles_are_valid(path):
      "content.0.attachment.contentType", "text/plain"),
     (message("MDM^T01^MDM_T01", "PID|1||ID1", "TXA|1|DS|FT"), "DocumentReference", "content",
      [{"attachment": {"contentType": "text/hl7v2"}}]),
+    # SPS-2 (OBR-15's additives) is a text before 2.5: the concept's text, not a code of that text
+    (message("ORU^R01^ORU_R01", PID, OBR + "||||||||BLD&Blood&HL70070^EDTA tube").replace("|2.5.1", "|2.3"),
+     "Specimen", "container", [{"additiveCodeableConcept": {"text": "EDTA tube"}}]),
+    # NK1-3, the relationship, is a text in 2.1 (coded from 2.2): the concept's text
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "NK1|1|SMITH^MARY|WIFE").replace("|2.5.1", "|2.1"), "Patient",
+     "contact.0.relationship", [{"text": "WIFE"}]),
+    # 2.2's PR1-12 is a practitioner (a CN in sub-components) and a practitioner type: not an XCN's name
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|1|C4|33533^CABG^C4|CABG|199303161400|A|240||||"
+             "0222^CUTTER^SAM|0333&GAS&ANNE^AN").replace("|2.5.1", "|2.2"), "Practitioner#1", "name",
+     [{"family": "GAS", "given": ["ANNE"]}]),
+    # OBR-32 (and 34, 35) of 2.1 is a CN, the interpreter a Practitioner by name (an NDL from 2.2)
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|PL1|FL1|CBC^CBC^L" + "|" * 28 + "1234^JONES^MARY^A^MD",
+             "OBX|1|NM|WBC^WBC^L||7.5").replace("|2.5.1", "|2.1"), "DiagnosticReport", "resultsInterpreter.0.reference",
+     "#Practitioner#0"),
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|PL1|FL1|CBC^CBC^L" + "|" * 28 + "1234^JONES^MARY^A^MD",
+             "OBX|1|NM|WBC^WBC^L||7.5").replace("|2.5.1", "|2.1"), "Practitioner", "name",
+     [{"family": "JONES", "given": ["MARY", "A"], "suffix": ["MD"]}]),
+    # a code of an HL7 table that the row's vocabulary has no code for (DG1-6 W, F: no diagnosis role) is the
+    # table's code, with its system and meaning; one not among the table's values stays the sender's alone
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W"), "Encounter",
+     "diagnosis.0.use", {"coding": [{"code": "W", "system": "http://terminology.hl7.org/CodeSystem/v2-0052",
+                                     "display": "Working"}]}),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|F^Final dx").replace(
+        "|2.5.1", "|2.8.2"), "Encounter", "diagnosis.0.use",
+     {"coding": [{"code": "F", "display": "Final dx", "system": "http://terminology.hl7.org/CodeSystem/v2-0052"}]}),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|WK"), "Encounter",
+     "diagnosis.0.use", {"coding": [{"code": "WK"}]}),
+    # (a CWE-3 naming the table is the table's system; one naming another keeps the code its own)
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W^^HL70052").replace(
+        "|2.5.1", "|2.6"), "Encounter", "diagnosis.0.use",
+     {"coding": [{"code": "W", "system": "http://terminology.hl7.org/CodeSystem/v2-0052", "display": "Working"}]}),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W^^L").replace(
+        "|2.5.1", "|2.6"), "Encounter", "diagnosis.0.use", {"coding": [{"code": "W", "system": "urn:id:L"}]}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -1266,6 +1299,23 @@ def test_user_vocabulary(tmp_path, table, expected):
     text = ADT_A01.replace(PID, PID + "|||Q^Queer^HL70002")
     (patient,) = entries(fhir.to_dict(text, mapping=fhir.Mapping.load([path])), "Patient")
     assert patient["maritalStatus"] == {"coding": [expected]}
+
+@pytest.mark.parametrize("name, field, element, expected", [
+    ("MaritalStatus", PID + "|||M", "maritalStatus", {"coding": [
+        {"code": "M", "system": "http://terminology.hl7.org/CodeSystem/v2-0002", "display": "Married"}]}),
+    # (a Coding's code, CX-5's: no display)
+    ("IdentifierType", PID, "identifier.0.type", {"coding": [
+        {"code": "MR", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}),
+])
+def test_codes_a_user_vocabulary_misses_take_their_hl7_tables_system(tmp_path, name, field, element, expected):
+    path = tmp_path / f"HL7 Concept Map_ {name} - Sheet1.csv"
+    path.write_text("HL7 v2,,,,,,HL7 FHIR,,,\nCode,Text,Code System,,,,Code,,Display,Code System\n"
+                    "Q,Queer,,,,,QQ,,Quux,http://example.org/q\n")
+    (value,) = entries(fhir.to_dict(ADT_A01.replace(PID, field), mapping=fhir.Mapping.load([path])), "Patient")
+    for step in element.split("."):
+        value = value[int(step)] if step.isdigit() else value[step]
+    assert value == expected
+
 
 # Maps text as Mapping.load compiles a user's tables: ZPI-2 to an Observation
 # made under the condition `{}` (postfix: V valued, E equal to one of, & and, | or).

@@ -2883,7 +2883,7 @@ private:
       const Map &map = maps_.maps[static_cast<size_t>(row.map)];
       if (row.vocabulary >= 0)
         translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)],
-                   decoded(piece(value, 1).text));
+                   value, seg);
       apply_value_map(r, path, map, value, seg);
     }
   }
@@ -2933,10 +2933,14 @@ private:
     }
     primitive(r, path, row.kind, text);
     // a Coding's code found in a vocabulary takes the vocabulary's system
-    // with it (CX-5's code of table 0203 in Identifier.type)
+    // with it (CX-5's code of table 0203 in Identifier.type); one that is
+    // not, its HL7 table's
     if (found && !found->system.empty() && step_key(path) == maps_.code_step.id) {
       path.back() = {&maps_.system_step, 0};
       leaf(r, path, 's', found->system);
+    } else if (vocabulary && !found && row.piece == 1) [[unlikely]] {
+      path.pop_back();
+      table_coding(r, path, "Coding", value, seg);
     }
   }
 
@@ -3059,12 +3063,16 @@ private:
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before
   // the data type map's own rows, so that its code, system and display
-  // stand in the first coding.
+  // stand in the first coding. A code the vocabulary has no code for (or
+  // only a row without a target) may be one of an HL7 table's: see
+  // table_coding().
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
-                  const Vocabulary &vocabulary, std::string_view code) {
-    const Code *found = vocabulary.find(code);
-    if (!found)
+                  const Vocabulary &vocabulary, const Value &value, const SegmentView &seg) {
+    const Code *found = vocabulary.find(decoded(piece(value, 1).text));
+    if (!found || found->code.empty()) [[unlikely]] {
+      table_coding(r, path, type, value, seg);
       return;
+    }
     const Step &system = maps_.system_step, &code_step = maps_.code_step,
                &display = maps_.display_step;
     const size_t size = path.size();
@@ -3082,6 +3090,80 @@ private:
       path.pop_back();
     }
     path.resize(size);
+  }
+
+  // A code that a row's vocabulary has no code for, written as the sender's
+  // (DG1-6 "W", a working diagnosis, which no diagnosis role names), at
+  // `path` (a Coding, or a CodeableConcept whose first coding holds it): where
+  // the place it was read from, a field or a component of `seg`, is bound to
+  // an HL7 table in the definitions of the message's version and the code is
+  // one of that table's values, the Coding takes the table's system
+  // (http://terminology.hl7.org/CodeSystem/v2-0052) and, in a type whose map
+  // writes a display, the value's meaning as its display, each where the
+  // sender's value gives none (a CWE's second and third components: written
+  // before the map's rows, which would write them). A code of no such table,
+  // or not among its values (a site's own code of a table it defines), stays
+  // as it is. (Out of line, the one lookup of the definitions: few codes miss
+  // a vocabulary.)
+  [[gnu::noinline, gnu::cold]] void table_coding(uint32_t r, std::vector<PathItem> &path,
+                                                 std::string_view type, const Value &value,
+                                                 const SegmentView &seg) {
+    if (!version_ || (type != "Coding" && type != "CodeableConcept"))
+      return;
+    const bool whole = value.level < 2; // a value of components (else a primitive)
+    const std::string_view code = decoded(whole ? piece(value, 1).text : value.text);
+    const uint16_t table = place_table(seg, value);
+    const CodeTable *values = table ? VersionDefinitions::at(version_->tables, table) : nullptr;
+    if (code.empty() || !values || !values->contains(code))
+      return;
+    // a CWE's own system, unless it names the table ("HL70052"), says the
+    // code is another's
+    const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
+    if (!named.empty() && named != "HL7" + definitions_->table_name(table))
+      return;
+    const std::string *meaning = version_->meaning(table, code);
+    const std::string system =
+        "http://terminology.hl7.org/CodeSystem/v2-" + definitions_->table_name(table);
+    const size_t size = path.size();
+    if (type == "CodeableConcept")
+      path.push_back({&maps_.coding_step, 0});
+    path.push_back({&maps_.system_step, 0});
+    leaf(r, path, 's', system);
+    if (meaning && type == "CodeableConcept" && whole && piece(value, 2).text.empty()) {
+      path.back() = {&maps_.display_step, 0};
+      leaf(r, path, 's', *meaning);
+    }
+    path.resize(size);
+  }
+
+  // The HL7 table that the place of `value` is bound to in the message's
+  // version (0: none): field field_ of `seg`, or the component or
+  // sub-component of it that `value` is (found by where its text stands in
+  // the field's).
+  uint16_t place_table(const SegmentView &seg, const Value &value) const {
+    if (field_ == 0 || field_ > seg.field_count())
+      return 0;
+    const std::string_view field = seg.field_at(field_ - 1).text; // (as field_text())
+    const char *at = value.text.data();
+    if (field.empty() || at < field.data() || at > field.data() + field.size())
+      return 0;
+    uint64_t index[3] = {field_, 1, 1};
+    // the count of delimiters `d` in text[from, to) and where the last piece
+    // before `to` starts
+    auto count = [&](const Delimiter &d, size_t &from, size_t to) {
+      uint64_t n = 1;
+      for (size_t next; (next = find_delimiter(field, d, from)) < to; ++n)
+        from = next + d.size;
+      return n;
+    };
+    const size_t to = static_cast<size_t>(at - field.data());
+    size_t from = 0;
+    count(enc_.repetition, from, to);
+    if (value.level >= 1)
+      index[1] = count(enc_.component, from, to);
+    if (value.level >= 2)
+      index[2] = count(enc_.sub_component, from, to);
+    return version_->element(seg.name, 1 + static_cast<size_t>(std::min(value.level, 2)), index).table;
   }
 
   // A primitive value as the FHIR type `kind` wants it; nothing when it is
@@ -3683,6 +3765,12 @@ public:
   void set_message_id(std::string_view id) { message_id_ = std::string(id); }
   // The conversion writes a bundle, whose identifier is MSH-10.
   void set_bundle(bool bundle) { bundle_ = bundle; }
+  // The definitions of the message's version (null: none), whose tables
+  // give a code no vocabulary maps its system (see table_coding()).
+  void set_definitions(const Definitions &definitions, const VersionDefinitions *version) {
+    definitions_ = &definitions;
+    version_ = version;
+  }
   const Maps &maps() const { return maps_; }
   const std::vector<Node> &nodes() const { return nodes_; }
   std::string_view text_of(const Node &n) const { return {text_.view().data() + n.value, n.size}; }
@@ -4108,6 +4196,8 @@ private:
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
   bool bundle_ = false; // see set_bundle()
+  const Definitions *definitions_ = nullptr;   // see set_definitions()
+  const VersionDefinitions *version_ = nullptr;
   // the resources' keys (Resource::key), one after another
   Out key_text_;
   std::vector<Node> nodes_;
@@ -4581,6 +4671,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   const std::string control_id = header_value(message, 10, scratch);
   e.set_message_id(control_id);
   e.set_bundle(bundle);
+  e.set_definitions(definitions, kind.definitions);
   e.run(*structure, s);
   e.finish();
 

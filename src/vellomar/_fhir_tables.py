@@ -210,9 +210,11 @@ def _unmapped_values(types: list[str]) -> list[str]:
     return _row("OBX-5", "IF OBX-2 NOT IN (" + ", ".join(f'"{t}"' for t in types) + ")", "$unmapped")
 
 
-# Fields of text (ST) in the versions given that became coded (CWE) later,
-# whose rows name CWE's map: see map_rows() and ADDED_ROWS
-TEXT_VERSIONS = {"OBR-13": ("2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6")}
+# Fields (and components) of text (ST, TX) in the versions given that became
+# coded (CWE) later, whose rows name CWE's map: see map_rows() and ADDED_ROWS
+TEXT_VERSIONS = {"OBR-13": ("2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6"),
+                 "SPS.2": ("2.1", "2.2", "2.3", "2.3.1", "2.4"),
+                 "NK1-3": ("2.1",)}
 
 ADDED_ROWS: dict[str, list[list[str]]] = {
     "OBX[Observation]": [
@@ -279,6 +281,21 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         # OBR-13 (relevant clinical information) as the text it is before 2.7
         _row("OBR-13", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["OBR-13"]) + ")",
              "extension[1].valueCodeableReference.concept", "ST[CodeableConcept]")],
+    # 2.2's PR1-12 (CM_PRACTITIONER): the practitioner, a CN in sub-components
+    # ("0333&GAS&ANNE^AN"), and the practitioner's type (table 0133), which
+    # the rows of later versions' XCN have no place for (reported). Read as
+    # an XCN, the type was the family name ("AN") and the name was lost
+    "CM_PRACTITIONER[Practitioner]": [_row("CM_PRACTITIONER.1", "", "$this", "CNN[Practitioner]"),
+                                      _row("CM_PRACTITIONER.2", "", "$unmapped")],
+    "PR1[Procedure]": [_row("PR1-12", 'IF MSH-12 IN ("2.2")', "performer[3].actor(Practitioner)",
+                            "CM_PRACTITIONER[Practitioner]")],
+    # NK1-3 (the relationship) as the text it is in 2.1 ("WIFE")
+    "NK1[Patient]": [_row("NK1-3", 'IF MSH-12 IN ("2.1")', "contact[1].relationship[1]", "ST[CodeableConcept]")],
+    "NK1[RelatedPerson]": [_row("NK1-3", 'IF MSH-12 IN ("2.1")', "relationship[1]", "ST[CodeableConcept]")],
+    # SPS-2 (a specimen's additives, OBR-15.2) as the text it is before 2.5
+    "SPS[Specimen-Source]": [
+        _row("SPS.2", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["SPS.2"]) + ")",
+             "container[1].additiveCodeableConcept", "ST[CodeableConcept]")],
     # a coded value as text is its original text, else its text; one sent as
     # a code alone ("10^mg", CQ-2's unit) is that code rather than nothing
     "CWE[string]": [_row("CWE.1", "IF CWE.2 NOT VALUED AND CWE.9 NOT VALUED", "$value")],
@@ -317,6 +334,17 @@ ONE_ELEMENT_FIELDS = {"OBX[Observation]": ["OBX-17", "OBX-20"],
 for _name, _fields in ONE_ELEMENT_FIELDS.items():
     ADDED_ROWS.setdefault(_name, []).extend(
         _row(f, f"IF {f} LST.COUNT GREATER THAN 1", "$unmapped") for f in _fields)
+# OBR-32, 34 and 35 (the result's interpreter, technician and
+# transcriptionist) are an NDL from 2.2 on, a CN (id, family name, given
+# name, middle name, degree) in 2.1: read there as the person it is, a
+# Practitioner by XCN's map (whose components a CN's are, the degree a
+# suffix), which resultsInterpreter and performer take as well as the
+# PractitionerRole of an NDL (see map_rows())
+NDL_VERSIONS = ("2.1",)
+ADDED_ROWS.setdefault("OBR[DiagnosticReport]", []).extend(
+    _row(field, "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in NDL_VERSIONS) + ")", path, "XCN[Practitioner]")
+    for field, path in (("OBR-32", "resultsInterpreter(Practitioner)"), ("OBR-34", "performer[1](Practitioner)"),
+                        ("OBR-35", "performer[2](Practitioner)")))
 # a day alone is no instant (FHIR's has a time of day to the second, which
 # the sender did not give; a year, month or day of 4, 6 or 8 digits, with
 # an offset of 5 characters or without): a Provenance's recorded, which R4 requires,
@@ -340,7 +368,8 @@ for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "M
 OWN_EMPTY = {("XTN[ContactPoint]", "XTN.3"): "written from XTN.4, or from the number's components (ADDED_ROWS)"}
 # maps made of ADDED_ROWS alone, and their kind
 ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
-              "IN1[Coverage-Subscriber]": "S", "TQ1[Appointment]": "S"}
+              "IN1[Coverage-Subscriber]": "S", "TQ1[Appointment]": "S",
+              "CM_PRACTITIONER[Practitioner]": "D"}
 
 # mended: from 2.5 on an appointment's timing is TQ1's, SCH-11 kept only
 # for older receivers and often left empty, but SIU_S12's table maps no
@@ -890,7 +919,7 @@ def join(text: str, own: str) -> str | None:
 # --- maps -----------------------------------------------------------------
 
 def map_name(text: str) -> tuple[str, str] | None:
-    m = re.fullmatch(r"([A-Z0-9]+)\[([^\]]+)\]", text.strip())
+    m = re.fullmatch(r"([A-Z0-9_]+)\[([^\]]+)\]", text.strip())
     return (m.group(1), m.group(2)) if m else None
 
 
@@ -1365,6 +1394,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # only without a medical director (OBX-25), as OBX[Observation]'s
             # rows of the same fields say; with one the PractitionerRole is
             cond_text = "IF OBX-25 NOT VALUED"
+        if name == "OBR[DiagnosticReport]" and dtmap.strip() == "NDL[PractitionerRole]":
+            # mended: an NDL read from 2.1's CN took its family name for a
+            # start time, its middle name and degree for location
+            # identifiers; the CN's own rows (NDL_VERSIONS)
+            versions = ", ".join(f'"{v}"' for v in NDL_VERSIONS)
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + f"MSH-12 NOT IN ({versions})"
+        if name == "PR1[Procedure]" and ident == "PR1-12" and dtmap.strip() == "XCN[Practitioner]":
+            # mended: 2.2's PR1-12 is no XCN but a CN and a practitioner
+            # type (CM_PRACTITIONER): its own map's row (ADDED_ROWS)
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + 'MSH-12 NOT IN ("2.2")'
         if name == "OBR[ServiceRequest]" and ident == "OBR-16" and tpath.strip() == "requester(Practitioner)":
             # mended: OBR-16's ordering provider is the requester itself only
             # without ORC-21's facility, whose PractitionerRole the requester
@@ -1446,12 +1485,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if narrative and not cond_text and re.match(r"(?i)if\b", narrative) and not re.search(
                 r"\(\w+(?:\[\d+\])?\.", tpath):  # (one through a reference: below)
             report.append(f"{where}: narrative condition {narrative[:60]!r} not computable; row applied")
-        if kind == "S" and ident in TEXT_VERSIONS and dtmap.strip().startswith("CWE["):
+        if ident in TEXT_VERSIONS and dtmap.strip().startswith("CWE["):
             # mended: OBR-13 is a text (ST) before 2.7, a CWE from 2.7 on,
             # and the rows read it as a CWE in all versions: a note ("On
             # warfarin, fasting") was a coding whose code was the whole text.
             # Read as a CWE from 2.7 on; before, ST's map of the same target
-            # writes it as the concept's text (ADDED_ROWS)
+            # writes it as the concept's text (ADDED_ROWS). SPS-2 (OBR-15's
+            # additives) alike: a text (TX) before 2.5 ("EDTA tube" was a
+            # code), a CWE from 2.5 on; and NK1-3, the relationship, a text
+            # (ST) in 2.1 ("WIFE"), coded (table 0063) from 2.2
             versions = ", ".join(f'"{v}"' for v in TEXT_VERSIONS[ident])
             coded = condition(f"IF MSH-12 NOT IN ({versions})", own, None)
             cond = f"{cond} {coded} &" if cond else coded

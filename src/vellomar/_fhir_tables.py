@@ -54,7 +54,8 @@ places are the time, the amount and its units, minutes when none) or U
 
 A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 `E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
-repetitions, `L:a:op:n` the length, `&`, `|`. An address `a` is
+repetitions, `L:a:op:n` the length, `w:a` the segment's rows wrote nothing of
+field `a` yet ("IS NOT WRITTEN", the package's own), `&`, `|`. An address `a` is
 `SEG-field[.component]` or, in a data type map, `.component`.
     T Patient name:*HumanName gender:c ...        the elements of a FHIR type
 """

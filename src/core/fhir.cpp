@@ -2367,18 +2367,31 @@ private:
                                        uint32_t target) {
     if (at == none)
       return;
-    wrote_[field_ & 255] = true;
     Node &n = nodes_[at];
-    if (n.kind != 'o' || n.first != none) {
-      if (n.kind == 'B' && kind == 'B') [[unlikely]]
-        add_line(n, text);
+    if (n.kind != 'o' || n.first != none) [[unlikely]] {
+      taken_leaf(n, kind, text);
       return;
     }
+    wrote_[field_ & 255] = true;
     n.kind = kind;
     n.value = static_cast<uint32_t>(text_.size());
     n.size = static_cast<uint32_t>(text.size());
     text_.put_padded(text);
     n.target = target;
+  }
+
+  // put_leaf() where element `n` holds a value already: a document's line
+  // joins its data; otherwise the first value stays, and the field counts as
+  // written only where it held that value (an SPM-17 after the collection
+  // time OBR-7 wrote into the Specimen they share is reported where it
+  // differs, not lost without a word). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void taken_leaf(Node &n, char kind, std::string_view text) {
+    if (n.kind == 'B' && kind == 'B') {
+      add_line(n, text);
+      wrote_[field_ & 255] = true;
+    } else if (n.kind == kind && n.first == none && text_of(n) == text) {
+      wrote_[field_ & 255] = true;
+    }
   }
 
   // Writes a row's constant as leaf() does, noting where its text starts:

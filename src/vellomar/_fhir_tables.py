@@ -1918,6 +1918,26 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             numbers[t] = max(numbers.get(t, 0), int(n))
     own_number = {t: numbers.get(t, 0) + 1 for t in {t for r in table[2:]
                                                       for t in re.findall(r"(\w+)\[n\]", r[9])}}
+    # mended: ORU_R01's SPM makes "Specimen[n]" where the OBR of its order
+    # makes Specimen[1] ("The OBR specimen data yields one Specimen resource
+    # that all Observations generated for the same OBR need to reference"):
+    # an order with an SPM gave two Specimens of one sample, the OBR's (its
+    # collection time, OBR-15's source) referred to by the results, the
+    # SPM's by the report and its own OBX. The SPM describes that specimen
+    # (it took the place of OBR's specimen fields): the first SPM of an
+    # order completes the Specimen its group's OBR made, each next SPM makes
+    # one of its own (the data file's `new`, as IN1's Coverage)
+    completing: set[str] = set()
+    for r in table[2:]:
+        counted = re.fullmatch(r"\s*(\w+)\[n\]\s*", r[9])
+        if counted and r[1].count(".") > 2:
+            t, outer = counted.group(1), r[1].rsplit(".", 2)[0]
+            made_there = {m.group(1) for o in table[2:]
+                          if o[1].rsplit(".", 1)[0] == outer and o[10].strip()
+                          and (m := re.fullmatch(rf"\s*{t}\[(\d+)\]\s*", o[9]))}
+            if len(made_there) == 1:
+                own_number[t] = int(made_there.pop())
+                completing.add(t)
     idents = [r[1] for r in table[2:]]
     # mended: some references name a resource by the segment that makes it
     # ("Encounter.subject=Patient[PID]"): the number of that segment's row
@@ -1975,6 +1995,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                 # references write: each result of the order's OBSERVATION
                 # group refers to it
                 refs = f"{refs}; {result.group(1)}.{element}.reference={referred}.id"
+        completes = any(f"{t}[n]" in label for t in completing)
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")
@@ -2245,7 +2266,8 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
         for row in copies:
-            new = bool(re.search(rf"creation of a new {rtype} resource", comment)) and row[5] == row_map
+            new = (bool(re.search(rf"creation of a new {rtype} resource", comment)) or completes) \
+                and row[5] == row_map
             if index in blocks:
                 row += ["new" if new else "", blocks[index]]
             elif new:

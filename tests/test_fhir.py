@@ -256,11 +256,16 @@ def test_corpus_bundles_are_valid(path):
     (observations(("CWE", "A^a^L~B^b^L")), "Observation", "component.1.code.coding.0.code", "1-8"),
     # a document's text lines (TX), joined, in base64
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "OBX|2|TX|||Well; caf\u00e9.||||||F"),
-     "DocumentReference", "content.1.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
-    # an OBX-5 of TX that repeats: its lines in the one content, the next OBX's after them
+     "DocumentReference", "content.0.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
+    # an OBX-5 of TX that repeats: its lines in the one content, the next OBX's after them, of TXA-3's type
+    # (TX: text/plain; "application/text", the tables' type of a TX text, names no MIME type)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.~Well.||||||F", "OBX|2|TX|||Home.||||||F"),
-     "DocumentReference", "content", [{"attachment": {"contentType": "text/plain"}}, {"attachment": {
-         "data": base64.b64encode(b"Seen.\nWell.\nHome.").decode(), "contentType": "application/text"}}]),
+     "DocumentReference", "content", [{"attachment": {
+         "contentType": "text/plain", "data": base64.b64encode(b"Seen.\nWell.\nHome.").decode()}}]),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|FT", "OBX|1|FT|||Seen.||||||F"), "DocumentReference", "content",
+     [{"attachment": {"contentType": "text/hl7v2", "data": base64.b64encode(b"Seen.").decode()}}]),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN", "OBX|1|TX|||Seen.||||||F"), "DocumentReference", "content",
+     [{"attachment": {"data": base64.b64encode(b"Seen.").decode(), "contentType": "text/plain"}}]),
     # the software (SFT) a Device, the source Provenance's entity, with the tables' role "source"
     (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
     (SOFTWARE, "Provenance", "entity.0.role", "source"),
@@ -287,7 +292,7 @@ def test_corpus_bundles_are_valid(path):
      "content.0.attachment.data", "AP8="),  # (TXA-3 "ED" names no MIME type: no content of its own)
     # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
-     "DocumentReference", "content.2.attachment", {"data": base64.b64encode(b"a comment").decode(),
+     "DocumentReference", "content.1.attachment", {"data": base64.b64encode(b"a comment").decode(),
                                                     "contentType": "text/hl7v2"}),
     # VXU's observation of one value (the tables' AND read as OR), part of its Immunization
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",

@@ -596,6 +596,10 @@ SHIFTS: dict[tuple[str, str], int] = {}
 # (told apart by their url), identifiers (ORC-2 or else OBR-2, as the rows'
 # conditions say)
 SHARED_LISTS = {"extension", "modifierExtension", "identifier"}
+# (map, list) whose rows write into the elements of the list that the maps
+# after them number (TXA-3's contentType into OBX[DocumentReference]'s
+# contents, REPLACED_ROWS): the map's slots move no later map's
+SHARED_SLOTS = {("TXA[DocumentReference]", "content")}
 
 
 def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
@@ -617,7 +621,7 @@ def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
                 continue
             got = SHAPES.field(target, m.group(1))
             firsts.add((m.group(1), int(m.group(2) or 1) if got and got[0] else 0))
-            if got and got[0] and m.group(1) not in SHARED_LISTS:
+            if got and got[0] and m.group(1) not in SHARED_LISTS and (name, m.group(1)) not in SHARED_SLOTS:
                 slots[m.group(1)] = max(slots.get(m.group(1), 0), int(m.group(2) or 1))
         if len(firsts) > 1:  # not one list element alone
             used[name] = slots
@@ -939,10 +943,29 @@ def same_type(element: str, filled: str) -> bool:
     return element == filled or (element in quantities and filled in quantities)
 
 
+# Rows of a map's table read as other rows, by (map, field). TXA-3 (the
+# document's content presentation, table 0191's TX, FT, AP...) wrote the
+# contentType of a content of its own, beside the content of the document's
+# text that OBX[DocumentReference] writes, with its own contentType: a
+# DocumentReference of an MDM had two contents, one a type alone. TXA-3
+# names the type of that text: TX (and TEXT) the TX text's content, FT the
+# FT text's (content[4] and content[2] of OBX[DocumentReference], whose
+# slots TXA[DocumentReference]'s share, SHARED_SLOTS); TXA-3 is written
+# first and stands. Any other (AP, IM, AU: data an OBX's ED types more
+# closely, application/pdf where TXA-3 says AP) keeps a content of its own,
+# past those of OBX (1 to 4) and of NTE[DocumentReference] (5, after OBX's).
+REPLACED_ROWS = {("TXA[DocumentReference]", "TXA-3"): [
+    _row("TXA-3", 'IF TXA-3 IN ("TX", "TEXT")', "content[4].attachment.contentType", "ID[code]"),
+    _row("TXA-3", 'IF TXA-3 EQUALS "FT"', "content[2].attachment.contentType", "ID[code]"),
+    _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[6].attachment.contentType", "ID[code]")]}
+
+
 def table_rows(name: str, path: Path | None) -> list[list[str]]:
     """The rows of a map's table (none for a map of ADDED_MAPS) with the
-    rows ADDED_ROWS gives it."""
+    rows ADDED_ROWS gives it, and those of REPLACED_ROWS for the rows they
+    replace."""
     table = rows(path)[2:] if path else []
+    table = [x for r in table for x in REPLACED_ROWS.get((name, r[1].strip()), [r])]
     for added in ADDED_ROWS.get(name, []):
         at = max((i + 1 for i, r in enumerate(table) if r[1] == added[1]), default=len(table))
         table.insert(at, added)
@@ -1810,6 +1833,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # mended: PID-19's system ends its sentence ("...sid/us-ssn.")
                 const = re.sub(r"^(https?://\S+)\.$", r"\1", const)
                 const = canonical_url(const)
+                if tpath.endswith("contentType") and const == "application/text":
+                    # mended: OBX[DocumentReference]'s TX text (lines of
+                    # text without formatting, joined by line feeds as the
+                    # comment beside it says) is "application/text", which
+                    # names no registered MIME type: text/plain, as TXA-3's
+                    # TX names it (a reader shows text/plain as text)
+                    const = "text/plain"
             elif const.lower() in ("true", "false"):
                 const = const.lower()
             else:

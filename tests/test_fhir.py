@@ -262,6 +262,11 @@ def test_corpus_bundles_are_valid(path):
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.~Well.||||||F", "OBX|2|TX|||Home.||||||F"),
      "DocumentReference", "content", [{"attachment": {
          "contentType": "text/plain", "data": base64.b64encode(b"Seen.\nWell.\nHome.").decode()}}]),
+    # a document's empty lines (an empty OBX-5, an empty repetition) between its lines stay, its leading and
+    # trailing ones do not
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||||||||F", "OBX|2|TX|||Seen.~~Well.||||||F",
+             "OBX|3|TX|||||||||F", "OBX|4|TX|||Home.||||||F", "OBX|5|TX|||~||||||F"), "DocumentReference",
+     "content.0.attachment.data", base64.b64encode(b"Seen.\n\nWell.\n\nHome.").decode()),
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|FT", "OBX|1|FT|||Seen.||||||F"), "DocumentReference", "content",
      [{"attachment": {"contentType": "text/hl7v2", "data": base64.b64encode(b"Seen.").decode()}}]),
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN", "OBX|1|TX|||Seen.||||||F"), "DocumentReference", "content",

@@ -89,7 +89,7 @@ def observations(*values):
 VALUES = observations(("CQ", "10^mg&milligram"), ("MO", "12.50^USD"), ("ID", "Y"), ("SN", "<>^10"),
                       ("SN", "^2^+|mg^milligram^UCUM"), ("VR", "5^10"), ("SN", "^abc"), ("SN", ">^2^-^5|mg"),
                       ("SN", "=^4"), ("RP", "http://x/a.pdf^APP^AP^PDF"))
-# each SPM's OBX (in SPECIMEN before 2.7) about that SPM's Specimen (Specimen#0 is OBR's)
+# each SPM's OBX (in SPECIMEN before 2.7) about that SPM's Specimen (the first SPM's is OBR's, Specimen#0)
 SPECIMENS = message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1", "OBX|1|NM|1-8^a^LN||1||||||F", "SPM|2|SP2",
                     "OBX|2|NM|1-8^a^LN||2||||||F")
 EVENT = message("ADT^A01^ADT_A01", "EVN|A01|20240110120000||01|OP1^DOE", "PID|1||ID1")
@@ -256,11 +256,21 @@ def test_corpus_bundles_are_valid(path):
     (observations(("CWE", "A^a^L~B^b^L")), "Observation", "component.1.code.coding.0.code", "1-8"),
     # a document's text lines (TX), joined, in base64
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "OBX|2|TX|||Well; caf\u00e9.||||||F"),
-     "DocumentReference", "content.1.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
-    # an OBX-5 of TX that repeats: its lines in the one content, the next OBX's after them
+     "DocumentReference", "content.0.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
+    # an OBX-5 of TX that repeats: its lines in the one content, the next OBX's after them, of TXA-3's type
+    # (TX: text/plain; "application/text", the tables' type of a TX text, names no MIME type)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.~Well.||||||F", "OBX|2|TX|||Home.||||||F"),
-     "DocumentReference", "content", [{"attachment": {"contentType": "text/plain"}}, {"attachment": {
-         "data": base64.b64encode(b"Seen.\nWell.\nHome.").decode(), "contentType": "application/text"}}]),
+     "DocumentReference", "content", [{"attachment": {
+         "contentType": "text/plain", "data": base64.b64encode(b"Seen.\nWell.\nHome.").decode()}}]),
+    # a document's empty lines (an empty OBX-5, an empty repetition) between its lines stay, its leading and
+    # trailing ones do not
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||||||||F", "OBX|2|TX|||Seen.~~Well.||||||F",
+             "OBX|3|TX|||||||||F", "OBX|4|TX|||Home.||||||F", "OBX|5|TX|||~||||||F"), "DocumentReference",
+     "content.0.attachment.data", base64.b64encode(b"Seen.\n\nWell.\n\nHome.").decode()),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|FT", "OBX|1|FT|||Seen.||||||F"), "DocumentReference", "content",
+     [{"attachment": {"contentType": "text/hl7v2", "data": base64.b64encode(b"Seen.").decode()}}]),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN", "OBX|1|TX|||Seen.||||||F"), "DocumentReference", "content",
+     [{"attachment": {"data": base64.b64encode(b"Seen.").decode(), "contentType": "text/plain"}}]),
     # the software (SFT) a Device, the source Provenance's entity, with the tables' role "source"
     (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
     (SOFTWARE, "Provenance", "entity.0.role", "source"),
@@ -287,7 +297,7 @@ def test_corpus_bundles_are_valid(path):
      "content.0.attachment.data", "AP8="),  # (TXA-3 "ED" names no MIME type: no content of its own)
     # a group a version names otherwise (2.5's OBXNTE_SUPPGRP): its opener's group in the tables (OBSERVATION)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "NTE|1||a comment"),
-     "DocumentReference", "content.2.attachment", {"data": base64.b64encode(b"a comment").decode(),
+     "DocumentReference", "content.1.attachment", {"data": base64.b64encode(b"a comment").decode(),
                                                     "contentType": "text/hl7v2"}),
     # VXU's observation of one value (the tables' AND read as OR), part of its Immunization
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "RXA|0|1|20240110||08^HepB^CVX",
@@ -326,13 +336,18 @@ def test_corpus_bundles_are_valid(path):
     (VALUES, "Observation#6", "valueString", "abc"),
     (VALUES, "Observation#7", "valueString", "> 2 - 5 mg"),
     (VALUES, "Observation#8", "valueQuantity", {"value": 4}),
-    (SPECIMENS, "Observation#0", "focus.0.reference", "#Specimen#1"),
-    (SPECIMENS, "Observation#1", "focus.0.reference", "#Specimen#2"),
+    (SPECIMENS, "Observation#0", "focus.0.reference", "#Specimen#0"),
+    (SPECIMENS, "Observation#1", "focus.0.reference", "#Specimen#1"),
+    # an order's SPM is the Specimen its OBR makes (OBR-7's collection time, SPM-2's identifier), its results'
+    (ORU_R01 + "SPM|1|SP1\r", "Specimen", "identifier.0.value", "SP1"),
+    (ORU_R01 + "SPM|1|SP1\r", "Specimen", "collection.collectedDateTime", "2024-01-10T08:00:00-05:00"),
+    (ORU_R01 + "SPM|1|SP1\r", "Observation#1", "specimen.reference", "#Specimen#0"),
+    (ORU_R01 + "SPM|1|SP1\r", "DiagnosticReport", "specimen.0.reference", "#Specimen#0"),
     # SPM-6's additive by its vocabulary (the tables' first)
-    (message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1||||F10"), "Specimen#1",
+    (message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|SP1||||F10"), "Specimen#0",
      "container.0.additiveCodeableConcept.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0371"),
     # 2.7 names SPECIMEN's observation group as the PATIENT's
-    (SPECIMENS.replace("|2.5.1", "|2.7"), "Observation#1", "focus.0.reference", "#Specimen#2"),
+    (SPECIMENS.replace("|2.5.1", "|2.7"), "Observation#1", "focus.0.reference", "#Specimen#1"),
     (VALUES, "Observation#9", "extension.0.valueAttachment", {"url": "http://x/a.pdf", "contentType": "application/pdf"}),
     (observations(("CF", "C1^Coded^L")), "Observation", "valueCodeableConcept.coding.0.code", "C1"),  # CWE's rows
     (ORU_R01, "MessageHeader", "eventCoding.display", "ORU^R01^ORU_R01"),
@@ -1021,6 +1036,12 @@ def test_unmapped_content_is_reported():
              if u.startswith(("PV1-3", "OBR-11"))] for segments in [
         ["PV1|1|I|" + "^" * 10 + "AUTH"], ["PV1|1|I|2000^2012"], ["ORC|RE|PL123", OBR + "|" * 4 + "P"], [OBR + "|" * 4 + "P"]]] == [
         ["PV1-3"], [], [], ["OBR-11"]]  # (an ORU's OBR without ORC makes no ServiceRequest)
+    # an SPM's value where its order's OBR wrote another into the Specimen they share is reported (SPM-17's
+    # collection time, OBR-7's at 08:00), one that is the same is not (SPM-18, none from OBR-14)
+    assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110090000-0500|"
+                                    "20240110100000-0500\r").unmapped if u.startswith("SPM-1")] == ["SPM-1", "SPM-17"]
+    assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110080000-0500\r").unmapped
+            if u.startswith("SPM-1")] == ["SPM-1"]
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped

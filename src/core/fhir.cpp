@@ -2367,18 +2367,31 @@ private:
                                        uint32_t target) {
     if (at == none)
       return;
-    wrote_[field_ & 255] = true;
     Node &n = nodes_[at];
-    if (n.kind != 'o' || n.first != none) {
-      if (n.kind == 'B' && kind == 'B') [[unlikely]]
-        add_line(n, text);
+    if (n.kind != 'o' || n.first != none) [[unlikely]] {
+      taken_leaf(n, kind, text);
       return;
     }
+    wrote_[field_ & 255] = true;
     n.kind = kind;
     n.value = static_cast<uint32_t>(text_.size());
     n.size = static_cast<uint32_t>(text.size());
     text_.put_padded(text);
     n.target = target;
+  }
+
+  // put_leaf() where element `n` holds a value already: a document's line
+  // joins its data; otherwise the first value stays, and the field counts as
+  // written only where it held that value (an SPM-17 after the collection
+  // time OBR-7 wrote into the Specimen they share is reported where it
+  // differs, not lost without a word). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void taken_leaf(Node &n, char kind, std::string_view text) {
+    if (n.kind == 'B' && kind == 'B') {
+      add_line(n, text);
+      wrote_[field_ & 255] = true;
+    } else if (n.kind == kind && n.first == none && text_of(n) == text) {
+      wrote_[field_ & 255] = true;
+    }
   }
 
   // Writes a row's constant as leaf() does, noting where its text starts:
@@ -2519,11 +2532,18 @@ private:
 
   // Adds a line to binary data `n` holds (a document an OBX a line): the
   // data are the lines' text, joined by line ends, written in base64.
+  // Empty lines before it that blank_line() kept for `n` come first.
   [[gnu::noinline]] void add_line(Node &n, std::string_view text) {
     if (n.value + n.size != text_.size()) { // not the last text: copied to the end
       const std::string before(text_of(n));
       n.value = static_cast<uint32_t>(text_.size());
       text_.put(before);
+    }
+    if (blanks_ && &n == &nodes_[blank_at_]) [[unlikely]] {
+      for (uint32_t i = 0; i < blanks_; ++i)
+        text_.put('\n');
+      n.size += blanks_;
+      blanks_ = 0;
     }
     text_.put('\n');
     text_.put(text);
@@ -2602,8 +2622,11 @@ private:
         text = field_text(seg, row.field);
         read = row.field;
       }
-      if (text.empty() || !gate.open(*this, row, seg))
+      if (text.empty() || !gate.open(*this, row, seg)) {
+        if (text.empty() && row.joins) [[unlikely]]
+          blank_line(r, base, row, seg);
         return true;
+      }
       if (row.whole) [[unlikely]] {
         whole_field(r, base, row, text, seg);
         return true;
@@ -2670,8 +2693,8 @@ private:
   // condition holds of, all into the one element its path names (the
   // segment's, first_rep_): a text's repetitions are the lines of one
   // value, joined by line feeds as a second OBX's line is (put_leaf()); a
-  // constant is written once. An empty repetition adds no line, as an
-  // empty OBX-5 adds none.
+  // constant is written once. An empty repetition is an empty line, as an
+  // empty OBX-5 is (blank_line()).
   void join_repetitions(uint32_t r, std::vector<PathItem> &base, const Row &row,
                         std::string_view text, const SegmentView &seg) {
     const size_t held = static_cast<size_t>(row.gate >= 0 ? row.gate : row.own);
@@ -2680,13 +2703,40 @@ private:
       const size_t hit = find_delimiter(text, enc_.repetition, start);
       const std::string_view piece(text.data() + start,
                                    (hit == std::string_view::npos ? text.size() : hit) - start);
-      if (!piece.empty() && (row.own < 0 || own_holds(row, piece)) &&
-          holds(row.condition, seg, row.field, piece, {}, held))
+      if (piece.empty())
+        blank_line(r, base, row, seg);
+      else if ((row.own < 0 || own_holds(row, piece)) &&
+               holds(row.condition, seg, row.field, piece, {}, held))
         emit(r, base, row, {piece, 0}, first_rep_, seg);
       if (hit == std::string_view::npos)
         return;
       start = hit + enc_.repetition.size;
     }
+  }
+
+  // An empty line of a document (an empty OBX-5 of TX or FT among its
+  // lines, an empty repetition of one), read by `row` (Row::joins): a line
+  // of its own in the data, so that paragraphs stay apart, between two
+  // lines (the element is there: a document's leading empty lines are left
+  // out, and a field of no line writes nothing); it waits for the next
+  // line (add_line()), so that trailing ones are left out too. The field
+  // is not noted as written: it holds no value. (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void blank_line(uint32_t r, std::vector<PathItem> &base,
+                                               const Row &row, const SegmentView &seg) {
+    if (row.kind != 'B' || (!row.condition.empty() && !test(row.condition, seg, row.field, {}, {})))
+      return;
+    const size_t size = base.size();
+    int lists = 0;
+    for (const Step &step : row.path) // emit()'s path of the segment's element
+      base.push_back({&step, step.slot && lists++ == 0 ? first_rep_ : 0});
+    const uint32_t at = existing(r, base);
+    base.erase(base.begin() + static_cast<std::ptrdiff_t>(size), base.end());
+    if (at == none || nodes_[at].kind != 'B')
+      return;
+    if (blank_at_ != at)
+      blanks_ = 0;
+    blank_at_ = at;
+    ++blanks_;
   }
 
   // Applies `row`, whose path opens with a list of `each`, to every element
@@ -3393,6 +3443,13 @@ private:
   // The resource the reference node at `path` (ending in "reference") in
   // resource `r` refers to; none when there is none.
   uint32_t referred_by(uint32_t r, const std::vector<PathItem> &path) const {
+    const uint32_t at = existing(r, path);
+    return at != none && nodes_[at].kind == 'r' ? nodes_[at].target : none;
+  }
+
+  // The live element at `path` in `r`, none where there is none (node()
+  // without making one).
+  uint32_t existing(uint32_t r, const std::vector<PathItem> &path) const {
     uint32_t at = resources[r].root;
     for (const PathItem &item : path) {
       uint32_t c = nodes_[at].kind == 'o' ? nodes_[at].first : none;
@@ -3403,7 +3460,7 @@ private:
         return none;
       at = c;
     }
-    return nodes_[at].kind == 'r' ? nodes_[at].target : none;
+    return at;
   }
 
   // A resource of `row`'s referred type for the reference at `path` in
@@ -4254,6 +4311,9 @@ private:
   // links whose target was not made yet when their row applied (see link())
   std::vector<std::pair<uint32_t, const Link *>> later_;
   uint32_t first_rep_ = 0;
+  // a document's empty lines waiting for its next line (blank_line()):
+  // its data's element and how many
+  uint32_t blank_at_ = none, blanks_ = 0;
   bool one_list_ = false; // the row's map fills one list element (Map::one_list)
   const MessageStructure *occurrences_ = nullptr; // the message's groups (set by run())
   bool escapes_ = true;         // the message holds its escape character

@@ -597,6 +597,10 @@ SHIFTS: dict[tuple[str, str], int] = {}
 # (told apart by their url), identifiers (ORC-2 or else OBR-2, as the rows'
 # conditions say)
 SHARED_LISTS = {"extension", "modifierExtension", "identifier"}
+# (map, list) whose rows write into the elements of the list that the maps
+# after them number (TXA-3's contentType into OBX[DocumentReference]'s
+# contents, REPLACED_ROWS): the map's slots move no later map's
+SHARED_SLOTS = {("TXA[DocumentReference]", "content")}
 
 
 def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
@@ -618,7 +622,7 @@ def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
                 continue
             got = SHAPES.field(target, m.group(1))
             firsts.add((m.group(1), int(m.group(2) or 1) if got and got[0] else 0))
-            if got and got[0] and m.group(1) not in SHARED_LISTS:
+            if got and got[0] and m.group(1) not in SHARED_LISTS and (name, m.group(1)) not in SHARED_SLOTS:
                 slots[m.group(1)] = max(slots.get(m.group(1), 0), int(m.group(2) or 1))
         if len(firsts) > 1:  # not one list element alone
             used[name] = slots
@@ -940,10 +944,29 @@ def same_type(element: str, filled: str) -> bool:
     return element == filled or (element in quantities and filled in quantities)
 
 
+# Rows of a map's table read as other rows, by (map, field). TXA-3 (the
+# document's content presentation, table 0191's TX, FT, AP...) wrote the
+# contentType of a content of its own, beside the content of the document's
+# text that OBX[DocumentReference] writes, with its own contentType: a
+# DocumentReference of an MDM had two contents, one a type alone. TXA-3
+# names the type of that text: TX (and TEXT) the TX text's content, FT the
+# FT text's (content[4] and content[2] of OBX[DocumentReference], whose
+# slots TXA[DocumentReference]'s share, SHARED_SLOTS); TXA-3 is written
+# first and stands. Any other (AP, IM, AU: data an OBX's ED types more
+# closely, application/pdf where TXA-3 says AP) keeps a content of its own,
+# past those of OBX (1 to 4) and of NTE[DocumentReference] (5, after OBX's).
+REPLACED_ROWS = {("TXA[DocumentReference]", "TXA-3"): [
+    _row("TXA-3", 'IF TXA-3 IN ("TX", "TEXT")', "content[4].attachment.contentType", "ID[code]"),
+    _row("TXA-3", 'IF TXA-3 EQUALS "FT"', "content[2].attachment.contentType", "ID[code]"),
+    _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[6].attachment.contentType", "ID[code]")]}
+
+
 def table_rows(name: str, path: Path | None) -> list[list[str]]:
     """The rows of a map's table (none for a map of ADDED_MAPS) with the
-    rows ADDED_ROWS gives it."""
+    rows ADDED_ROWS gives it, and those of REPLACED_ROWS for the rows they
+    replace."""
     table = rows(path)[2:] if path else []
+    table = [x for r in table for x in REPLACED_ROWS.get((name, r[1].strip()), [r])]
     for added in ADDED_ROWS.get(name, []):
         at = max((i + 1 for i, r in enumerate(table) if r[1] == added[1]), default=len(table))
         table.insert(at, added)
@@ -1811,6 +1834,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # mended: PID-19's system ends its sentence ("...sid/us-ssn.")
                 const = re.sub(r"^(https?://\S+)\.$", r"\1", const)
                 const = canonical_url(const)
+                if tpath.endswith("contentType") and const == "application/text":
+                    # mended: OBX[DocumentReference]'s TX text (lines of
+                    # text without formatting, joined by line feeds as the
+                    # comment beside it says) is "application/text", which
+                    # names no registered MIME type: text/plain, as TXA-3's
+                    # TX names it (a reader shows text/plain as text)
+                    const = "text/plain"
             elif const.lower() in ("true", "false"):
                 const = const.lower()
             else:
@@ -1919,6 +1949,26 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             numbers[t] = max(numbers.get(t, 0), int(n))
     own_number = {t: numbers.get(t, 0) + 1 for t in {t for r in table[2:]
                                                       for t in re.findall(r"(\w+)\[n\]", r[9])}}
+    # mended: ORU_R01's SPM makes "Specimen[n]" where the OBR of its order
+    # makes Specimen[1] ("The OBR specimen data yields one Specimen resource
+    # that all Observations generated for the same OBR need to reference"):
+    # an order with an SPM gave two Specimens of one sample, the OBR's (its
+    # collection time, OBR-15's source) referred to by the results, the
+    # SPM's by the report and its own OBX. The SPM describes that specimen
+    # (it took the place of OBR's specimen fields): the first SPM of an
+    # order completes the Specimen its group's OBR made, each next SPM makes
+    # one of its own (the data file's `new`, as IN1's Coverage)
+    completing: set[str] = set()
+    for r in table[2:]:
+        counted = re.fullmatch(r"\s*(\w+)\[n\]\s*", r[9])
+        if counted and r[1].count(".") > 2:
+            t, outer = counted.group(1), r[1].rsplit(".", 2)[0]
+            made_there = {m.group(1) for o in table[2:]
+                          if o[1].rsplit(".", 1)[0] == outer and o[10].strip()
+                          and (m := re.fullmatch(rf"\s*{t}\[(\d+)\]\s*", o[9]))}
+            if len(made_there) == 1:
+                own_number[t] = int(made_there.pop())
+                completing.add(t)
     idents = [r[1] for r in table[2:]]
     # mended: some references name a resource by the segment that makes it
     # ("Encounter.subject=Patient[PID]"): the number of that segment's row
@@ -1976,6 +2026,7 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                 # references write: each result of the order's OBSERVATION
                 # group refers to it
                 refs = f"{refs}; {result.group(1)}.{element}.reference={referred}.id"
+        completes = any(f"{t}[n]" in label for t in completing)
         for t, n in own_number.items():
             label = label.replace(f"{t}[n]", f"{t}[{n}]")
             refs = refs.replace(f"{t}[n]", f"{t}[{n}]")
@@ -2246,7 +2297,8 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
         for row in copies:
-            new = bool(re.search(rf"creation of a new {rtype} resource", comment)) and row[5] == row_map
+            new = (bool(re.search(rf"creation of a new {rtype} resource", comment)) or completes) \
+                and row[5] == row_map
             if index in blocks:
                 row += ["new" if new else "", blocks[index]]
             elif new:

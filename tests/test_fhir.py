@@ -275,6 +275,12 @@ def test_corpus_bundles_are_valid(path):
      "Appointment", "end", "2024-01-10T10:00:00-05:00"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 9 + "^^^20240110", "PID|1||ID1"), "Appointment", "_end",
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    # one whose time the message does not give at all (no SCH-11 and no TQ1, or no SCH) is booked at a time
+    # not known: a start and an end, which FHIR requires of a booked appointment
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1"), "Appointment", "_start",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    (message("SIU^S12^SIU_S12", "PID|1||ID1", "AIP|1||1234^SMITH^ANN"), "Appointment", "_end",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     (message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1|ORG1|Acme||||||GRP9^^^^SN"), "Coverage",
      "extension.0.valueIdentifier.value", "GRP9"),
     # an ED's base64 data as it is (its line breaks out)
@@ -886,6 +892,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "extension"),
     # an NK1 of a relationship alone is no contact (FHIR's pat-1: a name, telecom, address or organization)
     (message("ADT^A04^ADT_A01", PID, "NK1|1||1" + "|" * 18 + "2"), "Patient", "contact"),
+    # a cancelled appointment needs no time (FHIR's app-3): none is written where none was sent
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Cancelled", "PID|1||ID1"), "Appointment", "_start"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -405,6 +405,15 @@ std::optional<Error> Maps::read(std::string_view text) {
       // the shapes of FHIR types, for compiling a user's tables in Python
     } else if (tag == "A" && f.size() == 4) {
       defaults[std::string(f[1]) + "." + std::string(f[2])] = unescape(f[3]);
+    } else if (tag == "W" && f.size() >= 4) {
+      Wanted w{std::string(f[1]), std::string(f[2]), std::string(f[3]), {}, {}, 0};
+      for (size_t i = 4; i < f.size(); ++i)
+        w.codes.push_back(unescape(f[i]));
+      auto same_element = [&](const Wanted &o) { return o.type == w.type && o.element == w.element; };
+      if (auto it = std::find_if(wanted.begin(), wanted.end(), same_element); it != wanted.end())
+        *it = std::move(w);
+      else
+        wanted.push_back(std::move(w));
     } else {
       return fail("unknown line");
     }
@@ -764,7 +773,12 @@ void Maps::finish() {
     }
     if (v.find('=') != std::string_view::npos)
       for (std::string_view member : split(v, '&'))
-        intern(member.substr(0, member.find('=')));
+        for (std::string_view step : split(member.substr(0, member.find('=')), '.'))
+          intern(step.substr(0, step.find('*'))); // (a list's slot: "extension*1.url")
+  }
+  for (Wanted &w : wanted) {
+    intern(w.element);
+    w.unless_id = intern(w.unless);
   }
   auto own = [&](Step &step, std::string_view name, uint16_t slot) {
     step = Step{std::string(name), slot, false, intern(name)};
@@ -835,6 +849,8 @@ void Maps::finish() {
     rules.primitive_lists = std::any_of(maps.begin(), maps.end(), [&](const Map &m) {
       return m.primitive_lists && m.type == type;
     });
+    rules.wanted = std::any_of(wanted.begin(), wanted.end(),
+                               [&](const Wanted &w) { return w.type == type; });
     return rules;
   };
   for (Map &m : maps) {
@@ -868,6 +884,10 @@ void Maps::finish() {
   for (Needs &list : needs)
     for (Need &n : list)
       n.forms.make_bits();
+  for (Wanted &w : wanted) {
+    w.forms.ids = forms(w.element);
+    w.forms.make_bits();
+  }
   for (auto &[type, links] : context)
     for (Link &l : links)
       l.forms.make_bits();
@@ -3751,13 +3771,36 @@ private:
       leaf(r, path, 's', value);
       return;
     }
+    // (a member's name may be a path within the element, "extension*1.url")
+    std::vector<Step> steps;
     for (std::string_view member : split(value, '&')) {
       const size_t eq = member.find('=');
-      const Step step{std::string(member.substr(0, eq)), 0, false,
-                      maps_.name_id(member.substr(0, eq))};
-      path.push_back({&step, 0});
+      if (!read_path(member.substr(0, eq), steps))
+        continue;
+      for (Step &step : steps) {
+        step.id = maps_.name_id(step.name);
+        path.push_back({&step, 0});
+      }
       leaf(r, path, 's', member.substr(eq + 1));
-      path.pop_back();
+      path.resize(1);
+    }
+  }
+
+  // The elements of Maps::wanted that resource `r` lacks, unless its code
+  // says it need not hold them, written with their defaults. (Cold: once a
+  // message, for the types that have such elements.)
+  [[gnu::noinline, gnu::cold]] void write_wanted(uint32_t r) {
+    for (const Maps::Wanted &w : maps_.wanted) {
+      const Resource &res = resources[r];
+      if (!same(w.type, res.type) || holds_one(res.root, w.forms))
+        continue;
+      bool exempt = false;
+      for (uint32_t c = nodes_[res.root].first; c != none && !exempt; c = nodes_[c].next)
+        exempt = nodes_[c].key == w.unless_id && nodes_[c].kind == 's' && live(c) &&
+                 std::find(w.codes.begin(), w.codes.end(), text_of(nodes_[c])) != w.codes.end();
+      const auto d = maps_.defaults.find(w.type + "." + w.element);
+      if (!exempt && d != maps_.defaults.end())
+        default_value(r, w.element, d->second);
     }
   }
 
@@ -4175,7 +4218,7 @@ public:
     return end;
   }
 
-  char *reference(char *p, const Resource &target) const {
+  [[gnu::always_inline]] char *reference(char *p, const Resource &target) const {
     *p++ = '"';
     if (options_.relative_references) {
       p = copy_text(p, target.type);
@@ -4399,8 +4442,11 @@ void Engine::finish() {
   if (first_patient == resources.size())
     first_patient = UINT32_MAX;
   later_links();
-  for (uint32_t i = 0; i < resources.size(); ++i)
+  for (uint32_t i = 0; i < resources.size(); ++i) {
     context_links(i);
+    if (resources[i].rules.wanted) [[unlikely]]
+      write_wanted(i);
+  }
   // keys made before PID keyed the Patient end in that Patient's (the
   // message's first, for those made before any)
   for (Resource &r : resources)

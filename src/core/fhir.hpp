@@ -93,6 +93,8 @@ struct TypeRules {
   // a map of the type writes the extensions of a primitive in a list
   // (Map::primitive_lists)
   bool primitive_lists = false;
+  // an element of Maps::wanted is the type's
+  bool wanted = false;
   const std::vector<Link> *context = nullptr;
 };
 
@@ -263,6 +265,19 @@ struct Maps {
   // required elements by the name of the element holding them ("~extension")
   std::vector<std::pair<std::string, std::vector<std::string>>> required_by_name;
   std::unordered_map<std::string, std::string> defaults; // "Type.element", "Type.a.member"
+  // Top-level elements a resource must hold unless one of its codes says
+  // otherwise (an Appointment's start and end, unless its status is
+  // proposed, cancelled or waitlist): where it holds no such element once
+  // the message is read, the element's default is written ("W" lines;
+  // forms and unless_id set by finish()). An absent code holds none of
+  // `codes`.
+  struct Wanted {
+    std::string type, element, unless;
+    std::vector<std::string> codes;
+    Forms forms;
+    uint32_t unless_id = 0;
+  };
+  std::vector<Wanted> wanted;
   // the forms of FHIR's choice elements and the element each is a form of
   // ("valueQuantity": "value"), of which an element holds one
   std::unordered_map<std::string, std::string> choice_forms;

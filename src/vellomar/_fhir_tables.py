@@ -35,8 +35,12 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
                                                       (value|extension: one of them)
     A Observation status unknown                      the value of a required element left
                                                       unmapped: a value, or members
-                                                      "name=value&..." (after "element|"
-                                                      for a choice's form)
+                                                      "name=value&..." (a member a path,
+                                                      "extension*1.url"; after "element|"
+                                                      for a choice's form or "_element")
+    W Appointment start status proposed ...           an element a resource holds unless
+                                                      its element (status) holds one of
+                                                      the codes; its default is the A line's
 
 A path is `step.step...`; a step is `name` or `name*slot` for a list
 element (slot 1 when the table gives no index), `name*slot~` for one that

@@ -224,6 +224,11 @@ def test_corpus_bundles_are_valid(path):
     # a cellular phone (XTN-3 CP) is a phone (a ContactPoint's system has no "mobile"), a mobile by its use
     (TELECOMS, "Patient", "telecom.1.system", "phone"),
     (TELECOMS.replace("^PRN^CP", "^^CP"), "Patient", "telecom.1.use", "mobile"),
+    # an equipment type the vocabulary lacks ("CELL") leaves the number's system not known, as none sent does;
+    # one in another case ("ph") is found
+    (TELECOMS.replace("^PRN^CP", "^PRN^CELL"), "Patient", "telecom.1._system",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    (TELECOMS.replace("^PRN^CP", "^PRN^ph"), "Patient", "telecom.1.system", "phone"),
     (ADT_A01, "Patient", "identifier.0.type.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0203"),
     # ORU's OBR fills the ServiceRequest where an ORC stands in its order (in 2.8's COMMON_ORDER too)
     (ORU_R01, "ServiceRequest", "code.coding.0.code", "24323-8"),

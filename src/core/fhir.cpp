@@ -365,7 +365,7 @@ std::optional<Error> Maps::read(std::string_view text) {
         row = std::move(outer);
       }
       current->rows.push_back(std::move(row));
-    } else if (tag == "V" && (f.size() == 2 || (f.size() == 3 && f[2] == "fhir"))) {
+    } else if (tag == "V" && (f.size() == 2 || (f.size() == 3 && (f[2] == "fhir" || f[2] == "absent")))) {
       const std::string name = unescape(f[1]);
       auto it = vocabulary_names_.find(lower(name));
       if (it == vocabulary_names_.end()) {
@@ -375,7 +375,8 @@ std::optional<Error> Maps::read(std::string_view text) {
       }
       vocabulary = &vocabularies[static_cast<size_t>(it->second)];
       vocabulary->name = name;
-      vocabulary->fhirs = f.size() == 3;
+      vocabulary->fhirs = f.size() == 3 && f[2] == "fhir";
+      vocabulary->absent = f.size() == 3 && f[2] == "absent";
       vocabulary->codes.clear();
     } else if (tag == "C" && f.size() == 5) {
       if (!vocabulary)
@@ -780,6 +781,20 @@ void Maps::finish() {
     intern(w.element);
     w.unless_id = intern(w.unless);
   }
+  // the names a code its vocabulary lacks is written under
+  // (Vocabulary::absent: "_system.extension*1.url")
+  for (const Map &m : maps)
+    for (const Row &row : m.rows)
+      for (const Row *r = &row;; r = &r->inner[0]) {
+        if (r->vocabulary >= 0 && vocabularies[static_cast<size_t>(r->vocabulary)].absent &&
+            !r->path.empty()) {
+          intern("_" + r->path.back().name);
+          for (std::string_view name : {"extension"sv, "url"sv, "valueCode"sv})
+            intern(name);
+        }
+        if (r->inner.empty())
+          break;
+      }
   auto own = [&](Step &step, std::string_view name, uint16_t slot) {
     step = Step{std::string(name), slot, false, intern(name)};
   };
@@ -2941,7 +2956,7 @@ private:
       found = vocabulary->find(text);
       if (!found || found->code.empty()) {
         found = nullptr;
-        not_in_vocabulary(seg.name, text, *vocabulary);
+        not_in_vocabulary(seg.name, text, *vocabulary, r, path);
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out (a
         // code element of FHIR's values: MSA-1's MessageHeader.response.code)
@@ -2967,12 +2982,32 @@ private:
   // Reports code `text` of the field being read as not in `vocabulary`
   // ("PID-8 'X' (0001)"). (Out of line: its strings, made in emit(), cost
   // every call there a larger frame.)
+  // A code left out of an element of a vocabulary of Vocabulary::absent
+  // (at `path` in `r`: a code element of FHIR's values) leaves the element
+  // not known ("_system": its data-absent-reason).
   [[gnu::noinline, gnu::cold]] void not_in_vocabulary(std::string_view segment,
                                                       std::string_view text,
-                                                      const Vocabulary &vocabulary) {
+                                                      const Vocabulary &vocabulary, uint32_t r,
+                                                      std::vector<PathItem> &path) {
     value_reported(segment);
     unmapped(std::string(segment) + "-" + std::to_string(field_) + " '" + std::string(text) +
              "' (" + vocabulary.name + ")");
+    if (!vocabulary.absent || (step_key(path) == maps_.code_step.id && !vocabulary.fhirs))
+      return;
+    const PathItem element = path.back();
+    const std::string name = "_" + element.step->name;
+    const Step own{name, 0, false, maps_.name_id(name)},
+        extension{"extension", 1, false, maps_.name_id("extension")},
+        url{"url", 0, false, maps_.name_id("url")},
+        code{"valueCode", 0, false, maps_.name_id("valueCode")};
+    path.back() = {&own, element.rep};
+    path.push_back({&extension, 0});
+    path.push_back({&url, 0});
+    leaf(r, path, 's', "http://hl7.org/fhir/StructureDefinition/data-absent-reason");
+    path.back() = {&code, 0};
+    leaf(r, path, 's', "unknown");
+    path.resize(path.size() - 2);
+    path.back() = element;
   }
 
   // The first sub-component of component `n` of field `v` (Row::piece:

@@ -243,6 +243,11 @@ struct Vocabulary {
   // FHIR's own codes of an element ("MessageHeaderResponse.code"), not v2's
   // of a table: a code missing from it is left out even in a Coding
   bool fhirs = false;
+  // a code missing from it leaves its element not known, the data-absent-
+  // reason "unknown" on the primitive, where FHIR wants the element beside
+  // another (a ContactPoint's system beside its value): the code itself is
+  // left out and reported as any other
+  bool absent = false;
   TextMap<Code> codes; // searched with a view
   // The code's entry, or null. A small vocabulary (most are) is searched in
   // turn through `few`, which Maps::finish builds: faster than hashing.

@@ -1026,6 +1026,9 @@ def test_unmapped_content_is_reported():
                                             "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]
     # a field whose rows wrote nothing of it (SCH-9's duration in hours, no minutesDuration) is reported;
     # one of separators alone holds no value
+    # a resource its map wrote constants alone of is not made (EVN-7's HD of a universal id without its
+    # type: a Location of its physical type alone), and the field is reported
+    assert "EVN-7" in fhir.convert(message("ADT^A01^ADT_A01", "EVN|A01|20240110120000|||||^GHH", PID)).unmapped
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
     assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
     # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all
@@ -1120,12 +1123,17 @@ GRANULARITY = [3, 2, 8, 1, 7, 4]
 
 
 @settings(max_examples=60)
-@given(st.dictionaries(st.sampled_from(GRANULARITY), st.sampled_from(["A", "B", "7"]), min_size=1))
+@given(st.dictionaries(st.sampled_from(GRANULARITY), st.sampled_from(["A", "B", "7", "&"]), min_size=1))
 def test_a_pl_refers_to_its_most_granular_location_each_part_of_the_next(components):
+    # (a component of sub-component separators alone, "&", names no Location: none of constants alone)
     pl = "^".join(components.get(n, "") for n in range(1, 9))
+    components = {n: c for n, c in components.items() if c != "&"}
     bundle = check_bundle(fhir.to_json(message("ADT^A01^ADT_A01", PID, f"PV1|1|I|{pl}")))
     by_url = {e["fullUrl"]: e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Location"}
     (encounter,) = entries(bundle, "Encounter")
+    if not components:
+        assert (by_url, "location" in encounter) == ({}, False)
+        return
     url, chain = encounter["location"][0]["location"]["reference"], []
     for _ in range(len(GRANULARITY) + 1):  # a chain of six at most
         chain.append(by_url[url]["identifier"][0]["value"])

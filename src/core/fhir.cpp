@@ -534,6 +534,21 @@ void Maps::finish() {
       }
   }
   pending_.clear();
+  // Map::constants, through the maps applied within (until nothing changes)
+  for (Map &m : maps)
+    m.constants = false;
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (Map &m : maps)
+      for (const Row &row : m.rows)
+        for (const Row *r = &row; !m.constants; r = &r->inner[0]) {
+          if (r->has_constant ||
+              (r->kind == 'O' && r->map >= 0 && maps[static_cast<size_t>(r->map)].constants))
+            m.constants = changed = true;
+          if (r->inner.empty())
+            break;
+        }
+  }
   // (rebuilt for all: a copy of the maps holds views of the original's)
   for (Vocabulary &v : vocabularies) {
     v.few.clear();
@@ -3598,6 +3613,7 @@ private:
     made.patient = latest_patient_;
     made.encounter = latest_encounter_;
     const TextPlace key = made.key;
+    const size_t first_constant = constants_.size();
     const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
     path.reserve(16);
@@ -3606,14 +3622,52 @@ private:
     else
       apply_value_map(r, path, map, value, seg);
     // a map that wrote nothing makes no resource (one it made below this
-    // one stays: it may be referred to from elsewhere)
-    if (nodes_[resources[r].root].first == none) {
-      resources[r].dropped = true;
-      add_identity(key, UINT32_MAX);
-      return UINT32_MAX;
-    }
+    // one stays: it may be referred to from elsewhere), nor, mostly, one
+    // that wrote no value of the message (see made_of_nothing())
+    if (nodes_[resources[r].root].first == none ||
+        (map.constants && !holds_message_value(resources[r].root, UINT32_MAX, first_constant)))
+        [[unlikely]]
+      return made_of_nothing(r, key, map);
     add_identity(key, r);
     return r;
+  }
+
+  // linked()'s resource `r` (of `key`, made by `map`), into which its map
+  // wrote no value of the message: constants alone (a PL's component of
+  // sub-component separators, "&": a Location of its mode and physical
+  // type) is no resource, and one of a map keyed by components whose one
+  // reference is to the resource it is part of (a bed "&" of room 2012)
+  // stands for that one, which the element referring to it refers to
+  // instead (the most granular Location named); one of other references
+  // (a PractitionerRole of its code and practitioner) stays. Returns what
+  // the reference refers to (UINT32_MAX: nothing). Where nothing else of
+  // the field stays, its constants' fate reports it. (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] uint32_t made_of_nothing(uint32_t r, TextPlace key,
+                                                        const Map &map) {
+    uint32_t references = 0, target = UINT32_MAX;
+    const uint32_t root = resources[r].root;
+    for (uint32_t at = nodes_[root].first; at != none && at != root;) {
+      if (nodes_[at].kind == 'r')
+        ++references, target = nodes_[at].target;
+      if (nodes_[at].first != none) { // depth first, as holds_message_value()
+        at = nodes_[at].first;
+        continue;
+      }
+      while (at != root && nodes_[at].next == none)
+        at = nodes_[at].parent;
+      if (at != root)
+        at = nodes_[at].next;
+    }
+    if (references > (map.identity.empty() ? 0u : 1u)) {
+      add_identity(key, r);
+      return r;
+    }
+    const uint32_t instead = references ? target : UINT32_MAX;
+    resources[r].dropped = true;
+    add_identity(key, instead);
+    if (instead != UINT32_MAX && !apart_.empty() && !below_identity_)
+      count_in(instead);
+    return instead;
   }
 
   // The place in identities_ of the resource named `identity`, or
@@ -4028,12 +4082,15 @@ public:
   // message: a text not written from a row's constant (constants_) nor a
   // default (at `defaults` and after in text_). A reference is none: the
   // resource it refers to holds the values (and is reported if it went).
-  bool holds_message_value(uint32_t n, uint32_t defaults) const {
+  // (The constants written before `first_constant` are none of its: a
+  // resource made since.)
+  bool holds_message_value(uint32_t n, uint32_t defaults, size_t first_constant = 0) const {
     for (uint32_t at = n;;) {
       const Node &node = nodes_[at];
       if (node.kind != 'o' && node.kind != 'x' && node.kind != 'r' && node.size &&
           node.value < defaults &&
-          !std::binary_search(constants_.begin(), constants_.end(), node.value))
+          !std::binary_search(constants_.begin() + static_cast<ptrdiff_t>(first_constant),
+                              constants_.end(), node.value))
         return true;
       if (node.first != none) { // depth first: members, then the next, then up
         at = node.first;

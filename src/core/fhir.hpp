@@ -173,6 +173,10 @@ struct Map {
   // a row writes the extensions of a primitive in a list, in a list of
   // their own beside it (AL1-2's "_category"), set by Maps::finish
   bool primitive_lists = false;
+  // a row of it, or of a map it applies within its type (not one making
+  // a resource of its own), writes a constant: what it makes may hold
+  // constants alone (see Engine::made_of_nothing()), set by Maps::finish
+  bool constants = false;
   // Runs of rows whose gates read one place (OBX-5's and OBX-6's rows, one
   // for each type of value OBX-2 names), in order: for each word some gate
   // of the run holds, the rows that may apply when the place reads it

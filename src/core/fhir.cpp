@@ -172,6 +172,7 @@ bool read_condition(std::string_view text, Condition &condition) {
     if (parts.size() < 2 || parts[0].size() != 1 || !read_address(parts[1], t))
       return false;
     t.op = parts[0][0];
+    t.version = t.segment == "MSH" && t.field == 12 && t.component == 1 && t.sub_component == 0;
     if (t.op == 'E' || t.op == 'X') {
       if (parts.size() != 3)
         return false;
@@ -1531,6 +1532,8 @@ private:
         return text;
       return read(t, value.text, value.level);
     }
+    if (t.version && version_read_) // (read below the first time)
+      return version_text_;
     SegmentView other = seg;
     if (!same(t.segment, seg.name)) {
       const uint32_t at = partner(t.segment, t.field == 0);
@@ -1540,7 +1543,12 @@ private:
     }
     if (t.field == 0) // the segment itself ("IF ORC VALUED"): its name where it stands
       return read(t, other.name, 3);
-    return read(t, field_text(other, t.field), 3);
+    const std::string_view text = read(t, field_text(other, t.field), 3);
+    if (t.version) [[unlikely]] { // kept: one message has one header
+      version_text_.assign(text);
+      version_read_ = true;
+    }
+    return text;
   }
 
   // What test `t` reads of `from`, a value of level `level` (3: a whole
@@ -4519,6 +4527,8 @@ private:
   std::vector<uint32_t> apart_;
   bool below_identity_ = false;
   int depth_ = 0;
+  std::string version_text_; // MSH-12.1, once read (Test::version)
+  bool version_read_ = false;
 
   friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,
                                             const Options &, bool);

@@ -224,6 +224,11 @@ def test_corpus_bundles_are_valid(path):
     # a cellular phone (XTN-3 CP) is a phone (a ContactPoint's system has no "mobile"), a mobile by its use
     (TELECOMS, "Patient", "telecom.1.system", "phone"),
     (TELECOMS.replace("^PRN^CP", "^^CP"), "Patient", "telecom.1.use", "mobile"),
+    # an equipment type the vocabulary lacks ("CELL") leaves the number's system not known, as none sent does;
+    # one in another case ("ph") is found
+    (TELECOMS.replace("^PRN^CP", "^PRN^CELL"), "Patient", "telecom.1._system",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    (TELECOMS.replace("^PRN^CP", "^PRN^ph"), "Patient", "telecom.1.system", "phone"),
     (ADT_A01, "Patient", "identifier.0.type.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0203"),
     # ORU's OBR fills the ServiceRequest where an ORC stands in its order (in 2.8's COMMON_ORDER too)
     (ORU_R01, "ServiceRequest", "code.coding.0.code", "24323-8"),
@@ -284,6 +289,12 @@ def test_corpus_bundles_are_valid(path):
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "TQ1|1||||||20240110093000-0500|20240110100000-0500", "PID|1||ID1"),
      "Appointment", "end", "2024-01-10T10:00:00-05:00"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 9 + "^^^20240110", "PID|1||ID1"), "Appointment", "_end",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    # one whose time the message does not give at all (no SCH-11 and no TQ1, or no SCH) is booked at a time
+    # not known: a start and an end, which FHIR requires of a booked appointment
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1"), "Appointment", "_start",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    (message("SIU^S12^SIU_S12", "PID|1||ID1", "AIP|1||1234^SMITH^ANN"), "Appointment", "_end",
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     (message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1|ORG1|Acme||||||GRP9^^^^SN"), "Coverage",
      "extension.0.valueIdentifier.value", "GRP9"),
@@ -901,6 +912,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "extension"),
     # an NK1 of a relationship alone is no contact (FHIR's pat-1: a name, telecom, address or organization)
     (message("ADT^A04^ADT_A01", PID, "NK1|1||1" + "|" * 18 + "2"), "Patient", "contact"),
+    # a cancelled appointment needs no time (FHIR's app-3): none is written where none was sent
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Cancelled", "PID|1||ID1"), "Appointment", "_start"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1028,6 +1041,9 @@ def test_unmapped_content_is_reported():
                                             "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]
     # a field whose rows wrote nothing of it (SCH-9's duration in hours, no minutesDuration) is reported;
     # one of separators alone holds no value
+    # a resource its map wrote constants alone of is not made (EVN-7's HD of a universal id without its
+    # type: a Location of its physical type alone), and the field is reported
+    assert "EVN-7" in fhir.convert(message("ADT^A01^ADT_A01", "EVN|A01|20240110120000|||||^GHH", PID)).unmapped
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
     assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
     # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all
@@ -1128,12 +1144,17 @@ GRANULARITY = [3, 2, 8, 1, 7, 4]
 
 
 @settings(max_examples=60)
-@given(st.dictionaries(st.sampled_from(GRANULARITY), st.sampled_from(["A", "B", "7"]), min_size=1))
+@given(st.dictionaries(st.sampled_from(GRANULARITY), st.sampled_from(["A", "B", "7", "&"]), min_size=1))
 def test_a_pl_refers_to_its_most_granular_location_each_part_of_the_next(components):
+    # (a component of sub-component separators alone, "&", names no Location: none of constants alone)
     pl = "^".join(components.get(n, "") for n in range(1, 9))
+    components = {n: c for n, c in components.items() if c != "&"}
     bundle = check_bundle(fhir.to_json(message("ADT^A01^ADT_A01", PID, f"PV1|1|I|{pl}")))
     by_url = {e["fullUrl"]: e["resource"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Location"}
     (encounter,) = entries(bundle, "Encounter")
+    if not components:
+        assert (by_url, "location" in encounter) == ({}, False)
+        return
     url, chain = encounter["location"][0]["location"]["reference"], []
     for _ in range(len(GRANULARITY) + 1):  # a chain of six at most
         chain.append(by_url[url]["identifier"][0]["value"])

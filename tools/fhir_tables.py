@@ -29,6 +29,13 @@ from vellomar._fhir_tables import esc, report  # noqa: E402
 
 # Required elements whose code the tables may leave unmapped, and the value
 # the converter writes then (documented in the README).
+# a primitive's value not known: the data-absent-reason on it ("_start";
+# "name|..." names the element the default writes, as a choice's form)
+def _absent(element: str) -> str:
+    return (f"_{element}|extension*1.url=http://hl7.org/fhir/StructureDefinition/data-absent-reason"
+            "&extension*1.valueCode=unknown")
+
+
 DEFAULTS = {
     ("Observation", "status"): "unknown",
     ("Encounter", "status"): "unknown",
@@ -66,6 +73,19 @@ DEFAULTS = {
     # an entity without its role (an SFT's Device, the tables' "source" when
     # it is the original system's software): its source
     ("Provenance", "entity.role"): "source",
+    # (WANTED) an appointment whose time the message does not give: not known
+    ("Appointment", "start"): _absent("start"),
+    ("Appointment", "end"): _absent("end"),
+}
+
+# Top-level elements a resource holds unless an element of it holds one of
+# some codes, which the converter gives their default (DEFAULTS) where the
+# message leaves them out: an Appointment has a start and an end unless it
+# is proposed, cancelled or waitlisted (FHIR's app-3); an SIU without SCH-11
+# and TQ1, or without an SCH, gives none (its status SCH-25's, else booked).
+WANTED = {
+    ("Appointment", "start"): ("status", ("proposed", "cancelled", "waitlist")),
+    ("Appointment", "end"): ("status", ("proposed", "cancelled", "waitlist")),
 }
 
 # Element names the tables misspell, and the R4 names they mean.
@@ -248,6 +268,9 @@ def required() -> list[str]:
         for (t, element), value in DEFAULTS.items():
             if t == rtype and value:
                 out.append(f"A\t{t}\t{element}\t{esc(value)}")
+        for (t, element), (unless, codes) in WANTED.items():
+            if t == rtype:
+                out.append("\t".join(["W", t, element, unless, *map(esc, codes)]))
     return out
 
 

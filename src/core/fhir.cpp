@@ -172,6 +172,7 @@ bool read_condition(std::string_view text, Condition &condition) {
     if (parts.size() < 2 || parts[0].size() != 1 || !read_address(parts[1], t))
       return false;
     t.op = parts[0][0];
+    t.version = t.segment == "MSH" && t.field == 12 && t.component == 1 && t.sub_component == 0;
     if (t.op == 'E' || t.op == 'X') {
       if (parts.size() != 3)
         return false;
@@ -365,7 +366,7 @@ std::optional<Error> Maps::read(std::string_view text) {
         row = std::move(outer);
       }
       current->rows.push_back(std::move(row));
-    } else if (tag == "V" && (f.size() == 2 || (f.size() == 3 && f[2] == "fhir"))) {
+    } else if (tag == "V" && (f.size() == 2 || (f.size() == 3 && (f[2] == "fhir" || f[2] == "absent")))) {
       const std::string name = unescape(f[1]);
       auto it = vocabulary_names_.find(lower(name));
       if (it == vocabulary_names_.end()) {
@@ -375,7 +376,8 @@ std::optional<Error> Maps::read(std::string_view text) {
       }
       vocabulary = &vocabularies[static_cast<size_t>(it->second)];
       vocabulary->name = name;
-      vocabulary->fhirs = f.size() == 3;
+      vocabulary->fhirs = f.size() == 3 && f[2] == "fhir";
+      vocabulary->absent = f.size() == 3 && f[2] == "absent";
       vocabulary->codes.clear();
     } else if (tag == "C" && f.size() == 5) {
       if (!vocabulary)
@@ -405,6 +407,15 @@ std::optional<Error> Maps::read(std::string_view text) {
       // the shapes of FHIR types, for compiling a user's tables in Python
     } else if (tag == "A" && f.size() == 4) {
       defaults[std::string(f[1]) + "." + std::string(f[2])] = unescape(f[3]);
+    } else if (tag == "W" && f.size() >= 4) {
+      Wanted w{std::string(f[1]), std::string(f[2]), std::string(f[3]), {}, {}, 0};
+      for (size_t i = 4; i < f.size(); ++i)
+        w.codes.push_back(unescape(f[i]));
+      auto same_element = [&](const Wanted &o) { return o.type == w.type && o.element == w.element; };
+      if (auto it = std::find_if(wanted.begin(), wanted.end(), same_element); it != wanted.end())
+        *it = std::move(w);
+      else
+        wanted.push_back(std::move(w));
     } else {
       return fail("unknown line");
     }
@@ -524,6 +535,21 @@ void Maps::finish() {
       }
   }
   pending_.clear();
+  // Map::constants, through the maps applied within (until nothing changes)
+  for (Map &m : maps)
+    m.constants = false;
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (Map &m : maps)
+      for (const Row &row : m.rows)
+        for (const Row *r = &row; !m.constants; r = &r->inner[0]) {
+          if (r->has_constant ||
+              (r->kind == 'O' && r->map >= 0 && maps[static_cast<size_t>(r->map)].constants))
+            m.constants = changed = true;
+          if (r->inner.empty())
+            break;
+        }
+  }
   // (rebuilt for all: a copy of the maps holds views of the original's)
   for (Vocabulary &v : vocabularies) {
     v.few.clear();
@@ -764,8 +790,27 @@ void Maps::finish() {
     }
     if (v.find('=') != std::string_view::npos)
       for (std::string_view member : split(v, '&'))
-        intern(member.substr(0, member.find('=')));
+        for (std::string_view step : split(member.substr(0, member.find('=')), '.'))
+          intern(step.substr(0, step.find('*'))); // (a list's slot: "extension*1.url")
   }
+  for (Wanted &w : wanted) {
+    intern(w.element);
+    w.unless_id = intern(w.unless);
+  }
+  // the names a code its vocabulary lacks is written under
+  // (Vocabulary::absent: "_system.extension*1.url")
+  for (const Map &m : maps)
+    for (const Row &row : m.rows)
+      for (const Row *r = &row;; r = &r->inner[0]) {
+        if (r->vocabulary >= 0 && vocabularies[static_cast<size_t>(r->vocabulary)].absent &&
+            !r->path.empty()) {
+          intern("_" + r->path.back().name);
+          for (std::string_view name : {"extension"sv, "url"sv, "valueCode"sv})
+            intern(name);
+        }
+        if (r->inner.empty())
+          break;
+      }
   auto own = [&](Step &step, std::string_view name, uint16_t slot) {
     step = Step{std::string(name), slot, false, intern(name)};
   };
@@ -835,6 +880,8 @@ void Maps::finish() {
     rules.primitive_lists = std::any_of(maps.begin(), maps.end(), [&](const Map &m) {
       return m.primitive_lists && m.type == type;
     });
+    rules.wanted = std::any_of(wanted.begin(), wanted.end(),
+                               [&](const Wanted &w) { return w.type == type; });
     return rules;
   };
   for (Map &m : maps) {
@@ -868,6 +915,10 @@ void Maps::finish() {
   for (Needs &list : needs)
     for (Need &n : list)
       n.forms.make_bits();
+  for (Wanted &w : wanted) {
+    w.forms.ids = forms(w.element);
+    w.forms.make_bits();
+  }
   for (auto &[type, links] : context)
     for (Link &l : links)
       l.forms.make_bits();
@@ -1481,6 +1532,8 @@ private:
         return text;
       return read(t, value.text, value.level);
     }
+    if (t.version && version_read_) // (read below the first time)
+      return version_text_;
     SegmentView other = seg;
     if (!same(t.segment, seg.name)) {
       const uint32_t at = partner(t.segment, t.field == 0);
@@ -1490,7 +1543,12 @@ private:
     }
     if (t.field == 0) // the segment itself ("IF ORC VALUED"): its name where it stands
       return read(t, other.name, 3);
-    return read(t, field_text(other, t.field), 3);
+    const std::string_view text = read(t, field_text(other, t.field), 3);
+    if (t.version) [[unlikely]] { // kept: one message has one header
+      version_text_.assign(text);
+      version_read_ = true;
+    }
+    return text;
   }
 
   // What test `t` reads of `from`, a value of level `level` (3: a whole
@@ -2971,7 +3029,7 @@ private:
       found = vocabulary->find(text);
       if (!found || found->code.empty()) {
         found = nullptr;
-        not_in_vocabulary(seg.name, text, *vocabulary);
+        not_in_vocabulary(seg.name, text, *vocabulary, r, path);
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out (a
         // code element of FHIR's values: MSA-1's MessageHeader.response.code)
@@ -2997,12 +3055,32 @@ private:
   // Reports code `text` of the field being read as not in `vocabulary`
   // ("PID-8 'X' (0001)"). (Out of line: its strings, made in emit(), cost
   // every call there a larger frame.)
+  // A code left out of an element of a vocabulary of Vocabulary::absent
+  // (at `path` in `r`: a code element of FHIR's values) leaves the element
+  // not known ("_system": its data-absent-reason).
   [[gnu::noinline, gnu::cold]] void not_in_vocabulary(std::string_view segment,
                                                       std::string_view text,
-                                                      const Vocabulary &vocabulary) {
+                                                      const Vocabulary &vocabulary, uint32_t r,
+                                                      std::vector<PathItem> &path) {
     value_reported(segment);
     unmapped(std::string(segment) + "-" + std::to_string(field_) + " '" + std::string(text) +
              "' (" + vocabulary.name + ")");
+    if (!vocabulary.absent || (step_key(path) == maps_.code_step.id && !vocabulary.fhirs))
+      return;
+    const PathItem element = path.back();
+    const std::string name = "_" + element.step->name;
+    const Step own{name, 0, false, maps_.name_id(name)},
+        extension{"extension", 1, false, maps_.name_id("extension")},
+        url{"url", 0, false, maps_.name_id("url")},
+        code{"valueCode", 0, false, maps_.name_id("valueCode")};
+    path.back() = {&own, element.rep};
+    path.push_back({&extension, 0});
+    path.push_back({&url, 0});
+    leaf(r, path, 's', "http://hl7.org/fhir/StructureDefinition/data-absent-reason");
+    path.back() = {&code, 0};
+    leaf(r, path, 's', "unknown");
+    path.resize(path.size() - 2);
+    path.back() = element;
   }
 
   // The first sub-component of component `n` of field `v` (Row::piece:
@@ -3600,6 +3678,7 @@ private:
     made.patient = latest_patient_;
     made.encounter = latest_encounter_;
     const TextPlace key = made.key;
+    const size_t first_constant = constants_.size();
     const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
     path.reserve(16);
@@ -3608,14 +3687,52 @@ private:
     else
       apply_value_map(r, path, map, value, seg);
     // a map that wrote nothing makes no resource (one it made below this
-    // one stays: it may be referred to from elsewhere)
-    if (nodes_[resources[r].root].first == none) {
-      resources[r].dropped = true;
-      add_identity(key, UINT32_MAX);
-      return UINT32_MAX;
-    }
+    // one stays: it may be referred to from elsewhere), nor, mostly, one
+    // that wrote no value of the message (see made_of_nothing())
+    if (nodes_[resources[r].root].first == none ||
+        (map.constants && !holds_message_value(resources[r].root, UINT32_MAX, first_constant)))
+        [[unlikely]]
+      return made_of_nothing(r, key, map);
     add_identity(key, r);
     return r;
+  }
+
+  // linked()'s resource `r` (of `key`, made by `map`), into which its map
+  // wrote no value of the message: constants alone (a PL's component of
+  // sub-component separators, "&": a Location of its mode and physical
+  // type) is no resource, and one of a map keyed by components whose one
+  // reference is to the resource it is part of (a bed "&" of room 2012)
+  // stands for that one, which the element referring to it refers to
+  // instead (the most granular Location named); one of other references
+  // (a PractitionerRole of its code and practitioner) stays. Returns what
+  // the reference refers to (UINT32_MAX: nothing). Where nothing else of
+  // the field stays, its constants' fate reports it. (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] uint32_t made_of_nothing(uint32_t r, TextPlace key,
+                                                        const Map &map) {
+    uint32_t references = 0, target = UINT32_MAX;
+    const uint32_t root = resources[r].root;
+    for (uint32_t at = nodes_[root].first; at != none && at != root;) {
+      if (nodes_[at].kind == 'r')
+        ++references, target = nodes_[at].target;
+      if (nodes_[at].first != none) { // depth first, as holds_message_value()
+        at = nodes_[at].first;
+        continue;
+      }
+      while (at != root && nodes_[at].next == none)
+        at = nodes_[at].parent;
+      if (at != root)
+        at = nodes_[at].next;
+    }
+    if (references > (map.identity.empty() ? 0u : 1u)) {
+      add_identity(key, r);
+      return r;
+    }
+    const uint32_t instead = references ? target : UINT32_MAX;
+    resources[r].dropped = true;
+    add_identity(key, instead);
+    if (instead != UINT32_MAX && !apart_.empty() && !below_identity_)
+      count_in(instead);
+    return instead;
   }
 
   // The place in identities_ of the resource named `identity`, or
@@ -3808,13 +3925,36 @@ private:
       leaf(r, path, 's', value);
       return;
     }
+    // (a member's name may be a path within the element, "extension*1.url")
+    std::vector<Step> steps;
     for (std::string_view member : split(value, '&')) {
       const size_t eq = member.find('=');
-      const Step step{std::string(member.substr(0, eq)), 0, false,
-                      maps_.name_id(member.substr(0, eq))};
-      path.push_back({&step, 0});
+      if (!read_path(member.substr(0, eq), steps))
+        continue;
+      for (Step &step : steps) {
+        step.id = maps_.name_id(step.name);
+        path.push_back({&step, 0});
+      }
       leaf(r, path, 's', member.substr(eq + 1));
-      path.pop_back();
+      path.resize(1);
+    }
+  }
+
+  // The elements of Maps::wanted that resource `r` lacks, unless its code
+  // says it need not hold them, written with their defaults. (Cold: once a
+  // message, for the types that have such elements.)
+  [[gnu::noinline, gnu::cold]] void write_wanted(uint32_t r) {
+    for (const Maps::Wanted &w : maps_.wanted) {
+      const Resource &res = resources[r];
+      if (!same(w.type, res.type) || holds_one(res.root, w.forms))
+        continue;
+      bool exempt = false;
+      for (uint32_t c = nodes_[res.root].first; c != none && !exempt; c = nodes_[c].next)
+        exempt = nodes_[c].key == w.unless_id && nodes_[c].kind == 's' && live(c) &&
+                 std::find(w.codes.begin(), w.codes.end(), text_of(nodes_[c])) != w.codes.end();
+      const auto d = maps_.defaults.find(w.type + "." + w.element);
+      if (!exempt && d != maps_.defaults.end())
+        default_value(r, w.element, d->second);
     }
   }
 
@@ -4007,12 +4147,15 @@ public:
   // message: a text not written from a row's constant (constants_) nor a
   // default (at `defaults` and after in text_). A reference is none: the
   // resource it refers to holds the values (and is reported if it went).
-  bool holds_message_value(uint32_t n, uint32_t defaults) const {
+  // (The constants written before `first_constant` are none of its: a
+  // resource made since.)
+  bool holds_message_value(uint32_t n, uint32_t defaults, size_t first_constant = 0) const {
     for (uint32_t at = n;;) {
       const Node &node = nodes_[at];
       if (node.kind != 'o' && node.kind != 'x' && node.kind != 'r' && node.size &&
           node.value < defaults &&
-          !std::binary_search(constants_.begin(), constants_.end(), node.value))
+          !std::binary_search(constants_.begin() + static_cast<ptrdiff_t>(first_constant),
+                              constants_.end(), node.value))
         return true;
       if (node.first != none) { // depth first: members, then the next, then up
         at = node.first;
@@ -4232,7 +4375,7 @@ public:
     return end;
   }
 
-  char *reference(char *p, const Resource &target) const {
+  [[gnu::always_inline]] char *reference(char *p, const Resource &target) const {
     *p++ = '"';
     if (options_.relative_references) {
       p = copy_text(p, target.type);
@@ -4444,6 +4587,8 @@ private:
   std::vector<uint32_t> apart_;
   bool below_identity_ = false;
   int depth_ = 0;
+  std::string version_text_; // MSH-12.1, once read (Test::version)
+  bool version_read_ = false;
 
   friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,
                                             const Options &, bool);
@@ -4459,8 +4604,11 @@ void Engine::finish() {
   if (first_patient == resources.size())
     first_patient = UINT32_MAX;
   later_links();
-  for (uint32_t i = 0; i < resources.size(); ++i)
+  for (uint32_t i = 0; i < resources.size(); ++i) {
     context_links(i);
+    if (resources[i].rules.wanted) [[unlikely]]
+      write_wanted(i);
+  }
   // keys made before PID keyed the Patient end in that Patient's (the
   // message's first, for those made before any)
   for (Resource &r : resources)

@@ -45,6 +45,10 @@ struct Step {
 // A test of a condition.
 struct Test {
   char op = 0;          // V N E X C L w & | (w: a field the segment's rows wrote nothing of yet)
+  // it reads MSH-12.1, the message's version, which the engine reads once
+  // a conversion (the rows that hold in some versions test it again and
+  // again); beside `op`, in its padding
+  bool version = false;
   std::string segment;  // empty: the value the row reads (in a data type map)
   uint32_t segment_word = UINT32_MAX; // its name as name_word() gives it (none: UINT32_MAX)
   uint32_t field = 0;   // 0 in a data type map
@@ -93,6 +97,8 @@ struct TypeRules {
   // a map of the type writes the extensions of a primitive in a list
   // (Map::primitive_lists)
   bool primitive_lists = false;
+  // an element of Maps::wanted is the type's
+  bool wanted = false;
   const std::vector<Link> *context = nullptr;
 };
 
@@ -171,6 +177,10 @@ struct Map {
   // a row writes the extensions of a primitive in a list, in a list of
   // their own beside it (AL1-2's "_category"), set by Maps::finish
   bool primitive_lists = false;
+  // a row of it, or of a map it applies within its type (not one making
+  // a resource of its own), writes a constant: what it makes may hold
+  // constants alone (see Engine::made_of_nothing()), set by Maps::finish
+  bool constants = false;
   // Runs of rows whose gates read one place (OBX-5's and OBX-6's rows, one
   // for each type of value OBX-2 names), in order: for each word some gate
   // of the run holds, the rows that may apply when the place reads it
@@ -241,6 +251,11 @@ struct Vocabulary {
   // FHIR's own codes of an element ("MessageHeaderResponse.code"), not v2's
   // of a table: a code missing from it is left out even in a Coding
   bool fhirs = false;
+  // a code missing from it leaves its element not known, the data-absent-
+  // reason "unknown" on the primitive, where FHIR wants the element beside
+  // another (a ContactPoint's system beside its value): the code itself is
+  // left out and reported as any other
+  bool absent = false;
   TextMap<Code> codes; // searched with a view
   // The code's entry, or null. A small vocabulary (most are) is searched in
   // turn through `few`, which Maps::finish builds: faster than hashing.
@@ -263,6 +278,19 @@ struct Maps {
   // required elements by the name of the element holding them ("~extension")
   std::vector<std::pair<std::string, std::vector<std::string>>> required_by_name;
   std::unordered_map<std::string, std::string> defaults; // "Type.element", "Type.a.member"
+  // Top-level elements a resource must hold unless one of its codes says
+  // otherwise (an Appointment's start and end, unless its status is
+  // proposed, cancelled or waitlist): where it holds no such element once
+  // the message is read, the element's default is written ("W" lines;
+  // forms and unless_id set by finish()). An absent code holds none of
+  // `codes`.
+  struct Wanted {
+    std::string type, element, unless;
+    std::vector<std::string> codes;
+    Forms forms;
+    uint32_t unless_id = 0;
+  };
+  std::vector<Wanted> wanted;
   // the forms of FHIR's choice elements and the element each is a form of
   // ("valueQuantity": "value"), of which an element holds one
   std::unordered_map<std::string, std::string> choice_forms;

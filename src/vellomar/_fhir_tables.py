@@ -29,14 +29,20 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
     F field cond path kind dtmap vocab const [join]   one row of the map above (join: the
                                                       value joined from addresses and
                                                       'texts, space-separated)
-    V AdministrativeSex                               a vocabulary, then its codes:
+    V AdministrativeSex [fhir|absent]                 a vocabulary, then its codes (fhir:
+                                                      FHIR's own; absent: a code missing
+                                                      leaves its element not known)
     C v2code code system display
     Q Observation status category ...                 required elements of a resource
                                                       (value|extension: one of them)
     A Observation status unknown                      the value of a required element left
                                                       unmapped: a value, or members
-                                                      "name=value&..." (after "element|"
-                                                      for a choice's form)
+                                                      "name=value&..." (a member a path,
+                                                      "extension*1.url"; after "element|"
+                                                      for a choice's form or "_element")
+    W Appointment start status proposed ...           an element a resource holds unless
+                                                      its element (status) holds one of
+                                                      the codes; its default is the A line's
 
 A path is `step.step...`; a step is `name` or `name*slot` for a list
 element (slot 1 when the table gives no index), `name*slot~` for one that
@@ -2451,6 +2457,12 @@ CODES_ARE_FHIRS = {"PrimaryLanguage", "PrincipalLanguageOfMessage"}
 # use (ADDED_ROWS)
 CODE_MENDS = {("TelecommunicationEquipmentType", "CP"): ("phone", "http://hl7.org/fhir/contact-point-system",
                                                           "Phone")}
+# Vocabularies of an element FHIR wants beside another, a ContactPoint's
+# system beside its value (cpt-2): a code missing from one ("CELL", left out
+# and reported) leaves the element not known, the data-absent-reason on the
+# primitive ("_system", a V line's "absent"), as a number without XTN-3 has
+# (ADDED_ROWS): no worse off than one sent without an equipment type
+ABSENT_VOCABULARIES = {"TelecommunicationEquipmentType"}
 
 
 def vocabulary(name: str, path: Path, out: list[str]) -> None:
@@ -2462,7 +2474,7 @@ def vocabulary(name: str, path: Path, out: list[str]) -> None:
     if len(codes) < 2:
         report.append(f"vocabulary {name}: header unreadable")
         return
-    out.append(f"V\t{esc(name)}")
+    out.append(f"V\t{esc(name)}" + ("\tabsent" if name in ABSENT_VOCABULARIES else ""))
     for code, fhir_code in EXTRA_CODES.get(name, []):
         out.append("\t".join(["C", code, fhir_code, "http%3A//hl7.org/fhir/observation-status", ""]))
         report.append(f"vocabulary {name}: {code} added as {fhir_code}")

@@ -217,6 +217,22 @@ def _unmapped_values(types: list[str]) -> list[str]:
     return _row("OBX-5", "IF OBX-2 NOT IN (" + ", ".join(f'"{t}"' for t in types) + ")", "$unmapped")
 
 
+def _day_alone(address: str) -> str:
+    """The condition that a time is a day alone (a year, month or day, with
+    an offset of 5 characters or without), which an instant cannot hold."""
+    return (f"({address} LENGTH LESS THAN OR EQUALS 9 OR {address} LENGTH EQUALS 11 OR "
+            f"{address} LENGTH EQUALS 13)")
+
+
+def _not_known(ident: str, cond: str, element: str) -> list[list[str]]:
+    """The rows that write primitive `element` as not known where `cond`
+    holds: the data-absent-reason "unknown" on it, which FHIR takes where it
+    requires a value that was not sent."""
+    return [_row(ident, cond, f"{element}.extension[1].url",
+                 const='"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
+            _row(ident, cond, f"{element}.extension[1].valueCode", const='"unknown"')]
+
+
 # Fields (and components) of text (ST, TX) in the versions given that became
 # coded (CWE) later, whose rows name CWE's map: see map_rows() and ADDED_ROWS
 TEXT_VERSIONS = {"OBR-13": ("2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6"),
@@ -315,12 +331,9 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     "XTN[ContactPoint]": [
         _row("XTN.4", "IF XTN.3 NOT VALUED", "system", const='"email"'),
         _row("XTN.3", 'IF XTN.3 EQUALS "CP" AND XTN.2 NOT VALUED', "use", const='"mobile"'),
-        *(_row(ident, f"IF XTN.3 NOT VALUED AND XTN.4 NOT VALUED{also}", path, const=const)
-          for ident, also in (("XTN.1", " AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED"),
-                              ("XTN.7", " AND XTN.12 NOT VALUED"), ("XTN.12", ""))
-          for path, const in (("system.extension[1].url",
-                               '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
-                              ("system.extension[1].valueCode", '"unknown"')))],
+        *(row for ident, also in (("XTN.1", " AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED"),
+                                  ("XTN.7", " AND XTN.12 NOT VALUED"), ("XTN.12", ""))
+          for row in _not_known(ident, f"IF XTN.3 NOT VALUED AND XTN.4 NOT VALUED{also}", "system"))],
 }
 # Fields that repeat written into an element that does not, whose rows'
 # comments say so and give no way to the other repetitions (OBX-17's
@@ -359,12 +372,7 @@ ADDED_ROWS.setdefault("OBR[DiagnosticReport]", []).extend(
 # itself is reported; midnight UTC would be a time never sent
 for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "MSH-7"),
                      ("ORC[Provenance]", "ORC-9"), ("TXA[Provenance]", "TXA-8")):
-    ADDED_ROWS[_map] = [
-        _row(_ident, f"IF {_ident}.1 LENGTH LESS THAN OR EQUALS 9 OR {_ident}.1 LENGTH EQUALS 11 OR "
-                     f"{_ident}.1 LENGTH EQUALS 13", path, const=const)
-        for path, const in (("recorded.extension[1].url",
-                             '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
-                            ("recorded.extension[1].valueCode", '"unknown"'))]
+    ADDED_ROWS[_map] = _not_known(_ident, f"IF {_day_alone(_ident + '.1')}", "recorded")
     for _added in ADDED_ROWS[_map]:  # at its field's sort order, as the table's numbered rows
         _added[0] = _ident.split("-")[1]
 # mended: rows whose condition holds only when the component they read is
@@ -391,12 +399,6 @@ ADDED_ROWS["TQ1[Appointment]"] = [_row("TQ1-7", "IF SCH-11.4 NOT VALUED", "start
                                    _row("TQ1-8", "IF SCH-11.5 NOT VALUED", "end")]
 
 
-def _day_alone(address: str) -> str:
-    """The condition that a time is a day alone (a year, month or day, with
-    an offset of 5 characters or without), which an instant cannot hold."""
-    return (f"({address} LENGTH LESS THAN OR EQUALS 9 OR {address} LENGTH EQUALS 11 OR "
-            f"{address} LENGTH EQUALS 13)")
-
 
 # mended: an Appointment's start and end are instants; a day alone
 # ("20240110", an appointment whose time is not given) is left out and
@@ -414,11 +416,7 @@ for _map, _start, _end, _before in (("TQ[Appointment]", "TQ.4", "TQ.5", ""),
             (_start, f"{_sent[0]}{_day_alone(_first)}", "start"),
             (_start, f"{_sent[1]}{_end} NOT VALUED", "end"),
             (_end, f"{_sent[1]}{_day_alone(_second)}", "end")):
-        ADDED_ROWS.setdefault(_map, []).extend(
-            _row(_ident, f"IF {_cond}", path, const=const)
-            for path, const in ((f"{_element}.extension[1].url",
-                                 '"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
-                                (f"{_element}.extension[1].valueCode", '"unknown"')))
+        ADDED_ROWS.setdefault(_map, []).extend(_not_known(_ident, f"IF {_cond}", _element))
 
 # mended: IN1-16's insured is the Coverage's subscriber, the Patient "IF
 # IN1-17 IS 'patient'" and a RelatedPerson otherwise: 'patient' is no code

@@ -1058,6 +1058,9 @@ def test_unmapped_content_is_reported():
                                     "20240110100000-0500\r").unmapped if u.startswith("SPM-1")] == ["SPM-1", "SPM-17"]
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110080000-0500\r").unmapped
             if u.startswith("SPM-1")] == ["SPM-1"]
+    # so is one of another form of the element (SPM-17's period beside OBR-7's time: one form is written)
+    assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110070000-0500^20240110073000-0500"
+                                    "\r").unmapped if u.startswith("SPM-1")] == ["SPM-1", "SPM-17"]
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped

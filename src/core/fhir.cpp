@@ -2214,7 +2214,7 @@ private:
           if (notes & 1)
             note_checked(r, next);
           if (notes & 2)
-            note_rivals(at, next);
+            note_rivals(r, at, next);
         }
         if (named != none) {
           n.named_before = true;
@@ -2237,16 +2237,35 @@ private:
     return at;
   }
 
-  // Notes node `n`, a form of a choice element being made a member of
-  // `parent`, and the members of `parent` that are other forms of it as
-  // rivals (see other_form_before()). (Out of line: few elements are forms.)
-  [[gnu::noinline]] void note_rivals(uint32_t parent, uint32_t n) {
+  // Notes node `n` of resource `r`, a form of a choice element being made
+  // a member of `parent`, and the members of `parent` that are other forms
+  // of it as rivals (see other_form_before()). `n`, made after them, is not
+  // written where one of them holds something: the field being read is
+  // noted with it (see report_lost_forms()). (Out of line: few elements
+  // are forms.)
+  [[gnu::noinline]] void note_rivals(uint32_t r, uint32_t parent, uint32_t n) {
     const uint32_t choice = maps_.choice_of[nodes_[n].key];
     for (uint32_t c = nodes_[parent].first; c != none; c = nodes_[c].next)
       if (maps_.choice_of[nodes_[c].key] == choice && nodes_[c].key != nodes_[n].key) {
         nodes_[c].rival = true;
         nodes_[n].rival = true;
       }
+    if (nodes_[n].rival && field_ != 0)
+      later_forms_.push_back({segment_, field_, n, r});
+  }
+
+  // Reports each field that wrote a form of a choice element (SPM-17's
+  // collectedPeriod) of which another form was written before (OBR-7's
+  // collectedDateTime): one form is written, the first (see
+  // other_form_before()), and the later one's field was lost without a
+  // word. (Out of line: met only where a form met another.)
+  [[gnu::noinline, gnu::cold]] void report_lost_forms() {
+    for (const FieldWrite &w : later_forms_) {
+      if (resources[w.resource].dropped || !live(w.node))
+        continue;
+      if (other_form_before(nodes_[nodes_[w.node].parent], w.node))
+        unmapped(std::string(message_.segment_at(w.segment).name) + "-" + std::to_string(w.field));
+    }
   }
 
   static uint32_t name_bit(uint32_t id) { return uint32_t{1} << (id & 31); }
@@ -2480,7 +2499,7 @@ private:
   // the location's status with it). (Out of line: met only where a field
   // gave constants alone.)
   [[gnu::noinline, gnu::cold]] void report_lost_to_constants() {
-    auto stays = [&](const ConstantWrite &w) {
+    auto stays = [&](const FieldWrite &w) {
       if (resources[w.resource].dropped || w.node == none)
         return false;
       for (uint32_t at = w.node; at != none; at = nodes_[at].parent)
@@ -2493,7 +2512,7 @@ private:
         if (!fields.constant[f] || fields.mapped[f] || !fields.valued[f])
           continue;
         const bool stayed = std::any_of(
-            constant_writes_.begin(), constant_writes_.end(), [&](const ConstantWrite &w) {
+            constant_writes_.begin(), constant_writes_.end(), [&](const FieldWrite &w) {
               return w.field == f && same(message_.segment_at(w.segment).name, fields.name) &&
                      stays(w);
             });
@@ -4421,12 +4440,16 @@ private:
   // where in text_ each row's constant written starts, ascending (see
   // constant_leaf())
   std::vector<uint32_t> constants_;
-  // each constant written of a field: the segment and field, the element
-  // and its resource (see report_lost_to_constants())
-  struct ConstantWrite {
+  // a write of a field: the segment and field, the element and its
+  // resource (constants: see report_lost_to_constants(); later forms:
+  // report_lost_forms())
+  struct FieldWrite {
     uint32_t segment, field, node, resource;
   };
-  std::vector<ConstantWrite> constant_writes_;
+  std::vector<FieldWrite> constant_writes_;
+  // the forms of choice elements made after another form, and the fields
+  // that made them (see note_rivals())
+  std::vector<FieldWrite> later_forms_;
   bool constants_alone_ = false; // a valued field only constants were written of
   bool requires_ = false;       // prune met an element that requires another
   std::string order_;           // see order_key()
@@ -4543,7 +4566,7 @@ private:
     std::vector<Checked> checked;
     std::vector<Pruned> pruned;
     std::vector<uint32_t> constants;
-    std::vector<ConstantWrite> constant_writes;
+    std::vector<FieldWrite> constant_writes;
     std::vector<PathItem> link_path, path;
     std::vector<Filler> fillers;
     std::vector<std::pair<uint32_t, uint32_t>> implied;
@@ -4719,6 +4742,8 @@ void Engine::finish() {
     report_pruned(defaults);
   if (constants_alone_) [[unlikely]]
     report_lost_to_constants();
+  if (!later_forms_.empty()) [[unlikely]]
+    report_lost_forms();
   for (uint32_t i = 0; i < resources.size(); ++i)
     if (resources[i].rules.primitive_lists && !resources[i].dropped) [[unlikely]]
       align_primitive_lists(resources[i]);

@@ -32,7 +32,7 @@ from vellomar._fhir_tables import esc, report  # noqa: E402
 # a primitive's value not known: the data-absent-reason on it ("_start";
 # "name|..." names the element the default writes, as a choice's form)
 def _absent(element: str) -> str:
-    return (f"_{element}|extension*1.url=http://hl7.org/fhir/StructureDefinition/data-absent-reason"
+    return (f"_{element}|extension*1.url={tables.DATA_ABSENT_REASON}"
             "&extension*1.valueCode=unknown")
 
 

@@ -224,12 +224,17 @@ def _day_alone(address: str) -> str:
             f"{address} LENGTH EQUALS 13)")
 
 
+# FHIR's extension of a value not known ("_start": {"extension": [{"url": ...,
+# "valueCode": "unknown"}]}), which rows and defaults write
+DATA_ABSENT_REASON = "http://hl7.org/fhir/StructureDefinition/data-absent-reason"
+
+
 def _not_known(ident: str, cond: str, element: str) -> list[list[str]]:
     """The rows that write primitive `element` as not known where `cond`
     holds: the data-absent-reason "unknown" on it, which FHIR takes where it
     requires a value that was not sent."""
     return [_row(ident, cond, f"{element}.extension[1].url",
-                 const='"http://hl7.org/fhir/StructureDefinition/data-absent-reason"'),
+                 const=f'"{DATA_ABSENT_REASON}"'),
             _row(ident, cond, f"{element}.extension[1].valueCode", const='"unknown"')]
 
 

@@ -15,7 +15,6 @@ import json
 import re
 from typing import Any
 
-from .. import _core
 from .._core import Field, Message
 from ..structure import Group, SegmentRef, structure, validate
 

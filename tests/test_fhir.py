@@ -914,6 +914,12 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (message("ADT^A04^ADT_A01", PID, "NK1|1||1" + "|" * 18 + "2"), "Patient", "contact"),
     # a cancelled appointment needs no time (FHIR's app-3): none is written where none was sent
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Cancelled", "PID|1||ID1"), "Appointment", "_start"),
+    # a field or repetition of nulls or separators alone holds no value: no row writes its constants (the
+    # home telephone's use, the SSN's system, a participant's type, a placer group number's type)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1" + "|" * 10 + '""~~'), "Patient", "telecom"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1" + "|" * 16 + '""'), "Patient", "identifier.system"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||^^^^^|^^"), "Encounter", "participant"),
+    (message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|P1||&"), "ServiceRequest", "requisition"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

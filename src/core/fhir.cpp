@@ -4057,10 +4057,6 @@ public:
   const Maps::Needs *needs(const Resource &r, uint32_t n) {
     const uint32_t key = nodes_[n].key;
     if (const int32_t i = maps_.name_required[key]; i >= 0) {
-      // (a primitive of the name requires nothing: MessageHeader.response's
-      // identifier, an id, where an Identifier has its value)
-      if (nodes_[n].kind != 'o' && nodes_[n].kind != 'x')
-        return nullptr;
       requires_ = true;
       return &maps_.needs[static_cast<size_t>(i)];
     }

@@ -1816,9 +1816,6 @@ private:
     return !text.empty() && (!hollow_start_[static_cast<unsigned char>(text[0])] ||
                              separators_hold_a_value(text));
   }
-  // the bytes a text that may hold no value begins with: the first of each
-  // separator within a field, and '"' (set as the engine is made)
-  std::array<bool, 256> hollow_start_{};
 
   // holds_a_value() of a text that begins with a separator or '"'. (Out of
   // line: rare.)
@@ -4494,6 +4491,9 @@ private:
   const MessageStructure *occurrences_ = nullptr; // the message's groups (set by run())
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
+  // the bytes a text that may hold no value begins with: the first of each
+  // separator within a field, and '"' (see holds_a_value())
+  std::array<bool, 256> hollow_start_{};
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<TextPlace, uint32_t>> identities_;
   std::unordered_multimap<uint64_t, size_t> identity_index_; // see identity_at()

@@ -470,6 +470,7 @@ HELD_NAMES = {"identifier": "Identifier", "requisition": "Identifier",
               "accessionIdentifier": "Identifier", "preAdmissionIdentifier": "Identifier",
               "masterIdentifier": "Identifier", "groupIdentifier": "Identifier"}
 
+
 def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:
     """The (list, slot) elements that the rows of `table`, a map to
     `fhir_type`, fill without any of the elements ONE_OF says they hold."""

@@ -914,6 +914,17 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (message("ADT^A04^ADT_A01", PID, "NK1|1||1" + "|" * 18 + "2"), "Patient", "contact"),
     # a cancelled appointment needs no time (FHIR's app-3): none is written where none was sent
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Cancelled", "PID|1||ID1"), "Appointment", "_start"),
+    # a field or repetition of nulls or separators alone holds no value: no row writes its constants (the
+    # home telephone's use, the SSN's system, a participant's type, a placer group number's type)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1" + "|" * 10 + '""~~'), "Patient", "telecom"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1" + "|" * 16 + '""'), "Patient", "identifier.system"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||^^^^^|^^"), "Encounter", "participant"),
+    (message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|P1||&"), "ServiceRequest", "requisition"),
+    # an identifier without its value names nothing: OBR-2's namespace alone (the type PLAC a constant),
+    # PID-3's type alone
+    (message("ORU^R01^ORU_R01", PID, "OBR|1|^EHR||24323-8^Panel^LN", "OBX|1|NM|1-8^a^LN||1||||||F"),
+     "DiagnosticReport", "identifier"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1~^^^^TEAM"), "Patient", "identifier.type"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1044,6 +1055,10 @@ def test_unmapped_content_is_reported():
     # a resource its map wrote constants alone of is not made (EVN-7's HD of a universal id without its
     # type: a Location of its physical type alone), and the field is reported
     assert "EVN-7" in fhir.convert(message("ADT^A01^ADT_A01", "EVN|A01|20240110120000|||||^GHH", PID)).unmapped
+    # an identifier of a type alone is left out and reported; one of constants alone reports its field
+    assert [u for u in fhir.convert(message("ORU^R01^ORU_R01", "PID|1||ID1~^^^^TEAM", "OBR|1|^EHR||1-8^a^LN"))
+            .unmapped if u.startswith(("Patient", "OBR-2"))] == ["Patient.identifier without value (from PID)",
+                                                                  "OBR-2"]
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
     assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
     # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all

@@ -229,7 +229,11 @@ def required() -> list[str]:
            # a ratio has both its numerator and its denominator (FHIR's
            # rat-1, which the models do not check): an SN ratio of one side
            # ("^1^:", or "^x^:^2", whose numerator is no number) is none
-           "Q\t~valueRatio\tnumerator\tdenominator"]
+           "Q\t~valueRatio\tnumerator\tdenominator",
+           # (elements of a type that always hold some of its own, by the
+           # names they stand under: HELD)
+           *(f"Q\t~{name}\t" + "\t".join(tables.HELD[kind])
+             for name, kind in sorted(tables.HELD_NAMES.items()))]
     for rtype in ("Patient", "Encounter", "Observation", "DiagnosticReport", "ServiceRequest",
                   "Specimen", "Immunization", "AllergyIntolerance", "Condition", "Procedure",
                   "Coverage", "RelatedPerson", "Practitioner", "PractitionerRole", "Organization",

@@ -1221,6 +1221,10 @@ public:
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
     }
     escapes_ = contains(rest, enc_.escape);
+    for (const Delimiter *d : {&enc_.component, &enc_.repetition, &enc_.sub_component})
+      if (d->size)
+        hollow_start_[static_cast<unsigned char>(d->bytes[0])] = true;
+    hollow_start_['"'] = true;
     subs_ = contains(rest, enc_.sub_component);
     kept([](auto &mine, auto &kept) {
       std::swap(mine, kept);
@@ -1804,35 +1808,36 @@ private:
     }
   }
 
-  // Whether a field's text holds a value: more than separators ("^^", "~~"
-  // hold none) and other than the null "" (which asks a receiver to delete
-  // what it holds, and writes nothing).
-  bool holds_a_value(std::string_view text) const {
-    if (text.empty())
-      return false;
-    // (most begin with a value: one byte read)
-    const char c = text[0];
-    if (c != enc_.component.bytes[0] && c != enc_.repetition.bytes[0] &&
-        c != enc_.sub_component.bytes[0] && c != '"')
-      return true;
-    return separators_hold_a_value(text);
+  // Whether a field's (or a repetition's) text holds a value: more than
+  // separators ("^^", "~~" hold none) and nulls "" (which ask a receiver to
+  // delete what it holds, and write nothing: "\"\"~~", "\"\"^\"\"").
+  [[gnu::always_inline]] bool holds_a_value(std::string_view text) const {
+    // (most begin with a value: one byte looked up)
+    return !text.empty() && (!hollow_start_[static_cast<unsigned char>(text[0])] ||
+                             separators_hold_a_value(text));
   }
 
   // holds_a_value() of a text that begins with a separator or '"'. (Out of
   // line: rare.)
   [[gnu::noinline]] bool separators_hold_a_value(std::string_view text) const {
-    if (text == "\"\"")
-      return false;
-    for (size_t i = 0; i < text.size();) {
-      bool separator = false;
+    auto separator_at = [&](size_t i) -> size_t { // its size, 0: none
       for (const Delimiter *d : {&enc_.component, &enc_.repetition, &enc_.sub_component})
-        if (text.compare(i, d->size, d->bytes, d->size) == 0) {
-          i += d->size;
-          separator = true;
-          break;
-        }
-      if (!separator)
-        return true;
+        if (text.compare(i, d->size, d->bytes, d->size) == 0)
+          return d->size;
+      return 0;
+    };
+    for (size_t i = 0; i < text.size();) {
+      if (const size_t size = separator_at(i)) {
+        i += size;
+        continue;
+      }
+      // (a piece starts here: the text's first, or one after a separator)
+      // a null: a piece ""
+      if (text.compare(i, 2, "\"\"") == 0 && (i + 2 == text.size() || separator_at(i + 2))) {
+        i += 2;
+        continue;
+      }
+      return true;
     }
     return false;
   }
@@ -2721,7 +2726,9 @@ private:
                                    : find_delimiter(text, enc_.repetition, start);
         const std::string_view piece(text.data() + start,
                                      (hit == std::string_view::npos ? text.size() : hit) - start);
-        if (!piece.empty() && (row.own < 0 || own_holds(row, piece)) &&
+        // (a repetition of separators or nulls alone holds no value: no row
+        // reads it, nor writes its constants; see holds_a_value())
+        if (holds_a_value(piece) && (row.own < 0 || own_holds(row, piece)) &&
             holds(row.condition, seg, row.field, piece, {}, static_cast<size_t>(held)))
           emit(r, base, row, {piece, literal ? 2 : 0}, first_rep_ + rep, seg);
         ++rep;
@@ -4484,6 +4491,9 @@ private:
   const MessageStructure *occurrences_ = nullptr; // the message's groups (set by run())
   bool escapes_ = true;         // the message holds its escape character
   bool subs_ = true;            // ... and its sub-component separator
+  // the bytes a text that may hold no value begins with: the first of each
+  // separator within a field, and '"' (see holds_a_value())
+  std::array<bool, 256> hollow_start_{};
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<TextPlace, uint32_t>> identities_;
   std::unordered_multimap<uint64_t, size_t> identity_index_; // see identity_at()

@@ -454,6 +454,23 @@ ONE_OF = {("Appointment", "participant"): ("actor", "type"),
           ("Patient", "contact"): ("name", "telecom", "address", "organization")}
 
 
+# Elements that every element of a data type holds wherever it stands, by
+# what the type means: an Identifier names an entity by its value (CX.1, EI.1,
+# HD.2, ...), so one without it names none. The tables fill its type,
+# system and assigner from other components and constants (OBR-2 "^DMCRES":
+# the placer number's type PLAC alone; PID-3 "^^^^TEAM": a type alone): the
+# converter leaves such an identifier out, reporting it where it held a value
+# of the message ("Patient.identifier without value (from PID)"), its field
+# where nothing of it stayed ("OBR-2").
+HELD = {"Identifier": ("value",)}
+# the names an element of HELD's types stands under in the resources the
+# converter makes (MessageHeader.response.identifier, an id, holds no
+# members: a primitive is not required to)
+HELD_NAMES = {"identifier": "Identifier", "requisition": "Identifier",
+              "accessionIdentifier": "Identifier", "preAdmissionIdentifier": "Identifier",
+              "masterIdentifier": "Identifier", "groupIdentifier": "Identifier"}
+
+
 def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:
     """The (list, slot) elements that the rows of `table`, a map to
     `fhir_type`, fill without any of the elements ONE_OF says they hold."""

@@ -746,6 +746,13 @@ def test_corpus_bundles_are_valid(path):
      {"coding": [{"code": "W", "system": "http://terminology.hl7.org/CodeSystem/v2-0052", "display": "Working"}]}),
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W^^L").replace(
         "|2.5.1", "|2.6"), "Encounter", "diagnosis.0.use", {"coding": [{"code": "W", "system": "urn:id:L"}]}),
+    # (2.2 and 2.3 bind DG1-6 to table 0052, whose values the definitions give from 2.3.1 on: those; 2.1 binds
+    # no table to it)
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W").replace("|2.5.1", "|2.3"),
+     "Encounter", "diagnosis.0.use",
+     {"coding": [{"code": "W", "system": "http://terminology.hl7.org/CodeSystem/v2-0052", "display": "Working"}]}),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W").replace("|2.5.1", "|2.1"),
+     "Encounter", "diagnosis.0.use", {"coding": [{"code": "W"}]}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

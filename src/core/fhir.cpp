@@ -3250,8 +3250,11 @@ private:
   // sender's value gives none (a CWE's second and third components: written
   // before the map's rows, which would write them). A code of no such table,
   // or not among its values (a site's own code of a table it defines), stays
-  // as it is. (Out of line, the one lookup of the definitions: few codes miss
-  // a vocabulary.)
+  // as it is. The values of a version older than those the definitions give
+  // values for (2.2's and 2.3's DG1-6) are the first such version's (see
+  // Definitions::values_version()); the table is the one the message's own
+  // version binds. (Out of line, the one lookup of the definitions: few
+  // codes miss a vocabulary.)
   [[gnu::noinline, gnu::cold]] void table_coding(uint32_t r, std::vector<PathItem> &path,
                                                  std::string_view type, const Value &value,
                                                  const SegmentView &seg) {
@@ -3260,7 +3263,8 @@ private:
     const bool whole = value.level < 2; // a value of components (else a primitive)
     const std::string_view code = decoded(whole ? piece(value, 1).text : value.text);
     const uint16_t table = place_table(seg, value);
-    const CodeTable *values = table ? VersionDefinitions::at(version_->tables, table) : nullptr;
+    const VersionDefinitions &valued = definitions_->values_version(*version_);
+    const CodeTable *values = table ? VersionDefinitions::at(valued.tables, table) : nullptr;
     if (code.empty() || !values || !values->contains(code))
       return;
     // a CWE's own system, unless it names the table ("HL70052"), says the
@@ -3268,7 +3272,7 @@ private:
     const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
     if (!named.empty() && named != "HL7" + definitions_->table_name(table))
       return;
-    const std::string *meaning = version_->meaning(table, code);
+    const std::string *meaning = valued.meaning(table, code);
     const std::string system =
         "http://terminology.hl7.org/CodeSystem/v2-" + definitions_->table_name(table);
     const size_t size = path.size();

@@ -27,6 +27,10 @@ def message(kind, *segments, control_id="M1"):
 
 
 PLACED = message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^2^GHH")
+# 2.2's internal location: bed 2 of room 502 on floor (Etage) E3 of nurse unit 5W, Klinik CHIR, Zentrum ZOP;
+# 2.3's PL-9, the location's type
+PLACED_22 = message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|5W^502^2^GHH^^E3^CHIR^ZOP").replace("|2.5.1", "|2.2")
+PLACED_23 = message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|5W^502^2^GHH^^^^^ICU bed").replace("|2.5.1", "|2.3")
 ADT_A01 = message("ADT^A01^ADT_A01", "EVN|A01|20240110120000", PID, PV1,
                   "AL1|1|DA|1605^Penicillin^RXNORM|SV|Hives",
                   "DG1|1||I21.9^Acute myocardial infarction^I10||20240110|A")
@@ -753,6 +757,12 @@ def test_corpus_bundles_are_valid(path):
      {"coding": [{"code": "W", "system": "http://terminology.hl7.org/CodeSystem/v2-0052", "display": "Working"}]}),
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W").replace("|2.5.1", "|2.1"),
      "Encounter", "diagnosis.0.use", {"coding": [{"code": "W"}]}),
+    # 2.2's internal location: its sixth component (Etage) is the floor (Klinik and Zentrum no building, no
+    # floor: reported); 2.3's PL-9 is the location's type, a text (the description from 2.3.1 on)
+    (PLACED_22, "Location#2", "identifier", [{"value": "E3"}]),
+    (PLACED_22, "Location#3", "partOf.reference", "#Location#4"),  # the nurse unit's, the facility
+    (PLACED_22, "Location#4", "identifier", [{"value": "GHH"}]),
+    (PLACED_23, "Location", "type", [{"text": "ICU bed"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -919,6 +929,7 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "extension"),
     # an NK1 of a relationship alone is no contact (FHIR's pat-1: a name, telecom, address or organization)
     (message("ADT^A04^ADT_A01", PID, "NK1|1||1" + "|" * 18 + "2"), "Patient", "contact"),
+    (PLACED_23, "Location", "description"),  # 2.3's PL-9 is no description
     # a cancelled appointment needs no time (FHIR's app-3): none is written where none was sent
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Cancelled", "PID|1||ID1"), "Appointment", "_start"),
 ])
@@ -1051,6 +1062,8 @@ def test_unmapped_content_is_reported():
     # a resource its map wrote constants alone of is not made (EVN-7's HD of a universal id without its
     # type: a Location of its physical type alone), and the field is reported
     assert "EVN-7" in fhir.convert(message("ADT^A01^ADT_A01", "EVN|A01|20240110120000|||||^GHH", PID)).unmapped
+    # 2.2's Klinik and Zentrum (an internal location's seventh and eighth components), of no PL component
+    assert "PV1-3" in fhir.convert(PLACED_22).unmapped
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
     assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
     # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all

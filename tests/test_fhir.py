@@ -668,6 +668,10 @@ def test_corpus_bundles_are_valid(path):
     # an address in XTN-4 without XTN-3 is an e-mail address
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^^a@b.c"), "Patient", "telecom",
      [{"value": "a@b.c", "system": "email"}]),
+    # an XTN-3 of sub-component separators alone (its code, the first sub-component, empty) is none: the
+    # number's system is not known
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^&\xe9^^^555^1234567"), "Patient", "telecom.0._system",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     # an ED of text (ED-4 "A", as Base64 and Hex) is the Observation's attachment
     (observations(("ED", "APP^TEXT^PLAIN^A^hello")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
     # a CQ that repeats: a component of each

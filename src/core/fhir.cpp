@@ -3041,8 +3041,14 @@ private:
     std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
     if (row.piece != 1) [[unlikely]]
       text = decoded(first_of_piece(value, row.piece));
-    if (text.empty())
+    if (text.empty()) {
+      // a code of sub-component separators alone ("&", "&é": XTN-3's first
+      // sub-component empty) is none: the element of a vocabulary whose
+      // miss leaves it not known is not known, as for a code it lacks
+      if (vocabulary && vocabulary->absent && !value.text.empty()) [[unlikely]]
+        empty_code(*vocabulary, r, path);
       return;
+    }
     const Code *found = nullptr;
     if (vocabulary) {
       found = vocabulary->find(text);
@@ -3086,6 +3092,22 @@ private:
              "' (" + vocabulary.name + ")");
     if (!vocabulary.absent || (step_key(path) == maps_.code_step.id && !vocabulary.fhirs))
       return;
+    not_known(r, path);
+  }
+
+  // An empty code (of sub-component separators alone) of a vocabulary of
+  // Vocabulary::absent, at `path` in `r`: not known, as a code it lacks
+  // (unreported: no code was sent).
+  [[gnu::noinline, gnu::cold]] void empty_code(const Vocabulary &vocabulary, uint32_t r,
+                                               std::vector<PathItem> &path) {
+    if (step_key(path) != maps_.code_step.id || vocabulary.fhirs)
+      not_known(r, path);
+  }
+
+  // Writes primitive element `path` of `r` as not known: the data-absent-
+  // reason "unknown" on it ("_system"). (Out of line: a code a vocabulary
+  // of Vocabulary::absent lacks, or an empty one, is rare.)
+  [[gnu::noinline, gnu::cold]] void not_known(uint32_t r, std::vector<PathItem> &path) {
     const PathItem element = path.back();
     const std::string name = "_" + element.step->name;
     const Step own{name, 0, false, maps_.name_id(name)},

@@ -721,6 +721,13 @@ def test_corpus_bundles_are_valid(path):
      "content.0.attachment.contentType", "text/plain"),
     (message("MDM^T01^MDM_T01", "PID|1||ID1", "TXA|1|DS|FT"), "DocumentReference", "content",
      [{"attachment": {"contentType": "text/hl7v2"}}]),
+    # TXA-3 AP (application data) is the type of the data an OBX's ED carries: one content, of the ED's own
+    # type where it gives one (AP^PDF), else of TXA-3's
+    (message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|DS|AP", "OBX|1|ED|||^AP^PDF^Base64^aGVsbG8=||||||F"),
+     "DocumentReference", "content", [{"attachment": {"contentType": "application/pdf", "data": "aGVsbG8="}}]),
+    (message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|DS|AP", "OBX|1|ED|||^^^Base64^aGVsbG8=||||||F"),
+     "DocumentReference", "content",
+     [{"attachment": {"contentType": "application/octet-stream", "data": "aGVsbG8="}}]),
     # SPS-2 (OBR-15's additives) is a text before 2.5: the concept's text, not a code of that text
     (message("ORU^R01^ORU_R01", PID, OBR + "||||||||BLD&Blood&HL70070^EDTA tube").replace("|2.5.1", "|2.3"),
      "Specimen", "container", [{"additiveCodeableConcept": {"text": "EDTA tube"}}]),

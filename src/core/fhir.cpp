@@ -2462,12 +2462,22 @@ private:
   // written only where it held that value (an SPM-17 after the collection
   // time OBR-7 wrote into the Specimen they share is reported where it
   // differs, not lost without a word). (Out of line: rare.)
+  // A MIME type that names no more than data, application/octet-stream
+  // (TXA-3's AP: a document of application data), yields to a later one of
+  // the same element (the ED's AP^PDF, application/pdf, in the content they
+  // share).
   [[gnu::noinline, gnu::cold]] void taken_leaf(Node &n, char kind, std::string_view text) {
     if (n.kind == 'B' && kind == 'B') {
       add_line(n, text);
       wrote_[field_ & 255] = true;
     } else if (n.kind == kind && n.first == none && text_of(n) == text) {
       wrote_[field_ & 255] = true;
+    } else if (n.kind == kind && kind == 's' && n.first == none &&
+               text_of(n) == "application/octet-stream" && text.find('/') != std::string_view::npos) {
+      wrote_[field_ & 255] = true;
+      n.value = static_cast<uint32_t>(text_.size());
+      n.size = static_cast<uint32_t>(text.size());
+      text_.put_padded(text);
     }
   }
 

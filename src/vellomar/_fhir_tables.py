@@ -1029,13 +1029,18 @@ def same_type(element: str, filled: str) -> bool:
 # names the type of that text: TX (and TEXT) the TX text's content, FT the
 # FT text's (content[4] and content[2] of OBX[DocumentReference], whose
 # slots TXA[DocumentReference]'s share, SHARED_SLOTS); TXA-3 is written
-# first and stands. Any other (AP, IM, AU: data an OBX's ED types more
-# closely, application/pdf where TXA-3 says AP) keeps a content of its own,
-# past those of OBX (1 to 4) and of NTE[DocumentReference] (5, after OBX's).
+# first and stands. Any other (AP, IM, AU) is the type of the data an OBX's
+# ED carries, content[1], which the tables' TXA-3 row names too
+# ("content.attachment.contentType"): one content, not one of a type alone
+# beside the ED's (R4's contents are the document in each of its formats).
+# AP's MIME type, application/octet-stream, names no more than data, and the
+# ED's own (application/pdf of "AP^PDF") replaces it (the engine's
+# taken_leaf()); IM and AU name none (reported). Without an ED, TXA-3's type
+# is the content's (a notification's document, MDM^T01).
 REPLACED_ROWS = {("TXA[DocumentReference]", "TXA-3"): [
     _row("TXA-3", 'IF TXA-3 IN ("TX", "TEXT")', "content[4].attachment.contentType", "ID[code]"),
     _row("TXA-3", 'IF TXA-3 EQUALS "FT"', "content[2].attachment.contentType", "ID[code]"),
-    _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[6].attachment.contentType", "ID[code]")]}
+    _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[1].attachment.contentType", "ID[code]")]}
 
 
 def table_rows(name: str, path: Path | None) -> list[list[str]]:

@@ -721,6 +721,11 @@ def test_corpus_bundles_are_valid(path):
      "content.0.attachment.contentType", "text/plain"),
     (message("MDM^T01^MDM_T01", "PID|1||ID1", "TXA|1|DS|FT"), "DocumentReference", "content",
      [{"attachment": {"contentType": "text/hl7v2"}}]),
+    # OML's OBR makes the Specimen the order's first SPM completes (OBR-7's collection time), which the
+    # ServiceRequest refers to also without an SPM
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1"), "Specimen", "collection.collectedDateTime",
+     "2024-01-10T08:00:00-05:00"),
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR), "ServiceRequest", "specimen.0.reference", "#Specimen#0"),
     # TXA-3 AP (application data) is the type of the data an OBX's ED carries: one content, of the ED's own
     # type where it gives one (AP^PDF), else of TXA-3's
     (message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|DS|AP", "OBX|1|ED|||^AP^PDF^Base64^aGVsbG8=||||||F"),
@@ -827,6 +832,9 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
              OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),
      "DiagnosticReport", "result", "Observation", [1, 2]),
     (SCHEDULED, "Appointment", "participant", "Practitioner", [1]),  # AIP-3's
+    # an OML order's each SPM: the first completes the OBR's Specimen, the next makes its own
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1", "SPM|2|SP2"), "ServiceRequest", "specimen",
+     "Specimen", [2]),
     # lists longer than the engine walks (its members' table): each OBX a result, each DG1 a diagnosis, in order
     (observations(*[("NM", str(i)) for i in range(150)]), "DiagnosticReport", "result", "Observation", [150]),
     (message("ADT^A01^ADT_A01", PID, PV1, *(f"DG1|{i}||I{i}^D^I10" for i in range(150))), "Encounter",

@@ -1986,6 +1986,24 @@ def separate_provenances(table: list[list[str]]) -> None:
             r[11] = re.sub(rf"\bProvenance\[{number}\]", r[9], r[11])
 
 
+# mended: OML_O21's OBR[Specimen] makes "Specimen[each]", which was not
+# read: an order's specimen fields (OBR-7's collection time, OBR-15's
+# source, ...) were lost. The Specimen of each SPM of the order, which they
+# describe as ORU_R01's OBR does its one: Specimen[1], which the order's
+# first SPM completes (SPM's "Specimen" read as ORU_R01's "Specimen[n]":
+# each next SPM makes one of its own, see message_rows()) and which the
+# ServiceRequest refers to (as the SPM's row links its own), also where no
+# SPM stands; made where the OBR holds one of the fields OBR[Specimen]
+# reads (an order's OBR seldom does: no Specimen of nothing, as the results
+# of ORU_R01 need one whatever it holds). (row, label): the label read,
+# references added, condition.
+EACH_SPECIMEN = {
+    ("OML_O21.ORDER.OBSERVATION_REQUEST.OBR", "Specimen[each]"): (
+        "Specimen[1]", "ServiceRequest[1].specimen.reference=Specimen[1].id",
+        "IF " + " OR ".join(f"OBR-{f} VALUED" for f in (7, 8, 9, 10, 14, 15))),
+    ("OML_O21.ORDER.OBSERVATION_REQUEST.SPECIMEN.SPM", "Specimen"): ("Specimen[n]", "", "")}
+
+
 def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                  known: Callable[[str], bool] | None = None) -> None:
     """The rows of a message table; `known` accepts segment maps named that
@@ -2018,6 +2036,11 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                 carried.setdefault(through.group(1), []).append(
                     f"{through.group(1)}.{through.group(2)}.reference={through.group(3)}.id")
                 r[11] = r[11].replace(ref, "")
+    for r in table[2:]:
+        if (r[1].strip(), r[9].strip()) in EACH_SPECIMEN:
+            # mended: see EACH_SPECIMEN
+            r[9], refs, r[6] = EACH_SPECIMEN[(r[1].strip(), r[9].strip())]
+            r[11] = "; ".join(filter(None, [r[11].strip(), refs]))
     for r in table[2:]:
         # mended: SIU_S12's SCH makes "ServiceRequest[1..n]" (the order its
         # SCH-26 and SCH-27 number, the Appointment's basedOn), a label that

@@ -676,6 +676,10 @@ def test_corpus_bundles_are_valid(path):
     (observations(("ED", "APP^TEXT^PLAIN^A^hello")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
     # a CQ that repeats: a component of each
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
+    # (of each value: an empty repetition is no component of OBX-3's code or OBX-6's unit alone)
+    (observations(("ST", "x~~y")), "Observation", "component.1.valueString", "y"),
+    (observations(("NM", "1~~3|mg^^UCUM")), "Observation", "component.1.valueQuantity",
+     {"value": 3, "code": "mg", "unit": "mg", "system": "http://unitsofmeasure.org"}),
     # an SN ratio of one side (a numerator that is no number) is no Ratio (FHIR's rat-1): its text
     (observations(("SN", "^x^:^2")), "Observation", "valueString", "x : 2"),
     # a comparator FHIR has not (only <, <=, >=, >; "=" is none) makes the value text, as "<>" does

@@ -2828,19 +2828,24 @@ private:
 
   // Applies `row`, whose path opens with a list of `each`, to every element
   // of that list in resource `r` that the rows before it made, with its
-  // field's first repetition. (Out of line: one map has such rows.)
+  // field's first repetition: those made, not the places between them of a
+  // repetition that made none (OBX-5's empty one of "1~~3", or an SN of
+  // text, reported), which would be a component of OBX-3's code or OBX-6's
+  // unit alone. (Out of line: one map has such rows.)
   [[gnu::noinline]] void fill_each(uint32_t r, std::vector<PathItem> &base, const Row &row,
                                    std::string_view text, const SegmentView &seg) {
     const std::string_view first = nth_piece(text, enc_.repetition, 0);
     // (test() decides any condition; holds() is kept for the rows in line)
     if (first.empty() || (!row.condition.empty() && !test(row.condition, seg, row.field, first, {})))
       return;
-    uint32_t made = 0;
+    std::vector<uint32_t> made;
     for (uint32_t c = nodes_[resources[r].root].first; c != none; c = nodes_[c].next)
       if (nodes_[c].key == row.path[0].id && nodes_[c].kind != 'x')
-        made = std::max(made, nodes_[c].rep + 1);
+        made.push_back(nodes_[c].rep);
+    std::sort(made.begin(), made.end());
+    made.erase(std::unique(made.begin(), made.end()), made.end());
     field_ = row.field;
-    for (uint32_t i = 0; i < made; ++i)
+    for (const uint32_t i : made)
       emit(r, base, row, {first, 0}, i, seg);
   }
 

@@ -27,6 +27,10 @@ def message(kind, *segments, control_id="M1"):
 
 
 PLACED = message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^2^GHH")
+# 2.2's internal location: bed 2 of room 502 on floor (Etage) E3 of nurse unit 5W, Klinik CHIR, Zentrum ZOP;
+# 2.3's PL-9, the location's type
+PLACED_22 = message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|5W^502^2^GHH^^E3^CHIR^ZOP").replace("|2.5.1", "|2.2")
+PLACED_23 = message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|5W^502^2^GHH^^^^^ICU bed").replace("|2.5.1", "|2.3")
 ADT_A01 = message("ADT^A01^ADT_A01", "EVN|A01|20240110120000", PID, PV1,
                   "AL1|1|DA|1605^Penicillin^RXNORM|SV|Hives",
                   "DG1|1||I21.9^Acute myocardial infarction^I10||20240110|A")
@@ -664,10 +668,18 @@ def test_corpus_bundles_are_valid(path):
     # an address in XTN-4 without XTN-3 is an e-mail address
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^^a@b.c"), "Patient", "telecom",
      [{"value": "a@b.c", "system": "email"}]),
+    # an XTN-3 of sub-component separators alone (its code, the first sub-component, empty) is none: the
+    # number's system is not known
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^&\xe9^^^555^1234567"), "Patient", "telecom.0._system",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     # an ED of text (ED-4 "A", as Base64 and Hex) is the Observation's attachment
     (observations(("ED", "APP^TEXT^PLAIN^A^hello")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
     # a CQ that repeats: a component of each
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
+    # (of each value: an empty repetition is no component of OBX-3's code or OBX-6's unit alone)
+    (observations(("ST", "x~~y")), "Observation", "component.1.valueString", "y"),
+    (observations(("NM", "1~~3|mg^^UCUM")), "Observation", "component.1.valueQuantity",
+     {"value": 3, "code": "mg", "unit": "mg", "system": "http://unitsofmeasure.org"}),
     # an SN ratio of one side (a numerator that is no number) is no Ratio (FHIR's rat-1): its text
     (observations(("SN", "^x^:^2")), "Observation", "valueString", "x : 2"),
     # a comparator FHIR has not (only <, <=, >=, >; "=" is none) makes the value text, as "<>" does
@@ -713,6 +725,18 @@ def test_corpus_bundles_are_valid(path):
      "content.0.attachment.contentType", "text/plain"),
     (message("MDM^T01^MDM_T01", "PID|1||ID1", "TXA|1|DS|FT"), "DocumentReference", "content",
      [{"attachment": {"contentType": "text/hl7v2"}}]),
+    # OML's OBR makes the Specimen the order's first SPM completes (OBR-7's collection time), which the
+    # ServiceRequest refers to also without an SPM
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1"), "Specimen", "collection.collectedDateTime",
+     "2024-01-10T08:00:00-05:00"),
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR), "ServiceRequest", "specimen.0.reference", "#Specimen#0"),
+    # TXA-3 AP (application data) is the type of the data an OBX's ED carries: one content, of the ED's own
+    # type where it gives one (AP^PDF), else of TXA-3's
+    (message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|DS|AP", "OBX|1|ED|||^AP^PDF^Base64^aGVsbG8=||||||F"),
+     "DocumentReference", "content", [{"attachment": {"contentType": "application/pdf", "data": "aGVsbG8="}}]),
+    (message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|DS|AP", "OBX|1|ED|||^^^Base64^aGVsbG8=||||||F"),
+     "DocumentReference", "content",
+     [{"attachment": {"contentType": "application/octet-stream", "data": "aGVsbG8="}}]),
     # SPS-2 (OBR-15's additives) is a text before 2.5: the concept's text, not a code of that text
     (message("ORU^R01^ORU_R01", PID, OBR + "||||||||BLD&Blood&HL70070^EDTA tube").replace("|2.5.1", "|2.3"),
      "Specimen", "container", [{"additiveCodeableConcept": {"text": "EDTA tube"}}]),
@@ -746,6 +770,19 @@ def test_corpus_bundles_are_valid(path):
      {"coding": [{"code": "W", "system": "http://terminology.hl7.org/CodeSystem/v2-0052", "display": "Working"}]}),
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W^^L").replace(
         "|2.5.1", "|2.6"), "Encounter", "diagnosis.0.use", {"coding": [{"code": "W", "system": "urn:id:L"}]}),
+    # (2.2 and 2.3 bind DG1-6 to table 0052, whose values the definitions give from 2.3.1 on: those; 2.1 binds
+    # no table to it)
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W").replace("|2.5.1", "|2.3"),
+     "Encounter", "diagnosis.0.use",
+     {"coding": [{"code": "W", "system": "http://terminology.hl7.org/CodeSystem/v2-0052", "display": "Working"}]}),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^Hypertension^I10||20240110|W").replace("|2.5.1", "|2.1"),
+     "Encounter", "diagnosis.0.use", {"coding": [{"code": "W"}]}),
+    # 2.2's internal location: its sixth component (Etage) is the floor (Klinik and Zentrum no building, no
+    # floor: reported); 2.3's PL-9 is the location's type, a text (the description from 2.3.1 on)
+    (PLACED_22, "Location#2", "identifier", [{"value": "E3"}]),
+    (PLACED_22, "Location#3", "partOf.reference", "#Location#4"),  # the nurse unit's, the facility
+    (PLACED_22, "Location#4", "identifier", [{"value": "GHH"}]),
+    (PLACED_23, "Location", "type", [{"text": "ICU bed"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -799,6 +836,9 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
              OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),
      "DiagnosticReport", "result", "Observation", [1, 2]),
     (SCHEDULED, "Appointment", "participant", "Practitioner", [1]),  # AIP-3's
+    # an OML order's each SPM: the first completes the OBR's Specimen, the next makes its own
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1", "SPM|2|SP2"), "ServiceRequest", "specimen",
+     "Specimen", [2]),
     # lists longer than the engine walks (its members' table): each OBX a result, each DG1 a diagnosis, in order
     (observations(*[("NM", str(i)) for i in range(150)]), "DiagnosticReport", "result", "Observation", [150]),
     (message("ADT^A01^ADT_A01", PID, PV1, *(f"DG1|{i}||I{i}^D^I10" for i in range(150))), "Encounter",
@@ -912,6 +952,7 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
      "extension"),
     # an NK1 of a relationship alone is no contact (FHIR's pat-1: a name, telecom, address or organization)
     (message("ADT^A04^ADT_A01", PID, "NK1|1||1" + "|" * 18 + "2"), "Patient", "contact"),
+    (PLACED_23, "Location", "description"),  # 2.3's PL-9 is no description
     # a cancelled appointment needs no time (FHIR's app-3): none is written where none was sent
     (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 23 + "Cancelled", "PID|1||ID1"), "Appointment", "_start"),
     # a field or repetition of nulls or separators alone holds no value: no row writes its constants (the
@@ -1059,6 +1100,8 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(message("ORU^R01^ORU_R01", "PID|1||ID1~^^^^TEAM", "OBR|1|^EHR||1-8^a^LN"))
             .unmapped if u.startswith(("Patient", "OBR-2"))] == ["Patient.identifier without value (from PID)",
                                                                   "OBR-2"]
+    # 2.2's Klinik and Zentrum (an internal location's seventh and eighth components), of no PL component
+    assert "PV1-3" in fhir.convert(PLACED_22).unmapped
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
     assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
     # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all

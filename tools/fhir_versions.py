@@ -171,17 +171,19 @@ VERDICTS = {
                                                 "location",
     ("NDL[PractitionerRole]", "CM_NDL"): "2.2's OBR-32 to 35 (technician as a CN, start, end, "
                                          "location): as NDL later but for the location (above): fine",
-    ("PL[Location]", "PL"): "2.3's PL-9 is the location's type (a text), read as its description. "
-                            "Left: written as description text, it names the place (Location."
-                            "description holds any text); 2.3 senders seldom value it",
+    ("PL[Location]", "PL"): "2.3's PL-9 is the location's type (a text): its rows write it as the "
+                            "Location's type (its text) in 2.3, as the description from 2.3.1 on "
+                            "(round 26's G2)",
     ("PL[Location-PointOfCare]", "CM_INTERNAL_LOCATION"): "2.2's nurse unit station is the point "
                                                           "of care: fine",
     ("PL[Location-Building]", "CM_INTERNAL_LOCATION"): "2.2's seventh component (Klinik, a "
-                                                       "national extension: the clinic) read as "
-                                                       "the building: left, sent by German feeds "
-                                                       "of 2.2 alone",
+                                                       "national extension: a clinic), no building: "
+                                                       "PL's rows read 2.2's location only where its "
+                                                       "sixth to eighth components are empty, else "
+                                                       "CM_INTERNAL_LOCATION's maps (round 26's G2)",
     ("PL[Location-Floor]", "CM_INTERNAL_LOCATION"): "2.2's eighth component (Zentrum, a national "
-                                                    "extension) read as the floor: left, as Klinik",
+                                                    "extension), no floor: as Klinik (the floor is "
+                                                    "its sixth, Etage)",
     ("SPS[Specimen-Source]", "CM"): "2.1's OBR-15: code first, as SPS: fine",
     ("SPS[Specimen-Source]", "CM_SPS"): "SPS-3 is free text before 2.5 (a collection method "
                                         "after): written as the Specimen's note either way: "

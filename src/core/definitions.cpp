@@ -586,6 +586,24 @@ const VersionDefinitions *Definitions::version(std::string_view name) const {
   return nullptr;
 }
 
+const VersionDefinitions &Definitions::values_version(const VersionDefinitions &v) const {
+  auto has_values = [](const VersionDefinitions &w) {
+    return std::any_of(w.tables.begin(), w.tables.end(), [](const CodeTable *t) { return t; });
+  };
+  if (has_values(v))
+    return v;
+  for (const VersionDefinitions &w : versions_) {
+    if (&w == &v) // reached before any version with values: older than all of them
+      break;
+    if (has_values(w))
+      return v; // a version with values before it: it is not older
+  }
+  for (const VersionDefinitions &w : versions_)
+    if (has_values(w))
+      return w;
+  return v;
+}
+
 Result<Definitions> Definitions::parse(std::string_view text) {
   Definitions defs;
   size_t line_number = 0;

@@ -411,6 +411,12 @@ public:
 
   // The definitions of `version` ("2.5.1"), or null.
   const VersionDefinitions *version(std::string_view name) const;
+  // The version whose tables' values stand for those of `v` (one of
+  // versions()): its own, or, for a version older than every version the
+  // data gives table values for (2.1 to 2.3), the first of those. HL7's
+  // tables grow by addition and keep a code's meaning, so a later version's
+  // values tell an older message's codes as well as its own would.
+  const VersionDefinitions &values_version(const VersionDefinitions &v) const;
   const std::vector<VersionDefinitions> &versions() const { return versions_; }
 
   const std::string &type_name(uint16_t type) const { return type_names_[type]; }

@@ -2467,12 +2467,22 @@ private:
   // written only where it held that value (an SPM-17 after the collection
   // time OBR-7 wrote into the Specimen they share is reported where it
   // differs, not lost without a word). (Out of line: rare.)
+  // A MIME type that names no more than data, application/octet-stream
+  // (TXA-3's AP: a document of application data), yields to a later one of
+  // the same element (the ED's AP^PDF, application/pdf, in the content they
+  // share).
   [[gnu::noinline, gnu::cold]] void taken_leaf(Node &n, char kind, std::string_view text) {
     if (n.kind == 'B' && kind == 'B') {
       add_line(n, text);
       wrote_[field_ & 255] = true;
     } else if (n.kind == kind && n.first == none && text_of(n) == text) {
       wrote_[field_ & 255] = true;
+    } else if (n.kind == kind && kind == 's' && n.first == none &&
+               text_of(n) == "application/octet-stream" && text.find('/') != std::string_view::npos) {
+      wrote_[field_ & 255] = true;
+      n.value = static_cast<uint32_t>(text_.size());
+      n.size = static_cast<uint32_t>(text.size());
+      text_.put_padded(text);
     }
   }
 
@@ -2825,19 +2835,24 @@ private:
 
   // Applies `row`, whose path opens with a list of `each`, to every element
   // of that list in resource `r` that the rows before it made, with its
-  // field's first repetition. (Out of line: one map has such rows.)
+  // field's first repetition: those made, not the places between them of a
+  // repetition that made none (OBX-5's empty one of "1~~3", or an SN of
+  // text, reported), which would be a component of OBX-3's code or OBX-6's
+  // unit alone. (Out of line: one map has such rows.)
   [[gnu::noinline]] void fill_each(uint32_t r, std::vector<PathItem> &base, const Row &row,
                                    std::string_view text, const SegmentView &seg) {
     const std::string_view first = nth_piece(text, enc_.repetition, 0);
     // (test() decides any condition; holds() is kept for the rows in line)
     if (first.empty() || (!row.condition.empty() && !test(row.condition, seg, row.field, first, {})))
       return;
-    uint32_t made = 0;
+    std::vector<uint32_t> made;
     for (uint32_t c = nodes_[resources[r].root].first; c != none; c = nodes_[c].next)
       if (nodes_[c].key == row.path[0].id && nodes_[c].kind != 'x')
-        made = std::max(made, nodes_[c].rep + 1);
+        made.push_back(nodes_[c].rep);
+    std::sort(made.begin(), made.end());
+    made.erase(std::unique(made.begin(), made.end()), made.end());
     field_ = row.field;
-    for (uint32_t i = 0; i < made; ++i)
+    for (const uint32_t i : made)
       emit(r, base, row, {first, 0}, i, seg);
   }
 
@@ -3048,8 +3063,14 @@ private:
     std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
     if (row.piece != 1) [[unlikely]]
       text = decoded(first_of_piece(value, row.piece));
-    if (text.empty())
+    if (text.empty()) {
+      // a code of sub-component separators alone ("&", "&é": XTN-3's first
+      // sub-component empty) is none: the element of a vocabulary whose
+      // miss leaves it not known is not known, as for a code it lacks
+      if (vocabulary && vocabulary->absent && !value.text.empty()) [[unlikely]]
+        empty_code(*vocabulary, r, path);
       return;
+    }
     const Code *found = nullptr;
     if (vocabulary) {
       found = vocabulary->find(text);
@@ -3093,6 +3114,22 @@ private:
              "' (" + vocabulary.name + ")");
     if (!vocabulary.absent || (step_key(path) == maps_.code_step.id && !vocabulary.fhirs))
       return;
+    not_known(r, path);
+  }
+
+  // An empty code (of sub-component separators alone) of a vocabulary of
+  // Vocabulary::absent, at `path` in `r`: not known, as a code it lacks
+  // (unreported: no code was sent).
+  [[gnu::noinline, gnu::cold]] void empty_code(const Vocabulary &vocabulary, uint32_t r,
+                                               std::vector<PathItem> &path) {
+    if (step_key(path) != maps_.code_step.id || vocabulary.fhirs)
+      not_known(r, path);
+  }
+
+  // Writes primitive element `path` of `r` as not known: the data-absent-
+  // reason "unknown" on it ("_system"). (Out of line: a code a vocabulary
+  // of Vocabulary::absent lacks, or an empty one, is rare.)
+  [[gnu::noinline, gnu::cold]] void not_known(uint32_t r, std::vector<PathItem> &path) {
     const PathItem element = path.back();
     const std::string name = "_" + element.step->name;
     const Step own{name, 0, false, maps_.name_id(name)},
@@ -3257,8 +3294,11 @@ private:
   // sender's value gives none (a CWE's second and third components: written
   // before the map's rows, which would write them). A code of no such table,
   // or not among its values (a site's own code of a table it defines), stays
-  // as it is. (Out of line, the one lookup of the definitions: few codes miss
-  // a vocabulary.)
+  // as it is. The values of a version older than those the definitions give
+  // values for (2.2's and 2.3's DG1-6) are the first such version's (see
+  // Definitions::values_version()); the table is the one the message's own
+  // version binds. (Out of line, the one lookup of the definitions: few
+  // codes miss a vocabulary.)
   [[gnu::noinline, gnu::cold]] void table_coding(uint32_t r, std::vector<PathItem> &path,
                                                  std::string_view type, const Value &value,
                                                  const SegmentView &seg) {
@@ -3267,7 +3307,8 @@ private:
     const bool whole = value.level < 2; // a value of components (else a primitive)
     const std::string_view code = decoded(whole ? piece(value, 1).text : value.text);
     const uint16_t table = place_table(seg, value);
-    const CodeTable *values = table ? VersionDefinitions::at(version_->tables, table) : nullptr;
+    const VersionDefinitions &valued = definitions_->values_version(*version_);
+    const CodeTable *values = table ? VersionDefinitions::at(valued.tables, table) : nullptr;
     if (code.empty() || !values || !values->contains(code))
       return;
     // a CWE's own system, unless it names the table ("HL70052"), says the
@@ -3275,7 +3316,7 @@ private:
     const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
     if (!named.empty() && named != "HL7" + definitions_->table_name(table))
       return;
-    const std::string *meaning = version_->meaning(table, code);
+    const std::string *meaning = valued.meaning(table, code);
     const std::string system =
         "http://terminology.hl7.org/CodeSystem/v2-" + definitions_->table_name(table);
     const size_t size = path.size();

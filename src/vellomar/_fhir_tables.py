@@ -526,23 +526,62 @@ report: list[str] = []
 PL_LEVELS = [("PL.3", "Bed"), ("PL.2", "Room"), ("PL.8", "Floor"), ("PL.1", "PointOfCare"),
              ("PL.7", "Building"), ("PL.4", "Facility")]
 PL_MAPS = [f"PL[Location-{level}]" for _, level in PL_LEVELS]
+# mended: 2.2's internal location (CM_INTERNAL_LOCATION: PV1-3, PV1-6,
+# PV1-11, PV1-42, PV1-43 and PV2-1 before 2.3's PL) is a PL's first five
+# components (nurse unit station, room, bed, facility, bed status) and
+# three national extensions: Etage (the floor), Klinik and Zentrum (a clinic
+# and a centre, of no PL component). Read as a PL, Klinik was a building
+# and Zentrum a floor, and the floor was lost. Maps of its own, PL's rows of
+# the components they share and the floor of its sixth; Klinik and Zentrum
+# reported (by the most granular Location's map, once). The fields' rows
+# read it in these versions, PL's maps in the others (see pl_referring()).
+CM_LOCATION_VERSIONS = ("2.2",)
+# 2.3's PL.9 is the location's type (ST), the description (ST) from 2.3.1 on
+PL_TYPE_VERSIONS = ("2.3",)
+CM_LOCATION_FIELDS = ("PV1-3", "PV1-6", "PV1-11", "PV1-42", "PV1-43", "PV2-1")
+CM_LOCATION = "CM_INTERNAL_LOCATION"
+CM_LEVELS = [(f"{CM_LOCATION}.3", "Bed"), (f"{CM_LOCATION}.2", "Room"), (f"{CM_LOCATION}.6", "Floor"),
+             (f"{CM_LOCATION}.1", "PointOfCare"), (f"{CM_LOCATION}.4", "Facility")]
+CM_MAPS = [f"{CM_LOCATION}[Location-{level}]" for _, level in CM_LEVELS]
+# PL's components that 2.2's holds, by their number there
+CM_COMPONENTS = {"PL.1": "1", "PL.2": "2", "PL.3": "3", "PL.4": "4", "PL.8": "6"}
 
 
-def pl_granular(level: int) -> list[str]:
-    """The components of the Locations more granular than PL_LEVELS[level]."""
-    return [c for c, _ in PL_LEVELS[:level]]
+def pl_layout(name: str) -> tuple[list[tuple[str, str]], list[str]]:
+    """The levels and maps of the Locations a map of PL_MAPS or CM_MAPS is one of."""
+    return (CM_LEVELS, CM_MAPS) if name in CM_MAPS else (PL_LEVELS, PL_MAPS)
 
 
-def pl_rows(level: int, table: list[list[str]]) -> list[list[str]]:
-    """The rows of PL's table for the Location PL_LEVELS[level]."""
+def pl_granular(level: int, levels: list[tuple[str, str]] = PL_LEVELS) -> list[str]:
+    """The components of the Locations more granular than levels[level]."""
+    return [c for c, _ in levels[:level]]
+
+
+def cm_location_rows(table: list[list[str]]) -> list[list[str]]:
+    """PL's rows as 2.2's internal location reads them: those of the
+    components it holds, renumbered, and Klinik and Zentrum reported (by the
+    most granular Location's map: see pl_rows())."""
+    out = [[*r[:1], f"{CM_LOCATION}.{CM_COMPONENTS[r[1]]}", *r[2:]] for r in table if r[1] in CM_COMPONENTS]
+    return out + [_row(f"{CM_LOCATION}.{c}", "", "[1-6].$unmapped") for c in (7, 8)]
+
+
+def pl_rows(level: int, table: list[list[str]], name: str = "") -> list[list[str]]:
+    """The rows of PL's table for the Location levels[level] of map `name`'s
+    layout (PL_LEVELS, or CM_LEVELS for CM_MAPS)."""
+    levels, maps = pl_layout(name)
+    own = levels[0][0].split(".")[0]
+    if name in CM_MAPS:
+        table = cm_location_rows(table)
     out: list[list[str]] = []
-    below = " AND ".join(f"{c} NOT VALUED" for c in pl_granular(level))
+    below = " AND ".join(f"{c} NOT VALUED" for c in pl_granular(level, levels))
     for r in table:
         m = re.match(r"\s*\[(\d)(?:-(\d))?\]\.(.*)", r[9])
         if not m:
             out.append(r)
             continue
-        first, last = int(m.group(1)) - 1, int(m.group(2) or m.group(1)) - 1
+        # the tables number the Locations by PL_LEVELS
+        first, last = (next((i for i, (_, lv) in enumerate(levels) if lv == PL_LEVELS[int(n) - 1][1]), -1)
+                       for n in (m.group(1), m.group(2) or m.group(1)))
         tpath = re.sub(r"^location\(Location\.(.*)\)$", r"\1", m.group(3).strip())
         if r[1] == "PL.10":
             # mended: PL.10's rows number the point of care [5] and the
@@ -552,11 +591,20 @@ def pl_rows(level: int, table: list[list[str]]) -> list[list[str]]:
             first = last = next((i for i, (c, _) in enumerate(PL_LEVELS) if c in named), -1)
             # mended: the floor's rows write "PL3.NOT VALUED"
             r = r[:6] + [r[6].replace("PL3.NOT VALUED", "PL.3 NOT VALUED")] + r[7:]
-        elif r[1] == "PL.9":
+        elif r[1] == "PL.9" or tpath == "$unmapped":
             # mended: the description is the bed's ([1]); where there is no
             # bed, the most granular Location's (where there is none, the
             # one Location of the whole PL's)
             first, last, r = level, level, r[:6] + [f"IF {below}" if below else ""] + r[7:]
+            if r[1] == "PL.9":
+                # mended: 2.3's PL.9 is the location's type, a text (the
+                # description from 2.3.1 on): the Location's type there
+                versions = ", ".join(f'"{v}"' for v in PL_TYPE_VERSIONS)
+                out.append(_row("PL.9", " AND ".join(filter(None, [r[6], f"MSH-12 IN ({versions})"])),
+                                "type[1].text"))
+                r = r[:6] + [" AND ".join(filter(None, [r[6], f"MSH-12 NOT IN ({versions})"]))] + r[7:]
+                if not r[6].startswith("IF "):
+                    out[-1][6], r[6] = "IF " + out[-1][6], "IF " + r[6]
         elif r[1] == "PL.11" and "identifier[2]" in tpath:
             # mended: the assigning authority of PL.10's identifier: only
             # where there is one (an identifier of an assigner alone stood
@@ -569,26 +617,46 @@ def pl_rows(level: int, table: list[list[str]]) -> list[list[str]]:
             continue
         if first <= level <= last:
             out.append(r[:9] + [tpath] + r[10:])
-    for k in range(level + 1, len(PL_LEVELS)):
-        between = [f"{c} NOT VALUED" for c, _ in PL_LEVELS[level + 1:k]]
-        out.append(_row("PL", " AND ".join([f"IF {PL_LEVELS[k][0]} VALUED"] + between),
-                        "partOf", PL_MAPS[k]))
+    for k in range(level + 1, len(levels)):
+        between = [f"{c} NOT VALUED" for c, _ in levels[level + 1:k]]
+        out.append(_row(own, " AND ".join([f"IF {levels[k][0]} VALUED"] + between),
+                        "partOf", maps[k]))
     return out
 
 
 def pl_referring(cond: str, address: str) -> list[tuple[str, str]]:
     """(condition, map) of each row that stands for a row referring to the
     Location of a PL at `address` ("PV1-3"), in postfix as condition()
-    writes them: the most granular Location present, else PL[Location]."""
+    writes them: the most granular Location present, else PL[Location]. A
+    field of 2.2's internal location (CM_LOCATION_FIELDS) reads it by
+    CM_MAPS in those versions where it holds Etage, Klinik or Zentrum, by
+    PL's otherwise (the same Locations, of the same ids, as before): a test
+    of MSH-12 first for those versions (a gate, deciding the run of their
+    rows at once), last for the others (tested only where the rest held)."""
+    layouts = [(PL_LEVELS, PL_MAPS, "PL[Location]", "", "")]
+    if address in CM_LOCATION_FIELDS:
+        versions = ", ".join(f'"{v}"' for v in CM_LOCATION_VERSIONS)
+        old = condition(f"IF MSH-12 IN ({versions})", "MSH")
+        extensions = [f"{address}.{c}" for c in (6, 7, 8)]
+        layouts = [(PL_LEVELS, PL_MAPS, "PL[Location]", "", condition(f"IF MSH-12 NOT IN ({versions})", "MSH")),
+                   (PL_LEVELS, PL_MAPS, "PL[Location]", old, " ".join(
+                       [f"N:{extensions[0]}"] + [f"N:{e} &" for e in extensions[1:]])),
+                   (CM_LEVELS, CM_MAPS, "", old, " ".join(
+                       [f"V:{extensions[0]}"] + [f"V:{e} |" for e in extensions[1:]]))]
     out = []
-    for level in range(len(PL_LEVELS) + 1):
-        tests = [f"N:{address}.{c[3:]}" for c in pl_granular(level)]
-        if level < len(PL_LEVELS):
-            tests.insert(0, f"V:{address}.{PL_LEVELS[level][0][3:]}")
-        program = " ".join(tests[:1] + [f"{t} &" for t in tests[1:]])
-        out.append((" ".join(filter(None, [cond, program, "&" * bool(cond)])),
-                    PL_MAPS[level] if level < len(PL_LEVELS) else "PL[Location]"))
+    for levels, maps, whole, first_test, last_tests in layouts:
+        for level in range(len(levels) + bool(whole)):
+            tests = [f"N:{address}.{c.split('.')[1]}" for c in pl_granular(level, levels)]
+            if level < len(levels):
+                tests.insert(0, f"V:{address}.{levels[level][0].split('.')[1]}")
+            program = " ".join(tests[:1] + [f"{t} &" for t in tests[1:]])
+            lead = " ".join(filter(None, [first_test, cond, "&" * bool(first_test and cond)]))
+            program = " ".join(filter(None, [lead, program, "&" * bool(lead)]))
+            out.append((f"{program} {last_tests} &" if last_tests else program,
+                        maps[level] if level < len(levels) else whole))
     return out
+
+
 # The component a map to a primitive reads, where it is not the first, by
 # map name: see note_members().
 PIECES: dict[str, str] = {}
@@ -744,7 +812,7 @@ def resolve(type_name: str, path: str) -> tuple[str, str] | str:
 
 # --- conditions -------------------------------------------------------------
 
-ADDRESS = r"(?:[A-Z][A-Z0-9]{2}-\d+(?:\.\d+)*|[A-Z]{2,3}\.\d+(?:\.\d+)*)"
+ADDRESS = r"(?:[A-Z][A-Z0-9]{2}-\d+(?:\.\d+)*|(?:[A-Z]{2,3}|CM_[A-Z_]+)\.\d+(?:\.\d+)*)"
 OPS = {"GREATER THAN OR EQUALS": "ge", "LESS THAN OR EQUALS": "le", "GREATER THAN": "gt",
        "LESS THAN": "lt", "EQUALS": "eq", "NOT EQUALS": "ne"}
 
@@ -978,13 +1046,18 @@ def same_type(element: str, filled: str) -> bool:
 # names the type of that text: TX (and TEXT) the TX text's content, FT the
 # FT text's (content[4] and content[2] of OBX[DocumentReference], whose
 # slots TXA[DocumentReference]'s share, SHARED_SLOTS); TXA-3 is written
-# first and stands. Any other (AP, IM, AU: data an OBX's ED types more
-# closely, application/pdf where TXA-3 says AP) keeps a content of its own,
-# past those of OBX (1 to 4) and of NTE[DocumentReference] (5, after OBX's).
+# first and stands. Any other (AP, IM, AU) is the type of the data an OBX's
+# ED carries, content[1], which the tables' TXA-3 row names too
+# ("content.attachment.contentType"): one content, not one of a type alone
+# beside the ED's (R4's contents are the document in each of its formats).
+# AP's MIME type, application/octet-stream, names no more than data, and the
+# ED's own (application/pdf of "AP^PDF") replaces it (the engine's
+# taken_leaf()); IM and AU name none (reported). Without an ED, TXA-3's type
+# is the content's (a notification's document, MDM^T01).
 REPLACED_ROWS = {("TXA[DocumentReference]", "TXA-3"): [
     _row("TXA-3", 'IF TXA-3 IN ("TX", "TEXT")', "content[4].attachment.contentType", "ID[code]"),
     _row("TXA-3", 'IF TXA-3 EQUALS "FT"', "content[2].attachment.contentType", "ID[code]"),
-    _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[6].attachment.contentType", "ID[code]")]}
+    _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[1].attachment.contentType", "ID[code]")]}
 
 
 def table_rows(name: str, path: Path | None) -> list[list[str]]:
@@ -1158,23 +1231,24 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{name}: map to {target}, which is not a FHIR type: whole map")
             return
     if name == "PL[Location]" and path is not None and not whole:
-        maps.update({n.lower(): n for n in PL_MAPS})
-        for n in PL_MAPS:
+        maps.update({n.lower(): n for n in PL_MAPS + CM_MAPS})
+        for n in PL_MAPS + CM_MAPS:
             map_rows(kind, n, path, maps, out)
         map_rows(kind, name, path, maps, out, whole=True)
         return
     identity = f"\t{IDENTITIES[name]}" if name in IDENTITIES else ""
-    if name in PL_MAPS:
-        level = PL_MAPS.index(name)
-        identity = "\t" + ".".join(c[3:] for c, _ in PL_LEVELS[level:])
+    if name in PL_MAPS + CM_MAPS:
+        levels, pl_maps = pl_layout(name)
+        identity = "\t" + ".".join(c.split(".")[1] for c, _ in levels[pl_maps.index(name):])
     out.append(f"{kind}\t{esc(name)}\t{fhir_type or target}{identity}")
     own = name.split("[")[0]
     nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
     merged: set[tuple[str, str, str]] = set()
     alternatives: set[str] = set()  # fields whose first alternative is taken
     table = table_rows(name, path)
-    if name in PL_MAPS or whole:
-        table = pl_rows(PL_MAPS.index(name) if name in PL_MAPS else len(PL_MAPS), table)
+    if name in PL_MAPS + CM_MAPS or whole:
+        table = pl_rows(pl_layout(name)[1].index(name) if name in PL_MAPS + CM_MAPS else len(PL_MAPS), table,
+                        name)
     inline = inline_reference(kind, name, table, maps)
     inline_written = False  # the first such row stands for them all
     lacking = lacking_elements(fhir_type, table)
@@ -1929,6 +2003,24 @@ def separate_provenances(table: list[list[str]]) -> None:
             r[11] = re.sub(rf"\bProvenance\[{number}\]", r[9], r[11])
 
 
+# mended: OML_O21's OBR[Specimen] makes "Specimen[each]", which was not
+# read: an order's specimen fields (OBR-7's collection time, OBR-15's
+# source, ...) were lost. The Specimen of each SPM of the order, which they
+# describe as ORU_R01's OBR does its one: Specimen[1], which the order's
+# first SPM completes (SPM's "Specimen" read as ORU_R01's "Specimen[n]":
+# each next SPM makes one of its own, see message_rows()) and which the
+# ServiceRequest refers to (as the SPM's row links its own), also where no
+# SPM stands; made where the OBR holds one of the fields OBR[Specimen]
+# reads (an order's OBR seldom does: no Specimen of nothing, as the results
+# of ORU_R01 need one whatever it holds). (row, label): the label read,
+# references added, condition.
+EACH_SPECIMEN = {
+    ("OML_O21.ORDER.OBSERVATION_REQUEST.OBR", "Specimen[each]"): (
+        "Specimen[1]", "ServiceRequest[1].specimen.reference=Specimen[1].id",
+        "IF " + " OR ".join(f"OBR-{f} VALUED" for f in (7, 8, 9, 10, 14, 15))),
+    ("OML_O21.ORDER.OBSERVATION_REQUEST.SPECIMEN.SPM", "Specimen"): ("Specimen[n]", "", "")}
+
+
 def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                  known: Callable[[str], bool] | None = None) -> None:
     """The rows of a message table; `known` accepts segment maps named that
@@ -1961,6 +2053,11 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                 carried.setdefault(through.group(1), []).append(
                     f"{through.group(1)}.{through.group(2)}.reference={through.group(3)}.id")
                 r[11] = r[11].replace(ref, "")
+    for r in table[2:]:
+        if (r[1].strip(), r[9].strip()) in EACH_SPECIMEN:
+            # mended: see EACH_SPECIMEN
+            r[9], refs, r[6] = EACH_SPECIMEN[(r[1].strip(), r[9].strip())]
+            r[11] = "; ".join(filter(None, [r[11].strip(), refs]))
     for r in table[2:]:
         # mended: SIU_S12's SCH makes "ServiceRequest[1..n]" (the order its
         # SCH-26 and SCH-27 number, the Appointment's basedOn), a label that

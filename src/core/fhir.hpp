@@ -181,6 +181,11 @@ struct Map {
   // a resource of its own), writes a constant: what it makes may hold
   // constants alone (see Engine::made_of_nothing()), set by Maps::finish
   bool constants = false;
+  // a data type map of a type without components (ID[code], ST[Identifier],
+  // FT[Annotation-Comment]: the type before '['), whose rows read the first
+  // piece of a value that may hold more (see Engine::without_components()),
+  // set by Maps::finish
+  bool primitive = false;
   // Runs of rows whose gates read one place (OBX-5's and OBX-6's rows, one
   // for each type of value OBX-2 names), in order: for each word some gate
   // of the run holds, the rows that may apply when the place reads it

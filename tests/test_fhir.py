@@ -276,6 +276,17 @@ def test_corpus_bundles_are_valid(path):
      [{"attachment": {"contentType": "text/hl7v2", "data": base64.b64encode(b"Seen.").decode()}}]),
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN", "OBX|1|TX|||Seen.||||||F"), "DocumentReference", "content",
      [{"attachment": {"data": base64.b64encode(b"Seen.").decode(), "contentType": "text/plain"}}]),
+    # an e-mail address beside an equipment type the vocabulary lacks, no number sent, is the value (its
+    # system not known)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c"), "Patient", "telecom",
+     [{"use": "home", "value": "a@b.c", "_system": {"extension": [
+         {"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}}]),
+    # a text (TX, FT, ST) has no components: a separator in it is the sender's text, the line read whole
+    (observations(("TX", "T2^weighted images"), ("FT", "T2^weighted&x~2")), "Observation#1", "component.0.valueString",
+     "T2^weighted&x"),
+    (observations(("TX", "T2^weighted images")), "Observation", "valueString", "T2^weighted images"),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||T2^weighted||||||F"), "DocumentReference",
+     "content.0.attachment.data", base64.b64encode(b"T2^weighted").decode()),
     # the software (SFT) a Device, the source Provenance's entity, with the tables' role "source"
     (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
     (SOFTWARE, "Provenance", "entity.0.role", "source"),
@@ -1057,8 +1068,8 @@ def test_unmapped_content_is_reported():
     assert "EVN-7" in fhir.convert(message("ADT^A01^ADT_A01", "EVN|A01|20240110120000|||||^GHH", PID)).unmapped
     # an identifier of a type alone is left out and reported; one of constants alone reports its field
     assert [u for u in fhir.convert(message("ORU^R01^ORU_R01", "PID|1||ID1~^^^^TEAM", "OBR|1|^EHR||1-8^a^LN"))
-            .unmapped if u.startswith(("Patient", "OBR-2"))] == ["Patient.identifier without value (from PID)",
-                                                                  "OBR-2"]
+            .unmapped if u.startswith(("Patient", "OBR-2"))] == ["OBR-2",
+                                                                  "Patient.identifier without value (from PID)"]
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
     assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
     # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all
@@ -1087,6 +1098,23 @@ def test_unmapped_content_is_reported():
     assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
         ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1"),
         ("SN", "<>^5~<^3")]] == [1, 1, 1, 1, 0, 1]  # (a component's SN of no Quantity, Range or Ratio)
+    # a value of a type without components that holds more than its first piece (a code, a number; a
+    # component's text: a code in a sub-component) is read to its first piece, its field reported; a text
+    # field is read whole; trailing separators hold nothing
+    assert [[u for u in fhir.convert(t).unmapped if u in ("PID-8", "OBX-3", "OBX-5")] for t in [
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||19610615|M^Male"), observations(("NM", "5^3")),
+        message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|&GDT^Findings||x||||||F"), observations(("TX", "T2^x")),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||19610615|M^"), observations(("NM", "5"))]] == [
+        ["PID-8"], ["OBX-5"], ["OBX-3"], [], [], []]
+    # a component no row reads, its row naming only an extension the tables propose (EI.2, an order number's
+    # namespace; CX.6), is reported as its field; so is an e-mail address beside a telephone's type or number
+    assert [[u for u in fhir.convert(t).unmapped if u in ("OBR-2", "OBR-3", "PID-3", "PID-13")] for t in [
+        message("ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|PL1^EHR|FL1|1-8^a^LN"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1^^^GHH^MR^WARD1"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^PH^a@b.c^^555^1234567"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^ph^a@b.c"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c~^NET^internet^a@b.c")]] == [
+        ["OBR-2"], ["PID-3"], ["PID-13"], ["PID-13"], []]
     # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
@@ -1181,6 +1209,10 @@ def test_a_pl_refers_to_its_most_granular_location_each_part_of_the_next(compone
         url = by_url[url]["partOf"]["reference"]
     assert chain == [components[n] for n in GRANULARITY if n in components]
     assert len(by_url) == len(components)
+    # and the Locations are those of the PL without it (room A of point of care "&" is room A of none)
+    plain = "^".join(components.get(n, "") for n in range(1, 9))
+    assert set(by_url) == {e["fullUrl"] for e in fhir.to_dict(message("ADT^A01^ADT_A01", PID, f"PV1|1|I|{plain}"))[
+        "entry"] if e["resource"]["resourceType"] == "Location"}
 
 
 @pytest.mark.parametrize("call,error", [

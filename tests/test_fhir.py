@@ -1019,6 +1019,13 @@ def test_ids_are_stable_across_events_of_one_stay():
      message("ADT^A01^ADT_A01", "NK1|1|ONE^A|SPO", PV1, PID, control_id="M2"), ["Patient", "RelatedPerson", "Encounter"]),
     (message("ADT^A01^ADT_A01", PID, "PD1|||C^^1", PV1),
      message("ADT^A01^ADT_A01", "PD1|||C^^1", PID, PV1, control_id="M2"), ["Patient", "Encounter"]),
+    # two of them ahead of PID (PV1) fill its Patient (Encounter) both, as after it
+    (message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO", "NK1|2|TWO^B|SPO", PV1),
+     message("ADT^A01^ADT_A01", "NK1|1|ONE^A|SPO", "NK1|2|TWO^B|SPO", PID, PV1, control_id="M2"),
+     ["Patient", "RelatedPerson", "Encounter"]),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^x^I10", "DG1|2||I11^y^I10"),
+     message("ADT^A01^ADT_A01", PID, "DG1|1||I10^x^I10", "DG1|2||I11^y^I10", PV1, control_id="M2"),
+     ["Patient", "Encounter", "Condition"]),
     # a result of an order without numbers is keyed by its own code alone
     (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F"),
      message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F",

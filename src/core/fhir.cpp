@@ -762,8 +762,16 @@ void Maps::finish() {
     auto [it, added] = label_ids_.emplace(text, static_cast<uint32_t>(label_ids_.size()));
     return it->second;
   };
-  auto rows = [&](Structure &s) {
+  // (fillers of a resource that a segment outside any group makes, in a
+  // structure of the tables: one message, one such resource; not those of
+  // the fallback, whose rows stand in no group)
+  auto rows = [&](Structure &s, bool fillers) {
     for (SegmentRow &row : s.rows) {
+      row.filler = fillers && !row.makes && row.map >= 0 &&
+                   std::any_of(s.rows.data(), &row, [&](const SegmentRow &before) {
+                     return before.label == row.label && before.segment != row.segment &&
+                            before.map >= 0 && before.group.empty();
+                   });
       row.label_id = label(row.label);
       for (Link &l : row.links) {
         steps(l.path);
@@ -772,9 +780,9 @@ void Maps::finish() {
       }
     }
   };
-  rows(fallback);
+  rows(fallback, false);
   for (Structure &s : structures)
-    rows(s);
+    rows(s, true);
   label_count = static_cast<uint32_t>(label_ids_.size());
   for (auto &[type, links] : context)
     for (Link &l : links)
@@ -1951,7 +1959,8 @@ private:
       const Resource &r = resources[at];
       if (r.segment == index)
         return at;
-      if (r.segment_name != seg.name && !holds_before(apart(r.group, group), named.before) &&
+      if ((r.segment_name != seg.name || row.filler) &&
+          !holds_before(apart(r.group, group), named.before) &&
           !(row.makes && (r.filled & name_bit)) && !(opens != none && within(r.group, opens))) {
         resources[at].filled |= name_bit;
         // A resource keyed by its message and position takes the key of the
@@ -2666,7 +2675,9 @@ private:
   // Patient) or a segment of another name (an AIL after an AIG), is taken:
   // each AIG, AIL and AIP is a participant of its own.
   uint32_t first_repetition(uint32_t r, const Map &map, std::string_view name, uint32_t index) {
-    if (!map.one_list || same(resources[r].segment_name, name))
+    // (the segment that made it: a segment of its name fills it only where
+    // its row is a SegmentRow::filler, as the one before it)
+    if (!map.one_list || (resources[r].segment == index && same(resources[r].segment_name, name)))
       return 0;
     for (Filler &f : fillers_)
       if (f.resource == r && same(f.name, name)) {

@@ -222,6 +222,12 @@ struct SegmentRow {
   // made only when no segment of its name filled that one yet (IN1: the
   // Coverage of PV1-20 for the first, one of its own for the next)
   bool makes = false;
+  // a row of a label that a row of another segment outside any group makes
+  // before it (ADT's PD1 and NK1 of PID's Patient; PV2 and DG1 of PV1's
+  // Encounter), not `makes`: a resource it made ahead of that segment (or
+  // without one) stands for that segment's, and the next segment of its
+  // name fills it too, as it fills that segment's (set by Maps::finish)
+  bool filler = false;
   // the size of the parent group that `group` begins with, and its dot
   // ("SPECIMEN.PATIENT_OBSERVATION": a row standing only under SPECIMEN,
   // as 2.7's ORU_R01 names SPECIMEN's observations as the PATIENT's); 0

@@ -280,6 +280,17 @@ def test_corpus_bundles_are_valid(path):
      [{"attachment": {"contentType": "text/hl7v2", "data": base64.b64encode(b"Seen.").decode()}}]),
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN", "OBX|1|TX|||Seen.||||||F"), "DocumentReference", "content",
      [{"attachment": {"data": base64.b64encode(b"Seen.").decode(), "contentType": "text/plain"}}]),
+    # an e-mail address beside an equipment type the vocabulary lacks, no number sent, is the value (its
+    # system not known)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c"), "Patient", "telecom",
+     [{"use": "home", "value": "a@b.c", "_system": {"extension": [
+         {"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}}]),
+    # a text (TX, FT, ST) has no components: a separator in it is the sender's text, the line read whole
+    (observations(("TX", "T2^weighted images"), ("FT", "T2^weighted&x~2")), "Observation#1", "component.0.valueString",
+     "T2^weighted&x"),
+    (observations(("TX", "T2^weighted images")), "Observation", "valueString", "T2^weighted images"),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||T2^weighted||||||F"), "DocumentReference",
+     "content.0.attachment.data", base64.b64encode(b"T2^weighted").decode()),
     # the software (SFT) a Device, the source Provenance's entity, with the tables' role "source"
     (SOFTWARE, "Provenance", "entity.0.what.reference", "#Device#1"),
     (SOFTWARE, "Provenance", "entity.0.role", "source"),
@@ -1049,6 +1060,13 @@ def test_ids_are_stable_across_events_of_one_stay():
      message("ADT^A01^ADT_A01", "NK1|1|ONE^A|SPO", PV1, PID, control_id="M2"), ["Patient", "RelatedPerson", "Encounter"]),
     (message("ADT^A01^ADT_A01", PID, "PD1|||C^^1", PV1),
      message("ADT^A01^ADT_A01", "PD1|||C^^1", PID, PV1, control_id="M2"), ["Patient", "Encounter"]),
+    # two of them ahead of PID (PV1) fill its Patient (Encounter) both, as after it
+    (message("ADT^A01^ADT_A01", PID, "NK1|1|ONE^A|SPO", "NK1|2|TWO^B|SPO", PV1),
+     message("ADT^A01^ADT_A01", "NK1|1|ONE^A|SPO", "NK1|2|TWO^B|SPO", PID, PV1, control_id="M2"),
+     ["Patient", "RelatedPerson", "Encounter"]),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1||I10^x^I10", "DG1|2||I11^y^I10"),
+     message("ADT^A01^ADT_A01", PID, "DG1|1||I10^x^I10", "DG1|2||I11^y^I10", PV1, control_id="M2"),
+     ["Patient", "Encounter", "Condition"]),
     # a result of an order without numbers is keyed by its own code alone
     (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F"),
      message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F",
@@ -1098,8 +1116,8 @@ def test_unmapped_content_is_reported():
     assert "EVN-7" in fhir.convert(message("ADT^A01^ADT_A01", "EVN|A01|20240110120000|||||^GHH", PID)).unmapped
     # an identifier of a type alone is left out and reported; one of constants alone reports its field
     assert [u for u in fhir.convert(message("ORU^R01^ORU_R01", "PID|1||ID1~^^^^TEAM", "OBR|1|^EHR||1-8^a^LN"))
-            .unmapped if u.startswith(("Patient", "OBR-2"))] == ["Patient.identifier without value (from PID)",
-                                                                  "OBR-2"]
+            .unmapped if u.startswith(("Patient", "OBR-2"))] == ["OBR-2",
+                                                                  "Patient.identifier without value (from PID)"]
     # 2.2's Klinik and Zentrum (an internal location's seventh and eighth components), of no PL component
     assert "PV1-3" in fhir.convert(PLACED_22).unmapped
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
@@ -1130,6 +1148,23 @@ def test_unmapped_content_is_reported():
     assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
         ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1"),
         ("SN", "<>^5~<^3")]] == [1, 1, 1, 1, 0, 1]  # (a component's SN of no Quantity, Range or Ratio)
+    # a value of a type without components that holds more than its first piece (a code, a number; a
+    # component's text: a code in a sub-component) is read to its first piece, its field reported; a text
+    # field is read whole; trailing separators hold nothing
+    assert [[u for u in fhir.convert(t).unmapped if u in ("PID-8", "OBX-3", "OBX-5")] for t in [
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||19610615|M^Male"), observations(("NM", "5^3")),
+        message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|&GDT^Findings||x||||||F"), observations(("TX", "T2^x")),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||19610615|M^"), observations(("NM", "5"))]] == [
+        ["PID-8"], ["OBX-5"], ["OBX-3"], [], [], []]
+    # a component no row reads, its row naming only an extension the tables propose (EI.2, an order number's
+    # namespace; CX.6), is reported as its field; so is an e-mail address beside a telephone's type or number
+    assert [[u for u in fhir.convert(t).unmapped if u in ("OBR-2", "OBR-3", "PID-3", "PID-13")] for t in [
+        message("ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|PL1^EHR|FL1|1-8^a^LN"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1^^^GHH^MR^WARD1"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^PH^a@b.c^^555^1234567"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^ph^a@b.c"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c~^NET^internet^a@b.c")]] == [
+        ["OBR-2"], ["PID-3"], ["PID-13"], ["PID-13"], []]
     # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
@@ -1224,6 +1259,10 @@ def test_a_pl_refers_to_its_most_granular_location_each_part_of_the_next(compone
         url = by_url[url]["partOf"]["reference"]
     assert chain == [components[n] for n in GRANULARITY if n in components]
     assert len(by_url) == len(components)
+    # and the Locations are those of the PL without it (room A of point of care "&" is room A of none)
+    plain = "^".join(components.get(n, "") for n in range(1, 9))
+    assert set(by_url) == {e["fullUrl"] for e in fhir.to_dict(message("ADT^A01^ADT_A01", PID, f"PV1|1|I|{plain}"))[
+        "entry"] if e["resource"]["resourceType"] == "Location"}
 
 
 @pytest.mark.parametrize("call,error", [

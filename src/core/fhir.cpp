@@ -526,6 +526,9 @@ void Maps::finish() {
           m.fields.set(t.field);
     }
     m.fields.reset(0);
+    static constexpr std::string_view primitive_types[] = {"DT", "DTM", "FT", "ID", "IS",
+                                                           "NM", "SI", "ST", "TM", "TX"};
+    m.primitive = std::ranges::find(primitive_types, segment) != std::end(primitive_types);
     for (Row &row : m.rows)
       for (Row *r = &row;; r = &r->inner[0]) { // a row and those within it
         resolve(r->map, false);
@@ -759,8 +762,16 @@ void Maps::finish() {
     auto [it, added] = label_ids_.emplace(text, static_cast<uint32_t>(label_ids_.size()));
     return it->second;
   };
-  auto rows = [&](Structure &s) {
+  // (fillers of a resource that a segment outside any group makes, in a
+  // structure of the tables: one message, one such resource; not those of
+  // the fallback, whose rows stand in no group)
+  auto rows = [&](Structure &s, bool fillers) {
     for (SegmentRow &row : s.rows) {
+      row.filler = fillers && !row.makes && row.map >= 0 &&
+                   std::any_of(s.rows.data(), &row, [&](const SegmentRow &before) {
+                     return before.label == row.label && before.segment != row.segment &&
+                            before.map >= 0 && before.group.empty();
+                   });
       row.label_id = label(row.label);
       for (Link &l : row.links) {
         steps(l.path);
@@ -769,9 +780,9 @@ void Maps::finish() {
       }
     }
   };
-  rows(fallback);
+  rows(fallback, false);
   for (Structure &s : structures)
-    rows(s);
+    rows(s, true);
   label_count = static_cast<uint32_t>(label_ids_.size());
   for (auto &[type, links] : context)
     for (Link &l : links)
@@ -1948,7 +1959,8 @@ private:
       const Resource &r = resources[at];
       if (r.segment == index)
         return at;
-      if (r.segment_name != seg.name && !holds_before(apart(r.group, group), named.before) &&
+      if ((r.segment_name != seg.name || row.filler) &&
+          !holds_before(apart(r.group, group), named.before) &&
           !(row.makes && (r.filled & name_bit)) && !(opens != none && within(r.group, opens))) {
         resources[at].filled |= name_bit;
         // A resource keyed by its message and position takes the key of the
@@ -2555,8 +2567,21 @@ private:
   // Reports the field being read, whose value no row of its map writes
   // (a row of kind 'U': OBX-5 of a type without one, "OBX-5"). (Out of
   // line: rare.)
+  // (written into a buffer: an order number's namespace is reported for
+  // each map of its segment, all but the first found reported already)
   [[gnu::noinline, gnu::cold]] void unmapped_value(const SegmentView &seg) {
-    unmapped(std::string(seg.name) + "-" + std::to_string(field_));
+    // (its digits by hand: std::to_chars here changed how run() formats
+    // the fields it reports, a call of it no longer in line)
+    char text[48];
+    const size_t size = std::min<size_t>(seg.name.size(), 32);
+    std::memcpy(text, seg.name.data(), size);
+    text[size] = '-';
+    char *end = text + sizeof text;
+    for (uint32_t n = field_; end == text + sizeof text || n; n /= 10)
+      *--end = static_cast<char>('0' + n % 10);
+    const size_t digits = static_cast<size_t>(text + sizeof text - end);
+    std::memmove(text + size + 1, end, digits);
+    unmapped({text, size + 1 + digits});
   }
 
   // Reports the text of the field being read that FHIR's primitive of
@@ -2660,7 +2685,9 @@ private:
   // Patient) or a segment of another name (an AIL after an AIG), is taken:
   // each AIG, AIL and AIP is a participant of its own.
   uint32_t first_repetition(uint32_t r, const Map &map, std::string_view name, uint32_t index) {
-    if (!map.one_list || same(resources[r].segment_name, name))
+    // (the segment that made it: a segment of its name fills it only where
+    // its row is a SegmentRow::filler, as the one before it)
+    if (!map.one_list || (resources[r].segment == index && same(resources[r].segment_name, name)))
       return 0;
     for (Filler &f : fillers_)
       if (f.resource == r && same(f.name, name)) {
@@ -2910,6 +2937,18 @@ private:
   };
   OwnRead own_read_;
 
+  // The places without_components() found a composite at, by the row that
+  // read it, its field and the segment's name, the last 8 of a conversion:
+  // a map's rows read the same places of each segment (CX-4's HD in each
+  // identifier), which need not be looked up again.
+  struct CompositeRead {
+    const Row *row = nullptr;
+    uint32_t field = 0, name = 0;
+    bool operator==(const CompositeRead &) const = default;
+  };
+  std::array<CompositeRead, 8> composite_reads_{};
+  uint32_t composite_count_ = 0;
+
   // Applies the rows of a data type map to `value`.
   void apply_value_map(uint32_t r, std::vector<PathItem> &base, const Map &map,
                        Value value, const SegmentView &seg) {
@@ -3030,10 +3069,11 @@ private:
     }
     if (row.kind == 'O' && row.map >= 0) {
       const Map &map = maps_.maps[static_cast<size_t>(row.map)];
+      const Value v = map.primitive ? primitive_value(row, value, seg) : value;
       if (row.vocabulary >= 0)
-        translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)],
-                   value, seg);
-      apply_value_map(r, path, map, value, seg);
+        translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)], v,
+                   seg);
+      apply_value_map(r, path, map, v, seg);
     }
   }
 
@@ -3060,7 +3100,11 @@ private:
                                          const Value &value, const SegmentView &seg) {
     const Vocabulary *vocabulary =
         row.vocabulary >= 0 ? &maps_.vocabularies[static_cast<size_t>(row.vocabulary)] : nullptr;
-    std::string_view text = decoded(value.level < 2 ? piece(value, 1).text : value.text);
+    std::string_view text = value.level < 2 ? piece(value, 1).text : value.text;
+    // (a value holding more than its first piece: see without_components())
+    if (text.size() != value.text.size()) [[unlikely]]
+      text = without_components(row, value, text, seg);
+    text = decoded(text);
     if (row.piece != 1) [[unlikely]]
       text = decoded(first_of_piece(value, row.piece));
     if (text.empty()) {
@@ -3336,12 +3380,21 @@ private:
   // sub-component of it that `value` is (found by where its text stands in
   // the field's).
   uint16_t place_table(const SegmentView &seg, const Value &value) const {
+    return place(seg, value).table;
+  }
+
+  // The definition of the place of `value` in the message's version (its
+  // type 0 where the version defines none): field field_ of `seg`, or the
+  // component or sub-component of it that `value` is (found by where its
+  // text stands in the field's); OBX-5 of the type OBX-2 names when
+  // `observed`, else of its own (varies).
+  ElementInfo place(const SegmentView &seg, const Value &value, bool observed = false) const {
     if (field_ == 0 || field_ > seg.field_count())
-      return 0;
+      return {};
     const std::string_view field = seg.field_at(field_ - 1).text; // (as field_text())
     const char *at = value.text.data();
     if (field.empty() || at < field.data() || at > field.data() + field.size())
-      return 0;
+      return {};
     uint64_t index[3] = {field_, 1, 1};
     // the count of delimiters `d` in text[from, to) and where the last piece
     // before `to` starts
@@ -3358,7 +3411,77 @@ private:
       index[1] = count(enc_.component, from, to);
     if (value.level >= 2)
       index[2] = count(enc_.sub_component, from, to);
-    return version_->element(seg.name, 1 + static_cast<size_t>(std::min(value.level, 2)), index).table;
+    uint16_t named = 0;
+    if (observed && field_ == 5 && same(seg.name, "OBX"))
+      named = definitions_->type_number_of(nth_piece(field_text(seg, 2), enc_.component, 0));
+    return version_->element(seg.name, 1 + static_cast<size_t>(std::min(value.level, 2)), index,
+                             named);
+  }
+
+  // The type of field field_ of `seg` in the message's version (OBX-5's the
+  // one OBX-2 names), 0 where the version defines none.
+  uint16_t field_type(const SegmentView &seg) const {
+    if (field_ == 5 && same(seg.name, "OBX"))
+      return definitions_->type_number_of(nth_piece(field_text(seg, 2), enc_.component, 0));
+    const std::vector<FieldDef> *fields = version_->segment(seg.name);
+    return fields && field_ <= fields->size() ? (*fields)[field_ - 1].type.type : 0;
+  }
+
+  // The text a primitive row reads of `value` (a repetition or a component)
+  // whose first piece `first` is not the whole, as the place's type in the
+  // message's version says. A composite's is its first piece, as the rows
+  // read it (a TS's time, before the degree of precision). A type without
+  // components holds a separator only as the sender's text: a field's text
+  // (ST, TX, FT: an OBX-5 of TX "T2^weighted images", a report's line) is
+  // read whole; anything else, a code, a number or a time (PID-8 "M^Male"),
+  // and a component's text, which names or identifies (a CWE's code
+  // "&GDT"), by its first piece, and its field is reported, as one whose
+  // value was read in part. Trailing separators ("T2^") hold nothing: the
+  // first piece. A version or place the definitions do not hold: the first
+  // piece. (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] std::string_view without_components(const Row &row,
+                                                                  const Value &value,
+                                                                  std::string_view first,
+                                                                  const SegmentView &seg) {
+    const Delimiter &d = value.level == 0 ? enc_.component : enc_.sub_component;
+    if (!version_ || !holds_a_value(value.text.substr(first.size() + d.size)))
+      return first;
+    const CompositeRead read{&row, field_, name_word(seg.name)};
+    const auto known = composite_reads_.begin() + std::min<size_t>(composite_count_, 8);
+    if (std::find(composite_reads_.begin(), known, read) != known)
+      return first;
+    // (a repetition's type is its field's, found without cutting the field)
+    const uint16_t number = value.level == 0 ? field_type(seg) : place(seg, value, true).type;
+    if (number == 0 || VersionDefinitions::at(version_->composites, number)) {
+      composite_reads_[composite_count_++ % 8] = read;
+      return first;
+    }
+    const std::string &type = definitions_->type_name(number);
+    const bool text = type == "ST" || type == "TX" || type == "FT";
+    if (text && value.level == 0)
+      return value.text;
+    static constexpr std::string_view others[] = {"DT", "DTM", "ID", "IS", "NM", "SI", "TM"};
+    if (text || std::ranges::find(others, type) != std::end(others)) {
+      value_reported(seg.name);
+      unmapped_value(seg);
+    }
+    return first;
+  }
+
+  // The value the rows of a data type map of a type without components
+  // (Map::primitive: ID[code], FT[Annotation-Comment]) read: `value`, or,
+  // where it holds more than its first piece, as without_components() says:
+  // a text whole (of level 2, which the rows read whole), else as it is
+  // (the rows read its first piece; the rest reported).
+  [[gnu::always_inline]] Value primitive_value(const Row &row, const Value &value,
+                                              const SegmentView &seg) {
+    if (value.level >= 2 || (value.level == 1 && !subs_))
+      return value;
+    const std::string_view first = piece(value, 1).text;
+    if (first.size() == value.text.size()) [[likely]]
+      return value;
+    const std::string_view read = without_components(row, value, first, seg);
+    return read.size() == value.text.size() ? Value{read, 2} : value;
   }
 
   // A primitive value as the FHIR type `kind` wants it; nothing when it is
@@ -3855,12 +3978,15 @@ private:
   // The name of a resource of a map keyed by some components (Map::identity)
   // into key_text_: the map's name and the components' texts, '^' between
   // them (empty ones too, so that bed 2 of room 502 is not bed 2 of room
-  // 503, nor of a room of another floor).
+  // 503, nor of a room of another floor). A component of separators or
+  // nulls alone ("&") holds no value: empty, as the rows read it (room 502
+  // of point of care "&" is room 502 of none).
   [[gnu::noinline]] void put_identity(const Map &map, Value value) {
     key_text_.put(map.name);
     for (uint32_t component : map.identity) {
       key_text_.put('^');
-      key_text_.put(decoded(piece(value, component).text));
+      if (const std::string_view text = piece(value, component).text; holds_a_value(text))
+        key_text_.put(decoded(text));
     }
   }
 

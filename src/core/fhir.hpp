@@ -181,6 +181,11 @@ struct Map {
   // a resource of its own), writes a constant: what it makes may hold
   // constants alone (see Engine::made_of_nothing()), set by Maps::finish
   bool constants = false;
+  // a data type map of a type without components (ID[code], ST[Identifier],
+  // FT[Annotation-Comment]: the type before '['), whose rows read the first
+  // piece of a value that may hold more (see Engine::without_components()),
+  // set by Maps::finish
+  bool primitive = false;
   // Runs of rows whose gates read one place (OBX-5's and OBX-6's rows, one
   // for each type of value OBX-2 names), in order: for each word some gate
   // of the run holds, the rows that may apply when the place reads it
@@ -217,6 +222,12 @@ struct SegmentRow {
   // made only when no segment of its name filled that one yet (IN1: the
   // Coverage of PV1-20 for the first, one of its own for the next)
   bool makes = false;
+  // a row of a label that a row of another segment outside any group makes
+  // before it (ADT's PD1 and NK1 of PID's Patient; PV2 and DG1 of PV1's
+  // Encounter), not `makes`: a resource it made ahead of that segment (or
+  // without one) stands for that segment's, and the next segment of its
+  // name fills it too, as it fills that segment's (set by Maps::finish)
+  bool filler = false;
   // the size of the parent group that `group` begins with, and its dot
   // ("SPECIMEN.PATIENT_OBSERVATION": a row standing only under SPECIMEN,
   // as 2.7's ORU_R01 names SPECIMEN's observations as the PATIENT's); 0

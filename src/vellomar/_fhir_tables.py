@@ -193,6 +193,12 @@ EXTRA_CODES = {
     ],
 }
 
+# The equipment types of table 0202 but the addresses' (Internet, X.400):
+# telephones, faxes, modems, pagers and the like, also in the other case
+# (the vocabulary finds "ph" as PH)
+PHONE_TYPES = tuple(c for code in ("PH", "FX", "MD", "CP", "SAT", "BP", "TDD", "TTY")
+                    for c in (code, code.lower()))
+
 # Rows the tables leave out, added to the map of the name (after its last
 # row of the same identifier), in the tables' own columns: OBX-5 of the value
 # types the tables give a data type map but no OBX-5 row (CQ, ID; IS's row
@@ -335,6 +341,11 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # FHIR's ContactPoint requiring one beside a value (cpt-2)
     "XTN[ContactPoint]": [
         _row("XTN.4", "IF XTN.3 NOT VALUED", "system", const='"email"'),
+        # an address beside an equipment type of a telephone, or beside a
+        # number, is not the value (the number is, or none): reported
+        _row("XTN.4", 'IF XTN.3 VALUED AND XTN.3 NOT IN ("Internet", "X.400") AND (XTN.3 IN ('
+             + ", ".join(f'"{c}"' for c in PHONE_TYPES) + ") OR XTN.1 VALUED OR XTN.7 VALUED OR XTN.12 VALUED)",
+             "$unmapped"),
         _row("XTN.3", 'IF XTN.3 EQUALS "CP" AND XTN.2 NOT VALUED', "use", const='"mobile"'),
         *(row for ident, also in (("XTN.1", " AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED"),
                                   ("XTN.7", " AND XTN.12 NOT VALUED"), ("XTN.12", ""))
@@ -1388,11 +1399,22 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # component requires one) in each of them, after OBX-5 made them
         each = "[each]" in tpath and field != "5"
         tpath = tpath.replace("[each]", "[1]")
+        proposed = not tpath.strip() and len(r) > 10 and r[10].strip()
+        if proposed and kind == "D" and not const.strip() and not cond_text.strip() and not narrative.strip() \
+                and re.search(r"\bexten[st]ion", r[10]):
+            # mended: a component whose row names only an extension the
+            # tables propose (EI.2, the namespace of an order number
+            # "PL123^EHR"; CX.6, XCN.14) is read by no row: it was lost
+            # without a word where another component of its field was
+            # written. Its field is reported, as a field no row reads is
+            report.append(f"{where}: only a proposed extension, {r[10].strip()[:50]!r}")
+            out.append("\t".join(["F", field, "", "", "U", "", "", ""]))
+            continue
         if not tpath and not dtmap:
             if const or vocab:
                 report.append(f"{where}: no target element")
             continue
-        if not tpath.strip() and len(r) > 10 and r[10].strip():
+        if proposed:
             # the column beside the target names an extension the tables
             # propose ("extension??-assigningFacility"), which R4 has not:
             # the row is not the resource's own ($this), which would make a
@@ -1550,6 +1572,17 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 "XTN.3 NOT IN (\"Internet\", \"X.400\")",
                 "(XTN.3 NOT IN (\"Internet\", \"X.400\") AND (XTN.3 VALUED OR XTN.4 NOT VALUED))")
             cond_text = cond_text.replace(listed, f"({listed} OR (XTN.3 NOT VALUED AND XTN.4 VALUED))")
+            if ident == "XTN.4" and tpath.strip() == "value":
+                # mended: an address beside an equipment type table 0202 does
+                # not have ("^PRN^CELL^a@b.c"), and no number, is the value
+                # too (its system not known: the vocabulary's miss), where it
+                # was lost, its field written of (XTN.2's use)
+                # (and an address's type in the other case, which the
+                # vocabulary finds: "internet")
+                others = '"internet", "INTERNET", "x.400"'
+                known = ", ".join(f'"{c}"' for c in (*PHONE_TYPES, "Internet", "X.400")) + ", " + others
+                cond_text = (f"{cond_text} OR XTN.3 IN ({others}) OR (XTN.3 NOT IN ({known}) AND "
+                             "XTN.1 NOT VALUED AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED)")
         if own == "XAD" and tpath.strip() == "use" and ident == "XAD.7":
             # mended: XAD.7's use row holds for the codes of FHIR's uses alone,
             # and the tables' extension keeping every code has no url: an

@@ -787,6 +787,10 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^&&1"), "Location", "identifier", [{"value": "502"}]),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^&&1"), "Encounter", "location.0.location.reference",
      "#Location#0"),
+    # the message's version is its first MSH's wherever a row tests it: 2.8's ORC-4, an EIP, after a second MSH
+    (message("ORM^O01^ORM_O01", PID, MSH.format(type="ORM^O01^ORM_O01", id="M2"), "ORC|NW|P1||PG1^FG1")
+     .replace("|2.5.1", "|2.8", 1), "ServiceRequest", "identifier.1",
+     {"value": "FG1", "type": {"coding": [{"code": "FGN", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -45,9 +45,9 @@ struct Step {
 // A test of a condition.
 struct Test {
   char op = 0;          // V N E X C L w & | (w: a field the segment's rows wrote nothing of yet)
-  // it reads MSH-12.1, the message's version, which the engine reads once
-  // a conversion (the rows that hold in some versions test it again and
-  // again); beside `op`, in its padding
+  // it reads MSH-12.1, the message's version (its first MSH's), which the
+  // engine reads once a conversion (the rows that hold in some versions
+  // test it again and again); beside `op`, in its padding
   bool version = false;
   std::string segment;  // empty: the value the row reads (in a data type map)
   uint32_t segment_word = UINT32_MAX; // its name as name_word() gives it (none: UINT32_MAX)

@@ -794,6 +794,14 @@ def test_corpus_bundles_are_valid(path):
     (PLACED_22, "Location#3", "partOf.reference", "#Location#4"),  # the nurse unit's, the facility
     (PLACED_22, "Location#4", "identifier", [{"value": "GHH"}]),
     (PLACED_23, "Location", "type", [{"text": "ICU bed"}]),
+    # a bed of an identifier's type alone (its identifier without value left out) is no Location: the room is
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^&&1"), "Location", "identifier", [{"value": "502"}]),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^&&1"), "Encounter", "location.0.location.reference",
+     "#Location#0"),
+    # the message's version is its first MSH's wherever a row tests it: 2.8's ORC-4, an EIP, after a second MSH
+    (message("ORM^O01^ORM_O01", PID, MSH.format(type="ORM^O01^ORM_O01", id="M2"), "ORC|NW|P1||PG1^FG1")
+     .replace("|2.5.1", "|2.8", 1), "ServiceRequest", "identifier.1",
+     {"value": "FG1", "type": {"coding": [{"code": "FGN", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -977,6 +985,11 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (message("ORU^R01^ORU_R01", PID, "OBR|1|^EHR||24323-8^Panel^LN", "OBX|1|NM|1-8^a^LN||1||||||F"),
      "DiagnosticReport", "identifier"),
     (message("ADT^A01^ADT_A01", "PID|1||ID1~^^^^TEAM"), "Patient", "identifier.type"),
+    # a resource that holds nothing of the message once it is read is none, nor referred to: a point of care of
+    # an identifier's type alone (a Location of its mode), an ORU's Specimen of no specimen field (its subject)
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|&&1"), "Location", "mode"),
+    (message("ORU^R01^ORU_R01", PID, "OBR|1|PL1||24323-8^Panel^LN", "OBX|1|NM|1-8^a^LN||1||||||F"), "Observation",
+     "specimen"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1118,6 +1131,9 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(message("ORU^R01^ORU_R01", "PID|1||ID1~^^^^TEAM", "OBR|1|^EHR||1-8^a^LN"))
             .unmapped if u.startswith(("Patient", "OBR-2"))] == ["OBR-2",
                                                                   "Patient.identifier without value (from PID)"]
+    # so is one in a resource left out as it holds nothing else (a point of care of the type alone)
+    assert "Location.identifier without value (from PV1)" in fhir.convert(
+        message("ADT^A01^ADT_A01", PID, "PV1|1|I|&&1")).unmapped
     # 2.2's Klinik and Zentrum (an internal location's seventh and eighth components), of no PL component
     assert "PV1-3" in fhir.convert(PLACED_22).unmapped
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped

@@ -277,8 +277,8 @@ std::optional<Error> Maps::read(std::string_view text) {
         structures.push_back({std::string(f[1]), {}, {}});
         structure = &structures.back();
       }
-    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && f[8] == "new") ||
-                              (f.size() == 10 && (f[8] == "new" || f[8].empty())))) {
+    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && (f[8] == "new" || f[8] == "values")) ||
+                              (f.size() == 10 && (f[8] == "new" || f[8] == "values" || f[8].empty())))) {
       if (!structure)
         return fail("segment row outside a structure");
       SegmentRow row;
@@ -286,6 +286,7 @@ std::optional<Error> Maps::read(std::string_view text) {
       if (const size_t dot = row.group.rfind('.'); dot != std::string::npos)
         row.parent = static_cast<uint16_t>(dot + 1);
       row.makes = f.size() >= 9 && f[8] == "new";
+      row.of_values = f.size() >= 9 && f[8] == "values";
       if (f.size() == 10) {
         const size_t colon = f[9].find(':');
         if (colon == std::string_view::npos || !number(f[9].substr(colon + 1), row.block) ||
@@ -1098,6 +1099,10 @@ struct TextPlace {
   uint32_t at = 0, size = 0;
 };
 
+// What a resource holds of the message (see Engine::holds()). (In this
+// order: Engine::drop_hollow() asks again of what is past holds_value.)
+enum Holds : uint8_t { not_asked, holds_value, holds_unknown, holds_references, holds_nothing };
+
 struct Resource {
   std::string_view type;
   std::string_view segment_name;
@@ -1119,6 +1124,13 @@ struct Resource {
   // made for a reference (Engine::add_referred()), keyed by the resource
   // referring to it
   bool by_reference = false;
+  // dropped as it held nothing of the message (Engine::holds())
+  bool hollow = false;
+  // what Engine::holds() found it holds when last asked (not_asked: a
+  // resource it is not asked of, made by its segment), and the resources
+  // dropped by then (see Engine::drop_hollow())
+  Holds holds = not_asked;
+  uint32_t holds_drops = 0;
   bool pruned = false, requiring = false; // see Engine::finish
   bool pruning_changed = false, needs_met = false;
   uint32_t drops_seen = 0, needs_drops = 0;
@@ -1547,8 +1559,8 @@ private:
         return text;
       return read(t, value.text, value.level);
     }
-    if (t.version && version_read_) // (read below the first time)
-      return version_text_;
+    if (t.version) [[unlikely]] // the message's version (see first_version())
+      return version_read_ ? std::string_view(version_text_) : first_version(t);
     SegmentView other = seg;
     if (!same(t.segment, seg.name)) {
       const uint32_t at = partner(t.segment, t.field == 0);
@@ -1558,12 +1570,20 @@ private:
     }
     if (t.field == 0) // the segment itself ("IF ORC VALUED"): its name where it stands
       return read(t, other.name, 3);
-    const std::string_view text = read(t, field_text(other, t.field), 3);
-    if (t.version) [[unlikely]] { // kept: one message has one header
-      version_text_.assign(text);
-      version_read_ = true;
-    }
-    return text;
+    return read(t, field_text(other, t.field), 3);
+  }
+
+  // What test `t` of MSH-12.1 reads: the message's version, its header's
+  // (header_field(): the first MSH, as for the bundle's identifier), read
+  // once a conversion and kept for the others (rows that hold in some
+  // versions test it again and again). A second MSH (a batch's header, a
+  // message sent twice in one) changes it nowhere: a row reads the same
+  // version wherever it stands. (Out of line: read once.)
+  [[gnu::noinline]] std::string_view first_version(const Test &t) {
+    if (const Result<FieldView> f = header_field(message_, t.field))
+      version_text_.assign(read(t, f.value().text, 3));
+    version_read_ = true;
+    return version_text_;
   }
 
   // What test `t` reads of `from`, a value of level `level` (3: a whole
@@ -1992,6 +2012,8 @@ private:
     r.segment = index;
     r.group = group;
     r.label = row.label_id;
+    if (row.of_values) // (a resource of the segment's values: see drop_hollow())
+      r.holds = holds_unknown;
     r.keyed = key(r, row, seg);
     r.patient = latest_patient_;
     r.encounter = latest_encounter_;
@@ -3739,6 +3761,7 @@ private:
     made.type = row.referred;
     made.rules = row.referred_rules;
     made.by_reference = true;
+    made.holds = holds_unknown;
     made.segment_name = seg.name;
     made.segment = segment_;
     made.patient = latest_patient_;
@@ -3867,6 +3890,7 @@ private:
     // them (a Condition of DG1-22 is the patient's: see context_links())
     made.patient = latest_patient_;
     made.encounter = latest_encounter_;
+    made.holds = holds_unknown;
     const TextPlace key = made.key;
     const size_t first_constant = constants_.size();
     const uint32_t r = add(std::move(made));
@@ -3883,6 +3907,8 @@ private:
         (map.constants && !holds_message_value(resources[r].root, UINT32_MAX, first_constant)))
         [[unlikely]]
       return made_of_nothing(r, key, map);
+    if (map.constants) // (known: drop_hollow() asks again only if its pruning changes it)
+      resources[r].holds = holds_value;
     add_identity(key, r);
     return r;
   }
@@ -4314,7 +4340,10 @@ public:
   [[gnu::noinline, gnu::cold]] void report_pruned(uint32_t defaults) {
     for (const Pruned &p : pruned_) {
       const uint32_t n = checked_[p.checked].node;
-      if (resources[p.resource].dropped || nodes_[n].kind != 'x')
+      // (a resource left out for what it lacks is reported itself; one of
+      // nothing is not: its elements left out are)
+      if ((resources[p.resource].dropped && !resources[p.resource].hollow) ||
+          nodes_[n].kind != 'x')
         continue;
       std::string path;
       bool within_dead = false;
@@ -4360,6 +4389,85 @@ public:
         return false;
       at = nodes_[at].next;
     }
+  }
+
+  // What resource `r` holds of the message as it stands (its live elements
+  // alone): a value read from it (holds_value; constants and defaults, at
+  // `defaults` and after in text_, are none), else references to resources
+  // that stay other than a Patient or an Encounter (the message's, which
+  // every resource is of: holds_references), else nothing (holds_nothing).
+  // One whose one such reference is to a resource of its own type (a bed
+  // of nothing, part of room 2012) holds nothing and stands for that one:
+  // `instead` (UINT32_MAX: none). (Out of line: asked of few resources.)
+  [[gnu::noinline]] Holds holds(const Resource &r, uint32_t defaults, uint32_t &instead) const {
+    uint32_t references = 0, target = UINT32_MAX;
+    instead = UINT32_MAX;
+    for (uint32_t at = nodes_[r.root].first; at != none;) {
+      const Node &n = nodes_[at];
+      if (n.kind == 'o' && n.first != none) { // depth first; a dead element's members are none
+        at = n.first;
+        continue;
+      }
+      if (n.kind == 'r') {
+        const Resource &to = resources[n.target];
+        if (!to.dropped && !same(to.type, "Patient") && !same(to.type, "Encounter"))
+          ++references, target = n.target;
+      } else if (n.kind != 'o' && n.kind != 'x' && n.size && n.value < defaults &&
+                 !std::binary_search(constants_.begin(), constants_.end(), n.value)) {
+        return holds_value;
+      }
+      while (at != r.root && nodes_[at].next == none)
+        at = nodes_[at].parent;
+      at = at == r.root ? none : nodes_[at].next;
+    }
+    if (references == 1 && same(resources[target].type, r.type)) {
+      instead = target;
+      return holds_nothing;
+    }
+    return references ? holds_references : holds_nothing;
+  }
+
+  // Drops each resource that holds nothing of the message (holds()): one
+  // made for a reference, or by a row of its segment's values that no
+  // other segment filled (SegmentRow::of_values); the message's Patient,
+  // Encounter, header and the like, made by their segment, are not asked.
+  // Such a resource goes with the references to it, or they refer to the
+  // one it stands for, unreported (it held nothing; what prune() left out
+  // of it is reported: report_pruned()). Asks again only of one whose
+  // pruning changed it since, or that held references alone where a
+  // resource went since. True when it dropped one: finish() prunes again
+  // what referred to it. (Out of line: once a conversion, or a few times.)
+  [[gnu::noinline]] bool drop_hollow(uint32_t defaults, uint32_t &drops) {
+    for (; pruned_seen_ < pruned_.size(); ++pruned_seen_)
+      if (Resource &r = resources[pruned_[pruned_seen_].resource]; r.holds == holds_value)
+        r.holds = holds_unknown;
+    bool dropped = false;
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      Resource &r = resources[i];
+      if (r.holds <= holds_value || r.dropped ||
+          (r.holds == holds_references && r.holds_drops == drops)) [[likely]]
+        continue;
+      uint32_t instead = UINT32_MAX;
+      // (one another segment filled is that one's: SPM's Specimen)
+      r.holds = r.filled ? not_asked : holds(r, defaults, instead);
+      r.holds_drops = drops;
+      if (r.holds != holds_nothing)
+        continue;
+      r.dropped = r.hollow = true;
+      ++drops;
+      dropped = true;
+      if (instead != UINT32_MAX)
+        refer_instead(i, instead);
+    }
+    return dropped;
+  }
+
+  // Refers what referred to `from`, a resource of nothing, to `to`, the one
+  // it stands for (see holds()). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void refer_instead(uint32_t from, uint32_t to) {
+    for (Node &n : nodes_)
+      if (n.kind == 'r' && n.target == from)
+        n.target = to;
   }
 
   // Writes resource `r` at `p`, in room made for it (write_bound());
@@ -4611,6 +4719,7 @@ private:
     const Maps::Need *need;
   };
   std::vector<Pruned> pruned_;
+  size_t pruned_seen_ = 0; // of pruned_, by drop_hollow()
   // where in text_ each row's constant written starts, ascending (see
   // constant_leaf())
   std::vector<uint32_t> constants_;
@@ -4787,7 +4896,7 @@ private:
   std::vector<uint32_t> apart_;
   bool below_identity_ = false;
   int depth_ = 0;
-  std::string version_text_; // MSH-12.1, once read (Test::version)
+  std::string version_text_; // the first MSH's MSH-12.1, once read (first_version())
   bool version_read_ = false;
 
   friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,
@@ -4913,6 +5022,9 @@ void Engine::finish() {
         break;
       }
     }
+    // then the resources of nothing (see drop_hollow())
+    if (!changed)
+      changed = drop_hollow(defaults, drops);
   }
   merge_alike_referred();
   if (!pruned_.empty()) [[unlikely]]

@@ -45,9 +45,9 @@ struct Step {
 // A test of a condition.
 struct Test {
   char op = 0;          // V N E X C L w & | (w: a field the segment's rows wrote nothing of yet)
-  // it reads MSH-12.1, the message's version, which the engine reads once
-  // a conversion (the rows that hold in some versions test it again and
-  // again); beside `op`, in its padding
+  // it reads MSH-12.1, the message's version (its first MSH's), which the
+  // engine reads once a conversion (the rows that hold in some versions
+  // test it again and again); beside `op`, in its padding
   bool version = false;
   std::string segment;  // empty: the value the row reads (in a data type map)
   uint32_t segment_word = UINT32_MAX; // its name as name_word() gives it (none: UINT32_MAX)
@@ -228,6 +228,11 @@ struct SegmentRow {
   // without one) stands for that segment's, and the next segment of its
   // name fills it too, as it fills that segment's (set by Maps::finish)
   bool filler = false;
+  // its resource is made of some of the segment's values, whatever the
+  // segment holds (ORU_R01's OBR: "The OBR specimen data yields one
+  // Specimen resource"; "values" in the data file): none where, once the
+  // message is read, it holds no value of the message
+  bool of_values = false;
   // the size of the parent group that `group` begins with, and its dot
   // ("SPECIMEN.PATIENT_OBSERVATION": a row standing only under SPECIMEN,
   // as 2.7's ORU_R01 names SPECIMEN's observations as the PATIENT's); 0

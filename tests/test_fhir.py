@@ -985,6 +985,8 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     (message("ORU^R01^ORU_R01", PID, "OBR|1|^EHR||24323-8^Panel^LN", "OBX|1|NM|1-8^a^LN||1||||||F"),
      "DiagnosticReport", "identifier"),
     (message("ADT^A01^ADT_A01", "PID|1||ID1~^^^^TEAM"), "Patient", "identifier.type"),
+    # a telecom without its number names no way to reach anyone: a use and a kind alone
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||||||||||^PRN^PH"), "Patient", "telecom"),
     # a resource that holds nothing of the message once it is read is none, nor referred to: a point of care of
     # an identifier's type alone (a Location of its mode), an ORU's Specimen of no specimen field (its subject)
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|&&1"), "Location", "mode"),

@@ -475,13 +475,14 @@ ONE_OF = {("Appointment", "participant"): ("actor", "type"),
 # converter leaves such an identifier out, reporting it where it held a value
 # of the message ("Patient.identifier without value (from PID)"), its field
 # where nothing of it stayed ("OBR-2").
-HELD = {"Identifier": ("value",)}
+HELD = {"Identifier": ("value",), "ContactPoint": ("value",)}
 # the names an element of HELD's types stands under in the resources the
 # converter makes (MessageHeader.response.identifier, an id, holds no
 # members: a primitive is not required to)
 HELD_NAMES = {"identifier": "Identifier", "requisition": "Identifier",
               "accessionIdentifier": "Identifier", "preAdmissionIdentifier": "Identifier",
-              "masterIdentifier": "Identifier", "groupIdentifier": "Identifier"}
+              "masterIdentifier": "Identifier", "groupIdentifier": "Identifier",
+              "telecom": "ContactPoint"}
 
 
 def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:

@@ -990,6 +990,11 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     # a resource that holds nothing of the message once it is read is none, nor referred to: a point of care of
     # an identifier's type alone (a Location of its mode), an ORU's Specimen of no specimen field (its subject)
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|&&1"), "Location", "mode"),
+    # so is one a segment made of its set id alone (the message's patient and stay are made whatever they hold):
+    # no relation of its patient alone, no active allergy to nothing, no diagnosis of nothing in the stay
+    (message("ADT^A01^ADT_A01", PID, "NK1|1"), "RelatedPerson", "patient"),
+    (message("ADT^A01^ADT_A01", PID, "AL1|1"), "AllergyIntolerance", "clinicalStatus"),
+    (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1"), "Encounter", "diagnosis"),
     (message("ORU^R01^ORU_R01", PID, "OBR|1|PL1||24323-8^Panel^LN", "OBX|1|NM|1-8^a^LN||1||||||F"), "Observation",
      "specimen"),
 ])

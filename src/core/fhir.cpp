@@ -277,8 +277,8 @@ std::optional<Error> Maps::read(std::string_view text) {
         structures.push_back({std::string(f[1]), {}, {}});
         structure = &structures.back();
       }
-    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && (f[8] == "new" || f[8] == "values")) ||
-                              (f.size() == 10 && (f[8] == "new" || f[8] == "values" || f[8].empty())))) {
+    } else if (tag == "G" && (f.size() == 8 || (f.size() == 9 && f[8] == "new") ||
+                              (f.size() == 10 && (f[8] == "new" || f[8].empty())))) {
       if (!structure)
         return fail("segment row outside a structure");
       SegmentRow row;
@@ -286,7 +286,6 @@ std::optional<Error> Maps::read(std::string_view text) {
       if (const size_t dot = row.group.rfind('.'); dot != std::string::npos)
         row.parent = static_cast<uint16_t>(dot + 1);
       row.makes = f.size() >= 9 && f[8] == "new";
-      row.of_values = f.size() >= 9 && f[8] == "values";
       if (f.size() == 10) {
         const size_t colon = f[9].find(':');
         if (colon == std::string_view::npos || !number(f[9].substr(colon + 1), row.block) ||
@@ -1127,8 +1126,9 @@ struct Resource {
   // dropped as it held nothing of the message (Engine::holds())
   bool hollow = false;
   // what Engine::holds() found it holds when last asked (not_asked: a
-  // resource it is not asked of, made by its segment), and the resources
-  // dropped by then (see Engine::drop_hollow())
+  // resource it is not asked of, the message's patient, stay, header or
+  // provenance: Engine::anchor()), and the resources dropped by then (see
+  // Engine::drop_hollow())
   Holds holds = not_asked;
   uint32_t holds_drops = 0;
   bool pruned = false, requiring = false; // see Engine::finish
@@ -1960,6 +1960,14 @@ private:
     }
   }
 
+  // Whether a resource of type `type` is made by its segment whatever the
+  // segment holds: the message's header and provenance, its patient and
+  // stay, which every other resource refers to.
+  static bool anchor(std::string_view type) {
+    return same(type, "Patient") || same(type, "Encounter") || same(type, "MessageHeader") ||
+           same(type, "Provenance");
+  }
+
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
   // otherwise a new one (each OBX its own Observation). A resource made in
@@ -2012,7 +2020,9 @@ private:
     r.segment = index;
     r.group = group;
     r.label = row.label_id;
-    if (row.of_values) // (a resource of the segment's values: see drop_hollow())
+    // (a resource of nothing is none: see drop_hollow(); the message's
+    // header, provenance, patient and stay are made whatever they hold)
+    if (!anchor(row.type))
       r.holds = holds_unknown;
     r.keyed = key(r, row, seg);
     r.patient = latest_patient_;
@@ -4428,9 +4438,9 @@ public:
   }
 
   // Drops each resource that holds nothing of the message (holds()): one
-  // made for a reference, or by a row of its segment's values that no
-  // other segment filled (SegmentRow::of_values); the message's Patient,
-  // Encounter, header and the like, made by their segment, are not asked.
+  // made for a reference, or by its segment (an NK1 of its set id alone)
+  // where no other segment filled it; the message's Patient, Encounter,
+  // header and provenance (anchor()) are not asked.
   // Such a resource goes with the references to it, or they refer to the
   // one it stands for, unreported (it held nothing; what prune() left out
   // of it is reported: report_pruned()). Asks again only of one whose

@@ -228,11 +228,6 @@ struct SegmentRow {
   // without one) stands for that segment's, and the next segment of its
   // name fills it too, as it fills that segment's (set by Maps::finish)
   bool filler = false;
-  // its resource is made of some of the segment's values, whatever the
-  // segment holds (ORU_R01's OBR: "The OBR specimen data yields one
-  // Specimen resource"; "values" in the data file): none where, once the
-  // message is read, it holds no value of the message
-  bool of_values = false;
   // the size of the parent group that `group` begins with, and its dot
   // ("SPECIMEN.PATIENT_OBSERVATION": a row standing only under SPECIMEN,
   // as 2.7's ORU_R01 names SPECIMEN's observations as the PATIENT's); 0

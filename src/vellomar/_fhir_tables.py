@@ -19,9 +19,7 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
     G seg group label type segmap cond refs [new]     one segment row (refs: `;`-joined;
                                                       new: each segment makes its own,
                                                       not filling one another of its
-                                                      name filled; values, in its place:
-                                                      no resource where it holds no value
-                                                      of the message; group: PARENT.GROUP
+                                                      name filled; group: PARENT.GROUP
                                                       for a row standing only there)
     S PID[Patient] Patient                            a segment map and the resource it fills
     D CX[Identifier] Identifier [identity]            a data type map and the type it fills
@@ -2455,22 +2453,13 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         # Coverage resource") where its label is another row's too (PV1-20's
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
-        # They say so too of a resource a row makes of some of its segment's
-        # data ("The OBR specimen data yields one Specimen resource that all
-        # Observations generated for the same OBR need to reference"), which
-        # the row makes whatever the segment holds (ORU_R01's OBR, the
-        # order's SPM completing it): the data file's `values`, no resource
-        # where it holds no value of the message once the message is read
-        # (an OBR without specimen fields: a Specimen of its subject alone).
-        of_values = bool(re.search(rf"data yields one {rtype} resource", comment))
         for row in copies:
             new = (bool(re.search(rf"creation of a new {rtype} resource", comment)) or completes) \
                 and row[5] == row_map
-            tag = "new" if new else "values" if of_values and row[5] == row_map else ""
             if index in blocks:
-                row += [tag, blocks[index]]
-            elif tag:
-                row.append(tag)
+                row += ["new" if new else "", blocks[index]]
+            elif new:
+                row.append("new")
             out.append("\t".join(row))
     for kind_of, links in carried.items():
         report.append(f"{structure}: reference {links[0]!r}: no {kind_of} is made after the row linking it")

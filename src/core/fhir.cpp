@@ -3456,7 +3456,7 @@ private:
     if (field_ == 5 && same(seg.name, "OBX"))
       return definitions_->type_number_of(nth_piece(field_text(seg, 2), enc_.component, 0));
     const std::vector<FieldDef> *fields = version_->segment(seg.name);
-    return fields && field_ <= fields->size() ? (*fields)[field_ - 1].type.type : 0;
+    return fields && field_ >= 1 && field_ <= fields->size() ? (*fields)[field_ - 1].type.type : 0;
   }
 
   // The text a primitive row reads of `value` (a repetition or a component)

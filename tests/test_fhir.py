@@ -240,7 +240,11 @@ def test_corpus_bundles_are_valid(path):
     # a map of the resource's own type to $this fills it: ORC-7's quantity and timing
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1|||||2^^^20240110", OBR), "ServiceRequest", "quantityQuantity.value", 2),
     # extensions of primitives beside them: the birth time, the family name's prefix, OBX-11's own code
-    (BORN, "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00Z"),
+    # a time sent without an offset is the sender's local time: MSH-7's offset, else UTC
+    (BORN, "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00-05:00"),
+    (BORN.replace("120000-0500", "120000"), "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00Z"),
+    (BORN.replace("120000-0500", "120000+0530"), "Patient", "_birthDate.extension.0.valueDateTime",
+     "1961-06-15T12:30:00+05:30"),
     (BORN, "Patient", "name.0._family.extension.0.valueString", "van der"),
     (BORN, "Patient", "name.0._family.extension.2.url", "http://hl7.org/fhir/StructureDefinition/humanname-partner-name"),
     # AL1-2's own code beside the category (a null for the category FHIR's codes lack)
@@ -433,8 +437,8 @@ def test_corpus_bundles_are_valid(path):
      "Appointment", "participant.1.type.0.coding.0.code", "EQ"),  # AIG's resource type
     # a resource's end, its start plus its duration in the units named (minutes when none)
     (DURATIONS, "Appointment", "participant.1.period.end", "2024-01-10T14:30:00-05:00"),
-    (DURATIONS, "Appointment", "participant.2.period.end", "2024-01-10T12:45:00Z"),
-    (DURATIONS, "Appointment", "participant.3.period.end", "2024-01-12T12:30:45Z"),
+    (DURATIONS, "Appointment", "participant.2.period.end", "2024-01-10T12:45:00-05:00"),
+    (DURATIONS, "Appointment", "participant.3.period.end", "2024-01-12T12:30:45-05:00"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "PID|1||ID1", "RGS|1", "AIP|1|||D^Doctor"),
      "Appointment", "participant.1.type.0.coding.0.code", "D"),  # AIP's resource type
     (ADT_A01, "Patient", "address.0.line", ["2222 HOME STREET"]),  # XAD-1, an SAD
@@ -593,7 +597,7 @@ def test_corpus_bundles_are_valid(path):
      "Patient#1", "extension.0.url", "http://hl7.org/fhir/StructureDefinition/patient-importance"),
     # TXA's Provenance is its own (not the message source's), of TXA-8's time (rows the table names "TXA")
     (DOCUMENT, "Provenance#1", "target.0.reference", "#DocumentReference#0"),
-    (DOCUMENT, "Provenance#1", "recorded", "2024-01-10T11:00:00Z"),
+    (DOCUMENT, "Provenance#1", "recorded", "2024-01-10T11:00:00-05:00"),
     # each NTE of an SIU is a note of its own; its type (NTE-4) the note's, not an extension without a url
     (NOTED, "Appointment", "extension.1.valueAnnotation.text", "second note"),
     (NOTED, "Appointment", "extension.0.valueAnnotation.extension.0.valueCodeableConcept.coding.0.code", "RE"),

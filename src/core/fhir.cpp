@@ -3537,6 +3537,16 @@ private:
     return kinds;
   }();
 
+  // The offset a time of day sent without one is in: the sender's, as
+  // MSH-7 gives it (a time without an offset is the sender's local time),
+  // read once a conversion; none (UTC) where MSH-7 has none. (Out of line:
+  // once.)
+  [[gnu::noinline, gnu::cold]] void read_zone() {
+    if (const Result<FieldView> f = header_field(message_, 7))
+      zone_ = timestamp_zone(nth_piece(f.value().text, enc_.component, 0));
+    zone_read_ = true;
+  }
+
   [[gnu::noinline]] void converted(uint32_t r, std::vector<PathItem> &path, char kind,
                                    std::string_view text) {
     std::string &v = value_;
@@ -3549,10 +3559,12 @@ private:
       // the last timestamp read is remembered with what it gave: the
       // observations of a group most often share theirs (OBX-14)
       if (kind != time_kind_ || text != time_in_) {
+        if (!zone_read_) [[unlikely]]
+          read_zone();
         time_kind_ = kind;
         time_in_.assign(text);
         time_out_.clear();
-        time_ok_ = timestamp_value(text, kind, time_out_);
+        time_ok_ = timestamp_value(text, kind, time_out_, zone_);
       }
       if (time_ok_)
         leaf(r, path, 's', time_out_);
@@ -4820,6 +4832,8 @@ private:
   // (time_ok_ false: no timestamp)
   std::string time_in_, time_out_;
   char time_kind_ = 0;
+  std::optional<int> zone_; // see read_zone()
+  bool zone_read_ = false;
   bool time_ok_ = false;
 
   // A Coding's system named `name` as a URI (coding_system_uri()). The two

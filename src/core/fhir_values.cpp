@@ -78,15 +78,25 @@ bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
   return true;
 }
 
+// Whether the offset split off a timestamp (there is one) is one FHIR can
+// write: within 14 hours, its minutes as sent ("+0575" is no offset, not
+// +06:15).
+static bool writable_offset(const SplitTimestamp &split) {
+  return std::abs(*split.offset_minutes) <= 14 * 60 &&
+         split.body.data()[split.body.size() + 3] <= '5';
+}
+
 // DTM/TS to FHIR: "YYYY[MM[DD[HH[MM[SS[.S...]]]]]][+/-ZZZZ]". The sender's
 // precision is kept down to the day; FHIR has no dateTime between the day and
 // the second, so hours or minutes alone get zero minutes and seconds. The
 // offset is written as it was sent. FHIR wants an offset on every time of
-// day, so a dateTime or instant sent without one is read as UTC (the
-// sender's local time is not known here). A date drops time and offset.
+// day, so a dateTime or instant sent without one is read in `zone` (HL7: a
+// time without an offset is the sender's local time; the caller knows the
+// sender's offset from MSH-7, if at all), else as UTC. A date drops time and
+// offset.
 // An instant needs a time of day: a day alone (or a month, a year) is
 // none, rather than midnight UTC, a time the sender never sent.
-bool timestamp_value(std::string_view text, char kind, std::string &out) {
+bool timestamp_value(std::string_view text, char kind, std::string &out, std::optional<int> zone) {
   const SplitTimestamp split = split_timezone(text);
   std::string_view body = split.body;
   if (kind == 't') { // TM: HH[MM[SS[.S...]]]
@@ -123,9 +133,10 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
     return false;
   // the offset within 14 hours, its minutes as sent ("+0575" is no offset,
   // not +06:15): checked before anything is written
-  const int offset = split.offset_minutes.value_or(0), a = std::abs(offset);
-  if (split.offset_minutes && (a > 14 * 60 || split.body.data()[split.body.size() + 3] > '5'))
+  if (split.offset_minutes && !writable_offset(split))
     return false;
+  const std::optional<int> written = split.offset_minutes ? split.offset_minutes : zone;
+  const int offset = written.value_or(0), a = std::abs(offset);
   // the date and time written into a buffer and appended once
   char b[32];
   size_t n = 0;
@@ -151,7 +162,7 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
     out.append(b, n).append(".").append(fraction);
     n = 0;
   }
-  if (split.offset_minutes) {
+  if (written) {
     b[n++] = offset < 0 ? '-' : '+';
     b[n++] = static_cast<char>('0' + a / 600);
     b[n++] = static_cast<char>('0' + a / 60 % 10);
@@ -163,6 +174,11 @@ bool timestamp_value(std::string_view text, char kind, std::string &out) {
   }
   out.append(b, n);
   return true;
+}
+
+std::optional<int> timestamp_zone(std::string_view text) {
+  const SplitTimestamp split = split_timezone(text);
+  return split.offset_minutes && writable_offset(split) ? split.offset_minutes : std::nullopt;
 }
 
 // The types one_when_alike() holds (fhir.hpp): those a v2 field names by

@@ -875,6 +875,44 @@ def test_links_from_repeating_segments_fill_lists(text, resource_type, element, 
     assert sum(lists, []) == urls
 
 
+# (the mapping's zone, a time sent, MSH-7, the Encounter's start): a time without an offset is in the zone the
+# mapping names, at the offset its own date and hour had there, else in MSH-7's
+@pytest.mark.parametrize("zone, sent, header, expected", [
+    ("America/New_York", "20240105083000", "20240110120000", "2024-01-05T08:30:00-05:00"),
+    ("America/New_York", "20240705083000", "20240110120000-0500", "2024-07-05T08:30:00-04:00"),
+    ("America/New_York", "20240310023000", "20240110120000", "2024-03-10T02:30:00-05:00"),  # skipped: the offset before
+    ("America/New_York", "20241103013000", "20240110120000", "2024-11-03T01:30:00-04:00"),  # repeated: the first
+    ("America/New_York", "20240705083000+0100", "20240110120000", "2024-07-05T08:30:00+01:00"),  # its own kept
+    ("-03:30", "202407050830", "20240110120000+0100", "2024-07-05T08:30:00-03:30"),
+    (None, "20240705083000", "20240110120000+0100", "2024-07-05T08:30:00+01:00"),
+])
+def test_times_without_offset_take_the_zone(zone, sent, header, expected):
+    text = message("ADT^A01^ADT_A01", PID, f"PV1|1|I{'|' * 42}{sent}").replace("20240110120000-0500", header)
+    mapping = None if zone is None else fhir.Mapping.load(zone=zone)
+    assert entries(fhir.to_dict(text, mapping=mapping), "Encounter")[0]["period"]["start"] == expected
+
+
+@pytest.mark.parametrize("zone, error", [
+    ("+15:00", "zone '+15:00': an offset is within 14 hours"),
+    ("Europe/Nowhere", "zone 'Europe/Nowhere': not a time zone of the IANA database, nor an offset such as '-05:00'"),
+])
+def test_zone_errors(zone, error):
+    with pytest.raises(ValueError) as raised:
+        fhir.Mapping.load(zone=zone)
+    assert str(raised.value) == error
+
+
+def test_spark_option_zone(tmp_path):
+    pytest.importorskip("pyspark")
+    import vellomar.spark as spark  # in a task without a session
+    source = tmp_path / "a.hl7"
+    source.write_text(message("ADT^A01^ADT_A01", PID, f"PV1|1|I{'|' * 42}20240705083000"))
+    options = spark._Options.parse({"path": str(source), "fhir": "true", "zone": "-03:30"})
+    (task,) = spark._partitions([spark._Span(str(source), 0, source.stat().st_size)], 1 << 20)
+    rows = [row for batch in spark._read(options, task) for row in zip(*batch.to_pydict().values())]
+    assert [json.loads(r[2])["period"]["start"] for r in rows if r[0] == "Encounter"] == ["2024-07-05T08:30:00-03:30"]
+
+
 @pytest.mark.parametrize("text, resource_type, element", [
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1", OBR, "OBX|1|ST|8251-1^c^LN||v||||||F", "NTE|1|||||20240110"),
      "Observation", "note"),  # a note's time without its text

@@ -58,6 +58,11 @@ bool number(std::string_view s, uint32_t &out) {
   return ec == std::errc() && p == s.data() + s.size();
 }
 
+bool signed_number(std::string_view s, int64_t &out) {
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && p == s.data() + s.size();
+}
+
 // Equality of short texts (segment names, codes) without a call to memcmp:
 // conditions compare thousands of them a message.
 inline bool same(std::string_view a, std::string_view b) {
@@ -384,6 +389,12 @@ std::optional<Error> Maps::read(std::string_view text) {
         return fail("code outside a vocabulary");
       vocabulary->codes.emplace(unescape(f[1]), Code{unescape(f[2]), unescape(f[3]),
                                                      unescape(f[4])});
+    } else if (tag == "Z" && f.size() == 3) {
+      int64_t from = 0, offset = 0;
+      if (!signed_number(f[1], from) || !signed_number(f[2], offset) || offset < -14 * 60 ||
+          offset > 14 * 60 || (!zone.empty() && from <= zone.back().first))
+        return fail("unreadable zone line");
+      zone.emplace_back(from, static_cast<int32_t>(offset));
     } else if (tag == "Q" && f.size() >= 2) {
       std::vector<std::string> &need = required[std::string(f[1])];
       need.clear();
@@ -3537,10 +3548,10 @@ private:
     return kinds;
   }();
 
-  // The offset a time of day sent without one is in: the sender's, as
-  // MSH-7 gives it (a time without an offset is the sender's local time),
-  // read once a conversion; none (UTC) where MSH-7 has none. (Out of line:
-  // once.)
+  // The offset a time of day sent without one is in where the mapping names
+  // no zone (Maps::zone): the sender's, as MSH-7 gives it (a time without
+  // an offset is the sender's local time), read once a conversion; none
+  // (UTC) where MSH-7 has none. (Out of line: once.)
   [[gnu::noinline, gnu::cold]] void read_zone() {
     if (const Result<FieldView> f = header_field(message_, 7))
       zone_ = timestamp_zone(nth_piece(f.value().text, enc_.component, 0));
@@ -3564,7 +3575,8 @@ private:
         time_kind_ = kind;
         time_in_.assign(text);
         time_out_.clear();
-        time_ok_ = timestamp_value(text, kind, time_out_, zone_);
+        time_ok_ = timestamp_value(text, kind, time_out_,
+                                   maps_.zone.empty() ? zone_ : zone_offset(maps_.zone, text));
       }
       if (time_ok_)
         leaf(r, path, 's', time_out_);
@@ -5262,7 +5274,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       text.put('}');
     }
     std::string time;
-    if (timestamp_value(header_value(message, 7, scratch), 'I', time)) {
+    const std::string sent = header_value(message, 7, scratch);
+    if (timestamp_value(sent, 'I', time, zone_offset(maps.zone, sent))) {
       ascii = ascii && all_ascii(time);
       text.put(",\"timestamp\":\""sv);
       text.put(time);

@@ -280,10 +280,19 @@ struct Vocabulary {
   TextMap<const Code *> folded;
 };
 
+// A zone's offsets by local time: from each local time (seconds from
+// 1970-01-01T00:00 of its clock) on, the offset in minutes east of UTC,
+// ascending.
+using Zone = std::vector<std::pair<int64_t, int32_t>>;
+
 struct Maps {
   std::vector<Structure> structures;
   std::vector<Map> maps;
   std::vector<Vocabulary> vocabularies;
+  // the zone a time of day sent without an offset is in, where the user's
+  // mapping names one (the data file's lines "Z"); empty: the sender's, as
+  // MSH-7's offset gives it, else UTC
+  Zone zone;
   // required top-level elements by resource type, and defaults for some
   std::unordered_map<std::string, std::vector<std::string>> required;
   // required elements by the name of the element holding them ("~extension")
@@ -465,6 +474,10 @@ bool timestamp_value(std::string_view text, char kind, std::string &out,
 // The offset timestamp `text` was sent with (minutes east of UTC), where it
 // has one FHIR can write (within 14 hours, its minutes below 60).
 std::optional<int> timestamp_zone(std::string_view text);
+
+// The offset of `zone` at the local time timestamp `text` names (its
+// offset, if it has one, aside); none for an empty zone or no readable time.
+std::optional<int> zone_offset(const Zone &zone, std::string_view text);
 
 // A v2 timestamp of minutes or finer plus `seconds` (0 or more), as a
 // v2 timestamp of seconds with the same fraction and offset

@@ -181,6 +181,29 @@ std::optional<int> timestamp_zone(std::string_view text) {
   return split.offset_minutes && writable_offset(split) ? split.offset_minutes : std::nullopt;
 }
 
+std::optional<int> zone_offset(const Zone &zone, std::string_view text) {
+  if (zone.empty())
+    return std::nullopt;
+  const std::string_view body = split_timezone(text).body;
+  const std::string_view whole = body.substr(0, body.find('.'));
+  if (!all_digits(whole) || whole.size() < 4 || whole.size() > 14)
+    return std::nullopt;
+  auto two = [&](size_t at, int absent) {
+    return whole.size() >= at + 2 ? (whole[at] - '0') * 10 + (whole[at + 1] - '0') : absent;
+  };
+  using namespace std::chrono;
+  const year_month_day date{year{two(0, 0) * 100 + two(2, 0)}, month(unsigned(two(4, 1))),
+                            day(unsigned(two(6, 1)))};
+  if (!date.ok())
+    return std::nullopt;
+  const int64_t local = int64_t{sys_days{date}.time_since_epoch().count()} * 86400 +
+                        two(8, 0) * 3600 + two(10, 0) * 60 + two(12, 0);
+  // the last change at or before it (before the first: the first's offset)
+  auto after = std::upper_bound(zone.begin(), zone.end(), local,
+                                [](int64_t t, const auto &change) { return t < change.first; });
+  return after == zone.begin() ? zone.front().second : std::prev(after)->second;
+}
+
 // The types one_when_alike() holds (fhir.hpp): those a v2 field names by
 // what they are (a practitioner in a role, an organisation, a location, a
 // device, a medication), whose every element the reference's own row wrote.

@@ -11,6 +11,9 @@ from __future__ import annotations
 import functools
 import json
 import os
+import re
+import zoneinfo
+from datetime import datetime, timedelta
 from importlib import resources
 from typing import Any, Callable, Iterable, Literal, NamedTuple, cast
 from urllib.parse import unquote
@@ -53,22 +56,30 @@ def _message(message: Message | str | bytes) -> Message:
 class Mapping:
     """The package's maps with a user's own rows over them (see `load`)."""
 
-    __slots__ = ("_maps", "paths", "report")
+    __slots__ = ("_maps", "paths", "report", "zone")
 
-    def __init__(self, maps: object, paths: tuple[str, ...]) -> None:
+    def __init__(self, maps: object, paths: tuple[str, ...], zone: str | None = None) -> None:
         self._maps = maps
         self.paths = paths
         self.report: list[str] = []
+        self.zone = zone
 
     @classmethod
-    def load(cls, paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]]) -> Mapping:
+    def load(cls, paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]] = (), *,
+             zone: str | None = None) -> Mapping:
         """A user's tables in the layouts of HL7's V2-to-FHIR CSVs, read over
         the package's: a message table adds its rows to the structure it
         names (a Z segment routed to a resource); a segment or data type map
         or a vocabulary replaces the package's of the same name (its file
         name: "ZPI[Patient].csv", "PID[Patient].csv", "AdministrativeSex.csv");
         a map without rows switches the package's off. Rows the converter
-        cannot honour are listed in `report`."""
+        cannot honour are listed in `report`.
+
+        `zone` is the sender's time zone, which a time of day sent without an
+        offset is in (the tables leave it to local configuration): a name of
+        the IANA database ("America/New_York": each time takes the offset its
+        own date and hour had there) or a fixed offset ("-05:00", "Z").
+        Without one, such a time takes MSH-7's offset, else UTC."""
         from . import _fhir_tables
 
         _load()
@@ -78,12 +89,57 @@ class Mapping:
         known = [unquote(line.split("\t")[1]) for line in data.splitlines()
                  if line.startswith(("S\t", "D\t"))]
         text = _fhir_tables.compile_files(names, _fhir_tables.TableShapes(data), known)
-        mapping = cls(_ops.fhir_mapping(text), tuple(os.fspath(p) for p in names))
+        if zone is not None:
+            text += "".join(f"Z\t{start}\t{offset}\n" for start, offset in _zone_changes(zone))
+        mapping = cls(_ops.fhir_mapping(text), tuple(os.fspath(p) for p in names), zone)
         mapping.report = list(_fhir_tables.report)
         return mapping
 
     def __repr__(self) -> str:
-        return f"Mapping.load({list(self.paths)!r})"
+        zone = "" if self.zone is None else f", zone={self.zone!r}"
+        return f"Mapping.load({list(self.paths)!r}{zone})"
+
+
+def _zone_table(zone: str) -> tuple[tuple[int, int], ...]:
+    """The offsets of `zone` by local time, as the core reads them: from each
+    local time (seconds from 1970-01-01T00:00 of the zone's clock) on, the
+    offset in minutes east of UTC, 1900 to 2100. A local time a change skips
+    or repeats takes the offset before the change, as zoneinfo's fold 0."""
+    if not isinstance(zone, str):
+        raise TypeError(f"zone must be a str or None, not {type(zone).__name__!r}")
+    fixed = re.fullmatch(r"([+-])(\d\d):?(\d\d)", zone)
+    if fixed or zone in ("Z", "UTC"):
+        minutes = 0 if not fixed else int(fixed[2]) * 60 + int(fixed[3])
+        if minutes > 14 * 60 or (fixed and int(fixed[3]) > 59):
+            raise ValueError(f"zone {zone!r}: an offset is within 14 hours")
+        return ((-(2 ** 62), -minutes if fixed and fixed[1] == "-" else minutes),)
+    try:
+        tz = zoneinfo.ZoneInfo(zone)
+    except (zoneinfo.ZoneInfoNotFoundError, ValueError):
+        raise ValueError(f"zone {zone!r}: not a time zone of the IANA database, "
+                         "nor an offset such as '-05:00'") from None
+
+    def offset(local: datetime) -> int:
+        return int(cast(timedelta, local.replace(tzinfo=tz).utcoffset()).total_seconds() // 60)
+
+    # a day at a time, then the minute each change starts at, by halves
+    epoch, day, end, minute = datetime(1970, 1, 1), datetime(1900, 1, 1), datetime(2101, 1, 1), timedelta(minutes=1)
+    before = offset(day)
+    changes = [(int((day - epoch).total_seconds()), before)]
+    while day < end:
+        following = day + timedelta(days=1)
+        if (now := offset(following)) != before:
+            low, high = day, following  # before at low, now at high
+            while high - low > minute:
+                middle = low + (high - low) // 2 // minute * minute
+                low, high = (middle, high) if offset(middle) == before else (low, middle)
+            changes.append((int((high - epoch).total_seconds()), now))
+            before = now
+        day = following
+    return tuple(changes)
+
+
+_zone_changes: Callable[[str], tuple[tuple[int, int], ...]] = functools.lru_cache(maxsize=16)(_zone_table)
 
 
 def _maps(mapping: Mapping | None) -> object:

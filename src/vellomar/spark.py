@@ -104,6 +104,7 @@ class _Options:
     quiet_seconds: float
     fhir: bool
     mapping: tuple[str, ...]
+    zone: str | None
 
     @classmethod
     def parse(cls, options: Mapping[str, str], schema: StructType | None = None) -> _Options:
@@ -113,8 +114,9 @@ class _Options:
         if fhir and ("columns" in given or "rows" in given):
             raise ValueError("the option fhir gives the columns resourceType, id and resource: "
                              "give no columns or rows")
-        if "mapping" in given and not fhir:
-            raise ValueError("the option mapping is for the option fhir")
+        for option in ("mapping", "zone"):
+            if option in given and not fhir:
+                raise ValueError(f"the option {option} is for the option fhir")
         if "columns" not in given and not fhir:
             raise ValueError("the hl7 source needs the option columns, such as 'id=MSH-10,mrn=PID-3-1'")
         mode = given.get("mode", "PERMISSIVE").upper()
@@ -138,12 +140,13 @@ class _Options:
             quiet_seconds=_parse_seconds(given.get("quietseconds", "2"), "quietSeconds"),
             fhir=fhir,
             mapping=tuple(path.strip() for path in given.get("mapping", "").split(",") if path.strip()),
+            zone=given.get("zone") or None,
         )
         if fhir:
-            if options.mapping:  # read on the driver too, so that a bad table fails here
+            if options.mapping or options.zone:  # read on the driver too: a bad table or zone fails here
                 from .fhir import Mapping
 
-                Mapping.load(options.mapping)
+                Mapping.load(options.mapping, zone=options.zone)
             return options
         # Paths, rows, codecs and column names are checked as the table
         # checks them, before anything is read (an empty table reads nothing).
@@ -351,13 +354,13 @@ def _read(options: _Options, partition: _Blocks) -> Iterator[Any]:
 
 
 @functools.lru_cache(maxsize=4)
-def _mapping(paths: tuple[str, ...], stamps: tuple[tuple[int, int], ...]) -> object:
-    """A user's tables compiled once per Python worker, which Spark reuses
-    from task to task; `stamps` (size and modification time of each file)
-    makes a changed file load anew."""
+def _mapping(paths: tuple[str, ...], stamps: tuple[tuple[int, int], ...], zone: str | None) -> object:
+    """A user's tables (and zone) compiled once per Python worker, which
+    Spark reuses from task to task; `stamps` (size and modification time of
+    each file) makes a changed file load anew."""
     from . import fhir
 
-    return fhir._maps(fhir.Mapping.load(paths))
+    return fhir._maps(fhir.Mapping.load(paths, zone=zone))
 
 
 def _read_fhir(options: _Options, partition: _Blocks) -> Iterator[Any]:
@@ -372,9 +375,9 @@ def _read_fhir(options: _Options, partition: _Blocks) -> Iterator[Any]:
 
     fhir._load()
     maps = None
-    if options.mapping:
+    if options.mapping or options.zone:
         stamps = tuple((info.st_size, info.st_mtime_ns) for info in map(os.stat, options.mapping))
-        maps = _mapping(options.mapping, stamps)
+        maps = _mapping(options.mapping, stamps, options.zone)
     schema = options.arrow_schema()
 
     def bad(error: MessageError) -> None:

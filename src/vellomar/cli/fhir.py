@@ -1,7 +1,7 @@
 """`vellomar fhir`: FHIR R4 Bulk Data NDJSON, one file per resource type.
 
     vellomar fhir FILE... -o DIR [--errors raise|skip] [--mapping CSV...]
-        [--encoding ENC] [--jobs N] [--no-progress]
+        [--zone ZONE] [--encoding ENC] [--jobs N] [--no-progress]
 
 The messages are converted in batches in C++ (`vellomar.fhir.write_ndjson`),
 by N threads at once, so memory is bounded by N batches; each
@@ -53,6 +53,10 @@ def register(commands: Any) -> None:
     parser.add_argument("--mapping", nargs="+", metavar="CSV",
                         help="your own tables in the layouts of HL7's V2-to-FHIR CSVs, "
                         "read over the package's (see vellomar.fhir.Mapping.load)")
+    parser.add_argument("--zone", metavar="ZONE",
+                        help="the senders' time zone, which a time sent without an offset "
+                        "is in: an IANA name (America/New_York) or an offset (-05:00) "
+                        "(default: MSH-7's offset, else UTC)")
     parser.add_argument("--encoding", type=encoding_type,
                         help="codec of every message (default: the one each message's MSH-18 "
                         "names, UTF-8 when it names none)")
@@ -68,11 +72,11 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     from ..fhir import Mapping, write_ndjson
 
     mapping = None
-    if args.mapping:
+    if args.mapping or args.zone is not None:
         try:
-            mapping = Mapping.load(args.mapping)
+            mapping = Mapping.load(args.mapping or (), zone=args.zone)
         except (OSError, ValueError) as error:
-            raise UsageError(f"--mapping: {error}") from None
+            raise UsageError(f"--{'mapping' if args.mapping else 'zone'}: {error}") from None
     show = not args.no_progress and is_terminal(stderr)
     files = TrackedFiles(args.files, stdout, stderr, show)
     bad = 0

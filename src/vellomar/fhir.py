@@ -116,6 +116,9 @@ def _zone_table(zone: str) -> tuple[tuple[int, int], ...]:
     try:
         tz = zoneinfo.ZoneInfo(zone)
     except (zoneinfo.ZoneInfoNotFoundError, ValueError):
+        if not zoneinfo.available_timezones():  # (a system without the database, and no tzdata)
+            raise ValueError(f"zone {zone!r}: no IANA time zone database here "
+                             "(pip install tzdata)") from None
         raise ValueError(f"zone {zone!r}: not a time zone of the IANA database, "
                          "nor an offset such as '-05:00'") from None
 

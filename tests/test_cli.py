@@ -110,7 +110,7 @@ def test_bad_input_is_reported_and_the_rest_read(run, write, data, error):
     (["get", "--", ADT], "vellomar get: error: the following arguments are required: PATH"),
     (["fhir", "--mapping", ADT, "-o", "/nonexistent/out.ndjson", ADT],
      f"vellomar fhir: error: --mapping: {ADT}: not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
-    (["fhir", "--zone", "Mars/Olympus", "-o", "x", ADT],
+    (["fhir", "--mapping", ADT, "--zone", "Mars/Olympus", "-o", "x", ADT],
      "vellomar fhir: error: --zone: zone 'Mars/Olympus': not a time zone of the IANA database, nor an offset such "
      "as '-05:00'"),
 ])

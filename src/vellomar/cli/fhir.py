@@ -69,14 +69,19 @@ def register(commands: Any) -> None:
 
 
 def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
-    from ..fhir import Mapping, write_ndjson
+    from ..fhir import Mapping, _zone_changes, write_ndjson
 
     mapping = None
+    if args.zone is not None:
+        try:
+            _zone_changes(args.zone)  # (cached: Mapping.load reads it again)
+        except ValueError as error:
+            raise UsageError(f"--zone: {error}") from None
     if args.mapping or args.zone is not None:
         try:
             mapping = Mapping.load(args.mapping or (), zone=args.zone)
         except (OSError, ValueError) as error:
-            raise UsageError(f"--{'mapping' if args.mapping else 'zone'}: {error}") from None
+            raise UsageError(f"--mapping: {error}") from None
     show = not args.no_progress and is_terminal(stderr)
     files = TrackedFiles(args.files, stdout, stderr, show)
     bad = 0

@@ -3575,8 +3575,7 @@ private:
         time_kind_ = kind;
         time_in_.assign(text);
         time_out_.clear();
-        time_ok_ = timestamp_value(text, kind, time_out_,
-                                   maps_.zone.empty() ? zone_ : zone_offset(maps_.zone, text));
+        time_ok_ = timestamp_value(text, kind, time_out_, maps_.zone, zone_);
       }
       if (time_ok_)
         leaf(r, path, 's', time_out_);
@@ -5275,7 +5274,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     }
     std::string time;
     const std::string sent = header_value(message, 7, scratch);
-    if (timestamp_value(sent, 'I', time, zone_offset(maps.zone, sent))) {
+    if (timestamp_value(sent, 'I', time, maps.zone, std::nullopt)) {
       ascii = ascii && all_ascii(time);
       text.put(",\"timestamp\":\""sv);
       text.put(time);

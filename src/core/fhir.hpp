@@ -466,18 +466,15 @@ void convert_each(const Maps &maps, const Definitions &definitions, const Messag
 
 // A v2 timestamp as FHIR `kind` ('D' date, 'T' dateTime, 'I' instant, 't'
 // time) into `out`, keeping the sender's precision and offset; a time of day
-// sent without an offset is in `zone` (minutes east of UTC; none: UTC).
-// False when it is no timestamp.
-bool timestamp_value(std::string_view text, char kind, std::string &out,
-                     std::optional<int> zone = std::nullopt);
+// sent without an offset is in `zone` (a mapping's: Maps::zone), else at
+// the `sender`'s offset (minutes east of UTC), else UTC. False when it is
+// no timestamp.
+bool timestamp_value(std::string_view text, char kind, std::string &out, const Zone &zone,
+                     std::optional<int> sender);
 
 // The offset timestamp `text` was sent with (minutes east of UTC), where it
 // has one FHIR can write (within 14 hours, its minutes below 60).
 std::optional<int> timestamp_zone(std::string_view text);
-
-// The offset of `zone` at the local time timestamp `text` names (its
-// offset, if it has one, aside); none for an empty zone or no readable time.
-std::optional<int> zone_offset(const Zone &zone, std::string_view text);
 
 // A v2 timestamp of minutes or finer plus `seconds` (0 or more), as a
 // v2 timestamp of seconds with the same fraction and offset

@@ -86,17 +86,31 @@ static bool writable_offset(const SplitTimestamp &split) {
          split.body.data()[split.body.size() + 3] <= '5';
 }
 
+// The offset of `zone` (not empty) at a local time, a valid day and the
+// seconds into it: that of the last change at or before it (before the
+// first: the first's).
+static int offset_at(const Zone &zone, int year, int month, int day, int seconds) {
+  using namespace std::chrono;
+  const year_month_day date{std::chrono::year{year}, std::chrono::month(unsigned(month)),
+                            std::chrono::day(unsigned(day))};
+  const int64_t local = int64_t{sys_days{date}.time_since_epoch().count()} * 86400 + seconds;
+  auto after = std::upper_bound(zone.begin(), zone.end(), local,
+                                [](int64_t t, const auto &change) { return t < change.first; });
+  return after == zone.begin() ? zone.front().second : std::prev(after)->second;
+}
+
 // DTM/TS to FHIR: "YYYY[MM[DD[HH[MM[SS[.S...]]]]]][+/-ZZZZ]". The sender's
 // precision is kept down to the day; FHIR has no dateTime between the day and
 // the second, so hours or minutes alone get zero minutes and seconds. The
 // offset is written as it was sent. FHIR wants an offset on every time of
-// day, so a dateTime or instant sent without one is read in `zone` (HL7: a
-// time without an offset is the sender's local time; the caller knows the
-// sender's offset from MSH-7, if at all), else as UTC. A date drops time and
-// offset.
+// day, so a dateTime or instant sent without one is read in `zone` (the
+// offset it had at that local time), else at the `sender`'s offset (HL7: a
+// time without an offset is the sender's local time; the caller knows it
+// from MSH-7, if at all), else as UTC. A date drops time and offset.
 // An instant needs a time of day: a day alone (or a month, a year) is
 // none, rather than midnight UTC, a time the sender never sent.
-bool timestamp_value(std::string_view text, char kind, std::string &out, std::optional<int> zone) {
+bool timestamp_value(std::string_view text, char kind, std::string &out, const Zone &zone,
+                     std::optional<int> sender) {
   const SplitTimestamp split = split_timezone(text);
   std::string_view body = split.body;
   if (kind == 't') { // TM: HH[MM[SS[.S...]]]
@@ -135,7 +149,11 @@ bool timestamp_value(std::string_view text, char kind, std::string &out, std::op
   // not +06:15): checked before anything is written
   if (split.offset_minutes && !writable_offset(split))
     return false;
-  const std::optional<int> written = split.offset_minutes ? split.offset_minutes : zone;
+  const std::optional<int> written = split.offset_minutes ? split.offset_minutes
+                                     : !zone.empty()
+                                         ? offset_at(zone, year, two(4, 1), two(6, 1),
+                                                     two(8, 0) * 3600 + two(10, 0) * 60 + two(12, 0))
+                                         : sender;
   const int offset = written.value_or(0), a = std::abs(offset);
   // the date and time written into a buffer and appended once
   char b[32];
@@ -179,29 +197,6 @@ bool timestamp_value(std::string_view text, char kind, std::string &out, std::op
 std::optional<int> timestamp_zone(std::string_view text) {
   const SplitTimestamp split = split_timezone(text);
   return split.offset_minutes && writable_offset(split) ? split.offset_minutes : std::nullopt;
-}
-
-std::optional<int> zone_offset(const Zone &zone, std::string_view text) {
-  if (zone.empty())
-    return std::nullopt;
-  const std::string_view body = split_timezone(text).body;
-  const std::string_view whole = body.substr(0, body.find('.'));
-  if (!all_digits(whole) || whole.size() < 4 || whole.size() > 14)
-    return std::nullopt;
-  auto two = [&](size_t at, int absent) {
-    return whole.size() >= at + 2 ? (whole[at] - '0') * 10 + (whole[at + 1] - '0') : absent;
-  };
-  using namespace std::chrono;
-  const year_month_day date{year{two(0, 0) * 100 + two(2, 0)}, month(unsigned(two(4, 1))),
-                            day(unsigned(two(6, 1)))};
-  if (!date.ok())
-    return std::nullopt;
-  const int64_t local = int64_t{sys_days{date}.time_since_epoch().count()} * 86400 +
-                        two(8, 0) * 3600 + two(10, 0) * 60 + two(12, 0);
-  // the last change at or before it (before the first: the first's offset)
-  auto after = std::upper_bound(zone.begin(), zone.end(), local,
-                                [](int64_t t, const auto &change) { return t < change.first; });
-  return after == zone.begin() ? zone.front().second : std::prev(after)->second;
 }
 
 // The types one_when_alike() holds (fhir.hpp): those a v2 field names by

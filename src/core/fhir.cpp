@@ -5150,6 +5150,48 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
   return std::string(trim_white_space(f.value().value(scratch)));
 }
 
+// The version a message of a version the definitions do not hold is read
+// by (its groups, its fields' types), or null: the latest held that is not
+// later than its own, the latest of all for a later one (2.9: HL7 v2 grows
+// by addition, a later version's message reads as the latest one held
+// does) or for one that names no version (empty, "X"), the earliest for an
+// earlier one (2.0). (Out of line: messages of a version held, nearly all,
+// never come here.)
+[[gnu::noinline, gnu::cold]] const VersionDefinitions *
+stand_in_version(const Definitions &definitions, std::string_view version) {
+  auto numbers = [](std::string_view v) {
+    std::vector<uint32_t> out;
+    for (std::string_view part : split(v, '.')) {
+      uint32_t n = 0;
+      if (part.empty() || part.size() > 4 || !number(part, n))
+        return std::vector<uint32_t>();
+      out.push_back(n);
+    }
+    return out;
+  };
+  const std::vector<VersionDefinitions> &held = definitions.versions();
+  if (held.empty())
+    return nullptr;
+  const std::vector<uint32_t> own = numbers(trim_white_space(version));
+  const VersionDefinitions *latest = &held.front(), *below = nullptr;
+  for (const VersionDefinitions &v : held) {
+    const std::vector<uint32_t> n = numbers(v.name);
+    if (n > numbers(latest->name))
+      latest = &v;
+    if (!own.empty() && n <= own && (!below || n > numbers(below->name)))
+      below = &v;
+  }
+  if (own.empty())
+    return latest;
+  if (below)
+    return below;
+  const VersionDefinitions *earliest = &held.front();
+  for (const VersionDefinitions &v : held)
+    if (numbers(v.name) < numbers(earliest->name))
+      earliest = &v;
+  return earliest;
+}
+
 } // namespace
 
 namespace {
@@ -5218,7 +5260,18 @@ namespace {
 std::string_view write_conversion(const Maps &maps, const Definitions &definitions,
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out) {
-  const MessageKind kind = message_kind(definitions, message, {});
+  MessageKind kind = message_kind(definitions, message, {});
+  // a message of a version the definitions do not hold is read by one they
+  // do, and the caller told which: without one it would stand in no group
+  // (an ORU's results in no report)
+  SegmentView header;
+  if (!kind.definitions && message.find_segment("MSH", header))
+    if (const VersionDefinitions *v = stand_in_version(definitions, kind.version)) {
+      out.unmapped.push_back("MSH-12" +
+                             (kind.version.empty() ? std::string() : " '" + kind.version + "'") +
+                             " (read as " + v->name + ")");
+      kind = message_kind(definitions, message, v->name);
+    }
   const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
     structure = &maps.fallback;

@@ -48,6 +48,16 @@ def test_show(run):
     assert run("show", ORU)[1].splitlines()[-1].endswith("ferritin.\\nReviewed by J. Park, MD.")  # control characters
 
 
+def test_show_tree_of_segments_no_path_names(run, write):
+    # a line of text among the segments and a segment of a lower-case name are shown, unnamed (a traceback before)
+    status, out, err = run("show", write("MSH|^~\\&|A|B|||||ADT^A01|1|P|2.5.1\rhello world\rpid|1||X\rPID|1||Y\r"))
+    assert (status, err) == (0, "")
+    assert [line.strip() for line in out.splitlines()[-7:]] == [
+        "hello world", "pid", "pid-1                               1", "pid-3                               X",
+        "PID          Patient Identification", "PID-1      Set ID PID               1",
+        "PID-3      Patient Identifier List  Y"]
+
+
 @pytest.mark.parametrize("path", [BATCH, MLLP])
 def test_show_json_and_ndjson(run, path):
     expected = [{"file": path, "message": n, **json.loads(m.to_json())} for n, m in enumerate(vellomar.read(path), 1)]

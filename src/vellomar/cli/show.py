@@ -9,7 +9,7 @@ from typing import Any, TextIO
 
 from .. import _ops
 from .._core import Field, Message
-from ..structure import describe, load_definitions
+from ..structure import load_definitions
 from ._base import Handler, add_command, common_options, header, run_files, visible
 
 
@@ -64,16 +64,27 @@ def _field_lines(label: str, field: Field, depth: int, lines: list[tuple[int, st
                     lines.append((depth + 2, f"{label}-{number}-{sub_number}", sub))
 
 
+def _described(message: Message, path: str, value: str | None = None) -> tuple[str, str | None]:
+    """The name the definitions give the element at `path`, and the meaning
+    of `value` there; none for a segment whose name no path can hold (a line
+    of text among the segments, "hello world": shown, not named)."""
+    try:
+        _, name, _, _, _, meaning = _ops.describe(message, path, None, value)
+    except ValueError:
+        return "", None
+    return name or "", meaning
+
+
 def _named(message: Message, segment: str, label: str, value: str) -> tuple[str, str]:
     """The name of the element a label stands for, and its value with the
     meaning the definitions give it ("M (Male)")."""
     # The label's segment is this occurrence ("OBX(2)"); a repetition ("[2]")
     # is named as its field.
     path = segment + re.sub(r"\[\d+\]", "", label[3:])
-    _, name, _, _, _, meaning = _ops.describe(message, path, None, value)
+    name, meaning = _described(message, path, value)
     if meaning is not None:
         value = f"{value} ({meaning})"
-    return name or "", value
+    return name, value
 
 
 def format_tree(message: Message) -> str:
@@ -89,7 +100,7 @@ def format_tree(message: Message) -> str:
         occurrence = seen.get(segment.name, -1) + 1
         seen[segment.name] = occurrence
         name = segment.name + (f"({occurrence})" if occurrence else "")
-        lines.append((0, segment.name, describe(message, name)["name"] or "", ""))
+        lines.append((0, segment.name, _described(message, name)[0], ""))
         is_msh = segment.name == "MSH"
         fields: list[tuple[int, str, str]] = []
         for number, field in enumerate(segment.fields, 1):

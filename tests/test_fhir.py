@@ -1140,12 +1140,18 @@ def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_
                 [r["id"] for r in entries(check_bundle(fhir.to_json(moved)), resource_type)])
 
 
-def test_transaction_entries_are_conditional_on_identifiers():
+def test_transaction_entries_are_conditional_on_identifiers_with_a_system():
+    # a value without a system is no condition: it would match (and the update overwrite) that value in every
+    # system, another facility's patient or bed 01 of every room; the id names the one resource
     bundle = fhir.to_dict(ADT_A01, bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
-    assert requests["Patient"] == {
-        "method": "PUT",
-        "url": "Patient?identifier=PATID1234"}
+    ids = {e["resource"]["resourceType"]: e["resource"]["id"] for e in bundle["entry"]}
+    assert [requests[t] for t in ("Patient", "Location")] == [
+        {"method": "PUT", "url": f"{t}/{ids[t]}"} for t in ("Patient", "Location")]
+    licensed = ADT_A01.replace(PID, PID + "|" * 7 + "67-A4335^OH")  # PID-20, the driver's license: urn:id:OH
+    bundle = fhir.to_dict(licensed, bundle_type="transaction")
+    requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
+    assert requests["Patient"]["url"] == "Patient?identifier=urn%3Aid%3AOH%7C67-A4335"
     bundle = fhir.to_dict(ADT_A01.replace("|EHR|", "|^1.2.3^ISO|"), bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
     assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"  # system|value (a URI)
@@ -1155,12 +1161,12 @@ def test_transaction_entries_are_conditional_on_identifiers():
 
 @given(st.text(st.sampled_from("@AZ[`az{/09:-._~^&|\\%+é,$"), min_size=1).filter(lambda v: v != '""'))
 def test_transaction_urls_percent_encode_all_but_unreserved_characters(value):
-    text = message("ADT^A01", "PID|1||" + vellomar.escape(value, "^~\\&"))
+    text = message("ADT^A01", "PID|1||ID1" + "|" * 17 + vellomar.escape(value, "^~\\&") + "^OH")
     (request,) = [e["request"] for e in fhir.to_dict(text, bundle_type="transaction")["entry"]
                   if e["resource"]["resourceType"] == "Patient"]
     # (a token's backslash, bar, comma and dollar escaped by a backslash first: FHIR's search)
     token = re.sub(r"([\\|,$])", r"\\\1", value)
-    assert request["url"] == "Patient?identifier=" + urllib.parse.quote(token, safe="")
+    assert request["url"] == "Patient?identifier=urn%3Aid%3AOH%7C" + urllib.parse.quote(token, safe="")
 
 
 def test_unmapped_content_is_reported():

@@ -5105,8 +5105,13 @@ void append_query_value(Out &out, std::string_view text) {
 }
 
 // The request of a transaction entry: a conditional update on the
-// resource's first identifier (so that a server that holds the resource
-// under another id updates it), or an update of its own id.
+// resource's first identifier that has a system (so that a server that
+// holds the resource under another id updates it), or an update of its own
+// id. An identifier without a system is no condition: its value alone
+// matches any resource of that value in any system (bed 01 of every room,
+// the patient another facility numbers 12345), which the update would
+// overwrite; the id, keyed by the identifier and its assigner, names the
+// one resource.
 void append_request(Out &out, const Resource &r, const Engine &e) {
   std::string_view system, value;
   uint32_t best = UINT32_MAX;
@@ -5124,7 +5129,7 @@ void append_request(Out &out, const Resource &r, const Engine &e) {
         v = e.text_of(member);
     }
     const uint32_t rank = static_cast<uint32_t>(n.slot) << 16 | (n.rep & 0xFFFF);
-    if (!v.empty() && rank < best)
+    if (!s.empty() && !v.empty() && rank < best)
       best = rank, system = s, value = v;
   }
   out.put(",\"request\":{\"method\":\"PUT\",\"url\":\""sv);

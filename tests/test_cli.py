@@ -1,5 +1,6 @@
 """The `vellomar` command line: each command's contract once, input handling, exit status."""
 
+import gzip
 import io
 import json
 import pathlib
@@ -97,6 +98,17 @@ def test_bad_input_is_reported_and_the_rest_read(run, write, data, error):
     good = "A\nC\n" * (2 if b"PID|3" in (data or b"") else 1)  # messages before the bad one are printed
     assert run("get", "MSH-3", "--", bad, write(TWO, "good.hl7")) == (1, good, f"vellomar: {bad}: {error}\n")
     assert run("get", "--encoding", "latin-1", "MSH-3", "--", write(b"MSH|^~\\&|caf\xe9")) == (0, "caf\xe9\n", "")
+
+
+@pytest.mark.parametrize("data", [b"", b"hello", gzip.compress(TWO.encode(), mtime=0)], ids=["empty", "text", "gzip"])
+def test_bulk_commands_report_a_file_without_a_message(run, write, tmp_path, data):
+    # a compressed archive or a file of something else was zero results and success
+    bad, good = write(data, "bad.hl7"), write(TWO, "good.hl7")
+    status, out, err = run("table", "id=MSH-3", "--format", "csv", "--", bad, good)
+    assert (status, out.split(), err) == (1, ["id", "A", "C"], f"vellomar: {bad}: no HL7 message found\n")
+    status, out, err = run("fhir", "-o", str(tmp_path / "out"), bad, good)
+    assert (status, err.splitlines()[0]) == (1, f"vellomar: {bad}: no HL7 message found")
+    assert len((tmp_path / "out" / "MessageHeader.ndjson").read_text().splitlines()) == 2
 
 
 @pytest.mark.parametrize("argv, error", [

@@ -22,6 +22,7 @@ import sys
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from typing import Any, BinaryIO, Protocol, TextIO
 
+from .. import _ops
 from .._core import Message
 from .._files import AtomicFile, WriteError
 from ..read import MessageError, Reader, read
@@ -287,6 +288,22 @@ class Tracked:
         return data
 
 
+# Where a file's first message is looked for before the rest of it.
+_FIRST_LOOK = 1 << 20
+
+
+def _holds_a_message(file: BinaryIO, size: int) -> bool:
+    """Whether `file` (of `size` bytes) holds the start of a message, found as
+    every reader finds one: in its first MB, else (leading text of that
+    size, rare) in the rest."""
+    first = min(size, _FIRST_LOOK)
+    file.seek(0)
+    if _ops.count_messages(file.read, first):
+        return True
+    file.seek(0)
+    return size > first and _ops.count_messages(file.read, size) > 0
+
+
 class TrackedFiles:
     """The files of a command line (`-` is standard input), opened one at a
     time as the iteration reaches them, each read moving its progress bar
@@ -314,6 +331,12 @@ class TrackedFiles:
                 continue
             with file:
                 size = file.seek(0, 2)
+                if not _holds_a_message(file, size):
+                    # (a compressed archive, a file of something else: not
+                    # zero results and success)
+                    report(self.stdout, self.stderr, self.label, "no HL7 message found")
+                    self.status = 1
+                    continue
                 file.seek(0)
                 self.progress = Progress(self.stderr, self.label, size,
                                          self.show and size >= PROGRESS_THRESHOLD)

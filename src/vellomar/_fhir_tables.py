@@ -2254,6 +2254,17 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # the condition every other table gives it: each MDM made a
             # Provenance of nothing, reported as lacking its agent
             cond_text = "IF PID-33 AND PID-34 VALUED"
+        if segmap == "MSH[Provenance-Transformation]":
+            # mended: the Provenance of the conversion itself, whose agent
+            # (the organisation or device converting) and time ("/timestamp
+            # of tranformation/") the tables leave to the implementer: made of
+            # constants alone, it lacked its required agent in every message
+            # and was left out, and every conversion's report said so
+            # ("Provenance without agent (from MSH)"), which hid the lines
+            # that tell of the message; a user's own message table may name it
+            report.append(f"{where}: the conversion's Provenance, whose agent and time the "
+                          "tables leave to the implementer; not made")
+            continue
         noted = re.fullmatch(r"((\w+)\[\d+\])\.note", label.strip())
         if noted and segment == "NTE" and f"nte[{noted.group(2)}]".lower() in segmaps:
             # mended: an NTE after an OBX (or an order's) is a note of its

@@ -303,6 +303,11 @@ def test_corpus_bundles_are_valid(path):
     (SOFTWARE, "Device#1", "manufacturer", "Acme"),
     (message("SIU^S12^SIU_S12", "SCH|A1|F1||||||NORMAL^Normal^HL70277", "PID|1||ID1"), "Appointment",
      "appointmentType.coding.0.code", "Normal"),  # (table 0277's code, sent in capitals)
+    # a code naming no coding system is of the field's own table: SCH-7's reason (0276), SCH-8's type (0277)
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1|||||ROUTINE^Routine visit|Normal", "PID|1||ID1"), "Appointment",
+     "reasonCode.0.coding.0.code", "3780001"),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1|||||ROUTINE^Routine visit|Normal", "PID|1||ID1"), "Appointment",
+     "appointmentType.coding.0.system", "http://terminology.hl7.org/CodeSystem/v2-0277"),
     # a 2.5 SIU's timing in TQ1 alone (SCH-11 empty) is the Appointment's start and end; a start of a day
     # alone, which an instant cannot hold, is not known (the day reported), and neither is its end
     (message("SIU^S12^SIU_S12", "SCH|A1|F1", "TQ1|1||||||20240110093000-0500|20240110100000-0500", "PID|1||ID1"),

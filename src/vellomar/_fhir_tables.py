@@ -878,6 +878,10 @@ def canonical_url(text: str) -> str:
                   r"http://terminology.hl7.org/CodeSystem/\1", text)
 
 
+# the HL7 table each SCH field's codes are of (SCH-7 appointment reason,
+# SCH-8 appointment type): a code that names no coding system is of it
+SCH_TABLES = {("SCH[Appointment]", "SCH-7"): "HL70276", ("SCH[Appointment]", "SCH-8"): "HL70277"}
+
 # data types whose table names its rows by another type's components
 ROWS_NAMED_AS = {"CF": "CWE"}
 
@@ -1551,6 +1555,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # mended: 2.2's PR1-12 is no XCN but a CN and a practitioner
             # type (CM_PRACTITIONER): its own map's row (ADDED_ROWS)
             cond_text = (f"{cond_text} AND " if cond_text else "IF ") + 'MSH-12 NOT IN ("2.2")'
+        bound = SCH_TABLES.get((name, ident))
+        if bound and re.fullmatch(rf'IF CWE\.3 IS "{bound}"', cond_text.strip()):
+            # mended: SCH-7's reason is the reason "IF CWE.3 IS "HL70276"",
+            # SCH-8's type the type "IF CWE.3 IS "HL70277"": a code sent
+            # without naming its coding system (ROUTINE, FOLLOWUP), as
+            # schedulers send them, is of the field's own table, which HL7
+            # binds SCH-7 and SCH-8 to: it was mapped to nothing and the
+            # fields reported. SCH-7's row of the type (HL70277) still needs
+            # its table named
+            cond_text = f'IF CWE.3 IS "{bound}" OR CWE.3 NOT VALUED'
         if name == "OBR[ServiceRequest]" and ident == "OBR-16" and tpath.strip() == "requester(Practitioner)":
             # mended: OBR-16's ordering provider is the requester itself only
             # without ORC-21's facility, whose PractitionerRole the requester

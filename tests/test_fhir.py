@@ -681,6 +681,10 @@ def test_corpus_bundles_are_valid(path):
      "result.0.reference", "#Observation#0"),
     # the specimen collector's PractitionerRole (PRT SC) is the collector of the order's SPM's Specimen
     (COLLECTED, "Specimen", "collection.collector.reference", "#PractitionerRole#0"),
+    # a role naming no coding system, or PRT-4's own table (0912), is a role as one naming 0443 is
+    (COLLECTED.replace("^HL70443|", "^HL70912|"), "Specimen", "collection.collector.reference", "#PractitionerRole#0"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "ROL|1|AD|PP^Primary Care Provider|12^DOC^ANN"), "Patient",
+     "generalPractitioner.0.reference", "#PractitionerRole#0"),
     # a telephone without its equipment type (XTN-3, optional before 2.7, 2.2's TN): a system not known
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||(555)555-1234X12"), "Patient", "telecom.0",
      {"value": "(555)555-1234X12", "use": "home", "_system": {"extension": [

@@ -878,6 +878,11 @@ def canonical_url(text: str) -> str:
                   r"http://terminology.hl7.org/CodeSystem/\1", text)
 
 
+# the coding systems a role's code is of where a message row tests it (ROL-3
+# is bound to table 0443; PRT-4 to 0912, whose roles the rows test, and
+# which the rows name 0443)
+ROLE_TABLES = {"ROL-3.3": ("HL70443",), "PRT-4.3": ("HL70443", "HL70912")}
+
 # the HL7 table each SCH field's codes are of (SCH-7 appointment reason,
 # SCH-8 appointment type): a code that names no coding system is of it
 SCH_TABLES = {("SCH[Appointment]", "SCH-7"): "HL70276", ("SCH[Appointment]", "SCH-8"): "HL70277"}
@@ -2262,6 +2267,19 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # the prior account number's (MRG-3), which a merge of patients
             # (MRG-1 alone) does not send
             cond_text = f"IF {ACCOUNT_FIELDS[segmap]} VALUED"
+        for place, tables in ROLE_TABLES.items():
+            # mended: ROL's and PRT's rows hold "IF ROL-3.1 EQUALS "PP" AND
+            # ROL-3.3 EQUALS "HL70443"": a role sent without naming its
+            # coding system ("PP^Primary Care Provider", as most senders
+            # send it) is of the field's own table, and made nothing (its
+            # complement's row, a CareTeam, nothing either). PRT-4's own
+            # table is 0912 (its roles: OP, AP, PRI, SC...), which the rows
+            # do not name: a role naming it made nothing
+            listed = ", ".join(f'"{t}"' for t in tables)
+            cond_text = re.sub(rf'\b{place} EQUALS "HL70443"',
+                               f"({place} IN ({listed}) OR {place} NOT VALUED)", cond_text)
+            cond_text = re.sub(rf'\b{place} NOT EQUALS "HL70443"',
+                               f"({place} NOT IN ({listed}) AND {place} VALUED)", cond_text)
         if segmap == "PID[Provenance-Patient]" and not cond_text.strip():
             # mended: MDM_T02's PID row of the patient record's Provenance
             # (PID-33's update time, PID-34's facility as its agent) lacks

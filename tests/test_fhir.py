@@ -1048,6 +1048,9 @@ def test_spark_option_zone(tmp_path):
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1"), "Encounter", "diagnosis"),
     (message("ORU^R01^ORU_R01", PID, "OBR|1|PL1||24323-8^Panel^LN", "OBX|1|NM|1-8^a^LN||1||||||F"), "Observation",
      "specimen"),
+    # RXA-6 "999" is an amount not recorded, no dose of 999 (in RXA-7's unit)
+    (message("VXU^V04^VXU_V04", PID, "RXA|0|1|20240110||08^HepB^CVX|999|mL^mL^UCUM"), "Immunization",
+     "doseQuantity"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

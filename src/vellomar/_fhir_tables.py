@@ -1478,6 +1478,13 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # their comment says other values (A, add; U, update) map to
             # nothing: a diagnosis added was one entered in error
             cond_text = 'IF DG1-21 EQUALS "D"'
+        if (name, ident) in NOT_RECORDED:
+            # mended: immunization registries send RXA-6 "999" for an amount
+            # not recorded (a dose given elsewhere, whose amount the record
+            # lacks), which the rows wrote as a dose of 999 (in RXA-7's
+            # unit where one is sent): the dose is left out, its fields
+            # reported as fields no row wrote
+            cond_text = (f"{cond_text} AND " if cond_text else "IF ") + NOT_RECORDED[(name, ident)]
         if (name, ident) in ROWS_LEFT_OUT and tpath.strip() != "$unmapped":
             # mended: rows whose table says beside them, or beside the rows
             # they meet, not to write them (see ROWS_LEFT_OUT): the field
@@ -2536,6 +2543,9 @@ ROWS_LEFT_OUT = {**{(name, "OBX-30"): "an extension the table's comment says not
                  # Timing's bounds from TQ.4's and TQ.5's start and end
                  ("TQ[ServiceRequest]", "TQ.3"): "a duration as a letter and a number, not a Quantity: "
                  "reported (ADDED_ROWS)"}
+# Rows that hold only where a field does not hold a code of "not recorded"
+# (see map_rows()): RXA-6's amount "999" and RXA-7's unit of it.
+NOT_RECORDED = {("RXA[Immunization]", field): 'RXA-6 NOT EQUALS "999"' for field in ("RXA-6", "RXA-7")}
 # Data type maps whose rows write a second element of the list the value
 # fills ("[2].given"), which a map of one element cannot make, and why: the
 # value's field is reported when the component is valued. XPN.15, the name

@@ -228,6 +228,7 @@ def test_corpus_bundles_are_valid(path):
     # a cellular phone (XTN-3 CP) is a phone (a ContactPoint's system has no "mobile"), a mobile by its use
     (TELECOMS, "Patient", "telecom.1.system", "phone"),
     (TELECOMS.replace("^PRN^CP", "^^CP"), "Patient", "telecom.1.use", "mobile"),
+    (TELECOMS.replace("^PRN^CP", "^^cp"), "Patient", "telecom.1.use", "mobile"),  # as the vocabulary finds "cp"
     # an equipment type the vocabulary lacks ("CELL") leaves the number's system not known, as none sent does;
     # one in another case ("ph") is found
     (TELECOMS.replace("^PRN^CP", "^PRN^CELL"), "Patient", "telecom.1._system",
@@ -1048,6 +1049,9 @@ def test_spark_option_zone(tmp_path):
     (message("ADT^A01^ADT_A01", PID, PV1, "DG1|1"), "Encounter", "diagnosis"),
     (message("ORU^R01^ORU_R01", PID, "OBR|1|PL1||24323-8^Panel^LN", "OBX|1|NM|1-8^a^LN||1||||||F"), "Observation",
      "specimen"),
+    # an address's type in another case ("internet") makes the address the value, no number's part beside it
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^internet^a@b.c^^^1234567"), "Patient",
+     "telecom.extension"),
     # RXA-6 "999" is an amount not recorded, no dose of 999 (in RXA-7's unit)
     (message("VXU^V04^VXU_V04", PID, "RXA|0|1|20240110||08^HepB^CVX|999|mL^mL^UCUM"), "Immunization",
      "doseQuantity"),
@@ -1246,8 +1250,9 @@ def test_unmapped_content_is_reported():
         message("ADT^A01^ADT_A01", "PID|1||ID1^^^GHH^MR^WARD1"),
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^PH^a@b.c^^555^1234567"),
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^ph^a@b.c"),
-        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c~^NET^internet^a@b.c")]] == [
-        ["OBR-2"], ["PID-3"], ["PID-13"], ["PID-13"], []]
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c~^NET^internet^a@b.c"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^INTERNET^a@b.c^^^1234567")]] == [
+        ["OBR-2"], ["PID-3"], ["PID-13"], ["PID-13"], [], ["PID-13"]]  # (and a number beside an address's type)
     # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(

@@ -161,7 +161,11 @@ bool read_address(std::string_view a, Test &t) {
   return true;
 }
 
-bool read_condition(std::string_view text, Condition &condition) {
+// (An E or X test may name, after its values, the vocabulary that compares
+// them, a name kept in `pending` until Maps::finish resolves it: see
+// Test::vocabulary.)
+bool read_condition(std::string_view text, Condition &condition,
+                    std::vector<std::string> &pending) {
   std::vector<Test> &out = condition.tests;
   out.clear();
   if (text.empty())
@@ -179,10 +183,15 @@ bool read_condition(std::string_view text, Condition &condition) {
     t.op = parts[0][0];
     t.version = t.segment == "MSH" && t.field == 12 && t.component == 1 && t.sub_component == 0;
     if (t.op == 'E' || t.op == 'X') {
-      if (parts.size() != 3)
+      if (parts.size() != 3 && (parts.size() != 4 || parts[3].empty()))
         return false;
       for (std::string_view v : split(parts[2], ','))
         t.values.push_back(unescape(v));
+      if (parts.size() == 4) {
+        t.op = t.op == 'E' ? 'e' : 'x';
+        t.vocabulary = -2 - static_cast<int32_t>(pending.size());
+        pending.push_back(unescape(parts[3]));
+      }
     } else if (t.op == 'C' || t.op == 'L') {
       uint32_t n;
       if (parts.size() != 4 || !number(parts[3], n))
@@ -300,7 +309,7 @@ std::optional<Error> Maps::read(std::string_view text) {
       }
       row.map = -2 - static_cast<int32_t>(pending_.size());
       pending_.push_back(unescape(f[5]));
-      if (!read_condition(f[6], row.condition))
+      if (!read_condition(f[6], row.condition, pending_))
         return fail("unreadable condition");
       if (!f[7].empty())
         for (std::string_view link : split(f[7], ';')) {
@@ -343,7 +352,7 @@ std::optional<Error> Maps::read(std::string_view text) {
       if (!number(f[1].substr(0, dot), row.field) ||
           (dot != std::string_view::npos && (!number(f[1].substr(dot + 1), row.piece) ||
                                              row.piece == 0)) ||
-          !read_condition(f[2], row.condition) || through.size() % 2 == 0 ||
+          !read_condition(f[2], row.condition, pending_) || through.size() % 2 == 0 ||
           !read_path(through.back(), row.path) || f[4].size() != 1)
         return fail("unreadable field row");
       row.kind = f[4][0];
@@ -497,9 +506,23 @@ void Maps::finish() {
     const std::string &name = pending_[static_cast<size_t>(-2 - index)];
     index = vocabulary ? vocabulary_index(name) : map_index(name);
   };
+  // the vocabularies e and x tests compare by (a name without one: E and
+  // X), and their values' sizes
+  auto resolve_tests = [&](Condition &c) {
+    for (Test &t : c.tests)
+      if (t.op == 'e' || t.op == 'x') {
+        resolve(t.vocabulary, true);
+        if (t.vocabulary < 0)
+          t.op = t.op == 'e' ? 'E' : 'X';
+        t.fold_sizes = 0;
+        for (const std::string &v : t.values)
+          t.fold_sizes |= uint32_t{1} << std::min<size_t>(v.size(), 31);
+      }
+  };
   for (Structure &s : structures)
     for (SegmentRow &row : s.rows) {
       resolve(row.map, false);
+      resolve_tests(row.condition);
       row.reads_header = row.map >= 0 && row.segment != "MSH" &&
                          maps[static_cast<size_t>(row.map)].name.starts_with("MSH[");
     }
@@ -544,6 +567,7 @@ void Maps::finish() {
       for (Row *r = &row;; r = &r->inner[0]) { // a row and those within it
         resolve(r->map, false);
         resolve(r->vocabulary, true);
+        resolve_tests(r->condition);
         if (r->inner.empty())
           break;
       }
@@ -1707,8 +1731,33 @@ private:
                                  [&](const std::string &v) { return same(v, text); });
       return t.op == 'X' ? !r : r;
     }
+    case 'e':
+    case 'x': {
+      bool r = std::any_of(t.values.begin(), t.values.end(),
+                           [&](const std::string &v) { return same(v, text); });
+      // (a text of no value's size is none of them in any case)
+      if (!r && (t.fold_sizes >> std::min<size_t>(text.size(), 31) & 1))
+        r = found_alike(t, text);
+      return t.op == 'x' ? !r : r;
+    }
     case 'L': return compare(static_cast<int64_t>(text.size()), t);
     }
+    return false;
+  }
+
+  // Whether test `t`'s vocabulary finds `text`, none of its values in its
+  // own case, as it finds one of them (one rule for codes sent in another
+  // case: Vocabulary::find's, asked only of a value `text` equals but for
+  // the case of its letters). (Out of line: a code of another size than the
+  // values', or in the vocabulary's own case, as most are sent, never gets
+  // here.)
+  [[gnu::noinline]] bool found_alike(const Test &t, std::string_view text) const {
+    const Vocabulary &v = maps_.vocabularies[static_cast<size_t>(t.vocabulary)];
+    auto folded = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (const std::string &value : t.values)
+      if (std::ranges::equal(value, text, {}, folded, folded))
+        if (const Code *code = v.find(value); code != nullptr && v.find(text) == code)
+          return true;
     return false;
   }
 

@@ -44,7 +44,10 @@ struct Step {
 
 // A test of a condition.
 struct Test {
-  char op = 0;          // V N E X C L w & | (w: a field the segment's rows wrote nothing of yet)
+  // V N E X e x C L w & | (w: a field the segment's rows wrote nothing of
+  // yet; e and x: E and X compared as a vocabulary finds codes, in their
+  // own case, else in another where it names one: "internet" is Internet)
+  char op = 0;
   // it reads MSH-12.1, the message's version (its first MSH's), which the
   // engine reads once a conversion (the rows that hold in some versions
   // test it again and again); beside `op`, in its padding
@@ -55,11 +58,19 @@ struct Test {
   uint32_t component = 0, sub_component = 0;
   std::vector<std::string> values;
   char compare = 0;     // < ( <= ) > ] >= = (eq) ! (ne)
+  // of an e or x test: the sizes of its values as bits (bit 31: 31 bytes
+  // or more), so that a text of no value's size is decided by the exact
+  // comparison alone (set by Maps::finish; beside `compare`, in its padding)
+  uint32_t fold_sizes = 0;
   int64_t number = 0;
   // of a row's gate (Row::gate): the number of the place it reads, equal
   // for the gates that read one place, and its values as words when all
   // are of 7 bytes or fewer (set by Maps::finish; see the engine's Gate)
   uint32_t place = 0;
+  // of an e or x test: the vocabulary (its index in Maps::vocabularies)
+  // whose lookup compares the text with the values (beside `place`, in its
+  // padding)
+  int32_t vocabulary = -1;
   std::vector<uint64_t> words;
 };
 // A condition as a postfix program of tests and '&' and '|'. Most are all

@@ -62,7 +62,10 @@ A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 `E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
 repetitions, `L:a:op:n` the length, `w:a` the segment's rows wrote nothing of
 field `a` yet ("IS NOT WRITTEN", the package's own), `&`, `|`. An address `a` is
-`SEG-field[.component]` or, in a data type map, `.component`.
+`SEG-field[.component]` or, in a data type map, `.component`. An E or X
+test may name a vocabulary after its values (`E:.3:Internet:Telecom...`):
+a text none of the values is then one where the vocabulary finds it as it
+finds that value (in another case: "internet").
     T Patient name:*HumanName gender:c ...        the elements of a FHIR type
 """
 
@@ -194,10 +197,14 @@ EXTRA_CODES = {
 }
 
 # The equipment types of table 0202 but the addresses' (Internet, X.400):
-# telephones, faxes, modems, pagers and the like, also in the other case
-# (the vocabulary finds "ph" as PH)
-PHONE_TYPES = tuple(c for code in ("PH", "FX", "MD", "CP", "SAT", "BP", "TDD", "TTY")
-                    for c in (code, code.lower()))
+# telephones, faxes, modems, pagers and the like (compared in any case that
+# the vocabulary finds: FOLDED)
+PHONE_TYPES = ("PH", "FX", "MD", "CP", "SAT", "BP", "TDD", "TTY")
+# The places whose conditions compare codes as the vocabulary named finds
+# them: in their own case, else in another that no other code of the
+# vocabulary shares ("internet" is Internet, "ph" PH, as XTN.3's system row
+# reads them); the test's vocabulary in the data file
+FOLDED = {("XTN[ContactPoint]", ".3"): "TelecommunicationEquipmentType"}
 
 # Rows the tables leave out, added to the map of the name (after its last
 # row of the same identifier), in the tables' own columns: OBX-5 of the value
@@ -346,6 +353,11 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("XTN.4", 'IF XTN.3 VALUED AND XTN.3 NOT IN ("Internet", "X.400") AND (XTN.3 IN ('
              + ", ".join(f'"{c}"' for c in PHONE_TYPES) + ") OR XTN.1 VALUED OR XTN.7 VALUED OR XTN.12 VALUED)",
              "$unmapped"),
+        # and so is a number's beside an address's type, or beside an
+        # address without a type, which the number's rows leave out (the
+        # address is the value); on XTN.4, which most XTNs leave empty
+        _row("XTN.4", 'IF (XTN.3 IN ("Internet", "X.400") OR XTN.3 NOT VALUED) AND (XTN.7 VALUED OR '
+             'XTN.12 VALUED)', "$unmapped"),
         _row("XTN.3", 'IF XTN.3 EQUALS "CP" AND XTN.2 NOT VALUED', "use", const='"mobile"'),
         *(row for ident, also in (("XTN.1", " AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED"),
                                   ("XTN.7", " AND XTN.12 NOT VALUED"), ("XTN.12", ""))
@@ -1015,6 +1027,14 @@ def condition(text: str, own: str, field: tuple[str, str] | None = None) -> str:
     return out
 
 
+def folded(cond: str, name: str) -> str:
+    """Condition `cond` of map `name` with its E and X tests of a place of
+    FOLDED naming the vocabulary that compares them."""
+    return " ".join(f"{t}:{FOLDED[name, t.split(':')[1]]}"
+                    if t[:2] in ("E:", "X:") and (name, t.split(":")[1]) in FOLDED else t
+                    for t in cond.split(" "))
+
+
 def join(text: str, own: str) -> str | None:
     """The join line of an assignment of quoted texts and addresses joined
     by '+' ("'" before a text, `address()`'s addresses), or None when it is
@@ -1439,7 +1459,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 report.append(f"{where}: not the value of a map to a primitive")
                 continue
             try:
-                cond = condition(cond_text, own) if cond_text else ""
+                cond = folded(condition(cond_text, own), name) if cond_text else ""
             except ValueError as e:
                 report.append(f"{where}: condition {cond_text!r} is prose ({e})")
                 continue
@@ -1604,11 +1624,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # not have ("^PRN^CELL^a@b.c"), and no number, is the value
                 # too (its system not known: the vocabulary's miss), where it
                 # was lost, its field written of (XTN.2's use)
-                # (and an address's type in the other case, which the
-                # vocabulary finds: "internet")
-                others = '"internet", "INTERNET", "x.400"'
-                known = ", ".join(f'"{c}"' for c in (*PHONE_TYPES, "Internet", "X.400")) + ", " + others
-                cond_text = (f"{cond_text} OR XTN.3 IN ({others}) OR (XTN.3 NOT IN ({known}) AND "
+                known = ", ".join(f'"{c}"' for c in (*PHONE_TYPES, "Internet", "X.400"))
+                cond_text = (f"{cond_text} OR (XTN.3 NOT IN ({known}) AND "
                              "XTN.1 NOT VALUED AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED)")
         if own == "XAD" and tpath.strip() == "use" and ident == "XAD.7":
             # mended: XAD.7's use row holds for the codes of FHIR's uses alone,
@@ -1622,7 +1639,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # value sent all the same makes false (and the two exclude each other)
             cond_text += " AND OBX-5 NOT VALUED"
         try:
-            cond = condition(cond_text, own, (field, r[3].strip()) if kind == "S" else None) \
+            cond = folded(condition(cond_text, own, (field, r[3].strip()) if kind == "S" else None), name) \
                 if cond_text else ""
         except ValueError as e:
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")

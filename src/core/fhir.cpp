@@ -4261,6 +4261,12 @@ private:
 
 public:
   void set_message_id(std::string_view id) { message_id_ = std::string(id); }
+  // The version the rows' tests of MSH-12.1 read, in place of the message's
+  // own (a version the definitions do not hold, read as one they do).
+  void set_version(std::string_view version) {
+    version_text_.assign(version);
+    version_read_ = true;
+  }
   // The conversion writes a bundle, whose identifier is MSH-10.
   void set_bundle(bool bundle) { bundle_ = bundle; }
   // The definitions of the message's version (null: none), whose tables
@@ -5211,8 +5217,10 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
 // does) or for one that names no version (empty, "X"), the earliest for an
 // earlier one (2.0). (Out of line: messages of a version held, nearly all,
 // never come here.)
+// `named` tells whether the message's own names a version (not empty, not
+// "X").
 [[gnu::noinline, gnu::cold]] const VersionDefinitions *
-stand_in_version(const Definitions &definitions, std::string_view version) {
+stand_in_version(const Definitions &definitions, std::string_view version, bool &named) {
   auto numbers = [](std::string_view v) {
     std::vector<uint32_t> out;
     for (std::string_view part : split(v, '.')) {
@@ -5227,6 +5235,7 @@ stand_in_version(const Definitions &definitions, std::string_view version) {
   if (held.empty())
     return nullptr;
   const std::vector<uint32_t> own = numbers(trim_white_space(version));
+  named = !own.empty();
   const VersionDefinitions *latest = &held.front(), *below = nullptr;
   for (const VersionDefinitions &v : held) {
     const std::vector<uint32_t> n = numbers(v.name);
@@ -5319,12 +5328,19 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   // do, and the caller told which: without one it would stand in no group
   // (an ORU's results in no report)
   SegmentView header;
+  std::string read_as; // the version the rows' tests read, where not the message's own
+  bool named = false;
   if (!kind.definitions && message.find_segment("MSH", header))
-    if (const VersionDefinitions *v = stand_in_version(definitions, kind.version)) {
+    if (const VersionDefinitions *v = stand_in_version(definitions, kind.version, named)) {
       out.unmapped.push_back("MSH-12" +
                              (kind.version.empty() ? std::string() : " '" + kind.version + "'") +
                              " (read as " + v->name + ")");
       kind = message_kind(definitions, message, v->name);
+      // a version named (2.9's ORC-4 is an EIP, as 2.8.2's is); one that
+      // names none is read by no row's version as sent (an ORC-4 of an
+      // older sender, an EI, stays one)
+      if (named)
+        read_as = v->name;
     }
   const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
@@ -5336,6 +5352,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   e.set_message_id(control_id);
   e.set_bundle(bundle);
   e.set_definitions(definitions, kind.definitions);
+  if (!read_as.empty()) [[unlikely]]
+    e.set_version(read_as);
   e.run(*structure, s);
   e.finish();
 

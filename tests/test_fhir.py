@@ -1256,6 +1256,11 @@ def test_unmapped_content_is_reported():
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c~^NET^internet^a@b.c"),
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^INTERNET^a@b.c^^^1234567")]] == [
         ["OBR-2"], ["PID-3"], ["PID-13"], ["PID-13"], [], ["PID-13"]]  # (and a number beside an address's type)
+    # a code the tables list without a target is mapped to nothing on purpose (XTN-2 "NET", which the address's
+    # system says), not reported; one of an element the resource requires is (OBX-11 "B": the status unknown)
+    assert [[u for u in fhir.convert(t).unmapped if "'" in u] for t in [
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^Internet^a@b.c"), observations(("NM", "1||||||B"))]] == [
+        [], ["OBX-11 'B' (ObservationResultStatusCodesInterpretation)"]]
     # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(

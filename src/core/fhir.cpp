@@ -393,11 +393,16 @@ std::optional<Error> Maps::read(std::string_view text) {
       vocabulary->fhirs = f.size() == 3 && f[2] == "fhir";
       vocabulary->absent = f.size() == 3 && f[2] == "absent";
       vocabulary->codes.clear();
+      listed.resize(vocabularies.size());
+      listed[static_cast<size_t>(it->second)].clear();
     } else if (tag == "C" && f.size() == 5) {
       if (!vocabulary)
         return fail("code outside a vocabulary");
-      vocabulary->codes.emplace(unescape(f[1]), Code{unescape(f[2]), unescape(f[3]),
-                                                     unescape(f[4])});
+      if (f[2].empty() && f[3].empty() && f[4].empty()) // (see Vocabulary::listed)
+        listed[static_cast<size_t>(vocabulary - vocabularies.data())].push_back(unescape(f[1]));
+      else
+        vocabulary->codes.emplace(unescape(f[1]), Code{unescape(f[2]), unescape(f[3]),
+                                                       unescape(f[4])});
     } else if (tag == "Z" && f.size() == 3) {
       int64_t from = 0, offset = 0;
       if (!signed_number(f[1], from) || !signed_number(f[2], offset) || offset < -14 * 60 ||
@@ -979,6 +984,14 @@ const Code *Vocabulary::find(std::string_view code) const {
     return &it->second;
   }
   return folded.empty() ? nullptr : find_folded(code);
+}
+
+bool Maps::lists(const Vocabulary &v, std::string_view code) const {
+  const size_t at = static_cast<size_t>(&v - vocabularies.data());
+  auto lowered = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return at < listed.size() && std::ranges::any_of(listed[at], [&](const std::string &c) {
+           return std::ranges::equal(c, code, {}, lowered, lowered);
+         });
 }
 
 const Code *Vocabulary::find_folded(std::string_view code) const {
@@ -3237,7 +3250,11 @@ private:
 
   // Reports code `text` of the field being read as not in `vocabulary`
   // ("PID-8 'X' (0001)"). (Out of line: its strings, made in emit(), cost
-  // every call there a larger frame.)
+  // every call there a larger frame.) A code the vocabulary lists without
+  // a target (Maps::listed: XTN-2 "NET", which no ContactPoint.use
+  // names) is mapped to nothing on purpose and not reported, unless it
+  // would have written a top-level element the resource requires (OBX-11
+  // "B", ORC-1 "RE"), whose documented default then stands in for it.
   // A code left out of an element of a vocabulary of Vocabulary::absent
   // (at `path` in `r`: a code element of FHIR's values) leaves the element
   // not known ("_system": its data-absent-reason).
@@ -3245,12 +3262,24 @@ private:
                                                       std::string_view text,
                                                       const Vocabulary &vocabulary, uint32_t r,
                                                       std::vector<PathItem> &path) {
-    value_reported(segment);
-    unmapped(std::string(segment) + "-" + std::to_string(field_) + " '" + std::string(text) +
-             "' (" + vocabulary.name + ")");
+    if (!maps_.lists(vocabulary, text) || required_here(r, path)) {
+      value_reported(segment);
+      unmapped(std::string(segment) + "-" + std::to_string(field_) + " '" + std::string(text) +
+               "' (" + vocabulary.name + ")");
+    }
     if (!vocabulary.absent || (step_key(path) == maps_.code_step.id && !vocabulary.fhirs))
       return;
     not_known(r, path);
+  }
+
+  // Whether `path` in `r` is a top-level element its resource's type
+  // requires (a status).
+  bool required_here(uint32_t r, const std::vector<PathItem> &path) const {
+    const int32_t needs = resources[r].rules.needs;
+    return path.size() == 1 && needs >= 0 &&
+           std::ranges::any_of(maps_.needs[static_cast<size_t>(needs)], [&](const Maps::Need &need) {
+             return need.forms.has(path[0].step->id);
+           });
   }
 
   // An empty code (of sub-component separators alone) of a vocabulary of

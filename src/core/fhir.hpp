@@ -300,6 +300,15 @@ struct Maps {
   std::vector<Structure> structures;
   std::vector<Map> maps;
   std::vector<Vocabulary> vocabularies;
+  // By vocabulary (its index): the codes the tables list without a target
+  // (C lines of no code, system or display: XTN-2 "NET", which no
+  // ContactPoint.use names), mapped to nothing on purpose. Not among the
+  // vocabulary's codes, so that find() misses them and searches no more
+  // codes for them (and kept apart from Vocabulary, whose size the
+  // engine's hot code takes: one more member cost it spills).
+  std::vector<std::vector<std::string>> listed;
+  // Whether vocabulary `v` lists `code` (in any case) without a target.
+  bool lists(const Vocabulary &v, std::string_view code) const;
   // the zone a time of day sent without an offset is in, where the user's
   // mapping names one (the data file's lines "Z"); empty: the sender's, as
   // MSH-7's offset gives it, else UTC

@@ -32,7 +32,8 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
     V AdministrativeSex [fhir|absent]                 a vocabulary, then its codes (fhir:
                                                       FHIR's own; absent: a code missing
                                                       leaves its element not known)
-    C v2code code system display
+    C v2code code system display                      (code, system and display empty:
+                                                      a code the tables map to nothing)
     Q Observation status category ...                 required elements of a resource
                                                       (value|extension: one of them)
     A Observation status unknown                      the value of a required element left
@@ -2686,6 +2687,13 @@ CODE_MENDS = {("TelecommunicationEquipmentType", "CP"): ("phone", "http://hl7.or
 ABSENT_VOCABULARIES = {"TelecommunicationEquipmentType"}
 
 
+# Vocabularies whose codes without a target are still reported, as codes
+# they lack: AddressType[Use], through which XAD.7's codes of no use or type
+# are reported (map_rows()), the tables keeping them in an extension that
+# has no url (lost by the converter, not mapped to nothing by the tables)
+REPORTED_UNTARGETED = {"AddressType[Use]"}
+
+
 def vocabulary(name: str, path: Path, out: list[str]) -> None:
     table = rows(path)
     header = [h.split("\n")[0] for h in table[1]]
@@ -2702,10 +2710,13 @@ def vocabulary(name: str, path: Path, out: list[str]) -> None:
     for r in table[2:]:
         if not r[0] and r[codes[1]] and name in CODES_ARE_FHIRS:
             r = [r[codes[1]], *r[1:]]  # (mended: see CODES_ARE_FHIRS)
-        if not r[0] or not r[codes[1]]:
+        if not r[0] or (not r[codes[1]] and (name in REPORTED_UNTARGETED or
+                                             r[0] in (c for c, _ in EXTRA_CODES.get(name, [])))):
             continue
+        # a code listed without a target is mapped to nothing on purpose:
+        # known (not reported as a code the vocabulary lacks), writing nothing
         target = (r[codes[1]], r[systems[-1]] if len(systems) > 1 else "",
-                  r[display] if display is not None else "")
+                  r[display] if display is not None else "") if r[codes[1]] else ("", "", "")
         if (name, r[0]) in CODE_MENDS:
             target = CODE_MENDS[(name, r[0])]
             report.append(f"vocabulary {name}: {r[0]} as {target[0]} (the tables: {r[codes[1]]})")

@@ -3557,8 +3557,9 @@ private:
   // read whole; anything else, a code, a number or a time (PID-8 "M^Male"),
   // and a component's text, which names or identifies (a CWE's code
   // "&GDT"), by its first piece, and its field is reported, as one whose
-  // value was read in part. Trailing separators ("T2^") hold nothing: the
-  // first piece. A version or place the definitions do not hold: the first
+  // value was read in part. Trailing separators hold nothing: a text read
+  // whole is read without them, and a value of one piece before them ("T2^")
+  // is its first piece. A version or place the definitions do not hold: the first
   // piece. (Out of line: rare.)
   [[gnu::noinline, gnu::cold]] std::string_view without_components(const Row &row,
                                                                   const Value &value,
@@ -3579,8 +3580,18 @@ private:
     }
     const std::string &type = definitions_->type_name(number);
     const bool text = type == "ST" || type == "TX" || type == "FT";
-    if (text && value.level == 0)
-      return value.text;
+    if (text && value.level == 0) {
+      // (separators at its end hold nothing: "BNT^-T^" is "BNT^-T")
+      std::string_view whole = value.text;
+      for (;;) {
+        if (whole.ends_with(enc_.component.view()))
+          whole.remove_suffix(enc_.component.size);
+        else if (whole.ends_with(enc_.sub_component.view()))
+          whole.remove_suffix(enc_.sub_component.size);
+        else
+          return whole;
+      }
+    }
     static constexpr std::string_view others[] = {"DT", "DTM", "ID", "IS", "NM", "SI", "TM"};
     if (text || std::ranges::find(others, type) != std::end(others)) {
       value_reported(seg.name);
@@ -3602,7 +3613,7 @@ private:
     if (first.size() == value.text.size()) [[likely]]
       return value;
     const std::string_view read = without_components(row, value, first, seg);
-    return read.size() == value.text.size() ? Value{read, 2} : value;
+    return read.size() > first.size() ? Value{read, 2} : value;
   }
 
   // A primitive value as the FHIR type `kind` wants it; nothing when it is

@@ -1056,6 +1056,8 @@ def test_spark_option_zone(tmp_path):
     # an address's type in another case ("internet") makes the address the value, no number's part beside it
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^internet^a@b.c^^^1234567"), "Patient",
      "telecom.extension"),
+    # an appointment of nothing (an empty SCH) is none, though PID filled in its patient as a participant
+    (message("SIU^S12^SIU_S12", "SCH|", "PID|1||ID1", "RGS|1"), "Appointment", "participant"),
     # RXA-6 "999" is an amount not recorded, no dose of 999 (in RXA-7's unit)
     (message("VXU^V04^VXU_V04", PID, "RXA|0|1|20240110||08^HepB^CVX|999|mL^mL^UCUM"), "Immunization",
      "doseQuantity"),

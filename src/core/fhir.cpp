@@ -4556,9 +4556,10 @@ public:
   }
 
   // Drops each resource that holds nothing of the message (holds()): one
-  // made for a reference, or by its segment (an NK1 of its set id alone)
-  // where no other segment filled it; the message's Patient, Encounter,
-  // header and provenance (anchor()) are not asked.
+  // made for a reference, or by its segment (an NK1 of its set id alone),
+  // whatever other segments filled it with (an empty SCH's Appointment of
+  // the patient PID made its participant); the message's Patient,
+  // Encounter, header and provenance (anchor()) are not asked.
   // Such a resource goes with the references to it, or they refer to the
   // one it stands for, unreported (it held nothing; what prune() left out
   // of it is reported: report_pruned()). Asks again only of one whose
@@ -4576,8 +4577,7 @@ public:
           (r.holds == holds_references && r.holds_drops == drops)) [[likely]]
         continue;
       uint32_t instead = UINT32_MAX;
-      // (one another segment filled is that one's: SPM's Specimen)
-      r.holds = r.filled ? not_asked : holds(r, defaults, instead);
+      r.holds = holds(r, defaults, instead);
       r.holds_drops = drops;
       if (r.holds != holds_nothing)
         continue;

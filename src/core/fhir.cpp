@@ -74,6 +74,13 @@ inline bool same(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Equality of texts but for the case of their ASCII letters (codes sent in
+// another case than a vocabulary's).
+inline bool same_folded(std::string_view a, std::string_view b) {
+  auto folded = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::ranges::equal(a, b, {}, folded, folded);
+}
+
 // A text of 7 bytes or fewer as one word, its size in the top byte: two
 // such texts are equal when their words are.
 uint64_t short_word(std::string_view s) {
@@ -988,10 +995,8 @@ const Code *Vocabulary::find(std::string_view code) const {
 
 bool Maps::lists(const Vocabulary &v, std::string_view code) const {
   const size_t at = static_cast<size_t>(&v - vocabularies.data());
-  auto lowered = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return at < listed.size() && std::ranges::any_of(listed[at], [&](const std::string &c) {
-           return std::ranges::equal(c, code, {}, lowered, lowered);
-         });
+  return at < listed.size() &&
+         std::ranges::any_of(listed[at], [&](const std::string &c) { return same_folded(c, code); });
 }
 
 const Code *Vocabulary::find_folded(std::string_view code) const {
@@ -1766,9 +1771,8 @@ private:
   // here.)
   [[gnu::noinline]] bool found_alike(const Test &t, std::string_view text) const {
     const Vocabulary &v = maps_.vocabularies[static_cast<size_t>(t.vocabulary)];
-    auto folded = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
     for (const std::string &value : t.values)
-      if (std::ranges::equal(value, text, {}, folded, folded))
+      if (same_folded(value, text))
         if (const Code *code = v.find(value); code != nullptr && v.find(text) == code)
           return true;
     return false;
@@ -5255,13 +5259,11 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
 // later than its own, the latest of all for a later one (2.9: HL7 v2 grows
 // by addition, a later version's message reads as the latest one held
 // does) or for one that names no version (empty, "X"), the earliest for an
-// earlier one (2.0). (Out of line: messages of a version held, nearly all,
-// never come here.)
-// `named` tells whether the message's own names a version (not empty, not
-// "X").
+// earlier one (2.0). `named` tells whether the message's names one.
+// (Out of line: messages of a version held, nearly all, never come here.)
 [[gnu::noinline, gnu::cold]] const VersionDefinitions *
 stand_in_version(const Definitions &definitions, std::string_view version, bool &named) {
-  auto numbers = [](std::string_view v) {
+  auto numbers = [](std::string_view v) { // "2.5.1": 2, 5, 1 (none: not a version)
     std::vector<uint32_t> out;
     for (std::string_view part : split(v, '.')) {
       uint32_t n = 0;
@@ -5271,28 +5273,20 @@ stand_in_version(const Definitions &definitions, std::string_view version, bool 
     }
     return out;
   };
-  const std::vector<VersionDefinitions> &held = definitions.versions();
-  if (held.empty())
-    return nullptr;
   const std::vector<uint32_t> own = numbers(trim_white_space(version));
   named = !own.empty();
-  const VersionDefinitions *latest = &held.front(), *below = nullptr;
-  for (const VersionDefinitions &v : held) {
+  const VersionDefinitions *latest = nullptr, *earliest = nullptr, *below = nullptr;
+  std::vector<uint32_t> latest_n, earliest_n, below_n;
+  for (const VersionDefinitions &v : definitions.versions()) {
     const std::vector<uint32_t> n = numbers(v.name);
-    if (n > numbers(latest->name))
-      latest = &v;
-    if (!own.empty() && n <= own && (!below || n > numbers(below->name)))
-      below = &v;
+    if (!latest || n > latest_n)
+      latest = &v, latest_n = n;
+    if (!earliest || n < earliest_n)
+      earliest = &v, earliest_n = n;
+    if (named && n <= own && (!below || n > below_n))
+      below = &v, below_n = n;
   }
-  if (own.empty())
-    return latest;
-  if (below)
-    return below;
-  const VersionDefinitions *earliest = &held.front();
-  for (const VersionDefinitions &v : held)
-    if (numbers(v.name) < numbers(earliest->name))
-      earliest = &v;
-  return earliest;
+  return !named ? latest : below ? below : earliest;
 }
 
 } // namespace

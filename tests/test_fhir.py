@@ -820,6 +820,10 @@ def test_corpus_bundles_are_valid(path):
     # so is 2.9's, read as 2.8.2 (the latest the definitions hold), whose ORC-4 is an EIP too
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||PG1^FG1").replace("|2.5.1", "|2.9", 1), "ServiceRequest",
      "identifier.1.value", "FG1"),
+    # a field of separators alone is not valued where a row's condition asks: OBR-3's filler number is
+    # written where ORC-3 is "^"
+    (message("OML^O21^OML_O21", PID, "ORC|NW|O1|^", "OBR|1|O1|F1|24323-8^Panel^LN"), "ServiceRequest",
+     "identifier.1.value", "F1"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

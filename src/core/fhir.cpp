@@ -1741,8 +1741,9 @@ private:
     if (!t.segment.empty() || !in_pieces(t, value, text))
       text = address(t, seg, field, rep, value);
     switch (t.op) {
-    case 'V': return !text.empty();
-    case 'N': return text.empty();
+    // (a text of separators or nulls alone, "^^", holds no value)
+    case 'V': return holds_a_value(text);
+    case 'N': return !holds_a_value(text);
     case 'E':
     case 'X': {
       const bool r = std::any_of(t.values.begin(), t.values.end(),

@@ -1200,6 +1200,12 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
+    # a message of no sending facility makes no Provenance of its source (it would name no agent): nothing to
+    # report of it; MSH-7 is the bundle's timestamp, reported where that cannot take it
+    assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("GOOD HEALTH HOSPITAL|EHR", "|EHR", 1)
+                                     .replace("20240110120000-0500", sent, 1)).unmapped
+             if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
+        [], ["MSH-7 '20240110' (not an instant)"]]
     # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported
     assert [u for u in fhir.convert(message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR|||||"
                                             "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]

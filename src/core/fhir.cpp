@@ -1285,6 +1285,14 @@ struct Named {
   uint32_t count = 1;            // the segments of its name seen so far
 };
 
+// MSH's field `number` as text, white space around it trimmed (empty: none).
+std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
+  Result<FieldView> f = header_field(message, number);
+  if (!f)
+    return {};
+  return std::string(trim_white_space(f.value().value(scratch)));
+}
+
 class Engine {
 public:
   Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
@@ -1409,6 +1417,8 @@ public:
       for (uint32_t f = 1; f <= fields.top; ++f) {
         if (!fields.valued[f] || fields.mapped[f] || (bundle_ && f == 10 && same(fields.name, "MSH")))
           continue;
+        if (bundle_ && f == 7 && same(fields.name, "MSH") && bundle_took_time()) [[unlikely]]
+          continue;
         if (fields.constant[f]) { // decided once the resources' fates are known
           constants_alone_ = true;
           continue;
@@ -1420,6 +1430,20 @@ public:
         if (!reported_as_value(fields.name, f))
           unmapped(location_);
       }
+  }
+
+  // Whether the bundle's timestamp took MSH-7, which no row wrote of (a
+  // message of no sending facility makes no MSH[Provenance-Source]); a
+  // value it could not take is reported as an instant's is. (Out of line:
+  // most messages' Provenance writes MSH-7.)
+  [[gnu::noinline, gnu::cold]] bool bundle_took_time() {
+    const std::string sent = header_value(message_, 7, scratch_);
+    std::string time;
+    if (timestamp_value(sent, 'I', time, maps_.zone, std::nullopt))
+      return true;
+    value_reported("MSH");
+    unmapped("MSH-7 '" + sent + "' (not an instant)");
+    return true;
   }
 
   // The rows that map a segment of `named` in `group` (occurrence `node`):
@@ -5246,13 +5270,6 @@ void append_request(Out &out, const Resource &r, const Engine &e) {
     append_query_value(out, value);
   }
   out.put("\"}"sv);
-}
-
-std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
-  Result<FieldView> f = header_field(message, number);
-  if (!f)
-    return {};
-  return std::string(trim_white_space(f.value().value(scratch)));
 }
 
 // The version a message of a version the definitions do not hold is read

@@ -2419,6 +2419,15 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # one holds always
             report.append(f"{where}: condition {cond_text!r} taken as always true")
             cond_text = ""
+        if narrative and not cond_text and re.match(r"(?i)if there is a source in MSH-4", narrative):
+            # mended: MSH[Provenance-Source] is made "If there is a source in
+            # MSH-4, or known based on the configuration"; its agent is MSH-4
+            # or MSH-22 (a converter has no other configuration): without
+            # either it is a Provenance without its required agent, left
+            # out and reported in every message of no sending facility
+            report.append(f"{where}: narrative condition {narrative[:60]!r} taken as "
+                          "'IF MSH-4 VALUED OR MSH-22 VALUED'")
+            cond_text, narrative = "IF MSH-4 VALUED OR MSH-22 VALUED", ""
         try:
             cond = condition(cond_text, segment) if cond_text else ""
         except ValueError as e:

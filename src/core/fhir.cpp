@@ -731,6 +731,13 @@ void Maps::finish() {
       // component of the row's own field, in its words, decides on each
       // repetition (MSH-1 and MSH-2 are read whole: not those)
       row.gate = row.own = -1;
+      row.twin = -1;
+      for (size_t i = 0; i < row.condition.tests.size() && row.field != 0; ++i)
+        if (const Test &t = row.condition.tests[i];
+            (row.condition.all || row.condition.tests.size() == 1) && t.op == 'N' &&
+            !t.segment.empty() && t.segment != segment && t.field != 0 && t.component == 0 &&
+            !t.version && row.twin < 0)
+          row.twin = static_cast<int16_t>(i);
       if (row.field != 0 && first_must_hold(row.condition)) {
         Test &t = row.condition.tests[0];
         if (t.op == 'E' && t.segment == segment && t.field == row.field && t.component != 0 &&
@@ -2902,6 +2909,8 @@ private:
         if (holds_a_value(piece) && (row.own < 0 || own_holds(row, piece)) &&
             holds(row.condition, seg, row.field, piece, {}, static_cast<size_t>(held)))
           emit(r, base, row, {piece, literal ? 2 : 0}, first_rep_ + rep, seg);
+        else if (row.twin >= 0 && !wrote_[row.field & 255]) [[unlikely]]
+          twin_wrote(row, seg, piece);
         ++rep;
         if (hit == std::string_view::npos)
           return true;
@@ -2932,6 +2941,17 @@ private:
          ++row)
       if (!apply(*row))
         return;
+  }
+
+  // Notes the field of `row` (Row::twin), whose condition failed as the
+  // field it names is valued, as written where that field holds the same
+  // value as its repetition `piece`: the value is written through that
+  // field's own rows (OBR-16's ordering provider through ORC-12's, the
+  // same), not lost. (Out of line: few rows are twins.)
+  [[gnu::noinline]] void twin_wrote(const Row &row, const SegmentView &seg, std::string_view piece) {
+    const Test &t = row.condition.tests[static_cast<size_t>(row.twin)];
+    if (same(address(t, seg, row.field, piece, {}), piece))
+      wrote_[row.field & 255] = true;
   }
 
   // Applies a row that takes field `text` as a whole (Row::whole), its

@@ -156,6 +156,11 @@ struct Row {
   // type map, a join, a constant or a time joined (kind neither '>' nor
   // 'U'), set by Maps::finish; emit() tests this first
   bool plain = false;
+  // the test of its condition, all of whose tests must hold, that a field
+  // of another segment is not valued ("IF ORC-12 NOT VALUED" of OBR-16;
+  // -1: none): where that field holds this one's value, this one counts as
+  // written through it (set by Maps::finish; see Engine::twin_wrote())
+  int16_t twin = -1;
   // kind '>': the row fills the resource of type `referred` that the
   // reference at its path refers to (made there when none is), by its one
   // `inner` row, whose path is within that resource ("performer*2>

@@ -676,8 +676,9 @@ def test_corpus_bundles_are_valid(path):
     (message("ACK^O01^ACK", "MSA|AA|ORM0001"), "MessageHeader", "response", {"code": "ok", "identifier": "ORM0001"}),
     (message("ACK^O01^ACK", "MSA|CE|ORM0001"), "MessageHeader", "response.code", "fatal-error"),
     (message("ACK^O01^ACK", "MSA|AR|ORM0001"), "MessageHeader", "response.code", "transient-error"),
-    # RXR without an RXA (an RDE's, after its RXO) is the route of the MedicationRequest, not of an Immunization
-    (ENCODED, "MedicationRequest", "dosageInstruction.1.route.coding.0.code", "PO"),
+    # RXR without an RXA (an RDE's, after its RXO) is the route of the MedicationRequest's dosage, not of an
+    # Immunization
+    (ENCODED, "MedicationRequest", "dosageInstruction.0.route.coding.0.code", "PO"),
     # an ORU^R30 (no table of its own) by its type's one table, ORU_R01: its OBX a result of its OBR's report
     (message("ORU^R30^ORU_R30", PID, "ORC|NW|PL1", OBR, "OBX|1|NM|2345-7^Glucose^LN||95||||||F"), "DiagnosticReport",
      "result.0.reference", "#Observation#0"),
@@ -820,6 +821,9 @@ def test_corpus_bundles_are_valid(path):
     # so is 2.9's, read as 2.8.2 (the latest the definitions hold), whose ORC-4 is an EIP too
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||PG1^FG1").replace("|2.5.1", "|2.9", 1), "ServiceRequest",
      "identifier.1.value", "FG1"),
+    # a pharmacy order's RXR (which ORM_O01's table does not list) is the route of its RXO's dosage
+    (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500", "RXR|PO^Oral^HL70162"),
+     "MedicationRequest", "dosageInstruction.0.route.coding.0.code", "PO"),
     # a field of separators alone is not valued where a row's condition asks: OBR-3's filler number is
     # written where ORC-3 is "^"
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1|^", "OBR|1|O1|F1|24323-8^Panel^LN"), "ServiceRequest",
@@ -1200,6 +1204,9 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
         "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
+    # a second RXR of one order (the route of its dosage is the first's) is reported
+    assert "RXR" in fhir.convert(message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500",
+                                         "RXR|PO", "RXR|IV")).unmapped
     # OBR-16's rows hold where ORC-12 is not valued: the same provider in both is written through ORC-12,
     # another one is reported
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH",

@@ -328,7 +328,8 @@ std::optional<Error> Maps::read(std::string_view text) {
           row.links.push_back(std::move(l));
         }
       structure->rows.push_back(std::move(row));
-    } else if ((tag == "S" || tag == "D") && (f.size() == 3 || (tag == "D" && f.size() == 4))) {
+    } else if ((tag == "S" || tag == "D") &&
+               (f.size() == 3 || (f.size() == 4 && (tag == "D" || f[3] == "=")))) {
       const std::string name = unescape(f[1]);
       auto it = map_names_.find(lower(name));
       if (it == map_names_.end()) {
@@ -341,7 +342,8 @@ std::optional<Error> Maps::read(std::string_view text) {
       current->resource = false;
       current->rows.clear();
       current->identity.clear();
-      if (f.size() == 4)
+      current->shares_element = tag == "S" && f.size() == 4;
+      if (tag == "D" && f.size() == 4)
         for (std::string_view n : split(f[3], '.')) {
           uint32_t component = 0;
           if (!number(n, component) || component == 0)
@@ -549,7 +551,8 @@ void Maps::finish() {
   for (Map &m : maps) {
     m.resource = required.count(m.type) > 0;
     m.in_field_order = std::ranges::is_sorted(m.rows, {}, &Row::field);
-    m.one_list = !m.rows.empty() && !m.rows[0].path.empty() && m.rows[0].path[0].slot != 0 &&
+    m.one_list = !m.shares_element && !m.rows.empty() && !m.rows[0].path.empty() &&
+                 m.rows[0].path[0].slot != 0 &&
                  std::all_of(m.rows.begin(), m.rows.end(), [&](const Row &row) {
                    const Step &first = m.rows[0].path[0];
                    return !row.path.empty() && row.path[0].name == first.name &&
@@ -1388,6 +1391,12 @@ public:
         path_.clear();
         if (row.reads_header) [[unlikely]] {
           apply_header_map(r, row);
+        } else if (maps_.maps[static_cast<size_t>(row.map)].shares_element &&
+                   !first_sharing(r, seg.name, i)) [[unlikely]] {
+          // a second RXR of one order: the element it fills is the first's,
+          // whose values stay; the segment is reported (its fields' names
+          // are the first's, mapped)
+          unmapped(seg.name);
         } else {
           apply_map(r, path_, maps_.maps[static_cast<size_t>(row.map)], seg);
           valued_fields(fields, named, seg);
@@ -2841,6 +2850,17 @@ private:
     const uint32_t count = elements_made(r, map.rows[0].path[0]);
     fillers_.push_back({r, name, index, count});
     return count << 16;
+  }
+
+  // Whether segment `index` named `name` is the first of its name to fill
+  // resource `r` through a map of Map::shares_element (or that one again).
+  // (Out of line: few maps share their element.)
+  [[gnu::noinline]] bool first_sharing(uint32_t r, std::string_view name, uint32_t index) {
+    for (const Filler &f : sharing_)
+      if (f.resource == r && same(f.name, name))
+        return f.segment == index;
+    sharing_.push_back({r, name, index, 0});
+    return true;
   }
 
   // One past the last element of list `step` in `r`, counted as
@@ -4931,6 +4951,7 @@ private:
     uint32_t segment, count;
   };
   std::vector<Filler> fillers_;
+  std::vector<Filler> sharing_; // see first_sharing()
   // the repeating group occurrences a segment opened anew, with where
   // (see implied_occurrence())
   std::vector<std::pair<uint32_t, uint32_t>> implied_;

@@ -188,8 +188,11 @@ struct Map {
   // nothing (set by Maps::finish)
   bool in_field_order = false;
   // every row fills one list element (NK1[Patient]: Patient.contact), set
-  // by Maps::finish
+  // by Maps::finish; each segment its own, but where the map shares the
+  // element its resource's other maps fill ("=" in the data file:
+  // RXR[MedicationRequest]'s route in the RXO's dosage)
   bool one_list = false;
+  bool shares_element = false;
   // a row writes the extensions of a primitive in a list, in a list of
   // their own beside it (AL1-2's "_category"), set by Maps::finish
   bool primitive_lists = false;

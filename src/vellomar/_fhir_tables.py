@@ -21,7 +21,9 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
                                                       not filling one another of its
                                                       name filled; group: PARENT.GROUP
                                                       for a row standing only there)
-    S PID[Patient] Patient                            a segment map and the resource it fills
+    S PID[Patient] Patient [=]                        a segment map and the resource it fills
+                                                      (=: its one list element is the one the
+                                                      resource's other maps fill: SHARED_ELEMENT)
     D CX[Identifier] Identifier [identity]            a data type map and the type it fills
                                                       (identity: the components, `.`-joined,
                                                       that name the resource it makes, where
@@ -424,6 +426,16 @@ ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]
 # start and end where SCH-11 gives none. Rows of a message table added
 # after those of a segment (its identifier), in the tables' columns.
 ADDED_TABLE_ROWS = {"SIU_S12": [("SIU_S12.SCH", "SIU_S12.TQ1", "Appointment[1]", "TQ1[Appointment]")]}
+# mended: a pharmacy order's ORM^O01 sends its routes as RXR after the RXO
+# (ORC RXO {RXR}), which the tables map (RXR[MedicationRequest]) but
+# ORM_O01's table does not list: every route was reported as a segment no
+# table maps. The RXR fills the MedicationRequest of the RXO before it.
+# Its rows fill dosageInstruction[1] alone, which would make each RXR an
+# element of its own (as each NK1 is a contact of its own): the route is
+# that of the RXO's dosage, the element RXO[MedicationRequest]'s rows fill.
+SHARED_ELEMENT = {"RXR[MedicationRequest]"}
+ADDED_TABLE_ROWS["ORM_O01"] = [("ORM_O01.ORDER_DETAIL.CHOICE.RXO", "ORM_O01.ORDER_DETAIL.CHOICE.RXR",
+                                "MedicationRequest[1]", "RXR[MedicationRequest]")]
 ADDED_ROWS["TQ1[Appointment]"] = [_row("TQ1-7", "IF SCH-11.4 NOT VALUED", "start"),
                                    _row("TQ1-8", "IF SCH-11.5 NOT VALUED", "end")]
 
@@ -1279,6 +1291,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         map_rows(kind, name, path, maps, out, whole=True)
         return
     identity = f"\t{IDENTITIES[name]}" if name in IDENTITIES else ""
+    if name in SHARED_ELEMENT:
+        identity = "\t="
     if name in PL_MAPS + CM_MAPS:
         levels, pl_maps = pl_layout(name)
         identity = "\t" + ".".join(c.split(".")[1] for c, _ in levels[pl_maps.index(name):])

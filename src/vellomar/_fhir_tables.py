@@ -1503,6 +1503,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # FHIR names: the unit's text alone (Quantity.unit), as for a
             # unit sent without its system
             cond_text = (cond_text or "IF CWE.3 VALUED") + ' AND CWE.3 NOT IN ("ISO+", "ANS+")'
+        if ident == "RXO-4" and ".doseRange.high." in tpath and cond_text.startswith("IF RXO-2 IS VALUED"):
+            # mended: the unit's rows for the range's high ask the low's
+            # value, RXO-2, as those for the low do (the low's rows copied):
+            # an order of one amount (RXO-3 empty) had a high of its unit
+            # alone, "high": {"code": "mg"}; they ask the high's, RXO-3
+            cond_text = cond_text.replace("IF RXO-2 IS VALUED", "IF RXO-3 IS VALUED", 1)
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer

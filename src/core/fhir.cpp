@@ -1433,8 +1433,10 @@ public:
       for (uint32_t f = 1; f <= fields.top; ++f) {
         if (!fields.valued[f] || fields.mapped[f] || (bundle_ && f == 10 && same(fields.name, "MSH")))
           continue;
-        if (bundle_ && f == 7 && same(fields.name, "MSH") && bundle_took_time()) [[unlikely]]
+        if (bundle_ && f == 7 && same(fields.name, "MSH")) [[unlikely]] {
+          report_bundle_time();
           continue;
+        }
         if (fields.constant[f]) { // decided once the resources' fates are known
           constants_alone_ = true;
           continue;
@@ -1448,18 +1450,16 @@ public:
       }
   }
 
-  // Whether the bundle's timestamp took MSH-7, which no row wrote of (a
-  // message of no sending facility makes no MSH[Provenance-Source]); a
-  // value it could not take is reported as an instant's is. (Out of line:
-  // most messages' Provenance writes MSH-7.)
-  [[gnu::noinline, gnu::cold]] bool bundle_took_time() {
+  // MSH-7, which no row wrote of (a message of no sending facility makes
+  // no MSH[Provenance-Source]), is the bundle's timestamp: reported only
+  // where it is no instant, which the timestamp could not take. (Out of
+  // line: most messages' Provenance writes MSH-7.)
+  [[gnu::noinline, gnu::cold]] void report_bundle_time() {
     const std::string sent = header_value(message_, 7, scratch_);
-    std::string time;
-    if (timestamp_value(sent, 'I', time, maps_.zone, std::nullopt))
-      return true;
+    if (std::string time; timestamp_value(sent, 'I', time, maps_.zone, std::nullopt))
+      return;
     value_reported("MSH");
     unmapped("MSH-7 '" + sent + "' (not an instant)");
-    return true;
   }
 
   // The rows that map a segment of `named` in `group` (occurrence `node`):

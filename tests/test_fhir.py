@@ -1064,6 +1064,9 @@ def test_spark_option_zone(tmp_path):
     # an address's type in another case ("internet") makes the address the value, no number's part beside it
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^internet^a@b.c^^^1234567"), "Patient",
      "telecom.extension"),
+    # (its country and area codes and extension neither)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^Internet^a@b.c^1^555^^89"), "Patient",
+     "telecom.extension"),
     # an appointment of nothing (an empty SCH) is none, though PID filled in its patient as a participant
     (message("SIU^S12^SIU_S12", "SCH|", "PID|1||ID1", "RGS|1"), "Appointment", "participant"),
     # RXA-6 "999" is an amount not recorded, no dose of 999 (in RXA-7's unit)
@@ -1282,8 +1285,12 @@ def test_unmapped_content_is_reported():
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^PH^a@b.c^^555^1234567"),
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^ph^a@b.c"),
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c~^NET^internet^a@b.c"),
-        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^INTERNET^a@b.c^^^1234567")]] == [
-        ["OBR-2"], ["PID-3"], ["PID-13"], ["PID-13"], [], ["PID-13"]]  # (and a number beside an address's type)
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^INTERNET^a@b.c^^^1234567"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^Internet^a@b.c^^555"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||(555)555-1234^PRN^Internet^a@b.c"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||a@b.c^PRN^Internet^a@b.c")]] == [
+        ["OBR-2"], ["PID-3"], ["PID-13"], ["PID-13"], [], ["PID-13"], ["PID-13"], ["PID-13"], []]
+    # (and a number or its area code beside an address's type, or in XTN-1 where it is not the address repeated)
     # a code the tables list without a target is mapped to nothing on purpose (XTN-2 "NET", which the address's
     # system says), not reported; one of an element the resource requires is (OBX-11 "B": the status unknown)
     assert [[u for u in fhir.convert(t).unmapped if "'" in u] for t in [

@@ -718,12 +718,23 @@ void Maps::finish() {
     return std::string_view(">UPRO").find(row.kind) == std::string_view::npos && row.join.empty() &&
            !row.has_constant;
   };
+  // (Row::as_before)
+  auto same_tests = [](const Condition &a, const Condition &b) {
+    return std::ranges::equal(a.tests, b.tests, [](const Test &x, const Test &y) {
+      return x.op != 'w' && x.op == y.op && x.segment == y.segment && x.field == y.field &&
+             x.component == y.component && x.sub_component == y.sub_component &&
+             x.values == y.values && x.compare == y.compare && x.number == y.number &&
+             x.vocabulary == y.vocabulary;
+    });
+  };
   for (Map &m : maps) {
     const std::string_view segment = std::string_view(m.name).substr(0, m.name.find('['));
     for (Row &row : m.rows) {
       steps(row.path);
       all_of(row.condition);
       row.plain = plain(row);
+      row.as_before = !m.resource && &row != &m.rows[0] && !row.condition.empty() &&
+                      (&row)[-1].field == row.field && same_tests((&row)[-1].condition, row.condition);
       for (Row *r = &row; !r->inner.empty();) {
         r = &r->inner[0];
         steps(r->path);
@@ -2719,6 +2730,23 @@ private:
   // line: rare.)
   // (written into a buffer: an order number's namespace is reported for
   // each map of its segment, all but the first found reported already)
+  // unmapped_value() of a row of kind 'U' reading `value`, but where the
+  // value is the text its join reads (a data type map's: XTN.1 repeating
+  // XTN.4's address beside it, which is written)
+  [[gnu::noinline, gnu::cold]] void unmapped_row(const Row &row, const Value &value,
+                                                 const SegmentView &seg) {
+    if (!row.join.empty() && row.field != 0) { // (a join reads the whole value)
+      // (kept: the text may stand in the scratch buffer, which the next read reuses)
+      const std::string own(decoded(piece(piece(value, row.field), 1).text));
+      std::string_view beside;
+      if (!in_pieces(row.join[0], value, beside))
+        beside = address(row.join[0], seg, 0, {}, value);
+      if (own == beside)
+        return;
+    }
+    unmapped_value(seg);
+  }
+
   [[gnu::noinline, gnu::cold]] void unmapped_value(const SegmentView &seg) {
     // (its digits by hand: std::to_chars here changed how run() formats
     // the fields it reports, a call of it no longer in line)
@@ -3148,6 +3176,7 @@ private:
     const Pieces outer = pieces_; // (a map applied below sets it back so)
     if (value.level < 2)
       pieces_ = {value.text, value.level, pieces, count};
+    bool held = false;
     for (const Row &row : map.rows) {
       Value v;
       if (row.field == 0)
@@ -3161,7 +3190,12 @@ private:
              value.level + 1};
       else
         v = piece(value, row.field);
-      if ((row.field != 0 && v.text.empty()) || !holds(row.condition, seg, 0, {}, value))
+      if (row.field != 0 && v.text.empty())
+        continue;
+      // (a row of the condition and field of the row before reached here
+      // after it: it holds where that one did)
+      held = row.as_before ? held : holds(row.condition, seg, 0, {}, value);
+      if (!held)
         continue;
       // a join reads its parts in the whole value
       emit(r, base, row, row.join.empty() ? v : value, 0, seg);
@@ -3178,7 +3212,7 @@ private:
       return;
     }
     if (row.kind == 'U') [[unlikely]] {
-      unmapped_value(seg);
+      unmapped_row(row, value, seg);
       return;
     }
     struct Restore {

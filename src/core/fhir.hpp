@@ -128,7 +128,8 @@ struct Row {
   bool has_constant = false;
   // a value joined from several places (XTN's number from its parts, SN's
   // text): addresses (Test::op 'A') and the texts between them (op '\'',
-  // the text in values[0]); see Engine::joined()
+  // the text in values[0]); see Engine::joined(). Of kind 'U': the place
+  // beside whose text the value is not reported (Engine::unmapped_row())
   std::vector<Test> join;
   // the test of `condition` that must hold for it to hold and that does not
   // read this row's own field (-1: none), set by Maps::finish
@@ -161,6 +162,12 @@ struct Row {
   // -1: none): where that field holds this one's value, this one counts as
   // written through it (set by Maps::finish; see Engine::twin_wrote())
   int16_t twin = -1;
+  // of a data type map's row: its field and condition are the row's before
+  // it (a url's row and its value's), a condition that reads the message
+  // alone (no test of what was written), so that it holds where that row's
+  // did, which apply_value_map() takes without asking again (set by
+  // Maps::finish)
+  bool as_before = false;
   // kind '>': the row fills the resource of type `referred` that the
   // reference at its path refers to (made there when none is), by its one
   // `inner` row, whose path is within that resource ("performer*2>

@@ -59,7 +59,8 @@ of a type and subtype joined by '/'), O (an element
 filled by a data type map), R (a reference to the resource a data type
 map makes), P (a dateTime, a time plus an amount of time: the join's
 places are the time, the amount and its units, minutes when none) or U
-(no element: the field's value, of a kind no row writes, is reported).
+(no element: the field's value, of a kind no row writes, is reported;
+with a join, not where it is the join's text: XTN.1 repeating XTN.4).
 
 A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 `E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
@@ -203,6 +204,18 @@ EXTRA_CODES = {
 # telephones, faxes, modems, pagers and the like (compared in any case that
 # the vocabulary finds: FOLDED)
 PHONE_TYPES = ("PH", "FX", "MD", "CP", "SAT", "BP", "TDD", "TTY")
+# Where a number's parts other than its local number (XTN.5, XTN.6, XTN.8:
+# rows of no condition in the tables) are written: not where an address is
+# the value, beside its type or without a type. Without an address (XTN.4
+# empty, as in most XTNs, a telephone's) they are written whatever the type:
+# beside an address's type and no address there is no value, and the
+# ContactPoint is left out. Each of their rows is read as one row a
+# condition, of tests joined by AND alone, which stops at the first that
+# fails: one test for most (a condition of OR is decided test by test in
+# full, on every XTN).
+NUMBER_PARTS = {part: ["IF XTN.4 NOT VALUED",
+                       'IF XTN.4 VALUED AND XTN.3 VALUED AND XTN.3 NOT IN ("Internet", "X.400")']
+                for part in ("XTN.5", "XTN.6", "XTN.8")}
 # The places whose conditions compare codes as the vocabulary named finds
 # them: in their own case, else in another that no other code of the
 # vocabulary shares ("internet" is Internet, "ph" PH, as XTN.3's system row
@@ -356,11 +369,15 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("XTN.4", 'IF XTN.3 VALUED AND XTN.3 NOT IN ("Internet", "X.400") AND (XTN.3 IN ('
              + ", ".join(f'"{c}"' for c in PHONE_TYPES) + ") OR XTN.1 VALUED OR XTN.7 VALUED OR XTN.12 VALUED)",
              "$unmapped"),
-        # and so is a number's beside an address's type, or beside an
-        # address without a type, which the number's rows leave out (the
-        # address is the value); on XTN.4, which most XTNs leave empty
-        _row("XTN.4", 'IF (XTN.3 IN ("Internet", "X.400") OR XTN.3 NOT VALUED) AND (XTN.7 VALUED OR '
-             'XTN.12 VALUED)', "$unmapped"),
+        # and so is a number beside an address's type, or beside an
+        # address without a type: the number's rows leave out its parts
+        # (NUMBER_PARTS); on XTN.4, which most XTNs leave empty
+        _row("XTN.4", 'IF (XTN.3 IN ("Internet", "X.400") OR XTN.3 NOT VALUED) AND (XTN.5 VALUED OR '
+             'XTN.6 VALUED OR XTN.7 VALUED OR XTN.8 VALUED OR XTN.12 VALUED)', "$unmapped"),
+        # and XTN.1 there, where it is not the address repeated (senders
+        # repeat it there, or send a number formatted)
+        _row("XTN.4", 'IF (XTN.3 IN ("Internet", "X.400") OR XTN.3 NOT VALUED) AND XTN.1 VALUED',
+             "$unmapped", const="XTN.1"),
         _row("XTN.3", 'IF XTN.3 EQUALS "CP" AND XTN.2 NOT VALUED', "use", const='"mobile"'),
         *(row for ident, also in (("XTN.1", " AND XTN.7 NOT VALUED AND XTN.12 NOT VALUED"),
                                   ("XTN.7", " AND XTN.12 NOT VALUED"), ("XTN.12", ""))
@@ -1120,6 +1137,18 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     replace."""
     table = rows(path)[2:] if path else []
     table = [x for r in table for x in REPLACED_ROWS.get((name, r[1].strip()), [r])]
+    if name == "XTN[ContactPoint]":
+        # mended: a number's parts were written whatever the value (the
+        # e-mail address of "^PRN^Internet^a@b.c^^555^1234567" took the
+        # number's area code); they are reported where left out (XTN.4's
+        # $unmapped row)
+        # (the rows of one condition one after another: the engine asks it
+        # once for them)
+        parts = [r for r in table if r[1].strip() in NUMBER_PARTS and not r[6].strip()]
+        firsts = [next(p for p in parts if p[1] == r[1]) for r in parts]
+        table = [x for r in table if r not in parts or r in firsts
+                 for x in ([[*p[:6], cond, *p[7:]] for cond in NUMBER_PARTS[r[1].strip()]
+                            for p in parts if p[1] == r[1]] if r in parts else [r])]
     for added in ADDED_ROWS.get(name, []):
         at = max((i + 1 for i, r in enumerate(table) if r[1] == added[1]), default=len(table))
         table.insert(at, added)
@@ -1627,7 +1656,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if (name, ident) in OWN_EMPTY and re.match(rf"(?i)IF {re.escape(ident)} NOT VALUED\b", cond_text):
             report.append(f"{where}: {OWN_EMPTY[(name, ident)]}")
             continue
-        if own == "XTN" and "XTN.3" in cond_text:
+        if own == "XTN" and "XTN.3" in cond_text and ident not in NUMBER_PARTS:
             # mended: an address sent in XTN.4 without its equipment type
             # (XTN.3, optional before 2.7: "^NET^^a@b.c") is the e-mail
             # address the tables' own row of system "email" takes it for: it
@@ -1666,7 +1695,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")
             continue
         if tpath.strip() == "$unmapped":  # (see OBX_VALUE_TYPES)
-            out.append("\t".join(["F", field, cond, "", "U", "", "", ""]))
+            # (an address in the assignment: the value is not reported where
+            # it is that place's text, XTN.1 repeating XTN.4's address)
+            beside = [join(r[16], own) or ""] if len(r) > 16 and r[16].strip() else []
+            out.append("\t".join(["F", field, cond, "", "U", "", "", "", *beside]))
             continue
         if re.match(r"(?i)depending on\b", narrative) and not cond_text:
             # mended: ROL-4's person is a Practitioner, a Patient or a

@@ -285,6 +285,11 @@ def test_corpus_bundles_are_valid(path):
      [{"attachment": {"contentType": "text/hl7v2", "data": base64.b64encode(b"Seen.").decode()}}]),
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN", "OBX|1|TX|||Seen.||||||F"), "DocumentReference", "content",
      [{"attachment": {"data": base64.b64encode(b"Seen.").decode(), "contentType": "text/plain"}}]),
+    # a text is one content, of TXA-3's type, where TXA-3 and OBX-2 name the two text types apart
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|FT|||Seen.||||||F"), "DocumentReference", "content",
+     [{"attachment": {"contentType": "text/plain", "data": base64.b64encode(b"Seen.").decode()}}]),
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|FT", "OBX|1|TX|||Seen.||||||F"), "DocumentReference", "content",
+     [{"attachment": {"contentType": "text/hl7v2", "data": base64.b64encode(b"Seen.").decode()}}]),
     # an e-mail address beside an equipment type the vocabulary lacks, no number sent, is the value (its
     # system not known)
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^PRN^CELL^a@b.c"), "Patient", "telecom",

@@ -1117,7 +1117,9 @@ def same_type(element: str, filled: str) -> bool:
 # names the type of that text: TX (and TEXT) the TX text's content, FT the
 # FT text's (content[4] and content[2] of OBX[DocumentReference], whose
 # slots TXA[DocumentReference]'s share, SHARED_SLOTS); TXA-3 is written
-# first and stands. Any other (AP, IM, AU) is the type of the data an OBX's
+# first and stands. A text is one content whichever of the two types TXA-3
+# and OBX-2 name (TEXT_SLOT): where they disagree (TXA-3 TX, OBX-2 FT) the
+# tables' slots gave two, one of TXA-3's type alone beside the text's. Any other (AP, IM, AU) is the type of the data an OBX's
 # ED carries, content[1], which the tables' TXA-3 row names too
 # ("content.attachment.contentType"): one content, not one of a type alone
 # beside the ED's (R4's contents are the document in each of its formats).
@@ -1126,9 +1128,12 @@ def same_type(element: str, filled: str) -> bool:
 # taken_leaf()); IM and AU name none (reported). Without an ED, TXA-3's type
 # is the content's (a notification's document, MDM^T01).
 REPLACED_ROWS = {("TXA[DocumentReference]", "TXA-3"): [
-    _row("TXA-3", 'IF TXA-3 IN ("TX", "TEXT")', "content[4].attachment.contentType", "ID[code]"),
-    _row("TXA-3", 'IF TXA-3 EQUALS "FT"', "content[2].attachment.contentType", "ID[code]"),
+    _row("TXA-3", 'IF TXA-3 IN ("TX", "TEXT", "FT")', "content[4].attachment.contentType", "ID[code]"),
     _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[1].attachment.contentType", "ID[code]")]}
+# The one content slot of a document's text, TX or FT (OBX[DocumentReference]
+# gives TX content[4], FT content[2]: its FT rows are read as TX's slot),
+# where TXA-3's type of a text is written too (REPLACED_ROWS)
+TEXT_SLOT = ("OBX[DocumentReference]", '"FT"', "content[2]", "content[4]")
 
 
 def table_rows(name: str, path: Path | None) -> list[list[str]]:
@@ -1137,6 +1142,10 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     replace."""
     table = rows(path)[2:] if path else []
     table = [x for r in table for x in REPLACED_ROWS.get((name, r[1].strip()), [r])]
+    if name == TEXT_SLOT[0]:  # mended: one content of a text (TEXT_SLOT)
+        table = [[*r[:9], r[9].replace(TEXT_SLOT[2], TEXT_SLOT[3]), *r[10:18],
+                  r[18].replace(TEXT_SLOT[2], TEXT_SLOT[3]), *r[19:]]
+                 if len(r) > 18 and TEXT_SLOT[1] in r[6] else r for r in table]
     if name == "XTN[ContactPoint]":
         # mended: a number's parts were written whatever the value (the
         # e-mail address of "^PRN^Internet^a@b.c^^555^1234567" took the

@@ -300,6 +300,7 @@ def test_corpus_bundles_are_valid(path):
      "T2^weighted&x"),
     (observations(("TX", "T2^weighted images")), "Observation", "valueString", "T2^weighted images"),
     (observations(("TX", "BNT^-T^&^")), "Observation", "valueString", "BNT^-T"),  # separators at its end hold nothing
+    (observations(("TX", "a&b&")), "Observation", "valueString", "a&b"),  # (sub-components alone: the common road)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||T2^weighted||||||F"), "DocumentReference",
      "content.0.attachment.data", base64.b64encode(b"T2^weighted").decode()),
     # the software (SFT) a Device, the source Provenance's entity, with the tables' role "source"

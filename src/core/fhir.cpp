@@ -1326,6 +1326,8 @@ public:
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
     }
     escapes_ = contains(rest, enc_.escape);
+    // (separators other than '^' and '&', which plain_bytes does not know)
+    plain_ends_ = !escapes_ && enc_.component.view() == "^" && enc_.sub_component.view() == "&";
     for (const Delimiter *d : {&enc_.component, &enc_.repetition, &enc_.sub_component})
       if (d->size)
         hollow_start_[static_cast<unsigned char>(d->bytes[0])] = true;
@@ -1565,29 +1567,52 @@ private:
   // -- reading values
 
   // (decided in line for most values: a value without escapes that begins
-  // and ends with a visible ASCII character other than '"' stands as it is)
+  // and ends with a visible ASCII character other than '"' and the
+  // separators stands as it is)
   [[gnu::always_inline]] std::string_view decoded(std::string_view text) {
     auto plain = [](char c) { return plain_bytes[static_cast<unsigned char>(c)]; };
-    if (!escapes_ && (text.empty() || (plain(text.front()) & plain(text.back()))))
+    if (plain_ends_ && (text.empty() || (plain(text.front()) & plain(text.back()))))
       return text;
     return decoded_in_full(text);
   }
-  // decoded() of a value that may hold escapes or white space at its ends.
+  // decoded() of a value that may hold escapes, white space at its ends or
+  // separators at its end, which hold nothing: a text of sub-components
+  // read whole, "a&b&", is "a&b" (as a text of components read whole is
+  // without_components()'s, "BNT^-T^" "BNT^-T"); "&" alone is nothing.
   // (Out of line: most values stand as they are.)
-  [[gnu::noinline]] std::string_view decoded_in_full(std::string_view text) {
+  [[gnu::noinline]] std::string_view decoded_in_full(std::string_view text, bool ends = false) {
+    for (; !ends;) { // (raw separators: an escaped one, "\T\", is the sender's text)
+      if (text.ends_with(enc_.component.view()) && enc_.component.size)
+        text.remove_suffix(enc_.component.size);
+      else if (text.ends_with(enc_.sub_component.view()) && enc_.sub_component.size)
+        text.remove_suffix(enc_.sub_component.size);
+      else
+        break;
+    }
     // (formatted text's commands as plain text: FHIR's strings have none)
     std::string_view v = trim_white_space(
         escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
 
+  // decoded() keeping the separators at its end: the text of a resource's
+  // identity (its id's key), as ids were made before such separators were
+  // dropped, so that ids stay ("00112^WEDNER^H^J^^"'s Practitioner).
+  std::string_view decoded_identity(std::string_view text) {
+    auto plain = [](char c) { return plain_bytes[static_cast<unsigned char>(c)]; };
+    if (plain_ends_ && (text.empty() || (plain(text.front()) & plain(text.back()))))
+      return text;
+    return decoded_in_full(text, true);
+  }
+
   // The bytes a value may begin and end with to stand as it is: visible
-  // ASCII but '"' (looked up: three comparisons a byte otherwise; bytes,
-  // not bools, so that decoded() tests both ends with one '&')
+  // ASCII but '"' and the separators '^' and '&' (looked up: three
+  // comparisons a byte otherwise; bytes, not bools, so that decoded() tests
+  // both ends with one '&')
   static constexpr auto plain_bytes = [] {
     std::array<uint8_t, 256> plain{};
     for (int c = 0x21; c < 0x7F; ++c)
-      plain[static_cast<size_t>(c)] = c != '"';
+      plain[static_cast<size_t>(c)] = c != '"' && c != '^' && c != '&';
     return plain;
   }();
 
@@ -1613,7 +1638,7 @@ private:
   std::string_view first_repetition(const SegmentView &seg, uint32_t field, uint32_t component,
                                     uint32_t sub_component) {
     const Value v{nth_piece(field_text(seg, field), enc_.repetition, 0), 0};
-    return decoded(piece(piece(v, component), sub_component).text);
+    return decoded_identity(piece(piece(v, component), sub_component).text);
   }
 
   // A place address() read, and what it read there (see reads_).
@@ -4096,7 +4121,7 @@ private:
     key_text_.put(map.type);
     key_text_.put('|');
     if (map.identity.empty())
-      key_text_.put(decoded(value.text));
+      key_text_.put(decoded_identity(value.text));
     else
       put_identity(map, value);
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
@@ -4237,7 +4262,7 @@ private:
     for (uint32_t component : map.identity) {
       key_text_.put('^');
       if (const std::string_view text = piece(value, component).text; holds_a_value(text))
-        key_text_.put(decoded(text));
+        key_text_.put(decoded_identity(text));
     }
   }
 
@@ -4998,6 +5023,9 @@ private:
   bool one_list_ = false; // the row's map fills one list element (Map::one_list)
   const MessageStructure *occurrences_ = nullptr; // the message's groups (set by run())
   bool escapes_ = true;         // the message holds its escape character
+  // no escapes, and the separators '^' and '&': decoded() may take a value
+  // as it stands by plain_bytes
+  bool plain_ends_ = false;
   bool subs_ = true;            // ... and its sub-component separator
   // the bytes a text that may hold no value begins with: the first of each
   // separator within a field, and '"' (see holds_a_value())

@@ -1078,6 +1078,8 @@ def test_spark_option_zone(tmp_path):
     # RXA-6 "999" is an amount not recorded, no dose of 999 (in RXA-7's unit)
     (message("VXU^V04^VXU_V04", PID, "RXA|0|1|20240110||08^HepB^CVX|999|mL^mL^UCUM"), "Immunization",
      "doseQuantity"),
+    (message("VXU^V04^VXU_V04", PID, "RXA|0|1|20240110||08^HepB^CVX| 0999.00|mL^mL^UCUM"), "Immunization",
+     "doseQuantity"),  # (compared as a number)
     # an order of one amount (RXO-2 alone) has no range's high of its unit alone
     (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500||mg"), "MedicationRequest",
      "dosageInstruction.doseAndRate.doseRange.high"),

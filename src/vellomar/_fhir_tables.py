@@ -64,7 +64,9 @@ with a join, not where it is the join's text: XTN.1 repeating XTN.4).
 
 A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 `E:a:v,v` equals one of, `X:a:v,v` equals none of, `C:a:op:n` the count of
-repetitions, `L:a:op:n` the length, `w:a` the segment's rows wrote nothing of
+repetitions, `L:a:op:n` the length, `M:a:op:n` the value as a
+number ("NUMBER", the package's own: "999.0" is 999; a text that is no
+number is unequal to any), `w:a` the segment's rows wrote nothing of
 field `a` yet ("IS NOT WRITTEN", the package's own), `&`, `|`. An address `a` is
 `SEG-field[.component]` or, in a data type map, `.component`. An E or X
 test may name a vocabulary after its values (`E:.3:Internet:Telecom...`):
@@ -1029,7 +1031,7 @@ def condition(text: str, own: str, field: tuple[str, str] | None = None) -> str:
                 if re.fullmatch(r"[A-Z][A-Z0-9]{2}-\d+", a):
                     a += ".1"
                 return f"{code}:{a}:" + ",".join(esc(v) for v in listed)
-        for measure, code in (("LST.COUNT", "C"), ("LENGTH", "L")):
+        for measure, code in (("LST.COUNT", "C"), ("LENGTH", "L"), ("NUMBER", "M")):
             if take(measure) or take(measure.lower()):
                 for comparison, op in OPS.items():
                     if take(*comparison.split()):
@@ -2632,8 +2634,9 @@ ROWS_LEFT_OUT = {**{(name, "OBX-30"): "an extension the table's comment says not
                  ("TQ[ServiceRequest]", "TQ.3"): "a duration as a letter and a number, not a Quantity: "
                  "reported (ADDED_ROWS)"}
 # Rows that hold only where a field does not hold a code of "not recorded"
-# (see map_rows()): RXA-6's amount "999" and RXA-7's unit of it.
-NOT_RECORDED = {("RXA[Immunization]", field): 'RXA-6 NOT EQUALS "999"' for field in ("RXA-6", "RXA-7")}
+# (see map_rows()): RXA-6's amount 999 and RXA-7's unit of it; an amount,
+# compared as a number ("999.0", " 999" are 999 too)
+NOT_RECORDED = {("RXA[Immunization]", field): "RXA-6 NUMBER NOT EQUALS 999" for field in ("RXA-6", "RXA-7")}
 # Data type maps whose rows write a second element of the list the value
 # fills ("[2].given"), which a map of one element cannot make, and why: the
 # value's field is reported when the component is valued. XPN.15, the name

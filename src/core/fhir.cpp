@@ -1314,6 +1314,14 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
   return std::string(trim_white_space(f.value().value(scratch)));
 }
 
+// The bundle's timestamp (the tables' MSH[Bundle]): MSH-7, `sent`, as an
+// instant in `time`; false where it is none.
+bool bundle_time(const Message &message, const Maps &maps, std::string &scratch,
+                 std::string &sent, std::string &time) {
+  sent = header_value(message, 7, scratch);
+  return timestamp_value(sent, 'I', time, maps.zone, std::nullopt);
+}
+
 class Engine {
 public:
   Engine(const Maps &maps, const Message &message, const Options &options, Conversion &out)
@@ -1468,8 +1476,8 @@ public:
   // where it is no instant, which the timestamp could not take. (Out of
   // line: most messages' Provenance writes MSH-7.)
   [[gnu::noinline, gnu::cold]] void report_bundle_time() {
-    const std::string sent = header_value(message_, 7, scratch_);
-    if (std::string time; timestamp_value(sent, 'I', time, maps_.zone, std::nullopt))
+    std::string sent, time;
+    if (bundle_time(message_, maps_, scratch_, sent, time))
       return;
     value_reported("MSH");
     unmapped("MSH-7 '" + sent + "' (not an instant)");
@@ -1569,40 +1577,41 @@ private:
   // (decided in line for most values: a value without escapes that begins
   // and ends with a visible ASCII character other than '"' and the
   // separators stands as it is)
-  [[gnu::always_inline]] std::string_view decoded(std::string_view text) {
+  // `ends`: the separators at its end kept, for the text of a resource's
+  // identity (its id's key), as ids were made before such separators were
+  // dropped, so that ids stay ("00112^WEDNER^H^J^^"'s Practitioner).
+  [[gnu::always_inline]] std::string_view decoded(std::string_view text, bool ends = false) {
     auto plain = [](char c) { return plain_bytes[static_cast<unsigned char>(c)]; };
     if (plain_ends_ && (text.empty() || (plain(text.front()) & plain(text.back()))))
       return text;
-    return decoded_in_full(text);
+    return decoded_in_full(text, ends);
   }
   // decoded() of a value that may hold escapes, white space at its ends or
   // separators at its end, which hold nothing: a text of sub-components
   // read whole, "a&b&", is "a&b" (as a text of components read whole is
   // without_components()'s, "BNT^-T^" "BNT^-T"); "&" alone is nothing.
   // (Out of line: most values stand as they are.)
-  [[gnu::noinline]] std::string_view decoded_in_full(std::string_view text, bool ends = false) {
-    for (; !ends;) { // (raw separators: an escaped one, "\T\", is the sender's text)
-      if (text.ends_with(enc_.component.view()) && enc_.component.size)
-        text.remove_suffix(enc_.component.size);
-      else if (text.ends_with(enc_.sub_component.view()) && enc_.sub_component.size)
-        text.remove_suffix(enc_.sub_component.size);
-      else
-        break;
-    }
+  [[gnu::noinline]] std::string_view decoded_in_full(std::string_view text, bool ends) {
+    if (!ends)
+      text = without_trailing_separators(text);
     // (formatted text's commands as plain text: FHIR's strings have none)
     std::string_view v = trim_white_space(
         escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text);
     return v == "\"\"" ? std::string_view() : v;
   }
 
-  // decoded() keeping the separators at its end: the text of a resource's
-  // identity (its id's key), as ids were made before such separators were
-  // dropped, so that ids stay ("00112^WEDNER^H^J^^"'s Practitioner).
-  std::string_view decoded_identity(std::string_view text) {
-    auto plain = [](char c) { return plain_bytes[static_cast<unsigned char>(c)]; };
-    if (plain_ends_ && (text.empty() || (plain(text.front()) & plain(text.back()))))
-      return text;
-    return decoded_in_full(text, true);
+  // `text` without the component and sub-component separators at its end,
+  // which hold nothing (raw ones: an escaped one, "\T\", is the sender's
+  // text).
+  std::string_view without_trailing_separators(std::string_view text) const {
+    for (;;) {
+      if (text.ends_with(enc_.component.view()))
+        text.remove_suffix(enc_.component.size);
+      else if (text.ends_with(enc_.sub_component.view()))
+        text.remove_suffix(enc_.sub_component.size);
+      else
+        return text;
+    }
   }
 
   // The bytes a value may begin and end with to stand as it is: visible
@@ -1638,7 +1647,7 @@ private:
   std::string_view first_repetition(const SegmentView &seg, uint32_t field, uint32_t component,
                                     uint32_t sub_component) {
     const Value v{nth_piece(field_text(seg, field), enc_.repetition, 0), 0};
-    return decoded_identity(piece(piece(v, component), sub_component).text);
+    return decoded(piece(piece(v, component), sub_component).text, true);
   }
 
   // A place address() read, and what it read there (see reads_).
@@ -1861,23 +1870,11 @@ private:
   // unequal to every number and neither less nor greater. (Out of line: a
   // few rows ask it, RXA-6's amount not recorded.)
   [[gnu::noinline, gnu::cold]] static bool compare_number(std::string_view text, const Test &t) {
-    text = trim_white_space(text);
-    bool negative = false;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-'))
-      negative = text[0] == '-', text.remove_prefix(1);
-    const size_t dot = text.find('.');
-    std::string_view whole = text.substr(0, dot), fraction;
-    if (dot != std::string_view::npos)
-      fraction = text.substr(dot + 1);
-    auto digits = [](std::string_view s) {
-      return std::ranges::all_of(s, [](char c) { return c >= '0' && c <= '9'; });
-    };
-    if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction))
+    Decimal d;
+    if (!read_decimal(trim_white_space(text), d))
       return t.compare == '!';
-    while (whole.size() > 1 && whole[0] == '0')
-      whole.remove_prefix(1);
-    if (whole.empty())
-      whole = "0";
+    const std::string_view whole = d.whole, fraction = d.fraction;
+    bool negative = d.negative;
     // the sign of text - number: of their magnitudes' whole parts (texts of
     // digits without leading zeros, of any size), then of a fraction above
     // zero, then of their signs
@@ -1893,7 +1890,16 @@ private:
       sign = negative ? -1 : 1;
     else if (negative)
       sign = -sign;
-    switch (t.compare) {
+    return ordered(sign, t.compare);
+  }
+
+  static bool compare(int64_t a, const Test &t) {
+    return ordered(a < t.number ? -1 : a > t.number ? 1 : 0, t.compare);
+  }
+
+  // Whether `sign`, that of a - b, says a `compare` b (Test::compare).
+  static bool ordered(int sign, char compare) {
+    switch (compare) {
     case '<': return sign < 0;
     case '(': return sign <= 0;
     case '>': return sign > 0;
@@ -1903,15 +1909,33 @@ private:
     }
   }
 
-  static bool compare(int64_t a, const Test &t) {
-    switch (t.compare) {
-    case '<': return a < t.number;
-    case '(': return a <= t.number;
-    case '>': return a > t.number;
-    case ')': return a >= t.number;
-    case '=': return a == t.number;
-    default: return a != t.number;
+  // A decimal as sent ("+0999.50", ".5"): its sign, its whole part without
+  // leading zeros ("0" for none) and its fraction; false when it is none.
+  // The one reading of a decimal, for values written (converted()) and
+  // conditions' numbers (compare_number()).
+  struct Decimal {
+    bool negative = false, dot = false;
+    std::string_view whole, fraction;
+  };
+  static bool read_decimal(std::string_view t, Decimal &d) {
+    d = {};
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+      d.negative = t[0] == '-';
+      t.remove_prefix(1);
     }
+    const size_t dot = t.find('.');
+    d.dot = dot != std::string_view::npos;
+    d.whole = t.substr(0, dot);
+    d.fraction = d.dot ? t.substr(dot + 1) : std::string_view();
+    auto digits = [](std::string_view s) {
+      return std::ranges::all_of(s, [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if ((d.whole.empty() && d.fraction.empty()) || !digits(d.whole) || !digits(d.fraction))
+      return false;
+    d.whole.remove_prefix(std::min(d.whole.find_first_not_of('0'), d.whole.size()));
+    if (d.whole.empty())
+      d.whole = "0";
+    return true;
   }
 
   // -- segments seen
@@ -3756,18 +3780,8 @@ private:
     }
     const std::string &type = definitions_->type_name(number);
     const bool text = type == "ST" || type == "TX" || type == "FT";
-    if (text && value.level == 0) {
-      // (separators at its end hold nothing: "BNT^-T^" is "BNT^-T")
-      std::string_view whole = value.text;
-      for (;;) {
-        if (whole.ends_with(enc_.component.view()))
-          whole.remove_suffix(enc_.component.size);
-        else if (whole.ends_with(enc_.sub_component.view()))
-          whole.remove_suffix(enc_.sub_component.size);
-        else
-          return whole;
-      }
-    }
+    if (text && value.level == 0) // ("BNT^-T^" is "BNT^-T")
+      return without_trailing_separators(value.text);
     static constexpr std::string_view others[] = {"DT", "DTM", "ID", "IS", "NM", "SI", "TM"};
     if (text || std::ranges::find(others, type) != std::end(others)) {
       value_reported(seg.name);
@@ -3859,32 +3873,19 @@ private:
     case 'p': // positiveInt: 1 and more
     case 'w': // unsignedInt: 0 and more
     case 'd': {
-      std::string_view t = text;
-      bool negative = false;
-      if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
-        negative = t[0] == '-';
-        t.remove_prefix(1);
-      }
-      const size_t dot = t.find('.');
-      std::string_view whole = t.substr(0, dot);
-      std::string_view fraction = dot == std::string_view::npos ? "" : t.substr(dot + 1);
-      auto digits = [](std::string_view s) {
-        return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-      };
+      Decimal d;
       const bool integer = kind != 'd';
-      if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) ||
-          (integer && dot != std::string_view::npos)) {
+      if (!read_decimal(text, d) || (integer && d.dot)) {
         unreadable_value(kind, text);
         return;
       }
-      whole.remove_prefix(std::min(whole.find_first_not_of('0'), whole.size()));
-      if (negative)
+      if (d.negative)
         v.push_back('-');
-      v.append(whole.empty() ? "0" : whole);
-      if (!fraction.empty())
-        v.append("."sv).append(fraction);
+      v.append(d.whole);
+      if (!d.fraction.empty())
+        v.append("."sv).append(d.fraction);
       if (integer) {
-        if (whole.size() > 10) {
+        if (d.whole.size() > 10) {
           unreadable_value(kind, text);
           return;
         }
@@ -4169,7 +4170,7 @@ private:
     key_text_.put(map.type);
     key_text_.put('|');
     if (map.identity.empty())
-      key_text_.put(decoded_identity(value.text));
+      key_text_.put(decoded(value.text, true));
     else
       put_identity(map, value);
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
@@ -4310,7 +4311,7 @@ private:
     for (uint32_t component : map.identity) {
       key_text_.put('^');
       if (const std::string_view text = piece(value, component).text; holds_a_value(text))
-        key_text_.put(decoded_identity(text));
+        key_text_.put(decoded(text, true));
     }
   }
 
@@ -5600,9 +5601,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       text.set_end(write_json_string(text.end(), control_id));
       text.put('}');
     }
-    std::string time;
-    const std::string sent = header_value(message, 7, scratch);
-    if (timestamp_value(sent, 'I', time, maps.zone, std::nullopt)) {
+    std::string sent, time;
+    if (bundle_time(message, maps, scratch, sent, time)) {
       ascii = ascii && all_ascii(time);
       text.put(",\"timestamp\":\""sv);
       text.put(time);

@@ -1156,10 +1156,14 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
         # (the rows of one condition one after another: the engine asks it
         # once for them)
         parts = [r for r in table if r[1].strip() in NUMBER_PARTS and not r[6].strip()]
-        firsts = [next(p for p in parts if p[1] == r[1]) for r in parts]
-        table = [x for r in table if r not in parts or r in firsts
-                 for x in ([[*p[:6], cond, *p[7:]] for cond in NUMBER_PARTS[r[1].strip()]
-                            for p in parts if p[1] == r[1]] if r in parts else [r])]
+        conditioned: list[list[str]] = []
+        for r in table:
+            if r not in parts:
+                conditioned.append(r)
+            elif r is next(p for p in parts if p[1] == r[1]):  # a field's first: all its rows, each condition
+                conditioned += [[*p[:6], cond, *p[7:]] for cond in NUMBER_PARTS[r[1].strip()]
+                                for p in parts if p[1] == r[1]]
+        table = conditioned
     for added in ADDED_ROWS.get(name, []):
         at = max((i + 1 for i, r in enumerate(table) if r[1] == added[1]), default=len(table))
         table.insert(at, added)

@@ -830,6 +830,9 @@ def test_corpus_bundles_are_valid(path):
     # a pharmacy order's RXR (which ORM_O01's table does not list) is the route of its RXO's dosage
     (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500", "RXR|PO^Oral^HL70162"),
      "MedicationRequest", "dosageInstruction.0.route.coding.0.code", "PO"),
+    # each PRT of a care team's role is a CareTeam of its own, its person a practitioner
+    (message("ADT^A01^ADT_A01", PID, "PRT||AD||AT^Attending^HL70912|7777^ROSS", "PRT||AD||RP^Referring^HL70912|"
+             "8888^GREENE", PV1), "CareTeam#1", "participant.0.member.reference", "#Practitioner#1"),
     # a field of separators alone is not valued where a row's condition asks: OBR-3's filler number is
     # written where ORC-3 is "^"
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1|^", "OBR|1|O1|F1|24323-8^Panel^LN"), "ServiceRequest",
@@ -1080,6 +1083,8 @@ def test_spark_option_zone(tmp_path):
      "doseQuantity"),
     (message("VXU^V04^VXU_V04", PID, "RXA|0|1|20240110||08^HepB^CVX| 0999.00|mL^mL^UCUM"), "Immunization",
      "doseQuantity"),  # (compared as a number)
+    # a care team's provider is no related person of the patient
+    (message("ADT^A01^ADT_A01", PID, "PRT||AD||AT^Attending^HL70912|7777^ROSS"), "RelatedPerson", "patient"),
     # an order of one amount (RXO-2 alone) has no range's high of its unit alone
     (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500||mg"), "MedicationRequest",
      "dosageInstruction.doseAndRate.doseRange.high"),
@@ -1276,7 +1281,8 @@ def test_unmapped_content_is_reported():
     # a value of a type no row writes (2.3's TN, an NA, none) is reported, not dropped
     assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
         ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1"),
-        ("SN", "<>^5~<^3")]] == [1, 1, 1, 1, 0, 1]  # (a component's SN of no Quantity, Range or Ratio)
+        ("SN", "<>^5~<^3"), ("SN", "<^5"), ("SN", "^1^:^2")]] == [1, 1, 1, 1, 0, 1, 0, 0]
+    # (a component's SN of no Quantity, Range or Ratio; an SN that is one holds no text besides)
     # a value of a type without components that holds more than its first piece (a code, a number; a
     # component's text: a code in a sub-component) is read to its first piece, its field reported; a text
     # field is read whole; trailing separators hold nothing

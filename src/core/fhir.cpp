@@ -2525,7 +2525,9 @@ private:
         nodes_[c].rival = true;
         nodes_[n].rival = true;
       }
-    if (nodes_[n].rival && field_ != 0)
+    // (a form after one its own field wrote, SN's text beside its
+    // Quantity, loses nothing of the field: the value stands in the first)
+    if (nodes_[n].rival && field_ != 0 && !wrote_[field_ & 255])
       later_forms_.push_back({segment_, field_, n, r});
   }
 

@@ -1570,6 +1570,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # unit where one is sent): the dose is left out, its fields
             # reported as fields no row wrote
             cond_text = (f"{cond_text} AND " if cond_text else "IF ") + NOT_RECORDED[(name, ident)]
+        if (name, ident, dtmap) in MEMBERS_LEFT_OUT:
+            # mended: see MEMBERS_LEFT_OUT
+            report.append(f"{where} ({dtmap}): {MEMBERS_LEFT_OUT[(name, ident, dtmap)]}")
+            continue
         if (name, ident) in ROWS_LEFT_OUT and tpath.strip() != "$unmapped":
             # mended: rows whose table says beside them, or beside the rows
             # they meet, not to write them (see ROWS_LEFT_OUT): the field
@@ -2280,8 +2284,10 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             if f.group(1) not in anchors.setdefault(f.group(2), []):
                 anchors[f.group(2)].append(f.group(1))
     openers = block_openers(table[2:], blocks)
+    made_by: dict[str, tuple[str, str, bool]] = {}  # a label: its first segment, group, repetition
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
+        repeats = r[5].strip() in ("-1", "*", "n")
         for wrong, right in TYPE_TYPOS.items():
             refs = re.sub(rf"\b{wrong}\b", right, refs)
         for group_of, referring, referred in shared:
@@ -2597,9 +2603,18 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         # Coverage resource") where its label is another row's too (PV1-20's
         # Coverage[1]): each such segment makes one, filling the other's
         # once at most.
+        # A label the rows of a segment outside any group that repeats
+        # ("[{ ROL }]") make before is one resource a segment, not one a
+        # message: a later segment of the label (ADT_A01's PRT, CareTeam[1]
+        # as ROL's) makes its own too. (Filling the first's, each PRT after
+        # the first wrote into that one CareTeam's participant, the first
+        # PRT's, and its practitioner was lost without a word.)
+        label_of = f"{rtype}*{number}"
+        maker = made_by.setdefault(label_of, (segment, group, repeats))
+        per_segment = maker[0] != segment and not maker[1] and maker[2] and repeats
         for row in copies:
-            new = (bool(re.search(rf"creation of a new {rtype} resource", comment)) or completes) \
-                and row[5] == row_map
+            new = (bool(re.search(rf"creation of a new {rtype} resource", comment)) or completes
+                   or per_segment) and row[5] == row_map
             if index in blocks:
                 row += ["new" if new else "", blocks[index]]
             elif new:
@@ -2637,6 +2652,15 @@ ROWS_LEFT_OUT = {**{(name, "OBX-30"): "an extension the table's comment says not
                  # Timing's bounds from TQ.4's and TQ.5's start and end
                  ("TQ[ServiceRequest]", "TQ.3"): "a duration as a letter and a number, not a Quantity: "
                  "reported (ADDED_ROWS)"}
+# Rows of one field, of one data type map, that the tables give beside
+# another row of the field naming the same person otherwise, and why.
+# PRT-5's person is a CareTeam's member twice, as a Practitioner and as a
+# RelatedPerson of the patient, both "IF PRT-6 IS NOT VALUED": the roles
+# the messages' PRT[CareTeam] rows hold for (table 0912's AD, AT, OP, RP...)
+# are all a provider's, so that the attending doctor was a RelatedPerson of
+# the patient too. A related person's PRT is PRT[RelatedPerson]'s.
+MEMBERS_LEFT_OUT = {("PRT[CareTeam]", "PRT-5", "XCN[RelatedPerson]"):
+                    "a provider's role is a Practitioner's (the row beside it), not a related person's"}
 # Rows that hold only where a field does not hold a code of "not recorded"
 # (see map_rows()): RXA-6's amount 999 and RXA-7's unit of it; an amount,
 # compared as a number ("999.0", " 999" are 999 too)

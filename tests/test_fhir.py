@@ -1206,6 +1206,10 @@ def test_transaction_entries_are_conditional_on_identifiers_with_a_system():
     assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"  # system|value (a URI)
     header = entries(bundle, "MessageHeader")[0]
     assert requests["MessageHeader"] == {"method": "PUT", "url": f"MessageHeader/{header['id']}"}
+    # a Coverage's identifier is its plan's (IN1-2), every member's: no condition
+    bundle = fhir.to_dict(message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1^Gold^L|ORG1|Acme"), bundle_type="transaction")
+    (coverage,) = [e for e in bundle["entry"] if e["resource"]["resourceType"] == "Coverage"]
+    assert coverage["request"] == {"method": "PUT", "url": f"Coverage/{coverage['resource']['id']}"}
 
 
 @given(st.text(st.sampled_from("@AZ[`az{/09:-._~^&|\\%+é,$"), min_size=1).filter(lambda v: v != '""'))

@@ -5389,12 +5389,15 @@ void append_query_value(Out &out, std::string_view text) {
 // matches any resource of that value in any system (bed 01 of every room,
 // the patient another facility numbers 12345), which the update would
 // overwrite; the id, keyed by the identifier and its assigner, names the
-// one resource.
+// one resource. A Coverage's identifier is its health plan's (IN1-2),
+// which every member of the plan shares: no condition either, or one
+// patient's update would overwrite another's coverage.
 void append_request(Out &out, const Resource &r, const Engine &e) {
   std::string_view system, value;
   uint32_t best = UINT32_MAX;
   const Maps &maps = e.maps();
-  for (uint32_t c = e.nodes()[r.root].first; c != none; c = e.nodes()[c].next) {
+  const uint32_t first = same(r.type, "Coverage") ? none : e.nodes()[r.root].first;
+  for (uint32_t c = first; c != none; c = e.nodes()[c].next) {
     const Node &n = e.nodes()[c];
     if (n.key != maps.identifier_id || !e.live(c))
       continue;

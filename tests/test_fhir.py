@@ -830,6 +830,12 @@ def test_corpus_bundles_are_valid(path):
     # a pharmacy order's RXR (which ORM_O01's table does not list) is the route of its RXO's dosage
     (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500", "RXR|PO^Oral^HL70162"),
      "MedicationRequest", "dosageInstruction.0.route.coding.0.code", "PO"),
+    # an observation's PRT of an address alone (a performing laboratory's) is its event location's address
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||1||||||F", "PRT||AD||PO" + "|" * 10 + "1 Lab Way^^Austin"
+             ).replace("|2.5.1", "|2.8.2", 1), "Location", "address.city", "Austin"),
+    # an order's PRT of its ordering provider (2.8's, for ORC-12) is its ServiceRequest's requester
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "PRT||AD||OP^Ordering Provider^HL70443|2222^ORDER"
+             ).replace("|2.5.1", "|2.8.2", 1), "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
     # each PRT of a care team's role is a CareTeam of its own, its person a practitioner
     (message("ADT^A01^ADT_A01", PID, "PRT||AD||AT^Attending^HL70912|7777^ROSS", "PRT||AD||RP^Referring^HL70912|"
              "8888^GREENE", PV1), "CareTeam#1", "participant.0.member.reference", "#Practitioner#1"),

@@ -1796,6 +1796,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # both into identifier[1]): the Location of an ordering facility
             # (ORC-21) had an identifier of a system alone beside its own
             tpath = tpath.replace("identifier[2]", "identifier[1]")
+        if name == "PRT[Observation-Location]" and ident == "PRT-14" and tpath.strip().endswith(
+                "valueReference(Location)"):
+            # mended: PRT-14's address (where a performing laboratory stands)
+            # is the event location's, a Location's address (as PRT[CareTeam]
+            # writes "member(Practitioner.address)"); the row names the
+            # reference alone with XAD's map of an Address, not honoured:
+            # the address was reported and the extension made of its url
+            tpath = tpath.strip()[:-1] + ".address)"
         if name == "FN[HumanName]" and ident == "FN.5":
             # mended: the partner's name takes the partner's prefix's
             # extension[3]; it is a fourth
@@ -2535,6 +2543,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             if not m:
                 report.append(f"{where}: reference {ref!r} unreadable")
                 continue
+            if (m.group(1), m.group(3)) in MOVED_REFERENCES:
+                # mended: see MOVED_REFERENCES
+                ref = re.sub(r"^\w+(?:\[\d+\])?", MOVED_REFERENCES[(m.group(1), m.group(3))], ref)
+                m = re.fullmatch(r"(\w+)(?:\[(\d+)\])?\.([\w.]+?)(?:\.reference)?\s*=\s*(\w+)(?:\[(\d+)\])?(?:\.id)?",
+                                 ref)
+                assert m
             resolved = resolve(m.group(1), m.group(3))
             if not isinstance(resolved, str) and resolved[1] != "Reference":
                 # mended: "Encounter[1].diagnosis.reference=Condition[1].id" names
@@ -2624,6 +2638,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
         report.append(f"{structure}: reference {links[0]!r}: no {kind_of} is made after the row linking it")
 
 
+# References from an element the resource named lacks, to the resource whose
+# element it is: ORU_R01's ORDER_OBSERVATION PRT of the ordering provider
+# (PRT-4 "OP") names "DiagnosticReport[1].requester", which R4's report has
+# not; the order's ServiceRequest has (COMMON_ORDER's PRT of the role names
+# it): the PractitionerRole was made and referred to by nothing.
+MOVED_REFERENCES = {("DiagnosticReport", "requester"): "ServiceRequest[1]"}
 # A segment map whose rows stand where a field of another segment is valued,
 # and the map (and its type) for them where it is not (see message_rows()).
 ROUTES = {"RXR[Immunization]": ("RXA-3", "RXR[MedicationRequest]", "MedicationRequest")}

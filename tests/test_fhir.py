@@ -85,6 +85,9 @@ UNIQUE_DOCUMENT = message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|CN|TX" + "|" *
                           "OBX|1|TX|||x||||||F")
 
 
+COVERED = message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 18 + "SP", "IN1|1|PLAN1|ORG1|Acme" + "|" * 11 + "PPO^Preferred^L")
+
+
 def observations(*values):
     return message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|{t}|1-8^a^LN||{v}||||||F" for i, (t, v) in enumerate(values)))
 
@@ -836,6 +839,9 @@ def test_corpus_bundles_are_valid(path):
     # an order's PRT of its ordering provider (2.8's, for ORC-12) is its ServiceRequest's requester
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "PRT||AD||OP^Ordering Provider^HL70443|2222^ORDER"
              ).replace("|2.5.1", "|2.8.2", 1), "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
+    # a value meeting another segment's in one element is written whole or not at all: IN1-15's plan type
+    # (reported) lends no display or system to PV1-20's financial class in the Coverage they share
+    (COVERED, "Coverage", "type", {"coding": [{"code": "SP"}]}),
     # each PRT of a care team's role is a CareTeam of its own, its person a practitioner
     (message("ADT^A01^ADT_A01", PID, "PRT||AD||AT^Attending^HL70912|7777^ROSS", "PRT||AD||RP^Referring^HL70912|"
              "8888^GREENE", PV1), "CareTeam#1", "participant.0.member.reference", "#Practitioner#1"),
@@ -1247,6 +1253,7 @@ def test_unmapped_content_is_reported():
                                      .replace("20240110120000-0500", sent, 1)).unmapped
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
+    assert "IN1-15" in fhir.convert(COVERED).unmapped
     # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported
     assert [u for u in fhir.convert(message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR|||||"
                                             "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]

@@ -789,6 +789,34 @@ void Maps::finish() {
                       ? 1
                       : 0;
     }
+  // the 'O' rows of segment maps whose element another segment's map fills
+  // in the same type of resource (Row::met_across)
+  {
+    std::vector<bool> of_segment(maps.size());
+    for (const Structure *s : {&fallback}) // (the fallback holds every mapped segment)
+      for (const SegmentRow &row : s->rows)
+        if (row.map >= 0)
+          of_segment[static_cast<size_t>(row.map)] = true;
+    auto single = [](const Row &row) {
+      return row.kind == 'O' && row.map >= 0 && !row.path.empty() &&
+             std::none_of(row.path.begin(), row.path.end(), [](const Step &s) { return s.slot; });
+    };
+    auto segment_of = [](const Map &m) { return std::string_view(m.name).substr(0, m.name.find('[')); };
+    for (size_t a = 0; a < maps.size(); ++a)
+      for (size_t b = 0; b < maps.size(); ++b) {
+        if (!of_segment[a] || !of_segment[b] || maps[a].type != maps[b].type ||
+            segment_of(maps[a]) == segment_of(maps[b]))
+          continue;
+        for (Row &row : maps[a].rows)
+          if (single(row))
+            row.met_across = row.met_across ||
+                             std::any_of(maps[b].rows.begin(), maps[b].rows.end(), [&](const Row &other) {
+                               return single(other) && other.path.size() == row.path.size() &&
+                                      std::equal(row.path.begin(), row.path.end(), other.path.begin(),
+                                                 [](const Step &x, const Step &y) { return x.id == y.id; });
+                             });
+      }
+  }
   // the runs of rows whose gates read one place, of 4 rows and more
   for (Map &m : maps) {
     m.switches.clear();
@@ -2755,6 +2783,8 @@ private:
       n.value = static_cast<uint32_t>(text_.size());
       n.size = static_cast<uint32_t>(text.size());
       text_.put_padded(text);
+    } else if (static_cast<uint32_t>(&n - nodes_.data()) < whole_from_) [[unlikely]] {
+      met_ = true; // (a value there before apply_whole() began)
     }
   }
 
@@ -3375,12 +3405,45 @@ private:
       return;
     }
     if (row.kind == 'O' && row.map >= 0) {
-      const Map &map = maps_.maps[static_cast<size_t>(row.map)];
-      const Value v = map.primitive ? primitive_value(row, value, seg) : value;
-      if (row.vocabulary >= 0)
-        translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)], v,
-                   seg);
-      apply_value_map(r, path, map, v, seg);
+      if (row.met_across) [[unlikely]] {
+        apply_whole(r, path, row, value, seg);
+        return;
+      }
+      apply_data_type_map(r, path, row, value, seg);
+    }
+  }
+
+  void apply_data_type_map(uint32_t r, std::vector<PathItem> &path, const Row &row,
+                           const Value &value, const SegmentView &seg) {
+    const Map &map = maps_.maps[static_cast<size_t>(row.map)];
+    const Value v = map.primitive ? primitive_value(row, value, seg) : value;
+    if (row.vocabulary >= 0)
+      translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)], v,
+                 seg);
+    apply_value_map(r, path, map, v, seg);
+  }
+
+  // apply_data_type_map() for a row of Row::met_across: where a piece of
+  // the value meets another value in an element another segment's field
+  // filled (IN1-15's plan type in the Coverage.type of PV1-20's financial
+  // class, a code beside a code), none of the value is written, and its
+  // field counts as written only where an earlier row wrote of it: two
+  // fields' pieces make no one value (PV1-20's code with IN1-15's display
+  // and system). A value equal to the one there, or filling members it
+  // lacks, is written as any other. (Out of line: few rows meet one.)
+  [[gnu::noinline]] void apply_whole(uint32_t r, std::vector<PathItem> &path, const Row &row,
+                                     const Value &value, const SegmentView &seg) {
+    const auto before = static_cast<uint32_t>(nodes_.size());
+    const bool wrote = wrote_[field_ & 255];
+    met_ = false;
+    whole_from_ = before;
+    apply_data_type_map(r, path, row, value, seg);
+    whole_from_ = UINT32_MAX;
+    if (met_) {
+      for (uint32_t n = before; n < nodes_.size(); ++n)
+        nodes_[n].kind = 'x';
+      wrote_[field_ & 255] = wrote;
+      met_ = false;
     }
   }
 
@@ -5197,6 +5260,10 @@ private:
   }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
+  // a value met another in an element, one there before the elements from
+  // whole_from_ on were made (see apply_whole())
+  bool met_ = false;
+  uint32_t whole_from_ = UINT32_MAX;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
   // the fields whose values were reported, by segment name (see value_reported())
   std::vector<std::pair<std::string_view, uint32_t>> values_reported_;

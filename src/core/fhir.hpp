@@ -153,6 +153,12 @@ struct Row {
   // resource is made only where the reference will be written (set by
   // Maps::finish; see Engine::reference_taken())
   uint8_t meets = 0;
+  // of kind 'O' (a data type map) into an element outside any list that a
+  // map of another segment fills in the same type of resource (IN1-15's
+  // Coverage.type, PV1-20's): the value is written whole or not at all, so
+  // that two fields' pieces make no one value (PV1-20's code with IN1-15's
+  // display and system); set by Maps::finish, see Engine::apply_whole()
+  bool met_across = false;
   // a primitive written from the value it reads: not a reference, a data
   // type map, a join, a constant or a time joined (kind neither '>' nor
   // 'U'), set by Maps::finish; emit() tests this first

@@ -3058,6 +3058,7 @@ private:
       if (row.field != read) {
         text = field_text(seg, row.field);
         read = row.field;
+        field_from_ = static_cast<uint32_t>(nodes_.size());
       }
       if (text.empty() || !gate.open(*this, row, seg)) {
         if (text.empty() && row.joins) [[unlikely]]
@@ -3084,8 +3085,11 @@ private:
         // (a repetition of separators or nulls alone holds no value: no row
         // reads it, nor writes its constants; see holds_a_value())
         if (holds_a_value(piece) && (row.own < 0 || own_holds(row, piece)) &&
-            holds(row.condition, seg, row.field, piece, {}, static_cast<size_t>(held)))
+            holds(row.condition, seg, row.field, piece, {}, static_cast<size_t>(held))) {
+          // (a repetition after the first meets what the ones before wrote)
+          unit_from_ = rep == 0 ? field_from_ : static_cast<uint32_t>(nodes_.size());
           emit(r, base, row, {piece, literal ? 2 : 0}, first_rep_ + rep, seg);
+        }
         else if (row.twin >= 0 && !wrote_[row.field & 255]) [[unlikely]]
           twin_wrote(row, seg, piece);
         ++rep;
@@ -3424,9 +3428,10 @@ private:
   }
 
   // apply_data_type_map() for a row of Row::met_across: where a piece of
-  // the value meets another value in an element another segment's field
-  // filled (IN1-15's plan type in the Coverage.type of PV1-20's financial
-  // class, a code beside a code), none of the value is written, and its
+  // the value meets another value in an element another field filled, or
+  // an earlier repetition of its own (IN1-15's plan type in the
+  // Coverage.type of PV1-20's financial class, a code beside a code; not
+  // another row of its field), none of the value is written, and its
   // field counts as written only where an earlier row wrote of it: two
   // fields' pieces make no one value (PV1-20's code with IN1-15's display
   // and system). A value equal to the one there, or filling members it
@@ -3436,7 +3441,7 @@ private:
     const auto before = static_cast<uint32_t>(nodes_.size());
     const bool wrote = wrote_[field_ & 255];
     met_ = false;
-    whole_from_ = before;
+    whole_from_ = unit_from_;
     apply_data_type_map(r, path, row, value, seg);
     whole_from_ = UINT32_MAX;
     if (met_) {
@@ -5261,9 +5266,10 @@ private:
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
   // a value met another in an element, one there before the elements from
-  // whole_from_ on were made (see apply_whole())
+  // whole_from_ on were made (see apply_whole()): before the field being
+  // read, or for a repetition after its first, before that repetition
   bool met_ = false;
-  uint32_t whole_from_ = UINT32_MAX;
+  uint32_t whole_from_ = UINT32_MAX, field_from_ = 0, unit_from_ = 0;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
   // the fields whose values were reported, by segment name (see value_reported())
   std::vector<std::pair<std::string_view, uint32_t>> values_reported_;

@@ -2360,6 +2360,14 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             # ADT tables' name it): an order's insurance was reported as a
             # segment no table maps; it takes the segment's map of the type
             segmap = f"{ident.split('.')[-1]}[{made_alone.group(1)}]"
+        if ident and not ident.startswith("/") and not segmap and "=" in label:
+            # an assignment in place of a target, without a segment map
+            # (VXU_V04's PRT: the Immunization's performer.function of the
+            # role its PractitionerRole row refers to): a link carries no
+            # value, so it is not honoured (the role's code is the
+            # PractitionerRole's, PRT-4)
+            report.append(f"{structure} {ident}: assignment {label.strip()!r} without a segment map: "
+                          "not honoured")
         if not ident or ident.startswith("/") or not segmap:
             continue
         parts = ident.split(".")

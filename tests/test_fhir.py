@@ -839,6 +839,9 @@ def test_corpus_bundles_are_valid(path):
     # an order's PRT of its ordering provider (2.8's, for ORC-12) is its ServiceRequest's requester
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "PRT||AD||OP^Ordering Provider^HL70443|2222^ORDER"
              ).replace("|2.5.1", "|2.8.2", 1), "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
+    # an order's PRT of its specimen collector is the collector of the Specimen its OBR made (no SPM after it)
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "PRT||AD||SC^Collector^HL70443|7^COLL"
+             ).replace("|2.5.1", "|2.8.2", 1), "Specimen", "collection.collector.reference", "#PractitionerRole#0"),
     # a value meeting another segment's in one element is written whole or not at all: IN1-15's plan type
     # (reported) lends no display or system to PV1-20's financial class in the Coverage they share
     (COVERED, "Coverage", "type", {"coding": [{"code": "SP"}]}),

@@ -2203,13 +2203,20 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     carried_after: dict[str, int] = {}  # the index of the row linking it
     through_ref = re.compile(r"\s*\w+(?:\[\d+\])?\.\w+(?:\[\d+\])?\((\w+)\.([\w.]+?)(?:\.reference)?\)"
                              r"\s*=\s*(\w+\[\d+\])\.id\s*")
+    # Where a row of the link's group made that resource before (ORU_R01's
+    # OBR, the Specimen of its order, ahead of the order's PRT), the link
+    # is the row's own too: an order without an SPM has its collector.
+    made_before: set[tuple[str, str]] = set()  # (group, type)
     for at, r in enumerate(table[2:]):
+        group_of = r[1].strip().rsplit(".", 1)[0]
         for ref in re.split(r"[;\n]", r[11]):
             if (through := through_ref.fullmatch(ref)) and has_element(through.group(1), "id"):
                 carried_after.setdefault(through.group(1), at)
-                carried.setdefault(through.group(1), []).append(
-                    f"{through.group(1)}.{through.group(2)}.reference={through.group(3)}.id")
-                r[11] = r[11].replace(ref, "")
+                link = f"{through.group(1)}.{through.group(2)}.reference={through.group(3)}.id"
+                carried.setdefault(through.group(1), []).append(link)
+                r[11] = r[11].replace(ref, link if (group_of, through.group(1)) in made_before else "")
+        if made := re.match(r"\s*(\w+)\[", r[9]):
+            made_before.add((group_of, made.group(1)))
     for r in table[2:]:
         if (r[1].strip(), r[9].strip()) in EACH_SPECIMEN:
             # mended: see EACH_SPECIMEN

@@ -2215,8 +2215,8 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                 link = f"{through.group(1)}.{through.group(2)}.reference={through.group(3)}.id"
                 carried.setdefault(through.group(1), []).append(link)
                 r[11] = r[11].replace(ref, link if (group_of, through.group(1)) in made_before else "")
-        if made := re.match(r"\s*(\w+)\[", r[9]):
-            made_before.add((group_of, made.group(1)))
+        if made_here := re.match(r"\s*(\w+)\[", r[9]):
+            made_before.add((group_of, made_here.group(1)))
     for r in table[2:]:
         if (r[1].strip(), r[9].strip()) in EACH_SPECIMEN:
             # mended: see EACH_SPECIMEN

@@ -3,7 +3,8 @@
 speed changed no bundle.
 
 Over every message of the sample corpus (../shared/corpus via vellomar.read,
-when present), the FHIR benchmark's two messages, 1,000 seeded messages of
+when present), the FHIR benchmark's two messages, the messages of real
+kinds in bench/fhir_kinds.py, 1,000 seeded messages of
 bench/hashes.py's generator and 1,000 built from the segment templates the
 FHIR tests draw from, it hashes to_json for the three bundle types, the
 unmapped list of convert() and resources_of(). Run it before and after a
@@ -24,6 +25,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import fhir as bench_fhir  # noqa: E402
+import fhir_kinds  # noqa: E402
 import hashes as bench_hashes  # noqa: E402
 
 import vellomar  # noqa: E402
@@ -60,7 +62,7 @@ def messages(count: int) -> list[vellomar.Message]:
         for name in sorted(os.listdir(bench_hashes.CORPUS)):
             if name.endswith(".hl7"):
                 out.extend(vellomar.read(os.path.join(bench_hashes.CORPUS, name)))
-    texts = [bench_fhir.ADT, bench_fhir.ORU, *bench_hashes.random_messages(count),
+    texts = [bench_fhir.ADT, bench_fhir.ORU, *fhir_kinds.MESSAGES, *bench_hashes.random_messages(count),
              *template_messages(count)]
     for text in texts:
         try:

@@ -839,6 +839,11 @@ def test_corpus_bundles_are_valid(path):
     # an order's PRT of its ordering provider (2.8's, for ORC-12) is its ServiceRequest's requester
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "PRT||AD||OP^Ordering Provider^HL70443|2222^ORDER"
              ).replace("|2.5.1", "|2.8.2", 1), "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
+    # an element of a list the same as one before it is written once (a placer and a filler appointment id alike)
+    (message("SIU^S12^SIU_S12", "SCH|A1|A1", "PID|1||ID1", "RGS|1"), "Appointment", "identifier", [{"value": "A1"}]),
+    # (not a primitive: two given names alike are two names; nor a primitive's extension, placed as its value)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^JOHN^JOHN"), "Patient", "name.0.given", ["JOHN", "JOHN"]),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "AL1|1|Z9~Z9|X^Y"), "AllergyIntolerance", "category", [None, None]),
     # an order's PRT of its specimen collector is the collector of the Specimen its OBR made (no SPM after it)
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "PRT||AD||SC^Collector^HL70443|7^COLL"
              ).replace("|2.5.1", "|2.8.2", 1), "Specimen", "collection.collector.reference", "#PractitionerRole#0"),

@@ -5006,15 +5006,37 @@ public:
   // members picked one by one (lists are short; nothing is allocated), of
   // members of one place the first. (Out of line: in write_members(), its
   // state was made ready at every call of that, for the few lists.)
+  // An element of objects the same as one before it in the list (two NK1
+  // of one contact; NK1-3's EMR and NK1-7's E, one relationship; SCH-1 and
+  // SCH-2 of one number) is written once: it says nothing the first does
+  // not. (Not in a list of a primitive's extensions, "_given", aligned with
+  // the primitives by place; nor among primitives: "JOHN JOHN" is two
+  // names.)
   [[gnu::noinline]] char *write_list(char *p, uint32_t i) const {
     const uint32_t name = nodes_[i].key;
     char *open = nullptr, *end = nullptr;
+    const bool aligned = maps_.names[name].starts_with('_');
+    std::pair<char *, size_t> written[16]; // the objects written so far
+    size_t count = 0;
     auto put = [&](uint32_t member) {
       if (!open)
         open = end = key(p, name);
       *end = ',';
-      if (char *const after = write_node(end + 1, member); after != end + 1)
-        end = after;
+      char *const after = write_node(end + 1, member);
+      if (after == end + 1)
+        return;
+      const std::string_view text(end + 1, static_cast<size_t>(after - end - 1));
+      if (!aligned && text.front() == '{') {
+        // (a reference's text differs from another's at its end, the id's)
+        const size_t last = text.size() > 2 ? text.size() - 3 : 0;
+        for (size_t k = 0; k < count; ++k)
+          if (written[k].second == text.size() && written[k].first[last] == text[last] &&
+              std::string_view(written[k].first, written[k].second) == text)
+            return; // (the same as one before: taken back)
+        if (count < std::size(written))
+          written[count++] = {end + 1, text.size()};
+      }
+      end = after;
     };
     auto rank = [](const Node &e) { return (uint64_t{e.slot} << 32 | e.rep) + 1; };
     uint64_t done = 0; // rank of the last member written + 1
@@ -5030,6 +5052,7 @@ public:
       }
     if (!ordered) {
       open = end = nullptr;
+      count = 0;
       for (done = 0;;) {
         uint64_t best = UINT64_MAX;
         uint32_t pick = 0;

@@ -2330,6 +2330,18 @@ private:
     return occurrence == outer;
   }
 
+  // Whether group `def` holds a segment named `name` at most once: as a
+  // child, or within a group it holds once (ORM_O01's ORDER_DETAIL holds
+  // its OBR in the choice of OBR, RQD, RXO ...: a second OBR after the
+  // first's NTE is a second ORDER, not more of the first).
+  static bool holds_once(const GroupDef *def, std::string_view name) {
+    if (def)
+      for (const StructureElement &c : def->children)
+        if (c.cardinality.max == 1 && (c.group ? holds_once(c.group, name) : same(c.name, name)))
+          return true;
+    return false;
+  }
+
   // For segment `index` named `name`, which the structure has no place for
   // where it stands (in occurrence `node`): the occurrence of a repeating
   // group whose next occurrence it opens, else none. A group that holds a
@@ -2345,15 +2357,8 @@ private:
     const std::vector<GroupNode> &nodes = occurrences_->nodes;
     if (before == UINT32_MAX || nodes.empty())
       return none;
-    auto once_in = [&](const GroupDef *def) {
-      if (def)
-        for (const StructureElement &c : def->children)
-          if (!c.group && c.cardinality.max == 1 && same(c.name, name))
-            return true;
-      return false;
-    };
     uint32_t at = node;
-    while (at != 0 && !once_in(nodes[at].def))
+    while (at != 0 && !holds_once(nodes[at].def, name))
       at = nodes[at].parent;
     for (;; at = nodes[at].parent) { // the nearest repeating occurrence
       if (at == 0)

@@ -546,6 +546,9 @@ def test_corpus_bundles_are_valid(path):
     # ... after the first's NTE too (ORDER_DETAIL holds its OBR once, in the choice of OBR, RXO, ...)
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "NTE|1||fasting", OBR.replace("24323-8", "2345-7")),
      "ServiceRequest#1", "code.coding.0.code", "2345-7"),
+    # its placer number, which the first order's ORC-2 (another order's) does not keep out
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), OBR.replace("PL123", "P2")),
+     "ServiceRequest#1", "identifier.0.value", "P2"),
     # the Patient is the beneficiary of IN1's Coverage in every table that has IN1 (ADT_A05's,
     # ADT_A06's and OML_O21's name none)
     *[(message(kind, PID, "PV1|1|I", "IN1|1|PLAN1|IC1^^^^XX|ACME"), "Coverage", "beneficiary.reference",

@@ -2028,13 +2028,23 @@ private:
   // not its own), else none. A test of its presence alone (`presence`)
   // takes one in a group within that occurrence too: ORU_R01's
   // COMMON_ORDER holds the ORC of its OBR from 2.8 on.
+  // A segment that opened the next occurrence of a group the structure
+  // kept it in (implied_occurrence(): ORC OBR NTE OBR, the second OBR an
+  // order of its own), and those after it, stand in that next one: the
+  // segments of the group before it are not theirs (the first ORC's
+  // ORC-2 does not keep the second OBR's OBR-2 out).
   uint32_t partner(std::string_view name, bool presence = false) const {
     const uint32_t at = last(name);
     if (at == UINT32_MAX || occurrences_ == nullptr || occurrences_->segment_node.empty())
       return at;
     const uint32_t reading = occurrences_->segment_node[reading_],
                    found = occurrences_->segment_node[at];
-    return within(reading, found) || (presence && within(found, reading)) ? at : UINT32_MAX;
+    if (!within(reading, found) && !(presence && within(found, reading)))
+      return UINT32_MAX;
+    for (const auto &[group, start] : implied_)
+      if (at < start && start <= reading_ && within(found, group) && within(reading, group))
+        return UINT32_MAX;
+    return at;
   }
 
   // A list element a segment's map made (its first step, in its

@@ -856,6 +856,10 @@ def test_corpus_bundles_are_valid(path):
     # a value meeting another segment's in one element is written whole or not at all: IN1-15's plan type
     # (reported) lends no display or system to PV1-20's financial class in the Coverage they share
     (COVERED, "Coverage", "type", {"coding": [{"code": "SP"}]}),
+    # a dose's unit is a Quantity's code with its system (a code requires one), its text the unit
+    (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500||mg^milligram^UCUM"),
+     "MedicationRequest", "dosageInstruction.0.doseAndRate.0.doseRange.low",
+     {"value": 500, "code": "mg", "unit": "milligram", "system": "http://unitsofmeasure.org"}),
     # each PRT of a care team's role is a CareTeam of its own, its person a practitioner
     (message("ADT^A01^ADT_A01", PID, "PRT||AD||AT^Attending^HL70912|7777^ROSS", "PRT||AD||RP^Referring^HL70912|"
              "8888^GREENE", PV1), "CareTeam#1", "participant.0.member.reference", "#Practitioner#1"),

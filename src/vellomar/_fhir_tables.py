@@ -1553,6 +1553,15 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # an order of one amount (RXO-3 empty) had a high of its unit
             # alone, "high": {"code": "mg"}; they ask the high's, RXO-3
             cond_text = cond_text.replace("IF RXO-2 IS VALUED", "IF RXO-3 IS VALUED", 1)
+        if dtmap.strip().lower() == "cwe[code]" and re.search(r"\.(low|high|quantity)\.code$", tpath.strip()):
+            # mended: a unit's code written into a Quantity by CWE's map to a
+            # code (RXO-4's dose range, RXO-12's dispense quantity) had no
+            # system beside it ("low": {"value": 5, "code": "mg"}), which a
+            # Quantity's code requires (FHIR's qty-3), and was reported as
+            # missing from a vocabulary of no codes (RequestedGiveUnits):
+            # the unit is written by CWE's map to a Quantity, as every other
+            # unit is, code and system (CWE-1, CWE-3), its text as unit
+            tpath, dtmap, vocab = tpath.strip()[:-len(".code")], "CWE[Quantity]", ""
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer

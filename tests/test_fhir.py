@@ -620,6 +620,9 @@ def test_corpus_bundles_are_valid(path):
     # TXA's Provenance is its own (not the message source's), of TXA-8's time (rows the table names "TXA")
     (DOCUMENT, "Provenance#1", "target.0.reference", "#DocumentReference#0"),
     (DOCUMENT, "Provenance#1", "recorded", "2024-01-10T11:00:00-05:00"),
+    # 2.4's MDM_T02 (TXA OBX+) has no place for an NTE: after an OBX it is the document's, as from 2.5 on
+    (DOCUMENT.replace("2.5.1", "2.4") + "NTE|1||by the resident\r", "DocumentReference", "content.1.attachment.data",
+     base64.b64encode(b"by the resident").decode()),
     # each NTE of an SIU is a note of its own; its type (NTE-4) the note's, not an extension without a url
     (NOTED, "Appointment", "extension.1.valueAnnotation.text", "second note"),
     (NOTED, "Appointment", "extension.0.valueAnnotation.extension.0.valueCodeableConcept.coding.0.code", "RE"),

@@ -1522,8 +1522,9 @@ public:
   // For a segment whose rows name none of the groups it stands in (a
   // version names the group otherwise: 2.5's MDM_T02 holds OBX and NTE in
   // OBXNTE_SUPPGRP, the tables' OBSERVATION): the group of its rows the
-  // tables give the segment that opens its group occurrence (`node`), else
-  // that of its first row. (Out of line: met once a message at most.)
+  // tables give the segment that opens its group occurrence (`node`) or,
+  // outside the groups, the segment before it, else that of its first row.
+  // (Out of line: met once a message at most.)
   [[gnu::noinline]] std::string_view group_of_opener(const Structure &structure,
                                                      const std::vector<uint32_t> &rows,
                                                      uint32_t node) const {
@@ -1535,10 +1536,22 @@ public:
     const std::string_view fallback = std::string_view(first.group).substr(first.parent);
     const GroupNode &n = occurrences_->nodes[node];
     const auto items = occurrences_->items_of(n);
-    if (node == 0 || items.empty() || items[0].group)
+    std::string_view opener_name;
+    if (node != 0 && !items.empty() && !items[0].group) {
+      opener_name = message_.segment_at(items[0].index).name;
+    } else if (node == 0 && std::ranges::binary_search(occurrences_->unexpected, reading_)) {
+      // one the structure has no place for outside its groups takes the
+      // group of the segment before it (2.4's MDM_T02, TXA OBX+ alone: an
+      // NTE after an OBX is the document's note, the tables' OBSERVATION,
+      // not an order's of COMMON_ORDER)
+      const std::string_view name = message_.segment_at(reading_).name;
+      for (uint32_t at = reading_; at-- > 0 && opener_name.empty();)
+        if (!same(message_.segment_at(at).name, name))
+          opener_name = message_.segment_at(at).name;
+    }
+    if (opener_name.empty())
       return fallback;
-    const auto opener =
-        structure.by_segment.find(std::string(message_.segment_at(items[0].index).name));
+    const auto opener = structure.by_segment.find(std::string(opener_name));
     if (opener == structure.by_segment.end())
       return fallback;
     for (uint32_t o : opener->second)

@@ -546,6 +546,14 @@ def test_corpus_bundles_are_valid(path):
     # ... after the first's NTE too (ORDER_DETAIL holds its OBR once, in the choice of OBR, RXO, ...)
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR, "NTE|1||fasting", OBR.replace("24323-8", "2345-7")),
      "ServiceRequest#1", "code.coding.0.code", "2345-7"),
+    # an OML's next order, which the structure places in the first's PRIOR_RESULT (ORDER_PRIOR opens with an
+    # optional ORC), is an order of its own without an ORC (its SPM's Specimen its own), and with one has
+    # its ORC's number, which the first order's OBR-2 does not keep out
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), "SPM|1|S1||SER^Serum^L",
+             OBR.replace("PL123", "P2").replace("24323-8", "2345-7"), "SPM|1|S2||BLD^Blood^L"),
+     "ServiceRequest#1", "code.coding.0.code", "2345-7"),
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), "ORC|NW|P2",
+             OBR.replace("PL123", "P2")), "ServiceRequest#1", "identifier.0.value", "P2"),
     # its placer number, which the first order's ORC-2 (another order's) does not keep out
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), OBR.replace("PL123", "P2")),
      "ServiceRequest#1", "identifier.0.value", "P2"),

@@ -1414,6 +1414,8 @@ public:
           occurrence = opens;
       }
       const std::span<const uint32_t> rows = rows_in(structure, named, group, node);
+      if (opens == none && chosen_[named.chosen].borrowed) [[unlikely]]
+        opens = nested_occurrence(node, seg.name, named.before, i);
       Fields *fields = nullptr; // noted once the segment maps
       wrote_.reset();
       constant_wrote_.reset();
@@ -1589,7 +1591,8 @@ public:
         }
         const std::string_view chosen_group =
             under || in || rows.empty() ? group : group_of_opener(structure, rows, node);
-        Chosen c{named.index, group, static_cast<uint32_t>(chosen_rows_.size()), 0};
+        Chosen c{named.index, group, static_cast<uint32_t>(chosen_rows_.size()), 0,
+                 !(under || in || rows.empty())};
         for (uint32_t k : rows) {
           const SegmentRow &row = structure.rows[k];
           const std::string_view own = std::string_view(row.group).substr(under ? row.parent : 0);
@@ -2401,6 +2404,51 @@ private:
         since = start;
     if (before < since || !holds_before(at, before))
       return none;
+    implied_.emplace_back(at, index);
+    return at;
+  }
+
+  // For segment `index` named `name`, which stands (in occurrence `node`)
+  // in a group its rows do not name (rows_in()'s borrowed ones): the
+  // occurrence of the nearest repeating group around the last segment of
+  // its name (`before`) when this one stands within it, deeper, in a group
+  // that holds its name at most once and that no segment since `before`
+  // opened another occurrence of, else none. It is that group's next
+  // occurrence, whose first segments the sender left out, as
+  // implied_occurrence() finds for a segment the structure has no place
+  // for: OML_O21's ORC OBR SPM OBR SPM, whose second OBR, without an ORC
+  // of its own, the structure matcher places in the first ORDER's
+  // PRIOR_RESULT (ORDER_PRIOR opens with an optional ORC), is a second
+  // order, not more of the first. (An ORC since, in an ORDER_PRIOR of its
+  // own or the OBR's, is that order's, which the OBR completes.)
+  [[gnu::noinline, gnu::cold]] uint32_t nested_occurrence(uint32_t node, std::string_view name,
+                                                          uint32_t before, uint32_t index) {
+    const std::vector<GroupNode> &nodes = occurrences_->nodes;
+    if (before == UINT32_MAX || nodes.empty() || occurrences_->segment_node.empty())
+      return none;
+    uint32_t at = occurrences_->segment_node[before];
+    if (at == node || !holds_once(nodes[node].def, name))
+      return none;
+    for (uint32_t k = before + 1; k < index; ++k)
+      if (nodes[occurrences_->segment_node[k]].def == nodes[node].def)
+        return none;
+    for (;; at = nodes[at].parent) { // the nearest repeating occurrence
+      if (at == 0)
+        return none;
+      const GroupDef *outer = nodes[nodes[at].parent].def;
+      bool repeats = false;
+      if (outer)
+        for (const StructureElement &c : outer->children)
+          if (c.group == nodes[at].def)
+            repeats = c.cardinality.max != 1;
+      if (repeats)
+        break;
+    }
+    if (!within(node, at))
+      return none;
+    for (const auto &[group, start] : implied_)
+      if (group == at && start > before)
+        return none;
     implied_.emplace_back(at, index);
     return at;
   }
@@ -5213,6 +5261,7 @@ private:
     uint32_t named;
     std::string_view group;
     uint32_t begin, count;
+    bool borrowed = false; // rows of another group (group_of_opener())
   };
   std::vector<Chosen> chosen_;
   std::vector<uint32_t> chosen_rows_;

@@ -85,6 +85,8 @@ UNIQUE_DOCUMENT = message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|CN|TX" + "|" *
                           "OBX|1|TX|||x||||||F")
 
 
+ROOMED = message("SIU^S12^SIU_S12", "SCH|A1", "PID|1||ID1", "PV1|1|O|RAD^MRI1^^GHH{}", "RGS|1",
+                 "AIL|1||RAD^MRI1^^GHH^^^^^MRI Suite 1")
 COVERED = message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 18 + "SP", "IN1|1|PLAN1|ORG1|Acme" + "|" * 11 + "PPO^Preferred^L")
 
 
@@ -856,6 +858,8 @@ def test_corpus_bundles_are_valid(path):
     # an order's PRT of its ordering provider (2.8's, for ORC-12) is its ServiceRequest's requester
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "PRT||AD||OP^Ordering Provider^HL70443|2222^ORDER"
              ).replace("|2.5.1", "|2.8.2", 1), "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
+    # a place named again completes its Location: AIL-3's description of the room PV1-3 named alone
+    (ROOMED.format(""), "Location", "description", "MRI Suite 1"),
     # an element of a list the same as one before it is written once (a placer and a filler appointment id alike)
     (message("SIU^S12^SIU_S12", "SCH|A1|A1", "PID|1||ID1", "RGS|1"), "Appointment", "identifier", [{"value": "A1"}]),
     # (not a primitive: two given names alike are two names; nor a primitive's extension, placed as its value)
@@ -1283,6 +1287,7 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    assert "AIL-3" in fhir.convert(ROOMED.format("^^^^^Other name")).unmapped  # (the room's first description stays)
     # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported
     assert [u for u in fhir.convert(message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR|||||"
                                             "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]

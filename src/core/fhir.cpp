@@ -1215,6 +1215,10 @@ struct Resource {
   uint32_t label = UINT32_MAX; // the row's label it was made for (none: made from a value)
   uint32_t root = 0; // its node
   TextPlace key; // its id's business key, in Engine::key_text_
+  // of a map keyed by some components: the map and the value that made it
+  // (in Engine::key_text_; see Engine::complete())
+  const Map *made_by = nullptr;
+  TextPlace made_of;
   bool keyed = false; // by a rule's fields, not by the message and position
   bool patient_later = false; // its key awaits the Patient's (made before any)
   char id_text[36] = {}; // set by Engine::finish for the resources that stay
@@ -4325,6 +4329,8 @@ private:
       key_text_.truncate(made.key.at);
       if (!apart_.empty() && !below_identity_)
         count_in(index);
+      if (!map.identity.empty() && index != UINT32_MAX) [[unlikely]]
+        complete(index, map, value, seg);
       return index;
     }
     made.type = map.type;
@@ -4355,7 +4361,45 @@ private:
     if (map.constants) // (known: drop_hollow() asks again only if its pruning changes it)
       resources[r].holds = holds_value;
     add_identity(key, r);
+    if (!map.identity.empty()) {
+      resources[r].made_by = &map;
+      resources[r].made_of.at = static_cast<uint32_t>(key_text_.size());
+      key_text_.put(value.text);
+      resources[r].made_of.size = static_cast<uint32_t>(value.text.size());
+    }
     return r;
+  }
+
+  // Completes resource `r`, of a map keyed by some components (Map::identity),
+  // by another value naming it: what that value holds besides the
+  // components (a Location's description, PL-9, in AIL-3 where PV1-3 named
+  // the room alone) is written where `r` holds none; where a piece meets
+  // another value there, none of it is, and its field is reported (the
+  // first value stays whole; see apply_whole()). (Out of line: few values
+  // name a resource named before.)
+  [[gnu::noinline]] void complete(uint32_t r, const Map &map, Value value, const SegmentView &seg) {
+    // (not one another map made, as a room stands for its bed of nothing;
+    // nor of the same value: nothing to add)
+    if (resources[r].dropped || resources[r].made_by != &map || key_of(resources[r].made_of) == value.text)
+      return;
+    const auto before = static_cast<uint32_t>(nodes_.size());
+    const uint32_t outer = whole_from_;
+    const bool below = below_identity_;
+    met_ = false;
+    whole_from_ = before;
+    below_identity_ = true; // (what it makes below is counted apart, as where it was made)
+    std::vector<PathItem> path;
+    path.reserve(16);
+    apply_value_map(r, path, map, value, seg);
+    below_identity_ = below;
+    whole_from_ = outer;
+    if (met_) {
+      for (uint32_t n = before; n < nodes_.size(); ++n)
+        nodes_[n].kind = 'x';
+      if (field_ != 0)
+        unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_));
+    }
+    met_ = false;
   }
 
   // linked()'s resource `r` (of `key`, made by `map`), into which its map

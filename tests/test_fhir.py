@@ -85,6 +85,7 @@ UNIQUE_DOCUMENT = message("MDM^T02^MDM_T02", "PID|1||ID1", "TXA|1|CN|TX" + "|" *
                           "OBX|1|TX|||x||||||F")
 
 
+DOCTORS = "PV1|1|I|||||1234^SMITH^JOHN^^^DR" + "|" * 10 + "{}"
 ROOMED = message("SIU^S12^SIU_S12", "SCH|A1", "PID|1||ID1", "PV1|1|O|RAD^MRI1^^GHH{}", "RGS|1",
                  "AIL|1||RAD^MRI1^^GHH^^^^^MRI Suite 1")
 COVERED = message("ADT^A01^ADT_A01", PID, "PV1|1|I" + "|" * 18 + "SP", "IN1|1|PLAN1|ORG1|Acme" + "|" * 11 + "PPO^Preferred^L")
@@ -858,6 +859,11 @@ def test_corpus_bundles_are_valid(path):
     # an order's PRT of its ordering provider (2.8's, for ORC-12) is its ServiceRequest's requester
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "PRT||AD||OP^Ordering Provider^HL70443|2222^ORDER"
              ).replace("|2.5.1", "|2.8.2", 1), "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
+    # a practitioner is one by its id number: the admitter (PV1-17) sent without the attending doctor's prefix
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", DOCTORS.format("1234^SMITH^JOHN")), "Encounter",
+     "participant.1.individual.reference", "#Practitioner#0"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", DOCTORS.format("^SMITH^JOHN")), "Encounter",  # (no id number: by name)
+     "participant.1.individual.reference", "#Practitioner#1"),
     # a place named again completes its Location: AIL-3's description of the room PV1-3 named alone
     (ROOMED.format(""), "Location", "description", "MRI Suite 1"),
     # an element of a list the same as one before it is written once (a placer and a filler appointment id alike)
@@ -1288,6 +1294,7 @@ def test_unmapped_content_is_reported():
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
     assert "AIL-3" in fhir.convert(ROOMED.format("^^^^^Other name")).unmapped  # (the room's first description stays)
+    assert "PV1-17" in fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1", DOCTORS.format("1234^JONES^JOHN"))).unmapped
     # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported
     assert [u for u in fhir.convert(message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR|||||"
                                             "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]

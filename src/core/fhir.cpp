@@ -343,8 +343,9 @@ std::optional<Error> Maps::read(std::string_view text) {
       current->rows.clear();
       current->identity.clear();
       current->shares_element = tag == "S" && f.size() == 4;
+      current->identity_if_first = tag == "D" && f.size() == 4 && f[3].starts_with('?');
       if (tag == "D" && f.size() == 4)
-        for (std::string_view n : split(f[3], '.')) {
+        for (std::string_view n : split(f[3].substr(current->identity_if_first ? 1 : 0), '.')) {
           uint32_t component = 0;
           if (!number(n, component) || component == 0)
             return fail("unreadable identity");
@@ -4319,7 +4320,10 @@ private:
     made.key.at = static_cast<uint32_t>(key_text_.size());
     key_text_.put(map.type);
     key_text_.put('|');
-    if (map.identity.empty())
+    const bool by_components =
+        !map.identity.empty() &&
+        (!map.identity_if_first || holds_a_value(piece(value, map.identity[0]).text));
+    if (!by_components)
       key_text_.put(decoded(value.text, true));
     else
       put_identity(map, value);
@@ -4329,7 +4333,7 @@ private:
       key_text_.truncate(made.key.at);
       if (!apart_.empty() && !below_identity_)
         count_in(index);
-      if (!map.identity.empty() && index != UINT32_MAX) [[unlikely]]
+      if (by_components && index != UINT32_MAX) [[unlikely]]
         complete(index, map, value, seg);
       return index;
     }
@@ -4347,7 +4351,7 @@ private:
     const uint32_t r = add(std::move(made));
     std::vector<PathItem> path;
     path.reserve(16);
-    if (!map.identity.empty() && !below_identity_)
+    if (by_components && !below_identity_)
       apply_counting_apart(r, path, map, value, seg);
     else
       apply_value_map(r, path, map, value, seg);
@@ -4361,7 +4365,7 @@ private:
     if (map.constants) // (known: drop_hollow() asks again only if its pruning changes it)
       resources[r].holds = holds_value;
     add_identity(key, r);
-    if (!map.identity.empty()) {
+    if (by_components) {
       resources[r].made_by = &map;
       resources[r].made_of.at = static_cast<uint32_t>(key_text_.size());
       key_text_.put(value.text);

@@ -193,6 +193,11 @@ struct Map {
   // room by its room, floor, point of care, building and facility: one
   // Location of a room for all its beds); empty: the whole value
   std::vector<uint32_t> identity;
+  // the components name it only where the first holds a value, else the
+  // whole value does (an XCN's id number and assigning authority; a
+  // person of no id number by the name sent): "?" before them in the data
+  // file
+  bool identity_if_first = false;
   std::vector<Row> rows;
   std::bitset<256> fields; // the fields its rows read (built by Maps::finish)
   TypeRules rules;         // set by Maps::finish

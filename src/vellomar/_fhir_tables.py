@@ -492,7 +492,7 @@ PATIENT_TESTS = {"'patient'": '"SEL"'}
 # The components that name the resource a data type map makes, where not
 # the whole value (Map::identity): an EI's assigning authority is one
 # Organization whatever the entity identifier beside it (PL_MAPS have theirs)
-IDENTITIES = {"EI[Organization]": "2.3.4"}
+IDENTITIES = {"EI[Organization]": "2.3.4", "XCN[Practitioner]": "?1.9"}
 
 # Elements of which a list's element holds one at least, by a rule of
 # FHIR's own that the R4B models do not check: a participant of an

@@ -4388,7 +4388,7 @@ private:
       return;
     const auto before = static_cast<uint32_t>(nodes_.size());
     const uint32_t outer = whole_from_;
-    const bool below = below_identity_;
+    const bool below = below_identity_, outer_met = met_; // (within an apply_whole())
     met_ = false;
     whole_from_ = before;
     below_identity_ = true; // (what it makes below is counted apart, as where it was made)
@@ -4403,7 +4403,7 @@ private:
       if (field_ != 0)
         unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_));
     }
-    met_ = false;
+    met_ = outer_met;
   }
 
   // linked()'s resource `r` (of `key`, made by `map`), into which its map

@@ -2391,18 +2391,9 @@ private:
     uint32_t at = node;
     while (at != 0 && !holds_once(nodes[at].def, name))
       at = nodes[at].parent;
-    for (;; at = nodes[at].parent) { // the nearest repeating occurrence
-      if (at == 0)
-        return none;
-      const GroupDef *outer = nodes[nodes[at].parent].def;
-      bool repeats = false;
-      if (outer)
-        for (const StructureElement &c : outer->children)
-          if (c.group == nodes[at].def)
-            repeats = c.cardinality.max != 1;
-      if (repeats)
-        break;
-    }
+    at = repeating_occurrence(at);
+    if (at == 0)
+      return none;
     uint32_t since = 0; // where the occurrence's last implied one began
     for (const auto &[group, start] : implied_)
       if (group == at)
@@ -2411,6 +2402,18 @@ private:
       return none;
     implied_.emplace_back(at, index);
     return at;
+  }
+
+  // Occurrence `at` or the nearest around it of a group that repeats where
+  // it stands; 0 (the message's) where none does.
+  uint32_t repeating_occurrence(uint32_t at) const {
+    const std::vector<GroupNode> &nodes = occurrences_->nodes;
+    for (; at != 0; at = nodes[at].parent)
+      if (const GroupDef *outer = nodes[nodes[at].parent].def)
+        for (const StructureElement &c : outer->children)
+          if (c.group == nodes[at].def && c.cardinality.max != 1)
+            return at;
+    return 0;
   }
 
   // For segment `index` named `name`, which stands (in occurrence `node`)
@@ -2437,18 +2440,9 @@ private:
     for (uint32_t k = before + 1; k < index; ++k)
       if (nodes[occurrences_->segment_node[k]].def == nodes[node].def)
         return none;
-    for (;; at = nodes[at].parent) { // the nearest repeating occurrence
-      if (at == 0)
-        return none;
-      const GroupDef *outer = nodes[nodes[at].parent].def;
-      bool repeats = false;
-      if (outer)
-        for (const StructureElement &c : outer->children)
-          if (c.group == nodes[at].def)
-            repeats = c.cardinality.max != 1;
-      if (repeats)
-        break;
-    }
+    at = repeating_occurrence(at);
+    if (at == 0)
+      return none;
     if (!within(node, at))
       return none;
     for (const auto &[group, start] : implied_)
@@ -3524,7 +3518,7 @@ private:
     met_ = false;
     whole_from_ = unit_from_;
     apply_data_type_map(r, path, row, value, seg);
-    whole_from_ = UINT32_MAX;
+    whole_from_ = 0;
     if (met_) {
       for (uint32_t n = before; n < nodes_.size(); ++n)
         nodes_[n].kind = 'x';
@@ -5415,9 +5409,10 @@ private:
   std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
   // a value met another in an element, one there before the elements from
   // whole_from_ on were made (see apply_whole()): before the field being
-  // read, or for a repetition after its first, before that repetition
+  // read, or for a repetition after its first, before that repetition (0
+  // outside apply_whole() and complete(): no value meets another)
   bool met_ = false;
-  uint32_t whole_from_ = UINT32_MAX, field_from_ = 0, unit_from_ = 0;
+  uint32_t whole_from_ = 0, field_from_ = 0, unit_from_ = 0;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
   // the fields whose values were reported, by segment name (see value_reported())
   std::vector<std::pair<std::string_view, uint32_t>> values_reported_;

@@ -1324,6 +1324,11 @@ def test_unmapped_content_is_reported():
     # collection time, OBR-7's at 08:00), one that is the same is not (SPM-18, none from OBR-14)
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110090000-0500|"
                                     "20240110100000-0500\r").unmapped if u.startswith("SPM-1")] == ["SPM-1", "SPM-17"]
+    # a field of one value sent repeated: the repetitions after the first that differ are reported (the
+    # birth date, sex and order status keep the first), an equal one is not
+    assert [u for u in fhir.convert(message("ORM^O01^ORM_O01", "PID|1||ID1||||19800101~19810101|F~F",
+                                            "ORC|NW|PL1|||SC~CM")).unmapped if u[:3] in ("PID", "ORC")] == [
+        "PID-7", "ORC-5", "PID-1"]
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110080000-0500\r").unmapped
             if u.startswith("SPM-1")] == ["SPM-1"]
     # so is one of another form of the element (SPM-17's period beside OBR-7's time: one form is written)

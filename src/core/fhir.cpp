@@ -2858,8 +2858,12 @@ private:
       n.value = static_cast<uint32_t>(text_.size());
       n.size = static_cast<uint32_t>(text.size());
       text_.put_padded(text);
-    } else if (static_cast<uint32_t>(&n - nodes_.data()) < whole_from_) [[unlikely]] {
+    } else if (const auto at = static_cast<uint32_t>(&n - nodes_.data()); at < whole_from_) {
       met_ = true; // (a value there before apply_whole() began)
+    } else if (at >= field_from_ && at < unit_from_ && field_ != 0) {
+      // an earlier repetition of the field being read wrote it: this one's
+      // value is lost (a field of one value sent repeated, "F~M" in PID-8)
+      unmapped(std::string(message_.segment_at(segment_).name) + "-" + std::to_string(field_));
     }
   }
 

@@ -1329,6 +1329,14 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(message("ORM^O01^ORM_O01", "PID|1||ID1||||19800101~19810101|F~F",
                                             "ORC|NW|PL1|||SC~CM")).unmapped if u[:3] in ("PID", "ORC")] == [
         "PID-7", "ORC-5", "PID-1"]
+    # a component no row of its data type's map reads is reported with its field (RPT.2, the calendar
+    # alignment, beside the repeat pattern written; CX.9, the jurisdiction), unless a row reads the value
+    # whole (MSG.3 in the MessageHeader's event display)
+    assert [[u for u in fhir.convert(message("OML^O21^OML_O21", "PID|1||" + identifier, "ORC|NW|PL1",
+                                             "TQ1|1||" + timing, "OBR|1|PL1||1-8^a^LN")).unmapped
+             if u.startswith(("PID-3", "TQ1-3", "MSH-9"))] for identifier, timing in [
+        ("ID1", "Q6H^DW"), ("ID1^^^GHH^MR^^^^ON&Ontario&HL70347", "Q6H"), ("ID1", "Q6H")]] == [
+        ["TQ1-3"], ["PID-3"], []]
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110080000-0500\r").unmapped
             if u.startswith("SPM-1")] == ["SPM-1"]
     # so is one of another form of the element (SPM-17's period beside OBR-7's time: one form is written)

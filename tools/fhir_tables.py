@@ -313,6 +313,7 @@ def generate(base: Path) -> tuple[str, str]:
         tables.map_rows(kind, name, path, maps, out)
     for name, kind in tables.ADDED_MAPS.items():
         tables.map_rows(kind, name, None, maps, out)
+    tables.spare_shared_components(out)
     out += tables.bound_lines()
     for path in sorted((base / "codesystems").glob("*.csv")):
         m = re.search(r"Concept Map_ (.+?) - ", path.name)

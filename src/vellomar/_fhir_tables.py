@@ -1341,6 +1341,11 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         levels, pl_maps = pl_layout(name)
         identity = "\t" + ".".join(c.split(".")[1] for c, _ in levels[pl_maps.index(name):])
     out.append(f"{kind}\t{esc(name)}\t{fhir_type or target}{identity}")
+    head = len(out)
+    # a data type's components that no row reads (RPT.2, the calendar
+    # alignment; CX.9, the jurisdiction): mended, reported as a field of
+    # which no row wrote is (kind U), unless a row reads the value whole
+    unread: list[str] = []
     own = name.split("[")[0]
     nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
     merged: set[tuple[str, str, str]] = set()
@@ -1502,6 +1507,8 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         if not tpath and not dtmap:
             if const or vocab:
                 report.append(f"{where}: no target element")
+            elif kind == "D" and not cond_text.strip():
+                unread.append(field)
             continue
         if proposed:
             # the column beside the target names an extension the tables
@@ -2145,6 +2152,52 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                               *([joined] if joined else [])])
             (last if each else out).append(line)
     out += last
+    read = [line.split("\t")[1] for line in out[head:]]
+    if "0" not in read and fhir_type is not None:  # (a primitive's map reads its text)
+        out += ["\t".join(["F", f, "", "", "U", "", "", "", UNREAD]) for f in dict.fromkeys(unread)
+                if not any(r == f or r.startswith(f + ".") for r in read)]
+
+
+# the mark of a row of kind U that map_rows() adds for a component no row
+# reads, until spare_shared_components() has seen it
+UNREAD = "(unread)"
+
+
+def spare_shared_components(out: list[str]) -> None:
+    """Takes out the rows of kind U that map_rows() added (a component no
+    row of its map reads, reported) whose component every field using the
+    map reads through
+    another map beside it: EIP[Identifier-PlacerAssignedIdentifier] reads
+    EIP.1 and EIP[Identifier-FillerAssignedIdentifier] EIP.2, both rows of
+    SPM-2, so neither component is lost."""
+    blocks: list[tuple[str, list[int]]] = []
+    for i, line in enumerate(out):
+        kind = line[:2]
+        if kind in ("S\t", "D\t", "M\t"):
+            blocks.append((line.split("\t")[1], []))
+        elif kind == "F\t" and blocks:
+            blocks[-1][1].append(i)
+        elif kind != "F\t" and blocks and blocks[-1][0] is not None:
+            blocks.append((None, []))  # type: ignore[arg-type]  (lines of no map)
+    read: dict[str, set[str]] = {}
+    uses: dict[tuple[str, str], list[str]] = {}
+    for name, rows in blocks:
+        for i in rows:
+            f = out[i].split("\t")
+            if f[4] != "U":
+                read.setdefault(name, set()).add(f[1].split(".")[0])
+            if len(f) > 5 and f[5]:
+                maps = uses.setdefault((name, f[1].split(".")[0]), [])
+                if f[5] not in maps:
+                    maps.append(f[5])
+    covered: dict[str, set[str]] = {}
+    for maps in uses.values():
+        for m in maps:
+            beside = set().union(*(read.get(o, set()) for o in maps if o != m))
+            covered[m] = covered[m] & beside if m in covered else beside
+    drop = {i for name, rows in blocks if covered.get(name) for i in rows
+            if out[i].endswith(UNREAD) and out[i].split("\t")[1] in covered[name]}
+    out[:] = [line.removesuffix("\t" + UNREAD) for i, line in enumerate(out) if i not in drop]
 
 
 def separate_provenances(table: list[list[str]]) -> None:
@@ -2911,4 +2964,5 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
     for kind, name, p in kinds:
         if kind == "M":
             message_rows(p, maps, out)
+    spare_shared_components(out)
     return "\n".join(out) + "\n"

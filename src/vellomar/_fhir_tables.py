@@ -2170,15 +2170,15 @@ def spare_shared_components(out: list[str]) -> None:
     another map beside it: EIP[Identifier-PlacerAssignedIdentifier] reads
     EIP.1 and EIP[Identifier-FillerAssignedIdentifier] EIP.2, both rows of
     SPM-2, so neither component is lost."""
-    blocks: list[tuple[str, list[int]]] = []
+    blocks: list[tuple[str, list[int]]] = []  # ("": lines of no map)
     for i, line in enumerate(out):
         kind = line[:2]
         if kind in ("S\t", "D\t", "M\t"):
             blocks.append((line.split("\t")[1], []))
         elif kind == "F\t" and blocks:
             blocks[-1][1].append(i)
-        elif kind != "F\t" and blocks and blocks[-1][0] is not None:
-            blocks.append((None, []))  # type: ignore[arg-type]  (lines of no map)
+        elif kind != "F\t" and blocks and blocks[-1][0]:
+            blocks.append(("", []))
     read: dict[str, set[str]] = {}
     uses: dict[tuple[str, str], list[str]] = {}
     for name, rows in blocks:

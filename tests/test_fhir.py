@@ -20,6 +20,7 @@ PID = ("PID|1||PATID1234^^^GOOD HEALTH HOSPITAL^MR||EVERYMAN^ADAM^A^III||1961061
        "2222 HOME STREET^^GREENSBORO^NC^27401^USA^H||^PRN^PH^^1^555^5552004")
 PV1 = "PV1|1|I|2000^2012^01||||004777^ATTEND^AARON|||SUR|||||||||VN0001^^^GHH^VN"
 OBR = "OBR|1|PL123^EHR|FL456^LAB|24323-8^Metabolic panel^LN|||20240110080000-0500"
+PROBLEM = "PRB|AD|20240110|10001^Diabetes^I10|P1"
 
 
 def message(kind, *segments, control_id="M1"):
@@ -888,6 +889,9 @@ def test_corpus_bundles_are_valid(path):
     # written where ORC-3 is "^"
     (message("OML^O21^OML_O21", PID, "ORC|NW|O1|^", "OBR|1|O1|F1|24323-8^Panel^LN"), "ServiceRequest",
      "identifier.1.value", "F1"),
+    # a message without a table: a note is its order's where it notes the order, not the problem before it
+    (message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note", "ORC|NW|O1", OBR, "NTE|1||Order note"),
+     "ServiceRequest", "note", [{"text": "Order note"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -1139,6 +1143,8 @@ def test_spark_option_zone(tmp_path):
     # an order of one amount (RXO-2 alone) has no range's high of its unit alone
     (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500||mg"), "MedicationRequest",
      "dosageInstruction.doseAndRate.doseRange.high"),
+    # a problem's note (PRB has no map) makes no order of the note alone
+    (message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note"), "ServiceRequest", "note"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1293,6 +1299,8 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    # a note of what no row of its name notes (a problem's) is reported whole
+    assert "NTE" in fhir.convert(message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note")).unmapped
     assert "AIL-3" in fhir.convert(ROOMED.format("^^^^^Other name")).unmapped  # (the room's first description stays)
     assert "PV1-17" in fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1", DOCTORS.format("1234^JONES^JOHN"))).unmapped
     # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstring>
 #include <map>
+#include <set>
 #include <memory>
 #include <span>
 #include <unordered_map>
@@ -626,6 +627,32 @@ void Maps::finish() {
   // structure that does (MDM_T02's NTE fills its order's ServiceRequest, not
   // also a DocumentReference, as in its document's group).
   fallback = {"", {}, {}};
+  // the segments that make a resource in some table: a row of theirs fills
+  // what no row of another segment before it fills (ORU's OBR its
+  // DiagnosticReport where no ORC stands), or makes its own
+  std::set<std::string> making;
+  for (const Structure &s : structures)
+    for (const SegmentRow &row : s.rows)
+      if (row.map >= 0 &&
+          (row.makes || std::none_of(s.rows.data(), &row, [&](const SegmentRow &before) {
+             return before.map >= 0 && before.segment != row.segment && before.label == row.label;
+           })))
+        making.insert(row.segment);
+  // whether `row`'s map writes an element its resource requires (an RXA's
+  // vaccineCode: an Immunization of an RXA alone is one; a note alone is no
+  // order, "occurrence" in occurrenceDateTime)
+  auto writes_required = [&](const SegmentRow &row) {
+    const auto need = required.find(row.type);
+    if (need == required.end())
+      return false;
+    for (const Row &r : maps[static_cast<size_t>(row.map)].rows)
+      for (const std::string &e : need->second)
+        if (!r.path.empty() && r.path[0].name.starts_with(e) &&
+            (r.path[0].name.size() == e.size() ||
+             (r.path[0].name[e.size()] >= 'A' && r.path[0].name[e.size()] <= 'Z')))
+          return true;
+    return false;
+  };
   std::vector<std::string> seen;
   for (const Structure &s : structures) {
     std::vector<std::pair<std::string, std::string>> here; // segment, group
@@ -639,6 +666,20 @@ void Maps::finish() {
       if (first != here.end() && first->second != row.group)
         continue;
       SegmentRow copy = row;
+      // a note of a problem, in a PPR, is not its order's: the row of a
+      // segment that makes nothing in any table and writes nothing its
+      // resource requires, completing what segments before it in its group
+      // make, holds after those segments alone
+      const bool completes =
+          !row.group.empty() && !making.contains(row.segment) && !writes_required(row) &&
+          std::any_of(s.rows.data(), &row, [&](const SegmentRow &before) {
+            return before.map >= 0 && before.segment != row.segment && before.label == row.label &&
+                   before.group == row.group;
+          });
+      for (const SegmentRow &other : s.rows)
+        if (completes && other.map >= 0 && other.group == row.group && other.segment != row.segment &&
+            std::find(copy.after.begin(), copy.after.end(), other.segment) == copy.after.end())
+          copy.after.push_back(other.segment);
       copy.group.clear();
       copy.parent = 0;
       fallback.rows.push_back(std::move(copy));
@@ -1428,10 +1469,15 @@ public:
       size_t element_count = 0;
       bool flushed = false; // elements of this segment were reported (more than 4)
       bool held = false;    // a row's condition held (and block) for the segment
+      bool unplaced = false; // a row held not for what the segment notes
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
         if (row.block && !in_block(row)) [[unlikely]]
           continue;
+        if (!row.after.empty() && !notes(row, node)) [[unlikely]] {
+          unplaced = true;
+          continue;
+        }
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
         held = true;
@@ -1478,7 +1524,9 @@ public:
         fields->mapped |= wrote_;
         fields->constant |= constant_wrote_ & ~wrote_;
       }
-      if (rows.empty())
+      // (a note of what no row of its name notes, an NTE after PRB, is
+      // reported whole: another NTE's fields may be mapped)
+      if (rows.empty() || (unplaced && !held))
         unmapped(seg.name);
       else if (!held) [[unlikely]]
         // rows map the segment, none of them here (an MRG without MRG-3,
@@ -2000,6 +2048,32 @@ private:
       if (same(n.name, row.opener))
         return n.count == row.block;
     return false;
+  }
+
+  // Whether the segment being read (in occurrence `node`) notes one of the
+  // segments `row` follows (SegmentRow::after): the segment opening its
+  // group occurrence, where another segment opens it, else the one before
+  // it of another name. A PPR's NTE after PRB notes the problem, not an
+  // order; one after OBR notes the order. (Out of line: rows of a message
+  // without a table.)
+  [[gnu::noinline]] bool notes(const SegmentRow &row, uint32_t node) const {
+    const std::string_view name = message_.segment_at(reading_).name;
+    std::string_view noted;
+    for (uint32_t at = node; at != 0 && noted.empty();) {
+      const auto items = occurrences_->items_of(occurrences_->nodes[at]);
+      if (items.empty())
+        break;
+      if (items[0].group)
+        at = items[0].index;
+      else if (items[0].index != reading_)
+        noted = message_.segment_at(items[0].index).name;
+      else
+        break;
+    }
+    for (uint32_t at = reading_; noted.empty() && at-- > 0;)
+      if (!same(message_.segment_at(at).name, name))
+        noted = message_.segment_at(at).name;
+    return std::ranges::any_of(row.after, [&](const std::string &s) { return same(s, noted); });
   }
 
   Named &seen(const Structure &structure, std::string_view name, uint32_t index) {

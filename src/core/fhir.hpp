@@ -281,6 +281,12 @@ struct SegmentRow {
   // the event's operator is the sending facility, MSH-4, when EVN-5 names
   // none), not the row's segment. Set by Maps::finish.
   bool reads_header = false;
+  // of the fallback (a message without a table): a row that completes a
+  // resource which segments before it in its group of its table make (NTE's
+  // ServiceRequest, which ORC and OBR make in MDM_T02's COMMON_ORDER) holds
+  // only for a segment noting one of the segments its group's rows name
+  // there (see Engine::notes()); empty: wherever it stands
+  std::vector<std::string> after;
 };
 
 struct Structure {

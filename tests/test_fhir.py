@@ -892,6 +892,10 @@ def test_corpus_bundles_are_valid(path):
     # a message without a table: a note is its order's where it notes the order, not the problem before it
     (message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note", "ORC|NW|O1", OBR, "NTE|1||Order note"),
      "ServiceRequest", "note", [{"text": "Order note"}]),
+    # an NTE after a second OBR without an ORC (a second order, after the first's OBX) is that order's note
+    (message("ORM^O01", PID, "ORC|NW|P1", "OBR|1|P1||80053^CMP^CPT", "OBX|1|ST|1-8^a^LN||v||||||F",
+             "OBR|2|P2||85025^CBC^CPT", "NTE|1||Second order note"), "ServiceRequest#1", "note",
+     [{"text": "Second order note"}]),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

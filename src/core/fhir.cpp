@@ -1459,6 +1459,8 @@ public:
         if (opens != none)
           occurrence = opens;
       }
+      if (!implied_.empty() && opens == none) [[unlikely]]
+        group = fresh_group(node, seg.name, i, group);
       const std::span<const uint32_t> rows = rows_in(structure, named, group, node);
       if (opens == none && chosen_[named.chosen].borrowed) [[unlikely]]
         opens = nested_occurrence(node, seg.name, named.before, i);
@@ -2476,6 +2478,73 @@ private:
       return none;
     implied_.emplace_back(at, index);
     return at;
+  }
+
+  // The group segment `index` named `name` stands in (in occurrence `node`,
+  // of name `group`) when it follows a segment that opened the next
+  // occurrence of a group (implied_occurrence()): the structure matcher
+  // keeps it in the occurrence before where that one already holds its
+  // group (ORM's ORC OBR OBX OBR NTE: the NTE in the first order's
+  // OBSERVATION, which ORM maps to nothing), where the next occurrence,
+  // begun at that segment, holds it after the segment before it (the
+  // second order's ORDER_DETAIL: its note). A segment the matcher placed in
+  // an occurrence begun since (an OBX's OBSERVATION) stays there. (Out of
+  // line: segments after such an opening alone.)
+  [[gnu::noinline]] std::string_view fresh_group(uint32_t node, std::string_view name, uint32_t index,
+                                                 std::string_view group) const {
+    const auto &[at, start] = implied_.back();
+    if (start >= index || !within(node, at) || first_segment(node) >= start)
+      return group;
+    const GroupDef *fresh =
+        holding_after(occurrences_->nodes[at].def, message_.segment_at(index - 1).name, name);
+    return fresh ? std::string_view(fresh->name) : group;
+  }
+
+  // The first segment of group occurrence `node` (none: it holds none).
+  uint32_t first_segment(uint32_t node) const {
+    for (;;) {
+      const auto items = occurrences_->items_of(occurrences_->nodes[node]);
+      if (items.empty())
+        return none;
+      if (!items[0].group)
+        return items[0].index;
+      node = items[0].index;
+    }
+  }
+
+  // Whether group `def` holds a segment named `name`, at any depth.
+  static bool holds_any(const GroupDef *def, std::string_view name) {
+    return def && std::ranges::any_of(def->children, [&](const StructureElement &c) {
+             return c.group ? holds_any(c.group, name) : same(c.name, name);
+           });
+  }
+
+  // The innermost group within `def` (or `def`) that holds a segment named
+  // `name` after one named `before`: as a child after the child holding
+  // `before` (the same child where it repeats), or as the first segment of
+  // a child group there; null where none does.
+  static const GroupDef *holding_after(const GroupDef *def, std::string_view before,
+                                       std::string_view name) {
+    if (!def)
+      return nullptr;
+    const auto &children = def->children;
+    for (size_t k = 0; k < children.size(); ++k) {
+      const StructureElement &c = children[k];
+      if (c.group ? !holds_any(c.group, before) : !same(c.name, before))
+        continue;
+      if (const GroupDef *inner = holding_after(c.group, before, name))
+        return inner;
+      for (size_t j = c.group || c.cardinality.max == 1 ? k + 1 : k; j < children.size(); ++j) {
+        const StructureElement &later = children[j];
+        if (!later.group && same(later.name, name))
+          return def;
+        if (later.group && std::ranges::any_of(later.group->starts,
+                                               [&](const std::string &s) { return same(s, name); }))
+          return later.group;
+      }
+      return nullptr;
+    }
+    return nullptr;
   }
 
   // Occurrence `at` or the nearest around it of a group that repeats where

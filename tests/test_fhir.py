@@ -1177,6 +1177,8 @@ def test_elements_left_out(text, resource_type, element):
     # OBX-15's producer is performer[2]: OBX-23's Organization is not made, its address OBX-15's
     (message("ORU^R01^ORU_R01", PID, OBR, PERFORMED.replace("|20240101||", "|20240101|12D0000000^^CLIA|")),
      {"Provenance", "DiagnosticReport"}),
+    # a second PV1 (a PATIENT_RESULT of its own, without PID) is the one patient's stay: no Patient of nothing
+    (message("ORU^R01^ORU_R01", PID, PV1, "PV1|2|O|W2^2^2||||5678^JONES"), {"Provenance", "Encounter"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))

@@ -2350,7 +2350,8 @@ private:
         return at;
       if ((r.segment_name != seg.name || row.filler) &&
           !holds_before(apart(r.group, group), named.before) &&
-          !(row.makes && (r.filled & name_bit)) && !(opens != none && within(r.group, opens))) {
+          !(row.makes && (r.filled & name_bit)) &&
+          !(opens != none && within(r.group, opens) && !named_by_another(row, r))) {
         resources[at].filled |= name_bit;
         // A resource keyed by its message and position takes the key of the
         // first segment completing it whose fields key it (the Immunization
@@ -2393,6 +2394,21 @@ private:
     if (same(row.type, "Patient"))
       patient_key_ = key_of(resources.back().key);
     return made;
+  }
+
+  // Whether resource `r`, which `row` would fill, is one that the segment
+  // which made it names (its id's key: PID's Patient) and `row`'s segment
+  // does not (PV1's Patient): a segment opening the next occurrence of a
+  // group without that segment (ORU_R01's PID PV1 PV1, the second PV1 a
+  // PATIENT_RESULT of its own) stands for no other one of its own, and
+  // fills the one named before, as a PATIENT_RESULT without PID does: a
+  // second Patient would be one of nothing. (Out of line: a segment
+  // opening such an occurrence alone.)
+  [[gnu::noinline, gnu::cold]] static bool named_by_another(const SegmentRow &row,
+                                                            const Resource &r) {
+    return row.key_rule < 0 && std::ranges::any_of(key_rules, [&](const KeyRule &k) {
+             return same(k.type, r.type) && same(k.segment, r.segment_name) && !k.gives_way;
+           });
   }
 
   // When group occurrences `a` and `b` stand in (or below) two occurrences

@@ -21,6 +21,7 @@ PID = ("PID|1||PATID1234^^^GOOD HEALTH HOSPITAL^MR||EVERYMAN^ADAM^A^III||1961061
 PV1 = "PV1|1|I|2000^2012^01||||004777^ATTEND^AARON|||SUR|||||||||VN0001^^^GHH^VN"
 OBR = "OBR|1|PL123^EHR|FL456^LAB|24323-8^Metabolic panel^LN|||20240110080000-0500"
 PROBLEM = "PRB|AD|20240110|10001^Diabetes^I10|P1"
+ORDERING_PRT = "PRT||AD||OP^Ordering Provider^HL70912|5678^JONES^ANN"
 
 
 def message(kind, *segments, control_id="M1"):
@@ -1179,6 +1180,11 @@ def test_elements_left_out(text, resource_type, element):
      {"Provenance", "DiagnosticReport"}),
     # a second PV1 (a PATIENT_RESULT of its own, without PID) is the one patient's stay: no Patient of nothing
     (message("ORU^R01^ORU_R01", PID, PV1, "PV1|2|O|W2^2^2||||5678^JONES"), {"Provenance", "Encounter"}),
+    # a PRT's role that its link cannot name (the requester ORC-12 named; no Immunization yet) is not made
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR, ORDERING_PRT),
+     {"Provenance", "DiagnosticReport"}),
+    (message("VXU^V04^VXU_V04", PID, "PRT||AD||AP^Administering^HL70912|5678^JONES", "ORC|RE||197023^CMC",
+             "RXA|0|1|20240110||08^HepB^CVX|0.5|mL^mL^UCUM"), {"Provenance", "ServiceRequest", "Immunization"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))
@@ -1305,6 +1311,9 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made
+    assert "PRT-5" in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
+                                           ORDERING_PRT)).unmapped
     # a note of what no row of its name notes (a problem's) is reported whole
     assert "NTE" in fhir.convert(message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note")).unmapped
     assert "AIL-3" in fhir.convert(ROOMED.format("^^^^^Other name")).unmapped  # (the room's first description stays)

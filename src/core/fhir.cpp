@@ -1506,8 +1506,19 @@ public:
           valued_fields(fields, named, seg);
         }
         field_ = 0; // (a link is no field's)
-        for (const Link &link : row.links)
-          this->link(link);
+        bool referring = false, referred = false; // links to the row's resource, and one stood
+        for (const Link &link : row.links) {
+          const bool stands = this->link(link);
+          if (link.to_id == row.label_id) {
+            referring = true;
+            referred = referred || stands;
+          }
+        }
+        // (a resource of the patient's, an SPM's Specimen, stands without
+        // the order or report that would refer to it)
+        if (referring && !referred && resources[r].segment == i && !resources[r].rules.context &&
+            !anchor(resources[r].type)) [[unlikely]]
+          note_unreferred(r, row, seg);
         if (one_list_) [[unlikely]] {
           if (element_count == std::size(elements)) {
             report_lacking(seg.name, elements);
@@ -4672,16 +4683,21 @@ private:
   // Patient of that label made after (see later_links()): the Patient is
   // the message's, wherever its PID stands. (Other resources belong to
   // their group: one made later may be another group's.)
-  void link(const Link &l) {
+  // Whether the link's reference stands (or it has nothing to refer to):
+  // false where no resource of its label refers from (a VXU's PRT of the
+  // performer before its RXA) or the element refers to another.
+  bool link(const Link &l) {
     const uint32_t from = latest(l.from_id), to = latest(l.to_id);
-    if (from == UINT32_MAX || from == to)
-      return;
+    if (from == UINT32_MAX)
+      return false;
+    if (from == to)
+      return true;
     if (to == UINT32_MAX) {
       if (l.to.starts_with("Patient*"))
         later_.emplace_back(from, &l);
-      return;
+      return true;
     }
-    refer(from, l.path, to);
+    return refer(from, l.path, to);
   }
 
   void later_links() {
@@ -4698,7 +4714,9 @@ private:
   // (DiagnosticReport.result, Encounter.participant.individual) is given
   // the list's next element, so each Observation of an OBR's group is one
   // more result, in order (see free_element()).
-  void refer(uint32_t r, const std::vector<Step> &steps, uint32_t to) {
+  // Whether the reference stands: false where the element refers to
+  // another resource (ORC-12's requester before a PRT's of the role).
+  bool refer(uint32_t r, const std::vector<Step> &steps, uint32_t to) {
     std::vector<PathItem> &path = link_path_;
     path.clear();
     size_t list = none;
@@ -4711,9 +4729,11 @@ private:
     if (list != none) {
       path[list].rep = free_element(r, path, list, to, &steps);
       if (path[list].rep == none)
-        return;
+        return true;
     }
-    leaf(r, path, 'r', {}, to);
+    const uint32_t at = node(r, path);
+    put_leaf(at, 'r', {}, to);
+    return at != none && nodes_[at].kind == 'r' && nodes_[at].target == to;
   }
 
   // The repetition of list `path[list]` in `r` that a reference to `to`
@@ -5118,6 +5138,69 @@ public:
     return dropped;
   }
 
+  // Notes resource `r`, of a type that is no patient's (a PractitionerRole,
+  // a Device), which `row` of segment `seg` made and whose links to it found
+  // no element to refer from (a PRT's PractitionerRole of the ordering
+  // provider where ORC-12 names the requester; a PRT where no resource it
+  // names a role of stands): unless another resource refers to it once
+  // the bundle is final, it goes, and the fields its map reads are
+  // reported (drop_unreferred()). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void note_unreferred(uint32_t r, const SegmentRow &row,
+                                                    const SegmentView &seg) {
+    Unreferred &u = unreferred_.emplace_back();
+    u.resource = r;
+    const Map &map = maps_.maps[static_cast<size_t>(row.map)];
+    for (uint32_t f = 1; f < 256 && f <= seg.field_count(); ++f)
+      if (map.fields[f] && holds_a_value(field_text(seg, f)))
+        u.fields.push_back(std::string(seg.name) + "-" + std::to_string(f));
+  }
+
+  // Whether a resource that stays refers to resource `to`.
+  bool referred_to(uint32_t to) const {
+    for (const Resource &r : resources)
+      if (!r.dropped && refers(r.root, to))
+        return true;
+    return false;
+  }
+  bool refers(uint32_t n, uint32_t to) const {
+    for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next)
+      if ((nodes_[c].kind == 'r' && nodes_[c].target == to) ||
+          (nodes_[c].kind == 'o' && refers(c, to)))
+        return true;
+    return false;
+  }
+
+  // Drops each resource note_unreferred() noted that no resource refers to,
+  // reporting its fields, and with it what it alone referred to that was
+  // made for it (the Practitioner of its PRT-5). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void drop_unreferred() {
+    for (const Unreferred &u : unreferred_) {
+      if (resources[u.resource].dropped || referred_to(u.resource))
+        continue;
+      resources[u.resource].dropped = true;
+      for (const std::string &f : u.fields)
+        unmapped(f);
+      for (bool changed = true; changed;) {
+        changed = false;
+        for (uint32_t i = 0; i < resources.size(); ++i) {
+          Resource &made = resources[i];
+          if (made.dropped || (!made.by_reference && made.label != UINT32_MAX) ||
+              !refers_from_dropped(i) || referred_to(i))
+            continue;
+          made.dropped = true;
+          changed = true;
+        }
+      }
+    }
+  }
+  // Whether a dropped resource refers to resource `to`.
+  bool refers_from_dropped(uint32_t to) const {
+    for (const Resource &r : resources)
+      if (r.dropped && refers(r.root, to))
+        return true;
+    return false;
+  }
+
   // Refers what referred to `from`, a resource of nothing, to `to`, the one
   // it stands for (see holds()). (Out of line: rare.)
   [[gnu::noinline, gnu::cold]] void refer_instead(uint32_t from, uint32_t to) {
@@ -5399,6 +5482,12 @@ private:
   };
   std::vector<Pruned> pruned_;
   size_t pruned_seen_ = 0; // of pruned_, by drop_hollow()
+  // resources whose links to them found no element (note_unreferred())
+  struct Unreferred {
+    uint32_t resource = 0;
+    std::vector<std::string> fields; // "PRT-5", as reported if it goes
+  };
+  std::vector<Unreferred> unreferred_;
   // where in text_ each row's constant written starts, ascending (see
   // constant_leaf())
   std::vector<uint32_t> constants_;
@@ -5610,6 +5699,8 @@ void Engine::finish() {
     if (resources[i].rules.wanted) [[unlikely]]
       write_wanted(i);
   }
+  if (!unreferred_.empty()) [[unlikely]]
+    drop_unreferred();
   // keys made before PID keyed the Patient end in that Patient's (the
   // message's first, for those made before any)
   for (Resource &r : resources)

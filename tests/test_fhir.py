@@ -897,6 +897,11 @@ def test_corpus_bundles_are_valid(path):
     (message("ORM^O01", PID, "ORC|NW|P1", "OBR|1|P1||80053^CMP^CPT", "OBX|1|ST|1-8^a^LN||v||||||F",
              "OBR|2|P2||85025^CBC^CPT", "NTE|1||Second order note"), "ServiceRequest#1", "note",
      [{"text": "Second order note"}]),
+    # a second order's ORC TQ1 OBR, which the structure matcher cuts into two ORDER_PRIORs, is one order: its
+    # OBR-16 is the practitioner of the requester ORC-21 made (one PractitionerRole for both orders)
+    (message("OML^O21^OML_O21", PID, "ORC|NW" + "|" * 20 + "ORG", "OBR|1|P1||1-8^a^LN" + "|" * 12 + "2222^DOC",
+             "ORC|NW" + "|" * 20 + "ORG", "TQ1|||||||||A", "OBR|1|P2||1-8^a^LN" + "|" * 12 + "2222^DOC"),
+     "ServiceRequest#1", "requester.reference", "#PractitionerRole#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -1352,6 +1357,10 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(message("ORM^O01^ORM_O01", "PID|1||ID1||||19800101~19810101|F~F",
                                             "ORC|NW|PL1|||SC~CM")).unmapped if u[:3] in ("PID", "ORC")] == [
         "PID-7", "ORC-5", "PID-1"]
+    # a field one segment of its name leaves unwritten is reported though another wrote it: the second
+    # RXA's dose of 999 (not recorded), beside the first's 0.5
+    assert "RXA-6" in fhir.convert(message("VXU^V04^VXU_V04", "PID|1||ID1", "ORC|RE|1", "RXA|0|1|20240110||08^HepB^CVX|0.5",
+                                           "ORC|RE|2", "RXA|0|1|20230110||03^MMR^CVX|999")).unmapped
     # a component no row of its data type's map reads is reported with its field (RPT.2, the calendar
     # alignment, beside the repeat pattern written; CX.9, the jurisdiction), unless a row reads the value
     # whole (MSG.3 in the MessageHeader's event display)

@@ -1361,6 +1361,9 @@ struct Fields {
   // written of by rows' constants alone in a segment (mapped if one of
   // them stays: see Engine::report_lost_to_constants())
   std::bitset<256> constant;
+  // valued in a segment of its name whose rows wrote nothing of it, where
+  // another's did (mapped): reported all the same
+  std::bitset<256> lost;
   uint32_t top; // the last field valued
 };
 
@@ -1536,6 +1539,7 @@ public:
       if (fields) {
         fields->mapped |= wrote_;
         fields->constant |= constant_wrote_ & ~wrote_;
+        fields->lost |= own_valued(seg, wrote_ | constant_wrote_);
       }
       // (a note of what no row of its name notes, an NTE after PRB, is
       // reported whole: another NTE's fields may be mapped)
@@ -1548,7 +1552,8 @@ public:
     }
     for (const Fields &fields : valued_)
       for (uint32_t f = 1; f <= fields.top; ++f) {
-        if (!fields.valued[f] || fields.mapped[f] || (bundle_ && f == 10 && same(fields.name, "MSH")))
+        if (!fields.valued[f] || (fields.mapped[f] && !fields.lost[f]) ||
+            (bundle_ && f == 10 && same(fields.name, "MSH")))
           continue;
         if (bundle_ && f == 7 && same(fields.name, "MSH")) [[unlikely]] {
           report_bundle_time();
@@ -2147,12 +2152,47 @@ private:
       return at;
     const uint32_t reading = occurrences_->segment_node[reading_],
                    found = occurrences_->segment_node[at];
-    if (!within(reading, found) && !(presence && within(found, reading)))
+    if (!within(reading, found) && !(presence && within(found, reading)) &&
+        !cut_in_two(at, name, found, reading))
       return UINT32_MAX;
     for (const auto &[group, start] : implied_)
       if (at < start && start <= reading_ && within(found, group) && within(reading, group))
         return UINT32_MAX;
     return at;
+  }
+
+  // Whether segment `at` named `name`, in occurrence `found`, and the
+  // segment being read, in occurrence `reading`, stand in one occurrence
+  // the structure matcher cut in two: the next occurrence of the same
+  // group, the first holding no segment of the reader's name, the second
+  // none named `name` before the reader, nothing else between them (OML_O21's
+  // ORC TQ1 OBR of a second order, whose ORC and TQ1 the matcher places in
+  // one ORDER_PRIOR, which may open with TIMING_PRIOR's TQ1, and the OBR in
+  // the next). (Out of line: met only across occurrences.)
+  [[gnu::noinline, gnu::cold]] bool cut_in_two(uint32_t at, std::string_view name, uint32_t found,
+                                               uint32_t reading) const {
+    const std::vector<GroupNode> &nodes = occurrences_->nodes;
+    if (nodes[found].def == nullptr || nodes[found].def != nodes[reading].def ||
+        nodes[found].parent != nodes[reading].parent ||
+        nodes[reading].repetition != nodes[found].repetition + 1)
+      return false;
+    const std::string_view own = message_.segment_at(reading_).name;
+    // (the first's segment stands before the reader's in the group: an ORC
+    // after an OBR is the next order's, not the OBR's)
+    const size_t first = child_holding(nodes[found].def, name),
+                 second = child_holding(nodes[found].def, own);
+    if (first >= second)
+      return false;
+    const std::vector<uint32_t> &of = occurrences_->segment_node;
+    for (uint32_t k = at; k-- > 0 && within(of[k], found);)
+      if (same(message_.segment_at(k).name, own))
+        return false;
+    for (uint32_t k = at + 1; k < reading_; ++k) {
+      const std::string_view n = message_.segment_at(k).name;
+      if (within(of[k], found) ? same(n, own) : !within(of[k], reading) || same(n, name))
+        return false;
+    }
+    return true;
   }
 
   // A list element a segment's map made (its first step, in its
@@ -2266,12 +2306,30 @@ private:
   // are not listed); what rows wrote of is noted as the segment ends.
   // `entry` is null for the segment's first map: its valued fields are
   // noted then.
+  // The fields `seg` values that are not in `known` (those past the 255th
+  // not listed).
+  std::bitset<256> own_valued(const SegmentView &seg, const std::bitset<256> &known) const {
+    std::bitset<256> valued;
+    const size_t shift = seg.msh ? 2 : 1;
+    const size_t first = seg.msh ? 1 : 0;
+    const size_t count = std::min<size_t>(seg.stored, 256 - shift);
+    const size_t separator = seg.enc->field.size;
+    size_t end = first ? seg.ends[0] : static_cast<size_t>(seg.name.data() - seg.base) + seg.name.size();
+    for (size_t i = first; i < count; ++i) {
+      const size_t start = end + separator;
+      end = seg.ends[i];
+      if (end != start && !known[i + shift] && holds_a_value({seg.base + start, end - start}))
+        valued[i + shift] = true;
+    }
+    return valued;
+  }
+
   void valued_fields(Fields *&entry, Named &named, const SegmentView &seg) {
     if (entry)
       return;
     if (named.valued == none) {
       named.valued = static_cast<uint32_t>(valued_.size());
-      valued_.push_back(Fields{seg.name, {}, {}, {}, 0});
+      valued_.push_back(Fields{seg.name, {}, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
     // Each stored field in turn, starting where the one before it ended (as
@@ -2468,6 +2526,17 @@ private:
   // child, or within a group it holds once (ORM_O01's ORDER_DETAIL holds
   // its OBR in the choice of OBR, RQD, RXO ...: a second OBR after the
   // first's NTE is a second ORDER, not more of the first).
+  // The first child of group `def` holding a segment named `name`, as a
+  // child or within a group; the number of its children when none does.
+  static size_t child_holding(const GroupDef *def, std::string_view name) {
+    for (size_t k = 0; k < def->children.size(); ++k) {
+      const StructureElement &c = def->children[k];
+      if (c.group ? child_holding(c.group, name) < c.group->children.size() : same(c.name, name))
+        return k;
+    }
+    return def->children.size();
+  }
+
   static bool holds_once(const GroupDef *def, std::string_view name) {
     if (def)
       for (const StructureElement &c : def->children)

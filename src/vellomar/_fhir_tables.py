@@ -2154,8 +2154,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     out += last
     read = [line.split("\t")[1] for line in out[head:]]
     if "0" not in read and fhir_type is not None:  # (a primitive's map reads its text)
-        out += ["\t".join(["F", f, "", "", "U", "", "", "", UNREAD]) for f in dict.fromkeys(unread)
-                if not any(r == f or r.startswith(f + ".") for r in read)]
+        # each before the rows of later components: rows in field order let
+        # the converter stop past a value's last component
+        rows = out[head:]
+        for f in dict.fromkeys(unread):
+            if any(r == f or r.startswith(f + ".") for r in read):
+                continue
+            at = next((k for k, line in enumerate(rows)
+                       if int(line.split("\t")[1].split(".")[0]) > int(f)), len(rows))
+            rows.insert(at, "\t".join(["F", f, "", "", "U", "", "", "", UNREAD]))
+        out[head:] = rows
 
 
 # the mark of a row of kind U that map_rows() adds for a component no row

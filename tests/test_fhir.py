@@ -902,6 +902,9 @@ def test_corpus_bundles_are_valid(path):
     (message("OML^O21^OML_O21", PID, "ORC|NW" + "|" * 20 + "ORG", "OBR|1|P1||1-8^a^LN" + "|" * 12 + "2222^DOC",
              "ORC|NW" + "|" * 20 + "ORG", "TQ1|||||||||A", "OBR|1|P2||1-8^a^LN" + "|" * 12 + "2222^DOC"),
      "ServiceRequest#1", "requester.reference", "#PractitionerRole#0"),
+    # a message without a table: a TQ1 after its ORC is that order's timing
+    (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
+     {"coding": [{"code": "Q8H"}]}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -1155,6 +1158,9 @@ def test_spark_option_zone(tmp_path):
      "dosageInstruction.doseAndRate.doseRange.high"),
     # a problem's note (PRB has no map) makes no order of the note alone
     (message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note"), "ServiceRequest", "note"),
+    # nor is a timing alone an order, or a room a resource group books alone an appointment
+    (message("DFT^P03^DFT_P03", PID, "TQ1|1||Q6H", "FT1|1"), "ServiceRequest", "occurrenceTiming"),
+    (message("SRM^S01^SRM_S01", "ARQ|PL1", PID, "RGS|1", "AIL|1||XRAY1^^^RAD"), "Appointment", "participant"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1321,6 +1327,9 @@ def test_unmapped_content_is_reported():
                                            ORDERING_PRT)).unmapped
     # a note of what no row of its name notes (a problem's) is reported whole
     assert "NTE" in fhir.convert(message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note")).unmapped
+    # so is a timing or a resource booked where no order or appointment stands to take it
+    assert {"TQ1", "AIL"} <= set(fhir.convert(message("SRM^S01^SRM_S01", "ARQ|PL1", PID, "TQ1|1||Q6H", "RGS|1",
+                                                     "AIL|1||XRAY1^^^RAD")).unmapped)
     assert "AIL-3" in fhir.convert(ROOMED.format("^^^^^Other name")).unmapped  # (the room's first description stays)
     assert "PV1-17" in fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1", DOCTORS.format("1234^JONES^JOHN"))).unmapped
     # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported

@@ -653,6 +653,12 @@ void Maps::finish() {
           return true;
     return false;
   };
+  // whether `segment`'s fields key resources of `type` (see KeyRule)
+  auto keys = [](std::string_view segment, std::string_view type) {
+    return std::ranges::any_of(key_rules, [&](const KeyRule &k) {
+      return k.type == type && k.segment == segment && !k.gives_way;
+    });
+  };
   std::vector<std::string> seen;
   for (const Structure &s : structures) {
     std::vector<std::pair<std::string, std::string>> here; // segment, group
@@ -680,6 +686,16 @@ void Maps::finish() {
         if (completes && other.map >= 0 && other.group == row.group && other.segment != row.segment &&
             std::find(copy.after.begin(), copy.after.end(), other.segment) == copy.after.end())
           copy.after.push_back(other.segment);
+      // (the message's Patient and Encounter are made whatever they hold:
+      // a PD1 or PV2 ahead of PID or PV1 makes the one every resource
+      // refers to)
+      copy.fills_only =
+          !row.makes && !keys(row.segment, row.type) && row.type != "Patient" &&
+          row.type != "Encounter" &&
+          std::any_of(s.rows.data(), &row, [&](const SegmentRow &before) {
+            return before.map >= 0 && before.segment != row.segment && before.label == row.label &&
+                   keys(before.segment, before.type);
+          });
       copy.group.clear();
       copy.parent = 0;
       fallback.rows.push_back(std::move(copy));
@@ -1485,8 +1501,12 @@ public:
         }
         if (!holds(row.condition, seg, 0, {}, {}))
           continue;
-        held = true;
         const uint32_t r = instance(row, seg, i, occurrence, named, opens);
+        if (r == none) [[unlikely]] { // nothing its row fills (SegmentRow::fills_only)
+          unplaced = true;
+          continue;
+        }
+        held = true;
         segment_ = i;
         first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
         one_list_ = maps_.maps[static_cast<size_t>(row.map)].one_list;
@@ -2400,7 +2420,8 @@ private:
 
   // The resource a segment row fills: the last one of its label when another
   // segment made it (PD1 fills the Patient of PID) or this same segment did,
-  // otherwise a new one (each OBX its own Observation). A resource made in
+  // otherwise a new one (each OBX its own Observation), or none for a row
+  // that fills only (SegmentRow::fills_only). A resource made in
   // another occurrence of a group that held a segment of this one's name
   // (`before`, the last of them) is that occurrence's: an
   // ORDER_OBSERVATION's OBR without an ORC of its own makes its own report
@@ -2444,6 +2465,8 @@ private:
         return at;
       }
     }
+    if (row.fills_only) [[unlikely]]
+      return none;
     Resource r;
     r.type = row.type;
     r.rules = row.rules;

@@ -287,6 +287,12 @@ struct SegmentRow {
   // only for a segment noting one of the segments its group's rows name
   // there (see Engine::notes()); empty: wherever it stands
   std::vector<std::string> after;
+  // of the fallback: a row of a segment that does not name its resource,
+  // filling one that a segment naming it makes before it in its table (TQ1
+  // the ServiceRequest of ORC, AIL the Appointment of SCH): it fills such a
+  // resource and makes none, so that a timing alone is no order and a
+  // booked room alone no appointment (the segment is reported instead)
+  bool fills_only = false;
 };
 
 struct Structure {

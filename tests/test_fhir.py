@@ -1262,6 +1262,9 @@ def test_ids_are_stable_across_events_of_one_stay():
     (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F"),
      message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F",
              control_id="M2"), ["Observation"]),
+    # a merge's prior account (MRG-3) is the Account its number names, as PID-18's
+    (message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0||ACC100"),
+     message("ADT^A08^ADT_A01", "PID|1||ID1" + "|" * 15 + "ACC100", control_id="M2"), ["Account"]),
 ])
 def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_types):
     for resource_type in resource_types:

@@ -269,6 +269,9 @@ constexpr KeyRule key_rules[] = {
     {"MedicationRequest", "RXO", {}, true, true},
     {"MedicationRequest", "RXE", {}, true, true},
     {"Account", "PID", {{18, 1, 0}}, false, false},
+    // (a merge's prior account is the Account PID-18 named while it was the
+    // patient's: one id for one number)
+    {"Account", "MRG", {{3, 1, 0}}, false, false},
 };
 
 } // namespace

@@ -902,6 +902,12 @@ def test_corpus_bundles_are_valid(path):
     (message("OML^O21^OML_O21", PID, "ORC|NW" + "|" * 20 + "ORG", "OBR|1|P1||1-8^a^LN" + "|" * 12 + "2222^DOC",
              "ORC|NW" + "|" * 20 + "ORG", "TQ1|||||||||A", "OBR|1|P2||1-8^a^LN" + "|" * 12 + "2222^DOC"),
      "ServiceRequest#1", "requester.reference", "#PractitionerRole#0"),
+    # a message without a table: an RXR after an RXA is its Immunization's route (as VXU's table has it)
+    (message("RSP^K11^RSP_K11", PID, "ORC|RE||197023^CMC", "RXA|0|1|20240110||08^HepB^CVX|0.5|mL^mL^UCUM",
+             "RXR|IM^Intramuscular^HL70162"), "Immunization", "route.coding.0.code", "IM"),
+    # ... and an NTE after an SCH its Appointment's note
+    (message("SRR^S01^SRR_S01", "MSA|AA|M0", "SCH|A1|F1", "NTE|1||Bring the card", PID), "Appointment",
+     "extension.0.valueAnnotation.text", "Bring the card"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),

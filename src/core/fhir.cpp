@@ -668,13 +668,46 @@ void Maps::finish() {
     for (const SegmentRow &row : s.rows) {
       // (a row without a map only says where a table maps a segment to
       // nothing: see rows_in())
-      if (row.map < 0 || std::find(seen.begin(), seen.end(), row.segment) != seen.end())
+      if (row.map < 0)
         continue;
+      // (the message's Patient and Encounter are made whatever they hold:
+      // a PD1 or PV2 ahead of PID or PV1 makes the one every resource
+      // refers to)
+      const bool fills_only =
+          !row.makes && !keys(row.segment, row.type) && row.type != "Patient" &&
+          row.type != "Encounter" &&
+          std::any_of(s.rows.data(), &row, [&](const SegmentRow &before) {
+            return before.map >= 0 && before.segment != row.segment && before.label == row.label &&
+                   keys(before.segment, before.type);
+          });
+      // A segment whose rows in the first table holding it fill only (TQ1,
+      // RXR: the order ORC or RXO makes) takes also the rows of later
+      // tables filling resources of another type (VXU's RXR the route of
+      // RXA's Immunization, SIU's TQ1 the timing of SCH's Appointment),
+      // each holding for a segment that notes one of the segments filling
+      // its resource before it there (see Engine::notes()).
+      bool also = false;
+      if (std::find(seen.begin(), seen.end(), row.segment) != seen.end()) {
+        bool all = fills_only, typed = false;
+        for (const SegmentRow &r : fallback.rows)
+          if (r.segment == row.segment) {
+            all = all && r.fills_only;
+            typed = typed || r.type == row.type;
+          }
+        if (!all || typed)
+          continue;
+        also = true;
+      }
       const auto first = std::find_if(here.begin(), here.end(),
                                       [&](const auto &h) { return h.first == row.segment; });
       if (first != here.end() && first->second != row.group)
         continue;
       SegmentRow copy = row;
+      if (also)
+        for (const SegmentRow *before = s.rows.data(); before != &row; ++before)
+          if (before->map >= 0 && before->segment != row.segment && before->label == row.label &&
+              std::find(copy.after.begin(), copy.after.end(), before->segment) == copy.after.end())
+            copy.after.push_back(before->segment);
       // a note of a problem, in a PPR, is not its order's: the row of a
       // segment that makes nothing in any table and writes nothing its
       // resource requires, completing what segments before it in its group
@@ -686,19 +719,10 @@ void Maps::finish() {
                    before.group == row.group;
           });
       for (const SegmentRow &other : s.rows)
-        if (completes && other.map >= 0 && other.group == row.group && other.segment != row.segment &&
+        if (completes && !also && other.map >= 0 && other.group == row.group && other.segment != row.segment &&
             std::find(copy.after.begin(), copy.after.end(), other.segment) == copy.after.end())
           copy.after.push_back(other.segment);
-      // (the message's Patient and Encounter are made whatever they hold:
-      // a PD1 or PV2 ahead of PID or PV1 makes the one every resource
-      // refers to)
-      copy.fills_only =
-          !row.makes && !keys(row.segment, row.type) && row.type != "Patient" &&
-          row.type != "Encounter" &&
-          std::any_of(s.rows.data(), &row, [&](const SegmentRow &before) {
-            return before.map >= 0 && before.segment != row.segment && before.label == row.label &&
-                   keys(before.segment, before.type);
-          });
+      copy.fills_only = fills_only;
       copy.group.clear();
       copy.parent = 0;
       fallback.rows.push_back(std::move(copy));

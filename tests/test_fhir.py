@@ -908,6 +908,12 @@ def test_corpus_bundles_are_valid(path):
     # ... and an NTE after an SCH its Appointment's note
     (message("SRR^S01^SRR_S01", "MSA|AA|M0", "SCH|A1|F1", "NTE|1||Bring the card", PID), "Appointment",
      "extension.0.valueAnnotation.text", "Bring the card"),
+    # a message without a table: a DG1 after an order's ORC or OBR is its reason, a PRT of the ordering
+    # provider after its ORC its requester (as the order tables have them)
+    (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "ServiceRequest",
+     "reasonReference.0.reference", "#Condition#0"),
+    (message("OMG^O19^OMG_O19", PID, "ORC|NW|P1", "PRT||AD||OP^Ordering Provider^HL70912|5678^JONES", OBR),
+     "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
@@ -1167,6 +1173,8 @@ def test_spark_option_zone(tmp_path):
     # nor is a timing alone an order, or a room a resource group books alone an appointment
     (message("DFT^P03^DFT_P03", PID, "TQ1|1||Q6H", "FT1|1"), "ServiceRequest", "occurrenceTiming"),
     (message("SRM^S01^SRM_S01", "ARQ|PL1", PID, "RGS|1", "AIL|1||XRAY1^^^RAD"), "Appointment", "participant"),
+    # an order's reason is no diagnosis of the stay (a message without a table: DG1 after OBR)
+    (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "Encounter", "diagnosis"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

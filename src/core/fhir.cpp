@@ -663,6 +663,7 @@ void Maps::finish() {
     });
   };
   std::vector<std::string> seen;
+  std::map<std::string, bool> top_level; // by segment: the first table holding it has it outside groups
   for (const Structure &s : structures) {
     std::vector<std::pair<std::string, std::string>> here; // segment, group
     for (const SegmentRow &row : s.rows) {
@@ -729,9 +730,60 @@ void Maps::finish() {
       if (first == here.end())
         here.emplace_back(row.segment, row.group);
     }
-    for (const auto &h : here)
+    for (const auto &h : here) {
+      if (std::find(seen.begin(), seen.end(), h.first) == seen.end())
+        top_level.emplace(h.first, h.second.empty());
       seen.push_back(h.first);
+    }
   }
+  // A segment that the first table holding it places at the message's top
+  // level (ADT_A01's DG1, of the patient and the stay) takes, where it
+  // notes one of the segments before it in a later table's group that make
+  // (and key) a resource its row refers to it from, that table's rows of
+  // that group:
+  // a DG1 after an ORC or OBR is the order's reason (OML_O21, ORM_O01);
+  // elsewhere it keeps the first table's rows.
+  std::vector<std::string> placed;
+  for (const Structure &s : structures)
+    for (const SegmentRow &row : s.rows) {
+      const auto top = top_level.find(row.segment);
+      if (row.map < 0 || row.group.empty() || top == top_level.end() || !top->second ||
+          std::find(placed.begin(), placed.end(), row.segment) != placed.end())
+        continue;
+      std::vector<std::string> makers;
+      for (const Link &link : row.links)
+        if (link.to == row.label && link.from != row.label)
+          for (const SegmentRow *before = s.rows.data(); before != &row; ++before)
+            if (before->map >= 0 && before->segment != row.segment && before->label == link.from &&
+                keys(before->segment, before->type) &&
+                std::find(makers.begin(), makers.end(), before->segment) == makers.end())
+              makers.push_back(before->segment);
+      // (made so in a message without a table too: the fallback's rows of a
+      // maker give the resource the label the row's link names; not the
+      // message's Patient or Encounter, which every row refers to)
+      if (std::none_of(makers.begin(), makers.end(), [&](const std::string &m) {
+            return std::any_of(fallback.rows.begin(), fallback.rows.end(), [&](const SegmentRow &r) {
+              return r.segment == m && r.type != "Patient" && r.type != "Encounter" &&
+                     std::any_of(row.links.begin(), row.links.end(),
+                                 [&](const Link &l) { return l.to == row.label && l.from == r.label; });
+            });
+          }))
+        continue;
+      placed.push_back(row.segment);
+      for (SegmentRow &base : fallback.rows)
+        if (base.segment == row.segment && base.after.empty()) {
+          base.after = makers;
+          base.unless = true;
+        }
+      for (const SegmentRow &other : s.rows)
+        if (other.map >= 0 && other.segment == row.segment && other.group == row.group) {
+          SegmentRow copy = other;
+          copy.after = makers;
+          copy.group.clear();
+          copy.parent = 0;
+          fallback.rows.push_back(std::move(copy));
+        }
+    }
   auto index = [](Structure &s) {
     s.by_segment.clear();
     for (uint32_t i = 0; i < s.rows.size(); ++i)
@@ -1522,7 +1574,7 @@ public:
         const SegmentRow &row = structure.rows[k];
         if (row.block && !in_block(row)) [[unlikely]]
           continue;
-        if (!row.after.empty() && !notes(row, node)) [[unlikely]] {
+        if (!row.after.empty() && notes(row, node) == row.unless) [[unlikely]] {
           unplaced = true;
           continue;
         }

@@ -287,6 +287,10 @@ struct SegmentRow {
   // only for a segment noting one of the segments its group's rows name
   // there (see Engine::notes()); empty: wherever it stands
   std::vector<std::string> after;
+  // `after` read the other way: the row holds for a segment noting none of
+  // those segments (the fallback's DG1 of the patient's stay, where another
+  // table's DG1 rows hold after an order's segments: see Maps::finish)
+  bool unless = false;
   // of the fallback: a row of a segment that does not name its resource,
   // filling one that a segment naming it makes before it in its table (TQ1
   // the ServiceRequest of ORC, AIL the Appointment of SCH): it fills such a

@@ -1279,6 +1279,10 @@ def test_ids_are_stable_across_events_of_one_stay():
     # a merge's prior account (MRG-3) is the Account its number names, as PID-18's
     (message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0||ACC100"),
      message("ADT^A08^ADT_A01", "PID|1||ID1" + "|" * 15 + "ACC100", control_id="M2"), ["Account"]),
+    # an allergy an A60's IAM updates is the one an AL1 of its allergen sent
+    (message("ADT^A60^ADT_A60", "EVN|A60", "PID|1||ID1", "IAM|1|DA|70618^Penicillin^RXNORM|SV|Hives|A"),
+     message("ADT^A08^ADT_A01", "PID|1||ID1", "AL1|1|DA|70618^Penicillin^RXNORM|SV|Hives", control_id="M2"),
+     ["AllergyIntolerance"]),
 ])
 def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_types):
     for resource_type in resource_types:

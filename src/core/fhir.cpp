@@ -259,6 +259,8 @@ constexpr KeyRule key_rules[] = {
     {"Specimen", "SPM", {{2, 1, 0}, {2, 2, 0}}, true, true},
     {"Immunization", "RXA", {{3, 0, 0}, {5, 1, 0}}, true, true},
     {"AllergyIntolerance", "AL1", {{3, 1, 0}, {3, 2, 0}}, true, false},
+    // (an A60's IAM updates the allergy an AL1 sent: one allergen, one id)
+    {"AllergyIntolerance", "IAM", {{3, 1, 0}, {3, 2, 0}}, true, false},
     {"Condition", "DG1", {{3, 1, 0}, {6, 0, 0}}, true, false},
     {"Procedure", "PR1", {{3, 1, 0}, {5, 0, 0}}, true, false},
     {"Coverage", "IN1", {{2, 1, 0}, {3, 1, 0}, {36, 0, 0}}, true, false},

@@ -1173,6 +1173,10 @@ def test_spark_option_zone(tmp_path):
     # nor is a timing alone an order, or a room a resource group books alone an appointment
     (message("DFT^P03^DFT_P03", PID, "TQ1|1||Q6H", "FT1|1"), "ServiceRequest", "occurrenceTiming"),
     (message("SRM^S01^SRM_S01", "ARQ|PL1", PID, "RGS|1", "AIL|1||XRAY1^^^RAD"), "Appointment", "participant"),
+    # a procedure's surgeon is no participant of the stay (a message without a table: ROL after PR1, which
+    # ADT_A01 maps to nothing)
+    (message("BAR^P12^BAR_P12", "EVN|P12", PID, "PV1|1|I", "PR1|1||0DTJ4ZZ^Appendectomy^I10P||20240301",
+             "ROL|R1|AD|SURG^Surgeon^HL70443|9999^CUTTER^CAL"), "Encounter", "participant"),
     # an order's reason is no diagnosis of the stay (a message without a table: DG1 after OBR)
     (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "Encounter", "diagnosis"),
 ])
@@ -1348,6 +1352,9 @@ def test_unmapped_content_is_reported():
                                            ORDERING_PRT)).unmapped
     # a note of what no row of its name notes (a problem's) is reported whole
     assert "NTE" in fhir.convert(message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note")).unmapped
+    # and one of a procedure's ROL, where ADT_A01 lists ROL without a map
+    assert "ROL" in fhir.convert(message("BAR^P12^BAR_P12", "EVN|P12", PID, "PV1|1|I", "PR1|1||0DTJ4ZZ^Appy^I10P",
+                                         "ROL|R1|AD|SURG^Surgeon^HL70443|9999^CUTTER^CAL")).unmapped
     # so is a timing or a resource booked where no order or appointment stands to take it
     assert {"TQ1", "AIL"} <= set(fhir.convert(message("SRM^S01^SRM_S01", "ARQ|PL1", PID, "TQ1|1||Q6H", "RGS|1",
                                                      "AIL|1||XRAY1^^^RAD")).unmapped)

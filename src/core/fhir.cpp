@@ -666,6 +666,7 @@ void Maps::finish() {
   };
   std::vector<std::string> seen;
   std::map<std::string, bool> top_level; // by segment: the first table holding it has it outside groups
+  std::map<std::string, const Structure *> first_table; // by segment
   for (const Structure &s : structures) {
     std::vector<std::pair<std::string, std::string>> here; // segment, group
     for (const SegmentRow &row : s.rows) {
@@ -733,8 +734,10 @@ void Maps::finish() {
         here.emplace_back(row.segment, row.group);
     }
     for (const auto &h : here) {
-      if (std::find(seen.begin(), seen.end(), h.first) == seen.end())
+      if (std::find(seen.begin(), seen.end(), h.first) == seen.end()) {
         top_level.emplace(h.first, h.second.empty());
+        first_table.emplace(h.first, &s);
+      }
       seen.push_back(h.first);
     }
   }
@@ -746,6 +749,11 @@ void Maps::finish() {
   // a DG1 after an ORC or OBR is the order's reason (OML_O21, ORM_O01);
   // elsewhere it keeps the first table's rows.
   std::vector<std::string> placed;
+  std::map<std::string, std::vector<std::string>> unless; // by segment: where its first rows do not hold
+  auto add = [](std::vector<std::string> &to, const std::string &segment) {
+    if (std::find(to.begin(), to.end(), segment) == to.end())
+      to.push_back(segment);
+  };
   for (const Structure &s : structures)
     for (const SegmentRow &row : s.rows) {
       const auto top = top_level.find(row.segment);
@@ -772,11 +780,8 @@ void Maps::finish() {
           }))
         continue;
       placed.push_back(row.segment);
-      for (SegmentRow &base : fallback.rows)
-        if (base.segment == row.segment && base.after.empty()) {
-          base.after = makers;
-          base.unless = true;
-        }
+      for (const std::string &m : makers)
+        add(unless[row.segment], m);
       for (const SegmentRow &other : s.rows)
         if (other.map >= 0 && other.segment == row.segment && other.group == row.group) {
           SegmentRow copy = other;
@@ -785,6 +790,23 @@ void Maps::finish() {
           copy.parent = 0;
           fallback.rows.push_back(std::move(copy));
         }
+    }
+  // Such a segment that its first table also lists without a map in a
+  // group of other segments (ADT_A01's ROL and PRT of a PR1's PROCEDURE,
+  // PRT of an OBX's OBSERVATION) maps to nothing where it notes one of
+  // them, as there: a procedure's surgeon is no participant of the stay
+  // (the segment is reported).
+  for (const auto &[segment, table] : first_table)
+    if (top_level[segment])
+      for (const SegmentRow &r : table->rows)
+        if (r.segment == segment && r.map < 0 && !r.group.empty())
+          for (const SegmentRow &other : table->rows)
+            if (other.map >= 0 && other.group == r.group && other.segment != segment)
+              add(unless[segment], other.segment);
+  for (SegmentRow &base : fallback.rows)
+    if (const auto u = unless.find(base.segment); u != unless.end() && base.after.empty()) {
+      base.after = u->second;
+      base.unless = true;
     }
   auto index = [](Structure &s) {
     s.by_segment.clear();

@@ -1177,6 +1177,9 @@ def test_spark_option_zone(tmp_path):
     # ADT_A01 maps to nothing)
     (message("BAR^P12^BAR_P12", "EVN|P12", PID, "PV1|1|I", "PR1|1||0DTJ4ZZ^Appendectomy^I10P||20240301",
              "ROL|R1|AD|SURG^Surgeon^HL70443|9999^CUTTER^CAL"), "Encounter", "participant"),
+    # a DFT's DG1 outside its groups is the account's diagnosis, not the reason of the charge's order before it
+    (message("DFT^P03^DFT_P03", "EVN|P03", PID, "PV1|1|O", "FT1|1|||20240301||CG|80053^CMP^CPT", "ORC|RE|P1", OBR,
+             "DG1|1||E11.9^Diabetes^I10"), "ServiceRequest", "reasonReference"),
     # an order's reason is no diagnosis of the stay (a message without a table: DG1 after OBR)
     (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "Encounter", "diagnosis"),
 ])

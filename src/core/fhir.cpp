@@ -786,6 +786,7 @@ void Maps::finish() {
         if (other.map >= 0 && other.segment == row.segment && other.group == row.group) {
           SegmentRow copy = other;
           copy.after = makers;
+          copy.in_group = true;
           copy.group.clear();
           copy.parent = 0;
           fallback.rows.push_back(std::move(copy));
@@ -806,7 +807,7 @@ void Maps::finish() {
   for (SegmentRow &base : fallback.rows)
     if (const auto u = unless.find(base.segment); u != unless.end() && base.after.empty()) {
       base.after = u->second;
-      base.unless = true;
+      base.unless = base.in_group = true;
     }
   auto index = [](Structure &s) {
     s.by_segment.clear();
@@ -2195,9 +2196,13 @@ private:
   // segments `row` follows (SegmentRow::after): the segment opening its
   // group occurrence, where another segment opens it, else the one before
   // it of another name. A PPR's NTE after PRB notes the problem, not an
-  // order; one after OBR notes the order. (Out of line: rows of a message
-  // without a table.)
+  // order; one after OBR notes the order. None for a row SegmentRow::in_group
+  // where the known structure places the segment outside its groups. (Out
+  // of line: rows of a message without a table.)
   [[gnu::noinline]] bool notes(const SegmentRow &row, uint32_t node) const {
+    if (row.in_group && node == 0 && occurrences_->known &&
+        !std::ranges::binary_search(occurrences_->unexpected, reading_))
+      return false;
     const std::string_view name = message_.segment_at(reading_).name;
     std::string_view noted;
     for (uint32_t at = node; at != 0 && noted.empty();) {

@@ -291,6 +291,10 @@ struct SegmentRow {
   // those segments (the fallback's DG1 of the patient's stay, where another
   // table's DG1 rows hold after an order's segments: see Maps::finish)
   bool unless = false;
+  // `after` is noted only by a segment that the message's structure, where
+  // it knows one, places in a group: a DFT's DG1 outside its groups is the
+  // account's, whatever order stands before it
+  bool in_group = false;
   // of the fallback: a row of a segment that does not name its resource,
   // filling one that a segment naming it makes before it in its table (TQ1
   // the ServiceRequest of ORC, AIL the Appointment of SCH): it fills such a

@@ -665,8 +665,10 @@ void Maps::finish() {
     });
   };
   std::vector<std::string> seen;
-  std::map<std::string, bool> top_level; // by segment: the first table holding it has it outside groups
-  std::map<std::string, const Structure *> first_table; // by segment
+  // by segment: whether the first table holding it has it outside groups,
+  // and that table
+  std::map<std::string, bool> top_level;
+  std::map<std::string, const Structure *> first_table;
   for (const Structure &s : structures) {
     std::vector<std::pair<std::string, std::string>> here; // segment, group
     for (const SegmentRow &row : s.rows) {
@@ -723,7 +725,8 @@ void Maps::finish() {
                    before.group == row.group;
           });
       for (const SegmentRow &other : s.rows)
-        if (completes && !also && other.map >= 0 && other.group == row.group && other.segment != row.segment &&
+        if (completes && !also && other.map >= 0 && other.group == row.group &&
+            other.segment != row.segment &&
             std::find(copy.after.begin(), copy.after.end(), other.segment) == copy.after.end())
           copy.after.push_back(other.segment);
       copy.fills_only = fills_only;
@@ -745,11 +748,11 @@ void Maps::finish() {
   // level (ADT_A01's DG1, of the patient and the stay) takes, where it
   // notes one of the segments before it in a later table's group that make
   // (and key) a resource its row refers to it from, that table's rows of
-  // that group:
-  // a DG1 after an ORC or OBR is the order's reason (OML_O21, ORM_O01);
-  // elsewhere it keeps the first table's rows.
+  // that group: a DG1 after an ORC or OBR is the order's reason (OML_O21,
+  // ORM_O01); elsewhere it keeps the first table's rows.
   std::vector<std::string> placed;
-  std::map<std::string, std::vector<std::string>> unless; // by segment: where its first rows do not hold
+  // by segment: the segments after which its first table's rows do not hold
+  std::map<std::string, std::vector<std::string>> unless;
   auto add = [](std::vector<std::string> &to, const std::string &segment) {
     if (std::find(to.begin(), to.end(), segment) == to.end())
       to.push_back(segment);
@@ -771,11 +774,14 @@ void Maps::finish() {
       // (made so in a message without a table too: the fallback's rows of a
       // maker give the resource the label the row's link names; not the
       // message's Patient or Encounter, which every row refers to)
+      auto names_label = [&](const SegmentRow &r) {
+        return std::any_of(row.links.begin(), row.links.end(),
+                           [&](const Link &l) { return l.to == row.label && l.from == r.label; });
+      };
       if (std::none_of(makers.begin(), makers.end(), [&](const std::string &m) {
             return std::any_of(fallback.rows.begin(), fallback.rows.end(), [&](const SegmentRow &r) {
               return r.segment == m && r.type != "Patient" && r.type != "Encounter" &&
-                     std::any_of(row.links.begin(), row.links.end(),
-                                 [&](const Link &l) { return l.to == row.label && l.from == r.label; });
+                     names_label(r);
             });
           }))
         continue;

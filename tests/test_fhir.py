@@ -914,6 +914,9 @@ def test_corpus_bundles_are_valid(path):
      "reasonReference.0.reference", "#Condition#0"),
     (message("OMG^O19^OMG_O19", PID, "ORC|NW|P1", "PRT||AD||OP^Ordering Provider^HL70912|5678^JONES", OBR),
      "ServiceRequest", "requester.reference", "#PractitionerRole#0"),
+    # ... and an NTE after an OBX its Observation's note (OUL: the tables' OBSERVATION NTE)
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1||BLD^Blood^HL70487", "OBR|1|P1||1-8^a^LN", "ORC|SC|P1",
+             "OBX|1|ST|1-8^a^LN||v||||||F", "NTE|1||Hemolyzed"), "Observation", "note", [{"text": "Hemolyzed"}]),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),

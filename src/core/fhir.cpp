@@ -709,11 +709,27 @@ void Maps::finish() {
       if (first != here.end() && first->second != row.group)
         continue;
       SegmentRow copy = row;
-      if (also)
+      if (also) {
         for (const SegmentRow *before = s.rows.data(); before != &row; ++before)
           if (before->map >= 0 && before->segment != row.segment && before->label == row.label &&
               std::find(copy.after.begin(), copy.after.end(), before->segment) == copy.after.end())
             copy.after.push_back(before->segment);
+        // it fills the resource under the label the fallback's rows of the
+        // segment keying it give (VXU's NTE its Observation*2, which OBX
+        // makes as ADT_A01's Observation*3 in a message without a table)
+        for (const SegmentRow &maker : fallback.rows)
+          if (maker.map >= 0 && maker.type == row.type && keys(maker.segment, maker.type) &&
+              std::find(copy.after.begin(), copy.after.end(), maker.segment) != copy.after.end()) {
+            for (Link &l : copy.links) {
+              if (l.from == row.label)
+                l.from = maker.label;
+              if (l.to == row.label)
+                l.to = maker.label;
+            }
+            copy.label = maker.label;
+            break;
+          }
+      }
       // a note of a problem, in a PPR, is not its order's: the row of a
       // segment that makes nothing in any table and writes nothing its
       // resource requires, completing what segments before it in its group

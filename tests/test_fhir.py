@@ -1385,6 +1385,10 @@ def test_unmapped_content_is_reported():
     assert "PV1-3" in fhir.convert(PLACED_22).unmapped
     hours = fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||2|h", "PID|^~||ID1", "RGS|1")).unmapped
     assert [u for u in hours if u.startswith(("SCH-9", "PID-1"))] == ["SCH-9"]
+    # a field whose value chose what a row wrote of another is mapped: SCH-10's minutes (the Appointment's
+    # minutesDuration), OBX-2's type (the form of the Observation's value)
+    assert [u for u in fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||30|MIN", "PID|1||ID1", "RGS|1")
+                                    ).unmapped + fhir.convert(ORU_R01).unmapped if u[:6] in ("SCH-10", "OBX-2")] == []
     # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all
     # went with their element (a PL of its facility alone: no Location, its status left out)
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, *segments)).unmapped

@@ -3542,6 +3542,7 @@ private:
       }
       const bool literal = seg.msh && row.field <= 2;
       field_ = row.field;
+      const bool wrote_before = wrote_[row.field & 255];
       uint32_t rep = 0;
       // the gate, when there is one, held; the test of the row's own field
       // is decided before the rest
@@ -3564,8 +3565,11 @@ private:
         else if (row.twin >= 0 && !wrote_[row.field & 255]) [[unlikely]]
           twin_wrote(row, seg, piece);
         ++rep;
-        if (hit == std::string_view::npos)
+        if (hit == std::string_view::npos) {
+          if (!wrote_before && wrote_[row.field & 255] && !row.condition.empty())
+            note_choosers(row, seg);
           return true;
+        }
         start = hit + enc_.repetition.size;
       }
     };
@@ -3593,6 +3597,18 @@ private:
          ++row)
       if (!apply(*row))
         return;
+  }
+
+  // Notes as written each field of `seg` whose value `row`'s condition
+  // found among its values, the row having written of its own field: the
+  // value chose what was written (OBX-2's NM, the valueQuantity of OBX-5;
+  // SCH-10's MIN, the minutesDuration of SCH-9). (Out of line: once a
+  // field a segment.)
+  [[gnu::noinline]] void note_choosers(const Row &row, const SegmentView &seg) {
+    for (const Test &t : row.condition.tests)
+      if ((t.op == 'E' || t.op == 'e') && t.field != 0 && t.field != row.field &&
+          same(t.segment, seg.name))
+        wrote_[t.field & 255] = true;
   }
 
   // Notes the field of `row` (Row::twin), whose condition failed as the

@@ -7,8 +7,8 @@
 #include <charconv>
 #include <cstring>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 #include <span>
 #include <unordered_map>
 
@@ -1685,7 +1685,8 @@ public:
       if (fields) {
         fields->mapped |= wrote_;
         fields->constant |= constant_wrote_ & ~wrote_;
-        fields->lost |= own_valued(seg, wrote_ | constant_wrote_);
+        uint32_t top = 0; // (the segment's valued fields are noted already)
+        fields->lost |= own_valued(seg, wrote_ | constant_wrote_, top);
       }
       // (a note of what no row of its name notes, an NTE after PRB, is
       // reported whole: another NTE's fields may be mapped)
@@ -2452,28 +2453,38 @@ private:
     out_.unmapped.emplace_back(location);
   }
 
-  // Notes the fields `seg` values, by segment name (fields past the 255th
-  // are not listed); what rows wrote of is noted as the segment ends.
-  // `entry` is null for the segment's first map: its valued fields are
-  // noted then.
-  // The fields `seg` values that are not in `known` (those past the 255th
-  // not listed).
-  std::bitset<256> own_valued(const SegmentView &seg, const std::bitset<256> &known) const {
+  // The fields `seg` values that are not in `known`, and in `top` the last
+  // of them (fields past the 255th are not listed). Each stored field in
+  // turn, starting where the one before it ended (as
+  // SegmentView::for_each_field() walks them); one in `known` is not read
+  // (each OBX of a report values the same fields). Stored field i is field
+  // i + 1, in an MSH i + 2 (MSH-1, the separator, is not stored; MSH-2 is
+  // not noted).
+  std::bitset<256> own_valued(const SegmentView &seg, const std::bitset<256> &known,
+                              uint32_t &top) const {
     std::bitset<256> valued;
     const size_t shift = seg.msh ? 2 : 1;
     const size_t first = seg.msh ? 1 : 0;
     const size_t count = std::min<size_t>(seg.stored, 256 - shift);
+    if (first >= count)
+      return valued;
     const size_t separator = seg.enc->field.size;
     size_t end = first ? seg.ends[0] : static_cast<size_t>(seg.name.data() - seg.base) + seg.name.size();
     for (size_t i = first; i < count; ++i) {
       const size_t start = end + separator;
       end = seg.ends[i];
-      if (end != start && !known[i + shift] && holds_a_value({seg.base + start, end - start}))
-        valued[i + shift] = true;
+      const auto f = static_cast<uint32_t>(i + shift);
+      if (end != start && !known[f] && holds_a_value({seg.base + start, end - start})) {
+        valued[f] = true;
+        top = std::max(top, f);
+      }
     }
     return valued;
   }
 
+  // Notes the fields `seg` values, by segment name; what rows wrote of is
+  // noted as the segment ends. `entry` is null for the segment's first
+  // map: its valued fields are noted then.
   void valued_fields(Fields *&entry, Named &named, const SegmentView &seg) {
     if (entry)
       return;
@@ -2482,30 +2493,7 @@ private:
       valued_.push_back(Fields{seg.name, {}, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
-    // Each stored field in turn, starting where the one before it ended (as
-    // SegmentView::for_each_field() walks them); one a segment of its name
-    // valued before is not read again (each OBX of a report values the
-    // same fields). Stored field i is field i + 1, in an MSH i + 2 (MSH-1,
-    // the separator, is not stored; MSH-2 is not noted).
-    const size_t shift = seg.msh ? 2 : 1;
-    const size_t first = seg.msh ? 1 : 0;
-    const size_t count = std::min<size_t>(seg.stored, 256 - shift);
-    if (first >= count)
-      return;
-    std::bitset<256> &valued = entry->valued;
-    uint32_t top = entry->top;
-    const size_t separator = seg.enc->field.size;
-    size_t end = first ? seg.ends[0] : static_cast<size_t>(seg.name.data() - seg.base) + seg.name.size();
-    for (size_t i = first; i < count; ++i) {
-      const size_t start = end + separator;
-      end = seg.ends[i];
-      const auto f = static_cast<uint32_t>(i + shift);
-      if (end != start && !valued[f] && holds_a_value({seg.base + start, end - start})) {
-        valued[f] = true;
-        top = std::max(top, f);
-      }
-    }
-    entry->top = top;
+    entry->valued |= own_valued(seg, entry->valued, entry->top);
   }
 
   // -- resources
@@ -2675,10 +2663,6 @@ private:
     return occurrence == outer;
   }
 
-  // Whether group `def` holds a segment named `name` at most once: as a
-  // child, or within a group it holds once (ORM_O01's ORDER_DETAIL holds
-  // its OBR in the choice of OBR, RQD, RXO ...: a second OBR after the
-  // first's NTE is a second ORDER, not more of the first).
   // The first child of group `def` holding a segment named `name`, as a
   // child or within a group; the number of its children when none does.
   static size_t child_holding(const GroupDef *def, std::string_view name) {
@@ -2690,6 +2674,10 @@ private:
     return def->children.size();
   }
 
+  // Whether group `def` holds a segment named `name` at most once: as a
+  // child, or within a group it holds once (ORM_O01's ORDER_DETAIL holds
+  // its OBR in the choice of OBR, RQD, RXO ...: a second OBR after the
+  // first's NTE is a second ORDER, not more of the first).
   static bool holds_once(const GroupDef *def, std::string_view name) {
     if (def)
       for (const StructureElement &c : def->children)

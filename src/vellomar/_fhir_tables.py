@@ -2174,10 +2174,9 @@ UNREAD = "(unread)"
 def spare_shared_components(out: list[str]) -> None:
     """Takes out the rows of kind U that map_rows() added (a component no
     row of its map reads, reported) whose component every field using the
-    map reads through
-    another map beside it: EIP[Identifier-PlacerAssignedIdentifier] reads
-    EIP.1 and EIP[Identifier-FillerAssignedIdentifier] EIP.2, both rows of
-    SPM-2, so neither component is lost."""
+    map reads through another map beside it: EIP[Identifier-Placer
+    AssignedIdentifier] reads EIP.1 and EIP[Identifier-FillerAssigned
+    Identifier] EIP.2, both rows of SPM-2, so neither component is lost."""
     blocks: list[tuple[str, list[int]]] = []  # ("": lines of no map)
     for i, line in enumerate(out):
         kind = line[:2]

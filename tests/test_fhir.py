@@ -917,6 +917,10 @@ def test_corpus_bundles_are_valid(path):
     # ... and an NTE after an OBX its Observation's note (OUL: the tables' OBSERVATION NTE)
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1||BLD^Blood^HL70487", "OBR|1|P1||1-8^a^LN", "ORC|SC|P1",
              "OBX|1|ST|1-8^a^LN||v||||||F", "NTE|1||Hemolyzed"), "Observation", "note", [{"text": "Hemolyzed"}]),
+    # ... and an OBX after the order's OBR its supportingInfo (as the order tables have it), an OBX after that
+    # one's NTE too
+    (message("OMG^O19^OMG_O19", PID, "ORC|NW|P1", OBR, "OBX|1|NM|8867-4^Pulse^LN||72||||||F", "NTE|1||Resting",
+             "OBX|2|NM|8310-5^Temp^LN||37||||||F"), "ServiceRequest", "supportingInfo.1.reference", "#Observation#1"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
@@ -1220,6 +1224,9 @@ def test_elements_left_out(text, resource_type, element):
      {"Provenance", "DiagnosticReport"}),
     (message("VXU^V04^VXU_V04", PID, "PRT||AD||AP^Administering^HL70912|5678^JONES", "ORC|RE||197023^CMC",
              "RXA|0|1|20240110||08^HepB^CVX|0.5|mL^mL^UCUM"), {"Provenance", "ServiceRequest", "Immunization"}),
+    # a message without a table: an OMI's result within its order is the order's supportingInfo
+    (message("OMI^O23^OMI_O23", PID, "ORC|NW|P1", "TQ1|||||||||R", OBR, "OBX|1|ST|1-8^a^LN||v||||||F",
+             "NTE|1||Seen"), {"Provenance", "ServiceRequest"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))

@@ -664,6 +664,16 @@ void Maps::finish() {
       return k.type == type && k.segment == segment && !k.gives_way;
     });
   };
+  // gives `row` and its links naming its label `label` instead
+  auto relabel = [](SegmentRow &row, const std::string &label) {
+    for (Link &l : row.links) {
+      if (l.from == row.label)
+        l.from = label;
+      if (l.to == row.label)
+        l.to = label;
+    }
+    row.label = label;
+  };
   std::vector<std::string> seen;
   // by segment: whether the first table holding it has it outside groups,
   // and that table
@@ -720,13 +730,7 @@ void Maps::finish() {
         for (const SegmentRow &maker : fallback.rows)
           if (maker.map >= 0 && maker.type == row.type && keys(maker.segment, maker.type) &&
               std::find(copy.after.begin(), copy.after.end(), maker.segment) != copy.after.end()) {
-            for (Link &l : copy.links) {
-              if (l.from == row.label)
-                l.from = maker.label;
-              if (l.to == row.label)
-                l.to = maker.label;
-            }
-            copy.label = maker.label;
+            relabel(copy, maker.label);
             break;
           }
       }
@@ -765,7 +769,22 @@ void Maps::finish() {
   // notes one of the segments before it in a later table's group that make
   // (and key) a resource its row refers to it from, that table's rows of
   // that group: a DG1 after an ORC or OBR is the order's reason (OML_O21,
-  // ORM_O01); elsewhere it keeps the first table's rows.
+  // ORM_O01); elsewhere it keeps the first table's rows. So does one that
+  // its first table holds in a group of the patient's, nothing there
+  // referring to what it makes (ADT_A01's OBX, an observation of the
+  // patient): an OBX after an order's ORC or OBR is the order's
+  // supportingInfo, under the label its first table gives it (which the
+  // fallback's NTE of an Observation fills).
+  auto patients = [&](const std::string &segment) {
+    const Structure &t = *first_table[segment];
+    return std::none_of(t.rows.begin(), t.rows.end(), [&](const SegmentRow &r) {
+      return std::any_of(r.links.begin(), r.links.end(), [&](const Link &l) {
+        return l.from != l.to && std::any_of(t.rows.begin(), t.rows.end(), [&](const SegmentRow &own) {
+                 return own.segment == segment && own.map >= 0 && own.label == l.to;
+               });
+      });
+    });
+  };
   std::vector<std::string> placed;
   // by segment: the segments after which its first table's rows do not hold
   std::map<std::string, std::vector<std::string>> unless;
@@ -776,8 +795,10 @@ void Maps::finish() {
   for (const Structure &s : structures)
     for (const SegmentRow &row : s.rows) {
       const auto top = top_level.find(row.segment);
-      if (row.map < 0 || row.group.empty() || top == top_level.end() || !top->second ||
+      if (row.map < 0 || row.group.empty() || top == top_level.end() ||
           std::find(placed.begin(), placed.end(), row.segment) != placed.end())
+        continue;
+      if (!top->second && (first_table[row.segment] == &s || !patients(row.segment)))
         continue;
       std::vector<std::string> makers;
       for (const Link &link : row.links)
@@ -809,6 +830,12 @@ void Maps::finish() {
           SegmentRow copy = other;
           copy.after = makers;
           copy.in_group = true;
+          for (const SegmentRow &own : first_table[row.segment]->rows)
+            if (!top->second && own.segment == row.segment && own.map >= 0 &&
+                own.type == copy.type && own.label != copy.label) {
+              relabel(copy, own.label);
+              break;
+            }
           copy.group.clear();
           copy.parent = 0;
           fallback.rows.push_back(std::move(copy));
@@ -2220,12 +2247,17 @@ private:
   // group occurrence, where another segment opens it, else the one before
   // it of another name. A PPR's NTE after PRB notes the problem, not an
   // order; one after OBR notes the order. None for a row SegmentRow::in_group
-  // where the known structure places the segment outside its groups. (Out
-  // of line: rows of a message without a table.)
+  // where the known structure places the segment outside its groups; for
+  // such a row a segment opening its own occurrence notes what opens the
+  // one around it (an OMG's OBX opening its OBSERVATION, after an NTE, notes
+  // the order's ORC). (Out of line: rows of a message without a table.)
   [[gnu::noinline]] bool notes(const SegmentRow &row, uint32_t node) const {
     if (row.in_group && node == 0 && occurrences_->known &&
         !std::ranges::binary_search(occurrences_->unexpected, reading_))
       return false;
+    if (row.in_group)
+      while (node != 0 && first_segment(node) == reading_)
+        node = occurrences_->nodes[node].parent;
     const std::string_view name = message_.segment_at(reading_).name;
     std::string_view noted;
     for (uint32_t at = node; at != 0 && noted.empty();) {

@@ -1187,6 +1187,9 @@ def test_spark_option_zone(tmp_path):
     # a DFT's DG1 outside its groups is the account's diagnosis, not the reason of the charge's order before it
     (message("DFT^P03^DFT_P03", "EVN|P03", PID, "PV1|1|O", "FT1|1|||20240301||CG|80053^CMP^CPT", "ORC|RE|P1", OBR,
              "DG1|1||E11.9^Diabetes^I10"), "ServiceRequest", "reasonReference"),
+    # a drug given (RAS: RXA, RXR) is no immunization (no table maps it but VXU's)
+    (message("RAS^O17^RAS_O17", PID, "ORC|RE|RX1", "RXA|0|1|20240110083000||00069-3150-83^Ceftriaxone^NDC|1|g",
+             "RXR|IV^Intravenous^HL70162"), "Immunization", "vaccineCode"),
     # an order's reason is no diagnosis of the stay (a message without a table: DG1 after OBR)
     (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "Encounter", "diagnosis"),
 ])
@@ -1363,6 +1366,9 @@ def test_unmapped_content_is_reported():
     # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made
     assert "PRT-5" in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
                                            ORDERING_PRT)).unmapped
+    # a drug given, which no table maps (RAS: RXA and its RXR), is reported whole
+    assert {"RXA", "RXR"} <= set(fhir.convert(message("RAS^O17^RAS_O17", PID, "ORC|RE|RX1", "RXA|0|1|20240110||"
+                                                      "00069-3150-83^Ceftriaxone^NDC|1|g", "RXR|IV")).unmapped)
     # a note of what no row of its name notes (a problem's) is reported whole
     assert "NTE" in fhir.convert(message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note")).unmapped
     # and one of a procedure's ROL, where ADT_A01 lists ROL without a map

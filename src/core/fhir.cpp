@@ -853,11 +853,13 @@ void Maps::finish() {
           for (const SegmentRow &other : table->rows)
             if (other.map >= 0 && other.group == r.group && other.segment != segment)
               add(unless[segment], other.segment);
-  for (SegmentRow &base : fallback.rows)
+  for (SegmentRow &base : fallback.rows) {
     if (const auto u = unless.find(base.segment); u != unless.end() && base.after.empty()) {
       base.after = u->second;
       base.unless = base.in_group = true;
     }
+    base.immunization = base.type == "Immunization";
+  }
   auto index = [](Structure &s) {
     s.by_segment.clear();
     for (uint32_t i = 0; i < s.rows.size(); ++i)
@@ -1648,6 +1650,10 @@ public:
         const SegmentRow &row = structure.rows[k];
         if (row.block && !in_block(row)) [[unlikely]]
           continue;
+        if (row.immunization && !immunizations_) [[unlikely]] {
+          unplaced = true;
+          continue;
+        }
         if (!row.after.empty() && notes(row, node) == row.unless) [[unlikely]] {
           unplaced = true;
           continue;
@@ -5115,6 +5121,14 @@ public:
   }
   // The conversion writes a bundle, whose identifier is MSH-10.
   void set_bundle(bool bundle) { bundle_ = bundle; }
+  // The message's type (MSH-9.1): the types that send immunizations are the
+  // vaccination record's update (VXU), the answers to a vaccination query
+  // (VXR, VXX) and the registries' answer to a query by parameter (RSP^K11
+  // of an immunization history); in another a RXA is a drug given, which no
+  // table maps (SegmentRow::immunization).
+  void set_type(std::string_view type) {
+    immunizations_ = type == "VXU" || type == "VXR" || type == "VXX" || type == "RSP";
+  }
   // The definitions of the message's version (null: none), whose tables
   // give a code no vocabulary maps its system (see table_coding()).
   void set_definitions(const Definitions &definitions, const VersionDefinitions *version) {
@@ -5717,6 +5731,7 @@ private:
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
   bool bundle_ = false; // see set_bundle()
+  bool immunizations_ = true; // see set_type()
   const Definitions *definitions_ = nullptr;   // see set_definitions()
   const VersionDefinitions *version_ = nullptr;
   // the resources' keys (Resource::key), one after another
@@ -6288,6 +6303,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   const std::string control_id = header_value(message, 10, scratch);
   e.set_message_id(control_id);
   e.set_bundle(bundle);
+  e.set_type(kind.type);
   e.set_definitions(definitions, kind.definitions);
   if (!read_as.empty()) [[unlikely]]
     e.set_version(read_as);

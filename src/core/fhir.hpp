@@ -301,6 +301,11 @@ struct SegmentRow {
   // resource and makes none, so that a timing alone is no order and a
   // booked room alone no appointment (the segment is reported instead)
   bool fills_only = false;
+  // of the fallback: a row of an Immunization (VXU_V04's RXA, its RXR's
+  // route), which holds only in a message of a type that sends
+  // immunizations (see Engine::set_type()): a RAS's RXA is a drug given,
+  // no vaccination (the segment is reported instead)
+  bool immunization = false;
 };
 
 struct Structure {

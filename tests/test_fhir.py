@@ -905,6 +905,9 @@ def test_corpus_bundles_are_valid(path):
     # a message without a table: an RXR after an RXA is its Immunization's route (as VXU's table has it)
     (message("RSP^K11^RSP_K11", PID, "ORC|RE||197023^CMC", "RXA|0|1|20240110||08^HepB^CVX|0.5|mL^mL^UCUM",
              "RXR|IM^Intramuscular^HL70162"), "Immunization", "route.coding.0.code", "IM"),
+    # ... and the ORC before it, in an immunization history, its Immunization's (VXU's ORC rows: its identifiers)
+    (message("RSP^K11^RSP_K11", "MSA|AA|Q1", PID, "ORC|RE||197023^CMC", "RXA|0|1|20240110||08^HepB^CVX"),
+     "Immunization", "identifier.0.value", "197023"),
     # ... and an NTE after an SCH its Appointment's note
     (message("SRR^S01^SRR_S01", "MSA|AA|M0", "SCH|A1|F1", "NTE|1||Bring the card", PID), "Appointment",
      "extension.0.valueAnnotation.text", "Bring the card"),
@@ -1187,6 +1190,9 @@ def test_spark_option_zone(tmp_path):
     # a DFT's DG1 outside its groups is the account's diagnosis, not the reason of the charge's order before it
     (message("DFT^P03^DFT_P03", "EVN|P03", PID, "PV1|1|O", "FT1|1|||20240301||CG|80053^CMP^CPT", "ORC|RE|P1", OBR,
              "DG1|1||E11.9^Diabetes^I10"), "ServiceRequest", "reasonReference"),
+    # an immunization history's ORC is no order (its Immunization's)
+    (message("RSP^K11^RSP_K11", "MSA|AA|Q1", PID, "ORC|RE||197023^CMC", "RXA|0|1|20240110||08^HepB^CVX"),
+     "ServiceRequest", "intent"),
     # a drug given (RAS: RXA, RXR) is no immunization (no table maps it but VXU's)
     (message("RAS^O17^RAS_O17", PID, "ORC|RE|RX1", "RXA|0|1|20240110083000||00069-3150-83^Ceftriaxone^NDC|1|g",
              "RXR|IV^Intravenous^HL70162"), "Immunization", "vaccineCode"),

@@ -858,8 +858,27 @@ void Maps::finish() {
       base.after = u->second;
       base.unless = base.in_group = true;
     }
-    base.immunization = base.type == "Immunization";
+    base.immunization = base.type == "Immunization" ? 1 : 0;
   }
+  // VXU_V04's ORC of the Immunization: the order group's first segment
+  // makes it, which its RXA completes (a history's ORC holds its
+  // identifiers); the segment's other rows (MDM_T02's ServiceRequest) hold
+  // outside a history
+  for (const Structure &s : structures)
+    for (const SegmentRow &row : s.rows)
+      if (row.map >= 0 && row.type == "Immunization" && row.makes &&
+          std::none_of(fallback.rows.begin(), fallback.rows.end(), [&](const SegmentRow &r) {
+            return r.segment == row.segment && r.immunization == 1;
+          })) {
+        for (SegmentRow &other : fallback.rows)
+          if (other.segment == row.segment)
+            other.immunization = -1;
+        SegmentRow copy = row;
+        copy.immunization = 1;
+        copy.group.clear();
+        copy.parent = 0;
+        fallback.rows.push_back(std::move(copy));
+      }
   auto index = [](Structure &s) {
     s.by_segment.clear();
     for (uint32_t i = 0; i < s.rows.size(); ++i)
@@ -1650,7 +1669,7 @@ public:
         const SegmentRow &row = structure.rows[k];
         if (row.block && !in_block(row)) [[unlikely]]
           continue;
-        if (row.immunization && !immunizations_) [[unlikely]] {
+        if (row.immunization != 0 && (row.immunization > 0) != history_) [[unlikely]] {
           unplaced = true;
           continue;
         }
@@ -5121,13 +5140,16 @@ public:
   }
   // The conversion writes a bundle, whose identifier is MSH-10.
   void set_bundle(bool bundle) { bundle_ = bundle; }
-  // The message's type (MSH-9.1): the types that send immunizations are the
-  // vaccination record's update (VXU), the answers to a vaccination query
-  // (VXR, VXX) and the registries' answer to a query by parameter (RSP^K11
-  // of an immunization history); in another a RXA is a drug given, which no
+  // The type (MSH-9.1) of a message without a table: the types that send
+  // immunizations are the vaccination record's update (VXU), the answers to
+  // a vaccination query (VXR, VXX) and the registries' answer to a query by
+  // parameter (RSP^K11 of an immunization history); one of them holding an
+  // RXA is a history. In another message an RXA is a drug given, which no
   // table maps (SegmentRow::immunization).
   void set_type(std::string_view type) {
-    immunizations_ = type == "VXU" || type == "VXR" || type == "VXX" || type == "RSP";
+    SegmentView rxa;
+    history_ = (type == "VXU" || type == "VXR" || type == "VXX" || type == "RSP") &&
+               message_.find_segment("RXA", rxa);
   }
   // The definitions of the message's version (null: none), whose tables
   // give a code no vocabulary maps its system (see table_coding()).
@@ -5731,7 +5753,7 @@ private:
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
   bool bundle_ = false; // see set_bundle()
-  bool immunizations_ = true; // see set_type()
+  bool history_ = false; // see set_type()
   const Definitions *definitions_ = nullptr;   // see set_definitions()
   const VersionDefinitions *version_ = nullptr;
   // the resources' keys (Resource::key), one after another
@@ -6303,7 +6325,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   const std::string control_id = header_value(message, 10, scratch);
   e.set_message_id(control_id);
   e.set_bundle(bundle);
-  e.set_type(kind.type);
+  if (structure == &maps.fallback)
+    e.set_type(kind.type);
   e.set_definitions(definitions, kind.definitions);
   if (!read_as.empty()) [[unlikely]]
     e.set_version(read_as);

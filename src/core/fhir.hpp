@@ -301,11 +301,14 @@ struct SegmentRow {
   // resource and makes none, so that a timing alone is no order and a
   // booked room alone no appointment (the segment is reported instead)
   bool fills_only = false;
-  // of the fallback: a row of an Immunization (VXU_V04's RXA, its RXR's
-  // route), which holds only in a message of a type that sends
-  // immunizations (see Engine::set_type()): a RAS's RXA is a drug given,
-  // no vaccination (the segment is reported instead)
-  bool immunization = false;
+  // of the fallback: 1 for a row of an Immunization (VXU_V04's RXA and
+  // ORC, its RXR's route), which holds only in an immunization history, a
+  // message of a type that sends immunizations holding an RXA (see
+  // Engine::set_type()): a RAS's RXA is a drug given, no vaccination (the
+  // segment is reported instead); -1 for another row of a segment that has
+  // such rows, which holds only elsewhere (a history's ORC is its
+  // Immunization's, no order's); 0: wherever it stands
+  int8_t immunization = 0;
 };
 
 struct Structure {

@@ -924,6 +924,9 @@ def test_corpus_bundles_are_valid(path):
     # one's NTE too
     (message("OMG^O19^OMG_O19", PID, "ORC|NW|P1", OBR, "OBX|1|NM|8867-4^Pulse^LN||72||||||F", "NTE|1||Resting",
              "OBX|2|NM|8310-5^Temp^LN||37||||||F"), "ServiceRequest", "supportingInfo.1.reference", "#Observation#1"),
+    # an ORU's PRT of the ordering provider naming the person ORC-12 names gives the requester its role's code
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
+             ORDERING_PRT.replace("5678^JONES^ANN", "1234^SMITH")), "PractitionerRole", "code.0.coding.0.code", "OP"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
@@ -1369,9 +1372,11 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
-    # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made
-    assert "PRT-5" in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
-                                           ORDERING_PRT)).unmapped
+    # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made, unless it names
+    # the same person (its role code is the requester's)
+    assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
+                                             ORDERING_PRT.replace("5678^JONES^ANN", person))).unmapped
+             if u in ("PRT-4", "PRT-5")] for person in ("5678^JONES^ANN", "1234^SMITH")] == [["PRT-4", "PRT-5"], []]
     # a drug given, which no table maps (RAS: RXA and its RXR), is reported whole
     assert {"RXA", "RXR"} <= set(fhir.convert(message("RAS^O17^RAS_O17", PID, "ORC|RE|RX1", "RXA|0|1|20240110||"
                                                       "00069-3150-83^Ceftriaxone^NDC|1|g", "RXR|IV")).unmapped)

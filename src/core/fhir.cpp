@@ -1708,6 +1708,7 @@ public:
         }
         field_ = 0; // (a link is no field's)
         bool referring = false, referred = false; // links to the row's resource, and one stood
+        taken_by_ = UINT32_MAX;
         for (const Link &link : row.links) {
           const bool stands = this->link(link);
           if (link.to_id == row.label_id) {
@@ -5016,7 +5017,11 @@ private:
     }
     const uint32_t at = node(r, path);
     put_leaf(at, 'r', {}, to);
-    return at != none && nodes_[at].kind == 'r' && nodes_[at].target == to;
+    if (at != none && nodes_[at].kind == 'r' && nodes_[at].target == to)
+      return true;
+    if (at != none && nodes_[at].kind == 'r') [[unlikely]]
+      taken_by_ = nodes_[at].target;
+    return false;
   }
 
   // The repetition of list `path[list]` in `r` that a reference to `to`
@@ -5443,6 +5448,7 @@ public:
                                                     const SegmentView &seg) {
     Unreferred &u = unreferred_.emplace_back();
     u.resource = r;
+    u.taken_by = taken_by_;
     const Map &map = maps_.maps[static_cast<size_t>(row.map)];
     for (uint32_t f = 1; f < 256 && f <= seg.field_count(); ++f)
       if (map.fields[f] && holds_a_value(field_text(seg, f)))
@@ -5472,8 +5478,9 @@ public:
       if (resources[u.resource].dropped || referred_to(u.resource))
         continue;
       resources[u.resource].dropped = true;
-      for (const std::string &f : u.fields)
-        unmapped(f);
+      if (!merged(u.resource, u.taken_by))
+        for (const std::string &f : u.fields)
+          unmapped(f);
       for (bool changed = true; changed;) {
         changed = false;
         for (uint32_t i = 0; i < resources.size(); ++i) {
@@ -5487,6 +5494,55 @@ public:
       }
     }
   }
+  // Whether resource `from`, which goes, is the same as resource `into`,
+  // the one in the element its link found taken, and its members are moved
+  // there: of one type, both naming one person (a member referring to the
+  // same resource: ORC-12's requester and a PRT of the ordering provider
+  // whose PRT-5 is the same Practitioner), and every member they share
+  // that (the PRT's role code OP is the requester's).
+  bool merged(uint32_t from, uint32_t into) {
+    if (into == UINT32_MAX || resources[into].dropped ||
+        resources[into].type != resources[from].type)
+      return false;
+    const uint32_t to = resources[into].root;
+    auto namesake = [&](uint32_t c) {
+      for (uint32_t o = nodes_[to].first; o != none; o = nodes_[o].next)
+        if (nodes_[o].key == nodes_[c].key)
+          return o;
+      return none;
+    };
+    // the resource a member refers to (itself or its "reference")
+    auto target = [&](uint32_t c) {
+      if (nodes_[c].kind == 'o')
+        for (uint32_t m = nodes_[c].first; m != none; m = nodes_[m].next)
+          if (nodes_[m].kind == 'r')
+            return nodes_[m].target;
+      return nodes_[c].kind == 'r' ? nodes_[c].target : UINT32_MAX;
+    };
+    bool person = false;
+    for (uint32_t c = nodes_[resources[from].root].first; c != none; c = nodes_[c].next)
+      if (const uint32_t o = namesake(c); o != none) {
+        if (target(c) == UINT32_MAX || target(c) != target(o))
+          return false;
+        person = true;
+      }
+    if (!person)
+      return false;
+    std::vector<uint32_t> moved;
+    for (uint32_t c = nodes_[resources[from].root].first; c != none; c = nodes_[c].next)
+      if (namesake(c) == none)
+        moved.push_back(c);
+    Node &root = nodes_[resources[from].root];
+    root.first = root.last = none;
+    root.names = 0;
+    for (uint32_t c : moved) {
+      nodes_[c].next = none;
+      nodes_[c].parent = to;
+      append(to, c);
+    }
+    return true;
+  }
+
   // Whether a dropped resource refers to resource `to`.
   bool refers_from_dropped(uint32_t to) const {
     for (const Resource &r : resources)
@@ -5780,6 +5836,7 @@ private:
   // resources whose links to them found no element (note_unreferred())
   struct Unreferred {
     uint32_t resource = 0;
+    uint32_t taken_by = UINT32_MAX; // the resource in the element its link found taken
     std::vector<std::string> fields; // "PRT-5", as reported if it goes
   };
   std::vector<Unreferred> unreferred_;
@@ -5801,6 +5858,8 @@ private:
   std::string order_;           // see order_key()
   bool order_known_ = false;
   std::vector<PathItem> link_path_; // see refer()
+  // the resource in the element a row's last link found taken (see refer())
+  uint32_t taken_by_ = UINT32_MAX;
   // what free_element() last found: the elements of list `at` of
   // `resource` up to `seen` (none: one was open) closed, `next` past them,
   // when `made` resources were made

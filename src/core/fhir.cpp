@@ -1660,6 +1660,8 @@ public:
       Fields *fields = nullptr; // noted once the segment maps
       wrote_.reset();
       constant_wrote_.reset();
+      for (; taken_fields_ != 0; taken_fields_ &= taken_fields_ - 1)
+        taken_[std::countr_zero(taken_fields_)] = 0;
       ListElement elements[4]; // made by maps that fill one list element
       size_t element_count = 0;
       bool flushed = false; // elements of this segment were reported (more than 4)
@@ -1733,6 +1735,8 @@ public:
       }
       if (element_count) [[unlikely]]
         report_lacking(seg.name, std::span(elements, element_count));
+      if (!refused_.empty()) [[unlikely]]
+        report_refused(seg);
       // a field is mapped where a row wrote of it (one whose rows' conditions
       // all failed, SCH-9 in hours, or whose value they all left out, is not)
       if (fields) {
@@ -3843,6 +3847,11 @@ private:
     if (value.level < 2)
       pieces_ = {value.text, value.level, pieces, count};
     bool held = false;
+    // the components (the first 32) a row read whose condition failed, and
+    // those a row took: one valued that no row took (CWE.1 of a Quantity's
+    // unit whose code names no system, RPT-3 without its alignment) is lost,
+    // and its field is reported
+    uint32_t refused = 0, taken = 0;
     for (const Row &row : map.rows) {
       Value v;
       if (row.field == 0)
@@ -3861,13 +3870,58 @@ private:
       // (a row of the condition and field of the row before reached here
       // after it: it holds where that one did)
       held = row.as_before ? held : holds(row.condition, seg, 0, {}, value);
-      if (!held)
+      const uint32_t bit = row.field - 1 < 32 ? 1u << (row.field - 1) : 0;
+      if (!held) {
+        if (row.kind != 'U')
+          refused |= bit;
         continue;
+      }
+      taken |= bit;
+      if (!row.join.empty()) [[unlikely]] // (what the join reads is taken: XTN.1 beside XTN.4)
+        for (const Test &t : row.join)
+          if (t.op == 'A' && t.segment.empty() && t.sub_component == 0 && t.component - 1 < 32)
+            taken |= 1u << (t.component - 1);
       // a join reads its parts in the whole value
       emit(r, base, row, row.join.empty() ? v : value, 0, seg);
     }
+    // (of a field's own value: another map of the field may take what this
+    // one's rows refused, PL.9 the bed's description where the place's map
+    // has it only without a bed; see report_refused())
+    if (value.level == 0 && field_ - 1 < std::size(taken_)) [[likely]] {
+      if (taken != 0) {
+        taken_[field_ - 1] |= taken;
+        taken_fields_ |= uint64_t{1} << (field_ - 1);
+      }
+      if ((refused & ~taken) != 0) [[unlikely]]
+        refused_components(refused & ~taken, value);
+    }
     pieces_ = outer;
     --depth_;
+  }
+
+  // Notes the components `lost` (a bit each, the first 32) of `value`, the
+  // field being read, that hold a value: rows read them, none of them
+  // held. (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void refused_components(uint32_t lost, Value value) {
+    uint32_t valued = 0;
+    for (uint32_t f = 1; f <= 32; ++f)
+      if ((lost >> (f - 1) & 1) != 0 && holds_a_value(piece(value, f).text))
+        valued |= 1u << (f - 1);
+    if (valued != 0)
+      refused_.emplace_back(field_, valued);
+  }
+
+  // Reports each field of segment `seg` one of whose components a row read
+  // and none took, in any map of the field (refused_components()); clears
+  // what the segment noted. (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void report_refused(const SegmentView &seg) {
+    for (const auto &[field, lost] : refused_)
+      if ((lost & ~taken_[field - 1]) != 0) {
+        field_ = field;
+        unmapped_value(seg);
+      }
+    field_ = 0;
+    refused_.clear();
   }
 
   // Pushes the row's steps on `path` and takes them off again on return.
@@ -6013,6 +6067,13 @@ private:
   }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
   std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
+  // of the segment being read: the components (a bit each) that rows of
+  // maps applied to each field's value (the first 64 fields) took, the
+  // fields noted there, and the fields and components rows read and none
+  // of their map took (see apply_value_map())
+  uint32_t taken_[64] = {};
+  uint64_t taken_fields_ = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> refused_;
   // a value met another in an element, one there before the elements from
   // whole_from_ on were made (see apply_whole()): before the field being
   // read, or for a repetition after its first, before that repetition (0

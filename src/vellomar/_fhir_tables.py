@@ -1346,6 +1346,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     # alignment; CX.9, the jurisdiction): mended, reported as a field of
     # which no row wrote is (kind U), unless a row reads the value whole
     unread: list[str] = []
+    # and those whose rows the tables give in prose (RPT.3's day of the
+    # week, "translate number to day"), reported alike where no other row,
+    # condition or join reads them (HD.3 chooses HD.2's form)
+    prose: list[str] = []
     own = name.split("[")[0]
     nameless: set[tuple[str, str]] = set()  # (field, extension) whose url row has no url
     merged: set[tuple[str, str, str]] = set()
@@ -1728,6 +1732,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 if cond_text else ""
         except ValueError as e:
             report.append(f"{where}: condition {cond_text!r} is prose ({e})")
+            prose.append(field)
             continue
         if tpath.strip() == "$unmapped":  # (see OBX_VALUE_TYPES)
             # (an address in the assignment: the value is not reported where
@@ -2119,6 +2124,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             else:
                 report.append(f"{where}: assignment {const!r} is "
                               + ("a join not written here" if joint else "prose"))
+                prose.append(field)
                 continue
         if own in ("ED", "RP") and tpath.endswith("contentType") and kind_letter == "c":
             # mended: an attachment's contentType is a MIME type, which the
@@ -2157,6 +2163,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         # each before the rows of later components: rows in field order let
         # the converter stop past a value's last component
         rows = out[head:]
+        addresses = " ".join(" ".join(line.split("\t")[2:3] + line.split("\t")[8:]) for line in rows)
+        if kind == "D":
+            unread += [f for f in prose if f.isdigit() and f != "0" and
+                       not re.search(rf"(?<![\w.])\.{f}(?![\d.])", addresses)]
         for f in dict.fromkeys(unread):
             if any(r == f or r.startswith(f + ".") for r in read):
                 continue

@@ -967,6 +967,10 @@ void Maps::finish() {
       row.plain = plain(row);
       row.as_before = !m.resource && &row != &m.rows[0] && !row.condition.empty() &&
                       (&row)[-1].field == row.field && same_tests((&row)[-1].condition, row.condition);
+      row.takes = row.field - 1 < 32 ? 1u << (row.field - 1) : 0;
+      for (const Test &t : row.join)
+        if (t.op == 'A' && t.segment.empty() && t.sub_component == 0 && t.component - 1 < 32)
+          row.takes |= 1u << (t.component - 1);
       for (Row *r = &row; !r->inner.empty();) {
         r = &r->inner[0];
         steps(r->path);
@@ -3870,17 +3874,12 @@ private:
       // (a row of the condition and field of the row before reached here
       // after it: it holds where that one did)
       held = row.as_before ? held : holds(row.condition, seg, 0, {}, value);
-      const uint32_t bit = row.field - 1 < 32 ? 1u << (row.field - 1) : 0;
       if (!held) {
-        if (row.kind != 'U')
-          refused |= bit;
+        if (row.kind != 'U' && row.field - 1 < 32)
+          refused |= 1u << (row.field - 1);
         continue;
       }
-      taken |= bit;
-      if (!row.join.empty()) [[unlikely]] // (what the join reads is taken: XTN.1 beside XTN.4)
-        for (const Test &t : row.join)
-          if (t.op == 'A' && t.segment.empty() && t.sub_component == 0 && t.component - 1 < 32)
-            taken |= 1u << (t.component - 1);
+      taken |= row.takes;
       // a join reads its parts in the whole value
       emit(r, base, row, row.join.empty() ? v : value, 0, seg);
     }

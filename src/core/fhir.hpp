@@ -174,6 +174,10 @@ struct Row {
   // did, which apply_value_map() takes without asking again (set by
   // Maps::finish)
   bool as_before = false;
+  // of a data type map's row: the components it takes where it holds (a
+  // bit each, the first 32), its own and those its join reads (XTN.1 beside
+  // XTN.4), set by Maps::finish; see Engine::apply_value_map()
+  uint32_t takes = 0;
   // kind '>': the row fills the resource of type `referred` that the
   // reference at its path refers to (made there when none is), by its one
   // `inner` row, whose path is within that resource ("performer*2>

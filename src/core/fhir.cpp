@@ -1714,19 +1714,22 @@ public:
         }
         field_ = 0; // (a link is no field's)
         bool referring = false, referred = false; // links to the row's resource, and one stood
-        taken_by_ = UINT32_MAX;
+        uint32_t taken = UINT32_MAX; // what holds an element a link to it found taken
         for (const Link &link : row.links) {
+          taken_by_ = UINT32_MAX;
           const bool stands = this->link(link);
           if (link.to_id == row.label_id) {
             referring = true;
             referred = referred || stands;
+            if (!stands)
+              taken = taken_by_;
           }
         }
         // (a resource of the patient's, an SPM's Specimen, stands without
         // the order or report that would refer to it)
         if (referring && !referred && resources[r].segment == i && !resources[r].rules.context &&
             !anchor(resources[r].type)) [[unlikely]]
-          note_unreferred(r, row, seg);
+          note_unreferred(r, row, seg, taken);
         if (one_list_) [[unlikely]] {
           if (element_count == std::size(elements)) {
             report_lacking(seg.name, elements);
@@ -5496,12 +5499,13 @@ public:
   // provider where ORC-12 names the requester; a PRT where no resource it
   // names a role of stands): unless another resource refers to it once
   // the bundle is final, it goes, and the fields its map reads are
-  // reported (drop_unreferred()). (Out of line: rare.)
+  // reported (drop_unreferred()); `taken_by` holds the element a link found
+  // taken (UINT32_MAX: none). (Out of line: rare.)
   [[gnu::noinline, gnu::cold]] void note_unreferred(uint32_t r, const SegmentRow &row,
-                                                    const SegmentView &seg) {
+                                                    const SegmentView &seg, uint32_t taken_by) {
     Unreferred &u = unreferred_.emplace_back();
     u.resource = r;
-    u.taken_by = taken_by_;
+    u.taken_by = taken_by;
     const Map &map = maps_.maps[static_cast<size_t>(row.map)];
     for (uint32_t f = 1; f < 256 && f <= seg.field_count(); ++f)
       if (map.fields[f] && holds_a_value(field_text(seg, f)))
@@ -5911,7 +5915,7 @@ private:
   std::string order_;           // see order_key()
   bool order_known_ = false;
   std::vector<PathItem> link_path_; // see refer()
-  // the resource in the element a row's last link found taken (see refer())
+  // the resource in the element the last link found taken (see refer())
   uint32_t taken_by_ = UINT32_MAX;
   // what free_element() last found: the elements of list `at` of
   // `resource` up to `seen` (none: one was open) closed, `next` past them,

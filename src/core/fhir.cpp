@@ -777,12 +777,14 @@ void Maps::finish() {
   // fallback's NTE of an Observation fills).
   auto patients = [&](const std::string &segment) {
     const Structure &t = *first_table[segment];
-    return std::none_of(t.rows.begin(), t.rows.end(), [&](const SegmentRow &r) {
-      return std::any_of(r.links.begin(), r.links.end(), [&](const Link &l) {
-        return l.from != l.to && std::any_of(t.rows.begin(), t.rows.end(), [&](const SegmentRow &own) {
-                 return own.segment == segment && own.map >= 0 && own.label == l.to;
-               });
+    auto own = [&](const std::string &label) {
+      return std::any_of(t.rows.begin(), t.rows.end(), [&](const SegmentRow &r) {
+        return r.segment == segment && r.map >= 0 && r.label == label;
       });
+    };
+    return std::none_of(t.rows.begin(), t.rows.end(), [&](const SegmentRow &r) {
+      return std::any_of(r.links.begin(), r.links.end(),
+                         [&](const Link &l) { return l.from != l.to && own(l.to); });
     });
   };
   std::vector<std::string> placed;
@@ -5555,8 +5557,8 @@ public:
   // the one in the element its link found taken, and its members are moved
   // there: of one type, both naming one person (a member referring to the
   // same resource: ORC-12's requester and a PRT of the ordering provider
-  // whose PRT-5 is the same Practitioner), and every member they share
-  // that (the PRT's role code OP is the requester's).
+  // whose PRT-5 is the same Practitioner), and each member both hold such
+  // a reference; the members `into` lacks join it (the PRT's role code OP).
   bool merged(uint32_t from, uint32_t into) {
     if (into == UINT32_MAX || resources[into].dropped ||
         resources[into].type != resources[from].type)

@@ -908,6 +908,10 @@ def test_corpus_bundles_are_valid(path):
     # ... and the ORC before it, in an immunization history, its Immunization's (VXU's ORC rows: its identifiers)
     (message("RSP^K11^RSP_K11", "MSA|AA|Q1", PID, "ORC|RE||197023^CMC", "RXA|0|1|20240110||08^HepB^CVX"),
      "Immunization", "identifier.0.value", "197023"),
+    # ... and its PRT of the administering provider the Immunization's performer (VXU's PRT rows)
+    (message("RSP^K11^RSP_K11", "MSA|AA|Q1", PID, "ORC|RE||197023^CMC",
+             "PRT||AD||AP^Administering Provider^HL70912|1234^SMITH^JOHN", "RXA|0|1|20240110||08^HepB^CVX"),
+     "Immunization", "performer.0.actor.reference", "#PractitionerRole#0"),
     # ... and an NTE after an SCH its Appointment's note
     (message("SRR^S01^SRR_S01", "MSA|AA|M0", "SCH|A1|F1", "NTE|1||Bring the card", PID), "Appointment",
      "extension.0.valueAnnotation.text", "Bring the card"),

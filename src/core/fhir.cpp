@@ -880,6 +880,40 @@ void Maps::finish() {
         copy.group.clear();
         copy.parent = 0;
         fallback.rows.push_back(std::move(copy));
+        // so are the group's segments that the Immunization refers to (its
+        // PRT, the administering provider: performer), where the fallback
+        // has them after that ORC as another table's (OML_O21's requester):
+        // in a history they are the Immunization's, elsewhere the order's
+        auto after_maker = [&](const SegmentRow &r) {
+          return !r.unless && r.immunization == 0 &&
+                 std::find(r.after.begin(), r.after.end(), row.segment) != r.after.end();
+        };
+        for (const SegmentRow &other : s.rows) {
+          if (other.map < 0 || other.group != row.group || other.segment == row.segment ||
+              std::none_of(other.links.begin(), other.links.end(), [&](const Link &l) {
+                return l.from == row.label && l.to == other.label;
+              }))
+            continue;
+          bool placed_after = false;
+          for (SegmentRow &r : fallback.rows)
+            if (r.segment == other.segment && after_maker(r)) {
+              r.immunization = -1;
+              placed_after = true;
+            }
+          if (!placed_after && std::none_of(fallback.rows.begin(), fallback.rows.end(),
+                                            [&](const SegmentRow &r) {
+                                              return r.segment == other.segment &&
+                                                     r.immunization == 1;
+                                            }))
+            continue;
+          SegmentRow own = other;
+          own.after = {row.segment};
+          own.in_group = true;
+          own.immunization = 1;
+          own.group.clear();
+          own.parent = 0;
+          fallback.rows.push_back(std::move(own));
+        }
       }
   auto index = [](Structure &s) {
     s.by_segment.clear();

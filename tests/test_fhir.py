@@ -931,6 +931,11 @@ def test_corpus_bundles_are_valid(path):
     # an ORU's PRT of the ordering provider naming the person ORC-12 names gives the requester its role's code
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
              ORDERING_PRT.replace("5678^JONES^ANN", "1234^SMITH")), "PractitionerRole", "code.0.coding.0.code", "OP"),
+    # a specimen sent ahead of its orders (OUL: SPM OBR ORC OBX, then the next SPM) is theirs and their results'
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "OBX|1|NM|1-8^a^LN||5||||||F",
+             "SPM|2|SP2", "OBR|2|P2||2-8^b^LN", "ORC|RE|P2"), "ServiceRequest#1", "specimen.0.reference", "#Specimen#1"),
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "OBX|1|NM|1-8^a^LN||5||||||F"),
+     "Observation", "specimen.reference", "#Specimen#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),

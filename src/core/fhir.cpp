@@ -862,6 +862,24 @@ void Maps::finish() {
     }
     base.immunization = base.type == "Immunization" ? 1 : 0;
   }
+  auto leads = [](SegmentRow &row) {
+    row.leads = row.type == "Specimen" && row.makes &&
+                std::any_of(row.links.begin(), row.links.end(), [&](const Link &l) {
+                  return l.to == row.label && l.from != row.label;
+                });
+  };
+  for (SegmentRow &row : fallback.rows)
+    leads(row);
+  for (Structure &s : structures)
+    for (SegmentRow &row : s.rows)
+      leads(row);
+  result_specimen = Link{};
+  for (const Structure &s : structures)
+    for (const SegmentRow &row : s.rows)
+      for (const Link &l : row.links)
+        if (result_specimen.path.empty() && row.type == "Observation" && l.from == row.label &&
+            l.to.starts_with("Specimen*") && l.path.size() == 1 && l.path[0].name == "specimen")
+          result_specimen = l;
   // VXU_V04's ORC of the Immunization: the order group's first segment
   // makes it, which its RXA completes (a history's ORC holds its
   // identifiers); the segment's other rows (MDM_T02's ServiceRequest) hold
@@ -1152,6 +1170,7 @@ void Maps::finish() {
   for (Structure &s : structures)
     rows(s, true);
   label_count = static_cast<uint32_t>(label_ids_.size());
+  steps(result_specimen.path);
   for (auto &[type, links] : context)
     for (Link &l : links)
       steps(l.path);
@@ -1753,6 +1772,8 @@ public:
         uint32_t taken = UINT32_MAX; // what holds an element a link to it found taken
         for (const Link &link : row.links) {
           taken_by_ = UINT32_MAX;
+          if (row.leads && lead(row, link, r)) [[unlikely]]
+            continue;
           const bool stands = this->link(link);
           if (link.to_id == row.label_id) {
             referring = true;
@@ -2706,6 +2727,8 @@ private:
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
     latest_[row.label_id] = made;
+    if (lead_.resource != UINT32_MAX) [[unlikely]]
+      follow(row, made);
     if (same(row.type, "Patient"))
       patient_key_ = key_of(resources.back().key);
     return made;
@@ -5076,6 +5099,35 @@ private:
     return refer(from, l.path, to);
   }
 
+  // Whether `r`, the Specimen of a row that SegmentRow::leads, made by a
+  // segment standing ahead of the orders it is taken for (OUL_R22's SPM, then
+  // OBR, ORC and OBX), leads those instead of taking `l`, the link from the
+  // order to it: no order of the link's label stands before it, or the one
+  // that does follows the specimen before (the next SPM of an OUL). An
+  // order standing before the specimen (OML's ORC OBR SPM) takes it by the
+  // link. (Out of line: SPM of a message without a table.)
+  [[gnu::noinline]] bool lead(const SegmentRow &row, const Link &l, uint32_t r) {
+    if (l.to_id != row.label_id || l.from_id == row.label_id)
+      return false;
+    const uint32_t from = latest(l.from_id);
+    if (from != UINT32_MAX && (lead_.resource == UINT32_MAX || from != lead_.follower))
+      return false;
+    lead_ = {r, &l, UINT32_MAX};
+    return true;
+  }
+
+  // A resource made after a leading specimen (see lead()) is of it: an order
+  // of the link's label refers to it by the link (ServiceRequest.specimen),
+  // an Observation as a result made of it (Maps::result_specimen).
+  [[gnu::noinline]] void follow(const SegmentRow &row, uint32_t made) {
+    if (row.label_id == lead_.link->from_id) {
+      refer(made, lead_.link->path, lead_.resource);
+      lead_.follower = made;
+    } else if (same(row.type, "Observation") && !maps_.result_specimen.path.empty()) {
+      refer(made, maps_.result_specimen.path, lead_.resource);
+    }
+  }
+
   void later_links() {
     for (const auto &[from, l] : later_)
       for (uint32_t to = from + 1; to < resources.size(); ++to)
@@ -5975,6 +6027,13 @@ private:
   std::vector<std::pair<uint32_t, uint32_t>> implied_;
   // links whose target was not made yet when their row applied (see link())
   std::vector<std::pair<uint32_t, const Link *>> later_;
+  // the specimen leading the orders and results after it (see lead()), its
+  // link from an order, and the order that followed it last
+  struct Lead {
+    uint32_t resource = UINT32_MAX;
+    const Link *link = nullptr;
+    uint32_t follower = UINT32_MAX;
+  } lead_;
   uint32_t first_rep_ = 0;
   // a document's empty lines waiting for its next line (blank_line()):
   // its data's element and how many

@@ -313,6 +313,12 @@ struct SegmentRow {
   // such rows, which holds only elsewhere (a history's ORC is its
   // Immunization's, no order's); 0: wherever it stands
   int8_t immunization = 0;
+  // a row of a segment making a Specimen (SPM) that a link of another
+  // resource refers to (OML_O21's order: specimen), which leads the orders
+  // and results after it where no order stands before it or the one before
+  // follows another specimen (OUL_R22 and OML_O33 send SPM, then its
+  // orders and their results, then the next SPM): see Engine::lead()
+  bool leads = false;
 };
 
 struct Structure {
@@ -449,6 +455,10 @@ struct Maps {
   std::vector<std::vector<CheckedPath>> name_checked;
   // steps the engine writes on its own, and names it looks for
   Step reference_step, coding_step, system_step, code_step, display_step;
+  // an Observation's link to the specimen it was made of (ORU_R01's OBX of
+  // an order: Observation.specimen), which a message without a table gives
+  // the results after a leading specimen (SegmentRow::leads); no path: none
+  Link result_specimen;
   uint32_t identifier_id = 0, value_id = 0;
   // how many labels the structures' rows and links name (their numbers
   // are below it)

@@ -931,6 +931,9 @@ def test_corpus_bundles_are_valid(path):
     # an ORU's PRT of the ordering provider naming the person ORC-12 names gives the requester its role's code
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
              ORDERING_PRT.replace("5678^JONES^ANN", "1234^SMITH")), "PractitionerRole", "code.0.coding.0.code", "OP"),
+    # a message without a table: an order's result ahead of PID is the patient's the message names after it
+    (message("XYZ^Q99", "ORC|NW|P1", "OBR|1|P1||1-8^a^LN", "OBX|1|NM|1-8^a^LN||5||||||F", PID), "Observation",
+     "subject.reference", "#Patient#0"),
     # a specimen sent ahead of its orders (OUL: SPM OBR ORC OBX, then the next SPM) is theirs and their results'
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "OBX|1|NM|1-8^a^LN||5||||||F",
              "SPM|2|SP2", "OBR|2|P2||2-8^b^LN", "ORC|RE|P2"), "ServiceRequest#1", "specimen.0.reference", "#Specimen#1"),

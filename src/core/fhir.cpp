@@ -2641,13 +2641,18 @@ private:
 
   // The message's Patient and Encounter (those made last before `r`) where
   // no row referred to them: what a message without a table of its own
-  // holds is tied to them so.
-  void context_links(uint32_t r) {
+  // holds is tied to them so. One made before any Patient is the patient's
+  // of `first_patient`, the message's first (an OBX of an order ahead of
+  // PID, as later_links() ties a row's link to a Patient made after); a
+  // stay made later may be another's.
+  void context_links(uint32_t r, uint32_t first_patient) {
     const std::vector<Link> *links = resources[r].rules.context;
     if (!links)
       return;
     for (const Link &l : *links) {
-      const uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
+      uint32_t to = l.to == "Patient" ? resources[r].patient : resources[r].encounter;
+      if (to == UINT32_MAX && l.to == "Patient")
+        to = first_patient;
       if (to == UINT32_MAX || holds_one(resources[r].root, l.forms))
         continue;
       refer(r, l.path, to);
@@ -6208,7 +6213,7 @@ void Engine::finish() {
     first_patient = UINT32_MAX;
   later_links();
   for (uint32_t i = 0; i < resources.size(); ++i) {
-    context_links(i);
+    context_links(i, first_patient);
     if (resources[i].rules.wanted) [[unlikely]]
       write_wanted(i);
   }

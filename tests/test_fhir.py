@@ -1251,6 +1251,11 @@ def test_elements_left_out(text, resource_type, element):
     # a message without a table: an OMI's result within its order is the order's supportingInfo
     (message("OMI^O23^OMI_O23", PID, "ORC|NW|P1", "TQ1|||||||||R", OBR, "OBX|1|ST|1-8^a^LN||v||||||F",
              "NTE|1||Seen"), {"Provenance", "ServiceRequest"}),
+    # nor what a value makes for a reference that cannot stand: a second PD1's practice (the element names the
+    # first's), a note's author of an appointment that goes, a payor of a coverage that goes
+    (message("ADT^A01^ADT_A01", PID, "PD1|||ORG1", "PD1|||ORG2"), {"Provenance", "Patient"}),
+    (message("SIU^S12^SIU_S12", "NTE|1||note||1234^AUTHOR"), {"Provenance"}),
+    (message("ADT^A01^ADT_A01", "IN1|1|PLAN1|ORG1|Acme Insurance"), {"Provenance"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))
@@ -1384,6 +1389,11 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    # so is the field whose value made a resource nothing refers to at the end
+    assert [[u for u in fhir.convert(t).unmapped if u in ("PD1-3", "NTE-5", "IN1-4")] for t in [
+        message("ADT^A01^ADT_A01", PID, "PD1|||ORG1", "PD1|||ORG2"), message("SIU^S12^SIU_S12", "NTE|1||note||1234^AU"),
+        message("ADT^A01^ADT_A01", "IN1|1|PLAN1|ORG1|Acme Insurance"), message("ADT^A01^ADT_A01", PID, "PD1|||ORG1"),
+        INSURED]] == [["PD1-3"], ["NTE-5"], ["IN1-4"], [], []]
     # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made, unless it names
     # the same person (its role code is the requester's)
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,

@@ -1522,6 +1522,16 @@ struct Resource {
   bool by_reference = false;
   // dropped as it held nothing of the message (Engine::holds())
   bool hollow = false;
+  // dropped as alike another one made for a reference, which stands for it
+  // (Engine::merge_alike_referred())
+  bool alike = false;
+  // of one made of a value (made for a reference, or by a value's map):
+  // the field of its segment holding the value, reported where nothing
+  // refers to it at the end (Engine::drop_orphans())
+  uint16_t field = 0;
+  // made of a value by a row that refers to it from nowhere (PID-21's
+  // mother, a RelatedPerson of the Patient): it stands by itself
+  bool alone = false;
   // what Engine::holds() found it holds when last asked (not_asked: a
   // resource it is not asked of, the message's patient, stay, header or
   // provenance: Engine::anchor()), and the resources dropped by then (see
@@ -3331,6 +3341,16 @@ private:
             uint32_t target = 0) {
     put_leaf(node(r, path), kind, text, target);
   }
+  // leaf() of a reference to `to`, a resource made of a value: where the
+  // element refers to another already (a second PD1-3 where the Patient's
+  // generalPractitioner names the first's), finish() asks whether anything
+  // refers to `to` (drop_orphans()).
+  void reference_leaf(uint32_t r, std::vector<PathItem> &path, uint32_t to) {
+    const uint32_t at = node(r, path);
+    put_leaf(at, 'r', {}, to);
+    if (at == none || nodes_[at].kind != 'r' || nodes_[at].target != to) [[unlikely]]
+      orphans_maybe_ = true;
+  }
   // leaf() at node `at` (none: nothing written). (In line in primitive(),
   // where most leaves are written: one call fewer a value.)
   [[gnu::always_inline]] void put_leaf(uint32_t at, char kind, std::string_view text,
@@ -4055,10 +4075,14 @@ private:
       const uint32_t target = linked(row.map, value, seg);
       if (target != UINT32_MAX) // (made, or one made before of that identity)
         wrote_[field_ & 255] = true;
-      if (target == UINT32_MAX || row.path.empty())
+      if (target == UINT32_MAX)
         return;
+      if (row.path.empty()) [[unlikely]] {
+        resources[target].alone = true;
+        return;
+      }
       path.push_back({&maps_.reference_step, 0});
-      leaf(r, path, 'r', {}, target);
+      reference_leaf(r, path, target);
       return;
     }
     if (row.kind == 'O' && row.map >= 0) {
@@ -4721,7 +4745,7 @@ private:
       // made none): one per identity, as a row referring to it makes it
       to = linked(row.inner[0].map, value, seg);
       if (to != UINT32_MAX)
-        leaf(r, path, 'r', {}, to);
+        reference_leaf(r, path, to);
       path.resize(size);
       return;
     }
@@ -4737,7 +4761,7 @@ private:
       if (made && nodes_[resources[to].root].first == none)
         resources[to].dropped = true;
       else if (made)
-        leaf(r, path, 'r', {}, to);
+        reference_leaf(r, path, to);
     }
     path.resize(size);
   }
@@ -4786,6 +4810,7 @@ private:
     made.holds = holds_unknown;
     made.segment_name = seg.name;
     made.segment = segment_;
+    made.field = static_cast<uint16_t>(std::min<uint32_t>(field_, UINT16_MAX));
     made.patient = latest_patient_;
     made.encounter = latest_encounter_;
     const TextPlace referring = resources[r].key;
@@ -4833,7 +4858,7 @@ private:
         alike_kept.push_back(i);
         continue;
       }
-      resources[i].dropped = true;
+      resources[i].dropped = resources[i].alike = true;
       gone[i] = *same_as;
     }
     if (std::all_of(gone.begin(), gone.end(), [](uint32_t g) { return g == none; }))
@@ -4913,6 +4938,7 @@ private:
     made.rules = map.rules;
     made.segment_name = seg.name;
     made.segment = segment_;
+    made.field = static_cast<uint16_t>(std::min<uint32_t>(field_, UINT16_MAX));
     // the message's Patient and Encounter, as a segment's resources have
     // them (a Condition of DG1-22 is the patient's: see context_links())
     made.patient = latest_patient_;
@@ -5621,8 +5647,9 @@ public:
   }
 
   // Drops each resource note_unreferred() noted that no resource refers to,
-  // reporting its fields, and with it what it alone referred to that was
-  // made for it (the Practitioner of its PRT-5). (Out of line: rare.)
+  // reporting its fields; what it alone referred to that was made for it
+  // (the Practitioner of its PRT-5) goes in drop_orphans(). (Out of line:
+  // rare.)
   [[gnu::noinline, gnu::cold]] void drop_unreferred() {
     for (const Unreferred &u : unreferred_) {
       if (resources[u.resource].dropped || referred_to(u.resource))
@@ -5631,19 +5658,53 @@ public:
       if (!merged(u.resource, u.taken_by))
         for (const std::string &f : u.fields)
           unmapped(f);
-      for (bool changed = true; changed;) {
-        changed = false;
-        for (uint32_t i = 0; i < resources.size(); ++i) {
-          Resource &made = resources[i];
-          if (made.dropped || (!made.by_reference && made.label != UINT32_MAX) ||
-              !refers_from_dropped(i) || referred_to(i))
-            continue;
-          made.dropped = true;
-          changed = true;
+    }
+  }
+  // Drops each resource made of a value (for a reference, or by a value's
+  // map: an Organization, a Practitioner, a Location) that no resource
+  // which stays refers to, reporting the field holding the value (PD1-3
+  // of a second PD1, whose Patient's generalPractitioner names the first's
+  // Organization; the EVN-7 Location of a Provenance that went), and so on
+  // with what it alone referred to (a PractitionerRole's Practitioner).
+  // (Out of line: where finish() found one may stand so.)
+  [[gnu::noinline, gnu::cold]] void drop_orphans() {
+    std::vector<uint8_t> referred(resources.size());
+    std::vector<uint32_t> stack;
+    for (bool changed = true; changed;) {
+      changed = false;
+      std::fill(referred.begin(), referred.end(), 0);
+      for (const Resource &r : resources) {
+        if (r.dropped)
+          continue;
+        stack.assign(1, r.root);
+        while (!stack.empty()) {
+          const Node &n = nodes_[stack.back()];
+          stack.pop_back();
+          if (n.kind == 'r')
+            referred[n.target] = 1;
+          else if (n.kind == 'o')
+            for (uint32_t c = n.first; c != none; c = nodes_[c].next)
+              stack.push_back(c);
+        }
+      }
+      for (uint32_t i = 0; i < resources.size(); ++i) {
+        Resource &r = resources[i];
+        if (r.dropped || referred[i] || (!r.by_reference && r.label != UINT32_MAX) || r.alone ||
+            anchor(r.type))
+          continue;
+        r.dropped = true;
+        changed = true;
+        if (r.field == 0) {
+          unmapped(r.segment_name);
+        } else {
+          char number[12];
+          const auto end = std::to_chars(number, number + sizeof number, r.field).ptr;
+          unmapped(std::string(r.segment_name).append("-").append(number, end));
         }
       }
     }
   }
+
   // Whether resource `from`, which goes, is the same as resource `into`,
   // the one in the element its link found taken, and its members are moved
   // there: of one type, both naming one person (a member referring to the
@@ -5691,14 +5752,6 @@ public:
       append(to, c);
     }
     return true;
-  }
-
-  // Whether a dropped resource refers to resource `to`.
-  bool refers_from_dropped(uint32_t to) const {
-    for (const Resource &r : resources)
-      if (r.dropped && refers(r.root, to))
-        return true;
-    return false;
   }
 
   // Refers what referred to `from`, a resource of nothing, to `to`, the one
@@ -5990,6 +6043,9 @@ private:
     std::vector<std::string> fields; // "PRT-5", as reported if it goes
   };
   std::vector<Unreferred> unreferred_;
+  // a resource made of a value may stand with nothing referring to it (a
+  // reference to it found its element taken): see drop_orphans()
+  bool orphans_maybe_ = false;
   // where in text_ each row's constant written starts, ascending (see
   // constant_leaf())
   std::vector<uint32_t> constants_;
@@ -6328,6 +6384,14 @@ void Engine::finish() {
       changed = drop_hollow(defaults, drops);
   }
   merge_alike_referred();
+  // (a resource that went, holding something, may have been all that
+  // referred to one made of a value: an Appointment without participant,
+  // the author of its NTE)
+  for (uint32_t i = 0; i < resources.size() && !orphans_maybe_; ++i)
+    orphans_maybe_ = resources[i].dropped && !resources[i].alike &&
+                     nodes_[resources[i].root].first != none;
+  if (orphans_maybe_) [[unlikely]]
+    drop_orphans();
   if (!pruned_.empty()) [[unlikely]]
     report_pruned(defaults);
   if (constants_alone_) [[unlikely]]

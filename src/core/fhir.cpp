@@ -2898,7 +2898,10 @@ private:
 
   std::string_view key_of(TextPlace key) const { return {key_text_.data() + key.at, key.size}; }
 
-  // The order's number, from the last OBR or ORC (kept until another is seen).
+  // The order's number, from the last OBR or ORC of the order being read
+  // (kept until another is seen): an OBR of the order before is not the
+  // next ORC's (see partner()), so an order's ids do not depend on the
+  // orders ahead of it in the message.
   std::string_view order_key() {
     if (order_known_)
       return order_;
@@ -2906,7 +2909,7 @@ private:
         {"OBR", 3}, {"OBR", 2}, {"ORC", 3}, {"ORC", 2}};
     order_.clear();
     for (auto [name, field] : places) {
-      uint32_t at = last(name);
+      uint32_t at = partner(name);
       if (at == UINT32_MAX)
         continue;
       std::string_view text = first_repetition(message_.segment_at(at), field, 1, 0);

@@ -748,9 +748,11 @@ def test_corpus_bundles_are_valid(path):
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||FAST^Fasting^L").replace("2.5.1", "2.8"),
      "ServiceRequest", "extension.0.valueCodeableReference.concept",
      {"coding": [{"code": "FAST", "display": "Fasting", "system": "urn:id:L"}]}),
-    # a unit of ISO+ or ANS+ is no UCUM code ("MG"): its text alone
-    (observations(("NM", "10|MG^^ANS+")), "Observation", "valueQuantity", {"value": 10, "unit": "MG"}),
-    (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity", {"value": 10, "unit": "milligram"}),
+    # a unit of ISO+ or ANS+ is no UCUM code ("MG"): a code of its own name's system, as in a Coding
+    (observations(("NM", "10|MG^^ANS+")), "Observation", "valueQuantity",
+     {"value": 10, "code": "MG", "unit": "MG", "system": "urn:id:ANS+"}),
+    (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity",
+     {"value": 10, "code": "mg", "unit": "milligram", "system": "urn:id:ISO+"}),
     # two results of one responsible observer (OBX-16): one PractitionerRole alike, the first's
     (message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|NM|1-8^a^LN||{i}||||||F|||||D1^DOC^ANN" for i in (1, 2))),
      "Observation#1", "performer.0.reference", "#PractitionerRole#0"),

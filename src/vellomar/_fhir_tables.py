@@ -1547,13 +1547,6 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # alone, "for now"; hexadecimal data and text of ED-4 "A", table
             # 0299's three encodings since 2.3, were lost without a word)
             cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex", "A")')
-        if name == "CWE[Quantity]" and tpath.strip() in ("Quantity.code", "Quantity.system"):
-            # mended: a unit of ISO+ or ANS+ (table 0396: ISO 2955's and
-            # ANSI X3.50's units with HL7's additions) is no UCUM code ("MG"
-            # is none, UCUM being case-sensitive), nor a code of a system
-            # FHIR names: the unit's text alone (Quantity.unit), as for a
-            # unit sent without its system
-            cond_text = (cond_text or "IF CWE.3 VALUED") + ' AND CWE.3 NOT IN ("ISO+", "ANS+")'
         if ident == "RXO-4" and ".doseRange.high." in tpath and cond_text.startswith("IF RXO-2 IS VALUED"):
             # mended: the unit's rows for the range's high ask the low's
             # value, RXO-2, as those for the low do (the low's rows copied):

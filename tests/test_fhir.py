@@ -1306,6 +1306,11 @@ def test_ids_are_stable_across_events_of_one_stay():
      message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL2", "OBR|2|PL2||B^b^L", "OBX|1|NM|1-8^x^LN||2||||||F",
              "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L", "OBX|1|NM|1-8^x^LN||1||||||F", control_id="M2"),
      ["ServiceRequest", "DiagnosticReport", "Observation"]),
+    # the sample an order's OBR describes (no SPM) is one in its preliminary and its final results
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L|||20240101120000-0500" + "|" * 18
+             + "P", "OBX|1|NM|1-8^x^LN||1||||||P"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L|||20240101120000-0500" + "|" * 18
+             + "F", "OBX|1|NM|1-8^x^LN||2||||||F", control_id="M2"), ["Specimen", "Observation"]),
 ])
 def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_types):
     for resource_type in resource_types:

@@ -257,6 +257,9 @@ constexpr KeyRule key_rules[] = {
     {"ServiceRequest", "OBR", {{4, 1, 0}}, true, true},
     {"ServiceRequest", "ORC", {}, true, true},
     {"Specimen", "SPM", {{2, 1, 0}, {2, 2, 0}}, true, true},
+    // (an order's sample, which its preliminary and final results both
+    // describe: keyed as its report is, until an SPM completing it names it)
+    {"Specimen", "OBR", {{4, 1, 0}}, true, true, true},
     {"Immunization", "RXA", {{3, 0, 0}, {5, 1, 0}}, true, true},
     {"AllergyIntolerance", "AL1", {{3, 1, 0}, {3, 2, 0}}, true, false},
     // (an A60's IAM updates the allergy an AL1 sent: one allergen, one id)

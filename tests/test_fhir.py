@@ -1449,8 +1449,10 @@ def test_unmapped_content_is_reported():
     # a value of a type no row writes (2.3's TN, an NA, none) is reported, not dropped
     assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
         ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1"),
-        ("SN", "<>^5~<^3"), ("SN", "<^5"), ("SN", "^1^:^2")]] == [1, 1, 1, 1, 0, 1, 0, 0]
-    # (a component's SN of no Quantity, Range or Ratio; an SN that is one holds no text besides)
+        ("SN", "<>^5~<^3"), ("SN", "<^5"), ("SN", "^1^:^2"), ("ED", "^AP^PDF^Base64^aGVsbG8="),
+        ("ED", "LAB^AP^PDF^Base64^aGVsbG8=")]] == [1, 1, 1, 1, 0, 1, 0, 0, 0, 1]
+    # (a component's SN of no Quantity, Range or Ratio; an SN that is one holds no text besides; an ED's
+    # encoding, ED-4, chose how its data was read, its source application, ED-1, no row reads)
     # a value of a type without components that holds more than its first piece (a code, a number; a
     # component's text: a code in a sub-component) is read to its first piece, its field reported; a text
     # field is read whole; trailing separators hold nothing

@@ -2157,6 +2157,31 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                        if int(line.split("\t")[1].split(".")[0]) > int(f)), len(rows))
             rows.insert(at, "\t".join(["F", f, "", "", "U", "", "", "", UNREAD]))
         out[head:] = rows
+    if kind == "D":
+        spare_chosen_components(out, head)
+
+
+def spare_chosen_components(out: list[str], head: int) -> None:
+    """mended: a component of a data type map that no row writes but whose
+    value other rows of the map test for (ED.4, the data's encoding, which
+    chooses how ED.5 is read: "Base64", "Hex", "A") was reported though it
+    chose what was written; its row of kind U (reported) holds only for
+    another value, which none of those rows reads."""
+    chosen: dict[str, list[str]] = {}
+    for line in out[head:]:
+        f = line.split("\t")
+        if f[4] == "U":
+            continue
+        for token in f[2].split(" "):
+            parts = token.split(":")
+            if len(parts) == 3 and parts[0] == "E" and re.fullmatch(r"\.\d+", parts[1]):
+                values = chosen.setdefault(parts[1][1:], [])
+                values += [v for v in parts[2].split(",") if v not in values]
+    for i in range(head, len(out)):
+        f = out[i].split("\t")
+        if f[0] == "F" and f[4] == "U" and not f[2] and f[1] in chosen:
+            f[2] = f"X:.{f[1]}:" + ",".join(chosen[f[1]])
+            out[i] = "\t".join(f)
 
 
 # the mark of a row of kind U that map_rows() adds for a component no row

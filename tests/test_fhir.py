@@ -251,6 +251,9 @@ def test_corpus_bundles_are_valid(path):
     # extensions of primitives beside them: the birth time, the family name's prefix, OBX-11's own code
     # a time sent without an offset is the sender's local time: MSH-7's offset, else UTC
     (BORN, "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00-05:00"),
+    # a day with its offset holds no time: TXA-6's date extension, not an instant
+    (DOCUMENT.replace("TXA|1|DS|TX|||", "TXA|1|DS|TX|||20240110-0500"), "DocumentReference",
+     "extension.0.valueDate", "2024-01-10"),
     (BORN.replace("120000-0500", "120000"), "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00Z"),
     (BORN.replace("120000-0500", "120000+0530"), "Patient", "_birthDate.extension.0.valueDateTime",
      "1961-06-15T12:30:00+05:30"),
@@ -1046,6 +1049,7 @@ def test_spark_option_zone(tmp_path):
     (observations(("SN", "<^10|mg"), ("SN", "^")), "Observation", "valueString"),
     (EVENT.replace("||01|", "||U|"), "Provenance", "reason"),  # EVN-4 "U": no reason
     (message("ADT^A01", "PID|1||ID1||DOE||19610615"), "Patient", "_birthDate"),  # a day: no birth time
+    (message("ADT^A01", "PID|1||ID1||DOE||19610615-0500"), "Patient", "_birthDate"),  # (its offset no time)
     # XCN-14 (a proposed extension of the tables, not R4's) makes no Location nothing refers to
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A" + "^" * 11 + "FAC"), "Location", "name"),
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care

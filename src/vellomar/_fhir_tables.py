@@ -255,6 +255,13 @@ def _day_alone(address: str) -> str:
             f"{address} LENGTH EQUALS 13)")
 
 
+def _with_time(address: str) -> str:
+    """The condition that a time holds a time of day: more than a day's
+    digits, an offset after a day alone ("19610615-0500") being none."""
+    return (f"({address} LENGTH GREATER THAN 9 AND {address} LENGTH NOT EQUALS 11 AND "
+            f"{address} LENGTH NOT EQUALS 13)")
+
+
 # FHIR's extension of a value not known ("_start": {"extension": [{"url": ...,
 # "valueCode": "unknown"}]}), which rows and defaults write
 DATA_ABSENT_REASON = "http://hl7.org/fhir/StructureDefinition/data-absent-reason"
@@ -1649,6 +1656,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # a birth time beside the day) is its own: before 2.6 a TS holds
             # a degree of precision after it ("19610615^D")
             cond_text = re.sub(rf"\b({own}-{field}) LENGTH\b", r"\1.1 LENGTH", cond_text)
+            # mended: a time holds more than a day (a birth time beside
+            # PID-7's day; TXA-6's instant, else its date extension) where
+            # its digits do: "19610615-0500", a day with its offset, is a
+            # day alone, not a time of 13 characters
+            cond_text = re.sub(rf"\b({own}-{field}\.1) LENGTH GREATER THAN 8\b",
+                               lambda m: _with_time(m.group(1)), cond_text)
+            cond_text = re.sub(rf"\b({own}-{field}\.1) LENGTH LESS THAN OR EQUALS 8\b",
+                               lambda m: _day_alone(m.group(1)), cond_text)
         if name == "OBX[Observation-Component]" and ident in ("OBX-23", "OBX-24") and not cond_text \
                 and "PractitionerRole" not in tpath:
             # mended: the performing organization is the performer itself

@@ -562,6 +562,12 @@ def test_corpus_bundles_are_valid(path):
      "ServiceRequest#1", "code.coding.0.code", "2345-7"),
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), "ORC|NW|P2",
              OBR.replace("PL123", "P2")), "ServiceRequest#1", "identifier.0.value", "P2"),
+    # and its OBR's specimen fields fill its own Specimen, not the one the first order's SPM made
+    *[(message("OML^O21^OML_O21", PID, "ORC|NW|P1", "OBR|1|P1||2345-7^Glucose^LN", "SPM|1|S1||SER^Serum^L",
+               "ORC|NW|P2", "OBR|1|P2||2345-7^Glucose^LN|||20240110080000-0500", "SPM|1|S2||BLD^Blood^L"),
+       resource_type, path, expected)
+      for resource_type, path, expected in [("Specimen#1", "collection.collectedDateTime", "2024-01-10T08:00:00-05:00"),
+                                            ("ServiceRequest#1", "specimen.0.reference", "#Specimen#1")]],
     # its placer number, which the first order's ORC-2 (another order's) does not keep out
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), OBR.replace("PL123", "P2")),
      "ServiceRequest#1", "identifier.0.value", "P2"),

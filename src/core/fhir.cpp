@@ -2562,7 +2562,8 @@ private:
       if ((r.segment_name != seg.name || row.filler) &&
           !holds_before(apart(r.group, group), named.before) &&
           !(row.makes && (r.filled & name_bit)) &&
-          !(opens != none && within(r.group, opens) && !named_by_another(row, r))) {
+          !(opens != none && within(r.group, opens) && !named_by_another(row, r)) &&
+          (implied_.empty() || !made_before_opening(r, index, group))) {
         resources[at].filled |= name_bit;
         // A resource keyed by its message and position takes the key of the
         // first segment completing it whose fields key it (the Immunization
@@ -2607,6 +2608,21 @@ private:
     if (same(row.type, "Patient"))
       patient_key_ = key_of(resources.back().key);
     return made;
+  }
+
+  // Whether resource `r` stands in a group occurrence that a segment since
+  // it was made, before segment `index` (in occurrence `group`), opened the
+  // next occurrence of (implied_occurrence(), nested_occurrence()): it is
+  // the occurrence before's, as partner() reads it. OML_O21's second order,
+  // ORC OBR SPM, which the structure matcher places in the first order's
+  // PRIOR_RESULT: its OBR's specimen fields fill a Specimen of its own,
+  // not the first order's SPM's. (Out of line: such messages alone.)
+  [[gnu::noinline]] bool made_before_opening(const Resource &r, uint32_t index,
+                                             uint32_t group) const {
+    for (const auto &[at, start] : implied_)
+      if (r.segment < start && start < index && within(r.group, at) && within(group, at))
+        return true;
+    return false;
   }
 
   // Whether resource `r`, which `row` would fill, is one that the segment

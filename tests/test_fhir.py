@@ -562,6 +562,11 @@ def test_corpus_bundles_are_valid(path):
      "ServiceRequest#1", "code.coding.0.code", "2345-7"),
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), "ORC|NW|P2",
              OBR.replace("PL123", "P2")), "ServiceRequest#1", "identifier.0.value", "P2"),
+    # an ORU's order without an ORC, then one with: the second ORC's request is its own order's basis, not
+    # the report of the order before
+    *[(message("ORU^R01^ORU_R01", PID, "OBR|1|PL1|FL1|2345-7^Glucose^LN", "ORC|RE|PL2|FL2",
+               "OBR|2|PL2|FL2|2951-2^Sodium^LN").replace("|2.5.1", version), "DiagnosticReport#1",
+       "basedOn.0.reference", "#ServiceRequest#0") for version in ("|2.3", "|2.5.1", "|2.8")],
     # and its OBR's specimen fields fill its own Specimen, not the one the first order's SPM made
     *[(message("OML^O21^OML_O21", PID, "ORC|NW|P1", "OBR|1|P1||2345-7^Glucose^LN", "SPM|1|S1||SER^Serum^L",
                "ORC|NW|P2", "OBR|1|P2||2345-7^Glucose^LN|||20240110080000-0500", "SPM|1|S2||BLD^Blood^L"),

@@ -2559,8 +2559,9 @@ private:
       const Resource &r = resources[at];
       if (r.segment == index)
         return at;
-      if ((r.segment_name != seg.name || row.filler) &&
-          !holds_before(apart(r.group, group), named.before) &&
+      const uint32_t before = apart(r.group, group);
+      if ((r.segment_name != seg.name || row.filler) && !holds_before(before, named.before) &&
+          (before == none || !opens_ahead_of(before, seg.name, r.segment_name)) &&
           !(row.makes && (r.filled & name_bit)) &&
           !(opens != none && within(r.group, opens) && !named_by_another(row, r)) &&
           (implied_.empty() || !made_before_opening(r, index, group))) {
@@ -2608,6 +2609,18 @@ private:
     if (same(row.type, "Patient"))
       patient_key_ = key_of(resources.back().key);
     return made;
+  }
+
+  // Whether a segment named `reader`, in an occurrence after `occurrence`
+  // of the same group, stands ahead of the segment named `maker` in that
+  // group: it opens its own occurrence and completes nothing of the one
+  // before (ORU_R01's ORC of a second order, after a first order's OBR
+  // without an ORC: the second order's report is not the first's). (Out of
+  // line: met only across occurrences.)
+  [[gnu::noinline]] bool opens_ahead_of(uint32_t occurrence, std::string_view reader,
+                                        std::string_view maker) const {
+    const GroupDef *def = occurrences_->nodes[occurrence].def;
+    return def != nullptr && child_holding(def, reader) < child_holding(def, maker);
   }
 
   // Whether resource `r` stands in a group occurrence that a segment since

@@ -1279,6 +1279,12 @@ def test_ids_are_stable_across_events_of_one_stay():
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
         uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))
+    # a role made for a list element is keyed by its field too: OBX-25's director keeps its id whether or
+    # not OBX-16's observer, the Observation's other performer, is sent
+    directed = [{r["practitioner"]["reference"]: r["id"] for r in entries(fhir.to_dict(message(
+        "ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F" + "|" * 5 + observer + "|" * 9 + "99^DIR^DAN")),
+        "PractitionerRole")} for observer in ("", "55^OBS^OLLY")]
+    assert len(directed[1]) == 2 and directed[0].items() < directed[1].items()
     obx = ORU_R01.split("\r")[-3]  # sent twice: one key, two resources, two ids
     assert len({o["id"] for o in entries(check_bundle(fhir.to_json(ORU_R01.replace(obx, obx + "\r" + obx))),
                                             "Observation")}) == 3

@@ -4655,6 +4655,19 @@ private:
       key_text_.put(i ? '.' : '|');
       key_text_.put(path[i].step->name);
     }
+    // and, in a list, the field it comes from: OBX-16's observer and
+    // OBX-25's director, both the Observation's performer, keep their ids
+    // whether or not the other is sent (two of one key take ids by their
+    // order)
+    if (field_ != 0 && std::any_of(path.begin(), path.end(),
+                                   [](const PathItem &item) { return item.step->slot != 0; })) {
+      char number[12];
+      const auto end = std::to_chars(number, number + sizeof number, field_).ptr;
+      key_text_.put('|');
+      key_text_.put(seg.name);
+      key_text_.put('-');
+      key_text_.put(std::string_view(number, static_cast<size_t>(end - number)));
+    }
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
     const uint32_t at = add(std::move(made));
     if (!below_identity_) // (else apply_counting_apart() counts it apart)

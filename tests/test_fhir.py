@@ -562,6 +562,9 @@ def test_corpus_bundles_are_valid(path):
      "ServiceRequest#1", "code.coding.0.code", "2345-7"),
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), "ORC|NW|P2",
              OBR.replace("PL123", "P2")), "ServiceRequest#1", "identifier.0.value", "P2"),
+    # one facility, one Organization: PID-3's assigning authority in sub-components is MSH-4's sender
+    (message("ORU^R01^ORU_R01", "PID|1||ID1^^^GHH&1.2.3&ISO^MR", OBR).replace("GOOD HEALTH HOSPITAL", "GHH^1.2.3^ISO"),
+     "Patient", "identifier.0.assigner.reference", "#Organization#0"),
     # an ORU's order without an ORC, then one with: the second ORC's request is its own order's basis, not
     # the report of the order before
     *[(message("ORU^R01^ORU_R01", PID, "OBR|1|PL1|FL1|2345-7^Glucose^LN", "ORC|RE|PL2|FL2",

@@ -4766,7 +4766,7 @@ private:
         !map.identity.empty() &&
         (!map.identity_if_first || holds_a_value(piece(value, map.identity[0]).text));
     if (!by_components)
-      key_text_.put(decoded(value.text, true));
+      key_text_.put(decoded(value.level == 1 && subs_ ? as_field(value.text) : value.text, true));
     else
       put_identity(map, value);
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
@@ -4930,6 +4930,26 @@ private:
   // A resource made below another's map, now referred to itself (a point
   // of care named alone after a room of it): counted from here on, as one
   // made here would be.
+  // The text of a component, `text`, with its sub-component separators as
+  // a field's component separators: the text a resource made of its value
+  // is named by (linked()) is the same at every level, so the facility
+  // PID-3's assigning authority names, "LAB&1.2.3&ISO", is the one MSH-4
+  // names, "LAB^1.2.3^ISO". (An escaped separator stays the sender's text.)
+  std::string_view as_field(std::string_view text) {
+    if (find_delimiter(text, enc_.sub_component) == std::string_view::npos)
+      return text;
+    std::string &t = as_field_;
+    t.clear();
+    for (size_t start = 0;;) {
+      const size_t hit = find_delimiter(text, enc_.sub_component, start);
+      t.append(text.substr(start, hit == std::string_view::npos ? hit : hit - start));
+      if (hit == std::string_view::npos)
+        return t;
+      t.append(enc_.component.view());
+      start = hit + enc_.sub_component.size;
+    }
+  }
+
   [[gnu::noinline]] void count_in(uint32_t index) {
     const auto it = std::find(apart_.begin(), apart_.end(), index);
     if (it != apart_.end())
@@ -5732,6 +5752,7 @@ private:
   const Options &options_;
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
+  std::string as_field_; // see as_field()
   bool bundle_ = false; // see set_bundle()
   const Definitions *definitions_ = nullptr;   // see set_definitions()
   const VersionDefinitions *version_ = nullptr;

@@ -565,6 +565,12 @@ def test_corpus_bundles_are_valid(path):
     # one facility, one Organization: PID-3's assigning authority in sub-components is MSH-4's sender
     (message("ORU^R01^ORU_R01", "PID|1||ID1^^^GHH&1.2.3&ISO^MR", OBR).replace("GOOD HEALTH HOSPITAL", "GHH^1.2.3^ISO"),
      "Patient", "identifier.0.assigner.reference", "#Organization#0"),
+    # a site's own code of a vocabulary's spelling (SPM-4's BLD of its own system) is no HL7 table's code
+    *[(message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|S1||BLD^Blood^" + system), "Specimen", "type.coding.0",
+       expected) for system, expected in [
+        ("99LAB", {"code": "BLD", "display": "Blood", "system": "urn:id:99LAB"}),
+        ("HL70487", {"system": "http://terminology.hl7.org/CodeSystem/v2-0487", "code": "BLD",
+                     "display": "Whole blood"})]],
     # an ORU's order without an ORC, then one with: the second ORC's request is its own order's basis, not
     # the report of the order before
     *[(message("ORU^R01^ORU_R01", PID, "OBR|1|PL1|FL1|2345-7^Glucose^LN", "ORC|RE|PL2|FL2",

@@ -4205,7 +4205,9 @@ private:
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
                   const Vocabulary &vocabulary, const Value &value, const SegmentView &seg) {
     const Code *found = vocabulary.find(decoded(piece(value, 1).text));
-    if (!found || found->code.empty()) [[unlikely]] {
+    if (!found || found->code.empty() ||
+        (!vocabulary.fhirs && type == "CodeableConcept" && names_another_system(value, seg)))
+        [[unlikely]] {
       table_coding(r, path, type, value, seg);
       return;
     }
@@ -4226,6 +4228,28 @@ private:
       path.pop_back();
     }
     path.resize(size);
+  }
+
+  // Whether a coded value's own system (the third component of a CWE, CE,
+  // CNE or CF, as the place's type in the message's version is) names
+  // another than one of HL7's tables, whose codes the tables' vocabularies
+  // translate: a site's own code ("BLD^Blood^L", "99LAB") or another
+  // standard's is written as sent, not as the HL7 table's code of that
+  // spelling (a vocabulary of FHIR's own codes translates every code: its
+  // element takes no other; nor does a Coding's, as table_coding() reads
+  // it). A code of a type without components (2.5's IS in PV1-2,
+  // "I^Inpatient^L") is its first piece, translated.
+  bool names_another_system(const Value &value, const SegmentView &seg) const {
+    if (value.level >= 2 || !version_)
+      return false;
+    const std::string_view named = piece(value, 3).text;
+    if (!holds_a_value(named) || named.starts_with("HL7"))
+      return false;
+    const uint16_t number = value.level == 0 ? field_type(seg) : place(seg, value, true).type;
+    if (number == 0)
+      return false;
+    const std::string &type = definitions_->type_name(number);
+    return type == "CWE" || type == "CE" || type == "CNE" || type == "CF";
   }
 
   // A code that a row's vocabulary has no code for, written as the sender's

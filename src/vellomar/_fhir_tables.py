@@ -2226,6 +2226,13 @@ def spare_shared_components(out: list[str]) -> None:
             f = out[i].split("\t")
             if f[4] != "U":
                 read.setdefault(name, set()).add(f[1].split(".")[0])
+                # a component a row's condition tests for values (E, X) or
+                # its join reads is read too: HD[MessageHeader.source-
+                # endpoint]'s HD.3, the universal id's type ("ISO"), which
+                # makes MSH-3's endpoint "urn:oid:..." beside its name
+                read[name].update(re.findall(r"(?:^| )[EXex]:\.(\d+)", f[2]))
+                if len(f) > 8:
+                    read[name].update(re.findall(r"(?:^| )\.(\d+)", f[8]))
             if len(f) > 5 and f[5]:
                 maps = uses.setdefault((name, f[1].split(".")[0]), [])
                 if f[5] not in maps:

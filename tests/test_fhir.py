@@ -1325,6 +1325,10 @@ def test_ids_are_stable_across_events_of_one_stay():
     (message("ADT^A60^ADT_A60", "EVN|A60", "PID|1||ID1", "IAM|1|DA|70618^Penicillin^RXNORM|SV|Hives|A"),
      message("ADT^A08^ADT_A01", "PID|1||ID1", "AL1|1|DA|70618^Penicillin^RXNORM|SV|Hives", control_id="M2"),
      ["AllergyIntolerance"]),
+    # a patient a 2.2 sender names by PID-2 alone (PID-3 empty) is keyed by that number
+    (message("ADT^A01^ADT_A01", "PID|1|555123||||DOE^J", "PV1|1|I" + "|" * 17 + "V77").replace("|2.5.1", "|2.2"),
+     message("ADT^A08^ADT_A01", "PID|1|555123||||DOE^J", "PV1|1|I" + "|" * 17 + "V77",
+             control_id="M2").replace("|2.5.1", "|2.2"), ["Patient", "Encounter"]),
     # an order's ids do not depend on the orders ahead of it: an ORC's number is not the OBR's
     # of the order before
     (message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|PL1|F1", "OBR|1|PL1|F1|A^a^L", "ORC|NW|PL2",

@@ -243,14 +243,18 @@ bool read_join(std::string_view text, std::vector<Test> &out) {
 // its message (MSH-10) and position. A key that gives way is replaced by
 // that of a segment completing the resource which makes its own (the first
 // IN1 keys the Coverage of PV1-20 as its own Coverage).
+// A rule's `instead` names the field read in place of the fields' own where
+// those are all empty (a patient identified by PID-2 alone, as 2.1 and 2.2
+// senders do: the id is the one that number would give in PID-3).
 struct KeyRule {
   std::string_view type, segment;
   uint32_t fields[4][3];
   bool patient, order;
   bool gives_way = false;
+  uint32_t instead = 0;
 };
 constexpr KeyRule key_rules[] = {
-    {"Patient", "PID", {{3, 1, 0}, {3, 4, 1}, {3, 4, 2}}, false, false},
+    {"Patient", "PID", {{3, 1, 0}, {3, 4, 1}, {3, 4, 2}}, false, false, false, 2},
     {"Encounter", "PV1", {{19, 1, 0}, {19, 4, 1}}, true, false},
     {"Observation", "OBX", {{3, 1, 0}, {3, 3, 0}, {4, 0, 0}}, true, true},
     {"DiagnosticReport", "OBR", {{4, 1, 0}}, true, true},
@@ -2874,14 +2878,25 @@ private:
     if (row.key_rule >= 0) {
       const KeyRule &rule = key_rules[row.key_rule];
       k.put(type);
-      bool any = false;
-      for (const uint32_t(&at)[3] : rule.fields) {
-        if (at[0] == 0)
-          continue;
-        std::string_view text = first_repetition(seg, at[0], at[1], at[2]);
-        any = any || !text.empty();
-        k.put('|');
-        k.put(text);
+      // the rule's fields, or those of field `instead` in their place;
+      // whether one holds a value
+      auto put_fields = [&](uint32_t instead) {
+        bool valued = false;
+        for (const uint32_t(&at)[3] : rule.fields) {
+          if (at[0] == 0)
+            continue;
+          std::string_view text = first_repetition(seg, instead ? instead : at[0], at[1], at[2]);
+          valued = valued || !text.empty();
+          k.put('|');
+          k.put(text);
+        }
+        return valued;
+      };
+      const size_t fields_at = k.size();
+      bool any = put_fields(0);
+      if (!any && rule.instead != 0) [[unlikely]] {
+        k.truncate(fields_at);
+        any = put_fields(rule.instead);
       }
       if (rule.order) {
         std::string_view order = order_key();

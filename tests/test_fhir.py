@@ -251,6 +251,9 @@ def test_corpus_bundles_are_valid(path):
     # extensions of primitives beside them: the birth time, the family name's prefix, OBX-11's own code
     # a time sent without an offset is the sender's local time: MSH-7's offset, else UTC
     (BORN, "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00-05:00"),
+    # a day with its offset holds no time: TXA-6's date extension, not an instant
+    (DOCUMENT.replace("TXA|1|DS|TX|||", "TXA|1|DS|TX|||20240110-0500"), "DocumentReference",
+     "extension.0.valueDate", "2024-01-10"),
     (BORN.replace("120000-0500", "120000"), "Patient", "_birthDate.extension.0.valueDateTime", "1961-06-15T12:30:00Z"),
     (BORN.replace("120000-0500", "120000+0530"), "Patient", "_birthDate.extension.0.valueDateTime",
      "1961-06-15T12:30:00+05:30"),
@@ -559,6 +562,26 @@ def test_corpus_bundles_are_valid(path):
      "ServiceRequest#1", "code.coding.0.code", "2345-7"),
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), "ORC|NW|P2",
              OBR.replace("PL123", "P2")), "ServiceRequest#1", "identifier.0.value", "P2"),
+    # one facility, one Organization: PID-3's assigning authority in sub-components is MSH-4's sender
+    (message("ORU^R01^ORU_R01", "PID|1||ID1^^^GHH&1.2.3&ISO^MR", OBR).replace("GOOD HEALTH HOSPITAL", "GHH^1.2.3^ISO"),
+     "Patient", "identifier.0.assigner.reference", "#Organization#0"),
+    # a site's own code of a vocabulary's spelling (SPM-4's BLD of its own system) is no HL7 table's code
+    *[(message("ORU^R01^ORU_R01", PID, OBR, "SPM|1|S1||BLD^Blood^" + system), "Specimen", "type.coding.0",
+       expected) for system, expected in [
+        ("99LAB", {"code": "BLD", "display": "Blood", "system": "urn:id:99LAB"}),
+        ("HL70487", {"system": "http://terminology.hl7.org/CodeSystem/v2-0487", "code": "BLD",
+                     "display": "Whole blood"})]],
+    # an ORU's order without an ORC, then one with: the second ORC's request is its own order's basis, not
+    # the report of the order before
+    *[(message("ORU^R01^ORU_R01", PID, "OBR|1|PL1|FL1|2345-7^Glucose^LN", "ORC|RE|PL2|FL2",
+               "OBR|2|PL2|FL2|2951-2^Sodium^LN").replace("|2.5.1", version), "DiagnosticReport#1",
+       "basedOn.0.reference", "#ServiceRequest#0") for version in ("|2.3", "|2.5.1", "|2.8")],
+    # and its OBR's specimen fields fill its own Specimen, not the one the first order's SPM made
+    *[(message("OML^O21^OML_O21", PID, "ORC|NW|P1", "OBR|1|P1||2345-7^Glucose^LN", "SPM|1|S1||SER^Serum^L",
+               "ORC|NW|P2", "OBR|1|P2||2345-7^Glucose^LN|||20240110080000-0500", "SPM|1|S2||BLD^Blood^L"),
+       resource_type, path, expected)
+      for resource_type, path, expected in [("Specimen#1", "collection.collectedDateTime", "2024-01-10T08:00:00-05:00"),
+                                            ("ServiceRequest#1", "specimen.0.reference", "#Specimen#1")]],
     # its placer number, which the first order's ORC-2 (another order's) does not keep out
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR.replace("PL123", "P1"), OBR.replace("PL123", "P2")),
      "ServiceRequest#1", "identifier.0.value", "P2"),
@@ -748,9 +771,11 @@ def test_corpus_bundles_are_valid(path):
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||FAST^Fasting^L").replace("2.5.1", "2.8"),
      "ServiceRequest", "extension.0.valueCodeableReference.concept",
      {"coding": [{"code": "FAST", "display": "Fasting", "system": "urn:id:L"}]}),
-    # a unit of ISO+ or ANS+ is no UCUM code ("MG"): its text alone
-    (observations(("NM", "10|MG^^ANS+")), "Observation", "valueQuantity", {"value": 10, "unit": "MG"}),
-    (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity", {"value": 10, "unit": "milligram"}),
+    # a unit of ISO+ or ANS+ is no UCUM code ("MG"): a code of its own name's system, as in a Coding
+    (observations(("NM", "10|MG^^ANS+")), "Observation", "valueQuantity",
+     {"value": 10, "code": "MG", "unit": "MG", "system": "urn:id:ANS+"}),
+    (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity",
+     {"value": 10, "code": "mg", "unit": "milligram", "system": "urn:id:ISO+"}),
     # two results of one responsible observer (OBX-16): one PractitionerRole alike, the first's
     (message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|NM|1-8^a^LN||{i}||||||F|||||D1^DOC^ANN" for i in (1, 2))),
      "Observation#1", "performer.0.reference", "#PractitionerRole#0"),
@@ -1066,6 +1091,7 @@ def test_spark_option_zone(tmp_path):
     (observations(("SN", "<^10|mg"), ("SN", "^")), "Observation", "valueString"),
     (EVENT.replace("||01|", "||U|"), "Provenance", "reason"),  # EVN-4 "U": no reason
     (message("ADT^A01", "PID|1||ID1||DOE||19610615"), "Patient", "_birthDate"),  # a day: no birth time
+    (message("ADT^A01", "PID|1||ID1||DOE||19610615-0500"), "Patient", "_birthDate"),  # (its offset no time)
     # XCN-14 (a proposed extension of the tables, not R4's) makes no Location nothing refers to
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A" + "^" * 11 + "FAC"), "Location", "name"),
     (ADT_A01, "EpisodeOfCare", "diagnosis"),  # a DG1's context is its encounter: no episode of care
@@ -1298,6 +1324,12 @@ def test_ids_are_stable_across_events_of_one_stay():
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
         uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))
+    # a role made for a list element is keyed by its field too: OBX-25's director keeps its id whether or
+    # not OBX-16's observer, the Observation's other performer, is sent
+    directed = [{r["practitioner"]["reference"]: r["id"] for r in entries(fhir.to_dict(message(
+        "ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F" + "|" * 5 + observer + "|" * 9 + "99^DIR^DAN")),
+        "PractitionerRole")} for observer in ("", "55^OBS^OLLY")]
+    assert len(directed[1]) == 2 and directed[0].items() < directed[1].items()
     obx = ORU_R01.split("\r")[-3]  # sent twice: one key, two resources, two ids
     assert len({o["id"] for o in entries(check_bundle(fhir.to_json(ORU_R01.replace(obx, obx + "\r" + obx))),
                                             "Observation")}) == 3
@@ -1329,11 +1361,31 @@ def test_ids_are_stable_across_events_of_one_stay():
     (message("ADT^A60^ADT_A60", "EVN|A60", "PID|1||ID1", "IAM|1|DA|70618^Penicillin^RXNORM|SV|Hives|A"),
      message("ADT^A08^ADT_A01", "PID|1||ID1", "AL1|1|DA|70618^Penicillin^RXNORM|SV|Hives", control_id="M2"),
      ["AllergyIntolerance"]),
+    # a patient a 2.2 sender names by PID-2 alone (PID-3 empty) is keyed by that number
+    (message("ADT^A01^ADT_A01", "PID|1|555123||||DOE^J", "PV1|1|I" + "|" * 17 + "V77").replace("|2.5.1", "|2.2"),
+     message("ADT^A08^ADT_A01", "PID|1|555123||||DOE^J", "PV1|1|I" + "|" * 17 + "V77",
+             control_id="M2").replace("|2.5.1", "|2.2"), ["Patient", "Encounter"]),
+    # an order's ids do not depend on the orders ahead of it: an ORC's number is not the OBR's
+    # of the order before
+    (message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|PL1|F1", "OBR|1|PL1|F1|A^a^L", "ORC|NW|PL2",
+             "OBR|2|PL2||B^b^L"),
+     message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|PL2", "OBR|2|PL2||B^b^L", "ORC|NW|PL1|F1",
+             "OBR|1|PL1|F1|A^a^L", control_id="M2"), ["ServiceRequest"]),
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L", "OBX|1|NM|1-8^x^LN||1||||||F",
+             "ORC|RE|PL2", "OBR|2|PL2||B^b^L", "OBX|1|NM|1-8^x^LN||2||||||F"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL2", "OBR|2|PL2||B^b^L", "OBX|1|NM|1-8^x^LN||2||||||F",
+             "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L", "OBX|1|NM|1-8^x^LN||1||||||F", control_id="M2"),
+     ["ServiceRequest", "DiagnosticReport", "Observation"]),
+    # the sample an order's OBR describes (no SPM) is one in its preliminary and its final results
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L|||20240101120000-0500" + "|" * 18
+             + "P", "OBX|1|NM|1-8^x^LN||1||||||P"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L|||20240101120000-0500" + "|" * 18
+             + "F", "OBX|1|NM|1-8^x^LN||2||||||F", control_id="M2"), ["Specimen", "Observation"]),
 ])
 def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_types):
     for resource_type in resource_types:
-        assert ([r["id"] for r in entries(check_bundle(fhir.to_json(text)), resource_type)] ==
-                [r["id"] for r in entries(check_bundle(fhir.to_json(moved)), resource_type)])
+        assert (sorted(r["id"] for r in entries(check_bundle(fhir.to_json(text)), resource_type)) ==
+                sorted(r["id"] for r in entries(check_bundle(fhir.to_json(moved)), resource_type)))
 
 
 def test_transaction_entries_are_conditional_on_identifiers_with_a_system():
@@ -1485,8 +1537,13 @@ def test_unmapped_content_is_reported():
     # a value of a type no row writes (2.3's TN, an NA, none) is reported, not dropped
     assert [fhir.convert(observations((t, v))).unmapped.count("OBX-5") for t, v in [
         ("TN", "(555)555-1234"), ("NA", "1^2^3"), ("", "x"), ("VR", "1^2~3^4"), ("NM", "1"),
-        ("SN", "<>^5~<^3"), ("SN", "<^5"), ("SN", "^1^:^2")]] == [1, 1, 1, 1, 0, 1, 0, 0]
-    # (a component's SN of no Quantity, Range or Ratio; an SN that is one holds no text besides)
+        ("SN", "<>^5~<^3"), ("SN", "<^5"), ("SN", "^1^:^2"), ("ED", "^AP^PDF^Base64^aGVsbG8="),
+        ("ED", "LAB^AP^PDF^Base64^aGVsbG8=")]] == [1, 1, 1, 1, 0, 1, 0, 0, 0, 1]
+    # MSH-3's universal id type chose the form of its endpoint (urn:oid:), which a map beside its name's reads
+    assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("|APP|", "|APP^1.2.3^ISO|", 1)).unmapped
+            if u.startswith("MSH-3")] == []
+    # (a component's SN of no Quantity, Range or Ratio; an SN that is one holds no text besides; an ED's
+    # encoding, ED-4, chose how its data was read, its source application, ED-1, no row reads)
     # a value of a type without components that holds more than its first piece (a code, a number; a
     # component's text: a code in a sub-component) is read to its first piece, its field reported; a text
     # field is read whole; trailing separators hold nothing

@@ -243,20 +243,27 @@ bool read_join(std::string_view text, std::vector<Test> &out) {
 // its message (MSH-10) and position. A key that gives way is replaced by
 // that of a segment completing the resource which makes its own (the first
 // IN1 keys the Coverage of PV1-20 as its own Coverage).
+// A rule's `instead` names the field read in place of the fields' own where
+// those are all empty (a patient identified by PID-2 alone, as 2.1 and 2.2
+// senders do: the id is the one that number would give in PID-3).
 struct KeyRule {
   std::string_view type, segment;
   uint32_t fields[4][3];
   bool patient, order;
   bool gives_way = false;
+  uint32_t instead = 0;
 };
 constexpr KeyRule key_rules[] = {
-    {"Patient", "PID", {{3, 1, 0}, {3, 4, 1}, {3, 4, 2}}, false, false},
+    {"Patient", "PID", {{3, 1, 0}, {3, 4, 1}, {3, 4, 2}}, false, false, false, 2},
     {"Encounter", "PV1", {{19, 1, 0}, {19, 4, 1}}, true, false},
     {"Observation", "OBX", {{3, 1, 0}, {3, 3, 0}, {4, 0, 0}}, true, true},
     {"DiagnosticReport", "OBR", {{4, 1, 0}}, true, true},
     {"ServiceRequest", "OBR", {{4, 1, 0}}, true, true},
     {"ServiceRequest", "ORC", {}, true, true},
     {"Specimen", "SPM", {{2, 1, 0}, {2, 2, 0}}, true, true},
+    // (an order's sample, which its preliminary and final results both
+    // describe: keyed as its report is, until an SPM completing it names it)
+    {"Specimen", "OBR", {{4, 1, 0}}, true, true, true},
     {"Immunization", "RXA", {{3, 0, 0}, {5, 1, 0}}, true, true},
     {"AllergyIntolerance", "AL1", {{3, 1, 0}, {3, 2, 0}}, true, false},
     // (an A60's IAM updates the allergy an AL1 sent: one allergen, one id)
@@ -2697,10 +2704,12 @@ private:
       const Resource &r = resources[at];
       if (r.segment == index)
         return at;
-      if ((r.segment_name != seg.name || row.filler) &&
-          !holds_before(apart(r.group, group), named.before) &&
+      const uint32_t before = apart(r.group, group);
+      if ((r.segment_name != seg.name || row.filler) && !holds_before(before, named.before) &&
+          (before == none || !opens_ahead_of(before, seg.name, r.segment_name)) &&
           !(row.makes && (r.filled & name_bit)) &&
-          !(opens != none && within(r.group, opens) && !named_by_another(row, r))) {
+          !(opens != none && within(r.group, opens) && !named_by_another(row, r)) &&
+          (implied_.empty() || !made_before_opening(r, index, group))) {
         resources[at].filled |= name_bit;
         // A resource keyed by its message and position takes the key of the
         // first segment completing it whose fields key it (the Immunization
@@ -2747,6 +2756,33 @@ private:
     if (same(row.type, "Patient"))
       patient_key_ = key_of(resources.back().key);
     return made;
+  }
+
+  // Whether a segment named `reader`, in an occurrence after `occurrence`
+  // of the same group, stands ahead of the segment named `maker` in that
+  // group: it opens its own occurrence and completes nothing of the one
+  // before (ORU_R01's ORC of a second order, after a first order's OBR
+  // without an ORC: the second order's report is not the first's). (Out of
+  // line: met only across occurrences.)
+  [[gnu::noinline]] bool opens_ahead_of(uint32_t occurrence, std::string_view reader,
+                                        std::string_view maker) const {
+    const GroupDef *def = occurrences_->nodes[occurrence].def;
+    return def != nullptr && child_holding(def, reader) < child_holding(def, maker);
+  }
+
+  // Whether resource `r` stands in a group occurrence that a segment since
+  // it was made, before segment `index` (in occurrence `group`), opened the
+  // next occurrence of (implied_occurrence(), nested_occurrence()): it is
+  // the occurrence before's, as partner() reads it. OML_O21's second order,
+  // ORC OBR SPM, which the structure matcher places in the first order's
+  // PRIOR_RESULT: its OBR's specimen fields fill a Specimen of its own,
+  // not the first order's SPM's. (Out of line: such messages alone.)
+  [[gnu::noinline]] bool made_before_opening(const Resource &r, uint32_t index,
+                                             uint32_t group) const {
+    for (const auto &[at, start] : implied_)
+      if (r.segment < start && start < index && within(r.group, at) && within(group, at))
+        return true;
+    return false;
   }
 
   // Whether resource `r`, which `row` would fill, is one that the segment
@@ -2985,14 +3021,25 @@ private:
     if (row.key_rule >= 0) {
       const KeyRule &rule = key_rules[row.key_rule];
       k.put(type);
-      bool any = false;
-      for (const uint32_t(&at)[3] : rule.fields) {
-        if (at[0] == 0)
-          continue;
-        std::string_view text = first_repetition(seg, at[0], at[1], at[2]);
-        any = any || !text.empty();
-        k.put('|');
-        k.put(text);
+      // the rule's fields, or those of field `instead` in their place;
+      // whether one holds a value
+      auto put_fields = [&](uint32_t instead) {
+        bool valued = false;
+        for (const uint32_t(&at)[3] : rule.fields) {
+          if (at[0] == 0)
+            continue;
+          std::string_view text = first_repetition(seg, instead ? instead : at[0], at[1], at[2]);
+          valued = valued || !text.empty();
+          k.put('|');
+          k.put(text);
+        }
+        return valued;
+      };
+      const size_t fields_at = k.size();
+      bool any = put_fields(0);
+      if (!any && rule.instead != 0) [[unlikely]] {
+        k.truncate(fields_at);
+        any = put_fields(rule.instead);
       }
       if (rule.order) {
         std::string_view order = order_key();
@@ -3041,7 +3088,10 @@ private:
 
   std::string_view key_of(TextPlace key) const { return {key_text_.data() + key.at, key.size}; }
 
-  // The order's number, from the last OBR or ORC (kept until another is seen).
+  // The order's number, from the last OBR or ORC of the order being read
+  // (kept until another is seen): an OBR of the order before is not the
+  // next ORC's (see partner()), so an order's ids do not depend on the
+  // orders ahead of it in the message.
   std::string_view order_key() {
     if (order_known_)
       return order_;
@@ -3049,7 +3099,7 @@ private:
         {"OBR", 3}, {"OBR", 2}, {"ORC", 3}, {"ORC", 2}};
     order_.clear();
     for (auto [name, field] : places) {
-      uint32_t at = last(name);
+      uint32_t at = partner(name);
       if (at == UINT32_MAX)
         continue;
       std::string_view text = first_repetition(message_.segment_at(at), field, 1, 0);
@@ -4372,7 +4422,9 @@ private:
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
                   const Vocabulary &vocabulary, const Value &value, const SegmentView &seg) {
     const Code *found = vocabulary.find(decoded(piece(value, 1).text));
-    if (!found || found->code.empty()) [[unlikely]] {
+    if (!found || found->code.empty() ||
+        (!vocabulary.fhirs && type == "CodeableConcept" && names_another_system(value, seg)))
+        [[unlikely]] {
       table_coding(r, path, type, value, seg);
       return;
     }
@@ -4393,6 +4445,28 @@ private:
       path.pop_back();
     }
     path.resize(size);
+  }
+
+  // Whether a coded value's own system (the third component of a CWE, CE,
+  // CNE or CF, as the place's type in the message's version is) names
+  // another than one of HL7's tables, whose codes the tables' vocabularies
+  // translate: a site's own code ("BLD^Blood^L", "99LAB") or another
+  // standard's is written as sent, not as the HL7 table's code of that
+  // spelling (a vocabulary of FHIR's own codes translates every code: its
+  // element takes no other; nor does a Coding's, as table_coding() reads
+  // it). A code of a type without components (2.5's IS in PV1-2,
+  // "I^Inpatient^L") is its first piece, translated.
+  bool names_another_system(const Value &value, const SegmentView &seg) const {
+    if (value.level >= 2 || !version_)
+      return false;
+    const std::string_view named = piece(value, 3).text;
+    if (!holds_a_value(named) || named.starts_with("HL7"))
+      return false;
+    const uint16_t number = value.level == 0 ? field_type(seg) : place(seg, value, true).type;
+    if (number == 0)
+      return false;
+    const std::string &type = definitions_->type_name(number);
+    return type == "CWE" || type == "CE" || type == "CNE" || type == "CF";
   }
 
   // A code that a row's vocabulary has no code for, written as the sender's
@@ -4823,6 +4897,19 @@ private:
       key_text_.put(i ? '.' : '|');
       key_text_.put(path[i].step->name);
     }
+    // and, in a list, the field it comes from: OBX-16's observer and
+    // OBX-25's director, both the Observation's performer, keep their ids
+    // whether or not the other is sent (two of one key take ids by their
+    // order)
+    if (field_ != 0 && std::any_of(path.begin(), path.end(),
+                                   [](const PathItem &item) { return item.step->slot != 0; })) {
+      char number[12];
+      const auto end = std::to_chars(number, number + sizeof number, field_).ptr;
+      key_text_.put('|');
+      key_text_.put(seg.name);
+      key_text_.put('-');
+      key_text_.put(std::string_view(number, static_cast<size_t>(end - number)));
+    }
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
     const uint32_t at = add(std::move(made));
     if (!below_identity_) // (else apply_counting_apart() counts it apart)
@@ -4921,7 +5008,7 @@ private:
         !map.identity.empty() &&
         (!map.identity_if_first || holds_a_value(piece(value, map.identity[0]).text));
     if (!by_components)
-      key_text_.put(decoded(value.text, true));
+      key_text_.put(decoded(value.level == 1 && subs_ ? as_field(value.text) : value.text, true));
     else
       put_identity(map, value);
     made.key.size = static_cast<uint32_t>(key_text_.size() - made.key.at);
@@ -5086,6 +5173,26 @@ private:
   // A resource made below another's map, now referred to itself (a point
   // of care named alone after a room of it): counted from here on, as one
   // made here would be.
+  // The text of a component, `text`, with its sub-component separators as
+  // a field's component separators: the text a resource made of its value
+  // is named by (linked()) is the same at every level, so the facility
+  // PID-3's assigning authority names, "LAB&1.2.3&ISO", is the one MSH-4
+  // names, "LAB^1.2.3^ISO". (An escaped separator stays the sender's text.)
+  std::string_view as_field(std::string_view text) {
+    if (find_delimiter(text, enc_.sub_component) == std::string_view::npos)
+      return text;
+    std::string &t = as_field_;
+    t.clear();
+    for (size_t start = 0;;) {
+      const size_t hit = find_delimiter(text, enc_.sub_component, start);
+      t.append(text.substr(start, hit == std::string_view::npos ? hit : hit - start));
+      if (hit == std::string_view::npos)
+        return t;
+      t.append(enc_.component.view());
+      start = hit + enc_.sub_component.size;
+    }
+  }
+
   [[gnu::noinline]] void count_in(uint32_t index) {
     const auto it = std::find(apart_.begin(), apart_.end(), index);
     if (it != apart_.end())
@@ -6011,6 +6118,7 @@ private:
   const Options &options_;
   Conversion &out_;
   std::string scratch_, value_, join_, message_id_, patient_key_, location_;
+  std::string as_field_; // see as_field()
   bool bundle_ = false; // see set_bundle()
   bool history_ = false; // see set_type()
   const Definitions *definitions_ = nullptr;   // see set_definitions()

@@ -255,6 +255,13 @@ def _day_alone(address: str) -> str:
             f"{address} LENGTH EQUALS 13)")
 
 
+def _with_time(address: str) -> str:
+    """The condition that a time holds a time of day: more than a day's
+    digits, an offset after a day alone ("19610615-0500") being none."""
+    return (f"({address} LENGTH GREATER THAN 9 AND {address} LENGTH NOT EQUALS 11 AND "
+            f"{address} LENGTH NOT EQUALS 13)")
+
+
 # FHIR's extension of a value not known ("_start": {"extension": [{"url": ...,
 # "valueCode": "unknown"}]}), which rows and defaults write
 DATA_ABSENT_REASON = "http://hl7.org/fhir/StructureDefinition/data-absent-reason"
@@ -1551,13 +1558,6 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # alone, "for now"; hexadecimal data and text of ED-4 "A", table
             # 0299's three encodings since 2.3, were lost without a word)
             cond_text = cond_text.replace('OBX-5.4 EQUALS "Base64"', 'OBX-5.4 IN ("Base64", "Hex", "A")')
-        if name == "CWE[Quantity]" and tpath.strip() in ("Quantity.code", "Quantity.system"):
-            # mended: a unit of ISO+ or ANS+ (table 0396: ISO 2955's and
-            # ANSI X3.50's units with HL7's additions) is no UCUM code ("MG"
-            # is none, UCUM being case-sensitive), nor a code of a system
-            # FHIR names: the unit's text alone (Quantity.unit), as for a
-            # unit sent without its system
-            cond_text = (cond_text or "IF CWE.3 VALUED") + ' AND CWE.3 NOT IN ("ISO+", "ANS+")'
         if ident == "RXO-4" and ".doseRange.high." in tpath and cond_text.startswith("IF RXO-2 IS VALUED"):
             # mended: the unit's rows for the range's high ask the low's
             # value, RXO-2, as those for the low do (the low's rows copied):
@@ -1660,6 +1660,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # a birth time beside the day) is its own: before 2.6 a TS holds
             # a degree of precision after it ("19610615^D")
             cond_text = re.sub(rf"\b({own}-{field}) LENGTH\b", r"\1.1 LENGTH", cond_text)
+            # mended: a time holds more than a day (a birth time beside
+            # PID-7's day; TXA-6's instant, else its date extension) where
+            # its digits do: "19610615-0500", a day with its offset, is a
+            # day alone, not a time of 13 characters
+            cond_text = re.sub(rf"\b({own}-{field}\.1) LENGTH GREATER THAN 8\b",
+                               lambda m: _with_time(m.group(1)), cond_text)
+            cond_text = re.sub(rf"\b({own}-{field}\.1) LENGTH LESS THAN OR EQUALS 8\b",
+                               lambda m: _day_alone(m.group(1)), cond_text)
         if name == "OBX[Observation-Component]" and ident in ("OBX-23", "OBX-24") and not cond_text \
                 and "PractitionerRole" not in tpath:
             # mended: the performing organization is the performer itself
@@ -2174,6 +2182,31 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                        if int(line.split("\t")[1].split(".")[0]) > int(f)), len(rows))
             rows.insert(at, "\t".join(["F", f, "", "", "U", "", "", "", UNREAD]))
         out[head:] = rows
+    if kind == "D":
+        spare_chosen_components(out, head)
+
+
+def spare_chosen_components(out: list[str], head: int) -> None:
+    """mended: a component of a data type map that no row writes but whose
+    value other rows of the map test for (ED.4, the data's encoding, which
+    chooses how ED.5 is read: "Base64", "Hex", "A") was reported though it
+    chose what was written; its row of kind U (reported) holds only for
+    another value, which none of those rows reads."""
+    chosen: dict[str, list[str]] = {}
+    for line in out[head:]:
+        f = line.split("\t")
+        if f[4] == "U":
+            continue
+        for token in f[2].split(" "):
+            parts = token.split(":")
+            if len(parts) == 3 and parts[0] == "E" and re.fullmatch(r"\.\d+", parts[1]):
+                values = chosen.setdefault(parts[1][1:], [])
+                values += [v for v in parts[2].split(",") if v not in values]
+    for i in range(head, len(out)):
+        f = out[i].split("\t")
+        if f[0] == "F" and f[4] == "U" and not f[2] and f[1] in chosen:
+            f[2] = f"X:.{f[1]}:" + ",".join(chosen[f[1]])
+            out[i] = "\t".join(f)
 
 
 # the mark of a row of kind U that map_rows() adds for a component no row
@@ -2203,6 +2236,13 @@ def spare_shared_components(out: list[str]) -> None:
             f = out[i].split("\t")
             if f[4] != "U":
                 read.setdefault(name, set()).add(f[1].split(".")[0])
+                # a component a row's condition tests for values (E, X) or
+                # its join reads is read too: HD[MessageHeader.source-
+                # endpoint]'s HD.3, the universal id's type ("ISO"), which
+                # makes MSH-3's endpoint "urn:oid:..." beside its name
+                read[name].update(re.findall(r"(?:^| )[EXex]:\.(\d+)", f[2]))
+                if len(f) > 8:
+                    read[name].update(re.findall(r"(?:^| )\.(\d+)", f[8]))
             if len(f) > 5 and f[5]:
                 maps = uses.setdefault((name, f[1].split(".")[0]), [])
                 if f[5] not in maps:

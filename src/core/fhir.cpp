@@ -1519,7 +1519,7 @@ struct Resource {
   TextPlace made_of;
   bool keyed = false; // by a rule's fields, not by the message and position
   bool patient_later = false; // its key awaits the Patient's (made before any)
-  char id_text[36] = {}; // set by Engine::finish for the resources that stay
+  char id_text[36] = {}; // set by Engine::finish
   std::string_view id() const { return {id_text, sizeof id_text}; }
   uint32_t patient = UINT32_MAX, encounter = UINT32_MAX; // latest when made
   TypeRules rules;
@@ -6397,14 +6397,18 @@ void Engine::finish() {
       key_text_.add(key_of(patient_key));
       r.key.size = static_cast<uint32_t>(key_text_.size() - r.key.at);
     }
-  // each resource's key made unique by a counter; the ids themselves are
-  // made below, for the resources that stay
-  // (views of the keys: a key made here lives in `made` until the end)
+  // each resource's key made unique by a counter, and its id made of the
+  // key then: the id, a digest of the key, gives the table of keys its hash
+  // (no second hash of each key; a resource that goes later had its id made
+  // for nothing, which few do)
   // (a table of views with open addressing: one allocation, at most half full)
   std::vector<std::string_view> keys(std::bit_ceil(resources.size() * 2 + 2));
-  auto insert = [&](std::string_view k) { // false when the key was there
+  const int shift = 64 - std::countr_zero(keys.size());
+  auto insert = [&](std::string_view k, const char (&id)[36]) { // false when the key was there
     const size_t mask = keys.size() - 1;
-    for (size_t i = std::hash<std::string_view>{}(k) & mask;; ++i &= mask) {
+    uint64_t word; // the id's first 8 hex digits, mixed into the table's size
+    std::memcpy(&word, id, sizeof word);
+    for (size_t i = (word * 0x9E3779B97F4A7C15u) >> shift;; ++i &= mask) {
       if (!keys[i].data()) { // free (a key is never empty)
         keys[i] = k;
         return true;
@@ -6414,28 +6418,28 @@ void Engine::finish() {
     }
   };
   // (key_text_ no longer grows: views of it stay valid)
-  std::vector<std::string_view> key_views(resources.size());
   std::vector<std::string> made; // reserved once: its strings do not move
   // the number a key's next repeat tries first: those below it are taken
   // (a report of a thousand OBX of one code and no sub-id is not numbered
   // from 2 for each)
   std::unordered_map<std::string_view, int> next_number;
   for (size_t i = 0; i < resources.size(); ++i) {
-    key_views[i] = key_of(resources[i].key);
-    if (insert(key_views[i]))
+    const std::string_view key = key_of(resources[i].key);
+    uuid5(key, resources[i].id_text);
+    if (insert(key, resources[i].id_text))
       continue;
     if (made.empty())
       made.reserve(resources.size());
-    int &first = next_number.try_emplace(key_views[i], 2).first->second;
+    int &first = next_number.try_emplace(key, 2).first->second;
     for (int n = first;; ++n) {
-      std::string &k = made.emplace_back(std::string(key_views[i]) + "|" + std::to_string(n));
-      if (insert(k)) {
+      std::string &k = made.emplace_back(std::string(key) + "|" + std::to_string(n));
+      uuid5(k, resources[i].id_text);
+      if (insert(k, resources[i].id_text)) {
         first = n + 1;
         break;
       }
       made.pop_back();
     }
-    key_views[i] = made.back();
   }
   // Required elements: a default where one is documented, otherwise the
   // resource goes (and with it the references to it, which may take another
@@ -6509,9 +6513,6 @@ void Engine::finish() {
   for (uint32_t i = 0; i < resources.size(); ++i)
     if (resources[i].rules.primitive_lists && !resources[i].dropped) [[unlikely]]
       align_primitive_lists(resources[i]);
-  for (size_t i = 0; i < resources.size(); ++i)
-    if (!resources[i].dropped)
-      uuid5(key_views[i], resources[i].id_text);
 }
 
 } // namespace

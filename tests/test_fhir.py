@@ -1381,6 +1381,15 @@ def test_ids_are_stable_across_events_of_one_stay():
              + "P", "OBX|1|NM|1-8^x^LN||1||||||P"),
      message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L|||20240101120000-0500" + "|" * 18
              + "F", "OBX|1|NM|1-8^x^LN||2||||||F", control_id="M2"), ["Specimen", "Observation"]),
+    # an order keeps its placer's number's id when the filler's comes with its results
+    (message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|P1", "OBR|1|P1||A^a^L"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|P1|F1", "OBR|1|P1|F1|A^a^L", "OBX|1|NM|1-8^x^LN||1||||||F",
+             control_id="M2"), ["ServiceRequest"]),
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|P1", "OBR|1|P1||A^a^L" + "|" * 21 + "P",
+             "OBX|1|NM|1-8^x^LN||1||||||P"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|P1|F1", "OBR|1|P1|F1|A^a^L" + "|" * 21 + "F",
+             "OBX|1|NM|1-8^x^LN||2||||||F", control_id="M2"),
+     ["ServiceRequest", "DiagnosticReport", "Observation"]),
 ])
 def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_types):
     for resource_type in resource_types:

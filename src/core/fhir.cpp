@@ -3091,12 +3091,15 @@ private:
   // The order's number, from the last OBR or ORC of the order being read
   // (kept until another is seen): an OBR of the order before is not the
   // next ORC's (see partner()), so an order's ids do not depend on the
-  // orders ahead of it in the message.
+  // orders ahead of it in the message. The placer's number comes first:
+  // the order is sent with it alone and its results with the filler's
+  // beside it, and both must name one order; a filler's own order, with
+  // no placer number, is keyed by the filler's.
   std::string_view order_key() {
     if (order_known_)
       return order_;
     static constexpr std::pair<std::string_view, uint32_t> places[] = {
-        {"OBR", 3}, {"OBR", 2}, {"ORC", 3}, {"ORC", 2}};
+        {"OBR", 2}, {"ORC", 2}, {"OBR", 3}, {"ORC", 3}};
     order_.clear();
     for (auto [name, field] : places) {
       uint32_t at = partner(name);

@@ -360,6 +360,15 @@ def test_corpus_bundles_are_valid(path):
     # ORC-12's ordering and RXA-10's administering providers: two performers
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1|||||||||1^ORD^A", "RXA|0|1|20240110||08^HepB^CVX|||||2^ADM^B"),
      "Immunization", "performer.1.function.coding.0.code", "AP"),
+    # ... and 2.7's PRT of each (ORC-12 and RXA-10 withdrawn): the function with the actor
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "PRT||UC||OP^Ordering Provider^HL70443|1^ORD^A",
+             "PRT||UC||AP^Administering Provider^HL70443|2^ADM^B",
+             "RXA|0|1|20240110||08^HepB^CVX").replace("|2.5.1", "|2.7"), "Immunization", "performer.0.function",
+     {"coding": [{"code": "OP", "system": "http://terminology.hl7.org/CodeSystem/v2-0443"}]}),
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "PRT||UC||OP^Ordering Provider^HL70443|1^ORD^A",
+             "PRT||UC||AP^Administering Provider^HL70443|2^ADM^B",
+             "RXA|0|1|20240110||08^HepB^CVX").replace("|2.5.1", "|2.8"), "Immunization", "performer.1.function",
+     {"coding": [{"code": "AP", "system": "http://terminology.hl7.org/CodeSystem/v2-0443"}]}),
     # two segments' lists of one resource: PV1-7's attender and PV2-13's referrer, two participants
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A", "PV2|||||||||||||22^REF^R"), "Encounter",
      "participant.1.type.0.coding.0.code", "REF"),
@@ -1919,6 +1928,10 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("C:ZPI-1:xx:3"), "line 6: unreadable condition"), (MAPS.format("Q:ZPI-1"), "line 6: unreadable condition"),
     (MAPS.format("C:ZPI-1:lt:x"), "line 6: unreadable condition"), (MAPS.format("C:.x:eq:1"), "line 6: unreadable condition"),
     (MAPS.format("").replace("=subject=", "="), "line 6: unreadable reference"),
+    # values written beside a reference, in the list element it goes in
+    (MAPS.format("").replace("=subject=Patient*1", "=performer*1.actor=Patient*1=function.coding*1.code:OP,note*1:x"), 1),
+    (MAPS.format("") + "=function.code:OP", "line 6: unreadable reference"),  # (subject: no list)
+    (MAPS.format("").replace("=subject=Patient*1", "=performer*1=Patient*1=function"), "line 6: unreadable reference"),
     (MAPS.format("") + "\tnew", 1), (MAPS.format("") + "\tnow", "line 6: unknown line"),
     # a path through references: each with the type it refers to, then the path within
     (MAPS.format("").replace("valueString\ts\t\t\t", "valueString\ts\t\t\t\nF\t2\t\tperformer*1>Organization>name\ts\t\t\t"), 1),

@@ -335,9 +335,22 @@ std::optional<Error> Maps::read(std::string_view text) {
         for (std::string_view link : split(f[7], ';')) {
           std::vector<std::string_view> p = split(link, '=');
           Link l;
-          if (p.size() != 3 || !read_path(p[1], l.path) || l.path.empty())
+          if ((p.size() != 3 && p.size() != 4) || !read_path(p[1], l.path) || l.path.empty())
             return fail("unreadable reference");
           l.from = std::string(p[0]), l.to = std::string(p[2]);
+          if (p.size() == 4) {
+            // path:value,... below the list element of the path
+            if (std::none_of(l.path.begin(), l.path.end(), [](const Step &s) { return s.slot; }))
+              return fail("unreadable reference");
+            for (std::string_view value : split(p[3], ',')) {
+              const size_t colon = value.find(':');
+              auto &[path, written] = l.values.emplace_back();
+              if (colon == std::string_view::npos || !read_path(value.substr(0, colon), path) ||
+                  path.empty())
+                return fail("unreadable reference");
+              written = unescape(value.substr(colon + 1));
+            }
+          }
           row.links.push_back(std::move(l));
         }
       structure->rows.push_back(std::move(row));
@@ -1168,6 +1181,8 @@ void Maps::finish() {
       row.label_id = label(row.label);
       for (Link &l : row.links) {
         steps(l.path);
+        for (auto &[path, text] : l.values)
+          steps(path);
         l.from_id = label(l.from);
         l.to_id = label(l.to);
       }
@@ -5237,7 +5252,29 @@ private:
         later_.emplace_back(from, &l);
       return true;
     }
-    return refer(from, l.path, to);
+    const bool stands = refer(from, l.path, to);
+    if (!l.values.empty() && stands) [[unlikely]]
+      link_values(from, l);
+    return stands;
+  }
+
+  // Writes the values of link `l` into the list element of `r` that
+  // refer() put its reference in (link_path_ as it left it); none where
+  // an element referred to the resource already.
+  [[gnu::noinline]] void link_values(uint32_t r, const Link &l) {
+    size_t list = 0;
+    while (!link_path_[list].step->slot)
+      ++list;
+    if (link_path_[list].rep == none)
+      return;
+    std::vector<PathItem> path(link_path_.begin(),
+                               link_path_.begin() + static_cast<std::ptrdiff_t>(list) + 1);
+    for (const auto &[steps, text] : l.values) {
+      path.resize(list + 1);
+      for (const Step &step : steps)
+        path.push_back({&step, 0});
+      put_leaf(node(r, path), 's', text, 0);
+    }
   }
 
   // Whether `r`, the Specimen of a row that SegmentRow::leads, made by a

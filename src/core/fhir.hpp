@@ -249,6 +249,10 @@ struct Link {
   // of a context link: the ids of the names that hold path[0] (its own and
   // a choice's forms), set by Maps::finish
   Forms forms;
+  // values written into the list element the reference goes in, each at its
+  // path below that element (an Immunization's performer.function beside
+  // the actor a PRT's PractitionerRole is)
+  std::vector<std::pair<std::vector<Step>, std::string>> values;
 };
 
 struct SegmentRow {

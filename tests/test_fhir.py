@@ -1459,6 +1459,11 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    # an offset its FHIR form has no place for (a time of day, a day) is reported, unless a row writes it beside
+    assert [[u for u in fhir.convert(t).unmapped if "offset" in u] for t in [
+        message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TM|1-8^x^LN||123045-0500||||||F"), BORN,
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J||19610615-0500")]] == [
+        ["OBX-5 '123045-0500' (offset left out)"], [], ["PID-7 '19610615-0500' (offset left out)"]]
     # so is the field whose value made a resource nothing refers to at the end
     assert [[u for u in fhir.convert(t).unmapped if u in ("PD1-3", "NTE-5", "IN1-4")] for t in [
         message("ADT^A01^ADT_A01", PID, "PD1|||ORG1", "PD1|||ORG2"), message("SIU^S12^SIU_S12", "NTE|1||note||1234^AU"),

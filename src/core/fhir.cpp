@@ -1835,6 +1835,8 @@ public:
         report_refused(seg);
       // a field is mapped where a row wrote of it (one whose rows' conditions
       // all failed, SCH-9 in hours, or whose value they all left out, is not)
+      if (!offset_dropped_.empty() || offset_kept_.any()) [[unlikely]]
+        report_offsets();
       if (fields) {
         fields->mapped |= wrote_;
         fields->constant |= constant_wrote_ & ~wrote_;
@@ -3590,6 +3592,31 @@ private:
              " '" + std::string(text) + "' (not " + form + ")");
   }
 
+  // Notes the offset of `text`, the field being read, as written or left
+  // out (time_offset_): report_offsets() reports it left out where no row
+  // of the segment wrote it (PID-7's day is the birthDate, its time and
+  // offset the birthTime). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void note_offset(std::string_view text) {
+    if (time_offset_ == 'k')
+      offset_kept_[field_ & 255] = true;
+    else
+      offset_dropped_.push_back({message_.segment_at(reading_).name, field_, std::string(text)});
+  }
+
+  // Reports the offsets of the segment's fields that its rows left out,
+  // none written ("OBX-5 '123045-0500' (offset left out)": FHIR's time
+  // has none). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void report_offsets() {
+    for (const DroppedOffset &d : offset_dropped_)
+      if (!offset_kept_[d.field & 255]) {
+        values_reported_.emplace_back(d.segment, d.field);
+        unmapped(std::string(d.segment) + "-" + std::to_string(d.field) + " '" + d.text +
+                 "' (offset left out)");
+      }
+    offset_dropped_.clear();
+    offset_kept_.reset();
+  }
+
   // Base64 data as FHIR takes it in `out`: the text without its white space
   // (line breaks a sender wraps it at), of the alphabet, padded to four
   // characters; false when it is not that.
@@ -4694,11 +4721,14 @@ private:
         time_in_.assign(text);
         time_out_.clear();
         time_ok_ = timestamp_value(text, kind, time_out_, maps_.zone, zone_);
+        time_offset_ = time_ok_ ? timestamp_offset(text, kind) : 0;
       }
       if (time_ok_)
         leaf(r, path, 's', time_out_);
       else
         unreadable_value(kind, text);
+      if (time_offset_) [[unlikely]]
+        note_offset(text);
       return;
     case 'b':
       if (text == "Y" || text == "y" || text == "true")
@@ -6301,6 +6331,16 @@ private:
   std::optional<int> zone_; // see read_zone()
   bool zone_read_ = false;
   bool time_ok_ = false;
+  char time_offset_ = 0; // what it did with its offset (timestamp_offset())
+  // the offsets of the segment's fields written, and those left out (see
+  // note_offset())
+  std::bitset<256> offset_kept_;
+  struct DroppedOffset {
+    std::string_view segment;
+    uint32_t field;
+    std::string text;
+  };
+  std::vector<DroppedOffset> offset_dropped_;
 
   // A Coding's system named `name` as a URI (coding_system_uri()). The two
   // names this thread read last are remembered with their URIs: a report's

@@ -564,6 +564,11 @@ void convert_each(const Maps &maps, const Definitions &definitions, const Messag
 bool timestamp_value(std::string_view text, char kind, std::string &out, const Zone &zone,
                      std::optional<int> sender);
 
+// What timestamp_value() does with the offset `text` was sent with as FHIR
+// `kind`: 'd' leaves it out (a time of day, 't': FHIR's time has none; a
+// day: a date, or a dateTime of the day alone), 'k' keeps it; 0: none sent.
+char timestamp_offset(std::string_view text, char kind);
+
 // The offset timestamp `text` was sent with (minutes east of UTC), where it
 // has one FHIR can write (within 14 hours, its minutes below 60).
 std::optional<int> timestamp_zone(std::string_view text);

@@ -1459,6 +1459,10 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    # a value naming a resource another map made of the same text (MSH-22's XON, a name; PID-3's assigning
+    # authority HD, an identifier) is reported: the resource is the first's
+    assert [u for u in fhir.convert(message("VXU^V04^VXU_V04", "PID|1||ID1^^^STATEIIS^SR").replace(
+        "|2.5.1", "|2.5.1" + "|" * 10 + "STATEIIS", 1)).unmapped if u.startswith(("PID-3", "MSH-22"))] == ["PID-3"]
     # an offset its FHIR form has no place for (a time of day, a day) is reported, unless a row writes it beside
     assert [[u for u in fhir.convert(t).unmapped if "offset" in u] for t in [
         message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TM|1-8^x^LN||123045-0500||||||F"), BORN,

@@ -1528,8 +1528,9 @@ struct Resource {
   uint32_t label = UINT32_MAX; // the row's label it was made for (none: made from a value)
   uint32_t root = 0; // its node
   TextPlace key; // its id's business key, in Engine::key_text_
-  // of a map keyed by some components: the map and the value that made it
-  // (in Engine::key_text_; see Engine::complete())
+  // of a value: the map that made it, and, of a map keyed by some
+  // components, the value that made it (in Engine::key_text_; see
+  // Engine::complete() and Engine::other_map())
   const Map *made_by = nullptr;
   TextPlace made_of;
   bool keyed = false; // by a rule's fields, not by the message and position
@@ -5067,6 +5068,8 @@ private:
         count_in(index);
       if (by_components && index != UINT32_MAX) [[unlikely]]
         complete(index, map, value, seg);
+      else if (index != UINT32_MAX && resources[index].made_by != &map) [[unlikely]]
+        other_map(index);
       return index;
     }
     made.type = map.type;
@@ -5098,13 +5101,24 @@ private:
     if (map.constants) // (known: drop_hollow() asks again only if its pruning changes it)
       resources[r].holds = holds_value;
     add_identity(key, r);
+    resources[r].made_by = &map;
     if (by_components) {
-      resources[r].made_by = &map;
       resources[r].made_of.at = static_cast<uint32_t>(key_text_.size());
       key_text_.put(value.text);
       resources[r].made_of.size = static_cast<uint32_t>(value.text.size());
     }
     return r;
+  }
+
+  // Where a value names resource `r`, made of the same text by another map
+  // (a VXU's MSH-23 XON "STATEIIS", an Organization of that name, and
+  // PID-3's assigning authority HD "STATEIIS", one of that identifier):
+  // `r` stands for both, as written by the first, and the field of the
+  // second is reported, what its map would write not being in `r`. (Out of
+  // line: rare.)
+  [[gnu::noinline, gnu::cold]] void other_map(uint32_t r) {
+    if (field_ != 0 && !resources[r].dropped)
+      unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_));
   }
 
   // Completes resource `r`, of a map keyed by some components (Map::identity),
@@ -5117,7 +5131,8 @@ private:
   [[gnu::noinline]] void complete(uint32_t r, const Map &map, Value value, const SegmentView &seg) {
     // (not one another map made, as a room stands for its bed of nothing;
     // nor of the same value: nothing to add)
-    if (resources[r].dropped || resources[r].made_by != &map || key_of(resources[r].made_of) == value.text)
+    if (resources[r].dropped || resources[r].made_by != &map || resources[r].made_of.size == 0 ||
+        key_of(resources[r].made_of) == value.text)
       return;
     const auto before = static_cast<uint32_t>(nodes_.size());
     const uint32_t outer = whole_from_;

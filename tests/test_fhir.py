@@ -360,6 +360,15 @@ def test_corpus_bundles_are_valid(path):
     # ORC-12's ordering and RXA-10's administering providers: two performers
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1|||||||||1^ORD^A", "RXA|0|1|20240110||08^HepB^CVX|||||2^ADM^B"),
      "Immunization", "performer.1.function.coding.0.code", "AP"),
+    # ... and 2.7's PRT of each (ORC-12 and RXA-10 withdrawn): the function with the actor
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "PRT||UC||OP^Ordering Provider^HL70443|1^ORD^A",
+             "PRT||UC||AP^Administering Provider^HL70443|2^ADM^B",
+             "RXA|0|1|20240110||08^HepB^CVX").replace("|2.5.1", "|2.7"), "Immunization", "performer.0.function",
+     {"coding": [{"code": "OP", "system": "http://terminology.hl7.org/CodeSystem/v2-0443"}]}),
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1", "PRT||UC||OP^Ordering Provider^HL70443|1^ORD^A",
+             "PRT||UC||AP^Administering Provider^HL70443|2^ADM^B",
+             "RXA|0|1|20240110||08^HepB^CVX").replace("|2.5.1", "|2.8"), "Immunization", "performer.1.function",
+     {"coding": [{"code": "AP", "system": "http://terminology.hl7.org/CodeSystem/v2-0443"}]}),
     # two segments' lists of one resource: PV1-7's attender and PV2-13's referrer, two participants
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I|||||11^ATT^A", "PV2|||||||||||||22^REF^R"), "Encounter",
      "participant.1.type.0.coding.0.code", "REF"),
@@ -1381,6 +1390,15 @@ def test_ids_are_stable_across_events_of_one_stay():
              + "P", "OBX|1|NM|1-8^x^LN||1||||||P"),
      message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|PL1|F1", "OBR|1|PL1|F1|A^a^L|||20240101120000-0500" + "|" * 18
              + "F", "OBX|1|NM|1-8^x^LN||2||||||F", control_id="M2"), ["Specimen", "Observation"]),
+    # an order keeps its placer's number's id when the filler's comes with its results
+    (message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|P1", "OBR|1|P1||A^a^L"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|P1|F1", "OBR|1|P1|F1|A^a^L", "OBX|1|NM|1-8^x^LN||1||||||F",
+             control_id="M2"), ["ServiceRequest"]),
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|P1", "OBR|1|P1||A^a^L" + "|" * 21 + "P",
+             "OBX|1|NM|1-8^x^LN||1||||||P"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|P1|F1", "OBR|1|P1|F1|A^a^L" + "|" * 21 + "F",
+             "OBX|1|NM|1-8^x^LN||2||||||F", control_id="M2"),
+     ["ServiceRequest", "DiagnosticReport", "Observation"]),
 ])
 def test_ids_do_not_depend_on_the_control_id_or_the_order(text, moved, resource_types):
     for resource_type in resource_types:
@@ -1441,6 +1459,15 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    # a value naming a resource another map made of the same text (MSH-22's XON, a name; PID-3's assigning
+    # authority HD, an identifier) is reported: the resource is the first's
+    assert [u for u in fhir.convert(message("VXU^V04^VXU_V04", "PID|1||ID1^^^STATEIIS^SR").replace(
+        "|2.5.1", "|2.5.1" + "|" * 10 + "STATEIIS", 1)).unmapped if u.startswith(("PID-3", "MSH-22"))] == ["PID-3"]
+    # an offset its FHIR form has no place for (a time of day, a day) is reported, unless a row writes it beside
+    assert [[u for u in fhir.convert(t).unmapped if "offset" in u] for t in [
+        message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TM|1-8^x^LN||123045-0500||||||F"), BORN,
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J||19610615-0500")]] == [
+        ["OBX-5 '123045-0500' (offset left out)"], [], ["PID-7 '19610615-0500' (offset left out)"]]
     # so is the field whose value made a resource nothing refers to at the end
     assert [[u for u in fhir.convert(t).unmapped if u in ("PD1-3", "NTE-5", "IN1-4")] for t in [
         message("ADT^A01^ADT_A01", PID, "PD1|||ORG1", "PD1|||ORG2"), message("SIU^S12^SIU_S12", "NTE|1||note||1234^AU"),
@@ -1910,6 +1937,10 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("C:ZPI-1:xx:3"), "line 6: unreadable condition"), (MAPS.format("Q:ZPI-1"), "line 6: unreadable condition"),
     (MAPS.format("C:ZPI-1:lt:x"), "line 6: unreadable condition"), (MAPS.format("C:.x:eq:1"), "line 6: unreadable condition"),
     (MAPS.format("").replace("=subject=", "="), "line 6: unreadable reference"),
+    # values written beside a reference, in the list element it goes in
+    (MAPS.format("").replace("=subject=Patient*1", "=performer*1.actor=Patient*1=function.coding*1.code:OP,note*1:x"), 1),
+    (MAPS.format("") + "=function.code:OP", "line 6: unreadable reference"),  # (subject: no list)
+    (MAPS.format("").replace("=subject=Patient*1", "=performer*1=Patient*1=function"), "line 6: unreadable reference"),
     (MAPS.format("") + "\tnew", 1), (MAPS.format("") + "\tnow", "line 6: unknown line"),
     # a path through references: each with the type it refers to, then the path within
     (MAPS.format("").replace("valueString\ts\t\t\t", "valueString\ts\t\t\t\nF\t2\t\tperformer*1>Organization>name\ts\t\t\t"), 1),

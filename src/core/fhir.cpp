@@ -335,9 +335,22 @@ std::optional<Error> Maps::read(std::string_view text) {
         for (std::string_view link : split(f[7], ';')) {
           std::vector<std::string_view> p = split(link, '=');
           Link l;
-          if (p.size() != 3 || !read_path(p[1], l.path) || l.path.empty())
+          if ((p.size() != 3 && p.size() != 4) || !read_path(p[1], l.path) || l.path.empty())
             return fail("unreadable reference");
           l.from = std::string(p[0]), l.to = std::string(p[2]);
+          if (p.size() == 4) {
+            // path:value,... below the list element of the path
+            if (std::none_of(l.path.begin(), l.path.end(), [](const Step &s) { return s.slot; }))
+              return fail("unreadable reference");
+            for (std::string_view value : split(p[3], ',')) {
+              const size_t colon = value.find(':');
+              auto &[path, written] = l.values.emplace_back();
+              if (colon == std::string_view::npos || !read_path(value.substr(0, colon), path) ||
+                  path.empty())
+                return fail("unreadable reference");
+              written = unescape(value.substr(colon + 1));
+            }
+          }
           row.links.push_back(std::move(l));
         }
       structure->rows.push_back(std::move(row));
@@ -1168,6 +1181,8 @@ void Maps::finish() {
       row.label_id = label(row.label);
       for (Link &l : row.links) {
         steps(l.path);
+        for (auto &[path, text] : l.values)
+          steps(path);
         l.from_id = label(l.from);
         l.to_id = label(l.to);
       }
@@ -1513,8 +1528,9 @@ struct Resource {
   uint32_t label = UINT32_MAX; // the row's label it was made for (none: made from a value)
   uint32_t root = 0; // its node
   TextPlace key; // its id's business key, in Engine::key_text_
-  // of a map keyed by some components: the map and the value that made it
-  // (in Engine::key_text_; see Engine::complete())
+  // of a value: the map that made it, and, of a map keyed by some
+  // components, the value that made it (in Engine::key_text_; see
+  // Engine::complete() and Engine::other_map())
   const Map *made_by = nullptr;
   TextPlace made_of;
   bool keyed = false; // by a rule's fields, not by the message and position
@@ -1820,6 +1836,8 @@ public:
         report_refused(seg);
       // a field is mapped where a row wrote of it (one whose rows' conditions
       // all failed, SCH-9 in hours, or whose value they all left out, is not)
+      if (!offset_dropped_.empty() || offset_kept_.any()) [[unlikely]]
+        report_offsets();
       if (fields) {
         fields->mapped |= wrote_;
         fields->constant |= constant_wrote_ & ~wrote_;
@@ -3091,12 +3109,15 @@ private:
   // The order's number, from the last OBR or ORC of the order being read
   // (kept until another is seen): an OBR of the order before is not the
   // next ORC's (see partner()), so an order's ids do not depend on the
-  // orders ahead of it in the message.
+  // orders ahead of it in the message. The placer's number comes first:
+  // the order is sent with it alone and its results with the filler's
+  // beside it, and both must name one order; a filler's own order, with
+  // no placer number, is keyed by the filler's.
   std::string_view order_key() {
     if (order_known_)
       return order_;
     static constexpr std::pair<std::string_view, uint32_t> places[] = {
-        {"OBR", 3}, {"OBR", 2}, {"ORC", 3}, {"ORC", 2}};
+        {"OBR", 2}, {"ORC", 2}, {"OBR", 3}, {"ORC", 3}};
     order_.clear();
     for (auto [name, field] : places) {
       uint32_t at = partner(name);
@@ -3570,6 +3591,31 @@ private:
     value_reported(message_.segment_at(reading_).name);
     unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
              " '" + std::string(text) + "' (not " + form + ")");
+  }
+
+  // Notes the offset of `text`, the field being read, as written or left
+  // out (time_offset_): report_offsets() reports it left out where no row
+  // of the segment wrote it (PID-7's day is the birthDate, its time and
+  // offset the birthTime). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void note_offset(std::string_view text) {
+    if (time_offset_ == 'k')
+      offset_kept_[field_ & 255] = true;
+    else
+      offset_dropped_.push_back({message_.segment_at(reading_).name, field_, std::string(text)});
+  }
+
+  // Reports the offsets of the segment's fields that its rows left out,
+  // none written ("OBX-5 '123045-0500' (offset left out)": FHIR's time
+  // has none). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void report_offsets() {
+    for (const DroppedOffset &d : offset_dropped_)
+      if (!offset_kept_[d.field & 255]) {
+        values_reported_.emplace_back(d.segment, d.field);
+        unmapped(std::string(d.segment) + "-" + std::to_string(d.field) + " '" + d.text +
+                 "' (offset left out)");
+      }
+    offset_dropped_.clear();
+    offset_kept_.reset();
   }
 
   // Base64 data as FHIR takes it in `out`: the text without its white space
@@ -4676,11 +4722,14 @@ private:
         time_in_.assign(text);
         time_out_.clear();
         time_ok_ = timestamp_value(text, kind, time_out_, maps_.zone, zone_);
+        time_offset_ = time_ok_ ? timestamp_offset(text, kind) : 0;
       }
       if (time_ok_)
         leaf(r, path, 's', time_out_);
       else
         unreadable_value(kind, text);
+      if (time_offset_) [[unlikely]]
+        note_offset(text);
       return;
     case 'b':
       if (text == "Y" || text == "y" || text == "true")
@@ -5019,6 +5068,8 @@ private:
         count_in(index);
       if (by_components && index != UINT32_MAX) [[unlikely]]
         complete(index, map, value, seg);
+      else if (index != UINT32_MAX && resources[index].made_by != &map) [[unlikely]]
+        other_map(index);
       return index;
     }
     made.type = map.type;
@@ -5050,13 +5101,24 @@ private:
     if (map.constants) // (known: drop_hollow() asks again only if its pruning changes it)
       resources[r].holds = holds_value;
     add_identity(key, r);
+    resources[r].made_by = &map;
     if (by_components) {
-      resources[r].made_by = &map;
       resources[r].made_of.at = static_cast<uint32_t>(key_text_.size());
       key_text_.put(value.text);
       resources[r].made_of.size = static_cast<uint32_t>(value.text.size());
     }
     return r;
+  }
+
+  // Where a value names resource `r`, made of the same text by another map
+  // (a VXU's MSH-23 XON "STATEIIS", an Organization of that name, and
+  // PID-3's assigning authority HD "STATEIIS", one of that identifier):
+  // `r` stands for both, as written by the first, and the field of the
+  // second is reported, what its map would write not being in `r`. (Out of
+  // line: rare.)
+  [[gnu::noinline, gnu::cold]] void other_map(uint32_t r) {
+    if (field_ != 0 && !resources[r].dropped)
+      unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_));
   }
 
   // Completes resource `r`, of a map keyed by some components (Map::identity),
@@ -5069,7 +5131,8 @@ private:
   [[gnu::noinline]] void complete(uint32_t r, const Map &map, Value value, const SegmentView &seg) {
     // (not one another map made, as a room stands for its bed of nothing;
     // nor of the same value: nothing to add)
-    if (resources[r].dropped || resources[r].made_by != &map || key_of(resources[r].made_of) == value.text)
+    if (resources[r].dropped || resources[r].made_by != &map || resources[r].made_of.size == 0 ||
+        key_of(resources[r].made_of) == value.text)
       return;
     const auto before = static_cast<uint32_t>(nodes_.size());
     const uint32_t outer = whole_from_;
@@ -5234,7 +5297,29 @@ private:
         later_.emplace_back(from, &l);
       return true;
     }
-    return refer(from, l.path, to);
+    const bool stands = refer(from, l.path, to);
+    if (!l.values.empty() && stands) [[unlikely]]
+      link_values(from, l);
+    return stands;
+  }
+
+  // Writes the values of link `l` into the list element of `r` that
+  // refer() put its reference in (link_path_ as it left it); none where
+  // an element referred to the resource already.
+  [[gnu::noinline]] void link_values(uint32_t r, const Link &l) {
+    size_t list = 0;
+    while (!link_path_[list].step->slot)
+      ++list;
+    if (link_path_[list].rep == none)
+      return;
+    std::vector<PathItem> path(link_path_.begin(),
+                               link_path_.begin() + static_cast<std::ptrdiff_t>(list) + 1);
+    for (const auto &[steps, text] : l.values) {
+      path.resize(list + 1);
+      for (const Step &step : steps)
+        path.push_back({&step, 0});
+      put_leaf(node(r, path), 's', text, 0);
+    }
   }
 
   // Whether `r`, the Specimen of a row that SegmentRow::leads, made by a
@@ -6261,6 +6346,16 @@ private:
   std::optional<int> zone_; // see read_zone()
   bool zone_read_ = false;
   bool time_ok_ = false;
+  char time_offset_ = 0; // what it did with its offset (timestamp_offset())
+  // the offsets of the segment's fields written, and those left out (see
+  // note_offset())
+  std::bitset<256> offset_kept_;
+  struct DroppedOffset {
+    std::string_view segment;
+    uint32_t field;
+    std::string text;
+  };
+  std::vector<DroppedOffset> offset_dropped_;
 
   // A Coding's system named `name` as a URI (coding_system_uri()). The two
   // names this thread read last are remembered with their URIs: a report's

@@ -249,6 +249,10 @@ struct Link {
   // of a context link: the ids of the names that hold path[0] (its own and
   // a choice's forms), set by Maps::finish
   Forms forms;
+  // values written into the list element the reference goes in, each at its
+  // path below that element (an Immunization's performer.function beside
+  // the actor a PRT's PractitionerRole is)
+  std::vector<std::pair<std::vector<Step>, std::string>> values;
 };
 
 struct SegmentRow {
@@ -559,6 +563,11 @@ void convert_each(const Maps &maps, const Definitions &definitions, const Messag
 // no timestamp.
 bool timestamp_value(std::string_view text, char kind, std::string &out, const Zone &zone,
                      std::optional<int> sender);
+
+// What timestamp_value() does with the offset `text` was sent with as FHIR
+// `kind`: 'd' leaves it out (a time of day, 't': FHIR's time has none; a
+// day: a date, or a dateTime of the day alone), 'k' keeps it; 0: none sent.
+char timestamp_offset(std::string_view text, char kind);
 
 // The offset timestamp `text` was sent with (minutes east of UTC), where it
 // has one FHIR can write (within 14 hours, its minutes below 60).

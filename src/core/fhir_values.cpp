@@ -194,6 +194,14 @@ bool timestamp_value(std::string_view text, char kind, std::string &out, const Z
   return true;
 }
 
+char timestamp_offset(std::string_view text, char kind) {
+  const SplitTimestamp split = split_timezone(text);
+  if (!split.offset_minutes)
+    return 0;
+  const std::string_view whole = split.body.substr(0, split.body.find('.'));
+  return kind == 't' || kind == 'D' || (kind == 'T' && whole.size() <= 8) ? 'd' : 'k';
+}
+
 std::optional<int> timestamp_zone(std::string_view text) {
   const SplitTimestamp split = split_timezone(text);
   return split.offset_minutes && writable_offset(split) ? split.offset_minutes : std::nullopt;

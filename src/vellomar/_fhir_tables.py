@@ -2418,6 +2418,27 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
             if f.group(1) not in anchors.setdefault(f.group(2), []):
                 anchors[f.group(2)].append(f.group(1))
     openers = block_openers(table[2:], blocks)
+    # mended: VXU_V04's PRT of an ordering or administering provider makes a
+    # PractitionerRole the Immunization's performer.actor refers to, and
+    # rows of the same group and condition assign that performer's function
+    # ("Immunization[1].performer.function.coding.code="OP'"", with a stray
+    # quote), rows without a map that wrote nothing: 2.7 and 2.8's
+    # performers had no function where ORC-12 and RXA-10 give one. They are
+    # values of the element the link fills: the link carries them. By the
+    # index of the row of the link: (resource, first element, rest, value)
+    assigned: dict[int, list[tuple[str, str, str, str]]] = {}
+    for index, r in enumerate(table[2:]):
+        a = re.fullmatch(r'\s*(\w+)\[\d+\]\.(\w+)\.([\w.]+?)\s*=\s*"(.*?)\'?"\s*', r[9])
+        if not a or r[10].strip() or not r[1].strip():
+            continue
+        for at in range(index - 1, -1, -1):
+            before = table[2 + at]
+            if before[1] != r[1] or before[6] != r[6]:
+                break
+            if before[10].strip() and re.search(rf"\b{a.group(1)}\.{a.group(2)}\.\w+", before[11]):
+                assigned.setdefault(at, []).append((a[1], a[2], a[3], a[4]))
+                r[9] = ""  # (honoured: not reported)
+                break
     made_by: dict[str, tuple[str, str, bool]] = {}  # a label: its first segment, group, repetition
     for index, r in enumerate(table[2:]):
         ident, cond_text, narrative, label, segmap, refs = r[1], r[6], r[8], r[9], r[10], r[11]
@@ -2717,7 +2738,18 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                 # PractitionerRole[1] on one making PractitionerRole[4]; ORU's
                 # QST OBX, Observation[2], "supportingInfo=Observation[1]")
                 target = number
-            links.append(f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{target}")
+            values = []
+            for kind_of, first, rest, value in assigned.get(index, []):
+                placed = resolve(kind_of, f"{first}.{rest}")
+                head = resolved[0].split(".")[0]
+                if m.group(1) == kind_of and not isinstance(placed, str) and \
+                        placed[0].startswith(head + ".") and "*" in head:
+                    values.append(f"{placed[0][len(head) + 1:]}:{esc(value)}")
+                else:
+                    report.append(f"{where}: assignment {kind_of}.{first}.{rest}={value!r} beside no "
+                                  "element of the reference: not honoured")
+            link = f"{m.group(1)}*{origin}={resolved[0]}={m.group(4)}*{target}"
+            links.append(f"{link}={','.join(values)}" if values else link)
         row = ["G", segment, group, f"{rtype}*{number}", rtype, esc(segmap), cond, ";".join(links)]
         row_map = row[5]
         copies = [row]

@@ -1239,6 +1239,10 @@ def test_spark_option_zone(tmp_path):
              "RXR|IV^Intravenous^HL70162"), "Immunization", "vaccineCode"),
     # an order's reason is no diagnosis of the stay (a message without a table: DG1 after OBR)
     (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "Encounter", "diagnosis"),
+    # an order of nothing but its specimen is none: an ORC of nothing after an SPM (OUL), an ORC and OBR of
+    # nothing before one (OML)
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "ORC"), "ServiceRequest", "intent"),
+    (message("OML^O21^OML_O21", PID, "ORC", "OBR|1", "SPM|1|SP1"), "ServiceRequest", "intent"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

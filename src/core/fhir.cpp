@@ -5653,6 +5653,9 @@ public:
   // `defaults` and after in text_, are none), else references to resources
   // that stay other than a Patient or an Encounter (the message's, which
   // every resource is of: holds_references), else nothing (holds_nothing).
+  // A reference to a Specimen is none either but in a Specimen (its
+  // parent): the order or result of it is made so by the specimen's
+  // segment, not by its own (an ORC of nothing after an SPM).
   // One whose one such reference is to a resource of its own type (a bed
   // of nothing, part of room 2012) holds nothing and stands for that one:
   // `instead` (UINT32_MAX: none). (Out of line: asked of few resources.)
@@ -5667,7 +5670,8 @@ public:
       }
       if (n.kind == 'r') {
         const Resource &to = resources[n.target];
-        if (!to.dropped && !same(to.type, "Patient") && !same(to.type, "Encounter"))
+        if (!to.dropped && !same(to.type, "Patient") && !same(to.type, "Encounter") &&
+            (!same(to.type, "Specimen") || same(r.type, "Specimen")))
           ++references, target = n.target;
       } else if (n.kind != 'o' && n.kind != 'x' && n.size && n.value < defaults &&
                  !std::binary_search(constants_.begin(), constants_.end(), n.value)) {

@@ -964,6 +964,10 @@ def test_corpus_bundles_are_valid(path):
              "SPM|2|SP2", "OBR|2|P2||2-8^b^LN", "ORC|RE|P2"), "ServiceRequest#1", "specimen.0.reference", "#Specimen#1"),
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "OBX|1|NM|1-8^a^LN||5||||||F"),
      "Observation", "specimen.reference", "#Specimen#0"),
+    # ... of several, its result the last's (Observation.specimen names one)
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "SPM|2|SP2", "SPM|3|SP3",
+             "OBR|2|P2||2-8^b^LN", "ORC|RE|P2", "OBX|1|NM|2-8^b^LN||5||||||F"), "Observation", "specimen.reference",
+     "#Specimen#2"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
@@ -1023,6 +1027,11 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
     # an OML order's each SPM: the first completes the OBR's Specimen, the next makes its own
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1", "SPM|2|SP2"), "ServiceRequest", "specimen",
      "Specimen", [2]),
+    # specimens sent one after another ahead of an order are all its (OUL: SPM SPM OBR, then SPM SPM OBR)
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "SPM|2|SP2", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1"), "ServiceRequest",
+     "specimen", "Specimen", [2]),
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "SPM|2|SP2", "SPM|3|SP3",
+             "OBR|2|P2||2-8^b^LN", "ORC|RE|P2"), "ServiceRequest", "specimen", "Specimen", [1, 2]),
     # lists longer than the engine walks (its members' table): each OBX a result, each DG1 a diagnosis, in order
     (observations(*[("NM", str(i)) for i in range(150)]), "DiagnosticReport", "result", "Observation", [150]),
     (message("ADT^A01^ADT_A01", PID, PV1, *(f"DG1|{i}||I{i}^D^I10" for i in range(150))), "Encounter",

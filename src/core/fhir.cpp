@@ -2751,7 +2751,7 @@ private:
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
     latest_[row.label_id] = made;
-    if (lead_.resource != UINT32_MAX) [[unlikely]]
+    if (!lead_.specimens.empty()) [[unlikely]]
       follow(row, made);
     if (same(row.type, "Patient"))
       patient_key_ = key_of(resources.back().key);
@@ -5241,28 +5241,38 @@ private:
   // segment standing ahead of the orders it is taken for (OUL_R22's SPM, then
   // OBR, ORC and OBX), leads those instead of taking `l`, the link from the
   // order to it: no order of the link's label stands before it, or the one
-  // that does follows the specimen before (the next SPM of an OUL). An
+  // that does followed a specimen before (the next SPM of an OUL). An
   // order standing before the specimen (OML's ORC OBR SPM) takes it by the
-  // link. (Out of line: SPM of a message without a table.)
+  // link. Specimens sent one after another ahead of an order lead it
+  // together; the first after an order that followed them begins anew.
+  // (Out of line: SPM of a message without a table.)
   [[gnu::noinline]] bool lead(const SegmentRow &row, const Link &l, uint32_t r) {
     if (l.to_id != row.label_id || l.from_id == row.label_id)
       return false;
     const uint32_t from = latest(l.from_id);
-    if (from != UINT32_MAX && (lead_.resource == UINT32_MAX || from != lead_.follower))
+    if (from != UINT32_MAX && from != lead_.follower)
       return false;
-    lead_ = {r, &l, UINT32_MAX};
+    if (lead_.followed)
+      lead_.specimens.clear();
+    lead_.specimens.push_back(r);
+    lead_.link = &l;
+    lead_.followed = false;
     return true;
   }
 
-  // A resource made after a leading specimen (see lead()) is of it: an order
-  // of the link's label refers to it by the link (ServiceRequest.specimen),
-  // an Observation as a result made of it (Maps::result_specimen).
+  // A resource made after leading specimens (see lead()) is of them: an
+  // order of the link's label refers to each by the link
+  // (ServiceRequest.specimen, a list), an Observation as a result made of
+  // the last sent before it (Maps::result_specimen; Observation.specimen
+  // names one).
   [[gnu::noinline]] void follow(const SegmentRow &row, uint32_t made) {
     if (row.label_id == lead_.link->from_id) {
-      refer(made, lead_.link->path, lead_.resource);
+      for (const uint32_t specimen : lead_.specimens)
+        refer(made, lead_.link->path, specimen);
       lead_.follower = made;
+      lead_.followed = true;
     } else if (same(row.type, "Observation") && !maps_.result_specimen.path.empty()) {
-      refer(made, maps_.result_specimen.path, lead_.resource);
+      refer(made, maps_.result_specimen.path, lead_.specimens.back());
     }
   }
 
@@ -6200,12 +6210,14 @@ private:
   std::vector<std::pair<uint32_t, uint32_t>> implied_;
   // links whose target was not made yet when their row applied (see link())
   std::vector<std::pair<uint32_t, const Link *>> later_;
-  // the specimen leading the orders and results after it (see lead()), its
-  // link from an order, and the order that followed it last
+  // the specimens leading the orders and results after them (see lead()),
+  // their link from an order, the order that followed specimens last, and
+  // whether one followed these
   struct Lead {
-    uint32_t resource = UINT32_MAX;
+    std::vector<uint32_t> specimens;
     const Link *link = nullptr;
     uint32_t follower = UINT32_MAX;
+    bool followed = false;
   } lead_;
   uint32_t first_rep_ = 0;
   // a document's empty lines waiting for its next line (blank_line()):

@@ -1248,6 +1248,9 @@ def test_spark_option_zone(tmp_path):
              "RXR|IV^Intravenous^HL70162"), "Immunization", "vaccineCode"),
     # an order's reason is no diagnosis of the stay (a message without a table: DG1 after OBR)
     (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "Encounter", "diagnosis"),
+    # an ED of its type of data alone (ED-2, no ED-3) names no MIME type: no contentType (its alternate code)
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ED|1-8^a^LN||^TEXT^^A^hello||||||F"), "Observation",
+     "extension.valueAttachment.contentType"),
     # an order of nothing but its specimen is none: an ORC of nothing after an SPM (OUL), an ORC and OBR of
     # nothing before one (OML)
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "ORC"), "ServiceRequest", "intent"),

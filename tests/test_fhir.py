@@ -190,6 +190,45 @@ def wrong_references(model, types):
                 yield from wrong_references(item, types)
 
 
+def broken_invariants(model, path=""):
+    """The places where R4B model `model` breaks a FHIR invariant its
+    validation does not check, as "rule at path"."""
+    kind = type(model).__name__
+    def has(name):
+        return getattr(model, name, None) is not None or getattr(model, name + "__ext", None) is not None
+    start, end = getattr(model, "start", None), getattr(model, "end", None)
+    values = [n for n in type(model).model_fields if n.startswith("value") and not n.endswith("__ext") and has(n)]
+    checks = {
+        "att-1": kind == "Attachment" and has("data") and not has("contentType"),
+        # comparable only at the same precision, both with a zone or neither
+        "per-1": kind == "Period" and type(start) is type(end) and start is not None
+        and (not isinstance(start, str) or len(start) == len(end))
+        and (getattr(start, "tzinfo", None) is None) == (getattr(end, "tzinfo", None) is None) and start > end,
+        "qty-3": kind in ("Quantity", "Age", "Count", "Distance", "Duration") and has("code") and not has("system"),
+        "cpt-2": kind == "ContactPoint" and has("value") and not has("system"),
+        "ref-1": kind == "Reference" and not (has("reference") or has("identifier") or has("display") or has("extension")),
+        "obs-6": kind in ("Observation", "ObservationComponent") and has("dataAbsentReason") and values != [],
+        "obs-7": kind == "Observation" and values != [] and any(
+            {(c.system, c.code) for c in model.code.coding or []} & {(c.system, c.code) for c in m.code.coding or []}
+            for m in model.component or []),
+    }
+    yield from (f"{rule} at {path or kind}" for rule, broken in checks.items() if broken)
+    for name in type(model).model_fields:
+        value = getattr(model, name, None)
+        for i, item in enumerate(value if isinstance(value, list) else [value]):
+            if isinstance(item, BaseModel):
+                yield from broken_invariants(item, f"{path or kind}.{name}" + (f".{i}" if isinstance(value, list) else ""))
+
+
+def empty(value, path=""):
+    """The paths of the empty objects, lists and strings in `value` (none is
+    allowed anywhere in a resource)."""
+    if value in ({}, [], ""):
+        yield path
+    for key, item in value.items() if isinstance(value, dict) else enumerate(value) if isinstance(value, list) else []:
+        yield from empty(item, f"{path}.{key}")
+
+
 def check_bundle(text):
     """The bundle validates with the R4B models, its fullUrls are unique and
     every reference resolves inside it, to a resource of a type its element
@@ -200,9 +239,9 @@ def check_bundle(text):
     assert len(urls) == len(set(urls))
     assert set(references(bundle)) <= set(urls)
     assert list(wrong_references(model, {e["fullUrl"]: e["resource"]["resourceType"] for e in bundle["entry"]})) == []
-    for entry in bundle["entry"]:  # a value and a reason for its absence exclude each other
-        assert not ("dataAbsentReason" in entry["resource"] and any(k.startswith("value") for k in entry["resource"]))
     assert list(misaligned(bundle)) == []
+    assert list(empty(bundle)) == []
+    assert list(broken_invariants(model)) == []
     for appointment in entries(bundle, "Appointment"):  # a participant names its actor or its type
         assert [p for p in appointment["participant"] if "actor" not in p and "type" not in p] == []
         # a start and an end, or neither (a primitive holding a data-absent-reason alone is there)
@@ -785,6 +824,13 @@ def test_corpus_bundles_are_valid(path):
     # an ED's type and subtype (ED-2, ED-3) are the MIME type they name
     (observations(("ED", "^IMAGE^jpeg^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.contentType",
      "image/jpeg"),
+    # an ED of data of its type alone (ED-2, no ED-3): a text is text/plain, any other type bytes of no known
+    # kind; ED-2 stays its alternate code
+    (observations(("ED", "^TEXT^^A^hello")), "Observation", "extension.0.valueAttachment.contentType", "text/plain"),
+    (observations(("ED", "^IM^^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/alternate-codes",
+                     "valueCodeableConcept": {"coding": [{"code": "IM"}]}}],
+      "contentType": "application/octet-stream", "data": "aGVsbG8="}),
     # an allergy's clinical status is the map's constant: IAM-17 (table 0438) does not mix into its Coding
     (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives|A" + "|" * 11 + "C^Confirmed^HL70438"),
      "AllergyIntolerance", "clinicalStatus",
@@ -1248,9 +1294,6 @@ def test_spark_option_zone(tmp_path):
              "RXR|IV^Intravenous^HL70162"), "Immunization", "vaccineCode"),
     # an order's reason is no diagnosis of the stay (a message without a table: DG1 after OBR)
     (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "Encounter", "diagnosis"),
-    # an ED of its type of data alone (ED-2, no ED-3) names no MIME type: no contentType (its alternate code)
-    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ED|1-8^a^LN||^TEXT^^A^hello||||||F"), "Observation",
-     "extension.valueAttachment.contentType"),
     # an order of nothing but its specimen is none: an ORC of nothing after an SPM (OUL), an ORC and OBR of
     # nothing before one (OML)
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "ORC"), "ServiceRequest", "intent"),

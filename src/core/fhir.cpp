@@ -1226,6 +1226,8 @@ void Maps::finish() {
   own(display_step, "display", 0);
   identifier_id = intern("identifier");
   value_id = intern("value");
+  start_id = intern("start");
+  end_id = intern("end");
   // what elements require, resolved to name ids (the names are all known now)
   needs.clear();
   type_needs.clear();
@@ -3566,10 +3568,44 @@ private:
                        : kind == 'b' ? "a boolean"
                        : kind == 'I' ? "an instant"
                        : kind == 'm' ? "a MIME type"
+                       : kind == 'e' ? "at or after its start"
                                      : "a date or time";
     value_reported(message_.segment_at(reading_).name);
     unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
              " '" + std::string(text) + "' (not " + form + ")");
+  }
+
+  // Whether `end`, to be written at `path` (a Period's end), falls before
+  // the start its period holds already: a sender's end before its start
+  // (PV1-45 before PV1-44, DR-2 before DR-1), which a Period does not allow.
+  // The start is kept and the end reported. A day or coarser is judged on
+  // the digits both hold (2023 before 2024-01-10; 2024 is not), two times
+  // of day where they have one precision and one offset (texts of one
+  // length and zone), else not. (Out of line: few values end.)
+  [[gnu::noinline]] bool before_start(uint32_t r, std::vector<PathItem> &path,
+                                      std::string_view end) {
+    if (path.size() < 2) // a resource's own end (Appointment's) is no Period's
+      return false;
+    const PathItem last = path.back();
+    path.pop_back();
+    // (the period the end would be written in; made now if it is not, as
+    // the end's own leaf() would make it)
+    const uint32_t period = node(r, path);
+    path.push_back(last);
+    if (period == none || nodes_[period].kind != 'o')
+      return false;
+    for (uint32_t c = nodes_[period].first; c != none; c = nodes_[c].next) {
+      if (nodes_[c].key != maps_.start_id || nodes_[c].kind != 's')
+        continue;
+      const std::string_view start = text_of(nodes_[c]);
+      auto zone = [](std::string_view t) {
+        return t.size() <= 10 ? ""sv : t.back() == 'Z' ? "Z"sv : t.substr(t.size() - 6);
+      };
+      if (const size_t n = std::min(start.size(), end.size()); n <= 10)
+        return end.substr(0, n) < start.substr(0, n);
+      return start.size() == end.size() && zone(start) == zone(end) && end < start;
+    }
+    return false;
   }
 
   // Base64 data as FHIR takes it in `out`: the text without its white space
@@ -4677,10 +4713,12 @@ private:
         time_out_.clear();
         time_ok_ = timestamp_value(text, kind, time_out_, maps_.zone, zone_);
       }
-      if (time_ok_)
-        leaf(r, path, 's', time_out_);
-      else
+      if (!time_ok_)
         unreadable_value(kind, text);
+      else if (step_key(path) == maps_.end_id && before_start(r, path, time_out_)) [[unlikely]]
+        unreadable_value('e', text);
+      else
+        leaf(r, path, 's', time_out_);
       return;
     case 'b':
       if (text == "Y" || text == "y" || text == "true")

@@ -190,6 +190,52 @@ def wrong_references(model, types):
                 yield from wrong_references(item, types)
 
 
+def broken_invariants(model, path=""):
+    """The places where R4B model `model` breaks a FHIR invariant its
+    validation does not check, as "rule at path"."""
+    kind = type(model).__name__
+    def has(name):
+        return getattr(model, name, None) is not None or getattr(model, name + "__ext", None) is not None
+    start, end = getattr(model, "start", None), getattr(model, "end", None)
+    values = [n for n in type(model).model_fields if n.startswith("value") and not n.endswith("__ext") and has(n)]
+    checks = {
+        "att-1": kind == "Attachment" and has("data") and not has("contentType"),
+        "per-1": kind == "Period" and start is not None and end is not None and ended_before(start, end),
+        "qty-3": kind in ("Quantity", "Age", "Count", "Distance", "Duration") and has("code") and not has("system"),
+        "cpt-2": kind == "ContactPoint" and has("value") and not has("system"),
+        "ref-1": kind == "Reference" and not (has("reference") or has("identifier") or has("display") or has("extension")),
+        "obs-6": kind in ("Observation", "ObservationComponent") and has("dataAbsentReason") and values != [],
+        "obs-7": kind == "Observation" and values != [] and any(
+            {(c.system, c.code) for c in model.code.coding or []} & {(c.system, c.code) for c in m.code.coding or []}
+            for m in model.component or []),
+    }
+    yield from (f"{rule} at {path or kind}" for rule, broken in checks.items() if broken)
+    for name in type(model).model_fields:
+        value = getattr(model, name, None)
+        for i, item in enumerate(value if isinstance(value, list) else [value]):
+            if isinstance(item, BaseModel):
+                yield from broken_invariants(item, f"{path or kind}.{name}" + (f".{i}" if isinstance(value, list) else ""))
+
+
+def ended_before(start, end):
+    """Whether a period's end falls before its start: on the digits both hold
+    where one is a day or coarser, else where both have one precision and
+    zone."""
+    start, end = (v if isinstance(v, str) else v.isoformat() for v in (start, end))
+    if (n := min(len(start), len(end))) <= 10:
+        return end[:n] < start[:n]
+    return len(start) == len(end) and start[19:].lstrip(".0123456789") == end[19:].lstrip(".0123456789") and end < start
+
+
+def empty(value, path=""):
+    """The paths of the empty objects, lists and strings in `value` (none is
+    allowed anywhere in a resource)."""
+    if value in ({}, [], ""):
+        yield path
+    for key, item in value.items() if isinstance(value, dict) else enumerate(value) if isinstance(value, list) else []:
+        yield from empty(item, f"{path}.{key}")
+
+
 def check_bundle(text):
     """The bundle validates with the R4B models, its fullUrls are unique and
     every reference resolves inside it, to a resource of a type its element
@@ -200,9 +246,9 @@ def check_bundle(text):
     assert len(urls) == len(set(urls))
     assert set(references(bundle)) <= set(urls)
     assert list(wrong_references(model, {e["fullUrl"]: e["resource"]["resourceType"] for e in bundle["entry"]})) == []
-    for entry in bundle["entry"]:  # a value and a reason for its absence exclude each other
-        assert not ("dataAbsentReason" in entry["resource"] and any(k.startswith("value") for k in entry["resource"]))
     assert list(misaligned(bundle)) == []
+    assert list(empty(bundle)) == []
+    assert list(broken_invariants(model)) == []
     for appointment in entries(bundle, "Appointment"):  # a participant names its actor or its type
         assert [p for p in appointment["participant"] if "actor" not in p and "type" not in p] == []
         # a start and an end, or neither (a primitive holding a data-absent-reason alone is there)
@@ -794,6 +840,13 @@ def test_corpus_bundles_are_valid(path):
     # an ED's type and subtype (ED-2, ED-3) are the MIME type they name
     (observations(("ED", "^IMAGE^jpeg^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.contentType",
      "image/jpeg"),
+    # an ED of data of its type alone (ED-2, no ED-3): a text is text/plain, any other type bytes of no known
+    # kind; ED-2 stays its alternate code
+    (observations(("ED", "^TEXT^^A^hello")), "Observation", "extension.0.valueAttachment.contentType", "text/plain"),
+    (observations(("ED", "^IM^^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/alternate-codes",
+                     "valueCodeableConcept": {"coding": [{"code": "IM"}]}}],
+      "contentType": "application/octet-stream", "data": "aGVsbG8="}),
     # an allergy's clinical status is the map's constant: IAM-17 (table 0438) does not mix into its Coding
     (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives|A" + "|" * 11 + "C^Confirmed^HL70438"),
      "AllergyIntolerance", "clinicalStatus",
@@ -973,6 +1026,10 @@ def test_corpus_bundles_are_valid(path):
              "SPM|2|SP2", "OBR|2|P2||2-8^b^LN", "ORC|RE|P2"), "ServiceRequest#1", "specimen.0.reference", "#Specimen#1"),
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "OBX|1|NM|1-8^a^LN||5||||||F"),
      "Observation", "specimen.reference", "#Specimen#0"),
+    # ... of several, its result the last's (Observation.specimen names one)
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "SPM|2|SP2", "SPM|3|SP3",
+             "OBR|2|P2||2-8^b^LN", "ORC|RE|P2", "OBX|1|NM|2-8^b^LN||5||||||F"), "Observation", "specimen.reference",
+     "#Specimen#2"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
@@ -1032,6 +1089,11 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
     # an OML order's each SPM: the first completes the OBR's Specimen, the next makes its own
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|SP1", "SPM|2|SP2"), "ServiceRequest", "specimen",
      "Specimen", [2]),
+    # specimens sent one after another ahead of an order are all its (OUL: SPM SPM OBR, then SPM SPM OBR)
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "SPM|2|SP2", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1"), "ServiceRequest",
+     "specimen", "Specimen", [2]),
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "SPM|2|SP2", "SPM|3|SP3",
+             "OBR|2|P2||2-8^b^LN", "ORC|RE|P2"), "ServiceRequest", "specimen", "Specimen", [1, 2]),
     # lists longer than the engine walks (its members' table): each OBX a result, each DG1 a diagnosis, in order
     (observations(*[("NM", str(i)) for i in range(150)]), "DiagnosticReport", "result", "Observation", [150]),
     (message("ADT^A01^ADT_A01", PID, PV1, *(f"DG1|{i}||I{i}^D^I10" for i in range(150))), "Encounter",
@@ -1248,6 +1310,13 @@ def test_spark_option_zone(tmp_path):
              "RXR|IV^Intravenous^HL70162"), "Immunization", "vaccineCode"),
     # an order's reason is no diagnosis of the stay (a message without a table: DG1 after OBR)
     (message("OMG^O19^OMG_O19", PID, PV1, "ORC|NW|P1", OBR, "DG1|1||R07.9^Chest pain^I10"), "Encounter", "diagnosis"),
+    # an end before its start (PV1-45 before PV1-44) is left out, the start kept
+    (message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000|20240105120000"), "Encounter",
+     "period.end"),
+    # an order of nothing but its specimen is none: an ORC of nothing after an SPM (OUL), an ORC and OBR of
+    # nothing before one (OML)
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "ORC"), "ServiceRequest", "intent"),
+    (message("OML^O21^OML_O21", PID, "ORC", "OBR|1", "SPM|1|SP1"), "ServiceRequest", "intent"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1558,6 +1627,15 @@ def test_unmapped_content_is_reported():
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
     assert "OBX-5 'IM/FAX' (not a MIME type)" in fhir.convert(observations(("ED", "^IM^FAX^A^x"))).unmapped
+    # a period's end before its start (a sender's swapped dates) is reported, its start kept; an end of the
+    # same day, or of a year the start's day is in, stays
+    assert [[u for u in fhir.convert(text).unmapped if "start" in u] for text in [
+        message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000-0500|20240105120000-0500"),
+        observations(("DR", "20240110^2023")),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J^^^^^L^^^^^20240110^20240110"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J^^^^^L^^^^^20240110^2024")]] == [
+        ["PV1-45 '20240105120000-0500' (not at or after its start)"], ["OBX-5 '2023' (not at or after its start)"],
+        [], []]
     # a day in MSH-7 is no instant: no bundle timestamp of midnight UTC
     day = fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1").replace("20240110120000-0500", "20240110-0500"))
     assert "MSH-7 '20240110-0500' (not an instant)" in day.unmapped and "timestamp" not in json.loads(day.json)

@@ -1241,6 +1241,8 @@ void Maps::finish() {
   own(display_step, "display", 0);
   identifier_id = intern("identifier");
   value_id = intern("value");
+  start_id = intern("start");
+  end_id = intern("end");
   // what elements require, resolved to name ids (the names are all known now)
   needs.clear();
   type_needs.clear();
@@ -2769,7 +2771,7 @@ private:
     r.encounter = latest_encounter_;
     const uint32_t made = add(std::move(r));
     latest_[row.label_id] = made;
-    if (lead_.resource != UINT32_MAX) [[unlikely]]
+    if (!lead_.specimens.empty()) [[unlikely]]
       follow(row, made);
     if (same(row.type, "Patient"))
       patient_key_ = key_of(resources.back().key);
@@ -3587,6 +3589,7 @@ private:
                        : kind == 'b' ? "a boolean"
                        : kind == 'I' ? "an instant"
                        : kind == 'm' ? "a MIME type"
+                       : kind == 'e' ? "at or after its start"
                                      : "a date or time";
     value_reported(message_.segment_at(reading_).name);
     unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
@@ -3616,6 +3619,39 @@ private:
       }
     offset_dropped_.clear();
     offset_kept_.reset();
+  }
+
+  // Whether `end`, to be written at `path` (a Period's end), falls before
+  // the start its period holds already: a sender's end before its start
+  // (PV1-45 before PV1-44, DR-2 before DR-1), which a Period does not allow.
+  // The start is kept and the end reported. A day or coarser is judged on
+  // the digits both hold (2023 before 2024-01-10; 2024 is not), two times
+  // of day where they have one precision and one offset (texts of one
+  // length and zone), else not. (Out of line: few values end.)
+  [[gnu::noinline]] bool before_start(uint32_t r, std::vector<PathItem> &path,
+                                      std::string_view end) {
+    if (path.size() < 2) // a resource's own end (Appointment's) is no Period's
+      return false;
+    const PathItem last = path.back();
+    path.pop_back();
+    // (the period the end would be written in; made now if it is not, as
+    // the end's own leaf() would make it)
+    const uint32_t period = node(r, path);
+    path.push_back(last);
+    if (period == none || nodes_[period].kind != 'o')
+      return false;
+    for (uint32_t c = nodes_[period].first; c != none; c = nodes_[c].next) {
+      if (nodes_[c].key != maps_.start_id || nodes_[c].kind != 's')
+        continue;
+      const std::string_view start = text_of(nodes_[c]);
+      auto zone = [](std::string_view t) {
+        return t.size() <= 10 ? ""sv : t.back() == 'Z' ? "Z"sv : t.substr(t.size() - 6);
+      };
+      if (const size_t n = std::min(start.size(), end.size()); n <= 10)
+        return end.substr(0, n) < start.substr(0, n);
+      return start.size() == end.size() && zone(start) == zone(end) && end < start;
+    }
+    return false;
   }
 
   // Base64 data as FHIR takes it in `out`: the text without its white space
@@ -4724,10 +4760,12 @@ private:
         time_ok_ = timestamp_value(text, kind, time_out_, maps_.zone, zone_);
         time_offset_ = time_ok_ ? timestamp_offset(text, kind) : 0;
       }
-      if (time_ok_)
-        leaf(r, path, 's', time_out_);
-      else
+      if (!time_ok_)
         unreadable_value(kind, text);
+      else if (step_key(path) == maps_.end_id && before_start(r, path, time_out_)) [[unlikely]]
+        unreadable_value('e', text);
+      else
+        leaf(r, path, 's', time_out_);
       if (time_offset_) [[unlikely]]
         note_offset(text);
       return;
@@ -5326,28 +5364,38 @@ private:
   // segment standing ahead of the orders it is taken for (OUL_R22's SPM, then
   // OBR, ORC and OBX), leads those instead of taking `l`, the link from the
   // order to it: no order of the link's label stands before it, or the one
-  // that does follows the specimen before (the next SPM of an OUL). An
+  // that does followed a specimen before (the next SPM of an OUL). An
   // order standing before the specimen (OML's ORC OBR SPM) takes it by the
-  // link. (Out of line: SPM of a message without a table.)
+  // link. Specimens sent one after another ahead of an order lead it
+  // together; the first after an order that followed them begins anew.
+  // (Out of line: SPM of a message without a table.)
   [[gnu::noinline]] bool lead(const SegmentRow &row, const Link &l, uint32_t r) {
     if (l.to_id != row.label_id || l.from_id == row.label_id)
       return false;
     const uint32_t from = latest(l.from_id);
-    if (from != UINT32_MAX && (lead_.resource == UINT32_MAX || from != lead_.follower))
+    if (from != UINT32_MAX && from != lead_.follower)
       return false;
-    lead_ = {r, &l, UINT32_MAX};
+    if (lead_.followed)
+      lead_.specimens.clear();
+    lead_.specimens.push_back(r);
+    lead_.link = &l;
+    lead_.followed = false;
     return true;
   }
 
-  // A resource made after a leading specimen (see lead()) is of it: an order
-  // of the link's label refers to it by the link (ServiceRequest.specimen),
-  // an Observation as a result made of it (Maps::result_specimen).
+  // A resource made after leading specimens (see lead()) is of them: an
+  // order of the link's label refers to each by the link
+  // (ServiceRequest.specimen, a list), an Observation as a result made of
+  // the last sent before it (Maps::result_specimen; Observation.specimen
+  // names one).
   [[gnu::noinline]] void follow(const SegmentRow &row, uint32_t made) {
     if (row.label_id == lead_.link->from_id) {
-      refer(made, lead_.link->path, lead_.resource);
+      for (const uint32_t specimen : lead_.specimens)
+        refer(made, lead_.link->path, specimen);
       lead_.follower = made;
+      lead_.followed = true;
     } else if (same(row.type, "Observation") && !maps_.result_specimen.path.empty()) {
-      refer(made, maps_.result_specimen.path, lead_.resource);
+      refer(made, maps_.result_specimen.path, lead_.specimens.back());
     }
   }
 
@@ -5738,6 +5786,9 @@ public:
   // `defaults` and after in text_, are none), else references to resources
   // that stay other than a Patient or an Encounter (the message's, which
   // every resource is of: holds_references), else nothing (holds_nothing).
+  // A reference to a Specimen is none either but in a Specimen (its
+  // parent): the order or result of it is made so by the specimen's
+  // segment, not by its own (an ORC of nothing after an SPM).
   // One whose one such reference is to a resource of its own type (a bed
   // of nothing, part of room 2012) holds nothing and stands for that one:
   // `instead` (UINT32_MAX: none). (Out of line: asked of few resources.)
@@ -5752,7 +5803,8 @@ public:
       }
       if (n.kind == 'r') {
         const Resource &to = resources[n.target];
-        if (!to.dropped && !same(to.type, "Patient") && !same(to.type, "Encounter"))
+        if (!to.dropped && !same(to.type, "Patient") && !same(to.type, "Encounter") &&
+            (!same(to.type, "Specimen") || same(r.type, "Specimen")))
           ++references, target = n.target;
       } else if (n.kind != 'o' && n.kind != 'x' && n.size && n.value < defaults &&
                  !std::binary_search(constants_.begin(), constants_.end(), n.value)) {
@@ -6281,12 +6333,14 @@ private:
   std::vector<std::pair<uint32_t, uint32_t>> implied_;
   // links whose target was not made yet when their row applied (see link())
   std::vector<std::pair<uint32_t, const Link *>> later_;
-  // the specimen leading the orders and results after it (see lead()), its
-  // link from an order, and the order that followed it last
+  // the specimens leading the orders and results after them (see lead()),
+  // their link from an order, the order that followed specimens last, and
+  // whether one followed these
   struct Lead {
-    uint32_t resource = UINT32_MAX;
+    std::vector<uint32_t> specimens;
     const Link *link = nullptr;
     uint32_t follower = UINT32_MAX;
+    bool followed = false;
   } lead_;
   uint32_t first_rep_ = 0;
   // a document's empty lines waiting for its next line (blank_line()):

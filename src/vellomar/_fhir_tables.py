@@ -282,6 +282,8 @@ TEXT_VERSIONS = {"OBR-13": ("2.1", "2.2", "2.3", "2.3.1", "2.4", "2.5", "2.5.1",
                  "SPS.2": ("2.1", "2.2", "2.3", "2.3.1", "2.4"),
                  "NK1-3": ("2.1",)}
 
+_ED_ENCODINGS = '("Base64", "A", "Hex")'
+_ED_TEXTS = '("TEXT", "TX", "FT")'
 ADDED_ROWS: dict[str, list[list[str]]] = {
     "OBX[Observation]": [
         _row("OBX-5", 'IF OBX-2 EQUALS "CQ"', "valueQuantity", "CQ[Quantity]"),
@@ -308,6 +310,17 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     ],
     # money as a Quantity in the currency's ISO 4217 code (Observation has
     # no valueMoney in R4)
+    # an ED of its type of data alone (ED-3 empty) holding data: an
+    # attachment's data has a contentType, which the tables give of ED-3
+    # alone. The type of data names a text (TEXT, TX, FT: text/plain) or not
+    # what kind of bytes (any other: application/octet-stream); ED-2 stays
+    # the alternate code, as the tables write it
+    **{name: [
+        _row("ED.2", f'IF ED.3 NOT VALUED AND ED.5 VALUED AND ED.4 IN {_ED_ENCODINGS} AND ED.2 IN {_ED_TEXTS}',
+             f"{prefix}contentType", const='"text/plain"'),
+        _row("ED.2", f'IF ED.3 NOT VALUED AND ED.5 VALUED AND ED.4 IN {_ED_ENCODINGS} AND ED.2 NOT IN {_ED_TEXTS}',
+             f"{prefix}contentType", const='"application/octet-stream"')]
+       for name, prefix in (("ED[Attachment]", ""), ("ED[DocumentReference]", "content[1].attachment."))},
     "MO[Quantity]": [
         _row("MO.1", "", "value"),
         _row("MO.2", "", "code"),
@@ -2134,7 +2147,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                               + ("a join not written here" if joint else "prose"))
                 prose.append(field)
                 continue
-        if own in ("ED", "RP") and tpath.endswith("contentType") and kind_letter == "c":
+        if own in ("ED", "RP") and tpath.endswith("contentType") and kind_letter == "c" and not const:
             # mended: an attachment's contentType is a MIME type, which the
             # tables write as ED-3's subtype alone ("PDF") or RP's type and
             # subtype joined ("AP/PDF"): the type and subtype, joined, as the

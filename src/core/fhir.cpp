@@ -4990,7 +4990,7 @@ private:
     // order)
     if (field_ != 0 && std::any_of(path.begin(), path.end(),
                                    [](const PathItem &item) { return item.step->slot != 0; })) {
-      char number[12];
+      char number[24]; // (room for the copy's 16-byte reads: see key())
       const auto end = std::to_chars(number, number + sizeof number, field_).ptr;
       key_text_.put('|');
       key_text_.put(seg.name);

@@ -102,6 +102,11 @@ inline bool has_white_space(std::string_view s, bool line_ends) {
 // Whether short_word() holds all of `s`.
 inline bool fits_word(std::string_view s) { return s.size() <= 7; }
 
+// A field's place as reports name it: "PID-10".
+std::string field_place(std::string_view segment, uint32_t field) {
+  return std::string(segment).append("-").append(std::to_string(field));
+}
+
 std::string lower(std::string_view s) {
   std::string out(s);
   for (char &c : out)
@@ -3240,7 +3245,7 @@ private:
       if (resources[w.resource].dropped || !live(w.node))
         continue;
       if (other_form_before(nodes_[nodes_[w.node].parent], w.node))
-        unmapped(std::string(message_.segment_at(w.segment).name) + "-" + std::to_string(w.field));
+        unmapped(field_place(message_.segment_at(w.segment).name, w.field));
     }
   }
 
@@ -3469,7 +3474,7 @@ private:
     } else if (at >= field_from_ && at < unit_from_ && field_ != 0) {
       // an earlier repetition of the field being read wrote it: this one's
       // value is lost (a field of one value sent repeated, "F~M" in PID-8)
-      unmapped(std::string(message_.segment_at(segment_).name) + "-" + std::to_string(field_));
+      unmapped(field_place(message_.segment_at(segment_).name, field_));
     }
   }
 
@@ -3519,7 +3524,7 @@ private:
                      stays(w);
             });
         if (!stayed && !reported_as_value(fields.name, f))
-          unmapped(std::string(fields.name) + "-" + std::to_string(f));
+          unmapped(field_place(fields.name, f));
       }
   }
 
@@ -3527,7 +3532,7 @@ private:
   // (data not base64)"). (Out of line: rare.)
   [[gnu::noinline, gnu::cold]] void unreadable_data(std::string_view form) {
     value_reported(message_.segment_at(reading_).name);
-    unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
+    unmapped(field_place(message_.segment_at(reading_).name, field_) +
              " (data not " + std::string(form) + ")");
   }
 
@@ -3592,7 +3597,7 @@ private:
                        : kind == 'e' ? "at or after its start"
                                      : "a date or time";
     value_reported(message_.segment_at(reading_).name);
-    unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_) +
+    unmapped(field_place(message_.segment_at(reading_).name, field_) +
              " '" + std::string(text) + "' (not " + form + ")");
   }
 
@@ -3614,7 +3619,7 @@ private:
     for (const DroppedOffset &d : offset_dropped_)
       if (!offset_kept_[d.field & 255]) {
         values_reported_.emplace_back(d.segment, d.field);
-        unmapped(std::string(d.segment) + "-" + std::to_string(d.field) + " '" + d.text +
+        unmapped(field_place(d.segment, d.field) + " '" + d.text +
                  "' (offset left out)");
       }
     offset_dropped_.clear();
@@ -4343,7 +4348,7 @@ private:
                                                       std::vector<PathItem> &path) {
     if (!maps_.lists(vocabulary, text) || required_here(r, path)) {
       value_reported(segment);
-      unmapped(std::string(segment) + "-" + std::to_string(field_) + " '" + std::string(text) +
+      unmapped(field_place(segment, field_) + " '" + std::string(text) +
                "' (" + vocabulary.name + ")");
     }
     if (!vocabulary.absent || (step_key(path) == maps_.code_step.id && !vocabulary.fhirs))
@@ -5156,7 +5161,7 @@ private:
   // line: rare.)
   [[gnu::noinline, gnu::cold]] void other_map(uint32_t r) {
     if (field_ != 0 && !resources[r].dropped)
-      unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_));
+      unmapped(field_place(message_.segment_at(reading_).name, field_));
   }
 
   // Completes resource `r`, of a map keyed by some components (Map::identity),
@@ -5187,7 +5192,7 @@ private:
       for (uint32_t n = before; n < nodes_.size(); ++n)
         nodes_[n].kind = 'x';
       if (field_ != 0)
-        unmapped(std::string(message_.segment_at(reading_).name) + "-" + std::to_string(field_));
+        unmapped(field_place(message_.segment_at(reading_).name, field_));
     }
     met_ = outer_met;
   }
@@ -5872,7 +5877,7 @@ public:
     const Map &map = maps_.maps[static_cast<size_t>(row.map)];
     for (uint32_t f = 1; f < 256 && f <= seg.field_count(); ++f)
       if (map.fields[f] && holds_a_value(field_text(seg, f)))
-        u.fields.push_back(std::string(seg.name) + "-" + std::to_string(f));
+        u.fields.push_back(field_place(seg.name, f));
   }
 
   // Whether a resource that stays refers to resource `to`.
@@ -5941,9 +5946,7 @@ public:
         if (r.field == 0) {
           unmapped(r.segment_name);
         } else {
-          char number[12];
-          const auto end = std::to_chars(number, number + sizeof number, r.field).ptr;
-          unmapped(std::string(r.segment_name).append("-").append(number, end));
+          unmapped(field_place(r.segment_name, r.field));
         }
       }
     }

@@ -80,6 +80,12 @@ def main() -> None:
                                            "unmapped", "resources")}
     found = messages(args.count)
     for m in found:
+        try:
+            vellomar.fhir.resources_of(m)
+        except ValueError as e:  # a text of several messages: its error is hashed
+            for area in areas.values():
+                area.update(str(e).encode() + b"\0")
+            continue
         for kind in ("message", "transaction", "collection"):
             areas[kind].update(vellomar.fhir.to_json(m, bundle_type=kind).encode() + b"\0")
         areas["unmapped"].update("\n".join(vellomar.fhir.convert(m).unmapped).encode() + b"\0")

@@ -932,11 +932,7 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^&&1"), "Location", "identifier", [{"value": "502"}]),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^&&1"), "Encounter", "location.0.location.reference",
      "#Location#0"),
-    # the message's version is its first MSH's wherever a row tests it: 2.8's ORC-4, an EIP, after a second MSH
-    (message("ORM^O01^ORM_O01", PID, MSH.format(type="ORM^O01^ORM_O01", id="M2"), "ORC|NW|P1||PG1^FG1")
-     .replace("|2.5.1", "|2.8", 1), "ServiceRequest", "identifier.1",
-     {"value": "FG1", "type": {"coding": [{"code": "FGN", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]}}),
-    # so is 2.9's, read as 2.8.2 (the latest the definitions hold), whose ORC-4 is an EIP too
+    # 2.9's ORC-4, read as 2.8.2 (the latest the definitions hold), is an EIP
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1||PG1^FG1").replace("|2.5.1", "|2.9", 1), "ServiceRequest",
      "identifier.1.value", "FG1"),
     # a pharmacy order's RXR (which ORM_O01's table does not list) is the route of its RXO's dosage
@@ -1799,6 +1795,10 @@ def test_a_pl_refers_to_its_most_granular_location_each_part_of_the_next(compone
                                           "bytes is needed")),
     (lambda: fhir.to_json(ADT_A01, mapping="x"),
      (TypeError, "mapping must be a Mapping or None, not 'str'")),
+    # two messages in one text would be one bundle of two MessageHeaders
+    (lambda: fhir.resources_of(vellomar.parse(ADT_A01 + ADT_A01)),
+     (ValueError, f"the text holds more than one message: segment {ADT_A01.count(chr(13)) + 1}, "
+                  f"at byte {len(ADT_A01)}, begins another (vellomar.read cuts a text into its messages)")),
 ])
 def test_errors(call, error):
     with pytest.raises(error[0]) as e:

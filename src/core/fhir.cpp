@@ -12,6 +12,7 @@
 #include <span>
 #include <unordered_map>
 
+#include "batch.hpp"
 #include "json_writer.hpp"
 #include "structure.hpp"
 #include "terser.hpp"
@@ -6807,6 +6808,13 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
                                   Conversion &out);
 
 } // namespace
+
+uint32_t second_header(const Message &message) {
+  for (uint32_t i = 1; i < message.segment_count(); ++i)
+    if (opens_message(message.segment_at(i).name)) // as the cutter cuts
+      return i;
+  return 0;
+}
 
 void convert_in_place(const Maps &maps, const Definitions &definitions, const Message &message,
                       const Options &options, bool bundle,

@@ -538,6 +538,11 @@ struct Conversion {
 Conversion convert(const Maps &maps, const Definitions &definitions, const Message &message,
                    const Options &options, bool bundle);
 
+// The segment that begins a second message in `message` (an MSH past its
+// first segment: a text of several messages parsed as one), else 0. A
+// bundle is one message's: the callers refuse such a text.
+uint32_t second_header(const Message &message);
+
 // Converts one message as convert() does and calls `done(conversion,
 // text)`, `text` what convert() would have copied into the bundle (or
 // without one into `resources`, which stays empty here) where it was

@@ -109,6 +109,17 @@ const py::Signature fhir_convert_sig{
 // 2: [(resourceType, id, resource JSON text), ...] with relative references.
 Ref fhir_convert(PyObject **args) {
   const Message *message = message_of(args[0], "to_json()");
+  if (message)
+    if (const uint32_t at = fhir::second_header(*message)) {
+      // (one bundle of two messages would hold two MessageHeaders, the
+      // second message's groups read as the first's)
+      const SegmentView seg = message->segment_at(at);
+      PyErr_Format(PyExc_ValueError,
+                   "the text holds more than one message: segment %u, at byte %zu, "
+                   "begins another (vellomar.read cuts a text into its messages)",
+                   at + 1, static_cast<size_t>(seg.name.data() - message->raw.data()));
+      return {};
+    }
   fhir::BundleType type;
   const fhir::Maps *maps = message ? maps_of(args[2]) : nullptr;
   if (!maps || !bundle_type_of(args[1], type))

@@ -1367,6 +1367,9 @@ def test_message_forms_and_dict_agree():
     m = vellomar.parse(ORU_R01)
     text = fhir.to_json(m)
     assert fhir.to_json(ORU_R01) == fhir.to_json(ORU_R01.encode()) == text
+    # bytes as files and frames hold them: a byte-order mark before the MSH or the frame is no part of it
+    raw, bom, sb, eb = ORU_R01.encode(), b"\xef\xbb\xbf", b"\x0b", b"\x1c\r"
+    assert {fhir.to_json(b) for b in (bom + raw, sb + raw + eb, sb + bom + raw + eb, bom + sb + raw + eb)} == {text}
     assert fhir.to_dict(m) == json.loads(text)
     assert fhir.convert(m).json == text
 

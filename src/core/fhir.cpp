@@ -4789,7 +4789,10 @@ private:
     case 'd': {
       Decimal d;
       const bool integer = kind != 'd';
-      if (!read_decimal(text, d) || (integer && d.dot)) {
+      // (a whole part of more than 308 digits is past the range of every
+      // binary floating point: JSON's readers make it infinity or refuse it,
+      // Python's json an integer of more than 4,300 digits)
+      if (!read_decimal(text, d) || (integer && d.dot) || d.whole.size() > 308) {
         unreadable_value(kind, text);
         return;
       }

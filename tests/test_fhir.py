@@ -1959,10 +1959,11 @@ def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_on
     ("HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,Queer,HL70002,,,,QQ\n",  # v2's system and text
      {"code": "QQ", "display": "Queer", "system": "http://terminology.hl7.org/CodeSystem/v2-0002"}),
     ("Code,Text,Code System\n", "not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
+    ("Code,Text\n".encode("utf-16"), "not UTF-8 text (invalid start byte at byte 0): save the table as CSV UTF-8"),
 ])
 def test_user_vocabulary(tmp_path, table, expected):
     path = tmp_path / "HL7 Concept Map_ MaritalStatus - Sheet1.csv"
-    path.write_text(table)
+    path.write_bytes(table) if isinstance(table, bytes) else path.write_text(table)
     if isinstance(expected, str):
         with pytest.raises(ValueError) as e:
             fhir.Mapping.load([path])

@@ -3040,7 +3040,11 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
     maps: dict[str, str] = {name.lower(): name for name in known}
     kinds = []
     for p in map(Path, paths):
-        table = rows(p)
+        try:
+            table = rows(p)
+        except UnicodeDecodeError as e:  # a spreadsheet's "Unicode text", or its ANSI CSV
+            raise ValueError(f"{p}: not UTF-8 text ({e.reason} at byte {e.start}): "
+                             "save the table as CSV UTF-8") from None
         header = " ".join(table[1] if len(table) > 1 else [])
         m = re.search(r"(?:FHIR R4_ |Concept Map_ )(.+?) - ", p.name)
         name = m.group(1) if m else p.stem

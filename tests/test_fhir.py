@@ -847,6 +847,9 @@ def test_corpus_bundles_are_valid(path):
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/alternate-codes",
                      "valueCodeableConcept": {"coding": [{"code": "IM"}]}}],
       "contentType": "application/octet-stream", "data": "aGVsbG8="}),
+    # ED-2 and ED-4 sent in lower case are the codes they spell
+    (observations(("ED", "^text^^A^hello")), "Observation", "extension.0.valueAttachment.contentType", "text/plain"),
+    (observations(("ED", "^TEXT^^base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
     # an allergy's clinical status is the map's constant: IAM-17 (table 0438) does not mix into its Coding
     (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives|A" + "|" * 11 + "C^Confirmed^HL70438"),
      "AllergyIntolerance", "clinicalStatus",

@@ -557,9 +557,16 @@ void Maps::finish() {
   auto resolve_tests = [&](Condition &c) {
     for (Test &t : c.tests)
       if (t.op == 'e' || t.op == 'x') {
-        resolve(t.vocabulary, true);
-        if (t.vocabulary < 0)
-          t.op = t.op == 'e' ? 'E' : 'X';
+        // "*" names no vocabulary: the values are compared without case
+        // (codes of one spelling sent in any case: ED-2's "text", ED-4's
+        // "base64")
+        if (t.vocabulary <= -2 && pending_[static_cast<size_t>(-2 - t.vocabulary)] == "*") {
+          t.vocabulary = -1;
+        } else {
+          resolve(t.vocabulary, true);
+          if (t.vocabulary < 0)
+            t.op = t.op == 'e' ? 'E' : 'X';
+        }
         t.fold_sizes = 0;
         for (const std::string &v : t.values)
           t.fold_sizes |= uint32_t{1} << std::min<size_t>(v.size(), 31);
@@ -2276,12 +2283,15 @@ private:
   }
 
   // Whether test `t`'s vocabulary finds `text`, none of its values in its
-  // own case, as it finds one of them (one rule for codes sent in another
+  // own case, as it finds one of them (of a test of no vocabulary, whether
+  // `text` is one of them in another case) (one rule for codes sent in another
   // case: Vocabulary::find's, asked only of a value `text` equals but for
   // the case of its letters). (Out of line: a code of another size than the
   // values', or in the vocabulary's own case, as most are sent, never gets
   // here.)
   [[gnu::noinline]] bool found_alike(const Test &t, std::string_view text) const {
+    if (t.vocabulary < 0) // compared without case ("*")
+      return std::ranges::any_of(t.values, [&](const std::string &v) { return same_folded(v, text); });
     const Vocabulary &v = maps_.vocabularies[static_cast<size_t>(t.vocabulary)];
     for (const std::string &value : t.values)
       if (same_folded(value, text))

@@ -46,7 +46,8 @@ struct Step {
 struct Test {
   // V N E X e x C L w & | (w: a field the segment's rows wrote nothing of
   // yet; e and x: E and X compared as a vocabulary finds codes, in their
-  // own case, else in another where it names one: "internet" is Internet)
+  // own case, else in another where it names one: "internet" is Internet;
+  // of no vocabulary, "*", in any case)
   char op = 0;
   // it reads MSH-12.1, the message's version (its first MSH's), which the
   // engine reads once a conversion (the rows that hold in some versions
@@ -68,8 +69,8 @@ struct Test {
   // are of 7 bytes or fewer (set by Maps::finish; see the engine's Gate)
   uint32_t place = 0;
   // of an e or x test: the vocabulary (its index in Maps::vocabularies)
-  // whose lookup compares the text with the values (beside `place`, in its
-  // padding)
+  // whose lookup compares the text with the values, -1 where they compare
+  // without case (beside `place`, in its padding)
   int32_t vocabulary = -1;
   std::vector<uint64_t> words;
 };

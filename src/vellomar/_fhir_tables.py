@@ -71,7 +71,8 @@ field `a` yet ("IS NOT WRITTEN", the package's own), `&`, `|`. An address `a` is
 `SEG-field[.component]` or, in a data type map, `.component`. An E or X
 test may name a vocabulary after its values (`E:.3:Internet:Telecom...`):
 a text none of the values is then one where the vocabulary finds it as it
-finds that value (in another case: "internet").
+finds that value (in another case: "internet"); the name `*` compares the
+values without case (`E:.2:TEXT,TX,FT:*`).
     T Patient name:*HumanName gender:c ...        the elements of a FHIR type
 """
 
@@ -221,8 +222,13 @@ NUMBER_PARTS = {part: ["IF XTN.4 NOT VALUED",
 # The places whose conditions compare codes as the vocabulary named finds
 # them: in their own case, else in another that no other code of the
 # vocabulary shares ("internet" is Internet, "ph" PH, as XTN.3's system row
-# reads them); the test's vocabulary in the data file
-FOLDED = {("XTN[ContactPoint]", ".3"): "TelecommunicationEquipmentType"}
+# reads them); the test's vocabulary in the data file. "*" names none: the
+# codes are compared without case, as senders send an ED's type of data
+# (ED-2, table 0191: "text") and encoding (ED-4, table 0299: "base64") in
+# lower case, which no other code of the tables shares
+FOLDED = {("XTN[ContactPoint]", ".3"): "TelecommunicationEquipmentType",
+          **{(name, place): "*" for name in ("ED[Attachment]", "ED[DocumentReference]") for place in (".2", ".4")},
+          **{(name, "OBX-5.4"): "*" for name in ("OBX[Observation]", "OBX[Observation-Component]")}}
 
 # Rows the tables leave out, added to the map of the name (after its last
 # row of the same identifier), in the tables' own columns: OBX-5 of the value
@@ -2112,7 +2118,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # already when ED-4 says Base64 (checked and written as it is,
             # kind '6'), text to encode when it says A, hexadecimal digits of
             # the bytes to encode when it says Hex (checked, kind 'H')
-            const, encodings = "", [f"E:.4:{esc(e)}" for e in ("Base64", "A", "Hex")]
+            const, encodings = "", [folded(f"E:.4:{esc(e)}", name) for e in ("Base64", "A", "Hex")]
         if (name, ident, tpath) in LATER_TIMES:
             # mended: the sum the assignment writes in prose (see LATER_TIMES)
             joined, const, kind_letter = LATER_TIMES[(name, ident, tpath)], "", "P"
@@ -2173,7 +2179,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         for encoding in encodings:
             line = "\t".join(["F", field, " ".join(filter(None, [cond, encoding, "&" * bool(cond and encoding)])),
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
-                              {"Base64": "6", "Hex": "H"}.get(encoding.rpartition(":")[2], kind_letter),
+                              {"Base64": "6", "Hex": "H"}.get((encoding.split(":") + [""] * 3)[2], kind_letter),
                               esc(dtkey or ""),
                               esc(vocabulary_name(vocab.split("\n")[0])), esc(const),
                               *([joined] if joined else [])])
@@ -2206,19 +2212,21 @@ def spare_chosen_components(out: list[str], head: int) -> None:
     chose what was written; its row of kind U (reported) holds only for
     another value, which none of those rows reads."""
     chosen: dict[str, list[str]] = {}
+    compared: dict[str, str] = {}  # a component's vocabulary part (":*")
     for line in out[head:]:
         f = line.split("\t")
         if f[4] == "U":
             continue
         for token in f[2].split(" "):
             parts = token.split(":")
-            if len(parts) == 3 and parts[0] == "E" and re.fullmatch(r"\.\d+", parts[1]):
+            if len(parts) in (3, 4) and parts[0] == "E" and re.fullmatch(r"\.\d+", parts[1]):
                 values = chosen.setdefault(parts[1][1:], [])
                 values += [v for v in parts[2].split(",") if v not in values]
+                compared[parts[1][1:]] = "".join(":" + p for p in parts[3:])
     for i in range(head, len(out)):
         f = out[i].split("\t")
         if f[0] == "F" and f[4] == "U" and not f[2] and f[1] in chosen:
-            f[2] = f"X:.{f[1]}:" + ",".join(chosen[f[1]])
+            f[2] = f"X:.{f[1]}:" + ",".join(chosen[f[1]]) + compared[f[1]]
             out[i] = "\t".join(f)
 
 

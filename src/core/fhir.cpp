@@ -3641,8 +3641,9 @@ private:
   // (PV1-45 before PV1-44, DR-2 before DR-1), which a Period does not allow.
   // The start is kept and the end reported. A day or coarser is judged on
   // the digits both hold (2023 before 2024-01-10; 2024 is not), two times
-  // of day where they have one precision and one offset (texts of one
-  // length and zone), else not. (Out of line: few values end.)
+  // of day as the instants they name, whatever their offsets and precision
+  // (each has an offset: one sent without takes the sender's, see
+  // timestamp_value()). (Out of line: few values end.)
   [[gnu::noinline]] bool before_start(uint32_t r, std::vector<PathItem> &path,
                                       std::string_view end) {
     if (path.size() < 2) // a resource's own end (Appointment's) is no Period's
@@ -3659,12 +3660,21 @@ private:
       if (nodes_[c].key != maps_.start_id || nodes_[c].kind != 's')
         continue;
       const std::string_view start = text_of(nodes_[c]);
-      auto zone = [](std::string_view t) {
-        return t.size() <= 10 ? ""sv : t.back() == 'Z' ? "Z"sv : t.substr(t.size() - 6);
-      };
       if (const size_t n = std::min(start.size(), end.size()); n <= 10)
         return end.substr(0, n) < start.substr(0, n);
-      return start.size() == end.size() && zone(start) == zone(end) && end < start;
+      const std::optional<UtcTime> s = utc_time(start), e = utc_time(end);
+      if (!s || !e)
+        return false;
+      if (e->seconds != s->seconds)
+        return e->seconds < s->seconds;
+      // (fractions compared digit by digit, the shorter padded with zeros)
+      for (size_t i = 0; i < std::max(s->fraction.size(), e->fraction.size()); ++i) {
+        const char a = i < e->fraction.size() ? e->fraction[i] : '0';
+        const char b = i < s->fraction.size() ? s->fraction[i] : '0';
+        if (a != b)
+          return a < b;
+      }
+      return false;
     }
     return false;
   }

@@ -581,6 +581,18 @@ std::optional<int> timestamp_zone(std::string_view text);
 // when `text` is no such timestamp or the sum leaves years 1 to 9999.
 bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out);
 
+// A time of day as an instant: seconds since 1970-01-01T00:00:00Z and the
+// digits of its fraction ("5" of "...:00.5-05:00"; a view into the text).
+struct UtcTime {
+  int64_t seconds = 0;
+  std::string_view fraction;
+};
+
+// FHIR dateTime or instant `text` of a time of day with its offset
+// ("2024-01-10T12:00:00-05:00", "...Z") as the instant it names; none for
+// any other text (a day, a month, a year).
+std::optional<UtcTime> utc_time(std::string_view text);
+
 // The URI of a coding system name of HL7 table 0396 ("LN" ->
 // "http://loinc.org"); other names become a URI as documented there.
 void coding_system_uri(std::string_view name, std::string &out);

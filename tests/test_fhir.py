@@ -1483,13 +1483,16 @@ def test_transaction_entries_are_conditional_on_identifiers_with_a_system():
     # system, another facility's patient or bed 01 of every room; the id names the one resource
     bundle = fhir.to_dict(ADT_A01, bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
-    ids = {e["resource"]["resourceType"]: e["resource"]["id"] for e in bundle["entry"]}
+    ids = {e["resource"]["resourceType"]: e["fullUrl"].removeprefix("urn:uuid:") for e in bundle["entry"]}
     assert [requests[t] for t in ("Patient", "Location")] == [
         {"method": "PUT", "url": f"{t}/{ids[t]}"} for t in ("Patient", "Location")]
     licensed = ADT_A01.replace(PID, PID + "|" * 7 + "67-A4335^OH")  # PID-20, the driver's license: urn:id:OH
     bundle = fhir.to_dict(licensed, bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
     assert requests["Patient"]["url"] == "Patient?identifier=urn%3Aid%3AOH%7C67-A4335"
+    # its resource goes without an id: a server updates the one the identifier matches (another id beside it
+    # would be refused) or makes one; references to the entry's fullUrl follow
+    assert "id" not in entries(bundle, "Patient")[0] and "id" in entries(bundle, "Encounter")[0]
     bundle = fhir.to_dict(ADT_A01.replace("|EHR|", "|^1.2.3^ISO|"), bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
     assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"  # system|value (a URI)

@@ -6037,12 +6037,16 @@ public:
   // that no walk before writing asks which do. The writer keeps its place
   // in a variable of its own, not in the buffer: each byte it stores could
   // otherwise be the buffer's size, which would be read again after it.
-  // (Out of line: writing is a phase of its own in a profile.)
-  [[gnu::noinline]] char *write_resource(char *p, const Resource &r) const {
+  // (Out of line: writing is a phase of its own in a profile.) Without its
+  // id where `with_id` is false (a transaction's conditional update, whose
+  // server names the resource it matches or makes).
+  [[gnu::noinline]] char *write_resource(char *p, const Resource &r, bool with_id = true) const {
     p = copy_text(p, "{\"resourceType\":\""sv);
     p = copy_text(p, r.type);
-    p = copy_text(p, "\",\"id\":\""sv);
-    p = copy_id(p, r);
+    if (with_id) {
+      p = copy_text(p, "\",\"id\":\""sv);
+      p = copy_id(p, r);
+    }
     *p++ = '"';
     p = write_members(p, nodes_[r.root]);
     *p++ = '}';
@@ -6715,18 +6719,19 @@ void append_query_value(Out &out, std::string_view text) {
   }
 }
 
-// The request of a transaction entry: a conditional update on the
+// The identifier a transaction entry's update of resource `r` is
+// conditional on, its system and value (none: `value` empty): the
 // resource's first identifier that has a system (so that a server that
-// holds the resource under another id updates it), or an update of its own
-// id. An identifier without a system is no condition: its value alone
-// matches any resource of that value in any system (bed 01 of every room,
-// the patient another facility numbers 12345), which the update would
-// overwrite; the id, keyed by the identifier and its assigner, names the
-// one resource. A Coverage's identifier is its health plan's (IN1-2),
-// which every member of the plan shares: no condition either, or one
-// patient's update would overwrite another's coverage.
-void append_request(Out &out, const Resource &r, const Engine &e) {
-  std::string_view system, value;
+// holds the resource under another id updates it). An identifier without
+// a system is no condition: its value alone matches any resource of that
+// value in any system (bed 01 of every room, the patient another facility
+// numbers 12345), which the update would overwrite; the id, keyed by the
+// identifier and its assigner, names the one resource. A Coverage's
+// identifier is its health plan's (IN1-2), which every member of the plan
+// shares: no condition either, or one patient's update would overwrite
+// another's coverage.
+void condition_of(const Resource &r, const Engine &e, std::string_view &system,
+                  std::string_view &value) {
   uint32_t best = UINT32_MAX;
   const Maps &maps = e.maps();
   const uint32_t first = same(r.type, "Coverage") ? none : e.nodes()[r.root].first;
@@ -6746,6 +6751,12 @@ void append_request(Out &out, const Resource &r, const Engine &e) {
     if (!s.empty() && !v.empty() && rank < best)
       best = rank, system = s, value = v;
   }
+}
+
+// The request of a transaction entry: a conditional update on identifier
+// `system|value` (condition_of()), else an update of the resource's own id.
+void append_request(Out &out, const Resource &r, std::string_view system,
+                    std::string_view value) {
   out.put(",\"request\":{\"method\":\"PUT\",\"url\":\""sv);
   out.put(r.type);
   if (value.empty()) {
@@ -6959,9 +6970,16 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       text.put(r.id());
       text.put("\",\"resource\":"sv);
     }
+    // a conditional update's resource goes without its id: the server
+    // updates the one it matches under that one's id (an id of ours beside
+    // it would be refused where it names another) or makes it under a new
+    // one, and the entry's references to its fullUrl follow
+    std::string_view system, value;
+    if (bundle && options.type == BundleType::transaction)
+      condition_of(r, e, system, value);
     const size_t offset = text.size();
     text.reserve(bound - written); // room for what write_node() writes
-    text.set_end(e.write_resource(text.end(), r));
+    text.set_end(e.write_resource(text.end(), r, value.empty()));
     ResourceText &entry = out.entries.emplace_back();
     entry.type = r.type;
     std::memcpy(entry.id, r.id_text, sizeof entry.id);
@@ -6970,7 +6988,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     written += entry.size;
     if (bundle) {
       if (options.type == BundleType::transaction)
-        append_request(text, r, e);
+        append_request(text, r, system, value);
       text.put('}');
     }
   }

@@ -1029,10 +1029,13 @@ def test_corpus_bundles_are_valid(path):
              "SPM|2|SP2", "OBR|2|P2||2-8^b^LN", "ORC|RE|P2"), "ServiceRequest#1", "specimen.0.reference", "#Specimen#1"),
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "OBX|1|NM|1-8^a^LN||5||||||F"),
      "Observation", "specimen.reference", "#Specimen#0"),
-    # ... of several, its result the last's (Observation.specimen names one)
+    # ... of several, its result the first's, as an ORU's results name their OBR's (Observation.specimen names
+    # one; the others stay the order's)
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "SPM|2|SP2", "SPM|3|SP3",
              "OBR|2|P2||2-8^b^LN", "ORC|RE|P2", "OBX|1|NM|2-8^b^LN||5||||||F"), "Observation", "specimen.reference",
-     "#Specimen#2"),
+     "#Specimen#1"),
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "SPM|2|SP2", "OBR|1|P1||1-8^a^LN", "ORC|SC|P1",
+             "OBX|1|NM|1-8^a^LN||5||||||F"), "Observation", "specimen.reference", "#Specimen#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),

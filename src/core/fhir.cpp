@@ -5411,8 +5411,9 @@ private:
   // A resource made after leading specimens (see lead()) is of them: an
   // order of the link's label refers to each by the link
   // (ServiceRequest.specimen, a list), an Observation as a result made of
-  // the last sent before it (Maps::result_specimen; Observation.specimen
-  // names one).
+  // the first sent before it (Maps::result_specimen; Observation.specimen
+  // names one): the order's first specimen, as an ORU's results name their
+  // OBR's (the tables' Specimen[1]); the others stay the order's.
   [[gnu::noinline]] void follow(const SegmentRow &row, uint32_t made) {
     if (row.label_id == lead_.link->from_id) {
       for (const uint32_t specimen : lead_.specimens)
@@ -5420,7 +5421,7 @@ private:
       lead_.follower = made;
       lead_.followed = true;
     } else if (same(row.type, "Observation") && !maps_.result_specimen.path.empty()) {
-      refer(made, maps_.result_specimen.path, lead_.specimens.back());
+      refer(made, maps_.result_specimen.path, lead_.specimens.front());
     }
   }
 

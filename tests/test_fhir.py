@@ -431,9 +431,18 @@ def test_corpus_bundles_are_valid(path):
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
     (APPS[1], "MessageHeader", "destination.0.endpoint", "EHR"),
-    # CQ-2's unit as text (CWE[string]: the original text, else the text, else the code alone)
+    # CQ-2's unit as an OBX-6 unit is (CWE[Quantity]: its text, else the code alone; the code and system where
+    # both are sent)
     (VALUES, "Observation#0", "valueQuantity", {"value": 10, "unit": "milligram"}),
     (observations(("CQ", "10^mg")), "Observation", "valueQuantity", {"value": 10, "unit": "mg"}),
+    (observations(("CQ", "10^mg&milligram&UCUM")), "Observation", "valueQuantity",
+     {"value": 10, "code": "mg", "unit": "milligram", "system": "http://unitsofmeasure.org"}),
+    # ... but in a Duration, whose code is UCUM's, where it names UCUM alone (TQ1-6)
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H|||10^min&&UCUM", OBR), "ServiceRequest",
+     "occurrenceTiming.repeat.boundsDuration", {"value": 10, "code": "min", "unit": "min",
+                                                "system": "http://unitsofmeasure.org"}),
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H|||10^min&minutes&ISO+", OBR), "ServiceRequest",
+     "occurrenceTiming.repeat.boundsDuration", {"value": 10, "unit": "minutes"}),
     # XCN-9's assigning authority by its universal id where it has no namespace id (HD[uri])
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&2.16.840.1.113883.4.6&ISO"), "Practitioner",
      "identifier.0.system", "urn:oid:2.16.840.1.113883.4.6"),

@@ -230,6 +230,11 @@ FOLDED = {("XTN[ContactPoint]", ".3"): "TelecommunicationEquipmentType",
           **{(name, place): "*" for name in ("ED[Attachment]", "ED[DocumentReference]") for place in (".2", ".4")},
           **{(name, "OBX-5.4"): "*" for name in ("OBX[Observation]", "OBX[Observation-Component]")}}
 
+# mended: the rows writing a CQ into a Duration (TQ1-6's boundsDuration)
+# read it by the CQ map of the second name, not the first's, which writes
+# a unit's code of any system (see ADDED_ROWS)
+DURATION_MAP = ("CQ[Quantity]", "CQ[Duration]")
+
 # Rows the tables leave out, added to the map of the name (after its last
 # row of the same identifier), in the tables' own columns: OBX-5 of the value
 # types the tables give a data type map but no OBX-5 row (CQ, ID; IS's row
@@ -327,6 +332,14 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("ED.2", f'IF ED.3 NOT VALUED AND ED.5 VALUED AND ED.4 IN {_ED_ENCODINGS} AND ED.2 NOT IN {_ED_TEXTS}',
              f"{prefix}contentType", const='"application/octet-stream"')]
        for name, prefix in (("ED[Attachment]", ""), ("ED[DocumentReference]", "content[1].attachment."))},
+    # a CQ as a Duration (TQ1-6's boundsDuration, DURATION_MAP): a Duration
+    # with a code is one of UCUM's (R4's drt-1), so the unit's code and
+    # system are written where CQ.2.3 names UCUM, its text alone otherwise
+    DURATION_MAP[1]: [
+        _row("CQ.1", "", "value"),
+        _row("CQ.2", 'IF CQ.2.3 EQUALS "UCUM"', "$this", "CWE[Quantity]"),
+        _row("CQ.2", 'IF CQ.2.3 NOT EQUALS "UCUM"', "unit", "CWE[string]"),
+    ],
     "MO[Quantity]": [
         _row("MO.1", "", "value"),
         _row("MO.2", "", "code"),
@@ -458,7 +471,7 @@ for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "M
 # writes them from the components sent
 OWN_EMPTY = {("XTN[ContactPoint]", "XTN.3"): "written from XTN.4, or from the number's components (ADDED_ROWS)"}
 # maps made of ADDED_ROWS alone, and their kind
-ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
+ADDED_MAPS = {"MO[Quantity]": "D", "CQ[Duration]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
               "IN1[Coverage-Subscriber]": "S", "TQ1[Appointment]": "S",
               "CM_PRACTITIONER[Practitioner]": "D"}
 
@@ -1155,7 +1168,14 @@ def same_type(element: str, filled: str) -> bool:
 # ED's own (application/pdf of "AP^PDF") replaces it (the engine's
 # taken_leaf()); IM and AU name none (reported). Without an ED, TXA-3's type
 # is the content's (a notification's document, MDM^T01).
-REPLACED_ROWS = {("TXA[DocumentReference]", "TXA-3"): [
+REPLACED_ROWS = {
+    # mended: a CQ's unit (CQ.2, a CWE since 2.5, a CE before) was its text
+    # alone (CWE[string]), its code and coding system lost, where the
+    # Quantity it goes into holds both, as the tables' CWE[Quantity] writes
+    # an OBX-6 unit's: a CQ's unit is written so ("mg&milligram&UCUM": code
+    # mg, system UCUM's, unit milligram)
+    ("CQ[Quantity]", "CQ.2"): [_row("CQ.2", "", "$this", "CWE[Quantity]")],
+    ("TXA[DocumentReference]", "TXA-3"): [
     _row("TXA-3", 'IF TXA-3 IN ("TX", "TEXT", "FT")', "content[4].attachment.contentType", "ID[code]"),
     _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[1].attachment.contentType", "ID[code]")]}
 # The one content slot of a document's text, TX or FT (OBX[DocumentReference]
@@ -1170,6 +1190,8 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     replace."""
     table = rows(path)[2:] if path else []
     table = [x for r in table for x in REPLACED_ROWS.get((name, r[1].strip()), [r])]
+    table = [[*r[:14], DURATION_MAP[1], *r[15:]] if len(r) > 14 and r[14].strip() == DURATION_MAP[0]
+             and r[9].strip().endswith("boundsDuration") else r for r in table]
     if name == TEXT_SLOT[0]:  # mended: one content of a text (TEXT_SLOT)
         table = [[*r[:9], r[9].replace(TEXT_SLOT[2], TEXT_SLOT[3]), *r[10:18],
                   r[18].replace(TEXT_SLOT[2], TEXT_SLOT[3]), *r[19:]]

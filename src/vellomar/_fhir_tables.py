@@ -464,6 +464,16 @@ for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "M
     ADDED_ROWS[_map] = _not_known(_ident, f"IF {_day_alone(_ident + '.1')}", "recorded")
     for _added in ADDED_ROWS[_map]:  # at its field's sort order, as the table's numbered rows
         _added[0] = _ident.split("-")[1]
+# mended: the Provenance of a patient record's last update (PID-33's time,
+# PID-34's facility as its agent, the Patient its target) is recorded at
+# "/time of transformation/", prose: the conversion's own time, which would
+# make each run's bundle another; without a recorded, which R4 requires, it
+# was left out of every message sending PID-33 and PID-34 ("Provenance
+# without recorded (from PID)"). Its recorded is not known, as where a
+# message's time is no instant
+ADDED_ROWS["PID[Provenance-Patient]"] = _not_known("PID-33", "", "recorded")
+for _added in ADDED_ROWS["PID[Provenance-Patient]"]:
+    _added[0] = "33"
 # mended: rows whose condition holds only when the component they read is
 # empty ("IF XTN.3 NOT VALUED AND XTN.4 VALUED": system "email"), which the
 # converter, reading the components sent, never applied (a number without

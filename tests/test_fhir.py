@@ -1511,7 +1511,10 @@ def test_transaction_entries_are_conditional_on_identifiers_with_a_system():
     assert "id" not in entries(bundle, "Patient")[0] and "id" in entries(bundle, "Encounter")[0]
     bundle = fhir.to_dict(ADT_A01.replace("|EHR|", "|^1.2.3^ISO|"), bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
-    assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"  # system|value (a URI)
+    # a resource a message names in passing (an application, an assigning authority, a practitioner): a
+    # conditional create, which leaves a server's own record as it is; system|value (a URI)
+    assert requests["Device"] == {"method": "POST", "url": "Device",
+                                  "ifNoneExist": "identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"}
     header = entries(bundle, "MessageHeader")[0]
     assert requests["MessageHeader"] == {"method": "PUT", "url": f"MessageHeader/{header['id']}"}
     # a Coverage's identifier is its plan's (IN1-2), every member's: no condition

@@ -6754,22 +6754,41 @@ void condition_of(const Resource &r, const Engine &e, std::string_view &system,
   }
 }
 
-// The request of a transaction entry: a conditional update on identifier
-// `system|value` (condition_of()), else an update of the resource's own id.
+// The request of a transaction entry: on identifier `system|value`
+// (condition_of()) a conditional update, or, of a resource of a type that
+// one resource per identity stands for (an assigning authority's
+// Organization, a Practitioner, a Location, a Device: one_when_alike()),
+// a conditional create, which leaves the one a server
+// holds as it is: a message names such a resource in passing (a name, an
+// NPI) and its few elements would replace what the server's own record
+// holds (addresses, qualifications). Without a condition, an update of the
+// resource's own id.
 void append_request(Out &out, const Resource &r, std::string_view system,
                     std::string_view value) {
+  auto condition = [&] {
+    out.put("identifier="sv);
+    if (!system.empty()) {
+      append_query_value(out, system);
+      out.put("%7C"sv);
+    }
+    append_query_value(out, value);
+  };
+  if (!value.empty() && one_when_alike(r.type)) {
+    out.put(",\"request\":{\"method\":\"POST\",\"url\":\""sv);
+    out.put(r.type);
+    out.put("\",\"ifNoneExist\":\""sv);
+    condition();
+    out.put("\"}"sv);
+    return;
+  }
   out.put(",\"request\":{\"method\":\"PUT\",\"url\":\""sv);
   out.put(r.type);
   if (value.empty()) {
     out.put('/');
     out.put(r.id());
   } else {
-    out.put("?identifier="sv);
-    if (!system.empty()) {
-      append_query_value(out, system);
-      out.put("%7C"sv);
-    }
-    append_query_value(out, value);
+    out.put('?');
+    condition();
   }
   out.put("\"}"sv);
 }

@@ -4,6 +4,7 @@ import re
 import sys
 import urllib.parse
 import uuid
+from datetime import datetime
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -219,12 +220,11 @@ def broken_invariants(model, path=""):
 
 def ended_before(start, end):
     """Whether a period's end falls before its start: on the digits both hold
-    where one is a day or coarser, else where both have one precision and
-    zone."""
+    where one is a day or coarser, else as instants."""
     start, end = (v if isinstance(v, str) else v.isoformat() for v in (start, end))
     if (n := min(len(start), len(end))) <= 10:
         return end[:n] < start[:n]
-    return len(start) == len(end) and start[19:].lstrip(".0123456789") == end[19:].lstrip(".0123456789") and end < start
+    return datetime.fromisoformat(end) < datetime.fromisoformat(start)
 
 
 def empty(value, path=""):
@@ -431,9 +431,18 @@ def test_corpus_bundles_are_valid(path):
     (APPS[0], "MessageHeader", "destination.0.endpoint", "x9"),
     (APPS[1], "MessageHeader", "source.endpoint", "urn:dns:lab.org"),
     (APPS[1], "MessageHeader", "destination.0.endpoint", "EHR"),
-    # CQ-2's unit as text (CWE[string]: the original text, else the text, else the code alone)
+    # CQ-2's unit as an OBX-6 unit is (CWE[Quantity]: its text, else the code alone; the code and system where
+    # both are sent)
     (VALUES, "Observation#0", "valueQuantity", {"value": 10, "unit": "milligram"}),
     (observations(("CQ", "10^mg")), "Observation", "valueQuantity", {"value": 10, "unit": "mg"}),
+    (observations(("CQ", "10^mg&milligram&UCUM")), "Observation", "valueQuantity",
+     {"value": 10, "code": "mg", "unit": "milligram", "system": "http://unitsofmeasure.org"}),
+    # ... but in a Duration, whose code is UCUM's, where it names UCUM alone (TQ1-6)
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H|||10^min&&UCUM", OBR), "ServiceRequest",
+     "occurrenceTiming.repeat.boundsDuration", {"value": 10, "code": "min", "unit": "min",
+                                                "system": "http://unitsofmeasure.org"}),
+    (message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H|||10^min&minutes&ISO+", OBR), "ServiceRequest",
+     "occurrenceTiming.repeat.boundsDuration", {"value": 10, "unit": "minutes"}),
     # XCN-9's assigning authority by its universal id where it has no namespace id (HD[uri])
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&2.16.840.1.113883.4.6&ISO"), "Practitioner",
      "identifier.0.system", "urn:oid:2.16.840.1.113883.4.6"),
@@ -711,6 +720,10 @@ def test_corpus_bundles_are_valid(path):
     # TXA's Provenance is its own (not the message source's), of TXA-8's time (rows the table names "TXA")
     (DOCUMENT, "Provenance#1", "target.0.reference", "#DocumentReference#0"),
     (DOCUMENT, "Provenance#1", "recorded", "2024-01-10T11:00:00-05:00"),
+    # a patient record's last update (PID-33, PID-34) is a Provenance of the Patient, recorded at the
+    # conversion's time, which is not written (not known: the bundle is the same in every run)
+    (message("ADT^A08^ADT_A01", "EVN|A08", "PID|1||ID1||DOE^J" + "|" * 28 + "20240109120000-0500|GHH"), "Provenance#1",
+     "target.0.reference", "#Patient#0"),
     # 2.4's MDM_T02 (TXA OBX+) has no place for an NTE: after an OBX it is the document's, as from 2.5 on
     (DOCUMENT.replace("2.5.1", "2.4") + "NTE|1||by the resident\r", "DocumentReference", "content.1.attachment.data",
      base64.b64encode(b"by the resident").decode()),
@@ -847,6 +860,9 @@ def test_corpus_bundles_are_valid(path):
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/alternate-codes",
                      "valueCodeableConcept": {"coding": [{"code": "IM"}]}}],
       "contentType": "application/octet-stream", "data": "aGVsbG8="}),
+    # ED-2 and ED-4 sent in lower case are the codes they spell
+    (observations(("ED", "^text^^A^hello")), "Observation", "extension.0.valueAttachment.contentType", "text/plain"),
+    (observations(("ED", "^TEXT^^base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
     # an allergy's clinical status is the map's constant: IAM-17 (table 0438) does not mix into its Coding
     (message("ADT^A60^ADT_A60", PID, "IAM|1|DA|1605^Penicillin|SV|Hives|A" + "|" * 11 + "C^Confirmed^HL70438"),
      "AllergyIntolerance", "clinicalStatus",
@@ -1022,10 +1038,13 @@ def test_corpus_bundles_are_valid(path):
              "SPM|2|SP2", "OBR|2|P2||2-8^b^LN", "ORC|RE|P2"), "ServiceRequest#1", "specimen.0.reference", "#Specimen#1"),
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "OBX|1|NM|1-8^a^LN||5||||||F"),
      "Observation", "specimen.reference", "#Specimen#0"),
-    # ... of several, its result the last's (Observation.specimen names one)
+    # ... of several, its result the first's, as an ORU's results name their OBR's (Observation.specimen names
+    # one; the others stay the order's)
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "OBR|1|P1||1-8^a^LN", "ORC|RE|P1", "SPM|2|SP2", "SPM|3|SP3",
              "OBR|2|P2||2-8^b^LN", "ORC|RE|P2", "OBX|1|NM|2-8^b^LN||5||||||F"), "Observation", "specimen.reference",
-     "#Specimen#2"),
+     "#Specimen#1"),
+    (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "SPM|2|SP2", "OBR|1|P1||1-8^a^LN", "ORC|SC|P1",
+             "OBX|1|NM|1-8^a^LN||5||||||F"), "Observation", "specimen.reference", "#Specimen#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
@@ -1479,16 +1498,22 @@ def test_transaction_entries_are_conditional_on_identifiers_with_a_system():
     # system, another facility's patient or bed 01 of every room; the id names the one resource
     bundle = fhir.to_dict(ADT_A01, bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
-    ids = {e["resource"]["resourceType"]: e["resource"]["id"] for e in bundle["entry"]}
+    ids = {e["resource"]["resourceType"]: e["fullUrl"].removeprefix("urn:uuid:") for e in bundle["entry"]}
     assert [requests[t] for t in ("Patient", "Location")] == [
         {"method": "PUT", "url": f"{t}/{ids[t]}"} for t in ("Patient", "Location")]
     licensed = ADT_A01.replace(PID, PID + "|" * 7 + "67-A4335^OH")  # PID-20, the driver's license: urn:id:OH
     bundle = fhir.to_dict(licensed, bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
     assert requests["Patient"]["url"] == "Patient?identifier=urn%3Aid%3AOH%7C67-A4335"
+    # its resource goes without an id: a server updates the one the identifier matches (another id beside it
+    # would be refused) or makes one; references to the entry's fullUrl follow
+    assert "id" not in entries(bundle, "Patient")[0] and "id" in entries(bundle, "Encounter")[0]
     bundle = fhir.to_dict(ADT_A01.replace("|EHR|", "|^1.2.3^ISO|"), bundle_type="transaction")
     requests = {e["resource"]["resourceType"]: e["request"] for e in bundle["entry"]}
-    assert requests["Device"]["url"] == "Device?identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"  # system|value (a URI)
+    # a resource a message names in passing (an application, an assigning authority, a practitioner): a
+    # conditional create, which leaves a server's own record as it is; system|value (a URI)
+    assert requests["Device"] == {"method": "POST", "url": "Device",
+                                  "ifNoneExist": "identifier=urn%3Aietf%3Arfc%3A3986%7Curn%3Aoid%3A1.2.3"}
     header = entries(bundle, "MessageHeader")[0]
     assert requests["MessageHeader"] == {"method": "PUT", "url": f"MessageHeader/{header['id']}"}
     # a Coverage's identifier is its plan's (IN1-2), every member's: no condition
@@ -1627,14 +1652,16 @@ def test_unmapped_content_is_reported():
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
     assert "OBX-5 'IM/FAX' (not a MIME type)" in fhir.convert(observations(("ED", "^IM^FAX^A^x"))).unmapped
     # a period's end before its start (a sender's swapped dates) is reported, its start kept; an end of the
-    # same day, or of a year the start's day is in, stays
+    # same day, or of a year the start's day is in, stays; times in two zones are compared as instants
     assert [[u for u in fhir.convert(text).unmapped if "start" in u] for text in [
         message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000-0500|20240105120000-0500"),
         observations(("DR", "20240110^2023")),
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J^^^^^L^^^^^20240110^20240110"),
-        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J^^^^^L^^^^^20240110^2024")]] == [
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J^^^^^L^^^^^20240110^2024"),
+        message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000-0500|20240110160000+0000"),
+        message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000-0500|20240110170000+0000")]] == [
         ["PV1-45 '20240105120000-0500' (not at or after its start)"], ["OBX-5 '2023' (not at or after its start)"],
-        [], []]
+        [], [], ["PV1-45 '20240110160000+0000' (not at or after its start)"], []]
     # a day in MSH-7 is no instant: no bundle timestamp of midnight UTC
     day = fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1").replace("20240110120000-0500", "20240110-0500"))
     assert "MSH-7 '20240110-0500' (not an instant)" in day.unmapped and "timestamp" not in json.loads(day.json)

@@ -558,9 +558,16 @@ void Maps::finish() {
   auto resolve_tests = [&](Condition &c) {
     for (Test &t : c.tests)
       if (t.op == 'e' || t.op == 'x') {
-        resolve(t.vocabulary, true);
-        if (t.vocabulary < 0)
-          t.op = t.op == 'e' ? 'E' : 'X';
+        // "*" names no vocabulary: the values are compared without case
+        // (codes of one spelling sent in any case: ED-2's "text", ED-4's
+        // "base64")
+        if (t.vocabulary <= -2 && pending_[static_cast<size_t>(-2 - t.vocabulary)] == "*") {
+          t.vocabulary = -1;
+        } else {
+          resolve(t.vocabulary, true);
+          if (t.vocabulary < 0)
+            t.op = t.op == 'e' ? 'E' : 'X';
+        }
         t.fold_sizes = 0;
         for (const std::string &v : t.values)
           t.fold_sizes |= uint32_t{1} << std::min<size_t>(v.size(), 31);
@@ -2277,12 +2284,15 @@ private:
   }
 
   // Whether test `t`'s vocabulary finds `text`, none of its values in its
-  // own case, as it finds one of them (one rule for codes sent in another
+  // own case, as it finds one of them (of a test of no vocabulary, whether
+  // `text` is one of them in another case) (one rule for codes sent in another
   // case: Vocabulary::find's, asked only of a value `text` equals but for
   // the case of its letters). (Out of line: a code of another size than the
   // values', or in the vocabulary's own case, as most are sent, never gets
   // here.)
   [[gnu::noinline]] bool found_alike(const Test &t, std::string_view text) const {
+    if (t.vocabulary < 0) // compared without case ("*")
+      return std::ranges::any_of(t.values, [&](const std::string &v) { return same_folded(v, text); });
     const Vocabulary &v = maps_.vocabularies[static_cast<size_t>(t.vocabulary)];
     for (const std::string &value : t.values)
       if (same_folded(value, text))
@@ -3632,8 +3642,9 @@ private:
   // (PV1-45 before PV1-44, DR-2 before DR-1), which a Period does not allow.
   // The start is kept and the end reported. A day or coarser is judged on
   // the digits both hold (2023 before 2024-01-10; 2024 is not), two times
-  // of day where they have one precision and one offset (texts of one
-  // length and zone), else not. (Out of line: few values end.)
+  // of day as the instants they name, whatever their offsets and precision
+  // (each has an offset: one sent without takes the sender's, see
+  // timestamp_value()). (Out of line: few values end.)
   [[gnu::noinline]] bool before_start(uint32_t r, std::vector<PathItem> &path,
                                       std::string_view end) {
     if (path.size() < 2) // a resource's own end (Appointment's) is no Period's
@@ -3650,12 +3661,21 @@ private:
       if (nodes_[c].key != maps_.start_id || nodes_[c].kind != 's')
         continue;
       const std::string_view start = text_of(nodes_[c]);
-      auto zone = [](std::string_view t) {
-        return t.size() <= 10 ? ""sv : t.back() == 'Z' ? "Z"sv : t.substr(t.size() - 6);
-      };
       if (const size_t n = std::min(start.size(), end.size()); n <= 10)
         return end.substr(0, n) < start.substr(0, n);
-      return start.size() == end.size() && zone(start) == zone(end) && end < start;
+      const std::optional<UtcTime> s = utc_time(start), e = utc_time(end);
+      if (!s || !e)
+        return false;
+      if (e->seconds != s->seconds)
+        return e->seconds < s->seconds;
+      // (fractions compared digit by digit, the shorter padded with zeros)
+      for (size_t i = 0; i < std::max(s->fraction.size(), e->fraction.size()); ++i) {
+        const char a = i < e->fraction.size() ? e->fraction[i] : '0';
+        const char b = i < s->fraction.size() ? s->fraction[i] : '0';
+        if (a != b)
+          return a < b;
+      }
+      return false;
     }
     return false;
   }
@@ -5395,8 +5415,9 @@ private:
   // A resource made after leading specimens (see lead()) is of them: an
   // order of the link's label refers to each by the link
   // (ServiceRequest.specimen, a list), an Observation as a result made of
-  // the last sent before it (Maps::result_specimen; Observation.specimen
-  // names one).
+  // the first sent before it (Maps::result_specimen; Observation.specimen
+  // names one): the order's first specimen, as an ORU's results name their
+  // OBR's (the tables' Specimen[1]); the others stay the order's.
   [[gnu::noinline]] void follow(const SegmentRow &row, uint32_t made) {
     if (row.label_id == lead_.link->from_id) {
       for (const uint32_t specimen : lead_.specimens)
@@ -5404,7 +5425,7 @@ private:
       lead_.follower = made;
       lead_.followed = true;
     } else if (same(row.type, "Observation") && !maps_.result_specimen.path.empty()) {
-      refer(made, maps_.result_specimen.path, lead_.specimens.back());
+      refer(made, maps_.result_specimen.path, lead_.specimens.front());
     }
   }
 
@@ -6021,12 +6042,16 @@ public:
   // that no walk before writing asks which do. The writer keeps its place
   // in a variable of its own, not in the buffer: each byte it stores could
   // otherwise be the buffer's size, which would be read again after it.
-  // (Out of line: writing is a phase of its own in a profile.)
-  [[gnu::noinline]] char *write_resource(char *p, const Resource &r) const {
+  // (Out of line: writing is a phase of its own in a profile.) Without its
+  // id where `with_id` is false (a transaction's conditional update, whose
+  // server names the resource it matches or makes).
+  [[gnu::noinline]] char *write_resource(char *p, const Resource &r, bool with_id = true) const {
     p = copy_text(p, "{\"resourceType\":\""sv);
     p = copy_text(p, r.type);
-    p = copy_text(p, "\",\"id\":\""sv);
-    p = copy_id(p, r);
+    if (with_id) {
+      p = copy_text(p, "\",\"id\":\""sv);
+      p = copy_id(p, r);
+    }
     *p++ = '"';
     p = write_members(p, nodes_[r.root]);
     *p++ = '}';
@@ -6699,18 +6724,19 @@ void append_query_value(Out &out, std::string_view text) {
   }
 }
 
-// The request of a transaction entry: a conditional update on the
+// The identifier a transaction entry's update of resource `r` is
+// conditional on, its system and value (none: `value` empty): the
 // resource's first identifier that has a system (so that a server that
-// holds the resource under another id updates it), or an update of its own
-// id. An identifier without a system is no condition: its value alone
-// matches any resource of that value in any system (bed 01 of every room,
-// the patient another facility numbers 12345), which the update would
-// overwrite; the id, keyed by the identifier and its assigner, names the
-// one resource. A Coverage's identifier is its health plan's (IN1-2),
-// which every member of the plan shares: no condition either, or one
-// patient's update would overwrite another's coverage.
-void append_request(Out &out, const Resource &r, const Engine &e) {
-  std::string_view system, value;
+// holds the resource under another id updates it). An identifier without
+// a system is no condition: its value alone matches any resource of that
+// value in any system (bed 01 of every room, the patient another facility
+// numbers 12345), which the update would overwrite; the id, keyed by the
+// identifier and its assigner, names the one resource. A Coverage's
+// identifier is its health plan's (IN1-2), which every member of the plan
+// shares: no condition either, or one patient's update would overwrite
+// another's coverage.
+void condition_of(const Resource &r, const Engine &e, std::string_view &system,
+                  std::string_view &value) {
   uint32_t best = UINT32_MAX;
   const Maps &maps = e.maps();
   const uint32_t first = same(r.type, "Coverage") ? none : e.nodes()[r.root].first;
@@ -6730,18 +6756,43 @@ void append_request(Out &out, const Resource &r, const Engine &e) {
     if (!s.empty() && !v.empty() && rank < best)
       best = rank, system = s, value = v;
   }
+}
+
+// The request of a transaction entry: on identifier `system|value`
+// (condition_of()) a conditional update, or, of a resource of a type that
+// one resource per identity stands for (an assigning authority's
+// Organization, a Practitioner, a Location, a Device: one_when_alike()),
+// a conditional create, which leaves the one a server
+// holds as it is: a message names such a resource in passing (a name, an
+// NPI) and its few elements would replace what the server's own record
+// holds (addresses, qualifications). Without a condition, an update of the
+// resource's own id.
+void append_request(Out &out, const Resource &r, std::string_view system,
+                    std::string_view value) {
+  auto condition = [&] {
+    out.put("identifier="sv);
+    if (!system.empty()) {
+      append_query_value(out, system);
+      out.put("%7C"sv);
+    }
+    append_query_value(out, value);
+  };
+  if (!value.empty() && one_when_alike(r.type)) {
+    out.put(",\"request\":{\"method\":\"POST\",\"url\":\""sv);
+    out.put(r.type);
+    out.put("\",\"ifNoneExist\":\""sv);
+    condition();
+    out.put("\"}"sv);
+    return;
+  }
   out.put(",\"request\":{\"method\":\"PUT\",\"url\":\""sv);
   out.put(r.type);
   if (value.empty()) {
     out.put('/');
     out.put(r.id());
   } else {
-    out.put("?identifier="sv);
-    if (!system.empty()) {
-      append_query_value(out, system);
-      out.put("%7C"sv);
-    }
-    append_query_value(out, value);
+    out.put('?');
+    condition();
   }
   out.put("\"}"sv);
 }
@@ -6950,9 +7001,16 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       text.put(r.id());
       text.put("\",\"resource\":"sv);
     }
+    // a conditional update's resource goes without its id: the server
+    // updates the one it matches under that one's id (an id of ours beside
+    // it would be refused where it names another) or makes it under a new
+    // one, and the entry's references to its fullUrl follow
+    std::string_view system, value;
+    if (bundle && options.type == BundleType::transaction)
+      condition_of(r, e, system, value);
     const size_t offset = text.size();
     text.reserve(bound - written); // room for what write_node() writes
-    text.set_end(e.write_resource(text.end(), r));
+    text.set_end(e.write_resource(text.end(), r, value.empty()));
     ResourceText &entry = out.entries.emplace_back();
     entry.type = r.type;
     std::memcpy(entry.id, r.id_text, sizeof entry.id);
@@ -6961,7 +7019,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     written += entry.size;
     if (bundle) {
       if (options.type == BundleType::transaction)
-        append_request(text, r, e);
+        append_request(text, r, system, value);
       text.put('}');
     }
   }

@@ -46,7 +46,8 @@ struct Step {
 struct Test {
   // V N E X e x C L w & | (w: a field the segment's rows wrote nothing of
   // yet; e and x: E and X compared as a vocabulary finds codes, in their
-  // own case, else in another where it names one: "internet" is Internet)
+  // own case, else in another where it names one: "internet" is Internet;
+  // of no vocabulary, "*", in any case)
   char op = 0;
   // it reads MSH-12.1, the message's version (its first MSH's), which the
   // engine reads once a conversion (the rows that hold in some versions
@@ -68,8 +69,8 @@ struct Test {
   // are of 7 bytes or fewer (set by Maps::finish; see the engine's Gate)
   uint32_t place = 0;
   // of an e or x test: the vocabulary (its index in Maps::vocabularies)
-  // whose lookup compares the text with the values (beside `place`, in its
-  // padding)
+  // whose lookup compares the text with the values, -1 where they compare
+  // without case (beside `place`, in its padding)
   int32_t vocabulary = -1;
   std::vector<uint64_t> words;
 };
@@ -584,6 +585,18 @@ std::optional<int> timestamp_zone(std::string_view text);
 // ("202401101230-0500" plus 5400: "20240110140000-0500") into `out`; false
 // when `text` is no such timestamp or the sum leaves years 1 to 9999.
 bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out);
+
+// A time of day as an instant: seconds since 1970-01-01T00:00:00Z and the
+// digits of its fraction ("5" of "...:00.5-05:00"; a view into the text).
+struct UtcTime {
+  int64_t seconds = 0;
+  std::string_view fraction;
+};
+
+// FHIR dateTime or instant `text` of a time of day with its offset
+// ("2024-01-10T12:00:00-05:00", "...Z") as the instant it names; none for
+// any other text (a day, a month, a year).
+std::optional<UtcTime> utc_time(std::string_view text);
 
 // The URI of a coding system name of HL7 table 0396 ("LN" ->
 // "http://loinc.org"); other names become a URI as documented there.

@@ -78,6 +78,47 @@ bool timestamp_plus(std::string_view text, int64_t seconds, std::string &out) {
   return true;
 }
 
+// A FHIR dateTime or instant of a time of day with its offset (fhir.hpp)
+// as seconds since 1970 UTC and its fraction's digits; the calendar is the
+// standard library's (chrono).
+std::optional<UtcTime> utc_time(std::string_view text) {
+  using namespace std::chrono;
+  // "YYYY-MM-DDThh:mm:ss", a fraction, then "Z" or "+hh:mm"
+  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':')
+    return std::nullopt;
+  auto number = [&](size_t at, size_t size) {
+    const std::string_view digits = text.substr(std::min(at, text.size()), size);
+    int n = 0;
+    for (const char c : digits)
+      n = n * 10 + (c - '0');
+    return all_digits(digits) && digits.size() == size ? std::optional<int>(n) : std::nullopt;
+  };
+  size_t end = 19; // past the fraction's digits, if any
+  if (text[end] == '.')
+    while (++end < text.size() && text[end] >= '0' && text[end] <= '9') {
+    }
+  const std::string_view fraction = end == 19 ? std::string_view() : text.substr(20, end - 20);
+  const std::string_view zone = text.substr(end);
+  int offset = 0;
+  if (zone != "Z") {
+    const std::optional<int> h = number(end + 1, 2), m = number(end + 4, 2);
+    if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' || !h || !m)
+      return std::nullopt;
+    offset = (zone[0] == '-' ? -1 : 1) * (*h * 60 + *m);
+  }
+  const std::optional<int> y = number(0, 4), mo = number(5, 2), d = number(8, 2), h = number(11, 2),
+                           mi = number(14, 2), sec = number(17, 2);
+  if (!y || !mo || !d || !h || !mi || !sec)
+    return std::nullopt;
+  const year_month_day date{year{*y}, month{static_cast<unsigned>(*mo)}, day{static_cast<unsigned>(*d)}};
+  if (!date.ok())
+    return std::nullopt;
+  const int64_t seconds = int64_t{sys_days{date}.time_since_epoch().count()} * 86400 +
+                          int64_t{*h} * 3600 + int64_t{*mi} * 60 + *sec - int64_t{offset} * 60;
+  return UtcTime{seconds, fraction};
+}
+
 // Whether the offset split off a timestamp (there is one) is one FHIR can
 // write: within 14 hours, its minutes as sent ("+0575" is no offset, not
 // +06:15).

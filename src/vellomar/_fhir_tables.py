@@ -71,7 +71,8 @@ field `a` yet ("IS NOT WRITTEN", the package's own), `&`, `|`. An address `a` is
 `SEG-field[.component]` or, in a data type map, `.component`. An E or X
 test may name a vocabulary after its values (`E:.3:Internet:Telecom...`):
 a text none of the values is then one where the vocabulary finds it as it
-finds that value (in another case: "internet").
+finds that value (in another case: "internet"); the name `*` compares the
+values without case (`E:.2:TEXT,TX,FT:*`).
     T Patient name:*HumanName gender:c ...        the elements of a FHIR type
 """
 
@@ -221,8 +222,18 @@ NUMBER_PARTS = {part: ["IF XTN.4 NOT VALUED",
 # The places whose conditions compare codes as the vocabulary named finds
 # them: in their own case, else in another that no other code of the
 # vocabulary shares ("internet" is Internet, "ph" PH, as XTN.3's system row
-# reads them); the test's vocabulary in the data file
-FOLDED = {("XTN[ContactPoint]", ".3"): "TelecommunicationEquipmentType"}
+# reads them); the test's vocabulary in the data file. "*" names none: the
+# codes are compared without case, as senders send an ED's type of data
+# (ED-2, table 0191: "text") and encoding (ED-4, table 0299: "base64") in
+# lower case, which no other code of the tables shares
+FOLDED = {("XTN[ContactPoint]", ".3"): "TelecommunicationEquipmentType",
+          **{(name, place): "*" for name in ("ED[Attachment]", "ED[DocumentReference]") for place in (".2", ".4")},
+          **{(name, "OBX-5.4"): "*" for name in ("OBX[Observation]", "OBX[Observation-Component]")}}
+
+# mended: the rows writing a CQ into a Duration (TQ1-6's boundsDuration)
+# read it by the CQ map of the second name, not the first's, which writes
+# a unit's code of any system (see ADDED_ROWS)
+DURATION_MAP = ("CQ[Quantity]", "CQ[Duration]")
 
 # Rows the tables leave out, added to the map of the name (after its last
 # row of the same identifier), in the tables' own columns: OBX-5 of the value
@@ -321,6 +332,14 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
         _row("ED.2", f'IF ED.3 NOT VALUED AND ED.5 VALUED AND ED.4 IN {_ED_ENCODINGS} AND ED.2 NOT IN {_ED_TEXTS}',
              f"{prefix}contentType", const='"application/octet-stream"')]
        for name, prefix in (("ED[Attachment]", ""), ("ED[DocumentReference]", "content[1].attachment."))},
+    # a CQ as a Duration (TQ1-6's boundsDuration, DURATION_MAP): a Duration
+    # with a code is one of UCUM's (R4's drt-1), so the unit's code and
+    # system are written where CQ.2.3 names UCUM, its text alone otherwise
+    DURATION_MAP[1]: [
+        _row("CQ.1", "", "value"),
+        _row("CQ.2", 'IF CQ.2.3 EQUALS "UCUM"', "$this", "CWE[Quantity]"),
+        _row("CQ.2", 'IF CQ.2.3 NOT EQUALS "UCUM"', "unit", "CWE[string]"),
+    ],
     "MO[Quantity]": [
         _row("MO.1", "", "value"),
         _row("MO.2", "", "code"),
@@ -445,6 +464,16 @@ for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "M
     ADDED_ROWS[_map] = _not_known(_ident, f"IF {_day_alone(_ident + '.1')}", "recorded")
     for _added in ADDED_ROWS[_map]:  # at its field's sort order, as the table's numbered rows
         _added[0] = _ident.split("-")[1]
+# mended: the Provenance of a patient record's last update (PID-33's time,
+# PID-34's facility as its agent, the Patient its target) is recorded at
+# "/time of transformation/", prose: the conversion's own time, which would
+# make each run's bundle another; without a recorded, which R4 requires, it
+# was left out of every message sending PID-33 and PID-34 ("Provenance
+# without recorded (from PID)"). Its recorded is not known, as where a
+# message's time is no instant
+ADDED_ROWS["PID[Provenance-Patient]"] = _not_known("PID-33", "", "recorded")
+for _added in ADDED_ROWS["PID[Provenance-Patient]"]:
+    _added[0] = "33"
 # mended: rows whose condition holds only when the component they read is
 # empty ("IF XTN.3 NOT VALUED AND XTN.4 VALUED": system "email"), which the
 # converter, reading the components sent, never applied (a number without
@@ -452,7 +481,7 @@ for _map, _ident in (("EVN[Provenance]", "EVN-2"), ("MSH[Provenance-Source]", "M
 # writes them from the components sent
 OWN_EMPTY = {("XTN[ContactPoint]", "XTN.3"): "written from XTN.4, or from the number's components (ADDED_ROWS)"}
 # maps made of ADDED_ROWS alone, and their kind
-ADDED_MAPS = {"MO[Quantity]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
+ADDED_MAPS = {"MO[Quantity]": "D", "CQ[Duration]": "D", "FC[CodeableConcept]": "D", "EI[Organization]": "D",
               "IN1[Coverage-Subscriber]": "S", "TQ1[Appointment]": "S",
               "CM_PRACTITIONER[Practitioner]": "D"}
 
@@ -1149,7 +1178,14 @@ def same_type(element: str, filled: str) -> bool:
 # ED's own (application/pdf of "AP^PDF") replaces it (the engine's
 # taken_leaf()); IM and AU name none (reported). Without an ED, TXA-3's type
 # is the content's (a notification's document, MDM^T01).
-REPLACED_ROWS = {("TXA[DocumentReference]", "TXA-3"): [
+REPLACED_ROWS = {
+    # mended: a CQ's unit (CQ.2, a CWE since 2.5, a CE before) was its text
+    # alone (CWE[string]), its code and coding system lost, where the
+    # Quantity it goes into holds both, as the tables' CWE[Quantity] writes
+    # an OBX-6 unit's: a CQ's unit is written so ("mg&milligram&UCUM": code
+    # mg, system UCUM's, unit milligram)
+    ("CQ[Quantity]", "CQ.2"): [_row("CQ.2", "", "$this", "CWE[Quantity]")],
+    ("TXA[DocumentReference]", "TXA-3"): [
     _row("TXA-3", 'IF TXA-3 IN ("TX", "TEXT", "FT")', "content[4].attachment.contentType", "ID[code]"),
     _row("TXA-3", 'IF TXA-3 NOT IN ("TX", "TEXT", "FT")', "content[1].attachment.contentType", "ID[code]")]}
 # The one content slot of a document's text, TX or FT (OBX[DocumentReference]
@@ -1164,6 +1200,8 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     replace."""
     table = rows(path)[2:] if path else []
     table = [x for r in table for x in REPLACED_ROWS.get((name, r[1].strip()), [r])]
+    table = [[*r[:14], DURATION_MAP[1], *r[15:]] if len(r) > 14 and r[14].strip() == DURATION_MAP[0]
+             and r[9].strip().endswith("boundsDuration") else r for r in table]
     if name == TEXT_SLOT[0]:  # mended: one content of a text (TEXT_SLOT)
         table = [[*r[:9], r[9].replace(TEXT_SLOT[2], TEXT_SLOT[3]), *r[10:18],
                   r[18].replace(TEXT_SLOT[2], TEXT_SLOT[3]), *r[19:]]
@@ -2112,7 +2150,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # already when ED-4 says Base64 (checked and written as it is,
             # kind '6'), text to encode when it says A, hexadecimal digits of
             # the bytes to encode when it says Hex (checked, kind 'H')
-            const, encodings = "", [f"E:.4:{esc(e)}" for e in ("Base64", "A", "Hex")]
+            const, encodings = "", [folded(f"E:.4:{esc(e)}", name) for e in ("Base64", "A", "Hex")]
         if (name, ident, tpath) in LATER_TIMES:
             # mended: the sum the assignment writes in prose (see LATER_TIMES)
             joined, const, kind_letter = LATER_TIMES[(name, ident, tpath)], "", "P"
@@ -2173,7 +2211,7 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
         for encoding in encodings:
             line = "\t".join(["F", field, " ".join(filter(None, [cond, encoding, "&" * bool(cond and encoding)])),
                               re.sub(r"^(\w+)\*1", r"\1*each", steps) if each else steps,
-                              {"Base64": "6", "Hex": "H"}.get(encoding.rpartition(":")[2], kind_letter),
+                              {"Base64": "6", "Hex": "H"}.get((encoding.split(":") + [""] * 3)[2], kind_letter),
                               esc(dtkey or ""),
                               esc(vocabulary_name(vocab.split("\n")[0])), esc(const),
                               *([joined] if joined else [])])
@@ -2206,19 +2244,21 @@ def spare_chosen_components(out: list[str], head: int) -> None:
     chose what was written; its row of kind U (reported) holds only for
     another value, which none of those rows reads."""
     chosen: dict[str, list[str]] = {}
+    compared: dict[str, str] = {}  # a component's vocabulary part (":*")
     for line in out[head:]:
         f = line.split("\t")
         if f[4] == "U":
             continue
         for token in f[2].split(" "):
             parts = token.split(":")
-            if len(parts) == 3 and parts[0] == "E" and re.fullmatch(r"\.\d+", parts[1]):
+            if len(parts) in (3, 4) and parts[0] == "E" and re.fullmatch(r"\.\d+", parts[1]):
                 values = chosen.setdefault(parts[1][1:], [])
                 values += [v for v in parts[2].split(",") if v not in values]
+                compared[parts[1][1:]] = "".join(":" + p for p in parts[3:])
     for i in range(head, len(out)):
         f = out[i].split("\t")
         if f[0] == "F" and f[4] == "U" and not f[2] and f[1] in chosen:
-            f[2] = f"X:.{f[1]}:" + ",".join(chosen[f[1]])
+            f[2] = f"X:.{f[1]}:" + ",".join(chosen[f[1]]) + compared[f[1]]
             out[i] = "\t".join(f)
 
 

@@ -103,6 +103,53 @@ inline bool has_white_space(std::string_view s, bool line_ends) {
 // Whether short_word() holds all of `s`.
 inline bool fits_word(std::string_view s) { return s.size() <= 7; }
 
+// Whether byte `c` is a control character FHIR's strings may not hold:
+// below 0x20 but tab, CR and LF.
+inline bool control_byte(unsigned char c) {
+  return c < 0x20 && c != '\t' && c != '\r' && c != '\n';
+}
+
+// Whether `text` holds a control character FHIR's strings may not hold, as
+// a byte or, where `escape` is given, as a hex escape ("\X0C\", a form feed
+// some senders page their reports with). The bytes are tested 16 at a time:
+// the test is made once a message.
+bool holds_controls(std::string_view text, const Delimiter *escape) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + i));
+    // (at most 0x1F: subtracting 0x1F with saturation leaves zero)
+    const __m128i low = _mm_cmpeq_epi8(_mm_subs_epu8(block, _mm_set1_epi8(0x1F)),
+                                       _mm_setzero_si128());
+    const __m128i allowed = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
+                     _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))),
+        _mm_cmpeq_epi8(block, _mm_set1_epi8('\n')));
+    if (_mm_movemask_epi8(_mm_andnot_si128(allowed, low)))
+      return true;
+  }
+#endif
+  for (; i < text.size(); ++i)
+    if (control_byte(static_cast<unsigned char>(text[i])))
+      return true;
+  if (!escape || !escape->size)
+    return false;
+  const std::string_view e = escape->view();
+  for (size_t at = text.find(e); at != std::string_view::npos; at = text.find(e, at + 1)) {
+    size_t k = at + e.size();
+    if (k >= text.size() || (text[k] != 'X' && text[k] != 'x'))
+      continue;
+    auto digit = [](char c) {
+      return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                            : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    for (++k; k + 1 < text.size() && digit(text[k]) >= 0 && digit(text[k + 1]) >= 0; k += 2)
+      if (control_byte(static_cast<unsigned char>(digit(text[k]) * 16 + digit(text[k + 1]))))
+        return true;
+  }
+  return false;
+}
+
 // A field's place as reports name it: "PID-10".
 std::string field_place(std::string_view segment, uint32_t field) {
   return std::string(segment).append("-").append(std::to_string(field));
@@ -1724,6 +1771,11 @@ public:
     latest_.assign(maps.label_count, none);
     key_text_.reserve(message.segment_count() * 96 + 256);
     text_.reserve(message.raw.size() * 2 + 256);
+    // control characters, which FHIR's strings may not hold: decoded()
+    // leaves them out of every value, and the fields that hold one are
+    // reported
+    if (holds_controls(message.raw, escapes_ ? &enc_.escape : nullptr)) [[unlikely]]
+      report_controls();
   }
 
   // The containers go back to this thread's workspace (those grown past
@@ -2030,7 +2082,38 @@ private:
     // (formatted text's commands as plain text: FHIR's strings have none)
     std::string_view v = trim_white_space(
         escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text);
+    if (controls_) [[unlikely]]
+      v = without_controls(v);
     return v == "\"\"" ? std::string_view() : v;
+  }
+
+  // Reports each field that holds a control character FHIR's strings may
+  // not hold ("OBX-5 (control characters left out)"), and has decoded()
+  // leave them out. (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void report_controls() {
+    controls_ = true;
+    plain_ends_ = false; // every value through decoded_in_full()
+    const Delimiter *escape = escapes_ ? &enc_.escape : nullptr;
+    for (uint32_t i = 0; i < message_.segment_count(); ++i) {
+      const SegmentView seg = message_.segment_at(i);
+      for (size_t f = 0; f < seg.field_count(); ++f)
+        if (holds_controls(seg.field_at(f).text, escape))
+          unmapped(field_place(seg.name, static_cast<uint32_t>(f + 1)) +
+                   " (control characters left out)");
+    }
+  }
+  // `text` without its control characters (see report_controls()), and
+  // without the white space their going leaves at its ends.
+  std::string_view without_controls(std::string_view text) {
+    if (std::none_of(text.begin(), text.end(),
+                     [](char c) { return control_byte(static_cast<unsigned char>(c)); }))
+      return text;
+    std::string &kept = controls_text_;
+    kept.clear();
+    for (const char c : text)
+      if (!control_byte(static_cast<unsigned char>(c)))
+        kept.push_back(c);
+    return trim_white_space(kept);
   }
 
   // `text` without the component and sub-component separators at its end,
@@ -6385,6 +6468,8 @@ private:
   // as it stands by plain_bytes
   bool plain_ends_ = false;
   bool subs_ = true;            // ... and its sub-component separator
+  bool controls_ = false;       // it holds control characters (report_controls())
+  std::string controls_text_;   // a value without them (without_controls())
   // the bytes a text that may hold no value begins with: the first of each
   // separator within a field, and '"' (see holds_a_value())
   std::array<bool, 256> hollow_start_{};

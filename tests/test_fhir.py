@@ -1317,6 +1317,11 @@ def test_spark_option_zone(tmp_path):
     # nothing before one (OML)
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "ORC"), "ServiceRequest", "intent"),
     (message("OML^O21^OML_O21", PID, "ORC", "OBR|1", "SPM|1|SP1"), "ServiceRequest", "intent"),
+    # a field of white space alone (a sender's padding) or a null padded holds nothing: PV1-7 no attender, an
+    # NM no text of its unit alone
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||  "), "Encounter", "participant"),
+    (message("ADT^A01^ADT_A01", PID, 'PV1|1|I||||| "" '), "Encounter", "participant"),
+    (observations(("NM", " |mg^^UCUM")), "Observation", "valueString"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1699,6 +1704,9 @@ def test_unmapped_content_is_reported():
         observations(("NM", "1||||||F||||||M1^A^L|||S1^Arm^L")),
         message("ADT^A01^ADT_A01", "PID|1||ID1", "DG1|1||I10^Hypertension^I10" + "|" * 13 + "D1^DOC~D2^DOE")]] == [
         ["OBX-17", "OBX-20"], [], ["DG1-16"]]
+    # a field of white space alone or a null padded is no value lost
+    assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE||   | "" ')).unmapped
+            if u.startswith("PID-")] == ["PID-1"]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

@@ -1705,7 +1705,7 @@ public:
     for (const Delimiter *d : {&enc_.component, &enc_.repetition, &enc_.sub_component})
       if (d->size)
         hollow_start_[static_cast<unsigned char>(d->bytes[0])] = true;
-    hollow_start_['"'] = true;
+    hollow_start_['"'] = hollow_start_[' '] = hollow_start_['\t'] = true;
     subs_ = contains(rest, enc_.sub_component);
     kept([](auto &mine, auto &kept) {
       std::swap(mine, kept);
@@ -2571,16 +2571,17 @@ private:
   }
 
   // Whether a field's (or a repetition's) text holds a value: more than
-  // separators ("^^", "~~" hold none) and nulls "" (which ask a receiver to
-  // delete what it holds, and write nothing: "\"\"~~", "\"\"^\"\"").
+  // separators ("^^", "~~" hold none), white space (a sender's padding, "  ",
+  // which decoded() trims to nothing) and nulls "" (which ask a receiver to
+  // delete what it holds, and write nothing: "\"\"~~", "\"\"^\"\"", " \"\" ").
   [[gnu::always_inline]] bool holds_a_value(std::string_view text) const {
     // (most begin with a value: one byte looked up)
     return !text.empty() && (!hollow_start_[static_cast<unsigned char>(text[0])] ||
                              separators_hold_a_value(text));
   }
 
-  // holds_a_value() of a text that begins with a separator or '"'. (Out of
-  // line: rare.)
+  // holds_a_value() of a text that begins with a separator, white space or
+  // '"'. (Out of line: rare.)
   [[gnu::noinline]] bool separators_hold_a_value(std::string_view text) const {
     auto separator_at = [&](size_t i) -> size_t { // its size, 0: none
       for (const Delimiter *d : {&enc_.component, &enc_.repetition, &enc_.sub_component})
@@ -2594,12 +2595,14 @@ private:
         continue;
       }
       // (a piece starts here: the text's first, or one after a separator)
-      // a null: a piece ""
-      if (text.compare(i, 2, "\"\"") == 0 && (i + 2 == text.size() || separator_at(i + 2))) {
-        i += 2;
-        continue;
-      }
-      return true;
+      size_t end = i + 1;
+      while (end < text.size() && separator_at(end) == 0)
+        ++end;
+      // none: white space alone, or a null "" within it
+      if (const std::string_view piece = trim_white_space(text.substr(i, end - i));
+          !piece.empty() && piece != "\"\"")
+        return true;
+      i = end;
     }
     return false;
   }
@@ -6357,7 +6360,7 @@ private:
   bool plain_ends_ = false;
   bool subs_ = true;            // ... and its sub-component separator
   // the bytes a text that may hold no value begins with: the first of each
-  // separator within a field, and '"' (see holds_a_value())
+  // separator within a field, white space and '"' (see holds_a_value())
   std::array<bool, 256> hollow_start_{};
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<TextPlace, uint32_t>> identities_;

@@ -1033,6 +1033,12 @@ def test_corpus_bundles_are_valid(path):
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
+    # a patient and stay named again alike (an ORU of two PATIENT_RESULT groups of one patient) are one: the
+    # second group's results are theirs
+    (message("ORU^R01^ORU_R01", *[PID, PV1, OBR, "OBX|1|NM|1-8^a^LN||5||||||F"] * 2), "Observation#1",
+     "subject.reference", "#Patient#0"),
+    (message("ORU^R01^ORU_R01", *[PID, PV1, OBR, "OBX|1|NM|1-8^a^LN||5||||||F"] * 2), "Observation#1",
+     "encounter.reference", "#Encounter#0"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -5050,6 +5050,37 @@ private:
         node.target = gone[node.target];
   }
 
+  // A patient or stay the message names again alike (an ORU of two
+  // PATIENT_RESULT groups of one patient, each with its PID and PV1): a
+  // later Patient or Encounter of an earlier one's key, whose elements are
+  // all those of the earlier, and no more, is that one. The later goes and
+  // its references refer to the earlier, so the patient and the stay keep
+  // the ids they have wherever the message names them (a stay is compared
+  // once its patient is: its subject refers to the earlier by then). One
+  // named again with other values stays apart, of its derived id. (Out of
+  // line: only where finish() met a key twice.)
+  [[gnu::noinline]] void merge_alike_named_again() {
+    auto named = [&](const Resource &r) {
+      return r.keyed && !r.by_reference && !r.dropped &&
+             (same(r.type, "Patient") || same(r.type, "Encounter"));
+    };
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      if (!named(resources[i]))
+        continue;
+      for (uint32_t k = 0; k < i; ++k) {
+        if (!named(resources[k]) || !same(resources[k].type, resources[i].type) ||
+            key_of(resources[k].key) != key_of(resources[i].key) ||
+            !alike(resources[k].root, resources[i].root))
+          continue;
+        resources[i].dropped = resources[i].alike = true;
+        for (Node &node : nodes_)
+          if (node.kind == 'r' && node.target == i)
+            node.target = k;
+        break;
+      }
+    }
+  }
+
   // A digest of what element `n` writes, equal for elements alike() holds
   // alike.
   uint64_t digest(uint32_t n) const {
@@ -6516,6 +6547,7 @@ private:
   int depth_ = 0;
   std::string version_text_; // the first MSH's MSH-12.1, once read (first_version())
   bool version_read_ = false;
+  bool repeated_keys_ = false; // finish() met a key twice
 
   friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,
                                             const Options &, bool);
@@ -6574,6 +6606,7 @@ void Engine::finish() {
   };
   // (key_text_ no longer grows: views of it stay valid)
   std::vector<std::string> made; // reserved once: its strings do not move
+  repeated_keys_ = false;
   // the number a key's next repeat tries first: those below it are taken
   // (a report of a thousand OBX of one code and no sub-id is not numbered
   // from 2 for each)
@@ -6585,6 +6618,7 @@ void Engine::finish() {
       continue;
     if (made.empty())
       made.reserve(resources.size());
+    repeated_keys_ = true;
     int &first = next_number.try_emplace(key, 2).first->second;
     for (int n = first;; ++n) {
       std::string &k = made.emplace_back(std::string(key) + "|" + std::to_string(n));
@@ -6650,6 +6684,8 @@ void Engine::finish() {
     if (!changed)
       changed = drop_hollow(defaults, drops);
   }
+  if (repeated_keys_) [[unlikely]]
+    merge_alike_named_again();
   merge_alike_referred();
   // (a resource that went, holding something, may have been all that
   // referred to one made of a value: an Appointment without participant,

@@ -564,6 +564,22 @@ void Maps::finish() {
         for (const std::string &v : t.values)
           t.fold_sizes |= uint32_t{1} << std::min<size_t>(v.size(), 31);
       }
+    // a code sent in another case than the tables' is that code ("nm" is
+    // NM, "BASE64" Base64, as e and x tests find codes): an E or X test
+    // holds its values' upper- and lower-case forms too, after its own
+    // (met first, as before); no two codes of the tables' tests differ in
+    // case alone
+    for (Test &t : c.tests)
+      if ((t.op == 'E' || t.op == 'X') && !t.version)
+        for (size_t i = 0, n = t.values.size(); i < n; ++i)
+          for (const bool upper : {true, false}) {
+            std::string v = t.values[i];
+            for (char &ch : v)
+              if (upper ? ch >= 'a' && ch <= 'z' : ch >= 'A' && ch <= 'Z')
+                ch = static_cast<char>(upper ? ch - 'a' + 'A' : ch - 'A' + 'a');
+            if (std::ranges::find(t.values, v) == t.values.end())
+              t.values.push_back(std::move(v));
+          }
   };
   for (Structure &s : structures)
     for (SegmentRow &row : s.rows) {

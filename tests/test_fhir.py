@@ -648,6 +648,8 @@ def test_corpus_bundles_are_valid(path):
     # indents and character sets moving nothing (the value itself keeps them)
     (observations(("FT", "A:\\.br\\\\.sp\\B \\H\\b\\N\\\\.sp 2\\C\\.sk 2\\\\.in +4\\c\\C2842\\"
                          "\\.ce\\D \\Z1\\")), "Observation", "valueString", "A:\n\nB b\n\n\nC  c\nD \\Z1\\"),
+    # ... a centred line at the text's start or after an ended line too
+    (observations(("FT", "\\.ce\\TITLE\\.br\\\\.ce\\Sub")), "Observation", "valueString", "TITLE\nSub"),
     # NCIT is the NCI Thesaurus (RXR-1's C-codes)
     (VACCINES, "Immunization", "route.coding.0.system", "http://ncithesaurus-stage.nci.nih.gov"),
     # the language vocabularies' codes are BCP 47's, found in any case

@@ -1720,8 +1720,10 @@ def test_unmapped_content_is_reported():
         observations(("NM", "1||||||F||||||M1^A^L|||S1^Arm^L")),
         message("ADT^A01^ADT_A01", "PID|1||ID1", "DG1|1||I10^Hypertension^I10" + "|" * 13 + "D1^DOC~D2^DOE")]] == [
         ["OBX-17", "OBX-20"], [], ["DG1-16"]]
-    # a field of white space alone or a null padded is no value lost
-    assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE||   | "" ')).unmapped
+    # a field of white space alone or a null padded is no value lost; nor is a component that is a null
+    # where the field's other components are written (XTN-4's address, XTN-9's text beside a number)
+    assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE||   | "" |||||'
+                                            '^PRN^PH^""^^555^1234567^^""')).unmapped
             if u.startswith("PID-")] == ["PID-1"]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)

@@ -3573,6 +3573,11 @@ private:
   // XTN.4's address beside it, which is written)
   [[gnu::noinline, gnu::cold]] void unmapped_row(const Row &row, const Value &value,
                                                  const SegmentView &seg) {
+    // (a null, "", or white space is no value lost: XTN-4 "" beside a
+    // telephone number)
+    if (!holds_a_value(row.join.empty() || row.field == 0 ? value.text
+                                                          : piece(value, row.field).text))
+      return;
     if (!row.join.empty() && row.field != 0) { // (a join reads the whole value)
       // (kept: the text may stand in the scratch buffer, which the next read reuses)
       const std::string own(decoded(piece(piece(value, row.field), 1).text));

@@ -1338,6 +1338,8 @@ def test_spark_option_zone(tmp_path):
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||  "), "Encounter", "participant"),
     (message("ADT^A01^ADT_A01", PID, 'PV1|1|I||||| "" '), "Encounter", "participant"),
     (observations(("NM", " |mg^^UCUM")), "Observation", "valueString"),
+    # ... nor does a component of them: XTN-3 "" is no equipment type (no data-absent system beside email's)
+    (message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE' + "|" * 8 + '^NET^""^j@x.org'), "Patient", "telecom._system"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -4117,7 +4117,9 @@ private:
              value.level + 1};
       else
         v = piece(value, row.field);
-      if (row.field != 0 && v.text.empty())
+      // (a component of a null or white space holds nothing to read: XTN-3
+      // "" is no equipment type, as an empty one)
+      if (row.field != 0 && !holds_a_value(v.text))
         continue;
       // (a row of the condition and field of the row before reached here
       // after it: it holds where that one did)

@@ -1046,6 +1046,8 @@ def test_corpus_bundles_are_valid(path):
      "code.coding.0.system", "http://loinc.org"),
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|2093-3^Chol^ln||190|mg/dL^^ucum|||||F"), "Observation",
      "valueQuantity.system", "http://unitsofmeasure.org"),
+    # a trailing repetition separator adds no repetition a condition counts: OBX-5 "165~" is one value
+    (observations(("NM", "165~")), "Observation", "valueQuantity.value", 165),
     # a code the tables' conditions test sent in another case is that code: OBX-2 "nm", ED-4 "BASE64"
     (observations(("nm", "190")), "Observation", "valueQuantity.value", 190),
     (observations(("ED", "^AP^PDF^BASE64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),

@@ -2261,7 +2261,12 @@ private:
         uint32_t at = partner(t.segment);
         all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
       }
-      return compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
+      // (the repetitions that hold a value: "165~" is one, a sender's
+      // trailing separator no second)
+      int64_t count = 0;
+      if (!all.empty())
+        cut(all, enc_.repetition, [&](std::string_view r) { count += holds_a_value(r) ? 1 : 0; });
+      return compare(count, t);
     }
     std::string_view text;
     if (!t.segment.empty() || !in_pieces(t, value, text))

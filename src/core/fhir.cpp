@@ -3925,8 +3925,43 @@ private:
   // same), not lost. (Out of line: few rows are twins.)
   [[gnu::noinline]] void twin_wrote(const Row &row, const SegmentView &seg, std::string_view piece) {
     const Test &t = row.condition.tests[static_cast<size_t>(row.twin)];
-    if (same(address(t, seg, row.field, piece, {}), piece))
+    // (both read alike, each component and sub-component without the white
+    // space at its ends, and without the empty ones at their ends:
+    // "1234&^SMITH ^JOHN^^^" is ORC-12's "1234^SMITH^JOHN"; kept, as the
+    // text may stand in the scratch buffer, which the next read reuses)
+    const std::string named = trimmed_pieces(address(t, seg, row.field, piece, {}));
+    if (named == trimmed_pieces(decoded(piece)))
       wrote_[row.field & 255] = true;
+  }
+
+  // `text` with its components' and sub-components' ends trimmed of white
+  // space and of empty pieces ("1234& ^ SMITH^^" is "1234^SMITH").
+  std::string trimmed_pieces(std::string_view text) const {
+    std::string out;
+    size_t components = 0; // the size of `out` up to its last valued component
+    bool first = true;
+    cut(text, enc_.component, [&](std::string_view component) {
+      if (!first)
+        out.append(enc_.component.bytes, enc_.component.size);
+      first = false;
+      const size_t start = out.size();
+      size_t subs = start; // the size of `out` up to its last valued sub-component
+      bool first_sub = true;
+      cut(component, enc_.sub_component, [&](std::string_view sub) {
+        if (!first_sub)
+          out.append(enc_.sub_component.bytes, enc_.sub_component.size);
+        first_sub = false;
+        const std::string_view t = trim_white_space(sub);
+        out.append(t);
+        if (!t.empty())
+          subs = out.size();
+      });
+      out.resize(subs);
+      if (subs > start)
+        components = subs;
+    });
+    out.resize(components);
+    return out;
   }
 
   // Applies a row that takes field `text` as a whole (Row::whole), its

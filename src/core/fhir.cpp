@@ -2264,7 +2264,9 @@ private:
       // (the repetitions that hold a value: "165~" is one, a sender's
       // trailing separator no second)
       int64_t count = 0;
-      if (!all.empty())
+      if (!contains(all, enc_.repetition)) // (most: one repetition or none)
+        count = holds_a_value(all) ? 1 : 0;
+      else
         cut(all, enc_.repetition, [&](std::string_view r) { count += holds_a_value(r) ? 1 : 0; });
       return compare(count, t);
     }
@@ -2616,6 +2618,9 @@ private:
         continue;
       }
       // (a piece starts here: the text's first, or one after a separator)
+      // (most begin with a value)
+      if (text[i] != '"' && text[i] != ' ' && text[i] != '\t')
+        return true;
       size_t end = i + 1;
       while (end < text.size() && separator_at(end) == 0)
         ++end;

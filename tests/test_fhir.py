@@ -1046,6 +1046,10 @@ def test_corpus_bundles_are_valid(path):
      "code.coding.0.system", "http://loinc.org"),
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|2093-3^Chol^ln||190|mg/dL^^ucum|||||F"), "Observation",
      "valueQuantity.system", "http://unitsofmeasure.org"),
+    # a code of an HL7 table whose text and system are nulls takes the table's system and display
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA", "RXA|0|1|20240110||08^HepB^CVX", 'RXR|C28161^IM^NCIT|LA^""^""'),
+     "Immunization", "site.coding.0", {"code": "LA", "system": "http://terminology.hl7.org/CodeSystem/v2-0163",
+                                       "display": "Left Arm"}),
     # a trailing repetition separator adds no repetition a condition counts: OBX-5 "165~" is one value
     (observations(("NM", "165~")), "Observation", "valueQuantity.value", 165),
     # a code the tables' conditions test sent in another case is that code: OBX-2 "nm", ED-4 "BASE64"

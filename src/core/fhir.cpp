@@ -4649,16 +4649,17 @@ private:
     if (!version_ || (type != "Coding" && type != "CodeableConcept"))
       return;
     const bool whole = value.level < 2; // a value of components (else a primitive)
-    const std::string_view code = decoded(whole ? piece(value, 1).text : value.text);
+    // (kept: the text may stand in the scratch buffer, which the next read reuses)
+    const std::string code(decoded(whole ? piece(value, 1).text : value.text));
     const uint16_t table = place_table(seg, value);
     const VersionDefinitions &valued = definitions_->values_version(*version_);
     const CodeTable *values = table ? VersionDefinitions::at(valued.tables, table) : nullptr;
     if (code.empty() || !values || !values->contains(code))
       return;
     // a CWE's own system, unless it names the table ("HL70052"), says the
-    // code is another's
+    // code is another's (a null or white space names none)
     const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
-    if (!named.empty() && named != "HL7" + definitions_->table_name(table))
+    if (holds_a_value(named) && decoded(named) != "HL7" + definitions_->table_name(table))
       return;
     const std::string *meaning = valued.meaning(table, code);
     const std::string system =
@@ -4668,7 +4669,7 @@ private:
       path.push_back({&maps_.coding_step, 0});
     path.push_back({&maps_.system_step, 0});
     leaf(r, path, 's', system);
-    if (meaning && type == "CodeableConcept" && whole && piece(value, 2).text.empty()) {
+    if (meaning && type == "CodeableConcept" && whole && !holds_a_value(piece(value, 2).text)) {
       path.back() = {&maps_.display_step, 0};
       leaf(r, path, 's', *meaning);
     }

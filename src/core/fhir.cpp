@@ -6954,6 +6954,12 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out) {
   MessageKind kind = message_kind(definitions, message, {});
+  // a version padded with white space ("2.5.1 ", a fixed-width sender's) is
+  // that version
+  if (!kind.definitions)
+    if (const std::string_view trimmed = trim_white_space(kind.version);
+        trimmed.size() != kind.version.size() && definitions.version(trimmed))
+      kind = message_kind(definitions, message, std::string(trimmed));
   // a message of a version the definitions do not hold is read by one they
   // do, and the caller told which: without one it would stand in no group
   // (an ORU's results in no report)

@@ -1055,6 +1055,9 @@ def test_corpus_bundles_are_valid(path):
     # a code the tables' conditions test sent in another case is that code: OBX-2 "nm", ED-4 "BASE64"
     (observations(("nm", "190")), "Observation", "valueQuantity.value", 190),
     (observations(("ED", "^AP^PDF^BASE64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
+    # ... and an HL7 table named so is that table, whose vocabulary translates the code
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^hl70002"), "Patient",
+     "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

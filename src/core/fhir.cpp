@@ -4618,7 +4618,8 @@ private:
     if (value.level >= 2 || !version_)
       return false;
     const std::string_view named = piece(value, 3).text;
-    if (!holds_a_value(named) || named.starts_with("HL7"))
+    // (HL7's tables named in any case: "hl70002" is HL70002)
+    if (!holds_a_value(named) || (named.size() >= 3 && same_folded(named.substr(0, 3), "HL7")))
       return false;
     const uint16_t number = value.level == 0 ? field_type(seg) : place(seg, value, true).type;
     if (number == 0)
@@ -4659,7 +4660,7 @@ private:
     // a CWE's own system, unless it names the table ("HL70052"), says the
     // code is another's (a null or white space names none)
     const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
-    if (holds_a_value(named) && decoded(named) != "HL7" + definitions_->table_name(table))
+    if (holds_a_value(named) && !same_folded(decoded(named), "HL7" + definitions_->table_name(table)))
       return;
     const std::string *meaning = valued.meaning(table, code);
     const std::string system =

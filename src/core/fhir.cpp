@@ -1568,8 +1568,9 @@ struct Resource {
   bool by_reference = false;
   // dropped as it held nothing of the message (Engine::holds())
   bool hollow = false;
-  // dropped as alike another one made for a reference, which stands for it
-  // (Engine::merge_alike_referred())
+  // dropped as alike another one made for a reference, or another patient
+  // or stay of its key, which stands for it (Engine::merge_alike_referred(),
+  // Engine::merge_alike_named_again())
   bool alike = false;
   // of one made of a value (made for a reference, or by a value's map):
   // the field of its segment holding the value, reported where nothing

@@ -657,6 +657,8 @@ def test_corpus_bundles_are_valid(path):
     # indents and character sets moving nothing (the value itself keeps them)
     (observations(("FT", "A:\\.br\\\\.sp\\B \\H\\b\\N\\\\.sp 2\\C\\.sk 2\\\\.in +4\\c\\C2842\\"
                          "\\.ce\\D \\Z1\\")), "Observation", "valueString", "A:\n\nB b\n\n\nC  c\nD \\Z1\\"),
+    # ... a centred line at the text's start or after an ended line too
+    (observations(("FT", "\\.ce\\TITLE\\.br\\\\.ce\\Sub")), "Observation", "valueString", "TITLE\nSub"),
     # NCIT is the NCI Thesaurus (RXR-1's C-codes)
     (VACCINES, "Immunization", "route.coding.0.system", "http://ncithesaurus-stage.nci.nih.gov"),
     # the language vocabularies' codes are BCP 47's, found in any case
@@ -1048,6 +1050,29 @@ def test_corpus_bundles_are_valid(path):
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
+    # a patient and stay named again alike (an ORU of two PATIENT_RESULT groups of one patient) are one: the
+    # second group's results are theirs
+    (message("ORU^R01^ORU_R01", *[PID, PV1, OBR, "OBX|1|NM|1-8^a^LN||5||||||F"] * 2), "Observation#1",
+     "subject.reference", "#Patient#0"),
+    (message("ORU^R01^ORU_R01", *[PID, PV1, OBR, "OBX|1|NM|1-8^a^LN||5||||||F"] * 2), "Observation#1",
+     "encounter.reference", "#Encounter#0"),
+    # a coding system name of HL7 table 0396 sent in lower case is that name
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|2093-3^Chol^ln||190|mg/dL^^ucum|||||F"), "Observation",
+     "code.coding.0.system", "http://loinc.org"),
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|2093-3^Chol^ln||190|mg/dL^^ucum|||||F"), "Observation",
+     "valueQuantity.system", "http://unitsofmeasure.org"),
+    # a code of an HL7 table whose text and system are nulls takes the table's system and display
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA", "RXA|0|1|20240110||08^HepB^CVX", 'RXR|C28161^IM^NCIT|LA^""^""'),
+     "Immunization", "site.coding.0", {"code": "LA", "system": "http://terminology.hl7.org/CodeSystem/v2-0163",
+                                       "display": "Left Arm"}),
+    # a trailing repetition separator adds no repetition a condition counts: OBX-5 "165~" is one value
+    (observations(("NM", "165~")), "Observation", "valueQuantity.value", 165),
+    # a code the tables' conditions test sent in another case is that code: OBX-2 "nm", ED-4 "BASE64"
+    (observations(("nm", "190")), "Observation", "valueQuantity.value", 190),
+    (observations(("ED", "^AP^PDF^BASE64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
+    # ... and an HL7 table named so is that table, whose vocabulary translates the code
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^hl70002"), "Patient",
+     "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -1332,6 +1357,13 @@ def test_spark_option_zone(tmp_path):
     # nothing before one (OML)
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "ORC"), "ServiceRequest", "intent"),
     (message("OML^O21^OML_O21", PID, "ORC", "OBR|1", "SPM|1|SP1"), "ServiceRequest", "intent"),
+    # a field of white space alone (a sender's padding) or a null padded holds nothing: PV1-7 no attender, an
+    # NM no text of its unit alone
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||  "), "Encounter", "participant"),
+    (message("ADT^A01^ADT_A01", PID, 'PV1|1|I||||| "" '), "Encounter", "participant"),
+    (observations(("NM", " |mg^^UCUM")), "Observation", "valueString"),
+    # ... nor does a component of them: XTN-3 "" is no equipment type (no data-absent system beside email's)
+    (message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE' + "|" * 8 + '^NET^""^j@x.org'), "Patient", "telecom._system"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1540,11 +1572,12 @@ def test_unmapped_content_is_reported():
     # a second RXR of one order (the route of its dosage is the first's) is reported
     assert "RXR" in fhir.convert(message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500",
                                          "RXR|PO", "RXR|IV")).unmapped
-    # OBR-16's rows hold where ORC-12 is not valued: the same provider in both is written through ORC-12,
-    # another one is reported
+    # OBR-16's rows hold where ORC-12 is not valued: the same provider in both is written through ORC-12
+    # (also sent with empty components at its end, padded, or escaped otherwise), another one is reported
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH",
                                              OBR + "|" * 9 + ordering)).unmapped if u.startswith("OBR-16")]
-            for ordering in ("1234^SMITH", "9999^OTHER")] == [[], ["OBR-16"]]
+            for ordering in ("1234^SMITH", "1234^SMITH^^^", " 1234&^SMITH ", "1234^\\X53\\MITH", "9999^OTHER")
+            ] == [[], [], [], [], ["OBR-16"]]
     # a message of no sending facility makes no Provenance of its source (it would name no agent): nothing to
     # report of it; MSH-7 is the bundle's timestamp, reported where that cannot take it
     assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("GOOD HEALTH HOSPITAL|EHR", "|EHR", 1)
@@ -1725,19 +1758,25 @@ def test_unmapped_content_is_reported():
         observations(("NM", "1||||||F||||||M1^A^L|||S1^Arm^L")),
         message("ADT^A01^ADT_A01", "PID|1||ID1", "DG1|1||I10^Hypertension^I10" + "|" * 13 + "D1^DOC~D2^DOE")]] == [
         ["OBX-17", "OBX-20"], [], ["DG1-16"]]
+    # a field of white space alone or a null padded is no value lost; nor is a component that is a null
+    # where the field's other components are written (XTN-4's address, XTN-9's text beside a number)
+    assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE||   | "" |||||'
+                                            '^PRN^PH^""^^555^1234567^^""')).unmapped
+            if u.startswith("PID-")] == ["PID-1"]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}
 
 
 @pytest.mark.parametrize("version, read_as", [("2.9", "2.8.2"), ("", "2.8.2"), ("X", "2.8.2"), ("2.5.2", "2.5.1"),
-                                               ("2.0", "2.1")])
+                                               ("2.0", "2.1"), ("2.3 ", "2.3")])
 def test_a_version_the_definitions_lack_is_read_as_the_nearest_they_hold(version, read_as):
-    # without definitions an ORU's results stood in no group: the report referred to none of them
+    # without definitions an ORU's results stood in no group: the report referred to none of them; a version
+    # padded with white space is that version, nothing reported
     sent = fhir.convert(ORU_R01.replace("|P|2.5.1", "|P|" + version, 1))
     held = fhir.to_dict(ORU_R01.replace("|P|2.5.1", "|P|" + read_as, 1))
     assert [u for u in sent.unmapped if u.startswith("MSH-12 ")] == [
-        f"MSH-12{f' {version!r}' if version else ''} (read as {read_as})"]
+        f"MSH-12{f' {version!r}' if version else ''} (read as {read_as})"] * (version.strip() != read_as)
     report = next(e["resource"] for e in json.loads(sent.json)["entry"]
                   if e["resource"]["resourceType"] == "DiagnosticReport")
     assert len(report["result"]) == 2

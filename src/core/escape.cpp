@@ -103,8 +103,10 @@ bool append_formatting(std::string &out, std::string_view content) {
   const bool ended = out.empty() || out.back() == '\n';
   if (name == "sp")
     out.append(command_count(arguments, 1) + (ended ? 0 : 1), '\n');
-  else if (name == "ce" && !ended)
-    out.push_back('\n');
+  else if (name == "ce") {
+    if (!ended) // (at the text's start, or after a line ended, nothing to end)
+      out.push_back('\n');
+  }
   else if (name == "sk")
     out.append(command_count(arguments, 1), ' ');
   else if (name != "in" && name != "ti" && name != "fi" && name != "nf")

@@ -619,6 +619,22 @@ void Maps::finish() {
         for (const std::string &v : t.values)
           t.fold_sizes |= uint32_t{1} << std::min<size_t>(v.size(), 31);
       }
+    // a code sent in another case than the tables' is that code ("nm" is
+    // NM, "BASE64" Base64, as e and x tests find codes): an E or X test
+    // holds its values' upper- and lower-case forms too, after its own
+    // (met first, as before); no two codes of the tables' tests differ in
+    // case alone
+    for (Test &t : c.tests)
+      if ((t.op == 'E' || t.op == 'X') && !t.version)
+        for (size_t i = 0, n = t.values.size(); i < n; ++i)
+          for (const bool upper : {true, false}) {
+            std::string v = t.values[i];
+            for (char &ch : v)
+              if (upper ? ch >= 'a' && ch <= 'z' : ch >= 'A' && ch <= 'Z')
+                ch = static_cast<char>(upper ? ch - 'a' + 'A' : ch - 'A' + 'a');
+            if (std::ranges::find(t.values, v) == t.values.end())
+              t.values.push_back(std::move(v));
+          }
   };
   for (Structure &s : structures)
     for (SegmentRow &row : s.rows) {
@@ -1607,8 +1623,9 @@ struct Resource {
   bool by_reference = false;
   // dropped as it held nothing of the message (Engine::holds())
   bool hollow = false;
-  // dropped as alike another one made for a reference, which stands for it
-  // (Engine::merge_alike_referred())
+  // dropped as alike another one made for a reference, or another patient
+  // or stay of its key, which stands for it (Engine::merge_alike_referred(),
+  // Engine::merge_alike_named_again())
   bool alike = false;
   // of one made of a value (made for a reference, or by a value's map):
   // the field of its segment holding the value, reported where nothing
@@ -1760,7 +1777,7 @@ public:
     for (const Delimiter *d : {&enc_.component, &enc_.repetition, &enc_.sub_component})
       if (d->size)
         hollow_start_[static_cast<unsigned char>(d->bytes[0])] = true;
-    hollow_start_['"'] = true;
+    hollow_start_['"'] = hollow_start_[' '] = hollow_start_['\t'] = true;
     subs_ = contains(rest, enc_.sub_component);
     kept([](auto &mine, auto &kept) {
       std::swap(mine, kept);
@@ -2336,7 +2353,14 @@ private:
         uint32_t at = partner(t.segment);
         all = at == UINT32_MAX ? std::string_view() : field_text(message_.segment_at(at), t.field);
       }
-      return compare(all.empty() ? 0 : static_cast<int64_t>(count_pieces(all, enc_.repetition)), t);
+      // (the repetitions that hold a value: "165~" is one, a sender's
+      // trailing separator no second)
+      int64_t count = 0;
+      if (!contains(all, enc_.repetition)) // (most: one repetition or none)
+        count = holds_a_value(all) ? 1 : 0;
+      else
+        cut(all, enc_.repetition, [&](std::string_view r) { count += holds_a_value(r) ? 1 : 0; });
+      return compare(count, t);
     }
     std::string_view text;
     if (!t.segment.empty() || !in_pieces(t, value, text))
@@ -2665,16 +2689,17 @@ private:
   }
 
   // Whether a field's (or a repetition's) text holds a value: more than
-  // separators ("^^", "~~" hold none) and nulls "" (which ask a receiver to
-  // delete what it holds, and write nothing: "\"\"~~", "\"\"^\"\"").
+  // separators ("^^", "~~" hold none), white space (a sender's padding, "  ",
+  // which decoded() trims to nothing) and nulls "" (which ask a receiver to
+  // delete what it holds, and write nothing: "\"\"~~", "\"\"^\"\"", " \"\" ").
   [[gnu::always_inline]] bool holds_a_value(std::string_view text) const {
     // (most begin with a value: one byte looked up)
     return !text.empty() && (!hollow_start_[static_cast<unsigned char>(text[0])] ||
                              separators_hold_a_value(text));
   }
 
-  // holds_a_value() of a text that begins with a separator or '"'. (Out of
-  // line: rare.)
+  // holds_a_value() of a text that begins with a separator, white space or
+  // '"'. (Out of line: rare.)
   [[gnu::noinline]] bool separators_hold_a_value(std::string_view text) const {
     auto separator_at = [&](size_t i) -> size_t { // its size, 0: none
       for (const Delimiter *d : {&enc_.component, &enc_.repetition, &enc_.sub_component})
@@ -2688,12 +2713,17 @@ private:
         continue;
       }
       // (a piece starts here: the text's first, or one after a separator)
-      // a null: a piece ""
-      if (text.compare(i, 2, "\"\"") == 0 && (i + 2 == text.size() || separator_at(i + 2))) {
-        i += 2;
-        continue;
-      }
-      return true;
+      // (most begin with a value)
+      if (text[i] != '"' && text[i] != ' ' && text[i] != '\t')
+        return true;
+      size_t end = i + 1;
+      while (end < text.size() && separator_at(end) == 0)
+        ++end;
+      // none: white space alone, or a null "" within it
+      if (const std::string_view piece = trim_white_space(text.substr(i, end - i));
+          !piece.empty() && piece != "\"\"")
+        return true;
+      i = end;
     }
     return false;
   }
@@ -3648,6 +3678,11 @@ private:
   // XTN.4's address beside it, which is written)
   [[gnu::noinline, gnu::cold]] void unmapped_row(const Row &row, const Value &value,
                                                  const SegmentView &seg) {
+    // (a null, "", or white space is no value lost: XTN-4 "" beside a
+    // telephone number)
+    if (!holds_a_value(row.join.empty() || row.field == 0 ? value.text
+                                                          : piece(value, row.field).text))
+      return;
     if (!row.join.empty() && row.field != 0) { // (a join reads the whole value)
       // (kept: the text may stand in the scratch buffer, which the next read reuses)
       const std::string own(decoded(piece(piece(value, row.field), 1).text));
@@ -4000,8 +4035,43 @@ private:
   // same), not lost. (Out of line: few rows are twins.)
   [[gnu::noinline]] void twin_wrote(const Row &row, const SegmentView &seg, std::string_view piece) {
     const Test &t = row.condition.tests[static_cast<size_t>(row.twin)];
-    if (same(address(t, seg, row.field, piece, {}), piece))
+    // (both read alike, each component and sub-component without the white
+    // space at its ends, and without the empty ones at their ends:
+    // "1234&^SMITH ^JOHN^^^" is ORC-12's "1234^SMITH^JOHN"; kept, as the
+    // text may stand in the scratch buffer, which the next read reuses)
+    const std::string named = trimmed_pieces(address(t, seg, row.field, piece, {}));
+    if (named == trimmed_pieces(decoded(piece)))
       wrote_[row.field & 255] = true;
+  }
+
+  // `text` with its components' and sub-components' ends trimmed of white
+  // space and of empty pieces ("1234& ^ SMITH^^" is "1234^SMITH").
+  std::string trimmed_pieces(std::string_view text) const {
+    std::string out;
+    size_t components = 0; // the size of `out` up to its last valued component
+    bool first = true;
+    cut(text, enc_.component, [&](std::string_view component) {
+      if (!first)
+        out.append(enc_.component.bytes, enc_.component.size);
+      first = false;
+      const size_t start = out.size();
+      size_t subs = start; // the size of `out` up to its last valued sub-component
+      bool first_sub = true;
+      cut(component, enc_.sub_component, [&](std::string_view sub) {
+        if (!first_sub)
+          out.append(enc_.sub_component.bytes, enc_.sub_component.size);
+        first_sub = false;
+        const std::string_view t = trim_white_space(sub);
+        out.append(t);
+        if (!t.empty())
+          subs = out.size();
+      });
+      out.resize(subs);
+      if (subs > start)
+        components = subs;
+    });
+    out.resize(components);
+    return out;
   }
 
   // Applies a row that takes field `text` as a whole (Row::whole), its
@@ -4197,7 +4267,9 @@ private:
              value.level + 1};
       else
         v = piece(value, row.field);
-      if (row.field != 0 && v.text.empty())
+      // (a component of a null or white space holds nothing to read: XTN-3
+      // "" is no equipment type, as an empty one)
+      if (row.field != 0 && !holds_a_value(v.text))
         continue;
       // (a row of the condition and field of the row before reached here
       // after it: it holds where that one did)
@@ -4651,7 +4723,8 @@ private:
     if (value.level >= 2 || !version_)
       return false;
     const std::string_view named = piece(value, 3).text;
-    if (!holds_a_value(named) || named.starts_with("HL7"))
+    // (HL7's tables named in any case: "hl70002" is HL70002)
+    if (!holds_a_value(named) || (named.size() >= 3 && same_folded(named.substr(0, 3), "HL7")))
       return false;
     const uint16_t number = value.level == 0 ? field_type(seg) : place(seg, value, true).type;
     if (number == 0)
@@ -4682,16 +4755,17 @@ private:
     if (!version_ || (type != "Coding" && type != "CodeableConcept"))
       return;
     const bool whole = value.level < 2; // a value of components (else a primitive)
-    const std::string_view code = decoded(whole ? piece(value, 1).text : value.text);
+    // (kept: the text may stand in the scratch buffer, which the next read reuses)
+    const std::string code(decoded(whole ? piece(value, 1).text : value.text));
     const uint16_t table = place_table(seg, value);
     const VersionDefinitions &valued = definitions_->values_version(*version_);
     const CodeTable *values = table ? VersionDefinitions::at(valued.tables, table) : nullptr;
     if (code.empty() || !values || !values->contains(code))
       return;
     // a CWE's own system, unless it names the table ("HL70052"), says the
-    // code is another's
+    // code is another's (a null or white space names none)
     const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
-    if (!named.empty() && named != "HL7" + definitions_->table_name(table))
+    if (holds_a_value(named) && !same_folded(decoded(named), "HL7" + definitions_->table_name(table)))
       return;
     const std::string *meaning = valued.meaning(table, code);
     const std::string system =
@@ -4701,7 +4775,7 @@ private:
       path.push_back({&maps_.coding_step, 0});
     path.push_back({&maps_.system_step, 0});
     leaf(r, path, 's', system);
-    if (meaning && type == "CodeableConcept" && whole && piece(value, 2).text.empty()) {
+    if (meaning && type == "CodeableConcept" && whole && !holds_a_value(piece(value, 2).text)) {
       path.back() = {&maps_.display_step, 0};
       leaf(r, path, 's', *meaning);
     }
@@ -5152,6 +5226,37 @@ private:
     for (Node &node : nodes_)
       if (node.kind == 'r' && gone[node.target] != none)
         node.target = gone[node.target];
+  }
+
+  // A patient or stay the message names again alike (an ORU of two
+  // PATIENT_RESULT groups of one patient, each with its PID and PV1): a
+  // later Patient or Encounter of an earlier one's key, whose elements are
+  // all those of the earlier, and no more, is that one. The later goes and
+  // its references refer to the earlier, so the patient and the stay keep
+  // the ids they have wherever the message names them (a stay is compared
+  // once its patient is: its subject refers to the earlier by then). One
+  // named again with other values stays apart, of its derived id. (Out of
+  // line: only where finish() met a key twice.)
+  [[gnu::noinline]] void merge_alike_named_again() {
+    auto named = [&](const Resource &r) {
+      return r.keyed && !r.by_reference && !r.dropped &&
+             (same(r.type, "Patient") || same(r.type, "Encounter"));
+    };
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      if (!named(resources[i]))
+        continue;
+      for (uint32_t k = 0; k < i; ++k) {
+        if (!named(resources[k]) || !same(resources[k].type, resources[i].type) ||
+            key_of(resources[k].key) != key_of(resources[i].key) ||
+            !alike(resources[k].root, resources[i].root))
+          continue;
+        resources[i].dropped = resources[i].alike = true;
+        for (Node &node : nodes_)
+          if (node.kind == 'r' && node.target == i)
+            node.target = k;
+        break;
+      }
+    }
   }
 
   // A digest of what element `n` writes, equal for elements alike() holds
@@ -6471,7 +6576,7 @@ private:
   bool controls_ = false;       // it holds control characters (report_controls())
   std::string controls_text_;   // a value without them (without_controls())
   // the bytes a text that may hold no value begins with: the first of each
-  // separator within a field, and '"' (see holds_a_value())
+  // separator within a field, white space and '"' (see holds_a_value())
   std::array<bool, 256> hollow_start_{};
   std::vector<uint32_t> latest_; // by label number: the latest resource of it
   std::vector<std::pair<TextPlace, uint32_t>> identities_;
@@ -6627,6 +6732,7 @@ private:
   int depth_ = 0;
   std::string version_text_; // the first MSH's MSH-12.1, once read (first_version())
   bool version_read_ = false;
+  bool repeated_keys_ = false; // finish() met a key twice
 
   friend Conversion vellomar::fhir::convert(const Maps &, const Definitions &, const Message &,
                                             const Options &, bool);
@@ -6685,6 +6791,7 @@ void Engine::finish() {
   };
   // (key_text_ no longer grows: views of it stay valid)
   std::vector<std::string> made; // reserved once: its strings do not move
+  repeated_keys_ = false;
   // the number a key's next repeat tries first: those below it are taken
   // (a report of a thousand OBX of one code and no sub-id is not numbered
   // from 2 for each)
@@ -6696,6 +6803,7 @@ void Engine::finish() {
       continue;
     if (made.empty())
       made.reserve(resources.size());
+    repeated_keys_ = true;
     int &first = next_number.try_emplace(key, 2).first->second;
     for (int n = first;; ++n) {
       std::string &k = made.emplace_back(std::string(key) + "|" + std::to_string(n));
@@ -6761,6 +6869,8 @@ void Engine::finish() {
     if (!changed)
       changed = drop_hollow(defaults, drops);
   }
+  if (repeated_keys_) [[unlikely]]
+    merge_alike_named_again();
   merge_alike_referred();
   // (a resource that went, holding something, may have been all that
   // referred to one made of a value: an Appointment without participant,
@@ -6993,6 +7103,12 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out) {
   MessageKind kind = message_kind(definitions, message, {});
+  // a version padded with white space ("2.5.1 ", a fixed-width sender's) is
+  // that version
+  if (!kind.definitions)
+    if (const std::string_view trimmed = trim_white_space(kind.version);
+        trimmed.size() != kind.version.size() && definitions.version(trimmed))
+      kind = message_kind(definitions, message, std::string(trimmed));
   // a message of a version the definitions do not hold is read by one they
   // do, and the caller told which: without one it would stand in no group
   // (an ORU's results in no report)

@@ -326,11 +326,11 @@ bool mime_type(std::string_view text, std::string &out) {
   return false;
 }
 
-// Coding system names of HL7 table 0396 to the URIs FHIR knows them by. A
-// name of the form HL7nnnn is HL7 table nnnn; a name that already is a URI
-// (holds ':') stays; an OID becomes urn:oid:; any other (local, 99zzz)
-// name becomes urn:id:NAME with white space as '-'.
-void coding_system_uri(std::string_view name, std::string &out) {
+namespace {
+
+// The URI of a coding system name of HL7 table 0396 FHIR knows, or of the
+// form HL7nnnn (HL7 table nnnn), appended to `out`; false for another name.
+bool known_system_uri(std::string_view name, std::string &out) {
   static constexpr std::pair<std::string_view, std::string_view> known[] = {
       {"LN", "http://loinc.org"},
       {"LOINC", "http://loinc.org"},
@@ -367,11 +367,33 @@ void coding_system_uri(std::string_view name, std::string &out) {
   for (const auto &[k, uri] : known) // first letters compared in line
     if (k.size() == name.size() && k[0] == name[0] && k == name) {
       out.append(uri);
-      return;
+      return true;
     }
   if (name.size() == 7 && name.substr(0, 3) == "HL7" && all_digits(name.substr(3))) {
     out.append("http://terminology.hl7.org/CodeSystem/v2-").append(name.substr(3));
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+// Coding system names of HL7 table 0396 to the URIs FHIR knows them by,
+// also sent in lower case ("ln", "Sct": the table's names are upper case,
+// and no local name is one of them in another case). A name of the form
+// HL7nnnn is HL7 table nnnn; a name that already is a URI (holds ':')
+// stays; an OID becomes urn:oid:; any other (local, 99zzz) name becomes
+// urn:id:NAME with white space as '-'.
+void coding_system_uri(std::string_view name, std::string &out) {
+  if (known_system_uri(name, out))
     return;
+  if (name.size() <= 16 && std::any_of(name.begin(), name.end(),
+                                       [](char c) { return c >= 'a' && c <= 'z'; })) {
+    char upper[16];
+    for (size_t i = 0; i < name.size(); ++i)
+      upper[i] = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 'a' + 'A') : name[i];
+    if (known_system_uri({upper, name.size()}, out))
+      return;
   }
   if (name.find(':') != std::string_view::npos) {
     for (char c : name)

@@ -443,9 +443,12 @@ def test_corpus_bundles_are_valid(path):
                                                 "system": "http://unitsofmeasure.org"}),
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H|||10^min&minutes&ISO+", OBR), "ServiceRequest",
      "occurrenceTiming.repeat.boundsDuration", {"value": 10, "unit": "minutes"}),
-    # XCN-9's assigning authority by its universal id where it has no namespace id (HD[uri])
+    # XCN-9's assigning authority by its universal id where it has no namespace id (HD[uri]); the OID of a
+    # system FHIR names by a URI (the NPI's) by that URI, as XCN-9 "NPI" names it
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&1.2.840.114350.1.13&ISO"), "Practitioner",
+     "identifier.0.system", "urn:oid:1.2.840.114350.1.13"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&2.16.840.1.113883.4.6&ISO"), "Practitioner",
-     "identifier.0.system", "urn:oid:2.16.840.1.113883.4.6"),
+     "identifier.0.system", "http://hl7.org/fhir/sid/us-npi"),
     (VALUES, "Observation#1", "valueQuantity", {"value": 12.5, "code": "USD", "system": "urn:iso:std:iso:4217"}),
     (VALUES, "Observation#2", "valueCodeableConcept", {"coding": [{"code": "Y"}]}),
     (VALUES, "Observation#3", "valueString", "<> 10"),
@@ -494,8 +497,11 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", PID, "DG1|1||I10^Hypertension^I10" + "|" * 18 + "D"), "Condition",
      "verificationStatus.coding.0.code", "entered-in-error"),
     (ORU_R01, "Observation", "code.coding.0.system", "http://loinc.org"),
-    # a system no name of table 0396: an OID's urn, and a name only like one an id's
-    (CODED, "Observation#0", "code.coding.0.system", "urn:oid:2.16.840.1.113883.6.1"),
+    # a system no name of table 0396: an OID's urn (one FHIR names by a URI, LOINC's, that URI), and a name
+    # only like one an id's
+    (CODED, "Observation#0", "code.coding.0.system", "http://loinc.org"),
+    (CODED.replace("2.16.840.1.113883.6.1", "2.16.840.1.113883.6.1.9"), "Observation#0", "code.coding.0.system",
+     "urn:oid:2.16.840.1.113883.6.1.9"),
     (CODED, "Observation#1", "code.coding.0.system", "urn:id:1.2."),
     # ISO+'s units are no UCUM codes (UCUM's are case-sensitive: "MG" is none)
     (CODED, "Observation#2", "valueCodeableConcept.coding.0.system", "urn:id:ISO+"),

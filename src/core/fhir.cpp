@@ -4453,7 +4453,9 @@ private:
       opening = false;
     }
     if (!j.empty()) {
-      if (row.kind == 'm') // (a MIME type of the type and subtype joined)
+      // (a MIME type of the type and subtype joined; a system's URI of
+      // "urn:oid:" and an OID, which may name a system FHIR names otherwise)
+      if (row.kind == 'm' || row.kind == 'u')
         converted(r, path, row.kind, j);
       else
         leaf(r, path, 's', j);

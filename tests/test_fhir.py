@@ -56,6 +56,17 @@ TWO_PATIENTS = message("BAR^P02^BAR_P02", "PD1|||C^^1", "PID|1||ID1" + "|" * 21 
                        "PID|2||ID2" + "|" * 22 + "8")
 SWAPPED = message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I" + "|" * 17 + "V1", "PID|2||ID2",
                   "PV1|1|I" + "|" * 17 + "V2")
+# one NPI two ways (XCN-9 "NPI", and its OID): one Practitioner, the name PV1-17 adds beside PV1-7's; two PIDs
+# of one SSN (PID-19) in a message of two patients' results: one Patient; MSH-4's OID as another namespace's
+# assigning authority (PD1-3's XON-6): one Organization
+ONE_NPI = message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||0148^SMITH^JOHN^^^DR^^^NPI" + "|" * 10 +
+                  "0148^SMITH^JOHN^A^^^^^&2.16.840.1.113883.4.6&ISO^L^^^NPI")
+ONE_SSN = message("ORU^R01^ORU_R01", "PID|1||ID1^^^GHH^MR||DOE^JANE||19700101|F" + "|" * 11 + "123-45-6789",
+                  "OBR|1|P1||1-8^a^LN", "OBX|1|NM|1-8^a^LN||5||||||F",
+                  "PID|2||ID2^^^SSA^SS||DOE^JANE^Q||19700101|F|||1 MAIN ST" + "|" * 8 + "123-45-6789",
+                  "OBR|2|P2||2-8^b^LN", "OBX|1|NM|2-8^b^LN||6||||||F")
+ONE_OID = message("ADT^A01^ADT_A01", PID, "PD1|||GHH CLINIC^^^^^GHH&1.2.840.114350.1.13&ISO^XX^^^99").replace(
+    "|GOOD HEALTH HOSPITAL|", "|GOOD HEALTH HOSPITAL^1.2.840.114350.1.13^ISO|", 1)
 # a mother's maiden name (PID-6) and a disability (PD1-6): two extensions
 EXTENDED = message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J|SMITH^M", "PD1||||||D^Deaf^L")
 INSURED = message("ADT^A01^ADT_A01", PID, PV1 + "|C", "IN1|1|PLAN1|ORG1|Acme Insurance",
@@ -249,6 +260,9 @@ def check_bundle(text):
     assert list(misaligned(bundle)) == []
     assert list(empty(bundle)) == []
     assert list(broken_invariants(model)) == []
+    # a transaction's entries identify apart: a server refuses two of one condition
+    conditions = [e["request"].get("ifNoneExist") or e["request"]["url"] for e in bundle["entry"] if "request" in e]
+    assert len(conditions) == len(set(conditions))
     for appointment in entries(bundle, "Appointment"):  # a participant names its actor or its type
         assert [p for p in appointment["participant"] if "actor" not in p and "type" not in p] == []
         # a start and an end, or neither (a primitive holding a data-absent-reason alone is there)
@@ -443,9 +457,12 @@ def test_corpus_bundles_are_valid(path):
                                                 "system": "http://unitsofmeasure.org"}),
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H|||10^min&minutes&ISO+", OBR), "ServiceRequest",
      "occurrenceTiming.repeat.boundsDuration", {"value": 10, "unit": "minutes"}),
-    # XCN-9's assigning authority by its universal id where it has no namespace id (HD[uri])
+    # XCN-9's assigning authority by its universal id where it has no namespace id (HD[uri]); the OID of a
+    # system FHIR names by a URI (the NPI's) by that URI, as XCN-9 "NPI" names it
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&1.2.840.114350.1.13&ISO"), "Practitioner",
+     "identifier.0.system", "urn:oid:1.2.840.114350.1.13"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&2.16.840.1.113883.4.6&ISO"), "Practitioner",
-     "identifier.0.system", "urn:oid:2.16.840.1.113883.4.6"),
+     "identifier.0.system", "http://hl7.org/fhir/sid/us-npi"),
     (VALUES, "Observation#1", "valueQuantity", {"value": 12.5, "code": "USD", "system": "urn:iso:std:iso:4217"}),
     (VALUES, "Observation#2", "valueCodeableConcept", {"coding": [{"code": "Y"}]}),
     (VALUES, "Observation#3", "valueString", "<> 10"),
@@ -494,8 +511,11 @@ def test_corpus_bundles_are_valid(path):
     (message("ADT^A01^ADT_A01", PID, "DG1|1||I10^Hypertension^I10" + "|" * 18 + "D"), "Condition",
      "verificationStatus.coding.0.code", "entered-in-error"),
     (ORU_R01, "Observation", "code.coding.0.system", "http://loinc.org"),
-    # a system no name of table 0396: an OID's urn, and a name only like one an id's
-    (CODED, "Observation#0", "code.coding.0.system", "urn:oid:2.16.840.1.113883.6.1"),
+    # a system no name of table 0396: an OID's urn (one FHIR names by a URI, LOINC's, that URI), and a name
+    # only like one an id's
+    (CODED, "Observation#0", "code.coding.0.system", "http://loinc.org"),
+    (CODED.replace("2.16.840.1.113883.6.1", "2.16.840.1.113883.6.1.9"), "Observation#0", "code.coding.0.system",
+     "urn:oid:2.16.840.1.113883.6.1.9"),
     (CODED, "Observation#1", "code.coding.0.system", "urn:id:1.2."),
     # ISO+'s units are no UCUM codes (UCUM's are case-sensitive: "MG" is none)
     (CODED, "Observation#2", "valueCodeableConcept.coding.0.system", "urn:id:ISO+"),
@@ -1047,6 +1067,15 @@ def test_corpus_bundles_are_valid(path):
      "#Specimen#1"),
     (message("OUL^R22^OUL_R22", PID, "SPM|1|SP1", "SPM|2|SP2", "OBR|1|P1||1-8^a^LN", "ORC|SC|P1",
              "OBX|1|NM|1-8^a^LN||5||||||F"), "Observation", "specimen.reference", "#Specimen#0"),
+    # two of one type holding one identifier of a system are one, the first made, with what the later adds
+    (ONE_NPI, "Practitioner", "name", [{"family": "SMITH", "given": ["JOHN"], "prefix": ["DR"]},
+                                       {"family": "SMITH", "given": ["JOHN", "A"], "use": "official"}]),
+    (ONE_NPI, "Practitioner", "identifier.0.type.coding.0.code", "NPI"),
+    (ONE_NPI, "Encounter", "participant.1.individual.reference", "#Practitioner#0"),
+    (ONE_SSN, "Observation#1", "subject.reference", "#Patient#0"),
+    (ONE_SSN, "Patient", "address.0.line", ["1 MAIN ST"]),
+    (ONE_OID, "Organization#0", "identifier.1.value", "GHH"),
+    (ONE_OID, "Organization#3", "identifier.0.assigner.reference", "#Organization#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing
     (message("RDE^O11^RDE_O11", PID, "ORC|NW|PL1", "TQ1|1||Q8H"), "ServiceRequest", "occurrenceTiming.code",
      {"coding": [{"code": "Q8H"}]}),
@@ -1407,6 +1436,8 @@ def test_elements_left_out(text, resource_type, element):
     (message("ADT^A01^ADT_A01", PID, "PD1|||ORG1", "PD1|||ORG2"), {"Provenance", "Patient"}),
     (message("SIU^S12^SIU_S12", "NTE|1||note||1234^AUTHOR"), {"Provenance"}),
     (message("ADT^A01^ADT_A01", "IN1|1|PLAN1|ORG1|Acme Insurance"), {"Provenance"}),
+    # nor what the later of two resources of one identifier named alone (PV1-17's NPI by its OID)
+    (ONE_NPI, {"Provenance", "Encounter"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))
@@ -1585,6 +1616,11 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    # what the later of two resources of one identifier holds otherwise is reported: its field where a value
+    # made it, its element where a segment did
+    assert [[u for u in fhir.convert(t).unmapped if u.startswith(("PV1-17", "Patient."))] for t in [
+        ONE_NPI, ONE_SSN.replace("^Q||19700101", "^Q||19700102")]] == [
+        ["PV1-17"], ["Patient.birthDate of another value (from PID)"]]
     # a value naming a resource another map made of the same text (MSH-22's XON, a name; PID-3's assigning
     # authority HD, an identifier) is reported: the resource is the first's
     assert [u for u in fhir.convert(message("VXU^V04^VXU_V04", "PID|1||ID1^^^STATEIIS^SR").replace(

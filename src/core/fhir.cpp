@@ -1380,6 +1380,7 @@ void Maps::finish() {
     });
     rules.wanted = std::any_of(wanted.begin(), wanted.end(),
                                [&](const Wanted &w) { return w.type == type; });
+    rules.one_per_identifier = one_when_alike(type) || type == "Patient";
     return rules;
   };
   for (Map &m : maps) {
@@ -4608,7 +4609,9 @@ private:
       opening = false;
     }
     if (!j.empty()) {
-      if (row.kind == 'm') // (a MIME type of the type and subtype joined)
+      // (a MIME type of the type and subtype joined; a system's URI of
+      // "urn:oid:" and an OID, which may name a system FHIR names otherwise)
+      if (row.kind == 'm' || row.kind == 'u')
         converted(r, path, row.kind, j);
       else
         leaf(r, path, 's', j);
@@ -5221,6 +5224,12 @@ private:
       resources[i].dropped = resources[i].alike = true;
       gone[i] = *same_as;
     }
+    refer_to_kept(gone);
+  }
+
+  // Refers each reference to a resource that went for another (`gone`, by
+  // resource: the one standing for it, or none) to that one.
+  void refer_to_kept(const std::vector<uint32_t> &gone) {
     if (std::all_of(gone.begin(), gone.end(), [](uint32_t g) { return g == none; }))
       return;
     for (Node &node : nodes_)
@@ -5259,6 +5268,198 @@ private:
     }
   }
 
+  // Resources of one type holding an identifier of one system and value
+  // are one within a bundle (TypeRules::one_per_identifier: a Practitioner,
+  // an Organization, a Location, ..., and the Patient, whom an identifier
+  // of a system names wherever it stands: two PIDs of one SSN in a message
+  // of several patients' results). PV1-7's practitioner of XCN-9 "NPI" and
+  // PV1-17's of "&2.16.840.1.113883.4.6&ISO" are one NPI; MSH-4's
+  // organisation and an assigning authority naming its OID under another
+  // namespace id one organisation. The first made stays, with its id; each
+  // later one goes, what referred to it refers to the first (as for those
+  // merge_alike_referred() finds alike), and its members the first lacks
+  // join it (join()). Where the two hold one element otherwise, the
+  // first's stays and the later one's is reported. An identifier of no
+  // system names nothing beyond its resource (bed 01 of every room) and
+  // makes none one. Most bundles hold a few identifiers of a system, each
+  // once: they are told apart by a hash of their texts, on the stack.
+  [[gnu::noinline]] void merge_same_identifier() {
+    struct Held {
+      uint64_t hash;
+      uint32_t resource, identifier;
+    };
+    constexpr size_t few = 32;
+    Held on_stack[few];
+    std::vector<Held> many;
+    size_t count = 0;
+    const std::hash<std::string_view> hash;
+    const uint32_t bit = name_bit(maps_.identifier_id), system_bit = name_bit(maps_.system_step.id);
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      const Resource &r = resources[i];
+      if (!r.rules.one_per_identifier || r.dropped || (nodes_[r.root].names & bit) == 0)
+        continue;
+      for (uint32_t c = nodes_[r.root].first; c != none; c = nodes_[c].next) {
+        std::string_view system, value;
+        if (nodes_[c].key != maps_.identifier_id || (nodes_[c].names & system_bit) == 0 ||
+            !identifier_parts(c, system, value))
+          continue;
+        const Held held{(hash(system) * 31 + hash(value)) ^ hash(r.type), i, c};
+        if (count == few)
+          many.assign(on_stack, on_stack + few);
+        if (count < few)
+          on_stack[count] = held;
+        else
+          many.push_back(held);
+        ++count;
+      }
+    }
+    if (count < 2) [[likely]]
+      return;
+    Held *const begin = count <= few ? on_stack : many.data(), *const end = begin + count;
+    std::sort(begin, end, [](const Held &a, const Held &b) {
+      return a.hash != b.hash ? a.hash < b.hash : a.resource < b.resource;
+    });
+    // the pairs of one identity (a later resource, the first of the
+    // identity), joined in the order the later ones were made
+    std::vector<std::pair<uint32_t, uint32_t>> pairs;
+    for (const Held *a = begin; a != end; ++a)
+      for (const Held *b = a + 1; b != end && b->hash == a->hash; ++b)
+        if (b->resource != a->resource && same_identifier(*a, *b))
+          pairs.emplace_back(b->resource, a->resource);
+    if (pairs.empty()) [[likely]]
+      return;
+    std::sort(pairs.begin(), pairs.end());
+    std::vector<uint32_t> gone(resources.size(), none);
+    auto standing = [&](uint32_t r) { // (for one that went, the one it went for)
+      while (gone[r] != none)
+        r = gone[r];
+      return r;
+    };
+    for (const auto &[later, first] : pairs) {
+      const uint32_t from = standing(later), into = standing(first);
+      if (from == into)
+        continue;
+      // (the one made first stays, whichever of the two named it first)
+      const uint32_t stays = std::min(from, into), goes = std::max(from, into);
+      if (const uint32_t other = join(goes, stays); other != 0)
+        unlike_identified(resources[goes], other);
+      resources[goes].dropped = resources[goes].alike = true;
+      gone[goes] = stays;
+    }
+    refer_to_kept(gone);
+    // (what the one that went held alone of another resource, its
+    // identifier's assigner of another name, may be left unreferred)
+    orphans_maybe_ = true;
+  }
+
+  // Whether the identifiers of two entries of merge_same_identifier() name
+  // one identity: one system and value, in resources of one type.
+  template <class Held> bool same_identifier(const Held &a, const Held &b) const {
+    std::string_view system_a, value_a, system_b, value_b;
+    identifier_parts(a.identifier, system_a, value_a);
+    identifier_parts(b.identifier, system_b, value_b);
+    return system_a == system_b && value_a == value_b &&
+           same(resources[a.resource].type, resources[b.resource].type);
+  }
+
+  // Moves into resource `into` the members of resource `from`, which goes,
+  // that `into` lacks; returns what join_members() does.
+  uint32_t join(uint32_t from, uint32_t into) {
+    return join_members(resources[from].root, resources[into].root);
+  }
+
+  // Reports what resource `r`, gone for another of its identifier, held
+  // otherwise in element `name`: the field of a value that made it
+  // ("PV1-17"), else the element and its segment ("Patient.birthDate of
+  // another value (from PID)"). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void unlike_identified(const Resource &r, uint32_t name) {
+    if (r.field != 0)
+      unmapped(field_place(r.segment_name, r.field));
+    else
+      unmapped(std::string(r.type) + "." + maps_.names[name] + " of another value (from " +
+               std::string(r.segment_name) + ")");
+  }
+
+  // Moves into element `to` the members of element `from` that it lacks:
+  // an element of a list (an identifier, a name, a telecom) unlike each of
+  // `to`'s of its name, after them; one of a name (or a form of a choice)
+  // `to` holds none of. An identifier of the system and value of one of
+  // `to`'s completes that one (the type one of them names). Where `from`
+  // holds an element `to` holds otherwise (a single element, or a form of a
+  // choice, of another value; an identifier's assigner), `to`'s stays: the
+  // name of the first such element is returned (0: none). `from` is left
+  // without members.
+  uint32_t join_members(uint32_t from, uint32_t to) {
+    // a name and the extensions of its primitive ("_birthDate") stand or
+    // go together
+    auto base = [&](uint32_t key) {
+      const std::string_view name = maps_.names[key];
+      return name.starts_with('_') ? maps_.name_id(name.substr(1)) : key;
+    };
+    auto akin = [&](uint32_t a, uint32_t b) {
+      if (base(nodes_[a].key) == base(nodes_[b].key))
+        return true;
+      const uint32_t choice = maps_.choice_of[nodes_[a].key];
+      return choice != 0 && choice == maps_.choice_of[nodes_[b].key];
+    };
+    uint32_t other = 0;
+    std::vector<uint32_t> moved;
+    for (uint32_t c = nodes_[from].first; c != none; c = nodes_[c].next) {
+      if (!live(c))
+        continue;
+      bool held = false, alike_held = false;
+      uint32_t same_identity = none;
+      std::string_view system, value, other_system, other_value;
+      const bool identifier =
+          nodes_[c].key == maps_.identifier_id && identifier_parts(c, system, value);
+      for (uint32_t o = nodes_[to].first; o != none; o = nodes_[o].next) {
+        if (!akin(c, o) || !live(o))
+          continue;
+        held = true;
+        if (nodes_[o].key == nodes_[c].key && alike(o, c, true))
+          alike_held = true;
+        else if (identifier && identifier_parts(o, other_system, other_value) &&
+                 other_system == system && other_value == value)
+          same_identity = o;
+      }
+      if (alike_held)
+        continue;
+      if (same_identity != none) {
+        if (join_members(c, same_identity) != 0 && other == 0)
+          other = nodes_[c].key;
+      } else if (nodes_[c].slot == 0 && held) {
+        if (other == 0)
+          other = base(nodes_[c].key);
+      } else
+        moved.push_back(c);
+    }
+    // each element of a list after `to`'s of its name, at a place none of
+    // them holds (lists are written by place)
+    uint32_t past = 0;
+    for (uint32_t o = nodes_[to].first; o != none; o = nodes_[o].next)
+      past = std::max(past, nodes_[o].rep + 1);
+    Node &emptied = nodes_[from];
+    emptied.first = emptied.last = none;
+    emptied.names = 0;
+    for (uint32_t c : moved) {
+      Node &n = nodes_[c];
+      n.next = none;
+      n.parent = to;
+      n.named_after = false;
+      n.named_before = false;
+      if (n.slot != 0) {
+        n.rep += past;
+        for (uint32_t o = nodes_[to].first; o != none; o = nodes_[o].next)
+          if (nodes_[o].key == n.key && !nodes_[o].named_before) {
+            nodes_[o].named_after = n.named_before = true;
+            break;
+          }
+      }
+      append(to, c);
+    }
+    return other;
+  }
+
   // A digest of what element `n` writes, equal for elements alike() holds
   // alike.
   uint64_t digest(uint32_t n) const {
@@ -5277,9 +5478,12 @@ private:
 
   // Whether elements `a` and `b` write the same: their live members alike,
   // in the same order, of the same names, slots and repetitions.
-  bool alike(uint32_t a, uint32_t b) const {
+  // `anywhere`: the two at any place in their lists (of any slot and
+  // repetition).
+  bool alike(uint32_t a, uint32_t b, bool anywhere = false) const {
     const Node &x = nodes_[a], &y = nodes_[b];
-    if (x.kind != y.kind || x.key != y.key || x.slot != y.slot || x.rep != y.rep)
+    if (x.kind != y.kind || x.key != y.key ||
+        (!anywhere && (x.slot != y.slot || x.rep != y.rep)))
       return false;
     if (x.kind == 'r')
       return x.target == y.target;
@@ -5797,6 +6001,19 @@ public:
   }
   const Maps &maps() const { return maps_; }
   const std::vector<Node> &nodes() const { return nodes_; }
+  // The system and value of identifier `n` (a resource's member
+  // "identifier"); false unless both are there.
+  bool identifier_parts(uint32_t n, std::string_view &system, std::string_view &value) const {
+    system = value = {};
+    for (uint32_t m = nodes_[n].first; m != none; m = nodes_[m].next) {
+      const Node &member = nodes_[m];
+      if (member.key == maps_.system_step.id && member.kind == 's')
+        system = text_of(member);
+      if (member.key == maps_.value_id && member.kind == 's')
+        value = text_of(member);
+    }
+    return !system.empty() && !value.empty();
+  }
   std::string_view text_of(const Node &n) const { return {text_.view().data() + n.value, n.size}; }
   // The texts of all values, written or not.
   std::string_view values() const { return text_.view(); }
@@ -6871,6 +7088,7 @@ void Engine::finish() {
   }
   if (repeated_keys_) [[unlikely]]
     merge_alike_named_again();
+  merge_same_identifier();
   merge_alike_referred();
   // (a resource that went, holding something, may have been all that
   // referred to one made of a value: an Appointment without participant,
@@ -6940,15 +7158,8 @@ void condition_of(const Resource &r, const Engine &e, std::string_view &system,
     if (n.key != maps.identifier_id || !e.live(c))
       continue;
     std::string_view s, v;
-    for (uint32_t m = n.first; m != none; m = e.nodes()[m].next) {
-      const Node &member = e.nodes()[m];
-      if (member.key == maps.system_step.id && member.kind == 's')
-        s = e.text_of(member);
-      if (member.key == maps.value_id && member.kind == 's')
-        v = e.text_of(member);
-    }
     const uint32_t rank = static_cast<uint32_t>(n.slot) << 16 | (n.rep & 0xFFFF);
-    if (!s.empty() && !v.empty() && rank < best)
+    if (e.identifier_parts(c, s, v) && rank < best)
       best = rank, system = s, value = v;
   }
 }

@@ -111,6 +111,10 @@ struct TypeRules {
   bool primitive_lists = false;
   // an element of Maps::wanted is the type's
   bool wanted = false;
+  // two resources of the type holding one identifier of a system are one
+  // within a bundle (one_when_alike(), and the Patient: see
+  // Engine::merge_same_identifier())
+  bool one_per_identifier = false;
   const std::vector<Link> *context = nullptr;
 };
 

@@ -328,6 +328,41 @@ bool mime_type(std::string_view text, std::string &out) {
 
 namespace {
 
+// The URI FHIR names system `oid` by, where coding_system_uri() knows that
+// system by a name too, into `out`: one system, one URI, whichever way it
+// is sent (XCN-9 "NPI" and "&2.16.840.1.113883.4.6&ISO", or an HD[uri]'s
+// "urn:oid:2.16.840.1.113883.4.6", name one identifier system). False for
+// any other.
+bool oid_uri(std::string_view oid, std::string &out) {
+  static constexpr std::pair<std::string_view, std::string_view> known[] = {
+      {"2.16.840.1.113883.6.1", "http://loinc.org"},
+      {"2.16.840.1.113883.6.96", "http://snomed.info/sct"},
+      {"2.16.840.1.113883.6.3", "http://hl7.org/fhir/sid/icd-10"},
+      {"2.16.840.1.113883.6.90", "http://hl7.org/fhir/sid/icd-10-cm"},
+      {"2.16.840.1.113883.6.103", "http://hl7.org/fhir/sid/icd-9-cm"},
+      {"2.16.840.1.113883.6.12", "http://www.ama-assn.org/go/cpt"},
+      {"2.16.840.1.113883.6.8", "http://unitsofmeasure.org"},
+      {"2.16.840.1.113883.6.69", "http://hl7.org/fhir/sid/ndc"},
+      {"2.16.840.1.113883.12.292", "http://hl7.org/fhir/sid/cvx"},
+      {"2.16.840.1.113883.12.227", "http://terminology.hl7.org/CodeSystem/MVX"},
+      {"2.16.840.1.113883.6.88", "http://www.nlm.nih.gov/research/umls/rxnorm"},
+      {"2.16.840.1.113883.4.6", "http://hl7.org/fhir/sid/us-npi"},
+      {"2.16.840.1.113883.4.1", "http://hl7.org/fhir/sid/us-ssn"},
+  };
+  if (!oid.starts_with("2.16.840.1.113883."))
+    return false;
+  for (const auto &[k, uri] : known)
+    if (k == oid) {
+      out.append(uri);
+      return true;
+    }
+  return false;
+}
+
+} // namespace
+
+namespace {
+
 // The URI of a coding system name of HL7 table 0396 FHIR knows, or of the
 // form HL7nnnn (HL7 table nnnn), appended to `out`; false for another name.
 bool known_system_uri(std::string_view name, std::string &out) {
@@ -396,6 +431,8 @@ void coding_system_uri(std::string_view name, std::string &out) {
       return;
   }
   if (name.find(':') != std::string_view::npos) {
+    if (name.starts_with("urn:oid:") && oid_uri(name.substr(8), out))
+      return;
     for (char c : name)
       out.push_back(c == ' ' ? '-' : c);
     return;
@@ -403,6 +440,8 @@ void coding_system_uri(std::string_view name, std::string &out) {
   bool oid = !name.empty() && name.front() != '.' && name.back() != '.';
   for (char c : name)
     oid = oid && ((c >= '0' && c <= '9') || c == '.');
+  if (oid && oid_uri(name, out))
+    return;
   out.append(oid ? "urn:oid:" : "urn:id:");
   for (char c : name)
     out.push_back(c == ' ' || c == '\t' ? '-' : c);

@@ -328,6 +328,11 @@ def test_corpus_bundles_are_valid(path):
     # a document's text lines (TX), joined, in base64
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "OBX|2|TX|||Well; caf\u00e9.||||||F"),
      "DocumentReference", "content.0.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
+    # a text's lines (TX, FT) keep their indentation, a report's columns; their ends and an ST's are trimmed
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Site  Result ||||||F", "OBX|2|TX|||  Liver ok~   x||||||F"),
+     "DocumentReference", "content.0.attachment.data", base64.b64encode(b"Site  Result\n  Liver ok\n   x").decode()),
+    (observations(("FT", "  Site\\.br\\  Liver ")), "Observation", "valueString", "  Site\n  Liver"),
+    (observations(("ST", "  Site ")), "Observation", "valueString", "Site"),
     # an OBX-5 of TX that repeats: its lines in the one content, the next OBX's after them, of TXA-3's type
     # (TX: text/plain; "application/text", the tables' type of a TX text, names no MIME type)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.~Well.||||||F", "OBX|2|TX|||Home.||||||F"),

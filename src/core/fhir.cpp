@@ -2097,11 +2097,49 @@ private:
     if (!ends)
       text = without_trailing_separators(text);
     // (formatted text's commands as plain text: FHIR's strings have none)
-    std::string_view v = trim_white_space(
-        escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text);
+    std::string_view v = escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text;
+    // a line of a text (TX, FT) keeps the white space it begins with: a
+    // report aligns its columns with it (a key's text is trimmed, as ids
+    // were made of it)
+    const bool indented = !ends && !v.empty() && !visible_ascii(v.front()) && of_text_type(text);
+    v = indented ? trim_lines(v) : trim_white_space(v);
     if (controls_) [[unlikely]]
-      v = without_controls(v);
+      v = without_controls(v, indented);
     return v == "\"\"" ? std::string_view() : v;
+  }
+
+  static bool visible_ascii(char c) { return c > 0x20 && c < 0x7F; }
+
+  // Whether `text` (read of field field_ of the segment being read, raw) is
+  // that field's whole value, of a type of text, TX or FT (OBX-5 of the type
+  // OBX-2 names), in the message's version. (Out of line: a value beginning
+  // with white space.)
+  [[gnu::noinline, gnu::cold]] bool of_text_type(std::string_view text) const {
+    if (field_ == 0 || segment_ >= message_.segment_count())
+      return false;
+    const SegmentView seg = message_.segment_at(segment_);
+    const std::string_view field = field_text(seg, field_);
+    if (text.data() < field.data() || text.data() + text.size() > field.data() + field.size())
+      return false;
+    if (!version_ && !(field_ == 5 && same(seg.name, "OBX")))
+      return false;
+    const uint16_t type = field_type(seg);
+    if (type == 0)
+      return false;
+    const std::string &name = definitions_->type_name(type);
+    return name == "TX" || name == "FT";
+  }
+
+  // `text` without white space at its end, and at its start up to its first
+  // line that holds more: that line's indentation stays, as every later
+  // line's does.
+  static std::string_view trim_lines(std::string_view text) {
+    const std::string_view rest = trim_white_space_start(text);
+    if (rest.empty())
+      return rest;
+    const auto lead = static_cast<size_t>(rest.data() - text.data());
+    const size_t end = text.find_last_of("\r\n", lead);
+    return trim_white_space_end(end == std::string_view::npos ? text : text.substr(end + 1));
   }
 
   // Reports each field that holds a control character FHIR's strings may
@@ -2121,7 +2159,8 @@ private:
   }
   // `text` without its control characters (see report_controls()), and
   // without the white space their going leaves at its ends.
-  std::string_view without_controls(std::string_view text) {
+  // (`indented`: a text's line keeps its indentation, see trim_lines())
+  std::string_view without_controls(std::string_view text, bool indented) {
     if (std::none_of(text.begin(), text.end(),
                      [](char c) { return control_byte(static_cast<unsigned char>(c)); }))
       return text;
@@ -2130,7 +2169,7 @@ private:
     for (const char c : text)
       if (!control_byte(static_cast<unsigned char>(c)))
         kept.push_back(c);
-    return trim_white_space(kept);
+    return indented ? trim_lines(kept) : trim_white_space(kept);
   }
 
   // `text` without the component and sub-component separators at its end,

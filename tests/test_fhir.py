@@ -1126,6 +1126,8 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
 # order, of the resource its own group occurrence made
 @pytest.mark.parametrize("text, resource_type, element, target_type, sizes", [
     (ORU_R01, "DiagnosticReport", "result", "Observation", [2]),  # each OBX of the OBR's group
+    # MSH-9 sent in lower case names the tables' message: its report and results
+    (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "DiagnosticReport", "result", "Observation", [2]),
     # a second OBR without an ORC: a report of its own, with its own results
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F",
              OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),

@@ -7091,6 +7091,49 @@ void release_text() { thread_text().release_above(kept_bytes); }
 // thread's buffer and returned as a view of it, which lives until the next
 // conversion in this thread or release_text(); convert() copies it out,
 // convert_each() hands it over as it stands.
+bool names_in_lower_case(const MessageKind &kind) {
+  auto lower = [](std::string_view text) {
+    return std::ranges::any_of(text, [](char c) { return c >= 'a' && c <= 'z'; });
+  };
+  return lower(kind.type) || lower(kind.event) || lower(kind.structure_name);
+}
+
+// MSH-9 sent in lower case ("oru^r01", "adt^a08^adt_a01"), as some senders
+// send it, names the type, event and structure the tables and the
+// definitions name in upper case: `kind`'s read so, its structure found
+// again (as message_kind() finds it). Only the converter reads it so: the
+// message's own structure() is its MSH-9 as sent. (Out of line: rare.)
+[[gnu::noinline, gnu::cold]] void read_kind_in_upper_case(const Message &message,
+                                                          MessageKind &kind) {
+  auto upper = [](std::string_view text) {
+    std::string out(text);
+    for (char &c : out)
+      if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+    return out;
+  };
+  std::string named; // MSH-9.3, the structure the sender names
+  if (const Result<FieldView> f = header_field(message, 9)) {
+    int n = 0;
+    f.value().for_each_component([&](const ComponentView &c) {
+      if (++n == 3)
+        named = upper(c.text);
+      return n < 3;
+    });
+  }
+  kind.type = upper(kind.type);
+  kind.event = upper(kind.event);
+  kind.structure_name.clear();
+  kind.structure = kind.definitions ? kind.definitions->structure_of(kind.type, kind.event, named,
+                                                                     kind.structure_name)
+                                    : nullptr;
+  if (!kind.structure) {
+    kind.structure_name = kind.type;
+    if (!kind.event.empty())
+      kind.structure_name.append("_").append(kind.event);
+  }
+}
+
 std::string_view write_conversion(const Maps &maps, const Definitions &definitions,
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out);
@@ -7166,6 +7209,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       if (named)
         read_as = v->name;
     }
+  if (names_in_lower_case(kind)) [[unlikely]]
+    read_kind_in_upper_case(message, kind);
   const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
     structure = &maps.fallback;

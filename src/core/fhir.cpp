@@ -7105,24 +7105,17 @@ bool names_in_lower_case(const MessageKind &kind) {
 // message's own structure() is its MSH-9 as sent. (Out of line: rare.)
 [[gnu::noinline, gnu::cold]] void read_kind_in_upper_case(const Message &message,
                                                           MessageKind &kind) {
-  auto upper = [](std::string_view text) {
-    std::string out(text);
-    for (char &c : out)
-      if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    return out;
-  };
   std::string named; // MSH-9.3, the structure the sender names
   if (const Result<FieldView> f = header_field(message, 9)) {
     int n = 0;
     f.value().for_each_component([&](const ComponentView &c) {
       if (++n == 3)
-        named = upper(c.text);
+        named = ascii_upper(c.text);
       return n < 3;
     });
   }
-  kind.type = upper(kind.type);
-  kind.event = upper(kind.event);
+  kind.type = ascii_upper(kind.type);
+  kind.event = ascii_upper(kind.event);
   kind.structure_name.clear();
   kind.structure = kind.definitions ? kind.definitions->structure_of(kind.type, kind.event, named,
                                                                      kind.structure_name)

@@ -1078,6 +1078,8 @@ def test_corpus_bundles_are_valid(path):
     # ... and an HL7 table named so is that table, whose vocabulary translates the code
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^hl70002"), "Patient",
      "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^ HL70002"), "Patient",
+     "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

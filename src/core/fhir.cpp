@@ -4761,8 +4761,8 @@ private:
   bool names_another_system(const Value &value, const SegmentView &seg) const {
     if (value.level >= 2 || !version_)
       return false;
-    const std::string_view named = piece(value, 3).text;
-    // (HL7's tables named in any case: "hl70002" is HL70002)
+    // (HL7's tables named in any case, and padded: " hl70002" is HL70002)
+    const std::string_view named = trim_white_space(piece(value, 3).text);
     if (!holds_a_value(named) || (named.size() >= 3 && same_folded(named.substr(0, 3), "HL7")))
       return false;
     const uint16_t number = value.level == 0 ? field_type(seg) : place(seg, value, true).type;

@@ -342,6 +342,11 @@ def test_corpus_bundles_are_valid(path):
     # a document's text lines (TX), joined, in base64
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.||||||F", "OBX|2|TX|||Well; caf\u00e9.||||||F"),
      "DocumentReference", "content.0.attachment.data", base64.b64encode("Seen.\nWell; caf\u00e9.".encode()).decode()),
+    # a text's lines (TX, FT) keep their indentation, a report's columns; their ends and an ST's are trimmed
+    (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Site  Result ||||||F", "OBX|2|TX|||  Liver ok~   x||||||F"),
+     "DocumentReference", "content.0.attachment.data", base64.b64encode(b"Site  Result\n  Liver ok\n   x").decode()),
+    (observations(("FT", "  Site\\.br\\  Liver ")), "Observation", "valueString", "  Site\n  Liver"),
+    (observations(("ST", "  Site ")), "Observation", "valueString", "Site"),
     # an OBX-5 of TX that repeats: its lines in the one content, the next OBX's after them, of TXA-3's type
     # (TX: text/plain; "application/text", the tables' type of a TX text, names no MIME type)
     (message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX", "OBX|1|TX|||Seen.~Well.||||||F", "OBX|2|TX|||Home.||||||F"),
@@ -1102,6 +1107,8 @@ def test_corpus_bundles_are_valid(path):
     # ... and an HL7 table named so is that table, whose vocabulary translates the code
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^hl70002"), "Patient",
      "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^ HL70002"), "Patient",
+     "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -1150,6 +1157,8 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
 # order, of the resource its own group occurrence made
 @pytest.mark.parametrize("text, resource_type, element, target_type, sizes", [
     (ORU_R01, "DiagnosticReport", "result", "Observation", [2]),  # each OBX of the OBR's group
+    # MSH-9 sent in lower case names the tables' message: its report and results
+    (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "DiagnosticReport", "result", "Observation", [2]),
     # a second OBR without an ORC: a report of its own, with its own results
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F",
              OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),

@@ -2098,11 +2098,49 @@ private:
     if (!ends)
       text = without_trailing_separators(text);
     // (formatted text's commands as plain text: FHIR's strings have none)
-    std::string_view v = trim_white_space(
-        escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text);
+    std::string_view v = escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text;
+    // a line of a text (TX, FT) keeps the white space it begins with: a
+    // report aligns its columns with it (a key's text is trimmed, as ids
+    // were made of it)
+    const bool indented = !ends && !v.empty() && !visible_ascii(v.front()) && of_text_type(text);
+    v = indented ? trim_lines(v) : trim_white_space(v);
     if (controls_) [[unlikely]]
-      v = without_controls(v);
+      v = without_controls(v, indented);
     return v == "\"\"" ? std::string_view() : v;
+  }
+
+  static bool visible_ascii(char c) { return c > 0x20 && c < 0x7F; }
+
+  // Whether `text` (read of field field_ of the segment being read, raw) is
+  // that field's whole value, of a type of text, TX or FT (OBX-5 of the type
+  // OBX-2 names), in the message's version. (Out of line: a value beginning
+  // with white space.)
+  [[gnu::noinline, gnu::cold]] bool of_text_type(std::string_view text) const {
+    if (field_ == 0 || segment_ >= message_.segment_count())
+      return false;
+    const SegmentView seg = message_.segment_at(segment_);
+    const std::string_view field = field_text(seg, field_);
+    if (text.data() < field.data() || text.data() + text.size() > field.data() + field.size())
+      return false;
+    if (!version_ && !(field_ == 5 && same(seg.name, "OBX")))
+      return false;
+    const uint16_t type = field_type(seg);
+    if (type == 0)
+      return false;
+    const std::string &name = definitions_->type_name(type);
+    return name == "TX" || name == "FT";
+  }
+
+  // `text` without white space at its end, and at its start up to its first
+  // line that holds more: that line's indentation stays, as every later
+  // line's does.
+  static std::string_view trim_lines(std::string_view text) {
+    const std::string_view rest = trim_white_space_start(text);
+    if (rest.empty())
+      return rest;
+    const auto lead = static_cast<size_t>(rest.data() - text.data());
+    const size_t end = text.find_last_of("\r\n", lead);
+    return trim_white_space_end(end == std::string_view::npos ? text : text.substr(end + 1));
   }
 
   // Reports each field that holds a control character FHIR's strings may
@@ -2122,7 +2160,8 @@ private:
   }
   // `text` without its control characters (see report_controls()), and
   // without the white space their going leaves at its ends.
-  std::string_view without_controls(std::string_view text) {
+  // (`indented`: a text's line keeps its indentation, see trim_lines())
+  std::string_view without_controls(std::string_view text, bool indented) {
     if (std::none_of(text.begin(), text.end(),
                      [](char c) { return control_byte(static_cast<unsigned char>(c)); }))
       return text;
@@ -2131,7 +2170,7 @@ private:
     for (const char c : text)
       if (!control_byte(static_cast<unsigned char>(c)))
         kept.push_back(c);
-    return trim_white_space(kept);
+    return indented ? trim_lines(kept) : trim_white_space(kept);
   }
 
   // `text` without the component and sub-component separators at its end,
@@ -4725,8 +4764,8 @@ private:
   bool names_another_system(const Value &value, const SegmentView &seg) const {
     if (value.level >= 2 || !version_)
       return false;
-    const std::string_view named = piece(value, 3).text;
-    // (HL7's tables named in any case: "hl70002" is HL70002)
+    // (HL7's tables named in any case, and padded: " hl70002" is HL70002)
+    const std::string_view named = trim_white_space(piece(value, 3).text);
     if (!holds_a_value(named) || (named.size() >= 3 && same_folded(named.substr(0, 3), "HL7")))
       return false;
     const uint16_t number = value.level == 0 ? field_type(seg) : place(seg, value, true).type;
@@ -7263,6 +7302,42 @@ void release_text() { thread_text().release_above(kept_bytes); }
 // thread's buffer and returned as a view of it, which lives until the next
 // conversion in this thread or release_text(); convert() copies it out,
 // convert_each() hands it over as it stands.
+bool names_in_lower_case(const MessageKind &kind) {
+  auto lower = [](std::string_view text) {
+    return std::ranges::any_of(text, [](char c) { return c >= 'a' && c <= 'z'; });
+  };
+  return lower(kind.type) || lower(kind.event) || lower(kind.structure_name);
+}
+
+// MSH-9 sent in lower case ("oru^r01", "adt^a08^adt_a01"), as some senders
+// send it, names the type, event and structure the tables and the
+// definitions name in upper case: `kind`'s read so, its structure found
+// again (as message_kind() finds it). Only the converter reads it so: the
+// message's own structure() is its MSH-9 as sent. (Out of line: rare.)
+[[gnu::noinline, gnu::cold]] void read_kind_in_upper_case(const Message &message,
+                                                          MessageKind &kind) {
+  std::string named; // MSH-9.3, the structure the sender names
+  if (const Result<FieldView> f = header_field(message, 9)) {
+    int n = 0;
+    f.value().for_each_component([&](const ComponentView &c) {
+      if (++n == 3)
+        named = ascii_upper(c.text);
+      return n < 3;
+    });
+  }
+  kind.type = ascii_upper(kind.type);
+  kind.event = ascii_upper(kind.event);
+  kind.structure_name.clear();
+  kind.structure = kind.definitions ? kind.definitions->structure_of(kind.type, kind.event, named,
+                                                                     kind.structure_name)
+                                    : nullptr;
+  if (!kind.structure) {
+    kind.structure_name = kind.type;
+    if (!kind.event.empty())
+      kind.structure_name.append("_").append(kind.event);
+  }
+}
+
 std::string_view write_conversion(const Maps &maps, const Definitions &definitions,
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out);
@@ -7338,6 +7413,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       if (named)
         read_as = v->name;
     }
+  if (names_in_lower_case(kind)) [[unlikely]]
+    read_kind_in_upper_case(message, kind);
   const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
     structure = &maps.fallback;

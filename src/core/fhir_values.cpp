@@ -265,16 +265,9 @@ bool one_when_alike(std::string_view type) {
 // tables type an FT document's content. False
 // for anything else (FAX, JOT, PICT, CDA's level one: no MIME type).
 bool mime_type(std::string_view text, std::string &out) {
-  auto upper = [](std::string_view s) {
-    std::string u(s);
-    for (char &c : u)
-      if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    return u;
-  };
   const size_t slash = text.find('/');
-  std::string type = upper(slash == std::string_view::npos ? "" : text.substr(0, slash));
-  std::string subtype = upper(slash == std::string_view::npos ? text : text.substr(slash + 1));
+  std::string type = ascii_upper(slash == std::string_view::npos ? "" : text.substr(0, slash));
+  std::string subtype = ascii_upper(slash == std::string_view::npos ? text : text.substr(slash + 1));
   static constexpr std::pair<std::string_view, std::string_view> by_subtype[] = {
       {"PDF", "application/pdf"},
       {"RTF", "application/rtf"},

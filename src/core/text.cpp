@@ -72,4 +72,12 @@ std::string_view trim_white_space(std::string_view text) {
   return trim_white_space_end(trim_white_space_start(text));
 }
 
+std::string ascii_upper(std::string_view text) {
+  std::string out(text);
+  for (char &c : out)
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
 } // namespace vellomar

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -296,6 +297,10 @@ private:
 std::string_view trim_white_space(std::string_view text);
 std::string_view trim_white_space_start(std::string_view text);
 std::string_view trim_white_space_end(std::string_view text);
+
+// `text` with its ASCII letters in upper case (codes and names senders send
+// in either case: "oru", "base64").
+std::string ascii_upper(std::string_view text);
 
 // Whether `text` holds no byte of 0x80 or above (a writer that knows this of
 // its output has Python make the str by one copy, with no decoding pass).

@@ -402,6 +402,20 @@ bool BatchCutter::close_text(std::string &text, uint64_t &offset) {
   return true;
 }
 
+std::string_view one_message_text(std::string_view data, std::string &kept) {
+  if (data.size() > 3 && is_byte_order_mark(data.substr(0, 3)) && data[3] == '\x0b')
+    data.remove_prefix(3); // a mark before the frame, as on a line of its own
+  const size_t head = message_head(data);
+  if (head == std::string_view::npos || head == 0)
+    return data;
+  if (data.front() != '\x0b')
+    return data.substr(head);
+  if (head == 1)
+    return data;
+  kept.assign(1, '\x0b').append(data.substr(head));
+  return kept;
+}
+
 size_t frame_start(std::string_view text, size_t from) {
   for (size_t at = text.find(mllp_start_block, from); at != std::string_view::npos;
        at = text.find(mllp_start_block, at + 1))

@@ -136,6 +136,12 @@ size_t frame_start(std::string_view text, size_t from);
 // the last four bytes of one piece in front of the next.
 size_t next_message_start(std::string_view data, size_t from);
 
+// The text of one message's bytes `data` (a frame's or a file's) as the
+// cutter reads it: without a byte-order mark before its MSH, or before or
+// after its frame's start block (the start block stays: the parser takes a
+// frame whole). `kept` holds the text where it must be copied.
+std::string_view one_message_text(std::string_view data, std::string &kept);
+
 // Cuts a whole batch into message texts.
 std::vector<std::string> split_batch(std::string_view raw);
 

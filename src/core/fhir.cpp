@@ -109,11 +109,9 @@ inline bool control_byte(unsigned char c) {
   return c < 0x20 && c != '\t' && c != '\r' && c != '\n';
 }
 
-// Whether `text` holds a control character FHIR's strings may not hold, as
-// a byte or, where `escape` is given, as a hex escape ("\X0C\", a form feed
-// some senders page their reports with). The bytes are tested 16 at a time:
-// the test is made once a message.
-bool holds_controls(std::string_view text, const Delimiter *escape) {
+// Whether `text` holds a control character FHIR's strings may not hold.
+// The bytes are tested 16 at a time: the test is made once a message.
+bool holds_controls(std::string_view text) {
   size_t i = 0;
 #if defined(__SSE2__)
   for (; i + 16 <= text.size(); i += 16) {
@@ -132,21 +130,6 @@ bool holds_controls(std::string_view text, const Delimiter *escape) {
   for (; i < text.size(); ++i)
     if (control_byte(static_cast<unsigned char>(text[i])))
       return true;
-  if (!escape || !escape->size)
-    return false;
-  const std::string_view e = escape->view();
-  for (size_t at = text.find(e); at != std::string_view::npos; at = text.find(e, at + 1)) {
-    size_t k = at + e.size();
-    if (k >= text.size() || (text[k] != 'X' && text[k] != 'x'))
-      continue;
-    auto digit = [](char c) {
-      return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                            : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    };
-    for (++k; k + 1 < text.size() && digit(text[k]) >= 0 && digit(text[k + 1]) >= 0; k += 2)
-      if (control_byte(static_cast<unsigned char>(digit(text[k]) * 16 + digit(text[k + 1]))))
-        return true;
-  }
   return false;
 }
 
@@ -1792,7 +1775,11 @@ public:
     // control characters, which FHIR's strings may not hold: decoded()
     // leaves them out of every value, and the fields that hold one are
     // reported
-    if (holds_controls(message.raw, escapes_ ? &enc_.escape : nullptr)) [[unlikely]]
+    // (a hex escape may decode to one: "\X0C\", a form feed some senders
+    // page their reports with)
+    if (holds_controls(message.raw) ||
+        (escapes_ && rest.find(std::string(enc_.escape.view()) + 'X') != std::string_view::npos))
+        [[unlikely]]
       report_controls();
   }
 
@@ -2144,19 +2131,21 @@ private:
   }
 
   // Reports each field that holds a control character FHIR's strings may
-  // not hold ("OBX-5 (control characters left out)"), and has decoded()
-  // leave them out. (Out of line: rare.)
+  // not hold, as a byte or decoded from an escape ("OBX-5 (control
+  // characters left out)"), and where one does has decoded() leave them
+  // out. (Out of line: rare.)
   [[gnu::noinline, gnu::cold]] void report_controls() {
-    controls_ = true;
-    plain_ends_ = false; // every value through decoded_in_full()
-    const Delimiter *escape = escapes_ ? &enc_.escape : nullptr;
     for (uint32_t i = 0; i < message_.segment_count(); ++i) {
       const SegmentView seg = message_.segment_at(i);
       for (size_t f = 0; f < seg.field_count(); ++f)
-        if (holds_controls(seg.field_at(f).text, escape))
+        if (holds_controls(seg.field_at(f).value(scratch_))) {
+          controls_ = true;
           unmapped(field_place(seg.name, static_cast<uint32_t>(f + 1)) +
                    " (control characters left out)");
+        }
     }
+    if (controls_)
+      plain_ends_ = false; // every value through decoded_in_full()
   }
   // `text` without its control characters (see report_controls()), and
   // without the white space their going leaves at its ends.

@@ -352,10 +352,6 @@ bool oid_uri(std::string_view oid, std::string &out) {
   return false;
 }
 
-} // namespace
-
-namespace {
-
 // The URI of a coding system name of HL7 table 0396 FHIR knows, or of the
 // form HL7nnnn (HL7 table nnnn), appended to `out`; false for another name.
 bool known_system_uri(std::string_view name, std::string &out) {

@@ -20,20 +20,9 @@ py::Ref parse_bytes(PyObject **args) {
       PyErr_SetString(PyExc_TypeError, "argument 'codec': a codec name, not None");
     return {};
   }
-  // The message's text is the bytes without a byte-order mark before its MSH
-  // (the cutter's rule of where a message starts); a frame's start block
-  // stays, for the parser takes the frame whole.
-  std::string framed;
-  if (data.starts_with("\xEF\xBB\xBF\x0b")) // a mark before the frame, as on a line of its own
-    data.remove_prefix(3);
-  if (const size_t head = message_head(data); head != std::string_view::npos && head > 0) {
-    if (data.front() != '\x0b')
-      data.remove_prefix(head);
-    else if (head > 1) {
-      framed.assign(1, '\x0b').append(data.substr(head));
-      data = framed;
-    }
-  }
+  // (the cutter's rule of where a message's text starts)
+  std::string kept;
+  data = one_message_text(data, kept);
   return py::convert_or_raise(parse_in(codec, data), [](Message &&message) {
     return module::new_message(std::move(message));
   });

@@ -7301,7 +7301,7 @@ bool names_in_lower_case(const MessageKind &kind) {
 // MSH-9 sent in lower case ("oru^r01", "adt^a08^adt_a01"), as some senders
 // send it, names the type, event and structure the tables and the
 // definitions name in upper case: `kind`'s read so, its structure found
-// again (as message_kind() finds it). Only the converter reads it so: the
+// again (find_structure(), as message_kind() finds it). Only the converter reads it so: the
 // message's own structure() is its MSH-9 as sent. (Out of line: rare.)
 [[gnu::noinline, gnu::cold]] void read_kind_in_upper_case(const Message &message,
                                                           MessageKind &kind) {
@@ -7316,15 +7316,7 @@ bool names_in_lower_case(const MessageKind &kind) {
   }
   kind.type = ascii_upper(kind.type);
   kind.event = ascii_upper(kind.event);
-  kind.structure_name.clear();
-  kind.structure = kind.definitions ? kind.definitions->structure_of(kind.type, kind.event, named,
-                                                                     kind.structure_name)
-                                    : nullptr;
-  if (!kind.structure) {
-    kind.structure_name = kind.type;
-    if (!kind.event.empty())
-      kind.structure_name.append("_").append(kind.event);
-  }
+  find_structure(kind, named);
 }
 
 std::string_view write_conversion(const Maps &maps, const Definitions &definitions,

@@ -232,15 +232,20 @@ MessageKind message_kind(const Definitions &defs, const Message &message,
   kind.type = type[0];
   kind.event = type[1];
   kind.definitions = defs.version(kind.version);
-  if (kind.definitions)
-    kind.structure =
-        kind.definitions->structure_of(kind.type, kind.event, type[2], kind.structure_name);
+  find_structure(kind, type[2]);
+  return kind;
+}
+
+void find_structure(MessageKind &kind, std::string_view named) {
+  kind.structure_name.clear();
+  kind.structure = kind.definitions ? kind.definitions->structure_of(kind.type, kind.event, named,
+                                                                     kind.structure_name)
+                                    : nullptr;
   if (!kind.structure) {
     kind.structure_name = kind.type;
     if (!kind.event.empty())
       kind.structure_name.append("_").append(kind.event);
   }
-  return kind;
 }
 
 MessageStructure match_structure(const Message &message, const MessageKind &kind) {

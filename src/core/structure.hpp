@@ -60,6 +60,10 @@ struct MessageKind {
 };
 MessageKind message_kind(const Definitions &defs, const Message &message,
                          std::string_view version);
+// Sets `kind`'s structure (and its name) from its definitions, type and
+// event and the structure MSH-9 names (`named`); without one of the
+// definitions, the name TYPE_EVENT and no structure. message_kind()'s own.
+void find_structure(MessageKind &kind, std::string_view named);
 
 // Matches the segments of `message` against `kind.structure` in one pass. A
 // segment the structure has no place for at that point (a Z segment, or one

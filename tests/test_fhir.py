@@ -1613,11 +1613,15 @@ def test_unmapped_content_is_reported():
     assert "RXR" in fhir.convert(message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500",
                                          "RXR|PO", "RXR|IV")).unmapped
     # OBR-16's rows hold where ORC-12 is not valued: the same provider in both is written through ORC-12
-    # (also sent with empty components at its end, padded, or escaped otherwise), another one is reported
+    # (also sent with empty components at its end, padded, or escaped otherwise; or in 2.8, whose ORU holds
+    # the ORC in a group of its own ahead of the OBR), another one is reported
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH",
-                                             OBR + "|" * 9 + ordering)).unmapped if u.startswith("OBR-16")]
-            for ordering in ("1234^SMITH", "1234^SMITH^^^", " 1234&^SMITH ", "1234^\\X53\\MITH", "9999^OTHER")
-            ] == [[], [], [], [], ["OBR-16"]]
+                                             OBR + "|" * 9 + ordering).replace("|2.5.1", "|" + version))
+             .unmapped if u.startswith("OBR-16")]
+            for ordering, version in (("1234^SMITH", "2.5.1"), ("1234^SMITH^^^", "2.5.1"), (" 1234&^SMITH ", "2.5.1"),
+                                      ("1234^\\X53\\MITH", "2.5.1"), ("9999^OTHER", "2.5.1"), ("1234^SMITH", "2.8"),
+                                      ("9999^OTHER", "2.8"))
+            ] == [[], [], [], [], ["OBR-16"], [], ["OBR-16"]]
     # a message of no sending facility makes no Provenance of its source (it would name no agent): nothing to
     # report of it; MSH-7 is the bundle's timestamp, reported where that cannot take it
     assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("GOOD HEALTH HOSPITAL|EHR", "|EHR", 1)

@@ -2619,12 +2619,27 @@ private:
     const uint32_t reading = occurrences_->segment_node[reading_],
                    found = occurrences_->segment_node[at];
     if (!within(reading, found) && !(presence && within(found, reading)) &&
-        !cut_in_two(at, name, found, reading))
+        !ahead_within(found, reading, name) && !cut_in_two(at, name, found, reading))
       return UINT32_MAX;
     for (const auto &[group, start] : implied_)
       if (at < start && start <= reading_ && within(found, group) && within(reading, group))
         return UINT32_MAX;
     return at;
+  }
+
+  // Whether occurrence `found` of a segment named `name` stands in a group
+  // within `reading`, the occurrence of the segment being read, that its
+  // group holds before that segment: ORU_R01's ORC, in COMMON_ORDER ahead
+  // of OBR from 2.8 on, is its OBR's as it was when it stood beside it (an
+  // OBR's "IF ORC-12 NOT VALUED" reads it). A group the reader's holds after
+  // it (a DFT_P03's FINANCIAL_COMMONORDER's ORC ahead of its OBR of the
+  // order before) is not. (Out of line: met only across nested groups.)
+  [[gnu::noinline, gnu::cold]] bool ahead_within(uint32_t found, uint32_t reading,
+                                                 std::string_view name) const {
+    const GroupDef *def = occurrences_->nodes[reading].def;
+    if (found == reading || def == nullptr || !within(found, reading))
+      return false;
+    return child_holding(def, name) < child_holding(def, message_.segment_at(reading_).name);
   }
 
   // Whether segment `at` named `name`, in occurrence `found`, and the

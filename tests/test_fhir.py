@@ -1109,6 +1109,9 @@ def test_corpus_bundles_are_valid(path):
      "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^ HL70002"), "Patient",
      "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
+    # MSH-9 in lower case: the event is table 0003's code, the display MSH-9 as sent
+    (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "MessageHeader", "eventCoding",
+     {"system": "http://terminology.hl7.org/CodeSystem/v2-0003", "code": "R01", "display": "oru^r01"}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

@@ -4944,12 +4944,30 @@ private:
   // line, by a function whose strings and cases cost each call its frame.
   [[gnu::always_inline]] void primitive(uint32_t r, std::vector<PathItem> &path, char kind,
                                         std::string_view text) {
+    if (kind_in_upper_case_ && kind == 'c') [[unlikely]]
+      if (upper_case_code(r, path, text))
+        return;
     if (!converted_kinds[static_cast<unsigned char>(kind)] ||
         (kind == 'c' && !has_white_space(text, true))) [[likely]]
       put_leaf(node(r, path), 's', text, 0);
     else
       converted(r, path, kind, text);
   }
+  // A code read of MSH-9 where the message names its type, event or
+  // structure in lower case ("adt^a08"), written in upper case: HL7's
+  // tables of them (0076, 0003, 0354) hold upper case codes alone, as
+  // MessageHeader.eventCoding's system names 0003 ("A08"). The display the
+  // tables write of MSH-9 whole keeps the sender's spelling. Whether it
+  // wrote it. (Out of line: only such a message comes here.)
+  [[gnu::noinline, gnu::cold]] bool upper_case_code(uint32_t r, std::vector<PathItem> &path,
+                                                    std::string_view text) {
+    if (field_ != 9 || !same(message_.segment_at(segment_).name, "MSH"))
+      return false;
+    value_ = ascii_upper(text);
+    leaf(r, path, 's', value_);
+    return true;
+  }
+
   // The kinds converted() has a case of its own for (a case added there is
   // added here).
   static constexpr auto converted_kinds = [] {
@@ -6031,6 +6049,9 @@ public:
   // parameter (RSP^K11 of an immunization history); one of them holding an
   // RXA is a history. In another message an RXA is a drug given, which no
   // table maps (SegmentRow::immunization).
+  // The message names its type, event or structure in MSH-9 in lower case
+  // (read in upper case: see upper_case_code()).
+  void set_kind_in_upper_case() { kind_in_upper_case_ = true; }
   void set_type(std::string_view type) {
     SegmentView rxa;
     history_ = (type == "VXU" || type == "VXR" || type == "VXX" || type == "RSP") &&
@@ -6964,6 +6985,7 @@ private:
     f(constant_writes_, w.constant_writes);
   }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
+  bool kind_in_upper_case_ = false;   // MSH-9 read in upper case (set_kind_in_upper_case())
   std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
   // of the segment being read: the components (a bit each) that rows of
   // maps applied to each field's value (the first 64 fields) took, the
@@ -7409,7 +7431,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       if (named)
         read_as = v->name;
     }
-  if (names_in_lower_case(kind)) [[unlikely]]
+  const bool lower_case = names_in_lower_case(kind);
+  if (lower_case) [[unlikely]]
     read_kind_in_upper_case(message, kind);
   const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
@@ -7420,6 +7443,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   const std::string control_id = header_value(message, 10, scratch);
   e.set_message_id(control_id);
   e.set_bundle(bundle);
+  if (lower_case) [[unlikely]]
+    e.set_kind_in_upper_case();
   if (structure == &maps.fallback)
     e.set_type(kind.type);
   e.set_definitions(definitions, kind.definitions);

@@ -5312,6 +5312,9 @@ private:
       return r.keyed && !r.by_reference && !r.dropped &&
              (same(r.type, "Patient") || same(r.type, "Encounter"));
     };
+    // (each merge is redirected at once, by the one routine that redirects
+    // merges, before the next comparison reads the references it changes)
+    std::vector<uint32_t> gone(resources.size(), none);
     for (uint32_t i = 0; i < resources.size(); ++i) {
       if (!named(resources[i]))
         continue;
@@ -5321,9 +5324,9 @@ private:
             !alike(resources[k].root, resources[i].root))
           continue;
         resources[i].dropped = resources[i].alike = true;
-        for (Node &node : nodes_)
-          if (node.kind == 'r' && node.target == i)
-            node.target = k;
+        gone[i] = k;
+        refer_to_kept(gone);
+        gone[i] = none;
         break;
       }
     }

@@ -538,6 +538,16 @@ def test_corpus_bundles_are_valid(path):
     (VACCINES, "Immunization#1", "route.coding.0.code", "C28161"),
     (VACCINES, "Immunization#0", "route.coding.0.code", "C38299"),
     (VACCINES, "Observation", "partOf.0.reference", "#Immunization#0"),
+    # RXA-11 (2.3 to 2.7), a location and its address, as RXA-27 and RXA-28 are (the address the most granular
+    # Location's); a bed PV1-3 names too is that Location, its address added
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE", "RXA|0|1|20240110||08^HepB^CVX" + "|" * 6 + "^^^GHH CLINIC^^^^^1 MAIN ST"
+             "^^TOWN"), "Location", "address", {"line": ["1 MAIN ST"], "city": "TOWN"}),
+    (message("VXU^V04^VXU_V04", PID, "PV1|1|I|5W^502^2^GHH", "ORC|RE",
+             "RXA|0|1|20240110||08^HepB^CVX" + "|" * 6 + "5W^502^2^GHH^^^^^1 MAIN ST"), "Immunization",
+     "location.reference", "#Location#0"),
+    (message("VXU^V04^VXU_V04", PID, "PV1|1|I|5W^502^2^GHH", "ORC|RE",
+             "RXA|0|1|20240110||08^HepB^CVX" + "|" * 6 + "5W^502^2^GHH^^^^^1 MAIN ST"), "Location#0", "address",
+     {"line": ["1 MAIN ST"]}),
     (TWO_PATIENTS, "Patient#0", "multipleBirthBoolean", True),
     (TWO_PATIENTS, "Patient#1", "multipleBirthInteger", 8),
     (EXTENDED, "Patient", "extension.1.valueString", "SMITH"),
@@ -1625,6 +1635,11 @@ def test_unmapped_content_is_reported():
                                       ("1234^\\X53\\MITH", "2.5.1"), ("9999^OTHER", "2.5.1"), ("1234^SMITH", "2.8"),
                                       ("9999^OTHER", "2.8"))
             ] == [[], [], [], [], ["OBR-16"], [], ["OBR-16"]]
+    # RXA-11 beside RXA-27 (2.7: the location RXA-27 names), or withdrawn (2.8), is reported
+    assert [[u for u in fhir.convert(message("VXU^V04^VXU_V04", PID, "ORC|RE", "RXA|0|1|20240110||08^HepB^CVX"
+                                             + "|" * 6 + "^^^A" + "|" * 16 + rxa27).replace("|2.5.1", "|" + version))
+             .unmapped if u == "RXA-11"] for version, rxa27 in (("2.5.1", ""), ("2.7", "^^^B"), ("2.8", ""))] == [
+        [], ["RXA-11"], ["RXA-11"]]
     # a message of no sending facility makes no Provenance of its source (it would name no agent): nothing to
     # report of it; MSH-7 is the bundle's timestamp, reported where that cannot take it
     assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("GOOD HEALTH HOSPITAL|EHR", "|EHR", 1)

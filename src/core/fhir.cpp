@@ -404,10 +404,16 @@ std::optional<Error> Maps::read(std::string_view text) {
       current->resource = false;
       current->rows.clear();
       current->identity.clear();
+      current->identity_name.clear();
       current->shares_element = tag == "S" && f.size() == 4;
       current->identity_if_first = tag == "D" && f.size() == 4 && f[3].starts_with('?');
+      std::string_view identity = tag == "D" && f.size() == 4 ? f[3] : std::string_view();
+      if (const size_t at = identity.find('@'); at != std::string_view::npos) {
+        current->identity_name = unescape(identity.substr(at + 1));
+        identity = identity.substr(0, at);
+      }
       if (tag == "D" && f.size() == 4)
-        for (std::string_view n : split(f[3].substr(current->identity_if_first ? 1 : 0), '.')) {
+        for (std::string_view n : split(identity.substr(current->identity_if_first ? 1 : 0), '.')) {
           uint32_t component = 0;
           if (!number(n, component) || component == 0)
             return fail("unreadable identity");
@@ -5644,6 +5650,11 @@ private:
       unmapped(field_place(message_.segment_at(reading_).name, field_));
   }
 
+  // The name a map's resources are keyed by (Map::identity_name).
+  static const std::string &identity_name(const Map &map) {
+    return map.identity_name.empty() ? map.name : map.identity_name;
+  }
+
   // Completes resource `r`, of a map keyed by some components (Map::identity),
   // by another value naming it: what that value holds besides the
   // components (a Location's description, PL-9, in AIL-3 where PV1-3 named
@@ -5652,9 +5663,13 @@ private:
   // first value stays whole; see apply_whole()). (Out of line: few values
   // name a resource named before.)
   [[gnu::noinline]] void complete(uint32_t r, const Map &map, Value value, const SegmentView &seg) {
-    // (not one another map made, as a room stands for its bed of nothing;
-    // nor of the same value: nothing to add)
-    if (resources[r].dropped || resources[r].made_by != &map || resources[r].made_of.size == 0 ||
+    // (not one another map made, as a room stands for its bed of nothing,
+    // unless that map's resources are this one's (Map::identity_name: an
+    // LA2's room a PL's, its address added); nor of the same value:
+    // nothing to add)
+    const Map *made_by = resources[r].made_by;
+    if (resources[r].dropped || made_by == nullptr || resources[r].made_of.size == 0 ||
+        (made_by != &map && identity_name(*made_by) != identity_name(map)) ||
         key_of(resources[r].made_of) == value.text)
       return;
     const auto before = static_cast<uint32_t>(nodes_.size());
@@ -5792,7 +5807,7 @@ private:
   // nulls alone ("&") holds no value: empty, as the rows read it (room 502
   // of point of care "&" is room 502 of none).
   [[gnu::noinline]] void put_identity(const Map &map, Value value) {
-    key_text_.put(map.name);
+    key_text_.put(identity_name(map));
     for (uint32_t component : map.identity) {
       key_text_.put('^');
       if (const std::string_view text = piece(value, component).text; holds_a_value(text))

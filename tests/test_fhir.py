@@ -538,6 +538,16 @@ def test_corpus_bundles_are_valid(path):
     (VACCINES, "Immunization#1", "route.coding.0.code", "C28161"),
     (VACCINES, "Immunization#0", "route.coding.0.code", "C38299"),
     (VACCINES, "Observation", "partOf.0.reference", "#Immunization#0"),
+    # RXA-11 (2.3 to 2.7), a location and its address, as RXA-27 and RXA-28 are (the address the most granular
+    # Location's); a bed PV1-3 names too is that Location, its address added
+    (message("VXU^V04^VXU_V04", PID, "ORC|RE", "RXA|0|1|20240110||08^HepB^CVX" + "|" * 6 + "^^^GHH CLINIC^^^^^1 MAIN ST"
+             "^^TOWN"), "Location", "address", {"line": ["1 MAIN ST"], "city": "TOWN"}),
+    (message("VXU^V04^VXU_V04", PID, "PV1|1|I|5W^502^2^GHH", "ORC|RE",
+             "RXA|0|1|20240110||08^HepB^CVX" + "|" * 6 + "5W^502^2^GHH^^^^^1 MAIN ST"), "Immunization",
+     "location.reference", "#Location#0"),
+    (message("VXU^V04^VXU_V04", PID, "PV1|1|I|5W^502^2^GHH", "ORC|RE",
+             "RXA|0|1|20240110||08^HepB^CVX" + "|" * 6 + "5W^502^2^GHH^^^^^1 MAIN ST"), "Location#0", "address",
+     {"line": ["1 MAIN ST"]}),
     (TWO_PATIENTS, "Patient#0", "multipleBirthBoolean", True),
     (TWO_PATIENTS, "Patient#1", "multipleBirthInteger", 8),
     (EXTENDED, "Patient", "extension.1.valueString", "SMITH"),
@@ -1109,6 +1119,9 @@ def test_corpus_bundles_are_valid(path):
      "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^ HL70002"), "Patient",
      "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
+    # MSH-9 in lower case: the event is table 0003's code, the display MSH-9 as sent
+    (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "MessageHeader", "eventCoding",
+     {"system": "http://terminology.hl7.org/CodeSystem/v2-0003", "code": "R01", "display": "oru^r01"}),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -1613,11 +1626,20 @@ def test_unmapped_content_is_reported():
     assert "RXR" in fhir.convert(message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500",
                                          "RXR|PO", "RXR|IV")).unmapped
     # OBR-16's rows hold where ORC-12 is not valued: the same provider in both is written through ORC-12
-    # (also sent with empty components at its end, padded, or escaped otherwise), another one is reported
+    # (also sent with empty components at its end, padded, or escaped otherwise; or in 2.8, whose ORU holds
+    # the ORC in a group of its own ahead of the OBR), another one is reported
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH",
-                                             OBR + "|" * 9 + ordering)).unmapped if u.startswith("OBR-16")]
-            for ordering in ("1234^SMITH", "1234^SMITH^^^", " 1234&^SMITH ", "1234^\\X53\\MITH", "9999^OTHER")
-            ] == [[], [], [], [], ["OBR-16"]]
+                                             OBR + "|" * 9 + ordering).replace("|2.5.1", "|" + version))
+             .unmapped if u.startswith("OBR-16")]
+            for ordering, version in (("1234^SMITH", "2.5.1"), ("1234^SMITH^^^", "2.5.1"), (" 1234&^SMITH ", "2.5.1"),
+                                      ("1234^\\X53\\MITH", "2.5.1"), ("9999^OTHER", "2.5.1"), ("1234^SMITH", "2.8"),
+                                      ("9999^OTHER", "2.8"))
+            ] == [[], [], [], [], ["OBR-16"], [], ["OBR-16"]]
+    # RXA-11 beside RXA-27 (2.7: the location RXA-27 names), or withdrawn (2.8), is reported
+    assert [[u for u in fhir.convert(message("VXU^V04^VXU_V04", PID, "ORC|RE", "RXA|0|1|20240110||08^HepB^CVX"
+                                             + "|" * 6 + "^^^A" + "|" * 16 + rxa27).replace("|2.5.1", "|" + version))
+             .unmapped if u == "RXA-11"] for version, rxa27 in (("2.5.1", ""), ("2.7", "^^^B"), ("2.8", ""))] == [
+        [], ["RXA-11"], ["RXA-11"]]
     # a message of no sending facility makes no Provenance of its source (it would name no agent): nothing to
     # report of it; MSH-7 is the bundle's timestamp, reported where that cannot take it
     assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("GOOD HEALTH HOSPITAL|EHR", "|EHR", 1)

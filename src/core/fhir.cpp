@@ -404,10 +404,16 @@ std::optional<Error> Maps::read(std::string_view text) {
       current->resource = false;
       current->rows.clear();
       current->identity.clear();
+      current->identity_name.clear();
       current->shares_element = tag == "S" && f.size() == 4;
       current->identity_if_first = tag == "D" && f.size() == 4 && f[3].starts_with('?');
+      std::string_view identity = tag == "D" && f.size() == 4 ? f[3] : std::string_view();
+      if (const size_t at = identity.find('@'); at != std::string_view::npos) {
+        current->identity_name = unescape(identity.substr(at + 1));
+        identity = identity.substr(0, at);
+      }
       if (tag == "D" && f.size() == 4)
-        for (std::string_view n : split(f[3].substr(current->identity_if_first ? 1 : 0), '.')) {
+        for (std::string_view n : split(identity.substr(current->identity_if_first ? 1 : 0), '.')) {
           uint32_t component = 0;
           if (!number(n, component) || component == 0)
             return fail("unreadable identity");
@@ -2619,12 +2625,27 @@ private:
     const uint32_t reading = occurrences_->segment_node[reading_],
                    found = occurrences_->segment_node[at];
     if (!within(reading, found) && !(presence && within(found, reading)) &&
-        !cut_in_two(at, name, found, reading))
+        !ahead_within(found, reading, name) && !cut_in_two(at, name, found, reading))
       return UINT32_MAX;
     for (const auto &[group, start] : implied_)
       if (at < start && start <= reading_ && within(found, group) && within(reading, group))
         return UINT32_MAX;
     return at;
+  }
+
+  // Whether occurrence `found` of a segment named `name` stands in a group
+  // within `reading`, the occurrence of the segment being read, that its
+  // group holds before that segment: ORU_R01's ORC, in COMMON_ORDER ahead
+  // of OBR from 2.8 on, is its OBR's as it was when it stood beside it (an
+  // OBR's "IF ORC-12 NOT VALUED" reads it). A group the reader's holds after
+  // it (a DFT_P03's FINANCIAL_COMMONORDER's ORC ahead of its OBR of the
+  // order before) is not. (Out of line: met only across nested groups.)
+  [[gnu::noinline, gnu::cold]] bool ahead_within(uint32_t found, uint32_t reading,
+                                                 std::string_view name) const {
+    const GroupDef *def = occurrences_->nodes[reading].def;
+    if (found == reading || def == nullptr || !within(found, reading))
+      return false;
+    return child_holding(def, name) < child_holding(def, message_.segment_at(reading_).name);
   }
 
   // Whether segment `at` named `name`, in occurrence `found`, and the
@@ -4929,12 +4950,30 @@ private:
   // line, by a function whose strings and cases cost each call its frame.
   [[gnu::always_inline]] void primitive(uint32_t r, std::vector<PathItem> &path, char kind,
                                         std::string_view text) {
+    if (kind_in_upper_case_ && kind == 'c') [[unlikely]]
+      if (upper_case_code(r, path, text))
+        return;
     if (!converted_kinds[static_cast<unsigned char>(kind)] ||
         (kind == 'c' && !has_white_space(text, true))) [[likely]]
       put_leaf(node(r, path), 's', text, 0);
     else
       converted(r, path, kind, text);
   }
+  // A code read of MSH-9 where the message names its type, event or
+  // structure in lower case ("adt^a08"), written in upper case: HL7's
+  // tables of them (0076, 0003, 0354) hold upper case codes alone, as
+  // MessageHeader.eventCoding's system names 0003 ("A08"). The display the
+  // tables write of MSH-9 whole keeps the sender's spelling. Whether it
+  // wrote it. (Out of line: only such a message comes here.)
+  [[gnu::noinline, gnu::cold]] bool upper_case_code(uint32_t r, std::vector<PathItem> &path,
+                                                    std::string_view text) {
+    if (field_ != 9 || !same(message_.segment_at(segment_).name, "MSH"))
+      return false;
+    value_ = ascii_upper(text);
+    leaf(r, path, 's', value_);
+    return true;
+  }
+
   // The kinds converted() has a case of its own for (a case added there is
   // added here).
   static constexpr auto converted_kinds = [] {
@@ -5279,6 +5318,9 @@ private:
       return r.keyed && !r.by_reference && !r.dropped &&
              (same(r.type, "Patient") || same(r.type, "Encounter"));
     };
+    // (each merge is redirected at once, by the one routine that redirects
+    // merges, before the next comparison reads the references it changes)
+    std::vector<uint32_t> gone(resources.size(), none);
     for (uint32_t i = 0; i < resources.size(); ++i) {
       if (!named(resources[i]))
         continue;
@@ -5288,9 +5330,9 @@ private:
             !alike(resources[k].root, resources[i].root))
           continue;
         resources[i].dropped = resources[i].alike = true;
-        for (Node &node : nodes_)
-          if (node.kind == 'r' && node.target == i)
-            node.target = k;
+        gone[i] = k;
+        refer_to_kept(gone);
+        gone[i] = none;
         break;
       }
     }
@@ -5608,6 +5650,11 @@ private:
       unmapped(field_place(message_.segment_at(reading_).name, field_));
   }
 
+  // The name a map's resources are keyed by (Map::identity_name).
+  static const std::string &identity_name(const Map &map) {
+    return map.identity_name.empty() ? map.name : map.identity_name;
+  }
+
   // Completes resource `r`, of a map keyed by some components (Map::identity),
   // by another value naming it: what that value holds besides the
   // components (a Location's description, PL-9, in AIL-3 where PV1-3 named
@@ -5616,9 +5663,13 @@ private:
   // first value stays whole; see apply_whole()). (Out of line: few values
   // name a resource named before.)
   [[gnu::noinline]] void complete(uint32_t r, const Map &map, Value value, const SegmentView &seg) {
-    // (not one another map made, as a room stands for its bed of nothing;
-    // nor of the same value: nothing to add)
-    if (resources[r].dropped || resources[r].made_by != &map || resources[r].made_of.size == 0 ||
+    // (not one another map made, as a room stands for its bed of nothing,
+    // unless that map's resources are this one's (Map::identity_name: an
+    // LA2's room a PL's, its address added); nor of the same value:
+    // nothing to add)
+    const Map *made_by = resources[r].made_by;
+    if (resources[r].dropped || made_by == nullptr || resources[r].made_of.size == 0 ||
+        (made_by != &map && identity_name(*made_by) != identity_name(map)) ||
         key_of(resources[r].made_of) == value.text)
       return;
     const auto before = static_cast<uint32_t>(nodes_.size());
@@ -5756,7 +5807,7 @@ private:
   // nulls alone ("&") holds no value: empty, as the rows read it (room 502
   // of point of care "&" is room 502 of none).
   [[gnu::noinline]] void put_identity(const Map &map, Value value) {
-    key_text_.put(map.name);
+    key_text_.put(identity_name(map));
     for (uint32_t component : map.identity) {
       key_text_.put('^');
       if (const std::string_view text = piece(value, component).text; holds_a_value(text))
@@ -6016,6 +6067,9 @@ public:
   // parameter (RSP^K11 of an immunization history); one of them holding an
   // RXA is a history. In another message an RXA is a drug given, which no
   // table maps (SegmentRow::immunization).
+  // The message names its type, event or structure in MSH-9 in lower case
+  // (read in upper case: see upper_case_code()).
+  void set_kind_in_upper_case() { kind_in_upper_case_ = true; }
   void set_type(std::string_view type) {
     SegmentView rxa;
     history_ = (type == "VXU" || type == "VXR" || type == "VXX" || type == "RSP") &&
@@ -6949,6 +7003,7 @@ private:
     f(constant_writes_, w.constant_writes);
   }
   uint32_t segment_ = 0, field_ = 0; // the segment and field being read
+  bool kind_in_upper_case_ = false;   // MSH-9 read in upper case (set_kind_in_upper_case())
   std::bitset<256> wrote_; // the fields of the segment being read a row wrote of
   // of the segment being read: the components (a bit each) that rows of
   // maps applied to each field's value (the first 64 fields) took, the
@@ -7394,7 +7449,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       if (named)
         read_as = v->name;
     }
-  if (names_in_lower_case(kind)) [[unlikely]]
+  const bool lower_case = names_in_lower_case(kind);
+  if (lower_case) [[unlikely]]
     read_kind_in_upper_case(message, kind);
   const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
@@ -7405,6 +7461,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   const std::string control_id = header_value(message, 10, scratch);
   e.set_message_id(control_id);
   e.set_bundle(bundle);
+  if (lower_case) [[unlikely]]
+    e.set_kind_in_upper_case();
   if (structure == &maps.fallback)
     e.set_type(kind.type);
   e.set_definitions(definitions, kind.definitions);

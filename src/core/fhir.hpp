@@ -207,6 +207,10 @@ struct Map {
   // person of no id number by the name sent): "?" before them in the data
   // file
   bool identity_if_first = false;
+  // the map whose resources those components name alike (empty: this
+  // one): an LA2's Locations are a PL's, its first eight components a PL's
+  // ("@PL[Location-Bed]" after them in the data file)
+  std::string identity_name;
   std::vector<Row> rows;
   std::bitset<256> fields; // the fields its rows read (built by Maps::finish)
   TypeRules rules;         // set by Maps::finish

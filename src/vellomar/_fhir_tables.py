@@ -652,8 +652,48 @@ CM_MAPS = [f"{CM_LOCATION}[Location-{level}]" for _, level in CM_LEVELS]
 CM_COMPONENTS = {"PL.1": "1", "PL.2": "2", "PL.3": "3", "PL.4": "4", "PL.8": "6"}
 
 
+# mended: RXA-11 (where a vaccine was given) is, from 2.3 to 2.7, a
+# location and its address in one field (2.3's CM_LA1, LA2 from 2.3.1): a
+# PL's first eight components, then the address's street, other
+# designation, city, state, postal code, country, type and other
+# geographic designation. 2.7 adds RXA-27 (a PL) and RXA-28 (an XAD),
+# which the tables map (the Immunization's location, its address), and
+# 2.8 withdraws RXA-11, to which the tables give no row: the place a
+# vaccine was given, as senders of those versions send it, was reported
+# and lost. Read as RXA-27 and RXA-28 are, where RXA-27 is not valued:
+# maps of its own, PL's rows of the components they share (of the same
+# Locations, of the same ids, as RXA-27's), and the address's components
+# written as the Location's address by the most granular Location present
+# (as PL.9's description is); its type and other geographic designation
+# reported (by that Location's map, once).
+LA2 = "LA2"
+LA2_VERSIONS = ("2.3", "2.3.1", "2.4", "2.5", "2.5.1", "2.6", "2.7")
+LA2_FIELDS = ("RXA-11",)
+LA2_LEVELS = [(f"{LA2}.{c.split('.')[1]}", level) for c, level in PL_LEVELS]
+LA2_MAPS = [f"{LA2}[Location-{level}]" for _, level in LA2_LEVELS]
+LA2_WHOLE = f"{LA2}[Location]"
+LA2_ADDRESS = {f"{LA2}.9": "address.line[1]", f"{LA2}.10": "address.line[2]", f"{LA2}.11": "address.city",
+               f"{LA2}.12": "address.state", f"{LA2}.13": "address.postalCode", f"{LA2}.14": "address.country"}
+ADDED_ROWS.setdefault("RXA[Immunization]", []).append(
+    _row("RXA-11", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in LA2_VERSIONS) + ") AND RXA-27 NOT VALUED",
+         "location[1](Location)", "PL[Location]"))
+
+
+def la2_rows(table: list[list[str]]) -> list[list[str]]:
+    """PL's rows as an LA2 reads them: those of its first eight components
+    (numbered as a PL's), and its address's (see LA2_ADDRESS) for the
+    most granular Location present (see pl_rows())."""
+    out = [[*r[:1], f"{LA2}.{r[1].split('.')[1]}", *r[2:]] for r in table
+           if re.fullmatch(r"PL\.[1-8]", r[1].strip())]
+    out += [_row(c, "", f"[1-6].{path}") for c, path in LA2_ADDRESS.items()]
+    return out + [_row(f"{LA2}.{c}", "", "[1-6].$unmapped") for c in (15, 16)]
+
+
 def pl_layout(name: str) -> tuple[list[tuple[str, str]], list[str]]:
-    """The levels and maps of the Locations a map of PL_MAPS or CM_MAPS is one of."""
+    """The levels and maps of the Locations a map of PL_MAPS, CM_MAPS or
+    LA2_MAPS (or LA2_WHOLE) is one of."""
+    if name in LA2_MAPS or name == LA2_WHOLE:
+        return LA2_LEVELS, LA2_MAPS
     return (CM_LEVELS, CM_MAPS) if name in CM_MAPS else (PL_LEVELS, PL_MAPS)
 
 
@@ -677,6 +717,8 @@ def pl_rows(level: int, table: list[list[str]], name: str = "") -> list[list[str
     own = levels[0][0].split(".")[0]
     if name in CM_MAPS:
         table = cm_location_rows(table)
+    elif name in LA2_MAPS or name == LA2_WHOLE:
+        table = la2_rows(table)
     out: list[list[str]] = []
     below = " AND ".join(f"{c} NOT VALUED" for c in pl_granular(level, levels))
     for r in table:
@@ -696,7 +738,7 @@ def pl_rows(level: int, table: list[list[str]], name: str = "") -> list[list[str
             first = last = next((i for i, (c, _) in enumerate(PL_LEVELS) if c in named), -1)
             # mended: the floor's rows write "PL3.NOT VALUED"
             r = r[:6] + [r[6].replace("PL3.NOT VALUED", "PL.3 NOT VALUED")] + r[7:]
-        elif r[1] == "PL.9" or tpath == "$unmapped":
+        elif r[1] == "PL.9" or tpath == "$unmapped" or r[1] in LA2_ADDRESS:
             # mended: the description is the bed's ([1]); where there is no
             # bed, the most granular Location's (where there is none, the
             # one Location of the whole PL's)
@@ -739,6 +781,8 @@ def pl_referring(cond: str, address: str) -> list[tuple[str, str]]:
     of MSH-12 first for those versions (a gate, deciding the run of their
     rows at once), last for the others (tested only where the rest held)."""
     layouts = [(PL_LEVELS, PL_MAPS, "PL[Location]", "", "")]
+    if address in LA2_FIELDS:  # (its versions the row's own condition names: see LA2_VERSIONS)
+        layouts = [(LA2_LEVELS, LA2_MAPS, LA2_WHOLE, "", "")]
     if address in CM_LOCATION_FIELDS:
         versions = ", ".join(f'"{v}"' for v in CM_LOCATION_VERSIONS)
         old = condition(f"IF MSH-12 IN ({versions})", "MSH")
@@ -917,7 +961,7 @@ def resolve(type_name: str, path: str) -> tuple[str, str] | str:
 
 # --- conditions -------------------------------------------------------------
 
-ADDRESS = r"(?:[A-Z][A-Z0-9]{2}-\d+(?:\.\d+)*|(?:[A-Z]{2,3}|CM_[A-Z_]+)\.\d+(?:\.\d+)*)"
+ADDRESS = r"(?:[A-Z][A-Z0-9]{2}-\d+(?:\.\d+)*|(?:[A-Z][A-Z0-9]{1,2}|CM_[A-Z_]+)\.\d+(?:\.\d+)*)"
 OPS = {"GREATER THAN OR EQUALS": "ge", "LESS THAN OR EQUALS": "le", "GREATER THAN": "gt",
        "LESS THAN": "lt", "EQUALS": "eq", "NOT EQUALS": "ne"}
 
@@ -1387,17 +1431,20 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             report.append(f"{name}: map to {target}, which is not a FHIR type: whole map")
             return
     if name == "PL[Location]" and path is not None and not whole:
-        maps.update({n.lower(): n for n in PL_MAPS + CM_MAPS})
-        for n in PL_MAPS + CM_MAPS:
+        maps.update({n.lower(): n for n in PL_MAPS + CM_MAPS + LA2_MAPS + [LA2_WHOLE]})
+        for n in PL_MAPS + CM_MAPS + LA2_MAPS:
             map_rows(kind, n, path, maps, out)
+        map_rows(kind, LA2_WHOLE, path, maps, out, whole=True)
         map_rows(kind, name, path, maps, out, whole=True)
         return
     identity = f"\t{IDENTITIES[name]}" if name in IDENTITIES else ""
     if name in SHARED_ELEMENT:
         identity = "\t="
-    if name in PL_MAPS + CM_MAPS:
+    if name in PL_MAPS + CM_MAPS + LA2_MAPS:
         levels, pl_maps = pl_layout(name)
         identity = "\t" + ".".join(c.split(".")[1] for c, _ in levels[pl_maps.index(name):])
+        if name in LA2_MAPS:  # (a PL's Locations: see LA2_VERSIONS)
+            identity += "@" + esc(PL_MAPS[LA2_MAPS.index(name)])
     out.append(f"{kind}\t{esc(name)}\t{fhir_type or target}{identity}")
     head = len(out)
     # a data type's components that no row reads (RPT.2, the calendar
@@ -1413,9 +1460,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     merged: set[tuple[str, str, str]] = set()
     alternatives: set[str] = set()  # fields whose first alternative is taken
     table = table_rows(name, path)
-    if name in PL_MAPS + CM_MAPS or whole:
-        table = pl_rows(pl_layout(name)[1].index(name) if name in PL_MAPS + CM_MAPS else len(PL_MAPS), table,
-                        name)
+    if name in PL_MAPS + CM_MAPS + LA2_MAPS or whole:
+        table = pl_rows(pl_layout(name)[1].index(name) if name in PL_MAPS + CM_MAPS + LA2_MAPS else len(PL_MAPS),
+                        table, name)
     inline = inline_reference(kind, name, table, maps)
     inline_written = False  # the first such row stands for them all
     lacking = lacking_elements(fhir_type, table)

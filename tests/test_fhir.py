@@ -1489,6 +1489,14 @@ def test_ids_are_stable_across_events_of_one_stay():
     sent = [fhir.to_dict(unnumbered.replace("|M1|", m)) for m in ("|M1|", "|M2|")]
     assert [entries(sent[0], t)[0]["id"] == entries(sent[1], t)[0]["id"]
             for t in ("ServiceRequest", "DiagnosticReport", "Observation")] == [True, False, False]
+    # a control id names a message among its sender's alone: another sender's (MSH-3, MSH-4) or another
+    # time's (MSH-7) "M1", or two messages without one, are other messages; the same sent again is the same
+    stay = message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I")
+    keyed = [[entries(fhir.to_dict(t), r)[0]["id"] for r in ("MessageHeader", "Encounter")]
+             for t in (stay, stay, stay.replace("|APP|", "|LAB|"), stay.replace("|GOOD HEALTH HOSPITAL|EHR", "|GHH|EHR"),
+                       stay.replace("20240110120000", "20240111120000"), stay.replace("|M1|", "||"),
+                       stay.replace("|M1|", "||").replace("ID1", "ID2"))]
+    assert keyed[0] == keyed[1] and len({tuple(k) for k in keyed}) == 6
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
         uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))

@@ -1736,6 +1736,23 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
   return std::string(trim_white_space(f.value().value(scratch)));
 }
 
+// The name of `message` in the keys of the resources no field names (see
+// Engine::key()): its control id (MSH-10) with its sender (MSH-3, MSH-4)
+// and time (MSH-7), as a control id is unique among one sender's messages
+// alone, and not for ever where a counter starts again (two senders'
+// "MSG001" are two messages; a message sent again as it was is the same);
+// a message without a control id is named by its text, as its bundle is.
+std::string message_name(const Message &message, const std::string &control_id,
+                         std::string &scratch) {
+  if (control_id.empty()) {
+    char digest[36];
+    uuid5("r=" + std::string(message.raw), digest);
+    return "r=" + std::string(digest, sizeof digest);
+  }
+  return control_id + "|s=" + header_value(message, 3, scratch) + '^' +
+         header_value(message, 4, scratch) + "|t=" + header_value(message, 7, scratch);
+}
+
 // The bundle's timestamp (the tables' MSH[Bundle]): MSH-7, `sent`, as an
 // instant in `time`; false where it is none.
 bool bundle_time(const Message &message, const Maps &maps, std::string &scratch,
@@ -7403,7 +7420,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   Engine e(maps, message, options, out);
   std::string scratch;
   const std::string control_id = header_value(message, 10, scratch);
-  e.set_message_id(control_id);
+  e.set_message_id(message_name(message, control_id, scratch));
   e.set_bundle(bundle);
   if (structure == &maps.fallback)
     e.set_type(kind.type);

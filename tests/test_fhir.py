@@ -468,6 +468,11 @@ def test_corpus_bundles_are_valid(path):
      "identifier.0.system", "urn:oid:1.2.840.114350.1.13"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&2.16.840.1.113883.4.6&ISO"), "Practitioner",
      "identifier.0.system", "http://hl7.org/fhir/sid/us-npi"),
+    # a namespace id of digits alone, or dotted but no OID, is a local name: "urn:oid:921379" names nothing
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^921379"), "Practitioner",
+     "identifier.0.system", "urn:id:921379"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^3.01.7"), "Practitioner",
+     "identifier.0.system", "urn:id:3.01.7"),
     (VALUES, "Observation#1", "valueQuantity", {"value": 12.5, "code": "USD", "system": "urn:iso:std:iso:4217"}),
     (VALUES, "Observation#2", "valueCodeableConcept", {"coding": [{"code": "Y"}]}),
     (VALUES, "Observation#3", "valueString", "<> 10"),

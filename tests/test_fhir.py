@@ -622,6 +622,9 @@ def test_corpus_bundles_are_valid(path):
     # PID-21's mother: the relationship the tables give in prose ("MTH" as default)
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 16 + "M77^^^GHH^MR"), "RelatedPerson", "relationship",
      [{"coding": [{"code": "MTH", "system": "http://terminology.hl7.org/CodeSystem/v3-RoleCode"}]}]),
+    # PID-21's repetitions name one mother: one RelatedPerson of both identifiers
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 16 + "M77^^^GHH^MR~4455^^^STATE^PI"), "RelatedPerson",
+     "identifier.1.value", "4455"),
     # an SN range or ratio keeps its text beside the values (the tables' originalText of SN's maps)
     (observations(("SN", "^1^:^2")), "Observation", "valueRatio",
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/originalText", "valueString": "1 : 2"}],

@@ -4438,6 +4438,7 @@ private:
         return;
       if (row.path.empty()) [[unlikely]] {
         resources[target].alone = true;
+        alone_repeated_ = alone_repeated_ || (rep & 0xFFFFu) != 0;
         return;
       }
       path.push_back({&maps_.reference_step, 0});
@@ -5309,6 +5310,29 @@ private:
           if (node.kind == 'r' && node.target == i)
             node.target = k;
         break;
+      }
+    }
+  }
+
+  // The repetitions of one field that a row makes resources of from
+  // nowhere (PID-21's mother's identifiers) are one person named several
+  // ways: the later ones go into the first, which keeps its id and takes
+  // the identifiers and names it lacks (join()); a value meeting another
+  // of the first's is reported, as its field. (Out of line: only where
+  // such a field repeats.)
+  [[gnu::noinline]] void merge_alone_repetitions() {
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      const Resource &first = resources[i];
+      if (!first.alone || first.dropped)
+        continue;
+      for (uint32_t j = i + 1; j < resources.size(); ++j) {
+        Resource &later = resources[j];
+        if (!later.alone || later.dropped || later.segment != first.segment ||
+            later.field != first.field || later.made_by != first.made_by)
+          continue;
+        if (join(j, i) != 0)
+          unmapped(field_place(later.segment_name, later.field));
+        later.dropped = later.alike = true;
       }
     }
   }
@@ -6836,6 +6860,7 @@ private:
   bool plain_ends_ = false;
   bool subs_ = true;            // ... and its sub-component separator
   bool controls_ = false;       // it holds control characters (report_controls())
+  bool alone_repeated_ = false; // a repetition made a resource from nowhere (merge_alone_repetitions())
   std::string controls_text_;   // a value without them (without_controls())
   // the bytes a text that may hold no value begins with: the first of each
   // separator within a field, white space and '"' (see holds_a_value())
@@ -7133,6 +7158,8 @@ void Engine::finish() {
   }
   if (repeated_keys_) [[unlikely]]
     merge_alike_named_again();
+  if (alone_repeated_) [[unlikely]]
+    merge_alone_repetitions();
   merge_same_identifier();
   merge_alike_referred();
   // (a resource that went, holding something, may have been all that

@@ -1410,6 +1410,10 @@ def test_spark_option_zone(tmp_path):
     (observations(("NM", " |mg^^UCUM")), "Observation", "valueString"),
     # ... nor does a component of them: XTN-3 "" is no equipment type (no data-absent system beside email's)
     (message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE' + "|" * 8 + '^NET^""^j@x.org'), "Patient", "telecom._system"),
+    # a PID-19 of no SSN's form (a placeholder; an area of 9, another country's number) is under no SSN's system,
+    # which would make every patient sent with it one
+    *[(message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + ssn), "Patient", "identifier.system")
+      for ssn in ("000-00-0000", "912345678", "1014071185^ON", "123-45-0000")],
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

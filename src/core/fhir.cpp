@@ -438,6 +438,7 @@ std::optional<Error> Maps::read(std::string_view text) {
       pending_.push_back(unescape(f[6]));
       row.constant = unescape(f[7]);
       row.has_constant = !f[7].empty();
+      row.ssn_system = row.constant == "http://hl7.org/fhir/sid/us-ssn";
       if (f.size() == 9 && !read_join(f[8], row.join))
         return fail("unreadable join");
       for (size_t i = through.size() - 1; i > 1; i -= 2) {
@@ -4417,6 +4418,11 @@ private:
       return;
     }
     if (row.has_constant) {
+      // a number of no SSN's form names no one by the SSN's system: as an
+      // identifier of a system it would make every patient sent with the
+      // placeholder one (merge_same_identifier(), a transaction's condition)
+      if (row.ssn_system && !ssn_form(trim_white_space(value.text))) [[unlikely]]
+        return;
       constant_leaf(r, path,
                     row.kind == 'b' || row.kind == 'i' || row.kind == 'd' || row.kind == 'p' ||
                             row.kind == 'w'

@@ -421,6 +421,22 @@ static bool is_oid(std::string_view name) {
   return true;
 }
 
+bool ssn_form(std::string_view text) {
+  char digits[9];
+  size_t n = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9' && n < sizeof digits)
+      digits[n++] = c;
+    else if (!(c == '-' && (n == 3 || n == 5) && i + 1 < text.size() && text[i + 1] != '-'))
+      return false;
+  }
+  if (n != sizeof digits)
+    return false;
+  const std::string_view area(digits, 3), group(digits + 3, 2), serial(digits + 5, 4);
+  return area != "000" && area != "666" && area[0] != '9' && group != "00" && serial != "0000";
+}
+
 // Coding system names of HL7 table 0396 to the URIs FHIR knows them by,
 // also sent in lower case ("ln", "Sct": the table's names are upper case,
 // and no local name is one of them in another case). A name of the form

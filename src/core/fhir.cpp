@@ -276,7 +276,8 @@ bool read_join(std::string_view text, std::vector<Test> &out) {
 // the resource) whose values name it, as field, component and sub-component
 // (0: the whole), and whether the patient's and the order's keys are part of
 // it. A resource without a rule, or whose fields are all empty, is keyed by
-// its message (MSH-10) and position. A key that gives way is replaced by
+// its message (MSH-10 with its sender and time: message_name()) and
+// position. A key that gives way is replaced by
 // that of a segment completing the resource which makes its own (the first
 // IN1 keys the Coverage of PV1-20 as its own Coverage).
 // A rule's `instead` names the field read in place of the fields' own where

@@ -468,6 +468,11 @@ def test_corpus_bundles_are_valid(path):
      "identifier.0.system", "urn:oid:1.2.840.114350.1.13"),
     (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^&2.16.840.1.113883.4.6&ISO"), "Practitioner",
      "identifier.0.system", "http://hl7.org/fhir/sid/us-npi"),
+    # a namespace id of digits alone, or dotted but no OID, is a local name: "urn:oid:921379" names nothing
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^921379"), "Practitioner",
+     "identifier.0.system", "urn:id:921379"),
+    (message("ADT^A01^ADT_A01", PID, "PV1|1|I|||||1234^DOC^ANN^^^^^^3.01.7"), "Practitioner",
+     "identifier.0.system", "urn:id:3.01.7"),
     (VALUES, "Observation#1", "valueQuantity", {"value": 12.5, "code": "USD", "system": "urn:iso:std:iso:4217"}),
     (VALUES, "Observation#2", "valueCodeableConcept", {"coding": [{"code": "Y"}]}),
     (VALUES, "Observation#3", "valueString", "<> 10"),
@@ -627,6 +632,9 @@ def test_corpus_bundles_are_valid(path):
     # PID-21's mother: the relationship the tables give in prose ("MTH" as default)
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 16 + "M77^^^GHH^MR"), "RelatedPerson", "relationship",
      [{"coding": [{"code": "MTH", "system": "http://terminology.hl7.org/CodeSystem/v3-RoleCode"}]}]),
+    # PID-21's repetitions name one mother: one RelatedPerson of both identifiers
+    (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 16 + "M77^^^GHH^MR~4455^^^STATE^PI"), "RelatedPerson",
+     "identifier.1.value", "4455"),
     # an SN range or ratio keeps its text beside the values (the tables' originalText of SN's maps)
     (observations(("SN", "^1^:^2")), "Observation", "valueRatio",
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/originalText", "valueString": "1 : 2"}],
@@ -1415,6 +1423,10 @@ def test_spark_option_zone(tmp_path):
     (observations(("NM", " |mg^^UCUM")), "Observation", "valueString"),
     # ... nor does a component of them: XTN-3 "" is no equipment type (no data-absent system beside email's)
     (message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE' + "|" * 8 + '^NET^""^j@x.org'), "Patient", "telecom._system"),
+    # a PID-19 of no SSN's form (a placeholder; an area of 9, another country's number) is under no SSN's system,
+    # which would make every patient sent with it one
+    *[(message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + ssn), "Patient", "identifier.system")
+      for ssn in ("000-00-0000", "912345678", "1014071185^ON", "123-45-0000")],
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1502,6 +1514,14 @@ def test_ids_are_stable_across_events_of_one_stay():
     sent = [fhir.to_dict(unnumbered.replace("|M1|", m)) for m in ("|M1|", "|M2|")]
     assert [entries(sent[0], t)[0]["id"] == entries(sent[1], t)[0]["id"]
             for t in ("ServiceRequest", "DiagnosticReport", "Observation")] == [True, False, False]
+    # a control id names a message among its sender's alone: another sender's (MSH-3, MSH-4) or another
+    # time's (MSH-7) "M1", or two messages without one, are other messages; the same sent again is the same
+    stay = message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I")
+    keyed = [[entries(fhir.to_dict(t), r)[0]["id"] for r in ("MessageHeader", "Encounter")]
+             for t in (stay, stay, stay.replace("|APP|", "|LAB|"), stay.replace("|GOOD HEALTH HOSPITAL|EHR", "|GHH|EHR"),
+                       stay.replace("20240110120000", "20240111120000"), stay.replace("|M1|", "||"),
+                       stay.replace("|M1|", "||").replace("ID1", "ID2"))]
+    assert keyed[0] == keyed[1] and len({tuple(k) for k in keyed}) == 6
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
         uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))

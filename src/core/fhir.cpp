@@ -276,7 +276,8 @@ bool read_join(std::string_view text, std::vector<Test> &out) {
 // the resource) whose values name it, as field, component and sub-component
 // (0: the whole), and whether the patient's and the order's keys are part of
 // it. A resource without a rule, or whose fields are all empty, is keyed by
-// its message (MSH-10) and position. A key that gives way is replaced by
+// its message (MSH-10 with its sender and time: message_name()) and
+// position. A key that gives way is replaced by
 // that of a segment completing the resource which makes its own (the first
 // IN1 keys the Coverage of PV1-20 as its own Coverage).
 // A rule's `instead` names the field read in place of the fields' own where
@@ -444,6 +445,7 @@ std::optional<Error> Maps::read(std::string_view text) {
       pending_.push_back(unescape(f[6]));
       row.constant = unescape(f[7]);
       row.has_constant = !f[7].empty();
+      row.ssn_system = row.constant == "http://hl7.org/fhir/sid/us-ssn";
       if (f.size() == 9 && !read_join(f[8], row.join))
         return fail("unreadable join");
       for (size_t i = through.size() - 1; i > 1; i -= 2) {
@@ -1740,6 +1742,23 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
   if (!f)
     return {};
   return std::string(trim_white_space(f.value().value(scratch)));
+}
+
+// The name of `message` in the keys of the resources no field names (see
+// Engine::key()): its control id (MSH-10) with its sender (MSH-3, MSH-4)
+// and time (MSH-7), as a control id is unique among one sender's messages
+// alone, and not for ever where a counter starts again (two senders'
+// "MSG001" are two messages; a message sent again as it was is the same);
+// a message without a control id is named by its text, as its bundle is.
+std::string message_name(const Message &message, const std::string &control_id,
+                         std::string &scratch) {
+  if (control_id.empty()) {
+    char digest[36];
+    uuid5("r=" + std::string(message.raw), digest);
+    return "r=" + std::string(digest, sizeof digest);
+  }
+  return control_id + "|s=" + header_value(message, 3, scratch) + '^' +
+         header_value(message, 4, scratch) + "|t=" + header_value(message, 7, scratch);
 }
 
 // The bundle's timestamp (the tables' MSH[Bundle]): MSH-7, `sent`, as an
@@ -4421,6 +4440,11 @@ private:
       return;
     }
     if (row.has_constant) {
+      // a number of no SSN's form names no one by the SSN's system: as an
+      // identifier of a system it would make every patient sent with the
+      // placeholder one (merge_same_identifier(), a transaction's condition)
+      if (row.ssn_system && !ssn_form(trim_white_space(value.text))) [[unlikely]]
+        return;
       constant_leaf(r, path,
                     row.kind == 'b' || row.kind == 'i' || row.kind == 'd' || row.kind == 'p' ||
                             row.kind == 'w'
@@ -4442,6 +4466,7 @@ private:
         return;
       if (row.path.empty()) [[unlikely]] {
         resources[target].alone = true;
+        alone_repeated_ = alone_repeated_ || (rep & 0xFFFFu) != 0;
         return;
       }
       path.push_back({&maps_.reference_step, 0});
@@ -5334,6 +5359,29 @@ private:
         refer_to_kept(gone);
         gone[i] = none;
         break;
+      }
+    }
+  }
+
+  // The repetitions of one field that a row makes resources of from
+  // nowhere (PID-21's mother's identifiers) are one person named several
+  // ways: the later ones go into the first, which keeps its id and takes
+  // the identifiers and names it lacks (join()); a value meeting another
+  // of the first's is reported, as its field. (Out of line: only where
+  // such a field repeats.)
+  [[gnu::noinline]] void merge_alone_repetitions() {
+    for (uint32_t i = 0; i < resources.size(); ++i) {
+      const Resource &first = resources[i];
+      if (!first.alone || first.dropped)
+        continue;
+      for (uint32_t j = i + 1; j < resources.size(); ++j) {
+        Resource &later = resources[j];
+        if (!later.alone || later.dropped || later.segment != first.segment ||
+            later.field != first.field || later.made_by != first.made_by)
+          continue;
+        if (join(j, i) != 0)
+          unmapped(field_place(later.segment_name, later.field));
+        later.dropped = later.alike = true;
       }
     }
   }
@@ -6873,6 +6921,7 @@ private:
   bool plain_ends_ = false;
   bool subs_ = true;            // ... and its sub-component separator
   bool controls_ = false;       // it holds control characters (report_controls())
+  bool alone_repeated_ = false; // a repetition made a resource from nowhere (merge_alone_repetitions())
   std::string controls_text_;   // a value without them (without_controls())
   // the bytes a text that may hold no value begins with: the first of each
   // separator within a field, white space and '"' (see holds_a_value())
@@ -7171,6 +7220,8 @@ void Engine::finish() {
   }
   if (repeated_keys_) [[unlikely]]
     merge_alike_named_again();
+  if (alone_repeated_) [[unlikely]]
+    merge_alone_repetitions();
   merge_same_identifier();
   merge_alike_referred();
   // (a resource that went, holding something, may have been all that
@@ -7459,7 +7510,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   Engine e(maps, message, options, out);
   std::string scratch;
   const std::string control_id = header_value(message, 10, scratch);
-  e.set_message_id(control_id);
+  e.set_message_id(message_name(message, control_id, scratch));
   e.set_bundle(bundle);
   if (lower_case) [[unlikely]]
     e.set_kind_in_upper_case();

@@ -131,6 +131,9 @@ struct Row {
   int32_t vocabulary = -1;
   std::string constant;
   bool has_constant = false;
+  // its constant is the SSN's system (PID-19's, NK1-37's): written only
+  // beside a number of an SSN's form (see ssn_form())
+  bool ssn_system = false;
   // a value joined from several places (XTN's number from its parts, SN's
   // text): addresses (Test::op 'A') and the texts between them (op '\'',
   // the text in values[0]); see Engine::joined(). Of kind 'U': the place
@@ -613,6 +616,14 @@ void coding_system_uri(std::string_view name, std::string &out);
 // The MIME type of an ED's or RP's type of data and subtype, joined by '/'
 // ("AP/PDF": "application/pdf") into `out`; false when it names none known.
 bool mime_type(std::string_view text, std::string &out);
+
+// Whether `text` has the form of a US social security number: nine
+// digits, "123456789" or "123-45-6789", of an area other than 000, 666
+// and 900 to 999, a group other than 00 and a serial other than 0000,
+// which are never given. A sender's placeholder ("000-00-0000",
+// "999999999") or another country's number sent in the field
+// ("1014071185^KR") is none.
+bool ssn_form(std::string_view text);
 
 // Whether a resource of `type` made for a reference is what it holds, so
 // that two made alike within a message are one (a role, an organisation, a

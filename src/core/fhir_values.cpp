@@ -402,6 +402,41 @@ bool known_system_uri(std::string_view name, std::string &out) {
 
 } // namespace
 
+// Whether `name` is an OID as FHIR's oid type takes one: a first arc of
+// 0, 1 or 2 and at least one more, each a number without leading zeros
+// ("2.16.840.1.113883.4.6"). A number alone ("921379", an assigning
+// authority's local code) or a dotted one of another form ("01.2") is
+// none: "urn:oid:921379" would name no system.
+static bool is_oid(std::string_view name) {
+  if (name.size() < 3 || name[0] < '0' || name[0] > '2' || name[1] != '.')
+    return false;
+  for (size_t at = 2, end; at <= name.size(); at = end + 1) {
+    end = std::min(name.find('.', at), name.size());
+    if (end == at || (name[at] == '0' && end - at > 1))
+      return false;
+    for (size_t i = at; i < end; ++i)
+      if (name[i] < '0' || name[i] > '9')
+        return false;
+  }
+  return true;
+}
+
+bool ssn_form(std::string_view text) {
+  char digits[9];
+  size_t n = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9' && n < sizeof digits)
+      digits[n++] = c;
+    else if (!(c == '-' && (n == 3 || n == 5) && i + 1 < text.size() && text[i + 1] != '-'))
+      return false;
+  }
+  if (n != sizeof digits)
+    return false;
+  const std::string_view area(digits, 3), group(digits + 3, 2), serial(digits + 5, 4);
+  return area != "000" && area != "666" && area[0] != '9' && group != "00" && serial != "0000";
+}
+
 // Coding system names of HL7 table 0396 to the URIs FHIR knows them by,
 // also sent in lower case ("ln", "Sct": the table's names are upper case,
 // and no local name is one of them in another case). A name of the form
@@ -426,9 +461,7 @@ void coding_system_uri(std::string_view name, std::string &out) {
       out.push_back(c == ' ' ? '-' : c);
     return;
   }
-  bool oid = !name.empty() && name.front() != '.' && name.back() != '.';
-  for (char c : name)
-    oid = oid && ((c >= '0' && c <= '9') || c == '.');
+  const bool oid = is_oid(name);
   if (oid && oid_uri(name, out))
     return;
   out.append(oid ? "urn:oid:" : "urn:id:");

@@ -678,6 +678,15 @@ void Maps::finish() {
         if (r->inner.empty())
           break;
       }
+    for (Row &row : m.rows)
+      row.written_beside =
+          row.vocabulary >= 0 && std::ranges::any_of(m.rows, [&](const Row &other) {
+            return &other != &row && other.field == row.field &&
+                   other.piece == row.piece && other.vocabulary < 0 && other.map < 0 &&
+                   other.condition.empty() &&
+                   !other.has_constant && other.inner.empty() && other.join.empty() &&
+                   (other.kind == 'c' || other.kind == 's');
+          });
   }
   pending_.clear();
   // Map::constants, through the maps applied within (until nothing changes)
@@ -4610,7 +4619,7 @@ private:
       found = vocabulary->find(text);
       if (!found || found->code.empty()) {
         found = nullptr;
-        not_in_vocabulary(seg.name, text, *vocabulary, r, path);
+        not_in_vocabulary(seg.name, text, *vocabulary, r, path, row.written_beside);
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out (a
         // code element of FHIR's values: MSA-1's MessageHeader.response.code)
@@ -4639,15 +4648,19 @@ private:
   // a target (Maps::listed: XTN-2 "NET", which no ContactPoint.use
   // names) is mapped to nothing on purpose and not reported, unless it
   // would have written a top-level element the resource requires (OBX-11
-  // "B", ORC-1 "RE"), whose documented default then stands in for it.
+  // "B"), whose documented default then stands in for it. Neither is one
+  // that another row of the map writes as sent (`beside`, Row::
+  // written_beside: ORC-1 "RE" or "XO", kept in the businessEvent
+  // extension, the status the documented "unknown").
   // A code left out of an element of a vocabulary of Vocabulary::absent
   // (at `path` in `r`: a code element of FHIR's values) leaves the element
   // not known ("_system": its data-absent-reason).
   [[gnu::noinline, gnu::cold]] void not_in_vocabulary(std::string_view segment,
                                                       std::string_view text,
                                                       const Vocabulary &vocabulary, uint32_t r,
-                                                      std::vector<PathItem> &path) {
-    if (!maps_.lists(vocabulary, text) || required_here(r, path)) {
+                                                      std::vector<PathItem> &path,
+                                                      bool beside) {
+    if (!beside && (!maps_.lists(vocabulary, text) || required_here(r, path))) {
       value_reported(segment);
       unmapped(field_place(segment, field_) + " '" + std::string(text) +
                "' (" + vocabulary.name + ")");

@@ -1640,7 +1640,21 @@ def test_transaction_urls_percent_encode_all_but_unreserved_characters(value):
 def test_unmapped_content_is_reported():
     text = ADT_A01.replace(PID, PID + "|" * 9 + "X") + "ZPI|1|private\rPV2|||^Chest pain\r"
     assert [u for u in fhir.convert(text).unmapped if u.startswith(("ZPI", "PID"))] == [
-        "ZPI", "PID-1", "PID-22"]  # PID-22, the segment's last field, too
+        "ZPI", "PID-22"]  # PID-22, the segment's last field, too
+    # a set id numbering its segment as its place among its name's (in the group they repeat in: OBX in its
+    # order, PR1 in the message; or in the message) is not reported, another number is; so is an EVN-1 that
+    # is not MSH-9's event
+    numbered = "ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|P1||1-8^a^LN", "OBX|{}|ST|1-8^a^LN||x||||||F", "OBR|2|P2||1-8^a^LN"
+    assert [[u for u in fhir.convert(t).unmapped if u[:3] in ("EVN", "PID", "NK1", "OBR", "OBX", "PR1")] for t in [
+        message("ADT^A01^ADT_A01", "EVN|A01", "PID|1||ID1", "NK1|1|DOE^A", "NK1|2|DOE^B"),
+        message("ADT^A01^ADT_A01", "EVN|A08", "PID|2||ID1", "NK1|5|DOE^A", "NK1|6|DOE^B"),
+        message("ADT^A01^ADT_A01", "EVN| A01 ", "PID|1||ID1", "NK1|1|DOE^A", "NK1|1|DOE^B"),
+        message(*numbered[:4]).format(1) + numbered[4] + "\r" + numbered[3].format(1) + "\r",
+        message(*numbered[:4]).format(1) + numbered[4] + "\r" + numbered[3].format(2) + "\r",
+        message(*numbered[:4]).format(2) + numbered[4] + "\r" + numbered[3].format(3) + "\r",
+        message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|1||1-8^a^I10P", "PR1|2||1-8^b^I10P"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|2||1-8^a^I10P", "PR1|1||1-8^b^I10P")]] == [
+        [], ["EVN-1", "PID-1", "NK1-1"], ["NK1-1"], [], [], ["OBX-1"], [], ["PR1-1"]]
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
     # a second RXR of one order (the route of its dosage is the first's) is reported
     assert "RXR" in fhir.convert(message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500",
@@ -1744,12 +1758,12 @@ def test_unmapped_content_is_reported():
     # an SPM's value where its order's OBR wrote another into the Specimen they share is reported (SPM-17's
     # collection time, OBR-7's at 08:00), one that is the same is not (SPM-18, none from OBR-14)
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110090000-0500|"
-                                    "20240110100000-0500\r").unmapped if u.startswith("SPM-1")] == ["SPM-1", "SPM-17"]
+                                    "20240110100000-0500\r").unmapped if u.startswith("SPM-1")] == ["SPM-17"]
     # a field of one value sent repeated: the repetitions after the first that differ are reported (the
     # birth date, sex and order status keep the first), an equal one is not
     assert [u for u in fhir.convert(message("ORM^O01^ORM_O01", "PID|1||ID1||||19800101~19810101|F~F",
                                             "ORC|NW|PL1|||SC~CM")).unmapped if u[:3] in ("PID", "ORC")] == [
-        "PID-7", "ORC-5", "PID-1"]
+        "PID-7", "ORC-5"]
     # a field one segment of its name leaves unwritten is reported though another wrote it: the second
     # RXA's dose of 999 (not recorded), beside the first's 0.5
     assert "RXA-6" in fhir.convert(message("VXU^V04^VXU_V04", "PID|1||ID1", "ORC|RE|1", "RXA|0|1|20240110||08^HepB^CVX|0.5",
@@ -1763,10 +1777,10 @@ def test_unmapped_content_is_reported():
         ("ID1", "Q6H^DW"), ("ID1^^^GHH^MR^^^^ON&Ontario&HL70347", "Q6H"), ("ID1", "Q6H")]] == [
         ["TQ1-3"], ["PID-3"], []]
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110080000-0500\r").unmapped
-            if u.startswith("SPM-1")] == ["SPM-1"]
+            if u.startswith("SPM-1")] == []
     # so is one of another form of the element (SPM-17's period beside OBR-7's time: one form is written)
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110070000-0500^20240110073000-0500"
-                                    "\r").unmapped if u.startswith("SPM-1")] == ["SPM-1", "SPM-17"]
+                                    "\r").unmapped if u.startswith("SPM-1")] == ["SPM-17"]
     assert "OBX-5 (data not base64)" in fhir.convert(observations(("ED", "^AP^PDF^Base64^ab=c"))).unmapped
     assert "OBX-5 (data not hexadecimal)" in fhir.convert(observations(("ED", "^AP^PDF^Hex^abc"))).unmapped
     assert "MSA-2 (data not an id)" in fhir.convert(message("ACK^O01^ACK", "MSA|AA|M_1")).unmapped
@@ -1818,10 +1832,12 @@ def test_unmapped_content_is_reported():
         ["OBR-2"], ["PID-3"], ["PID-13"], ["PID-13"], [], ["PID-13"], ["PID-13"], ["PID-13"], []]
     # (and a number or its area code beside an address's type, or in XTN-1 where it is not the address repeated)
     # a code the tables list without a target is mapped to nothing on purpose (XTN-2 "NET", which the address's
-    # system says), not reported; one of an element the resource requires is (OBX-11 "B": the status unknown)
+    # system says), not reported; one of an element the resource requires is (OBX-11 "B": the status unknown),
+    # unless another row writes it as sent (ORC-1 "RE", listed, or "XO", not: the order's businessEvent)
     assert [[u for u in fhir.convert(t).unmapped if "'" in u] for t in [
-        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^Internet^a@b.c"), observations(("NM", "1||||||B"))]] == [
-        [], ["OBX-11 'B' (ObservationResultStatusCodesInterpretation)"]]
+        message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^Internet^a@b.c"), observations(("NM", "1||||||B")),
+        message("ORM^O01^ORM_O01", PID, "ORC|RE|PL1", OBR), message("ORM^O01^ORM_O01", PID, "ORC|XO|PL1", OBR)]] == [
+        [], ["OBX-11 'B' (ObservationResultStatusCodesInterpretation)"], [], []]
     # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(
@@ -1849,7 +1865,7 @@ def test_unmapped_content_is_reported():
     # where the field's other components are written (XTN-4's address, XTN-9's text beside a number)
     assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE||   | "" |||||'
                                             '^PRN^PH^""^^555^1234567^^""')).unmapped
-            if u.startswith("PID-")] == ["PID-1"]
+            if u.startswith("PID-")] == []
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

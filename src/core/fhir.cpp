@@ -680,6 +680,15 @@ void Maps::finish() {
         if (r->inner.empty())
           break;
       }
+    for (Row &row : m.rows)
+      row.written_beside =
+          row.vocabulary >= 0 && std::ranges::any_of(m.rows, [&](const Row &other) {
+            return &other != &row && other.field == row.field &&
+                   other.piece == row.piece && other.vocabulary < 0 && other.map < 0 &&
+                   other.condition.empty() &&
+                   !other.has_constant && other.inner.empty() && other.join.empty() &&
+                   (other.kind == 'c' || other.kind == 's');
+          });
   }
   pending_.clear();
   // Map::constants, through the maps applied within (until nothing changes)
@@ -2854,7 +2863,82 @@ private:
       valued_.push_back(Fields{seg.name, {}, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
-    entry->valued |= own_valued(seg, entry->valued, entry->top);
+    std::bitset<256> valued = own_valued(seg, entry->valued, entry->top);
+    if (valued[1] && !seg.msh && says_nothing_more(seg, named.count)) [[unlikely]]
+      valued[1] = false;
+    entry->valued |= valued;
+  }
+
+  // Whether field 1 of `seg` (segment reading_, the `count`th of its name
+  // in the message) says nothing the bundle does not: a set id (SI) that
+  // numbers the segment as its place among its name's segments does, in
+  // the group they repeat in or in the message (the bundle keeps their
+  // order), and EVN-1, the event, where it is MSH-9's (the MessageHeader's
+  // eventCoding). One of another value (a sender numbering 5, 6, 7; an
+  // EVN-1 of A08 in an A01) is reported. (Out of line: once per segment
+  // whose field 1 holds a value and no segment of its name's before it
+  // told otherwise.)
+  [[gnu::noinline]] bool says_nothing_more(const SegmentView &seg, uint32_t count) const {
+    const std::string_view value = trim_white_space(field_text(seg, 1));
+    if (same(seg.name, "EVN")) {
+      const Result<FieldView> f = header_field(message_, 9);
+      return f && value == trim_white_space(
+                           nth_piece(f.value().first_repetition(), enc_.component, 1));
+    }
+    if (!version_ || !definitions_)
+      return false;
+    const std::vector<FieldDef> *fields = version_->segment(seg.name);
+    if (!fields || fields->empty() ||
+        definitions_->type_name((*fields)[0].type.type) != "SI")
+      return false;
+    uint64_t number = 0;
+    if (value.empty() || value.size() > 9 ||
+        !std::ranges::all_of(value, [](char c) { return c >= '0' && c <= '9'; }))
+      return false;
+    for (char c : value)
+      number = number * 10 + static_cast<uint64_t>(c - '0');
+    return number == count || number == place_among_its_name(seg.name);
+  }
+
+  // The place of segment reading_, from 1, among the segments of its name
+  // in the group occurrence they repeat in: the nearest one around it whose
+  // group may hold more than one of them. An OBX is counted in its
+  // ORDER_OBSERVATION (each OBSERVATION holds one), an OBR in its
+  // PATIENT_RESULT, a PR1 or IN1 in the message (each PROCEDURE or
+  // INSURANCE holds one), an NK1 in the message, an NTE in the group it
+  // notes; a segment of a message of no known structure in the message.
+  uint64_t place_among_its_name(std::string_view name) const {
+    const std::vector<GroupNode> &nodes = occurrences_->nodes;
+    const std::vector<uint32_t> &node_of = occurrences_->segment_node;
+    uint32_t outer = 0;
+    if (!nodes.empty() && reading_ < node_of.size()) {
+      outer = node_of[reading_];
+      while (outer != 0 && nodes[outer].def && holds_at_most_one(nodes[outer].def, name))
+        outer = nodes[outer].parent;
+    }
+    uint64_t place = 1;
+    for (uint32_t j = reading_; j-- > 0;) {
+      if (outer != 0 && (j >= node_of.size() || !within(node_of[j], outer)))
+        break;
+      place += same(message_.segment_at(j).name, name);
+    }
+    return place;
+  }
+
+  // Whether an occurrence of group `def` holds at most one segment named
+  // `name` (none, or one in children that do not repeat).
+  static bool holds_at_most_one(const GroupDef *def, std::string_view name) {
+    bool one = false;
+    for (const StructureElement &c : def->children) {
+      if (c.group ? child_holding(c.group, name) == c.group->children.size()
+                  : !same(c.name, name))
+        continue;
+      if (one || c.cardinality.max != 1 ||
+          (c.group && !holds_at_most_one(c.group, name)))
+        return false;
+      one = true;
+    }
+    return true;
   }
 
   // -- resources
@@ -4560,7 +4644,7 @@ private:
       found = vocabulary->find(text);
       if (!found || found->code.empty()) {
         found = nullptr;
-        not_in_vocabulary(seg.name, text, *vocabulary, r, path);
+        not_in_vocabulary(seg.name, text, *vocabulary, r, path, row.written_beside);
         // a Coding's code keeps the sender's code (its system says whose);
         // any other code is bound to FHIR's own values and is left out (a
         // code element of FHIR's values: MSA-1's MessageHeader.response.code)
@@ -4589,15 +4673,19 @@ private:
   // a target (Maps::listed: XTN-2 "NET", which no ContactPoint.use
   // names) is mapped to nothing on purpose and not reported, unless it
   // would have written a top-level element the resource requires (OBX-11
-  // "B", ORC-1 "RE"), whose documented default then stands in for it.
+  // "B"), whose documented default then stands in for it. Neither is one
+  // that another row of the map writes as sent (`beside`, Row::
+  // written_beside: ORC-1 "RE" or "XO", kept in the businessEvent
+  // extension, the status the documented "unknown").
   // A code left out of an element of a vocabulary of Vocabulary::absent
   // (at `path` in `r`: a code element of FHIR's values) leaves the element
   // not known ("_system": its data-absent-reason).
   [[gnu::noinline, gnu::cold]] void not_in_vocabulary(std::string_view segment,
                                                       std::string_view text,
                                                       const Vocabulary &vocabulary, uint32_t r,
-                                                      std::vector<PathItem> &path) {
-    if (!maps_.lists(vocabulary, text) || required_here(r, path)) {
+                                                      std::vector<PathItem> &path,
+                                                      bool beside) {
+    if (!beside && (!maps_.lists(vocabulary, text) || required_here(r, path))) {
       value_reported(segment);
       unmapped(field_place(segment, field_) + " '" + std::string(text) +
                "' (" + vocabulary.name + ")");

@@ -182,6 +182,13 @@ struct Row {
   // did, which apply_value_map() takes without asking again (set by
   // Maps::finish)
   bool as_before = false;
+  // of a row with a vocabulary: another row of its map, of no condition,
+  // constant or vocabulary, writes the same piece of its field as sent
+  // (ORC-1's order control code in the businessEvent extension, beside
+  // its status), so a code the vocabulary gives this row no target for is
+  // kept there and not reported (set by Maps::finish; see
+  // Engine::not_in_vocabulary())
+  bool written_beside = false;
   // of a data type map's row: the components it takes where it holds (a
   // bit each, the first 32), its own and those its join reads (XTN.1 beside
   // XTN.4), set by Maps::finish; see Engine::apply_value_map()

@@ -13,12 +13,13 @@ from vellomar import _ops, fhir
 NAMESPACE = uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20")
 
 
-# "Bundle|m=" and the namespace are 25 bytes: these lengths meet the block edges
-@pytest.mark.parametrize("n", [1, 30, 31, 38, 39, 94, 95, 139])
-def test_bundle_ids_are_uuid5_of_the_control_id(n):
+# the namespace, "Bundle|m=" and the sender and time are 48 bytes: these
+# lengths meet the block edges
+@pytest.mark.parametrize("n", [1, 7, 8, 15, 16, 71, 72, 139])
+def test_bundle_ids_are_uuid5_of_the_control_id_sender_and_time(n):
     control_id = "".join(chr(0x41 + i % 26) for i in range(n))
     bundle = fhir.to_dict(f"MSH|^~\\&|A|B|C|D|20240110120000||ADT^A01|{control_id}|P|2.5.1\r")
-    assert bundle["id"] == str(uuid.uuid5(NAMESPACE, "Bundle|m=" + control_id))
+    assert bundle["id"] == str(uuid.uuid5(NAMESPACE, f"Bundle|m={control_id}|s=A^B|t=20240110120000"))
 
 
 # namespace and name at 55, 56, 63, 64, 119 and 120 bytes: the padding's block edges

@@ -7598,7 +7598,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   Engine e(maps, message, options, out);
   std::string scratch;
   const std::string control_id = header_value(message, 10, scratch);
-  e.set_message_id(message_name(message, control_id, scratch));
+  const std::string name = message_name(message, control_id, scratch);
+  e.set_message_id(name);
   e.set_bundle(bundle);
   if (lower_case) [[unlikely]]
     e.set_kind_in_upper_case();
@@ -7634,8 +7635,9 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   if (bundle) {
     text.put("{\"resourceType\":\"Bundle\",\"id\":\""sv);
     char id[36];
-    uuid5(control_id.empty() ? "Bundle|r=" + std::string(message.raw) : "Bundle|m=" + control_id,
-          id);
+    // named as the message's own resources are (message_name()): two
+    // senders' "MSG001" are two bundles
+    uuid5(control_id.empty() ? "Bundle|r=" + std::string(message.raw) : "Bundle|m=" + name, id);
     text.put(std::string_view(id, sizeof id));
     text.put("\",\"type\":\""sv);
     text.put(options.type == BundleType::message       ? "message"sv

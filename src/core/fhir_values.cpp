@@ -357,20 +357,16 @@ bool oid_uri(std::string_view oid, std::string &out) {
 bool known_system_uri(std::string_view name, std::string &out) {
   static constexpr std::pair<std::string_view, std::string_view> known[] = {
       {"LN", "http://loinc.org"},
-      {"LOINC", "http://loinc.org"},
       {"SCT", "http://snomed.info/sct"},
       {"SNM", "http://snomed.info/sct"},
-      {"SNOMED", "http://snomed.info/sct"},
       {"SCT2", "http://snomed.info/sct"},
       {"I10", "http://hl7.org/fhir/sid/icd-10"},
       {"I10C", "http://hl7.org/fhir/sid/icd-10-cm"},
-      {"ICD10CM", "http://hl7.org/fhir/sid/icd-10-cm"},
       {"I10P", "http://www.cms.gov/Medicare/Coding/ICD10"},
       {"I9", "http://hl7.org/fhir/sid/icd-9-cm"},
       {"I9C", "http://hl7.org/fhir/sid/icd-9-cm"},
       {"I9CP", "http://hl7.org/fhir/sid/icd-9-cm"},
       {"C4", "http://www.ama-assn.org/go/cpt"},
-      {"CPT", "http://www.ama-assn.org/go/cpt"},
       {"HCPCS", "urn:oid:2.16.840.1.113883.6.285"},
       {"HCPT", "urn:oid:2.16.840.1.113883.6.285"},
       {"UCUM", "http://unitsofmeasure.org"},
@@ -398,6 +394,41 @@ bool known_system_uri(std::string_view name, std::string &out) {
     return true;
   }
   return false;
+}
+
+// Names senders give a system of table 0396 in their own spelling, each
+// naming that one system and no other, with the table's name for it. They
+// are compared in upper case without ' ', '-' and '_' ("SNOMED CT",
+// "snomed-ct" and "SnomedCT" are SNOMEDCT). SNOMED (SNM or SCT) and ICD9
+// (I9 or I9C) may be either of two names, both of one URI. A spelling that
+// may name two systems of two URIs is none of them: ICD10 (I10, the WHO's,
+// or I10C, the US clinical modification, whose codes differ).
+std::string_view system_alias(std::string_view name) {
+  static constexpr std::pair<std::string_view, std::string_view> aliases[] = {
+      {"LOINC", "LN"},
+      {"SNOMED", "SCT"},
+      {"SNOMEDCT", "SCT"},
+      {"ICD10CM", "I10C"},
+      {"ICD10PCS", "I10P"},
+      {"ICD9", "I9"},
+      {"ICD9CM", "I9C"},
+      {"CPT", "C4"},
+      {"CPT4", "C4"},
+      {"RXNORM", "RXNORM"},
+  };
+  char key[16];
+  size_t n = 0;
+  for (char c : name) {
+    if (c == ' ' || c == '-' || c == '_')
+      continue;
+    if (n == sizeof key)
+      return {};
+    key[n++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  for (const auto &[alias, code] : aliases)
+    if (alias == std::string_view(key, n))
+      return code;
+  return {};
 }
 
 } // namespace
@@ -454,6 +485,8 @@ void coding_system_uri(std::string_view name, std::string &out) {
     if (known_system_uri({upper, name.size()}, out))
       return;
   }
+  if (const std::string_view code = system_alias(name); !code.empty() && known_system_uri(code, out))
+    return;
   if (name.find(':') != std::string_view::npos) {
     if (name.starts_with("urn:oid:") && oid_uri(name.substr(8), out))
       return;

@@ -1730,9 +1730,14 @@ def test_unmapped_content_is_reported():
         ONE_NPI, ONE_SSN.replace("^Q||19700101", "^Q||19700102")]] == [
         ["PV1-17"], ["Patient.birthDate of another value (from PID)"]]
     # a value naming a resource another map made of the same text (MSH-22's XON, a name; PID-3's assigning
-    # authority HD, an identifier) is reported: the resource is the first's
+    # authority HD, an identifier) is reported: the resource is the first's; not where both maps write it alike
+    # (OBX-15's CWE and MSH-4's HD "BN", each the Organization's identifier), unless it holds more components
+    # (CWE.2 a name, HD.2 a universal id)
     assert [u for u in fhir.convert(message("VXU^V04^VXU_V04", "PID|1||ID1^^^STATEIIS^SR").replace(
         "|2.5.1", "|2.5.1" + "|" * 10 + "STATEIIS", 1)).unmapped if u.startswith(("PID-3", "MSH-22"))] == ["PID-3"]
+    assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^LN||v||||||F||||" + lab)
+                                     .replace("GOOD HEALTH HOSPITAL", lab, 1)).unmapped if u == "OBX-15"]
+            for lab in ("BN", "BN^LAB")] == [[], ["OBX-15"]]
     # an offset its FHIR form has no place for (a time of day, a day) is reported, unless a row writes it beside
     assert [[u for u in fhir.convert(t).unmapped if "offset" in u] for t in [
         message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TM|1-8^x^LN||123045-0500||||||F"), BORN,

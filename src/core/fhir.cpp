@@ -5734,7 +5734,7 @@ private:
       if (by_components && index != UINT32_MAX) [[unlikely]]
         complete(index, map, value, seg);
       else if (index != UINT32_MAX && resources[index].made_by != &map) [[unlikely]]
-        other_map(index);
+        other_map(index, map, value);
       return index;
     }
     made.type = map.type;
@@ -5779,11 +5779,46 @@ private:
   // (a VXU's MSH-23 XON "STATEIIS", an Organization of that name, and
   // PID-3's assigning authority HD "STATEIIS", one of that identifier):
   // `r` stands for both, as written by the first, and the field of the
-  // second is reported, what its map would write not being in `r`. (Out of
-  // line: rare.)
-  [[gnu::noinline, gnu::cold]] void other_map(uint32_t r) {
-    if (field_ != 0 && !resources[r].dropped)
+  // second is reported, what its map would write not being in `r`, unless
+  // both maps write it alike (written_alike()). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void other_map(uint32_t r, const Map &map, Value value) {
+    if (field_ != 0 && !resources[r].dropped &&
+        !(resources[r].made_by && written_alike(*resources[r].made_by, map, value)))
       unmapped(field_place(message_.segment_at(reading_).name, field_));
+  }
+
+  // Whether map `second` writes `value` as map `first` wrote the same text:
+  // a value of one component (no separator in it: OBX-15's CWE "BN" and
+  // MSH-4's HD "BN", each the Organization's identifier "BN") whose every
+  // row that reads it or writes a constant has a row of `first` alike, of
+  // no condition, reading the first component into an element of the same
+  // names (a list's element of no place, "identifier", the first, as
+  // "identifier[1]"). A value of more components may mean another thing in
+  // each map (CWE.2, a name; HD.2, a universal id): it is reported.
+  bool written_alike(const Map &first, const Map &second, Value value) const {
+    for (const Delimiter *d : {&enc_.component, &enc_.sub_component, &enc_.repetition, &enc_.escape})
+      if (contains(value.text, *d))
+        return false;
+    auto alike = [](const Row &a, const Row &b) {
+      if (a.kind != b.kind || a.field != b.field || a.piece != b.piece || !a.condition.empty() ||
+          !b.condition.empty() || a.map != b.map || a.vocabulary != b.vocabulary ||
+          a.has_constant != b.has_constant || a.constant != b.constant || !a.join.empty() ||
+          !b.join.empty() || a.path.size() != b.path.size())
+        return false;
+      for (size_t i = 0; i < a.path.size(); ++i)
+        if (a.path[i].name != b.path[i].name || a.path[i].each || b.path[i].each ||
+            std::max<uint16_t>(a.path[i].slot, 1) != std::max<uint16_t>(b.path[i].slot, 1))
+          return false;
+      return true;
+    };
+    for (const Row &row : second.rows) {
+      if (row.field > 1 && !row.has_constant)
+        continue; // (nothing to read past the first component)
+      if (std::none_of(first.rows.begin(), first.rows.end(),
+                       [&](const Row &other) { return alike(row, other); }))
+        return false;
+    }
+    return true;
   }
 
   // The name a map's resources are keyed by (Map::identity_name).

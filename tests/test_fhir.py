@@ -1826,6 +1826,9 @@ def test_unmapped_content_is_reported():
         ["TQ1-3"], ["PID-3"], []]
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110080000-0500\r").unmapped
             if u.startswith("SPM-1")] == []
+    # an OML's second order of ORC, OBR and SPM is an order of its own: its SPM's set id 1 is of its place
+    assert [u for u in fhir.convert(message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|S1||SER^Serum^L", "ORC|NW|P2",
+                                            OBR, "SPM|1|S2||BLD^Blood^L")).unmapped if u.startswith("SPM")] == []
     # so is one of another form of the element (SPM-17's period beside OBR-7's time: one form is written)
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110070000-0500^20240110073000-0500"
                                     "\r").unmapped if u.startswith("SPM-1")] == ["SPM-17"]

@@ -54,9 +54,12 @@ public:
       std::vector<Placed>().swap(room.placed);
     if (room.stack.size() < depth)
       room.stack.resize(depth);
+    if (room.trial.size() < depth)
+      room.trial.resize(depth);
     if (room.placed.size() < placed)
       room.placed.resize(placed);
     stack_ = room.stack.data();
+    trial_ = room.trial.data();
     placed_ = room.placed.data();
     // A group occurrence opens at a segment: mostly one node per segment
     // besides the root (a message where segments open more grows once).
@@ -101,6 +104,10 @@ private:
   struct Placed {
     uint32_t node;
     GroupNode::Item item;
+  };
+  struct Trial { // an open group as reach_from() follows it
+    const GroupDef *def;
+    uint32_t from;
   };
 
   // A new node for an occurrence of `def`, its frame on top of the stack.
@@ -154,21 +161,88 @@ private:
 
   // Finds the place of a segment from the innermost open group outwards:
   // the same child again when it may repeat, else the first later child that
-  // matches; leaving a group closes it.
+  // matches; leaving a group closes it. Where the innermost place opens a
+  // group and a group further out takes the segment too (an OML_O21's next
+  // ORC after an SPM opens an ORDER_PRIOR of the PRIOR_RESULT as well as the
+  // next ORDER), the place whose following segments all find a place the
+  // longest is taken, the innermost while they do alike.
   bool place(uint32_t segment, uint32_t code, std::string_view name) {
-    for (uint32_t level = top_ + 1; level-- > 0;) {
-      const Frame &frame = stack_[level];
-      if (const GroupDef::Entry *e = frame.def->find(frame.from, code, name)) {
-        top_ = level;
-        take(e->child, segment, code, name);
-        return true;
+    uint32_t level = top_ + 1;
+    const GroupDef::Entry *e = nullptr;
+    while (!e && level-- > 0)
+      e = stack_[level].def->find(stack_[level].from, code, name);
+    if (!e)
+      return false;
+    if (stack_[level].def->places[e->child].group) {
+      uint32_t reach = 0; // the first segment after this one the inner place leaves out
+      for (uint32_t outer = level; outer-- > 0;) {
+        const GroupDef::Entry *o = stack_[outer].def->find(stack_[outer].from, code, name);
+        if (!o)
+          continue;
+        if (reach == 0)
+          reach = reach_from(level, e->child, segment);
+        if (reach == lookahead_end(segment))
+          break;
+        if (const uint32_t r = reach_from(outer, o->child, segment); r > reach) {
+          reach = r;
+          level = outer;
+          e = o;
+        }
       }
     }
-    return false;
+    top_ = level;
+    take(e->child, segment, code, name);
+    return true;
+  }
+
+  // How far a choice of place looks ahead: a few segments, so that a message
+  // of many such choices costs a bounded amount each.
+  static constexpr uint32_t lookahead = 32;
+  uint32_t lookahead_end(uint32_t segment) const {
+    return static_cast<uint32_t>(
+        std::min<size_t>(message_.segment_count(), size_t{segment} + 1 + lookahead));
+  }
+
+  // The first segment after `segment` that finds no place once `segment` is
+  // placed at child `child` of the open group at `level`, matched as place()
+  // and take() would but on a copy of the open groups, writing nothing; the
+  // look-ahead's end when all do.
+  uint32_t reach_from(uint32_t level, uint32_t child, uint32_t segment) {
+    Trial *t = trial_;
+    for (uint32_t i = 0; i <= level; ++i)
+      t[i] = {stack_[i].def, stack_[i].from};
+    uint32_t top = level;
+    const auto enter = [&](uint32_t at, uint32_t code, std::string_view name) {
+      for (;;) {
+        const GroupDef::Place &to = t[top].def->places[at];
+        t[top].from = to.resume;
+        if (!to.group)
+          return;
+        t[++top] = {to.group, 0};
+        at = to.group->find(0, code, name)->child;
+      }
+    };
+    const std::string_view first = segment_name(message_, segment);
+    enter(child, segment_code(first), first);
+    const uint32_t end = lookahead_end(segment);
+    for (uint32_t i = segment + 1; i < end; ++i) {
+      const std::string_view name = segment_name(message_, i);
+      const uint32_t code = segment_code(name);
+      const GroupDef::Entry *e = nullptr;
+      uint32_t at = top + 1;
+      while (!e && at-- > 0)
+        e = t[at].def->find(t[at].from, code, name);
+      if (!e)
+        return i;
+      top = at;
+      enter(e->child, code, name);
+    }
+    return end;
   }
 
   struct Scratch {
     std::vector<Frame> stack;
+    std::vector<Trial> trial; // reach_from()'s copy of the stack
     std::vector<Placed> placed; // (node, item) in message order
   };
   // Out of line: the thread's copy is asked for once per match, not at each use.
@@ -180,6 +254,7 @@ private:
   const Message &message_;
   MessageStructure &out_;
   Frame *stack_ = nullptr;
+  Trial *trial_ = nullptr;
   uint32_t top_ = 0; // the innermost open group's frame
   Placed *placed_ = nullptr;
   uint32_t placed_size_ = 0;

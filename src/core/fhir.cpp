@@ -2891,13 +2891,8 @@ private:
     if (!fields || fields->empty() ||
         definitions_->type_name((*fields)[0].type.type) != "SI")
       return false;
-    uint64_t number = 0;
-    if (value.empty() || value.size() > 9 ||
-        !std::ranges::all_of(value, [](char c) { return c >= '0' && c <= '9'; }))
-      return false;
-    for (char c : value)
-      number = number * 10 + static_cast<uint64_t>(c - '0');
-    return number == count || number == place_among_its_name(seg.name);
+    uint32_t set_id = 0;
+    return fhir::number(value, set_id) && (set_id == count || set_id == place_among_its_name(seg.name));
   }
 
   // The place of segment reading_, from 1, among the segments of its name
@@ -7672,7 +7667,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     char id[36];
     // named as the message's own resources are (message_name()): two
     // senders' "MSG001" are two bundles
-    uuid5(control_id.empty() ? "Bundle|r=" + std::string(message.raw) : "Bundle|m=" + name, id);
+    uuid5("Bundle|m=" + name, id);
     text.put(std::string_view(id, sizeof id));
     text.put("\",\"type\":\""sv);
     text.put(options.type == BundleType::message       ? "message"sv

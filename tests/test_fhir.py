@@ -880,9 +880,9 @@ def test_corpus_bundles_are_valid(path):
     (observations(("SN", "A^5")), "Observation", "valueString", "A 5"),
     # OBR-13 is a text before 2.7 (the concept's text), a CWE from 2.7 on
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||On warfarin, fasting"), "ServiceRequest",
-     "extension.0.valueCodeableReference.concept", {"text": "On warfarin, fasting"}),
+     "extension.0.valueCodeableConcept", {"text": "On warfarin, fasting"}),
     (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", OBR + "||||||FAST^Fasting^L").replace("2.5.1", "2.8"),
-     "ServiceRequest", "extension.0.valueCodeableReference.concept",
+     "ServiceRequest", "extension.0.valueCodeableConcept",
      {"coding": [{"code": "FAST", "display": "Fasting", "system": "urn:id:L"}]}),
     # a unit of ISO+ or ANS+ is no UCUM code ("MG"): a code of its own name's system, as in a Coding
     (observations(("NM", "10|MG^^ANS+")), "Observation", "valueQuantity",

@@ -378,7 +378,7 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
              "XCN[Practitioner]"),
         # OBR-13 (relevant clinical information) as the text it is before 2.7
         _row("OBR-13", "IF MSH-12 IN (" + ", ".join(f'"{v}"' for v in TEXT_VERSIONS["OBR-13"]) + ")",
-             "extension[1].valueCodeableReference.concept", "ST[CodeableConcept]")],
+             "extension[1].valueCodeableConcept", "ST[CodeableConcept]")],
     # 2.2's PR1-12 (CM_PRACTITIONER): the practitioner, a CN in sub-components
     # ("0333&GAS&ANNE^AN"), and the practitioner's type (table 0133), which
     # the rows of later versions' XCN have no place for (reported). Read as
@@ -1244,6 +1244,14 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     replace."""
     table = rows(path)[2:] if path else []
     table = [x for r in table for x in REPLACED_ROWS.get((name, r[1].strip()), [r])]
+    # mended: R4 has no CodeableReference (a type of R5); an extension of
+    # an R5 element of that type (OBR[ServiceRequest]'s OBR-13, the
+    # supportingInfo extension) holds in R4 its concept as a CodeableConcept
+    # and its reference as a Reference, as every extension standing for an
+    # element of a later version does
+    table = [[*r[:9], r[9].replace(".valueCodeableReference.concept", ".valueCodeableConcept")
+              .replace(".valueCodeableReference.reference", ".valueReference"), *r[10:]]
+             if len(r) > 9 else r for r in table]
     table = [[*r[:14], DURATION_MAP[1], *r[15:]] if len(r) > 14 and r[14].strip() == DURATION_MAP[0]
              and r[9].strip().endswith("boundsDuration") else r for r in table]
     if name == TEXT_SLOT[0]:  # mended: one content of a text (TEXT_SLOT)

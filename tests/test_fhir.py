@@ -510,6 +510,12 @@ def test_corpus_bundles_are_valid(path):
      "Observation", "extension.0.valueReference.reference", "#Location#0"),
     (ADT_A01, "Encounter", "class.code", "IMP"),
     (ADT_A01, "Encounter", "identifier.0.value", "VN0001"),
+    # PV1-19's type is a visit number's (VN) where CX-5 is empty; a CX-5 sent is coded by table 0203, whose
+    # system a code it lacks does not take
+    (ADT_A01.replace("VN0001^^^GHH^VN", "V1"), "Encounter", "identifier.0.type.coding",
+     [{"code": "VN", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]),
+    (ADT_A01.replace("VN0001^^^GHH^VN", "V1^^^^visitid"), "Encounter", "identifier.0.type.coding",
+     [{"code": "visitid"}]),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
     # each NK1 a contact of its own in the Patient of PID, a field's repetitions its telecom
     (CONTACTS, "Patient", "contact.1.name.family", "TWO"),

@@ -1238,6 +1238,28 @@ REPLACED_ROWS = {
 TEXT_SLOT = ("OBX[DocumentReference]", '"FT"', "content[2]", "content[4]")
 
 
+def cx_type_assigned(r: list[str], table: list[list[str]]) -> list[str]:
+    """Row `r` of `table`, mended where it assigns the type of a field's CX
+    (PV1-19's "VN", OBR-53's and ORC-33's "PLAC", with table 0203's system):
+    the CX's own type (CX.5) and the assigned one wrote one Coding, so the
+    assigned system joined a CX.5 the vocabulary does not hold (PV1-19
+    "V1^^^^visitid": code visitid under table 0203's system). The assigned
+    type is the field's where CX.5 is empty; a CX.5 sent is coded by the
+    IdentifierType vocabulary, which gives the system of the codes it holds
+    and reports the others."""
+    field = r[1].strip()
+    if len(r) < 17 or not r[16].strip():
+        return r
+    for x in table:
+        if len(x) > 14 and x[1].strip() == field and x[14].strip() == "CX[Identifier]":
+            base = x[9].strip()
+            if r[9].strip() in (base + ".type.coding.code", base + ".type.coding.system"):
+                cond = r[6].strip()
+                cond = f"{cond} AND {field}.5 NOT VALUED" if cond else f"IF {field}.5 NOT VALUED"
+                return [*r[:6], cond, *r[7:]]
+    return r
+
+
 def table_rows(name: str, path: Path | None) -> list[list[str]]:
     """The rows of a map's table (none for a map of ADDED_MAPS) with the
     rows ADDED_ROWS gives it, and those of REPLACED_ROWS for the rows they
@@ -1252,6 +1274,7 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     table = [[*r[:9], r[9].replace(".valueCodeableReference.concept", ".valueCodeableConcept")
               .replace(".valueCodeableReference.reference", ".valueReference"), *r[10:]]
              if len(r) > 9 else r for r in table]
+    table = [cx_type_assigned(r, table) for r in table]
     table = [[*r[:14], DURATION_MAP[1], *r[15:]] if len(r) > 14 and r[14].strip() == DURATION_MAP[0]
              and r[9].strip().endswith("boundsDuration") else r for r in table]
     if name == TEXT_SLOT[0]:  # mended: one content of a text (TEXT_SLOT)

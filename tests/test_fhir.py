@@ -5,6 +5,7 @@ import sys
 import urllib.parse
 import uuid
 from datetime import datetime
+from pathlib import Path
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -27,6 +28,15 @@ ORDERING_PRT = "PRT||AD||OP^Ordering Provider^HL70912|5678^JONES^ANN"
 
 def message(kind, *segments, control_id="M1"):
     return "\r".join([MSH.format(type=kind, id=control_id), *segments]) + "\r"
+
+
+# HL7's own sample MDM^T02 beside the project's copy of HL7's tables, read in place: its rows skip without it
+HL7_MDM = Path(__file__).resolve().parents[2] / "shared" / "v2-to-fhir" / "samples" / "messages" / "Message.hl7_MDM_T02.txt"
+
+
+def hl7_mdm(*row):
+    return pytest.param(HL7_MDM.read_bytes() if HL7_MDM.is_file() else b"", *row,
+                        marks=pytest.mark.skipif(not HL7_MDM.is_file(), reason="HL7's sample is not beside the project"))
 
 
 PLACED = message("ADT^A01^ADT_A01", PID, "PV1|1|I|5W^502^2^GHH")
@@ -516,6 +526,12 @@ def test_corpus_bundles_are_valid(path):
      [{"code": "VN", "system": "http://terminology.hl7.org/CodeSystem/v2-0203"}]),
     (ADT_A01.replace("VN0001^^^GHH^VN", "V1^^^^visitid"), "Encounter", "identifier.0.type.coding",
      [{"code": "visitid"}]),
+    # an assigning authority's universal id type is coded by table 0301 (L, M and N each a code of its own,
+    # Local); a type the table lacks is kept without its system
+    (message("ADT^A01^ADT_A01", "PID|1||X^^^A&1.2&L"), "Organization#2", "identifier.1.type.coding",
+     [{"system": "http://terminology.hl7.org/CodeSystem/v2-0301", "code": "L", "display": "Local"}]),
+    (message("ADT^A01^ADT_A01", "PID|1||X^^^A&1.2&XYZ"), "Organization#2", "identifier.1.type.coding",
+     [{"code": "XYZ"}]),
     (ADT_A01, "Practitioner", "name.0.family", "ATTEND"),  # of PV1-7, an XCN
     # each NK1 a contact of its own in the Patient of PID, a field's repetitions its telecom
     (CONTACTS, "Patient", "contact.1.name.family", "TWO"),
@@ -1176,6 +1192,15 @@ def test_corpus_bundles_are_valid(path):
      "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 11 + "M^Married^ HL70002"), "Patient",
      "maritalStatus.coding.0.system", "http://terminology.hl7.org/CodeSystem/v3-MaritalStatus"),
+    # HL7's sample MDM^T02 (its ORC, TQ1 and OBR an order, TXA its document, four OBX the document's content)
+    hl7_mdm("Patient", "identifier.0.value", "000322330"),
+    hl7_mdm("Encounter", "class.code", "IMP"),
+    hl7_mdm("ServiceRequest", "requisition.value", "GORD874299"),
+    hl7_mdm("DocumentReference", "masterIdentifier.value", "3738931392"),
+    hl7_mdm("DocumentReference", "author.0.reference", "#Practitioner#1"),
+    hl7_mdm("DocumentReference", "description", "Discharge Summary"),
+    hl7_mdm("DocumentReference", "context.related.0.reference", "#ServiceRequest#0"),
+    hl7_mdm("DocumentReference", "content.0.attachment.contentType", "application/pdf"),
     # MSH-9 in lower case: the event is table 0003's code, the display MSH-9 as sent
     (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "MessageHeader", "eventCoding",
      {"system": "http://terminology.hl7.org/CodeSystem/v2-0003", "code": "R01", "display": "oru^r01"}),

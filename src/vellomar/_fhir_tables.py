@@ -1275,6 +1275,13 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
               .replace(".valueCodeableReference.reference", ".valueReference"), *r[10:]]
              if len(r) > 9 else r for r in table]
     table = [cx_type_assigned(r, table) for r in table]
+    if name == "ID[CodeableConcept-UniversalID]":
+        # mended: table 0301's system was written whatever the code, so a
+        # universal id type the table lacks (HD-3 "TIPOUOENF") was coded as
+        # one of its codes. Every row of this map names the UniversalIDType
+        # vocabulary, which gives the system of the codes it holds; another
+        # code is kept without one, as CX-5's are
+        table = [r for r in table if not (len(r) > 9 and r[9].strip() == "coding.system")]
     table = [[*r[:14], DURATION_MAP[1], *r[15:]] if len(r) > 14 and r[14].strip() == DURATION_MAP[0]
              and r[9].strip().endswith("boundsDuration") else r for r in table]
     if name == TEXT_SLOT[0]:  # mended: one content of a text (TEXT_SLOT)
@@ -3138,6 +3145,13 @@ def vocabulary(name: str, path: Path, out: list[str]) -> None:
         if (name, r[0]) in CODE_MENDS:
             target = CODE_MENDS[(name, r[0])]
             report.append(f"vocabulary {name}: {r[0]} as {target[0]} (the tables: {r[codes[1]]})")
+        if "," in r[0] and target[0] == r[0]:
+            # mended: UniversalIDType lists three codes in one cell ("L,M,N",
+            # all Local) mapped to that cell, a code no message sends: HD-3
+            # "L" was not found. Each is a code of its own, mapped to itself
+            for code in r[0].split(","):
+                out.append("\t".join(["C", esc(code.strip()), esc(code.strip()), *map(esc, target[1:])]))
+            continue
         out.append("\t".join(["C", esc(r[0]), *map(esc, target)]))
 
 

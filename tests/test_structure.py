@@ -75,12 +75,14 @@ def test_groups_of_a_multi_patient_oru():
      ("ORM_O01", True, ["MSH0", ("PATIENT", ["PID1"])] + [
          ("ORDER", [f"ORC{i}", ("ORDER_DETAIL", [("CHOICE", [f"OBR{i + 1}"])])]) for i in (2, 4, 6)])),
     # An OML's ORC after an SPM may open a prior result's ORDER_PRIOR or the next ORDER: the next ORDER
-    # when the ORDER_PRIOR leaves a segment after it without a place, the prior result when it does not.
+    # when the ORDER_PRIOR leaves a segment after it without a place, or a required group out (its
+    # OBSERVATION_PRIOR at the message's end), the prior result when it does neither.
     *[(MSH.format(type="OML^O21^OML_O21", version="2.5.1") + "\rPID|1\rORC|NW|1\rOBR|1\rSPM|1\rORC|NW|2\rOBR|2\r"
        + last, ("OML_O21", True, ["MSH0", ("PATIENT", ["PID1"]),
                                   ("ORDER", ["ORC2", ("OBSERVATION_REQUEST", ["OBR3", ("SPECIMEN", ["SPM4"])] + prior)])]
                 + after)) for last, prior, after in [
         ("SPM|1", [], [("ORDER", ["ORC5", ("OBSERVATION_REQUEST", ["OBR6", ("SPECIMEN", ["SPM7"])])])]),
+        ("", [], [("ORDER", ["ORC5", ("OBSERVATION_REQUEST", ["OBR6"])])]),
         ("OBX|1", [("PRIOR_RESULT", [("ORDER_PRIOR", ["ORC5", "OBR6", ("OBSERVATION_PRIOR", ["OBX7"])])])], [])]],
 ])
 def test_flat_and_shared_structures(text, expected):

@@ -102,7 +102,9 @@ private:
     uint32_t from;      // the entry the next search begins at
     uint32_t node;      // the group's node
     uint32_t counts_at; // the node's counts
+    uint32_t last;      // the child taken last (none: none yet)
   };
+  static constexpr uint32_t none = UINT32_MAX;
   struct Placed {
     uint32_t node;
     GroupNode::Item item;
@@ -126,8 +128,9 @@ private:
   // Moves the frames past child `child` of the group at `level`, which takes
   // the segment (a segment of its name, or a group it starts), down to the
   // segment's own place: `pass(frame, child, group)` is told of each child
-  // passed (`group` null at the segment's own) and returns the frame of each
-  // group the segment opens. Returns the innermost frame's index.
+  // taken (`group` null at the segment's own), before the frame notes it
+  // taken, and returns the frame of each group the segment opens. Returns
+  // the innermost frame's index.
   template <class Pass>
   static uint32_t enter(Frame *frames, uint32_t level, uint32_t child, uint32_t code,
                         std::string_view name, Pass &&pass) {
@@ -137,9 +140,12 @@ private:
       f.from = to.resume;
       if (!to.group) {
         pass(f, child, nullptr);
+        f.last = child;
         return level;
       }
-      frames[++level] = pass(f, child, to.group);
+      const Frame opened = pass(f, child, to.group);
+      f.last = child;
+      frames[++level] = opened;
       child = to.group->find(0, code, name)->child; // it starts the group
     }
   }
@@ -153,7 +159,7 @@ private:
     n.parent = parent;
     n.repetition = repetition;
     n.counts_at = counts_size_;
-    const Frame frame{def, 0, index, counts_size_};
+    const Frame frame{def, 0, index, counts_size_, none};
     if (!def)
       return frame;
     counts_size_ += static_cast<uint32_t>(def->children.size());
@@ -192,23 +198,27 @@ private:
   // innermost place opens a group and a group further out takes the segment
   // too (an OML_O21's next ORC after an SPM opens an ORDER_PRIOR of the
   // PRIOR_RESULT as well as the next ORDER), the place whose following
-  // segments all find a place the longest is taken, the innermost while they
-  // do alike.
+  // segments all find a place the longest is taken; while they do alike, the
+  // one that leaves fewer required children out (ORC OBR at the message's
+  // end: an ORDER_PRIOR lacks its OBSERVATION_PRIOR, the next ORDER lacks
+  // nothing); then the innermost.
   bool place(uint32_t segment, uint32_t code, std::string_view name) {
     uint32_t level = 0;
     const GroupDef::Entry *e = search(stack_, top_, code, name, level);
     if (!e)
       return false;
     if (stack_[level].def->places[e->child].group) {
-      uint32_t reach = 0; // the first segment after this one the inner place leaves out
+      Reach reach; // how far the place taken so far gets
+      bool followed = false;
       uint32_t outer = level;
       for (const GroupDef::Entry *o;
            outer > 0 && (o = search(stack_, outer - 1, code, name, outer));) {
-        if (reach == 0)
-          reach = reach_from(level, e->child, segment);
-        if (reach == lookahead_end(segment))
+        if (!followed)
+          reach = reach_from(level, e->child, segment), followed = true;
+        if (reach.end == lookahead_end(segment) && reach.missed == 0)
           break;
-        if (const uint32_t r = reach_from(outer, o->child, segment); r > reach) {
+        if (const Reach r = reach_from(outer, o->child, segment);
+            r.end > reach.end || (r.end == reach.end && r.missed < reach.missed)) {
           reach = r;
           level = outer;
           e = o;
@@ -227,15 +237,39 @@ private:
         std::min<size_t>(message_.segment_count(), size_t{segment} + 1 + lookahead));
   }
 
-  // The first segment after `segment` that finds no place once `segment` is
-  // placed at child `child` of the open group at `level`, matched as place()
-  // and take() would (search(), enter()) but on a copy of the open groups,
-  // writing nothing; the look-ahead's end when all do.
-  uint32_t reach_from(uint32_t level, uint32_t child, uint32_t segment) {
+  // The required children of `f`'s group before child `upto` that it has not
+  // taken since the one it took last (children taken come in order).
+  static uint32_t missed(const Frame &f, uint32_t upto) {
+    uint32_t n = 0;
+    for (uint32_t c = f.last == none ? 0 : f.last + 1; c < upto; ++c)
+      n += f.def->children[c].cardinality.min != 0;
+    return n;
+  }
+  static uint32_t missed_all(const Frame &f) {
+    return missed(f, static_cast<uint32_t>(f.def->children.size()));
+  }
+
+  // How far a choice of place gets: `end` the first segment after it that
+  // finds no place (the look-ahead's end when all do), `missed` the required
+  // children left out of the groups it closes on the way (and of those open
+  // at the message's end, when the look-ahead reaches it).
+  struct Reach {
+    uint32_t end = 0;
+    uint32_t missed = 0;
+  };
+
+  // How far `segment` gets once placed at child `child` of the open group at
+  // `level`, matched as place() and take() would (search(), enter()) but on
+  // a copy of the open groups, writing nothing.
+  Reach reach_from(uint32_t level, uint32_t child, uint32_t segment) {
+    Reach reach;
+    for (uint32_t i = level + 1; i <= top_; ++i) // closed by the choice
+      reach.missed += missed_all(stack_[i]);
     Frame *t = trial_;
     std::copy_n(stack_, level + 1, t);
-    const auto pass = [](const Frame &f, uint32_t, const GroupDef *group) {
-      return group ? Frame{group, 0, 0, 0} : f;
+    const auto pass = [&](const Frame &f, uint32_t at, const GroupDef *group) {
+      reach.missed += missed(f, at);
+      return group ? Frame{group, 0, 0, 0, none} : f;
     };
     const std::string_view first = segment_name(message_, segment);
     uint32_t top = enter(t, level, child, segment_code(first), first, pass);
@@ -245,11 +279,19 @@ private:
       const uint32_t code = segment_code(name);
       uint32_t at = 0;
       const GroupDef::Entry *e = search(t, top, code, name, at);
-      if (!e)
-        return i;
+      if (!e) {
+        reach.end = i;
+        return reach;
+      }
+      for (uint32_t j = at + 1; j <= top; ++j) // left, so closed
+        reach.missed += missed_all(t[j]);
       top = enter(t, at, e->child, code, name, pass);
     }
-    return end;
+    if (end == message_.segment_count()) // all that is open closes here
+      for (uint32_t j = 0; j <= top; ++j)
+        reach.missed += missed_all(t[j]);
+    reach.end = end;
+    return reach;
   }
 
   struct Scratch {

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "terser.hpp"
+#include "text.hpp"
 
 namespace vellomar {
 namespace {
@@ -347,20 +348,33 @@ uint32_t find_in(const MessageStructure &s, const Message &message, uint32_t nod
 
 } // namespace
 
+std::string_view plain_version(std::string_view sent) {
+  std::string_view plain = trim_white_space(sent);
+  if (plain.size() > 1 && (plain[0] == 'V' || plain[0] == 'v') && plain[1] >= '0' &&
+      plain[1] <= '9')
+    plain.remove_prefix(1);
+  return plain;
+}
+
 MessageKind message_kind(const Definitions &defs, const Message &message,
                          std::string_view version) {
   MessageKind kind;
   SegmentView msh; // found once for both fields
   const bool header = message.find_segment("MSH", msh);
-  if (version.empty() && header)
+  const bool sent = version.empty();
+  if (sent && header)
     header_components(msh, 12, {&version, 1});
+  kind.definitions = defs.version(version);
+  if (!kind.definitions && sent) [[unlikely]] // "V2.4", "2.3.1 ": the version plainly named
+    if (const std::string_view plain = plain_version(version); plain.size() != version.size())
+      if ((kind.definitions = defs.version(plain)))
+        version = plain, kind.respelled = true;
   kind.version = version;
   std::string_view type[3]; // MSH-9: type^event^structure
   if (header)
     header_components(msh, 9, type);
   kind.type = type[0];
   kind.event = type[1];
-  kind.definitions = defs.version(kind.version);
   find_structure(kind, type[2]);
   return kind;
 }

@@ -1917,6 +1917,11 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE||   | "" |||||'
                                             '^PRN^PH^""^^555^1234567^^""')).unmapped
             if u.startswith("PID-")] == []
+    # OBX-2 names the type of OBX-5's value: of an OBX whose OBX-5 holds none (empty, a null, white space) it
+    # types nothing, nothing is lost; beside a value of a type no row reads, it is reported with OBX-5
+    assert [[u for u in fhir.convert(observations(*values)).unmapped if u in ("OBX-2", "OBX-5")] for values in [
+        [("NM", "")], [("CWE", '""')], [("NM", "  ")], [("NM", ""), ("XX", "5")]]] == [
+        [], [], [], ["OBX-5", "OBX-2"]]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

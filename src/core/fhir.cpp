@@ -2866,6 +2866,11 @@ private:
     std::bitset<256> valued = own_valued(seg, entry->valued, entry->top);
     if (valued[1] && !seg.msh && says_nothing_more(seg, named.count)) [[unlikely]]
       valued[1] = false;
+    // OBX-2 names the type of OBX-5's value, which the rows of OBX-5 read
+    // (noted written when one writes it): of an OBX whose OBX-5 holds none
+    // it types nothing, and nothing is lost
+    if (valued[2] && same(seg.name, "OBX") && !holds_a_value(field_text(seg, 5))) [[unlikely]]
+      valued[2] = false;
     entry->valued |= valued;
   }
 

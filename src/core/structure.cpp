@@ -103,9 +103,8 @@ private:
     uint32_t from;      // the entry the next search begins at
     uint32_t node;      // the group's node
     uint32_t counts_at; // the node's counts
-    uint32_t last;      // the child taken last (none: none yet)
+    uint32_t next;      // the child after the one taken last (0: none taken)
   };
-  static constexpr uint32_t none = UINT32_MAX;
   struct Placed {
     uint32_t node;
     GroupNode::Item item;
@@ -141,11 +140,11 @@ private:
       f.from = to.resume;
       if (!to.group) {
         pass(f, child, nullptr);
-        f.last = child;
+        f.next = child + 1;
         return level;
       }
       const Frame opened = pass(f, child, to.group);
-      f.last = child;
+      f.next = child + 1;
       frames[++level] = opened;
       child = to.group->find(0, code, name)->child; // it starts the group
     }
@@ -160,7 +159,7 @@ private:
     n.parent = parent;
     n.repetition = repetition;
     n.counts_at = counts_size_;
-    const Frame frame{def, 0, index, counts_size_, none};
+    const Frame frame{def, 0, index, counts_size_, 0};
     if (!def)
       return frame;
     counts_size_ += static_cast<uint32_t>(def->children.size());
@@ -239,15 +238,13 @@ private:
   }
 
   // The required children of `f`'s group before child `upto` that it has not
-  // taken since the one it took last (children taken come in order).
+  // taken since the one it took last (children taken come in order; none
+  // when `upto` is that one again, repeated).
   static uint32_t missed(const Frame &f, uint32_t upto) {
-    uint32_t n = 0;
-    for (uint32_t c = f.last == none ? 0 : f.last + 1; c < upto; ++c)
-      n += f.def->children[c].cardinality.min != 0;
-    return n;
+    return upto > f.next ? f.def->required_before[upto] - f.def->required_before[f.next] : 0;
   }
   static uint32_t missed_all(const Frame &f) {
-    return missed(f, static_cast<uint32_t>(f.def->children.size()));
+    return f.def->required_before.back() - f.def->required_before[f.next];
   }
 
   // How far a choice of place gets: `end` the first segment after it that
@@ -270,7 +267,7 @@ private:
     std::copy_n(stack_, level + 1, t);
     const auto pass = [&](const Frame &f, uint32_t at, const GroupDef *group) {
       reach.missed += missed(f, at);
-      return group ? Frame{group, 0, 0, 0, none} : f;
+      return group ? Frame{group, 0, 0, 0, 0} : f;
     };
     const std::string_view first = segment_name(message_, segment);
     uint32_t top = enter(t, level, child, segment_code(first), first, pass);

@@ -132,7 +132,7 @@ private:
   // taken, and returns the frame of each group the segment opens. Returns
   // the innermost frame's index.
   template <class Pass>
-  static uint32_t enter(Frame *frames, uint32_t level, uint32_t child, uint32_t code,
+  [[gnu::always_inline]] static uint32_t enter(Frame *frames, uint32_t level, uint32_t child, uint32_t code,
                         std::string_view name, Pass &&pass) {
     for (;;) {
       Frame &f = frames[level];

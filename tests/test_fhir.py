@@ -1948,20 +1948,27 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE||   | "" |||||'
                                             '^PRN^PH^""^^555^1234567^^""')).unmapped
             if u.startswith("PID-")] == []
+    # OBX-2 names the type of OBX-5's value: of an OBX whose OBX-5 holds none (empty, a null, white space) it
+    # types nothing, nothing is lost; beside a value of a type no row reads, it is reported with OBX-5
+    assert [[u for u in fhir.convert(observations(*values)).unmapped if u in ("OBX-2", "OBX-5")] for values in [
+        [("NM", "")], [("CWE", '""')], [("NM", "  ")], [("NM", ""), ("XX", "5")]]] == [
+        [], [], [], ["OBX-5", "OBX-2"]]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}
 
 
-@pytest.mark.parametrize("version, read_as", [("2.9", "2.8.2"), ("", "2.8.2"), ("X", "2.8.2"), ("2.5.2", "2.5.1"),
-                                               ("2.0", "2.1"), ("2.3 ", "2.3")])
-def test_a_version_the_definitions_lack_is_read_as_the_nearest_they_hold(version, read_as):
-    # without definitions an ORU's results stood in no group: the report referred to none of them; a version
-    # padded with white space is that version, nothing reported
+@pytest.mark.parametrize("version, read_as, reported", [
+    ("2.9", "2.8.2", True), ("", "2.8.2", True), ("X", "2.8.2", True), ("2.5.2", "2.5.1", True), ("2.0", "2.1", True),
+    ("V2.9", "2.8.2", True),
+    # a version spelled otherwise (padded with white space, a "V" before it) is the version it names
+    ("2.3 ", "2.3", False), ("V2.4", "2.4", False), ("v2.3", "2.3", False), (" 2.3.1 ", "2.3.1", False)])
+def test_a_version_the_definitions_lack_is_read_as_the_nearest_they_hold(version, read_as, reported):
+    # without definitions an ORU's results stood in no group: the report referred to none of them
     sent = fhir.convert(ORU_R01.replace("|P|2.5.1", "|P|" + version, 1))
     held = fhir.to_dict(ORU_R01.replace("|P|2.5.1", "|P|" + read_as, 1))
     assert [u for u in sent.unmapped if u.startswith("MSH-12 ")] == [
-        f"MSH-12{f' {version!r}' if version else ''} (read as {read_as})"] * (version.strip() != read_as)
+        f"MSH-12{f' {version!r}' if version else ''} (read as {read_as})"] * reported
     report = next(e["resource"] for e in json.loads(sent.json)["entry"]
                   if e["resource"]["resourceType"] == "DiagnosticReport")
     assert len(report["result"]) == 2

@@ -65,6 +65,8 @@ def test_groups_of_a_multi_patient_oru():
     (ADT.replace("ADT^A01^ADT_A01", "ADT^A08") + "\rPID|2", ("ADT_A01", True,
                                                              ["MSH0", "EVN1", "PID2", "PV13", "PID4!"])),
     (ADT.replace("2.5.1", "9.9"), ("ADT_A01", False, ["MSH0", "EVN1", "PID2", "PV13"])),
+    # a version spelled otherwise is the version it plainly names
+    (ADT.replace("2.5.1", "V2.5.1"), ("ADT_A01", True, ["MSH0", "EVN1", "PID2", "PV13"])),
     # Names of other lengths and bytes, and indexes past 255, in both kinds of group.
     (ADT + "\rZZZZ|1\r漢|2\rPV1|3", ("ADT_A01", True,
                                    ["MSH0", "EVN1", "PID2", "PV13", "ZZZZ4!", "漢5!", "PV16!"])),
@@ -75,12 +77,14 @@ def test_groups_of_a_multi_patient_oru():
      ("ORM_O01", True, ["MSH0", ("PATIENT", ["PID1"])] + [
          ("ORDER", [f"ORC{i}", ("ORDER_DETAIL", [("CHOICE", [f"OBR{i + 1}"])])]) for i in (2, 4, 6)])),
     # An OML's ORC after an SPM may open a prior result's ORDER_PRIOR or the next ORDER: the next ORDER
-    # when the ORDER_PRIOR leaves a segment after it without a place, the prior result when it does not.
+    # when the ORDER_PRIOR leaves a segment after it without a place, or a required group out (its
+    # OBSERVATION_PRIOR at the message's end), the prior result when it does neither.
     *[(MSH.format(type="OML^O21^OML_O21", version="2.5.1") + "\rPID|1\rORC|NW|1\rOBR|1\rSPM|1\rORC|NW|2\rOBR|2\r"
        + last, ("OML_O21", True, ["MSH0", ("PATIENT", ["PID1"]),
                                   ("ORDER", ["ORC2", ("OBSERVATION_REQUEST", ["OBR3", ("SPECIMEN", ["SPM4"])] + prior)])]
                 + after)) for last, prior, after in [
         ("SPM|1", [], [("ORDER", ["ORC5", ("OBSERVATION_REQUEST", ["OBR6", ("SPECIMEN", ["SPM7"])])])]),
+        ("", [], [("ORDER", ["ORC5", ("OBSERVATION_REQUEST", ["OBR6"])])]),
         ("OBX|1", [("PRIOR_RESULT", [("ORDER_PRIOR", ["ORC5", "OBR6", ("OBSERVATION_PRIOR", ["OBX7"])])])], [])]],
 ])
 def test_flat_and_shared_structures(text, expected):
@@ -205,6 +209,8 @@ def _adt(version, structure="^ADT_A01"):
     # versions the definitions lack and a site's own message types
     (ADT.replace("2.5.1", "2.9"), False, [("w", 203, "MSH-12")]),
     (ADT.replace("2.5.1", "2.9"), True, [("e", 203, "MSH-12")]),
+    # read as the version it names: its spelling is no value of table 0104
+    (ADT.replace("2.5.1", "V2.5.1"), True, [("w", 103, "MSH-12-1")]),
     (ADT.replace("|2.5.1", "|"), False, [("e", 101, "MSH-12")]),
     (ADT.replace("ADT^A01^ADT_A01", "ZAB^Z01^ZAB_Z01"), False, [("w", 200, "MSH-9-1")]),
     (ADT.replace("ADT^A01^ADT_A01", "ZAB^Z01^ZAB_Z01"), True, [("e", 200, "MSH-9-1")]),

@@ -147,6 +147,9 @@ VERDICTS = {
     ("CWE[string]", "ST"): "a text read as a coded value written as text (CQ-2's units before 2.6, "
                            "XAD-9's county): the map writes the first component, the text itself: "
                            "fine",
+    ("CWE[Quantity]", "ST"): "a text read as a coded unit (CQ-2's units before 2.6, an ST): CWE.1 "
+                             "without CWE.2 and CWE.3 is the Quantity's unit, the text itself, and no "
+                             "code without a system: fine",
     ("CWE[uri]", "ST"): "2.2's DLN-2 (the issuing state, a text) as the identifier's system, as a "
                         "later IS: fine",
     ("DLN[Identifier]", "CM"): "2.1's PID-20 is the licence number, state and expiry as DLN later: fine",

@@ -503,7 +503,9 @@ void GroupDef::finish() {
   first[children.size()] = static_cast<uint32_t>(entries.size());
   widest = static_cast<uint32_t>(children.size());
   depth = 1;
+  required_before.assign(children.size() + 1, 0);
   for (size_t i = 0; i < children.size(); ++i) {
+    required_before[i + 1] = required_before[i] + (children[i].cardinality.min > 0);
     const GroupDef *group = children[i].group;
     places.push_back({group, children[i].cardinality.max != 1 ? first[i] : first[i + 1]});
     if (group) {

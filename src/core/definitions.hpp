@@ -74,6 +74,10 @@ struct GroupDef {
     uint32_t resume;
   };
   std::vector<Place> places;
+  // For each child, the required children (cardinality min above 0) before
+  // it, and last, of all: the required ones between two children are a
+  // subtraction.
+  std::vector<uint32_t> required_before;
   uint32_t widest = 0; // the most children of this group or any within it
   uint32_t depth = 0;  // the most groups open at once within it, itself included
   // The first entry at or after `from` that `segment` (whose code is
@@ -91,8 +95,8 @@ struct GroupDef {
         return e;
     return nullptr;
   }
-  // Sets starts, entries, places, widest and depth; each child group
-  // finished before.
+  // Sets starts, entries, places, required_before, widest and depth; each
+  // child group finished before.
   void finish();
 };
 

@@ -2866,6 +2866,11 @@ private:
     std::bitset<256> valued = own_valued(seg, entry->valued, entry->top);
     if (valued[1] && !seg.msh && says_nothing_more(seg, named.count)) [[unlikely]]
       valued[1] = false;
+    // OBX-2 names the type of OBX-5's value, which the rows of OBX-5 read
+    // (noted written when one writes it): of an OBX whose OBX-5 holds none
+    // it types nothing, and nothing is lost
+    if (valued[2] && same(seg.name, "OBX") && !holds_a_value(field_text(seg, 5))) [[unlikely]]
+      valued[2] = false;
     entry->valued |= valued;
   }
 
@@ -7474,7 +7479,7 @@ stand_in_version(const Definitions &definitions, std::string_view version, bool 
     }
     return out;
   };
-  const std::vector<uint32_t> own = numbers(trim_white_space(version));
+  const std::vector<uint32_t> own = numbers(plain_version(version));
   named = !own.empty();
   const VersionDefinitions *latest = nullptr, *earliest = nullptr, *below = nullptr;
   std::vector<uint32_t> latest_n, earliest_n, below_n;
@@ -7594,17 +7599,13 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out) {
   MessageKind kind = message_kind(definitions, message, {});
-  // a version padded with white space ("2.5.1 ", a fixed-width sender's) is
-  // that version
-  if (!kind.definitions)
-    if (const std::string_view trimmed = trim_white_space(kind.version);
-        trimmed.size() != kind.version.size() && definitions.version(trimmed))
-      kind = message_kind(definitions, message, std::string(trimmed));
   // a message of a version the definitions do not hold is read by one they
   // do, and the caller told which: without one it would stand in no group
   // (an ORU's results in no report)
   SegmentView header;
-  std::string read_as; // the version the rows' tests read, where not the message's own
+  // the version the rows' tests read, where not MSH-12-1 as sent (a version
+  // spelled otherwise, "V2.4", is read as the one it names)
+  std::string read_as = kind.respelled ? kind.version : std::string();
   bool named = false;
   if (!kind.definitions && message.find_segment("MSH", header))
     if (const VersionDefinitions *v = stand_in_version(definitions, kind.version, named)) {

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "terser.hpp"
+#include "text.hpp"
 
 namespace vellomar {
 namespace {
@@ -68,7 +69,7 @@ public:
       out_.counts.resize(8 * size_t{root->widest});
     out_.segment_node.resize(segments);
     node_of_ = out_.segment_node.data();
-    open(root, out_.name, 0, 0);
+    stack_[0] = open(root, out_.name, 0, 0);
     for (uint32_t i = 0; i < segments; ++i) {
       const std::string_view name = segment_name(message_, i);
       if (!root || !place(i, segment_code(name), name)) {
@@ -95,23 +96,62 @@ public:
   }
 
 private:
+  // An open group, innermost last: the match's stack, and the look-ahead's
+  // copy of it (whose frames it opens itself name no node).
   struct Frame {
     const GroupDef *def;
-    uint32_t node;
     uint32_t from;      // the entry the next search begins at
+    uint32_t node;      // the group's node
     uint32_t counts_at; // the node's counts
+    uint32_t next;      // the child after the one taken last (0: none taken)
   };
   struct Placed {
     uint32_t node;
     GroupNode::Item item;
   };
-  struct Trial { // an open group as reach_from() follows it
-    const GroupDef *def;
-    uint32_t from;
-  };
 
-  // A new node for an occurrence of `def`, its frame on top of the stack.
-  void open(const GroupDef *def, std::string_view name, uint32_t parent, uint32_t repetition) {
+  // The place of a segment among the open groups `frames[0..top]`, searched
+  // from the innermost outwards: the same child again when it may repeat,
+  // else the first later child that matches (a group passed is left, so
+  // closed). The entry, its group's frame in `level`; null when no open
+  // group takes the segment. The match and its look-ahead search alike.
+  static const GroupDef::Entry *search(const Frame *frames, uint32_t top, uint32_t code,
+                                       std::string_view name, uint32_t &level) {
+    for (uint32_t at = top + 1; at-- > 0;)
+      if (const GroupDef::Entry *e = frames[at].def->find(frames[at].from, code, name)) {
+        level = at;
+        return e;
+      }
+    return nullptr;
+  }
+
+  // Moves the frames past child `child` of the group at `level`, which takes
+  // the segment (a segment of its name, or a group it starts), down to the
+  // segment's own place: `pass(frame, child, group)` is told of each child
+  // taken (`group` null at the segment's own), before the frame notes it
+  // taken, and returns the frame of each group the segment opens. Returns
+  // the innermost frame's index.
+  template <class Pass>
+  [[gnu::always_inline]] static uint32_t enter(Frame *frames, uint32_t level, uint32_t child, uint32_t code,
+                        std::string_view name, Pass &&pass) {
+    for (;;) {
+      Frame &f = frames[level];
+      const GroupDef::Place &to = f.def->places[child];
+      f.from = to.resume;
+      if (!to.group) {
+        pass(f, child, nullptr);
+        f.next = child + 1;
+        return level;
+      }
+      const Frame opened = pass(f, child, to.group);
+      f.next = child + 1;
+      frames[++level] = opened;
+      child = to.group->find(0, code, name)->child; // it starts the group
+    }
+  }
+
+  // A new node for an occurrence of `def`; its frame, returned.
+  Frame open(const GroupDef *def, std::string_view name, uint32_t parent, uint32_t repetition) {
     const auto index = static_cast<uint32_t>(out_.nodes.size());
     GroupNode &n = out_.nodes.emplace_back();
     n.def = def;
@@ -119,14 +159,13 @@ private:
     n.parent = parent;
     n.repetition = repetition;
     n.counts_at = counts_size_;
-    if (index != 0)
-      ++top_;
-    stack_[top_] = {def, index, 0, counts_size_};
+    const Frame frame{def, 0, index, counts_size_, 0};
     if (!def)
-      return;
+      return frame;
     counts_size_ += static_cast<uint32_t>(def->children.size());
     // zeros, as the counts begin (the vector's own growth keeps it amortized)
     out_.counts.resize(std::max<size_t>(counts_size_, out_.counts.size()));
+    return frame;
   }
 
   void add_item(uint32_t node, GroupNode::Item item) {
@@ -139,59 +178,54 @@ private:
     node_of_[segment] = node;
   }
 
-  // Places the segment in the frame on top at child `child`, which matches it
-  // (a segment of that name, or a group it starts), opening the groups it
-  // starts down to the segment's own place.
-  void take(uint32_t child, uint32_t segment, uint32_t code, std::string_view name) {
-    for (;;) {
-      Frame &top = stack_[top_];
-      const GroupDef::Place &to = top.def->places[child];
-      top.from = to.resume;
-      const uint32_t count = out_.counts[top.counts_at + child]++;
-      if (!to.group) {
-        attach(top.node, segment);
-        return;
-      }
-      const uint32_t parent = top.node;
-      add_item(parent, {true, static_cast<uint32_t>(out_.nodes.size())});
-      open(to.group, to.group->name, parent, count);
-      child = to.group->find(0, code, name)->child; // it starts the group
-    }
+  // Places the segment at child `child` of the open group at `level`, which
+  // takes it, opening the groups it starts down to its own place.
+  void take(uint32_t level, uint32_t child, uint32_t segment, uint32_t code,
+            std::string_view name) {
+    top_ = enter(stack_, level, child, code, name,
+                 [&](const Frame &f, uint32_t at, const GroupDef *group) {
+                   const uint32_t count = out_.counts[f.counts_at + at]++;
+                   if (!group) {
+                     attach(f.node, segment);
+                     return f;
+                   }
+                   add_item(f.node, {true, static_cast<uint32_t>(out_.nodes.size())});
+                   return open(group, group->name, f.node, count);
+                 });
   }
 
-  // Finds the place of a segment from the innermost open group outwards:
-  // the same child again when it may repeat, else the first later child that
-  // matches; leaving a group closes it. Where the innermost place opens a
-  // group and a group further out takes the segment too (an OML_O21's next
-  // ORC after an SPM opens an ORDER_PRIOR of the PRIOR_RESULT as well as the
-  // next ORDER), the place whose following segments all find a place the
-  // longest is taken, the innermost while they do alike.
+  // Finds the place of a segment (search()) and takes it. Where the
+  // innermost place opens a group and a group further out takes the segment
+  // too (an OML_O21's next ORC after an SPM opens an ORDER_PRIOR of the
+  // PRIOR_RESULT as well as the next ORDER), the place whose following
+  // segments all find a place the longest is taken; while they do alike, the
+  // one that leaves fewer required children out (ORC OBR at the message's
+  // end: an ORDER_PRIOR lacks its OBSERVATION_PRIOR, the next ORDER lacks
+  // nothing); then the innermost.
   bool place(uint32_t segment, uint32_t code, std::string_view name) {
-    uint32_t level = top_ + 1;
-    const GroupDef::Entry *e = nullptr;
-    while (!e && level-- > 0)
-      e = stack_[level].def->find(stack_[level].from, code, name);
+    uint32_t level = 0;
+    const GroupDef::Entry *e = search(stack_, top_, code, name, level);
     if (!e)
       return false;
     if (stack_[level].def->places[e->child].group) {
-      uint32_t reach = 0; // the first segment after this one the inner place leaves out
-      for (uint32_t outer = level; outer-- > 0;) {
-        const GroupDef::Entry *o = stack_[outer].def->find(stack_[outer].from, code, name);
-        if (!o)
-          continue;
-        if (reach == 0)
-          reach = reach_from(level, e->child, segment);
-        if (reach == lookahead_end(segment))
+      Reach reach; // how far the place taken so far gets
+      bool followed = false;
+      uint32_t outer = level;
+      for (const GroupDef::Entry *o;
+           outer > 0 && (o = search(stack_, outer - 1, code, name, outer));) {
+        if (!followed)
+          reach = reach_from(level, e->child, segment), followed = true;
+        if (reach.end == lookahead_end(segment) && reach.missed == 0)
           break;
-        if (const uint32_t r = reach_from(outer, o->child, segment); r > reach) {
+        if (const Reach r = reach_from(outer, o->child, segment);
+            r.end > reach.end || (r.end == reach.end && r.missed < reach.missed)) {
           reach = r;
           level = outer;
           e = o;
         }
       }
     }
-    top_ = level;
-    take(e->child, segment, code, name);
+    take(level, e->child, segment, code, name);
     return true;
   }
 
@@ -203,46 +237,64 @@ private:
         std::min<size_t>(message_.segment_count(), size_t{segment} + 1 + lookahead));
   }
 
-  // The first segment after `segment` that finds no place once `segment` is
-  // placed at child `child` of the open group at `level`, matched as place()
-  // and take() would but on a copy of the open groups, writing nothing; the
-  // look-ahead's end when all do.
-  uint32_t reach_from(uint32_t level, uint32_t child, uint32_t segment) {
-    Trial *t = trial_;
-    for (uint32_t i = 0; i <= level; ++i)
-      t[i] = {stack_[i].def, stack_[i].from};
-    uint32_t top = level;
-    const auto enter = [&](uint32_t at, uint32_t code, std::string_view name) {
-      for (;;) {
-        const GroupDef::Place &to = t[top].def->places[at];
-        t[top].from = to.resume;
-        if (!to.group)
-          return;
-        t[++top] = {to.group, 0};
-        at = to.group->find(0, code, name)->child;
-      }
+  // The required children of `f`'s group before child `upto` that it has not
+  // taken since the one it took last (children taken come in order; none
+  // when `upto` is that one again, repeated).
+  static uint32_t missed(const Frame &f, uint32_t upto) {
+    return upto > f.next ? f.def->required_before[upto] - f.def->required_before[f.next] : 0;
+  }
+  static uint32_t missed_all(const Frame &f) {
+    return f.def->required_before.back() - f.def->required_before[f.next];
+  }
+
+  // How far a choice of place gets: `end` the first segment after it that
+  // finds no place (the look-ahead's end when all do), `missed` the required
+  // children left out of the groups it closes on the way (and of those open
+  // at the message's end, when the look-ahead reaches it).
+  struct Reach {
+    uint32_t end = 0;
+    uint32_t missed = 0;
+  };
+
+  // How far `segment` gets once placed at child `child` of the open group at
+  // `level`, matched as place() and take() would (search(), enter()) but on
+  // a copy of the open groups, writing nothing.
+  Reach reach_from(uint32_t level, uint32_t child, uint32_t segment) {
+    Reach reach;
+    for (uint32_t i = level + 1; i <= top_; ++i) // closed by the choice
+      reach.missed += missed_all(stack_[i]);
+    Frame *t = trial_;
+    std::copy_n(stack_, level + 1, t);
+    const auto pass = [&](const Frame &f, uint32_t at, const GroupDef *group) {
+      reach.missed += missed(f, at);
+      return group ? Frame{group, 0, 0, 0, 0} : f;
     };
     const std::string_view first = segment_name(message_, segment);
-    enter(child, segment_code(first), first);
+    uint32_t top = enter(t, level, child, segment_code(first), first, pass);
     const uint32_t end = lookahead_end(segment);
     for (uint32_t i = segment + 1; i < end; ++i) {
       const std::string_view name = segment_name(message_, i);
       const uint32_t code = segment_code(name);
-      const GroupDef::Entry *e = nullptr;
-      uint32_t at = top + 1;
-      while (!e && at-- > 0)
-        e = t[at].def->find(t[at].from, code, name);
-      if (!e)
-        return i;
-      top = at;
-      enter(e->child, code, name);
+      uint32_t at = 0;
+      const GroupDef::Entry *e = search(t, top, code, name, at);
+      if (!e) {
+        reach.end = i;
+        return reach;
+      }
+      for (uint32_t j = at + 1; j <= top; ++j) // left, so closed
+        reach.missed += missed_all(t[j]);
+      top = enter(t, at, e->child, code, name, pass);
     }
-    return end;
+    if (end == message_.segment_count()) // all that is open closes here
+      for (uint32_t j = 0; j <= top; ++j)
+        reach.missed += missed_all(t[j]);
+    reach.end = end;
+    return reach;
   }
 
   struct Scratch {
     std::vector<Frame> stack;
-    std::vector<Trial> trial; // reach_from()'s copy of the stack
+    std::vector<Frame> trial; // reach_from()'s copy of the stack
     std::vector<Placed> placed; // (node, item) in message order
   };
   // Out of line: the thread's copy is asked for once per match, not at each use.
@@ -254,7 +306,7 @@ private:
   const Message &message_;
   MessageStructure &out_;
   Frame *stack_ = nullptr;
-  Trial *trial_ = nullptr;
+  Frame *trial_ = nullptr;
   uint32_t top_ = 0; // the innermost open group's frame
   Placed *placed_ = nullptr;
   uint32_t placed_size_ = 0;
@@ -293,20 +345,33 @@ uint32_t find_in(const MessageStructure &s, const Message &message, uint32_t nod
 
 } // namespace
 
+std::string_view plain_version(std::string_view sent) {
+  std::string_view plain = trim_white_space(sent);
+  if (plain.size() > 1 && (plain[0] == 'V' || plain[0] == 'v') && plain[1] >= '0' &&
+      plain[1] <= '9')
+    plain.remove_prefix(1);
+  return plain;
+}
+
 MessageKind message_kind(const Definitions &defs, const Message &message,
                          std::string_view version) {
   MessageKind kind;
   SegmentView msh; // found once for both fields
   const bool header = message.find_segment("MSH", msh);
-  if (version.empty() && header)
+  const bool sent = version.empty();
+  if (sent && header)
     header_components(msh, 12, {&version, 1});
+  kind.definitions = defs.version(version);
+  if (!kind.definitions && sent) [[unlikely]] // "V2.4", "2.3.1 ": the version plainly named
+    if (const std::string_view plain = plain_version(version); plain.size() != version.size())
+      if ((kind.definitions = defs.version(plain)))
+        version = plain, kind.respelled = true;
   kind.version = version;
   std::string_view type[3]; // MSH-9: type^event^structure
   if (header)
     header_components(msh, 9, type);
   kind.type = type[0];
   kind.event = type[1];
-  kind.definitions = defs.version(kind.version);
   find_structure(kind, type[2]);
   return kind;
 }

@@ -49,11 +49,21 @@ struct MessageStructure {
   }
 };
 
+// MSH-12's first component `sent` spelled plainly: without white space
+// around it or a "V" before the number ("V2.4", "v2.3", "2.3.1 ": 2.4, 2.3,
+// 2.3.1), as some senders write the version; other text as it stands.
+std::string_view plain_version(std::string_view sent);
+
 // What the header of a message says about its definitions: its version
-// (MSH-12-1 unless `version` is given), the definitions of that version
-// (null when there are none), its type, event and structure.
+// (MSH-12-1 unless `version` is given: as sent when the definitions hold
+// it, else its plain spelling when they hold that, else as sent), the
+// definitions of that version (null when there are none), its type, event
+// and structure. The one reading of a message's version: structure(),
+// validate(), table() and the converter read it here; Message.version and
+// MSH-12 itself stay as sent.
 struct MessageKind {
   std::string version;
+  bool respelled = false; // `version` is MSH-12-1 spelled plainly, not as sent
   const VersionDefinitions *definitions = nullptr;
   std::string type, event, structure_name;
   const GroupDef *structure = nullptr;

@@ -1746,7 +1746,7 @@ def test_unmapped_content_is_reported():
     # order, PR1 in the message; or in the message) is not reported, another number is; so is an EVN-1 that
     # is not MSH-9's event
     numbered = "ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|P1||1-8^a^LN", "OBX|{}|ST|1-8^a^LN||x||||||F", "OBR|2|P2||1-8^a^LN"
-    assert [[u for u in fhir.convert(t).unmapped if u[:3] in ("EVN", "PID", "NK1", "OBR", "OBX", "PR1")] for t in [
+    assert [[u for u in fhir.convert(t).unmapped if u[:3] in ("EVN", "PID", "NK1", "OBR", "OBX", "PR1", "PV1")] for t in [
         message("ADT^A01^ADT_A01", "EVN|A01", "PID|1||ID1", "NK1|1|DOE^A", "NK1|2|DOE^B"),
         message("ADT^A01^ADT_A01", "EVN|A08", "PID|2||ID1", "NK1|5|DOE^A", "NK1|6|DOE^B"),
         message("ADT^A01^ADT_A01", "EVN| A01 ", "PID|1||ID1", "NK1|1|DOE^A", "NK1|1|DOE^B"),
@@ -1754,8 +1754,13 @@ def test_unmapped_content_is_reported():
         message(*numbered[:4]).format(1) + numbered[4] + "\r" + numbered[3].format(2) + "\r",
         message(*numbered[:4]).format(2) + numbered[4] + "\r" + numbered[3].format(3) + "\r",
         message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|1||1-8^a^I10P", "PR1|2||1-8^b^I10P"),
-        message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|2||1-8^a^I10P", "PR1|1||1-8^b^I10P")]] == [
-        [], ["EVN-1", "PID-1", "NK1-1"], ["NK1-1"], [], [], ["OBX-1"], [], ["PR1-1"]]
+        message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|2||1-8^a^I10P", "PR1|1||1-8^b^I10P"),
+        # two patients one after the other (an A17's swap): each one's PV1 is its first
+        message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I", "PID|2||ID2", "PV1|1|I"),
+        message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I", "PID|1||ID2", "PV1|3|I"),
+        message("ORU^R01^ORU_R01", "PID|1||ID1", "OBR|0|P1||1-8^a^LN")]] == [
+        [], ["EVN-1", "PID-1", "NK1-1"], ["NK1-1"], [], [], ["OBX-1"], [], ["PR1-1"], [], ["PID-1", "PV1-1"],
+        ["OBR-1"]]
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
     # a second RXR of one order (the route of its dosage is the first's) is reported
     assert "RXR" in fhir.convert(message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500",

@@ -2902,7 +2902,33 @@ private:
         definitions_->type_name((*fields)[0].type.type) != "SI")
       return false;
     uint32_t set_id = 0;
-    return fhir::number(value, set_id) && (set_id == count || set_id == place_among_its_name(seg.name));
+    return fhir::number(value, set_id) &&
+           (set_id == count || set_id == place_among_its_name(seg.name) ||
+            set_id == place_after_its_patient(seg.name));
+  }
+
+  // The place of segment reading_, from 1, among the segments of its name
+  // after the PID before it, where another PID stands before that
+  // (UINT64_MAX, which no set id is, where none does;
+  // a PID's own set id counts PIDs in the message): a message of patients
+  // one after another outside any group (an A17's swap, PID PV1 PID PV1)
+  // numbers each patient's PV1 1.
+  uint64_t place_after_its_patient(std::string_view name) const {
+    if (same(name, "PID"))
+      return UINT64_MAX;
+    uint64_t place = 1;
+    bool patient = false;
+    for (uint32_t j = reading_; j-- > 0;) {
+      const std::string_view n = message_.segment_at(j).name;
+      if (same(n, "PID")) {
+        if (patient)
+          return place;
+        patient = true;
+      } else if (!patient) {
+        place += same(n, name);
+      }
+    }
+    return UINT64_MAX;
   }
 
   // The place of segment reading_, from 1, among the segments of its name

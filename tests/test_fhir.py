@@ -1218,6 +1218,7 @@ def test_elements(text, resource_type, path, expected):
 
 
 UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "code": "UNK"}
+NOT_SENT = {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}
 
 
 @pytest.mark.parametrize("text, resource_type, n, element, expected", [
@@ -1239,6 +1240,20 @@ UNKNOWN = {"system": "http://terminology.hl7.org/CodeSystem/v3-NullFlavor", "cod
      "destination.0.endpoint", "urn:unknown"),
     # SCH-25's status is an Appointment's ("Booked"), none of an order's
     (ORDERED, "ServiceRequest", 0, "status", "unknown"),
+    # a code the message does not send, of a resource that holds something else (a report's text, its results,
+    # a date and a dose, a dose range): not known
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TX|||The liver has normal dimensions.||||||F"), "Observation", 0,
+     "code", NOT_SENT),
+    (message("ORU^R01^ORU_R01", PID, "OBR|1|PL123", "OBX|1|ST|1-8^a^LN||v||||||F"), "DiagnosticReport", 0, "code",
+     NOT_SENT),
+    (message("VXU^V04^VXU_V04", PID, "RXA|0|1|20240110|||0.5|mL^mL^UCUM"), "Immunization", 0, "vaccineCode", NOT_SENT),
+    (message("ORM^O01", PID, "ORC|NW|RX1", "RXO||500|1000|mg^mg^UCUM"), "MedicationRequest", 0,
+     "medicationCodeableConcept", NOT_SENT),
+    # a payor (IN1-4) of a plan and its dates; a document (an MDM^T01's notification) of its type and date
+    (message("ADT^A01^ADT_A01", PID, PV1, "IN1|1|PLAN1" + "|" * 10 + "20240101|20241231"), "Coverage", 0, "payor",
+     [NOT_SENT]),
+    (message("MDM^T01^MDM_T01", "EVN|T01", PID, PV1, "TXA|1|DS||20240110"), "DocumentReference", 0, "content",
+     [{"attachment": NOT_SENT}]),
 ])
 def test_required_elements_left_unmapped_get_documented_values(text, resource_type, n, element, expected):
     value = entries(check_bundle(fhir.to_json(text)), resource_type)[n]
@@ -1501,6 +1516,11 @@ def test_spark_option_zone(tmp_path):
     # which would make every patient sent with it one
     *[(message("ADT^A01^ADT_A01", "PID|1||ID1||DOE" + "|" * 14 + ssn), "Patient", "identifier.system")
       for ssn in ("000-00-0000", "912345678", "1014071185^ON", "123-45-0000")],
+    # a resource without a code the message does not send, holding nothing else than its numbers and status, goes
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1||||||||||F"), "Observation", "code"),
+    (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", "OBR|1|PL1"), "DiagnosticReport", "code"),
+    (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|"), "MedicationRequest", "medicationCodeableConcept"),
+    (message("ADT^A01^ADT_A01", PID, PV1, "IN1|1"), "Coverage", "payor"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):
@@ -1546,6 +1566,9 @@ def test_elements_left_out(text, resource_type, element):
     (message("ADT^A01^ADT_A01", "IN1|1|PLAN1|ORG1|Acme Insurance"), {"Provenance"}),
     # nor what the later of two resources of one identifier named alone (PV1-17's NPI by its OID)
     (ONE_NPI, {"Provenance", "Encounter"}),
+    # a report without OBR-4 and its result without OBX-3 (its text) stay, the one referring to the other
+    (message("ORU^R01^ORU_R01", PID, "OBR|1|PL1", "OBX|1|TX|||Impression: normal||||||F"),
+     {"Provenance", "DiagnosticReport"}),
 ])
 def test_resources_made_through_references_are_referred_to(text, unreferenced):
     bundle = check_bundle(fhir.to_json(text))
@@ -1628,6 +1651,10 @@ def test_ids_are_stable_across_events_of_one_stay():
     # a result of an order without numbers is keyed by its own code alone
     (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F"),
      message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE", "OBR|1|||^Panel", "OBX|1|ST|1-8^Sugar^LN||x||||||F",
+             control_id="M2"), ["Observation"]),
+    # a result without OBX-3 (a report's text) is keyed by its order: the final one is the preliminary one
+    (message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|P1", "OBR|1|P1||A^a^L", "OBX|1|TX|||Preliminary||||||P"),
+     message("ORU^R01^ORU_R01", "PID|1||ID1", "ORC|RE|P1", "OBR|1|P1||A^a^L", "OBX|1|TX|||Final||||||F",
              control_id="M2"), ["Observation"]),
     # a merge's prior account (MRG-3) is the Account its number names, as PID-18's
     (message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0||ACC100"),
@@ -1719,7 +1746,7 @@ def test_unmapped_content_is_reported():
     # order, PR1 in the message; or in the message) is not reported, another number is; so is an EVN-1 that
     # is not MSH-9's event
     numbered = "ORU^R01^ORU_R01", "PID|1||ID1", "OBR|1|P1||1-8^a^LN", "OBX|{}|ST|1-8^a^LN||x||||||F", "OBR|2|P2||1-8^a^LN"
-    assert [[u for u in fhir.convert(t).unmapped if u[:3] in ("EVN", "PID", "NK1", "OBR", "OBX", "PR1")] for t in [
+    assert [[u for u in fhir.convert(t).unmapped if u[:3] in ("EVN", "PID", "NK1", "OBR", "OBX", "PR1", "PV1")] for t in [
         message("ADT^A01^ADT_A01", "EVN|A01", "PID|1||ID1", "NK1|1|DOE^A", "NK1|2|DOE^B"),
         message("ADT^A01^ADT_A01", "EVN|A08", "PID|2||ID1", "NK1|5|DOE^A", "NK1|6|DOE^B"),
         message("ADT^A01^ADT_A01", "EVN| A01 ", "PID|1||ID1", "NK1|1|DOE^A", "NK1|1|DOE^B"),
@@ -1727,8 +1754,13 @@ def test_unmapped_content_is_reported():
         message(*numbered[:4]).format(1) + numbered[4] + "\r" + numbered[3].format(2) + "\r",
         message(*numbered[:4]).format(2) + numbered[4] + "\r" + numbered[3].format(3) + "\r",
         message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|1||1-8^a^I10P", "PR1|2||1-8^b^I10P"),
-        message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|2||1-8^a^I10P", "PR1|1||1-8^b^I10P")]] == [
-        [], ["EVN-1", "PID-1", "NK1-1"], ["NK1-1"], [], [], ["OBX-1"], [], ["PR1-1"]]
+        message("ADT^A01^ADT_A01", "PID|1||ID1", "PR1|2||1-8^a^I10P", "PR1|1||1-8^b^I10P"),
+        # two patients one after the other (an A17's swap): each one's PV1 is its first
+        message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I", "PID|2||ID2", "PV1|1|I"),
+        message("ADT^A17^ADT_A17", "EVN|A17", "PID|1||ID1", "PV1|1|I", "PID|1||ID2", "PV1|3|I"),
+        message("ORU^R01^ORU_R01", "PID|1||ID1", "OBR|0|P1||1-8^a^LN")]] == [
+        [], ["EVN-1", "PID-1", "NK1-1"], ["NK1-1"], [], [], ["OBX-1"], [], ["PR1-1"], [], ["PID-1", "PV1-1"],
+        ["OBR-1"]]
     assert "NTE" in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, "NTE|1||order note")).unmapped
     # a second RXR of one order (the route of its dosage is the first's) is reported
     assert "RXR" in fhir.convert(message("ORM^O01", PID, "ORC|NW|RX1", "RXO|00093-1234^Amoxicillin^NDC|500",
@@ -1934,6 +1966,10 @@ def test_unmapped_content_is_reported():
         ["Condition without subject (from DG1)", "Encounter.diagnosis without condition (from DG1)"],
         ["Condition without subject (from DG1)"], ["MessageHeader.response without code (from MSA)"],
         ["Appointment.extension without url (from NTE)"], ["Appointment without participant (from SCH)"]]
+    # a resource kept without an element the message does not send reports the element; one that goes, itself
+    assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, obx)).unmapped if u.startswith("Observation")]
+            for obx in ("OBX|1|TX|||Impression: normal||||||F", "OBX|1||||||||||F")] == [
+        ["Observation.code not sent (from OBX)"], ["Observation without code (from OBX)"]]
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
     assert not [u for u in fhir.convert(DOCUMENT).unmapped if u.endswith("(from PID)")]
     # a field that repeats written into an element that does not (OBX-17's method, OBX-20's body site,

@@ -78,6 +78,28 @@ DEFAULTS = {
     ("Appointment", "end"): _absent("end"),
 }
 
+# Required elements the message may not send (OBX-3, OBR-4, RXA-5, RXO-1,
+# IN1-4, the document of a TXA): where the resource holds something else of the
+# message (OBX-5's report text, a performer, a note), FHIR's
+# data-absent-reason `unknown` on the element, which keeps the resource;
+# where it holds nothing else it goes as before. Not the elements naming
+# the patient (Condition.subject, Coverage.beneficiary, ...: a resource of
+# no patient is no one's record), nor a choice held by its extension alone
+# (Immunization.occurrence[x]: the models take only a value there).
+ABSENT = {
+    ("Observation", "code"): f"extension*1.url={tables.DATA_ABSENT_REASON}&extension*1.valueCode=unknown",
+    ("DiagnosticReport", "code"): f"extension*1.url={tables.DATA_ABSENT_REASON}&extension*1.valueCode=unknown",
+    ("Immunization", "vaccineCode"): f"extension*1.url={tables.DATA_ABSENT_REASON}&extension*1.valueCode=unknown",
+    ("MedicationRequest", "medication"): (f"medicationCodeableConcept|extension*1.url={tables.DATA_ABSENT_REASON}"
+                                         "&extension*1.valueCode=unknown"),
+    # IN1-4 empty (the tables map no other payor field), or PV1-20's Coverage without an IN1
+    ("Coverage", "payor"): (f"payor*1|extension*1.url={tables.DATA_ABSENT_REASON}"
+                            "&extension*1.valueCode=unknown"),
+    # a TXA without the document (an MDM^T01's notification, no OBX)
+    ("DocumentReference", "content"): (f"content*1|attachment.extension*1.url={tables.DATA_ABSENT_REASON}"
+                                       "&attachment.extension*1.valueCode=unknown"),
+}
+
 # Top-level elements a resource holds unless an element of it holds one of
 # some codes, which the converter gives their default (DEFAULTS) where the
 # message leaves them out: an Appointment has a start and an end unless it
@@ -272,6 +294,9 @@ def required() -> list[str]:
         for (t, element), value in DEFAULTS.items():
             if t == rtype and value:
                 out.append(f"A\t{t}\t{element}\t{esc(value)}")
+        for (t, element), value in ABSENT.items():
+            if t == rtype:
+                out.append(f"U\t{t}\t{element}\t{esc(value)}")
         for (t, element), (unless, codes) in WANTED.items():
             if t == rtype:
                 out.append("\t".join(["W", t, element, unless, *map(esc, codes)]))

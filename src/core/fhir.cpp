@@ -512,6 +512,8 @@ std::optional<Error> Maps::read(std::string_view text) {
       // the shapes of FHIR types, for compiling a user's tables in Python
     } else if (tag == "A" && f.size() == 4) {
       defaults[std::string(f[1]) + "." + std::string(f[2])] = unescape(f[3]);
+    } else if (tag == "U" && f.size() == 4) {
+      absent[std::string(f[1]) + "." + std::string(f[2])] = unescape(f[3]);
     } else if (tag == "W" && f.size() >= 4) {
       Wanted w{std::string(f[1]), std::string(f[2]), std::string(f[3]), {}, {}, 0};
       for (size_t i = 4; i < f.size(); ++i)
@@ -1272,22 +1274,30 @@ void Maps::finish() {
   for (auto &[type, links] : context)
     for (Link &l : links)
       steps(l.path);
-  member_defaults.clear();
-  for (const auto &[element, value] : defaults) {
-    // "Type.name", or "Type.a.name" for a member of an element
-    const uint32_t id = intern(std::string_view(element).substr(element.rfind('.') + 1));
-    if (element.find('.') != element.rfind('.'))
-      member_defaults.push_back(id);
-    std::string_view v = value;
+  // the names a default writes: a choice's form ("name|...") and the
+  // members' paths
+  auto default_names = [&](std::string_view v) {
     const size_t bar = v.find('|');
     if (bar != std::string_view::npos && bar < v.find('=')) {
-      intern(v.substr(0, bar));
+      intern(v.substr(0, std::min(bar, v.find('*'))));
       v.remove_prefix(bar + 1);
     }
     if (v.find('=') != std::string_view::npos)
       for (std::string_view member : split(v, '&'))
         for (std::string_view step : split(member.substr(0, member.find('=')), '.'))
           intern(step.substr(0, step.find('*'))); // (a list's slot: "extension*1.url")
+  };
+  member_defaults.clear();
+  for (const auto &[element, value] : defaults) {
+    // "Type.name", or "Type.a.name" for a member of an element
+    const uint32_t id = intern(std::string_view(element).substr(element.rfind('.') + 1));
+    if (element.find('.') != element.rfind('.'))
+      member_defaults.push_back(id);
+    default_names(value);
+  }
+  for (const auto &[element, value] : absent) {
+    intern(std::string_view(element).substr(element.rfind('.') + 1));
+    default_names(value);
   }
   for (Wanted &w : wanted) {
     intern(w.element);
@@ -2897,7 +2907,33 @@ private:
         definitions_->type_name((*fields)[0].type.type) != "SI")
       return false;
     uint32_t set_id = 0;
-    return fhir::number(value, set_id) && (set_id == count || set_id == place_among_its_name(seg.name));
+    return fhir::number(value, set_id) &&
+           (set_id == count || set_id == place_among_its_name(seg.name) ||
+            set_id == place_after_its_patient(seg.name));
+  }
+
+  // The place of segment reading_, from 1, among the segments of its name
+  // after the PID before it, where another PID stands before that
+  // (UINT64_MAX, which no set id is, where none does;
+  // a PID's own set id counts PIDs in the message): a message of patients
+  // one after another outside any group (an A17's swap, PID PV1 PID PV1)
+  // numbers each patient's PV1 1.
+  uint64_t place_after_its_patient(std::string_view name) const {
+    if (same(name, "PID"))
+      return UINT64_MAX;
+    uint64_t place = 1;
+    bool patient = false;
+    for (uint32_t j = reading_; j-- > 0;) {
+      const std::string_view n = message_.segment_at(j).name;
+      if (same(n, "PID")) {
+        if (patient)
+          return place;
+        patient = true;
+      } else if (!patient) {
+        place += same(n, name);
+      }
+    }
+    return UINT64_MAX;
   }
 
   // The place of segment reading_, from 1, among the segments of its name
@@ -6175,15 +6211,21 @@ private:
   }
 
   // A documented default for a required element: a value, or an element
-  // of members written "name=value&name=value".
+  // of members written "name=value&name=value" (after "name|", the form of
+  // a choice or the slot of a list the element is: "payor*1|...").
   void default_value(uint32_t r, const std::string &element, std::string_view value) {
     std::string name = element;
+    uint16_t slot = 0;
     const size_t bar = value.find('|');
-    if (bar != std::string_view::npos && bar < value.find('=')) { // a choice's form
-      name = std::string(value.substr(0, bar));
+    if (bar != std::string_view::npos && bar < value.find('=')) { // a choice's form, a list's slot
+      std::vector<Step> form;
+      if (!read_path(value.substr(0, bar), form) || form.size() != 1)
+        return;
+      name = form[0].name;
+      slot = form[0].slot;
       value.remove_prefix(bar + 1);
     }
-    const Step top{name, 0, false, maps_.name_id(name)};
+    const Step top{name, slot, false, maps_.name_id(name)};
     std::vector<PathItem> path{{&top, 0}};
     if (value.find('=') == std::string_view::npos) {
       leaf(r, path, 's', value);
@@ -6507,6 +6549,92 @@ public:
       return holds_nothing;
     }
     return references ? holds_references : holds_nothing;
+  }
+
+  // Decides the resources `lacking` lists, each without a required element
+  // that the message may not send (Maps::absent), once nothing else changes:
+  // one that holds something of the message besides what names it stays,
+  // the element holding its value for one not sent, and the element is
+  // reported ("Observation.code not sent (from OBX)"); one that refers to
+  // such a resource, or to another that stays, stays too (a DiagnosticReport
+  // without OBR-4 of the Observation of a report's text); the others go, as
+  // without such an element ("Observation without code (from OBX)").
+  // Empties `lacking`; true (a resource changed or went). (Cold: few
+  // messages lack such an element.)
+  [[gnu::noinline, gnu::cold]] bool keep_lacking(std::vector<uint32_t> &lacking,
+                                                 uint32_t defaults, uint32_t &drops) {
+    std::erase_if(lacking, [&](uint32_t i) { return resources[i].dropped; });
+    for (bool kept = true; kept;) {
+      kept = false;
+      for (size_t at = 0; at < lacking.size(); ++at) {
+        const uint32_t i = lacking[at];
+        if (!holds_more_than_its_name(resources[i], defaults, lacking))
+          continue;
+        Resource &r = resources[i];
+        for (const Maps::Need &need : maps_.needs[static_cast<size_t>(r.rules.needs)]) {
+          auto a = maps_.absent.find(std::string(r.type) + "." + need.element);
+          if (a == maps_.absent.end() || holds_one(r.root, need.forms))
+            continue;
+          default_value(i, need.element, a->second);
+          unmapped(std::string(r.type) + "." + need.element + " not sent (from " +
+                   std::string(r.segment_name) + ")");
+        }
+        r.pruned = false;
+        r.needs_met = false;
+        lacking.erase(lacking.begin() + static_cast<ptrdiff_t>(at--));
+        kept = true;
+      }
+    }
+    for (const uint32_t i : lacking) {
+      Resource &r = resources[i];
+      for (const Maps::Need &need : maps_.needs[static_cast<size_t>(r.rules.needs)])
+        if (!holds_one(r.root, need.forms)) {
+          unmapped(std::string(r.type) + " without " + need.element + " (from " +
+                   std::string(r.segment_name) + ")");
+          break;
+        }
+      r.dropped = true;
+      ++drops;
+    }
+    lacking.clear();
+    return true;
+  }
+
+  // Whether resource `r` holds something of the message besides what names
+  // it (its identifiers, its status, what it is based on or part of) and
+  // its Patient, Encounter, Specimen and order: a value read from the
+  // message, or a reference to another resource that stays and is not
+  // `undecided` (a performer, a result; the specimen's segment, not the
+  // resource's, made it of the specimen, as holds() has it; a document's
+  // context.related is its order, as a report's basedOn).
+  bool holds_more_than_its_name(const Resource &r, uint32_t defaults,
+                                const std::vector<uint32_t> &undecided) const {
+    const uint32_t names[] = {maps_.name_id("identifier"), maps_.name_id("status"),
+                              maps_.name_id("basedOn"), maps_.name_id("partOf")};
+    std::vector<uint32_t> stack;
+    for (uint32_t c = nodes_[r.root].first; c != none; c = nodes_[c].next) {
+      if (std::find(std::begin(names), std::end(names), nodes_[c].key) != std::end(names) ||
+          !live(c))
+        continue;
+      if (holds_message_value(c, defaults))
+        return true;
+      stack.assign(1, c);
+      while (!stack.empty()) {
+        const Node &n = nodes_[stack.back()];
+        stack.pop_back();
+        if (n.kind == 'r') {
+          const Resource &to = resources[n.target];
+          if (!to.dropped && !same(to.type, "Patient") && !same(to.type, "Encounter") &&
+              !same(to.type, "Specimen") && !same(to.type, "ServiceRequest") &&
+              std::find(undecided.begin(), undecided.end(), n.target) == undecided.end())
+            return true;
+        } else if (n.kind == 'o') {
+          for (uint32_t m = n.first; m != none; m = nodes_[m].next)
+            stack.push_back(m);
+        }
+      }
+    }
+    return false;
   }
 
   // Drops each resource that holds nothing of the message (holds()): one
@@ -7291,6 +7419,7 @@ void Engine::finish() {
   // resource goes (and with it the references to it, which may take another
   // resource's required element: repeated until nothing changes).
   uint32_t drops = 0; // resources dropped so far
+  std::vector<uint32_t> lacking; // see keep_lacking()
   for (bool changed = true; changed;) {
     changed = false;
     for (uint32_t i = 0; i < resources.size(); ++i) {
@@ -7329,6 +7458,14 @@ void Engine::finish() {
           r.needs_met = false;
           continue;
         }
+        // one the message may not send: whether the resource stays is
+        // decided once nothing else changes (keep_lacking())
+        if (!maps_.absent.empty() &&
+            maps_.absent.contains(std::string(r.type) + "." + element)) [[unlikely]] {
+          if (std::find(lacking.begin(), lacking.end(), i) == lacking.end())
+            lacking.push_back(i);
+          continue;
+        }
         r.dropped = true;
         ++drops;
         changed = true;
@@ -7337,7 +7474,10 @@ void Engine::finish() {
         break;
       }
     }
-    // then the resources of nothing (see drop_hollow())
+    // then those without an element the message may not send, and the
+    // resources of nothing (see drop_hollow())
+    if (!changed && !lacking.empty()) [[unlikely]]
+      changed = keep_lacking(lacking, defaults, drops);
     if (!changed)
       changed = drop_hollow(defaults, drops);
   }

@@ -405,6 +405,12 @@ struct Maps {
   // required elements by the name of the element holding them ("~extension")
   std::vector<std::pair<std::string, std::vector<std::string>>> required_by_name;
   std::unordered_map<std::string, std::string> defaults; // "Type.element", "Type.a.member"
+  // Required top-level elements the message may not send, and what they
+  // hold then where the resource holds something else of the message (a
+  // value, a note, a performer): FHIR's data-absent-reason `unknown` ("U"
+  // lines: an Observation of OBX-5's text without OBX-3). A resource that
+  // holds nothing else goes, as without such a line.
+  std::unordered_map<std::string, std::string> absent; // "Type.element"
   // Top-level elements a resource must hold unless one of its codes says
   // otherwise (an Appointment's start and end, unless its status is
   // proposed, cancelled or waitlist): where it holds no such element once

@@ -43,6 +43,10 @@ Lines of the data file (tab-separated, `%XX` escapes in free text):
                                                       "name=value&..." (a member a path,
                                                       "extension*1.url"; after "element|"
                                                       for a choice's form or "_element")
+    U Observation code extension*1.url=...            the value of a required element the
+                                                      message does not send, written where
+                                                      the resource holds another value (as
+                                                      an A line's; without: it goes)
     W Appointment start status proposed ...           an element a resource holds unless
                                                       its element (status) holds one of
                                                       the codes; its default is the A line's

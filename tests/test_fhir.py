@@ -1989,6 +1989,12 @@ def test_unmapped_content_is_reported():
     assert [[u for u in fhir.convert(observations(*values)).unmapped if u in ("OBX-2", "OBX-5")] for values in [
         [("NM", "")], [("CWE", '""')], [("NM", "  ")], [("NM", ""), ("XX", "5")]]] == [
         [], [], [], ["OBX-5", "OBX-2"]]
+    # DG1-2, the coding method, naming DG1-3's coding system is no value lost; naming another, or beside a
+    # code of no system, it is reported
+    assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1", "DG1|1|" + dg1)).unmapped
+             if u == "DG1-2"] for dg1 in ("I9|250.00^Diabetes^I9", " i9 |250.00^Diabetes^I9~401.9^HT^I10",
+                                                 "I9|250.00^Diabetes^I10", "I9|250.00^Diabetes")] == [
+        [], [], ["DG1-2"], ["DG1-2"]]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

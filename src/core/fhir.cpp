@@ -2862,6 +2862,14 @@ private:
     return valued;
   }
 
+  // Whether DG1 `seg`'s DG1-2 is the coding system of DG1-3's first
+  // repetition (white space and case aside).
+  bool names_code_system(const SegmentView &seg) const {
+    const std::string_view code = nth_piece(field_text(seg, 3), enc_.repetition, 0);
+    return same_folded(trim_white_space(field_text(seg, 2)),
+                       trim_white_space(nth_piece(code, enc_.component, 2)));
+  }
+
   // Notes the fields `seg` values, by segment name; what rows wrote of is
   // noted as the segment ends. `entry` is null for the segment's first
   // map: its valued fields are noted then.
@@ -2880,6 +2888,11 @@ private:
     // (noted written when one writes it): of an OBX whose OBX-5 holds none
     // it types nothing, and nothing is lost
     if (valued[2] && same(seg.name, "OBX") && !holds_a_value(field_text(seg, 5))) [[unlikely]]
+      valued[2] = false;
+    // DG1-2, the coding method of older versions, naming the system DG1-3
+    // names (I9 beside "250.00^Diabetes^I9") says nothing the code's system
+    // does not
+    if (valued[2] && same(seg.name, "DG1") && names_code_system(seg)) [[unlikely]]
       valued[2] = false;
     entry->valued |= valued;
   }

@@ -31,9 +31,12 @@ from vellomar._fhir_tables import esc, report  # noqa: E402
 # the converter writes then (documented in the README).
 # a primitive's value not known: the data-absent-reason on it ("_start";
 # "name|..." names the element the default writes, as a choice's form)
-def _absent(element: str) -> str:
-    return (f"_{element}|extension*1.url={tables.DATA_ABSENT_REASON}"
-            "&extension*1.valueCode=unknown")
+def _absent(form: str = "", member: str = "") -> str:
+    """FHIR's data-absent-reason `unknown` as a default's value: on the
+    element itself, or on `member` of `form` (a choice's form, a primitive's
+    "_element", a list's slot), written "form|..."."""
+    value = f"{member}extension*1.url={tables.DATA_ABSENT_REASON}&{member}extension*1.valueCode=unknown"
+    return f"{form}|{value}" if form else value
 
 
 DEFAULTS = {
@@ -74,8 +77,8 @@ DEFAULTS = {
     # it is the original system's software): its source
     ("Provenance", "entity.role"): "source",
     # (WANTED) an appointment whose time the message does not give: not known
-    ("Appointment", "start"): _absent("start"),
-    ("Appointment", "end"): _absent("end"),
+    ("Appointment", "start"): _absent("_start"),
+    ("Appointment", "end"): _absent("_end"),
 }
 
 # Required elements the message may not send (OBX-3, OBR-4, RXA-5, RXO-1,
@@ -87,17 +90,14 @@ DEFAULTS = {
 # no patient is no one's record), nor a choice held by its extension alone
 # (Immunization.occurrence[x]: the models take only a value there).
 ABSENT = {
-    ("Observation", "code"): f"extension*1.url={tables.DATA_ABSENT_REASON}&extension*1.valueCode=unknown",
-    ("DiagnosticReport", "code"): f"extension*1.url={tables.DATA_ABSENT_REASON}&extension*1.valueCode=unknown",
-    ("Immunization", "vaccineCode"): f"extension*1.url={tables.DATA_ABSENT_REASON}&extension*1.valueCode=unknown",
-    ("MedicationRequest", "medication"): (f"medicationCodeableConcept|extension*1.url={tables.DATA_ABSENT_REASON}"
-                                         "&extension*1.valueCode=unknown"),
+    ("Observation", "code"): _absent(),
+    ("DiagnosticReport", "code"): _absent(),
+    ("Immunization", "vaccineCode"): _absent(),
+    ("MedicationRequest", "medication"): _absent("medicationCodeableConcept"),
     # IN1-4 empty (the tables map no other payor field), or PV1-20's Coverage without an IN1
-    ("Coverage", "payor"): (f"payor*1|extension*1.url={tables.DATA_ABSENT_REASON}"
-                            "&extension*1.valueCode=unknown"),
+    ("Coverage", "payor"): _absent("payor*1"),
     # a TXA without the document (an MDM^T01's notification, no OBX)
-    ("DocumentReference", "content"): (f"content*1|attachment.extension*1.url={tables.DATA_ABSENT_REASON}"
-                                       "&attachment.extension*1.valueCode=unknown"),
+    ("DocumentReference", "content"): _absent("content*1", "attachment."),
 }
 
 # Top-level elements a resource holds unless an element of it holds one of

@@ -7464,7 +7464,8 @@ void Engine::finish() {
         if (holds_one(r.root, need.forms))
           continue;
         const std::string &element = need.element;
-        auto d = maps_.defaults.find(std::string(r.type) + "." + element);
+        const std::string key = std::string(r.type) + "." + element; // (Maps::defaults, absent)
+        auto d = maps_.defaults.find(key);
         if (d != maps_.defaults.end()) {
           default_value(i, element, d->second);
           r.pruned = false;
@@ -7473,8 +7474,7 @@ void Engine::finish() {
         }
         // one the message may not send: whether the resource stays is
         // decided once nothing else changes (keep_lacking())
-        if (!maps_.absent.empty() &&
-            maps_.absent.contains(std::string(r.type) + "." + element)) [[unlikely]] {
+        if (maps_.absent.contains(key)) [[unlikely]] {
           if (std::find(lacking.begin(), lacking.end(), i) == lacking.end())
             lacking.push_back(i);
           continue;

@@ -1204,6 +1204,9 @@ def test_corpus_bundles_are_valid(path):
     # MSH-9 in lower case: the event is table 0003's code, the display MSH-9 as sent
     (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "MessageHeader", "eventCoding",
      {"system": "http://terminology.hl7.org/CodeSystem/v2-0003", "code": "R01", "display": "oru^r01"}),
+    # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
+    (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
+     "address.0.country", "AU"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

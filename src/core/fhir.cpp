@@ -4694,10 +4694,12 @@ private:
       if (!found || found->code.empty()) {
         found = nullptr;
         not_in_vocabulary(seg.name, text, *vocabulary, r, path, row.written_beside);
-        // a Coding's code keeps the sender's code (its system says whose);
-        // any other code is bound to FHIR's own values and is left out (a
-        // code element of FHIR's values: MSA-1's MessageHeader.response.code)
-        if (step_key(path) != maps_.code_step.id || vocabulary->fhirs)
+        // a Coding's code keeps the sender's code (its system says whose),
+        // and so does a string no FHIR values bind (MSH-17's country "AU",
+        // of ISO's two letters, where the map lists its three); any other
+        // code is bound to FHIR's own values and is left out (a code
+        // element of FHIR's values: MSA-1's MessageHeader.response.code)
+        if ((step_key(path) != maps_.code_step.id || vocabulary->fhirs) && row.kind != 's')
           return;
       } else {
         text = found->code;
@@ -4710,7 +4712,7 @@ private:
     if (found && !found->system.empty() && step_key(path) == maps_.code_step.id) {
       path.back() = {&maps_.system_step, 0};
       leaf(r, path, 's', found->system);
-    } else if (vocabulary && !found && row.piece == 1) [[unlikely]] {
+    } else if (vocabulary && !found && row.piece == 1 && row.kind != 's') [[unlikely]] {
       path.pop_back();
       table_coding(r, path, "Coding", value, seg);
     }

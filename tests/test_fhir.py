@@ -1178,6 +1178,8 @@ def test_corpus_bundles_are_valid(path):
      "urn:id:ICD-10"),
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|1-8^a^ICD9||v||||||F"), "Observation", "code.coding.0.system",
      "http://hl7.org/fhir/sid/icd-9-cm"),
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|110180^Study Instance UID^DCM||1.2.3||||||F"), "Observation",
+     "code.coding.0.system", "http://dicom.nema.org/resources/ontology/DCM"),
     # a code of an HL7 table whose text and system are nulls takes the table's system and display
     (message("VXU^V04^VXU_V04", PID, "ORC|RE||IZ-1^NDA", "RXA|0|1|20240110||08^HepB^CVX", 'RXR|C28161^IM^NCIT|LA^""^""'),
      "Immunization", "site.coding.0", {"code": "LA", "system": "http://terminology.hl7.org/CodeSystem/v2-0163",

@@ -380,6 +380,9 @@ bool known_system_uri(std::string_view name, std::string &out) {
       {"ISO639", "urn:ietf:bcp:47"},
       {"NUCCPID", "http://nucc.org/provider-taxonomy"},
       {"CDCREC", "urn:oid:2.16.840.1.113883.6.238"},
+      // DICOM's own codes (a radiology report's OBX-3: 110180 Study
+      // Instance UID; a modality, CT)
+      {"DCM", "http://dicom.nema.org/resources/ontology/DCM"},
       // the NCI Thesaurus (C-codes: RXR-1's routes), not the Metathesaurus
       {"NCIT", "http://ncithesaurus-stage.nci.nih.gov"},
       {"HL7", "http://terminology.hl7.org/CodeSystem/v2-0396"},

@@ -1866,11 +1866,13 @@ def test_unmapped_content_is_reported():
     assert [u for u in fhir.convert(message("SIU^S12^SIU_S12", "SCH|A1|F1|||||||30|MIN", "PID|1||ID1", "RGS|1")
                                     ).unmapped + fhir.convert(ORU_R01).unmapped if u[:6] in ("SCH-10", "OBX-2")] == []
     # one whose rows wrote constants alone is mapped where one stays (OBR-11's intent), not where all
-    # went with their element (a PL of its facility alone: no Location, its status left out)
+    # went with their element (a PL of its facility alone: no Location, its status left out); a PL's
+    # status and person location type (PL-5, PL-6), which no row reads, are reported beside its bed or room
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, *segments)).unmapped
              if u.startswith(("PV1-3", "OBR-11"))] for segments in [
-        ["PV1|1|I|" + "^" * 10 + "AUTH"], ["PV1|1|I|2000^2012"], ["ORC|RE|PL123", OBR + "|" * 4 + "P"], [OBR + "|" * 4 + "P"]]] == [
-        ["PV1-3"], [], [], ["OBR-11"]]  # (an ORU's OBR without ORC makes no ServiceRequest)
+        ["PV1|1|I|" + "^" * 10 + "AUTH"], ["PV1|1|I|2000^2012"], ["ORC|RE|PL123", OBR + "|" * 4 + "P"], [OBR + "|" * 4 + "P"],
+        ["PV1|1|I|2000^2012^01^^^N"], ["PV1|1|I|2000^2012^^^O"]]] == [
+        ["PV1-3"], [], [], ["OBR-11"], ["PV1-3"], ["PV1-3"]]  # (an ORU's OBR without ORC makes no ServiceRequest)
     # an SPM's value where its order's OBR wrote another into the Specimen they share is reported (SPM-17's
     # collection time, OBR-7's at 08:00), one that is the same is not (SPM-18, none from OBR-14)
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110090000-0500|"

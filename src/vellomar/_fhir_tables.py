@@ -2306,7 +2306,14 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                               *([joined] if joined else [])])
             (last if each else out).append(line)
     out += last
-    read = [line.split("\t")[1] for line in out[head:]]
+    # mended: a Location's partOf row of a PL (PL_MAPS, CM_MAPS, LA2_MAPS)
+    # reads the value whole only to make the next Location, not as a read of
+    # its components: PL.5's status and PL.6's person location type, which
+    # no row reads, were lost without a word beside a bed, room or point of
+    # care (reported only beside the facility, whose Location is part of
+    # none)
+    read = [line.split("\t")[1] for line in out[head:]
+            if not (name in PL_MAPS + CM_MAPS + LA2_MAPS and line.split("\t")[3] == "partOf")]
     if "0" not in read and fhir_type is not None:  # (a primitive's map reads its text)
         # each before the rows of later components: rows in field order let
         # the converter stop past a value's last component

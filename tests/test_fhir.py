@@ -1206,6 +1206,12 @@ def test_corpus_bundles_are_valid(path):
     # MSH-9 in lower case: the event is table 0003's code, the display MSH-9 as sent
     (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "MessageHeader", "eventCoding",
      {"system": "http://terminology.hl7.org/CodeSystem/v2-0003", "code": "R01", "display": "oru^r01"}),
+    # a code of a Coding whose vocabulary lacks it is under no system its field's table does not hold
+    # (MSH-11 "X", of no processing id; XON-7 "ZZ", of no identifier type)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|P|2.5.1", "|X|2.5.1"), "MessageHeader", "meta.tag",
+     [{"code": "X"}]),
+    (message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|P1" + "|" * 19 + "GHH LAB^^123^^^^ZZ", "OBR|1|P1||1-8^a^LN"),
+     "Organization#2", "identifier.0.type.coding", [{"code": "ZZ"}]),
     # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
      "address.0.country", "AU"),

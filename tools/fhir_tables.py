@@ -344,6 +344,7 @@ def generate(base: Path) -> tuple[str, str]:
         m = re.search(r"Concept Map_ (.+?) - ", path.name)
         if m:
             tables.vocabulary(tables.vocabulary_name(m.group(1)), path, out)
+    tables.spare_assigned_systems(out)
     out += required()
     out += shapes.annotated()
     out += shapes.lines()

@@ -2363,6 +2363,48 @@ def spare_chosen_components(out: list[str], head: int) -> None:
 UNREAD = "(unread)"
 
 
+def spare_assigned_systems(out: list[str]) -> None:
+    """mended: a Coding whose code a row writes through a vocabulary that
+    gives each of its codes a system, and whose system another row of the
+    field assigns as a constant (MSH-11's meta tag, table 0103; MSH-9's
+    event, table 0003; XON-7's identifier type, table 0203), put a code the
+    vocabulary lacks under that system: MSH-11 "2.5" as a code of table
+    0103, an event "A99" of table 0003. The constant row goes: the
+    vocabulary gives the system of the codes it holds, the HL7 table of the
+    field the system of its other values, and another code has none (and
+    is reported, as a code the vocabulary lacks is)."""
+    systems: dict[str, bool] = {}  # a vocabulary: each of its codes has a system
+    name = ""
+    for line in out:
+        f = line.split("\t")
+        if f[0] == "V":
+            name = f[1]
+            systems[name] = True
+        elif f[0] == "C" and name:
+            systems[name] = systems[name] and len(f) > 3 and bool(f[3])
+        else:
+            name = ""
+    coded: set[tuple[int, str, str, str]] = set()  # (map, field, condition, Coding)
+    block = 0
+    for line in out:
+        f = line.split("\t")
+        if f[0] in ("S", "D", "M"):
+            block += 1
+        elif f[0] == "F" and f[3].endswith(".code") and len(f) > 6 and systems.get(f[6]):
+            coded.add((block, f[1], f[2], f[3].removesuffix(".code")))
+    kept: list[str] = []
+    block = 0
+    for line in out:
+        f = line.split("\t")
+        if f[0] in ("S", "D", "M"):
+            block += 1
+        if f[0] == "F" and f[3].endswith(".system") and len(f) > 7 and f[7] and not f[5] and not f[6] \
+                and (block, f[1], f[2], f[3].removesuffix(".system")) in coded:
+            continue
+        kept.append(line)
+    out[:] = kept
+
+
 def spare_shared_components(out: list[str]) -> None:
     """Takes out the rows of kind U that map_rows() added (a component no
     row of its map reads, reported) whose component every field using the
@@ -3214,4 +3256,5 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
         if kind == "M":
             message_rows(p, maps, out)
     spare_shared_components(out)
+    spare_assigned_systems(out)
     return "\n".join(out) + "\n"

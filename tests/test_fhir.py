@@ -1212,6 +1212,10 @@ def test_corpus_bundles_are_valid(path):
      [{"code": "X"}]),
     (message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|NW|P1" + "|" * 19 + "GHH LAB^^123^^^^ZZ", "OBR|1|P1||1-8^a^LN"),
      "Organization#2", "identifier.0.type.coding", [{"code": "ZZ"}]),
+    # ... an event of none of table 0003's values (a sender's own, outside its Znn) is under none either
+    (message("XYZ^Q99", "PID|1||ID1"), "MessageHeader", "eventCoding", {"display": "XYZ^Q99", "code": "Q99"}),
+    (message("ADT^A99").replace("|2.5.1", "|2.8"), "MessageHeader", "eventCoding",
+     {"display": "ADT^A99", "code": "A99"}),
     # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
      "address.0.country", "AU"),
@@ -1902,6 +1906,9 @@ def test_unmapped_content_is_reported():
         ["TQ1-3"], ["PID-3"], []]
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110080000-0500\r").unmapped
             if u.startswith("SPM-1")] == []
+    # an event the tables' EventType lacks is kept as sent (the event's code, MSH-9 its display) and reported
+    assert [[u for u in fhir.convert(message(kind, "PID|1||ID1")).unmapped if u.startswith("MSH-9")]
+            for kind in ("XYZ^Q99", "ADT^A01")] == [["MSH-9 'Q99' (EventType)"], []]
     # an OML's second order of ORC, OBR and SPM is an order of its own: its SPM's set id 1 is of its place
     assert [u for u in fhir.convert(message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|S1||SER^Serum^L", "ORC|NW|P2",
                                             OBR, "SPM|1|S2||BLD^Blood^L")).unmapped if u.startswith("SPM")] == []

@@ -1227,6 +1227,13 @@ def same_type(element: str, filled: str) -> bool:
 # taken_leaf()); IM and AU name none (reported). Without an ED, TXA-3's type
 # is the content's (a notification's document, MDM^T01).
 REPLACED_ROWS = {
+    # mended: MSG[Coding] (MSH-9's eventCoding) wrote any trigger event under
+    # table 0003's system, a site's own event (ADT^Z01) and one of no table
+    # (ADT^A99) too; its code is read through EventType, the vocabulary
+    # MSG[MessageHeader] names for the same component, which gives table
+    # 0003's system to the events it holds (as spare_assigned_systems() has
+    # it), and another event is kept without one
+    ("MSG[Coding]", "MSG.2"): [_row("MSG.2", "", "code", vocab="EventType")],
     # mended: a CQ's unit (CQ.2, a CWE since 2.5, a CE before) was its text
     # alone (CWE[string]), its code and coding system lost, where the
     # Quantity it goes into holds both, as the tables' CWE[Quantity] writes
@@ -1269,7 +1276,15 @@ def table_rows(name: str, path: Path | None) -> list[list[str]]:
     rows ADDED_ROWS gives it, and those of REPLACED_ROWS for the rows they
     replace."""
     table = rows(path)[2:] if path else []
-    table = [x for r in table for x in REPLACED_ROWS.get((name, r[1].strip()), [r])]
+    # (a field of several rows is replaced once, by the rows given for it)
+    replaced: list[list[str]] = []
+    for r in table:
+        key = (name, r[1].strip())
+        if key not in REPLACED_ROWS:
+            replaced.append(r)
+        elif not any(x[1] == r[1].strip() and x in REPLACED_ROWS[key] for x in replaced):
+            replaced += REPLACED_ROWS[key]
+    table = replaced
     # mended: R4 has no CodeableReference (a type of R5); an extension of
     # an R5 element of that type (OBR[ServiceRequest]'s OBR-13, the
     # supportingInfo extension) holds in R4 its concept as a CodeableConcept
@@ -2390,16 +2405,16 @@ def spare_assigned_systems(out: list[str]) -> None:
         f = line.split("\t")
         if f[0] in ("S", "D", "M"):
             block += 1
-        elif f[0] == "F" and f[3].endswith(".code") and len(f) > 6 and systems.get(f[6]):
-            coded.add((block, f[1], f[2], f[3].removesuffix(".code")))
+        elif f[0] == "F" and (f[3] == "code" or f[3].endswith(".code")) and len(f) > 6 and systems.get(f[6]):
+            coded.add((block, f[1], f[2], f[3].removesuffix("code")))
     kept: list[str] = []
     block = 0
     for line in out:
         f = line.split("\t")
         if f[0] in ("S", "D", "M"):
             block += 1
-        if f[0] == "F" and f[3].endswith(".system") and len(f) > 7 and f[7] and not f[5] and not f[6] \
-                and (block, f[1], f[2], f[3].removesuffix(".system")) in coded:
+        if f[0] == "F" and (f[3] == "system" or f[3].endswith(".system")) and len(f) > 7 and f[7] \
+                and not f[5] and not f[6] and (block, f[1], f[2], f[3].removesuffix("system")) in coded:
             continue
         kept.append(line)
     out[:] = kept

@@ -1906,6 +1906,9 @@ def test_unmapped_content_is_reported():
         ["TQ1-3"], ["PID-3"], []]
     assert [u for u in fhir.convert(ORU_R01 + "SPM|1|SP1" + "|" * 15 + "20240110080000-0500\r").unmapped
             if u.startswith("SPM-1")] == []
+    # OBX-2's type of a document's text chose the row that wrote it (TXA-3 naming none, or the same)
+    assert [[u for u in fhir.convert(message("MDM^T02^MDM_T02", PID, txa, "OBX|1|TX|||Seen.||||||F")).unmapped
+             if u.startswith("OBX-2")] for txa in ("TXA|1|CN", "TXA|1|CN|TX")] == [[], []]
     # an event the tables' EventType lacks is kept as sent (the event's code, MSH-9 its display) and reported
     assert [[u for u in fhir.convert(message(kind, "PID|1||ID1")).unmapped if u.startswith("MSH-9")]
             for kind in ("XYZ^Q99", "ADT^A01")] == [["MSH-9 'Q99' (EventType)"], []]

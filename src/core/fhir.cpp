@@ -4277,13 +4277,18 @@ private:
   }
 
   // Applies a row that takes field `text` as a whole (Row::whole), its
-  // gate held. (Out of line: few rows do.)
+  // gate held; the fields whose value its condition found chose what it
+  // wrote, as a row of one value's (OBX-2's TX, the row of a document's
+  // text: see note_choosers()). (Out of line: few rows do.)
   [[gnu::noinline]] void whole_field(uint32_t r, std::vector<PathItem> &base, const Row &row,
                                      std::string_view text, const SegmentView &seg) {
+    const bool wrote_before = wrote_[row.field & 255];
     if (row.each)
       fill_each(r, base, row, text, seg);
     else
       join_repetitions(r, base, row, text, seg);
+    if (!wrote_before && wrote_[row.field & 255] && !row.condition.empty())
+      note_choosers(row, seg);
   }
 
   // Applies `row` (Row::joins) to each repetition of field `text` that its

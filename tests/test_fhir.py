@@ -1216,6 +1216,13 @@ def test_corpus_bundles_are_valid(path):
     (message("XYZ^Q99", "PID|1||ID1"), "MessageHeader", "eventCoding", {"display": "XYZ^Q99", "code": "Q99"}),
     (message("ADT^A99").replace("|2.5.1", "|2.8"), "MessageHeader", "eventCoding",
      {"display": "ADT^A99", "code": "A99"}),
+    # ORC-1's order control code, written as sent, is under table 0119's system where the message's
+    # version's table holds it, in its case (OP from 2.6 on; 2.3 read by 2.3.1's values)
+    *[(message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|" + code + "|P1", "OBR|1|P1||1-8^a^LN").replace(
+        "|2.5.1", "|" + version), "ServiceRequest", "extension.0.extension.0.valueCodeableConcept.coding", coding)
+      for code, version, coding in [
+          ("nw", "2.5.1", [{"code": "nw"}]), ("OP", "2.3", [{"code": "OP"}]),
+          ("OP", "2.6", [{"code": "OP", "system": "http://terminology.hl7.org/CodeSystem/v2-0119"}])]],
     # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
      "address.0.country", "AU"),
@@ -1912,6 +1919,9 @@ def test_unmapped_content_is_reported():
     # an event the tables' EventType lacks is kept as sent (the event's code, MSH-9 its display) and reported
     assert [[u for u in fhir.convert(message(kind, "PID|1||ID1")).unmapped if u.startswith("MSH-9")]
             for kind in ("XYZ^Q99", "ADT^A01")] == [["MSH-9 'Q99' (EventType)"], []]
+    # ... and so is ORC-1's order control code table 0119 lacks
+    assert [[u for u in fhir.convert(message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|" + code + "|P1")).unmapped
+             if u.startswith("ORC-1")] for code in ("nw", "NW")] == [["ORC-1 'nw' (HL70119)"], []]
     # an OML's second order of ORC, OBR and SPM is an order of its own: its SPM's set id 1 is of its place
     assert [u for u in fhir.convert(message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|S1||SER^Serum^L", "ORC|NW|P2",
                                             OBR, "SPM|1|S2||BLD^Blood^L")).unmapped if u.startswith("SPM")] == []

@@ -431,6 +431,12 @@ public:
     auto it = type_numbers_.find(name);
     return it == type_numbers_.end() ? 0 : it->second;
   }
+  // The number of a table read from the data ("0119"; 0 for one it never
+  // names).
+  uint16_t table_number_of(std::string_view name) const {
+    auto it = table_numbers_.find(name);
+    return it == table_numbers_.end() ? 0 : it->second;
+  }
 
 private:
   uint16_t type_number(std::string_view name);

@@ -691,6 +691,23 @@ void Maps::finish() {
                    !other.has_constant && other.inner.empty() && other.join.empty() &&
                    (other.kind == 'c' || other.kind == 's');
           });
+    // a constant HL7 table's system beside a code read as sent: a row of
+    // the same field and piece, of no vocabulary, data type map, constant
+    // or join, writing the `code` beside its `system`
+    constexpr std::string_view table_system = "http://terminology.hl7.org/CodeSystem/v2-";
+    for (Row &row : m.rows)
+      row.table_system =
+          row.has_constant && row.constant.starts_with(table_system) && !row.path.empty() &&
+          row.path.back().name == "system" && std::ranges::any_of(m.rows, [&](const Row &other) {
+            return other.field == row.field && other.piece == row.piece && other.kind == 'c' &&
+                   other.vocabulary < 0 && other.map < 0 && !other.has_constant &&
+                   other.inner.empty() && other.join.empty() &&
+                   other.path.size() == row.path.size() && other.path.back().name == "code" &&
+                   std::equal(other.path.begin(), other.path.end() - 1, row.path.begin(),
+                              [](const Step &a, const Step &b) {
+                                return a.name == b.name && a.slot == b.slot;
+                              });
+          });
   }
   pending_.clear();
   // Map::constants, through the maps applied within (until nothing changes)
@@ -4583,6 +4600,8 @@ private:
       // placeholder one (merge_same_identifier(), a transaction's condition)
       if (row.ssn_system && !ssn_form(trim_white_space(value.text))) [[unlikely]]
         return;
+      if (row.table_system && !sent_code_system(row, value, seg)) [[unlikely]]
+        return;
       constant_leaf(r, path,
                     row.kind == 'b' || row.kind == 'i' || row.kind == 'd' || row.kind == 'p' ||
                             row.kind == 'w'
@@ -4979,16 +4998,14 @@ private:
     // (kept: the text may stand in the scratch buffer, which the next read reuses)
     const std::string code(decoded(whole ? piece(value, 1).text : value.text));
     const uint16_t table = place_table(seg, value);
-    const VersionDefinitions &valued = definitions_->values_version(*version_);
-    const CodeTable *values = table ? VersionDefinitions::at(valued.tables, table) : nullptr;
-    if (code.empty() || !values || !values->contains(code))
+    if (code.empty() || table_says(table, code) != TableSays::holds)
       return;
     // a CWE's own system, unless it names the table ("HL70052"), says the
     // code is another's (a null or white space names none)
     const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
     if (holds_a_value(named) && !same_folded(decoded(named), "HL7" + definitions_->table_name(table)))
       return;
-    const std::string *meaning = valued.meaning(table, code);
+    const std::string *meaning = valued().meaning(table, code);
     const std::string system =
         "http://terminology.hl7.org/CodeSystem/v2-" + definitions_->table_name(table);
     const size_t size = path.size();
@@ -5001,6 +5018,57 @@ private:
       leaf(r, path, 's', *meaning);
     }
     path.resize(size);
+  }
+
+  // What HL7 table `table` of the message's version says of code `code`
+  // (the definitions' table number; 0: none), the one rule of every road
+  // that writes a table's system (http://terminology.hl7.org/CodeSystem/
+  // v2-0119) beside a code the sender sent: a code no vocabulary holds
+  // (table_coding()), a constant system beside a code read as sent
+  // (sent_code_system()). The table holds the code, in the case of its
+  // values ("NW", not "nw"; a pattern's head in either: a site's "z01" of
+  // 2.5's "Znn" events), or lacks it; or says nothing, where the version's
+  // definitions hold none of the table's values (a table of none of the
+  // versions', a message of no version the definitions know). A version
+  // older than those the definitions give values for reads the first
+  // such's (Definitions::values_version()). One lookup of the code.
+  enum class TableSays : uint8_t { holds, lacks, nothing };
+  TableSays table_says(uint16_t table, std::string_view code) {
+    if (!version_ || table == 0)
+      return TableSays::nothing;
+    const CodeTable *values = VersionDefinitions::at(valued().tables, table);
+    return !values ? TableSays::nothing
+                   : values->contains(code) ? TableSays::holds : TableSays::lacks;
+  }
+
+  // The version whose tables' values stand for the message's (version_
+  // set), found once a conversion.
+  const VersionDefinitions &valued() {
+    if (!values_of_)
+      values_of_ = &definitions_->values_version(*version_);
+    return *values_of_;
+  }
+
+  // Whether row `row`'s constant, an HL7 table's system (Row::
+  // table_system), is written beside the code its map reads as sent from
+  // `value` (its first piece, as that row reads it): not beside no code,
+  // nor beside a code the table lacks (table_says()), which is reported as
+  // a code a vocabulary lacks is, named as HL7 names the table in a coded
+  // value ("ORC-1 'XX' (HL70119)"; ORC-1 "nw" of a sender writing the codes
+  // in lower case). (Out of line: few rows write one.)
+  [[gnu::noinline, gnu::cold]] bool sent_code_system(const Row &row, const Value &value,
+                                                     const SegmentView &seg) {
+    const std::string_view code = decoded(value.level < 2 ? piece(value, 1).text : value.text);
+    if (!holds_a_value(code))
+      return false;
+    const std::string_view name =
+        std::string_view(row.constant).substr(row.constant.rfind('-') + 1);
+    if (!definitions_ || table_says(definitions_->table_number_of(name), code) != TableSays::lacks)
+      return true;
+    value_reported(seg.name);
+    unmapped(field_place(seg.name, field_) + " '" + std::string(code) + "' (HL7" +
+             std::string(name) + ")");
+    return false;
   }
 
   // The HL7 table that the place of `value` is bound to in the message's
@@ -6313,6 +6381,7 @@ public:
   void set_definitions(const Definitions &definitions, const VersionDefinitions *version) {
     definitions_ = &definitions;
     version_ = version;
+    values_of_ = nullptr;
   }
   const Maps &maps() const { return maps_; }
   const std::vector<Node> &nodes() const { return nodes_; }
@@ -7098,6 +7167,7 @@ private:
   bool history_ = false; // see set_type()
   const Definitions *definitions_ = nullptr;   // see set_definitions()
   const VersionDefinitions *version_ = nullptr;
+  const VersionDefinitions *values_of_ = nullptr; // see valued()
   // the resources' keys (Resource::key), one after another
   Out key_text_;
   std::vector<Node> nodes_;

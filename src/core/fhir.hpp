@@ -134,6 +134,12 @@ struct Row {
   // its constant is the SSN's system (PID-19's, NK1-37's): written only
   // beside a number of an SSN's form (see ssn_form())
   bool ssn_system = false;
+  // its constant is an HL7 table's system ("http://terminology.hl7.org/
+  // CodeSystem/v2-0119") beside a code another row of its map reads as sent
+  // from the same place (ORC-1's order control code in the businessEvent
+  // extension): written only where the table does not lack the code (set
+  // by Maps::finish; see Engine::sent_code_system())
+  bool table_system = false;
   // a value joined from several places (XTN's number from its parts, SN's
   // text): addresses (Test::op 'A') and the texts between them (op '\'',
   // the text in values[0]); see Engine::joined(). Of kind 'U': the place

@@ -1223,6 +1223,11 @@ def test_corpus_bundles_are_valid(path):
       for code, version, coding in [
           ("nw", "2.5.1", [{"code": "nw"}]), ("OP", "2.3", [{"code": "OP"}]),
           ("OP", "2.6", [{"code": "OP", "system": "http://terminology.hl7.org/CodeSystem/v2-0119"}])]],
+    # ... and a CWE-3 naming an HL7 table is the code's system where that table holds the code
+    *[(message("ADT^A01^ADT_A01", "PID|1||ID1", "NK1|1|DOE^JANE" + "|" * 5 + code + "^Emergency Contact^HL70131"),
+       "RelatedPerson", "relationship.0.coding.0", coding) for code, coding in [
+          ("EC", {"code": "EC", "display": "Emergency Contact"}),
+          ("C", {"code": "C", "display": "Emergency Contact", "system": "http://terminology.hl7.org/CodeSystem/v2-0131"})]],
     # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
      "address.0.country", "AU"),
@@ -1922,6 +1927,9 @@ def test_unmapped_content_is_reported():
     # ... and so is ORC-1's order control code table 0119 lacks
     assert [[u for u in fhir.convert(message("ORM^O01^ORM_O01", "PID|1||ID1", "ORC|" + code + "|P1")).unmapped
              if u.startswith("ORC-1")] for code in ("nw", "NW")] == [["ORC-1 'nw' (HL70119)"], []]
+    assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1", "NK1|1|DOE" + "|" * 5 + code +
+                                             "^Emergency Contact^HL70131")).unmapped if u.startswith("NK1")]
+            for code in ("EC", "C")] == [["NK1-7 'EC' (HL70131)"], []]
     # an OML's second order of ORC, OBR and SPM is an order of its own: its SPM's set id 1 is of its place
     assert [u for u in fhir.convert(message("OML^O21^OML_O21", PID, "ORC|NW|P1", OBR, "SPM|1|S1||SER^Serum^L", "ORC|NW|P2",
                                             OBR, "SPM|1|S2||BLD^Blood^L")).unmapped if u.startswith("SPM")] == []
@@ -2289,8 +2297,11 @@ def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_on
     ("HL7 v2,,,,,,HL7 FHIR,,,\nCode,Text,Code System,,,,Code,,Display,Code System\n"  # "Q" sent, in another case
      "q,queer,HL70002,,,,QQ,,Quux,http://example.org/ms\n",
      {"system": "http://example.org/ms", "code": "QQ", "display": "Quux"}),
-    ("HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,Queer,HL70002,,,,QQ\n",  # v2's system and text
-     {"code": "QQ", "display": "Queer", "system": "http://terminology.hl7.org/CodeSystem/v2-0002"}),
+    # v2's text, and v2's system where its table holds the code: not beside QQ, which table 0002 lacks
+    ("HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,Queer,HL70002,,,,QQ\n",
+     {"code": "QQ", "display": "Queer"}),
+    ("HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,Queer,HL70002,,,,S\n",
+     {"code": "S", "display": "Queer", "system": "http://terminology.hl7.org/CodeSystem/v2-0002"}),
     ("Code,Text,Code System\n", "not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
     ("Code,Text\n".encode("utf-16"), "not UTF-8 text (invalid start byte at byte 0): save the table as CSV UTF-8"),
 ])

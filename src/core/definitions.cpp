@@ -114,6 +114,10 @@ char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 } // namespace
 
 void CodeTable::add(std::string_view value) {
+  // a placeholder ("<integer>"; "<" and ">" alone are table 0078's codes)
+  const size_t open = value.find('<'),
+               close = open == std::string_view::npos ? open : value.find('>', open);
+  templated_ = templated_ || (close != std::string_view::npos && close > open + 1);
   if (value.starts_with('~')) {
     // The head is the pattern up to its first placeholder.
     const std::string_view text = value.substr(1);

@@ -156,6 +156,10 @@ public:
     }
     return contains_other(value);
   }
+  // Some value is a template of codes, a placeholder in angle brackets
+  // (table 0335's "Q<integer>H" for Q6H), which contains() does not
+  // match: the table cannot tell every code it holds.
+  bool templated() const { return templated_; }
 
 private:
   // Whether some pattern's head begins with `c` (in any case).
@@ -187,6 +191,7 @@ private:
   size_t slot(uint64_t code) const { return static_cast<size_t>((code * 0x9E3779B97F4A7C15ull) >> shift_); }
   std::vector<uint64_t> codes_; // while reading; then the slots (0: empty)
   bool empty_value_ = false;    // "" packs to 0, the empty slot
+  bool templated_ = false;
   unsigned shift_ = 63;
   std::vector<std::string> long_values_;
   std::vector<Pattern> patterns_;

@@ -133,6 +133,9 @@ bool holds_controls(std::string_view text) {
   return false;
 }
 
+// The system of HL7 table NNNN's codes is this and NNNN.
+constexpr std::string_view table_system_uri = "http://terminology.hl7.org/CodeSystem/v2-";
+
 // A field's place as reports name it: "PID-10".
 std::string field_place(std::string_view segment, uint32_t field) {
   return std::string(segment).append("-").append(std::to_string(field));
@@ -694,10 +697,9 @@ void Maps::finish() {
     // a constant HL7 table's system beside a code read as sent: a row of
     // the same field and piece, of no vocabulary, data type map, constant
     // or join, writing the `code` beside its `system`
-    constexpr std::string_view table_system = "http://terminology.hl7.org/CodeSystem/v2-";
     for (Row &row : m.rows)
       row.table_system =
-          row.has_constant && row.constant.starts_with(table_system) && !row.path.empty() &&
+          row.has_constant && row.constant.starts_with(table_system_uri) && !row.path.empty() &&
           row.path.back().name == "system" && std::ranges::any_of(m.rows, [&](const Row &other) {
             return other.field == row.field && other.piece == row.piece && other.kind == 'c' &&
                    other.vocabulary < 0 && other.map < 0 && !other.has_constant &&
@@ -5006,8 +5008,7 @@ private:
     if (holds_a_value(named) && !same_folded(decoded(named), "HL7" + definitions_->table_name(table)))
       return;
     const std::string *meaning = valued().meaning(table, code);
-    const std::string system =
-        "http://terminology.hl7.org/CodeSystem/v2-" + definitions_->table_name(table);
+    const std::string system = std::string(table_system_uri) + definitions_->table_name(table);
     const size_t size = path.size();
     if (type == "CodeableConcept")
       path.push_back({&maps_.coding_step, 0});
@@ -5029,7 +5030,8 @@ private:
   // values ("NW", not "nw"; a pattern's head in either: a site's "z01" of
   // 2.5's "Znn" events), or lacks it; or says nothing, where the version's
   // definitions hold none of the table's values (a table of none of the
-  // versions', a message of no version the definitions know). A version
+  // versions', a message of no version the definitions know) or not all
+  // (CodeTable::templated(): table 0335's Q6H, of "Q<integer>H"). A version
   // older than those the definitions give values for reads the first
   // such's (Definitions::values_version()). One lookup of the code.
   enum class TableSays : uint8_t { holds, lacks, nothing };
@@ -5037,7 +5039,7 @@ private:
     if (!version_ || table == 0)
       return TableSays::nothing;
     const CodeTable *values = VersionDefinitions::at(valued().tables, table);
-    return !values ? TableSays::nothing
+    return !values || values->templated() ? TableSays::nothing
                    : values->contains(code) ? TableSays::holds : TableSays::lacks;
   }
 
@@ -5061,13 +5063,52 @@ private:
     const std::string_view code = decoded(value.level < 2 ? piece(value, 1).text : value.text);
     if (!holds_a_value(code))
       return false;
-    const std::string_view name =
-        std::string_view(row.constant).substr(row.constant.rfind('-') + 1);
+    const std::string_view name = std::string_view(row.constant).substr(table_system_uri.size());
     if (!definitions_ || table_says(definitions_->table_number_of(name), code) != TableSays::lacks)
       return true;
     value_reported(seg.name);
     unmapped(field_place(seg.name, field_) + " '" + std::string(code) + "' (HL7" +
              std::string(name) + ")");
+    return false;
+  }
+
+  // Whether HL7 table system `uri`, named by the sender (a CWE-3
+  // "HL70131"), is written at `path` in `r`, beside the code written there
+  // before it (the code of the Coding: its CWE-1, or what a vocabulary
+  // made of it): not where the table lacks the code (table_says()), which
+  // is reported as sent_code_system() reports it ("NK1-7 'EC' (HL70131)":
+  // table 0131's emergency contact is C; "PRT-4 'PRI' (HL70443)", a code of
+  // table 0912). Beside a system written before (a vocabulary's, which the
+  // first written keeps), or no code, it is as before. (Out of line: few
+  // senders name a table.)
+  [[gnu::noinline, gnu::cold]] bool beside_named_table(uint32_t r, std::vector<PathItem> &path,
+                                                       std::string_view uri) {
+    if (!definitions_)
+      return true;
+    // the Coding, and its code and system members (one walk of the path)
+    const PathItem system = path.back();
+    path.pop_back();
+    const uint32_t coding = existing(r, path);
+    path.push_back(system);
+    uint32_t at = none;
+    for (uint32_t c = coding == none || nodes_[coding].kind != 'o' ? none : nodes_[coding].first;
+         c != none; c = nodes_[c].next) {
+      if (nodes_[c].kind == 'x' || nodes_[c].rep != system.rep)
+        continue;
+      if (nodes_[c].key == maps_.system_step.id)
+        return true; // (written before: the first written stays)
+      if (nodes_[c].key == maps_.code_step.id && nodes_[c].kind == 's')
+        at = c;
+    }
+    if (at == none)
+      return true;
+    const std::string_view code = text_of(nodes_[at]), name = uri.substr(table_system_uri.size());
+    if (table_says(definitions_->table_number_of(name), code) != TableSays::lacks)
+      return true;
+    const std::string_view segment = message_.segment_at(reading_).name;
+    value_reported(segment);
+    unmapped(field_place(segment, field_) + " '" + std::string(code) + "' (HL7" + std::string(name) +
+             ")");
     return false;
   }
 
@@ -5304,7 +5345,10 @@ private:
     }
     case 'u':
       if (step_key(path) == maps_.system_step.id) {
-        leaf(r, path, 's', system_uri(text));
+        const std::string &uri = system_uri(text);
+        if (uri.starts_with(table_system_uri) && !beside_named_table(r, path, uri)) [[unlikely]]
+          return;
+        leaf(r, path, 's', uri);
         return;
       } else {
         if (!has_white_space(text, false)) { // as it stands

@@ -1228,6 +1228,9 @@ def test_corpus_bundles_are_valid(path):
        "RelatedPerson", "relationship.0.coding.0", coding) for code, coding in [
           ("EC", {"code": "EC", "display": "Emergency Contact"}),
           ("C", {"code": "C", "display": "Emergency Contact", "system": "http://terminology.hl7.org/CodeSystem/v2-0131"})]],
+    # PV1-11's temporary location is classed "temporary" without a system (the tables name a value set)
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I" + "|" * 9 + "TMP^101"), "Encounter",
+     "location.0.extension.0.valueCodeableConcept.coding", [{"code": "temporary"}]),
     # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
      "address.0.country", "AU"),

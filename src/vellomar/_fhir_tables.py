@@ -2275,6 +2275,16 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                 # mended: PID-19's system ends its sentence ("...sid/us-ssn.")
                 const = re.sub(r"^(https?://\S+)\.$", r"\1", const)
                 const = canonical_url(const)
+                if tpath.strip().endswith(".system") and "/ValueSet/" in const:
+                    # mended: PV1-11's temporary location's classification
+                    # writes http://hl7.org/fhir/ValueSet/subject-location as
+                    # its coding's system: a value set is no code system (a
+                    # Coding's system names the one its code is of), and
+                    # neither R4 nor the tables' vocabularies name the one
+                    # its code "temporary" is of: the code stands alone
+                    report.append(f"{where}: system {const!r} is a value set, not a code system: "
+                                  "the code is written without one")
+                    continue
                 if tpath.endswith("contentType") and const == "application/text":
                     # mended: OBX[DocumentReference]'s TX text (lines of
                     # text without formatting, joined by line feeds as the

@@ -6,6 +6,7 @@
 #include <bitset>
 #include <charconv>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -1755,12 +1756,12 @@ struct Named {
   uint32_t count = 1;            // the segments of its name seen so far
 };
 
-// MSH's field `number` as text, white space around it trimmed (empty: none).
-std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
-  Result<FieldView> f = header_field(message, number);
-  if (!f)
-    return {};
-  return std::string(trim_white_space(f.value().value(scratch)));
+// Appends MSH's field `number` as text, white space around it trimmed
+// (nothing: none), to `out`.
+void append_header_value(const Message &message, uint64_t number, std::string &scratch,
+                         std::string &out) {
+  if (Result<FieldView> f = header_field(message, number))
+    out.append(trim_white_space(f.value().value(scratch)));
 }
 
 // The name of `message` in the keys of the resources no field names (see
@@ -1769,23 +1770,43 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
 // alone, and not for ever where a counter starts again (two senders'
 // "MSG001" are two messages; a message sent again as it was is the same);
 // a message without a control id is named by its text, as its bundle is.
-std::string message_name(const Message &message, const std::string &control_id,
-                         std::string &scratch) {
+// (Written into `out`, which it clears: the caller's kept buffer.)
+void message_name(const Message &message, std::string_view control_id, std::string &scratch,
+                  std::string &out) {
+  out.clear();
   if (control_id.empty()) {
     char digest[36];
     uuid5("r=" + std::string(message.raw), digest);
-    return "r=" + std::string(digest, sizeof digest);
+    out.append("r="sv).append(digest, sizeof digest);
+    return;
   }
-  return control_id + "|s=" + header_value(message, 3, scratch) + '^' +
-         header_value(message, 4, scratch) + "|t=" + header_value(message, 7, scratch);
+  out.append(control_id).append("|s="sv);
+  append_header_value(message, 3, scratch, out);
+  out.push_back('^');
+  append_header_value(message, 4, scratch, out);
+  out.append("|t="sv);
+  append_header_value(message, 7, scratch, out);
 }
 
 // The bundle's timestamp (the tables' MSH[Bundle]): MSH-7, `sent`, as an
-// instant in `time`; false where it is none.
+// instant in `time` (both cleared first); false where it is none.
 bool bundle_time(const Message &message, const Maps &maps, std::string &scratch,
                  std::string &sent, std::string &time) {
-  sent = header_value(message, 7, scratch);
+  sent.clear();
+  time.clear();
+  append_header_value(message, 7, scratch, sent);
   return timestamp_value(sent, 'I', time, maps.zone, std::nullopt);
+}
+
+// The texts write_conversion() makes of the header, in buffers this thread
+// keeps from one conversion to the next (each a trip through the allocator
+// at every message otherwise).
+struct HeaderTexts {
+  std::string scratch, control_id, name, key, sent, time;
+};
+HeaderTexts &thread_header_texts() {
+  static thread_local HeaderTexts kept;
+  return kept;
 }
 
 class Engine {
@@ -5333,9 +5354,8 @@ private:
     // (else the element may refer to another type's resource, made by a
     // row before: that is not filled)
     if (made || same(resources[to].type, row.referred)) {
-      std::vector<PathItem> within;
-      within.reserve(8);
-      emit(to, within, row.inner[0], value, repetition, seg);
+      const PathLease lease(*this);
+      emit(to, lease.path, row.inner[0], value, repetition, seg);
       // one made here that the row wrote nothing in goes
       if (made && nodes_[resources[to].root].first == none)
         resources[to].dropped = true;
@@ -5799,8 +5819,8 @@ private:
     const TextPlace key = made.key;
     const size_t first_constant = constants_.size();
     const uint32_t r = add(std::move(made));
-    std::vector<PathItem> path;
-    path.reserve(16);
+    const PathLease lease(*this);
+    std::vector<PathItem> &path = lease.path;
     if (by_components && !below_identity_)
       apply_counting_apart(r, path, map, value, seg);
     else
@@ -5898,8 +5918,8 @@ private:
     met_ = false;
     whole_from_ = before;
     below_identity_ = true; // (what it makes below is counted apart, as where it was made)
-    std::vector<PathItem> path;
-    path.reserve(16);
+    const PathLease lease(*this);
+    std::vector<PathItem> &path = lease.path;
     apply_value_map(r, path, map, value, seg);
     below_identity_ = below;
     whole_from_ = outer;
@@ -6278,7 +6298,8 @@ private:
   }
 
 public:
-  void set_message_id(std::string_view id) { message_id_ = std::string(id); }
+  // (`id` lives as long as the engine: write_conversion()'s kept buffer)
+  void set_message_id(std::string_view id) { message_id_ = id; }
   // The version the rows' tests of MSH-12.1 read, in place of the message's
   // own (a version the definitions do not hold, read as one they do).
   void set_version(std::string_view version) {
@@ -7008,7 +7029,12 @@ public:
     const uint32_t name = nodes_[i].key;
     char *open = nullptr, *end = nullptr;
     const bool aligned = maps_.names[name].starts_with('_');
-    std::pair<char *, size_t> written[16]; // the objects written so far
+    // the objects written so far: the first `count` (a plain array, left
+    // unset: one of pairs would be cleared at every list)
+    struct Written {
+      char *first;
+      size_t second;
+    } written[16];
     size_t count = 0;
     auto put = [&](uint32_t member) {
       if (!open)
@@ -7085,7 +7111,8 @@ private:
   const EncodingCharacters &enc_;
   const Options &options_;
   Conversion &out_;
-  std::string scratch_, value_, join_, message_id_, patient_key_, location_;
+  std::string scratch_, value_, join_, patient_key_, location_;
+  std::string_view message_id_; // see set_message_id()
   std::string as_field_; // see as_field()
   bool bundle_ = false; // see set_bundle()
   bool history_ = false; // see set_type()
@@ -7227,6 +7254,27 @@ private:
   };
   Pieces pieces_;
   std::vector<PathItem> path_; // the path being written
+  // The paths of resources made while another's rows apply (a value's
+  // resource in linked(), one a reference's row fills), one a level of such
+  // making, taken from the thread's workspace and handed back when done: a
+  // vector made for each would be a trip through the allocator each.
+  struct PathLease {
+    Engine &engine;
+    std::vector<PathItem> &path;
+    explicit PathLease(Engine &e) : engine(e), path(e.lease_path()) {}
+    ~PathLease() { --engine.paths_leased_; }
+    PathLease(const PathLease &) = delete;
+    PathLease &operator=(const PathLease &) = delete;
+  };
+  size_t paths_leased_ = 0;
+  std::vector<PathItem> &lease_path() {
+    std::deque<std::vector<PathItem>> &paths = workspace_.paths; // (its elements stay put)
+    if (paths_leased_ == paths.size())
+      paths.emplace_back().reserve(16);
+    std::vector<PathItem> &path = paths[paths_leased_++];
+    path.clear();
+    return path;
+  }
   // the last timestamp primitive() read, as which type, and what it gave
   // (time_ok_ false: no timestamp)
   std::string time_in_, time_out_;
@@ -7287,6 +7335,7 @@ private:
     std::vector<uint32_t> constants;
     std::vector<FieldWrite> constant_writes;
     std::vector<PathItem> link_path, path;
+    std::deque<std::vector<PathItem>> paths; // see lease_path()
     std::vector<Filler> fillers;
     std::vector<std::pair<uint32_t, uint32_t>> implied;
     std::vector<std::pair<uint32_t, const Link *>> later;
@@ -7780,9 +7829,13 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     structure = &maps.fallback;
   const MessageStructure s = match_structure(message, kind);
   Engine e(maps, message, options, out);
-  std::string scratch;
-  const std::string control_id = header_value(message, 10, scratch);
-  const std::string name = message_name(message, control_id, scratch);
+  HeaderTexts &texts = thread_header_texts();
+  std::string &scratch = texts.scratch;
+  texts.control_id.clear();
+  append_header_value(message, 10, scratch, texts.control_id);
+  const std::string_view control_id = texts.control_id;
+  message_name(message, control_id, scratch, texts.name);
+  const std::string_view name = texts.name;
   e.set_message_id(name);
   e.set_bundle(bundle);
   if (lower_case) [[unlikely]]
@@ -7795,14 +7848,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   e.run(*structure, s);
   e.finish();
 
-  // MessageHeader first: a message bundle begins with it
-  std::vector<uint32_t> order;
-  order.reserve(e.resources.size());
   out.entries.reserve(e.resources.size());
-  for (int pass = 0; pass < 2; ++pass)
-    for (uint32_t i = 0; i < e.resources.size(); ++i)
-      if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
-        order.push_back(i);
   // The resources' JSON takes at most write_bound(); a bundle is written
   // around them as they are written (its text is theirs), in about 200
   // bytes an entry (fullUrl, a transaction's request).
@@ -7821,7 +7867,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     char id[36];
     // named as the message's own resources are (message_name()): two
     // senders' "MSG001" are two bundles
-    uuid5("Bundle|m=" + name, id);
+    texts.key.assign("Bundle|m="sv).append(name);
+    uuid5(texts.key, id);
     text.put(std::string_view(id, sizeof id));
     text.put("\",\"type\":\""sv);
     text.put(options.type == BundleType::message       ? "message"sv
@@ -7836,7 +7883,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       text.set_end(write_json_string(text.end(), control_id));
       text.put('}');
     }
-    std::string sent, time;
+    std::string &sent = texts.sent, &time = texts.time;
     if (bundle_time(message, maps, scratch, sent, time)) {
       ascii = ascii && all_ascii(time);
       text.put(",\"timestamp\":\""sv);
@@ -7845,37 +7892,40 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     }
     text.put(",\"entry\":["sv);
   }
-  for (uint32_t i : order) {
-    const Resource &r = e.resources[i];
-    if (bundle) {
-      if (!out.entries.empty())
-        text.put(',');
-      text.put("{\"fullUrl\":\"urn:uuid:"sv);
-      text.put(r.id());
-      text.put("\",\"resource\":"sv);
+  // MessageHeader first: a message bundle begins with it
+  for (int pass = 0; pass < 2; ++pass)
+    for (const Resource &r : e.resources) {
+      if (r.dropped || (r.type == "MessageHeader") != (pass == 0))
+        continue;
+      if (bundle) {
+        if (!out.entries.empty())
+          text.put(',');
+        text.put("{\"fullUrl\":\"urn:uuid:"sv);
+        text.put(r.id());
+        text.put("\",\"resource\":"sv);
+      }
+      // a conditional update's resource goes without its id: the server
+      // updates the one it matches under that one's id (an id of ours beside
+      // it would be refused where it names another) or makes it under a new
+      // one, and the entry's references to its fullUrl follow
+      std::string_view system, value;
+      if (bundle && options.type == BundleType::transaction)
+        condition_of(r, e, system, value);
+      const size_t offset = text.size();
+      text.reserve(bound - written); // room for what write_node() writes
+      text.set_end(e.write_resource(text.end(), r, value.empty()));
+      ResourceText &entry = out.entries.emplace_back();
+      entry.type = r.type;
+      std::memcpy(entry.id, r.id_text, sizeof entry.id);
+      entry.offset = offset;
+      entry.size = text.size() - offset;
+      written += entry.size;
+      if (bundle) {
+        if (options.type == BundleType::transaction)
+          append_request(text, r, system, value);
+        text.put('}');
+      }
     }
-    // a conditional update's resource goes without its id: the server
-    // updates the one it matches under that one's id (an id of ours beside
-    // it would be refused where it names another) or makes it under a new
-    // one, and the entry's references to its fullUrl follow
-    std::string_view system, value;
-    if (bundle && options.type == BundleType::transaction)
-      condition_of(r, e, system, value);
-    const size_t offset = text.size();
-    text.reserve(bound - written); // room for what write_node() writes
-    text.set_end(e.write_resource(text.end(), r, value.empty()));
-    ResourceText &entry = out.entries.emplace_back();
-    entry.type = r.type;
-    std::memcpy(entry.id, r.id_text, sizeof entry.id);
-    entry.offset = offset;
-    entry.size = text.size() - offset;
-    written += entry.size;
-    if (bundle) {
-      if (options.type == BundleType::transaction)
-        append_request(text, r, system, value);
-      text.put('}');
-    }
-  }
   if (bundle)
     text.put("]}"sv);
   out.ascii = ascii;

@@ -3530,12 +3530,10 @@ private:
       }
       if (next == none) {
         next = static_cast<uint32_t>(nodes_.size());
-        nodes_.push_back(Node{}); // in line, unlike emplace_back()
+        // (made whole where it goes: not cleared first and written again;
+        // in line, unlike emplace_back())
+        nodes_.push_back(Node{.key = id, .rep = item.rep, .parent = at, .slot = slot});
         Node &n = nodes_.back();
-        n.key = id;
-        n.slot = slot;
-        n.rep = item.rep;
-        n.parent = at;
         if (const uint8_t notes = maps_.name_notes[id]) [[unlikely]] {
           if (notes & 1)
             note_checked(r, next);

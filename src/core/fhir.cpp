@@ -1754,6 +1754,9 @@ struct Named {
   uint32_t chosen = UINT32_MAX;  // Engine::chosen_ for that group
   uint32_t valued = UINT32_MAX;  // Engine::valued_ (none until it maps)
   uint32_t count = 1;            // the segments of its name seen so far
+  // whether its field 1 is a set id in the message's version (or there is
+  // none: no), once Engine::says_nothing_more() asked
+  enum : uint8_t { unknown, no, yes } set_id = unknown;
 };
 
 // Appends MSH's field `number` as text, white space around it trimmed
@@ -2903,7 +2906,7 @@ private:
     }
     entry = &valued_[named.valued];
     std::bitset<256> valued = own_valued(seg, entry->valued, entry->top);
-    if (valued[1] && !seg.msh && says_nothing_more(seg, named.count)) [[unlikely]]
+    if (valued[1] && !seg.msh && says_nothing_more(seg, named)) [[unlikely]]
       valued[1] = false;
     // OBX-2 names the type of OBX-5's value, which the rows of OBX-5 read
     // (noted written when one writes it): of an OBX whose OBX-5 holds none
@@ -2927,23 +2930,28 @@ private:
   // EVN-1 of A08 in an A01) is reported. (Out of line: once per segment
   // whose field 1 holds a value and no segment of its name's before it
   // told otherwise.)
-  [[gnu::noinline]] bool says_nothing_more(const SegmentView &seg, uint32_t count) const {
+  [[gnu::noinline]] bool says_nothing_more(const SegmentView &seg, Named &named) {
     const std::string_view value = trim_white_space(field_text(seg, 1));
     if (same(seg.name, "EVN")) {
       const Result<FieldView> f = header_field(message_, 9);
       return f && value == trim_white_space(
                            nth_piece(f.value().first_repetition(), enc_.component, 1));
     }
-    if (!version_ || !definitions_)
-      return false;
-    const std::vector<FieldDef> *fields = version_->segment(seg.name);
-    if (!fields || fields->empty() ||
-        definitions_->type_name((*fields)[0].type.type) != "SI")
+    if (named.set_id == Named::unknown) // (asked once a name: a report's OBX each ask)
+      named.set_id = version_ && definitions_ && first_is_set_id(seg.name) ? Named::yes : Named::no;
+    if (named.set_id == Named::no)
       return false;
     uint32_t set_id = 0;
     return fhir::number(value, set_id) &&
-           (set_id == count || set_id == place_among_its_name(seg.name) ||
+           (set_id == named.count || set_id == place_among_its_name(seg.name) ||
             set_id == place_after_its_patient(seg.name));
+  }
+  // Whether field 1 of a segment of `name` is a set id (SI) in the
+  // message's version.
+  bool first_is_set_id(std::string_view name) const {
+    const std::vector<FieldDef> *fields = version_->segment(name);
+    return fields && !fields->empty() &&
+           definitions_->type_name((*fields)[0].type.type) == "SI";
   }
 
   // The place of segment reading_, from 1, among the segments of its name

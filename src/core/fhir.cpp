@@ -6196,14 +6196,15 @@ private:
   // another resource (ORC-12's requester before a PRT's of the role).
   bool refer(uint32_t r, const std::vector<Step> &steps, uint32_t to) {
     std::vector<PathItem> &path = link_path_;
-    path.clear();
+    // (sized once, then filled: a push a step is a call each here)
+    path.resize(steps.size() + 1);
     size_t list = none;
-    for (const Step &step : steps) {
-      if (step.slot && list == none)
-        list = path.size();
-      path.push_back({&step, 0});
+    for (size_t i = 0; i < steps.size(); ++i) {
+      if (steps[i].slot && list == none)
+        list = i;
+      path[i] = {&steps[i], 0};
     }
-    path.push_back({&maps_.reference_step, 0});
+    path.back() = {&maps_.reference_step, 0};
     if (list != none) {
       path[list].rep = free_element(r, path, list, to, &steps);
       if (path[list].rep == none)

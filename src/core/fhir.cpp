@@ -84,6 +84,20 @@ inline bool same_folded(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, {}, folded, folded);
 }
 
+// The slot of a large vocabulary's table (Vocabulary::few, of `mask` + 1
+// slots, a power of two) whose search finds `code`: a hash of its size and
+// of its first and last 8 bytes (a code is most often of fewer).
+inline size_t code_slot(std::string_view code, size_t mask) {
+  const size_t n = code.size();
+  uint64_t h = n;
+  if (n != 0) {
+    const size_t k = std::min<size_t>(n, 8);
+    h = (h ^ load_short(code.data(), k)) * 0x9E3779B97F4A7C15ULL;
+    h = (h ^ load_short(code.data() + n - k, k)) * 0xC2B2AE3D27D4EB4FULL;
+  }
+  return static_cast<size_t>(h ^ h >> 32) & mask;
+}
+
 // A text of 7 bytes or fewer as one word, its size in the top byte: two
 // such texts are equal when their words are.
 uint64_t short_word(std::string_view s) {
@@ -713,9 +727,21 @@ void Maps::finish() {
   for (Vocabulary &v : vocabularies) {
     v.few.clear();
     v.small = v.codes.size() <= 16;
-    if (v.small)
+    if (v.small) {
       for (const auto &[code, entry] : v.codes)
         v.few.emplace_back(code, &entry);
+    } else {
+      // a table of twice the codes or more, a power of two, each code at
+      // the first free slot from code_slot()'s on (see Vocabulary::find())
+      v.few.assign(std::bit_ceil(v.codes.size() * 2), {});
+      const size_t mask = v.few.size() - 1;
+      for (const auto &[code, entry] : v.codes)
+        for (size_t i = code_slot(code, mask);; i = (i + 1) & mask)
+          if (!v.few[i].second) {
+            v.few[i] = {code, &entry};
+            break;
+          }
+    }
     // by lower case, where it names one code (a code of another case is
     // found by its own first)
     v.folded.clear();
@@ -1439,8 +1465,17 @@ const Code *Vocabulary::find(std::string_view code) const {
     for (const auto &[text, entry] : few)
       if (same(text, code))
         return entry;
-  } else if (auto it = codes.find(code); it != codes.end()) {
-    return &it->second;
+  } else {
+    // (the table Maps::finish built, searched from the code's slot to the
+    // first free one: no division and no call, as a hash map's search has)
+    const size_t mask = few.size() - 1;
+    for (size_t i = code_slot(code, mask);; i = (i + 1) & mask) {
+      const auto &[text, entry] = few[i];
+      if (!entry)
+        break;
+      if (same(text, code))
+        return entry;
+    }
   }
   return folded.empty() ? nullptr : find_folded(code);
 }

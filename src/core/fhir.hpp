@@ -369,7 +369,9 @@ struct Vocabulary {
   bool absent = false;
   TextMap<Code> codes; // searched with a view
   // The code's entry, or null. A small vocabulary (most are) is searched in
-  // turn through `few`, which Maps::finish builds: faster than hashing.
+  // turn through `few`, which Maps::finish builds: faster than hashing; a
+  // larger one through `few` as a table of open addressing (see
+  // code_slot() in fhir.cpp), faster than `codes`' own search.
   const Code *find(std::string_view code) const;
   const Code *find_folded(std::string_view code) const; // (out of line: the rare road)
   std::vector<std::pair<std::string_view, const Code *>> few;

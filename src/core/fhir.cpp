@@ -104,6 +104,12 @@ uint64_t short_word(std::string_view s) {
   return (s.empty() ? 0 : load_short(s.data(), s.size())) | uint64_t{s.size()} << 56;
 }
 
+// A code as Vocabulary::Entry::word holds it: short_word() of a code of 7
+// bytes or fewer, else all ones (a size byte no short word has).
+uint64_t code_word(std::string_view code) {
+  return code.size() <= 7 ? short_word(code) : UINT64_MAX;
+}
+
 // Whether `s` holds a space or a tab (or, with `line_ends`, a CR or LF):
 // one test a byte for most, not a search of a set (find_first_of() is a
 // call to memchr a byte).
@@ -729,7 +735,7 @@ void Maps::finish() {
     v.small = v.codes.size() <= 16;
     if (v.small) {
       for (const auto &[code, entry] : v.codes)
-        v.few.emplace_back(code, &entry);
+        v.few.push_back({code_word(code), &entry, code});
     } else {
       // a table of twice the codes or more, a power of two, each code at
       // the first free slot from code_slot()'s on (see Vocabulary::find())
@@ -737,8 +743,8 @@ void Maps::finish() {
       const size_t mask = v.few.size() - 1;
       for (const auto &[code, entry] : v.codes)
         for (size_t i = code_slot(code, mask);; i = (i + 1) & mask)
-          if (!v.few[i].second) {
-            v.few[i] = {code, &entry};
+          if (!v.few[i].entry) {
+            v.few[i] = {code_word(code), &entry, code};
             break;
           }
     }
@@ -1461,21 +1467,21 @@ void Maps::finish() {
 }
 
 const Code *Vocabulary::find(std::string_view code) const {
+  const uint64_t word = code_word(code);
+  auto is = [&](const Entry &e) {
+    return e.word == word && (word != UINT64_MAX || same(e.text, code));
+  };
   if (small) {
-    for (const auto &[text, entry] : few)
-      if (same(text, code))
-        return entry;
+    for (const Entry &e : few)
+      if (is(e))
+        return e.entry;
   } else {
     // (the table Maps::finish built, searched from the code's slot to the
     // first free one: no division and no call, as a hash map's search has)
     const size_t mask = few.size() - 1;
-    for (size_t i = code_slot(code, mask);; i = (i + 1) & mask) {
-      const auto &[text, entry] = few[i];
-      if (!entry)
-        break;
-      if (same(text, code))
-        return entry;
-    }
+    for (size_t i = code_slot(code, mask); few[i].entry; i = (i + 1) & mask)
+      if (is(few[i]))
+        return few[i].entry;
   }
   return folded.empty() ? nullptr : find_folded(code);
 }

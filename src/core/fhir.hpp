@@ -374,7 +374,14 @@ struct Vocabulary {
   // code_slot() in fhir.cpp), faster than `codes`' own search.
   const Code *find(std::string_view code) const;
   const Code *find_folded(std::string_view code) const; // (out of line: the rare road)
-  std::vector<std::pair<std::string_view, const Code *>> few;
+  // (`word`: the code as short_word() makes it where it is of 7 bytes or
+  // fewer, else all ones: most codes are compared without their text read)
+  struct Entry {
+    uint64_t word = 0;
+    const Code *entry = nullptr;
+    std::string_view text;
+  };
+  std::vector<Entry> few;
   bool small = false;
   // The codes by their lower case, of those whose lower case no other code
   // shares (built by Maps::finish): a code sent in another case than the

@@ -6,6 +6,7 @@
 #include <bitset>
 #include <charconv>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -83,10 +84,30 @@ inline bool same_folded(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, {}, folded, folded);
 }
 
+// The slot of a large vocabulary's table (Vocabulary::few, of `mask` + 1
+// slots, a power of two) whose search finds `code`: a hash of its size and
+// of its first and last 8 bytes (a code is most often of fewer).
+inline size_t code_slot(std::string_view code, size_t mask) {
+  const size_t n = code.size();
+  uint64_t h = n;
+  if (n != 0) {
+    const size_t k = std::min<size_t>(n, 8);
+    h = (h ^ load_short(code.data(), k)) * 0x9E3779B97F4A7C15ULL;
+    h = (h ^ load_short(code.data() + n - k, k)) * 0xC2B2AE3D27D4EB4FULL;
+  }
+  return static_cast<size_t>(h ^ h >> 32) & mask;
+}
+
 // A text of 7 bytes or fewer as one word, its size in the top byte: two
 // such texts are equal when their words are.
 uint64_t short_word(std::string_view s) {
   return (s.empty() ? 0 : load_short(s.data(), s.size())) | uint64_t{s.size()} << 56;
+}
+
+// A code as Vocabulary::Entry::word holds it: short_word() of a code of 7
+// bytes or fewer, else all ones (a size byte no short word has).
+uint64_t code_word(std::string_view code) {
+  return code.size() <= 7 ? short_word(code) : UINT64_MAX;
 }
 
 // Whether `s` holds a space or a tab (or, with `line_ends`, a CR or LF):
@@ -731,9 +752,21 @@ void Maps::finish() {
   for (Vocabulary &v : vocabularies) {
     v.few.clear();
     v.small = v.codes.size() <= 16;
-    if (v.small)
+    if (v.small) {
       for (const auto &[code, entry] : v.codes)
-        v.few.emplace_back(code, &entry);
+        v.few.push_back({code_word(code), &entry, code});
+    } else {
+      // a table of twice the codes or more, a power of two, each code at
+      // the first free slot from code_slot()'s on (see Vocabulary::find())
+      v.few.assign(std::bit_ceil(v.codes.size() * 2), {});
+      const size_t mask = v.few.size() - 1;
+      for (const auto &[code, entry] : v.codes)
+        for (size_t i = code_slot(code, mask);; i = (i + 1) & mask)
+          if (!v.few[i].entry) {
+            v.few[i] = {code_word(code), &entry, code};
+            break;
+          }
+    }
     // by lower case, where it names one code (a code of another case is
     // found by its own first)
     v.folded.clear();
@@ -1453,12 +1486,21 @@ void Maps::finish() {
 }
 
 const Code *Vocabulary::find(std::string_view code) const {
+  const uint64_t word = code_word(code);
+  auto is = [&](const Entry &e) {
+    return e.word == word && (word != UINT64_MAX || same(e.text, code));
+  };
   if (small) {
-    for (const auto &[text, entry] : few)
-      if (same(text, code))
-        return entry;
-  } else if (auto it = codes.find(code); it != codes.end()) {
-    return &it->second;
+    for (const Entry &e : few)
+      if (is(e))
+        return e.entry;
+  } else {
+    // (the table Maps::finish built, searched from the code's slot to the
+    // first free one: no division and no call, as a hash map's search has)
+    const size_t mask = few.size() - 1;
+    for (size_t i = code_slot(code, mask); few[i].entry; i = (i + 1) & mask)
+      if (is(few[i]))
+        return few[i].entry;
   }
   return folded.empty() ? nullptr : find_folded(code);
 }
@@ -1772,14 +1814,17 @@ struct Named {
   uint32_t chosen = UINT32_MAX;  // Engine::chosen_ for that group
   uint32_t valued = UINT32_MAX;  // Engine::valued_ (none until it maps)
   uint32_t count = 1;            // the segments of its name seen so far
+  // whether its field 1 is a set id in the message's version (or there is
+  // none: no), once Engine::says_nothing_more() asked
+  enum : uint8_t { unknown, no, yes } set_id = unknown;
 };
 
-// MSH's field `number` as text, white space around it trimmed (empty: none).
-std::string header_value(const Message &message, uint64_t number, std::string &scratch) {
-  Result<FieldView> f = header_field(message, number);
-  if (!f)
-    return {};
-  return std::string(trim_white_space(f.value().value(scratch)));
+// Appends MSH's field `number` as text, white space around it trimmed
+// (nothing: none), to `out`.
+void append_header_value(const Message &message, uint64_t number, std::string &scratch,
+                         std::string &out) {
+  if (Result<FieldView> f = header_field(message, number))
+    out.append(trim_white_space(f.value().value(scratch)));
 }
 
 // The name of `message` in the keys of the resources no field names (see
@@ -1788,23 +1833,43 @@ std::string header_value(const Message &message, uint64_t number, std::string &s
 // alone, and not for ever where a counter starts again (two senders'
 // "MSG001" are two messages; a message sent again as it was is the same);
 // a message without a control id is named by its text, as its bundle is.
-std::string message_name(const Message &message, const std::string &control_id,
-                         std::string &scratch) {
+// (Written into `out`, which it clears: the caller's kept buffer.)
+void message_name(const Message &message, std::string_view control_id, std::string &scratch,
+                  std::string &out) {
+  out.clear();
   if (control_id.empty()) {
     char digest[36];
     uuid5("r=" + std::string(message.raw), digest);
-    return "r=" + std::string(digest, sizeof digest);
+    out.append("r="sv).append(digest, sizeof digest);
+    return;
   }
-  return control_id + "|s=" + header_value(message, 3, scratch) + '^' +
-         header_value(message, 4, scratch) + "|t=" + header_value(message, 7, scratch);
+  out.append(control_id).append("|s="sv);
+  append_header_value(message, 3, scratch, out);
+  out.push_back('^');
+  append_header_value(message, 4, scratch, out);
+  out.append("|t="sv);
+  append_header_value(message, 7, scratch, out);
 }
 
 // The bundle's timestamp (the tables' MSH[Bundle]): MSH-7, `sent`, as an
-// instant in `time`; false where it is none.
+// instant in `time` (both cleared first); false where it is none.
 bool bundle_time(const Message &message, const Maps &maps, std::string &scratch,
                  std::string &sent, std::string &time) {
-  sent = header_value(message, 7, scratch);
+  sent.clear();
+  time.clear();
+  append_header_value(message, 7, scratch, sent);
   return timestamp_value(sent, 'I', time, maps.zone, std::nullopt);
+}
+
+// The texts write_conversion() makes of the header, in buffers this thread
+// keeps from one conversion to the next (each a trip through the allocator
+// at every message otherwise).
+struct HeaderTexts {
+  std::string scratch, control_id, name, key, sent, time;
+};
+HeaderTexts &thread_header_texts() {
+  static thread_local HeaderTexts kept;
+  return kept;
 }
 
 class Engine {
@@ -2297,8 +2362,10 @@ private:
   // found by the segment's start and the field's number, its text not
   // sought again; the segment's name is compared as one word; the other
   // cases and the cut are out of line.)
-  std::string_view address(const Test &t, const SegmentView &seg, uint32_t field,
-                           std::string_view rep, const Value &value) {
+  // (In line in one() and Gate::open(): a call fewer a test of a place.)
+  [[gnu::always_inline]] std::string_view address(const Test &t, const SegmentView &seg,
+                                                  uint32_t field, std::string_view rep,
+                                                  const Value &value) {
     if (t.field == 0 || t.segment_word != name_word(seg.name)) [[unlikely]]
       return address_elsewhere(t, seg, value);
     if (t.field == field)
@@ -2435,8 +2502,10 @@ private:
   }
 
   // Whether test `t` (not an operator) holds.
-  bool one(const Test &t, const SegmentView &seg, uint32_t field, std::string_view rep,
-           const Value &value) {
+  // (In line in holds() and test(): a call fewer a test, most of which
+  // are decided in a few steps.)
+  [[gnu::always_inline]] bool one(const Test &t, const SegmentView &seg, uint32_t field,
+                                  std::string_view rep, const Value &value) {
     if (t.op == 'w') [[unlikely]] // the row's segment has nothing written of the field yet
       return !wrote_[t.field & 255];
     if (t.op == 'C') {
@@ -2901,7 +2970,7 @@ private:
     }
     entry = &valued_[named.valued];
     std::bitset<256> valued = own_valued(seg, entry->valued, entry->top);
-    if (valued[1] && !seg.msh && says_nothing_more(seg, named.count)) [[unlikely]]
+    if (valued[1] && !seg.msh && says_nothing_more(seg, named)) [[unlikely]]
       valued[1] = false;
     // OBX-2 names the type of OBX-5's value, which the rows of OBX-5 read
     // (noted written when one writes it): of an OBX whose OBX-5 holds none
@@ -2925,23 +2994,28 @@ private:
   // EVN-1 of A08 in an A01) is reported. (Out of line: once per segment
   // whose field 1 holds a value and no segment of its name's before it
   // told otherwise.)
-  [[gnu::noinline]] bool says_nothing_more(const SegmentView &seg, uint32_t count) const {
+  [[gnu::noinline]] bool says_nothing_more(const SegmentView &seg, Named &named) {
     const std::string_view value = trim_white_space(field_text(seg, 1));
     if (same(seg.name, "EVN")) {
       const Result<FieldView> f = header_field(message_, 9);
       return f && value == trim_white_space(
                            nth_piece(f.value().first_repetition(), enc_.component, 1));
     }
-    if (!version_ || !definitions_)
-      return false;
-    const std::vector<FieldDef> *fields = version_->segment(seg.name);
-    if (!fields || fields->empty() ||
-        definitions_->type_name((*fields)[0].type.type) != "SI")
+    if (named.set_id == Named::unknown) // (asked once a name: a report's OBX each ask)
+      named.set_id = version_ && definitions_ && first_is_set_id(seg.name) ? Named::yes : Named::no;
+    if (named.set_id == Named::no)
       return false;
     uint32_t set_id = 0;
     return fhir::number(value, set_id) &&
-           (set_id == count || set_id == place_among_its_name(seg.name) ||
+           (set_id == named.count || set_id == place_among_its_name(seg.name) ||
             set_id == place_after_its_patient(seg.name));
+  }
+  // Whether field 1 of a segment of `name` is a set id (SI) in the
+  // message's version.
+  bool first_is_set_id(std::string_view name) const {
+    const std::vector<FieldDef> *fields = version_->segment(name);
+    return fields && !fields->empty() &&
+           definitions_->type_name((*fields)[0].type.type) == "SI";
   }
 
   // The place of segment reading_, from 1, among the segments of its name
@@ -3528,12 +3602,10 @@ private:
       }
       if (next == none) {
         next = static_cast<uint32_t>(nodes_.size());
-        nodes_.push_back(Node{}); // in line, unlike emplace_back()
+        // (made whole where it goes: not cleared first and written again;
+        // in line, unlike emplace_back())
+        nodes_.push_back(Node{.key = id, .rep = item.rep, .parent = at, .slot = slot});
         Node &n = nodes_.back();
-        n.key = id;
-        n.slot = slot;
-        n.rep = item.rep;
-        n.parent = at;
         if (const uint8_t notes = maps_.name_notes[id]) [[unlikely]] {
           if (notes & 1)
             note_checked(r, next);
@@ -3760,8 +3832,9 @@ private:
   // Writes a leaf at `path` unless one is there (the first row to write an
   // element wins: rows with conditions the tables leave as prose come in
   // order of preference).
-  void leaf(uint32_t r, std::vector<PathItem> &path, char kind, std::string_view text,
-            uint32_t target = 0) {
+  // (In line: a call fewer a value written through it.)
+  [[gnu::always_inline]] void leaf(uint32_t r, std::vector<PathItem> &path, char kind,
+                                   std::string_view text, uint32_t target = 0) {
     put_leaf(node(r, path), kind, text, target);
   }
   // leaf() of a reference to `to`, a resource made of a value: where the
@@ -4418,7 +4491,9 @@ private:
   // The component read last is remembered as its word: the rows of one
   // field test the same component of the same repetition one after another
   // (OBX-11's).
-  bool own_holds(const Row &row, std::string_view piece) {
+  // (In line in apply_map(): a call fewer a repetition of the rows that
+  // test their own field, OBX-11's.)
+  [[gnu::always_inline]] bool own_holds(const Row &row, std::string_view piece) {
     const Test &t = row.condition.tests[static_cast<size_t>(row.own)];
     OwnRead &last = own_read_;
     if (piece.data() != last.data || piece.size() != last.size || t.component != last.component) {
@@ -4506,6 +4581,16 @@ private:
         continue;
       }
       taken |= row.takes;
+      if (row.plain) [[likely]] {
+        // emit()'s plain rows in line, the rows most values meet: a call of
+        // emit() a row, its frame made for all its kinds of rows, cost more
+        // than the row's own work (about 1% of a conversion); the steps of
+        // a value's rows take no repetition (emit()'s `rep` 0)
+        const PathMark mark(base);
+        push_steps(base, row, 0);
+        emit_plain(r, base, row, v, seg);
+        continue;
+      }
       // a join reads its parts in the whole value
       emit(r, base, row, row.join.empty() ? v : value, 0, seg);
     }
@@ -4549,22 +4634,20 @@ private:
     refused_.clear();
   }
 
-  // Pushes the row's steps on `path` and takes them off again on return.
-  void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, const Value &value,
-            uint32_t rep, const SegmentView &seg) {
-    if (row.kind == '>') [[unlikely]] {
-      through_reference(r, path, row, value, rep, seg);
-      return;
-    }
-    if (row.kind == 'U') [[unlikely]] {
-      unmapped_row(row, value, seg);
-      return;
-    }
-    struct Restore {
-      std::vector<PathItem> &path;
-      size_t size;
-      ~Restore() { path.erase(path.begin() + static_cast<std::ptrdiff_t>(size), path.end()); }
-    } restore{path, path.size()};
+  // Takes the steps pushed on a path after it was made off again.
+  struct PathMark {
+    std::vector<PathItem> &path;
+    size_t size;
+    explicit PathMark(std::vector<PathItem> &p) : path(p), size(p.size()) {}
+    ~PathMark() { path.erase(path.begin() + static_cast<std::ptrdiff_t>(size), path.end()); }
+    PathMark(const PathMark &) = delete;
+    PathMark &operator=(const PathMark &) = delete;
+  };
+
+  // Pushes the steps of `row`'s path on `path`, the lists among them taking
+  // their repetitions of `rep`.
+  [[gnu::always_inline]] void push_steps(std::vector<PathItem> &path, const Row &row,
+                                         uint32_t rep) {
     // A field's repetitions take the first list of the row's path, but in
     // a map that fills one list element (NK1's contact) the element is the
     // segment's (rep's count of 2^16) and the repetitions take the list
@@ -4584,6 +4667,21 @@ private:
       if (step.slot)
         ++lists;
     }
+  }
+
+  // Pushes the row's steps on `path` and takes them off again on return.
+  void emit(uint32_t r, std::vector<PathItem> &path, const Row &row, const Value &value,
+            uint32_t rep, const SegmentView &seg) {
+    if (row.kind == '>') [[unlikely]] {
+      through_reference(r, path, row, value, rep, seg);
+      return;
+    }
+    if (row.kind == 'U') [[unlikely]] {
+      unmapped_row(row, value, seg);
+      return;
+    }
+    const PathMark restore(path);
+    push_steps(path, row, rep);
     if (row.plain) [[likely]] {
       emit_plain(r, path, row, value, seg);
       return;
@@ -4641,8 +4739,10 @@ private:
     }
   }
 
-  void apply_data_type_map(uint32_t r, std::vector<PathItem> &path, const Row &row,
-                           const Value &value, const SegmentView &seg) {
+  // (In line in emit(): a call fewer a value of a data type.)
+  [[gnu::always_inline]] void apply_data_type_map(uint32_t r, std::vector<PathItem> &path,
+                                                  const Row &row, const Value &value,
+                                                  const SegmentView &seg) {
     const Map &map = maps_.maps[static_cast<size_t>(row.map)];
     const Value v = map.primitive ? primitive_value(row, value, seg) : value;
     if (row.vocabulary >= 0)
@@ -5452,9 +5552,8 @@ private:
     // (else the element may refer to another type's resource, made by a
     // row before: that is not filled)
     if (made || same(resources[to].type, row.referred)) {
-      std::vector<PathItem> within;
-      within.reserve(8);
-      emit(to, within, row.inner[0], value, repetition, seg);
+      const PathLease lease(*this);
+      emit(to, lease.path, row.inner[0], value, repetition, seg);
       // one made here that the row wrote nothing in goes
       if (made && nodes_[resources[to].root].first == none)
         resources[to].dropped = true;
@@ -5918,8 +6017,8 @@ private:
     const TextPlace key = made.key;
     const size_t first_constant = constants_.size();
     const uint32_t r = add(std::move(made));
-    std::vector<PathItem> path;
-    path.reserve(16);
+    const PathLease lease(*this);
+    std::vector<PathItem> &path = lease.path;
     if (by_components && !below_identity_)
       apply_counting_apart(r, path, map, value, seg);
     else
@@ -6017,8 +6116,8 @@ private:
     met_ = false;
     whole_from_ = before;
     below_identity_ = true; // (what it makes below is counted apart, as where it was made)
-    std::vector<PathItem> path;
-    path.reserve(16);
+    const PathLease lease(*this);
+    std::vector<PathItem> &path = lease.path;
     apply_value_map(r, path, map, value, seg);
     below_identity_ = below;
     whole_from_ = outer;
@@ -6257,14 +6356,15 @@ private:
   // another resource (ORC-12's requester before a PRT's of the role).
   bool refer(uint32_t r, const std::vector<Step> &steps, uint32_t to) {
     std::vector<PathItem> &path = link_path_;
-    path.clear();
+    // (sized once, then filled: a push a step is a call each here)
+    path.resize(steps.size() + 1);
     size_t list = none;
-    for (const Step &step : steps) {
-      if (step.slot && list == none)
-        list = path.size();
-      path.push_back({&step, 0});
+    for (size_t i = 0; i < steps.size(); ++i) {
+      if (steps[i].slot && list == none)
+        list = i;
+      path[i] = {&steps[i], 0};
     }
-    path.push_back({&maps_.reference_step, 0});
+    path.back() = {&maps_.reference_step, 0};
     if (list != none) {
       path[list].rep = free_element(r, path, list, to, &steps);
       if (path[list].rep == none)
@@ -6397,7 +6497,8 @@ private:
   }
 
 public:
-  void set_message_id(std::string_view id) { message_id_ = std::string(id); }
+  // (`id` lives as long as the engine: write_conversion()'s kept buffer)
+  void set_message_id(std::string_view id) { message_id_ = id; }
   // The version the rows' tests of MSH-12.1 read, in place of the message's
   // own (a version the definitions do not hold, read as one they do).
   void set_version(std::string_view version) {
@@ -7128,7 +7229,12 @@ public:
     const uint32_t name = nodes_[i].key;
     char *open = nullptr, *end = nullptr;
     const bool aligned = maps_.names[name].starts_with('_');
-    std::pair<char *, size_t> written[16]; // the objects written so far
+    // the objects written so far: the first `count` (a plain array, left
+    // unset: one of pairs would be cleared at every list)
+    struct Written {
+      char *first;
+      size_t second;
+    } written[16];
     size_t count = 0;
     auto put = [&](uint32_t member) {
       if (!open)
@@ -7205,7 +7311,8 @@ private:
   const EncodingCharacters &enc_;
   const Options &options_;
   Conversion &out_;
-  std::string scratch_, value_, join_, message_id_, patient_key_, location_;
+  std::string scratch_, value_, join_, patient_key_, location_;
+  std::string_view message_id_; // see set_message_id()
   std::string as_field_; // see as_field()
   bool bundle_ = false; // see set_bundle()
   bool history_ = false; // see set_type()
@@ -7348,6 +7455,27 @@ private:
   };
   Pieces pieces_;
   std::vector<PathItem> path_; // the path being written
+  // The paths of resources made while another's rows apply (a value's
+  // resource in linked(), one a reference's row fills), one a level of such
+  // making, taken from the thread's workspace and handed back when done: a
+  // vector made for each would be a trip through the allocator each.
+  struct PathLease {
+    Engine &engine;
+    std::vector<PathItem> &path;
+    explicit PathLease(Engine &e) : engine(e), path(e.lease_path()) {}
+    ~PathLease() { --engine.paths_leased_; }
+    PathLease(const PathLease &) = delete;
+    PathLease &operator=(const PathLease &) = delete;
+  };
+  size_t paths_leased_ = 0;
+  std::vector<PathItem> &lease_path() {
+    std::deque<std::vector<PathItem>> &paths = workspace_.paths; // (its elements stay put)
+    if (paths_leased_ == paths.size())
+      paths.emplace_back().reserve(16);
+    std::vector<PathItem> &path = paths[paths_leased_++];
+    path.clear();
+    return path;
+  }
   // the last timestamp primitive() read, as which type, and what it gave
   // (time_ok_ false: no timestamp)
   std::string time_in_, time_out_;
@@ -7408,6 +7536,7 @@ private:
     std::vector<uint32_t> constants;
     std::vector<FieldWrite> constant_writes;
     std::vector<PathItem> link_path, path;
+    std::deque<std::vector<PathItem>> paths; // see lease_path()
     std::vector<Filler> fillers;
     std::vector<std::pair<uint32_t, uint32_t>> implied;
     std::vector<std::pair<uint32_t, const Link *>> later;
@@ -7901,9 +8030,13 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     structure = &maps.fallback;
   const MessageStructure s = match_structure(message, kind);
   Engine e(maps, message, options, out);
-  std::string scratch;
-  const std::string control_id = header_value(message, 10, scratch);
-  const std::string name = message_name(message, control_id, scratch);
+  HeaderTexts &texts = thread_header_texts();
+  std::string &scratch = texts.scratch;
+  texts.control_id.clear();
+  append_header_value(message, 10, scratch, texts.control_id);
+  const std::string_view control_id = texts.control_id;
+  message_name(message, control_id, scratch, texts.name);
+  const std::string_view name = texts.name;
   e.set_message_id(name);
   e.set_bundle(bundle);
   if (lower_case) [[unlikely]]
@@ -7916,14 +8049,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   e.run(*structure, s);
   e.finish();
 
-  // MessageHeader first: a message bundle begins with it
-  std::vector<uint32_t> order;
-  order.reserve(e.resources.size());
   out.entries.reserve(e.resources.size());
-  for (int pass = 0; pass < 2; ++pass)
-    for (uint32_t i = 0; i < e.resources.size(); ++i)
-      if (!e.resources[i].dropped && (e.resources[i].type == "MessageHeader") == (pass == 0))
-        order.push_back(i);
   // The resources' JSON takes at most write_bound(); a bundle is written
   // around them as they are written (its text is theirs), in about 200
   // bytes an entry (fullUrl, a transaction's request).
@@ -7942,7 +8068,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     char id[36];
     // named as the message's own resources are (message_name()): two
     // senders' "MSG001" are two bundles
-    uuid5("Bundle|m=" + name, id);
+    texts.key.assign("Bundle|m="sv).append(name);
+    uuid5(texts.key, id);
     text.put(std::string_view(id, sizeof id));
     text.put("\",\"type\":\""sv);
     text.put(options.type == BundleType::message       ? "message"sv
@@ -7957,7 +8084,7 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
       text.set_end(write_json_string(text.end(), control_id));
       text.put('}');
     }
-    std::string sent, time;
+    std::string &sent = texts.sent, &time = texts.time;
     if (bundle_time(message, maps, scratch, sent, time)) {
       ascii = ascii && all_ascii(time);
       text.put(",\"timestamp\":\""sv);
@@ -7966,37 +8093,40 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
     }
     text.put(",\"entry\":["sv);
   }
-  for (uint32_t i : order) {
-    const Resource &r = e.resources[i];
-    if (bundle) {
-      if (!out.entries.empty())
-        text.put(',');
-      text.put("{\"fullUrl\":\"urn:uuid:"sv);
-      text.put(r.id());
-      text.put("\",\"resource\":"sv);
+  // MessageHeader first: a message bundle begins with it
+  for (int pass = 0; pass < 2; ++pass)
+    for (const Resource &r : e.resources) {
+      if (r.dropped || (r.type == "MessageHeader") != (pass == 0))
+        continue;
+      if (bundle) {
+        if (!out.entries.empty())
+          text.put(',');
+        text.put("{\"fullUrl\":\"urn:uuid:"sv);
+        text.put(r.id());
+        text.put("\",\"resource\":"sv);
+      }
+      // a conditional update's resource goes without its id: the server
+      // updates the one it matches under that one's id (an id of ours beside
+      // it would be refused where it names another) or makes it under a new
+      // one, and the entry's references to its fullUrl follow
+      std::string_view system, value;
+      if (bundle && options.type == BundleType::transaction)
+        condition_of(r, e, system, value);
+      const size_t offset = text.size();
+      text.reserve(bound - written); // room for what write_node() writes
+      text.set_end(e.write_resource(text.end(), r, value.empty()));
+      ResourceText &entry = out.entries.emplace_back();
+      entry.type = r.type;
+      std::memcpy(entry.id, r.id_text, sizeof entry.id);
+      entry.offset = offset;
+      entry.size = text.size() - offset;
+      written += entry.size;
+      if (bundle) {
+        if (options.type == BundleType::transaction)
+          append_request(text, r, system, value);
+        text.put('}');
+      }
     }
-    // a conditional update's resource goes without its id: the server
-    // updates the one it matches under that one's id (an id of ours beside
-    // it would be refused where it names another) or makes it under a new
-    // one, and the entry's references to its fullUrl follow
-    std::string_view system, value;
-    if (bundle && options.type == BundleType::transaction)
-      condition_of(r, e, system, value);
-    const size_t offset = text.size();
-    text.reserve(bound - written); // room for what write_node() writes
-    text.set_end(e.write_resource(text.end(), r, value.empty()));
-    ResourceText &entry = out.entries.emplace_back();
-    entry.type = r.type;
-    std::memcpy(entry.id, r.id_text, sizeof entry.id);
-    entry.offset = offset;
-    entry.size = text.size() - offset;
-    written += entry.size;
-    if (bundle) {
-      if (options.type == BundleType::transaction)
-        append_request(text, r, system, value);
-      text.put('}');
-    }
-  }
   if (bundle)
     text.put("]}"sv);
   out.ascii = ascii;

@@ -129,8 +129,7 @@ struct Row {
   char kind = 's';    // see tools/fhir_tables.py
   int32_t map = -1;   // data type map
   int32_t vocabulary = -1;
-  std::string constant;
-  bool has_constant = false;
+  bool has_constant = false; // (its text, `constant`, at the end: see below)
   // its constant is the SSN's system (PID-19's, NK1-37's): written only
   // beside a number of an SSN's form (see ssn_form())
   bool ssn_system = false;
@@ -208,6 +207,9 @@ struct Row {
   std::string referred;
   std::vector<Row> inner;
   TypeRules referred_rules;
+  // (after the members the engine reads of every row it tries, which then
+  // take two cache lines, not three)
+  std::string constant;
 };
 
 struct Map {
@@ -373,10 +375,19 @@ struct Vocabulary {
   bool absent = false;
   TextMap<Code> codes; // searched with a view
   // The code's entry, or null. A small vocabulary (most are) is searched in
-  // turn through `few`, which Maps::finish builds: faster than hashing.
+  // turn through `few`, which Maps::finish builds: faster than hashing; a
+  // larger one through `few` as a table of open addressing (see
+  // code_slot() in fhir.cpp), faster than `codes`' own search.
   const Code *find(std::string_view code) const;
   const Code *find_folded(std::string_view code) const; // (out of line: the rare road)
-  std::vector<std::pair<std::string_view, const Code *>> few;
+  // (`word`: the code as short_word() makes it where it is of 7 bytes or
+  // fewer, else all ones: most codes are compared without their text read)
+  struct Entry {
+    uint64_t word = 0;
+    const Code *entry = nullptr;
+    std::string_view text;
+  };
+  std::vector<Entry> few;
   bool small = false;
   // The codes by their lower case, of those whose lower case no other code
   // shares (built by Maps::finish): a code sent in another case than the

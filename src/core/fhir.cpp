@@ -4747,7 +4747,7 @@ private:
     const Value v = map.primitive ? primitive_value(row, value, seg) : value;
     if (row.vocabulary >= 0)
       translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)], v,
-                 seg);
+                 seg, row.written_beside || !map.primitive || whole_from_ != 0);
     apply_value_map(r, path, map, v, seg);
   }
 
@@ -4862,14 +4862,21 @@ private:
                                                       const Vocabulary &vocabulary, uint32_t r,
                                                       std::vector<PathItem> &path,
                                                       bool beside) {
-    if (!beside && (!maps_.lists(vocabulary, text) || required_here(r, path))) {
-      value_reported(segment);
-      unmapped(field_place(segment, field_) + " '" + std::string(text) +
-               "' (" + vocabulary.name + ")");
-    }
+    lacked_code(segment, text, vocabulary, r, path, beside);
     if (!vocabulary.absent || (step_key(path) == maps_.code_step.id && !vocabulary.fhirs))
       return;
     not_known(r, path);
+  }
+
+  // not_in_vocabulary()'s report of code `text` (and translated()'s, of a
+  // code a coded element's vocabulary lacks): "TXA-18 'Q' (Vocabulary)".
+  void lacked_code(std::string_view segment, std::string_view text, const Vocabulary &vocabulary,
+                   uint32_t r, const std::vector<PathItem> &path, bool beside) {
+    if (!beside && (!maps_.lists(vocabulary, text) || required_here(r, path))) {
+      value_reported(segment);
+      unmapped(field_place(segment, field_) + " '" + std::string(text) + "' (" + vocabulary.name +
+               ")");
+    }
   }
 
   // Whether `path` in `r` is a top-level element its resource's type
@@ -5023,12 +5030,28 @@ private:
   // the data type map's own rows, so that its code, system and display
   // stand in the first coding. A code the vocabulary has no code for (or
   // only a row without a target) may be one of an HL7 table's: see
-  // table_coding().
+  // table_coding(); one of none, kept as sent without a system (TXA-18
+  // "Q", which table 0272 lacks), is reported as not_in_vocabulary()
+  // reports a Coding's code, where a map of a primitive (an ID) made it
+  // (`beside`: Row::written_beside, a map of a coded type, or a value that
+  // may meet another, apply_whole()'s, reported whole if it does); a code a CWE
+  // names another system of is that system's, not a miss (one naming an
+  // HL7 table that lacks it is reported as beside_named_table() says), nor
+  // is one of a table of patterns (TQ1-3's "Q6H" of 0335's "Q<integer>H").
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
-                  const Vocabulary &vocabulary, const Value &value, const SegmentView &seg) {
+                  const Vocabulary &vocabulary, const Value &value, const SegmentView &seg,
+                  bool beside) {
     const Code *found = vocabulary.find(decoded(piece(value, 1).text));
-    if (!found || found->code.empty() ||
-        (!vocabulary.fhirs && type == "CodeableConcept" && names_another_system(value, seg)))
+    if (!found || found->code.empty()) [[unlikely]] {
+      if (!vocabulary.fhirs && type == "CodeableConcept" && names_another_system(value, seg))
+        table_coding(r, path, type, value, seg);
+      else if (!table_coding(r, path, type, value, seg) && !patterned(place_table(seg, value)) &&
+               (value.level >= 2 || !holds_a_value(piece(value, 3).text)) &&
+               holds_a_value(decoded(piece(value, 1).text)))
+        lacked_code(seg.name, decoded(piece(value, 1).text), vocabulary, r, path, beside);
+      return;
+    }
+    if (!vocabulary.fhirs && type == "CodeableConcept" && names_another_system(value, seg))
         [[unlikely]] {
       table_coding(r, path, type, value, seg);
       return;
@@ -5089,24 +5112,24 @@ private:
   // as it is. The values of a version older than those the definitions give
   // values for (2.2's and 2.3's DG1-6) are the first such version's (see
   // Definitions::values_version()); the table is the one the message's own
-  // version binds. (Out of line, the one lookup of the definitions: few
-  // codes miss a vocabulary.)
-  [[gnu::noinline, gnu::cold]] void table_coding(uint32_t r, std::vector<PathItem> &path,
+  // version binds. Returns whether the table's system was written. (Out of
+  // line, the one lookup of the definitions: few codes miss a vocabulary.)
+  [[gnu::noinline, gnu::cold]] bool table_coding(uint32_t r, std::vector<PathItem> &path,
                                                  std::string_view type, const Value &value,
                                                  const SegmentView &seg) {
     if (!version_ || (type != "Coding" && type != "CodeableConcept"))
-      return;
+      return false;
     const bool whole = value.level < 2; // a value of components (else a primitive)
     // (kept: the text may stand in the scratch buffer, which the next read reuses)
     const std::string code(decoded(whole ? piece(value, 1).text : value.text));
     const uint16_t table = place_table(seg, value);
     if (code.empty() || table_says(table, code) != TableSays::holds)
-      return;
+      return false;
     // a CWE's own system, unless it names the table ("HL70052"), says the
     // code is another's (a null or white space names none)
     const std::string_view named = whole && type == "CodeableConcept" ? piece(value, 3).text : "";
     if (holds_a_value(named) && !same_folded(decoded(named), "HL7" + definitions_->table_name(table)))
-      return;
+      return false;
     const std::string *meaning = valued().meaning(table, code);
     const std::string system = std::string(table_system_uri) + definitions_->table_name(table);
     const size_t size = path.size();
@@ -5119,6 +5142,7 @@ private:
       leaf(r, path, 's', *meaning);
     }
     path.resize(size);
+    return true;
   }
 
   // What HL7 table `table` of the message's version says of code `code`
@@ -5141,6 +5165,15 @@ private:
     const CodeTable *values = VersionDefinitions::at(valued().tables, table);
     return !values || values->templated() ? TableSays::nothing
                    : values->contains(code) ? TableSays::holds : TableSays::lacks;
+  }
+
+  // Whether HL7 table `table`'s values in the message's version are
+  // patterns, of which a code is not known to be one (see table_says()).
+  bool patterned(uint16_t table) {
+    if (!version_ || table == 0)
+      return false;
+    const CodeTable *values = VersionDefinitions::at(valued().tables, table);
+    return values && values->templated();
   }
 
   // The version whose tables' values stand for the message's (version_

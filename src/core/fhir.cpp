@@ -4872,11 +4872,18 @@ private:
   // code a coded element's vocabulary lacks): "TXA-18 'Q' (Vocabulary)".
   void lacked_code(std::string_view segment, std::string_view text, const Vocabulary &vocabulary,
                    uint32_t r, const std::vector<PathItem> &path, bool beside) {
-    if (!beside && (!maps_.lists(vocabulary, text) || required_here(r, path))) {
-      value_reported(segment);
-      unmapped(field_place(segment, field_) + " '" + std::string(text) + "' (" + vocabulary.name +
-               ")");
-    }
+    if (!beside && (!maps_.lists(vocabulary, text) || required_here(r, path)))
+      code_reported(segment, text, vocabulary.name);
+  }
+
+  // The report of code `code` of field field_ of `segment` that `holder`
+  // (a vocabulary's name, or "HL7" and a table's number) lacks:
+  // "TXA-18 'Q' (Vocabulary)", "ORC-1 'nw' (HL70119)".
+  void code_reported(std::string_view segment, std::string_view code, std::string_view holder,
+                     std::string_view number = {}) {
+    value_reported(segment);
+    unmapped(field_place(segment, field_) + " '" + std::string(code) + "' (" +
+             std::string(holder) + std::string(number) + ")");
   }
 
   // Whether `path` in `r` is a top-level element its resource's type
@@ -5042,18 +5049,16 @@ private:
                   const Vocabulary &vocabulary, const Value &value, const SegmentView &seg,
                   bool beside) {
     const Code *found = vocabulary.find(decoded(piece(value, 1).text));
-    if (!found || found->code.empty()) [[unlikely]] {
-      if (!vocabulary.fhirs && type == "CodeableConcept" && names_another_system(value, seg))
-        table_coding(r, path, type, value, seg);
-      else if (!table_coding(r, path, type, value, seg) && !patterned(place_table(seg, value)) &&
-               (value.level >= 2 || !holds_a_value(piece(value, 3).text)) &&
-               holds_a_value(decoded(piece(value, 1).text)))
-        lacked_code(seg.name, decoded(piece(value, 1).text), vocabulary, r, path, beside);
-      return;
-    }
     if (!vocabulary.fhirs && type == "CodeableConcept" && names_another_system(value, seg))
         [[unlikely]] {
       table_coding(r, path, type, value, seg);
+      return;
+    }
+    if (!found || found->code.empty()) [[unlikely]] {
+      if (!table_coding(r, path, type, value, seg) && !patterned(place_table(seg, value)) &&
+          (value.level >= 2 || !holds_a_value(piece(value, 3).text)) &&
+          holds_a_value(decoded(piece(value, 1).text)))
+        lacked_code(seg.name, decoded(piece(value, 1).text), vocabulary, r, path, beside);
       return;
     }
     const Step &system = maps_.system_step, &code_step = maps_.code_step,
@@ -5160,9 +5165,7 @@ private:
   // such's (Definitions::values_version()). One lookup of the code.
   enum class TableSays : uint8_t { holds, lacks, nothing };
   TableSays table_says(uint16_t table, std::string_view code) {
-    if (!version_ || table == 0)
-      return TableSays::nothing;
-    const CodeTable *values = VersionDefinitions::at(valued().tables, table);
+    const CodeTable *values = values_of(table);
     return !values || values->templated() ? TableSays::nothing
                    : values->contains(code) ? TableSays::holds : TableSays::lacks;
   }
@@ -5170,10 +5173,14 @@ private:
   // Whether HL7 table `table`'s values in the message's version are
   // patterns, of which a code is not known to be one (see table_says()).
   bool patterned(uint16_t table) {
-    if (!version_ || table == 0)
-      return false;
-    const CodeTable *values = VersionDefinitions::at(valued().tables, table);
+    const CodeTable *values = values_of(table);
     return values && values->templated();
+  }
+
+  // HL7 table `table`'s values in the message's version (see valued()),
+  // or null: a message of no version, table 0, a table of no values.
+  const CodeTable *values_of(uint16_t table) {
+    return !version_ || table == 0 ? nullptr : VersionDefinitions::at(valued().tables, table);
   }
 
   // The version whose tables' values stand for the message's (version_
@@ -5199,9 +5206,7 @@ private:
     const std::string_view name = std::string_view(row.constant).substr(table_system_uri.size());
     if (!definitions_ || table_says(definitions_->table_number_of(name), code) != TableSays::lacks)
       return true;
-    value_reported(seg.name);
-    unmapped(field_place(seg.name, field_) + " '" + std::string(code) + "' (HL7" +
-             std::string(name) + ")");
+    code_reported(seg.name, code, "HL7", name);
     return false;
   }
 
@@ -5238,10 +5243,7 @@ private:
     const std::string_view code = text_of(nodes_[at]), name = uri.substr(table_system_uri.size());
     if (table_says(definitions_->table_number_of(name), code) != TableSays::lacks)
       return true;
-    const std::string_view segment = message_.segment_at(reading_).name;
-    value_reported(segment);
-    unmapped(field_place(segment, field_) + " '" + std::string(code) + "' (HL7" + std::string(name) +
-             ")");
+    code_reported(message_.segment_at(reading_).name, code, "HL7", name);
     return false;
   }
 

@@ -1992,14 +1992,16 @@ def test_unmapped_content_is_reported():
     # a code the tables list without a target is mapped to nothing on purpose (XTN-2 "NET", which the address's
     # system says), not reported; one of an element the resource requires is (OBX-11 "B": the status unknown),
     # unless another row writes it as sent (ORC-1 "RE", listed, or "XO", not: the order's businessEvent); a code
-    # of an ID its vocabulary and table lack is kept without a system and reported (TXA-18 "Q"; "R" is 0272's)
+    # of an ID or a coded type its vocabulary and table lack is kept without a system and reported (TXA-18 "Q";
+    # "R" is 0272's; NK1-3 "26", as written: its first sub-component), not beside a CWE-3 naming its system
     assert [[u for u in fhir.convert(t).unmapped if "'" in u] for t in [
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||||^NET^Internet^a@b.c"), observations(("NM", "1||||||B")),
         message("ORM^O01^ORM_O01", PID, "ORC|RE|PL1", OBR), message("ORM^O01^ORM_O01", PID, "ORC|XO|PL1", OBR),
         message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX" + "|" * 15 + "Q"),
-        message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX" + "|" * 15 + "R")]] == [
+        message("MDM^T02^MDM_T02", PID, "TXA|1|CN|TX" + "|" * 15 + "R"),
+        message("ADT^A01^ADT_A01", PID, "NK1|1|DOE|26&x"), message("ADT^A01^ADT_A01", PID, "NK1|1|DOE|26^Other^L")]] == [
         [], ["OBX-11 'B' (ObservationResultStatusCodesInterpretation)"], [], [],
-        ["TXA-18 'Q' (DocumentConfidentialityStatus)"], []]
+        ["TXA-18 'Q' (DocumentConfidentialityStatus)"], [], ["NK1-3 '26' (Relationship)"], []]
     # an address type of no FHIR use or type (XAD-7 "L", legal) is reported, not dropped
     assert "PID-11 'L' (AddressType[Use])" in fhir.convert(message("ADT^A01", "PID|1||ID1||||||||1 A St^^T^^^^L")).unmapped
     assert "Appointment.participant without actor or type (from AIL)" in fhir.convert(

@@ -4747,7 +4747,7 @@ private:
     const Value v = map.primitive ? primitive_value(row, value, seg) : value;
     if (row.vocabulary >= 0)
       translated(r, path, map.type, maps_.vocabularies[static_cast<size_t>(row.vocabulary)], v,
-                 seg, row.written_beside || !map.primitive || whole_from_ != 0);
+                 seg, row.written_beside);
     apply_value_map(r, path, map, v, seg);
   }
 
@@ -4764,10 +4764,12 @@ private:
                                      const Value &value, const SegmentView &seg) {
     const auto before = static_cast<uint32_t>(nodes_.size());
     const bool wrote = wrote_[field_ & 255];
+    const size_t held = held_.size();
     met_ = false;
     whole_from_ = unit_from_;
     apply_data_type_map(r, path, row, value, seg);
     whole_from_ = 0;
+    settle_held(held, met_);
     if (met_) {
       for (uint32_t n = before; n < nodes_.size(); ++n)
         nodes_[n].kind = 'x';
@@ -4870,10 +4872,29 @@ private:
 
   // not_in_vocabulary()'s report of code `text` (and translated()'s, of a
   // code a coded element's vocabulary lacks): "TXA-18 'Q' (Vocabulary)".
+  // Within apply_whole() or complete() the report waits until the value is
+  // known to be written (held_: one that meets another is reported whole,
+  // not as a code kept).
   void lacked_code(std::string_view segment, std::string_view text, const Vocabulary &vocabulary,
                    uint32_t r, const std::vector<PathItem> &path, bool beside) {
-    if (!beside && (!maps_.lists(vocabulary, text) || required_here(r, path)))
+    if (beside || (maps_.lists(vocabulary, text) && !required_here(r, path)))
+      return;
+    if (whole_from_ != 0) [[unlikely]]
+      held_.push_back({segment, std::string(text), vocabulary.name});
+    else
       code_reported(segment, text, vocabulary.name);
+  }
+
+  // Settles the reports lacked_code() held since held_ had `from` of them,
+  // as a value written whole or not at all ends (`met`: not written, they
+  // go); those of a value within another such (complete() within
+  // apply_whole()) wait for the outer one's end.
+  void settle_held(size_t from, bool met) {
+    if (!met && whole_from_ == 0)
+      for (size_t i = from; i < held_.size(); ++i)
+        code_reported(held_[i].segment, held_[i].code, held_[i].holder);
+    if (met || whole_from_ == 0)
+      held_.resize(from);
   }
 
   // The report of code `code` of field field_ of `segment` that `holder`
@@ -5038,13 +5059,14 @@ private:
   // stand in the first coding. A code the vocabulary has no code for (or
   // only a row without a target) may be one of an HL7 table's: see
   // table_coding(); one of none, kept as sent without a system (TXA-18
-  // "Q", which table 0272 lacks), is reported as not_in_vocabulary()
-  // reports a Coding's code, where a map of a primitive (an ID) made it
-  // (`beside`: Row::written_beside, a map of a coded type, or a value that
-  // may meet another, apply_whole()'s, reported whole if it does); a code a CWE
-  // names another system of is that system's, not a miss (one naming an
-  // HL7 table that lacks it is reported as beside_named_table() says), nor
-  // is one of a table of patterns (TQ1-3's "Q6H" of 0335's "Q<integer>H").
+  // "Q", which table 0272 lacks; NK1-3 "26" of a CWE, which table 0063
+  // lacks) is reported as not_in_vocabulary() reports a Coding's code,
+  // unless another row writes it as sent (`beside`: Row::written_beside),
+  // and within a value written whole once it is (see lacked_code()); a
+  // code a CWE names another system of is that system's, not a miss (one
+  // naming an HL7 table that lacks it is reported as beside_named_table()
+  // says), nor is one of a table of patterns (TQ1-3's "Q6H" of 0335's
+  // "Q<integer>H"), an empty code, or one beside a CWE-3 of any value.
   void translated(uint32_t r, std::vector<PathItem> &path, std::string_view type,
                   const Vocabulary &vocabulary, const Value &value, const SegmentView &seg,
                   bool beside) {
@@ -5055,10 +5077,14 @@ private:
       return;
     }
     if (!found || found->code.empty()) [[unlikely]] {
-      if (!table_coding(r, path, type, value, seg) && !patterned(place_table(seg, value)) &&
-          (value.level >= 2 || !holds_a_value(piece(value, 3).text)) &&
-          holds_a_value(decoded(piece(value, 1).text)))
-        lacked_code(seg.name, decoded(piece(value, 1).text), vocabulary, r, path, beside);
+      if (table_coding(r, path, type, value, seg) || patterned(place_table(seg, value)) ||
+          (value.level < 2 && holds_a_value(piece(value, 3).text)))
+        return;
+      // (the code as the map's rows write it: a CWE-1's first sub-component)
+      const std::string_view code =
+          decoded(value.level == 0 ? first_of_piece(value, 1) : piece(value, 1).text);
+      if (holds_a_value(code))
+        lacked_code(seg.name, code, vocabulary, r, path, beside);
       return;
     }
     const Step &system = maps_.system_step, &code_step = maps_.code_step,
@@ -6148,6 +6174,7 @@ private:
     const auto before = static_cast<uint32_t>(nodes_.size());
     const uint32_t outer = whole_from_;
     const bool below = below_identity_, outer_met = met_; // (within an apply_whole())
+    const size_t held = held_.size();
     met_ = false;
     whole_from_ = before;
     below_identity_ = true; // (what it makes below is counted apart, as where it was made)
@@ -6156,6 +6183,7 @@ private:
     apply_value_map(r, path, map, value, seg);
     below_identity_ = below;
     whole_from_ = outer;
+    settle_held(held, met_);
     if (met_) {
       for (uint32_t n = before; n < nodes_.size(); ++n)
         nodes_[n].kind = 'x';
@@ -7616,6 +7644,14 @@ private:
   // outside apply_whole() and complete(): no value meets another)
   bool met_ = false;
   uint32_t whole_from_ = 0, field_from_ = 0, unit_from_ = 0;
+  // the codes lacked_code() reports once the value being written whole is
+  // (see settle_held())
+  struct HeldReport {
+    std::string_view segment;
+    std::string code;
+    std::string_view holder;
+  };
+  std::vector<HeldReport> held_;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
   // the fields whose values were reported, by segment name (see value_reported())
   std::vector<std::pair<std::string_view, uint32_t>> values_reported_;

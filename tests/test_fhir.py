@@ -1231,6 +1231,13 @@ def test_corpus_bundles_are_valid(path):
     # PV1-11's temporary location is classed "temporary" without a system (the tables name a value set)
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I" + "|" * 9 + "TMP^101"), "Encounter",
      "location.0.extension.0.valueCodeableConcept.coding", [{"code": "temporary"}]),
+    # a field's later repetition into the element its first wrote (PV1-2's one class, AL1-3's one code) adds
+    # nothing of it (I's system beside a, b's display), unless it is the same code
+    *[(message("ADT^A01^ADT_A01", "PID|1||ID1", segment), resource_type, path, value)
+      for segment, resource_type, path, value in [
+          ("PV1|1|a~I", "Encounter", "class", {"code": "a"}),
+          ("AL1|1||a~b^Peanut~c^Nuts", "AllergyIntolerance", "code", {"coding": [{"code": "a"}]}),
+          ("AL1|1||a~a^Peanut", "AllergyIntolerance", "code", {"coding": [{"code": "a", "display": "Peanut"}]})]],
     # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
      "address.0.country", "AU"),
@@ -2023,12 +2030,14 @@ def test_unmapped_content_is_reported():
     # an MDM's PID without PID-33 and PID-34 makes no Provenance of the patient record to report
     assert not [u for u in fhir.convert(DOCUMENT).unmapped if u.endswith("(from PID)")]
     # a field that repeats written into an element that does not (OBX-17's method, OBX-20's body site,
-    # DG1-16's asserter) is reported when it repeats: its other repetitions have no element
-    assert [[u for u in fhir.convert(t).unmapped if u in ("OBX-17", "OBX-20", "DG1-16")] for t in [
+    # DG1-16's asserter; AL1-3's code, not its display alone) is reported when it repeats: its other repetitions
+    # have no element
+    assert [[u for u in fhir.convert(t).unmapped if u in ("OBX-17", "OBX-20", "DG1-16", "AL1-3")] for t in [
         observations(("NM", "1||||||F||||||M1^A^L~M2^B^L|||S1^Arm^L~S2^Leg^L")),
         observations(("NM", "1||||||F||||||M1^A^L|||S1^Arm^L")),
-        message("ADT^A01^ADT_A01", "PID|1||ID1", "DG1|1||I10^Hypertension^I10" + "|" * 13 + "D1^DOC~D2^DOE")]] == [
-        ["OBX-17", "OBX-20"], [], ["DG1-16"]]
+        message("ADT^A01^ADT_A01", "PID|1||ID1", "DG1|1||I10^Hypertension^I10" + "|" * 13 + "D1^DOC~D2^DOE"),
+        message("ADT^A01^ADT_A01", "PID|1||ID1", "AL1|1||a~b^Peanut")]] == [
+        ["OBX-17", "OBX-20"], [], ["DG1-16"], ["AL1-3"]]
     # a field of white space alone or a null padded is no value lost; nor is a component that is a null
     # where the field's other components are written (XTN-4's address, XTN-9's text beside a number)
     assert [u for u in fhir.convert(message("ADT^A01^ADT_A01", 'PID|1||ID1||DOE||   | "" |||||'

@@ -1242,6 +1242,9 @@ void Maps::finish() {
              std::none_of(row.path.begin(), row.path.end(), [](const Step &s) { return s.slot; });
     };
     auto segment_of = [](const Map &m) { return std::string_view(m.name).substr(0, m.name.find('[')); };
+    for (Map &m : maps)
+      for (Row &row : m.rows)
+        row.one_element = single(row);
     for (size_t a = 0; a < maps.size(); ++a)
       for (size_t b = 0; b < maps.size(); ++b) {
         if (!of_segment[a] || !of_segment[b] || maps[a].type != maps[b].type ||
@@ -3599,6 +3602,8 @@ private:
       if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
         nodes_[next].kind = 'o';
         clear_members(next);
+        if (whole_from_ != 0) [[unlikely]] // (a value written whole: see end_whole())
+          revived_.push_back(next);
       }
       if (next == none) {
         next = static_cast<uint32_t>(nodes_.size());
@@ -4731,8 +4736,8 @@ private:
       return;
     }
     if (row.kind == 'O' && row.map >= 0) {
-      if (row.met_across) [[unlikely]] {
-        apply_whole(r, path, row, value, seg);
+      if (row.met_across || (row.one_element && (rep & 0xFFFFu) != 0)) [[unlikely]] {
+        apply_whole(r, path, row, value, seg, (rep & 0xFFFFu) != 0);
         return;
       }
       apply_data_type_map(r, path, row, value, seg);
@@ -4751,30 +4756,33 @@ private:
     apply_value_map(r, path, map, v, seg);
   }
 
-  // apply_data_type_map() for a row of Row::met_across: where a piece of
-  // the value meets another value in an element another field filled, or
-  // an earlier repetition of its own (IN1-15's plan type in the
-  // Coverage.type of PV1-20's financial class, a code beside a code; not
-  // another row of its field), none of the value is written, and its
-  // field counts as written only where an earlier row wrote of it: two
-  // fields' pieces make no one value (PV1-20's code with IN1-15's display
-  // and system). A value equal to the one there, or filling members it
-  // lacks, is written as any other. (Out of line: few rows meet one.)
+  // apply_data_type_map() for a row of Row::met_across, and for a
+  // repetition after the first (`later`) of a row of Row::one_element:
+  // where a piece of the value meets another value in an element another
+  // field filled, or an earlier repetition of its own (IN1-15's plan type
+  // in the Coverage.type of PV1-20's financial class, a code beside a
+  // code; PV1-2 "a~I", whose "I" would add its system to "a"; not another
+  // row of its field), none of the value is written, and its field counts
+  // as written only where an earlier row wrote of it: two values' pieces
+  // make no one value (PV1-20's code with IN1-15's display and system). A
+  // later repetition so lost is reported as its field, as one a leaf keeps
+  // out is (taken_leaf()). A value equal to the one there, or filling
+  // members it lacks, is written as any other. (Out of line: few rows
+  // meet one.)
   [[gnu::noinline]] void apply_whole(uint32_t r, std::vector<PathItem> &path, const Row &row,
-                                     const Value &value, const SegmentView &seg) {
-    const auto before = static_cast<uint32_t>(nodes_.size());
+                                     const Value &value, const SegmentView &seg, bool later) {
+    const WholeMark mark = whole_mark();
     const bool wrote = wrote_[field_ & 255];
-    const size_t held = held_.size();
     met_ = false;
     whole_from_ = unit_from_;
     apply_data_type_map(r, path, row, value, seg);
     whole_from_ = 0;
-    settle_held(held, met_);
+    end_whole(mark);
     if (met_) {
-      for (uint32_t n = before; n < nodes_.size(); ++n)
-        nodes_[n].kind = 'x';
       wrote_[field_ & 255] = wrote;
       met_ = false;
+      if (later)
+        unmapped(field_place(seg.name, field_));
     }
   }
 
@@ -4874,7 +4882,7 @@ private:
   // code a coded element's vocabulary lacks): "TXA-18 'Q' (Vocabulary)".
   // Within apply_whole() or complete() the report waits until the value is
   // known to be written (held_: one that meets another is reported whole,
-  // not as a code kept).
+  // not as a code kept; see end_whole()).
   void lacked_code(std::string_view segment, std::string_view text, const Vocabulary &vocabulary,
                    uint32_t r, const std::vector<PathItem> &path, bool beside) {
     if (beside || (maps_.lists(vocabulary, text) && !required_here(r, path)))
@@ -4885,16 +4893,37 @@ private:
       code_reported(segment, text, vocabulary.name);
   }
 
-  // Settles the reports lacked_code() held since held_ had `from` of them,
-  // as a value written whole or not at all ends (`met`: not written, they
-  // go); those of a value within another such (complete() within
-  // apply_whole()) wait for the outer one's end.
-  void settle_held(size_t from, bool met) {
-    if (!met && whole_from_ == 0)
-      for (size_t i = from; i < held_.size(); ++i)
+  // Where a value written whole or not at all (apply_whole(), complete())
+  // began: the nodes made, the reports held (lacked_code()) and the dead
+  // nodes made anew (node()) before it.
+  struct WholeMark {
+    uint32_t nodes;
+    size_t held, revived;
+  };
+  WholeMark whole_mark() const {
+    return {static_cast<uint32_t>(nodes_.size()), held_.size(), revived_.size()};
+  }
+
+  // Ends the value begun at `mark`, whole_from_ restored: where it met
+  // another (met_) none of it stays, the nodes it made or made anew dead
+  // again (a display an earlier value that met left dead is not a later
+  // one's) and its held reports gone; otherwise its reports are made, or,
+  // within another such value (complete() within apply_whole()), wait
+  // with what it made anew for that one's end.
+  void end_whole(const WholeMark &mark) {
+    if (met_) {
+      for (uint32_t n = mark.nodes; n < nodes_.size(); ++n)
+        nodes_[n].kind = 'x';
+      for (size_t i = mark.revived; i < revived_.size(); ++i)
+        nodes_[revived_[i]].kind = 'x';
+    } else if (whole_from_ == 0) {
+      for (size_t i = mark.held; i < held_.size(); ++i)
         code_reported(held_[i].segment, held_[i].code, held_[i].holder);
-    if (met || whole_from_ == 0)
-      held_.resize(from);
+    }
+    if (met_ || whole_from_ == 0) {
+      held_.resize(mark.held);
+      revived_.resize(mark.revived);
+    }
   }
 
   // The report of code `code` of field field_ of `segment` that `holder`
@@ -6171,22 +6200,19 @@ private:
         (made_by != &map && identity_name(*made_by) != identity_name(map)) ||
         key_of(resources[r].made_of) == value.text)
       return;
-    const auto before = static_cast<uint32_t>(nodes_.size());
+    const WholeMark mark = whole_mark();
     const uint32_t outer = whole_from_;
     const bool below = below_identity_, outer_met = met_; // (within an apply_whole())
-    const size_t held = held_.size();
     met_ = false;
-    whole_from_ = before;
+    whole_from_ = mark.nodes;
     below_identity_ = true; // (what it makes below is counted apart, as where it was made)
     const PathLease lease(*this);
     std::vector<PathItem> &path = lease.path;
     apply_value_map(r, path, map, value, seg);
     below_identity_ = below;
     whole_from_ = outer;
-    settle_held(held, met_);
+    end_whole(mark);
     if (met_) {
-      for (uint32_t n = before; n < nodes_.size(); ++n)
-        nodes_[n].kind = 'x';
       if (field_ != 0)
         unmapped(field_place(message_.segment_at(reading_).name, field_));
     }
@@ -7645,13 +7671,15 @@ private:
   bool met_ = false;
   uint32_t whole_from_ = 0, field_from_ = 0, unit_from_ = 0;
   // the codes lacked_code() reports once the value being written whole is
-  // (see settle_held())
+  // (see end_whole())
   struct HeldReport {
     std::string_view segment;
     std::string code;
     std::string_view holder;
   };
   std::vector<HeldReport> held_;
+  // the dead nodes made anew within such a value (see end_whole())
+  std::vector<uint32_t> revived_;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
   // the fields whose values were reported, by segment name (see value_reported())
   std::vector<std::pair<std::string_view, uint32_t>> values_reported_;

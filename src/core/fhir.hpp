@@ -172,6 +172,11 @@ struct Row {
   // that two fields' pieces make no one value (PV1-20's code with IN1-15's
   // display and system); set by Maps::finish, see Engine::apply_whole()
   bool met_across = false;
+  // of kind 'O' (a data type map) into an element outside any list: every
+  // repetition of its field writes that one element (PV1-2's Encounter.
+  // class), so one after the first is written whole or not at all, as a
+  // value of Row::met_across is (set by Maps::finish)
+  bool one_element = false;
   // a primitive written from the value it reads: not a reference, a data
   // type map, a join, a constant or a time joined (kind neither '>' nor
   // 'U'), set by Maps::finish; emit() tests this first

@@ -2054,6 +2054,11 @@ def test_unmapped_content_is_reported():
              if u == "DG1-2"] for dg1 in ("I9|250.00^Diabetes^I9", " i9 |250.00^Diabetes^I9~401.9^HT^I10",
                                                  "I9|250.00^Diabetes^I10", "I9|250.00^Diabetes")] == [
         [], [], ["DG1-2"], ["DG1-2"]]
+    # MSH-12 naming the version the message is read by chose its definitions: nothing is lost; beside VID-2, or
+    # a version another stands in for, it is reported
+    assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("|2.5.1", "|" + version, 1)).unmapped
+             if u == "MSH-12"] for version in ("2.5.1", "V2.4", "2.5.1^USA", "2.5.1~2.6", "2.9")] == [
+        [], [], ["MSH-12"], ["MSH-12"], ["MSH-12"]]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

@@ -2961,6 +2961,14 @@ private:
                        trim_white_space(nth_piece(code, enc_.component, 2)));
   }
 
+  // Whether MSH `seg`'s MSH-12 holds the first component of its first
+  // repetition alone.
+  bool names_version_alone(const SegmentView &seg) const {
+    const std::string_view text = field_text(seg, 12);
+    const std::string_view first = nth_piece(nth_piece(text, enc_.repetition, 0), enc_.component, 0);
+    return !holds_a_value(text.substr(first.size()));
+  }
+
   // Notes the fields `seg` values, by segment name; what rows wrote of is
   // noted as the segment ends. `entry` is null for the segment's first
   // map: its valued fields are noted then.
@@ -2985,6 +2993,15 @@ private:
     // does not
     if (valued[2] && same(seg.name, "DG1") && names_code_system(seg)) [[unlikely]]
       valued[2] = false;
+    // MSH-12 naming the version the message is read by chose the
+    // definitions every field is read by (groups, types, the tables'
+    // values) and the rows of some versions, as OBX-2's type chooses how
+    // OBX-5 is read: nothing of it is lost (the tables leave the version to
+    // the original message, which the bundle's identifier, MSH-10, names).
+    // One a version stands in for, or holding more than its version id
+    // (VID-2's internationalization code), is reported.
+    if (seg.msh && valued[12] && version_ && !stand_in_version_ && names_version_alone(seg))
+      valued[12] = false;
     entry->valued |= valued;
   }
 
@@ -6594,6 +6611,9 @@ public:
     version_text_.assign(version);
     version_read_ = true;
   }
+  // The message is read by a version other than the one MSH-12 names
+  // (reported "MSH-12 '2.9' (read as 2.8.2)").
+  void set_stand_in_version() { stand_in_version_ = true; }
   // The conversion writes a bundle, whose identifier is MSH-10.
   void set_bundle(bool bundle) { bundle_ = bundle; }
   // The type (MSH-9.1) of a message without a table: the types that send
@@ -7407,6 +7427,7 @@ private:
   bool history_ = false; // see set_type()
   const Definitions *definitions_ = nullptr;   // see set_definitions()
   const VersionDefinitions *version_ = nullptr;
+  bool stand_in_version_ = false; // see set_stand_in_version()
   const VersionDefinitions *values_of_ = nullptr; // see valued()
   // the resources' keys (Resource::key), one after another
   Out key_text_;
@@ -8108,9 +8129,10 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   // the version the rows' tests read, where not MSH-12-1 as sent (a version
   // spelled otherwise, "V2.4", is read as the one it names)
   std::string read_as = kind.respelled ? kind.version : std::string();
-  bool named = false;
+  bool named = false, stood_in = false;
   if (!kind.definitions && message.find_segment("MSH", header))
     if (const VersionDefinitions *v = stand_in_version(definitions, kind.version, named)) {
+      stood_in = true;
       out.unmapped.push_back("MSH-12" +
                              (kind.version.empty() ? std::string() : " '" + kind.version + "'") +
                              " (read as " + v->name + ")");
@@ -8143,6 +8165,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   if (structure == &maps.fallback)
     e.set_type(kind.type);
   e.set_definitions(definitions, kind.definitions);
+  if (stood_in) [[unlikely]]
+    e.set_stand_in_version();
   if (!read_as.empty()) [[unlikely]]
     e.set_version(read_as);
   e.run(*structure, s);

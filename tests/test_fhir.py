@@ -1237,7 +1237,10 @@ def test_corpus_bundles_are_valid(path):
       for segment, resource_type, path, value in [
           ("PV1|1|a~I", "Encounter", "class", {"code": "a"}),
           ("AL1|1||a~b^Peanut~c^Nuts", "AllergyIntolerance", "code", {"coding": [{"code": "a"}]}),
-          ("AL1|1||a~a^Peanut", "AllergyIntolerance", "code", {"coding": [{"code": "a", "display": "Peanut"}]})]],
+          ("AL1|1||a~a^Peanut", "AllergyIntolerance", "code", {"coding": [{"code": "a", "display": "Peanut"}]}),
+          # a code of sub-components is its first, as written: translated ("I&x"), or of its table ("B&x")
+          ("PV1|1|I&x", "Encounter", "class", {"system": "http://terminology.hl7.org/CodeSystem/v3-ActCode", "code": "IMP"}),
+          ("PV1|1|B&x", "Encounter", "class", {"system": "http://terminology.hl7.org/CodeSystem/v2-0004", "code": "B"})]],
     # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
      "address.0.country", "AU"),

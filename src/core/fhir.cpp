@@ -5122,13 +5122,12 @@ private:
       table_coding(r, path, type, value, seg);
       return;
     }
-    if (!found || found->code.empty()) [[unlikely]] {
+    if ((!found || found->code.empty()) && !(found = first_sub_component_code(vocabulary, value)))
+        [[unlikely]] {
       if (table_coding(r, path, type, value, seg) || patterned(place_table(seg, value)) ||
           (value.level < 2 && holds_a_value(piece(value, 3).text)))
         return;
-      // (the code as the map's rows write it: a CWE-1's first sub-component)
-      const std::string_view code =
-          decoded(value.level == 0 ? first_of_piece(value, 1) : piece(value, 1).text);
+      const std::string_view code = written_code(value);
       if (holds_a_value(code))
         lacked_code(seg.name, code, vocabulary, r, path, beside);
       return;
@@ -5150,6 +5149,26 @@ private:
       path.pop_back();
     }
     path.resize(size);
+  }
+
+  // The code of coded value `value` as its map's rows write it (decoded):
+  // its first component's first sub-component ("BLD&x" is BLD), a
+  // component's first sub-component, a primitive whole.
+  std::string_view written_code(const Value &value) {
+    return decoded(value.level == 0   ? first_of_piece(value, 1)
+                   : value.level == 1 ? piece(value, 1).text
+                                      : value.text);
+  }
+
+  // translated()'s code of `vocabulary` for a value whose first component
+  // holds sub-components, which it found no code for whole: that of the
+  // code written (written_code()), or null. (Out of line: met on a miss.)
+  [[gnu::noinline, gnu::cold]] const Code *first_sub_component_code(const Vocabulary &vocabulary,
+                                                                   const Value &value) {
+    if (value.level != 0 || first_of_piece(value, 1).size() == piece(value, 1).text.size())
+      return nullptr;
+    const Code *found = vocabulary.find(written_code(value));
+    return found && !found->code.empty() ? found : nullptr;
   }
 
   // Whether a coded value's own system (the third component of a CWE, CE,
@@ -5198,7 +5217,7 @@ private:
       return false;
     const bool whole = value.level < 2; // a value of components (else a primitive)
     // (kept: the text may stand in the scratch buffer, which the next read reuses)
-    const std::string code(decoded(whole ? piece(value, 1).text : value.text));
+    const std::string code(written_code(value));
     const uint16_t table = place_table(seg, value);
     if (code.empty() || table_says(table, code) != TableSays::holds)
       return false;

@@ -3616,12 +3616,8 @@ private:
           next = c.next;
         }
       }
-      if (next != none && nodes_[next].kind == 'x') { // dead: a default starts it anew
-        nodes_[next].kind = 'o';
-        clear_members(next);
-        if (whole_from_ != 0) [[unlikely]] // (a value written whole: see end_whole())
-          revived_.push_back(next);
-      }
+      if (next != none && nodes_[next].kind == 'x') [[unlikely]]
+        revive(next);
       if (next == none) {
         next = static_cast<uint32_t>(nodes_.size());
         // (made whole where it goes: not cleared first and written again;
@@ -3829,6 +3825,15 @@ private:
     const auto found = members_.find({parent, id, 0, slot, 2});
     rep = found == members_.end() ? 0 : found->second + 1;
     return true;
+  }
+
+  // Makes dead element `n` anew, empty (a default starts it anew), noting
+  // it within a value written whole (see end_whole()). (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void revive(uint32_t n) {
+    nodes_[n].kind = 'o';
+    clear_members(n);
+    if (whole_from_ != 0)
+      revived_.push_back(n);
   }
 
   // Takes away the members of element `n` (a dead one a default starts

@@ -2084,6 +2084,16 @@ def test_a_version_the_definitions_lack_is_read_as_the_nearest_they_hold(version
     assert json.loads(sent.json)["entry"][1:] == held["entry"][1:]
 
 
+@pytest.mark.parametrize("header", ["MSHM^~\\&", "MSHMSH|N"])
+def test_a_header_read_as_none_reads_no_version(header):
+    # 'M' for the field separator leaves the header's name empty: no version's definitions are read, and a
+    # code its vocabulary lacks (DG1-6 "E") looks up no table (it read through a null pointer)
+    converted = fhir.convert(header + "\rDG1MMMMMME\r")
+    assert converted.unmapped == ["", "Condition without subject (from DG1)",
+                                  "Encounter.diagnosis without condition (from DG1)"]
+    assert [e["resource"]["resourceType"] for e in json.loads(converted.json)["entry"]] == ["Encounter"]
+
+
 @pytest.mark.parametrize("value, expected", [("95.5", 95.5), ("-.5", -0.5), ("007", 7), ("000", 0),
                                              ("-00.5", -0.5), ("9x5", None), ("1e3", None), ("+5", 5), ("<0.5", None),
                                              (".", None), ("-", None), ("1E3", None),

@@ -5355,9 +5355,11 @@ private:
   // type 0 where the version defines none): field field_ of `seg`, or the
   // component or sub-component of it that `value` is (found by where its
   // text stands in the field's); OBX-5 of the type OBX-2 names when
-  // `observed`, else of its own (varies).
+  // `observed`, else of its own (varies). Nothing where no version's
+  // definitions are read (a header not found as one: "MSHM..." takes 'M'
+  // for its field separator, and its name is empty).
   ElementInfo place(const SegmentView &seg, const Value &value, bool observed = false) const {
-    if (field_ == 0 || field_ > seg.field_count())
+    if (!version_ || field_ == 0 || field_ > seg.field_count())
       return {};
     const std::string_view field = seg.field_at(field_ - 1).text; // (as field_text())
     const char *at = value.text.data();

@@ -2087,9 +2087,9 @@ def test_a_version_the_definitions_lack_is_read_as_the_nearest_they_hold(version
 @pytest.mark.parametrize("header", ["MSHM^~\\&", "MSHMSH|N"])
 def test_a_header_read_as_none_reads_no_version(header):
     # 'M' for the field separator leaves the header's name empty: no version's definitions are read, and a
-    # code its vocabulary lacks (DG1-6 "E") looks up no table (it read through a null pointer)
+    # code its vocabulary lacks (DG1-6 "E") looks up no table (it read through a null pointer) and is reported
     converted = fhir.convert(header + "\rDG1MMMMMME\r")
-    assert converted.unmapped == ["", "Condition without subject (from DG1)",
+    assert converted.unmapped == ["", "DG1-6 'E' (DiagnosisType)", "Condition without subject (from DG1)",
                                   "Encounter.diagnosis without condition (from DG1)"]
     assert [e["resource"]["resourceType"] for e in json.loads(converted.json)["entry"]] == ["Encounter"]
 

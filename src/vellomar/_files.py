@@ -313,7 +313,7 @@ def commit_all(files: Iterable[AtomicFile]) -> None:
     when every file's data is on the device, so a failure to write any of
     them (which raises its `WriteError` and discards it) leaves every
     destination as it was; and each directory is synced once, after the
-    renames. The caller discards the files not committed."""
+    renames. The caller discards the files not committed.
     files = list(files)
     for file in files:
         if len(files) > 1:  # one file's sync waits for its last data anyway

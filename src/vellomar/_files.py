@@ -310,10 +310,10 @@ def commit_all(files: Iterable[AtomicFile]) -> None:
     """Commits `files` together (the files of one run): each file's last
     data is sent to the device before the first waits for its own, so the
     device writes them at once; a file is renamed over its destination only
-    when every file's data is on the device, so a failure to write any of
-    them (which raises its `WriteError` and discards it) leaves every
+    when every file's data is on the device, so a failure to write or sync
+    any of them (which raises its `WriteError` and discards it) leaves every
     destination as it was; and each directory is synced once, after the
-    renames. The caller discards the files not committed.
+    renames. The caller discards the files not committed."""
     files = list(files)
     for file in files:
         if len(files) > 1:  # one file's sync waits for its last data anyway

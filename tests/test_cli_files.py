@@ -210,3 +210,35 @@ def test_a_failed_write_names_the_destination_and_keeps_the_old_file(tmp_path, m
     assert file.closed and path.read_bytes() == b"old" and os.listdir(tmp_path) == ["old.hl7"]
     with pytest.raises(ValueError, match=r"^I/O operation on closed file\.$"):
         file.commit()
+
+
+# the second of three files fails as they are committed together: what each destination then holds
+@pytest.mark.parametrize("fault, placed", [("flush", []), ("write_behind", []), ("fsync", []),
+                                           ("replace", ["a"])])
+def test_files_committed_together_are_renamed_only_once_all_are_synced(tmp_path, monkeypatch, fault, placed):
+    names = ["a", "b", "c"]
+    for name in names:
+        (tmp_path / name).write_bytes(b"old")
+    files = [vellomar._files.AtomicFile(tmp_path / name) for name in names]
+    for file in files:
+        file.write(b"new")
+    failing = (files[1]._file.fileno(), files[1]._temp)
+
+    def fail(*args):
+        raise OSError(5, "Input/output error")
+
+    if fault == "flush":
+        monkeypatch.setattr(files[1]._file, fault, fail)
+    else:
+        where = vellomar._ops if fault == "write_behind" else os
+        real = getattr(where, fault)
+        monkeypatch.setattr(where, fault, lambda first, *rest: (
+            fail() if first in failing else real(first, *rest)))
+    with pytest.raises(vellomar._files.WriteError) as raised:
+        vellomar._files.commit_all(files)
+    assert raised.value.args == (5, "Input/output error") and raised.value.filename == str(tmp_path / "b")
+    for file in files:
+        file.discard()
+    monkeypatch.undo()
+    assert {n: (tmp_path / n).read_bytes() for n in os.listdir(tmp_path)} == {
+        name: b"new" if name in placed else b"old" for name in names}

@@ -6,8 +6,9 @@ the interpreter's lock released, which returns the batch's NDJSON lines
 grouped by resource type in buffers of the core's own storage (no copy):
 no Python object per message or per resource, and memory bounded by a
 batch. Each output file is written beside
-its final name and renamed over it when every input has been read
-(`_files.AtomicFile`): a failed run leaves the directory as it was.
+its final name and renamed over it when every input has been read and every
+file is on the device (`_files.commit_all`): a failed run leaves the
+directory as it was.
 
 A resource that many messages carry (the Patient of every message of a stay)
 is written once per message, with the same id each time: NDJSON has no
@@ -24,7 +25,7 @@ from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any, Literal
 
 from . import _ops
-from ._files import AtomicFile
+from ._files import AtomicFile, commit_all
 from .charsets import codec_of, fixed_codec
 from .read import MessageError, open_stream
 from .table import count_range
@@ -212,8 +213,7 @@ def write_ndjson(
                             os.path.join(directory, resource_type + ".ndjson"))
                     out.write(memoryview(data))
                     counts[resource_type] = counts.get(resource_type, 0) + numbers[resource_type]
-        for out in outputs.values():
-            out.commit()
+        commit_all(outputs.values())
     finally:
         for out in outputs.values():
             out.discard()  # a no-op after commit()

@@ -21,11 +21,11 @@ from __future__ import annotations
 import errno
 import os
 import stat
-from collections.abc import Callable
+from collections.abc import Callable, Iterable
 from types import TracebackType
 from typing import IO, Any
 
-__all__ = ["AtomicFile", "WriteError", "write_all"]
+__all__ = ["AtomicFile", "WriteError", "commit_all", "write_all"]
 
 # Bytes written to a temporary file between two starts of their writing to
 # the device (write_behind): the sync that commits a large file then waits
@@ -219,13 +219,34 @@ class AtomicFile:
 
     def commit(self) -> None:
         """Makes the written data the destination's content."""
+        commit_all([self])
+
+    def _send(self) -> None:
+        """Starts writing the last of the data to the device (see commit_all)."""
         if not self._open:
             raise ValueError("I/O operation on closed file.")
         try:
             self._file.flush()
+            if self._temp is not None and self._unsent:
+                self._write_behind()
+        except OSError as error:
+            self.discard()
+            raise _error(error, self.path) from None
+
+    def _settle(self) -> None:
+        """Waits for the data to reach the device and closes the file."""
+        try:
             if self._temp is not None:
                 os.fsync(self._file.fileno())
             self._file.close()
+        except OSError as error:
+            self.discard()
+            raise _error(error, self.path) from None
+
+    def _place(self) -> str | None:
+        """Renames the settled file over the destination; the directory to
+        sync for the rename to survive a crash, if any."""
+        try:
             if self._temp is not None:
                 os.replace(self._temp, self._target)
         except OSError as error:
@@ -233,20 +254,9 @@ class AtomicFile:
             raise _error(error, self.path) from None
         self._open = False
         if self._temp is None:
-            return
+            return None
         self._temp = None
-        # The rename itself survives a crash only once the directory is synced;
-        # some file systems cannot sync a directory, which loses nothing written.
-        try:
-            directory = os.open(self._directory, os.O_RDONLY)
-        except OSError:
-            return
-        try:
-            os.fsync(directory)
-        except OSError:
-            pass
-        finally:
-            os.close(directory)
+        return self._directory
 
     def discard(self) -> None:
         """Drops what was written; the destination keeps its old content."""
@@ -279,3 +289,43 @@ class AtomicFile:
             self.commit()
         else:
             self.discard()
+
+
+def _sync_directory(directory: str) -> None:
+    """Makes the renames in `directory` survive a crash. Some file systems
+    cannot sync a directory, which loses nothing written."""
+    try:
+        fd = os.open(directory, os.O_RDONLY)
+    except OSError:
+        return
+    try:
+        os.fsync(fd)
+    except OSError:
+        pass
+    finally:
+        os.close(fd)
+
+
+def commit_all(files: Iterable[AtomicFile]) -> None:
+    """Commits `files` together (the files of one run): each file's last
+    data is sent to the device before the first waits for its own, so the
+    device writes them at once; a file is renamed over its destination only
+    when every file's data is on the device, so a failure to write or sync
+    any of them (which raises its `WriteError` and discards it) leaves every
+    destination as it was; and each directory is synced once, after the
+    renames. The caller discards the files not committed."""
+    files = list(files)
+    for file in files:
+        if len(files) > 1:  # one file's sync waits for its last data anyway
+            file._send()
+        elif not file._open:
+            raise ValueError("I/O operation on closed file.")
+    for file in files:
+        file._settle()
+    directories: dict[str, None] = {}
+    for file in files:
+        directory = file._place()
+        if directory is not None:
+            directories[directory] = None
+    for directory in directories:
+        _sync_directory(directory)

@@ -1244,6 +1244,9 @@ def test_corpus_bundles_are_valid(path):
     # MSH-17 of a country table 0399 lacks (ISO's two letters) stays the sender's country, as XAD-6 is
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|2.5.1\r", "|2.5.1|||||AU\r"), "Organization",
      "address.0.country", "AU"),
+    # a code holds no white space but single spaces: Unicode's (a no-break space, an ideographic space) too
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|A \u00a0B\u3000C^Name^L||v"), "Observation",
+     "code.coding.0.code", "A B C"),
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")
@@ -1561,6 +1564,8 @@ def test_spark_option_zone(tmp_path):
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", "OBR|1|PL1"), "DiagnosticReport", "code"),
     (message("ORM^O01", PID, "ORC|NW|RX1", "RXO|"), "MedicationRequest", "medicationCodeableConcept"),
     (message("ADT^A01^ADT_A01", PID, PV1, "IN1|1"), "Coverage", "payor"),
+    # a parent's number of a namespace alone: basedOn's type alone refers to nothing
+    (message("ORM^O01^ORM_O01", PID, "ORC|NW|P1", "OBR|1|||X^Y" + "|" * 25 + "&M"), "ServiceRequest", "basedOn"),
 ])
 def test_elements_left_out(text, resource_type, element):
     def found(value, steps):

@@ -110,14 +110,45 @@ uint64_t code_word(std::string_view code) {
   return code.size() <= 7 ? short_word(code) : UINT64_MAX;
 }
 
-// Whether `s` holds a space or a tab (or, with `line_ends`, a CR or LF):
+// The size in bytes of the white space character `s` begins with, 0 when
+// it begins with none: ASCII's space, tab, CR, LF, vertical tab and form
+// feed, and Unicode's other white space in UTF-8 (U+0085, U+00A0, U+1680,
+// U+2000 to U+200A, U+2028, U+2029, U+202F, U+205F, U+3000), which FHIR's
+// code holds no more than a tab (a no-break space between two words is
+// refused as a tab there is).
+size_t white_space_size(std::string_view s) {
+  if (s.empty())
+    return 0;
+  const auto b = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+  switch (b(0)) {
+  case ' ': case '\t': case '\r': case '\n': case '\v': case '\f':
+    return 1;
+  case 0xC2:
+    return b(1) == 0x85 || b(1) == 0xA0 ? 2 : 0;
+  case 0xE1:
+    return b(1) == 0x9A && b(2) == 0x80 ? 3 : 0;
+  case 0xE2:
+    if (b(1) == 0x80)
+      return b(2) >= 0x80 && (b(2) <= 0x8A || b(2) == 0xA8 || b(2) == 0xA9 || b(2) == 0xAF) ? 3 : 0;
+    return b(1) == 0x81 && b(2) == 0x9F ? 3 : 0;
+  case 0xE3:
+    return b(1) == 0x80 && b(2) == 0x80 ? 3 : 0;
+  default:
+    return 0;
+  }
+}
+
+// Whether `s` holds a space or a tab (or, with `code`, any byte that may
+// begin white_space_size()'s white space: the test before a code's own):
 // one test a byte for most, not a search of a set (find_first_of() is a
 // call to memchr a byte).
-inline bool has_white_space(std::string_view s, bool line_ends) {
-  for (const char c : s)
-    if (static_cast<unsigned char>(c) <= ' ' &&
-        (c == ' ' || c == '\t' || (line_ends && (c == '\r' || c == '\n'))))
+inline bool has_white_space(std::string_view s, bool code) {
+  for (const char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= ' ' ? c == ' ' || c == '\t' || (code && c >= '\t' && c <= '\r')
+                 : code && b >= 0xC2 && b <= 0xE3 && (b == 0xC2 || b >= 0xE1))
       return true;
+  }
   return false;
 }
 
@@ -5598,15 +5629,16 @@ private:
         return;
       }
       bool space = false;
-      for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      for (size_t i = 0; i < text.size();) {
+        if (const size_t w = white_space_size(text.substr(i))) {
           space = true;
+          i += w;
           continue;
         }
         if (space && !v.empty())
           v.push_back(' ');
         space = false;
-        v.push_back(c);
+        v.push_back(text[i++]);
       }
       leaf(r, path, 's', v);
       return;

@@ -570,14 +570,19 @@ ONE_OF = {("Appointment", "participant"): ("actor", "type"),
 # converter leaves such an identifier out, reporting it where it held a value
 # of the message ("Patient.identifier without value (from PID)"), its field
 # where nothing of it stayed ("OBR-2").
-HELD = {"Identifier": ("value",), "ContactPoint": ("value",)}
+# A Reference names what it refers to by a reference, an identifier or a
+# display (FHIR's ref-1): OBR-29's rows write basedOn's type, a constant,
+# beside the identifier of a parent's number, which goes without its value
+# ("&M", a namespace alone); the type alone refers to nothing.
+HELD = {"Identifier": ("value",), "ContactPoint": ("value",),
+        "Reference": ("reference|identifier|display|extension",)}
 # the names an element of HELD's types stands under in the resources the
 # converter makes (MessageHeader.response.identifier, an id, holds no
 # members: a primitive is not required to)
 HELD_NAMES = {"identifier": "Identifier", "requisition": "Identifier",
               "accessionIdentifier": "Identifier", "preAdmissionIdentifier": "Identifier",
               "masterIdentifier": "Identifier", "groupIdentifier": "Identifier",
-              "telecom": "ContactPoint"}
+              "telecom": "ContactPoint", "basedOn": "Reference"}
 
 
 def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:

@@ -1733,6 +1733,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # the unit is written by CWE's map to a Quantity, as every other
             # unit is, code and system (CWE-1, CWE-3), its text as unit
             tpath, dtmap, vocab = tpath.strip()[:-len(".code")], "CWE[Quantity]", ""
+        if tpath.strip().endswith(".valueCode") and r[11].strip() == "string" and dtmap.strip() == "CWE[string]":
+            # mended: XAD-10's census tract is written as its extension's
+            # valueCode where the row's type and map say a string, as the
+            # extension takes: a tract sent as text ("T1\X0D0A\2", a line
+            # break) was a code of white space FHIR's codes refuse
+            tpath = tpath.strip()[:-len("valueCode")] + "valueString"
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer

@@ -1445,6 +1445,9 @@ def test_spark_option_zone(tmp_path):
      "participant"),
     (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I", "ROL|1|AD|AT^Attending^HL70443|12^DOC^ANN"), "CareTeam",
      "participant"),
+    # a PRT after PV1, which the tables map to nothing, is not the patient's (PID's rows): no CareTeam
+    (message("ADT^A01^ADT_A01", "PID|1||ID1", "PV1|1|I", "PRT|1|AD||AT^Attending^HL70912|12^DOC^ANN").replace(
+        "|2.5.1", "|2.8"), "CareTeam", "participant"),
     # IN1-5 without IN1-4: an Organization of an address alone has no name or identifier (FHIR's org-1)
     (PAYER.replace("Acme Insurance", ""), "Organization", "address"),
     # AIG-3's Location only "if AIG-4 reflects a location", which no condition says: an equipment is none

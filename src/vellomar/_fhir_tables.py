@@ -2638,10 +2638,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                        and re.fullmatch(r"[A-Z][A-Z0-9]{2}", r[1].split(".")[-1])}
     blocks = block_runs(table[2:])
     # the segments a segment follows where it has rows ("ADT_A01:follow:PID.ROL",
-    # "...:follow:PV1.ROL"), by that segment, in the table's order
+    # "...:follow:PV1.ROL"), by that segment, in the table's order; one
+    # whose row maps nothing too ("ADT_A01:follow:PV1.PRT": a PRT after PV1
+    # is not the patient's, whose rows are follow:PID's)
     anchors: dict[str, list[str]] = {}
     for r in table[2:]:
-        if (f := re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", r[1].strip())) and r[10].strip():
+        if (f := re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", r[1].strip())):
             if f.group(1) not in anchors.setdefault(f.group(2), []):
                 anchors[f.group(2)].append(f.group(1))
     openers = block_openers(table[2:], blocks)

@@ -415,6 +415,10 @@ def test_corpus_bundles_are_valid(path):
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     (message("SIU^S12^SIU_S12", "PID|1||ID1", "AIP|1||1234^SMITH^ANN"), "Appointment", "_end",
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
+    # a cancelled one needs neither, but holds both or neither (FHIR's app-2): an end sent unreadable, a start
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1" + "|" * 9 + "^^^^x" + "|" * 14 + "Cancelled", "PID|1||ID1"),
+     "Appointment", "_start",
+     {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     (message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1|ORG1|Acme||||||GRP9^^^^SN"), "Coverage",
      "extension.0.valueIdentifier.value", "GRP9"),
     # an ED's base64 data as it is (its line breaks out)

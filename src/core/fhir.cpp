@@ -6641,8 +6641,11 @@ private:
   }
 
   // The elements of Maps::wanted that resource `r` lacks, unless its code
-  // says it need not hold them, written with their defaults. (Cold: once a
-  // message, for the types that have such elements.)
+  // says it need not hold them, written with their defaults. Those its code
+  // exempts are wanted together all the same: one held (an end a cancelled
+  // appointment's SCH-11 sent unreadable, its data-absent-reason) wants the
+  // others (its start's), as FHIR holds an Appointment's start and end both
+  // or neither. (Cold: once a message, for the types that have such elements.)
   [[gnu::noinline, gnu::cold]] void write_wanted(uint32_t r) {
     for (const Maps::Wanted &w : maps_.wanted) {
       const Resource &res = resources[r];
@@ -6652,6 +6655,10 @@ private:
       for (uint32_t c = nodes_[res.root].first; c != none && !exempt; c = nodes_[c].next)
         exempt = nodes_[c].key == w.unless_id && nodes_[c].kind == 's' && live(c) &&
                  std::find(w.codes.begin(), w.codes.end(), text_of(nodes_[c])) != w.codes.end();
+      for (const Maps::Wanted &other : maps_.wanted)
+        if (exempt && &other != &w && same(other.type, res.type) && other.unless_id == w.unless_id &&
+            holds_one(res.root, other.forms))
+          exempt = false;
       const auto d = maps_.defaults.find(w.type + "." + w.element);
       if (!exempt && d != maps_.defaults.end())
         default_value(r, w.element, d->second);

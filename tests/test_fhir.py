@@ -1252,6 +1252,11 @@ def test_corpus_bundles_are_valid(path):
     # a code holds no white space but single spaces: Unicode's (a no-break space, an ideographic space) too
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|A \u00a0B\u3000C^Name^L||v"), "Observation",
      "code.coding.0.code", "A B C"),
+    # nor a uri: each white space character is a '-' (a system's name, an application's endpoint)
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|c^d^L\u00a0x||v"), "Observation", "code.coding.0.system",
+     "urn:id:L-x"),
+    (message("ORU^R01^ORU_R01", PID, OBR).replace("|APP|", "|A\\X0D0A\\b|", 1), "MessageHeader",
+     "source.endpoint", "A--b"),
     # XAD-10's census tract is text: its extension's valueString, a line break and all
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||1 Main St^^Town^^^^H^^^A\\X0D0A\\B"), "Patient",
      "address.0.extension.0.valueString", "A\r\nB"),

@@ -110,43 +110,16 @@ uint64_t code_word(std::string_view code) {
   return code.size() <= 7 ? short_word(code) : UINT64_MAX;
 }
 
-// The size in bytes of the white space character `s` begins with, 0 when
-// it begins with none: ASCII's space, tab, CR, LF, vertical tab and form
-// feed, and Unicode's other white space in UTF-8 (U+0085, U+00A0, U+1680,
-// U+2000 to U+200A, U+2028, U+2029, U+202F, U+205F, U+3000), which FHIR's
-// code holds no more than a tab (a no-break space between two words is
-// refused as a tab there is).
-size_t white_space_size(std::string_view s) {
-  if (s.empty())
-    return 0;
-  const auto b = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
-  switch (b(0)) {
-  case ' ': case '\t': case '\r': case '\n': case '\v': case '\f':
-    return 1;
-  case 0xC2:
-    return b(1) == 0x85 || b(1) == 0xA0 ? 2 : 0;
-  case 0xE1:
-    return b(1) == 0x9A && b(2) == 0x80 ? 3 : 0;
-  case 0xE2:
-    if (b(1) == 0x80)
-      return b(2) >= 0x80 && (b(2) <= 0x8A || b(2) == 0xA8 || b(2) == 0xA9 || b(2) == 0xAF) ? 3 : 0;
-    return b(1) == 0x81 && b(2) == 0x9F ? 3 : 0;
-  case 0xE3:
-    return b(1) == 0x80 && b(2) == 0x80 ? 3 : 0;
-  default:
-    return 0;
-  }
-}
-
-// Whether `s` holds a space or a tab (or, with `code`, any byte that may
-// begin white_space_size()'s white space: the test before a code's own):
+// Whether `s` holds a space or a tab (or, with `all`, any byte that may
+// begin white_space_size()'s white space: the test before a code's or a
+// uri's own):
 // one test a byte for most, not a search of a set (find_first_of() is a
 // call to memchr a byte).
-inline bool has_white_space(std::string_view s, bool code) {
+inline bool has_white_space(std::string_view s, bool all) {
   for (const char c : s) {
     const auto b = static_cast<unsigned char>(c);
-    if (b <= ' ' ? c == ' ' || c == '\t' || (code && c >= '\t' && c <= '\r')
-                 : code && b >= 0xC2 && b <= 0xE3 && (b == 0xC2 || b >= 0xE1))
+    if (b <= ' ' ? c == ' ' || c == '\t' || (all && c >= '\t' && c <= '\r')
+                 : all && b >= 0xC2 && b <= 0xE3 && (b == 0xC2 || b >= 0xE1))
       return true;
   }
   return false;
@@ -5613,12 +5586,11 @@ private:
         leaf(r, path, 's', uri);
         return;
       } else {
-        if (!has_white_space(text, false)) { // as it stands
+        if (!has_white_space(text, true)) { // as it stands
           leaf(r, path, 's', text);
           return;
         }
-        for (char c : text)
-          v.push_back(c == ' ' || c == '\t' ? '-' : c);
+        append_dashed(text, v);
       }
       leaf(r, path, 's', v);
       return;

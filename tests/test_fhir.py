@@ -1976,15 +1976,18 @@ def test_unmapped_content_is_reported():
     assert "OBX-5 'IM/FAX' (not a MIME type)" in fhir.convert(observations(("ED", "^IM^FAX^A^x"))).unmapped
     # a period's end before its start (a sender's swapped dates) is reported, its start kept; an end of the
     # same day, or of a year the start's day is in, stays; times in two zones are compared as instants
-    assert [[u for u in fhir.convert(text).unmapped if "start" in u] for text in [
+    assert [[u for u in fhir.convert(text).unmapped if "(not at or" in u] for text in [
         message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000-0500|20240105120000-0500"),
         observations(("DR", "20240110^2023")),
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J^^^^^L^^^^^20240110^20240110"),
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J^^^^^L^^^^^20240110^2024"),
         message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000-0500|20240110160000+0000"),
-        message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000-0500|20240110170000+0000")]] == [
+        message("ADT^A03^ADT_A03", PID, "PV1|1|I" + "|" * 42 + "20240110120000-0500|20240110170000+0000"),
+        # a start written after its end (ORC-7's end, TQ1-7's start) is the later: reported, the end kept
+        message("OML^O21^OML_O21", PID, "ORC|NW|P1|||||^^^^1800", "TQ1|||||||202401101230-0500", OBR)]] == [
         ["PV1-45 '20240105120000-0500' (not at or after its start)"], ["OBX-5 '2023' (not at or after its start)"],
-        [], [], ["PV1-45 '20240110160000+0000' (not at or after its start)"], []]
+        [], [], ["PV1-45 '20240110160000+0000' (not at or after its start)"], [],
+        ["TQ1-7 '202401101230-0500' (not at or before its end)"]]
     # a day in MSH-7 is no instant: no bundle timestamp of midnight UTC
     day = fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1").replace("20240110120000-0500", "20240110-0500"))
     assert "MSH-7 '20240110-0500' (not an instant)" in day.unmapped and "timestamp" not in json.loads(day.json)

@@ -4049,6 +4049,7 @@ private:
                        : kind == 'I' ? "an instant"
                        : kind == 'm' ? "a MIME type"
                        : kind == 'e' ? "at or after its start"
+                       : kind == 's' ? "at or before its end"
                                      : "a date or time";
     value_reported(message_.segment_at(reading_).name);
     unmapped(field_place(message_.segment_at(reading_).name, field_) +
@@ -4080,45 +4081,51 @@ private:
     offset_kept_.reset();
   }
 
-  // Whether `end`, to be written at `path` (a Period's end), falls before
-  // the start its period holds already: a sender's end before its start
-  // (PV1-45 before PV1-44, DR-2 before DR-1), which a Period does not allow.
-  // The start is kept and the end reported. A day or coarser is judged on
-  // the digits both hold (2023 before 2024-01-10; 2024 is not), two times
-  // of day as the instants they name, whatever their offsets and precision
-  // (each has an offset: one sent without takes the sender's, see
-  // timestamp_value()). (Out of line: few values end.)
-  [[gnu::noinline]] bool before_start(uint32_t r, std::vector<PathItem> &path,
-                                      std::string_view end) {
-    if (path.size() < 2) // a resource's own end (Appointment's) is no Period's
+  // Whether `time`, to be written at `path` (a Period's start or end, the
+  // step `key`), falls on the wrong side of the other its period holds
+  // already: a sender's end before its start (PV1-45 before PV1-44, DR-2
+  // before DR-1), or a start after an end written before it (ORC-7's end,
+  // then TQ1-7's start), which a Period does not allow. What was written
+  // first is kept and the later reported. (Out of line: few values end.)
+  [[gnu::noinline]] bool out_of_order(uint32_t r, std::vector<PathItem> &path, uint32_t key,
+                                      std::string_view time) {
+    if (path.size() < 2) // a resource's own start and end (Appointment's) are no Period's
       return false;
     const PathItem last = path.back();
     path.pop_back();
-    // (the period the end would be written in; made now if it is not, as
-    // the end's own leaf() would make it)
+    // (the period the time would be written in; made now if it is not, as
+    // the time's own leaf() would make it)
     const uint32_t period = node(r, path);
     path.push_back(last);
     if (period == none || nodes_[period].kind != 'o')
       return false;
-    for (uint32_t c = nodes_[period].first; c != none; c = nodes_[c].next) {
-      if (nodes_[c].key != maps_.start_id || nodes_[c].kind != 's')
-        continue;
-      const std::string_view start = text_of(nodes_[c]);
-      if (const size_t n = std::min(start.size(), end.size()); n <= 10)
-        return end.substr(0, n) < start.substr(0, n);
-      const std::optional<UtcTime> s = utc_time(start), e = utc_time(end);
-      if (!s || !e)
-        return false;
-      if (e->seconds != s->seconds)
-        return e->seconds < s->seconds;
-      // (fractions compared digit by digit, the shorter padded with zeros)
-      for (size_t i = 0; i < std::max(s->fraction.size(), e->fraction.size()); ++i) {
-        const char a = i < e->fraction.size() ? e->fraction[i] : '0';
-        const char b = i < s->fraction.size() ? s->fraction[i] : '0';
-        if (a != b)
-          return a < b;
-      }
+    const uint32_t other = key == maps_.end_id ? maps_.start_id : maps_.end_id;
+    for (uint32_t c = nodes_[period].first; c != none; c = nodes_[c].next)
+      if (nodes_[c].key == other && nodes_[c].kind == 's')
+        return key == maps_.end_id ? ends_before(text_of(nodes_[c]), time)
+                                   : ends_before(time, text_of(nodes_[c]));
+    return false;
+  }
+
+  // Whether `end` falls before `start`. A day or coarser is judged on the
+  // digits both hold (2023 before 2024-01-10; 2024 is not), two times of day
+  // as the instants they name, whatever their offsets and precision (each
+  // has an offset: one sent without takes the sender's, see
+  // timestamp_value()).
+  static bool ends_before(std::string_view start, std::string_view end) {
+    if (const size_t n = std::min(start.size(), end.size()); n <= 10)
+      return end.substr(0, n) < start.substr(0, n);
+    const std::optional<UtcTime> s = utc_time(start), e = utc_time(end);
+    if (!s || !e)
       return false;
+    if (e->seconds != s->seconds)
+      return e->seconds < s->seconds;
+    // (fractions compared digit by digit, the shorter padded with zeros)
+    for (size_t i = 0; i < std::max(s->fraction.size(), e->fraction.size()); ++i) {
+      const char a = i < e->fraction.size() ? e->fraction[i] : '0';
+      const char b = i < s->fraction.size() ? s->fraction[i] : '0';
+      if (a != b)
+        return a < b;
     }
     return false;
   }
@@ -5528,8 +5535,9 @@ private:
       }
       if (!time_ok_)
         unreadable_value(kind, text);
-      else if (step_key(path) == maps_.end_id && before_start(r, path, time_out_)) [[unlikely]]
-        unreadable_value('e', text);
+      else if (const uint32_t key = step_key(path);
+               (key == maps_.end_id || key == maps_.start_id) && out_of_order(r, path, key, time_out_))
+        [[unlikely]] unreadable_value(key == maps_.end_id ? 'e' : 's', text);
       else
         leaf(r, path, 's', time_out_);
       if (time_offset_) [[unlikely]]

@@ -511,7 +511,7 @@ struct Maps {
   // the results after a leading specimen (SegmentRow::leads); no path: none
   Link result_specimen;
   uint32_t identifier_id = 0, value_id = 0;
-  uint32_t start_id = 0, end_id = 0; // a Period's members (Engine::before_start())
+  uint32_t start_id = 0, end_id = 0; // a Period's members (Engine::out_of_order())
   // how many labels the structures' rows and links name (their numbers
   // are below it)
   uint32_t label_count = 0;

@@ -110,14 +110,18 @@ uint64_t code_word(std::string_view code) {
   return code.size() <= 7 ? short_word(code) : UINT64_MAX;
 }
 
-// Whether `s` holds a space or a tab (or, with `line_ends`, a CR or LF):
+// Whether `s` holds a space or a tab (or, with `all`, any byte that may
+// begin white_space_size()'s white space: the test before a code's or a
+// uri's own):
 // one test a byte for most, not a search of a set (find_first_of() is a
 // call to memchr a byte).
-inline bool has_white_space(std::string_view s, bool line_ends) {
-  for (const char c : s)
-    if (static_cast<unsigned char>(c) <= ' ' &&
-        (c == ' ' || c == '\t' || (line_ends && (c == '\r' || c == '\n'))))
+inline bool has_white_space(std::string_view s, bool all) {
+  for (const char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= ' ' ? c == ' ' || c == '\t' || (all && c >= '\t' && c <= '\r')
+                 : all && b >= 0xC2 && b <= 0xE3 && (b == 0xC2 || b >= 0xE1))
       return true;
+  }
   return false;
 }
 
@@ -4045,6 +4049,7 @@ private:
                        : kind == 'I' ? "an instant"
                        : kind == 'm' ? "a MIME type"
                        : kind == 'e' ? "at or after its start"
+                       : kind == 's' ? "at or before its end"
                                      : "a date or time";
     value_reported(message_.segment_at(reading_).name);
     unmapped(field_place(message_.segment_at(reading_).name, field_) +
@@ -4076,45 +4081,51 @@ private:
     offset_kept_.reset();
   }
 
-  // Whether `end`, to be written at `path` (a Period's end), falls before
-  // the start its period holds already: a sender's end before its start
-  // (PV1-45 before PV1-44, DR-2 before DR-1), which a Period does not allow.
-  // The start is kept and the end reported. A day or coarser is judged on
-  // the digits both hold (2023 before 2024-01-10; 2024 is not), two times
-  // of day as the instants they name, whatever their offsets and precision
-  // (each has an offset: one sent without takes the sender's, see
-  // timestamp_value()). (Out of line: few values end.)
-  [[gnu::noinline]] bool before_start(uint32_t r, std::vector<PathItem> &path,
-                                      std::string_view end) {
-    if (path.size() < 2) // a resource's own end (Appointment's) is no Period's
+  // Whether `time`, to be written at `path` (a Period's start or end, the
+  // step `key`), falls on the wrong side of the other its period holds
+  // already: a sender's end before its start (PV1-45 before PV1-44, DR-2
+  // before DR-1), or a start after an end written before it (ORC-7's end,
+  // then TQ1-7's start), which a Period does not allow. What was written
+  // first is kept and the later reported. (Out of line: few values end.)
+  [[gnu::noinline]] bool out_of_order(uint32_t r, std::vector<PathItem> &path, uint32_t key,
+                                      std::string_view time) {
+    if (path.size() < 2) // a resource's own start and end (Appointment's) are no Period's
       return false;
     const PathItem last = path.back();
     path.pop_back();
-    // (the period the end would be written in; made now if it is not, as
-    // the end's own leaf() would make it)
+    // (the period the time would be written in; made now if it is not, as
+    // the time's own leaf() would make it)
     const uint32_t period = node(r, path);
     path.push_back(last);
     if (period == none || nodes_[period].kind != 'o')
       return false;
-    for (uint32_t c = nodes_[period].first; c != none; c = nodes_[c].next) {
-      if (nodes_[c].key != maps_.start_id || nodes_[c].kind != 's')
-        continue;
-      const std::string_view start = text_of(nodes_[c]);
-      if (const size_t n = std::min(start.size(), end.size()); n <= 10)
-        return end.substr(0, n) < start.substr(0, n);
-      const std::optional<UtcTime> s = utc_time(start), e = utc_time(end);
-      if (!s || !e)
-        return false;
-      if (e->seconds != s->seconds)
-        return e->seconds < s->seconds;
-      // (fractions compared digit by digit, the shorter padded with zeros)
-      for (size_t i = 0; i < std::max(s->fraction.size(), e->fraction.size()); ++i) {
-        const char a = i < e->fraction.size() ? e->fraction[i] : '0';
-        const char b = i < s->fraction.size() ? s->fraction[i] : '0';
-        if (a != b)
-          return a < b;
-      }
+    const uint32_t other = key == maps_.end_id ? maps_.start_id : maps_.end_id;
+    for (uint32_t c = nodes_[period].first; c != none; c = nodes_[c].next)
+      if (nodes_[c].key == other && nodes_[c].kind == 's')
+        return key == maps_.end_id ? ends_before(text_of(nodes_[c]), time)
+                                   : ends_before(time, text_of(nodes_[c]));
+    return false;
+  }
+
+  // Whether `end` falls before `start`. A day or coarser is judged on the
+  // digits both hold (2023 before 2024-01-10; 2024 is not), two times of day
+  // as the instants they name, whatever their offsets and precision (each
+  // has an offset: one sent without takes the sender's, see
+  // timestamp_value()).
+  static bool ends_before(std::string_view start, std::string_view end) {
+    if (const size_t n = std::min(start.size(), end.size()); n <= 10)
+      return end.substr(0, n) < start.substr(0, n);
+    const std::optional<UtcTime> s = utc_time(start), e = utc_time(end);
+    if (!s || !e)
       return false;
+    if (e->seconds != s->seconds)
+      return e->seconds < s->seconds;
+    // (fractions compared digit by digit, the shorter padded with zeros)
+    for (size_t i = 0; i < std::max(s->fraction.size(), e->fraction.size()); ++i) {
+      const char a = i < e->fraction.size() ? e->fraction[i] : '0';
+      const char b = i < s->fraction.size() ? s->fraction[i] : '0';
+      if (a != b)
+        return a < b;
     }
     return false;
   }
@@ -5526,8 +5537,9 @@ private:
       }
       if (!time_ok_)
         unreadable_value(kind, text);
-      else if (step_key(path) == maps_.end_id && before_start(r, path, time_out_)) [[unlikely]]
-        unreadable_value('e', text);
+      else if (const uint32_t key = step_key(path);
+               (key == maps_.end_id || key == maps_.start_id) && out_of_order(r, path, key, time_out_))
+        [[unlikely]] unreadable_value(key == maps_.end_id ? 'e' : 's', text);
       else
         leaf(r, path, 's', time_out_);
       if (time_offset_) [[unlikely]]
@@ -5584,12 +5596,11 @@ private:
         leaf(r, path, 's', uri);
         return;
       } else {
-        if (!has_white_space(text, false)) { // as it stands
+        if (!has_white_space(text, true)) { // as it stands
           leaf(r, path, 's', text);
           return;
         }
-        for (char c : text)
-          v.push_back(c == ' ' || c == '\t' ? '-' : c);
+        append_dashed(text, v);
       }
       leaf(r, path, 's', v);
       return;
@@ -5600,15 +5611,16 @@ private:
         return;
       }
       bool space = false;
-      for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      for (size_t i = 0; i < text.size();) {
+        if (const size_t w = white_space_size(text.substr(i))) {
           space = true;
+          i += w;
           continue;
         }
         if (space && !v.empty())
           v.push_back(' ');
         space = false;
-        v.push_back(c);
+        v.push_back(text[i++]);
       }
       leaf(r, path, 's', v);
       return;
@@ -6611,8 +6623,11 @@ private:
   }
 
   // The elements of Maps::wanted that resource `r` lacks, unless its code
-  // says it need not hold them, written with their defaults. (Cold: once a
-  // message, for the types that have such elements.)
+  // says it need not hold them, written with their defaults. Those its code
+  // exempts are wanted together all the same: one held (an end a cancelled
+  // appointment's SCH-11 sent unreadable, its data-absent-reason) wants the
+  // others (its start's), as FHIR holds an Appointment's start and end both
+  // or neither. (Cold: once a message, for the types that have such elements.)
   [[gnu::noinline, gnu::cold]] void write_wanted(uint32_t r) {
     for (const Maps::Wanted &w : maps_.wanted) {
       const Resource &res = resources[r];
@@ -6622,6 +6637,10 @@ private:
       for (uint32_t c = nodes_[res.root].first; c != none && !exempt; c = nodes_[c].next)
         exempt = nodes_[c].key == w.unless_id && nodes_[c].kind == 's' && live(c) &&
                  std::find(w.codes.begin(), w.codes.end(), text_of(nodes_[c])) != w.codes.end();
+      for (const Maps::Wanted &other : maps_.wanted)
+        if (exempt && &other != &w && same(other.type, res.type) && other.unless_id == w.unless_id &&
+            holds_one(res.root, other.forms))
+          exempt = false;
       const auto d = maps_.defaults.find(w.type + "." + w.element);
       if (!exempt && d != maps_.defaults.end())
         default_value(r, w.element, d->second);

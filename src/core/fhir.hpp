@@ -511,7 +511,7 @@ struct Maps {
   // the results after a leading specimen (SegmentRow::leads); no path: none
   Link result_specimen;
   uint32_t identifier_id = 0, value_id = 0;
-  uint32_t start_id = 0, end_id = 0; // a Period's members (Engine::before_start())
+  uint32_t start_id = 0, end_id = 0; // a Period's members (Engine::out_of_order())
   // how many labels the structures' rows and links name (their numbers
   // are below it)
   uint32_t label_count = 0;
@@ -643,6 +643,18 @@ struct UtcTime {
 // ("2024-01-10T12:00:00-05:00", "...Z") as the instant it names; none for
 // any other text (a day, a month, a year).
 std::optional<UtcTime> utc_time(std::string_view text);
+
+// The size in bytes of the white space character `s` begins with, 0 when
+// it begins with none: ASCII's space, tab, CR, LF, vertical tab and form
+// feed, and Unicode's other white space in UTF-8 (U+0085, U+00A0, U+1680,
+// U+2000 to U+200A, U+2028, U+2029, U+202F, U+205F, U+3000), which FHIR's
+// code and uri hold no more than a tab.
+size_t white_space_size(std::string_view s);
+
+// `text` appended to `out` with each white space character (as
+// white_space_size() says) a '-', as a uri holds none ("urn:id:my lab" is
+// "urn:id:my-lab").
+void append_dashed(std::string_view text, std::string &out);
 
 // The URI of a coding system name of HL7 table 0396 ("LN" ->
 // "http://loinc.org"); other names become a URI as documented there.

@@ -471,12 +471,45 @@ bool ssn_form(std::string_view text) {
   return area != "000" && area != "666" && area[0] != '9' && group != "00" && serial != "0000";
 }
 
+size_t white_space_size(std::string_view s) {
+  if (s.empty())
+    return 0;
+  const auto b = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+  switch (b(0)) {
+  case ' ': case '\t': case '\r': case '\n': case '\v': case '\f':
+    return 1;
+  case 0xC2:
+    return b(1) == 0x85 || b(1) == 0xA0 ? 2 : 0;
+  case 0xE1:
+    return b(1) == 0x9A && b(2) == 0x80 ? 3 : 0;
+  case 0xE2:
+    if (b(1) == 0x80)
+      return b(2) >= 0x80 && (b(2) <= 0x8A || b(2) == 0xA8 || b(2) == 0xA9 || b(2) == 0xAF) ? 3 : 0;
+    return b(1) == 0x81 && b(2) == 0x9F ? 3 : 0;
+  case 0xE3:
+    return b(1) == 0x80 && b(2) == 0x80 ? 3 : 0;
+  default:
+    return 0;
+  }
+}
+
+void append_dashed(std::string_view text, std::string &out) {
+  for (size_t i = 0; i < text.size();) {
+    if (const size_t w = white_space_size(text.substr(i))) {
+      out.push_back('-');
+      i += w;
+    } else {
+      out.push_back(text[i++]);
+    }
+  }
+}
+
 // Coding system names of HL7 table 0396 to the URIs FHIR knows them by,
 // also sent in lower case ("ln", "Sct": the table's names are upper case,
 // and no local name is one of them in another case). A name of the form
 // HL7nnnn is HL7 table nnnn; a name that already is a URI (holds ':')
 // stays; an OID becomes urn:oid:; any other (local, 99zzz) name becomes
-// urn:id:NAME with white space as '-'.
+// urn:id:NAME with white space as '-' (append_dashed()).
 void coding_system_uri(std::string_view name, std::string &out) {
   if (known_system_uri(name, out))
     return;
@@ -493,16 +526,14 @@ void coding_system_uri(std::string_view name, std::string &out) {
   if (name.find(':') != std::string_view::npos) {
     if (name.starts_with("urn:oid:") && oid_uri(name.substr(8), out))
       return;
-    for (char c : name)
-      out.push_back(c == ' ' ? '-' : c);
+    append_dashed(name, out);
     return;
   }
   const bool oid = is_oid(name);
   if (oid && oid_uri(name, out))
     return;
   out.append(oid ? "urn:oid:" : "urn:id:");
-  for (char c : name)
-    out.push_back(c == ' ' || c == '\t' ? '-' : c);
+  append_dashed(name, out);
 }
 
 namespace {

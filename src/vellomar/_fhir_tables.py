@@ -570,14 +570,19 @@ ONE_OF = {("Appointment", "participant"): ("actor", "type"),
 # converter leaves such an identifier out, reporting it where it held a value
 # of the message ("Patient.identifier without value (from PID)"), its field
 # where nothing of it stayed ("OBR-2").
-HELD = {"Identifier": ("value",), "ContactPoint": ("value",)}
+# A Reference names what it refers to by a reference, an identifier or a
+# display (FHIR's ref-1): OBR-29's rows write basedOn's type, a constant,
+# beside the identifier of a parent's number, which goes without its value
+# ("&M", a namespace alone); the type alone refers to nothing.
+HELD = {"Identifier": ("value",), "ContactPoint": ("value",),
+        "Reference": ("reference|identifier|display|extension",)}
 # the names an element of HELD's types stands under in the resources the
 # converter makes (MessageHeader.response.identifier, an id, holds no
 # members: a primitive is not required to)
 HELD_NAMES = {"identifier": "Identifier", "requisition": "Identifier",
               "accessionIdentifier": "Identifier", "preAdmissionIdentifier": "Identifier",
               "masterIdentifier": "Identifier", "groupIdentifier": "Identifier",
-              "telecom": "ContactPoint"}
+              "telecom": "ContactPoint", "basedOn": "Reference"}
 
 
 def lacking_elements(fhir_type: str | None, table: list[list[str]]) -> set[tuple[str, int]]:
@@ -1728,6 +1733,12 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             # the unit is written by CWE's map to a Quantity, as every other
             # unit is, code and system (CWE-1, CWE-3), its text as unit
             tpath, dtmap, vocab = tpath.strip()[:-len(".code")], "CWE[Quantity]", ""
+        if tpath.strip().endswith(".valueCode") and r[11].strip() == "string" and dtmap.strip() == "CWE[string]":
+            # mended: XAD-10's census tract is written as its extension's
+            # valueCode where the row's type and map say a string, as the
+            # extension takes: a tract sent as text ("T1\X0D0A\2", a line
+            # break) was a code of white space FHIR's codes refuse
+            tpath = tpath.strip()[:-len("valueCode")] + "valueString"
         if own == "OBX" and dtmap == "ED[Attachment]" and '"RP"' in cond_text:
             # mended: an RP's attachment row names ED's map ("to be resolved"),
             # which reads an ED's components: RP's own map gives its pointer
@@ -2627,10 +2638,12 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
                        and re.fullmatch(r"[A-Z][A-Z0-9]{2}", r[1].split(".")[-1])}
     blocks = block_runs(table[2:])
     # the segments a segment follows where it has rows ("ADT_A01:follow:PID.ROL",
-    # "...:follow:PV1.ROL"), by that segment, in the table's order
+    # "...:follow:PV1.ROL"), by that segment, in the table's order; one
+    # whose row maps nothing too ("ADT_A01:follow:PV1.PRT": a PRT after PV1
+    # is not the patient's, whose rows are follow:PID's)
     anchors: dict[str, list[str]] = {}
     for r in table[2:]:
-        if (f := re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", r[1].strip())) and r[10].strip():
+        if (f := re.fullmatch(r"\w+:follow:(\w+)\.(\w+)", r[1].strip())):
             if f.group(1) not in anchors.setdefault(f.group(2), []):
                 anchors[f.group(2)].append(f.group(1))
     openers = block_openers(table[2:], blocks)

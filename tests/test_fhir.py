@@ -1400,6 +1400,8 @@ def test_spark_option_zone(tmp_path):
      "ServiceRequest", "occurrenceDateTime"),
     # OBX-11 "N" (not asked) says why a value is absent: not when one is sent
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||N"), "Observation", "dataAbsentReason"),
+    # (nor in a later repetition: a field valued in any repetition is valued)
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||~5||||||N"), "Observation", "dataAbsentReason"),
     (ADT_A01, "Patient", "address.extension"),  # XAD-7's extension, which the tables give no url
     (TELECOMS, "Patient", "identifier.type.coding.system"),  # a code not of table 0203
     # SN's text only where no Quantity is, and not of nothing

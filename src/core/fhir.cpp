@@ -2387,6 +2387,35 @@ private:
     return cut_read(m, key, field_text(seg, t.field), 3);
   }
 
+  // Whether test `t` of another field of `seg` (or of the last segment of
+  // the name it reads), whose first repetition holds no value where `t`
+  // reads it, finds one in a later repetition, read alike: the rows write
+  // the repetitions that hold one, so OBX-5 "~5" is valued (its 5 is the
+  // Observation's value, beside no dataAbsentReason). (Out of line: met
+  // where the first repetition holds none.)
+  [[gnu::noinline]] bool later_repetition_valued(const Test &t, const SegmentView &seg,
+                                                 uint32_t field) {
+    if (t.segment.empty() || t.version || t.field == 0 ||
+        (t.field == field && same(t.segment, seg.name)))
+      return false;
+    SegmentView other = seg;
+    if (!same(t.segment, seg.name)) {
+      const uint32_t at = partner(t.segment);
+      if (at == UINT32_MAX)
+        return false;
+      other = message_.segment_at(at);
+    }
+    const std::string_view all = field_text(other, t.field);
+    if (!contains(all, enc_.repetition))
+      return false;
+    bool found = false, first = true;
+    cut(all, enc_.repetition, [&](std::string_view r) {
+      if (!std::exchange(first, false) && !found)
+        found = holds_a_value(decoded(piece(piece(Value{r, 0}, t.component), t.sub_component).text));
+    });
+    return found;
+  }
+
   // address() in the current value, of the segment itself, or in the last
   // segment of another name.
   [[gnu::noinline]] std::string_view address_elsewhere(const Test &t, const SegmentView &seg,
@@ -2535,8 +2564,8 @@ private:
       text = address(t, seg, field, rep, value);
     switch (t.op) {
     // (a text of separators or nulls alone, "^^", holds no value)
-    case 'V': return holds_a_value(text);
-    case 'N': return !holds_a_value(text);
+    case 'V': return holds_a_value(text) || later_repetition_valued(t, seg, field);
+    case 'N': return !holds_a_value(text) && !later_repetition_valued(t, seg, field);
     case 'E':
     case 'X': {
       const bool r = std::any_of(t.values.begin(), t.values.end(),

@@ -2387,6 +2387,19 @@ private:
     return cut_read(m, key, field_text(seg, t.field), 3);
   }
 
+  // The segment test `t` reads into `other`: `seg` itself, or the last
+  // segment of the name it names (of any name where it asks whether that
+  // segment is there); false where none is.
+  bool tested_segment(const Test &t, const SegmentView &seg, SegmentView &other) const {
+    if (same(t.segment, seg.name))
+      return true;
+    const uint32_t at = partner(t.segment, t.field == 0);
+    if (at == UINT32_MAX)
+      return false;
+    other = message_.segment_at(at);
+    return true;
+  }
+
   // Whether test `t` of another field of `seg` (or of the last segment of
   // the name it reads), whose first repetition holds no value where `t`
   // reads it, finds one in a later repetition, read alike: the rows write
@@ -2399,12 +2412,8 @@ private:
         (t.field == field && same(t.segment, seg.name)))
       return false;
     SegmentView other = seg;
-    if (!same(t.segment, seg.name)) {
-      const uint32_t at = partner(t.segment);
-      if (at == UINT32_MAX)
-        return false;
-      other = message_.segment_at(at);
-    }
+    if (!tested_segment(t, seg, other))
+      return false;
     const std::string_view all = field_text(other, t.field);
     if (!contains(all, enc_.repetition))
       return false;
@@ -2428,12 +2437,8 @@ private:
     if (t.version) [[unlikely]] // the message's version (see first_version())
       return version_read_ ? std::string_view(version_text_) : first_version(t);
     SegmentView other = seg;
-    if (!same(t.segment, seg.name)) {
-      const uint32_t at = partner(t.segment, t.field == 0);
-      if (at == UINT32_MAX)
-        return {};
-      other = message_.segment_at(at);
-    }
+    if (!tested_segment(t, seg, other))
+      return {};
     if (t.field == 0) // the segment itself ("IF ORC VALUED"): its name where it stands
       return read(t, other.name, 3);
     return read(t, field_text(other, t.field), 3);

@@ -5629,13 +5629,12 @@ private:
           return;
         leaf(r, path, 's', uri);
         return;
-      } else {
-        if (!has_white_space(text, true)) { // as it stands
-          leaf(r, path, 's', text);
-          return;
-        }
-        append_dashed(text, v);
       }
+      if (!has_white_space(text, true)) { // as it stands
+        leaf(r, path, 's', text);
+        return;
+      }
+      append_dashed(text, v);
       leaf(r, path, 's', v);
       return;
     case 'c': {

@@ -932,6 +932,12 @@ def test_corpus_bundles_are_valid(path):
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/alternate-codes",
                      "valueCodeableConcept": {"coding": [{"code": "IM"}]}}],
       "contentType": "application/octet-stream", "data": "aGVsbG8="}),
+    # so is data whose type and subtype name no MIME type (reported) or that names neither
+    (observations(("ED", "^IM^FAX^A^x")), "Observation", "extension.0.valueAttachment.contentType",
+     "application/octet-stream"),
+    (observations(("ED", "^TEXT^D^A^x")), "Observation", "extension.0.valueAttachment.contentType", "text/plain"),
+    (observations(("ED", "^^^A^x")), "Observation", "extension.0.valueAttachment.contentType",
+     "application/octet-stream"),
     # ED-2 and ED-4 sent in lower case are the codes they spell
     (observations(("ED", "^text^^A^hello")), "Observation", "extension.0.valueAttachment.contentType", "text/plain"),
     (observations(("ED", "^TEXT^^base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),

@@ -276,7 +276,7 @@ bool read_condition(std::string_view text, Condition &condition,
       if (!t.compare)
         return false;
       t.number = n;
-    } else if (t.op != 'V' && t.op != 'N' && t.op != 'w') {
+    } else if (t.op != 'V' && t.op != 'N' && t.op != 'w' && t.op != 'K') {
       return false;
     }
     out.push_back(std::move(t));
@@ -2588,8 +2588,32 @@ private:
     }
     case 'L': return compare(static_cast<int64_t>(text.size()), t);
     case 'M': return compare_number(text, t);
+    case 'K': return !names_mime_type(t, text, seg, field, rep, value);
     }
     return false;
+  }
+
+  // Whether subtype `text` (test `t`'s place: ED.3, RP.4) and the type of
+  // data in the component before it, as the row of kind 'm' joins them
+  // ("AP/PDF", either alone where the other is empty), name a MIME type
+  // (mime_type()): an ED whose type and subtype name none ("IM^FAX", "^D")
+  // but holds data still needs one. (Out of line: read of an ED's data
+  // alone.)
+  [[gnu::noinline, gnu::cold]] bool names_mime_type(const Test &t, std::string_view text,
+                                                    const SegmentView &seg, uint32_t field,
+                                                    std::string_view rep, const Value &value) {
+    std::string joined(text); // (copied: the type's text is decoded over the subtype's)
+    if (t.component > 1) {
+      Test type = t;
+      --type.component;
+      std::string_view before;
+      if (!in_pieces(type, value, before))
+        before = address(type, seg, field, rep, value);
+      if (!before.empty())
+        joined = joined.empty() ? std::string(before) : std::string(before) + "/" + joined;
+    }
+    std::string mime;
+    return mime_type(joined, mime);
   }
 
   // Whether test `t`'s vocabulary finds `text`, none of its values in its

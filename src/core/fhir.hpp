@@ -44,7 +44,8 @@ struct Step {
 
 // A test of a condition.
 struct Test {
-  // V N E X e x C L w & | (w: a field the segment's rows wrote nothing of
+  // V N E X e x C L K w & | (K: a subtype that, with the type of data in
+  // the component before it, names no MIME type; w: a field the segment's rows wrote nothing of
   // yet; e and x: E and X compared as a vocabulary finds codes, in their
   // own case, else in another where it names one: "internet" is Internet;
   // of no vocabulary, "*", in any case)

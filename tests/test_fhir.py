@@ -916,6 +916,8 @@ def test_corpus_bundles_are_valid(path):
      {"value": 10, "code": "MG", "unit": "MG", "system": "urn:id:ANS+"}),
     (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity",
      {"value": 10, "code": "mg", "unit": "milligram", "system": "urn:id:ISO+"}),
+    # a unit's code that the HL7 table it names lacks goes with the system the table is (a code wants one)
+    (observations(("NM", "10|mg^^HL70001")), "Observation", "valueQuantity", {"value": 10, "unit": "mg"}),
     # two results of one responsible observer (OBX-16): one PractitionerRole alike, the first's
     (message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|NM|1-8^a^LN||{i}||||||F|||||D1^DOC^ANN" for i in (1, 2))),
      "Observation#1", "performer.0.reference", "#PractitionerRole#0"),

@@ -1388,6 +1388,7 @@ void Maps::finish() {
   value_id = intern("value");
   start_id = intern("start");
   end_id = intern("end");
+  unit_id = intern("unit");
   // what elements require, resolved to name ids (the names are all known now)
   needs.clear();
   type_needs.clear();
@@ -5382,8 +5383,10 @@ private:
   // is reported as sent_code_system() reports it ("NK1-7 'EC' (HL70131)":
   // table 0131's emergency contact is C; "PRT-4 'PRI' (HL70443)", a code of
   // table 0912). Beside a system written before (a vocabulary's, which the
-  // first written keeps), or no code, it is as before. (Out of line: few
-  // senders name a table.)
+  // first written keeps), or no code, it is as before. A Quantity's code (a
+  // unit's, beside its text in `unit`, which a Coding has not) goes with the
+  // system: FHIR's qty-3 wants a code's system ("mg&&HL70001": the unit
+  // "mg" alone). (Out of line: few senders name a table.)
   [[gnu::noinline, gnu::cold]] bool beside_named_table(uint32_t r, std::vector<PathItem> &path,
                                                        std::string_view uri) {
     if (!definitions_)
@@ -5394,6 +5397,7 @@ private:
     const uint32_t coding = existing(r, path);
     path.push_back(system);
     uint32_t at = none;
+    bool quantity = false;
     for (uint32_t c = coding == none || nodes_[coding].kind != 'o' ? none : nodes_[coding].first;
          c != none; c = nodes_[c].next) {
       if (nodes_[c].kind == 'x' || nodes_[c].rep != system.rep)
@@ -5402,6 +5406,7 @@ private:
         return true; // (written before: the first written stays)
       if (nodes_[c].key == maps_.code_step.id && nodes_[c].kind == 's')
         at = c;
+      quantity = quantity || nodes_[c].key == maps_.unit_id;
     }
     if (at == none)
       return true;
@@ -5409,6 +5414,8 @@ private:
     if (table_says(definitions_->table_number_of(name), code) != TableSays::lacks)
       return true;
     code_reported(message_.segment_at(reading_).name, code, "HL7", name);
+    if (quantity)
+      nodes_[at].kind = 'x';
     return false;
   }
 

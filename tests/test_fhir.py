@@ -1132,6 +1132,8 @@ def test_corpus_bundles_are_valid(path):
     (ONE_NPI, "Encounter", "participant.1.individual.reference", "#Practitioner#0"),
     (ONE_SSN, "Observation#1", "subject.reference", "#Patient#0"),
     (ONE_SSN, "Patient", "address.0.line", ["1 MAIN ST"]),
+    # but not two of another MRN of one hospital (a newborn under its mother's SSN): two Patients
+    (ONE_SSN.replace("ID2^^^SSA^SS", "ID2^^^GHH^MR"), "Observation#1", "subject.reference", "#Patient#1"),
     (ONE_OID, "Organization#0", "identifier.1.value", "GHH"),
     (ONE_OID, "Organization#3", "identifier.0.assigner.reference", "#Organization#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing

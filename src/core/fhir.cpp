@@ -1389,6 +1389,8 @@ void Maps::finish() {
   start_id = intern("start");
   end_id = intern("end");
   unit_id = intern("unit");
+  assigner_id = intern("assigner");
+  type_id = intern("type");
   // what elements require, resolved to name ids (the names are all known now)
   needs.clear();
   type_needs.clear();
@@ -6020,7 +6022,7 @@ private:
     };
     for (const auto &[later, first] : pairs) {
       const uint32_t from = standing(later), into = standing(first);
-      if (from == into)
+      if (from == into || identified_apart(from, into))
         continue;
       // (the one made first stays, whichever of the two named it first)
       const uint32_t stays = std::min(from, into), goes = std::max(from, into);
@@ -6033,6 +6035,60 @@ private:
     // (what the one that went held alone of another resource, its
     // identifier's assigner of another name, may be left unreferred)
     orphans_maybe_ = true;
+  }
+
+  // Whether resources `a` and `b` name two identities: each holds an
+  // identifier of one namespace (its system; of none, its assigner and
+  // type: an MRN of one hospital), of no value the two share. A newborn's
+  // PID of its mother's SSN (PID-19) and an MRN of its own is not the
+  // mother, whom the SSN alone would make one with it
+  // (merge_same_identifier()). (Out of line: asked of resources of one
+  // identifier alone.)
+  [[gnu::noinline, gnu::cold]] bool identified_apart(uint32_t a, uint32_t b) const {
+    using Pairs = std::vector<std::pair<std::string, std::string_view>>;
+    const Pairs of_a = namespaced_identifiers(a), of_b = namespaced_identifiers(b);
+    const auto holds = [](const Pairs &pairs, const std::string &space) {
+      return std::ranges::any_of(pairs, [&](const auto &p) { return p.first == space; });
+    };
+    return std::ranges::any_of(of_a, [&](const auto &p) {
+      return holds(of_b, p.first) && std::ranges::none_of(of_a, [&](const auto &q) {
+               return q.first == p.first && std::ranges::find(of_b, q) != of_b.end();
+             });
+    });
+  }
+
+  // The identifiers of resource `r` as (namespace, value): the namespace
+  // its system, else its assigner (the resource referred to) and type's
+  // code; one of neither is left out (it names nothing beyond its resource).
+  std::vector<std::pair<std::string, std::string_view>> namespaced_identifiers(uint32_t r) const {
+    std::vector<std::pair<std::string, std::string_view>> out;
+    const auto member = [&](uint32_t n, uint32_t key) {
+      for (uint32_t m = n == none ? none : nodes_[n].first; m != none; m = nodes_[m].next)
+        if (nodes_[m].key == key && nodes_[m].kind != 'x')
+          return m;
+      return none;
+    };
+    for (uint32_t c = nodes_[resources[r].root].first; c != none; c = nodes_[c].next) {
+      if (nodes_[c].kind == 'x' || nodes_[c].key != maps_.identifier_id)
+        continue;
+      std::string_view system, value;
+      identifier_parts(c, system, value);
+      if (value.empty())
+        continue;
+      if (!system.empty()) {
+        out.emplace_back(std::string(system), value);
+        continue;
+      }
+      const uint32_t reference = member(member(c, maps_.assigner_id), maps_.reference_step.id);
+      if (reference == none || nodes_[reference].kind != 'r')
+        continue;
+      const uint32_t code = member(member(member(c, maps_.type_id), maps_.coding_step.id), maps_.code_step.id);
+      std::string space = "#" + std::to_string(nodes_[reference].target) + "|";
+      if (code != none && nodes_[code].kind == 's')
+        space.append(text_of(nodes_[code]));
+      out.emplace_back(std::move(space), value);
+    }
+    return out;
   }
 
   // Whether the identifiers of two entries of merge_same_identifier() name

@@ -514,6 +514,7 @@ struct Maps {
   uint32_t identifier_id = 0, value_id = 0;
   uint32_t start_id = 0, end_id = 0; // a Period's members (Engine::out_of_order())
   uint32_t unit_id = 0; // a Quantity's (Engine::beside_named_table())
+  uint32_t assigner_id = 0, type_id = 0; // an Identifier's (Engine::identified_apart())
   // how many labels the structures' rows and links name (their numbers
   // are below it)
   uint32_t label_count = 0;

@@ -1335,6 +1335,8 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
     (ORU_R01, "DiagnosticReport", "result", "Observation", [2]),  # each OBX of the OBR's group
     # MSH-9 sent in lower case names the tables' message: its report and results
     (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "DiagnosticReport", "result", "Observation", [2]),
+    # so does MSH-9 naming another structure than its event's (read by the event's, as its tables are)
+    (ORU_R01.replace("ORU^R01^ORU_R01", "ORU^R01^ADT_A17"), "DiagnosticReport", "result", "Observation", [2]),
     # a second OBR without an ORC: a report of its own, with its own results
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F",
              OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),
@@ -2098,6 +2100,10 @@ def test_unmapped_content_is_reported():
     assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("|2.5.1", "|" + version, 1)).unmapped
              if u == "MSH-12"] for version in ("2.5.1", "V2.4", "2.5.1^USA", "2.5.1~2.6", "2.9")] == [
         [], [], ["MSH-12"], ["MSH-12"], ["MSH-12"]]
+    # MSH-9 naming another structure than its event's is reported, read as the event's
+    assert [[u for u in fhir.convert(ORU_R01.replace("ORU^R01^ORU_R01", kind, 1)).unmapped if u.startswith("MSH-9")]
+            for kind in ("ORU^R01^ADT_A17", "ORU^R01^ORU_R01", "ORU^R01^XYZ_Z99", "ORU^R30^ORU_R30")] == [
+        ["MSH-9 'ADT_A17' (read as ORU_R01)"], [], [], []]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

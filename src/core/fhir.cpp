@@ -8241,6 +8241,24 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out);
 
+// A message whose MSH-9.3 names another structure than its event's
+// ("ORU^R01^ADT_A17") is mapped by its event's table (maps.table(): ORU_R01,
+// named `table`), and its groups are read by that structure too, the one
+// the table's rows name groups of: read by ADT_A17's, an ORU's results
+// stood in no order and no report held them. MSH-9.3 is reported
+// ("MSH-9 'ADT_A17' (read as ORU_R01)"). A structure named that the event's
+// table is not found for (ORU^R30: ORU_R01's table, ORU_R30's groups) is
+// read as it is. (Out of line: rare.)
+[[gnu::noinline, gnu::cold]] void read_by_event(std::string_view table, MessageKind &kind,
+                                                Conversion &out) {
+  MessageKind by_event = kind;
+  find_structure(by_event, {});
+  if (by_event.structure == nullptr || by_event.structure_name != table)
+    return;
+  out.unmapped.push_back("MSH-9 '" + kind.structure_name + "' (read as " + by_event.structure_name + ")");
+  kind = std::move(by_event);
+}
+
 } // namespace
 
 uint32_t second_header(const Message &message) {
@@ -8315,6 +8333,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
     structure = &maps.fallback;
+  else if (structure->name != kind.structure_name) [[unlikely]]
+    read_by_event(structure->name, kind, out);
   const MessageStructure s = match_structure(message, kind);
   Engine e(maps, message, options, out);
   HeaderTexts &texts = thread_header_texts();

@@ -1801,6 +1801,11 @@ def test_transaction_entries_are_conditional_on_identifiers_with_a_system():
     bundle = fhir.to_dict(message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1^Gold^L|ORG1|Acme"), bundle_type="transaction")
     (coverage,) = [e for e in bundle["entry"] if e["resource"]["resourceType"] == "Coverage"]
     assert coverage["request"] == {"method": "PUT", "url": f"Coverage/{coverage['resource']['id']}"}
+    # nor is an identifier two Patients kept apart share (two MRNs of one hospital, one SSN): it would match one
+    bundle = fhir.to_dict(ONE_SSN.replace("ID2^^^SSA^SS", "ID2^^^GHH^MR"), bundle_type="transaction")
+    assert [e["request"]["url"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Patient"] == [
+        f"Patient/{e['fullUrl'].removeprefix('urn:uuid:')}" for e in bundle["entry"]
+        if e["resource"]["resourceType"] == "Patient"]
 
 
 @given(st.text(st.sampled_from("@AZ[`az{/09:-._~^&|\\%+é,$"), min_size=1).filter(lambda v: v != '""'))

@@ -1716,6 +1716,10 @@ struct Resource {
   // made of a value by a row that refers to it from nowhere (PID-21's
   // mother, a RelatedPerson of the Patient): it stands by itself
   bool alone = false;
+  // kept apart from another of its type that holds an identifier it holds
+  // (Engine::identified_apart()): such an identifier is no condition of its
+  // transaction entry (Engine::held_by_another())
+  bool apart = false;
   // what Engine::holds() found it holds when last asked (not_asked: a
   // resource it is not asked of, the message's patient, stay, header or
   // provenance: Engine::anchor()), and the resources dropped by then (see
@@ -6022,8 +6026,12 @@ private:
     };
     for (const auto &[later, first] : pairs) {
       const uint32_t from = standing(later), into = standing(first);
-      if (from == into || identified_apart(from, into))
+      if (from == into)
         continue;
+      if (identified_apart(from, into)) {
+        resources[from].apart = resources[into].apart = true;
+        continue;
+      }
       // (the one made first stays, whichever of the two named it first)
       const uint32_t stays = std::min(from, into), goes = std::max(from, into);
       if (const uint32_t other = join(goes, stays); other != 0)
@@ -6769,6 +6777,27 @@ private:
   }
 
 public:
+  // Whether identifier `n` of resource `r`, kept apart from another
+  // (Resource::apart), is held by another resource of its type that stays:
+  // a condition on it would have the server update one record for both
+  // (a newborn's entry, of its mother's SSN, the mother's).
+  bool held_by_another(const Resource &r, uint32_t n) const {
+    std::string_view system, value;
+    if (!r.apart || !identifier_parts(n, system, value))
+      return false;
+    return std::ranges::any_of(resources, [&](const Resource &other) {
+      if (&other == &r || !other.apart || other.dropped || !same(other.type, r.type))
+        return false;
+      for (uint32_t c = nodes_[other.root].first; c != none; c = nodes_[c].next) {
+        std::string_view s, v;
+        if (nodes_[c].kind != 'x' && nodes_[c].key == maps_.identifier_id && identifier_parts(c, s, v) &&
+            s == system && v == value)
+          return true;
+      }
+      return false;
+    });
+  }
+
   // (`id` lives as long as the engine: write_conversion()'s kept buffer)
   void set_message_id(std::string_view id) { message_id_ = id; }
   // The version the rows' tests of MSH-12.1 read, in place of the message's
@@ -8093,7 +8122,8 @@ void append_query_value(Out &out, std::string_view text) {
 // identifier and its assigner, names the one resource. A Coverage's
 // identifier is its health plan's (IN1-2), which every member of the plan
 // shares: no condition either, or one patient's update would overwrite
-// another's coverage.
+// another's coverage; nor is one that two resources kept apart share
+// (Engine::held_by_another()), for the same reason.
 void condition_of(const Resource &r, const Engine &e, std::string_view &system,
                   std::string_view &value) {
   uint32_t best = UINT32_MAX;
@@ -8105,7 +8135,7 @@ void condition_of(const Resource &r, const Engine &e, std::string_view &system,
       continue;
     std::string_view s, v;
     const uint32_t rank = static_cast<uint32_t>(n.slot) << 16 | (n.rep & 0xFFFF);
-    if (e.identifier_parts(c, s, v) && rank < best)
+    if (e.identifier_parts(c, s, v) && rank < best && !e.held_by_another(r, c))
       best = rank, system = s, value = v;
   }
 }

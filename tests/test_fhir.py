@@ -2109,6 +2109,8 @@ def test_unmapped_content_is_reported():
     assert [[u for u in fhir.convert(ORU_R01.replace("ORU^R01^ORU_R01", kind, 1)).unmapped if u.startswith("MSH-9")]
             for kind in ("ORU^R01^ADT_A17", "ORU^R01^ORU_R01", "ORU^R01^XYZ_Z99", "ORU^R30^ORU_R30")] == [
         ["MSH-9 'ADT_A17' (read as ORU_R01)"], [], [], []]
+    # a third patient of an A17 (whose table gives two blocks of rows) is reported, not lost without a word
+    assert [u for u in fhir.convert(SWAPPED + "PID|3||ID3\rPV1|1|E\r").unmapped if u in ("PID", "PV1")] == ["PID", "PV1"]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

@@ -1975,8 +1975,12 @@ public:
       bool unplaced = false; // a row held not for what the segment notes
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
-        if (row.block && !in_block(row)) [[unlikely]]
+        if (row.block && !in_block(row)) [[unlikely]] {
+          // (a third patient's PID of an A17, whose table has two blocks:
+          // no row of it holds, and it is reported whole below)
+          unplaced = true;
           continue;
+        }
         if (row.immunization != 0 && (row.immunization > 0) != history_) [[unlikely]] {
           unplaced = true;
           continue;

@@ -2109,6 +2109,11 @@ def test_unmapped_content_is_reported():
     assert [[u for u in fhir.convert(ORU_R01.replace("ORU^R01^ORU_R01", kind, 1)).unmapped if u.startswith("MSH-9")]
             for kind in ("ORU^R01^ADT_A17", "ORU^R01^ORU_R01", "ORU^R01^XYZ_Z99", "ORU^R30^ORU_R30")] == [
         ["MSH-9 'ADT_A17' (read as ORU_R01)"], [], [], []]
+    # an OBR-2 and OBR-3 of other numbers than their order's ORC-2 and ORC-3 (which the report's identifiers
+    # are) are reported; of the same numbers nothing is lost
+    assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|P1|F1", obr)).unmapped
+             if u.startswith(("OBR-2", "OBR-3"))] for obr in ("OBR|1|P2|F2|1-8^a^LN", "OBR|1|P1|F1|1-8^a^LN")] == [
+        ["OBR-2", "OBR-3"], []]
     # a third patient of an A17 (whose table gives two blocks of rows) is reported, not lost without a word
     assert [u for u in fhir.convert(SWAPPED + "PID|3||ID3\rPV1|1|E\r").unmapped if u in ("PID", "PV1")] == ["PID", "PV1"]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)

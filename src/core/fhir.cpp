@@ -1966,6 +1966,7 @@ public:
       Fields *fields = nullptr; // noted once the segment maps
       wrote_.reset();
       constant_wrote_.reset();
+      met_written_.reset();
       for (; taken_fields_ != 0; taken_fields_ &= taken_fields_ - 1)
         taken_[std::countr_zero(taken_fields_)] = 0;
       ListElement elements[4]; // made by maps that fill one list element
@@ -3993,6 +3994,8 @@ private:
       // an earlier repetition of the field being read wrote it: this one's
       // value is lost (a field of one value sent repeated, "F~M" in PID-8)
       unmapped(field_place(message_.segment_at(segment_).name, field_));
+    } else {
+      met_written_[field_ & 255] = true;
     }
   }
 
@@ -4011,8 +4014,9 @@ private:
     wrote_[field_ & 255] = wrote;
     if (text_.size() != at)
       constants_.push_back(at);
-    // (reached its element, written now or before)
-    if (n != none && !wrote && field_ != 0) {
+    // (reached its element, written now or before; not beside a value of
+    // the field that met another field's: ORC-2's placer type is not OBR-2's)
+    if (n != none && !wrote && field_ != 0 && !met_written_[field_ & 255]) {
       constant_wrote_[field_ & 255] = true;
       constant_writes_.push_back({segment_, field_, n, r});
     }
@@ -7901,6 +7905,10 @@ private:
   // the dead nodes made anew within such a value (see end_whole())
   std::vector<uint32_t> revived_;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
+  // those a value of which met an element another field wrote before (an
+  // OBR-2 of another number than ORC-2's): a constant of theirs reaching
+  // that element (its type, PLAC) writes nothing of them (constant_leaf())
+  std::bitset<256> met_written_;
   // the fields whose values were reported, by segment name (see value_reported())
   std::vector<std::pair<std::string_view, uint32_t>> values_reported_;
   uint32_t reading_ = 0; // the segment run() is at

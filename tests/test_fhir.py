@@ -916,6 +916,8 @@ def test_corpus_bundles_are_valid(path):
      {"value": 10, "code": "MG", "unit": "MG", "system": "urn:id:ANS+"}),
     (observations(("NM", "10|mg^milligram^ISO+")), "Observation", "valueQuantity",
      {"value": 10, "code": "mg", "unit": "milligram", "system": "urn:id:ISO+"}),
+    # a unit's code that the HL7 table it names lacks goes with the system the table is (a code wants one)
+    (observations(("NM", "10|mg^^HL70001")), "Observation", "valueQuantity", {"value": 10, "unit": "mg"}),
     # two results of one responsible observer (OBX-16): one PractitionerRole alike, the first's
     (message("ORU^R01^ORU_R01", PID, OBR, *(f"OBX|{i}|NM|1-8^a^LN||{i}||||||F|||||D1^DOC^ANN" for i in (1, 2))),
      "Observation#1", "performer.0.reference", "#PractitionerRole#0"),
@@ -932,6 +934,12 @@ def test_corpus_bundles_are_valid(path):
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/alternate-codes",
                      "valueCodeableConcept": {"coding": [{"code": "IM"}]}}],
       "contentType": "application/octet-stream", "data": "aGVsbG8="}),
+    # so is data whose type and subtype name no MIME type (reported) or that names neither
+    (observations(("ED", "^IM^FAX^A^x")), "Observation", "extension.0.valueAttachment.contentType",
+     "application/octet-stream"),
+    (observations(("ED", "^TEXT^D^A^x")), "Observation", "extension.0.valueAttachment.contentType", "text/plain"),
+    (observations(("ED", "^^^A^x")), "Observation", "extension.0.valueAttachment.contentType",
+     "application/octet-stream"),
     # ED-2 and ED-4 sent in lower case are the codes they spell
     (observations(("ED", "^text^^A^hello")), "Observation", "extension.0.valueAttachment.contentType", "text/plain"),
     (observations(("ED", "^TEXT^^base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
@@ -1124,6 +1132,8 @@ def test_corpus_bundles_are_valid(path):
     (ONE_NPI, "Encounter", "participant.1.individual.reference", "#Practitioner#0"),
     (ONE_SSN, "Observation#1", "subject.reference", "#Patient#0"),
     (ONE_SSN, "Patient", "address.0.line", ["1 MAIN ST"]),
+    # but not two of another MRN of one hospital (a newborn under its mother's SSN): two Patients
+    (ONE_SSN.replace("ID2^^^SSA^SS", "ID2^^^GHH^MR"), "Observation#1", "subject.reference", "#Patient#1"),
     (ONE_OID, "Organization#0", "identifier.1.value", "GHH"),
     (ONE_OID, "Organization#3", "identifier.0.assigner.reference", "#Organization#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing
@@ -1325,6 +1335,8 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
     (ORU_R01, "DiagnosticReport", "result", "Observation", [2]),  # each OBX of the OBR's group
     # MSH-9 sent in lower case names the tables' message: its report and results
     (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "DiagnosticReport", "result", "Observation", [2]),
+    # so does MSH-9 naming another structure than its event's (read by the event's, as its tables are)
+    (ORU_R01.replace("ORU^R01^ORU_R01", "ORU^R01^ADT_A17"), "DiagnosticReport", "result", "Observation", [2]),
     # a second OBR without an ORC: a report of its own, with its own results
     (message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1", OBR, "OBX|1|ST|1-8^a^LN||x||||||F",
              OBR.replace("24323-8", "2345-7"), "OBX|1|ST|2-6^b^LN||y||||||F", "OBX|2|ST|3-4^c^LN||z||||||F"),
@@ -1789,6 +1801,11 @@ def test_transaction_entries_are_conditional_on_identifiers_with_a_system():
     bundle = fhir.to_dict(message("ADT^A01^ADT_A01", PID, "IN1|1|PLAN1^Gold^L|ORG1|Acme"), bundle_type="transaction")
     (coverage,) = [e for e in bundle["entry"] if e["resource"]["resourceType"] == "Coverage"]
     assert coverage["request"] == {"method": "PUT", "url": f"Coverage/{coverage['resource']['id']}"}
+    # nor is an identifier two Patients kept apart share (two MRNs of one hospital, one SSN): it would match one
+    bundle = fhir.to_dict(ONE_SSN.replace("ID2^^^SSA^SS", "ID2^^^GHH^MR"), bundle_type="transaction")
+    assert [e["request"]["url"] for e in bundle["entry"] if e["resource"]["resourceType"] == "Patient"] == [
+        f"Patient/{e['fullUrl'].removeprefix('urn:uuid:')}" for e in bundle["entry"]
+        if e["resource"]["resourceType"] == "Patient"]
 
 
 @given(st.text(st.sampled_from("@AZ[`az{/09:-._~^&|\\%+é,$"), min_size=1).filter(lambda v: v != '""'))
@@ -2088,6 +2105,17 @@ def test_unmapped_content_is_reported():
     assert [[u for u in fhir.convert(message("ADT^A01^ADT_A01", PID).replace("|2.5.1", "|" + version, 1)).unmapped
              if u == "MSH-12"] for version in ("2.5.1", "V2.4", "2.5.1^USA", "2.5.1~2.6", "2.9")] == [
         [], [], ["MSH-12"], ["MSH-12"], ["MSH-12"]]
+    # MSH-9 naming another structure than its event's is reported, read as the event's
+    assert [[u for u in fhir.convert(ORU_R01.replace("ORU^R01^ORU_R01", kind, 1)).unmapped if u.startswith("MSH-9")]
+            for kind in ("ORU^R01^ADT_A17", "ORU^R01^ORU_R01", "ORU^R01^XYZ_Z99", "ORU^R30^ORU_R30")] == [
+        ["MSH-9 'ADT_A17' (read as ORU_R01)"], [], [], []]
+    # an OBR-2 and OBR-3 of other numbers than their order's ORC-2 and ORC-3 (which the report's identifiers
+    # are) are reported; of the same numbers nothing is lost
+    assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|P1|F1", obr)).unmapped
+             if u.startswith(("OBR-2", "OBR-3"))] for obr in ("OBR|1|P2|F2|1-8^a^LN", "OBR|1|P1|F1|1-8^a^LN")] == [
+        ["OBR-2", "OBR-3"], []]
+    # a third patient of an A17 (whose table gives two blocks of rows) is reported, not lost without a word
+    assert [u for u in fhir.convert(SWAPPED + "PID|3||ID3\rPV1|1|E\r").unmapped if u in ("PID", "PV1")] == ["PID", "PV1"]
     # MSH-10 is the bundle's identifier (a resource's alone, it is not written)
     converted = fhir.convert(text)
     assert "MSH-10" not in converted.unmapped and json.loads(converted.json)["identifier"] == {"value": "M1"}

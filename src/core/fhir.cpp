@@ -276,7 +276,7 @@ bool read_condition(std::string_view text, Condition &condition,
       if (!t.compare)
         return false;
       t.number = n;
-    } else if (t.op != 'V' && t.op != 'N' && t.op != 'w') {
+    } else if (t.op != 'V' && t.op != 'N' && t.op != 'w' && t.op != 'K') {
       return false;
     }
     out.push_back(std::move(t));
@@ -1388,6 +1388,9 @@ void Maps::finish() {
   value_id = intern("value");
   start_id = intern("start");
   end_id = intern("end");
+  unit_id = intern("unit");
+  assigner_id = intern("assigner");
+  type_id = intern("type");
   // what elements require, resolved to name ids (the names are all known now)
   needs.clear();
   type_needs.clear();
@@ -1713,6 +1716,10 @@ struct Resource {
   // made of a value by a row that refers to it from nowhere (PID-21's
   // mother, a RelatedPerson of the Patient): it stands by itself
   bool alone = false;
+  // kept apart from another of its type that holds an identifier it holds
+  // (Engine::identified_apart()): such an identifier is no condition of its
+  // transaction entry (Engine::held_by_another())
+  bool apart = false;
   // what Engine::holds() found it holds when last asked (not_asked: a
   // resource it is not asked of, the message's patient, stay, header or
   // provenance: Engine::anchor()), and the resources dropped by then (see
@@ -1959,6 +1966,7 @@ public:
       Fields *fields = nullptr; // noted once the segment maps
       wrote_.reset();
       constant_wrote_.reset();
+      met_written_.reset();
       for (; taken_fields_ != 0; taken_fields_ &= taken_fields_ - 1)
         taken_[std::countr_zero(taken_fields_)] = 0;
       ListElement elements[4]; // made by maps that fill one list element
@@ -1968,8 +1976,12 @@ public:
       bool unplaced = false; // a row held not for what the segment notes
       for (uint32_t k : rows) {
         const SegmentRow &row = structure.rows[k];
-        if (row.block && !in_block(row)) [[unlikely]]
+        if (row.block && !in_block(row)) [[unlikely]] {
+          // (a third patient's PID of an A17, whose table has two blocks:
+          // no row of it holds, and it is reported whole below)
+          unplaced = true;
           continue;
+        }
         if (row.immunization != 0 && (row.immunization > 0) != history_) [[unlikely]] {
           unplaced = true;
           continue;
@@ -2588,8 +2600,32 @@ private:
     }
     case 'L': return compare(static_cast<int64_t>(text.size()), t);
     case 'M': return compare_number(text, t);
+    case 'K': return !names_mime_type(t, text, seg, field, rep, value);
     }
     return false;
+  }
+
+  // Whether subtype `text` (test `t`'s place: ED.3, RP.4) and the type of
+  // data in the component before it, as the row of kind 'm' joins them
+  // ("AP/PDF", either alone where the other is empty), name a MIME type
+  // (mime_type()): an ED whose type and subtype name none ("IM^FAX", "^D")
+  // but holds data still needs one. (Out of line: read of an ED's data
+  // alone.)
+  [[gnu::noinline, gnu::cold]] bool names_mime_type(const Test &t, std::string_view text,
+                                                    const SegmentView &seg, uint32_t field,
+                                                    std::string_view rep, const Value &value) {
+    std::string joined(text); // (copied: the type's text is decoded over the subtype's)
+    if (t.component > 1) {
+      Test type = t;
+      --type.component;
+      std::string_view before;
+      if (!in_pieces(type, value, before))
+        before = address(type, seg, field, rep, value);
+      if (!before.empty())
+        joined = joined.empty() ? std::string(before) : std::string(before) + "/" + joined;
+    }
+    std::string mime;
+    return mime_type(joined, mime);
   }
 
   // Whether test `t`'s vocabulary finds `text`, none of its values in its
@@ -3958,6 +3994,8 @@ private:
       // an earlier repetition of the field being read wrote it: this one's
       // value is lost (a field of one value sent repeated, "F~M" in PID-8)
       unmapped(field_place(message_.segment_at(segment_).name, field_));
+    } else {
+      met_written_[field_ & 255] = true;
     }
   }
 
@@ -3976,8 +4014,9 @@ private:
     wrote_[field_ & 255] = wrote;
     if (text_.size() != at)
       constants_.push_back(at);
-    // (reached its element, written now or before)
-    if (n != none && !wrote && field_ != 0) {
+    // (reached its element, written now or before; not beside a value of
+    // the field that met another field's: ORC-2's placer type is not OBR-2's)
+    if (n != none && !wrote && field_ != 0 && !met_written_[field_ & 255]) {
       constant_wrote_[field_ & 255] = true;
       constant_writes_.push_back({segment_, field_, n, r});
     }
@@ -5358,8 +5397,10 @@ private:
   // is reported as sent_code_system() reports it ("NK1-7 'EC' (HL70131)":
   // table 0131's emergency contact is C; "PRT-4 'PRI' (HL70443)", a code of
   // table 0912). Beside a system written before (a vocabulary's, which the
-  // first written keeps), or no code, it is as before. (Out of line: few
-  // senders name a table.)
+  // first written keeps), or no code, it is as before. A Quantity's code (a
+  // unit's, beside its text in `unit`, which a Coding has not) goes with the
+  // system: FHIR's qty-3 wants a code's system ("mg&&HL70001": the unit
+  // "mg" alone). (Out of line: few senders name a table.)
   [[gnu::noinline, gnu::cold]] bool beside_named_table(uint32_t r, std::vector<PathItem> &path,
                                                        std::string_view uri) {
     if (!definitions_)
@@ -5370,6 +5411,7 @@ private:
     const uint32_t coding = existing(r, path);
     path.push_back(system);
     uint32_t at = none;
+    bool quantity = false;
     for (uint32_t c = coding == none || nodes_[coding].kind != 'o' ? none : nodes_[coding].first;
          c != none; c = nodes_[c].next) {
       if (nodes_[c].kind == 'x' || nodes_[c].rep != system.rep)
@@ -5378,6 +5420,7 @@ private:
         return true; // (written before: the first written stays)
       if (nodes_[c].key == maps_.code_step.id && nodes_[c].kind == 's')
         at = c;
+      quantity = quantity || nodes_[c].key == maps_.unit_id;
     }
     if (at == none)
       return true;
@@ -5385,6 +5428,8 @@ private:
     if (table_says(definitions_->table_number_of(name), code) != TableSays::lacks)
       return true;
     code_reported(message_.segment_at(reading_).name, code, "HL7", name);
+    if (quantity)
+      nodes_[at].kind = 'x';
     return false;
   }
 
@@ -5990,6 +6035,10 @@ private:
       const uint32_t from = standing(later), into = standing(first);
       if (from == into)
         continue;
+      if (identified_apart(from, into)) {
+        resources[from].apart = resources[into].apart = true;
+        continue;
+      }
       // (the one made first stays, whichever of the two named it first)
       const uint32_t stays = std::min(from, into), goes = std::max(from, into);
       if (const uint32_t other = join(goes, stays); other != 0)
@@ -6001,6 +6050,60 @@ private:
     // (what the one that went held alone of another resource, its
     // identifier's assigner of another name, may be left unreferred)
     orphans_maybe_ = true;
+  }
+
+  // Whether resources `a` and `b` name two identities: each holds an
+  // identifier of one namespace (its system; of none, its assigner and
+  // type: an MRN of one hospital), of no value the two share. A newborn's
+  // PID of its mother's SSN (PID-19) and an MRN of its own is not the
+  // mother, whom the SSN alone would make one with it
+  // (merge_same_identifier()). (Out of line: asked of resources of one
+  // identifier alone.)
+  [[gnu::noinline, gnu::cold]] bool identified_apart(uint32_t a, uint32_t b) const {
+    using Pairs = std::vector<std::pair<std::string, std::string_view>>;
+    const Pairs of_a = namespaced_identifiers(a), of_b = namespaced_identifiers(b);
+    const auto holds = [](const Pairs &pairs, const std::string &space) {
+      return std::ranges::any_of(pairs, [&](const auto &p) { return p.first == space; });
+    };
+    return std::ranges::any_of(of_a, [&](const auto &p) {
+      return holds(of_b, p.first) && std::ranges::none_of(of_a, [&](const auto &q) {
+               return q.first == p.first && std::ranges::find(of_b, q) != of_b.end();
+             });
+    });
+  }
+
+  // The identifiers of resource `r` as (namespace, value): the namespace
+  // its system, else its assigner (the resource referred to) and type's
+  // code; one of neither is left out (it names nothing beyond its resource).
+  std::vector<std::pair<std::string, std::string_view>> namespaced_identifiers(uint32_t r) const {
+    std::vector<std::pair<std::string, std::string_view>> out;
+    const auto member = [&](uint32_t n, uint32_t key) {
+      for (uint32_t m = n == none ? none : nodes_[n].first; m != none; m = nodes_[m].next)
+        if (nodes_[m].key == key && nodes_[m].kind != 'x')
+          return m;
+      return none;
+    };
+    for (uint32_t c = nodes_[resources[r].root].first; c != none; c = nodes_[c].next) {
+      if (nodes_[c].kind == 'x' || nodes_[c].key != maps_.identifier_id)
+        continue;
+      std::string_view system, value;
+      identifier_parts(c, system, value);
+      if (value.empty())
+        continue;
+      if (!system.empty()) {
+        out.emplace_back(std::string(system), value);
+        continue;
+      }
+      const uint32_t reference = member(member(c, maps_.assigner_id), maps_.reference_step.id);
+      if (reference == none || nodes_[reference].kind != 'r')
+        continue;
+      const uint32_t code = member(member(member(c, maps_.type_id), maps_.coding_step.id), maps_.code_step.id);
+      std::string space = "#" + std::to_string(nodes_[reference].target) + "|";
+      if (code != none && nodes_[code].kind == 's')
+        space.append(text_of(nodes_[code]));
+      out.emplace_back(std::move(space), value);
+    }
+    return out;
   }
 
   // Whether the identifiers of two entries of merge_same_identifier() name
@@ -6681,6 +6784,27 @@ private:
   }
 
 public:
+  // Whether identifier `n` of resource `r`, kept apart from another
+  // (Resource::apart), is held by another resource of its type that stays:
+  // a condition on it would have the server update one record for both
+  // (a newborn's entry, of its mother's SSN, the mother's).
+  bool held_by_another(const Resource &r, uint32_t n) const {
+    std::string_view system, value;
+    if (!r.apart || !identifier_parts(n, system, value))
+      return false;
+    return std::ranges::any_of(resources, [&](const Resource &other) {
+      if (&other == &r || !other.apart || other.dropped || !same(other.type, r.type))
+        return false;
+      for (uint32_t c = nodes_[other.root].first; c != none; c = nodes_[c].next) {
+        std::string_view s, v;
+        if (nodes_[c].kind != 'x' && nodes_[c].key == maps_.identifier_id && identifier_parts(c, s, v) &&
+            s == system && v == value)
+          return true;
+      }
+      return false;
+    });
+  }
+
   // (`id` lives as long as the engine: write_conversion()'s kept buffer)
   void set_message_id(std::string_view id) { message_id_ = id; }
   // The version the rows' tests of MSH-12.1 read, in place of the message's
@@ -7780,6 +7904,10 @@ private:
   // the dead nodes made anew within such a value (see end_whole())
   std::vector<uint32_t> revived_;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
+  // those a value of which met an element another field wrote before (an
+  // OBR-2 of another number than ORC-2's): a constant of theirs reaching
+  // that element (its type, PLAC) writes nothing of them (constant_leaf())
+  std::bitset<256> met_written_;
   // the fields whose values were reported, by segment name (see value_reported())
   std::vector<std::pair<std::string_view, uint32_t>> values_reported_;
   uint32_t reading_ = 0; // the segment run() is at
@@ -8005,7 +8133,8 @@ void append_query_value(Out &out, std::string_view text) {
 // identifier and its assigner, names the one resource. A Coverage's
 // identifier is its health plan's (IN1-2), which every member of the plan
 // shares: no condition either, or one patient's update would overwrite
-// another's coverage.
+// another's coverage; nor is one that two resources kept apart share
+// (Engine::held_by_another()), for the same reason.
 void condition_of(const Resource &r, const Engine &e, std::string_view &system,
                   std::string_view &value) {
   uint32_t best = UINT32_MAX;
@@ -8017,7 +8146,7 @@ void condition_of(const Resource &r, const Engine &e, std::string_view &system,
       continue;
     std::string_view s, v;
     const uint32_t rank = static_cast<uint32_t>(n.slot) << 16 | (n.rep & 0xFFFF);
-    if (e.identifier_parts(c, s, v) && rank < best)
+    if (e.identifier_parts(c, s, v) && rank < best && !e.held_by_another(r, c))
       best = rank, system = s, value = v;
   }
 }
@@ -8153,6 +8282,24 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
                                   const Message &message, const Options &options, bool bundle,
                                   Conversion &out);
 
+// A message whose MSH-9.3 names another structure than its event's
+// ("ORU^R01^ADT_A17") is mapped by its event's table (maps.table(): ORU_R01,
+// named `table`), and its groups are read by that structure too, the one
+// the table's rows name groups of: read by ADT_A17's, an ORU's results
+// stood in no order and no report held them. MSH-9.3 is reported
+// ("MSH-9 'ADT_A17' (read as ORU_R01)"). A structure named that the event's
+// table is not found for (ORU^R30: ORU_R01's table, ORU_R30's groups) is
+// read as it is. (Out of line: rare.)
+[[gnu::noinline, gnu::cold]] void read_by_event(std::string_view table, MessageKind &kind,
+                                                Conversion &out) {
+  MessageKind by_event = kind;
+  find_structure(by_event, {});
+  if (by_event.structure == nullptr || by_event.structure_name != table)
+    return;
+  out.unmapped.push_back("MSH-9 '" + kind.structure_name + "' (read as " + by_event.structure_name + ")");
+  kind = std::move(by_event);
+}
+
 } // namespace
 
 uint32_t second_header(const Message &message) {
@@ -8227,6 +8374,8 @@ std::string_view write_conversion(const Maps &maps, const Definitions &definitio
   const Structure *structure = maps.table(kind.type, kind.event, kind.structure_name);
   if (!structure)
     structure = &maps.fallback;
+  else if (structure->name != kind.structure_name) [[unlikely]]
+    read_by_event(structure->name, kind, out);
   const MessageStructure s = match_structure(message, kind);
   Engine e(maps, message, options, out);
   HeaderTexts &texts = thread_header_texts();

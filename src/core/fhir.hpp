@@ -44,7 +44,8 @@ struct Step {
 
 // A test of a condition.
 struct Test {
-  // V N E X e x C L w & | (w: a field the segment's rows wrote nothing of
+  // V N E X e x C L K w & | (K: a subtype that, with the type of data in
+  // the component before it, names no MIME type; w: a field the segment's rows wrote nothing of
   // yet; e and x: E and X compared as a vocabulary finds codes, in their
   // own case, else in another where it names one: "internet" is Internet;
   // of no vocabulary, "*", in any case)
@@ -512,6 +513,8 @@ struct Maps {
   Link result_specimen;
   uint32_t identifier_id = 0, value_id = 0;
   uint32_t start_id = 0, end_id = 0; // a Period's members (Engine::out_of_order())
+  uint32_t unit_id = 0; // a Quantity's (Engine::beside_named_table())
+  uint32_t assigner_id = 0, type_id = 0; // an Identifier's (Engine::identified_apart())
   // how many labels the structures' rows and links name (their numbers
   // are below it)
   uint32_t label_count = 0;

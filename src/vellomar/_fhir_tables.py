@@ -71,7 +71,9 @@ A condition is a space-separated postfix program: `V:a`/`N:a` valued/not,
 repetitions, `L:a:op:n` the length, `M:a:op:n` the value as a
 number ("NUMBER", the package's own: "999.0" is 999; a text that is no
 number is unequal to any), `w:a` the segment's rows wrote nothing of
-field `a` yet ("IS NOT WRITTEN", the package's own), `&`, `|`. An address `a` is
+field `a` yet ("IS NOT WRITTEN", the package's own), `K:a` the subtype `a`
+after the type of data in the component before it names no MIME type
+("NAMES NO MIME TYPE", the package's own: ED.3 after ED.2), `&`, `|`. An address `a` is
 `SEG-field[.component]` or, in a data type map, `.component`. An E or X
 test may name a vocabulary after its values (`E:.3:Internet:Telecom...`):
 a text none of the values is then one where the vocabulary finds it as it
@@ -329,11 +331,18 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # attachment's data has a contentType, which the tables give of ED-3
     # alone. The type of data names a text (TEXT, TX, FT: text/plain) or not
     # what kind of bytes (any other: application/octet-stream); ED-2 stays
-    # the alternate code, as the tables write it
+    # the alternate code, as the tables write it. So is the data of a type
+    # and subtype that name no MIME type ("IM^FAX", reported) or of neither
+    # (rows on ED.5, the data: ED-2 may be empty)
     **{name: [
         _row("ED.2", f'IF ED.3 NOT VALUED AND ED.5 VALUED AND ED.4 IN {_ED_ENCODINGS} AND ED.2 IN {_ED_TEXTS}',
              f"{prefix}contentType", const='"text/plain"'),
         _row("ED.2", f'IF ED.3 NOT VALUED AND ED.5 VALUED AND ED.4 IN {_ED_ENCODINGS} AND ED.2 NOT IN {_ED_TEXTS}',
+             f"{prefix}contentType", const='"application/octet-stream"'),
+        _row("ED.5", f'IF ED.3 VALUED AND ED.3 NAMES NO MIME TYPE AND ED.4 IN {_ED_ENCODINGS} AND ED.2 IN {_ED_TEXTS}',
+             f"{prefix}contentType", const='"text/plain"'),
+        _row("ED.5", f'IF ((ED.3 VALUED AND ED.3 NAMES NO MIME TYPE) OR (ED.2 NOT VALUED AND ED.3 NOT VALUED)) '
+             f'AND ED.4 IN {_ED_ENCODINGS} AND ED.2 NOT IN {_ED_TEXTS}',
              f"{prefix}contentType", const='"application/octet-stream"')]
        for name, prefix in (("ED[Attachment]", ""), ("ED[DocumentReference]", "content[1].attachment."))},
     # a CQ as a Duration (TQ1-6's boundsDuration, DURATION_MAP): a Duration
@@ -1111,7 +1120,7 @@ def condition(text: str, own: str, field: tuple[str, str] | None = None) -> str:
             raise ValueError("an address expected")
         a = address(tokens[pos], own, field)
         pos += 1
-        for words, code in ((("IS", "NOT", "WRITTEN"), "w"),
+        for words, code in ((("IS", "NOT", "WRITTEN"), "w"), (("NAMES", "NO", "MIME", "TYPE"), "K"),
                             (("IS", "NOT", "VALUED"), "N"), (("NOT", "VALUED"), "N"),
                             (("DOES", "NOT", "EXIST"), "N"), (("IS", "EMPTY"), "N"),
                             (("IS", "VALUED"), "V"), (("VALUED",), "V"), (("VALUE",), "V"),

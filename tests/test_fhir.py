@@ -1892,9 +1892,16 @@ def test_unmapped_content_is_reported():
                                                       "00069-3150-83^Ceftriaxone^NDC|1|g", "RXR|IV")).unmapped)
     # a note of what no row of its name notes (a problem's) is reported whole
     assert "NTE" in fhir.convert(message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note")).unmapped
-    # and one of a procedure's ROL, where ADT_A01 lists ROL without a map
-    assert "ROL" in fhir.convert(message("BAR^P12^BAR_P12", "EVN|P12", PID, "PV1|1|I", "PR1|1||0DTJ4ZZ^Appy^I10P",
-                                         "ROL|R1|AD|SURG^Surgeon^HL70443|9999^CUTTER^CAL")).unmapped
+    # and one of a procedure's ROL, where ADT_A01 lists ROL without a map; of a problem's or a charge's, which
+    # no row maps (no CareTeam, general practitioner or participant of the stay); one of the stay maps
+    assert [[u for u in fhir.convert(message(kind, *segments, "ROL|R1|AD|" + role + "|9999^CUTTER^CAL")
+                                     .replace("|2.5.1", "|2.8")).unmapped if u in ("ROL", "PRT")]
+            for kind, segments, role in [
+                ("BAR^P12^BAR_P12", ("EVN|P12", PID, "PV1|1|I", "PR1|1||0DTJ4ZZ^Appy^I10P"), "SURG^Surgeon^HL70443"),
+                ("PPR^PC1^PPR_PC1", (PID, "PV1|1|I", PROBLEM), "AT"), ("PPR^PC1^PPR_PC1", (PID, PROBLEM), "PP"),
+                ("DFT^P03^DFT_P03", ("EVN|P03", PID, "PV1|1|I", "FT1|1", "PRT|1|AD||AT|1234^SMITH"), "AT"),
+                ("DFT^P03^DFT_P03", ("EVN|P03", PID, "PV1|1|I"), "AT")]] == [
+        ["ROL"], ["ROL"], ["ROL"], ["PRT", "ROL"], []]
     # so is a timing or a resource booked where no order or appointment stands to take it
     assert {"TQ1", "AIL"} <= set(fhir.convert(message("SRM^S01^SRM_S01", "ARQ|PL1", PID, "TQ1|1||Q6H", "RGS|1",
                                                      "AIL|1||XRAY1^^^RAD")).unmapped)

@@ -1002,17 +1002,23 @@ void Maps::finish() {
   // PRT of an OBX's OBSERVATION) maps to nothing where it notes one of
   // them, as there: a procedure's surgeon is no participant of the stay
   // (the segment is reported).
+  // (So does one noting a segment no row maps: a charge's FT1, a
+  // problem's PRB, whose participants the tables give nowhere.)
+  std::set<std::string> participants;
   for (const auto &[segment, table] : first_table)
     if (top_level[segment])
       for (const SegmentRow &r : table->rows)
         if (r.segment == segment && r.map < 0 && !r.group.empty())
           for (const SegmentRow &other : table->rows)
-            if (other.map >= 0 && other.group == r.group && other.segment != segment)
+            if (other.map >= 0 && other.group == r.group && other.segment != segment) {
               add(unless[segment], other.segment);
+              participants.insert(segment);
+            }
   for (SegmentRow &base : fallback.rows) {
     if (const auto u = unless.find(base.segment); u != unless.end() && base.after.empty()) {
       base.after = u->second;
       base.unless = base.in_group = true;
+      base.notes_mapped = participants.contains(base.segment);
     }
     base.immunization = base.type == "Immunization" ? 1 : 0;
   }
@@ -2730,7 +2736,16 @@ private:
     for (uint32_t at = reading_; noted.empty() && at-- > 0;)
       if (!same(message_.segment_at(at).name, name))
         noted = message_.segment_at(at).name;
+    if (row.notes_mapped && !noted.empty() && !maps_segment(noted))
+      return true;
     return std::ranges::any_of(row.after, [&](const std::string &s) { return same(s, noted); });
+  }
+
+  // Whether a row of a message without a table maps segment `name`.
+  bool maps_segment(std::string_view name) const {
+    const auto rows = maps_.fallback.by_segment.find(std::string(name));
+    return rows != maps_.fallback.by_segment.end() &&
+           std::ranges::any_of(rows->second, [&](uint32_t k) { return maps_.fallback.rows[k].map >= 0; });
   }
 
   Named &seen(const Structure &structure, std::string_view name, uint32_t index) {

@@ -471,6 +471,9 @@ def test_corpus_bundles_are_valid(path):
     (observations(("CQ", "10^mg")), "Observation", "valueQuantity", {"value": 10, "unit": "mg"}),
     (observations(("CQ", "10^mg&milligram&UCUM")), "Observation", "valueQuantity",
      {"value": 10, "code": "mg", "unit": "milligram", "system": "http://unitsofmeasure.org"}),
+    # (the code of an HL7 table that lacks it, whose system is left out, neither: FHIR's qty-3)
+    (message("RDE^O11^RDE_O11", PID, "ORC|NW|RX1", "RXO|RX1^Drug^NDC|1.5||mg^milligram^HL70001"),
+     "MedicationRequest", "dosageInstruction.0.doseAndRate.0.doseRange.low", {"value": 1.5, "unit": "milligram"}),
     # ... but in a Duration, whose code is UCUM's, where it names UCUM alone (TQ1-6)
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H|||10^min&&UCUM", OBR), "ServiceRequest",
      "occurrenceTiming.repeat.boundsDuration", {"value": 10, "code": "min", "unit": "min",

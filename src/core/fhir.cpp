@@ -4634,6 +4634,8 @@ private:
     // all the pieces cut: rows in field order stop past the last
     const bool last_known = map.in_field_order && value.level < 2 && count < 32;
     const Pieces outer = pieces_; // (a map applied below sets it back so)
+    const Map *const outer_map = value_map_;
+    value_map_ = &map;
     if (value.level < 2)
       pieces_ = {value.text, value.level, pieces, count};
     bool held = false;
@@ -4693,6 +4695,7 @@ private:
         refused_components(refused & ~taken, value);
     }
     pieces_ = outer;
+    value_map_ = outer_map;
     --depth_;
   }
 
@@ -5400,6 +5403,10 @@ private:
     if (table_says(definitions_->table_number_of(name), code) != TableSays::lacks)
       return true;
     code_reported(message_.segment_at(reading_).name, code, "HL7", name);
+    // a quantity's code stands only beside its system (its unit, the
+    // text, stays): "mg^milligram^HL70001" is the unit "milligram"
+    if (value_map_ && (value_map_->type == "Quantity" || value_map_->type == "Duration"))
+      nodes_[at].kind = 'x';
     return false;
   }
 
@@ -7519,6 +7526,8 @@ private:
   std::string as_field_; // see as_field()
   bool bundle_ = false; // see set_bundle()
   bool history_ = false; // see set_type()
+  // the data type map whose rows are applied (apply_value_map()), or null
+  const Map *value_map_ = nullptr;
   const Definitions *definitions_ = nullptr;   // see set_definitions()
   const VersionDefinitions *version_ = nullptr;
   bool stand_in_version_ = false; // see set_stand_in_version()

@@ -2063,8 +2063,10 @@ public:
         unmapped(seg.name);
       else if (!held) [[unlikely]]
         // rows map the segment, none of them here (an MRG without MRG-3,
-        // the only field its rows read): its valued fields are reported
-        valued_fields(fields, named, seg);
+        // the only field its rows read): its valued fields are reported,
+        // whatever another segment of its name wrote of them (a ROL of a
+        // role no row takes, beside a second ROL of a person alone)
+        valued_fields(fields, named, seg, true);
     }
     for (const Fields &fields : valued_)
       for (uint32_t f = 1; f <= fields.top; ++f) {
@@ -3025,7 +3027,7 @@ private:
   // Notes the fields `seg` values, by segment name; what rows wrote of is
   // noted as the segment ends. `entry` is null for the segment's first
   // map: its valued fields are noted then.
-  void valued_fields(Fields *&entry, Named &named, const SegmentView &seg) {
+  void valued_fields(Fields *&entry, Named &named, const SegmentView &seg, bool lost = false) {
     if (entry)
       return;
     if (named.valued == none) {
@@ -3033,7 +3035,7 @@ private:
       valued_.push_back(Fields{seg.name, {}, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
-    std::bitset<256> valued = own_valued(seg, entry->valued, entry->top);
+    std::bitset<256> valued = own_valued(seg, lost ? std::bitset<256>() : entry->valued, entry->top);
     if (valued[1] && !seg.msh && says_nothing_more(seg, named)) [[unlikely]]
       valued[1] = false;
     // OBX-2 names the type of OBX-5's value, which the rows of OBX-5 read
@@ -3056,6 +3058,8 @@ private:
     if (seg.msh && valued[12] && version_ && !stand_in_version_ && names_version_alone(seg))
       valued[12] = false;
     entry->valued |= valued;
+    if (lost)
+      entry->lost |= valued;
   }
 
   // Whether field 1 of `seg` (segment reading_, the `count`th of its name

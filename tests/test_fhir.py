@@ -898,6 +898,9 @@ def test_corpus_bundles_are_valid(path):
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     # an ED of text (ED-4 "A", as Base64 and Hex) is the Observation's attachment
     (observations(("ED", "APP^TEXT^PLAIN^A^hello")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
+    # (data of neither a type nor a subtype: bytes of no known kind, which R4 wants a contentType beside)
+    (observations(("ED", "^^^A^hello")), "Observation", "extension.0.valueAttachment",
+     {"data": "aGVsbG8=", "contentType": "application/octet-stream"}),
     # a CQ that repeats: a component of each
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
     # (of each value: an empty repetition is no component of OBX-3's code or OBX-6's unit alone)

@@ -329,11 +329,14 @@ ADDED_ROWS: dict[str, list[list[str]]] = {
     # attachment's data has a contentType, which the tables give of ED-3
     # alone. The type of data names a text (TEXT, TX, FT: text/plain) or not
     # what kind of bytes (any other: application/octet-stream); ED-2 stays
-    # the alternate code, as the tables write it
+    # the alternate code, as the tables write it; one of neither a type nor
+    # a subtype holds bytes of no known kind
     **{name: [
         _row("ED.2", f'IF ED.3 NOT VALUED AND ED.5 VALUED AND ED.4 IN {_ED_ENCODINGS} AND ED.2 IN {_ED_TEXTS}',
              f"{prefix}contentType", const='"text/plain"'),
         _row("ED.2", f'IF ED.3 NOT VALUED AND ED.5 VALUED AND ED.4 IN {_ED_ENCODINGS} AND ED.2 NOT IN {_ED_TEXTS}',
+             f"{prefix}contentType", const='"application/octet-stream"'),
+        _row("ED.5", f'IF ED.2 NOT VALUED AND ED.3 NOT VALUED AND ED.4 IN {_ED_ENCODINGS}',
              f"{prefix}contentType", const='"application/octet-stream"')]
        for name, prefix in (("ED[Attachment]", ""), ("ED[DocumentReference]", "content[1].attachment."))},
     # a CQ as a Duration (TQ1-6's boundsDuration, DURATION_MAP): a Duration

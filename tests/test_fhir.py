@@ -1875,11 +1875,13 @@ def test_unmapped_content_is_reported():
         message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TM|1-8^x^LN||123045-0500||||||F"), BORN,
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J||19610615-0500")]] == [
         ["OBX-5 '123045-0500' (offset left out)"], [], ["PID-7 '19610615-0500' (offset left out)"]]
-    # so is the field whose value made a resource nothing refers to at the end
-    assert [[u for u in fhir.convert(t).unmapped if u in ("PD1-3", "NTE-5", "IN1-4")] for t in [
+    # so is the field whose value made a resource nothing refers to at the end, or one that holds nothing but
+    # the constants of the row that made it (SPM-3's parent of no entity id: an identifier's type alone)
+    assert [[u for u in fhir.convert(t).unmapped if u in ("PD1-3", "NTE-5", "IN1-4", "SPM-3")] for t in [
         message("ADT^A01^ADT_A01", PID, "PD1|||ORG1", "PD1|||ORG2"), message("SIU^S12^SIU_S12", "NTE|1||note||1234^AU"),
         message("ADT^A01^ADT_A01", "IN1|1|PLAN1|ORG1|Acme Insurance"), message("ADT^A01^ADT_A01", PID, "PD1|||ORG1"),
-        INSURED]] == [["PD1-3"], ["NTE-5"], ["IN1-4"], [], []]
+        INSURED, message("OUL^R22^OUL_R22", PID, "SPM|1|S1|&LAB&1.2.3"), message("OUL^R22^OUL_R22", PID, "SPM|1|S1|S0")]
+            ] == [["PD1-3"], ["NTE-5"], ["IN1-4"], [], [], ["SPM-3"], []]
     # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made, unless it names
     # the same person (its role code is the requester's)
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,

@@ -5758,12 +5758,22 @@ private:
     // row before: that is not filled)
     if (made || same(resources[to].type, row.referred)) {
       const PathLease lease(*this);
+      // (the reference to one made here writes nothing of the field: what
+      // the row writes in it does, a constant where it stays; an SPM-3 of
+      // an EIP.1 without its entity id makes a parent Specimen of the
+      // identifier's type alone, which goes, and is reported)
+      const bool wrote = wrote_[field_ & 255];
+      if (made)
+        wrote_[field_ & 255] = false;
       emit(to, lease.path, row.inner[0], value, repetition, seg);
+      const bool inner_wrote = wrote_[field_ & 255];
       // one made here that the row wrote nothing in goes
       if (made && nodes_[resources[to].root].first == none)
         resources[to].dropped = true;
       else if (made)
         reference_leaf(r, path, to);
+      if (made)
+        wrote_[field_ & 255] = wrote || inner_wrote;
     }
     path.resize(size);
   }

@@ -2077,7 +2077,10 @@ public:
           report_bundle_time();
           continue;
         }
-        if (fields.constant[f]) { // decided once the resources' fates are known
+        // decided once the resources' fates are known; not where a segment
+        // of its name wrote nothing of it at all (DG1-21 "X" after a DG1-21
+        // "D", whose constants stay)
+        if (fields.constant[f] && !fields.lost[f]) {
           constants_alone_ = true;
           continue;
         }

@@ -901,6 +901,8 @@ def test_corpus_bundles_are_valid(path):
     # (data of neither a type nor a subtype: bytes of no known kind, which R4 wants a contentType beside)
     (observations(("ED", "^^^A^hello")), "Observation", "extension.0.valueAttachment",
      {"data": "aGVsbG8=", "contentType": "application/octet-stream"}),
+    (observations(("ED", "^IM^FAX^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment",
+     {"contentType": "application/octet-stream", "data": "aGVsbG8="}),  # (of a type and subtype of no MIME type)
     # a CQ that repeats: a component of each
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
     # (of each value: an empty repetition is no component of OBX-3's code or OBX-6's unit alone)

@@ -4033,6 +4033,19 @@ private:
       }
   }
 
+  // Whether the ED whose rows apply holds data (ED-5) of an encoding its
+  // rows read (ED-4 Base64, A or Hex, in any case): an attachment whose
+  // type and subtype (ED-2, ED-3) name no MIME type ("CD^H") holds bytes
+  // of no known kind, application/octet-stream.
+  [[gnu::noinline, gnu::cold]] bool holds_known_data() const {
+    if (!value_map_ || !value_map_->name.starts_with("ED[") || pieces_.count < 5)
+      return false;
+    const std::string_view encoding(pieces_.at[3].data, pieces_.at[3].size),
+        data(pieces_.at[4].data, pieces_.at[4].size);
+    return holds_a_value(data) && (same_folded(encoding, "Base64") || same_folded(encoding, "A") ||
+                                   same_folded(encoding, "Hex"));
+  }
+
   // Reports the data of the field being read as not of `form` ("OBX-5
   // (data not base64)"). (Out of line: rare.)
   [[gnu::noinline, gnu::cold]] void unreadable_data(std::string_view form) {
@@ -5698,10 +5711,13 @@ private:
         unreadable_data("base64");
       return;
     case 'm': // a MIME type of an ED's or RP's type and subtype
-      if (mime_type(text, v))
+      if (mime_type(text, v)) {
         leaf(r, path, 's', v);
-      else
+      } else {
         unreadable_value(kind, text);
+        if (holds_known_data()) // (R4 wants data's kind beside it)
+          leaf(r, path, 's', "application/octet-stream");
+      }
       return;
     case 'k': // id: 1 to 64 of A-Z, a-z, 0-9, '-' and '.' (MSA-2's control id)
       if (is_id(text))

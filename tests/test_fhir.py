@@ -471,6 +471,9 @@ def test_corpus_bundles_are_valid(path):
     (observations(("CQ", "10^mg")), "Observation", "valueQuantity", {"value": 10, "unit": "mg"}),
     (observations(("CQ", "10^mg&milligram&UCUM")), "Observation", "valueQuantity",
      {"value": 10, "code": "mg", "unit": "milligram", "system": "http://unitsofmeasure.org"}),
+    # (the code of an HL7 table that lacks it, whose system is left out, neither: FHIR's qty-3)
+    (message("RDE^O11^RDE_O11", PID, "ORC|NW|RX1", "RXO|RX1^Drug^NDC|1.5||mg^milligram^HL70001"),
+     "MedicationRequest", "dosageInstruction.0.doseAndRate.0.doseRange.low", {"value": 1.5, "unit": "milligram"}),
     # ... but in a Duration, whose code is UCUM's, where it names UCUM alone (TQ1-6)
     (message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H|||10^min&&UCUM", OBR), "ServiceRequest",
      "occurrenceTiming.repeat.boundsDuration", {"value": 10, "code": "min", "unit": "min",
@@ -895,6 +898,11 @@ def test_corpus_bundles_are_valid(path):
      {"extension": [{"url": "http://hl7.org/fhir/StructureDefinition/data-absent-reason", "valueCode": "unknown"}]}),
     # an ED of text (ED-4 "A", as Base64 and Hex) is the Observation's attachment
     (observations(("ED", "APP^TEXT^PLAIN^A^hello")), "Observation", "extension.0.valueAttachment.data", "aGVsbG8="),
+    # (data of neither a type nor a subtype: bytes of no known kind, which R4 wants a contentType beside)
+    (observations(("ED", "^^^A^hello")), "Observation", "extension.0.valueAttachment",
+     {"data": "aGVsbG8=", "contentType": "application/octet-stream"}),
+    (observations(("ED", "^IM^FAX^Base64^aGVsbG8=")), "Observation", "extension.0.valueAttachment",
+     {"contentType": "application/octet-stream", "data": "aGVsbG8="}),  # (of a type and subtype of no MIME type)
     # a CQ that repeats: a component of each
     (observations(("CQ", "10^mg~20^mg")), "Observation", "component.1.valueQuantity", {"value": 20, "unit": "mg"}),
     # (of each value: an empty repetition is no component of OBX-3's code or OBX-6's unit alone)
@@ -1886,11 +1894,13 @@ def test_unmapped_content_is_reported():
         message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|TM|1-8^x^LN||123045-0500||||||F"), BORN,
         message("ADT^A01^ADT_A01", "PID|1||ID1||DOE^J||19610615-0500")]] == [
         ["OBX-5 '123045-0500' (offset left out)"], [], ["PID-7 '19610615-0500' (offset left out)"]]
-    # so is the field whose value made a resource nothing refers to at the end
-    assert [[u for u in fhir.convert(t).unmapped if u in ("PD1-3", "NTE-5", "IN1-4")] for t in [
+    # so is the field whose value made a resource nothing refers to at the end, or one that holds nothing but
+    # the constants of the row that made it (SPM-3's parent of no entity id: an identifier's type alone)
+    assert [[u for u in fhir.convert(t).unmapped if u in ("PD1-3", "NTE-5", "IN1-4", "SPM-3")] for t in [
         message("ADT^A01^ADT_A01", PID, "PD1|||ORG1", "PD1|||ORG2"), message("SIU^S12^SIU_S12", "NTE|1||note||1234^AU"),
         message("ADT^A01^ADT_A01", "IN1|1|PLAN1|ORG1|Acme Insurance"), message("ADT^A01^ADT_A01", PID, "PD1|||ORG1"),
-        INSURED]] == [["PD1-3"], ["NTE-5"], ["IN1-4"], [], []]
+        INSURED, message("OUL^R22^OUL_R22", PID, "SPM|1|S1|&LAB&1.2.3"), message("OUL^R22^OUL_R22", PID, "SPM|1|S1|S0")]
+            ] == [["PD1-3"], ["NTE-5"], ["IN1-4"], [], [], ["SPM-3"], []]
     # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made, unless it names
     # the same person (its role code is the requester's)
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
@@ -1909,17 +1919,31 @@ def test_unmapped_content_is_reported():
                                                       "00069-3150-83^Ceftriaxone^NDC|1|g", "RXR|IV")).unmapped)
     # a note of what no row of its name notes (a problem's) is reported whole
     assert "NTE" in fhir.convert(message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note")).unmapped
-    # and one of a procedure's ROL, where ADT_A01 lists ROL without a map
-    assert "ROL" in fhir.convert(message("BAR^P12^BAR_P12", "EVN|P12", PID, "PV1|1|I", "PR1|1||0DTJ4ZZ^Appy^I10P",
-                                         "ROL|R1|AD|SURG^Surgeon^HL70443|9999^CUTTER^CAL")).unmapped
+    # and one of a procedure's ROL, where ADT_A01 lists ROL without a map; of a problem's or a charge's, which
+    # no row maps (no CareTeam, general practitioner or participant of the stay); one of the stay maps
+    assert [[u for u in fhir.convert(message(kind, *segments, "ROL|R1|AD|" + role + "|9999^CUTTER^CAL")
+                                     .replace("|2.5.1", "|2.8")).unmapped if u in ("ROL", "PRT")]
+            for kind, segments, role in [
+                ("BAR^P12^BAR_P12", ("EVN|P12", PID, "PV1|1|I", "PR1|1||0DTJ4ZZ^Appy^I10P"), "SURG^Surgeon^HL70443"),
+                ("PPR^PC1^PPR_PC1", (PID, "PV1|1|I", PROBLEM), "AT"), ("PPR^PC1^PPR_PC1", (PID, PROBLEM), "PP"),
+                ("DFT^P03^DFT_P03", ("EVN|P03", PID, "PV1|1|I", "FT1|1", "PRT|1|AD||AT|1234^SMITH"), "AT"),
+                ("DFT^P03^DFT_P03", ("EVN|P03", PID, "PV1|1|I"), "AT")]] == [
+        ["ROL"], ["ROL"], ["ROL"], ["PRT", "ROL"], []]
     # so is a timing or a resource booked where no order or appointment stands to take it
     assert {"TQ1", "AIL"} <= set(fhir.convert(message("SRM^S01^SRM_S01", "ARQ|PL1", PID, "TQ1|1||Q6H", "RGS|1",
                                                      "AIL|1||XRAY1^^^RAD")).unmapped)
     assert "AIL-3" in fhir.convert(ROOMED.format("^^^^^Other name")).unmapped  # (the room's first description stays)
     assert "PV1-17" in fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1", DOCTORS.format("1234^JONES^JOHN"))).unmapped
-    # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported
-    assert [u for u in fhir.convert(message("ADT^A40^ADT_A39", "EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR|||||"
-                                            "|DOE^JOHN")).unmapped if u.startswith("MRG")] == ["MRG-1", "MRG-7"]
+    # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported,
+    # whatever another of its name wrote of them (a ROL of a role no row takes before one of a person alone); so
+    # is a field no row wrote anything of, whatever constants another segment's wrote (DG1-21 "X" after "D")
+    assert [[u for u in fhir.convert(message(kind, *segments)).unmapped if u.startswith(("MRG", "ROL", "DG1-21"))]
+            for kind, segments in [
+                ("ADT^A40^ADT_A39", ("EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR||||||DOE^JOHN")),
+                ("ADT^A15^ADT_A15", ("EVN|A15", "PID|1||ID1", "ROL|||RT^Role^AT|9999^CUTTER", "ROL||||1234^SMITH")),
+                ("ADT^A01^ADT_A01", (PID, "DG1|1||I10^Dx^I10" + "|" * 18 + "D", "DG1|2||J10^Dx^I10" + "|" * 18 + "X")),
+                ("ADT^A01^ADT_A01", (PID, "DG1|1||I10^Dx^I10" + "|" * 18 + "D", "DG1|2||J10^Dx^I10" + "|" * 18 + "D"))]
+            ] == [["MRG-1", "MRG-7"], ["ROL-3", "ROL-4"], ["DG1-21"], []]
     # a field whose rows wrote nothing of it (SCH-9's duration in hours, no minutesDuration) is reported;
     # one of separators alone holds no value
     # a resource its map wrote constants alone of is not made (EVN-7's HD of a universal id without its

@@ -1002,17 +1002,23 @@ void Maps::finish() {
   // PRT of an OBX's OBSERVATION) maps to nothing where it notes one of
   // them, as there: a procedure's surgeon is no participant of the stay
   // (the segment is reported).
+  // (So does one noting a segment no row maps: a charge's FT1, a
+  // problem's PRB, whose participants the tables give nowhere.)
+  std::set<std::string> participants;
   for (const auto &[segment, table] : first_table)
     if (top_level[segment])
       for (const SegmentRow &r : table->rows)
         if (r.segment == segment && r.map < 0 && !r.group.empty())
           for (const SegmentRow &other : table->rows)
-            if (other.map >= 0 && other.group == r.group && other.segment != segment)
+            if (other.map >= 0 && other.group == r.group && other.segment != segment) {
               add(unless[segment], other.segment);
+              participants.insert(segment);
+            }
   for (SegmentRow &base : fallback.rows) {
     if (const auto u = unless.find(base.segment); u != unless.end() && base.after.empty()) {
       base.after = u->second;
       base.unless = base.in_group = true;
+      base.notes_mapped = participants.contains(base.segment);
     }
     base.immunization = base.type == "Immunization" ? 1 : 0;
   }
@@ -2069,8 +2075,10 @@ public:
         unmapped(seg.name);
       else if (!held) [[unlikely]]
         // rows map the segment, none of them here (an MRG without MRG-3,
-        // the only field its rows read): its valued fields are reported
-        valued_fields(fields, named, seg);
+        // the only field its rows read): its valued fields are reported,
+        // whatever another segment of its name wrote of them (a ROL of a
+        // role no row takes, beside a second ROL of a person alone)
+        valued_fields(fields, named, seg, true);
     }
     for (const Fields &fields : valued_)
       for (uint32_t f = 1; f <= fields.top; ++f) {
@@ -2081,7 +2089,10 @@ public:
           report_bundle_time();
           continue;
         }
-        if (fields.constant[f]) { // decided once the resources' fates are known
+        // decided once the resources' fates are known; not where a segment
+        // of its name wrote nothing of it at all (DG1-21 "X" after a DG1-21
+        // "D", whose constants stay)
+        if (fields.constant[f] && !fields.lost[f]) {
           constants_alone_ = true;
           continue;
         }
@@ -2766,7 +2777,16 @@ private:
     for (uint32_t at = reading_; noted.empty() && at-- > 0;)
       if (!same(message_.segment_at(at).name, name))
         noted = message_.segment_at(at).name;
+    if (row.notes_mapped && !noted.empty() && !maps_segment(noted))
+      return true;
     return std::ranges::any_of(row.after, [&](const std::string &s) { return same(s, noted); });
+  }
+
+  // Whether a row of a message without a table maps segment `name`.
+  bool maps_segment(std::string_view name) const {
+    const auto rows = maps_.fallback.by_segment.find(std::string(name));
+    return rows != maps_.fallback.by_segment.end() &&
+           std::ranges::any_of(rows->second, [&](uint32_t k) { return maps_.fallback.rows[k].map >= 0; });
   }
 
   Named &seen(const Structure &structure, std::string_view name, uint32_t index) {
@@ -3046,7 +3066,7 @@ private:
   // Notes the fields `seg` values, by segment name; what rows wrote of is
   // noted as the segment ends. `entry` is null for the segment's first
   // map: its valued fields are noted then.
-  void valued_fields(Fields *&entry, Named &named, const SegmentView &seg) {
+  void valued_fields(Fields *&entry, Named &named, const SegmentView &seg, bool lost = false) {
     if (entry)
       return;
     if (named.valued == none) {
@@ -3054,7 +3074,7 @@ private:
       valued_.push_back(Fields{seg.name, {}, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
-    std::bitset<256> valued = own_valued(seg, entry->valued, entry->top);
+    std::bitset<256> valued = own_valued(seg, lost ? std::bitset<256>() : entry->valued, entry->top);
     if (valued[1] && !seg.msh && says_nothing_more(seg, named)) [[unlikely]]
       valued[1] = false;
     // OBX-2 names the type of OBX-5's value, which the rows of OBX-5 read
@@ -3077,6 +3097,8 @@ private:
     if (seg.msh && valued[12] && version_ && !stand_in_version_ && names_version_alone(seg))
       valued[12] = false;
     entry->valued |= valued;
+    if (lost)
+      entry->lost |= valued;
   }
 
   // Whether field 1 of `seg` (segment reading_, the `count`th of its name
@@ -5776,12 +5798,22 @@ private:
     // row before: that is not filled)
     if (made || same(resources[to].type, row.referred)) {
       const PathLease lease(*this);
+      // (the reference to one made here writes nothing of the field: what
+      // the row writes in it does, a constant where it stays; an SPM-3 of
+      // an EIP.1 without its entity id makes a parent Specimen of the
+      // identifier's type alone, which goes, and is reported)
+      const bool wrote = wrote_[field_ & 255];
+      if (made)
+        wrote_[field_ & 255] = false;
       emit(to, lease.path, row.inner[0], value, repetition, seg);
+      const bool inner_wrote = wrote_[field_ & 255];
       // one made here that the row wrote nothing in goes
       if (made && nodes_[resources[to].root].first == none)
         resources[to].dropped = true;
       else if (made)
         reference_leaf(r, path, to);
+      if (made)
+        wrote_[field_ & 255] = wrote || inner_wrote;
     }
     path.resize(size);
   }

@@ -336,6 +336,12 @@ struct SegmentRow {
   // it knows one, places in a group: a DFT's DG1 outside its groups is the
   // account's, whatever order stands before it
   bool in_group = false;
+  // of the fallback: a participant's row (ROL, PRT) that holds only where
+  // what the segment notes (see Engine::notes()) is a segment some row
+  // maps: a charge's performer (DFT's FT1 PRT ROL), a problem's or goal's
+  // role (PPR's PRB ROL) is no participant of the patient or the stay, and
+  // the segment is reported
+  bool notes_mapped = false;
   // of the fallback: a row of a segment that does not name its resource,
   // filling one that a segment naming it makes before it in its table (TQ1
   // the ServiceRequest of ORC, AIL the Appointment of SCH): it fills such a

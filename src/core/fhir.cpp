@@ -2166,6 +2166,20 @@ public:
             structure.rows[k].parent == 0 &&
             same(structure.rows[k].group, structure.rows[o].group))
           return structure.rows[k].group;
+    // one the occurrence holds after the segments that close it (ORU_R01's
+    // OBR OBX FT1 OBX, the second OBX past the order's OBSERVATION groups,
+    // where the structure has no place for it) opens the next occurrence
+    // of the occurrence's child group it begins: the order's result, not a
+    // result of the patient's
+    if (node != 0 && n.def)
+      for (const StructureElement &c : n.def->children)
+        if (c.group && std::ranges::any_of(c.group->starts, [&](const std::string &s) {
+              return same(s, message_.segment_at(reading_).name);
+            }))
+          for (uint32_t k : rows)
+            if (structure.rows[k].map >= 0 && structure.rows[k].parent == 0 &&
+                same(structure.rows[k].group, c.group->name))
+              return structure.rows[k].group;
     return fallback;
   }
 

@@ -1080,6 +1080,14 @@ def test_corpus_bundles_are_valid(path):
     # a message without a table: a note is its order's where it notes the order, not the problem before it
     (message("PPR^PC1", PID, PROBLEM, "NTE|1||Problem note", "ORC|NW|O1", OBR, "NTE|1||Order note"),
      "ServiceRequest", "note", [{"text": "Order note"}]),
+    # an OBX after its order's FT1 or CTI (past the order's OBSERVATION groups) is a result of its report
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "FT1|1", "OBX|2|NM|2-8^b^LN||6||||||F"),
+     "DiagnosticReport", "result.1.reference", "#Observation#1"),
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "CTI|S1", "OBX|2|NM|2-8^b^LN||6||||||F"
+             ).replace("|2.5.1", "|2.4", 1), "DiagnosticReport", "result.1.reference", "#Observation#1"),
+    # ... and an NTE after it that OBX's note
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "FT1|1", "OBX|2|NM|2-8^b^LN||6||||||F",
+             "NTE|1||Recheck"), "Observation#1", "note", [{"text": "Recheck"}]),
     # an NTE after a second OBR without an ORC (a second order, after the first's OBX) is that order's note
     (message("ORM^O01", PID, "ORC|NW|P1", "OBR|1|P1||80053^CMP^CPT", "OBX|1|ST|1-8^a^LN||v||||||F",
              "OBR|2|P2||85025^CBC^CPT", "NTE|1||Second order note"), "ServiceRequest#1", "note",

@@ -1966,6 +1966,9 @@ public:
       }
       if (!implied_.empty() && opens == none) [[unlikely]]
         group = fresh_group(node, seg.name, i, group);
+      if (occurrence == 0 && opens == none && node != 0) [[unlikely]]
+        if (const GroupDef *child = child_begun(node, i))
+          group = child->name;
       const std::span<const uint32_t> rows = rows_in(structure, named, group, node);
       if (opens == none && chosen_[named.chosen].borrowed) [[unlikely]]
         opens = nested_occurrence(node, seg.name, named.before, i);
@@ -2166,6 +2169,20 @@ public:
             structure.rows[k].parent == 0 &&
             same(structure.rows[k].group, structure.rows[o].group))
           return structure.rows[k].group;
+    // one the occurrence holds after the segments that close it (ORU_R01's
+    // OBR OBX FT1 OBX, the second OBX past the order's OBSERVATION groups,
+    // where the structure has no place for it) opens the next occurrence
+    // of the occurrence's child group it begins: the order's result, not a
+    // result of the patient's
+    if (node != 0 && n.def)
+      for (const StructureElement &c : n.def->children)
+        if (c.group && std::ranges::any_of(c.group->starts, [&](const std::string &s) {
+              return same(s, message_.segment_at(reading_).name);
+            }))
+          for (uint32_t k : rows)
+            if (structure.rows[k].map >= 0 && structure.rows[k].parent == 0 &&
+                same(structure.rows[k].group, c.group->name))
+              return structure.rows[k].group;
     return fallback;
   }
 
@@ -3474,6 +3491,29 @@ private:
     const GroupDef *fresh =
         holding_after(occurrences_->nodes[at].def, message_.segment_at(index - 1).name, name);
     return fresh ? std::string_view(fresh->name) : group;
+  }
+
+  // For segment `index`, which the structure has no place for in occurrence
+  // `node`, following segments of that occurrence it had no place for
+  // either: the group holding it after the one before where the first of
+  // them begins a child group of the occurrence (group_of_opener(): ORU_R01's
+  // OBR OBX FT1 OBX NTE, the NTE the second OBX's note, as the OBSERVATION
+  // it begins holds it), else null. (Out of line: such messages alone.)
+  [[gnu::noinline, gnu::cold]] const GroupDef *child_begun(uint32_t node, uint32_t index) const {
+    const std::vector<uint32_t> &unexpected = occurrences_->unexpected;
+    const GroupDef *def = occurrences_->nodes[node].def;
+    if (def == nullptr || index == 0)
+      return nullptr;
+    auto strays = [&](uint32_t k) {
+      return occurrences_->segment_node[k] == node && std::ranges::binary_search(unexpected, k);
+    };
+    for (uint32_t k = index; k-- > 0 && strays(k);) {
+      const std::string_view name = message_.segment_at(k).name;
+      for (const StructureElement &c : def->children)
+        if (c.group && std::ranges::any_of(c.group->starts, [&](const std::string &s) { return same(s, name); }))
+          return holding_after(c.group, message_.segment_at(index - 1).name, message_.segment_at(index).name);
+    }
+    return nullptr;
   }
 
   // The first segment of group occurrence `node` (none: it holds none).

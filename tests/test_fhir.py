@@ -1908,12 +1908,14 @@ def test_unmapped_content_is_reported():
              if u in ("PRT-4", "PRT-5")] for person in ("5678^JONES^ANN", "1234^SMITH")] == [["PRT-4", "PRT-5"], []]
     # a component its rows read whose conditions none held is reported as its field: a unit's code without a
     # coding system beside its text (CWE.1 is the Quantity's code only with CWE.3, its unit only without CWE.2);
-    # a repeat pattern's phase (RPT.3, a day of the week only where RPT.2 aligns it so)
-    assert [[u for u in fhir.convert(t).unmapped if u in ("OBX-6", "TQ1-3")] for t in [
+    # a repeat pattern's phase (RPT.3, a day of the week only where RPT.2 aligns it so); a duration's units of
+    # their text alone (AIL-10 "^minutes": no code, the amount taken as minutes)
+    assert [[u for u in fhir.convert(t).unmapped if u in ("OBX-6", "TQ1-3", "AIL-10")] for t in [
         observations(("NM", "5|mg^milligram")), observations(("NM", "5|mg^milligram^UCUM")), observations(("NM", "5|mg")),
         message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H^^1", "OBR|1|P1||1-8^a^LN"),
-        message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H^^^^6^h", "OBR|1|P1||1-8^a^LN")]] == [
-        ["OBX-6"], [], [], ["TQ1-3"], []]
+        message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H^^^^6^h", "OBR|1|P1||1-8^a^LN"),
+        *(DURATIONS.replace("|||45", "|||45|" + units) for units in ("^minutes", "min^minutes", '""'))]] == [
+        ["OBX-6"], [], [], ["TQ1-3"], [], ["AIL-10"], [], []]
     # a drug given, which no table maps (RAS: RXA and its RXR), is reported whole
     assert {"RXA", "RXR"} <= set(fhir.convert(message("RAS^O17^RAS_O17", PID, "ORC|RE|RX1", "RXA|0|1|20240110||"
                                                       "00069-3150-83^Ceftriaxone^NDC|1|g", "RXR|IV")).unmapped)

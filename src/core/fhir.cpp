@@ -5151,10 +5151,15 @@ private:
   }
 
   // Notes the fields of `seg` that the places a row joins read as written
-  // (AIS-8, the units of AIS-7's duration). (Out of line: few rows join.)
-  [[gnu::noinline]] void wrote_joined(const Row &row, const SegmentView &seg) {
+  // (AIS-8, the units of AIS-7's duration), but the place numbered
+  // `unread`, whose part read was empty: a units field of its text alone
+  // (AIL-10 `^minutes`) chose nothing, the default minutes were, and the
+  // field stays to be reported. (Out of line: few rows join.)
+  [[gnu::noinline]] void wrote_joined(const Row &row, const SegmentView &seg,
+                                      size_t unread = SIZE_MAX) {
+    size_t n = 0;
     for (const Test &t : row.join)
-      if (t.op == 'A' && t.field < 256 && same(t.segment, seg.name))
+      if (t.op == 'A' && n++ != unread && t.field < 256 && same(t.segment, seg.name))
         wrote_[t.field] = true;
   }
 
@@ -5208,7 +5213,7 @@ private:
       return;
     const std::string time = out; // (primitive() writes value_)
     primitive(r, path, 'T', time);
-    wrote_joined(row, seg);
+    wrote_joined(row, seg, parts[2].empty() ? 2 : SIZE_MAX);
   }
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before

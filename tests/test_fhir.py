@@ -1938,14 +1938,18 @@ def test_unmapped_content_is_reported():
     assert "PV1-17" in fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1", DOCTORS.format("1234^JONES^JOHN"))).unmapped
     # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported,
     # whatever another of its name wrote of them (a ROL of a role no row takes before one of a person alone); so
-    # is a field no row wrote anything of, whatever constants another segment's wrote (DG1-21 "X" after "D")
-    assert [[u for u in fhir.convert(message(kind, *segments)).unmapped if u.startswith(("MRG", "ROL", "DG1-21"))]
+    # is a field no row wrote anything of, whatever constants another segment's wrote (DG1-21 "X" after "D"), or
+    # whose rows write constants alone (IN3-21's case manager: the CareTeam a ROL made keeps the role alone)
+    assert [[u for u in fhir.convert(message(kind, *segments)).unmapped if u.startswith(("MRG", "ROL", "DG1-21", "IN3"))]
             for kind, segments in [
                 ("ADT^A40^ADT_A39", ("EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR||||||DOE^JOHN")),
                 ("ADT^A15^ADT_A15", ("EVN|A15", "PID|1||ID1", "ROL|||RT^Role^AT|9999^CUTTER", "ROL||||1234^SMITH")),
                 ("ADT^A01^ADT_A01", (PID, "DG1|1||I10^Dx^I10" + "|" * 18 + "D", "DG1|2||J10^Dx^I10" + "|" * 18 + "X")),
-                ("ADT^A01^ADT_A01", (PID, "DG1|1||I10^Dx^I10" + "|" * 18 + "D", "DG1|2||J10^Dx^I10" + "|" * 18 + "D"))]
-            ] == [["MRG-1", "MRG-7"], ["ROL-3", "ROL-4"], ["DG1-21"], []]
+                ("ADT^A01^ADT_A01", (PID, "DG1|1||I10^Dx^I10" + "|" * 18 + "D", "DG1|2||J10^Dx^I10" + "|" * 18 + "D")),
+                *(("ADT^A01^ADT_A01", (PID, "ROL|R1|AD|CM^Case^HL70443|9999^CUTTER", "IN1|1|PLAN1|ORG1|Acme",
+                                       "IN3|1" + "|" * 20 + name)) for name in ("JONES", ""))]
+            ] == [["MRG-1", "MRG-7"], ["ROL-3", "ROL-4"], ["DG1-21"], [], *[["ROL-3 'CM' (HL70443)", "ROL-1", "ROL-2"]
+                                                                           + more for more in (["IN3-21"], [])]]
     # a field whose rows wrote nothing of it (SCH-9's duration in hours, no minutesDuration) is reported;
     # one of separators alone holds no value
     # a resource its map wrote constants alone of is not made (EVN-7's HD of a universal id without its

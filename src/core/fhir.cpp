@@ -1814,6 +1814,10 @@ struct Fields {
   // written of by rows' constants alone in a segment (mapped if one of
   // them stays: see Engine::report_lost_to_constants())
   std::bitset<256> constant;
+  // of those, written of by constants no condition chose, whose rows are
+  // constants alone, the value read by no row (IN3-21's case manager, of which the CareTeam holds the
+  // role alone): reported whether they stay or not
+  std::bitset<256> unchosen;
   // valued in a segment of its name whose rows wrote nothing of it, where
   // another's did (mapped): reported all the same
   std::bitset<256> lost;
@@ -1972,6 +1976,8 @@ public:
       Fields *fields = nullptr; // noted once the segment maps
       wrote_.reset();
       constant_wrote_.reset();
+      constant_chosen_.reset();
+      read_by_value_.reset();
       met_written_.reset();
       for (; taken_fields_ != 0; taken_fields_ &= taken_fields_ - 1)
         taken_[std::countr_zero(taken_fields_)] = 0;
@@ -2066,6 +2072,7 @@ public:
       if (fields) {
         fields->mapped |= wrote_;
         fields->constant |= constant_wrote_ & ~wrote_;
+        fields->unchosen |= constant_wrote_ & ~wrote_ & ~constant_chosen_ & ~read_by_value_;
         uint32_t top = 0; // (the segment's valued fields are noted already)
         fields->lost |= own_valued(seg, wrote_ | constant_wrote_, top);
       }
@@ -3071,7 +3078,7 @@ private:
       return;
     if (named.valued == none) {
       named.valued = static_cast<uint32_t>(valued_.size());
-      valued_.push_back(Fields{seg.name, {}, {}, {}, {}, 0});
+      valued_.push_back(Fields{seg.name, {}, {}, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
     std::bitset<256> valued = own_valued(seg, lost ? std::bitset<256>() : entry->valued, entry->top);
@@ -4047,8 +4054,10 @@ private:
   // Reports each valued field of a segment that only rows' constants wrote
   // of, none of which stayed once the resources' fates are known ("PV1-6"
   // of a PL of its facility alone: its Location, made of nothing, went;
-  // the location's status with it). (Out of line: met only where a field
-  // gave constants alone.)
+  // the location's status with it), or that rows of no condition wrote
+  // (IN3-21's case manager: the CareTeam's role, of constants alone, holds
+  // no name of the field, whether it stays or not). (Out of line: met only
+  // where a field gave constants alone.)
   [[gnu::noinline, gnu::cold]] void report_lost_to_constants() {
     auto stays = [&](const FieldWrite &w) {
       if (resources[w.resource].dropped || w.node == none)
@@ -4067,7 +4076,7 @@ private:
               return w.field == f && same(message_.segment_at(w.segment).name, fields.name) &&
                      stays(w);
             });
-        if (!stayed && !reported_as_value(fields.name, f))
+        if ((!stayed || fields.unchosen[f]) && !reported_as_value(fields.name, f))
           unmapped(field_place(fields.name, f));
       }
   }
@@ -4375,6 +4384,8 @@ private:
         read = row.field;
         field_from_ = static_cast<uint32_t>(nodes_.size());
       }
+      if (!row.has_constant && row.field < 256)
+        read_by_value_[row.field] = true;
       if (text.empty() || !gate.open(*this, row, seg)) {
         if (text.empty() && row.joins) [[unlikely]]
           blank_line(r, base, row, seg);
@@ -4835,6 +4846,8 @@ private:
         return;
       if (row.table_system && !sent_code_system(row, value, seg)) [[unlikely]]
         return;
+      if (!row.condition.empty())
+        constant_chosen_[field_ & 255] = true;
       constant_leaf(r, path,
                     row.kind == 'b' || row.kind == 'i' || row.kind == 'd' || row.kind == 'p' ||
                             row.kind == 'w'
@@ -7941,6 +7954,8 @@ private:
   // the dead nodes made anew within such a value (see end_whole())
   std::vector<uint32_t> revived_;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
+  std::bitset<256> constant_chosen_; // ... a constant of a row of a condition
+  std::bitset<256> read_by_value_; // those a row of no constant reads
   // those a value of which met an element another field wrote before (an
   // OBR-2 of another number than ORC-2's): a constant of theirs reaching
   // that element (its type, PLAC) writes nothing of them (constant_leaf())

@@ -1916,12 +1916,14 @@ def test_unmapped_content_is_reported():
              if u in ("PRT-4", "PRT-5")] for person in ("5678^JONES^ANN", "1234^SMITH")] == [["PRT-4", "PRT-5"], []]
     # a component its rows read whose conditions none held is reported as its field: a unit's code without a
     # coding system beside its text (CWE.1 is the Quantity's code only with CWE.3, its unit only without CWE.2);
-    # a repeat pattern's phase (RPT.3, a day of the week only where RPT.2 aligns it so)
-    assert [[u for u in fhir.convert(t).unmapped if u in ("OBX-6", "TQ1-3")] for t in [
+    # a repeat pattern's phase (RPT.3, a day of the week only where RPT.2 aligns it so); a duration's units of
+    # their text alone (AIL-10 "^minutes": no code, the amount taken as minutes)
+    assert [[u for u in fhir.convert(t).unmapped if u in ("OBX-6", "TQ1-3", "AIL-10")] for t in [
         observations(("NM", "5|mg^milligram")), observations(("NM", "5|mg^milligram^UCUM")), observations(("NM", "5|mg")),
         message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H^^1", "OBR|1|P1||1-8^a^LN"),
-        message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H^^^^6^h", "OBR|1|P1||1-8^a^LN")]] == [
-        ["OBX-6"], [], [], ["TQ1-3"], []]
+        message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H^^^^6^h", "OBR|1|P1||1-8^a^LN"),
+        *(DURATIONS.replace("|||45", "|||45|" + units) for units in ("^minutes", "min^minutes", '""'))]] == [
+        ["OBX-6"], [], [], ["TQ1-3"], [], ["AIL-10"], [], []]
     # a drug given, which no table maps (RAS: RXA and its RXR), is reported whole
     assert {"RXA", "RXR"} <= set(fhir.convert(message("RAS^O17^RAS_O17", PID, "ORC|RE|RX1", "RXA|0|1|20240110||"
                                                       "00069-3150-83^Ceftriaxone^NDC|1|g", "RXR|IV")).unmapped)
@@ -1944,14 +1946,18 @@ def test_unmapped_content_is_reported():
     assert "PV1-17" in fhir.convert(message("ADT^A01^ADT_A01", "PID|1||ID1", DOCTORS.format("1234^JONES^JOHN"))).unmapped
     # a segment none of whose rows held (a merge by the prior patient id alone, no MRG-3) has its fields reported,
     # whatever another of its name wrote of them (a ROL of a role no row takes before one of a person alone); so
-    # is a field no row wrote anything of, whatever constants another segment's wrote (DG1-21 "X" after "D")
-    assert [[u for u in fhir.convert(message(kind, *segments)).unmapped if u.startswith(("MRG", "ROL", "DG1-21"))]
+    # is a field no row wrote anything of, whatever constants another segment's wrote (DG1-21 "X" after "D"), or
+    # whose rows write constants alone (IN3-21's case manager: the CareTeam a ROL made keeps the role alone)
+    assert [[u for u in fhir.convert(message(kind, *segments)).unmapped if u.startswith(("MRG", "ROL", "DG1-21", "IN3"))]
             for kind, segments in [
                 ("ADT^A40^ADT_A39", ("EVN|A40", "PID|1||ID1", "MRG|ID0^^^GHH^MR||||||DOE^JOHN")),
                 ("ADT^A15^ADT_A15", ("EVN|A15", "PID|1||ID1", "ROL|||RT^Role^AT|9999^CUTTER", "ROL||||1234^SMITH")),
                 ("ADT^A01^ADT_A01", (PID, "DG1|1||I10^Dx^I10" + "|" * 18 + "D", "DG1|2||J10^Dx^I10" + "|" * 18 + "X")),
-                ("ADT^A01^ADT_A01", (PID, "DG1|1||I10^Dx^I10" + "|" * 18 + "D", "DG1|2||J10^Dx^I10" + "|" * 18 + "D"))]
-            ] == [["MRG-1", "MRG-7"], ["ROL-3", "ROL-4"], ["DG1-21"], []]
+                ("ADT^A01^ADT_A01", (PID, "DG1|1||I10^Dx^I10" + "|" * 18 + "D", "DG1|2||J10^Dx^I10" + "|" * 18 + "D")),
+                *(("ADT^A01^ADT_A01", (PID, "ROL|R1|AD|CM^Case^HL70443|9999^CUTTER", "IN1|1|PLAN1|ORG1|Acme",
+                                       "IN3|1" + "|" * 20 + name)) for name in ("JONES", ""))]
+            ] == [["MRG-1", "MRG-7"], ["ROL-3", "ROL-4"], ["DG1-21"], [], *[["ROL-3 'CM' (HL70443)", "ROL-1", "ROL-2"]
+                                                                           + more for more in (["IN3-21"], [])]]
     # a field whose rows wrote nothing of it (SCH-9's duration in hours, no minutesDuration) is reported;
     # one of separators alone holds no value
     # a resource its map wrote constants alone of is not made (EVN-7's HD of a universal id without its

@@ -1814,6 +1814,10 @@ struct Fields {
   // written of by rows' constants alone in a segment (mapped if one of
   // them stays: see Engine::report_lost_to_constants())
   std::bitset<256> constant;
+  // of those, written of by constants no condition chose, whose rows are
+  // constants alone, the value read by no row (IN3-21's case manager, of which the CareTeam holds the
+  // role alone): reported whether they stay or not
+  std::bitset<256> unchosen;
   // valued in a segment of its name whose rows wrote nothing of it, where
   // another's did (mapped): reported all the same
   std::bitset<256> lost;
@@ -1975,6 +1979,8 @@ public:
       Fields *fields = nullptr; // noted once the segment maps
       wrote_.reset();
       constant_wrote_.reset();
+      constant_chosen_.reset();
+      read_by_value_.reset();
       met_written_.reset();
       for (; taken_fields_ != 0; taken_fields_ &= taken_fields_ - 1)
         taken_[std::countr_zero(taken_fields_)] = 0;
@@ -2069,6 +2075,7 @@ public:
       if (fields) {
         fields->mapped |= wrote_;
         fields->constant |= constant_wrote_ & ~wrote_;
+        fields->unchosen |= constant_wrote_ & ~wrote_ & ~constant_chosen_ & ~read_by_value_;
         uint32_t top = 0; // (the segment's valued fields are noted already)
         fields->lost |= own_valued(seg, wrote_ | constant_wrote_, top);
       }
@@ -3088,7 +3095,7 @@ private:
       return;
     if (named.valued == none) {
       named.valued = static_cast<uint32_t>(valued_.size());
-      valued_.push_back(Fields{seg.name, {}, {}, {}, {}, 0});
+      valued_.push_back(Fields{seg.name, {}, {}, {}, {}, {}, 0});
     }
     entry = &valued_[named.valued];
     std::bitset<256> valued = own_valued(seg, lost ? std::bitset<256>() : entry->valued, entry->top);
@@ -4087,8 +4094,10 @@ private:
   // Reports each valued field of a segment that only rows' constants wrote
   // of, none of which stayed once the resources' fates are known ("PV1-6"
   // of a PL of its facility alone: its Location, made of nothing, went;
-  // the location's status with it). (Out of line: met only where a field
-  // gave constants alone.)
+  // the location's status with it), or that rows of no condition wrote
+  // (IN3-21's case manager: the CareTeam's role, of constants alone, holds
+  // no name of the field, whether it stays or not). (Out of line: met only
+  // where a field gave constants alone.)
   [[gnu::noinline, gnu::cold]] void report_lost_to_constants() {
     auto stays = [&](const FieldWrite &w) {
       if (resources[w.resource].dropped || w.node == none)
@@ -4107,7 +4116,7 @@ private:
               return w.field == f && same(message_.segment_at(w.segment).name, fields.name) &&
                      stays(w);
             });
-        if (!stayed && !reported_as_value(fields.name, f))
+        if ((!stayed || fields.unchosen[f]) && !reported_as_value(fields.name, f))
           unmapped(field_place(fields.name, f));
       }
   }
@@ -4415,6 +4424,8 @@ private:
         read = row.field;
         field_from_ = static_cast<uint32_t>(nodes_.size());
       }
+      if (!row.has_constant && row.field < 256)
+        read_by_value_[row.field] = true;
       if (text.empty() || !gate.open(*this, row, seg)) {
         if (text.empty() && row.joins) [[unlikely]]
           blank_line(r, base, row, seg);
@@ -4875,6 +4886,8 @@ private:
         return;
       if (row.table_system && !sent_code_system(row, value, seg)) [[unlikely]]
         return;
+      if (!row.condition.empty())
+        constant_chosen_[field_ & 255] = true;
       constant_leaf(r, path,
                     row.kind == 'b' || row.kind == 'i' || row.kind == 'd' || row.kind == 'p' ||
                             row.kind == 'w'
@@ -5191,10 +5204,15 @@ private:
   }
 
   // Notes the fields of `seg` that the places a row joins read as written
-  // (AIS-8, the units of AIS-7's duration). (Out of line: few rows join.)
-  [[gnu::noinline]] void wrote_joined(const Row &row, const SegmentView &seg) {
+  // (AIS-8, the units of AIS-7's duration), but the place numbered
+  // `unread`, whose part read was empty: a units field of its text alone
+  // (AIL-10 `^minutes`) chose nothing, the default minutes were, and the
+  // field stays to be reported. (Out of line: few rows join.)
+  [[gnu::noinline]] void wrote_joined(const Row &row, const SegmentView &seg,
+                                      size_t unread = SIZE_MAX) {
+    size_t n = 0;
     for (const Test &t : row.join)
-      if (t.op == 'A' && t.field < 256 && same(t.segment, seg.name))
+      if (t.op == 'A' && n++ != unread && t.field < 256 && same(t.segment, seg.name))
         wrote_[t.field] = true;
   }
 
@@ -5248,7 +5266,7 @@ private:
       return;
     const std::string time = out; // (primitive() writes value_)
     primitive(r, path, 'T', time);
-    wrote_joined(row, seg);
+    wrote_joined(row, seg, parts[2].empty() ? 2 : SIZE_MAX);
   }
 
   // A vocabulary's code for a Coding or a CodeableConcept: written before
@@ -7976,6 +7994,8 @@ private:
   // the dead nodes made anew within such a value (see end_whole())
   std::vector<uint32_t> revived_;
   std::bitset<256> constant_wrote_; // those a row's constant was written of
+  std::bitset<256> constant_chosen_; // ... a constant of a row of a condition
+  std::bitset<256> read_by_value_; // those a row of no constant reads
   // those a value of which met an element another field wrote before (an
   // OBR-2 of another number than ORC-2's): a constant of theirs reaching
   // that element (its type, PLAC) writes nothing of them (constant_leaf())

@@ -77,6 +77,11 @@ inline bool same(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Whether group `g` (null: none) may begin with segment `name`.
+bool begins_with(const GroupDef *g, std::string_view name) {
+  return g && std::ranges::any_of(g->starts, [&](const std::string &s) { return same(s, name); });
+}
+
 // Equality of texts but for the case of their ASCII letters (codes sent in
 // another case than a vocabulary's).
 inline bool same_folded(std::string_view a, std::string_view b) {
@@ -2183,9 +2188,7 @@ public:
     // result of the patient's
     if (node != 0 && n.def)
       for (const StructureElement &c : n.def->children)
-        if (c.group && std::ranges::any_of(c.group->starts, [&](const std::string &s) {
-              return same(s, message_.segment_at(reading_).name);
-            }))
+        if (begins_with(c.group, message_.segment_at(reading_).name))
           for (uint32_t k : rows)
             if (structure.rows[k].map >= 0 && structure.rows[k].parent == 0 &&
                 same(structure.rows[k].group, c.group->name))
@@ -3517,7 +3520,7 @@ private:
     for (uint32_t k = index; k-- > 0 && strays(k);) {
       const std::string_view name = message_.segment_at(k).name;
       for (const StructureElement &c : def->children)
-        if (c.group && std::ranges::any_of(c.group->starts, [&](const std::string &s) { return same(s, name); }))
+        if (begins_with(c.group, name))
           return holding_after(c.group, message_.segment_at(index - 1).name, message_.segment_at(index).name);
     }
     return nullptr;
@@ -3561,8 +3564,7 @@ private:
         const StructureElement &later = children[j];
         if (!later.group && same(later.name, name))
           return def;
-        if (later.group && std::ranges::any_of(later.group->starts,
-                                               [&](const std::string &s) { return same(s, name); }))
+        if (begins_with(later.group, name))
           return later.group;
       }
       return nullptr;

@@ -2401,6 +2401,57 @@ def test_user_rows_route_a_z_segment_to_a_resource(tmp_path):
 
 
 
+MESSAGE_HEADER = ("IN,,,,,,Condition (IF True),,,HL7 FHIR,,,,\n"
+                  "Sort Order,Identifier,Syntax,Name,Cardinality - Min,Cardinality - Max,Computable ANTLR,"
+                  "Computable FHIRPath,Narrative,Primary Target,Segment Map,References,,\n")
+ZXX_ROW = "30,{}.ZXX,[ ZXX ],Z,0,1,,,,Observation[9],ZXX[Observation],,,\n"
+ZXX_MAP = HEADER + '0,ZXX,,,,,,,,status,,code,1,1,,,"""final""",,\n1,ZXX-1,Kind,CWE,0,1,,,,code,,CodeableConcept,1,1,CWE[CodeableConcept],{},,,\n'
+
+
+@pytest.mark.parametrize("files, structure, expected", [
+    # a message table of no rows adds none
+    ({"ADT_A01.csv": MESSAGE_HEADER, "ZXX[Observation].csv": ZXX_MAP.format("")}, "ADT^A01^ADT_A01",
+     ["ADT_A01.csv: a message table without rows (its first names no segment); nothing added"]),
+    # a table of a structure the package adds a row to (ORM_O01's RXR after its RXO), without that row
+    ({"ORM_O01.csv": MESSAGE_HEADER + ZXX_ROW.format("ORM_O01"), "ZXX[Observation].csv": ZXX_MAP.format("")},
+     "ORM^O01^ORM_O01", ["DOG"]),
+    # a vocabulary of no table: the row goes, as one naming a data type map of no table
+    ({"ADT_A01.csv": MESSAGE_HEADER + ZXX_ROW.format("ADT_A01"), "ZXX[Observation].csv": ZXX_MAP.format("NoSuchCodes")},
+     "ADT^A01^ADT_A01", ["ZXX[Observation] ZXX-1 -> code: vocabulary NoSuchCodes has no table"]),
+    # an Attachment's data that no row gives a contentType beside, which FHIR does not take
+    ({"ADT_A01.csv": MESSAGE_HEADER + ZXX_ROW.format("ADT_A01"), "ZXX[Observation].csv": ZXX_MAP.format("") +
+      "2,ZXX-2,Scan,ST,0,1,,,,extension[1].valueAttachment.data,,base64Binary,0,1,,,,,\n"},
+     "ADT^A01^ADT_A01", ["ZXX[Observation] ZXX-2 -> extension[1].valueAttachment.data: an Attachment's data "
+                         "without its contentType, which FHIR does not take; not written", "DOG"]),
+    ({"ADT_A01.csv": MESSAGE_HEADER + ZXX_ROW.format("ADT_A01"), "ZXX[Observation].csv": ZXX_MAP.format("Pets"),
+      "Pets.csv": "HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nDOG,Dog,,,,,canine\n"},
+     "ADT^A01^ADT_A01", ["canine"]),
+])
+def test_user_tables_report_what_they_cannot_honour(tmp_path, files, structure, expected):
+    for name, text in files.items():
+        (tmp_path / name).write_text(text)
+    mapping = fhir.Mapping.load(sorted(tmp_path.iterdir()))
+    observations = entries(fhir.to_dict(message(structure, PID, "ZXX|DOG^Dog^L"), mapping=mapping), "Observation")
+    assert mapping.report + [c["code"] for o in observations for c in o["code"].get("coding", [])] == expected
+
+
+def test_a_mapping_reads_its_own_maps_alone(tmp_path):
+    # ZST[string] reads ZST.2 in one user's tables and ZST.1 in another's:
+    # the second's loaded after the first reads its own
+    def load(component):
+        (tmp_path / component).mkdir()
+        (tmp_path / component / "ADT_A01.csv").write_text(MESSAGE_HEADER + ZXX_ROW.format("ADT_A01"))
+        (tmp_path / component / "ZXX[Observation].csv").write_text(
+            ZXX_MAP.format("") + "2,ZXX-2,N,ZST,0,1,,,,valueString,,string,0,1,ZST[string],,,,\n")
+        (tmp_path / component / "ZST[string].csv").write_text(
+            HEADER + f"{component},ZST.{component},T,ST,0,1,,,,$value,,string,0,1,,,,,\n")
+        return fhir.Mapping.load(sorted((tmp_path / component).iterdir()))
+
+    text = message("ADT^A01^ADT_A01", PID, "ZXX|DOG^Dog^L|first^second")
+    assert [entries(fhir.to_dict(text, mapping=load(c)), "Observation")[0]["valueString"]
+            for c in "21"] == ["second", "first"]
+
+
 def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_ones_own(tmp_path):
     (tmp_path / "ADT_A01.csv").write_text(
         "IN,,,,,,Condition (IF True),,,HL7 FHIR,,,,\n"
@@ -2430,8 +2481,18 @@ def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_on
      {"code": "QQ", "display": "Queer"}),
     ("HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,Queer,HL70002,,,,S\n",
      {"code": "S", "display": "Queer", "system": "http://terminology.hl7.org/CodeSystem/v2-0002"}),
-    ("Code,Text,Code System\n", "not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
-    ("Code,Text\n".encode("utf-16"), "not UTF-8 text (invalid start byte at byte 0): save the table as CSV UTF-8"),
+    # a spreadsheet's BOM and line ends
+    ("\ufeffHL7 v2,,,,,,HL7 FHIR\r\nCode,Text,Code System,,,,Code\r\nQ,Queer,HL70002,,,,S\r\n",
+     {"code": "S", "display": "Queer", "system": "http://terminology.hl7.org/CodeSystem/v2-0002"}),
+    ("Code,Text,Code System\n", ": not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
+    ("Code,Text\n".encode("utf-16"), ", line 1: not UTF-8 text (invalid start byte at byte 0): save the table as CSV UTF-8"),
+    ("HL7 v2,,,,,,HL7 FHIR\nCode,Text\nQ,Qu\xe9er\n".encode("latin-1"),
+     ", line 3: not UTF-8 text (invalid continuation byte at byte 35): save the table as CSV UTF-8"),
+    # a quote left open would swallow every row after it
+    ('HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,"Queer,HL70002,,,,S\nM,Married,,,,,M\n',
+     ", line 3: not CSV (unexpected end of data)"),
+    ('HL7 v2,,,,,,HL7 FHIR\nCode,Text,Code System,,,,Code\nQ,"Queer"ly,HL70002,,,,S\n',
+     ", line 3: not CSV (',' expected after '\"')"),
 ])
 def test_user_vocabulary(tmp_path, table, expected):
     path = tmp_path / "HL7 Concept Map_ MaritalStatus - Sheet1.csv"
@@ -2439,7 +2500,7 @@ def test_user_vocabulary(tmp_path, table, expected):
     if isinstance(expected, str):
         with pytest.raises(ValueError) as e:
             fhir.Mapping.load([path])
-        assert str(e.value) == f"{path}: {expected}"
+        assert str(e.value) == f"{path}{expected}"
         return
     text = ADT_A01.replace(PID, PID + "|||Q^Queer^HL70002")
     (patient,) = entries(fhir.to_dict(text, mapping=fhir.Mapping.load([path])), "Patient")

@@ -309,7 +309,7 @@ def generate(base: Path) -> tuple[str, str]:
     shapes = ModelShapes()
     tables.SHAPES = shapes
     report.clear()
-    tables.BOUND.clear()
+    tables.forget_maps()
     maps: dict[str, str] = {}
     files: dict[str, tuple[str, Path]] = {}
     for kind, sub, pattern in (("S", "segments", r"FHIR R4_ (.+?) - "),

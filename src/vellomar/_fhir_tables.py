@@ -84,11 +84,14 @@ values without case (`E:.2:TEXT,TX,FT:*`).
 
 from __future__ import annotations
 
+import codecs
 import csv
+import io
 import os
 import re
 from collections import Counter
 from pathlib import Path
+from urllib.parse import unquote
 from typing import Callable, Iterable, Protocol
 
 
@@ -113,6 +116,8 @@ class TableShapes:
         self.bound: dict[str, list[str]] = {}
         # the package's maps to a string or uri with rows (see CHOSEN)
         self.chosen: set[str] = set()
+        # the names of its vocabularies, lower-cased
+        self.vocabularies: set[str] = set()
         codes: list[str] | None = None
         last = ""
         for line in text.splitlines():
@@ -126,6 +131,7 @@ class TableShapes:
                                     for e in elements}
             elif line.startswith("V\t"):
                 name = line.split("\t")[1]
+                self.vocabularies.add(unquote(name).lower())
                 codes = self.bound.setdefault(name, []) if is_bound_name(name) else None
             elif line.startswith("C\t") and codes is not None:
                 codes.append(line.split("\t")[1])
@@ -905,6 +911,19 @@ def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
                 top[element] = max(top.get(element, 0), slot + SHIFTS.get((name, element), 0))
 
 
+def forget_maps(chosen: Iterable[str] = ()) -> None:
+    """Clears what note_members() and map_rows() noted of the maps compiled
+    before (CHOSEN then the package's `chosen`): each compiling reads its
+    own tables alone, a user's second Mapping not the first's maps of the
+    same names."""
+    PIECES.clear()
+    MEMBERS.clear()
+    CHOSEN.clear()
+    CHOSEN.update(chosen)
+    SHIFTS.clear()
+    BOUND.clear()
+
+
 def note_members(name: str, path: Path | None) -> None:
     """Notes the first steps of the paths of map `name`'s rows, before any
     map is compiled: a row that names one of them as its target with this
@@ -936,9 +955,31 @@ def esc(text: str) -> str:
     return re.sub(r"[%\t\n\r ,|:;]", lambda m: "%%%02X" % ord(m.group()), text)
 
 
-def rows(path: Path) -> list[list[str]]:
-    with open(path, newline="", encoding="utf-8-sig") as f:
-        return [[c.strip() for c in r] + [""] * 20 for r in csv.reader(f)]
+def rows(path: Path, strict: bool = True) -> list[list[str]]:
+    """The cells of a CSV table, stripped, each row with 20 empty cells
+    after its own. ValueError naming the file and the line for a file of
+    another encoding (a spreadsheet's "Unicode text", or its ANSI CSV) or,
+    `strict`, one that is no CSV (a quoted cell left open swallows every
+    row after it; text after a closing quote): the line its row begins on."""
+    data = path.read_bytes()
+    bom = len(codecs.BOM_UTF8) if data.startswith(codecs.BOM_UTF8) else 0
+    try:
+        text = data[bom:].decode("utf-8")
+    except UnicodeDecodeError as e:
+        at = bom + e.start
+        line = data.count(b"\n", 0, at) + 1
+        raise ValueError(f"{path}, line {line}: not UTF-8 text ({e.reason} at byte {at}): "
+                         "save the table as CSV UTF-8") from None
+    reader = csv.reader(io.StringIO(text, newline=""), strict=strict)
+    table: list[list[str]] = []
+    line = 1
+    try:
+        for r in reader:
+            table.append([c.strip() for c in r] + [""] * 20)
+            line = reader.line_num + 1
+    except csv.Error as e:
+        raise ValueError(f"{path}, line {line}: not CSV ({e})") from None
+    return table
 
 
 def resolve(type_name: str, path: str) -> tuple[str, str] | str:
@@ -1484,9 +1525,11 @@ def referred_owner(name: str, own: str, ident: str, kind: str, fhir_type: str,
 
 
 def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
-             out: list[str], whole: bool = False) -> None:
+             out: list[str], whole: bool = False, vocabularies: set[str] | None = None) -> None:
     """The lines of a segment or data type map (`whole`: PL[Location]
-    itself, not the maps of PL_MAPS it makes first)."""
+    itself, not the maps of PL_MAPS it makes first; `vocabularies`: the
+    names, lower-cased, of those a row may name, where a row naming another
+    is reported and left out, as one naming a data type map of no table)."""
     parts = map_name(name)
     if parts is None:
         report.append(f"{name}: not a map name SEGMENT[Target]")
@@ -1504,9 +1547,9 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     if name == "PL[Location]" and path is not None and not whole:
         maps.update({n.lower(): n for n in PL_MAPS + CM_MAPS + LA2_MAPS + [LA2_WHOLE]})
         for n in PL_MAPS + CM_MAPS + LA2_MAPS:
-            map_rows(kind, n, path, maps, out)
-        map_rows(kind, LA2_WHOLE, path, maps, out, whole=True)
-        map_rows(kind, name, path, maps, out, whole=True)
+            map_rows(kind, n, path, maps, out, vocabularies=vocabularies)
+        map_rows(kind, LA2_WHOLE, path, maps, out, whole=True, vocabularies=vocabularies)
+        map_rows(kind, name, path, maps, out, whole=True, vocabularies=vocabularies)
         return
     identity = f"\t{IDENTITIES[name]}" if name in IDENTITIES else ""
     if name in SHARED_ELEMENT:
@@ -2121,6 +2164,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
             if dtkey is None:
                 report.append(f"{where}: data type map {dtmap} has no table")
                 continue
+        if vocab and vocabularies is not None and (
+                (named := vocabulary_name(vocab.split("\n")[0])).lower() not in vocabularies):
+            report.append(f"{where}: vocabulary {named} has no table")
+            continue
         if tpath:
             resolved = resolve(owner, tpath)
             if isinstance(resolved, str) and r[3].strip() in ("DTM", "TS") and not isinstance(
@@ -2351,6 +2398,19 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
                               *([joined] if joined else [])])
             (last if each else out).append(line)
     out += last
+    # an Attachment's data that no row of the map gives a contentType beside
+    # (a user's row of a field's text into "content[1].attachment.data"
+    # alone), which FHIR does not take (att-1): the row goes, reported
+    typed = {line.split("\t")[3][:-len("contentType")] for line in out[head:]
+             if re.fullmatch(r"(?:.*\.)?contentType", line.split("\t")[3])}
+    untyped = [i for i in range(head, len(out)) if (cells := out[i].split("\t"))[4] in ("B", "6", "H")
+               and re.fullmatch(r"(?:.*\.)?data", cells[3]) and cells[3][:-len("data")] not in typed]
+    for i in untyped:
+        cells = out[i].split("\t")
+        readable = re.sub(r"[*](\d+)~?", r"[\1]", cells[3])
+        report.append(f"{name} {parts[0]}{'-' if kind == 'S' else '.'}{cells[1]} -> {readable}: "
+                      "an Attachment's data without its contentType, which FHIR does not take; not written")
+    out[:] = [line for i, line in enumerate(out) if i not in untyped]
     # mended: a Location's partOf row of a PL (PL_MAPS, CM_MAPS, LA2_MAPS)
     # reads the value whole only to make the next Location, not as a read of
     # its components: PL.5's status and PL.6's person location type, which
@@ -2538,11 +2598,19 @@ def message_rows(path: Path, segmaps: dict[str, str], out: list[str],
     """The rows of a message table; `known` accepts segment maps named that
     are not in `segmaps` (the package's own, under a user's table)."""
     table = rows(path)
+    if len(table) < 3 or not table[2][1]:
+        report.append(f"{path.name}: a message table without rows (its first names no segment); "
+                      "nothing added")
+        return
     structure = table[2][1].split(".")[0].split(":")[0]
     out.append(f"M\t{structure}")
     for after, ident, label, segmap in ADDED_TABLE_ROWS.get(structure, []):
-        # mended: see ADDED_TABLE_ROWS
-        at = max(i for i, r in enumerate(table) if r[1].strip() == after) + 1
+        # mended: see ADDED_TABLE_ROWS (a user's table of the structure
+        # without that segment's row adds its rows to the package's, which
+        # holds it)
+        if not (places := [i for i, r in enumerate(table) if r[1].strip() == after]):
+            continue
+        at = max(places) + 1
         added = [""] * len(table[1])
         added[1], added[9], added[10] = ident, label, segmap
         table.insert(at, added)
@@ -3266,17 +3334,12 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
     global SHAPES
     SHAPES = shapes
     report.clear()
-    SHIFTS.clear()  # a user's maps number their lists as they write them
-    CHOSEN.update(getattr(shapes, "chosen", ()))
+    forget_maps(getattr(shapes, "chosen", ()))  # (SHIFTS: a user's maps number their lists as they write them)
     out: list[str] = []
     maps: dict[str, str] = {name.lower(): name for name in known}
     kinds = []
     for p in map(Path, paths):
-        try:
-            table = rows(p)
-        except UnicodeDecodeError as e:  # a spreadsheet's "Unicode text", or its ANSI CSV
-            raise ValueError(f"{p}: not UTF-8 text ({e.reason} at byte {e.start}): "
-                             "save the table as CSV UTF-8") from None
+        table = rows(p, strict=False)  # (what it is first: then whether it is CSV)
         header = " ".join(table[1] if len(table) > 1 else [])
         m = re.search(r"(?:FHIR R4_ |Concept Map_ )(.+?) - ", p.name)
         name = m.group(1) if m else p.stem
@@ -3291,12 +3354,14 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
         else:
             raise ValueError(f"{p}: not a V2-to-FHIR table (message, segment, data type or "
                              "vocabulary)")
+        rows(p)
     for kind, name, p in kinds:
         if kind in "SD":
             note_members(name, p)
+    vocabularies = getattr(shapes, "vocabularies", set()) | {name.lower() for kind, name, _ in kinds if kind == "V"}
     for kind, name, p in kinds:
         if kind in "SD":
-            map_rows(kind, name, p, maps, out)
+            map_rows(kind, name, p, maps, out, vocabularies=vocabularies)
         elif kind == "V":
             vocabulary(name, p, out)
     for kind, name, p in kinds:

@@ -1924,6 +1924,15 @@ def test_unmapped_content_is_reported():
         message("OML^O21^OML_O21", PID, "ORC|NW|P1", "TQ1|1||Q6H^^^^6^h", "OBR|1|P1||1-8^a^LN"),
         *(DURATIONS.replace("|||45", "|||45|" + units) for units in ("^minutes", "min^minutes", '""'))]] == [
         ["OBX-6"], [], [], ["TQ1-3"], [], ["AIL-10"], [], []]
+    # a question (OBX-29 QST) is its own order's supportingInfo: in an order without ORC, which makes no
+    # ServiceRequest, it stays the patient's Observation, reported, not the order before's
+    second = [OBR.replace("PL123", "PL2").replace("FL456", "FL2"), "OBX|1|ST|8251-1^Fasting^LN||Y||||||F" + "|" * 18 + "QST"]
+    assert [([u for u in conversion.unmapped if " referred to by " in u],
+             [len(r.get("supportingInfo", [])) for r in entries(json.loads(conversion.json), "ServiceRequest")])
+            for orders in ([], ["ORC|RE|PL123", OBR], ["ORC|RE|PL123", OBR, "ORC|RE|PL2"])
+            for conversion in [fhir.convert(message("ORU^R01^ORU_R01", PID, *orders, *second).replace("|2.5.1", "|2.8"))]
+            ] == [(["Observation referred to by no ServiceRequest.supportingInfo (from OBX)"], []),
+                  (["Observation referred to by no ServiceRequest.supportingInfo (from OBX)"], [0]), ([], [0, 1])]
     # a drug given, which no table maps (RAS: RXA and its RXR), is reported whole
     assert {"RXA", "RXR"} <= set(fhir.convert(message("RAS^O17^RAS_O17", PID, "ORC|RE|RX1", "RXA|0|1|20240110||"
                                                       "00069-3150-83^Ceftriaxone^NDC|1|g", "RXR|IV")).unmapped)

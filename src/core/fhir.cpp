@@ -2042,23 +2042,30 @@ public:
         field_ = 0; // (a link is no field's)
         bool referring = false, referred = false; // links to the row's resource, and one stood
         uint32_t taken = UINT32_MAX; // what holds an element a link to it found taken
+        const Link *unmade = nullptr; // a link to it of no resource to refer from
         for (const Link &link : row.links) {
           taken_by_ = UINT32_MAX;
           if (row.leads && lead(row, link, r)) [[unlikely]]
             continue;
-          const bool stands = this->link(link);
+          const bool stands = this->link(link, occurrence);
           if (link.to_id == row.label_id) {
             referring = true;
             referred = referred || stands;
             if (!stands)
               taken = taken_by_;
+            if (!stands && referrer(link, occurrence) == UINT32_MAX)
+              unmade = &link;
           }
         }
         // (a resource of the patient's, an SPM's Specimen, stands without
-        // the order or report that would refer to it)
-        if (referring && !referred && resources[r].segment == i && !resources[r].rules.context &&
-            !anchor(resources[r].type)) [[unlikely]]
-          note_unreferred(r, row, seg, taken);
+        // the order or report that would refer to it; reported where none
+        // of the link's label was made)
+        if (referring && !referred && resources[r].segment == i) [[unlikely]] {
+          if (!resources[r].rules.context && !anchor(resources[r].type))
+            note_unreferred(r, row, seg, taken);
+          else if (unmade != nullptr)
+            report_unreferring(r, *unmade, seg.name);
+        }
         if (one_list_) [[unlikely]] {
           if (element_count == std::size(elements)) {
             report_lacking(seg.name, elements);
@@ -6634,8 +6641,8 @@ private:
   // Whether the link's reference stands (or it has nothing to refer to):
   // false where no resource of its label refers from (a VXU's PRT of the
   // performer before its RXA) or the element refers to another.
-  bool link(const Link &l) {
-    const uint32_t from = latest(l.from_id), to = latest(l.to_id);
+  bool link(const Link &l, uint32_t occurrence) {
+    const uint32_t from = referrer(l, occurrence), to = latest(l.to_id);
     if (from == UINT32_MAX)
       return false;
     if (from == to)
@@ -6649,6 +6656,19 @@ private:
     if (!l.values.empty() && stands) [[unlikely]]
       link_values(from, l);
     return stands;
+  }
+
+  // The resource link `l` refers from, for a segment in group occurrence
+  // `occurrence`: the latest of its label, unless that one stands in
+  // another occurrence of a group the segment's stands in too (an ORU's
+  // question OBX, the supportingInfo of its order's ServiceRequest, in an
+  // order without ORC, which makes none: not the ServiceRequest of an order
+  // before it); UINT32_MAX for none.
+  uint32_t referrer(const Link &l, uint32_t occurrence) const {
+    const uint32_t from = latest(l.from_id);
+    if (from == UINT32_MAX || from == latest(l.to_id) || apart(resources[from].group, occurrence) == none)
+      return from;
+    return UINT32_MAX;
   }
 
   // Writes the values of link `l` into the list element of `r` that
@@ -7326,6 +7346,19 @@ public:
     for (uint32_t f = 1; f < 256 && f <= seg.field_count(); ++f)
       if (map.fields[f] && holds_a_value(field_text(seg, f)))
         u.fields.push_back(field_place(seg.name, f));
+  }
+
+  // Reports resource `r`, which stands, referred to by no resource of
+  // link `l`'s label, as none was made in its group occurrence (an ORU's
+  // question OBX in an order without ORC, which makes no ServiceRequest):
+  // "Observation referred to by no ServiceRequest.supportingInfo (from
+  // OBX)". (Out of line: rare.)
+  [[gnu::noinline, gnu::cold]] void report_unreferring(uint32_t r, const Link &l,
+                                                       std::string_view segment) {
+    const std::string_view from = std::string_view(l.from).substr(0, l.from.find('*'));
+    unmapped(std::string(resources[r].type) + " referred to by no " + std::string(from) + "." +
+             (l.path.empty() ? std::string() : l.path.front().name) + " (from " +
+             std::string(segment) + ")");
   }
 
   // Whether a resource that stays refers to resource `to`.

@@ -2401,10 +2401,10 @@ def map_rows(kind: str, name: str, path: Path | None, maps: dict[str, str],
     # an Attachment's data that no row of the map gives a contentType beside
     # (a user's row of a field's text into "content[1].attachment.data"
     # alone), which FHIR does not take (att-1): the row goes, reported
-    typed = {line.split("\t")[3][:-len("contentType")] for line in out[head:]
-             if re.fullmatch(r"(?:.*\.)?contentType", line.split("\t")[3])}
+    with_type = {line.split("\t")[3][:-len("contentType")] for line in out[head:]
+                 if re.fullmatch(r"(?:.*\.)?contentType", line.split("\t")[3])}
     untyped = [i for i in range(head, len(out)) if (cells := out[i].split("\t"))[4] in ("B", "6", "H")
-               and re.fullmatch(r"(?:.*\.)?data", cells[3]) and cells[3][:-len("data")] not in typed]
+               and re.fullmatch(r"(?:.*\.)?data", cells[3]) and cells[3][:-len("data")] not in with_type]
     for i in untyped:
         cells = out[i].split("\t")
         readable = re.sub(r"[*](\d+)~?", r"[\1]", cells[3])

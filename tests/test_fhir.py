@@ -2444,14 +2444,14 @@ def test_user_tables_report_what_they_cannot_honour(tmp_path, files, structure, 
     assert mapping.report + [c["code"] for o in observations for c in o["code"].get("coding", [])] == expected
 
 
-def test_a_mapping_reads_its_own_maps_alone(tmp_path):
+def test_a_mapping_reads_its_own_maps_and_the_packages(tmp_path):
     # ZST[string] reads ZST.2 in one user's tables and ZST.1 in another's:
-    # the second's loaded after the first reads its own
-    def load(component):
+    # the second's loaded after the first reads its own; the package's
+    # CQ[code] reads a quantity's unit (CQ.2) in a user's row too
+    def load(component, row="2,ZXX-2,N,ZST,0,1,,,,valueString,,string,0,1,ZST[string],,,,\n"):
         (tmp_path / component).mkdir()
         (tmp_path / component / "ADT_A01.csv").write_text(MESSAGE_HEADER + ZXX_ROW.format("ADT_A01"))
-        (tmp_path / component / "ZXX[Observation].csv").write_text(
-            ZXX_MAP.format("") + "2,ZXX-2,N,ZST,0,1,,,,valueString,,string,0,1,ZST[string],,,,\n")
+        (tmp_path / component / "ZXX[Observation].csv").write_text(ZXX_MAP.format("") + row)
         (tmp_path / component / "ZST[string].csv").write_text(
             HEADER + f"{component},ZST.{component},T,ST,0,1,,,,$value,,string,0,1,,,,,\n")
         return fhir.Mapping.load(sorted((tmp_path / component).iterdir()))
@@ -2459,6 +2459,9 @@ def test_a_mapping_reads_its_own_maps_alone(tmp_path):
     text = message("ADT^A01^ADT_A01", PID, "ZXX|DOG^Dog^L|first^second")
     assert [entries(fhir.to_dict(text, mapping=load(c)), "Observation")[0]["valueString"]
             for c in "21"] == ["second", "first"]
+    mapping = load("cq", "2,ZXX-2,N,CQ,0,1,,,,valueQuantity.code,,code,0,1,CQ[code],,,,\n")
+    assert entries(fhir.to_dict(text.replace("first^second", "5^min"), mapping=mapping),
+                   "Observation")[0]["valueQuantity"] == {"code": "min"}
 
 
 def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_ones_own(tmp_path):

@@ -340,6 +340,7 @@ def generate(base: Path) -> tuple[str, str]:
         tables.map_rows(kind, name, None, maps, out)
     tables.spare_shared_components(out)
     out += tables.bound_lines()
+    out += tables.member_lines()
     for path in sorted((base / "codesystems").glob("*.csv")):
         m = re.search(r"Concept Map_ (.+?) - ", path.name)
         if m:

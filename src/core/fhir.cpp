@@ -541,8 +541,9 @@ std::optional<Error> Maps::read(std::string_view text) {
     } else if (tag == "X" && f.size() >= 3) {
       for (size_t i = 2; i < f.size(); ++i)
         choice_forms[std::string(f[i])] = std::string(f[1]);
-    } else if (tag == "T") {
-      // the shapes of FHIR types, for compiling a user's tables in Python
+    } else if (tag == "T" || tag == "N") {
+      // the shapes of FHIR types and the notes of the package's maps, for
+      // compiling a user's tables in Python
     } else if (tag == "A" && f.size() == 4) {
       defaults[std::string(f[1]) + "." + std::string(f[2])] = unescape(f[3]);
     } else if (tag == "U" && f.size() == 4) {

@@ -80,6 +80,9 @@ a text none of the values is then one where the vocabulary finds it as it
 finds that value (in another case: "internet"); the name `*` compares the
 values without case (`E:.2:TEXT,TX,FT:*`).
     T Patient name:*HumanName gender:c ...        the elements of a FHIR type
+    N CQ[code] 2 value,unit                       what note_members() notes of one of the
+                                                  package's maps (PIECES, MEMBERS), for a
+                                                  user's rows naming it
 """
 
 from __future__ import annotations
@@ -118,6 +121,9 @@ class TableShapes:
         self.chosen: set[str] = set()
         # the names of its vocabularies, lower-cased
         self.vocabularies: set[str] = set()
+        # what note_members() noted of the package's maps (N lines)
+        self.pieces: dict[str, str] = {}
+        self.members: dict[str, set[str]] = {}
         codes: list[str] | None = None
         last = ""
         for line in text.splitlines():
@@ -129,6 +135,11 @@ class TableShapes:
                 self.types[name] = {e.split(":")[0]: (e.split(":")[1].startswith("*"),
                                                       e.split(":")[1].lstrip("*"))
                                     for e in elements}
+            elif line.startswith("N\t"):
+                _, name, piece, members = line.split("\t")
+                if piece:
+                    self.pieces[unquote(name)] = piece
+                self.members[unquote(name)] = {unquote(m) for m in members.split(",") if m}
             elif line.startswith("V\t"):
                 name = line.split("\t")[1]
                 self.vocabularies.add(unquote(name).lower())
@@ -911,17 +922,25 @@ def plan_list_slots(lines: list[str], files: dict[str, Path]) -> None:
                 top[element] = max(top.get(element, 0), slot + SHIFTS.get((name, element), 0))
 
 
-def forget_maps(chosen: Iterable[str] = ()) -> None:
+def forget_maps(shapes: object = None) -> None:
     """Clears what note_members() and map_rows() noted of the maps compiled
-    before (CHOSEN then the package's `chosen`): each compiling reads its
-    own tables alone, a user's second Mapping not the first's maps of the
-    same names."""
+    before, but for the package's maps that `shapes` (TableShapes) holds
+    the notes of: each compiling reads its own tables and the package's, a
+    user's second Mapping not the first's maps of the same names."""
     PIECES.clear()
+    PIECES.update(getattr(shapes, "pieces", {}))
     MEMBERS.clear()
+    MEMBERS.update(getattr(shapes, "members", {}))
     CHOSEN.clear()
-    CHOSEN.update(chosen)
+    CHOSEN.update(getattr(shapes, "chosen", ()))
     SHIFTS.clear()
     BOUND.clear()
+
+
+def member_lines() -> list[str]:
+    """The N lines of the notes note_members() took of the package's maps."""
+    return [f"N\t{esc(name)}\t{PIECES.get(name, '')}\t" + ",".join(esc(m) for m in sorted(MEMBERS.get(name, ())))
+            for name in sorted(set(MEMBERS) | set(PIECES))]
 
 
 def note_members(name: str, path: Path | None) -> None:
@@ -3334,7 +3353,7 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
     global SHAPES
     SHAPES = shapes
     report.clear()
-    forget_maps(getattr(shapes, "chosen", ()))  # (SHIFTS: a user's maps number their lists as they write them)
+    forget_maps(shapes)  # (SHIFTS: a user's maps number their lists as they write them)
     out: list[str] = []
     maps: dict[str, str] = {name.lower(): name for name in known}
     kinds = []

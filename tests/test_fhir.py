@@ -1150,6 +1150,10 @@ def test_corpus_bundles_are_valid(path):
     (ONE_SSN, "Patient", "address.0.line", ["1 MAIN ST"]),
     # but not two of another MRN of one hospital (a newborn under its mother's SSN): two Patients
     (ONE_SSN.replace("ID2^^^SSA^SS", "ID2^^^GHH^MR"), "Observation#1", "subject.reference", "#Patient#1"),
+    # ... nor two of other phone numbers (a telecom's system names no identity): one Patient
+    (ONE_SSN.replace("F" + "|" * 11, "F|||||^PRN^PH^^^555^1111111" + "|" * 6, 1).replace(
+        "1 MAIN ST" + "|" * 8, "1 MAIN ST||^PRN^PH^^^555^2222222" + "|" * 6), "Observation#1", "subject.reference",
+     "#Patient#0"),
     (ONE_OID, "Organization#0", "identifier.1.value", "GHH"),
     (ONE_OID, "Organization#3", "identifier.0.assigner.reference", "#Organization#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing
@@ -1278,6 +1282,9 @@ def test_corpus_bundles_are_valid(path):
     # a code holds no white space but single spaces: Unicode's (a no-break space, an ideographic space) too
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|A \u00a0B\u3000C^Name^L||v"), "Observation",
      "code.coding.0.code", "A B C"),
+    # (U+205F, a medium mathematical space, is one; U+211F, a letter-like symbol of the same last byte, is not)
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|A\u205fB\u211f^Name^L||v"), "Observation",
+     "code.coding.0.code", "A B\u211f"),
     # nor a uri: each white space character is a '-' (a system's name, an application's endpoint)
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|c^d^L\u00a0x||v"), "Observation", "code.coding.0.system",
      "urn:id:L-x"),

@@ -2237,6 +2237,20 @@ def test_booleans(value, expected):
     assert (f"PID-30 {value!r} (YesNoIndicator)" in conversion.unmapped) == (expected is None)
 
 
+@pytest.mark.parametrize("value, reported", [("a^b", []), ("a~b", ["ZPI-2"])])
+def test_a_value_into_the_element_its_own_repetition_wrote_is_not_reported(value, reported):
+    # a user's map writes ZPI-2 and then its second component into valueString: the first stays; the field is
+    # reported where a later repetition's value is lost, not where its own repetition wrote the element
+    from vellomar import _ops
+
+    fhir._load()
+    rows = MAPS.format("").replace("valueString\ts\t\t\t\n", "valueString\ts\t\t\t\nF\t2.2\t\tvalueString\ts\t\t\t\n")
+    conversion = fhir.convert(ADT_A01 + f"ZPI|DOG|{value}\r", mapping=fhir.Mapping(_ops.fhir_mapping(rows), ()))
+    assert [o.get("valueString") for o in entries(check_bundle(conversion.json), "Observation")
+            if o["code"]["coding"][0]["code"] == "DOG"] == ["a"]
+    assert [u for u in conversion.unmapped if u.startswith("ZPI")] == reported
+
+
 # a PL's components from the most granular Location to the least: bed, room, floor, point of care, building, facility
 GRANULARITY = [3, 2, 8, 1, 7, 4]
 

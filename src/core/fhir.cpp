@@ -2924,9 +2924,10 @@ private:
     for (uint32_t k = at; k-- > 0 && within(of[k], found);)
       if (same(message_.segment_at(k).name, own))
         return false;
+    // (none after `at` is named `name`: partner() takes the last of that name)
     for (uint32_t k = at + 1; k < reading_; ++k) {
       const std::string_view n = message_.segment_at(k).name;
-      if (within(of[k], found) ? same(n, own) : !within(of[k], reading) || same(n, name))
+      if (within(of[k], found) ? same(n, own) : !within(of[k], reading))
         return false;
     }
     return true;
@@ -3539,10 +3540,10 @@ private:
   }
 
   // Whether group `def` holds a segment named `name`, at any depth.
-  static bool holds_any(const GroupDef *def, std::string_view name) {
-    return def && std::ranges::any_of(def->children, [&](const StructureElement &c) {
-             return c.group ? holds_any(c.group, name) : same(c.name, name);
-           });
+  static bool holds_any(const GroupDef &def, std::string_view name) {
+    return std::ranges::any_of(def.children, [&](const StructureElement &c) {
+      return c.group ? holds_any(*c.group, name) : same(c.name, name);
+    });
   }
 
   // The innermost group within `def` (or `def`) that holds a segment named
@@ -3556,7 +3557,7 @@ private:
     const auto &children = def->children;
     for (size_t k = 0; k < children.size(); ++k) {
       const StructureElement &c = children[k];
-      if (c.group ? !holds_any(c.group, before) : !same(c.name, before))
+      if (c.group ? !holds_any(*c.group, before) : !same(c.name, before))
         continue;
       if (const GroupDef *inner = holding_after(c.group, before, name))
         return inner;

@@ -1895,6 +1895,12 @@ def test_unmapped_content_is_reported():
     assert [[u for u in fhir.convert(t).unmapped if u.startswith(("PV1-17", "Patient."))] for t in [
         ONE_NPI, ONE_SSN.replace("^Q||19700101", "^Q||19700102")]] == [
         ["PV1-17"], ["Patient.birthDate of another value (from PID)"]]
+    # ... and so is an identifier both hold (the one SSN's driver's license) of another expiry, not one whose
+    # expiry one of them lacks (the other's is taken)
+    head, middle, tail = ONE_SSN.split("123-45-6789\r")
+    assert [[u for u in fhir.convert(f"{head}123-45-6789|DL1^NC{a}\r{middle}123-45-6789|DL1^NC{b}\r{tail}").unmapped
+             if u.startswith("Patient.")] for a, b in [("^20251231", "^20261231"), ("^20251231", ""), ("", "^20251231")]] == [
+        ["Patient.identifier of another value (from PID)"], [], []]
     # a value naming a resource another map made of the same text (MSH-22's XON, a name; PID-3's assigning
     # authority HD, an identifier) is reported: the resource is the first's; not where both maps write it alike
     # (OBX-15's CWE and MSH-4's HD "BN", each the Organization's identifier), unless it holds more components

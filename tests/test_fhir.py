@@ -2560,6 +2560,29 @@ def test_conditions_compare_counts_and_lengths(op):
             assert made == holds(measured, 1), (test, value)
 
 
+@settings(max_examples=80, deadline=None)
+@given(st.sampled_from(["lt", "le", "gt", "ge", "eq", "ne"]), st.integers(0, 3),
+       st.decimals(min_value=-4, max_value=4, places=1).map(str) | st.sampled_from(["0", "-0", "+02", " 1 ", "x"]))
+def test_conditions_compare_numbers(op, number, value):
+    # M reads ZPI-3 as a decimal number and compares it with the condition's; a text that is no number is
+    # unequal to every number, and neither less nor greater
+    from decimal import Decimal, InvalidOperation
+
+    from vellomar import _ops
+
+    fhir._load()
+    mapping = fhir.Mapping(_ops.fhir_mapping(MAPS.format(f"M:ZPI-3:{op}:{number}")), ())
+    bundle = fhir.to_dict(ADT_A01 + f"ZPI|DOG^Dog^L|Rex|{value}\r", mapping=mapping)
+    made = len([o for o in entries(bundle, "Observation") if "valueString" in o]) == 1
+    try:
+        read = Decimal(value.strip())
+    except InvalidOperation:
+        assert made == (op == "ne")
+        return
+    assert made == {"lt": read < number, "le": read <= number, "gt": read > number, "ge": read >= number,
+                    "eq": read == number, "ne": read != number}[op]
+
+
 # a link at each of two segments takes an element of the first list on its path
 @pytest.mark.parametrize("path, expected", [
     ("part*1.member*1", lambda pets: [{"member": [pet]} for pet in pets]),  # of the outer list

@@ -1922,6 +1922,13 @@ def test_unmapped_content_is_reported():
         message("ADT^A01^ADT_A01", "IN1|1|PLAN1|ORG1|Acme Insurance"), message("ADT^A01^ADT_A01", PID, "PD1|||ORG1"),
         INSURED, message("OUL^R22^OUL_R22", PID, "SPM|1|S1|&LAB&1.2.3"), message("OUL^R22^OUL_R22", PID, "SPM|1|S1|S0")]
             ] == [["PD1-3"], ["NTE-5"], ["IN1-4"], [], [], ["SPM-3"], []]
+    # ... one whose only reference went with the element holding it too (PID-3's assigner of an identifier without
+    # its value): it is not in the bundle
+    assert [([o["identifier"] for o in entries(json.loads(c.json), "Organization") if o["identifier"][0]["value"] == "TEAM"],
+             [u for u in c.unmapped if u.startswith("PID-3")])
+            for c in (fhir.convert(message("ADT^A01^ADT_A01", "PID|1||" + ids)) for ids in
+                      ("^^^TEAM", "ID1^^^GHH~^^^TEAM", "ID1^^^TEAM"))] == [
+        ([], ["PID-3"]), ([], ["PID-3"]), ([[{"value": "TEAM"}]], [])]
     # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made, unless it names
     # the same person (its role code is the requester's)
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,

@@ -7082,6 +7082,9 @@ public:
             nodes_[n].kind = 'x';
             pruned_.push_back({resource, i, &element});
             changed = true;
+            // (it may have held the one reference to a resource made of a
+            // value: PID-3's assigner of an identifier without its value)
+            orphans_maybe_ = true;
             break;
           }
     }

@@ -2514,6 +2514,8 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
      "\nD\tCWE[Zed]\tCodeableConcept\nF\t1\tC:.1:eq:1\ttext\ts\t\t\t", 1),
     (MAPS.format("").replace("valueString\ts\t", "\tO\tA") +  # maps in maps: C reads a
      "\nD\tA\tX\nF\t1\t\t\tO\tB\t\t\nD\tB\tX\nF\t1\t\t\tO\tC\t\t\nD\tC\tX\nF\t1\t\tvalueString\ts\t\t\t", 1),  # sub-component whole
+    (MAPS.format("").replace("valueString\ts\t", "\tO\tA") +  # a data type map's test of ".0": its value whole
+     "\nD\tA\tX\nF\t1\tE:.0:Rex\tvalueString\ts\t\t\t", 1),
     (MAPS.format("").replace("valueString", "valueString*60000"), 1),  # a list's slots: 1 to 60000
     (MAPS.format("").replace("CWE[CodeableConcept]", "cwe[codeableCONCEPT]"), 1),  # map names in any case
     (MAPS.format("").replace("F\t2\t\tvalueString", "F\t2\tE:ZPI-1.1:CAT V:ZPI-2 |\tvalueString"), 1),  # or: no gate

@@ -2507,6 +2507,8 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("V:ZPI-2 V:ZPI-1 &"), 1), (MAPS.format("V:ZPI-2 V:ZPI-3 &"), 0), (MAPS.format("V:ZPI-3 V:ZPI-2 |"), 1),
     (MAPS.format("V:ZPI-2 V:ZPI-3 & V:ZPI-9 |"), 0), (MAPS.format("V:ZPI-2 V:ZPI-3 | V:ZPI-9 &"), 0),
     (MAPS.format("E:ZPI-1.1:CAT,DOG"), 1), (MAPS.format("C:ZPI-2:ne:2"), 1), (MAPS.format("V:ZPI-2 &"), 0),  # an operator short of an operand: false
+    # a value in another case than the test's holds where the test's vocabulary finds both one code: "rex" is none
+    (MAPS.format("E:ZPI-2:rex:AppointmentParticipant.status"), 0), (MAPS.format("E:ZPI-2:rex:*"), 1),
     (MAPS.format("V:ZPI-2 V:ZPI-1"), 0),  # two values left, no operator: false
     (MAPS.format(" ".join(["V:ZPI-2"] * 33 + ["|"] * 32)), 0),  # more than 32 values held at once: false
     (MAPS.format("").replace("F\t2\t", "F\t9\t\tnote*1.text\ts\t\t\t\nF\t2\t"), 1),  # rows out of field order

@@ -424,6 +424,7 @@ def test_corpus_bundles_are_valid(path):
     # an ED's base64 data as it is (its line breaks out)
     (observations(("ED", "^AP^PDF^Base64^JVBER\\X0D\\\\X0A\\i0x")), "Observation", "extension.0.valueAttachment.data",
      "JVBERi0x"),
+    (observations(("ED", "^AP^PDF^Base64^AZaz09+/")), "Observation", "extension.0.valueAttachment.data", "AZaz09+/"),
     # an ED's hexadecimal data, in base64 (either case, wrapped); an MDM's document too
     (observations(("ED", "^AP^PDF^Hex^25504446\\X0D\\\\X0A\\2d31")), "Observation", "extension.0.valueAttachment.data",
      base64.b64encode(b"%PDF-1").decode()),

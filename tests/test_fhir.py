@@ -2555,6 +2555,20 @@ def test_maps_text(text, outcome):
     assert len([o for o in entries(bundle, "Observation") if "valueString" in o and "code" in o]) == outcome
 
 
+@pytest.mark.parametrize("first, notes, reported", [("Rex", None, ["ZPI-2"]), ("Q", [{"text": "x"}], [])])
+def test_a_component_no_row_took_is_reported_up_to_the_32nd(first, notes, reported):
+    # a user's data type map reads ZPI-2's 32nd component where its first is "Q": else the field is reported
+    from vellomar import _ops
+
+    fhir._load()
+    rows = (MAPS.format("").replace("valueString\ts\t", "\tO\tA") +
+            "\nD\tA\tX\nF\t1\t\tvalueString\ts\t\t\t\nF\t32\tE:.1:Q\tnote*1.text\ts\t\t\t")
+    conversion = fhir.convert(ADT_A01 + f"ZPI|DOG^Dog^L|{first}{'^' * 31}x\r", mapping=fhir.Mapping(_ops.fhir_mapping(rows), ()))
+    assert [o.get("note") for o in entries(check_bundle(conversion.json), "Observation")
+            if o["code"]["coding"][0]["code"] == "DOG"] == [notes]
+    assert [u for u in conversion.unmapped if u.startswith("ZPI")] == reported
+
+
 @pytest.mark.parametrize("op", ["lt", "le", "gt", "ge", "eq", "ne"])
 def test_conditions_compare_counts_and_lengths(op):
     # C counts ZPI-3's repetitions, L measures its first one: each against 1

@@ -1274,6 +1274,8 @@ def test_corpus_bundles_are_valid(path):
           ("PV1|1|a~I", "Encounter", "class", {"code": "a"}),
           ("AL1|1||a~b^Peanut~c^Nuts", "AllergyIntolerance", "code", {"coding": [{"code": "a"}]}),
           ("AL1|1||a~a^Peanut", "AllergyIntolerance", "code", {"coding": [{"code": "a", "display": "Peanut"}]}),
+          # (the display b^Peanut made and lost, a^Nuts writes anew)
+          ("AL1|1||a~b^Peanut~a^Nuts", "AllergyIntolerance", "code", {"coding": [{"code": "a", "display": "Nuts"}]}),
           # a code of sub-components is its first, as written: translated ("I&x"), or of its table ("B&x")
           ("PV1|1|I&x", "Encounter", "class", {"system": "http://terminology.hl7.org/CodeSystem/v3-ActCode", "code": "IMP"}),
           ("PV1|1|B&x", "Encounter", "class", {"system": "http://terminology.hl7.org/CodeSystem/v2-0004", "code": "B"})]],

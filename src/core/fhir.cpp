@@ -5587,8 +5587,9 @@ private:
                                                                   const Value &value,
                                                                   std::string_view first,
                                                                   const SegmentView &seg) {
-    const Delimiter &d = value.level == 0 ? enc_.component : enc_.sub_component;
-    if (!version_ || !holds_a_value(value.text.substr(first.size() + d.size)))
+    // (the rest begins with the separator that ends `first`, which
+    // holds_a_value() passes over)
+    if (!version_ || !holds_a_value(value.text.substr(first.size())))
       return first;
     const CompositeRead read{&row, field_, name_word(seg.name)};
     const auto known = composite_reads_.begin() + std::min<size_t>(composite_count_, 8);

@@ -424,6 +424,7 @@ def test_corpus_bundles_are_valid(path):
     # an ED's base64 data as it is (its line breaks out)
     (observations(("ED", "^AP^PDF^Base64^JVBER\\X0D\\\\X0A\\i0x")), "Observation", "extension.0.valueAttachment.data",
      "JVBERi0x"),
+    (observations(("ED", "^AP^PDF^Base64^AZaz09+/")), "Observation", "extension.0.valueAttachment.data", "AZaz09+/"),
     # an ED's hexadecimal data, in base64 (either case, wrapped); an MDM's document too
     (observations(("ED", "^AP^PDF^Hex^25504446\\X0D\\\\X0A\\2d31")), "Observation", "extension.0.valueAttachment.data",
      base64.b64encode(b"%PDF-1").decode()),
@@ -1150,6 +1151,10 @@ def test_corpus_bundles_are_valid(path):
     (ONE_SSN, "Patient", "address.0.line", ["1 MAIN ST"]),
     # but not two of another MRN of one hospital (a newborn under its mother's SSN): two Patients
     (ONE_SSN.replace("ID2^^^SSA^SS", "ID2^^^GHH^MR"), "Observation#1", "subject.reference", "#Patient#1"),
+    # ... nor two of other phone numbers (a telecom's system names no identity): one Patient
+    (ONE_SSN.replace("F" + "|" * 11, "F|||||^PRN^PH^^^555^1111111" + "|" * 6, 1).replace(
+        "1 MAIN ST" + "|" * 8, "1 MAIN ST||^PRN^PH^^^555^2222222" + "|" * 6), "Observation#1", "subject.reference",
+     "#Patient#0"),
     (ONE_OID, "Organization#0", "identifier.1.value", "GHH"),
     (ONE_OID, "Organization#3", "identifier.0.assigner.reference", "#Organization#0"),
     # a message without a table: a TQ1 after its ORC is that order's timing
@@ -1269,6 +1274,8 @@ def test_corpus_bundles_are_valid(path):
           ("PV1|1|a~I", "Encounter", "class", {"code": "a"}),
           ("AL1|1||a~b^Peanut~c^Nuts", "AllergyIntolerance", "code", {"coding": [{"code": "a"}]}),
           ("AL1|1||a~a^Peanut", "AllergyIntolerance", "code", {"coding": [{"code": "a", "display": "Peanut"}]}),
+          # (the display b^Peanut made and lost, a^Nuts writes anew)
+          ("AL1|1||a~b^Peanut~a^Nuts", "AllergyIntolerance", "code", {"coding": [{"code": "a", "display": "Nuts"}]}),
           # a code of sub-components is its first, as written: translated ("I&x"), or of its table ("B&x")
           ("PV1|1|I&x", "Encounter", "class", {"system": "http://terminology.hl7.org/CodeSystem/v3-ActCode", "code": "IMP"}),
           ("PV1|1|B&x", "Encounter", "class", {"system": "http://terminology.hl7.org/CodeSystem/v2-0004", "code": "B"})]],
@@ -1278,6 +1285,9 @@ def test_corpus_bundles_are_valid(path):
     # a code holds no white space but single spaces: Unicode's (a no-break space, an ideographic space) too
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|A \u00a0B\u3000C^Name^L||v"), "Observation",
      "code.coding.0.code", "A B C"),
+    # (U+205F, a medium mathematical space, is one; U+211F, a letter-like symbol of the same last byte, is not)
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|A\u205fB\u211f^Name^L||v"), "Observation",
+     "code.coding.0.code", "A B\u211f"),
     # nor a uri: each white space character is a '-' (a system's name, an application's endpoint)
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|ST|c^d^L\u00a0x||v"), "Observation", "code.coding.0.system",
      "urn:id:L-x"),
@@ -1888,6 +1898,12 @@ def test_unmapped_content_is_reported():
     assert [[u for u in fhir.convert(t).unmapped if u.startswith(("PV1-17", "Patient."))] for t in [
         ONE_NPI, ONE_SSN.replace("^Q||19700101", "^Q||19700102")]] == [
         ["PV1-17"], ["Patient.birthDate of another value (from PID)"]]
+    # ... and so is an identifier both hold (the one SSN's driver's license) of another expiry, not one whose
+    # expiry one of them lacks (the other's is taken)
+    head, middle, tail = ONE_SSN.split("123-45-6789\r")
+    assert [[u for u in fhir.convert(f"{head}123-45-6789|DL1^NC{a}\r{middle}123-45-6789|DL1^NC{b}\r{tail}").unmapped
+             if u.startswith("Patient.")] for a, b in [("^20251231", "^20261231"), ("^20251231", ""), ("", "^20251231")]] == [
+        ["Patient.identifier of another value (from PID)"], [], []]
     # a value naming a resource another map made of the same text (MSH-22's XON, a name; PID-3's assigning
     # authority HD, an identifier) is reported: the resource is the first's; not where both maps write it alike
     # (OBX-15's CWE and MSH-4's HD "BN", each the Organization's identifier), unless it holds more components
@@ -1909,6 +1925,13 @@ def test_unmapped_content_is_reported():
         message("ADT^A01^ADT_A01", "IN1|1|PLAN1|ORG1|Acme Insurance"), message("ADT^A01^ADT_A01", PID, "PD1|||ORG1"),
         INSURED, message("OUL^R22^OUL_R22", PID, "SPM|1|S1|&LAB&1.2.3"), message("OUL^R22^OUL_R22", PID, "SPM|1|S1|S0")]
             ] == [["PD1-3"], ["NTE-5"], ["IN1-4"], [], [], ["SPM-3"], []]
+    # ... one whose only reference went with the element holding it too (PID-3's assigner of an identifier without
+    # its value): it is not in the bundle
+    assert [([o["identifier"] for o in entries(json.loads(c.json), "Organization") if o["identifier"][0]["value"] == "TEAM"],
+             [u for u in c.unmapped if u.startswith("PID-3")])
+            for c in (fhir.convert(message("ADT^A01^ADT_A01", "PID|1||" + ids)) for ids in
+                      ("^^^TEAM", "ID1^^^GHH~^^^TEAM", "ID1^^^TEAM"))] == [
+        ([], ["PID-3"]), ([], ["PID-3"]), ([[{"value": "TEAM"}]], [])]
     # a PRT's role whose link finds its element taken (ORC-12's requester) is reported, not made, unless it names
     # the same person (its role code is the requester's)
     assert [[u for u in fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL1" + "|" * 10 + "1234^SMITH", OBR,
@@ -2239,6 +2262,20 @@ def test_booleans(value, expected):
     assert (f"PID-30 {value!r} (YesNoIndicator)" in conversion.unmapped) == (expected is None)
 
 
+@pytest.mark.parametrize("value, reported", [("a^b", []), ("a~b", ["ZPI-2"])])
+def test_a_value_into_the_element_its_own_repetition_wrote_is_not_reported(value, reported):
+    # a user's map writes ZPI-2 and then its second component into valueString: the first stays; the field is
+    # reported where a later repetition's value is lost, not where its own repetition wrote the element
+    from vellomar import _ops
+
+    fhir._load()
+    rows = MAPS.format("").replace("valueString\ts\t\t\t\n", "valueString\ts\t\t\t\nF\t2.2\t\tvalueString\ts\t\t\t\n")
+    conversion = fhir.convert(ADT_A01 + f"ZPI|DOG|{value}\r", mapping=fhir.Mapping(_ops.fhir_mapping(rows), ()))
+    assert [o.get("valueString") for o in entries(check_bundle(conversion.json), "Observation")
+            if o["code"]["coding"][0]["code"] == "DOG"] == ["a"]
+    assert [u for u in conversion.unmapped if u.startswith("ZPI")] == reported
+
+
 # a PL's components from the most granular Location to the least: bed, room, floor, point of care, building, facility
 GRANULARITY = [3, 2, 8, 1, 7, 4]
 
@@ -2546,6 +2583,8 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
     (MAPS.format("V:ZPI-2 V:ZPI-1 &"), 1), (MAPS.format("V:ZPI-2 V:ZPI-3 &"), 0), (MAPS.format("V:ZPI-3 V:ZPI-2 |"), 1),
     (MAPS.format("V:ZPI-2 V:ZPI-3 & V:ZPI-9 |"), 0), (MAPS.format("V:ZPI-2 V:ZPI-3 | V:ZPI-9 &"), 0),
     (MAPS.format("E:ZPI-1.1:CAT,DOG"), 1), (MAPS.format("C:ZPI-2:ne:2"), 1), (MAPS.format("V:ZPI-2 &"), 0),  # an operator short of an operand: false
+    # a value in another case than the test's holds where the test's vocabulary finds both one code: "rex" is none
+    (MAPS.format("E:ZPI-2:rex:AppointmentParticipant.status"), 0), (MAPS.format("E:ZPI-2:rex:*"), 1),
     (MAPS.format("V:ZPI-2 V:ZPI-1"), 0),  # two values left, no operator: false
     (MAPS.format(" ".join(["V:ZPI-2"] * 33 + ["|"] * 32)), 0),  # more than 32 values held at once: false
     (MAPS.format("").replace("F\t2\t", "F\t9\t\tnote*1.text\ts\t\t\t\nF\t2\t"), 1),  # rows out of field order
@@ -2553,6 +2592,8 @@ MAPS = ("S\tZPI[Observation]\tObservation\nF\t0\t\tstatus\tc\t\t\tfinal\nF\t1\t\
      "\nD\tCWE[Zed]\tCodeableConcept\nF\t1\tC:.1:eq:1\ttext\ts\t\t\t", 1),
     (MAPS.format("").replace("valueString\ts\t", "\tO\tA") +  # maps in maps: C reads a
      "\nD\tA\tX\nF\t1\t\t\tO\tB\t\t\nD\tB\tX\nF\t1\t\t\tO\tC\t\t\nD\tC\tX\nF\t1\t\tvalueString\ts\t\t\t", 1),  # sub-component whole
+    (MAPS.format("").replace("valueString\ts\t", "\tO\tA") +  # a data type map's test of ".0": its value whole
+     "\nD\tA\tX\nF\t1\tE:.0:Rex\tvalueString\ts\t\t\t", 1),
     (MAPS.format("").replace("valueString", "valueString*60000"), 1),  # a list's slots: 1 to 60000
     (MAPS.format("").replace("CWE[CodeableConcept]", "cwe[codeableCONCEPT]"), 1),  # map names in any case
     (MAPS.format("").replace("F\t2\t\tvalueString", "F\t2\tE:ZPI-1.1:CAT V:ZPI-2 |\tvalueString"), 1),  # or: no gate
@@ -2589,6 +2630,20 @@ def test_maps_text(text, outcome):
     assert len([o for o in entries(bundle, "Observation") if "valueString" in o and "code" in o]) == outcome
 
 
+@pytest.mark.parametrize("first, notes, reported", [("Rex", None, ["ZPI-2"]), ("Q", [{"text": "x"}], [])])
+def test_a_component_no_row_took_is_reported_up_to_the_32nd(first, notes, reported):
+    # a user's data type map reads ZPI-2's 32nd component where its first is "Q": else the field is reported
+    from vellomar import _ops
+
+    fhir._load()
+    rows = (MAPS.format("").replace("valueString\ts\t", "\tO\tA") +
+            "\nD\tA\tX\nF\t1\t\tvalueString\ts\t\t\t\nF\t32\tE:.1:Q\tnote*1.text\ts\t\t\t")
+    conversion = fhir.convert(ADT_A01 + f"ZPI|DOG^Dog^L|{first}{'^' * 31}x\r", mapping=fhir.Mapping(_ops.fhir_mapping(rows), ()))
+    assert [o.get("note") for o in entries(check_bundle(conversion.json), "Observation")
+            if o["code"]["coding"][0]["code"] == "DOG"] == [notes]
+    assert [u for u in conversion.unmapped if u.startswith("ZPI")] == reported
+
+
 @pytest.mark.parametrize("op", ["lt", "le", "gt", "ge", "eq", "ne"])
 def test_conditions_compare_counts_and_lengths(op):
     # C counts ZPI-3's repetitions, L measures its first one: each against 1
@@ -2604,6 +2659,29 @@ def test_conditions_compare_counts_and_lengths(op):
             made = len([o for o in entries(bundle, "Observation") if "valueString" in o]) == 1
             measured = value.count("~") + 1 if test == "C" and value else len(value.split("~")[0])
             assert made == holds(measured, 1), (test, value)
+
+
+@settings(max_examples=80, deadline=None)
+@given(st.sampled_from(["lt", "le", "gt", "ge", "eq", "ne"]), st.integers(0, 3),
+       st.decimals(min_value=-4, max_value=4, places=1).map(str) | st.sampled_from(["0", "-0", "+02", " 1 ", "x"]))
+def test_conditions_compare_numbers(op, number, value):
+    # M reads ZPI-3 as a decimal number and compares it with the condition's; a text that is no number is
+    # unequal to every number, and neither less nor greater
+    from decimal import Decimal, InvalidOperation
+
+    from vellomar import _ops
+
+    fhir._load()
+    mapping = fhir.Mapping(_ops.fhir_mapping(MAPS.format(f"M:ZPI-3:{op}:{number}")), ())
+    bundle = fhir.to_dict(ADT_A01 + f"ZPI|DOG^Dog^L|Rex|{value}\r", mapping=mapping)
+    made = len([o for o in entries(bundle, "Observation") if "valueString" in o]) == 1
+    try:
+        read = Decimal(value.strip())
+    except InvalidOperation:
+        assert made == (op == "ne")
+        return
+    assert made == {"lt": read < number, "le": read <= number, "gt": read > number, "ge": read >= number,
+                    "eq": read == number, "ne": read != number}[op]
 
 
 # a link at each of two segments takes an element of the first list on its path

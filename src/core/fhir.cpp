@@ -2932,9 +2932,10 @@ private:
     for (uint32_t k = at; k-- > 0 && within(of[k], found);)
       if (same(message_.segment_at(k).name, own))
         return false;
+    // (none after `at` is named `name`: partner() takes the last of that name)
     for (uint32_t k = at + 1; k < reading_; ++k) {
       const std::string_view n = message_.segment_at(k).name;
-      if (within(of[k], found) ? same(n, own) : !within(of[k], reading) || same(n, name))
+      if (within(of[k], found) ? same(n, own) : !within(of[k], reading))
         return false;
     }
     return true;
@@ -3547,10 +3548,10 @@ private:
   }
 
   // Whether group `def` holds a segment named `name`, at any depth.
-  static bool holds_any(const GroupDef *def, std::string_view name) {
-    return def && std::ranges::any_of(def->children, [&](const StructureElement &c) {
-             return c.group ? holds_any(c.group, name) : same(c.name, name);
-           });
+  static bool holds_any(const GroupDef &def, std::string_view name) {
+    return std::ranges::any_of(def.children, [&](const StructureElement &c) {
+      return c.group ? holds_any(*c.group, name) : same(c.name, name);
+    });
   }
 
   // The innermost group within `def` (or `def`) that holds a segment named
@@ -3564,7 +3565,7 @@ private:
     const auto &children = def->children;
     for (size_t k = 0; k < children.size(); ++k) {
       const StructureElement &c = children[k];
-      if (c.group ? !holds_any(c.group, before) : !same(c.name, before))
+      if (c.group ? !holds_any(*c.group, before) : !same(c.name, before))
         continue;
       if (const GroupDef *inner = holding_after(c.group, before, name))
         return inner;
@@ -5594,8 +5595,9 @@ private:
                                                                   const Value &value,
                                                                   std::string_view first,
                                                                   const SegmentView &seg) {
-    const Delimiter &d = value.level == 0 ? enc_.component : enc_.sub_component;
-    if (!version_ || !holds_a_value(value.text.substr(first.size() + d.size)))
+    // (the rest begins with the separator that ends `first`, which
+    // holds_a_value() passes over)
+    if (!version_ || !holds_a_value(value.text.substr(first.size())))
       return first;
     const CompositeRead read{&row, field_, name_word(seg.name)};
     const auto known = composite_reads_.begin() + std::min<size_t>(composite_count_, 8);
@@ -7102,6 +7104,9 @@ public:
             nodes_[n].kind = 'x';
             pruned_.push_back({resource, i, &element});
             changed = true;
+            // (it may have held the one reference to a resource made of a
+            // value: PID-3's assigner of an identifier without its value)
+            orphans_maybe_ = true;
             break;
           }
     }

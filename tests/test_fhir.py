@@ -1956,6 +1956,12 @@ def test_unmapped_content_is_reported():
             for conversion in [fhir.convert(message("ORU^R01^ORU_R01", PID, *orders, *second).replace("|2.5.1", "|2.8"))]
             ] == [(["Observation referred to by no ServiceRequest.supportingInfo (from OBX)"], []),
                   (["Observation referred to by no ServiceRequest.supportingInfo (from OBX)"], [0]), ([], [0, 1])]
+    # but a report its ORC made and its OBR took, in the order's next occurrence after a stray NTE, holds
+    # its results
+    split = fhir.convert(message("ORU^R01^ORU_R01", PID, "ORC|RE|PL123", "NTE|1||note", OBR,
+                                 "OBX|1|ST|8251-1^Fasting^LN||Y||||||F"))
+    assert [len(r["result"]) for r in entries(json.loads(split.json), "DiagnosticReport")] == [1]
+    assert [u for u in split.unmapped if " referred to by " in u] == []
     # a drug given, which no table maps (RAS: RXA and its RXR), is reported whole
     assert {"RXA", "RXR"} <= set(fhir.convert(message("RAS^O17^RAS_O17", PID, "ORC|RE|RX1", "RXA|0|1|20240110||"
                                                       "00069-3150-83^Ceftriaxone^NDC|1|g", "RXR|IV")).unmapped)

@@ -1694,6 +1694,7 @@ struct Resource {
   std::string_view segment_name;
   uint32_t segment = 0;
   uint32_t group = 0; // the group occurrence of the segment that made it
+  uint32_t written = 0; // that of the latest segment whose row took it
   // the names of the segments (Named::index; 63 for those past it) that
   // filled it, if another made it
   uint64_t filled = 0;
@@ -2019,6 +2020,7 @@ public:
           continue;
         }
         held = true;
+        resources[r].written = occurrence;
         segment_ = i;
         first_rep_ = first_repetition(r, maps_.maps[static_cast<size_t>(row.map)], seg.name, i);
         one_list_ = maps_.maps[static_cast<size_t>(row.map)].one_list;
@@ -3336,7 +3338,7 @@ private:
     r.rules = row.rules;
     r.segment_name = seg.name;
     r.segment = index;
-    r.group = group;
+    r.group = r.written = group;
     r.label = row.label_id;
     // (a resource of nothing is none: see drop_hollow(); the message's
     // header, provenance, patient and stay are made whatever they hold)
@@ -6662,14 +6664,16 @@ private:
   }
 
   // The resource link `l` refers from, for a segment in group occurrence
-  // `occurrence`: the latest of its label, unless that one stands in
-  // another occurrence of a group the segment's stands in too (an ORU's
-  // question OBX, the supportingInfo of its order's ServiceRequest, in an
-  // order without ORC, which makes none: not the ServiceRequest of an order
-  // before it); UINT32_MAX for none.
+  // `occurrence`: the latest of its label, unless the last segment whose
+  // row took it stands in another occurrence of a group the segment's
+  // stands in too (an ORU's question OBX, the supportingInfo of its order's
+  // ServiceRequest, in an order without ORC, which makes none: not the
+  // ServiceRequest of an order before it; but an OBX's report, which its
+  // ORC made and its OBR, in the next occurrence after a stray NTE, took);
+  // UINT32_MAX for none.
   uint32_t referrer(const Link &l, uint32_t occurrence) const {
     const uint32_t from = latest(l.from_id);
-    if (from == UINT32_MAX || from == latest(l.to_id) || apart(resources[from].group, occurrence) == none)
+    if (from == UINT32_MAX || from == latest(l.to_id) || apart(resources[from].written, occurrence) == none)
       return from;
     return UINT32_MAX;
   }

@@ -7105,16 +7105,27 @@ public:
         for (const Maps::Need &element : *need)
           if (!holds_one(n, element.forms) &&
               (maps_.member_defaults.empty() || !member_default(r, n, element))) {
+            // (it may hold the one reference to a resource made of a value:
+            // PID-3's assigner of an identifier without its value)
+            orphans_maybe_ = orphans_maybe_ || holds_reference(n);
             nodes_[n].kind = 'x';
             pruned_.push_back({resource, i, &element});
             changed = true;
-            // (it may have held the one reference to a resource made of a
-            // value: PID-3's assigner of an identifier without its value)
-            orphans_maybe_ = true;
             break;
           }
     }
     return changed;
+  }
+
+  // Whether element `n` is a reference or holds one, at any depth.
+  bool holds_reference(uint32_t n) const {
+    if (nodes_[n].kind == 'r')
+      return true;
+    if (nodes_[n].kind == 'o')
+      for (uint32_t c = nodes_[n].first; c != none; c = nodes_[c].next)
+        if (holds_reference(c))
+          return true;
+    return false;
   }
 
   // Reports each element prune() left out in a resource that stays, that

@@ -3358,7 +3358,7 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
     maps: dict[str, str] = {name.lower(): name for name in known}
     kinds = []
     for p in map(Path, paths):
-        table = rows(p, strict=False)  # (what it is first: then whether it is CSV)
+        table = rows(p, strict=False)  # (what it is: whether it is CSV, as it is compiled)
         header = " ".join(table[1] if len(table) > 1 else [])
         m = re.search(r"(?:FHIR R4_ |Concept Map_ )(.+?) - ", p.name)
         name = m.group(1) if m else p.stem
@@ -3373,7 +3373,6 @@ def compile_files(paths: Iterable[str | os.PathLike[str]], shapes: Shapes,
         else:
             raise ValueError(f"{p}: not a V2-to-FHIR table (message, segment, data type or "
                              "vocabulary)")
-        rows(p)
     for kind, name, p in kinds:
         if kind in "SD":
             note_members(name, p)

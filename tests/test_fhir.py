@@ -1893,6 +1893,14 @@ def test_unmapped_content_is_reported():
              if u.startswith(("MSH-7", "Provenance"))] for sent in ("20240110120000-0500", "20240110")] == [
         [], ["MSH-7 '20240110' (not an instant)"]]
     assert "IN1-15" in fhir.convert(COVERED).unmapped
+    # a composite the tables read as a primitive is read by its first piece, the rest reported (SPM-2's EIP.1,
+    # an EI since 2.5: its authority); not a TS's degree of precision, nor a coded value's text (a category)
+    assert [[u for u in fhir.convert(message(structure, PID, *segments)).unmapped if u[:3] in ("SPM", "PID", "AL1")]
+            for structure, segments in (
+                ("ORU^R01^ORU_R01", (OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "SPM|1|X||119339001^Stool^SCT")),
+                ("ORU^R01^ORU_R01", (OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "SPM|1|X&EHR&1.2.3&ISO||119339001^a^SCT")),
+                ("ADT^A01^ADT_A01", ("AL1|1|DA^Drug allergy^HL70127|1-8^Peanut^L",)))] == [[], ["SPM-2"], []]
+    assert "PID-7" not in fhir.convert(ADT_A01.replace("|19610615|", "|19610615^D|")).unmapped
     # what the later of two resources of one identifier holds otherwise is reported: its field where a value
     # made it, its element where a segment did
     assert [[u for u in fhir.convert(t).unmapped if u.startswith(("PV1-17", "Patient."))] for t in [

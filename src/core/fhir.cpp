@@ -5608,6 +5608,18 @@ private:
     // (a repetition's type is its field's, found without cutting the field)
     const uint16_t number = value.level == 0 ? field_type(seg) : place(seg, value, true).type;
     if (number == 0 || VersionDefinitions::at(version_->composites, number)) {
+      // A composite read as a primitive is read by its first piece, and
+      // what stands after it is lost (the tables' EIP.1, an ST, is 2.5's
+      // EI: "X&EHR&1.2.3&ISO" is the value X, of an authority left out),
+      // and its field reported; but for a TS, whose second piece is the
+      // degree of precision its time's own length says, and a coded
+      // value, whose code the row reads and the rest of which describes
+      // that code (AL1-2 "DA^Drug allergy^HL70127", a category). (Such a
+      // read is not kept: few are.)
+      if (number != 0 && !described_by_first(definitions_->type_name(number))) {
+        unmapped_value(seg);
+        return first;
+      }
       composite_reads_[composite_count_++ % 8] = read;
       return first;
     }
@@ -5621,6 +5633,13 @@ private:
       unmapped_value(seg);
     }
     return first;
+  }
+
+  // Whether a composite of type `type` read by its first piece loses
+  // nothing the row's element could hold (see without_components()).
+  static bool described_by_first(std::string_view type) {
+    static constexpr std::string_view types[] = {"TS", "CE", "CWE", "CNE", "CF"};
+    return std::ranges::find(types, type) != std::end(types);
   }
 
   // The value the rows of a data type map of a type without components

@@ -2767,6 +2767,38 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys, monkeypatch):
         ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
 
 
+def test_bulk_counts_the_messages_of_each_kind_of_what_was_not_mapped(tmp_path, capsys, monkeypatch):
+    from vellomar import _fhir_bulk
+    from vellomar.cli import main
+
+    monkeypatch.setattr(_fhir_bulk, "BATCH_MESSAGES", 2)  # counts of batches added up
+    archive = tmp_path / "a.hl7"
+    # codes PID-8's vocabulary lacks are one kind whatever the code (a quote in it too); no bundle holds
+    # MSH-10 (the Bundle's identifier) in NDJSON
+    archive.write_text(ADT_A01.replace("|M|", "|X|", 1) + ADT_A01.replace("|M|", "|O'B|", 1)
+                       + ADT_A01 + "ZPI|1\r")
+    out, listing = tmp_path / "out", tmp_path / "unmapped.tsv"
+    expected = {"MSH-10": 3, "PID-8 (AdministrativeSex)": 2, "ZPI": 1}
+    assert fhir.write_ndjson(archive, out).unmapped == expected
+    monkeypatch.setattr(_fhir_bulk, "MAX_KINDS", 2)  # the kinds past the bound are counted together
+    assert fhir.write_ndjson(archive, out).unmapped == {"MSH-10": 3, "PID-8 (AdministrativeSex)": 2,
+                                                        "(other kinds)": 1}
+    monkeypatch.setattr(_fhir_bulk, "MAX_KINDS", 10_000)
+    assert main(["fhir", str(archive), "-o", str(out), "--unmapped", str(listing)]) == 0
+    assert capsys.readouterr().err == (f"vellomar: 42 resources in 10 files; 3 kinds of content not mapped "
+                                       f"(listed in {listing})\n")
+    assert listing.read_text() == "unmapped\tmessages\n" + "".join(f"{k}\t{n}\n" for k, n in expected.items())
+    # a run that stops leaves the listing as it was; one that cannot write it stops before reading
+    (tmp_path / "bad.hl7").write_text("MSH|x\r")
+    listing.write_text("old\n")
+    assert main(["fhir", str(archive), str(tmp_path / "bad.hl7"), "-o", str(out), "--unmapped", str(listing),
+                 "--errors", "raise"]) == 1
+    assert listing.read_text() == "old\n"
+    capsys.readouterr()
+    assert main(["fhir", str(archive), "-o", str(out), "--unmapped", str(tmp_path)]) == 2
+    assert capsys.readouterr().err == f"vellomar: {tmp_path}: Is a directory\n"
+
+
 def test_bulk_jobs_write_the_same_files_and_a_bad_message_stops_them_all(tmp_path, monkeypatch):
     import threading
 

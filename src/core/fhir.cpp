@@ -8500,12 +8500,26 @@ Conversion convert(const Maps &maps, const Definitions &definitions, const Messa
 
 void convert_each(const Maps &maps, const Definitions &definitions, const Message &message,
                   const Options &options,
-                  const std::function<void(const ResourceText &, std::string_view)> &each) {
+                  const std::function<void(const ResourceText &, std::string_view)> &each,
+                  std::vector<std::string> *unmapped) {
   convert_in_place(maps, definitions, message, options, false,
                    [&](Conversion &c, std::string_view text) {
                      for (const ResourceText &entry : c.entries)
                        each(entry, text.substr(entry.offset, entry.size));
+                     if (unmapped)
+                       *unmapped = std::move(c.unmapped);
                    });
+}
+
+std::string unmapped_kind(std::string_view report) {
+  // (the value stands between the first " '" and the last "'": a value may
+  // hold quotes of its own, "O'Brien", and the text after it holds none)
+  const size_t open = report.find(" '"), close = report.rfind('\'');
+  if (open == std::string_view::npos || close < open + 2)
+    return std::string(report);
+  std::string kind(report.substr(0, open));
+  kind.append(report.substr(close + 1));
+  return kind;
 }
 
 namespace {

@@ -612,9 +612,19 @@ void convert_in_place(const Maps &maps, const Definitions &definitions, const Me
 // `each(entry, text)` for each resource in order, `text` its JSON, which
 // lives until `each` returns: the resources are handed over where they were
 // written, never copied (the bulk roads copy each once, into its line).
+// `unmapped`, when given, takes the conversion's list of what was not mapped.
 void convert_each(const Maps &maps, const Definitions &definitions, const Message &message,
                   const Options &options,
-                  const std::function<void(const ResourceText &, std::string_view)> &each);
+                  const std::function<void(const ResourceText &, std::string_view)> &each,
+                  std::vector<std::string> *unmapped = nullptr);
+
+// The kind of a report of a conversion's unmapped list: the report without
+// the value it quotes ("PID-8 'X' (AdministrativeSex)" is "PID-8
+// (AdministrativeSex)", "MSH-7 '2024' (not an instant)" "MSH-7 (not an
+// instant)"), so that a summary of many messages counts every message of
+// that kind of loss alike, and holds no more kinds than the maps and the
+// messages' segment names make, whatever their values.
+std::string unmapped_kind(std::string_view report);
 
 // ---- the pieces the tables leave as prose (fhir_values.cpp) ----------------
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 #include "../core/fhir.hpp"
 #include "../core/parser.hpp"
@@ -157,11 +158,12 @@ Ref take(FhirReadState &state, PyObject **args) {
 }
 
 const py::Signature convert_sig{"FhirBatch.convert()", {"mapping"}, 1, 1};
-// convert(mapping): a new tuple (lines, counts, errors): the resources of the
-// batch's messages as NDJSON lines (relative references) by resourceType,
-// sorted by it, each a FhirLines; how many lines each holds; and the
-// (ordinal, offset, reason) of each message that did not decode or parse,
-// in order.
+// convert(mapping): a new tuple (lines, counts, errors, unmapped): the
+// resources of the batch's messages as NDJSON lines (relative references) by
+// resourceType, sorted by it, each a FhirLines; how many lines each holds;
+// the (ordinal, offset, reason) of each message that did not decode or
+// parse, in order; and the number of messages of each kind of what was not
+// mapped (fhir::unmapped_kind()).
 Ref convert(FhirBatch &batch, PyObject **args) {
   const fhir::Maps *maps = fhir_maps_of(args[0]);
   if (!maps)
@@ -181,6 +183,7 @@ Ref convert(FhirBatch &batch, PyObject **args) {
   std::vector<Lines> made;
   std::vector<const FhirBatch::Item *> bad;
   std::vector<std::string> reasons; // of the parser, for the messages parsed here
+  std::unordered_map<std::string, size_t> kinds; // of what was not mapped: messages
   // The batch is this call's alone (the method's borrow); nothing here
   // touches Python objects while the lock is released. What is thrown is
   // raised once the lock is back.
@@ -188,6 +191,18 @@ Ref convert(FhirBatch &batch, PyObject **args) {
   Py_BEGIN_ALLOW_THREADS
   try {
     Lines *last = nullptr; // a message's resources mostly come in runs of a type
+    std::vector<std::string> unmapped, seen;
+    // converts `message` and counts each kind of what it left unmapped once
+    auto convert_one = [&](const Message &message, const auto &each) {
+      fhir::convert_each(*maps, *defs, message, options, each, &unmapped);
+      seen.clear();
+      for (const std::string &report : unmapped)
+        seen.push_back(fhir::unmapped_kind(report));
+      std::sort(seen.begin(), seen.end());
+      seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+      for (std::string &kind : seen)
+        ++kinds[std::move(kind)];
+    };
     auto each = [&](const fhir::ResourceText &e, std::string_view text) {
       if (!last || last->type != e.type) {
         auto it = std::find_if(made.begin(), made.end(),
@@ -201,7 +216,7 @@ Ref convert(FhirBatch &batch, PyObject **args) {
     };
     for (const FhirBatch::Item &item : batch.items) {
       if (item.message) {
-        fhir::convert_each(*maps, *defs, *item.message, options, each);
+        convert_one(*item.message, each);
         continue;
       }
       if (!item.error.empty()) {
@@ -211,7 +226,7 @@ Ref convert(FhirBatch &batch, PyObject **args) {
       }
       auto parsed = parse_message(std::string_view(batch.texts).substr(item.start, item.size));
       if (parsed) {
-        fhir::convert_each(*maps, *defs, parsed.value(), options, each);
+        convert_one(parsed.value(), each);
         continue;
       }
       bad.push_back(&item);
@@ -241,7 +256,19 @@ Ref convert(FhirBatch &batch, PyObject **args) {
                                       reasons[i].data(),
                                       static_cast<Py_ssize_t>(reasons[i].size()))));
   });
-  return Ref::check(PyTuple_Pack(3, lines.get(), counts.get(), errors.get()));
+  // (in the order of their text: a run that counts at most so many kinds
+  // one by one takes the same ones whatever the number of its threads)
+  std::vector<std::pair<std::string_view, size_t>> sorted(kinds.begin(), kinds.end());
+  std::sort(sorted.begin(), sorted.end());
+  Ref unmapped = Ref::check(PyDict_New());
+  for (const auto &[kind, messages] : sorted) {
+    Ref key = py::str(kind);
+    Ref number = Ref::check(PyLong_FromSize_t(messages));
+    if (PyDict_SetItem(unmapped.get(), key.get(), number.get()) < 0)
+      return {};
+  }
+  return Ref::check(
+      PyTuple_Pack(4, lines.get(), counts.get(), errors.get(), unmapped.get()));
 }
 
 PyMethodDef batch_methods[] = {

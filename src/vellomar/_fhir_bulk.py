@@ -14,6 +14,12 @@ A resource that many messages carry (the Patient of every message of a stay)
 is written once per message, with the same id each time: NDJSON has no
 update semantics, so its readers take the last line of an id as the latest
 version (as a FHIR server does with the PUTs of a transaction).
+
+What the messages held that could not be mapped is counted by its kind (the
+core's unmapped_kind(): "PID-8 (AdministrativeSex)" for every code of PID-8
+its vocabulary lacks), a number of messages a kind: the counts of a batch
+come with its lines, and the whole run's with the numbers of resources
+written (`Written.unmapped`).
 """
 
 from __future__ import annotations
@@ -31,13 +37,40 @@ from .read import MessageError, open_stream
 from .table import count_range
 
 BATCH_MESSAGES = 128
+# the kinds of what was not mapped a run counts one by one; the rest are
+# counted together, as OTHER_KINDS (a bound on memory: an archive of
+# messages of ever new segment names would make ever new kinds)
+MAX_KINDS = 10_000
+OTHER_KINDS = "(other kinds)"
 
 
 # the lines by resource type (read-only buffers: memoryview, a file's write),
 # and their number by type
 Lines = tuple[dict[str, "_ops.FhirLines"], dict[str, int]]
-# a batch converted: its lines, and the (ordinal, offset, reason) of its bad messages
-Converted = tuple[dict[str, "_ops.FhirLines"], dict[str, int], list[tuple[int, int, str]]]
+# a batch converted: its lines, the (ordinal, offset, reason) of its bad
+# messages, and the number of messages of each kind of what was not mapped
+Converted = tuple[dict[str, "_ops.FhirLines"], dict[str, int], list[tuple[int, int, str]],
+                  dict[str, int]]
+
+
+class Written(dict[str, int]):
+    """The number of resources written per type, as a dict; `unmapped` holds
+    the number of messages of each kind of what was not mapped ("PID-10",
+    "ZPI", "PID-8 (AdministrativeSex)": a report of `vellomar.fhir.convert`
+    without the value it quotes), the most frequent first; past MAX_KINDS
+    kinds the others are counted together as "(other kinds)"."""
+
+    def __init__(self, counts: dict[str, int], unmapped: dict[str, int]) -> None:
+        super().__init__(counts)
+        self.unmapped = dict(sorted(unmapped.items(), key=lambda kind: (-kind[1], kind[0])))
+
+
+def add_kinds(total: dict[str, int], batch: dict[str, int]) -> None:
+    """Adds a batch's counts of the kinds of what was not mapped to `total`."""
+    for kind, messages in batch.items():
+        if kind not in total and len(total) >= MAX_KINDS:
+            kind = OTHER_KINDS
+        total[kind] = total.get(kind, 0) + messages
 
 
 def usable_cpus() -> int:
@@ -49,12 +82,14 @@ def usable_cpus() -> int:
 
 
 def lines_of(source: Any, encoding: str | None, maps: object,
-             on_error: Callable[[MessageError], None], jobs: int = 1) -> Iterator[Lines]:
+             on_error: Callable[[MessageError], None], jobs: int = 1,
+             on_unmapped: Callable[[dict[str, int]], None] | None = None) -> Iterator[Lines]:
     """The NDJSON lines by resource type of the messages of `source` (a path
     or a binary file, read as `vellomar.read` reads it), and their number by
     type, BATCH_MESSAGES messages a call of the core, in the messages'
     order; a bad message goes to `on_error` (which raises to stop) and is
-    left out.
+    left out; each batch's counts of what was not mapped go to
+    `on_unmapped` when given.
 
     The core cuts each batch's texts from the stream (holding the
     interpreter's lock while it reads) and parses and converts them with the
@@ -70,6 +105,8 @@ def lines_of(source: Any, encoding: str | None, maps: object,
         def taken(done: Converted) -> Lines:
             for ordinal, offset, reason in done[2]:
                 on_error(error_type(ordinal, offset, reason))
+            if on_unmapped is not None:
+                on_unmapped(done[3])
             return done[0], done[1]
 
         if jobs <= 1:
@@ -163,10 +200,12 @@ def write_ndjson(
     errors: Literal["raise", "skip"] = "raise",
     on_error: Callable[[MessageError], None] | None = None,
     jobs: int | None = None,
-) -> dict[str, int]:
+) -> Written:
     """Writes the resources of every message of `source` (a path, a binary
     file or an object with `read`, or an iterable of them) as `directory/<resourceType>.ndjson`, one
-    resource a line; returns the number of resources written per type.
+    resource a line; returns the number of resources written per type (a
+    dict), whose `unmapped` counts the messages of each kind of what was not
+    mapped (see `Written`).
 
     A bad message raises `MessageError` (naming its file, number and byte
     offset) with errors="raise", and nothing is written; with
@@ -188,6 +227,7 @@ def write_ndjson(
     os.makedirs(directory, exist_ok=True)
     outputs: dict[str, AtomicFile] = {}
     counts: dict[str, int] = {}
+    unmapped: dict[str, int] = {}
     # an iterable is taken lazily: it may open each file as it is reached
     sources: Iterable[Any] = ([source] if isinstance(source, (str, os.PathLike))
                               or hasattr(source, "read") else source)
@@ -205,7 +245,8 @@ def write_ndjson(
                 if on_error is not None:
                     on_error(error)
 
-            for lines, numbers in lines_of(item, encoding, maps, bad, jobs):
+            for lines, numbers in lines_of(item, encoding, maps, bad, jobs,
+                                           lambda kinds: add_kinds(unmapped, kinds)):
                 for resource_type, data in lines.items():
                     out = outputs.get(resource_type)
                     if out is None:
@@ -217,4 +258,4 @@ def write_ndjson(
     finally:
         for out in outputs.values():
             out.discard()  # a no-op after commit()
-    return counts
+    return Written(counts, unmapped)

@@ -38,7 +38,7 @@ class FhirLines:
 class FhirBatch:
     def convert(
         self, mapping: object
-    ) -> tuple[dict[str, FhirLines], dict[str, int], list[tuple[int, int, str]]]: ...
+    ) -> tuple[dict[str, FhirLines], dict[str, int], list[tuple[int, int, str]], dict[str, int]]: ...
 
 @final
 @type_check_only

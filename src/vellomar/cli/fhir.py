@@ -1,17 +1,20 @@
 """`vellomar fhir`: FHIR R4 Bulk Data NDJSON, one file per resource type.
 
     vellomar fhir FILE... -o DIR [--errors raise|skip] [--mapping CSV...]
-        [--zone ZONE] [--encoding ENC] [--jobs N] [--no-progress]
+        [--zone ZONE] [--encoding ENC] [--jobs N] [--unmapped FILE] [--no-progress]
 
 The messages are converted in batches in C++ (`vellomar.fhir.write_ndjson`),
 by N threads at once, so memory is bounded by N batches; each
 DIR/<resourceType>.ndjson replaces the old one only when every file has been
-read.
+read. What the messages held that could not be mapped is counted by its kind
+and summed up on standard error; `--unmapped FILE` lists every kind with its
+number of messages (TSV).
 """
 
 from __future__ import annotations
 
 import argparse
+import csv
 from typing import Any, TextIO
 
 from ..read import MessageError
@@ -23,6 +26,7 @@ from ._base import (
     encoding_type,
     is_terminal,
     jobs_type,
+    open_output,
     problem,
     report,
     stopped,
@@ -63,6 +67,11 @@ def register(commands: Any) -> None:
     parser.add_argument("-j", "--jobs", type=jobs_type, metavar="N",
                         help="threads converting at once (default: the CPUs this process "
                         "may use); the output is the same whatever N")
+    parser.add_argument("--unmapped", metavar="FILE",
+                        help="write the kinds of what the messages held that could not be "
+                        "mapped (\"PID-10\", \"ZPI\", \"PID-8 (AdministrativeSex)\") with "
+                        "their numbers of messages to FILE, tab-separated, the most "
+                        "frequent first")
     parser.add_argument("--no-progress", action="store_true",
                         help="never draw a progress bar (otherwise drawn on a terminal "
                         "for inputs over 4 MB)")
@@ -82,6 +91,8 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
             mapping = Mapping.load(args.mapping or (), zone=args.zone)
         except (OSError, ValueError) as error:
             raise UsageError(f"--mapping: {error}") from None
+    # (opened first: a path that cannot be written stops the run before any input is read)
+    listing = open_output(args.unmapped, "w", encoding="utf-8", newline="") if args.unmapped else None
     show = not args.no_progress and is_terminal(stderr)
     files = TrackedFiles(args.files, stdout, stderr, show)
     bad = 0
@@ -97,11 +108,21 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
                               errors=args.errors or "skip", on_error=reported,
                               jobs=args.jobs)
     except (MessageError, OSError) as error:
+        if listing is not None:
+            listing.discard()
         return stopped(error, files, stdout, stderr, args.output)
     finally:
         files.progress.clear()
-    total = sum(counts.values())
+    if listing is not None:
+        with listing:
+            table = csv.writer(listing, delimiter="\t", lineterminator="\n")
+            table.writerow(("unmapped", "messages"))
+            table.writerows(counts.unmapped.items())
+    total, kinds = sum(counts.values()), len(counts.unmapped)
     stderr.write(f"{PROG}: {total} resource{'s' * (total != 1)} in {len(counts)} "
                  f"file{'s' * (len(counts) != 1)}"
-                 + (f"; {bad} bad message{'s' * (bad != 1)} left out" if bad else "") + "\n")
+                 + (f"; {bad} bad message{'s' * (bad != 1)} left out" if bad else "")
+                 + (f"; {kinds} kind{'s' * (kinds != 1)} of content not mapped ("
+                    + (f"listed in {args.unmapped}" if listing else "--unmapped FILE lists them")
+                    + ")" if kinds else "") + "\n")
     return 1 if files.status or (bad and args.errors is None) else 0

@@ -1296,6 +1296,10 @@ def test_corpus_bundles_are_valid(path):
     # XAD-10's census tract is text: its extension's valueString, a line break and all
     (message("ADT^A01^ADT_A01", "PID|1||ID1||DOE||||||1 Main St^^Town^^^^H^^^A\\X0D0A\\B"), "Patient",
      "address.0.extension.0.valueString", "A\r\nB"),
+    # hex data is the bytes it stands for: a UTF-8 character as one, a byte UTF-8 never has alone as Latin-1
+    *[(message("ADT^A01^ADT_A01", f"PID|1||ID1||{name}"), "Patient", "name.0.family", family)
+      for name, family in [("M\\XC3BC\\LLER", "M\u00fcLLER"), ("M\\XFC\\LLER", "M\u00fcLLER"),
+                           ("\\XE282AC41C3\\", "\u20acA\u00c3")]],
 ])
 def test_elements(text, resource_type, path, expected):
     resource_type, _, n = resource_type.partition("#")

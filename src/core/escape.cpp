@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "charset.hpp"
+
 namespace vellomar {
 namespace {
 
@@ -35,9 +37,35 @@ int hex_value(std::string_view ch) {
   return -1;
 }
 
-// Hex data is read in pairs of characters and each valid pair appends the
-// character U+0000..U+00FF of that value (the data is Latin-1).
-void append_hex(std::string &out, std::string_view digits) {
+// The length of the UTF-8 character `bytes` begins with, 0 where they begin
+// with none (a byte of 0x80 or above that is no character's start, or one
+// cut short or malformed).
+size_t utf8_character(std::string_view bytes) {
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  const size_t n = char_length(lead);
+  return lead >= 0xC2 && n <= bytes.size() && is_utf8(bytes.substr(0, n)) ? n : 0;
+}
+
+// Appends `bytes`, hex data's values, as `hex` reads them.
+void append_hex_bytes(std::string &out, std::string_view bytes, HexData hex) {
+  for (size_t i = 0; i < bytes.size();) {
+    const auto value = static_cast<unsigned char>(bytes[i]);
+    if (const size_t n = hex == HexData::utf8 && value >= 0x80 ? utf8_character(bytes.substr(i)) : 0) {
+      out.append(bytes.substr(i, n));
+      i += n;
+      continue;
+    }
+    const Delimiter ch = Delimiter::from_byte(value);
+    out.append(ch.bytes, ch.size);
+    ++i;
+  }
+}
+
+// Hex data is read in pairs of characters and each valid pair gives a byte
+// of that value, appended as `hex` says (the character U+0000..U+00FF of
+// that value: the data is Latin-1; or a UTF-8 message's bytes).
+void append_hex(std::string &out, std::string_view digits, HexData hex) {
+  std::string bytes;
   // The character at the front of the digits (not empty), taken off them; a
   // character cut short by their end is what is left of it.
   auto take_char = [](std::string_view &text) {
@@ -48,7 +76,7 @@ void append_hex(std::string &out, std::string_view digits) {
   while (!digits.empty()) {
     const std::string_view first = take_char(digits);
     if (digits.empty())
-      return; // odd final character: ignored
+      break; // odd final character: ignored
     const std::string_view second = take_char(digits);
     int lo = hex_value(second);
     if (lo < 0)
@@ -60,9 +88,9 @@ void append_hex(std::string &out, std::string_view digits) {
       value = hi * 16 + lo;
     else
       continue;
-    Delimiter ch = Delimiter::from_byte(static_cast<unsigned char>(value));
-    out.append(ch.bytes, ch.size);
+    bytes.push_back(static_cast<char>(value));
   }
+  append_hex_bytes(out, bytes, hex);
 }
 
 // The number after a formatting command's name (".sp 2"), `otherwise`
@@ -115,7 +143,7 @@ bool append_formatting(std::string &out, std::string_view content) {
 }
 
 void append_sequence(std::string &out, std::string_view content,
-                     const EncodingCharacters &enc, Formatting formatting) {
+                     const EncodingCharacters &enc, Formatting formatting, HexData hex) {
   if (content.size() == 1) {
     switch (content[0]) {
     case 'F':
@@ -137,7 +165,7 @@ void append_sequence(std::string &out, std::string_view content,
     return;
   }
   if (!content.empty() && content[0] == 'X') {
-    append_hex(out, content.substr(1));
+    append_hex(out, content.substr(1), hex);
     return;
   }
   if (formatting == Formatting::plain && append_formatting(out, content))
@@ -150,7 +178,7 @@ void append_sequence(std::string &out, std::string_view content,
 } // namespace
 
 void append_decoded(std::string &out, std::string_view text,
-                    const EncodingCharacters &enc, Formatting formatting) {
+                    const EncodingCharacters &enc, Formatting formatting, HexData hex) {
   const Delimiter &esc = enc.escape;
   out.reserve(out.size() + text.size());
   size_t i = 0;
@@ -167,7 +195,8 @@ void append_decoded(std::string &out, std::string_view text,
       out.append(text.substr(open));
       return;
     }
-    append_sequence(out, text.substr(open + esc.size, close - open - esc.size), enc, formatting);
+    append_sequence(out, text.substr(open + esc.size, close - open - esc.size), enc, formatting,
+                    hex);
     i = close + esc.size;
   }
 }

@@ -17,10 +17,20 @@ enum class Formatting : unsigned char {
          // nothing for the rest (a text for a system that has no formatting)
 };
 
+// How hexadecimal data (\Xhh...\) is read.
+enum class HexData : unsigned char {
+  latin1, // a character U+0000..U+00FF a pair
+  utf8,   // as the bytes of the message they stand for: a run of pairs that
+          // is a UTF-8 character is that character (\XC3A9\ is U+00E9, as
+          // a UTF-8 message's bytes are), any other pair as latin1 reads it
+          // (\XE9\: a byte of a Latin-1 text, which UTF-8 never is alone)
+};
+
 // Appends the decoded form of `text` to `out`. Never fails: unknown or
 // unterminated sequences are kept as written, invalid hex pairs dropped.
 void append_decoded(std::string &out, std::string_view text,
-                    const EncodingCharacters &enc, Formatting formatting = Formatting::keep);
+                    const EncodingCharacters &enc, Formatting formatting = Formatting::keep,
+                    HexData hex = HexData::latin1);
 
 // The decoded form of `text`.
 std::string decode_escapes(std::string_view text, const EncodingCharacters &enc);
@@ -31,11 +41,12 @@ std::string decode_escapes(std::string_view text, const EncodingCharacters &enc)
 inline std::string_view decoded_view(std::string_view text,
                                      const EncodingCharacters &enc,
                                      std::string &scratch,
-                                     Formatting formatting = Formatting::keep) {
+                                     Formatting formatting = Formatting::keep,
+                                     HexData hex = HexData::latin1) {
   if (!contains(text, enc.escape))
     return text;
   scratch.clear();
-  append_decoded(scratch, text, enc, formatting);
+  append_decoded(scratch, text, enc, formatting, hex);
   return scratch;
 }
 

@@ -2279,8 +2279,10 @@ private:
   [[gnu::noinline]] std::string_view decoded_in_full(std::string_view text, bool ends) {
     if (!ends)
       text = without_trailing_separators(text);
-    // (formatted text's commands as plain text: FHIR's strings have none)
-    std::string_view v = escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain) : text;
+    // (formatted text's commands as plain text: FHIR's strings have none;
+    // hex data as the bytes it stands for, which a UTF-8 text's are)
+    std::string_view v =
+        escapes_ ? decoded_view(text, enc_, scratch_, Formatting::plain, HexData::utf8) : text;
     // a line of a text (TX, FT) keeps the white space it begins with: a
     // report aligns its columns with it (a key's text is trimmed, as ids
     // were made of it)

@@ -1905,6 +1905,14 @@ def test_unmapped_content_is_reported():
                 ("ORU^R01^ORU_R01", (OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "SPM|1|X&EHR&1.2.3&ISO||119339001^a^SCT")),
                 ("ADT^A01^ADT_A01", ("AL1|1|DA^Drug allergy^HL70127|1-8^Peanut^L",)))] == [[], ["SPM-2"], []]
     assert "PID-7" not in fhir.convert(ADT_A01.replace("|19610615|", "|19610615^D|")).unmapped
+    # a quantity holds its value: OBX-6's unit beside no OBX-5 is no valueQuantity (reported); beside a value that
+    # is no number, the valueString holds both
+    converted = [fhir.convert(message("ORU^R01^ORU_R01", PID, OBR, f"OBX|1|NM|1-8^a^LN||{value}|mg|||||F"))
+                 for value in ("", "<0.5")]
+    assert [[u for u in c.unmapped if u.startswith(("OBX", "Observation"))] for c in converted] == [
+        ["Observation.valueQuantity without value (from OBX)"], ["OBX-5 '<0.5' (not a decimal)"]]
+    assert [[k for k in entries(json.loads(c.json), "Observation")[0] if k.startswith("value")]
+            for c in converted] == [[], ["valueString"]]
     # what the later of two resources of one identifier holds otherwise is reported: its field where a value
     # made it, its element where a segment did
     assert [[u for u in fhir.convert(t).unmapped if u.startswith(("PV1-17", "Patient."))] for t in [
@@ -2514,9 +2522,12 @@ def test_a_mapping_reads_its_own_maps_and_the_packages(tmp_path):
     text = message("ADT^A01^ADT_A01", PID, "ZXX|DOG^Dog^L|first^second")
     assert [entries(fhir.to_dict(text, mapping=load(c)), "Observation")[0]["valueString"]
             for c in "21"] == ["second", "first"]
-    mapping = load("cq", "2,ZXX-2,N,CQ,0,1,,,,valueQuantity.code,,code,0,1,CQ[code],,,,\n")
-    assert entries(fhir.to_dict(text.replace("first^second", "5^min"), mapping=mapping),
-                   "Observation")[0]["valueQuantity"] == {"code": "min"}
+    # (a quantity holds its value: a unit alone is none)
+    mapping = load("cq", "2,ZXX-2,N,CQ,0,1,,,,valueQuantity.code,,code,0,1,CQ[code],,,,\n"
+                         "3,ZXX-3,N,NM,0,1,,,,valueQuantity.value,,decimal,0,1,,,,,\n")
+    assert [entries(fhir.to_dict(text.replace("first^second", "5^min" + three), mapping=mapping),
+                    "Observation")[0].get("valueQuantity") for three in ("|5", "")] == [
+        {"code": "min", "value": 5}, None]
 
 
 def test_a_segment_filling_lists_of_two_resources_takes_an_element_after_each_ones_own(tmp_path):

@@ -150,6 +150,11 @@ def shape(f) -> tuple[bool, str]:
     return is_list, "?"
 
 
+# FHIR's quantity types: each holds a number, its `value`, measured as its
+# other elements say
+QUANTITIES = {"Quantity", "SimpleQuantity", "Age", "Duration", "Count", "Distance", "MoneyQuantity"}
+
+
 class ModelShapes:
     """Shapes from the R4B models; remembers every type asked about."""
 
@@ -205,6 +210,17 @@ class ModelShapes:
         names = {name for elements in self.seen.values() for name, (_, kind) in elements.items()
                  if kind == "Annotation"} - {"note"}
         return [f"Q\t~{name}\ttext" for name in sorted(names)]
+
+    def measured(self) -> list[str]:
+        """Q lines: a quantity holds its value, whatever element holds it, by
+        each name that stands for a quantity in every type met (a unit alone
+        measures nothing: OBX-6 beside an empty OBX-5 is no valueQuantity)."""
+        kinds: dict[str, set[str]] = {}
+        for elements in self.seen.values():
+            for name, (_, kind) in elements.items():
+                kinds.setdefault(name, set()).add(kind)
+        return [f"Q\t~{name}\tvalue" for name, found in sorted(kinds.items())
+                if found <= QUANTITIES]
 
     def lines(self) -> list[str]:
         return ["\t".join(["T", name, *(f"{k}:{'*' if is_list else ''}{kind}"
@@ -348,6 +364,7 @@ def generate(base: Path) -> tuple[str, str]:
     tables.spare_assigned_systems(out)
     out += required()
     out += shapes.annotated()
+    out += shapes.measured()
     out += shapes.lines()
     out += shapes.choice_lines()
     return ("\n".join(out) + "\n",

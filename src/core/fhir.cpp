@@ -7171,7 +7171,11 @@ public:
         within_dead |= nodes_[at].kind != 'o';
         path.insert(0, "." + maps_.names[nodes_[at].key]);
       }
-      if (within_dead || !holds_message_value(n, defaults))
+      // (nor a form of a choice element another form of which stands: the
+      // value went into that one, OBX-5's "<0.5" and OBX-6's unit into a
+      // valueString, not into the valueQuantity of the unit alone)
+      if (within_dead || !holds_message_value(n, defaults) ||
+          (nodes_[n].rival && other_form_stands(nodes_[n].parent, n)))
         continue;
       const uint32_t segment = checked_[p.checked].segment;
       std::string text = std::string(resources[p.resource].type) + path + "." +
@@ -7686,6 +7690,17 @@ public:
     const uint32_t choice = maps_.choice_of[nodes_[i].key];
     for (uint32_t j = node.first; j != i; j = nodes_[j].next)
       if (maps_.choice_of[nodes_[j].key] == choice && nodes_[j].key != nodes_[i].key && live(j))
+        return true;
+    return false;
+  }
+
+  // Whether a member of `parent` other than `i` is another form of the
+  // choice element `i` is a form of and holds something.
+  bool other_form_stands(uint32_t parent, uint32_t i) const {
+    const uint32_t choice = maps_.choice_of[nodes_[i].key];
+    for (uint32_t j = nodes_[parent].first; j != none; j = nodes_[j].next)
+      if (j != i && maps_.choice_of[nodes_[j].key] == choice && nodes_[j].key != nodes_[i].key &&
+          live(j))
         return true;
     return false;
   }

@@ -1720,6 +1720,12 @@ def test_ids_are_stable_across_events_of_one_stay():
                        stay.replace("20240110120000", "20240111120000"), stay.replace("|M1|", "||"),
                        stay.replace("|M1|", "||").replace("ID1", "ID2"))]
     assert keyed[0] == keyed[1] and len({tuple(k) for k in keyed}) == 6
+    # one without a control id is named by its segments, whatever ends them (as a reader cuts it from a
+    # file of LF or CRLF line ends, without the last)
+    bare = stay.replace("|M1|", "||")
+    assert {fhir.to_dict(t)["id"] for t in (bare, bare.rstrip("\r"), bare.replace("\r", "\n"),
+                                            bare.replace("\r", "\r\n") + "\r\n", f"\x0b{bare}\x1c\r")} == {
+        fhir.to_dict(bare)["id"]}
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
         uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))

@@ -12,11 +12,14 @@ read.
 from __future__ import annotations
 
 import argparse
+import errno
+import os
 from typing import Any, TextIO
 
 from ..read import MessageError
 from ._base import (
     PROG,
+    Failure,
     TrackedFiles,
     UsageError,
     add_command,
@@ -82,6 +85,14 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
             mapping = Mapping.load(args.mapping or (), zone=args.zone)
         except (OSError, ValueError) as error:
             raise UsageError(f"--mapping: {error}") from None
+    # a DIR that cannot be made is the output that cannot be written: status
+    # 2 before any input is read, as for every command's -o
+    try:
+        os.makedirs(args.output, exist_ok=True)
+    except FileExistsError:  # a file, or a link to one
+        raise Failure(2, f"{args.output}: {os.strerror(errno.ENOTDIR)}") from None
+    except OSError as error:
+        raise Failure(2, f"{args.output}: {error.strerror or error}") from None
     show = not args.no_progress and is_terminal(stderr)
     files = TrackedFiles(args.files, stdout, stderr, show)
     bad = 0

@@ -132,6 +132,9 @@ def test_bulk_commands_report_a_file_without_a_message(run, write, tmp_path, dat
     (["get", "--", ADT], "vellomar get: error: the following arguments are required: PATH"),
     (["fhir", "--mapping", ADT, "-o", "/nonexistent/out.ndjson", ADT],
      f"vellomar fhir: error: --mapping: {ADT}: not a V2-to-FHIR table (message, segment, data type or vocabulary)"),
+    # DIR cannot be made: nothing is read
+    (["fhir", ADT, "-o", ADT], f"vellomar: {ADT}: Not a directory"),
+    (["fhir", ADT, "-o", "/proc/out"], "vellomar: /proc/out: No such file or directory"),
     (["fhir", "--mapping", ADT, "--zone", "Mars/Olympus", "-o", "x", ADT],
      "vellomar fhir: error: --zone: zone 'Mars/Olympus': not a time zone of the IANA database, nor an offset such "
      "as '-05:00'"),

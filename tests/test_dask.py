@@ -94,3 +94,28 @@ def test_equal_to_table(tmp_path, client, end, frame, envelope, rows):
 def test_message_shipped_to_a_worker(client):
     msg = vellomar.parse("MSH|^~\\&|A|B\rPID|1||MRN||DOE^JOHN")
     assert client.submit(operator.methodcaller("to_json"), msg).result(timeout=60) == msg.to_json()
+
+
+def test_fhir_with_a_mapping_on_the_workers(tmp_path, client):
+    # the mapping goes to the workers pickled, as the text the core compiled: its tables need not be there
+    from vellomar import fhir
+
+    tables = {"ADT_A01.csv": "IN,,,,,,,,,,,,,\nSort Order,Identifier,Syntax,Name,Cardinality - Min,"
+              "Cardinality - Max,Computable ANTLR,Computable FHIRPath,Narrative,Primary Target,Segment Map,"
+              "References,,\n30,ADT_A01.ZPI,[ ZPI ],Pet,0,1,,,,Observation[9],ZPI[Observation],,,\n",
+              "ZPI[Observation].csv": "HL7 v2,,,,,,,,,HL7 FHIR,,,,,,,,,\nSort Order,Identifier,Name,Data Type,"
+              "Cardinality - Min,Cardinality - Max,Computable ANTLR,Computable FHIRPath,Narrative,FHIR Attribute,,"
+              "Data Type,Cardinality - Min,Cardinality - Max,Data Type Mapping,Vocabulary Mapping,Assignment,,\n"
+              '0,ZPI,,,,,,,,status,,code,1,1,,,"""final""",,\n2,ZPI-2,Name,ST,0,1,,,,valueString,,string,0,1,,,,,\n'}
+    for name, text in tables.items():
+        (tmp_path / name).write_text(text)
+    mapping = fhir.Mapping.load(sorted(tmp_path.glob("*.csv")), zone="-05:00")
+    for path in tmp_path.glob("*.csv"):
+        path.unlink()
+    texts = [f"MSH|^~\\&|A|F|B|F|20240101||ADT^A01^ADT_A01|M{i}|P|2.5.1\rPID|1||P{i}\rZPI|DOG|Rex{i}\r"
+             for i in range(30)]
+    (tmp_path / "a.hl7").write_text("".join(texts), newline="")
+    frame = vellomar.dask.read_fhir(tmp_path / "a.hl7", mapping=mapping, blocksize=97)
+    got = sorted(map(tuple, client.compute(frame).result(timeout=120).itertuples(index=False)))
+    assert frame.npartitions > 20 and got == sorted(r for t in texts for r in fhir.resources_of(t, mapping=mapping))
+    assert sum('"valueString":"Rex' in row[2] for row in got) == 30

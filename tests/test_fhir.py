@@ -1724,6 +1724,12 @@ def test_ids_are_stable_across_events_of_one_stay():
                        stay.replace("20240110120000", "20240111120000"), stay.replace("|M1|", "||"),
                        stay.replace("|M1|", "||").replace("ID1", "ID2"))]
     assert keyed[0] == keyed[1] and len({tuple(k) for k in keyed}) == 6
+    # one without a control id is named by its segments, whatever ends them (as a reader cuts it from a
+    # file of LF or CRLF line ends, without the last)
+    bare = stay.replace("|M1|", "||")
+    assert {fhir.to_dict(t)["id"] for t in (bare, bare.rstrip("\r"), bare.replace("\r", "\n"),
+                                            bare.replace("\r", "\r\n") + "\r\n", f"\x0b{bare}\x1c\r")} == {
+        fhir.to_dict(bare)["id"]}
     # pinned: ids written once must never change (the namespace, the key)
     assert entries(a01, "Patient")[0]["id"] == str(uuid.uuid5(
         uuid.UUID("4f0d8c5e-6a1b-4c7e-9b2d-3e5f7a9c1d20"), "Patient|PATID1234|GOOD HEALTH HOSPITAL|"))
@@ -2839,6 +2845,46 @@ def test_bulk_jobs_write_the_same_files_and_a_bad_message_stops_them_all(tmp_pat
         with pytest.raises(ValueError) as raised:
             fhir.write_ndjson(good, tmp_path / "3", jobs=jobs)
         assert str(raised.value) == f"jobs must be a whole number of at least 1, not {jobs!r}"
+
+
+KILL_AT_SIXTH_WRITE = ("import os, signal, vellomar._files as f; write, n = f.AtomicFile.write, [0]; "
+                       "f.AtomicFile.write = lambda self, data: (n.append(0), len(n) > 6 and os.kill(os.getpid(), "
+                       "signal.SIGKILL), write(self, data))[2]; ")
+FULL_AT_64K = ("import resource, signal; signal.signal(signal.SIGXFSZ, signal.SIG_IGN); "
+               "resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536)); ")
+
+
+# a run that fails half-way (its third batch of 128 messages a bad one; a file passing 64 KiB on a full
+# disk; killed at its sixth write, in its second batch) over the files of an earlier run
+@pytest.mark.parametrize("fault, before, status, error", [
+    ("bad", "", 1, "vellomar: {archive}: message 300 at byte {offset}: MSH segment too short to extract encoding "
+     "characters\n"),
+    ("full", FULL_AT_64K, 1, "vellomar: {out}/Encounter.ndjson: File too large\n"),
+    ("kill", KILL_AT_SIXTH_WRITE, -9, ""),
+])
+def test_bulk_run_failing_half_way_keeps_the_old_files_whole(tmp_path, fault, before, status, error):
+    import subprocess
+
+    from vellomar.cli import main
+
+    texts = [(ADT_A01 if i % 2 else ORU_R01).replace("|M1|", f"|M{i}|").replace("PATID1234", f"P{i}")
+             for i in range(320)]
+    archive, out = tmp_path / "a.hl7", tmp_path / "out"
+    archive.write_text("".join(texts[:150]))
+    assert main(["fhir", str(archive), "-o", str(out), "--no-progress"]) == 0
+    old = {p.name: p.read_bytes() for p in out.iterdir()}
+    archive.write_text("".join(texts[:299] + (["MSH|^~\r"] if fault == "bad" else []) + texts[299:]))
+    done = subprocess.run([sys.executable, "-c", before + "import sys; from vellomar.cli import main; "
+                           "sys.exit(main(sys.argv[1:]))", "fhir", "a.hl7", "-o", "out", "--errors", "raise",
+                           "--no-progress", "--jobs", "2"], cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    assert (done.returncode, done.stderr) == (status, error.format(archive="a.hl7", out="out",
+                                                                    offset=len("".join(texts[:299]))))
+    assert {p.name: p.read_bytes() for p in out.iterdir() if not p.name.endswith(".tmp")} == old
+    # a killed run's temporary files stay until a run writes the same files
+    assert bool(list(out.glob(".*.tmp"))) == (fault == "kill")
+    archive.write_text("".join(texts))
+    assert main(["fhir", str(archive), "-o", str(out), "--no-progress"]) == 0
+    assert sorted(p.name for p in out.iterdir()) == sorted(old)
 
 
 @pytest.mark.parametrize("reader", ["dask", "spark"])

@@ -1863,14 +1863,25 @@ void append_header_value(const Message &message, uint64_t number, std::string &s
 // and time (MSH-7), as a control id is unique among one sender's messages
 // alone, and not for ever where a counter starts again (two senders'
 // "MSG001" are two messages; a message sent again as it was is the same);
-// a message without a control id is named by its text, as its bundle is.
+// a message without a control id is named by its text, as its bundle is:
+// its segments, each ended by a CR, whatever ended them as it was sent (LF,
+// CRLF, none after the last, as a reader cuts a message from a file), so
+// that the message keeps its ids in a file of other line ends.
 // (Written into `out`, which it clears: the caller's kept buffer.)
 void message_name(const Message &message, std::string_view control_id, std::string &scratch,
                   std::string &out) {
   out.clear();
   if (control_id.empty()) {
+    scratch.assign("r="sv);
+    for (size_t i = 0; i < message.segment_count(); ++i) {
+      const SegmentEntry &e = message.segments[i];
+      const size_t next = i + 1 < message.segment_count() ? message.segments[i + 1].first_field
+                                                          : message.field_ends.size();
+      const size_t end = next > e.first_field ? message.field_ends[next - 1] : e.offset + e.name_length;
+      scratch.append(message.raw.substr(e.offset, end - e.offset)).push_back('\r');
+    }
     char digest[36];
-    uuid5("r=" + std::string(message.raw), digest);
+    uuid5(scratch, digest);
     out.append("r="sv).append(digest, sizeof digest);
     return;
   }

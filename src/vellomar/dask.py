@@ -175,7 +175,7 @@ def read_fhir(
     paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
     *,
     mapping: Any = None,
-    blocksize: int | str | None = "64MiB",
+    blocksize: int | str | None = "8MiB",
     errors: Literal["raise", "skip"] = "raise",
     encoding: str | None = None,
 ) -> Any:
@@ -184,7 +184,9 @@ def read_fhir(
     ``resourceType``, ``id`` and ``resource`` (its JSON text, references as
     ``Type/id``), so that ``to_json`` grouped by ``resourceType`` gives Bulk
     Data NDJSON. Files are cut into byte ranges of about ``blocksize`` as by
-    ``read_hl7``, one partition each; a range's messages are converted in
+    ``read_hl7``, one partition each (a partition holds its resources' JSON,
+    about 15 times the bytes of its messages: 8 MiB of them make a frame of
+    some 120 MB, 64 MiB one of a gigabyte); a range's messages are converted in
     batches in C++ and cut into rows without a Python object per resource.
     A bad message is named by its number and byte offset in its file; with
     errors="skip" it is logged (logger "vellomar.dask") and left out."""

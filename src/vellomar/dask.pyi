@@ -20,7 +20,7 @@ def read_fhir(
     paths_or_glob: str | os.PathLike[str] | Iterable[str | os.PathLike[str]],
     *,
     mapping: Any = None,
-    blocksize: int | str | None = "64MiB",
+    blocksize: int | str | None = "8MiB",
     errors: Literal["raise", "skip"] = "raise",
     encoding: str | None = None,
 ) -> Any: ...

@@ -56,13 +56,23 @@ def _message(message: Message | str | bytes) -> Message:
 class Mapping:
     """The package's maps with a user's own rows over them (see `load`)."""
 
-    __slots__ = ("_maps", "paths", "report", "zone")
+    __slots__ = ("_maps", "_text", "paths", "report", "zone")
 
-    def __init__(self, maps: object, paths: tuple[str, ...], zone: str | None = None) -> None:
+    def __init__(self, maps: object, paths: tuple[str, ...], zone: str | None = None,
+                 text: str | None = None) -> None:
         self._maps = maps
+        self._text = text  # what the core compiled `maps` from
         self.paths = paths
         self.report: list[str] = []
         self.zone = zone
+
+    def __reduce__(self) -> tuple[Callable[..., Mapping], tuple[Any, ...]]:
+        # Sent to another process (a Dask worker, which a task's mapping
+        # goes to pickled) as the text the core compiled, which that process
+        # compiles again: the user's tables need not be there.
+        if self._text is None:
+            raise TypeError("only a Mapping made by Mapping.load can be pickled")
+        return _compiled, (self._text, self.paths, self.zone, tuple(self.report))
 
     @classmethod
     def load(cls, paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]] = (), *,
@@ -91,13 +101,19 @@ class Mapping:
         text = _fhir_tables.compile_files(names, _fhir_tables.TableShapes(data), known)
         if zone is not None:
             text += "".join(f"Z\t{start}\t{offset}\n" for start, offset in _zone_changes(zone))
-        mapping = cls(_ops.fhir_mapping(text), tuple(os.fspath(p) for p in names), zone)
-        mapping.report = list(_fhir_tables.report)
-        return mapping
+        return _compiled(text, tuple(os.fspath(p) for p in names), zone, _fhir_tables.report)
 
     def __repr__(self) -> str:
         zone = "" if self.zone is None else f", zone={self.zone!r}"
         return f"Mapping.load({list(self.paths)!r}{zone})"
+
+
+def _compiled(text: str, paths: tuple[str, ...], zone: str | None, report: Iterable[str]) -> Mapping:
+    """A Mapping of the core's compiled `text` (see Mapping.load)."""
+    _load()
+    mapping = Mapping(_ops.fhir_mapping(text), paths, zone, text)
+    mapping.report = list(report)
+    return mapping
 
 
 def _zone_table(zone: str) -> tuple[tuple[int, int], ...]:

@@ -15,11 +15,14 @@ from __future__ import annotations
 
 import argparse
 import csv
+import errno
+import os
 from typing import Any, TextIO
 
 from ..read import MessageError
 from ._base import (
     PROG,
+    Failure,
     TrackedFiles,
     UsageError,
     add_command,
@@ -91,7 +94,15 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
             mapping = Mapping.load(args.mapping or (), zone=args.zone)
         except (OSError, ValueError) as error:
             raise UsageError(f"--mapping: {error}") from None
-    # (opened first: a path that cannot be written stops the run before any input is read)
+    # a DIR that cannot be made is the output that cannot be written: status
+    # 2 before any input is read, as for every command's -o
+    try:
+        os.makedirs(args.output, exist_ok=True)
+    except FileExistsError:  # a file, or a link to one
+        raise Failure(2, f"{args.output}: {os.strerror(errno.ENOTDIR)}") from None
+    except OSError as error:
+        raise Failure(2, f"{args.output}: {error.strerror or error}") from None
+    # (opened first too: a listing that cannot be written stops the run before any input is read)
     listing = open_output(args.unmapped, "w", encoding="utf-8", newline="") if args.unmapped else None
     show = not args.no_progress and is_terminal(stderr)
     files = TrackedFiles(args.files, stdout, stderr, show)

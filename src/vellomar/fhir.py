@@ -24,7 +24,7 @@ from .charsets import codec_of
 from .structure import load_definitions
 
 __all__ = ["to_json", "to_dict", "convert", "resources_of", "Conversion", "Mapping",
-           "write_ndjson"]
+           "write_ndjson", "Written"]
 
 
 def _data() -> str:
@@ -213,4 +213,4 @@ def resources_of(message: Message | str | bytes, *,
     return rows
 
 
-from ._fhir_bulk import write_ndjson  # noqa: E402
+from ._fhir_bulk import Written, write_ndjson  # noqa: E402

@@ -1089,6 +1089,9 @@ def test_corpus_bundles_are_valid(path):
     # ... and an NTE after it that OBX's note
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "FT1|1", "OBX|2|NM|2-8^b^LN||6||||||F",
              "NTE|1||Recheck"), "Observation#1", "note", [{"text": "Recheck"}]),
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "FT1|1", "OBX|2|NM|2-8^b^LN||6||||||F",
+             "NTE|1||Recheck", "NTE|2||Again", "NTE|3||Thrice"), "Observation#1", "note",
+     [{"text": "Recheck"}, {"text": "Again"}, {"text": "Thrice"}]),
     # an NTE after a second OBR without an ORC (a second order, after the first's OBX) is that order's note
     (message("ORM^O01", PID, "ORC|NW|P1", "OBR|1|P1||80053^CMP^CPT", "OBX|1|ST|1-8^a^LN||v||||||F",
              "OBR|2|P2||85025^CBC^CPT", "NTE|1||Second order note"), "ServiceRequest#1", "note",

@@ -3516,11 +3516,14 @@ private:
 
   // For segment `index`, which the structure has no place for in occurrence
   // `node`, following segments of that occurrence it had no place for
-  // either: the group holding it after the one before where the first of
-  // them begins a child group of the occurrence (group_of_opener(): ORU_R01's
-  // OBR OBX FT1 OBX NTE, the NTE the second OBX's note, as the OBSERVATION
-  // it begins holds it), else null. (Out of line: such messages alone.)
-  [[gnu::noinline, gnu::cold]] const GroupDef *child_begun(uint32_t node, uint32_t index) const {
+  // either: the group holding it after the one before where the last of
+  // them that begins a child group of the occurrence does (group_of_opener():
+  // ORU_R01's OBR OBX FT1 OBX NTE, the NTE the second OBX's note, as the
+  // OBSERVATION it begins holds it), else null. A run of such segments is
+  // walked once, not once for each of its segments (stray_run_: a message of
+  // thousands of them took time in the square of its size). (Out of line:
+  // such messages alone.)
+  [[gnu::noinline, gnu::cold]] const GroupDef *child_begun(uint32_t node, uint32_t index) {
     const std::vector<uint32_t> &unexpected = occurrences_->unexpected;
     const GroupDef *def = occurrences_->nodes[node].def;
     if (def == nullptr || index == 0)
@@ -3528,13 +3531,32 @@ private:
     auto strays = [&](uint32_t k) {
       return occurrences_->segment_node[k] == node && std::ranges::binary_search(unexpected, k);
     };
-    for (uint32_t k = index; k-- > 0 && strays(k);) {
+    auto child_of = [&](uint32_t k) -> const GroupDef * {
       const std::string_view name = message_.segment_at(k).name;
       for (const StructureElement &c : def->children)
         if (begins_with(c.group, name))
-          return holding_after(c.group, message_.segment_at(index - 1).name, message_.segment_at(index).name);
+          return c.group;
+      return nullptr;
+    };
+    StrayRun &run = stray_run_;
+    const bool walked = run.node == node && run.next <= index; // the walk before ends where it began
+    uint32_t opener = none;
+    for (uint32_t k = index; k-- > 0;) {
+      if (walked && k < run.next) {
+        opener = run.opener;
+        break;
+      }
+      if (!strays(k))
+        break;
+      if (child_of(k)) {
+        opener = k;
+        break;
+      }
     }
-    return nullptr;
+    run = {node, index, opener};
+    if (opener == none)
+      return nullptr;
+    return holding_after(child_of(opener), message_.segment_at(index - 1).name, message_.segment_at(index).name);
   }
 
   // The first segment of group occurrence `node` (none: it holds none).
@@ -7848,6 +7870,12 @@ private:
   // the repeating group occurrences a segment opened anew, with where
   // (see implied_occurrence())
   std::vector<std::pair<uint32_t, uint32_t>> implied_;
+  // the last walk of child_begun(): its occurrence, the segment it was for,
+  // and the last of the run of segments before that begins a child group
+  struct StrayRun {
+    uint32_t node = none, next = 0, opener = none;
+  };
+  StrayRun stray_run_;
   // links whose target was not made yet when their row applied (see link())
   std::vector<std::pair<uint32_t, const Link *>> later_;
   // the specimens leading the orders and results after them (see lead()),

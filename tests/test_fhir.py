@@ -1169,6 +1169,8 @@ def test_corpus_bundles_are_valid(path):
      "subject.reference", "#Patient#0"),
     (message("ORU^R01^ORU_R01", *[PID, PV1, OBR, "OBX|1|NM|1-8^a^LN||5||||||F"] * 2), "Observation#1",
      "encounter.reference", "#Encounter#0"),
+    (message("ORU^R01^ORU_R01", *[PID, PV1, OBR, "OBX|1|NM|1-8^a^LN||5||||||F"] * 3), "Observation#2",
+     "encounter.reference", "#Encounter#0"),
     # a coding system name of HL7 table 0396 sent in lower case is that name
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|2093-3^Chol^ln||190|mg/dL^^ucum|||||F"), "Observation",
      "code.coding.0.system", "http://loinc.org"),

@@ -6047,9 +6047,14 @@ private:
       return r.keyed && !r.by_reference && !r.dropped &&
              (same(r.type, "Patient") || same(r.type, "Encounter"));
     };
-    // (each merge is redirected at once, by the one routine that redirects
-    // merges, before the next comparison reads the references it changes)
-    std::vector<uint32_t> gone(resources.size(), none);
+    // (each merge is redirected at once, before the next comparison reads
+    // the references it changes: the reference nodes of each resource are
+    // found once, at the first merge, and a merge moves those of the one
+    // that went, as refer_to_kept() would, without a walk of every node for
+    // each: a patient named thousands of times took time in the square of
+    // that. A later one goes into an earlier one alone, so the nodes
+    // referring to the one going are those found.)
+    std::vector<std::vector<uint32_t>> referring;
     for (uint32_t i = 0; i < resources.size(); ++i) {
       if (!named(resources[i]))
         continue;
@@ -6059,9 +6064,14 @@ private:
             !alike(resources[k].root, resources[i].root))
           continue;
         resources[i].dropped = resources[i].alike = true;
-        gone[i] = k;
-        refer_to_kept(gone);
-        gone[i] = none;
+        if (referring.empty()) {
+          referring.resize(resources.size());
+          for (uint32_t n = 0; n < nodes_.size(); ++n)
+            if (nodes_[n].kind == 'r')
+              referring[nodes_[n].target].push_back(n);
+        }
+        for (uint32_t n : referring[i])
+          nodes_[n].target = k;
         break;
       }
     }

@@ -1247,6 +1247,9 @@ def test_corpus_bundles_are_valid(path):
     # MSH-9 in lower case: the event is table 0003's code, the display MSH-9 as sent
     (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "MessageHeader", "eventCoding",
      {"system": "http://terminology.hl7.org/CodeSystem/v2-0003", "code": "R01", "display": "oru^r01"}),
+    # ... its white space that of any code (single spaces between words), as sent in upper case
+    (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01  x"), "MessageHeader", "eventCoding",
+     {"code": "R01 X", "display": "oru^r01  x"}),
     # a code of a Coding whose vocabulary lacks it is under no system its field's table does not hold
     # (MSH-11 "X", of no processing id; XON-7 "ZZ", of no identifier type)
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|P|2.5.1", "|X|2.5.1"), "MessageHeader", "meta.tag",

@@ -5680,13 +5680,19 @@ private:
   // structure in lower case ("adt^a08"), written in upper case: HL7's
   // tables of them (0076, 0003, 0354) hold upper case codes alone, as
   // MessageHeader.eventCoding's system names 0003 ("A08"). The display the
-  // tables write of MSH-9 whole keeps the sender's spelling. Whether it
+  // tables write of MSH-9 whole keeps the sender's spelling; its white
+  // space is any code's (converted(): "a01  x" is "A01 X"). Whether it
   // wrote it. (Out of line: only such a message comes here.)
   [[gnu::noinline, gnu::cold]] bool upper_case_code(uint32_t r, std::vector<PathItem> &path,
                                                     std::string_view text) {
     if (field_ != 9 || !same(message_.segment_at(segment_).name, "MSH"))
       return false;
-    value_ = ascii_upper(text);
+    const std::string upper = ascii_upper(text);
+    if (has_white_space(upper, true)) {
+      converted(r, path, 'c', upper);
+      return true;
+    }
+    value_ = upper;
     leaf(r, path, 's', value_);
     return true;
   }

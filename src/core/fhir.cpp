@@ -3539,7 +3539,8 @@ private:
       return nullptr;
     };
     StrayRun &run = stray_run_;
-    const bool walked = run.node == node && run.next <= index; // the walk before ends where it began
+    // the walk before, of this occurrence, for this segment or one before it
+    const bool walked = run.node == node && run.next <= index;
     uint32_t opener = none;
     for (uint32_t k = index; k-- > 0;) {
       if (walked && k < run.next) {

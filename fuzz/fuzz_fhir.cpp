@@ -1,6 +1,7 @@
 // HL7 v2 to FHIR: the input is a message. Oracles: the Bundle is valid JSON
 // (with strict UTF-8), its fullUrls are unique and every reference in it
-// names one of them; the resources written alone are JSON objects too. The
+// names one of them, every code is a FHIR code (no white space but single
+// spaces between words); the resources written alone are JSON objects too. The
 // maps and definitions are the package's data files, read once.
 #include <fstream>
 #include <set>
@@ -38,11 +39,25 @@ const Data &data() {
   return loaded;
 }
 
+// FHIR's code: words of no white space, a single space between them.
+bool valid_code(const std::string &code) {
+  const auto white = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  if (code.empty() || white(code.front()) || white(code.back()))
+    return false;
+  for (size_t i = 1; i < code.size(); ++i)
+    if (white(code[i]) && (code[i] != ' ' || white(code[i - 1])))
+      return false;
+  return true;
+}
+
+// The references of `value`, its string members "code" checked on the way.
 void references(const nlohmann::json &value, std::vector<std::string> &out) {
   if (value.is_object()) {
     for (auto it = value.begin(); it != value.end(); ++it) {
       if (it.key() == "reference" && it.value().is_string())
         out.push_back(it.value().get<std::string>());
+      else if (it.key() == "code" && it.value().is_string())
+        FUZZ_CHECK(valid_code(it.value().get<std::string>()), it.value().get<std::string>());
       else
         references(it.value(), out);
     }

@@ -1089,6 +1089,9 @@ def test_corpus_bundles_are_valid(path):
     # ... and an NTE after it that OBX's note
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "FT1|1", "OBX|2|NM|2-8^b^LN||6||||||F",
              "NTE|1||Recheck"), "Observation#1", "note", [{"text": "Recheck"}]),
+    (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|1-8^a^LN||5||||||F", "FT1|1", "OBX|2|NM|2-8^b^LN||6||||||F",
+             "NTE|1||Recheck", "NTE|2||Again", "NTE|3||Thrice"), "Observation#1", "note",
+     [{"text": "Recheck"}, {"text": "Again"}, {"text": "Thrice"}]),
     # an NTE after a second OBR without an ORC (a second order, after the first's OBX) is that order's note
     (message("ORM^O01", PID, "ORC|NW|P1", "OBR|1|P1||80053^CMP^CPT", "OBX|1|ST|1-8^a^LN||v||||||F",
              "OBR|2|P2||85025^CBC^CPT", "NTE|1||Second order note"), "ServiceRequest#1", "note",
@@ -1166,6 +1169,8 @@ def test_corpus_bundles_are_valid(path):
      "subject.reference", "#Patient#0"),
     (message("ORU^R01^ORU_R01", *[PID, PV1, OBR, "OBX|1|NM|1-8^a^LN||5||||||F"] * 2), "Observation#1",
      "encounter.reference", "#Encounter#0"),
+    (message("ORU^R01^ORU_R01", *[PID, PV1, OBR, "OBX|1|NM|1-8^a^LN||5||||||F"] * 3), "Observation#2",
+     "encounter.reference", "#Encounter#0"),
     # a coding system name of HL7 table 0396 sent in lower case is that name
     (message("ORU^R01^ORU_R01", PID, OBR, "OBX|1|NM|2093-3^Chol^ln||190|mg/dL^^ucum|||||F"), "Observation",
      "code.coding.0.system", "http://loinc.org"),
@@ -1242,6 +1247,9 @@ def test_corpus_bundles_are_valid(path):
     # MSH-9 in lower case: the event is table 0003's code, the display MSH-9 as sent
     (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01"), "MessageHeader", "eventCoding",
      {"system": "http://terminology.hl7.org/CodeSystem/v2-0003", "code": "R01", "display": "oru^r01"}),
+    # ... its white space that of any code (single spaces between words), as sent in upper case
+    (ORU_R01.replace("ORU^R01^ORU_R01", "oru^r01  x"), "MessageHeader", "eventCoding",
+     {"code": "R01 X", "display": "oru^r01  x"}),
     # a code of a Coding whose vocabulary lacks it is under no system its field's table does not hold
     # (MSH-11 "X", of no processing id; XON-7 "ZZ", of no identifier type)
     (message("ADT^A01^ADT_A01", "PID|1||ID1").replace("|P|2.5.1", "|X|2.5.1"), "MessageHeader", "meta.tag",

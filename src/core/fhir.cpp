@@ -3529,11 +3529,14 @@ private:
 
   // For segment `index`, which the structure has no place for in occurrence
   // `node`, following segments of that occurrence it had no place for
-  // either: the group holding it after the one before where the first of
-  // them begins a child group of the occurrence (group_of_opener(): ORU_R01's
-  // OBR OBX FT1 OBX NTE, the NTE the second OBX's note, as the OBSERVATION
-  // it begins holds it), else null. (Out of line: such messages alone.)
-  [[gnu::noinline, gnu::cold]] const GroupDef *child_begun(uint32_t node, uint32_t index) const {
+  // either: the group holding it after the one before where the last of
+  // them that begins a child group of the occurrence does (group_of_opener():
+  // ORU_R01's OBR OBX FT1 OBX NTE, the NTE the second OBX's note, as the
+  // OBSERVATION it begins holds it), else null. A run of such segments is
+  // walked once, not once for each of its segments (stray_run_: a message of
+  // thousands of them took time in the square of its size). (Out of line:
+  // such messages alone.)
+  [[gnu::noinline, gnu::cold]] const GroupDef *child_begun(uint32_t node, uint32_t index) {
     const std::vector<uint32_t> &unexpected = occurrences_->unexpected;
     const GroupDef *def = occurrences_->nodes[node].def;
     if (def == nullptr || index == 0)
@@ -3541,13 +3544,33 @@ private:
     auto strays = [&](uint32_t k) {
       return occurrences_->segment_node[k] == node && std::ranges::binary_search(unexpected, k);
     };
-    for (uint32_t k = index; k-- > 0 && strays(k);) {
+    auto child_of = [&](uint32_t k) -> const GroupDef * {
       const std::string_view name = message_.segment_at(k).name;
       for (const StructureElement &c : def->children)
         if (begins_with(c.group, name))
-          return holding_after(c.group, message_.segment_at(index - 1).name, message_.segment_at(index).name);
+          return c.group;
+      return nullptr;
+    };
+    StrayRun &run = stray_run_;
+    // the walk before, of this occurrence, for this segment or one before it
+    const bool walked = run.node == node && run.next <= index;
+    uint32_t opener = none;
+    for (uint32_t k = index; k-- > 0;) {
+      if (walked && k < run.next) {
+        opener = run.opener;
+        break;
+      }
+      if (!strays(k))
+        break;
+      if (child_of(k)) {
+        opener = k;
+        break;
+      }
     }
-    return nullptr;
+    run = {node, index, opener};
+    if (opener == none)
+      return nullptr;
+    return holding_after(child_of(opener), message_.segment_at(index - 1).name, message_.segment_at(index).name);
   }
 
   // The first segment of group occurrence `node` (none: it holds none).
@@ -5690,13 +5713,19 @@ private:
   // structure in lower case ("adt^a08"), written in upper case: HL7's
   // tables of them (0076, 0003, 0354) hold upper case codes alone, as
   // MessageHeader.eventCoding's system names 0003 ("A08"). The display the
-  // tables write of MSH-9 whole keeps the sender's spelling. Whether it
+  // tables write of MSH-9 whole keeps the sender's spelling; its white
+  // space is any code's (converted(): "a01  x" is "A01 X"). Whether it
   // wrote it. (Out of line: only such a message comes here.)
   [[gnu::noinline, gnu::cold]] bool upper_case_code(uint32_t r, std::vector<PathItem> &path,
                                                     std::string_view text) {
     if (field_ != 9 || !same(message_.segment_at(segment_).name, "MSH"))
       return false;
-    value_ = ascii_upper(text);
+    const std::string upper = ascii_upper(text);
+    if (has_white_space(upper, true)) {
+      converted(r, path, 'c', upper);
+      return true;
+    }
+    value_ = upper;
     leaf(r, path, 's', value_);
     return true;
   }
@@ -6057,9 +6086,14 @@ private:
       return r.keyed && !r.by_reference && !r.dropped &&
              (same(r.type, "Patient") || same(r.type, "Encounter"));
     };
-    // (each merge is redirected at once, by the one routine that redirects
-    // merges, before the next comparison reads the references it changes)
-    std::vector<uint32_t> gone(resources.size(), none);
+    // (each merge is redirected at once, before the next comparison reads
+    // the references it changes: the reference nodes of each resource are
+    // found once, at the first merge, and a merge moves those of the one
+    // that went, as refer_to_kept() would, without a walk of every node for
+    // each: a patient named thousands of times took time in the square of
+    // that. A later one goes into an earlier one alone, so the nodes
+    // referring to the one going are those found.)
+    std::vector<std::vector<uint32_t>> referring;
     for (uint32_t i = 0; i < resources.size(); ++i) {
       if (!named(resources[i]))
         continue;
@@ -6069,9 +6103,14 @@ private:
             !alike(resources[k].root, resources[i].root))
           continue;
         resources[i].dropped = resources[i].alike = true;
-        gone[i] = k;
-        refer_to_kept(gone);
-        gone[i] = none;
+        if (referring.empty()) {
+          referring.resize(resources.size());
+          for (uint32_t n = 0; n < nodes_.size(); ++n)
+            if (nodes_[n].kind == 'r')
+              referring[nodes_[n].target].push_back(n);
+        }
+        for (uint32_t n : referring[i])
+          nodes_[n].target = k;
         break;
       }
     }
@@ -7895,6 +7934,12 @@ private:
   // the repeating group occurrences a segment opened anew, with where
   // (see implied_occurrence())
   std::vector<std::pair<uint32_t, uint32_t>> implied_;
+  // the last walk of child_begun(): its occurrence, the segment it was for,
+  // and the last of the run of segments before that begins a child group
+  struct StrayRun {
+    uint32_t node = none, next = 0, opener = none;
+  };
+  StrayRun stray_run_;
   // links whose target was not made yet when their row applied (see link())
   std::vector<std::pair<uint32_t, const Link *>> later_;
   // the specimens leading the orders and results after them (see lead()),

@@ -1,5 +1,6 @@
 import base64
 import json
+import os
 import re
 import sys
 import urllib.parse
@@ -2786,6 +2787,24 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys, monkeypatch):
     assert json.loads((out / "Patient.ndjson").read_text())["name"][0]["family"] == "MÜLLER"
     assert [(r[0], r[1]) for r in fhir.resources_of(ADT_A01)][:1] == [
         ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
+    # a committed run removes the files of the types it wrote nothing of, when it can (naming the one it
+    # cannot), but not its own input
+    (out / "Basic.ndjson").write_text(ORU_R01)
+    for name in ("Task.ndjson", "Flag.ndjson"):
+        (out / name).write_text("")
+    def unlink(path, remove=os.unlink):
+        if path.endswith("Task.ndjson"):
+            raise PermissionError(13, "Permission denied")
+        remove(path)
+
+    monkeypatch.setattr(os, "unlink", unlink)
+    capsys.readouterr()
+    assert main(["fhir", str(latin), str(out / "Basic.ndjson"), "-o", str(out)]) == 1
+    assert capsys.readouterr().err == f"vellomar: {out}/Task.ndjson: Permission denied\n"
+    assert sorted(p.name for p in out.iterdir() if p.name[0] in "BFT") == ["Basic.ndjson", "Task.ndjson"]
+    monkeypatch.undo()
+    assert "Patient" in fhir.write_ndjson([latin, out / "Basic.ndjson"], out)
+    assert sorted(p.name for p in out.iterdir() if p.name[0] in "BFT") == ["Basic.ndjson"]
 
 
 def test_bulk_counts_the_messages_of_each_kind_of_what_was_not_mapped(tmp_path, capsys, monkeypatch):
@@ -2852,14 +2871,18 @@ KILL_AT_SIXTH_WRITE = ("import os, signal, vellomar._files as f; write, n = f.At
                        "signal.SIGKILL), write(self, data))[2]; ")
 FULL_AT_64K = ("import resource, signal; signal.signal(signal.SIGXFSZ, signal.SIG_IGN); "
                "resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536)); ")
+FAILING = "import errno, os; os.{} = lambda *a: (_ for _ in ()).throw(OSError(errno.EIO, 'Input/output error')); "
 
 
 # a run that fails half-way (its third batch of 128 messages a bad one; a file passing 64 KiB on a full
-# disk; killed at its sixth write, in its second batch) over the files of an earlier run
+# disk; a file's sync or rename failing; killed at its sixth write, in its second batch) over the files of an
+# earlier run and a file of a type it does not write (removed only when a run commits)
 @pytest.mark.parametrize("fault, before, status, error", [
     ("bad", "", 1, "vellomar: {archive}: message 300 at byte {offset}: MSH segment too short to extract encoding "
      "characters\n"),
     ("full", FULL_AT_64K, 1, "vellomar: {out}/Encounter.ndjson: File too large\n"),
+    ("sync", FAILING.format("fsync"), 1, "vellomar: {out}/AllergyIntolerance.ndjson: Input/output error\n"),
+    ("rename", FAILING.format("replace"), 1, "vellomar: {out}/AllergyIntolerance.ndjson: Input/output error\n"),
     ("kill", KILL_AT_SIXTH_WRITE, -9, ""),
 ])
 def test_bulk_run_failing_half_way_keeps_the_old_files_whole(tmp_path, fault, before, status, error):
@@ -2872,6 +2895,8 @@ def test_bulk_run_failing_half_way_keeps_the_old_files_whole(tmp_path, fault, be
     archive, out = tmp_path / "a.hl7", tmp_path / "out"
     archive.write_text("".join(texts[:150]))
     assert main(["fhir", str(archive), "-o", str(out), "--no-progress"]) == 0
+    for name in ("Flag.ndjson", "Flag.json", "Flags.ndjson"):
+        (out / name).write_text("an earlier run's\n")
     old = {p.name: p.read_bytes() for p in out.iterdir()}
     archive.write_text("".join(texts[:299] + (["MSH|^~\r"] if fault == "bad" else []) + texts[299:]))
     done = subprocess.run([sys.executable, "-c", before + "import sys; from vellomar.cli import main; "
@@ -2884,7 +2909,7 @@ def test_bulk_run_failing_half_way_keeps_the_old_files_whole(tmp_path, fault, be
     assert bool(list(out.glob(".*.tmp"))) == (fault == "kill")
     archive.write_text("".join(texts))
     assert main(["fhir", str(archive), "-o", str(out), "--no-progress"]) == 0
-    assert sorted(p.name for p in out.iterdir()) == sorted(old)
+    assert sorted(p.name for p in out.iterdir()) == sorted(set(old) - {"Flag.ndjson"})
 
 
 @pytest.mark.parametrize("reader", ["dask", "spark"])

@@ -2814,18 +2814,23 @@ def test_bulk_counts_the_messages_of_each_kind_of_what_was_not_mapped(tmp_path, 
     monkeypatch.setattr(_fhir_bulk, "BATCH_MESSAGES", 2)  # counts of batches added up
     archive = tmp_path / "a.hl7"
     # codes PID-8's vocabulary lacks are one kind whatever the code (a quote in it too); no bundle holds
-    # MSH-10 (the Bundle's identifier) in NDJSON
+    # MSH-10 (the Bundle's identifier) in NDJSON, nor MSH-7 (its timestamp), which without a sending
+    # facility no Provenance holds either: reported whole, where convert() says "(not an instant)"
+    unsent = ADT_A01.replace("|GOOD HEALTH HOSPITAL|EHR|GHH|20240110120000-0500|", "||EHR|GHH|2024011012x|")
+    assert fhir.convert(unsent).unmapped == ["MSH-7 '2024011012x' (not an instant)",
+                                             "Provenance without agent (from EVN)"]
     archive.write_text(ADT_A01.replace("|M|", "|X|", 1) + ADT_A01.replace("|M|", "|O'B|", 1)
-                       + ADT_A01 + "ZPI|1\r")
+                       + ADT_A01 + "ZPI|1\r" + unsent)
     out, listing = tmp_path / "out", tmp_path / "unmapped.tsv"
-    expected = {"MSH-10": 3, "PID-8 (AdministrativeSex)": 2, "ZPI": 1}
-    assert fhir.write_ndjson(archive, out).unmapped == expected
+    expected = {"MSH-10": 4, "PID-8 (AdministrativeSex)": 2, "MSH-7": 1, "Provenance without agent (from EVN)": 1,
+                "ZPI": 1}
+    assert list(fhir.write_ndjson(archive, out).unmapped.items()) == list(expected.items())
     monkeypatch.setattr(_fhir_bulk, "MAX_KINDS", 2)  # the kinds past the bound are counted together
-    assert fhir.write_ndjson(archive, out).unmapped == {"MSH-10": 3, "PID-8 (AdministrativeSex)": 2,
-                                                        "(other kinds)": 1}
+    assert fhir.write_ndjson(archive, out).unmapped == {"MSH-10": 4, "PID-8 (AdministrativeSex)": 2,
+                                                        "(other kinds)": 3}
     monkeypatch.setattr(_fhir_bulk, "MAX_KINDS", 10_000)
     assert main(["fhir", str(archive), "-o", str(out), "--unmapped", str(listing)]) == 0
-    assert capsys.readouterr().err == (f"vellomar: 42 resources in 10 files; 3 kinds of content not mapped "
+    assert capsys.readouterr().err == (f"vellomar: 54 resources in 10 files; 5 kinds of content not mapped "
                                        f"(listed in {listing})\n")
     assert listing.read_text() == "unmapped\tmessages\n" + "".join(f"{k}\t{n}\n" for k, n in expected.items())
     # a run that stops leaves the listing as it was; one that cannot write it stops before reading

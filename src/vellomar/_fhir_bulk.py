@@ -93,8 +93,9 @@ def remove_stale(directory: str | os.PathLike[str], written: Iterable[str],
                  keep: Iterable[tuple[int, int]] = ()) -> None:
     """Removes the `<resourceType>.ndjson` files of `directory` whose type is
     not in `written`, and no other file (nor one whose (device, inode) is in
-    `keep`: a run's own input), then syncs the directory. A file that cannot
-    be removed is named by a `WriteError`, raised when the others are gone."""
+    `keep`: a run's own input), then syncs the directory if it removed any.
+    A file that cannot be removed is named by a `WriteError`, raised when the
+    others are gone."""
     written, keep = set(written), set(keep)
     failure: WriteError | None = None
     with os.scandir(directory) as entries:
@@ -109,7 +110,8 @@ def remove_stale(directory: str | os.PathLike[str], written: Iterable[str],
             pass  # removed by another run meanwhile
         except OSError as error:
             failure = failure or WriteError(error.errno, error.strerror, entry.path)
-    sync_directory(os.fspath(directory))
+    if stale:
+        sync_directory(os.fspath(directory))
     if failure is not None:
         raise failure
 

@@ -267,8 +267,9 @@ def write_ndjson(
     The files replace the old ones only when every input has been read and
     every file is on the device; then the directory's other
     `<resourceType>.ndjson` files (of the types this run wrote nothing of;
-    an input excepted) are removed, so that it holds this run's output only.
-    A run that fails before (a bad message, a file that cannot be written,
+    an input excepted) are removed, so that it holds this run's output only
+    (one that cannot be removed raises `WriteError` naming it, the new files
+    in place). A run that fails before (a bad message, a file that cannot be written,
     synced or renamed) leaves every old file as it was.
 
     `jobs` threads convert at once (default: the CPUs this process may
@@ -292,8 +293,7 @@ def write_ndjson(
     sources: Iterable[Any] = ([source] if isinstance(source, (str, os.PathLike))
                               or hasattr(source, "read") else source)
 
-    inputs: list[tuple[int, int]] = []
-
+    inputs: list[tuple[int, int]] = []  # (device, inode): kept whatever their names
     try:
         for item in sources:
             if (status := identity(item)) is not None:

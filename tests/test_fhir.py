@@ -1,5 +1,6 @@
 import base64
 import json
+import os
 import re
 import sys
 import urllib.parse
@@ -2794,6 +2795,24 @@ def test_bulk_ndjson_per_resource_type(tmp_path, capsys, monkeypatch):
     assert json.loads((out / "Patient.ndjson").read_text())["name"][0]["family"] == "MÜLLER"
     assert [(r[0], r[1]) for r in fhir.resources_of(ADT_A01)][:1] == [
         ("MessageHeader", entries(fhir.to_dict(ADT_A01), "MessageHeader")[0]["id"])]
+    # a committed run removes the files of the types it wrote nothing of, when it can (naming the one it
+    # cannot), but not its own input
+    (out / "Basic.ndjson").write_text(ORU_R01)
+    for name in ("Task.ndjson", "Flag.ndjson"):
+        (out / name).write_text("")
+    def unlink(path, remove=os.unlink):
+        if path.endswith("Task.ndjson"):
+            raise PermissionError(13, "Permission denied")
+        remove(path)
+
+    monkeypatch.setattr(os, "unlink", unlink)
+    capsys.readouterr()
+    assert main(["fhir", str(latin), str(out / "Basic.ndjson"), "-o", str(out)]) == 1
+    assert capsys.readouterr().err == f"vellomar: {out}/Task.ndjson: Permission denied\n"
+    assert sorted(p.name for p in out.iterdir() if p.name[0] in "BFT") == ["Basic.ndjson", "Task.ndjson"]
+    monkeypatch.undo()
+    assert "Patient" in fhir.write_ndjson([latin, out / "Basic.ndjson"], out)
+    assert sorted(p.name for p in out.iterdir() if p.name[0] in "BFT") == ["Basic.ndjson"]
 
 
 def test_bulk_counts_the_messages_of_each_kind_of_what_was_not_mapped(tmp_path, capsys, monkeypatch):
@@ -2803,18 +2822,23 @@ def test_bulk_counts_the_messages_of_each_kind_of_what_was_not_mapped(tmp_path, 
     monkeypatch.setattr(_fhir_bulk, "BATCH_MESSAGES", 2)  # counts of batches added up
     archive = tmp_path / "a.hl7"
     # codes PID-8's vocabulary lacks are one kind whatever the code (a quote in it too); no bundle holds
-    # MSH-10 (the Bundle's identifier) in NDJSON
+    # MSH-10 (the Bundle's identifier) in NDJSON, nor MSH-7 (its timestamp), which without a sending
+    # facility no Provenance holds either: reported whole, where convert() says "(not an instant)"
+    unsent = ADT_A01.replace("|GOOD HEALTH HOSPITAL|EHR|GHH|20240110120000-0500|", "||EHR|GHH|2024011012x|")
+    assert fhir.convert(unsent).unmapped == ["MSH-7 '2024011012x' (not an instant)",
+                                             "Provenance without agent (from EVN)"]
     archive.write_text(ADT_A01.replace("|M|", "|X|", 1) + ADT_A01.replace("|M|", "|O'B|", 1)
-                       + ADT_A01 + "ZPI|1\r")
+                       + ADT_A01 + "ZPI|1\r" + unsent)
     out, listing = tmp_path / "out", tmp_path / "unmapped.tsv"
-    expected = {"MSH-10": 3, "PID-8 (AdministrativeSex)": 2, "ZPI": 1}
-    assert fhir.write_ndjson(archive, out).unmapped == expected
+    expected = {"MSH-10": 4, "PID-8 (AdministrativeSex)": 2, "MSH-7": 1, "Provenance without agent (from EVN)": 1,
+                "ZPI": 1}
+    assert list(fhir.write_ndjson(archive, out).unmapped.items()) == list(expected.items())
     monkeypatch.setattr(_fhir_bulk, "MAX_KINDS", 2)  # the kinds past the bound are counted together
-    assert fhir.write_ndjson(archive, out).unmapped == {"MSH-10": 3, "PID-8 (AdministrativeSex)": 2,
-                                                        "(other kinds)": 1}
+    assert fhir.write_ndjson(archive, out).unmapped == {"MSH-10": 4, "PID-8 (AdministrativeSex)": 2,
+                                                        "(other kinds)": 3}
     monkeypatch.setattr(_fhir_bulk, "MAX_KINDS", 10_000)
     assert main(["fhir", str(archive), "-o", str(out), "--unmapped", str(listing)]) == 0
-    assert capsys.readouterr().err == (f"vellomar: 42 resources in 10 files; 3 kinds of content not mapped "
+    assert capsys.readouterr().err == (f"vellomar: 54 resources in 10 files; 5 kinds of content not mapped "
                                        f"(listed in {listing})\n")
     assert listing.read_text() == "unmapped\tmessages\n" + "".join(f"{k}\t{n}\n" for k, n in expected.items())
     # a run that stops leaves the listing as it was; one that cannot write it stops before reading
@@ -2860,14 +2884,18 @@ KILL_AT_SIXTH_WRITE = ("import os, signal, vellomar._files as f; write, n = f.At
                        "signal.SIGKILL), write(self, data))[2]; ")
 FULL_AT_64K = ("import resource, signal; signal.signal(signal.SIGXFSZ, signal.SIG_IGN); "
                "resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536)); ")
+FAILING = "import errno, os; os.{} = lambda *a: (_ for _ in ()).throw(OSError(errno.EIO, 'Input/output error')); "
 
 
 # a run that fails half-way (its third batch of 128 messages a bad one; a file passing 64 KiB on a full
-# disk; killed at its sixth write, in its second batch) over the files of an earlier run
+# disk; a file's sync or rename failing; killed at its sixth write, in its second batch) over the files of an
+# earlier run and a file of a type it does not write (removed only when a run commits)
 @pytest.mark.parametrize("fault, before, status, error", [
     ("bad", "", 1, "vellomar: {archive}: message 300 at byte {offset}: MSH segment too short to extract encoding "
      "characters\n"),
     ("full", FULL_AT_64K, 1, "vellomar: {out}/Encounter.ndjson: File too large\n"),
+    ("sync", FAILING.format("fsync"), 1, "vellomar: {out}/AllergyIntolerance.ndjson: Input/output error\n"),
+    ("rename", FAILING.format("replace"), 1, "vellomar: {out}/AllergyIntolerance.ndjson: Input/output error\n"),
     ("kill", KILL_AT_SIXTH_WRITE, -9, ""),
 ])
 def test_bulk_run_failing_half_way_keeps_the_old_files_whole(tmp_path, fault, before, status, error):
@@ -2880,6 +2908,8 @@ def test_bulk_run_failing_half_way_keeps_the_old_files_whole(tmp_path, fault, be
     archive, out = tmp_path / "a.hl7", tmp_path / "out"
     archive.write_text("".join(texts[:150]))
     assert main(["fhir", str(archive), "-o", str(out), "--no-progress"]) == 0
+    for name in ("Flag.ndjson", "Flag.json", "Flags.ndjson"):
+        (out / name).write_text("an earlier run's\n")
     old = {p.name: p.read_bytes() for p in out.iterdir()}
     archive.write_text("".join(texts[:299] + (["MSH|^~\r"] if fault == "bad" else []) + texts[299:]))
     done = subprocess.run([sys.executable, "-c", before + "import sys; from vellomar.cli import main; "
@@ -2892,7 +2922,7 @@ def test_bulk_run_failing_half_way_keeps_the_old_files_whole(tmp_path, fault, be
     assert bool(list(out.glob(".*.tmp"))) == (fault == "kill")
     archive.write_text("".join(texts))
     assert main(["fhir", str(archive), "-o", str(out), "--no-progress"]) == 0
-    assert sorted(p.name for p in out.iterdir()) == sorted(old)
+    assert sorted(p.name for p in out.iterdir()) == sorted(set(old) - {"Flag.ndjson"})
 
 
 @pytest.mark.parametrize("reader", ["dask", "spark"])

@@ -1,4 +1,5 @@
-"""Writes src/vellomar/definitions/fhir.txt from HL7's V2-to-FHIR mapping CSVs.
+"""Writes src/vellomar/definitions/fhir.txt from HL7's V2-to-FHIR mapping CSVs
+(and fhir-resources.txt, the names of FHIR's resource types).
 
 Run it with fhir.resources installed (the `test` extra) and the tables'
 directory as argument; the output and tools/fhir_report.txt are committed,
@@ -22,6 +23,7 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "src"))
 OUT = ROOT / "src" / "vellomar" / "definitions" / "fhir.txt"
 REPORT = ROOT / "tools" / "fhir_report.txt"
+RESOURCES = OUT.with_name("fhir-resources.txt")
 
 from vellomar import _fhir_tables as tables  # noqa: E402
 from vellomar._fhir_tables import esc, report  # noqa: E402
@@ -372,12 +374,35 @@ def generate(base: Path) -> tuple[str, str]:
             "# (written by tools/fhir_tables.py)\n" + "\n".join(report) + "\n")
 
 
+def resource_types() -> str:
+    """The names of FHIR's resource types, one a line: the R4B models that
+    are resources (not the abstract Resource and DomainResource). A bulk run
+    removes the files of these names it did not write, and no other."""
+    import importlib
+    import pkgutil
+
+    import fhir.resources.R4B as r4b
+    from fhir.resources.R4B.resource import Resource
+
+    names = set()
+    for module in pkgutil.iter_modules(r4b.__path__):
+        for name, value in vars(importlib.import_module(f"{r4b.__name__}.{module.name}")).items():
+            if (isinstance(value, type) and issubclass(value, Resource)
+                    and value.__module__.endswith("." + module.name)
+                    and name not in ("Resource", "DomainResource")
+                    and value.get_resource_type() == name):
+                names.add(name)
+    return ("# The names of FHIR R4B's resource types, written by tools/fhir_tables.py from\n"
+            "# fhir.resources. Do not edit.\n" + "".join(f"{name}\n" for name in sorted(names)))
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("tables", type=Path, help="the mappings/ directory of the tables")
     data, rows_report = generate(parser.parse_args().tables)
     OUT.write_text(data, encoding="utf-8")
     REPORT.write_text(rows_report, encoding="utf-8")
+    RESOURCES.write_text(resource_types(), encoding="utf-8")
     print(f"{OUT}: {data.count(chr(10))} lines; {len(report)} rows reported", file=sys.stderr)
 
 

@@ -8,7 +8,9 @@ no Python object per message or per resource, and memory bounded by a
 batch. Each output file is written beside
 its final name and renamed over it when every input has been read and every
 file is on the device (`_files.commit_all`): a failed run leaves the
-directory as it was.
+directory as it was. Only then are the files of the resource types this run
+wrote nothing of removed (`remove_stale`), so that the directory holds one
+run's output and a loader never takes an earlier run's file for this one's.
 
 A resource that many messages carry (the Patient of every message of a stay)
 is written once per message, with the same id each time: NDJSON has no
@@ -31,7 +33,7 @@ from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any, Literal
 
 from . import _ops
-from ._files import AtomicFile, commit_all
+from ._files import AtomicFile, WriteError, commit_all, sync_directory
 from .charsets import codec_of, fixed_codec
 from .read import MessageError, open_stream
 from .table import count_range
@@ -71,6 +73,57 @@ def add_kinds(total: dict[str, int], batch: dict[str, int]) -> None:
         if kind not in total and len(total) >= MAX_KINDS:
             kind = OTHER_KINDS
         total[kind] = total.get(kind, 0) + messages
+
+
+_resource_types: frozenset[str] | None = None
+
+
+def resource_types() -> frozenset[str]:
+    """The names of FHIR's resource types (definitions/fhir-resources.txt)."""
+    global _resource_types
+    if _resource_types is None:
+        from importlib import resources
+
+        text = resources.files(__package__).joinpath("definitions", "fhir-resources.txt").read_text("utf-8")
+        _resource_types = frozenset(line for line in text.splitlines() if line and line[0] != "#")
+    return _resource_types
+
+
+def remove_stale(directory: str | os.PathLike[str], written: Iterable[str],
+                 keep: Iterable[tuple[int, int]] = ()) -> None:
+    """Removes the `<resourceType>.ndjson` files of `directory` whose type is
+    not in `written`, and no other file (nor one whose (device, inode) is in
+    `keep`: a run's own input), then syncs the directory if it removed any.
+    A file that cannot be removed is named by a `WriteError`, raised when the
+    others are gone."""
+    written, keep = set(written), set(keep)
+    failure: WriteError | None = None
+    with os.scandir(directory) as entries:
+        stale = [entry for entry in entries
+                 if entry.name.endswith(".ndjson") and entry.name[:-len(".ndjson")] not in written
+                 and entry.name[:-len(".ndjson")] in resource_types()
+                 and not entry.is_dir(follow_symlinks=False) and identity(entry.path) not in keep]
+    for entry in stale:
+        try:
+            os.unlink(entry.path)
+        except FileNotFoundError:
+            pass  # removed by another run meanwhile
+        except OSError as error:
+            failure = failure or WriteError(error.errno, error.strerror, entry.path)
+    if stale:
+        sync_directory(os.fspath(directory))
+    if failure is not None:
+        raise failure
+
+
+def identity(item: Any) -> tuple[int, int] | None:
+    """The (device, inode) of an input given as a path or an open file."""
+    try:
+        status = (os.stat(item) if isinstance(item, (str, os.PathLike))
+                  else os.fstat(item.fileno()))
+    except (OSError, AttributeError, ValueError):
+        return None
+    return status.st_dev, status.st_ino
 
 
 def usable_cpus() -> int:
@@ -211,6 +264,14 @@ def write_ndjson(
     offset) with errors="raise", and nothing is written; with
     errors="skip" it is passed to `on_error` and left out.
 
+    The files replace the old ones only when every input has been read and
+    every file is on the device; then the directory's other
+    `<resourceType>.ndjson` files (of the types this run wrote nothing of;
+    an input excepted) are removed, so that it holds this run's output only
+    (one that cannot be removed raises `WriteError` naming it, the new files
+    in place). A run that fails before (a bad message, a file that cannot be written,
+    synced or renamed) leaves every old file as it was.
+
     `jobs` threads convert at once (default: the CPUs this process may
     use); the files are the same whatever their number, and memory grows
     with it by a batch of messages and their resources each (about 5 MB)."""
@@ -232,8 +293,11 @@ def write_ndjson(
     sources: Iterable[Any] = ([source] if isinstance(source, (str, os.PathLike))
                               or hasattr(source, "read") else source)
 
+    inputs: list[tuple[int, int]] = []  # (device, inode): kept whatever their names
     try:
         for item in sources:
+            if (status := identity(item)) is not None:
+                inputs.append(status)
             name = os.fspath(item) if isinstance(item, (str, os.PathLike)) else getattr(
                 item, "name", None)
 
@@ -258,4 +322,5 @@ def write_ndjson(
     finally:
         for out in outputs.values():
             out.discard()  # a no-op after commit()
+    remove_stale(directory, outputs, inputs)
     return Written(counts, unmapped)

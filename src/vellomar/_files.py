@@ -25,7 +25,7 @@ from collections.abc import Callable, Iterable
 from types import TracebackType
 from typing import IO, Any
 
-__all__ = ["AtomicFile", "WriteError", "commit_all", "write_all"]
+__all__ = ["AtomicFile", "WriteError", "commit_all", "sync_directory", "write_all"]
 
 # Bytes written to a temporary file between two starts of their writing to
 # the device (write_behind): the sync that commits a large file then waits
@@ -291,7 +291,7 @@ class AtomicFile:
             self.discard()
 
 
-def _sync_directory(directory: str) -> None:
+def sync_directory(directory: str) -> None:
     """Makes the renames in `directory` survive a crash. Some file systems
     cannot sync a directory, which loses nothing written."""
     try:
@@ -328,4 +328,4 @@ def commit_all(files: Iterable[AtomicFile]) -> None:
         if directory is not None:
             directories[directory] = None
     for directory in directories:
-        _sync_directory(directory)
+        sync_directory(directory)

@@ -287,6 +287,9 @@ class Tracked:
         self.progress.update(self.done)
         return data
 
+    def fileno(self) -> int:  # which file it is (a bulk run keeps its inputs)
+        return self.file.fileno()
+
 
 # Where a file's first message is looked for before the rest of it.
 _FIRST_LOOK = 1 << 20

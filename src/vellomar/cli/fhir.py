@@ -6,7 +6,7 @@
 The messages are converted in batches in C++ (`vellomar.fhir.write_ndjson`),
 by N threads at once, so memory is bounded by N batches; each
 DIR/<resourceType>.ndjson replaces the old one only when every file has been
-read. What the messages held that could not be mapped is counted by its kind
+read, and then those of the types the run wrote nothing of are removed. What the messages held that could not be mapped is counted by its kind
 and summed up on standard error; `--unmapped FILE` lists every kind with its
 number of messages (TSV).
 """

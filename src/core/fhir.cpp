@@ -6892,17 +6892,7 @@ private:
     const Step &step = *path[list].step;
     uint32_t empty = none, next = 0;
     uint32_t c = nodes_[at].first;
-    // (one a link: the links of a segment alternate, a DG1's Encounter
-    // diagnosis and its clinician's participant)
-    ListSearch *kept = nullptr;
-    for (ListSearch &search : list_searches_)
-      if (search.link == link || (!kept && search.link == nullptr))
-        kept = &search;
-    if (!kept) { // more links than kept: the oldest gives way
-      kept = &list_searches_[list_searches_next_];
-      list_searches_next_ = (list_searches_next_ + 1) % list_searches_.size();
-    }
-    ListSearch &last = *kept;
+    ListSearch &last = list_search_;
     // down the rest of the path from list element `element` as far as it is
     // made: 0 closed, 1 open (the rest is to be made, or ends in an element
     // without members; a dead one a default would start anew counts so
@@ -7963,8 +7953,7 @@ private:
     const void *link = nullptr;
     uint32_t resource = none, at = none, seen = none, given = none, next = 0, made = 0;
   };
-  std::array<ListSearch, 8> list_searches_; // see free_element()
-  size_t list_searches_next_ = 0;
+  ListSearch list_search_;
   // the segments of a name that filled a resource another segment made,
   // and the repetition their lists start at (see first_repetition())
   struct Filler {

@@ -6872,8 +6872,9 @@ private:
   // The elements a search found closed (each refers to a resource, or holds
   // something, or the path is blocked) stay so: elements are never taken
   // away while rows apply. So when the last search, for the same resource
-  // and link, found none open, and `to` was made after it (no element can
-  // refer to it yet), the search goes on from the last element it saw:
+  // and link, found none open (or one, the one it gave, closed since), and
+  // `to` was made after it (no element can refer to it yet), the search
+  // goes on from the last element it saw:
   // DiagnosticReport.result of an ORU's 28 OBX is not read 28 times over.
   uint32_t free_element(uint32_t r, const std::vector<PathItem> &path, size_t list, uint32_t to,
                         const void *link) {

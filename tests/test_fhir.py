@@ -1393,6 +1393,12 @@ def test_required_elements_left_unmapped_get_documented_values(text, resource_ty
     (observations(*[("NM", str(i)) for i in range(150)]), "DiagnosticReport", "result", "Observation", [150]),
     (message("ADT^A01^ADT_A01", PID, PV1, *(f"DG1|{i}||I{i}^D^I10" for i in range(150))), "Encounter",
      "diagnosis", "Condition", [150]),
+    # ... each DG1's rows making its diagnosis before the link, each AIP's resource in its group's participant
+    (message("ADT^A01^ADT_A01", PID, PV1, *(f"DG1|{i}||I{i}^D^I10|||A{'|' * 10}D{i}^DOC" for i in range(150))),
+     "Encounter", "diagnosis", "Condition", [150]),
+    (message("SIU^S12^SIU_S12", "SCH|A1|F1", PID, *(s for i in range(150) for s in (
+        f"RGS|{i}", f"AIL|{i}||R{i}^^^WARD", f"AIP|{i}||D{i}^DOC^ANN|||20240110||||||accepted"))),
+     "Appointment", "participant", "Practitioner", [150]),
 ])
 def test_links_from_repeating_segments_fill_lists(text, resource_type, element, target_type, sizes):
     bundle = check_bundle(fhir.to_json(text))

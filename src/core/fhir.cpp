@@ -4003,10 +4003,16 @@ private:
   // caller's walk keeps its own in registers.)
   [[gnu::noinline]] std::pair<uint32_t, uint32_t> find_member(uint32_t parent, uint32_t id,
                                                               uint16_t slot, uint32_t rep) const {
-    const auto found = members_.find({parent, id, rep, slot, 0});
     const auto first = members_.find({parent, id, 0, 0, 1});
-    return {found == members_.end() ? none : found->second,
+    return {member_in_table(parent, id, slot, rep),
             first == members_.end() ? none : first->second};
+  }
+
+  // The member of `parent` of name `id`, `slot` and `rep` in the table,
+  // none when there is none.
+  uint32_t member_in_table(uint32_t parent, uint32_t id, uint16_t slot, uint32_t rep) const {
+    const auto found = members_.find({parent, id, rep, slot, 0});
+    return found == members_.end() ? none : found->second;
   }
 
   // The highest repetition of the members of `parent` of name `id` and
@@ -5973,6 +5979,13 @@ private:
   uint32_t existing(uint32_t r, const std::vector<PathItem> &path) const {
     uint32_t at = resources[r].root;
     for (const PathItem &item : path) {
+      if (nodes_[at].kind == 'o' && nodes_[at].indexed) [[unlikely]] {
+        // (one of a name, slot and repetition: node() starts a dead one anew)
+        at = member_in_table(at, item.step->id, item.step->slot, item.rep);
+        if (at == none || nodes_[at].kind == 'x')
+          return none;
+        continue;
+      }
       uint32_t c = nodes_[at].kind == 'o' ? nodes_[at].first : none;
       while (c != none && (nodes_[c].key != item.step->id || nodes_[c].slot != item.step->slot ||
                            nodes_[c].rep != item.rep || nodes_[c].kind == 'x'))
@@ -6859,8 +6872,9 @@ private:
   // The elements a search found closed (each refers to a resource, or holds
   // something, or the path is blocked) stay so: elements are never taken
   // away while rows apply. So when the last search, for the same resource
-  // and link, found none open, and `to` was made after it (no element can
-  // refer to it yet), the search goes on from the last element it saw:
+  // and link, found none open (or one, the one it gave, closed since), and
+  // `to` was made after it (no element can refer to it yet), the search
+  // goes on from the last element it saw:
   // DiagnosticReport.result of an ORU's 28 OBX is not read 28 times over.
   uint32_t free_element(uint32_t r, const std::vector<PathItem> &path, size_t list, uint32_t to,
                         const void *link) {
@@ -6880,18 +6894,12 @@ private:
     uint32_t empty = none, next = 0;
     uint32_t c = nodes_[at].first;
     ListSearch &last = list_search_;
-    if (last.link == link && last.resource == r && last.at == at && to >= last.made &&
-        last.seen != none) {
-      next = last.next;
-      c = nodes_[last.seen].next;
-    }
-    for (; c != none; c = nodes_[c].next) {
-      const Node &element = nodes_[c];
-      if (element.key != step.id || element.slot != step.slot)
-        continue;
-      next = std::max(next, element.rep + 1);
-      // down the rest of the path as far as it is made
-      uint32_t end = c;
+    // down the rest of the path from list element `element` as far as it is
+    // made: 0 closed, 1 open (the rest is to be made, or ends in an element
+    // without members; a dead one a default would start anew counts so
+    // too), 2 referring to `to`
+    auto state = [&](uint32_t element) {
+      uint32_t end = element;
       size_t i = list + 1;
       for (uint32_t below; i < path.size() && nodes_[end].kind == 'o' &&
                            (below = child(end, path[i])) != none;
@@ -6899,15 +6907,40 @@ private:
         end = below;
       const Node &e = nodes_[end];
       if (i == path.size() && e.kind == 'r' && e.target == to)
-        return none;
-      // open: the rest is to be made, or ends in an element without members
-      // (a dead one a default would start anew counts so too)
-      const bool open = e.kind == 'x' || (e.kind == 'o' && (i < path.size() || e.first == none));
-      if (open && element.rep < empty)
-        empty = element.rep;
+        return 2;
+      return e.kind == 'x' || (e.kind == 'o' && (i < path.size() || e.first == none)) ? 1 : 0;
+    };
+    // (the element the last search gave must be closed now: the reference
+    // went in)
+    if (last.link == link && last.resource == r && last.at == at && to >= last.made &&
+        last.seen != none && (last.given == none || state(last.given) == 0)) {
+      next = last.next;
+      c = nodes_[last.seen].next;
     }
-    // none open: the next search may go on from here
-    last = {link, r, at, empty == none ? nodes_[at].last : none, next,
+    uint32_t given = none; // the one open element, none when none or more
+    size_t opened = 0;
+    for (; c != none; c = nodes_[c].next) {
+      const Node &element = nodes_[c];
+      if (element.key != step.id || element.slot != step.slot)
+        continue;
+      next = std::max(next, element.rep + 1);
+      const int found = state(c);
+      if (found == 2)
+        return none;
+      if (found == 1) {
+        given = c;
+        ++opened;
+        empty = std::min(empty, element.rep);
+      }
+    }
+    // none open, or the one this gives: the next search may go on from
+    // here (a DG1's rows make its Encounter.diagnosis before the link)
+    last = {link,
+            r,
+            at,
+            opened <= 1 ? nodes_[at].last : none,
+            opened == 1 ? given : none,
+            next,
             static_cast<uint32_t>(resources.size())};
     return empty != none ? empty : next;
   }
@@ -7919,7 +7952,7 @@ private:
   // when `made` resources were made
   struct ListSearch {
     const void *link = nullptr;
-    uint32_t resource = none, at = none, seen = none, next = 0, made = 0;
+    uint32_t resource = none, at = none, seen = none, given = none, next = 0, made = 0;
   };
   ListSearch list_search_;
   // the segments of a name that filled a resource another segment made,

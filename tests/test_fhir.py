@@ -2853,6 +2853,9 @@ def test_bulk_counts_the_messages_of_each_kind_of_what_was_not_mapped(tmp_path, 
     assert main(["fhir", str(archive), str(tmp_path / "bad.hl7"), "-o", str(out), "--unmapped", str(listing),
                  "--errors", "raise"]) == 1
     assert listing.read_text() == "old\n"
+    monkeypatch.setattr(fhir, "write_ndjson", lambda *a, **k: (_ for _ in ()).throw(KeyboardInterrupt))
+    assert main(["fhir", str(archive), "-o", str(out), "--unmapped", str(listing)]) == 130
+    assert listing.read_text() == "old\n" and [p.name for p in tmp_path.glob(".unmapped.tsv*")] == []
     capsys.readouterr()
     assert main(["fhir", str(archive), "-o", str(out), "--unmapped", str(tmp_path)]) == 2
     assert capsys.readouterr().err == f"vellomar: {tmp_path}: Is a directory\n"

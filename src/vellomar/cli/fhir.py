@@ -114,16 +114,17 @@ def run(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
         files.progress.clear()
         report(stdout, stderr, error.file or "-", problem(error))
 
+    counts = None
     try:
         counts = write_ndjson(files, args.output, mapping=mapping, encoding=args.encoding,
                               errors=args.errors or "skip", on_error=reported,
                               jobs=args.jobs)
     except (MessageError, OSError) as error:
-        if listing is not None:
-            listing.discard()
         return stopped(error, files, stdout, stderr, args.output)
     finally:
         files.progress.clear()
+        if counts is None and listing is not None:  # whatever stopped the run (Ctrl-C too)
+            listing.discard()
     if listing is not None:
         with listing:
             table = csv.writer(listing, delimiter="\t", lineterminator="\n")
